@@ -1,0 +1,37 @@
+#include <QApplication>
+#include <QMainWindow>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+// Qt aborts with a terse message when no display is reachable; tell the user
+// what to do instead.
+bool displayAvailable() {
+    const char* platform = std::getenv("QT_QPA_PLATFORM");
+    if (platform != nullptr && *platform != '\0') return true;
+    const char* x11 = std::getenv("DISPLAY");
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    return (x11 != nullptr && *x11 != '\0') || (wayland != nullptr && *wayland != '\0');
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (!displayAvailable()) {
+        std::fprintf(stderr,
+                     "TervoloNG: no display found (neither DISPLAY nor WAYLAND_DISPLAY is set).\n"
+                     "Run it inside a desktop session, or without a screen as:\n"
+                     "  QT_QPA_PLATFORM=offscreen ./TervoloNG\n");
+        return 1;
+    }
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("TervoloNG"));
+
+    QMainWindow window;
+    window.setWindowTitle(QStringLiteral("TervoloNG"));
+    window.resize(1024, 768);
+    window.show();
+    return QApplication::exec();
+}
