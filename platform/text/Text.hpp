@@ -1,0 +1,10 @@
+#pragma once
+
+// The text facilities in one include: numbers, Unicode, regular expressions,
+// locale and measurement formatting, randomness.
+#include "platform/text/Locale.hpp"
+#include "platform/text/MeasurementFormatter.hpp"
+#include "platform/text/Numbers.hpp"
+#include "platform/text/Random.hpp"
+#include "platform/text/Regex.hpp"
+#include "platform/text/Unicode.hpp"
