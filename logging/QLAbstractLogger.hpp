@@ -1,0 +1,59 @@
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "logging/QLLogFormatter.hpp"
+#include "logging/QLLogger.hpp"
+#include "platform/dispatch/DispatchQueue.hpp"
+
+namespace tervolo::logging {
+
+// The common base of the framework's loggers: owns the logger's serial queue and
+// its optional formatter.
+//
+// The formatter is read and replaced only on the logger's queue, reached through
+// the logging queue (the framework's lock order), so a change never lands in the
+// middle of a record's delivery. Subclasses read `_logFormatter` directly inside
+// logMessage (they are then on their own queue), never through logFormatter().
+class QLAbstractLogger : public QLLogger, public std::enable_shared_from_this<QLAbstractLogger> {
+  public:
+    // `loggerName` is the name the subclass answers, which also labels the queue
+    // (passed in because a base constructor cannot ask the subclass). A subclass
+    // without a fixed name passes its class name.
+    explicit QLAbstractLogger(std::string loggerName = "QLAbstractLogger");
+    ~QLAbstractLogger() override;
+
+    // Does nothing; subclasses write the record.
+    void logMessage(const QLLogMessagePtr& logMessage) override;
+
+    // Waits on the logging queue, then on this logger's queue, and returns the
+    // formatter. Must not be called from either queue (asserts).
+    std::shared_ptr<QLLogFormatter> logFormatter() override;
+    // Returns at once; the change is made on this logger's queue, reached
+    // through the logging queue. Must not be called from either queue (asserts).
+    void setLogFormatter(std::shared_ptr<QLLogFormatter> logFormatter) override;
+
+    std::shared_ptr<platform::DispatchQueue> loggerQueue() const override;
+    void setLoggerQueue(std::shared_ptr<platform::DispatchQueue> loggerQueue);
+    std::string loggerName() const override { return _loggerName; }
+
+    // True when the caller runs on the registry's logging queue.
+    bool isOnGlobalLoggingQueue() const;
+    // True when the caller runs on this logger's own queue.
+    bool isOnInternalLoggerQueue() const;
+
+  protected:
+    // Touched only on this logger's queue.
+    std::shared_ptr<QLLogFormatter> _logFormatter;
+
+  private:
+    void assertNotOnLoggingQueues(const char* caller) const;
+
+    const std::string _loggerName;
+    mutable std::mutex _loggerQueueMutex;  // the queue property may be replaced from any thread
+    std::shared_ptr<platform::DispatchQueue> _loggerQueue;
+};
+
+}  // namespace tervolo::logging

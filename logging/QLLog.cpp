@@ -1,0 +1,369 @@
+#include "logging/QLLog.hpp"
+
+#include <algorithm>
+#include <exception>
+#include <mutex>
+
+#include "platform/dispatch/DispatchGroup.hpp"
+#include "platform/foundation/Assertion.hpp"
+#include "platform/foundation/Diagnostics.hpp"
+
+namespace tervolo::logging {
+
+using platform::DispatchQueue;
+
+namespace {
+
+// The logging-queue identity: set on the logging queue as queue-specific data
+// with the key's own address as value.
+const char kLoggingQueueKey = 0;
+
+constexpr const char* kNotOnLoggingQueueText = "This method should only be run on the logging thread/queue";
+constexpr const char* kFlushOnLoggingQueueText =
+    "This method shouldn't be run on the logging thread/queue that make flush fast enough";
+
+// Depth of logger calls the registry is waiting for on this thread (a record
+// being delivered or a flush). A synchronous hand-over from inside such a call
+// would wait for the logging queue, which waits for this very call.
+thread_local int tWaitedLoggerCallDepth = 0;
+
+struct WaitedLoggerCall {
+    WaitedLoggerCall() { ++tWaitedLoggerCallDepth; }
+    ~WaitedLoggerCall() { --tWaitedLoggerCallDepth; }
+    WaitedLoggerCall(const WaitedLoggerCall&) = delete;
+    WaitedLoggerCall& operator=(const WaitedLoggerCall&) = delete;
+};
+
+// The framework never reports its own failures through itself.
+void reportLoggerException(const char* what) {
+    platform::LineWriter::standardError().writeLine(std::string("QLLog: a logger threw an exception: ") +
+                                                    what);
+}
+
+template <typename Fn>
+void callLogger(Fn&& fn) {
+    try {
+        fn();
+    } catch (const std::exception& e) {
+        reportLoggerException(e.what());
+    } catch (...) {
+        reportLoggerException("unknown exception");
+    }
+}
+
+void assertOnLoggingQueue() {
+    if (!QLLog::isOnLoggingQueue()) {
+        platform::assertionFailure("QLLog::isOnLoggingQueue()", "QLLog", kNotOnLoggingQueueText);
+    }
+}
+
+platform::DispatchGroup& loggingGroup() {
+    // Class-wide and never destroyed, like the queue it serves; used only on the
+    // logging queue, so only one wait on it is ever in progress.
+    static auto* group = new platform::DispatchGroup();
+    return *group;
+}
+
+struct ClassList {
+    std::mutex mutex;
+    std::vector<std::shared_ptr<const QLLogClass>> classes;
+};
+
+ClassList& classList() {
+    static auto* list = new ClassList();
+    return *list;
+}
+
+std::shared_ptr<const QLLogClass> classNamed(std::string_view name) {
+    auto& list = classList();
+    std::lock_guard lock(list.mutex);
+    for (const auto& cls : list.classes) {
+        if (cls->name == name) return cls;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+// MARK: - QLLoggerNode
+
+QLLoggerNode::QLLoggerNode(std::shared_ptr<QLLogger> logger, std::shared_ptr<DispatchQueue> loggerQueue,
+                           QLLogLevel level)
+    : _logger(std::move(logger)), _level(level) {
+    if (loggerQueue) _loggerQueue = std::move(loggerQueue);
+}
+
+std::shared_ptr<QLLoggerNode> QLLoggerNode::nodeWithLogger(std::shared_ptr<QLLogger> logger,
+                                                           std::shared_ptr<DispatchQueue> loggerQueue,
+                                                           QLLogLevel level) {
+    return std::make_shared<QLLoggerNode>(std::move(logger), std::move(loggerQueue), level);
+}
+
+// MARK: - Class-wide state
+
+const std::shared_ptr<DispatchQueue>& QLLog::loggingQueue() {
+    static const auto* queue = [] {
+        auto* q = new std::shared_ptr<DispatchQueue>(DispatchQueue::serial("quova.logging"));
+        // Non-owning: the value is only ever compared against null.
+        (*q)->setSpecific(&kLoggingQueueKey, std::shared_ptr<void>(std::shared_ptr<void>(),
+                                                                   const_cast<char*>(&kLoggingQueueKey)));
+        return q;
+    }();
+    return *queue;
+}
+
+bool QLLog::isOnLoggingQueue() {
+    return DispatchQueue::getSpecific(&kLoggingQueueKey) != nullptr;
+}
+
+QLLog& QLLog::sharedInstance() {
+    static auto* instance = new QLLog();
+    return *instance;
+}
+
+QLLog::QLLog() {
+    loggingQueue();  // the class-wide state exists before the first instance is used
+    const int count = platform::processorCount();
+    _processorCount = count > 0 ? static_cast<unsigned>(count) : 1u;
+    _loggers.reserve(4);
+    _willTerminateObservation = platform::NotificationCenter::defaultCenter().addObserver(
+        kWillTerminateNotification, nullptr,
+        [this](const platform::NotificationCenter::Notification&) { applicationWillTerminate(); });
+}
+
+QLLog::~QLLog() {
+    _willTerminateObservation.reset();
+    // Blocks already queued for this registry refer to it: let them run first.
+    if (!isOnLoggingQueue()) loggingQueue()->sync([] {});
+}
+
+// MARK: - Public operations
+
+void QLLog::addLogger(std::shared_ptr<QLLogger> logger) {
+    addLogger(std::move(logger), QLLogLevel::all);
+}
+
+void QLLog::addLogger(std::shared_ptr<QLLogger> logger, QLLogLevel withLevel) {
+    if (!logger) return;
+    loggingQueue()->async([this, logger = std::move(logger), withLevel] { lt_addLogger(logger, withLevel); });
+}
+
+void QLLog::removeLogger(const std::shared_ptr<QLLogger>& logger) {
+    if (!logger) return;
+    loggingQueue()->async([this, logger] { lt_removeLogger(logger); });
+}
+
+void QLLog::removeAllLoggers() {
+    loggingQueue()->async([this] { lt_removeAllLoggers(); });
+}
+
+std::vector<std::shared_ptr<QLLogger>> QLLog::allLoggers() {
+    std::vector<std::shared_ptr<QLLogger>> result;
+    loggingQueue()->sync([&] { result = lt_allLoggers(); });
+    return result;
+}
+
+std::vector<QLLoggerInformation> QLLog::allLoggersWithLevel() {
+    std::vector<QLLoggerInformation> result;
+    loggingQueue()->sync([&] { result = lt_allLoggersWithLevel(); });
+    return result;
+}
+
+void QLLog::log(bool asynchronous, QLLogMessagePtr message) {
+    if (!message) return;
+    queueLogMessage(std::move(message), asynchronous);
+}
+
+void QLLog::log(bool asynchronous, std::string message, QLLogLevel level, QLLogFlag flag, int64_t context,
+                const char* file, const char* function, uint64_t line, std::any tag) {
+    auto record = std::make_shared<const QLLogMessage>(
+        std::move(message), level, flag, context, file ? std::string_view(file) : std::string_view{},
+        function ? std::string_view(function) : std::string_view{}, line, std::move(tag), 0, std::nullopt);
+    queueLogMessage(std::move(record), asynchronous);
+}
+
+void QLLog::logWithFormatArgs(bool asynchronous, QLLogLevel level, QLLogFlag flag, int64_t context,
+                              const char* file, const char* function, uint64_t line, std::any tag,
+                              const char* format, fmt::format_args args) {
+    if (format == nullptr) return;
+    std::string text;
+    try {
+        text = fmt::vformat(format, args);
+    } catch (const std::exception& e) {
+        platform::LineWriter::standardError().writeLine(std::string("QLLog: invalid log format \"") + format +
+                                                        "\": " + e.what());
+        return;
+    }
+    log(asynchronous, std::move(text), level, flag, context, file, function, line, std::move(tag));
+}
+
+void QLLog::queueLogMessage(QLLogMessagePtr logMessage, bool asynchronously) {
+    if (asynchronously) {
+        // Unbounded on purpose: an asynchronous caller never blocks.
+        loggingQueue()->async([this, logMessage = std::move(logMessage)] { lt_log(logMessage); });
+    } else if (isOnLoggingQueue()) {
+        lt_log(logMessage);
+    } else if (tWaitedLoggerCallDepth > 0) {
+        // A logger logging synchronously while the registry waits for it (from
+        // its logMessage or flush) would wait for the logging queue, which waits
+        // for the logger: a deadlock. Hand the record over asynchronously; it is
+        // delivered right after the current one.
+        loggingQueue()->async([this, logMessage = std::move(logMessage)] { lt_log(logMessage); });
+    } else {
+        loggingQueue()->sync([&] { lt_log(logMessage); });
+    }
+}
+
+void QLLog::flushLog() {
+    if (isOnLoggingQueue()) {
+        platform::assertionFailure("!QLLog::isOnLoggingQueue()", "QLLog", kFlushOnLoggingQueueText);
+        // Waiting for the logging queue from the logging queue would never end;
+        // flush the loggers from here instead.
+        lt_flush();
+        return;
+    }
+    loggingQueue()->sync([this] { lt_flush(); });
+}
+
+void QLLog::applicationWillTerminate() {
+    flushLog();
+}
+
+// MARK: - Work on the logging queue
+
+void QLLog::lt_addLogger(const std::shared_ptr<QLLogger>& logger, QLLogLevel level) {
+    for (const auto& node : _loggers) {
+        if (node->logger() == logger && node->level() == level) return;
+    }
+    assertOnLoggingQueue();
+
+    auto queue = logger->loggerQueue();
+    if (!queue) queue = DispatchQueue::serial(logger->loggerName());
+    _loggers.push_back(QLLoggerNode::nodeWithLogger(logger, queue, level));
+
+    queue->async([logger, queue] { callLogger([&] { logger->didAddLogger(queue); }); });
+}
+
+void QLLog::lt_removeLogger(const std::shared_ptr<QLLogger>& logger) {
+    assertOnLoggingQueue();
+    const auto it = std::find_if(_loggers.begin(), _loggers.end(),
+                                 [&](const auto& node) { return node->logger() == logger; });
+    if (it == _loggers.end()) return;
+    (*it)->loggerQueue()->async([logger] { callLogger([&] { logger->willRemoveLogger(); }); });
+    _loggers.erase(it);
+}
+
+void QLLog::lt_removeAllLoggers() {
+    assertOnLoggingQueue();
+    for (const auto& node : _loggers) {
+        node->loggerQueue()->async(
+            [logger = node->logger()] { callLogger([&] { logger->willRemoveLogger(); }); });
+    }
+    _loggers.clear();
+}
+
+std::vector<std::shared_ptr<QLLogger>> QLLog::lt_allLoggers() {
+    assertOnLoggingQueue();
+    std::vector<std::shared_ptr<QLLogger>> result;
+    result.reserve(_loggers.size());
+    for (const auto& node : _loggers) result.push_back(node->logger());
+    return result;
+}
+
+std::vector<QLLoggerInformation> QLLog::lt_allLoggersWithLevel() {
+    assertOnLoggingQueue();
+    std::vector<QLLoggerInformation> result;
+    result.reserve(_loggers.size());
+    for (const auto& node : _loggers) {
+        result.push_back(QLLoggerInformation::informationWithLogger(node->logger(), node->level()));
+    }
+    return result;
+}
+
+void QLLog::lt_log(const QLLogMessagePtr& logMessage) {
+    assertOnLoggingQueue();
+    // Only the node's mask decides; the record's own level plays no part.
+    if (_processorCount < 2) {
+        // One after the other, each on its own queue.
+        for (const auto& node : _loggers) {
+            if (!passes(logMessage->flag(), node->level())) continue;
+            const auto& logger = node->logger();
+            node->loggerQueue()->sync([&] {
+                WaitedLoggerCall waited;
+                callLogger([&] { logger->logMessage(logMessage); });
+            });
+        }
+        return;
+    }
+    // In parallel; delivery ends when every logger returned, so each logger
+    // still sees records one at a time, in logging-queue order.
+    auto& group = loggingGroup();
+    for (const auto& node : _loggers) {
+        if (!passes(logMessage->flag(), node->level())) continue;
+        node->loggerQueue()->async(group, [logger = node->logger(), logMessage] {
+            WaitedLoggerCall waited;
+            callLogger([&] { logger->logMessage(logMessage); });
+        });
+    }
+    group.wait();
+}
+
+void QLLog::lt_flush() {
+    assertOnLoggingQueue();
+    auto& group = loggingGroup();
+    for (const auto& node : _loggers) {
+        node->loggerQueue()->async(group, [logger = node->logger()] {
+            WaitedLoggerCall waited;
+            callLogger([&] { logger->flush(); });
+        });
+    }
+    group.wait();
+}
+
+// MARK: - Per-class level registry
+
+void QLLog::registerClass(std::shared_ptr<const QLLogClass> cls) {
+    if (!cls) return;
+    auto& list = classList();
+    std::lock_guard lock(list.mutex);
+    list.classes.push_back(std::move(cls));
+}
+
+bool QLLog::isRegisteredClass(const QLLogClass& cls) {
+    return static_cast<bool>(cls.qlLogLevel) && static_cast<bool>(cls.qlSetLogLevel);
+}
+
+std::vector<std::shared_ptr<const QLLogClass>> QLLog::registeredClasses() {
+    auto& list = classList();
+    std::lock_guard lock(list.mutex);
+    std::vector<std::shared_ptr<const QLLogClass>> result;
+    for (const auto& cls : list.classes) {
+        if (isRegisteredClass(*cls)) result.push_back(cls);
+    }
+    return result;
+}
+
+std::vector<std::string> QLLog::registeredClassNames() {
+    std::vector<std::string> names;
+    for (const auto& cls : registeredClasses()) names.push_back(cls->name);
+    return names;
+}
+
+QLLogLevel QLLog::levelForClass(const QLLogClass& cls) {
+    return isRegisteredClass(cls) ? cls.qlLogLevel() : QLLogLevel::all;
+}
+
+QLLogLevel QLLog::levelForClassWithName(std::string_view name) {
+    const auto cls = classNamed(name);
+    return cls ? levelForClass(*cls) : QLLogLevel::all;
+}
+
+void QLLog::setLevel(QLLogLevel level, const QLLogClass& forClass) {
+    if (isRegisteredClass(forClass)) forClass.qlSetLogLevel(level);
+}
+
+void QLLog::setLevel(QLLogLevel level, std::string_view forClassWithName) {
+    if (const auto cls = classNamed(forClassWithName)) setLevel(level, *cls);
+}
+
+}  // namespace tervolo::logging

@@ -1,0 +1,165 @@
+#pragma once
+
+#include <any>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <fmt/format.h>
+
+#include "logging/QLLogFlag.hpp"
+#include "logging/QLLogMessage.hpp"
+#include "logging/QLLogger.hpp"
+#include "platform/dispatch/DispatchQueue.hpp"
+#include "platform/dispatch/NotificationCenter.hpp"
+
+namespace tervolo::logging {
+
+// One installed logger: immutable after creation.
+class QLLoggerNode {
+  public:
+    QLLoggerNode(std::shared_ptr<QLLogger> logger, std::shared_ptr<platform::DispatchQueue> loggerQueue,
+                 QLLogLevel level);
+    static std::shared_ptr<QLLoggerNode> nodeWithLogger(std::shared_ptr<QLLogger> logger,
+                                                        std::shared_ptr<platform::DispatchQueue> loggerQueue,
+                                                        QLLogLevel level);
+
+    const std::shared_ptr<QLLogger>& logger() const { return _logger; }
+    QLLogLevel level() const { return _level; }
+    const std::shared_ptr<platform::DispatchQueue>& loggerQueue() const { return _loggerQueue; }
+
+  private:
+    std::shared_ptr<QLLogger> _logger;
+    QLLogLevel _level;
+    std::shared_ptr<platform::DispatchQueue> _loggerQueue;
+};
+
+// A logger with the level it was installed with (an element of allLoggersWithLevel).
+struct QLLoggerInformation {
+    std::shared_ptr<QLLogger> logger;
+    QLLogLevel level = QLLogLevel::all;
+
+    static QLLoggerInformation informationWithLogger(std::shared_ptr<QLLogger> logger, QLLogLevel andLevel) {
+        return {std::move(logger), andLevel};
+    }
+};
+
+// A class taking part in the per-class level registry. C++ has no list of
+// classes to scan, so a class is made known by registering one of these
+// (QLLog::registerClass); it takes part when it gives both functions.
+struct QLLogClass {
+    std::string name;
+    std::function<QLLogLevel()> qlLogLevel;         // empty: the class does not implement it
+    std::function<void(QLLogLevel)> qlSetLogLevel;  // empty: the class does not implement it
+};
+
+// The logger registry: keeps the installed loggers, each with its level mask and
+// its own serial queue, and hands every record to the loggers whose mask holds
+// the record's flag.
+//
+// All registry work runs on one process-wide serial queue, the logging queue
+// ("quova.logging"); the list of nodes is read and changed only there, so it
+// needs no lock. Lock order of the framework: logging queue first, then a
+// logger's queue, never the reverse.
+//
+// The class-method forms of the platform (+[QLLog addLogger:]) are the instance
+// methods of QLLog::sharedInstance().
+class QLLog {
+  public:
+    // The shared registry: made on first use, never destroyed.
+    static QLLog& sharedInstance();
+
+    // A registry of its own (tests; a program uses the shared one). It shares
+    // the process-wide logging queue, reads the processor count once, here, and
+    // flushes its loggers when UIApplicationWillTerminateNotification is posted.
+    QLLog();
+    // Waits until every block already queued for this registry has run.
+    virtual ~QLLog();
+    QLLog(const QLLog&) = delete;
+    QLLog& operator=(const QLLog&) = delete;
+
+    // The process-wide serial logging queue, labelled "quova.logging".
+    static const std::shared_ptr<platform::DispatchQueue>& loggingQueue();
+    // True when the caller runs on the logging queue.
+    static bool isOnLoggingQueue();
+
+    // With level all.
+    void addLogger(std::shared_ptr<QLLogger> logger);
+    // Asynchronous: the logger is installed when the logging queue gets to it.
+    // The same logger with the same level twice leaves one node; with another
+    // level it gets a second node. A null logger is ignored.
+    void addLogger(std::shared_ptr<QLLogger> logger, QLLogLevel withLevel);
+    // Asynchronous; removes the first node of that logger only.
+    void removeLogger(const std::shared_ptr<QLLogger>& logger);
+    void removeAllLoggers();
+    // Synchronous: every node's logger in order of installation (a logger with
+    // two nodes is listed twice).
+    std::vector<std::shared_ptr<QLLogger>> allLoggers();
+    std::vector<QLLoggerInformation> allLoggersWithLevel();
+
+    // Hands one record over (log:message:). Asynchronous: queue it and return.
+    // Synchronous: return after every receiving logger handled it; runs inline
+    // when the caller is already on the logging queue.
+    void log(bool asynchronous, QLLogMessagePtr message);
+    // Builds the record (options 0, now) and hands it over.
+    void log(bool asynchronous, std::string message, QLLogLevel level, QLLogFlag flag, int64_t context,
+             const char* file, const char* function, uint64_t line, std::any tag);
+    // The format entry point: the text is `format` applied to `args` (fmt
+    // syntax). The format is never taken from the message text.
+    template <typename... Args>
+    void log(bool asynchronous, QLLogLevel level, QLLogFlag flag, int64_t context, const char* file,
+             const char* function, uint64_t line, std::any tag, fmt::format_string<Args...> format,
+             Args&&... args) {
+        log(asynchronous, fmt::format(format, std::forward<Args>(args)...), level, flag, context, file,
+            function, line, std::move(tag));
+    }
+    // The same with an argument list made by fmt::make_format_args; a null
+    // format does nothing, a malformed one is reported on standard error.
+    void logWithFormatArgs(bool asynchronous, QLLogLevel level, QLLogFlag flag, int64_t context,
+                           const char* file, const char* function, uint64_t line, std::any tag,
+                           const char* format, fmt::format_args args);
+
+    // Returns after every record queued before it reached every logger and
+    // every logger flushed. Must not be called on the logging queue.
+    void flushLog();
+    // The will-terminate handler: flushes.
+    void applicationWillTerminate();
+
+    // Per-class level registry (class-wide; nothing in the program uses it).
+    // `registerClass` is the stand-in for the runtime's class list.
+    static void registerClass(std::shared_ptr<const QLLogClass> cls);
+    static bool isRegisteredClass(const QLLogClass& cls);
+    static std::vector<std::shared_ptr<const QLLogClass>> registeredClasses();
+    static std::vector<std::string> registeredClassNames();
+    static QLLogLevel levelForClass(const QLLogClass& cls);
+    static QLLogLevel levelForClassWithName(std::string_view name);
+    static void setLevel(QLLogLevel level, const QLLogClass& forClass);
+    static void setLevel(QLLogLevel level, std::string_view forClassWithName);
+
+    // The notification that flushes every registry.
+    static constexpr const char* kWillTerminateNotification = "UIApplicationWillTerminateNotification";
+
+  protected:
+    // Registry work; runs only on the logging queue (asserts it).
+    void lt_addLogger(const std::shared_ptr<QLLogger>& logger, QLLogLevel level);
+    void lt_removeLogger(const std::shared_ptr<QLLogger>& logger);
+    void lt_removeAllLoggers();
+    std::vector<std::shared_ptr<QLLogger>> lt_allLoggers();
+    std::vector<QLLoggerInformation> lt_allLoggersWithLevel();
+    void lt_log(const QLLogMessagePtr& logMessage);
+    void lt_flush();
+
+    // Installed loggers in order of installation; touched only on the logging queue.
+    std::vector<std::shared_ptr<QLLoggerNode>> _loggers;
+
+  private:
+    void queueLogMessage(QLLogMessagePtr logMessage, bool asynchronously);
+
+    unsigned _processorCount;
+    std::unique_ptr<platform::NotificationCenter::Token> _willTerminateObservation;
+};
+
+}  // namespace tervolo::logging

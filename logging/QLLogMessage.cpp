@@ -1,0 +1,56 @@
+#include "logging/QLLogMessage.hpp"
+
+#include <cstring>
+
+#include "platform/foundation/ProcessInfo.hpp"
+
+namespace tervolo::logging {
+
+namespace {
+
+// The base name of a path with everything from its last "." cut off.
+std::string_view fileNameWithoutExtension(std::string_view path) {
+    const auto slash = path.rfind('/');
+    if (slash != std::string_view::npos) path.remove_prefix(slash + 1);
+    const auto dot = path.rfind('.');
+    if (dot != std::string_view::npos) path = path.substr(0, dot);
+    return path;
+}
+
+// gettid() in decimal, made once per thread: a record is made on every log
+// call, and the id of a thread never changes.
+const std::string& currentThreadIDText() {
+    thread_local const std::string text = [] {
+        const int64_t tid = platform::ProcessInfo::currentThreadID();
+        return tid > 0 ? std::to_string(tid) : std::string("missing threadId");
+    }();
+    return text;
+}
+
+}  // namespace
+
+QLLogMessage::QLLogMessage(std::string message, QLLogLevel level, QLLogFlag flag, int64_t context,
+                           std::string_view file, std::string_view function, uint64_t line, std::any tag,
+                           int64_t options, std::optional<platform::Date> timestamp)
+    : _message(std::move(message)),
+      _level(level),
+      _flag(flag),
+      _context(context),
+      _file(file),
+      _fileName(file.empty() ? std::string_view{} : fileNameWithoutExtension(file)),
+      _function(function),
+      _line(line),
+      _representedObject(std::move(tag)),
+      _options(options),
+      _timestamp(timestamp ? *timestamp : platform::Date::now()),
+      _threadID(currentThreadIDText()),
+      _threadName(platform::ProcessInfo::currentThreadName()),
+      _queueLabel(platform::DispatchQueue::currentLabel()),
+      _qos(platform::DispatchQueue::currentQoS()) {}
+
+std::optional<std::string_view> QLExtractFileNameWithoutExtension(const char* path) {
+    if (path == nullptr) return std::nullopt;
+    return fileNameWithoutExtension(std::string_view(path, std::strlen(path)));
+}
+
+}  // namespace tervolo::logging

@@ -1,0 +1,55 @@
+#include "logging/QLLogging.hpp"
+
+#include <memory>
+
+namespace tervolo::logging {
+
+namespace {
+
+constexpr int64_t kFunctionsOptions = QLLogMessage::kOptionCopyFile | QLLogMessage::kOptionCopyFunction;
+
+std::string fileNameWithoutExtension(std::string_view file) {
+    const auto slash = file.rfind('/');
+    if (slash != std::string_view::npos) file.remove_prefix(slash + 1);
+    const auto dot = file.rfind('.');
+    if (dot != std::string_view::npos) file = file.substr(0, dot);
+    return std::string(file);
+}
+
+}  // namespace
+
+std::string currentFileName(std::string_view file) {
+    return fileNameWithoutExtension(file);
+}
+
+std::string CurrentFileName(std::string_view file) {
+    return currentFileName(file);
+}
+
+namespace detail {
+
+void submitLogMessage(std::string message, QLLogLevel level, QLLogFlag flag, int64_t context,
+                      const char* file, const char* function, uint64_t line, std::any tag, bool asynchronous,
+                      QLLog& qllog) {
+    auto record = std::make_shared<const QLLogMessage>(
+        std::move(message), level, flag, context, file ? std::string_view(file) : std::string_view{},
+        function ? std::string_view(function) : std::string_view{}, line, std::move(tag), kFunctionsOptions,
+        std::nullopt);
+    qllog.log(asynchronous, std::move(record));
+}
+
+void logText(QLLogFlag flag, bool asynchronous, const char* file, const char* function, uint64_t line,
+             std::string_view text) {
+    submitLogMessage(std::string(text), QLLogLevel::all, flag, 0, file, function, line, {}, asynchronous,
+                     QLLog::sharedInstance());
+}
+
+void logFormat(QLLogFlag flag, bool asynchronous, const char* file, const char* function, uint64_t line,
+               fmt::string_view format, fmt::format_args args) {
+    submitLogMessage(fmt::vformat(format, args), QLLogLevel::all, flag, 0, file, function, line, {},
+                     asynchronous, QLLog::sharedInstance());
+}
+
+}  // namespace detail
+
+}  // namespace tervolo::logging

@@ -1,0 +1,69 @@
+#include "logging/QLOSLogger.hpp"
+
+#include "platform/foundation/Assertion.hpp"
+
+namespace tervolo::logging {
+
+namespace {
+
+platform::OSLogType entryType(QLLogFlag flag) {
+    switch (flag) {
+        case QLLogFlag::error:
+            return platform::OSLogType::Error;
+        case QLLogFlag::warning:
+        case QLLogFlag::info:
+            return platform::OSLogType::Info;
+        default:
+            return platform::OSLogType::Debug;
+    }
+}
+
+}  // namespace
+
+const std::shared_ptr<QLOSLogger>& QLOSLogger::sharedInstance() {
+    static const auto* instance = new std::shared_ptr<QLOSLogger>(std::make_shared<QLOSLogger>());
+    return *instance;
+}
+
+QLOSLogger::QLOSLogger(std::optional<std::string> subsystem, std::optional<std::string> category)
+    : QLAbstractLogger(kLoggerName), _subsystem(std::move(subsystem)), _category(std::move(category)) {
+    if (_subsystem.has_value() != _category.has_value()) {
+        platform::assertionFailure("(subsystem == nil) == (category == nil)", "QLOSLogger",
+                                   "Either both subsystem and category or neither should be nil.");
+    }
+}
+
+std::shared_ptr<platform::OSLog> QLOSLogger::getLogger() const {
+    if (_subsystem && _category) return platform::OSLog::create(*_subsystem, *_category);
+    return platform::OSLog::defaultLog();
+}
+
+std::shared_ptr<platform::OSLog> QLOSLogger::logger() {
+    std::lock_guard lock(_loggerMutex);
+    if (!_logger) _logger = getLogger();
+    return _logger;
+}
+
+void QLOSLogger::setLogger(std::shared_ptr<platform::OSLog> logger) {
+    std::lock_guard lock(_loggerMutex);
+    _logger = std::move(logger);
+}
+
+void QLOSLogger::logMessage(const QLLogMessagePtr& logMessage) {
+    // Records made by the system-log capture came from the system log.
+    if (logMessage->fileName() == "QLASLLogCapture") return;
+
+    const std::string* text = &logMessage->message();
+    std::optional<std::string> formatted;
+    if (_logFormatter) {
+        formatted = _logFormatter->formatLogMessage(*logMessage);
+        if (!formatted) return;
+        text = &*formatted;
+    }
+
+    const auto type = entryType(logMessage->flag());
+    const auto log = logger();
+    if (log->isEnabled(type)) log->write(type, *text);
+}
+
+}  // namespace tervolo::logging
