@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/dispatch/DispatchGroup.hpp"
+#include "platform/dispatch/MainQueueExecutor.hpp"
 #include "platform/dispatch/ProcessorCount.hpp"
 
 namespace platform {

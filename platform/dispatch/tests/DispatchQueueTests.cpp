@@ -1,0 +1,416 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/dispatch/DispatchGroup.hpp"
+#include "platform/dispatch/DispatchQueue.hpp"
+#include "platform/dispatch/DispatchSemaphore.hpp"
+#include "platform/dispatch/MainQueueExecutor.hpp"
+#include "platform/dispatch/ProcessorCount.hpp"
+#include "platform/dispatch/RunLoop.hpp"
+
+using platform::DispatchGroup;
+using platform::DispatchQueue;
+using platform::DispatchSemaphore;
+using platform::QoS;
+
+namespace {
+
+// Runs `body` on a fresh thread that belongs to no queue.
+template <class F>
+void onPlainThread(F body) {
+    std::thread(body).join();
+}
+
+}  // namespace
+
+TEST(DispatchQueue, SerialQueueKeepsEachProducersOrderUnderEightProducers) {
+    constexpr int kProducers = 8;
+    constexpr int kPerProducer = 5000;
+    auto queue = DispatchQueue::serial("test.fifo");
+    std::vector<std::vector<int>> seen(kProducers);  // only touched on the queue
+    std::atomic<int> running{0};
+    std::atomic<bool> overlapped{false};
+    std::vector<std::thread> producers;
+    for (int p = 0; p < kProducers; ++p) {
+        producers.emplace_back([&, p] {
+            for (int i = 0; i < kPerProducer; ++i) {
+                auto body = [&, p, i] {
+                    if (running.fetch_add(1) != 0) overlapped = true;
+                    seen[p].push_back(i);
+                    running.fetch_sub(1);
+                };
+                // Mixing in sync calls checks they queue behind this producer's earlier blocks.
+                if (i % 500 == 499) {
+                    queue->sync(body);
+                    EXPECT_EQ(seen[p].size(), static_cast<size_t>(i + 1));
+                } else {
+                    queue->async(body);
+                }
+            }
+        });
+    }
+    for (auto& t : producers) t.join();
+    queue->sync([] {});
+    EXPECT_FALSE(overlapped);
+    for (int p = 0; p < kProducers; ++p) {
+        ASSERT_EQ(seen[p].size(), static_cast<size_t>(kPerProducer));
+        for (int i = 0; i < kPerProducer; ++i) ASSERT_EQ(seen[p][i], i) << "producer " << p;
+    }
+}
+
+TEST(DispatchQueue, CurrentQueueLabelAndSpecificsFollowNestedSync) {
+    static const int keyA = 0;
+    static const int keyShared = 0;
+    auto a = DispatchQueue::serial("test.a", QoS::Utility);
+    auto b = DispatchQueue::concurrent("test.b", QoS::UserInitiated);
+    a->setSpecific(&keyA, std::make_shared<std::string>("only-a"));
+    a->setSpecific(&keyShared, std::make_shared<std::string>("a"));
+    b->setSpecific(&keyShared, std::make_shared<std::string>("b"));
+
+    auto text = [](const void* key) {
+        auto value = DispatchQueue::getSpecific(key);
+        return value ? *std::static_pointer_cast<std::string>(value) : std::string("<none>");
+    };
+    struct Seen {
+        std::string label;
+        QoS qos;
+        std::string shared, onlyA;
+        DispatchQueue* current;
+    };
+    std::vector<Seen> seen;
+    auto record = [&] {
+        seen.push_back({DispatchQueue::currentLabel(), DispatchQueue::currentQoS(), text(&keyShared),
+                        text(&keyA), DispatchQueue::current()});
+    };
+    onPlainThread([&] {
+        record();
+        a->sync([&] {
+            record();
+            b->sync([&] {
+                record();
+                a->async([] {});  // async onto a held queue is fine
+            });
+            record();
+        });
+        record();
+    });
+    ASSERT_EQ(seen.size(), 5u);
+    const Seen expected[] = {
+        {"", QoS::Unspecified, "<none>", "<none>", nullptr},
+        {"test.a", QoS::Utility, "a", "only-a", a.get()},
+        {"test.b", QoS::UserInitiated, "b", "<none>", b.get()},  // only the inner queue counts
+        {"test.a", QoS::Utility, "a", "only-a", a.get()},
+        {"", QoS::Unspecified, "<none>", "<none>", nullptr},
+    };
+    for (size_t i = 0; i < seen.size(); ++i) {
+        EXPECT_EQ(seen[i].label, expected[i].label) << i;
+        EXPECT_EQ(seen[i].qos, expected[i].qos) << i;
+        EXPECT_EQ(seen[i].shared, expected[i].shared) << i;
+        EXPECT_EQ(seen[i].onlyA, expected[i].onlyA) << i;
+        EXPECT_EQ(seen[i].current, expected[i].current) << i;
+    }
+
+    // The same from a worker block, and removal of a key.
+    a->setSpecific(&keyA, nullptr);
+    std::string inAsync;
+    a->async([&] { inAsync = DispatchQueue::currentLabel() + "/" + text(&keyShared) + "/" + text(&keyA); });
+    a->sync([] {});
+    EXPECT_EQ(inAsync, "test.a/a/<none>");
+}
+
+TEST(DispatchQueue, MainAndGlobalQueuesCarryPlatformLabelsAndQoS) {
+    // gtest runs on the process's initial thread, which belongs to the main queue.
+    ASSERT_TRUE(platform::isMainThread());
+    EXPECT_EQ(DispatchQueue::current(), DispatchQueue::main().get());
+    EXPECT_EQ(DispatchQueue::currentLabel(), "com.apple.main-thread");
+    EXPECT_EQ(DispatchQueue::currentQoS(), QoS::UserInteractive);
+
+    struct Row {
+        QoS qos;
+        const char* label;
+        int number;
+    };
+    const Row rows[] = {
+        {QoS::Background, "com.apple.root.low-priority", 9},
+        {QoS::Utility, "com.apple.root.low-priority", 17},
+        {QoS::Default, "com.apple.root.default-priority", 21},
+        {QoS::UserInitiated, "com.apple.root.high-priority", 25},
+        {QoS::UserInteractive, "com.apple.root.high-priority", 33},
+    };
+    for (const auto& row : rows) {
+        auto queue = DispatchQueue::global(row.qos);
+        EXPECT_EQ(queue, DispatchQueue::global(row.qos));
+        EXPECT_EQ(queue->label(), row.label);
+        EXPECT_EQ(platform::qosClassNumber(row.qos), row.number);
+        DispatchSemaphore done(0);
+        std::string label;
+        QoS qos = QoS::Unspecified;
+        queue->async([&] {
+            label = DispatchQueue::currentLabel();
+            qos = DispatchQueue::currentQoS();
+            done.signal();
+        });
+        done.wait();
+        EXPECT_EQ(label, row.label);
+        EXPECT_EQ(qos, row.qos);
+    }
+    EXPECT_EQ(platform::qosClassNumber(QoS::Unspecified), 0);
+}
+
+TEST(DispatchQueue, BarrierExcludesReadersWhileReadersRunTogether) {
+    auto queue = DispatchQueue::concurrent("test.rw");
+    std::atomic<int> readers{0};
+    std::atomic<bool> barrierInside{false};
+    std::atomic<bool> violated{false};
+    std::atomic<int> maxReaders{0};
+    int value = 0;  // written only by barriers
+    std::atomic<bool> missedOwnBarrier{false};
+
+    auto reader = [&](int ownBarriers) {
+        const int now = readers.fetch_add(1) + 1;
+        int seen = maxReaders.load();
+        while (now > seen && !maxReaders.compare_exchange_weak(seen, now)) {
+        }
+        if (barrierInside) violated = true;
+        // A barrier queued before a read is visible to that read.
+        if (value < ownBarriers) missedOwnBarrier = true;
+        readers.fetch_sub(1);
+    };
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&] {
+            int own = 0;
+            for (int i = 0; i < 300; ++i) {
+                if (i % 10 == 0) ++own;
+                if (i % 50 == 0) {
+                    queue->syncBarrier([&] {
+                        barrierInside = true;
+                        if (readers.load() != 0) violated = true;
+                        ++value;
+                        barrierInside = false;
+                    });
+                } else if (i % 10 == 0) {
+                    queue->asyncBarrier([&] {
+                        barrierInside = true;
+                        if (readers.load() != 0) violated = true;
+                        ++value;
+                        barrierInside = false;
+                    });
+                } else {
+                    queue->sync([&, own] { reader(own); });
+                }
+            }
+        });
+    }
+    for (auto& t : threads) t.join();
+    queue->syncBarrier([] {});
+    EXPECT_FALSE(violated);
+    EXPECT_FALSE(missedOwnBarrier);
+    EXPECT_EQ(value, 4 * 30);
+
+    // Two readers are inside together: each waits until it sees the other.
+    std::atomic<int> inside{0};
+    DispatchGroup group;
+    for (int i = 0; i < 2; ++i) {
+        queue->async(group, [&] {
+            inside.fetch_add(1);
+            while (inside.load() < 2) std::this_thread::yield();
+        });
+    }
+    group.wait();
+    EXPECT_EQ(inside.load(), 2);
+}
+
+TEST(DispatchQueue, SyncReaderInsideReaderOfSameConcurrentQueueRunsAtOnce) {
+    auto queue = DispatchQueue::concurrent("test.nested-read");
+    DispatchSemaphore done(0);
+    bool ran = false;
+    queue->async([&] {
+        // A barrier queued meanwhile must not deadlock the nested read.
+        queue->asyncBarrier([] {});
+        queue->sync([&] { ran = true; });
+        done.signal();
+    });
+    done.wait();
+    queue->syncBarrier([] {});
+    EXPECT_TRUE(ran);
+}
+
+TEST(DispatchQueue, SyncPropagatesExceptionsAndLeavesTheQueueUsable) {
+    auto serial = DispatchQueue::serial("test.throw");
+    auto concurrent = DispatchQueue::concurrent("test.throw-c");
+    for (const auto& queue : {serial, concurrent}) {
+        EXPECT_THROW(queue->sync([] { throw std::runtime_error("boom"); }), std::runtime_error);
+        EXPECT_THROW(queue->syncBarrier([] { throw std::runtime_error("boom"); }), std::runtime_error);
+        int ran = 0;
+        queue->async([&] { ++ran; });
+        queue->syncBarrier([&] { ++ran; });
+        EXPECT_EQ(ran, 2);
+    }
+}
+
+TEST(DispatchQueue, ManyIdleQueuesAreCheap) {
+    // Thousands of queues exist at once; each runs a block and idles without keeping a thread.
+    std::vector<std::shared_ptr<DispatchQueue>> queues;
+    std::atomic<int> ran{0};
+    DispatchGroup group;
+    for (int i = 0; i < 3000; ++i) {
+        queues.push_back(DispatchQueue::serial("test.many." + std::to_string(i)));
+        queues.back()->async(group, [&] { ran.fetch_add(1); });
+    }
+    group.wait();
+    EXPECT_EQ(ran.load(), 3000);
+}
+
+TEST(DispatchGroup, WaitNotifyAndTimeout) {
+    DispatchGroup group;
+    EXPECT_TRUE(group.wait(0.0));  // empty group: nothing to wait for
+
+    auto queue = DispatchQueue::serial("test.group");
+    auto other = DispatchQueue::concurrent("test.group2");
+    DispatchSemaphore gate(0);
+    std::atomic<int> done{0};
+    group.enter();  // held open by the test
+    queue->async(group, [&] {
+        gate.wait();
+        done.fetch_add(1);
+    });
+    for (int i = 0; i < 10; ++i) other->async(group, [&] { done.fetch_add(1); });
+
+    std::atomic<int> notifiedWith{-1};
+    DispatchSemaphore notified(0);
+    group.notify(queue, [&] {
+        notifiedWith = done.load();
+        notified.signal();
+    });
+    EXPECT_FALSE(group.wait(0.0));
+    EXPECT_FALSE(group.wait(0.01));
+    gate.signal();
+    group.leave();
+    group.wait();
+    EXPECT_EQ(done.load(), 11);
+    notified.wait();
+    EXPECT_EQ(notifiedWith.load(), 11);
+
+    // notify on an empty group runs at once (on its queue).
+    DispatchSemaphore again(0);
+    group.notify(other, [&] { again.signal(); });
+    EXPECT_TRUE(again.wait(10.0));
+    EXPECT_TRUE(group.wait(1.0));
+}
+
+TEST(DispatchSemaphore, CountsAndTimesOut) {
+    DispatchSemaphore semaphore(2);
+    EXPECT_TRUE(semaphore.wait(0.0));
+    EXPECT_TRUE(semaphore.wait(0.0));
+    EXPECT_FALSE(semaphore.wait(0.0));
+    EXPECT_FALSE(semaphore.wait(0.01));
+    std::thread signaller([&] { semaphore.signal(); });
+    semaphore.wait();
+    signaller.join();
+    EXPECT_FALSE(semaphore.wait(0.0));
+}
+
+TEST(ProcessorCount, OverrideForTests) {
+    const int real = platform::processorCount();
+    EXPECT_GE(real, 1);
+    platform::setProcessorCountForTesting(1);
+    EXPECT_EQ(platform::processorCount(), 1);
+    platform::setProcessorCountForTesting(64);
+    EXPECT_EQ(platform::processorCount(), 64);
+    platform::setProcessorCountForTesting(std::nullopt);
+    EXPECT_EQ(platform::processorCount(), real);
+}
+
+TEST(MainQueue, PumpedByRunLoopInFifoOrderFromAnyThread) {
+    std::vector<int> order;  // main thread only
+    std::vector<std::thread> producers;
+    // Each producer's blocks keep their order; sync from a producer waits for the pumped main thread.
+    std::atomic<int> syncsDone{0};
+    for (int p = 0; p < 4; ++p) {
+        producers.emplace_back([&, p] {
+            for (int i = 0; i < 100; ++i)
+                DispatchQueue::main()->async([&order, p, i] { order.push_back(p * 1000 + i); });
+            DispatchQueue::main()->sync([&] {
+                EXPECT_TRUE(platform::isMainThread());
+                EXPECT_EQ(DispatchQueue::currentLabel(), "com.apple.main-thread");
+            });
+            syncsDone.fetch_add(1);
+        });
+    }
+    EXPECT_TRUE(platform::RunLoop::runUntil([&] { return syncsDone.load() == 4; }, 30.0));
+    for (auto& t : producers) t.join();
+    platform::RunLoop::runUntilIdle();
+    ASSERT_EQ(order.size(), 400u);
+    int last[4] = {-1, -1, -1, -1};
+    for (int v : order) {
+        const int p = v / 1000, i = v % 1000;
+        EXPECT_EQ(i, last[p] + 1);
+        last[p] = i;
+    }
+
+    // A condition that never holds gives up after the time-out.
+    EXPECT_FALSE(platform::RunLoop::runUntil([] { return false; }, 0.01));
+}
+
+TEST(MainQueue, PluggableExecutorIsWokenAndDrains) {
+    struct CountingExecutor : platform::MainQueueExecutor {
+        std::atomic<int> wakeUps{0};
+        void wakeUp() override { wakeUps.fetch_add(1); }
+    };
+    auto executor = std::make_shared<CountingExecutor>();
+    platform::setMainQueueExecutor(executor);
+    std::vector<int> ran;
+    DispatchQueue::main()->async([&] {
+        ran.push_back(1);
+        DispatchQueue::main()->async([&] { ran.push_back(3); });  // queued while draining: next round
+    });
+    DispatchQueue::main()->async([&] { ran.push_back(2); });
+    EXPECT_GE(executor->wakeUps.load(), 2);
+    const int before = executor->wakeUps.load();
+    EXPECT_EQ(platform::drainMainQueue(), 2);
+    EXPECT_EQ(ran, (std::vector<int>{1, 2}));
+    EXPECT_GT(executor->wakeUps.load(), before);  // woken again for the block left over
+    EXPECT_EQ(platform::drainMainQueue(), 1);
+    EXPECT_EQ(ran, (std::vector<int>{1, 2, 3}));
+    platform::setMainQueueExecutor(nullptr);
+}
+
+// Deadlocks a real platform would hang on are reported and abort.
+using DispatchDeathTest = ::testing::Test;
+
+TEST(DispatchDeathTest, SyncOntoTheRunningQueueAborts) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH(
+        {
+            auto q = DispatchQueue::serial("test.self");
+            q->sync([&] { q->sync([] {}); });
+        },
+        "sync onto the queue this thread is already running would deadlock \\(queue \"test.self\"\\)");
+    EXPECT_DEATH(
+        {
+            auto a = DispatchQueue::serial("test.outer");
+            auto b = DispatchQueue::serial("test.inner");
+            a->sync([&] { b->sync([&] { a->sync([] {}); }); });
+        },
+        "queue \"test.outer\"");
+    EXPECT_DEATH(
+        {
+            auto c = DispatchQueue::concurrent("test.rw-self");
+            c->sync([&] { c->syncBarrier([] {}); });
+        },
+        "barrier sync onto the queue this thread is already running would deadlock");
+    EXPECT_DEATH(DispatchQueue::main()->sync([] {}), "sync onto the main queue from the main thread");
+    EXPECT_DEATH(
+        {
+            DispatchGroup group;
+            group.leave();
+        },
+        "leave\\(\\) without a matching enter\\(\\)");
+}
