@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "platform/ui/QtMainQueueExecutor.hpp"
+
 namespace {
 
 // Qt aborts with a terse message when no display is reachable; tell the user
@@ -28,10 +30,15 @@ int main(int argc, char** argv) {
     }
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("TervoloNG"));
+    // Main-queue blocks and delays run on the Qt event loop from here on.
+    const auto mainQueueExecutor = platform::QtMainQueueExecutor::install();
 
     QMainWindow window;
     window.setWindowTitle(QStringLiteral("TervoloNG"));
     window.resize(1024, 768);
     window.show();
-    return QApplication::exec();
+    const int status = QApplication::exec();
+    // Blocks queued after the loop ended must not be posted to a dying application.
+    platform::setMainQueueExecutor(nullptr);
+    return status;
 }

@@ -25,10 +25,10 @@ bool DispatchSemaphore::wait(double timeoutSeconds) {
 }
 
 void DispatchSemaphore::signal() {
-    {
-        std::lock_guard lock(mutex_);
-        ++value_;
-    }
+    // Notified under the lock: a waiter woken by this signal may destroy the semaphore as soon as it
+    // returns, which must not happen while signal() still touches it.
+    std::lock_guard lock(mutex_);
+    ++value_;
     available_.notify_one();
 }
 
