@@ -20,38 +20,55 @@ void QLAbstractLogger::logMessage(const QLLogMessagePtr& logMessage) {
     (void)logMessage;
 }
 
-void QLAbstractLogger::assertNotOnLoggingQueues(const char* caller) const {
-    // Both would wait on a queue the caller already holds.
-    if (isOnGlobalLoggingQueue()) {
-        platform::assertionFailure(caller, "QLLog", "Core architecture requirement failure");
-    }
-    if (isOnInternalLoggerQueue()) {
-        platform::assertionFailure(caller, "QLLog", "MUST access ivar directly, NOT via self.* syntax.");
-    }
-}
-
 std::shared_ptr<QLLogFormatter> QLAbstractLogger::logFormatter() {
-    assertNotOnLoggingQueues("logFormatter");
+    // Both queue hops wait, so a caller already on one of the queues would wait
+    // on itself. That is a programming error and is reported; the read then
+    // takes the part of the path that cannot deadlock.
+    if (isOnInternalLoggerQueue()) {
+        platform::assertionFailure("!isOnInternalLoggerQueue()", "QLLog",
+                                   "MUST access ivar directly, NOT via self.* syntax.");
+        return _logFormatter;
+    }
     std::shared_ptr<QLLogFormatter> result;
     const auto queue = loggerQueue();
+    if (isOnGlobalLoggingQueue()) {
+        platform::assertionFailure("!isOnGlobalLoggingQueue()", "QLLog",
+                                   "Core architecture requirement failure");
+        queue->sync([&] { result = _logFormatter; });
+        return result;
+    }
+    // Logging queue first, then the logger's queue: the framework's lock order,
+    // so the read waits for any record being delivered.
     QLLog::loggingQueue()->sync([&] { queue->sync([&] { result = _logFormatter; }); });
     return result;
 }
 
 void QLAbstractLogger::setLogFormatter(std::shared_ptr<QLLogFormatter> logFormatter) {
-    assertNotOnLoggingQueues("setLogFormatter");
+    if (isOnGlobalLoggingQueue()) {
+        platform::assertionFailure("!isOnGlobalLoggingQueue()", "QLLog",
+                                   "Core architecture requirement failure");
+    }
+    if (isOnInternalLoggerQueue()) {
+        platform::assertionFailure("!isOnInternalLoggerQueue()", "QLLog",
+                                   "MUST access ivar directly, NOT via self.* syntax.");
+    }
     const auto queue = loggerQueue();
-    // The change holds the logger (as the platform's block retains it) so a
+    // The change holds the logger (as the platform's block retains it), so a
     // logger released meanwhile stays alive until the change has run.
-    auto self = weak_from_this().lock();
-    QLLog::loggingQueue()->async([this, self, queue, logFormatter = std::move(logFormatter)]() mutable {
-        queue->async([this, self = std::move(self), logFormatter = std::move(logFormatter)] {
-            if (logFormatter == _logFormatter) return;
-            if (_logFormatter) _logFormatter->willRemoveFromLogger(*this);
-            _logFormatter = logFormatter;
-            if (_logFormatter) _logFormatter->didAddToLogger(*this, loggerQueue());
-        });
-    });
+    auto change = [this, self = weak_from_this().lock(), logFormatter = std::move(logFormatter)] {
+        if (logFormatter == _logFormatter) return;
+        if (_logFormatter) _logFormatter->willRemoveFromLogger(*this);
+        _logFormatter = logFormatter;
+        if (_logFormatter) _logFormatter->didAddToLogger(*this, loggerQueue());
+    };
+    if (isOnGlobalLoggingQueue()) {
+        // Already in logging-queue order: the hop would only put the change
+        // behind the caller.
+        queue->async(std::move(change));
+        return;
+    }
+    QLLog::loggingQueue()->async(
+        [queue, change = std::move(change)]() mutable { queue->async(std::move(change)); });
 }
 
 std::shared_ptr<DispatchQueue> QLAbstractLogger::loggerQueue() const {

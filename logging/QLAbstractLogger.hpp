@@ -49,8 +49,6 @@ class QLAbstractLogger : public QLLogger, public std::enable_shared_from_this<QL
     std::shared_ptr<QLLogFormatter> _logFormatter;
 
   private:
-    void assertNotOnLoggingQueues(const char* caller) const;
-
     const std::string _loggerName;
     mutable std::mutex _loggerQueueMutex;  // the queue property may be replaced from any thread
     std::shared_ptr<platform::DispatchQueue> _loggerQueue;

@@ -1,0 +1,137 @@
+#include "logging/QLLogMessage.hpp"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "logging/QLLogging.hpp"
+#include "platform/dispatch/Clock.hpp"
+#include "platform/dispatch/VirtualClock.hpp"
+#include "platform/foundation/ProcessInfo.hpp"
+
+namespace tervolo::logging {
+namespace {
+
+QLLogMessage makeRecord(std::string_view file, std::optional<platform::Date> timestamp = std::nullopt) {
+    return QLLogMessage("text", QLLogLevel::all, QLLogFlag::info, 7, file, "function", 12, std::string("tag"),
+                        3, timestamp);
+}
+
+TEST(QLLogMessageTest, FileNameIsTheBaseNameWithoutTheLastExtension) {
+    struct Case {
+        const char* file;
+        const char* fileName;
+    };
+    const Case cases[] = {
+        {"/a/b/Point.source", "Point"},
+        {"/a/b/Makefile", "Makefile"},
+        {"/a/b/.abc", ""},
+        {"MapView.source", "MapView"},
+        {"archive.tar.gz", "archive.tar"},
+        {"/a/b.d/Name", "Name"},  // a dot in a folder name is not an extension
+        {"", ""},                 // no file text: no file name
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        const auto record = makeRecord(c.file);
+        EXPECT_EQ(record.file(), c.file);
+        EXPECT_EQ(record.fileName(), c.fileName);
+        if (*c.file != '\0') {
+            EXPECT_EQ(QLExtractFileNameWithoutExtension(c.file), c.fileName);
+        }
+    }
+    EXPECT_EQ(QLExtractFileNameWithoutExtension(nullptr), std::nullopt);
+}
+
+TEST(QLLogMessageTest, CurrentFileNameCutsFoldersAndTheLastExtension) {
+    struct Case {
+        const char* path;
+        const char* name;
+    };
+    const Case cases[] = {
+        {"a/b/Name.ext", "Name"}, {"Name", "Name"}, {"y.tar.gz", "y.tar"}, {"/x/y.tar.gz", "y.tar"}, {"", ""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(currentFileName(c.path), c.name) << c.path;
+        EXPECT_EQ(CurrentFileName(c.path), c.name) << c.path;
+    }
+    EXPECT_EQ(currentFileName(), "QLLogMessageTests");
+}
+
+TEST(QLLogMessageTest, KeepsEveryFieldGiven) {
+    const auto record = makeRecord("/src/QuovaMapPoint.cpp", platform::Date{123.5});
+    EXPECT_EQ(record.message(), "text");
+    EXPECT_EQ(record.level(), QLLogLevel::all);
+    EXPECT_EQ(record.flag(), QLLogFlag::info);
+    EXPECT_EQ(record.context(), 7);
+    EXPECT_EQ(record.fileName(), "QuovaMapPoint");
+    EXPECT_EQ(record.function(), "function");
+    EXPECT_EQ(record.line(), 12u);
+    EXPECT_EQ(record.options(), 3);
+    EXPECT_EQ(record.timestamp(), platform::Date{123.5});
+    // `tag` and `representedObject` are one value.
+    EXPECT_EQ(&record.tag(), &record.representedObject());
+    EXPECT_EQ(std::any_cast<std::string>(record.tag()), "tag");
+}
+
+TEST(QLLogMessageTest, WithoutATimestampTheRecordTakesTheClocksTimeOfCreation) {
+    auto clock = std::make_shared<platform::VirtualClock>(1'700'000'000.0);
+    platform::Clock::install(clock);
+    const auto first = makeRecord("f");
+    clock->advance(2.5);
+    const auto second = makeRecord("f");
+    platform::Clock::install(nullptr);
+
+    EXPECT_EQ(first.timestamp(), platform::Date::fromUnix(1'700'000'000.0));
+    EXPECT_DOUBLE_EQ(second.timestamp().timeIntervalSince(first.timestamp()), 2.5);
+}
+
+TEST(QLLogMessageTest, SnapshotDescribesTheCallerAndSurvivesCopyingElsewhere) {
+    auto queue = platform::DispatchQueue::serial("test.snapshot", platform::QoS::Utility);
+    std::shared_ptr<QLLogMessage> record;
+    int64_t callerThread = 0;
+    queue->sync([&] {
+        callerThread = platform::ProcessInfo::currentThreadID();
+        record = std::make_shared<QLLogMessage>(makeRecord("f"));
+    });
+    EXPECT_EQ(record->threadID(), std::to_string(callerThread));
+    EXPECT_EQ(record->queueLabel(), "test.snapshot");
+    EXPECT_EQ(record->qos(), platform::QoS::Utility);
+
+    // Copied on another thread, outside any queue: still the caller's snapshot.
+    QLLogMessage copy;
+    std::thread([&] {
+        platform::ProcessInfo::setCurrentThreadName("copier");
+        copy = *record;
+    }).join();
+    EXPECT_EQ(copy.threadID(), record->threadID());
+    EXPECT_EQ(copy.threadName(), record->threadName());
+    EXPECT_EQ(copy.queueLabel(), "test.snapshot");
+    EXPECT_EQ(copy.timestamp(), record->timestamp());
+    EXPECT_EQ(copy.message(), "text");
+
+    // On a named plain thread: its name, no queue.
+    QLLogMessage plain;
+    std::thread([&] {
+        platform::ProcessInfo::setCurrentThreadName("plain-worker");
+        plain = makeRecord("f");
+    }).join();
+    EXPECT_EQ(plain.threadName(), "plain-worker");
+    EXPECT_EQ(plain.queueLabel(), "");
+    EXPECT_EQ(plain.qos(), platform::QoS::Unspecified);
+    EXPECT_NE(plain.threadID(), record->threadID());
+}
+
+TEST(QLLogFlagTest, ConversionsCopyTheBitsAndMasksTestTheAnd) {
+    EXPECT_EQ(QLLogFlagFrom(QLLogLevel{7}), QLLogFlag::error | QLLogFlag::warning | QLLogFlag::info);
+    EXPECT_EQ(toLogLevel(QLLogFlag::debug), QLLogLevel{8});
+    EXPECT_TRUE(passes(QLLogFlag::verbose, QLLogLevel::all));
+    EXPECT_FALSE(passes(QLLogFlag::error, QLLogLevel::off));
+    EXPECT_FALSE(passes(QLLogFlag{0}, QLLogLevel::all));
+    EXPECT_FALSE(passes(QLLogFlag::info, QLLogLevel{2}));
+}
+
+}  // namespace
+}  // namespace tervolo::logging

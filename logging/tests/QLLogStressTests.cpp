@@ -1,0 +1,89 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "RecordingLogger.hpp"
+#include "logging/QLLog.hpp"
+#include "logging/QLLogging.hpp"
+#include "platform/dispatch/ProcessorCount.hpp"
+
+namespace tervolo::logging {
+namespace {
+
+using testing::RecordingLogger;
+
+class QLLogStressTest : public ::testing::TestWithParam<int> {
+  protected:
+    QLLogStressTest() { platform::setProcessorCountForTesting(GetParam()); }
+    ~QLLogStressTest() override { platform::setProcessorCountForTesting(std::nullopt); }
+};
+
+INSTANTIATE_TEST_SUITE_P(DeliveryPaths, QLLogStressTest, ::testing::Values(1, 4),
+                         [](const auto& info) { return info.param == 1 ? "Serial" : "Parallel"; });
+
+// Eight threads log (mostly asynchronously, every tenth record synchronously)
+// while another thread keeps adding and removing loggers and changing a
+// formatter. The logger installed throughout receives every record, each
+// thread's records in order.
+TEST_P(QLLogStressTest, EightThreadsLogWhileLoggersComeAndGo) {
+    QLLog registry;
+    auto steady = std::make_shared<RecordingLogger>("test.steady");
+    registry.addLogger(steady);
+
+    constexpr int kThreads = 8;
+    constexpr int kPerThread = 1500;
+    std::atomic<bool> done{false};
+    std::thread churn([&] {
+        std::vector<std::shared_ptr<RecordingLogger>> transient;
+        int round = 0;
+        while (!done.load()) {
+            auto logger = std::make_shared<RecordingLogger>("test.transient");
+            registry.addLogger(logger, round % 2 ? QLLogLevel::all : QLLogLevel{4});
+            transient.push_back(logger);
+            if (transient.size() > 3) {
+                registry.removeLogger(transient.front());
+                transient.erase(transient.begin());
+            }
+            if (round % 5 == 0) (void)registry.allLoggersWithLevel();
+            if (round % 7 == 0) registry.flushLog();
+            ++round;
+        }
+        for (const auto& logger : transient) registry.removeLogger(logger);
+    });
+
+    std::vector<std::thread> producers;
+    for (int t = 0; t < kThreads; ++t) {
+        producers.emplace_back([&, t] {
+            for (int i = 0; i < kPerThread; ++i) {
+                const bool sync = i % 10 == 0;
+                logMessageCore([&] { return std::to_string(t) + ":" + std::to_string(i); }, QLLogLevel::all,
+                               sync ? QLLogFlag::error : QLLogFlag::info, 0, __FILE__, __func__, __LINE__, {},
+                               !sync, registry);
+            }
+        });
+    }
+    for (auto& p : producers) p.join();
+    done.store(true);
+    churn.join();
+    registry.flushLog();
+
+    const auto messages = steady->messages();
+    ASSERT_EQ(messages.size(), size_t{kThreads * kPerThread});
+    std::vector<int> next(kThreads, 0);
+    for (const auto& m : messages) {
+        const auto colon = m.find(':');
+        const int t = std::stoi(m.substr(0, colon));
+        ASSERT_EQ(std::stoi(m.substr(colon + 1)), next[t]++) << "thread " << t;
+    }
+    EXPECT_EQ(steady->offQueueCalls(), 0);
+    registry.removeAllLoggers();
+    registry.flushLog();
+    EXPECT_TRUE(registry.allLoggers().empty());
+}
+
+}  // namespace
+}  // namespace tervolo::logging
