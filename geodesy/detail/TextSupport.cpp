@@ -1,0 +1,106 @@
+#include "geodesy/detail/TextSupport.hpp"
+
+#include "platform/text/Unicode.hpp"
+
+namespace tervolo::geodesy::detail {
+
+namespace {
+
+// Decodes the UTF-8 character at `index`; invalid bytes count as one non-space code point.
+char32_t codePointAt(std::string_view text, size_t index, size_t& length) {
+    const auto byte = static_cast<unsigned char>(text[index]);
+    length = 1;
+    if (byte < 0x80) return byte;
+    int extra = 0;
+    char32_t cp = 0;
+    if ((byte & 0xE0) == 0xC0) {
+        extra = 1;
+        cp = byte & 0x1F;
+    } else if ((byte & 0xF0) == 0xE0) {
+        extra = 2;
+        cp = byte & 0x0F;
+    } else if ((byte & 0xF8) == 0xF0) {
+        extra = 3;
+        cp = byte & 0x07;
+    } else {
+        return 0xFFFD;
+    }
+    if (index + static_cast<size_t>(extra) >= text.size()) return 0xFFFD;
+    for (int k = 1; k <= extra; ++k) {
+        const auto next = static_cast<unsigned char>(text[index + k]);
+        if ((next & 0xC0) != 0x80) return 0xFFFD;
+        cp = (cp << 6) | (next & 0x3F);
+    }
+    length = static_cast<size_t>(extra) + 1;
+    return cp;
+}
+
+bool isWhiteSpace(char32_t cp) {
+    return (cp >= 0x09 && cp <= 0x0D) || cp == 0x20 || cp == 0x85 || cp == 0xA0 || cp == 0x1680 ||
+           (cp >= 0x2000 && cp <= 0x200A) || cp == 0x2028 || cp == 0x2029 || cp == 0x202F || cp == 0x205F ||
+           cp == 0x3000;
+}
+
+}  // namespace
+
+size_t whitespaceLengthAt(std::string_view text, size_t index) {
+    size_t length = 0;
+    return isWhiteSpace(codePointAt(text, index, length)) ? length : 0;
+}
+
+size_t finalLineTerminatorLength(std::string_view text) {
+    if (text.empty()) return 0;
+    if (text.size() >= 2 && text.substr(text.size() - 2) == "\r\n") return 2;
+    if (text.back() == '\n' || text.back() == '\r') return 1;
+    if (text.size() >= 2 && text.substr(text.size() - 2) == "\xC2\x85") return 2;
+    if (text.size() >= 3 &&
+        (text.substr(text.size() - 3) == "\xE2\x80\xA8" || text.substr(text.size() - 3) == "\xE2\x80\xA9"))
+        return 3;
+    return 0;
+}
+
+std::optional<char32_t> uppercaseCharacter(char32_t character) {
+    if (character < 0x80) return (character >= 'a' && character <= 'z') ? character - 'a' + 'A' : character;
+    const std::string upper = platform::text::uppercased(utf8(character));
+    size_t length = 0;
+    const char32_t first = upper.empty() ? 0 : codePointAt(upper, 0, length);
+    if (upper.empty() || length != upper.size()) return std::nullopt;
+    return first;
+}
+
+std::string utf8(char32_t cp) {
+    std::string out;
+    if (cp < 0x80) {
+        out.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+    return out;
+}
+
+void splitCharacters(std::string_view text, std::vector<std::string_view>& characters) {
+    characters.clear();
+    for (size_t i = 0; i < text.size();) {
+        size_t length = 0;
+        codePointAt(text, i, length);
+        characters.push_back(text.substr(i, length));
+        i += length;
+    }
+}
+
+char32_t firstCodePoint(std::string_view text) {
+    size_t length = 0;
+    return text.empty() ? 0 : codePointAt(text, 0, length);
+}
+
+}  // namespace tervolo::geodesy::detail

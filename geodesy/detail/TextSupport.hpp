@@ -1,0 +1,50 @@
+#pragma once
+
+// Small text helpers shared by the geodesy parsers and writers (internal).
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace tervolo::geodesy::detail {
+
+// Byte length of the Unicode white-space character (the White_Space property: what "\s" matches) that
+// starts at `index`, or 0 when the character there is not white space.
+size_t whitespaceLengthAt(std::string_view text, size_t index);
+
+// Byte length of the line terminator ending `text` ("\n", "\r", "\r\n", U+0085, U+2028, U+2029), or 0.
+// A regular expression's "$" also matches in front of it.
+size_t finalLineTerminatorLength(std::string_view text);
+
+// The upper-case form of one character when it is a single character, else nothing ("ß" → "SS").
+std::optional<char32_t> uppercaseCharacter(char32_t character);
+
+// UTF-8 text of one code point.
+std::string utf8(char32_t character);
+
+// The UTF-8 characters (code points) of the text, each as a view into it; invalid bytes count singly.
+void splitCharacters(std::string_view text, std::vector<std::string_view>& characters);
+
+// The first code point of the text (0 for an empty text).
+char32_t firstCodePoint(std::string_view text);
+
+// The maximal runs of non-white-space characters, in order (what "\S+" finds).
+template <typename Visitor>
+void forEachGroup(std::string_view text, Visitor&& visit) {
+    size_t i = 0;
+    while (i < text.size()) {
+        const size_t ws = whitespaceLengthAt(text, i);
+        if (ws > 0) {
+            i += ws;
+            continue;
+        }
+        const size_t start = i;
+        while (i < text.size() && whitespaceLengthAt(text, i) == 0) ++i;
+        visit(text.substr(start, i - start));
+    }
+}
+
+}  // namespace tervolo::geodesy::detail
