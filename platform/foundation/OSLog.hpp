@@ -54,7 +54,8 @@ class OSLog {
     std::string category_;
 };
 
-// A sink that keeps records in memory; installs itself while alive.
+// A sink that keeps records in memory: install() makes it the sink of every
+// log until uninstall().
 class OSLogCapture : public OSLog::Sink {
   public:
     static std::shared_ptr<OSLogCapture> install();

@@ -5,6 +5,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -46,6 +47,7 @@ class ProcessInfo {
 
   private:
     ProcessInfo() = default;
+    std::vector<std::string> osReleaseFiles() const;
     mutable std::mutex mutex_;
     std::optional<std::string> osReleasePath_;
 };

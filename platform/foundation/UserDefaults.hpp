@@ -45,21 +45,23 @@ class UserDefaults {
     PropertyValue::Dictionary dictionaryRepresentation() const;
     std::string filePath() const;
 
-    // Forgets the values in memory and reads the file again; the standard
-    // instance re-resolves the preferences folder (tests point
+    // Forgets the values in memory and reads the file again on next use; the
+    // standard instance then re-resolves the preferences folder (tests point
     // XDG_CONFIG_HOME elsewhere first). Registered defaults are dropped too.
     void reload();
 
   private:
     UserDefaults() = default;
-    void loadLocked();
+    void loadLocked() const;
     void persistLocked();
     std::optional<PropertyValue> lookupLocked(const std::string& key) const;
 
     mutable std::mutex mutex_;
     bool followsPreferencesFolder_ = false;
-    std::string filePath_;
-    PropertyValue::Dictionary values_;
+    // Loading is deferred to the first use, which may be a const reader.
+    mutable bool loaded_ = false;
+    mutable std::string filePath_;
+    mutable PropertyValue::Dictionary values_;
     PropertyValue::Dictionary registered_;
 };
 

@@ -1,0 +1,252 @@
+#include "platform/foundation/Bundle.hpp"
+
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include "platform/foundation/FileManager.hpp"
+
+namespace platform {
+
+namespace {
+
+constexpr const char* kInfoFileName = "Info.json";
+constexpr const char* kInfoTemplateName = "Info.json.in";
+constexpr const char* kOverridePrefix = "TERVOLO_";
+constexpr size_t kMaximumDataFileSize = 4 * 1024 * 1024;
+
+std::string executableFolder() {
+    char buffer[4096];
+    const ssize_t length = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+    if (length <= 0) return {};
+    std::string path(buffer, static_cast<size_t>(length));
+    const auto slash = path.find_last_of('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
+std::string sourceResources() {
+    const char* source = std::getenv("TERVOLO_SOURCE_DIR");
+    if (source == nullptr || source[0] == '\0') return {};
+    return std::string(source) + "/resources";
+}
+
+// "<folder>/resources" for the executable's folder and each of its parents,
+// the first that holds the configured information dictionary.
+std::string resourcesBesideExecutable() {
+    const FileManager& files = FileManager::defaultManager();
+    std::string folder = executableFolder();
+    while (!folder.empty()) {
+        const std::string candidate = folder + "/resources";
+        if (files.fileExists(candidate + "/" + kInfoFileName)) return candidate;
+        const auto slash = folder.find_last_of('/');
+        if (slash == std::string::npos) break;
+        folder = folder.substr(0, slash);
+    }
+    return {};
+}
+
+std::optional<nlohmann::json> readJSONObject(const std::string& path) {
+    auto bytes = FileManager::defaultManager().readFileSafely(path, kMaximumDataFileSize);
+    if (!bytes) return std::nullopt;
+    nlohmann::json json = nlohmann::json::parse(bytes->begin(), bytes->end(), nullptr, false);
+    if (!json.is_object()) return std::nullopt;
+    return json;
+}
+
+std::optional<std::string> overrideFor(const std::string& key) {
+    const char* value = std::getenv((kOverridePrefix + key).c_str());
+    if (value == nullptr) return std::nullopt;
+    return std::string(value);
+}
+
+// An override replaces the value with a string, or with a list of strings when
+// the value it replaces is a list ("a,b" → ["a","b"], "" → []).
+nlohmann::json overrideValue(const std::string& text, const nlohmann::json* original) {
+    if (original == nullptr || !original->is_array()) return text;
+    nlohmann::json list = nlohmann::json::array();
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t comma = text.find(',', start);
+        if (comma == std::string::npos) comma = text.size();
+        if (comma > start) list.push_back(text.substr(start, comma - start));
+        start = comma + 1;
+    }
+    return list;
+}
+
+std::string languageFromEnvironment() {
+    for (const char* variable : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+        const char* value = std::getenv(variable);
+        if (value == nullptr || value[0] == '\0') continue;
+        std::string text(value);
+        if (text == "C" || text == "POSIX" || text.rfind("C.", 0) == 0) return "en";
+        const auto end = text.find_first_of("_.@");
+        return end == std::string::npos ? text : text.substr(0, end);
+    }
+    return "en";
+}
+
+}  // namespace
+
+Bundle& Bundle::main() {
+    static Bundle& bundle = *new Bundle;
+    return bundle;
+}
+
+std::string Bundle::resourcePathLocked() const {
+    if (resourcesOverride_) return *resourcesOverride_;
+    if (!resourcePath_) {
+        std::string found = resourcesBesideExecutable();
+        if (found.empty()) {
+            const std::string source = sourceResources();
+            if (!source.empty() && FileManager::defaultManager().isDirectory(source)) found = source;
+        }
+        resourcePath_ = found;
+    }
+    return *resourcePath_;
+}
+
+const nlohmann::json& Bundle::baseDictionaryLocked() const {
+    if (!dictionary_) {
+        const std::string folder = resourcePathLocked();
+        std::optional<nlohmann::json> json;
+        if (!folder.empty()) {
+            json = readJSONObject(folder + "/" + kInfoFileName);
+            // The source tree holds only the template; its placeholders are
+            // inside strings, so it is valid JSON as it stands.
+            if (!json) json = readJSONObject(folder + "/" + kInfoTemplateName);
+        }
+        if (!json) {
+            const std::string source = sourceResources();
+            if (!source.empty()) json = readJSONObject(source + "/" + kInfoTemplateName);
+        }
+        dictionary_ = json.value_or(nlohmann::json::object());
+    }
+    return *dictionary_;
+}
+
+nlohmann::json Bundle::infoDictionary() const {
+    std::lock_guard lock(mutex_);
+    nlohmann::json dictionary = baseDictionaryLocked();
+    for (auto& [key, value] : dictionary.items()) {
+        if (auto text = overrideFor(key)) value = overrideValue(*text, &value);
+    }
+    return dictionary;
+}
+
+std::optional<nlohmann::json> Bundle::objectForInfoDictionaryKey(const std::string& key) const {
+    std::lock_guard lock(mutex_);
+    const nlohmann::json& dictionary = baseDictionaryLocked();
+    const auto found = dictionary.find(key);
+    const nlohmann::json* original = found == dictionary.end() ? nullptr : &*found;
+    if (auto text = overrideFor(key)) return overrideValue(*text, original);
+    if (original == nullptr) return std::nullopt;
+    return *original;
+}
+
+std::optional<std::string> Bundle::infoString(const std::string& key) const {
+    auto value = objectForInfoDictionaryKey(key);
+    if (!value || !value->is_string()) return std::nullopt;
+    return value->get<std::string>();
+}
+
+std::vector<std::string> Bundle::infoStringList(const std::string& key) const {
+    std::vector<std::string> list;
+    auto value = objectForInfoDictionaryKey(key);
+    if (!value) return list;
+    if (value->is_string()) {
+        list.push_back(value->get<std::string>());
+    } else if (value->is_array()) {
+        for (const auto& item : *value) {
+            if (item.is_string()) list.push_back(item.get<std::string>());
+        }
+    }
+    return list;
+}
+
+std::string Bundle::resourcePath() const {
+    std::lock_guard lock(mutex_);
+    return resourcePathLocked();
+}
+
+std::optional<std::string> Bundle::pathForResource(const std::string& name, const std::string& type) const {
+    std::vector<std::string> folders;
+    {
+        std::lock_guard lock(mutex_);
+        folders.push_back(resourcePathLocked());
+    }
+    // Resources that the build does not copy are found in the source tree.
+    folders.push_back(sourceResources());
+    const std::string file = type.empty() ? name : name + "." + type;
+    for (const std::string& folder : folders) {
+        if (folder.empty()) continue;
+        const std::string path = folder + "/" + file;
+        if (FileManager::defaultManager().fileExists(path)) return path;
+    }
+    return std::nullopt;
+}
+
+std::string Bundle::languageLocked() const {
+    return languageOverride_ ? *languageOverride_ : languageFromEnvironment();
+}
+
+std::string Bundle::localizedString(const std::string& key, const std::string& value,
+                                    const std::string& table) const {
+    std::string tableName = table.empty() ? "Localizable" : table;
+    std::string language;
+    {
+        std::lock_guard lock(mutex_);
+        language = languageLocked();
+        const auto cacheKey = std::make_pair(language, tableName);
+        auto cached = tables_.find(cacheKey);
+        if (cached != tables_.end()) {
+            auto text = cached->second.find(key);
+            if (text != cached->second.end()) return text->second;
+            return value.empty() ? key : value;
+        }
+    }
+    // Load outside the lock (file access), then publish.
+    std::map<std::string, std::string> entries;
+    if (auto path = pathForResource("translations/" + language + "/" + tableName, "json")) {
+        if (auto json = readJSONObject(*path)) {
+            for (const auto& [entryKey, entryValue] : json->items()) {
+                if (entryValue.is_string()) entries.emplace(entryKey, entryValue.get<std::string>());
+            }
+        }
+    }
+    std::lock_guard lock(mutex_);
+    auto& stored = tables_.try_emplace(std::make_pair(language, tableName), std::move(entries)).first->second;
+    auto text = stored.find(key);
+    if (text != stored.end()) return text->second;
+    return value.empty() ? key : value;
+}
+
+void Bundle::setInfoDictionaryForTesting(std::optional<nlohmann::json> dictionary) {
+    std::lock_guard lock(mutex_);
+    dictionary_ = std::move(dictionary);
+}
+
+void Bundle::setResourcesDirectory(std::optional<std::string> folder) {
+    std::lock_guard lock(mutex_);
+    resourcesOverride_ = std::move(folder);
+    dictionary_.reset();
+    tables_.clear();
+}
+
+void Bundle::setLanguageForTesting(std::optional<std::string> language) {
+    std::lock_guard lock(mutex_);
+    languageOverride_ = std::move(language);
+}
+
+void Bundle::reload() {
+    std::lock_guard lock(mutex_);
+    dictionary_.reset();
+    resourcePath_.reset();
+    tables_.clear();
+}
+
+std::string localizedString(const std::string& key) {
+    return Bundle::main().localizedString(key);
+}
+
+}  // namespace platform

@@ -1,0 +1,66 @@
+#include "platform/foundation/FileHandle.hpp"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace platform {
+
+Result<std::unique_ptr<FileHandle>> FileHandle::forWriting(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) return Error::file(errno, "open", path);
+    return std::make_unique<FileHandle>(fd);
+}
+
+FileHandle::FileHandle(int fd) : fd_(fd) {}
+
+FileHandle::~FileHandle() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+Result<uint64_t> FileHandle::seekToEnd() {
+    const off_t position = ::lseek(fd_, 0, SEEK_END);
+    if (position < 0) return Error::posix(errno, "seek to end of file");
+    return static_cast<uint64_t>(position);
+}
+
+std::optional<Error> FileHandle::write(std::span<const uint8_t> bytes) {
+    const uint8_t* data = bytes.data();
+    size_t left = bytes.size();
+    while (left > 0) {
+        const ssize_t written = ::write(fd_, data, left);
+        if (written < 0) {
+            if (errno == EINTR) continue;
+            return Error::posix(errno, "write to file");
+        }
+        data += written;
+        left -= static_cast<size_t>(written);
+    }
+    return std::nullopt;
+}
+
+std::optional<Error> FileHandle::write(std::string_view text) {
+    return write(std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
+}
+
+Result<uint64_t> FileHandle::offset() const {
+    const off_t position = ::lseek(fd_, 0, SEEK_CUR);
+    if (position < 0) return Error::posix(errno, "get file offset");
+    return static_cast<uint64_t>(position);
+}
+
+std::optional<Error> FileHandle::synchronize() {
+    if (::fsync(fd_) != 0) return Error::posix(errno, "synchronize file");
+    return std::nullopt;
+}
+
+std::optional<Error> FileHandle::close() {
+    if (fd_ < 0) return Error::posix(EBADF, "close file");
+    const int fd = fd_;
+    fd_ = -1;  // released by close() even when it reports an error
+    if (::close(fd) != 0) return Error::posix(errno, "close file");
+    return std::nullopt;
+}
+
+}  // namespace platform

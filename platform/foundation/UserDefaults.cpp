@@ -1,0 +1,160 @@
+#include "platform/foundation/UserDefaults.hpp"
+
+#include "platform/foundation/Diagnostics.hpp"
+#include "platform/foundation/FileManager.hpp"
+
+namespace platform {
+
+namespace {
+
+constexpr const char* kFileName = "UserDefaults.json";
+constexpr const char* kCorruptSuffix = ".corrupt";
+// Preferences are small; anything larger is not ours.
+constexpr size_t kMaximumFileSize = 16 * 1024 * 1024;
+
+}  // namespace
+
+UserDefaults& UserDefaults::standard() {
+    static UserDefaults& defaults = []() -> UserDefaults& {
+        auto* instance = new UserDefaults;
+        instance->followsPreferencesFolder_ = true;
+        return *instance;
+    }();
+    return defaults;
+}
+
+UserDefaults::UserDefaults(std::string filePath) : filePath_(std::move(filePath)) {}
+
+void UserDefaults::loadLocked() const {
+    if (loaded_) return;
+    loaded_ = true;
+    if (followsPreferencesFolder_) {
+        filePath_ = FileManager::defaultManager().preferencesDirectory() + "/" + kFileName;
+    }
+    values_.clear();
+    FileManager& files = FileManager::defaultManager();
+    auto bytes = files.readFileSafely(filePath_, kMaximumFileSize);
+    if (!bytes) {
+        if (bytes.error().isNoSuchFile()) return;  // first run
+        // Unreadable (permissions, a FIFO, too large): start empty but leave
+        // the file alone; the next change replaces it.
+        LineWriter::standardError().writeLine("UserDefaults: cannot read " + filePath_ + ": " +
+                                              bytes.error().description);
+        return;
+    }
+    const nlohmann::json json = nlohmann::json::parse(bytes->begin(), bytes->end(), nullptr, false);
+    std::optional<PropertyValue> value;
+    if (json.is_object()) value = PropertyValue::fromJSON(json);
+    if (!value || value->asDictionary() == nullptr) {
+        // Kept for inspection rather than silently overwritten by the next change.
+        const std::string aside = filePath_ + kCorruptSuffix;
+        files.removeItem(aside);
+        const auto moved = files.moveItem(filePath_, aside);
+        LineWriter::standardError().writeLine(
+            "UserDefaults: " + filePath_ + " is not a valid defaults file; " +
+            (moved ? "could not move it aside (" + moved->description + ")" : "moved it to " + aside) +
+            " and starting empty");
+        return;
+    }
+    values_ = *value->asDictionary();
+}
+
+void UserDefaults::persistLocked() {
+    const std::string text = PropertyValue(values_).toJSON().dump(2) + "\n";
+    FileManager& files = FileManager::defaultManager();
+    const auto slash = filePath_.find_last_of('/');
+    if (slash != std::string::npos && slash > 0) files.createDirectory(filePath_.substr(0, slash), true);
+    if (auto error = files.writeFile(filePath_, text, WriteOptions::Atomic)) {
+        LineWriter::standardError().writeLine("UserDefaults: cannot save " + filePath_ + ": " +
+                                              error->description);
+    }
+}
+
+std::optional<PropertyValue> UserDefaults::lookupLocked(const std::string& key) const {
+    loadLocked();
+    if (auto found = values_.find(key); found != values_.end()) return found->second;
+    if (auto found = registered_.find(key); found != registered_.end()) return found->second;
+    return std::nullopt;
+}
+
+std::optional<PropertyValue> UserDefaults::object(const std::string& key) const {
+    std::lock_guard lock(mutex_);
+    return lookupLocked(key);
+}
+
+std::optional<bool> UserDefaults::boolValue(const std::string& key) const {
+    auto value = object(key);
+    return value ? value->asBool() : std::nullopt;
+}
+
+std::optional<int64_t> UserDefaults::integerValue(const std::string& key) const {
+    auto value = object(key);
+    return value ? value->asInteger() : std::nullopt;
+}
+
+std::optional<double> UserDefaults::doubleValue(const std::string& key) const {
+    auto value = object(key);
+    return value ? value->asDouble() : std::nullopt;
+}
+
+std::optional<std::string> UserDefaults::stringValue(const std::string& key) const {
+    auto value = object(key);
+    return value ? value->asString() : std::nullopt;
+}
+
+std::optional<Date> UserDefaults::dateValue(const std::string& key) const {
+    auto value = object(key);
+    return value ? value->asDate() : std::nullopt;
+}
+
+std::optional<PropertyValue::List> UserDefaults::listValue(const std::string& key) const {
+    auto value = object(key);
+    if (!value || value->asList() == nullptr) return std::nullopt;
+    return *value->asList();
+}
+
+std::optional<PropertyValue::Dictionary> UserDefaults::dictionaryValue(const std::string& key) const {
+    auto value = object(key);
+    if (!value || value->asDictionary() == nullptr) return std::nullopt;
+    return *value->asDictionary();
+}
+
+void UserDefaults::set(const std::string& key, PropertyValue value) {
+    std::lock_guard lock(mutex_);
+    loadLocked();
+    values_[key] = std::move(value);
+    persistLocked();
+}
+
+void UserDefaults::remove(const std::string& key) {
+    std::lock_guard lock(mutex_);
+    loadLocked();
+    if (values_.erase(key) > 0) persistLocked();
+}
+
+void UserDefaults::registerDefaults(const PropertyValue::Dictionary& defaults) {
+    std::lock_guard lock(mutex_);
+    for (const auto& [key, value] : defaults) registered_[key] = value;
+}
+
+PropertyValue::Dictionary UserDefaults::dictionaryRepresentation() const {
+    std::lock_guard lock(mutex_);
+    loadLocked();
+    return values_;
+}
+
+std::string UserDefaults::filePath() const {
+    std::lock_guard lock(mutex_);
+    loadLocked();
+    return filePath_;
+}
+
+void UserDefaults::reload() {
+    std::lock_guard lock(mutex_);
+    registered_.clear();
+    values_.clear();
+    // Read again on next use, so a reload never touches the folder by itself.
+    loaded_ = false;
+}
+
+}  // namespace platform

@@ -1,0 +1,173 @@
+#include <pthread.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "platform/dispatch/ProcessorCount.hpp"
+#include "platform/foundation/Assertion.hpp"
+#include "platform/foundation/Diagnostics.hpp"
+#include "platform/foundation/FileManager.hpp"
+#include "platform/foundation/OSLog.hpp"
+#include "platform/foundation/ProcessInfo.hpp"
+#include "testsupport/TemporaryFolder.hpp"
+
+using platform::OSLog;
+using platform::OSLogType;
+using platform::ProcessInfo;
+
+namespace {
+
+TEST(OSLogTest, RecordsCarryLogTypeAndTextVerbatim) {
+    auto capture = platform::OSLogCapture::install();
+    OSLog::setDebugEnabledForTesting(false);
+    auto log = OSLog::create("org.tervolo.TervoloNG", "points");
+    log->write(OSLogType::Error, "failed %s %n %@ 100%");
+    log->write(OSLogType::Info, "info");
+    log->write(OSLogType::Debug, "hidden");
+    OSLog::defaultLog()->write(OSLogType::Default, "plain");
+    OSLog::setDebugEnabledForTesting(true);
+    log->write(OSLogType::Debug, "shown");
+    OSLog::setDebugEnabledForTesting(std::nullopt);
+    capture->uninstall();
+
+    const auto records = capture->records();
+    ASSERT_EQ(records.size(), 4u);
+    EXPECT_EQ(records[0].text, "failed %s %n %@ 100%") << "text is data, never a format";
+    EXPECT_EQ(records[0].type, OSLogType::Error);
+    EXPECT_EQ(records[0].subsystem, "org.tervolo.TervoloNG");
+    EXPECT_EQ(records[0].category, "points");
+    EXPECT_EQ(records[1].text, "info");
+    EXPECT_EQ(records[2].text, "plain");
+    EXPECT_EQ(records[2].subsystem, "");
+    EXPECT_EQ(records[3].text, "shown");
+    EXPECT_EQ(records[3].type, OSLogType::Debug);
+}
+
+TEST(OSLogTest, OnlyDebugCanBeDisabled) {
+    auto log = OSLog::defaultLog();
+    OSLog::setDebugEnabledForTesting(false);
+    for (OSLogType type : {OSLogType::Default, OSLogType::Info, OSLogType::Error, OSLogType::Fault}) {
+        EXPECT_TRUE(log->isEnabled(type));
+    }
+    EXPECT_FALSE(log->isEnabled(OSLogType::Debug));
+    OSLog::setDebugEnabledForTesting(std::nullopt);
+    // The syslog backend takes format characters as plain text too.
+    log->write(OSLogType::Info, "foundation test %s%s%s%n");
+}
+
+TEST(DiagnosticsTest, LineWritersCanBeCapturedAndRestored) {
+    platform::LineWriter& out = platform::LineWriter::standardOutput();
+    {
+        platform::LineCapture outer(out);
+        {
+            platform::LineCapture inner(out);
+            out.writeLine("inner");
+            EXPECT_EQ(inner.lines(), (std::vector<std::string>{"inner"}));
+        }
+        out.writeLine("outer %s");
+        EXPECT_EQ(outer.lines(), (std::vector<std::string>{"outer %s"}));
+    }
+    platform::LineCapture errors(platform::LineWriter::standardError());
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 4; ++i) {
+        threads.emplace_back([] {
+            for (int j = 0; j < 50; ++j) platform::LineWriter::standardError().writeLine("line");
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    EXPECT_EQ(errors.lines().size(), 200u);
+}
+
+TEST(AssertionTest, HandlerReceivesConditionFileAndMessage) {
+    std::vector<std::string> seen;
+    {
+        platform::ScopedAssertionHandler handler(
+            [&](std::string_view condition, std::string_view file, std::string_view message) {
+                seen = {std::string(condition), std::string(file), std::string(message)};
+            });
+        const bool onLoggingQueue = false;
+        PLATFORM_ASSERT(onLoggingQueue, "This method should only be run on the logging thread/queue");
+        PLATFORM_ASSERT(true, "never");
+    }
+    EXPECT_EQ(seen, (std::vector<std::string>{"onLoggingQueue", "SystemTests.cpp",
+                                              "This method should only be run on the logging thread/queue"}));
+}
+
+TEST(AssertionTest, DefaultHandlerLogsAndAbortsOnlyInDebugBuilds) {
+#ifdef NDEBUG
+    platform::LineCapture errors(platform::LineWriter::standardError());
+    platform::assertionFailure("x > 0", "File.cpp", "Invalid parameter");
+    EXPECT_EQ(errors.lines(),
+              (std::vector<std::string>{"*** Assertion failure: Invalid parameter (x > 0, File.cpp)"}));
+#else
+    EXPECT_DEATH(platform::assertionFailure("x > 0", "File.cpp", "Invalid parameter"), "Invalid parameter");
+#endif
+}
+
+TEST(ProcessInfoTest, DescribesTheProcessAndTheMachine) {
+    ProcessInfo& info = ProcessInfo::processInfo();
+    EXPECT_EQ(info.processName(), "tervolo_platform_foundation_tests");
+    EXPECT_EQ(info.processIdentifier(), ::getpid());
+    EXPECT_EQ(info.effectiveUserID(), ::geteuid());
+    ::setenv("TERVOLO_PROCESS_INFO_TEST", "a=b", 1);
+    EXPECT_EQ(info.environment().at("TERVOLO_PROCESS_INFO_TEST"), "a=b");
+    EXPECT_EQ(info.environmentValue("TERVOLO_PROCESS_INFO_TEST"), "a=b");
+    ::unsetenv("TERVOLO_PROCESS_INFO_TEST");
+    EXPECT_FALSE(info.environmentValue("TERVOLO_PROCESS_INFO_TEST").has_value());
+    char host[256] = {};
+    ::gethostname(host, sizeof host - 1);
+    EXPECT_EQ(info.hostName(), host);
+    EXPECT_FALSE(info.machine().empty());
+    EXPECT_FALSE(info.kernelRelease().empty());
+
+    platform::setProcessorCountForTesting(3);
+    EXPECT_EQ(info.processorCount(), 3);
+    platform::setProcessorCountForTesting(std::nullopt);
+    EXPECT_GE(info.processorCount(), 1);
+}
+
+TEST(ProcessInfoTest, ReadsTheOperatingSystemFromOSRelease) {
+    tervolo::testsupport::TemporaryFolder folder;
+    const std::string path = folder.file("os-release");
+    ASSERT_FALSE(platform::FileManager::defaultManager().writeFile(
+        path,
+        "PRETTY_NAME=\"Debian GNU/Linux 12 (bookworm)\"\nNAME=\"Debian GNU/Linux\"\nVERSION_ID='12'\n"));
+    ProcessInfo& info = ProcessInfo::processInfo();
+    info.setOSReleasePathForTesting(path);
+    EXPECT_EQ(info.operatingSystemName(), "Debian GNU/Linux");
+    EXPECT_EQ(info.operatingSystemVersionString(), "12");
+    // Without the file: uname's answers.
+    info.setOSReleasePathForTesting(folder.file("missing"));
+    EXPECT_EQ(info.operatingSystemName(), "Linux");
+    EXPECT_EQ(info.operatingSystemVersionString(), info.kernelRelease());
+    info.setOSReleasePathForTesting(std::nullopt);
+}
+
+TEST(ProcessInfoTest, ThreadIdentityIsPerThreadAndNamesAreCached) {
+    const int64_t mainID = ProcessInfo::currentThreadID();
+    EXPECT_EQ(mainID, static_cast<int64_t>(::syscall(SYS_gettid)));
+    int64_t otherID = 0;
+    std::string otherName;
+    std::string renamed;
+    char kernelName[32] = {};
+    std::thread([&] {
+        otherID = ProcessInfo::currentThreadID();
+        ::pthread_setname_np(::pthread_self(), "worker");
+        otherName = ProcessInfo::currentThreadName();
+        // Changed behind the cache's back: the cached name stays.
+        ::pthread_setname_np(::pthread_self(), "changed");
+        EXPECT_EQ(ProcessInfo::currentThreadName(), "worker");
+        ProcessInfo::setCurrentThreadName("com.tervolo.a-very-long-thread-name");
+        renamed = ProcessInfo::currentThreadName();
+        ::pthread_getname_np(::pthread_self(), kernelName, sizeof kernelName);
+    }).join();
+    EXPECT_NE(otherID, mainID);
+    EXPECT_EQ(otherName, "worker");
+    EXPECT_EQ(renamed, "com.tervolo.a-very-long-thread-name");
+    EXPECT_STREQ(kernelName, "com.tervolo.a-v");
+}
+
+}  // namespace

@@ -1,0 +1,163 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/foundation/Diagnostics.hpp"
+#include "platform/foundation/FileManager.hpp"
+#include "platform/foundation/UserDefaults.hpp"
+#include "testsupport/TemporaryFolder.hpp"
+
+using platform::Date;
+using platform::PropertyValue;
+using platform::UserDefaults;
+using tervolo::testsupport::TemporaryFolder;
+using Type = PropertyValue::Type;
+
+namespace {
+
+std::string fileContent(const std::string& path) {
+    auto bytes = platform::FileManager::defaultManager().readFile(path);
+    return bytes ? std::string(bytes->begin(), bytes->end()) : std::string();
+}
+
+TEST(UserDefaultsTest, ValuesKeepTheirTypesAcrossARestart) {
+    TemporaryFolder folder;
+    const std::string path = folder.file("defaults.json");
+    const PropertyValue::Dictionary lookalike{{"$date", PropertyValue(5)}};
+    struct Case {
+        const char* key;
+        PropertyValue value;
+        Type type;
+    };
+    const std::vector<Case> cases = {
+        {"integer", PropertyValue(3), Type::Integer},
+        {"double", PropertyValue(3.0), Type::Double},
+        {"fraction", PropertyValue(0.1), Type::Double},
+        {"large", PropertyValue(int64_t{9007199254740993}), Type::Integer},
+        {"string", PropertyValue("3"), Type::String},
+        {"date", PropertyValue(Date{700000000.25}), Type::Date},
+        {"true", PropertyValue(true), Type::Bool},
+        {"false", PropertyValue(false), Type::Bool},
+        {"list", PropertyValue(PropertyValue::List{1, 2.5, "x", Date{1.0}}), Type::List},
+        {"dictionary", PropertyValue(PropertyValue::Dictionary{{"a", 1}, {"b", false}}), Type::Dictionary},
+        {"lookalike", PropertyValue(lookalike), Type::Dictionary},
+    };
+    {
+        UserDefaults defaults(path);
+        for (const Case& test : cases) defaults.set(test.key, test.value);
+    }
+    UserDefaults restarted(path);
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.key);
+        auto value = restarted.object(test.key);
+        ASSERT_TRUE(value.has_value());
+        EXPECT_EQ(value->type(), test.type);
+        EXPECT_TRUE(*value == test.value);
+    }
+}
+
+TEST(UserDefaultsTest, TypedGettersTellAbsentFromWrongTypeFromPresent) {
+    TemporaryFolder folder;
+    UserDefaults defaults(folder.file("defaults.json"));
+    defaults.set("integer", 3);
+    defaults.set("double", 2.5);
+    defaults.set("bool", true);
+    defaults.set("string", "text");
+    defaults.set("huge", int64_t{1} << 60);
+
+    EXPECT_FALSE(defaults.object("absent").has_value());
+    EXPECT_FALSE(defaults.integerValue("absent").has_value());
+
+    EXPECT_EQ(defaults.integerValue("integer"), 3);
+    EXPECT_EQ(defaults.doubleValue("integer"), 3.0) << "a double holds 3 exactly";
+    EXPECT_FALSE(defaults.boolValue("integer").has_value());
+    EXPECT_FALSE(defaults.stringValue("integer").has_value());
+
+    EXPECT_EQ(defaults.doubleValue("double"), 2.5);
+    EXPECT_FALSE(defaults.integerValue("double").has_value());
+
+    EXPECT_EQ(defaults.boolValue("bool"), true);
+    EXPECT_FALSE(defaults.integerValue("bool").has_value());
+    EXPECT_FALSE(defaults.doubleValue("bool").has_value()) << "a bool is not a number";
+
+    EXPECT_EQ(defaults.stringValue("string"), "text");
+    EXPECT_FALSE(defaults.doubleValue("string").has_value());
+    EXPECT_FALSE(defaults.doubleValue("huge").has_value()) << "beyond 2^53 a double is not exact";
+    EXPECT_TRUE(defaults.object("huge").has_value());
+}
+
+TEST(UserDefaultsTest, RegisteredDefaultsAnswerUntilSetAndAreNeverSaved) {
+    TemporaryFolder folder;
+    const std::string path = folder.file("defaults.json");
+    {
+        UserDefaults defaults(path);
+        defaults.registerDefaults({{"coordinateFormat", 1}, {"useExtendedUserLocationDisplay", false}});
+        EXPECT_EQ(defaults.integerValue("coordinateFormat"), 1);
+        defaults.set("coordinateFormat", 4);
+        EXPECT_EQ(defaults.integerValue("coordinateFormat"), 4);
+        defaults.remove("coordinateFormat");
+        EXPECT_EQ(defaults.integerValue("coordinateFormat"), 1);
+        defaults.set("kept", "yes");
+    }
+    UserDefaults restarted(path);
+    EXPECT_FALSE(restarted.object("coordinateFormat").has_value());
+    EXPECT_FALSE(restarted.object("useExtendedUserLocationDisplay").has_value());
+    EXPECT_EQ(restarted.stringValue("kept"), "yes");
+}
+
+TEST(UserDefaultsTest, ACorruptFileIsMovedAsideWithOneLine) {
+    for (const char* content : {"{\"a\": 1,", "[1, 2]", "\"text\"", ""}) {
+        SCOPED_TRACE(content);
+        TemporaryFolder folder;
+        const std::string path = folder.file("defaults.json");
+        ASSERT_FALSE(platform::FileManager::defaultManager().writeFile(path, std::string_view(content)));
+        platform::LineCapture errors(platform::LineWriter::standardError());
+        UserDefaults defaults(path);
+        EXPECT_FALSE(defaults.object("a").has_value());
+        ASSERT_EQ(errors.lines().size(), 1u);
+        EXPECT_NE(errors.lines()[0].find(path + ".corrupt"), std::string::npos) << errors.lines()[0];
+        EXPECT_EQ(fileContent(path + ".corrupt"), content);
+        EXPECT_FALSE(platform::FileManager::defaultManager().fileExists(path));
+
+        defaults.set("a", 2);
+        EXPECT_EQ(UserDefaults(path).integerValue("a"), 2);
+        EXPECT_EQ(errors.lines().size(), 1u);
+    }
+}
+
+TEST(UserDefaultsTest, StandardLivesInThePreferencesFolder) {
+    TemporaryFolder folder;
+    UserDefaults& defaults = UserDefaults::standard();
+    EXPECT_EQ(defaults.filePath(), folder.configHome() + "/TervoloNG/UserDefaults.json");
+    defaults.set("userLocationRadius", 250.0);
+    EXPECT_EQ(UserDefaults(defaults.filePath()).doubleValue("userLocationRadius"), 250.0);
+    EXPECT_NE(fileContent(defaults.filePath()).find("250.0"), std::string::npos);
+
+    defaults.reload();
+    EXPECT_EQ(defaults.doubleValue("userLocationRadius"), 250.0);
+    TemporaryFolder other;
+    EXPECT_FALSE(defaults.object("userLocationRadius").has_value()) << "a new folder starts empty";
+}
+
+TEST(UserDefaultsTest, ConcurrentChangesAllReachTheFile) {
+    TemporaryFolder folder;
+    const std::string path = folder.file("defaults.json");
+    UserDefaults defaults(path);
+    std::vector<std::thread> threads;
+    for (int thread = 0; thread < 4; ++thread) {
+        threads.emplace_back([&defaults, thread] {
+            for (int i = 0; i < 25; ++i) {
+                std::string key = std::to_string(thread * 1000 + i);
+                defaults.set(key, i);
+                EXPECT_EQ(defaults.integerValue(key), i);
+                defaults.dictionaryRepresentation();
+            }
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    EXPECT_EQ(UserDefaults(path).dictionaryRepresentation().size(), 100u);
+}
+
+}  // namespace
