@@ -98,21 +98,34 @@ class WorkerPool {
 
     void submit(std::function<void()> task) {
         std::unique_lock lock(mutex_);
-        tasks_.push_back(std::move(task));
-        if (static_cast<int>(tasks_.size()) <= idle_) {
-            work_.notify_one();
-        } else if (threads_ < softLimit_) {
-            spawnLocked();
-        } else {
-            if (!monitorStarted_) {
-                monitorStarted_ = true;
-                std::thread([this] { monitorLoop(); }).detach();
-            }
-            monitor_.notify_one();
+        if (!idle_.empty()) {
+            // Hand the task straight to the most recently idled worker: it is the likeliest to be
+            // still awake and cache-warm, and it need not take the pool lock again to find it.
+            Worker* worker = idle_.back();
+            idle_.pop_back();
+            worker->task = std::move(task);
+            lock.unlock();
+            worker->wake.release();
+            return;
         }
+        tasks_.push_back(std::move(task));
+        if (threads_ < softLimit_) {
+            spawnLocked();
+            return;
+        }
+        if (!monitorStarted_) {
+            monitorStarted_ = true;
+            std::thread([this] { monitorLoop(); }).detach();
+        }
+        monitor_.notify_one();
     }
 
   private:
+    struct Worker {
+        std::binary_semaphore wake{0};
+        std::function<void()> task;  // handed over by submit() while the worker is idle
+    };
+
     WorkerPool() : softLimit_(std::max(2, static_cast<int>(std::thread::hardware_concurrency()))) {}
 
     void spawnLocked() {
@@ -121,34 +134,45 @@ class WorkerPool {
     }
 
     void workerLoop() {
+        Worker self;
         std::unique_lock lock(mutex_);
         for (;;) {
+            std::function<void()> task;
             if (!tasks_.empty()) {
-                std::function<void()> task = std::move(tasks_.front());
+                task = std::move(tasks_.front());
                 tasks_.pop_front();
                 lastProgress_ = SteadyClock::now();
                 lock.unlock();
-                task();
-                task = nullptr;  // captured queues are released outside the pool lock
-                lock.lock();
-                continue;
+            } else {
+                idle_.push_back(&self);
+                lock.unlock();
+                if (!self.wake.try_acquire_for(kIdleExit)) {
+                    lock.lock();
+                    auto it = std::find(idle_.begin(), idle_.end(), &self);
+                    if (it != idle_.end()) {  // nobody picked this worker: it retires
+                        idle_.erase(it);
+                        --threads_;
+                        return;
+                    }
+                    // A task was handed over just as the wait ended; its wake-up is on its way.
+                    lock.unlock();
+                    self.wake.acquire();
+                }
+                task = std::move(self.task);
+                self.task = nullptr;
             }
-            ++idle_;
-            const bool gotWork = work_.wait_for(lock, kIdleExit, [this] { return !tasks_.empty(); });
-            --idle_;
-            if (!gotWork) {
-                --threads_;
-                return;
-            }
+            task();
+            task = nullptr;  // captured queues are released outside the pool lock
+            lock.lock();
         }
     }
 
     void monitorLoop() {
         std::unique_lock lock(mutex_);
         for (;;) {
-            monitor_.wait(lock, [this] { return static_cast<int>(tasks_.size()) > idle_; });
+            monitor_.wait(lock, [this] { return !tasks_.empty(); });
             monitor_.wait_for(lock, kStallCheck);
-            if (static_cast<int>(tasks_.size()) > idle_ && threads_ < kHardLimit &&
+            if (!tasks_.empty() && threads_ < kHardLimit &&
                 SteadyClock::now() - lastProgress_ >= kStallCheck) {
                 spawnLocked();
             }
@@ -160,12 +184,11 @@ class WorkerPool {
     static constexpr int kHardLimit = 512;
 
     std::mutex mutex_;
-    std::condition_variable work_;
     std::condition_variable monitor_;
-    std::deque<std::function<void()>> tasks_;
+    std::deque<std::function<void()>> tasks_;  // only while no worker is idle
+    std::vector<Worker*> idle_;                // a stack: the last to idle is woken first
     const int softLimit_;
     int threads_ = 0;
-    int idle_ = 0;
     bool monitorStarted_ = false;
     SteadyClock::time_point lastProgress_ = SteadyClock::now();
 };
