@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "platform/foundation/Bundle.hpp"
 #include "platform/ui/QtMainQueueExecutor.hpp"
 
 namespace {
@@ -34,7 +35,8 @@ int main(int argc, char** argv) {
     const auto mainQueueExecutor = platform::QtMainQueueExecutor::install();
 
     QMainWindow window;
-    window.setWindowTitle(QStringLiteral("TervoloNG"));
+    const std::string name = platform::Bundle::main().infoString("CFBundleName").value_or("TervoloNG");
+    window.setWindowTitle(QString::fromStdString(name));
     window.resize(1024, 768);
     window.show();
     const int status = QApplication::exec();
