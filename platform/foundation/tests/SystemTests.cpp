@@ -1,9 +1,11 @@
 #include <pthread.h>
 #include <sys/syscall.h>
+#include <sys/utsname.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <thread>
 
 #include "platform/dispatch/ProcessorCount.hpp"
@@ -12,6 +14,7 @@
 #include "platform/foundation/FileManager.hpp"
 #include "platform/foundation/OSLog.hpp"
 #include "platform/foundation/ProcessInfo.hpp"
+#include "platform/foundation/Sysctl.hpp"
 #include "testsupport/TemporaryFolder.hpp"
 
 using platform::OSLog;
@@ -168,6 +171,58 @@ TEST(ProcessInfoTest, ThreadIdentityIsPerThreadAndNamesAreCached) {
     EXPECT_EQ(otherName, "worker");
     EXPECT_EQ(renamed, "com.tervolo.a-very-long-thread-name");
     EXPECT_STREQ(kernelName, "com.tervolo.a-v");
+}
+
+}  // namespace
+
+namespace {
+
+TEST(SysctlTest, AnswersTheKnownNamesFromLinuxSources) {
+    using platform::Sysctl;
+    struct utsname names {};
+    ASSERT_EQ(::uname(&names), 0);
+    EXPECT_EQ(Sysctl::string("hw.machine"), std::string(names.machine));
+    EXPECT_EQ(Sysctl::string("kern.osrelease"), std::string(names.release));
+    EXPECT_EQ(Sysctl::string("kern.osversion"), std::string(names.version));
+    EXPECT_TRUE(Sysctl::string("hw.model").has_value());
+    if (std::string(names.machine) == "x86_64") {
+        EXPECT_EQ(Sysctl::integer("hw.cputype"), 16777223);
+        EXPECT_EQ(Sysctl::integer("hw.cpusubtype"), 3);
+    }
+    EXPECT_EQ(Sysctl::integer("hw.logicalcpu_max"), ::sysconf(_SC_NPROCESSORS_CONF));
+    const auto physical = Sysctl::integer("hw.physicalcpu_max");
+    ASSERT_TRUE(physical.has_value());
+    EXPECT_GE(*physical, 1);
+    EXPECT_LE(*physical, *Sysctl::integer("hw.logicalcpu_max"));
+    EXPECT_EQ(Sysctl::integer("sysctl.proc_native"), 1);
+
+    struct Failure {
+        const char* name;
+        bool asString;
+        int errnoValue;
+    };
+    for (const Failure& test : {Failure{"kern.nothing", true, ENOENT}, Failure{"kern.nothing", false, ENOENT},
+                                Failure{"hw.cputype", true, EINVAL}, Failure{"hw.machine", false, EINVAL}}) {
+        errno = 0;
+        const bool answered =
+            test.asString ? Sysctl::string(test.name).has_value() : Sysctl::integer(test.name).has_value();
+        EXPECT_FALSE(answered) << test.name;
+        EXPECT_EQ(errno, test.errnoValue) << test.name;
+    }
+}
+
+TEST(SysctlTest, FakesReplaceValuesAndFailures) {
+    using platform::Sysctl;
+    Sysctl::setFakeForTesting("kern.osrelease", Sysctl::Fake{std::string("23.1.0")});
+    Sysctl::setFakeForTesting("hw.model", Sysctl::Fake{Sysctl::Failure{EPERM}});
+    Sysctl::setFakeForTesting("hw.cputype", Sysctl::Fake{int64_t{12}});
+    EXPECT_EQ(Sysctl::string("kern.osrelease"), "23.1.0");
+    errno = 0;
+    EXPECT_FALSE(Sysctl::string("hw.model").has_value());
+    EXPECT_EQ(errno, EPERM);
+    EXPECT_EQ(Sysctl::integer("hw.cputype"), 12);
+    Sysctl::removeAllFakesForTesting();
+    EXPECT_NE(Sysctl::string("kern.osrelease"), "23.1.0");
 }
 
 }  // namespace
