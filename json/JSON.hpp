@@ -1,0 +1,319 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <initializer_list>
+#include <iterator>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "json/Any.hpp"
+#include "json/Decoder.hpp"
+#include "json/Encoder.hpp"
+#include "json/Index.hpp"
+#include "json/JSONSerialization.hpp"
+#include "json/JSONSubscriptType.hpp"
+#include "json/JSONValueError.hpp"
+#include "json/Number.hpp"
+#include "json/Type.hpp"
+#include "json/URL.hpp"
+#include "json/WritingOptionsKeys.hpp"
+
+namespace tervolo::json {
+
+// One dynamically typed JSON value: a number, text, boolean, array,
+// dictionary, null, or an unsupported object (kind `unknown`). Failed reads do
+// not throw; they give the null value with `error()` set, and later reads pass
+// that error on.
+//
+// A value type: copies are independent. Containers and texts are shared
+// between copies and copied only when a shared one is changed, so copying a
+// value or wrapping one of its elements is O(1), and changing a uniquely owned
+// value in place (path writes, merging) never copies its containers.
+//
+// Not synchronised: a value must not be changed by one thread while another
+// uses it; copies may go to other threads.
+class JSON {
+  public:
+    // ---- construction ------------------------------------------------------
+
+    // Any platform value. Raw bytes are parsed as JSON text (null, without an
+    // error, when they are not JSON); anything else is taken as the value.
+    JSON(const Any& object);
+    // Literals.
+    JSON(const char* text) : JSON(Any(text)) {}
+    JSON(std::string text) : JSON(Any(std::move(text))) {}
+    template <std::integral T>
+    requires(!std::same_as<T, bool>) JSON(T value) : JSON(Any(literalNumber(value))) {}
+    JSON(bool value) : JSON(Any(value)) {}
+    JSON(double value) : JSON(Any(value)) {}
+    static JSON arrayLiteral(std::initializer_list<Any> elements);
+    // Pairs folded in order: a later pair with an equal key replaces the earlier value.
+    static JSON dictionaryLiteral(std::initializer_list<std::pair<std::string, Any>> elements);
+
+    // Parses the bytes; throws the parser's JSONParseError when they are not JSON.
+    JSON(const Data& data, ReadingOptions options);
+    // Text that is not valid JSON gives the null value without an error.
+    static JSON parseJSON(std::string_view text);
+
+    // The null value (kind null, no error); the two are the same.
+    static JSON null();
+    static JSON nullJSON() { return null(); }
+
+    // Absent when the object is of no JSON kind.
+    static std::optional<JSON> fromRawValue(const Any& object);
+    Any rawValue() const { return object(); }
+
+    // ---- kind, error, object ------------------------------------------------
+
+    Type type() const { return type_; }
+    const std::optional<JSONValueError>& error() const { return error_; }
+    // By kind: the number, text, boolean, array or dictionary; the null
+    // marker for null and unknown.
+    Any object() const;
+    // Clears the error, stores JSON values nested in the object as their
+    // plain objects, then classifies it; an unsupported object (bytes
+    // included) makes the value unknown with error unsupportedType.
+    void setObject(const Any& object);
+
+    // ---- positions and collection -------------------------------------------
+
+    class Iterator;
+    class Slice;
+
+    Index startIndex() const;
+    Index endIndex() const;
+    Index index(const Index& after) const;
+    void formIndex(Index& after) const { after = index(after); }
+    // `offsetBy` must not be negative.
+    Index index(const Index& i, ptrdiff_t offsetBy) const;
+    std::optional<Index> index(const Index& i, ptrdiff_t offsetBy, const Index& limitedBy) const;
+    ptrdiff_t distance(const Index& from, const Index& to) const;
+    // The element at a position: ("0", element 0) in an array, (key, value) in
+    // a dictionary, ("", null) at the null position. The position must be valid.
+    std::pair<std::string, JSON> operator[](const Index& position) const;
+    Slice operator[](std::pair<Index, Index> range) const;
+    bool isEmpty() const;
+    size_t count() const;
+    size_t underestimatedCount() const { return count(); }
+    std::vector<Index> indices() const;
+    Iterator begin() const;
+    Iterator end() const;
+    Iterator makeIterator() const;
+
+    // ---- subscripts -----------------------------------------------------------
+
+    // Reads never fail: a step that cannot be taken gives the null value with
+    // wrongType, indexOutOfBounds or notExist (or the error the value already
+    // carried), and later steps pass it on.
+    JSON operator[](const JSONSubscriptType& step) const;
+    JSON operator[](std::initializer_list<JSONSubscriptType> path) const;
+    JSON operator[](const std::vector<JSONSubscriptType>& path) const;
+
+    // Writes change the value in place where every step exists and are ignored
+    // otherwise: a missing key is added only at the last step, arrays never
+    // grow, containers are never created on the way.
+    void set(const JSONSubscriptType& step, const JSON& newValue);
+    void set(std::initializer_list<JSONSubscriptType> path, const JSON& newValue);
+    void set(const std::vector<JSONSubscriptType>& path, const JSON& newValue);
+    // Reads the value at the path, lets `change` edit it, writes it back.
+    void modify(const std::vector<JSONSubscriptType>& path, const std::function<void(JSON&)>& change);
+
+    // ---- typed accessors --------------------------------------------------------
+    // Optional forms are absent unless the kind fits; `...Value` forms coerce
+    // and fall back to a default. Every setter replaces the whole value and
+    // clears the error; an absent optional stores null. Names that are C++
+    // keywords take the `opt` prefix (`optInt`, `optBool`, `optDouble`,
+    // `optFloat`, `optNull`).
+
+    std::optional<std::vector<JSON>> array() const;
+    std::vector<JSON> arrayValue() const;
+    std::optional<Array> arrayObject() const;
+    void setArrayObject(std::optional<Array> value);
+
+    std::optional<std::map<std::string, JSON>> dictionary() const;
+    std::map<std::string, JSON> dictionaryValue() const;
+    std::optional<Dictionary> dictionaryObject() const;
+    void setDictionaryObject(std::optional<Dictionary> value);
+
+    std::optional<bool> optBool() const;
+    void setOptBool(std::optional<bool> value);
+    // true for a "true", "y", "t", "yes" or "1" text (any case), a non-zero number.
+    bool boolValue() const;
+    void setBoolValue(bool value);
+
+    std::optional<std::string> string() const;
+    void setString(std::optional<std::string> value);
+    std::string stringValue() const;
+    void setStringValue(std::string value);
+
+    // A boolean reads as the integer 1 or 0.
+    std::optional<Number> number() const;
+    void setNumber(std::optional<Number> value);
+    // A text is read as a decimal number (0 when it is none); others give 0.0.
+    Number numberValue() const;
+    void setNumberValue(Number value);
+
+    std::optional<Null> optNull() const;
+    void setOptNull(std::optional<Null> value = std::nullopt);  // always stores null
+
+    // A text with no percent escape in it is first percent-encoded for a URL query.
+    std::optional<URL> url() const;
+    void setURL(std::optional<URL> value);
+
+#define TERVOLO_JSON_NUMERIC_ACCESSORS(opt, value, setOpt, setValue, T) \
+    std::optional<T> opt() const;                                       \
+    void setOpt(std::optional<T> v);                                    \
+    T value() const;                                                    \
+    void setValue(T v);
+    TERVOLO_JSON_NUMERIC_ACCESSORS(optDouble, doubleValue, setOptDouble, setDoubleValue, double)
+    TERVOLO_JSON_NUMERIC_ACCESSORS(optFloat, floatValue, setOptFloat, setFloatValue, float)
+    TERVOLO_JSON_NUMERIC_ACCESSORS(optInt, intValue, setOptInt, setIntValue, int64_t)
+    TERVOLO_JSON_NUMERIC_ACCESSORS(uInt, uIntValue, setUInt, setUIntValue, uint64_t)
+    TERVOLO_JSON_NUMERIC_ACCESSORS(int8, int8Value, setInt8, setInt8Value, int8_t)
+    TERVOLO_JSON_NUMERIC_ACCESSORS(uInt8, uInt8Value, setUInt8, setUInt8Value, uint8_t)
+    TERVOLO_JSON_NUMERIC_ACCESSORS(int16, int16Value, setInt16, setInt16Value, int16_t)
+    TERVOLO_JSON_NUMERIC_ACCESSORS(uInt16, uInt16Value, setUInt16, setUInt16Value, uint16_t)
+    TERVOLO_JSON_NUMERIC_ACCESSORS(int32, int32Value, setInt32, setInt32Value, int32_t)
+    TERVOLO_JSON_NUMERIC_ACCESSORS(uInt32, uInt32Value, setUInt32, setUInt32Value, uint32_t)
+    TERVOLO_JSON_NUMERIC_ACCESSORS(int64, int64Value, setInt64, setInt64Value, int64_t)
+    TERVOLO_JSON_NUMERIC_ACCESSORS(uInt64, uInt64Value, setUInt64, setUInt64Value, uint64_t)
+#undef TERVOLO_JSON_NUMERIC_ACCESSORS
+
+    // False exactly when an error is set.
+    bool exists() const {
+        return !error_.has_value();
+    }
+
+    // ---- printing -------------------------------------------------------------
+
+    // The serialiser's bytes for an array or dictionary; throws invalidJSON for
+    // anything else or for content that is no JSON (bytes, unsupported
+    // objects, non-finite numbers, invalid UTF-8).
+    Data rawData(WritingOptions options = WritingOptions::prettyPrinted) const;
+    // A text prints as itself (no quotes), a number as its decimal text,
+    // booleans and null as their words; containers through the serialiser, or
+    // with castNilToNSNull through the library's own compact printer with a
+    // depth budget. Absent when the value cannot be printed.
+    std::optional<std::string> rawString(StringEncoding encoding = StringEncoding::utf8,
+                                         WritingOptions options = WritingOptions::prettyPrinted) const;
+    std::optional<std::string> rawString(const WritingOptionsMap& options) const;
+    // The pretty-printed text, or "unknown".
+    std::string description() const;
+    std::string debugDescription() const {
+        return description();
+    }
+
+    // ---- merging ----------------------------------------------------------------
+
+    // Dictionaries merge key by key to any depth, arrays are joined, anything
+    // else is replaced. Throws wrongType (leaving the value unchanged) when the
+    // two top-level kinds differ; below the top the other's member wins.
+    void merge(const JSON& other);
+    JSON merged(const JSON& other) const;
+
+    // ---- comparison ----------------------------------------------------------------
+    // Only values of the same kind compare. Numbers by value (a boolean number
+    // never against a plain one); texts under canonical equivalence and ordered
+    // by the code points of their NFC forms; booleans, arrays, dictionaries and
+    // null have equality only; unknown never equals anything, not even itself.
+    friend bool operator==(const JSON& a, const JSON& b);
+    friend bool operator<(const JSON& a, const JSON& b);
+    friend bool operator<=(const JSON& a, const JSON& b);
+    friend bool operator>(const JSON& a, const JSON& b);
+    friend bool operator>=(const JSON& a, const JSON& b);
+
+    // ---- encoders and decoders ----------------------------------------------------
+
+    // Writes the value as one single value; throws what the encoder throws.
+    void encode(Encoder& encoder) const;
+    // Never throws: whatever the decoder cannot hand out becomes the null value.
+    explicit JSON(Decoder& decoder);
+
+  private:
+    template <typename T>
+    static Number literalNumber(T value) {
+        if constexpr (std::is_unsigned_v<T> && sizeof(T) == 8)
+            return Number::fromUInt64(value);
+        else
+            return Number::fromInt64(static_cast<int64_t>(value));
+    }
+    struct RawObject {};
+    JSON(RawObject, const Any& object);
+    JSON() = default;
+
+    // The one-element path write.
+    void writeStep(const JSONKey& step, const JSON& newValue);
+    void writePath(const JSONSubscriptType* first, const JSONSubscriptType* last, const JSON& newValue);
+    JSON readStep(const JSONKey& step) const;
+    void mergeWith(const JSON& other, bool strictTypes);
+    std::optional<std::string> print(StringEncoding encoding, const WritingOptionsMap& options,
+                                     int maxObjectDepth) const;
+
+    Array& mutableArray();
+    Dictionary& mutableDictionary();
+
+    std::shared_ptr<Any::ArrayNode> rawArray_;  // null stands for the empty array
+    std::shared_ptr<Any::DictionaryNode> rawDictionary_;
+    std::shared_ptr<const std::string> rawString_;
+    Number rawNumber_;
+    bool rawBool_ = false;
+    Type type_ = Type::null;
+    std::optional<JSONValueError> error_;
+};
+
+// Forward iterator over (key, value) pairs; holds a copy of the value.
+class JSON::Iterator {
+  public:
+    using value_type = std::pair<std::string, JSON>;
+    using reference = value_type;
+    using difference_type = std::ptrdiff_t;
+    using iterator_category = std::input_iterator_tag;
+    using iterator_concept = std::forward_iterator_tag;
+
+    Iterator() = default;
+    Iterator(std::shared_ptr<const JSON> base, Index position)
+        : base_(std::move(base)), position_(position) {}
+
+    value_type operator*() const { return (*base_)[position_]; }
+    Iterator& operator++() {
+        position_ = base_->index(position_);
+        return *this;
+    }
+    Iterator operator++(int) {
+        Iterator old = *this;
+        ++*this;
+        return old;
+    }
+    friend bool operator==(const Iterator& a, const Iterator& b) { return a.position_ == b.position_; }
+    const Index& position() const { return position_; }
+
+  private:
+    std::shared_ptr<const JSON> base_;
+    Index position_;
+};
+
+// The positions from `startIndex()` up to `endIndex()` of a base value.
+class JSON::Slice {
+  public:
+    Slice(const JSON& base, Index start, Index end)
+        : base_(std::make_shared<const JSON>(base)), start_(start), end_(end) {}
+    const Index& startIndex() const { return start_; }
+    const Index& endIndex() const { return end_; }
+    std::pair<std::string, JSON> operator[](const Index& position) const { return (*base_)[position]; }
+    Iterator begin() const { return Iterator(base_, start_); }
+    Iterator end() const { return Iterator(base_, end_); }
+    size_t count() const { return static_cast<size_t>(base_->distance(start_, end_)); }
+
+  private:
+    std::shared_ptr<const JSON> base_;
+    Index start_, end_;
+};
+
+}  // namespace tervolo::json

@@ -1,0 +1,572 @@
+#include "json/JSONSerialization.hpp"
+
+#include <locale.h>
+
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+
+#include "json/JSONValueError.hpp"
+
+namespace tervolo::json {
+
+JSONParseError::JSONParseError(std::string reason, size_t offset)
+    : reason_(std::move(reason)),
+      offset_(offset),
+      message_("The data couldn't be read because it isn't in the correct format: " + reason_ +
+               " around byte " + std::to_string(offset)) {}
+
+namespace {
+
+inline bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// True when any of the eight bytes is '"', '\\', a control character or non-ASCII.
+inline bool hasSpecialByte(uint64_t v) {
+    constexpr uint64_t ones = 0x0101010101010101ull, highs = 0x8080808080808080ull;
+    auto hasZero = [](uint64_t x) { return (x - ones) & ~x & highs; };
+    uint64_t quote = hasZero(v ^ (ones * '"'));
+    uint64_t backslash = hasZero(v ^ (ones * '\\'));
+    uint64_t control = (v - ones * 0x20) & ~v & highs;
+    return (quote | backslash | control | (v & highs)) != 0;
+}
+
+// Length of the valid UTF-8 sequence starting at p (lead byte >= 0x80), or 0.
+// Refuses overlong forms, surrogates and code points above U+10FFFF.
+inline size_t utf8SequenceLength(const unsigned char* p, const unsigned char* end) {
+    unsigned char c = p[0];
+    auto cont = [&](size_t i) { return p + i < end && (p[i] & 0xC0) == 0x80; };
+    if (c >= 0xC2 && c <= 0xDF) return cont(1) ? 2 : 0;
+    if (c >= 0xE0 && c <= 0xEF) {
+        if (!cont(1) || !cont(2)) return 0;
+        if (c == 0xE0 && p[1] < 0xA0) return 0;   // overlong
+        if (c == 0xED && p[1] >= 0xA0) return 0;  // UTF-16 surrogate
+        return 3;
+    }
+    if (c >= 0xF0 && c <= 0xF4) {
+        if (!cont(1) || !cont(2) || !cont(3)) return 0;
+        if (c == 0xF0 && p[1] < 0x90) return 0;   // overlong
+        if (c == 0xF4 && p[1] >= 0x90) return 0;  // above U+10FFFF
+        return 4;
+    }
+    return 0;
+}
+
+inline void appendUTF8(std::string& out, uint32_t cp) {
+    if (cp < 0x80) {
+        out.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+}
+
+// strtod in the C locale, whatever locale the program runs in.
+double strtodC(const char* begin, const char* end) {
+    static locale_t cLocale = newlocale(LC_ALL_MASK, "C", nullptr);
+    std::string copy(begin, end);
+    return strtod_l(copy.c_str(), nullptr, cLocale);
+}
+
+class Parser {
+  public:
+    Parser(std::string_view text) : begin_(text.data()), p_(text.data()), end_(text.data() + text.size()) {}
+
+    Any parseDocument() {
+        if (static_cast<size_t>(end_ - begin_) > JSONSerialization::maxInputSize) fail("Input too large");
+        if (end_ - p_ >= 3 && std::memcmp(p_, "\xEF\xBB\xBF", 3) == 0) p_ += 3;
+        Any value = parseValue();
+        skipWhitespace();
+        if (p_ != end_) fail("Garbage at end");
+        return value;
+    }
+
+  private:
+    [[noreturn]] void fail(const char* reason) {
+        throw JSONParseError(reason, static_cast<size_t>(p_ - begin_));
+    }
+
+    void skipWhitespace() {
+        while (p_ < end_ && (*p_ == ' ' || *p_ == '\n' || *p_ == '\r' || *p_ == '\t')) ++p_;
+    }
+
+    void expectWord(const char* word, size_t length) {
+        if (static_cast<size_t>(end_ - p_) < length || std::memcmp(p_, word, length) != 0)
+            fail("Invalid value");
+        p_ += length;
+    }
+
+    Any parseValue() {
+        skipWhitespace();
+        if (p_ == end_) fail("Unexpected end of input");
+        switch (*p_) {
+            case '{':
+                return parseObject();
+            case '[':
+                return parseArray();
+            case '"':
+                return Any(std::make_shared<const std::string>(parseString()));
+            case 't':
+                expectWord("true", 4);
+                return Any(true);
+            case 'f':
+                expectWord("false", 5);
+                return Any(false);
+            case 'n':
+                expectWord("null", 4);
+                return Any();
+            default:
+                if (*p_ == '-' || isDigit(*p_)) return parseNumber();
+                fail("Invalid value");
+        }
+    }
+
+    void enter() {
+        if (++depth_ > JSONSerialization::maxDepth) fail("Too many nested arrays or dictionaries");
+        ++p_;
+    }
+
+    Any parseArray() {
+        enter();
+        auto node = std::make_shared<Any::ArrayNode>();
+        skipWhitespace();
+        if (p_ < end_ && *p_ == ']') {
+            ++p_;
+        } else {
+            for (;;) {
+                node->items.push_back(parseValue());
+                skipWhitespace();
+                if (p_ == end_) fail("Unexpected end of input in array");
+                if (*p_ == ',') {
+                    ++p_;
+                    continue;
+                }
+                if (*p_ == ']') {
+                    ++p_;
+                    break;
+                }
+                fail("Expected ',' or ']'");
+            }
+        }
+        --depth_;
+        return Any(std::move(node));
+    }
+
+    Any parseObject() {
+        enter();
+        auto node = std::make_shared<Any::DictionaryNode>();
+        skipWhitespace();
+        if (p_ < end_ && *p_ == '}') {
+            ++p_;
+        } else {
+            for (;;) {
+                skipWhitespace();
+                if (p_ == end_ || *p_ != '"') fail("Expected a key in double quotes");
+                std::string key = parseString();
+                skipWhitespace();
+                if (p_ == end_ || *p_ != ':') fail("Expected ':' after a key");
+                ++p_;
+                Any value = parseValue();
+                // A later duplicate replaces the earlier value.
+                auto [it, inserted] = node->entries.try_emplace(std::move(key), std::move(value));
+                if (!inserted) it->second = std::move(value);
+                skipWhitespace();
+                if (p_ == end_) fail("Unexpected end of input in dictionary");
+                if (*p_ == ',') {
+                    ++p_;
+                    continue;
+                }
+                if (*p_ == '}') {
+                    ++p_;
+                    break;
+                }
+                fail("Expected ',' or '}'");
+            }
+        }
+        --depth_;
+        return Any(std::move(node));
+    }
+
+    uint32_t parseHex4() {
+        if (end_ - p_ < 4) fail("Truncated \\u escape");
+        uint32_t v = 0;
+        for (int i = 0; i < 4; ++i) {
+            char c = *p_++;
+            v <<= 4;
+            if (c >= '0' && c <= '9')
+                v |= c - '0';
+            else if (c >= 'a' && c <= 'f')
+                v |= c - 'a' + 10;
+            else if (c >= 'A' && c <= 'F')
+                v |= c - 'A' + 10;
+            else
+                fail("Invalid \\u escape");
+        }
+        return v;
+    }
+
+    // p_ at the opening quote; leaves p_ after the closing quote.
+    std::string parseString() {
+        ++p_;
+        std::string out;
+        const char* chunk = p_;
+        for (;;) {
+            while (end_ - p_ >= 8) {
+                uint64_t v;
+                std::memcpy(&v, p_, 8);
+                if (hasSpecialByte(v)) break;
+                p_ += 8;
+            }
+            if (p_ == end_) fail("Unterminated string");
+            unsigned char c = static_cast<unsigned char>(*p_);
+            if (c == '"') {
+                out.append(chunk, p_);
+                ++p_;
+                return out;
+            }
+            if (c == '\\') {
+                out.append(chunk, p_);
+                ++p_;
+                if (p_ == end_) fail("Unterminated string");
+                switch (*p_++) {
+                    case '"':
+                        out.push_back('"');
+                        break;
+                    case '\\':
+                        out.push_back('\\');
+                        break;
+                    case '/':
+                        out.push_back('/');
+                        break;
+                    case 'b':
+                        out.push_back('\b');
+                        break;
+                    case 'f':
+                        out.push_back('\f');
+                        break;
+                    case 'n':
+                        out.push_back('\n');
+                        break;
+                    case 'r':
+                        out.push_back('\r');
+                        break;
+                    case 't':
+                        out.push_back('\t');
+                        break;
+                    case 'u': {
+                        uint32_t cp = parseHex4();
+                        if (cp >= 0xDC00 && cp <= 0xDFFF) fail("Unpaired low surrogate");
+                        if (cp >= 0xD800 && cp <= 0xDBFF) {
+                            if (end_ - p_ < 2 || p_[0] != '\\' || p_[1] != 'u')
+                                fail("Unpaired high surrogate");
+                            p_ += 2;
+                            uint32_t low = parseHex4();
+                            if (low < 0xDC00 || low > 0xDFFF) fail("Unpaired high surrogate");
+                            cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
+                        }
+                        appendUTF8(out, cp);
+                        break;
+                    }
+                    default:
+                        --p_;
+                        fail("Invalid escape");
+                }
+                chunk = p_;
+                continue;
+            }
+            if (c < 0x20) fail("Unescaped control character in string");
+            if (c >= 0x80) {
+                size_t n = utf8SequenceLength(reinterpret_cast<const unsigned char*>(p_),
+                                              reinterpret_cast<const unsigned char*>(end_));
+                if (n == 0) fail("Invalid UTF-8");
+                p_ += n;
+                continue;
+            }
+            ++p_;
+        }
+    }
+
+    Any parseNumber() {
+        const char* start = p_;
+        bool negative = false;
+        if (*p_ == '-') {
+            negative = true;
+            ++p_;
+        }
+        if (p_ == end_ || !isDigit(*p_)) fail("Invalid number");
+        const char* digits = p_;
+        if (*p_ == '0') {
+            ++p_;
+        } else {
+            while (p_ < end_ && isDigit(*p_)) ++p_;
+        }
+        const char* digitsEnd = p_;
+        bool integral = true;
+        if (p_ < end_ && *p_ == '.') {
+            ++p_;
+            if (p_ == end_ || !isDigit(*p_)) fail("Invalid number");
+            while (p_ < end_ && isDigit(*p_)) ++p_;
+            integral = false;
+        }
+        if (p_ < end_ && (*p_ == 'e' || *p_ == 'E')) {
+            ++p_;
+            if (p_ < end_ && (*p_ == '+' || *p_ == '-')) ++p_;
+            if (p_ == end_ || !isDigit(*p_)) fail("Invalid number");
+            while (p_ < end_ && isDigit(*p_)) ++p_;
+            integral = false;
+        }
+        if (p_ < end_ && isDigit(*p_)) fail("Invalid number");  // "01"
+        if (integral && digitsEnd - digits <= 20) {
+            uint64_t value = 0;
+            bool overflow = false;
+            for (const char* d = digits; d < digitsEnd; ++d) {
+                unsigned digit = static_cast<unsigned>(*d - '0');
+                if (value > (std::numeric_limits<uint64_t>::max() - digit) / 10) {
+                    overflow = true;
+                    break;
+                }
+                value = value * 10 + digit;
+            }
+            if (!overflow) {
+                if (!negative) {
+                    if (value <= static_cast<uint64_t>(std::numeric_limits<int64_t>::max()))
+                        return Any(Number::fromInt64(static_cast<int64_t>(value)));
+                    return Any(Number::fromUInt64(value));
+                }
+                if (value <= uint64_t{1} << 63)
+                    return Any(Number::fromInt64(static_cast<int64_t>(0 - value)));
+            }
+        }
+        double d = 0;
+        auto result = std::from_chars(start, p_, d);
+        if (result.ec == std::errc::result_out_of_range) {
+            // Underflow reads as zero or a subnormal; overflow is refused.
+            d = strtodC(start, p_);
+        } else if (result.ec != std::errc() || result.ptr != p_) {
+            fail("Invalid number");
+        }
+        if (!std::isfinite(d)) fail("Number out of range");
+        return Any(Number::fromDouble(d));
+    }
+
+    const char* begin_;
+    const char* p_;
+    const char* end_;
+    size_t depth_ = 0;
+};
+
+// ---- writing -------------------------------------------------------------
+
+struct Writer {
+    std::string& out;
+    WritingOptions options;
+    bool pretty = options.contains(WritingOptions::prettyPrinted);
+    bool escapeSlashes = !options.contains(WritingOptions::withoutEscapingSlashes);
+
+    void newline(int level) {
+        out.push_back('\n');
+        out.append(static_cast<size_t>(level) * 2, ' ');
+    }
+
+    bool write(const Any& value, int level) {
+        switch (value.kind()) {
+            case Any::Kind::null:
+                out.append("null");
+                return true;
+            case Any::Kind::number:
+                return JSONSerialization::appendNumber(out, *value.number());
+            case Any::Kind::string:
+                return JSONSerialization::appendQuoted(out, *value.string(), escapeSlashes);
+            case Any::Kind::array: {
+                const Array& items = *value.array();
+                out.push_back('[');
+                bool first = true;
+                for (const Any& item : items) {
+                    if (!first) out.push_back(',');
+                    first = false;
+                    if (pretty) newline(level + 1);
+                    if (!write(item, level + 1)) return false;
+                }
+                if (pretty && !items.empty()) newline(level);
+                out.push_back(']');
+                return true;
+            }
+            case Any::Kind::dictionary: {
+                const Dictionary& entries = *value.dictionary();
+                out.push_back('{');
+                bool first = true;
+                for (const auto& [key, item] : entries) {
+                    if (!first) out.push_back(',');
+                    first = false;
+                    if (pretty) newline(level + 1);
+                    if (!JSONSerialization::appendQuoted(out, key, escapeSlashes)) return false;
+                    out.append(pretty ? " : " : ":");
+                    if (!write(item, level + 1)) return false;
+                }
+                if (pretty && !entries.empty()) newline(level);
+                out.push_back('}');
+                return true;
+            }
+            default:
+                return false;  // bytes, JSON values and other objects are no JSON
+        }
+    }
+};
+
+bool isContainer(const Any& object) {
+    return object.kind() == Any::Kind::array || object.kind() == Any::Kind::dictionary;
+}
+
+}  // namespace
+
+Any JSONSerialization::jsonObject(std::string_view text, ReadingOptions) {
+    return Parser(text).parseDocument();
+}
+
+Any JSONSerialization::jsonObject(const Data& data, ReadingOptions options) {
+    return jsonObject(std::string_view(reinterpret_cast<const char*>(data.data()), data.size()), options);
+}
+
+bool JSONSerialization::isValidUTF8(std::string_view text) {
+    auto p = reinterpret_cast<const unsigned char*>(text.data());
+    auto end = p + text.size();
+    while (p < end) {
+        if (*p < 0x80) {
+            ++p;
+            continue;
+        }
+        size_t n = utf8SequenceLength(p, end);
+        if (n == 0) return false;
+        p += n;
+    }
+    return true;
+}
+
+bool JSONSerialization::appendQuoted(std::string& out, std::string_view text, bool escapeSlashes) {
+    static const char hex[] = "0123456789abcdef";
+    out.push_back('"');
+    const char* p = text.data();
+    const char* end = p + text.size();
+    const char* chunk = p;
+    while (p < end) {
+        unsigned char c = static_cast<unsigned char>(*p);
+        if (c >= 0x80) {
+            size_t n = utf8SequenceLength(reinterpret_cast<const unsigned char*>(p),
+                                          reinterpret_cast<const unsigned char*>(end));
+            if (n == 0) return false;
+            p += n;
+            continue;
+        }
+        const char* escape = nullptr;
+        switch (c) {
+            case '"':
+                escape = "\\\"";
+                break;
+            case '\\':
+                escape = "\\\\";
+                break;
+            case '/':
+                escape = escapeSlashes ? "\\/" : nullptr;
+                break;
+            case '\b':
+                escape = "\\b";
+                break;
+            case '\f':
+                escape = "\\f";
+                break;
+            case '\n':
+                escape = "\\n";
+                break;
+            case '\r':
+                escape = "\\r";
+                break;
+            case '\t':
+                escape = "\\t";
+                break;
+            default:
+                break;
+        }
+        if (escape == nullptr && c >= 0x20) {
+            ++p;
+            continue;
+        }
+        out.append(chunk, p);
+        if (escape != nullptr) {
+            out.append(escape);
+        } else {
+            char u[6] = {'\\', 'u', '0', '0', hex[c >> 4], hex[c & 15]};
+            out.append(u, 6);
+        }
+        chunk = ++p;
+    }
+    out.append(chunk, p);
+    out.push_back('"');
+    return true;
+}
+
+bool JSONSerialization::appendNumber(std::string& out, const Number& number) {
+    char buffer[64];
+    std::to_chars_result r{};
+    switch (number.kind()) {
+        case Number::Kind::boolean:
+            out.append(number.boolValue() ? "true" : "false");
+            return true;
+        case Number::Kind::float32:
+        case Number::Kind::float64: {
+            double d = number.doubleValue();
+            if (!std::isfinite(d)) return false;
+            r = number.kind() == Number::Kind::float32
+                    ? std::to_chars(buffer, buffer + sizeof buffer, number.floatValue())
+                    : std::to_chars(buffer, buffer + sizeof buffer, d);
+            break;
+        }
+        default:
+            r = number.isUnsignedInteger()
+                    ? std::to_chars(buffer, buffer + sizeof buffer, number.unsignedLongLongValue())
+                    : std::to_chars(buffer, buffer + sizeof buffer, number.longLongValue());
+            break;
+    }
+    out.append(buffer, r.ptr);
+    return true;
+}
+
+void JSONSerialization::write(std::string& out, const Any& object, WritingOptions options) {
+    if (!options.contains(WritingOptions::fragmentsAllowed) && !isContainer(object))
+        throw JSONValueError(JSONValueError::invalidJSON);
+    size_t mark = out.size();
+    Writer writer{out, options};
+    if (!writer.write(object, 0)) {
+        out.resize(mark);
+        throw JSONValueError(JSONValueError::invalidJSON);
+    }
+}
+
+Data JSONSerialization::data(const Any& object, WritingOptions options) {
+    std::string text;
+    write(text, object, options);
+    return Data(text.begin(), text.end());
+}
+
+bool JSONSerialization::isValidJSONObject(const Any& object, WritingOptions options) {
+    std::string scratch;
+    try {
+        write(scratch, object, WritingOptions(options.rawValue & WritingOptions::fragmentsAllowed));
+        return true;
+    } catch (const JSONValueError&) {
+        return false;
+    }
+}
+
+}  // namespace tervolo::json

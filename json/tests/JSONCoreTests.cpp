@@ -1,0 +1,203 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <string>
+
+#include "json/JSON.hpp"
+
+namespace tervolo::json {
+namespace {
+
+TEST(JSONValueErrorTest, RawValuesDescriptionsAndBridging) {
+    struct Row {
+        JSONValueError::Case value;
+        int raw;
+        const char* description;
+    };
+    const Row rows[] = {
+        {JSONValueError::unsupportedType, 999, "It is an unsupported type."},
+        {JSONValueError::indexOutOfBounds, 900, "Array Index is out of bounds."},
+        {JSONValueError::elementTooDeep, 902,
+         "Element too deep. Increase maxObjectDepth and make sure there is no reference loop."},
+        {JSONValueError::wrongType, 901, "Couldn't merge, because the JSONs differ in type on top level."},
+        {JSONValueError::notExist, 500, "Dictionary key does not exist."},
+        {JSONValueError::invalidJSON, 490, "JSON is invalid."},
+    };
+    for (const Row& row : rows) {
+        JSONValueError error(row.value);
+        EXPECT_EQ(error.rawValue(), row.raw);
+        EXPECT_EQ(error.errorCode(), row.raw);
+        EXPECT_STREQ(error.what(), row.description);
+        EXPECT_EQ(JSONValueError::fromRawValue(row.raw), error);
+        EXPECT_EQ(std::hash<JSONValueError>()(error), std::hash<int>()(row.raw));
+        auto userInfo = error.errorUserInfo();
+        ASSERT_EQ(userInfo.size(), 1u);
+        EXPECT_EQ(userInfo.at(NSLocalizedDescriptionKey), row.description);
+    }
+    for (int raw : {903, 0, -1, 501, 1000})
+        EXPECT_FALSE(JSONValueError::fromRawValue(raw).has_value()) << raw;
+    const std::string& domain = JSONValueError::errorDomain();
+    EXPECT_EQ(domain.substr(domain.rfind('.') + 1), "JSONValue");
+}
+
+TEST(JSONTypeTest, RawValues) {
+    const Type kinds[] = {Type::number,     Type::string, Type::boolValue, Type::array,
+                          Type::dictionary, Type::null,   Type::unknown};
+    for (int raw = 0; raw < 7; ++raw) {
+        EXPECT_EQ(typeFromRawValue(raw), kinds[raw]);
+        EXPECT_EQ(rawValue(kinds[raw]), raw);
+    }
+    EXPECT_FALSE(typeFromRawValue(7).has_value());
+    EXPECT_FALSE(typeFromRawValue(-1).has_value());
+}
+
+TEST(NumberTest, BooleanTestTellsBooleansFromOneAndZero) {
+    EXPECT_TRUE(isBooleanNumber(Number::fromBool(true)));
+    EXPECT_TRUE(isBooleanNumber(Number::fromBool(false)));
+    for (const Number& n :
+         {Number::fromInt8(1), Number::fromInt8(0), Number::fromUInt8(1), Number::fromInt64(1),
+          Number::fromDouble(1.0), Number::fromDouble(0.0), Number::fromFloat(1.0f)})
+        EXPECT_FALSE(isBooleanNumber(n)) << n.objCType();
+}
+
+TEST(NumberTest, ConversionsWrapIntegersAndSaturateFloats) {
+    EXPECT_EQ(Number::fromInt64(300).charValue(), 44);
+    EXPECT_EQ(Number::fromInt64(-1).unsignedCharValue(), 255);
+    EXPECT_EQ(Number::fromInt64(-1).unsignedLongLongValue(), UINT64_MAX);
+    EXPECT_EQ(Number::fromDouble(1e30).longLongValue(), INT64_MAX);
+    EXPECT_EQ(Number::fromDouble(-1e30).intValue(), INT32_MIN);
+    EXPECT_EQ(Number::fromDouble(NAN).intValue(), 0);
+    EXPECT_EQ(Number::fromDouble(2.9).intValue(), 2);
+    EXPECT_EQ(Number::fromDouble(-3.0).unsignedCharValue(), 0);
+}
+
+TEST(NumberTest, CompareIsExactAcrossKinds) {
+    using O = Number::Order;
+    struct Row {
+        Number a, b;
+        O order;
+    };
+    const Row rows[] = {
+        {Number::fromInt64(1), Number::fromDouble(1.0), O::same},
+        {Number::fromInt64(2), Number::fromDouble(2.5), O::ascending},
+        {Number::fromInt64(INT64_MAX), Number::fromDouble(9223372036854775807.0), O::ascending},
+        {Number::fromUInt64(UINT64_MAX), Number::fromInt64(-1), O::descending},
+        {Number::fromInt64(-1), Number::fromUInt8(255), O::ascending},
+        {Number::fromUInt64(uint64_t{1} << 63), Number::fromDouble(9223372036854775808.0), O::same},
+        {Number::fromDouble(NAN), Number::fromInt64(0), O::ascending},
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(row.a.compare(row.b), row.order) << row.a.stringValue() << " vs " << row.b.stringValue();
+        EXPECT_EQ(static_cast<int>(row.b.compare(row.a)), -static_cast<int>(row.order));
+    }
+}
+
+TEST(NumberTest, StringValueIsShortestRoundTrip) {
+    EXPECT_EQ(Number::fromDouble(3.0).stringValue(), "3");
+    EXPECT_EQ(Number::fromDouble(1.5).stringValue(), "1.5");
+    EXPECT_EQ(Number::fromDouble(0.1).stringValue(), "0.1");
+    EXPECT_EQ(Number::fromDouble(1e20).stringValue(), "1e+20");
+    EXPECT_EQ(Number::fromDouble(1e-7).stringValue(), "1e-07");
+    EXPECT_EQ(Number::fromFloat(1.1f).stringValue(), "1.1");
+    EXPECT_EQ(Number::fromUInt64(UINT64_MAX).stringValue(), "18446744073709551615");
+    EXPECT_EQ(Number::fromInt64(-42).stringValue(), "-42");
+}
+
+TEST(JSONTest, ObjectSetterClassifies) {
+    struct Row {
+        const char* name;
+        Any object;
+        Type type;
+        bool unsupported;
+    };
+    const Row rows[] = {
+        {"null marker", Any(), Type::null, false},
+        {"true", Any(true), Type::boolValue, false},
+        {"integer 1", Any(int64_t{1}), Type::number, false},
+        {"8-bit integer 1", Any(Number::fromInt8(1)), Type::number, false},
+        {"double 0", Any(0.0), Type::number, false},
+        {"text", Any("x"), Type::string, false},
+        {"array", Any(Array{1, "a"}), Type::array, false},
+        {"dictionary", Any(Dictionary{{"k", 1}}), Type::dictionary, false},
+        {"bytes are not parsed by the setter", Any(Data{'[', ']'}), Type::unknown, true},
+        {"other object", Any::other(std::chrono::system_clock::now()), Type::unknown, true},
+    };
+    for (const Row& row : rows) {
+        JSON value = JSON::null();
+        value.setObject(row.object);
+        EXPECT_EQ(value.type(), row.type) << row.name;
+        EXPECT_EQ(value.error().has_value(), row.unsupported) << row.name;
+        if (row.unsupported) {
+            EXPECT_EQ(value.error(), JSONValueError::unsupportedType);
+            EXPECT_TRUE(value.object().isNull()) << row.name;
+            value.setObject(Any("later"));
+            EXPECT_EQ(value.type(), Type::string);
+            EXPECT_FALSE(value.error().has_value());
+        } else {
+            EXPECT_EQ(value.object(), row.object) << row.name;
+        }
+    }
+}
+
+TEST(JSONTest, NestedJSONValuesAreStoredAsPlainObjects) {
+    JSON text("plain");
+    JSON inner = JSON::arrayLiteral({JSON(2)});
+    JSON value(Any(Array{Any(text), Any(Dictionary{{"k", Any(inner)}})}));
+    ASSERT_EQ(value.type(), Type::array);
+    const Array& items = *value.object().array();
+    EXPECT_EQ(items[0].kind(), Any::Kind::string);
+    EXPECT_EQ(*items[0].string(), "plain");
+    const Any& k = items[1].dictionary()->at("k");
+    ASSERT_EQ(k.kind(), Any::Kind::array);
+    EXPECT_EQ(k.array()->at(0).kind(), Any::Kind::number);
+}
+
+TEST(JSONTest, InitialisersParseBytesAndText) {
+    JSON null = JSON::null();
+    EXPECT_EQ(null.type(), Type::null);
+    EXPECT_FALSE(null.error().has_value());
+    EXPECT_TRUE(null.object().isNull());
+    EXPECT_EQ(JSON::nullJSON().type(), Type::null);
+
+    JSON parsed = JSON::parseJSON("[1, 2]");
+    ASSERT_EQ(parsed.type(), Type::array);
+    EXPECT_EQ(parsed.object().array()->size(), 2u);
+
+    for (const char* bad : {"not json", "[1,", "", "\xff"}) {
+        JSON value = JSON::parseJSON(bad);
+        EXPECT_EQ(value.type(), Type::null) << bad;
+        EXPECT_FALSE(value.error().has_value()) << bad;
+    }
+
+    Data bytes{'{', '"', 'a', '"', ':', '1', '}'};
+    EXPECT_EQ(JSON(Any(bytes)).type(), Type::dictionary);  // the general initialiser parses bytes
+    EXPECT_EQ(JSON(Any(Data{'x'})).type(), Type::null);
+    EXPECT_FALSE(JSON(Any(Data{'x'})).error().has_value());
+
+    EXPECT_EQ(JSON(bytes, ReadingOptions()).type(), Type::dictionary);
+    try {
+        JSON(Data{'[', '1', ' ', '2', ']'}, ReadingOptions());
+        FAIL() << "no parse error";
+    } catch (const JSONParseError& error) {
+        EXPECT_EQ(error.offset(), 3u);
+    }
+}
+
+TEST(JSONParserTest, DeepNestingFailsCleanlyAtTheDepthLimit) {
+    const size_t limit = JSONSerialization::maxDepth;
+    auto nested = [](size_t depth, char open, char close) {
+        return std::string(depth, open) + std::string(depth, close);
+    };
+    EXPECT_NO_THROW(JSONSerialization::jsonObject(nested(limit, '[', ']')));
+    EXPECT_THROW(JSONSerialization::jsonObject(nested(limit + 1, '[', ']')), JSONParseError);
+    // Far beyond the limit, and unterminated: refused without touching the end of the stack.
+    EXPECT_THROW(JSONSerialization::jsonObject(std::string(1'000'000, '[')), JSONParseError);
+    std::string objects;
+    for (int i = 0; i < 100'000; ++i) objects += "{\"a\":";
+    EXPECT_THROW(JSONSerialization::jsonObject(objects), JSONParseError);
+    EXPECT_EQ(JSON::parseJSON(std::string(100'000, '[')).type(), Type::null);
+}
+
+}  // namespace
+}  // namespace tervolo::json
