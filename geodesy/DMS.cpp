@@ -124,7 +124,8 @@ double DMS::parseDMS(std::string_view degMinSec) {
 
 std::optional<double> DMS::parseDMSChecked(std::string_view degMinSec) {
     // 1. The whole text is a number.
-    if (const auto whole = platform::text::parseDoublePrefix(degMinSec); whole && whole->second == degMinSec.size()) {
+    if (const auto whole = platform::text::parseDoublePrefix(degMinSec);
+        whole && whole->second == degMinSec.size()) {
         return whole->first;
     }
     // 2. Trim, drop one leading minus, trim, drop one final compass letter, trim.
@@ -146,7 +147,8 @@ std::optional<double> DMS::parseDMSChecked(std::string_view degMinSec) {
     double values[3] = {0.0, 0.0, 0.0};
     for (size_t k = 0; k < starts.size(); ++k) {
         const size_t end = k + 1 < starts.size() ? starts[k + 1] : t.size();
-        values[k] = castToDouble(platform::text::trimmed(std::string_view(t).substr(starts[k], end - starts[k])));
+        values[k] =
+            castToDouble(platform::text::trimmed(std::string_view(t).substr(starts[k], end - starts[k])));
     }
     // 5. One to three numbers; none or more than three give 0 with no sign.
     double d = 0.0;

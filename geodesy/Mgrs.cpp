@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "geodesy/detail/Kruger.hpp"
 #include "geodesy/detail/TextSupport.hpp"
 #include "platform/text/Numbers.hpp"
 #include "platform/text/Unicode.hpp"
@@ -9,6 +10,8 @@
 namespace tervolo::geodesy {
 
 namespace {
+
+constexpr double kDegree = 3.141592653589793 / 180.0;
 
 // The character used where the text has no letter: it is no band or square letter, so it fails later.
 constexpr char32_t kMissingLetter = 0x60;
@@ -158,19 +161,22 @@ Utm Mgrs::toUTM() const {
     const double e100kNum = static_cast<double>(colPosition + 1) * 100000.0;
     const double n100kNum = static_cast<double>(rowPosition) * 100000.0;
 
-    // Northing of the band's southern edge at longitude 0, in whole 100-km units.
+    // The lowest northing of the band's southern edge within a zone, cut to whole 100-km units: on the
+    // central meridian north of the equator, on the zone's edge (3° off) south of it, where the parallels
+    // bend the other way. Every point of the band lies less than 2,000 km (one cycle of row letters) above
+    // it. (Taking the edge at longitude 0, as the first version did, put points near a band's southern
+    // edge far from longitude 0 one whole cycle, 2,000 km, too far north.)
     const double latBand = (static_cast<double>(bandIndex) - 10.0) * 8.0;
-    const double nBand = std::trunc(LatLon(latBand, 0.0, datum_).toUTM().northing() / 100000.0) * 100000.0;
+    const detail::Projected edge = detail::krugerForward(
+        detail::krugerSeries(datum_.ellipsoid), latBand * kDegree, latBand < 0.0 ? 3.0 * kDegree : 0.0);
+    const double edgeNorthing = edge.y < 0.0 ? edge.y + 10000000.0 : edge.y;
+    const double nBand = std::trunc(edgeNorthing / 100000.0) * 100000.0;
 
-    // Add whole 2,000-km cycles of the row letters until the northing reaches the band. Counted directly
-    // rather than stepped, so an absurd northing cannot keep the loop running.
+    // Whole 2,000-km cycles of the row letters until the northing reaches the band. In-square values need
+    // at most five; the cap only stops absurd northings, which the UTM initialiser then refuses.
     const double base = northing_ + n100kNum;
     double n2M = 0.0;
-    if (std::isfinite(base) && base < nBand) {
-        n2M = std::ceil((nBand - base) / 2000000.0) * 2000000.0;
-        while (n2M > 0.0 && base + (n2M - 2000000.0) >= nBand) n2M -= 2000000.0;
-        if (base + n2M < nBand) n2M += 2000000.0;
-    }
+    for (int cycles = 0; cycles < 10 && base + n2M < nBand; ++cycles) n2M += 2000000.0;
     return Utm(zone_, hemisphere, easting_ + e100kNum, base + n2M, datum_);
 }
 
@@ -183,8 +189,8 @@ std::string Mgrs::toString(unsigned precision) const {
     text += ' ';
     text += detail::utf8(e100k_);
     text += detail::utf8(n100k_);
-    text +=
-        platform::text::formatC(" %0*.0f %0*.0f", width, gridDigits(easting_, p), width, gridDigits(northing_, p));
+    text += platform::text::formatC(" %0*.0f %0*.0f", width, gridDigits(easting_, p), width,
+                                    gridDigits(northing_, p));
     return text;
 }
 

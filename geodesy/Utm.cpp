@@ -87,6 +87,44 @@ bool parseNumber(std::string_view text, double& value) {
 
 }  // namespace
 
+namespace detail {
+
+Projected krugerForward(const KrugerSeries& k, double phi, double lambda) {
+    const double cosLambda = std::cos(lambda);
+    const double sinLambda = std::sin(lambda);
+    const double tanLambda = std::tan(lambda);
+
+    const double tau = std::tan(phi);
+    const double tauP = conformalTau(tau, k.e);
+    const double xiP = std::atan2(tauP, cosLambda);
+    const double hyp = std::sqrt(tauP * tauP + cosLambda * cosLambda);
+    const double etaP = std::asinh(sinLambda / hyp);
+
+    const Multiples m(xiP, etaP);
+    double xi = xiP, eta = etaP, pP = 1.0, qP = 0.0;
+    for (int j = 1; j <= 6; ++j) {
+        xi += k.alpha[j] * m.s[j] * m.ch[j];
+        eta += k.alpha[j] * m.c[j] * m.sh[j];
+        pP += 2.0 * j * k.alpha[j] * m.c[j] * m.ch[j];
+        qP += 2.0 * j * k.alpha[j] * m.s[j] * m.sh[j];
+    }
+    Projected result{};
+    result.x = k0 * k.A * eta;
+    result.y = k0 * k.A * xi;
+
+    const double gammaP = std::atan(tauP / std::sqrt(1.0 + tauP * tauP) * tanLambda);
+    const double gammaPP = std::atan2(qP, pP);
+    result.gamma = (gammaP + gammaPP) / kDegree;
+
+    const double sinPhi = std::sin(phi);
+    const double kP = std::sqrt(1.0 - k.e2 * sinPhi * sinPhi) * std::sqrt(1.0 + tau * tau) / hyp;
+    const double kPP = k.A / k.a * std::sqrt(pP * pP + qP * qP);
+    result.k = k0 * kP * kPP;
+    return result;
+}
+
+}  // namespace detail
+
 Utm::Utm(int64_t zone, Hemisphere hemisphere, double easting, double northing, const Datum& datum,
          std::optional<double> convergence, std::optional<double> scale)
     : wgs84Datum_(&wgs84TableDatum()),
@@ -145,38 +183,12 @@ Utm LatLon::toUTM() const {
         lambda0 += 6.0 * kDegree;
     }
 
-    const detail::KrugerSeries& k = detail::krugerSeries(datum().ellipsoid);
-    const double phi = lat * kDegree;
-    const double lambda = lon * kDegree - lambda0;
-    const double cosLambda = std::cos(lambda);
-    const double sinLambda = std::sin(lambda);
-    const double tanLambda = std::tan(lambda);
-
-    const double tau = std::tan(phi);
-    const double tauP = conformalTau(tau, k.e);
-    const double xiP = std::atan2(tauP, cosLambda);
-    const double hyp = std::sqrt(tauP * tauP + cosLambda * cosLambda);
-    const double etaP = std::asinh(sinLambda / hyp);
-
-    const Multiples m(xiP, etaP);
-    double xi = xiP, eta = etaP, pP = 1.0, qP = 0.0;
-    for (int j = 1; j <= 6; ++j) {
-        xi += k.alpha[j] * m.s[j] * m.ch[j];
-        eta += k.alpha[j] * m.c[j] * m.sh[j];
-        pP += 2.0 * j * k.alpha[j] * m.c[j] * m.ch[j];
-        qP += 2.0 * j * k.alpha[j] * m.s[j] * m.sh[j];
-    }
-    const double x = k0 * k.A * eta;
-    const double y = k0 * k.A * xi;
-
-    const double gammaP = std::atan(tauP / std::sqrt(1.0 + tauP * tauP) * tanLambda);
-    const double gammaPP = std::atan2(qP, pP);
-    const double gamma = (gammaP + gammaPP) / kDegree;
-
-    const double sinPhi = std::sin(phi);
-    const double kP = std::sqrt(1.0 - k.e2 * sinPhi * sinPhi) * std::sqrt(1.0 + tau * tau) / hyp;
-    const double kPP = k.A / k.a * std::sqrt(pP * pP + qP * qP);
-    const double scale = k0 * kP * kPP;
+    const detail::Projected projected = detail::krugerForward(detail::krugerSeries(datum().ellipsoid),
+                                                              lat * kDegree, lon * kDegree - lambda0);
+    const double x = projected.x;
+    const double y = projected.y;
+    const double gamma = projected.gamma;
+    const double scale = projected.k;
 
     double easting = x + kFalseEasting;
     double northing = y;
@@ -228,8 +240,9 @@ std::string Utm::toString(unsigned precision) const {
     // An infinite factor gives NaN here; the unrounded values are then the ones meant.
     const double eText = std::isnan(e) ? easting_ : e;
     const double nText = std::isnan(n) ? northing_ : n;
-    return platform::text::formatC("%s%lld %s %.0f %.0f", zone_ < 10 ? "0" : "", static_cast<long long>(zone_),
-                           hemisphere_ == Hemisphere::n ? "N" : "S", eText, nText);
+    return platform::text::formatC("%s%lld %s %.0f %.0f", zone_ < 10 ? "0" : "",
+                                   static_cast<long long>(zone_), hemisphere_ == Hemisphere::n ? "N" : "S",
+                                   eText, nText);
 }
 
 Utm Utm::parseUTM(std::string_view utmCoord) {

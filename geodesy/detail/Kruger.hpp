@@ -18,4 +18,12 @@ struct KrugerSeries {
 // for every conversion; only the repetition is saved).
 const KrugerSeries& krugerSeries(Ellipsoid ellipsoid);
 
+// Transverse Mercator of one point: phi the latitude and lambda the longitude from the central meridian,
+// radians. x and y in metres from the central meridian and the equator (scale k0 applied), gamma the
+// meridian convergence in degrees, k the point scale.
+struct Projected {
+    double x, y, gamma, k;
+};
+Projected krugerForward(const KrugerSeries& series, double phi, double lambda);
+
 }  // namespace tervolo::geodesy::detail
