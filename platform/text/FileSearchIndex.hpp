@@ -1,8 +1,6 @@
 #pragma once
 
-#include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 
 #include "platform/text/SearchIndex.hpp"
@@ -16,6 +14,9 @@ class DispatchQueue;
 // atomically (temporary file in the same folder, fsync, rename) and then calls
 // its completion on that queue. A request whose write fails leaves both the
 // table and the file as they were and reports the error.
+//
+// Outstanding requests keep their own reference to the table and file, so
+// they complete even when the index object is destroyed first.
 //
 // The file is read when the index is made. A file that is missing starts an
 // empty index; one that cannot be read or decoded also starts empty (the
@@ -34,6 +35,7 @@ class FileSearchIndex : public SearchIndex {
     std::vector<SearchableItem> allItems() const override;
 
     // Returns once every request made before has completed (tests, shutdown).
+    // Must not be called from a completion handler (it runs on the queue).
     void waitUntilIdle() const;
 
     const std::string& path() const { return path_; }
@@ -42,16 +44,12 @@ class FileSearchIndex : public SearchIndex {
     // Largest file the loader reads (the thumbnails make up most of it).
     static constexpr size_t kMaxFileBytes = 64 * 1024 * 1024;
 
-  private:
-    using Table = std::map<std::string, SearchableItem>;
-    void load();
-    std::optional<Error> store(const Table& table) const;
-    void commit(Table next, const CompletionHandler& completionHandler);
+    struct State;  // the table and its file (internal)
 
+  private:
     std::string path_;
+    std::shared_ptr<State> state_;
     std::shared_ptr<DispatchQueue> queue_;
-    mutable std::mutex mutex_;
-    Table table_;  // guarded by mutex_; replaced only on queue_
 };
 
 }  // namespace platform

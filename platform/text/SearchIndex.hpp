@@ -16,6 +16,9 @@ namespace platform {
 // the order they are made; each request's completion runs once, on a thread of
 // the index's own (never the caller's), with no error or the error that made
 // the request fail.
+//
+// Built as its own target, tervolo_platform_searchindex (it needs the file
+// and queue layers, which the plain text functions do not).
 class SearchIndex {
   public:
     using CompletionHandler = std::function<void(std::optional<Error> error)>;
