@@ -13,8 +13,10 @@ namespace tervolo::json::testing {
 // Strict agreement of one of our platform values with an nlohmann value:
 // same structure, texts byte for byte, integers as integers (signed or
 // unsigned alike) and floating values as floating values.
+// With `byValue`, integers and floating values compare by value instead (a
+// printed 3.0 reads back as the integer 3).
 inline ::testing::AssertionResult sameValue(const Any& ours, const nlohmann::json& theirs,
-                                            const std::string& where = "$") {
+                                            const std::string& where = "$", bool byValue = false) {
     auto fail = [&](const std::string& why) {
         return ::testing::AssertionFailure() << where << ": " << why << " (oracle " << theirs.dump() << ")";
     };
@@ -23,7 +25,13 @@ inline ::testing::AssertionResult sameValue(const Any& ours, const nlohmann::jso
             return theirs.is_null() ? ::testing::AssertionSuccess() : fail("null");
         case Any::Kind::number: {
             const Number& n = *ours.number();
-            if (n.kind() == Number::Kind::boolean) {
+            if (byValue && n.kind() != Number::Kind::boolean) {
+                if (!theirs.is_number()) return fail("number");
+                Number other = theirs.is_number_float()      ? Number::fromDouble(theirs.get<double>())
+                               : theirs.is_number_unsigned() ? Number::fromUInt64(theirs.get<uint64_t>())
+                                                             : Number::fromInt64(theirs.get<int64_t>());
+                if (n.compare(other) != Number::Order::same) return fail("number value " + n.stringValue());
+            } else if (n.kind() == Number::Kind::boolean) {
                 if (!theirs.is_boolean() || theirs.get<bool>() != n.boolValue()) return fail("boolean");
             } else if (n.isFloatingPoint()) {
                 if (!theirs.is_number_float()) return fail("float class");
@@ -52,7 +60,8 @@ inline ::testing::AssertionResult sameValue(const Any& ours, const nlohmann::jso
         case Any::Kind::array: {
             if (!theirs.is_array() || theirs.size() != ours.array()->size()) return fail("array");
             for (size_t i = 0; i < theirs.size(); ++i) {
-                auto r = sameValue((*ours.array())[i], theirs[i], where + "[" + std::to_string(i) + "]");
+                auto r =
+                    sameValue((*ours.array())[i], theirs[i], where + "[" + std::to_string(i) + "]", byValue);
                 if (!r) return r;
             }
             return ::testing::AssertionSuccess();
@@ -61,7 +70,7 @@ inline ::testing::AssertionResult sameValue(const Any& ours, const nlohmann::jso
             if (!theirs.is_object() || theirs.size() != ours.dictionary()->size()) return fail("dictionary");
             for (const auto& [key, value] : *ours.dictionary()) {
                 if (!theirs.contains(key)) return fail("missing key " + key);
-                auto r = sameValue(value, theirs.at(key), where + "." + key);
+                auto r = sameValue(value, theirs.at(key), where + "." + key, byValue);
                 if (!r) return r;
             }
             return ::testing::AssertionSuccess();

@@ -1,0 +1,135 @@
+// Raw data, raw strings and the library's own printer.
+#include <cmath>
+#include <cstdio>
+
+#include "json/JSON.hpp"
+
+namespace tervolo::json {
+
+namespace {
+
+template <typename T>
+std::optional<T> option(const WritingOptionsMap& options, writingOptionsKeys key) {
+    auto found = options.find(key);
+    if (found == options.end()) return std::nullopt;
+    if (const T* value = std::any_cast<T>(&found->second)) return *value;
+    return std::nullopt;  // a value of another type counts as missing
+}
+
+std::optional<std::string> decoded(const Data& bytes, StringEncoding encoding) {
+    if (encoding == StringEncoding::ascii)
+        for (uint8_t b : bytes)
+            if (b >= 0x80) return std::nullopt;
+    return std::string(bytes.begin(), bytes.end());
+}
+
+}  // namespace
+
+Data JSON::rawData(WritingOptions options) const {
+    // The serialiser takes only an array or a dictionary at the top.
+    if (type_ != Type::array && type_ != Type::dictionary) throw JSONValueError(JSONValueError::invalidJSON);
+    return JSONSerialization::data(object(), options);
+}
+
+std::optional<std::string> JSON::print(StringEncoding encoding, const WritingOptionsMap& options,
+                                       int maxObjectDepth) const {
+    if (maxObjectDepth < 1) throw JSONValueError(JSONValueError::invalidJSON);
+    switch (type_) {
+        case Type::number:
+            // "nan" or "inf" would be no JSON: a non-finite number cannot be printed.
+            if (rawNumber_.isFloatingPoint() && !std::isfinite(rawNumber_.doubleValue())) return std::nullopt;
+            return rawNumber_.stringValue();
+        case Type::string:
+            return *rawString_;
+        case Type::boolValue:
+            return rawBool_ ? "true" : "false";
+        case Type::null:
+            return "null";
+        case Type::unknown:
+            return std::nullopt;
+        case Type::array:
+        case Type::dictionary:
+            break;
+    }
+    if (option<bool>(options, writingOptionsKeys::castNilToNSNull) != true) {
+        try {
+            WritingOptions writing = option<WritingOptions>(options, writingOptionsKeys::jsonSerialization)
+                                         .value_or(WritingOptions(WritingOptions::prettyPrinted));
+            return decoded(rawData(writing), encoding);
+        } catch (const JSONValueError&) {
+            return std::nullopt;
+        }
+    }
+    // The library's own compact printer. Texts and keys are escaped per RFC
+    // 8259, so the result is always valid JSON; an element that cannot be
+    // printed makes this container absent, and so every container around it.
+    std::string out;
+    try {
+        if (type_ == Type::array) {
+            out.push_back('[');
+            bool first = true;
+            for (const Any& item : rawArray_->items) {
+                if (!first) out.push_back(',');
+                first = false;
+                JSON element(item);
+                auto text = element.print(encoding, options, maxObjectDepth - 1);
+                if (!text) throw JSONValueError(JSONValueError::invalidJSON);
+                if (element.type_ == Type::string) {
+                    if (!JSONSerialization::appendQuoted(out, *text, false))
+                        throw JSONValueError(JSONValueError::invalidJSON);
+                } else {
+                    out += *text;
+                }
+            }
+            out.push_back(']');
+        } else {
+            out.push_back('{');
+            bool first = true;
+            for (const auto& [key, item] : rawDictionary_->entries) {
+                if (!first) out.push_back(',');
+                first = false;
+                JSON element(item);
+                auto text = element.print(encoding, options, maxObjectDepth - 1);
+                if (!text) throw JSONValueError(JSONValueError::elementTooDeep);
+                if (!JSONSerialization::appendQuoted(out, key, false))
+                    throw JSONValueError(JSONValueError::invalidJSON);
+                out.append(": ");
+                if (element.type_ == Type::string) {
+                    if (!JSONSerialization::appendQuoted(out, *text, false))
+                        throw JSONValueError(JSONValueError::invalidJSON);
+                } else {
+                    out += *text;
+                }
+            }
+            out.push_back('}');
+        }
+    } catch (const JSONValueError&) {
+        return std::nullopt;
+    }
+    return out;
+}
+
+std::optional<std::string> JSON::rawString(const WritingOptionsMap& options) const {
+    StringEncoding encoding =
+        option<StringEncoding>(options, writingOptionsKeys::encoding).value_or(StringEncoding::utf8);
+    int depth = option<int>(options, writingOptionsKeys::maxObjextDepth).value_or(10);
+    try {
+        return print(encoding, options, depth);
+    } catch (const std::exception& error) {
+        std::string line = std::string("Could not serialize object to JSON because: ") + error.what() + "\n";
+        std::fputs(line.c_str(), stdout);
+        std::fflush(stdout);
+        return std::nullopt;
+    }
+}
+
+std::optional<std::string> JSON::rawString(StringEncoding encoding, WritingOptions options) const {
+    return rawString(WritingOptionsMap{{writingOptionsKeys::jsonSerialization, options},
+                                       {writingOptionsKeys::encoding, encoding}});
+}
+
+std::string JSON::description() const {
+    return rawString(StringEncoding::utf8, WritingOptions(WritingOptions::prettyPrinted)).value_or("unknown");
+}
+
+}  // namespace tervolo::json
