@@ -1,0 +1,211 @@
+#include "points/JsonText.hpp"
+
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+
+#include "points/CodingError.hpp"
+
+namespace tervolo::points::jsontext {
+namespace {
+
+// Length of the UTF-8 sequence starting at text[i], or 0 when it is not a
+// well-formed one (overlong forms, surrogates and values above U+10FFFF are
+// refused, as JSON text must be valid Unicode).
+std::size_t utf8SequenceLength(std::string_view text, std::size_t i) {
+    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+    const unsigned char c = byte(i);
+    std::size_t length = 0;
+    std::uint32_t codePoint = 0;
+    if (c < 0x80) return 1;
+    if (c >= 0xC2 && c <= 0xDF) {
+        length = 2;
+        codePoint = c & 0x1F;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        length = 3;
+        codePoint = c & 0x0F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        length = 4;
+        codePoint = c & 0x07;
+    } else {
+        return 0;
+    }
+    if (i + length > text.size()) return 0;
+    for (std::size_t k = 1; k < length; ++k) {
+        if ((byte(i + k) & 0xC0) != 0x80) return 0;
+        codePoint = (codePoint << 6) | (byte(i + k) & 0x3F);
+    }
+    if ((length == 3 && codePoint < 0x800) || (length == 4 && codePoint < 0x10000) ||
+        (codePoint >= 0xD800 && codePoint <= 0xDFFF) || codePoint > 0x10FFFF) {
+        return 0;
+    }
+    return length;
+}
+
+void writeString(std::string& out, std::string_view text, const std::string& path) {
+    out.push_back('"');
+    for (std::size_t i = 0; i < text.size();) {
+        const char c = text[i];
+        switch (c) {
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '/':
+                out += "\\/";
+                break;
+            case '\b':
+                out += "\\b";
+                break;
+            case '\f':
+                out += "\\f";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            default:
+                if (static_cast<unsigned char>(c) < 0x20) {
+                    char escaped[8];
+                    std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
+                    out += escaped;
+                } else {
+                    const std::size_t length = utf8SequenceLength(text, i);
+                    if (length == 0) throw EncodingError(path, "text is not valid UTF-8");
+                    out.append(text.substr(i, length));
+                    i += length;
+                    continue;
+                }
+        }
+        ++i;
+    }
+    out.push_back('"');
+}
+
+void writeNumber(std::string& out, double value, const std::string& path) {
+    if (!std::isfinite(value)) throw EncodingError(path, "number is not finite");
+    // Whole numbers within the exactly representable integer range are written
+    // without fraction ("-180", not "-180.0"); everything else in the shortest
+    // form that reads back to the same double.
+    char buffer[32];
+    if (value == 0 && std::signbit(value)) {
+        out += "-0.0";  // "-0" would read back as the integer 0 and lose the sign
+        return;
+    }
+    if (value == std::trunc(value) && std::fabs(value) < 9007199254740992.0) {
+        auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, static_cast<long long>(value));
+        (void)ec;
+        out.append(buffer, end);
+        return;
+    }
+    auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
+    (void)ec;
+    out.append(buffer, end);
+}
+
+void write(std::string& out, const nlohmann::ordered_json& value, const std::string& path) {
+    using value_t = nlohmann::ordered_json::value_t;
+    switch (value.type()) {
+        case value_t::null:
+            out += "null";
+            break;
+        case value_t::boolean:
+            out += value.get<bool>() ? "true" : "false";
+            break;
+        case value_t::number_integer:
+            out += std::to_string(value.get<std::int64_t>());
+            break;
+        case value_t::number_unsigned:
+            out += std::to_string(value.get<std::uint64_t>());
+            break;
+        case value_t::number_float:
+            writeNumber(out, value.get<double>(), path);
+            break;
+        case value_t::string:
+            writeString(out, value.get_ref<const std::string&>(), path);
+            break;
+        case value_t::array: {
+            out.push_back('[');
+            std::size_t index = 0;
+            for (const auto& element : value) {
+                if (index > 0) out.push_back(',');
+                write(out, element, path + "[" + std::to_string(index) + "]");
+                ++index;
+            }
+            out.push_back(']');
+            break;
+        }
+        case value_t::object: {
+            out.push_back('{');
+            bool first = true;
+            for (const auto& [key, member] : value.items()) {
+                if (!first) out.push_back(',');
+                first = false;
+                writeString(out, key, path);
+                out.push_back(':');
+                write(out, member, path.empty() ? key : path + "." + key);
+            }
+            out.push_back('}');
+            break;
+        }
+        case value_t::binary:
+        case value_t::discarded:
+            throw EncodingError(path, "value has no JSON form");
+    }
+}
+
+// Deepest nesting of brackets outside strings; stops counting past `limit`.
+bool nestingWithin(std::string_view text, std::size_t limit) {
+    std::size_t depth = 0;
+    bool inString = false;
+    bool escaped = false;
+    for (const char c : text) {
+        if (inString) {
+            if (escaped) {
+                escaped = false;
+            } else if (c == '\\') {
+                escaped = true;
+            } else if (c == '"') {
+                inString = false;
+            }
+            continue;
+        }
+        if (c == '"') {
+            inString = true;
+        } else if (c == '[' || c == '{') {
+            if (++depth > limit) return false;
+        } else if ((c == ']' || c == '}') && depth > 0) {
+            --depth;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string encodeCompact(const nlohmann::ordered_json& value) {
+    std::string out;
+    out.reserve(512);
+    write(out, value, "");
+    return out;
+}
+
+nlohmann::json parse(std::string_view text) {
+    if (!nestingWithin(text, kMaxNesting)) return nlohmann::json(nlohmann::json::value_t::discarded);
+    try {
+        // No exceptions for syntax errors; range errors ("1e400") still throw.
+        return nlohmann::json::parse(text.begin(), text.end(), nullptr, /*allow_exceptions=*/false);
+    } catch (const nlohmann::json::exception&) {
+        return nlohmann::json(nlohmann::json::value_t::discarded);
+    }
+}
+
+}  // namespace tervolo::points::jsontext

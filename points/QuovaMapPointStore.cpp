@@ -1,0 +1,113 @@
+#include "points/QuovaMapPointStore.hpp"
+
+#include <unordered_map>
+
+#include "logging/QLLogging.hpp"
+#include "platform/foundation/Bundle.hpp"
+#include "platform/foundation/FileManager.hpp"
+#include "points/FileIdentifier.hpp"
+
+namespace tervolo::points {
+
+namespace {
+
+std::mutex& sharedMutex() {
+    static auto* mutex = new std::mutex;
+    return *mutex;
+}
+
+QuovaMapPointStore*& sharedSlot() {
+    static QuovaMapPointStore* store = nullptr;
+    return store;
+}
+
+std::string bundleIdentifier() {
+    return platform::Bundle::main().infoString("CFBundleIdentifier").value_or("");
+}
+
+// Several files holding one identifier (a copy made by hand, a restored
+// backup) all load, as they always did; but every one of them saves to the same
+// file, so the later save silently replaces the other. Say so once per
+// identifier at load; no file is ever deleted.
+void warnAboutDuplicateIdentifiers(const std::vector<std::shared_ptr<QuovaMapPoint>>& points,
+                                   const std::vector<std::string>& names) {
+    std::unordered_map<std::string, std::vector<std::size_t>> byIdentifier;
+    std::vector<std::string> order;
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        if (!points[i]->uuid || points[i]->uuid->empty()) continue;
+        auto& indices = byIdentifier[*points[i]->uuid];
+        if (indices.empty()) order.push_back(*points[i]->uuid);
+        indices.push_back(i);
+    }
+    for (const auto& identifier : order) {
+        const auto& indices = byIdentifier[identifier];
+        if (indices.size() < 2) continue;
+        std::string files;
+        for (std::size_t index : indices) {
+            if (!files.empty()) files += ", ";
+            files += names[index];
+        }
+        QLLogWarn("QuovaMapPointStore: " + std::to_string(indices.size()) + " files hold the identifier " +
+                  identifier + " (" + files + "); all are kept, and saving any of them writes " + identifier +
+                  QuovaMapPoint::kFileExtension);
+    }
+}
+
+}  // namespace
+
+QuovaMapPointStore& QuovaMapPointStore::shared() {
+    std::lock_guard lock(sharedMutex());
+    auto*& store = sharedSlot();
+    if (store == nullptr) {
+        // Left alive for the whole run on purpose (never destroyed at exit).
+        store = new QuovaMapPointStore();
+    }
+    return *store;
+}
+
+void QuovaMapPointStore::resetSharedForTesting() {
+    std::lock_guard lock(sharedMutex());
+    sharedSlot() = nullptr;
+}
+
+QuovaMapPointStore::QuovaMapPointStore()
+    : dispatchQueue_(platform::DispatchQueue::serial(bundleIdentifier() + ".QuovaMapPointStore",
+                                                     platform::QoS::Unspecified)) {
+    loadPointsFromLocalStore();
+    encodingSession = EncodingSessionConfiguration{};
+}
+
+void QuovaMapPointStore::loadPointsFromLocalStore() {
+    QLLogInfo("loadPointsFromLocalStore()");
+    const std::string folder = QuovaMapPoint::documentDirectory();
+    std::vector<std::shared_ptr<QuovaMapPoint>> loaded;
+    std::vector<std::string> loadedNames;
+    auto names = platform::FileManager::defaultManager().contentsOfDirectory(folder);
+    if (!names.ok()) {
+        QLLogInfo("Can't read points directory.");
+    } else {
+        // Every entry is tried, whatever its extension or kind: the safe read
+        // in initWithFilePath skips sub-folders, FIFOs, devices and oversized
+        // files as unreadable.
+        for (const auto& name : names.value()) {
+            if (isUnfinishedAtomicWrite(name)) {
+                QLLogInfo("QuovaMapPointStore: skipping unfinished save " + name);
+                continue;
+            }
+            if (auto point = QuovaMapPoint::initWithFilePath(folder + name)) {
+                loaded.push_back(std::move(point));
+                loadedNames.push_back(name);
+            }
+        }
+    }
+    warnAboutDuplicateIdentifiers(loaded, loadedNames);
+    points = std::move(loaded);
+    addPointsToCoreSpotlight(points);
+}
+
+void QuovaMapPointStore::setNeedsSync() {
+    QLLogInfo("QuovaMapPointStore: needs sync flag set.");
+    needsSync_ = true;
+}
+
+}  // namespace tervolo::points

@@ -1,0 +1,149 @@
+#include "points/QuovaPointTagStore.hpp"
+
+#include <algorithm>
+#include <mutex>
+
+#include "logging/QLLogging.hpp"
+#include "platform/foundation/Bundle.hpp"
+#include "platform/foundation/FileManager.hpp"
+#include "platform/text/Random.hpp"
+#include "platform/text/Unicode.hpp"
+#include "points/AppTextsAndColors.hpp"
+#include "points/FileIdentifier.hpp"
+#include "points/QuovaStringRepresentation.hpp"
+
+namespace tervolo::points {
+
+namespace {
+
+std::mutex& sharedMutex() {
+    static auto* mutex = new std::mutex;
+    return *mutex;
+}
+
+QuovaPointTagStore*& sharedSlot() {
+    static QuovaPointTagStore* store = nullptr;
+    return store;
+}
+
+struct DefaultTag {
+    const char* title;  // localization key
+    const char* rgb;
+};
+
+constexpr DefaultTag kDefaultTags[] = {
+    {"Bar", "246,170,0"},      {"Cinema", "255,75,0"}, {"Favorite", "0,176,107"},
+    {"MustSee", "25,113,255"}, {"Park", "153,0,153"},  {"Restaurant", "0,0,0"},
+};
+
+}  // namespace
+
+QuovaPointTagStore& QuovaPointTagStore::shared() {
+    std::lock_guard lock(sharedMutex());
+    auto*& store = sharedSlot();
+    if (store == nullptr) {
+        store = new QuovaPointTagStore();
+        store->loadFromLocalStore();
+    }
+    return *store;
+}
+
+void QuovaPointTagStore::resetSharedForTesting() {
+    std::lock_guard lock(sharedMutex());
+    sharedSlot() = nullptr;
+}
+
+const std::vector<QuovaPointTagStore::PaletteEntry>& QuovaPointTagStore::tagColorPalette() {
+    static const auto* palette = [] {
+        auto& bundle = platform::Bundle::main();
+        return new std::vector<PaletteEntry>{
+            {bundle.localizedString("orange"), "246,170,0"}, {bundle.localizedString("red"), "255,75,0"},
+            {bundle.localizedString("green"), "0,176,107"},  {bundle.localizedString("blue"), "25,113,255"},
+            {bundle.localizedString("purple"), "153,0,153"}, {bundle.localizedString("black"), "0,0,0"},
+        };
+    }();
+    return *palette;
+}
+
+void QuovaPointTagStore::loadFromLocalStore() {
+    QLLogInfo("loadFromLocalStore()");
+    const std::string folder = QuovaPointTag::documentDirectory();
+    auto names = platform::FileManager::defaultManager().contentsOfDirectory(folder);
+    if (!names.ok()) {
+        QLLogInfo("Can't read tags directory.");
+        tags = std::vector<std::shared_ptr<QuovaPointTag>>{};
+        return;
+    }
+    std::vector<std::shared_ptr<QuovaPointTag>> loaded;
+    for (const auto& name : names.value()) {
+        QLLogInfo("Found " + name);
+        if (isUnfinishedAtomicWrite(name)) continue;  // a save that never completed
+        // The safe read skips anything that is not a small regular file.
+        auto tag = QuovaPointTag::initWithFilePath(folder + name);
+        if (!tag || tag->deletedAt || tag->hiddenAt) continue;
+        loaded.push_back(std::move(tag));
+    }
+    tags = std::move(loaded);
+}
+
+const std::optional<std::vector<std::shared_ptr<QuovaPointTag>>>& QuovaPointTagStore::allTags() const {
+    QLLogInfo("QuovaPointTagStore: returning all tags");
+    return tags;
+}
+
+std::shared_ptr<QuovaPointTag> QuovaPointTagStore::tagWithTitle(const std::string& title) const {
+    if (!tags) return nullptr;
+    const std::string wanted = platform::text::lowercased(title);
+    for (const auto& tag : *tags) {
+        if (platform::text::lowercased(tag->title) == wanted) return tag;
+    }
+    return nullptr;
+}
+
+void QuovaPointTagStore::buildDefaultTags() {
+    auto& bundle = platform::Bundle::main();
+    for (const auto& entry : kDefaultTags) {
+        auto tag = QuovaPointTag::make(bundle.localizedString(entry.title));
+        auto color = colorFromStoredString(entry.rgb);
+        if (!color) continue;
+        QLLogDebug("Created UIColor " + color->description());
+        tag->colorString = entry.rgb;
+        addTag(tag);
+    }
+}
+
+void QuovaPointTagStore::addTag(const std::shared_ptr<QuovaPointTag>& tag) {
+    QLLogInfo("QuovaPointTagStore: add tag " + tag->title + ".");
+    if (!tag->colorString) {
+        auto hex = quovaHexStringRepresentation(randomPaletteColor(), false);
+        if (!hex) hex = quovaHexStringRepresentation(defaultPointColor(), false);
+        QLLogDebug("tag " + tag->title + ": color not set yet, using random color " + hex.value_or(""));
+        tag->colorString = hex;
+    }
+    tag->save();
+    setNeedsSync();
+    if (tags) tags->push_back(tag);
+}
+
+void QuovaPointTagStore::deleteTag(const std::shared_ptr<QuovaPointTag>& tag) {
+    QLLogInfo("QuovaPointTagStore: delete tag " + tag->title + ".");
+    tag->hiddenAt = platform::Date::now();
+    tag->deletedAt = platform::Date::now();
+    tag->save();
+    setNeedsSync();
+    if (tags) std::erase(*tags, tag);
+}
+
+void QuovaPointTagStore::setNeedsSync() {
+    QLLogInfo("QuovaPointTagStore: needs sync flag set.");
+    needsSync_ = true;
+}
+
+platform::Color QuovaPointTagStore::randomPaletteColor() const {
+    const auto& palette = tagColorPalette();
+    const auto& entry = palette[platform::text::randomIndex(palette.size())];
+    if (entry.rgb.empty()) return defaultPointColor();
+    return colorFromStoredString(entry.rgb).value_or(defaultPointColor());
+}
+
+}  // namespace tervolo::points

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/text/Color.hpp"
+#include "points/QuovaPointTag.hpp"
+
+namespace tervolo::points {
+
+// The program's one tag store: the valid tags (neither deleted nor hidden) in
+// memory, loaded from the tags folder on first use. Created, read and changed
+// on the main thread only; it holds no lock.
+class QuovaPointTagStore {
+  public:
+    // One entry of the colour palette: the colour's localized name and its
+    // decimal colour text.
+    struct PaletteEntry {
+        std::string title;
+        std::string rgb;
+    };
+
+    // Made on first use (tags none, needsSync false), then loaded. Never
+    // destroyed.
+    static QuovaPointTagStore& shared();
+    // Tests: the next shared() makes and loads a fresh store; the old one is
+    // left alive on purpose.
+    static void resetSharedForTesting();
+
+    // Replaces `tags` with the valid tags of the tags folder, in listing order.
+    void loadFromLocalStore();
+    // `tags` itself (none only before the first load), after an info line.
+    const std::optional<std::vector<std::shared_ptr<QuovaPointTag>>>& allTags() const;
+    // The first tag whose title equals `title` under full Unicode lower-case
+    // mapping, or null.
+    std::shared_ptr<QuovaPointTag> tagWithTitle(const std::string& title) const;
+    // Makes, saves and adds the six default tags, with their decimal colours.
+    // The caller calls it only when the loaded list is empty.
+    void buildDefaultTags();
+    // Gives the tag a random palette colour (six hex digits) when it has none,
+    // saves it and appends it.
+    void addTag(const std::shared_ptr<QuovaPointTag>& tag);
+    // Marks the tag hidden and deleted, saves it (the file stays) and removes
+    // that very object from `tags`.
+    void deleteTag(const std::shared_ptr<QuovaPointTag>& tag);
+    void setNeedsSync();
+    // The colour of a uniformly chosen palette entry.
+    platform::Color randomPaletteColor() const;
+
+    // The six palette entries: orange, red, green, blue, purple, black.
+    static const std::vector<PaletteEntry>& tagColorPalette();
+
+    // The valid tags in load order, then the ones added since; none only
+    // before loading.
+    std::optional<std::vector<std::shared_ptr<QuovaPointTag>>> tags;
+    bool needsSync() const { return needsSync_; }
+
+    QuovaPointTagStore(const QuovaPointTagStore&) = delete;
+    QuovaPointTagStore& operator=(const QuovaPointTagStore&) = delete;
+
+  private:
+    QuovaPointTagStore() = default;
+    bool needsSync_ = false;
+};
+
+}  // namespace tervolo::points
