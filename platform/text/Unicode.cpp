@@ -1,5 +1,7 @@
 #include "platform/text/Unicode.hpp"
 
+#include <unicode/normalizer2.h>
+#include <unicode/stringpiece.h>
 #include <unicode/ubrk.h>
 #include <unicode/uchar.h>
 #include <unicode/unorm2.h>
@@ -170,20 +172,37 @@ char asciiLower(char c) {
 
 }  // namespace
 
+// True when the text is well-formed UTF-8 already in NFC, checked on the
+// UTF-8 bytes without conversion (most titles are), so callers can use it as
+// it stands.
+static bool isNFCAsIs(std::string_view text) {
+    if (isASCII(text)) return true;
+    if (!isValidUTF8(text)) return false;
+    static const icu::Normalizer2* normalizer = [] {
+        UErrorCode status = U_ZERO_ERROR;
+        const icu::Normalizer2* n = icu::Normalizer2::getNFCInstance(status);
+        if (U_FAILURE(status)) detail::failICU("NFC instance", status);
+        return n;
+    }();
+    UErrorCode status = U_ZERO_ERROR;
+    const bool normalized = normalizer->isNormalizedUTF8(
+        icu::StringPiece(text.data(), static_cast<int32_t>(text.size())), status);
+    return U_SUCCESS(status) && normalized;
+}
+
 std::string nfc(std::string_view text) {
-    if (isASCII(text)) return std::string(text);
+    if (isNFCAsIs(text)) return std::string(text);
     return toUTF8(normalize(nfcInstance(), toUTF16(text)));
 }
 
 bool canonicallyEqual(std::string_view a, std::string_view b) {
-    if (a == b && isValidUTF8(a)) return true;
-    return nfc(a) == nfc(b);
+    return compareCodePoints(a, b) == 0;
 }
 
 int compareCodePoints(std::string_view a, std::string_view b) {
-    // UTF-8 byte order is code point order; std::string compares bytes as
-    // unsigned char.
-    const int c = nfc(a).compare(nfc(b));
+    // UTF-8 byte order is code point order; std::string_view compares bytes as
+    // unsigned char. Texts already in NFC are compared without copies.
+    const int c = (isNFCAsIs(a) && isNFCAsIs(b)) ? a.compare(b) : nfc(a).compare(nfc(b));
     return c < 0 ? -1 : (c > 0 ? 1 : 0);
 }
 
