@@ -32,21 +32,35 @@ const std::string& currentThreadIDText() {
 QLLogMessage::QLLogMessage(std::string message, QLLogLevel level, QLLogFlag flag, int64_t context,
                            std::string_view file, std::string_view function, uint64_t line, std::any tag,
                            int64_t options, std::optional<platform::Date> timestamp)
+    : QLLogMessage(std::move(message), level, flag, context, QLLogText::copied(file),
+                   QLLogText::copied(function), line, std::move(tag), options, timestamp) {}
+
+QLLogMessage::QLLogMessage(std::string message, QLLogLevel level, QLLogFlag flag, int64_t context,
+                           QLLogText file, QLLogText function, uint64_t line, std::any tag, int64_t options,
+                           std::optional<platform::Date> timestamp)
     : _message(std::move(message)),
       _level(level),
       _flag(flag),
       _context(context),
-      _file(file),
-      _fileName(file.empty() ? std::string_view{} : fileNameWithoutExtension(file)),
-      _function(function),
+      _file(std::move(file)),
+      _function(std::move(function)),
       _line(line),
       _representedObject(std::move(tag)),
       _options(options),
       _timestamp(timestamp ? *timestamp : platform::Date::now()),
       _threadID(currentThreadIDText()),
-      _threadName(platform::ProcessInfo::currentThreadName()),
-      _queueLabel(platform::DispatchQueue::currentLabel()),
-      _qos(platform::DispatchQueue::currentQoS()) {}
+      _threadName(platform::ProcessInfo::currentThreadName()) {
+    const std::string_view path = _file.view();
+    const std::string_view name = fileNameWithoutExtension(path);
+    _fileNameOffset = path.empty() ? 0 : static_cast<size_t>(name.data() - path.data());
+    _fileNameLength = name.size();
+    // One look-up for both: finding the current queue may cost a system call
+    // on a thread that runs no queue block.
+    if (const platform::DispatchQueue* queue = platform::DispatchQueue::current()) {
+        _queueLabel = queue->label();
+        _qos = queue->qos();
+    }
+}
 
 std::optional<std::string_view> QLExtractFileNameWithoutExtension(const char* path) {
     if (path == nullptr) return std::nullopt;

@@ -13,6 +13,56 @@
 
 namespace tervolo::logging {
 
+// Text a record either borrows (a string literal with static storage, such as
+// __FILE__ and __func__ at a log call site: it outlives every record) or owns.
+// Copies of a record keep pointing at a borrowed text and at their own copy of
+// an owned one.
+class QLLogText {
+  public:
+    QLLogText() = default;
+    static QLLogText borrowed(std::string_view staticText) {
+        QLLogText text;
+        text._view = staticText;
+        return text;
+    }
+    static QLLogText copied(std::string_view text) {
+        QLLogText result;
+        result._owned.assign(text);
+        result._isOwned = true;
+        result._view = result._owned;
+        return result;
+    }
+    QLLogText(const QLLogText& other) : _owned(other._owned), _isOwned(other._isOwned) { rebase(other); }
+    QLLogText(QLLogText&& other) noexcept : _owned(std::move(other._owned)), _isOwned(other._isOwned) {
+        rebase(other);
+    }
+    QLLogText& operator=(const QLLogText& other) {
+        if (this != &other) {
+            _owned = other._owned;
+            _isOwned = other._isOwned;
+            rebase(other);
+        }
+        return *this;
+    }
+    QLLogText& operator=(QLLogText&& other) noexcept {
+        if (this != &other) {
+            _owned = std::move(other._owned);
+            _isOwned = other._isOwned;
+            rebase(other);
+        }
+        return *this;
+    }
+
+    std::string_view view() const { return _view; }
+
+  private:
+    void rebase(const QLLogText& other) { _view = _isOwned ? std::string_view(_owned) : other._view; }
+
+    std::string _owned;
+    bool _isOwned = false;
+    std::string_view _view;
+};
+
 // One log record: the text, the severity, the caller's source position and a
 // snapshot of the calling thread and queue taken when the record is made.
 //
@@ -23,9 +73,10 @@ namespace tervolo::logging {
 // operator== is given (compare the pointers).
 class QLLogMessage {
   public:
-    // Record options, kept in the record as given. Strings are always copied
-    // here (an owned std::string cannot alias the caller's object), so the bits
-    // carry no behaviour of their own; the logging functions pass 3.
+    // Record options, kept in the record as given. File and function texts are
+    // copied unless they are string literals (see QLLogText), which no caller
+    // can change or release, so the bits carry no behaviour of their own; the
+    // logging functions pass 3.
     static constexpr int64_t kOptionCopyFile = 1;
     static constexpr int64_t kOptionCopyFunction = 2;
     static constexpr int64_t kOptionDontCopyMessage = 4;
@@ -39,6 +90,11 @@ class QLLogMessage {
     QLLogMessage(std::string message, QLLogLevel level, QLLogFlag flag, int64_t context,
                  std::string_view file, std::string_view function, uint64_t line, std::any tag,
                  int64_t options, std::optional<platform::Date> timestamp);
+    // The same with file and function texts that are borrowed or copied as the
+    // caller says (the logging macros lend their string literals).
+    QLLogMessage(std::string message, QLLogLevel level, QLLogFlag flag, int64_t context, QLLogText file,
+                 QLLogText function, uint64_t line, std::any tag, int64_t options,
+                 std::optional<platform::Date> timestamp);
 
     // Copying keeps every field, the caller snapshot included: a copy describes
     // the original call, not the copying thread.
@@ -52,10 +108,10 @@ class QLLogMessage {
     QLLogLevel level() const { return _level; }
     QLLogFlag flag() const { return _flag; }
     int64_t context() const { return _context; }
-    const std::string& file() const { return _file; }
+    std::string_view file() const { return _file.view(); }
     // The file's base name without its extension ("Point" for /a/b/Point.cpp).
-    const std::string& fileName() const { return _fileName; }
-    const std::string& function() const { return _function; }
+    std::string_view fileName() const { return file().substr(_fileNameOffset, _fileNameLength); }
+    std::string_view function() const { return _function.view(); }
     uint64_t line() const { return _line; }
     // `tag` and `representedObject` are the same value (the older and the newer name).
     const std::any& tag() const { return _representedObject; }
@@ -79,9 +135,11 @@ class QLLogMessage {
     QLLogLevel _level = QLLogLevel::off;
     QLLogFlag _flag{0};
     int64_t _context = 0;
-    std::string _file;
-    std::string _fileName;
-    std::string _function;
+    QLLogText _file;
+    // The file name is a part of the file text: its offset and length.
+    size_t _fileNameOffset = 0;
+    size_t _fileNameLength = 0;
+    QLLogText _function;
     uint64_t _line = 0;
     std::any _representedObject;
     int64_t _options = 0;

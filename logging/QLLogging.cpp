@@ -38,16 +38,27 @@ void submitLogMessage(std::string message, QLLogLevel level, QLLogFlag flag, int
     qllog.log(asynchronous, std::move(record));
 }
 
+namespace {
+
+// The macros pass __FILE__ and __func__: string literals, borrowed rather than copied.
+void submitFromMacro(std::string message, QLLogFlag flag, bool asynchronous, const char* file,
+                     const char* function, uint64_t line) {
+    auto record = std::make_shared<const QLLogMessage>(
+        std::move(message), QLLogLevel::all, flag, 0, QLLogText::borrowed(file),
+        QLLogText::borrowed(function), line, std::any{}, kFunctionsOptions, std::nullopt);
+    QLLog::sharedInstance().log(asynchronous, std::move(record));
+}
+
+}  // namespace
+
 void logText(QLLogFlag flag, bool asynchronous, const char* file, const char* function, uint64_t line,
              std::string_view text) {
-    submitLogMessage(std::string(text), QLLogLevel::all, flag, 0, file, function, line, {}, asynchronous,
-                     QLLog::sharedInstance());
+    submitFromMacro(std::string(text), flag, asynchronous, file, function, line);
 }
 
 void logFormat(QLLogFlag flag, bool asynchronous, const char* file, const char* function, uint64_t line,
                fmt::string_view format, fmt::format_args args) {
-    submitLogMessage(fmt::vformat(format, args), QLLogLevel::all, flag, 0, file, function, line, {},
-                     asynchronous, QLLog::sharedInstance());
+    submitFromMacro(fmt::vformat(format, args), flag, asynchronous, file, function, line);
 }
 
 }  // namespace detail

@@ -124,6 +124,36 @@ TEST(QLLogMessageTest, SnapshotDescribesTheCallerAndSurvivesCopyingElsewhere) {
     EXPECT_NE(plain.threadID(), record->threadID());
 }
 
+TEST(QLLogMessageTest, CopiesAndMovesKeepTheirTextsWhenTheOriginalIsGone) {
+    // Owned texts, long (heap) and short (kept inside the string object), and
+    // borrowed literals must all survive the original record.
+    const std::string longPath = "/home/someone/projects/TervoloNG/points/QuovaMapPointStore.cpp";
+    struct Case {
+        QLLogText file;
+        std::string_view expectedFile;
+        std::string_view expectedName;
+    };
+    std::vector<Case> cases;
+    cases.push_back({QLLogText::copied(longPath), longPath, "QuovaMapPointStore"});
+    cases.push_back({QLLogText::copied("a/X.c"), "a/X.c", "X"});
+    cases.push_back({QLLogText::borrowed(__FILE__), __FILE__, "QLLogMessageTests"});
+    for (auto& c : cases) {
+        auto original =
+            std::make_unique<QLLogMessage>("m", QLLogLevel::all, QLLogFlag::info, 0, c.file,
+                                           QLLogText::copied("function"), 1, std::any{}, 3, std::nullopt);
+        QLLogMessage copy = *original;
+        QLLogMessage assigned;
+        assigned = *original;
+        QLLogMessage moved = std::move(*original);
+        original.reset();
+        for (const QLLogMessage* r : {&copy, &assigned, &moved}) {
+            EXPECT_EQ(r->file(), c.expectedFile);
+            EXPECT_EQ(r->fileName(), c.expectedName);
+            EXPECT_EQ(r->function(), "function");
+        }
+    }
+}
+
 TEST(QLLogFlagTest, ConversionsCopyTheBitsAndMasksTestTheAnd) {
     EXPECT_EQ(QLLogFlagFrom(QLLogLevel{7}), QLLogFlag::error | QLLogFlag::warning | QLLogFlag::info);
     EXPECT_EQ(toLogLevel(QLLogFlag::debug), QLLogLevel{8});

@@ -108,7 +108,9 @@ class TestFormatter : public QLLogFormatter {
     explicit TestFormatter(bool drop) : drop_(drop) {}
     std::optional<std::string> formatLogMessage(const QLLogMessage& m) override {
         if (drop_) return std::nullopt;
-        return "[" + m.fileName() + "] " + m.message();
+        std::string text = "[";
+        text.append(m.fileName()).append("] ").append(m.message());
+        return text;
     }
     void didAddToLogger(QLLogger&, const std::shared_ptr<platform::DispatchQueue>& queue) override {
         ++added;

@@ -1,0 +1,358 @@
+// Cost of a log call on the caller's thread and drain throughput of the
+// registry, each next to spdlog's asynchronous logger doing the same work in
+// the same run: the caller formats "QuovaMapPointStore: loaded {} points." and
+// hands the record over; a null logger / null sink only counts it.
+//
+// Counters: "allocs" = heap allocations per call on the calling thread;
+// "p50_ns" / "p999_ns" = per-call latency percentiles; "ratio" lines are
+// printed at exit (ours / spdlog).
+
+#include <benchmark/benchmark.h>
+#include <spdlog/async.h>
+#include <spdlog/async_logger.h>
+#include <spdlog/sinks/base_sink.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <memory>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "logging/QLAbstractLogger.hpp"
+#include "logging/QLLog.hpp"
+#include "logging/QLLogging.hpp"
+#include "platform/dispatch/DispatchSemaphore.hpp"
+#include "platform/dispatch/ProcessorCount.hpp"
+
+// MARK: - Allocation counting (calling thread only)
+
+namespace {
+thread_local uint64_t tAllocations = 0;
+}
+
+void* operator new(std::size_t size) {
+    ++tAllocations;
+    if (void* p = std::malloc(size ? size : 1)) return p;
+    throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    std::free(p);
+}
+
+namespace {
+
+using namespace tervolo::logging;
+
+// MARK: - The two null loggers
+
+class NullLogger : public QLAbstractLogger {
+  public:
+    NullLogger() : QLAbstractLogger("bench.nullLogger") {}
+    void logMessage(const QLLogMessagePtr&) override { count.fetch_add(1, std::memory_order_relaxed); }
+    std::atomic<uint64_t> count{0};
+};
+
+class CountingSink : public spdlog::sinks::base_sink<spdlog::details::null_mutex> {
+  public:
+    std::atomic<uint64_t> count{0};
+    std::atomic<bool> hold{false};
+
+  protected:
+    void sink_it_(const spdlog::details::log_msg&) override {
+        while (hold.load(std::memory_order_acquire)) {
+        }
+        count.fetch_add(1, std::memory_order_relaxed);
+    }
+    void flush_() override {}
+};
+
+constexpr size_t kSpdlogQueue = 1 << 18;
+
+struct Spdlog {
+    std::shared_ptr<CountingSink> sink = std::make_shared<CountingSink>();
+    std::shared_ptr<spdlog::details::thread_pool> pool =
+        std::make_shared<spdlog::details::thread_pool>(kSpdlogQueue, 1);
+    std::shared_ptr<spdlog::async_logger> logger =
+        std::make_shared<spdlog::async_logger>("bench", sink, pool, spdlog::async_overflow_policy::block);
+
+    // Waits until the worker has written `expected` records in total.
+    void waitFor(uint64_t expected) const {
+        while (sink->count.load(std::memory_order_relaxed) < expected) {
+        }
+    }
+};
+
+Spdlog& spdlogLogger() {
+    static auto* s = new Spdlog();
+    return *s;
+}
+
+std::shared_ptr<NullLogger>& nullLogger() {
+    static auto* logger = [] {
+        auto* l = new std::shared_ptr<NullLogger>(std::make_shared<NullLogger>());
+        QLLog::sharedInstance().addLogger(*l);
+        return l;
+    }();
+    return *logger;
+}
+
+// Ratios printed at exit: name -> (ours, reference).
+std::map<std::string, std::pair<double, double>>& ratios() {
+    static auto* r = new std::map<std::string, std::pair<double, double>>();
+    return *r;
+}
+void record(const std::string& name, bool ours, double value) {
+    auto& entry = ratios()[name];
+    (ours ? entry.first : entry.second) = value;
+}
+
+// MARK: - Filtered call
+
+void BM_Filtered_QLLog(benchmark::State& state) {
+    nullLogger();
+    setDynamicLogLevel(QLLogLevel{1});
+    const uint64_t before = tAllocations;
+    int64_t i = 0;
+    for (auto _ : state) {
+        QLLogInfo("QuovaMapPointStore: loaded {} points.", i);
+        benchmark::DoNotOptimize(++i);
+    }
+    state.counters["allocs"] =
+        static_cast<double>(tAllocations - before) / static_cast<double>(state.iterations());
+    resetDynamicLogLevel();
+}
+BENCHMARK(BM_Filtered_QLLog);
+
+void BM_Filtered_Spdlog(benchmark::State& state) {
+    auto& s = spdlogLogger();
+    s.logger->set_level(spdlog::level::err);
+    const uint64_t before = tAllocations;
+    int64_t i = 0;
+    for (auto _ : state) {
+        s.logger->info("QuovaMapPointStore: loaded {} points.", i);
+        benchmark::DoNotOptimize(++i);
+    }
+    state.counters["allocs"] =
+        static_cast<double>(tAllocations - before) / static_cast<double>(state.iterations());
+    s.logger->set_level(spdlog::level::trace);
+}
+BENCHMARK(BM_Filtered_Spdlog);
+
+// MARK: - Enabled asynchronous call (caller's cost)
+
+// Calls are made in batches; between batches, with the clock stopped, the
+// consumer drains, so neither queue grows without bound and neither producer
+// is slowed by a full queue.
+constexpr int kBatch = 2000;
+
+void BM_AsyncCall_QLLog(benchmark::State& state) {
+    auto& logger = nullLogger();
+    const uint64_t before = tAllocations;
+    int64_t i = 0;
+    for (auto _ : state) {
+        for (int k = 0; k < kBatch; ++k) QLLogInfo("QuovaMapPointStore: loaded {} points.", ++i);
+        state.PauseTiming();
+        QLLog::sharedInstance().flushLog();
+        state.ResumeTiming();
+    }
+    benchmark::DoNotOptimize(logger->count.load());
+    state.SetItemsProcessed(state.iterations() * kBatch);
+    state.counters["allocs"] = static_cast<double>(tAllocations - before) / static_cast<double>(i);
+    state.counters["ns_per_call"] =
+        benchmark::Counter(static_cast<double>(i), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_AsyncCall_QLLog)->UseRealTime();
+
+void BM_AsyncCall_Spdlog(benchmark::State& state) {
+    auto& s = spdlogLogger();
+    uint64_t expected = s.sink->count.load();
+    const uint64_t before = tAllocations;
+    int64_t i = 0;
+    for (auto _ : state) {
+        for (int k = 0; k < kBatch; ++k) s.logger->info("QuovaMapPointStore: loaded {} points.", ++i);
+        state.PauseTiming();
+        expected += kBatch;
+        s.waitFor(expected);
+        state.ResumeTiming();
+    }
+    state.SetItemsProcessed(state.iterations() * kBatch);
+    state.counters["allocs"] = static_cast<double>(tAllocations - before) / static_cast<double>(i);
+    state.counters["ns_per_call"] =
+        benchmark::Counter(static_cast<double>(i), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_AsyncCall_Spdlog)->UseRealTime();
+
+// Per-call latency percentiles: each call timed on its own.
+template <typename Call, typename Drain>
+void latencyRun(benchmark::State& state, const std::string& name, bool ours, Call call, Drain drain) {
+    constexpr int kCalls = 200'000;
+    std::vector<double> samples;
+    samples.reserve(kCalls);
+    for (auto _ : state) {
+        samples.clear();
+        for (int n = 0; n < kCalls; n += kBatch) {
+            for (int k = 0; k < kBatch; ++k) {
+                const auto start = std::chrono::steady_clock::now();
+                call(n + k);
+                const auto end = std::chrono::steady_clock::now();
+                samples.push_back(std::chrono::duration<double, std::nano>(end - start).count());
+            }
+            drain();
+        }
+    }
+    std::sort(samples.begin(), samples.end());
+    const double p50 = samples[samples.size() / 2];
+    const double p999 = samples[samples.size() * 999 / 1000];
+    state.counters["p50_ns"] = p50;
+    state.counters["p999_ns"] = p999;
+    record(name + " p50", ours, p50);
+    record(name + " p99.9", ours, p999);
+}
+
+void BM_AsyncCallLatency_QLLog(benchmark::State& state) {
+    nullLogger();
+    latencyRun(
+        state, "async call latency", true,
+        [](int n) { QLLogInfo("QuovaMapPointStore: loaded {} points.", n); },
+        [] { QLLog::sharedInstance().flushLog(); });
+}
+BENCHMARK(BM_AsyncCallLatency_QLLog)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// The same calls made inside a block of a serial queue, where finding the
+// caller's queue costs no system call (on a plain thread the dispatch layer
+// asks the kernel for the process id to recognise the main thread).
+void BM_AsyncCallLatencyInQueueBlock_QLLog(benchmark::State& state) {
+    nullLogger();
+    auto queue = platform::DispatchQueue::serial("bench.caller");
+    queue->sync([&] {
+        latencyRun(
+            state, "async call latency in a queue block", true,
+            [](int n) { QLLogInfo("QuovaMapPointStore: loaded {} points.", n); },
+            [] { QLLog::sharedInstance().flushLog(); });
+    });
+}
+BENCHMARK(BM_AsyncCallLatencyInQueueBlock_QLLog)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+void BM_AsyncCallLatency_Spdlog(benchmark::State& state) {
+    auto& s = spdlogLogger();
+    uint64_t expected = s.sink->count.load();
+    latencyRun(
+        state, "async call latency", false,
+        [&](int n) { s.logger->info("QuovaMapPointStore: loaded {} points.", n); },
+        [&] {
+            expected += kBatch;
+            s.waitFor(expected);
+        });
+    // The reference for the in-block variant too: spdlog has no queue to look up.
+    const auto& r = ratios();
+    record("async call latency in a queue block p50", false, r.at("async call latency p50").second);
+    record("async call latency in a queue block p99.9", false, r.at("async call latency p99.9").second);
+}
+BENCHMARK(BM_AsyncCallLatency_Spdlog)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// MARK: - Drain throughput
+
+// The records are queued while the consumer is held; the clock runs from the
+// release until the null logger has seen them all.
+constexpr int kDrainRecords = 100'000;
+
+void drainQLLog(benchmark::State& state, int processors) {
+    platform::setProcessorCountForTesting(processors);
+    QLLog registry;  // reads the processor count when made
+    auto logger = std::make_shared<NullLogger>();
+    registry.addLogger(logger);
+    for (auto _ : state) {
+        state.PauseTiming();
+        platform::DispatchSemaphore release(0);
+        QLLog::loggingQueue()->async([&] { release.wait(); });
+        for (int i = 0; i < kDrainRecords; ++i) {
+            logMessageCore([i] { return fmt::format("QuovaMapPointStore: loaded {} points.", i); },
+                           QLLogLevel::all, QLLogFlag::info, 0, __FILE__, __func__, __LINE__, {}, true,
+                           registry);
+        }
+        state.ResumeTiming();
+        release.signal();
+        registry.flushLog();
+    }
+    state.SetItemsProcessed(state.iterations() * kDrainRecords);
+    registry.removeAllLoggers();
+    registry.flushLog();
+    platform::setProcessorCountForTesting(std::nullopt);
+}
+
+void BM_Drain_QLLog_Serial(benchmark::State& state) {
+    drainQLLog(state, 1);
+}
+BENCHMARK(BM_Drain_QLLog_Serial)->UseRealTime()->Unit(benchmark::kMillisecond);
+void BM_Drain_QLLog_Parallel(benchmark::State& state) {
+    drainQLLog(state, 4);
+}
+BENCHMARK(BM_Drain_QLLog_Parallel)->UseRealTime()->Unit(benchmark::kMillisecond)->Iterations(3);
+
+void BM_Drain_Spdlog(benchmark::State& state) {
+    auto& s = spdlogLogger();
+    uint64_t expected = s.sink->count.load();
+    for (auto _ : state) {
+        state.PauseTiming();
+        s.sink->hold.store(true);
+        s.logger->info("held");  // the worker blocks on this one
+        for (int i = 0; i < kDrainRecords; ++i) s.logger->info("QuovaMapPointStore: loaded {} points.", i);
+        expected += kDrainRecords + 1;
+        state.ResumeTiming();
+        s.sink->hold.store(false, std::memory_order_release);
+        s.waitFor(expected);
+    }
+    state.SetItemsProcessed(state.iterations() * kDrainRecords);
+}
+BENCHMARK(BM_Drain_Spdlog)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+// Collects the mean times of the paired runs for the ratio lines.
+class RatioReporter : public benchmark::ConsoleReporter {
+  public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        for (const auto& run : runs) {
+            const std::string name = run.benchmark_name();
+            const bool ours = name.find("QLLog") != std::string::npos;
+            double perItem = run.GetAdjustedRealTime();
+            const auto items = run.counters.find("items_per_second");
+            if (items != run.counters.end() && items->second.value > 0) perItem = 1e9 / items->second.value;
+            if (name.rfind("BM_Filtered", 0) == 0) record("filtered call ns", ours, perItem);
+            if (name.rfind("BM_AsyncCall_", 0) == 0) record("enabled async call ns", ours, perItem);
+            if (name == "BM_Drain_Spdlog/real_time") {
+                record("drain ns/record (serial path)", false, perItem);
+                record("drain ns/record (parallel path)", false, perItem);
+            }
+            if (name.rfind("BM_Drain_QLLog_Serial", 0) == 0)
+                record("drain ns/record (serial path)", true, perItem);
+            if (name.rfind("BM_Drain_QLLog_Parallel", 0) == 0) {
+                record("drain ns/record (parallel path)", true, perItem);
+            }
+        }
+        ConsoleReporter::ReportRuns(runs);
+    }
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    std::printf("\nRatios, ours / spdlog async logger (lower is better for us):\n");
+    for (const auto& [name, values] : ratios()) {
+        if (values.first > 0 && values.second > 0) {
+            std::printf("  %-36s %10.1f / %10.1f = %.2f\n", name.c_str(), values.first, values.second,
+                        values.first / values.second);
+        }
+    }
+    benchmark::Shutdown();
+    return 0;
+}
