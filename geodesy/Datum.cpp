@@ -36,6 +36,8 @@ const Datum& wgs84TableDatum() {
 }
 
 const Datum& validatedDatum(const std::vector<Datum>& store, const Datum& desired) {
+    // The common case: the table's own WGS84 entry, passed on by reference.
+    if (&desired == &wgs84TableDatum() && &store == &datumTable()) return desired;
     for (const Datum& datum : store) {
         if (datum == desired) return desired;
     }

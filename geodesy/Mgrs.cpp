@@ -34,7 +34,8 @@ double gridDigits(double value, unsigned p) {
     double v = value;
     for (unsigned k = p; k < kSquareDigits; ++k) v = std::rint(v / 10.0);
     v = std::nearbyint(v);
-    const double limit = std::pow(10.0, static_cast<double>(p)) - 1.0;
+    static constexpr double kLimits[] = {0.0, 9.0, 99.0, 999.0, 9999.0, 99999.0, 999999.0};
+    const double limit = p <= 6 ? kLimits[p] : std::pow(10.0, static_cast<double>(p)) - 1.0;
     if (v > limit) v = limit;
     return v;
 }
@@ -53,6 +54,15 @@ bool allDigits(std::string_view text) {
 // values of the second kind would scale forever and are refused.
 double gridMetres(std::string_view group) {
     static const char* const kNotANumber = "The grid provided could not be converted to a number";
+    if (allDigits(group) && group.size() <= 15) {
+        // Up to fifteen digits are an exact integer; scaling by an exact power of ten rounds once, to the
+        // same Double as reading the digits with the point after the fifth.
+        double digits = 0.0;
+        for (char c : group) digits = digits * 10.0 + (c - '0');
+        static constexpr double kPowers[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10};
+        return group.size() <= kSquareDigits ? digits * kPowers[kSquareDigits - group.size()]
+                                             : digits / kPowers[group.size() - kSquareDigits];
+    }
     if (allDigits(group)) {
         // The digits with the decimal point after the fifth (zeros appended to five): read exactly.
         std::string text;
@@ -91,6 +101,61 @@ bool parseZoneDigits(std::string_view text, int64_t& zone) {
     return true;
 }
 
+// The lowest northing of a band's southern edge within a zone, cut to whole 100-km units: on the central
+// meridian north of the equator, on the zone's edge (3° off) south of it, where the parallels bend the
+// other way. Every point of the band lies less than 2,000 km (one cycle of row letters) above it. (Taking
+// the edge at longitude 0, as the first version did, put points near a band's southern edge far from
+// longitude 0 one whole cycle, 2,000 km, too far north.) Computed once per ellipsoid and band.
+double bandBaseNorthing(Ellipsoid ellipsoid, size_t bandIndex) {
+    struct Table {
+        double northing[kEllipsoidCount][21];
+        Table() {
+            for (int e = 0; e < kEllipsoidCount; ++e) {
+                const detail::KrugerSeries& series = detail::krugerSeries(static_cast<Ellipsoid>(e));
+                for (size_t band = 0; band < 21; ++band) {
+                    const double latBand = (static_cast<double>(band) - 10.0) * 8.0;
+                    const detail::Projected edge =
+                        detail::krugerForward(series, latBand * kDegree, latBand < 0.0 ? 3.0 * kDegree : 0.0);
+                    const double edgeNorthing = edge.y < 0.0 ? edge.y + 10000000.0 : edge.y;
+                    northing[e][band] = std::trunc(edgeNorthing / 100000.0) * 100000.0;
+                }
+            }
+        }
+    };
+    static const Table table;
+    return table.northing[static_cast<int>(ellipsoid)][bandIndex];
+}
+
+// fmod(v, 100 km) for a finite v ≥ 0, exactly: v − q·100 km is exact for the whole q, and one correction
+// step covers a quotient rounded across an integer.
+double remainderOf100km(double v) {
+    if (!(v >= 0.0 && v < 1e15)) return std::fmod(v, 100000.0);
+    double r = v - std::trunc(v / 100000.0) * 100000.0;
+    if (r < 0.0) r += 100000.0;
+    if (r >= 100000.0) r -= 100000.0;
+    return r;
+}
+
+// The latitude that decides the band: toLatLonE()'s. The band changes only where trunc(lat / 8 + 10)
+// does, at multiples of 8°. A cheap estimate (the series' leading term and the first-order conformal
+// latitude) is never more than 0.05° off anywhere in the UTM range for any of the ellipsoids; when it lies
+// more than 0.25° from every multiple of 8° (all but about 6 % of positions) it gives the same band, and
+// the full inverse with its Newton iteration is needed only near the band edges.
+double bandLatitude(const Utm& utm) {
+    const detail::KrugerSeries& k = detail::krugerSeries(utm.datum().ellipsoid);
+    const double x = utm.easting() - 500000.0;
+    const double y = utm.hemisphere() == Hemisphere::s ? utm.northing() - 10000000.0 : utm.northing();
+    const double eta = x / (0.9996 * k.A);
+    const double xi = y / (0.9996 * k.A);
+    const double sinhEta = std::sinh(eta);
+    const double cosXi = std::cos(xi);
+    const double tauP = std::sin(xi) / std::sqrt(sinhEta * sinhEta + cosXi * cosXi);
+    const double estimate = std::atan(tauP / (1.0 - k.e2)) / kDegree;
+    const double toEdge = std::fabs(estimate - 8.0 * std::round(estimate / 8.0));
+    if (std::fabs(estimate) < 87.0 && toEdge > 0.25) return estimate;
+    return utm.toLatLonE().lat();
+}
+
 }  // namespace
 
 Mgrs::Mgrs(int64_t zone, char32_t band, char32_t e100k, char32_t n100k, double easting, double northing,
@@ -123,14 +188,14 @@ void Mgrs::setZone(int64_t zone) {
 Mgrs Utm::toMGRS() const {
     // Zone 0 has no letter sets ((zone − 1) mod 3 would be negative).
     if (zone() < 1) throw MgrsError::invalidZone("Invalid zone provided");
-    const LatLon position = toLatLonE();
     // Near the poles (a northing close to 10,000 km) the latitude has no band.
-    const double bandIndex = std::trunc(position.lat() / 8.0 + 10.0);
+    const double bandIndex = std::trunc(bandLatitude(*this) / 8.0 + 10.0);
     if (!(bandIndex >= 0.0 && bandIndex <= 20.0)) throw MgrsError::invalidBand("Invalid band provided");
     const char band = latBands[static_cast<size_t>(bandIndex)];
 
-    const auto col = static_cast<int64_t>(std::trunc(std::fmod(easting() / 100000.0, 20.0)));
-    const auto row = static_cast<int64_t>(std::trunc(std::fmod(northing() / 100000.0, 20.0)));
+    // For the validated, non-negative distances trunc(fmod(v, 20)) is trunc(v) mod 20 exactly.
+    const auto col = static_cast<int64_t>(std::trunc(easting() / 100000.0)) % 20;
+    const auto row = static_cast<int64_t>(std::trunc(northing() / 100000.0)) % 20;
     const std::string_view columns = e100kLetters[static_cast<size_t>((zone() - 1) % 3)];
     const std::string_view rows = n100kLetters[static_cast<size_t>((zone() - 1) % 2)];
     // Validated eastings lie in columns 1…8 and northings in rows 0…19; checked all the same.
@@ -139,8 +204,8 @@ Mgrs Utm::toMGRS() const {
     if (row < 0 || row >= static_cast<int64_t>(rows.size()))
         throw MgrsError::invalidNorthing("An invalid northing was provided");
 
-    const double e = std::round(std::fmod(easting(), 100000.0) * 1e6) / 1e6;
-    const double n = std::round(std::fmod(northing(), 100000.0) * 1e6) / 1e6;
+    const double e = std::round(remainderOf100km(easting()) * 1e6) / 1e6;
+    const double n = std::round(remainderOf100km(northing()) * 1e6) / 1e6;
     return Mgrs(zone(), static_cast<char32_t>(band),
                 static_cast<char32_t>(columns[static_cast<size_t>(col - 1)]),
                 static_cast<char32_t>(rows[static_cast<size_t>(row)]), e, n, datum());
@@ -166,11 +231,7 @@ Utm Mgrs::toUTM() const {
     // bend the other way. Every point of the band lies less than 2,000 km (one cycle of row letters) above
     // it. (Taking the edge at longitude 0, as the first version did, put points near a band's southern
     // edge far from longitude 0 one whole cycle, 2,000 km, too far north.)
-    const double latBand = (static_cast<double>(bandIndex) - 10.0) * 8.0;
-    const detail::Projected edge = detail::krugerForward(
-        detail::krugerSeries(datum_.ellipsoid), latBand * kDegree, latBand < 0.0 ? 3.0 * kDegree : 0.0);
-    const double edgeNorthing = edge.y < 0.0 ? edge.y + 10000000.0 : edge.y;
-    const double nBand = std::trunc(edgeNorthing / 100000.0) * 100000.0;
+    const double nBand = bandBaseNorthing(datum_.ellipsoid, bandIndex);
 
     // Whole 2,000-km cycles of the row letters until the northing reaches the band. In-square values need
     // at most five; the cap only stops absurd northings, which the UTM initialiser then refuses.
@@ -184,68 +245,85 @@ std::string Mgrs::toString(unsigned precision) const {
     // More digits than a Double carries add nothing but zeros; the cap keeps the field width sane.
     const unsigned p = precision > 300 ? 300 : precision;
     const int width = static_cast<int>(p);
-    std::string text = platform::text::formatC("%02lld", static_cast<long long>(zone_));
-    text += detail::utf8(band_);
-    text += ' ';
-    text += detail::utf8(e100k_);
-    text += detail::utf8(n100k_);
-    text += platform::text::formatC(" %0*.0f %0*.0f", width, gridDigits(easting_, p), width,
-                                    gridDigits(northing_, p));
+    std::string text;
+    text.reserve(16 + 2 * p);
+    detail::appendWholeNumber(text, static_cast<double>(zone_), 2);
+    if (band_ < 0x80) {
+        text.push_back(static_cast<char>(band_));
+    } else {
+        text += detail::utf8(band_);
+    }
+    text.push_back(' ');
+    text += e100k_ < 0x80 ? std::string(1, static_cast<char>(e100k_)) : detail::utf8(e100k_);
+    text += n100k_ < 0x80 ? std::string(1, static_cast<char>(n100k_)) : detail::utf8(n100k_);
+    text.push_back(' ');
+    detail::appendWholeNumber(text, gridDigits(easting_, p), width);
+    text.push_back(' ');
+    detail::appendWholeNumber(text, gridDigits(northing_, p), width);
     return text;
 }
 
 Mgrs Mgrs::parse(std::string_view fromString) {
     static const char* const kIncomplete = "Data provided is incomplete or invalid";
-    std::string text = platform::text::trimmed(fromString);
+    const std::string text = platform::text::trimmed(fromString);
 
     size_t whitespaceCount = 0;
     for (size_t i = 0; i < text.size();) {
         const size_t ws = detail::whitespaceLengthAt(text, i);
-        if (ws > 0) {
-            ++whitespaceCount;
-            i += ws;
-        } else {
-            ++i;
-        }
-    }
-    std::vector<std::string_view> characters;
-    if (whitespaceCount != 3) {
-        // Run-together form: two zone characters, the band, two square letters, then the grid digits.
-        std::string compact;
-        compact.reserve(text.size());
-        detail::forEachGroup(text, [&](std::string_view group) { compact.append(group); });
-        detail::splitCharacters(compact, characters);
-        if (characters.size() < 5) throw MgrsError::invalidFormat(kIncomplete);
-        const size_t gridCount = characters.size() - 5;
-        if (gridCount % 2 != 0) throw MgrsError::invalidGrid("Grid provided has an odd number of digits");
-        std::string rebuilt;
-        rebuilt.reserve(compact.size() + 3);
-        for (size_t k = 0; k < characters.size(); ++k) {
-            if (k == 3 || k == 5 || k == 5 + gridCount / 2) rebuilt += ' ';
-            rebuilt.append(characters[k]);
-        }
-        if (gridCount == 0) rebuilt += "  ";
-        text = std::move(rebuilt);
+        whitespaceCount += ws > 0 ? 1 : 0;
+        i += ws > 0 ? ws : 1;
     }
 
+    // The four groups: zone and band, square letters, easting digits, northing digits.
     std::string_view groups[4];
-    size_t count = 0;
-    detail::forEachGroup(text, [&](std::string_view group) {
-        if (count < 4) groups[count] = group;
-        ++count;
-    });
-    if (count != 4) throw MgrsError::invalidFormat(kIncomplete);
+    std::string compact;
+    if (whitespaceCount == 3) {
+        size_t count = 0;
+        detail::forEachGroup(text, [&](std::string_view group) {
+            if (count < 4) groups[count] = group;
+            ++count;
+        });
+        if (count != 4) throw MgrsError::invalidFormat(kIncomplete);
+    } else {
+        // Run-together form (white space anywhere is dropped): two zone characters, the band, two square
+        // letters, then the grid digits, half for the easting and half for the northing.
+        std::string_view run = text;
+        if (whitespaceCount > 0) {
+            compact.reserve(text.size());
+            detail::forEachGroup(text, [&](std::string_view group) { compact.append(group); });
+            run = compact;
+        }
+        size_t characters = 0;
+        for (size_t i = 0; i < run.size(); i += detail::characterLength(run, i)) ++characters;
+        if (characters < 5) throw MgrsError::invalidFormat(kIncomplete);
+        const size_t gridCount = characters - 5;
+        if (gridCount % 2 != 0) throw MgrsError::invalidGrid("Grid provided has an odd number of digits");
+        // No grid at all leaves two groups.
+        if (gridCount == 0) throw MgrsError::invalidFormat(kIncomplete);
+        const size_t letters = detail::advance(run, 0, 3);
+        const size_t grid = detail::advance(run, letters, 2);
+        const size_t half = detail::advance(run, grid, gridCount / 2);
+        groups[0] = run.substr(0, letters);
+        groups[1] = run.substr(letters, grid - letters);
+        groups[2] = run.substr(grid, half - grid);
+        groups[3] = run.substr(half);
+    }
 
-    detail::splitCharacters(groups[0], characters);
-    if (characters.size() < 2) throw MgrsError::invalidFormat(kIncomplete);
+    // Zone: the first two characters as a decimal integer; band: the third character, if any.
+    const std::string_view first = groups[0];
+    const size_t second = detail::characterLength(first, 0);
+    if (second >= first.size()) throw MgrsError::invalidFormat(kIncomplete);
+    const size_t third = second + detail::characterLength(first, second);
     int64_t zone = 0;
-    const std::string_view zoneText(characters[0].data(), characters[0].size() + characters[1].size());
-    if (!parseZoneDigits(zoneText, zone)) throw MgrsError::invalidZone("Zone provided is not a number");
-    const char32_t band = characters.size() > 2 ? detail::firstCodePoint(characters[2]) : kMissingLetter;
+    if (!parseZoneDigits(first.substr(0, third), zone))
+        throw MgrsError::invalidZone("Zone provided is not a number");
+    const char32_t band = third < first.size() ? detail::firstCodePoint(first.substr(third)) : kMissingLetter;
 
-    detail::splitCharacters(groups[1], characters);
-    const char32_t e100k = detail::firstCodePoint(characters[0]);
-    const char32_t n100k = characters.size() > 1 ? detail::firstCodePoint(characters[1]) : kMissingLetter;
+    const std::string_view square = groups[1];
+    const size_t next = detail::characterLength(square, 0);
+    const char32_t e100k = detail::firstCodePoint(square);
+    const char32_t n100k =
+        next < square.size() ? detail::firstCodePoint(square.substr(next)) : kMissingLetter;
 
     const double easting = gridMetres(groups[2]);
     const double northing = gridMetres(groups[3]);

@@ -240,9 +240,14 @@ std::string Utm::toString(unsigned precision) const {
     // An infinite factor gives NaN here; the unrounded values are then the ones meant.
     const double eText = std::isnan(e) ? easting_ : e;
     const double nText = std::isnan(n) ? northing_ : n;
-    return platform::text::formatC("%s%lld %s %.0f %.0f", zone_ < 10 ? "0" : "",
-                                   static_cast<long long>(zone_), hemisphere_ == Hemisphere::n ? "N" : "S",
-                                   eText, nText);
+    std::string text;
+    text.reserve(24);
+    detail::appendWholeNumber(text, static_cast<double>(zone_), 2);
+    text += hemisphere_ == Hemisphere::n ? " N " : " S ";
+    detail::appendWholeNumber(text, eText, 0);
+    text.push_back(' ');
+    detail::appendWholeNumber(text, nText, 0);
+    return text;
 }
 
 Utm Utm::parseUTM(std::string_view utmCoord) {

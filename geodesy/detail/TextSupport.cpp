@@ -1,5 +1,9 @@
 #include "geodesy/detail/TextSupport.hpp"
 
+#include <charconv>
+#include <cmath>
+
+#include "platform/text/Numbers.hpp"
 #include "platform/text/Unicode.hpp"
 
 namespace tervolo::geodesy::detail {
@@ -43,7 +47,13 @@ bool isWhiteSpace(char32_t cp) {
 
 }  // namespace
 
-size_t whitespaceLengthAt(std::string_view text, size_t index) {
+size_t characterLengthNonASCII(std::string_view text, size_t index) {
+    size_t length = 0;
+    codePointAt(text, index, length);
+    return length;
+}
+
+size_t whitespaceLengthAtNonASCII(std::string_view text, size_t index) {
     size_t length = 0;
     return isWhiteSpace(codePointAt(text, index, length)) ? length : 0;
 }
@@ -59,8 +69,7 @@ size_t finalLineTerminatorLength(std::string_view text) {
     return 0;
 }
 
-std::optional<char32_t> uppercaseCharacter(char32_t character) {
-    if (character < 0x80) return (character >= 'a' && character <= 'z') ? character - 'a' + 'A' : character;
+std::optional<char32_t> uppercaseCharacterNonASCII(char32_t character) {
     const std::string upper = platform::text::uppercased(utf8(character));
     size_t length = 0;
     const char32_t first = upper.empty() ? 0 : codePointAt(upper, 0, length);
@@ -96,6 +105,23 @@ void splitCharacters(std::string_view text, std::vector<std::string_view>& chara
         characters.push_back(text.substr(i, length));
         i += length;
     }
+}
+
+void appendWholeNumber(std::string& out, double value, int width) {
+    const double rounded = std::nearbyint(value);
+    if (!(std::fabs(rounded) < 1e15)) {
+        out += platform::text::formatC("%0*.0f", width, value);
+        return;
+    }
+    char digits[24];
+    const auto magnitude = static_cast<uint64_t>(std::fabs(rounded));
+    const auto end = std::to_chars(digits, digits + sizeof digits, magnitude).ptr;
+    const auto count = static_cast<int>(end - digits);
+    const bool negative = std::signbit(rounded);
+    if (negative) out.push_back('-');
+    const int padding = width - count - (negative ? 1 : 0);
+    if (padding > 0) out.append(static_cast<size_t>(padding), '0');
+    out.append(digits, end);
 }
 
 char32_t firstCodePoint(std::string_view text) {

@@ -220,6 +220,36 @@ TEST(MgrsTest, TextValueTextRoundTrip) {
     }
 }
 
+// The band is the one of toLatLonE()'s latitude, also right at the band edges, on every ellipsoid and
+// over the whole easting range (the conversion decides most bands from a cheaper estimate).
+TEST(MgrsTest, BandIsTheInverseLatitudesBand) {
+    std::mt19937_64 random(0xba4d);
+    std::uniform_real_distribution<double> eastings(120000.0, 880000.0), northings(0.0, 9300000.0);
+    const auto expectBand = [](const Utm& utm) {
+        const double lat = utm.toLatLonE().lat();
+        const double index = std::trunc(lat / 8.0 + 10.0);
+        ASSERT_GE(index, 0.0);
+        ASSERT_LE(index, 20.0);
+        ASSERT_EQ(utm.toMGRS().band(), static_cast<char32_t>(latBands[static_cast<size_t>(index)]))
+            << utm.toString(6) << " " << utm.datum().name << " lat " << lat;
+    };
+    for (const Datum& datum : datumTable()) {
+        for (int i = 0; i < 3000; ++i) {
+            const Hemisphere hemisphere = i % 2 ? Hemisphere::s : Hemisphere::n;
+            const double northing =
+                hemisphere == Hemisphere::s ? 10000000.0 - northings(random) : northings(random);
+            expectBand(Utm(31, hemisphere, eastings(random), northing, datum));
+        }
+        for (int edge = -72; edge <= 80; edge += 8) {
+            for (double offset : {-0.3, -0.25, -0.05, -1e-6, -1e-10, 0.0, 1e-10, 1e-6, 0.05, 0.25, 0.3}) {
+                for (double lon : {-2.999, -1.5, 0.0, 2.0, 2.999}) {
+                    expectBand(LatLon(edge + offset, 3.0 + lon, datum).toUTM());
+                }
+            }
+        }
+    }
+}
+
 // GeographicLib's MGRS truncates the digits where ours rounds: compare letters and the truncated in-square
 // distances of the same UTM input, at every precision from 1 to 5.
 TEST(MgrsTest, MatchesGeographicLibAtRandomPoints) {
