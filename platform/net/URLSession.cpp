@@ -110,6 +110,10 @@ struct Transfer {
     SteadyClock::time_point lastActivity = SteadyClock::now();
     curl_off_t lastUp = 0;
     curl_off_t lastDown = 0;
+    // Set once curl has a connection for the request. Before that the request
+    // may wait its turn behind the per-host cap, which is not idle time; the
+    // connect itself is bounded by the connect time-out.
+    bool connected = false;
 
     ~Transfer() {
         if (easy) curl_easy_cleanup(easy);
@@ -166,6 +170,13 @@ struct Transfer {
             if (!inserted) it->second += ", " + value;
         }
         return n;
+    }
+
+    static int onConnected(void* user, char*, char*, int, int) {
+        auto* t = static_cast<Transfer*>(user);
+        t->connected = true;
+        t->lastActivity = SteadyClock::now();
+        return CURL_PREREQFUNC_OK;
     }
 
     static int onProgress(void* user, curl_off_t, curl_off_t dlnow, curl_off_t, curl_off_t ulnow) {
@@ -288,6 +299,7 @@ void SessionCore::run() {
         std::vector<CURL*> idle;
         for (auto& [easy, task] : active) {
             Transfer& transfer = *task->transfer_;
+            if (!transfer.connected) continue;
             auto deadline = transfer.lastActivity + std::chrono::duration_cast<SteadyClock::duration>(
                                                         std::chrono::duration<double>(transfer.idleSeconds));
             if (deadline <= now) {
@@ -339,6 +351,8 @@ bool SessionCore::configure(URLSessionTask& task, Transfer& t) {
     curl_easy_setopt(e, CURLOPT_XFERINFOFUNCTION, &Transfer::onProgress);
     curl_easy_setopt(e, CURLOPT_XFERINFODATA, &t);
     curl_easy_setopt(e, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(e, CURLOPT_PREREQFUNCTION, &Transfer::onConnected);
+    curl_easy_setopt(e, CURLOPT_PREREQDATA, &t);
 
     // Headers: the configuration's, then the request's (which win), and an
     // empty Expect so that curl never waits for a 100 Continue.

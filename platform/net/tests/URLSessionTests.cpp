@@ -315,6 +315,23 @@ TEST(URLSession, ConnectionCapPerHostHoldsAtTheServer) {
     EXPECT_EQ(server.requestCount(), 6u);
 }
 
+TEST(URLSession, WaitingForAConnectionSlotIsNotIdleTime) {
+    // Each reply takes 0.4 s, well inside the 1 s idle limit; with one
+    // connection the fourth request waits 1.2 s for its turn, which must not
+    // count against it.
+    LoopbackHTTPServer server;
+    server.route("GET", "/slow", CannedReply::text("ok").withDelay(0.4));
+    auto configuration = quickConfiguration();
+    configuration.httpMaximumConnectionsPerHost = 1;
+    configuration.timeoutIntervalForRequest = 1;
+    auto session = URLSession::make(configuration);
+    Completions done;
+    for (int i = 0; i < 4; ++i) session->dataTask(server.url("/slow"), done.data())->resume();
+    ASSERT_TRUE(done.waitFor(4));
+    for (const auto& outcome : done.all()) EXPECT_FALSE(outcome.error) << outcome.error->description;
+    EXPECT_EQ(server.maxOpenConnections(), 1);
+}
+
 TEST(URLSession, TLSFailuresAndPinning) {
     LoopbackHTTPServer plain;
     LoopbackHTTPServer secure(LoopbackHTTPServer::Transport::tls);
