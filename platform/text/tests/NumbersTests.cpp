@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <stdlib.h>
+
 #include <clocale>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <limits>
 #include <optional>
 #include <string>
@@ -141,18 +145,34 @@ TEST(DoubleValue, LeadingNumberRestIgnored) {
     EXPECT_EQ(doubleValue("1e999"), std::numeric_limits<double>::infinity());
 }
 
-// A process locale with a comma separator must change nothing.
+// A process locale with a comma separator must change nothing. The image
+// may have no such locale installed, so one is compiled from glibc's sources
+// into a temporary folder and found through LOCPATH.
 class UnderCommaLocale : public ::testing::Test {
   protected:
     void SetUp() override {
         previous_ = std::setlocale(LC_ALL, nullptr);
-        for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "fr_FR.utf8"}) {
-            if (std::setlocale(LC_ALL, name) != nullptr) return;
-        }
-        GTEST_SKIP() << "no locale with a decimal comma installed";
+        const char* tmp = std::getenv("TMPDIR");
+        char pattern[4096];
+        std::snprintf(pattern, sizeof pattern, "%s/tervolo-locale-XXXXXX", tmp && *tmp ? tmp : "/tmp");
+        if (::mkdtemp(pattern) == nullptr) GTEST_SKIP() << "no temporary folder";
+        folder_ = pattern;
+        const std::string command =
+            "localedef -i de_DE -f UTF-8 '" + folder_ + "/de_DE.UTF-8' >/dev/null 2>&1";
+        (void)std::system(command.c_str());  // warnings give a non-zero status; setlocale decides
+        ::setenv("LOCPATH", folder_.c_str(), 1);
+        if (std::setlocale(LC_ALL, "de_DE.UTF-8") == nullptr) GTEST_SKIP() << "cannot make a de_DE locale";
+        char text[32];
+        std::snprintf(text, sizeof text, "%.1f", 1.5);
+        ASSERT_STREQ(text, "1,5");  // the C library now really writes a comma
     }
-    void TearDown() override { std::setlocale(LC_ALL, previous_.c_str()); }
+    void TearDown() override {
+        std::setlocale(LC_ALL, previous_.c_str());
+        ::unsetenv("LOCPATH");
+        if (!folder_.empty()) (void)std::system(("rm -rf '" + folder_ + "'").c_str());
+    }
     std::string previous_;
+    std::string folder_;
 };
 
 TEST_F(UnderCommaLocale, ParsingAndFormattingKeepThePoint) {
