@@ -31,6 +31,11 @@
 
 // MARK: - Allocation counting (calling thread only)
 
+// The replacement operators below pair malloc with free; GCC sees operator new
+// inlined into call sites of operator delete and warns about a mismatch that
+// is not there.
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+
 namespace {
 thread_local uint64_t tAllocations = 0;
 }
