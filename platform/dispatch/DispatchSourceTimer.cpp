@@ -10,6 +10,10 @@
 
 namespace platform {
 
+namespace {
+constexpr double kMinimumInterval = 0.0001;
+}
+
 struct DispatchSourceTimer::State : std::enable_shared_from_this<DispatchSourceTimer::State> {
     std::mutex mutex;
     std::shared_ptr<DispatchQueue> queue;
@@ -54,8 +58,7 @@ struct DispatchSourceTimer::State : std::enable_shared_from_this<DispatchSourceT
         std::lock_guard lock(mutex);
         if (cancelled || gen != generation) return false;
         if (interval) {
-            // Never a zero step: a repeating timer must not fire endlessly at one instant.
-            nextDue += std::max(*interval, 1e-9);
+            nextDue += *interval;
             scheduleFireLocked();
         }
         if (suspendCount > 0) {

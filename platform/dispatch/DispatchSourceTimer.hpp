@@ -20,7 +20,7 @@ class DispatchSourceTimer : public std::enable_shared_from_this<DispatchSourceTi
     static std::shared_ptr<DispatchSourceTimer> create(std::shared_ptr<DispatchQueue> queue);
 
     // First fire `startDelaySeconds` from now (negative or NaN: now), then every `intervalSeconds`
-    // when given (one-shot otherwise). Scheduling again replaces the earlier schedule.
+    // when given (one-shot otherwise; at least 0.1 ms). Scheduling again replaces the earlier schedule.
     void schedule(double startDelaySeconds, std::optional<double> intervalSeconds, double leewaySeconds = 0);
     void setEventHandler(std::function<void()> handler);
     void activate();

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <mutex>
 
 namespace platform {
 
@@ -17,6 +18,11 @@ struct NotificationCenter::Observer {
     int running = 0;  // deliveries in progress, on any thread
 };
 
+struct NotificationCenter::Shared {
+    std::mutex mutex;
+    std::vector<std::shared_ptr<Observer>> observers;
+};
+
 namespace {
 // Observers this thread is delivering to right now (a block may remove its own token, or post again).
 thread_local std::vector<const NotificationCenter::Observer*> tlsDelivering;
@@ -27,11 +33,19 @@ NotificationCenter& NotificationCenter::defaultCenter() {
     return center;
 }
 
-NotificationCenter::Token::Token(NotificationCenter* center, std::shared_ptr<Observer> observer)
-    : center_(center), observer_(std::move(observer)) {}
+NotificationCenter::NotificationCenter() : shared_(std::make_shared<Shared>()) {}
+NotificationCenter::~NotificationCenter() = default;
+
+NotificationCenter::Token::Token(std::weak_ptr<Shared> center, std::shared_ptr<Observer> observer)
+    : center_(std::move(center)), observer_(std::move(observer)) {}
 
 NotificationCenter::Token::~Token() {
-    center_->remove(observer_);
+    if (auto shared = center_.lock()) {
+        remove(*shared, observer_);
+    } else {
+        Shared gone;  // the center is gone: nothing to unlink, but running calls are still waited out
+        remove(gone, observer_);
+    }
 }
 
 std::unique_ptr<NotificationCenter::Token> NotificationCenter::addObserver(std::string name,
@@ -43,16 +57,17 @@ std::unique_ptr<NotificationCenter::Token> NotificationCenter::addObserver(std::
     observer->objectOwner = object;
     observer->block = std::move(block);
     {
-        std::lock_guard lock(mutex_);
-        observers_.push_back(observer);
+        std::lock_guard lock(shared_->mutex);
+        shared_->observers.push_back(observer);
     }
-    return std::unique_ptr<Token>(new Token(this, std::move(observer)));
+    return std::unique_ptr<Token>(new Token(shared_, std::move(observer)));
 }
 
-void NotificationCenter::remove(const std::shared_ptr<Observer>& observer) {
+void NotificationCenter::remove(Shared& shared, const std::shared_ptr<Observer>& observer) {
     {
-        std::lock_guard lock(mutex_);
-        observers_.erase(std::remove(observers_.begin(), observers_.end(), observer), observers_.end());
+        std::lock_guard lock(shared.mutex);
+        auto& list = shared.observers;
+        list.erase(std::remove(list.begin(), list.end(), observer), list.end());
     }
     // Wait for deliveries on other threads; this thread's own ones (removal from inside the block)
     // are on the stack below us and must not be waited for.
@@ -65,9 +80,9 @@ void NotificationCenter::remove(const std::shared_ptr<Observer>& observer) {
 void NotificationCenter::post(const std::string& name, std::shared_ptr<void> object, UserInfo userInfo) {
     std::vector<std::shared_ptr<Observer>> snapshot;
     {
-        std::lock_guard lock(mutex_);
-        snapshot.reserve(observers_.size());
-        for (const auto& observer : observers_) {
+        std::lock_guard lock(shared_->mutex);
+        snapshot.reserve(shared_->observers.size());
+        for (const auto& observer : shared_->observers) {
             if (!observer->name.empty() && observer->name != name) continue;
             if (observer->object != nullptr) {
                 // Identity of a live object: a new object at a freed address must not match.

@@ -4,7 +4,6 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -26,6 +25,7 @@ class NotificationCenter {
     using Block = std::function<void(const Notification&)>;
 
     struct Observer;  // internal
+    struct Shared;    // internal: the observer list, shared with tokens
     class Token {
       public:
         ~Token();
@@ -34,12 +34,15 @@ class NotificationCenter {
 
       private:
         friend class NotificationCenter;
-        Token(NotificationCenter* center, std::shared_ptr<Observer> observer);
-        NotificationCenter* center_;
+        Token(std::weak_ptr<Shared> center, std::shared_ptr<Observer> observer);
+        std::weak_ptr<Shared> center_;  // a token may outlive its center
         std::shared_ptr<Observer> observer_;
     };
 
-    NotificationCenter() = default;
+    NotificationCenter();
+    ~NotificationCenter();
+    NotificationCenter(const NotificationCenter&) = delete;
+    NotificationCenter& operator=(const NotificationCenter&) = delete;
     static NotificationCenter& defaultCenter();
 
     // `name` empty: every name. `object` null: any sender; otherwise only posts with that very object
@@ -49,10 +52,9 @@ class NotificationCenter {
     void post(const std::string& name, std::shared_ptr<void> object = nullptr, UserInfo userInfo = {});
 
   private:
-    void remove(const std::shared_ptr<Observer>& observer);
+    static void remove(Shared& shared, const std::shared_ptr<Observer>& observer);
 
-    std::mutex mutex_;
-    std::vector<std::shared_ptr<Observer>> observers_;
+    std::shared_ptr<Shared> shared_;
 };
 
 }  // namespace platform

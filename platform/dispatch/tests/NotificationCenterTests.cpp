@@ -121,3 +121,13 @@ TEST(NotificationCenter, ConcurrentPostsAndRegistrations) {
     for (auto& t : threads) t.join();
     EXPECT_GE(delivered.load(), 800);  // each post reaches at least its own poster's observer
 }
+
+TEST(NotificationCenter, TokenMayOutliveItsCenter) {
+    Token token;
+    {
+        NotificationCenter center;
+        token = center.addObserver("n", nullptr, [](const auto&) {});
+        center.post("n");
+    }
+    token.reset();  // no access to the destroyed center
+}

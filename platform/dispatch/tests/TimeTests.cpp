@@ -176,6 +176,15 @@ TEST_F(VirtualTime, DispatchSourceTimerInEveryState) {
         clock->advance(2.0);  // 2.0, 2.5, 3.0 after the new schedule
         EXPECT_EQ(count(), 3);
     }
+    {  // a zero repeating interval is raised to 0.1 ms instead of firing endlessly at one instant
+        auto t = make(0, 0.0);
+        t->activate();
+        clock->advance(0.001);
+        const int n = count();
+        EXPECT_GE(n, 10);
+        EXPECT_LE(n, 11);
+        t->cancel();
+    }
     {  // cancel from inside the handler stops a repeating timer
         auto t = DispatchSourceTimer::create(queue);
         t->setEventHandler([&] {
