@@ -37,6 +37,13 @@ std::shared_ptr<QLLogFormatter> QLAbstractLogger::logFormatter() {
         queue->sync([&] { result = _logFormatter; });
         return result;
     }
+    if (QLLog::isInsideWaitedLoggerCall()) {
+        // Another logger's delivery: the logging queue waits for the caller.
+        platform::assertionFailure("!QLLog::isInsideWaitedLoggerCall()", "QLLog",
+                                   "Core architecture requirement failure");
+        queue->sync([&] { result = _logFormatter; });
+        return result;
+    }
     // Logging queue first, then the logger's queue: the framework's lock order,
     // so the read waits for any record being delivered.
     QLLog::loggingQueue()->sync([&] { queue->sync([&] { result = _logFormatter; }); });

@@ -157,15 +157,38 @@ void QLLog::removeAllLoggers() {
     loggingQueue()->async([this] { lt_removeAllLoggers(); });
 }
 
+bool QLLog::isInsideWaitedLoggerCall() {
+    return tWaitedLoggerCallDepth > 0;
+}
+
+// Runs `work` on the logging queue and waits for it: inline when the caller is
+// already there. From a logger call the registry waits for, waiting would never
+// end: that misuse is reported and nothing runs.
+template <typename Work>
+bool QLLog::runWaitingOnLoggingQueue(const char* operation, Work&& work) {
+    if (isOnLoggingQueue()) {
+        work();
+        return true;
+    }
+    if (isInsideWaitedLoggerCall()) {
+        platform::assertionFailure("!QLLog::isInsideWaitedLoggerCall()", "QLLog",
+                                   std::string("QLLog: ") + operation +
+                                       " called from a logger the registry is waiting for would deadlock");
+        return false;
+    }
+    loggingQueue()->sync(work);
+    return true;
+}
+
 std::vector<std::shared_ptr<QLLogger>> QLLog::allLoggers() {
     std::vector<std::shared_ptr<QLLogger>> result;
-    loggingQueue()->sync([&] { result = lt_allLoggers(); });
+    runWaitingOnLoggingQueue("allLoggers", [&] { result = lt_allLoggers(); });
     return result;
 }
 
 std::vector<QLLoggerInformation> QLLog::allLoggersWithLevel() {
     std::vector<QLLoggerInformation> result;
-    loggingQueue()->sync([&] { result = lt_allLoggersWithLevel(); });
+    runWaitingOnLoggingQueue("allLoggersWithLevel", [&] { result = lt_allLoggersWithLevel(); });
     return result;
 }
 
@@ -222,7 +245,7 @@ void QLLog::flushLog() {
         lt_flush();
         return;
     }
-    loggingQueue()->sync([this] { lt_flush(); });
+    runWaitingOnLoggingQueue("flushLog", [this] { lt_flush(); });
 }
 
 void QLLog::applicationWillTerminate() {

@@ -85,6 +85,10 @@ class QLLog {
     static const std::shared_ptr<platform::DispatchQueue>& loggingQueue();
     // True when the caller runs on the logging queue.
     static bool isOnLoggingQueue();
+    // True inside a logger call the registry is waiting for (logMessage during
+    // delivery, flush during flushLog). Anything that waits for the logging
+    // queue from there would wait forever.
+    static bool isInsideWaitedLoggerCall();
 
     // With level all.
     void addLogger(std::shared_ptr<QLLogger> logger);
@@ -95,8 +99,8 @@ class QLLog {
     // Asynchronous; removes the first node of that logger only.
     void removeLogger(const std::shared_ptr<QLLogger>& logger);
     void removeAllLoggers();
-    // Synchronous: every node's logger in order of installation (a logger with
-    // two nodes is listed twice).
+    // Synchronous (inline on the logging queue): every node's logger in order of
+    // installation (a logger with two nodes is listed twice).
     std::vector<std::shared_ptr<QLLogger>> allLoggers();
     std::vector<QLLoggerInformation> allLoggersWithLevel();
 
@@ -157,6 +161,8 @@ class QLLog {
 
   private:
     void queueLogMessage(QLLogMessagePtr logMessage, bool asynchronously);
+    template <typename Work>
+    bool runWaitingOnLoggingQueue(const char* operation, Work&& work);
 
     unsigned _processorCount;
     std::unique_ptr<platform::NotificationCenter::Token> _willTerminateObservation;

@@ -284,6 +284,42 @@ TEST_P(QLLogTest, ALoggerLoggingSynchronouslyFromItsOwnDeliveryDoesNotDeadlock) 
     EXPECT_EQ(logger->messages(), (std::vector<std::string>{"outer", "from logger"}));
 }
 
+// A logger that asks the registry for its loggers and flushes it from inside
+// logMessage: both would wait for the logging queue, which waits for it.
+class WaitingLogger : public RecordingLogger {
+  public:
+    explicit WaitingLogger(QLLog& registry) : registry_(registry) {}
+    void logMessage(const QLLogMessagePtr& logMessage) override {
+        RecordingLogger::logMessage(logMessage);
+        listed = registry_.allLoggers().size();
+        registry_.flushLog();
+    }
+    std::atomic<size_t> listed{99};
+
+  private:
+    QLLog& registry_;
+};
+
+TEST_P(QLLogTest, WaitingOnTheRegistryFromADeliveryIsReportedInsteadOfDeadlocking) {
+    AssertionCapture capture;
+    auto logger = std::make_shared<WaitingLogger>(registry());
+    registry().addLogger(logger);
+    registry().log(false, record(QLLogFlag::error, "outer"));
+    EXPECT_EQ(logger->count(), 1u);
+    EXPECT_EQ(logger->listed.load(), 0u);  // nothing could be listed
+    const auto failures = capture.failures();
+    ASSERT_EQ(failures.size(), 2u);
+    EXPECT_EQ(failures[0].message,
+              "QLLog: allLoggers called from a logger the registry is waiting for would deadlock");
+    EXPECT_EQ(failures[1].message,
+              "QLLog: flushLog called from a logger the registry is waiting for would deadlock");
+
+    // From the logging queue itself the list is read inline.
+    size_t listed = 0;
+    QLLog::loggingQueue()->sync([&] { listed = registry().allLoggersWithLevel().size(); });
+    EXPECT_EQ(listed, 1u);
+}
+
 TEST_P(QLLogTest, WillTerminateFlushesTheLoggers) {
     auto logger = std::make_shared<RecordingLogger>();
     registry().addLogger(logger);
