@@ -21,6 +21,7 @@
 
 #include "platform/dispatch/DispatchQueue.hpp"
 #include "platform/foundation/Bundle.hpp"
+#include "platform/foundation/OSLog.hpp"
 #include "platform/net/URLError.hpp"
 
 #ifndef TERVOLO_PROJECT_VERSION
@@ -598,8 +599,14 @@ std::shared_ptr<URLSession> URLSession::make(URLSessionConfiguration configurati
             }
             core->pins += (core->pins.empty() ? "" : ";") + *pin;
         }
-        // Fail closed: a pin set with a hole in it matches no key at all.
-        if (!allRead) core->pins = "sha256//AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA=";
+        // Fail closed: a pin set with a hole in it matches no key at all. A
+        // missing file is a packaging fault, not a reason to stop the process.
+        if (!allRead) {
+            core->pins = "sha256//AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA=";
+            OSLog::create("org.tervolo.TervoloNG", "net")
+                ->write(OSLogType::Error, "pinned certificate file missing or unreadable: " +
+                                              core->missingPinFile + "; pinned https requests will fail");
+        }
     }
     core->multi = curl_multi_init();
     curl_multi_setopt(core->multi, CURLMOPT_MAX_HOST_CONNECTIONS,

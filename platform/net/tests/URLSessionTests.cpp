@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/dispatch/DispatchQueue.hpp"
+#include "platform/foundation/OSLog.hpp"
 #include "platform/net/URLError.hpp"
 #include "platform/net/URLSession.hpp"
 #include "testsupport/LoopbackHTTPServer.hpp"
@@ -360,6 +361,7 @@ TEST(URLSession, TLSFailuresAndPinning) {
          {secure.certificateDERPath(), "/nonexistent/pin.der"},
          URLError::serverCertificateUntrusted},
     };
+    auto capture = OSLogCapture::install();
     for (const auto& c : cases) {
         auto configuration = quickConfiguration();
         configuration.trustedCertificatesFile = secure.certificatePEMPath();
@@ -373,6 +375,10 @@ TEST(URLSession, TLSFailuresAndPinning) {
             EXPECT_EQ(outcome.body(), "secret") << c.name;
         }
     }
+    capture->uninstall();
+    EXPECT_THAT(capture->texts(),
+                ::testing::ElementsAre(HasSubstr("pinned certificate file missing or unreadable: "
+                                                 "/nonexistent/pin.der")));
 }
 
 TEST(URLSession, OversizedBodiesFailInsteadOfTruncating) {
