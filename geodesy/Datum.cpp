@@ -36,8 +36,10 @@ const Datum& wgs84TableDatum() {
 }
 
 const Datum& validatedDatum(const std::vector<Datum>& store, const Datum& desired) {
-    // The common case: the table's own WGS84 entry, passed on by reference.
-    if (&desired == &wgs84TableDatum() && &store == &datumTable()) return desired;
+    // The common case: the table's own WGS84 entry, passed on by reference or as a copy. (The result does
+    // not depend on the order in which the entries are compared.)
+    if (&store == &datumTable() && (&desired == &wgs84TableDatum() || desired == wgs84TableDatum()))
+        return desired;
     for (const Datum& datum : store) {
         if (datum == desired) return desired;
     }

@@ -265,7 +265,13 @@ std::string Mgrs::toString(unsigned precision) const {
 
 Mgrs Mgrs::parse(std::string_view fromString) {
     static const char* const kIncomplete = "Data provided is incomplete or invalid";
-    const std::string text = platform::text::trimmed(fromString);
+    // Text that starts and ends with a visible ASCII character has nothing to trim.
+    const auto visibleASCII = [](char c) { return c > ' ' && c < 0x7F; };
+    const bool bare =
+        !fromString.empty() && visibleASCII(fromString.front()) && visibleASCII(fromString.back());
+    std::string trimmedText;
+    if (!bare) trimmedText = platform::text::trimmed(fromString);
+    const std::string_view text = bare ? fromString : std::string_view(trimmedText);
 
     size_t whitespaceCount = 0;
     for (size_t i = 0; i < text.size();) {

@@ -38,8 +38,14 @@ double roundTo(double value, double factor) {
 struct Multiples {
     double s[7], c[7], sh[7], ch[7];
     Multiples(double x, double y) {
-        const double s1 = std::sin(2.0 * x), c1 = std::cos(2.0 * x);
-        const double sh1 = std::sinh(2.0 * y), ch1 = std::sqrt(1.0 + sh1 * sh1);
+        const double sh1 = std::sinh(2.0 * y);
+        fill(std::sin(2.0 * x), std::cos(2.0 * x), sh1, std::sqrt(1.0 + sh1 * sh1));
+    }
+    // From sin, cos, sinh and cosh of the doubled angles, when the caller has them already.
+    Multiples(double s1, double c1, double sh1, double ch1) { fill(s1, c1, sh1, ch1); }
+
+  private:
+    void fill(double s1, double c1, double sh1, double ch1) {
         s[1] = s1;
         c[1] = c1;
         sh[1] = sh1;
@@ -92,15 +98,22 @@ namespace detail {
 Projected krugerForward(const KrugerSeries& k, double phi, double lambda) {
     const double cosLambda = std::cos(lambda);
     const double sinLambda = std::sin(lambda);
-    const double tanLambda = std::tan(lambda);
-
-    const double tau = std::tan(phi);
+    // sin/cos pairs share one evaluation; the tangents follow from them.
+    const double tanLambda = sinLambda / cosLambda;
+    const double sinPhi = std::sin(phi);
+    const double tau = sinPhi / std::cos(phi);
     const double tauP = conformalTau(tau, k.e);
     const double xiP = std::atan2(tauP, cosLambda);
     const double hyp = std::sqrt(tauP * tauP + cosLambda * cosLambda);
     const double etaP = std::asinh(sinLambda / hyp);
 
-    const Multiples m(xiP, etaP);
+    // sin/cos of 2ξ′ and sinh/cosh of 2η′ straight from τ′, cos λ and sin λ (ξ′ = atan2(τ′, cos λ),
+    // sinh η′ = sin λ / hyp), instead of four more transcendental evaluations.
+    const double hyp2 = hyp * hyp;
+    const double sinhEtaP = sinLambda / hyp;
+    const double coshEtaP = std::sqrt(1.0 + sinhEtaP * sinhEtaP);
+    const Multiples m(2.0 * tauP * cosLambda / hyp2, (cosLambda * cosLambda - tauP * tauP) / hyp2,
+                      2.0 * sinhEtaP * coshEtaP, 1.0 + 2.0 * sinhEtaP * sinhEtaP);
     double xi = xiP, eta = etaP, pP = 1.0, qP = 0.0;
     for (int j = 1; j <= 6; ++j) {
         xi += k.alpha[j] * m.s[j] * m.ch[j];
@@ -116,7 +129,6 @@ Projected krugerForward(const KrugerSeries& k, double phi, double lambda) {
     const double gammaPP = std::atan2(qP, pP);
     result.gamma = (gammaP + gammaPP) / kDegree;
 
-    const double sinPhi = std::sin(phi);
     const double kP = std::sqrt(1.0 - k.e2 * sinPhi * sinPhi) * std::sqrt(1.0 + tau * tau) / hyp;
     const double kPP = k.A / k.a * std::sqrt(pP * pP + qP * qP);
     result.k = k0 * kP * kPP;
