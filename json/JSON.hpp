@@ -252,6 +252,7 @@ class JSON {
     void writeStep(const JSONKey& step, const JSON& newValue);
     void writePath(const JSONSubscriptType* first, const JSONSubscriptType* last, const JSON& newValue);
     JSON readStep(const JSONKey& step) const;
+    JSON readPath(const JSONSubscriptType* first, const JSONSubscriptType* last) const;
     void mergeWith(const JSON& other, bool strictTypes);
     std::optional<std::string> print(StringEncoding encoding, const WritingOptionsMap& options,
                                      int maxObjectDepth) const;

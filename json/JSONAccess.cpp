@@ -171,16 +171,46 @@ JSON JSON::operator[](const JSONSubscriptType& step) const {
     return readStep(step.jsonKey());
 }
 
-JSON JSON::operator[](std::initializer_list<JSONSubscriptType> path) const {
-    JSON current = *this;
-    for (const JSONSubscriptType& step : path) current = current.readStep(step.jsonKey());
+JSON JSON::readPath(const JSONSubscriptType* first, const JSONSubscriptType* last) const {
+    // Walk the stored elements by pointer and wrap only the one reached. Any
+    // step that is not a plain hit (a miss, a wrong kind, bytes to parse, an
+    // unsupported element) hands over to the step-by-step reads, which give
+    // the exact result and error from there on.
+    const Any* element = nullptr;  // nullptr: still at this value
+    for (; first != last; ++first) {
+        const JSONKey& step = first->jsonKey();
+        const Array* items = nullptr;
+        const Dictionary* entries = nullptr;
+        if (element == nullptr) {
+            if (type_ == Type::array && rawArray_) items = &rawArray_->items;
+            if (type_ == Type::dictionary && rawDictionary_) entries = &rawDictionary_->entries;
+        } else {
+            items = element->array();
+            entries = element->dictionary();
+        }
+        const Any* next = nullptr;
+        if (step.kind() == JSONKey::Kind::index) {
+            int64_t i = step.indexValue();
+            if (items && i >= 0 && static_cast<uint64_t>(i) < items->size())
+                next = &(*items)[static_cast<size_t>(i)];
+        } else if (entries) {
+            auto found = entries->find(step.keyValue());
+            if (found != entries->end()) next = &found->second;
+        }
+        if (next == nullptr || next->kind() == Any::Kind::data || next->kind() == Any::Kind::other) break;
+        element = next;
+    }
+    JSON current = element ? JSON(*element) : *this;
+    for (; first != last; ++first) current = current.readStep(first->jsonKey());
     return current;
 }
 
+JSON JSON::operator[](std::initializer_list<JSONSubscriptType> path) const {
+    return readPath(path.begin(), path.end());
+}
+
 JSON JSON::operator[](const std::vector<JSONSubscriptType>& path) const {
-    JSON current = *this;
-    for (const JSONSubscriptType& step : path) current = current.readStep(step.jsonKey());
-    return current;
+    return readPath(path.data(), path.data() + path.size());
 }
 
 void JSON::writeStep(const JSONKey& step, const JSON& newValue) {

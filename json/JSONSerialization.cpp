@@ -145,8 +145,11 @@ class Parser {
         if (p_ < end_ && *p_ == ']') {
             ++p_;
         } else {
+            // Elements gather on a stack shared by all levels, so each array
+            // is allocated once at its final size.
+            size_t base = stack_.size();
             for (;;) {
-                node->items.push_back(parseValue());
+                stack_.push_back(parseValue());
                 skipWhitespace();
                 if (p_ == end_) fail("Unexpected end of input in array");
                 if (*p_ == ',') {
@@ -159,6 +162,9 @@ class Parser {
                 }
                 fail("Expected ',' or ']'");
             }
+            node->items.assign(std::make_move_iterator(stack_.begin() + static_cast<ptrdiff_t>(base)),
+                               std::make_move_iterator(stack_.end()));
+            stack_.resize(base);
         }
         --depth_;
         return Any(std::move(node));
@@ -306,48 +312,71 @@ class Parser {
             ++p_;
         }
         if (p_ == end_ || !isDigit(*p_)) fail("Invalid number");
-        const char* digits = p_;
+        // The significant digits gather in a 64-bit mantissa while they fit.
+        uint64_t mantissa = 0;
+        int significant = 0;  // digits in the mantissa, leading zeros excluded
+        bool exact = true;    // every digit is in the mantissa
+        int exponent10 = 0;
+        auto addDigit = [&](char c, bool fraction) {
+            if (significant < 19) {
+                mantissa = mantissa * 10 + static_cast<unsigned>(c - '0');
+                if (mantissa != 0) ++significant;
+                if (fraction) --exponent10;
+            } else {
+                exact = false;
+                if (!fraction) ++exponent10;
+            }
+        };
         if (*p_ == '0') {
             ++p_;
         } else {
-            while (p_ < end_ && isDigit(*p_)) ++p_;
+            while (p_ < end_ && isDigit(*p_)) addDigit(*p_++, false);
         }
-        const char* digitsEnd = p_;
         bool integral = true;
         if (p_ < end_ && *p_ == '.') {
             ++p_;
             if (p_ == end_ || !isDigit(*p_)) fail("Invalid number");
-            while (p_ < end_ && isDigit(*p_)) ++p_;
+            while (p_ < end_ && isDigit(*p_)) addDigit(*p_++, true);
             integral = false;
         }
         if (p_ < end_ && (*p_ == 'e' || *p_ == 'E')) {
             ++p_;
-            if (p_ < end_ && (*p_ == '+' || *p_ == '-')) ++p_;
+            bool negativeExponent = false;
+            if (p_ < end_ && (*p_ == '+' || *p_ == '-')) negativeExponent = *p_++ == '-';
             if (p_ == end_ || !isDigit(*p_)) fail("Invalid number");
-            while (p_ < end_ && isDigit(*p_)) ++p_;
+            int e = 0;
+            while (p_ < end_ && isDigit(*p_)) {
+                if (e < 100000) e = e * 10 + (*p_ - '0');
+                ++p_;
+            }
+            exponent10 += negativeExponent ? -e : e;
             integral = false;
         }
         if (p_ < end_ && isDigit(*p_)) fail("Invalid number");  // "01"
-        if (integral && digitsEnd - digits <= 20) {
+        if (integral && exact) {
+            if (!negative) {
+                if (mantissa <= static_cast<uint64_t>(std::numeric_limits<int64_t>::max()))
+                    return Any(Number::fromInt64(static_cast<int64_t>(mantissa)));
+                return Any(Number::fromUInt64(mantissa));
+            }
+            if (mantissa <= uint64_t{1} << 63)
+                return Any(Number::fromInt64(static_cast<int64_t>(0 - mantissa)));
+        }
+        if (integral) {
+            // 20 digits or more: an unsigned 64-bit integer when it fits.
             uint64_t value = 0;
-            bool overflow = false;
-            for (const char* d = digits; d < digitsEnd; ++d) {
-                unsigned digit = static_cast<unsigned>(*d - '0');
-                if (value > (std::numeric_limits<uint64_t>::max() - digit) / 10) {
-                    overflow = true;
-                    break;
-                }
-                value = value * 10 + digit;
-            }
-            if (!overflow) {
-                if (!negative) {
-                    if (value <= static_cast<uint64_t>(std::numeric_limits<int64_t>::max()))
-                        return Any(Number::fromInt64(static_cast<int64_t>(value)));
-                    return Any(Number::fromUInt64(value));
-                }
-                if (value <= uint64_t{1} << 63)
-                    return Any(Number::fromInt64(static_cast<int64_t>(0 - value)));
-            }
+            auto r = std::from_chars(start + negative, p_, value);
+            if (!negative && r.ec == std::errc() && r.ptr == p_) return Any(Number::fromUInt64(value));
+        }
+        // Exact when mantissa and power of ten are both exact doubles: one
+        // correctly rounded multiplication or division gives the nearest double.
+        static const double powers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                        1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                        1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+        if (exact && mantissa <= (uint64_t{1} << 53) && exponent10 >= -22 && exponent10 <= 22) {
+            double d = static_cast<double>(mantissa);
+            d = exponent10 < 0 ? d / powers[-exponent10] : d * powers[exponent10];
+            return Any(Number::fromDouble(negative ? -d : d));
         }
         double d = 0;
         auto result = std::from_chars(start, p_, d);
@@ -365,6 +394,7 @@ class Parser {
     const char* p_;
     const char* end_;
     size_t depth_ = 0;
+    std::vector<Any> stack_;
 };
 
 // ---- writing -------------------------------------------------------------

@@ -43,4 +43,12 @@ std::map<std::string, std::string> JSONValueError::errorUserInfo() const {
     return {{NSLocalizedDescriptionKey, what()}};
 }
 
+platform::Error JSONValueError::platformError() const {
+    platform::Error error;
+    error.domain = errorDomain();
+    error.code = rawValue();
+    error.description = what();
+    return error;
+}
+
 }  // namespace tervolo::json

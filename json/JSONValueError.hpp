@@ -6,6 +6,8 @@
 #include <optional>
 #include <string>
 
+#include "platform/foundation/Error.hpp"
+
 namespace tervolo::json {
 
 // The errors of the JSON value library. Stored in a value's `error()` after a
@@ -38,6 +40,8 @@ class JSONValueError : public std::exception {
     int errorCode() const { return case_; }
     // One entry: "NSLocalizedDescriptionKey" -> the description.
     std::map<std::string, std::string> errorUserInfo() const;
+    // The platform's error object: this domain, the raw value, the description.
+    platform::Error platformError() const;
 
     friend bool operator==(const JSONValueError& a, const JSONValueError& b) { return a.case_ == b.case_; }
 

@@ -34,6 +34,10 @@ TEST(JSONValueErrorTest, RawValuesDescriptionsAndBridging) {
         auto userInfo = error.errorUserInfo();
         ASSERT_EQ(userInfo.size(), 1u);
         EXPECT_EQ(userInfo.at(NSLocalizedDescriptionKey), row.description);
+        platform::Error bridged = error.platformError();
+        EXPECT_EQ(bridged.domain, JSONValueError::errorDomain());
+        EXPECT_EQ(bridged.code, row.raw);
+        EXPECT_EQ(bridged.description, row.description);
     }
     for (int raw : {903, 0, -1, 501, 1000})
         EXPECT_FALSE(JSONValueError::fromRawValue(raw).has_value()) << raw;

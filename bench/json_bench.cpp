@@ -1,0 +1,503 @@
+// The JSON value against nlohmann-json and RapidJSON, measured in the same
+// run: parse, reads of a fixed set of paths, and compact printing, on
+// generated documents of the shape and size of the three standard ones
+// (twitter.json: text-heavy records with Unicode; citm_catalog.json: many
+// small objects and integer arrays; canada.json: ~110,000 coordinate pairs of
+// doubles). Plus path writes into one document, which must grow linearly.
+#include <benchmark/benchmark.h>
+#include <rapidjson/document.h>
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
+
+#include <nlohmann/json.hpp>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "json/JSON.hpp"
+
+using tervolo::json::Any;
+using tervolo::json::JSON;
+using tervolo::json::JSONSerialization;
+using tervolo::json::JSONSubscriptType;
+using tervolo::json::WritingOptions;
+
+namespace {
+
+std::string randomWord(std::mt19937& rng, size_t minLength, size_t maxLength, bool unicode) {
+    static const char* syllables[] = {"ka", "to", "ri", "mu", "sen", "lo", "va", "qui", "zo", "be"};
+    static const char* cjk[] = {"日本", "東京", "の", "です", "ツイート", "こんにちは", "é", "😀"};
+    std::string s;
+    size_t length = minLength + rng() % (maxLength - minLength + 1);
+    while (s.size() < length) s += unicode && rng() % 4 == 0 ? cjk[rng() % 8] : syllables[rng() % 10];
+    return s;
+}
+
+// ~630 KB: 100 tweets, each with a nested user, entities and metadata.
+std::string twitterLike() {
+    std::mt19937 rng(1);
+    nlohmann::ordered_json statuses = nlohmann::ordered_json::array();
+    for (int i = 0; i < 100; ++i) {
+        uint64_t id = 505874924095815681ull + static_cast<uint64_t>(rng() % 1000000);
+        nlohmann::ordered_json user = {
+            {"id", rng() % 3000000000u},
+            {"id_str", std::to_string(rng())},
+            {"name", randomWord(rng, 6, 20, true)},
+            {"screen_name", randomWord(rng, 6, 14, false)},
+            {"location", randomWord(rng, 0, 20, true)},
+            {"description", randomWord(rng, 40, 160, true)},
+            {"url", rng() % 2 ? nlohmann::ordered_json(nullptr)
+                              : nlohmann::ordered_json("http://t.co/" + randomWord(rng, 8, 10, false))},
+            {"entities", {{"description", {{"urls", nlohmann::ordered_json::array()}}}}},
+            {"protected", false},
+            {"followers_count", rng() % 100000},
+            {"friends_count", rng() % 5000},
+            {"listed_count", rng() % 100},
+            {"created_at", "Sun Jul 13 09:40:21 +0000 2014"},
+            {"favourites_count", rng() % 10000},
+            {"utc_offset", rng() % 2 ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(32400)},
+            {"time_zone", rng() % 2 ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json("Tokyo")},
+            {"geo_enabled", rng() % 2 == 0},
+            {"verified", false},
+            {"statuses_count", rng() % 100000},
+            {"lang", "ja"},
+            {"profile_background_color", "C0DEED"},
+            {"profile_background_image_url", "http://abs.twimg.com/images/themes/theme1/bg.png"},
+            {"profile_image_url_https",
+             "https://pbs.twimg.com/profile_images/" + std::to_string(rng()) + "/normal.jpeg"},
+            {"profile_link_color", "0084B4"},
+            {"profile_sidebar_fill_color", "DDEEF6"},
+            {"profile_use_background_image", true},
+            {"default_profile", true},
+            {"following", false},
+            {"notifications", false}};
+        nlohmann::ordered_json hashtags = nlohmann::ordered_json::array();
+        for (unsigned h = 0; h < rng() % 3; ++h)
+            hashtags.push_back(
+                {{"text", randomWord(rng, 3, 12, true)}, {"indices", {rng() % 100, rng() % 140}}});
+        statuses.push_back(
+            {{"metadata", {{"result_type", "recent"}, {"iso_language_code", "ja"}}},
+             {"created_at", "Sun Aug 31 00:29:15 +0000 2014"},
+             {"id", id},
+             {"id_str", std::to_string(id)},
+             {"text", randomWord(rng, 40, 140, true)},
+             {"source",
+              "<a href=\"http://twitter.com/download/iphone\" rel=\"nofollow\">Twitter for iPhone</a>"},
+             {"truncated", false},
+             {"in_reply_to_status_id", nullptr},
+             {"in_reply_to_user_id", nullptr},
+             {"user", user},
+             {"geo", nullptr},
+             {"coordinates", nullptr},
+             {"place", nullptr},
+             {"retweet_count", rng() % 1000},
+             {"favorite_count", rng() % 1000},
+             {"entities",
+              {{"hashtags", hashtags},
+               {"symbols", nlohmann::ordered_json::array()},
+               {"urls", nlohmann::ordered_json::array()},
+               {"user_mentions", nlohmann::ordered_json::array()}}},
+             {"favorited", false},
+             {"retweeted", false},
+             {"lang", "ja"}});
+    }
+    std::string text = nlohmann::ordered_json({{"statuses", statuses},
+                                               {"search_metadata",
+                                                {{"completed_in", 0.087},
+                                                 {"max_id", 505874924095815681ull},
+                                                 {"query", "%E4%B8%80"},
+                                                 {"count", 100}}}})
+                           .dump(1);
+    return text;
+}
+
+// ~1.7 MB: name tables, 184 events and ~240 performances with prices and seat categories.
+std::string citmLike() {
+    std::mt19937 rng(2);
+    nlohmann::ordered_json doc;
+    auto names = [&](int count, int base) {
+        nlohmann::ordered_json o = nlohmann::ordered_json::object();
+        for (int i = 0; i < count; ++i) o[std::to_string(base + i)] = randomWord(rng, 5, 30, false);
+        return o;
+    };
+    doc["areaNames"] = names(17, 205705993);
+    doc["audienceSubCategoryNames"] = names(1, 337100890);
+    doc["blockNames"] = nlohmann::ordered_json::object();
+    nlohmann::ordered_json events = nlohmann::ordered_json::object();
+    for (int i = 0; i < 184; ++i) {
+        int id = 138586341 + i * 10;
+        nlohmann::ordered_json subTopics = nlohmann::ordered_json::array();
+        for (unsigned k = 0; k < 2 + rng() % 4; ++k) subTopics.push_back(337184262 + rng() % 1000);
+        events[std::to_string(id)] = {
+            {"description", nullptr},
+            {"id", id},
+            {"logo", rng() % 2 ? nlohmann::ordered_json(nullptr)
+                               : nlohmann::ordered_json("/images/UE0AAAAACEKo6QAAAAZDSVRN")},
+            {"name", randomWord(rng, 10, 40, false)},
+            {"subTopicIds", subTopics},
+            {"subjectCode", nullptr},
+            {"subtitle", nullptr},
+            {"topicIds", {324846099, 107888604}}};
+    }
+    doc["events"] = events;
+    nlohmann::ordered_json performances = nlohmann::ordered_json::array();
+    for (int i = 0; i < 243; ++i) {
+        nlohmann::ordered_json prices = nlohmann::ordered_json::array(),
+                               seats = nlohmann::ordered_json::array();
+        for (unsigned k = 0; k < 2 + rng() % 5; ++k) {
+            int seat = 338937235 + static_cast<int>(rng() % 100);
+            prices.push_back({{"amount", 9000 + 500 * (rng() % 40)},
+                              {"audienceSubCategoryId", 337100890},
+                              {"seatCategoryId", seat}});
+            nlohmann::ordered_json areas = nlohmann::ordered_json::array();
+            for (unsigned a = 0; a < 1 + rng() % 12; ++a)
+                areas.push_back(
+                    {{"areaId", 205705993 + rng() % 20}, {"blockIds", nlohmann::ordered_json::array()}});
+            seats.push_back({{"areas", areas}, {"seatCategoryId", seat}});
+        }
+        performances.push_back({{"eventId", 138586341 + 10 * (i % 184)},
+                                {"id", 339887544 + i},
+                                {"logo", nullptr},
+                                {"name", nullptr},
+                                {"prices", prices},
+                                {"seatCategories", seats},
+                                {"seatMapImage", nullptr},
+                                {"start", 1372701600000 + static_cast<int64_t>(i) * 86400000},
+                                {"venueCode", "PLEYEL_PLEYEL"}});
+    }
+    doc["performances"] = performances;
+    doc["seatCategoryNames"] = names(64, 338937235);
+    doc["subTopicNames"] = names(19, 337184262);
+    doc["subjectNames"] = nlohmann::ordered_json::object();
+    doc["topicNames"] = names(4, 107888604);
+    nlohmann::ordered_json topicSubTopics = nlohmann::ordered_json::object();
+    for (int i = 0; i < 4; ++i)
+        topicSubTopics[std::to_string(107888604 + i)] = {337184262 + i, 337184283 + i};
+    doc["topicSubTopics"] = topicSubTopics;
+    doc["venueNames"] = {{"PLEYEL_PLEYEL", "Salle Pleyel"}};
+    return doc.dump(4);
+}
+
+// ~2.2 MB: one polygon of 480 rings, ~111,000 [longitude, latitude] pairs.
+std::string canadaLike() {
+    std::mt19937 rng(3);
+    std::uniform_real_distribution<double> jitter(-0.01, 0.01);
+    std::string text =
+        R"({"type":"FeatureCollection","features":[{"type":"Feature","properties":{"name":"Canada"},"geometry":{"type":"Polygon","coordinates":[)";
+    char buffer[64];
+    for (int ring = 0; ring < 480; ++ring) {
+        text += ring ? ",[" : "[";
+        double lon = -141.0 + ring * 0.2, lat = 45.0 + (ring % 40) * 0.5;
+        for (int p = 0; p < 232; ++p) {
+            lon += jitter(rng);
+            lat += jitter(rng);
+            snprintf(buffer, sizeof buffer, "%s[%.15g,%.15g]", p ? "," : "", lon, lat);
+            text += buffer;
+        }
+        text += "]";
+    }
+    text += "]}}]}";
+    return text;
+}
+
+const std::string& document(int which) {
+    static const std::string documents[] = {twitterLike(), citmLike(), canadaLike()};
+    return documents[which];
+}
+
+const char* documentName(int which) {
+    static const char* names[] = {"twitter", "citm_catalog", "canada"};
+    return names[which];
+}
+
+// ---- parse ---------------------------------------------------------------------
+
+void BM_Parse_Ours(benchmark::State& state) {
+    const std::string& text = document(static_cast<int>(state.range(0)));
+    for (auto _ : state) {
+        JSON value(JSONSerialization::jsonObject(text));
+        benchmark::DoNotOptimize(value);
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
+    state.SetLabel(documentName(static_cast<int>(state.range(0))));
+}
+
+// The other way to build the library: nlohmann-json's parser, then its tree
+// converted into our values. Measured to choose the parser.
+Any fromNlohmann(const nlohmann::json& j) {
+    switch (j.type()) {
+        case nlohmann::json::value_t::null:
+            return Any();
+        case nlohmann::json::value_t::boolean:
+            return Any(j.get<bool>());
+        case nlohmann::json::value_t::number_integer:
+            return Any(j.get<int64_t>());
+        case nlohmann::json::value_t::number_unsigned: {
+            uint64_t u = j.get<uint64_t>();
+            return u <= INT64_MAX ? Any(static_cast<int64_t>(u)) : Any(u);
+        }
+        case nlohmann::json::value_t::number_float:
+            return Any(j.get<double>());
+        case nlohmann::json::value_t::string:
+            return Any(j.get_ref<const std::string&>());
+        case nlohmann::json::value_t::array: {
+            tervolo::json::Array items;
+            items.reserve(j.size());
+            for (const auto& e : j) items.push_back(fromNlohmann(e));
+            return Any(std::move(items));
+        }
+        case nlohmann::json::value_t::object: {
+            tervolo::json::Dictionary entries;
+            for (const auto& [k, v] : j.items()) entries.emplace_hint(entries.end(), k, fromNlohmann(v));
+            return Any(std::move(entries));
+        }
+        default:
+            return Any();
+    }
+}
+
+void BM_Parse_NlohmannUnderneath(benchmark::State& state) {
+    const std::string& text = document(static_cast<int>(state.range(0)));
+    for (auto _ : state) {
+        JSON value(fromNlohmann(nlohmann::json::parse(text)));
+        benchmark::DoNotOptimize(value);
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
+    state.SetLabel(documentName(static_cast<int>(state.range(0))));
+}
+
+void BM_Parse_Nlohmann(benchmark::State& state) {
+    const std::string& text = document(static_cast<int>(state.range(0)));
+    for (auto _ : state) {
+        auto value = nlohmann::json::parse(text);
+        benchmark::DoNotOptimize(value);
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
+    state.SetLabel(documentName(static_cast<int>(state.range(0))));
+}
+
+void BM_Parse_RapidJSON(benchmark::State& state) {
+    const std::string& text = document(static_cast<int>(state.range(0)));
+    for (auto _ : state) {
+        rapidjson::Document value;
+        value.Parse(text.c_str(), text.size());
+        if (value.HasParseError()) state.SkipWithError("RapidJSON refused the document");
+        benchmark::DoNotOptimize(value);
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
+    state.SetLabel(documentName(static_cast<int>(state.range(0))));
+}
+
+// ---- access: a fixed set of paths ------------------------------------------------------
+
+// Per document: the paths read, as steps. Each benchmark reads all of them.
+std::vector<std::vector<JSONSubscriptType>> paths(int which) {
+    std::vector<std::vector<JSONSubscriptType>> result;
+    if (which == 0) {
+        for (int i = 0; i < 100; ++i) {
+            result.push_back({"statuses", i, "user", "screen_name"});
+            result.push_back({"statuses", i, "id"});
+            result.push_back({"statuses", i, "user", "followers_count"});
+        }
+    } else if (which == 1) {
+        for (int i = 0; i < 243; ++i) {
+            result.push_back({"performances", i, "prices", 0, "amount"});
+            result.push_back({"performances", i, "seatCategories", 0, "seatCategoryId"});
+        }
+        for (int i = 0; i < 184; ++i)
+            result.push_back({"events", std::to_string(138586341 + i * 10), "name"});
+    } else {
+        for (int ring = 0; ring < 480; ring += 4)
+            for (int p = 0; p < 232; p += 29)
+                result.push_back({"features", 0, "geometry", "coordinates", ring, p, 1});
+    }
+    return result;
+}
+
+// Leaves read: texts by length, numbers by value, so the reads cannot be dropped.
+void BM_Access_Ours(benchmark::State& state) {
+    int which = static_cast<int>(state.range(0));
+    JSON value(JSONSerialization::jsonObject(document(which)));
+    auto all = paths(which);
+    for (auto _ : state) {
+        double sum = 0;
+        for (const auto& path : all) {
+            JSON leaf = value[path];
+            sum += leaf.type() == tervolo::json::Type::string ? static_cast<double>(leaf.string()->size())
+                                                              : leaf.doubleValue();
+        }
+        benchmark::DoNotOptimize(sum);
+    }
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * all.size()));
+    state.SetLabel(documentName(which));
+}
+
+void BM_Access_Nlohmann(benchmark::State& state) {
+    int which = static_cast<int>(state.range(0));
+    const nlohmann::json value = nlohmann::json::parse(document(which));
+    auto all = paths(which);
+    for (auto _ : state) {
+        double sum = 0;
+        for (const auto& path : all) {
+            const nlohmann::json* node = &value;
+            for (const auto& step : path) {
+                const auto& key = step.jsonKey();
+                node = key.kind() == tervolo::json::JSONKey::Kind::index
+                           ? &(*node)[static_cast<size_t>(key.indexValue())]
+                           : &(*node)[key.keyValue()];
+            }
+            sum += node->is_string() ? static_cast<double>(node->get_ref<const std::string&>().size())
+                                     : node->get<double>();
+        }
+        benchmark::DoNotOptimize(sum);
+    }
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * all.size()));
+    state.SetLabel(documentName(which));
+}
+
+void BM_Access_RapidJSON(benchmark::State& state) {
+    int which = static_cast<int>(state.range(0));
+    rapidjson::Document value;
+    value.Parse(document(which).c_str());
+    auto all = paths(which);
+    for (auto _ : state) {
+        double sum = 0;
+        for (const auto& path : all) {
+            const rapidjson::Value* node = &value;
+            for (const auto& step : path) {
+                const auto& key = step.jsonKey();
+                if (key.kind() == tervolo::json::JSONKey::Kind::index) {
+                    node = &(*node)[static_cast<rapidjson::SizeType>(key.indexValue())];
+                } else {
+                    rapidjson::Value name(rapidjson::StringRef(
+                        key.keyValue().data(), static_cast<rapidjson::SizeType>(key.keyValue().size())));
+                    node = &(*node)[name];
+                }
+            }
+            sum += node->IsString() ? static_cast<double>(node->GetStringLength()) : node->GetDouble();
+        }
+        benchmark::DoNotOptimize(sum);
+    }
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * all.size()));
+    state.SetLabel(documentName(which));
+}
+
+// ---- print (compact) ------------------------------------------------------------------
+
+void BM_Print_Ours(benchmark::State& state) {
+    int which = static_cast<int>(state.range(0));
+    JSON value(JSONSerialization::jsonObject(document(which)));
+    size_t bytes = 0;
+    for (auto _ : state) {
+        std::string out;
+        JSONSerialization::write(out, value.object(), WritingOptions(WritingOptions::withoutEscapingSlashes));
+        bytes = out.size();
+        benchmark::DoNotOptimize(out);
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes));
+    state.SetLabel(documentName(which));
+}
+
+void BM_Print_OursOwnPrinter(benchmark::State& state) {
+    int which = static_cast<int>(state.range(0));
+    JSON value(JSONSerialization::jsonObject(document(which)));
+    tervolo::json::WritingOptionsMap options{{tervolo::json::writingOptionsKeys::castNilToNSNull, true}};
+    size_t bytes = 0;
+    for (auto _ : state) {
+        auto out = value.rawString(options);
+        bytes = out->size();
+        benchmark::DoNotOptimize(out);
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes));
+    state.SetLabel(documentName(which));
+}
+
+void BM_Print_Nlohmann(benchmark::State& state) {
+    int which = static_cast<int>(state.range(0));
+    const nlohmann::json value = nlohmann::json::parse(document(which));
+    size_t bytes = 0;
+    for (auto _ : state) {
+        std::string out = value.dump();
+        bytes = out.size();
+        benchmark::DoNotOptimize(out);
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes));
+    state.SetLabel(documentName(which));
+}
+
+void BM_Print_RapidJSON(benchmark::State& state) {
+    int which = static_cast<int>(state.range(0));
+    rapidjson::Document value;
+    value.Parse(document(which).c_str());
+    size_t bytes = 0;
+    for (auto _ : state) {
+        rapidjson::StringBuffer buffer;
+        rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
+        value.Accept(writer);
+        bytes = buffer.GetSize();
+        benchmark::DoNotOptimize(buffer.GetString());
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes));
+    state.SetLabel(documentName(which));
+}
+
+// ---- path writes into one document ---------------------------------------------------------
+
+// n writes of items[i].value into a document of n records: the value is
+// uniquely owned, so each write changes its containers in place. Linear total
+// time (O(1) per write) shows as a flat time per write across n.
+void BM_PathWrites(benchmark::State& state) {
+    const int n = static_cast<int>(state.range(0));
+    tervolo::json::Array records;
+    for (int i = 0; i < n; ++i)
+        records.push_back(Any(tervolo::json::Dictionary{{"value", 0}, {"name", "r"}}));
+    const JSON original = JSON::dictionaryLiteral({{"items", Any(std::move(records))}});
+    for (auto _ : state) {
+        state.PauseTiming();
+        JSON value = original;
+        state.ResumeTiming();
+        for (int i = 0; i < n; ++i) value.set({"items", i, "value"}, JSON(i));
+        benchmark::DoNotOptimize(value);
+    }
+    state.SetItemsProcessed(state.iterations() * n);
+    state.SetComplexityN(n);
+}
+
+// n writes of new keys into one dictionary.
+void BM_PathWritesNewKeys(benchmark::State& state) {
+    const int n = static_cast<int>(state.range(0));
+    std::vector<std::string> keys;
+    for (int i = 0; i < n; ++i) keys.push_back("key" + std::to_string(i));
+    for (auto _ : state) {
+        JSON value = JSON::dictionaryLiteral({{"inner", Any(tervolo::json::Dictionary{})}});
+        for (int i = 0; i < n; ++i) value.set({"inner", keys[static_cast<size_t>(i)]}, JSON(i));
+        benchmark::DoNotOptimize(value);
+    }
+    state.SetItemsProcessed(state.iterations() * n);
+    state.SetComplexityN(n);
+}
+
+void documents(benchmark::internal::Benchmark* b) {
+    b->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
+}
+
+}  // namespace
+
+BENCHMARK(BM_Parse_Ours)->Apply(documents);
+BENCHMARK(BM_Parse_NlohmannUnderneath)->Apply(documents);
+BENCHMARK(BM_Parse_Nlohmann)->Apply(documents);
+BENCHMARK(BM_Parse_RapidJSON)->Apply(documents);
+BENCHMARK(BM_Access_Ours)->Apply(documents)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Access_Nlohmann)->Apply(documents)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Access_RapidJSON)->Apply(documents)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Print_Ours)->Apply(documents);
+BENCHMARK(BM_Print_OursOwnPrinter)->Apply(documents);
+BENCHMARK(BM_Print_Nlohmann)->Apply(documents);
+BENCHMARK(BM_Print_RapidJSON)->Apply(documents);
+BENCHMARK(BM_PathWrites)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond)->Complexity();
+BENCHMARK(BM_PathWritesNewKeys)
+    ->Arg(1000)
+    ->Arg(10000)
+    ->Arg(100000)
+    ->Unit(benchmark::kMillisecond)
+    ->Complexity();
