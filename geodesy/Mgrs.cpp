@@ -101,11 +101,13 @@ bool parseZoneDigits(std::string_view text, int64_t& zone) {
     return true;
 }
 
-// The lowest northing of a band's southern edge within a zone, cut to whole 100-km units: on the central
-// meridian north of the equator, on the zone's edge (3° off) south of it, where the parallels bend the
-// other way. Every point of the band lies less than 2,000 km (one cycle of row letters) above it. (Taking
-// the edge at longitude 0, as the first version did, put points near a band's southern edge far from
-// longitude 0 one whole cycle, 2,000 km, too far north.) Computed once per ellipsoid and band.
+// A northing at or below every point of a band's southern edge within a zone, cut to whole 100-km units:
+// the edge on the central meridian north of the equator, 9° off it (beyond any easting a zone accepts)
+// south of the equator, where the parallels bend the other way. Every point of the band lies less than
+// 2,000 km (one cycle of row letters) above it. The edge's northing at longitude 0, which lies 3° off the
+// central meridian of zone 31, is too high in the north: points near the band's southern edge close to a
+// central meridian then came out one whole cycle, 2,000 km, too far north. Computed once per ellipsoid
+// and band.
 double bandBaseNorthing(Ellipsoid ellipsoid, size_t bandIndex) {
     struct Table {
         double northing[kEllipsoidCount][21];
@@ -115,7 +117,7 @@ double bandBaseNorthing(Ellipsoid ellipsoid, size_t bandIndex) {
                 for (size_t band = 0; band < 21; ++band) {
                     const double latBand = (static_cast<double>(band) - 10.0) * 8.0;
                     const detail::Projected edge =
-                        detail::krugerForward(series, latBand * kDegree, latBand < 0.0 ? 3.0 * kDegree : 0.0);
+                        detail::krugerForward(series, latBand * kDegree, latBand < 0.0 ? 9.0 * kDegree : 0.0);
                     const double edgeNorthing = edge.y < 0.0 ? edge.y + 10000000.0 : edge.y;
                     northing[e][band] = std::trunc(edgeNorthing / 100000.0) * 100000.0;
                 }

@@ -250,6 +250,26 @@ TEST(MgrsTest, BandIsTheInverseLatitudesBand) {
     }
 }
 
+// Just north of a band's southern edge, on and far off the central meridian, in both hemispheres: the
+// way back to UTM must pick the right 2,000-km cycle of row letters.
+TEST(MgrsTest, RoundTripJustInsideEachBand) {
+    for (int edge = -80; edge <= 72; edge += 8) {
+        for (double offset : {1e-7, 1e-3, 0.05, 0.5}) {
+            for (double fromMeridian : {-3.4, -2.0, 0.0, 1.0, 2.999}) {
+                // Zone 29 (central meridian 9° W) is clear of the Norway and Svalbard exceptions.
+                const double lat = edge + offset, lon = -9.0 + fromMeridian;
+                SCOPED_TRACE(testing::Message() << lat << ", " << lon);
+                const Utm utm = LatLon(lat, lon).toUTM();
+                const Utm back = utm.toMGRS().toUTM();
+                EXPECT_EQ(back.zone(), utm.zone());
+                EXPECT_EQ(back.hemisphere(), utm.hemisphere());
+                EXPECT_NEAR(back.easting(), utm.easting(), 1e-6);
+                EXPECT_NEAR(back.northing(), utm.northing(), 1e-6);
+            }
+        }
+    }
+}
+
 // GeographicLib's MGRS truncates the digits where ours rounds: compare letters and the truncated in-square
 // distances of the same UTM input, at every precision from 1 to 5.
 TEST(MgrsTest, MatchesGeographicLibAtRandomPoints) {
