@@ -14,7 +14,12 @@ QLAbstractLogger::QLAbstractLogger(std::string loggerName)
     _loggerQueue->setSpecific(this, std::shared_ptr<void>(std::shared_ptr<void>(), this));
 }
 
-QLAbstractLogger::~QLAbstractLogger() = default;
+QLAbstractLogger::~QLAbstractLogger() {
+    // The queue may outlive the logger (whoever else holds it): take the
+    // identity away so a later logger at the same address is not mistaken for
+    // this one.
+    if (const auto queue = loggerQueue()) queue->setSpecific(this, nullptr);
+}
 
 void QLAbstractLogger::logMessage(const QLLogMessagePtr& logMessage) {
     (void)logMessage;

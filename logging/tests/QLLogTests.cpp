@@ -14,6 +14,7 @@
 #include "platform/dispatch/NotificationCenter.hpp"
 #include "platform/dispatch/ProcessorCount.hpp"
 #include "platform/foundation/Assertion.hpp"
+#include "platform/foundation/Diagnostics.hpp"
 
 namespace tervolo::logging {
 namespace {
@@ -318,6 +319,32 @@ TEST_P(QLLogTest, WaitingOnTheRegistryFromADeliveryIsReportedInsteadOfDeadlockin
     size_t listed = 0;
     QLLog::loggingQueue()->sync([&] { listed = registry().allLoggersWithLevel().size(); });
     EXPECT_EQ(listed, 1u);
+}
+
+class ThrowingLogger : public RecordingLogger {
+  public:
+    void logMessage(const QLLogMessagePtr& logMessage) override {
+        RecordingLogger::logMessage(logMessage);
+        throw std::runtime_error("disk gone");
+    }
+    void flush() override { throw 7; }
+};
+
+TEST_P(QLLogTest, ALoggerThatThrowsIsReportedOnStandardErrorAndOthersStillReceive) {
+    platform::LineCapture stderrLines(platform::LineWriter::standardError());
+    auto throwing = std::make_shared<ThrowingLogger>();
+    auto steady = std::make_shared<RecordingLogger>();
+    registry().addLogger(throwing);
+    registry().addLogger(steady);
+    registry().log(false, record(QLLogFlag::error, "one"));
+    registry().log(true, record(QLLogFlag::info, "two"));
+    registry().flushLog();
+    EXPECT_EQ(throwing->count(), 2u);
+    EXPECT_EQ(steady->messages(), (std::vector<std::string>{"one", "two"}));
+    EXPECT_EQ(stderrLines.lines(),
+              (std::vector<std::string>{"QLLog: a logger threw an exception: disk gone",
+                                        "QLLog: a logger threw an exception: disk gone",
+                                        "QLLog: a logger threw an exception: unknown exception"}));
 }
 
 TEST_P(QLLogTest, WillTerminateFlushesTheLoggers) {
