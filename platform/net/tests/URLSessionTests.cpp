@@ -84,10 +84,10 @@ class Completions {
 
   private:
     void add(Outcome outcome) {
-        {
-            std::lock_guard lock(mutex_);
-            outcomes_.push_back(std::move(outcome));
-        }
+        // Notified under the lock: the waiter may destroy this object as soon
+        // as it sees the outcome.
+        std::lock_guard lock(mutex_);
+        outcomes_.push_back(std::move(outcome));
         arrived_.notify_all();
     }
     std::mutex mutex_;
