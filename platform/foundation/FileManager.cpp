@@ -255,6 +255,9 @@ std::optional<Error> FileManager::createDirectory(const std::string& path,
         if (::mkdir(path.c_str(), 0777) != 0) return Error::file(errno, "create folder", path);
         return std::nullopt;
     }
+    // The common case: the folder is already there.
+    struct stat existing {};
+    if (::stat(path.c_str(), &existing) == 0 && S_ISDIR(existing.st_mode)) return std::nullopt;
     // Create each missing component in turn; an existing folder is fine, an
     // existing file on the way is not.
     size_t position = 0;

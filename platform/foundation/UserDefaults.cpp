@@ -60,7 +60,10 @@ void UserDefaults::loadLocked() const {
 }
 
 void UserDefaults::persistLocked() {
-    const std::string text = PropertyValue(values_).toJSON().dump(2) + "\n";
+    // A string that is not valid UTF-8 is written with replacement characters
+    // instead of making the whole save throw.
+    const std::string text =
+        PropertyValue(values_).toJSON().dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
     FileManager& files = FileManager::defaultManager();
     const auto slash = filePath_.find_last_of('/');
     if (slash != std::string::npos && slash > 0) files.createDirectory(filePath_.substr(0, slash), true);

@@ -161,3 +161,18 @@ TEST(UserDefaultsTest, ConcurrentChangesAllReachTheFile) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(UserDefaultsTest, TextThatIsNotUTF8IsSavedWithReplacementCharacters) {
+    TemporaryFolder folder;
+    const std::string path = folder.file("defaults.json");
+    UserDefaults defaults(path);
+    defaults.set("title", std::string("caf\xE9"));
+    defaults.set("after", 1);
+    UserDefaults restarted(path);
+    EXPECT_EQ(restarted.stringValue("title"), "caf\xEF\xBF\xBD");
+    EXPECT_EQ(restarted.integerValue("after"), 1);
+}
+
+}  // namespace
