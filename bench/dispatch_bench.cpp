@@ -10,7 +10,6 @@
 #include <deque>
 #include <functional>
 #include <mutex>
-#include <semaphore>
 #include <thread>
 
 #include "platform/dispatch/DispatchQueue.hpp"
@@ -59,6 +58,26 @@ class PlainQueue {
     std::thread worker_;
 };
 
+// Hand-back from the queue to the benchmark thread (a mutex and condition variable, like the floor).
+class Signal {
+  public:
+    void release() {
+        std::lock_guard lock(mutex_);
+        set_ = true;
+        changed_.notify_one();
+    }
+    void acquire() {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return set_; });
+        set_ = false;
+    }
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool set_ = false;
+};
+
 double floorHopNs = 0;
 double floorThroughputNs = 0;
 
@@ -66,7 +85,7 @@ constexpr int kBatch = 10000;
 
 template <class Q>
 double hop(benchmark::State& state, Q& queue) {
-    std::binary_semaphore back{0};
+    Signal back;
     const auto start = Clock::now();
     for (auto _ : state) {
         queue.async([&] { back.release(); });
@@ -78,7 +97,7 @@ double hop(benchmark::State& state, Q& queue) {
 
 template <class Q>
 double throughput(benchmark::State& state, Q& queue) {
-    std::binary_semaphore done{0};
+    Signal done;
     long sink = 0;
     const auto start = Clock::now();
     for (auto _ : state) {
@@ -117,7 +136,7 @@ BENCHMARK(BM_Dispatch_HopLatency)->UseRealTime();
 void BM_Dispatch_PingPongBetweenQueues(benchmark::State& state) {
     auto a = platform::DispatchQueue::serial("bench.ping");
     auto b = platform::DispatchQueue::serial("bench.pong");
-    std::binary_semaphore back{0};
+    Signal back;
     for (auto _ : state) {
         a->async([&] { b->async([&] { back.release(); }); });
         back.acquire();

@@ -15,7 +15,6 @@
 #include <exception>
 #include <iterator>
 #include <mutex>
-#include <semaphore>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -104,8 +103,8 @@ class WorkerPool {
             Worker* worker = idle_.back();
             idle_.pop_back();
             worker->task = std::move(task);
-            lock.unlock();
-            worker->wake.release();
+            worker->woken = true;
+            worker->wake.notify_one();  // under the lock: the worker cannot retire meanwhile
             return;
         }
         tasks_.push_back(std::move(task));
@@ -121,8 +120,10 @@ class WorkerPool {
     }
 
   private:
+    // Idle workers wait on the pool mutex, so a hand-over and a retirement can never cross.
     struct Worker {
-        std::binary_semaphore wake{0};
+        std::condition_variable wake;
+        bool woken = false;          // guarded by the pool mutex
         std::function<void()> task;  // handed over by submit() while the worker is idle
     };
 
@@ -145,21 +146,16 @@ class WorkerPool {
                 lock.unlock();
             } else {
                 idle_.push_back(&self);
-                lock.unlock();
-                if (!self.wake.try_acquire_for(kIdleExit)) {
-                    lock.lock();
-                    auto it = std::find(idle_.begin(), idle_.end(), &self);
-                    if (it != idle_.end()) {  // nobody picked this worker: it retires
-                        idle_.erase(it);
-                        --threads_;
-                        return;
-                    }
-                    // A task was handed over just as the wait ended; its wake-up is on its way.
-                    lock.unlock();
-                    self.wake.acquire();
+                if (!self.wake.wait_for(lock, kIdleExit, [&] { return self.woken; })) {
+                    // Nobody picked this worker: it retires.
+                    idle_.erase(std::find(idle_.begin(), idle_.end(), &self));
+                    --threads_;
+                    return;
                 }
+                self.woken = false;
                 task = std::move(self.task);
                 self.task = nullptr;
+                lock.unlock();
             }
             task();
             task = nullptr;  // captured queues are released outside the pool lock
@@ -196,7 +192,19 @@ class WorkerPool {
 // A sync caller parked in a queue's FIFO; released when the queue reaches it, after which the caller
 // runs its block on its own thread while holding the queue.
 struct SyncWaiter {
-    std::binary_semaphore ready{0};
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool released = false;
+
+    void release() {
+        std::lock_guard lock(mutex);  // notified under the lock: the waiter may leave at once
+        released = true;
+        changed.notify_one();
+    }
+    void acquire() {
+        std::unique_lock lock(mutex);
+        changed.wait(lock, [this] { return released; });
+    }
 };
 
 struct Item {
@@ -314,7 +322,7 @@ void drainSerial(const std::shared_ptr<DispatchQueue>& queue) {
                     impl.items.insert(impl.items.begin(), std::make_move_iterator(batch.begin()),
                                       std::make_move_iterator(batch.end()));
                 }
-                item.waiter->ready.release();  // the queue now belongs to the sync caller
+                item.waiter->release();  // the queue now belongs to the sync caller
                 return;
             }
             item.block();
@@ -350,7 +358,7 @@ void pumpConcurrentLocked(const std::shared_ptr<DispatchQueue>& queue) {
             ++impl.readers;
         }
         if (item.waiter != nullptr) {
-            item.waiter->ready.release();
+            item.waiter->release();
         } else {
             WorkerPool::shared().submit([queue, exclusive, block = std::move(item.block)] {
                 nameThread(*queue);
@@ -496,7 +504,7 @@ void DispatchQueue::sync(const Block& block) {
                     wait = true;
                 }
             }
-            if (wait) waiter.ready.acquire();
+            if (wait) waiter.acquire();
             ScopeExit release{[&] { releaseSerial(self); }};
             FrameScope frame(this, true);
             block();
@@ -519,7 +527,7 @@ void DispatchQueue::sync(const Block& block) {
                     wait = true;
                 }
             }
-            if (wait) waiter.ready.acquire();
+            if (wait) waiter.acquire();
             ScopeExit release{[&] { finishConcurrent(self, false); }};
             FrameScope frame(this, false);
             block();
@@ -528,7 +536,7 @@ void DispatchQueue::sync(const Block& block) {
         case Kind::Main: {
             if (isMainThread()) fatal("sync onto the main queue from the main thread would deadlock", label_);
             struct Completion {
-                std::binary_semaphore done{0};
+                SyncWaiter done;
                 std::exception_ptr error;
             };
             auto completion = std::make_shared<Completion>();
@@ -582,7 +590,7 @@ void DispatchQueue::syncBarrier(const Block& block) {
             wait = true;
         }
     }
-    if (wait) waiter.ready.acquire();
+    if (wait) waiter.acquire();
     ScopeExit release{[&] { finishConcurrent(self, true); }};
     FrameScope frame(this, true);
     block();

@@ -103,8 +103,9 @@ void DispatchSourceTimer::schedule(double startDelaySeconds, std::optional<doubl
     state_->startDelay = detail::sanitizeDelay(startDelaySeconds);
     if (intervalSeconds && (std::isnan(*intervalSeconds) || std::isinf(*intervalSeconds)))
         intervalSeconds.reset();
+    // A repeating interval of at least 0.1 ms: a zero step would fire endlessly at one instant.
     state_->interval =
-        intervalSeconds ? std::optional<double>(std::max(*intervalSeconds, 0.0)) : std::nullopt;
+        intervalSeconds ? std::optional<double>(std::max(*intervalSeconds, kMinimumInterval)) : std::nullopt;
     state_->missedWhileSuspended = false;
     state_->armLocked();
 }
