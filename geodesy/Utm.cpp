@@ -233,9 +233,12 @@ LatLon Utm::toLatLonE() const {
     double tau = tauP;
     const double oneMinusE2 = 1.0 - k.e2;
     for (int iteration = 0; iteration < kMaxNewtonIterations; ++iteration) {
-        const double tauIP = conformalTau(tau, k.e);
+        // conformalTau(τi) with √(1 + τi²) evaluated once for it and the step.
+        const double root = std::sqrt(1.0 + tau * tau);
+        const double sigma = std::sinh(k.e * std::atanh(k.e * tau / root));
+        const double tauIP = tau * std::sqrt(1.0 + sigma * sigma) - sigma * root;
         const double delta = (tauP - tauIP) / std::sqrt(1.0 + tauIP * tauIP) *
-                             (1.0 + oneMinusE2 * tau * tau) / (oneMinusE2 * std::sqrt(1.0 + tau * tau));
+                             (1.0 + oneMinusE2 * tau * tau) / (oneMinusE2 * root);
         tau += delta;
         if (!(std::fabs(delta) > 1e-12)) break;
     }
