@@ -236,11 +236,6 @@ std::string QuovaMapPoint::description() const {
     return text;
 }
 
-std::optional<std::string> QuovaMapPoint::filePath() const {
-    if (!uuid || !isSafeFileIdentifier(*uuid, kFileExtension)) return std::nullopt;
-    return documentDirectory() + *uuid + kFileExtension;
-}
-
 void QuovaMapPoint::save() {
     lastSavedAt = platform::Date::now();
     lastSavedByAppVersion = quovaAppVersion();

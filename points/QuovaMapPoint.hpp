@@ -86,10 +86,6 @@ class QuovaMapPoint : public std::enable_shared_from_this<QuovaMapPoint> {
     // title; the coordinate only when it is valid.
     std::string description() const;
 
-    // The point's file path in the points folder, or none when the point has no
-    // identifier that may name a file there.
-    std::optional<std::string> filePath() const;
-
     // Stamps lastSavedAt and lastSavedByAppVersion, then
     // savePreservingLastModification().
     void save();

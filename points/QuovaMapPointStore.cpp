@@ -67,6 +67,9 @@ QuovaMapPointStore& QuovaMapPointStore::shared() {
 
 void QuovaMapPointStore::resetSharedForTesting() {
     std::lock_guard lock(sharedMutex());
+    // Retired stores stay alive (and reachable) for the rest of the run.
+    static auto* retired = new std::vector<QuovaMapPointStore*>;
+    if (sharedSlot() != nullptr) retired->push_back(sharedSlot());
     sharedSlot() = nullptr;
 }
 

@@ -50,6 +50,9 @@ QuovaPointTagStore& QuovaPointTagStore::shared() {
 
 void QuovaPointTagStore::resetSharedForTesting() {
     std::lock_guard lock(sharedMutex());
+    // Retired stores stay alive (and reachable) for the rest of the run.
+    static auto* retired = new std::vector<QuovaPointTagStore*>;
+    if (sharedSlot() != nullptr) retired->push_back(sharedSlot());
     sharedSlot() = nullptr;
 }
 

@@ -211,6 +211,29 @@ TEST_F(QuovaMapPointFileTest, NonFiniteNumbersAreRefusedNotWrittenAsNull) {
     }
 }
 
+TEST_F(QuovaMapPointFileTest, TextsAreEscapedAndInvalidUTF8IsRefused) {
+    const struct {
+        std::string title;
+        std::string written;  // the title member's JSON text
+    } cases[] = {
+        {"a/b", R"("a\/b")"},
+        {"say \"hi\" \\ bye", R"("say \"hi\" \\ bye")"},
+        {"line\nbreak\ttab\x01", R"("line\nbreak\ttab\u0001")"},
+        {"Käse 🧀", "\"Käse 🧀\""},
+    };
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.title);
+        auto point = QuovaMapPoint::make(row.title);
+        const std::string text = point->encodedFile();
+        EXPECT_THAT(text, HasSubstr("{\"title\":" + row.written + ","));
+        EXPECT_EQ(QuovaMapPoint::decode(std::string_view(text))->title, row.title);
+    }
+    for (const std::string bad : {"\xff", "a\xc3", "\xed\xa0\x80", "\xc0\xaf"}) {
+        auto point = QuovaMapPoint::make(bad);
+        EXPECT_THROW(point->encodedFile(), EncodingError);
+    }
+}
+
 TEST_F(QuovaMapPointFileTest, InitWithFilePathLogsOnlyForFilesThatReadButDoNotDecode) {
     const std::string folder = QuovaMapPoint::documentDirectory();
     EXPECT_EQ(folder, pointsFolder());
