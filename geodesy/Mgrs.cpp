@@ -228,11 +228,7 @@ Utm Mgrs::toUTM() const {
     const double e100kNum = static_cast<double>(colPosition + 1) * 100000.0;
     const double n100kNum = static_cast<double>(rowPosition) * 100000.0;
 
-    // The lowest northing of the band's southern edge within a zone, cut to whole 100-km units: on the
-    // central meridian north of the equator, on the zone's edge (3° off) south of it, where the parallels
-    // bend the other way. Every point of the band lies less than 2,000 km (one cycle of row letters) above
-    // it. (Taking the edge at longitude 0, as the first version did, put points near a band's southern
-    // edge far from longitude 0 one whole cycle, 2,000 km, too far north.)
+    // A northing at or below the whole band in this zone (see bandBaseNorthing).
     const double nBand = bandBaseNorthing(datum_.ellipsoid, bandIndex);
 
     // Whole 2,000-km cycles of the row letters until the northing reaches the band. In-square values need
