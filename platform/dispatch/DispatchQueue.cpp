@@ -71,27 +71,34 @@ int heldBySelf(const DispatchQueue* queue) {
     return held;
 }
 
-// Worker threads carry the label of the queue they serve (cut to the 15 characters Linux keeps), so
-// tools and log lines show it. Global-queue workers carry no name, like the platform's own workers.
+// Workers of labelled queues carry the label of the queue they serve (cut to the 15 characters Linux
+// keeps), so tools and log lines show it. Global-queue workers have a pool of their own and carry no
+// name, like the platform's own workers; they are never renamed, so a cached thread name stays true.
 void nameThread(const DispatchQueue& queue) {
+    if (queue.kind() == DispatchQueue::Kind::Global) return;
     thread_local std::string current;
-    const std::string wanted =
-        queue.kind() == DispatchQueue::Kind::Global ? std::string() : queue.label().substr(0, 15);
+    std::string wanted = queue.label().substr(0, 15);
     if (wanted == current) return;
-    current = wanted;
+    current = std::move(wanted);
     pthread_setname_np(pthread_self(), current.c_str());
 }
 
 // ---------------------------------------------------------------------------------------------
-// One elastic pool of worker threads serves every queue. It keeps about one busy thread per
+// Two elastic pools of worker threads: one serves the labelled (serial and concurrent) queues, one
+// the global queues. Each keeps about one busy thread per
 // processor; when queued work makes no progress for a while (every worker blocked in a wait), a
 // monitor adds a thread, up to a hard cap, so blocking blocks cannot starve the pool. Idle workers
 // exit after a few seconds, so idle queues cost no thread.
 
 class WorkerPool {
   public:
-    static WorkerPool& shared() {
-        static WorkerPool& pool = *new WorkerPool();  // never destroyed: workers may outlive main()
+    // Never destroyed: workers may outlive main().
+    static WorkerPool& labelled() {
+        static WorkerPool& pool = *new WorkerPool(true);
+        return pool;
+    }
+    static WorkerPool& global() {
+        static WorkerPool& pool = *new WorkerPool(false);
         return pool;
     }
 
@@ -127,11 +134,17 @@ class WorkerPool {
         std::function<void()> task;  // handed over by submit() while the worker is idle
     };
 
-    WorkerPool() : softLimit_(std::max(2, static_cast<int>(std::thread::hardware_concurrency()))) {}
+    explicit WorkerPool(bool labelled)
+        : labelled_(labelled),
+          softLimit_(std::max(2, static_cast<int>(std::thread::hardware_concurrency()))) {}
 
     void spawnLocked() {
         ++threads_;
-        std::thread([this] { workerLoop(); }).detach();
+        std::thread([this] {
+            // A new thread inherits its creator's name; global workers start (and stay) unnamed.
+            if (!labelled_) pthread_setname_np(pthread_self(), "");
+            workerLoop();
+        }).detach();
     }
 
     void workerLoop() {
@@ -179,6 +192,7 @@ class WorkerPool {
     static constexpr auto kStallCheck = std::chrono::milliseconds(20);
     static constexpr int kHardLimit = 512;
 
+    const bool labelled_;
     std::mutex mutex_;
     std::condition_variable monitor_;
     std::deque<std::function<void()>> tasks_;  // only while no worker is idle
@@ -290,7 +304,7 @@ namespace {
 void drainSerial(const std::shared_ptr<DispatchQueue>& queue);
 
 void submitDrain(std::shared_ptr<DispatchQueue> queue) {
-    WorkerPool::shared().submit([queue = std::move(queue)] { drainSerial(queue); });
+    WorkerPool::labelled().submit([queue = std::move(queue)] { drainSerial(queue); });
 }
 
 // Runs the queued blocks of a serial queue on a worker until the queue is empty or a sync caller is
@@ -360,7 +374,7 @@ void pumpConcurrentLocked(const std::shared_ptr<DispatchQueue>& queue) {
         if (item.waiter != nullptr) {
             item.waiter->release();
         } else {
-            WorkerPool::shared().submit([queue, exclusive, block = std::move(item.block)] {
+            WorkerPool::labelled().submit([queue, exclusive, block = std::move(item.block)] {
                 nameThread(*queue);
                 {
                     FrameScope frame(queue.get(), exclusive);
@@ -465,7 +479,7 @@ void DispatchQueue::async(Block block) {
             MainState::shared().push(std::move(block));
             return;
         case Kind::Global:
-            WorkerPool::shared().submit([queue = shared_from_this(), block = std::move(block)] {
+            WorkerPool::global().submit([queue = shared_from_this(), block = std::move(block)] {
                 nameThread(*queue);
                 FrameScope frame(queue.get(), false);
                 block();

@@ -21,9 +21,11 @@ inline constexpr const char* kMainQueueLabel = "com.apple.main-thread";
 
 // A labelled FIFO of blocks. Serial queues run one block at a time in submission order; concurrent
 // queues run plain blocks side by side and a barrier block alone, after everything queued before it.
-// Blocks run on a shared, elastic pool of worker threads (a queue holds no thread while idle), except
+// Blocks run on shared, elastic pools of worker threads (a queue holds no thread while idle), except
 // `sync` blocks, which run on the caller's thread once the queue reaches them, and main-queue blocks,
 // which run on the process's main thread through the installed executor (see MainQueueExecutor.hpp).
+// Workers carry the label of the queue they serve as thread name (first 15 bytes); global-queue
+// workers have no name.
 class DispatchQueue : public std::enable_shared_from_this<DispatchQueue> {
   public:
     using Block = std::function<void()>;

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <pthread.h>
 
 #include <atomic>
 #include <mutex>
@@ -266,6 +267,33 @@ TEST(DispatchQueue, ManyIdleQueuesAreCheap) {
     }
     group.wait();
     EXPECT_EQ(ran.load(), 3000);
+}
+
+TEST(DispatchQueue, WorkerThreadsAreNamedAfterTheirQueue) {
+    auto threadName = [] {
+        char buffer[32] = {};
+        pthread_getname_np(pthread_self(), buffer, sizeof buffer);
+        return std::string(buffer);
+    };
+    struct Row {
+        std::shared_ptr<DispatchQueue> queue;
+        std::string expected;
+    };
+    const Row rows[] = {
+        {DispatchQueue::serial("test.named"), "test.named"},
+        {DispatchQueue::concurrent("com.example.a-long-label"), "com.example.a-l"},  // the kernel keeps 15
+        {DispatchQueue::global(QoS::Utility), ""},
+    };
+    for (const auto& row : rows) {
+        DispatchSemaphore done(0);
+        std::string name;
+        row.queue->async([&] {
+            name = threadName();
+            done.signal();
+        });
+        done.wait();
+        EXPECT_EQ(name, row.expected) << row.queue->label();
+    }
 }
 
 TEST(DispatchGroup, WaitNotifyAndTimeout) {
