@@ -51,7 +51,7 @@ class Any {
     Any(double value) noexcept : storage_(Number::fromDouble(value)) {}
     Any(float value) noexcept : storage_(Number::fromFloat(value)) {}
     Any(std::string text);
-    Any(const char* text) : Any(std::string(text)) {}
+    Any(const char* text) : Any(text ? Any(std::string(text)) : Any()) {}  // nullptr: the null marker
     Any(std::string_view text) : Any(std::string(text)) {}
     Any(std::shared_ptr<const std::string> text);
     Any(Array items);

@@ -1,5 +1,7 @@
 #include "json/JSON.hpp"
 
+#include <atomic>
+
 namespace tervolo::json {
 
 namespace {
@@ -133,22 +135,35 @@ void JSON::setObject(const Any& object) {
     }
 }
 
-Array& JSON::mutableArray() {
-    if (!rawArray_) {
-        rawArray_ = std::make_shared<Any::ArrayNode>();
-    } else if (rawArray_.use_count() > 1) {
-        rawArray_ = std::make_shared<Any::ArrayNode>(*rawArray_);
+namespace {
+
+// Copy on write: a container shared with any other value or platform value
+// is copied (shallowly: its elements stay shared) before it changes.
+template <typename Node>
+Node& uniquelyOwned(std::shared_ptr<Node>& node) {
+    if (!node) {
+        node = std::make_shared<Node>();
+    } else if (node.use_count() > 1) {
+        node = std::make_shared<Node>(*node);
+    } else {
+        // A copy released on another thread (its count decrement is a
+        // release) happens before the changes made here. ThreadSanitizer
+        // does not model fences; it sees the reference counts themselves.
+#if !defined(__SANITIZE_THREAD__)
+        std::atomic_thread_fence(std::memory_order_acquire);
+#endif
     }
-    return rawArray_->items;
+    return *node;
+}
+
+}  // namespace
+
+Array& JSON::mutableArray() {
+    return uniquelyOwned(rawArray_).items;
 }
 
 Dictionary& JSON::mutableDictionary() {
-    if (!rawDictionary_) {
-        rawDictionary_ = std::make_shared<Any::DictionaryNode>();
-    } else if (rawDictionary_.use_count() > 1) {
-        rawDictionary_ = std::make_shared<Any::DictionaryNode>(*rawDictionary_);
-    }
-    return rawDictionary_->entries;
+    return uniquelyOwned(rawDictionary_).entries;
 }
 
 }  // namespace tervolo::json
