@@ -1,16 +1,19 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <ctime>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/dispatch/Clock.hpp"
 #include "platform/dispatch/Date.hpp"
 #include "platform/dispatch/DateFormat.hpp"
 #include "platform/dispatch/DispatchQueue.hpp"
+#include "platform/dispatch/DispatchSemaphore.hpp"
 #include "platform/dispatch/DispatchSourceTimer.hpp"
 #include "platform/dispatch/RunLoop.hpp"
 #include "platform/dispatch/Timer.hpp"
@@ -361,4 +364,44 @@ TEST(DateFormat, FileNameDateParsesStrictlyAndRoundTrips) {
             EXPECT_EQ(df::gmtFileName(*parsed), row.text);
         }
     }
+}
+
+// Real-time timers created, suspended, resumed and cancelled from several threads at once (for the
+// thread sanitizer): each waits for its own handler's fires, never for a duration.
+TEST(DispatchSourceTimerStress, RealTimeTimersFromManyThreads) {
+    struct Done {
+        std::shared_ptr<std::atomic<int>> fired;
+        int atCancel;
+    };
+    std::mutex doneMutex;
+    std::vector<Done> serialDone;  // fires counted once a serial queue has passed its cancel
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 8; ++t) {
+        threads.emplace_back([&, t] {
+            const bool serial = t % 2 == 0;
+            auto queue = serial ? DispatchQueue::serial("test.stress") : DispatchQueue::global();
+            for (int round = 0; round < 5; ++round) {
+                auto timer = DispatchSourceTimer::create(queue);
+                auto fired = std::make_shared<std::atomic<int>>(0);
+                auto threeFires = std::make_shared<platform::DispatchSemaphore>(0);
+                timer->setEventHandler([fired, threeFires] {
+                    if (fired->fetch_add(1) + 1 == 3) threeFires->signal();
+                });
+                timer->schedule(0, 0.0005);
+                timer->activate();
+                timer->suspend();
+                timer->resume();
+                threeFires->wait();
+                timer->cancel();
+                if (serial) {
+                    queue->sync([] {});  // a handler queued or running before the cancel has passed
+                    std::lock_guard lock(doneMutex);
+                    serialDone.push_back({fired, fired->load()});
+                }
+            }
+        });
+    }
+    for (auto& t : threads) t.join();
+    // No handler started after its timer's cancel() returned.
+    for (const auto& done : serialDone) EXPECT_EQ(done.fired->load(), done.atCancel);
 }
