@@ -93,7 +93,8 @@ nlohmann::json PropertyValue::toJSON() const {
     return nullptr;
 }
 
-std::optional<PropertyValue> PropertyValue::fromJSON(const nlohmann::json& json) {
+std::optional<PropertyValue> PropertyValue::fromJSON(const nlohmann::json& json, int depth) {
+    if (depth > kMaximumDepth) return std::nullopt;
     switch (json.type()) {
         case nlohmann::json::value_t::boolean:
             return PropertyValue(json.get<bool>());
@@ -116,7 +117,7 @@ std::optional<PropertyValue> PropertyValue::fromJSON(const nlohmann::json& json)
             list.reserve(json.size());
             for (const nlohmann::json& item : json) {
                 // Items that cannot be represented are dropped, not the whole list.
-                if (auto value = fromJSON(item)) list.push_back(std::move(*value));
+                if (auto value = fromJSON(item, depth + 1)) list.push_back(std::move(*value));
             }
             return PropertyValue(std::move(list));
         }
@@ -132,14 +133,15 @@ std::optional<PropertyValue> PropertyValue::fromJSON(const nlohmann::json& json)
                 if (only.key() == kDictionaryTag && only.value().is_object()) {
                     Dictionary dictionary;
                     for (const auto& [key, item] : only.value().items()) {
-                        if (auto value = fromJSON(item)) dictionary.emplace(key, std::move(*value));
+                        if (auto value = fromJSON(item, depth + 1))
+                            dictionary.emplace(key, std::move(*value));
                     }
                     return PropertyValue(std::move(dictionary));
                 }
             }
             Dictionary dictionary;
             for (const auto& [key, item] : json.items()) {
-                if (auto value = fromJSON(item)) dictionary.emplace(key, std::move(*value));
+                if (auto value = fromJSON(item, depth + 1)) dictionary.emplace(key, std::move(*value));
             }
             return PropertyValue(std::move(dictionary));
         }

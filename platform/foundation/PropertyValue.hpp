@@ -53,8 +53,12 @@ class PropertyValue {
     // exponent), a date is {"$date": seconds since 2001}, and a dictionary
     // that could be mistaken for such a tag is wrapped as {"$dict": {...}}.
     // Non-finite doubles are written as null and read back as nothing.
+    // Reading drops what it cannot represent (null, non-finite numbers,
+    // integers beyond int64, lists and dictionaries nested deeper than
+    // kMaximumDepth, so a hostile file cannot exhaust the stack).
+    static constexpr int kMaximumDepth = 256;
     nlohmann::json toJSON() const;
-    static std::optional<PropertyValue> fromJSON(const nlohmann::json& json);
+    static std::optional<PropertyValue> fromJSON(const nlohmann::json& json, int depth = 0);
 
   private:
     std::variant<bool, int64_t, double, std::string, platform::Date, List, Dictionary> storage_;

@@ -176,3 +176,26 @@ TEST(UserDefaultsTest, TextThatIsNotUTF8IsSavedWithReplacementCharacters) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(UserDefaultsTest, DeeplyNestedValuesAreCutInsteadOfExhaustingTheStack) {
+    TemporaryFolder folder;
+    const std::string path = folder.file("defaults.json");
+    const size_t depth = 200000;
+    const std::string content =
+        "{\"deep\": " + std::string(depth, '[') + std::string(depth, ']') + ", \"ok\": 1}";
+    ASSERT_FALSE(platform::FileManager::defaultManager().writeFile(path, content));
+    UserDefaults defaults(path);
+    EXPECT_EQ(defaults.integerValue("ok"), 1);
+    auto deep = defaults.listValue("deep");
+    ASSERT_TRUE(deep.has_value());
+    int levels = 1;
+    for (const PropertyValue* value = &deep->front(); value->asList() && !value->asList()->empty();
+         value = &value->asList()->front()) {
+        ++levels;
+    }
+    EXPECT_LE(levels, PropertyValue::kMaximumDepth + 1);
+}
+
+}  // namespace
