@@ -10,6 +10,7 @@
 #include <fstream>
 #include <mutex>
 #include <sstream>
+#include <thread>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -299,6 +300,47 @@ TEST(URLSession, CancelGivesExactlyOneCompletionWithCancelled) {
     }
     EXPECT_EQ(running->state(), URLSessionTask::State::completed);
     EXPECT_EQ(leftOver->state(), URLSessionTask::State::completed);
+}
+
+TEST(URLSession, ConcurrentResumeCancelAndStateReadsKeepOneCompletionPerTask) {
+    LoopbackHTTPServer server;
+    server.route("GET", "/x", CannedReply::text("x"));
+    server.route("GET", "/slow", CannedReply::text("slow").withDelay(0.05));
+    auto session = URLSession::make(quickConfiguration());
+    constexpr int kThreads = 4;
+    constexpr int kTasksPerThread = 40;
+    std::vector<std::atomic<int>> calls(kThreads * kTasksPerThread);
+    std::vector<std::atomic<int64_t>> codes(kThreads * kTasksPerThread);
+    std::vector<std::shared_ptr<URLSessionTask>> tasks(kThreads * kTasksPerThread);
+    for (int i = 0; i < kThreads * kTasksPerThread; ++i) {
+        tasks[i] = session->dataTask(server.url(i % 2 ? "/x" : "/slow"),
+                                     [&calls, &codes, i](auto, auto, std::optional<Error> error) {
+                                         codes[i] = error ? error->code : 0;
+                                         ++calls[i];
+                                     });
+    }
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            for (int k = 0; k < kTasksPerThread; ++k) {
+                // Every thread touches every task of its share in a different way,
+                // and reads the state of tasks other threads are changing.
+                auto& task = tasks[t * kTasksPerThread + k];
+                if (k % 3 != 0) task->resume();
+                if (k % 4 == 0) task->cancel();
+                (void)tasks[(t + 1) % kThreads * kTasksPerThread + k]->state();
+                if (k % 5 == 0) task->resume();
+            }
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    // Tasks never resumed or cancelled are cancelled when the session goes.
+    settle(session);
+    for (size_t i = 0; i < tasks.size(); ++i) {
+        EXPECT_EQ(calls[i], 1) << "task " << i;
+        EXPECT_TRUE(codes[i] == 0 || codes[i] == URLError::cancelled) << "task " << i << ": " << codes[i];
+        EXPECT_EQ(tasks[i]->state(), URLSessionTask::State::completed) << "task " << i;
+    }
 }
 
 TEST(URLSession, ConnectionCapPerHostHoldsAtTheServer) {
