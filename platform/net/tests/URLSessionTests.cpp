@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <fstream>
 #include <mutex>
 #include <sstream>
@@ -27,6 +28,10 @@ using testsupport::CannedReply;
 using testsupport::LoopbackHTTPServer;
 
 namespace {
+
+// libcurl honours proxy variables; these tests talk to 127.0.0.1 only, never
+// through a proxy a developer's environment may name.
+[[maybe_unused]] const bool kNoProxy = [] { return ::setenv("no_proxy", "*", 1) == 0; }();
 
 struct Outcome {
     std::optional<std::vector<uint8_t>> data;
@@ -119,7 +124,9 @@ URLSessionConfiguration quickConfiguration() {
 
 TEST(URLSession, ServerSeesExactlyTheRequestsSent) {
     LoopbackHTTPServer server;
-    server.route("GET", "/tiles/1/2/3.png", CannedReply::text("tile", 201).withHeader("X-Reply", "yes"));
+    server.route(
+        "GET", "/tiles/1/2/3.png",
+        CannedReply::text("tile", 201).withHeader("X-Reply", "yes").withHeader("Set-Cookie", "id=1; Path=/"));
     server.route("POST", "/upload", CannedReply::json(R"({"ok":true})"));
     server.route("PUT", "/put", CannedReply::text("put"));
 
@@ -172,6 +179,7 @@ TEST(URLSession, ServerSeesExactlyTheRequestsSent) {
     EXPECT_EQ(p.body, large);
     EXPECT_EQ(p.header("Content-Length"), std::to_string(large.size()));
     EXPECT_EQ(p.header("Expect"), std::nullopt);
+    EXPECT_EQ(p.header("Cookie"), std::nullopt);  // no cookie store: the Set-Cookie above is dropped
 
     EXPECT_EQ(requests[2].method, "PUT");
     EXPECT_EQ(requests[2].body, "payload");
