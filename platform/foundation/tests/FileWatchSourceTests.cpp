@@ -3,10 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/dispatch/DispatchQueue.hpp"
@@ -180,6 +182,65 @@ TEST(FileWatchSourceTest, EventsBeforeActivationArriveOnActivation) {
 TEST(FileWatchSourceTest, RefusesABadDescriptor) {
     EXPECT_FALSE(FileWatchSource::create(-1, kAll, DispatchQueue::serial("test.file-watch")));
     EXPECT_FALSE(FileWatchSource::create(0, kAll, nullptr));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(FileWatchSourceTest, ManySourcesComeAndGoConcurrently) {
+    TemporaryFolder folder;
+    auto queue = DispatchQueue::concurrent("test.file-watch.stress");
+    std::vector<std::thread> threads;
+    std::atomic<int> delivered{0};
+    for (int thread = 0; thread < 4; ++thread) {
+        threads.emplace_back([&, thread] {
+            for (int round = 0; round < 40; ++round) {
+                const std::string path = folder.file(std::to_string(thread) + "-" + std::to_string(round));
+                OpenFile file(path);
+                Recorder recorder;
+                auto source = FileWatchSource::create(file.fd, kAll, queue);
+                ASSERT_TRUE(source);
+                source->setEventHandler(recorder.handler());
+                source->activate();
+                if (round % 2 == 0) {
+                    ::unlink(path.c_str());
+                } else {
+                    ::rename(path.c_str(), (path + ".moved").c_str());
+                }
+                // Every other round is cancelled before its event can arrive.
+                if (round % 4 < 2) {
+                    ASSERT_TRUE(recorder.waitFor([&] { return !recorder.events.empty(); }));
+                    ++delivered;
+                }
+                source->cancel();
+                // Nothing that was queued may outlive the recorder unnoticed.
+                queue->syncBarrier([] {});
+            }
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    EXPECT_EQ(delivered.load(), 4 * 20);
+}
+
+TEST(FileWatchSourceTest, TheLastReferenceMayBeDroppedInsideTheHandler) {
+    TemporaryFolder folder;
+    const std::string path = folder.file("current.log");
+    OpenFile file(path);
+    auto queue = DispatchQueue::serial("test.file-watch");
+    Recorder recorder;
+    auto source = FileWatchSource::create(file.fd, kAll, queue);
+    ASSERT_TRUE(source);
+    auto holder = std::make_shared<std::shared_ptr<FileWatchSource>>(source);
+    source->setEventHandler([holder, &recorder](unsigned mask) {
+        holder->reset();  // destroys the source on its own queue
+        recorder.handler()(mask);
+    });
+    source->activate();
+    source.reset();
+    ASSERT_EQ(::unlink(path.c_str()), 0);
+    ASSERT_TRUE(recorder.waitFor([&] { return !recorder.events.empty(); }));
+    queue->sync([] {});
 }
 
 }  // namespace
