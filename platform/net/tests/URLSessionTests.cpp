@@ -219,15 +219,15 @@ TEST(URLSession, HTTPStatusesAreNeverErrors) {
 TEST(URLSession, IdleTimeOutAndResourceTimeOut) {
     LoopbackHTTPServer server;
     server.route("GET", "/stall", CannedReply::text("late").withDelay(30));
-    CannedReply trickle = CannedReply::text(std::string(12, 't'));
+    CannedReply trickle = CannedReply::text(std::string(20, 't'));
     trickle.mode = CannedReply::Mode::chunkedTrickle;
     trickle.trickleChunkSize = 1;
-    trickle.trickleInterval = 0.1;  // steady progress: 1.2 s in all, never idle for long
+    trickle.trickleInterval = 0.05;  // steady progress: 1 s in all, never idle for long
     server.route("GET", "/trickle", trickle);
 
     {
         auto configuration = quickConfiguration();
-        configuration.timeoutIntervalForRequest = 0.3;
+        configuration.timeoutIntervalForRequest = 0.6;
         auto session = URLSession::make(configuration);
         Completions stalled, steady;
         session->dataTask(server.url("/stall"), stalled.data())->resume();
@@ -239,7 +239,7 @@ TEST(URLSession, IdleTimeOutAndResourceTimeOut) {
         EXPECT_FALSE(s.response);
         Outcome t = steady.first();
         EXPECT_FALSE(t.error) << t.error->description;
-        EXPECT_EQ(t.body(), std::string(12, 't'));
+        EXPECT_EQ(t.body(), std::string(20, 't'));
     }
     {
         // A request's own shorter time-out wins over the session's.
