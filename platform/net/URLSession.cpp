@@ -458,6 +458,13 @@ void SessionCore::finish(CURL* easy, std::optional<Error> error) {
     if (!error && task->state() == URLSessionTask::State::canceling) {
         error = URLError::make(URLError::cancelled, task->request_.url);
     }
+    // The last buffered bytes of a download reach the disk here; a file that
+    // could not be completed is an error, never a short file.
+    if (!error && transfer.file) {
+        bool written = std::fclose(transfer.file) == 0;
+        transfer.file = nullptr;
+        if (!written) error = URLError::make(URLError::cannotWriteToFile, task->request_.url);
+    }
     if (error) {
         transfer.discardFile();
         task->transfer_ = std::make_unique<Transfer>();
@@ -474,8 +481,6 @@ void SessionCore::finish(CURL* easy, std::optional<Error> error) {
 
     task->state_.store(URLSessionTask::State::completed, std::memory_order_release);
     if (task->kind_ == URLSessionTask::Kind::download) {
-        std::fclose(transfer.file);
-        transfer.file = nullptr;
         std::string path = std::move(transfer.filePath);
         transfer.filePath.clear();
         auto completion = std::move(task->downloadCompletion_);
