@@ -579,7 +579,8 @@ std::string URLSession::userAgent() {
         std::string version;
         if (auto shortVersion = Bundle::main().infoString("CFBundleShortVersionString"))
             version = *shortVersion;
-        if (version.empty()) version = TERVOLO_PROJECT_VERSION;
+        // An unconfigured template ("@PROJECT_VERSION@") is no version either.
+        if (version.empty() || version.find('@') != std::string::npos) version = TERVOLO_PROJECT_VERSION;
         return "TervoloNG/" + version;
     }();
     return agent;
