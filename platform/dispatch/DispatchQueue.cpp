@@ -107,11 +107,12 @@ class WorkerPool {
         if (!idle_.empty()) {
             // Hand the task straight to the most recently idled worker: it is the likeliest to be
             // still awake and cache-warm, and it need not take the pool lock again to find it.
-            Worker* worker = idle_.back();
+            std::shared_ptr<Worker> worker = idle_.back();  // kept alive until notified
             idle_.pop_back();
             worker->task = std::move(task);
             worker->woken = true;
-            worker->wake.notify_one();  // under the lock: the worker cannot retire meanwhile
+            lock.unlock();  // the worker wakes to a free lock
+            worker->wake.notify_one();
             return;
         }
         tasks_.push_back(std::move(task));
@@ -148,7 +149,8 @@ class WorkerPool {
     }
 
     void workerLoop() {
-        Worker self;
+        auto worker = std::make_shared<Worker>();
+        Worker& self = *worker;
         std::unique_lock lock(mutex_);
         for (;;) {
             std::function<void()> task;
@@ -158,10 +160,10 @@ class WorkerPool {
                 lastProgress_ = SteadyClock::now();
                 lock.unlock();
             } else {
-                idle_.push_back(&self);
+                idle_.push_back(worker);
                 if (!self.wake.wait_for(lock, kIdleExit, [&] { return self.woken; })) {
                     // Nobody picked this worker: it retires.
-                    idle_.erase(std::find(idle_.begin(), idle_.end(), &self));
+                    idle_.erase(std::find(idle_.begin(), idle_.end(), worker));
                     --threads_;
                     return;
                 }
@@ -195,8 +197,8 @@ class WorkerPool {
     const bool labelled_;
     std::mutex mutex_;
     std::condition_variable monitor_;
-    std::deque<std::function<void()>> tasks_;  // only while no worker is idle
-    std::vector<Worker*> idle_;                // a stack: the last to idle is woken first
+    std::deque<std::function<void()>> tasks_;    // only while no worker is idle
+    std::vector<std::shared_ptr<Worker>> idle_;  // a stack: the last to idle is woken first
     const int softLimit_;
     int threads_ = 0;
     bool monitorStarted_ = false;
