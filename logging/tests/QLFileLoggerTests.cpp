@@ -1,0 +1,452 @@
+#include "logging/QLFileLogger.hpp"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <atomic>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "logging/QLLog.hpp"
+#include "logging/QLLogFileManagerDefault.hpp"
+#include "logging/tests/LogFileTestSupport.hpp"
+#include "platform/dispatch/Clock.hpp"
+#include "platform/dispatch/DispatchQueue.hpp"
+#include "platform/dispatch/DispatchSemaphore.hpp"
+#include "platform/foundation/Diagnostics.hpp"
+#include "platform/foundation/FileManager.hpp"
+#include "testsupport/VirtualClockScope.hpp"
+
+namespace tervolo::logging {
+namespace {
+
+using platform::Date;
+using platform::DispatchQueue;
+using platform::FileManager;
+using testing::baseName;
+using testing::makeRecord;
+using testing::readText;
+using testing::ScopedExtendedAttributesRefused;
+
+// Keeps the manager's archive notifications and signals each one.
+class RecordingManager : public QLLogFileManagerDefault {
+  public:
+    using QLLogFileManager::didArchiveLogFile;
+    using QLLogFileManagerDefault::QLLogFileManagerDefault;
+
+    void didArchiveLogFile(const std::string& path) override { note("archived " + baseName(path)); }
+    void didRollAndArchiveLogFile(const std::string& path) override { note("rolled " + baseName(path)); }
+
+    std::vector<std::string> notes() {
+        std::lock_guard lock(mutex_);
+        return notes_;
+    }
+    // Waits (at most ten seconds) for the next notification.
+    bool waitForNote() { return signal_.wait(10.0); }
+
+  private:
+    void note(std::string text) {
+        {
+            std::lock_guard lock(mutex_);
+            notes_.push_back(std::move(text));
+        }
+        signal_.signal();
+    }
+    std::mutex mutex_;
+    std::vector<std::string> notes_;
+    platform::DispatchSemaphore signal_{0};
+};
+
+class TextFormatter : public QLLogFormatter {
+  public:
+    explicit TextFormatter(std::function<std::optional<std::string>(const QLLogMessage&)> format)
+        : format_(std::move(format)) {}
+    std::optional<std::string> formatLogMessage(const QLLogMessage& message) override {
+        return format_(message);
+    }
+
+  private:
+    std::function<std::optional<std::string>(const QLLogMessage&)> format_;
+};
+
+class QLFileLoggerTest : public testing::LogFolderTest {
+  protected:
+    QLFileLoggerTest() : completionQueue_(DispatchQueue::serial("test.completion")) {}
+
+    std::shared_ptr<RecordingManager> makeRecordingManager(const std::string& folder = {}) {
+        return std::make_shared<RecordingManager>(folder.empty() ? logsDirectory_ : folder);
+    }
+    template <typename Logger = QLFileLogger>
+    std::shared_ptr<Logger> makeLogger(std::shared_ptr<QLLogFileManager> manager) {
+        return std::make_shared<Logger>(std::move(manager), completionQueue_);
+    }
+    // Writes one record as the registry would: on the logger's queue.
+    static void write(const std::shared_ptr<QLFileLogger>& logger, const std::string& text) {
+        logger->loggerQueue()->sync([&] { logger->logMessage(makeRecord(text)); });
+    }
+    // Lets the formatter change made through both queues land.
+    static void setFormatter(const std::shared_ptr<QLFileLogger>& logger,
+                             std::shared_ptr<QLLogFormatter> formatter) {
+        logger->setLogFormatter(std::move(formatter));
+        (void)logger->logFormatter();
+    }
+    void drainCompletions() {
+        completionQueue_->sync([] {});
+    }
+
+    // Log files of the folder with their contents, newest first.
+    std::vector<std::pair<std::string, std::string>> logFiles(QLLogFileManager& manager) {
+        std::vector<std::pair<std::string, std::string>> files;
+        for (const auto& path : manager.sortedLogFilePaths())
+            files.emplace_back(baseName(path), readText(path));
+        return files;
+    }
+
+    std::shared_ptr<DispatchQueue> completionQueue_;
+};
+
+TEST_F(QLFileLoggerTest, NewlineRules) {
+    struct Case {
+        const char* name;
+        std::shared_ptr<QLLogFormatter> formatter;  // null: none
+        bool appendForCustom;
+        std::string message;
+        std::string written;
+    };
+    auto bracket =
+        std::make_shared<TextFormatter>([](const QLLogMessage& m) { return "<" + m.message() + ">"; });
+    auto same = std::make_shared<TextFormatter>([](const QLLogMessage& m) { return m.message(); });
+    auto drop = std::make_shared<TextFormatter>([](const QLLogMessage&) { return std::nullopt; });
+    auto empty = std::make_shared<TextFormatter>([](const QLLogMessage&) { return std::string(); });
+    const Case cases[] = {
+        {"no formatter", nullptr, false, "plain", "plain\n"},
+        {"no formatter, newline present", nullptr, false, "plain\n", "plain\n"},
+        {"no formatter, empty message", nullptr, true, "", ""},
+        {"custom text, flag on", bracket, true, "m", "<m>\n"},
+        {"custom text, flag off", bracket, false, "m", "<m>"},
+        {"custom returns the message, flag off", same, false, "m", "m\n"},
+        {"custom drops the record", drop, true, "m", ""},
+        {"custom returns empty text", empty, true, "m", ""},
+    };
+    int index = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto manager = makeRecordingManager(logsDirectory_ + "/" + std::to_string(index++));
+        auto logger = makeLogger(manager);
+        setFormatter(logger, c.formatter);
+        logger->setAutomaticallyAppendNewlineForCustomFormatters(c.appendForCustom);
+        write(logger, c.message);
+        const auto files = logFiles(*manager);
+        if (c.written.empty()) {
+            EXPECT_TRUE(files.empty());  // nothing to write opens no file
+        } else {
+            ASSERT_EQ(files.size(), 1u);
+            EXPECT_EQ(files[0].second, c.written);
+        }
+    }
+
+    // The default formatter: timestamp, two blanks, message, newline.
+    auto logger = makeLogger(makeRecordingManager());
+    logger->loggerQueue()->sync(
+        [&] { logger->logMessage(makeRecord("ok", Date::fromUnix(1706708707.123))); });
+    EXPECT_EQ(readText(logger->currentLogFileInfo()->filePath()), "2024/01/31 13:45:07:123  ok\n");
+}
+
+class ArchivingLogger : public QLFileLogger {
+  public:
+    using QLFileLogger::QLFileLogger;
+    bool shouldArchiveRecentLogFileInfo(QLLogFileInfo&) override { return true; }
+};
+
+TEST_F(QLFileLoggerTest, ResumeOrArchiveTheNewestFileAtStart) {
+    enum class Setup { None, Fresh, Archived, DoNotReuse, TooLarge, TooOld, SubclassSaysArchive };
+    struct Case {
+        const char* name;
+        Setup setup;
+        bool resumed;
+        bool notified;  // "archived" notification for the old file
+    };
+    const Case cases[] = {
+        {"fresh small unarchived file is continued", Setup::Fresh, true, false},
+        {"archived file is not continued", Setup::Archived, false, false},
+        {"doNotReuseLogFiles", Setup::DoNotReuse, false, true},
+        {"file of the maximum size", Setup::TooLarge, false, true},
+        {"file a day old", Setup::TooOld, false, true},
+        {"subclass asks to archive", Setup::SubclassSaysArchive, false, true},
+    };
+    int index = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string folder = logsDirectory_ + "/" + std::to_string(index++);
+        ASSERT_FALSE(FileManager::defaultManager().createDirectory(folder, true));
+        const std::string old = folder + "/" + QLLogFileManagerDefault::logFileName(Date::now());
+        ASSERT_FALSE(FileManager::defaultManager().writeFile(old, std::string("before\n")));
+        if (c.setup == Setup::Archived) QLLogFileInfo(old).setIsArchived(true);
+        if (c.setup == Setup::TooLarge) {
+            ASSERT_EQ(::truncate(old.c_str(), 1048576), 0);
+        }
+        std::optional<::testsupport::VirtualClockScope> later;
+        if (c.setup == Setup::TooOld) later.emplace(platform::Clock::system()->wallSeconds() + 86400 + 60);
+
+        auto manager = makeRecordingManager(folder);
+        auto logger = c.setup == Setup::SubclassSaysArchive ? makeLogger<ArchivingLogger>(manager)
+                                                            : makeLogger(manager);
+        setFormatter(logger, nullptr);
+        logger->setDoNotReuseLogFiles(c.setup == Setup::DoNotReuse);
+        write(logger, "after");
+        drainCompletions();
+
+        const std::string current = logger->currentLogFileInfo()->filePath();
+        if (c.resumed) {
+            EXPECT_EQ(current, old);
+            EXPECT_EQ(readText(old), "before\nafter\n");
+        } else {
+            EXPECT_NE(current, old);
+            EXPECT_EQ(readText(current), "after\n");
+            EXPECT_TRUE(QLLogFileInfo(old).isArchived());
+        }
+        EXPECT_EQ(manager->notes(), c.notified ? std::vector<std::string>{"archived " + baseName(old)}
+                                               : std::vector<std::string>{});
+    }
+}
+
+TEST_F(QLFileLoggerTest, RollsRightAfterTheRecordThatReachesTheMaximumSize) {
+    auto manager = makeRecordingManager();
+    auto logger = makeLogger(manager);
+    setFormatter(logger, nullptr);
+    ASSERT_EQ(logger->maximumFileSize(), 1048576u);
+    const std::string big(1048575, 'x');  // with its newline exactly 1 MiB
+    write(logger, "first");
+    const std::string first = logger->currentLogFileInfo()->filePath();
+    write(logger, big.substr(0, big.size() - 6));
+    ASSERT_TRUE(manager->waitForNote());
+    EXPECT_EQ(manager->notes(), std::vector<std::string>{"rolled " + baseName(first)});
+    EXPECT_TRUE(QLLogFileInfo(first).isArchived());
+
+    write(logger, "next");
+    const std::string second = logger->currentLogFileInfo()->filePath();
+    EXPECT_NE(second, first);
+    EXPECT_EQ(readText(second), "next\n");
+    EXPECT_EQ(QLLogFileInfo(first).fileSize(), 1048576u);
+
+    // Lowering the limit below the current size rolls at once.
+    logger->setMaximumFileSize(3);
+    EXPECT_EQ(logger->maximumFileSize(), 3u);
+    ASSERT_TRUE(manager->waitForNote());
+    EXPECT_TRUE(QLLogFileInfo(second).isArchived());
+}
+
+TEST_F(QLFileLoggerTest, RollsByAgeOnTheTimer) {
+    ::testsupport::VirtualClockScope time(platform::Clock::system()->wallSeconds());
+    auto manager = makeRecordingManager();
+    auto logger = makeLogger(manager);
+    logger->setRollingFrequency(60);
+    ASSERT_EQ(logger->rollingFrequency(), 60);
+    write(logger, "one");
+    const std::string first = logger->currentLogFileInfo()->filePath();
+
+    time.advance(30);
+    EXPECT_TRUE(manager->notes().empty());
+    time.advance(32);
+    drainCompletions();
+    EXPECT_EQ(manager->notes(), std::vector<std::string>{"rolled " + baseName(first)});
+    EXPECT_TRUE(QLLogFileInfo(first).isArchived());
+    write(logger, "two");
+    EXPECT_NE(logger->currentLogFileInfo()->filePath(), first);
+}
+
+TEST_F(QLFileLoggerTest, NoRollingByAgeWithFrequencyZero) {
+    ::testsupport::VirtualClockScope time(platform::Clock::system()->wallSeconds());
+    auto manager = makeRecordingManager();
+    auto logger = makeLogger(manager);
+    logger->setRollingFrequency(0);
+    ASSERT_EQ(logger->rollingFrequency(), 0);
+    write(logger, "one");
+    EXPECT_EQ(time.clock().pendingCount(), 0u);  // no timer
+    time.advance(10 * 86400);
+    write(logger, "two");
+    drainCompletions();
+    EXPECT_TRUE(manager->notes().empty());
+    EXPECT_EQ(logFiles(*manager).size(), 1u);
+}
+
+TEST_F(QLFileLoggerTest, ExternalDeleteOrRenameStartsANewFile) {
+    struct Case {
+        const char* name;
+        bool rename;
+    };
+    for (const Case c : {Case{"delete", false}, Case{"rename", true}}) {
+        SCOPED_TRACE(c.name);
+        const std::string folder = logsDirectory_ + "/" + c.name;
+        auto manager = makeRecordingManager(folder);
+        auto logger = makeLogger(manager);
+        setFormatter(logger, nullptr);
+        write(logger, "one");
+        const std::string first = logger->currentLogFileInfo()->filePath();
+        const std::string moved = folder + "/moved.txt";
+        if (c.rename) {
+            ASSERT_FALSE(FileManager::defaultManager().moveItem(first, moved));
+        } else {
+            ASSERT_FALSE(FileManager::defaultManager().removeItem(first));
+        }
+        ASSERT_TRUE(manager->waitForNote());
+        EXPECT_EQ(manager->notes(), std::vector<std::string>{"rolled " + baseName(first)});
+
+        write(logger, "two");
+        const auto files = logFiles(*manager);
+        ASSERT_EQ(files.size(), 1u);
+        EXPECT_EQ(files[0].second, "two\n");
+        if (c.rename) {
+            EXPECT_EQ(readText(moved), "one\n");
+        }
+    }
+}
+
+TEST_F(QLFileLoggerTest, RollOnRequestCompletesOnceOnTheCompletionQueue) {
+    auto manager = makeRecordingManager();
+    auto logger = makeLogger(manager);
+    write(logger, "one");
+    const std::string first = logger->currentLogFileInfo()->filePath();
+
+    std::atomic<int> calls{0};
+    std::string label;
+    platform::DispatchSemaphore done(0);
+    logger->rollLogFileWithCompletionBlock([&] {
+        label = DispatchQueue::currentLabel();
+        // The file is closed and archived before the completion runs.
+        if (QLLogFileInfo(first).isArchived()) ++calls;
+        done.signal();
+    });
+    ASSERT_TRUE(done.wait(10.0));
+    drainCompletions();
+    EXPECT_EQ(calls.load(), 1);
+    EXPECT_EQ(label, "test.completion");
+
+    // With no file open the roll does nothing but the block still runs once.
+    logger->rollLogFileWithCompletionBlock([&] { done.signal(); });
+    ASSERT_TRUE(done.wait(10.0));
+    write(logger, "two");
+    EXPECT_NE(logger->currentLogFileInfo()->filePath(), first);
+    EXPECT_EQ(manager->notes(), std::vector<std::string>{"rolled " + baseName(first)});
+}
+
+TEST_F(QLFileLoggerTest, NoLineLostAcrossRollsUnderFourWriters) {
+    auto manager = makeRecordingManager();
+    manager->setMaximumNumberOfLogFiles(0);
+    manager->setLogFilesDiskQuota(0);
+    auto logger = makeLogger(manager);
+    logger->setMaximumFileSize(4096);
+    QLLog registry;
+    registry.addLogger(logger);
+
+    constexpr int kThreads = 4;
+    constexpr int kLines = 600;
+    std::vector<std::thread> writers;
+    for (int t = 0; t < kThreads; ++t) {
+        writers.emplace_back([&, t] {
+            for (int i = 0; i < kLines; ++i) {
+                registry.log(i % 7 != 0,
+                             makeRecord("writer " + std::to_string(t) + " line " + std::to_string(i)));
+                if (t == 0 && i % 100 == 0) logger->rollLogFile();
+            }
+        });
+    }
+    for (auto& writer : writers) writer.join();
+    registry.flushLog();
+    registry.removeAllLoggers();
+    registry.flushLog();
+    logger->loggerQueue()->sync([] {});
+
+    std::map<std::string, int> seen;
+    size_t files = 0;
+    for (const auto& path : folderNames()) {
+        ++files;
+        std::istringstream lines(readText(logsDirectory_ + "/" + path));
+        for (std::string line; std::getline(lines, line);) {
+            const auto text = line.find("  ");
+            ASSERT_NE(text, std::string::npos) << line;  // every line whole
+            ++seen[line.substr(text + 2)];
+        }
+    }
+    EXPECT_GT(files, 10u);  // it did roll, many times
+    ASSERT_EQ(seen.size(), static_cast<size_t>(kThreads * kLines));
+    for (const auto& [line, count] : seen) EXPECT_EQ(count, 1) << line;
+}
+
+TEST_F(QLFileLoggerTest, RollsAndPrunesWithoutExtendedAttributes) {
+    ScopedExtendedAttributesRefused refused;
+    auto manager = makeRecordingManager();
+    auto logger = makeLogger(manager);
+    setFormatter(logger, nullptr);
+    logger->setMaximumFileSize(10);
+    ASSERT_EQ(logger->maximumFileSize(), 10u);
+
+    write(logger, "0123456789");  // reaches the limit: rolled
+    ASSERT_TRUE(manager->waitForNote());
+    const std::string first = manager->sortedLogFilePaths().front();
+    EXPECT_TRUE(QLLogFileInfo(first).isArchived());
+    write(logger, "short");  // a new file, not the archived one continued
+    const std::string second = logger->currentLogFileInfo()->filePath();
+    EXPECT_NE(second, first);
+    EXPECT_EQ(readText(first), "0123456789\n");
+    EXPECT_EQ(readText(second), "short\n");
+
+    // A new logger (a restart) continues the unarchived file ...
+    logger.reset();
+    auto restarted = makeLogger(manager);
+    setFormatter(restarted, nullptr);
+    write(restarted, "again");
+    EXPECT_EQ(restarted->currentLogFileInfo()->filePath(), second);
+    EXPECT_EQ(readText(second), "short\nagain\n");
+
+    // ... and after an explicit roll it starts a new one; pruning keeps the
+    // newest unarchived file and deletes by count.
+    manager->setMaximumNumberOfLogFiles(1);
+    platform::DispatchSemaphore rolled(0);
+    restarted->rollLogFileWithCompletionBlock([&] { rolled.signal(); });
+    ASSERT_TRUE(rolled.wait(10.0));
+    EXPECT_TRUE(QLLogFileInfo(second).isArchived());
+    write(restarted, "third");
+    const std::string third = restarted->currentLogFileInfo()->filePath();
+    EXPECT_NE(third, second);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (manager->unsortedLogFilePaths().size() != 1 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    EXPECT_EQ(manager->sortedLogFilePaths(), std::vector<std::string>{third});
+}
+
+TEST_F(QLFileLoggerTest, FileErrorsGoToStandardErrorAndRecordsAreDropped) {
+    auto manager = makeRecordingManager();
+    // The logs folder cannot be made: every creation fails.
+    ASSERT_FALSE(FileManager::defaultManager().createDirectory(folder_.cacheHome() + "/TervoloNG", true));
+    ASSERT_FALSE(FileManager::defaultManager().writeFile(logsDirectory_, std::string("a file")));
+    auto logger = makeLogger(manager);
+    platform::LineCapture errors(platform::LineWriter::standardError());
+    write(logger, "lost");
+    const auto lines = errors.lines();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back().rfind("QLFileLogger: Failed to create new log file: ", 0), 0u);
+    EXPECT_EQ(logger->currentLogFileInfo(), nullptr);
+}
+
+TEST_F(QLFileLoggerTest, OperationsFromTheLoggingQueueAreReported) {
+    expectAssertions_ = true;
+    auto logger = makeLogger(makeRecordingManager());
+    QLLog::loggingQueue()->sync([&] { (void)logger->maximumFileSize(); });
+    logger->loggerQueue()->sync([&] { (void)logger->rollingFrequency(); });
+    const auto texts = assertionTexts();
+    ASSERT_EQ(texts.size(), 2u);
+    EXPECT_EQ(texts[0], "QLFileLogger: Core architecture requirement failure");
+    EXPECT_EQ(texts[1], "QLFileLogger: MUST access ivar directly, NOT via self.* syntax.");
+}
+
+}  // namespace
+}  // namespace tervolo::logging
