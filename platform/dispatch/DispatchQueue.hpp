@@ -42,7 +42,9 @@ class DispatchQueue : public std::enable_shared_from_this<DispatchQueue> {
     void async(DispatchGroup& group, Block block);
     // Runs `block` after every block queued before it and returns when it has run. A `sync` onto a
     // queue the calling thread is already running (directly or through nested syncs) would deadlock;
-    // it aborts the process with a message naming the queue instead.
+    // it aborts the process with a message naming the queue instead. The main thread always runs the
+    // main queue, so a sync onto the main queue from the main thread aborts too. An exception thrown by
+    // the block reaches the caller and leaves the queue usable.
     void sync(const Block& block);
     // Runs `block` on this queue once `delaySeconds` of Clock::current()'s monotonic time have passed.
     void asyncAfter(double delaySeconds, Block block);
