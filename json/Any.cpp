@@ -34,6 +34,18 @@ Any::Any(Dictionary entries) {
     storage_ = std::move(node);
 }
 
+Any::Any(Array items, PlainTag) {
+    auto node = std::make_shared<ArrayNode>();
+    node->items = std::move(items);
+    storage_ = std::move(node);
+}
+
+Any::Any(Dictionary entries, PlainTag) {
+    auto node = std::make_shared<DictionaryNode>();
+    node->entries = std::move(entries);
+    storage_ = std::move(node);
+}
+
 Any::Any(Data bytes) : storage_(std::make_shared<const Data>(std::move(bytes))) {}
 
 Any::Any(const JSON& json) : storage_(std::make_shared<const JSON>(json)) {}

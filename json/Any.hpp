@@ -83,7 +83,19 @@ class Any {
     // item, bytes by content, other objects by identity.
     friend bool operator==(const Any& a, const Any& b);
 
-    // Storage shared by the JSON value; not for callers.
+    // True when no JSON value is held at any depth.
+    bool isPlain() const;
+
+  private:
+    // The JSON value shares these nodes with the platform values it hands
+    // out, and changes one in place only while no one else holds it.
+    friend class JSON;
+    friend class JSONSerialization;
+
+    // Containers known to hold no JSON value (parsed ones), made without a scan.
+    struct PlainTag {};
+    Any(Array items, PlainTag);
+    Any(Dictionary entries, PlainTag);
     struct ArrayNode {
         Array items;
         bool plain = true;  // no JSON value nested anywhere inside
@@ -103,10 +115,7 @@ class Any {
     const std::shared_ptr<DictionaryNode>* dictionaryNode() const {
         return std::get_if<std::shared_ptr<DictionaryNode>>(&storage_);
     }
-    // True when no JSON value is held at any depth.
-    bool isPlain() const;
 
-  private:
     template <typename T>
     static Number numberOf(T value) {
         if constexpr (std::is_signed_v<T>) {

@@ -80,7 +80,9 @@ double strtodC(const char* begin, const char* end) {
     return strtod_l(copy.c_str(), nullptr, cLocale);
 }
 
-class Parser {
+}  // namespace
+
+class JSONSerialization::Parser {
   public:
     Parser(std::string_view text) : begin_(text.data()), p_(text.data()), end_(text.data() + text.size()) {}
 
@@ -140,7 +142,7 @@ class Parser {
 
     Any parseArray() {
         enter();
-        auto node = std::make_shared<Any::ArrayNode>();
+        Array items;
         skipWhitespace();
         if (p_ < end_ && *p_ == ']') {
             ++p_;
@@ -162,17 +164,17 @@ class Parser {
                 }
                 fail("Expected ',' or ']'");
             }
-            node->items.assign(std::make_move_iterator(stack_.begin() + static_cast<ptrdiff_t>(base)),
-                               std::make_move_iterator(stack_.end()));
+            items.assign(std::make_move_iterator(stack_.begin() + static_cast<ptrdiff_t>(base)),
+                         std::make_move_iterator(stack_.end()));
             stack_.resize(base);
         }
         --depth_;
-        return Any(std::move(node));
+        return Any(std::move(items), Any::PlainTag{});
     }
 
     Any parseObject() {
         enter();
-        auto node = std::make_shared<Any::DictionaryNode>();
+        Dictionary entries;
         skipWhitespace();
         if (p_ < end_ && *p_ == '}') {
             ++p_;
@@ -186,7 +188,7 @@ class Parser {
                 ++p_;
                 Any value = parseValue();
                 // A later duplicate replaces the earlier value.
-                auto [it, inserted] = node->entries.try_emplace(std::move(key), std::move(value));
+                auto [it, inserted] = entries.try_emplace(std::move(key), std::move(value));
                 if (!inserted) it->second = std::move(value);
                 skipWhitespace();
                 if (p_ == end_) fail("Unexpected end of input in dictionary");
@@ -202,7 +204,7 @@ class Parser {
             }
         }
         --depth_;
-        return Any(std::move(node));
+        return Any(std::move(entries), Any::PlainTag{});
     }
 
     uint32_t parseHex4() {
@@ -396,6 +398,8 @@ class Parser {
     size_t depth_ = 0;
     std::vector<Any> stack_;
 };
+
+namespace {
 
 // ---- writing -------------------------------------------------------------
 

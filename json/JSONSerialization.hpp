@@ -78,6 +78,9 @@ class JSONSerialization {
     static bool isValidUTF8(std::string_view text);
     // Shortest round-trip decimal text of a finite number; false for NaN and infinities.
     static bool appendNumber(std::string& out, const Number& number);
+
+  private:
+    class Parser;
 };
 
 }  // namespace tervolo::json

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <sys/mman.h>
+
 #include <chrono>
 #include <cmath>
 #include <string>
@@ -201,6 +203,22 @@ TEST(JSONParserTest, DeepNestingFailsCleanlyAtTheDepthLimit) {
     for (int i = 0; i < 100'000; ++i) objects += "{\"a\":";
     EXPECT_THROW(JSONSerialization::jsonObject(objects), JSONParseError);
     EXPECT_EQ(JSON::parseJSON(std::string(100'000, '[')).type(), Type::null);
+}
+
+TEST(JSONParserTest, InputAboveTheSizeCapIsRefusedUnread) {
+    // An inaccessible region one byte larger than the cap: reading any of it
+    // would crash, so passing shows the cap is checked before any byte is read.
+    size_t size = JSONSerialization::maxInputSize + 1;
+    void* region = mmap(nullptr, size, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    ASSERT_NE(region, MAP_FAILED);
+    try {
+        JSONSerialization::jsonObject(std::string_view(static_cast<const char*>(region), size));
+        ADD_FAILURE() << "accepted";
+    } catch (const JSONParseError& error) {
+        EXPECT_EQ(error.reason(), "Input too large");
+        EXPECT_EQ(error.offset(), 0u);
+    }
+    munmap(region, size);
 }
 
 }  // namespace
