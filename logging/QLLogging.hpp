@@ -20,7 +20,6 @@
 #include <any>
 #include <atomic>
 #include <cstdint>
-#include <source_location>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -71,10 +70,11 @@ inline void setAsyncLoggingEnabled(bool enabled) {
 
 // The base name of a source path without its extension: "a/b/Name.ext" gives
 // "Name", "y.tar.gz" gives "y.tar", a bare "Name" stays whole. The default is
-// the caller's own source file.
-std::string currentFileName(std::string_view file = std::source_location::current().file_name());
+// the caller's own source file (__builtin_FILE: clang 14 with libstdc++ 12 has
+// no std::source_location).
+std::string currentFileName(std::string_view file = __builtin_FILE());
 // Older name.
-std::string CurrentFileName(std::string_view file = std::source_location::current().file_name());
+std::string CurrentFileName(std::string_view file = __builtin_FILE());
 
 namespace detail {
 
