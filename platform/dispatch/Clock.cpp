@@ -1,5 +1,6 @@
 #include "platform/dispatch/Clock.hpp"
 
+#include <atomic>
 #include <chrono>
 #include <mutex>
 
@@ -22,6 +23,9 @@ class SystemClock final : public Clock {
 struct Installed {
     std::mutex mutex;
     std::shared_ptr<Clock> clock;
+    // True while the system clock is installed: lets Date::now(), which every
+    // log record calls, skip the lock and the reference count.
+    std::atomic<bool> systemInstalled{true};
 };
 
 Installed& installed() {
@@ -46,9 +50,14 @@ void Clock::install(std::shared_ptr<Clock> clock) {
     auto& state = installed();
     std::lock_guard lock(state.mutex);
     state.clock = clock ? std::move(clock) : system();
+    state.systemInstalled.store(state.clock == system(), std::memory_order_release);
 }
 
 Date Date::now() {
+    if (installed().systemInstalled.load(std::memory_order_acquire)) {
+        return Date::fromUnix(
+            std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count());
+    }
     return Date::fromUnix(Clock::current()->wallSeconds());
 }
 

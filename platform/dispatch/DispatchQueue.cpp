@@ -673,7 +673,10 @@ QoS DispatchQueue::currentQoS() {
 // Main queue and run loop.
 
 bool isMainThread() {
-    return currentTid() == ::getpid();
+    // getpid() is a system call on every invocation; the answer never changes
+    // for a thread, and this test sits on the logging hot path.
+    thread_local const bool onMainThread = currentTid() == ::getpid();
+    return onMainThread;
 }
 
 void setMainQueueExecutor(std::shared_ptr<MainQueueExecutor> executor) {
