@@ -1,4 +1,5 @@
 #include "platform/dispatch/DispatchQueue.hpp"
+#include "platform/dispatch/ThreadName.hpp"
 
 #include <pthread.h>
 #include <sys/syscall.h>
@@ -74,6 +75,8 @@ int heldBySelf(const DispatchQueue* queue) {
 // Workers of labelled queues carry the label of the queue they serve (cut to the 15 characters Linux
 // keeps), so tools and log lines show it. Global-queue workers have a pool of their own and carry no
 // name, like the platform's own workers; they are never renamed, so a cached thread name stays true.
+thread_local uint64_t tlsRenameCount = 0;
+
 void nameThread(const DispatchQueue& queue) {
     if (queue.kind() == DispatchQueue::Kind::Global) return;
     thread_local std::string current;
@@ -81,6 +84,7 @@ void nameThread(const DispatchQueue& queue) {
     if (wanted == current) return;
     current = std::move(wanted);
     pthread_setname_np(pthread_self(), current.c_str());
+    ++tlsRenameCount;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -862,5 +866,9 @@ void deliverVirtual(const std::shared_ptr<DispatchQueue>& queue, std::function<v
 }
 
 }  // namespace detail
+
+uint64_t threadRenameCount() noexcept {
+    return tlsRenameCount;
+}
 
 }  // namespace platform

@@ -1,5 +1,7 @@
 #include "platform/foundation/ProcessInfo.hpp"
 
+#include "platform/dispatch/ThreadName.hpp"
+
 #include <pthread.h>
 #include <sys/syscall.h>
 #include <sys/utsname.h>
@@ -46,8 +48,11 @@ std::optional<std::string> osReleaseValue(const std::string& path, const std::st
     return std::nullopt;
 }
 
+// Dispatch workers are renamed when they move to another queue; the rename
+// count tells when the cached name went stale.
 struct ThreadNameCache {
     bool loaded = false;
+    uint64_t renameCount = 0;
     std::string name;
 };
 
@@ -146,10 +151,12 @@ int64_t ProcessInfo::currentThreadID() {
 
 const std::string& ProcessInfo::currentThreadName() {
     ThreadNameCache& cache = threadNameCache();
-    if (!cache.loaded) {
+    const uint64_t renames = threadRenameCount();
+    if (!cache.loaded || cache.renameCount != renames) {
         char buffer[64] = {};
-        if (::pthread_getname_np(::pthread_self(), buffer, sizeof buffer) == 0) cache.name = buffer;
+        cache.name = ::pthread_getname_np(::pthread_self(), buffer, sizeof buffer) == 0 ? buffer : "";
         cache.loaded = true;
+        cache.renameCount = renames;
     }
     return cache.name;
 }
@@ -160,6 +167,7 @@ void ProcessInfo::setCurrentThreadName(const std::string& name) {
     ThreadNameCache& cache = threadNameCache();
     cache.name = name;
     cache.loaded = true;
+    cache.renameCount = threadRenameCount();
 }
 
 void ProcessInfo::setOSReleasePathForTesting(std::optional<std::string> path) {

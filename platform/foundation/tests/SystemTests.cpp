@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <thread>
 
+#include "platform/dispatch/DispatchQueue.hpp"
 #include "platform/dispatch/ProcessorCount.hpp"
 #include "platform/foundation/Assertion.hpp"
 #include "platform/foundation/Diagnostics.hpp"
@@ -171,6 +172,23 @@ TEST(ProcessInfoTest, ThreadIdentityIsPerThreadAndNamesAreCached) {
     EXPECT_EQ(otherName, "worker");
     EXPECT_EQ(renamed, "com.tervolo.a-very-long-thread-name");
     EXPECT_STREQ(kernelName, "com.tervolo.a-v");
+}
+
+TEST(ProcessInfoTest, ThreadNameFollowsTheQueueAWorkerServes) {
+    // Pool workers take the label of each queue they serve; a name cached while
+    // serving one queue must not leak into records written for the next.
+    auto first = platform::DispatchQueue::serial("name.first");
+    auto second = platform::DispatchQueue::serial("name.second");
+    for (int round = 0; round < 20; ++round) {
+        std::string seenFirst, seenSecond;
+        first->sync([] {});  // make the queues' workers exist
+        first->async([&] { seenFirst = ProcessInfo::currentThreadName(); });
+        first->sync([] {});
+        second->async([&] { seenSecond = ProcessInfo::currentThreadName(); });
+        second->sync([] {});
+        ASSERT_EQ(seenFirst, "name.first");
+        ASSERT_EQ(seenSecond, "name.second");
+    }
 }
 
 }  // namespace
