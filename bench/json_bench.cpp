@@ -477,6 +477,27 @@ void BM_PathWritesNewKeys(benchmark::State& state) {
     state.SetComplexityN(n);
 }
 
+// Merging an object of n keys, each a small object, into another of n keys
+// (half of them shared): the receiver is uniquely owned and merges in place.
+void BM_MergeKeys(benchmark::State& state) {
+    const int n = static_cast<int>(state.range(0));
+    tervolo::json::Dictionary mine, theirs;
+    for (int i = 0; i < n; ++i) {
+        mine.emplace(std::to_string(i).insert(0, 1, 'k'), Any(tervolo::json::Dictionary{{"a", i}}));
+        theirs.emplace(std::to_string(i + n / 2).insert(0, 1, 'k'), Any(tervolo::json::Dictionary{{"b", i}}));
+    }
+    const JSON receiver(Any(std::move(mine))), other(Any(std::move(theirs)));
+    for (auto _ : state) {
+        state.PauseTiming();
+        JSON value = receiver;
+        state.ResumeTiming();
+        value.merge(other);
+        benchmark::DoNotOptimize(value);
+    }
+    state.SetItemsProcessed(state.iterations() * n);
+    state.SetComplexityN(n);
+}
+
 void documents(benchmark::internal::Benchmark* b) {
     b->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
 }
@@ -495,6 +516,7 @@ BENCHMARK(BM_Print_OursOwnPrinter)->Apply(documents);
 BENCHMARK(BM_Print_Nlohmann)->Apply(documents);
 BENCHMARK(BM_Print_RapidJSON)->Apply(documents);
 BENCHMARK(BM_PathWrites)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond)->Complexity();
+BENCHMARK(BM_MergeKeys)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond)->Complexity();
 BENCHMARK(BM_PathWritesNewKeys)
     ->Arg(1000)
     ->Arg(10000)

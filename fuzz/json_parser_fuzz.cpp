@@ -31,6 +31,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     (void)value[path].stringValue();
     (void)value[{"missing", 3, -1}].exists();
+    // The coercions that read outside text: decimal numbers, booleans, URLs.
+    for (const auto& [key, element] : value) {
+        (void)element.intValue();
+        (void)element.doubleValue();
+        (void)element.uInt8Value();
+        (void)element.boolValue();
+        (void)element.url();
+        (void)JSON(key).numberValue();
+    }
     JSON changed = value;
     changed.set(path, JSON("changed"));
     changed.set({"new"}, JSON::arrayLiteral({1, "x"}));
