@@ -1,0 +1,3 @@
+// Terminal logger: records per second written to /dev/null, against spdlog's
+// colour sink (filled in below).
+#include <benchmark/benchmark.h>
