@@ -1,5 +1,6 @@
 # Everyday entry points. Every target installs what is missing first, so a
 # fresh Debian machine needs nothing but these commands.
+SHELL := /bin/bash
 JOBS ?= $(shell nproc)
 GEN := -G Ninja
 BUILD := build
