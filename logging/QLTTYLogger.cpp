@@ -479,6 +479,21 @@ void QLTTYLogger::logMessage(const QLLogMessagePtr& logMessage) {
     write(fg, bg, reset, text, message, customFormatted);
 }
 
+std::string_view QLTTYLogger::timestampText(platform::Date date) {
+    // Records of a burst share their millisecond: the text is made once per
+    // millisecond, not once per record. The key is the platform's own
+    // truncation to whole milliseconds, so equal keys mean equal texts.
+    const double millisecond = std::floor(date.unixTime() * 1000.0 + 1e-3);
+    if (!std::isfinite(millisecond)) {
+        _timestampMillisecond.reset();
+        _timestamp = platform::dateformat::localPrintf(date);
+    } else if (_timestampMillisecond != millisecond) {
+        _timestampMillisecond = millisecond;
+        _timestamp = platform::dateformat::localPrintf(date);
+    }
+    return _timestamp;
+}
+
 void QLTTYLogger::write(std::string_view fg, std::string_view bg, std::string_view reset,
                         std::string_view text, const QLLogMessage& message, bool customFormatted) {
     static constexpr std::string_view kNewline = "\n";
@@ -492,7 +507,7 @@ void QLTTYLogger::write(std::string_view fg, std::string_view bg, std::string_vi
         writeAll(_fd, pieces, 5);
         return;
     }
-    const std::string timestamp = platform::dateformat::localPrintf(message.timestamp());
+    const std::string_view timestamp = timestampText(message.timestamp());
     const std::string_view threadID = std::string_view(message.threadID()).substr(0, 8);
     iovec pieces[13] = {
         piece(fg),         piece(bg),       piece(timestamp),

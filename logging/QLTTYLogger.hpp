@@ -15,6 +15,7 @@
 
 #include "logging/QLAbstractLogger.hpp"
 #include "logging/QLLogFlag.hpp"
+#include "platform/dispatch/Date.hpp"
 #include "platform/text/Color.hpp"
 
 namespace tervolo::logging {
@@ -187,6 +188,7 @@ class QLTTYLogger : public QLAbstractLogger {
     void loadDefaultColorProfiles();
     void addProfile(QLTTYLoggerColorProfile profile);
     const QLTTYLoggerColorProfile* profileFor(const QLLogMessage& message) const;
+    std::string_view timestampText(platform::Date date);
     void write(std::string_view fg, std::string_view bg, std::string_view reset, std::string_view text,
                const QLLogMessage& message, bool customFormatted);
 
@@ -200,6 +202,9 @@ class QLTTYLogger : public QLAbstractLogger {
     bool _colorsEnabled = false;
     std::vector<QLTTYLoggerColorProfile> _colorProfilesArray;
     std::map<TagKey, QLTTYLoggerColorProfile> _colorProfilesDict;
+    // The last timestamp text and its whole millisecond since 1970.
+    std::optional<double> _timestampMillisecond;
+    std::string _timestamp;
 };
 
 }  // namespace tervolo::logging

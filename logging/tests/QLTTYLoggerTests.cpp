@@ -31,9 +31,10 @@ const platform::Date kDate = platform::Date::fromUnix(1714571107.123);
 // A record with a fixed time and a thread id longer than the 8 characters a line shows.
 class TestRecord : public QLLogMessage {
   public:
-    TestRecord(std::string text, QLLogFlag flag, int64_t context = 0, std::any tag = {})
+    TestRecord(std::string text, QLLogFlag flag, int64_t context = 0, std::any tag = {},
+               platform::Date date = kDate)
         : QLLogMessage(std::move(text), QLLogLevel::all, flag, context, "/src/Caller.cpp", "fn", 1,
-                       std::move(tag), 3, kDate) {
+                       std::move(tag), 3, date) {
         _threadID = "90712345678";
     }
 };
@@ -256,6 +257,13 @@ TEST(QLTTYLoggerPaletteTest, TerminalFromEnvironment) {
 TEST_F(QLTTYLoggerTest, OneRecordWithoutColours) {
     auto logger = makeLogger(QLTTYTerminal::plain);
     EXPECT_EQ(write(record("message")), kPrefix + "message\n");
+    // Each record shows its own time, to the millisecond.
+    for (const double later : {0.0009, 0.001, 61.5, 0.0}) {
+        const auto date = kDate.addingTimeInterval(later);
+        EXPECT_EQ(write(std::make_shared<TestRecord>("m", QLLogFlag::info, 0, std::any{}, date)),
+                  platform::dateformat::localPrintf(date) + " Name[812:90712345] m\n")
+            << later;
+    }
     // A message that already ends with a newline gets no second one.
     EXPECT_EQ(write(record("two\nlines\n")), kPrefix + "two\nlines\n");
     // Profiles on a terminal without colours carry empty codes: no escape byte at all.
