@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -8,7 +9,11 @@
 #include <nlohmann/json.hpp>
 
 #include "platform/dispatch/Date.hpp"
+#include "platform/location/CLLocation.hpp"
 #include "platform/location/CLLocationCoordinate2D.hpp"
+#include "platform/text/Color.hpp"
+#include "points/QuovaPlacemark.hpp"
+#include "points/Shorturl.hpp"
 
 namespace tervolo::points {
 
@@ -53,6 +58,16 @@ class QuovaMapPoint : public std::enable_shared_from_this<QuovaMapPoint> {
     // A new, unsaved point: createdAt and lastSavedAt both the current instant,
     // every other field its initial value.
     static std::shared_ptr<QuovaMapPoint> make(std::string title);
+    // A new, unsaved point from a search result: title, subtitle (the
+    // address), coordinate and the four data-source fields. A non-finite
+    // latitude or longitude gives the invalid coordinate instead, so the point
+    // can still be saved (a NaN cannot be written to the file).
+    static std::shared_ptr<QuovaMapPoint> make(const QuovaPlacemark& placemark);
+    // A new, unsaved point from a received short-link record: its title,
+    // coordinate and four data-source fields; null when the record's
+    // coordinate texts do not read as finite decimals or give a position off
+    // the globe (the record comes from the network).
+    static std::shared_ptr<QuovaMapPoint> make(const Shorturl& shorturl);
 
     // The points folder: the documents folder followed by "/points/", created
     // (with missing parents) when nothing exists at that path. A failure to
@@ -86,6 +101,40 @@ class QuovaMapPoint : public std::enable_shared_from_this<QuovaMapPoint> {
     // title; the coordinate only when it is valid.
     std::string description() const;
 
+    // Metres from `from` along the WGS84 ellipsoid; +infinity when the point's
+    // coordinate is not valid.
+    double distance(const platform::CLLocation& from) const;
+
+    // The colour of the point's last tag among the tag store's valid tags
+    // (identifiers compared without letter case), its colour text read as
+    // decimal, then as hex; none when any piece is missing or unreadable.
+    std::optional<platform::Color> tagColor() const;
+
+    // The legacy data-source codes of earlier versions: 1 "Facebook",
+    // 2 "Google", 3 "OSM", 4 "Qype", 5 "VBB", 6 "Yelp"; any other clears
+    // dataSourceName.
+    void setDataSource(int64_t code);
+
+    // --- share-sheet item (the point is its own item source) ---------------
+    // Each takes the asking share sheet (unused; any handle of the UI layer)
+    // and answers with a text. Meant for the main thread except the item
+    // request, which the share sheet makes on a thread of its own: it reads and
+    // changes the point and the store only through the main queue, and waits
+    // for a running short-link upload at most a bounded time.
+
+    // The short link when one is on file; otherwise the title (or the shared
+    // title "Location Shared By Tervolo"), after starting the short-link upload
+    // when none runs.
+    std::string activityViewControllerPlaceholderItem(const void* activityViewController);
+    // The title, or the shared title.
+    std::string activityViewControllerSubjectForActivityType(const void* activityViewController,
+                                                             const std::optional<std::string>& activityType);
+    // The text to share for the activity type (the UIActivityType* constants
+    // of points/ShareActivityType.hpp): the short link, or the OpenStreetMap
+    // link of the point when no short link can be had, alone or inside a text.
+    std::string activityViewControllerItemForActivityType(const void* activityViewController,
+                                                          const std::optional<std::string>& activityType);
+
     // Stamps lastSavedAt and lastSavedByAppVersion, then
     // savePreservingLastModification().
     void save();
@@ -97,6 +146,18 @@ class QuovaMapPoint : public std::enable_shared_from_this<QuovaMapPoint> {
     // Points have identity; copies would silently fork the stored object.
     QuovaMapPoint(const QuovaMapPoint&) = delete;
     QuovaMapPoint& operator=(const QuovaMapPoint&) = delete;
+
+    // Ordering by title: a before b when both have a title and a's NFC form
+    // sorts before b's by code point (case-sensitive, no locale). A point
+    // without a title is neither before nor after any point, so this is not a
+    // strict weak ordering: never hand it to a sort or an ordered container
+    // (QuovaMapPointStore::sortedPoints has the total order for that).
+    friend bool operator<(const QuovaMapPoint& a, const QuovaMapPoint& b);
+    friend bool operator>(const QuovaMapPoint& a, const QuovaMapPoint& b) { return b < a; }
+    friend bool operator<=(const QuovaMapPoint& a, const QuovaMapPoint& b) { return !(b < a); }
+    friend bool operator>=(const QuovaMapPoint& a, const QuovaMapPoint& b) { return !(a < b); }
+    // Equality is identity: two distinct objects are never equal.
+    friend bool operator==(const QuovaMapPoint& a, const QuovaMapPoint& b) { return &a == &b; }
 
   private:
     struct Token {};

@@ -12,6 +12,7 @@
 #include "platform/dispatch/DispatchQueue.hpp"
 #include "platform/text/SearchableItem.hpp"
 #include "points/QuovaMapPoint.hpp"
+#include "points/ShorturlUploader.hpp"
 
 namespace tervolo::points {
 
@@ -62,6 +63,63 @@ class QuovaMapPointStore {
     void addPointsToCoreSpotlight(const std::vector<std::shared_ptr<QuovaMapPoint>>& points);
     void removePointFromSpotlight(const QuovaMapPoint& point);
 
+    // --- queries and sorting ---------------------------------------------------
+    // A point is valid while neither deletedAt nor hiddenAt is set; deleted
+    // when deletedAt is set and hiddenAt is not. A hidden point is returned by
+    // no query. Results hold the stored objects themselves.
+
+    // The orders of the point list's segments; stored in one byte. A value
+    // outside the four cases sorts like `unsorted`.
+    enum class SortOrder : uint8_t { unsorted = 0, alphabetically = 1, byDistance = 2, byLastChange = 3 };
+
+    // The valid (deleted) points, in the order of `points`, whose title or,
+    // failing that, subtitle contains `filter` without regard to letter case
+    // (accents count; canonically equivalent texts match). No filter: every
+    // valid (deleted) point; the empty filter text: none.
+    std::vector<std::shared_ptr<QuovaMapPoint>> validPointsWithFilter(const std::optional<std::string>& filter) const;
+    std::vector<std::shared_ptr<QuovaMapPoint>> deletedPointsWithFilter(
+        const std::optional<std::string>& filter) const;
+    // The valid points at most `meters` from `fromPoint` (the limit included),
+    // nearest first, equal distances in the order of `points`. Points with an
+    // invalid coordinate, or an invalid `fromPoint`, are never taken.
+    std::vector<std::shared_ptr<QuovaMapPoint>> validPointsWithinDistance(double meters,
+                                                                          const QuovaMapPoint& fromPoint) const;
+    // `points` itself, every point in list order.
+    const std::vector<std::shared_ptr<QuovaMapPoint>>& allPoints() const;
+
+    // `points` in a total, stable order (equal keys keep their given order):
+    //  - alphabetically: by title, the NFC forms compared by code point (no
+    //    case folding, no locale), a missing title counting as the empty text,
+    //    so untitled points come first;
+    //  - byDistance: from bestKnownLocation(), nearest first, points without a
+    //    valid coordinate last; unchanged when no location is known;
+    //  - byLastChange: lastSavedAt, newest first;
+    //  - unsorted (or any other value): unchanged.
+    // Each key is computed once per point, never per comparison.
+    static std::vector<std::shared_ptr<QuovaMapPoint>> sortedPoints(std::vector<std::shared_ptr<QuovaMapPoint>> points,
+                                                                     SortOrder sortOrder);
+
+    // --- mutations ---------------------------------------------------------------
+    // "mapPointChange" is posted on the default notification centre with the
+    // point as object and "mapPointChangeReason" (a std::string) in the user
+    // info; observers run on the posting thread before the call returns.
+    static constexpr const char* kMapPointChangeNotification = "mapPointChange";
+    static constexpr const char* kMapPointChangeReasonKey = "mapPointChangeReason";
+    static constexpr const char* kMapPointDeletedReason = "mapPointDeleted";
+    static constexpr const char* kMapPointHiddenReason = "mapPointHidden";
+
+    // Gives the point an identifier, saves it, indexes it and appends it to
+    // `points` (no check for a point already there). Posts nothing.
+    void addPoint(const std::shared_ptr<QuovaMapPoint>& point);
+    // Stamps deletedAt (replacing an earlier stamp), saves, takes the point out
+    // of the search index and posts "mapPointDeleted". The point stays in
+    // `points`.
+    void deletePoint(const std::shared_ptr<QuovaMapPoint>& point);
+    // Deletes the point first when it is not deleted yet (with its own
+    // notification), then stamps hiddenAt, saves, takes it out of the search
+    // index and posts "mapPointHidden".
+    void hidePoint(const std::shared_ptr<QuovaMapPoint>& point);
+
     // Every point read from the folder and every point added since, deleted and
     // hidden ones included, in that order. Callers read it directly.
     std::vector<std::shared_ptr<QuovaMapPoint>> points;
@@ -85,6 +143,20 @@ class QuovaMapPointStore {
     std::map<std::string, Shorturl> shorturls;
     std::mutex shorturlsSemaphore;
 
+    // The short link made for the point's identifier while the point has not
+    // been saved since it was stored; a stale entry is removed. None without
+    // an identifier or entry.
+    std::optional<std::string> shorturlFor(const QuovaMapPoint& point);
+    // Whether an upload for the point's identifier is registered.
+    bool isEncodingShorturl(const QuovaMapPoint& point);
+    // Gives the point an identifier and starts its upload through the
+    // installed uploader, unless one runs for the identifier already or the
+    // point has no title or no valid coordinate. Main thread (it writes the
+    // point's identifier). Without an uploader nothing is started.
+    void generateShorturlFor(const std::shared_ptr<QuovaMapPoint>& point);
+    // The backend installs its uploader here (null: none).
+    void setShorturlUploader(std::shared_ptr<ShorturlUploader> uploader);
+
     QuovaMapPointStore(const QuovaMapPointStore&) = delete;
     QuovaMapPointStore& operator=(const QuovaMapPointStore&) = delete;
 
@@ -98,6 +170,9 @@ class QuovaMapPointStore {
     int64_t usageCounter_ = 0;
     bool pointsLoaded_ = false;
     bool needsSync_ = false;
+
+    std::mutex uploaderMutex_;
+    std::shared_ptr<ShorturlUploader> uploader_;
 };
 
 }  // namespace tervolo::points

@@ -11,18 +11,24 @@ namespace tervolo::points {
 
 namespace {
 
-platform::SearchableItem makeItem(const QuovaMapPoint& point,
-                                  const std::optional<std::vector<uint8_t>>& thumbnail) {
+// What every item of one request shares: read once per request, not per point.
+struct ItemContext {
+    std::string domainIdentifier = platform::Bundle::main().infoString("CFBundleIdentifier").value_or("");
+    // Translator comment: "Spotlight Item Description".
+    std::string description = platform::Bundle::main().localizedString("Location from Tervolo");
+    std::optional<std::vector<uint8_t>> thumbnail = searchThumbnailJPEG();
+};
+
+platform::SearchableItem makeItem(const QuovaMapPoint& point, const ItemContext& context) {
     platform::SearchableItem item;
     item.uniqueIdentifier = *point.uuid;
-    item.domainIdentifier = platform::Bundle::main().infoString("CFBundleIdentifier").value_or("");
+    item.domainIdentifier = context.domainIdentifier;
     item.contentType = "public.content";
     item.title = *point.title;
-    item.thumbnailData = thumbnail;
+    item.thumbnailData = context.thumbnail;
     item.latitude = point.coordinate.latitude;
     item.longitude = point.coordinate.longitude;
-    // Translator comment: "Spotlight Item Description".
-    item.contentDescription = platform::Bundle::main().localizedString("Location from Tervolo");
+    item.contentDescription = context.description;
     if (point.subtitle) item.contentDescription += " - " + *point.subtitle;
     return item;
 }
@@ -35,18 +41,18 @@ bool isIndexable(const QuovaMapPoint& point) {
 
 std::optional<platform::SearchableItem> QuovaMapPointStore::searchableItem(const QuovaMapPoint& point) {
     if (!isIndexable(point)) return std::nullopt;
-    return makeItem(point, searchThumbnailJPEG());
+    return makeItem(point, ItemContext{});
 }
 
 void QuovaMapPointStore::addPointsToCoreSpotlight(const std::vector<std::shared_ptr<QuovaMapPoint>>& points) {
     // Deletion and hiding stamps are not looked at: every point with a title,
     // a valid coordinate and an identifier gets its item.
     std::vector<platform::SearchableItem> items;
-    std::optional<std::optional<std::vector<uint8_t>>> thumbnail;  // read once per request
+    std::optional<ItemContext> context;  // made at the first indexable point
     for (const auto& point : points) {
         if (!point || !isIndexable(*point)) continue;
-        if (!thumbnail) thumbnail = searchThumbnailJPEG();
-        items.push_back(makeItem(*point, *thumbnail));
+        if (!context) context.emplace();
+        items.push_back(makeItem(*point, *context));
     }
     if (items.empty()) return;
     QLLogInfo("Created array of " + std::to_string(items.size()) + " Spotlight items.");

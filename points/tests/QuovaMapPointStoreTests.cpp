@@ -56,6 +56,15 @@ TEST_F(QuovaMapPointStoreTest, EmptyOrMissingFolderGivesNoPointsNoIndexCallAndNo
     EXPECT_EQ(store.encodingSession->networkServiceType, 6);
 }
 
+TEST_F(QuovaMapPointStoreTest, UnlistableFolderStartsEmptyAndSaysSo) {
+    std::filesystem::create_directories(documents());
+    writeText(documents() + "/points", "a file, not a folder");
+    auto& store = QuovaMapPointStore::shared();
+    EXPECT_THAT(store.points, IsEmpty());
+    EXPECT_THAT(log_->texts(), ElementsAre("loadPointsFromLocalStore()", "Can't read points directory."));
+    EXPECT_THAT(FakeSearchIndex::current()->requests(), IsEmpty());
+}
+
 TEST_F(QuovaMapPointStoreTest, MixedFolderLoadsOnlyThePointsAndNothingHangsOrEscapes) {
     const std::string folder = pointsFolder();
     std::filesystem::create_directories(folder + "sub-folder");
