@@ -256,6 +256,7 @@ class JSON {
     void mergeWith(const JSON& other, bool strictTypes);
     std::optional<std::string> print(StringEncoding encoding, const WritingOptionsMap& options,
                                      int maxObjectDepth) const;
+    bool appendOwnPrint(std::string& out, int maxObjectDepth) const;
 
     Array& mutableArray();
     Dictionary& mutableDictionary();

@@ -45,6 +45,8 @@ Index JSON::index(const Index& after) const {
         case Index::Kind::array:
             return Index::array(after.arrayOffset() + 1);
         case Index::Kind::dictionary:
+            // Past the end stays there rather than stepping off the dictionary.
+            if (after.dictionaryPosition() == after.dictionaryOwner()->end()) return after;
             return Index::dictionary(after.dictionaryOwner(), std::next(after.dictionaryPosition()));
         case Index::Kind::null:
             return Index::null();
@@ -69,10 +71,10 @@ std::optional<Index> JSON::index(const Index& i, ptrdiff_t offsetBy, const Index
 }
 
 ptrdiff_t JSON::distance(const Index& from, const Index& to) const {
-    if (from.kind() == Index::Kind::array && to.kind() == Index::Kind::array)
-        return to.arrayOffset() - from.arrayOffset();
+    if (from.kind() != to.kind()) return 0;  // a caller's error; no walk without an end
+    if (from.kind() == Index::Kind::array) return to.arrayOffset() - from.arrayOffset();
     ptrdiff_t steps = 0;
-    for (Index i = from; !(i == to); formIndex(i)) ++steps;
+    for (Index i = from; !(i == to) && !(i == index(i)); formIndex(i)) ++steps;
     return steps;
 }
 

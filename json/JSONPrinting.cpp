@@ -60,53 +60,82 @@ std::optional<std::string> JSON::print(StringEncoding encoding, const WritingOpt
             return std::nullopt;
         }
     }
-    // The library's own compact printer. Texts and keys are escaped per RFC
-    // 8259, so the result is always valid JSON; an element that cannot be
-    // printed makes this container absent, and so every container around it.
     std::string out;
-    try {
-        if (type_ == Type::array) {
-            out.push_back('[');
-            bool first = true;
-            for (const Any& item : rawArray_->items) {
-                if (!first) out.push_back(',');
-                first = false;
-                JSON element(item);
-                auto text = element.print(encoding, options, maxObjectDepth - 1);
-                if (!text) throw JSONValueError(JSONValueError::invalidJSON);
-                if (element.type_ == Type::string) {
-                    if (!JSONSerialization::appendQuoted(out, *text, false))
-                        throw JSONValueError(JSONValueError::invalidJSON);
-                } else {
-                    out += *text;
-                }
-            }
-            out.push_back(']');
-        } else {
-            out.push_back('{');
-            bool first = true;
-            for (const auto& [key, item] : rawDictionary_->entries) {
-                if (!first) out.push_back(',');
-                first = false;
-                JSON element(item);
-                auto text = element.print(encoding, options, maxObjectDepth - 1);
-                if (!text) throw JSONValueError(JSONValueError::elementTooDeep);
-                if (!JSONSerialization::appendQuoted(out, key, false))
-                    throw JSONValueError(JSONValueError::invalidJSON);
-                out.append(": ");
-                if (element.type_ == Type::string) {
-                    if (!JSONSerialization::appendQuoted(out, *text, false))
-                        throw JSONValueError(JSONValueError::invalidJSON);
-                } else {
-                    out += *text;
-                }
-            }
-            out.push_back('}');
-        }
-    } catch (const JSONValueError&) {
-        return std::nullopt;
-    }
+    if (!appendOwnPrint(out, maxObjectDepth)) return std::nullopt;
     return out;
+}
+
+bool JSON::appendOwnPrint(std::string& out, int maxObjectDepth) const {
+    // The library's own compact printer for a container, appending to one
+    // buffer. Texts and keys are escaped per RFC 8259, so the result is always
+    // valid JSON. An element that cannot be printed (unsupported, non-finite,
+    // invalid UTF-8, or beyond the depth budget) makes this container absent,
+    // and so every container around it: the buffer is cut back and false
+    // returned all the way up, without the message of the outermost case.
+    const size_t mark = out.size();
+    auto absent = [&] {
+        out.resize(mark);
+        return false;
+    };
+    const bool isArray = type_ == Type::array;
+    out.push_back(isArray ? '[' : '{');
+    auto element = [&](const Any& item) {
+        if (maxObjectDepth - 1 < 1) return false;  // the element's budget is spent
+        // Plain scalars straight from storage; anything else through a JSON
+        // value, as the element would be read (bytes are parsed).
+        switch (item.kind()) {
+            case Any::Kind::number:
+                if (isBooleanNumber(*item.number())) {
+                    out.append(item.number()->boolValue() ? "true" : "false");
+                    return true;
+                }
+                return JSONSerialization::appendNumber(out, *item.number());  // refuses non-finite numbers
+            case Any::Kind::string:
+                return JSONSerialization::appendQuoted(out, *item.string(), false);
+            case Any::Kind::null:
+                out.append("null");
+                return true;
+            default:
+                break;
+        }
+        JSON value(item);
+        switch (value.type_) {
+            case Type::number:
+                return JSONSerialization::appendNumber(out, value.rawNumber_);
+            case Type::string:
+                return JSONSerialization::appendQuoted(out, *value.rawString_, false);
+            case Type::boolValue:
+                out.append(value.rawBool_ ? "true" : "false");
+                return true;
+            case Type::null:
+                out.append("null");
+                return true;
+            case Type::unknown:
+                return false;
+            case Type::array:
+            case Type::dictionary:
+                return value.appendOwnPrint(out, maxObjectDepth - 1);
+        }
+        return false;
+    };
+    bool first = true;
+    if (isArray) {
+        for (const Any& item : rawArray_->items) {
+            if (!first) out.push_back(',');
+            first = false;
+            if (!element(item)) return absent();
+        }
+    } else {
+        for (const auto& [key, item] : rawDictionary_->entries) {
+            if (!first) out.push_back(',');
+            first = false;
+            if (!JSONSerialization::appendQuoted(out, key, false)) return absent();
+            out.append(": ");
+            if (!element(item)) return absent();
+        }
+    }
+    out.push_back(isArray ? ']' : '}');
+    return true;
 }
 
 std::optional<std::string> JSON::rawString(const WritingOptionsMap& options) const {
