@@ -76,14 +76,15 @@ class QuovaMapPointStore {
     // failing that, subtitle contains `filter` without regard to letter case
     // (accents count; canonically equivalent texts match). No filter: every
     // valid (deleted) point; the empty filter text: none.
-    std::vector<std::shared_ptr<QuovaMapPoint>> validPointsWithFilter(const std::optional<std::string>& filter) const;
+    std::vector<std::shared_ptr<QuovaMapPoint>> validPointsWithFilter(
+        const std::optional<std::string>& filter) const;
     std::vector<std::shared_ptr<QuovaMapPoint>> deletedPointsWithFilter(
         const std::optional<std::string>& filter) const;
     // The valid points at most `meters` from `fromPoint` (the limit included),
     // nearest first, equal distances in the order of `points`. Points with an
     // invalid coordinate, or an invalid `fromPoint`, are never taken.
-    std::vector<std::shared_ptr<QuovaMapPoint>> validPointsWithinDistance(double meters,
-                                                                          const QuovaMapPoint& fromPoint) const;
+    std::vector<std::shared_ptr<QuovaMapPoint>> validPointsWithinDistance(
+        double meters, const QuovaMapPoint& fromPoint) const;
     // `points` itself, every point in list order.
     const std::vector<std::shared_ptr<QuovaMapPoint>>& allPoints() const;
 
@@ -96,8 +97,8 @@ class QuovaMapPointStore {
     //  - byLastChange: lastSavedAt, newest first;
     //  - unsorted (or any other value): unchanged.
     // Each key is computed once per point, never per comparison.
-    static std::vector<std::shared_ptr<QuovaMapPoint>> sortedPoints(std::vector<std::shared_ptr<QuovaMapPoint>> points,
-                                                                     SortOrder sortOrder);
+    static std::vector<std::shared_ptr<QuovaMapPoint>> sortedPoints(
+        std::vector<std::shared_ptr<QuovaMapPoint>> points, SortOrder sortOrder);
 
     // --- mutations ---------------------------------------------------------------
     // "mapPointChange" is posted on the default notification centre with the

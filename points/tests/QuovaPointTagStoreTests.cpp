@@ -4,6 +4,7 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include "platform/text/Random.hpp"
 #include "points/QuovaPointTagStore.hpp"
