@@ -94,12 +94,11 @@ void QLBufferedProxy::lt_sendBufferedDataToFileLogger() {
 
 void QLBufferedProxy::logMessage(const QLLogMessagePtr& logMessage) {
     if (!_fileLogger || !logMessage) return;
-    auto bytes = _fileLogger->lt_dataForMessage(*logMessage);
-    if (!bytes || bytes->empty()) return;
-    // Appending to memory takes the whole range or throws; there is no short
-    // write to report.
-    _buffer.append(*bytes);
-    _currentBufferSizeBytes += bytes->size();
+    // The record's bytes go straight into the buffer. Appending to memory
+    // takes the whole range or throws; there is no short write to report.
+    const size_t added = _fileLogger->lt_appendDataForMessage(*logMessage, _buffer);
+    if (added == 0) return;
+    _currentBufferSizeBytes += added;
     if (_currentBufferSizeBytes >= _maxBufferSizeBytes) lt_sendBufferedDataToFileLogger();
 }
 

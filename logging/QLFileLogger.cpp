@@ -4,6 +4,7 @@
 #include <cmath>
 #include <exception>
 #include <limits>
+#include <typeinfo>
 #include <utility>
 
 #include "logging/QLBufferedProxy.hpp"
@@ -182,9 +183,10 @@ void QLFileLogger::logData(std::span<const uint8_t> data) {
 
 void QLFileLogger::logMessage(const QLLogMessagePtr& logMessage) {
     if (!logMessage) return;
-    if (auto bytes = lt_dataForMessage(*logMessage)) {
-        lt_logData(std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(bytes->data()), bytes->size()));
-    }
+    _recordBytes.clear();
+    if (lt_appendDataForMessage(*logMessage, _recordBytes) == 0) return;
+    lt_logData(
+        std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(_recordBytes.data()), _recordBytes.size()));
 }
 
 void QLFileLogger::flush() {
@@ -224,23 +226,36 @@ std::shared_ptr<QLFileLogger> QLFileLogger::unwrapFromBuffer() {
 // MARK: - Writing
 
 std::optional<std::string> QLFileLogger::lt_dataForMessage(const QLLogMessage& logMessage) {
+    std::string bytes;
+    if (lt_appendDataForMessage(logMessage, bytes) == 0) return std::nullopt;
+    return bytes;
+}
+
+size_t QLFileLogger::lt_appendDataForMessage(const QLLogMessage& logMessage, std::string& out) {
     assertOnLoggerQueue(kLogMessageText);
-    std::optional<std::string> text;
-    if (_logFormatter) {
-        text = _logFormatter->formatLogMessage(logMessage);
-        if (!text || text->empty()) return std::nullopt;
+    const size_t start = out.size();
+    const bool appendNewline = _automaticallyAppendNewlineForCustomFormatters.load(std::memory_order_relaxed);
+    QLLogFormatter* formatter = _logFormatter.get();
+    if (formatter != nullptr && typeid(*formatter) == typeid(QLLogFileFormatterDefault)) {
+        // The default formatter writes straight into `out`. Its text is never
+        // empty (it holds the two blanks) and never the message itself.
+        static_cast<QLLogFileFormatterDefault*>(formatter)->appendFormattedLogMessage(logMessage, out);
+        if (appendNewline && out.back() != '\n') out.push_back('\n');
+        return out.size() - start;
+    }
+    if (formatter != nullptr) {
+        auto text = formatter->formatLogMessage(logMessage);
+        if (!text || text->empty()) return 0;
+        out.append(*text);
+        // A formatter's text that is the message itself stands for "the
+        // formatter returned the record's own message object".
+        if (text->back() != '\n' && (appendNewline || *text == logMessage.message())) out.push_back('\n');
     } else {
-        if (logMessage.message().empty()) return std::nullopt;
-        text = logMessage.message();
+        if (logMessage.message().empty()) return 0;
+        out.append(logMessage.message());
+        if (out.back() != '\n') out.push_back('\n');
     }
-    // A formatter's text that is the message itself stands for "the formatter
-    // returned the record's own message object".
-    if (text->back() != '\n' &&
-        (!_logFormatter || _automaticallyAppendNewlineForCustomFormatters.load(std::memory_order_relaxed) ||
-         *text == logMessage.message())) {
-        text->push_back('\n');
-    }
-    return text;
+    return out.size() - start;
 }
 
 void QLFileLogger::lt_logData(std::span<const uint8_t> data) {

@@ -96,6 +96,8 @@ class QLFileLogger : public QLAbstractLogger {
     // The bytes of a record: the formatter's text (or the message), "\n"
     // appended by the newline rules; empty optional: nothing to write.
     std::optional<std::string> lt_dataForMessage(const QLLogMessage& logMessage);
+    // The same bytes appended to `out`; returns how many (0: nothing to write).
+    size_t lt_appendDataForMessage(const QLLogMessage& logMessage, std::string& out);
     void lt_logData(std::span<const uint8_t> data);
 
   protected:
@@ -135,6 +137,8 @@ class QLFileLogger : public QLAbstractLogger {
     // The queue created with the logger: its identity is what "on the logger's
     // queue" means (a cheap pointer test on every write).
     const platform::DispatchQueue* const _ownQueue;
+    // The bytes of the record being written, kept to reuse its storage.
+    std::string _recordBytes;
 };
 
 }  // namespace tervolo::logging

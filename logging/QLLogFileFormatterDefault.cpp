@@ -13,12 +13,14 @@ namespace {
 // the text up to the whole second is kept per thread and only the
 // milliseconds are printed anew; the result is the text of gmtSlashed(date).
 void appendDefaultDate(std::string& out, platform::Date date) {
+    // Plain data, so the thread-local needs no construction guard.
     struct Cache {
-        long long second = 0;
-        bool valid = false;
-        std::string prefix;  // "yyyy/MM/dd HH:mm:ss:"
+        long long second;
+        bool valid;
+        char prefix[32];  // "yyyy/MM/dd HH:mm:ss:"
+        size_t length;
     };
-    thread_local Cache cache;
+    thread_local Cache cache{};
     // The same split into whole seconds and truncated milliseconds as the
     // full form (including its small bias that keeps x.123 at 123 ms).
     const double totalMs = std::floor(date.unixTime() * 1000.0 + 1e-3);
@@ -29,16 +31,20 @@ void appendDefaultDate(std::string& out, platform::Date date) {
     const auto second = static_cast<long long>(std::floor(totalMs / 1000.0));
     const int millis = static_cast<int>(totalMs - static_cast<double>(second) * 1000.0);
     if (!cache.valid || cache.second != second) {
-        std::string text =
+        const std::string text =
             platform::dateformat::gmtSlashed(platform::Date::fromUnix(static_cast<double>(second)));
-        text.resize(text.size() - 3);
-        cache.prefix = std::move(text);
+        if (text.size() < 3 || text.size() - 3 > sizeof cache.prefix) {
+            out.append(platform::dateformat::gmtSlashed(date));
+            return;
+        }
+        cache.length = text.size() - 3;
+        text.copy(cache.prefix, cache.length);
         cache.second = second;
         cache.valid = true;
     }
     const char digits[3] = {static_cast<char>('0' + millis / 100), static_cast<char>('0' + millis / 10 % 10),
                             static_cast<char>('0' + millis % 10)};
-    out.append(cache.prefix);
+    out.append(cache.prefix, cache.length);
     out.append(digits, 3);
 }
 
@@ -49,16 +55,19 @@ QLLogFileFormatterDefault::QLLogFileFormatterDefault(DateFormatter dateFormatter
 
 std::optional<std::string> QLLogFileFormatterDefault::formatLogMessage(const QLLogMessage& logMessage) {
     std::string line;
-    const std::string& message = logMessage.message();
-    if (_dateFormatter) {
-        line = _dateFormatter(logMessage.timestamp());
-    } else {
-        line.reserve(23 + 2 + message.size() + 1);
-        appendDefaultDate(line, logMessage.timestamp());
-    }
-    line.append("  ");
-    line.append(message);
+    line.reserve(23 + 2 + logMessage.message().size() + 1);  // room for the logger's newline
+    appendFormattedLogMessage(logMessage, line);
     return line;
+}
+
+void QLLogFileFormatterDefault::appendFormattedLogMessage(const QLLogMessage& logMessage, std::string& out) {
+    if (_dateFormatter) {
+        out.append(_dateFormatter(logMessage.timestamp()));
+    } else {
+        appendDefaultDate(out, logMessage.timestamp());
+    }
+    out.append("  ");
+    out.append(logMessage.message());
 }
 
 }  // namespace tervolo::logging

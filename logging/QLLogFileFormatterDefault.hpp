@@ -20,6 +20,9 @@ class QLLogFileFormatterDefault : public QLLogFormatter {
     explicit QLLogFileFormatterDefault(DateFormatter dateFormatter = nullptr);
 
     std::optional<std::string> formatLogMessage(const QLLogMessage& logMessage) override;
+    // The same text appended to `out` (the file logger's path without a
+    // string per record).
+    void appendFormattedLogMessage(const QLLogMessage& logMessage, std::string& out);
 
   private:
     DateFormatter _dateFormatter;  // empty: the default GMT form
