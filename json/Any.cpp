@@ -46,6 +46,17 @@ Any::Any(Dictionary entries, PlainTag) {
     storage_ = std::move(node);
 }
 
+Any Any::emptyArray() {
+    // Never destroyed, so values released during exit still find it.
+    static const auto* node = new std::shared_ptr<ArrayNode>(std::make_shared<ArrayNode>());
+    return Any(*node);
+}
+
+Any Any::emptyDictionary() {
+    static const auto* node = new std::shared_ptr<DictionaryNode>(std::make_shared<DictionaryNode>());
+    return Any(*node);
+}
+
 Any::Any(Data bytes) : storage_(std::make_shared<const Data>(std::move(bytes))) {}
 
 Any::Any(const JSON& json) : storage_(std::make_shared<const JSON>(json)) {}

@@ -96,6 +96,10 @@ class Any {
     struct PlainTag {};
     Any(Array items, PlainTag);
     Any(Dictionary entries, PlainTag);
+    // One shared empty array and dictionary: parsed documents hold many, and a
+    // shared node is copied before any change anyway.
+    static Any emptyArray();
+    static Any emptyDictionary();
     struct ArrayNode {
         Array items;
         bool plain = true;  // no JSON value nested anywhere inside

@@ -146,6 +146,8 @@ class JSONSerialization::Parser {
         skipWhitespace();
         if (p_ < end_ && *p_ == ']') {
             ++p_;
+            --depth_;
+            return Any::emptyArray();
         } else {
             // Elements gather on a stack shared by all levels, so each array
             // is allocated once at its final size.
@@ -178,6 +180,8 @@ class JSONSerialization::Parser {
         skipWhitespace();
         if (p_ < end_ && *p_ == '}') {
             ++p_;
+            --depth_;
+            return Any::emptyDictionary();
         } else {
             for (;;) {
                 skipWhitespace();

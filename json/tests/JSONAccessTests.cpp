@@ -237,6 +237,12 @@ TEST(JSONSubscriptTest, CopiesDoNotSeeWrites) {
     Any held = b.object();
     b.set({"k", 1}, JSON(8));
     EXPECT_EQ(held.dictionary()->at("k").array()->at(1), Any(int64_t{2}));
+    // Parsed empty containers share one node; a write copies it first.
+    JSON empties = parse(R"({"a": {}, "b": {}, "c": []})");
+    empties.set({"a", "x"}, JSON(1));
+    empties.set({"c", 0}, JSON(1));
+    EXPECT_EQ(empties, parse(R"({"a": {"x": 1}, "b": {}, "c": []})"));
+    EXPECT_TRUE(parse("{}").isEmpty());
     JSON element = b["k"];
     b.set({"k", 0}, JSON(7));
     EXPECT_EQ(element[0].intValue(), 9);
