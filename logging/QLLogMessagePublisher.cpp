@@ -1,0 +1,66 @@
+#include "logging/QLLogMessagePublisher.hpp"
+
+namespace tervolo::logging {
+
+MessagePublisher::MessagePublisher(std::shared_ptr<QLLog> log, QLLogLevel with)
+    : _log(std::move(log)), _logLevel(with) {}
+
+void MessagePublisher::receive(std::shared_ptr<reactive::Subscriber<QLLogMessagePtr>> subscriber) const {
+    if (!subscriber) return;
+    auto subscription = std::shared_ptr<Subscription>(new Subscription(_log, subscriber));
+    if (_log) _log->addLogger(subscription, _logLevel);
+    subscriber->receive(std::static_pointer_cast<reactive::Subscription>(subscription));
+}
+
+MessagePublisher::Subscription::Subscription(
+    const std::shared_ptr<QLLog>& log, std::shared_ptr<reactive::Subscriber<QLLogMessagePtr>> subscriber)
+    : _subscriber(std::move(subscriber)), _log(log) {}
+
+void MessagePublisher::Subscription::request(reactive::Demand demand) {
+    (void)demand;
+}
+
+void MessagePublisher::Subscription::cancel() {
+    if (auto log = _log.lock()) log->removeLogger(shared_from_this());
+    // Waits for a delivery in progress on another thread; afterwards no record
+    // reaches the subscriber. Released outside the lock: the subscriber's
+    // destructor may do anything, cancel included.
+    std::shared_ptr<reactive::Subscriber<QLLogMessagePtr>> released;
+    std::lock_guard lock(_subscriberMutex);
+    released = std::move(_subscriber);
+}
+
+void MessagePublisher::Subscription::logMessage(const QLLogMessagePtr& logMessage) {
+    std::lock_guard lock(_subscriberMutex);
+    if (!_subscriber) return;
+    // Keeps the subscriber alive through the call even when it cancels inside.
+    const auto subscriber = _subscriber;
+    (void)subscriber->receive(logMessage);
+}
+
+std::shared_ptr<QLLogFormatter> MessagePublisher::Subscription::logFormatter() {
+    std::lock_guard lock(_formatterMutex);
+    return _logFormatter;
+}
+
+void MessagePublisher::Subscription::setLogFormatter(std::shared_ptr<QLLogFormatter> logFormatter) {
+    std::lock_guard lock(_formatterMutex);
+    _logFormatter = std::move(logFormatter);
+}
+
+const std::shared_ptr<QLLog>& sharedLog() {
+    // The shared registry is never destroyed: a pointer that never deletes it
+    // and is itself never released, so weak references to it never expire.
+    static const auto* log = new std::shared_ptr<QLLog>(&QLLog::sharedInstance(), [](QLLog*) {});
+    return *log;
+}
+
+MessagePublisher messagePublisher(std::shared_ptr<QLLog> log, QLLogLevel with) {
+    return MessagePublisher(std::move(log), with);
+}
+
+MessagePublisher messagePublisher(QLLogLevel with) {
+    return MessagePublisher(sharedLog(), with);
+}
+
+}  // namespace tervolo::logging
