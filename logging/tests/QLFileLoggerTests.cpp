@@ -423,6 +423,23 @@ TEST_F(QLFileLoggerTest, RollsAndPrunesWithoutExtendedAttributes) {
     EXPECT_EQ(manager->sortedLogFilePaths(), std::vector<std::string>{third});
 }
 
+TEST_F(QLFileLoggerTest, ChosenFileRemovedBeforeItWasOpenedIsReplaced) {
+    // The file is chosen (created) but not yet open, so no watch sees it go;
+    // the record must not be lost on a path that can no longer be opened.
+    auto manager = makeRecordingManager();
+    auto logger = makeLogger(manager);
+    setFormatter(logger, nullptr);
+    const std::string chosen = logger->currentLogFileInfo()->filePath();
+    ASSERT_FALSE(FileManager::defaultManager().removeItem(chosen));
+    platform::LineCapture errors(platform::LineWriter::standardError());
+    write(logger, "kept");
+    const auto files = logFiles(*manager);
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(files[0].second, "kept\n");
+    ASSERT_EQ(errors.lines().size(), 1u);
+    EXPECT_EQ(errors.lines()[0].rfind("QLFileLogger: Failed to open file: ", 0), 0u);
+}
+
 TEST_F(QLFileLoggerTest, FileErrorsGoToStandardErrorAndRecordsAreDropped) {
     auto manager = makeRecordingManager();
     // The logs folder cannot be made: every creation fails.
