@@ -3,9 +3,9 @@
 #include <cmath>
 #include <limits>
 
-#include <GeographicLib/Geodesic.hpp>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <GeographicLib/Geodesic.hpp>
 
 #include "points/QuovaMapPoint.hpp"
 #include "points/QuovaPointTag.hpp"
@@ -35,8 +35,8 @@ TEST_F(QuovaMapPointOperationsTest, TitleConstructorGivesTheInitialValues) {
 }
 
 TEST_F(QuovaMapPointOperationsTest, PlacemarkConstructorCopiesTheResult) {
-    QuovaPlacemark placemark{"Harbour", "Pier 3, Hamburg", "OSM", 9.9937, 53.5511, "node/1", "https://osm.example/1",
-                             std::nullopt};
+    QuovaPlacemark placemark{"Harbour", "Pier 3, Hamburg",       "OSM",       9.9937, 53.5511,
+                             "node/1",  "https://osm.example/1", std::nullopt};
     auto point = QuovaMapPoint::make(placemark);
     EXPECT_EQ(point->title, "Harbour");
     EXPECT_EQ(point->subtitle, "Pier 3, Hamburg");
@@ -68,11 +68,11 @@ TEST_F(QuovaMapPointOperationsTest, ShorturlConstructorTakesOnlyFiniteDecimalsOn
         bool made;
     };
     const Row rows[] = {
-        {"52.5", "13.4", true},      {"-90", "180", true},      {"1e1", "-1.5e2", true},
-        {"52,5", "13.4", false},     {" 52.5", "13.4", false},  {"52.5 ", "13.4", false},
-        {"52.5", "", false},         {"nan", "13.4", false},    {"52.5", "inf", false},
-        {"0x1p3", "13.4", false},    {"1e400", "13.4", false},  {"90.0001", "13.4", false},
-        {"52.5", "-180.5", false},   {"52.5", "13.4abc", false},
+        {"52.5", "13.4", true},    {"-90", "180", true},       {"1e1", "-1.5e2", true},
+        {"52,5", "13.4", false},   {" 52.5", "13.4", false},   {"52.5 ", "13.4", false},
+        {"52.5", "", false},       {"nan", "13.4", false},     {"52.5", "inf", false},
+        {"0x1p3", "13.4", false},  {"1e400", "13.4", false},   {"90.0001", "13.4", false},
+        {"52.5", "-180.5", false}, {"52.5", "13.4abc", false},
     };
     for (const auto& row : rows) {
         Shorturl record;
@@ -122,10 +122,16 @@ TEST_F(QuovaMapPointOperationsTest, OrderingByTitleLeavesUntitledPointsIncompara
         bool less;
     };
     const Row rows[] = {
-        {"b", "c", true},   {"c", "b", false},           {"B", "a", true},  {"Zoo", "apple", true},
-        {"a", "a", false},  {std::nullopt, "a", false},  {"a", std::nullopt, false},
-        {"ab", "abc", true}, {"Caf\u00e9", "Cafe\u0301", false},  // canonically equal
-        {"\uff5e", "\U0001F600", true},                            // code point, not UTF-16 order
+        {"b", "c", true},
+        {"c", "b", false},
+        {"B", "a", true},
+        {"Zoo", "apple", true},
+        {"a", "a", false},
+        {std::nullopt, "a", false},
+        {"a", std::nullopt, false},
+        {"ab", "abc", true},
+        {"Caf\u00e9", "Cafe\u0301", false},  // canonically equal
+        {"\uff5e", "\U0001F600", true},      // code point, not UTF-16 order
     };
     for (const auto& row : rows) {
         auto a = titled(row.a);
@@ -162,7 +168,8 @@ TEST_F(QuovaMapPointOperationsTest, TagColorComesFromTheLastTagInTheStore) {
         std::optional<platform::Color::RGBA> color;
     };
     const Row rows[] = {
-        {std::vector<std::string>{"BBBB-HEX", "aaaa-dec"}, orange},  // last one, letter case ignored, first match
+        {std::vector<std::string>{"BBBB-HEX", "aaaa-dec"},
+         orange},  // last one, letter case ignored, first match
         {std::vector<std::string>{"AAAA-DEC", "BBBB-HEX"}, orange},  // through the hex reader
         {std::vector<std::string>{"AAAA-DEC", "CCCC-NONE"}, std::nullopt},
         {std::vector<std::string>{"DDDD-BAD"}, std::nullopt},
@@ -175,7 +182,9 @@ TEST_F(QuovaMapPointOperationsTest, TagColorComesFromTheLastTagInTheStore) {
         point->tags = row.tags;
         const auto color = point->tagColor();
         ASSERT_EQ(color.has_value(), row.color.has_value());
-        if (color) EXPECT_EQ(color->components(), *row.color);
+        if (color) {
+            EXPECT_EQ(color->components(), *row.color);
+        }
     }
 
     auto point = QuovaMapPoint::make("p");
@@ -188,7 +197,7 @@ TEST_F(QuovaMapPointOperationsTest, TagColorComesFromTheLastTagInTheStore) {
 
 TEST_F(QuovaMapPointOperationsTest, LegacyDataSourceCodes) {
     const std::pair<int64_t, std::optional<std::string>> rows[] = {
-        {1, "Facebook"}, {2, "Google"}, {3, "OSM"},         {4, "Qype"},        {5, "VBB"},
+        {1, "Facebook"}, {2, "Google"},     {3, "OSM"},        {4, "Qype"},       {5, "VBB"},
         {6, "Yelp"},     {0, std::nullopt}, {7, std::nullopt}, {-1, std::nullopt}};
     for (const auto& [code, name] : rows) {
         auto point = QuovaMapPoint::make("p");

@@ -1,0 +1,190 @@
+// Adding, deleting and hiding points, and the "mapPointChange" notifications
+// they post.
+#include <any>
+#include <thread>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "platform/dispatch/NotificationCenter.hpp"
+#include "points/QuovaMapPointStore.hpp"
+#include "points/tests/FakeSearchIndex.hpp"
+#include "points/tests/PointsTestSupport.hpp"
+
+namespace tervolo::points {
+namespace {
+
+using ::testing::ElementsAre;
+using testing::FakeSearchIndex;
+using ::testing::IsEmpty;
+using Kind = FakeSearchIndex::Request::Kind;
+
+// One delivered notification, with what the observer saw at that moment.
+struct Seen {
+    std::string reason;
+    QuovaMapPoint* object = nullptr;
+    std::optional<platform::Date> deletedAt;
+    std::optional<platform::Date> hiddenAt;
+    std::string fileOnDisk;
+    std::thread::id thread;
+};
+
+class QuovaMapPointMutationsTest : public testing::PointsTest {
+  protected:
+    void SetUp() override {
+        PointsTest::SetUp();
+        token_ = platform::NotificationCenter::defaultCenter().addObserver(
+            "mapPointChange", nullptr,
+            [this](const platform::NotificationCenter::Notification& notification) {
+                auto* point = static_cast<QuovaMapPoint*>(notification.object.get());
+                Seen seen;
+                seen.reason = std::any_cast<std::string>(notification.userInfo.at("mapPointChangeReason"));
+                seen.object = point;
+                seen.deletedAt = point->deletedAt;
+                seen.hiddenAt = point->hiddenAt;
+                seen.fileOnDisk = readText(pointsFolder() + point->uuid.value_or("?") + ".QuovaMapPoint");
+                seen.thread = std::this_thread::get_id();
+                EXPECT_EQ(notification.userInfo.size(), 1u);
+                seen_.push_back(seen);
+            });
+    }
+    void TearDown() override {
+        token_.reset();
+        PointsTest::TearDown();
+    }
+
+    std::vector<std::string> reasons() const {
+        std::vector<std::string> result;
+        for (const auto& seen : seen_) result.push_back(seen.reason);
+        return result;
+    }
+
+    std::vector<Kind> indexRequests() {
+        std::vector<Kind> kinds;
+        for (const auto& request : FakeSearchIndex::current()->requests()) kinds.push_back(request.kind);
+        return kinds;
+    }
+
+    // Forgets the requests so far (after their completions have run).
+    static void restartIndexRecording() {
+        FakeSearchIndex::uninstall();
+        FakeSearchIndex::install();
+    }
+
+    // A saved point in the store, with no requests or lines recorded yet.
+    std::shared_ptr<QuovaMapPoint> storedPoint(std::optional<std::string> title = "Harbour") {
+        auto point = QuovaMapPoint::make("");
+        point->title = std::move(title);
+        point->coordinate = {53.5511, 9.9937};
+        QuovaMapPointStore::shared().addPoint(point);
+        restartIndexRecording();
+        log_->clear();
+        clock_->advance(60);
+        return point;
+    }
+
+    std::unique_ptr<platform::NotificationCenter::Token> token_;
+    std::vector<Seen> seen_;
+};
+
+TEST_F(QuovaMapPointMutationsTest, AddingSavesIndexesTwiceAppendsAndPostsNothing) {
+    auto& store = QuovaMapPointStore::shared();
+    auto point = QuovaMapPoint::make("Harbour");
+    point->coordinate = {53.5511, 9.9937};
+    log_->clear();
+    store.addPoint(point);
+
+    EXPECT_THAT(seen_, IsEmpty());
+    ASSERT_TRUE(point->uuid.has_value());
+    EXPECT_FALSE(point->deletedAt || point->hiddenAt);
+    EXPECT_EQ(store.points.back(), point);
+    EXPECT_TRUE(store.needsSync());
+    EXPECT_EQ(entries(pointsFolder()), std::vector<std::string>{*point->uuid + ".QuovaMapPoint"});
+    EXPECT_THAT(indexRequests(), ElementsAre(Kind::index, Kind::index));
+    const auto lines = log_->texts(logging::QLLogFlag::info);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.front(), "QuovaMapPointStore: add point Harbour.");
+
+    // No check for a point already there.
+    store.addPoint(point);
+    EXPECT_EQ(std::count(store.points.begin(), store.points.end(), point), 2);
+    EXPECT_THAT(seen_, IsEmpty());
+}
+
+TEST_F(QuovaMapPointMutationsTest, DeletingStampsSavesUnindexesAndPostsBeforeReturning) {
+    auto& store = QuovaMapPointStore::shared();
+    auto point = storedPoint();
+    const auto now = platform::Date::now();
+    store.deletePoint(point);
+
+    ASSERT_THAT(reasons(), ElementsAre("mapPointDeleted"));
+    EXPECT_EQ(seen_[0].object, point.get());
+    EXPECT_EQ(seen_[0].thread, std::this_thread::get_id());
+    EXPECT_EQ(seen_[0].deletedAt, now);
+    EXPECT_FALSE(seen_[0].hiddenAt.has_value());
+    // The observer already finds the stamp in the file.
+    EXPECT_EQ(QuovaMapPoint::decode(std::string_view(seen_[0].fileOnDisk))->deletedAt, now);
+    EXPECT_THAT(indexRequests(), ElementsAre(Kind::index, Kind::remove));
+    EXPECT_EQ(point->lastSavedAt, now);
+    EXPECT_EQ(store.points.back(), point);
+    EXPECT_THAT(store.validPointsWithFilter(std::nullopt), IsEmpty());
+    EXPECT_THAT(store.deletedPointsWithFilter(std::nullopt), ElementsAre(point));
+
+    // Deleting again stamps anew, saves and posts again.
+    clock_->advance(5);
+    store.deletePoint(point);
+    EXPECT_THAT(reasons(), ElementsAre("mapPointDeleted", "mapPointDeleted"));
+    EXPECT_EQ(point->deletedAt, platform::Date::now());
+    EXPECT_THAT(indexRequests(), ElementsAre(Kind::index, Kind::remove, Kind::index, Kind::remove));
+}
+
+TEST_F(QuovaMapPointMutationsTest, HidingAValidPointDeletesItFirst) {
+    auto& store = QuovaMapPointStore::shared();
+    auto point = storedPoint();
+    store.hidePoint(point);
+
+    ASSERT_THAT(reasons(), ElementsAre("mapPointDeleted", "mapPointHidden"));
+    // The deletion is seen before the point has its hiddenAt.
+    EXPECT_TRUE(seen_[0].deletedAt.has_value());
+    EXPECT_FALSE(seen_[0].hiddenAt.has_value());
+    EXPECT_TRUE(seen_[1].deletedAt.has_value() && seen_[1].hiddenAt.has_value());
+    EXPECT_THAT(seen_[1].fileOnDisk, ::testing::HasSubstr("\"hiddenAt\":"));
+    EXPECT_LE(*point->deletedAt, *point->hiddenAt);
+    // Written twice, each save followed by its removal from the index.
+    EXPECT_THAT(indexRequests(), ElementsAre(Kind::index, Kind::remove, Kind::index, Kind::remove));
+    EXPECT_THAT(log_->texts(logging::QLLogFlag::info),
+                ::testing::IsSupersetOf({"QuovaMapPointStore: hiding point Harbour.",
+                                         "QuovaMapPointStore: delete point Harbour."}));
+    EXPECT_THAT(store.validPointsWithFilter(std::nullopt), IsEmpty());
+    EXPECT_THAT(store.deletedPointsWithFilter(std::nullopt), IsEmpty());
+    EXPECT_THAT(store.allPoints(), ElementsAre(point));
+}
+
+TEST_F(QuovaMapPointMutationsTest, HidingADeletedPointKeepsItsDeletionStamp) {
+    auto& store = QuovaMapPointStore::shared();
+    auto point = storedPoint();
+    store.deletePoint(point);
+    const auto deletedAt = point->deletedAt;
+    seen_.clear();
+    restartIndexRecording();
+    clock_->advance(30);
+
+    store.hidePoint(point);
+    EXPECT_THAT(reasons(), ElementsAre("mapPointHidden"));
+    EXPECT_EQ(point->deletedAt, deletedAt);
+    EXPECT_EQ(point->hiddenAt, platform::Date::now());
+    EXPECT_THAT(indexRequests(), ElementsAre(Kind::index, Kind::remove));
+}
+
+TEST_F(QuovaMapPointMutationsTest, UntitledPointIsLoggedAsUnknown) {
+    auto& store = QuovaMapPointStore::shared();
+    auto point = storedPoint(std::nullopt);
+    store.deletePoint(point);
+    const auto lines = log_->texts(logging::QLLogFlag::info);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.front(), "QuovaMapPointStore: delete point unknown.");
+    EXPECT_THAT(reasons(), ElementsAre("mapPointDeleted"));
+}
+
+}  // namespace
+}  // namespace tervolo::points
