@@ -4,6 +4,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <type_traits>
 
 #include "logging/CompactMap.hpp"
 #include "logging/QLLog.hpp"

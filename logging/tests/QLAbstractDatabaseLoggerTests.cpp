@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "logging/QLLog.hpp"
@@ -264,6 +266,33 @@ TEST_F(DatabaseLoggerTest, SettingsReadFromTheLoggerQueueAreReported) {
                             "QLAbstractDatabaseLogger: Core architecture requirement failure"}));
     EXPECT_EQ(logger_->maxAge(), 604800);
     EXPECT_EQ(logger_->deleteInterval(), 300);
+}
+
+TEST_F(DatabaseLoggerTest, SettingsFromManyThreadsWhileRecordsArriveLoseNoRecord) {
+    constexpr int kRecords = 2000;
+    std::atomic<bool> go{false};
+    std::vector<std::thread> threads;
+    threads.emplace_back([&] {
+        while (!go.load()) std::this_thread::yield();
+        for (int i = 0; i < kRecords; ++i) registry_.log(i % 2 == 0, record());
+    });
+    for (int t = 0; t < 3; ++t) {
+        threads.emplace_back([&, t] {
+            while (!go.load()) std::this_thread::yield();
+            for (int i = 0; i < 200; ++i) {
+                logger_->setSaveThreshold(static_cast<uint64_t>(1 + (i + t) % 7));
+                logger_->setSaveInterval(i % 3 == 0 ? 0.0 : 30.0);
+                logger_->setMaxAge(i % 2 == 0 ? 3600.0 : 60.0);
+                logger_->setDeleteOnEverySave(i % 2 == 0);
+                logger_->savePendingLogEntries();
+                (void)logger_->saveThreshold();
+            }
+        });
+    }
+    go.store(true);
+    for (auto& thread : threads) thread.join();
+    registry_.flushLog();
+    EXPECT_EQ(logger_->saved(), static_cast<size_t>(kRecords));
 }
 
 TEST(DatabaseLoggerLifetimeTest, ReleasedLoggerStopsItsTimers) {
