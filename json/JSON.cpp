@@ -101,7 +101,10 @@ Any JSON::object() const {
 
 void JSON::setObject(const Any& object) {
     error_.reset();
-    Any value = normalizedObject(object);
+    // Plain objects (everything a JSON value stores) are classified as they are.
+    Any normalized;
+    if (!object.isPlain()) normalized = normalizedObject(object);
+    const Any& value = object.isPlain() ? object : normalized;
     switch (value.kind()) {
         case Any::Kind::number:
             if (isBooleanNumber(*value.number())) {

@@ -181,9 +181,10 @@ bool isBooleanNumber(const Number& number) {
     static const Number booleanFalseNumber = Number::fromBool(false);
     static const std::string booleanTrueTypeCode = booleanTrueNumber.objCType();
     static const std::string booleanFalseTypeCode = booleanFalseNumber.objCType();
+    // The type code is checked first: it is cheaper than the value comparison.
     const char* code = number.objCType();
-    if (number.compare(booleanTrueNumber) == Number::Order::same && booleanTrueTypeCode == code) return true;
-    if (number.compare(booleanFalseNumber) == Number::Order::same && booleanFalseTypeCode == code)
+    if (booleanTrueTypeCode == code && number.compare(booleanTrueNumber) == Number::Order::same) return true;
+    if (booleanFalseTypeCode == code && number.compare(booleanFalseNumber) == Number::Order::same)
         return true;
     return false;
 }
