@@ -223,6 +223,10 @@ std::shared_ptr<QLFileLogger> QLFileLogger::unwrapFromBuffer() {
     return strongSelf();
 }
 
+void QLFileLogger::resetExceptionCountForTesting() {
+    gExceptionCount.store(0);
+}
+
 // MARK: - Writing
 
 std::optional<std::string> QLFileLogger::lt_dataForMessage(const QLLogMessage& logMessage) {

@@ -100,6 +100,10 @@ class QLFileLogger : public QLAbstractLogger {
     size_t lt_appendDataForMessage(const QLLogMessage& logMessage, std::string& out);
     void lt_logData(std::span<const uint8_t> data);
 
+    // Exceptions thrown while writing are counted once per process (the first
+    // ten are reported); tests start the count again.
+    static void resetExceptionCountForTesting();
+
   protected:
     // Work on the logger's queue (each asserts it).
     platform::FileHandle* lt_currentLogFileHandle();

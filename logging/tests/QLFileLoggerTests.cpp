@@ -10,6 +10,7 @@
 #include <mutex>
 #include <set>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -438,6 +439,23 @@ TEST_F(QLFileLoggerTest, ChosenFileRemovedBeforeItWasOpenedIsReplaced) {
     EXPECT_EQ(files[0].second, "kept\n");
     ASSERT_EQ(errors.lines().size(), 1u);
     EXPECT_EQ(errors.lines()[0].rfind("QLFileLogger: Failed to open file: ", 0), 0u);
+}
+
+class ThrowingLogger : public QLFileLogger {
+  public:
+    using QLFileLogger::QLFileLogger;
+    void willLogMessage(const std::shared_ptr<QLLogFileInfo>&) override { throw std::runtime_error("boom"); }
+};
+
+TEST_F(QLFileLoggerTest, OnlyTheFirstTenExceptionsAreReported) {
+    QLFileLogger::resetExceptionCountForTesting();
+    auto logger = makeLogger<ThrowingLogger>(makeRecordingManager());
+    platform::LineCapture errors(platform::LineWriter::standardError());
+    for (int i = 0; i < 12; ++i) write(logger, "x");
+    std::vector<std::string> expected(10, "QLFileLogger.logMessage: boom");
+    expected.push_back("QLFileLogger.logMessage: Too many exceptions -- will not log any more of them.");
+    EXPECT_EQ(errors.lines(), expected);
+    QLFileLogger::resetExceptionCountForTesting();
 }
 
 TEST_F(QLFileLoggerTest, FileErrorsGoToStandardErrorAndRecordsAreDropped) {
