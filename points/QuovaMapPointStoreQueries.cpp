@@ -81,6 +81,10 @@ PointList sortedByKey(const PointList& points, const std::vector<Key>& keys, Les
     return gather(points, indices);
 }
 
+// The shortest degree of latitude on the WGS84 ellipsoid is 110,574 m (at
+// the equator); rounded down so the bound stays safe.
+constexpr double kMinMetresPerDegreeLatitude = 110000.0;
+
 // A key that is a number in every case, so the order is total: NaN would make
 // every comparison false and the order undefined.
 double totalDistance(double metres) {
@@ -112,6 +116,14 @@ std::vector<std::shared_ptr<QuovaMapPoint>> QuovaMapPointStore::validPointsWithi
         for (const auto& point : points) {
             if (!point || !isValid(*point) || !platform::CLLocationCoordinate2DIsValid(point->coordinate))
                 continue;
+            // Every degree of latitude is at least kMinMetresPerDegreeLatitude
+            // long, so a point this far north or south lies beyond the limit
+            // whatever its longitude: skipped without the geodesic.
+            if (std::abs(point->coordinate.latitude - fromPoint.coordinate.latitude) *
+                    kMinMetresPerDegreeLatitude >
+                meters) {
+                continue;
+            }
             const double d =
                 platform::CLLocation(point->coordinate.latitude, point->coordinate.longitude).distance(from);
             // Inclusive limit; NaN fails the comparison and is never taken.
