@@ -50,6 +50,27 @@ class Logger {
     using Metadata = LoggerMetadata;
     using MetadataValue = LoggerMetadataValue;
 
+    // The file of a log call. Given explicitly it reaches the handler as it
+    // is. The default, the caller's source path, reaches it as its file ID, and
+    // that is worked out only when the call passes its level: a call below the
+    // level must not pay for scanning the path.
+    class CallerFile {
+      public:
+        constexpr CallerFile(std::string_view text) : text_(text) {}
+        constexpr CallerFile(const char* text) : text_(text) {}
+        constexpr CallerFile(const std::string& text) : text_(text) {}
+        static constexpr CallerFile sourcePath(const char* path) {
+            CallerFile file{std::string_view()};
+            file.path_ = path;
+            return file;
+        }
+        std::string_view text() const { return path_ != nullptr ? fileID(path_) : text_; }
+
+      private:
+        std::string_view text_;
+        const char* path_ = nullptr;
+    };
+
     // The handler comes from LoggingSystem's current factory, read under the
     // system's read lock and called after that lock is released.
     explicit Logger(std::string label);
@@ -91,19 +112,19 @@ class Logger {
     // currentModuleFileID(file).
     template <typename M, typename MD = const std::nullopt_t&, typename S = const std::nullopt_t&>
     void log(Level level, M&& message, MD&& metadata = std::nullopt, S&& source = std::nullopt,
-             std::string_view file = fileID(__builtin_FILE()),
+             CallerFile file = CallerFile::sourcePath(__builtin_FILE()),
              std::string_view function = __builtin_FUNCTION(), uint64_t line = __builtin_LINE()) {
         if (handler_->logLevel() > level) return;
         const Message text(detail::evaluateDeferred(std::forward<M>(message)));
         const std::optional<Metadata> callMetadata(detail::evaluateDeferred(std::forward<MD>(metadata)));
         std::optional<std::string> callSource(detail::evaluateDeferred(std::forward<S>(source)));
-        emit(level, text, callMetadata, std::move(callSource), file, function, line);
+        emit(level, text, callMetadata, std::move(callSource), file.text(), function, line);
     }
 
 #define TERVOLO_LOGGER_SHORTHAND_(name)                                                                 \
     template <typename M, typename MD = const std::nullopt_t&, typename S = const std::nullopt_t&>      \
     void name(M&& message, MD&& metadata = std::nullopt, S && source = std::nullopt,                    \
-              std::string_view file = fileID(__builtin_FILE()),                                         \
+              CallerFile file = CallerFile::sourcePath(__builtin_FILE()),                               \
               std::string_view function = __builtin_FUNCTION(), uint64_t line = __builtin_LINE()) {     \
         log(Level::name, std::forward<M>(message), std::forward<MD>(metadata), std::forward<S>(source), \
             file, function, line);                                                                      \

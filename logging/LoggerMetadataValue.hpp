@@ -85,6 +85,8 @@ class LoggerMetadataValue {
   public:
     enum class Kind { string, stringConvertible, dictionary, array };
 
+    // The empty text (so that `metadata["key"] = value` works).
+    LoggerMetadataValue() : storage_(std::string()) {}
     // The text literal form: a string value.
     LoggerMetadataValue(std::string text) : storage_(std::move(text)) {}
     LoggerMetadataValue(std::string_view text) : storage_(std::string(text)) {}
