@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "LogFacadeTestSupport.hpp"
+#include "logging/LoggerLevelCoding.hpp"
 
 namespace tervolo::logging {
 namespace {
@@ -28,6 +29,17 @@ TEST(LoggerLevelTest, OrderedByOrdinalWithNamesAsRawValues) {
     }
     for (const char* text : {"Info", "warn", "", "ERROR", " info"}) {
         EXPECT_EQ(loggerLevelFromRawValue(text), std::nullopt) << text;
+    }
+}
+
+TEST(LoggerLevelTest, CodedAsItsName) {
+    for (const Level level : allLoggerLevels()) {
+        const nlohmann::json json = level;
+        EXPECT_EQ(json, nlohmann::json(std::string(rawValue(level))));
+        EXPECT_EQ(json.get<Level>(), level);
+    }
+    for (const char* text : {R"("Info")", R"("warn")", R"(2)", R"(null)", R"(["info"])"}) {
+        EXPECT_THROW(nlohmann::json::parse(text).get<Level>(), LoggerLevelDecodingError) << text;
     }
 }
 
