@@ -288,17 +288,19 @@ size_t QLTTYLogger::codeIndexForColor(const platform::Color& color, const QLTTYL
 }
 
 std::optional<QLTTYLogger::TagKey> QLTTYLogger::tagKey(const std::any& tag) {
-    if (const auto* text = std::any_cast<std::string>(&tag)) return TagKey{*text};
+    if (const auto* text = std::any_cast<std::string>(&tag)) return TagKey{true, 0, *text};
     if (const auto* text = std::any_cast<const char*>(&tag)) {
-        if (*text != nullptr) return TagKey{std::string(*text)};
+        if (*text != nullptr) return TagKey{true, 0, std::string(*text)};
         return std::nullopt;
     }
-    if (const auto* v = std::any_cast<int>(&tag)) return TagKey{int64_t{*v}};
-    if (const auto* v = std::any_cast<unsigned>(&tag)) return TagKey{int64_t{*v}};
-    if (const auto* v = std::any_cast<long>(&tag)) return TagKey{int64_t{*v}};
-    if (const auto* v = std::any_cast<long long>(&tag)) return TagKey{int64_t{*v}};
-    if (const auto* v = std::any_cast<unsigned long>(&tag)) return TagKey{static_cast<int64_t>(*v)};
-    if (const auto* v = std::any_cast<unsigned long long>(&tag)) return TagKey{static_cast<int64_t>(*v)};
+    if (const auto* v = std::any_cast<int>(&tag)) return TagKey{false, int64_t{*v}, {}};
+    if (const auto* v = std::any_cast<unsigned>(&tag)) return TagKey{false, int64_t{*v}, {}};
+    if (const auto* v = std::any_cast<long>(&tag)) return TagKey{false, int64_t{*v}, {}};
+    if (const auto* v = std::any_cast<long long>(&tag)) return TagKey{false, int64_t{*v}, {}};
+    if (const auto* v = std::any_cast<unsigned long>(&tag))
+        return TagKey{false, static_cast<int64_t>(*v), {}};
+    if (const auto* v = std::any_cast<unsigned long long>(&tag))
+        return TagKey{false, static_cast<int64_t>(*v), {}};
     return std::nullopt;
 }
 

@@ -10,7 +10,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <variant>
 #include <vector>
 
 #include "logging/QLAbstractLogger.hpp"
@@ -180,7 +179,13 @@ class QLTTYLogger : public QLAbstractLogger {
     QLTTYLogger(Token, Options options);
 
   private:
-    using TagKey = std::variant<int64_t, std::string>;
+    // A tag by value: a text, or an integer (all integer types compare as one).
+    struct TagKey {
+        bool isText = false;
+        int64_t number = 0;
+        std::string text;
+        auto operator<=>(const TagKey&) const = default;
+    };
     static std::optional<TagKey> tagKey(const std::any& tag);
 
     // Runs `change` on the logger's queue (see the class comment).
