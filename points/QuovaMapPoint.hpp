@@ -119,8 +119,10 @@ class QuovaMapPoint : public std::enable_shared_from_this<QuovaMapPoint> {
     // Each takes the asking share sheet (unused; any handle of the UI layer)
     // and answers with a text. Meant for the main thread except the item
     // request, which the share sheet makes on a thread of its own: it reads and
-    // changes the point and the store only through the main queue, and waits
-    // for a running short-link upload at most a bounded time.
+    // changes the point and the store only through the main queue (so the
+    // main thread must not wait for that thread), and waits for a running
+    // short-link upload at most a bounded time (ShareItemWait). Called on the
+    // main thread, it runs there and blocks it for that wait.
 
     // The short link when one is on file; otherwise the title (or the shared
     // title "Location Shared By Tervolo"), after starting the short-link upload
@@ -131,7 +133,9 @@ class QuovaMapPoint : public std::enable_shared_from_this<QuovaMapPoint> {
                                                              const std::optional<std::string>& activityType);
     // The text to share for the activity type (the UIActivityType* constants
     // of points/ShareActivityType.hpp): the short link, or the OpenStreetMap
-    // link of the point when no short link can be had, alone or inside a text.
+    // link of the point when no short link can be had, alone or inside a text
+    // (the mail body is HTML with the title and link escaped). A point without
+    // a valid coordinate and without a short link shares its title alone.
     std::string activityViewControllerItemForActivityType(const void* activityViewController,
                                                           const std::optional<std::string>& activityType);
 

@@ -14,6 +14,7 @@
 #include "points/QuovaMapPoint.hpp"
 #include "points/QuovaMapPointStore.hpp"
 #include "points/ShareActivityType.hpp"
+#include "points/ShareItemWait.hpp"
 
 namespace tervolo::points {
 

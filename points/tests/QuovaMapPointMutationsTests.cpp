@@ -176,6 +176,20 @@ TEST_F(QuovaMapPointMutationsTest, HidingADeletedPointKeepsItsDeletionStamp) {
     EXPECT_THAT(indexRequests(), ElementsAre(Kind::index, Kind::remove));
 }
 
+TEST_F(QuovaMapPointMutationsTest, RestoringADeletedPointPostsNothingAndMakesItValidAgain) {
+    auto& store = QuovaMapPointStore::shared();
+    auto point = storedPoint();
+    store.deletePoint(point);
+    seen_.clear();
+    // The point list restores a point itself: no store operation clears a stamp.
+    point->deletedAt = std::nullopt;
+    point->save();
+    store.setNeedsSync();
+    EXPECT_THAT(seen_, IsEmpty());
+    EXPECT_THAT(store.validPointsWithFilter(std::nullopt), ElementsAre(point));
+    EXPECT_THAT(store.deletedPointsWithFilter(std::nullopt), IsEmpty());
+}
+
 TEST_F(QuovaMapPointMutationsTest, UntitledPointIsLoggedAsUnknown) {
     auto& store = QuovaMapPointStore::shared();
     auto point = storedPoint(std::nullopt);

@@ -11,6 +11,7 @@
 #include "platform/dispatch/RunLoop.hpp"
 #include "points/QuovaMapPointStore.hpp"
 #include "points/ShareActivityType.hpp"
+#include "points/ShareItemWait.hpp"
 #include "points/tests/FakeShorturlUploader.hpp"
 #include "points/tests/PointsTestSupport.hpp"
 
@@ -136,8 +137,7 @@ TEST_F(QuovaMapPointShareConcurrencyTest, ManySharesAtOnceEachGetTheirOwnLink) {
     EXPECT_EQ(uploader_->startedCount(), kPoints);
     for (int i = 0; i < kPoints; ++i) {
         const auto& point = points[static_cast<size_t>(i)];
-        EXPECT_EQ(results[static_cast<size_t>(i)],
-                  label("P", i) + " https://s.example/" + *point->uuid);
+        EXPECT_EQ(results[static_cast<size_t>(i)], label("P", i) + " https://s.example/" + *point->uuid);
     }
 }
 

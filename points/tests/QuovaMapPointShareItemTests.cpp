@@ -9,6 +9,7 @@
 #include "platform/foundation/Bundle.hpp"
 #include "points/QuovaMapPointStore.hpp"
 #include "points/ShareActivityType.hpp"
+#include "points/ShareItemWait.hpp"
 #include "points/tests/FakeShorturlUploader.hpp"
 #include "points/tests/PointsTestSupport.hpp"
 
