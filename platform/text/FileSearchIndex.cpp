@@ -6,6 +6,7 @@
 #include <map>
 #include <mutex>
 #include <set>
+#include <unordered_map>
 
 #include "platform/dispatch/DispatchQueue.hpp"
 #include "platform/foundation/FileManager.hpp"
@@ -14,7 +15,9 @@ namespace platform {
 
 struct FileSearchIndex::State {
     explicit State(std::string p) : path(std::move(p)) {}
-    using Table = std::map<std::string, SearchableItem>;
+    // Entries are shared and never changed in place: a request copies the
+    // table's pointers, not every item's thumbnail.
+    using Table = std::map<std::string, std::shared_ptr<const SearchableItem>>;
 
     const std::string path;
     mutable std::mutex mutex;
@@ -34,7 +37,10 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
-constexpr int kFormatVersion = 1;
+// Version 2 keeps each distinct thumbnail once, in "thumbnails", and items
+// refer to it by position; every point carries the same icon, which version 1
+// repeated in every item. Version 1's inline "thumbnailData" is still read.
+constexpr int kFormatVersion = 2;
 constexpr char kBase64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
 std::string base64Encode(const std::vector<uint8_t>& bytes) {
@@ -92,7 +98,23 @@ std::optional<std::vector<uint8_t>> base64Decode(const std::string& text) {
     return out;
 }
 
-Json encode(const SearchableItem& item) {
+// Position of each distinct thumbnail in the file's "thumbnails" list.
+class ThumbnailTable {
+  public:
+    size_t add(const std::vector<uint8_t>& bytes) {
+        const auto [it, inserted] =
+            positions_.try_emplace(std::string(bytes.begin(), bytes.end()), encoded_.size());
+        if (inserted) encoded_.push_back(base64Encode(bytes));
+        return it->second;
+    }
+    Json list() const { return Json(encoded_); }
+
+  private:
+    std::unordered_map<std::string, size_t> positions_;
+    std::vector<std::string> encoded_;
+};
+
+Json encode(const SearchableItem& item, ThumbnailTable& thumbnails) {
     Json j;
     j["uniqueIdentifier"] = item.uniqueIdentifier;
     j["domainIdentifier"] = item.domainIdentifier;
@@ -103,13 +125,13 @@ Json encode(const SearchableItem& item) {
     // written as null and misread later.
     if (item.latitude && std::isfinite(*item.latitude)) j["latitude"] = *item.latitude;
     if (item.longitude && std::isfinite(*item.longitude)) j["longitude"] = *item.longitude;
-    if (item.thumbnailData) j["thumbnailData"] = base64Encode(*item.thumbnailData);
+    if (item.thumbnailData) j["thumbnail"] = thumbnails.add(*item.thumbnailData);
     return j;
 }
 
 // Strict per item: the identifier must be a non-empty string and every member
 // present must have its JSON type; an item that fails is left out.
-std::optional<SearchableItem> decode(const Json& j) {
+std::optional<SearchableItem> decode(const Json& j, const std::vector<std::vector<uint8_t>>& thumbnails) {
     if (!j.is_object()) return std::nullopt;
     SearchableItem item;
     auto text = [&](const char* key, std::string& out) {
@@ -133,9 +155,12 @@ std::optional<SearchableItem> decode(const Json& j) {
         !number("latitude", item.latitude) || !number("longitude", item.longitude)) {
         return std::nullopt;
     }
-    if (const auto it = j.find("thumbnailData"); it != j.end()) {
-        if (!it->is_string()) return std::nullopt;
-        item.thumbnailData = base64Decode(it->get<std::string>());
+    if (const auto it = j.find("thumbnail"); it != j.end()) {
+        if (!it->is_number_unsigned() || it->get<uint64_t>() >= thumbnails.size()) return std::nullopt;
+        item.thumbnailData = thumbnails[it->get<size_t>()];
+    } else if (const auto inline_ = j.find("thumbnailData"); inline_ != j.end()) {
+        if (!inline_->is_string()) return std::nullopt;
+        item.thumbnailData = base64Decode(inline_->get<std::string>());
         if (!item.thumbnailData) return std::nullopt;
     }
     return item;
@@ -150,9 +175,11 @@ Error requestError(const std::string& description) {
 
 std::optional<Error> FileSearchIndex::State::store(const Table& next) const {
     Json items = Json::array();
-    for (const auto& [identifier, item] : next) items.push_back(encode(item));
+    ThumbnailTable thumbnails;
+    for (const auto& [identifier, item] : next) items.push_back(encode(*item, thumbnails));
     Json document;
     document["version"] = kFormatVersion;
+    document["thumbnails"] = thumbnails.list();
     document["items"] = std::move(items);
     // Ill-formed UTF-8 in a title must not make the whole write fail.
     const std::string text = document.dump(-1, ' ', false, Json::error_handler_t::replace);
@@ -172,9 +199,21 @@ void FileSearchIndex::State::load() {
     if (!document.is_object()) return;
     const auto items = document.find("items");
     if (items == document.end() || !items->is_array()) return;
+    // A thumbnail that does not decode only drops the items that use it.
+    std::vector<std::vector<uint8_t>> thumbnails;
+    if (const auto list = document.find("thumbnails"); list != document.end() && list->is_array()) {
+        for (const Json& t : *list) {
+            std::optional<std::vector<uint8_t>> bytes;
+            if (t.is_string()) bytes = base64Decode(t.get<std::string>());
+            thumbnails.push_back(bytes ? std::move(*bytes) : std::vector<uint8_t>{});
+        }
+    }
     Table loaded;
     for (const Json& j : *items) {
-        if (auto item = decode(j)) loaded[item->uniqueIdentifier] = std::move(*item);
+        if (auto item = decode(j, thumbnails)) {
+            const std::string identifier = item->uniqueIdentifier;
+            loaded[identifier] = std::make_shared<const SearchableItem>(std::move(*item));
+        }
     }
     std::lock_guard lock(mutex);
     table = std::move(loaded);
@@ -200,21 +239,23 @@ FileSearchIndex::~FileSearchIndex() = default;
 
 void FileSearchIndex::indexSearchableItems(std::vector<SearchableItem> items,
                                            CompletionHandler completionHandler) {
-    queue_->async(
-        [state = state_, items = std::move(items), completionHandler = std::move(completionHandler)] {
-            for (const SearchableItem& item : items) {
-                if (item.uniqueIdentifier.empty()) {
-                    // An item without identifier could never be found or deleted
-                    // again; the request is refused as a whole, as the platform does.
-                    if (completionHandler)
-                        completionHandler(requestError("An item has no unique identifier."));
-                    return;
-                }
+    queue_->async([state = state_, items = std::move(items),
+                   completionHandler = std::move(completionHandler)]() mutable {
+        for (const SearchableItem& item : items) {
+            if (item.uniqueIdentifier.empty()) {
+                // An item without identifier could never be found or deleted
+                // again; the request is refused as a whole, as the platform does.
+                if (completionHandler) completionHandler(requestError("An item has no unique identifier."));
+                return;
             }
-            State::Table next = state->snapshot();
-            for (const SearchableItem& item : items) next[item.uniqueIdentifier] = item;
-            state->commit(std::move(next), completionHandler);
-        });
+        }
+        State::Table next = state->snapshot();
+        for (SearchableItem& item : items) {
+            const std::string identifier = item.uniqueIdentifier;
+            next[identifier] = std::make_shared<const SearchableItem>(std::move(item));
+        }
+        state->commit(std::move(next), completionHandler);
+    });
 }
 
 void FileSearchIndex::deleteSearchableItemsWithIdentifiers(std::vector<std::string> identifiers,
@@ -231,14 +272,14 @@ std::optional<SearchableItem> FileSearchIndex::item(const std::string& uniqueIde
     std::lock_guard lock(state_->mutex);
     const auto it = state_->table.find(uniqueIdentifier);
     if (it == state_->table.end()) return std::nullopt;
-    return it->second;
+    return *it->second;
 }
 
 std::vector<SearchableItem> FileSearchIndex::allItems() const {
     std::lock_guard lock(state_->mutex);
     std::vector<SearchableItem> out;
     out.reserve(state_->table.size());
-    for (const auto& [identifier, item] : state_->table) out.push_back(item);
+    for (const auto& [identifier, item] : state_->table) out.push_back(*item);
     return out;
 }
 

@@ -116,6 +116,35 @@ TEST_F(FileSearchIndexTest, RefusedOrFailedRequestsChangeNothing) {
     EXPECT_EQ(FileManager::defaultManager().contentsOfDirectory(folder_.file("documents"))->size(), 1u);
 }
 
+TEST_F(FileSearchIndexTest, SharedThumbnailIsStoredOnce) {
+    // Every point carries the same icon; repeating it per item made the file
+    // grow by the icon's size for every point.
+    const std::vector<uint8_t> icon(3000, 0xAB);
+    std::vector<SearchableItem> items;
+    for (int i = 0; i < 50; ++i) {
+        items.push_back(pointItem("P-" + std::to_string(i), "Point", i, i));
+        items.back().thumbnailData = icon;
+    }
+    items[7].thumbnailData = std::vector<uint8_t>{1, 2, 3};
+    {
+        FileSearchIndex index(path_);
+        complete([&](auto done) { index.indexSearchableItems(items, done); });
+    }
+    EXPECT_LT(readText(path_).size(), 2 * icon.size() * 4 / 3 + 50 * 250);
+    FileSearchIndex restarted(path_);
+    for (const SearchableItem& item : items) EXPECT_EQ(restarted.item(item.uniqueIdentifier), item);
+}
+
+TEST_F(FileSearchIndexTest, InlineThumbnailsOfTheFirstFormatStillRead) {
+    FileManager::defaultManager().createDirectory(folder_.file("documents"), true);
+    FileManager::defaultManager().writeFile(
+        path_, std::string_view(R"({"version":1,"items":[{"uniqueIdentifier":"a","thumbnailData":"AQID"},)"
+                                R"({"uniqueIdentifier":"b","thumbnail":0}]})"));
+    FileSearchIndex index(path_);
+    EXPECT_EQ(index.item("a")->thumbnailData, (std::vector<uint8_t>{1, 2, 3}));
+    EXPECT_FALSE(index.item("b"));  // refers to a thumbnail the file does not have
+}
+
 TEST_F(FileSearchIndexTest, UnreadableFileStartsEmptyAndIsReplaced) {
     FileManager::defaultManager().createDirectory(folder_.file("documents"), true);
     const char* bad[] = {"", "{", "[]", R"({"items": 5})", "\xFF\xFE garbage"};
