@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "logging/QLLogging.hpp"
+#include "platform/foundation/FileManager.hpp"
 #include "points/CodingError.hpp"
 
 namespace tervolo::points::jsontext {
@@ -207,5 +209,39 @@ nlohmann::json parse(std::string_view text) {
         return nlohmann::json(nlohmann::json::value_t::discarded);
     }
 }
+
+nlohmann::json parseDocument(std::string_view fileBytes) {
+    nlohmann::json document = parse(fileBytes);
+    if (document.is_discarded()) {
+        throw DecodingError(DecodingError::Category::dataCorrupted, "", "The given data was not valid JSON.");
+    }
+    return document;
+}
+
+std::string documentSubfolder(std::string_view name) {
+    auto& fileManager = platform::FileManager::defaultManager();
+    const std::string folder = fileManager.documentsDirectory() + "/" + std::string(name);
+    if (!fileManager.fileExists(folder)) {
+        if (auto error = fileManager.createDirectory(folder, true)) {
+            QLLogInfo("Can't create directory: " + error->description);
+        }
+    }
+    return folder + "/";
+}
+
+namespace detail {
+
+std::optional<std::string> readRecordFile(const std::string& filePath) {
+    auto bytes = platform::FileManager::defaultManager().readFileSafely(filePath, kMaxFileBytes);
+    if (!bytes.ok()) return std::nullopt;
+    const auto& data = bytes.value();
+    return std::string(reinterpret_cast<const char*>(data.data()), data.size());
+}
+
+void logUndecodableFile(const std::string& filePath) {
+    QLLogInfo("Can't decode file " + filePath);
+}
+
+}  // namespace detail
 
 }  // namespace tervolo::points::jsontext

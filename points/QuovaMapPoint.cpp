@@ -111,39 +111,15 @@ std::shared_ptr<QuovaMapPoint> QuovaMapPoint::make(std::string title) {
 }
 
 std::string QuovaMapPoint::documentDirectory() {
-    auto& fileManager = platform::FileManager::defaultManager();
-    const std::string path = fileManager.documentsDirectory() + "/points/";
-    // Existence only, of the path without its final "/": a plain file of that
-    // name counts as present and is left alone.
-    if (!fileManager.fileExists(path.substr(0, path.size() - 1))) {
-        if (auto error = fileManager.createDirectory(path, true)) {
-            QLLogInfo("Can't create directory: " + error->description);
-        }
-    }
-    return path;
+    return jsontext::documentSubfolder("points");
 }
 
 std::shared_ptr<QuovaMapPoint> QuovaMapPoint::initWithFilePath(const std::string& filePath) {
-    // The safe read: regular files only, never blocking on a FIFO, never more
-    // than the cap. Anything else counts as "cannot be read" and is skipped
-    // without a line, like a sub-folder.
-    auto bytes = platform::FileManager::defaultManager().readFileSafely(filePath, jsontext::kMaxFileBytes);
-    if (!bytes.ok()) return nullptr;
-    try {
-        const auto& data = bytes.value();
-        return decode(std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
-    } catch (const DecodingError&) {
-        QLLogInfo("Can't decode file " + filePath);
-        return nullptr;
-    }
+    return jsontext::loadRecordFile(filePath, [](std::string_view bytes) { return decode(bytes); });
 }
 
 std::shared_ptr<QuovaMapPoint> QuovaMapPoint::decode(std::string_view fileBytes) {
-    const json document = jsontext::parse(fileBytes);
-    if (document.is_discarded()) {
-        throw DecodingError(Category::dataCorrupted, "", "The given data was not valid JSON.");
-    }
-    return decode(document);
+    return decode(jsontext::parseDocument(fileBytes));
 }
 
 std::shared_ptr<QuovaMapPoint> QuovaMapPoint::decode(const json& object) {

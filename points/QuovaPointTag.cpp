@@ -87,38 +87,15 @@ std::shared_ptr<QuovaPointTag> QuovaPointTag::make(std::string title) {
 }
 
 std::string QuovaPointTag::documentDirectory() {
-    auto& fileManager = platform::FileManager::defaultManager();
-    const std::string path = fileManager.documentsDirectory() + "/tags/";
-    // Existence only, of the path without its final "/": a plain file of that
-    // name counts as present and is left alone.
-    if (!fileManager.fileExists(path.substr(0, path.size() - 1))) {
-        if (auto error = fileManager.createDirectory(path, true)) {
-            QLLogInfo("Can't create directory: " + error->description);
-        }
-    }
-    return path;
+    return jsontext::documentSubfolder("tags");
 }
 
 std::shared_ptr<QuovaPointTag> QuovaPointTag::initWithFilePath(const std::string& filePath) {
-    // Regular files only, non-blocking, size-capped: the tags folder may hold
-    // anything, and a FIFO or a huge file must not stall or exhaust the start.
-    auto bytes = platform::FileManager::defaultManager().readFileSafely(filePath, jsontext::kMaxFileBytes);
-    if (!bytes.ok()) return nullptr;
-    try {
-        const auto& data = bytes.value();
-        return decode(std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
-    } catch (const DecodingError&) {
-        QLLogInfo("Can't decode file " + filePath);
-        return nullptr;
-    }
+    return jsontext::loadRecordFile(filePath, [](std::string_view bytes) { return decode(bytes); });
 }
 
 std::shared_ptr<QuovaPointTag> QuovaPointTag::decode(std::string_view fileBytes) {
-    const json document = jsontext::parse(fileBytes);
-    if (document.is_discarded()) {
-        throw DecodingError(Category::dataCorrupted, "", "The given data was not valid JSON.");
-    }
-    return decode(document);
+    return decode(jsontext::parseDocument(fileBytes));
 }
 
 std::shared_ptr<QuovaPointTag> QuovaPointTag::decode(const json& object) {
