@@ -84,23 +84,6 @@ double gridMetres(std::string_view group) {
     return v;
 }
 
-bool parseZoneDigits(std::string_view text, int64_t& zone) {
-    size_t i = 0;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-        negative = text[i] == '-';
-        ++i;
-    }
-    if (i == text.size()) return false;
-    int64_t value = 0;
-    for (; i < text.size(); ++i) {
-        if (text[i] < '0' || text[i] > '9') return false;
-        value = value * 10 + (text[i] - '0');
-    }
-    zone = negative ? -value : value;
-    return true;
-}
-
 // A northing at or below every point of a band's southern edge within a zone, cut to whole 100-km units:
 // the edge on the central meridian north of the equator, 9° off it (beyond any easting a zone accepts)
 // south of the equator, where the parallels bend the other way. Every point of the band lies less than
@@ -319,7 +302,7 @@ Mgrs Mgrs::parse(std::string_view fromString) {
     if (second >= first.size()) throw MgrsError::invalidFormat(kIncomplete);
     const size_t third = second + detail::characterLength(first, second);
     int64_t zone = 0;
-    if (!parseZoneDigits(first.substr(0, third), zone))
+    if (!detail::parseInteger(first.substr(0, third), zone))
         throw MgrsError::invalidZone("Zone provided is not a number");
     const char32_t band = third < first.size() ? detail::firstCodePoint(first.substr(third)) : kMissingLetter;
 

@@ -65,25 +65,6 @@ double conformalTau(double tau, double e) {
     return tau * std::sqrt(1.0 + sigma * sigma) - sigma * std::sqrt(1.0 + tau * tau);
 }
 
-bool parseInteger(std::string_view text, int64_t& value) {
-    size_t i = 0;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-        negative = text[i] == '-';
-        ++i;
-    }
-    if (i == text.size()) return false;
-    uint64_t magnitude = 0;
-    for (; i < text.size(); ++i) {
-        if (text[i] < '0' || text[i] > '9') return false;
-        magnitude = magnitude * 10 + static_cast<uint64_t>(text[i] - '0');
-        if (magnitude > static_cast<uint64_t>(std::numeric_limits<int64_t>::max()) + (negative ? 1u : 0u))
-            return false;
-    }
-    value = negative ? static_cast<int64_t>(0 - magnitude) : static_cast<int64_t>(magnitude);
-    return true;
-}
-
 bool parseNumber(std::string_view text, double& value) {
     const auto parsed = platform::text::parseDoublePrefix(text);
     if (!parsed || parsed->second != text.size()) return false;
@@ -286,7 +267,7 @@ Utm Utm::parseUTM(std::string_view utmCoord, const Datum& datum) {
     std::optional<Hemisphere> hemisphere;
     if (groups[1] == "N" || groups[1] == "n") hemisphere = Hemisphere::n;
     if (groups[1] == "S" || groups[1] == "s") hemisphere = Hemisphere::s;
-    if (!parseInteger(groups[0], zone) || !hemisphere || !parseNumber(groups[2], easting) ||
+    if (!detail::parseInteger(groups[0], zone) || !hemisphere || !parseNumber(groups[2], easting) ||
         !parseNumber(groups[3], northing)) {
         throw UtmError::badString(kFieldsMessage);
     }

@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <limits>
 
 #include "platform/text/Numbers.hpp"
 #include "platform/text/Unicode.hpp"
@@ -127,6 +128,25 @@ void appendWholeNumber(std::string& out, double value, int width) {
 char32_t firstCodePoint(std::string_view text) {
     size_t length = 0;
     return text.empty() ? 0 : codePointAt(text, 0, length);
+}
+
+bool parseInteger(std::string_view text, int64_t& value) {
+    size_t i = 0;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    if (i == text.size()) return false;
+    uint64_t magnitude = 0;
+    for (; i < text.size(); ++i) {
+        if (text[i] < '0' || text[i] > '9') return false;
+        magnitude = magnitude * 10 + static_cast<uint64_t>(text[i] - '0');
+        if (magnitude > static_cast<uint64_t>(std::numeric_limits<int64_t>::max()) + (negative ? 1u : 0u))
+            return false;
+    }
+    value = negative ? static_cast<int64_t>(0 - magnitude) : static_cast<int64_t>(magnitude);
+    return true;
 }
 
 }  // namespace tervolo::geodesy::detail

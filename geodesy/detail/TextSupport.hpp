@@ -73,4 +73,8 @@ void forEachGroup(std::string_view text, Visitor&& visit) {
     }
 }
 
+// An optionally signed decimal integer filling the whole text; false when the
+// text is empty, holds anything else, or the value leaves the int64_t range.
+bool parseInteger(std::string_view text, int64_t& value);
+
 }  // namespace tervolo::geodesy::detail
