@@ -15,9 +15,11 @@
 #include "platform/foundation/UserDefaults.hpp"
 #include "points/QuovaMapPointStore.hpp"
 #include "points/QuovaPointTagStore.hpp"
-#include "points/tests/FakeSearchIndex.hpp"
+#include "testsupport/FakeSearchIndex.hpp"
 
 namespace tervolo::points::testing {
+
+using testsupport::FakeSearchIndex;
 
 void LogRecorder::logMessage(const logging::QLLogMessagePtr& logMessage) {
     std::lock_guard lock(mutex_);

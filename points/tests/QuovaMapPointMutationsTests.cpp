@@ -8,15 +8,15 @@
 
 #include "platform/dispatch/NotificationCenter.hpp"
 #include "points/QuovaMapPointStore.hpp"
-#include "points/tests/FakeSearchIndex.hpp"
 #include "points/tests/PointsTestSupport.hpp"
+#include "testsupport/FakeSearchIndex.hpp"
 
 namespace tervolo::points {
 namespace {
 
 using ::testing::ElementsAre;
-using testing::FakeSearchIndex;
 using ::testing::IsEmpty;
+using testsupport::FakeSearchIndex;
 using Kind = FakeSearchIndex::Request::Kind;
 
 // One delivered notification, with what the observer saw at that moment.

@@ -16,19 +16,19 @@
 #include "logging/QLLog.hpp"
 #include "points/QuovaMapPoint.hpp"
 #include "points/QuovaMapPointStore.hpp"
-#include "points/tests/FakeSearchIndex.hpp"
 #include "points/tests/PointsTestSupport.hpp"
+#include "testsupport/FakeSearchIndex.hpp"
 
 namespace tervolo::points {
 namespace {
 
 using ::testing::Contains;
 using ::testing::ElementsAre;
-using testing::FakeSearchIndex;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::Not;
 using ::testing::StartsWith;
+using testsupport::FakeSearchIndex;
 
 class QuovaMapPointSaveTest : public testing::PointsTest {
   protected:

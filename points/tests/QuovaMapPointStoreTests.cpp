@@ -13,18 +13,18 @@
 #include "platform/foundation/Bundle.hpp"
 #include "points/QuovaMapPoint.hpp"
 #include "points/QuovaMapPointStore.hpp"
-#include "points/tests/FakeSearchIndex.hpp"
 #include "points/tests/PointsTestSupport.hpp"
+#include "testsupport/FakeSearchIndex.hpp"
 
 namespace tervolo::points {
 namespace {
 
 using ::testing::Contains;
 using ::testing::ElementsAre;
-using testing::FakeSearchIndex;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::UnorderedElementsAre;
+using testsupport::FakeSearchIndex;
 
 std::string pointFile(const std::string& uuid, const std::string& title) {
     return R"({"title":")" + title + R"(","coordinate":[9.9937,53.5511],"uuid":")" + uuid +
@@ -132,7 +132,7 @@ TEST_F(QuovaMapPointStoreTest, DeletedAndHiddenPointsLoadAndAreIndexedLikeAnyOth
     hidden->save();
 
     QuovaMapPointStore::resetSharedForTesting();
-    testing::FakeSearchIndex::install();
+    FakeSearchIndex::install();
     EXPECT_THAT(titles(), UnorderedElementsAre("deleted", "hidden"));
     auto requests = FakeSearchIndex::current()->requests();
     ASSERT_EQ(requests.size(), 1u);
