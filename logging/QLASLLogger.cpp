@@ -46,13 +46,9 @@ void QLASLLogger::logMessage(const QLLogMessagePtr& logMessage) {
     // Records the capture made came from this store: writing them back would loop.
     if (logMessage->fileName() == "QLASLLogCapture") return;
 
-    const std::string* text = &logMessage->message();
     std::optional<std::string> formatted;
-    if (_logFormatter) {
-        formatted = _logFormatter->formatLogMessage(*logMessage);
-        if (!formatted) return;
-        text = &*formatted;
-    }
+    const std::string* text = formattedMessage(*logMessage, formatted);
+    if (!text) return;
 
     const std::string levelText = std::to_string(aslLevel(logMessage->flag()));
     // The reader identity: the effective user id as "%d", at most 15 characters.

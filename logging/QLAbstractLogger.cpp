@@ -25,6 +25,13 @@ void QLAbstractLogger::logMessage(const QLLogMessagePtr& logMessage) {
     (void)logMessage;
 }
 
+const std::string* QLAbstractLogger::formattedMessage(const QLLogMessage& logMessage,
+                                                      std::optional<std::string>& storage) {
+    if (!_logFormatter) return &logMessage.message();
+    storage = _logFormatter->formatLogMessage(logMessage);
+    return storage ? &*storage : nullptr;
+}
+
 std::shared_ptr<QLLogFormatter> QLAbstractLogger::logFormatter() {
     // Both queue hops wait, so a caller already on one of the queues would wait
     // on itself. That is a programming error and is reported; the read then

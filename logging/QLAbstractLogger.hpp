@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "logging/QLLogFormatter.hpp"
@@ -45,6 +46,13 @@ class QLAbstractLogger : public QLLogger, public std::enable_shared_from_this<QL
     bool isOnInternalLoggerQueue() const;
 
   protected:
+    // The text to write for a record: the record's own message when there is no
+    // formatter, else the formatter's text, kept in `storage` (so the message is
+    // not copied when nothing formats it). Null when the formatter drops the
+    // record. Reads `_logFormatter`: call it from logMessage, on this logger's
+    // queue.
+    const std::string* formattedMessage(const QLLogMessage& logMessage, std::optional<std::string>& storage);
+
     // Touched only on this logger's queue.
     std::shared_ptr<QLLogFormatter> _logFormatter;
 

@@ -53,13 +53,9 @@ void QLOSLogger::logMessage(const QLLogMessagePtr& logMessage) {
     // Records made by the system-log capture came from the system log.
     if (logMessage->fileName() == "QLASLLogCapture") return;
 
-    const std::string* text = &logMessage->message();
     std::optional<std::string> formatted;
-    if (_logFormatter) {
-        formatted = _logFormatter->formatLogMessage(*logMessage);
-        if (!formatted) return;
-        text = &*formatted;
-    }
+    const std::string* text = formattedMessage(*logMessage, formatted);
+    if (!text) return;
 
     const auto type = entryType(logMessage->flag());
     const auto log = logger();

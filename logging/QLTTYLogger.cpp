@@ -458,17 +458,13 @@ const QLTTYLoggerColorProfile* QLTTYLogger::profileFor(const QLLogMessage& messa
 void QLTTYLogger::logMessage(const QLLogMessagePtr& logMessage) {
     const QLLogMessage& message = *logMessage;
     std::optional<std::string> formatted;
-    std::string_view text = message.message();
-    bool customFormatted = false;
-    if (_logFormatter) {
-        formatted = _logFormatter->formatLogMessage(message);
-        if (!formatted) return;
-        // Texts are values here: a formatter that hands the message back
-        // unchanged (a filter) counts as no formatting, as returning the
-        // record's own message object does on the platform.
-        customFormatted = *formatted != message.message();
-        text = *formatted;
-    }
+    const std::string* formattedText = formattedMessage(message, formatted);
+    if (!formattedText) return;
+    const std::string_view text = *formattedText;
+    // Texts are values here: a formatter that hands the message back unchanged
+    // (a filter) counts as no formatting, as returning the record's own message
+    // object does on the platform.
+    const bool customFormatted = formatted && *formatted != message.message();
 
     std::string_view fg, bg, reset;
     if (_colorsEnabled) {
