@@ -36,7 +36,10 @@ function(tervolo_tests target)
   gtest_discover_tests(${target}
     DISCOVERY_MODE PRE_TEST
     PROPERTIES
-      ENVIRONMENT "QT_QPA_PLATFORM=offscreen;TERVOLO_SOURCE_DIR=${CMAKE_SOURCE_DIR}"
+      # One variable only: gtest_discover_tests splits a list value into
+      # separate property arguments, which would swallow LABELS. Tests find
+      # the resources beside their build tree.
+      ENVIRONMENT "QT_QPA_PLATFORM=offscreen"
       LABELS "${labels}"
     DISCOVERY_TIMEOUT 60)
 endfunction()
