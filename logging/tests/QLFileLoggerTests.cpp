@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <map>
@@ -437,8 +438,15 @@ TEST_F(QLFileLoggerTest, ChosenFileRemovedBeforeItWasOpenedIsReplaced) {
     const auto files = logFiles(*manager);
     ASSERT_EQ(files.size(), 1u);
     EXPECT_EQ(files[0].second, "kept\n");
-    ASSERT_EQ(errors.lines().size(), 1u);
-    EXPECT_EQ(errors.lines()[0].rfind("QLFileLogger: Failed to open file: ", 0), 0u);
+    // Pruning runs on a global queue and may report the vanished file too;
+    // the logger itself reports the failed open exactly once.
+    const auto lines = errors.lines();
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const std::string& line) {
+                                return line.rfind("QLFileLogger: Failed to open file: ", 0) == 0;
+                            }),
+              1)
+        << ::testing::PrintToString(lines);
 }
 
 class ThrowingLogger : public QLFileLogger {
