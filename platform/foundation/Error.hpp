@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 
 namespace platform {
@@ -14,6 +15,8 @@ struct Error {
     int64_t code = 0;
     std::string description;
     int posixCode = 0;  // errno behind the error, 0 when there is none
+    // Further facts under the platform's keys, e.g. "NSErrorFailingURLKey".
+    std::map<std::string, std::string> userInfo;
 
     static constexpr const char* kCocoaDomain = "NSCocoaErrorDomain";
     static constexpr const char* kPOSIXDomain = "NSPOSIXErrorDomain";

@@ -104,14 +104,15 @@ Error make(int64_t code, const std::string& failingURL, const std::string& detai
     error.domain = kDomain;
     error.code = code;
     error.description = describe(code);
-    (void)detail;
-    (void)failingURL;
+    if (!failingURL.empty()) error.userInfo[kFailingURLKey] = failingURL;
+    // The transport's own words (curl's message), for log lines.
+    if (!detail.empty()) error.userInfo["NSDebugDescription"] = detail;
     return error;
 }
 
 std::string failingURL(const Error& error) {
-    (void)error;
-    return "";
+    const auto it = error.userInfo.find(kFailingURLKey);
+    return it == error.userInfo.end() ? std::string() : it->second;
 }
 
 }  // namespace platform::URLError

@@ -235,6 +235,7 @@ TEST(URLSession, IdleTimeOutAndResourceTimeOut) {
         Outcome s = stalled.first();
         EXPECT_EQ(s.errorCode(), URLError::timedOut);
         EXPECT_EQ(s.error->domain, "NSURLErrorDomain");
+        EXPECT_EQ(URLError::failingURL(*s.error), server.url("/stall"));
         EXPECT_FALSE(s.data);
         EXPECT_FALSE(s.response);
         Outcome t = steady.first();
@@ -395,6 +396,7 @@ TEST(URLSession, TLSFailuresAndPinning) {
     untrusting->dataTask(httpsToPlain, handshake.data())->resume();
     untrusting->dataTask(secure.url("/s"), untrusted.data())->resume();
     EXPECT_EQ(handshake.first().errorCode(), URLError::secureConnectionFailed);
+    EXPECT_EQ(URLError::failingURL(*handshake.first().error), httpsToPlain);
     EXPECT_EQ(untrusted.first().errorCode(), URLError::serverCertificateUntrusted);
 
     struct Case {
@@ -555,6 +557,7 @@ TEST(URLSession, TransportFailuresMapToURLErrors) {
         Outcome outcome = done.first();
         EXPECT_EQ(outcome.errorCode(), c.expected) << c.url;
         if (outcome.error) {
+            EXPECT_EQ(URLError::failingURL(*outcome.error), c.url);
             EXPECT_FALSE(outcome.error->description.empty());
         }
     }
