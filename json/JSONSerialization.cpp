@@ -9,6 +9,7 @@
 #include <limits>
 
 #include "json/JSONValueError.hpp"
+#include "platform/text/Unicode.hpp"
 
 namespace tervolo::json {
 
@@ -53,24 +54,6 @@ inline size_t utf8SequenceLength(const unsigned char* p, const unsigned char* en
         return 4;
     }
     return 0;
-}
-
-inline void appendUTF8(std::string& out, uint32_t cp) {
-    if (cp < 0x80) {
-        out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
 }
 
 // strtod in the C locale, whatever locale the program runs in.
@@ -288,7 +271,7 @@ class JSONSerialization::Parser {
                             if (low < 0xDC00 || low > 0xDFFF) fail("Unpaired high surrogate");
                             cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
                         }
-                        appendUTF8(out, cp);
+                        platform::text::appendUTF8(out, cp);
                         break;
                     }
                     default:

@@ -53,4 +53,7 @@ std::string truncatedUTF8(std::string_view text, size_t maxBytes);
 // True when the text is well-formed UTF-8.
 bool isValidUTF8(std::string_view text);
 
+// Appends the UTF-8 form of one code point (the caller keeps it a scalar value).
+void appendUTF8(std::string& out, char32_t codePoint);
+
 }  // namespace platform::text
