@@ -70,7 +70,8 @@ void UDPTilePreloader::connect() {
         std::lock_guard lock(mutex_);
         connection_ = connection;
     }
-    connection->start(platform::DispatchQueue::global(platform::QoS::Default));
+    // A serial queue of default priority keeps the datagrams in the order sent.
+    connection->start(platform::DispatchQueue::serial("UDPTilePreloader", platform::QoS::Default));
 }
 
 void UDPTilePreloader::send(const std::string& text) {
