@@ -60,7 +60,8 @@ std::string QuovaImageTile::description() const {
     return fmt::format(
         "coordinates: x={}/y={}/z={}, origin: {:.0f}/{:.0f} / width: {:.0f} / height: {:.0f} / "
         "quadrant: {}",
-        x_, y_, z_, frame_.x, frame_.y, frame_.width, frame_.height, quadrantDescription());
+        x_, y_, z_, frame_.origin.x, frame_.origin.y, frame_.size.width, frame_.size.height,
+        quadrantDescription());
 }
 
 }  // namespace tervolo::tiles
