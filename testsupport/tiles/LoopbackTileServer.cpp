@@ -1,5 +1,6 @@
 #include "testsupport/tiles/LoopbackTileServer.hpp"
 
+#include <algorithm>
 #include <chrono>
 
 #include <QBuffer>
@@ -75,7 +76,10 @@ QColor LoopbackTileServer::tileColor(int z, int x, int y) {
 std::string LoopbackTileServer::tilePNG(int z, int x, int y, int size) {
     QImage image(size, size, QImage::Format_RGB32);
     image.fill(tileColor(z, x, y));
-    for (int column = 0; column < size; ++column) image.setPixelColor(column, 0, QColor(255, 0, 0));
+    // The north row, as thick as one row of a 256-pixel tile.
+    for (int row = 0; row < std::max(1, size / 256); ++row) {
+        for (int column = 0; column < size; ++column) image.setPixelColor(column, row, QColor(255, 0, 0));
+    }
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);

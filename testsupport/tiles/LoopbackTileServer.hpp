@@ -16,7 +16,7 @@ namespace testsupport {
 
 // A tile server on 127.0.0.1 (random port) for the tile engine's tests and
 // benchmarks. Every GET of ".../<z>/<x>/<y>.png" answers a generated 256-pixel
-// PNG filled with tileColor(z, x, y) whose top (north) row is red, after the
+// PNG filled with tileColor(z, x, y) whose top (north) row (size / 256 rows) is red, after the
 // configured latency. Scripts for single paths (status, delay, trickle,
 // close, redirect, oversize, non-image 200, 429 with Retry-After) go through
 // script(). Requests are counted per Host header and per path, with the peak
