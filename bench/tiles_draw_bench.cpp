@@ -19,6 +19,7 @@
 #include <benchmark/benchmark.h>
 
 #include "testsupport/TemporaryFolder.hpp"
+#include "testsupport/tiles/FakeTileMapView.hpp"
 #include "testsupport/tiles/LoopbackTileServer.hpp"
 #include "tiles/TileGrid.hpp"
 #include "tiles/TileOverlayRenderer.hpp"
@@ -52,21 +53,6 @@ class CountingContext : public platform::MKGraphicsContext {
     size_t pixels = 0;
 };
 
-class BenchMapView : public tervolo::tiles::QuovaTileOverlayDelegate {
-  public:
-    void needsToZoomOutFromLevel(int32_t, const std::shared_ptr<tervolo::tiles::QuovaTileOverlay>&) override {
-    }
-    void statusForTileOverlay(const std::shared_ptr<tervolo::tiles::QuovaTileOverlay>&,
-                              const std::string&) override {}
-    std::optional<tervolo::tiles::QuovaTileRect> tileRectForZoomLevel(int64_t) override {
-        return std::nullopt;
-    }
-    int32_t axisTilesForZoomLevel(int32_t level) override {
-        return tervolo::tiles::axisTilesForZoomLevel(level);
-    }
-    void setNeedsMapRedraw() override {}
-};
-
 // One documents folder for both sources (the folder is found through the environment).
 tervolo::testsupport::TemporaryFolder& folder() {
     static auto* instance = new tervolo::testsupport::TemporaryFolder();
@@ -74,7 +60,7 @@ tervolo::testsupport::TemporaryFolder& folder() {
 }
 
 struct Fixture {
-    std::shared_ptr<BenchMapView> view = std::make_shared<BenchMapView>();
+    std::shared_ptr<testsupport::FakeTileMapView> view = std::make_shared<testsupport::FakeTileMapView>();
     std::shared_ptr<tervolo::tiles::QuovaTileOverlay> overlay;
     std::shared_ptr<tervolo::tiles::TileOverlayRenderer> renderer;
     std::vector<std::string> files;

@@ -10,7 +10,7 @@
 
 #include <benchmark/benchmark.h>
 
-#include "tiles/QuovaTileOverlay.hpp"
+#include "testsupport/tiles/FakeTileMapView.hpp"
 #include "tiles/TileGrid.hpp"
 
 namespace {
@@ -18,21 +18,6 @@ namespace {
 constexpr double kScale = 1.0 / 32;  // level 15
 const double kCell = 256.0 / kScale;
 std::map<std::string, double> referenceNanoseconds;
-
-class BenchMapView : public tervolo::tiles::QuovaTileOverlayDelegate {
-  public:
-    void needsToZoomOutFromLevel(int32_t, const std::shared_ptr<tervolo::tiles::QuovaTileOverlay>&) override {
-    }
-    void statusForTileOverlay(const std::shared_ptr<tervolo::tiles::QuovaTileOverlay>&,
-                              const std::string&) override {}
-    std::optional<tervolo::tiles::QuovaTileRect> tileRectForZoomLevel(int64_t) override {
-        return std::nullopt;
-    }
-    int32_t axisTilesForZoomLevel(int32_t level) override {
-        return tervolo::tiles::axisTilesForZoomLevel(level);
-    }
-    void setNeedsMapRedraw() override {}
-};
 
 platform::MKMapRect area(const std::string& name) {
     if (name == "cell") return {{1234 * kCell, 987 * kCell}, {kCell, kCell}};
@@ -72,7 +57,7 @@ void BM_InlineSlippyRange(benchmark::State& state, std::string name) {
 }
 
 void BM_TilesInMapRect(benchmark::State& state, std::string name) {
-    auto view = std::make_shared<BenchMapView>();
+    auto view = std::make_shared<testsupport::FakeTileMapView>();
     auto overlay = tervolo::tiles::QuovaTileOverlay::initOverlayForMap(
         "Bench", 19, "BenchTiles", "https://t.invalid/%1$@/%2$@/%3$@.png", {}, 30, 0);
     overlay->setDelegate(view);

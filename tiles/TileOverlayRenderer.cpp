@@ -163,7 +163,7 @@ void TileOverlayRenderer::drawMapRect(const platform::MKMapRect& mapRect, platfo
                 discardAndDownload(manager, tile, zoomScale);
                 continue;
             }
-            drawWholeTile(*tile, *bitmapFromImage(decoded), zoomScale, context);
+            drawInTileBox(*tile, *bitmapFromImage(decoded), zoomScale, context);
         } else {
             bool undecodable = false;
             auto lower = zoomedTile(*tile, *data, undecodable);
@@ -185,7 +185,7 @@ void TileOverlayRenderer::discardAndDownload(const std::shared_ptr<TileCacheMana
     postDownload(manager, tile, tile->frame(), zoomScale, true);
 }
 
-void TileOverlayRenderer::drawWholeTile(const QuovaImageTile& tile, const platform::MKBitmap& image,
+void TileOverlayRenderer::drawInTileBox(const QuovaImageTile& tile, const platform::MKBitmap& image,
                                         double zoomScale, platform::MKGraphicsContext& context) {
     const platform::MKMapRect r = rectForMapRect(tile.frame());
     context.saveGState();
@@ -194,6 +194,7 @@ void TileOverlayRenderer::drawWholeTile(const QuovaImageTile& tile, const platfo
     // Quartz puts an image's first row at the rect's maximum y: flip so north is up.
     context.translateCTM(0, kTileBox);
     context.scaleCTM(1, -1);
+    // Whole tiles and cells alike fill the 256-point box, whatever their pixel size.
     context.drawImage({0, 0, kTileBox, kTileBox}, image);
     if (showsTileDebugInfo()) stitchInfoForTile(tile, context);
     context.restoreGState();
@@ -257,20 +258,11 @@ std::shared_ptr<const platform::MKBitmap> TileOverlayRenderer::zoomedTile(const 
 void TileOverlayRenderer::drawCell(const QuovaImageTile& tile, const platform::MKBitmap& lower,
                                    double zoomScale, platform::MKGraphicsContext& context) {
     const int k = int(tileOverlay_->retinaShiftLevel());
+    if (k <= 0) return;
     const int width = lower.width / k;
     const int height = lower.height / k;
-    const platform::MKBitmap cell =
-        crop(lower, width * int(tile.xShift()), height * int(tile.yShift()), width, height);
-    const platform::MKMapRect r = rectForMapRect(tile.frame());
-    context.saveGState();
-    context.translateCTM(r.origin.x, r.origin.y);
-    context.scaleCTM(1.0 / zoomScale, 1.0 / zoomScale);
-    // The cell fills the same 256-point box as a whole tile, whatever the tile's pixel size.
-    context.translateCTM(0, kTileBox);
-    context.scaleCTM(1, -1);
-    context.drawImage({0, 0, kTileBox, kTileBox}, cell);
-    if (showsTileDebugInfo()) stitchInfoForTile(tile, context);
-    context.restoreGState();
+    drawInTileBox(tile, crop(lower, width * int(tile.xShift()), height * int(tile.yShift()), width, height),
+                  zoomScale, context);
 }
 
 void TileOverlayRenderer::stitchInfoForTile(const QuovaImageTile& tile,

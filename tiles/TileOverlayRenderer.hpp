@@ -88,7 +88,7 @@ class TileOverlayRenderer : public platform::MKOverlayRenderer,
                             const std::shared_ptr<QuovaImageTile>& tile, double zoomScale);
     std::shared_ptr<const platform::MKBitmap> zoomedTile(const QuovaImageTile& tile,
                                                          const std::vector<uint8_t>& data, bool& undecodable);
-    void drawWholeTile(const QuovaImageTile& tile, const platform::MKBitmap& image, double zoomScale,
+    void drawInTileBox(const QuovaImageTile& tile, const platform::MKBitmap& image, double zoomScale,
                        platform::MKGraphicsContext& context);
     void drawCell(const QuovaImageTile& tile, const platform::MKBitmap& lower, double zoomScale,
                   platform::MKGraphicsContext& context);

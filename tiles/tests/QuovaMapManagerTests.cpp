@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/foundation/Bundle.hpp"
+#include "testsupport/tiles/FakeTileMapView.hpp"
 #include "tiles/QuovaMapManager.hpp"
 #include "tiles/TileGrid.hpp"
 #include "tiles/tests/TilesTestSupport.hpp"
@@ -11,15 +12,6 @@ namespace tervolo::tiles {
 namespace {
 
 using testing::TilesTest;
-
-class StubMapView : public QuovaTileOverlayDelegate {
-  public:
-    void needsToZoomOutFromLevel(int32_t, const std::shared_ptr<QuovaTileOverlay>&) override {}
-    void statusForTileOverlay(const std::shared_ptr<QuovaTileOverlay>&, const std::string&) override {}
-    std::optional<QuovaTileRect> tileRectForZoomLevel(int64_t) override { return std::nullopt; }
-    int32_t axisTilesForZoomLevel(int32_t level) override { return tiles::axisTilesForZoomLevel(level); }
-    void setNeedsMapRedraw() override {}
-};
 
 class QuovaMapManagerTest : public TilesTest {
   protected:
@@ -125,7 +117,7 @@ TEST_F(QuovaMapManagerTest, TheTileServerIsASetting) {
 }
 
 TEST_F(QuovaMapManagerTest, OverlaysAreMadeOncePerMapViewAndStyle) {
-    auto mapView = std::make_shared<StubMapView>();
+    auto mapView = std::make_shared<::testsupport::FakeTileMapView>();
     auto osm = manager_.baseMapOverlayForMapView(mapView, QuovaBaseMapStyle::osm);
     ASSERT_TRUE(osm);
     EXPECT_EQ(osm->map(), "OpenStreetMap");
@@ -136,7 +128,7 @@ TEST_F(QuovaMapManagerTest, OverlaysAreMadeOncePerMapViewAndStyle) {
     EXPECT_EQ(TileCacheManager::sharedInstanceForMap("OpenStreetMap"), firstManager) << "no second manager";
 
     // A second map view gets its own overlay, whose manager replaces the first.
-    auto other = std::make_shared<StubMapView>();
+    auto other = std::make_shared<::testsupport::FakeTileMapView>();
     auto second = manager_.baseMapOverlayForMapView(other, QuovaBaseMapStyle::osm);
     EXPECT_NE(second, osm);
     EXPECT_EQ(second->map(), "OpenStreetMap");
@@ -158,7 +150,7 @@ TEST_F(QuovaMapManagerTest, OverlaysAreMadeOncePerMapViewAndStyle) {
 }
 
 TEST_F(QuovaMapManagerTest, ClearingEveryOverlayEmptiesEveryCacheFolder) {
-    auto mapView = std::make_shared<StubMapView>();
+    auto mapView = std::make_shared<::testsupport::FakeTileMapView>();
     manager_.baseMapOverlayForMapView(mapView, QuovaBaseMapStyle::osm);
     manager_.baseMapOverlayForMapView(mapView, QuovaBaseMapStyle::openTopoMap);
     for (const char* key : {"OpenStreetMap", "OpenTopoMap"}) {

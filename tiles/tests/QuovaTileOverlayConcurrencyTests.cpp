@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "testsupport/tiles/FakeTileMapView.hpp"
 #include "tiles/QuovaTileOverlay.hpp"
 #include "tiles/TileGrid.hpp"
 #include "tiles/tests/TilesTestSupport.hpp"
@@ -14,17 +15,6 @@ namespace {
 
 using platform::MKMapRect;
 using testing::TilesTest;
-
-class AxisMapView : public QuovaTileOverlayDelegate {
-  public:
-    void needsToZoomOutFromLevel(int32_t, const std::shared_ptr<QuovaTileOverlay>&) override {}
-    void statusForTileOverlay(const std::shared_ptr<QuovaTileOverlay>&, const std::string&) override {}
-    std::optional<QuovaTileRect> tileRectForZoomLevel(int64_t level) override {
-        return tiles::tileRectForZoomLevel(platform::MKMapRectWorld, level);
-    }
-    int32_t axisTilesForZoomLevel(int32_t level) override { return tiles::axisTilesForZoomLevel(level); }
-    void setNeedsMapRedraw() override {}
-};
 
 class QuovaTileOverlayConcurrencyTest : public TilesTest {
   protected:
@@ -41,7 +31,8 @@ class QuovaTileOverlayConcurrencyTest : public TilesTest {
         return {{double(column) * side, double(row) * side}, {side, side}};
     }
     static double scaleOfLevel(int64_t z) { return std::pow(2.0, double(z - 20)); }
-    std::shared_ptr<AxisMapView> view_ = std::make_shared<AxisMapView>();
+    std::shared_ptr<::testsupport::FakeTileMapView> view_ =
+        std::make_shared<::testsupport::FakeTileMapView>();
 };
 
 TEST_F(QuovaTileOverlayConcurrencyTest, TilesFromEightThreadsWhileAnotherOverlayIsCreated) {

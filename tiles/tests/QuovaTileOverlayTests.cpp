@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/dispatch/RunLoop.hpp"
+#include "testsupport/tiles/FakeTileMapView.hpp"
 #include "tiles/QuovaTileOverlay.hpp"
 #include "tiles/TileGrid.hpp"
 #include "tiles/tests/TilesTestSupport.hpp"
@@ -15,27 +16,6 @@ using platform::MKMapRect;
 using testing::TilesTest;
 
 constexpr double kWorld = 268435456.0;
-
-// A map view stand-in: counts axis questions and zoom-out requests.
-class RecordingMapView : public QuovaTileOverlayDelegate {
-  public:
-    void needsToZoomOutFromLevel(int32_t zoomLevel, const std::shared_ptr<QuovaTileOverlay>&) override {
-        zoomOuts.push_back(zoomLevel);
-    }
-    void statusForTileOverlay(const std::shared_ptr<QuovaTileOverlay>&, const std::string&) override {}
-    std::optional<QuovaTileRect> tileRectForZoomLevel(int64_t zoomLevel) override {
-        return tiles::tileRectForZoomLevel(visible, zoomLevel);
-    }
-    int32_t axisTilesForZoomLevel(int32_t zoomLevel) override {
-        ++axisQuestions;
-        return tiles::axisTilesForZoomLevel(zoomLevel);
-    }
-    void setNeedsMapRedraw() override {}
-
-    MKMapRect visible{{0, 0}, {kWorld, kWorld}};
-    std::vector<int32_t> zoomOuts;
-    std::atomic<int> axisQuestions{0};
-};
 
 class RecordingRendering : public QuovaTileOverlayRendering {
   public:
@@ -66,7 +46,8 @@ class QuovaTileOverlayTest : public TilesTest {
     }
     static double scaleOfLevel(int64_t z) { return std::pow(2.0, double(z - 20)); }
 
-    std::shared_ptr<RecordingMapView> view_ = std::make_shared<RecordingMapView>();
+    std::shared_ptr<::testsupport::FakeTileMapView> view_ =
+        std::make_shared<::testsupport::FakeTileMapView>();
 };
 
 TEST(TileGridTest, ZoomLevelOfAZoomScale) {
@@ -225,15 +206,15 @@ TEST_F(QuovaTileOverlayTest, TooFarInAsksTheMapToZoomOutAtMostEveryFifthOfASecon
     EXPECT_EQ(countSystemLines("TileOverlay can't fulfill tile request: zoom level 21 > maxZoom 20"), 1u);
     EXPECT_EQ(countSystemLines("zoomed in too far - returning empty array of tiles in map rect"), 1u);
     platform::RunLoop::runUntilIdle();
-    EXPECT_EQ(view_->zoomOuts, (std::vector<int32_t>{21}));
+    EXPECT_EQ(view_->zoomOuts(), (std::vector<int32_t>{21}));
     time_->advance(0.1);
     overlay->tilesInMapRect(cell(0, 0, 21), scaleOfLevel(21));
     platform::RunLoop::runUntilIdle();
-    EXPECT_EQ(view_->zoomOuts.size(), 1u);
+    EXPECT_EQ(view_->zoomOuts().size(), 1u);
     time_->advance(0.2);
     overlay->tilesInMapRect(cell(0, 0, 22), scaleOfLevel(22));
     platform::RunLoop::runUntilIdle();
-    EXPECT_EQ(view_->zoomOuts, (std::vector<int32_t>{21, 22}));
+    EXPECT_EQ(view_->zoomOuts(), (std::vector<int32_t>{21, 22}));
 }
 
 TEST_F(QuovaTileOverlayTest, WithoutDelegateTilesAreNotWrappedAndNoZoomOutIsAsked) {
@@ -244,7 +225,7 @@ TEST_F(QuovaTileOverlayTest, WithoutDelegateTilesAreNotWrappedAndNoZoomOutIsAske
     EXPECT_EQ(east[0]->x(), 1024u);
     EXPECT_TRUE(overlay->tilesInMapRect(cell(0, 0, 25), scaleOfLevel(25)).empty());
     platform::RunLoop::runUntilIdle();
-    EXPECT_TRUE(view_->zoomOuts.empty());
+    EXPECT_TRUE(view_->zoomOuts().empty());
     EXPECT_FALSE(overlay->tileRectForZoomLevel(3));
 }
 
@@ -269,7 +250,7 @@ TEST_F(QuovaTileOverlayTest, TheOverlayPassesTheManagersQuestionsOn) {
     overlay->setRenderer(rendering);
     rendering->level = 12;
     EXPECT_EQ(overlay->currentZoomLevel(), 12);
-    view_->visible = cell(100, 200, 12);
+    view_->setVisibleMapRect(cell(100, 200, 12));
     EXPECT_TRUE(manager->isTileVisible({100, 200, 12, 1.0}));
     EXPECT_TRUE(manager->isTileVisible({101, 201, 12, 1.0}));
     EXPECT_FALSE(manager->isTileVisible({103, 200, 12, 1.0}));

@@ -11,6 +11,7 @@
 #include "platform/dispatch/RunLoop.hpp"
 #include "platform/foundation/UserDefaults.hpp"
 #include "testsupport/tiles/FakeTileDownloadSession.hpp"
+#include "testsupport/tiles/FakeTileMapView.hpp"
 #include "testsupport/tiles/LoopbackTileServer.hpp"
 #include "testsupport/tiles/QImageGraphicsContext.hpp"
 #include "tiles/TileGrid.hpp"
@@ -27,18 +28,6 @@ using ::testsupport::LoopbackTileServer;
 using ::testsupport::QImageGraphicsContext;
 
 constexpr double kWorld = 268435456.0;
-
-class GridMapView : public QuovaTileOverlayDelegate {
-  public:
-    void needsToZoomOutFromLevel(int32_t, const std::shared_ptr<QuovaTileOverlay>&) override {}
-    void statusForTileOverlay(const std::shared_ptr<QuovaTileOverlay>&, const std::string&) override {}
-    std::optional<QuovaTileRect> tileRectForZoomLevel(int64_t level) override {
-        return tiles::tileRectForZoomLevel(visible, level);
-    }
-    int32_t axisTilesForZoomLevel(int32_t level) override { return tiles::axisTilesForZoomLevel(level); }
-    void setNeedsMapRedraw() override {}
-    MKMapRect visible = platform::MKMapRectWorld;
-};
 
 // The map view's side of a renderer: which areas it was asked to redraw.
 class RecordingHost : public platform::MKOverlayRendererHost {
@@ -124,7 +113,8 @@ class TileOverlayRendererTest : public TilesTest {
     size_t tasks() { return sessions_.allTasks().size(); }
 
     FakeTileSessions sessions_;
-    std::shared_ptr<GridMapView> view_ = std::make_shared<GridMapView>();
+    std::shared_ptr<::testsupport::FakeTileMapView> view_ =
+        std::make_shared<::testsupport::FakeTileMapView>();
     std::shared_ptr<QuovaTileOverlay> overlay_;
     std::shared_ptr<TileOverlayRenderer> renderer_;
     std::shared_ptr<TileCacheManager> manager_;
@@ -291,10 +281,10 @@ TEST_F(TileRendererLoopTest, FirstPassBlankThenEveryCellDrawnFromDiskWithAtMostO
             configuration.resolveHook = LoopbackTileServer::resolveHook();
             return makeURLTileSession(configuration);
         });
-    auto view = std::make_shared<GridMapView>();
+    auto view = std::make_shared<::testsupport::FakeTileMapView>();
     const int64_t z = 10;
     const double side = kWorld / 1024;
-    view->visible = {{550 * side, 330 * side}, {3 * side, 3 * side}};
+    view->setVisibleMapRect({{550 * side, 330 * side}, {3 * side, 3 * side}});
     auto overlay = QuovaTileOverlay::initOverlayForMap("Loop", 19, "LoopTiles", server.pattern(),
                                                        {"a", "b", "d", "e"}, 30, 0);
     overlay->setDelegate(view);
