@@ -464,6 +464,8 @@ void TileCacheManager::retryLater(const std::shared_ptr<QuovaImageTile>& tile,
         tileLog("tile {} giving up after {} attempts", storagePath, attempts);
         return;
     }
+    tileLog("tile {} asked for again in {:.1f} s (attempt {} of {})", storagePath, delay, attempts + 1,
+            kMaximumAttempts);
     platform::DispatchQueue::main()->asyncAfter(
         delay, [self = shared_from_this(), tile, renderer, mapRect, zoomScale] {
             self->download(tile, renderer, mapRect, zoomScale, true);
