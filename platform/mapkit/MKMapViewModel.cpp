@@ -352,6 +352,11 @@ std::vector<std::shared_ptr<MKAnnotation>> MKMapViewModel::annotations() const {
     return result;
 }
 
+std::shared_ptr<MKAnnotation> MKMapViewModel::annotationForPointer(const MKAnnotation* annotation) const {
+    const auto found = annotations_.find(annotation);
+    return found == annotations_.end() ? nullptr : found->second.annotation;
+}
+
 void MKMapViewModel::annotationChanged(const std::shared_ptr<MKAnnotation>& annotation) {
     if (!annotation) return;
     const auto found = annotations_.find(annotation.get());

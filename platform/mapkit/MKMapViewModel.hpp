@@ -117,6 +117,8 @@ class MKMapViewModel : public MKOverlayRendererHost {
     bool containsAnnotation(const MKAnnotation* annotation) const {
         return annotations_.count(annotation) != 0;
     }
+    // The shared annotation behind a plain pointer (hit tests), none when it is not on the map.
+    std::shared_ptr<MKAnnotation> annotationForPointer(const MKAnnotation* annotation) const;
     // Re-reads the annotation's coordinate, title and subtitle (an open callout shows the new texts).
     void annotationChanged(const std::shared_ptr<MKAnnotation>& annotation);
     // The annotations inside `rect`, across the antimeridian too.
