@@ -44,7 +44,6 @@ int main(int argc, char** argv) {
     auto* map = new platform::MKMapView(&window);
     map->setMapType(platform::MKMapType::Standard);
     window.setCentralWidget(map);
-    map->resize(window.size());
     map->setVisibleMapRect(platform::MKMapRectWorld);
     window.show();
     const int status = QApplication::exec();

@@ -106,6 +106,7 @@ MKMapRect MKMapViewModel::visibleMapRectSnapshot() const {
 }
 
 void MKMapViewModel::programmaticChange(bool animated, const std::function<void()>& apply) {
+    refreshBounds();
     deliverPendingDidChange();
     const CameraState from = cameraState();
     if (auto delegate = delegate_.lock()) delegate->regionWillChangeAnimated(*this, animated);
@@ -315,8 +316,9 @@ void MKMapViewModel::insertAnnotation(const std::shared_ptr<MKAnnotation>& annot
         return;
     }
     AnnotationEntry entry{annotation, MKMapPointForCoordinate(coordinate), nextOrder_++, nullptr};
-    index_.insert(annotation.get(), entry.point);
-    annotations_.emplace(annotation.get(), std::move(entry));
+    // Entries keep their address in the map's nodes: the index carries it to the painter.
+    const auto placed = annotations_.emplace(annotation.get(), std::move(entry)).first;
+    index_.insert(annotation.get(), placed->second.point, &placed->second);
     contentDidChange();
 }
 
@@ -367,7 +369,7 @@ void MKMapViewModel::annotationChanged(const std::shared_ptr<MKAnnotation>& anno
         if (!(point == found->second.point)) {
             index_.remove(annotation.get(), found->second.point);
             found->second.point = point;
-            index_.insert(annotation.get(), point);
+            index_.insert(annotation.get(), point, &found->second);
         }
     } else if (annotation != userLocation_) {
         mapLog()->write(OSLogType::Error,
@@ -377,20 +379,18 @@ void MKMapViewModel::annotationChanged(const std::shared_ptr<MKAnnotation>& anno
     contentDidChange();
 }
 
-void MKMapViewModel::forEachAnnotationInMapRect(
-    const MKMapRect& rect, const std::function<void(const MKAnnotation&, MKMapPoint)>& visit) const {
+namespace {
+
+// Splits a rect that reaches across either edge of the world into its parts inside the world and
+// calls `visitPart(part, shift)`, the shift being what moves a point of the part to where the rect
+// sees it.
+template <typename VisitPart>
+void forEachWorldPart(const MKMapRect& rect, VisitPart&& visitPart) {
     if (MKMapRectIsEmpty(rect)) return;
-    auto visitPart = [&](const MKMapRect& part, double shift) {
-        index_.query(part, [&](const MKAnnotation* annotation, MKMapPoint point) {
-            visit(*annotation, {point.x + shift, point.y});
-        });
-    };
     if (rect.size.width >= kMKMapWorldSide) {
-        visitPart(MKMapRectMake(0, rect.origin.y, kMKMapWorldSide, rect.size.height), 0);
+        visitPart(MKMapRectMake(0, rect.origin.y, kMKMapWorldSide, rect.size.height), 0.0);
         return;
     }
-    // Split a rect that reaches across either edge of the world into its parts inside the world, and
-    // report the points where the rect sees them.
     const double start = MKMapPointWrapX(rect.origin.x);
     const double shift = rect.origin.x - start;
     const double end = start + rect.size.width;
@@ -400,6 +400,28 @@ void MKMapViewModel::forEachAnnotationInMapRect(
         visitPart(MKMapRectMake(0, rect.origin.y, end - kMKMapWorldSide, rect.size.height),
                   shift + kMKMapWorldSide);
     }
+}
+
+}  // namespace
+
+void MKMapViewModel::forEachAnnotationInMapRect(
+    const MKMapRect& rect, const std::function<void(const MKAnnotation&, MKMapPoint)>& visit) const {
+    forEachWorldPart(rect, [&](const MKMapRect& part, double shift) {
+        index_.visitRect(part, [&](const MKAnnotation* annotation, MKMapPoint point) {
+            visit(*annotation, {point.x + shift, point.y});
+        });
+    });
+}
+
+void MKMapViewModel::forEachAnnotationAndViewInMapRect(
+    const MKMapRect& rect,
+    const std::function<void(const MKAnnotation&, MKMapPoint, const MKAnnotationView*)>& visit) const {
+    forEachWorldPart(rect, [&](const MKMapRect& part, double shift) {
+        index_.visitItems(part, [&](const MKAnnotation* annotation, MKMapPoint point, const void* cookie) {
+            const auto* entry = static_cast<const AnnotationEntry*>(cookie);
+            visit(*annotation, {point.x + shift, point.y}, entry->view.get());
+        });
+    });
 }
 
 std::vector<std::shared_ptr<MKAnnotation>> MKMapViewModel::annotationsInMapRect(const MKMapRect& rect) const {

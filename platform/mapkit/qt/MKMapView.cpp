@@ -239,11 +239,15 @@ void MKMapView::placeOrnaments() {
     scale_->setMetersPerPoint(MKMetersPerMapPointAtLatitude(centerCoordinate().latitude) / zoomScale());
 }
 
-void MKMapView::layoutIfNeeded() {
+void MKMapView::refreshBounds() {
     if (boundsSize().width != std::max(width(), 1) || boundsSize().height != std::max(height(), 1)) {
         setBoundsSize(
             {static_cast<double>(std::max(width(), 1)), static_cast<double>(std::max(height(), 1))});
     }
+}
+
+void MKMapView::layoutIfNeeded() {
+    refreshBounds();
     if (!layoutNeeded_) return;
     layoutNeeded_ = false;
     updateAnnotationViews(kPinHeight);
@@ -554,6 +558,7 @@ void MKMapView::drawMap(QPainter& painter) {
     for (const auto& ops : layerOps) drawOps(ops);
     painter.restore();
 
+    markers_.clear();
     drawUserLocation(painter, p);
     drawAnnotations(painter, p);
 }
@@ -638,6 +643,7 @@ void MKMapView::drawAnnotations(QPainter& painter, const Presentation& p) {
                                          2 * (halfWidth + margin), 2 * (halfHeight + margin));
     struct Item {
         const MKAnnotation* annotation;
+        const MKAnnotationView* view;
         QPointF at;
     };
     std::vector<Item> items;
@@ -645,35 +651,43 @@ void MKMapView::drawAnnotations(QPainter& painter, const Presentation& p) {
     const MKAnnotation* dragged = draggedAnnotation().get();
     const auto selected = selectedAnnotations();
     const MKAnnotation* selectedPointer = selected.empty() ? nullptr : selected[0].get();
-    forEachAnnotationInMapRect(area, [&](const MKAnnotation& annotation, MKMapPoint point) {
-        if (&annotation == user || &annotation == dragged || &annotation == selectedPointer) return;
-        items.push_back({&annotation, toView(p, point)});
-    });
+    forEachAnnotationAndViewInMapRect(
+        area, [&](const MKAnnotation& annotation, MKMapPoint point, const MKAnnotationView* view) {
+            if (&annotation == user || &annotation == dragged || &annotation == selectedPointer) return;
+            items.push_back({&annotation, view, toView(p, point)});
+        });
     // Southern markers overlap northern ones; the selected and the dragged marker lie on top.
     std::sort(items.begin(), items.end(), [](const Item& a, const Item& b) { return a.at.y() < b.at.y(); });
     if (selectedPointer != nullptr && selectedPointer != dragged && selectedPointer != user) {
-        items.push_back({selectedPointer, toView(p, MKMapPointForCoordinate(selectedPointer->coordinate()))});
+        items.push_back({selectedPointer, viewForAnnotation(selectedPointer).get(),
+                         toView(p, MKMapPointForCoordinate(selectedPointer->coordinate()))});
     }
-    if (dragged != nullptr) items.push_back({dragged, toView(p, dragPoint())});
-    markers_.erase(std::remove_if(markers_.begin(), markers_.end(),
-                                  [&](const Marker& m) { return m.annotation != user; }),
-                   markers_.end());
-    if (markers_.size() > 1) markers_.erase(markers_.begin(), markers_.end() - 1);
+    if (dragged != nullptr)
+        items.push_back({dragged, viewForAnnotation(dragged).get(), toView(p, dragPoint())});
     static const Color kDefaultTint = Color::standardRed();
+    // Neighbouring pins mostly share their tint: remember the last pixmap.
+    const Color* lastTint = nullptr;
+    const QPixmap* lastPin = nullptr;
+    markers_.reserve(markers_.size() + items.size());
     for (const Item& item : items) {
-        const auto view = viewForAnnotation(item.annotation);
+        const MKAnnotationView* view = item.view;
         QPointF topLeft;
         const QPixmap* pixmap = nullptr;
-        if (view && view->image() && view->image()->width > 0) {
+        if (view != nullptr && view->image() && view->image()->width > 0) {
             pixmap = &bitmapPixmap(view->image());
             const QSizeF size = pixmap->deviceIndependentSize();
             topLeft = item.at + QPointF(view->centerOffset().x - size.width() / 2,
                                         view->centerOffset().y - size.height() / 2);
         } else {
-            const auto* pin = dynamic_cast<const MKPinAnnotationView*>(view.get());
-            pixmap = &pinPixmap(pin != nullptr ? pin->pinTintColor() : kDefaultTint);
+            const auto* pin = dynamic_cast<const MKPinAnnotationView*>(view);
+            const Color& tint = pin != nullptr ? pin->pinTintColor() : kDefaultTint;
+            if (lastTint == nullptr || !(*lastTint == tint)) {
+                lastPin = &pinPixmap(tint);
+                lastTint = &tint;
+            }
+            pixmap = lastPin;
             topLeft = item.at - kPinTip;
-            if (view) topLeft += QPointF(view->centerOffset().x, view->centerOffset().y);
+            if (view != nullptr) topLeft += QPointF(view->centerOffset().x, view->centerOffset().y);
         }
         painter.drawPixmap(topLeft, *pixmap);
         if (recordsDrawing_) drawnPixmaps_.push_back({*pixmap, topLeft});

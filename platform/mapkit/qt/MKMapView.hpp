@@ -136,6 +136,7 @@ class MKMapView : public QWidget, public MKMapViewModel {
     void overlaysDidChange() override;
     void overlayRendererWillBeRemoved(const std::shared_ptr<MKOverlayRenderer>& renderer) override;
     void compassVisibilityDidChange(bool visible) override;
+    void refreshBounds() override;
 
   private:
     struct Presentation {
