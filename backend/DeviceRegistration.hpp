@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/net/JSONDecoder.hpp"
-#include "platform/net/JSONEncoder.hpp"
+#include "platform/coding/JSONDecoder.hpp"
+#include "platform/coding/JSONEncoder.hpp"
 
 namespace tervolo::backend {
 

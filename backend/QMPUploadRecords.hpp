@@ -4,8 +4,8 @@
 #include <optional>
 #include <string>
 
-#include "platform/net/JSONDecoder.hpp"
-#include "platform/net/JSONEncoder.hpp"
+#include "platform/coding/JSONDecoder.hpp"
+#include "platform/coding/JSONEncoder.hpp"
 
 namespace tervolo::backend {
 

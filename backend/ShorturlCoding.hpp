@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/net/JSONDecoder.hpp"
-#include "platform/net/JSONEncoder.hpp"
+#include "platform/coding/JSONDecoder.hpp"
+#include "platform/coding/JSONEncoder.hpp"
 #include "points/Shorturl.hpp"
 
 namespace tervolo::backend {
