@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "LogFacadeTestSupport.hpp"
-#include "RecordingLogger.hpp"
 #include "logging/FacadeMessage.hpp"
 #include "logging/Logger.hpp"
+#include "testsupport/logging/LogRecorder.hpp"
 
 namespace tervolo::logging {
 namespace {
@@ -107,7 +107,7 @@ TEST(QLLogHandlerTest, HandlerMetadataAndLevelAreTheLoggersOwn) {
 
 TEST(QLLogHandlerTest, RecordsReachTheRegistryWithTheFacadeInformation) {
     auto registry = std::make_shared<QLLog>();
-    auto recorder = std::make_shared<testing::RecordingLogger>();
+    auto recorder = std::make_shared<tervolo::testsupport::LogRecorder>();
     registry->addLogger(recorder);
     Logger logger("my.label", QLLogHandler::handlerFactory(registry, Level::info, Level::error));
     logger.setMetadataValue("handler", "h");
