@@ -8,14 +8,21 @@ function(tervolo_warnings target)
   endif()
 endfunction()
 
-# tervolo_library(<target> SOURCES ... LIBS ...)
+# tervolo_library(<target> SOURCES ... LIBS ... [PRIVATE_LIBS ...])
 # One library per folder; headers are included as "<folder>/<Header>.hpp"
 # (platform: "platform/<sub>/<Header>.hpp").
+# LIBS are what the target's headers build on, so its users build on them
+# too. PRIVATE_LIBS are implementation details that only its own sources
+# include (libcurl, ICU, nlohmann-json, GeographicLib): they do not reach the
+# users' include paths, so a user cannot come to depend on them by accident.
 function(tervolo_library target)
-  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;PRIVATE_LIBS" ${ARGN})
   add_library(${target} STATIC ${ARG_SOURCES})
   target_include_directories(${target} PUBLIC ${CMAKE_SOURCE_DIR})
   target_link_libraries(${target} PUBLIC ${ARG_LIBS})
+  if(ARG_PRIVATE_LIBS)
+    target_link_libraries(${target} PRIVATE ${ARG_PRIVATE_LIBS})
+  endif()
   tervolo_warnings(${target})
 endfunction()
 
@@ -45,7 +52,8 @@ function(tervolo_tests target)
 endfunction()
 
 # tervolo_bench(<name> SOURCES ... LIBS ...): a Google Benchmark binary in
-# <build>/bench, sources under bench/.
+# <build>/bench, sources under bench/ (registered in bench/CMakeLists.txt; a
+# call from anywhere else works too, with paths relative to that folder).
 function(tervolo_bench name)
   cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
   find_package(benchmark REQUIRED)
@@ -56,7 +64,8 @@ function(tervolo_bench name)
 endfunction()
 
 # tervolo_fuzz(<name> SOURCES ... LIBS ...): a libFuzzer target in
-# <build>/fuzz, sources under fuzz/, seed corpus in fuzz/corpus/<name>/.
+# <build>/fuzz, sources under fuzz/ (registered in fuzz/CMakeLists.txt),
+# seed corpus in fuzz/corpus/<name>/.
 # Only built in the clang fuzz build (`make fuzz`).
 function(tervolo_fuzz name)
   cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})

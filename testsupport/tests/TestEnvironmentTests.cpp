@@ -11,7 +11,7 @@
 #include "platform/dispatch/Clock.hpp"
 #include "platform/dispatch/Date.hpp"
 #include "platform/foundation/FileManager.hpp"
-#include "platform/text/SearchIndex.hpp"
+#include "platform/searchindex/SearchIndex.hpp"
 #include "testsupport/Eventually.hpp"
 #include "testsupport/TestEnvironment.hpp"
 
