@@ -55,9 +55,11 @@ void scheduleDeletion(QLLogFileManagerDefault* manager) {
 
 bool doesAppRunInBackground() {
     const auto modes = platform::Bundle::main().objectForInfoDictionaryKey("UIBackgroundModes");
-    if (!modes || !modes->is_array()) return false;
-    return std::any_of(modes->begin(), modes->end(), [](const auto& mode) {
-        return mode.is_string() && !mode.template get<std::string>().empty();
+    const platform::PropertyValue::List* list = modes ? modes->asList() : nullptr;
+    if (list == nullptr) return false;
+    return std::any_of(list->begin(), list->end(), [](const platform::PropertyValue& mode) {
+        const auto text = mode.asString();
+        return text && !text->empty();
     });
 }
 
