@@ -37,7 +37,7 @@ class QLASLLogger : public QLAbstractLogger {
     QLASLLogger();
 
   private:
-    std::shared_ptr<ASLClient> _client;
+    std::shared_ptr<ASLClient> client_;
 };
 
 }  // namespace tervolo::logging

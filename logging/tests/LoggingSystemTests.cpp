@@ -102,8 +102,7 @@ void bootstrapWithQuovaLoggingScenario() {
     SCENARIO_CHECK(records.size() == 2);
     SCENARIO_CHECK(records[0]->message() == "async" && records[0]->flag() == QLLogFlag::info);
     SCENARIO_CHECK(records[1]->message() == "sync" && records[1]->flag() == QLLogFlag::error);
-    SCENARIO_CHECK(swiftLogInfo(*records[1]) != nullptr &&
-                   swiftLogInfo(*records[1])->logger.label == "after");
+    SCENARIO_CHECK(facadeInfo(*records[1]) != nullptr && facadeInfo(*records[1])->logger.label == "after");
     registry->flushLog();
     std::exit(0);
 }

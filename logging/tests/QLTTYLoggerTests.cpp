@@ -35,7 +35,7 @@ class TestRecord : public QLLogMessage {
                platform::Date date = kDate)
         : QLLogMessage(std::move(text), QLLogLevel::all, flag, context, "/src/Caller.cpp", "fn", 1,
                        std::move(tag), 3, date) {
-        _threadID = "90712345678";
+        threadID_ = "90712345678";
     }
 };
 
