@@ -24,7 +24,7 @@ const std::shared_ptr<QLASLLogger>& QLASLLogger::sharedInstance() {
     return *instance;
 }
 
-std::shared_ptr<QLASLLogger> QLASLLogger::create() {
+std::shared_ptr<QLASLLogger> QLASLLogger::make() {
     if (sharedInstanceMade.load()) return nullptr;
     return std::shared_ptr<QLASLLogger>(new QLASLLogger());
 }

@@ -232,7 +232,7 @@ void QLAbstractDatabaseLogger::performDelete() {
 
 void QLAbstractDatabaseLogger::createSuspendedSaveTimer() {
     if (saveTimer_ || !(saveInterval_ > 0)) return;
-    saveTimer_ = platform::DispatchSourceTimer::create(loggerQueue());
+    saveTimer_ = platform::DispatchSourceTimer::make(loggerQueue());
     // Weak: the logger owns the timer, and the timer must not keep it alive.
     saveTimer_->setEventHandler([weak = weak_from_this()] {
         if (auto self = weak.lock())
@@ -267,7 +267,7 @@ void QLAbstractDatabaseLogger::destroySaveTimer() {
 
 void QLAbstractDatabaseLogger::createAndStartDeleteTimer() {
     if (deleteTimer_ || !(deleteInterval_ > 0) || !(maxAge_ > 0)) return;
-    deleteTimer_ = platform::DispatchSourceTimer::create(loggerQueue());
+    deleteTimer_ = platform::DispatchSourceTimer::make(loggerQueue());
     deleteTimer_->setEventHandler([weak = weak_from_this()] {
         if (auto self = weak.lock()) static_cast<QLAbstractDatabaseLogger&>(*self).performDelete();
     });

@@ -398,7 +398,7 @@ void QLFileLogger::lt_scheduleTimerToRollLogFileDueToAge() {
     if (!(delay > 0)) delay = 0;  // a time in the past fires at once
     if (delay > kMaximumTimerDelay) delay = kMaximumTimerDelay;
 
-    rollingTimer_ = platform::DispatchSourceTimer::create(loggerQueue());
+    rollingTimer_ = platform::DispatchSourceTimer::make(loggerQueue());
     std::weak_ptr<QLAbstractLogger> weak = weak_from_this();
     rollingTimer_->setEventHandler([weak] {
         if (auto self = std::static_pointer_cast<QLFileLogger>(weak.lock()))
@@ -415,11 +415,11 @@ void QLFileLogger::lt_monitorCurrentLogFileForExternalChanges() {
         return;
     }
     if (currentLogFileVnode_) currentLogFileVnode_->cancel();
-    currentLogFileVnode_ = platform::FileWatchSource::create(currentLogFileHandle_->fd(),
-                                                             platform::FileWatchSource::Delete |
-                                                                 platform::FileWatchSource::Rename |
-                                                                 platform::FileWatchSource::Revoke,
-                                                             loggerQueue());
+    currentLogFileVnode_ = platform::FileWatchSource::make(currentLogFileHandle_->fd(),
+                                                           platform::FileWatchSource::Delete |
+                                                               platform::FileWatchSource::Rename |
+                                                               platform::FileWatchSource::Revoke,
+                                                           loggerQueue());
     if (!currentLogFileVnode_) return;
     std::weak_ptr<QLAbstractLogger> weak = weak_from_this();
     currentLogFileVnode_->setEventHandler([weak](unsigned) {

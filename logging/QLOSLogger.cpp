@@ -35,7 +35,7 @@ QLOSLogger::QLOSLogger(std::optional<std::string> subsystem, std::optional<std::
 }
 
 std::shared_ptr<platform::OSLog> QLOSLogger::getLogger() const {
-    if (subsystem_ && category_) return platform::OSLog::create(*subsystem_, *category_);
+    if (subsystem_ && category_) return platform::OSLog::make(*subsystem_, *category_);
     return platform::OSLog::defaultLog();
 }
 

@@ -235,12 +235,12 @@ const std::shared_ptr<QLTTYLogger>& QLTTYLogger::sharedInstance() {
     return *instance;
 }
 
-std::shared_ptr<QLTTYLogger> QLTTYLogger::create() {
+std::shared_ptr<QLTTYLogger> QLTTYLogger::make() {
     if (gSharedInstanceMade.load()) return nullptr;
-    return createWithOptions(sharedOptions());
+    return make(sharedOptions());
 }
 
-std::shared_ptr<QLTTYLogger> QLTTYLogger::createWithOptions(Options options) {
+std::shared_ptr<QLTTYLogger> QLTTYLogger::make(Options options) {
     return std::make_shared<QLTTYLogger>(Token{}, std::move(options));
 }
 

@@ -114,11 +114,11 @@ class QLTTYLogger : public QLAbstractLogger {
     static const std::shared_ptr<QLTTYLogger>& sharedInstance();
     // The platform's initialiser: empty once the shared instance exists (there
     // is one terminal logger per standard error); otherwise a logger like it.
-    static std::shared_ptr<QLTTYLogger> create();
+    static std::shared_ptr<QLTTYLogger> make();
     // A logger writing to a descriptor of the caller's (tests capture its bytes
     // through a pipe; a developer tool may write to a file). The descriptor is
     // not closed by the logger. Writes the console warning like `create`.
-    static std::shared_ptr<QLTTYLogger> createWithOptions(Options options);
+    static std::shared_ptr<QLTTYLogger> make(Options options);
 
     // "TERM" and "XcodeColors" as read from the environment (absent: nullopt).
     static QLTTYTerminal terminalForEnvironment(const std::optional<std::string>& term,
@@ -170,7 +170,7 @@ class QLTTYLogger : public QLAbstractLogger {
     const std::string& appName() const { return appName_; }
     const std::string& processID() const { return processID_; }
 
-    // Use sharedInstance(), create() or createWithOptions().
+    // Use sharedInstance() or make().
     struct Token {
       private:
         Token() = default;

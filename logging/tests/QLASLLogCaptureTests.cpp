@@ -165,7 +165,7 @@ TEST_F(ASLTest, LoggerAppliesItsFormatterAndDropsEntriesItCannotBuild) {
 
 TEST_F(ASLTest, NoSecondLoggerOnceTheSharedOneExists) {
     const auto& shared = QLASLLogger::sharedInstance();
-    EXPECT_EQ(QLASLLogger::create(), nullptr);
+    EXPECT_EQ(QLASLLogger::make(), nullptr);
     EXPECT_EQ(QLASLLogger::sharedInstance(), shared);
 }
 
