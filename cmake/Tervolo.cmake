@@ -80,3 +80,13 @@ function(tervolo_fuzz name)
   set_target_properties(fuzz_${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/fuzz)
   set_property(GLOBAL APPEND PROPERTY TERVOLO_FUZZ_TARGETS fuzz_${name})
 endfunction()
+
+# tervolo_aggregate(<name> <global property>): a target that builds every
+# target listed in the property (filled by the functions above).
+function(tervolo_aggregate name property)
+  get_property(targets GLOBAL PROPERTY ${property})
+  add_custom_target(${name})
+  if(targets)
+    add_dependencies(${name} ${targets})
+  endif()
+endfunction()
