@@ -6,7 +6,7 @@
 #include <thread>
 
 #include "platform/foundation/FileManager.hpp"
-#include "platform/text/FileSearchIndex.hpp"
+#include "platform/searchindex/FileSearchIndex.hpp"
 #include "testsupport/FakeSearchIndex.hpp"
 #include "testsupport/TemporaryFolder.hpp"
 
