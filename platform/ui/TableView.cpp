@@ -117,7 +117,7 @@ TableViewCell* TableView::dequeueReusableCell(const QString& reuseIdentifier, In
 
 int TableView::numberOfRows(int section) const {
     if (section < 0 || section >= numberOfSections()) return 0;
-    return static_cast<int>(sections_[static_cast<size_t>(section)].heights.size());
+    return sections_[static_cast<size_t>(section)].rows.count();
 }
 
 double TableView::initialHeight(IndexPath indexPath) {
@@ -130,14 +130,7 @@ double TableView::initialHeight(IndexPath indexPath) {
 
 TableView::Section TableView::makeSection(int section, int rows) {
     Section made;
-    rows = std::max(rows, 0);
-    made.heights.resize(static_cast<size_t>(rows));
-    made.measured.resize(static_cast<size_t>(rows));
-    for (int row = 0; row < rows; ++row) {
-        const double height = initialHeight({section, row});
-        made.heights[static_cast<size_t>(row)] = std::abs(height);
-        made.measured[static_cast<size_t>(row)] = height >= 0;
-    }
+    made.rows.assign(rows, [&](int row) { return initialHeight({section, row}); });
     return made;
 }
 
@@ -148,14 +141,8 @@ void TableView::recomputeOffsets() {
         auto& section = sections_[s];
         section.top = y;
         section.header = section.title.isEmpty() ? 0 : headerHeight_;
-        y += section.header;
-        section.tops.resize(section.heights.size());
-        double rowY = section.header;
-        for (size_t r = 0; r < section.heights.size(); ++r) {
-            section.tops[r] = rowY;
-            rowY += section.heights[r];
-        }
-        y = section.top + rowY;
+        section.rows.recompute();
+        y += section.header + section.rows.total();
     }
     contentHeight_ = y;
 }
@@ -167,7 +154,9 @@ void TableView::updateScrollRange() {
 }
 
 void TableView::enqueue(TableViewCell* cell) {
-    cell->hide();
+    // Hidden only if no row takes it back in the same layout pass: hiding and showing again costs
+    // more than the rest of a row's layout.
+    if (!laying_) cell->hide();
     pool_[cell->reuseIdentifier()].push_back(cell);
 }
 
@@ -235,12 +224,13 @@ void TableView::layoutRows() {
             const Section& section = sections_[s];
             if (section.header > 0 && section.top + section.header > top)
                 wantedHeaders.push_back(static_cast<int>(s));
-            const double local = top - section.top;
-            auto row = std::upper_bound(section.tops.begin(), section.tops.end(), local);
-            size_t r = row == section.tops.begin() ? 0 : static_cast<size_t>(row - section.tops.begin()) - 1;
-            for (; r < section.tops.size() && section.top + section.tops[r] < bottom; ++r) {
-                if (section.top + section.tops[r] + section.heights[r] <= top) continue;
-                wanted.push_back({static_cast<int>(s), static_cast<int>(r)});
+            const double rowsTop = section.top + section.header;
+            const int count = section.rows.count();
+            for (int r = std::max(0, section.rows.rowAt(top - rowsTop)); r < count; ++r) {
+                const double rowTop = rowsTop + section.rows.offset(r);
+                if (rowTop >= bottom) break;
+                if (rowTop + section.rows.height(r) <= top) continue;
+                wanted.push_back({static_cast<int>(s), r});
             }
         }
 
@@ -275,20 +265,16 @@ void TableView::layoutRows() {
                 cell->setSelected(selected_ == indexPath);
             }
             Section& section = sections_[static_cast<size_t>(indexPath.section)];
-            const auto r = static_cast<size_t>(indexPath.row);
-            if (!section.measured[r]) {
-                section.measured[r] = true;
-                const double height = std::max(
+            const int r = indexPath.row;
+            if (!section.rows.isMeasured(r)) {
+                const int height = std::max(
                     1, cell->hasHeightForWidth() ? cell->heightForWidth(width) : cell->sizeHint().height());
-                if (std::abs(height - section.heights[r]) > 0.5) {
-                    section.heights[r] = height;
-                    remeasured = true;
-                }
+                remeasured = section.rows.setMeasured(r, height) || remeasured;
             }
-            const double y = section.top + section.tops[r] - top;
+            const double y = section.top + section.header + section.rows.offset(r) - top;
             const QRect geometry(
                 0, static_cast<int>(std::lround(y)), width,
-                static_cast<int>(std::lround(y + section.heights[r])) - static_cast<int>(std::lround(y)));
+                static_cast<int>(std::lround(y + section.rows.height(r))) - static_cast<int>(std::lround(y)));
             if (cell->geometry() != geometry) cell->setGeometry(geometry);
             if (cell->isHidden()) cell->show();
         }
@@ -304,6 +290,11 @@ void TableView::layoutRows() {
         if (!remeasured) break;
         recomputeOffsets();
         updateScrollRange();
+    }
+    for (auto& [identifier, cells] : pool_) {
+        for (auto* cell : cells) {
+            if (!cell->isHidden()) cell->hide();
+        }
     }
     laying_ = false;
 }
@@ -333,12 +324,9 @@ void TableView::resizeEvent(QResizeEvent* event) {
     if (rowHeight_ < 0 && event->size().width() != event->oldSize().width()) {
         // Automatic heights depend on the width: rows in view are measured again as they show.
         for (size_t s = 0; s < sections_.size(); ++s) {
-            auto& section = sections_[s];
-            for (size_t r = 0; r < section.measured.size(); ++r) {
-                if (section.measured[r] && initialHeight({static_cast<int>(s), static_cast<int>(r)}) < 0) {
-                    section.measured[r] = false;
-                }
-            }
+            sections_[s].rows.forgetMeasurements([&](int row) {
+                return initialHeight({static_cast<int>(s), row});
+            });
         }
     }
     updateScrollRange();
@@ -348,9 +336,9 @@ void TableView::resizeEvent(QResizeEvent* event) {
 QRectF TableView::rectForRow(IndexPath indexPath) const {
     if (indexPath.section < 0 || indexPath.section >= numberOfSections()) return {};
     const Section& section = sections_[static_cast<size_t>(indexPath.section)];
-    if (indexPath.row < 0 || indexPath.row >= static_cast<int>(section.heights.size())) return {};
-    const auto r = static_cast<size_t>(indexPath.row);
-    return QRectF(0, section.top + section.tops[r], viewport()->width(), section.heights[r]);
+    if (indexPath.row < 0 || indexPath.row >= section.rows.count()) return {};
+    return QRectF(0, section.top + section.header + section.rows.offset(indexPath.row), viewport()->width(),
+                  section.rows.height(indexPath.row));
 }
 
 QRectF TableView::rectForHeader(int section) const {
@@ -401,7 +389,7 @@ void TableView::scrollToRow(IndexPath indexPath, ScrollPosition position, bool a
 void TableView::scrollToSection(int section, bool animated) {
     if (section < 0 || section >= numberOfSections()) return;
     const Section& s = sections_[static_cast<size_t>(section)];
-    if (!s.heights.empty() && s.header <= 0) {
+    if (s.rows.count() > 0 && s.header <= 0) {
         scrollToRow({section, 0}, ScrollPosition::Top, animated);
         return;
     }
@@ -683,15 +671,8 @@ void TableView::applyUpdates(const PendingUpdates& u) {
         if (target < 0) continue;
         Section section = std::move(sections_[static_cast<size_t>(s)]);
         const auto removed = rowsIn(u.deletedRows, s);
-        for (auto it = removed.rbegin(); it != removed.rend(); ++it) {
-            section.heights.erase(section.heights.begin() + *it);
-            section.measured.erase(section.measured.begin() + *it);
-        }
-        for (int row : rowsIn(u.insertedRows, target)) {
-            const double height = initialHeight({target, row});
-            section.heights.insert(section.heights.begin() + row, std::abs(height));
-            section.measured.insert(section.measured.begin() + row, height >= 0);
-        }
+        for (auto it = removed.rbegin(); it != removed.rend(); ++it) section.rows.erase(*it);
+        for (int row : rowsIn(u.insertedRows, target)) section.rows.insert(row, initialHeight({target, row}));
         next[static_cast<size_t>(target)] = std::move(section);
         filled[static_cast<size_t>(target)] = true;
     }

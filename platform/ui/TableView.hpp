@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/ui/TableViewCell.hpp"
+#include "platform/ui/TableViewSectionRows.hpp"
 
 class QMenu;
 
@@ -155,9 +156,7 @@ class TableView : public QAbstractScrollArea {
         QString title;
         double top = 0;
         double header = 0;
-        std::vector<double> heights;
-        std::vector<double> tops;  // from the section's top
-        std::vector<bool> measured;
+        TableViewSectionRows rows;
     };
     struct PendingUpdates {
         std::vector<IndexPath> deletedRows, insertedRows, reloadedRows;

@@ -42,8 +42,6 @@ void TableViewCell::setAccessoryWidget(QWidget* widget) {
 }
 
 void TableViewCell::prepareForReuse() {
-    textLabel_->clear();
-    if (detailTextLabel_) detailTextLabel_->clear();
     setSelected(false);
 }
 

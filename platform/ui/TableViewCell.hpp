@@ -33,8 +33,8 @@ class TableViewCell : public QWidget {
     QWidget* accessoryWidget() const { return accessory_; }
     QHBoxLayout* contentLayout() const { return layout_; }
 
-    // Resets the cell for another row: empties the labels and clears the selection. Subclasses that
-    // override it call this one too.
+    // Resets the cell for another row: clears the selection (the data source sets the texts anew).
+    // Subclasses that override it call this one too.
     virtual void prepareForReuse();
     bool isSelected() const { return selected_; }
     virtual void setSelected(bool selected);

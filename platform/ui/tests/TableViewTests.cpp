@@ -13,6 +13,7 @@
 #include "platform/ui/Animation.hpp"
 #include "platform/ui/TableView.hpp"
 #include "platform/ui/TableViewSectionIndexBar.hpp"
+#include "platform/ui/TableViewSectionRows.hpp"
 #include "platform/ui/tests/WidgetKitTestSupport.hpp"
 #include "testsupport/VirtualClockScope.hpp"
 
@@ -278,4 +279,31 @@ TEST_F(TableViewTest, Screenshot) {
     widgetkit_test::saveScreenshot(widgetkit_test::render(*table), QStringLiteral("table_view_empty"));
     EXPECT_TRUE(visible().empty());
     EXPECT_FALSE(table->sectionIndexBar()->isVisible());
+}
+
+// Row offsets the same whether every row shares one height (nothing stored per row) or not.
+TEST(TableViewSectionRows, OffsetsThroughUniformAndPerRowHeights) {
+    platform::TableViewSectionRows rows;
+    rows.assign(5, [](int) { return 10.0; });
+    EXPECT_EQ(rows.total(), 50);
+    EXPECT_EQ(rows.rowAt(25), 2);
+    EXPECT_EQ(rows.rowAt(-5), 0);
+    EXPECT_EQ(rows.rowAt(500), 4);
+    rows.insert(5, 10);  // still uniform
+    rows.erase(0);
+    EXPECT_EQ(rows.count(), 5);
+    EXPECT_FALSE(rows.setMeasured(1, 10));
+    EXPECT_TRUE(rows.setMeasured(1, 30));  // now per row
+    rows.insert(0, -85);                   // an estimate
+    rows.recompute();
+    EXPECT_FALSE(rows.isMeasured(0));
+    EXPECT_EQ(rows.count(), 6);
+    const double expected[] = {0, 85, 95, 125, 135, 145};
+    for (int r = 0; r < 6; ++r) EXPECT_EQ(rows.offset(r), expected[r]) << r;
+    EXPECT_EQ(rows.total(), 155);
+    EXPECT_EQ(rows.rowAt(100), 2);
+    EXPECT_EQ(rows.rowAt(125), 3);
+    rows.assign(0, [](int) { return 10.0; });
+    EXPECT_EQ(rows.rowAt(0), -1);
+    EXPECT_EQ(rows.total(), 0);
 }
