@@ -26,6 +26,7 @@ constexpr QSize kDefaultPopoverSize(320, 240);
 constexpr int kWindowMargin = 20;  // points kept free around a card
 constexpr int kAnchorGap = 6;      // between a popover and its anchor
 constexpr int kCardCornerRadius = 10;
+constexpr int kCardInset = 1;  // the card's border, around the presented view
 const QColor kDimming(0, 0, 0, 90);
 
 void paintCard(QWidget& widget) {
@@ -104,7 +105,7 @@ PresentationOverlay::PresentationOverlay(QWidget* host, ViewController& presente
     }
     if (container_ != this || style_ == ModalPresentationStyle::popover) {
         auto* layout = new QGridLayout(container_);
-        const int inset = style_ == ModalPresentationStyle::custom ? 0 : 1;
+        const int inset = style_ == ModalPresentationStyle::custom ? 0 : kCardInset;
         layout->setContentsMargins(inset, inset, inset, inset);
     }
     if (host_) host_->installEventFilter(this);
@@ -197,8 +198,10 @@ void PresentationOverlay::relayout() {
         case ModalPresentationStyle::formSheet: {
             setGeometry(host_->rect());
             const QSize limit = host_->size() - QSize(2 * kWindowMargin, 2 * kWindowMargin);
-            QRect card(QPoint(0, 0),
-                       sizeOf(preferred, kDefaultFormSheetSize).boundedTo(limit.expandedTo({1, 1})));
+            // The preferred size is the content's; the card's border goes around it.
+            const QSize wanted =
+                sizeOf(preferred, kDefaultFormSheetSize) + QSize(2 * kCardInset, 2 * kCardInset);
+            QRect card(QPoint(0, 0), wanted.boundedTo(limit.expandedTo({1, 1})));
             card.moveCenter(rect().center());
             container_->setGeometry(card);
             break;
@@ -211,8 +214,12 @@ void PresentationOverlay::relayout() {
         }
         case ModalPresentationStyle::popover: {
             QSize fallback = kDefaultPopoverSize;
-            if (view_) fallback = view_->sizeHint().expandedTo(QSize(120, 44)) + QSize(2, 2);
-            setGeometry(popoverGeometry(sizeOf(preferred, fallback)));
+            if (view_)
+                fallback =
+                    view_->sizeHint().expandedTo(QSize(120, 44)) + QSize(2 * kCardInset, 2 * kCardInset);
+            const QSize border(2 * kCardInset, 2 * kCardInset);
+            setGeometry(
+                popoverGeometry(preferred.isEmpty() ? fallback : sizeOf(preferred, fallback) + border));
             break;
         }
     }
