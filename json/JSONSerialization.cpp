@@ -335,7 +335,15 @@ class JSONSerialization::Parser {
             if (p_ == end_ || !isDigit(*p_)) fail("Invalid number");
             int e = 0;
             while (p_ < end_ && isDigit(*p_)) {
-                if (e < 100000) e = e * 10 + (*p_ - '0');
+                if (e < 100000) {
+                    e = e * 10 + (*p_ - '0');
+                } else {
+                    // The exponent is beyond any double already, but the digits
+                    // before it may have moved the point as far the other way
+                    // ("0.000…1e1000000"): the capped sum is no longer the value,
+                    // so the full reading below decides.
+                    exact = false;
+                }
                 ++p_;
             }
             exponent10 += negativeExponent ? -e : e;

@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "platform/dispatch/DispatchGroup.hpp"
+#include "platform/dispatch/SharedInstance.hpp"
 #include "platform/foundation/Assertion.hpp"
 #include "platform/foundation/Diagnostics.hpp"
 
@@ -60,8 +61,7 @@ void assertOnLoggingQueue() {
 platform::DispatchGroup& loggingGroup() {
     // Class-wide and never destroyed, like the queue it serves; used only on the
     // logging queue, so only one wait on it is ever in progress.
-    static auto* group = new platform::DispatchGroup();
-    return *group;
+    return platform::SharedInstance<platform::DispatchGroup, QLLog>::get();
 }
 
 struct ClassList {
@@ -70,8 +70,7 @@ struct ClassList {
 };
 
 ClassList& classList() {
-    static auto* list = new ClassList();
-    return *list;
+    return platform::SharedInstance<ClassList>::get();
 }
 
 std::shared_ptr<const QLLogClass> classNamed(std::string_view name) {
@@ -102,14 +101,13 @@ std::shared_ptr<QLLoggerNode> QLLoggerNode::nodeWithLogger(std::shared_ptr<QLLog
 // MARK: - Class-wide state
 
 const std::shared_ptr<DispatchQueue>& QLLog::loggingQueue() {
-    static const auto* queue = [] {
+    return platform::SharedInstance<std::shared_ptr<DispatchQueue>, QLLog>::get([] {
         auto* q = new std::shared_ptr<DispatchQueue>(DispatchQueue::serial("quova.logging"));
         // Non-owning: the value is only ever compared against null.
         (*q)->setSpecific(&kLoggingQueueKey, std::shared_ptr<void>(std::shared_ptr<void>(),
                                                                    const_cast<char*>(&kLoggingQueueKey)));
         return q;
-    }();
-    return *queue;
+    });
 }
 
 bool QLLog::isOnLoggingQueue() {
@@ -117,8 +115,7 @@ bool QLLog::isOnLoggingQueue() {
 }
 
 QLLog& QLLog::sharedInstance() {
-    static auto* instance = new QLLog();
-    return *instance;
+    return platform::SharedInstance<QLLog>::get([] { return new QLLog(); });
 }
 
 QLLog::QLLog() {
