@@ -4,13 +4,13 @@
 #include <QGuiApplication>
 #include <QMimeData>
 
+#include "platform/dispatch/SharedInstance.hpp"
 #include "platform/ui/ViewControllerMainThread.hpp"
 
 namespace platform {
 
 Pasteboard& Pasteboard::general() {
-    static Pasteboard& pasteboard = *new Pasteboard;
-    return pasteboard;
+    return SharedInstance<Pasteboard>::get();
 }
 
 std::optional<std::string> Pasteboard::string() const {

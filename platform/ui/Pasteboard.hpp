@@ -5,6 +5,9 @@
 
 namespace platform {
 
+template <class T, class Tag>
+class SharedInstance;
+
 // The general pasteboard: the system clipboard's text (QClipboard). Needs a
 // QGuiApplication. Main thread only.
 class Pasteboard {
@@ -17,6 +20,8 @@ class Pasteboard {
     bool hasStrings() const;
 
   private:
+    template <class T, class Tag>
+    friend class SharedInstance;
     Pasteboard() = default;
 };
 

@@ -61,9 +61,10 @@ TEST_F(AlertControllerTest, RecorderChoosesActionsByTitleAndHandlersRunOnce) {
             const auto actionStyle = std::string(title) == "Cancel"   ? AlertAction::Style::cancel
                                      : std::string(title) == "Delete" ? AlertAction::Style::destructive
                                                                       : AlertAction::Style::defaultValue;
-            alert->addAction(AlertAction::make(title, actionStyle, [&, title, alert] {
+            std::weak_ptr<AlertController> weak = alert;
+            alert->addAction(AlertAction::make(title, actionStyle, [&, title, weak] {
                 // The alert is gone when the handler runs.
-                EXPECT_EQ(alert->presentingViewController(), nullptr);
+                EXPECT_EQ(weak.lock()->presentingViewController(), nullptr);
                 ran.push_back(title);
             }));
         }
