@@ -7,6 +7,7 @@
 #include <QVBoxLayout>
 
 #include "platform/ui/PopoverPresentationController.hpp"
+#include "platform/ui/PresentationKeyView.hpp"
 #include "platform/ui/ViewControllerMainThread.hpp"
 
 namespace platform {
@@ -17,29 +18,6 @@ constexpr int kAlertWidth = 300;
 constexpr int kSheetWidth = 280;
 const QColor kActionColor(0, 122, 255);
 const QColor kDestructiveColor(255, 59, 48);
-
-// The alert's root widget: Escape and Return reach the controller from any
-// child that lets them through (a text field does).
-class AlertView : public QWidget {
-  public:
-    std::function<void()> onEscape;
-    std::function<void()> onReturn;
-
-  protected:
-    void keyPressEvent(QKeyEvent* event) override {
-        if (event->key() == Qt::Key_Escape && onEscape) {
-            onEscape();
-            event->accept();
-            return;
-        }
-        if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && onReturn) {
-            onReturn();
-            event->accept();
-            return;
-        }
-        QWidget::keyPressEvent(event);
-    }
-};
 
 }  // namespace
 
@@ -105,7 +83,7 @@ AlertController::AlertController(std::string title, std::string message, Style p
 }
 
 void AlertController::loadView() {
-    auto* root = new AlertView();
+    auto* root = new PresentationKeyView();
     root->setObjectName(style_ == Style::alert ? "alert" : "actionSheet");
     root->onEscape = [this] { pressEscape(); };
     root->onReturn = [this] {

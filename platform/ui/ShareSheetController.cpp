@@ -11,26 +11,12 @@
 #include "platform/foundation/Bundle.hpp"
 #include "platform/ui/OpenURL.hpp"
 #include "platform/ui/Pasteboard.hpp"
+#include "platform/ui/PresentationKeyView.hpp"
 #include "platform/ui/ViewControllerMainThread.hpp"
 
 namespace platform {
 
 namespace {
-
-class ShareSheetView : public QWidget {
-  public:
-    std::function<void()> onEscape;
-
-  protected:
-    void keyPressEvent(QKeyEvent* event) override {
-        if (event->key() == Qt::Key_Escape && onEscape) {
-            onEscape();
-            event->accept();
-            return;
-        }
-        QWidget::keyPressEvent(event);
-    }
-};
 
 QString text(const char* english) {
     return QString::fromStdString(localizedString(english));
@@ -46,7 +32,7 @@ ShareSheetController::ShareSheetController(std::shared_ptr<ActivityItemSource> i
 }
 
 void ShareSheetController::loadView() {
-    auto* root = new ShareSheetView();
+    auto* root = new PresentationKeyView();
     root->setObjectName("shareSheet");
     root->onEscape = [this] { cancel(); };
     auto* column = new QVBoxLayout(root);

@@ -160,6 +160,17 @@ class PresentationChain {
         for (const auto& c : change.appearing) c->endAppearanceTransition();
     }
 
+    // Ends a cancelled transition: those that were to appear disappear
+    // again, those that were to disappear come back.
+    static void undo(const Change& change) {
+        Change back;
+        back.disappearing.assign(change.appearing.rbegin(), change.appearing.rend());
+        back.appearing.assign(change.disappearing.rbegin(), change.disappearing.rend());
+        end(change);
+        begin(back, false);
+        end(back);
+    }
+
     // The host of a root controller showed or hid it.
     static void hostVisibilityChanged(ViewController& root, bool visible) {
         ViewController& bottom = *base(root);
@@ -241,14 +252,7 @@ void PresentationChain::present(ViewController& caller, std::shared_ptr<ViewCont
             }
             if (contextShared->presented_ == controller) contextShared->presented_.reset();
             controller->presenting_.reset();
-            // Those that were to appear disappear again; those that were to
-            // disappear come back.
-            Change back;
-            back.disappearing.assign(change.appearing.rbegin(), change.appearing.rend());
-            back.appearing.assign(change.disappearing.rbegin(), change.disappearing.rend());
-            end(change);
-            begin(back, false);
-            end(back);
+            undo(change);
         } else {
             end(change);
         }
@@ -308,12 +312,7 @@ void PresentationChain::dismiss(ViewController& caller, bool animated, std::func
             // A cancelled dismissal: the controller stays presented.
             presenter->presented_ = dismissed;
             for (const auto& c : removed) c->beingDismissed_ = false;
-            Change back;
-            back.disappearing.assign(change.appearing.rbegin(), change.appearing.rend());
-            back.appearing.assign(change.disappearing.rbegin(), change.disappearing.rend());
-            end(change);
-            begin(back, false);
-            end(back);
+            undo(change);
         } else {
             for (auto it = removed.rbegin(); it != removed.rend(); ++it) {
                 ViewController& c = **it;
