@@ -5,6 +5,7 @@
 
 #include <memory>
 
+#include "platform/ui/PresentationTransitioning.hpp"
 #include "platform/ui/ViewController.hpp"
 
 namespace platform {
@@ -34,6 +35,12 @@ class PresentationOverlay : public QWidget {
     // preferred content size and the popover anchor.
     void relayout();
 
+    // Keeps a custom transition's context for as long as the overlay lives
+    // (an animator may keep using it after completing).
+    void setTransitionContext(std::shared_ptr<ViewControllerContextTransitioning> context) {
+        transitionContext_ = std::move(context);
+    }
+
     // The window content that presentations of `controller`'s chain cover.
     static QWidget* hostFor(ViewController& controller);
 
@@ -51,6 +58,7 @@ class PresentationOverlay : public QWidget {
     ModalPresentationStyle style_;
     QWidget* container_ = nullptr;  // the card, or this overlay
     QPointer<QWidget> view_;
+    std::shared_ptr<ViewControllerContextTransitioning> transitionContext_;
 };
 
 }  // namespace platform

@@ -39,8 +39,11 @@ class ViewControllerContextTransitioning {
     virtual QRectF initialFrame(const ViewController& controller) const = 0;
     virtual QRectF finalFrame(const ViewController& controller) const = 0;
     // Ends the transition; call it once. false cancels: a cancelled
-    // presentation leaves nothing presented, a cancelled dismissal leaves the
-    // controller presented. Later calls are ignored.
+    // presentation leaves nothing presented (the controller gets
+    // viewWillDisappear and viewDidDisappear, never viewDidAppear), a
+    // cancelled dismissal leaves the controller presented. Later calls are
+    // ignored. The context stays valid while the presentation's widgets
+    // exist (at least until the dismissal ends).
     virtual void completeTransition(bool didComplete) = 0;
     virtual bool transitionWasCancelled() const = 0;
 };

@@ -47,13 +47,10 @@ void walk(ViewController& controller, const std::string& parentPath,
     }
 }
 
-struct Archive {
-    PropertyValue::Dictionary application;
-    std::map<std::string, PropertyValue::Dictionary> controllers;
-};
+}  // namespace
 
-// The archive's JSON form, or none with the reason when it is not one.
-std::optional<Archive> parse(const Data& bytes, std::string& reason) {
+std::optional<RestorationArchive::Contents> RestorationArchive::decodeFile(std::span<const uint8_t> bytes,
+                                                                           std::string& reason) {
     // Restorable state is shallow; anything nested deeper is not ours (and
     // the value reader would drop it silently).
     int deepest = 0;
@@ -76,7 +73,7 @@ std::optional<Archive> parse(const Data& bytes, std::string& reason) {
         reason = "not a restoration archive";
         return std::nullopt;
     }
-    Archive archive;
+    Contents archive;
     auto dictionary = [&](const nlohmann::json& value) -> std::optional<PropertyValue::Dictionary> {
         if (!value.is_object()) return std::nullopt;
         auto decoded = PropertyValue::fromJSON(value);
@@ -109,7 +106,18 @@ std::optional<Archive> parse(const Data& bytes, std::string& reason) {
     return archive;
 }
 
-}  // namespace
+std::string RestorationArchive::encodeFile(const Contents& contents) {
+    nlohmann::json controllers = nlohmann::json::object();
+    for (const auto& [path, values] : contents.controllers)
+        controllers[path] = PropertyValue(values).toJSON();
+    nlohmann::json json = nlohmann::json::object();
+    json[kFormatKey] = kFormatName;
+    json[kApplicationKey] = PropertyValue(contents.application).toJSON();
+    json[kControllersKey] = std::move(controllers);
+    // Text that is not UTF-8 is written with replacement characters rather
+    // than losing the whole save.
+    return json.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+}
 
 std::string RestorationArchive::defaultFilePath() {
     return FileManager::defaultManager().preferencesDirectory() + "/" + kFileName;
@@ -130,22 +138,17 @@ bool RestorationArchive::save(const std::vector<std::shared_ptr<ViewController>>
     PLATFORM_UI_ASSERT_MAIN_THREAD();
     RestorationCoder application;
     if (!delegate()->shouldSaveApplicationState(application)) return false;
-    nlohmann::json controllers = nlohmann::json::object();
+    Contents contents;
+    contents.application = application.values();
     for (const auto& root : roots) {
         if (!root) continue;
         walk(*root, "", [&](const std::string& path, ViewController& controller) {
             RestorationCoder coder;
             controller.encodeRestorableState(coder);
-            controllers[path] = PropertyValue(coder.values()).toJSON();
+            contents.controllers[path] = coder.values();
         });
     }
-    nlohmann::json json = nlohmann::json::object();
-    json[kFormatKey] = kFormatName;
-    json[kApplicationKey] = PropertyValue(application.values()).toJSON();
-    json[kControllersKey] = std::move(controllers);
-    // Text that is not UTF-8 is written with replacement characters rather
-    // than losing the whole save.
-    const std::string text = json.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+    const std::string text = encodeFile(contents);
     FileManager& files = FileManager::defaultManager();
     if (const auto slash = filePath_.find_last_of('/'); slash != std::string::npos && slash > 0) {
         files.createDirectory(filePath_.substr(0, slash), true);
@@ -171,7 +174,7 @@ bool RestorationArchive::restore(const std::vector<std::shared_ptr<ViewControlle
         return false;
     }
     std::string reason;
-    auto archive = parse(*bytes, reason);
+    auto archive = decodeFile(*bytes, reason);
     if (!archive) {
         logLine(OSLogType::Error, "ignoring restoration state " + filePath_ + ": " + reason);
         return false;

@@ -1,8 +1,11 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -36,6 +39,19 @@ class RestorationArchive {
         virtual bool shouldSaveApplicationState(RestorationCoder& coder) = 0;
         virtual bool shouldRestoreApplicationState(const RestorationCoder& coder) = 0;
     };
+
+    // What the file holds: the application's values and each controller's,
+    // by identifier path.
+    struct Contents {
+        PropertyValue::Dictionary application;
+        std::map<std::string, PropertyValue::Dictionary> controllers;
+        bool operator==(const Contents&) const = default;
+    };
+    // The file's text for `contents`.
+    static std::string encodeFile(const Contents& contents);
+    // The contents of a file's bytes, or none with the reason in `reason`
+    // ("not JSON", "nested too deeply", ...). Any bytes are safe to pass.
+    static std::optional<Contents> decodeFile(std::span<const uint8_t> bytes, std::string& reason);
 
     static constexpr const char* kFileName = "RestorationState.json";
     static constexpr size_t kMaximumFileSize = 4 * 1024 * 1024;

@@ -54,7 +54,7 @@ class TransitionContext : public ViewControllerContextTransitioning {
 
     QWidget* containerView() const override { return container_; }
     std::shared_ptr<ViewController> viewController(Key key) const override {
-        return key == Key::from ? from_ : to_;
+        return key == Key::from ? from_.lock() : to_.lock();
     }
     QWidget* view(Key key) const override {
         // The presented controller is `to` when presenting, `from` when dismissing.
@@ -63,11 +63,11 @@ class TransitionContext : public ViewControllerContextTransitioning {
     }
     bool isAnimated() const override { return animated_; }
     QRectF initialFrame(const ViewController& controller) const override {
-        const bool presentedOne = &controller == (presenting_ ? to_.get() : from_.get());
+        const bool presentedOne = &controller == (presenting_ ? to_ : from_).lock().get();
         return (!presenting_ && presentedOne && container_) ? QRectF(container_->rect()) : QRectF();
     }
     QRectF finalFrame(const ViewController& controller) const override {
-        const bool presentedOne = &controller == (presenting_ ? to_.get() : from_.get());
+        const bool presentedOne = &controller == (presenting_ ? to_ : from_).lock().get();
         return (presenting_ && presentedOne && container_) ? QRectF(container_->rect()) : QRectF();
     }
     void completeTransition(bool didComplete) override {
@@ -83,8 +83,9 @@ class TransitionContext : public ViewControllerContextTransitioning {
 
   private:
     QPointer<QWidget> container_;
-    std::shared_ptr<ViewController> from_;
-    std::shared_ptr<ViewController> to_;
+    // Weak: the overlay holds the context, and must not keep the presenter alive.
+    std::weak_ptr<ViewController> from_;
+    std::weak_ptr<ViewController> to_;
     QPointer<QWidget> presentedView_;
     bool presenting_;
     bool animated_;
@@ -161,12 +162,11 @@ class PresentationChain {
     }
 
     // Ends a cancelled transition: those that were to appear disappear
-    // again, those that were to disappear come back.
+    // again without having appeared, those that were to disappear come back.
     static void undo(const Change& change) {
         Change back;
         back.disappearing.assign(change.appearing.rbegin(), change.appearing.rend());
         back.appearing.assign(change.disappearing.rbegin(), change.disappearing.rend());
-        end(change);
         begin(back, false);
         end(back);
     }
@@ -264,8 +264,9 @@ void PresentationChain::present(ViewController& caller, std::shared_ptr<ViewCont
     if (animator) {
         auto transition = std::make_shared<TransitionContext>(overlay, contextShared, controller,
                                                               presentedView, true, animated);
-        // The context holds itself until the animator completes it.
-        transition->setFinish([finish, keep = transition](bool completed) { finish(completed); });
+        transition->setFinish(std::move(finish));
+        // The overlay keeps the context alive as long as an animator may hold on to it.
+        overlay->setTransitionContext(transition);
         animator->animateTransition(*transition);
         return;
     }
@@ -341,7 +342,8 @@ void PresentationChain::dismiss(ViewController& caller, bool animated, std::func
         auto* overlay = static_cast<PresentationOverlay*>(dismissed->presentationOverlay_.data());
         auto transition = std::make_shared<TransitionContext>(overlay, dismissed, presenter,
                                                               dismissed->viewIfLoaded(), false, animated);
-        transition->setFinish([finish, keep = transition](bool completed) { finish(completed); });
+        transition->setFinish(std::move(finish));
+        if (overlay != nullptr) overlay->setTransitionContext(transition);
         animator->animateTransition(*transition);
         return;
     }
