@@ -8,6 +8,8 @@
 #include <set>
 
 #include "platform/foundation/OSLog.hpp"
+#include "platform/ui/Animation.hpp"
+#include "platform/ui/AnimationWidget.hpp"
 #include "platform/ui/PresentationAnimation.hpp"
 #include "platform/ui/PresentationOverlay.hpp"
 #include "platform/ui/PresentationRecorder.hpp"
@@ -270,7 +272,16 @@ void PresentationChain::present(ViewController& caller, std::shared_ptr<ViewCont
         animator->animateTransition(*transition);
         return;
     }
-    animatePresentationTransition(animated, kPresentationTransitionDuration, nullptr, std::move(finish));
+    // The overlay fades in (popovers keep their shadow and just appear).
+    QPointer<QWidget> fading = overlay;
+    const bool fades = animated && controller->modalPresentationStyle_ != ModalPresentationStyle::popover;
+    if (fades) Animator::performWithoutAnimation([&] { setAlpha(overlay, 0); });
+    animatePresentationTransition(
+        animated, kPresentationTransitionDuration,
+        [fading, fades] {
+            if (fades && fading) setAlpha(fading, 1);
+        },
+        std::move(finish));
 }
 
 void PresentationChain::dismiss(ViewController& caller, bool animated, std::function<void()> completion,
@@ -347,7 +358,14 @@ void PresentationChain::dismiss(ViewController& caller, bool animated, std::func
         animator->animateTransition(*transition);
         return;
     }
-    animatePresentationTransition(animated, kPresentationTransitionDuration, nullptr, std::move(finish));
+    QPointer<QWidget> fading = dismissed->presentationOverlay_;
+    const bool fades = animated && dismissed->modalPresentationStyle_ != ModalPresentationStyle::popover;
+    animatePresentationTransition(
+        animated, kPresentationTransitionDuration,
+        [fading, fades] {
+            if (fades && fading) setAlpha(fading, 0);
+        },
+        std::move(finish));
 }
 
 void ViewController::present(std::shared_ptr<ViewController> controller, bool animated,

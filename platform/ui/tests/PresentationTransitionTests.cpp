@@ -9,6 +9,7 @@
 #include "WidgetKitTestSupport.hpp"
 #include "platform/foundation/FileManager.hpp"
 #include "platform/ui/Animation.hpp"
+#include "platform/ui/AnimationWidget.hpp"
 #include "platform/ui/MainWindow.hpp"
 #include "platform/ui/NavigationController.hpp"
 #include "platform/ui/PopoverPresentationController.hpp"
@@ -16,6 +17,7 @@
 #include "platform/ui/RestorationArchive.hpp"
 #include "platform/ui/Toolbar.hpp"
 #include "testsupport/TemporaryFolder.hpp"
+#include "testsupport/VirtualClockScope.hpp"
 
 using platform::BarButtonItem;
 using platform::MainWindow;
@@ -287,4 +289,41 @@ TEST_F(PresentationTransitionTest, RestorationArchiveIsWrittenAtQuit) {
     ASSERT_TRUE(contents) << reason;
     EXPECT_EQ(contents->application.at("appVersion"), platform::PropertyValue("7"));
     EXPECT_EQ(contents->controllers.at("Main").at("mapStyle"), platform::PropertyValue("Hybrid"));
+}
+
+// Without a test animator, an animated presentation runs on the animation
+// helper's clock: the overlay fades in over the transition's duration, and
+// the "did" calls come when it ends, not before.
+namespace {
+
+// Animations run on the clock here (no immediate mode).
+class PresentationOnVirtualTimeTest : public widgetkit_test::WidgetTest {};
+
+}  // namespace
+
+TEST_F(PresentationOnVirtualTimeTest, AnimatedSheetFadesInAndOutOnTheClock) {
+    {
+        testsupport::VirtualClockScope time;
+        CallLog log;
+        ShownRoot shown(log);
+        auto b = std::make_shared<LoggingController>("B", log);
+        b->setModalPresentationStyle(ModalPresentationStyle::formSheet);
+        shown.root->present(b, true);
+        QWidget* overlay = b->view()->parentWidget()->parentWidget();
+        EXPECT_EQ(log.take(), (Calls{"B.viewDidLoad", "B.viewWillAppear"}));
+        EXPECT_EQ(platform::alpha(overlay), 1.0);  // the model value at once
+        time.advance(platform::kPresentationTransitionDuration / 2);
+        EXPECT_GT(platform::presentationAlpha(overlay), 0.0);
+        EXPECT_LT(platform::presentationAlpha(overlay), 1.0);
+        EXPECT_TRUE(log.take().empty());
+        time.advance(platform::kPresentationTransitionDuration / 2 + 0.05);
+        EXPECT_EQ(log.take(), (Calls{"B.viewDidAppear"}));
+        EXPECT_EQ(platform::presentationAlpha(overlay), 1.0);
+
+        b->dismiss(true);
+        EXPECT_EQ(log.take(), (Calls{"B.viewWillDisappear"}));
+        time.advance(platform::kPresentationTransitionDuration + 0.05);
+        EXPECT_EQ(log.take(), (Calls{"B.viewDidDisappear"}));
+        EXPECT_EQ(shown.root->presentedViewController(), nullptr);
+    }
 }
