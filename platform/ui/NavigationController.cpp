@@ -33,7 +33,7 @@ NavigationController::NavigationController(std::shared_ptr<ViewController> rootV
 }
 
 NavigationController::~NavigationController() {
-    if (bar_ != nullptr) bar_->setItems({});
+    if (bar_) bar_->setItems({});
 }
 
 void NavigationController::loadView() {

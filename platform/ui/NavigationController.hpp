@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QPointer>
+
 #include <memory>
 #include <vector>
 
@@ -59,8 +61,8 @@ class NavigationController : public ViewController {
     void popTo(size_t keepCount, bool animated);
 
     std::vector<std::shared_ptr<ViewController>> stack_;
-    NavigationBar* bar_ = nullptr;
-    QWidget* content_ = nullptr;
+    QPointer<NavigationBar> bar_;
+    QPointer<QWidget> content_;
     bool barHidden_ = false;
 };
 

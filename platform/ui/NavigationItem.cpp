@@ -4,6 +4,10 @@
 
 namespace platform {
 
+NavigationItem::~NavigationItem() {
+    if (titleView_ && titleView_->parentWidget() == nullptr) delete titleView_.data();
+}
+
 void NavigationItem::setTitle(std::string title) {
     PLATFORM_UI_ASSERT_MAIN_THREAD();
     if (title == title_) return;
@@ -13,8 +17,11 @@ void NavigationItem::setTitle(std::string title) {
 
 void NavigationItem::setTitleView(QWidget* view) {
     PLATFORM_UI_ASSERT_MAIN_THREAD();
+    QPointer<QWidget> old = titleView_;
     titleView_ = view;
     observers_.notify();
+    // The bar has let go of the old view; nobody else holds it.
+    if (old && old != view && old->parentWidget() == nullptr) delete old.data();
 }
 
 void NavigationItem::setLeftBarButtonItems(std::vector<std::shared_ptr<BarButtonItem>> items) {

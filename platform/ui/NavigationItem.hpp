@@ -18,11 +18,17 @@ namespace platform {
 // Main thread only.
 class NavigationItem {
   public:
+    NavigationItem() = default;
+    ~NavigationItem();
+    NavigationItem(const NavigationItem&) = delete;
+    NavigationItem& operator=(const NavigationItem&) = delete;
+
     enum class LargeTitleDisplayMode : int { automatic = 0, always = 1, never = 2 };
 
     const std::string& title() const { return title_; }
     void setTitle(std::string title);
-    // Shown in place of the title; the bar takes the widget while the item is on top.
+    // Shown in place of the title; the bar shows the widget while the item is
+    // on top, and the item deletes it when no bar shows it at the end.
     QWidget* titleView() const { return titleView_.data(); }
     void setTitleView(QWidget* view);
 

@@ -134,11 +134,32 @@ void PresentationOverlay::detach() {
     if (!view_) return;
     QWidget* view = view_.data();
     view_ = nullptr;
+    const bool hadFocus = view->isAncestorOf(QApplication::focusWidget()) || view->hasFocus();
     if (view->parentWidget() != nullptr && view->parentWidget()->layout() != nullptr) {
         view->parentWidget()->layout()->removeWidget(view);
     }
     view->hide();
     view->setParent(nullptr);
+    if (hadFocus && previousFocus_ && previousFocus_->isVisible())
+        previousFocus_->setFocus(Qt::OtherFocusReason);
+}
+
+void PresentationOverlay::takeFocus() {
+    if (!view_) return;
+    QWidget* focus = QApplication::focusWidget();
+    if (focus != nullptr && (focus == view_ || view_->isAncestorOf(focus))) return;
+    previousFocus_ = focus;
+    // The first widget of the view that takes focus, else the view itself.
+    QWidget* target = view_.data();
+    for (QWidget* w = view_->nextInFocusChain(); w != nullptr && w != view_.data();
+         w = w->nextInFocusChain()) {
+        if (!view_->isAncestorOf(w)) break;
+        if (w->isVisibleTo(view_) && w->isEnabled() && (w->focusPolicy() & Qt::TabFocus)) {
+            target = w;
+            break;
+        }
+    }
+    target->setFocus(Qt::OtherFocusReason);
 }
 
 QWidget* PresentationOverlay::hostFor(ViewController& controller) {

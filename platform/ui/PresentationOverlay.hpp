@@ -29,8 +29,11 @@ class PresentationOverlay : public QWidget {
     // Puts the presented view into the container, filling it (all styles but
     // custom with an animator, whose animator places it).
     void embed(QWidget* view, bool fill);
-    // Takes the presented view out (it becomes a hidden top-level widget).
+    // Takes the presented view out (it becomes a hidden top-level widget)
+    // and gives the keyboard focus back to where it was before.
     void detach();
+    // Moves the keyboard focus into the presented view unless it is there.
+    void takeFocus();
     // Geometry from the host's size, the style, the presented controller's
     // preferred content size and the popover anchor.
     void relayout();
@@ -58,6 +61,7 @@ class PresentationOverlay : public QWidget {
     ModalPresentationStyle style_;
     QWidget* container_ = nullptr;  // the card, or this overlay
     QPointer<QWidget> view_;
+    QPointer<QWidget> previousFocus_;  // where the focus was before the presentation
     std::shared_ptr<ViewControllerContextTransitioning> transitionContext_;
 };
 

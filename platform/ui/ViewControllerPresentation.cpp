@@ -241,6 +241,7 @@ void PresentationChain::present(ViewController& caller, std::shared_ptr<ViewCont
     begin(change, animated);
     overlay->show();
     overlay->relayout();
+    overlay->takeFocus();
 
     auto finish = [controller, contextShared, change, completion = std::move(completion),
                    done = std::move(done), animator](bool completed) {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
 
@@ -296,4 +297,24 @@ TEST_F(AlertControllerTest, OpenURLRecordsInsteadOfOpeningAndFeedbackIsCounted) 
     EXPECT_EQ(Feedback::notificationCount(), 3u);
     EXPECT_EQ(Feedback::notificationCount(Feedback::FeedbackType::success), 2u);
     EXPECT_EQ(generator.prepareCount(), 1u);
+}
+
+// The keyboard goes to the alert while it shows (so Escape and Return reach
+// it) and back to where it was afterwards.
+TEST_F(AlertControllerTest, KeyboardFocusMovesIntoTheAlertAndBack) {
+    auto* search = new QLineEdit(root->view());
+    search->show();
+    QApplication::setActiveWindow(window.get());
+    search->setFocus();
+    ASSERT_TRUE(search->hasFocus());
+    auto alert = AlertController::make("Rename", "", AlertController::Style::alert);
+    alert->addTextField();
+    bool cancelled = false;
+    alert->addAction(AlertAction::make("Cancel", AlertAction::Style::cancel, [&] { cancelled = true; }));
+    root->present(alert, false);
+    EXPECT_TRUE(alert->textFields()[0]->hasFocus());
+    // Escape typed where the focus is.
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+    EXPECT_TRUE(cancelled);
+    EXPECT_TRUE(search->hasFocus());
 }
