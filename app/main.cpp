@@ -7,6 +7,7 @@
 #include "logging/QLLog.hpp"
 #include "logging/QLOSLogger.hpp"
 #include "platform/foundation/Bundle.hpp"
+#include "platform/mapkit/qt/MKMapView.hpp"
 #include "platform/ui/QtMainQueueExecutor.hpp"
 
 namespace {
@@ -44,6 +45,12 @@ int main(int argc, char** argv) {
     const std::string name = platform::Bundle::main().infoString("CFBundleName").value_or("TervoloNG");
     window.setWindowTitle(QString::fromStdString(name));
     window.resize(1024, 768);
+    // The map on the standard type until the map screen takes the window over; it opens on the
+    // whole world.
+    auto* map = new platform::MKMapView(&window);
+    map->setMapType(platform::MKMapType::Standard);
+    window.setCentralWidget(map);
+    map->setVisibleMapRect(platform::MKMapRectWorld);
     window.show();
     const int status = QApplication::exec();
     // Blocks queued after the loop ended must not be posted to a dying application.
