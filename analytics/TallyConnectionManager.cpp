@@ -387,6 +387,9 @@ std::vector<uint8_t> TallyConnectionManager::multipartBody(const std::string& fi
 
 std::optional<std::vector<uint8_t>> TallyConnectionManager::pictureUploadDataForQueryString(
     const std::string& query) const {
+    if (query.find("user_details=") == std::string::npos) {
+        return std::nullopt;  // the common case, without parsing the query
+    }
     auto value = tly_valueForQueryStringKey(query, "user_details");
     auto decoded = value ? tly_percentDecoded(*value) : std::nullopt;
     if (!decoded) {

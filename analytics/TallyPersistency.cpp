@@ -151,12 +151,18 @@ void TallyPersistency::reopenJournalLocked() {
 }
 
 void TallyPersistency::compactJournalLocked(uint64_t coveredGeneration) {
-    std::erase_if(journal_, [&](const auto& line) { return line.first <= coveredGeneration; });
+    const size_t dropped =
+        std::erase_if(journal_, [&](const auto& line) { return line.first <= coveredGeneration; });
+    if (dropped == 0 && journalFD_ >= 0) {
+        return;  // nothing the snapshot covers: the file is as it should be
+    }
     std::string text;
     for (const auto& line : journal_) {
         text += line.second;
     }
-    if (auto error = TallyQueueFile::writeAtomically(journalFile(), text)) {
+    // No fsync while the queue is locked: the journal guards against a killed
+    // process, which a rename survives; the snapshot just written is durable.
+    if (auto error = TallyQueueFile::writeAtomically(journalFile(), text, false)) {
         TallyLog(TallyLogLevel::Warning, "Request journal can not be written: {}", *error);
     }
     reopenJournalLocked();

@@ -110,13 +110,13 @@ std::vector<JournalEntry> decodeJournal(std::string_view bytes, size_t* malforme
     return entries;
 }
 
-std::optional<std::string> writeAtomically(const std::string& path, std::string_view bytes) {
+std::optional<std::string> writeAtomically(const std::string& path, std::string_view bytes, bool durable) {
     const std::string temporary = path + ".tmp";
     const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (fd < 0) {
         return failure("open", temporary);
     }
-    if (!writeAll(fd, bytes) || ::fsync(fd) != 0) {
+    if (!writeAll(fd, bytes) || (durable && ::fsync(fd) != 0)) {
         auto error = failure("write", temporary);
         ::close(fd);
         ::unlink(temporary.c_str());
@@ -127,6 +127,9 @@ std::optional<std::string> writeAtomically(const std::string& path, std::string_
         auto error = failure("rename", path);
         ::unlink(temporary.c_str());
         return error;
+    }
+    if (!durable) {
+        return std::nullopt;
     }
     const size_t slash = path.rfind('/');
     const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash);

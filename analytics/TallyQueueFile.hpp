@@ -44,9 +44,11 @@ struct JournalEntry {
 std::vector<JournalEntry> decodeJournal(std::string_view bytes, size_t* malformed = nullptr);
 
 // Writes `bytes` to `path` through a temporary file in the same folder with
-// mode 0600, fsync, rename and an fsync of the folder. Empty on success, else
-// the failure's text.
-std::optional<std::string> writeAtomically(const std::string& path, std::string_view bytes);
+// mode 0600 and a rename; `durable` adds an fsync of the file before and of
+// the folder after the rename (survives power loss, not only a killed
+// process). Empty on success, else the failure's text.
+std::optional<std::string> writeAtomically(const std::string& path, std::string_view bytes,
+                                           bool durable = true);
 
 }  // namespace TallyQueueFile
 
