@@ -19,7 +19,14 @@
 
 namespace tervolo::crash {
 
-template <typename V>
+// What happens to a value when its node is finally freed: nothing by
+// default; a list of owned records frees the record there.
+struct async_list_keep_value {
+    template <typename V>
+    void operator()(V&) const {}
+};
+
+template <typename V, typename Release = async_list_keep_value>
 class async_list {
   public:
     struct node {
@@ -38,9 +45,17 @@ class async_list {
         freeUnlinked();
     }
 
-    void append(const V& value) {
+    // Both return the new node, which stays valid until it is removed.
+    // `prepare` sees the node before readers can reach it.
+    node* append(const V& value) {
+        return append(value, [](node*) {});
+    }
+
+    template <typename Prepare>
+    node* append(const V& value, Prepare prepare) {
         std::lock_guard<std::mutex> lock(writer_);
         node* n = makeNode(value);
+        prepare(n);
         n->prev = tail_;
         n->next.store(nullptr, std::memory_order_relaxed);
         if (tail_ == nullptr) {
@@ -49,9 +64,10 @@ class async_list {
             tail_->next.store(n, std::memory_order_release);
         }
         tail_ = n;
+        return n;
     }
 
-    void prepend(const V& value) {
+    node* prepend(const V& value) {
         std::lock_guard<std::mutex> lock(writer_);
         node* n = makeNode(value);
         node* head = head_.load(std::memory_order_relaxed);
@@ -60,6 +76,7 @@ class async_list {
         if (head != nullptr) head->prev = n;
         if (tail_ == nullptr) tail_ = n;
         head_.store(n, std::memory_order_release);
+        return n;
     }
 
     // Removes the first node whose value equals `value`; false when none does.
@@ -132,6 +149,7 @@ class async_list {
     static void freeLinked(node* n) {
         while (n != nullptr) {
             node* following = n->next.load(std::memory_order_relaxed);
+            Release{}(n->value);
             delete n;
             n = following;
         }
@@ -141,6 +159,7 @@ class async_list {
     void freeUnlinked() {
         while (free_ != nullptr) {
             node* following = free_->prev;
+            Release{}(free_->value);
             delete free_;
             free_ = following;
         }

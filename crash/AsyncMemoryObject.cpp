@@ -5,6 +5,8 @@
 #include <sys/uio.h>
 #include <unistd.h>
 
+#include <atomic>
+
 namespace tervolo::crash {
 
 namespace {
@@ -48,7 +50,13 @@ uint64_t readablePages(qcrash_task_t task, qcrash_vm_address_t start, uint64_t p
     return readable;
 }
 
+std::atomic<qcrash_vm_size_t> gOwnCopyLimit{0};
+
 }  // namespace
+
+void qcrash_async_mobject_copy_own_memory(qcrash_vm_size_t max_bytes) {
+    gOwnCopyLimit.store(max_bytes, std::memory_order_relaxed);
+}
 
 // Read when the library loads: a function-local static would take a guard
 // lock on first use, which may be inside a crash handler.
@@ -63,6 +71,12 @@ qcrash_error_t qcrash_async_mobject_init(qcrash_async_mobject_t* object, qcrash_
                                          bool require_full) {
     *object = qcrash_async_mobject_t{};
     const qcrash_vm_size_t pageSize = qcrash_async_page_size();
+    const bool self = task == qcrash_task_self();
+    const qcrash_vm_size_t copyLimit = self ? gOwnCopyLimit.load(std::memory_order_relaxed) : 0;
+    if (copyLimit != 0 && length > copyLimit) {
+        if (require_full) return QCRASH_ENOMEM;
+        length = copyLimit;
+    }
     qcrash_vm_address_t end;
     if (__builtin_add_overflow(task_address, length, &end)) return QCRASH_EINVAL;
     const qcrash_vm_address_t pageStart = task_address & ~(pageSize - 1);
@@ -77,7 +91,7 @@ qcrash_error_t qcrash_async_mobject_init(qcrash_async_mobject_t* object, qcrash_
     const qcrash_vm_size_t mapped = readable * pageSize;
 
     uintptr_t local = static_cast<uintptr_t>(pageStart);
-    if (task != qcrash_task_self()) {
+    if (!self || copyLimit != 0) {
         void* copy = mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
         if (copy == MAP_FAILED) return QCRASH_EINTERNAL;
         if (qcrash_async_task_memcpy(task, pageStart, 0, copy, mapped) != QCRASH_ESUCCESS ||

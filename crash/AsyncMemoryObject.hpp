@@ -77,6 +77,12 @@ qcrash_error_t qcrash_async_mobject_read_uint64(const qcrash_async_mobject_t* ob
 // Releases the copy, if any; the object is empty afterwards.
 void qcrash_async_mobject_free(qcrash_async_mobject_t* object);
 
+// Makes memory objects of our own process copies of at most `max_bytes`
+// (0, the default: view our own memory in place). For fuzzing, where image
+// data points anywhere in the process and in-place reads would meet the
+// address sanitizer's poisoned memory.
+void qcrash_async_mobject_copy_own_memory(qcrash_vm_size_t max_bytes);
+
 // The system page size (read when the program loads).
 qcrash_vm_size_t qcrash_async_page_size();
 
