@@ -5,6 +5,7 @@
 #include <numbers>
 
 #include "platform/dispatch/DispatchQueue.hpp"
+#include "platform/dispatch/SharedInstance.hpp"
 #include "platform/foundation/OSLog.hpp"
 
 namespace platform {
@@ -14,10 +15,12 @@ namespace {
 constexpr double kDegree = std::numbers::pi / 180.0;
 constexpr size_t kReuseQueueLimit = 256;
 
+struct MapLog {
+    std::shared_ptr<OSLog> log = OSLog::make("org.tervolo.TervoloNG", "mapkit");
+};
+
 const std::shared_ptr<OSLog>& mapLog() {
-    static const auto* const log =
-        new std::shared_ptr<OSLog>(OSLog::create("org.tervolo.TervoloNG", "mapkit"));
-    return *log;
+    return SharedInstance<MapLog>::get().log;
 }
 
 double normalizedHeading(double heading) {

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "platform/dispatch/SharedInstance.hpp"
 #include "platform/foundation/Bundle.hpp"
 #include "platform/foundation/OSLog.hpp"
 
@@ -153,11 +154,10 @@ MKBaseMap::Palette MKBaseMap::paletteForMapType(MKMapType type) {
 }
 
 const MKBaseMap& MKBaseMap::shared() {
-    static const MKBaseMap* const map = [] {
+    return SharedInstance<MKBaseMap>::get([] {
         const auto path = Bundle::main().pathForResource("basemap/world", "tvbm");
         return new MKBaseMap(QString::fromStdString(path.value_or(std::string())));
-    }();
-    return *map;
+    });
 }
 
 MKBaseMap::MKBaseMap(QString path) : path_(std::move(path)) {}
@@ -182,7 +182,7 @@ const MKBaseMap::Layer* MKBaseMap::layer(Detail detail) const {
     const int index = static_cast<int>(detail);
     std::call_once(once_[index], [&] {
         auto fail = [&](const char* why) {
-            OSLog::create("org.tervolo.TervoloNG", "mapkit")
+            OSLog::make("org.tervolo.TervoloNG", "mapkit")
                 ->write(OSLogType::Error, std::string("Base map: ") + why + " (" + path_.toStdString() + ")");
         };
         QFile file(path_);

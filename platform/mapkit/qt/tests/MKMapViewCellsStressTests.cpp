@@ -36,11 +36,12 @@ TEST(CellCacheStress, FramesDrawingAndInvalidationsTogether) {
             {
                 auto lock = cache.lockForFrame();
                 for (int i = 0; i < 32; ++i) {
-                    const CellKey key{static_cast<uintptr_t>(1 + random() % 2), 6, static_cast<int64_t>(random() % 8),
-                                      static_cast<int64_t>(random() % 8)};
+                    const CellKey key{static_cast<uintptr_t>(1 + random() % 2), 6,
+                                      static_cast<int64_t>(random() % 8), static_cast<int64_t>(random() % 8)};
                     const auto found = cache.lookup(key, frameNumber);
                     uint64_t generation = 0;
-                    if ((!found.ready || found.stale) && !found.inFlight && cache.beginJob(key, &generation)) {
+                    if ((!found.ready || found.stale) && !found.inFlight &&
+                        cache.beginJob(key, &generation)) {
                         asked.push_back({key, generation});
                     }
                 }
@@ -72,7 +73,8 @@ TEST(CellCacheStress, FramesDrawingAndInvalidationsTogether) {
         std::mt19937 random(3);
         while (!stop) {
             const double side = kMKMapWorldSide / 64;
-            cache.invalidate(1 + random() % 2, MKMapRectMake((random() % 8) * side, (random() % 8) * side, side, side),
+            cache.invalidate(1 + random() % 2,
+                             MKMapRectMake((random() % 8) * side, (random() % 8) * side, side, side),
                              random() % 2 == 0 ? 6 : -1);
         }
     });
