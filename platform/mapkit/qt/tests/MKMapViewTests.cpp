@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "platform/dispatch/RunLoop.hpp"
+#include "platform/foundation/OSLog.hpp"
 #include "platform/mapkit/qt/MKMapView.hpp"
 #include "testsupport/VirtualClockScope.hpp"
 #include "testsupport/mapkit/RecordingMapViewDelegate.hpp"
@@ -318,6 +319,76 @@ TEST_F(MapView, PinsWearTheirTint) {
     EXPECT_EQ(map->lastFrameStats().annotationsDrawn, 1);
 }
 
+TEST_F(MapView, CoarserCellsStandInWhileCellsAreDrawn) {
+    const auto palette = MKBaseMap::paletteForMapType(MKMapType::Standard);
+    show(*map, {60.25, 24.95}, 4);
+    frame(*map);
+    // One zoom level in: no cell of the new level is drawn yet, so this frame enlarges the old ones.
+    show(*map, {60.25, 24.95}, 5);
+    QImage image(map->size(), QImage::Format_ARGB32_Premultiplied);
+    {
+        QPainter painter(&image);
+        map->drawMap(painter);
+    }
+    const auto stats = map->lastFrameStats();
+    EXPECT_GT(stats.cellsStandIn, 0);
+    EXPECT_EQ(stats.cellsStandIn, stats.cellsDrawn);
+    EXPECT_TRUE(near(pixel(image, at(*map, {60.25, 24.95})), palette.land, 12));
+    EXPECT_TRUE(near(pixel(image, at(*map, {57.5, 20})), palette.water, 12));  // the Baltic
+    // And once drawn, the new level's own cells.
+    frame(*map);
+    EXPECT_EQ(map->lastFrameStats().cellsStandIn, 0);
+}
+
+TEST_F(MapView, CustomImageSitsAtItsCentreOffset) {
+    show(*map, {30, -40}, 5);
+    auto a = std::make_shared<MKPointAnnotation>(CLLocationCoordinate2D{30, -40}, "A");
+    QImage square(10, 10, QImage::Format_ARGB32_Premultiplied);
+    square.fill(QColor(0, 200, 0));
+    const auto bitmap = MKMapView::bitmapFromImage(square);
+    delegate->viewFactory = [&](MKMapViewModel&, const std::shared_ptr<MKAnnotation>& annotation) {
+        auto view = std::make_shared<MKAnnotationView>(annotation, "image");
+        view->setImage(bitmap);
+        view->setCenterOffset({0, -20});
+        return view;
+    };
+    map->addAnnotation(a);
+    const QImage image = frame(*map);
+    const QPointF point = at(*map, {30, -40});
+    EXPECT_TRUE(near(pixel(image, point + QPointF(0, -20)), QColor(0, 200, 0)));
+    EXPECT_TRUE(
+        near(pixel(image, point + QPointF(0, -27)), MKBaseMap::paletteForMapType(MKMapType::Standard).water));
+    EXPECT_TRUE(near(pixel(image, point), MKBaseMap::paletteForMapType(MKMapType::Standard).water));
+}
+
+TEST(BaseMapFile, LoadsItsScalesAndRefusesDamage) {
+    application();
+    const QString folder = QStringLiteral(MAPKIT_BASEMAP_SAMPLES);
+    MKBaseMap tiny(folder + QStringLiteral("/tiny.tvbm"));
+    const auto palette = MKBaseMap::paletteForMapType(MKMapType::Standard);
+    for (const auto detail :
+         {MKBaseMap::Detail::Coarse, MKBaseMap::Detail::Medium, MKBaseMap::Detail::Fine}) {
+        ASSERT_TRUE(tiny.isAvailable(detail));
+        // The sample's square island covers the world's second quarter on both axes.
+        QImage image(64, 64, QImage::Format_RGB32);
+        QPainter painter(&image);
+        painter.scale(64 / kWorld, 64 / kWorld);
+        tiny.draw(painter, MKMapRectWorld, detail, palette);
+        painter.end();
+        EXPECT_TRUE(near(image.pixelColor(24, 24), palette.land)) << static_cast<int>(detail);
+        EXPECT_TRUE(near(image.pixelColor(8, 40), palette.water)) << static_cast<int>(detail);
+    }
+    auto log = OSLogCapture::install();
+    for (const char* damaged : {"/header-only.tvbm", "/version-1.tvbm", "/missing.tvbm"}) {
+        MKBaseMap map(folder + QString::fromLatin1(damaged));
+        EXPECT_FALSE(map.isAvailable(MKBaseMap::Detail::Coarse)) << damaged;
+    }
+    EXPECT_EQ(log->texts().size(), 3u);
+    log->uninstall();
+    // The shipped map has all three.
+    EXPECT_TRUE(MKBaseMap::shared().isAvailable(MKBaseMap::Detail::Fine));
+}
+
 // ---- Input on virtual time
 
 void send(QWidget& widget, QEvent::Type type, QPointF position, Qt::MouseButtons buttons,
@@ -454,6 +525,31 @@ TEST_F(MapView, WheelBurstIsOneRegionChange) {
     const CLLocationCoordinate2D after = map->convertPoint({pointer.x(), pointer.y()});
     EXPECT_NEAR(after.latitude, under.latitude, 1e-9);
     EXPECT_NEAR(after.longitude, under.longitude, 1e-9);
+}
+
+TEST_F(MapView, KeysZoomAndPanWithOneRegionChangeEach) {
+    show(*map, {30, -40}, 5);
+    RunLoop::runUntilIdle();
+    struct Case {
+        Qt::Key key;
+        double zoomFactor;
+        double dx;  // view points the centre moves east
+        double dy;  // and south
+    };
+    const Case cases[] = {
+        {Qt::Key_Plus, 2, 0, 0},    {Qt::Key_Minus, 0.5, 0, 0}, {Qt::Key_Left, 1, -120, 0},
+        {Qt::Key_Right, 1, 120, 0}, {Qt::Key_Up, 1, 0, -120},   {Qt::Key_Down, 1, 0, 120},
+    };
+    for (const auto& c : cases) {
+        delegate->clear();
+        const double scale = map->zoomScale();
+        const MKMapPoint before = map->centerMapPoint();
+        QTest::keyClick(map.get(), c.key);
+        EXPECT_EQ(delegate->calls, (Calls{"willChange animated=0", "didChange animated=0"})) << c.key;
+        EXPECT_NEAR(map->zoomScale(), scale * c.zoomFactor, scale * 1e-9) << c.key;
+        EXPECT_NEAR((map->centerMapPoint().x - before.x) * scale, c.dx, 1e-6) << c.key;
+        EXPECT_NEAR((map->centerMapPoint().y - before.y) * scale, c.dy, 1e-6) << c.key;
+    }
 }
 
 TEST_F(MapView, CalloutAccessoryControlReportsAfterItsOwnAction) {
