@@ -319,6 +319,17 @@ TEST_F(MapView, PinsWearTheirTint) {
     EXPECT_EQ(map->lastFrameStats().annotationsDrawn, 1);
 }
 
+TEST_F(MapView, WorldCopiesMeetAtTheAntimeridian) {
+    const auto palette = MKBaseMap::paletteForMapType(MKMapType::Standard);
+    show(*map, {65, 180}, 4);
+    const QImage image = frame(*map);
+    // Chukotka west of the line and Alaska east of it, both drawn from the one world's cells.
+    EXPECT_TRUE(near(pixel(image, at(*map, {66, 172})), palette.land));
+    EXPECT_TRUE(near(pixel(image, at(*map, {65, -160})), palette.land));
+    EXPECT_TRUE(near(pixel(image, at(*map, {60, -178})), palette.water));  // the Bering Sea
+    EXPECT_LT(at(*map, {66, 172}).x(), at(*map, {65, -160}).x());
+}
+
 TEST_F(MapView, CoarserCellsStandInWhileCellsAreDrawn) {
     const auto palette = MKBaseMap::paletteForMapType(MKMapType::Standard);
     show(*map, {60.25, 24.95}, 4);
@@ -550,6 +561,28 @@ TEST_F(MapView, KeysZoomAndPanWithOneRegionChangeEach) {
         EXPECT_NEAR((map->centerMapPoint().x - before.x) * scale, c.dx, 1e-6) << c.key;
         EXPECT_NEAR((map->centerMapPoint().y - before.y) * scale, c.dy, 1e-6) << c.key;
     }
+}
+
+TEST_F(MapView, HoverReportsTheCoordinateUnderThePointer) {
+    show(*map, {30, -40}, 5);
+    std::vector<std::pair<MKGestureState, CLLocationCoordinate2D>> hovers;
+    map->setHoverHandler([&](MKGestureState state, QPointF, CLLocationCoordinate2D coordinate) {
+        hovers.emplace_back(state, coordinate);
+    });
+    const QPointF middle(320, 240);
+    QEnterEvent enter(middle, middle, map->mapToGlobal(middle));
+    QApplication::sendEvent(map.get(), &enter);
+    send(*map, QEvent::MouseMove, middle + QPointF(10, 0), Qt::NoButton);
+    QEvent leave(QEvent::Leave);
+    QApplication::sendEvent(map.get(), &leave);
+    ASSERT_EQ(hovers.size(), 3u);
+    EXPECT_EQ(hovers[0].first, MKGestureState::Began);
+    EXPECT_EQ(hovers[1].first, MKGestureState::Changed);
+    EXPECT_EQ(hovers[2].first, MKGestureState::Ended);
+    EXPECT_NEAR(hovers[0].second.latitude, map->centerCoordinate().latitude, 1e-9);
+    const CLLocationCoordinate2D expected = map->convertPoint({330, 240});
+    EXPECT_NEAR(hovers[1].second.longitude, expected.longitude, 1e-9);
+    EXPECT_NEAR(map->hoverCoordinate().longitude, expected.longitude, 1e-9);
 }
 
 TEST_F(MapView, CalloutAccessoryControlReportsAfterItsOwnAction) {
