@@ -23,7 +23,7 @@ MKAnnotationIndex::MKAnnotationIndex() {
     nodes_.emplace_back();
 }
 
-void MKAnnotationIndex::insert(const MKAnnotation* annotation, MKMapPoint point) {
+void MKAnnotationIndex::insert(const MKAnnotation* annotation, MKMapPoint point, const void* cookie) {
     const MKMapPoint clamped = clampToWorld(point);
     int32_t node = 0;
     MKMapRect bounds = MKMapRectWorld;
@@ -36,7 +36,7 @@ void MKAnnotationIndex::insert(const MKAnnotation* annotation, MKMapPoint point)
         ++depth;
     }
     // The stored point is the caller's own, so a later remove with the same point finds it.
-    nodes_[node].items.push_back({annotation, point});
+    nodes_[node].items.push_back({annotation, point, cookie});
     ++size_;
     if (nodes_[node].items.size() > kBucketSize && depth < kMaxDepth) split(node, bounds);
 }

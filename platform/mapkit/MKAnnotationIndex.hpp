@@ -20,7 +20,9 @@ class MKAnnotationIndex {
   public:
     MKAnnotationIndex();
 
-    void insert(const MKAnnotation* annotation, MKMapPoint point);
+    // `cookie` rides along and comes back with the annotation in visitItems (the map keeps its own
+    // record of the annotation there, so a frame needs no look-up per marker).
+    void insert(const MKAnnotation* annotation, MKMapPoint point, const void* cookie = nullptr);
     // `point` must be the one the annotation was inserted with; false when it is not there.
     bool remove(const MKAnnotation* annotation, MKMapPoint point);
     void clear();
@@ -35,6 +37,13 @@ class MKAnnotationIndex {
     // The same with the visitor inlined (the painter's hot path).
     template <typename Visit>
     void visitRect(const MKMapRect& rect, Visit&& visit) const {
+        visitItems(rect, [&](const MKAnnotation* annotation, MKMapPoint point, const void*) {
+            visit(annotation, point);
+        });
+    }
+    // Visits (annotation, point, cookie).
+    template <typename Visit>
+    void visitItems(const MKMapRect& rect, Visit&& visit) const {
         if (MKMapRectIsEmpty(rect) || size_ == 0) return;
         if (MKMapRectContainsRect(rect, MKMapRectWorld)) {
             reportAll(0, visit);
@@ -48,6 +57,7 @@ class MKAnnotationIndex {
     struct Item {
         const MKAnnotation* annotation;
         MKMapPoint point;
+        const void* cookie;
     };
     struct Node {
         int32_t firstChild = -1;  // four consecutive nodes: NW, NE, SW, SE
@@ -73,7 +83,7 @@ class MKAnnotationIndex {
     void reportAll(int32_t node, Visit& visit) const {
         const Node& current = nodes_[node];
         if (current.firstChild < 0) {
-            for (const Item& item : current.items) visit(item.annotation, item.point);
+            for (const Item& item : current.items) visit(item.annotation, item.point, item.cookie);
             return;
         }
         for (int index = 0; index < 4; ++index) reportAll(current.firstChild + index, visit);
@@ -87,7 +97,7 @@ class MKAnnotationIndex {
             for (const Item& item : current.items) {
                 const MKMapPoint p = clampToWorld(item.point);
                 if (p.x >= minX && p.x < maxX && p.y >= minY && p.y < maxY)
-                    visit(item.annotation, item.point);
+                    visit(item.annotation, item.point, item.cookie);
             }
             return;
         }

@@ -5,6 +5,7 @@
 #include <numbers>
 
 #include "platform/dispatch/DispatchQueue.hpp"
+#include "platform/dispatch/SharedInstance.hpp"
 #include "platform/foundation/OSLog.hpp"
 
 namespace platform {
@@ -14,10 +15,12 @@ namespace {
 constexpr double kDegree = std::numbers::pi / 180.0;
 constexpr size_t kReuseQueueLimit = 256;
 
+struct MapLog {
+    std::shared_ptr<OSLog> log = OSLog::make("org.tervolo.TervoloNG", "mapkit");
+};
+
 const std::shared_ptr<OSLog>& mapLog() {
-    static const auto* const log =
-        new std::shared_ptr<OSLog>(OSLog::create("org.tervolo.TervoloNG", "mapkit"));
-    return *log;
+    return SharedInstance<MapLog>::get().log;
 }
 
 double normalizedHeading(double heading) {
@@ -106,6 +109,7 @@ MKMapRect MKMapViewModel::visibleMapRectSnapshot() const {
 }
 
 void MKMapViewModel::programmaticChange(bool animated, const std::function<void()>& apply) {
+    refreshBounds();
     deliverPendingDidChange();
     const CameraState from = cameraState();
     if (auto delegate = delegate_.lock()) delegate->regionWillChangeAnimated(*this, animated);
@@ -315,8 +319,9 @@ void MKMapViewModel::insertAnnotation(const std::shared_ptr<MKAnnotation>& annot
         return;
     }
     AnnotationEntry entry{annotation, MKMapPointForCoordinate(coordinate), nextOrder_++, nullptr};
-    index_.insert(annotation.get(), entry.point);
-    annotations_.emplace(annotation.get(), std::move(entry));
+    // Entries keep their address in the map's nodes: the index carries it to the painter.
+    const auto placed = annotations_.emplace(annotation.get(), std::move(entry)).first;
+    index_.insert(annotation.get(), placed->second.point, &placed->second);
     contentDidChange();
 }
 
@@ -352,6 +357,11 @@ std::vector<std::shared_ptr<MKAnnotation>> MKMapViewModel::annotations() const {
     return result;
 }
 
+std::shared_ptr<MKAnnotation> MKMapViewModel::annotationForPointer(const MKAnnotation* annotation) const {
+    const auto found = annotations_.find(annotation);
+    return found == annotations_.end() ? nullptr : found->second.annotation;
+}
+
 void MKMapViewModel::annotationChanged(const std::shared_ptr<MKAnnotation>& annotation) {
     if (!annotation) return;
     const auto found = annotations_.find(annotation.get());
@@ -362,7 +372,7 @@ void MKMapViewModel::annotationChanged(const std::shared_ptr<MKAnnotation>& anno
         if (!(point == found->second.point)) {
             index_.remove(annotation.get(), found->second.point);
             found->second.point = point;
-            index_.insert(annotation.get(), point);
+            index_.insert(annotation.get(), point, &found->second);
         }
     } else if (annotation != userLocation_) {
         mapLog()->write(OSLogType::Error,
@@ -372,20 +382,18 @@ void MKMapViewModel::annotationChanged(const std::shared_ptr<MKAnnotation>& anno
     contentDidChange();
 }
 
-void MKMapViewModel::forEachAnnotationInMapRect(
-    const MKMapRect& rect, const std::function<void(const MKAnnotation&, MKMapPoint)>& visit) const {
+namespace {
+
+// Splits a rect that reaches across either edge of the world into its parts inside the world and
+// calls `visitPart(part, shift)`, the shift being what moves a point of the part to where the rect
+// sees it.
+template <typename VisitPart>
+void forEachWorldPart(const MKMapRect& rect, VisitPart&& visitPart) {
     if (MKMapRectIsEmpty(rect)) return;
-    auto visitPart = [&](const MKMapRect& part, double shift) {
-        index_.query(part, [&](const MKAnnotation* annotation, MKMapPoint point) {
-            visit(*annotation, {point.x + shift, point.y});
-        });
-    };
     if (rect.size.width >= kMKMapWorldSide) {
-        visitPart(MKMapRectMake(0, rect.origin.y, kMKMapWorldSide, rect.size.height), 0);
+        visitPart(MKMapRectMake(0, rect.origin.y, kMKMapWorldSide, rect.size.height), 0.0);
         return;
     }
-    // Split a rect that reaches across either edge of the world into its parts inside the world, and
-    // report the points where the rect sees them.
     const double start = MKMapPointWrapX(rect.origin.x);
     const double shift = rect.origin.x - start;
     const double end = start + rect.size.width;
@@ -395,6 +403,28 @@ void MKMapViewModel::forEachAnnotationInMapRect(
         visitPart(MKMapRectMake(0, rect.origin.y, end - kMKMapWorldSide, rect.size.height),
                   shift + kMKMapWorldSide);
     }
+}
+
+}  // namespace
+
+void MKMapViewModel::forEachAnnotationInMapRect(
+    const MKMapRect& rect, const std::function<void(const MKAnnotation&, MKMapPoint)>& visit) const {
+    forEachWorldPart(rect, [&](const MKMapRect& part, double shift) {
+        index_.visitRect(part, [&](const MKAnnotation* annotation, MKMapPoint point) {
+            visit(*annotation, {point.x + shift, point.y});
+        });
+    });
+}
+
+void MKMapViewModel::forEachAnnotationAndViewInMapRect(
+    const MKMapRect& rect,
+    const std::function<void(const MKAnnotation&, MKMapPoint, const MKAnnotationView*)>& visit) const {
+    forEachWorldPart(rect, [&](const MKMapRect& part, double shift) {
+        index_.visitItems(part, [&](const MKAnnotation* annotation, MKMapPoint point, const void* cookie) {
+            const auto* entry = static_cast<const AnnotationEntry*>(cookie);
+            visit(*annotation, {point.x + shift, point.y}, entry->view.get());
+        });
+    });
 }
 
 std::vector<std::shared_ptr<MKAnnotation>> MKMapViewModel::annotationsInMapRect(const MKMapRect& rect) const {

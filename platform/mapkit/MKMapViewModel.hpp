@@ -117,6 +117,8 @@ class MKMapViewModel : public MKOverlayRendererHost {
     bool containsAnnotation(const MKAnnotation* annotation) const {
         return annotations_.count(annotation) != 0;
     }
+    // The shared annotation behind a plain pointer (hit tests), none when it is not on the map.
+    std::shared_ptr<MKAnnotation> annotationForPointer(const MKAnnotation* annotation) const;
     // Re-reads the annotation's coordinate, title and subtitle (an open callout shows the new texts).
     void annotationChanged(const std::shared_ptr<MKAnnotation>& annotation);
     // The annotations inside `rect`, across the antimeridian too.
@@ -124,6 +126,10 @@ class MKMapViewModel : public MKOverlayRendererHost {
     // Visits the same without copying (the painter's path); the map point is the one the map shows.
     void forEachAnnotationInMapRect(const MKMapRect& rect,
                                     const std::function<void(const MKAnnotation&, MKMapPoint)>& visit) const;
+    // The same with each annotation's view (null while it has none), without a look-up per annotation.
+    void forEachAnnotationAndViewInMapRect(
+        const MKMapRect& rect,
+        const std::function<void(const MKAnnotation&, MKMapPoint, const MKAnnotationView*)>& visit) const;
 
     // ---- Annotation views
     // The annotation's view while it has one (shown, selected or dragged), else none.
@@ -202,6 +208,9 @@ class MKMapViewModel : public MKOverlayRendererHost {
     virtual void overlaysDidChange() {}
     virtual void overlayRendererWillBeRemoved(const std::shared_ptr<MKOverlayRenderer>&) {}
     virtual void compassVisibilityDidChange(bool visible) { (void)visible; }
+    // Called before a programmatic camera change: a widget resized while hidden (no resize event yet)
+    // brings the bounds up to date here, so the change fits the size the view will have.
+    virtual void refreshBounds() {}
     // Unlinks every renderer from this host; the widget calls it before its own parts go.
     void detachRenderers();
     CameraState cameraState() const { return {center_, zoomScale_, heading_}; }
