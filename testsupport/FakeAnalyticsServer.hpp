@@ -10,6 +10,11 @@
 
 namespace testsupport {
 
+// The loopback server lives in tervolo::testsupport.
+using tervolo::testsupport::CannedReply;
+using tervolo::testsupport::LoopbackHTTPServer;
+using tervolo::testsupport::RecordedRequest;
+
 // A stand-in for the analytics server on 127.0.0.1 (random port), plain HTTP
 // or TLS with a self-signed certificate. Requests to "/i" are answered from a
 // script, in order, then with the default reply ({"result":"Success"});
