@@ -3,7 +3,9 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <atomic>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -56,6 +58,27 @@ std::string uniqueTrashName(const std::string& prefix) {
     std::string name = prefix + "-";
     for (uint8_t byte : random) name += fmt::format("{:02x}", byte);
     return name;
+}
+
+// A full or read-only disk fails every tile: one line a minute says so
+// instead of one per tile (wall seconds of the last line; NaN: none yet).
+std::atomic<double> gLastStoreFailureLine{std::nan("")};
+std::atomic<uint64_t> gUnloggedStoreFailures{0};
+
+template <typename... Args>
+void logStoreFailure(fmt::format_string<Args...> format, Args&&... args) {
+    const double now = platform::Clock::current()->wallSeconds();
+    double last = gLastStoreFailureLine.load();
+    do {
+        if (!std::isnan(last) && now - last < 60.0) {
+            ++gUnloggedStoreFailures;
+            return;
+        }
+    } while (!gLastStoreFailureLine.compare_exchange_weak(last, now));
+    tileLog(format, std::forward<Args>(args)...);
+    if (const uint64_t unlogged = gUnloggedStoreFailures.exchange(0)) {
+        tileLog("{} more tiles could not be stored in the last minute", unlogged);
+    }
 }
 
 void deleteInBackground(std::string path) {
@@ -138,7 +161,7 @@ bool TileDiskCache::storeTile(std::span<const uint8_t> bytes, std::string_view s
     struct stat st;
     if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
         if (platform::FileManager::defaultManager().createDirectory(folder, true)) {
-            tileLog("Can't store tile - failed to create tile dir");
+            logStoreFailure("Can't store tile - failed to create tile dir");
             return false;
         }
         tileLog("Created tile dir");
@@ -156,7 +179,7 @@ bool TileDiskCache::storeTile(std::span<const uint8_t> bytes, std::string_view s
     if (written && ::rename(temporary.c_str(), path.c_str()) != 0) written = false;
     if (!written) {
         if (fd >= 0) ::unlink(temporary.c_str());
-        tileLog("ERROR writing data to file {}", path);
+        logStoreFailure("ERROR writing data to file {}", path);
         return false;
     }
     excludePathFromBackup(path);
@@ -212,6 +235,11 @@ void TileDiskCache::clearCacheDirs() const {
     };
     moveAway(old, trash1);
     moveAway(current, trash2);
+}
+
+void TileDiskCache::resetStoreFailureLogForTesting() {
+    gLastStoreFailureLine = std::nan("");
+    gUnloggedStoreFailures = 0;
 }
 
 std::optional<std::string> storagePathWithURLString(std::string_view url) {

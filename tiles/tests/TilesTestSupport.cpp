@@ -39,6 +39,7 @@ void TilesTest::SetUp() {
     systemLog_ = platform::OSLogCapture::install();
     frameworkLog_ = std::make_unique<tervolo::testsupport::SharedLogRecording>();
     TileCacheManager::resetForTesting();
+    TileDiskCache::resetStoreFailureLogForTesting();
 }
 
 void TilesTest::TearDown() {
