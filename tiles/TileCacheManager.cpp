@@ -1,6 +1,7 @@
 #include "tiles/TileCacheManager.hpp"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 
 #include "platform/dispatch/Clock.hpp"
@@ -207,6 +208,44 @@ void TileCacheManager::removeConnectionInfo(const std::shared_ptr<ConnectionInfo
         }
     }
     updateStatusString();
+}
+
+bool TileCacheManager::removeConnectionFromDownloadQueueForStoragePath(const std::string& storagePath) {
+    bool removed = false;
+    {
+        std::lock_guard lock(connectionInfoMutex_);
+        if (auto it = connectionInfoStore_.find(storagePath); it != connectionInfoStore_.end()) {
+            setStateLocked(*it->second, 0);
+            connectionInfoStore_.erase(it);
+            removed = true;
+        }
+    }
+    if (removed) updateStatusString();
+    return removed;
+}
+
+int64_t TileCacheManager::zoomLevelFromStoragePath(const std::optional<std::string>& storagePath) {
+    if (!storagePath) return std::numeric_limits<int64_t>::max();
+    const std::string_view text(*storagePath);
+    int64_t level = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.find('-'), level);
+    if (error != std::errc() || text.find('-') == std::string_view::npos ||
+        end != text.data() + text.find('-')) {
+        return std::numeric_limits<int64_t>::max();
+    }
+    tileLog("extracted zoomLevel {} from {}", level, *storagePath);
+    return level;
+}
+
+std::string TileCacheManager::removeDownloadPrefixFromURLString(const std::string& url) const {
+    std::string result = url;
+    for (const auto& prefix : prefixes_) {
+        const std::string marked = "://" + prefix + ".";
+        tileLog("eliminating {}", marked);
+        for (size_t at; (at = result.find(marked)) != std::string::npos;)
+            result.replace(at, marked.size(), "://");
+    }
+    return result;
 }
 
 bool TileCacheManager::isTileVisible(const QuovaTilePath& path) {

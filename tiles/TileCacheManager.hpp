@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <limits>
 #include <list>
 #include <map>
 #include <memory>
@@ -135,6 +136,12 @@ class TileCacheManager : public std::enable_shared_from_this<TileCacheManager> {
     std::shared_ptr<ConnectionInfo> runningConnectionInfoForStoragePath(const std::string& storagePath);
     bool hasRunningConnectionForStoragePath(const std::string& storagePath);
     void removeConnectionInfo(const std::shared_ptr<ConnectionInfo>& record);
+    // Removes the record of a storage path; whether there was one.
+    bool removeConnectionFromDownloadQueueForStoragePath(const std::string& storagePath);
+    // The zoom level before the first "-"; the largest int64 for a path without one.
+    static int64_t zoomLevelFromStoragePath(const std::optional<std::string>& storagePath);
+    // The URL with every "://<prefix>." of the source's prefixes put back to "://".
+    std::string removeDownloadPrefixFromURLString(const std::string& url) const;
     bool isTileVisible(const QuovaTilePath& path);
     size_t tileDownloadPrefixCount() const { return prefixes_.size(); }
     std::optional<std::string> randomPrefixForURLString() const;

@@ -137,6 +137,22 @@ TEST_F(TileCacheManagerTest, WithoutPrefixesTheDefaultSessionGetsThePlainURL) {
     EXPECT_EQ(TileCacheManager::addPrefix(std::nullopt, "http://x"), "http://x");
 }
 
+TEST_F(TileCacheManagerTest, StoragePathLevelsPrefixRemovalAndRecordRemoval) {
+    EXPECT_EQ(TileCacheManager::zoomLevelFromStoragePath("12-2200-1343"), 12);
+    EXPECT_EQ(TileCacheManager::zoomLevelFromStoragePath(std::nullopt), std::numeric_limits<int64_t>::max());
+    EXPECT_EQ(TileCacheManager::zoomLevelFromStoragePath("x-1-2"), std::numeric_limits<int64_t>::max());
+    EXPECT_EQ(countSystemLines("extracted zoomLevel 12 from 12-2200-1343"), 1u);
+    auto manager = make({"a", "b"});
+    EXPECT_EQ(manager->removeDownloadPrefixFromURLString("https://b.tiles.example/osm/1/2/3.png"),
+              "https://tiles.example/osm/1/2/3.png");
+    EXPECT_EQ(countSystemLines("eliminating ://b."), 1u);
+    ask(*manager, 4);
+    EXPECT_TRUE(manager->removeConnectionFromDownloadQueueForStoragePath("5-4-0"));
+    EXPECT_FALSE(manager->removeConnectionFromDownloadQueueForStoragePath("5-4-0"));
+    EXPECT_EQ(manager->connectionCount(), 0u);
+    EXPECT_EQ(manager->statusString(), std::nullopt);
+}
+
 TEST_F(TileCacheManagerTest, OverflowURLsGoToThePreloaderWithoutPrefix) {
     tervolo::testsupport::UDPListener listener;
     platform::Bundle::main().setInfoDictionaryForTesting(platform::PropertyValue::Dictionary{
