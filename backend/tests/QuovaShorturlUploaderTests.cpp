@@ -14,7 +14,7 @@
 namespace tervolo::backend {
 namespace {
 
-using ::testsupport::CannedReply;
+using tervolo::testsupport::CannedReply;
 
 TEST(ShareZoomTest, ZoomFromBoundsAndVisibleWidth) {
     struct Case {
@@ -23,8 +23,14 @@ TEST(ShareZoomTest, ZoomFromBoundsAndVisibleWidth) {
         int64_t zoom;
     };
     const Case cases[] = {
-        {1024, 268435456.0, 2}, {1024, 262144.0, 12}, {1024, 1024.0 * 256, 12}, {1000, 262144.0, 12},
-        {1, 268435456.0, 0},    {0, 1048576.0, 0},    {0, 0, 0},                {1024, 0, 16},
+        {1024, 268435456.0, 2},
+        {1024, 262144.0, 12},
+        {1024, 1024.0 * 256, 12},
+        {1000, 262144.0, 12},
+        {1, 268435456.0, 0},
+        {0, 1048576.0, 0},
+        {0, 0, 0},
+        {1024, 0, 16},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.bounds) + " / " + std::to_string(c.visible));
@@ -50,17 +56,17 @@ class QuovaShorturlUploaderTest : public testing::BackendTest {
   protected:
     void SetUp() override {
         BackendTest::SetUp();
-        testsupport::FakeSearchIndex::install();
+        tervolo::testsupport::FakeSearchIndex::install();
         points::QuovaMapPointStore::resetSharedForTesting();
     }
     void TearDown() override {
         points::QuovaMapPointStore::shared().setShorturlUploader(nullptr);
-        testsupport::FakeSearchIndex::uninstall();
+        tervolo::testsupport::FakeSearchIndex::uninstall();
         BackendTest::TearDown();
     }
 
     std::shared_ptr<QuovaShorturlUploader> installUploader(std::optional<MapStateSnapshot> state,
-                                                            std::optional<int64_t> deviceID = std::nullopt) {
+                                                           std::optional<int64_t> deviceID = std::nullopt) {
         QuovaShorturlUploader::Dependencies dependencies;
         const std::string base = server_.url();
         dependencies.apiBaseURL = [base] { return base; };
@@ -88,7 +94,7 @@ class QuovaShorturlUploaderTest : public testing::BackendTest {
         ASSERT_TRUE(runMainUntil([&] { return !store.isEncodingShorturl(*point); }));
     }
 
-    ::testsupport::LoopbackHTTPServer server_;
+    tervolo::testsupport::LoopbackHTTPServer server_;
 };
 
 TEST_F(QuovaShorturlUploaderTest, BodyCarriesThePointTheDeviceAndTheMap) {
@@ -96,7 +102,8 @@ TEST_F(QuovaShorturlUploaderTest, BodyCarriesThePointTheDeviceAndTheMap) {
     auto point = harbour();
     point->dataSourceName = "Yelp";
     time_->clock().setWallSeconds(978307200.0 + 30.4);
-    const auto body = nlohmann::json::parse(platform::JSONEncoder().encodeToString(uploader->uploadRequest(*point)));
+    const auto body =
+        nlohmann::json::parse(platform::JSONEncoder().encodeToString(uploader->uploadRequest(*point)));
     EXPECT_EQ(body.size(), 15u);
     EXPECT_EQ(body["device_id"], 42);
     EXPECT_EQ(body["title"], "Harbour");
@@ -114,14 +121,16 @@ TEST_F(QuovaShorturlUploaderTest, BodyCarriesThePointTheDeviceAndTheMap) {
     EXPECT_EQ(fallback.maptype, "s");
     EXPECT_EQ(fallback.zoom, 16);
     EXPECT_EQ(fallback.device_id, 0);
-    const auto noStyle = installUploader(MapStateSnapshot{std::nullopt, 1024, 262144.0})->uploadRequest(*point);
+    const auto noStyle =
+        installUploader(MapStateSnapshot{std::nullopt, 1024, 262144.0})->uploadRequest(*point);
     EXPECT_EQ(noStyle.maptype, "s");
     EXPECT_EQ(noStyle.zoom, 12);
 }
 
 TEST_F(QuovaShorturlUploaderTest, SuccessfulUploadIsCachedUntilThePointIsSavedAgain) {
-    server_.route("POST", "/apps/api/location",
-                  CannedReply::json(R"({"status":1,"message":"ok","shorturl":"https://s.example/AbCdEfGh"})"));
+    server_.route(
+        "POST", "/apps/api/location",
+        CannedReply::json(R"({"status":1,"message":"ok","shorturl":"https://s.example/AbCdEfGh"})"));
     installUploader(std::nullopt);
     auto point = harbour();
     share(point);

@@ -19,7 +19,7 @@
 
 namespace tervolo::points::testing {
 
-using testsupport::FakeSearchIndex;
+using tervolo::testsupport::FakeSearchIndex;
 
 void LogRecorder::logMessage(const logging::QLLogMessagePtr& logMessage) {
     std::lock_guard lock(mutex_);

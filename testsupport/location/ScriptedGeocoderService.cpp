@@ -5,7 +5,7 @@
 #include "platform/dispatch/DispatchQueue.hpp"
 #include "platform/text/Numbers.hpp"
 
-namespace testsupport {
+namespace tervolo::testsupport {
 
 std::shared_ptr<ScriptedGeocoderService> ScriptedGeocoderService::install() {
     auto service = std::make_shared<ScriptedGeocoderService>();
@@ -13,10 +13,13 @@ std::shared_ptr<ScriptedGeocoderService> ScriptedGeocoderService::install() {
     return service;
 }
 
-void ScriptedGeocoderService::uninstall() { platform::GeocoderService::setCurrentForTesting(nullptr); }
+void ScriptedGeocoderService::uninstall() {
+    platform::GeocoderService::setCurrentForTesting(nullptr);
+}
 
 std::string ScriptedGeocoderService::coordinateKey(platform::CLLocationCoordinate2D coordinate) {
-    return platform::text::describe(coordinate.latitude) + "," + platform::text::describe(coordinate.longitude);
+    return platform::text::describe(coordinate.latitude) + "," +
+           platform::text::describe(coordinate.longitude);
 }
 
 void ScriptedGeocoderService::answerText(const std::string& text, Answer answer) {
@@ -35,7 +38,8 @@ platform::GeocoderService::Cancel ScriptedGeocoderService::start(Request request
         std::lock_guard lock(mutex_);
         requests_.push_back(request);
         const auto& table = request.kind == Request::Kind::forward ? byText_ : byCoordinate_;
-        const auto key = request.kind == Request::Kind::forward ? request.text : coordinateKey(request.coordinate);
+        const auto key =
+            request.kind == Request::Kind::forward ? request.text : coordinateKey(request.coordinate);
         if (auto it = table.find(key); it != table.end()) answer = it->second;
     }
     static auto queue = platform::DispatchQueue::serial("testsupport.geocoder");
@@ -69,7 +73,8 @@ int ScriptedGeocoderService::cancelCount() const {
 }
 
 platform::CLPlacemark makePlacemark(const std::string& name, double latitude, double longitude,
-                                    const std::string& street, const std::string& city, const std::string& country) {
+                                    const std::string& street, const std::string& city,
+                                    const std::string& country) {
     platform::CLPlacemark placemark;
     placemark.name = name;
     placemark.location = platform::CLLocation(latitude, longitude);
@@ -79,4 +84,4 @@ platform::CLPlacemark makePlacemark(const std::string& name, double latitude, do
     return placemark;
 }
 
-}  // namespace testsupport
+}  // namespace tervolo::testsupport

@@ -9,14 +9,15 @@
 namespace platform {
 namespace {
 
-using testsupport::ScriptedPositionSources;
+using tervolo::testsupport::ScriptedPositionSources;
 
 // Records every delegate call as a line.
 class RecordingDelegate : public CLLocationManagerDelegate {
   public:
     std::vector<std::string> calls;
     std::vector<CLLocation> fixes;
-    void locationManagerDidUpdateLocations(CLLocationManager&, const std::vector<CLLocation>& locations) override {
+    void locationManagerDidUpdateLocations(CLLocationManager&,
+                                           const std::vector<CLLocation>& locations) override {
         for (const auto& fix : locations) {
             fixes.push_back(fix);
             calls.push_back("fix");
@@ -41,7 +42,7 @@ class CLLocationManagerTest : public ::testing::Test {
         return CLLocation({latitude, longitude}, 0, 5, -1, -1, -1, Date{secondsSince2001});
     }
 
-    ::testsupport::VirtualClockScope time_;
+    tervolo::testsupport::VirtualClockScope time_;
     std::shared_ptr<RecordingDelegate> delegate_ = std::make_shared<RecordingDelegate>();
 };
 
@@ -60,8 +61,8 @@ TEST_F(CLLocationManagerTest, AuthorisationIsAnsweredAsynchronouslyAndFollowsThe
     sources.made().at(0)->answerAuthorization(CLAuthorizationStatus::denied);
     sources.made().at(0)->fail(CLError::make(CLError::denied, "refused"));
     RunLoop::runUntilIdle();
-    EXPECT_EQ(delegate_->calls, (std::vector<std::string>{"authorization 0", "authorization 4", "authorization 2",
-                                                          "error 1"}));
+    EXPECT_EQ(delegate_->calls,
+              (std::vector<std::string>{"authorization 0", "authorization 4", "authorization 2", "error 1"}));
 }
 
 TEST_F(CLLocationManagerTest, FirstFixAnswersAnUndecidedStatus) {
@@ -173,7 +174,8 @@ TEST_F(CLLocationManagerTest, FixesFromAnotherThreadArriveOnTheMainThreadInOrder
     RunLoop::runUntilIdle();
     ASSERT_EQ(delegate_->fixes.size(), 200u);
     for (size_t i = 1; i < delegate_->fixes.size(); ++i) {
-        EXPECT_GT(delegate_->fixes[i].timestamp().secondsSince2001, delegate_->fixes[i - 1].timestamp().secondsSince2001);
+        EXPECT_GT(delegate_->fixes[i].timestamp().secondsSince2001,
+                  delegate_->fixes[i - 1].timestamp().secondsSince2001);
     }
 }
 
