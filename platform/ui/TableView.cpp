@@ -20,7 +20,7 @@ namespace platform {
 namespace {
 
 std::shared_ptr<OSLog> tableLog() {
-    static auto log = OSLog::create("org.tervolo.TervoloNG", "tableview");
+    static auto log = OSLog::make("org.tervolo.TervoloNG", "tableview");
     return log;
 }
 

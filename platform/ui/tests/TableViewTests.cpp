@@ -199,7 +199,7 @@ TEST_F(TableViewTest, DeleteThroughContextMenuAndDeleteKey) {
 }
 
 TEST_F(TableViewTest, IndexBarAndScrollPositions) {
-    testsupport::VirtualClockScope time;
+    tervolo::testsupport::VirtualClockScope time;
     auto source = Rows::numbered(26, 6);
     for (int s = 0; s < 26; ++s) source->index << QString(QChar('A' + s));
     use(source);
