@@ -10,8 +10,7 @@ namespace tervolo::testsupport {
 // server's reply), never for timers: those run on the virtual clock (VirtualClockScope), so a test
 // advances time instead of waiting for it.
 //
-//   ASSERT_TRUE(tervolo::testsupport::eventually([&] { return manager->unsortedLogFileNames().size() == 5;
-//   }));
+//   ASSERT_TRUE(testsupport::eventually([&] { return manager->unsortedLogFileNames().size() == 5; }));
 bool eventually(const std::function<bool()>& condition,
                 std::chrono::steady_clock::duration timeout = std::chrono::seconds(10));
 

@@ -23,7 +23,7 @@ namespace tervolo::testsupport {
 //
 //   class PointsTest : public ::testing::Test {
 //     protected:
-//       tervolo::testsupport::TestEnvironment environment_;
+//       testsupport::TestEnvironment environment_;
 //   };
 class TestEnvironment {
   public:
@@ -46,7 +46,7 @@ class TestEnvironment {
     // A subsystem's tests register how to forget its shared state (a store's cached points),
     // typically from a static initialiser in their support file:
     //
-    //   const bool registered = tervolo::testsupport::TestEnvironment::registerReset(
+    //   const bool registered = testsupport::TestEnvironment::registerReset(
     //       [] { QuovaMapPointStore::resetSharedForTesting(); });
     //
     // Resets run in the order registered. Returns true, to initialise such a static.

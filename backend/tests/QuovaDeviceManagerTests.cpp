@@ -24,8 +24,7 @@ class QuovaDeviceManagerTest : public testing::BackendTest {
         QuovaDeviceManager::Dependencies dependencies;
         dependencies.apiBaseURL = [baseURL] { return baseURL; };
         dependencies.deviceInformation = [] { return testing::sampleDevice(); };
-        dependencies.trackEvent = [this](const std::string& name,
-                                         const std::map<std::string, std::string>& p) {
+        dependencies.trackEvent = [this](const std::string& name, const std::map<std::string, std::string>& p) {
             std::lock_guard lock(mutex_);
             events_.push_back({name, p});
         };
@@ -100,9 +99,8 @@ TEST_F(QuovaDeviceManagerTest, UnusableIdentifiersStoreNothingAndStillEndTheRequ
 }
 
 TEST_F(QuovaDeviceManagerTest, StatusIsNotLookedAtAndAPlusSignReads) {
-    server_.route(
-        "POST", "/apps/api/device",
-        CannedReply::json(R"({"deviceID":"+7","updateCount":"2","testlevel":"0","pushlevel":"0"})", 500));
+    server_.route("POST", "/apps/api/device",
+                  CannedReply::json(R"({"deviceID":"+7","updateCount":"2","testlevel":"0","pushlevel":"0"})", 500));
     auto manager = makeManager(server_.url());
     registerAndWait(*manager);
     EXPECT_EQ(manager->deviceID(), 7);
@@ -114,8 +112,7 @@ TEST_F(QuovaDeviceManagerTest, UnreadableRepliesAreLoggedAndStoreNothing) {
         CannedReply reply;
     };
     const Case cases[] = {
-        {"number identifier",
-         CannedReply::json(R"({"deviceID":42,"updateCount":"1","testlevel":"1","pushlevel":"1"})")},
+        {"number identifier", CannedReply::json(R"({"deviceID":42,"updateCount":"1","testlevel":"1","pushlevel":"1"})")},
         {"not JSON", CannedReply::text("<html>captive portal</html>")},
         {"truncated", CannedReply::ofMode(CannedReply::Mode::resetAfterHeaders)},
         {"oversized", CannedReply::json(R"({"deviceID":")" + std::string(2 * 1024 * 1024, '1') + R"("})")},

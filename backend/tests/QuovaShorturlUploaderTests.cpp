@@ -23,14 +23,8 @@ TEST(ShareZoomTest, ZoomFromBoundsAndVisibleWidth) {
         int64_t zoom;
     };
     const Case cases[] = {
-        {1024, 268435456.0, 2},
-        {1024, 262144.0, 12},
-        {1024, 1024.0 * 256, 12},
-        {1000, 262144.0, 12},
-        {1, 268435456.0, 0},
-        {0, 1048576.0, 0},
-        {0, 0, 0},
-        {1024, 0, 16},
+        {1024, 268435456.0, 2}, {1024, 262144.0, 12}, {1024, 1024.0 * 256, 12}, {1000, 262144.0, 12},
+        {1, 268435456.0, 0},    {0, 1048576.0, 0},    {0, 0, 0},                {1024, 0, 16},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.bounds) + " / " + std::to_string(c.visible));
@@ -56,17 +50,17 @@ class QuovaShorturlUploaderTest : public testing::BackendTest {
   protected:
     void SetUp() override {
         BackendTest::SetUp();
-        tervolo::testsupport::FakeSearchIndex::install();
+        testsupport::FakeSearchIndex::install();
         points::QuovaMapPointStore::resetSharedForTesting();
     }
     void TearDown() override {
         points::QuovaMapPointStore::shared().setShorturlUploader(nullptr);
-        tervolo::testsupport::FakeSearchIndex::uninstall();
+        testsupport::FakeSearchIndex::uninstall();
         BackendTest::TearDown();
     }
 
     std::shared_ptr<QuovaShorturlUploader> installUploader(std::optional<MapStateSnapshot> state,
-                                                           std::optional<int64_t> deviceID = std::nullopt) {
+                                                            std::optional<int64_t> deviceID = std::nullopt) {
         QuovaShorturlUploader::Dependencies dependencies;
         const std::string base = server_.url();
         dependencies.apiBaseURL = [base] { return base; };
@@ -102,8 +96,7 @@ TEST_F(QuovaShorturlUploaderTest, BodyCarriesThePointTheDeviceAndTheMap) {
     auto point = harbour();
     point->dataSourceName = "Yelp";
     time_->clock().setWallSeconds(978307200.0 + 30.4);
-    const auto body =
-        nlohmann::json::parse(platform::JSONEncoder().encodeToString(uploader->uploadRequest(*point)));
+    const auto body = nlohmann::json::parse(platform::JSONEncoder().encodeToString(uploader->uploadRequest(*point)));
     EXPECT_EQ(body.size(), 15u);
     EXPECT_EQ(body["device_id"], 42);
     EXPECT_EQ(body["title"], "Harbour");
@@ -121,16 +114,14 @@ TEST_F(QuovaShorturlUploaderTest, BodyCarriesThePointTheDeviceAndTheMap) {
     EXPECT_EQ(fallback.maptype, "s");
     EXPECT_EQ(fallback.zoom, 16);
     EXPECT_EQ(fallback.device_id, 0);
-    const auto noStyle =
-        installUploader(MapStateSnapshot{std::nullopt, 1024, 262144.0})->uploadRequest(*point);
+    const auto noStyle = installUploader(MapStateSnapshot{std::nullopt, 1024, 262144.0})->uploadRequest(*point);
     EXPECT_EQ(noStyle.maptype, "s");
     EXPECT_EQ(noStyle.zoom, 12);
 }
 
 TEST_F(QuovaShorturlUploaderTest, SuccessfulUploadIsCachedUntilThePointIsSavedAgain) {
-    server_.route(
-        "POST", "/apps/api/location",
-        CannedReply::json(R"({"status":1,"message":"ok","shorturl":"https://s.example/AbCdEfGh"})"));
+    server_.route("POST", "/apps/api/location",
+                  CannedReply::json(R"({"status":1,"message":"ok","shorturl":"https://s.example/AbCdEfGh"})"));
     installUploader(std::nullopt);
     auto point = harbour();
     share(point);

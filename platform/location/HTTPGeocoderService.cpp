@@ -20,8 +20,8 @@ std::string queryEncoded(const std::string& text) {
     static constexpr char hex[] = "0123456789ABCDEF";
     std::string out;
     for (unsigned char c : text) {
-        if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
-            c == '.' || c == '_' || c == '~') {
+        if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
+            c == '_' || c == '~') {
             out += static_cast<char>(c);
         } else {
             out += '%';
@@ -48,9 +48,7 @@ struct ServiceHolder {
     std::shared_ptr<GeocoderService> http;
 };
 
-ServiceHolder& holder() {
-    return SharedInstance<ServiceHolder>::get();
-}
+ServiceHolder& holder() { return SharedInstance<ServiceHolder>::get(); }
 
 }  // namespace
 
@@ -120,13 +118,11 @@ std::string HTTPGeocoderService::requestURL(const Request& request) const {
     const std::string language = "&accept-language=" + queryEncoded(request.language);
     if (request.kind == Request::Kind::reverse) {
         return baseURL() + "/reverse?lat=" + text::describe(request.coordinate.latitude) +
-               "&lon=" + text::describe(request.coordinate.longitude) + "&format=jsonv2&addressdetails=1" +
-               language;
+               "&lon=" + text::describe(request.coordinate.longitude) + "&format=jsonv2&addressdetails=1" + language;
     }
     std::string url = baseURL() + "/search?q=" + queryEncoded(request.text) +
                       "&format=jsonv2&addressdetails=1&limit=10" + language;
-    if (request.region && request.region->radius > 0 &&
-        CLLocationCoordinate2DIsValid(request.region->center)) {
+    if (request.region && request.region->radius > 0 && CLLocationCoordinate2DIsValid(request.region->center)) {
         // The region biases the search (bounded=0): a place outside it can
         // still be the answer when nothing inside matches.
         constexpr double metresPerDegree = 111320.0;
@@ -151,8 +147,7 @@ GeocoderService::Cancel HTTPGeocoderService::start(Request request, Completion c
         if (waiting_.size() >= maximumQueued_) {
             auto refused = std::move(job->completion);
             queue_->async([refused] {
-                refused(std::nullopt,
-                        CLError::make(CLError::network, "Too many geocoding requests are waiting"));
+                refused(std::nullopt, CLError::make(CLError::network, "Too many geocoding requests are waiting"));
             });
             return [] {};
         }
@@ -214,8 +209,7 @@ void HTTPGeocoderService::launch(const std::shared_ptr<Job>& job) {
         OSLog::defaultLog()->write(OSLogType::Error, "Geocoder: cannot make a request for " + url);
         auto completion = std::move(job->completion);
         queue_->async([completion] {
-            completion(std::nullopt,
-                       CLError::make(CLError::network, "The geocoding service address is not valid"));
+            completion(std::nullopt, CLError::make(CLError::network, "The geocoding service address is not valid"));
         });
         return;
     }
@@ -223,11 +217,10 @@ void HTTPGeocoderService::launch(const std::shared_ptr<Job>& job) {
     request->setValue("application/json", "Accept");
     if (!job->request.language.empty()) request->setValue(job->request.language, "Accept-Language");
     auto task = session_->dataTask(
-        std::move(*request), [job](std::optional<std::vector<uint8_t>> data,
-                                   std::optional<HTTPURLResponse> response, std::optional<Error> error) {
+        std::move(*request), [job](std::optional<std::vector<uint8_t>> data, std::optional<HTTPURLResponse> response,
+                                   std::optional<Error> error) {
             if (error) {
-                OSLog::defaultLog()->write(OSLogType::Error,
-                                           "Geocoder request failed: " + error->fullDescription());
+                OSLog::defaultLog()->write(OSLogType::Error, "Geocoder request failed: " + error->fullDescription());
                 job->completion(std::nullopt, std::move(error));
                 return;
             }
@@ -240,8 +233,8 @@ void HTTPGeocoderService::launch(const std::shared_ptr<Job>& job) {
             }
             try {
                 const auto& bytes = data.value_or(std::vector<uint8_t>{});
-                job->completion(decodeGeocoderReply(std::string_view(
-                                    reinterpret_cast<const char*>(bytes.data()), bytes.size())),
+                job->completion(decodeGeocoderReply(std::string_view(reinterpret_cast<const char*>(bytes.data()),
+                                                                      bytes.size())),
                                 std::nullopt);
             } catch (const std::exception& decodeError) {
                 OSLog::defaultLog()->write(OSLogType::Error, std::string("Geocoder: ") + decodeError.what());

@@ -15,7 +15,8 @@ constexpr double kDegree = std::numbers::pi / 180.0;
 constexpr size_t kReuseQueueLimit = 256;
 
 const std::shared_ptr<OSLog>& mapLog() {
-    static const auto* const log = new std::shared_ptr<OSLog>(OSLog::make("org.tervolo.TervoloNG", "mapkit"));
+    static const auto* const log =
+        new std::shared_ptr<OSLog>(OSLog::make("org.tervolo.TervoloNG", "mapkit"));
     return *log;
 }
 

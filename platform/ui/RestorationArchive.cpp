@@ -109,7 +109,8 @@ std::optional<RestorationArchive::Contents> RestorationArchive::decodeFile(std::
 
 std::string RestorationArchive::encodeFile(const Contents& contents) {
     nlohmann::json controllers = nlohmann::json::object();
-    for (const auto& [path, values] : contents.controllers) controllers[path] = toJSON(PropertyValue(values));
+    for (const auto& [path, values] : contents.controllers)
+        controllers[path] = toJSON(PropertyValue(values));
     nlohmann::json json = nlohmann::json::object();
     json[kFormatKey] = kFormatName;
     json[kApplicationKey] = toJSON(PropertyValue(contents.application));

@@ -19,7 +19,7 @@
 
 namespace tervolo::points::testing {
 
-using tervolo::testsupport::FakeSearchIndex;
+using testsupport::FakeSearchIndex;
 
 void LogRecorder::logMessage(const logging::QLLogMessagePtr& logMessage) {
     std::lock_guard lock(mutex_);

@@ -14,9 +14,9 @@
 namespace tervolo::points {
 namespace {
 
-using tervolo::testsupport::FakeSearchIndex;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
+using testsupport::FakeSearchIndex;
 using Kind = FakeSearchIndex::Request::Kind;
 
 // One delivered notification, with what the observer saw at that moment.

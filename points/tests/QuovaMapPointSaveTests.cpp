@@ -22,13 +22,13 @@
 namespace tervolo::points {
 namespace {
 
-using tervolo::testsupport::FakeSearchIndex;
 using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::Not;
 using ::testing::StartsWith;
+using testsupport::FakeSearchIndex;
 
 class QuovaMapPointSaveTest : public testing::PointsTest {
   protected:

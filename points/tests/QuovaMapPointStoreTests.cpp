@@ -19,12 +19,12 @@
 namespace tervolo::points {
 namespace {
 
-using tervolo::testsupport::FakeSearchIndex;
 using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::UnorderedElementsAre;
+using testsupport::FakeSearchIndex;
 
 std::string pointFile(const std::string& uuid, const std::string& title) {
     return R"({"title":")" + title + R"(","coordinate":[9.9937,53.5511],"uuid":")" + uuid +

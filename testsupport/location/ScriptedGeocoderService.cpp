@@ -13,13 +13,10 @@ std::shared_ptr<ScriptedGeocoderService> ScriptedGeocoderService::install() {
     return service;
 }
 
-void ScriptedGeocoderService::uninstall() {
-    platform::GeocoderService::setCurrentForTesting(nullptr);
-}
+void ScriptedGeocoderService::uninstall() { platform::GeocoderService::setCurrentForTesting(nullptr); }
 
 std::string ScriptedGeocoderService::coordinateKey(platform::CLLocationCoordinate2D coordinate) {
-    return platform::text::describe(coordinate.latitude) + "," +
-           platform::text::describe(coordinate.longitude);
+    return platform::text::describe(coordinate.latitude) + "," + platform::text::describe(coordinate.longitude);
 }
 
 void ScriptedGeocoderService::answerText(const std::string& text, Answer answer) {
@@ -38,8 +35,7 @@ platform::GeocoderService::Cancel ScriptedGeocoderService::start(Request request
         std::lock_guard lock(mutex_);
         requests_.push_back(request);
         const auto& table = request.kind == Request::Kind::forward ? byText_ : byCoordinate_;
-        const auto key =
-            request.kind == Request::Kind::forward ? request.text : coordinateKey(request.coordinate);
+        const auto key = request.kind == Request::Kind::forward ? request.text : coordinateKey(request.coordinate);
         if (auto it = table.find(key); it != table.end()) answer = it->second;
     }
     static auto queue = platform::DispatchQueue::serial("testsupport.geocoder");
@@ -73,8 +69,7 @@ int ScriptedGeocoderService::cancelCount() const {
 }
 
 platform::CLPlacemark makePlacemark(const std::string& name, double latitude, double longitude,
-                                    const std::string& street, const std::string& city,
-                                    const std::string& country) {
+                                    const std::string& street, const std::string& city, const std::string& country) {
     platform::CLPlacemark placemark;
     placemark.name = name;
     placemark.location = platform::CLLocation(latitude, longitude);

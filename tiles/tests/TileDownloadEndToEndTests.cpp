@@ -15,9 +15,9 @@
 namespace tervolo::tiles {
 namespace {
 
+using testing::TilesTest;
 using tervolo::testsupport::CannedReply;
 using tervolo::testsupport::LoopbackTileServer;
-using testing::TilesTest;
 
 class TileDownloadEndToEndTest : public TilesTest {
   protected:

@@ -22,10 +22,10 @@ namespace tervolo::tiles {
 namespace {
 
 using platform::MKMapRect;
+using testing::TilesTest;
 using tervolo::testsupport::FakeTileSessions;
 using tervolo::testsupport::LoopbackTileServer;
 using tervolo::testsupport::QImageGraphicsContext;
-using testing::TilesTest;
 
 constexpr double kWorld = 268435456.0;
 

@@ -45,10 +45,9 @@ TEST(GeocoderReplyTest, PlacesBecomePlacemarksWithAddressLines) {
 }
 
 TEST(GeocoderReplyTest, AnythingElseIsRefused) {
-    for (const char* reply : {"", "<html>", "42", "\"text\"", "[{\"lat\":", "null",
-                              "[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[["
-                              "[[[[[[[[[]]]]]]]]]]]]]]]]]]]]]]]]"
-                              "]]]]]]]]]]]]]]]]]"}) {
+    for (const char* reply : {"", "<html>", "42", "\"text\"", "[{\"lat\":", "null", "[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[["
+                                                                                  "[[[[[[[[[]]]]]]]]]]]]]]]]]]]]]]]]"
+                                                                                  "]]]]]]]]]]]]]]]]]"}) {
         SCOPED_TRACE(reply);
         EXPECT_THROW(decodeGeocoderReply(reply), std::runtime_error);
     }
@@ -87,8 +86,7 @@ TEST_F(CLGeocoderTest, ForwardSearchSendsTextLanguageAndBiasBox) {
     server_.route("GET", "/search", CannedReply::json(kSearchReply));
     CLGeocoder geocoder;
     std::vector<Outcome> outcomes;
-    geocoder.geocodeAddressString("Kauppatori Helsinki",
-                                  CLCircularRegion{{60.17, 24.94}, 10000, "surroundingRegion"},
+    geocoder.geocodeAddressString("Kauppatori Helsinki", CLCircularRegion{{60.17, 24.94}, 10000, "surroundingRegion"},
                                   recordInto(outcomes));
     EXPECT_TRUE(geocoder.isGeocoding());
     waitFor(outcomes, 1);

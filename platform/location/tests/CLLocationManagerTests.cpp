@@ -16,8 +16,7 @@ class RecordingDelegate : public CLLocationManagerDelegate {
   public:
     std::vector<std::string> calls;
     std::vector<CLLocation> fixes;
-    void locationManagerDidUpdateLocations(CLLocationManager&,
-                                           const std::vector<CLLocation>& locations) override {
+    void locationManagerDidUpdateLocations(CLLocationManager&, const std::vector<CLLocation>& locations) override {
         for (const auto& fix : locations) {
             fixes.push_back(fix);
             calls.push_back("fix");
@@ -61,8 +60,8 @@ TEST_F(CLLocationManagerTest, AuthorisationIsAnsweredAsynchronouslyAndFollowsThe
     sources.made().at(0)->answerAuthorization(CLAuthorizationStatus::denied);
     sources.made().at(0)->fail(CLError::make(CLError::denied, "refused"));
     RunLoop::runUntilIdle();
-    EXPECT_EQ(delegate_->calls,
-              (std::vector<std::string>{"authorization 0", "authorization 4", "authorization 2", "error 1"}));
+    EXPECT_EQ(delegate_->calls, (std::vector<std::string>{"authorization 0", "authorization 4", "authorization 2",
+                                                          "error 1"}));
 }
 
 TEST_F(CLLocationManagerTest, FirstFixAnswersAnUndecidedStatus) {
@@ -174,8 +173,7 @@ TEST_F(CLLocationManagerTest, FixesFromAnotherThreadArriveOnTheMainThreadInOrder
     RunLoop::runUntilIdle();
     ASSERT_EQ(delegate_->fixes.size(), 200u);
     for (size_t i = 1; i < delegate_->fixes.size(); ++i) {
-        EXPECT_GT(delegate_->fixes[i].timestamp().secondsSince2001,
-                  delegate_->fixes[i - 1].timestamp().secondsSince2001);
+        EXPECT_GT(delegate_->fixes[i].timestamp().secondsSince2001, delegate_->fixes[i - 1].timestamp().secondsSince2001);
     }
 }
 
