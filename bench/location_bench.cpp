@@ -4,8 +4,6 @@
 // service, so the ratio shows what the service itself adds.
 #include <benchmark/benchmark.h>
 
-#include <cstdio>
-
 #include "location/QuovaLocationServices.hpp"
 #include "platform/dispatch/NotificationCenter.hpp"
 #include "testsupport/location/ScriptedPositionSource.hpp"
@@ -26,8 +24,6 @@ std::vector<CLLocation> fixes() {
 
 void BM_FixThroughTheService(benchmark::State& state) {
     tervolo::testsupport::ScriptedPositionSources sources;
-    std::FILE* quiet = std::freopen("/dev/null", "w", stdout);
-    (void)quiet;
     auto services = QuovaLocationServices::make();
     services->initLocationServices();
     int64_t sink = 0;
