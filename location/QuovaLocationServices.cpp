@@ -24,8 +24,7 @@ void print(const std::string& line) {
 
 std::mutex applicationStateMutex;
 std::function<int()>& applicationStateProvider() {
-    static auto* provider = new std::function<int()>();
-    return *provider;
+    return platform::SharedInstance<std::function<int()>, QuovaLocationServices>::get();
 }
 
 int applicationState() {
@@ -56,7 +55,9 @@ std::shared_ptr<QuovaLocationServices> QuovaLocationServices::make() {
     return std::shared_ptr<QuovaLocationServices>(new QuovaLocationServices());
 }
 
-QuovaLocationServices::QuovaLocationServices() { print("* entering QuovaLocationServices"); }
+QuovaLocationServices::QuovaLocationServices() {
+    print("* entering QuovaLocationServices");
+}
 
 QuovaLocationManager QuovaLocationServices::makeManager(const std::string& name) {
     QuovaLocationManager made;
@@ -97,8 +98,8 @@ void QuovaLocationServices::initLocationServices() {
         permanentLocationManager_ = makeManager("PERM Update");
         permanentLocationManager_->manager->setDistanceFilter(platform::kCLDistanceFilterNone);
         permanentLocationManager_->manager->setDesiredAccuracy(applicationState() == kApplicationStateInactive
-                                                                  ? permanentManagerBackgroundPrecision
-                                                                  : permanentManagerForegroundPrecision);
+                                                                   ? permanentManagerBackgroundPrecision
+                                                                   : permanentManagerForegroundPrecision);
     }
     if (burstLocationManager_ && significantUpdateManager_ && permanentLocationManager_) {
         significantUpdateManager_->manager->startMonitoringSignificantLocationChanges();
@@ -110,7 +111,8 @@ void QuovaLocationServices::initLocationServices() {
 
 void QuovaLocationServices::locationFullSpeedAhead() {
     print("* entering locationFullSpeedAhead()");
-    if (significantUpdateManager_) significantUpdateManager_->manager->startMonitoringSignificantLocationChanges();
+    if (significantUpdateManager_)
+        significantUpdateManager_->manager->startMonitoringSignificantLocationChanges();
     if (permanentLocationManager_) {
         permanentLocationManager_->manager->startUpdatingLocation();
         permanentLocationManager_->manager->setDesiredAccuracy(permanentManagerForegroundPrecision);
@@ -120,7 +122,8 @@ void QuovaLocationServices::locationFullSpeedAhead() {
 
 void QuovaLocationServices::locationStop() {
     print("* entering locationStop()");
-    if (significantUpdateManager_) significantUpdateManager_->manager->stopMonitoringSignificantLocationChanges();
+    if (significantUpdateManager_)
+        significantUpdateManager_->manager->stopMonitoringSignificantLocationChanges();
     if (permanentLocationManager_) permanentLocationManager_->manager->stopUpdatingLocation();
     if (burstLocationManager_) burstLocationManager_->manager->stopUpdatingLocation();
 }
@@ -140,8 +143,8 @@ QuovaLocationManager* QuovaLocationServices::managerFor(const platform::CLLocati
     return nullptr;
 }
 
-void QuovaLocationServices::locationManagerDidUpdateLocations(platform::CLLocationManager& manager,
-                                                              const std::vector<platform::CLLocation>& locations) {
+void QuovaLocationServices::locationManagerDidUpdateLocations(
+    platform::CLLocationManager& manager, const std::vector<platform::CLLocation>& locations) {
     for (const auto& location : locations) {
         const auto coordinate = location.coordinate();
         if (coordinate.latitude == 0.0 && coordinate.longitude == 0.0) {
@@ -167,7 +170,8 @@ void QuovaLocationServices::locationManagerDidUpdateLocations(platform::CLLocati
     }
 }
 
-void QuovaLocationServices::acceptLocation(const platform::CLLocation& location, QuovaLocationManager& manager) {
+void QuovaLocationServices::acceptLocation(const platform::CLLocation& location,
+                                           QuovaLocationManager& manager) {
     if (endOfBurstDate_ && location.horizontalAccuracy() <= burstEndAccuracy) endBurst();
     manager.lastLocation = location;
     submitBestKnownLocationCandidate(location);
@@ -191,7 +195,8 @@ void QuovaLocationServices::submitBestKnownLocationCandidate(const platform::CLL
         bestKnownLocation_ = location;
         return;
     }
-    const double age = std::trunc(std::fabs(bestKnownLocation_->timestamp().timeIntervalSince(platform::Date::now())));
+    const double age =
+        std::trunc(std::fabs(bestKnownLocation_->timestamp().timeIntervalSince(platform::Date::now())));
     if (age < bestKnownPreferenceAge && !(location.horizontalAccuracy() < bestKnownPreciseAccuracy) &&
         location.horizontalAccuracy() * 0.5 > bestKnownLocation_->horizontalAccuracy()) {
         QLLogInfo("best known location way more precise, SKIPPING new location");
@@ -220,13 +225,14 @@ size_t QuovaLocationServices::subscriptionCount() const {
     return locationSubscriptions_.size();
 }
 
-void QuovaLocationServices::locationManagerDidFailWithError(platform::CLLocationManager&, const platform::Error& error) {
+void QuovaLocationServices::locationManagerDidFailWithError(platform::CLLocationManager&,
+                                                            const platform::Error& error) {
     print("* entering locationManager(_:didFailWithError:)");
     print("ERROR: " + error.description);
 }
 
 void QuovaLocationServices::locationManagerDidChangeAuthorization(platform::CLLocationManager&,
-                                                                 platform::CLAuthorizationStatus status) {
+                                                                  platform::CLAuthorizationStatus status) {
     print("* entering locationManager(_:didChangeAuthorization:)");
     if (status == platform::CLAuthorizationStatus::authorizedAlways &&
         (!burstLocationManager_ || !significantUpdateManager_ || !permanentLocationManager_)) {

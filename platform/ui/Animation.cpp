@@ -11,6 +11,7 @@
 
 #include "platform/dispatch/Clock.hpp"
 #include "platform/dispatch/DispatchQueue.hpp"
+#include "platform/dispatch/SharedInstance.hpp"
 
 namespace platform {
 
@@ -305,8 +306,7 @@ struct State {
 };
 
 State& state() {
-    static State& shared = *new State();
-    return shared;
+    return SharedInstance<State>::get();
 }
 
 double now() {
