@@ -2,8 +2,12 @@
 
 #include <QLabel>
 
+#include <mutex>
+#include <thread>
+
 #include "ViewControllerTestSupport.hpp"
 #include "WidgetKitTestSupport.hpp"
+#include "platform/foundation/Assertion.hpp"
 #include "platform/ui/MainWindow.hpp"
 #include "platform/ui/NavigationController.hpp"
 #include "platform/ui/PresentationRecorder.hpp"
@@ -341,4 +345,22 @@ TEST_F(ViewControllerTest, ControllersOutliveTheirWindow) {
     EXPECT_EQ(a->presentedViewController(), nullptr);
     EXPECT_EQ(a->view()->parentWidget(), nullptr);
     EXPECT_EQ(b->view()->parentWidget(), nullptr);
+}
+
+// Debug builds catch use of the UI layer off the main thread.
+TEST_F(ViewControllerTest, OffMainThreadUseIsReportedInDebugBuilds) {
+#ifdef NDEBUG
+    GTEST_SKIP() << "checked in debug builds only";
+#else
+    std::vector<std::string> messages;
+    std::mutex mutex;
+    platform::ScopedAssertionHandler handler(
+        [&](std::string_view, std::string_view, std::string_view message) {
+            std::lock_guard lock(mutex);
+            messages.emplace_back(message);
+        });
+    std::thread worker([] { platform::setPresentationAnimator({}); });
+    worker.join();
+    EXPECT_EQ(messages, std::vector<std::string>{"UI object used off the main thread"});
+#endif
 }
