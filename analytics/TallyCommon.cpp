@@ -105,6 +105,11 @@ int64_t TallyCommon::timeZone() const {
     return static_cast<int64_t>(localNow().tm_gmtoff) / 60;
 }
 
+TallyCommon::CalendarFields TallyCommon::calendarNow() const {
+    const std::tm fields = localNow();
+    return {fields.tm_hour, fields.tm_wday, static_cast<int64_t>(fields.tm_gmtoff) / 60};
+}
+
 int64_t TallyCommon::timeSinceLaunch() const {
     const double now = std::trunc(platform::Clock::current()->wallSeconds());
     return static_cast<int64_t>(std::trunc(now - startTime_));

@@ -3,7 +3,11 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "analytics/TallyConnectionManager.hpp"
+#include "analytics/TallyConsentManager.hpp"
 #include "analytics/TallyDeviceInfo.hpp"
+#include "analytics/TallyLocationManager.hpp"
+#include "analytics/TallyPersistency.hpp"
 
 namespace tervolo::analytics::testing {
 
@@ -61,14 +65,40 @@ TimeZoneScope::~TimeZoneScope() {
 AnalyticsTest::AnalyticsTest() {
     auto& common = TallyCommon::sharedInstance();
     common.resetForTesting();
+    TallyDeviceInfo::sharedInstance().resetForTesting();
     common.setLoggerDelegate(logger_);
     common.setInternalLogLevel(5);
-    TallyDeviceInfo::sharedInstance().resetForTesting();
 }
 
 AnalyticsTest::~AnalyticsTest() {
     TallyCommon::sharedInstance().resetForTesting();
     TallyDeviceInfo::sharedInstance().resetForTesting();
+}
+
+void resetAnalyticsModules() {
+    TallyConnectionManager::resetForTesting();
+    TallyPersistency::resetForTesting();
+    TallyConsentManager::resetForTesting();
+    TallyLocationManager::resetForTesting();
+}
+
+StartedAnalyticsTest::StartedAnalyticsTest() {
+    resetAnalyticsModules();
+    TallyCommon::sharedInstance().setHasStarted(true);
+    auto connection = TallyConnectionManager::sharedInstance();
+    connection->setAppKey("KEY");
+    connection->setHost("http://127.0.0.1:9");
+    connection->setIsTerminating(true);
+    TallyDeviceInfo::sharedInstance().setDeviceID("DEV");
+}
+
+StartedAnalyticsTest::~StartedAnalyticsTest() {
+    resetAnalyticsModules();
+}
+
+std::vector<std::string> StartedAnalyticsTest::queued() const {
+    auto persistency = TallyPersistency::sharedInstance();
+    return persistency ? persistency->queuedRequests() : std::vector<std::string>{};
 }
 
 }  // namespace tervolo::analytics::testing

@@ -64,8 +64,22 @@ class AnalyticsTest : public ::testing::Test {
 
     tervolo::testsupport::TemporaryFolder folder_;
     TimeZoneScope tz_{"UTC"};
-    ::testsupport::VirtualClockScope time_{1700000000.123};
+    tervolo::testsupport::VirtualClockScope time_{1700000000.123};
     std::shared_ptr<RecordingLogger> logger_ = std::make_shared<RecordingLogger>();
 };
+
+// AnalyticsTest with the client marked as started: app key "KEY", device ID
+// "DEV", a host on 127.0.0.1 that nothing listens on, and sending held back
+// (the connection manager counts as terminating) unless a test opens it.
+class StartedAnalyticsTest : public AnalyticsTest {
+  protected:
+    StartedAnalyticsTest();
+    ~StartedAnalyticsTest() override;
+    // The requests queued so far.
+    std::vector<std::string> queued() const;
+};
+
+// Every shared analytics module back to "never made" (a fresh process).
+void resetAnalyticsModules();
 
 }  // namespace tervolo::analytics::testing
