@@ -126,6 +126,8 @@ std::string RestorationArchive::defaultFilePath() {
 
 RestorationArchive::RestorationArchive(std::string filePath) : filePath_(std::move(filePath)) {}
 
+RestorationArchive::~RestorationArchive() = default;
+
 std::shared_ptr<RestorationArchive::Delegate> RestorationArchive::delegate() {
     if (auto delegate = delegate_.lock()) return delegate;
     if (!defaultDelegate_) {
