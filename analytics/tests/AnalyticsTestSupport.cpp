@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "analytics/Tally.hpp"
 #include "analytics/TallyConnectionManager.hpp"
 #include "analytics/TallyConsentManager.hpp"
 #include "analytics/TallyDeviceInfo.hpp"
@@ -99,6 +100,46 @@ StartedAnalyticsTest::~StartedAnalyticsTest() {
 std::vector<std::string> StartedAnalyticsTest::queued() const {
     auto persistency = TallyPersistency::sharedInstance();
     return persistency ? persistency->queuedRequests() : std::vector<std::string>{};
+}
+
+TallyFacadeTest::TallyFacadeTest() {
+    Tally::sharedInstance().resetForTesting();
+    resetAnalyticsModules();
+}
+
+TallyFacadeTest::~TallyFacadeTest() {
+    Tally::sharedInstance().resetForTesting();
+    resetAnalyticsModules();
+}
+
+TallyConfig TallyFacadeTest::systemConfig(const std::string& host) {
+    TallyConfig config;
+    config.appKey = "KEY";
+    config.host = host;
+    config.deviceID = "DEV";
+    config.alwaysUsePOST = true;
+    config.features = {"TLYCrashReporting", "TLYAutoViewTracking"};
+    return config;
+}
+
+void TallyFacadeTest::startOffline(TallyConfig config) {
+    auto& common = TallyCommon::sharedInstance();
+    common.setHasStarted(true);
+    TallyConnectionManager::sharedInstance()->setIsTerminating(true);
+    common.setHasStarted(false);
+    config.loggerDelegate = logger_;
+    config.internalLogLevel = 5;
+    Tally::sharedInstance().startWithConfig(config);
+}
+
+std::vector<std::string> TallyFacadeTest::queued() const {
+    auto persistency = TallyPersistency::sharedInstance();
+    return persistency ? persistency->queuedRequests() : std::vector<std::string>{};
+}
+
+std::string TallyFacadeTest::last() const {
+    auto all = queued();
+    return all.empty() ? std::string() : all.back();
 }
 
 }  // namespace tervolo::analytics::testing
