@@ -1,5 +1,7 @@
 #include "analytics/Tally.hpp"
 
+#include "platform/dispatch/SharedInstance.hpp"
+
 #include "analytics/TallyCommon.hpp"
 #include "analytics/TallyConnectionManager.hpp"
 #include "analytics/TallyConsentManager.hpp"
@@ -23,8 +25,7 @@ bool hasAttributionConsent() {
 }  // namespace
 
 Tally& Tally::sharedInstance() {
-    static Tally* instance = new Tally();
-    return *instance;
+    return platform::SharedInstance<Tally>::get();
 }
 
 Tally::Tally() {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/dispatch/SharedInstance.hpp"
+
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -116,6 +118,7 @@ class Tally {
     void resetForTesting();
 
   private:
+    friend class platform::SharedInstance<Tally>;
     Tally();
     std::atomic<bool> isSuspended_{false};
     std::mutex mutex_;

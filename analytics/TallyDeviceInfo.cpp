@@ -1,5 +1,7 @@
 #include "analytics/TallyDeviceInfo.hpp"
 
+#include "platform/dispatch/SharedInstance.hpp"
+
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
@@ -36,8 +38,7 @@ std::string homeFolder() {
 }  // namespace
 
 TallyDeviceInfo& TallyDeviceInfo::sharedInstance() {
-    static TallyDeviceInfo* instance = new TallyDeviceInfo();
-    return *instance;
+    return platform::SharedInstance<TallyDeviceInfo>::get();
 }
 
 TallyDeviceInfo::TallyDeviceInfo() {

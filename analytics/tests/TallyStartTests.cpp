@@ -109,7 +109,7 @@ TEST_F(TallyStartTest, MissingKeyOrHostIsRefusedBeforeTheClientCountsAsStarted) 
 }
 
 TEST_F(TallyStartTest, ASessionArrivesAtTheServerInOrder) {
-    ::testsupport::FakeAnalyticsServer server;
+    tervolo::testsupport::FakeAnalyticsServer server;
     TallyConfig config = systemConfig(server.host());
     config.loggerDelegate = logger_;
     tally().startWithConfig(config);
@@ -308,7 +308,7 @@ TEST_F(TallyStartTest, QueuedWorkSurvivesAKilledSession) {
     // The next start on the same folders sends what the killed one queued.
     platform::UserDefaults::standard().reload();
     TallyDeviceInfo::sharedInstance().resetForTesting();
-    ::testsupport::FakeAnalyticsServer server;
+    tervolo::testsupport::FakeAnalyticsServer server;
     TallyConfig config = systemConfig(server.host());
     config.loggerDelegate = logger_;
     tally().startWithConfig(config);
