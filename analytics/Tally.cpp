@@ -2,6 +2,8 @@
 
 #include "platform/dispatch/SharedInstance.hpp"
 
+#include <algorithm>
+
 #include "analytics/TallyCommon.hpp"
 #include "analytics/TallyConnectionManager.hpp"
 #include "analytics/TallyConsentManager.hpp"
@@ -110,6 +112,23 @@ void Tally::startWithConfig(const TallyConfig& config) {
     if (!consent->consentForSessions()) {
         location->sendLocationInfo();
         connection->sendAttribution();
+    }
+
+    auto crashReporter = TallyCrashReporter::sharedInstance();
+    crashReporter->setCrashSegmentation(
+        config.crashSegmentation
+            ? std::optional<TallyJSON>(tly_truncated(*config.crashSegmentation, "Crash segmentation"))
+            : std::nullopt);
+    crashReporter->setCrashLogLimit(config.crashLogLimit);
+    crashReporter->setCrashFilter(config.crashFilter);
+    crashReporter->setShouldUseQCrashReporter(config.shouldUseQCrashReporter);
+    crashReporter->setShouldUseMachSignalHandler(config.shouldUseMachSignalHandler);
+    crashReporter->setCrashOccuredOnPreviousSessionCallback(config.crashOccuredOnPreviousSessionCallback);
+    crashReporter->setShouldSendCrashReportCallback(config.shouldSendCrashReportCallback);
+    if (std::find(config.features.begin(), config.features.end(), TLYCrashReporting) !=
+        config.features.end()) {
+        crashReporter->setIsEnabledOnInitialConfig(true);
+        crashReporter->startCrashReporting();
     }
 
     {
@@ -409,6 +428,35 @@ void Tally::recordIndirectAttribution(const TallyJSON& attribution) {
     }
     kept = tly_limited(tly_truncated(kept, "Indirect attribution"), "Indirect attribution");
     TallyConnectionManager::sharedInstance()->sendIndirectAttribution(kept);
+}
+
+void Tally::recordHandledException(const TallyException& exception) {
+    TallyLog(TallyLogLevel::Info, "-[Tally recordHandledException:] {}", exception.name);
+    if (auto reporter = TallyCrashReporter::sharedInstance())
+        reporter->recordException(exception, std::nullopt, false);
+}
+
+void Tally::recordHandledException(const TallyException& exception,
+                                   const std::vector<std::string>& stackTrace) {
+    TallyLog(TallyLogLevel::Info, "-[Tally recordHandledException:withStackTrace:] {}", exception.name);
+    if (auto reporter = TallyCrashReporter::sharedInstance())
+        reporter->recordException(exception, stackTrace, false);
+}
+
+void Tally::recordUnhandledException(const TallyException& exception,
+                                     const std::vector<std::string>& stackTrace) {
+    TallyLog(TallyLogLevel::Info, "-[Tally recordUnhandledException:withStackTrace:] {}", exception.name);
+    if (auto reporter = TallyCrashReporter::sharedInstance())
+        reporter->recordException(exception, stackTrace, true);
+}
+
+void Tally::recordCrashLog(const std::string& log) {
+    TallyLog(TallyLogLevel::Info, "-[Tally recordCrashLog:] {}", log);
+    if (auto reporter = TallyCrashReporter::sharedInstance()) reporter->log(log);
+}
+
+void Tally::clearCrashLogs() {
+    if (auto reporter = TallyCrashReporter::sharedInstance()) reporter->clearCrashLogs();
 }
 
 void Tally::giveConsentForFeature(const std::string& feature) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "analytics/TallyConfig.hpp"
+#include "analytics/TallyCrashReporter.hpp"
 #include "analytics/TallyJSON.hpp"
 #include "platform/dispatch/NotificationCenter.hpp"
 
@@ -113,6 +114,14 @@ class Tally {
     void endEvent(const std::string& key, const std::optional<TallyJSON>& segmentation, uint64_t count,
                   double sum);
     void cancelEvent(const std::string& key);
+
+    // Crashes the application reports itself, and breadcrumbs.
+    void recordHandledException(const TallyException& exception);
+    void recordHandledException(const TallyException& exception, const std::vector<std::string>& stackTrace);
+    void recordUnhandledException(const TallyException& exception,
+                                  const std::vector<std::string>& stackTrace);
+    void recordCrashLog(const std::string& log);
+    void clearCrashLogs();
 
     // Back to "never started" (tests): timer stopped, flags cleared.
     void resetForTesting();

@@ -14,6 +14,7 @@
 #include <sys/sysinfo.h>
 
 #include "analytics/TallyCommon.hpp"
+#include "analytics/TallyCrashStub.hpp"
 #include "analytics/TallyPersistency.hpp"
 #include "analytics/TallyUIPort.hpp"
 #include "platform/foundation/Bundle.hpp"
@@ -104,6 +105,7 @@ bool TallyDeviceInfo::isInBackground() const {
 }
 
 void TallyDeviceInfo::setIsInBackground(bool inBackground) {
+    TallyCrashStub::setInBackground(inBackground);
     std::lock_guard lock(mutex_);
     isInBackground_ = inBackground;
 }

@@ -64,6 +64,13 @@ class TallyPersistency : public std::enable_shared_from_this<TallyPersistency> {
     // Returns once no background write is waiting or running (one waiting
     // for its interval is written at once).
     void waitForPendingSaves();
+    // Runs `work` while holding the queue's lock (tests of crashes that strike
+    // while it is held).
+    template <typename Work>
+    void runWithQueueLockedForTesting(Work&& work) {
+        std::lock_guard lock(queueMutex_);
+        work();
+    }
     // Snapshots written by this instance (benchmarks, tests).
     uint64_t snapshotWriteCount() const { return snapshotWrites_.load(); }
 

@@ -6,6 +6,7 @@
 #include "analytics/Tally.hpp"
 #include "analytics/TallyConnectionManager.hpp"
 #include "analytics/TallyConsentManager.hpp"
+#include "analytics/TallyCrashReporter.hpp"
 #include "analytics/TallyDeviceInfo.hpp"
 #include "analytics/TallyLocationManager.hpp"
 #include "analytics/TallyPersistency.hpp"
@@ -77,6 +78,7 @@ AnalyticsTest::~AnalyticsTest() {
 }
 
 void resetAnalyticsModules() {
+    TallyCrashReporter::resetForTesting();
     TallyConnectionManager::resetForTesting();
     TallyPersistency::resetForTesting();
     TallyConsentManager::resetForTesting();
