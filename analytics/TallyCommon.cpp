@@ -1,12 +1,13 @@
 #include "analytics/TallyCommon.hpp"
 
+#include "platform/dispatch/SharedInstance.hpp"
+
 #include <cmath>
 #include <ctime>
 
 #include "analytics/TallyUIPort.hpp"
 #include "platform/dispatch/Clock.hpp"
 #include "platform/dispatch/DispatchQueue.hpp"
-#include "platform/dispatch/SharedInstance.hpp"
 #include "platform/foundation/OSLog.hpp"
 
 namespace tervolo::analytics {
@@ -45,8 +46,7 @@ const char* TallyLogLevelName(TallyLogLevel level) {
 }
 
 TallyCommon& TallyCommon::sharedInstance() {
-    // Never destroyed: timers and network threads may still log at exit.
-    return platform::SharedInstance<TallyCommon>::get([] { return new TallyCommon(); });
+    return platform::SharedInstance<TallyCommon>::get();
 }
 
 TallyCommon::TallyCommon() : startTime_(platform::Clock::current()->wallSeconds()) {}

@@ -1,5 +1,7 @@
 #include "analytics/TallyDeviceInfo.hpp"
 
+#include "platform/dispatch/SharedInstance.hpp"
+
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
@@ -12,9 +14,9 @@
 #include <sys/sysinfo.h>
 
 #include "analytics/TallyCommon.hpp"
+#include "analytics/TallyCrashStub.hpp"
 #include "analytics/TallyPersistency.hpp"
 #include "analytics/TallyUIPort.hpp"
-#include "platform/dispatch/SharedInstance.hpp"
 #include "platform/foundation/Bundle.hpp"
 #include "platform/foundation/ProcessInfo.hpp"
 #include "platform/text/Locale.hpp"
@@ -25,7 +27,8 @@ namespace tervolo::analytics {
 namespace {
 
 std::mutex& vendorMutex() {
-    return platform::SharedInstance<std::mutex, TallyDeviceInfo>::get();
+    static auto* mutex = new std::mutex();
+    return *mutex;
 }
 
 std::string homeFolder() {
@@ -36,7 +39,7 @@ std::string homeFolder() {
 }  // namespace
 
 TallyDeviceInfo& TallyDeviceInfo::sharedInstance() {
-    return platform::SharedInstance<TallyDeviceInfo>::get([] { return new TallyDeviceInfo(); });
+    return platform::SharedInstance<TallyDeviceInfo>::get();
 }
 
 TallyDeviceInfo::TallyDeviceInfo() {
@@ -102,6 +105,7 @@ bool TallyDeviceInfo::isInBackground() const {
 }
 
 void TallyDeviceInfo::setIsInBackground(bool inBackground) {
+    TallyCrashStub::setInBackground(inBackground);
     std::lock_guard lock(mutex_);
     isInBackground_ = inBackground;
 }

@@ -12,10 +12,10 @@
 namespace tervolo::analytics {
 namespace {
 
-using testing::StartedAnalyticsTest;
 using tervolo::testsupport::CannedReply;
 using tervolo::testsupport::FakeAnalyticsServer;
 using tervolo::testsupport::LoopbackHTTPServer;
+using testing::StartedAnalyticsTest;
 
 class TallyConnectionTest : public StartedAnalyticsTest {
   protected:
