@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "backend/BackendHosts.hpp"
+#include "backend/TallyAnalyticsClient.hpp"
 #include "logging/QLLogging.hpp"
 #include "platform/dispatch/SharedInstance.hpp"
 #include "platform/foundation/OSLog.hpp"
@@ -54,6 +55,7 @@ QuovaAnalytics& QuovaAnalytics::shared() {
             std::lock_guard lock(installMutex);
             client = installedClient();
         }
+        if (!client) client = std::make_shared<TallyAnalyticsClient>();
         auto* made = new QuovaAnalytics(std::move(client));
         platform::OSLog::defaultLog()->write(platform::OSLogType::Default,
                                              "Accessing shared instance of QuovaAnalytics");
