@@ -44,8 +44,9 @@ class TextField : public QLineEdit {
     void setText(const QString& text);
     ReturnKeyType returnKeyType() const { return returnKeyType_; }
     void setReturnKeyType(ReturnKeyType type) { returnKeyType_ = type; }
-    // The platform's "while editing" clear button: a button in the field that empties it (a user edit).
-    void setClearButtonShown(bool shown) { setClearButtonEnabled(shown); }
+    // A clear button at the field's end while it has text; it empties the field (a user edit).
+    void setClearButtonShown(bool shown);
+    bool isClearButtonShown() const { return clearAction_ != nullptr; }
     bool isEditing() const { return editing_; }
     bool becomeFirstResponder();
     void resignFirstResponder() { clearFocus(); }
@@ -60,6 +61,7 @@ class TextField : public QLineEdit {
     std::unique_ptr<TextFieldEditTracker> tracker_;
     ReturnKeyType returnKeyType_ = ReturnKeyType::Default;
     bool editing_ = false;
+    QAction* clearAction_ = nullptr;
 };
 
 }  // namespace platform
