@@ -12,7 +12,7 @@
 #include <set>
 
 #include "platform/foundation/OSLog.hpp"
-#include "platform/ui/Animation.hpp"
+#include "platform/ui/Animator.hpp"
 #include "platform/ui/TableViewSectionIndexBar.hpp"
 
 namespace platform {
@@ -20,7 +20,7 @@ namespace platform {
 namespace {
 
 std::shared_ptr<OSLog> tableLog() {
-    static auto log = OSLog::create("org.tervolo.TervoloNG", "tableview");
+    static auto log = OSLog::make("org.tervolo.TervoloNG", "tableview");
     return log;
 }
 

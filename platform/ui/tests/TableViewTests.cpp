@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "platform/foundation/OSLog.hpp"
-#include "platform/ui/Animation.hpp"
+#include "platform/ui/Animator.hpp"
 #include "platform/ui/TableView.hpp"
 #include "platform/ui/TableViewSectionIndexBar.hpp"
 #include "platform/ui/TableViewSectionRows.hpp"
@@ -25,7 +25,7 @@ namespace {
 
 class CountingCell : public TableViewCell {
   public:
-    explicit CountingCell(platform::TableViewCellStyle style = platform::TableViewCellStyle::Subtitle)
+    explicit CountingCell(platform::TableViewCell::Style style = platform::TableViewCell::Style::Subtitle)
         : TableViewCell(style, QStringLiteral("Row")) {}
     void prepareForReuse() override {
         TableViewCell::prepareForReuse();
@@ -199,7 +199,7 @@ TEST_F(TableViewTest, DeleteThroughContextMenuAndDeleteKey) {
 }
 
 TEST_F(TableViewTest, IndexBarAndScrollPositions) {
-    testsupport::VirtualClockScope time;
+    tervolo::testsupport::VirtualClockScope time;
     auto source = Rows::numbered(26, 6);
     for (int s = 0; s < 26; ++s) source->index << QString(QChar('A' + s));
     use(source);
@@ -249,7 +249,7 @@ TEST_F(TableViewTest, AutomaticHeightsAreMeasuredAsRowsShow) {
     source->rows[0][1] =
         QStringLiteral("A long title that wraps over several lines in a narrow table, as point names do");
     table->registerCell(QStringLiteral("Row"), [] {
-        auto* cell = new CountingCell(platform::TableViewCellStyle::Default);
+        auto* cell = new CountingCell(platform::TableViewCell::Style::Default);
         cell->textLabel()->setWordWrap(true);
         return cell;
     });
