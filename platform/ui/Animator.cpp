@@ -214,17 +214,9 @@ std::shared_ptr<Track> findTrack(QObject* owner, const std::string& key) {
 
 void watchOwner(QObject* owner) {
     // A destroyed owner's animations end with finished = false; the property marks the connection made.
-    if (owner->property("_tervoloAnimated").toBool()) return;
-    owner->setProperty("_tervoloAnimated", true);
-    QObject::connect(owner, &QObject::destroyed, [owner] {
-        Pending pending;
-        const auto tracks = state().tracks;
-        for (const auto& track : tracks) {
-            if (track->ownerKey == owner) endTrack(track, false, pending);
-        }
-        schedule();
-        runCompletions(pending);
-    });
+    if (owner->property("tervoloAnimationWatched").toBool()) return;
+    owner->setProperty("tervoloAnimationWatched", true);
+    QObject::connect(owner, &QObject::destroyed, [owner] { Animator::removeAll(owner); });
 }
 
 void runBlock(double duration, double delay, Animator::Options options, TimingCurve curve,
