@@ -15,6 +15,7 @@
 #include "analytics/TallyText.hpp"
 #include "platform/dispatch/DispatchQueue.hpp"
 #include "platform/foundation/FileManager.hpp"
+#include "platform/foundation/PropertyValueJSON.hpp"
 #include "platform/foundation/UserDefaults.hpp"
 
 namespace tervolo::analytics {
@@ -493,11 +494,11 @@ TallyJSON storedDictionary(const char* key) {
     if (!value || !value->asDictionary()) {
         return TallyJSON::object();
     }
-    return TallyJSON(value->toJSON());
+    return TallyJSON(platform::toJSON(*value));
 }
 
 void storeDictionary(const char* key, const TallyJSON& dictionary) {
-    auto value = platform::PropertyValue::fromJSON(nlohmann::json::parse(dictionary.dump()));
+    auto value = platform::propertyValueFromJSON(nlohmann::json::parse(dictionary.dump()));
     if (value && value->asDictionary()) {
         defaults().set(key, *value);
     }

@@ -158,11 +158,11 @@ BENCHMARK(BM_BuildRequest);
 constexpr int kDrained = 1000;
 
 // Answering at once (range 0) or after 20 ms (range 20), as a distant server would.
-testsupport::FakeAnalyticsServer& analyticsServer(int64_t delayMs = 0) {
-    static auto* instant = new testsupport::FakeAnalyticsServer();
+tervolo::testsupport::FakeAnalyticsServer& analyticsServer(int64_t delayMs = 0) {
+    static auto* instant = new tervolo::testsupport::FakeAnalyticsServer();
     static auto* distant = [] {
-        auto* server = new testsupport::FakeAnalyticsServer();
-        server->setDefaultReply(testsupport::FakeAnalyticsServer::success().withDelay(0.02));
+        auto* server = new tervolo::testsupport::FakeAnalyticsServer();
+        server->setDefaultReply(tervolo::testsupport::FakeAnalyticsServer::success().withDelay(0.02));
         return server;
     }();
     return delayMs == 0 ? *instant : *distant;

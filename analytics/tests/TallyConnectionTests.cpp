@@ -13,9 +13,9 @@ namespace tervolo::analytics {
 namespace {
 
 using testing::StartedAnalyticsTest;
-using ::testsupport::CannedReply;
-using ::testsupport::FakeAnalyticsServer;
-using ::testsupport::LoopbackHTTPServer;
+using tervolo::testsupport::CannedReply;
+using tervolo::testsupport::FakeAnalyticsServer;
+using tervolo::testsupport::LoopbackHTTPServer;
 
 class TallyConnectionTest : public StartedAnalyticsTest {
   protected:

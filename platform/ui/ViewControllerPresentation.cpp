@@ -23,7 +23,7 @@ namespace platform {
 namespace {
 
 std::shared_ptr<OSLog> presentationLog() {
-    static std::shared_ptr<OSLog> log = OSLog::create("org.tervolo.TervoloNG", "presentation");
+    static std::shared_ptr<OSLog> log = OSLog::make("org.tervolo.TervoloNG", "presentation");
     return log;
 }
 

@@ -303,7 +303,7 @@ class PresentationOnVirtualTimeTest : public widgetkit_test::WidgetTest {};
 
 TEST_F(PresentationOnVirtualTimeTest, AnimatedSheetFadesInAndOutOnTheClock) {
     {
-        testsupport::VirtualClockScope time;
+        tervolo::testsupport::VirtualClockScope time;
         CallLog log;
         ShownRoot shown(log);
         auto b = std::make_shared<LoggingController>("B", log);
