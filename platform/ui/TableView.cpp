@@ -44,6 +44,13 @@ class SectionHeader final : public QWidget {
     }
 };
 
+bool acceptsTabFocus(const QWidget* cell) {
+    if (cell->focusPolicy() & Qt::TabFocus) return true;
+    const auto children = cell->findChildren<QWidget*>();
+    return std::any_of(children.begin(), children.end(),
+                       [](const QWidget* child) { return (child->focusPolicy() & Qt::TabFocus) != 0; });
+}
+
 template <typename T>
 std::vector<T> sortedUnique(std::vector<T> values) {
     std::sort(values.begin(), values.end());
@@ -291,9 +298,17 @@ void TableView::layoutRows() {
         recomputeOffsets();
         updateScrollRange();
     }
+    // Spare cells are parked just above the viewport rather than hidden: when rows in view alternate
+    // between n and n+1, hiding and showing one cell per screen would cost more than the screen's
+    // other rows together. A cell that could take keyboard focus is hidden, so Tab never lands in it.
     for (auto& [identifier, cells] : pool_) {
         for (auto* cell : cells) {
-            if (!cell->isHidden()) cell->hide();
+            if (cell->isHidden()) continue;
+            if (acceptsTabFocus(cell)) {
+                cell->hide();
+            } else if (cell->y() + cell->height() > 0) {
+                cell->move(0, -cell->height() - 1);
+            }
         }
     }
     laying_ = false;

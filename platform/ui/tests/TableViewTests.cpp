@@ -2,6 +2,7 @@
 
 #include <QLabel>
 #include <QMenu>
+#include <QPushButton>
 #include <QScrollBar>
 #include <QTest>
 
@@ -120,11 +121,37 @@ TEST_F(TableViewTest, ScrolledOffCellsAreReusedAfterPrepareForReuse) {
     EXPECT_EQ(table->cellForRow(rows->shown[firstCell]), firstCell);
     EXPECT_EQ(firstCell->textLabel()->text(), rows->rows[0][rows->shown[firstCell].row]);
 
-    // Scrolling through everything makes no more cells than fit in view (plus one partly shown).
-    for (double y = 0; y < table->contentHeight(); y += 37) table->setContentOffset(y);
+    // Scrolling through everything makes no more cells than fit in view (plus one partly shown), and
+    // a spare cell never shows inside the viewport.
+    for (double y = 0; y < table->contentHeight(); y += 37) {
+        table->setContentOffset(y);
+        for (auto* cell : table->viewport()->findChildren<TableViewCell*>()) {
+            if (cell->isHidden() || !cell->geometry().intersects(table->viewport()->rect())) continue;
+            ASSERT_EQ(table->cellForRow(rows->shown[cell]), cell) << "at offset " << y;
+        }
+    }
     EXPECT_LE(table->cellsCreated(), inView + 1);
     EXPECT_EQ(visible().back(), (IndexPath{0, 999}));
     EXPECT_DOUBLE_EQ(table->contentHeight(), 44 * 1000);
+}
+
+// A spare cell with a button is hidden, not parked above the rows, so Tab cannot reach it.
+TEST_F(TableViewTest, SpareCellsThatTakeFocusAreHidden) {
+    table->registerCell(QStringLiteral("Row"), [] {
+        auto* cell = new CountingCell();
+        cell->setAccessoryWidget(new QPushButton(QStringLiteral("Delete")));
+        return cell;
+    });
+    use(Rows::numbered(1, 100));
+    for (double y = 0; y < 2000; y += 23) {
+        table->setContentOffset(y);
+        for (auto* cell : table->viewport()->findChildren<TableViewCell*>()) {
+            const bool inUse = table->cellForRow(rows->shown[cell]) == cell;
+            if (!inUse) {
+                EXPECT_TRUE(cell->isHidden()) << "at offset " << y;
+            }
+        }
+    }
 }
 
 TEST_F(TableViewTest, BatchUpdatesMoveCellsAndABadBatchReloadsAndLogs) {
