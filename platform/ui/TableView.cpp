@@ -229,7 +229,9 @@ void TableView::layoutRows() {
         size_t s = first == sections_.begin() ? 0 : static_cast<size_t>(first - sections_.begin()) - 1;
         for (; s < sections_.size() && sections_[s].top < bottom; ++s) {
             const Section& section = sections_[s];
-            if (section.header > 0 && section.top + section.header > top)
+            // A header stays in view while any of its section is (pinned to the top, pushed up by the
+            // next section's header).
+            if (section.header > 0 && section.top + section.header + section.rows.total() > top)
                 wantedHeaders.push_back(static_cast<int>(s));
             const double rowsTop = section.top + section.header;
             const int count = section.rows.count();
@@ -289,7 +291,9 @@ void TableView::layoutRows() {
             QWidget*& header = headers_[s];
             if (!header) header = headerWidget(s);
             const Section& section = sections_[static_cast<size_t>(s)];
-            header->setGeometry(0, static_cast<int>(std::lround(section.top - top)), width,
+            const double end = section.top + section.header + section.rows.total();
+            const double y = std::clamp(top, section.top, std::max(section.top, end - section.header));
+            header->setGeometry(0, static_cast<int>(std::lround(y - top)), width,
                                 static_cast<int>(std::lround(section.header)));
             header->show();
             header->raise();

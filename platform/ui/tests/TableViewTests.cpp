@@ -218,6 +218,15 @@ TEST_F(TableViewTest, DeleteThroughContextMenuAndDeleteKey) {
     EXPECT_EQ(table->numberOfRows(0), 3);
     EXPECT_EQ(rows->rows[0][2], QStringLiteral("Point 0.4"));
 
+    // Up and Down move the selection as a click would; at the ends it stays.
+    rows->selected.clear();
+    table->selectRow(IndexPath{0, 0});
+    QTest::keyClick(table.get(), Qt::Key_Down);
+    QTest::keyClick(table.get(), Qt::Key_Up);
+    QTest::keyClick(table.get(), Qt::Key_Up);
+    EXPECT_EQ(rows->selected, (std::vector<IndexPath>{{0, 1}, {0, 0}}));
+    EXPECT_EQ(table->indexPathForSelectedRow(), (IndexPath{0, 0}));
+
     rows->editable = false;
     EXPECT_EQ(table->contextMenuForRow({0, 0}), nullptr);
     table->selectRow(IndexPath{0, 0});
@@ -238,6 +247,20 @@ TEST_F(TableViewTest, IndexBarAndScrollPositions) {
 
     QTest::mouseClick(bar, Qt::LeftButton, {}, bar->centreOf(12));  // "M"
     EXPECT_EQ(table->contentOffset(), table->rectForHeader(12).top());
+
+    // Headers stay pinned at the top while their section shows, and the next one pushes them up.
+    auto headerAtTop = [&] {
+        for (auto* child : table->viewport()->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
+            if (!qobject_cast<TableViewCell*>(child) && child->isVisible() && child->y() <= 0 &&
+                child->y() > -28)
+                return child->y();
+        }
+        return 1000;
+    };
+    table->setContentOffset(table->rectForHeader(12).top() + 100);  // inside section 12
+    EXPECT_EQ(headerAtTop(), 0);
+    table->setContentOffset(table->rectForHeader(13).top() - 10);  // section 13's header 10 px below the top
+    EXPECT_EQ(headerAtTop(), -18);
     QTest::mouseClick(bar, Qt::LeftButton, {}, bar->centreOf(25));  // "Z"
     EXPECT_EQ(table->contentOffset(), table->rectForHeader(25).top());
     table->setRowHeight(20);  // now the last section cannot reach the top: as far as the content goes
