@@ -54,10 +54,13 @@ struct Transaction {
     TimingCurve curve;
 };
 
+using Pending = std::vector<std::pair<AnimationCompletion, bool>>;
+
 struct State {
     std::vector<std::shared_ptr<Track>> tracks;
     std::vector<std::shared_ptr<Group>> groups;  // completions not yet run
     std::vector<Transaction> transactions;
+    Pending deferred;  // completions due while a block's changes run: they run after the block
     int withoutAnimation = 0;
     bool immediate = false;
     uint64_t nextSequence = 1;
@@ -96,9 +99,13 @@ AnimatableValue finalValue(const Track& track) {
     return track.animation.valueAt(track.animation.activeDuration());
 }
 
-using Pending = std::vector<std::pair<AnimationCompletion, bool>>;
-
 void runCompletions(Pending& pending) {
+    auto& s = state();
+    if (!s.transactions.empty()) {
+        // Inside a block's changes a completion would have its own changes animated with the block.
+        for (auto& item : pending) s.deferred.push_back(std::move(item));
+        return;
+    }
     for (auto& [completion, finished] : pending) {
         if (completion) completion(finished);
     }
@@ -239,6 +246,11 @@ void runBlock(double duration, double delay, Animator::Options options, TimingCu
     // A repeating block that changed nothing still completes, after one pass.
     if (group->live == 0 && std::isinf(group->end)) group->end = start + delay + duration;
     schedule();
+    if (s.transactions.empty() && !s.deferred.empty()) {
+        Pending later = std::move(s.deferred);
+        s.deferred.clear();
+        runCompletions(later);
+    }
 }
 
 }  // namespace

@@ -23,7 +23,8 @@ namespace platform {
 //
 // Order: completions that fall due at the same time run in the order their animations began (an
 // outer block animation before one nested in its changes). Removing or replacing an animation runs
-// its completion at once with finished = false.
+// its completion at once with finished = false; when that happens inside a block's changes, once the
+// outermost block's changes have run, so the completion's own changes are not animated with them.
 class Animator {
   public:
     enum class Curve { EaseInOut, EaseIn, EaseOut, Linear };

@@ -159,6 +159,28 @@ TEST(Animation, CompletionOrderAndFinishedFlags) {
     EXPECT_EQ(Animator::runningCount(), 0u);
 }
 
+// A completion cut short inside another block's changes runs after those changes, so what it sets
+// is not swept into that block's animation.
+TEST(Animation, CutCompletionRunsAfterTheReplacingBlock) {
+    tervolo::testsupport::VirtualClockScope time;
+    Animated a, b;
+    Animator::animate(
+        1.0, [&] { a.set(10); },
+        [&](bool finished) {
+            EXPECT_FALSE(finished);
+            EXPECT_FALSE(Animator::inAnimationBlock());
+            b.set(7);
+        });
+    time.advance(0.5);
+    Animator::animate(1.0, [&] {
+        a.set(0);
+        EXPECT_EQ(b.shown, 0);  // not yet: the cut completion waits for the block
+    });
+    EXPECT_EQ(b.shown, 7);  // set at once, not animated
+    EXPECT_TRUE(Animator::animationKeys(&b.owner).empty());
+    time.advance(1.0);
+}
+
 TEST(Animation, ImmediateModeAppliesAndCompletesBeforeAnimateReturns) {
     tervolo::testsupport::VirtualClockScope time;
     Animated value;
