@@ -16,13 +16,15 @@ class QMouseEvent;
 
 namespace platform {
 
-// Watches the mouse on the widget it is attached to and reports a gesture through its actions, which
-// run on every state change the gesture reports (a discrete gesture such as a tap reports only
-// Ended). Recognisers on one widget compete: when one begins or is recognised, the others that are
-// still possible fail, and one cannot begin while another is under way, unless a delegate lets the
-// two run simultaneously. A recogniser keeps its final state (Ended, Cancelled, Failed) until the
-// next press or hover starts; Possible is the resting state. Times come from the installed Clock, so
-// tests drive long presses with a VirtualClock. Main thread only.
+// Watches the mouse on the widget it is attached to (presses on child widgets reach it when the child
+// leaves them to its parent, as labels do and buttons do not; the widget keeps every event it gets)
+// and reports a gesture through its actions, which run on every state change the gesture reports (a
+// discrete gesture such as a tap reports only Ended). Recognisers on one widget compete: when one
+// begins or is recognised, the others that are still possible fail, and one cannot begin while
+// another is under way, unless a delegate lets the two run simultaneously. A recogniser keeps its
+// final state (Ended, Cancelled, Failed) until the next press or hover starts; Possible is the
+// resting state. Times come from the installed Clock, so tests drive long presses with a
+// VirtualClock. Main thread only.
 class GestureRecognizer : public QObject {
     Q_OBJECT
 
