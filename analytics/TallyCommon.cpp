@@ -6,6 +6,7 @@
 #include "analytics/TallyUIPort.hpp"
 #include "platform/dispatch/Clock.hpp"
 #include "platform/dispatch/DispatchQueue.hpp"
+#include "platform/dispatch/SharedInstance.hpp"
 #include "platform/foundation/OSLog.hpp"
 
 namespace tervolo::analytics {
@@ -45,8 +46,7 @@ const char* TallyLogLevelName(TallyLogLevel level) {
 
 TallyCommon& TallyCommon::sharedInstance() {
     // Never destroyed: timers and network threads may still log at exit.
-    static TallyCommon* instance = new TallyCommon();
-    return *instance;
+    return platform::SharedInstance<TallyCommon>::get([] { return new TallyCommon(); });
 }
 
 TallyCommon::TallyCommon() : startTime_(platform::Clock::current()->wallSeconds()) {}

@@ -14,6 +14,7 @@
 #include "analytics/TallyCommon.hpp"
 #include "analytics/TallyPersistency.hpp"
 #include "analytics/TallyUIPort.hpp"
+#include "platform/dispatch/SharedInstance.hpp"
 #include "platform/foundation/Bundle.hpp"
 #include "platform/foundation/ProcessInfo.hpp"
 #include "platform/text/Locale.hpp"
@@ -24,8 +25,7 @@ namespace tervolo::analytics {
 namespace {
 
 std::mutex& vendorMutex() {
-    static auto* mutex = new std::mutex();
-    return *mutex;
+    return platform::SharedInstance<std::mutex, TallyDeviceInfo>::get();
 }
 
 std::string homeFolder() {
@@ -36,8 +36,7 @@ std::string homeFolder() {
 }  // namespace
 
 TallyDeviceInfo& TallyDeviceInfo::sharedInstance() {
-    static TallyDeviceInfo* instance = new TallyDeviceInfo();
-    return *instance;
+    return platform::SharedInstance<TallyDeviceInfo>::get([] { return new TallyDeviceInfo(); });
 }
 
 TallyDeviceInfo::TallyDeviceInfo() {

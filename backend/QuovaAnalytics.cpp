@@ -5,6 +5,7 @@
 
 #include "backend/BackendHosts.hpp"
 #include "logging/QLLogging.hpp"
+#include "platform/dispatch/SharedInstance.hpp"
 #include "platform/foundation/OSLog.hpp"
 
 namespace tervolo::backend {
@@ -13,8 +14,7 @@ namespace {
 
 std::mutex installMutex;
 std::shared_ptr<AnalyticsClient>& installedClient() {
-    static auto* client = new std::shared_ptr<AnalyticsClient>();
-    return *client;
+    return platform::SharedInstance<std::shared_ptr<AnalyticsClient>>::get();
 }
 
 void appendQuoted(std::string& out, const std::string& text) {
@@ -87,7 +87,8 @@ void QuovaAnalytics::trackEvent(const std::string& name) {
     if (client_) client_->recordEvent(name);
 }
 
-void QuovaAnalytics::trackEvent(const std::string& name, const std::map<std::string, std::string>& properties) {
+void QuovaAnalytics::trackEvent(const std::string& name,
+                                const std::map<std::string, std::string>& properties) {
     QLLogInfo("event logged: " + name + " / properties: " + dictionaryDescription(properties));
     if (client_) client_->recordEvent(name, properties);
 }

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 
+#include "platform/dispatch/SharedInstance.hpp"
 #include "platform/ui/Toolbar.hpp"
 #include "platform/ui/ViewControllerMainThread.hpp"
 
@@ -14,8 +15,7 @@ namespace platform {
 namespace {
 
 std::vector<MainWindow*>& allWindows() {
-    static std::vector<MainWindow*>& windows = *new std::vector<MainWindow*>;  // main thread only
-    return windows;
+    return SharedInstance<std::vector<MainWindow*>>::get();  // main thread only
 }
 
 }  // namespace
