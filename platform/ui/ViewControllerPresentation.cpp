@@ -8,7 +8,7 @@
 #include <set>
 
 #include "platform/foundation/OSLog.hpp"
-#include "platform/ui/Animation.hpp"
+#include "platform/ui/Animator.hpp"
 #include "platform/ui/AnimationWidget.hpp"
 #include "platform/ui/PresentationAnimation.hpp"
 #include "platform/ui/PresentationOverlay.hpp"

@@ -5,7 +5,7 @@
 #include <QTest>
 
 #include "platform/ui/ActivityIndicator.hpp"
-#include "platform/ui/Animation.hpp"
+#include "platform/ui/Animator.hpp"
 #include "platform/ui/Switch.hpp"
 #include "platform/ui/tests/WidgetKitTestSupport.hpp"
 #include "testsupport/VirtualClockScope.hpp"

@@ -11,7 +11,7 @@
 #include "platform/dispatch/MainQueueExecutor.hpp"
 #include "platform/dispatch/RunLoop.hpp"
 #include "platform/ui/AlertController.hpp"
-#include "platform/ui/Animation.hpp"
+#include "platform/ui/Animator.hpp"
 #include "platform/ui/FeedbackGenerator.hpp"
 #include "platform/ui/MainWindow.hpp"
 #include "platform/ui/OpenURL.hpp"

@@ -15,7 +15,7 @@
 #include "testsupport/VirtualClockScope.hpp"
 
 using platform::GestureRecognizer;
-using platform::GestureState;
+using GestureState = platform::GestureRecognizer::State;
 
 namespace {
 

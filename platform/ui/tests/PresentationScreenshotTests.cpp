@@ -5,7 +5,7 @@
 
 #include "WidgetKitTestSupport.hpp"
 #include "platform/ui/AlertController.hpp"
-#include "platform/ui/Animation.hpp"
+#include "platform/ui/Animator.hpp"
 #include "platform/ui/MainWindow.hpp"
 #include "platform/ui/NavigationController.hpp"
 #include "platform/ui/PopoverPresentationController.hpp"

@@ -8,7 +8,7 @@
 #include "ViewControllerTestSupport.hpp"
 #include "WidgetKitTestSupport.hpp"
 #include "platform/foundation/FileManager.hpp"
-#include "platform/ui/Animation.hpp"
+#include "platform/ui/Animator.hpp"
 #include "platform/ui/AnimationWidget.hpp"
 #include "platform/ui/MainWindow.hpp"
 #include "platform/ui/NavigationController.hpp"
