@@ -109,8 +109,7 @@ std::optional<RestorationArchive::Contents> RestorationArchive::decodeFile(std::
 
 std::string RestorationArchive::encodeFile(const Contents& contents) {
     nlohmann::json controllers = nlohmann::json::object();
-    for (const auto& [path, values] : contents.controllers)
-        controllers[path] = toJSON(PropertyValue(values));
+    for (const auto& [path, values] : contents.controllers) controllers[path] = toJSON(PropertyValue(values));
     nlohmann::json json = nlohmann::json::object();
     json[kFormatKey] = kFormatName;
     json[kApplicationKey] = toJSON(PropertyValue(contents.application));
@@ -207,11 +206,13 @@ void RestorationArchive::saveOnResignActiveAndQuit() {
         }
         save(roots);
     };
-    QObject::connect(app, &QGuiApplication::applicationStateChanged, app,
+    // Connected through an object of ours, so the hooks end with the archive.
+    connections_ = std::make_unique<QObject>();
+    QObject::connect(app, &QGuiApplication::applicationStateChanged, connections_.get(),
                      [saveAll](Qt::ApplicationState state) {
                          if (state != Qt::ApplicationActive) saveAll();
                      });
-    QObject::connect(app, &QCoreApplication::aboutToQuit, app, saveAll);
+    QObject::connect(app, &QCoreApplication::aboutToQuit, connections_.get(), saveAll);
 }
 
 AppVersionRestorationGate::AppVersionRestorationGate(std::function<std::optional<std::string>()> version)
