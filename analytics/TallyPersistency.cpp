@@ -26,8 +26,7 @@ namespace {
 constexpr size_t kMaximumFileBytes = 256u * 1024u * 1024u;
 
 TallySingleton<TallyPersistency>& slot() {
-    static auto* s = new TallySingleton<TallyPersistency>();
-    return *s;
+    return platform::SharedInstance<TallySingleton<TallyPersistency>>::get();
 }
 
 std::shared_ptr<platform::DispatchQueue> crashLogQueue() {
