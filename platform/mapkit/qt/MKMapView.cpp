@@ -1036,8 +1036,12 @@ void MKMapView::inertiaTick() {
     const double t = now();
     const double dt = std::max(t - inertiaLast_, 0.0);
     inertiaLast_ = t;
-    panBy(inertiaVelocity_.x() * dt, inertiaVelocity_.y() * dt);
-    inertiaVelocity_ *= std::exp(-dt / kInertiaTimeConstant);
+    // Exponential slow-down, integrated exactly over the step so the glide does not depend on the
+    // frame rate: the whole glide is the release speed times the time constant.
+    const double decay = std::exp(-dt / kInertiaTimeConstant);
+    const QPointF step = inertiaVelocity_ * (kInertiaTimeConstant * (1 - decay));
+    panBy(step.x(), step.y());
+    inertiaVelocity_ *= decay;
     if (std::hypot(inertiaVelocity_.x(), inertiaVelocity_.y()) < kInertiaMinimumSpeed) {
         stopInertia(true);
         return;

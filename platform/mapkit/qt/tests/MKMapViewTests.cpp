@@ -521,6 +521,33 @@ TEST_F(MapView, LongPressAndPanShareThePress) {
     EXPECT_LT(map->centerCoordinate().longitude, before.longitude);  // content moved east: view went west
 }
 
+TEST_F(MapView, FlingGlidesOnAndEndsWithOneRegionChange) {
+    show(*map, {30, -40}, 5);
+    RunLoop::runUntilIdle();
+    delegate->clear();
+    const MKMapPoint start = map->centerMapPoint();
+    press(*map, {100, 100});
+    for (const double x : {130.0, 160.0, 190.0}) {
+        time.advance(0.01);
+        moveTo(*map, {x, 100});
+    }
+    release(*map, {190, 100});
+    // Released while moving at 3,000 points a second: the map glides on.
+    const double releasedAt = (start.x - map->centerMapPoint().x) * map->zoomScale();
+    EXPECT_NEAR(releasedAt, 90, 1e-6);
+    EXPECT_EQ(delegate->calls, Calls{"willChange animated=0"});
+    time.advance(0.2);
+    const double gliding = (start.x - map->centerMapPoint().x) * map->zoomScale();
+    EXPECT_GT(gliding, releasedAt + 100);
+    EXPECT_EQ(delegate->calls, Calls{"willChange animated=0"});
+    time.advance(5);
+    EXPECT_EQ(delegate->calls, (Calls{"willChange animated=0", "didChange animated=0"}));
+    // It slows down: the whole glide stays within speed × time constant.
+    const double total = (start.x - map->centerMapPoint().x) * map->zoomScale() - releasedAt;
+    EXPECT_LT(total, 3000 * 0.325 + 1);
+    EXPECT_GT(total, 3000 * 0.325 * 0.9);
+}
+
 TEST_F(MapView, WheelBurstIsOneRegionChange) {
     show(*map, {30, -40}, 5);
     RunLoop::runUntilIdle();
