@@ -4,6 +4,7 @@
 
 #include "analytics/TallyCommon.hpp"
 #include "analytics/TallyConnectionManager.hpp"
+#include "analytics/TallyCrashReporter.hpp"
 #include "analytics/TallyJSON.hpp"
 #include "analytics/TallyLocationManager.hpp"
 #include "analytics/TallyPersistency.hpp"
@@ -73,6 +74,13 @@ void TallyConsentManager::setConsentForUserDetails(bool v) {
 void TallyConsentManager::setConsentForCrashReporting(bool v) {
     crashReporting_ = v;
     logChange("CrashReporting", v);
+    if (auto reporter = TallyCrashReporter::sharedInstance()) {
+        if (v) {
+            reporter->startCrashReporting();
+        } else {
+            reporter->stopCrashReporting();
+        }
+    }
 }
 
 void TallyConsentManager::setConsentForPushNotifications(bool v) {

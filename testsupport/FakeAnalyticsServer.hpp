@@ -8,7 +8,7 @@
 
 #include "testsupport/LoopbackHTTPServer.hpp"
 
-namespace testsupport {
+namespace tervolo::testsupport {
 
 // A stand-in for the analytics server on 127.0.0.1 (random port), plain HTTP
 // or TLS with a self-signed certificate. Requests to "/i" are answered from a
@@ -66,4 +66,4 @@ class FakeAnalyticsServer {
     LoopbackHTTPServer http_;
 };
 
-}  // namespace testsupport
+}  // namespace tervolo::testsupport
