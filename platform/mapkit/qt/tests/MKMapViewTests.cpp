@@ -429,7 +429,8 @@ TEST_F(MapView, ClickSelectsAndDeselects) {
     show(*map, {30, -40}, 5);
     auto a = std::make_shared<MKPointAnnotation>(CLLocationCoordinate2D{30, -40}, "A");
     map->addAnnotation(a);
-    frame(*map);
+    // No frame drawn yet: the click finds the pin from the model.
+    map->updateAnnotationViews();
     delegate->clear();
     const QPointF head = at(*map, {30, -40}) + QPointF(0, -27);
     press(*map, head);
@@ -444,6 +445,27 @@ TEST_F(MapView, ClickSelectsAndDeselects) {
     press(*map, {20, 20});
     release(*map, {20, 20});
     EXPECT_EQ(delegate->calls, (Calls{"didSelect A", "didDeselect A2"}));
+}
+
+TEST_F(MapView, AClickGoesToThePinDrawnOnTop) {
+    show(*map, {30, -40}, 9);
+    auto north = std::make_shared<MKPointAnnotation>(CLLocationCoordinate2D{30.02, -40}, "north");
+    auto south = std::make_shared<MKPointAnnotation>(CLLocationCoordinate2D{30, -40}, "south");
+    map->addAnnotations({north, south});
+    map->updateAnnotationViews();
+    delegate->clear();
+    // The northern pin's head, where the southern pin (drawn later, on top) covers it.
+    const QPointF northHead = at(*map, north->coordinate()) + QPointF(0, -27);
+    ASSERT_LT(at(*map, south->coordinate()).y() - 37, northHead.y());
+    press(*map, northHead);
+    release(*map, northHead);
+    EXPECT_EQ(delegate->calls, Calls{"didSelect south"});
+    // The northern pin's head above the southern one's reach.
+    delegate->clear();
+    const QPointF top = at(*map, north->coordinate()) + QPointF(0, -35);
+    press(*map, top);
+    release(*map, top);
+    EXPECT_EQ(delegate->calls, (Calls{"didDeselect south", "didSelect north"}));
 }
 
 TEST_F(MapView, DraggingAPin) {
