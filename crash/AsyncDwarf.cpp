@@ -410,11 +410,20 @@ qcrash_vm_address_t ciePosition(const qcrash_async_mobject_t* mobj, qcrash_vm_ad
 
 }  // namespace
 
+namespace {
+
+// The CIE parsed last: FDEs of one table share a handful of CIEs, and
+// parsing one may read task memory (an indirect personality pointer).
+struct CieCache {
+    bool valid = false;
+    qcrash_vm_address_t address = 0;
+    qcrash_async_dwarf_cie_info_t cie;
+};
+
 template <typename machine_ptr>
-qcrash_error_t qcrash_async_dwarf_fde_info_init(qcrash_async_dwarf_fde_info_t* info,
-                                                const qcrash_async_mobject_t* mobj,
-                                                const qcrash_async_byteorder_t* byteorder,
-                                                qcrash_vm_address_t fde_address, bool debug_frame) {
+qcrash_error_t parseFde(qcrash_async_dwarf_fde_info_t* info, const qcrash_async_mobject_t* mobj,
+                        const qcrash_async_byteorder_t* byteorder, qcrash_vm_address_t fde_address,
+                        bool debug_frame, CieCache* cache) {
     qcrash_async_memset(info, 0, sizeof *info);
     uint64_t length;
     bool is64;
@@ -434,11 +443,16 @@ qcrash_error_t qcrash_async_dwarf_fde_info_init(qcrash_async_dwarf_fde_info_t* i
     info->cie_offset = cieAddress - mobj->task_address;
 
     const auto ptrReader = qcrash_async_dwarf_section_ptr_reader<machine_ptr>(mobj, byteorder);
-    qcrash_async_dwarf_cie_info_t cie;
-    if ((error = qcrash_async_dwarf_cie_info_init(&cie, mobj, byteorder, &ptrReader, cieAddress)) !=
-        QCRASH_ESUCCESS) {
-        return error;
+    if (!cache->valid || cache->address != cieAddress) {
+        cache->valid = false;
+        if ((error = qcrash_async_dwarf_cie_info_init(&cache->cie, mobj, byteorder, &ptrReader,
+                                                      cieAddress)) != QCRASH_ESUCCESS) {
+            return error;
+        }
+        cache->valid = true;
+        cache->address = cieAddress;
     }
+    const qcrash_async_dwarf_cie_info_t& cie = cache->cie;
     const uint8_t encoding = (cie.has_eh_augmentation && cie.has_pointer_encoding)
                                  ? cie.pointer_encoding
                                  : static_cast<uint8_t>(DW_EH_PE_absptr);
@@ -466,6 +480,17 @@ qcrash_error_t qcrash_async_dwarf_fde_info_init(qcrash_async_dwarf_fde_info_t* i
     return QCRASH_ESUCCESS;
 }
 
+}  // namespace
+
+template <typename machine_ptr>
+qcrash_error_t qcrash_async_dwarf_fde_info_init(qcrash_async_dwarf_fde_info_t* info,
+                                                const qcrash_async_mobject_t* mobj,
+                                                const qcrash_async_byteorder_t* byteorder,
+                                                qcrash_vm_address_t fde_address, bool debug_frame) {
+    CieCache cache;
+    return parseFde<machine_ptr>(info, mobj, byteorder, fde_address, debug_frame, &cache);
+}
+
 void qcrash_async_dwarf_fde_info_free(qcrash_async_dwarf_fde_info_t*) {}
 uint64_t qcrash_async_dwarf_fde_info_instructions_offset(const qcrash_async_dwarf_fde_info_t* info) {
     return info->instructions_offset;
@@ -491,6 +516,7 @@ qcrash_error_t dwarf_frame_reader<machine_ptr>::find_fde(qcrash_vm_off_t offset,
     const qcrash_vm_address_t sectionEnd = mobj_->task_address + mobj_->length;
     qcrash_vm_address_t entry;
     if (!qcrash_async_address_apply_offset(mobj_->task_address, offset, &entry)) return QCRASH_EINVAL;
+    CieCache cache;
     while (entry < sectionEnd) {
         uint64_t length;
         bool is64;
@@ -1038,6 +1064,10 @@ qcrash_error_t dwarf_cfa_state<machine_ptr, machine_ptr_s>::apply_state(
             !qcrash_async_thread_state_has_reg(current, ra)) {
             return QCRASH_EINVAL;
         }
+        // Where the return-address column is the pc itself (x86), no rule
+        // for it means "undefined": the outermost frame, as at a thread's
+        // start. Taking the current pc would repeat this frame forever.
+        if (ra == QCRASH_REG_IP) return QCRASH_ENOTFOUND;
         qcrash_async_thread_state_set_reg(caller, QCRASH_REG_IP,
                                           qcrash_async_thread_state_get_reg(current, ra));
     }

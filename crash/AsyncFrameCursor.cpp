@@ -50,15 +50,79 @@ uint64_t lookupPc(const qcrash_async_thread_state_t* state) {
     return (state->flags & QCRASH_THREAD_STATE_PC_IS_RETURN_ADDRESS) != 0 ? pc - 1 : pc;
 }
 
+// The search table of an ELF image's .eh_frame_hdr: sorted (start, FDE)
+// pairs as 32-bit offsets from the header (encoding 0x3B, the one linkers
+// write). Finds the FDE for `pc` by binary search instead of walking every
+// entry of .eh_frame; false when the table is absent or in another form.
+bool findFdeByTable(const qcrash_async_macho_t* image, const qcrash_async_mobject_t* section, uint64_t pc,
+                    qcrash_async_dwarf_fde_info_t* fde) {
+    const uint64_t hdr = image->elf.eh_frame_hdr;
+    if (image->format != qcrash_image_format::elf || hdr == 0 || image->elf.eh_frame_hdr_size < 12)
+        return false;
+    qcrash_async_mobject_t table;
+    if (qcrash_async_mobject_init(&table, image->task, hdr, image->elf.eh_frame_hdr_size, true) !=
+        QCRASH_ESUCCESS) {
+        return false;
+    }
+    const auto* order = qcrash_async_byteorder_little_endian();
+    bool found = false;
+    uint8_t version, framePtrEncoding, countEncoding, tableEncoding;
+    uint32_t count;
+    if (qcrash_async_mobject_read_uint8(&table, hdr, 0, &version) == QCRASH_ESUCCESS && version == 1 &&
+        qcrash_async_mobject_read_uint8(&table, hdr, 1, &framePtrEncoding) == QCRASH_ESUCCESS &&
+        qcrash_async_mobject_read_uint8(&table, hdr, 2, &countEncoding) == QCRASH_ESUCCESS &&
+        qcrash_async_mobject_read_uint8(&table, hdr, 3, &tableEncoding) == QCRASH_ESUCCESS &&
+        framePtrEncoding == (DW_EH_PE_pcrel | DW_EH_PE_sdata4) && countEncoding == DW_EH_PE_udata4 &&
+        tableEncoding == (DW_EH_PE_datarel | DW_EH_PE_sdata4) &&
+        qcrash_async_mobject_read_uint32(&table, order, hdr, 8, &count) == QCRASH_ESUCCESS && count > 0) {
+        auto startAt = [&](uint32_t i, int64_t* start) {
+            uint32_t raw;
+            if (qcrash_async_mobject_read_uint32(&table, order, hdr, 12 + 8 * static_cast<int64_t>(i),
+                                                 &raw) != QCRASH_ESUCCESS)
+                return false;
+            *start = static_cast<int32_t>(raw);
+            return true;
+        };
+        const int64_t target = static_cast<int64_t>(pc - hdr);
+        int64_t low = 0, high = static_cast<int64_t>(count) - 1, best = -1;
+        while (low <= high) {
+            const int64_t mid = low + (high - low) / 2;
+            int64_t start;
+            if (!startAt(static_cast<uint32_t>(mid), &start)) break;
+            if (start <= target) {
+                best = mid;
+                low = mid + 1;
+            } else {
+                high = mid - 1;
+            }
+        }
+        uint32_t fdeOffset;
+        if (best >= 0 && qcrash_async_mobject_read_uint32(&table, order, hdr, 12 + 8 * best + 4,
+                                                          &fdeOffset) == QCRASH_ESUCCESS) {
+            const uint64_t fdeAddress =
+                hdr + static_cast<uint64_t>(static_cast<int64_t>(static_cast<int32_t>(fdeOffset)));
+            found = qcrash_async_dwarf_fde_info_init<uint64_t>(fde, section, order, fdeAddress, false) ==
+                        QCRASH_ESUCCESS &&
+                    fde->pc_start <= pc && pc < fde->pc_end;
+        }
+    }
+    qcrash_async_mobject_free(&table);
+    return found;
+}
+
 template <typename machine_ptr, typename machine_ptr_s>
-plframe_error_t dwarfStep(qcrash_task_t task, const qcrash_async_mobject_t* section, bool debugFrame,
+plframe_error_t dwarfStep(const qcrash_async_macho_t* image, qcrash_task_t task,
+                          const qcrash_async_mobject_t* section, bool debugFrame,
                           const qcrash_async_thread_state_t* current, uint64_t pc,
                           qcrash_async_thread_state_t* next) {
     const auto* order = qcrash_async_byteorder_little_endian();
     dwarf_frame_reader<machine_ptr> reader;
     reader.init(section, order, sizeof(machine_ptr) == 8, debugFrame);
     qcrash_async_dwarf_fde_info_t fde;
-    if (reader.find_fde(0, static_cast<machine_ptr>(pc), &fde) != QCRASH_ESUCCESS) return PLFRAME_ENOTSUP;
+    if (!(sizeof(machine_ptr) == 8 && findFdeByTable(image, section, pc, &fde)) &&
+        reader.find_fde(0, static_cast<machine_ptr>(pc), &fde) != QCRASH_ESUCCESS) {
+        return PLFRAME_ENOTSUP;
+    }
     const auto ptrReader = qcrash_async_dwarf_section_ptr_reader<machine_ptr>(section, order);
     qcrash_async_dwarf_cie_info_t cie;
     if (qcrash_async_dwarf_cie_info_init(&cie, section, order, &ptrReader,
@@ -157,9 +221,9 @@ plframe_error_t plframe_cursor_read_dwarf_unwind(qcrash_task_t task, qcrash_asyn
         debugFrame = true;
     }
     const plframe_error_t result =
-        image->m64
-            ? dwarfStep<uint64_t, int64_t>(task, &section, debugFrame, current, pc, next)
-            : dwarfStep<uint32_t, int32_t>(task, &section, debugFrame, current, pc & 0xFFFFFFFFu, next);
+        image->m64 ? dwarfStep<uint64_t, int64_t>(image, task, &section, debugFrame, current, pc, next)
+                   : dwarfStep<uint32_t, int32_t>(image, task, &section, debugFrame, current,
+                                                  pc & 0xFFFFFFFFu, next);
     qcrash_async_mobject_free(&section);
     return result;
 }
