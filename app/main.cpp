@@ -4,7 +4,12 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "logging/QLLog.hpp"
+#include "logging/QLOSLogger.hpp"
+#include "backend/QuovaShorturlUploader.hpp"
+#include "platform/location/qt/QtPositionSource.hpp"
 #include "platform/foundation/Bundle.hpp"
+#include "platform/mapkit/qt/MKMapView.hpp"
 #include "platform/ui/QtMainQueueExecutor.hpp"
 
 namespace {
@@ -29,18 +34,35 @@ int main(int argc, char** argv) {
                      "  QT_QPA_PLATFORM=offscreen ./TervoloNG\n");
         return 1;
     }
+    // Every log line of the program goes to the system log (the journal collects it); this is
+    // the only logger the application installs, at every level.
+    tervolo::logging::QLLog::sharedInstance().addLogger(tervolo::logging::QLOSLogger::sharedInstance());
+
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("TervoloNG"));
     // Main-queue blocks and delays run on the Qt event loop from here on.
     const auto mainQueueExecutor = platform::QtMainQueueExecutor::install();
+    // Positions come from the desktop's position service, or from the recorded track that
+    // TERVOLO_NMEA_FILE names.
+    platform::QtPositionSource::installAsDefault();
+    // Shared points get their short links from the backend.
+    tervolo::backend::QuovaShorturlUploader::installInPointStore();
 
     QMainWindow window;
     const std::string name = platform::Bundle::main().infoString("CFBundleName").value_or("TervoloNG");
     window.setWindowTitle(QString::fromStdString(name));
     window.resize(1024, 768);
+    // The map on the standard type until the map screen takes the window over; it opens on the
+    // whole world.
+    auto* map = new platform::MKMapView(&window);
+    map->setMapType(platform::MKMapType::Standard);
+    window.setCentralWidget(map);
+    map->setVisibleMapRect(platform::MKMapRectWorld);
     window.show();
     const int status = QApplication::exec();
     // Blocks queued after the loop ended must not be posted to a dying application.
     platform::setMainQueueExecutor(nullptr);
+    // Records logged asynchronously before quitting still reach the system log.
+    tervolo::logging::QLLog::sharedInstance().flushLog();
     return status;
 }

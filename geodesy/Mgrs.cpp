@@ -1,5 +1,6 @@
 #include "geodesy/Mgrs.hpp"
 
+#include <algorithm>
 #include <cmath>
 
 #include "geodesy/detail/Kruger.hpp"
@@ -30,9 +31,12 @@ constexpr unsigned kSquareDigits = 5;
 // The number printed for one in-square distance with p digits: the value scaled down by exactly 5 − p
 // successive roundings to the nearest integer (halves to even), then rounded and held to p digits, so a
 // distance just under 100 km never prints as a sixth digit cut off ("99999.6" is 99999, not "10000").
+// Above five digits the extra ones are the fraction of a metre, as the parser reads them: "482519" is
+// 48,251.9 m (printing the whole metres zero-padded, "048252", read back 43 km away).
 double gridDigits(double value, unsigned p) {
     double v = value;
     for (unsigned k = p; k < kSquareDigits; ++k) v = std::rint(v / 10.0);
+    if (p > kSquareDigits) v *= std::pow(10.0, static_cast<double>(p - kSquareDigits));
     v = std::nearbyint(v);
     static constexpr double kLimits[] = {0.0, 9.0, 99.0, 999.0, 9999.0, 99999.0, 999999.0};
     const double limit = p <= 6 ? kLimits[p] : std::pow(10.0, static_cast<double>(p)) - 1.0;
@@ -84,23 +88,35 @@ double gridMetres(std::string_view group) {
     return v;
 }
 
-// A northing at or below every point of a band's southern edge within a zone, cut to whole 100-km units:
-// the edge on the central meridian north of the equator, 9° off it (beyond any easting a zone accepts)
-// south of the equator, where the parallels bend the other way. Every point of the band lies less than
-// 2,000 km (one cycle of row letters) above it. The edge's northing at longitude 0, which lies 3° off the
-// central meridian of zone 31, is too high in the north: points near the band's southern edge close to a
-// central meridian then came out one whole cycle, 2,000 km, too far north. Computed once per ellipsoid
-// and band.
+// A northing at or below every point of a band's southern edge within a zone, cut to whole 100-km units.
+// North of the equator the parallels bend towards the pole, so the edge is lowest on the central
+// meridian. South of it they bend the other way and the edge is lowest at the zone's farthest easting
+// (380 km from the central meridian: eastings run from 120 to 880 km); near the pole that is far more
+// than the 3° of a zone's width (about 20° at 80° S), and a base taken closer in came out above points
+// near the band's southern edge, which then read back one whole cycle, 2,000 km, too far north. Every
+// point of the band lies less than 2,000 km (one cycle of row letters) above the base. Computed once per
+// ellipsoid and band.
 double bandBaseNorthing(Ellipsoid ellipsoid, size_t bandIndex) {
     struct Table {
         double northing[kEllipsoidCount][21];
         Table() {
+            constexpr double kFarthestOffset = 380000.0;  // metres from the central meridian
             for (int e = 0; e < kEllipsoidCount; ++e) {
                 const detail::KrugerSeries& series = detail::krugerSeries(static_cast<Ellipsoid>(e));
                 for (size_t band = 0; band < 21; ++band) {
-                    const double latBand = (static_cast<double>(band) - 10.0) * 8.0;
-                    const detail::Projected edge =
-                        detail::krugerForward(series, latBand * kDegree, latBand < 0.0 ? 9.0 * kDegree : 0.0);
+                    const double phi = (static_cast<double>(band) - 10.0) * 8.0 * kDegree;
+                    double lambda = 0.0;
+                    if (phi < 0.0) {
+                        // x grows with the longitude along a parallel: bisect for x = 380 km.
+                        double low = 0.0, high = 89.0 * kDegree;
+                        for (int step = 0; step < 60; ++step) {
+                            const double middle = 0.5 * (low + high);
+                            (detail::krugerForward(series, phi, middle).x < kFarthestOffset ? low : high) =
+                                middle;
+                        }
+                        lambda = high;
+                    }
+                    const detail::Projected edge = detail::krugerForward(series, phi, lambda);
                     const double edgeNorthing = edge.y < 0.0 ? edge.y + 10000000.0 : edge.y;
                     northing[e][band] = std::trunc(edgeNorthing / 100000.0) * 100000.0;
                 }
@@ -137,7 +153,8 @@ double bandLatitude(const Utm& utm) {
     const double tauP = std::sin(xi) / std::sqrt(sinhEta * sinhEta + cosXi * cosXi);
     const double estimate = std::atan(tauP / (1.0 - k.e2)) / kDegree;
     const double toEdge = std::fabs(estimate - 8.0 * std::round(estimate / 8.0));
-    if (std::fabs(estimate) < 87.0 && toEdge > 0.25) return estimate;
+    // 84° (the top of band X) is a band edge too.
+    if (std::fabs(estimate) < 87.0 && toEdge > 0.25 && std::fabs(estimate - 84.0) > 0.25) return estimate;
     return utm.toLatLonE().lat();
 }
 
@@ -173,9 +190,11 @@ void Mgrs::setZone(int64_t zone) {
 Mgrs Utm::toMGRS() const {
     // Zone 0 has no letter sets ((zone − 1) mod 3 would be negative).
     if (zone() < 1) throw MgrsError::invalidZone("Invalid zone provided");
-    // Near the poles (a northing close to 10,000 km) the latitude has no band.
-    const double bandIndex = std::trunc(bandLatitude(*this) / 8.0 + 10.0);
-    if (!(bandIndex >= 0.0 && bandIndex <= 20.0)) throw MgrsError::invalidBand("Invalid band provided");
+    // Bands cover 80° S to 84° N; nearer the poles the latitude has no band. Tested on the latitude
+    // itself: an index rounded toward zero made 80°–88° S band C and 84°–88° N band X.
+    const double lat = bandLatitude(*this);
+    if (!(lat >= -80.0 && lat <= 84.0)) throw MgrsError::invalidBand("Invalid band provided");
+    const double bandIndex = std::min(std::floor(lat / 8.0 + 10.0), 20.0);
     const char band = latBands[static_cast<size_t>(bandIndex)];
 
     // For the validated, non-negative distances trunc(fmod(v, 20)) is trunc(v) mod 20 exactly.
@@ -223,9 +242,8 @@ Utm Mgrs::toUTM() const {
 }
 
 std::string Mgrs::toString(unsigned precision) const {
-    // More digits than a Double carries add nothing but zeros; the cap keeps the field width sane.
+    // The cap keeps the field width sane.
     const unsigned p = precision > 300 ? 300 : precision;
-    const int width = static_cast<int>(p);
     std::string text;
     text.reserve(16 + 2 * p);
     detail::appendWholeNumber(text, static_cast<double>(zone_), 2);
@@ -238,9 +256,15 @@ std::string Mgrs::toString(unsigned precision) const {
     text += e100k_ < 0x80 ? std::string(1, static_cast<char>(e100k_)) : detail::utf8(e100k_);
     text += n100k_ < 0x80 ? std::string(1, static_cast<char>(n100k_)) : detail::utf8(n100k_);
     text.push_back(' ');
-    detail::appendWholeNumber(text, gridDigits(easting_, p), width);
+    // Beyond 17 digits a Double has no more to give: the rest are zeros.
+    const unsigned significant = std::min(p, 17u);
+    const auto appendGrid = [&](double value) {
+        detail::appendWholeNumber(text, gridDigits(value, significant), static_cast<int>(significant));
+        text.append(p - significant, '0');
+    };
+    appendGrid(easting_);
     text.push_back(' ');
-    detail::appendWholeNumber(text, gridDigits(northing_, p), width);
+    appendGrid(northing_);
     return text;
 }
 

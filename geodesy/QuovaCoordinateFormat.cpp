@@ -24,6 +24,14 @@ std::string decimalWithHemisphere(double v, const char* positive, const char* ne
     return platform::text::formatC("%.6f ", std::fabs(v)) + localized(positive);
 }
 
+// "%.6f" without the sign of a value that prints as zero: −0 and small negatives such as −1e-7 would
+// otherwise print as "-0.000000", a southern or western zero.
+std::string signedDecimal(double v) {
+    std::string text = platform::text::formatC("%.6f", v);
+    if (text == "-0.000000") text.erase(0, 1);
+    return text;
+}
+
 // Degrees, minutes and seconds with three decimals. The angle is rounded to whole milliseconds of arc
 // before it is split, so seconds that round up carry into the minutes and degrees (47.9999999° is
 // 48° 0' 0.000", never 47° 59' 60.000").
@@ -74,7 +82,7 @@ std::string quovaCoordinateDescriptionWithFormat(const platform::CLLocationCoord
     const double lon = coordinate.longitude;
     switch (format) {
         case 1:
-            return platform::text::formatC("%.6f, %.6f", lat, lon);
+            return signedDecimal(lat) + ", " + signedDecimal(lon);
         case 2:
             return decimalWithHemisphere(lat, "N", "S") + ", " + decimalWithHemisphere(lon, "E", "W");
         case 3:

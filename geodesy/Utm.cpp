@@ -149,7 +149,9 @@ Utm LatLon::toUTM() const {
     if (lon == 180.0) lon = -180.0;
 
     const char band = latBands[static_cast<size_t>(std::trunc(lat / 8.0 + 10.0))];
-    int64_t zone = static_cast<int64_t>(std::trunc((lon + 180.0) / 6.0)) + 1;
+    // The zone from the whole degrees: (lon + 180) / 6 rounds up to 60 for longitudes a hair below 180
+    // (179.99999999999997), which would give a zone 61.
+    int64_t zone = (static_cast<int64_t>(std::floor(lon)) + 180) / 6 + 1;
     double lambda0 = static_cast<double>((zone - 1) * 6 - 180 + 3) * kDegree;
 
     // Norway and Svalbard exceptions; each moves the central meridian with the zone.
@@ -183,13 +185,15 @@ Utm LatLon::toUTM() const {
     const double gamma = projected.gamma;
     const double scale = projected.k;
 
+    // Hemisphere and false northing from one test: a latitude just below zero whose radians underflow to
+    // −0 (−4.94e-324°) projects to y = −0, and a separate test of y would put it in the south at northing
+    // 0, 10,000 km off.
+    const Hemisphere hemisphere = lat < 0.0 ? Hemisphere::s : Hemisphere::n;
     double easting = x + kFalseEasting;
-    double northing = y;
-    if (y < 0.0) northing += kFalseNorthing;
+    double northing = hemisphere == Hemisphere::s ? y + kFalseNorthing : y;
 
     easting = roundTo(easting, 1e6);
     northing = roundTo(northing, 1e6);
-    const Hemisphere hemisphere = lat < 0.0 ? Hemisphere::s : Hemisphere::n;
     return Utm(zone, hemisphere, easting, northing, datum(), roundTo(gamma, 1e9), roundTo(scale, 1e12));
 }
 

@@ -55,21 +55,23 @@ void scheduleDeletion(QLLogFileManagerDefault* manager) {
 
 bool doesAppRunInBackground() {
     const auto modes = platform::Bundle::main().objectForInfoDictionaryKey("UIBackgroundModes");
-    if (!modes || !modes->is_array()) return false;
-    return std::any_of(modes->begin(), modes->end(), [](const auto& mode) {
-        return mode.is_string() && !mode.template get<std::string>().empty();
+    const platform::PropertyValue::List* list = modes ? modes->asList() : nullptr;
+    if (list == nullptr) return false;
+    return std::any_of(list->begin(), list->end(), [](const platform::PropertyValue& mode) {
+        const auto text = mode.asString();
+        return text && !text->empty();
     });
 }
 
 QLLogFileManagerDefault::QLLogFileManagerDefault(std::optional<std::string> logsDirectory)
-    : _logsDirectory(logsDirectory && !logsDirectory->empty() ? std::move(*logsDirectory)
+    : logsDirectory_(logsDirectory && !logsDirectory->empty() ? std::move(*logsDirectory)
                                                               : defaultLogsDirectory()) {}
 
 QLLogFileManagerDefault::QLLogFileManagerDefault(std::optional<std::string> logsDirectory,
                                                  const std::string& defaultFileProtectionLevel)
     : QLLogFileManagerDefault(std::move(logsDirectory)) {
     if (isProtectionClass(defaultFileProtectionLevel))
-        _defaultFileProtectionLevel = defaultFileProtectionLevel;
+        defaultFileProtectionLevel_ = defaultFileProtectionLevel;
 }
 
 std::string QLLogFileManagerDefault::defaultLogsDirectory() {
@@ -86,12 +88,12 @@ const std::string& QLLogFileManagerDefault::applicationName() {
 }
 
 void QLLogFileManagerDefault::setMaximumNumberOfLogFiles(uint64_t maximumNumberOfLogFiles) {
-    if (_maximumNumberOfLogFiles.exchange(maximumNumberOfLogFiles) == maximumNumberOfLogFiles) return;
+    if (maximumNumberOfLogFiles_.exchange(maximumNumberOfLogFiles) == maximumNumberOfLogFiles) return;
     deleteOldFilesForConfigurationChange();
 }
 
 void QLLogFileManagerDefault::setLogFilesDiskQuota(uint64_t logFilesDiskQuota) {
-    if (_logFilesDiskQuota.exchange(logFilesDiskQuota) == logFilesDiskQuota) return;
+    if (logFilesDiskQuota_.exchange(logFilesDiskQuota) == logFilesDiskQuota) return;
     deleteOldFilesForConfigurationChange();
 }
 
@@ -100,17 +102,17 @@ void QLLogFileManagerDefault::deleteOldFilesForConfigurationChange() {
 }
 
 std::string QLLogFileManagerDefault::logsDirectory() {
-    if (_logsDirectory.empty()) {
+    if (logsDirectory_.empty()) {
         platform::assertionFailure("_logsDirectory.length > 0", "QLFileLogger", "Directory must be set.");
-        return _logsDirectory;
+        return logsDirectory_;
     }
     auto& files = FileManager::defaultManager();
-    if (!files.isDirectory(_logsDirectory)) {
-        if (auto error = files.createDirectory(_logsDirectory, true)) {
+    if (!files.isDirectory(logsDirectory_)) {
+        if (auto error = files.createDirectory(logsDirectory_, true)) {
             report("QLFileLogManagerDefault: Error creating logsDirectory: " + error->fullDescription());
         }
     }
-    return _logsDirectory;
+    return logsDirectory_;
 }
 
 bool QLLogFileManagerDefault::isLogFile(std::string_view fileName) const {
@@ -199,7 +201,7 @@ std::optional<std::string> QLLogFileManagerDefault::logFileHeaderData() const {
 }
 
 std::string QLLogFileManagerDefault::logFileProtection() const {
-    if (_defaultFileProtectionLevel) return *_defaultFileProtectionLevel;
+    if (defaultFileProtectionLevel_) return *defaultFileProtectionLevel_;
     return doesAppRunInBackground() ? kProtectionCompleteUntilFirstUserAuthentication
                                     : kProtectionCompleteUnlessOpen;
 }

@@ -1,5 +1,6 @@
 #include "logging/QLOSLogger.hpp"
 
+#include "platform/dispatch/SharedInstance.hpp"
 #include "platform/foundation/Assertion.hpp"
 
 namespace tervolo::logging {
@@ -21,32 +22,32 @@ platform::OSLogType entryType(QLLogFlag flag) {
 }  // namespace
 
 const std::shared_ptr<QLOSLogger>& QLOSLogger::sharedInstance() {
-    static const auto* instance = new std::shared_ptr<QLOSLogger>(std::make_shared<QLOSLogger>());
-    return *instance;
+    return platform::SharedInstance<std::shared_ptr<QLOSLogger>>::get(
+        [] { return new std::shared_ptr<QLOSLogger>(std::make_shared<QLOSLogger>()); });
 }
 
 QLOSLogger::QLOSLogger(std::optional<std::string> subsystem, std::optional<std::string> category)
-    : QLAbstractLogger(kLoggerName), _subsystem(std::move(subsystem)), _category(std::move(category)) {
-    if (_subsystem.has_value() != _category.has_value()) {
+    : QLAbstractLogger(kLoggerName), subsystem_(std::move(subsystem)), category_(std::move(category)) {
+    if (subsystem_.has_value() != category_.has_value()) {
         platform::assertionFailure("(subsystem == nil) == (category == nil)", "QLOSLogger",
                                    "Either both subsystem and category or neither should be nil.");
     }
 }
 
 std::shared_ptr<platform::OSLog> QLOSLogger::getLogger() const {
-    if (_subsystem && _category) return platform::OSLog::create(*_subsystem, *_category);
+    if (subsystem_ && category_) return platform::OSLog::make(*subsystem_, *category_);
     return platform::OSLog::defaultLog();
 }
 
 std::shared_ptr<platform::OSLog> QLOSLogger::logger() {
-    std::lock_guard lock(_loggerMutex);
-    if (!_logger) _logger = getLogger();
-    return _logger;
+    std::lock_guard lock(loggerMutex_);
+    if (!logger_) logger_ = getLogger();
+    return logger_;
 }
 
 void QLOSLogger::setLogger(std::shared_ptr<platform::OSLog> logger) {
-    std::lock_guard lock(_loggerMutex);
-    _logger = std::move(logger);
+    std::lock_guard lock(loggerMutex_);
+    logger_ = std::move(logger);
 }
 
 void QLOSLogger::logMessage(const QLLogMessagePtr& logMessage) {

@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-namespace testsupport {
+namespace tervolo::testsupport {
 
 // One request as the server read it off the wire.
 struct RecordedRequest {
@@ -92,6 +92,9 @@ class LoopbackHTTPServer {
     void route(const std::string& method, const std::string& path, CannedReply reply);
     void route(const std::string& method, const std::string& path, Handler handler);
     void setFallback(CannedReply reply);
+    // Answers every request no route matches (a server of many paths, such as
+    // a tile server); called on the connection's own thread.
+    void setFallback(Handler handler);
 
     std::vector<RecordedRequest> requests() const;
     size_t requestCount() const;
@@ -137,6 +140,7 @@ class LoopbackHTTPServer {
     bool stopping_ = false;
     std::map<std::pair<std::string, std::string>, Handler> routes_;
     CannedReply fallback_;
+    Handler fallbackHandler_;
     std::vector<RecordedRequest> log_;
     std::vector<std::shared_ptr<Connection>> open_;
     std::vector<std::thread> threads_;
@@ -148,4 +152,4 @@ class LoopbackHTTPServer {
     std::thread acceptThread_;
 };
 
-}  // namespace testsupport
+}  // namespace tervolo::testsupport

@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <GeographicLib/MGRS.hpp>
+#include <GeographicLib/TransverseMercator.hpp>
 #include <GeographicLib/UTMUPS.hpp>
+#include <algorithm>
 #include <cmath>
+#include <optional>
 #include <random>
 
 #include "geodesy/Mgrs.hpp"
@@ -70,7 +73,16 @@ TEST(MgrsTest, TextWithFewerDigits) {
     // 48251.9 → 4825 → 482 → 48 → 5: each step rounds, halves to even.
     EXPECT_EQ(paris.toString(1), "31U DQ 5 1");
     EXPECT_EQ(paris.toString(0), "31U DQ 0 0");
-    EXPECT_EQ(paris.toString(6), "31U DQ 048252 011944");
+    // More digits than five are fractions of a metre, so the text reads back where it was.
+    EXPECT_EQ(paris.toString(6), "31U DQ 482519 119438");
+    EXPECT_EQ(paris.toString(8), "31U DQ 48251898 11943794");
+    EXPECT_EQ(paris.toString(20), "31U DQ 48251898291000000000 11943793808000000000");
+    for (unsigned precision = 5; precision <= 40; ++precision) {
+        SCOPED_TRACE(precision);
+        const Mgrs back = Mgrs::parse(paris.toString(precision));
+        EXPECT_NEAR(back.easting(), paris.easting(), 0.5 * std::pow(10.0, 5.0 - std::min(precision, 11u)));
+        EXPECT_NEAR(back.northing(), paris.northing(), 0.5 * std::pow(10.0, 5.0 - std::min(precision, 11u)));
+    }
     // Successive roundings to even: 48251 → 4825 → 482.
     EXPECT_EQ(Mgrs(31, U'U', U'D', U'Q', 48251, 48250, wgs84()).toString(3), "31U DQ 482 482");
     // Just under the next square: the digits stay at 99999 instead of losing one ("10000" would be 90 km
@@ -145,6 +157,85 @@ TEST(MgrsTest, ToUtmRefusals) {
     // Close to the pole the latitude is beyond every band.
     expectMgrsError([] { Utm(31, Hemisphere::n, 500000, 9990000, wgs84()).toMGRS(); },
                     MgrsError::Case::invalidBand, "Invalid band provided");
+    // Between the last bands and 88° (an index rounded toward zero made these bands C and X).
+    for (const auto& [lat, lon] : {std::pair{-80.0000001, 3.0},
+                                   {-80.5, 0.0},
+                                   {-84.0, 6.0},
+                                   {-87.9, 3.0},
+                                   {84.0000001, 3.0},
+                                   {84.5, 0.0},
+                                   {87.9, 5.0}}) {
+        SCOPED_TRACE(testing::Message() << lat << ", " << lon);
+        // Projected in zone 31 without the UTM latitude limits: the band test alone must refuse them.
+        double x, y;
+        GeographicLib::TransverseMercator::UTM().Forward(3.0, lat, lon, x, y);
+        const bool north = lat > 0.0;
+        expectMgrsError(
+            [&] {
+                Utm(31, north ? Hemisphere::n : Hemisphere::s, x + 500000.0, north ? y : y + 10000000.0,
+                    wgs84())
+                    .toMGRS();
+            },
+            MgrsError::Case::invalidBand, "Invalid band provided");
+    }
+}
+
+// Band C far from the central meridian: the base of the row-letter cycles must lie below the band's
+// southern edge across the whole easting range, which near 80° S is some 20° of longitude wide.
+TEST(MgrsTest, SouthernBandsFarFromTheCentralMeridian) {
+    const Utm fromText = Mgrs::parse("01C AL 99999 99999").toUTM();
+    EXPECT_EQ(fromText.hemisphere(), Hemisphere::s);
+    EXPECT_EQ(fromText.easting(), 199999.0);
+    EXPECT_EQ(fromText.northing(), 1099999.0);
+
+    for (const Utm& utm : {Utm(1, Hemisphere::s, 199999.5, 1099999.5, wgs84()),
+                           Utm(1, Hemisphere::s, 120000.0, 1100000.0, wgs84()),
+                           Utm(1, Hemisphere::s, 879999.0, 1100001.0, wgs84()),
+                           Utm(30, Hemisphere::s, 130000.0, 1999999.0, wgs84())}) {
+        SCOPED_TRACE(utm.toString(6));
+        const Utm back = utm.toMGRS().toUTM();
+        EXPECT_EQ(back.zone(), utm.zone());
+        EXPECT_EQ(back.hemisphere(), utm.hemisphere());
+        EXPECT_NEAR(back.easting(), utm.easting(), 1e-6);
+        EXPECT_NEAR(back.northing(), utm.northing(), 1e-6);
+    }
+}
+
+// Random UTM values over the whole range a Utm accepts: each has an MGRS form that reads back to it, or
+// (beyond the bands) none at all. GeographicLib reads the same text to the same place.
+TEST(MgrsTest, RoundTripOfRandomValidUtmValues) {
+    std::mt19937_64 random(0x7e57);
+    std::uniform_real_distribution<double> eastings(120000.0, 880000.0), northings(0.0, 10000000.0);
+    std::uniform_int_distribution<int> zones(1, 60);
+    int converted = 0;
+    for (int i = 0; i < 40000; ++i) {
+        const Utm utm(zones(random), i % 2 ? Hemisphere::s : Hemisphere::n, eastings(random),
+                      northings(random), wgs84());
+        std::optional<Mgrs> mgrs;
+        try {
+            mgrs = utm.toMGRS();
+        } catch (const MgrsError& error) {
+            ASSERT_EQ(error.kind(), MgrsError::Case::invalidBand) << utm.toString(6);
+            const double lat = utm.toLatLonE().lat();
+            ASSERT_TRUE(lat < -80.0 || lat > 84.0) << utm.toString(6) << " lat " << lat;
+            continue;
+        }
+        const Utm back = mgrs->toUTM();
+        ASSERT_EQ(back.hemisphere(), utm.hemisphere()) << utm.toString(6);
+        ASSERT_NEAR(back.easting(), utm.easting(), 1e-6) << utm.toString(6);
+        ASSERT_NEAR(back.northing(), utm.northing(), 1e-6) << utm.toString(6);
+
+        int zone, prec;
+        bool north;
+        double x, y;
+        std::string text = mgrs->toString(5);
+        std::erase(text, ' ');
+        GeographicLib::MGRS::Reverse(text, zone, north, x, y, prec, false);
+        const Utm parsed = Mgrs::parse(text).toUTM();
+        ASSERT_NEAR(parsed.northing(), y, 1e-6) << text;
+        ++converted;
+    }
+    EXPECT_GT(converted, 30000);
 }
 
 TEST(MgrsTest, ParserTable) {
@@ -227,9 +318,12 @@ TEST(MgrsTest, BandIsTheInverseLatitudesBand) {
     std::uniform_real_distribution<double> eastings(120000.0, 880000.0), northings(0.0, 9300000.0);
     const auto expectBand = [](const Utm& utm) {
         const double lat = utm.toLatLonE().lat();
-        const double index = std::trunc(lat / 8.0 + 10.0);
-        ASSERT_GE(index, 0.0);
-        ASSERT_LE(index, 20.0);
+        if (lat < -80.0 || lat > 84.0) {
+            // Beyond the bands there is no MGRS form.
+            ASSERT_THROW(utm.toMGRS(), MgrsError) << utm.toString(6) << " lat " << lat;
+            return;
+        }
+        const double index = std::min(std::floor(lat / 8.0 + 10.0), 20.0);
         ASSERT_EQ(utm.toMGRS().band(), static_cast<char32_t>(latBands[static_cast<size_t>(index)]))
             << utm.toString(6) << " " << utm.datum().name << " lat " << lat;
     };

@@ -103,6 +103,41 @@ TEST(UtmTest, ForwardRefusals) {
     }
 }
 
+// Inputs at the edges of the double range, with GeographicLib's answer as the expected value.
+TEST(UtmTest, ForwardAtTheEdgesOfTheDoubleRange) {
+    struct Case {
+        double lat, lon;
+    };
+    const Case cases[] = {
+        // Latitudes whose radians underflow to −0: still southern, so the false northing applies.
+        {-4.94e-324, 10.0},
+        {-1.4e-322, 10.0},
+        {-1e-320, -75.0},
+        {4.94e-324, 10.0},
+        // The largest longitudes below 180 belong to zone 60.
+        {0.0, 179.99999999999997},
+        {45.0, 179.99999999999997},
+        {-45.0, std::nextafter(180.0, 0.0)},
+        {10.0, std::nextafter(-174.0, 0.0)},
+        {10.0, -174.0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.lat << ", " << c.lon);
+        int zone;
+        bool northp;
+        double x, y, gamma, k;
+        GeographicLib::UTMUPS::Forward(c.lat, c.lon, zone, northp, x, y, gamma, k);
+        const Utm utm = LatLon(c.lat, c.lon).toUTM();
+        EXPECT_EQ(utm.zone(), zone);
+        EXPECT_EQ(utm.hemisphere() == Hemisphere::n, northp);
+        EXPECT_NEAR(utm.easting(), x, 1e-6);
+        EXPECT_NEAR(utm.northing(), y, 1e-6);
+    }
+    EXPECT_EQ(LatLon(-4.94e-324, 10).toUTM().toString(), "32 S 611281 10000000");
+    // Negative zero is the equator on its northern side (as the coordinate formats have it).
+    EXPECT_EQ(LatLon(-0.0, 10).toUTM().toString(), "32 N 611281 0");
+}
+
 TEST(UtmTest, InverseGivesThePositionBack) {
     struct Case {
         int64_t zone;

@@ -24,6 +24,7 @@
 #include "platform/dispatch/DispatchSemaphore.hpp"
 #include "platform/foundation/Diagnostics.hpp"
 #include "platform/foundation/FileManager.hpp"
+#include "testsupport/Eventually.hpp"
 #include "testsupport/VirtualClockScope.hpp"
 
 namespace tervolo::logging {
@@ -194,7 +195,7 @@ TEST_F(QLFileLoggerTest, ResumeOrArchiveTheNewestFileAtStart) {
         if (c.setup == Setup::TooLarge) {
             ASSERT_EQ(::truncate(old.c_str(), 1048576), 0);
         }
-        std::optional<::testsupport::VirtualClockScope> later;
+        std::optional<tervolo::testsupport::VirtualClockScope> later;
         if (c.setup == Setup::TooOld) later.emplace(platform::Clock::system()->wallSeconds() + 86400 + 60);
 
         auto manager = makeRecordingManager(folder);
@@ -246,7 +247,7 @@ TEST_F(QLFileLoggerTest, RollsRightAfterTheRecordThatReachesTheMaximumSize) {
 }
 
 TEST_F(QLFileLoggerTest, RollsByAgeOnTheTimer) {
-    ::testsupport::VirtualClockScope time(platform::Clock::system()->wallSeconds());
+    tervolo::testsupport::VirtualClockScope time(platform::Clock::system()->wallSeconds());
     auto manager = makeRecordingManager();
     auto logger = makeLogger(manager);
     logger->setRollingFrequency(60);
@@ -265,7 +266,7 @@ TEST_F(QLFileLoggerTest, RollsByAgeOnTheTimer) {
 }
 
 TEST_F(QLFileLoggerTest, NoRollingByAgeWithFrequencyZero) {
-    ::testsupport::VirtualClockScope time(platform::Clock::system()->wallSeconds());
+    tervolo::testsupport::VirtualClockScope time(platform::Clock::system()->wallSeconds());
     auto manager = makeRecordingManager();
     auto logger = makeLogger(manager);
     logger->setRollingFrequency(0);
@@ -418,10 +419,7 @@ TEST_F(QLFileLoggerTest, RollsAndPrunesWithoutExtendedAttributes) {
     write(restarted, "third");
     const std::string third = restarted->currentLogFileInfo()->filePath();
     EXPECT_NE(third, second);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (manager->unsortedLogFilePaths().size() != 1 && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
+    tervolo::testsupport::eventually([&] { return manager->unsortedLogFilePaths().size() == 1; });
     EXPECT_EQ(manager->sortedLogFilePaths(), std::vector<std::string>{third});
 }
 

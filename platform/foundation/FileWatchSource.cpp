@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "platform/dispatch/DispatchQueue.hpp"
+#include "platform/dispatch/SharedInstance.hpp"
 #include "platform/foundation/ProcessInfo.hpp"
 
 namespace platform {
@@ -43,8 +44,7 @@ using State = FileWatchSource::State;
 class Monitor {
   public:
     static Monitor& shared() {
-        static Monitor& monitor = *new Monitor;
-        return monitor;
+        return SharedInstance<Monitor>::get([] { return new Monitor; });
     }
 
     bool add(const std::shared_ptr<State>& state) {
@@ -159,8 +159,8 @@ class Monitor {
 
 }  // namespace
 
-std::shared_ptr<FileWatchSource> FileWatchSource::create(int fd, unsigned eventMask,
-                                                         std::shared_ptr<DispatchQueue> queue) {
+std::shared_ptr<FileWatchSource> FileWatchSource::make(int fd, unsigned eventMask,
+                                                       std::shared_ptr<DispatchQueue> queue) {
     if (fd < 0 || !queue) return nullptr;
     auto state = std::make_shared<State>();
     state->mask = eventMask;

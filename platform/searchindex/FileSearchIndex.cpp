@@ -1,0 +1,290 @@
+#include "platform/searchindex/FileSearchIndex.hpp"
+
+#include <nlohmann/json.hpp>
+
+#include <cmath>
+#include <map>
+#include <mutex>
+#include <set>
+#include <unordered_map>
+
+#include "platform/dispatch/DispatchQueue.hpp"
+#include "platform/foundation/FileManager.hpp"
+
+namespace platform {
+
+struct FileSearchIndex::State {
+    explicit State(std::string p) : path(std::move(p)) {}
+    // Entries are shared and never changed in place: a request copies the
+    // table's pointers, not every item's thumbnail.
+    using Table = std::map<std::string, std::shared_ptr<const SearchableItem>>;
+
+    const std::string path;
+    mutable std::mutex mutex;
+    Table table;  // guarded by mutex; replaced only on the index's queue
+
+    Table snapshot() const {
+        std::lock_guard lock(mutex);
+        return table;
+    }
+    std::optional<Error> store(const Table& next) const;
+    void load();
+    // Writes `next`; on success it becomes the table. Runs on the queue.
+    void commit(Table next, const CompletionHandler& completionHandler);
+};
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+// Version 2 keeps each distinct thumbnail once, in "thumbnails", and items
+// refer to it by position; every point carries the same icon, which version 1
+// repeated in every item. Version 1's inline "thumbnailData" is still read.
+constexpr int kFormatVersion = 2;
+constexpr char kBase64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+std::string base64Encode(const std::vector<uint8_t>& bytes) {
+    std::string out;
+    out.reserve((bytes.size() + 2) / 3 * 4);
+    size_t i = 0;
+    for (; i + 2 < bytes.size(); i += 3) {
+        const uint32_t v = uint32_t(bytes[i]) << 16 | uint32_t(bytes[i + 1]) << 8 | bytes[i + 2];
+        out += kBase64[v >> 18];
+        out += kBase64[(v >> 12) & 63];
+        out += kBase64[(v >> 6) & 63];
+        out += kBase64[v & 63];
+    }
+    if (i + 1 == bytes.size()) {
+        const uint32_t v = uint32_t(bytes[i]) << 16;
+        out += kBase64[v >> 18];
+        out += kBase64[(v >> 12) & 63];
+        out += "==";
+    } else if (i + 2 == bytes.size()) {
+        const uint32_t v = uint32_t(bytes[i]) << 16 | uint32_t(bytes[i + 1]) << 8;
+        out += kBase64[v >> 18];
+        out += kBase64[(v >> 12) & 63];
+        out += kBase64[(v >> 6) & 63];
+        out += '=';
+    }
+    return out;
+}
+
+std::optional<std::vector<uint8_t>> base64Decode(const std::string& text) {
+    if (text.size() % 4 != 0) return std::nullopt;
+    auto value = [](char c) -> int {
+        if (c >= 'A' && c <= 'Z') return c - 'A';
+        if (c >= 'a' && c <= 'z') return c - 'a' + 26;
+        if (c >= '0' && c <= '9') return c - '0' + 52;
+        if (c == '+') return 62;
+        if (c == '/') return 63;
+        return -1;
+    };
+    std::vector<uint8_t> out;
+    out.reserve(text.size() / 4 * 3);
+    for (size_t i = 0; i < text.size(); i += 4) {
+        const bool last = i + 4 == text.size();
+        const int padding = last ? (text[i + 3] == '=') + (text[i + 2] == '=') : 0;
+        if (padding == 1 && text[i + 2] == '=') return std::nullopt;  // "x=y=" is not padding
+        uint32_t v = 0;
+        for (int k = 0; k < 4 - padding; ++k) {
+            const int d = value(text[i + k]);
+            if (d < 0) return std::nullopt;
+            v |= uint32_t(d) << (18 - 6 * k);
+        }
+        out.push_back(uint8_t(v >> 16));
+        if (padding < 2) out.push_back(uint8_t(v >> 8));
+        if (padding < 1) out.push_back(uint8_t(v));
+    }
+    return out;
+}
+
+// Position of each distinct thumbnail in the file's "thumbnails" list.
+class ThumbnailTable {
+  public:
+    size_t add(const std::vector<uint8_t>& bytes) {
+        const auto [it, inserted] =
+            positions_.try_emplace(std::string(bytes.begin(), bytes.end()), encoded_.size());
+        if (inserted) encoded_.push_back(base64Encode(bytes));
+        return it->second;
+    }
+    Json list() const { return Json(encoded_); }
+
+  private:
+    std::unordered_map<std::string, size_t> positions_;
+    std::vector<std::string> encoded_;
+};
+
+Json encode(const SearchableItem& item, ThumbnailTable& thumbnails) {
+    Json j;
+    j["uniqueIdentifier"] = item.uniqueIdentifier;
+    j["domainIdentifier"] = item.domainIdentifier;
+    j["contentType"] = item.contentType;
+    j["title"] = item.title;
+    j["contentDescription"] = item.contentDescription;
+    // JSON has no NaN or infinity: such a coordinate is left out rather than
+    // written as null and misread later.
+    if (item.latitude && std::isfinite(*item.latitude)) j["latitude"] = *item.latitude;
+    if (item.longitude && std::isfinite(*item.longitude)) j["longitude"] = *item.longitude;
+    if (item.thumbnailData) j["thumbnail"] = thumbnails.add(*item.thumbnailData);
+    return j;
+}
+
+// Strict per item: the identifier must be a non-empty string and every member
+// present must have its JSON type; an item that fails is left out.
+std::optional<SearchableItem> decode(const Json& j, const std::vector<std::vector<uint8_t>>& thumbnails) {
+    if (!j.is_object()) return std::nullopt;
+    SearchableItem item;
+    auto text = [&](const char* key, std::string& out) {
+        const auto it = j.find(key);
+        if (it == j.end()) return true;
+        if (!it->is_string()) return false;
+        out = it->get<std::string>();
+        return true;
+    };
+    auto number = [&](const char* key, std::optional<double>& out) {
+        const auto it = j.find(key);
+        if (it == j.end()) return true;
+        if (!it->is_number()) return false;
+        out = it->get<double>();
+        return std::isfinite(*out);
+    };
+    if (!text("uniqueIdentifier", item.uniqueIdentifier) || item.uniqueIdentifier.empty())
+        return std::nullopt;
+    if (!text("domainIdentifier", item.domainIdentifier) || !text("contentType", item.contentType) ||
+        !text("title", item.title) || !text("contentDescription", item.contentDescription) ||
+        !number("latitude", item.latitude) || !number("longitude", item.longitude)) {
+        return std::nullopt;
+    }
+    if (const auto it = j.find("thumbnail"); it != j.end()) {
+        if (!it->is_number_unsigned() || it->get<uint64_t>() >= thumbnails.size()) return std::nullopt;
+        item.thumbnailData = thumbnails[it->get<size_t>()];
+    } else if (const auto inline_ = j.find("thumbnailData"); inline_ != j.end()) {
+        if (!inline_->is_string()) return std::nullopt;
+        item.thumbnailData = base64Decode(inline_->get<std::string>());
+        if (!item.thumbnailData) return std::nullopt;
+    }
+    return item;
+}
+
+Error requestError(const std::string& description) {
+    // The domain and code the platform's index uses for an invalid request.
+    return Error{"CSIndexErrorDomain", -1000, description, 0};
+}
+
+}  // namespace
+
+std::optional<Error> FileSearchIndex::State::store(const Table& next) const {
+    Json items = Json::array();
+    ThumbnailTable thumbnails;
+    for (const auto& [identifier, item] : next) items.push_back(encode(*item, thumbnails));
+    Json document;
+    document["version"] = kFormatVersion;
+    document["thumbnails"] = thumbnails.list();
+    document["items"] = std::move(items);
+    // Ill-formed UTF-8 in a title must not make the whole write fail.
+    const std::string text = document.dump(-1, ' ', false, Json::error_handler_t::replace);
+
+    const FileManager& files = FileManager::defaultManager();
+    const size_t slash = path.rfind('/');
+    if (slash != std::string::npos && slash > 0) {
+        if (auto error = files.createDirectory(path.substr(0, slash), true)) return error;
+    }
+    return files.writeFile(path, std::string_view(text), WriteOptions::Atomic);
+}
+
+void FileSearchIndex::State::load() {
+    auto bytes = FileManager::defaultManager().readFileSafely(path, kMaxFileBytes);
+    if (!bytes.ok()) return;  // missing or unreadable: start empty
+    const Json document = Json::parse(bytes->begin(), bytes->end(), nullptr, /*allow_exceptions=*/false);
+    if (!document.is_object()) return;
+    const auto items = document.find("items");
+    if (items == document.end() || !items->is_array()) return;
+    // A thumbnail that does not decode only drops the items that use it.
+    std::vector<std::vector<uint8_t>> thumbnails;
+    if (const auto list = document.find("thumbnails"); list != document.end() && list->is_array()) {
+        for (const Json& t : *list) {
+            std::optional<std::vector<uint8_t>> bytes;
+            if (t.is_string()) bytes = base64Decode(t.get<std::string>());
+            thumbnails.push_back(bytes ? std::move(*bytes) : std::vector<uint8_t>{});
+        }
+    }
+    Table loaded;
+    for (const Json& j : *items) {
+        if (auto item = decode(j, thumbnails)) {
+            const std::string identifier = item->uniqueIdentifier;
+            loaded[identifier] = std::make_shared<const SearchableItem>(std::move(*item));
+        }
+    }
+    std::lock_guard lock(mutex);
+    table = std::move(loaded);
+}
+
+void FileSearchIndex::State::commit(Table next, const CompletionHandler& completionHandler) {
+    std::optional<Error> error = store(next);
+    if (!error) {
+        std::lock_guard lock(mutex);
+        table = std::move(next);
+    }
+    if (completionHandler) completionHandler(std::move(error));
+}
+
+FileSearchIndex::FileSearchIndex(std::string path)
+    : path_(std::move(path)),
+      state_(std::make_shared<State>(path_)),
+      queue_(DispatchQueue::serial("com.tervolo.searchindex", QoS::Utility)) {
+    state_->load();
+}
+
+FileSearchIndex::~FileSearchIndex() = default;
+
+void FileSearchIndex::indexSearchableItems(std::vector<SearchableItem> items,
+                                           CompletionHandler completionHandler) {
+    queue_->async([state = state_, items = std::move(items),
+                   completionHandler = std::move(completionHandler)]() mutable {
+        for (const SearchableItem& item : items) {
+            if (item.uniqueIdentifier.empty()) {
+                // An item without identifier could never be found or deleted
+                // again; the request is refused as a whole, as the platform does.
+                if (completionHandler) completionHandler(requestError("An item has no unique identifier."));
+                return;
+            }
+        }
+        State::Table next = state->snapshot();
+        for (SearchableItem& item : items) {
+            const std::string identifier = item.uniqueIdentifier;
+            next[identifier] = std::make_shared<const SearchableItem>(std::move(item));
+        }
+        state->commit(std::move(next), completionHandler);
+    });
+}
+
+void FileSearchIndex::deleteSearchableItemsWithIdentifiers(std::vector<std::string> identifiers,
+                                                           CompletionHandler completionHandler) {
+    queue_->async([state = state_, identifiers = std::move(identifiers),
+                   completionHandler = std::move(completionHandler)] {
+        State::Table next = state->snapshot();
+        for (const std::string& identifier : identifiers) next.erase(identifier);
+        state->commit(std::move(next), completionHandler);
+    });
+}
+
+std::optional<SearchableItem> FileSearchIndex::item(const std::string& uniqueIdentifier) const {
+    std::lock_guard lock(state_->mutex);
+    const auto it = state_->table.find(uniqueIdentifier);
+    if (it == state_->table.end()) return std::nullopt;
+    return *it->second;
+}
+
+std::vector<SearchableItem> FileSearchIndex::allItems() const {
+    std::lock_guard lock(state_->mutex);
+    std::vector<SearchableItem> out;
+    out.reserve(state_->table.size());
+    for (const auto& [identifier, item] : state_->table) out.push_back(*item);
+    return out;
+}
+
+void FileSearchIndex::waitUntilIdle() const {
+    queue_->sync([] {});
+}
+
+}  // namespace platform

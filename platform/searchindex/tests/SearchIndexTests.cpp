@@ -1,0 +1,229 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <future>
+#include <sstream>
+#include <thread>
+
+#include "platform/foundation/FileManager.hpp"
+#include "platform/searchindex/FileSearchIndex.hpp"
+#include "testsupport/FakeSearchIndex.hpp"
+#include "testsupport/TemporaryFolder.hpp"
+
+namespace platform {
+namespace {
+
+using tervolo::testsupport::FakeSearchIndex;
+using tervolo::testsupport::TemporaryFolder;
+
+SearchableItem pointItem(const std::string& id, const std::string& title, double latitude, double longitude) {
+    SearchableItem item;
+    item.uniqueIdentifier = id;
+    item.domainIdentifier = "com.tervolo.TervoloNG";
+    item.contentType = "public.content";
+    item.title = title;
+    item.contentDescription = "Location from Tervolo - " + title;
+    item.latitude = latitude;
+    item.longitude = longitude;
+    return item;
+}
+
+// Makes a request and waits for its completion; returns the error and whether
+// the completion ran on a thread other than the caller's.
+template <class Request>
+std::pair<std::optional<Error>, bool> complete(Request request) {
+    std::promise<std::pair<std::optional<Error>, bool>> done;
+    const auto caller = std::this_thread::get_id();
+    request([&](std::optional<Error> error) {
+        done.set_value({std::move(error), std::this_thread::get_id() != caller});
+    });
+    return done.get_future().get();
+}
+
+std::string readText(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+class FileSearchIndexTest : public ::testing::Test {
+  protected:
+    TemporaryFolder folder_;
+    std::string path_ = folder_.file("documents/SearchIndex.json");
+};
+
+TEST_F(FileSearchIndexTest, ItemsSurviveARestart) {
+    SearchableItem harbour = pointItem("A-1", "Harbour", 53.5511, 9.9937);
+    harbour.thumbnailData = std::vector<uint8_t>{0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 0x4A, 0xFF, 0xD9};
+    SearchableItem pier = pointItem("B-2", "Pier \"3\" ünd ß", -33.8688, 151.2093);
+    pier.thumbnailData = std::vector<uint8_t>{};  // present but empty is kept apart from absent
+    SearchableItem noPlace = pointItem("C-3", "Nowhere", 0, 0);
+    noPlace.latitude.reset();
+    noPlace.longitude.reset();
+    {
+        FileSearchIndex index(path_);
+        const auto [error, otherThread] = complete([&](auto done) {
+            index.indexSearchableItems({harbour, pier, noPlace}, done);
+        });
+        EXPECT_FALSE(error);
+        EXPECT_TRUE(otherThread);
+        EXPECT_EQ(index.item("A-1"), harbour);
+    }
+    FileSearchIndex restarted(path_);
+    EXPECT_EQ(restarted.item("A-1"), harbour);
+    EXPECT_EQ(restarted.item("B-2"), pier);
+    EXPECT_EQ(restarted.item("C-3"), noPlace);
+    EXPECT_EQ(restarted.allItems().size(), 3u);
+    EXPECT_EQ(restarted.item("missing"), std::nullopt);
+}
+
+TEST_F(FileSearchIndexTest, RequestsApplyInOrderReplaceAndDelete) {
+    FileSearchIndex index(path_);
+    index.indexSearchableItems({pointItem("A", "first", 1, 1), pointItem("B", "b", 2, 2)}, nullptr);
+    index.indexSearchableItems({pointItem("A", "second", 1, 1)}, nullptr);  // same id replaces
+    const auto [error, otherThread] = complete([&](auto done) {
+        // Unknown identifiers are no error.
+        index.deleteSearchableItemsWithIdentifiers({"B", "never-indexed"}, done);
+    });
+    EXPECT_FALSE(error);
+    ASSERT_TRUE(index.item("A"));
+    EXPECT_EQ(index.item("A")->title, "second");
+    EXPECT_EQ(index.item("B"), std::nullopt);
+    EXPECT_EQ(FileSearchIndex(path_).allItems(), index.allItems());
+}
+
+TEST_F(FileSearchIndexTest, RefusedOrFailedRequestsChangeNothing) {
+    FileSearchIndex index(path_);
+    complete([&](auto done) { index.indexSearchableItems({pointItem("A", "kept", 1, 1)}, done); });
+    const std::string before = readText(path_);
+
+    const auto [noId, otherThread] = complete([&](auto done) {
+        index.indexSearchableItems({pointItem("B", "b", 2, 2), pointItem("", "no id", 3, 3)}, done);
+    });
+    ASSERT_TRUE(noId);
+    EXPECT_EQ(index.item("B"), std::nullopt);
+
+    // The atomic write fails at its rename: the old file stays whole.
+    FileManager::setWriteStepHookForTesting(
+        [](const char* step, const char*) { return std::string(step) == "rename" ? 28 /* ENOSPC */ : 0; });
+    const auto [writeError, otherThread2] =
+        complete([&](auto done) { index.deleteSearchableItemsWithIdentifiers({"A"}, done); });
+    FileManager::setWriteStepHookForTesting(nullptr);
+    ASSERT_TRUE(writeError);
+    EXPECT_TRUE(index.item("A"));
+    EXPECT_EQ(readText(path_), before);
+    EXPECT_EQ(FileManager::defaultManager().contentsOfDirectory(folder_.file("documents"))->size(), 1u);
+}
+
+TEST_F(FileSearchIndexTest, SharedThumbnailIsStoredOnce) {
+    // Every point carries the same icon; repeating it per item made the file
+    // grow by the icon's size for every point.
+    const std::vector<uint8_t> icon(3000, 0xAB);
+    std::vector<SearchableItem> items;
+    for (int i = 0; i < 50; ++i) {
+        items.push_back(pointItem("P-" + std::to_string(i), "Point", i, i));
+        items.back().thumbnailData = icon;
+    }
+    items[7].thumbnailData = std::vector<uint8_t>{1, 2, 3};
+    {
+        FileSearchIndex index(path_);
+        complete([&](auto done) { index.indexSearchableItems(items, done); });
+    }
+    EXPECT_LT(readText(path_).size(), 2 * icon.size() * 4 / 3 + 50 * 250);
+    FileSearchIndex restarted(path_);
+    for (const SearchableItem& item : items) EXPECT_EQ(restarted.item(item.uniqueIdentifier), item);
+}
+
+TEST_F(FileSearchIndexTest, InlineThumbnailsOfTheFirstFormatStillRead) {
+    FileManager::defaultManager().createDirectory(folder_.file("documents"), true);
+    FileManager::defaultManager().writeFile(
+        path_, std::string_view(R"({"version":1,"items":[{"uniqueIdentifier":"a","thumbnailData":"AQID"},)"
+                                R"({"uniqueIdentifier":"b","thumbnail":0}]})"));
+    FileSearchIndex index(path_);
+    EXPECT_EQ(index.item("a")->thumbnailData, (std::vector<uint8_t>{1, 2, 3}));
+    EXPECT_FALSE(index.item("b"));  // refers to a thumbnail the file does not have
+}
+
+TEST_F(FileSearchIndexTest, UnreadableFileStartsEmptyAndIsReplaced) {
+    FileManager::defaultManager().createDirectory(folder_.file("documents"), true);
+    const char* bad[] = {"", "{", "[]", R"({"items": 5})", "\xFF\xFE garbage"};
+    for (const char* text : bad) {
+        FileManager::defaultManager().writeFile(path_, std::string_view(text));
+        FileSearchIndex index(path_);
+        EXPECT_TRUE(index.allItems().empty()) << text;
+    }
+    // Items with a wrong member type are left out, the others kept.
+    FileManager::defaultManager().writeFile(
+        path_,
+        std::string_view(R"({"version":1,"items":[{"uniqueIdentifier":"ok","title":"T","latitude":1.5},)"
+                         R"({"uniqueIdentifier":"bad","latitude":"1.5"},{"title":"no id"},)"
+                         R"({"uniqueIdentifier":"pic","thumbnailData":"not base64!"}]})"));
+    FileSearchIndex index(path_);
+    ASSERT_EQ(index.allItems().size(), 1u);
+    EXPECT_EQ(index.item("ok")->latitude, 1.5);
+    complete([&](auto done) { index.indexSearchableItems({pointItem("new", "n", 0, 0)}, done); });
+    EXPECT_EQ(FileSearchIndex(path_).allItems().size(), 2u);
+}
+
+TEST_F(FileSearchIndexTest, ConcurrentRequestsAndReadsStayConsistent) {
+    FileSearchIndex index(path_);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&index, t] {
+            for (int i = 0; i < 25; ++i) {
+                const std::string id = std::to_string(t) + "-" + std::to_string(i);
+                index.indexSearchableItems({pointItem(id, id, t, i)}, nullptr);
+                if (i % 5 == 0) index.deleteSearchableItemsWithIdentifiers({id}, nullptr);
+                (void)index.item(id);
+                (void)index.allItems();
+            }
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    index.waitUntilIdle();
+    EXPECT_EQ(index.allItems().size(), 4u * 20u);
+    EXPECT_EQ(FileSearchIndex(path_).allItems(), index.allItems());
+}
+
+TEST_F(FileSearchIndexTest, RequestsOutliveTheIndexObject) {
+    std::promise<std::optional<Error>> done;
+    {
+        FileSearchIndex index(path_);
+        index.indexSearchableItems({pointItem("A", "a", 1, 1)},
+                                   [&](std::optional<Error> error) { done.set_value(std::move(error)); });
+    }
+    EXPECT_FALSE(done.get_future().get());
+    EXPECT_TRUE(FileSearchIndex(path_).item("A"));
+}
+
+TEST(SearchIndexDefault, FakeInstallsAndHoldsCompletions) {
+    auto fake = std::make_shared<FakeSearchIndex>();
+    SearchIndex::setDefaultForTesting(fake);
+    int completions = 0;
+    SearchIndex::defaultSearchableIndex().indexSearchableItems(
+        {pointItem("A", "a", 1, 1)}, [&](std::optional<Error> e) { completions += !e; });
+    fake->failNextRequest(Error{"CSIndexErrorDomain", -1003, "index unavailable", 0});
+    std::optional<Error> failure;
+    SearchIndex::defaultSearchableIndex().deleteSearchableItemsWithIdentifiers(
+        {"A"}, [&](std::optional<Error> e) { failure = e; });
+    EXPECT_EQ(completions, 0);  // held until the test releases them
+    EXPECT_EQ(fake->completePending(), 2u);
+    EXPECT_EQ(completions, 1);
+    ASSERT_TRUE(failure);
+    EXPECT_EQ(failure->description, "index unavailable");
+    EXPECT_TRUE(fake->item("A"));  // the failed delete changed nothing
+    ASSERT_EQ(fake->requests().size(), 2u);
+    EXPECT_EQ(fake->requests()[1].identifiers, std::vector<std::string>{"A"});
+    SearchIndex::setDefaultForTesting(nullptr);
+}
+
+TEST(SearchIndexDefault, RealIndexLivesInTheDocumentsFolder) {
+    TemporaryFolder folder;
+    auto& index = SearchIndex::defaultSearchableIndex();
+    complete([&](auto done) { index.indexSearchableItems({pointItem("A", "a", 1, 1)}, done); });
+    EXPECT_TRUE(FileManager::defaultManager().fileExists(folder.dataHome() + "/TervoloNG/SearchIndex.json"));
+}
+
+}  // namespace
+}  // namespace platform
