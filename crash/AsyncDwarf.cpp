@@ -748,6 +748,11 @@ qcrash_error_t dwarf_cfa_state<machine_ptr, machine_ptr_s>::eval_program(
 
     const machine_ptr caf = static_cast<machine_ptr>(cie->code_alignment_factor);
     const int64_t daf = cie->data_alignment_factor;
+    // Factored offsets wrap like the target's arithmetic; hostile tables
+    // must not overflow a signed multiplication.
+    auto scaled = [](uint64_t value, int64_t factor) {
+        return static_cast<int64_t>(value * static_cast<uint64_t>(factor));
+    };
     auto regOperand = [&](uint32_t* reg) {
         uint64_t r;
         const qcrash_error_t e = s.uleb(&r);
@@ -778,7 +783,7 @@ qcrash_error_t dwarf_cfa_state<machine_ptr, machine_ptr_s>::eval_program(
         } else if (high == 0x80) {  // offset
             if ((error = s.uleb(&u)) != QCRASH_ESUCCESS) return error;
             if ((error = setRule(low, QCRASH_DWARF_CFA_REG_RULE_OFFSET,
-                                 static_cast<machine_ptr>(static_cast<int64_t>(u) * daf))) != QCRASH_ESUCCESS)
+                                 static_cast<machine_ptr>(scaled(u, daf)))) != QCRASH_ESUCCESS)
                 return error;
         } else if (high == 0xC0) {  // restore
             if (!restore(low)) return QCRASH_ENOMEM;
@@ -814,8 +819,7 @@ qcrash_error_t dwarf_cfa_state<machine_ptr, machine_ptr_s>::eval_program(
                         (error = s.uleb(&u)) != QCRASH_ESUCCESS)
                         return error;
                     if ((error = setRule(reg, QCRASH_DWARF_CFA_REG_RULE_OFFSET,
-                                         static_cast<machine_ptr>(static_cast<int64_t>(u) * daf))) !=
-                        QCRASH_ESUCCESS)
+                                         static_cast<machine_ptr>(scaled(u, daf)))) != QCRASH_ESUCCESS)
                         return error;
                     break;
                 case 0x06:  // restore_extended
@@ -895,27 +899,29 @@ qcrash_error_t dwarf_cfa_state<machine_ptr, machine_ptr_s>::eval_program(
                         (error = s.sleb(&sv)) != QCRASH_ESUCCESS)
                         return error;
                     if ((error = setRule(reg, QCRASH_DWARF_CFA_REG_RULE_OFFSET,
-                                         static_cast<machine_ptr>(sv * daf))) != QCRASH_ESUCCESS)
+                                         static_cast<machine_ptr>(scaled(static_cast<uint64_t>(sv), daf)))) !=
+                        QCRASH_ESUCCESS)
                         return error;
                     break;
                 case 0x12:  // def_cfa_sf
                     if ((error = regOperand(&reg)) != QCRASH_ESUCCESS ||
                         (error = s.sleb(&sv)) != QCRASH_ESUCCESS)
                         return error;
-                    set_cfa_register_signed(reg, static_cast<machine_ptr_s>(sv * daf));
+                    set_cfa_register_signed(
+                        reg, static_cast<machine_ptr_s>(scaled(static_cast<uint64_t>(sv), daf)));
                     break;
                 case 0x13:  // def_cfa_offset_sf
                     if ((error = s.sleb(&sv)) != QCRASH_ESUCCESS) return error;
                     if (!cfaIsRegister()) return QCRASH_EINVAL;
-                    set_cfa_register_signed(states_[depth_].cfa.reg, static_cast<machine_ptr_s>(sv * daf));
+                    set_cfa_register_signed(states_[depth_].cfa.reg, static_cast<machine_ptr_s>(scaled(
+                                                                         static_cast<uint64_t>(sv), daf)));
                     break;
                 case 0x14:  // val_offset
                     if ((error = regOperand(&reg)) != QCRASH_ESUCCESS ||
                         (error = s.uleb(&u)) != QCRASH_ESUCCESS)
                         return error;
                     if ((error = setRule(reg, QCRASH_DWARF_CFA_REG_RULE_VAL_OFFSET,
-                                         static_cast<machine_ptr>(static_cast<int64_t>(u) * daf))) !=
-                        QCRASH_ESUCCESS)
+                                         static_cast<machine_ptr>(scaled(u, daf)))) != QCRASH_ESUCCESS)
                         return error;
                     break;
                 case 0x15:  // val_offset_sf
@@ -923,7 +929,8 @@ qcrash_error_t dwarf_cfa_state<machine_ptr, machine_ptr_s>::eval_program(
                         (error = s.sleb(&sv)) != QCRASH_ESUCCESS)
                         return error;
                     if ((error = setRule(reg, QCRASH_DWARF_CFA_REG_RULE_VAL_OFFSET,
-                                         static_cast<machine_ptr>(sv * daf))) != QCRASH_ESUCCESS)
+                                         static_cast<machine_ptr>(scaled(static_cast<uint64_t>(sv), daf)))) !=
+                        QCRASH_ESUCCESS)
                         return error;
                     break;
                 default:
