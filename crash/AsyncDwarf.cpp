@@ -54,30 +54,34 @@ qcrash_error_t qcrash_async_dwarf_read_sleb128(const qcrash_async_mobject_t* mob
     return error;
 }
 
-qcrash_error_t qcrash_async_dwarf_read_task_uleb128(qcrash_task_t task, qcrash_vm_address_t location,
-                                                    qcrash_vm_off_t offset, uint64_t* result,
-                                                    qcrash_vm_size_t* size) {
+namespace {
+
+// A LEB128 value straight from task memory, through a one-page object.
+template <typename Value, typename Read>
+qcrash_error_t readTaskLeb(qcrash_task_t task, qcrash_vm_address_t location, qcrash_vm_off_t offset,
+                           Value* result, qcrash_vm_size_t* size, Read read) {
     qcrash_vm_address_t at;
     if (!qcrash_async_address_apply_offset(location, offset, &at)) return QCRASH_EINVAL;
     qcrash_async_mobject_t mobj;
     const qcrash_error_t mapped = qcrash_async_mobject_init(&mobj, task, at, qcrash_async_page_size(), false);
     if (mapped != QCRASH_ESUCCESS) return mapped;
-    const qcrash_error_t error = qcrash_async_dwarf_read_uleb128(&mobj, at, 0, result, size);
+    const qcrash_error_t error = read(&mobj, at, 0, result, size);
     qcrash_async_mobject_free(&mobj);
     return error;
+}
+
+}  // namespace
+
+qcrash_error_t qcrash_async_dwarf_read_task_uleb128(qcrash_task_t task, qcrash_vm_address_t location,
+                                                    qcrash_vm_off_t offset, uint64_t* result,
+                                                    qcrash_vm_size_t* size) {
+    return readTaskLeb(task, location, offset, result, size, qcrash_async_dwarf_read_uleb128);
 }
 
 qcrash_error_t qcrash_async_dwarf_read_task_sleb128(qcrash_task_t task, qcrash_vm_address_t location,
                                                     qcrash_vm_off_t offset, int64_t* result,
                                                     qcrash_vm_size_t* size) {
-    qcrash_vm_address_t at;
-    if (!qcrash_async_address_apply_offset(location, offset, &at)) return QCRASH_EINVAL;
-    qcrash_async_mobject_t mobj;
-    const qcrash_error_t mapped = qcrash_async_mobject_init(&mobj, task, at, qcrash_async_page_size(), false);
-    if (mapped != QCRASH_ESUCCESS) return mapped;
-    const qcrash_error_t error = qcrash_async_dwarf_read_sleb128(&mobj, at, 0, result, size);
-    qcrash_async_mobject_free(&mobj);
-    return error;
+    return readTaskLeb(task, location, offset, result, size, qcrash_async_dwarf_read_sleb128);
 }
 
 // ---- fixed-width reads ----
