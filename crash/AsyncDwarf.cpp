@@ -54,30 +54,34 @@ qcrash_error_t qcrash_async_dwarf_read_sleb128(const qcrash_async_mobject_t* mob
     return error;
 }
 
-qcrash_error_t qcrash_async_dwarf_read_task_uleb128(qcrash_task_t task, qcrash_vm_address_t location,
-                                                    qcrash_vm_off_t offset, uint64_t* result,
-                                                    qcrash_vm_size_t* size) {
+namespace {
+
+// A LEB128 value straight from task memory, through a one-page object.
+template <typename Value, typename Read>
+qcrash_error_t readTaskLeb(qcrash_task_t task, qcrash_vm_address_t location, qcrash_vm_off_t offset,
+                           Value* result, qcrash_vm_size_t* size, Read read) {
     qcrash_vm_address_t at;
     if (!qcrash_async_address_apply_offset(location, offset, &at)) return QCRASH_EINVAL;
     qcrash_async_mobject_t mobj;
     const qcrash_error_t mapped = qcrash_async_mobject_init(&mobj, task, at, qcrash_async_page_size(), false);
     if (mapped != QCRASH_ESUCCESS) return mapped;
-    const qcrash_error_t error = qcrash_async_dwarf_read_uleb128(&mobj, at, 0, result, size);
+    const qcrash_error_t error = read(&mobj, at, 0, result, size);
     qcrash_async_mobject_free(&mobj);
     return error;
+}
+
+}  // namespace
+
+qcrash_error_t qcrash_async_dwarf_read_task_uleb128(qcrash_task_t task, qcrash_vm_address_t location,
+                                                    qcrash_vm_off_t offset, uint64_t* result,
+                                                    qcrash_vm_size_t* size) {
+    return readTaskLeb(task, location, offset, result, size, qcrash_async_dwarf_read_uleb128);
 }
 
 qcrash_error_t qcrash_async_dwarf_read_task_sleb128(qcrash_task_t task, qcrash_vm_address_t location,
                                                     qcrash_vm_off_t offset, int64_t* result,
                                                     qcrash_vm_size_t* size) {
-    qcrash_vm_address_t at;
-    if (!qcrash_async_address_apply_offset(location, offset, &at)) return QCRASH_EINVAL;
-    qcrash_async_mobject_t mobj;
-    const qcrash_error_t mapped = qcrash_async_mobject_init(&mobj, task, at, qcrash_async_page_size(), false);
-    if (mapped != QCRASH_ESUCCESS) return mapped;
-    const qcrash_error_t error = qcrash_async_dwarf_read_sleb128(&mobj, at, 0, result, size);
-    qcrash_async_mobject_free(&mobj);
-    return error;
+    return readTaskLeb(task, location, offset, result, size, qcrash_async_dwarf_read_sleb128);
 }
 
 // ---- fixed-width reads ----
@@ -748,6 +752,11 @@ qcrash_error_t dwarf_cfa_state<machine_ptr, machine_ptr_s>::eval_program(
 
     const machine_ptr caf = static_cast<machine_ptr>(cie->code_alignment_factor);
     const int64_t daf = cie->data_alignment_factor;
+    // Factored offsets wrap like the target's arithmetic; hostile tables
+    // must not overflow a signed multiplication.
+    auto scaled = [](uint64_t value, int64_t factor) {
+        return static_cast<int64_t>(value * static_cast<uint64_t>(factor));
+    };
     auto regOperand = [&](uint32_t* reg) {
         uint64_t r;
         const qcrash_error_t e = s.uleb(&r);
@@ -778,7 +787,7 @@ qcrash_error_t dwarf_cfa_state<machine_ptr, machine_ptr_s>::eval_program(
         } else if (high == 0x80) {  // offset
             if ((error = s.uleb(&u)) != QCRASH_ESUCCESS) return error;
             if ((error = setRule(low, QCRASH_DWARF_CFA_REG_RULE_OFFSET,
-                                 static_cast<machine_ptr>(static_cast<int64_t>(u) * daf))) != QCRASH_ESUCCESS)
+                                 static_cast<machine_ptr>(scaled(u, daf)))) != QCRASH_ESUCCESS)
                 return error;
         } else if (high == 0xC0) {  // restore
             if (!restore(low)) return QCRASH_ENOMEM;
@@ -814,8 +823,7 @@ qcrash_error_t dwarf_cfa_state<machine_ptr, machine_ptr_s>::eval_program(
                         (error = s.uleb(&u)) != QCRASH_ESUCCESS)
                         return error;
                     if ((error = setRule(reg, QCRASH_DWARF_CFA_REG_RULE_OFFSET,
-                                         static_cast<machine_ptr>(static_cast<int64_t>(u) * daf))) !=
-                        QCRASH_ESUCCESS)
+                                         static_cast<machine_ptr>(scaled(u, daf)))) != QCRASH_ESUCCESS)
                         return error;
                     break;
                 case 0x06:  // restore_extended
@@ -895,27 +903,29 @@ qcrash_error_t dwarf_cfa_state<machine_ptr, machine_ptr_s>::eval_program(
                         (error = s.sleb(&sv)) != QCRASH_ESUCCESS)
                         return error;
                     if ((error = setRule(reg, QCRASH_DWARF_CFA_REG_RULE_OFFSET,
-                                         static_cast<machine_ptr>(sv * daf))) != QCRASH_ESUCCESS)
+                                         static_cast<machine_ptr>(scaled(static_cast<uint64_t>(sv), daf)))) !=
+                        QCRASH_ESUCCESS)
                         return error;
                     break;
                 case 0x12:  // def_cfa_sf
                     if ((error = regOperand(&reg)) != QCRASH_ESUCCESS ||
                         (error = s.sleb(&sv)) != QCRASH_ESUCCESS)
                         return error;
-                    set_cfa_register_signed(reg, static_cast<machine_ptr_s>(sv * daf));
+                    set_cfa_register_signed(
+                        reg, static_cast<machine_ptr_s>(scaled(static_cast<uint64_t>(sv), daf)));
                     break;
                 case 0x13:  // def_cfa_offset_sf
                     if ((error = s.sleb(&sv)) != QCRASH_ESUCCESS) return error;
                     if (!cfaIsRegister()) return QCRASH_EINVAL;
-                    set_cfa_register_signed(states_[depth_].cfa.reg, static_cast<machine_ptr_s>(sv * daf));
+                    set_cfa_register_signed(states_[depth_].cfa.reg, static_cast<machine_ptr_s>(scaled(
+                                                                         static_cast<uint64_t>(sv), daf)));
                     break;
                 case 0x14:  // val_offset
                     if ((error = regOperand(&reg)) != QCRASH_ESUCCESS ||
                         (error = s.uleb(&u)) != QCRASH_ESUCCESS)
                         return error;
                     if ((error = setRule(reg, QCRASH_DWARF_CFA_REG_RULE_VAL_OFFSET,
-                                         static_cast<machine_ptr>(static_cast<int64_t>(u) * daf))) !=
-                        QCRASH_ESUCCESS)
+                                         static_cast<machine_ptr>(scaled(u, daf)))) != QCRASH_ESUCCESS)
                         return error;
                     break;
                 case 0x15:  // val_offset_sf
@@ -923,7 +933,8 @@ qcrash_error_t dwarf_cfa_state<machine_ptr, machine_ptr_s>::eval_program(
                         (error = s.sleb(&sv)) != QCRASH_ESUCCESS)
                         return error;
                     if ((error = setRule(reg, QCRASH_DWARF_CFA_REG_RULE_VAL_OFFSET,
-                                         static_cast<machine_ptr>(sv * daf))) != QCRASH_ESUCCESS)
+                                         static_cast<machine_ptr>(scaled(static_cast<uint64_t>(sv), daf)))) !=
+                        QCRASH_ESUCCESS)
                         return error;
                     break;
                 default:

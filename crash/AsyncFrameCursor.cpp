@@ -110,6 +110,17 @@ bool findFdeByTable(const qcrash_async_macho_t* image, const qcrash_async_mobjec
     return found;
 }
 
+// The pc to look the frame up by, and the image that holds it (the list
+// marked as being read by the caller).
+plframe_error_t imageOfFrame(qcrash_async_image_list_t* images, const qcrash_async_thread_state_t* current,
+                             uint64_t* pc, qcrash_async_macho_t** image) {
+    if (!qcrash_async_thread_state_has_reg(current, QCRASH_REG_IP)) return PLFRAME_EBADFRAME;
+    if (qcrash_async_thread_state_get_reg(current, QCRASH_REG_IP) == 0) return PLFRAME_ENOTSUP;
+    *pc = lookupPc(current);
+    *image = qcrash_async_image_containing_address(images, *pc);
+    return *image == nullptr ? PLFRAME_ENOTSUP : PLFRAME_ESUCCESS;
+}
+
 template <typename machine_ptr, typename machine_ptr_s>
 plframe_error_t dwarfStep(const qcrash_async_macho_t* image, qcrash_task_t task,
                           const qcrash_async_mobject_t* section, bool debugFrame,
@@ -157,12 +168,13 @@ plframe_error_t plframe_cursor_read_compact_unwind(qcrash_task_t task, qcrash_as
                                                    const qcrash_async_thread_state_t* current,
                                                    const qcrash_async_thread_state_t*,
                                                    qcrash_async_thread_state_t* next) {
-    if (!qcrash_async_thread_state_has_reg(current, QCRASH_REG_IP)) return PLFRAME_EBADFRAME;
-    if (qcrash_async_thread_state_get_reg(current, QCRASH_REG_IP) == 0) return PLFRAME_ENOTSUP;
-    const uint64_t pc = lookupPc(current);
+    uint64_t pc;
+    qcrash_async_macho_t* image;
     ReadingImages reading(image_list);
-    qcrash_async_macho_t* image = qcrash_async_image_containing_address(image_list, pc);
-    if (image == nullptr) return PLFRAME_ENOTSUP;
+    if (const plframe_error_t error = imageOfFrame(image_list, current, &pc, &image);
+        error != PLFRAME_ESUCCESS) {
+        return error;
+    }
     qcrash_async_mobject_t section;
     if (qcrash_async_macho_map_section(image, "__TEXT", "__unwind_info", &section) != QCRASH_ESUCCESS) {
         return PLFRAME_ENOTSUP;
@@ -199,12 +211,13 @@ plframe_error_t plframe_cursor_read_dwarf_unwind(qcrash_task_t task, qcrash_asyn
                                                  const qcrash_async_thread_state_t* current,
                                                  const qcrash_async_thread_state_t*,
                                                  qcrash_async_thread_state_t* next) {
-    if (!qcrash_async_thread_state_has_reg(current, QCRASH_REG_IP)) return PLFRAME_EBADFRAME;
-    if (qcrash_async_thread_state_get_reg(current, QCRASH_REG_IP) == 0) return PLFRAME_ENOTSUP;
-    const uint64_t pc = lookupPc(current);
+    uint64_t pc;
+    qcrash_async_macho_t* image;
     ReadingImages reading(image_list);
-    qcrash_async_macho_t* image = qcrash_async_image_containing_address(image_list, pc);
-    if (image == nullptr) return PLFRAME_ENOTSUP;
+    if (const plframe_error_t error = imageOfFrame(image_list, current, &pc, &image);
+        error != PLFRAME_ESUCCESS) {
+        return error;
+    }
 
     qcrash_async_mobject_t section;
     bool debugFrame = false;

@@ -15,8 +15,9 @@ namespace tervolo::crash {
 namespace {
 
 constexpr uint32_t kWireVarint = 0, kWire64 = 1, kWireLength = 2, kWire32 = 5;
-// How long a thread may take to answer the parking signal.
-constexpr uint64_t kParkTimeoutNs = 200'000'000;
+// How long the threads together may take to answer the parking signal: a
+// loaded machine can be slow to schedule them.
+constexpr uint64_t kParkTimeoutNs = 1'000'000'000;
 // Room kept for the closing fields' keys beyond their measured size.
 constexpr uint64_t kBudgetSlack = 64;
 

@@ -115,6 +115,19 @@ struct Visitor {
     void* context;
 };
 
+// Runs `use` on the zero-terminated string of the task at `address`, mapped
+// for the call.
+template <typename Use>
+qcrash_error_t withString(qcrash_async_macho_t* image, uint64_t address, Use use) {
+    qcrash_async_macho_string_t string;
+    qcrash_async_macho_string_init(&string, image, address);
+    const char* text;
+    qcrash_error_t error = qcrash_async_macho_string_get_pointer(&string, &text);
+    if (error == QCRASH_ESUCCESS) error = use(text);
+    qcrash_async_macho_string_free(&string);
+    return error;
+}
+
 // Reports the entries of one method list; names are mapped strings.
 qcrash_error_t visitMethodList(qcrash_async_macho_t* image, qcrash_async_objc_cache_t* cache, uint64_t list,
                                bool isClass, const char* className, const Visitor& visitor) {
@@ -148,12 +161,10 @@ qcrash_error_t visitMethodList(qcrash_async_macho_t* image, qcrash_async_objc_ca
                 QCRASH_ESUCCESS) {
             return error;
         }
-        qcrash_async_macho_string_t methodName;
-        qcrash_async_macho_string_init(&methodName, image, name);
-        const char* text;
-        error = qcrash_async_macho_string_get_pointer(&methodName, &text);
-        if (error == QCRASH_ESUCCESS) visitor.visit(isClass, className, text, imp, visitor.context);
-        qcrash_async_macho_string_free(&methodName);
+        error = withString(image, name, [&](const char* methodName) {
+            visitor.visit(isClass, className, methodName, imp, visitor.context);
+            return QCRASH_ESUCCESS;
+        });
         if (error != QCRASH_ESUCCESS) return error;
     }
     return QCRASH_ESUCCESS;
@@ -254,13 +265,9 @@ qcrash_error_t visitClass(qcrash_async_macho_t* image, qcrash_async_objc_cache_t
     uint64_t namePointer;
     uint64_t methods;
     if ((error = readOnlyData(image, cache, word, &namePointer, &methods)) != QCRASH_ESUCCESS) return error;
-    qcrash_async_macho_string_t name;
-    qcrash_async_macho_string_init(&name, image, namePointer);
-    const char* className;
-    error = qcrash_async_macho_string_get_pointer(&name, &className);
-    if (error == QCRASH_ESUCCESS) error = visitMethodList(image, cache, methods, isClass, className, visitor);
-    qcrash_async_macho_string_free(&name);
-    return error;
+    return withString(image, namePointer, [&](const char* className) {
+        return visitMethodList(image, cache, methods, isClass, className, visitor);
+    });
 }
 
 qcrash_error_t modernPass(qcrash_async_macho_t* image, qcrash_async_objc_cache_t* cache,
@@ -307,15 +314,13 @@ qcrash_error_t modernPass(qcrash_async_macho_t* image, qcrash_async_objc_cache_t
         error = readOnlyData(image, cache, word, &namePointer, &unused);
         if (error == QCRASH_ENOTFOUND) continue;
         if (error != QCRASH_ESUCCESS) return error;
-        qcrash_async_macho_string_t name;
-        qcrash_async_macho_string_init(&name, image, namePointer);
-        const char* className;
-        error = qcrash_async_macho_string_get_pointer(&name, &className);
-        if (error == QCRASH_ESUCCESS)
-            error = visitMethodList(image, cache, instanceMethods, false, className, visitor);
-        if (error == QCRASH_ESUCCESS)
-            error = visitMethodList(image, cache, classMethods, true, className, visitor);
-        qcrash_async_macho_string_free(&name);
+        error = withString(image, namePointer, [&](const char* className) {
+            const qcrash_error_t first =
+                visitMethodList(image, cache, instanceMethods, false, className, visitor);
+            return first != QCRASH_ESUCCESS
+                       ? first
+                       : visitMethodList(image, cache, classMethods, true, className, visitor);
+        });
         if (error != QCRASH_ESUCCESS) return error;
     }
     cache->got_modern = true;
@@ -334,12 +339,10 @@ qcrash_error_t visitLegacyMethodList(qcrash_async_macho_t* image, uint64_t list,
         if ((error = taskPointer(image, entry, &name)) != QCRASH_ESUCCESS ||
             (error = taskPointer(image, entry + 8, &imp)) != QCRASH_ESUCCESS)
             return error;
-        qcrash_async_macho_string_t methodName;
-        qcrash_async_macho_string_init(&methodName, image, name);
-        const char* text;
-        error = qcrash_async_macho_string_get_pointer(&methodName, &text);
-        if (error == QCRASH_ESUCCESS) visitor.visit(isClass, className, text, imp, visitor.context);
-        qcrash_async_macho_string_free(&methodName);
+        error = withString(image, name, [&](const char* methodName) {
+            visitor.visit(isClass, className, methodName, imp, visitor.context);
+            return QCRASH_ESUCCESS;
+        });
         if (error != QCRASH_ESUCCESS) return error;
     }
     return QCRASH_ESUCCESS;
@@ -384,13 +387,11 @@ qcrash_error_t legacyPass(qcrash_async_macho_t* image, const Visitor& visitor) {
                 (error = taskPointer(image, cls + 8, &namePointer)) != QCRASH_ESUCCESS ||
                 (error = taskPointer(image, cls, &meta)) != QCRASH_ESUCCESS)
                 break;
-            qcrash_async_macho_string_t name;
-            qcrash_async_macho_string_init(&name, image, namePointer);
-            const char* className;
-            error = qcrash_async_macho_string_get_pointer(&name, &className);
-            if (error == QCRASH_ESUCCESS) error = visitLegacyClass(image, cls, false, className, visitor);
-            if (error == QCRASH_ESUCCESS) error = visitLegacyClass(image, meta, true, className, visitor);
-            qcrash_async_macho_string_free(&name);
+            error = withString(image, namePointer, [&](const char* className) {
+                const qcrash_error_t first = visitLegacyClass(image, cls, false, className, visitor);
+                return first != QCRASH_ESUCCESS ? first
+                                                : visitLegacyClass(image, meta, true, className, visitor);
+            });
         }
     }
     qcrash_async_mobject_free(&modules);

@@ -31,14 +31,9 @@ void waitForTheFirstCrash() {
 
 bool reporterCrashCallback(int signo, siginfo_t* info, ucontext_t* uap, void*,
                            qcrash_signal_handler_callback_t*) {
-    // Whatever happens from here (a fault in this handler, the raise at the
-    // end) must end the process instead of coming back.
-    struct sigaction fallback;
-    qcrash_async_memset(&fallback, 0, sizeof fallback);
-    fallback.sa_handler = SIG_DFL;
-    sigemptyset(&fallback.sa_mask);
-    for (int watched : kWatchedSignals) sigaction(watched, &fallback, nullptr);
-
+    // A second thread crashing while the first writes waits here: were the
+    // signals already back at their default action, its crash would end the
+    // process in the middle of the first one's report.
     if (gReporterState.crashInProgress.exchange(true)) {
         waitForTheFirstCrash();
         return false;
@@ -68,6 +63,13 @@ bool reporterCrashCallback(int signo, siginfo_t* info, ucontext_t* uap, void*,
     if (written && gReporterState.callbacksSet.load() && gReporterState.callbacks.handleSignal != nullptr) {
         gReporterState.callbacks.handleSignal(info, uap, gReporterState.callbacks.context);
     }
+    // From here on the watched signals end the process: the raise that
+    // follows, and any thread still waiting above.
+    struct sigaction fallback;
+    qcrash_async_memset(&fallback, 0, sizeof fallback);
+    fallback.sa_handler = SIG_DFL;
+    sigemptyset(&fallback.sa_mask);
+    for (int watched : kWatchedSignals) sigaction(watched, &fallback, nullptr);
     return false;
 }
 

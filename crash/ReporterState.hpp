@@ -40,9 +40,11 @@ extern ReporterState gReporterState;
 // The signals the reporter watches, in registration order.
 inline constexpr int kWatchedSignals[] = {SIGABRT, SIGBUS, SIGFPE, SIGILL, SIGSEGV, SIGTRAP};
 
-// The signal crash callback: writes the pending report, then answers "not
-// handled" so that the signal ends the process. One crash at a time: a second
-// crashing thread waits for the first.
+// The signal crash callback: writes the pending report, puts the watched
+// signals back to their default action and answers "not handled", so that
+// the signal ends the process. One crash at a time: a second crashing thread
+// waits for the first (a fault of the writing thread itself, its signal
+// blocked, ends the process at once).
 bool reporterCrashCallback(int signo, siginfo_t* info, ucontext_t* uap, void* context,
                            qcrash_signal_handler_callback_t* next);
 

@@ -2,6 +2,7 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/mman.h>
+#include <sys/utsname.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -463,6 +464,23 @@ TEST(CrashReporterCrash, TwoThreadsCrashingAtOnceWriteOneReport) {
     for (const auto& thread : report->threads()) crashed += thread.crashed();
     EXPECT_EQ(crashed, 1);
     std::filesystem::remove_all(base);
+}
+
+}  // namespace
+}  // namespace tervolo::crash
+
+namespace tervolo::crash {
+namespace {
+
+TEST(CrashHostInfo, KernelReleaseNumbers) {
+    const auto info = QCrashHostInfo::currentHostInfo();
+    ASSERT_TRUE(info);
+    struct utsname name;
+    ASSERT_EQ(uname(&name), 0);
+    unsigned long long major = 0, minor = 0;
+    ASSERT_EQ(sscanf(name.release, "%llu.%llu", &major, &minor), 2);
+    EXPECT_EQ(info->darwinVersion().major, major);
+    EXPECT_EQ(info->darwinVersion().minor, minor);
 }
 
 }  // namespace

@@ -368,7 +368,7 @@ TEST_F(LiveWalk, OtherThreadsAreParkedAndTheirStacksWalked) {
     });
     while (ready.load() < 4) std::this_thread::yield();
 
-    const uint32_t count = qcrash_async_threads_park(gEntries, 64, 200'000'000);
+    const uint32_t count = qcrash_async_threads_park(gEntries, 64, 1'000'000'000);
     // Each worker's stack, walked from its parked registers, leads through
     // its chain.
     for (auto& w : workers) {
