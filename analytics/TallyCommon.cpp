@@ -1,5 +1,7 @@
 #include "analytics/TallyCommon.hpp"
 
+#include "platform/dispatch/SharedInstance.hpp"
+
 #include <cmath>
 #include <ctime>
 
@@ -44,9 +46,7 @@ const char* TallyLogLevelName(TallyLogLevel level) {
 }
 
 TallyCommon& TallyCommon::sharedInstance() {
-    // Never destroyed: timers and network threads may still log at exit.
-    static TallyCommon* instance = new TallyCommon();
-    return *instance;
+    return platform::SharedInstance<TallyCommon>::get();
 }
 
 TallyCommon::TallyCommon() : startTime_(platform::Clock::current()->wallSeconds()) {}

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/dispatch/SharedInstance.hpp"
+
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -117,6 +119,7 @@ class TallyCommon {
     void resetForTesting();
 
   private:
+    friend class platform::SharedInstance<TallyCommon>;
     TallyCommon();
 
     std::atomic<bool> hasStarted_flag_{false};

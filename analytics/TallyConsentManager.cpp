@@ -4,17 +4,18 @@
 
 #include "analytics/TallyCommon.hpp"
 #include "analytics/TallyConnectionManager.hpp"
+#include "analytics/TallyCrashReporter.hpp"
 #include "analytics/TallyJSON.hpp"
 #include "analytics/TallyLocationManager.hpp"
 #include "analytics/TallyPersistency.hpp"
 #include "analytics/TallySingleton.hpp"
+#include "platform/dispatch/SharedInstance.hpp"
 
 namespace tervolo::analytics {
 
 namespace {
 TallySingleton<TallyConsentManager>& slot() {
-    static auto* s = new TallySingleton<TallyConsentManager>();
-    return *s;
+    return platform::SharedInstance<TallySingleton<TallyConsentManager>>::get();
 }
 
 bool contains(const std::vector<std::string>& list, const char* name) {
@@ -73,6 +74,13 @@ void TallyConsentManager::setConsentForUserDetails(bool v) {
 void TallyConsentManager::setConsentForCrashReporting(bool v) {
     crashReporting_ = v;
     logChange("CrashReporting", v);
+    if (auto reporter = TallyCrashReporter::sharedInstance()) {
+        if (v) {
+            reporter->startCrashReporting();
+        } else {
+            reporter->stopCrashReporting();
+        }
+    }
 }
 
 void TallyConsentManager::setConsentForPushNotifications(bool v) {

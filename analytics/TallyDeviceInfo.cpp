@@ -1,5 +1,7 @@
 #include "analytics/TallyDeviceInfo.hpp"
 
+#include "platform/dispatch/SharedInstance.hpp"
+
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
@@ -12,6 +14,7 @@
 #include <sys/sysinfo.h>
 
 #include "analytics/TallyCommon.hpp"
+#include "analytics/TallyCrashStub.hpp"
 #include "analytics/TallyPersistency.hpp"
 #include "analytics/TallyUIPort.hpp"
 #include "platform/foundation/Bundle.hpp"
@@ -36,8 +39,7 @@ std::string homeFolder() {
 }  // namespace
 
 TallyDeviceInfo& TallyDeviceInfo::sharedInstance() {
-    static TallyDeviceInfo* instance = new TallyDeviceInfo();
-    return *instance;
+    return platform::SharedInstance<TallyDeviceInfo>::get();
 }
 
 TallyDeviceInfo::TallyDeviceInfo() {
@@ -103,6 +105,7 @@ bool TallyDeviceInfo::isInBackground() const {
 }
 
 void TallyDeviceInfo::setIsInBackground(bool inBackground) {
+    TallyCrashStub::setInBackground(inBackground);
     std::lock_guard lock(mutex_);
     isInBackground_ = inBackground;
 }

@@ -13,8 +13,11 @@
 #include "analytics/TallyQueueFile.hpp"
 #include "analytics/TallySingleton.hpp"
 #include "analytics/TallyText.hpp"
+#include "platform/dispatch/Clock.hpp"
 #include "platform/dispatch/DispatchQueue.hpp"
+#include "platform/dispatch/SharedInstance.hpp"
 #include "platform/foundation/FileManager.hpp"
+#include "platform/foundation/PropertyValueJSON.hpp"
 #include "platform/foundation/UserDefaults.hpp"
 
 namespace tervolo::analytics {
@@ -22,16 +25,18 @@ namespace tervolo::analytics {
 namespace {
 
 constexpr size_t kMaximumFileBytes = 256u * 1024u * 1024u;
+// Seconds between the starts of two snapshots written in the background.
+constexpr double kSnapshotInterval = 1.0;
 
 TallySingleton<TallyPersistency>& slot() {
-    static auto* s = new TallySingleton<TallyPersistency>();
-    return *s;
+    return platform::SharedInstance<TallySingleton<TallyPersistency>>::get();
 }
 
 std::shared_ptr<platform::DispatchQueue> crashLogQueue() {
-    static auto* queue = new std::shared_ptr<platform::DispatchQueue>(
-        platform::DispatchQueue::serial("org.tervolo.analytics.breadcrumbs"));
-    return *queue;
+    return platform::SharedInstance<std::shared_ptr<platform::DispatchQueue>, TallyPersistency>::get([] {
+        return new std::shared_ptr<platform::DispatchQueue>(
+            platform::DispatchQueue::serial("org.tervolo.analytics.breadcrumbs"));
+    });
 }
 
 std::optional<std::string> readWhole(const std::string& path, size_t cap) {
@@ -103,7 +108,9 @@ void TallyPersistency::loadLocked() {
     uint64_t covered = 0;
     if (auto bytes = readWhole(storageFile(), kMaximumFileBytes)) {
         if (auto snapshot = TallyQueueFile::decodeSnapshot(*bytes)) {
-            queuedRequests_ = std::move(snapshot->requests);
+            for (auto& request : snapshot->requests) {
+                queuedRequests_.push_back(std::make_shared<const std::string>(std::move(request)));
+            }
             covered = snapshot->generation;
         } else {
             // Never guess at a file we cannot read: keep it aside for a
@@ -128,7 +135,7 @@ void TallyPersistency::loadLocked() {
             newest = std::max(newest, entry.generation);
             journal_.emplace_back(entry.generation,
                                   TallyQueueFile::encodeJournalLine(entry.generation, entry.request));
-            queuedRequests_.push_back(std::move(entry.request));
+            queuedRequests_.push_back(std::make_shared<const std::string>(std::move(entry.request)));
             if (queuedRequests_.size() > storedRequestsLimit()) {
                 queuedRequests_.erase(queuedRequests_.begin());
             }
@@ -212,7 +219,7 @@ void TallyPersistency::addToQueue(const std::string& query) {
     }
     {
         std::lock_guard lock(queueMutex_);
-        queuedRequests_.push_back(query);
+        queuedRequests_.push_back(std::make_shared<const std::string>(query));
         appendToJournalLocked(query);
         dropOverLimitLocked();
     }
@@ -221,7 +228,7 @@ void TallyPersistency::addToQueue(const std::string& query) {
 
 void TallyPersistency::removeFromQueue(const std::string& query) {
     std::lock_guard lock(queueMutex_);
-    if (!queuedRequests_.empty() && queuedRequests_.front() == query) {
+    if (!queuedRequests_.empty() && *queuedRequests_.front() == query) {
         queuedRequests_.erase(queuedRequests_.begin());
     }
 }
@@ -231,12 +238,15 @@ std::optional<std::string> TallyPersistency::firstItemInQueue() const {
     if (queuedRequests_.empty()) {
         return std::nullopt;
     }
-    return queuedRequests_.front();
+    return *queuedRequests_.front();
 }
 
 std::vector<std::string> TallyPersistency::queuedRequests() const {
     std::lock_guard lock(queueMutex_);
-    return queuedRequests_;
+    std::vector<std::string> copy;
+    copy.reserve(queuedRequests_.size());
+    for (const auto& request : queuedRequests_) copy.push_back(*request);
+    return copy;
 }
 
 size_t TallyPersistency::queueCount() const {
@@ -257,9 +267,11 @@ void TallyPersistency::replaceAllTemporaryDeviceIDsInQueueWithDeviceID(const std
     const std::string to = "&device_id=" + tly_URLEscaped(deviceID);
     {
         std::lock_guard lock(queueMutex_);
-        for (auto& entry : queuedRequests_) {
-            if (entry.find(from) != std::string::npos) {
+        for (auto& shared : queuedRequests_) {
+            if (shared->find(from) != std::string::npos) {
+                std::string entry = *shared;
                 replaceAll(entry, from, to);
+                shared = std::make_shared<const std::string>(std::move(entry));
                 TallyLog(TallyLogLevel::Debug,
                          "Detected a request with temporary device ID in queue and replaced it with real "
                          "device ID.");
@@ -276,15 +288,17 @@ void TallyPersistency::replaceAllAppKeysInQueueWithCurrentAppKey() {
     {
         std::lock_guard lock(queueMutex_);
         isQueueBeingModified_ = true;
-        for (auto& entry : queuedRequests_) {
-            const auto key = rawAppKey(entry);
+        for (auto& shared : queuedRequests_) {
+            const auto key = rawAppKey(*shared);
             if (key && *key != current) {
                 TallyLog(TallyLogLevel::Debug,
                          "Detected a request with a different app key ({}) in queue and replaced it with "
                          "current app "
                          "key.",
                          tly_percentDecoded(*key).value_or(*key));
+                std::string entry = *shared;
                 replaceAll(entry, "app_key=" + *key, "app_key=" + current);
+                shared = std::make_shared<const std::string>(std::move(entry));
             }
         }
         isQueueBeingModified_ = false;
@@ -297,8 +311,8 @@ void TallyPersistency::removeDifferentAppKeysFromQueue() {
     {
         std::lock_guard lock(queueMutex_);
         isQueueBeingModified_ = true;
-        std::erase_if(queuedRequests_, [&](const std::string& entry) {
-            const auto key = rawAppKey(entry);
+        std::erase_if(queuedRequests_, [&](const auto& entry) {
+            const auto key = rawAppKey(*entry);
             if (key && *key == current) {
                 return false;
             }
@@ -316,45 +330,73 @@ void TallyPersistency::saveToFile() {
     if (saveQueued_.exchange(true)) {
         return;  // a write that has not taken its snapshot yet will include this change
     }
-    // The instance outlives its writer's work: it is never destroyed outside
-    // tests, and resetForTesting() waits for the writer first.
-    writer_->async([this] {
-        saveQueued_ = false;
-        saveToFileSync();
-    });
+    // Every change is already on disk through the journal, so snapshots only
+    // fold it in: at most one a second, however busy the queue is.
+    const double now = platform::Clock::current()->monotonicSeconds();
+    const double delay = std::max(0.0, lastSnapshotStart_.load() + kSnapshotInterval - now);
+    std::weak_ptr<TallyPersistency> weak = weak_from_this();
+    auto write = [weak] {
+        if (auto self = weak.lock(); self && self->saveQueued_.exchange(false)) {
+            self->saveToFileSync();
+        }
+    };
+    if (delay > 0) {
+        writer_->asyncAfter(delay, std::move(write));
+    } else {
+        writer_->async(std::move(write));
+    }
 }
 
 void TallyPersistency::saveToFileSync() {
     std::lock_guard write(writeMutex_);
-    TallyQueueFile::Snapshot snapshot;
+    lastSnapshotStart_ = platform::Clock::current()->monotonicSeconds();
+    std::vector<std::shared_ptr<const std::string>> requests;
+    uint64_t generation = 0;
     {
         std::lock_guard lock(queueMutex_);
-        snapshot.requests = queuedRequests_;
-        snapshot.generation = generation_;
+        requests.assign(queuedRequests_.begin(), queuedRequests_.end());
+        generation = generation_;
         ++generation_;
     }
     const auto error =
-        TallyQueueFile::writeAtomically(storageFile(), TallyQueueFile::encodeSnapshot(snapshot));
+        TallyQueueFile::writeAtomically(storageFile(), TallyQueueFile::encodeSnapshot(generation, requests));
     snapshotWrites_.fetch_add(1);
     TallyLog(TallyLogLevel::Debug, "Result of writing data to file: {}", error ? 0 : 1);
     if (error) {
         TallyLog(TallyLogLevel::Warning, "{}", *error);
     } else {
         std::lock_guard lock(queueMutex_);
-        compactJournalLocked(snapshot.generation);
+        compactJournalLocked(generation);
     }
     TallyCommon::sharedInstance().finishBackgroundTask();
 }
 
 void TallyPersistency::waitForPendingSaves() {
     writer_->sync([] {});
+    // A snapshot still waiting for its interval is written now.
+    if (saveQueued_.exchange(false)) {
+        saveToFileSync();
+    }
 }
 
 void TallyPersistency::recordEvent(TallyEvent event) {
-    event.key = tly_truncatedKey(event.key, "Event key");
-    if (event.segmentation) {
-        event.segmentation =
-            tly_limited(tly_truncated(*event.segmentation, "Event segmentation"), "Event segmentation");
+    auto& common = TallyCommon::sharedInstance();
+    if (tly_utf16Length(event.key) > common.maxKeyLength()) {
+        event.key = tly_truncatedKey(event.key, "Event key");
+    }
+    if (event.segmentation && event.segmentation->is_object()) {
+        // Most segmentations are within the limits: rebuild only those that are not.
+        bool withinLimits = event.segmentation->size() <= common.maxSegmentationValues();
+        for (const auto& [key, value] : event.segmentation->items()) {
+            if (!withinLimits) break;
+            withinLimits = tly_utf16Length(key) <= common.maxKeyLength() &&
+                           (!value.is_string() ||
+                            tly_utf16Length(value.get_ref<const std::string&>()) <= common.maxValueLength());
+        }
+        if (!withinLimits) {
+            event.segmentation =
+                tly_limited(tly_truncated(*event.segmentation, "Event segmentation"), "Event segmentation");
+        }
     }
     bool reachedThreshold = false;
     {
@@ -493,11 +535,11 @@ TallyJSON storedDictionary(const char* key) {
     if (!value || !value->asDictionary()) {
         return TallyJSON::object();
     }
-    return TallyJSON(value->toJSON());
+    return TallyJSON(platform::toJSON(*value));
 }
 
 void storeDictionary(const char* key, const TallyJSON& dictionary) {
-    auto value = platform::PropertyValue::fromJSON(nlohmann::json::parse(dictionary.dump()));
+    auto value = platform::propertyValueFromJSON(nlohmann::json::parse(dictionary.dump()));
     if (value && value->asDictionary()) {
         defaults().set(key, *value);
     }

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -30,7 +31,7 @@ namespace tervolo::analytics {
 // Durability: a request whose addToQueue() returned is on disk (one append to
 // the journal) and survives the process being killed; the whole queue is
 // rewritten by one serial writer, latest snapshot wins, coalescing bursts.
-class TallyPersistency {
+class TallyPersistency : public std::enable_shared_from_this<TallyPersistency> {
   public:
     // None (with the not-started line) before the client has started; made
     // on the first call after start, reading the queue from disk.
@@ -55,13 +56,21 @@ class TallyPersistency {
     void removeDifferentAppKeysFromQueue();
     bool isQueueBeingModified() const { return isQueueBeingModified_.load(); }
 
-    // Rewrites the file on the writer queue; requests made while one is
-    // waiting share it.
+    // Rewrites the file on the writer queue, at most once a second; requests
+    // made while one is waiting share it.
     void saveToFile();
     // Rewrites the file on the calling thread, after any write in progress.
     void saveToFileSync();
-    // Returns once no background write is waiting or running.
+    // Returns once no background write is waiting or running (one waiting
+    // for its interval is written at once).
     void waitForPendingSaves();
+    // Runs `work` while holding the queue's lock (tests of crashes that strike
+    // while it is held).
+    template <typename Work>
+    void runWithQueueLockedForTesting(Work&& work) {
+        std::lock_guard lock(queueMutex_);
+        work();
+    }
     // Snapshots written by this instance (benchmarks, tests).
     uint64_t snapshotWriteCount() const { return snapshotWrites_.load(); }
 
@@ -122,7 +131,9 @@ class TallyPersistency {
     std::atomic<uint64_t> storedRequestsLimit_{1000};
 
     mutable std::mutex queueMutex_;
-    std::vector<std::string> queuedRequests_;
+    // Entries are shared and never changed in place, so a snapshot copies
+    // pointers under the lock and writes the texts after releasing it.
+    std::deque<std::shared_ptr<const std::string>> queuedRequests_;
     // Generation that additions are journalled under; a snapshot covers all
     // generations up to the one current when it was taken.
     uint64_t generation_ = 1;
@@ -132,6 +143,7 @@ class TallyPersistency {
     std::mutex writeMutex_;  // one snapshot write at a time, in snapshot order
     std::atomic<bool> saveQueued_{false};
     std::atomic<uint64_t> snapshotWrites_{0};
+    std::atomic<double> lastSnapshotStart_{-1e9};  // monotonic seconds
     std::shared_ptr<platform::DispatchQueue> writer_;
 
     mutable std::mutex eventsMutex_;

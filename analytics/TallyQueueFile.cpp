@@ -1,5 +1,6 @@
 #include "analytics/TallyQueueFile.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -28,6 +29,21 @@ bool writeAll(int fd, std::string_view bytes) {
     return true;
 }
 
+// Queries are URL-escaped ASCII: quoted as they are, without a JSON
+// library's per-character escaping. Anything else goes the general way.
+void appendJSONString(std::string& out, std::string_view text) {
+    const bool plain = std::all_of(text.begin(), text.end(),
+                                   [](char c) { return c >= 0x20 && c <= 0x7E && c != '"' && c != '\\'; });
+    if (plain) {
+        out += '"';
+        out += text;
+        out += '"';
+    } else {
+        out +=
+            nlohmann::json(std::string(text)).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    }
+}
+
 }  // namespace
 
 std::string encodeSnapshot(const Snapshot& snapshot) {
@@ -38,6 +54,26 @@ std::string encodeSnapshot(const Snapshot& snapshot) {
     text += '\n';
     text += object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
     text += '\n';
+    return text;
+}
+
+std::string encodeSnapshot(uint64_t generation,
+                           const std::vector<std::shared_ptr<const std::string>>& requests) {
+    size_t size = kMarker.size() + 80;
+    for (const auto& request : requests) size += request->size() + 3;
+    std::string text;
+    text.reserve(size);
+    text += kMarker;
+    text += "\n{\"generation\":";
+    text += std::to_string(generation);
+    text += ",\"";
+    text += kQueueKey;
+    text += "\":[";
+    for (size_t i = 0; i < requests.size(); ++i) {
+        if (i > 0) text += ',';
+        appendJSONString(text, *requests[i]);
+    }
+    text += "]}\n";
     return text;
 }
 
@@ -71,8 +107,7 @@ std::optional<Snapshot> decodeSnapshot(std::string_view bytes) {
 std::string encodeJournalLine(uint64_t generation, std::string_view request) {
     std::string line = std::to_string(generation);
     line += '\t';
-    line +=
-        nlohmann::json(std::string(request)).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    appendJSONString(line, request);
     line += '\n';
     return line;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -32,6 +33,8 @@ struct Snapshot {
 };
 
 std::string encodeSnapshot(const Snapshot& snapshot);
+std::string encodeSnapshot(uint64_t generation,
+                           const std::vector<std::shared_ptr<const std::string>>& requests);
 // Nothing for anything but a well-formed snapshot (foreign, torn, wrong types).
 std::optional<Snapshot> decodeSnapshot(std::string_view bytes);
 

@@ -20,6 +20,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include "analytics/Tally.hpp"
 #include "analytics/TallyCommon.hpp"
 #include "analytics/TallyConnectionManager.hpp"
 #include "analytics/TallyDeviceInfo.hpp"
@@ -158,11 +159,11 @@ BENCHMARK(BM_BuildRequest);
 constexpr int kDrained = 1000;
 
 // Answering at once (range 0) or after 20 ms (range 20), as a distant server would.
-testsupport::FakeAnalyticsServer& analyticsServer(int64_t delayMs = 0) {
-    static auto* instant = new testsupport::FakeAnalyticsServer();
+tervolo::testsupport::FakeAnalyticsServer& analyticsServer(int64_t delayMs = 0) {
+    static auto* instant = new tervolo::testsupport::FakeAnalyticsServer();
     static auto* distant = [] {
-        auto* server = new testsupport::FakeAnalyticsServer();
-        server->setDefaultReply(testsupport::FakeAnalyticsServer::success().withDelay(0.02));
+        auto* server = new tervolo::testsupport::FakeAnalyticsServer();
+        server->setDefaultReply(tervolo::testsupport::FakeAnalyticsServer::success().withDelay(0.02));
         return server;
     }();
     return delayMs == 0 ? *instant : *distant;
@@ -282,5 +283,65 @@ void BM_DrainSessionChainOnly(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_DrainSessionChainOnly)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+
+}  // namespace
+
+namespace {
+
+// Recording an event through the facade (consent, truncation, the list, the
+// threshold send every 100 events with its JSON and queue append), against
+// the floor of building the same event's JSON text alone. Goal: at most 2x.
+TallyJSON benchSegmentation() {
+    TallyJSON segmentation = TallyJSON::object();
+    segmentation["screen"] = "PointDetailsViewController";
+    segmentation["version"] = "1.4.2";
+    segmentation["format"] = "UTM";
+    return segmentation;
+}
+
+double eventFloorNanoseconds = 0;
+
+void BM_EventJSONFloor(benchmark::State& state) {
+    const TallyJSON segmentation = benchSegmentation();
+    int64_t n = 0;
+    const auto begin = std::chrono::steady_clock::now();
+    for (auto _ : state) {
+        TallyEvent event;
+        event.key = "didFinishLaunchingWithOptions";
+        event.segmentation = segmentation;
+        event.timestamp = 1700000000.123 + static_cast<double>(n) / 1000.0;
+        event.hourOfDay = 22;
+        event.dayOfWeek = 2;
+        benchmark::DoNotOptimize(TallyJSONFromObject(TallyJSON::array({event.dictionaryRepresentation()})));
+        ++n;
+    }
+    eventFloorNanoseconds =
+        std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - begin).count() / n;
+}
+BENCHMARK(BM_EventJSONFloor);
+
+void BM_RecordEvent(benchmark::State& state) {
+    started();
+    auto connection = TallyConnectionManager::sharedInstance();
+    connection->setIsTerminating(true);
+    TallyPersistency::resetForTesting();
+    auto queue = TallyPersistency::sharedInstance();
+    queue->setStoredRequestsLimit(1000);
+    const TallyJSON segmentation = benchSegmentation();
+    int64_t n = 0;
+    const auto begin = std::chrono::steady_clock::now();
+    for (auto _ : state) {
+        Tally::sharedInstance().recordEvent("didFinishLaunchingWithOptions", segmentation);
+        ++n;
+    }
+    const double ns =
+        std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - begin).count() / n;
+    queue->waitForPendingSaves();
+    if (eventFloorNanoseconds > 0 && state.threads() == 1)
+        state.counters["ratio_vs_event_json"] = ns / eventFloorNanoseconds;
+    state.counters["events_per_s"] = benchmark::Counter(static_cast<double>(n), benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_RecordEvent)->Threads(1);
+BENCHMARK(BM_RecordEvent)->Threads(4)->UseRealTime();
 
 }  // namespace

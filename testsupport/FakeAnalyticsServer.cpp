@@ -1,6 +1,6 @@
 #include "testsupport/FakeAnalyticsServer.hpp"
 
-namespace testsupport {
+namespace tervolo::testsupport {
 
 namespace {
 
@@ -89,4 +89,4 @@ std::vector<std::string> FakeAnalyticsServer::values(const std::string& key) con
     return out;
 }
 
-}  // namespace testsupport
+}  // namespace tervolo::testsupport

@@ -8,12 +8,7 @@
 
 #include "testsupport/LoopbackHTTPServer.hpp"
 
-namespace testsupport {
-
-// The loopback server lives in tervolo::testsupport.
-using tervolo::testsupport::CannedReply;
-using tervolo::testsupport::LoopbackHTTPServer;
-using tervolo::testsupport::RecordedRequest;
+namespace tervolo::testsupport {
 
 // A stand-in for the analytics server on 127.0.0.1 (random port), plain HTTP
 // or TLS with a self-signed certificate. Requests to "/i" are answered from a
@@ -71,4 +66,4 @@ class FakeAnalyticsServer {
     LoopbackHTTPServer http_;
 };
 
-}  // namespace testsupport
+}  // namespace tervolo::testsupport

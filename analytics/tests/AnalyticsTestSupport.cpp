@@ -3,8 +3,10 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "analytics/Tally.hpp"
 #include "analytics/TallyConnectionManager.hpp"
 #include "analytics/TallyConsentManager.hpp"
+#include "analytics/TallyCrashReporter.hpp"
 #include "analytics/TallyDeviceInfo.hpp"
 #include "analytics/TallyLocationManager.hpp"
 #include "analytics/TallyPersistency.hpp"
@@ -76,6 +78,7 @@ AnalyticsTest::~AnalyticsTest() {
 }
 
 void resetAnalyticsModules() {
+    TallyCrashReporter::resetForTesting();
     TallyConnectionManager::resetForTesting();
     TallyPersistency::resetForTesting();
     TallyConsentManager::resetForTesting();
@@ -99,6 +102,46 @@ StartedAnalyticsTest::~StartedAnalyticsTest() {
 std::vector<std::string> StartedAnalyticsTest::queued() const {
     auto persistency = TallyPersistency::sharedInstance();
     return persistency ? persistency->queuedRequests() : std::vector<std::string>{};
+}
+
+TallyFacadeTest::TallyFacadeTest() {
+    Tally::sharedInstance().resetForTesting();
+    resetAnalyticsModules();
+}
+
+TallyFacadeTest::~TallyFacadeTest() {
+    Tally::sharedInstance().resetForTesting();
+    resetAnalyticsModules();
+}
+
+TallyConfig TallyFacadeTest::systemConfig(const std::string& host) {
+    TallyConfig config;
+    config.appKey = "KEY";
+    config.host = host;
+    config.deviceID = "DEV";
+    config.alwaysUsePOST = true;
+    config.features = {"TLYCrashReporting", "TLYAutoViewTracking"};
+    return config;
+}
+
+void TallyFacadeTest::startOffline(TallyConfig config) {
+    auto& common = TallyCommon::sharedInstance();
+    common.setHasStarted(true);
+    TallyConnectionManager::sharedInstance()->setIsTerminating(true);
+    common.setHasStarted(false);
+    config.loggerDelegate = logger_;
+    config.internalLogLevel = 5;
+    Tally::sharedInstance().startWithConfig(config);
+}
+
+std::vector<std::string> TallyFacadeTest::queued() const {
+    auto persistency = TallyPersistency::sharedInstance();
+    return persistency ? persistency->queuedRequests() : std::vector<std::string>{};
+}
+
+std::string TallyFacadeTest::last() const {
+    auto all = queued();
+    return all.empty() ? std::string() : all.back();
 }
 
 }  // namespace tervolo::analytics::testing

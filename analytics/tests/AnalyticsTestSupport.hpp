@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "analytics/TallyCommon.hpp"
+#include "analytics/TallyConfig.hpp"
 #include "analytics/TallyUIPort.hpp"
 #include "testsupport/TemporaryFolder.hpp"
 #include "testsupport/VirtualClockScope.hpp"
@@ -64,7 +65,7 @@ class AnalyticsTest : public ::testing::Test {
 
     tervolo::testsupport::TemporaryFolder folder_;
     TimeZoneScope tz_{"UTC"};
-    ::testsupport::VirtualClockScope time_{1700000000.123};
+    tervolo::testsupport::VirtualClockScope time_{1700000000.123};
     std::shared_ptr<RecordingLogger> logger_ = std::make_shared<RecordingLogger>();
 };
 
@@ -81,5 +82,20 @@ class StartedAnalyticsTest : public AnalyticsTest {
 
 // Every shared analytics module back to "never made" (a fresh process).
 void resetAnalyticsModules();
+
+// AnalyticsTest for the facade: Tally and every module reset before and after.
+class TallyFacadeTest : public AnalyticsTest {
+  protected:
+    TallyFacadeTest();
+    ~TallyFacadeTest() override;
+    // This system's configuration: app key "KEY", device ID "DEV", POST always,
+    // crash reporting and view tracking asked for.
+    static TallyConfig systemConfig(const std::string& host);
+    // Starts with systemConfig() and a host nothing listens on, with sending
+    // held back, so tests read the queue as built.
+    void startOffline(TallyConfig config = systemConfig("http://127.0.0.1:9"));
+    std::vector<std::string> queued() const;
+    std::string last() const;
+};
 
 }  // namespace tervolo::analytics::testing

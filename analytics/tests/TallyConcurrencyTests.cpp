@@ -54,7 +54,7 @@ class TallyDrainConcurrencyTest : public testing::StartedAnalyticsTest {};
 // Threads queue requests while completions drain the queue on the session's
 // thread: never two requests in flight, every request sent, each once.
 TEST_F(TallyDrainConcurrencyTest, ManyThreadsQueueWhileTheQueueDrains) {
-    ::testsupport::FakeAnalyticsServer server;
+    tervolo::testsupport::FakeAnalyticsServer server;
     auto connection = TallyConnectionManager::sharedInstance();
     connection->setHost(server.host());
     connection->setAlwaysUsePOST(true);

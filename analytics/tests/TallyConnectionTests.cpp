@@ -12,10 +12,10 @@
 namespace tervolo::analytics {
 namespace {
 
+using tervolo::testsupport::CannedReply;
+using tervolo::testsupport::FakeAnalyticsServer;
+using tervolo::testsupport::LoopbackHTTPServer;
 using testing::StartedAnalyticsTest;
-using ::testsupport::CannedReply;
-using ::testsupport::FakeAnalyticsServer;
-using ::testsupport::LoopbackHTTPServer;
 
 class TallyConnectionTest : public StartedAnalyticsTest {
   protected:
