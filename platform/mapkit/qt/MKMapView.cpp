@@ -965,6 +965,11 @@ bool MKMapView::event(QEvent* event) {
 }
 
 void MKMapView::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape && press_.longPressBegan && !press_.consumed) {
+        press_.consumed = true;
+        if (longPress_.action) longPress_.action(MKGestureState::Cancelled, press_.last);
+        return;
+    }
     if (event->key() == Qt::Key_Escape && press_.dragging) {
         cancelDrag();
         press_.dragging = false;

@@ -521,6 +521,15 @@ TEST_F(MapView, LongPressAndPanShareThePress) {
     EXPECT_EQ(states[1].first, MKGestureState::Changed);
     EXPECT_EQ(states[2].first, MKGestureState::Ended);
     EXPECT_TRUE(delegate->calls.empty());
+    // Escape takes a long press away: Cancelled, and the release says nothing more.
+    states.clear();
+    press(*map, {100, 100});
+    time.advance(0.5);
+    QTest::keyClick(map.get(), Qt::Key_Escape);
+    release(*map, {100, 100});
+    ASSERT_EQ(states.size(), 2u);
+    EXPECT_EQ(states[0].first, MKGestureState::Began);
+    EXPECT_EQ(states[1].first, MKGestureState::Cancelled);
     // Within the tolerance and released early: neither a long press nor a pan.
     states.clear();
     press(*map, {100, 100});
