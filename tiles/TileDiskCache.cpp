@@ -158,8 +158,13 @@ std::optional<std::vector<uint8_t>> TileDiskCache::tileData(std::string_view sto
 bool TileDiskCache::storeTile(std::span<const uint8_t> bytes, std::string_view storagePath) const {
     if (!isValidFolderName(prefix_) || !isValidStoragePath(storagePath)) return false;
     const std::string folder = tempDir();
-    struct stat st;
-    if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+    const std::string path = filePath(storagePath);
+    // The temporary file lives in the same folder so that the rename is atomic;
+    // no fsync: a tile lost in a crash is simply downloaded again. The folder is
+    // made only when the temporary cannot be, which saves a look per tile.
+    std::string temporary = fmt::format("{}/.{}.XXXXXX", folder, storagePath);
+    int fd = ::mkstemp(temporary.data());
+    if (fd < 0 && (errno == ENOENT || errno == ENOTDIR)) {
         if (platform::FileManager::defaultManager().createDirectory(folder, true)) {
             logStoreFailure("Can't store tile - failed to create tile dir");
             return false;
@@ -168,12 +173,9 @@ bool TileDiskCache::storeTile(std::span<const uint8_t> bytes, std::string_view s
         // Backup and archiving tools skip a folder tagged so; no per-file marking exists here.
         platform::FileManager::defaultManager().writeFile(folder + "/CACHEDIR.TAG",
                                                           std::string_view(kCacheDirTag));
+        temporary = fmt::format("{}/.{}.XXXXXX", folder, storagePath);
+        fd = ::mkstemp(temporary.data());
     }
-    const std::string path = filePath(storagePath);
-    // The temporary file lives in the same folder so that the rename is atomic;
-    // no fsync: a tile lost in a crash is simply downloaded again.
-    std::string temporary = fmt::format("{}/.{}.XXXXXX", folder, storagePath);
-    int fd = ::mkstemp(temporary.data());
     bool written = fd >= 0 && writeAll(fd, bytes);
     if (fd >= 0 && ::close(fd) != 0) written = false;
     if (written && ::rename(temporary.c_str(), path.c_str()) != 0) written = false;
@@ -182,7 +184,7 @@ bool TileDiskCache::storeTile(std::span<const uint8_t> bytes, std::string_view s
         logStoreFailure("ERROR writing data to file {}", path);
         return false;
     }
-    excludePathFromBackup(path);
+    // Written just now, so there is nothing to look up: the folder's tag keeps it out of backups.
     return true;
 }
 
