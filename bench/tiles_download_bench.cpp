@@ -79,6 +79,7 @@ void BM_TileCacheManager(benchmark::State& state) {
             return tervolo::tiles::makeURLTileSession(configuration);
         });
     double total = 0;
+    server().resetPeaks();
     size_t requestsBefore = server().requestCount();
     int64_t asked = 0;
     for (auto _ : state) {
