@@ -24,14 +24,17 @@ bool isLandscape(int orientation) {
 }
 
 // The bounds the zero-width fill-in measures: the window the controller is
-// shown in, else the active window, else the primary screen, so that a
-// popup asked for "full width" gets the width of the window it covers rather
-// than of a whole desktop.
+// shown in, else the active window, else a shown main window, else the
+// primary screen, so that a popup asked for "full width" gets the width of
+// the window it covers rather than of a whole desktop.
 QSizeF fillInBounds(ViewController& controller) {
     if (QWidget* view = controller.view(); view != nullptr && view->window() != view) {
         return view->window()->size();
     }
     if (QWidget* active = QApplication::activeWindow()) return active->size();
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+        if (window->isVisible() && window->windowType() == Qt::Window) return window->size();
+    }
     if (QScreen* screen = QGuiApplication::primaryScreen()) return screen->availableGeometry().size();
     return {};
 }
