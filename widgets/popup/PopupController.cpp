@@ -94,6 +94,17 @@ std::optional<T> userInfoValue(const platform::NotificationCenter::UserInfo& inf
     return std::nullopt;
 }
 
+// The title the bar shows now: a title view, or the bar's own label (a
+// replaced bar content waits hidden for its deletion).
+QWidget* shownTitle(const platform::NavigationBar& bar, const platform::NavigationItem* item) {
+    if (item != nullptr && item->titleView() != nullptr) return item->titleView();
+    QWidget* shown = nullptr;
+    for (QLabel* label : bar.findChildren<QLabel*>(QStringLiteral("titleLabel"))) {
+        if (label->parentWidget() != nullptr && !label->parentWidget()->isHidden()) shown = label;
+    }
+    return shown;
+}
+
 bool isTextInput(const QWidget* widget) {
     if (qobject_cast<const QLineEdit*>(widget) || qobject_cast<const QTextEdit*>(widget) ||
         qobject_cast<const QPlainTextEdit*>(widget) || qobject_cast<const QAbstractSpinBox*>(widget)) {
@@ -447,6 +458,21 @@ void PopupController::updateNavigationBar(bool animated) {
         for (const auto& item : barItem_->leftBarButtonItems())
             leftAnimates = leftAnimates || item == defaultLeftBarItem_;
     }
+    // The outgoing title fades out as a picture centred on the bar while the
+    // new one fades in.
+    QPointer<QLabel> outgoing;
+    if (QWidget* title = animated ? shownTitle(*navigationBar_, barItem_.get()) : nullptr;
+        title != nullptr && title->width() > 0) {
+        outgoing = new QLabel(navigationBar_);
+        outgoing->setObjectName(QStringLiteral("popupOutgoingTitle"));
+        outgoing->setAttribute(Qt::WA_TransparentForMouseEvents);
+        outgoing->setPixmap(title->grab());
+        outgoing->resize(title->size());
+        outgoing->move((navigationBar_->width() - title->width()) / 2,
+                       (navigationBar_->height() - title->height()) / 2);
+        outgoing->show();
+        outgoing->raise();
+    }
     auto& navigation = top->navigationItem();
     auto item = std::make_shared<platform::NavigationItem>();
 
@@ -477,15 +503,15 @@ void PopupController::updateNavigationBar(bool animated) {
     barItem_ = item;  // the previous item (and its holder) go now
 
     if (animated) {
-        QWidget* title = item->titleView();
-        if (title == nullptr) title = navigationBar_->findChild<QLabel*>(QStringLiteral("titleLabel"));
-        if (title != nullptr) {
-            Animator::performWithoutAnimation([&] { platform::setAlpha(title, 0); });
-            QPointer<QWidget> guarded = title;
-            Animator::animateWithSpring(0.5, 0, 1.0, 0, {}, [guarded] {
-                if (guarded) platform::setAlpha(guarded, 1);
-            });
-        }
+        QPointer<QWidget> incoming = shownTitle(*navigationBar_, item.get());
+        if (incoming) Animator::performWithoutAnimation([&] { platform::setAlpha(incoming, 0); });
+        Animator::animateWithSpring(
+            0.5, 0, 1.0, 0, {},
+            [incoming, outgoing] {
+                if (incoming) platform::setAlpha(incoming, 1);
+                if (outgoing) platform::setAlpha(outgoing, 0);
+            },
+            [outgoing](bool) { delete outgoing.data(); });
     }
     defaultLeftBarItem_->setTintColor(navigationBar_->tintColor());
     defaultLeftBarItem_->setType(

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QTest>
 
 #include "platform/dispatch/NotificationCenter.hpp"
 #include "platform/ui/AnimationWidget.hpp"
@@ -154,14 +155,17 @@ TEST_F(PopupControllerTest, PushPopAndPopToRootKeepTheBooks) {
     presentAndSettle(*p);
     auto container = p->containerViewController();
     EXPECT_EQ(p->defaultLeftBarItem().type(), PopupLeftBarItem::Type::cross);
-    log.take();
+    EXPECT_EQ(log.take(),
+              (Calls{"A.willMove", "A.viewDidLoad", "A.viewWillAppear", "A.viewDidAppear", "A.didMove"}));
 
     p->pushViewController(b, true);
     EXPECT_EQ(popup::popupController(*b), p);
     EXPECT_NE(p->containerView()->findChild<QWidget*>(QStringLiteral("popupTransitionSnapshot")), nullptr);
     EXPECT_EQ(p->defaultLeftBarItem().type(), PopupLeftBarItem::Type::arrow);
     EXPECT_EQ(p->navigationBar()->displayedTitle(), "Second");
+    EXPECT_NE(p->navigationBar()->findChild<QWidget*>(QStringLiteral("popupOutgoingTitle")), nullptr);
     time.advance(0.6);
+    EXPECT_EQ(p->navigationBar()->findChild<QWidget*>(QStringLiteral("popupOutgoingTitle")), nullptr);
     EXPECT_EQ(p->containerView()->findChild<QWidget*>(QStringLiteral("popupTransitionSnapshot")), nullptr);
     EXPECT_EQ(log.take(),
               (Calls{"A.viewWillDisappear", "A.willMove(null)", "B.viewDidLoad", "B.viewWillAppear",
@@ -194,9 +198,12 @@ TEST_F(PopupControllerTest, PushPopAndPopToRootKeepTheBooks) {
     EXPECT_EQ(popup::popupController(*b), nullptr);
     p->popToRootViewController(true);  // a single controller: nothing
     EXPECT_TRUE(p->isPresented());
+    log.take();
     p->popViewController(true);  // the last one: the popup goes
     time.advance(0.5);
     EXPECT_FALSE(p->isPresented());
+    EXPECT_EQ(log.take(),
+              (Calls{"A.viewWillDisappear", "A.willMove(null)", "A.viewDidDisappear", "A.didMove(null)"}));
     EXPECT_TRUE(container->children().empty());
 }
 
@@ -528,4 +535,43 @@ TEST_F(PopupControllerTest, FocusChangesAreAnnounced) {
     field->setFocus();
     inert->setFocus();
     EXPECT_EQ(objects, (std::vector<void*>{field}));
+}
+
+// The bar hides and shows, animated or not, and ends fully visible when shown;
+// a re-layout for a new orientation fades the card out and back in.
+TEST_F(PopupControllerTest, BarHidingAndOrientationRelayout) {
+    auto p = PopupController::make(content({300, 200}));
+    presentAndSettle(*p);
+    auto* bar = p->navigationBar();
+    p->setNavigationBarHidden(true, true);
+    EXPECT_TRUE(bar->isVisible()) << "fades out first";
+    EXPECT_EQ(platform::frame(p->contentView()).y(), 0);
+    time.advance(0.6);
+    EXPECT_FALSE(bar->isVisible());
+    p->setNavigationBarHidden(false, false);
+    EXPECT_TRUE(bar->isVisible());
+    EXPECT_EQ(platform::alpha(bar), 1);
+    EXPECT_EQ(platform::presentationAlpha(bar), 1);
+    EXPECT_EQ(platform::frame(p->contentView()).y(), 44);
+
+    const QRect before = card(*p);
+    p->orientationDidChange();
+    time.advance(0.2);
+    EXPECT_LT(platform::presentationAlpha(p->containerView()), 0.1);
+    time.advance(0.3);
+    EXPECT_EQ(platform::alpha(p->containerView()), 1);
+    EXPECT_EQ(card(*p), before);
+}
+
+// A click on the dimmed background ends editing in the card.
+TEST_F(PopupControllerTest, BackgroundClickEndsEditing) {
+    auto top = content({300, 200});
+    auto* field = new QLineEdit(top->view());
+    auto p = PopupController::make(top);
+    presentAndSettle(*p);
+    QApplication::setActiveWindow(window.get());
+    field->setFocus();
+    ASSERT_TRUE(field->hasFocus());
+    QTest::mouseClick(p->backgroundView(), Qt::LeftButton, {}, QPoint(5, 5));
+    EXPECT_FALSE(field->hasFocus());
 }
