@@ -826,7 +826,7 @@ void PopupController::animateTransition(platform::ViewControllerContextTransitio
     QPointer<QWidget> background = backgroundView_;
 
     if (context.viewController(Key::to) == container) {
-        QWidget* host = context.containerView();
+        QPointer<QWidget> host = context.containerView();
         root->setParent(host);
         root->setGeometry(host->rect());
         root->show();
@@ -847,8 +847,10 @@ void PopupController::animateTransition(platform::ViewControllerContextTransitio
         Animator::animateWithSpring(duration, 0, 1.0, 1.0, {}, [background, kept] {
             if (background) platform::setAlpha(background, kept);
         });
-        runCardTransition(Action::present, [weak, transition, top, container] {
+        runCardTransition(Action::present, [weak, transition, host, top, container] {
             if (auto self = weak.lock()) self->setCardInteraction(true);
+            // The presentation's widget owns the context; gone with its window, nothing is left to end.
+            if (!host) return;
             transition->completeTransition(!transition->transitionWasCancelled());
             if (top && top->parent() == container.get()) top->didMove(container.get());
         });
@@ -861,12 +863,12 @@ void PopupController::animateTransition(platform::ViewControllerContextTransitio
     Animator::animate(duration, 0, easeOut(), [background] {
         if (background) platform::setAlpha(background, 0);
     });
-    runCardTransition(Action::dismiss, [weak, transition, top, background, kept] {
+    QPointer<QWidget> host = context.containerView();
+    runCardTransition(Action::dismiss, [weak, transition, host, top, background, kept] {
         auto self = weak.lock();
         if (self) self->setCardInteraction(true);
-        if (QWidget* host = transition->containerView(); host != nullptr && self && self->eventFilter_) {
-            host->removeEventFilter(self->eventFilter_.data());
-        }
+        if (!host) return;  // see the presentation above
+        if (self && self->eventFilter_) host->removeEventFilter(self->eventFilter_.data());
         transition->completeTransition(!transition->transitionWasCancelled());
         if (top) {
             if (QWidget* view = top->viewIfLoaded()) {
