@@ -128,6 +128,7 @@ QWidget* ViewController::view() {
     // A view deleted behind our back (by a foreign parent) is rebuilt, but
     // viewDidLoad stays a once-in-a-life call.
     if (firstLoad) {
+        // Extensions may give the new view its starting geometry first.
         for (const auto& entry : std::vector(extensions_)) entry.second->viewWillLoad(*this);
         viewDidLoad();
     }

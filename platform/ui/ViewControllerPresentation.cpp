@@ -8,8 +8,8 @@
 #include <set>
 
 #include "platform/foundation/OSLog.hpp"
-#include "platform/ui/AnimationWidget.hpp"
 #include "platform/ui/Animator.hpp"
+#include "platform/ui/AnimationWidget.hpp"
 #include "platform/ui/PresentationAnimation.hpp"
 #include "platform/ui/PresentationOverlay.hpp"
 #include "platform/ui/PresentationRecorder.hpp"
@@ -374,6 +374,7 @@ void ViewController::present(std::shared_ptr<ViewController> controller, bool an
                              std::function<void()> completion) {
     PLATFORM_UI_ASSERT_MAIN_THREAD();
     if (!controller) return;
+    // An extension (a popup showing this controller) may take the call over.
     for (const auto& entry : std::vector(extensions_)) {
         if (entry.second->present(*this, controller, animated, completion)) return;
     }
@@ -393,6 +394,7 @@ void ViewController::present(std::shared_ptr<ViewController> controller, bool an
 
 void ViewController::dismiss(bool animated, std::function<void()> completion) {
     PLATFORM_UI_ASSERT_MAIN_THREAD();
+    // An extension (a popup showing this controller) may take the call over.
     for (const auto& entry : std::vector(extensions_)) {
         if (entry.second->dismiss(*this, animated, completion)) return;
     }
