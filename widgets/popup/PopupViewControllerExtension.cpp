@@ -99,24 +99,25 @@ QSizeF landscapeContentSizeInPopup(const ViewController& controller) {
     return extension != nullptr ? extension->landscapeContentSizeInPopup() : QSizeF(0, 0);
 }
 
-void setContentSizeInPopup(ViewController& controller, QSizeF size) {
+void PopupViewControllerExtension::storeSize(ViewController& controller, QSizeF size, bool landscapeSize) {
     if (size.width() == 0 && size.height() != 0) {
+        // The portrait width is the window's width in portrait, the landscape
+        // width its width in landscape.
         const QSizeF bounds = fillInBounds(controller);
-        size.setWidth(isLandscape(interfaceOrientation(controller)) ? bounds.height() : bounds.width());
+        const bool swapped = isLandscape(interfaceOrientation(controller)) != landscapeSize;
+        size.setWidth(swapped ? bounds.height() : bounds.width());
     }
-    auto& extension = PopupViewControllerExtension::of(controller);
-    extension.contentSize_ = size;
+    auto& extension = of(controller);
+    (landscapeSize ? extension.landscapeContentSize_ : extension.contentSize_) = size;
     extension.observers_.notify();
 }
 
+void setContentSizeInPopup(ViewController& controller, QSizeF size) {
+    PopupViewControllerExtension::storeSize(controller, size, false);
+}
+
 void setLandscapeContentSizeInPopup(ViewController& controller, QSizeF size) {
-    if (size.width() == 0 && size.height() != 0) {
-        const QSizeF bounds = fillInBounds(controller);
-        size.setWidth(isLandscape(interfaceOrientation(controller)) ? bounds.width() : bounds.height());
-    }
-    auto& extension = PopupViewControllerExtension::of(controller);
-    extension.landscapeContentSize_ = size;
-    extension.observers_.notify();
+    PopupViewControllerExtension::storeSize(controller, size, true);
 }
 
 std::shared_ptr<PopupController> popupController(const ViewController& controller) {

@@ -48,10 +48,10 @@ class PopupViewControllerExtension : public platform::ViewControllerExtension {
     std::shared_ptr<platform::ViewController> presentationLinksOwner(
         const platform::ViewController& controller) const override;
 
-  private:
-    friend void setContentSizeInPopup(platform::ViewController&, QSizeF);
-    friend void setLandscapeContentSizeInPopup(platform::ViewController&, QSizeF);
+    // What setContentSizeInPopup and setLandscapeContentSizeInPopup do.
+    static void storeSize(platform::ViewController& controller, QSizeF size, bool landscapeSize);
 
+  private:
     QSizeF contentSize_{0, 0};
     QSizeF landscapeContentSize_{0, 0};
     // Weak: a popup destroyed without tearing down leaves no dangling link.
