@@ -150,8 +150,6 @@ class MKMapView : public QWidget, public MKMapViewModel {
     void placeOrnaments();
     void updateCallout();
     void requestRepaint();
-    void scheduleAnimationTick();
-    void animationTick();
     void stopAnimation();
     void startInertia(QPointF velocity);
     void inertiaTick();
@@ -180,7 +178,7 @@ class MKMapView : public QWidget, public MKMapViewModel {
     // Programmatic animation of the shown camera towards the model's.
     bool animating_ = false;
     CameraState animationFrom_;
-    double animationStart_ = 0;
+    double animationProgress_ = 0;  // eased, 0…1
     uint64_t animationToken_ = 0;
 
     // Mouse
