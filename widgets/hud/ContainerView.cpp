@@ -27,7 +27,9 @@ class DimmingView final : public QWidget {
     }
 
   protected:
-    void paintEvent(QPaintEvent*) override { QPainter(this).fillRect(rect(), QColor::fromRgbF(0, 0, 0, 0.25f)); }
+    void paintEvent(QPaintEvent*) override {
+        QPainter(this).fillRect(rect(), QColor::fromRgbF(0, 0, 0, 0.25f));
+    }
 };
 
 // A number in a notification's user info, whichever arithmetic type the poster used.
@@ -181,7 +183,8 @@ void ContainerView::moveFrameViewAnimated(const platform::NotificationCenter::No
     platform::Animator::animate(*duration, 0, options, [&] { centreFrameView(centre); });
 }
 
-void ContainerView::keyboardWillShowWithNotification(const platform::NotificationCenter::Notification& notification) {
+void ContainerView::keyboardWillShowWithNotification(
+    const platform::NotificationCenter::Notification& notification) {
     keyboardIsVisible_ = true;
     if (notification.userInfo.empty()) return;
     const auto frame = notification.userInfo.find(platform::UIKeyboardFrameBeginUserInfoKey);
@@ -201,9 +204,10 @@ void ContainerView::keyboardWillBeHiddenWithNotification(
 void ContainerView::startObservingKeyboard() {
     auto& center = platform::NotificationCenter::defaultCenter();
     QPointer<ContainerView> self(this);
-    keyboardShown_ = center.addObserver(platform::UIKeyboardDidShowNotification, nullptr, [self](const auto& note) {
-        if (self) self->keyboardWillShowWithNotification(note);
-    });
+    keyboardShown_ =
+        center.addObserver(platform::UIKeyboardDidShowNotification, nullptr, [self](const auto& note) {
+            if (self) self->keyboardWillShowWithNotification(note);
+        });
     keyboardHidden_ =
         center.addObserver(platform::UIKeyboardWillHideNotification, nullptr, [self](const auto& note) {
             if (self) self->keyboardWillBeHiddenWithNotification(note);

@@ -66,7 +66,8 @@ class ContainerView : public QWidget {
 
   private:
     void centreFrameView(QPointF centre);
-    void moveFrameViewAnimated(const platform::NotificationCenter::Notification& notification, QPointF centre);
+    void moveFrameViewAnimated(const platform::NotificationCenter::Notification& notification,
+                               QPointF centre);
 
     bool keyboardIsVisible_ = false;
     double keyboardHeight_ = 0;

@@ -37,7 +37,8 @@ class HUD {
     // Shows, then starts the fade at once.
     static void flash(const HUDContentType& content, QWidget* onView = nullptr);
     // Shows, then hides (with the fade) after `delay` seconds.
-    static void flash(const HUDContentType& content, QWidget* onView, double delay, HUDCompletion completion = {});
+    static void flash(const HUDContentType& content, QWidget* onView, double delay,
+                      HUDCompletion completion = {});
 
     // Keeps the panel above the on-screen keyboard while notifications about it arrive.
     static void registerForKeyboardNotifications();

@@ -12,10 +12,10 @@ namespace tervolo::widgets::hud {
 // (vector images are drawn by Qt's SVG renderer).
 class HUDAssets {
   public:
-    static platform::NamedImage crossImage();              // "cross"
-    static platform::NamedImage checkmarkImage();          // "checkmark"
-    static platform::NamedImage progressActivityImage();   // "progress_activity"
-    static platform::NamedImage progressCircularImage();   // "progress_circular"
+    static platform::NamedImage crossImage();             // "cross"
+    static platform::NamedImage checkmarkImage();         // "checkmark"
+    static platform::NamedImage progressActivityImage();  // "progress_activity"
+    static platform::NamedImage progressCircularImage();  // "progress_circular"
     static platform::NamedImage bundledImage(const std::string& name);
 };
 

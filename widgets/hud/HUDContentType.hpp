@@ -39,7 +39,8 @@ class HUDContentType {
     static HUDContentType labeledSuccess(const Text& title, const Text& subtitle);
     static HUDContentType labeledError(const Text& title, const Text& subtitle);
     static HUDContentType labeledProgress(const Text& title, const Text& subtitle);
-    static HUDContentType labeledImage(const platform::NamedImage& image, const Text& title, const Text& subtitle);
+    static HUDContentType labeledImage(const platform::NamedImage& image, const Text& title,
+                                       const Text& subtitle);
     static HUDContentType labeledRotatingImage(const platform::NamedImage& image, const Text& title,
                                                const Text& subtitle);
     static HUDContentType label(const Text& text);

@@ -161,7 +161,8 @@ void HUDController::hide(double afterDelay, HUDCompletion completion) {
     if (hideTimer_) {
         // The replaced hide never runs, and neither does its completion: let it go.
         if (const auto* info = std::any_cast<std::map<std::string, std::string>>(&hideTimer_->userInfo())) {
-            if (const auto old = info->find(kTimerActionKey); old != info->end()) timerActions_.erase(old->second);
+            if (const auto old = info->find(kTimerActionKey); old != info->end())
+                timerActions_.erase(old->second);
         }
         hideTimer_->invalidate();
     }

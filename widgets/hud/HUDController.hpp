@@ -84,7 +84,8 @@ class HUDController {
     ContainerView& container() const;
 
     static constexpr const char* kTimerActionKey = "timerActionKey";
-    static constexpr const char* kWillEnterForegroundNotification = "UIApplicationWillEnterForegroundNotification";
+    static constexpr const char* kWillEnterForegroundNotification =
+        "UIApplicationWillEnterForegroundNotification";
 
   private:
     void showContent();

@@ -31,7 +31,8 @@ platform::ShapeLayer HUDErrorView::generateDashLayer() {
     return layer;
 }
 
-platform::Animation HUDErrorView::rotationAnimation(double degrees, std::function<void(double radians)> apply) {
+platform::Animation HUDErrorView::rotationAnimation(double degrees,
+                                                    std::function<void(double radians)> apply) {
     const double target = degrees * kRadiansPerDegree;
     platform::SpringParameters spring;
     spring.mass = 0.22;
@@ -49,8 +50,8 @@ platform::Animation HUDErrorView::rotationAnimation(double degrees, std::functio
     return swing;
 }
 
-HUDErrorView::HUDErrorView(const std::optional<std::string>& title, const std::optional<std::string>& subtitle,
-                           QWidget* parent)
+HUDErrorView::HUDErrorView(const std::optional<std::string>& title,
+                           const std::optional<std::string>& subtitle, QWidget* parent)
     : HUDSquareBaseView(platform::NamedImage(), title, subtitle, parent),
       dashOneLayer_(generateDashLayer()),
       dashTwoLayer_(generateDashLayer()) {
@@ -91,7 +92,8 @@ void HUDErrorView::stopAnimation() {
 void HUDErrorView::paintEvent(QPaintEvent* event) {
     HUDSquareBaseView::paintEvent(event);
     QPainter painter(this);
-    for (const auto& [layer, radians] : {std::pair{&dashOneLayer_, dashOneShown_}, {&dashTwoLayer_, dashTwoShown_}}) {
+    for (const auto& [layer, radians] :
+         {std::pair{&dashOneLayer_, dashOneShown_}, {&dashTwoLayer_, dashTwoShown_}}) {
         painter.save();
         painter.translate(anchor_);
         painter.rotate(radians * 180 / std::numbers::pi);

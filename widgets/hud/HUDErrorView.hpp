@@ -19,7 +19,8 @@ class HUDErrorView : public HUDSquareBaseView, public HUDAnimating {
 
   public:
     explicit HUDErrorView(const std::optional<std::string>& title = std::nullopt,
-                          const std::optional<std::string>& subtitle = std::nullopt, QWidget* parent = nullptr);
+                          const std::optional<std::string>& subtitle = std::nullopt,
+                          QWidget* parent = nullptr);
     ~HUDErrorView() override;
 
     const platform::ShapeLayer& dashOneLayer() const { return dashOneLayer_; }
@@ -48,7 +49,7 @@ class HUDErrorView : public HUDSquareBaseView, public HUDAnimating {
   private:
     platform::ShapeLayer dashOneLayer_;
     platform::ShapeLayer dashTwoLayer_;
-    QPointF anchor_;         // the point both dashes turn about
+    QPointF anchor_;           // the point both dashes turn about
     double dashOneModel_ = 0;  // the dashes' transforms (rotation about anchor_)
     double dashTwoModel_ = 0;
     double dashOneShown_ = 0;

@@ -5,8 +5,8 @@
 
 namespace tervolo::widgets::hud {
 
-HUDProgressView::HUDProgressView(const std::optional<std::string>& title, const std::optional<std::string>& subtitle,
-                                 QWidget* parent)
+HUDProgressView::HUDProgressView(const std::optional<std::string>& title,
+                                 const std::optional<std::string>& subtitle, QWidget* parent)
     : HUDSquareBaseView(HUDAssets::progressActivityImage(), title, subtitle, parent) {}
 
 void HUDProgressView::startAnimation() {

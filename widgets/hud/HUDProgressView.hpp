@@ -13,7 +13,8 @@ class HUDProgressView : public HUDSquareBaseView, public HUDAnimating {
 
   public:
     explicit HUDProgressView(const std::optional<std::string>& title = std::nullopt,
-                             const std::optional<std::string>& subtitle = std::nullopt, QWidget* parent = nullptr);
+                             const std::optional<std::string>& subtitle = std::nullopt,
+                             QWidget* parent = nullptr);
 
     void startAnimation() override;
     bool hasStopAnimation() const override { return true; }

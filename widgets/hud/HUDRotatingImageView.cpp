@@ -9,7 +9,8 @@ HUDRotatingImageView::HUDRotatingImageView(const platform::NamedImage& image,
                                            const std::optional<std::string>& subtitle, QWidget* parent)
     : HUDSquareBaseView(image, title, subtitle, parent) {}
 
-HUDRotatingImageView::HUDRotatingImageView(const QRect& frame, QWidget* parent) : HUDSquareBaseView(frame, parent) {}
+HUDRotatingImageView::HUDRotatingImageView(const QRect& frame, QWidget* parent)
+    : HUDSquareBaseView(frame, parent) {}
 
 void HUDRotatingImageView::startAnimation() {
     HUDAnimation::turn(imageView(), HUDAnimation::smoothRotation());

@@ -23,7 +23,8 @@ double roundedUp(double value) {
 
 }  // namespace
 
-HUDSquareBaseView::HUDSquareBaseView(const platform::NamedImage& image, const std::optional<std::string>& title,
+HUDSquareBaseView::HUDSquareBaseView(const platform::NamedImage& image,
+                                     const std::optional<std::string>& title,
                                      const std::optional<std::string>& subtitle, QWidget* parent)
     : QWidget(parent) {
     makeParts();

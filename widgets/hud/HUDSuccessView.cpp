@@ -18,8 +18,8 @@ QColor markColor() {
 
 }  // namespace
 
-HUDSuccessView::HUDSuccessView(const std::optional<std::string>& title, const std::optional<std::string>& subtitle,
-                               QWidget* parent)
+HUDSuccessView::HUDSuccessView(const std::optional<std::string>& title,
+                               const std::optional<std::string>& subtitle, QWidget* parent)
     : HUDSquareBaseView(platform::NamedImage(), title, subtitle, parent) {
     QPainterPath path;
     path.moveTo(4, 27);

@@ -15,7 +15,8 @@ class HUDSuccessView : public HUDSquareBaseView, public HUDAnimating {
 
   public:
     explicit HUDSuccessView(const std::optional<std::string>& title = std::nullopt,
-                            const std::optional<std::string>& subtitle = std::nullopt, QWidget* parent = nullptr);
+                            const std::optional<std::string>& subtitle = std::nullopt,
+                            QWidget* parent = nullptr);
     ~HUDSuccessView() override;
 
     // The mark as drawn now (its strokeEnd moves while it draws itself).

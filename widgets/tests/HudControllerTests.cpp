@@ -188,13 +188,14 @@ TEST_F(HudTest, TheApplicationsFlashesShowTheirTextsForTheirDelays) {
         const char* subtitle;
     };
     const Case cases[] = {
-        {"copied (point details)", HUDContentType::labeledSuccess("Copied!", std::nullopt), 1.6, true, "Copied!", ""},
+        {"copied (point details)", HUDContentType::labeledSuccess("Copied!", std::nullopt), 1.6, true,
+         "Copied!", ""},
         {"copied coordinates (my location)",
-         HUDContentType::labeledSuccess("Copied!", "Coordinates can now be pasted into any application."), 1.6, true,
-         "Copied!", "Coordinates can now be pasted into any application."},
+         HUDContentType::labeledSuccess("Copied!", "Coordinates can now be pasted into any application."),
+         1.6, true, "Copied!", "Coordinates can now be pasted into any application."},
         {"tracking mode (map)",
-         HUDContentType::labeledSuccess("Tracking Mode", "The map now keeps your location centered."), 1.2, true,
-         "Tracking Mode", "The map now keeps your location centered."},
+         HUDContentType::labeledSuccess("Tracking Mode", "The map now keeps your location centered."), 1.2,
+         true, "Tracking Mode", "The map now keeps your location centered."},
         {"error", HUDContentType::labeledError("Not Saved", "The point could not be written."), 1.6, false,
          "Not Saved", "The point could not be written."},
     };
@@ -271,7 +272,8 @@ TEST_F(HudTest, AShowDuringAFadeKeepsTheNewPanel) {
 // Back in the foreground the content animates again, but only while the HUD shows.
 TEST_F(HudTest, ReturningToTheForegroundRestartsTheContentsAnimation) {
     auto foreground = [] {
-        platform::NotificationCenter::defaultCenter().post(hud::HUDController::kWillEnterForegroundNotification);
+        platform::NotificationCenter::defaultCenter().post(
+            hud::HUDController::kWillEnterForegroundNotification);
     };
     HUD::show(HUDContentType::success(), target());
     auto* success = dynamic_cast<hud::HUDSuccessView*>(hud().contentView());
@@ -311,10 +313,11 @@ TEST_F(HudTest, EachContentMakesItsPanel) {
         {"rotatingImage", HUDContentType::rotatingImage(picture), Panel::Rotating, "", "", true},
         {"labeledSuccess", HUDContentType::labeledSuccess("A", "B"), Panel::Success, "A", "B", false},
         {"labeledError", HUDContentType::labeledError("A", std::nullopt), Panel::Error, "A", "", false},
-        {"labeledProgress", HUDContentType::labeledProgress(std::nullopt, "B"), Panel::Progress, "", "B", true},
-        {"labeledImage", HUDContentType::labeledImage(picture, "A", "B"), Panel::Square, "A", "B", true},
-        {"labeledRotatingImage", HUDContentType::labeledRotatingImage(picture, "A", "B"), Panel::Rotating, "A", "B",
+        {"labeledProgress", HUDContentType::labeledProgress(std::nullopt, "B"), Panel::Progress, "", "B",
          true},
+        {"labeledImage", HUDContentType::labeledImage(picture, "A", "B"), Panel::Square, "A", "B", true},
+        {"labeledRotatingImage", HUDContentType::labeledRotatingImage(picture, "A", "B"), Panel::Rotating,
+         "A", "B", true},
         {"label", HUDContentType::label("Hello"), Panel::Text, "", "", false},
         {"customView", HUDContentType::customView(custom), Panel::Custom, "", "", false},
     };
