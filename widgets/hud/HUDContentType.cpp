@@ -9,61 +9,47 @@
 
 namespace tervolo::widgets::hud {
 
-HUDContentType HUDContentType::image(const platform::NamedImage& image) {
-    HUDContentType content(Kind::image);
+HUDContentType HUDContentType::make(Kind kind, const platform::NamedImage& image, const Text& title,
+                                    const Text& subtitle) {
+    HUDContentType content(kind);
     content.image_ = image;
+    content.title_ = title;
+    content.subtitle_ = subtitle;
     return content;
+}
+
+HUDContentType HUDContentType::image(const platform::NamedImage& image) {
+    return make(Kind::image, image, std::nullopt, std::nullopt);
 }
 
 HUDContentType HUDContentType::rotatingImage(const platform::NamedImage& image) {
-    HUDContentType content(Kind::rotatingImage);
-    content.image_ = image;
-    return content;
+    return make(Kind::rotatingImage, image, std::nullopt, std::nullopt);
 }
 
 HUDContentType HUDContentType::labeledSuccess(const Text& title, const Text& subtitle) {
-    HUDContentType content(Kind::labeledSuccess);
-    content.title_ = title;
-    content.subtitle_ = subtitle;
-    return content;
+    return make(Kind::labeledSuccess, {}, title, subtitle);
 }
 
 HUDContentType HUDContentType::labeledError(const Text& title, const Text& subtitle) {
-    HUDContentType content(Kind::labeledError);
-    content.title_ = title;
-    content.subtitle_ = subtitle;
-    return content;
+    return make(Kind::labeledError, {}, title, subtitle);
 }
 
 HUDContentType HUDContentType::labeledProgress(const Text& title, const Text& subtitle) {
-    HUDContentType content(Kind::labeledProgress);
-    content.title_ = title;
-    content.subtitle_ = subtitle;
-    return content;
+    return make(Kind::labeledProgress, {}, title, subtitle);
 }
 
 HUDContentType HUDContentType::labeledImage(const platform::NamedImage& image, const Text& title,
                                             const Text& subtitle) {
-    HUDContentType content(Kind::labeledImage);
-    content.image_ = image;
-    content.title_ = title;
-    content.subtitle_ = subtitle;
-    return content;
+    return make(Kind::labeledImage, image, title, subtitle);
 }
 
 HUDContentType HUDContentType::labeledRotatingImage(const platform::NamedImage& image, const Text& title,
                                                     const Text& subtitle) {
-    HUDContentType content(Kind::labeledRotatingImage);
-    content.image_ = image;
-    content.title_ = title;
-    content.subtitle_ = subtitle;
-    return content;
+    return make(Kind::labeledRotatingImage, image, title, subtitle);
 }
 
 HUDContentType HUDContentType::label(const Text& text) {
-    HUDContentType content(Kind::label);
-    content.title_ = text;
-    return content;
+    return make(Kind::label, {}, text, std::nullopt);
 }
 
 HUDContentType HUDContentType::customView(QWidget* view) {

@@ -64,6 +64,8 @@ class HUDContentType {
 
   private:
     explicit HUDContentType(Kind kind) : kind_(kind) {}
+    static HUDContentType make(Kind kind, const platform::NamedImage& image, const Text& title,
+                               const Text& subtitle);
 
     Kind kind_;
     platform::NamedImage image_;

@@ -134,6 +134,26 @@ TEST_F(HudTest, TheFramePanelHoldsOneContentAtItsSize) {
     delete fresh;
 }
 
+// The panel lies over a blurred picture of what is below it, in place: over the window's green band
+// on its left and the red band on its right (bands 96 points wide from x = 0: blue, green, yellow,
+// red). Without an effect only the translucent fill is left.
+TEST_F(HudTest, ThePanelBlursWhatLiesBelowIt) {
+    HUD::show(HUDContentType::label(std::nullopt), target());  // 265 wide: x 107…372
+    ASSERT_TRUE(frame()->hasBackdrop());
+    QImage panel = frame()->grab().toImage();
+    const QColor left = panel.pixelColor(20, 45);    // x 127: green band
+    const QColor right = panel.pixelColor(245, 45);  // x 352: red band
+    EXPECT_GT(left.green(), left.red() + 20);
+    EXPECT_GT(right.red(), right.green() + 20);
+    EXPECT_EQ(left.alpha(), 255);
+    EXPECT_EQ(panel.pixelColor(0, 0).alpha(), 0);  // outside the rounded corner
+
+    hud().setEffect(std::nullopt);
+    panel = frame()->grab().toImage();
+    EXPECT_NEAR(panel.pixelColor(20, 45).alpha(), 0.36 * 255, 2);
+    HUD::hide();
+}
+
 // A dismissal without animation leaves the dimming at its opacity: a later show that does not dim
 // finds it there.
 TEST_F(HudTest, ADismissalAtOnceLeavesTheDimmingAsItWas) {

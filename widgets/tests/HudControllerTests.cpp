@@ -243,6 +243,15 @@ TEST_F(HudTest, ASecondFlashReplacesTheFirstDelayedHideAndLetsItsCompletionGo) {
     advance(2);
     EXPECT_TRUE(first.finished.empty());
     EXPECT_EQ(second.finished.size(), 1u);
+
+    // A plain show leaves a pending delayed hide alone: it still takes the new panel away.
+    HUD::flash(HUDContentType::labeledSuccess("Copied!", std::nullopt), target(), 1.6);
+    advance(1.0);
+    HUD::show(HUDContentType::label("Still here?"), target());
+    advance(0.6);
+    EXPECT_DOUBLE_EQ(platform::alpha(frame()), 0);
+    advance(0.8);
+    EXPECT_FALSE(HUD::isVisible());
 }
 
 // A show while a hide fades: the new panel stays for its own time; the fade reports to its own caller
