@@ -74,7 +74,11 @@ ContainerView::ContainerView(FrameView* frameView, QWidget* parent)
 }
 
 ContainerView::~ContainerView() {
+    // A fade cut short here still reports to its caller, but must not touch this half-destroyed view.
+    ++dismissalGeneration_;
     platform::Animator::removeAll(this);
+    platform::Animator::removeAll(frameView_);
+    platform::Animator::removeAll(backgroundView_);
 }
 
 void ContainerView::setUserInteractionEnabled(bool enabled) {

@@ -5,10 +5,17 @@
 #include <cmath>
 #include <numbers>
 
+#include "platform/ui/Animator.hpp"
+
 namespace tervolo::widgets::hud {
 
 HUDImageView::HUDImageView(QWidget* parent) : QWidget(parent) {
     setAttribute(Qt::WA_TranslucentBackground);
+}
+
+HUDImageView::~HUDImageView() {
+    // Its turn ends while it is still an image view (the base class's end is too late for that).
+    platform::Animator::removeAll(this);
 }
 
 void HUDImageView::setImage(const platform::NamedImage& image) {

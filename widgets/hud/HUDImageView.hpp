@@ -16,6 +16,7 @@ class HUDImageView : public QWidget {
 
   public:
     explicit HUDImageView(QWidget* parent = nullptr);
+    ~HUDImageView() override;
 
     const platform::NamedImage& image() const { return image_; }
     void setImage(const platform::NamedImage& image);

@@ -173,15 +173,20 @@ TEST_F(HudTest, ADismissalAtOnceLeavesTheDimmingAsItWas) {
     HUD::hide();
 }
 
-// A target that goes away takes the HUD with it; the next show builds a new one.
+// A target that goes away takes the HUD with it, also in the middle of a fade (whose caller still
+// hears of its end); the next show builds a new one.
 TEST_F(HudTest, ATargetDestroyedUnderTheHudLeavesItUsable) {
     auto other = std::make_unique<QWidget>();
     other->resize(300, 200);
     other->show();
     HUD::show(HUDContentType::label("Going"), other.get());
     EXPECT_TRUE(HUD::isVisible());
-    other.reset();
+    auto calls = std::make_shared<std::vector<bool>>();
+    HUD::hide(true, [calls](bool done) { calls->push_back(done); });
+    advance(0.3);
+    other.reset();  // in the middle of the fade
     EXPECT_FALSE(HUD::isVisible());
+    EXPECT_EQ(*calls, std::vector<bool>{true});
     HUD::flash(HUDContentType::success(), target(), 1.0);
     EXPECT_TRUE(attached());
     EXPECT_TRUE(HUD::isVisible());
