@@ -139,9 +139,9 @@ bool ContainerView::eventFilter(QObject* watched, QEvent* event) {
 void ContainerView::revealFrameView() {
     platform::Animator::removeAll(this);
     cancelPendingDismissal();
+    centreFrameView(frameViewCenter());
     // The picture behind the panel, taken while the container is still hidden.
     if (isHidden()) frameView_->captureBackdrop(parentWidget(), pos());
-    centreFrameView(frameViewCenter());
     platform::setAlpha(frameView_, 1.0);
     show();
     raise();

@@ -104,18 +104,26 @@ void FrameView::setEffect(std::optional<BlurStyle> effect) {
 void FrameView::captureBackdrop(QWidget* below, QPoint offset) {
     backdrop_ = QImage();
     backdropOffset_ = offset;
-    if (!below || below->size().isEmpty()) return;
-    const QImage whole = below->grab().toImage();
-    if (whole.isNull()) return;
+    if (!below) return;
+    // Only what lies under the panel, and a margin the blur draws from: a whole map window costs more
+    // to draw than the rest of the showing.
+    const int margin = 2 * kBlurRadius * kBackdropScale * 2;
+    const QRect region = QRect(offset + platform::frame(this).topLeft(), platform::frame(this).size())
+                             .adjusted(-margin, -margin, margin, margin)
+                             .intersected(below->rect());
+    if (region.isEmpty()) return;
+    const QImage grabbed = below->grab(region).toImage();
+    if (grabbed.isNull()) return;
     // Logical size: a high-density grab has more pixels than points.
-    const QSize small = (below->size() / kBackdropScale).expandedTo(QSize(1, 1));
-    QImage blurred = whole.scaled(small, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+    const QSize small = (region.size() / kBackdropScale).expandedTo(QSize(1, 1));
+    QImage blurred = grabbed.scaled(small, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
                          .convertToFormat(QImage::Format_ARGB32_Premultiplied);
     for (int pass = 0; pass < 2; ++pass) {
         boxBlur(blurred, kBlurRadius, true);
         boxBlur(blurred, kBlurRadius, false);
     }
     backdrop_ = blurred;
+    backdropOrigin_ = region.topLeft();
 }
 
 void FrameView::paintEvent(QPaintEvent*) {
@@ -127,8 +135,9 @@ void FrameView::paintEvent(QPaintEvent*) {
     if (effect_) {
         if (!backdrop_.isNull()) {
             painter.setRenderHint(QPainter::SmoothPixmapTransform);
-            const QRectF here(QPointF(backdropOffset_ + pos()), QSizeF(size()));
-            const QRectF source(here.topLeft() / kBackdropScale, here.size() / kBackdropScale);
+            // Where the panel lies in the picture (it stays put while the panel shows).
+            const QPointF here(backdropOffset_ + pos() - backdropOrigin_);
+            const QRectF source(here / kBackdropScale, QSizeF(size()) / kBackdropScale);
             painter.drawImage(QRectF(rect()), backdrop_, source);
         }
         painter.fillRect(rect(), tintOf(*effect_));

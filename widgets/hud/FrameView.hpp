@@ -41,9 +41,9 @@ class FrameView : public QWidget {
     QColor backgroundColor() const { return background_; }
     double cornerRadius() const { return cornerRadius_; }
 
-    // Takes a blurred picture of `below` (the panel's own ancestors and the panel itself must not be
-    // on it, so call it while the HUD is hidden); `offset` is where the panel's parent lies in
-    // `below`. Null `below` drops the picture.
+    // Takes a blurred picture of what of `below` lies under the panel where it is now (the panel's own
+    // ancestors and the panel itself must not be on it, so call it while the HUD is hidden); `offset`
+    // is where the panel's parent lies in `below`. Null `below` drops the picture.
     void captureBackdrop(QWidget* below, QPoint offset);
     bool hasBackdrop() const { return !backdrop_.isNull(); }
 
@@ -58,7 +58,8 @@ class FrameView : public QWidget {
     bool styled_ = false;
     QColor background_ = Qt::transparent;
     double cornerRadius_ = 0;
-    QImage backdrop_;  // blurred, at 1/kBackdropScale of the target's size
+    QImage backdrop_;        // blurred, at 1/kBackdropScale of the grabbed region's size
+    QPoint backdropOrigin_;  // the grabbed region's top-left corner in `below`
     QPoint backdropOffset_;
 };
 

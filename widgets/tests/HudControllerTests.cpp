@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/foundation/OSLog.hpp"
+#include "platform/ui/MainWindow.hpp"
 #include "platform/ui/Label.hpp"
 #include "widgets/hud/HUD.hpp"
 #include "widgets/hud/HUDErrorView.hpp"
@@ -408,6 +409,18 @@ TEST_F(HudTest, WithoutAnyViewToShowOnNothingHappens) {
     EXPECT_FALSE(HUD::isVisible());
     capture->uninstall();
     platform::OSLog::setDebugEnabledForTesting(std::nullopt);
+
+    // Without an active window, a main window on screen serves.
+    {
+        platform::MainWindow window;
+        window.resize(300, 200);
+        window.show();
+        QApplication::setActiveWindow(nullptr);
+        HUD::show(HUDContentType::success());
+        EXPECT_EQ(box().parentWidget(), &window);
+        EXPECT_EQ(box().geometry(), window.rect());
+        HUD::hide();
+    }
 
     // A view to present on set beforehand serves instead.
     hud().setViewToPresentOn(target());
