@@ -9,13 +9,13 @@
 #include "analytics/TallyLocationManager.hpp"
 #include "analytics/TallyPersistency.hpp"
 #include "analytics/TallySingleton.hpp"
+#include "platform/dispatch/SharedInstance.hpp"
 
 namespace tervolo::analytics {
 
 namespace {
 TallySingleton<TallyConsentManager>& slot() {
-    static auto* s = new TallySingleton<TallyConsentManager>();
-    return *s;
+    return platform::SharedInstance<TallySingleton<TallyConsentManager>>::get();
 }
 
 bool contains(const std::vector<std::string>& list, const char* name) {
