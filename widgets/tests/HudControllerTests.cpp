@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "platform/foundation/OSLog.hpp"
-#include "platform/ui/MainWindow.hpp"
 #include "platform/ui/Label.hpp"
+#include "platform/ui/MainWindow.hpp"
 #include "widgets/hud/HUD.hpp"
 #include "widgets/hud/HUDErrorView.hpp"
 #include "widgets/hud/HUDImageView.hpp"
@@ -119,6 +119,16 @@ TEST_F(HudTest, GracePeriodDelaysThePanelAndAHideInItCancelsIt) {
         EXPECT_DOUBLE_EQ(success->checkmarkShapeLayer().strokeEnd, 1);
         HUD::hide();
     }
+
+    // A show within the grace period starts the period over: the earlier one reveals nothing.
+    HUD::show(HUDContentType::success(), target());
+    advance(0.3);
+    HUD::show(HUDContentType::error(), target());
+    advance(0.3);
+    EXPECT_FALSE(HUD::isVisible());
+    advance(0.2);
+    EXPECT_TRUE(HUD::isVisible());
+    HUD::hide();
 }
 
 TEST_F(HudTest, HideFadesOverPointEightSecondsOrGoesAtOnce) {
