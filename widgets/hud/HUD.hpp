@@ -10,7 +10,7 @@ namespace tervolo::widgets::hud {
 // The HUD as screens use it: static calls on the shared HUDController. A flash shows a content and
 // takes it away again, after `delay` seconds plus the 0.8 s fade:
 //
-//   HUD::flash(HUDContentType::labeledSuccess(localized("Copied!"), std::nullopt), nullptr, 1.6);
+//   HUD::flash(HUDContentType::labeledSuccess("Copied!", std::nullopt), nullptr, 1.6);
 //
 // Without a target view the HUD covers the active window. Main thread only.
 class HUD {
