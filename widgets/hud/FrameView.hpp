@@ -12,7 +12,7 @@ namespace tervolo::widgets::hud {
 // The HUD's panel: a rounded (radius 9), light grey, translucent square over a blurred picture of
 // what lies below, holding exactly one content view at its top-left corner and taking that view's
 // size. The content is shown at 0.85 opacity. The styling (fill, corners) is applied on the main
-// queue after construction, as the panel is first shown at the next turn of the event loop.
+// queue after construction, at the next turn of the event loop, before the panel is first painted.
 //
 // Desktop windows cannot blur what lies below a child widget, so the blur is approximated: the
 // container hands the panel a blurred picture of the target view taken just before it reveals the
