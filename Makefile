@@ -37,7 +37,7 @@ bench: configure
 sanitize: deps
 	cmake -S . -B build-asan $(GEN) -DCMAKE_BUILD_TYPE=Debug -DTERVOLO_SANITIZE=address,undefined -DTERVOLO_WERROR=OFF
 	cmake --build build-asan -j $(JOBS) --target unit_tests
-	cd build-asan && QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest $(CTEST_FLAGS)
+	cd build-asan && QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=1 LSAN_OPTIONS=suppressions=$(CURDIR)/scripts/lsan.supp UBSAN_OPTIONS=print_stacktrace=1 ctest $(CTEST_FLAGS)
 
 # ThreadSanitizer over the tests that exercise concurrent code (label "tsan").
 tsan: deps
