@@ -11,6 +11,7 @@
 #include "analytics/TallyLocationManager.hpp"
 #include "analytics/TallyPersistency.hpp"
 #include "analytics/TallyText.hpp"
+#include "analytics/TallyViewTracking.hpp"
 #include "platform/dispatch/Timer.hpp"
 
 namespace tervolo::analytics {
@@ -131,6 +132,13 @@ void Tally::startWithConfig(const TallyConfig& config) {
         crashReporter->startCrashReporting();
     }
 
+    auto viewTracking = TallyViewTracking::sharedInstance();
+    if (std::find(config.features.begin(), config.features.end(), TLYAutoViewTracking) !=
+        config.features.end()) {
+        viewTracking->setIsEnabledOnInitialConfig(true);
+        viewTracking->startAutoViewTracking();
+    }
+
     {
         std::lock_guard lock(mutex_);
         // On the main queue, which keeps running while menus and dialogs are open.
@@ -138,6 +146,7 @@ void Tally::startWithConfig(const TallyConfig& config) {
                                             [this](platform::Timer&) { onTimer(); });
     }
     common.setEnableOrientationTracking(config.enableOrientationTracking);
+    TallyObserveDeviceOrientationChanges();
     connection->proceedOnQueue();
     if (config.consents) {
         consent->giveConsentForFeatures(*config.consents);
@@ -232,6 +241,7 @@ void Tally::suspend() {
     if (!TallyCommon::sharedInstance().manualSessionHandling()) {
         connection->endSession();
     }
+    if (auto viewTracking = TallyViewTracking::sharedInstance()) viewTracking->pauseView();
     if (auto persistency = TallyPersistency::sharedInstance()) persistency->saveToFile();
 }
 
@@ -247,6 +257,7 @@ void Tally::resume() {
     if (!TallyCommon::sharedInstance().manualSessionHandling()) {
         if (auto connection = TallyConnectionManager::sharedInstance()) connection->beginSession();
     }
+    if (auto viewTracking = TallyViewTracking::sharedInstance()) viewTracking->resumeView();
 }
 
 void Tally::applicationDidEnterBackground() {
@@ -266,6 +277,7 @@ void Tally::applicationWillTerminate() {
     }
     auto connection = TallyConnectionManager::sharedInstance();
     connection->setIsTerminating(true);
+    if (auto viewTracking = TallyViewTracking::sharedInstance()) viewTracking->endView();
     connection->sendEvents();
     if (auto persistency = TallyPersistency::sharedInstance()) persistency->saveToFileSync();
 }
@@ -457,6 +469,40 @@ void Tally::recordCrashLog(const std::string& log) {
 
 void Tally::clearCrashLogs() {
     if (auto reporter = TallyCrashReporter::sharedInstance()) reporter->clearCrashLogs();
+}
+
+void Tally::recordView(const std::string& name) {
+    TallyLog(TallyLogLevel::Info, "-[Tally recordView:] {}", name);
+    if (auto viewTracking = TallyViewTracking::sharedInstance()) viewTracking->startView(name);
+}
+
+void Tally::recordView(const std::string& name, const TallyJSON& segmentation) {
+    TallyLog(TallyLogLevel::Info, "-[Tally recordView:segmentation:] {}", name);
+    if (auto viewTracking = TallyViewTracking::sharedInstance()) viewTracking->startView(name, segmentation);
+}
+
+void Tally::addExceptionForAutoViewTracking(const std::string& name) {
+    TallyLog(TallyLogLevel::Info, "-[Tally addExceptionForAutoViewTracking:] {}", name);
+    if (auto viewTracking = TallyViewTracking::sharedInstance())
+        viewTracking->addExceptionForAutoViewTracking(name);
+}
+
+void Tally::removeExceptionForAutoViewTracking(const std::string& name) {
+    TallyLog(TallyLogLevel::Info, "-[Tally removeExceptionForAutoViewTracking:] {}", name);
+    if (auto viewTracking = TallyViewTracking::sharedInstance())
+        viewTracking->removeExceptionForAutoViewTracking(name);
+}
+
+void Tally::setIsAutoViewTrackingActive(bool active) {
+    TallyLog(TallyLogLevel::Info, "-[Tally setIsAutoViewTrackingActive:] {}", active);
+    if (auto viewTracking = TallyViewTracking::sharedInstance())
+        viewTracking->setIsAutoViewTrackingActive(active);
+}
+
+bool Tally::isAutoViewTrackingActive() const {
+    TallyLog(TallyLogLevel::Info, "-[Tally isAutoViewTrackingActive]");
+    auto viewTracking = TallyViewTracking::sharedInstance();
+    return viewTracking && viewTracking->isAutoViewTrackingActive();
 }
 
 void Tally::giveConsentForFeature(const std::string& feature) {

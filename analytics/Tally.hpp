@@ -115,6 +115,14 @@ class Tally {
                   double sum);
     void cancelEvent(const std::string& key);
 
+    // Views.
+    void recordView(const std::string& name);
+    void recordView(const std::string& name, const TallyJSON& segmentation);
+    void addExceptionForAutoViewTracking(const std::string& name);
+    void removeExceptionForAutoViewTracking(const std::string& name);
+    void setIsAutoViewTrackingActive(bool active);
+    bool isAutoViewTrackingActive() const;
+
     // Crashes the application reports itself, and breadcrumbs.
     void recordHandledException(const TallyException& exception);
     void recordHandledException(const TallyException& exception, const std::vector<std::string>& stackTrace);

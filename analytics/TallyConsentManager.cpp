@@ -9,6 +9,7 @@
 #include "analytics/TallyLocationManager.hpp"
 #include "analytics/TallyPersistency.hpp"
 #include "analytics/TallySingleton.hpp"
+#include "analytics/TallyViewTracking.hpp"
 
 namespace tervolo::analytics {
 
@@ -99,6 +100,13 @@ void TallyConsentManager::setConsentForLocation(bool v) {
 void TallyConsentManager::setConsentForViewTracking(bool v) {
     viewTracking_ = v;
     logChange("ViewTracking", v);
+    if (auto viewTracking = TallyViewTracking::sharedInstance()) {
+        if (v) {
+            viewTracking->startAutoViewTracking();
+        } else {
+            viewTracking->stopAutoViewTracking();
+        }
+    }
 }
 
 void TallyConsentManager::setConsentForAttribution(bool v) {

@@ -31,6 +31,9 @@ class TallyUIPort {
     virtual std::optional<TallyScreenFacts> mainScreen() const = 0;
     // The platform's device-orientation number: 0 unknown ... 6 face down.
     virtual int deviceOrientation() const { return 0; }
+    // The interface orientation: 1 portrait, 2 portrait upside down,
+    // 3 landscape right, 4 landscape left; 0 unknown.
+    virtual int interfaceOrientation() const { return 0; }
     // The application is hidden or minimised as a whole.
     virtual bool isApplicationInBackground() const { return false; }
 

@@ -10,6 +10,7 @@
 #include "analytics/TallyDeviceInfo.hpp"
 #include "analytics/TallyLocationManager.hpp"
 #include "analytics/TallyPersistency.hpp"
+#include "analytics/TallyViewTracking.hpp"
 
 namespace tervolo::analytics::testing {
 
@@ -78,6 +79,7 @@ AnalyticsTest::~AnalyticsTest() {
 }
 
 void resetAnalyticsModules() {
+    TallyViewTracking::resetForTesting();
     TallyCrashReporter::resetForTesting();
     TallyConnectionManager::resetForTesting();
     TallyPersistency::resetForTesting();

@@ -40,6 +40,8 @@ class FakeUIPort : public TallyUIPort {
 
     std::optional<TallyScreenFacts> mainScreen() const override { return screen; }
     int deviceOrientation() const override { return orientationNumber; }
+    int interfaceOrientation() const override { return interfaceOrientationNumber; }
+    int interfaceOrientationNumber = 1;
     bool isApplicationInBackground() const override { return inBackground; }
     std::optional<std::string> topViewController() const override { return top; }
     bool presentOnTopViewController(std::shared_ptr<TallyPresentable> presentable,
