@@ -15,6 +15,7 @@
 #include "analytics/TallyText.hpp"
 #include "platform/dispatch/Clock.hpp"
 #include "platform/dispatch/DispatchQueue.hpp"
+#include "platform/dispatch/SharedInstance.hpp"
 #include "platform/foundation/FileManager.hpp"
 #include "platform/foundation/PropertyValueJSON.hpp"
 #include "platform/foundation/UserDefaults.hpp"
@@ -33,9 +34,10 @@ TallySingleton<TallyPersistency>& slot() {
 }
 
 std::shared_ptr<platform::DispatchQueue> crashLogQueue() {
-    static auto* queue = new std::shared_ptr<platform::DispatchQueue>(
-        platform::DispatchQueue::serial("org.tervolo.analytics.breadcrumbs"));
-    return *queue;
+    return platform::SharedInstance<std::shared_ptr<platform::DispatchQueue>, TallyPersistency>::get([] {
+        return new std::shared_ptr<platform::DispatchQueue>(
+            platform::DispatchQueue::serial("org.tervolo.analytics.breadcrumbs"));
+    });
 }
 
 std::optional<std::string> readWhole(const std::string& path, size_t cap) {

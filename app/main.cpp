@@ -6,6 +6,8 @@
 
 #include "logging/QLLog.hpp"
 #include "logging/QLOSLogger.hpp"
+#include "backend/QuovaShorturlUploader.hpp"
+#include "platform/location/qt/QtPositionSource.hpp"
 #include "platform/foundation/Bundle.hpp"
 #include "platform/mapkit/qt/MKMapView.hpp"
 #include "platform/ui/QtMainQueueExecutor.hpp"
@@ -40,6 +42,11 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("TervoloNG"));
     // Main-queue blocks and delays run on the Qt event loop from here on.
     const auto mainQueueExecutor = platform::QtMainQueueExecutor::install();
+    // Positions come from the desktop's position service, or from the recorded track that
+    // TERVOLO_NMEA_FILE names.
+    platform::QtPositionSource::installAsDefault();
+    // Shared points get their short links from the backend.
+    tervolo::backend::QuovaShorturlUploader::installInPointStore();
 
     QMainWindow window;
     const std::string name = platform::Bundle::main().infoString("CFBundleName").value_or("TervoloNG");

@@ -49,7 +49,7 @@ struct Rows : platform::TableViewDataSource {
 };
 
 platform::TableViewCell* makeCell() {
-    return new platform::TableViewCell(platform::TableViewCellStyle::Subtitle, QStringLiteral("Row"));
+    return new platform::TableViewCell(platform::TableViewCell::Style::Subtitle, QStringLiteral("Row"));
 }
 
 // The floor: the cells one screen needs, each configured for a new row and moved into place.

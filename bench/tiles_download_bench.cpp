@@ -26,8 +26,8 @@ const std::vector<std::string> kPrefixes{"a", "b", "d", "e"};
 std::map<int64_t, double> browserSeconds;  // by latency in ms
 std::atomic<int> zoom{4};
 
-testsupport::LoopbackTileServer& server() {
-    static auto* instance = new testsupport::LoopbackTileServer();
+tervolo::testsupport::LoopbackTileServer& server() {
+    static auto* instance = new tervolo::testsupport::LoopbackTileServer();
     return *instance;
 }
 
@@ -35,7 +35,7 @@ void BM_BrowserLoader(benchmark::State& state) {
     server().setLatency(double(state.range(0)) / 1000.0);
     auto configuration = platform::URLSessionConfiguration::ephemeral();
     configuration.httpMaximumConnectionsPerHost = 6;
-    configuration.resolveHook = testsupport::LoopbackTileServer::resolveHook();
+    configuration.resolveHook = tervolo::testsupport::LoopbackTileServer::resolveHook();
     auto session = platform::URLSession::make(configuration);
     const std::string pattern = server().pattern("browser");
     double total = 0;
@@ -73,7 +73,7 @@ void BM_TileCacheManager(benchmark::State& state) {
     server().setLatency(double(state.range(0)) / 1000.0);
     tervolo::tiles::TileCacheManager::setSessionFactory(
         [](const std::string&, platform::URLSessionConfiguration configuration) {
-            configuration.resolveHook = testsupport::LoopbackTileServer::resolveHook();
+            configuration.resolveHook = tervolo::testsupport::LoopbackTileServer::resolveHook();
             return tervolo::tiles::makeURLTileSession(configuration);
         });
     double total = 0;

@@ -57,7 +57,7 @@ void BM_InlineSlippyRange(benchmark::State& state, std::string name) {
 }
 
 void BM_TilesInMapRect(benchmark::State& state, std::string name) {
-    auto view = std::make_shared<testsupport::FakeTileMapView>();
+    auto view = std::make_shared<tervolo::testsupport::FakeTileMapView>();
     auto overlay = tervolo::tiles::QuovaTileOverlay::initOverlayForMap(
         "Bench", 19, "BenchTiles", "https://t.invalid/%1$@/%2$@/%3$@.png", {}, 30, 0);
     overlay->setDelegate(view);

@@ -3,13 +3,13 @@
 #include <fmt/format.h>
 
 #include "logging/QLLogging.hpp"
+#include "platform/dispatch/SharedInstance.hpp"
 #include "platform/foundation/Bundle.hpp"
 
 namespace tervolo::tiles {
 
 QuovaMapManager& QuovaMapManager::shared() {
-    static auto* instance = new QuovaMapManager();
-    return *instance;
+    return platform::SharedInstance<QuovaMapManager>::get([] { return new QuovaMapManager(); });
 }
 
 std::optional<TileOverlayConfiguration> QuovaMapManager::configurationForMapStyle(

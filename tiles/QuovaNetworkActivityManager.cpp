@@ -3,6 +3,7 @@
 #include <mutex>
 
 #include "platform/dispatch/DispatchQueue.hpp"
+#include "platform/dispatch/SharedInstance.hpp"
 
 namespace tervolo::tiles {
 
@@ -27,8 +28,8 @@ void setDeviceTypeForTesting(std::function<int64_t()> provider) {
 }
 
 QuovaNetworkActivityManager& QuovaNetworkActivityManager::sharedInstance() {
-    static auto* instance = new QuovaNetworkActivityManager();
-    return *instance;
+    return platform::SharedInstance<QuovaNetworkActivityManager>::get(
+        [] { return new QuovaNetworkActivityManager(); });
 }
 
 void QuovaNetworkActivityManager::startUsingNetwork() {

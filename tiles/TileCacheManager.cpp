@@ -8,6 +8,7 @@
 
 #include "platform/dispatch/Clock.hpp"
 #include "platform/dispatch/DispatchQueue.hpp"
+#include "platform/dispatch/SharedInstance.hpp"
 #include "platform/net/URLError.hpp"
 #include "platform/text/Random.hpp"
 #include "tiles/QuovaNetworkActivityManager.hpp"
@@ -28,8 +29,7 @@ struct Registry {
 };
 
 Registry& registry() {
-    static auto* instance = new Registry();
-    return *instance;
+    return platform::SharedInstance<Registry>::get();
 }
 
 // Shared by every manager: every third fast download, counted across all

@@ -14,7 +14,7 @@
 namespace tervolo::backend {
 namespace {
 
-using ::testsupport::CannedReply;
+using tervolo::testsupport::CannedReply;
 
 TEST(ShareZoomTest, ZoomFromBoundsAndVisibleWidth) {
     struct Case {
@@ -88,7 +88,7 @@ class QuovaShorturlUploaderTest : public testing::BackendTest {
         ASSERT_TRUE(runMainUntil([&] { return !store.isEncodingShorturl(*point); }));
     }
 
-    ::testsupport::LoopbackHTTPServer server_;
+    tervolo::testsupport::LoopbackHTTPServer server_;
 };
 
 TEST_F(QuovaShorturlUploaderTest, BodyCarriesThePointTheDeviceAndTheMap) {

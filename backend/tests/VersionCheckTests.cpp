@@ -9,7 +9,7 @@
 namespace tervolo::backend {
 namespace {
 
-using ::testsupport::CannedReply;
+using tervolo::testsupport::CannedReply;
 
 const char* kDocument = R"({"appName":"TervoloNG","currentVersion":{"build":4,"major":1,"minor":2,"patch":3},
   "forceUpdate":false,"updateURL":"https://example.invalid/get","fallbackURL":"https://example.invalid/"})";
@@ -97,13 +97,13 @@ TEST_F(VersionCheckTest, QueryIsBuiltAfreshAndEncodedEachTime) {
     EXPECT_EQ(checker.requestURLString(), first);
     EXPECT_EQ(checker.urlString(), "https://www.example.invalid/tervolo-ng/MacVersion.json");
 
-    platform::Bundle::main().setInfoDictionaryForTesting(nlohmann::json{{"CFBundleVersion", "1.0 beta&x=1"}});
+    platform::Bundle::main().setInfoDictionaryForTesting(platform::PropertyValue::Dictionary{{"CFBundleVersion", "1.0 beta&x=1"}});
     EXPECT_EQ(checker.requestURLString(),
               "https://www.example.invalid/tervolo-ng/MacVersion.json?version=1.0%20beta%26x%3D1");
 }
 
 TEST_F(VersionCheckTest, DownloadDeliversTheDocumentOrNothing) {
-    ::testsupport::LoopbackHTTPServer server;
+    tervolo::testsupport::LoopbackHTTPServer server;
     server.route("GET", "/tervolo-ng/MacVersion.json", CannedReply::json(kDocument));
     server.route("GET", "/missing/MacVersion.json", CannedReply::text("<html>Not Found</html>", 404));
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/dispatch/DispatchQueue.hpp"
+#include "platform/dispatch/SharedInstance.hpp"
 #include "platform/foundation/OSLog.hpp"
 #include "platform/location/CLError.hpp"
 
@@ -25,8 +26,7 @@ struct Registry {
 };
 
 Registry& registry() {
-    static auto* shared = new Registry();
-    return *shared;
+    return SharedInstance<Registry>::get();
 }
 
 void reportMissingServiceOnce() {
@@ -240,7 +240,8 @@ void CLLocationManager::handleFix(Stream& stream, const CLLocation& fix) {
     }
     // Never deliver a fix older than one already delivered: callers see time
     // move forward only.
-    if (lastDelivered_ && fix.timestamp().secondsSince2001 < lastDelivered_->timestamp().secondsSince2001) return;
+    if (lastDelivered_ && fix.timestamp().secondsSince2001 < lastDelivered_->timestamp().secondsSince2001)
+        return;
     const double filter =
         stream.mode == PositionSource::Mode::significantChange ? significantChangeDistance : distanceFilter_;
     if (filter > 0 && stream.lastDelivered) {

@@ -1,5 +1,7 @@
 #include "platform/location/HTTPGeocoderService.hpp"
 
+#include <cmath>
+
 #include "platform/dispatch/Clock.hpp"
 #include "platform/dispatch/DispatchQueue.hpp"
 #include "platform/dispatch/SharedInstance.hpp"

@@ -16,7 +16,7 @@ constexpr size_t kReuseQueueLimit = 256;
 
 const std::shared_ptr<OSLog>& mapLog() {
     static const auto* const log =
-        new std::shared_ptr<OSLog>(OSLog::create("org.tervolo.TervoloNG", "mapkit"));
+        new std::shared_ptr<OSLog>(OSLog::make("org.tervolo.TervoloNG", "mapkit"));
     return *log;
 }
 

@@ -2,6 +2,7 @@
 
 #include <mutex>
 
+#include "platform/dispatch/SharedInstance.hpp"
 #include "platform/foundation/FileManager.hpp"
 #include "platform/searchindex/FileSearchIndex.hpp"
 
@@ -23,9 +24,10 @@ SearchIndex& SearchIndex::defaultSearchableIndex() {
     }
     // Made on first use and never destroyed, so requests still queued at exit
     // never meet a destroyed index.
-    static FileSearchIndex* index = new FileSearchIndex(FileManager::defaultManager().documentsDirectory() +
-                                                        "/" + FileSearchIndex::kFileName);
-    return *index;
+    return SharedInstance<FileSearchIndex>::get([] {
+        return new FileSearchIndex(FileManager::defaultManager().documentsDirectory() + "/" +
+                                   FileSearchIndex::kFileName);
+    });
 }
 
 void SearchIndex::setDefaultForTesting(std::shared_ptr<SearchIndex> index) {

@@ -27,14 +27,14 @@ void GestureRecognizer::setEnabled(bool enabled) {
     enabled_ = enabled;
     if (enabled) return;
     pressed_ = false;
-    if (state_ == GestureState::Began || state_ == GestureState::Changed) {
-        report(GestureState::Cancelled);
-    } else if (state_ == GestureState::Possible) {
-        state_ = GestureState::Failed;
+    if (state_ == State::Began || state_ == State::Changed) {
+        report(State::Cancelled);
+    } else if (state_ == State::Possible) {
+        state_ = State::Failed;
     }
 }
 
-void GestureRecognizer::simulateState(GestureState state, QPointF location) {
+void GestureRecognizer::simulateState(State state, QPointF location) {
     location_ = location;
     report(state);
 }
@@ -43,7 +43,7 @@ double GestureRecognizer::now() {
     return Clock::current()->monotonicSeconds();
 }
 
-void GestureRecognizer::report(GestureState state) {
+void GestureRecognizer::report(State state) {
     state_ = state;
     // Copied: an action may add targets or detach the recogniser.
     const auto actions = actions_;
@@ -55,7 +55,7 @@ void GestureRecognizer::report(GestureState state) {
 }
 
 void GestureRecognizer::fail() {
-    if (state_ == GestureState::Possible) state_ = GestureState::Failed;
+    if (state_ == State::Possible) state_ = State::Failed;
 }
 
 bool GestureRecognizer::allowsSimultaneous(GestureRecognizer& other) {
@@ -65,10 +65,10 @@ bool GestureRecognizer::allowsSimultaneous(GestureRecognizer& other) {
     return theirs && theirs->shouldRecognizeSimultaneously(other, *this);
 }
 
-bool GestureRecognizer::tryToRecognize(GestureState state) {
-    if (state_ != GestureState::Possible || !enabled_) return false;
+bool GestureRecognizer::tryToRecognize(State state) {
+    if (state_ != State::Possible || !enabled_) return false;
     if (auto delegate = delegate_.lock(); delegate && !delegate->gestureRecognizerShouldBegin(*this)) {
-        state_ = GestureState::Failed;
+        state_ = State::Failed;
         return false;
     }
     std::vector<GestureRecognizer*> rivals;
@@ -76,11 +76,11 @@ bool GestureRecognizer::tryToRecognize(GestureState state) {
         for (auto* other : gestureRecognizers(view_)) {
             if (other == this || !other->competes() || allowsSimultaneous(*other)) continue;
             const auto theirs = other->state();
-            if (theirs == GestureState::Began || theirs == GestureState::Changed) {
-                state_ = GestureState::Failed;
+            if (theirs == State::Began || theirs == State::Changed) {
+                state_ = State::Failed;
                 return false;
             }
-            if (theirs == GestureState::Possible) rivals.push_back(other);
+            if (theirs == State::Possible) rivals.push_back(other);
         }
     }
     for (auto* rival : rivals) rival->fail();
@@ -109,8 +109,7 @@ void GestureRecognizer::handle(QEvent* event) {
             auto* mouse = static_cast<QMouseEvent*>(event);
             if (mouse->button() != Qt::LeftButton || pressed_) break;
             pressed_ = true;
-            if (state_ != GestureState::Began && state_ != GestureState::Changed)
-                state_ = GestureState::Possible;
+            if (state_ != State::Began && state_ != State::Changed) state_ = State::Possible;
             location_ = mouse->position();
             pressed(location_, now());
             break;

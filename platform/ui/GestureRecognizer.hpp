@@ -10,44 +10,35 @@
 #include <memory>
 #include <vector>
 
+#include "platform/ui/GestureRecognizerDelegate.hpp"
+
 class QMouseEvent;
 
 namespace platform {
 
-// The states keep the numbers callers compare against: began 1, changed 2, ended (recognised) 3,
-// cancelled 4, failed 5.
-enum class GestureState { Possible = 0, Began = 1, Changed = 2, Ended = 3, Cancelled = 4, Failed = 5 };
-
-class GestureRecognizer;
-
-// Lets a recogniser's owner veto its start or let it run together with another one. Held weakly.
-class GestureRecognizerDelegate {
-  public:
-    virtual ~GestureRecognizerDelegate() = default;
-    virtual bool gestureRecognizerShouldBegin(GestureRecognizer&) { return true; }
-    virtual bool shouldRecognizeSimultaneously(GestureRecognizer&, GestureRecognizer& /*other*/) {
-        return false;
-    }
-};
-
-// Watches the mouse on the widget it is attached to and reports a gesture through its actions, which
-// run on every state change the gesture reports (a discrete gesture such as a tap reports only
-// Ended). Recognisers on one widget compete: when one begins or is recognised, the others that are
-// still possible fail, and one cannot begin while another is under way, unless a delegate lets the
-// two run simultaneously. A recogniser keeps its final state (Ended, Cancelled, Failed) until the
-// next press or hover starts; Possible is the resting state. Times come from the installed Clock, so
-// tests drive long presses with a VirtualClock. Main thread only.
+// Watches the mouse on the widget it is attached to (presses on child widgets reach it when the child
+// leaves them to its parent, as labels do and buttons do not; the widget keeps every event it gets)
+// and reports a gesture through its actions, which run on every state change the gesture reports (a
+// discrete gesture such as a tap reports only Ended). Recognisers on one widget compete: when one
+// begins or is recognised, the others that are still possible fail, and one cannot begin while
+// another is under way, unless a delegate lets the two run simultaneously. A recogniser keeps its
+// final state (Ended, Cancelled, Failed) until the next press or hover starts; Possible is the
+// resting state. Times come from the installed Clock, so tests drive long presses with a
+// VirtualClock. Main thread only.
 class GestureRecognizer : public QObject {
     Q_OBJECT
 
   public:
+    // The states keep the numbers callers compare against: began 1, changed 2, ended (recognised)
+    // 3, cancelled 4, failed 5.
+    enum class State { Possible = 0, Began = 1, Changed = 2, Ended = 3, Cancelled = 4, Failed = 5 };
     using Action = std::function<void(GestureRecognizer&)>;
 
     explicit GestureRecognizer(Action action = {});
     ~GestureRecognizer() override;
 
     void addTarget(Action action);
-    GestureState state() const { return state_; }
+    State state() const { return state_; }
     // The widget it is attached to (null when detached).
     QWidget* view() const { return view_; }
     // Where the gesture is, in the view's coordinates / in `widget`'s.
@@ -60,7 +51,7 @@ class GestureRecognizer : public QObject {
 
     // Test hook: moves straight to `state` at `location` (view coordinates) and runs the actions,
     // bypassing the mouse, the delegate and the competition.
-    void simulateState(GestureState state, QPointF location = {});
+    void simulateState(State state, QPointF location = {});
 
   protected:
     // What the kinds implement. Positions are in view coordinates; `seconds` is monotonic time.
@@ -73,12 +64,12 @@ class GestureRecognizer : public QObject {
 
     // Begins (or, for a discrete gesture, is recognised as Ended) if the delegate agrees and no rival
     // is under way; fails otherwise. Returns whether it moved to `state`.
-    bool tryToRecognize(GestureState state);
+    bool tryToRecognize(State state);
     // Moves to `state` and runs the actions.
-    void report(GestureState state);
+    void report(State state);
     void fail();
     // Back to Possible without running the actions (a new hover starts).
-    void resetToPossible() { state_ = GestureState::Possible; }
+    void resetToPossible() { state_ = State::Possible; }
     void setLocation(QPointF location) { location_ = location; }
     bool isPressed() const { return pressed_; }
     static double now();
@@ -92,7 +83,7 @@ class GestureRecognizer : public QObject {
     void handle(QEvent* event);
 
     std::vector<Action> actions_;
-    GestureState state_ = GestureState::Possible;
+    State state_ = State::Possible;
     QPointer<QWidget> view_;
     QPointF location_;
     bool enabled_ = true;

@@ -6,18 +6,16 @@ void HoverGestureRecognizer::hovered(QEvent::Type type, QPointF position) {
     setLocation(position);
     switch (type) {
         case QEvent::HoverEnter:
-            if (state() != GestureState::Began && state() != GestureState::Changed) {
+            if (state() != State::Began && state() != State::Changed) {
                 resetToPossible();
-                tryToRecognize(GestureState::Began);
+                tryToRecognize(State::Began);
             }
             break;
         case QEvent::HoverMove:
-            if (state() == GestureState::Began || state() == GestureState::Changed)
-                report(GestureState::Changed);
+            if (state() == State::Began || state() == State::Changed) report(State::Changed);
             break;
         case QEvent::HoverLeave:
-            if (state() == GestureState::Began || state() == GestureState::Changed)
-                report(GestureState::Ended);
+            if (state() == State::Began || state() == State::Changed) report(State::Ended);
             break;
         default:
             break;

@@ -21,29 +21,29 @@ void LongPressGestureRecognizer::pressed(QPointF position, double) {
     QPointer<LongPressGestureRecognizer> self(this);
     DispatchQueue::main()->asyncAfter(minimumPressDuration_, [self, generation] {
         if (!self || self->pressGeneration_ != generation || !self->isPressed()) return;
-        self->tryToRecognize(GestureState::Began);
+        self->tryToRecognize(State::Began);
     });
 }
 
 void LongPressGestureRecognizer::moved(QPointF position, double) {
-    if (state() == GestureState::Possible) {
+    if (state() == State::Possible) {
         if (distance(position, origin_) > allowableMovement_)
             fail();
         else
             setLocation(position);
         return;
     }
-    if (state() == GestureState::Began || state() == GestureState::Changed) {
+    if (state() == State::Began || state() == State::Changed) {
         setLocation(position);
-        report(GestureState::Changed);
+        report(State::Changed);
     }
 }
 
 void LongPressGestureRecognizer::released(QPointF position, double) {
     ++pressGeneration_;
-    if (state() == GestureState::Began || state() == GestureState::Changed) {
+    if (state() == State::Began || state() == State::Changed) {
         setLocation(position);
-        report(GestureState::Ended);
+        report(State::Ended);
     } else {
         fail();
     }

@@ -6,6 +6,8 @@
 
 #include <algorithm>
 
+#include "platform/dispatch/SharedInstance.hpp"
+#include "platform/ui/PresentationOverlay.hpp"
 #include "platform/ui/Toolbar.hpp"
 #include "platform/ui/ViewControllerMainThread.hpp"
 
@@ -14,8 +16,7 @@ namespace platform {
 namespace {
 
 std::vector<MainWindow*>& allWindows() {
-    static std::vector<MainWindow*>& windows = *new std::vector<MainWindow*>;  // main thread only
-    return windows;
+    return SharedInstance<std::vector<MainWindow*>>::get();  // main thread only
 }
 
 }  // namespace
@@ -41,12 +42,31 @@ MainWindow::~MainWindow() {
     auto& windows = allWindows();
     windows.erase(std::remove(windows.begin(), windows.end(), this), windows.end());
     if (root_) {
-        // The root may outlive the window: its view leaves before the window
-        // deletes its widgets.
-        if (QWidget* view = root_->viewIfLoaded(); view != nullptr && content_->isAncestorOf(view)) {
-            view->hide();
-            view->setParent(nullptr);
+        // The window goes: what it showed disappears and what the root
+        // presents is dismissed; the controllers, which may outlive the
+        // window, take their views back before it deletes its widgets.
+        root_->setHostVisible(false);
+        releaseViews(*root_);
+    }
+}
+
+void MainWindow::releaseViews(ViewController& root) {
+    // What the root presents lives in this window's widgets: it is dismissed
+    // (without appearance calls: the window no longer shows anything).
+    std::shared_ptr<ViewController> presented = std::move(root.presented_);
+    while (presented) {
+        if (auto* overlay = static_cast<PresentationOverlay*>(presented->presentationOverlay_.data())) {
+            overlay->detach();
+            overlay->hide();
+            overlay->deleteLater();
         }
+        presented->presentationOverlay_ = nullptr;
+        presented->presenting_.reset();
+        presented = std::move(presented->presented_);
+    }
+    if (QWidget* view = root.viewIfLoaded(); view != nullptr && content_->isAncestorOf(view)) {
+        view->hide();
+        view->setParent(nullptr);
     }
 }
 
@@ -64,10 +84,7 @@ void MainWindow::setRootViewController(std::shared_ptr<ViewController> controlle
     if (controller == root_) return;
     if (root_) {
         root_->setHostVisible(false);
-        if (QWidget* view = root_->viewIfLoaded(); view != nullptr && content_->isAncestorOf(view)) {
-            view->hide();
-            view->setParent(nullptr);
-        }
+        releaseViews(*root_);
     }
     root_ = std::move(controller);
     if (!root_) return;

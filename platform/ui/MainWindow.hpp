@@ -15,7 +15,9 @@ class Toolbar;
 // A top-level window hosting one root view controller. The root's view fills
 // the window's content area, and presentations of the root's chain are shown
 // over that area. Showing the window makes the root (and what it presents)
-// appear; hiding, minimising or closing it makes them disappear. A size change
+// appear; hiding, minimising or closing it makes them disappear. When the
+// window is deleted or its root replaced, what the root presents is dismissed
+// and the controllers keep their views. A size change
 // reaches the root's viewWillTransition before the root view is laid out at
 // the new size. A change of the application's palette between light and dark
 // reaches traitCollectionDidChange. Main thread only; sizes in points.
@@ -27,7 +29,8 @@ class MainWindow : public QMainWindow {
     ~MainWindow() override;
 
     std::shared_ptr<ViewController> rootViewController() const { return root_; }
-    // The old root, if any, disappears (when shown) and leaves the window.
+    // The old root, if any, disappears (when shown), what it presents is
+    // dismissed, and it leaves the window.
     void setRootViewController(std::shared_ptr<ViewController> controller);
 
     // The area the root's view and presentations fill (below the toolbar).
@@ -50,6 +53,7 @@ class MainWindow : public QMainWindow {
 
   private:
     void layoutRoot();
+    void releaseViews(ViewController& root);
 
     std::shared_ptr<ViewController> root_;
     QWidget* content_ = nullptr;

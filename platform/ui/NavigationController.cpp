@@ -13,7 +13,7 @@ namespace platform {
 namespace {
 
 void warn(const std::string& text) {
-    static std::shared_ptr<OSLog> log = OSLog::create("org.tervolo.TervoloNG", "navigation");
+    static std::shared_ptr<OSLog> log = OSLog::make("org.tervolo.TervoloNG", "navigation");
     log->write(OSLogType::Error, text);
 }
 

@@ -28,22 +28,22 @@ void PanGestureRecognizer::moved(QPointF position, double seconds) {
     const QPointF previous = location();
     const double elapsed = seconds - lastMoveAt_;
     lastMoveAt_ = seconds;
-    if (state() == GestureState::Possible) {
+    if (state() == State::Possible) {
         if (distance(position, origin_) < kMinimumDistance) return;
         setLocation(position);
-        tryToRecognize(GestureState::Began);
+        tryToRecognize(State::Began);
         return;
     }
-    if (state() != GestureState::Began && state() != GestureState::Changed) return;
+    if (state() != State::Began && state() != State::Changed) return;
     if (elapsed > 0) velocity_ = (position - previous) / elapsed;
     setLocation(position);
-    report(GestureState::Changed);
+    report(State::Changed);
 }
 
 void PanGestureRecognizer::released(QPointF position, double) {
-    if (state() == GestureState::Began || state() == GestureState::Changed) {
+    if (state() == State::Began || state() == State::Changed) {
         setLocation(position);
-        report(GestureState::Ended);
+        report(State::Ended);
     } else {
         fail();
     }

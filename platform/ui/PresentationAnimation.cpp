@@ -1,6 +1,6 @@
 #include "platform/ui/PresentationAnimation.hpp"
 
-#include "platform/ui/Animation.hpp"
+#include "platform/ui/Animator.hpp"
 #include "platform/ui/ViewControllerMainThread.hpp"
 
 namespace platform {

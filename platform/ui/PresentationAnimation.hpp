@@ -8,7 +8,7 @@ namespace platform {
 // animation machinery. A transition hands over its visual change and a
 // completion; the animator applies the change (at once or over `duration`)
 // and calls the completion with whether it ran to its end. Animated
-// transitions go through Animator (Animation.hpp) unless another animator is
+// transitions go through Animator (Animator.hpp) unless another animator is
 // installed here (tests hold completions to look between the "will" and
 // "did" calls); non-animated ones run the change and then the completion
 // inside the call. Main thread only.

@@ -3,6 +3,7 @@
 #include <deque>
 #include <memory>
 
+#include "platform/dispatch/SharedInstance.hpp"
 #include "platform/ui/ViewControllerMainThread.hpp"
 
 namespace platform {
@@ -15,8 +16,7 @@ struct TransitionQueue {
 };
 
 TransitionQueue& queue() {
-    static TransitionQueue& instance = *new TransitionQueue;  // main thread only; never destroyed
-    return instance;
+    return SharedInstance<TransitionQueue>::get();  // main thread only
 }
 
 void startNext();

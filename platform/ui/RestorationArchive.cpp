@@ -9,6 +9,7 @@
 #include "platform/foundation/Bundle.hpp"
 #include "platform/foundation/FileManager.hpp"
 #include "platform/foundation/OSLog.hpp"
+#include "platform/foundation/PropertyValueJSON.hpp"
 #include "platform/ui/MainWindow.hpp"
 #include "platform/ui/ViewControllerMainThread.hpp"
 
@@ -23,7 +24,7 @@ constexpr const char* kControllersKey = "controllers";
 constexpr int kMaximumDepth = 64;
 
 std::shared_ptr<OSLog> restorationLog() {
-    static std::shared_ptr<OSLog> log = OSLog::create("org.tervolo.TervoloNG", "restoration");
+    static std::shared_ptr<OSLog> log = OSLog::make("org.tervolo.TervoloNG", "restoration");
     return log;
 }
 
@@ -76,7 +77,7 @@ std::optional<RestorationArchive::Contents> RestorationArchive::decodeFile(std::
     Contents archive;
     auto dictionary = [&](const nlohmann::json& value) -> std::optional<PropertyValue::Dictionary> {
         if (!value.is_object()) return std::nullopt;
-        auto decoded = PropertyValue::fromJSON(value);
+        auto decoded = propertyValueFromJSON(value);
         if (!decoded || decoded->asDictionary() == nullptr) return std::nullopt;
         return *decoded->asDictionary();
     };
@@ -108,11 +109,10 @@ std::optional<RestorationArchive::Contents> RestorationArchive::decodeFile(std::
 
 std::string RestorationArchive::encodeFile(const Contents& contents) {
     nlohmann::json controllers = nlohmann::json::object();
-    for (const auto& [path, values] : contents.controllers)
-        controllers[path] = PropertyValue(values).toJSON();
+    for (const auto& [path, values] : contents.controllers) controllers[path] = toJSON(PropertyValue(values));
     nlohmann::json json = nlohmann::json::object();
     json[kFormatKey] = kFormatName;
-    json[kApplicationKey] = PropertyValue(contents.application).toJSON();
+    json[kApplicationKey] = toJSON(PropertyValue(contents.application));
     json[kControllersKey] = std::move(controllers);
     // Text that is not UTF-8 is written with replacement characters rather
     // than losing the whole save.
@@ -124,6 +124,8 @@ std::string RestorationArchive::defaultFilePath() {
 }
 
 RestorationArchive::RestorationArchive(std::string filePath) : filePath_(std::move(filePath)) {}
+
+RestorationArchive::~RestorationArchive() = default;
 
 std::shared_ptr<RestorationArchive::Delegate> RestorationArchive::delegate() {
     if (auto delegate = delegate_.lock()) return delegate;
@@ -204,11 +206,13 @@ void RestorationArchive::saveOnResignActiveAndQuit() {
         }
         save(roots);
     };
-    QObject::connect(app, &QGuiApplication::applicationStateChanged, app,
+    // Connected through an object of ours, so the hooks end with the archive.
+    connections_ = std::make_unique<QObject>();
+    QObject::connect(app, &QGuiApplication::applicationStateChanged, connections_.get(),
                      [saveAll](Qt::ApplicationState state) {
                          if (state != Qt::ApplicationActive) saveAll();
                      });
-    QObject::connect(app, &QCoreApplication::aboutToQuit, app, saveAll);
+    QObject::connect(app, &QCoreApplication::aboutToQuit, connections_.get(), saveAll);
 }
 
 AppVersionRestorationGate::AppVersionRestorationGate(std::function<std::optional<std::string>()> version)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QObject>
+
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -74,9 +76,13 @@ class RestorationArchive {
     bool restore(const std::vector<std::shared_ptr<ViewController>>& roots);
 
     // Saves the roots of all main windows when the application stops being
-    // active and when it is about to quit. Needs a QGuiApplication; the
-    // archive must live until the application quits.
+    // active and when it is about to quit, for as long as this archive lives.
+    // Needs a QGuiApplication.
     void saveOnResignActiveAndQuit();
+
+    ~RestorationArchive();
+    RestorationArchive(const RestorationArchive&) = delete;
+    RestorationArchive& operator=(const RestorationArchive&) = delete;
 
   private:
     std::shared_ptr<Delegate> delegate();
@@ -85,6 +91,7 @@ class RestorationArchive {
     std::weak_ptr<Delegate> delegate_;
     std::shared_ptr<Delegate> defaultDelegate_;
     bool read_ = false;
+    std::unique_ptr<QObject> connections_;  // ends the application hooks with the archive
 };
 
 // The gate on the application version: saving stamps "appVersion" (when a

@@ -18,6 +18,8 @@ namespace platform {
 
 namespace {
 
+constexpr int kWidth = 360;  // points
+
 QString text(const char* english) {
     return QString::fromStdString(localizedString(english));
 }
@@ -28,7 +30,6 @@ ShareSheetController::ShareSheetController(std::shared_ptr<ActivityItemSource> i
     : item_(std::move(item)) {
     setTitle(localizedString("Share"));
     setModalPresentationStyle(ModalPresentationStyle::formSheet);
-    setPreferredContentSize(QSizeF(360, 250));
 }
 
 void ShareSheetController::loadView() {
@@ -82,6 +83,8 @@ void ShareSheetController::viewWillAppear(bool) {
     if (item_ && preview_ != nullptr && preview_->text().isEmpty()) {
         preview_->setText(QString::fromStdString(item_->placeholderItem()));
     }
+    // The card fits the content at a fixed width.
+    setPreferredContentSize(QSizeF(kWidth, view()->heightForWidth(kWidth)));
 }
 
 void ShareSheetController::chooseActivity(const std::string& activityType) {

@@ -4,7 +4,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 
-#include "platform/ui/Animation.hpp"
+#include "platform/ui/Animator.hpp"
 
 namespace platform {
 

@@ -12,7 +12,7 @@
 #include <set>
 
 #include "platform/foundation/OSLog.hpp"
-#include "platform/ui/Animation.hpp"
+#include "platform/ui/Animator.hpp"
 #include "platform/ui/TableViewSectionIndexBar.hpp"
 
 namespace platform {
@@ -20,7 +20,7 @@ namespace platform {
 namespace {
 
 std::shared_ptr<OSLog> tableLog() {
-    static auto log = OSLog::create("org.tervolo.TervoloNG", "tableview");
+    static auto log = OSLog::make("org.tervolo.TervoloNG", "tableview");
     return log;
 }
 
@@ -43,6 +43,13 @@ class SectionHeader final : public QWidget {
         painter.drawText(rect().adjusted(15, 0, -8, 0), Qt::AlignVCenter | Qt::AlignLeft, title);
     }
 };
+
+bool acceptsTabFocus(const QWidget* cell) {
+    if (cell->focusPolicy() & Qt::TabFocus) return true;
+    const auto children = cell->findChildren<QWidget*>();
+    return std::any_of(children.begin(), children.end(),
+                       [](const QWidget* child) { return (child->focusPolicy() & Qt::TabFocus) != 0; });
+}
 
 template <typename T>
 std::vector<T> sortedUnique(std::vector<T> values) {
@@ -222,7 +229,9 @@ void TableView::layoutRows() {
         size_t s = first == sections_.begin() ? 0 : static_cast<size_t>(first - sections_.begin()) - 1;
         for (; s < sections_.size() && sections_[s].top < bottom; ++s) {
             const Section& section = sections_[s];
-            if (section.header > 0 && section.top + section.header > top)
+            // A header stays in view while any of its section is (pinned to the top, pushed up by the
+            // next section's header).
+            if (section.header > 0 && section.top + section.header + section.rows.total() > top)
                 wantedHeaders.push_back(static_cast<int>(s));
             const double rowsTop = section.top + section.header;
             const int count = section.rows.count();
@@ -282,7 +291,9 @@ void TableView::layoutRows() {
             QWidget*& header = headers_[s];
             if (!header) header = headerWidget(s);
             const Section& section = sections_[static_cast<size_t>(s)];
-            header->setGeometry(0, static_cast<int>(std::lround(section.top - top)), width,
+            const double end = section.top + section.header + section.rows.total();
+            const double y = std::clamp(top, section.top, std::max(section.top, end - section.header));
+            header->setGeometry(0, static_cast<int>(std::lround(y - top)), width,
                                 static_cast<int>(std::lround(section.header)));
             header->show();
             header->raise();
@@ -291,9 +302,17 @@ void TableView::layoutRows() {
         recomputeOffsets();
         updateScrollRange();
     }
+    // Spare cells are parked just above the viewport rather than hidden: when rows in view alternate
+    // between n and n+1, hiding and showing one cell per screen would cost more than the screen's
+    // other rows together. A cell that could take keyboard focus is hidden, so Tab never lands in it.
     for (auto& [identifier, cells] : pool_) {
         for (auto* cell : cells) {
-            if (!cell->isHidden()) cell->hide();
+            if (cell->isHidden()) continue;
+            if (acceptsTabFocus(cell)) {
+                cell->hide();
+            } else if (cell->y() + cell->height() > 0) {
+                cell->move(0, -cell->height() - 1);
+            }
         }
     }
     laying_ = false;

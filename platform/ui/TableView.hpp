@@ -5,7 +5,6 @@
 #include <QString>
 #include <QStringList>
 
-#include <compare>
 #include <functional>
 #include <map>
 #include <memory>
@@ -13,49 +12,17 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/ui/IndexPath.hpp"
 #include "platform/ui/TableViewCell.hpp"
+#include "platform/ui/TableViewDataSource.hpp"
+#include "platform/ui/TableViewDelegate.hpp"
 #include "platform/ui/TableViewSectionRows.hpp"
 
 class QMenu;
 
 namespace platform {
 
-class TableView;
 class TableViewSectionIndexBar;
-
-struct IndexPath {
-    int section = 0;
-    int row = 0;
-    auto operator<=>(const IndexPath&) const = default;
-};
-
-// Where a table's rows come from. Held weakly; every call is on the main thread.
-class TableViewDataSource {
-  public:
-    virtual ~TableViewDataSource() = default;
-    virtual int numberOfSections(TableView&) { return 1; }
-    virtual int numberOfRows(TableView&, int section) = 0;
-    // A configured cell, normally from TableView::dequeueReusableCell.
-    virtual TableViewCell* cellForRow(TableView&, IndexPath indexPath) = 0;
-    // A section without a title has no header.
-    virtual QString titleForHeader(TableView&, int /*section*/) { return {}; }
-    // Titles of the index bar beside the rows; none hides it.
-    virtual QStringList sectionIndexTitles(TableView&) { return {}; }
-    virtual int sectionForSectionIndexTitle(TableView&, const QString& /*title*/, int index) { return index; }
-    // Rows that offer "Delete" (context menu, Delete or Backspace key).
-    virtual bool canEditRow(TableView&, IndexPath) { return false; }
-    virtual void commitDelete(TableView&, IndexPath) {}
-};
-
-// What a table tells its owner, and the row heights it asks for. Held weakly.
-class TableViewDelegate {
-  public:
-    virtual ~TableViewDelegate() = default;
-    // Height of a row in pixels; a negative value leaves it to the table's rowHeight.
-    virtual double heightForRow(TableView&, IndexPath) { return -1; }
-    virtual void didSelectRow(TableView&, IndexPath) {}
-    virtual void didDeselectRow(TableView&, IndexPath) {}
-};
 
 // A vertical list of rows in sections over a scroll area, built from reusable row widgets (not Qt's
 // item views, so which cell shows which row, and when cells are reused, is ours to decide). Only the

@@ -7,7 +7,7 @@
 
 namespace platform {
 
-TableViewCell::TableViewCell(TableViewCellStyle style, QString reuseIdentifier, QWidget* parent)
+TableViewCell::TableViewCell(Style style, QString reuseIdentifier, QWidget* parent)
     : QWidget(parent), reuseIdentifier_(std::move(reuseIdentifier)) {
     setAttribute(Qt::WA_OpaquePaintEvent);
     layout_ = new QHBoxLayout(this);
@@ -18,7 +18,7 @@ TableViewCell::TableViewCell(TableViewCellStyle style, QString reuseIdentifier, 
     textLabel_ = new QLabel(this);
     textLabel_->setTextFormat(Qt::PlainText);
     texts->addWidget(textLabel_);
-    if (style == TableViewCellStyle::Subtitle) {
+    if (style == Style::Subtitle) {
         detailTextLabel_ = new QLabel(this);
         detailTextLabel_->setTextFormat(Qt::PlainText);
         QFont small = detailTextLabel_->font();

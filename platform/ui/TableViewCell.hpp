@@ -8,11 +8,6 @@ class QHBoxLayout;
 
 namespace platform {
 
-enum class TableViewCellStyle {
-    Default,   // one line of text
-    Subtitle,  // a title with a smaller detail line under it
-};
-
 // One row of a TableView. Cells are made by the factory registered for their reuse identifier and
 // handed out again for other rows once they scroll away: prepareForReuse runs before a cell is
 // handed out again, so a subclass resets there whatever it set for its previous row. Subclasses may
@@ -21,7 +16,12 @@ class TableViewCell : public QWidget {
     Q_OBJECT
 
   public:
-    TableViewCell(TableViewCellStyle style, QString reuseIdentifier, QWidget* parent = nullptr);
+    enum class Style {
+        Default,   // one line of text
+        Subtitle,  // a title with a smaller detail line under it
+    };
+
+    TableViewCell(Style style, QString reuseIdentifier, QWidget* parent = nullptr);
     ~TableViewCell() override;
 
     const QString& reuseIdentifier() const { return reuseIdentifier_; }

@@ -21,14 +21,14 @@ void TapGestureRecognizer::pressed(QPointF position, double seconds) {
 }
 
 void TapGestureRecognizer::moved(QPointF position, double) {
-    if (state() == GestureState::Possible && distance(position, origin_) > kMovementTolerance) {
+    if (state() == State::Possible && distance(position, origin_) > kMovementTolerance) {
         taps_ = 0;
         fail();
     }
 }
 
 void TapGestureRecognizer::released(QPointF position, double seconds) {
-    if (state() != GestureState::Possible || distance(position, origin_) > kMovementTolerance) {
+    if (state() != State::Possible || distance(position, origin_) > kMovementTolerance) {
         taps_ = 0;
         fail();
         return;
@@ -46,7 +46,7 @@ void TapGestureRecognizer::released(QPointF position, double seconds) {
     if (++taps_ < tapsRequired_) return;
     taps_ = 0;
     setLocation(position);
-    tryToRecognize(GestureState::Ended);
+    tryToRecognize(State::Ended);
 }
 
 }  // namespace platform

@@ -1,7 +1,12 @@
 #include "platform/ui/TextField.hpp"
 
+#include <QAction>
 #include <QFocusEvent>
+#include <QIcon>
+#include <QPixmap>
 #include <QSignalBlocker>
+
+#include "platform/ui/ImageView.hpp"
 
 namespace platform {
 
@@ -39,7 +44,10 @@ TextField::TextField(QWidget* parent) : QLineEdit(parent) {
     tracker_ = std::make_unique<TextFieldEditTracker>(std::move(hooks));
     // Every change that does not come through setText is the user's (typing, paste, undo, the clear
     // button). textEdited cannot tell: the clear button sends it only after the text has changed.
-    connect(this, &QLineEdit::textChanged, this, [this] { tracker_->noteUserEdit(); });
+    connect(this, &QLineEdit::textChanged, this, [this] {
+        if (clearAction_) clearAction_->setVisible(!text().isEmpty());
+        tracker_->noteUserEdit();
+    });
     connect(this, &QLineEdit::cursorPositionChanged, this, [this] { tracker_->noteChange(); });
     connect(this, &QLineEdit::selectionChanged, this, [this] { tracker_->noteChange(); });
     connect(this, &QLineEdit::returnPressed, this, [this] {
@@ -48,6 +56,29 @@ TextField::TextField(QWidget* parent) : QLineEdit(parent) {
 }
 
 TextField::~TextField() = default;
+
+void TextField::setClearButtonShown(bool shown) {
+    if (shown == isClearButtonShown()) return;
+    if (!shown) {
+        removeAction(clearAction_);
+        delete clearAction_;
+        clearAction_ = nullptr;
+        return;
+    }
+    // Our own button rather than QLineEdit's: that one fades with an animation on real time.
+    QPixmap pixmap = QPixmap::fromImage(
+        NamedImage::named(QStringLiteral("xmark.circle")).render(QSize(32, 32), QColor(0x8e, 0x8e, 0x93)));
+    pixmap.setDevicePixelRatio(2);
+    clearAction_ = addAction(QIcon(pixmap), QLineEdit::TrailingPosition);
+    clearAction_->setObjectName(QStringLiteral("clearButton"));
+    clearAction_->setVisible(!text().isEmpty());
+    connect(clearAction_, &QAction::triggered, this, [this] {
+        if (text().isEmpty()) return;
+        tracker_->beginEvent();
+        clear();  // not through setText: a user edit
+        tracker_->endEvent();
+    });
+}
 
 void TextField::setText(const QString& text) {
     tracker_->changeProgrammatically([&] { QLineEdit::setText(text); });

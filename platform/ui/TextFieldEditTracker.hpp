@@ -2,18 +2,12 @@
 
 #include <QString>
 
+#include "platform/ui/TextReplacement.hpp"
+
 #include <functional>
 #include <memory>
 
 namespace platform {
-
-// A replacement of `length` characters at `location` (UTF-16 units) by `text`.
-struct TextReplacement {
-    int location = 0;
-    int length = 0;
-    QString text;
-    bool operator==(const TextReplacement&) const = default;
-};
 
 // What an edit replaced, worked out from the text before and after it and where the selection began
 // before it (that settles which of several equal characters was typed or deleted).

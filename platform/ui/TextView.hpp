@@ -4,24 +4,11 @@
 
 #include <memory>
 
-#include "platform/ui/TextField.hpp"
+#include "platform/ui/ReturnKeyType.hpp"
 #include "platform/ui/TextFieldEditTracker.hpp"
+#include "platform/ui/TextViewDelegate.hpp"
 
 namespace platform {
-
-class TextView;
-
-// What a text view tells its owner, held weakly. Every call is on the main thread.
-class TextViewDelegate {
-  public:
-    virtual ~TextViewDelegate() = default;
-    virtual void textViewDidBeginEditing(TextView&) {}
-    virtual void textViewDidEndEditing(TextView&) {}
-    // Asked before a user edit is kept (the return key asks about "\n"); false puts the text back.
-    virtual bool textViewShouldChangeText(TextView&, const TextReplacement&) { return true; }
-    virtual void textViewDidChange(TextView&) {}
-    virtual void textViewDidChangeSelection(TextView&) {}
-};
 
 // A multi-line text input over QPlainTextEdit with the same counted delegate calls as TextField.
 // Text set through setText is programmatic. heightThatFits gives the height the whole text needs at a

@@ -95,6 +95,10 @@ struct ScreenAppearance {
 // A container's children follow it: the parent's call comes first, then its
 // visible children's (see childrenForAppearanceForwarding()). After every
 // viewDidAppear the global screen-appeared hook runs (setScreenAppearedHook).
+// Which presentations make the presenter disappear: see
+// ModalPresentationStyle (only full screen does). A cancelled custom
+// transition reverses: what was to appear gets viewWillDisappear and
+// viewDidDisappear without ever getting viewDidAppear.
 // Overrides of the lifecycle calls need not call the base; the framework does
 // the forwarding.
 //
@@ -200,10 +204,13 @@ class ViewController : public std::enable_shared_from_this<ViewController> {
     // root-most parent). Presenting on a controller that already presents
     // something is refused, with a warning in the system log naming both, and
     // the completion does not run (the platform's rule): present from the
-    // top-most controller (topMostViewController()). Presenting or dismissing
-    // while an animated transition of the same window runs is queued and
-    // starts when that transition ends. A controller that is already
-    // presented or has a parent is refused likewise.
+    // top-most controller (topMostViewController()). A presentation,
+    // dismissal, push or pop asked for while another transition runs (an
+    // animated one, or from inside a lifecycle call or completion of one) is
+    // queued, first in first out, and starts when that transition ends;
+    // nothing is dropped. A controller that is already presented or has a
+    // parent is refused like an occupied presenter. The presented view gets
+    // the keyboard focus; dismissal gives it back.
     void present(std::shared_ptr<ViewController> controller, bool animated,
                  std::function<void()> completion = {});
     // Dismisses what this controller presents (with everything presented on

@@ -8,7 +8,7 @@
 #include <set>
 
 #include "platform/foundation/OSLog.hpp"
-#include "platform/ui/Animation.hpp"
+#include "platform/ui/Animator.hpp"
 #include "platform/ui/AnimationWidget.hpp"
 #include "platform/ui/PresentationAnimation.hpp"
 #include "platform/ui/PresentationOverlay.hpp"
@@ -23,7 +23,7 @@ namespace platform {
 namespace {
 
 std::shared_ptr<OSLog> presentationLog() {
-    static std::shared_ptr<OSLog> log = OSLog::create("org.tervolo.TervoloNG", "presentation");
+    static std::shared_ptr<OSLog> log = OSLog::make("org.tervolo.TervoloNG", "presentation");
     return log;
 }
 

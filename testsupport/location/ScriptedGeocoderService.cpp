@@ -5,7 +5,7 @@
 #include "platform/dispatch/DispatchQueue.hpp"
 #include "platform/text/Numbers.hpp"
 
-namespace testsupport {
+namespace tervolo::testsupport {
 
 std::shared_ptr<ScriptedGeocoderService> ScriptedGeocoderService::install() {
     auto service = std::make_shared<ScriptedGeocoderService>();
@@ -79,4 +79,4 @@ platform::CLPlacemark makePlacemark(const std::string& name, double latitude, do
     return placemark;
 }
 
-}  // namespace testsupport
+}  // namespace tervolo::testsupport

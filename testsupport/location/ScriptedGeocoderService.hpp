@@ -9,7 +9,7 @@
 
 #include "platform/location/GeocoderService.hpp"
 
-namespace testsupport {
+namespace tervolo::testsupport {
 
 // A geocoding service with scripted answers, keyed by the searched text or by
 // the reverse-geocoded coordinate ("lat,lon" with describe()'s digits). An
@@ -51,4 +51,4 @@ platform::CLPlacemark makePlacemark(const std::string& name, double latitude, do
                                     const std::string& street = "", const std::string& city = "",
                                     const std::string& country = "");
 
-}  // namespace testsupport
+}  // namespace tervolo::testsupport

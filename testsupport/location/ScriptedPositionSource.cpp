@@ -2,7 +2,7 @@
 
 #include "platform/location/CLLocationManager.hpp"
 
-namespace testsupport {
+namespace tervolo::testsupport {
 
 void ScriptedPositionSource::setListener(Listener listener) {
     std::lock_guard lock(mutex_);
@@ -86,4 +86,4 @@ std::vector<std::shared_ptr<ScriptedPositionSource>> ScriptedPositionSources::ma
     return shared_->made;
 }
 
-}  // namespace testsupport
+}  // namespace tervolo::testsupport

@@ -6,7 +6,7 @@
 
 #include "platform/location/PositionSource.hpp"
 
-namespace testsupport {
+namespace tervolo::testsupport {
 
 // A position source a test drives by hand: fixes, errors and authorisation
 // answers are delivered when the test says so (call them from the main
@@ -55,4 +55,4 @@ class ScriptedPositionSources {
     std::shared_ptr<Shared> shared_ = std::make_shared<Shared>();
 };
 
-}  // namespace testsupport
+}  // namespace tervolo::testsupport

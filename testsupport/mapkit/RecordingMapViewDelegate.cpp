@@ -1,6 +1,6 @@
 #include "testsupport/mapkit/RecordingMapViewDelegate.hpp"
 
-namespace testsupport {
+namespace tervolo::testsupport {
 
 namespace {
 
@@ -94,4 +94,4 @@ std::shared_ptr<platform::MKOverlayRenderer> RecordingMapViewDelegate::rendererF
     return rendererFactory ? rendererFactory(overlay) : nullptr;
 }
 
-}  // namespace testsupport
+}  // namespace tervolo::testsupport

@@ -8,7 +8,7 @@
 #include "platform/mapkit/MKMapViewDelegate.hpp"
 #include "platform/mapkit/MKMapViewModel.hpp"
 
-namespace testsupport {
+namespace tervolo::testsupport {
 
 // A map delegate that writes every call as one line, so tests compare whole sequences:
 //   "willChange animated=1", "didChange animated=0", "viewFor <title>", "didAdd <title>,<title>",
@@ -62,4 +62,4 @@ class RecordingMapViewDelegate : public platform::MKMapViewDelegate {
     std::vector<std::pair<const platform::MKOverlay*, std::string>> overlayNames_;
 };
 
-}  // namespace testsupport
+}  // namespace tervolo::testsupport

@@ -2,7 +2,7 @@
 
 #include "platform/net/URLError.hpp"
 
-namespace testsupport {
+namespace tervolo::testsupport {
 
 void FakeTileDownloadSession::Task::resume() {
     std::lock_guard lock(mutex);
@@ -101,4 +101,4 @@ tervolo::tiles::TileDownloadReply errorReply(const std::string& url, int64_t cod
     return {std::nullopt, std::nullopt, platform::URLError::make(code, url)};
 }
 
-}  // namespace testsupport
+}  // namespace tervolo::testsupport

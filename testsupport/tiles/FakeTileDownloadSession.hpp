@@ -8,7 +8,7 @@
 
 #include "tiles/TileDownloadSession.hpp"
 
-namespace testsupport {
+namespace tervolo::testsupport {
 
 // A scripted tile download session: tasks are recorded, never sent; the test
 // answers them with finish(). cancel() only marks a task (answer it with
@@ -68,4 +68,4 @@ tervolo::tiles::TileDownloadReply httpReply(const std::string& url, int64_t stat
                                             platform::HTTPHeaderFields headers = {});
 tervolo::tiles::TileDownloadReply errorReply(const std::string& url, int64_t code);
 
-}  // namespace testsupport
+}  // namespace tervolo::testsupport

@@ -11,7 +11,7 @@
 #include "tiles/QuovaTileOverlay.hpp"
 #include "tiles/TileGrid.hpp"
 
-namespace testsupport {
+namespace tervolo::testsupport {
 
 // A map view as tile overlays see it: a settable visible map rect answering
 // tileRectForZoomLevel, the real axis counts (questions counted) and the
@@ -51,4 +51,4 @@ class FakeTileMapView : public tervolo::tiles::QuovaTileOverlayDelegate {
     std::vector<int32_t> zoomOuts_;
 };
 
-}  // namespace testsupport
+}  // namespace tervolo::testsupport

@@ -6,7 +6,7 @@
 #include <QBuffer>
 #include <QImage>
 
-namespace testsupport {
+namespace tervolo::testsupport {
 
 namespace {
 // z, x and y of ".../<z>/<x>/<y>.png"; false for any other path.
@@ -150,4 +150,4 @@ int LoopbackTileServer::peakInFlightForOnePath() const {
     return pathPeak_;
 }
 
-}  // namespace testsupport
+}  // namespace tervolo::testsupport

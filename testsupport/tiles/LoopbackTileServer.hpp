@@ -12,7 +12,7 @@
 #include "platform/net/URLSessionConfiguration.hpp"
 #include "testsupport/LoopbackHTTPServer.hpp"
 
-namespace testsupport {
+namespace tervolo::testsupport {
 
 // A tile server on 127.0.0.1 (random port) for the tile engine's tests and
 // benchmarks. Every GET of ".../<z>/<x>/<y>.png" answers a generated 256-pixel
@@ -68,4 +68,4 @@ class LoopbackTileServer {
     int pathPeak_ = 0;
 };
 
-}  // namespace testsupport
+}  // namespace tervolo::testsupport

@@ -3,7 +3,7 @@
 #include <QPainterPath>
 #include <QPolygonF>
 
-namespace testsupport {
+namespace tervolo::testsupport {
 
 namespace {
 QColor toQColor(const platform::Color& color) {
@@ -109,4 +109,4 @@ void QImageGraphicsContext::showText(const std::string& text, Point position, co
     painter_.drawText(QPointF(position.x, position.y), QString::fromStdString(text));
 }
 
-}  // namespace testsupport
+}  // namespace tervolo::testsupport

@@ -9,7 +9,7 @@
 #include "platform/mapkit/MKGeometry.hpp"
 #include "platform/mapkit/MKGraphicsContext.hpp"
 
-namespace testsupport {
+namespace tervolo::testsupport {
 
 // A graphics context that paints one map cell into a QImage, as the map view
 // does: renderer space (map points relative to the overlay's origin) maps to
@@ -52,4 +52,4 @@ class QImageGraphicsContext : public platform::MKGraphicsContext {
     double lineWidth_ = 1;
 };
 
-}  // namespace testsupport
+}  // namespace tervolo::testsupport

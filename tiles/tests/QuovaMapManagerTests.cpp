@@ -110,14 +110,13 @@ TEST_F(QuovaMapManagerTest, ConfigurationTable) {
 }
 
 TEST_F(QuovaMapManagerTest, TheTileServerIsASetting) {
-    platform::Bundle::main().setInfoDictionaryForTesting(
-        nlohmann::json{{"QuovaTileServerHost", "localhost:8080"}, {"QuovaTileServerScheme", "http"}});
+    platform::Bundle::main().setInfoDictionaryForTesting(platform::PropertyValue::Dictionary{{"QuovaTileServerHost", "localhost:8080"}, {"QuovaTileServerScheme", "http"}});
     EXPECT_EQ(manager_.configurationForMapStyle(QuovaBaseMapStyle::osm)->tileDownloadURLPattern,
               "http://localhost:8080/tiles/osm-standard-cache/%1$@/%2$@/%3$@.png");
 }
 
 TEST_F(QuovaMapManagerTest, OverlaysAreMadeOncePerMapViewAndStyle) {
-    auto mapView = std::make_shared<::testsupport::FakeTileMapView>();
+    auto mapView = std::make_shared<tervolo::testsupport::FakeTileMapView>();
     auto osm = manager_.baseMapOverlayForMapView(mapView, QuovaBaseMapStyle::osm);
     ASSERT_TRUE(osm);
     EXPECT_EQ(osm->map(), "OpenStreetMap");
@@ -128,7 +127,7 @@ TEST_F(QuovaMapManagerTest, OverlaysAreMadeOncePerMapViewAndStyle) {
     EXPECT_EQ(TileCacheManager::sharedInstanceForMap("OpenStreetMap"), firstManager) << "no second manager";
 
     // A second map view gets its own overlay, whose manager replaces the first.
-    auto other = std::make_shared<::testsupport::FakeTileMapView>();
+    auto other = std::make_shared<tervolo::testsupport::FakeTileMapView>();
     auto second = manager_.baseMapOverlayForMapView(other, QuovaBaseMapStyle::osm);
     EXPECT_NE(second, osm);
     EXPECT_EQ(second->map(), "OpenStreetMap");
@@ -150,7 +149,7 @@ TEST_F(QuovaMapManagerTest, OverlaysAreMadeOncePerMapViewAndStyle) {
 }
 
 TEST_F(QuovaMapManagerTest, ClearingEveryOverlayEmptiesEveryCacheFolder) {
-    auto mapView = std::make_shared<::testsupport::FakeTileMapView>();
+    auto mapView = std::make_shared<tervolo::testsupport::FakeTileMapView>();
     manager_.baseMapOverlayForMapView(mapView, QuovaBaseMapStyle::osm);
     manager_.baseMapOverlayForMapView(mapView, QuovaBaseMapStyle::openTopoMap);
     for (const char* key : {"OpenStreetMap", "OpenTopoMap"}) {

@@ -31,8 +31,8 @@ class QuovaTileOverlayConcurrencyTest : public TilesTest {
         return {{double(column) * side, double(row) * side}, {side, side}};
     }
     static double scaleOfLevel(int64_t z) { return std::pow(2.0, double(z - 20)); }
-    std::shared_ptr<::testsupport::FakeTileMapView> view_ =
-        std::make_shared<::testsupport::FakeTileMapView>();
+    std::shared_ptr<tervolo::testsupport::FakeTileMapView> view_ =
+        std::make_shared<tervolo::testsupport::FakeTileMapView>();
 };
 
 TEST_F(QuovaTileOverlayConcurrencyTest, TilesFromEightThreadsWhileAnotherOverlayIsCreated) {

@@ -13,11 +13,11 @@
 namespace tervolo::tiles {
 namespace {
 
-using ::testsupport::errorReply;
-using ::testsupport::FakeTileSessions;
-using ::testsupport::httpReply;
-using ::testsupport::LoopbackTileServer;
-using Task = ::testsupport::FakeTileDownloadSession::Task;
+using tervolo::testsupport::errorReply;
+using tervolo::testsupport::FakeTileSessions;
+using tervolo::testsupport::httpReply;
+using tervolo::testsupport::LoopbackTileServer;
+using Task = tervolo::testsupport::FakeTileDownloadSession::Task;
 using testing::FixedViewDelegate;
 using testing::RecordingRenderer;
 using testing::TilesTest;
@@ -138,8 +138,8 @@ TEST_F(TileCacheManagerTest, WithoutPrefixesTheDefaultSessionGetsThePlainURL) {
 }
 
 TEST_F(TileCacheManagerTest, OverflowURLsGoToThePreloaderWithoutPrefix) {
-    ::testsupport::UDPListener listener;
-    platform::Bundle::main().setInfoDictionaryForTesting(nlohmann::json{
+    tervolo::testsupport::UDPListener listener;
+    platform::Bundle::main().setInfoDictionaryForTesting(platform::PropertyValue::Dictionary{
         {"QuovaTilePreloadHost", "127.0.0.1"}, {"QuovaTilePreloadPort", std::to_string(listener.port())}});
     auto manager = make({"a", "b", "d", "e"});
     for (uint64_t x = 0; x < 4; ++x) ask(*manager, x);
@@ -192,7 +192,7 @@ TEST_F(TileCacheManagerTest, ReplyTable) {
         ask(*manager, 1);
         auto first = tasksFor("/5/1/0.png").back();
         const size_t before = tasksFor("/5/1/0.png").size();
-        ::testsupport::FakeTileDownloadSession::finish(first, c.reply(first->url));
+        tervolo::testsupport::FakeTileDownloadSession::finish(first, c.reply(first->url));
         EXPECT_TRUE(hasSystemLineContaining(c.line));
         EXPECT_EQ(manager->connectionCount(), 0u);
         time_->advance(1.0);  // the first retry waits a second
@@ -209,7 +209,7 @@ TEST_F(TileCacheManagerTest, ACaptivePortalIsAskedThreeTimesPerTileThenLeftAlone
     ask(*manager, 2);
     for (int attempt = 0; attempt < 5; ++attempt) {
         for (auto& task : sessions_.runningTasks()) {
-            ::testsupport::FakeTileDownloadSession::finish(task,
+            tervolo::testsupport::FakeTileDownloadSession::finish(task,
                                                            httpReply(task->url, 200, "<html>portal</html>"));
         }
         time_->advance(5.0);
@@ -230,7 +230,7 @@ TEST_F(TileCacheManagerTest, RetryAfterStretchesTheBackOff) {
     auto manager = make({"a"});
     ask(*manager, 3);
     auto task = tasksFor("/5/3/0.png").back();
-    ::testsupport::FakeTileDownloadSession::finish(task,
+    tervolo::testsupport::FakeTileDownloadSession::finish(task,
                                                    httpReply(task->url, 429, "", {{"Retry-After", "5"}}));
     time_->advance(4.9);
     EXPECT_EQ(tasksFor("/5/3/0.png").size(), 1u);
@@ -247,7 +247,7 @@ TEST_F(TileCacheManagerTest, AReplyIsFiledUnderTheTileThatAskedForIt) {
     auto one = tasksFor("/5/1/0.png").back();
     auto two = tasksFor("/5/2/0.png").back();
     // The server redirected tile 1 to tile 2's URL.
-    ::testsupport::FakeTileDownloadSession::finish(one, httpReply(two->url, 200, png(2)));
+    tervolo::testsupport::FakeTileDownloadSession::finish(one, httpReply(two->url, 200, png(2)));
     EXPECT_EQ(manager->tileStateForTile(*tile(5, 1, 0)), 1u);
     EXPECT_EQ(manager->tileStateForTile(*tile(5, 2, 0)), 3u) << "tile 2's record and file are untouched";
     EXPECT_TRUE(manager->runningConnectionInfoForStoragePath("5-2-0"));
@@ -269,9 +269,9 @@ TEST_F(TileCacheManagerTest, ResetCancelsEverythingAndLateRepliesQueueNothing) {
     for (auto& task : before) EXPECT_TRUE(task->cancelled);
 
     // A cancelled download answers with -999; a good reply that raced the reset is still stored.
-    ::testsupport::FakeTileDownloadSession::finishCancelled(before[0]);
-    ::testsupport::FakeTileDownloadSession::finish(before[1], httpReply(before[1]->url, 200, png(1)));
-    ::testsupport::FakeTileDownloadSession::finishCancelled(before[2]);
+    tervolo::testsupport::FakeTileDownloadSession::finishCancelled(before[0]);
+    tervolo::testsupport::FakeTileDownloadSession::finish(before[1], httpReply(before[1]->url, 200, png(1)));
+    tervolo::testsupport::FakeTileDownloadSession::finishCancelled(before[2]);
     time_->advance(5.0);
     EXPECT_EQ(sessions_.allTasks().size(), 3u);
     EXPECT_EQ(
@@ -299,7 +299,7 @@ TEST_F(TileCacheManagerTest, WaitingDownloadsStartVisibleFirstThenNewestFirst) {
     for (int i = 0; i < 4; ++i) {
         auto running = sessions_.runningTasks();
         ASSERT_EQ(running.size(), 1u);
-        ::testsupport::FakeTileDownloadSession::finish(running[0], httpReply(running[0]->url, 404, ""));
+        tervolo::testsupport::FakeTileDownloadSession::finish(running[0], httpReply(running[0]->url, 404, ""));
         auto next = sessions_.runningTasks();
         ASSERT_EQ(next.size(), 1u);
         order.push_back(next[0]->url.substr(next[0]->url.size() - 9));
@@ -317,9 +317,9 @@ TEST_F(TileCacheManagerTest, AReplacedManagerLivesOnUntilItsRunningDownloadsAnsw
     auto second = make({"a"}, "Same");
     EXPECT_EQ(TileCacheManager::sharedInstanceForMap("Same"), second);
     EXPECT_TRUE(tasks[1]->cancelled) << "its waiting download would never start";
-    ::testsupport::FakeTileDownloadSession::finishCancelled(tasks[1]);
+    tervolo::testsupport::FakeTileDownloadSession::finishCancelled(tasks[1]);
     ASSERT_FALSE(weakFirst.expired());
-    ::testsupport::FakeTileDownloadSession::finish(tasks[0], httpReply(tasks[0]->url, 200, png(1)));
+    tervolo::testsupport::FakeTileDownloadSession::finish(tasks[0], httpReply(tasks[0]->url, 200, png(1)));
     platform::RunLoop::runUntil([&] { return weakFirst.expired(); }, 5);
     EXPECT_TRUE(weakFirst.expired());
     EXPECT_TRUE(hasSystemLineContaining("TilecacheManager: dealloc for downloads from " + kPattern));
@@ -331,7 +331,7 @@ TEST_F(TileCacheManagerTest, ArrivalsRedrawTheRendererAndTheWholeOverlayWhenTheQ
     ask(*manager, 1);
     manager->enqueueTile(tile(5, 1, 0), renderer_, 1.0);
     auto task = sessions_.allTasks()[0];
-    ::testsupport::FakeTileDownloadSession::finish(task, httpReply(task->url, 200, png(1)));
+    tervolo::testsupport::FakeTileDownloadSession::finish(task, httpReply(task->url, 200, png(1)));
     platform::RunLoop::runUntilIdle();
     // The queue ran dry: the waiting tile is flushed at once, and the whole overlay a second later.
     EXPECT_EQ(renderer_->redraws().size(), 1u);

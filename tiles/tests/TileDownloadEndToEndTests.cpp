@@ -16,8 +16,8 @@ namespace tervolo::tiles {
 namespace {
 
 using testing::TilesTest;
-using ::testsupport::CannedReply;
-using ::testsupport::LoopbackTileServer;
+using tervolo::testsupport::CannedReply;
+using tervolo::testsupport::LoopbackTileServer;
 
 class TileDownloadEndToEndTest : public TilesTest {
   protected:
@@ -52,8 +52,8 @@ class TileDownloadEndToEndTest : public TilesTest {
 };
 
 TEST_F(TileDownloadEndToEndTest, DownloadsSpreadOverThePrefixesWithinTheLimits) {
-    ::testsupport::UDPListener listener;
-    platform::Bundle::main().setInfoDictionaryForTesting(nlohmann::json{
+    tervolo::testsupport::UDPListener listener;
+    platform::Bundle::main().setInfoDictionaryForTesting(platform::PropertyValue::Dictionary{
         {"QuovaTilePreloadHost", "127.0.0.1"}, {"QuovaTilePreloadPort", std::to_string(listener.port())}});
     server_.setLatency(0.03);
     auto manager = make();

@@ -23,9 +23,9 @@ namespace {
 
 using platform::MKMapRect;
 using testing::TilesTest;
-using ::testsupport::FakeTileSessions;
-using ::testsupport::LoopbackTileServer;
-using ::testsupport::QImageGraphicsContext;
+using tervolo::testsupport::FakeTileSessions;
+using tervolo::testsupport::LoopbackTileServer;
+using tervolo::testsupport::QImageGraphicsContext;
 
 constexpr double kWorld = 268435456.0;
 
@@ -113,8 +113,8 @@ class TileOverlayRendererTest : public TilesTest {
     size_t tasks() { return sessions_.allTasks().size(); }
 
     FakeTileSessions sessions_;
-    std::shared_ptr<::testsupport::FakeTileMapView> view_ =
-        std::make_shared<::testsupport::FakeTileMapView>();
+    std::shared_ptr<tervolo::testsupport::FakeTileMapView> view_ =
+        std::make_shared<tervolo::testsupport::FakeTileMapView>();
     std::shared_ptr<QuovaTileOverlay> overlay_;
     std::shared_ptr<TileOverlayRenderer> renderer_;
     std::shared_ptr<TileCacheManager> manager_;
@@ -260,8 +260,8 @@ TEST_F(TileOverlayRendererTest, StoringATileAnewOrClearingTheCacheDropsImagesOfT
     // The tile comes anew from the server: its next draw shows the new bytes.
     manager_->downloadTileAsync(tile(14, 50, 38), renderer_, cell(101, 77, 15), scaleOfLevel(15));
     auto task = sessions_.allTasks().back();
-    ::testsupport::FakeTileDownloadSession::finish(
-        task, ::testsupport::httpReply(task->url, 200, LoopbackTileServer::tilePNG(14, 50, 38)));
+    tervolo::testsupport::FakeTileDownloadSession::finish(
+        task, tervolo::testsupport::httpReply(task->url, 200, LoopbackTileServer::tilePNG(14, 50, 38)));
     EXPECT_FALSE(renderer_->hasZoomedTile("14-50-38-2"));
     EXPECT_TRUE(near(probe(draw(101, 77, 15), 128, 128), LoopbackTileServer::tileColor(14, 50, 38)));
     EXPECT_TRUE(renderer_->hasZoomedTile("14-50-38-2"));
@@ -281,7 +281,7 @@ TEST_F(TileRendererLoopTest, FirstPassBlankThenEveryCellDrawnFromDiskWithAtMostO
             configuration.resolveHook = LoopbackTileServer::resolveHook();
             return makeURLTileSession(configuration);
         });
-    auto view = std::make_shared<::testsupport::FakeTileMapView>();
+    auto view = std::make_shared<tervolo::testsupport::FakeTileMapView>();
     const int64_t z = 10;
     const double side = kWorld / 1024;
     view->setVisibleMapRect({{550 * side, 330 * side}, {3 * side, 3 * side}});

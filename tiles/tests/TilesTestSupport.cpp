@@ -46,8 +46,8 @@ std::vector<std::string> RecordingRenderer::storedTiles() {
 
 void TilesTest::SetUp() {
     folder_ = std::make_unique<tervolo::testsupport::TemporaryFolder>();
-    time_ = std::make_unique<::testsupport::VirtualClockScope>();
-    platform::Bundle::main().setInfoDictionaryForTesting(nlohmann::json{{"CFBundleName", "TervoloNG"}});
+    time_ = std::make_unique<tervolo::testsupport::VirtualClockScope>();
+    platform::Bundle::main().setInfoDictionaryForTesting(platform::PropertyValue::Dictionary{{"CFBundleName", "TervoloNG"}});
     systemLog_ = platform::OSLogCapture::install();
     frameworkLog_ = std::make_shared<FrameworkLogRecorder>();
     logging::QLLog::sharedInstance().addLogger(frameworkLog_, logging::QLLogLevel::all);

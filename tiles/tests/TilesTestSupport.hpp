@@ -80,7 +80,7 @@ class TilesTest : public ::testing::Test {
                                                 MapRect frame = {0, 0, 256, 256});
 
     std::unique_ptr<tervolo::testsupport::TemporaryFolder> folder_;
-    std::unique_ptr<::testsupport::VirtualClockScope> time_;
+    std::unique_ptr<tervolo::testsupport::VirtualClockScope> time_;
     std::shared_ptr<platform::OSLogCapture> systemLog_;
     std::shared_ptr<FrameworkLogRecorder> frameworkLog_;
 };

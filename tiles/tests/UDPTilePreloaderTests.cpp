@@ -20,7 +20,7 @@ class UDPTilePreloaderTest : public TilesTest {
 };
 
 TEST_F(UDPTilePreloaderTest, EachURLIsOneDatagramOfExactlyItsBytes) {
-    ::testsupport::UDPListener listener;
+    tervolo::testsupport::UDPListener listener;
     UDPTilePreloader preloader("127.0.0.1", std::to_string(listener.port()));
     preloader.connect();
     const std::string url = "https://tiles.example.invalid/tiles/osm-standa/12/2200/1.png";
@@ -59,14 +59,13 @@ TEST_F(UDPTilePreloaderTest, WithoutAValidEndpointNothingConnectsAndEverySendIsL
 TEST_F(UDPTilePreloaderTest, TheDefaultSettingIsDisabled) {
     EXPECT_EQ(UDPTilePreloader::configuredHost(), "");
     EXPECT_EQ(UDPTilePreloader::configuredPort(), "1731");
-    platform::Bundle::main().setInfoDictionaryForTesting(
-        nlohmann::json{{"QuovaTilePreloadHost", "127.0.0.1"}, {"QuovaTilePreloadPort", "4000"}});
+    platform::Bundle::main().setInfoDictionaryForTesting(platform::PropertyValue::Dictionary{{"QuovaTilePreloadHost", "127.0.0.1"}, {"QuovaTilePreloadPort", "4000"}});
     EXPECT_EQ(UDPTilePreloader::configuredHost(), "127.0.0.1");
     EXPECT_EQ(UDPTilePreloader::configuredPort(), "4000");
 }
 
 TEST_F(UDPTilePreloaderTest, ANameInsteadOfAnAddressFailsWithoutALookup) {
-    ::testsupport::UDPListener listener;
+    tervolo::testsupport::UDPListener listener;
     UDPTilePreloader preloader("localhost", std::to_string(listener.port()));
     preloader.connect();
     preloader.send("http://x.invalid/1/2/3.png");

@@ -12,7 +12,7 @@
 namespace platform {
 namespace {
 
-using ::testsupport::CannedReply;
+using tervolo::testsupport::CannedReply;
 
 const char* kSearchReply = R"([
  {"lat":"60.1699","lon":"24.9384","name":"Kauppatori","display_name":"Kauppatori, Helsinki, Finland",
@@ -78,7 +78,7 @@ class CLGeocoderTest : public ::testing::Test {
         RunLoop::runUntilIdle();
     }
 
-    ::testsupport::LoopbackHTTPServer server_;
+    tervolo::testsupport::LoopbackHTTPServer server_;
     std::shared_ptr<HTTPGeocoderService> service_;
 };
 
@@ -105,7 +105,7 @@ TEST_F(CLGeocoderTest, ForwardSearchSendsTextLanguageAndBiasBox) {
 }
 
 TEST_F(CLGeocoderTest, ReverseGeocodingAndNoResult) {
-    server_.route("GET", "/reverse", [](const ::testsupport::RecordedRequest& request) {
+    server_.route("GET", "/reverse", [](const tervolo::testsupport::RecordedRequest& request) {
         if (request.query.find("lat=52.5163") != std::string::npos) return CannedReply::json(kReverseReply);
         return CannedReply::json(R"({"error":"Unable to geocode"})");
     });
@@ -150,9 +150,9 @@ TEST_F(CLGeocoderTest, BrokenRepliesEndInAnErrorNeverACrash) {
 }
 
 TEST_F(CLGeocoderTest, CancelAndBusyEachCompleteExactlyOnce) {
-    auto scripted = ::testsupport::ScriptedGeocoderService::install();
-    ::testsupport::VirtualClockScope time;
-    scripted->answerText("slow", {{::testsupport::makePlacemark("Slow", 1, 1)}, std::nullopt, 5.0});
+    auto scripted = tervolo::testsupport::ScriptedGeocoderService::install();
+    tervolo::testsupport::VirtualClockScope time;
+    scripted->answerText("slow", {{tervolo::testsupport::makePlacemark("Slow", 1, 1)}, std::nullopt, 5.0});
 
     CLGeocoder geocoder;
     std::vector<Outcome> first, second;
@@ -174,11 +174,11 @@ TEST_F(CLGeocoderTest, CancelAndBusyEachCompleteExactlyOnce) {
     RunLoop::runUntilIdle();
     EXPECT_EQ(first.size(), 1u);
     EXPECT_EQ(scripted->cancelCount(), 1);
-    ::testsupport::ScriptedGeocoderService::uninstall();
+    tervolo::testsupport::ScriptedGeocoderService::uninstall();
 }
 
 TEST_F(CLGeocoderTest, RateLimiterSpacesRequestsAndKeepsTheirOrder) {
-    ::testsupport::VirtualClockScope time;
+    tervolo::testsupport::VirtualClockScope time;
     server_.route("GET", "/search", CannedReply::json("[]"));
     auto limited = HTTPGeocoderService::make(1.0, 2);
     limited->setBaseURLForTesting(server_.url());

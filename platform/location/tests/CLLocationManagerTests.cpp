@@ -9,7 +9,7 @@
 namespace platform {
 namespace {
 
-using testsupport::ScriptedPositionSources;
+using tervolo::testsupport::ScriptedPositionSources;
 
 // Records every delegate call as a line.
 class RecordingDelegate : public CLLocationManagerDelegate {
@@ -41,7 +41,7 @@ class CLLocationManagerTest : public ::testing::Test {
         return CLLocation({latitude, longitude}, 0, 5, -1, -1, -1, Date{secondsSince2001});
     }
 
-    ::testsupport::VirtualClockScope time_;
+    tervolo::testsupport::VirtualClockScope time_;
     std::shared_ptr<RecordingDelegate> delegate_ = std::make_shared<RecordingDelegate>();
 };
 

@@ -182,7 +182,7 @@ const MKBaseMap::Layer* MKBaseMap::layer(Detail detail) const {
     const int index = static_cast<int>(detail);
     std::call_once(once_[index], [&] {
         auto fail = [&](const char* why) {
-            OSLog::create("org.tervolo.TervoloNG", "mapkit")
+            OSLog::make("org.tervolo.TervoloNG", "mapkit")
                 ->write(OSLogType::Error, std::string("Base map: ") + why + " (" + path_.toStdString() + ")");
         };
         QFile file(path_);

@@ -39,9 +39,9 @@ class MapModel : public ::testing::Test {
         delegate->clear();
     }
 
-    testsupport::VirtualClockScope time;
-    std::shared_ptr<testsupport::RecordingMapViewDelegate> delegate =
-        std::make_shared<testsupport::RecordingMapViewDelegate>();
+    tervolo::testsupport::VirtualClockScope time;
+    std::shared_ptr<tervolo::testsupport::RecordingMapViewDelegate> delegate =
+        std::make_shared<tervolo::testsupport::RecordingMapViewDelegate>();
     MKMapViewModel model;
 };
 
@@ -144,7 +144,7 @@ TEST_F(MapModel, SnapshotIsReadableFromAnyThread) {
 TEST_F(MapModel, WillAndDidOrderForProgrammaticMovesAndGestures) {
     struct Case {
         const char* name;
-        std::function<void(MKMapViewModel&, testsupport::VirtualClockScope&)> act;
+        std::function<void(MKMapViewModel&, tervolo::testsupport::VirtualClockScope&)> act;
         Calls during;  // right after the setter returns
         Calls after;   // once the main queue and the animation ran
     };

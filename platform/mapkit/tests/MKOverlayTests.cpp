@@ -41,9 +41,9 @@ class Overlays : public ::testing::Test {
         return text;
     }
 
-    testsupport::VirtualClockScope time;
-    std::shared_ptr<testsupport::RecordingMapViewDelegate> delegate =
-        std::make_shared<testsupport::RecordingMapViewDelegate>();
+    tervolo::testsupport::VirtualClockScope time;
+    std::shared_ptr<tervolo::testsupport::RecordingMapViewDelegate> delegate =
+        std::make_shared<tervolo::testsupport::RecordingMapViewDelegate>();
     MKMapViewModel model;
     std::map<std::string, std::shared_ptr<Named>> o;
 };
@@ -129,7 +129,7 @@ struct CountingModel : MKMapViewModel {
 
 TEST(OverlayRenderer, InvalidationsReachTheMapOnlyWhileOnIt) {
     CountingModel model;
-    auto delegate = std::make_shared<testsupport::RecordingMapViewDelegate>();
+    auto delegate = std::make_shared<tervolo::testsupport::RecordingMapViewDelegate>();
     model.setDelegate(delegate);
     auto circle = std::make_shared<MKCircle>(CLLocationCoordinate2D{0, 0}, 500);
     auto renderer = std::make_shared<MKCircleRenderer>(circle);

@@ -5,7 +5,7 @@
 #include <QTest>
 
 #include "platform/ui/ActivityIndicator.hpp"
-#include "platform/ui/Animation.hpp"
+#include "platform/ui/Animator.hpp"
 #include "platform/ui/Switch.hpp"
 #include "platform/ui/tests/WidgetKitTestSupport.hpp"
 #include "testsupport/VirtualClockScope.hpp"
@@ -15,7 +15,7 @@ class SpinnerAndSwitchTest : public widgetkit_test::WidgetTest {};
 }  // namespace
 
 TEST_F(SpinnerAndSwitchTest, ActivityIndicatorTurnsOnVirtualTimeAndHidesWhenStopped) {
-    testsupport::VirtualClockScope time;
+    tervolo::testsupport::VirtualClockScope time;
     QWidget window;
     auto* spinner = new platform::ActivityIndicator(platform::ActivityIndicator::Style::Large, &window);
     spinner->setGeometry(10, 10, 37, 37);
@@ -45,7 +45,7 @@ TEST_F(SpinnerAndSwitchTest, ActivityIndicatorTurnsOnVirtualTimeAndHidesWhenStop
 }
 
 TEST_F(SpinnerAndSwitchTest, SwitchReportsUserFlipsOnlyAndSlidesTheKnob) {
-    testsupport::VirtualClockScope time;
+    tervolo::testsupport::VirtualClockScope time;
     QWidget window;
     auto* layout = new QHBoxLayout(&window);
     auto* off = new platform::Switch(&window);

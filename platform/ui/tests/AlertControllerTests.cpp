@@ -11,7 +11,7 @@
 #include "platform/dispatch/MainQueueExecutor.hpp"
 #include "platform/dispatch/RunLoop.hpp"
 #include "platform/ui/AlertController.hpp"
-#include "platform/ui/Animation.hpp"
+#include "platform/ui/Animator.hpp"
 #include "platform/ui/FeedbackGenerator.hpp"
 #include "platform/ui/MainWindow.hpp"
 #include "platform/ui/OpenURL.hpp"
@@ -199,6 +199,16 @@ TEST_F(AlertControllerTest, HandlerCanPresentTheNextAlert) {
     EXPECT_TRUE(recorder.chooseAction("Next"));
     EXPECT_EQ(recorder.topAlert(), second);
     EXPECT_TRUE(recorder.refusals().empty());
+    // Dismissed as its presenter would: no handler runs.
+    EXPECT_TRUE(recorder.dismissTop());
+    EXPECT_EQ(root->presentedViewController(), nullptr);
+    EXPECT_FALSE(recorder.dismissTop());
+    ASSERT_EQ(recorder.entries().size(), 2u);
+    EXPECT_TRUE(recorder.entries()[0].dismissed);
+    EXPECT_TRUE(recorder.entries()[1].dismissed);
+    EXPECT_TRUE(recorder.entries()[1].animated);
+    EXPECT_EQ(recorder.entries()[1].title, "Second");
+    EXPECT_EQ(recorder.entries()[1].style, platform::ModalPresentationStyle::formSheet);
 }
 
 namespace {

@@ -15,7 +15,7 @@
 #include "testsupport/VirtualClockScope.hpp"
 
 using platform::GestureRecognizer;
-using platform::GestureState;
+using GestureState = platform::GestureRecognizer::State;
 
 namespace {
 
@@ -52,7 +52,7 @@ class GestureTest : public widgetkit_test::WidgetTest {
         QApplication::sendEvent(view.get(), &event);
     }
 
-    testsupport::VirtualClockScope time;
+    tervolo::testsupport::VirtualClockScope time;
     std::unique_ptr<QWidget> view;
     std::vector<std::string> log;
 };

@@ -5,9 +5,11 @@
 
 #include "WidgetKitTestSupport.hpp"
 #include "platform/ui/AlertController.hpp"
-#include "platform/ui/Animation.hpp"
+#include "platform/ui/Animator.hpp"
 #include "platform/ui/MainWindow.hpp"
 #include "platform/ui/NavigationController.hpp"
+#include "platform/ui/PopoverPresentationController.hpp"
+#include "platform/ui/ShareSheetController.hpp"
 #include "platform/ui/Toolbar.hpp"
 
 using platform::AlertAction;
@@ -145,4 +147,43 @@ TEST_F(PresentationScreenshotTest, NavigationBarItemsAndAppearance) {
     second->navigationItem().setHidesBackButton(false);
     widgetkit_test::saveScreenshot(widgetkit_test::render(*navigation->view()), "navigation_bar_items");
     navigation->view()->hide();
+}
+
+namespace {
+
+class FixedItem : public platform::ActivityItemSource {
+  public:
+    std::string placeholderItem() override { return "Harbour https://t.example/abcdefgh"; }
+    std::string subject(const std::optional<std::string>&) override { return "Harbour"; }
+    std::string item(const std::optional<std::string>&) override { return "https://t.example/abcdefgh"; }
+};
+
+}  // namespace
+
+// An action sheet at a bar button, and the share sheet, each over a screen.
+TEST_F(PresentationScreenshotTest, ActionSheetAndShareSheet) {
+    auto map = std::make_shared<TextScreen>("Map", "(the map)", QColor(214, 228, 240));
+    auto styles = std::make_shared<BarButtonItem>("Map Style", BarButtonItem::Style::plain, [] {});
+    map->navigationItem().setRightBarButtonItem(styles);
+    auto navigation = std::make_shared<NavigationController>(map);
+    MainWindow window;
+    window.resize(720, 480);
+    window.setRootViewController(navigation);
+    window.show();
+
+    auto sheet = AlertController::make("", "", AlertController::Style::actionSheet);
+    for (const char* title : {"Standard", "Satellite", "Hybrid", "OpenStreetMap Retina"}) {
+        sheet->addAction(AlertAction::make(title, AlertAction::Style::defaultValue));
+    }
+    sheet->addAction(AlertAction::make("Cancel", AlertAction::Style::cancel));
+    sheet->popoverPresentationController()->setBarButtonItem(styles);
+    map->present(sheet, true);
+    const QRect panel = sheet->view()->parentWidget()->geometry();
+    EXPECT_TRUE(window.contentView()->rect().contains(panel));
+    widgetkit_test::saveScreenshot(widgetkit_test::render(window), "action_sheet_at_bar_button");
+    sheet->dismiss(false);
+
+    auto share = std::make_shared<platform::ShareSheetController>(std::make_shared<FixedItem>());
+    map->present(share, true);
+    widgetkit_test::saveScreenshot(widgetkit_test::render(window), "share_sheet");
 }

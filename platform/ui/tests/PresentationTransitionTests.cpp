@@ -8,7 +8,7 @@
 #include "ViewControllerTestSupport.hpp"
 #include "WidgetKitTestSupport.hpp"
 #include "platform/foundation/FileManager.hpp"
-#include "platform/ui/Animation.hpp"
+#include "platform/ui/Animator.hpp"
 #include "platform/ui/AnimationWidget.hpp"
 #include "platform/ui/MainWindow.hpp"
 #include "platform/ui/NavigationController.hpp"
@@ -280,6 +280,12 @@ TEST_F(PresentationTransitionTest, RestorationArchiveIsWrittenAtQuit) {
     auto gate = std::make_shared<platform::AppVersionRestorationGate>([] { return std::string("7"); });
     archive.setDelegate(gate);
     archive.saveOnResignActiveAndQuit();
+    {
+        // An archive gone before the quit leaves no hook behind.
+        platform::RestorationArchive gone(folder.file("gone.json"));
+        gone.setDelegate(gate);
+        gone.saveOnResignActiveAndQuit();
+    }
     QTimer::singleShot(0, qApp, [] { QCoreApplication::quit(); });
     QApplication::exec();
     auto bytes = platform::FileManager::defaultManager().readFile(folder.file("state.json"));
@@ -289,6 +295,7 @@ TEST_F(PresentationTransitionTest, RestorationArchiveIsWrittenAtQuit) {
     ASSERT_TRUE(contents) << reason;
     EXPECT_EQ(contents->application.at("appVersion"), platform::PropertyValue("7"));
     EXPECT_EQ(contents->controllers.at("Main").at("mapStyle"), platform::PropertyValue("Hybrid"));
+    EXPECT_FALSE(platform::FileManager::defaultManager().fileExists(folder.file("gone.json")));
 }
 
 // Without a test animator, an animated presentation runs on the animation
@@ -303,7 +310,7 @@ class PresentationOnVirtualTimeTest : public widgetkit_test::WidgetTest {};
 
 TEST_F(PresentationOnVirtualTimeTest, AnimatedSheetFadesInAndOutOnTheClock) {
     {
-        testsupport::VirtualClockScope time;
+        tervolo::testsupport::VirtualClockScope time;
         CallLog log;
         ShownRoot shown(log);
         auto b = std::make_shared<LoggingController>("B", log);

@@ -2,6 +2,7 @@
 
 #include <QLabel>
 #include <QMenu>
+#include <QPushButton>
 #include <QScrollBar>
 #include <QTest>
 
@@ -10,7 +11,7 @@
 #include <vector>
 
 #include "platform/foundation/OSLog.hpp"
-#include "platform/ui/Animation.hpp"
+#include "platform/ui/Animator.hpp"
 #include "platform/ui/TableView.hpp"
 #include "platform/ui/TableViewSectionIndexBar.hpp"
 #include "platform/ui/TableViewSectionRows.hpp"
@@ -25,7 +26,7 @@ namespace {
 
 class CountingCell : public TableViewCell {
   public:
-    explicit CountingCell(platform::TableViewCellStyle style = platform::TableViewCellStyle::Subtitle)
+    explicit CountingCell(platform::TableViewCell::Style style = platform::TableViewCell::Style::Subtitle)
         : TableViewCell(style, QStringLiteral("Row")) {}
     void prepareForReuse() override {
         TableViewCell::prepareForReuse();
@@ -120,11 +121,37 @@ TEST_F(TableViewTest, ScrolledOffCellsAreReusedAfterPrepareForReuse) {
     EXPECT_EQ(table->cellForRow(rows->shown[firstCell]), firstCell);
     EXPECT_EQ(firstCell->textLabel()->text(), rows->rows[0][rows->shown[firstCell].row]);
 
-    // Scrolling through everything makes no more cells than fit in view (plus one partly shown).
-    for (double y = 0; y < table->contentHeight(); y += 37) table->setContentOffset(y);
+    // Scrolling through everything makes no more cells than fit in view (plus one partly shown), and
+    // a spare cell never shows inside the viewport.
+    for (double y = 0; y < table->contentHeight(); y += 37) {
+        table->setContentOffset(y);
+        for (auto* cell : table->viewport()->findChildren<TableViewCell*>()) {
+            if (cell->isHidden() || !cell->geometry().intersects(table->viewport()->rect())) continue;
+            ASSERT_EQ(table->cellForRow(rows->shown[cell]), cell) << "at offset " << y;
+        }
+    }
     EXPECT_LE(table->cellsCreated(), inView + 1);
     EXPECT_EQ(visible().back(), (IndexPath{0, 999}));
     EXPECT_DOUBLE_EQ(table->contentHeight(), 44 * 1000);
+}
+
+// A spare cell with a button is hidden, not parked above the rows, so Tab cannot reach it.
+TEST_F(TableViewTest, SpareCellsThatTakeFocusAreHidden) {
+    table->registerCell(QStringLiteral("Row"), [] {
+        auto* cell = new CountingCell();
+        cell->setAccessoryWidget(new QPushButton(QStringLiteral("Delete")));
+        return cell;
+    });
+    use(Rows::numbered(1, 100));
+    for (double y = 0; y < 2000; y += 23) {
+        table->setContentOffset(y);
+        for (auto* cell : table->viewport()->findChildren<TableViewCell*>()) {
+            const bool inUse = table->cellForRow(rows->shown[cell]) == cell;
+            if (!inUse) {
+                EXPECT_TRUE(cell->isHidden()) << "at offset " << y;
+            }
+        }
+    }
 }
 
 TEST_F(TableViewTest, BatchUpdatesMoveCellsAndABadBatchReloadsAndLogs) {
@@ -191,6 +218,15 @@ TEST_F(TableViewTest, DeleteThroughContextMenuAndDeleteKey) {
     EXPECT_EQ(table->numberOfRows(0), 3);
     EXPECT_EQ(rows->rows[0][2], QStringLiteral("Point 0.4"));
 
+    // Up and Down move the selection as a click would; at the ends it stays.
+    rows->selected.clear();
+    table->selectRow(IndexPath{0, 0});
+    QTest::keyClick(table.get(), Qt::Key_Down);
+    QTest::keyClick(table.get(), Qt::Key_Up);
+    QTest::keyClick(table.get(), Qt::Key_Up);
+    EXPECT_EQ(rows->selected, (std::vector<IndexPath>{{0, 1}, {0, 0}}));
+    EXPECT_EQ(table->indexPathForSelectedRow(), (IndexPath{0, 0}));
+
     rows->editable = false;
     EXPECT_EQ(table->contextMenuForRow({0, 0}), nullptr);
     table->selectRow(IndexPath{0, 0});
@@ -199,7 +235,7 @@ TEST_F(TableViewTest, DeleteThroughContextMenuAndDeleteKey) {
 }
 
 TEST_F(TableViewTest, IndexBarAndScrollPositions) {
-    testsupport::VirtualClockScope time;
+    tervolo::testsupport::VirtualClockScope time;
     auto source = Rows::numbered(26, 6);
     for (int s = 0; s < 26; ++s) source->index << QString(QChar('A' + s));
     use(source);
@@ -211,6 +247,20 @@ TEST_F(TableViewTest, IndexBarAndScrollPositions) {
 
     QTest::mouseClick(bar, Qt::LeftButton, {}, bar->centreOf(12));  // "M"
     EXPECT_EQ(table->contentOffset(), table->rectForHeader(12).top());
+
+    // Headers stay pinned at the top while their section shows, and the next one pushes them up.
+    auto headerAtTop = [&] {
+        for (auto* child : table->viewport()->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
+            if (!qobject_cast<TableViewCell*>(child) && child->isVisible() && child->y() <= 0 &&
+                child->y() > -28)
+                return child->y();
+        }
+        return 1000;
+    };
+    table->setContentOffset(table->rectForHeader(12).top() + 100);  // inside section 12
+    EXPECT_EQ(headerAtTop(), 0);
+    table->setContentOffset(table->rectForHeader(13).top() - 10);  // section 13's header 10 px below the top
+    EXPECT_EQ(headerAtTop(), -18);
     QTest::mouseClick(bar, Qt::LeftButton, {}, bar->centreOf(25));  // "Z"
     EXPECT_EQ(table->contentOffset(), table->rectForHeader(25).top());
     table->setRowHeight(20);  // now the last section cannot reach the top: as far as the content goes
@@ -249,7 +299,7 @@ TEST_F(TableViewTest, AutomaticHeightsAreMeasuredAsRowsShow) {
     source->rows[0][1] =
         QStringLiteral("A long title that wraps over several lines in a narrow table, as point names do");
     table->registerCell(QStringLiteral("Row"), [] {
-        auto* cell = new CountingCell(platform::TableViewCellStyle::Default);
+        auto* cell = new CountingCell(platform::TableViewCell::Style::Default);
         cell->textLabel()->setWordWrap(true);
         return cell;
     });

@@ -2,8 +2,12 @@
 
 #include <QLabel>
 
+#include <mutex>
+#include <thread>
+
 #include "ViewControllerTestSupport.hpp"
 #include "WidgetKitTestSupport.hpp"
+#include "platform/foundation/Assertion.hpp"
 #include "platform/ui/MainWindow.hpp"
 #include "platform/ui/NavigationController.hpp"
 #include "platform/ui/PresentationRecorder.hpp"
@@ -119,7 +123,8 @@ TEST_F(ViewControllerTest, PresentAndDismissCallOrder) {
         {ModalPresentationStyle::popover, true, sheetWill, sheetDid, sheetGoneWill, sheetGoneDid},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(::testing::Message() << "style " << static_cast<int>(c.style) << " animated " << c.animated);
+        SCOPED_TRACE(::testing::Message()
+                     << "style " << static_cast<int>(c.style) << " animated " << c.animated);
         CallLog log;
         ShownRoot shown(log);
         HeldPresentationAnimator held;
@@ -170,7 +175,8 @@ TEST_F(ViewControllerTest, PushPopAndPopToRootCallOrder) {
         window.resize(600, 400);
         window.setRootViewController(navigation);
         window.show();
-        EXPECT_EQ(log.take(), (Calls{"R.willMove", "R.didMove", "R.viewDidLoad", "R.viewWillAppear", "R.viewDidAppear"}));
+        EXPECT_EQ(log.take(),
+                  (Calls{"R.willMove", "R.didMove", "R.viewDidLoad", "R.viewWillAppear", "R.viewDidAppear"}));
         HeldPresentationAnimator held;
         auto finish = [&] {
             if (animated) {
@@ -200,10 +206,12 @@ TEST_F(ViewControllerTest, PushPopAndPopToRootCallOrder) {
         navigation->pushViewController(b, animated);
         finish();
         log.take();
-        EXPECT_EQ(navigation->popToRootViewController(animated), (std::vector<std::shared_ptr<ViewController>>{a, b}));
+        EXPECT_EQ(navigation->popToRootViewController(animated),
+                  (std::vector<std::shared_ptr<ViewController>>{a, b}));
         finish();
-        EXPECT_EQ(log.take(), (Calls{"B.willMove(null)", "A.willMove(null)", "B.viewWillDisappear", "R.viewWillAppear",
-                                     "B.viewDidDisappear", "R.viewDidAppear", "B.didMove(null)", "A.didMove(null)"}));
+        EXPECT_EQ(log.take(),
+                  (Calls{"B.willMove(null)", "A.willMove(null)", "B.viewWillDisappear", "R.viewWillAppear",
+                         "B.viewDidDisappear", "R.viewDidAppear", "B.didMove(null)", "A.didMove(null)"}));
         EXPECT_EQ(navigation->viewControllers().size(), 1u);
         EXPECT_EQ(navigation->popViewController(animated), nullptr);  // the root stays
         EXPECT_EQ(held.pending(), 0u);
@@ -215,19 +223,21 @@ TEST_F(ViewControllerTest, ChildAddAndRemoveCallOrder) {
     ShownRoot shown(log);
     auto c = std::make_shared<LoggingController>("C", log);
     shown.root->addChild(c, nullptr);
-    EXPECT_EQ(log.take(), (Calls{"C.willMove", "C.viewDidLoad", "C.viewWillAppear", "C.viewDidAppear", "C.didMove"}));
+    EXPECT_EQ(log.take(),
+              (Calls{"C.willMove", "C.viewDidLoad", "C.viewWillAppear", "C.viewDidAppear", "C.didMove"}));
     EXPECT_EQ(c->parent(), shown.root.get());
     EXPECT_TRUE(shown.root->view()->isAncestorOf(c->view()));
 
     // A visible child follows its parent's appearance.
     shown.window.hide();
-    EXPECT_EQ(log.take(),
-              (Calls{"A.viewWillDisappear", "C.viewWillDisappear", "A.viewDidDisappear", "C.viewDidDisappear"}));
+    EXPECT_EQ(log.take(), (Calls{"A.viewWillDisappear", "C.viewWillDisappear", "A.viewDidDisappear",
+                                 "C.viewDidDisappear"}));
     shown.window.show();
     log.take();
 
     shown.root->removeChild(c);
-    EXPECT_EQ(log.take(), (Calls{"C.willMove(null)", "C.viewWillDisappear", "C.viewDidDisappear", "C.didMove(null)"}));
+    EXPECT_EQ(log.take(),
+              (Calls{"C.willMove(null)", "C.viewWillDisappear", "C.viewDidDisappear", "C.didMove(null)"}));
     EXPECT_EQ(c->parent(), nullptr);
     EXPECT_TRUE(shown.root->children().empty());
 
@@ -254,9 +264,10 @@ TEST_F(ViewControllerTest, PresentationsQueueWhileRunningAndRefuseWhenOccupied) 
     EXPECT_EQ(b->presentedViewController(), nullptr);
     held.finishOne();
     EXPECT_EQ(b->presentedViewController(), c);
-    EXPECT_EQ(log.take(), (Calls{"B.viewDidLoad", "A.viewWillDisappear", "B.viewWillAppear", "A.viewDidDisappear",
-                                 "B.viewDidAppear", "C.viewDidLoad", "B.viewWillDisappear", "C.viewWillAppear",
-                                 "B.viewDidDisappear", "C.viewDidAppear", "C presented"}));
+    EXPECT_EQ(log.take(),
+              (Calls{"B.viewDidLoad", "A.viewWillDisappear", "B.viewWillAppear", "A.viewDidDisappear",
+                     "B.viewDidAppear", "C.viewDidLoad", "B.viewWillDisappear", "C.viewWillAppear",
+                     "B.viewDidDisappear", "C.viewDidAppear", "C presented"}));
     EXPECT_EQ(shown.root->topMostViewController(), c);
 
     auto d = std::make_shared<LoggingController>("D", log);
@@ -268,11 +279,12 @@ TEST_F(ViewControllerTest, PresentationsQueueWhileRunningAndRefuseWhenOccupied) 
     EXPECT_EQ(d->presentingViewController(), nullptr);
 
     shown.root->dismiss(false, [&] { log.calls.push_back("dismissed"); });
-    EXPECT_EQ(log.take(), (Calls{"C.viewWillDisappear", "A.viewWillAppear", "C.viewDidDisappear", "A.viewDidAppear",
-                                 "dismissed"}));
+    EXPECT_EQ(log.take(), (Calls{"C.viewWillDisappear", "A.viewWillAppear", "C.viewDidDisappear",
+                                 "A.viewDidAppear", "dismissed"}));
     EXPECT_EQ(shown.root->presentedViewController(), nullptr);
     EXPECT_EQ(b->presentedViewController(), nullptr);
-    EXPECT_EQ(recorder.presentedClassNames(), (std::vector<std::string>{"LoggingController", "LoggingController"}));
+    EXPECT_EQ(recorder.presentedClassNames(),
+              (std::vector<std::string>{"LoggingController", "LoggingController"}));
 }
 
 // A controller inside a navigation stack presents from the stack's
@@ -292,4 +304,63 @@ TEST_F(ViewControllerTest, ChildPresentsFromItsRootAncestor) {
     EXPECT_EQ(navigation->visibleViewController(), sheet);
     sheet->dismiss(false);
     EXPECT_EQ(navigation->visibleViewController(), r);
+}
+
+// Controllers outlive their window: deleting it makes them disappear,
+// dismisses what the root presents, and their views stay theirs.
+TEST_F(ViewControllerTest, ControllersOutliveTheirWindow) {
+    CallLog log;
+    auto a = std::make_shared<LoggingController>("A", log);
+    auto b = std::make_shared<LoggingController>("B", log);
+    b->setModalPresentationStyle(ModalPresentationStyle::formSheet);
+    QPointer<QWidget> aView, bView;
+    {
+        MainWindow window;
+        window.setRootViewController(a);
+        window.show();
+        a->present(b, false);
+        aView = a->view();
+        bView = b->view();
+        log.take();
+    }
+    EXPECT_EQ(log.take(), (Calls{"B.viewWillDisappear", "A.viewWillDisappear", "B.viewDidDisappear",
+                                 "A.viewDidDisappear"}));
+    EXPECT_FALSE(aView.isNull());
+    EXPECT_FALSE(bView.isNull());
+    EXPECT_EQ(a->view(), aView.data());
+    EXPECT_EQ(a->presentedViewController(), nullptr);
+    EXPECT_EQ(b->presentingViewController(), nullptr);
+
+    // Another window takes the root and shows it; replacing the root again
+    // dismisses what it presents meanwhile.
+    MainWindow second;
+    second.setRootViewController(a);
+    second.show();
+    a->present(b, false);
+    EXPECT_EQ(log.take(),
+              (Calls{"A.viewWillAppear", "A.viewDidAppear", "B.viewWillAppear", "B.viewDidAppear"}));
+    second.setRootViewController(std::make_shared<ViewController>());
+    EXPECT_EQ(log.take(), (Calls{"B.viewWillDisappear", "A.viewWillDisappear", "B.viewDidDisappear",
+                                 "A.viewDidDisappear"}));
+    EXPECT_EQ(a->presentedViewController(), nullptr);
+    EXPECT_EQ(a->view()->parentWidget(), nullptr);
+    EXPECT_EQ(b->view()->parentWidget(), nullptr);
+}
+
+// Debug builds catch use of the UI layer off the main thread.
+TEST_F(ViewControllerTest, OffMainThreadUseIsReportedInDebugBuilds) {
+#ifdef NDEBUG
+    GTEST_SKIP() << "checked in debug builds only";
+#else
+    std::vector<std::string> messages;
+    std::mutex mutex;
+    platform::ScopedAssertionHandler handler(
+        [&](std::string_view, std::string_view, std::string_view message) {
+            std::lock_guard lock(mutex);
+            messages.emplace_back(message);
+        });
+    std::thread worker([] { platform::setPresentationAnimator({}); });
+    worker.join();
+    EXPECT_EQ(messages, std::vector<std::string>{"UI object used off the main thread"});
+#endif
 }

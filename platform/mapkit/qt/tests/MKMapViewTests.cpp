@@ -88,9 +88,9 @@ class MapView : public ::testing::Test {
         RunLoop::runUntilIdle();
     }
 
-    testsupport::VirtualClockScope time;
-    std::shared_ptr<testsupport::RecordingMapViewDelegate> delegate =
-        std::make_shared<testsupport::RecordingMapViewDelegate>();
+    tervolo::testsupport::VirtualClockScope time;
+    std::shared_ptr<tervolo::testsupport::RecordingMapViewDelegate> delegate =
+        std::make_shared<tervolo::testsupport::RecordingMapViewDelegate>();
     std::unique_ptr<MKMapView> map;
 };
 
@@ -232,7 +232,7 @@ TEST_F(MapView, InvalidationRedrawsOnlyTheCoveredCellsWithOneRepaint) {
     CountingMap counting;
     counting.resize(512, 512);
     counting.show();
-    auto delegate2 = std::make_shared<testsupport::RecordingMapViewDelegate>();
+    auto delegate2 = std::make_shared<tervolo::testsupport::RecordingMapViewDelegate>();
     counting.setDelegate(delegate2);
     const double scale = std::exp2(3 - 20);
     counting.setVisibleMapRect(MKMapRectMake(0, 0, 512 / scale, 512 / scale));  // 2 × 2 cells at zoom 3
@@ -534,7 +534,7 @@ TEST_F(MapView, WindowScreenshotsOverFinland) {
     window.resize(1024, 768);
     window.show();
     QApplication::processEvents();
-    auto owner = std::make_shared<testsupport::RecordingMapViewDelegate>();
+    auto owner = std::make_shared<tervolo::testsupport::RecordingMapViewDelegate>();
     view->setDelegate(owner);
     owner->rendererFactory = [](const std::shared_ptr<MKOverlay>& o) {
         return circleRenderer(o, QColor::fromRgbF(1, 0, 0, 0.25));
