@@ -3,15 +3,20 @@
 #include "platform/dispatch/SharedInstance.hpp"
 
 #include <algorithm>
+#include <chrono>
+#include <cmath>
 
 #include "analytics/TallyCommon.hpp"
 #include "analytics/TallyConnectionManager.hpp"
 #include "analytics/TallyConsentManager.hpp"
 #include "analytics/TallyDeviceInfo.hpp"
 #include "analytics/TallyLocationManager.hpp"
+#include "analytics/TallyPerformanceMonitoring.hpp"
 #include "analytics/TallyPersistency.hpp"
 #include "analytics/TallyText.hpp"
+#include "analytics/TallyUserDetails.hpp"
 #include "analytics/TallyViewTracking.hpp"
+#include "platform/dispatch/Clock.hpp"
 #include "platform/dispatch/Timer.hpp"
 
 namespace tervolo::analytics {
@@ -19,6 +24,12 @@ namespace tervolo::analytics {
 namespace {
 
 constexpr double kInvalidDegrees = -180;
+
+// Whole milliseconds since 1970 when the program was loaded, before any of
+// its code ran: the start of the application-start trace.
+const int64_t gApplicationLoadTime =
+    std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
 
 bool hasAttributionConsent() {
     auto consent = TallyConsentManager::sharedInstance();
@@ -145,6 +156,9 @@ void Tally::startWithConfig(const TallyConfig& config) {
         timer_ = platform::Timer::scheduled(config.updateSessionPeriod, true,
                                             [this](platform::Timer&) { onTimer(); });
     }
+    auto performance = TallyPerformanceMonitoring::sharedInstance();
+    performance->setIsEnabledOnInitialConfig(config.enablePerformanceMonitoring);
+    performance->startPerformanceMonitoring();
     common.setEnableOrientationTracking(config.enableOrientationTracking);
     TallyObserveDeviceOrientationChanges();
     connection->proceedOnQueue();
@@ -175,6 +189,7 @@ void Tally::setNewAppKey(const std::string& appKey) {
         return;
     }
     suspend();
+    if (auto performance = TallyPerformanceMonitoring::sharedInstance()) performance->clearAllCustomTraces();
     if (auto connection = TallyConnectionManager::sharedInstance()) connection->setAppKey(appKey);
     resume();
 }
@@ -279,6 +294,7 @@ void Tally::applicationWillTerminate() {
     connection->setIsTerminating(true);
     if (auto viewTracking = TallyViewTracking::sharedInstance()) viewTracking->endView();
     connection->sendEvents();
+    if (auto performance = TallyPerformanceMonitoring::sharedInstance()) performance->endBackgroundTrace();
     if (auto persistency = TallyPersistency::sharedInstance()) persistency->saveToFileSync();
 }
 
@@ -469,6 +485,49 @@ void Tally::recordCrashLog(const std::string& log) {
 
 void Tally::clearCrashLogs() {
     if (auto reporter = TallyCrashReporter::sharedInstance()) reporter->clearCrashLogs();
+}
+
+TallyUserDetails& Tally::user() {
+    return TallyUserDetails::sharedInstance();
+}
+
+void Tally::appLoadingFinished() {
+    TallyLog(TallyLogLevel::Info, "-[Tally appLoadingFinished]");
+    const auto now = static_cast<int64_t>(std::floor(platform::Clock::current()->wallSeconds() * 1000.0));
+    if (auto performance = TallyPerformanceMonitoring::sharedInstance()) {
+        performance->recordAppStartDurationTrace(gApplicationLoadTime, now);
+    }
+}
+
+void Tally::recordNetworkTrace(const std::string& name, int64_t requestPayloadSize,
+                               int64_t responsePayloadSize, int64_t responseStatusCode, int64_t startTime,
+                               int64_t endTime) {
+    TallyLog(TallyLogLevel::Info, "-[Tally recordNetworkTrace:...] {}", name);
+    if (auto performance = TallyPerformanceMonitoring::sharedInstance()) {
+        performance->recordNetworkTrace(name, requestPayloadSize, responsePayloadSize, responseStatusCode,
+                                        startTime, endTime);
+    }
+}
+
+void Tally::startCustomTrace(const std::string& name) {
+    TallyLog(TallyLogLevel::Info, "-[Tally startCustomTrace:] {}", name);
+    if (auto performance = TallyPerformanceMonitoring::sharedInstance()) performance->startCustomTrace(name);
+}
+
+void Tally::endCustomTrace(const std::string& name, const std::optional<TallyJSON>& metrics) {
+    TallyLog(TallyLogLevel::Info, "-[Tally endCustomTrace:metrics:] {}", name);
+    if (auto performance = TallyPerformanceMonitoring::sharedInstance())
+        performance->endCustomTrace(name, metrics);
+}
+
+void Tally::cancelCustomTrace(const std::string& name) {
+    TallyLog(TallyLogLevel::Info, "-[Tally cancelCustomTrace:] {}", name);
+    if (auto performance = TallyPerformanceMonitoring::sharedInstance()) performance->cancelCustomTrace(name);
+}
+
+void Tally::clearAllCustomTraces() {
+    TallyLog(TallyLogLevel::Info, "-[Tally clearAllCustomTraces]");
+    if (auto performance = TallyPerformanceMonitoring::sharedInstance()) performance->clearAllCustomTraces();
 }
 
 void Tally::recordView(const std::string& name) {

@@ -13,6 +13,7 @@
 #include "analytics/TallyConfig.hpp"
 #include "analytics/TallyCrashReporter.hpp"
 #include "analytics/TallyJSON.hpp"
+#include "analytics/TallyUserDetails.hpp"
 #include "platform/dispatch/NotificationCenter.hpp"
 
 namespace platform {
@@ -114,6 +115,16 @@ class Tally {
     void endEvent(const std::string& key, const std::optional<TallyJSON>& segmentation, uint64_t count,
                   double sum);
     void cancelEvent(const std::string& key);
+
+    // User details (before start too) and performance traces (milliseconds since 1970).
+    static TallyUserDetails& user();
+    void appLoadingFinished();
+    void recordNetworkTrace(const std::string& name, int64_t requestPayloadSize, int64_t responsePayloadSize,
+                            int64_t responseStatusCode, int64_t startTime, int64_t endTime);
+    void startCustomTrace(const std::string& name);
+    void endCustomTrace(const std::string& name, const std::optional<TallyJSON>& metrics);
+    void cancelCustomTrace(const std::string& name);
+    void clearAllCustomTraces();
 
     // Views.
     void recordView(const std::string& name);

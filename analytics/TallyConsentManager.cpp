@@ -7,8 +7,10 @@
 #include "analytics/TallyCrashReporter.hpp"
 #include "analytics/TallyJSON.hpp"
 #include "analytics/TallyLocationManager.hpp"
+#include "analytics/TallyPerformanceMonitoring.hpp"
 #include "analytics/TallyPersistency.hpp"
 #include "analytics/TallySingleton.hpp"
+#include "analytics/TallyUserDetails.hpp"
 #include "analytics/TallyViewTracking.hpp"
 
 namespace tervolo::analytics {
@@ -70,6 +72,7 @@ void TallyConsentManager::setConsentForEvents(bool v) {
 void TallyConsentManager::setConsentForUserDetails(bool v) {
     userDetails_ = v;
     logChange("UserDetails", v);
+    if (!v) TallyUserDetails::sharedInstance().clearUserDetails();
 }
 
 void TallyConsentManager::setConsentForCrashReporting(bool v) {
@@ -120,6 +123,13 @@ void TallyConsentManager::setConsentForAttribution(bool v) {
 void TallyConsentManager::setConsentForPerformanceMonitoring(bool v) {
     performanceMonitoring_ = v;
     logChange("PerformanceMonitoring", v);
+    if (auto performance = TallyPerformanceMonitoring::sharedInstance()) {
+        if (v) {
+            performance->startPerformanceMonitoring();
+        } else {
+            performance->stopPerformanceMonitoring();
+        }
+    }
 }
 
 void TallyConsentManager::setConsentForFeedback(bool v) {

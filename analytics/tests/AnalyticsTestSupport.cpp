@@ -9,7 +9,9 @@
 #include "analytics/TallyCrashReporter.hpp"
 #include "analytics/TallyDeviceInfo.hpp"
 #include "analytics/TallyLocationManager.hpp"
+#include "analytics/TallyPerformanceMonitoring.hpp"
 #include "analytics/TallyPersistency.hpp"
+#include "analytics/TallyUserDetails.hpp"
 #include "analytics/TallyViewTracking.hpp"
 
 namespace tervolo::analytics::testing {
@@ -79,6 +81,8 @@ AnalyticsTest::~AnalyticsTest() {
 }
 
 void resetAnalyticsModules() {
+    TallyPerformanceMonitoring::resetForTesting();
+    TallyUserDetails::sharedInstance().clearUserDetails();
     TallyViewTracking::resetForTesting();
     TallyCrashReporter::resetForTesting();
     TallyConnectionManager::resetForTesting();
