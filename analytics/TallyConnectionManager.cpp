@@ -10,6 +10,7 @@
 #include "analytics/TallySingleton.hpp"
 #include "analytics/TallyText.hpp"
 #include "platform/dispatch/Clock.hpp"
+#include "platform/dispatch/SharedInstance.hpp"
 #include "platform/foundation/FileManager.hpp"
 #include "platform/net/URLSession.hpp"
 
@@ -18,8 +19,7 @@ namespace tervolo::analytics {
 namespace {
 
 TallySingleton<TallyConnectionManager>& slot() {
-    static auto* s = new TallySingleton<TallyConnectionManager>();
-    return *s;
+    return platform::SharedInstance<TallySingleton<TallyConnectionManager>>::get();
 }
 
 void appendPair(std::string& query, std::string_view key, std::string_view value) {

@@ -12,13 +12,13 @@
 #include "analytics/TallySingleton.hpp"
 #include "analytics/TallyUserDetails.hpp"
 #include "analytics/TallyViewTracking.hpp"
+#include "platform/dispatch/SharedInstance.hpp"
 
 namespace tervolo::analytics {
 
 namespace {
 TallySingleton<TallyConsentManager>& slot() {
-    static auto* s = new TallySingleton<TallyConsentManager>();
-    return *s;
+    return platform::SharedInstance<TallySingleton<TallyConsentManager>>::get();
 }
 
 bool contains(const std::vector<std::string>& list, const char* name) {

@@ -7,13 +7,13 @@
 #include "analytics/TallyConnectionManager.hpp"
 #include "analytics/TallyConsentManager.hpp"
 #include "analytics/TallySingleton.hpp"
+#include "platform/dispatch/SharedInstance.hpp"
 
 namespace tervolo::analytics {
 
 namespace {
 TallySingleton<TallyLocationManager>& slot() {
-    static auto* s = new TallySingleton<TallyLocationManager>();
-    return *s;
+    return platform::SharedInstance<TallySingleton<TallyLocationManager>>::get();
 }
 
 bool consentForLocation() {

@@ -8,14 +8,14 @@
 #include "analytics/TallyDeviceInfo.hpp"
 #include "analytics/TallySingleton.hpp"
 #include "analytics/TallyText.hpp"
+#include "platform/dispatch/SharedInstance.hpp"
 
 namespace tervolo::analytics {
 
 namespace {
 
 TallySingleton<TallyPerformanceMonitoring>& slot() {
-    static auto* s = new TallySingleton<TallyPerformanceMonitoring>();
-    return *s;
+    return platform::SharedInstance<TallySingleton<TallyPerformanceMonitoring>>::get();
 }
 
 bool consentGiven() {

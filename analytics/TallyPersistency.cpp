@@ -29,8 +29,7 @@ constexpr size_t kMaximumFileBytes = 256u * 1024u * 1024u;
 constexpr double kSnapshotInterval = 1.0;
 
 TallySingleton<TallyPersistency>& slot() {
-    static auto* s = new TallySingleton<TallyPersistency>();
-    return *s;
+    return platform::SharedInstance<TallySingleton<TallyPersistency>>::get();
 }
 
 std::shared_ptr<platform::DispatchQueue> crashLogQueue() {

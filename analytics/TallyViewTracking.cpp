@@ -13,14 +13,14 @@
 #include "platform/dispatch/Clock.hpp"
 #include "platform/dispatch/DispatchQueue.hpp"
 #include "platform/dispatch/NotificationCenter.hpp"
+#include "platform/dispatch/SharedInstance.hpp"
 
 namespace tervolo::analytics {
 
 namespace {
 
 TallySingleton<TallyViewTracking>& slot() {
-    static auto* s = new TallySingleton<TallyViewTracking>();
-    return *s;
+    return platform::SharedInstance<TallySingleton<TallyViewTracking>>::get();
 }
 
 bool consentFor(bool (TallyConsentManager::*getter)() const) {

@@ -21,14 +21,16 @@ const char* nameAt(const char* strings, uint64_t size, uint32_t index) {
     return nullptr;
 }
 
-// Walks one symbol table; `visit` returns false to stop.
-template <typename Visit>
+// Walks one symbol table's functions; `wanted` picks the candidates whose
+// names are then checked, `visit` returns false to stop. Names are checked
+// only for candidates: tables hold tens of thousands of entries.
+template <typename Wanted, typename Visit>
 void eachSymbol(const ElfW(Sym) * symbols, uint64_t count, const char* strings, uint64_t stringsSize,
-                Visit visit) {
+                Wanted wanted, Visit visit) {
     for (uint64_t i = 0; i < count; ++i) {
         ElfW(Sym) symbol;
-        qcrash_async_memcpy(&symbol, &symbols[i], sizeof symbol);
-        if (!isFunction(symbol)) continue;
+        __builtin_memcpy(&symbol, &symbols[i], sizeof symbol);
+        if (!isFunction(symbol) || !wanted(symbol)) continue;
         const char* name = nameAt(strings, stringsSize, symbol.st_name);
         if (name == nullptr || name[0] == 0) continue;
         if (!visit(symbol, name)) return;
@@ -73,6 +75,9 @@ qcrash_error_t qcrash_async_elf_find_symbol_by_pc(const qcrash_async_macho_t* im
     bool found = false;
     uint64_t bestValue = 0;
     const char* bestName = nullptr;
+    auto better = [&](const ElfW(Sym) & symbol) {
+        return symbol.st_value <= target && (!found || symbol.st_value > bestValue);
+    };
     auto consider = [&](const ElfW(Sym) & symbol, const char* name) {
         if (symbol.st_value <= target && (!found || symbol.st_value > bestValue)) {
             found = true;
@@ -84,11 +89,11 @@ qcrash_error_t qcrash_async_elf_find_symbol_by_pc(const qcrash_async_macho_t* im
     const DynamicTables dynamic(image);
     if (dynamic.ok) {
         eachSymbol(dynamic.symbolTable(), image->elf.dynsym_count, dynamic.stringTable(),
-                   dynamic.strings.length, consider);
+                   dynamic.strings.length, better, consider);
     }
     if (image->elf.symtab != nullptr) {
         eachSymbol(reinterpret_cast<const ElfW(Sym)*>(image->elf.symtab), image->elf.symtab_count,
-                   image->elf.strtab, image->elf.strtab_size, consider);
+                   image->elf.strtab, image->elf.strtab_size, better, consider);
     }
     if (!found) return QCRASH_ENOTFOUND;
     callback(image->vmaddr_slide + bestValue, bestName, context);
@@ -99,6 +104,7 @@ qcrash_error_t qcrash_async_elf_find_symbol_by_name(const qcrash_async_macho_t* 
                                                     qcrash_vm_address_t* address) {
     if (image->format != qcrash_image_format::elf) return QCRASH_ENOTSUP;
     bool found = false;
+    auto any = [](const ElfW(Sym)&) { return true; };
     auto match = [&](const ElfW(Sym) & symbol, const char* candidate) {
         if (qcrash_async_strcmp(candidate, name) != 0) return true;
         *address = image->vmaddr_slide + symbol.st_value;
@@ -108,11 +114,11 @@ qcrash_error_t qcrash_async_elf_find_symbol_by_name(const qcrash_async_macho_t* 
     const DynamicTables dynamic(image);
     if (dynamic.ok) {
         eachSymbol(dynamic.symbolTable(), image->elf.dynsym_count, dynamic.stringTable(),
-                   dynamic.strings.length, match);
+                   dynamic.strings.length, any, match);
     }
     if (!found && image->elf.symtab != nullptr) {
         eachSymbol(reinterpret_cast<const ElfW(Sym)*>(image->elf.symtab), image->elf.symtab_count,
-                   image->elf.strtab, image->elf.strtab_size, match);
+                   image->elf.strtab, image->elf.strtab_size, any, match);
     }
     return found ? QCRASH_ESUCCESS : QCRASH_ENOTFOUND;
 }

@@ -166,40 +166,41 @@ qcrash_error_t qcrash_async_mobject_read_uint8(const qcrash_async_mobject_t* obj
     return QCRASH_ESUCCESS;
 }
 
+namespace {
+
+// A value of T through the byte order's converter for its width.
+template <typename T>
+qcrash_error_t readConverted(const qcrash_async_mobject_t* object, qcrash_vm_address_t task_address,
+                             qcrash_vm_off_t offset, T (*convert)(T), T* result) {
+    const void* p = checkedLocal(object, task_address, offset, sizeof(T));
+    if (p == nullptr) return QCRASH_EINVAL;
+    T value;
+    __builtin_memcpy(&value, p, sizeof value);
+    *result = convert(value);
+    return QCRASH_ESUCCESS;
+}
+
+}  // namespace
+
 qcrash_error_t qcrash_async_mobject_read_uint16(const qcrash_async_mobject_t* object,
                                                 const qcrash_async_byteorder_t* byteorder,
                                                 qcrash_vm_address_t task_address, qcrash_vm_off_t offset,
                                                 uint16_t* result) {
-    const void* p = checkedLocal(object, task_address, offset, sizeof *result);
-    if (p == nullptr) return QCRASH_EINVAL;
-    uint16_t value;
-    __builtin_memcpy(&value, p, sizeof value);
-    *result = byteorder->swap16(value);
-    return QCRASH_ESUCCESS;
+    return readConverted(object, task_address, offset, byteorder->swap16, result);
 }
 
 qcrash_error_t qcrash_async_mobject_read_uint32(const qcrash_async_mobject_t* object,
                                                 const qcrash_async_byteorder_t* byteorder,
                                                 qcrash_vm_address_t task_address, qcrash_vm_off_t offset,
                                                 uint32_t* result) {
-    const void* p = checkedLocal(object, task_address, offset, sizeof *result);
-    if (p == nullptr) return QCRASH_EINVAL;
-    uint32_t value;
-    __builtin_memcpy(&value, p, sizeof value);
-    *result = byteorder->swap32(value);
-    return QCRASH_ESUCCESS;
+    return readConverted(object, task_address, offset, byteorder->swap32, result);
 }
 
 qcrash_error_t qcrash_async_mobject_read_uint64(const qcrash_async_mobject_t* object,
                                                 const qcrash_async_byteorder_t* byteorder,
                                                 qcrash_vm_address_t task_address, qcrash_vm_off_t offset,
                                                 uint64_t* result) {
-    const void* p = checkedLocal(object, task_address, offset, sizeof *result);
-    if (p == nullptr) return QCRASH_EINVAL;
-    uint64_t value;
-    __builtin_memcpy(&value, p, sizeof value);
-    *result = byteorder->swap64(value);
-    return QCRASH_ESUCCESS;
+    return readConverted(object, task_address, offset, byteorder->swap64, result);
 }
 
 void qcrash_async_mobject_free(qcrash_async_mobject_t* object) {

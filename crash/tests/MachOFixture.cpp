@@ -163,11 +163,18 @@ std::vector<uint8_t> MachOFixture::build() const {
     return image;
 }
 
-MappedImage::MappedImage(const std::vector<uint8_t>& bytes) {
+MappedImage::MappedImage(const std::vector<uint8_t>& bytes, uint64_t hint) {
     const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
     length_ = (bytes.size() + page - 1) / page * page;
-    base_ = static_cast<uint8_t*>(
-        mmap(nullptr, length_ + page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+    void* at = MAP_FAILED;
+    for (uint64_t h = hint; hint != 0 && h < hint + 0x10000000 && at == MAP_FAILED; h += 0x1000000) {
+        at = mmap(reinterpret_cast<void*>(h), length_ + page, PROT_READ | PROT_WRITE,
+                  MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED_NOREPLACE, -1, 0);
+    }
+    if (at == MAP_FAILED) {
+        at = mmap(nullptr, length_ + page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    }
+    base_ = static_cast<uint8_t*>(at);
     std::memcpy(base_, bytes.data(), bytes.size());
     mprotect(base_ + length_, page, PROT_NONE);
 }

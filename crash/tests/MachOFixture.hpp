@@ -76,7 +76,9 @@ class MachOFixture {
 // An image placed in its own pages, followed by an unreadable guard page.
 class MappedImage {
   public:
-    explicit MappedImage(const std::vector<uint8_t>& bytes);
+    // `hint`: an address to place the image at when free (0: anywhere);
+    // images whose pointers must fit 32 bits go below 2 GiB.
+    explicit MappedImage(const std::vector<uint8_t>& bytes, uint64_t hint = 0);
     ~MappedImage();
     MappedImage(const MappedImage&) = delete;
     MappedImage& operator=(const MappedImage&) = delete;

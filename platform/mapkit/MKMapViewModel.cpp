@@ -5,6 +5,7 @@
 #include <numbers>
 
 #include "platform/dispatch/DispatchQueue.hpp"
+#include "platform/dispatch/SharedInstance.hpp"
 #include "platform/foundation/OSLog.hpp"
 
 namespace platform {
@@ -14,10 +15,12 @@ namespace {
 constexpr double kDegree = std::numbers::pi / 180.0;
 constexpr size_t kReuseQueueLimit = 256;
 
+struct MapLog {
+    std::shared_ptr<OSLog> log = OSLog::make("org.tervolo.TervoloNG", "mapkit");
+};
+
 const std::shared_ptr<OSLog>& mapLog() {
-    static const auto* const log =
-        new std::shared_ptr<OSLog>(OSLog::make("org.tervolo.TervoloNG", "mapkit"));
-    return *log;
+    return SharedInstance<MapLog>::get().log;
 }
 
 double normalizedHeading(double heading) {
@@ -29,6 +32,20 @@ double normalizedHeading(double heading) {
 
 }  // namespace
 
+// Hands the map's own location manager's fixes to the model; unlinked when the model goes.
+class MKMapViewModel::UserLocationFeed : public CLLocationManagerDelegate {
+  public:
+    explicit UserLocationFeed(MKMapViewModel* model) : model_(model) {}
+    void unlink() { model_ = nullptr; }
+    void locationManagerDidUpdateLocations(CLLocationManager&,
+                                           const std::vector<CLLocation>& locations) override {
+        if (model_ != nullptr && !locations.empty()) model_->updateUserLocation(locations.back());
+    }
+
+  private:
+    MKMapViewModel* model_;
+};
+
 MKMapViewModel::MKMapViewModel() : alive_(std::make_shared<MKMapViewModel*>(this)) {
     zoomScale_ = minimumZoomScale();
     publishSnapshot();
@@ -36,6 +53,8 @@ MKMapViewModel::MKMapViewModel() : alive_(std::make_shared<MKMapViewModel*>(this
 
 MKMapViewModel::~MKMapViewModel() {
     *alive_ = nullptr;
+    if (userLocationFeed_) userLocationFeed_->unlink();
+    if (locationManager_) locationManager_->stopUpdatingLocation();
     detachRenderers();
 }
 
@@ -750,6 +769,16 @@ void MKMapViewModel::overlayRendererNeedsDisplay(const MKOverlayRenderer&, const
 void MKMapViewModel::setShowsUserLocation(bool shows) {
     if (shows == showsUserLocation_) return;
     showsUserLocation_ = shows;
+    if (shows) {
+        if (!locationManager_) {
+            userLocationFeed_ = std::make_shared<UserLocationFeed>(this);
+            locationManager_ = CLLocationManager::make();
+            locationManager_->setDelegate(userLocationFeed_);
+        }
+        locationManager_->startUpdatingLocation();
+    } else if (locationManager_) {
+        locationManager_->stopUpdatingLocation();
+    }
     syncUserLocationAnnotation();
 }
 

@@ -10,6 +10,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "platform/location/CLLocationManager.hpp"
 #include "platform/mapkit/MKAnnotationIndex.hpp"
 #include "platform/mapkit/MKAnnotationView.hpp"
 #include "platform/mapkit/MKGeometry.hpp"
@@ -181,6 +182,8 @@ class MKMapViewModel : public MKOverlayRendererHost {
     std::shared_ptr<MKOverlayRenderer> existingRendererForOverlay(const MKOverlay* overlay) const;
 
     // ---- The user's location
+    // While on, the map follows the user's position itself through a location manager of its own (the
+    // installed position source) and shows it; fixes may also be handed in with updateUserLocation.
     bool showsUserLocation() const { return showsUserLocation_; }
     void setShowsUserLocation(bool shows);
     const std::shared_ptr<MKUserLocation>& userLocation() const { return userLocation_; }
@@ -279,6 +282,9 @@ class MKMapViewModel : public MKOverlayRendererHost {
     std::unordered_map<const MKOverlay*, OverlayEntry> overlayEntries_;
 
     std::shared_ptr<MKUserLocation> userLocation_ = std::make_shared<MKUserLocation>();
+    class UserLocationFeed;
+    std::shared_ptr<UserLocationFeed> userLocationFeed_;
+    std::shared_ptr<CLLocationManager> locationManager_;
     bool showsUserLocation_ = false;
     bool compassVisible_ = false;
 };

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "platform/dispatch/SharedInstance.hpp"
 #include "platform/foundation/Bundle.hpp"
 #include "platform/foundation/OSLog.hpp"
 
@@ -60,9 +61,16 @@ bool readPaths(Reader& reader, double unit, std::vector<Path>* paths) {
         path.reserve(points);
         int64_t x = 0;
         int64_t y = 0;
+        // Real coordinates stay within a few worlds of the grid; anything far beyond is damage (and
+        // must not overflow the sums).
+        constexpr int64_t kLimit = int64_t{1} << 40;
         for (uint64_t p = 0; p < points; ++p) {
-            x += reader.zigzag();
-            y += reader.zigzag();
+            const int64_t dx = reader.zigzag();
+            const int64_t dy = reader.zigzag();
+            if (dx > kLimit || dx < -kLimit || dy > kLimit || dy < -kLimit) return false;
+            x += dx;
+            y += dy;
+            if (x > kLimit || x < -kLimit || y > kLimit || y < -kLimit) return false;
             path.emplace_back(static_cast<double>(x) * unit, static_cast<double>(y) * unit);
         }
         if (reader.failed) return false;
@@ -153,11 +161,10 @@ MKBaseMap::Palette MKBaseMap::paletteForMapType(MKMapType type) {
 }
 
 const MKBaseMap& MKBaseMap::shared() {
-    static const MKBaseMap* const map = [] {
+    return SharedInstance<MKBaseMap>::get([] {
         const auto path = Bundle::main().pathForResource("basemap/world", "tvbm");
         return new MKBaseMap(QString::fromStdString(path.value_or(std::string())));
-    }();
-    return *map;
+    });
 }
 
 MKBaseMap::MKBaseMap(QString path) : path_(std::move(path)) {}

@@ -558,7 +558,6 @@ void MKMapView::drawMap(QPainter& painter) {
     for (const auto& ops : layerOps) drawOps(ops);
     painter.restore();
 
-    markers_.clear();
     drawUserLocation(painter, p);
     drawAnnotations(painter, p);
 }
@@ -590,7 +589,6 @@ void MKMapView::drawUserLocation(QPainter& painter, const Presentation& p) {
     painter.setBrush(QColor(0, 122, 255));
     painter.drawEllipse(at, 6, 6);
     painter.restore();
-    markers_.push_back({user.get(), QRectF(at - QPointF(9, 9), QSizeF(18, 18))});
 }
 
 const QPixmap& MKMapView::pinPixmap(const Color& tint) {
@@ -668,7 +666,6 @@ void MKMapView::drawAnnotations(QPainter& painter, const Presentation& p) {
     // Neighbouring pins mostly share their tint: remember the last pixmap.
     const Color* lastTint = nullptr;
     const QPixmap* lastPin = nullptr;
-    markers_.reserve(markers_.size() + items.size());
     for (const Item& item : items) {
         const MKAnnotationView* view = item.view;
         QPointF topLeft;
@@ -691,7 +688,6 @@ void MKMapView::drawAnnotations(QPainter& painter, const Presentation& p) {
         }
         painter.drawPixmap(topLeft, *pixmap);
         if (recordsDrawing_) drawnPixmaps_.push_back({*pixmap, topLeft});
-        markers_.push_back({item.annotation, QRectF(topLeft, pixmap->deviceIndependentSize())});
         ++stats_.annotationsDrawn;
     }
 }
@@ -719,12 +715,47 @@ void MKMapView::clearCellCache() {
 // ---- Input
 
 std::shared_ptr<MKAnnotation> MKMapView::annotationAt(QPointF point) const {
-    for (auto it = markers_.rbegin(); it != markers_.rend(); ++it) {
-        if (it->rect.adjusted(-2, -2, 2, 2).contains(point)) {
-            if (auto annotation = annotationForPointer(it->annotation)) return annotation;
+    // From the model, not from the last frame, so a click right after a move (before the next paint)
+    // finds what is there now. Candidates lie within a marker's reach of the point; the one drawn on
+    // top wins: the dragged, then the selected, then the southernmost.
+    const Presentation p = presentation();
+    const MKMapPoint under = mapPointForViewPoint({point.x(), point.y()});
+    const double reach = 2.0 * kPinHeight / p.zoomScale;
+    const MKMapRect area = MKMapRectMake(under.x - reach, under.y - reach, 2 * reach, 2 * reach);
+    const MKAnnotation* dragged = draggedAnnotation().get();
+    const auto selected = selectedAnnotations();
+    const MKAnnotation* selectedPointer = selected.empty() ? nullptr : selected[0].get();
+    const MKAnnotation* best = nullptr;
+    double bestRank = -1e300;
+    auto consider = [&](const MKAnnotation& annotation, MKMapPoint at, const MKAnnotationView* view) {
+        const QPointF anchor = toView(p, at);
+        QRectF rect;
+        if (&annotation == userLocation().get()) {
+            rect = QRectF(anchor - QPointF(9, 9), QSizeF(18, 18));
+        } else if (view != nullptr && view->image() && view->image()->width > 0) {
+            const QSizeF size(view->image()->width / devicePixelRatioF(),
+                              view->image()->height / devicePixelRatioF());
+            rect = QRectF(anchor + QPointF(view->centerOffset().x - size.width() / 2,
+                                           view->centerOffset().y - size.height() / 2),
+                          size);
+        } else {
+            rect = QRectF(anchor - kPinTip, QSizeF(kPinWidth, kPinHeight));
+            if (view != nullptr) rect.translate(view->centerOffset().x, view->centerOffset().y);
         }
-    }
-    return nullptr;
+        if (!rect.adjusted(-2, -2, 2, 2).contains(point)) return;
+        double rank = anchor.y();
+        if (&annotation == selectedPointer) rank = 1e290;
+        if (&annotation == dragged) rank = 1e295;
+        if (rank > bestRank) {
+            bestRank = rank;
+            best = &annotation;
+        }
+    };
+    forEachAnnotationAndViewInMapRect(
+        area, [&](const MKAnnotation& annotation, MKMapPoint at, const MKAnnotationView* view) {
+            consider(annotation, &annotation == dragged ? dragPoint() : at, view);
+        });
+    return best != nullptr ? annotationForPointer(best) : nullptr;
 }
 
 void MKMapView::runRecognizers(const std::shared_ptr<MKAnnotation>& annotation) {
@@ -1036,8 +1067,12 @@ void MKMapView::inertiaTick() {
     const double t = now();
     const double dt = std::max(t - inertiaLast_, 0.0);
     inertiaLast_ = t;
-    panBy(inertiaVelocity_.x() * dt, inertiaVelocity_.y() * dt);
-    inertiaVelocity_ *= std::exp(-dt / kInertiaTimeConstant);
+    // Exponential slow-down, integrated exactly over the step so the glide does not depend on the
+    // frame rate: the whole glide is the release speed times the time constant.
+    const double decay = std::exp(-dt / kInertiaTimeConstant);
+    const QPointF step = inertiaVelocity_ * (kInertiaTimeConstant * (1 - decay));
+    panBy(step.x(), step.y());
+    inertiaVelocity_ *= decay;
     if (std::hypot(inertiaVelocity_.x(), inertiaVelocity_.y()) < kInertiaMinimumSpeed) {
         stopInertia(true);
         return;

@@ -144,10 +144,6 @@ class MKMapView : public QWidget, public MKMapViewModel {
         double zoomScale = 1;
         double heading = 0;
     };
-    struct Marker {
-        const MKAnnotation* annotation;
-        QRectF rect;  // view points, as drawn
-    };
     Presentation presentation() const;
     QPointF toView(const Presentation& p, MKMapPoint point) const;
     void layoutIfNeeded();
@@ -179,7 +175,6 @@ class MKMapView : public QWidget, public MKMapViewModel {
     bool recordsDrawing_ = false;
     std::vector<DrawnImage> drawnCells_;
     std::vector<DrawnPixmap> drawnPixmaps_;
-    std::vector<Marker> markers_;  // last frame, in drawing order
     bool layoutNeeded_ = true;
 
     // Programmatic animation of the shown camera towards the model's.

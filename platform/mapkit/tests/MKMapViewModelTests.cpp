@@ -9,6 +9,7 @@
 
 #include "platform/dispatch/RunLoop.hpp"
 #include "platform/foundation/OSLog.hpp"
+#include "platform/location/PositionSource.hpp"
 #include "platform/mapkit/MKMapViewModel.hpp"
 #include "testsupport/VirtualClockScope.hpp"
 #include "testsupport/mapkit/RecordingMapViewDelegate.hpp"
@@ -302,6 +303,34 @@ TEST_F(MapModel, DefaultViewsAndTheUserLocation) {
     EXPECT_FALSE(model.containsAnnotation(model.userLocation().get()));
     model.updateUserLocation(CLLocation(60.22, 24.92));
     EXPECT_EQ(delegate->callsStartingWith("userLocation").size(), 1u);
+}
+
+TEST_F(MapModel, ShowingTheUserLocationFollowsThePositionSource) {
+    // A position source the test drives.
+    struct Source : PositionSource {
+        Listener listener;
+        int starts = 0;
+        int stops = 0;
+        void setListener(Listener l) override { listener = std::move(l); }
+        void start(const Settings&) override { ++starts; }
+        void stop() override { ++stops; }
+    };
+    auto source = std::make_shared<Source>();
+    setPositionSourceFactory([source] { return source; });
+    model.setShowsUserLocation(true);
+    RunLoop::runUntilIdle();
+    EXPECT_EQ(source->starts, 1);
+    ASSERT_TRUE(source->listener.fix);
+    source->listener.fix(CLLocation(60.2, 24.9));
+    RunLoop::runUntilIdle();
+    EXPECT_EQ(delegate->callsStartingWith("userLocation").size(), 1u);
+    ASSERT_TRUE(model.userLocation()->location());
+    EXPECT_NEAR(model.userLocation()->location()->coordinate().latitude, 60.2, 1e-12);
+    EXPECT_TRUE(model.containsAnnotation(model.userLocation().get()));
+    model.setShowsUserLocation(false);
+    EXPECT_EQ(source->stops, 1);
+    EXPECT_FALSE(model.containsAnnotation(model.userLocation().get()));
+    setPositionSourceFactory(nullptr);
 }
 
 // ---- Selection

@@ -14,9 +14,16 @@
 #include <thread>
 
 #include "platform/dispatch/RunLoop.hpp"
+#include "platform/foundation/OSLog.hpp"
 #include "platform/mapkit/qt/MKMapView.hpp"
 #include "testsupport/VirtualClockScope.hpp"
 #include "testsupport/mapkit/RecordingMapViewDelegate.hpp"
+
+// Fontconfig keeps a few blocks of its configuration until the process ends (the callout draws text);
+// they are the system library's and not leaks of ours.
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libfontconfig.so\n";
+}
 
 namespace {
 
@@ -318,6 +325,87 @@ TEST_F(MapView, PinsWearTheirTint) {
     EXPECT_EQ(map->lastFrameStats().annotationsDrawn, 1);
 }
 
+TEST_F(MapView, WorldCopiesMeetAtTheAntimeridian) {
+    const auto palette = MKBaseMap::paletteForMapType(MKMapType::Standard);
+    show(*map, {65, 180}, 4);
+    const QImage image = frame(*map);
+    // Chukotka west of the line and Alaska east of it, both drawn from the one world's cells.
+    EXPECT_TRUE(near(pixel(image, at(*map, {66, 172})), palette.land));
+    EXPECT_TRUE(near(pixel(image, at(*map, {65, -160})), palette.land));
+    EXPECT_TRUE(near(pixel(image, at(*map, {60, -178})), palette.water));  // the Bering Sea
+    EXPECT_LT(at(*map, {66, 172}).x(), at(*map, {65, -160}).x());
+}
+
+TEST_F(MapView, CoarserCellsStandInWhileCellsAreDrawn) {
+    const auto palette = MKBaseMap::paletteForMapType(MKMapType::Standard);
+    show(*map, {60.25, 24.95}, 4);
+    frame(*map);
+    // One zoom level in: no cell of the new level is drawn yet, so this frame enlarges the old ones.
+    show(*map, {60.25, 24.95}, 5);
+    QImage image(map->size(), QImage::Format_ARGB32_Premultiplied);
+    {
+        QPainter painter(&image);
+        map->drawMap(painter);
+    }
+    const auto stats = map->lastFrameStats();
+    EXPECT_GT(stats.cellsStandIn, 0);
+    EXPECT_EQ(stats.cellsStandIn, stats.cellsDrawn);
+    EXPECT_TRUE(near(pixel(image, at(*map, {60.25, 24.95})), palette.land, 12));
+    EXPECT_TRUE(near(pixel(image, at(*map, {57.5, 20})), palette.water, 12));  // the Baltic
+    // And once drawn, the new level's own cells.
+    frame(*map);
+    EXPECT_EQ(map->lastFrameStats().cellsStandIn, 0);
+}
+
+TEST_F(MapView, CustomImageSitsAtItsCentreOffset) {
+    show(*map, {30, -40}, 5);
+    auto a = std::make_shared<MKPointAnnotation>(CLLocationCoordinate2D{30, -40}, "A");
+    QImage square(10, 10, QImage::Format_ARGB32_Premultiplied);
+    square.fill(QColor(0, 200, 0));
+    const auto bitmap = MKMapView::bitmapFromImage(square);
+    delegate->viewFactory = [&](MKMapViewModel&, const std::shared_ptr<MKAnnotation>& annotation) {
+        auto view = std::make_shared<MKAnnotationView>(annotation, "image");
+        view->setImage(bitmap);
+        view->setCenterOffset({0, -20});
+        return view;
+    };
+    map->addAnnotation(a);
+    const QImage image = frame(*map);
+    const QPointF point = at(*map, {30, -40});
+    EXPECT_TRUE(near(pixel(image, point + QPointF(0, -20)), QColor(0, 200, 0)));
+    EXPECT_TRUE(
+        near(pixel(image, point + QPointF(0, -27)), MKBaseMap::paletteForMapType(MKMapType::Standard).water));
+    EXPECT_TRUE(near(pixel(image, point), MKBaseMap::paletteForMapType(MKMapType::Standard).water));
+}
+
+TEST(BaseMapFile, LoadsItsScalesAndRefusesDamage) {
+    application();
+    const QString folder = QStringLiteral(MAPKIT_BASEMAP_SAMPLES);
+    MKBaseMap tiny(folder + QStringLiteral("/tiny.tvbm"));
+    const auto palette = MKBaseMap::paletteForMapType(MKMapType::Standard);
+    for (const auto detail :
+         {MKBaseMap::Detail::Coarse, MKBaseMap::Detail::Medium, MKBaseMap::Detail::Fine}) {
+        ASSERT_TRUE(tiny.isAvailable(detail));
+        // The sample's square island covers the world's second quarter on both axes.
+        QImage image(64, 64, QImage::Format_RGB32);
+        QPainter painter(&image);
+        painter.scale(64 / kWorld, 64 / kWorld);
+        tiny.draw(painter, MKMapRectWorld, detail, palette);
+        painter.end();
+        EXPECT_TRUE(near(image.pixelColor(24, 24), palette.land)) << static_cast<int>(detail);
+        EXPECT_TRUE(near(image.pixelColor(8, 40), palette.water)) << static_cast<int>(detail);
+    }
+    auto log = OSLogCapture::install();
+    for (const char* damaged : {"/header-only.tvbm", "/version-1.tvbm", "/missing.tvbm"}) {
+        MKBaseMap map(folder + QString::fromLatin1(damaged));
+        EXPECT_FALSE(map.isAvailable(MKBaseMap::Detail::Coarse)) << damaged;
+    }
+    EXPECT_EQ(log->texts().size(), 3u);
+    log->uninstall();
+    // The shipped map has all three.
+    EXPECT_TRUE(MKBaseMap::shared().isAvailable(MKBaseMap::Detail::Fine));
+}
+
 // ---- Input on virtual time
 
 void send(QWidget& widget, QEvent::Type type, QPointF position, Qt::MouseButtons buttons,
@@ -341,7 +429,8 @@ TEST_F(MapView, ClickSelectsAndDeselects) {
     show(*map, {30, -40}, 5);
     auto a = std::make_shared<MKPointAnnotation>(CLLocationCoordinate2D{30, -40}, "A");
     map->addAnnotation(a);
-    frame(*map);
+    // No frame drawn yet: the click finds the pin from the model.
+    map->updateAnnotationViews();
     delegate->clear();
     const QPointF head = at(*map, {30, -40}) + QPointF(0, -27);
     press(*map, head);
@@ -356,6 +445,27 @@ TEST_F(MapView, ClickSelectsAndDeselects) {
     press(*map, {20, 20});
     release(*map, {20, 20});
     EXPECT_EQ(delegate->calls, (Calls{"didSelect A", "didDeselect A2"}));
+}
+
+TEST_F(MapView, AClickGoesToThePinDrawnOnTop) {
+    show(*map, {30, -40}, 9);
+    auto north = std::make_shared<MKPointAnnotation>(CLLocationCoordinate2D{30.02, -40}, "north");
+    auto south = std::make_shared<MKPointAnnotation>(CLLocationCoordinate2D{30, -40}, "south");
+    map->addAnnotations({north, south});
+    map->updateAnnotationViews();
+    delegate->clear();
+    // The northern pin's head, where the southern pin (drawn later, on top) covers it.
+    const QPointF northHead = at(*map, north->coordinate()) + QPointF(0, -27);
+    ASSERT_LT(at(*map, south->coordinate()).y() - 37, northHead.y());
+    press(*map, northHead);
+    release(*map, northHead);
+    EXPECT_EQ(delegate->calls, Calls{"didSelect south"});
+    // The northern pin's head above the southern one's reach.
+    delegate->clear();
+    const QPointF top = at(*map, north->coordinate()) + QPointF(0, -35);
+    press(*map, top);
+    release(*map, top);
+    EXPECT_EQ(delegate->calls, (Calls{"didDeselect south", "didSelect north"}));
 }
 
 TEST_F(MapView, DraggingAPin) {
@@ -433,6 +543,33 @@ TEST_F(MapView, LongPressAndPanShareThePress) {
     EXPECT_LT(map->centerCoordinate().longitude, before.longitude);  // content moved east: view went west
 }
 
+TEST_F(MapView, FlingGlidesOnAndEndsWithOneRegionChange) {
+    show(*map, {30, -40}, 5);
+    RunLoop::runUntilIdle();
+    delegate->clear();
+    const MKMapPoint start = map->centerMapPoint();
+    press(*map, {100, 100});
+    for (const double x : {130.0, 160.0, 190.0}) {
+        time.advance(0.01);
+        moveTo(*map, {x, 100});
+    }
+    release(*map, {190, 100});
+    // Released while moving at 3,000 points a second: the map glides on.
+    const double releasedAt = (start.x - map->centerMapPoint().x) * map->zoomScale();
+    EXPECT_NEAR(releasedAt, 90, 1e-6);
+    EXPECT_EQ(delegate->calls, Calls{"willChange animated=0"});
+    time.advance(0.2);
+    const double gliding = (start.x - map->centerMapPoint().x) * map->zoomScale();
+    EXPECT_GT(gliding, releasedAt + 100);
+    EXPECT_EQ(delegate->calls, Calls{"willChange animated=0"});
+    time.advance(5);
+    EXPECT_EQ(delegate->calls, (Calls{"willChange animated=0", "didChange animated=0"}));
+    // It slows down: the whole glide stays within speed × time constant.
+    const double total = (start.x - map->centerMapPoint().x) * map->zoomScale() - releasedAt;
+    EXPECT_LT(total, 3000 * 0.325 + 1);
+    EXPECT_GT(total, 3000 * 0.325 * 0.9);
+}
+
 TEST_F(MapView, WheelBurstIsOneRegionChange) {
     show(*map, {30, -40}, 5);
     RunLoop::runUntilIdle();
@@ -454,6 +591,53 @@ TEST_F(MapView, WheelBurstIsOneRegionChange) {
     const CLLocationCoordinate2D after = map->convertPoint({pointer.x(), pointer.y()});
     EXPECT_NEAR(after.latitude, under.latitude, 1e-9);
     EXPECT_NEAR(after.longitude, under.longitude, 1e-9);
+}
+
+TEST_F(MapView, KeysZoomAndPanWithOneRegionChangeEach) {
+    show(*map, {30, -40}, 5);
+    RunLoop::runUntilIdle();
+    struct Case {
+        Qt::Key key;
+        double zoomFactor;
+        double dx;  // view points the centre moves east
+        double dy;  // and south
+    };
+    const Case cases[] = {
+        {Qt::Key_Plus, 2, 0, 0},    {Qt::Key_Minus, 0.5, 0, 0}, {Qt::Key_Left, 1, -120, 0},
+        {Qt::Key_Right, 1, 120, 0}, {Qt::Key_Up, 1, 0, -120},   {Qt::Key_Down, 1, 0, 120},
+    };
+    for (const auto& c : cases) {
+        delegate->clear();
+        const double scale = map->zoomScale();
+        const MKMapPoint before = map->centerMapPoint();
+        QTest::keyClick(map.get(), c.key);
+        EXPECT_EQ(delegate->calls, (Calls{"willChange animated=0", "didChange animated=0"})) << c.key;
+        EXPECT_NEAR(map->zoomScale(), scale * c.zoomFactor, scale * 1e-9) << c.key;
+        EXPECT_NEAR((map->centerMapPoint().x - before.x) * scale, c.dx, 1e-6) << c.key;
+        EXPECT_NEAR((map->centerMapPoint().y - before.y) * scale, c.dy, 1e-6) << c.key;
+    }
+}
+
+TEST_F(MapView, HoverReportsTheCoordinateUnderThePointer) {
+    show(*map, {30, -40}, 5);
+    std::vector<std::pair<MKGestureState, CLLocationCoordinate2D>> hovers;
+    map->setHoverHandler([&](MKGestureState state, QPointF, CLLocationCoordinate2D coordinate) {
+        hovers.emplace_back(state, coordinate);
+    });
+    const QPointF middle(320, 240);
+    QEnterEvent enter(middle, middle, map->mapToGlobal(middle));
+    QApplication::sendEvent(map.get(), &enter);
+    send(*map, QEvent::MouseMove, middle + QPointF(10, 0), Qt::NoButton);
+    QEvent leave(QEvent::Leave);
+    QApplication::sendEvent(map.get(), &leave);
+    ASSERT_EQ(hovers.size(), 3u);
+    EXPECT_EQ(hovers[0].first, MKGestureState::Began);
+    EXPECT_EQ(hovers[1].first, MKGestureState::Changed);
+    EXPECT_EQ(hovers[2].first, MKGestureState::Ended);
+    EXPECT_NEAR(hovers[0].second.latitude, map->centerCoordinate().latitude, 1e-9);
+    const CLLocationCoordinate2D expected = map->convertPoint({330, 240});
+    EXPECT_NEAR(hovers[1].second.longitude, expected.longitude, 1e-9);
+    EXPECT_NEAR(map->hoverCoordinate().longitude, expected.longitude, 1e-9);
 }
 
 TEST_F(MapView, CalloutAccessoryControlReportsAfterItsOwnAction) {
