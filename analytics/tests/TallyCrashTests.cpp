@@ -322,7 +322,9 @@ TEST_F(TallyCrashChildTest, FatalCrashesReachTheServerAtTheNextStart) {
         // The process dies of the signal, or of the handler we chain to (a
         // sanitizer's reports and exits with a failure status).
         ASSERT_TRUE(WIFSIGNALED(status) || (WIFEXITED(status) && WEXITSTATUS(status) != 0)) << status;
-        if (WIFSIGNALED(status)) EXPECT_EQ(WTERMSIG(status), row.signal);
+        if (WIFSIGNALED(status)) {
+            EXPECT_EQ(WTERMSIG(status), row.signal);
+        }
         const auto records = nextStartCrashes();
         ASSERT_EQ(records.size(), 1u);
         const TallyJSON& record = records[0];
