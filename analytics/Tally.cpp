@@ -13,6 +13,7 @@
 #include "analytics/TallyLocationManager.hpp"
 #include "analytics/TallyPerformanceMonitoring.hpp"
 #include "analytics/TallyPersistency.hpp"
+#include "analytics/TallyRemoteConfig.hpp"
 #include "analytics/TallyText.hpp"
 #include "analytics/TallyUserDetails.hpp"
 #include "analytics/TallyViewTracking.hpp"
@@ -156,6 +157,10 @@ void Tally::startWithConfig(const TallyConfig& config) {
         timer_ = platform::Timer::scheduled(config.updateSessionPeriod, true,
                                             [this](platform::Timer&) { onTimer(); });
     }
+    auto remoteConfig = TallyRemoteConfig::sharedInstance();
+    remoteConfig->setIsEnabledOnInitialConfig(config.enableRemoteConfig);
+    remoteConfig->setRemoteConfigCompletionHandler(config.remoteConfigCompletionHandler);
+    remoteConfig->startRemoteConfig();
     auto performance = TallyPerformanceMonitoring::sharedInstance();
     performance->setIsEnabledOnInitialConfig(config.enablePerformanceMonitoring);
     performance->startPerformanceMonitoring();
@@ -343,6 +348,7 @@ void Tally::setNewDeviceID(const std::optional<std::string>& requested, bool onS
         deviceInfo.initializeDeviceID(deviceID);
         persistency->replaceAllTemporaryDeviceIDsInQueueWithDeviceID(deviceID);
         connection->proceedOnQueue();
+        TallyRemoteConfig::sharedInstance()->startRemoteConfig();
         return;
     }
     if (deviceID == TLYTemporaryDeviceID && onServer) {
@@ -362,6 +368,9 @@ void Tally::setNewDeviceID(const std::optional<std::string>& requested, bool onS
         resume();
         persistency->clearAllTimedEvents();
     }
+    auto remoteConfig = TallyRemoteConfig::sharedInstance();
+    remoteConfig->clearCachedRemoteConfig();
+    remoteConfig->startRemoteConfig();
 }
 
 void Tally::userLoggedIn(const std::string& userID) {
@@ -485,6 +494,38 @@ void Tally::recordCrashLog(const std::string& log) {
 
 void Tally::clearCrashLogs() {
     if (auto reporter = TallyCrashReporter::sharedInstance()) reporter->clearCrashLogs();
+}
+
+std::optional<TallyJSON> Tally::remoteConfigValueForKey(const std::string& key) {
+    TallyLog(TallyLogLevel::Info, "-[Tally remoteConfigValueForKey:] {}", key);
+    auto remoteConfig = TallyRemoteConfig::sharedInstance();
+    return remoteConfig ? remoteConfig->remoteConfigValueForKey(key) : std::nullopt;
+}
+
+void Tally::updateRemoteConfigWithCompletionHandler(
+    std::function<void(const std::optional<platform::Error>&)> done) {
+    TallyLog(TallyLogLevel::Info, "-[Tally updateRemoteConfigWithCompletionHandler:]");
+    if (auto remoteConfig = TallyRemoteConfig::sharedInstance()) {
+        remoteConfig->updateRemoteConfig(std::nullopt, std::nullopt, std::move(done));
+    }
+}
+
+void Tally::updateRemoteConfigOnlyForKeys(const std::vector<std::string>& keys,
+                                          std::function<void(const std::optional<platform::Error>&)> done) {
+    TallyLog(TallyLogLevel::Info, "-[Tally updateRemoteConfigOnlyForKeys:completionHandler:] {}",
+             keys.size());
+    if (auto remoteConfig = TallyRemoteConfig::sharedInstance()) {
+        remoteConfig->updateRemoteConfig(keys, std::nullopt, std::move(done));
+    }
+}
+
+void Tally::updateRemoteConfigExceptForKeys(const std::vector<std::string>& omitKeys,
+                                            std::function<void(const std::optional<platform::Error>&)> done) {
+    TallyLog(TallyLogLevel::Info, "-[Tally updateRemoteConfigExceptForKeys:completionHandler:] {}",
+             omitKeys.size());
+    if (auto remoteConfig = TallyRemoteConfig::sharedInstance()) {
+        remoteConfig->updateRemoteConfig(std::nullopt, omitKeys, std::move(done));
+    }
 }
 
 TallyUserDetails& Tally::user() {

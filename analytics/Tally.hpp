@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -115,6 +116,15 @@ class Tally {
     void endEvent(const std::string& key, const std::optional<TallyJSON>& segmentation, uint64_t count,
                   double sum);
     void cancelEvent(const std::string& key);
+
+    // Remote config.
+    std::optional<TallyJSON> remoteConfigValueForKey(const std::string& key);
+    void updateRemoteConfigWithCompletionHandler(
+        std::function<void(const std::optional<platform::Error>&)> done);
+    void updateRemoteConfigOnlyForKeys(const std::vector<std::string>& keys,
+                                       std::function<void(const std::optional<platform::Error>&)> done);
+    void updateRemoteConfigExceptForKeys(const std::vector<std::string>& omitKeys,
+                                         std::function<void(const std::optional<platform::Error>&)> done);
 
     // User details (before start too) and performance traces (milliseconds since 1970).
     static TallyUserDetails& user();

@@ -9,6 +9,7 @@
 #include "analytics/TallyLocationManager.hpp"
 #include "analytics/TallyPerformanceMonitoring.hpp"
 #include "analytics/TallyPersistency.hpp"
+#include "analytics/TallyRemoteConfig.hpp"
 #include "analytics/TallySingleton.hpp"
 #include "analytics/TallyUserDetails.hpp"
 #include "analytics/TallyViewTracking.hpp"
@@ -140,6 +141,9 @@ void TallyConsentManager::setConsentForFeedback(bool v) {
 void TallyConsentManager::setConsentForRemoteConfig(bool v) {
     remoteConfig_ = v;
     logChange("RemoteConfig", v);
+    if (v) {
+        if (auto remoteConfig = TallyRemoteConfig::sharedInstance()) remoteConfig->startRemoteConfig();
+    }
 }
 
 bool TallyConsentManager::containsFeedbackOrStarRating(const std::vector<std::string>& features) {

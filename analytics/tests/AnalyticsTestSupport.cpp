@@ -11,6 +11,7 @@
 #include "analytics/TallyLocationManager.hpp"
 #include "analytics/TallyPerformanceMonitoring.hpp"
 #include "analytics/TallyPersistency.hpp"
+#include "analytics/TallyRemoteConfig.hpp"
 #include "analytics/TallyUserDetails.hpp"
 #include "analytics/TallyViewTracking.hpp"
 
@@ -81,6 +82,7 @@ AnalyticsTest::~AnalyticsTest() {
 }
 
 void resetAnalyticsModules() {
+    TallyRemoteConfig::resetForTesting();
     TallyPerformanceMonitoring::resetForTesting();
     TallyUserDetails::sharedInstance().clearUserDetails();
     TallyViewTracking::resetForTesting();

@@ -242,8 +242,7 @@ TEST_F(TallyCrashTest, ChildCrashes) {
             std::thread([] { throw std::runtime_error("radius out of range"); }).join();
             break;
         case CrashMode::segvUnderQueueLock:
-            TallyPersistency::sharedInstance()->runWithQueueLockedForTesting(
-                [] { fault(); });
+            TallyPersistency::sharedInstance()->runWithQueueLockedForTesting([] { fault(); });
             break;
         case CrashMode::pipe: {
             int fds[2];
