@@ -13,6 +13,7 @@
 #include "analytics/TallyLocationManager.hpp"
 #include "analytics/TallyPerformanceMonitoring.hpp"
 #include "analytics/TallyPersistency.hpp"
+#include "analytics/TallyPushNotifications.hpp"
 #include "analytics/TallyRemoteConfig.hpp"
 #include "analytics/TallyText.hpp"
 #include "analytics/TallyUserDetails.hpp"
@@ -125,6 +126,16 @@ void Tally::startWithConfig(const TallyConfig& config) {
     if (!consent->consentForSessions()) {
         location->sendLocationInfo();
         connection->sendAttribution();
+    }
+
+    if (std::find(config.features.begin(), config.features.end(), TLYPushNotifications) !=
+        config.features.end()) {
+        auto push = TallyPushNotifications::sharedInstance();
+        push->setIsEnabledOnInitialConfig(true);
+        push->setPushTestMode(config.pushTestMode);
+        push->setSendPushTokenAlways(config.sendPushTokenAlways);
+        push->setDoNotShowAlertForNotifications(config.doNotShowAlertForNotifications);
+        push->startPushNotifications();
     }
 
     auto crashReporter = TallyCrashReporter::sharedInstance();
@@ -525,6 +536,38 @@ void Tally::updateRemoteConfigExceptForKeys(const std::vector<std::string>& omit
              omitKeys.size());
     if (auto remoteConfig = TallyRemoteConfig::sharedInstance()) {
         remoteConfig->updateRemoteConfig(std::nullopt, omitKeys, std::move(done));
+    }
+}
+
+void Tally::askForNotificationPermission() {
+    TallyLog(TallyLogLevel::Info, "-[Tally askForNotificationPermission]");
+    askForNotificationPermission(0, {});
+}
+
+void Tally::askForNotificationPermission(
+    int options, std::function<void(bool, std::optional<platform::Error>)> completionHandler) {
+    TallyLog(TallyLogLevel::Info, "-[Tally askForNotificationPermissionWithOptions:completionHandler:] {}",
+             options);
+    if (auto push = TallyPushNotifications::sharedInstance()) {
+        push->askForNotificationPermission(options, std::move(completionHandler));
+    }
+}
+
+void Tally::recordPushNotificationToken() {
+    TallyLog(TallyLogLevel::Info, "-[Tally recordPushNotificationToken]");
+    if (auto push = TallyPushNotifications::sharedInstance()) push->sendToken();
+}
+
+void Tally::clearPushNotificationToken() {
+    TallyLog(TallyLogLevel::Info, "-[Tally clearPushNotificationToken]");
+    if (auto push = TallyPushNotifications::sharedInstance()) push->clearToken();
+}
+
+void Tally::recordActionForNotification(const TallyJSON& userInfo, int64_t clickedButtonIndex) {
+    TallyLog(TallyLogLevel::Info, "-[Tally recordActionForNotification:clickedButtonIndex:] {}",
+             clickedButtonIndex);
+    if (auto push = TallyPushNotifications::sharedInstance()) {
+        push->recordActionForNotification(userInfo, clickedButtonIndex);
     }
 }
 

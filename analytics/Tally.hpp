@@ -117,6 +117,14 @@ class Tally {
                   double sum);
     void cancelEvent(const std::string& key);
 
+    // Push notifications.
+    void askForNotificationPermission();
+    void askForNotificationPermission(
+        int options, std::function<void(bool, std::optional<platform::Error>)> completionHandler);
+    void recordPushNotificationToken();
+    void clearPushNotificationToken();
+    void recordActionForNotification(const TallyJSON& userInfo, int64_t clickedButtonIndex);
+
     // Remote config.
     std::optional<TallyJSON> remoteConfigValueForKey(const std::string& key);
     void updateRemoteConfigWithCompletionHandler(

@@ -9,6 +9,7 @@
 #include "analytics/TallyLocationManager.hpp"
 #include "analytics/TallyPerformanceMonitoring.hpp"
 #include "analytics/TallyPersistency.hpp"
+#include "analytics/TallyPushNotifications.hpp"
 #include "analytics/TallyRemoteConfig.hpp"
 #include "analytics/TallySingleton.hpp"
 #include "analytics/TallyUserDetails.hpp"
@@ -91,6 +92,13 @@ void TallyConsentManager::setConsentForCrashReporting(bool v) {
 void TallyConsentManager::setConsentForPushNotifications(bool v) {
     pushNotifications_ = v;
     logChange("PushNotifications", v);
+    if (auto push = TallyPushNotifications::sharedInstance()) {
+        if (v) {
+            push->startPushNotifications();
+        } else {
+            push->stopPushNotifications();
+        }
+    }
 }
 
 void TallyConsentManager::setConsentForLocation(bool v) {

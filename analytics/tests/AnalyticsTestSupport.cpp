@@ -11,6 +11,7 @@
 #include "analytics/TallyLocationManager.hpp"
 #include "analytics/TallyPerformanceMonitoring.hpp"
 #include "analytics/TallyPersistency.hpp"
+#include "analytics/TallyPushNotifications.hpp"
 #include "analytics/TallyRemoteConfig.hpp"
 #include "analytics/TallyUserDetails.hpp"
 #include "analytics/TallyViewTracking.hpp"
@@ -82,6 +83,7 @@ AnalyticsTest::~AnalyticsTest() {
 }
 
 void resetAnalyticsModules() {
+    TallyPushNotifications::resetForTesting();
     TallyRemoteConfig::resetForTesting();
     TallyPerformanceMonitoring::resetForTesting();
     TallyUserDetails::sharedInstance().clearUserDetails();
