@@ -10,6 +10,7 @@
 #include "analytics/TallyConnectionManager.hpp"
 #include "analytics/TallyConsentManager.hpp"
 #include "analytics/TallyDeviceInfo.hpp"
+#include "analytics/TallyFeedbacks.hpp"
 #include "analytics/TallyLocationManager.hpp"
 #include "analytics/TallyPerformanceMonitoring.hpp"
 #include "analytics/TallyPersistency.hpp"
@@ -116,6 +117,13 @@ void Tally::startWithConfig(const TallyConfig& config) {
     if (config.customMetrics) {
         deviceInfo.setCustomMetrics(tly_truncated(*config.customMetrics, "Custom metric"));
     }
+
+    auto feedbacks = TallyFeedbacks::sharedInstance();
+    feedbacks->setMessage(config.starRatingMessage);
+    feedbacks->setSessionCount(config.starRatingSessionCount);
+    feedbacks->setDisableAskingForEachAppVersion(config.starRatingDisableAskingForEachAppVersion);
+    feedbacks->setRatingCompletionForAutoAsk(config.starRatingCompletion);
+    feedbacks->checkForStarRatingAutoAsk();
 
     auto location = TallyLocationManager::sharedInstance();
     location->updateLocation(config.latitude, config.longitude, config.city, config.ISOCountryCode,
@@ -536,6 +544,38 @@ void Tally::updateRemoteConfigExceptForKeys(const std::vector<std::string>& omit
              omitKeys.size());
     if (auto remoteConfig = TallyRemoteConfig::sharedInstance()) {
         remoteConfig->updateRemoteConfig(std::nullopt, omitKeys, std::move(done));
+    }
+}
+
+void Tally::askForStarRating(std::function<void(int rating)> completion) {
+    TallyLog(TallyLogLevel::Info, "-[Tally askForStarRating:]");
+    if (auto feedbacks = TallyFeedbacks::sharedInstance()) feedbacks->showDialog(std::move(completion));
+}
+
+void Tally::presentFeedbackWidgetWithID(
+    const std::string& widgetID, std::function<void(const std::optional<platform::Error>&)> completion) {
+    TallyLog(TallyLogLevel::Info, "-[Tally presentFeedbackWidgetWithID:completionHandler:] {}", widgetID);
+    if (auto feedbacks = TallyFeedbacks::sharedInstance()) {
+        feedbacks->checkFeedbackWidgetWithID(widgetID, std::move(completion));
+    }
+}
+
+void Tally::presentRatingWidgetWithID(const std::string& widgetID,
+                                      std::function<void(const std::optional<platform::Error>&)> completion) {
+    TallyLog(TallyLogLevel::Info, "-[Tally presentRatingWidgetWithID:completionHandler:] {}", widgetID);
+    if (auto feedbacks = TallyFeedbacks::sharedInstance()) {
+        feedbacks->checkFeedbackWidgetWithID(widgetID, std::move(completion));
+    }
+}
+
+void Tally::recordRatingWidgetWithID(const std::string& widgetID, int64_t rating,
+                                     const std::optional<std::string>& email,
+                                     const std::optional<std::string>& comment, bool userCanBeContacted) {
+    TallyLog(TallyLogLevel::Info,
+             "-[Tally recordRatingWidgetWithID:rating:email:comment:userCanBeContacted:] {} {}", widgetID,
+             rating);
+    if (auto feedbacks = TallyFeedbacks::sharedInstance()) {
+        feedbacks->recordRatingWidgetWithID(widgetID, rating, email, comment, userCanBeContacted);
     }
 }
 

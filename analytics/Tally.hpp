@@ -117,6 +117,16 @@ class Tally {
                   double sum);
     void cancelEvent(const std::string& key);
 
+    // Star rating and the server's rating and feedback widgets.
+    void askForStarRating(std::function<void(int rating)> completion);
+    void presentFeedbackWidgetWithID(const std::string& widgetID,
+                                     std::function<void(const std::optional<platform::Error>&)> completion);
+    void presentRatingWidgetWithID(const std::string& widgetID,
+                                   std::function<void(const std::optional<platform::Error>&)> completion);
+    void recordRatingWidgetWithID(const std::string& widgetID, int64_t rating,
+                                  const std::optional<std::string>& email,
+                                  const std::optional<std::string>& comment, bool userCanBeContacted);
+
     // Push notifications.
     void askForNotificationPermission();
     void askForNotificationPermission(

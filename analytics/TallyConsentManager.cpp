@@ -5,6 +5,7 @@
 #include "analytics/TallyCommon.hpp"
 #include "analytics/TallyConnectionManager.hpp"
 #include "analytics/TallyCrashReporter.hpp"
+#include "analytics/TallyFeedbacks.hpp"
 #include "analytics/TallyJSON.hpp"
 #include "analytics/TallyLocationManager.hpp"
 #include "analytics/TallyPerformanceMonitoring.hpp"
@@ -144,6 +145,9 @@ void TallyConsentManager::setConsentForPerformanceMonitoring(bool v) {
 void TallyConsentManager::setConsentForFeedback(bool v) {
     feedback_ = v;
     logChange("Feedback", v);
+    if (v) {
+        if (auto feedbacks = TallyFeedbacks::sharedInstance()) feedbacks->checkForStarRatingAutoAsk();
+    }
 }
 
 void TallyConsentManager::setConsentForRemoteConfig(bool v) {

@@ -8,6 +8,7 @@
 #include "analytics/TallyConsentManager.hpp"
 #include "analytics/TallyCrashReporter.hpp"
 #include "analytics/TallyDeviceInfo.hpp"
+#include "analytics/TallyFeedbacks.hpp"
 #include "analytics/TallyLocationManager.hpp"
 #include "analytics/TallyPerformanceMonitoring.hpp"
 #include "analytics/TallyPersistency.hpp"
@@ -83,6 +84,7 @@ AnalyticsTest::~AnalyticsTest() {
 }
 
 void resetAnalyticsModules() {
+    TallyFeedbacks::resetForTesting();
     TallyPushNotifications::resetForTesting();
     TallyRemoteConfig::resetForTesting();
     TallyPerformanceMonitoring::resetForTesting();

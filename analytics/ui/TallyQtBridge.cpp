@@ -7,10 +7,12 @@
 
 #include "analytics/TallyCommon.hpp"
 #include "analytics/TallyViewTracking.hpp"
+#include "analytics/ui/TallyStarRatingDialog.hpp"
 #include "platform/dispatch/NotificationCenter.hpp"
 #include "platform/ui/MainWindow.hpp"
 #include "platform/ui/NavigationController.hpp"
 #include "platform/ui/NavigationItem.hpp"
+#include "platform/ui/OpenURL.hpp"
 #include "platform/ui/ViewController.hpp"
 
 namespace tervolo::analytics {
@@ -146,6 +148,17 @@ bool TallyQtBridge::presentOnTopViewController(std::shared_ptr<TallyPresentable>
     if (!controller || presentable == nullptr || !presentable->controller) return false;
     controller->present(presentable->controller, true, std::move(completion));
     return true;
+}
+
+std::shared_ptr<TallyPresentable> TallyQtBridge::makeStarRatingDialog(
+    const std::string& message, std::function<void(int rating)> finished) {
+    auto dialog = std::make_shared<TallyStarRatingDialog>(message, std::move(finished));
+    dialog->setModalPresentationStyle(platform::ModalPresentationStyle::formSheet);
+    return std::make_shared<TallyPresentableController>(dialog);
+}
+
+void TallyQtBridge::openURL(const std::string& url) {
+    platform::OpenURL::open(url);
 }
 
 }  // namespace tervolo::analytics

@@ -42,6 +42,10 @@ class TallyQtBridge : public TallyUIPort {
     std::optional<std::string> topViewController() const override;
     bool presentOnTopViewController(std::shared_ptr<TallyPresentable> screen,
                                     std::function<void()> completion) override;
+    std::shared_ptr<TallyPresentable> makeStarRatingDialog(const std::string& message,
+                                                           std::function<void(int rating)> finished) override;
+    // Through the UI layer's open-URL routine (the user's browser).
+    void openURL(const std::string& url) override;
 
     // The controller's title; else its navigation title view's text when that
     // is a label; else its navigation title; else its class name.
