@@ -48,9 +48,6 @@ function(tervolo_tests target)
       # separate property arguments, which would swallow LABELS. Tests find
       # the resources beside their build tree.
       ENVIRONMENT "QT_QPA_PLATFORM=offscreen"
-      # System libraries keep some caches until the process ends; under
-      # LeakSanitizer those would read as leaks in every test that draws text.
-      ENVIRONMENT_MODIFICATION "LSAN_OPTIONS=set:suppressions=${CMAKE_SOURCE_DIR}/scripts/lsan.supp"
       LABELS "${labels}"
     DISCOVERY_TIMEOUT 60)
 endfunction()
