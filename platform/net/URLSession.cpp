@@ -650,9 +650,11 @@ std::shared_ptr<URLSession> URLSession::make(URLSessionConfiguration configurati
 }
 
 URLSession& URLSession::shared() {
-    // Never destroyed: completions may still arrive while the process exits.
+    // Never destroyed: completions may still arrive while the process exits. The holder sits in a
+    // static so that it stays reachable: a leak checker would otherwise report it at exit.
     return SharedInstance<URLSession>::get([] {
-        auto* holder = new std::shared_ptr<URLSession>(make(URLSessionConfiguration::defaultConfiguration()));
+        static auto* holder =
+            new std::shared_ptr<URLSession>(make(URLSessionConfiguration::defaultConfiguration()));
         return holder->get();
     });
 }
