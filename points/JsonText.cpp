@@ -1,5 +1,7 @@
 #include "points/JsonText.hpp"
 
+#include <sys/stat.h>
+
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -229,11 +231,45 @@ std::string documentSubfolder(std::string_view name) {
     return folder + "/";
 }
 
+bool writeRecordFile(const std::string& filePath, std::string_view bytes) {
+    if (bytes.size() > kMaxFileBytes) {
+        QLLogError("Not saving " + filePath + ": it would be " + std::to_string(bytes.size()) +
+                   " bytes, more than the " + std::to_string(kMaxFileBytes) +
+                   " bytes a point or tag file may have to be read back");
+        return false;
+    }
+    struct stat entry {};
+    const bool wasLink = ::lstat(filePath.c_str(), &entry) == 0 && S_ISLNK(entry.st_mode);
+    // Temporary file in the same folder, fsync, rename: a crash or a full
+    // disk leaves the previous file or the new one, never a torn file that
+    // the next start would reject (and so lose the record).
+    if (auto error = platform::FileManager::defaultManager().writeFile(filePath, bytes,
+                                                                       platform::WriteOptions::Atomic)) {
+        QLLogError("Can't write " + filePath + ": " + error->description);
+        return false;
+    }
+    if (wasLink) QLLogWarn("Replaced the symbolic link " + filePath + " with the saved file");
+    return true;
+}
+
+void removeAbandonedSaves(const std::string& folder) {
+    for (const auto& name : platform::FileManager::defaultManager().removeAbandonedTemporaryFiles(folder)) {
+        QLLogInfo("Removed " + name + ", left by a save that never completed");
+    }
+}
+
 namespace detail {
 
-std::optional<std::string> readRecordFile(const std::string& filePath) {
+std::optional<std::string> readRecordFile(const std::string& filePath, std::string_view extension) {
     auto bytes = platform::FileManager::defaultManager().readFileSafely(filePath, kMaxFileBytes);
-    if (!bytes.ok()) return std::nullopt;
+    if (!bytes.ok()) {
+        // A file gone since the folder was listed has nothing left to name.
+        if (!bytes.error().isNoSuchFile() && !extension.empty() && filePath.size() > extension.size() &&
+            std::string_view(filePath).substr(filePath.size() - extension.size()) == extension) {
+            QLLogWarn("Skipping " + filePath + ": " + bytes.error().description);
+        }
+        return std::nullopt;
+    }
     const auto& data = bytes.value();
     return std::string(reinterpret_cast<const char*>(data.data()), data.size());
 }

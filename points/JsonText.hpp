@@ -19,7 +19,8 @@ namespace tervolo::points::jsontext {
 // (nlohmann would silently write null) or a text that is not valid UTF-8.
 std::string encodeCompact(const nlohmann::ordered_json& value);
 
-// The largest file a loader reads; a point or tag file is a few hundred bytes.
+// The largest file a loader reads, and so the largest a save writes; a point
+// or tag file is a few hundred bytes (a long note a few kilobytes).
 inline constexpr std::size_t kMaxFileBytes = 1024 * 1024;
 
 // Deepest nesting of arrays and objects a reader accepts. Point and tag files
@@ -40,18 +41,32 @@ nlohmann::json parseDocument(std::string_view fileBytes);
 // file of that name counts as present and is left alone.
 std::string documentSubfolder(std::string_view name);
 
+// Writes a record file atomically, replacing the entry of that name inside
+// its folder (a symbolic link there is replaced, never followed out of the
+// folder, and that is logged). Bytes over kMaxFileBytes are refused with a
+// logged error: the loader would skip such a file and the record would be gone
+// at the next start. Returns false when nothing was written.
+bool writeRecordFile(const std::string& filePath, std::string_view bytes);
+
+// Removes what interrupted saves left in a records folder (temporary files
+// of atomic writes older than a minute) and logs each one removed.
+void removeAbandonedSaves(const std::string& folder);
+
 namespace detail {
-std::optional<std::string> readRecordFile(const std::string& filePath);
+std::optional<std::string> readRecordFile(const std::string& filePath, std::string_view extension);
 void logUndecodableFile(const std::string& filePath);
 }  // namespace detail
 
 // Reads a record file through the safe read — regular files only, never
 // blocking on a FIFO, never more than kMaxFileBytes — and decodes its bytes.
-// A file that cannot be read is skipped without a line (like a sub-folder);
-// one that reads but does not decode is logged. Returns the record or none.
+// A file that cannot be read is skipped; when its name has the records'
+// `extension` the skip is logged with the reason (other entries, such as a
+// folder's housekeeping files, are skipped without a line). One that reads
+// but does not decode is logged. Returns the record or none.
 template <class Decode>
-auto loadRecordFile(const std::string& filePath, Decode decode) -> decltype(decode(std::string_view{})) {
-    const std::optional<std::string> bytes = detail::readRecordFile(filePath);
+auto loadRecordFile(const std::string& filePath, std::string_view extension, Decode decode)
+    -> decltype(decode(std::string_view{})) {
+    const std::optional<std::string> bytes = detail::readRecordFile(filePath, extension);
     if (!bytes) return nullptr;
     try {
         return decode(*bytes);

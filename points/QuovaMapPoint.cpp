@@ -115,7 +115,8 @@ std::string QuovaMapPoint::documentDirectory() {
 }
 
 std::shared_ptr<QuovaMapPoint> QuovaMapPoint::initWithFilePath(const std::string& filePath) {
-    return jsontext::loadRecordFile(filePath, [](std::string_view bytes) { return decode(bytes); });
+    return jsontext::loadRecordFile(filePath, kFileExtension,
+                                    [](std::string_view bytes) { return decode(bytes); });
 }
 
 std::shared_ptr<QuovaMapPoint> QuovaMapPoint::decode(std::string_view fileBytes) {
@@ -237,13 +238,8 @@ void QuovaMapPoint::savePreservingLastModification() {
         QLLogError("QuovaMapPoint: can't encode point (" + std::string(error.what()) + " at " +
                    error.codingPath() + "), nothing written - self.description: " + description());
     }
-    if (encoded) {
-        // Temporary file in the same folder, fsync, rename: a crash or a full
-        // disk leaves the previous file or the new one, never a torn file that
-        // the next start would reject (and so lose the point).
-        if (platform::FileManager::defaultManager().writeFile(path, bytes, platform::WriteOptions::Atomic)) {
-            QLLogInfo("Couldn't serialize point - self.description: " + description());
-        }
+    if (encoded && !jsontext::writeRecordFile(path, bytes)) {
+        QLLogInfo("Couldn't serialize point - self.description: " + description());
     }
     store.setNeedsSync();
 }

@@ -75,8 +75,9 @@ class QuovaMapPoint : public std::enable_shared_from_this<QuovaMapPoint> {
     static std::string documentDirectory();
 
     // The point read from `filePath`, or null. A file that cannot be read (or is
-    // not a regular file, or is larger than the loaders' cap) gives null
-    // silently; one that reads but does not decode logs "Can't decode file ".
+    // not a regular file, or is larger than the loaders' cap) gives null, with
+    // a line naming it and the reason when its name has the point extension;
+    // one that reads but does not decode logs "Can't decode file ".
     static std::shared_ptr<QuovaMapPoint> initWithFilePath(const std::string& filePath);
 
     // Strict decoding of the file format (any member order, unknown members
@@ -144,7 +145,9 @@ class QuovaMapPoint : public std::enable_shared_from_this<QuovaMapPoint> {
     void save();
     // Gives the point an identifier, hands it to the store's search index,
     // writes its file atomically and sets the store's needs-sync flag. Failures
-    // are logged, never reported to the caller.
+    // are logged, never reported to the caller; a file over the loaders' cap
+    // (a note of more than a mebibyte) is refused, not written to be skipped
+    // at the next start.
     void savePreservingLastModification();
 
     // Points have identity; copies would silently fork the stored object.

@@ -5,7 +5,7 @@
 #include "logging/QLLogging.hpp"
 #include "platform/foundation/Bundle.hpp"
 #include "platform/foundation/FileManager.hpp"
-#include "points/FileIdentifier.hpp"
+#include "points/JsonText.hpp"
 
 namespace tervolo::points {
 
@@ -85,6 +85,7 @@ void QuovaMapPointStore::loadPointsFromLocalStore() {
     const std::string folder = QuovaMapPoint::documentDirectory();
     std::vector<std::shared_ptr<QuovaMapPoint>> loaded;
     std::vector<std::string> loadedNames;
+    jsontext::removeAbandonedSaves(folder);
     auto names = platform::FileManager::defaultManager().contentsOfDirectory(folder);
     if (!names.ok()) {
         QLLogInfo("Can't read points directory.");
@@ -93,7 +94,9 @@ void QuovaMapPointStore::loadPointsFromLocalStore() {
         // in initWithFilePath skips sub-folders, FIFOs, devices and oversized
         // files as unreadable.
         for (const auto& name : names.value()) {
-            if (isUnfinishedAtomicWrite(name)) {
+            // Younger than a minute (left alone above): perhaps another
+            // instance's save still running.
+            if (platform::FileManager::isTemporaryFileName(name)) {
                 QLLogInfo("QuovaMapPointStore: skipping unfinished save " + name);
                 continue;
             }

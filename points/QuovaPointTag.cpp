@@ -91,7 +91,8 @@ std::string QuovaPointTag::documentDirectory() {
 }
 
 std::shared_ptr<QuovaPointTag> QuovaPointTag::initWithFilePath(const std::string& filePath) {
-    return jsontext::loadRecordFile(filePath, [](std::string_view bytes) { return decode(bytes); });
+    return jsontext::loadRecordFile(filePath, kFileExtension,
+                                    [](std::string_view bytes) { return decode(bytes); });
 }
 
 std::shared_ptr<QuovaPointTag> QuovaPointTag::decode(std::string_view fileBytes) {
@@ -156,8 +157,7 @@ void QuovaPointTag::savePreservingLastModification() {
                    error.codingPath() + "), nothing written: " + title);
         return;
     }
-    // Atomic replace (temporary file, fsync, rename): never a torn tag file.
-    if (platform::FileManager::defaultManager().writeFile(path, bytes, platform::WriteOptions::Atomic)) {
+    if (!jsontext::writeRecordFile(path, bytes)) {
         QLLogDebug("Couldn't serialize this tag: ");
         return;
     }

@@ -9,7 +9,7 @@
 #include "platform/text/Random.hpp"
 #include "platform/text/Unicode.hpp"
 #include "points/AppTextsAndColors.hpp"
-#include "points/FileIdentifier.hpp"
+#include "points/JsonText.hpp"
 #include "points/QuovaStringRepresentation.hpp"
 
 namespace tervolo::points {
@@ -71,6 +71,7 @@ const std::vector<QuovaPointTagStore::PaletteEntry>& QuovaPointTagStore::tagColo
 void QuovaPointTagStore::loadFromLocalStore() {
     QLLogInfo("loadFromLocalStore()");
     const std::string folder = QuovaPointTag::documentDirectory();
+    jsontext::removeAbandonedSaves(folder);
     auto names = platform::FileManager::defaultManager().contentsOfDirectory(folder);
     if (!names.ok()) {
         QLLogInfo("Can't read tags directory.");
@@ -80,7 +81,9 @@ void QuovaPointTagStore::loadFromLocalStore() {
     std::vector<std::shared_ptr<QuovaPointTag>> loaded;
     for (const auto& name : names.value()) {
         QLLogInfo("Found " + name);
-        if (isUnfinishedAtomicWrite(name)) continue;  // a save that never completed
+        // A save that never completed, younger than a minute (perhaps
+        // another instance's, still running).
+        if (platform::FileManager::isTemporaryFileName(name)) continue;
         // The safe read skips anything that is not a small regular file.
         auto tag = QuovaPointTag::initWithFilePath(folder + name);
         if (!tag || tag->deletedAt || tag->hiddenAt) continue;

@@ -1,5 +1,6 @@
 #include "platform/text/SearchIndex.hpp"
 
+#include <cstdlib>
 #include <mutex>
 
 #include "platform/foundation/FileManager.hpp"
@@ -23,8 +24,14 @@ SearchIndex& SearchIndex::defaultSearchableIndex() {
     }
     // Made on first use and never destroyed, so requests still queued at exit
     // never meet a destroyed index.
-    static FileSearchIndex* index = new FileSearchIndex(FileManager::defaultManager().documentsDirectory() +
-                                                        "/" + FileSearchIndex::kFileName);
+    static FileSearchIndex* index = [] {
+        auto* made = new FileSearchIndex(FileManager::defaultManager().documentsDirectory() + "/" +
+                                         FileSearchIndex::kFileName);
+        // A clean exit lets the writes already asked for finish: a process
+        // that ends in the middle of one leaves its temporary file behind.
+        std::atexit([] { index->waitUntilIdle(); });
+        return made;
+    }();
     return *index;
 }
 

@@ -22,6 +22,7 @@
 namespace tervolo::points {
 namespace {
 
+using ::testing::AllOf;
 using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
@@ -130,6 +131,61 @@ TEST_F(QuovaMapPointSaveTest, FailedWriteIsLoggedAndStillIndexesAndSetsNeedsSync
     EXPECT_THAT(texts, Contains(StartsWith("Can't create directory: ")));
     EXPECT_THAT(texts, Contains(StartsWith("Couldn't serialize point - self.description: Harbour")));
     EXPECT_TRUE(QuovaMapPointStore::shared().needsSync());
+}
+
+// Save and load agree on the size cap: what a save writes reads back at the
+// next start, and a point too large to read back is refused with an error
+// instead of being written and then skipped (the point lost).
+TEST_F(QuovaMapPointSaveTest, SaveAndLoadAgreeOnTheSizeCap) {
+    struct Case {
+        const char* name;
+        std::size_t noteBytes;
+        bool saved;
+    };
+    const Case cases[] = {
+        {"a long note", 1000 * 1000, true},
+        {"a note over a mebibyte", 1024 * 1024 + 1, false},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.name);
+        auto point = harbour();
+        point->subtitle = std::string(test.noteBytes, 'n');
+        point->ensureUUID();
+        const std::string path = pointsFolder() + *point->uuid + ".QuovaMapPoint";
+        log_->clear();
+        point->save();
+        EXPECT_EQ(std::filesystem::exists(path), test.saved);
+        if (test.saved) {
+            EXPECT_THAT(log_->texts(logging::QLLogFlag::error), IsEmpty());
+            auto loaded = QuovaMapPoint::initWithFilePath(path);
+            ASSERT_NE(loaded, nullptr);
+            EXPECT_EQ(loaded->subtitle, point->subtitle);
+        } else {
+            EXPECT_THAT(log_->texts(logging::QLLogFlag::error),
+                        ElementsAre(AllOf(StartsWith("Not saving " + path),
+                                          HasSubstr("more than the 1048576 bytes"))));
+            EXPECT_THAT(log_->texts(logging::QLLogFlag::info),
+                        Contains(StartsWith("Couldn't serialize point - self.description: Harbour")));
+        }
+    }
+}
+
+// A symbolic link in the points folder is replaced by the point's file, never
+// followed out of the folder; the replacement is logged.
+TEST_F(QuovaMapPointSaveTest, SaveOverASymbolicLinkReplacesTheLinkAndSaysSo) {
+    std::filesystem::create_directories(pointsFolder());
+    const std::string outside = root_ + "/outside.txt";
+    writeText(outside, "not a point");
+    auto point = harbour();
+    point->uuid = "LINKED";
+    const std::string path = pointsFolder() + "LINKED.QuovaMapPoint";
+    std::filesystem::create_symlink(outside, path);
+    point->save();
+    EXPECT_EQ(readText(outside), "not a point");
+    EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(path)));
+    ASSERT_NE(QuovaMapPoint::initWithFilePath(path), nullptr);
+    EXPECT_THAT(log_->texts(logging::QLLogFlag::warning),
+                ElementsAre("Replaced the symbolic link " + path + " with the saved file"));
 }
 
 TEST_F(QuovaMapPointSaveTest, PointThatCannotBeEncodedIsNotWrittenAndSaysSo) {

@@ -23,6 +23,7 @@ using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
+using ::testing::StartsWith;
 using ::testing::UnorderedElementsAre;
 using testsupport::FakeSearchIndex;
 
@@ -91,8 +92,14 @@ TEST_F(QuovaMapPointStoreTest, MixedFolderLoadsOnlyThePointsAndNothingHangsOrEsc
         }
     }
     EXPECT_THAT(log_->texts(logging::QLLogFlag::info), Contains("Can't decode file " + folder + "notes.txt"));
-    EXPECT_THAT(log_->texts(logging::QLLogFlag::warning),
-                ElementsAre(HasSubstr("ignoring identifier that cannot name a point file: ../../escaped")));
+    // Every entry with the point extension that is skipped unread is named,
+    // with the reason.
+    EXPECT_THAT(
+        log_->texts(logging::QLLogFlag::warning),
+        UnorderedElementsAre(HasSubstr("ignoring identifier that cannot name a point file: ../../escaped"),
+                             StartsWith("Skipping " + folder + "pipe.QuovaMapPoint: "),
+                             StartsWith("Skipping " + folder + "huge.QuovaMapPoint: "),
+                             StartsWith("Skipping " + folder + "zero.QuovaMapPoint: ")));
 
     // Only the points with title, valid coordinate and identifier are indexed,
     // in one request.
@@ -107,6 +114,32 @@ TEST_F(QuovaMapPointStoreTest, MixedFolderLoadsOnlyThePointsAndNothingHangsOrEsc
     }
     EXPECT_FALSE(std::filesystem::exists(root_ + "/data/escaped.QuovaMapPoint"));
     EXPECT_FALSE(std::filesystem::exists(documents() + "/escaped.QuovaMapPoint"));
+}
+
+// Saves killed between writing and renaming leave hidden temporary files; the
+// next start removes ours once they are a minute old and loads none of them.
+TEST_F(QuovaMapPointStoreTest, LeftoversOfInterruptedSavesAreRemovedWhenAMinuteOld) {
+    const std::string folder = pointsFolder();
+    std::filesystem::create_directories(folder);
+    writeText(folder + "A.QuovaMapPoint", pointFile("A", "one"));
+    const auto leave = [&](const std::string& name, int ageSeconds) {
+        writeText(folder + name, pointFile("A", "unfinished"));
+        struct timespec times[2];
+        ::clock_gettime(CLOCK_REALTIME, &times[0]);
+        times[0].tv_sec -= ageSeconds;
+        times[1] = times[0];
+        ASSERT_EQ(::utimensat(AT_FDCWD, (folder + name).c_str(), times, 0), 0);
+    };
+    leave(".A.QuovaMapPoint.tmp-Old001", 3600);
+    leave(".B.QuovaMapPoint.tmp-Old002", 61);
+    leave(".A.QuovaMapPoint.tmp-New003", 5);  // perhaps another instance's save, still running
+
+    EXPECT_THAT(titles(), ElementsAre("one"));
+    EXPECT_THAT(entries(folder), ElementsAre(".A.QuovaMapPoint.tmp-New003", "A.QuovaMapPoint"));
+    EXPECT_THAT(log_->texts(logging::QLLogFlag::info),
+                ::testing::IsSupersetOf(
+                    {"Removed .A.QuovaMapPoint.tmp-Old001, left by a save that never completed",
+                     "Removed .B.QuovaMapPoint.tmp-Old002, left by a save that never completed"}));
 }
 
 TEST_F(QuovaMapPointStoreTest, DuplicateIdentifiersBothLoadWithAWarningAndNoFileIsDeleted) {

@@ -1,5 +1,9 @@
 // The tag store: first start, rebuilding after every tag was deleted, lookup,
 // adding with palette colours and deleting.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <time.h>
+
 #include <filesystem>
 
 #include <gmock/gmock.h>
@@ -103,6 +107,37 @@ TEST_F(QuovaPointTagStoreTest, LoadingSkipsDeletedHiddenAndStrayFiles) {
     EXPECT_THAT(info, Contains("Found stray.txt"));
     EXPECT_THAT(info, Contains("Can't decode file " + tagsFolder() + "stray.txt"));
     EXPECT_EQ(info.front(), "loadFromLocalStore()");
+}
+
+// Hostile and unfinished entries of the tags folder: skipped ones with the
+// tag extension are named with the reason, old leftovers of interrupted saves
+// are removed, a tag too large to read back is never written.
+TEST_F(QuovaPointTagStoreTest, SkippedFilesAreNamedLeftoversRemovedOversizedTagsRefused) {
+    std::filesystem::create_directories(tagsFolder());
+    writeText(tagsFolder() + "a.QuovaPointTag", R"({"title":"kept","uuid":"A","createdAt":1})");
+    std::filesystem::create_directory(tagsFolder() + "folder.QuovaPointTag");
+    writeText(tagsFolder() + ".a.QuovaPointTag.tmp-Old001",
+              R"({"title":"unfinished","uuid":"A","createdAt":1})");
+    struct timespec times[2];
+    ::clock_gettime(CLOCK_REALTIME, &times[0]);
+    times[0].tv_sec -= 120;
+    times[1] = times[0];
+    ASSERT_EQ(::utimensat(AT_FDCWD, (tagsFolder() + ".a.QuovaPointTag.tmp-Old001").c_str(), times, 0), 0);
+
+    auto& store = QuovaPointTagStore::shared();
+    EXPECT_THAT(titles(store), ElementsAre("kept"));
+    EXPECT_THAT(entries(tagsFolder()), ElementsAre("a.QuovaPointTag", "folder.QuovaPointTag"));
+    EXPECT_THAT(log_->texts(logging::QLLogFlag::warning),
+                ElementsAre(::testing::StartsWith("Skipping " + tagsFolder() + "folder.QuovaPointTag: ")));
+    EXPECT_THAT(log_->texts(logging::QLLogFlag::info),
+                Contains("Removed .a.QuovaPointTag.tmp-Old001, left by a save that never completed"));
+
+    auto huge = QuovaPointTag::make(std::string(2 * 1024 * 1024, 't'));
+    huge->colorString = "0,0,0";
+    log_->clear();
+    store.addTag(huge);
+    EXPECT_FALSE(std::filesystem::exists(tagsFolder() + huge->uuid + ".QuovaPointTag"));
+    EXPECT_THAT(log_->texts(logging::QLLogFlag::error), ElementsAre(::testing::StartsWith("Not saving ")));
 }
 
 TEST_F(QuovaPointTagStoreTest, UnreadableTagsFolderGivesAnEmptyList) {
