@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "platform/foundation/Bundle.hpp"
+#include "platform/ui/ApplicationTermination.hpp"
 #include "platform/ui/QtMainQueueExecutor.hpp"
 
 namespace {
@@ -33,6 +34,9 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("TervoloNG"));
     // Main-queue blocks and delays run on the Qt event loop from here on.
     const auto mainQueueExecutor = platform::QtMainQueueExecutor::install();
+    // The log registry (and anything else that saves on it) flushes when told
+    // the application is about to end.
+    platform::postWillTerminateWhenQuitting(application);
 
     QMainWindow window;
     const std::string name = platform::Bundle::main().infoString("CFBundleName").value_or("TervoloNG");

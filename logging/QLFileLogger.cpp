@@ -268,12 +268,31 @@ void QLFileLogger::lt_logData(std::span<const uint8_t> data) {
     try {
         willLogMessage(_currentLogFileInfo);
         platform::FileHandle* handle = lt_currentLogFileHandle();
-        if (handle == nullptr) return;  // no file: the record is lost
-        if (auto offset = handle->seekToEnd(); !offset) {
-            report("QLFileLogger: Failed to seek to end of file: " + offset.error().fullDescription());
+        if (handle == nullptr) {  // no file: the record is lost
+            _failures.recordsLost();
+            return;
         }
-        if (auto error = handle->write(data)) {
-            report("QLFileLogger: Failed to write data: " + error->fullDescription());
+        // The file is open for appending: every write lands at its end, also
+        // when another process appends to the same file (no seek to race with).
+        if (_partialRecordOpen) {
+            // An earlier record was cut short (a full disk): end it first, so
+            // this one is not glued to it.
+            if (auto error = handle->write(std::string_view("\n"))) {
+                _failures.failure("QLFileLogger: Failed to write data: " + error->fullDescription());
+                _failures.recordsLost();
+                return;
+            }
+            _partialRecordOpen = false;
+        }
+        size_t written = 0;
+        if (auto error = handle->write(data, &written)) {
+            _failures.failure("QLFileLogger: Failed to write data: " + error->fullDescription());
+            if (written > 0 && data[written - 1] != '\n' && handle->write(std::string_view("\n"))) {
+                _partialRecordOpen = true;
+            }
+            _failures.recordsLost();
+        } else {
+            _failures.settle();
         }
         didLogMessage(_currentLogFileInfo);
     } catch (const std::exception& exception) {
@@ -286,21 +305,25 @@ void QLFileLogger::lt_logData(std::span<const uint8_t> data) {
 platform::FileHandle* QLFileLogger::lt_currentLogFileHandle() {
     assertOnLoggerQueue(kLtText);
     if (_currentLogFileHandle) return _currentLogFileHandle.get();
-    // Two tries: a chosen file that cannot be opened any more (deleted or
-    // renamed before it was first opened) is dropped and a file is chosen or
-    // created anew, instead of failing on the same path for every record.
-    for (int attempt = 0; attempt < 2 && !_currentLogFileHandle; ++attempt) {
+    // A chosen file that cannot be opened any more (deleted or renamed before
+    // it was first opened) is dropped and a file is chosen or created anew,
+    // again while files keep vanishing that way: a record is lost only when no
+    // file can be made at all (the folder is not writable).
+    for (int attempt = 0; attempt < kOpenAttempts && !_currentLogFileHandle; ++attempt) {
         const auto info = lt_currentLogFileInfo();
         if (!info) return nullptr;
-        auto opened = platform::FileHandle::forWriting(info->filePath());
+        auto opened = platform::FileHandle::forAppending(info->filePath());
         if (!opened) {
-            report("QLFileLogger: Failed to open file: " + opened.error().fullDescription());
+            _failures.failure("QLFileLogger: Failed to open file: " + opened.error().fullDescription());
             _currentLogFileInfo.reset();
             continue;
         }
         _currentLogFileHandle = std::move(opened.value());
+        _partialRecordOpen = false;
+        // Appends go to the end regardless; the offset serves the size rule.
         if (auto offset = _currentLogFileHandle->seekToEnd(); !offset) {
-            report("QLFileLogger: Failed to seek to end of file: " + offset.error().fullDescription());
+            _failures.failure("QLFileLogger: Failed to seek to end of file: " +
+                              offset.error().fullDescription());
         }
         lt_scheduleTimerToRollLogFileDueToAge();
         lt_monitorCurrentLogFileForExternalChanges();
@@ -322,7 +345,7 @@ std::shared_ptr<QLLogFileInfo> QLFileLogger::lt_currentLogFileInfo() {
     }
     platform::Error error;
     auto path = _logFileManager->createNewLogFileWithError(&error);
-    if (!path) report("QLFileLogger: Failed to create new log file: " + error.fullDescription());
+    if (!path) _failures.failure("QLFileLogger: Failed to create new log file: " + error.fullDescription());
     _currentLogFileInfo = QLLogFileInfo::logFileWithPath(path);
     return _currentLogFileInfo;
 }
@@ -366,7 +389,7 @@ void QLFileLogger::lt_maybeRollLogFileDueToSize() {
     if (!_currentLogFileHandle || _maximumFileSize == 0) return;
     auto offset = _currentLogFileHandle->offset();
     if (!offset) {
-        report("QLFileLogger: Failed to get offset: " + offset.error().fullDescription());
+        _failures.failure("QLFileLogger: Failed to get offset: " + offset.error().fullDescription());
         return;
     }
     if (offset.value() >= _maximumFileSize) lt_rollLogFileNow();
@@ -432,10 +455,10 @@ void QLFileLogger::lt_rollLogFileNow() {
     assertOnLoggerQueue(kLtText);
     if (!_currentLogFileHandle) return;
     if (auto error = _currentLogFileHandle->synchronize()) {
-        report("QLFileLogger: Failed to synchronize file: " + error->fullDescription());
+        _failures.failure("QLFileLogger: Failed to synchronize file: " + error->fullDescription());
     }
     if (auto error = _currentLogFileHandle->close()) {
-        report("QLFileLogger: Failed to close file: " + error->fullDescription());
+        _failures.failure("QLFileLogger: Failed to close file: " + error->fullDescription());
     }
     _currentLogFileHandle.reset();
 
@@ -460,18 +483,19 @@ void QLFileLogger::lt_flush() {
     assertOnLoggerQueue(kFlushText);
     if (!_currentLogFileHandle) return;
     if (auto error = _currentLogFileHandle->synchronize()) {
-        report("QLFileLogger: Failed to synchronize file: " + error->fullDescription());
+        _failures.failure("QLFileLogger: Failed to synchronize file: " + error->fullDescription());
     }
 }
 
 void QLFileLogger::lt_cleanup() {
     assertOnLoggerQueue(kLtText);
+    _failures.flush();
     if (_currentLogFileHandle) {
         if (auto error = _currentLogFileHandle->synchronize()) {
-            report("QLFileLogger: Failed to synchronize file: " + error->fullDescription());
+            _failures.failure("QLFileLogger: Failed to synchronize file: " + error->fullDescription());
         }
         if (auto error = _currentLogFileHandle->close()) {
-            report("QLFileLogger: Failed to close file: " + error->fullDescription());
+            _failures.failure("QLFileLogger: Failed to close file: " + error->fullDescription());
         }
         _currentLogFileHandle.reset();
     }

@@ -1,6 +1,7 @@
 #include "logging/QLLog.hpp"
 
 #include <algorithm>
+#include <cstdlib>
 #include <exception>
 #include <mutex>
 
@@ -117,7 +118,15 @@ bool QLLog::isOnLoggingQueue() {
 }
 
 QLLog& QLLog::sharedInstance() {
-    static auto* instance = new QLLog();
+    static QLLog* instance = [] {
+        auto* made = new QLLog();
+        // A normal exit ends the process with records still queued for the
+        // loggers (and bytes not yet synchronised): deliver and flush them
+        // first. The application's will-terminate notice does the same
+        // earlier; this covers every other way out through exit().
+        std::atexit([] { instance->flushLog(); });
+        return made;
+    }();
     return *instance;
 }
 

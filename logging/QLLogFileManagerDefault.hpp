@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "logging/FailureReport.hpp"
 #include "logging/QLLogFileManager.hpp"
 #include "platform/dispatch/Date.hpp"
 
@@ -92,6 +93,12 @@ class QLLogFileManagerDefault : public QLLogFileManager,
     void deleteOldFilesForConfigurationChange();
 
   private:
+    // Adds the line of a folder that cannot be made to `failures`.
+    std::string logsDirectory(std::vector<std::string>& failures);
+
+    // Failures on standard error: the first in full, then at most one summary
+    // line per ten seconds (an unwritable folder fails every record).
+    FailureReport _failures{"QLLogFileManagerDefault"};
     std::atomic<uint64_t> _maximumNumberOfLogFiles{kDefaultMaximumNumberOfLogFiles};
     std::atomic<uint64_t> _logFilesDiskQuota{kDefaultLogFilesDiskQuota};
     const std::string _logsDirectory;
