@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "platform/dispatch/Clock.hpp"
+#include "platform/dispatch/SharedInstance.hpp"
 
 namespace tervolo::logging {
 
@@ -69,8 +70,7 @@ struct ASLStore::Registration {
 };
 
 ASLStore& ASLStore::shared() {
-    static auto* store = new ASLStore();
-    return *store;
+    return platform::SharedInstance<ASLStore>::get([] { return new ASLStore(); });
 }
 
 ASLStore::ASLStore() = default;

@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "logging/StreamLogHandler.hpp"
+#include "platform/dispatch/SharedInstance.hpp"
 
 namespace tervolo::logging {
 
@@ -36,8 +37,7 @@ bool LoggingSystem::FactoryBox::initialized() {
 LoggingSystem::FactoryBox& LoggingSystem::box() {
     // Made once even when several threads arrive together; never destroyed, so
     // loggers made during exit still find it.
-    static FactoryBox* const instance = new FactoryBox();
-    return *instance;
+    return platform::SharedInstance<FactoryBox>::get([] { return new FactoryBox(); });
 }
 
 void LoggingSystem::bootstrap(LogHandlerFactory factory) {

@@ -8,6 +8,7 @@
 #include "logging/QLLog.hpp"
 #include "logging/QLLogMessage.hpp"
 #include "platform/dispatch/Clock.hpp"
+#include "platform/dispatch/SharedInstance.hpp"
 #include "platform/text/Numbers.hpp"
 
 namespace tervolo::logging {
@@ -37,8 +38,7 @@ struct CaptureState {
 };
 
 CaptureState& state() {
-    static auto* captureState = new CaptureState();
-    return *captureState;
+    return platform::SharedInstance<CaptureState>::get();
 }
 
 uint64_t messageID(const ASLMessage& message) {

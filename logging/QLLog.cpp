@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "platform/dispatch/DispatchGroup.hpp"
+#include "platform/dispatch/SharedInstance.hpp"
 #include "platform/foundation/Assertion.hpp"
 #include "platform/foundation/Diagnostics.hpp"
 
@@ -61,8 +62,7 @@ void assertOnLoggingQueue() {
 platform::DispatchGroup& loggingGroup() {
     // Class-wide and never destroyed, like the queue it serves; used only on the
     // logging queue, so only one wait on it is ever in progress.
-    static auto* group = new platform::DispatchGroup();
-    return *group;
+    return platform::SharedInstance<platform::DispatchGroup, QLLog>::get();
 }
 
 struct ClassList {
@@ -71,8 +71,7 @@ struct ClassList {
 };
 
 ClassList& classList() {
-    static auto* list = new ClassList();
-    return *list;
+    return platform::SharedInstance<ClassList>::get();
 }
 
 std::shared_ptr<const QLLogClass> classNamed(std::string_view name) {
@@ -103,14 +102,13 @@ std::shared_ptr<QLLoggerNode> QLLoggerNode::nodeWithLogger(std::shared_ptr<QLLog
 // MARK: - Class-wide state
 
 const std::shared_ptr<DispatchQueue>& QLLog::loggingQueue() {
-    static const auto* queue = [] {
+    return platform::SharedInstance<std::shared_ptr<DispatchQueue>, QLLog>::get([] {
         auto* q = new std::shared_ptr<DispatchQueue>(DispatchQueue::serial("quova.logging"));
         // Non-owning: the value is only ever compared against null.
         (*q)->setSpecific(&kLoggingQueueKey, std::shared_ptr<void>(std::shared_ptr<void>(),
                                                                    const_cast<char*>(&kLoggingQueueKey)));
         return q;
-    }();
-    return *queue;
+    });
 }
 
 bool QLLog::isOnLoggingQueue() {
@@ -118,16 +116,15 @@ bool QLLog::isOnLoggingQueue() {
 }
 
 QLLog& QLLog::sharedInstance() {
-    static QLLog* instance = [] {
+    return platform::SharedInstance<QLLog>::get([] {
         auto* made = new QLLog();
         // A normal exit ends the process with records still queued for the
         // loggers (and bytes not yet synchronised): deliver and flush them
         // first. The application's will-terminate notice does the same
         // earlier; this covers every other way out through exit().
-        std::atexit([] { instance->flushLog(); });
+        std::atexit([] { sharedInstance().flushLog(); });
         return made;
-    }();
-    return *instance;
+    });
 }
 
 QLLog::QLLog() {

@@ -1,4 +1,5 @@
 #include "logging/QLLogMessagePublisher.hpp"
+#include "platform/dispatch/SharedInstance.hpp"
 
 namespace tervolo::logging {
 
@@ -51,8 +52,8 @@ void MessagePublisher::Subscription::setLogFormatter(std::shared_ptr<QLLogFormat
 const std::shared_ptr<QLLog>& sharedLog() {
     // The shared registry is never destroyed: a pointer that never deletes it
     // and is itself never released, so weak references to it never expire.
-    static const auto* log = new std::shared_ptr<QLLog>(&QLLog::sharedInstance(), [](QLLog*) {});
-    return *log;
+    return platform::SharedInstance<std::shared_ptr<QLLog>>::get(
+        [] { return new std::shared_ptr<QLLog>(&QLLog::sharedInstance(), [](QLLog*) {}); });
 }
 
 MessagePublisher messagePublisher(std::shared_ptr<QLLog> log, QLLogLevel with) {

@@ -1,5 +1,6 @@
 #include "logging/QLOSLogger.hpp"
 
+#include "platform/dispatch/SharedInstance.hpp"
 #include "platform/foundation/Assertion.hpp"
 
 namespace tervolo::logging {
@@ -21,8 +22,8 @@ platform::OSLogType entryType(QLLogFlag flag) {
 }  // namespace
 
 const std::shared_ptr<QLOSLogger>& QLOSLogger::sharedInstance() {
-    static const auto* instance = new std::shared_ptr<QLOSLogger>(std::make_shared<QLOSLogger>());
-    return *instance;
+    return platform::SharedInstance<std::shared_ptr<QLOSLogger>>::get(
+        [] { return new std::shared_ptr<QLOSLogger>(std::make_shared<QLOSLogger>()); });
 }
 
 QLOSLogger::QLOSLogger(std::optional<std::string> subsystem, std::optional<std::string> category)

@@ -11,6 +11,9 @@ std::optional<platform::CLLocationCoordinate2D> Shorturl::coordinate() const {
     if (!lat) return std::nullopt;
     const auto lon = platform::text::parseDouble(longitude);
     if (!lon) return std::nullopt;
+    // A position off the globe is refused here too: the record comes from the
+    // network and would otherwise become a point no map can show.
+    if (*lat < -90 || *lat > 90 || *lon < -180 || *lon > 180) return std::nullopt;
     return platform::CLLocationCoordinate2D{*lat, *lon};
 }
 

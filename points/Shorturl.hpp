@@ -37,8 +37,8 @@ struct Shorturl {
     // as one decimal number in the C locale; none when either does not read.
     // Only plain decimal syntax is accepted and only finite values: the texts
     // come from the network, and "nan", "inf" or a hexadecimal float would
-    // give a point that can never be saved. No range check here; the point's
-    // constructor refuses a position off the globe.
+    // give a point that can never be saved. A latitude beyond ±90° or a
+    // longitude beyond ±180° gives none as well.
     std::optional<platform::CLLocationCoordinate2D> coordinate() const;
 };
 

@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "platform/dispatch/Date.hpp"
+#include "platform/dispatch/SharedInstance.hpp"
 
 namespace platform {
 
@@ -29,15 +30,14 @@ struct Installed {
 };
 
 Installed& installed() {
-    static Installed& state = *new Installed{{}, Clock::system()};
-    return state;
+    return SharedInstance<Installed>::get([] { return new Installed{{}, Clock::system()}; });
 }
 
 }  // namespace
 
 std::shared_ptr<Clock> Clock::system() {
-    static auto& clock = *new std::shared_ptr<Clock>(std::make_shared<SystemClock>());
-    return clock;
+    return SharedInstance<std::shared_ptr<Clock>, SystemClock>::get(
+        [] { return new std::shared_ptr<Clock>(std::make_shared<SystemClock>()); });
 }
 
 std::shared_ptr<Clock> Clock::current() {

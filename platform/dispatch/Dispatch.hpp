@@ -13,5 +13,6 @@
 #include "platform/dispatch/Once.hpp"
 #include "platform/dispatch/ProcessorCount.hpp"
 #include "platform/dispatch/RunLoop.hpp"
+#include "platform/dispatch/SharedInstance.hpp"
 #include "platform/dispatch/Timer.hpp"
 #include "platform/dispatch/VirtualClock.hpp"

@@ -23,6 +23,7 @@
 #include "platform/dispatch/Clock.hpp"
 #include "platform/dispatch/MainQueueExecutor.hpp"
 #include "platform/dispatch/RunLoop.hpp"
+#include "platform/dispatch/SharedInstance.hpp"
 #include "platform/dispatch/VirtualClock.hpp"
 #include "platform/dispatch/detail/DispatchInternal.hpp"
 
@@ -98,12 +99,10 @@ class WorkerPool {
   public:
     // Never destroyed: workers may outlive main().
     static WorkerPool& labelled() {
-        static WorkerPool& pool = *new WorkerPool(true);
-        return pool;
+        return SharedInstance<WorkerPool, struct LabelledPool>::get([] { return new WorkerPool(true); });
     }
     static WorkerPool& global() {
-        static WorkerPool& pool = *new WorkerPool(false);
-        return pool;
+        return SharedInstance<WorkerPool, struct GlobalPool>::get([] { return new WorkerPool(false); });
     }
 
     void submit(std::function<void()> task) {
@@ -241,10 +240,7 @@ struct MainState {
     std::mutex executorMutex;
     std::shared_ptr<MainQueueExecutor> executor;
 
-    static MainState& shared() {
-        static MainState& state = *new MainState();
-        return state;
-    }
+    static MainState& shared() { return SharedInstance<MainState>::get(); }
     std::shared_ptr<MainQueueExecutor> currentExecutor() {
         std::lock_guard lock(executorMutex);
         return executor;
@@ -749,10 +745,7 @@ namespace {
 // One thread serves every delayed item on real time: a heap by due time, then scheduling order.
 class RealScheduler {
   public:
-    static RealScheduler& shared() {
-        static RealScheduler& scheduler = *new RealScheduler();
-        return scheduler;
-    }
+    static RealScheduler& shared() { return SharedInstance<RealScheduler>::get(); }
 
     void schedule(std::shared_ptr<Clock> clock, VirtualClock::Entry entry) {
         std::lock_guard lock(mutex_);

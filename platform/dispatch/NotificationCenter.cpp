@@ -1,4 +1,5 @@
 #include "platform/dispatch/NotificationCenter.hpp"
+#include "platform/dispatch/SharedInstance.hpp"
 
 #include <algorithm>
 #include <condition_variable>
@@ -29,8 +30,7 @@ thread_local std::vector<const NotificationCenter::Observer*> tlsDelivering;
 }  // namespace
 
 NotificationCenter& NotificationCenter::defaultCenter() {
-    static NotificationCenter& center = *new NotificationCenter();
-    return center;
+    return SharedInstance<NotificationCenter>::get();
 }
 
 NotificationCenter::NotificationCenter() : shared_(std::make_shared<Shared>()) {}

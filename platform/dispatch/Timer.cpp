@@ -7,6 +7,7 @@
 
 #include "platform/dispatch/DispatchQueue.hpp"
 #include "platform/dispatch/DispatchSourceTimer.hpp"
+#include "platform/dispatch/SharedInstance.hpp"
 
 namespace platform {
 
@@ -17,10 +18,7 @@ struct Registry {
     std::mutex mutex;
     std::unordered_set<std::shared_ptr<Timer>> timers;
 
-    static Registry& shared() {
-        static Registry& registry = *new Registry();
-        return registry;
-    }
+    static Registry& shared() { return SharedInstance<Registry>::get(); }
 };
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <mutex>
 #include <string>
 
+#include "platform/dispatch/SharedInstance.hpp"
 #include "platform/foundation/Diagnostics.hpp"
 
 namespace platform {
@@ -11,13 +12,11 @@ namespace platform {
 namespace {
 
 std::mutex& handlerMutex() {
-    static std::mutex& mutex = *new std::mutex;
-    return mutex;
+    return SharedInstance<std::mutex, AssertionHandler>::get();
 }
 
 AssertionHandler& installedHandler() {
-    static AssertionHandler& handler = *new AssertionHandler;
-    return handler;
+    return SharedInstance<AssertionHandler>::get();
 }
 
 void defaultHandler(std::string_view condition, std::string_view file, std::string_view message) {

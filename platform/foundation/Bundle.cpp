@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 
+#include "platform/dispatch/SharedInstance.hpp"
 #include "platform/foundation/FileManager.hpp"
 
 namespace platform {
@@ -89,8 +90,7 @@ std::string languageFromEnvironment() {
 }  // namespace
 
 Bundle& Bundle::main() {
-    static Bundle& bundle = *new Bundle;
-    return bundle;
+    return SharedInstance<Bundle>::get([] { return new Bundle; });
 }
 
 std::string Bundle::resourcePathLocked() const {

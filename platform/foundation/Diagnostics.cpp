@@ -1,4 +1,5 @@
 #include "platform/foundation/Diagnostics.hpp"
+#include "platform/dispatch/SharedInstance.hpp"
 
 #include <unistd.h>
 
@@ -8,13 +9,13 @@
 namespace platform {
 
 LineWriter& LineWriter::standardError() {
-    static LineWriter& writer = *new LineWriter(STDERR_FILENO);
-    return writer;
+    return SharedInstance<LineWriter, struct StandardError>::get(
+        [] { return new LineWriter(STDERR_FILENO); });
 }
 
 LineWriter& LineWriter::standardOutput() {
-    static LineWriter& writer = *new LineWriter(STDOUT_FILENO);
-    return writer;
+    return SharedInstance<LineWriter, struct StandardOutput>::get(
+        [] { return new LineWriter(STDOUT_FILENO); });
 }
 
 void LineWriter::writeLine(std::string_view line) {

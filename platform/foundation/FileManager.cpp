@@ -1,4 +1,5 @@
 #include "platform/foundation/FileManager.hpp"
+#include "platform/dispatch/SharedInstance.hpp"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -226,8 +227,7 @@ std::optional<Error> writeInPlace(const std::string& path, std::span<const uint8
 }  // namespace
 
 FileManager& FileManager::defaultManager() {
-    static FileManager& manager = *new FileManager;
-    return manager;
+    return SharedInstance<FileManager>::get([] { return new FileManager; });
 }
 
 std::string FileManager::documentsDirectory() const {

@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "platform/dispatch/DispatchQueue.hpp"
+#include "platform/dispatch/SharedInstance.hpp"
 #include "platform/foundation/ProcessInfo.hpp"
 
 namespace platform {
@@ -43,8 +44,7 @@ using State = FileWatchSource::State;
 class Monitor {
   public:
     static Monitor& shared() {
-        static Monitor& monitor = *new Monitor;
-        return monitor;
+        return SharedInstance<Monitor>::get([] { return new Monitor; });
     }
 
     bool add(const std::shared_ptr<State>& state) {

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdlib>
 
+#include "platform/dispatch/SharedInstance.hpp"
 #include "platform/foundation/ProcessInfo.hpp"
 
 namespace platform {
@@ -19,8 +20,7 @@ struct Backend {
 };
 
 Backend& backend() {
-    static Backend& instance = *new Backend;
-    return instance;
+    return SharedInstance<Backend>::get();
 }
 
 // -1: follow the environment; 0/1: forced by a test.
@@ -54,8 +54,8 @@ OSLog::OSLog(std::string subsystem, std::string category)
     : subsystem_(std::move(subsystem)), category_(std::move(category)) {}
 
 std::shared_ptr<OSLog> OSLog::defaultLog() {
-    static auto& log = *new std::shared_ptr<OSLog>(std::make_shared<OSLog>("", ""));
-    return log;
+    return SharedInstance<std::shared_ptr<OSLog>>::get(
+        [] { return new std::shared_ptr<OSLog>(std::make_shared<OSLog>("", "")); });
 }
 
 std::shared_ptr<OSLog> OSLog::create(std::string subsystem, std::string category) {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/dispatch/ProcessorCount.hpp"
+#include "platform/dispatch/SharedInstance.hpp"
 
 extern char** environ;
 
@@ -64,8 +65,7 @@ ThreadNameCache& threadNameCache() {
 }  // namespace
 
 ProcessInfo& ProcessInfo::processInfo() {
-    static ProcessInfo& info = *new ProcessInfo;
-    return info;
+    return SharedInstance<ProcessInfo>::get([] { return new ProcessInfo; });
 }
 
 std::string ProcessInfo::processName() const {

@@ -1,4 +1,5 @@
 #include "platform/foundation/Sysctl.hpp"
+#include "platform/dispatch/SharedInstance.hpp"
 
 #include <dirent.h>
 #include <sys/utsname.h>
@@ -21,8 +22,7 @@ struct Fakes {
 };
 
 Fakes& fakes() {
-    static Fakes& instance = *new Fakes;
-    return instance;
+    return platform::SharedInstance<Fakes>::get();
 }
 
 std::optional<Sysctl::Fake> fakeFor(const std::string& name) {

@@ -20,6 +20,7 @@
 #include <thread>
 
 #include "platform/dispatch/DispatchQueue.hpp"
+#include "platform/dispatch/SharedInstance.hpp"
 #include "platform/foundation/Bundle.hpp"
 #include "platform/foundation/OSLog.hpp"
 #include "platform/net/URLError.hpp"
@@ -624,11 +625,10 @@ std::shared_ptr<URLSession> URLSession::make(URLSessionConfiguration configurati
 
 URLSession& URLSession::shared() {
     // Never destroyed: completions may still arrive while the process exits.
-    static URLSession* session = [] {
+    return SharedInstance<URLSession>::get([] {
         auto* holder = new std::shared_ptr<URLSession>(make(URLSessionConfiguration::defaultConfiguration()));
         return holder->get();
-    }();
-    return *session;
+    });
 }
 
 URLSession::URLSession(std::shared_ptr<SessionCore> core) : core_(std::move(core)) {}

@@ -92,11 +92,11 @@ TEST_F(QuovaMapPointOperationsTest, ShorturlConstructorTakesOnlyFiniteDecimalsOn
         EXPECT_FALSE(point->dataSourceUniqueID.has_value());
         EXPECT_FALSE(point->subtitle.has_value());
     }
-    // The record's own reading refuses non-decimal text but not a range.
+    // The record's own reading refuses a position off the globe as well.
     Shorturl offTheGlobe;
     offTheGlobe.latitude = "95";
     offTheGlobe.longitude = "13.4";
-    EXPECT_EQ(offTheGlobe.coordinate(), platform::CLLocationCoordinate2DMake(95, 13.4));
+    EXPECT_EQ(offTheGlobe.coordinate(), std::nullopt);
 }
 
 TEST_F(QuovaMapPointOperationsTest, DistanceIsTheWGS84GeodesicOrInfinity) {

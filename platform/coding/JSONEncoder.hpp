@@ -11,8 +11,8 @@
 #include <nlohmann/json.hpp>
 
 #include "platform/dispatch/Date.hpp"
-#include "platform/net/EncodingError.hpp"
-#include "platform/net/JSONDecoder.hpp"
+#include "platform/coding/EncodingError.hpp"
+#include "platform/coding/JSONDecoder.hpp"
 
 namespace platform {
 

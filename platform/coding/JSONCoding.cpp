@@ -2,10 +2,10 @@
 // JSONEncoder and their errors.
 #include <cstdio>
 
-#include "platform/net/DecodingError.hpp"
-#include "platform/net/EncodingError.hpp"
-#include "platform/net/JSONDecoder.hpp"
-#include "platform/net/JSONEncoder.hpp"
+#include "platform/coding/DecodingError.hpp"
+#include "platform/coding/EncodingError.hpp"
+#include "platform/coding/JSONDecoder.hpp"
+#include "platform/coding/JSONEncoder.hpp"
 
 namespace platform {
 

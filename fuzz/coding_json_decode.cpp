@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/net/JSONDecoder.hpp"
-#include "platform/net/JSONEncoder.hpp"
+#include "platform/coding/JSONDecoder.hpp"
+#include "platform/coding/JSONEncoder.hpp"
 
 namespace {
 

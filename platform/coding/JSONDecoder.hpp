@@ -13,7 +13,7 @@
 #include <nlohmann/json.hpp>
 
 #include "platform/dispatch/Date.hpp"
-#include "platform/net/DecodingError.hpp"
+#include "platform/coding/DecodingError.hpp"
 
 namespace platform {
 

@@ -1,0 +1,71 @@
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "analytics/TallyCommon.hpp"
+#include "analytics/TallyUIPort.hpp"
+#include "testsupport/TemporaryFolder.hpp"
+#include "testsupport/VirtualClockScope.hpp"
+
+namespace tervolo::analytics::testing {
+
+// Keeps every internal log line.
+class RecordingLogger : public TallyLoggerDelegate {
+  public:
+    void internalLog(const std::string& log, TallyLogLevel level) override;
+    std::vector<std::string> lines() const;
+    size_t count(const std::string& fragment) const;
+    void clear();
+
+  private:
+    mutable std::mutex mutex_;
+    std::vector<std::pair<std::string, TallyLogLevel>> lines_;
+};
+
+// A screen, a top controller that appears on demand, recorded presentations.
+class FakeUIPort : public TallyUIPort {
+  public:
+    std::optional<TallyScreenFacts> screen;
+    int orientationNumber = 0;
+    bool inBackground = false;
+    std::optional<std::string> top;
+    std::vector<std::shared_ptr<TallyPresentable>> presented;
+
+    std::optional<TallyScreenFacts> mainScreen() const override { return screen; }
+    int deviceOrientation() const override { return orientationNumber; }
+    bool isApplicationInBackground() const override { return inBackground; }
+    std::optional<std::string> topViewController() const override { return top; }
+    bool presentOnTopViewController(std::shared_ptr<TallyPresentable> presentable,
+                                    std::function<void()> completion) override;
+};
+
+// Sets TZ for the scope and restores it.
+class TimeZoneScope {
+  public:
+    explicit TimeZoneScope(const char* tz);
+    ~TimeZoneScope();
+
+  private:
+    std::optional<std::string> saved_;
+};
+
+// Fresh folders, a virtual clock at 1700000000.123 s, TZ=UTC, the shared
+// analytics state reset and a recording logger with every level on.
+class AnalyticsTest : public ::testing::Test {
+  protected:
+    AnalyticsTest();
+    ~AnalyticsTest() override;
+
+    tervolo::testsupport::TemporaryFolder folder_;
+    TimeZoneScope tz_{"UTC"};
+    ::testsupport::VirtualClockScope time_{1700000000.123};
+    std::shared_ptr<RecordingLogger> logger_ = std::make_shared<RecordingLogger>();
+};
+
+}  // namespace tervolo::analytics::testing

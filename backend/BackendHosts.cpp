@@ -1,0 +1,52 @@
+#include "backend/BackendHosts.hpp"
+
+#include <mutex>
+
+#include "platform/foundation/Bundle.hpp"
+
+namespace tervolo::backend {
+
+namespace {
+
+std::mutex overridesMutex;
+std::optional<std::string> apiOverride;
+std::optional<std::string> webOverride;
+
+std::string baseURL(const std::string& key, const std::string& fallbackHost) {
+    std::string host = platform::Bundle::main().infoString(key).value_or(fallbackHost);
+    while (!host.empty() && host.back() == '/') host.pop_back();
+    if (host.rfind("https://", 0) == 0 || host.rfind("http://", 0) == 0) return host;
+    return "https://" + host;
+}
+
+}  // namespace
+
+std::string BackendHosts::apiBaseURL() {
+    {
+        std::lock_guard lock(overridesMutex);
+        if (apiOverride) return *apiOverride;
+    }
+    return baseURL("QuovaAPIHost", "api.tervolo.invalid");
+}
+
+std::string BackendHosts::productWebBaseURL() {
+    {
+        std::lock_guard lock(overridesMutex);
+        if (webOverride) return *webOverride;
+    }
+    return baseURL("QuovaProductWebHost", "www.tervolo.invalid");
+}
+
+std::string BackendHosts::analyticsBaseURL() { return baseURL("QuovaAnalyticsHost", "analytics.tervolo.invalid"); }
+
+void BackendHosts::setAPIBaseURLForTesting(std::optional<std::string> url) {
+    std::lock_guard lock(overridesMutex);
+    apiOverride = std::move(url);
+}
+
+void BackendHosts::setProductWebBaseURLForTesting(std::optional<std::string> url) {
+    std::lock_guard lock(overridesMutex);
+    webOverride = std::move(url);
+}
+
+}  // namespace tervolo::backend
