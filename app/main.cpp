@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "logging/QLLog.hpp"
+#include "logging/QLOSLogger.hpp"
 #include "platform/foundation/Bundle.hpp"
 #include "platform/ui/ApplicationTermination.hpp"
 #include "platform/ui/QtMainQueueExecutor.hpp"
@@ -30,6 +32,10 @@ int main(int argc, char** argv) {
                      "  QT_QPA_PLATFORM=offscreen ./TervoloNG\n");
         return 1;
     }
+    // Every log line of the program goes to the system log (the journal collects it); this is
+    // the only logger the application installs, at every level.
+    tervolo::logging::QLLog::sharedInstance().addLogger(tervolo::logging::QLOSLogger::sharedInstance());
+
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("TervoloNG"));
     // Main-queue blocks and delays run on the Qt event loop from here on.
@@ -46,5 +52,7 @@ int main(int argc, char** argv) {
     const int status = QApplication::exec();
     // Blocks queued after the loop ended must not be posted to a dying application.
     platform::setMainQueueExecutor(nullptr);
+    // Records logged asynchronously before quitting still reach the system log.
+    tervolo::logging::QLLog::sharedInstance().flushLog();
     return status;
 }

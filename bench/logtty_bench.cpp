@@ -86,8 +86,8 @@ class StandardErrorToDevNull {
 std::shared_ptr<QLTTYLogger> makeLogger(bool colours) {
     // The console warning goes to a discarding sink, not the benchmark's output.
     platform::LineWriter::standardError().setSink([](std::string_view) {});
-    auto logger = QLTTYLogger::createWithOptions(
-        {2, "Name", 812, colours ? QLTTYTerminal::color256 : QLTTYTerminal::plain});
+    auto logger =
+        QLTTYLogger::make({2, "Name", 812, colours ? QLTTYTerminal::color256 : QLTTYTerminal::plain});
     platform::LineWriter::standardError().setSink(nullptr);
     if (colours) {
         logger->setColorsEnabled(true);  // default error profile: red foreground

@@ -19,10 +19,10 @@ namespace {
 constexpr int kRequests = 1000;
 constexpr long kConnections = 6;
 
-testsupport::LoopbackHTTPServer& server() {
+tervolo::testsupport::LoopbackHTTPServer& server() {
     static auto* instance = [] {
-        auto* s = new testsupport::LoopbackHTTPServer();
-        s->route("GET", "/small", testsupport::CannedReply::text(std::string(200, 's')));
+        auto* s = new tervolo::testsupport::LoopbackHTTPServer();
+        s->route("GET", "/small", tervolo::testsupport::CannedReply::text(std::string(200, 's')));
         return s;
     }();
     return *instance;

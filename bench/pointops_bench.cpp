@@ -13,7 +13,7 @@
 
 #include <benchmark/benchmark.h>
 
-#include "platform/text/SearchIndex.hpp"
+#include "platform/searchindex/SearchIndex.hpp"
 #include "platform/text/Unicode.hpp"
 #include "points/BestKnownLocation.hpp"
 #include "points/QuovaMapPointStore.hpp"

@@ -16,7 +16,7 @@
 #include <nlohmann/json.hpp>
 
 #include "platform/foundation/FileManager.hpp"
-#include "platform/text/SearchIndex.hpp"
+#include "platform/searchindex/SearchIndex.hpp"
 #include "points/QuovaMapPoint.hpp"
 #include "points/QuovaMapPointStore.hpp"
 

@@ -7,19 +7,20 @@
 
 #include <nlohmann/json.hpp>
 
-#include "platform/foundation/PropertyValue.hpp"
+#include "platform/foundation/PropertyValueJSON.hpp"
 
 using platform::PropertyValue;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const nlohmann::json json = nlohmann::json::parse(data, data + size, nullptr, false);
     if (json.is_discarded()) return 0;
-    const auto first = PropertyValue::fromJSON(json);
+    const auto first = platform::propertyValueFromJSON(json);
     if (!first) return 0;
-    const std::string text = first->toJSON().dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    const std::string text =
+        platform::toJSON(*first).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
     const nlohmann::json reread = nlohmann::json::parse(text, nullptr, false);
     if (reread.is_discarded()) std::abort();
-    const auto second = PropertyValue::fromJSON(reread);
+    const auto second = platform::propertyValueFromJSON(reread);
     if (!second || !(*second == *first)) std::abort();
     return 0;
 }

@@ -38,22 +38,9 @@ inline bool hasSpecialByte(uint64_t v) {
 // Length of the valid UTF-8 sequence starting at p (lead byte >= 0x80), or 0.
 // Refuses overlong forms, surrogates and code points above U+10FFFF.
 inline size_t utf8SequenceLength(const unsigned char* p, const unsigned char* end) {
-    unsigned char c = p[0];
-    auto cont = [&](size_t i) { return p + i < end && (p[i] & 0xC0) == 0x80; };
-    if (c >= 0xC2 && c <= 0xDF) return cont(1) ? 2 : 0;
-    if (c >= 0xE0 && c <= 0xEF) {
-        if (!cont(1) || !cont(2)) return 0;
-        if (c == 0xE0 && p[1] < 0xA0) return 0;   // overlong
-        if (c == 0xED && p[1] >= 0xA0) return 0;  // UTF-16 surrogate
-        return 3;
-    }
-    if (c >= 0xF0 && c <= 0xF4) {
-        if (!cont(1) || !cont(2) || !cont(3)) return 0;
-        if (c == 0xF0 && p[1] < 0x90) return 0;   // overlong
-        if (c == 0xF4 && p[1] >= 0x90) return 0;  // above U+10FFFF
-        return 4;
-    }
-    return 0;
+    const auto read = platform::text::nextCodePoint(
+        std::string_view(reinterpret_cast<const char*>(p), static_cast<size_t>(end - p)), 0);
+    return read.valid ? read.length : 0;
 }
 
 // strtod in the C locale, whatever locale the program runs in.

@@ -20,37 +20,37 @@ class CompactMap : public Publisher<OutputType> {
     using Transform = std::function<std::optional<OutputType>(const Input&)>;
 
     CompactMap(Upstream upstream, Transform transform)
-        : _upstream(std::move(upstream)), _transform(std::move(transform)) {}
+        : upstream_(std::move(upstream)), transform_(std::move(transform)) {}
 
     void receive(std::shared_ptr<Subscriber<OutputType>> subscriber) const override {
-        _upstream.receive(std::make_shared<Inner>(std::move(subscriber), _transform));
+        upstream_.receive(std::make_shared<Inner>(std::move(subscriber), transform_));
     }
 
-    const Upstream& upstream() const { return _upstream; }
+    const Upstream& upstream() const { return upstream_; }
 
   private:
     class Inner : public Subscriber<Input> {
       public:
         Inner(std::shared_ptr<Subscriber<OutputType>> downstream, Transform transform)
-            : _downstream(std::move(downstream)), _transform(std::move(transform)) {}
+            : downstream_(std::move(downstream)), transform_(std::move(transform)) {}
 
         void receive(std::shared_ptr<Subscription> subscription) override {
-            _downstream->receive(std::move(subscription));
+            downstream_->receive(std::move(subscription));
         }
         Demand receive(const Input& input) override {
-            auto output = _transform(input);
+            auto output = transform_(input);
             if (!output) return Demand::max(1);
-            return _downstream->receive(*output);
+            return downstream_->receive(*output);
         }
-        void receive(Completion completion) override { _downstream->receive(completion); }
+        void receive(Completion completion) override { downstream_->receive(completion); }
 
       private:
-        std::shared_ptr<Subscriber<OutputType>> _downstream;
-        Transform _transform;
+        std::shared_ptr<Subscriber<OutputType>> downstream_;
+        Transform transform_;
     };
 
-    Upstream _upstream;
-    Transform _transform;
+    Upstream upstream_;
+    Transform transform_;
 };
 
 }  // namespace tervolo::logging::reactive

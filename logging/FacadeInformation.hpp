@@ -40,8 +40,8 @@ bool operator==(const FacadeInformation::MessageInformation& a,
                 const FacadeInformation::MessageInformation& b);
 bool operator==(const FacadeInformation& a, const FacadeInformation& b);
 
-// QLLogMessage.swiftLogInfo: the facade information of a record made by a
+// QLLogMessage.facadeInfo: the facade information of a record made by a
 // QLLogHandler (a FacadeMessage); nullptr for every other record.
-const FacadeInformation* swiftLogInfo(const QLLogMessage& record);
+const FacadeInformation* facadeInfo(const QLLogMessage& record);
 
 }  // namespace tervolo::logging

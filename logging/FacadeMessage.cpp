@@ -27,13 +27,13 @@ FacadeMessage::FacadeMessage(std::string loggerLabel, LoggerMetadata loggerMetad
                              std::string_view file, std::string_view function, uint64_t line)
     : QLLogMessage(message.description(), qlLogLevelAndFlag(level).first, qlLogLevelAndFlag(level).second, 0,
                    file, function, line, std::any{}, QLLogMessage::kOptionDontCopyMessage, std::nullopt),
-      _swiftLogInfo{{std::move(loggerLabel), std::move(loggerMetadata)},
-                    {std::move(message), level, std::move(metadata), std::move(source)}} {}
+      facadeInfo_{{std::move(loggerLabel), std::move(loggerMetadata)},
+                  {std::move(message), level, std::move(metadata), std::move(source)}} {}
 
 bool FacadeMessage::isEqual(const QLLogMessage& other) const {
     if (this != &other) return false;
     const auto* facade = dynamic_cast<const FacadeMessage*>(&other);
-    return facade != nullptr && facade->_swiftLogInfo == _swiftLogInfo;
+    return facade != nullptr && facade->facadeInfo_ == facadeInfo_;
 }
 
 bool operator==(const FacadeInformation::LoggerInformation& a,
@@ -52,9 +52,9 @@ bool operator==(const FacadeInformation& a, const FacadeInformation& b) {
     return a.logger == b.logger && a.message == b.message;
 }
 
-const FacadeInformation* swiftLogInfo(const QLLogMessage& record) {
+const FacadeInformation* facadeInfo(const QLLogMessage& record) {
     const auto* facade = dynamic_cast<const FacadeMessage*>(&record);
-    return facade == nullptr ? nullptr : &facade->swiftLogInfo();
+    return facade == nullptr ? nullptr : &facade->facadeInfo();
 }
 
 }  // namespace tervolo::logging

@@ -19,7 +19,7 @@ namespace tervolo::logging {
 std::pair<QLLogLevel, QLLogFlag> qlLogLevelAndFlag(LoggerLevel level);
 
 // The record a QLLogHandler sends to the registry: a QLLogMessage that also
-// carries the Logger call in the Logger's own types (_swiftLogInfo). Only the
+// carries the Logger call in the Logger's own types (facadeInfo_). Only the
 // constructor below makes one.
 class FacadeMessage final : public QLLogMessage {
   public:
@@ -30,7 +30,7 @@ class FacadeMessage final : public QLLogMessage {
                   LoggerLevel level, std::optional<LoggerMetadata> metadata, std::string source,
                   std::string_view file, std::string_view function, uint64_t line);
 
-    const FacadeInformation& swiftLogInfo() const { return _swiftLogInfo; }
+    const FacadeInformation& facadeInfo() const { return facadeInfo_; }
 
     // Record equality is identity (two distinct records are never equal); on
     // top of it the facade information must be equal and `other` must be a
@@ -38,7 +38,7 @@ class FacadeMessage final : public QLLogMessage {
     bool isEqual(const QLLogMessage& other) const;
 
   private:
-    FacadeInformation _swiftLogInfo;
+    FacadeInformation facadeInfo_;
 };
 
 }  // namespace tervolo::logging

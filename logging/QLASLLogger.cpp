@@ -14,7 +14,7 @@ std::atomic<bool> sharedInstanceMade{false};
 
 }  // namespace
 
-QLASLLogger::QLASLLogger() : QLAbstractLogger(kLoggerName), _client(ASLStore::shared().open(kFacility)) {}
+QLASLLogger::QLASLLogger() : QLAbstractLogger(kLoggerName), client_(ASLStore::shared().open(kFacility)) {}
 
 const std::shared_ptr<QLASLLogger>& QLASLLogger::sharedInstance() {
     static const auto* instance = [] {
@@ -24,7 +24,7 @@ const std::shared_ptr<QLASLLogger>& QLASLLogger::sharedInstance() {
     return *instance;
 }
 
-std::shared_ptr<QLASLLogger> QLASLLogger::create() {
+std::shared_ptr<QLASLLogger> QLASLLogger::make() {
     if (sharedInstanceMade.load()) return nullptr;
     return std::shared_ptr<QLASLLogger>(new QLASLLogger());
 }
@@ -64,7 +64,7 @@ void QLASLLogger::logMessage(const QLLogMessagePtr& logMessage) {
     // Only a fully built entry is sent; a failed field drops this one entry.
     if (store.set(entry, "Level", levelText) && store.set(entry, "Message", *text) &&
         store.set(entry, "ReadUID", readUID) && store.set(entry, "QLLog", "1")) {
-        store.send(_client, entry);
+        store.send(client_, entry);
     }
 }
 

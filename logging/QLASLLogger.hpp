@@ -23,7 +23,7 @@ class QLASLLogger : public QLAbstractLogger {
     // Created once; never destroyed.
     static const std::shared_ptr<QLASLLogger>& sharedInstance();
     // A new logger, or nullptr once the shared instance exists (no second instance).
-    static std::shared_ptr<QLASLLogger> create();
+    static std::shared_ptr<QLASLLogger> make();
 
     void logMessage(const QLLogMessagePtr& logMessage) override;
 
@@ -37,7 +37,7 @@ class QLASLLogger : public QLAbstractLogger {
     QLASLLogger();
 
   private:
-    std::shared_ptr<ASLClient> _client;
+    std::shared_ptr<ASLClient> client_;
 };
 
 }  // namespace tervolo::logging

@@ -83,27 +83,27 @@ void QLAbstractDatabaseLogger::onLoggerQueue(Work work) {
 }
 
 uint64_t QLAbstractDatabaseLogger::saveThreshold() {
-    return readSetting(_saveThreshold);
+    return readSetting(saveThreshold_);
 }
 
 void QLAbstractDatabaseLogger::setSaveThreshold(uint64_t saveThreshold) {
     changeSetting([this, saveThreshold] {
-        if (saveThreshold == _saveThreshold) return;
-        _saveThreshold = saveThreshold;
-        if (_saveThreshold != 0 && _unsavedCount >= _saveThreshold) performSaveAndSuspendSaveTimer();
+        if (saveThreshold == saveThreshold_) return;
+        saveThreshold_ = saveThreshold;
+        if (saveThreshold_ != 0 && unsavedCount_ >= saveThreshold_) performSaveAndSuspendSaveTimer();
     });
 }
 
 double QLAbstractDatabaseLogger::saveInterval() {
-    return readSetting(_saveInterval);
+    return readSetting(saveInterval_);
 }
 
 void QLAbstractDatabaseLogger::setSaveInterval(double saveInterval) {
     changeSetting([this, saveInterval] {
-        if (saveInterval == _saveInterval) return;
-        _saveInterval = saveInterval;
-        if (_saveInterval > 0) {
-            if (!_saveTimer) createSuspendedSaveTimer();
+        if (saveInterval == saveInterval_) return;
+        saveInterval_ = saveInterval;
+        if (saveInterval_ > 0) {
+            if (!saveTimer_) createSuspendedSaveTimer();
             // Fires at once when the new interval has already passed since the
             // first unsaved record.
             updateAndResumeSaveTimer();
@@ -114,20 +114,20 @@ void QLAbstractDatabaseLogger::setSaveInterval(double saveInterval) {
 }
 
 double QLAbstractDatabaseLogger::maxAge() {
-    return readSetting(_maxAge);
+    return readSetting(maxAge_);
 }
 
 void QLAbstractDatabaseLogger::setMaxAge(double maxAge) {
     changeSetting([this, maxAge] {
-        if (maxAge == _maxAge) return;
-        const double previous = _maxAge;
-        _maxAge = maxAge;
-        if (previous > 0 && !(_maxAge > 0)) {
+        if (maxAge == maxAge_) return;
+        const double previous = maxAge_;
+        maxAge_ = maxAge;
+        if (previous > 0 && !(maxAge_ > 0)) {
             destroyDeleteTimer();
-        } else if ((previous > 0 && _maxAge < previous) || (!(previous > 0) && _maxAge > 0)) {
+        } else if ((previous > 0 && maxAge_ < previous) || (!(previous > 0) && maxAge_ > 0)) {
             // Records may be older than the new limit now: delete at once.
             performDelete();
-            if (_deleteTimer) {
+            if (deleteTimer_) {
                 updateDeleteTimer();
             } else {
                 createAndStartDeleteTimer();
@@ -138,15 +138,15 @@ void QLAbstractDatabaseLogger::setMaxAge(double maxAge) {
 }
 
 double QLAbstractDatabaseLogger::deleteInterval() {
-    return readSetting(_deleteInterval);
+    return readSetting(deleteInterval_);
 }
 
 void QLAbstractDatabaseLogger::setDeleteInterval(double deleteInterval) {
     changeSetting([this, deleteInterval] {
-        if (deleteInterval == _deleteInterval) return;
-        _deleteInterval = deleteInterval;
-        if (_deleteInterval > 0) {
-            if (_deleteTimer) {
+        if (deleteInterval == deleteInterval_) return;
+        deleteInterval_ = deleteInterval;
+        if (deleteInterval_ > 0) {
+            if (deleteTimer_) {
                 updateDeleteTimer();
             } else {
                 createAndStartDeleteTimer();
@@ -158,11 +158,11 @@ void QLAbstractDatabaseLogger::setDeleteInterval(double deleteInterval) {
 }
 
 bool QLAbstractDatabaseLogger::deleteOnEverySave() {
-    return readSetting(_deleteOnEverySave);
+    return readSetting(deleteOnEverySave_);
 }
 
 void QLAbstractDatabaseLogger::setDeleteOnEverySave(bool deleteOnEverySave) {
-    changeSetting([this, deleteOnEverySave] { _deleteOnEverySave = deleteOnEverySave; });
+    changeSetting([this, deleteOnEverySave] { deleteOnEverySave_ = deleteOnEverySave; });
 }
 
 // MARK: - Operations
@@ -177,14 +177,14 @@ void QLAbstractDatabaseLogger::deleteOldLogEntries() {
 
 void QLAbstractDatabaseLogger::logMessage(const QLLogMessagePtr& logMessage) {
     if (!db_log(logMessage)) return;
-    const bool first = _unsavedCount == 0;
-    ++_unsavedCount;
-    if (_saveThreshold != 0 && _unsavedCount >= _saveThreshold) {
+    const bool first = unsavedCount_ == 0;
+    ++unsavedCount_;
+    if (saveThreshold_ != 0 && unsavedCount_ >= saveThreshold_) {
         performSaveAndSuspendSaveTimer();
         return;
     }
     if (first) {
-        _unsavedTime = now();
+        unsavedTime_ = now();
         updateAndResumeSaveTimer();
     }
 }
@@ -206,87 +206,87 @@ void QLAbstractDatabaseLogger::willRemoveLogger() {
 }
 
 void QLAbstractDatabaseLogger::performSaveAndSuspendSaveTimer() {
-    if (_unsavedCount > 0) {
-        if (_deleteOnEverySave) {
+    if (unsavedCount_ > 0) {
+        if (deleteOnEverySave_) {
             db_saveAndDelete();
         } else {
             db_save();
         }
     }
-    _unsavedCount = 0;
-    _unsavedTime.reset();
-    if (_saveTimer && _saveTimerSuspended == SaveTimerState::running) {
-        _saveTimer->suspend();
-        _saveTimerSuspended = SaveTimerState::suspended;
+    unsavedCount_ = 0;
+    unsavedTime_.reset();
+    if (saveTimer_ && saveTimerSuspended_ == SaveTimerState::running) {
+        saveTimer_->suspend();
+        saveTimerSuspended_ = SaveTimerState::suspended;
     }
 }
 
 void QLAbstractDatabaseLogger::performDelete() {
-    if (_maxAge > 0) {
+    if (maxAge_ > 0) {
         db_delete();
-        _lastDeleteTime = now();
+        lastDeleteTime_ = now();
     }
 }
 
 // MARK: - Save timer
 
 void QLAbstractDatabaseLogger::createSuspendedSaveTimer() {
-    if (_saveTimer || !(_saveInterval > 0)) return;
-    _saveTimer = platform::DispatchSourceTimer::create(loggerQueue());
+    if (saveTimer_ || !(saveInterval_ > 0)) return;
+    saveTimer_ = platform::DispatchSourceTimer::make(loggerQueue());
     // Weak: the logger owns the timer, and the timer must not keep it alive.
-    _saveTimer->setEventHandler([weak = weak_from_this()] {
+    saveTimer_->setEventHandler([weak = weak_from_this()] {
         if (auto self = weak.lock())
             static_cast<QLAbstractDatabaseLogger&>(*self).performSaveAndSuspendSaveTimer();
     });
-    _saveTimerSuspended = SaveTimerState::neverStarted;
+    saveTimerSuspended_ = SaveTimerState::neverStarted;
 }
 
 void QLAbstractDatabaseLogger::updateAndResumeSaveTimer() {
-    if (!_saveTimer || !(_saveInterval > 0) || !_unsavedTime) return;
+    if (!saveTimer_ || !(saveInterval_ > 0) || !unsavedTime_) return;
     // First at the first unsaved record plus the interval (now when that has
     // passed), then every interval.
-    _saveTimer->schedule(*_unsavedTime + _saveInterval - now(), _saveInterval, kTimerLeewaySeconds);
-    if (_saveTimerSuspended == SaveTimerState::neverStarted) {
-        _saveTimer->activate();
-    } else if (_saveTimerSuspended == SaveTimerState::suspended) {
-        _saveTimer->resume();
+    saveTimer_->schedule(*unsavedTime_ + saveInterval_ - now(), saveInterval_, kTimerLeewaySeconds);
+    if (saveTimerSuspended_ == SaveTimerState::neverStarted) {
+        saveTimer_->activate();
+    } else if (saveTimerSuspended_ == SaveTimerState::suspended) {
+        saveTimer_->resume();
     }
-    _saveTimerSuspended = SaveTimerState::running;
+    saveTimerSuspended_ = SaveTimerState::running;
 }
 
 void QLAbstractDatabaseLogger::destroySaveTimer() {
-    if (!_saveTimer) return;
+    if (!saveTimer_) return;
     // Our timer source may be cancelled in any state; the platform's had to be
     // started or resumed first, which is not needed here.
-    _saveTimer->cancel();
-    _saveTimer.reset();
-    _saveTimerSuspended = SaveTimerState::running;
+    saveTimer_->cancel();
+    saveTimer_.reset();
+    saveTimerSuspended_ = SaveTimerState::running;
 }
 
 // MARK: - Delete timer
 
 void QLAbstractDatabaseLogger::createAndStartDeleteTimer() {
-    if (_deleteTimer || !(_deleteInterval > 0) || !(_maxAge > 0)) return;
-    _deleteTimer = platform::DispatchSourceTimer::create(loggerQueue());
-    _deleteTimer->setEventHandler([weak = weak_from_this()] {
+    if (deleteTimer_ || !(deleteInterval_ > 0) || !(maxAge_ > 0)) return;
+    deleteTimer_ = platform::DispatchSourceTimer::make(loggerQueue());
+    deleteTimer_->setEventHandler([weak = weak_from_this()] {
         if (auto self = weak.lock()) static_cast<QLAbstractDatabaseLogger&>(*self).performDelete();
     });
     updateDeleteTimer();
-    _deleteTimer->activate();
+    deleteTimer_->activate();
 }
 
 void QLAbstractDatabaseLogger::updateDeleteTimer() {
-    if (!_deleteTimer || !(_deleteInterval > 0) || !(_maxAge > 0)) return;
+    if (!deleteTimer_ || !(deleteInterval_ > 0) || !(maxAge_ > 0)) return;
     // First at the last deletion plus the interval (now plus the interval when
     // deletion never ran), then every interval.
-    const double first = _lastDeleteTime ? *_lastDeleteTime + _deleteInterval : now() + _deleteInterval;
-    _deleteTimer->schedule(first - now(), _deleteInterval, kTimerLeewaySeconds);
+    const double first = lastDeleteTime_ ? *lastDeleteTime_ + deleteInterval_ : now() + deleteInterval_;
+    deleteTimer_->schedule(first - now(), deleteInterval_, kTimerLeewaySeconds);
 }
 
 void QLAbstractDatabaseLogger::destroyDeleteTimer() {
-    if (!_deleteTimer) return;
-    _deleteTimer->cancel();
-    _deleteTimer.reset();
+    if (!deleteTimer_) return;
+    deleteTimer_->cancel();
+    deleteTimer_.reset();
 }
 
 }  // namespace tervolo::logging

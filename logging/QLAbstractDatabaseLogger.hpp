@@ -92,17 +92,17 @@ class QLAbstractDatabaseLogger : public QLAbstractLogger {
     static double now();
 
     // Touched only on the logger's queue.
-    uint64_t _saveThreshold = 500;
-    double _saveInterval = 60;
-    double _maxAge = 604800;
-    double _deleteInterval = 300;
-    bool _deleteOnEverySave = false;
-    SaveTimerState _saveTimerSuspended = SaveTimerState::running;
-    uint64_t _unsavedCount = 0;
-    std::optional<double> _unsavedTime;  // monotonic seconds of the first unsaved record
-    std::shared_ptr<platform::DispatchSourceTimer> _saveTimer;
-    std::optional<double> _lastDeleteTime;  // monotonic seconds of the last deletion
-    std::shared_ptr<platform::DispatchSourceTimer> _deleteTimer;
+    uint64_t saveThreshold_ = 500;
+    double saveInterval_ = 60;
+    double maxAge_ = 604800;
+    double deleteInterval_ = 300;
+    bool deleteOnEverySave_ = false;
+    SaveTimerState saveTimerSuspended_ = SaveTimerState::running;
+    uint64_t unsavedCount_ = 0;
+    std::optional<double> unsavedTime_;  // monotonic seconds of the first unsaved record
+    std::shared_ptr<platform::DispatchSourceTimer> saveTimer_;
+    std::optional<double> lastDeleteTime_;  // monotonic seconds of the last deletion
+    std::shared_ptr<platform::DispatchSourceTimer> deleteTimer_;
 };
 
 }  // namespace tervolo::logging

@@ -8,10 +8,10 @@ namespace tervolo::logging {
 using platform::DispatchQueue;
 
 QLAbstractLogger::QLAbstractLogger(std::string loggerName)
-    : _loggerName(std::move(loggerName)), _loggerQueue(DispatchQueue::serial(_loggerName)) {
+    : loggerName_(std::move(loggerName)), loggerQueue_(DispatchQueue::serial(loggerName_)) {
     // Key and value are the logger itself. The value does not own the logger:
     // the logger owns the queue.
-    _loggerQueue->setSpecific(this, std::shared_ptr<void>(std::shared_ptr<void>(), this));
+    loggerQueue_->setSpecific(this, std::shared_ptr<void>(std::shared_ptr<void>(), this));
 }
 
 QLAbstractLogger::~QLAbstractLogger() {
@@ -27,8 +27,8 @@ void QLAbstractLogger::logMessage(const QLLogMessagePtr& logMessage) {
 
 const std::string* QLAbstractLogger::formattedMessage(const QLLogMessage& logMessage,
                                                       std::optional<std::string>& storage) {
-    if (!_logFormatter) return &logMessage.message();
-    storage = _logFormatter->formatLogMessage(logMessage);
+    if (!logFormatter_) return &logMessage.message();
+    storage = logFormatter_->formatLogMessage(logMessage);
     return storage ? &*storage : nullptr;
 }
 
@@ -39,26 +39,26 @@ std::shared_ptr<QLLogFormatter> QLAbstractLogger::logFormatter() {
     if (isOnInternalLoggerQueue()) {
         platform::assertionFailure("!isOnInternalLoggerQueue()", "QLLog",
                                    "MUST access ivar directly, NOT via self.* syntax.");
-        return _logFormatter;
+        return logFormatter_;
     }
     std::shared_ptr<QLLogFormatter> result;
     const auto queue = loggerQueue();
     if (isOnGlobalLoggingQueue()) {
         platform::assertionFailure("!isOnGlobalLoggingQueue()", "QLLog",
                                    "Core architecture requirement failure");
-        queue->sync([&] { result = _logFormatter; });
+        queue->sync([&] { result = logFormatter_; });
         return result;
     }
     if (QLLog::isInsideWaitedLoggerCall()) {
         // Another logger's delivery: the logging queue waits for the caller.
         platform::assertionFailure("!QLLog::isInsideWaitedLoggerCall()", "QLLog",
                                    "Core architecture requirement failure");
-        queue->sync([&] { result = _logFormatter; });
+        queue->sync([&] { result = logFormatter_; });
         return result;
     }
     // Logging queue first, then the logger's queue: the framework's lock order,
     // so the read waits for any record being delivered.
-    QLLog::loggingQueue()->sync([&] { queue->sync([&] { result = _logFormatter; }); });
+    QLLog::loggingQueue()->sync([&] { queue->sync([&] { result = logFormatter_; }); });
     return result;
 }
 
@@ -75,10 +75,10 @@ void QLAbstractLogger::setLogFormatter(std::shared_ptr<QLLogFormatter> logFormat
     // The change holds the logger (as the platform's block retains it), so a
     // logger released meanwhile stays alive until the change has run.
     auto change = [this, self = weak_from_this().lock(), logFormatter = std::move(logFormatter)] {
-        if (logFormatter == _logFormatter) return;
-        if (_logFormatter) _logFormatter->willRemoveFromLogger(*this);
-        _logFormatter = logFormatter;
-        if (_logFormatter) _logFormatter->didAddToLogger(*this, loggerQueue());
+        if (logFormatter == logFormatter_) return;
+        if (logFormatter_) logFormatter_->willRemoveFromLogger(*this);
+        logFormatter_ = logFormatter;
+        if (logFormatter_) logFormatter_->didAddToLogger(*this, loggerQueue());
     };
     if (isOnGlobalLoggingQueue()) {
         // Already in logging-queue order: the hop would only put the change
@@ -91,13 +91,13 @@ void QLAbstractLogger::setLogFormatter(std::shared_ptr<QLLogFormatter> logFormat
 }
 
 std::shared_ptr<DispatchQueue> QLAbstractLogger::loggerQueue() const {
-    std::lock_guard lock(_loggerQueueMutex);
-    return _loggerQueue;
+    std::lock_guard lock(loggerQueueMutex_);
+    return loggerQueue_;
 }
 
 void QLAbstractLogger::setLoggerQueue(std::shared_ptr<DispatchQueue> loggerQueue) {
-    std::lock_guard lock(_loggerQueueMutex);
-    _loggerQueue = std::move(loggerQueue);
+    std::lock_guard lock(loggerQueueMutex_);
+    loggerQueue_ = std::move(loggerQueue);
 }
 
 bool QLAbstractLogger::isOnGlobalLoggingQueue() const {

@@ -16,7 +16,7 @@ namespace tervolo::logging {
 //
 // The formatter is read and replaced only on the logger's queue, reached through
 // the logging queue (the framework's lock order), so a change never lands in the
-// middle of a record's delivery. Subclasses read `_logFormatter` directly inside
+// middle of a record's delivery. Subclasses read `logFormatter_` directly inside
 // logMessage (they are then on their own queue), never through logFormatter().
 class QLAbstractLogger : public QLLogger, public std::enable_shared_from_this<QLAbstractLogger> {
   public:
@@ -38,7 +38,7 @@ class QLAbstractLogger : public QLLogger, public std::enable_shared_from_this<QL
 
     std::shared_ptr<platform::DispatchQueue> loggerQueue() const override;
     void setLoggerQueue(std::shared_ptr<platform::DispatchQueue> loggerQueue);
-    std::string loggerName() const override { return _loggerName; }
+    std::string loggerName() const override { return loggerName_; }
 
     // True when the caller runs on the registry's logging queue.
     bool isOnGlobalLoggingQueue() const;
@@ -49,17 +49,17 @@ class QLAbstractLogger : public QLLogger, public std::enable_shared_from_this<QL
     // The text to write for a record: the record's own message when there is no
     // formatter, else the formatter's text, kept in `storage` (so the message is
     // not copied when nothing formats it). Null when the formatter drops the
-    // record. Reads `_logFormatter`: call it from logMessage, on this logger's
+    // record. Reads `logFormatter_`: call it from logMessage, on this logger's
     // queue.
     const std::string* formattedMessage(const QLLogMessage& logMessage, std::optional<std::string>& storage);
 
     // Touched only on this logger's queue.
-    std::shared_ptr<QLLogFormatter> _logFormatter;
+    std::shared_ptr<QLLogFormatter> logFormatter_;
 
   private:
-    const std::string _loggerName;
-    mutable std::mutex _loggerQueueMutex;  // the queue property may be replaced from any thread
-    std::shared_ptr<platform::DispatchQueue> _loggerQueue;
+    const std::string loggerName_;
+    mutable std::mutex loggerQueueMutex_;  // the queue property may be replaced from any thread
+    std::shared_ptr<platform::DispatchQueue> loggerQueue_;
 };
 
 }  // namespace tervolo::logging

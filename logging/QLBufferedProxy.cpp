@@ -55,64 +55,64 @@ size_t QLBufferedProxy::maximumBufferSize() {
 }
 
 QLBufferedProxy::QLBufferedProxy(std::shared_ptr<QLFileLogger> fileLogger)
-    : _fileLogger(std::move(fileLogger)), _maxBufferSizeBytes(defaultBufferSize()) {
+    : fileLogger_(std::move(fileLogger)), maxBufferSizeBytes_(defaultBufferSize()) {
     flushBuffer();
 }
 
 QLBufferedProxy::~QLBufferedProxy() {
-    if (!_fileLogger) return;
+    if (!fileLogger_) return;
     if (onFileLoggerQueue()) {
         lt_sendBufferedDataToFileLogger();
     } else {
-        _fileLogger->loggerQueue()->sync([this] { lt_sendBufferedDataToFileLogger(); });
+        fileLogger_->loggerQueue()->sync([this] { lt_sendBufferedDataToFileLogger(); });
     }
-    _fileLogger.reset();
+    fileLogger_.reset();
 }
 
 bool QLBufferedProxy::onFileLoggerQueue() const {
-    return _fileLogger && DispatchQueue::current() == _fileLogger->loggerQueue().get();
+    return fileLogger_ && DispatchQueue::current() == fileLogger_->loggerQueue().get();
 }
 
 void QLBufferedProxy::setMaxBufferSizeBytes(size_t maxBufferSizeBytes) {
-    _maxBufferSizeBytes = std::min(maxBufferSizeBytes, maximumBufferSize());
+    maxBufferSizeBytes_ = std::min(maxBufferSizeBytes, maximumBufferSize());
 }
 
 void QLBufferedProxy::flushBuffer() {
     // A fresh buffer that keeps the storage of the last one.
-    _buffer.clear();
-    if (_buffer.capacity() < _maxBufferSizeBytes) _buffer.reserve(_maxBufferSizeBytes);
-    _currentBufferSizeBytes = 0;
+    buffer_.clear();
+    if (buffer_.capacity() < maxBufferSizeBytes_) buffer_.reserve(maxBufferSizeBytes_);
+    currentBufferSizeBytes_ = 0;
 }
 
 void QLBufferedProxy::lt_sendBufferedDataToFileLogger() {
-    if (_fileLogger && !_buffer.empty()) {
-        _fileLogger->lt_logData(
-            std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(_buffer.data()), _buffer.size()));
+    if (fileLogger_ && !buffer_.empty()) {
+        fileLogger_->lt_logData(
+            std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(buffer_.data()), buffer_.size()));
     }
     flushBuffer();
 }
 
 void QLBufferedProxy::logMessage(const QLLogMessagePtr& logMessage) {
-    if (!_fileLogger || !logMessage) return;
+    if (!fileLogger_ || !logMessage) return;
     // The record's bytes go straight into the buffer. Appending to memory
     // takes the whole range or throws; there is no short write to report.
-    const size_t added = _fileLogger->lt_appendDataForMessage(*logMessage, _buffer);
+    const size_t added = fileLogger_->lt_appendDataForMessage(*logMessage, buffer_);
     if (added == 0) return;
-    _currentBufferSizeBytes += added;
-    if (_currentBufferSizeBytes >= _maxBufferSizeBytes) lt_sendBufferedDataToFileLogger();
+    currentBufferSizeBytes_ += added;
+    if (currentBufferSizeBytes_ >= maxBufferSizeBytes_) lt_sendBufferedDataToFileLogger();
 }
 
 void QLBufferedProxy::flush() {
-    if (!_fileLogger) return;
+    if (!fileLogger_) return;
     auto work = [this] {
         lt_sendBufferedDataToFileLogger();
-        _fileLogger->flush();
+        fileLogger_->flush();
     };
     if (onFileLoggerQueue()) {
         work();
         return;
     }
-    const auto queue = _fileLogger->loggerQueue();
+    const auto queue = fileLogger_->loggerQueue();
     if (QLLog::isOnLoggingQueue() || QLLog::isInsideWaitedLoggerCall()) {
         // Waiting for the logging queue from there would never end.
         platform::assertionFailure("!isOnGlobalLoggingQueue", "QLFileLogger+Buffering",
@@ -124,29 +124,29 @@ void QLBufferedProxy::flush() {
 }
 
 std::shared_ptr<QLLogFormatter> QLBufferedProxy::logFormatter() {
-    return _fileLogger ? _fileLogger->logFormatter() : nullptr;
+    return fileLogger_ ? fileLogger_->logFormatter() : nullptr;
 }
 
 void QLBufferedProxy::setLogFormatter(std::shared_ptr<QLLogFormatter> logFormatter) {
-    if (_fileLogger) _fileLogger->setLogFormatter(std::move(logFormatter));
+    if (fileLogger_) fileLogger_->setLogFormatter(std::move(logFormatter));
 }
 
 void QLBufferedProxy::didAddLogger(const std::shared_ptr<DispatchQueue>& inQueue) {
-    if (_fileLogger) _fileLogger->didAddLogger(inQueue);
+    if (fileLogger_) fileLogger_->didAddLogger(inQueue);
 }
 
 void QLBufferedProxy::willRemoveLogger() {
-    if (!_fileLogger) return;
+    if (!fileLogger_) return;
     lt_sendBufferedDataToFileLogger();
-    _fileLogger->willRemoveLogger();
+    fileLogger_->willRemoveLogger();
 }
 
 std::shared_ptr<DispatchQueue> QLBufferedProxy::loggerQueue() const {
-    return _fileLogger ? _fileLogger->loggerQueue() : nullptr;
+    return fileLogger_ ? fileLogger_->loggerQueue() : nullptr;
 }
 
 std::string QLBufferedProxy::loggerName() const {
-    return _fileLogger ? _fileLogger->loggerName() : std::string();
+    return fileLogger_ ? fileLogger_->loggerName() : std::string();
 }
 
 }  // namespace tervolo::logging

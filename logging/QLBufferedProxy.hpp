@@ -50,17 +50,17 @@ class QLBufferedProxy : public QLLogger, public std::enable_shared_from_this<QLB
     std::shared_ptr<platform::DispatchQueue> loggerQueue() const override;
     std::string loggerName() const override;
 
-    const std::shared_ptr<QLFileLogger>& fileLogger() const { return _fileLogger; }
-    void setFileLogger(std::shared_ptr<QLFileLogger> fileLogger) { _fileLogger = std::move(fileLogger); }
+    const std::shared_ptr<QLFileLogger>& fileLogger() const { return fileLogger_; }
+    void setFileLogger(std::shared_ptr<QLFileLogger> fileLogger) { fileLogger_ = std::move(fileLogger); }
     // The buffer fields are touched on the file logger's queue only.
-    const std::string& buffer() const { return _buffer; }
-    void setBuffer(std::string buffer) { _buffer = std::move(buffer); }
-    size_t maxBufferSizeBytes() const { return _maxBufferSizeBytes; }
+    const std::string& buffer() const { return buffer_; }
+    void setBuffer(std::string buffer) { buffer_ = std::move(buffer); }
+    size_t maxBufferSizeBytes() const { return maxBufferSizeBytes_; }
     // Stores the smaller of the value and maximumBufferSize().
     void setMaxBufferSizeBytes(size_t maxBufferSizeBytes);
-    size_t currentBufferSizeBytes() const { return _currentBufferSizeBytes; }
+    size_t currentBufferSizeBytes() const { return currentBufferSizeBytes_; }
     void setCurrentBufferSizeBytes(size_t currentBufferSizeBytes) {
-        _currentBufferSizeBytes = currentBufferSizeBytes;
+        currentBufferSizeBytes_ = currentBufferSizeBytes;
     }
 
     // Starts an empty buffer.
@@ -70,15 +70,15 @@ class QLBufferedProxy : public QLLogger, public std::enable_shared_from_this<QLB
     void lt_sendBufferedDataToFileLogger();
 
     std::shared_ptr<QLBufferedProxy> wrapWithBuffer() { return shared_from_this(); }
-    std::shared_ptr<QLFileLogger> unwrapFromBuffer() const { return _fileLogger; }
+    std::shared_ptr<QLFileLogger> unwrapFromBuffer() const { return fileLogger_; }
 
   private:
     bool onFileLoggerQueue() const;
 
-    std::shared_ptr<QLFileLogger> _fileLogger;
-    std::string _buffer;
-    size_t _maxBufferSizeBytes;
-    size_t _currentBufferSizeBytes = 0;
+    std::shared_ptr<QLFileLogger> fileLogger_;
+    std::string buffer_;
+    size_t maxBufferSizeBytes_;
+    size_t currentBufferSizeBytes_ = 0;
 };
 
 }  // namespace tervolo::logging

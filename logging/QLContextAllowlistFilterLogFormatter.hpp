@@ -15,11 +15,11 @@ namespace tervolo::logging {
 // list while loggers format.
 class QLContextAllowlistFilterLogFormatter : public QLLogFormatter {
   public:
-    void addToAllowlist(int64_t loggingContext) { _contextSet.addToSet(loggingContext); }
-    void removeFromAllowlist(int64_t loggingContext) { _contextSet.removeFromSet(loggingContext); }
+    void addToAllowlist(int64_t loggingContext) { contextSet_.addToSet(loggingContext); }
+    void removeFromAllowlist(int64_t loggingContext) { contextSet_.removeFromSet(loggingContext); }
     // In no defined order.
-    std::vector<int64_t> allowlist() const { return _contextSet.currentSet(); }
-    bool isOnAllowlist(int64_t loggingContext) const { return _contextSet.isInSet(loggingContext); }
+    std::vector<int64_t> allowlist() const { return contextSet_.currentSet(); }
+    bool isOnAllowlist(int64_t loggingContext) const { return contextSet_.isInSet(loggingContext); }
 
     // Older names of the same operations.
     void addToWhitelist(int64_t loggingContext) { addToAllowlist(loggingContext); }
@@ -33,7 +33,7 @@ class QLContextAllowlistFilterLogFormatter : public QLLogFormatter {
     }
 
   private:
-    QLLoggingContextSet _contextSet;
+    QLLoggingContextSet contextSet_;
 };
 
 }  // namespace tervolo::logging

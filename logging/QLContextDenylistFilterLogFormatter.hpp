@@ -15,11 +15,11 @@ namespace tervolo::logging {
 // list while loggers format.
 class QLContextDenylistFilterLogFormatter : public QLLogFormatter {
   public:
-    void addToDenylist(int64_t loggingContext) { _contextSet.addToSet(loggingContext); }
-    void removeFromDenylist(int64_t loggingContext) { _contextSet.removeFromSet(loggingContext); }
+    void addToDenylist(int64_t loggingContext) { contextSet_.addToSet(loggingContext); }
+    void removeFromDenylist(int64_t loggingContext) { contextSet_.removeFromSet(loggingContext); }
     // In no defined order.
-    std::vector<int64_t> denylist() const { return _contextSet.currentSet(); }
-    bool isOnDenylist(int64_t loggingContext) const { return _contextSet.isInSet(loggingContext); }
+    std::vector<int64_t> denylist() const { return contextSet_.currentSet(); }
+    bool isOnDenylist(int64_t loggingContext) const { return contextSet_.isInSet(loggingContext); }
 
     // Older names of the same operations.
     void addToBlacklist(int64_t loggingContext) { addToDenylist(loggingContext); }
@@ -33,7 +33,7 @@ class QLContextDenylistFilterLogFormatter : public QLLogFormatter {
     }
 
   private:
-    QLLoggingContextSet _contextSet;
+    QLLoggingContextSet contextSet_;
 };
 
 }  // namespace tervolo::logging

@@ -35,7 +35,7 @@ std::pair<size_t, size_t> codePointPrefix(std::string_view text, size_t count) {
 }  // namespace
 
 QLDispatchQueueLogFormatter::QLDispatchQueueLogFormatter() {
-    _replacements.emplace(platform::kMainQueueLabel, "main");
+    replacements_.emplace(platform::kMainQueueLabel, "main");
 }
 
 QLDispatchQueueLogFormatter::QLDispatchQueueLogFormatter(int mode) : QLDispatchQueueLogFormatter() {
@@ -44,19 +44,19 @@ QLDispatchQueueLogFormatter::QLDispatchQueueLogFormatter(int mode) : QLDispatchQ
 
 std::optional<std::string> QLDispatchQueueLogFormatter::replacementStringForQueueLabel(
     const std::string& longLabel) const {
-    std::lock_guard lock(_mutex);
-    const auto found = _replacements.find(longLabel);
-    if (found == _replacements.end()) return std::nullopt;
+    std::lock_guard lock(mutex_);
+    const auto found = replacements_.find(longLabel);
+    if (found == replacements_.end()) return std::nullopt;
     return found->second;
 }
 
 void QLDispatchQueueLogFormatter::setReplacementString(std::optional<std::string> shortLabel,
                                                        const std::string& forQueueLabel) {
-    std::lock_guard lock(_mutex);
+    std::lock_guard lock(mutex_);
     if (shortLabel) {
-        _replacements.insert_or_assign(forQueueLabel, std::move(*shortLabel));
+        replacements_.insert_or_assign(forQueueLabel, std::move(*shortLabel));
     } else {
-        _replacements.erase(forQueueLabel);
+        replacements_.erase(forQueueLabel);
     }
 }
 
@@ -94,9 +94,9 @@ std::string QLDispatchQueueLogFormatter::queueThreadLabelForLogMessage(const QLL
     std::string text;
     if (name != nullptr) {
         // Thread ids are never replaced: only a label or a name is looked up.
-        std::lock_guard lock(_mutex);
-        const auto found = _replacements.find(*name);
-        text = found != _replacements.end() ? found->second : *name;
+        std::lock_guard lock(mutex_);
+        const auto found = replacements_.find(*name);
+        text = found != replacements_.end() ? found->second : *name;
     } else {
         text = logMessage.threadID();
     }

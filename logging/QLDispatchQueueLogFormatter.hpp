@@ -33,12 +33,12 @@ class QLDispatchQueueLogFormatter : public QLLogFormatter {
     explicit QLDispatchQueueLogFormatter(int mode);
 
     // Pad the queue column with blanks to at least this many characters; 0: no padding.
-    size_t minQueueLength() const { return _minQueueLength.load(std::memory_order_relaxed); }
-    void setMinQueueLength(size_t length) { _minQueueLength.store(length, std::memory_order_relaxed); }
+    size_t minQueueLength() const { return minQueueLength_.load(std::memory_order_relaxed); }
+    void setMinQueueLength(size_t length) { minQueueLength_.store(length, std::memory_order_relaxed); }
     // Cut the queue column to at most this many characters; 0: no limit. The
     // cut wins over the padding.
-    size_t maxQueueLength() const { return _maxQueueLength.load(std::memory_order_relaxed); }
-    void setMaxQueueLength(size_t length) { _maxQueueLength.store(length, std::memory_order_relaxed); }
+    size_t maxQueueLength() const { return maxQueueLength_.load(std::memory_order_relaxed); }
+    void setMaxQueueLength(size_t length) { maxQueueLength_.store(length, std::memory_order_relaxed); }
 
     std::optional<std::string> replacementStringForQueueLabel(const std::string& longLabel) const;
     // An empty replacement removes the label's entry.
@@ -61,10 +61,10 @@ class QLDispatchQueueLogFormatter : public QLLogFormatter {
     static bool isGlobalQueueLabel(std::string_view label);
 
   private:
-    std::atomic<size_t> _minQueueLength{0};
-    std::atomic<size_t> _maxQueueLength{0};
-    mutable std::mutex _mutex;
-    std::map<std::string, std::string, std::less<>> _replacements;
+    std::atomic<size_t> minQueueLength_{0};
+    std::atomic<size_t> maxQueueLength_{0};
+    mutable std::mutex mutex_;
+    std::map<std::string, std::string, std::less<>> replacements_;
 };
 
 }  // namespace tervolo::logging

@@ -53,12 +53,12 @@ QLFileLogger::QLFileLogger() : QLFileLogger(std::make_shared<QLLogFileManagerDef
 QLFileLogger::QLFileLogger(std::shared_ptr<QLLogFileManager> logFileManager,
                            std::shared_ptr<DispatchQueue> completionQueue)
     : QLAbstractLogger(kLoggerName),
-      _logFileManager(logFileManager ? std::move(logFileManager)
+      logFileManager_(logFileManager ? std::move(logFileManager)
                                      : std::make_shared<QLLogFileManagerDefault>()),
-      _completionQueue(completionQueue ? std::move(completionQueue)
+      completionQueue_(completionQueue ? std::move(completionQueue)
                                        : DispatchQueue::global(platform::QoS::Default)),
-      _ownQueue(loggerQueue().get()) {
-    _logFormatter = std::make_shared<QLLogFileFormatterDefault>();
+      ownQueue_(loggerQueue().get()) {
+    logFormatter_ = std::make_shared<QLLogFileFormatterDefault>();
 }
 
 QLFileLogger::~QLFileLogger() {
@@ -75,7 +75,7 @@ QLFileLogger::~QLFileLogger() {
 // MARK: - Queues
 
 bool QLFileLogger::onLoggerQueue() const {
-    return DispatchQueue::current() == _ownQueue;
+    return DispatchQueue::current() == ownQueue_;
 }
 
 void QLFileLogger::assertOnLoggerQueue(const char* text) const {
@@ -113,18 +113,18 @@ void QLFileLogger::throughBothQueuesAsync(std::function<void()> work) {
 uint64_t QLFileLogger::maximumFileSize() {
     if (onLoggerQueue()) {
         platform::assertionFailure("!isOnInternalLoggerQueue", kSourceFile, kIvarText);
-        return _maximumFileSize;
+        return maximumFileSize_;
     }
     uint64_t result = 0;
-    throughBothQueuesSync([&] { result = _maximumFileSize; });
+    throughBothQueuesSync([&] { result = maximumFileSize_; });
     return result;
 }
 
 void QLFileLogger::setMaximumFileSize(uint64_t maximumFileSize) {
     if (onLoggerQueue()) platform::assertionFailure("!isOnInternalLoggerQueue", kSourceFile, kIvarText);
     throughBothQueuesAsync([this, self = strongSelf(), maximumFileSize] {
-        _maximumFileSize = maximumFileSize;
-        if (!_currentLogFileHandle && lt_currentLogFileHandle() == nullptr) return;
+        maximumFileSize_ = maximumFileSize;
+        if (!currentLogFileHandle_ && lt_currentLogFileHandle() == nullptr) return;
         lt_maybeRollLogFileDueToSize();
     });
 }
@@ -132,17 +132,17 @@ void QLFileLogger::setMaximumFileSize(uint64_t maximumFileSize) {
 double QLFileLogger::rollingFrequency() {
     if (onLoggerQueue()) {
         platform::assertionFailure("!isOnInternalLoggerQueue", kSourceFile, kIvarText);
-        return _rollingFrequency;
+        return rollingFrequency_;
     }
     double result = 0;
-    throughBothQueuesSync([&] { result = _rollingFrequency; });
+    throughBothQueuesSync([&] { result = rollingFrequency_; });
     return result;
 }
 
 void QLFileLogger::setRollingFrequency(double rollingFrequency) {
     if (onLoggerQueue()) platform::assertionFailure("!isOnInternalLoggerQueue", kSourceFile, kIvarText);
     throughBothQueuesAsync([this, self = strongSelf(), rollingFrequency] {
-        _rollingFrequency = rollingFrequency;
+        rollingFrequency_ = rollingFrequency;
         lt_maybeRollLogFileDueToAge();
     });
 }
@@ -164,7 +164,7 @@ void QLFileLogger::rollLogFile() {
 void QLFileLogger::rollLogFileWithCompletionBlock(std::function<void()> completionBlock) {
     auto work = [this, self = strongSelf(), completionBlock = std::move(completionBlock)] {
         lt_rollLogFileNow();
-        if (completionBlock) _completionQueue->async(completionBlock);
+        if (completionBlock) completionQueue_->async(completionBlock);
     };
     if (onLoggerQueue()) {
         work();
@@ -183,10 +183,10 @@ void QLFileLogger::logData(std::span<const uint8_t> data) {
 
 void QLFileLogger::logMessage(const QLLogMessagePtr& logMessage) {
     if (!logMessage) return;
-    _recordBytes.clear();
-    if (lt_appendDataForMessage(*logMessage, _recordBytes) == 0) return;
+    recordBytes_.clear();
+    if (lt_appendDataForMessage(*logMessage, recordBytes_) == 0) return;
     lt_logData(
-        std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(_recordBytes.data()), _recordBytes.size()));
+        std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(recordBytes_.data()), recordBytes_.size()));
 }
 
 void QLFileLogger::flush() {
@@ -238,8 +238,8 @@ std::optional<std::string> QLFileLogger::lt_dataForMessage(const QLLogMessage& l
 size_t QLFileLogger::lt_appendDataForMessage(const QLLogMessage& logMessage, std::string& out) {
     assertOnLoggerQueue(kLogMessageText);
     const size_t start = out.size();
-    const bool appendNewline = _automaticallyAppendNewlineForCustomFormatters.load(std::memory_order_relaxed);
-    QLLogFormatter* formatter = _logFormatter.get();
+    const bool appendNewline = automaticallyAppendNewlineForCustomFormatters_.load(std::memory_order_relaxed);
+    QLLogFormatter* formatter = logFormatter_.get();
     if (formatter != nullptr && typeid(*formatter) == typeid(QLLogFileFormatterDefault)) {
         // The default formatter writes straight into `out`. Its text is never
         // empty (it holds the two blanks) and never the message itself.
@@ -266,35 +266,35 @@ void QLFileLogger::lt_logData(std::span<const uint8_t> data) {
     assertOnLoggerQueue(kLogMessageText);
     if (data.empty()) return;
     try {
-        willLogMessage(_currentLogFileInfo);
+        willLogMessage(currentLogFileInfo_);
         platform::FileHandle* handle = lt_currentLogFileHandle();
         if (handle == nullptr) {  // no file: the record is lost
-            _failures.recordsLost();
+            failures_.recordsLost();
             return;
         }
         // The file is open for appending: every write lands at its end, also
         // when another process appends to the same file (no seek to race with).
-        if (_partialRecordOpen) {
+        if (partialRecordOpen_) {
             // An earlier record was cut short (a full disk): end it first, so
             // this one is not glued to it.
             if (auto error = handle->write(std::string_view("\n"))) {
-                _failures.failure("QLFileLogger: Failed to write data: " + error->fullDescription());
-                _failures.recordsLost();
+                failures_.failure("QLFileLogger: Failed to write data: " + error->fullDescription());
+                failures_.recordsLost();
                 return;
             }
-            _partialRecordOpen = false;
+            partialRecordOpen_ = false;
         }
         size_t written = 0;
         if (auto error = handle->write(data, &written)) {
-            _failures.failure("QLFileLogger: Failed to write data: " + error->fullDescription());
+            failures_.failure("QLFileLogger: Failed to write data: " + error->fullDescription());
             if (written > 0 && data[written - 1] != '\n' && handle->write(std::string_view("\n"))) {
-                _partialRecordOpen = true;
+                partialRecordOpen_ = true;
             }
-            _failures.recordsLost();
+            failures_.recordsLost();
         } else {
-            _failures.settle();
+            failures_.settle();
         }
-        didLogMessage(_currentLogFileInfo);
+        didLogMessage(currentLogFileInfo_);
     } catch (const std::exception& exception) {
         reportWriteException(exception.what());
     } catch (...) {
@@ -304,50 +304,50 @@ void QLFileLogger::lt_logData(std::span<const uint8_t> data) {
 
 platform::FileHandle* QLFileLogger::lt_currentLogFileHandle() {
     assertOnLoggerQueue(kLtText);
-    if (_currentLogFileHandle) return _currentLogFileHandle.get();
+    if (currentLogFileHandle_) return currentLogFileHandle_.get();
     // A chosen file that cannot be opened any more (deleted or renamed before
     // it was first opened) is dropped and a file is chosen or created anew,
     // again while files keep vanishing that way: a record is lost only when no
     // file can be made at all (the folder is not writable).
-    for (int attempt = 0; attempt < kOpenAttempts && !_currentLogFileHandle; ++attempt) {
+    for (int attempt = 0; attempt < kOpenAttempts && !currentLogFileHandle_; ++attempt) {
         const auto info = lt_currentLogFileInfo();
         if (!info) return nullptr;
         auto opened = platform::FileHandle::forAppending(info->filePath());
         if (!opened) {
-            _failures.failure("QLFileLogger: Failed to open file: " + opened.error().fullDescription());
-            _currentLogFileInfo.reset();
+            failures_.failure("QLFileLogger: Failed to open file: " + opened.error().fullDescription());
+            currentLogFileInfo_.reset();
             continue;
         }
-        _currentLogFileHandle = std::move(opened.value());
-        _partialRecordOpen = false;
+        currentLogFileHandle_ = std::move(opened.value());
+        partialRecordOpen_ = false;
         // Appends go to the end regardless; the offset serves the size rule.
-        if (auto offset = _currentLogFileHandle->seekToEnd(); !offset) {
-            _failures.failure("QLFileLogger: Failed to seek to end of file: " +
+        if (auto offset = currentLogFileHandle_->seekToEnd(); !offset) {
+            failures_.failure("QLFileLogger: Failed to seek to end of file: " +
                               offset.error().fullDescription());
         }
         lt_scheduleTimerToRollLogFileDueToAge();
         lt_monitorCurrentLogFileForExternalChanges();
     }
-    return _currentLogFileHandle.get();
+    return currentLogFileHandle_.get();
 }
 
 std::shared_ptr<QLLogFileInfo> QLFileLogger::lt_currentLogFileInfo() {
     assertOnLoggerQueue(kLtText);
-    std::shared_ptr<QLLogFileInfo> candidate = _currentLogFileInfo;
+    std::shared_ptr<QLLogFileInfo> candidate = currentLogFileInfo_;
     const bool isResuming = candidate == nullptr;
     if (isResuming) {
-        auto sorted = _logFileManager->sortedLogFileInfos();
+        auto sorted = logFileManager_->sortedLogFileInfos();
         if (!sorted.empty()) candidate = sorted.front();
     }
     if (candidate && lt_shouldUseLogFile(candidate, isResuming)) {
-        _currentLogFileInfo = candidate;
-        return _currentLogFileInfo;
+        currentLogFileInfo_ = candidate;
+        return currentLogFileInfo_;
     }
     platform::Error error;
-    auto path = _logFileManager->createNewLogFileWithError(&error);
-    if (!path) _failures.failure("QLFileLogger: Failed to create new log file: " + error.fullDescription());
-    _currentLogFileInfo = QLLogFileInfo::logFileWithPath(path);
-    return _currentLogFileInfo;
+    auto path = logFileManager_->createNewLogFileWithError(&error);
+    if (!path) failures_.failure("QLFileLogger: Failed to create new log file: " + error.fullDescription());
+    currentLogFileInfo_ = QLLogFileInfo::logFileWithPath(path);
+    return currentLogFileInfo_;
 }
 
 bool QLFileLogger::lt_shouldUseLogFile(const std::shared_ptr<QLLogFileInfo>& logFileInfo, bool isResuming) {
@@ -359,9 +359,9 @@ bool QLFileLogger::lt_shouldUseLogFile(const std::shared_ptr<QLLogFileInfo>& log
     }
     const bool isArchived = logFileInfo->isArchived();
     if (!isArchived && isResuming) {
-        if (_doNotReuseLogFiles.load() || lt_shouldLogFileBeArchived(*logFileInfo)) {
+        if (doNotReuseLogFiles_.load() || lt_shouldLogFileBeArchived(*logFileInfo)) {
             logFileInfo->setIsArchived(true);
-            _completionQueue->async([manager = _logFileManager, path = logFileInfo->filePath()] {
+            completionQueue_->async([manager = logFileManager_, path = logFileInfo->filePath()] {
                 manager->didArchiveLogFile(path, false);
             });
             return false;
@@ -374,8 +374,8 @@ bool QLFileLogger::lt_shouldUseLogFile(const std::shared_ptr<QLLogFileInfo>& log
 bool QLFileLogger::lt_shouldLogFileBeArchived(QLLogFileInfo& mostRecentLogFileInfo) {
     assertOnLoggerQueue(kLtText);
     if (shouldArchiveRecentLogFileInfo(mostRecentLogFileInfo)) return true;
-    if (_maximumFileSize > 0 && mostRecentLogFileInfo.fileSize() >= _maximumFileSize) return true;
-    if (_rollingFrequency > 0 && mostRecentLogFileInfo.age() >= _rollingFrequency) return true;
+    if (maximumFileSize_ > 0 && mostRecentLogFileInfo.fileSize() >= maximumFileSize_) return true;
+    if (rollingFrequency_ > 0 && mostRecentLogFileInfo.age() >= rollingFrequency_) return true;
     // The platform also archives a file carrying a stricter protection class
     // than the one a background application needs. Files here carry no
     // protection class ("none"), so that rule never applies.
@@ -386,18 +386,18 @@ bool QLFileLogger::lt_shouldLogFileBeArchived(QLLogFileInfo& mostRecentLogFileIn
 
 void QLFileLogger::lt_maybeRollLogFileDueToSize() {
     assertOnLoggerQueue(kLtText);
-    if (!_currentLogFileHandle || _maximumFileSize == 0) return;
-    auto offset = _currentLogFileHandle->offset();
+    if (!currentLogFileHandle_ || maximumFileSize_ == 0) return;
+    auto offset = currentLogFileHandle_->offset();
     if (!offset) {
-        _failures.failure("QLFileLogger: Failed to get offset: " + offset.error().fullDescription());
+        failures_.failure("QLFileLogger: Failed to get offset: " + offset.error().fullDescription());
         return;
     }
-    if (offset.value() >= _maximumFileSize) lt_rollLogFileNow();
+    if (offset.value() >= maximumFileSize_) lt_rollLogFileNow();
 }
 
 void QLFileLogger::lt_maybeRollLogFileDueToAge() {
     assertOnLoggerQueue(kLtText);
-    if (_rollingFrequency > 0 && _currentLogFileInfo && _currentLogFileInfo->age() + 1 >= _rollingFrequency) {
+    if (rollingFrequency_ > 0 && currentLogFileInfo_ && currentLogFileInfo_->age() + 1 >= rollingFrequency_) {
         lt_rollLogFileNow();
     } else {
         lt_scheduleTimerToRollLogFileDueToAge();
@@ -406,106 +406,106 @@ void QLFileLogger::lt_maybeRollLogFileDueToAge() {
 
 void QLFileLogger::lt_scheduleTimerToRollLogFileDueToAge() {
     assertOnLoggerQueue(kLtText);
-    if (_rollingTimer) {
-        _rollingTimer->cancel();
-        _rollingTimer.reset();
+    if (rollingTimer_) {
+        rollingTimer_->cancel();
+        rollingTimer_.reset();
     }
-    if (!_currentLogFileInfo || !(_rollingFrequency > 0)) return;
+    if (!currentLogFileInfo_ || !(rollingFrequency_ > 0)) return;
     // Without a creation date the file has age 0 and never rolls by age; a
     // timer would only fire again and again.
-    const auto created = _currentLogFileInfo->creationDate();
+    const auto created = currentLogFileInfo_->creationDate();
     if (!created) return;
-    double rollTime = created->secondsSince2001 + _rollingFrequency;
+    double rollTime = created->secondsSince2001 + rollingFrequency_;
     if (!std::isfinite(rollTime)) rollTime = std::numeric_limits<double>::max();
     double delay = rollTime - platform::Date::now().secondsSince2001;
     if (!(delay > 0)) delay = 0;  // a time in the past fires at once
     if (delay > kMaximumTimerDelay) delay = kMaximumTimerDelay;
 
-    _rollingTimer = platform::DispatchSourceTimer::create(loggerQueue());
+    rollingTimer_ = platform::DispatchSourceTimer::make(loggerQueue());
     std::weak_ptr<QLAbstractLogger> weak = weak_from_this();
-    _rollingTimer->setEventHandler([weak] {
+    rollingTimer_->setEventHandler([weak] {
         if (auto self = std::static_pointer_cast<QLFileLogger>(weak.lock()))
             self->lt_maybeRollLogFileDueToAge();
     });
-    _rollingTimer->schedule(delay, std::nullopt, 1.0);
-    _rollingTimer->activate();
+    rollingTimer_->schedule(delay, std::nullopt, 1.0);
+    rollingTimer_->activate();
 }
 
 void QLFileLogger::lt_monitorCurrentLogFileForExternalChanges() {
     assertOnLoggerQueue(kLtText);
-    if (!_currentLogFileHandle) {
+    if (!currentLogFileHandle_) {
         platform::assertionFailure("_currentLogFileHandle", kSourceFile, "Can not monitor without handle.");
         return;
     }
-    if (_currentLogFileVnode) _currentLogFileVnode->cancel();
-    _currentLogFileVnode = platform::FileWatchSource::create(_currentLogFileHandle->fd(),
-                                                             platform::FileWatchSource::Delete |
-                                                                 platform::FileWatchSource::Rename |
-                                                                 platform::FileWatchSource::Revoke,
-                                                             loggerQueue());
-    if (!_currentLogFileVnode) return;
+    if (currentLogFileVnode_) currentLogFileVnode_->cancel();
+    currentLogFileVnode_ = platform::FileWatchSource::make(currentLogFileHandle_->fd(),
+                                                           platform::FileWatchSource::Delete |
+                                                               platform::FileWatchSource::Rename |
+                                                               platform::FileWatchSource::Revoke,
+                                                           loggerQueue());
+    if (!currentLogFileVnode_) return;
     std::weak_ptr<QLAbstractLogger> weak = weak_from_this();
-    _currentLogFileVnode->setEventHandler([weak](unsigned) {
+    currentLogFileVnode_->setEventHandler([weak](unsigned) {
         if (auto self = std::static_pointer_cast<QLFileLogger>(weak.lock())) self->lt_rollLogFileNow();
     });
-    _currentLogFileVnode->activate();
+    currentLogFileVnode_->activate();
 }
 
 void QLFileLogger::lt_rollLogFileNow() {
     assertOnLoggerQueue(kLtText);
-    if (!_currentLogFileHandle) return;
-    if (auto error = _currentLogFileHandle->synchronize()) {
-        _failures.failure("QLFileLogger: Failed to synchronize file: " + error->fullDescription());
+    if (!currentLogFileHandle_) return;
+    if (auto error = currentLogFileHandle_->synchronize()) {
+        failures_.failure("QLFileLogger: Failed to synchronize file: " + error->fullDescription());
     }
-    if (auto error = _currentLogFileHandle->close()) {
-        _failures.failure("QLFileLogger: Failed to close file: " + error->fullDescription());
+    if (auto error = currentLogFileHandle_->close()) {
+        failures_.failure("QLFileLogger: Failed to close file: " + error->fullDescription());
     }
-    _currentLogFileHandle.reset();
+    currentLogFileHandle_.reset();
 
-    if (_currentLogFileInfo) {
-        _currentLogFileInfo->setIsArchived(true);
-        _completionQueue->async([manager = _logFileManager, path = _currentLogFileInfo->filePath()] {
+    if (currentLogFileInfo_) {
+        currentLogFileInfo_->setIsArchived(true);
+        completionQueue_->async([manager = logFileManager_, path = currentLogFileInfo_->filePath()] {
             manager->didArchiveLogFile(path, true);
         });
     }
-    _currentLogFileInfo.reset();
-    if (_currentLogFileVnode) {
-        _currentLogFileVnode->cancel();
-        _currentLogFileVnode.reset();
+    currentLogFileInfo_.reset();
+    if (currentLogFileVnode_) {
+        currentLogFileVnode_->cancel();
+        currentLogFileVnode_.reset();
     }
-    if (_rollingTimer) {
-        _rollingTimer->cancel();
-        _rollingTimer.reset();
+    if (rollingTimer_) {
+        rollingTimer_->cancel();
+        rollingTimer_.reset();
     }
 }
 
 void QLFileLogger::lt_flush() {
     assertOnLoggerQueue(kFlushText);
-    if (!_currentLogFileHandle) return;
-    if (auto error = _currentLogFileHandle->synchronize()) {
-        _failures.failure("QLFileLogger: Failed to synchronize file: " + error->fullDescription());
+    if (!currentLogFileHandle_) return;
+    if (auto error = currentLogFileHandle_->synchronize()) {
+        failures_.failure("QLFileLogger: Failed to synchronize file: " + error->fullDescription());
     }
 }
 
 void QLFileLogger::lt_cleanup() {
     assertOnLoggerQueue(kLtText);
-    _failures.flush();
-    if (_currentLogFileHandle) {
-        if (auto error = _currentLogFileHandle->synchronize()) {
-            _failures.failure("QLFileLogger: Failed to synchronize file: " + error->fullDescription());
+    failures_.flush();
+    if (currentLogFileHandle_) {
+        if (auto error = currentLogFileHandle_->synchronize()) {
+            failures_.failure("QLFileLogger: Failed to synchronize file: " + error->fullDescription());
         }
-        if (auto error = _currentLogFileHandle->close()) {
-            _failures.failure("QLFileLogger: Failed to close file: " + error->fullDescription());
+        if (auto error = currentLogFileHandle_->close()) {
+            failures_.failure("QLFileLogger: Failed to close file: " + error->fullDescription());
         }
-        _currentLogFileHandle.reset();
+        currentLogFileHandle_.reset();
     }
-    if (_currentLogFileVnode) {
-        _currentLogFileVnode->cancel();
-        _currentLogFileVnode.reset();
+    if (currentLogFileVnode_) {
+        currentLogFileVnode_->cancel();
+        currentLogFileVnode_.reset();
     }
-    if (_rollingTimer) {
-        _rollingTimer->cancel();
-        _rollingTimer.reset();
+    if (rollingTimer_) {
+        rollingTimer_->cancel();
+        rollingTimer_.reset();
     }
 }
 

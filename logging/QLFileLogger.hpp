@@ -83,16 +83,16 @@ class QLFileLogger : public QLAbstractLogger {
     // Whether a file found at start must be archived instead of continued; no by default.
     virtual bool shouldArchiveRecentLogFileInfo(QLLogFileInfo& recentLogFileInfo);
 
-    bool doNotReuseLogFiles() const { return _doNotReuseLogFiles.load(); }
-    void setDoNotReuseLogFiles(bool value) { _doNotReuseLogFiles.store(value); }
+    bool doNotReuseLogFiles() const { return doNotReuseLogFiles_.load(); }
+    void setDoNotReuseLogFiles(bool value) { doNotReuseLogFiles_.store(value); }
     bool automaticallyAppendNewlineForCustomFormatters() const {
-        return _automaticallyAppendNewlineForCustomFormatters.load();
+        return automaticallyAppendNewlineForCustomFormatters_.load();
     }
     void setAutomaticallyAppendNewlineForCustomFormatters(bool value) {
-        _automaticallyAppendNewlineForCustomFormatters.store(value);
+        automaticallyAppendNewlineForCustomFormatters_.store(value);
     }
-    const std::shared_ptr<QLLogFileManager>& logFileManager() const { return _logFileManager; }
-    const std::shared_ptr<platform::DispatchQueue>& completionQueue() const { return _completionQueue; }
+    const std::shared_ptr<QLLogFileManager>& logFileManager() const { return logFileManager_; }
+    const std::shared_ptr<platform::DispatchQueue>& completionQueue() const { return completionQueue_; }
 
     // A buffering proxy in front of this logger; unwrapFromBuffer is the logger itself.
     std::shared_ptr<QLBufferedProxy> wrapWithBuffer();
@@ -134,27 +134,27 @@ class QLFileLogger : public QLAbstractLogger {
     void throughBothQueuesAsync(std::function<void()> work);
     std::shared_ptr<QLFileLogger> strongSelf();
 
-    const std::shared_ptr<QLLogFileManager> _logFileManager;
-    std::shared_ptr<QLLogFileInfo> _currentLogFileInfo;
-    std::unique_ptr<platform::FileHandle> _currentLogFileHandle;
-    std::shared_ptr<platform::FileWatchSource> _currentLogFileVnode;
-    double _rollingFrequency = kDefaultRollingFrequency;
-    std::shared_ptr<platform::DispatchSourceTimer> _rollingTimer;
-    uint64_t _maximumFileSize = kDefaultMaximumFileSize;
-    const std::shared_ptr<platform::DispatchQueue> _completionQueue;
-    std::atomic<bool> _doNotReuseLogFiles{false};
-    std::atomic<bool> _automaticallyAppendNewlineForCustomFormatters{true};
+    const std::shared_ptr<QLLogFileManager> logFileManager_;
+    std::shared_ptr<QLLogFileInfo> currentLogFileInfo_;
+    std::unique_ptr<platform::FileHandle> currentLogFileHandle_;
+    std::shared_ptr<platform::FileWatchSource> currentLogFileVnode_;
+    double rollingFrequency_ = kDefaultRollingFrequency;
+    std::shared_ptr<platform::DispatchSourceTimer> rollingTimer_;
+    uint64_t maximumFileSize_ = kDefaultMaximumFileSize;
+    const std::shared_ptr<platform::DispatchQueue> completionQueue_;
+    std::atomic<bool> doNotReuseLogFiles_{false};
+    std::atomic<bool> automaticallyAppendNewlineForCustomFormatters_{true};
     // The queue created with the logger: its identity is what "on the logger's
     // queue" means (a cheap pointer test on every write).
-    const platform::DispatchQueue* const _ownQueue;
+    const platform::DispatchQueue* const ownQueue_;
     // The bytes of the record being written, kept to reuse its storage.
-    std::string _recordBytes;
+    std::string recordBytes_;
     // Failures of this logger on standard error, limited so that a full disk
     // reports once and then a summary at most every ten seconds.
-    FailureReport _failures{"QLFileLogger"};
+    FailureReport failures_{"QLFileLogger"};
     // The last write stopped inside a record and its newline could not be
     // added: the next write starts with one.
-    bool _partialRecordOpen = false;
+    bool partialRecordOpen_ = false;
     // Files chosen and found gone before they were opened, per record.
     static constexpr int kOpenAttempts = 10;
 };

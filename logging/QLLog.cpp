@@ -89,8 +89,8 @@ std::shared_ptr<const QLLogClass> classNamed(std::string_view name) {
 
 QLLoggerNode::QLLoggerNode(std::shared_ptr<QLLogger> logger, std::shared_ptr<DispatchQueue> loggerQueue,
                            QLLogLevel level)
-    : _logger(std::move(logger)), _level(level) {
-    if (loggerQueue) _loggerQueue = std::move(loggerQueue);
+    : logger_(std::move(logger)), level_(level) {
+    if (loggerQueue) loggerQueue_ = std::move(loggerQueue);
 }
 
 std::shared_ptr<QLLoggerNode> QLLoggerNode::nodeWithLogger(std::shared_ptr<QLLogger> logger,
@@ -130,15 +130,15 @@ QLLog& QLLog::sharedInstance() {
 QLLog::QLLog() {
     loggingQueue();  // the class-wide state exists before the first instance is used
     const int count = platform::processorCount();
-    _processorCount = count > 0 ? static_cast<unsigned>(count) : 1u;
-    _loggers.reserve(4);
-    _willTerminateObservation = platform::NotificationCenter::defaultCenter().addObserver(
+    processorCount_ = count > 0 ? static_cast<unsigned>(count) : 1u;
+    loggers_.reserve(4);
+    willTerminateObservation_ = platform::NotificationCenter::defaultCenter().addObserver(
         kWillTerminateNotification, nullptr,
         [this](const platform::NotificationCenter::Notification&) { applicationWillTerminate(); });
 }
 
 QLLog::~QLLog() {
-    _willTerminateObservation.reset();
+    willTerminateObservation_.reset();
     // Blocks already queued for this registry refer to it: let them run first.
     if (!isOnLoggingQueue()) loggingQueue()->sync([] {});
 }
@@ -261,49 +261,49 @@ void QLLog::applicationWillTerminate() {
 // MARK: - Work on the logging queue
 
 void QLLog::lt_addLogger(const std::shared_ptr<QLLogger>& logger, QLLogLevel level) {
-    for (const auto& node : _loggers) {
+    for (const auto& node : loggers_) {
         if (node->logger() == logger && node->level() == level) return;
     }
     assertOnLoggingQueue();
 
     auto queue = logger->loggerQueue();
     if (!queue) queue = DispatchQueue::serial(logger->loggerName());
-    _loggers.push_back(QLLoggerNode::nodeWithLogger(logger, queue, level));
+    loggers_.push_back(QLLoggerNode::nodeWithLogger(logger, queue, level));
 
     queue->async([logger, queue] { callLogger([&] { logger->didAddLogger(queue); }); });
 }
 
 void QLLog::lt_removeLogger(const std::shared_ptr<QLLogger>& logger) {
     assertOnLoggingQueue();
-    const auto it = std::find_if(_loggers.begin(), _loggers.end(),
+    const auto it = std::find_if(loggers_.begin(), loggers_.end(),
                                  [&](const auto& node) { return node->logger() == logger; });
-    if (it == _loggers.end()) return;
+    if (it == loggers_.end()) return;
     (*it)->loggerQueue()->async([logger] { callLogger([&] { logger->willRemoveLogger(); }); });
-    _loggers.erase(it);
+    loggers_.erase(it);
 }
 
 void QLLog::lt_removeAllLoggers() {
     assertOnLoggingQueue();
-    for (const auto& node : _loggers) {
+    for (const auto& node : loggers_) {
         node->loggerQueue()->async(
             [logger = node->logger()] { callLogger([&] { logger->willRemoveLogger(); }); });
     }
-    _loggers.clear();
+    loggers_.clear();
 }
 
 std::vector<std::shared_ptr<QLLogger>> QLLog::lt_allLoggers() {
     assertOnLoggingQueue();
     std::vector<std::shared_ptr<QLLogger>> result;
-    result.reserve(_loggers.size());
-    for (const auto& node : _loggers) result.push_back(node->logger());
+    result.reserve(loggers_.size());
+    for (const auto& node : loggers_) result.push_back(node->logger());
     return result;
 }
 
 std::vector<QLLoggerInformation> QLLog::lt_allLoggersWithLevel() {
     assertOnLoggingQueue();
     std::vector<QLLoggerInformation> result;
-    result.reserve(_loggers.size());
-    for (const auto& node : _loggers) {
+    result.reserve(loggers_.size());
+    for (const auto& node : loggers_) {
         result.push_back(QLLoggerInformation::informationWithLogger(node->logger(), node->level()));
     }
     return result;
@@ -312,9 +312,9 @@ std::vector<QLLoggerInformation> QLLog::lt_allLoggersWithLevel() {
 void QLLog::lt_log(const QLLogMessagePtr& logMessage) {
     assertOnLoggingQueue();
     // Only the node's mask decides; the record's own level plays no part.
-    if (_processorCount < 2) {
+    if (processorCount_ < 2) {
         // One after the other, each on its own queue.
-        for (const auto& node : _loggers) {
+        for (const auto& node : loggers_) {
             if (!passes(logMessage->flag(), node->level())) continue;
             const auto& logger = node->logger();
             node->loggerQueue()->sync([&] {
@@ -330,13 +330,13 @@ void QLLog::lt_log(const QLLogMessagePtr& logMessage) {
     // others run on theirs: one thread hand-over fewer per record, and none at
     // all in the common case of a single receiving logger.
     const QLLoggerNode* last = nullptr;
-    for (const auto& node : _loggers) {
+    for (const auto& node : loggers_) {
         if (passes(logMessage->flag(), node->level())) last = node.get();
     }
     if (last == nullptr) return;
     auto& group = loggingGroup();
     bool grouped = false;
-    for (const auto& node : _loggers) {
+    for (const auto& node : loggers_) {
         if (node.get() == last) break;
         if (!passes(logMessage->flag(), node->level())) continue;
         grouped = true;
@@ -355,7 +355,7 @@ void QLLog::lt_log(const QLLogMessagePtr& logMessage) {
 void QLLog::lt_flush() {
     assertOnLoggingQueue();
     auto& group = loggingGroup();
-    for (const auto& node : _loggers) {
+    for (const auto& node : loggers_) {
         node->loggerQueue()->async(group, [logger = node->logger()] {
             WaitedLoggerCall waited;
             callLogger([&] { logger->flush(); });

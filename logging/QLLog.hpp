@@ -27,14 +27,14 @@ class QLLoggerNode {
                                                         std::shared_ptr<platform::DispatchQueue> loggerQueue,
                                                         QLLogLevel level);
 
-    const std::shared_ptr<QLLogger>& logger() const { return _logger; }
-    QLLogLevel level() const { return _level; }
-    const std::shared_ptr<platform::DispatchQueue>& loggerQueue() const { return _loggerQueue; }
+    const std::shared_ptr<QLLogger>& logger() const { return logger_; }
+    QLLogLevel level() const { return level_; }
+    const std::shared_ptr<platform::DispatchQueue>& loggerQueue() const { return loggerQueue_; }
 
   private:
-    std::shared_ptr<QLLogger> _logger;
-    QLLogLevel _level;
-    std::shared_ptr<platform::DispatchQueue> _loggerQueue;
+    std::shared_ptr<QLLogger> logger_;
+    QLLogLevel level_;
+    std::shared_ptr<platform::DispatchQueue> loggerQueue_;
 };
 
 // A logger with the level it was installed with (an element of allLoggersWithLevel).
@@ -158,15 +158,15 @@ class QLLog {
     void lt_flush();
 
     // Installed loggers in order of installation; touched only on the logging queue.
-    std::vector<std::shared_ptr<QLLoggerNode>> _loggers;
+    std::vector<std::shared_ptr<QLLoggerNode>> loggers_;
 
   private:
     void queueLogMessage(QLLogMessagePtr logMessage, bool asynchronously);
     template <typename Work>
     bool runWaitingOnLoggingQueue(const char* operation, Work&& work);
 
-    unsigned _processorCount;
-    std::unique_ptr<platform::NotificationCenter::Token> _willTerminateObservation;
+    unsigned processorCount_;
+    std::unique_ptr<platform::NotificationCenter::Token> willTerminateObservation_;
 };
 
 }  // namespace tervolo::logging

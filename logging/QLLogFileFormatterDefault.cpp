@@ -51,7 +51,7 @@ void appendDefaultDate(std::string& out, platform::Date date) {
 }  // namespace
 
 QLLogFileFormatterDefault::QLLogFileFormatterDefault(DateFormatter dateFormatter)
-    : _dateFormatter(std::move(dateFormatter)) {}
+    : dateFormatter_(std::move(dateFormatter)) {}
 
 std::optional<std::string> QLLogFileFormatterDefault::formatLogMessage(const QLLogMessage& logMessage) {
     std::string line;
@@ -61,8 +61,8 @@ std::optional<std::string> QLLogFileFormatterDefault::formatLogMessage(const QLL
 }
 
 void QLLogFileFormatterDefault::appendFormattedLogMessage(const QLLogMessage& logMessage, std::string& out) {
-    if (_dateFormatter) {
-        out.append(_dateFormatter(logMessage.timestamp()));
+    if (dateFormatter_) {
+        out.append(dateFormatter_(logMessage.timestamp()));
     } else {
         appendDefaultDate(out, logMessage.timestamp());
     }

@@ -25,7 +25,7 @@ class QLLogFileFormatterDefault : public QLLogFormatter {
     void appendFormattedLogMessage(const QLLogMessage& logMessage, std::string& out);
 
   private:
-    DateFormatter _dateFormatter;  // empty: the default GMT form
+    DateFormatter dateFormatter_;  // empty: the default GMT form
 };
 
 }  // namespace tervolo::logging

@@ -77,62 +77,62 @@ std::shared_ptr<QLLogFileInfo> QLLogFileInfo::logFileWithPath(const std::optiona
     return std::make_shared<QLLogFileInfo>(*path);
 }
 
-QLLogFileInfo::QLLogFileInfo(std::string filePath) : _filePath(std::move(filePath)) {
-    if (_filePath.empty()) {
+QLLogFileInfo::QLLogFileInfo(std::string filePath) : filePath_(std::move(filePath)) {
+    if (filePath_.empty()) {
         platform::assertionFailure("aFilePath", "QLFileLogger",
                                    "Invalid parameter not satisfying: aFilePath");
     }
 }
 
 const std::string& QLLogFileInfo::fileName() {
-    if (!_fileName) {
-        const auto slash = _filePath.find_last_of('/');
-        _fileName = slash == std::string::npos ? _filePath : _filePath.substr(slash + 1);
+    if (!fileName_) {
+        const auto slash = filePath_.find_last_of('/');
+        fileName_ = slash == std::string::npos ? filePath_ : filePath_.substr(slash + 1);
     }
-    return *_fileName;
+    return *fileName_;
 }
 
 std::optional<platform::FileAttributes> QLLogFileInfo::fileAttributes() {
-    if (!_fileAttributes && !_filePath.empty()) {
-        auto attributes = FileManager::defaultManager().attributesOfItem(_filePath);
+    if (!fileAttributes_ && !filePath_.empty()) {
+        auto attributes = FileManager::defaultManager().attributesOfItem(filePath_);
         if (attributes) {
-            _fileAttributes = std::move(attributes.value());
+            fileAttributes_ = std::move(attributes.value());
         } else {
             report("QLLogFileInfo: Failed to read file attributes: " + attributes.error().fullDescription());
         }
     }
-    return _fileAttributes;
+    return fileAttributes_;
 }
 
 std::optional<platform::Date> QLLogFileInfo::creationDate() {
-    if (!_creationDate) {
+    if (!creationDate_) {
         const auto attributes = fileAttributes();
         if (!attributes) return std::nullopt;
         if (attributes->creationDate) {
-            _creationDate = attributes->creationDate;
+            creationDate_ = attributes->creationDate;
         } else if (auto fromName = QLLogFileNameDate(fileName())) {
-            _creationDate = fromName;
+            creationDate_ = fromName;
         } else {
-            _creationDate = attributes->modificationDate;
+            creationDate_ = attributes->modificationDate;
         }
     }
-    return _creationDate;
+    return creationDate_;
 }
 
 std::optional<platform::Date> QLLogFileInfo::modificationDate() {
-    if (!_modificationDate) {
+    if (!modificationDate_) {
         const auto attributes = fileAttributes();
-        if (attributes) _modificationDate = attributes->modificationDate;
+        if (attributes) modificationDate_ = attributes->modificationDate;
     }
-    return _modificationDate;
+    return modificationDate_;
 }
 
 uint64_t QLLogFileInfo::fileSize() {
-    if (_fileSize == 0) {
+    if (fileSize_ == 0) {
         const auto attributes = fileAttributes();
-        if (attributes) _fileSize = attributes->size;
+        if (attributes) fileSize_ = attributes->size;
     }
-    return _fileSize;
+    return fileSize_;
 }
 
 double QLLogFileInfo::age() {
@@ -154,34 +154,34 @@ void QLLogFileInfo::setIsArchived(bool isArchived) {
 }
 
 void QLLogFileInfo::reset() {
-    _fileName.reset();
-    _fileAttributes.reset();
-    _creationDate.reset();
-    _modificationDate.reset();
+    fileName_.reset();
+    fileAttributes_.reset();
+    creationDate_.reset();
+    modificationDate_.reset();
 }
 
 void QLLogFileInfo::renameFile(const std::string& newFileName) {
     if (newFileName == fileName()) return;
-    const auto slash = _filePath.find_last_of('/');
+    const auto slash = filePath_.find_last_of('/');
     const std::string newFilePath =
-        (slash == std::string::npos ? std::string() : _filePath.substr(0, slash + 1)) + newFileName;
+        (slash == std::string::npos ? std::string() : filePath_.substr(0, slash + 1)) + newFileName;
     auto& files = FileManager::defaultManager();
     if (auto error = files.removeItem(newFilePath); error && !error->isNoSuchFile()) {
         report(fmt::format("QLLogFileInfo: Error deleting archive ({}): {}", fileName(),
                            error->fullDescription()));
     }
-    if (auto error = files.moveItem(_filePath, newFilePath)) {
+    if (auto error = files.moveItem(filePath_, newFilePath)) {
         report(
             fmt::format("QLLogFileInfo: Error renaming file ({}): {}", fileName(), error->fullDescription()));
     }
-    _filePath = newFilePath;
+    filePath_ = newFilePath;
     reset();
 }
 
 bool QLLogFileInfo::hasExtendedAttributeWithName(const std::string& attrName) {
     auto value = gExtendedAttributesRefused.load(std::memory_order_relaxed)
-                     ? platform::Result<platform::Data>(refusedError(_filePath))
-                     : FileManager::defaultManager().extendedAttribute(_filePath, attrName, 1);
+                     ? platform::Result<platform::Data>(refusedError(filePath_))
+                     : FileManager::defaultManager().extendedAttribute(filePath_, attrName, 1);
     if (value) {
         if (value->size() == 1 && (*value)[0] == 1) return true;
         // Present but empty or another byte: the mark is there; make it canonical.
@@ -190,7 +190,7 @@ bool QLLogFileInfo::hasExtendedAttributeWithName(const std::string& attrName) {
     }
     if (value.error().isNotSupported()) {
         struct stat info {};
-        return ::stat(_filePath.c_str(), &info) == 0 && (info.st_mode & kWriteBits) == 0;
+        return ::stat(filePath_.c_str(), &info) == 0 && (info.st_mode & kWriteBits) == 0;
     }
     return false;
 }
@@ -198,20 +198,20 @@ bool QLLogFileInfo::hasExtendedAttributeWithName(const std::string& attrName) {
 void QLLogFileInfo::addExtendedAttributeWithName(const std::string& attrName) {
     static constexpr std::array<uint8_t, 1> kMarked{1};
     auto error = gExtendedAttributesRefused.load(std::memory_order_relaxed)
-                     ? std::optional<Error>(refusedError(_filePath))
-                     : FileManager::defaultManager().setExtendedAttribute(_filePath, attrName, kMarked);
-    if (error && error->isNotSupported()) error = setModeWritable(_filePath, false);
+                     ? std::optional<Error>(refusedError(filePath_))
+                     : FileManager::defaultManager().setExtendedAttribute(filePath_, attrName, kMarked);
+    if (error && error->isNotSupported()) error = setModeWritable(filePath_, false);
     if (error && !error->isNoSuchFile()) {
-        report(fmt::format("QLLogFileInfo: setxattr({}, {}): error = {}", attrName, _filePath,
+        report(fmt::format("QLLogFileInfo: setxattr({}, {}): error = {}", attrName, filePath_,
                            systemErrorText(error->posixCode)));
     }
 }
 
 void QLLogFileInfo::removeExtendedAttributeWithName(const std::string& attrName) {
     auto error = gExtendedAttributesRefused.load(std::memory_order_relaxed)
-                     ? std::optional<Error>(refusedError(_filePath))
-                     : FileManager::defaultManager().removeExtendedAttribute(_filePath, attrName);
-    if (error && error->isNotSupported()) error = setModeWritable(_filePath, true);
+                     ? std::optional<Error>(refusedError(filePath_))
+                     : FileManager::defaultManager().removeExtendedAttribute(filePath_, attrName);
+    if (error && error->isNotSupported()) error = setModeWritable(filePath_, true);
     if (error && error->posixCode != ENODATA) {
         report(fmt::format("QLLogFileInfo: removexattr({}, {}): error = {}", attrName, fileName(),
                            systemErrorText(error->posixCode)));
@@ -236,7 +236,7 @@ std::string QLLogFileInfo::description() {
     return fmt::format(
         "{{filePath = {}; fileName = {}; fileAttributes = {}; creationDate = {}; modificationDate = {}; "
         "fileSize = {}; age = {}; isArchived = {}}}",
-        _filePath, fileName(), attributesText, dateText(creationDate()), dateText(modificationDate()),
+        filePath_, fileName(), attributesText, dateText(creationDate()), dateText(modificationDate()),
         fileSize(), age(), isArchived() ? 1 : 0);
 }
 

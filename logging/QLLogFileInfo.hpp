@@ -39,7 +39,7 @@ class QLLogFileInfo {
     // `filePath` must not be empty (asserts).
     explicit QLLogFileInfo(std::string filePath);
 
-    const std::string& filePath() const { return _filePath; }
+    const std::string& filePath() const { return filePath_; }
     // Last path component of the path (cached).
     const std::string& fileName();
 
@@ -74,8 +74,8 @@ class QLLogFileInfo {
     void removeExtendedAttributeWithName(const std::string& attrName);
 
     // Equal when the paths are equal text; dates play no part.
-    bool operator==(const QLLogFileInfo& other) const { return _filePath == other._filePath; }
-    size_t hash() const { return std::hash<std::string>{}(_filePath); }
+    bool operator==(const QLLogFileInfo& other) const { return filePath_ == other.filePath_; }
+    size_t hash() const { return std::hash<std::string>{}(filePath_); }
 
     // Ordering for a newest-first sort: the other's date against this one's
     // (<0: this one first). A missing date is older than any date.
@@ -92,12 +92,12 @@ class QLLogFileInfo {
     static void setExtendedAttributesRefusedForTesting(bool refused);
 
   private:
-    std::string _filePath;
-    std::optional<std::string> _fileName;
-    std::optional<platform::FileAttributes> _fileAttributes;
-    std::optional<platform::Date> _creationDate;
-    std::optional<platform::Date> _modificationDate;
-    uint64_t _fileSize = 0;
+    std::string filePath_;
+    std::optional<std::string> fileName_;
+    std::optional<platform::FileAttributes> fileAttributes_;
+    std::optional<platform::Date> creationDate_;
+    std::optional<platform::Date> modificationDate_;
+    uint64_t fileSize_ = 0;
 };
 
 // The date in a log file name: the last blank-separated piece with every ".log"

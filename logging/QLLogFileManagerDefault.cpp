@@ -51,21 +51,23 @@ void scheduleDeletion(QLLogFileManagerDefault* manager) {
 
 bool doesAppRunInBackground() {
     const auto modes = platform::Bundle::main().objectForInfoDictionaryKey("UIBackgroundModes");
-    if (!modes || !modes->is_array()) return false;
-    return std::any_of(modes->begin(), modes->end(), [](const auto& mode) {
-        return mode.is_string() && !mode.template get<std::string>().empty();
+    const platform::PropertyValue::List* list = modes ? modes->asList() : nullptr;
+    if (list == nullptr) return false;
+    return std::any_of(list->begin(), list->end(), [](const platform::PropertyValue& mode) {
+        const auto text = mode.asString();
+        return text && !text->empty();
     });
 }
 
 QLLogFileManagerDefault::QLLogFileManagerDefault(std::optional<std::string> logsDirectory)
-    : _logsDirectory(logsDirectory && !logsDirectory->empty() ? std::move(*logsDirectory)
+    : logsDirectory_(logsDirectory && !logsDirectory->empty() ? std::move(*logsDirectory)
                                                               : defaultLogsDirectory()) {}
 
 QLLogFileManagerDefault::QLLogFileManagerDefault(std::optional<std::string> logsDirectory,
                                                  const std::string& defaultFileProtectionLevel)
     : QLLogFileManagerDefault(std::move(logsDirectory)) {
     if (isProtectionClass(defaultFileProtectionLevel))
-        _defaultFileProtectionLevel = defaultFileProtectionLevel;
+        defaultFileProtectionLevel_ = defaultFileProtectionLevel;
 }
 
 std::string QLLogFileManagerDefault::defaultLogsDirectory() {
@@ -82,12 +84,12 @@ const std::string& QLLogFileManagerDefault::applicationName() {
 }
 
 void QLLogFileManagerDefault::setMaximumNumberOfLogFiles(uint64_t maximumNumberOfLogFiles) {
-    if (_maximumNumberOfLogFiles.exchange(maximumNumberOfLogFiles) == maximumNumberOfLogFiles) return;
+    if (maximumNumberOfLogFiles_.exchange(maximumNumberOfLogFiles) == maximumNumberOfLogFiles) return;
     deleteOldFilesForConfigurationChange();
 }
 
 void QLLogFileManagerDefault::setLogFilesDiskQuota(uint64_t logFilesDiskQuota) {
-    if (_logFilesDiskQuota.exchange(logFilesDiskQuota) == logFilesDiskQuota) return;
+    if (logFilesDiskQuota_.exchange(logFilesDiskQuota) == logFilesDiskQuota) return;
     deleteOldFilesForConfigurationChange();
 }
 
@@ -98,23 +100,23 @@ void QLLogFileManagerDefault::deleteOldFilesForConfigurationChange() {
 std::string QLLogFileManagerDefault::logsDirectory() {
     std::vector<std::string> failures;
     std::string folder = logsDirectory(failures);
-    _failures.failure(failures);
+    failures_.failure(failures);
     return folder;
 }
 
 std::string QLLogFileManagerDefault::logsDirectory(std::vector<std::string>& failures) {
-    if (_logsDirectory.empty()) {
+    if (logsDirectory_.empty()) {
         platform::assertionFailure("_logsDirectory.length > 0", "QLFileLogger", "Directory must be set.");
-        return _logsDirectory;
+        return logsDirectory_;
     }
     auto& files = FileManager::defaultManager();
-    if (!files.isDirectory(_logsDirectory)) {
-        if (auto error = files.createDirectory(_logsDirectory, true)) {
+    if (!files.isDirectory(logsDirectory_)) {
+        if (auto error = files.createDirectory(logsDirectory_, true)) {
             failures.push_back("QLFileLogManagerDefault: Error creating logsDirectory: " +
                                error->fullDescription());
         }
     }
-    return _logsDirectory;
+    return logsDirectory_;
 }
 
 bool QLLogFileManagerDefault::isLogFile(std::string_view fileName) const {
@@ -203,7 +205,7 @@ std::optional<std::string> QLLogFileManagerDefault::logFileHeaderData() const {
 }
 
 std::string QLLogFileManagerDefault::logFileProtection() const {
-    if (_defaultFileProtectionLevel) return *_defaultFileProtectionLevel;
+    if (defaultFileProtectionLevel_) return *defaultFileProtectionLevel_;
     return doesAppRunInBackground() ? kProtectionCompleteUntilFirstUserAuthentication
                                     : kProtectionCompleteUnlessOpen;
 }
@@ -227,7 +229,7 @@ std::optional<std::string> QLLogFileManagerDefault::createNewLogFileWithError(pl
         auto failure = FileManager::defaultManager().writeFile(
             path, contents, platform::WriteOptions::Atomic | platform::WriteOptions::WithoutOverwriting);
         if (!failure) {
-            _failures.failure(failures);
+            failures_.failure(failures);
             scheduleDeletion(this);
             return path;
         }
@@ -242,7 +244,7 @@ std::optional<std::string> QLLogFileManagerDefault::createNewLogFileWithError(pl
         if (criticalErrors >= 5) {
             failures.push_back(fmt::format(
                 "QLLogFileManagerDefault: Bailing file creation, encountered {} errors.", criticalErrors));
-            _failures.failure(failures);
+            failures_.failure(failures);
             if (error != nullptr) *error = *lastError;
             return std::nullopt;
         }
@@ -275,7 +277,7 @@ void QLLogFileManagerDefault::deleteOldLogFiles() {
 
     for (size_t i = *firstIndexToDelete; i < sorted.size(); ++i) {
         if (auto failure = FileManager::defaultManager().removeItem(sorted[i]->filePath())) {
-            _failures.failure("QLLogFileManagerDefault: Error deleting file " + failure->fullDescription());
+            failures_.failure("QLLogFileManagerDefault: Error deleting file " + failure->fullDescription());
         }
     }
 }

@@ -52,11 +52,11 @@ class QLLogFileManagerDefault : public QLLogFileManager,
     std::optional<std::string> createNewLogFileWithError(platform::Error* error) override;
     using QLLogFileManager::createNewLogFile;
 
-    uint64_t maximumNumberOfLogFiles() const override { return _maximumNumberOfLogFiles.load(); }
+    uint64_t maximumNumberOfLogFiles() const override { return maximumNumberOfLogFiles_.load(); }
     // A changed value is stored and old files are deleted on the global queue;
     // an unchanged value does nothing.
     void setMaximumNumberOfLogFiles(uint64_t maximumNumberOfLogFiles) override;
-    uint64_t logFilesDiskQuota() const override { return _logFilesDiskQuota.load(); }
+    uint64_t logFilesDiskQuota() const override { return logFilesDiskQuota_.load(); }
     void setLogFilesDiskQuota(uint64_t logFilesDiskQuota) override;
 
     // Creates the folder (with intermediate folders) when missing.
@@ -98,11 +98,11 @@ class QLLogFileManagerDefault : public QLLogFileManager,
 
     // Failures on standard error: the first in full, then at most one summary
     // line per ten seconds (an unwritable folder fails every record).
-    FailureReport _failures{"QLLogFileManagerDefault"};
-    std::atomic<uint64_t> _maximumNumberOfLogFiles{kDefaultMaximumNumberOfLogFiles};
-    std::atomic<uint64_t> _logFilesDiskQuota{kDefaultLogFilesDiskQuota};
-    const std::string _logsDirectory;
-    std::optional<std::string> _defaultFileProtectionLevel;
+    FailureReport failures_{"QLLogFileManagerDefault"};
+    std::atomic<uint64_t> maximumNumberOfLogFiles_{kDefaultMaximumNumberOfLogFiles};
+    std::atomic<uint64_t> logFilesDiskQuota_{kDefaultLogFilesDiskQuota};
+    const std::string logsDirectory_;
+    std::optional<std::string> defaultFileProtectionLevel_;
 };
 
 // True when the information value "UIBackgroundModes" is a list holding at

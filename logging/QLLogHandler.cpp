@@ -33,10 +33,10 @@ void QLLogHandler::log(LoggerLevel level, const LoggerMessage& message,
                        std::string_view file, std::string_view function, uint64_t line) {
     auto record = std::make_shared<const FacadeMessage>(loggerInfo_.label, loggerInfo_.metadata, message,
                                                         level, metadata, source, file, function, line);
-    config_.log->log(_logAsync(level, metadata), std::move(record));
+    config_.log->log(logAsync_(level, metadata), std::move(record));
 }
 
-bool QLLogHandler::_logAsync(LoggerLevel level, const std::optional<LoggerMetadata>& metadata) const {
+bool QLLogHandler::logAsync_(LoggerLevel level, const std::optional<LoggerMetadata>& metadata) const {
     if (level >= config_.syncLogging.tresholdLevel) return false;
     if (!metadata) return true;
     const auto entry = metadata->find(config_.syncLogging.metadataKey);

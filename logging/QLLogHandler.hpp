@@ -67,7 +67,7 @@ class QLLogHandler final : public LogHandler {
     // Whether the call may be queued: false at or above the threshold, false
     // when the call's metadata holds the Boolean true (a stringConvertible
     // Bool) under the key; true otherwise, also for the text "true".
-    bool _logAsync(LoggerLevel level, const std::optional<LoggerMetadata>& metadata) const;
+    bool logAsync_(LoggerLevel level, const std::optional<LoggerMetadata>& metadata) const;
 
     std::optional<LoggerMetadataValue> metadataValue(const std::string& key) const override;
     void setMetadataValue(const std::string& key, std::optional<LoggerMetadataValue> value) override;

@@ -38,27 +38,27 @@ QLLogMessage::QLLogMessage(std::string message, QLLogLevel level, QLLogFlag flag
 QLLogMessage::QLLogMessage(std::string message, QLLogLevel level, QLLogFlag flag, int64_t context,
                            QLLogText file, QLLogText function, uint64_t line, std::any tag, int64_t options,
                            std::optional<platform::Date> timestamp)
-    : _message(std::move(message)),
-      _level(level),
-      _flag(flag),
-      _context(context),
-      _file(std::move(file)),
-      _function(std::move(function)),
-      _line(line),
-      _representedObject(std::move(tag)),
-      _options(options),
-      _timestamp(timestamp ? *timestamp : platform::Date::now()),
-      _threadID(currentThreadIDText()),
-      _threadName(platform::ProcessInfo::currentThreadName()) {
-    const std::string_view path = _file.view();
+    : message_(std::move(message)),
+      level_(level),
+      flag_(flag),
+      context_(context),
+      file_(std::move(file)),
+      function_(std::move(function)),
+      line_(line),
+      representedObject_(std::move(tag)),
+      options_(options),
+      timestamp_(timestamp ? *timestamp : platform::Date::now()),
+      threadID_(currentThreadIDText()),
+      threadName_(platform::ProcessInfo::currentThreadName()) {
+    const std::string_view path = file_.view();
     const std::string_view name = fileNameWithoutExtension(path);
-    _fileNameOffset = path.empty() ? 0 : static_cast<size_t>(name.data() - path.data());
-    _fileNameLength = name.size();
+    fileNameOffset_ = path.empty() ? 0 : static_cast<size_t>(name.data() - path.data());
+    fileNameLength_ = name.size();
     // One look-up for both: finding the current queue may cost a system call
     // on a thread that runs no queue block.
     if (const platform::DispatchQueue* queue = platform::DispatchQueue::current()) {
-        _queueLabel = queue->label();
-        _qos = queue->qos();
+        queueLabel_ = queue->label();
+        qos_ = queue->qos();
     }
 }
 

@@ -22,45 +22,45 @@ class QLLogText {
     QLLogText() = default;
     static QLLogText borrowed(std::string_view staticText) {
         QLLogText text;
-        text._view = staticText;
+        text.view_ = staticText;
         return text;
     }
     static QLLogText copied(std::string_view text) {
         QLLogText result;
-        result._owned.assign(text);
-        result._isOwned = true;
-        result._view = result._owned;
+        result.owned_.assign(text);
+        result.isOwned_ = true;
+        result.view_ = result.owned_;
         return result;
     }
-    QLLogText(const QLLogText& other) : _owned(other._owned), _isOwned(other._isOwned) { rebase(other); }
-    QLLogText(QLLogText&& other) noexcept : _owned(std::move(other._owned)), _isOwned(other._isOwned) {
+    QLLogText(const QLLogText& other) : owned_(other.owned_), isOwned_(other.isOwned_) { rebase(other); }
+    QLLogText(QLLogText&& other) noexcept : owned_(std::move(other.owned_)), isOwned_(other.isOwned_) {
         rebase(other);
     }
     QLLogText& operator=(const QLLogText& other) {
         if (this != &other) {
-            _owned = other._owned;
-            _isOwned = other._isOwned;
+            owned_ = other.owned_;
+            isOwned_ = other.isOwned_;
             rebase(other);
         }
         return *this;
     }
     QLLogText& operator=(QLLogText&& other) noexcept {
         if (this != &other) {
-            _owned = std::move(other._owned);
-            _isOwned = other._isOwned;
+            owned_ = std::move(other.owned_);
+            isOwned_ = other.isOwned_;
             rebase(other);
         }
         return *this;
     }
 
-    std::string_view view() const { return _view; }
+    std::string_view view() const { return view_; }
 
   private:
-    void rebase(const QLLogText& other) { _view = _isOwned ? std::string_view(_owned) : other._view; }
+    void rebase(const QLLogText& other) { view_ = isOwned_ ? std::string_view(owned_) : other.view_; }
 
-    std::string _owned;
-    bool _isOwned = false;
-    std::string_view _view;
+    std::string owned_;
+    bool isOwned_ = false;
+    std::string_view view_;
 };
 
 // One log record: the text, the severity, the caller's source position and a
@@ -104,50 +104,50 @@ class QLLogMessage {
     QLLogMessage& operator=(QLLogMessage&&) noexcept = default;
     virtual ~QLLogMessage() = default;
 
-    const std::string& message() const { return _message; }
-    QLLogLevel level() const { return _level; }
-    QLLogFlag flag() const { return _flag; }
-    int64_t context() const { return _context; }
-    std::string_view file() const { return _file.view(); }
+    const std::string& message() const { return message_; }
+    QLLogLevel level() const { return level_; }
+    QLLogFlag flag() const { return flag_; }
+    int64_t context() const { return context_; }
+    std::string_view file() const { return file_.view(); }
     // The file's base name without its extension ("Point" for /a/b/Point.cpp).
-    std::string_view fileName() const { return file().substr(_fileNameOffset, _fileNameLength); }
-    std::string_view function() const { return _function.view(); }
-    uint64_t line() const { return _line; }
+    std::string_view fileName() const { return file().substr(fileNameOffset_, fileNameLength_); }
+    std::string_view function() const { return function_.view(); }
+    uint64_t line() const { return line_; }
     // `tag` and `representedObject` are the same value (the older and the newer name).
-    const std::any& tag() const { return _representedObject; }
-    const std::any& representedObject() const { return _representedObject; }
-    int64_t options() const { return _options; }
-    platform::Date timestamp() const { return _timestamp; }
+    const std::any& tag() const { return representedObject_; }
+    const std::any& representedObject() const { return representedObject_; }
+    int64_t options() const { return options_; }
+    platform::Date timestamp() const { return timestamp_; }
     // The calling thread's system thread id (gettid) in decimal.
-    const std::string& threadID() const { return _threadID; }
+    const std::string& threadID() const { return threadID_; }
     // The calling thread's name; may be empty.
-    const std::string& threadName() const { return _threadName; }
+    const std::string& threadName() const { return threadName_; }
     // The label of the dispatch queue the caller ran on; empty on a plain thread.
-    const std::string& queueLabel() const { return _queueLabel; }
+    const std::string& queueLabel() const { return queueLabel_; }
     // The quality-of-service class of the caller's queue.
-    platform::QoS qos() const { return _qos; }
+    platform::QoS qos() const { return qos_; }
 
   protected:
     // Protected, not private, so records specialised by other parts of the
     // framework (a record with a replaced message, a record with facade
     // information) can be built from an existing one.
-    std::string _message;
-    QLLogLevel _level = QLLogLevel::off;
-    QLLogFlag _flag{0};
-    int64_t _context = 0;
-    QLLogText _file;
+    std::string message_;
+    QLLogLevel level_ = QLLogLevel::off;
+    QLLogFlag flag_{0};
+    int64_t context_ = 0;
+    QLLogText file_;
     // The file name is a part of the file text: its offset and length.
-    size_t _fileNameOffset = 0;
-    size_t _fileNameLength = 0;
-    QLLogText _function;
-    uint64_t _line = 0;
-    std::any _representedObject;
-    int64_t _options = 0;
-    platform::Date _timestamp;
-    std::string _threadID;
-    std::string _threadName;
-    std::string _queueLabel;
-    platform::QoS _qos = platform::QoS::Unspecified;
+    size_t fileNameOffset_ = 0;
+    size_t fileNameLength_ = 0;
+    QLLogText function_;
+    uint64_t line_ = 0;
+    std::any representedObject_;
+    int64_t options_ = 0;
+    platform::Date timestamp_;
+    std::string threadID_;
+    std::string threadName_;
+    std::string queueLabel_;
+    platform::QoS qos_ = platform::QoS::Unspecified;
 };
 
 using QLLogMessagePtr = std::shared_ptr<const QLLogMessage>;

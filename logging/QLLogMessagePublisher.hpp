@@ -31,12 +31,12 @@ class MessagePublisher : public reactive::Publisher<QLLogMessagePtr> {
     // publisher's level, and hands it to the subscriber.
     void receive(std::shared_ptr<reactive::Subscriber<QLLogMessagePtr>> subscriber) const override;
 
-    const std::shared_ptr<QLLog>& log() const { return _log; }
-    QLLogLevel logLevel() const { return _logLevel; }
+    const std::shared_ptr<QLLog>& log() const { return log_; }
+    QLLogLevel logLevel() const { return logLevel_; }
 
   private:
-    std::shared_ptr<QLLog> _log;
-    QLLogLevel _logLevel;
+    std::shared_ptr<QLLog> log_;
+    QLLogLevel logLevel_;
 };
 
 // One subscriber's link to the registry; made only by MessagePublisher::receive.
@@ -68,11 +68,11 @@ class MessagePublisher::Subscription final
                  std::shared_ptr<reactive::Subscriber<QLLogMessagePtr>> subscriber);
 
     // Recursive: a subscriber may cancel from inside its own receive.
-    std::recursive_mutex _subscriberMutex;
-    std::shared_ptr<reactive::Subscriber<QLLogMessagePtr>> _subscriber;
-    const std::weak_ptr<QLLog> _log;
-    std::mutex _formatterMutex;
-    std::shared_ptr<QLLogFormatter> _logFormatter;
+    std::recursive_mutex subscriberMutex_;
+    std::shared_ptr<reactive::Subscriber<QLLogMessagePtr>> subscriber_;
+    const std::weak_ptr<QLLog> log_;
+    std::mutex formatterMutex_;
+    std::shared_ptr<QLLogFormatter> logFormatter_;
 };
 
 // QLLog's messagePublisher(with:): a publisher of `log`'s records at `with`.

@@ -20,8 +20,8 @@ class QLLoggingContextSet {
     bool isInSet(int64_t context) const;
 
   private:
-    mutable std::mutex _mutex;
-    std::set<int64_t> _set;
+    mutable std::mutex mutex_;
+    std::set<int64_t> set_;
 };
 
 }  // namespace tervolo::logging

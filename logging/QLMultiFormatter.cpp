@@ -10,41 +10,41 @@ namespace {
 class LineMessage : public QLLogMessage {
   public:
     LineMessage(std::string line, const QLLogMessage& original) : QLLogMessage(original) {
-        _message = std::move(line);
+        message_ = std::move(line);
     }
 };
 
 }  // namespace
 
 QLMultiFormatter::QLMultiFormatter()
-    : _queue(platform::DispatchQueue::concurrent(kQueueLabel)), _state(std::make_shared<State>()) {}
+    : queue_(platform::DispatchQueue::concurrent(kQueueLabel)), state_(std::make_shared<State>()) {}
 
 std::vector<std::shared_ptr<QLLogFormatter>> QLMultiFormatter::formatters() const {
     std::vector<std::shared_ptr<QLLogFormatter>> result;
-    _queue->sync([&] { result = _state->formatters; });
+    queue_->sync([&] { result = state_->formatters; });
     return result;
 }
 
 void QLMultiFormatter::addFormatter(std::shared_ptr<QLLogFormatter> formatter) {
-    _queue->asyncBarrier(
-        [state = _state, formatter = std::move(formatter)] { state->formatters.push_back(formatter); });
+    queue_->asyncBarrier(
+        [state = state_, formatter = std::move(formatter)] { state->formatters.push_back(formatter); });
 }
 
 void QLMultiFormatter::removeFormatter(const std::shared_ptr<QLLogFormatter>& formatter) {
-    _queue->asyncBarrier([state = _state, formatter] {
+    queue_->asyncBarrier([state = state_, formatter] {
         auto& list = state->formatters;
         list.erase(std::remove(list.begin(), list.end(), formatter), list.end());
     });
 }
 
 void QLMultiFormatter::removeAllFormatters() {
-    _queue->asyncBarrier([state = _state] { state->formatters.clear(); });
+    queue_->asyncBarrier([state = state_] { state->formatters.clear(); });
 }
 
 bool QLMultiFormatter::isFormattingWithFormatter(const std::shared_ptr<QLLogFormatter>& formatter) const {
     bool result = false;
-    _queue->sync([&] {
-        const auto& list = _state->formatters;
+    queue_->sync([&] {
+        const auto& list = state_->formatters;
         result = std::find(list.begin(), list.end(), formatter) != list.end();
     });
     return result;
@@ -52,8 +52,8 @@ bool QLMultiFormatter::isFormattingWithFormatter(const std::shared_ptr<QLLogForm
 
 std::optional<std::string> QLMultiFormatter::formatLogMessage(const QLLogMessage& logMessage) {
     std::optional<std::string> line = logMessage.message();
-    _queue->sync([&] {
-        for (const auto& formatter : _state->formatters) {
+    queue_->sync([&] {
+        for (const auto& formatter : state_->formatters) {
             line = formatter->formatLogMessage(LineMessage(std::move(*line), logMessage));
             if (!line) return;
         }

@@ -46,8 +46,8 @@ class QLMultiFormatter : public QLLogFormatter {
     struct State {
         std::vector<std::shared_ptr<QLLogFormatter>> formatters;
     };
-    std::shared_ptr<platform::DispatchQueue> _queue;
-    std::shared_ptr<State> _state;
+    std::shared_ptr<platform::DispatchQueue> queue_;
+    std::shared_ptr<State> state_;
 };
 
 }  // namespace tervolo::logging

@@ -27,27 +27,27 @@ const std::shared_ptr<QLOSLogger>& QLOSLogger::sharedInstance() {
 }
 
 QLOSLogger::QLOSLogger(std::optional<std::string> subsystem, std::optional<std::string> category)
-    : QLAbstractLogger(kLoggerName), _subsystem(std::move(subsystem)), _category(std::move(category)) {
-    if (_subsystem.has_value() != _category.has_value()) {
+    : QLAbstractLogger(kLoggerName), subsystem_(std::move(subsystem)), category_(std::move(category)) {
+    if (subsystem_.has_value() != category_.has_value()) {
         platform::assertionFailure("(subsystem == nil) == (category == nil)", "QLOSLogger",
                                    "Either both subsystem and category or neither should be nil.");
     }
 }
 
 std::shared_ptr<platform::OSLog> QLOSLogger::getLogger() const {
-    if (_subsystem && _category) return platform::OSLog::create(*_subsystem, *_category);
+    if (subsystem_ && category_) return platform::OSLog::make(*subsystem_, *category_);
     return platform::OSLog::defaultLog();
 }
 
 std::shared_ptr<platform::OSLog> QLOSLogger::logger() {
-    std::lock_guard lock(_loggerMutex);
-    if (!_logger) _logger = getLogger();
-    return _logger;
+    std::lock_guard lock(loggerMutex_);
+    if (!logger_) logger_ = getLogger();
+    return logger_;
 }
 
 void QLOSLogger::setLogger(std::shared_ptr<platform::OSLog> logger) {
-    std::lock_guard lock(_loggerMutex);
-    _logger = std::move(logger);
+    std::lock_guard lock(loggerMutex_);
+    logger_ = std::move(logger);
 }
 
 void QLOSLogger::logMessage(const QLLogMessagePtr& logMessage) {

@@ -27,8 +27,8 @@ class QLOSLogger : public QLAbstractLogger {
 
     void logMessage(const QLLogMessagePtr& logMessage) override;
 
-    const std::optional<std::string>& subsystem() const { return _subsystem; }
-    const std::optional<std::string>& category() const { return _category; }
+    const std::optional<std::string>& subsystem() const { return subsystem_; }
+    const std::optional<std::string>& category() const { return category_; }
 
     // The system-log object, made by getLogger() on first use.
     std::shared_ptr<platform::OSLog> logger();
@@ -40,10 +40,10 @@ class QLOSLogger : public QLAbstractLogger {
     static constexpr const char* kLoggerName = "quova.logging.osLogger";
 
   private:
-    const std::optional<std::string> _subsystem;
-    const std::optional<std::string> _category;
-    std::mutex _loggerMutex;  // `logger` may be read and replaced from any thread
-    std::shared_ptr<platform::OSLog> _logger;
+    const std::optional<std::string> subsystem_;
+    const std::optional<std::string> category_;
+    std::mutex loggerMutex_;  // `logger` may be read and replaced from any thread
+    std::shared_ptr<platform::OSLog> logger_;
 };
 
 }  // namespace tervolo::logging

@@ -219,12 +219,12 @@ std::string QLTTYLoggerColorProfile::description() const {
 
 QLTTYLogger::QLTTYLogger(Token, Options options)
     : QLAbstractLogger(kLoggerName),
-      _fd(options.fd),
-      _terminal(options.terminal),
-      _appName(options.processName.empty() ? std::string(kUnnamedApp) : std::move(options.processName)),
-      _processID(std::to_string(options.processID)) {
+      fd_(options.fd),
+      terminal_(options.terminal),
+      appName_(options.processName.empty() ? std::string(kUnnamedApp) : std::move(options.processName)),
+      processID_(std::to_string(options.processID)) {
     platform::LineWriter::standardError().writeLine(kConsoleWarning);
-    _colorProfilesArray.reserve(8);
+    colorProfilesArray_.reserve(8);
 }
 
 const std::shared_ptr<QLTTYLogger>& QLTTYLogger::sharedInstance() {
@@ -235,12 +235,12 @@ const std::shared_ptr<QLTTYLogger>& QLTTYLogger::sharedInstance() {
     return *instance;
 }
 
-std::shared_ptr<QLTTYLogger> QLTTYLogger::create() {
+std::shared_ptr<QLTTYLogger> QLTTYLogger::make() {
     if (gSharedInstanceMade.load()) return nullptr;
-    return createWithOptions(sharedOptions());
+    return make(sharedOptions());
 }
 
-std::shared_ptr<QLTTYLogger> QLTTYLogger::createWithOptions(Options options) {
+std::shared_ptr<QLTTYLogger> QLTTYLogger::make(Options options) {
     return std::make_shared<QLTTYLogger>(Token{}, std::move(options));
 }
 
@@ -328,17 +328,17 @@ bool QLTTYLogger::colorsEnabled() {
     if (isOnInternalLoggerQueue()) {
         platform::assertionFailure("!isOnInternalLoggerQueue()", kAssertionFile,
                                    "MUST access ivar directly, NOT via self.* syntax.");
-        return _colorsEnabled;
+        return colorsEnabled_;
     }
     bool result = false;
     const auto queue = loggerQueue();
     if (isOnGlobalLoggingQueue() || QLLog::isInsideWaitedLoggerCall()) {
         platform::assertionFailure("!isOnGlobalLoggingQueue()", kAssertionFile,
                                    "Core architecture requirement failure");
-        queue->sync([&] { result = _colorsEnabled; });
+        queue->sync([&] { result = colorsEnabled_; });
         return result;
     }
-    QLLog::loggingQueue()->sync([&] { queue->sync([&] { result = _colorsEnabled; }); });
+    QLLog::loggingQueue()->sync([&] { queue->sync([&] { result = colorsEnabled_; }); });
     return result;
 }
 
@@ -348,26 +348,26 @@ void QLTTYLogger::setColorsEnabled(bool colorsEnabled) {
                                    "MUST access ivar directly, NOT via self.* syntax.");
     }
     changeColors([this, colorsEnabled] {
-        _colorsEnabled = colorsEnabled;
-        if (_colorProfilesArray.empty()) loadDefaultColorProfiles();
+        colorsEnabled_ = colorsEnabled;
+        if (colorProfilesArray_.empty()) loadDefaultColorProfiles();
     });
 }
 
 void QLTTYLogger::loadDefaultColorProfiles() {
     addProfile(QLTTYLoggerColorProfile(platform::Color(214 / 255.0, 57 / 255.0, 30 / 255.0, 1.0),
-                                       std::nullopt, QLLogFlag::error, kEveryContext, _terminal));
+                                       std::nullopt, QLLogFlag::error, kEveryContext, terminal_));
     addProfile(QLTTYLoggerColorProfile(platform::Color(204 / 255.0, 121 / 255.0, 32 / 255.0, 1.0),
-                                       std::nullopt, QLLogFlag::warning, kEveryContext, _terminal));
+                                       std::nullopt, QLLogFlag::warning, kEveryContext, terminal_));
 }
 
 void QLTTYLogger::addProfile(QLTTYLoggerColorProfile profile) {
-    for (auto& existing : _colorProfilesArray) {
+    for (auto& existing : colorProfilesArray_) {
         if (existing.mask == profile.mask && existing.context == profile.context) {
             existing = std::move(profile);
             return;
         }
     }
-    _colorProfilesArray.push_back(std::move(profile));
+    colorProfilesArray_.push_back(std::move(profile));
 }
 
 void QLTTYLogger::setForegroundColor(std::optional<platform::Color> foregroundColor,
@@ -379,7 +379,7 @@ void QLTTYLogger::setForegroundColor(std::optional<platform::Color> foregroundCo
                                      std::optional<platform::Color> backgroundColor, QLLogFlag forFlag,
                                      int64_t context) {
     changeColors([this, foregroundColor, backgroundColor, forFlag, context] {
-        addProfile(QLTTYLoggerColorProfile(foregroundColor, backgroundColor, forFlag, context, _terminal));
+        addProfile(QLTTYLoggerColorProfile(foregroundColor, backgroundColor, forFlag, context, terminal_));
     });
 }
 
@@ -391,8 +391,8 @@ void QLTTYLogger::setForegroundColor(std::optional<platform::Color> foregroundCo
         return;
     }
     changeColors([this, foregroundColor, backgroundColor, key = std::move(*key)] {
-        QLTTYLoggerColorProfile profile(foregroundColor, backgroundColor, QLLogFlag{0}, 0, _terminal);
-        _colorProfilesDict.insert_or_assign(key, std::move(profile));
+        QLTTYLoggerColorProfile profile(foregroundColor, backgroundColor, QLLogFlag{0}, 0, terminal_);
+        colorProfilesDict_.insert_or_assign(key, std::move(profile));
     });
 }
 
@@ -405,9 +405,9 @@ void QLTTYLogger::clearColorsForFlag(QLLogFlag flag) {
 void QLTTYLogger::clearColorsForFlag(QLLogFlag flag, int64_t context) {
     changeColors([this, flag, context] {
         const auto found =
-            std::find_if(_colorProfilesArray.begin(), _colorProfilesArray.end(),
+            std::find_if(colorProfilesArray_.begin(), colorProfilesArray_.end(),
                          [&](const auto& p) { return p.mask == flag && p.context == context; });
-        if (found != _colorProfilesArray.end()) _colorProfilesArray.erase(found);
+        if (found != colorProfilesArray_.end()) colorProfilesArray_.erase(found);
     });
 }
 
@@ -417,37 +417,37 @@ void QLTTYLogger::clearColorsForTag(const std::any& tag) {
         platform::assertionFailure("tag is a text or an integer", kAssertionFile, "Invalid tag");
         return;
     }
-    changeColors([this, key = std::move(*key)] { _colorProfilesDict.erase(key); });
+    changeColors([this, key = std::move(*key)] { colorProfilesDict_.erase(key); });
 }
 
 void QLTTYLogger::clearColorsForAllFlags() {
-    changeColors([this] { _colorProfilesArray.clear(); });
+    changeColors([this] { colorProfilesArray_.clear(); });
 }
 
 void QLTTYLogger::clearColorsForAllTags() {
-    changeColors([this] { _colorProfilesDict.clear(); });
+    changeColors([this] { colorProfilesDict_.clear(); });
 }
 
 void QLTTYLogger::clearAllColors() {
     changeColors([this] {
-        _colorProfilesArray.clear();
-        _colorProfilesDict.clear();
+        colorProfilesArray_.clear();
+        colorProfilesDict_.clear();
     });
 }
 
 // --- writing ----------------------------------------------------------------------------------
 
 const QLTTYLoggerColorProfile* QLTTYLogger::profileFor(const QLLogMessage& message) const {
-    if (!_colorProfilesDict.empty() && message.tag().has_value()) {
+    if (!colorProfilesDict_.empty() && message.tag().has_value()) {
         if (const auto key = tagKey(message.tag())) {
-            const auto found = _colorProfilesDict.find(*key);
-            if (found != _colorProfilesDict.end()) return &found->second;
+            const auto found = colorProfilesDict_.find(*key);
+            if (found != colorProfilesDict_.end()) return &found->second;
         }
     }
     // The record's own context wins at once; failing that the last
     // every-context profile of a matching mask.
     const QLTTYLoggerColorProfile* everyContext = nullptr;
-    for (const auto& profile : _colorProfilesArray) {
+    for (const auto& profile : colorProfilesArray_) {
         if ((rawValue(profile.mask) & rawValue(message.flag())) == 0) continue;
         if (profile.context == message.context()) return &profile;
         if (profile.context == kEveryContext) everyContext = &profile;
@@ -467,7 +467,7 @@ void QLTTYLogger::logMessage(const QLLogMessagePtr& logMessage) {
     const bool customFormatted = formatted && *formatted != message.message();
 
     std::string_view fg, bg, reset;
-    if (_colorsEnabled) {
+    if (colorsEnabled_) {
         if (const auto* profile = profileFor(message)) {
             fg = profile->foregroundCode();
             bg = profile->backgroundCode();
@@ -483,13 +483,13 @@ std::string_view QLTTYLogger::timestampText(platform::Date date) {
     // truncation to whole milliseconds, so equal keys mean equal texts.
     const double millisecond = std::floor(date.unixTime() * 1000.0 + 1e-3);
     if (!std::isfinite(millisecond)) {
-        _timestampMillisecond.reset();
-        _timestamp = platform::dateformat::localPrintf(date);
-    } else if (_timestampMillisecond != millisecond) {
-        _timestampMillisecond = millisecond;
-        _timestamp = platform::dateformat::localPrintf(date);
+        timestampMillisecond_.reset();
+        timestamp_ = platform::dateformat::localPrintf(date);
+    } else if (timestampMillisecond_ != millisecond) {
+        timestampMillisecond_ = millisecond;
+        timestamp_ = platform::dateformat::localPrintf(date);
     }
-    return _timestamp;
+    return timestamp_;
 }
 
 void QLTTYLogger::write(std::string_view fg, std::string_view bg, std::string_view reset,
@@ -499,22 +499,22 @@ void QLTTYLogger::write(std::string_view fg, std::string_view bg, std::string_vi
     if (customFormatted) {
         iovec pieces[5] = {
             piece(fg), piece(bg), piece(text),
-            piece(_appendNewline.load(std::memory_order_relaxed) && !endsWithNewline ? kNewline
+            piece(appendNewline_.load(std::memory_order_relaxed) && !endsWithNewline ? kNewline
                                                                                      : std::string_view()),
             piece(reset)};
-        writeAll(_fd, pieces, 5);
+        writeAll(fd_, pieces, 5);
         return;
     }
     const std::string_view timestamp = timestampText(message.timestamp());
     const std::string_view threadID = std::string_view(message.threadID()).substr(0, 8);
     iovec pieces[13] = {
         piece(fg),         piece(bg),       piece(timestamp),
-        piece(" "),        piece(_appName), piece("["),
-        piece(_processID), piece(":"),      piece(threadID),
+        piece(" "),        piece(appName_), piece("["),
+        piece(processID_), piece(":"),      piece(threadID),
         piece("] "),       piece(text),     piece(endsWithNewline ? std::string_view() : kNewline),
         piece(reset),
     };
-    writeAll(_fd, pieces, 13);
+    writeAll(fd_, pieces, 13);
 }
 
 }  // namespace tervolo::logging

@@ -114,11 +114,11 @@ class QLTTYLogger : public QLAbstractLogger {
     static const std::shared_ptr<QLTTYLogger>& sharedInstance();
     // The platform's initialiser: empty once the shared instance exists (there
     // is one terminal logger per standard error); otherwise a logger like it.
-    static std::shared_ptr<QLTTYLogger> create();
+    static std::shared_ptr<QLTTYLogger> make();
     // A logger writing to a descriptor of the caller's (tests capture its bytes
     // through a pipe; a developer tool may write to a file). The descriptor is
     // not closed by the logger. Writes the console warning like `create`.
-    static std::shared_ptr<QLTTYLogger> createWithOptions(Options options);
+    static std::shared_ptr<QLTTYLogger> make(Options options);
 
     // "TERM" and "XcodeColors" as read from the environment (absent: nullopt).
     static QLTTYTerminal terminalForEnvironment(const std::optional<std::string>& term,
@@ -163,14 +163,14 @@ class QLTTYLogger : public QLAbstractLogger {
     void clearAllColors();
 
     // Whether a custom formatter's text gets a newline when it has none; true initially.
-    bool automaticallyAppendNewlineForCustomFormatters() const { return _appendNewline.load(); }
-    void setAutomaticallyAppendNewlineForCustomFormatters(bool value) { _appendNewline.store(value); }
+    bool automaticallyAppendNewlineForCustomFormatters() const { return appendNewline_.load(); }
+    void setAutomaticallyAppendNewlineForCustomFormatters(bool value) { appendNewline_.store(value); }
 
-    QLTTYTerminal terminal() const { return _terminal; }
-    const std::string& appName() const { return _appName; }
-    const std::string& processID() const { return _processID; }
+    QLTTYTerminal terminal() const { return terminal_; }
+    const std::string& appName() const { return appName_; }
+    const std::string& processID() const { return processID_; }
 
-    // Use sharedInstance(), create() or createWithOptions().
+    // Use sharedInstance() or make().
     struct Token {
       private:
         Token() = default;
@@ -197,19 +197,19 @@ class QLTTYLogger : public QLAbstractLogger {
     void write(std::string_view fg, std::string_view bg, std::string_view reset, std::string_view text,
                const QLLogMessage& message, bool customFormatted);
 
-    const int _fd;
-    const QLTTYTerminal _terminal;
-    const std::string _appName;
-    const std::string _processID;
-    std::atomic<bool> _appendNewline{true};
+    const int fd_;
+    const QLTTYTerminal terminal_;
+    const std::string appName_;
+    const std::string processID_;
+    std::atomic<bool> appendNewline_{true};
 
     // Touched only on the logger's queue.
-    bool _colorsEnabled = false;
-    std::vector<QLTTYLoggerColorProfile> _colorProfilesArray;
-    std::map<TagKey, QLTTYLoggerColorProfile> _colorProfilesDict;
+    bool colorsEnabled_ = false;
+    std::vector<QLTTYLoggerColorProfile> colorProfilesArray_;
+    std::map<TagKey, QLTTYLoggerColorProfile> colorProfilesDict_;
     // The last timestamp text and its whole millisecond since 1970.
-    std::optional<double> _timestampMillisecond;
-    std::string _timestamp;
+    std::optional<double> timestampMillisecond_;
+    std::string timestamp_;
 };
 
 }  // namespace tervolo::logging

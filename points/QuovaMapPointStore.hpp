@@ -10,7 +10,7 @@
 
 #include "platform/dispatch/Date.hpp"
 #include "platform/dispatch/DispatchQueue.hpp"
-#include "platform/text/SearchableItem.hpp"
+#include "platform/searchindex/SearchableItem.hpp"
 #include "points/QuovaMapPoint.hpp"
 #include "points/ShorturlUploader.hpp"
 

@@ -3,7 +3,7 @@
 #include "logging/QLLogging.hpp"
 #include "platform/foundation/Bundle.hpp"
 #include "platform/location/CLLocationCoordinate2D.hpp"
-#include "platform/text/SearchIndex.hpp"
+#include "platform/searchindex/SearchIndex.hpp"
 #include "points/QuovaMapPointStore.hpp"
 #include "points/SearchThumbnail.hpp"
 

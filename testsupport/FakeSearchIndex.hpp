@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "platform/dispatch/DispatchQueue.hpp"
-#include "platform/text/SearchIndex.hpp"
+#include "platform/searchindex/SearchIndex.hpp"
 
 namespace tervolo::testsupport {
 

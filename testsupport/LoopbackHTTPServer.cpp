@@ -26,7 +26,7 @@
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
 
-namespace testsupport {
+namespace tervolo::testsupport {
 
 namespace {
 
@@ -592,4 +592,4 @@ bool LoopbackHTTPServer::answer(Connection& connection, const RecordedRequest& r
     return connection.writeAll("0\r\n\r\n");
 }
 
-}  // namespace testsupport
+}  // namespace tervolo::testsupport

@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-namespace testsupport {
+namespace tervolo::testsupport {
 
 // One request as the server read it off the wire.
 struct RecordedRequest {
@@ -148,4 +148,4 @@ class LoopbackHTTPServer {
     std::thread acceptThread_;
 };
 
-}  // namespace testsupport
+}  // namespace tervolo::testsupport

@@ -48,6 +48,12 @@ TemporaryFolder::~TemporaryFolder() {
     }
     platform::UserDefaults::standard().reload();
     std::error_code ignored;
+    // A test may have made folders read-only; they must be writable again to be removed.
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(
+             path_, std::filesystem::directory_options::skip_permission_denied, ignored)) {
+        if (entry.is_directory(ignored)) ::chmod(entry.path().c_str(), 0700);
+    }
+    ::chmod(path_.c_str(), 0700);
     std::filesystem::remove_all(path_, ignored);
 }
 

@@ -6,7 +6,8 @@
 
 namespace tervolo::testsupport {
 
-// A fresh folder for one test, removed with everything in it at the end.
+// A fresh folder for one test, removed with everything in it at the end
+// (folders the test made read-only included).
 // While alive, XDG_DATA_HOME, XDG_CACHE_HOME, XDG_CONFIG_HOME and
 // XDG_STATE_HOME point at its sub-folders "data", "cache", "config" and
 // "state", so the application's documents, caches and preferences land in

@@ -11,7 +11,7 @@
 #include <chrono>
 #include <stdexcept>
 
-namespace testsupport {
+namespace tervolo::testsupport {
 
 UDPListener::UDPListener() {
     fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
@@ -69,4 +69,4 @@ void UDPListener::receiveLoop() {
     }
 }
 
-}  // namespace testsupport
+}  // namespace tervolo::testsupport

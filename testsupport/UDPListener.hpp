@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-namespace testsupport {
+namespace tervolo::testsupport {
 
 // Receives UDP datagrams on 127.0.0.1 at a random port and keeps each one's
 // bytes exactly as they arrived, for tests of senders that expect no reply.
@@ -35,4 +35,4 @@ class UDPListener {
     std::thread thread_;
 };
 
-}  // namespace testsupport
+}  // namespace tervolo::testsupport

@@ -1,6 +1,6 @@
 #include "testsupport/VirtualClockScope.hpp"
 
-namespace testsupport {
+namespace tervolo::testsupport {
 
 VirtualClockScope::VirtualClockScope(double wallSeconds, double monotonicSeconds)
     : previous_(platform::Clock::current()),
@@ -12,4 +12,4 @@ VirtualClockScope::~VirtualClockScope() {
     platform::Clock::install(previous_);
 }
 
-}  // namespace testsupport
+}  // namespace tervolo::testsupport

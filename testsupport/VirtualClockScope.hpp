@@ -5,12 +5,12 @@
 #include "platform/dispatch/Clock.hpp"
 #include "platform/dispatch/VirtualClock.hpp"
 
-namespace testsupport {
+namespace tervolo::testsupport {
 
 // Installs a VirtualClock for the lifetime of the scope and puts back the clock that was installed
 // before. Timers, asyncAfter and main-queue delays scheduled meanwhile run only from advance():
 //
-//   testsupport::VirtualClockScope time;
+//   tervolo::testsupport::VirtualClockScope time;
 //   queue->asyncAfter(1.0, work);
 //   time.advance(1.0);   // `work` has run when this returns (see VirtualClock.hpp)
 class VirtualClockScope {
@@ -29,4 +29,4 @@ class VirtualClockScope {
     std::shared_ptr<platform::VirtualClock> clock_;
 };
 
-}  // namespace testsupport
+}  // namespace tervolo::testsupport

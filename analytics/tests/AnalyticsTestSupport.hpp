@@ -64,7 +64,7 @@ class AnalyticsTest : public ::testing::Test {
 
     tervolo::testsupport::TemporaryFolder folder_;
     TimeZoneScope tz_{"UTC"};
-    ::testsupport::VirtualClockScope time_{1700000000.123};
+    tervolo::testsupport::VirtualClockScope time_{1700000000.123};
     std::shared_ptr<RecordingLogger> logger_ = std::make_shared<RecordingLogger>();
 };
 

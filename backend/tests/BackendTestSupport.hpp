@@ -42,7 +42,7 @@ class BackendTest : public ::testing::Test {
     static bool runMainUntil(const std::function<bool()>& condition, double seconds = 10);
 
     std::string root_;
-    std::unique_ptr<::testsupport::VirtualClockScope> time_;
+    std::unique_ptr<tervolo::testsupport::VirtualClockScope> time_;
     std::shared_ptr<LogLines> log_;
 };
 

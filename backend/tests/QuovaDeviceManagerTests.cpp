@@ -10,8 +10,8 @@
 namespace tervolo::backend {
 namespace {
 
-using ::testsupport::CannedReply;
-using ::testsupport::LoopbackHTTPServer;
+using tervolo::testsupport::CannedReply;
+using tervolo::testsupport::LoopbackHTTPServer;
 
 struct RecordedEvent {
     std::string name;
@@ -145,7 +145,7 @@ TEST_F(QuovaDeviceManagerTest, OneRequestWhileInFlight) {
 
 TEST_F(QuovaDeviceManagerTest, HeartbeatRegistersUntilAnIdentifierIsKnown) {
     std::atomic<int> answer{0};
-    server_.route("POST", "/apps/api/device", [&](const ::testsupport::RecordedRequest&) {
+    server_.route("POST", "/apps/api/device", [&](const tervolo::testsupport::RecordedRequest&) {
         // The first registration fails; the second succeeds.
         if (answer++ == 0) return CannedReply::text("busy", 503);
         return CannedReply::json(R"({"deviceID":"42","updateCount":"1","testlevel":"0","pushlevel":"0"})");

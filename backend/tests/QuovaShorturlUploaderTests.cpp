@@ -14,7 +14,7 @@
 namespace tervolo::backend {
 namespace {
 
-using ::testsupport::CannedReply;
+using tervolo::testsupport::CannedReply;
 
 TEST(ShareZoomTest, ZoomFromBoundsAndVisibleWidth) {
     struct Case {
@@ -50,12 +50,12 @@ class QuovaShorturlUploaderTest : public testing::BackendTest {
   protected:
     void SetUp() override {
         BackendTest::SetUp();
-        testsupport::FakeSearchIndex::install();
+        tervolo::testsupport::FakeSearchIndex::install();
         points::QuovaMapPointStore::resetSharedForTesting();
     }
     void TearDown() override {
         points::QuovaMapPointStore::shared().setShorturlUploader(nullptr);
-        testsupport::FakeSearchIndex::uninstall();
+        tervolo::testsupport::FakeSearchIndex::uninstall();
         BackendTest::TearDown();
     }
 
@@ -88,7 +88,7 @@ class QuovaShorturlUploaderTest : public testing::BackendTest {
         ASSERT_TRUE(runMainUntil([&] { return !store.isEncodingShorturl(*point); }));
     }
 
-    ::testsupport::LoopbackHTTPServer server_;
+    tervolo::testsupport::LoopbackHTTPServer server_;
 };
 
 TEST_F(QuovaShorturlUploaderTest, BodyCarriesThePointTheDeviceAndTheMap) {

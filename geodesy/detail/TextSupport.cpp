@@ -11,33 +11,11 @@ namespace tervolo::geodesy::detail {
 
 namespace {
 
-// Decodes the UTF-8 character at `index`; invalid bytes count as one non-space code point.
+// The UTF-8 character at `index`; an ill-formed byte counts as one non-space code point.
 char32_t codePointAt(std::string_view text, size_t index, size_t& length) {
-    const auto byte = static_cast<unsigned char>(text[index]);
-    length = 1;
-    if (byte < 0x80) return byte;
-    int extra = 0;
-    char32_t cp = 0;
-    if ((byte & 0xE0) == 0xC0) {
-        extra = 1;
-        cp = byte & 0x1F;
-    } else if ((byte & 0xF0) == 0xE0) {
-        extra = 2;
-        cp = byte & 0x0F;
-    } else if ((byte & 0xF8) == 0xF0) {
-        extra = 3;
-        cp = byte & 0x07;
-    } else {
-        return 0xFFFD;
-    }
-    if (index + static_cast<size_t>(extra) >= text.size()) return 0xFFFD;
-    for (int k = 1; k <= extra; ++k) {
-        const auto next = static_cast<unsigned char>(text[index + k]);
-        if ((next & 0xC0) != 0x80) return 0xFFFD;
-        cp = (cp << 6) | (next & 0x3F);
-    }
-    length = static_cast<size_t>(extra) + 1;
-    return cp;
+    const auto read = platform::text::nextCodePoint(text, index);
+    length = read.length;
+    return read.codePoint;
 }
 
 bool isWhiteSpace(char32_t cp) {

@@ -10,8 +10,6 @@
 
 #include "logging/LogHandler.hpp"
 #include "logging/StdioOutputStream.hpp"
-#include "platform/dispatch/Clock.hpp"
-#include "platform/dispatch/VirtualClock.hpp"
 
 namespace tervolo::logging::testing {
 
@@ -114,22 +112,6 @@ class ScopedTimeZone {
 
   private:
     std::optional<std::string> old_;
-};
-
-// Installs a virtual clock at a fixed wall time for one test.
-class ScopedVirtualClock {
-  public:
-    explicit ScopedVirtualClock(double unixSeconds)
-        : clock_(std::make_shared<platform::VirtualClock>(unixSeconds)) {
-        platform::Clock::install(clock_);
-    }
-    ~ScopedVirtualClock() { platform::Clock::install(nullptr); }
-    ScopedVirtualClock(const ScopedVirtualClock&) = delete;
-    ScopedVirtualClock& operator=(const ScopedVirtualClock&) = delete;
-    platform::VirtualClock& clock() { return *clock_; }
-
-  private:
-    std::shared_ptr<platform::VirtualClock> clock_;
 };
 
 }  // namespace tervolo::logging::testing

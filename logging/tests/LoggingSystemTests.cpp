@@ -11,12 +11,12 @@
 #include <vector>
 
 #include "LogFacadeTestSupport.hpp"
-#include "RecordingLogger.hpp"
 #include "logging/FacadeMessage.hpp"
 #include "logging/FacadeNoOpLogHandler.hpp"
 #include "logging/Logger.hpp"
 #include "logging/QLLogHandler.hpp"
 #include "logging/StreamLogHandler.hpp"
+#include "testsupport/logging/LogRecorder.hpp"
 
 namespace tervolo::logging {
 namespace {
@@ -81,7 +81,7 @@ TEST_F(LoggingSystemTest, SecondProcessWideBootstrapStops) {
 
 void bootstrapWithQuovaLoggingScenario() {
     auto registry = std::make_shared<QLLog>();
-    auto recorder = std::make_shared<testing::RecordingLogger>();
+    auto recorder = std::make_shared<tervolo::testsupport::LogRecorder>();
     registry->addLogger(recorder);
     Logger before("before");
     LoggingSystem::bootstrapWithQuovaLogging(registry, Level::info, Level::error);
@@ -102,8 +102,7 @@ void bootstrapWithQuovaLoggingScenario() {
     SCENARIO_CHECK(records.size() == 2);
     SCENARIO_CHECK(records[0]->message() == "async" && records[0]->flag() == QLLogFlag::info);
     SCENARIO_CHECK(records[1]->message() == "sync" && records[1]->flag() == QLLogFlag::error);
-    SCENARIO_CHECK(swiftLogInfo(*records[1]) != nullptr &&
-                   swiftLogInfo(*records[1])->logger.label == "after");
+    SCENARIO_CHECK(facadeInfo(*records[1]) != nullptr && facadeInfo(*records[1])->logger.label == "after");
     registry->flushLog();
     std::exit(0);
 }
@@ -116,7 +115,7 @@ TEST_F(LoggingSystemTest, BootstrapWithQuovaLogging) {
 // own and log through them, also synchronously into a registry.
 void factoryThatLogsScenario() {
     auto registry = std::make_shared<QLLog>();
-    auto recorder = std::make_shared<testing::RecordingLogger>();
+    auto recorder = std::make_shared<tervolo::testsupport::LogRecorder>();
     registry->addLogger(recorder);
     const LogHandlerFactory quova = QLLogHandler::handlerFactory(registry, Level::trace, Level::trace);
     LoggingSystem::bootstrap([quova](const std::string& label) {

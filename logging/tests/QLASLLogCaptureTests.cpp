@@ -13,17 +13,17 @@
 
 #include <fmt/format.h>
 
-#include "RecordingLogger.hpp"
 #include "logging/ASLStore.hpp"
 #include "logging/QLASLLogger.hpp"
 #include "logging/QLLog.hpp"
 #include "platform/foundation/ProcessInfo.hpp"
 #include "testsupport/VirtualClockScope.hpp"
+#include "testsupport/logging/LogRecorder.hpp"
 
 namespace tervolo::logging {
 namespace {
 
-using testing::RecordingLogger;
+using RecordingLogger = tervolo::testsupport::LogRecorder;
 
 constexpr double kWallStart = 1700000000.0;
 
@@ -100,7 +100,7 @@ class ASLTest : public ::testing::Test {
         return texts;
     }
 
-    testsupport::VirtualClockScope time_{kWallStart};
+    tervolo::testsupport::VirtualClockScope time_{kWallStart};
     std::shared_ptr<RecordingLogger> recorder_ = std::make_shared<RecordingLogger>();
 };
 
@@ -165,7 +165,7 @@ TEST_F(ASLTest, LoggerAppliesItsFormatterAndDropsEntriesItCannotBuild) {
 
 TEST_F(ASLTest, NoSecondLoggerOnceTheSharedOneExists) {
     const auto& shared = QLASLLogger::sharedInstance();
-    EXPECT_EQ(QLASLLogger::create(), nullptr);
+    EXPECT_EQ(QLASLLogger::make(), nullptr);
     EXPECT_EQ(QLASLLogger::sharedInstance(), shared);
 }
 

@@ -123,7 +123,7 @@ class DatabaseLoggerTest : public ::testing::Test {
         return result;
     }
 
-    testsupport::VirtualClockScope time_{1700000000.0, kStart};
+    tervolo::testsupport::VirtualClockScope time_{1700000000.0, kStart};
     QLLog registry_;
     std::shared_ptr<ListDatabaseLogger> logger_ = std::make_shared<ListDatabaseLogger>();
 };
@@ -296,7 +296,7 @@ TEST_F(DatabaseLoggerTest, SettingsFromManyThreadsWhileRecordsArriveLoseNoRecord
 }
 
 TEST(DatabaseLoggerLifetimeTest, ReleasedLoggerStopsItsTimers) {
-    testsupport::VirtualClockScope time(1700000000.0, kStart);
+    tervolo::testsupport::VirtualClockScope time(1700000000.0, kStart);
     QLLog registry;
     auto logger = std::make_shared<ListDatabaseLogger>();
     std::weak_ptr<ListDatabaseLogger> weak = logger;

@@ -33,10 +33,10 @@ class SnapshotRecord : public QLLogMessage {
                    platform::QoS qos = platform::QoS::Default)
         : QLLogMessage("message", QLLogLevel::all, QLLogFlag::info, 0, "/src/Caller.cpp", "fn", 1, std::any{},
                        3, kDate) {
-        _queueLabel = std::move(queueLabel);
-        _threadName = std::move(threadName);
-        _threadID = std::move(threadID);
-        _qos = qos;
+        queueLabel_ = std::move(queueLabel);
+        threadName_ = std::move(threadName);
+        threadID_ = std::move(threadID);
+        qos_ = qos;
     }
 };
 

@@ -28,6 +28,7 @@
 #include "platform/dispatch/DispatchSemaphore.hpp"
 #include "platform/foundation/Diagnostics.hpp"
 #include "platform/foundation/FileManager.hpp"
+#include "testsupport/Eventually.hpp"
 #include "testsupport/TemporaryFolder.hpp"
 #include "testsupport/VirtualClockScope.hpp"
 
@@ -199,7 +200,7 @@ TEST_F(QLFileLoggerTest, ResumeOrArchiveTheNewestFileAtStart) {
         if (c.setup == Setup::TooLarge) {
             ASSERT_EQ(::truncate(old.c_str(), 1048576), 0);
         }
-        std::optional<::testsupport::VirtualClockScope> later;
+        std::optional<tervolo::testsupport::VirtualClockScope> later;
         if (c.setup == Setup::TooOld) later.emplace(platform::Clock::system()->wallSeconds() + 86400 + 60);
 
         auto manager = makeRecordingManager(folder);
@@ -251,7 +252,7 @@ TEST_F(QLFileLoggerTest, RollsRightAfterTheRecordThatReachesTheMaximumSize) {
 }
 
 TEST_F(QLFileLoggerTest, RollsByAgeOnTheTimer) {
-    ::testsupport::VirtualClockScope time(platform::Clock::system()->wallSeconds());
+    tervolo::testsupport::VirtualClockScope time(platform::Clock::system()->wallSeconds());
     auto manager = makeRecordingManager();
     auto logger = makeLogger(manager);
     logger->setRollingFrequency(60);
@@ -270,7 +271,7 @@ TEST_F(QLFileLoggerTest, RollsByAgeOnTheTimer) {
 }
 
 TEST_F(QLFileLoggerTest, NoRollingByAgeWithFrequencyZero) {
-    ::testsupport::VirtualClockScope time(platform::Clock::system()->wallSeconds());
+    tervolo::testsupport::VirtualClockScope time(platform::Clock::system()->wallSeconds());
     auto manager = makeRecordingManager();
     auto logger = makeLogger(manager);
     logger->setRollingFrequency(0);
@@ -423,10 +424,7 @@ TEST_F(QLFileLoggerTest, RollsAndPrunesWithoutExtendedAttributes) {
     write(restarted, "third");
     const std::string third = restarted->currentLogFileInfo()->filePath();
     EXPECT_NE(third, second);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (manager->unsortedLogFilePaths().size() != 1 && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
+    tervolo::testsupport::eventually([&] { return manager->unsortedLogFilePaths().size() == 1; });
     EXPECT_EQ(manager->sortedLogFilePaths(), std::vector<std::string>{third});
 }
 
@@ -516,7 +514,7 @@ TEST_F(QLFileLoggerTest, TwoLoggersAppendingToOneFileLoseNothing) {
 // is ended with a newline before the next one, and the failures are reported
 // once, not once per record.
 TEST_F(QLFileLoggerTest, ARecordCutShortIsEndedBeforeTheNextOne) {
-    ::testsupport::VirtualClockScope time;
+    tervolo::testsupport::VirtualClockScope time;
     auto logger = makeLogger(makeRecordingManager());
     setFormatter(logger, nullptr);
     write(logger, "first");
@@ -581,7 +579,7 @@ TEST_F(QLFileLoggerTest, FilesRenamedAwayBeforeTheyAreOpenedCostNoRecord) {
 // An unwritable logs folder fails every record: the first failure is reported,
 // then at most one summary line per ten seconds from each reporter.
 TEST_F(QLFileLoggerTest, AnUnwritableFolderDoesNotFloodStandardError) {
-    ::testsupport::VirtualClockScope time;
+    tervolo::testsupport::VirtualClockScope time;
     auto manager = makeRecordingManager();
     ASSERT_FALSE(FileManager::defaultManager().createDirectory(folder_.cacheHome() + "/TervoloNG", true));
     ASSERT_FALSE(FileManager::defaultManager().writeFile(logsDirectory_, std::string("a file")));

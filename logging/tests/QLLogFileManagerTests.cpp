@@ -12,6 +12,7 @@
 #include "platform/dispatch/DateFormat.hpp"
 #include "platform/foundation/Diagnostics.hpp"
 #include "platform/foundation/FileManager.hpp"
+#include "testsupport/Eventually.hpp"
 #include "testsupport/VirtualClockScope.hpp"
 
 namespace tervolo::logging {
@@ -24,17 +25,8 @@ using testing::ScopedExtendedAttributesRefused;
 
 constexpr uint64_t kMiB = 1048576;
 
-// Waits for work the manager queued on the global queue (deletions): polls
-// the condition; gives up after ten seconds.
-template <typename Condition>
-bool eventually(Condition condition) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
+// Deletions the manager queued on the global queue finish on another thread.
+using tervolo::testsupport::eventually;
 
 Date day(int n) {
     return Date::fromUnix(1706708707.123 + n * 86400.0);
@@ -83,7 +75,7 @@ TEST_F(QLLogFileManagerTest, DefaultsAndFolder) {
 }
 
 TEST_F(QLLogFileManagerTest, CreationNeverOverwritesAndNamesCollisionsWithANumber) {
-    ::testsupport::VirtualClockScope time(1706708707.123);  // every new name is the same
+    tervolo::testsupport::VirtualClockScope time(1706708707.123);  // every new name is the same
     class HeaderManager : public QLLogFileManagerDefault {
       public:
         using QLLogFileManagerDefault::QLLogFileManagerDefault;

@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "LogFacadeTestSupport.hpp"
-#include "RecordingLogger.hpp"
 #include "logging/FacadeMessage.hpp"
 #include "logging/Logger.hpp"
+#include "testsupport/logging/LogRecorder.hpp"
 
 namespace tervolo::logging {
 namespace {
@@ -73,13 +73,13 @@ TEST(QLLogHandlerTest, SynchronousTable) {
          M(Logger::Metadata{{"log-synchronous", V::stringConvertible(false)}}), false},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(makeHandler(c.threshold)._logAsync(c.level, c.metadata), c.async) << c.name;
+        EXPECT_EQ(makeHandler(c.threshold).logAsync_(c.level, c.metadata), c.async) << c.name;
     }
     // The key is the configured one.
     const QLLogHandler custom = makeHandler(Level::critical, "now");
-    EXPECT_FALSE(custom._logAsync(Level::info, Logger::Metadata{{"now", V::stringConvertible(true)}}));
+    EXPECT_FALSE(custom.logAsync_(Level::info, Logger::Metadata{{"now", V::stringConvertible(true)}}));
     EXPECT_TRUE(
-        custom._logAsync(Level::info, Logger::Metadata{{"log-synchronous", V::stringConvertible(true)}}));
+        custom.logAsync_(Level::info, Logger::Metadata{{"log-synchronous", V::stringConvertible(true)}}));
 }
 
 TEST(QLLogHandlerTest, HandlerMetadataAndLevelAreTheLoggersOwn) {
@@ -107,7 +107,7 @@ TEST(QLLogHandlerTest, HandlerMetadataAndLevelAreTheLoggersOwn) {
 
 TEST(QLLogHandlerTest, RecordsReachTheRegistryWithTheFacadeInformation) {
     auto registry = std::make_shared<QLLog>();
-    auto recorder = std::make_shared<testing::RecordingLogger>();
+    auto recorder = std::make_shared<tervolo::testsupport::LogRecorder>();
     registry->addLogger(recorder);
     Logger logger("my.label", QLLogHandler::handlerFactory(registry, Level::info, Level::error));
     logger.setMetadataValue("handler", "h");
@@ -130,7 +130,7 @@ TEST(QLLogHandlerTest, RecordsReachTheRegistryWithTheFacadeInformation) {
     EXPECT_EQ(info.file(), "tests/QLLogHandlerTests.cpp");
     EXPECT_EQ(info.fileName(), "QLLogHandlerTests");
     EXPECT_EQ(info.line(), line);
-    const FacadeInformation* facade = swiftLogInfo(info);
+    const FacadeInformation* facade = facadeInfo(info);
     ASSERT_NE(facade, nullptr);
     EXPECT_EQ(facade->logger.label, "my.label");
     EXPECT_TRUE(metadataEqual(facade->logger.metadata, Logger::Metadata{{"handler", V("h")}}));
@@ -144,15 +144,15 @@ TEST(QLLogHandlerTest, RecordsReachTheRegistryWithTheFacadeInformation) {
     const QLLogMessage& critical = *records[1];
     EXPECT_EQ(rawValue(critical.level()), 1u);
     EXPECT_EQ(critical.flag(), QLLogFlag::error);
-    ASSERT_NE(swiftLogInfo(critical), nullptr);
-    EXPECT_EQ(swiftLogInfo(critical)->message.source, "src");
-    EXPECT_FALSE(swiftLogInfo(critical)->message.metadata.has_value());
+    ASSERT_NE(facadeInfo(critical), nullptr);
+    EXPECT_EQ(facadeInfo(critical)->message.source, "src");
+    EXPECT_FALSE(facadeInfo(critical)->message.metadata.has_value());
     registry->flushLog();
 }
 
 TEST(FacadeMessageTest, SwiftLogInfoAndEquality) {
     const QLLogMessage plain("m", QLLogLevel::all, QLLogFlag::info, 0, "f.cpp", "fn", 1, {}, 3, std::nullopt);
-    EXPECT_EQ(swiftLogInfo(plain), nullptr);
+    EXPECT_EQ(facadeInfo(plain), nullptr);
 
     auto make = [](std::string source, std::optional<Logger::Metadata> metadata) {
         return FacadeMessage("label", {{"h", "1"}}, "m", Level::warning, std::move(metadata),
@@ -169,9 +169,9 @@ TEST(FacadeMessageTest, SwiftLogInfoAndEquality) {
     EXPECT_FALSE(a.isEqual(otherSource));
     EXPECT_FALSE(a.isEqual(plain));
     // The facade information itself compares by value.
-    EXPECT_EQ(a.swiftLogInfo(), sameFields.swiftLogInfo());
-    EXPECT_NE(a.swiftLogInfo(), otherSource.swiftLogInfo());
-    EXPECT_NE(a.swiftLogInfo(), emptyCallMetadata.swiftLogInfo());
+    EXPECT_EQ(a.facadeInfo(), sameFields.facadeInfo());
+    EXPECT_NE(a.facadeInfo(), otherSource.facadeInfo());
+    EXPECT_NE(a.facadeInfo(), emptyCallMetadata.facadeInfo());
     EXPECT_EQ(rawValue(a.level()), 3u);
     EXPECT_EQ(a.flag(), QLLogFlag::warning);
 }

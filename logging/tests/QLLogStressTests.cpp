@@ -6,15 +6,15 @@
 #include <thread>
 #include <vector>
 
-#include "RecordingLogger.hpp"
 #include "logging/QLLog.hpp"
 #include "logging/QLLogging.hpp"
 #include "platform/dispatch/ProcessorCount.hpp"
+#include "testsupport/logging/LogRecorder.hpp"
 
 namespace tervolo::logging {
 namespace {
 
-using testing::RecordingLogger;
+using RecordingLogger = tervolo::testsupport::LogRecorder;
 
 class QLLogStressTest : public ::testing::TestWithParam<int> {
   protected:

@@ -9,17 +9,17 @@
 #include <thread>
 #include <vector>
 
-#include "RecordingLogger.hpp"
 #include "platform/dispatch/DispatchSemaphore.hpp"
 #include "platform/dispatch/NotificationCenter.hpp"
 #include "platform/dispatch/ProcessorCount.hpp"
 #include "platform/foundation/Assertion.hpp"
 #include "platform/foundation/Diagnostics.hpp"
+#include "testsupport/logging/LogRecorder.hpp"
 
 namespace tervolo::logging {
 namespace {
 
-using testing::RecordingLogger;
+using RecordingLogger = tervolo::testsupport::LogRecorder;
 
 QLLogMessagePtr record(QLLogFlag flag, std::string text = "m") {
     return std::make_shared<const QLLogMessage>(std::move(text), QLLogLevel::all, flag, 0, "QLLogTests.cpp",

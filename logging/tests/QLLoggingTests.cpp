@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "RecordingLogger.hpp"
 #include "platform/dispatch/DispatchSemaphore.hpp"
 #include "platform/foundation/ProcessInfo.hpp"
+#include "testsupport/logging/LogRecorder.hpp"
 
 struct TestPoint {
     double latitude;
@@ -25,7 +25,7 @@ struct fmt::formatter<TestPoint> : fmt::formatter<std::string_view> {
 namespace tervolo::logging {
 namespace {
 
-using testing::RecordingLogger;
+using RecordingLogger = tervolo::testsupport::LogRecorder;
 
 // The macros log to the shared registry: install a recording logger there for
 // the test and take it away afterwards.

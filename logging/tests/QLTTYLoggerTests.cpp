@@ -35,7 +35,7 @@ class TestRecord : public QLLogMessage {
                platform::Date date = kDate)
         : QLLogMessage(std::move(text), QLLogLevel::all, flag, context, "/src/Caller.cpp", "fn", 1,
                        std::move(tag), 3, date) {
-        _threadID = "90712345678";
+        threadID_ = "90712345678";
     }
 };
 
@@ -97,7 +97,7 @@ class QLTTYLoggerTest : public ::testing::Test {
     }
 
     std::shared_ptr<QLTTYLogger> makeLogger(QLTTYTerminal terminal, std::string name = "Name") {
-        auto logger = QLTTYLogger::createWithOptions({pipe_.writeEnd(), std::move(name), 812, terminal});
+        auto logger = QLTTYLogger::make({pipe_.writeEnd(), std::move(name), 812, terminal});
         registry_.addLogger(logger);
         return logger;
     }
@@ -482,7 +482,7 @@ TEST_F(QLTTYLoggerTest, OnlyOneTerminalLoggerForStandardError) {
     EXPECT_EQ(shared->loggerName(), "quova.logging.ttyLogger");
     EXPECT_EQ(shared->loggerQueue()->label(), "quova.logging.ttyLogger");
     EXPECT_EQ(&QLTTYLogger::sharedInstance(), &shared);
-    EXPECT_EQ(QLTTYLogger::create(), nullptr);
+    EXPECT_EQ(QLTTYLogger::make(), nullptr);
 }
 
 }  // namespace

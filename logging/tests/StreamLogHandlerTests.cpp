@@ -12,13 +12,13 @@
 
 #include "LogFacadeTestSupport.hpp"
 #include "logging/Logger.hpp"
+#include "testsupport/VirtualClockScope.hpp"
 
 namespace tervolo::logging {
 namespace {
 
 using testing::CapturingStream;
 using testing::ScopedTimeZone;
-using testing::ScopedVirtualClock;
 using Level = Logger::Level;
 
 // 2024-05-01T11:45:07.9Z: the fraction must not show.
@@ -38,7 +38,7 @@ class StreamLogHandlerTest : public ::testing::Test {
 
   private:
     ScopedTimeZone timeZone_;
-    ScopedVirtualClock clock_;
+    tervolo::testsupport::VirtualClockScope clock_;
 };
 
 TEST_F(StreamLogHandlerTest, TimestampIsLocalWholeSecondsWithOffset) {

@@ -82,7 +82,7 @@ struct DispatchSourceTimer::State : std::enable_shared_from_this<DispatchSourceT
     }
 };
 
-std::shared_ptr<DispatchSourceTimer> DispatchSourceTimer::create(std::shared_ptr<DispatchQueue> queue) {
+std::shared_ptr<DispatchSourceTimer> DispatchSourceTimer::make(std::shared_ptr<DispatchQueue> queue) {
     return std::shared_ptr<DispatchSourceTimer>(new DispatchSourceTimer(std::move(queue)));
 }
 

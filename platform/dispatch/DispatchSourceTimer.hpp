@@ -17,7 +17,7 @@ class DispatchQueue;
 // not used. The timer stops when its last owner lets go of it.
 class DispatchSourceTimer : public std::enable_shared_from_this<DispatchSourceTimer> {
   public:
-    static std::shared_ptr<DispatchSourceTimer> create(std::shared_ptr<DispatchQueue> queue);
+    static std::shared_ptr<DispatchSourceTimer> make(std::shared_ptr<DispatchQueue> queue);
 
     // First fire `startDelaySeconds` from now (negative or NaN: now), then every `intervalSeconds`
     // when given (one-shot otherwise; at least 0.1 ms). Scheduling again replaces the earlier schedule.

@@ -35,7 +35,7 @@ Timer::~Timer() {
 
 std::shared_ptr<Timer> Timer::scheduled(double interval, bool repeats, Block block, std::any userInfo) {
     auto timer = std::shared_ptr<Timer>(new Timer(interval, repeats, std::move(block), std::move(userInfo)));
-    timer->source_ = DispatchSourceTimer::create(DispatchQueue::main());
+    timer->source_ = DispatchSourceTimer::make(DispatchQueue::main());
     std::weak_ptr<Timer> weak = timer;
     timer->source_->setEventHandler([weak] {
         if (auto self = weak.lock()) self->fire();

@@ -6,6 +6,7 @@
 
 #include "platform/dispatch/SharedInstance.hpp"
 #include "platform/foundation/FileManager.hpp"
+#include "platform/foundation/PropertyValueJSON.hpp"
 
 namespace platform {
 
@@ -62,9 +63,9 @@ std::optional<std::string> overrideFor(const std::string& key) {
 
 // An override replaces the value with a string, or with a list of strings when
 // the value it replaces is a list ("a,b" → ["a","b"], "" → []).
-nlohmann::json overrideValue(const std::string& text, const nlohmann::json* original) {
-    if (original == nullptr || !original->is_array()) return text;
-    nlohmann::json list = nlohmann::json::array();
+PropertyValue overrideValue(const std::string& text, const PropertyValue* original) {
+    if (original == nullptr || original->asList() == nullptr) return text;
+    PropertyValue::List list;
     size_t start = 0;
     while (start < text.size()) {
         size_t comma = text.find(',', start);
@@ -72,7 +73,7 @@ nlohmann::json overrideValue(const std::string& text, const nlohmann::json* orig
         if (comma > start) list.push_back(text.substr(start, comma - start));
         start = comma + 1;
     }
-    return list;
+    return PropertyValue(std::move(list));
 }
 
 std::string languageFromEnvironment() {
@@ -106,7 +107,7 @@ std::string Bundle::resourcePathLocked() const {
     return *resourcePath_;
 }
 
-const nlohmann::json& Bundle::baseDictionaryLocked() const {
+const PropertyValue::Dictionary& Bundle::baseDictionaryLocked() const {
     if (!dictionary_) {
         const std::string folder = resourcePathLocked();
         std::optional<nlohmann::json> json;
@@ -120,25 +121,29 @@ const nlohmann::json& Bundle::baseDictionaryLocked() const {
             const std::string source = sourceResources();
             if (!source.empty()) json = readJSONObject(source + "/" + kInfoTemplateName);
         }
-        dictionary_ = json.value_or(nlohmann::json::object());
+        // A plain JSON object of keys, texts, numbers and lists.
+        std::optional<PropertyValue> value;
+        if (json) value = propertyValueFromJSON(*json);
+        const PropertyValue::Dictionary* dictionary = value ? value->asDictionary() : nullptr;
+        dictionary_ = dictionary ? *dictionary : PropertyValue::Dictionary{};
     }
     return *dictionary_;
 }
 
-nlohmann::json Bundle::infoDictionary() const {
+PropertyValue::Dictionary Bundle::infoDictionary() const {
     std::lock_guard lock(mutex_);
-    nlohmann::json dictionary = baseDictionaryLocked();
-    for (auto& [key, value] : dictionary.items()) {
+    PropertyValue::Dictionary dictionary = baseDictionaryLocked();
+    for (auto& [key, value] : dictionary) {
         if (auto text = overrideFor(key)) value = overrideValue(*text, &value);
     }
     return dictionary;
 }
 
-std::optional<nlohmann::json> Bundle::objectForInfoDictionaryKey(const std::string& key) const {
+std::optional<PropertyValue> Bundle::objectForInfoDictionaryKey(const std::string& key) const {
     std::lock_guard lock(mutex_);
-    const nlohmann::json& dictionary = baseDictionaryLocked();
+    const PropertyValue::Dictionary& dictionary = baseDictionaryLocked();
     const auto found = dictionary.find(key);
-    const nlohmann::json* original = found == dictionary.end() ? nullptr : &*found;
+    const PropertyValue* original = found == dictionary.end() ? nullptr : &found->second;
     if (auto text = overrideFor(key)) return overrideValue(*text, original);
     if (original == nullptr) return std::nullopt;
     return *original;
@@ -146,19 +151,19 @@ std::optional<nlohmann::json> Bundle::objectForInfoDictionaryKey(const std::stri
 
 std::optional<std::string> Bundle::infoString(const std::string& key) const {
     auto value = objectForInfoDictionaryKey(key);
-    if (!value || !value->is_string()) return std::nullopt;
-    return value->get<std::string>();
+    if (!value) return std::nullopt;
+    return value->asString();
 }
 
 std::vector<std::string> Bundle::infoStringList(const std::string& key) const {
     std::vector<std::string> list;
     auto value = objectForInfoDictionaryKey(key);
     if (!value) return list;
-    if (value->is_string()) {
-        list.push_back(value->get<std::string>());
-    } else if (value->is_array()) {
-        for (const auto& item : *value) {
-            if (item.is_string()) list.push_back(item.get<std::string>());
+    if (auto text = value->asString()) {
+        list.push_back(std::move(*text));
+    } else if (const PropertyValue::List* items = value->asList()) {
+        for (const PropertyValue& item : *items) {
+            if (auto itemText = item.asString()) list.push_back(std::move(*itemText));
         }
     }
     return list;
@@ -221,7 +226,7 @@ std::string Bundle::localizedString(const std::string& key, const std::string& v
     return value.empty() ? key : value;
 }
 
-void Bundle::setInfoDictionaryForTesting(std::optional<nlohmann::json> dictionary) {
+void Bundle::setInfoDictionaryForTesting(std::optional<PropertyValue::Dictionary> dictionary) {
     std::lock_guard lock(mutex_);
     dictionary_ = std::move(dictionary);
 }

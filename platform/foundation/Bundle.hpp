@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include <nlohmann/json.hpp>
+#include "platform/foundation/PropertyValue.hpp"
 
 namespace platform {
 
@@ -28,10 +28,10 @@ class Bundle {
   public:
     static Bundle& main();
 
-    // The information dictionary with overrides applied (a JSON object).
-    nlohmann::json infoDictionary() const;
+    // The information dictionary with overrides applied.
+    PropertyValue::Dictionary infoDictionary() const;
     // One value, or nothing when the key is absent.
-    std::optional<nlohmann::json> objectForInfoDictionaryKey(const std::string& key) const;
+    std::optional<PropertyValue> objectForInfoDictionaryKey(const std::string& key) const;
     // A string value; nothing when absent or not a string.
     std::optional<std::string> infoString(const std::string& key) const;
     // A list of strings; empty when absent.
@@ -52,19 +52,19 @@ class Bundle {
 
     // Test hooks. Replacing the dictionary leaves absent keys absent; overrides
     // from the environment still apply. reload() forgets every cache.
-    void setInfoDictionaryForTesting(std::optional<nlohmann::json> dictionary);
+    void setInfoDictionaryForTesting(std::optional<PropertyValue::Dictionary> dictionary);
     void setResourcesDirectory(std::optional<std::string> folder);
     void setLanguageForTesting(std::optional<std::string> language);
     void reload();
 
   private:
     Bundle() = default;
-    const nlohmann::json& baseDictionaryLocked() const;
+    const PropertyValue::Dictionary& baseDictionaryLocked() const;
     std::string resourcePathLocked() const;
     std::string languageLocked() const;
 
     mutable std::mutex mutex_;
-    mutable std::optional<nlohmann::json> dictionary_;
+    mutable std::optional<PropertyValue::Dictionary> dictionary_;
     mutable std::optional<std::string> resourcePath_;
     std::optional<std::string> resourcesOverride_;
     std::optional<std::string> languageOverride_;

@@ -159,8 +159,8 @@ class Monitor {
 
 }  // namespace
 
-std::shared_ptr<FileWatchSource> FileWatchSource::create(int fd, unsigned eventMask,
-                                                         std::shared_ptr<DispatchQueue> queue) {
+std::shared_ptr<FileWatchSource> FileWatchSource::make(int fd, unsigned eventMask,
+                                                       std::shared_ptr<DispatchQueue> queue) {
     if (fd < 0 || !queue) return nullptr;
     auto state = std::make_shared<State>();
     state->mask = eventMask;

@@ -21,8 +21,8 @@ class FileWatchSource : public std::enable_shared_from_this<FileWatchSource> {
 
     // Created inactive. `fd` stays owned by the caller; the source keeps its
     // own duplicate. Returns null when the descriptor cannot be watched.
-    static std::shared_ptr<FileWatchSource> create(int fd, unsigned eventMask,
-                                                   std::shared_ptr<DispatchQueue> queue);
+    static std::shared_ptr<FileWatchSource> make(int fd, unsigned eventMask,
+                                                 std::shared_ptr<DispatchQueue> queue);
     ~FileWatchSource();
 
     void setEventHandler(EventHandler handler);

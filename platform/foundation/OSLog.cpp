@@ -58,7 +58,7 @@ std::shared_ptr<OSLog> OSLog::defaultLog() {
         [] { return new std::shared_ptr<OSLog>(std::make_shared<OSLog>("", "")); });
 }
 
-std::shared_ptr<OSLog> OSLog::create(std::string subsystem, std::string category) {
+std::shared_ptr<OSLog> OSLog::make(std::string subsystem, std::string category) {
     return std::make_shared<OSLog>(std::move(subsystem), std::move(category));
 }
 

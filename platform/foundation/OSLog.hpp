@@ -34,7 +34,7 @@ class OSLog {
 
     // Subsystem and category empty; never destroyed.
     static std::shared_ptr<OSLog> defaultLog();
-    static std::shared_ptr<OSLog> create(std::string subsystem, std::string category);
+    static std::shared_ptr<OSLog> make(std::string subsystem, std::string category);
 
     bool isEnabled(OSLogType type) const;
     void write(OSLogType type, std::string_view text) const;

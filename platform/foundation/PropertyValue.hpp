@@ -7,8 +7,6 @@
 #include <variant>
 #include <vector>
 
-#include <nlohmann/json.hpp>
-
 #include "platform/dispatch/Date.hpp"
 
 namespace platform {
@@ -48,17 +46,9 @@ class PropertyValue {
 
     bool operator==(const PropertyValue& other) const;
 
-    // JSON form that keeps the types across a write and a read: numbers keep
-    // integer vs floating form (doubles are written with a fraction or an
-    // exponent), a date is {"$date": seconds since 2001}, and a dictionary
-    // that could be mistaken for such a tag is wrapped as {"$dict": {...}}.
-    // Non-finite doubles are written as null and read back as nothing.
-    // Reading drops what it cannot represent (null, non-finite numbers,
-    // integers beyond int64, lists and dictionaries nested deeper than
-    // kMaximumDepth, so a hostile file cannot exhaust the stack).
+    // How deep lists and dictionaries may nest in a stored form (see
+    // PropertyValueJSON.hpp), so a hostile file cannot exhaust the stack.
     static constexpr int kMaximumDepth = 256;
-    nlohmann::json toJSON() const;
-    static std::optional<PropertyValue> fromJSON(const nlohmann::json& json, int depth = 0);
 
   private:
     std::variant<bool, int64_t, double, std::string, platform::Date, List, Dictionary> storage_;

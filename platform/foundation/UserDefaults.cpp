@@ -5,6 +5,7 @@
 
 #include "platform/foundation/Diagnostics.hpp"
 #include "platform/foundation/FileManager.hpp"
+#include "platform/foundation/PropertyValueJSON.hpp"
 
 namespace platform {
 
@@ -61,7 +62,7 @@ void UserDefaults::loadLocked() const {
     }
     const nlohmann::json json = nlohmann::json::parse(bytes->begin(), bytes->end(), nullptr, false);
     std::optional<PropertyValue> value;
-    if (json.is_object()) value = PropertyValue::fromJSON(json);
+    if (json.is_object()) value = propertyValueFromJSON(json);
     if (!value || value->asDictionary() == nullptr) {
         moveAsideLocked(filePath_ + " is not a valid defaults file");
         return;
@@ -103,7 +104,7 @@ void UserDefaults::persistLocked() {
     // A string that is not valid UTF-8 is written with replacement characters
     // instead of making the whole save throw.
     const std::string text =
-        PropertyValue(values_).toJSON().dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+        toJSON(PropertyValue(values_)).dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
     FileManager& files = FileManager::defaultManager();
     const auto slash = filePath_.find_last_of('/');
     if (slash != std::string::npos && slash > 0) files.createDirectory(filePath_.substr(0, slash), true);

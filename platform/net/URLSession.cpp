@@ -610,7 +610,7 @@ std::shared_ptr<URLSession> URLSession::make(URLSessionConfiguration configurati
         // missing file is a packaging fault, not a reason to stop the process.
         if (!allRead) {
             core->pins = "sha256//AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA=";
-            OSLog::create("org.tervolo.TervoloNG", "net")
+            OSLog::make("org.tervolo.TervoloNG", "net")
                 ->write(OSLogType::Error, "pinned certificate file missing or unreadable: " +
                                               core->missingPinFile + "; pinned https requests will fail");
         }

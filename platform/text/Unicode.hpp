@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -55,5 +56,47 @@ bool isValidUTF8(std::string_view text);
 
 // Appends the UTF-8 form of one code point (the caller keeps it a scalar value).
 void appendUTF8(std::string& out, char32_t codePoint);
+
+// One code point read from UTF-8 text: its value and the bytes it took.
+struct CodePointRead {
+    char32_t codePoint;
+    uint8_t length;  // 1 to 4
+    bool valid;      // false: an ill-formed sequence, read as U+FFFD of length 1
+};
+
+// Reads the code point that starts at byte `index` (< text.size()). Strict, as
+// the standard defines well-formed UTF-8: a stray continuation byte, a
+// truncated sequence, an overlong form, a UTF-16 surrogate or a value beyond
+// U+10FFFF is ill-formed, and its first byte is read alone as U+FFFD, so a
+// reader that steps by `length` resynchronises at the next byte. Inline: the
+// JSON parser and the coordinate readers call it for every non-ASCII
+// character.
+inline CodePointRead nextCodePoint(std::string_view text, size_t index) noexcept {
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data()) + index;
+    const size_t available = text.size() - index;
+    const unsigned char lead = p[0];
+    if (lead < 0x80) return {lead, 1, true};
+    constexpr CodePointRead illFormed{0xFFFD, 1, false};
+    const auto continuation = [&](size_t i) { return i < available && (p[i] & 0xC0) == 0x80; };
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        if (!continuation(1)) return illFormed;
+        return {static_cast<char32_t>((lead & 0x1Fu) << 6 | (p[1] & 0x3Fu)), 2, true};
+    }
+    if (lead >= 0xE0 && lead <= 0xEF) {
+        if (!continuation(1) || !continuation(2)) return illFormed;
+        if (lead == 0xE0 && p[1] < 0xA0) return illFormed;   // overlong
+        if (lead == 0xED && p[1] >= 0xA0) return illFormed;  // UTF-16 surrogate
+        return {static_cast<char32_t>((lead & 0x0Fu) << 12 | (p[1] & 0x3Fu) << 6 | (p[2] & 0x3Fu)), 3, true};
+    }
+    if (lead >= 0xF0 && lead <= 0xF4) {
+        if (!continuation(1) || !continuation(2) || !continuation(3)) return illFormed;
+        if (lead == 0xF0 && p[1] < 0x90) return illFormed;   // overlong
+        if (lead == 0xF4 && p[1] >= 0x90) return illFormed;  // beyond U+10FFFF
+        return {static_cast<char32_t>((lead & 0x07u) << 18 | (p[1] & 0x3Fu) << 12 | (p[2] & 0x3Fu) << 6 |
+                                      (p[3] & 0x3Fu)),
+                4, true};
+    }
+    return illFormed;
+}
 
 }  // namespace platform::text

@@ -60,9 +60,9 @@ void PointsTest::SetUp() {
     setenv("XDG_CONFIG_HOME", (root_ + "/config").c_str(), 1);
     setenv("XDG_CACHE_HOME", (root_ + "/cache").c_str(), 1);
     platform::Bundle::main().setInfoDictionaryForTesting(
-        nlohmann::json{{"CFBundleIdentifier", "org.tervolo.TervoloNG"},
-                       {"CFBundleVersion", "77"},
-                       {"CFBundleName", "TervoloNG"}});
+        platform::PropertyValue::Dictionary{{"CFBundleIdentifier", "org.tervolo.TervoloNG"},
+                                            {"CFBundleVersion", "77"},
+                                            {"CFBundleName", "TervoloNG"}});
     platform::UserDefaults::standard().reload();
 
     clock_ = std::make_shared<platform::VirtualClock>(kStartSeconds2001 + platform::Date::kUnixOffset);

@@ -286,7 +286,7 @@ TEST_F(QuovaMapPointShareItemTest, OneUploadPerIdentifierEvenWhenItCompletesAtOn
 }
 
 TEST_F(QuovaMapPointShareItemTest, HostsAreConfigurationValues) {
-    platform::Bundle::main().setInfoDictionaryForTesting(nlohmann::json{
+    platform::Bundle::main().setInfoDictionaryForTesting(platform::PropertyValue::Dictionary{
         {"QuovaOpenStreetMapWebHost", "osm.example"}, {"QuovaProductWebHost", "tervolo.example"}});
     auto point = harbour();
     onPause_ = [&](size_t) { uploader_->complete(0, std::nullopt); };

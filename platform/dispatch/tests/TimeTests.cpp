@@ -97,7 +97,7 @@ TEST_F(VirtualTime, DispatchSourceTimerInEveryState) {
     auto queue = DispatchQueue::serial("test.timer");
     int fired = 0;
     auto make = [&](double start, std::optional<double> interval) {
-        auto t = DispatchSourceTimer::create(queue);
+        auto t = DispatchSourceTimer::make(queue);
         t->setEventHandler([&] { ++fired; });
         t->schedule(start, interval, 0.1);
         return t;
@@ -189,7 +189,7 @@ TEST_F(VirtualTime, DispatchSourceTimerInEveryState) {
         t->cancel();
     }
     {  // cancel from inside the handler stops a repeating timer
-        auto t = DispatchSourceTimer::create(queue);
+        auto t = DispatchSourceTimer::make(queue);
         t->setEventHandler([&] {
             ++fired;
             t->cancel();
@@ -204,7 +204,7 @@ TEST_F(VirtualTime, DispatchSourceTimerInEveryState) {
 
 TEST_F(VirtualTime, MainQueueTimerRunsDuringAdvanceOnTheMainThread) {
     int fired = 0;
-    auto t = DispatchSourceTimer::create(DispatchQueue::main());
+    auto t = DispatchSourceTimer::make(DispatchQueue::main());
     t->setEventHandler([&] {
         EXPECT_TRUE(platform::isMainThread());
         ++fired;
@@ -381,7 +381,7 @@ TEST(DispatchSourceTimerStress, RealTimeTimersFromManyThreads) {
             const bool serial = t % 2 == 0;
             auto queue = serial ? DispatchQueue::serial("test.stress") : DispatchQueue::global();
             for (int round = 0; round < 5; ++round) {
-                auto timer = DispatchSourceTimer::create(queue);
+                auto timer = DispatchSourceTimer::make(queue);
                 auto fired = std::make_shared<std::atomic<int>>(0);
                 auto threeFires = std::make_shared<platform::DispatchSemaphore>(0);
                 timer->setEventHandler([fired, threeFires] {

@@ -71,7 +71,7 @@ TEST_F(BundleTest, EnvironmentOverridesEveryKey) {
         ScopedEnvironment modes("TERVOLO_UIBackgroundModes", "location,fetch");
         ScopedEnvironment host("TERVOLO_QXBackendHost", "backend.example.invalid");
         EXPECT_EQ(bundle.infoString("CFBundleVersion"), "77");
-        EXPECT_EQ(bundle.infoDictionary()["CFBundleVersion"], "77");
+        EXPECT_EQ(bundle.infoDictionary()["CFBundleVersion"], platform::PropertyValue("77"));
         EXPECT_EQ(bundle.infoStringList("UIBackgroundModes"),
                   (std::vector<std::string>{"location", "fetch"}));
         EXPECT_EQ(bundle.infoString("QXBackendHost"), "backend.example.invalid");
@@ -85,11 +85,12 @@ TEST_F(BundleTest, EnvironmentOverridesEveryKey) {
 
 TEST_F(BundleTest, AReplacedDictionaryKeepsAbsentKeysAbsent) {
     Bundle& bundle = Bundle::main();
-    bundle.setInfoDictionaryForTesting(nlohmann::json{{"CFBundleName", "Other"}, {"CFBundleVersion", 12}});
+    bundle.setInfoDictionaryForTesting(
+        platform::PropertyValue::Dictionary{{"CFBundleName", "Other"}, {"CFBundleVersion", 12}});
     EXPECT_EQ(bundle.infoString("CFBundleName"), "Other");
     EXPECT_FALSE(bundle.infoString("CFBundleIdentifier").has_value());
     EXPECT_FALSE(bundle.infoString("CFBundleVersion").has_value()) << "a number is not a string";
-    EXPECT_EQ(bundle.objectForInfoDictionaryKey("CFBundleVersion"), nlohmann::json(12));
+    EXPECT_EQ(bundle.objectForInfoDictionaryKey("CFBundleVersion"), platform::PropertyValue(12));
 }
 
 TEST_F(BundleTest, LocalizedStringReturnsTheTranslationOrTheKey) {

@@ -83,7 +83,7 @@ TEST(FileWatchSourceTest, ReportsUnlinkAndRenameOfAnOpenFileOnTheGivenQueue) {
         ASSERT_GE(file.fd, 0);
         auto queue = DispatchQueue::serial("test.file-watch");
         Recorder recorder;
-        auto source = FileWatchSource::create(file.fd, kAll, queue);
+        auto source = FileWatchSource::make(file.fd, kAll, queue);
         ASSERT_TRUE(source);
         source->setEventHandler(recorder.handler());
         source->activate();
@@ -106,7 +106,7 @@ TEST(FileWatchSourceTest, AttributeChangesOfALinkedFileAreNotADelete) {
     OpenFile file(path);
     auto queue = DispatchQueue::serial("test.file-watch");
     Recorder recorder;
-    auto source = FileWatchSource::create(file.fd, FileWatchSource::Delete, queue);
+    auto source = FileWatchSource::make(file.fd, FileWatchSource::Delete, queue);
     ASSERT_TRUE(source);
     source->setEventHandler(recorder.handler());
     source->activate();
@@ -127,8 +127,8 @@ TEST(FileWatchSourceTest, CancelStopsDeliveryAndRunsTheCancelHandler) {
     auto queue = DispatchQueue::serial("test.file-watch");
     Recorder cancelled;
     Recorder sentinel;
-    auto watched = FileWatchSource::create(file.fd, kAll, queue);
-    auto witness = FileWatchSource::create(file.fd, kAll, queue);
+    auto watched = FileWatchSource::make(file.fd, kAll, queue);
+    auto witness = FileWatchSource::make(file.fd, kAll, queue);
     ASSERT_TRUE(watched && witness);
     watched->setEventHandler(cancelled.handler());
     watched->setCancelHandler(cancelled.cancelHandler());
@@ -157,8 +157,8 @@ TEST(FileWatchSourceTest, EventsBeforeActivationArriveOnActivation) {
     auto queue = DispatchQueue::serial("test.file-watch");
     Recorder early;
     Recorder witness;
-    auto source = FileWatchSource::create(file.fd, kAll, queue);
-    auto active = FileWatchSource::create(file.fd, kAll, queue);
+    auto source = FileWatchSource::make(file.fd, kAll, queue);
+    auto active = FileWatchSource::make(file.fd, kAll, queue);
     ASSERT_TRUE(source && active);
     source->setEventHandler(early.handler());
     active->setEventHandler(witness.handler());
@@ -180,8 +180,8 @@ TEST(FileWatchSourceTest, EventsBeforeActivationArriveOnActivation) {
 }
 
 TEST(FileWatchSourceTest, RefusesABadDescriptor) {
-    EXPECT_FALSE(FileWatchSource::create(-1, kAll, DispatchQueue::serial("test.file-watch")));
-    EXPECT_FALSE(FileWatchSource::create(0, kAll, nullptr));
+    EXPECT_FALSE(FileWatchSource::make(-1, kAll, DispatchQueue::serial("test.file-watch")));
+    EXPECT_FALSE(FileWatchSource::make(0, kAll, nullptr));
 }
 
 }  // namespace
@@ -199,7 +199,7 @@ TEST(FileWatchSourceTest, ManySourcesComeAndGoConcurrently) {
                 const std::string path = folder.file(std::to_string(thread) + "-" + std::to_string(round));
                 OpenFile file(path);
                 Recorder recorder;
-                auto source = FileWatchSource::create(file.fd, kAll, queue);
+                auto source = FileWatchSource::make(file.fd, kAll, queue);
                 ASSERT_TRUE(source);
                 source->setEventHandler(recorder.handler());
                 source->activate();
@@ -229,7 +229,7 @@ TEST(FileWatchSourceTest, TheLastReferenceMayBeDroppedInsideTheHandler) {
     OpenFile file(path);
     auto queue = DispatchQueue::serial("test.file-watch");
     Recorder recorder;
-    auto source = FileWatchSource::create(file.fd, kAll, queue);
+    auto source = FileWatchSource::make(file.fd, kAll, queue);
     ASSERT_TRUE(source);
     auto holder = std::make_shared<std::shared_ptr<FileWatchSource>>(source);
     source->setEventHandler([holder, &recorder](unsigned mask) {

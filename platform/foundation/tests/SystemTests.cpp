@@ -27,7 +27,7 @@ namespace {
 TEST(OSLogTest, RecordsCarryLogTypeAndTextVerbatim) {
     auto capture = platform::OSLogCapture::install();
     OSLog::setDebugEnabledForTesting(false);
-    auto log = OSLog::create("org.tervolo.TervoloNG", "points");
+    auto log = OSLog::make("org.tervolo.TervoloNG", "points");
     log->write(OSLogType::Error, "failed %s %n %@ 100%");
     log->write(OSLogType::Info, "info");
     log->write(OSLogType::Debug, "hidden");

@@ -70,7 +70,7 @@ TEST(UDPConnection, PortTextIsDecimalOneToMax) {
 }
 
 TEST(UDPConnection, DatagramsArriveAsExactBytesIncludingThoseSentBeforeReady) {
-    testsupport::UDPListener listener;
+    tervolo::testsupport::UDPListener listener;
     Events events;
     auto connection = UDPConnection::make("127.0.0.1", listener.port());
     events.attach(*connection);

@@ -24,8 +24,8 @@
 
 using namespace platform;
 using ::testing::HasSubstr;
-using testsupport::CannedReply;
-using testsupport::LoopbackHTTPServer;
+using tervolo::testsupport::CannedReply;
+using tervolo::testsupport::LoopbackHTTPServer;
 
 namespace {
 

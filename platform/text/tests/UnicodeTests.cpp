@@ -121,5 +121,45 @@ TEST(Unicode, IllFormedInputIsReadWithReplacementCharacters) {
     EXPECT_TRUE(containsCaseInsensitive("x\xFFy", "Y"));
 }
 
+TEST(Unicode, NextCodePointReadsWellFormedSequencesAndRefusesTheRest) {
+    const struct {
+        std::string text;
+        char32_t codePoint;
+        int length;
+        bool valid;
+    } cases[] = {
+        {"A", U'A', 1, true},
+        {"\xC2\x80", 0x80, 2, true},
+        {"\xDF\xBF", 0x7FF, 2, true},
+        {"\xE0\xA0\x80", 0x800, 3, true},
+        {"\xE2\x80\xA8", 0x2028, 3, true},
+        {"\xEF\xBF\xBD", 0xFFFD, 3, true},  // a real replacement character
+        {"\xF0\x9F\x98\x80", 0x1F600, 4, true},
+        {"\xF4\x8F\xBF\xBF", 0x10FFFF, 4, true},
+        {"\x80", 0xFFFD, 1, false},              // stray continuation byte
+        {"\xC0\x80", 0xFFFD, 1, false},          // overlong NUL
+        {"\xC1\xBF", 0xFFFD, 1, false},          // overlong
+        {"\xE0\x9F\xBF", 0xFFFD, 1, false},      // overlong
+        {"\xED\xA0\x80", 0xFFFD, 1, false},      // surrogate
+        {"\xF0\x8F\xBF\xBF", 0xFFFD, 1, false},  // overlong
+        {"\xF4\x90\x80\x80", 0xFFFD, 1, false},  // beyond U+10FFFF
+        {"\xF5\x80\x80\x80", 0xFFFD, 1, false},
+        {"\xE2\x80", 0xFFFD, 1, false},   // truncated at the end
+        {"\xE2\x80" "A", 0xFFFD, 1, false},  // interrupted
+        {"\xFF", 0xFFFD, 1, false},
+    };
+    for (const auto& c : cases) {
+        const CodePointRead read = nextCodePoint(c.text, 0);
+        EXPECT_EQ(read.codePoint, c.codePoint) << testing::PrintToString(c.text);
+        EXPECT_EQ(read.length, c.length) << testing::PrintToString(c.text);
+        EXPECT_EQ(read.valid, c.valid) << testing::PrintToString(c.text);
+    }
+    // Reads from the middle and never past the end of the view.
+    const std::string text = "a\xC3\xA9\xE2\x82";
+    EXPECT_EQ(nextCodePoint(text, 1).codePoint, 0xE9u);
+    EXPECT_FALSE(nextCodePoint(std::string_view(text).substr(0, 2), 1).valid);
+    EXPECT_FALSE(nextCodePoint(text, 3).valid);
+}
+
 }  // namespace
 }  // namespace platform::text

@@ -57,7 +57,7 @@ double integratedSpring(const SpringParameters& s, double until) {
 }  // namespace
 
 TEST(Animation, ModelChangesAtOnceAndTheCompletionRunsWhenTheClockPassesTheEnd) {
-    testsupport::VirtualClockScope time;
+    tervolo::testsupport::VirtualClockScope time;
     Animated value;
     std::vector<bool> completions;
     Animator::animate(
@@ -77,7 +77,7 @@ TEST(Animation, ModelChangesAtOnceAndTheCompletionRunsWhenTheClockPassesTheEnd) 
 
 // Completion order and finished flags: (what happens, when the completions run, with which flags).
 TEST(Animation, CompletionOrderAndFinishedFlags) {
-    testsupport::VirtualClockScope time;
+    tervolo::testsupport::VirtualClockScope time;
     std::vector<std::string> log;
     auto note = [&](std::string name) {
         return [&log, name](bool finished) { log.push_back(name + (finished ? "+" : "-")); };
@@ -161,7 +161,7 @@ TEST(Animation, CompletionOrderAndFinishedFlags) {
 }
 
 TEST(Animation, ImmediateModeAppliesAndCompletesBeforeAnimateReturns) {
-    testsupport::VirtualClockScope time;
+    tervolo::testsupport::VirtualClockScope time;
     Animated value;
     std::vector<bool> log;
     {
@@ -226,7 +226,7 @@ TEST(Animation, SpringMatchesTheIntegratedEquationOfMotion) {
 }
 
 TEST(Animation, SpringBlockShowsTheCurveAndEndsExactlyOnTheTarget) {
-    testsupport::VirtualClockScope time;
+    tervolo::testsupport::VirtualClockScope time;
     Animated value;
     bool done = false;
     Animator::animateWithSpring(
@@ -261,7 +261,7 @@ TEST(Animation, TimingCurves) {
 }
 
 TEST(Animation, DiscreteKeyframesRepeatAndRestAfterRemoval) {
-    testsupport::VirtualClockScope time;
+    tervolo::testsupport::VirtualClockScope time;
     QObject owner;
     std::vector<AnimatableValue> steps;
     for (int i = 0; i < 12; ++i) steps.emplace_back(30.0 * i);
@@ -315,7 +315,7 @@ TEST(Animation, DiscreteKeyframesRepeatAndRestAfterRemoval) {
 class AnimationWidgetTest : public widgetkit_test::WidgetTest {};
 
 TEST_F(AnimationWidgetTest, SubtreeFadesAndScalesAsASnapshotAndIsLiveAtRest) {
-    testsupport::VirtualClockScope time;
+    tervolo::testsupport::VirtualClockScope time;
     QWidget window;
     window.resize(240, 160);
     window.setStyleSheet(QStringLiteral("background: white"));

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "platform/foundation/Error.hpp"
-#include "platform/text/SearchableItem.hpp"
+#include "platform/searchindex/SearchableItem.hpp"
 
 namespace platform {
 

@@ -1,4 +1,4 @@
-#include "platform/text/FileSearchIndex.hpp"
+#include "platform/searchindex/FileSearchIndex.hpp"
 
 #include <nlohmann/json.hpp>
 

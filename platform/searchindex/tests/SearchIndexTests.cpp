@@ -14,7 +14,7 @@
 
 #include "platform/dispatch/DispatchSemaphore.hpp"
 #include "platform/foundation/FileManager.hpp"
-#include "platform/text/FileSearchIndex.hpp"
+#include "platform/searchindex/FileSearchIndex.hpp"
 #include "testsupport/FakeSearchIndex.hpp"
 #include "testsupport/TemporaryFolder.hpp"
 

@@ -3,7 +3,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/text/SearchIndex.hpp"
+#include "platform/searchindex/SearchIndex.hpp"
 
 namespace platform {
 

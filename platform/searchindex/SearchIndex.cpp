@@ -1,10 +1,10 @@
-#include "platform/text/SearchIndex.hpp"
+#include "platform/searchindex/SearchIndex.hpp"
 
 #include <cstdlib>
 #include <mutex>
 
 #include "platform/foundation/FileManager.hpp"
-#include "platform/text/FileSearchIndex.hpp"
+#include "platform/searchindex/FileSearchIndex.hpp"
 
 namespace platform {
 namespace {
