@@ -128,7 +128,7 @@ std::vector<std::shared_ptr<QuovaMapPoint>>& thousandPoints() {
 void BM_Save1000_WithFsync(benchmark::State& state) {
     tenThousand();
     for (auto _ : state) {
-        for (auto& point : thousandPoints()) point->save();
+        for (auto& point : thousandPoints()) point->save(QuovaMapPointStore::shared());
     }
     state.SetItemsProcessed(state.iterations() * 1000);
 }

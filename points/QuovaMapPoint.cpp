@@ -8,9 +8,9 @@
 #include "platform/text/UUID.hpp"
 #include "points/CodingError.hpp"
 #include "points/FileIdentifier.hpp"
-#include "points/JsonText.hpp"
 #include "points/QuovaAppVersion.hpp"
 #include "points/QuovaMapPointStore.hpp"
+#include "points/RecordFile.hpp"
 
 namespace tervolo::points {
 
@@ -111,16 +111,16 @@ std::shared_ptr<QuovaMapPoint> QuovaMapPoint::make(std::string title) {
 }
 
 std::string QuovaMapPoint::documentDirectory() {
-    return jsontext::documentSubfolder("points");
+    return recordfile::documentSubfolder("points");
 }
 
 std::shared_ptr<QuovaMapPoint> QuovaMapPoint::initWithFilePath(const std::string& filePath) {
-    return jsontext::loadRecordFile(filePath, kFileExtension,
-                                    [](std::string_view bytes) { return decode(bytes); });
+    return recordfile::loadRecordFile(filePath, kFileExtension,
+                                      [](std::string_view bytes) { return decode(bytes); });
 }
 
 std::shared_ptr<QuovaMapPoint> QuovaMapPoint::decode(std::string_view fileBytes) {
-    return decode(jsontext::parseDocument(fileBytes));
+    return decode(recordfile::parseDocument(fileBytes));
 }
 
 std::shared_ptr<QuovaMapPoint> QuovaMapPoint::decode(const json& object) {
@@ -192,7 +192,7 @@ ordered_json QuovaMapPoint::encode() const {
 }
 
 std::string QuovaMapPoint::encodedFile() const {
-    return jsontext::encodeCompact(encode());
+    return recordfile::encodeCompact(encode());
 }
 
 void QuovaMapPoint::ensureUUID() {
@@ -213,17 +213,16 @@ std::string QuovaMapPoint::description() const {
     return text;
 }
 
-void QuovaMapPoint::save() {
+void QuovaMapPoint::save(QuovaMapPointStore& store) {
     lastSavedAt = platform::Date::now();
     lastSavedByAppVersion = quovaAppVersion();
-    savePreservingLastModification();
+    savePreservingLastModification(store);
 }
 
-void QuovaMapPoint::savePreservingLastModification() {
+void QuovaMapPoint::savePreservingLastModification(QuovaMapPointStore& store) {
     ensureUUID();
 
     // Every save re-indexes the point, whether or not the write succeeds.
-    auto& store = QuovaMapPointStore::shared();
     store.addPointsToCoreSpotlight({shared_from_this()});
 
     const std::string path = documentDirectory() + *uuid + kFileExtension;
@@ -238,7 +237,7 @@ void QuovaMapPoint::savePreservingLastModification() {
         QLLogError("QuovaMapPoint: can't encode point (" + std::string(error.what()) + " at " +
                    error.codingPath() + "), nothing written - self.description: " + description());
     }
-    if (encoded && !jsontext::writeRecordFile(path, bytes)) {
+    if (encoded && !recordfile::writeRecordFile(path, bytes)) {
         QLLogInfo("Couldn't serialize point - self.description: " + description());
     }
     store.setNeedsSync();

@@ -15,7 +15,14 @@
 #include "points/QuovaPlacemark.hpp"
 #include "points/Shorturl.hpp"
 
+namespace platform {
+// The UI layer's share sheet (the platform's activity view controller).
+class ActivityViewController;
+}  // namespace platform
+
 namespace tervolo::points {
+
+class QuovaMapPointStore;
 
 // One entry of the user's collection of map points, and the unit of storage:
 // every point is one JSON file "<documents>/points/<uuid>.QuovaMapPoint".
@@ -117,7 +124,7 @@ class QuovaMapPoint : public std::enable_shared_from_this<QuovaMapPoint> {
     void setDataSource(int64_t code);
 
     // --- share-sheet item (the point is its own item source) ---------------
-    // Each takes the asking share sheet (unused; any handle of the UI layer)
+    // Each takes the asking share sheet (unused; the UI layer's share sheet)
     // and answers with a text. Meant for the main thread except the item
     // request, which the share sheet makes on a thread of its own: it reads and
     // changes the point and the store only through the main queue (so the
@@ -128,27 +135,31 @@ class QuovaMapPoint : public std::enable_shared_from_this<QuovaMapPoint> {
     // The short link when one is on file; otherwise the title (or the shared
     // title "Location Shared By Tervolo"), after starting the short-link upload
     // when none runs.
-    std::string activityViewControllerPlaceholderItem(const void* activityViewController);
+    std::string activityViewControllerPlaceholderItem(
+        const platform::ActivityViewController* activityViewController);
     // The title, or the shared title.
-    std::string activityViewControllerSubjectForActivityType(const void* activityViewController,
-                                                             const std::optional<std::string>& activityType);
+    std::string activityViewControllerSubjectForActivityType(
+        const platform::ActivityViewController* activityViewController,
+        const std::optional<std::string>& activityType);
     // The text to share for the activity type (the UIActivityType* constants
     // of points/ShareActivityType.hpp): the short link, or the OpenStreetMap
     // link of the point when no short link can be had, alone or inside a text
     // (the mail body is HTML with the title and link escaped). A point without
     // a valid coordinate and without a short link shares its title alone.
-    std::string activityViewControllerItemForActivityType(const void* activityViewController,
-                                                          const std::optional<std::string>& activityType);
+    std::string activityViewControllerItemForActivityType(
+        const platform::ActivityViewController* activityViewController,
+        const std::optional<std::string>& activityType);
 
     // Stamps lastSavedAt and lastSavedByAppVersion, then
-    // savePreservingLastModification().
-    void save();
-    // Gives the point an identifier, hands it to the store's search index,
-    // writes its file atomically and sets the store's needs-sync flag. Failures
+    // savePreservingLastModification(store).
+    void save(QuovaMapPointStore& store);
+    // Gives the point an identifier, hands it to the search index of `store`
+    // (the store that owns the point), writes its file atomically and sets the
+    // store's needs-sync flag. Failures
     // are logged, never reported to the caller; a file over the loaders' cap
     // (a note of more than a mebibyte) is refused, not written to be skipped
     // at the next start.
-    void savePreservingLastModification();
+    void savePreservingLastModification(QuovaMapPointStore& store);
 
     // Points have identity; copies would silently fork the stored object.
     QuovaMapPoint(const QuovaMapPoint&) = delete;

@@ -128,7 +128,8 @@ void setShareItemWaitForTesting(std::optional<ShareItemWait> wait) {
     waitSlot().wait = std::move(wait);
 }
 
-std::string QuovaMapPoint::activityViewControllerPlaceholderItem(const void* /*activityViewController*/) {
+std::string QuovaMapPoint::activityViewControllerPlaceholderItem(
+    const platform::ActivityViewController* /*activityViewController*/) {
     QLLogInfo("activityViewControllerPlaceholderItem(_:)");
     auto self = shared_from_this();
     std::string result;
@@ -153,7 +154,8 @@ std::string QuovaMapPoint::activityViewControllerPlaceholderItem(const void* /*a
 }
 
 std::string QuovaMapPoint::activityViewControllerSubjectForActivityType(
-    const void* /*activityViewController*/, const std::optional<std::string>& /*activityType*/) {
+    const platform::ActivityViewController* /*activityViewController*/,
+    const std::optional<std::string>& /*activityType*/) {
     QLLogInfo("activityViewController(_:subjectForActivityType:)");
     std::string result;
     onMain([&] { result = title.value_or(sharedLocationTitle()); });
@@ -161,7 +163,8 @@ std::string QuovaMapPoint::activityViewControllerSubjectForActivityType(
 }
 
 std::string QuovaMapPoint::activityViewControllerItemForActivityType(
-    const void* /*activityViewController*/, const std::optional<std::string>& activityType) {
+    const platform::ActivityViewController* /*activityViewController*/,
+    const std::optional<std::string>& activityType) {
     QLLogInfo("activityViewController(_:itemForActivityType:)");
     auto self = shared_from_this();
 

@@ -1,24 +1,22 @@
 #include "points/QuovaMapPointStore.hpp"
 
+#include <optional>
 #include <unordered_map>
 
 #include "logging/QLLogging.hpp"
+#include "platform/dispatch/SharedInstance.hpp"
 #include "platform/foundation/Bundle.hpp"
 #include "platform/foundation/FileManager.hpp"
-#include "points/JsonText.hpp"
+#include "points/RecordFile.hpp"
 
 namespace tervolo::points {
 
 namespace {
 
-std::mutex& sharedMutex() {
-    static auto* mutex = new std::mutex;
-    return *mutex;
-}
-
-QuovaMapPointStore*& sharedSlot() {
-    static QuovaMapPointStore* store = nullptr;
-    return store;
+// The store a test reset put in place of the shared one, if any.
+std::optional<platform::SharedInstance<QuovaMapPointStore>::Replacement>& testReplacement() {
+    static auto* replacement = new std::optional<platform::SharedInstance<QuovaMapPointStore>::Replacement>;
+    return *replacement;
 }
 
 std::string bundleIdentifier() {
@@ -56,36 +54,34 @@ void warnAboutDuplicateIdentifiers(const std::vector<std::shared_ptr<QuovaMapPoi
 }  // namespace
 
 QuovaMapPointStore& QuovaMapPointStore::shared() {
-    std::lock_guard lock(sharedMutex());
-    auto*& store = sharedSlot();
-    if (store == nullptr) {
-        // Left alive for the whole run on purpose (never destroyed at exit).
-        store = new QuovaMapPointStore();
-    }
-    return *store;
+    QuovaMapPointStore& store = platform::SharedInstance<QuovaMapPointStore>::get();
+    // Loaded on the first caller's thread; callers racing to it wait for the load.
+    std::call_once(store.loaded_, [&store] {
+        store.dispatchQueue_ = platform::DispatchQueue::serial(bundleIdentifier() + ".QuovaMapPointStore",
+                                                               platform::QoS::Unspecified);
+        store.loadPointsFromLocalStore();
+        store.encodingSession = EncodingSessionConfiguration{};
+    });
+    return store;
 }
 
 void QuovaMapPointStore::resetSharedForTesting() {
-    std::lock_guard lock(sharedMutex());
-    // Retired stores stay alive (and reachable) for the rest of the run.
-    static auto* retired = new std::vector<QuovaMapPointStore*>;
-    if (sharedSlot() != nullptr) retired->push_back(sharedSlot());
-    sharedSlot() = nullptr;
+    // The fresh store reads the folder in force at its first use. Retired
+    // stores stay alive (never destroyed) for the rest of the run, so nothing
+    // that still refers to one meets a destroyed object.
+    auto& replacement = testReplacement();
+    replacement.reset();
+    replacement.emplace(*new QuovaMapPointStore());
 }
 
-QuovaMapPointStore::QuovaMapPointStore()
-    : dispatchQueue_(platform::DispatchQueue::serial(bundleIdentifier() + ".QuovaMapPointStore",
-                                                     platform::QoS::Unspecified)) {
-    loadPointsFromLocalStore();
-    encodingSession = EncodingSessionConfiguration{};
-}
+QuovaMapPointStore::QuovaMapPointStore() = default;
 
 void QuovaMapPointStore::loadPointsFromLocalStore() {
     QLLogInfo("loadPointsFromLocalStore()");
     const std::string folder = QuovaMapPoint::documentDirectory();
     std::vector<std::shared_ptr<QuovaMapPoint>> loaded;
     std::vector<std::string> loadedNames;
-    jsontext::removeAbandonedSaves(folder);
+    recordfile::removeAbandonedSaves(folder);
     auto names = platform::FileManager::defaultManager().contentsOfDirectory(folder);
     if (!names.ok()) {
         QLLogInfo("Can't read points directory.");

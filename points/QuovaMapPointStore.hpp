@@ -10,6 +10,7 @@
 
 #include "platform/dispatch/Date.hpp"
 #include "platform/dispatch/DispatchQueue.hpp"
+#include "platform/dispatch/SharedInstance.hpp"
 #include "platform/searchindex/SearchableItem.hpp"
 #include "points/QuovaMapPoint.hpp"
 #include "points/ShorturlUploader.hpp"
@@ -162,7 +163,10 @@ class QuovaMapPointStore {
     QuovaMapPointStore& operator=(const QuovaMapPointStore&) = delete;
 
   private:
+    friend class platform::SharedInstance<QuovaMapPointStore>;
     QuovaMapPointStore();
+
+    std::once_flag loaded_;
 
     // Owned by the store; no operation puts work on it.
     std::shared_ptr<platform::DispatchQueue> dispatchQueue_;

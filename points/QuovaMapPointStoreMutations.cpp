@@ -26,18 +26,15 @@ std::string logTitle(const QuovaMapPoint& point) {
 void QuovaMapPointStore::addPoint(const std::shared_ptr<QuovaMapPoint>& point) {
     QLLogInfo("QuovaMapPointStore: add point " + logTitle(*point) + ".");
     point->ensureUUID();
-    point->save();
-    setNeedsSync();
-    // A second index request for the same point (save() made the first).
-    addPointsToCoreSpotlight({point});
+    // The save indexes the point and sets the needs-sync flag, once.
+    point->save(*this);
     points.push_back(point);
 }
 
 void QuovaMapPointStore::deletePoint(const std::shared_ptr<QuovaMapPoint>& point) {
     QLLogInfo("QuovaMapPointStore: delete point " + logTitle(*point) + ".");
     point->deletedAt = platform::Date::now();
-    point->save();
-    setNeedsSync();
+    point->save(*this);
     removePointFromSpotlight(*point);
     postChange(point, kMapPointDeletedReason);
 }
@@ -48,8 +45,7 @@ void QuovaMapPointStore::hidePoint(const std::shared_ptr<QuovaMapPoint>& point) 
     // first (before the point has its hiddenAt).
     if (!point->deletedAt) deletePoint(point);
     point->hiddenAt = platform::Date::now();
-    point->save();
-    setNeedsSync();
+    point->save(*this);
     removePointFromSpotlight(*point);
     postChange(point, kMapPointHiddenReason);
 }

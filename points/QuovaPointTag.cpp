@@ -8,8 +8,8 @@
 #include "platform/text/Unicode.hpp"
 #include "points/CodingError.hpp"
 #include "points/FileIdentifier.hpp"
-#include "points/JsonText.hpp"
 #include "points/QuovaAppVersion.hpp"
+#include "points/RecordFile.hpp"
 
 namespace tervolo::points {
 
@@ -87,16 +87,16 @@ std::shared_ptr<QuovaPointTag> QuovaPointTag::make(std::string title) {
 }
 
 std::string QuovaPointTag::documentDirectory() {
-    return jsontext::documentSubfolder("tags");
+    return recordfile::documentSubfolder("tags");
 }
 
 std::shared_ptr<QuovaPointTag> QuovaPointTag::initWithFilePath(const std::string& filePath) {
-    return jsontext::loadRecordFile(filePath, kFileExtension,
-                                    [](std::string_view bytes) { return decode(bytes); });
+    return recordfile::loadRecordFile(filePath, kFileExtension,
+                                      [](std::string_view bytes) { return decode(bytes); });
 }
 
 std::shared_ptr<QuovaPointTag> QuovaPointTag::decode(std::string_view fileBytes) {
-    return decode(jsontext::parseDocument(fileBytes));
+    return decode(recordfile::parseDocument(fileBytes));
 }
 
 std::shared_ptr<QuovaPointTag> QuovaPointTag::decode(const json& object) {
@@ -134,7 +134,7 @@ ordered_json QuovaPointTag::encode() const {
 }
 
 std::string QuovaPointTag::encodedFile() const {
-    return jsontext::encodeCompact(encode());
+    return recordfile::encodeCompact(encode());
 }
 
 void QuovaPointTag::save() {
@@ -157,7 +157,7 @@ void QuovaPointTag::savePreservingLastModification() {
                    error.codingPath() + "), nothing written: " + title);
         return;
     }
-    if (!jsontext::writeRecordFile(path, bytes)) {
+    if (!recordfile::writeRecordFile(path, bytes)) {
         QLLogDebug("Couldn't serialize this tag: ");
         return;
     }

@@ -2,28 +2,26 @@
 
 #include <algorithm>
 #include <mutex>
+#include <optional>
 
 #include "logging/QLLogging.hpp"
+#include "platform/dispatch/SharedInstance.hpp"
 #include "platform/foundation/Bundle.hpp"
 #include "platform/foundation/FileManager.hpp"
 #include "platform/text/Random.hpp"
 #include "platform/text/Unicode.hpp"
 #include "points/AppTextsAndColors.hpp"
-#include "points/JsonText.hpp"
 #include "points/QuovaStringRepresentation.hpp"
+#include "points/RecordFile.hpp"
 
 namespace tervolo::points {
 
 namespace {
 
-std::mutex& sharedMutex() {
-    static auto* mutex = new std::mutex;
-    return *mutex;
-}
-
-QuovaPointTagStore*& sharedSlot() {
-    static QuovaPointTagStore* store = nullptr;
-    return store;
+// The store a test reset put in place of the shared one, if any.
+std::optional<platform::SharedInstance<QuovaPointTagStore>::Replacement>& testReplacement() {
+    static auto* replacement = new std::optional<platform::SharedInstance<QuovaPointTagStore>::Replacement>;
+    return *replacement;
 }
 
 struct DefaultTag {
@@ -39,21 +37,16 @@ constexpr DefaultTag kDefaultTags[] = {
 }  // namespace
 
 QuovaPointTagStore& QuovaPointTagStore::shared() {
-    std::lock_guard lock(sharedMutex());
-    auto*& store = sharedSlot();
-    if (store == nullptr) {
-        store = new QuovaPointTagStore();
-        store->loadFromLocalStore();
-    }
-    return *store;
+    QuovaPointTagStore& store = platform::SharedInstance<QuovaPointTagStore>::get();
+    std::call_once(store.loaded_, [&store] { store.loadFromLocalStore(); });
+    return store;
 }
 
 void QuovaPointTagStore::resetSharedForTesting() {
-    std::lock_guard lock(sharedMutex());
-    // Retired stores stay alive (and reachable) for the rest of the run.
-    static auto* retired = new std::vector<QuovaPointTagStore*>;
-    if (sharedSlot() != nullptr) retired->push_back(sharedSlot());
-    sharedSlot() = nullptr;
+    // Loaded at its first use; retired stores stay alive for the rest of the run.
+    auto& replacement = testReplacement();
+    replacement.reset();
+    replacement.emplace(*new QuovaPointTagStore());
 }
 
 const std::vector<QuovaPointTagStore::PaletteEntry>& QuovaPointTagStore::tagColorPalette() {
@@ -71,7 +64,7 @@ const std::vector<QuovaPointTagStore::PaletteEntry>& QuovaPointTagStore::tagColo
 void QuovaPointTagStore::loadFromLocalStore() {
     QLLogInfo("loadFromLocalStore()");
     const std::string folder = QuovaPointTag::documentDirectory();
-    jsontext::removeAbandonedSaves(folder);
+    recordfile::removeAbandonedSaves(folder);
     auto names = platform::FileManager::defaultManager().contentsOfDirectory(folder);
     if (!names.ok()) {
         QLLogInfo("Can't read tags directory.");

@@ -1,10 +1,12 @@
 #pragma once
 
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/dispatch/SharedInstance.hpp"
 #include "platform/text/Color.hpp"
 #include "points/QuovaPointTag.hpp"
 
@@ -61,7 +63,10 @@ class QuovaPointTagStore {
     QuovaPointTagStore& operator=(const QuovaPointTagStore&) = delete;
 
   private:
+    friend class platform::SharedInstance<QuovaPointTagStore>;
     QuovaPointTagStore() = default;
+
+    std::once_flag loaded_;
     bool needsSync_ = false;
 };
 

@@ -13,6 +13,7 @@
 #include "platform/text/Unicode.hpp"
 #include "points/CodingError.hpp"
 #include "points/QuovaMapPoint.hpp"
+#include "points/QuovaMapPointStore.hpp"
 #include "points/tests/PointsTestSupport.hpp"
 
 namespace tervolo::points {
@@ -47,7 +48,7 @@ std::shared_ptr<QuovaMapPoint> fullyPopulatedPoint() {
 
 TEST_F(QuovaMapPointFileTest, FullyPopulatedPointIsWrittenByteExactAndReadsBack) {
     auto point = fullyPopulatedPoint();
-    point->savePreservingLastModification();
+    point->savePreservingLastModification(QuovaMapPointStore::shared());
 
     const std::string path = pointsFolder() + "0F5B3C9A-7D1E-4B6A-9C2D-1E2F3A4B5C6D.QuovaMapPoint";
     EXPECT_EQ(readText(path), goldenText("full.QuovaMapPoint"));
@@ -65,7 +66,7 @@ TEST_F(QuovaMapPointFileTest, FullyPopulatedPointIsWrittenByteExactAndReadsBack)
 TEST_F(QuovaMapPointFileTest, NewPointIsWrittenWithInvalidCoordinateAndEmptyTags) {
     auto point = QuovaMapPoint::make("New Location");
     point->uuid = "11111111-2222-4333-8444-555555555555";
-    point->savePreservingLastModification();
+    point->savePreservingLastModification(QuovaMapPointStore::shared());
 
     const std::string path = pointsFolder() + "11111111-2222-4333-8444-555555555555.QuovaMapPoint";
     EXPECT_EQ(readText(path), goldenText("new.QuovaMapPoint"));
@@ -272,7 +273,7 @@ TEST_F(QuovaMapPointFileTest, IdentifierThatCouldLeaveTheFolderIsNeverUsedAsAFil
     // and the file lands inside the points folder.
     auto point = QuovaMapPoint::make("evil");
     point->uuid = "../../escaped";
-    point->savePreservingLastModification();
+    point->savePreservingLastModification(QuovaMapPointStore::shared());
     ASSERT_TRUE(point->uuid.has_value());
     EXPECT_EQ(point->uuid->size(), 36u);
     EXPECT_THAT(entries(pointsFolder()), ElementsAre(*point->uuid + ".QuovaMapPoint"));

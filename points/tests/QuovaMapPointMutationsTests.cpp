@@ -87,7 +87,7 @@ class QuovaMapPointMutationsTest : public testing::PointsTest {
     std::vector<Seen> seen_;
 };
 
-TEST_F(QuovaMapPointMutationsTest, AddingSavesIndexesTwiceAppendsAndPostsNothing) {
+TEST_F(QuovaMapPointMutationsTest, AddingSavesIndexesOnceAppendsAndPostsNothing) {
     auto& store = QuovaMapPointStore::shared();
     auto point = QuovaMapPoint::make("Harbour");
     point->coordinate = {53.5511, 9.9937};
@@ -100,8 +100,10 @@ TEST_F(QuovaMapPointMutationsTest, AddingSavesIndexesTwiceAppendsAndPostsNothing
     EXPECT_EQ(store.points.back(), point);
     EXPECT_TRUE(store.needsSync());
     EXPECT_EQ(entries(pointsFolder()), std::vector<std::string>{*point->uuid + ".QuovaMapPoint"});
-    EXPECT_THAT(indexRequests(), ElementsAre(Kind::index, Kind::index));
+    // The save indexes the point and sets the flag; adding does neither again.
+    EXPECT_THAT(indexRequests(), ElementsAre(Kind::index));
     const auto lines = log_->texts(logging::QLLogFlag::info);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "QuovaMapPointStore: needs sync flag set."), 1);
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(lines.front(), "QuovaMapPointStore: add point Harbour.");
 
@@ -183,7 +185,7 @@ TEST_F(QuovaMapPointMutationsTest, RestoringADeletedPointPostsNothingAndMakesItV
     seen_.clear();
     // The point list restores a point itself: no store operation clears a stamp.
     point->deletedAt = std::nullopt;
-    point->save();
+    point->save(QuovaMapPointStore::shared());
     store.setNeedsSync();
     EXPECT_THAT(seen_, IsEmpty());
     EXPECT_THAT(store.validPointsWithFilter(std::nullopt), ElementsAre(point));

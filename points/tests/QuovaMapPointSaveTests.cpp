@@ -49,12 +49,12 @@ TEST_F(QuovaMapPointSaveTest, SaveStampsTheChangeWhilePreservingSaveDoesNot) {
     auto point = harbour();
     point->lastSavedByAppVersion = "12";
     clock_->advance(30);
-    point->savePreservingLastModification();
+    point->savePreservingLastModification(QuovaMapPointStore::shared());
     EXPECT_EQ(point->lastSavedAt, platform::Date{kStartSeconds2001});
     EXPECT_EQ(point->lastSavedByAppVersion, "12");
 
     clock_->advance(30);
-    point->save();
+    point->save(QuovaMapPointStore::shared());
     EXPECT_EQ(point->lastSavedAt, platform::Date{kStartSeconds2001 + 60});
     EXPECT_EQ(point->lastSavedByAppVersion, "77");
     auto read = QuovaMapPoint::initWithFilePath(pointsFolder() + *point->uuid + ".QuovaMapPoint");
@@ -66,10 +66,11 @@ TEST_F(QuovaMapPointSaveTest, SaveStampsTheChangeWhilePreservingSaveDoesNot) {
 TEST_F(QuovaMapPointSaveTest, EverySaveIndexesThePointThenSetsNeedsSync) {
     auto point = harbour();
     point->subtitle = "Pier 3";
-    point->save();
+    point->save(QuovaMapPointStore::shared());
     point->deletedAt = platform::Date::now();
     point->hiddenAt = platform::Date::now();
-    point->savePreservingLastModification();  // deleted and hidden: indexed all the same
+    point->savePreservingLastModification(
+        QuovaMapPointStore::shared());  // deleted and hidden: indexed all the same
 
     auto requests = FakeSearchIndex::current()->requests();
     // The store was created by the first save, from an empty folder: no
@@ -97,7 +98,7 @@ TEST_F(QuovaMapPointSaveTest, SavingWithEmptyIdentifierWritesANewFileAndLeavesOt
     writeText(pointsFolder() + ".QuovaMapPoint", "left alone");
     auto point = harbour();
     point->uuid = "";
-    point->save();
+    point->save(QuovaMapPointStore::shared());
     ASSERT_TRUE(point->uuid.has_value());
     EXPECT_EQ(point->uuid->size(), 36u);
     EXPECT_THAT(entries(pointsFolder()), ElementsAre(".QuovaMapPoint", *point->uuid + ".QuovaMapPoint"));
@@ -111,7 +112,7 @@ TEST_F(QuovaMapPointSaveTest, FailedWriteIsLoggedAndStillIndexesAndSetsNeedsSync
     std::filesystem::create_directories(documents());
     writeText(documents() + "/points", "");
     auto point = harbour();
-    point->save();
+    point->save(QuovaMapPointStore::shared());
 
     auto texts = log_->texts(logging::QLLogFlag::info);
     EXPECT_THAT(texts, Not(Contains(StartsWith("Can't create directory: "))));
@@ -126,7 +127,7 @@ TEST_F(QuovaMapPointSaveTest, FailedWriteIsLoggedAndStillIndexesAndSetsNeedsSync
     std::filesystem::remove_all(documents());
     writeText(documents(), "");
     log_->clear();
-    point->save();
+    point->save(QuovaMapPointStore::shared());
     texts = log_->texts(logging::QLLogFlag::info);
     EXPECT_THAT(texts, Contains(StartsWith("Can't create directory: ")));
     EXPECT_THAT(texts, Contains(StartsWith("Couldn't serialize point - self.description: Harbour")));
@@ -153,7 +154,7 @@ TEST_F(QuovaMapPointSaveTest, SaveAndLoadAgreeOnTheSizeCap) {
         point->ensureUUID();
         const std::string path = pointsFolder() + *point->uuid + ".QuovaMapPoint";
         log_->clear();
-        point->save();
+        point->save(QuovaMapPointStore::shared());
         EXPECT_EQ(std::filesystem::exists(path), test.saved);
         if (test.saved) {
             EXPECT_THAT(log_->texts(logging::QLLogFlag::error), IsEmpty());
@@ -180,7 +181,7 @@ TEST_F(QuovaMapPointSaveTest, SaveOverASymbolicLinkReplacesTheLinkAndSaysSo) {
     point->uuid = "LINKED";
     const std::string path = pointsFolder() + "LINKED.QuovaMapPoint";
     std::filesystem::create_symlink(outside, path);
-    point->save();
+    point->save(QuovaMapPointStore::shared());
     EXPECT_EQ(readText(outside), "not a point");
     EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(path)));
     ASSERT_NE(QuovaMapPoint::initWithFilePath(path), nullptr);
@@ -190,13 +191,13 @@ TEST_F(QuovaMapPointSaveTest, SaveOverASymbolicLinkReplacesTheLinkAndSaysSo) {
 
 TEST_F(QuovaMapPointSaveTest, PointThatCannotBeEncodedIsNotWrittenAndSaysSo) {
     auto point = harbour();
-    point->savePreservingLastModification();
+    point->savePreservingLastModification(QuovaMapPointStore::shared());
     const std::string path = pointsFolder() + *point->uuid + ".QuovaMapPoint";
     const std::string before = readText(path);
     log_->clear();
 
     point->alarmCircleDiameter = std::numeric_limits<double>::infinity();
-    point->savePreservingLastModification();
+    point->savePreservingLastModification(QuovaMapPointStore::shared());
 
     EXPECT_EQ(readText(path), before);  // never a file with null in it
     EXPECT_THAT(log_->texts(logging::QLLogFlag::error),
@@ -216,7 +217,7 @@ int killAtStep(const char* step, const char*) {
 TEST_F(QuovaMapPointSaveTest, ProcessKilledDuringSaveLeavesTheOldOrTheNewFileNeverATornOne) {
     auto point = harbour();
     point->uuid = "0F5B3C9A-7D1E-4B6A-9C2D-1E2F3A4B5C6D";
-    point->savePreservingLastModification();
+    point->savePreservingLastModification(QuovaMapPointStore::shared());
     const std::string path = pointsFolder() + *point->uuid + ".QuovaMapPoint";
     const std::string oldBytes = readText(path);
 

@@ -110,7 +110,7 @@ TEST_F(QuovaMapPointStoreTest, MixedFolderLoadsOnlyThePointsAndNothingHangsOrEsc
 
     // Saving the hostile point writes a fresh file inside the folder.
     for (const auto& point : store.points) {
-        if (point->title == "hostile") point->save();
+        if (point->title == "hostile") point->save(QuovaMapPointStore::shared());
     }
     EXPECT_FALSE(std::filesystem::exists(root_ + "/data/escaped.QuovaMapPoint"));
     EXPECT_FALSE(std::filesystem::exists(documents() + "/escaped.QuovaMapPoint"));
@@ -161,8 +161,8 @@ TEST_F(QuovaMapPointStoreTest, DeletedAndHiddenPointsLoadAndAreIndexedLikeAnyOth
     auto hidden = QuovaMapPoint::make("hidden");
     hidden->coordinate = {1, 2};
     hidden->hiddenAt = platform::Date{6};
-    deleted->save();
-    hidden->save();
+    deleted->save(QuovaMapPointStore::shared());
+    hidden->save(QuovaMapPointStore::shared());
 
     QuovaMapPointStore::resetSharedForTesting();
     FakeSearchIndex::install();

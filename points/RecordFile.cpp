@@ -1,4 +1,4 @@
-#include "points/JsonText.hpp"
+#include "points/RecordFile.hpp"
 
 #include <sys/stat.h>
 
@@ -11,7 +11,7 @@
 #include "platform/foundation/FileManager.hpp"
 #include "points/CodingError.hpp"
 
-namespace tervolo::points::jsontext {
+namespace tervolo::points::recordfile {
 namespace {
 
 // Length of the UTF-8 sequence starting at text[i], or 0 when it is not a
@@ -280,4 +280,4 @@ void logUndecodableFile(const std::string& filePath) {
 
 }  // namespace detail
 
-}  // namespace tervolo::points::jsontext
+}  // namespace tervolo::points::recordfile

@@ -9,11 +9,12 @@
 
 #include "points/CodingError.hpp"
 
-// The JSON text form shared by point and tag files: compact, members in the
-// order the record inserted them, every solidus escaped as "\/" (the form the
-// files have always had), numbers in the shortest text that reads back to the
-// same double.
-namespace tervolo::points::jsontext {
+// Point and tag record files: one JSON document per record in a folder of the
+// documents folder. The text form is compact, members in the order the record
+// inserted them, every solidus escaped as "\/" (the form the files have always
+// had), numbers in the shortest text that reads back to the same double;
+// reading is capped and safe against hostile folder entries, writing atomic.
+namespace tervolo::points::recordfile {
 
 // Writes `value` compactly. Throws EncodingError for a non-finite number
 // (nlohmann would silently write null) or a text that is not valid UTF-8.
@@ -76,4 +77,4 @@ auto loadRecordFile(const std::string& filePath, std::string_view extension, Dec
     }
 }
 
-}  // namespace tervolo::points::jsontext
+}  // namespace tervolo::points::recordfile
