@@ -3,10 +3,10 @@
 #include <string_view>
 
 #include "logging/QLLogging.hpp"
+#include "platform/coding/JSONDecoder.hpp"
 #include "platform/foundation/FileManager.hpp"
 #include "platform/text/Numbers.hpp"
 #include "platform/text/UUID.hpp"
-#include "points/CodingError.hpp"
 #include "points/FileIdentifier.hpp"
 #include "points/QuovaAppVersion.hpp"
 #include "points/QuovaMapPointStore.hpp"
@@ -14,76 +14,33 @@
 
 namespace tervolo::points {
 
-using Category = DecodingError::Category;
 using json = nlohmann::json;
 using ordered_json = nlohmann::ordered_json;
+using platform::KeyedDecodingContainer;
 
 namespace {
 
-// --- strict member readers -------------------------------------------------
-// A missing member and a null member both give none for optional members; a
-// present member must have exactly the expected JSON type.
-
-const json* member(const json& object, const char* key) {
-    const auto it = object.find(key);
-    if (it == object.end() || it->is_null()) return nullptr;
-    return &*it;
-}
-
-[[noreturn]] void typeMismatch(const std::string& path, const char* expected) {
-    throw DecodingError(Category::typeMismatch, path, "Expected to decode " + std::string(expected));
-}
-
-const json& required(const json& object, const char* key) {
-    const auto it = object.find(key);
-    if (it == object.end()) {
-        throw DecodingError(Category::keyNotFound, key, std::string("No value associated with key ") + key);
-    }
-    if (it->is_null()) {
-        throw DecodingError(Category::valueNotFound, key, std::string("Expected a value for key ") + key);
-    }
-    return *it;
-}
-
-double numberValue(const json& value, const std::string& path) {
-    if (!value.is_number()) typeMismatch(path, "a number");
-    return value.get<double>();
-}
-
-std::optional<std::string> optionalString(const json& object, const char* key) {
-    const json* value = member(object, key);
-    if (value == nullptr) return std::nullopt;
-    if (!value->is_string()) typeMismatch(key, "a string");
-    return value->get<std::string>();
-}
-
-std::optional<double> optionalNumber(const json& object, const char* key) {
-    const json* value = member(object, key);
-    if (value == nullptr) return std::nullopt;
-    return numberValue(*value, key);
-}
-
-std::optional<platform::Date> optionalDate(const json& object, const char* key) {
-    if (auto seconds = optionalNumber(object, key)) return platform::Date{*seconds};
-    return std::nullopt;
-}
-
-platform::Date requiredDate(const json& object, const char* key) {
-    return platform::Date{numberValue(required(object, key), key)};
-}
-
 // The coordinate's own JSON form, fixed for the whole system: an array whose
 // first element is the longitude and second the latitude; further elements
-// are ignored.
-platform::CLLocationCoordinate2D decodeCoordinate(const json& value, const std::string& path) {
-    if (!value.is_array()) typeMismatch(path, "an array");
-    if (value.size() < 2) {
-        throw DecodingError(Category::valueNotFound, path + "[" + std::to_string(value.size()) + "]",
-                            "Unkeyed container is at end");
-    }
+// are ignored (whatever they hold).
+platform::CLLocationCoordinate2D decodeCoordinate(const KeyedDecodingContainer& container) {
+    const std::vector<std::string> path{"coordinate"};
+    const json& value = container.rawValue("coordinate");
+    const std::string typeName = "Array<Double>";
+    if (value.is_null()) platform::coding_detail::throwValueNotFound(typeName, path);
+    if (!value.is_array()) platform::coding_detail::throwTypeMismatch(typeName, value, path);
+    const auto element = [&](std::size_t index) {
+        auto elementPath = path;
+        elementPath.push_back(platform::coding_detail::indexKey(index));
+        if (index >= value.size()) {
+            throw platform::DecodingError(platform::DecodingError::Category::valueNotFound, "Double",
+                                          std::move(elementPath), "Unkeyed container is at end.");
+        }
+        return platform::coding_detail::decodeValue<double>(value[index], elementPath);
+    };
     platform::CLLocationCoordinate2D coordinate;
-    coordinate.longitude = numberValue(value[0], path + "[0]");
-    coordinate.latitude = numberValue(value[1], path + "[1]");
+    coordinate.longitude = element(0);
+    coordinate.latitude = element(1);
     return coordinate;
 }
 
@@ -124,39 +81,26 @@ std::shared_ptr<QuovaMapPoint> QuovaMapPoint::decode(std::string_view fileBytes)
 }
 
 std::shared_ptr<QuovaMapPoint> QuovaMapPoint::decode(const json& object) {
-    if (!object.is_object()) typeMismatch("", "a dictionary");
+    if (!object.is_object()) platform::coding_detail::throwTypeMismatch("QuovaMapPoint", object, {});
+    const KeyedDecodingContainer container(object, {});
     auto point = std::make_shared<QuovaMapPoint>(Token{});
-    point->title = optionalString(object, "title");
-    point->subtitle = optionalString(object, "subtitle");
-    point->coordinate = decodeCoordinate(required(object, "coordinate"), "coordinate");
-    point->lastSavedByAppVersion = optionalString(object, "lastSavedByAppVersion");
-    point->uuid = optionalString(object, "uuid");
-    const json& handcrafted = required(object, "hasHandcraftedTitle");
-    if (!handcrafted.is_boolean()) typeMismatch("hasHandcraftedTitle", "a boolean");
-    point->hasHandcraftedTitle = handcrafted.get<bool>();
-    point->alarmSound = optionalString(object, "alarmSound");
-    point->alarmCircleDiameter = optionalNumber(object, "alarmCircleDiameter");
-    if (const json* tags = member(object, "tags")) {
-        if (!tags->is_array()) typeMismatch("tags", "an array");
-        std::vector<std::string> identifiers;
-        identifiers.reserve(tags->size());
-        for (std::size_t i = 0; i < tags->size(); ++i) {
-            const json& tag = (*tags)[i];
-            if (!tag.is_string()) typeMismatch("tags[" + std::to_string(i) + "]", "a string");
-            identifiers.push_back(tag.get<std::string>());
-        }
-        point->tags = std::move(identifiers);
-    } else {
-        point->tags = std::nullopt;
-    }
-    point->createdAt = requiredDate(object, "createdAt");
-    point->lastSavedAt = requiredDate(object, "lastSavedAt");
-    point->deletedAt = optionalDate(object, "deletedAt");
-    point->hiddenAt = optionalDate(object, "hiddenAt");
-    point->dataSourceName = optionalString(object, "dataSourceName");
-    point->dataSourceUniqueID = optionalString(object, "dataSourceUniqueID");
-    point->dataSourceURL = optionalString(object, "dataSourceURL");
-    point->dataSourceImageURL = optionalString(object, "dataSourceImageURL");
+    point->title = container.decodeIfPresent<std::string>("title");
+    point->subtitle = container.decodeIfPresent<std::string>("subtitle");
+    point->coordinate = decodeCoordinate(container);
+    point->lastSavedByAppVersion = container.decodeIfPresent<std::string>("lastSavedByAppVersion");
+    point->uuid = container.decodeIfPresent<std::string>("uuid");
+    point->hasHandcraftedTitle = container.decode<bool>("hasHandcraftedTitle");
+    point->alarmSound = container.decodeIfPresent<std::string>("alarmSound");
+    point->alarmCircleDiameter = container.decodeIfPresent<double>("alarmCircleDiameter");
+    point->tags = container.decodeIfPresent<std::vector<std::string>>("tags");
+    point->createdAt = container.decode<platform::Date>("createdAt");
+    point->lastSavedAt = container.decode<platform::Date>("lastSavedAt");
+    point->deletedAt = container.decodeIfPresent<platform::Date>("deletedAt");
+    point->hiddenAt = container.decodeIfPresent<platform::Date>("hiddenAt");
+    point->dataSourceName = container.decodeIfPresent<std::string>("dataSourceName");
+    point->dataSourceUniqueID = container.decodeIfPresent<std::string>("dataSourceUniqueID");
+    point->dataSourceURL = container.decodeIfPresent<std::string>("dataSourceURL");
+    point->dataSourceImageURL = container.decodeIfPresent<std::string>("dataSourceImageURL");
 
     // The identifier becomes a file name on the next save: one that could
     // name anything but a plain entry of the points folder ("../x", "a/b") is
@@ -231,11 +175,12 @@ void QuovaMapPoint::savePreservingLastModification(QuovaMapPointStore& store) {
     try {
         bytes = encodedFile();
         encoded = true;
-    } catch (const EncodingError& error) {
+    } catch (const platform::EncodingError& error) {
         // Nothing is written, as before, but the failure is no longer silent:
         // the point in memory now differs from its file.
-        QLLogError("QuovaMapPoint: can't encode point (" + std::string(error.what()) + " at " +
-                   error.codingPath() + "), nothing written - self.description: " + description());
+        QLLogError("QuovaMapPoint: can't encode point (" + error.debugDescription() + " at " +
+                   recordfile::pathText(error.codingPath()) +
+                   "), nothing written - self.description: " + description());
     }
     if (encoded && !recordfile::writeRecordFile(path, bytes)) {
         QLLogInfo("Couldn't serialize point - self.description: " + description());

@@ -89,17 +89,17 @@ class QuovaMapPoint : public std::enable_shared_from_this<QuovaMapPoint> {
 
     // Strict decoding of the file format (any member order, unknown members
     // ignored, required members present and non-null, exact JSON types).
-    // Throws DecodingError.
+    // Throws platform::DecodingError.
     static std::shared_ptr<QuovaMapPoint> decode(const nlohmann::json& object);
-    // Decodes the bytes of a point file. Throws DecodingError, also for text
+    // Decodes the bytes of a point file. Throws platform::DecodingError, also for text
     // that is not JSON.
     static std::shared_ptr<QuovaMapPoint> decode(std::string_view fileBytes);
 
     // The file's JSON object, members in the order of the fields, optional ones
-    // only when present. Throws EncodingError for a non-finite number.
+    // only when present. Throws platform::EncodingError for a non-finite number.
     nlohmann::ordered_json encode() const;
     // The file's bytes: encode() written compactly with escaped solidus.
-    // Throws EncodingError.
+    // Throws platform::EncodingError.
     std::string encodedFile() const;
 
     // Gives the point a new upper-case UUID when `uuid` is none or empty.

@@ -3,58 +3,20 @@
 #include <cctype>
 
 #include "logging/QLLogging.hpp"
+#include "platform/coding/JSONDecoder.hpp"
 #include "platform/foundation/FileManager.hpp"
 #include "platform/text/UUID.hpp"
 #include "platform/text/Unicode.hpp"
-#include "points/CodingError.hpp"
 #include "points/FileIdentifier.hpp"
 #include "points/QuovaAppVersion.hpp"
 #include "points/RecordFile.hpp"
 
 namespace tervolo::points {
 
-using Category = DecodingError::Category;
 using json = nlohmann::json;
 using ordered_json = nlohmann::ordered_json;
 
 namespace {
-
-const json* member(const json& object, const char* key) {
-    const auto it = object.find(key);
-    if (it == object.end() || it->is_null()) return nullptr;
-    return &*it;
-}
-
-const json& required(const json& object, const char* key) {
-    const auto it = object.find(key);
-    if (it == object.end()) {
-        throw DecodingError(Category::keyNotFound, key, std::string("No value associated with key ") + key);
-    }
-    if (it->is_null()) {
-        throw DecodingError(Category::valueNotFound, key, std::string("Expected a value for key ") + key);
-    }
-    return *it;
-}
-
-std::string stringValue(const json& value, const char* key) {
-    if (!value.is_string()) throw DecodingError(Category::typeMismatch, key, "Expected to decode a string");
-    return value.get<std::string>();
-}
-
-double numberValue(const json& value, const char* key) {
-    if (!value.is_number()) throw DecodingError(Category::typeMismatch, key, "Expected to decode a number");
-    return value.get<double>();
-}
-
-std::optional<std::string> optionalString(const json& object, const char* key) {
-    if (const json* value = member(object, key)) return stringValue(*value, key);
-    return std::nullopt;
-}
-
-std::optional<platform::Date> optionalDate(const json& object, const char* key) {
-    if (const json* value = member(object, key)) return platform::Date{numberValue(*value, key)};
-    return std::nullopt;
-}
 
 // The text form of a file URL: "file://" and the path with every byte outside
 // the unreserved characters and "/" percent-encoded.
@@ -100,22 +62,22 @@ std::shared_ptr<QuovaPointTag> QuovaPointTag::decode(std::string_view fileBytes)
 }
 
 std::shared_ptr<QuovaPointTag> QuovaPointTag::decode(const json& object) {
-    if (!object.is_object())
-        throw DecodingError(Category::typeMismatch, "", "Expected to decode a dictionary");
+    if (!object.is_object()) platform::coding_detail::throwTypeMismatch("QuovaPointTag", object, {});
+    const platform::KeyedDecodingContainer container(object, {});
     auto tag = std::make_shared<QuovaPointTag>(Token{});
-    tag->title = stringValue(required(object, "title"), "title");
-    tag->lastSavedByAppVersion = optionalString(object, "lastSavedByAppVersion");
-    tag->uuid = stringValue(required(object, "uuid"), "uuid");
-    tag->colorString = optionalString(object, "colorString");
-    tag->createdAt = platform::Date{numberValue(required(object, "createdAt"), "createdAt")};
-    tag->lastSavedAt = optionalDate(object, "lastSavedAt");
-    tag->deletedAt = optionalDate(object, "deletedAt");
-    tag->hiddenAt = optionalDate(object, "hiddenAt");
+    tag->title = container.decode<std::string>("title");
+    tag->lastSavedByAppVersion = container.decodeIfPresent<std::string>("lastSavedByAppVersion");
+    tag->uuid = container.decode<std::string>("uuid");
+    tag->colorString = container.decodeIfPresent<std::string>("colorString");
+    tag->createdAt = container.decode<platform::Date>("createdAt");
+    tag->lastSavedAt = container.decodeIfPresent<platform::Date>("lastSavedAt");
+    tag->deletedAt = container.decodeIfPresent<platform::Date>("deletedAt");
+    tag->hiddenAt = container.decodeIfPresent<platform::Date>("hiddenAt");
     // The identifier names the file the tag is saved to: one that could reach
     // outside the tags folder ("../x") makes the file unreadable rather than
     // a way to write anywhere.
     if (!isSafeFileIdentifier(tag->uuid, kFileExtension)) {
-        throw DecodingError(Category::dataCorrupted, "uuid", "Identifier cannot name a tag file");
+        platform::coding_detail::throwDataCorrupted({"uuid"}, "Identifier cannot name a tag file");
     }
     return tag;
 }
@@ -152,9 +114,9 @@ void QuovaPointTag::savePreservingLastModification() {
     std::string bytes;
     try {
         bytes = encodedFile();
-    } catch (const EncodingError& error) {
-        QLLogError("QuovaPointTag: can't encode tag (" + std::string(error.what()) + " at " +
-                   error.codingPath() + "), nothing written: " + title);
+    } catch (const platform::EncodingError& error) {
+        QLLogError("QuovaPointTag: can't encode tag (" + error.debugDescription() + " at " +
+                   recordfile::pathText(error.codingPath()) + "), nothing written: " + title);
         return;
     }
     if (!recordfile::writeRecordFile(path, bytes)) {

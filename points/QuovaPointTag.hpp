@@ -44,12 +44,12 @@ class QuovaPointTag : public std::enable_shared_from_this<QuovaPointTag> {
     // and the path for one that does not decode.
     static std::shared_ptr<QuovaPointTag> initWithFilePath(const std::string& filePath);
 
-    // Strict decoding; throws DecodingError.
+    // Strict decoding; throws platform::DecodingError.
     static std::shared_ptr<QuovaPointTag> decode(const nlohmann::json& object);
     static std::shared_ptr<QuovaPointTag> decode(std::string_view fileBytes);
 
     // Keys in field order, optional ones only when present. Throws
-    // EncodingError for a non-finite date or a text that is not UTF-8.
+    // platform::EncodingError for a non-finite date or a text that is not UTF-8.
     nlohmann::ordered_json encode() const;
     std::string encodedFile() const;
 

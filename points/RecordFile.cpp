@@ -8,11 +8,13 @@
 #include <cstdio>
 
 #include "logging/QLLogging.hpp"
+#include "platform/coding/JSONDecoder.hpp"
 #include "platform/foundation/FileManager.hpp"
-#include "points/CodingError.hpp"
 
 namespace tervolo::points::recordfile {
 namespace {
+
+using Path = std::vector<std::string>;
 
 // Length of the UTF-8 sequence starting at text[i], or 0 when it is not a
 // well-formed one (overlong forms, surrogates and values above U+10FFFF are
@@ -47,7 +49,7 @@ std::size_t utf8SequenceLength(std::string_view text, std::size_t i) {
     return length;
 }
 
-void writeString(std::string& out, std::string_view text, const std::string& path) {
+void writeString(std::string& out, std::string_view text, const Path& path) {
     out.push_back('"');
     for (std::size_t i = 0; i < text.size();) {
         const char c = text[i];
@@ -83,7 +85,7 @@ void writeString(std::string& out, std::string_view text, const std::string& pat
                     out += escaped;
                 } else {
                     const std::size_t length = utf8SequenceLength(text, i);
-                    if (length == 0) throw EncodingError(path, "text is not valid UTF-8");
+                    if (length == 0) throw platform::EncodingError(path, "text is not valid UTF-8");
                     out.append(text.substr(i, length));
                     i += length;
                     continue;
@@ -94,8 +96,8 @@ void writeString(std::string& out, std::string_view text, const std::string& pat
     out.push_back('"');
 }
 
-void writeNumber(std::string& out, double value, const std::string& path) {
-    if (!std::isfinite(value)) throw EncodingError(path, "number is not finite");
+void writeNumber(std::string& out, double value, const Path& path) {
+    if (!std::isfinite(value)) throw platform::EncodingError(path, "number is not finite");
     // Whole numbers within the exactly representable integer range are written
     // without fraction ("-180", not "-180.0"); everything else in the shortest
     // form that reads back to the same double.
@@ -115,7 +117,7 @@ void writeNumber(std::string& out, double value, const std::string& path) {
     out.append(buffer, end);
 }
 
-void write(std::string& out, const nlohmann::ordered_json& value, const std::string& path) {
+void write(std::string& out, const nlohmann::ordered_json& value, Path& path) {
     using value_t = nlohmann::ordered_json::value_t;
     switch (value.type()) {
         case value_t::null:
@@ -141,7 +143,9 @@ void write(std::string& out, const nlohmann::ordered_json& value, const std::str
             std::size_t index = 0;
             for (const auto& element : value) {
                 if (index > 0) out.push_back(',');
-                write(out, element, path + "[" + std::to_string(index) + "]");
+                path.push_back(platform::coding_detail::indexKey(index));
+                write(out, element, path);
+                path.pop_back();
                 ++index;
             }
             out.push_back(']');
@@ -155,42 +159,17 @@ void write(std::string& out, const nlohmann::ordered_json& value, const std::str
                 first = false;
                 writeString(out, key, path);
                 out.push_back(':');
-                write(out, member, path.empty() ? key : path + "." + key);
+                path.push_back(key);
+                write(out, member, path);
+                path.pop_back();
             }
             out.push_back('}');
             break;
         }
         case value_t::binary:
         case value_t::discarded:
-            throw EncodingError(path, "value has no JSON form");
+            throw platform::EncodingError(path, "value has no JSON form");
     }
-}
-
-// Deepest nesting of brackets outside strings; stops counting past `limit`.
-bool nestingWithin(std::string_view text, std::size_t limit) {
-    std::size_t depth = 0;
-    bool inString = false;
-    bool escaped = false;
-    for (const char c : text) {
-        if (inString) {
-            if (escaped) {
-                escaped = false;
-            } else if (c == '\\') {
-                escaped = true;
-            } else if (c == '"') {
-                inString = false;
-            }
-            continue;
-        }
-        if (c == '"') {
-            inString = true;
-        } else if (c == '[' || c == '{') {
-            if (++depth > limit) return false;
-        } else if ((c == ']' || c == '}') && depth > 0) {
-            --depth;
-        }
-    }
-    return true;
 }
 
 }  // namespace
@@ -198,26 +177,31 @@ bool nestingWithin(std::string_view text, std::size_t limit) {
 std::string encodeCompact(const nlohmann::ordered_json& value) {
     std::string out;
     out.reserve(512);
-    write(out, value, "");
+    Path path;
+    write(out, value, path);
     return out;
 }
 
-nlohmann::json parse(std::string_view text) {
-    if (!nestingWithin(text, kMaxNesting)) return nlohmann::json(nlohmann::json::value_t::discarded);
-    try {
-        // No exceptions for syntax errors; range errors ("1e400") still throw.
-        return nlohmann::json::parse(text.begin(), text.end(), nullptr, /*allow_exceptions=*/false);
-    } catch (const nlohmann::json::exception&) {
-        return nlohmann::json(nlohmann::json::value_t::discarded);
-    }
+nlohmann::json parseDocument(std::string_view fileBytes) {
+    platform::JSONDecoder decoder;
+    decoder.maximumBytes = kMaxFileBytes;
+    decoder.maximumDepth = kMaxNesting;
+    return decoder.parse(fileBytes);
 }
 
-nlohmann::json parseDocument(std::string_view fileBytes) {
-    nlohmann::json document = parse(fileBytes);
-    if (document.is_discarded()) {
-        throw DecodingError(DecodingError::Category::dataCorrupted, "", "The given data was not valid JSON.");
+std::string pathText(const std::vector<std::string>& codingPath) {
+    std::string text;
+    for (const auto& key : codingPath) {
+        if (key.rfind("Index ", 0) == 0) {
+            text.push_back('[');
+            text.append(key, 6);
+            text.push_back(']');
+        } else {
+            if (!text.empty()) text += ".";
+            text += key;
+        }
     }
-    return document;
+    return text;
 }
 
 std::string documentSubfolder(std::string_view name) {

@@ -4,10 +4,12 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
-#include "points/CodingError.hpp"
+#include "platform/coding/DecodingError.hpp"
+#include "platform/coding/EncodingError.hpp"
 
 // Point and tag record files: one JSON document per record in a folder of the
 // documents folder. The text form is compact, members in the order the record
@@ -16,8 +18,9 @@
 // reading is capped and safe against hostile folder entries, writing atomic.
 namespace tervolo::points::recordfile {
 
-// Writes `value` compactly. Throws EncodingError for a non-finite number
-// (nlohmann would silently write null) or a text that is not valid UTF-8.
+// Writes `value` compactly. Throws platform::EncodingError for a non-finite
+// number (nlohmann would silently write null) or a text that is not valid
+// UTF-8.
 std::string encodeCompact(const nlohmann::ordered_json& value);
 
 // The largest file a loader reads, and so the largest a save writes; a point
@@ -26,16 +29,15 @@ inline constexpr std::size_t kMaxFileBytes = 1024 * 1024;
 
 // Deepest nesting of arrays and objects a reader accepts. Point and tag files
 // nest two levels; the bound keeps hostile input from costing stack or time.
-inline constexpr std::size_t kMaxNesting = 64;
+inline constexpr int kMaxNesting = 64;
 
-// Parses `text` as one JSON value. Returns a discarded value (is_discarded())
-// for malformed text, text nested deeper than kMaxNesting, or a number too
-// large for a double.
-nlohmann::json parse(std::string_view text);
-
-// Parses a whole record file; throws DecodingError (dataCorrupted) when the
-// text is no JSON value.
+// Parses a whole record file through the strict coding layer (at most
+// kMaxFileBytes, nested at most kMaxNesting deep); throws
+// platform::DecodingError (dataCorrupted) when the text is no JSON value.
 nlohmann::json parseDocument(std::string_view fileBytes);
+
+// A coding path as the logs show it: "tags[3]", "coordinate[0]".
+std::string pathText(const std::vector<std::string>& codingPath);
 
 // The folder `name` of the documents folder, with a final "/", created when
 // missing. Existence is checked on the path without its final "/", so a plain
@@ -71,7 +73,7 @@ auto loadRecordFile(const std::string& filePath, std::string_view extension, Dec
     if (!bytes) return nullptr;
     try {
         return decode(*bytes);
-    } catch (const DecodingError&) {
+    } catch (const platform::DecodingError&) {
         detail::logUndecodableFile(filePath);
         return nullptr;
     }

@@ -9,9 +9,10 @@
 
 #include <filesystem>
 
+#include "platform/coding/DecodingError.hpp"
+#include "platform/coding/EncodingError.hpp"
 #include "platform/text/UUID.hpp"
 #include "platform/text/Unicode.hpp"
-#include "points/CodingError.hpp"
 #include "points/QuovaMapPoint.hpp"
 #include "points/QuovaMapPointStore.hpp"
 #include "points/tests/PointsTestSupport.hpp"
@@ -148,7 +149,7 @@ TEST_F(QuovaMapPointFileTest, StrictReadingAcceptsAndRejectsWholeFiles) {
         bool accepted = true;
         try {
             QuovaMapPoint::decode(std::string_view(row.text));
-        } catch (const DecodingError&) {
+        } catch (const platform::DecodingError&) {
             accepted = false;
         }
         EXPECT_EQ(accepted, row.accepted);
@@ -206,10 +207,10 @@ TEST_F(QuovaMapPointFileTest, NonFiniteNumbersAreRefusedNotWrittenAsNull) {
     for (double bad : {std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity()}) {
         auto point = QuovaMapPoint::make("x");
         point->alarmCircleDiameter = bad;
-        EXPECT_THROW(point->encodedFile(), EncodingError);
+        EXPECT_THROW(point->encodedFile(), platform::EncodingError);
         auto other = QuovaMapPoint::make("y");
         other->coordinate = {bad, 1};
-        EXPECT_THROW(other->encodedFile(), EncodingError);
+        EXPECT_THROW(other->encodedFile(), platform::EncodingError);
     }
 }
 
@@ -232,7 +233,7 @@ TEST_F(QuovaMapPointFileTest, TextsAreEscapedAndInvalidUTF8IsRefused) {
     }
     for (const std::string bad : {"\xff", "a\xc3", "\xed\xa0\x80", "\xc0\xaf"}) {
         auto point = QuovaMapPoint::make(bad);
-        EXPECT_THROW(point->encodedFile(), EncodingError);
+        EXPECT_THROW(point->encodedFile(), platform::EncodingError);
     }
 }
 

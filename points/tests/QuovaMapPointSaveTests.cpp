@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "logging/QLLog.hpp"
+#include "platform/foundation/FileManager.hpp"
 #include "points/QuovaMapPoint.hpp"
 #include "points/QuovaMapPointStore.hpp"
 #include "points/tests/PointsTestSupport.hpp"

@@ -5,8 +5,9 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "platform/coding/DecodingError.hpp"
+#include "platform/coding/EncodingError.hpp"
 #include "platform/text/UUID.hpp"
-#include "points/CodingError.hpp"
 #include "points/QuovaPointTag.hpp"
 #include "points/tests/PointsTestSupport.hpp"
 
@@ -81,7 +82,7 @@ TEST_F(QuovaPointTagTest, StrictReadingTable) {
         bool accepted = true;
         try {
             QuovaPointTag::decode(std::string_view(row.text));
-        } catch (const DecodingError&) {
+        } catch (const platform::DecodingError&) {
             accepted = false;
         }
         EXPECT_EQ(accepted, row.accepted);
