@@ -186,6 +186,7 @@ void QuovaMapPoint::savePreservingLastModification(QuovaMapPointStore& store) {
         QLLogInfo("Couldn't serialize point - self.description: " + description());
     }
     store.setNeedsSync();
+    store.didSavePoint(shared_from_this());
 }
 
 }  // namespace tervolo::points

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -12,6 +13,8 @@
 #include "platform/dispatch/DispatchQueue.hpp"
 #include "platform/dispatch/SharedInstance.hpp"
 #include "platform/searchindex/SearchableItem.hpp"
+#include "points/ChangeObservers.hpp"
+#include "points/MapPointChange.hpp"
 #include "points/QuovaMapPoint.hpp"
 #include "points/ShorturlUploader.hpp"
 
@@ -110,8 +113,24 @@ class QuovaMapPointStore {
     static constexpr const char* kMapPointDeletedReason = "mapPointDeleted";
     static constexpr const char* kMapPointHiddenReason = "mapPointHidden";
 
-    // Gives the point an identifier, saves it, indexes it and appends it to
-    // `points` (no check for a point already there). Posts nothing.
+    // Typed observation of every change: addPoint (added), a point's save
+    // through this store while it is in `points` (updated), deletePoint
+    // (deleted) and hidePoint (hidden). Observers run on the operation's
+    // thread before it returns and see the point stamped and saved; hiding a
+    // valid point is seen as its deletion, then its hiding. Dropping the token
+    // ends the observation.
+    using ChangeToken = ChangeObservers<MapPointChange>::Token;
+    [[nodiscard]] std::unique_ptr<ChangeToken> observeChanges(
+        std::function<void(const MapPointChange&)> observer);
+    // Where a point's save through this store ends (QuovaMapPoint::save):
+    // reports the update unless one of the operations below is saving it.
+    void didSavePoint(const std::shared_ptr<QuovaMapPoint>& point);
+
+    // The operations below run on the main thread only (debug builds check).
+
+    // Gives the point an identifier, saves it (which indexes it and sets the
+    // needs-sync flag) and appends it to `points` (no check for a point
+    // already there). Posts no "mapPointChange".
     void addPoint(const std::shared_ptr<QuovaMapPoint>& point);
     // Stamps deletedAt (replacing an earlier stamp), saves, takes the point out
     // of the search index and posts "mapPointDeleted". The point stays in
@@ -165,6 +184,11 @@ class QuovaMapPointStore {
   private:
     friend class platform::SharedInstance<QuovaMapPointStore>;
     QuovaMapPointStore();
+
+    ChangeObservers<MapPointChange> changeObservers_;
+    // Depth of add, delete and hide in progress: their own saves report no
+    // "updated" (main thread only, like the operations).
+    int mutationDepth_ = 0;
 
     std::once_flag loaded_;
 

@@ -11,6 +11,7 @@
 #include "platform/text/Random.hpp"
 #include "platform/text/Unicode.hpp"
 #include "points/AppTextsAndColors.hpp"
+#include "points/MainThread.hpp"
 #include "points/QuovaStringRepresentation.hpp"
 #include "points/RecordFile.hpp"
 
@@ -99,7 +100,13 @@ std::shared_ptr<QuovaPointTag> QuovaPointTagStore::tagWithTitle(const std::strin
     return nullptr;
 }
 
+std::unique_ptr<QuovaPointTagStore::ChangeToken> QuovaPointTagStore::observeChanges(
+    std::function<void(const PointTagChange&)> observer) {
+    return changeObservers_.observe(std::move(observer));
+}
+
 void QuovaPointTagStore::buildDefaultTags() {
+    assertMainThread("QuovaPointTagStore", "buildDefaultTags");
     auto& bundle = platform::Bundle::main();
     for (const auto& entry : kDefaultTags) {
         auto tag = QuovaPointTag::make(bundle.localizedString(entry.title));
@@ -112,6 +119,7 @@ void QuovaPointTagStore::buildDefaultTags() {
 }
 
 void QuovaPointTagStore::addTag(const std::shared_ptr<QuovaPointTag>& tag) {
+    assertMainThread("QuovaPointTagStore", "addTag");
     QLLogInfo("QuovaPointTagStore: add tag " + tag->title + ".");
     if (!tag->colorString) {
         auto hex = quovaHexStringRepresentation(randomPaletteColor(), false);
@@ -122,15 +130,18 @@ void QuovaPointTagStore::addTag(const std::shared_ptr<QuovaPointTag>& tag) {
     tag->save();
     setNeedsSync();
     if (tags) tags->push_back(tag);
+    changeObservers_.notify({tag, PointTagChange::Reason::added});
 }
 
 void QuovaPointTagStore::deleteTag(const std::shared_ptr<QuovaPointTag>& tag) {
+    assertMainThread("QuovaPointTagStore", "deleteTag");
     QLLogInfo("QuovaPointTagStore: delete tag " + tag->title + ".");
     tag->hiddenAt = platform::Date::now();
     tag->deletedAt = platform::Date::now();
     tag->save();
     setNeedsSync();
     if (tags) std::erase(*tags, tag);
+    changeObservers_.notify({tag, PointTagChange::Reason::deleted});
 }
 
 void QuovaPointTagStore::setNeedsSync() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -8,6 +9,8 @@
 
 #include "platform/dispatch/SharedInstance.hpp"
 #include "platform/text/Color.hpp"
+#include "points/ChangeObservers.hpp"
+#include "points/PointTagChange.hpp"
 #include "points/QuovaPointTag.hpp"
 
 namespace tervolo::points {
@@ -38,6 +41,17 @@ class QuovaPointTagStore {
     // The first tag whose title equals `title` under full Unicode lower-case
     // mapping, or null.
     std::shared_ptr<QuovaPointTag> tagWithTitle(const std::string& title) const;
+    // Typed observation of every change of the list: addTag (added, the
+    // default tags included) and deleteTag (deleted). Observers run on the
+    // operation's thread before it returns and see the tag saved. Dropping the
+    // token ends the observation.
+    using ChangeToken = ChangeObservers<PointTagChange>::Token;
+    [[nodiscard]] std::unique_ptr<ChangeToken> observeChanges(
+        std::function<void(const PointTagChange&)> observer);
+
+    // The three operations below run on the main thread only (debug builds
+    // check).
+
     // Makes, saves and adds the six default tags, with their decimal colours.
     // The caller calls it only when the loaded list is empty.
     void buildDefaultTags();
@@ -67,6 +81,7 @@ class QuovaPointTagStore {
     QuovaPointTagStore() = default;
 
     std::once_flag loaded_;
+    ChangeObservers<PointTagChange> changeObservers_;
     bool needsSync_ = false;
 };
 

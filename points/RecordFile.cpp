@@ -10,44 +10,12 @@
 #include "logging/QLLogging.hpp"
 #include "platform/coding/JSONDecoder.hpp"
 #include "platform/foundation/FileManager.hpp"
+#include "platform/text/Unicode.hpp"
 
 namespace tervolo::points::recordfile {
 namespace {
 
 using Path = std::vector<std::string>;
-
-// Length of the UTF-8 sequence starting at text[i], or 0 when it is not a
-// well-formed one (overlong forms, surrogates and values above U+10FFFF are
-// refused, as JSON text must be valid Unicode).
-std::size_t utf8SequenceLength(std::string_view text, std::size_t i) {
-    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-    const unsigned char c = byte(i);
-    std::size_t length = 0;
-    std::uint32_t codePoint = 0;
-    if (c < 0x80) return 1;
-    if (c >= 0xC2 && c <= 0xDF) {
-        length = 2;
-        codePoint = c & 0x1F;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-        length = 3;
-        codePoint = c & 0x0F;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-        length = 4;
-        codePoint = c & 0x07;
-    } else {
-        return 0;
-    }
-    if (i + length > text.size()) return 0;
-    for (std::size_t k = 1; k < length; ++k) {
-        if ((byte(i + k) & 0xC0) != 0x80) return 0;
-        codePoint = (codePoint << 6) | (byte(i + k) & 0x3F);
-    }
-    if ((length == 3 && codePoint < 0x800) || (length == 4 && codePoint < 0x10000) ||
-        (codePoint >= 0xD800 && codePoint <= 0xDFFF) || codePoint > 0x10FFFF) {
-        return 0;
-    }
-    return length;
-}
 
 void writeString(std::string& out, std::string_view text, const Path& path) {
     out.push_back('"');
@@ -84,10 +52,11 @@ void writeString(std::string& out, std::string_view text, const Path& path) {
                     std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
                     out += escaped;
                 } else {
-                    const std::size_t length = utf8SequenceLength(text, i);
-                    if (length == 0) throw platform::EncodingError(path, "text is not valid UTF-8");
-                    out.append(text.substr(i, length));
-                    i += length;
+                    // JSON text must be valid Unicode.
+                    const auto read = platform::text::nextCodePoint(text, i);
+                    if (!read.valid) throw platform::EncodingError(path, "text is not valid UTF-8");
+                    out.append(text.substr(i, read.length));
+                    i += read.length;
                     continue;
                 }
         }

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/dispatch/NotificationCenter.hpp"
+#include "platform/foundation/Assertion.hpp"
 #include "points/QuovaMapPointStore.hpp"
 #include "points/tests/PointsTestSupport.hpp"
 #include "testsupport/FakeSearchIndex.hpp"
@@ -200,6 +201,77 @@ TEST_F(QuovaMapPointMutationsTest, UntitledPointIsLoggedAsUnknown) {
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(lines.front(), "QuovaMapPointStore: delete point unknown.");
     EXPECT_THAT(reasons(), ElementsAre("mapPointDeleted"));
+}
+
+// The typed change notification: every add, update, delete and hide, each
+// once, with the point already stamped and saved.
+TEST_F(QuovaMapPointMutationsTest, TypedObserversSeeEveryChangeOnce) {
+    auto& store = QuovaMapPointStore::shared();
+    struct Received {
+        MapPointChange::Reason reason;
+        QuovaMapPoint* point;
+        bool deleted, hidden, onDisk;
+    };
+    std::vector<Received> received;
+    auto token = store.observeChanges([&](const MapPointChange& change) {
+        const bool onDisk =
+            !readText(pointsFolder() + change.point->uuid.value_or("?") + ".QuovaMapPoint").empty();
+        received.push_back({change.reason, change.point.get(), change.point->deletedAt.has_value(),
+                            change.point->hiddenAt.has_value(), onDisk});
+    });
+    using Reason = MapPointChange::Reason;
+    const auto reasons = [&] {
+        std::vector<Reason> result;
+        for (const auto& r : received) result.push_back(r.reason);
+        return result;
+    };
+
+    auto point = QuovaMapPoint::make("Harbour");
+    point->save(store);  // not in the store yet: nothing to report
+    EXPECT_THAT(reasons(), IsEmpty());
+    store.addPoint(point);
+    point->title = "Old harbour";
+    point->save(store);
+    point->tags = std::vector<std::string>{"TAG"};
+    point->savePreservingLastModification(store);
+    store.deletePoint(point);
+    auto other = QuovaMapPoint::make("Bridge");
+    store.addPoint(other);
+    store.hidePoint(other);
+
+    EXPECT_THAT(reasons(), ElementsAre(Reason::added, Reason::updated, Reason::updated, Reason::deleted,
+                                       Reason::added, Reason::deleted, Reason::hidden));
+    for (const auto& r : received) EXPECT_TRUE(r.onDisk);
+    EXPECT_EQ(received[3].point, point.get());
+    EXPECT_TRUE(received[3].deleted && !received[3].hidden);
+    EXPECT_TRUE(received[5].deleted && !received[5].hidden);
+    EXPECT_TRUE(received[6].deleted && received[6].hidden);
+    // The spec's notification still names the deletions and the hiding only.
+    EXPECT_THAT(this->reasons(), ElementsAre("mapPointDeleted", "mapPointDeleted", "mapPointHidden"));
+
+    token.reset();
+    store.addPoint(QuovaMapPoint::make("After"));
+    EXPECT_EQ(received.size(), 7u);
+}
+
+// The store's list has no lock: debug builds report an operation called off
+// the main thread.
+TEST_F(QuovaMapPointMutationsTest, OperationsOffTheMainThreadAreReportedInDebugBuilds) {
+#ifdef NDEBUG
+    GTEST_SKIP() << "release builds do not check the thread";
+#else
+    auto& store = QuovaMapPointStore::shared();
+    std::vector<std::string> messages;
+    platform::ScopedAssertionHandler handler(
+        [&](std::string_view, std::string_view file, std::string_view message) {
+            messages.push_back(std::string(file) + ": " + std::string(message));
+        });
+    auto point = QuovaMapPoint::make("Harbour");
+    store.addPoint(point);
+    EXPECT_THAT(messages, IsEmpty());
+    std::thread([&] { store.deletePoint(point); }).join();
+    EXPECT_THAT(messages, ElementsAre("QuovaMapPointStore: deletePoint must run on the main thread"));
+#endif
 }
 
 }  // namespace

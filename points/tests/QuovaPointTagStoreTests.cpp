@@ -140,6 +140,29 @@ TEST_F(QuovaPointTagStoreTest, SkippedFilesAreNamedLeftoversRemovedOversizedTags
     EXPECT_THAT(log_->texts(logging::QLLogFlag::error), ElementsAre(::testing::StartsWith("Not saving ")));
 }
 
+// Typed observers see every tag added (the defaults included) and deleted.
+TEST_F(QuovaPointTagStoreTest, TypedObserversSeeAddedAndDeletedTags) {
+    auto& store = QuovaPointTagStore::shared();
+    std::vector<std::pair<PointTagChange::Reason, std::string>> seen;
+    auto token = store.observeChanges([&](const PointTagChange& change) {
+        // The tag is saved when the observer runs.
+        EXPECT_FALSE(readText(tagsFolder() + change.tag->uuid + ".QuovaPointTag").empty());
+        seen.emplace_back(change.reason, change.tag->title);
+    });
+    store.buildDefaultTags();
+    auto tag = QuovaPointTag::make("Ferry");
+    store.addTag(tag);
+    store.deleteTag(tag);
+    using Reason = PointTagChange::Reason;
+    ASSERT_EQ(seen.size(), 8u);
+    EXPECT_EQ(seen[0], std::make_pair(Reason::added, std::string("Bar")));
+    EXPECT_EQ(seen[6], std::make_pair(Reason::added, std::string("Ferry")));
+    EXPECT_EQ(seen[7], std::make_pair(Reason::deleted, std::string("Ferry")));
+    token.reset();
+    store.addTag(QuovaPointTag::make("After"));
+    EXPECT_EQ(seen.size(), 8u);
+}
+
 TEST_F(QuovaPointTagStoreTest, UnreadableTagsFolderGivesAnEmptyList) {
     std::filesystem::create_directories(documents());
     writeText(documents() + "/tags", "");
