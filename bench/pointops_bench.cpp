@@ -57,11 +57,11 @@ QuovaMapPointStore& store() {
                             title.end());
             }
             auto point = QuovaMapPoint::make(title);
-            if (pick(2) == 0) point->subtitle = words[pick(words.size())] + " " + std::to_string(pick(100));
-            point->coordinate = {47.0 + static_cast<double>(pick(60000)) / 10000.0,
-                                 6.0 + static_cast<double>(pick(90000)) / 10000.0};
-            point->lastSavedAt = platform::Date{static_cast<double>(pick(1000000))};
-            if (pick(10) == 0) point->deletedAt = platform::Date{1};
+            if (pick(2) == 0) point->setSubtitle(words[pick(words.size())] + " " + std::to_string(pick(100)));
+            point->setCoordinate({47.0 + static_cast<double>(pick(60000)) / 10000.0,
+                                  6.0 + static_cast<double>(pick(90000)) / 10000.0});
+            point->setLastSavedAt(platform::Date{static_cast<double>(pick(1000000))});
+            if (pick(10) == 0) point->setDeletedAt(platform::Date{1});
             store.points.push_back(point);
         }
         tervolo::points::setBestKnownLocationProvider(
@@ -114,14 +114,14 @@ void BM_Floor_AsciiFilterAndByteSort(benchmark::State& state) {
     for (auto _ : state) {
         PointList result;
         for (const auto& point : points.points) {
-            if (point->deletedAt || point->hiddenAt) continue;
-            if ((point->title && asciiContains(*point->title, filter)) ||
-                (point->subtitle && asciiContains(*point->subtitle, filter))) {
+            if (point->deletedAt() || point->hiddenAt()) continue;
+            if ((point->title() && asciiContains(*point->title(), filter)) ||
+                (point->subtitle() && asciiContains(*point->subtitle(), filter))) {
                 result.push_back(point);
             }
         }
         std::stable_sort(result.begin(), result.end(), [](const auto& a, const auto& b) {
-            return a->title.value_or("") < b->title.value_or("");
+            return a->title().value_or("") < b->title().value_or("");
         });
         benchmark::DoNotOptimize(result.data());
     }
@@ -143,7 +143,8 @@ void BM_PerComparisonKeys(benchmark::State& state) {
             });
         } else {
             std::stable_sort(result.begin(), result.end(), [](const auto& a, const auto& b) {
-                return platform::text::compareCodePoints(a->title.value_or(""), b->title.value_or("")) < 0;
+                return platform::text::compareCodePoints(a->title().value_or(""), b->title().value_or("")) <
+                       0;
             });
         }
         benchmark::DoNotOptimize(result.data());
@@ -159,7 +160,7 @@ BENCHMARK(BM_PerComparisonKeys)
 void BM_WithinDistance(benchmark::State& state) {
     auto& points = store();
     auto origin = QuovaMapPoint::make("origin");
-    origin->coordinate = {50.0, 10.5};
+    origin->setCoordinate({50.0, 10.5});
     for (auto _ : state) {
         auto result = points.validPointsWithinDistance(25.0, *origin);
         benchmark::DoNotOptimize(result.data());

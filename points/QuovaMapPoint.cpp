@@ -59,11 +59,11 @@ void putIfPresent(ordered_json& object, const char* key, const std::optional<pla
 
 }  // namespace
 
-QuovaMapPoint::QuovaMapPoint(Token) : createdAt(platform::Date::now()), lastSavedAt(createdAt) {}
+QuovaMapPoint::QuovaMapPoint(Token) : createdAt_(platform::Date::now()), lastSavedAt_(createdAt_) {}
 
 std::shared_ptr<QuovaMapPoint> QuovaMapPoint::make(std::string title) {
     auto point = std::make_shared<QuovaMapPoint>(Token{});
-    point->title = std::move(title);
+    point->title_ = std::move(title);
     return point;
 }
 
@@ -84,54 +84,54 @@ std::shared_ptr<QuovaMapPoint> QuovaMapPoint::decode(const json& object) {
     if (!object.is_object()) platform::coding_detail::throwTypeMismatch("QuovaMapPoint", object, {});
     const KeyedDecodingContainer container(object, {});
     auto point = std::make_shared<QuovaMapPoint>(Token{});
-    point->title = container.decodeIfPresent<std::string>("title");
-    point->subtitle = container.decodeIfPresent<std::string>("subtitle");
-    point->coordinate = decodeCoordinate(container);
-    point->lastSavedByAppVersion = container.decodeIfPresent<std::string>("lastSavedByAppVersion");
-    point->uuid = container.decodeIfPresent<std::string>("uuid");
-    point->hasHandcraftedTitle = container.decode<bool>("hasHandcraftedTitle");
-    point->alarmSound = container.decodeIfPresent<std::string>("alarmSound");
-    point->alarmCircleDiameter = container.decodeIfPresent<double>("alarmCircleDiameter");
-    point->tags = container.decodeIfPresent<std::vector<std::string>>("tags");
-    point->createdAt = container.decode<platform::Date>("createdAt");
-    point->lastSavedAt = container.decode<platform::Date>("lastSavedAt");
-    point->deletedAt = container.decodeIfPresent<platform::Date>("deletedAt");
-    point->hiddenAt = container.decodeIfPresent<platform::Date>("hiddenAt");
-    point->dataSourceName = container.decodeIfPresent<std::string>("dataSourceName");
-    point->dataSourceUniqueID = container.decodeIfPresent<std::string>("dataSourceUniqueID");
-    point->dataSourceURL = container.decodeIfPresent<std::string>("dataSourceURL");
-    point->dataSourceImageURL = container.decodeIfPresent<std::string>("dataSourceImageURL");
+    point->title_ = container.decodeIfPresent<std::string>("title");
+    point->subtitle_ = container.decodeIfPresent<std::string>("subtitle");
+    point->coordinate_ = decodeCoordinate(container);
+    point->lastSavedByAppVersion_ = container.decodeIfPresent<std::string>("lastSavedByAppVersion");
+    point->uuid_ = container.decodeIfPresent<std::string>("uuid");
+    point->hasHandcraftedTitle_ = container.decode<bool>("hasHandcraftedTitle");
+    point->alarmSound_ = container.decodeIfPresent<std::string>("alarmSound");
+    point->alarmCircleDiameter_ = container.decodeIfPresent<double>("alarmCircleDiameter");
+    point->tags_ = container.decodeIfPresent<std::vector<std::string>>("tags");
+    point->createdAt_ = container.decode<platform::Date>("createdAt");
+    point->lastSavedAt_ = container.decode<platform::Date>("lastSavedAt");
+    point->deletedAt_ = container.decodeIfPresent<platform::Date>("deletedAt");
+    point->hiddenAt_ = container.decodeIfPresent<platform::Date>("hiddenAt");
+    point->dataSourceName_ = container.decodeIfPresent<std::string>("dataSourceName");
+    point->dataSourceUniqueID_ = container.decodeIfPresent<std::string>("dataSourceUniqueID");
+    point->dataSourceURL_ = container.decodeIfPresent<std::string>("dataSourceURL");
+    point->dataSourceImageURL_ = container.decodeIfPresent<std::string>("dataSourceImageURL");
 
     // The identifier becomes a file name on the next save: one that could
     // name anything but a plain entry of the points folder ("../x", "a/b") is
     // dropped here, so the point gets a fresh identifier when it is saved and
     // the hostile name never reaches a path or the search index.
-    if (point->uuid && !point->uuid->empty() && !isSafeFileIdentifier(*point->uuid, kFileExtension)) {
-        QLLogWarn("QuovaMapPoint: ignoring identifier that cannot name a point file: " + *point->uuid);
-        point->uuid = std::nullopt;
+    if (point->uuid_ && !point->uuid_->empty() && !isSafeFileIdentifier(*point->uuid_, kFileExtension)) {
+        QLLogWarn("QuovaMapPoint: ignoring identifier that cannot name a point file: " + *point->uuid_);
+        point->uuid_ = std::nullopt;
     }
     return point;
 }
 
 ordered_json QuovaMapPoint::encode() const {
     ordered_json object = ordered_json::object();
-    putIfPresent(object, "title", title);
-    putIfPresent(object, "subtitle", subtitle);
-    object["coordinate"] = encodeCoordinate(coordinate);
-    putIfPresent(object, "lastSavedByAppVersion", lastSavedByAppVersion);
-    putIfPresent(object, "uuid", uuid);
-    object["hasHandcraftedTitle"] = hasHandcraftedTitle;
-    putIfPresent(object, "alarmSound", alarmSound);
-    putIfPresent(object, "alarmCircleDiameter", alarmCircleDiameter);
-    putIfPresent(object, "tags", tags);
-    object["createdAt"] = createdAt.secondsSince2001;
-    object["lastSavedAt"] = lastSavedAt.secondsSince2001;
-    putIfPresent(object, "deletedAt", deletedAt);
-    putIfPresent(object, "hiddenAt", hiddenAt);
-    putIfPresent(object, "dataSourceName", dataSourceName);
-    putIfPresent(object, "dataSourceUniqueID", dataSourceUniqueID);
-    putIfPresent(object, "dataSourceURL", dataSourceURL);
-    putIfPresent(object, "dataSourceImageURL", dataSourceImageURL);
+    putIfPresent(object, "title", title_);
+    putIfPresent(object, "subtitle", subtitle_);
+    object["coordinate"] = encodeCoordinate(coordinate_);
+    putIfPresent(object, "lastSavedByAppVersion", lastSavedByAppVersion_);
+    putIfPresent(object, "uuid", uuid_);
+    object["hasHandcraftedTitle"] = hasHandcraftedTitle_;
+    putIfPresent(object, "alarmSound", alarmSound_);
+    putIfPresent(object, "alarmCircleDiameter", alarmCircleDiameter_);
+    putIfPresent(object, "tags", tags_);
+    object["createdAt"] = createdAt_.secondsSince2001;
+    object["lastSavedAt"] = lastSavedAt_.secondsSince2001;
+    putIfPresent(object, "deletedAt", deletedAt_);
+    putIfPresent(object, "hiddenAt", hiddenAt_);
+    putIfPresent(object, "dataSourceName", dataSourceName_);
+    putIfPresent(object, "dataSourceUniqueID", dataSourceUniqueID_);
+    putIfPresent(object, "dataSourceURL", dataSourceURL_);
+    putIfPresent(object, "dataSourceImageURL", dataSourceImageURL_);
     return object;
 }
 
@@ -142,24 +142,24 @@ std::string QuovaMapPoint::encodedFile() const {
 void QuovaMapPoint::ensureUUID() {
     // An identifier that cannot name a file in the points folder counts as
     // none: keeping it would let the next save write outside the folder.
-    if (!uuid || uuid->empty() || !isSafeFileIdentifier(*uuid, kFileExtension)) {
-        uuid = platform::UUID::random().uuidString();
+    if (!uuid_ || uuid_->empty() || !isSafeFileIdentifier(*uuid_, kFileExtension)) {
+        uuid_ = platform::UUID::random().uuidString();
     }
 }
 
 std::string QuovaMapPoint::description() const {
-    std::string text = title.value_or("(unknown)");
-    if (subtitle) text += ", " + *subtitle;
-    if (platform::CLLocationCoordinate2DIsValid(coordinate)) {
-        text += ", Long: " + platform::text::describe(coordinate.longitude);
-        text += ", Lat: " + platform::text::describe(coordinate.latitude);
+    std::string text = title_.value_or("(unknown)");
+    if (subtitle_) text += ", " + *subtitle_;
+    if (platform::CLLocationCoordinate2DIsValid(coordinate_)) {
+        text += ", Long: " + platform::text::describe(coordinate_.longitude);
+        text += ", Lat: " + platform::text::describe(coordinate_.latitude);
     }
     return text;
 }
 
 void QuovaMapPoint::save(QuovaMapPointStore& store) {
-    lastSavedAt = platform::Date::now();
-    lastSavedByAppVersion = quovaAppVersion();
+    lastSavedAt_ = platform::Date::now();
+    lastSavedByAppVersion_ = quovaAppVersion();
     savePreservingLastModification(store);
 }
 
@@ -169,7 +169,7 @@ void QuovaMapPoint::savePreservingLastModification(QuovaMapPointStore& store) {
     // Every save re-indexes the point, whether or not the write succeeds.
     store.addPointsToCoreSpotlight({shared_from_this()});
 
-    const std::string path = documentDirectory() + *uuid + kFileExtension;
+    const std::string path = documentDirectory() + *uuid_ + kFileExtension;
     std::string bytes;
     bool encoded = false;
     try {

@@ -134,8 +134,8 @@ std::string QuovaMapPoint::activityViewControllerPlaceholderItem(
     auto self = shared_from_this();
     std::string result;
     onMain([&] {
-        const std::string shareTitle = title.value_or(sharedLocationTitle());
-        const std::string logTitle = title.value_or("(unknown)");
+        const std::string shareTitle = title_.value_or(sharedLocationTitle());
+        const std::string logTitle = title_.value_or("(unknown)");
         auto& store = QuovaMapPointStore::shared();
         if (auto link = store.shorturlFor(*this)) {
             QLLogInfo("Placeholder request: shorturl for " + logTitle + " already encoded");
@@ -158,7 +158,7 @@ std::string QuovaMapPoint::activityViewControllerSubjectForActivityType(
     const std::optional<std::string>& /*activityType*/) {
     QLLogInfo("activityViewController(_:subjectForActivityType:)");
     std::string result;
-    onMain([&] { result = title.value_or(sharedLocationTitle()); });
+    onMain([&] { result = title_.value_or(sharedLocationTitle()); });
     return result;
 }
 
@@ -177,15 +177,15 @@ std::string QuovaMapPoint::activityViewControllerItemForActivityType(
     QuovaMapPointStore* store = nullptr;
     onMain([&] {
         store = &QuovaMapPointStore::shared();
-        pointTitle = title;
-        pointCoordinate = coordinate;
+        pointTitle = title_;
+        pointCoordinate = coordinate_;
         shorturl = store->shorturlFor(*this);
         if (shorturl) return;
         if (!store->isEncodingShorturl(*this)) {
             QLLogInfo("item request: started generating shorturl");
             store->generateShorturlFor(self);
         }
-        waitFor = uuid;
+        waitFor = uuid_;
     });
 
     if (shorturl) {

@@ -32,9 +32,9 @@ void warnAboutDuplicateIdentifiers(const std::vector<std::shared_ptr<QuovaMapPoi
     std::unordered_map<std::string, std::vector<std::size_t>> byIdentifier;
     std::vector<std::string> order;
     for (std::size_t i = 0; i < points.size(); ++i) {
-        if (!points[i]->uuid || points[i]->uuid->empty()) continue;
-        auto& indices = byIdentifier[*points[i]->uuid];
-        if (indices.empty()) order.push_back(*points[i]->uuid);
+        if (!points[i]->uuid() || points[i]->uuid()->empty()) continue;
+        auto& indices = byIdentifier[*points[i]->uuid()];
+        if (indices.empty()) order.push_back(*points[i]->uuid());
         indices.push_back(i);
     }
     for (const auto& identifier : order) {

@@ -21,7 +21,7 @@ void postChange(const std::shared_ptr<QuovaMapPoint>& point, const char* reason)
 }
 
 std::string logTitle(const QuovaMapPoint& point) {
-    return point.title.value_or("unknown");
+    return point.title().value_or("unknown");
 }
 
 constexpr const char* kStoreName = "QuovaMapPointStore";
@@ -69,7 +69,7 @@ void QuovaMapPointStore::deletePoint(const std::shared_ptr<QuovaMapPoint>& point
     QLLogInfo("QuovaMapPointStore: delete point " + logTitle(*point) + ".");
     {
         Mutation mutation(mutationDepth_);
-        point->deletedAt = platform::Date::now();
+        point->setDeletedAt(platform::Date::now());
         point->save(*this);
         removePointFromSpotlight(*point);
     }
@@ -84,8 +84,8 @@ void QuovaMapPointStore::hidePoint(const std::shared_ptr<QuovaMapPoint>& point) 
         Mutation mutation(mutationDepth_);
         // Hiding passes through the deleted state, so observers see the
         // deletion first (before the point has its hiddenAt).
-        if (!point->deletedAt) deletePoint(point);
-        point->hiddenAt = platform::Date::now();
+        if (!point->deletedAt()) deletePoint(point);
+        point->setHiddenAt(platform::Date::now());
         point->save(*this);
         removePointFromSpotlight(*point);
     }

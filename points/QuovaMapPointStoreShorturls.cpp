@@ -18,7 +18,7 @@ struct EncodeTask {
 };
 
 bool hasIdentifier(const QuovaMapPoint& point) {
-    return point.uuid && !point.uuid->empty();
+    return point.uuid() && !point.uuid()->empty();
 }
 
 }  // namespace
@@ -26,10 +26,10 @@ bool hasIdentifier(const QuovaMapPoint& point) {
 std::optional<std::string> QuovaMapPointStore::shorturlFor(const QuovaMapPoint& point) {
     if (!hasIdentifier(point)) return std::nullopt;
     std::lock_guard lock(shorturlsSemaphore);
-    const auto it = shorturls.find(*point.uuid);
+    const auto it = shorturls.find(*point.uuid());
     if (it == shorturls.end()) return std::nullopt;
     // Valid only while the point has not been saved since the link was stored.
-    if (point.lastSavedAt < it->second.internalSavedAt) {
+    if (point.lastSavedAt() < it->second.internalSavedAt) {
         QLLogDebug("point older than its shorturl - returning shorturl on file");
         return it->second.internalShorturl;
     }
@@ -41,7 +41,7 @@ std::optional<std::string> QuovaMapPointStore::shorturlFor(const QuovaMapPoint& 
 bool QuovaMapPointStore::isEncodingShorturl(const QuovaMapPoint& point) {
     if (!hasIdentifier(point)) return false;
     std::lock_guard lock(encodeTasksSemaphore);
-    return encodeTasks.count(*point.uuid) != 0;
+    return encodeTasks.count(*point.uuid()) != 0;
 }
 
 void QuovaMapPointStore::setShorturlUploader(std::shared_ptr<ShorturlUploader> uploader) {
@@ -55,9 +55,9 @@ void QuovaMapPointStore::generateShorturlFor(const std::shared_ptr<QuovaMapPoint
         QLLogDebug("Can't create UUID for point, that's strange!");
         return;
     }
-    const std::string identifier = *point->uuid;
+    const std::string identifier = *point->uuid();
     if (isEncodingShorturl(*point)) return;
-    if (!point->title || !platform::CLLocationCoordinate2DIsValid(point->coordinate)) {
+    if (!point->title() || !platform::CLLocationCoordinate2DIsValid(point->coordinate())) {
         QLLogWarn("Can't encode location without title & coordinates.");
         return;
     }

@@ -41,9 +41,9 @@ class QuovaMapPointMutationsTest : public testing::PointsTest {
                 Seen seen;
                 seen.reason = std::any_cast<std::string>(notification.userInfo.at("mapPointChangeReason"));
                 seen.object = point;
-                seen.deletedAt = point->deletedAt;
-                seen.hiddenAt = point->hiddenAt;
-                seen.fileOnDisk = readText(pointsFolder() + point->uuid.value_or("?") + ".QuovaMapPoint");
+                seen.deletedAt = point->deletedAt();
+                seen.hiddenAt = point->hiddenAt();
+                seen.fileOnDisk = readText(pointsFolder() + point->uuid().value_or("?") + ".QuovaMapPoint");
                 seen.thread = std::this_thread::get_id();
                 EXPECT_EQ(notification.userInfo.size(), 1u);
                 seen_.push_back(seen);
@@ -75,8 +75,8 @@ class QuovaMapPointMutationsTest : public testing::PointsTest {
     // A saved point in the store, with no requests or lines recorded yet.
     std::shared_ptr<QuovaMapPoint> storedPoint(std::optional<std::string> title = "Harbour") {
         auto point = QuovaMapPoint::make("");
-        point->title = std::move(title);
-        point->coordinate = {53.5511, 9.9937};
+        point->setTitle(std::move(title));
+        point->setCoordinate({53.5511, 9.9937});
         QuovaMapPointStore::shared().addPoint(point);
         restartIndexRecording();
         log_->clear();
@@ -91,16 +91,16 @@ class QuovaMapPointMutationsTest : public testing::PointsTest {
 TEST_F(QuovaMapPointMutationsTest, AddingSavesIndexesOnceAppendsAndPostsNothing) {
     auto& store = QuovaMapPointStore::shared();
     auto point = QuovaMapPoint::make("Harbour");
-    point->coordinate = {53.5511, 9.9937};
+    point->setCoordinate({53.5511, 9.9937});
     log_->clear();
     store.addPoint(point);
 
     EXPECT_THAT(seen_, IsEmpty());
-    ASSERT_TRUE(point->uuid.has_value());
-    EXPECT_FALSE(point->deletedAt || point->hiddenAt);
+    ASSERT_TRUE(point->uuid().has_value());
+    EXPECT_FALSE(point->deletedAt() || point->hiddenAt());
     EXPECT_EQ(store.points.back(), point);
     EXPECT_TRUE(store.needsSync());
-    EXPECT_EQ(entries(pointsFolder()), std::vector<std::string>{*point->uuid + ".QuovaMapPoint"});
+    EXPECT_EQ(entries(pointsFolder()), std::vector<std::string>{*point->uuid() + ".QuovaMapPoint"});
     // The save indexes the point and sets the flag; adding does neither again.
     EXPECT_THAT(indexRequests(), ElementsAre(Kind::index));
     const auto lines = log_->texts(logging::QLLogFlag::info);
@@ -126,9 +126,9 @@ TEST_F(QuovaMapPointMutationsTest, DeletingStampsSavesUnindexesAndPostsBeforeRet
     EXPECT_EQ(seen_[0].deletedAt, now);
     EXPECT_FALSE(seen_[0].hiddenAt.has_value());
     // The observer already finds the stamp in the file.
-    EXPECT_EQ(QuovaMapPoint::decode(std::string_view(seen_[0].fileOnDisk))->deletedAt, now);
+    EXPECT_EQ(QuovaMapPoint::decode(std::string_view(seen_[0].fileOnDisk))->deletedAt(), now);
     EXPECT_THAT(indexRequests(), ElementsAre(Kind::index, Kind::remove));
-    EXPECT_EQ(point->lastSavedAt, now);
+    EXPECT_EQ(point->lastSavedAt(), now);
     EXPECT_EQ(store.points.back(), point);
     EXPECT_THAT(store.validPointsWithFilter(std::nullopt), IsEmpty());
     EXPECT_THAT(store.deletedPointsWithFilter(std::nullopt), ElementsAre(point));
@@ -137,7 +137,7 @@ TEST_F(QuovaMapPointMutationsTest, DeletingStampsSavesUnindexesAndPostsBeforeRet
     clock_->advance(5);
     store.deletePoint(point);
     EXPECT_THAT(reasons(), ElementsAre("mapPointDeleted", "mapPointDeleted"));
-    EXPECT_EQ(point->deletedAt, platform::Date::now());
+    EXPECT_EQ(point->deletedAt(), platform::Date::now());
     EXPECT_THAT(indexRequests(), ElementsAre(Kind::index, Kind::remove, Kind::index, Kind::remove));
 }
 
@@ -152,7 +152,7 @@ TEST_F(QuovaMapPointMutationsTest, HidingAValidPointDeletesItFirst) {
     EXPECT_FALSE(seen_[0].hiddenAt.has_value());
     EXPECT_TRUE(seen_[1].deletedAt.has_value() && seen_[1].hiddenAt.has_value());
     EXPECT_THAT(seen_[1].fileOnDisk, ::testing::HasSubstr("\"hiddenAt\":"));
-    EXPECT_LE(*point->deletedAt, *point->hiddenAt);
+    EXPECT_LE(*point->deletedAt(), *point->hiddenAt());
     // Written twice, each save followed by its removal from the index.
     EXPECT_THAT(indexRequests(), ElementsAre(Kind::index, Kind::remove, Kind::index, Kind::remove));
     EXPECT_THAT(log_->texts(logging::QLLogFlag::info),
@@ -167,15 +167,15 @@ TEST_F(QuovaMapPointMutationsTest, HidingADeletedPointKeepsItsDeletionStamp) {
     auto& store = QuovaMapPointStore::shared();
     auto point = storedPoint();
     store.deletePoint(point);
-    const auto deletedAt = point->deletedAt;
+    const auto deletedAt = point->deletedAt();
     seen_.clear();
     restartIndexRecording();
     clock_->advance(30);
 
     store.hidePoint(point);
     EXPECT_THAT(reasons(), ElementsAre("mapPointHidden"));
-    EXPECT_EQ(point->deletedAt, deletedAt);
-    EXPECT_EQ(point->hiddenAt, platform::Date::now());
+    EXPECT_EQ(point->deletedAt(), deletedAt);
+    EXPECT_EQ(point->hiddenAt(), platform::Date::now());
     EXPECT_THAT(indexRequests(), ElementsAre(Kind::index, Kind::remove));
 }
 
@@ -185,7 +185,7 @@ TEST_F(QuovaMapPointMutationsTest, RestoringADeletedPointPostsNothingAndMakesItV
     store.deletePoint(point);
     seen_.clear();
     // The point list restores a point itself: no store operation clears a stamp.
-    point->deletedAt = std::nullopt;
+    point->setDeletedAt(std::nullopt);
     point->save(QuovaMapPointStore::shared());
     store.setNeedsSync();
     EXPECT_THAT(seen_, IsEmpty());
@@ -215,9 +215,9 @@ TEST_F(QuovaMapPointMutationsTest, TypedObserversSeeEveryChangeOnce) {
     std::vector<Received> received;
     auto token = store.observeChanges([&](const MapPointChange& change) {
         const bool onDisk =
-            !readText(pointsFolder() + change.point->uuid.value_or("?") + ".QuovaMapPoint").empty();
-        received.push_back({change.reason, change.point.get(), change.point->deletedAt.has_value(),
-                            change.point->hiddenAt.has_value(), onDisk});
+            !readText(pointsFolder() + change.point->uuid().value_or("?") + ".QuovaMapPoint").empty();
+        received.push_back({change.reason, change.point.get(), change.point->deletedAt().has_value(),
+                            change.point->hiddenAt().has_value(), onDisk});
     });
     using Reason = MapPointChange::Reason;
     const auto reasons = [&] {
@@ -230,9 +230,9 @@ TEST_F(QuovaMapPointMutationsTest, TypedObserversSeeEveryChangeOnce) {
     point->save(store);  // not in the store yet: nothing to report
     EXPECT_THAT(reasons(), IsEmpty());
     store.addPoint(point);
-    point->title = "Old harbour";
+    point->setTitle("Old harbour");
     point->save(store);
-    point->tags = std::vector<std::string>{"TAG"};
+    point->setTags(std::vector<std::string>{"TAG"});
     point->savePreservingLastModification(store);
     store.deletePoint(point);
     auto other = QuovaMapPoint::make("Bridge");

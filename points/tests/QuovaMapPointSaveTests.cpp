@@ -36,7 +36,7 @@ class QuovaMapPointSaveTest : public testing::PointsTest {
   protected:
     std::shared_ptr<QuovaMapPoint> harbour() {
         auto point = QuovaMapPoint::make("Harbour");
-        point->coordinate = {53.5511, 9.9937};
+        point->setCoordinate({53.5511, 9.9937});
         return point;
     }
     // Index of `text` in the log, or -1.
@@ -48,28 +48,28 @@ class QuovaMapPointSaveTest : public testing::PointsTest {
 
 TEST_F(QuovaMapPointSaveTest, SaveStampsTheChangeWhilePreservingSaveDoesNot) {
     auto point = harbour();
-    point->lastSavedByAppVersion = "12";
+    point->setLastSavedByAppVersion("12");
     clock_->advance(30);
     point->savePreservingLastModification(QuovaMapPointStore::shared());
-    EXPECT_EQ(point->lastSavedAt, platform::Date{kStartSeconds2001});
-    EXPECT_EQ(point->lastSavedByAppVersion, "12");
+    EXPECT_EQ(point->lastSavedAt(), platform::Date{kStartSeconds2001});
+    EXPECT_EQ(point->lastSavedByAppVersion(), "12");
 
     clock_->advance(30);
     point->save(QuovaMapPointStore::shared());
-    EXPECT_EQ(point->lastSavedAt, platform::Date{kStartSeconds2001 + 60});
-    EXPECT_EQ(point->lastSavedByAppVersion, "77");
-    auto read = QuovaMapPoint::initWithFilePath(pointsFolder() + *point->uuid + ".QuovaMapPoint");
+    EXPECT_EQ(point->lastSavedAt(), platform::Date{kStartSeconds2001 + 60});
+    EXPECT_EQ(point->lastSavedByAppVersion(), "77");
+    auto read = QuovaMapPoint::initWithFilePath(pointsFolder() + *point->uuid() + ".QuovaMapPoint");
     ASSERT_NE(read, nullptr);
-    EXPECT_EQ(read->lastSavedAt, point->lastSavedAt);
-    EXPECT_EQ(read->lastSavedByAppVersion, "77");
+    EXPECT_EQ(read->lastSavedAt(), point->lastSavedAt());
+    EXPECT_EQ(read->lastSavedByAppVersion(), "77");
 }
 
 TEST_F(QuovaMapPointSaveTest, EverySaveIndexesThePointThenSetsNeedsSync) {
     auto point = harbour();
-    point->subtitle = "Pier 3";
+    point->setSubtitle("Pier 3");
     point->save(QuovaMapPointStore::shared());
-    point->deletedAt = platform::Date::now();
-    point->hiddenAt = platform::Date::now();
+    point->setDeletedAt(platform::Date::now());
+    point->setHiddenAt(platform::Date::now());
     point->savePreservingLastModification(
         QuovaMapPointStore::shared());  // deleted and hidden: indexed all the same
 
@@ -80,7 +80,7 @@ TEST_F(QuovaMapPointSaveTest, EverySaveIndexesThePointThenSetsNeedsSync) {
     for (const auto& request : requests) {
         EXPECT_EQ(request.kind, FakeSearchIndex::Request::Kind::index);
         ASSERT_EQ(request.items.size(), 1u);
-        EXPECT_EQ(request.items[0].uniqueIdentifier, *point->uuid);
+        EXPECT_EQ(request.items[0].uniqueIdentifier, *point->uuid());
         EXPECT_EQ(request.items[0].contentDescription, "Location from Tervolo - Pier 3");
     }
     EXPECT_TRUE(QuovaMapPointStore::shared().needsSync());
@@ -98,11 +98,11 @@ TEST_F(QuovaMapPointSaveTest, SavingWithEmptyIdentifierWritesANewFileAndLeavesOt
     std::filesystem::create_directories(pointsFolder());
     writeText(pointsFolder() + ".QuovaMapPoint", "left alone");
     auto point = harbour();
-    point->uuid = "";
+    point->setUuid("");
     point->save(QuovaMapPointStore::shared());
-    ASSERT_TRUE(point->uuid.has_value());
-    EXPECT_EQ(point->uuid->size(), 36u);
-    EXPECT_THAT(entries(pointsFolder()), ElementsAre(".QuovaMapPoint", *point->uuid + ".QuovaMapPoint"));
+    ASSERT_TRUE(point->uuid().has_value());
+    EXPECT_EQ(point->uuid()->size(), 36u);
+    EXPECT_THAT(entries(pointsFolder()), ElementsAre(".QuovaMapPoint", *point->uuid() + ".QuovaMapPoint"));
     EXPECT_EQ(readText(pointsFolder() + ".QuovaMapPoint"), "left alone");
 }
 
@@ -151,9 +151,9 @@ TEST_F(QuovaMapPointSaveTest, SaveAndLoadAgreeOnTheSizeCap) {
     for (const Case& test : cases) {
         SCOPED_TRACE(test.name);
         auto point = harbour();
-        point->subtitle = std::string(test.noteBytes, 'n');
+        point->setSubtitle(std::string(test.noteBytes, 'n'));
         point->ensureUUID();
-        const std::string path = pointsFolder() + *point->uuid + ".QuovaMapPoint";
+        const std::string path = pointsFolder() + *point->uuid() + ".QuovaMapPoint";
         log_->clear();
         point->save(QuovaMapPointStore::shared());
         EXPECT_EQ(std::filesystem::exists(path), test.saved);
@@ -161,7 +161,7 @@ TEST_F(QuovaMapPointSaveTest, SaveAndLoadAgreeOnTheSizeCap) {
             EXPECT_THAT(log_->texts(logging::QLLogFlag::error), IsEmpty());
             auto loaded = QuovaMapPoint::initWithFilePath(path);
             ASSERT_NE(loaded, nullptr);
-            EXPECT_EQ(loaded->subtitle, point->subtitle);
+            EXPECT_EQ(loaded->subtitle(), point->subtitle());
         } else {
             EXPECT_THAT(log_->texts(logging::QLLogFlag::error),
                         ElementsAre(AllOf(StartsWith("Not saving " + path),
@@ -179,7 +179,7 @@ TEST_F(QuovaMapPointSaveTest, SaveOverASymbolicLinkReplacesTheLinkAndSaysSo) {
     const std::string outside = root_ + "/outside.txt";
     writeText(outside, "not a point");
     auto point = harbour();
-    point->uuid = "LINKED";
+    point->setUuid("LINKED");
     const std::string path = pointsFolder() + "LINKED.QuovaMapPoint";
     std::filesystem::create_symlink(outside, path);
     point->save(QuovaMapPointStore::shared());
@@ -193,11 +193,11 @@ TEST_F(QuovaMapPointSaveTest, SaveOverASymbolicLinkReplacesTheLinkAndSaysSo) {
 TEST_F(QuovaMapPointSaveTest, PointThatCannotBeEncodedIsNotWrittenAndSaysSo) {
     auto point = harbour();
     point->savePreservingLastModification(QuovaMapPointStore::shared());
-    const std::string path = pointsFolder() + *point->uuid + ".QuovaMapPoint";
+    const std::string path = pointsFolder() + *point->uuid() + ".QuovaMapPoint";
     const std::string before = readText(path);
     log_->clear();
 
-    point->alarmCircleDiameter = std::numeric_limits<double>::infinity();
+    point->setAlarmCircleDiameter(std::numeric_limits<double>::infinity());
     point->savePreservingLastModification(QuovaMapPointStore::shared());
 
     EXPECT_EQ(readText(path), before);  // never a file with null in it
@@ -217,9 +217,9 @@ int killAtStep(const char* step, const char*) {
 
 TEST_F(QuovaMapPointSaveTest, ProcessKilledDuringSaveLeavesTheOldOrTheNewFileNeverATornOne) {
     auto point = harbour();
-    point->uuid = "0F5B3C9A-7D1E-4B6A-9C2D-1E2F3A4B5C6D";
+    point->setUuid("0F5B3C9A-7D1E-4B6A-9C2D-1E2F3A4B5C6D");
     point->savePreservingLastModification(QuovaMapPointStore::shared());
-    const std::string path = pointsFolder() + *point->uuid + ".QuovaMapPoint";
+    const std::string path = pointsFolder() + *point->uuid() + ".QuovaMapPoint";
     const std::string oldBytes = readText(path);
 
     struct Case {
@@ -230,7 +230,7 @@ TEST_F(QuovaMapPointSaveTest, ProcessKilledDuringSaveLeavesTheOldOrTheNewFileNev
          {Case{"write", false}, Case{"fsync", false}, Case{"rename", false}, Case{"", true}}) {
         SCOPED_TRACE(row.killAt);
         // The child gets a longer title, so a torn file would be a prefix of it.
-        point->title = std::string(row.killAt) + std::string(100000, 'x');
+        point->setTitle(std::string(row.killAt) + std::string(100000, 'x'));
         const std::string newBytes = point->encodedFile();
         logging::QLLog::sharedInstance().flushLog();  // no logging work in flight across fork
         const pid_t child = ::fork();
@@ -255,7 +255,7 @@ TEST_F(QuovaMapPointSaveTest, ProcessKilledDuringSaveLeavesTheOldOrTheNewFileNev
         QuovaMapPointStore::resetSharedForTesting();
         const auto& loaded = QuovaMapPointStore::shared().points;
         ASSERT_EQ(loaded.size(), 1u);
-        EXPECT_EQ(loaded[0]->uuid, point->uuid);
+        EXPECT_EQ(loaded[0]->uuid(), point->uuid());
     }
 }
 

@@ -37,7 +37,7 @@ class QuovaMapPointStoreTest : public testing::PointsTest {
     std::vector<std::string> titles() {
         std::vector<std::string> result;
         for (const auto& point : QuovaMapPointStore::shared().points)
-            result.push_back(point->title.value_or("-"));
+            result.push_back(point->title().value_or("-"));
         return result;
     }
 };
@@ -87,8 +87,8 @@ TEST_F(QuovaMapPointStoreTest, MixedFolderLoadsOnlyThePointsAndNothingHangsOrEsc
     auto& store = QuovaMapPointStore::shared();
     EXPECT_THAT(titles(), UnorderedElementsAre("one", "two", "hostile"));
     for (const auto& point : store.points) {
-        if (point->title == "hostile") {
-            EXPECT_FALSE(point->uuid.has_value());
+        if (point->title() == "hostile") {
+            EXPECT_FALSE(point->uuid().has_value());
         }
     }
     EXPECT_THAT(log_->texts(logging::QLLogFlag::info), Contains("Can't decode file " + folder + "notes.txt"));
@@ -110,7 +110,7 @@ TEST_F(QuovaMapPointStoreTest, MixedFolderLoadsOnlyThePointsAndNothingHangsOrEsc
 
     // Saving the hostile point writes a fresh file inside the folder.
     for (const auto& point : store.points) {
-        if (point->title == "hostile") point->save(QuovaMapPointStore::shared());
+        if (point->title() == "hostile") point->save(QuovaMapPointStore::shared());
     }
     EXPECT_FALSE(std::filesystem::exists(root_ + "/data/escaped.QuovaMapPoint"));
     EXPECT_FALSE(std::filesystem::exists(documents() + "/escaped.QuovaMapPoint"));
@@ -148,7 +148,7 @@ TEST_F(QuovaMapPointStoreTest, DuplicateIdentifiersBothLoadWithAWarningAndNoFile
     auto& store = QuovaMapPointStore::shared();
     ASSERT_EQ(store.points.size(), 2u);
     EXPECT_NE(store.points[0], store.points[1]);
-    EXPECT_EQ(store.points[0]->uuid, store.points[1]->uuid);
+    EXPECT_EQ(store.points[0]->uuid(), store.points[1]->uuid());
     EXPECT_THAT(log_->texts(logging::QLLogFlag::warning),
                 ElementsAre(HasSubstr("2 files hold the identifier SAME")));
     EXPECT_THAT(entries(pointsFolder()), ElementsAre("SAME copy.QuovaMapPoint", "SAME.QuovaMapPoint"));
@@ -156,11 +156,11 @@ TEST_F(QuovaMapPointStoreTest, DuplicateIdentifiersBothLoadWithAWarningAndNoFile
 
 TEST_F(QuovaMapPointStoreTest, DeletedAndHiddenPointsLoadAndAreIndexedLikeAnyOther) {
     auto deleted = QuovaMapPoint::make("deleted");
-    deleted->coordinate = {1, 2};
-    deleted->deletedAt = platform::Date{5};
+    deleted->setCoordinate({1, 2});
+    deleted->setDeletedAt(platform::Date{5});
     auto hidden = QuovaMapPoint::make("hidden");
-    hidden->coordinate = {1, 2};
-    hidden->hiddenAt = platform::Date{6};
+    hidden->setCoordinate({1, 2});
+    hidden->setHiddenAt(platform::Date{6});
     deleted->save(QuovaMapPointStore::shared());
     hidden->save(QuovaMapPointStore::shared());
 
@@ -182,8 +182,8 @@ TEST_F(QuovaMapPointStoreTest, SearchableItemCarriesThePointAndTheThumbnail) {
                                withIcon + "/Icon-Small.jpg");
 
     auto point = QuovaMapPoint::make("Harbour");
-    point->uuid = "U1";
-    point->coordinate = {53.5511, 9.9937};
+    point->setUuid("U1");
+    point->setCoordinate({53.5511, 9.9937});
 
     // Choosing a resources folder forgets the information dictionary; give
     // it back each time.
@@ -208,7 +208,7 @@ TEST_F(QuovaMapPointStoreTest, SearchableItemCarriesThePointAndTheThumbnail) {
     EXPECT_EQ((*item->thumbnailData)[0], 0xFF);  // JPEG start-of-image marker
     EXPECT_EQ((*item->thumbnailData)[1], 0xD8);
 
-    point->subtitle = "Pier 3";
+    point->setSubtitle("Pier 3");
     useResources(withoutIcon);
     item = QuovaMapPointStore::searchableItem(*point);
     ASSERT_TRUE(item.has_value());
@@ -220,13 +220,13 @@ TEST_F(QuovaMapPointStoreTest, SearchableItemCarriesThePointAndTheThumbnail) {
 TEST_F(QuovaMapPointStoreTest, PointsLackingTitleCoordinateOrIdentifierAreLeftOutOfTheIndex) {
     auto& store = QuovaMapPointStore::shared();
     auto untitled = QuovaMapPoint::make("x");
-    untitled->title.reset();
-    untitled->uuid = "U1";
-    untitled->coordinate = {1, 2};
+    untitled->setTitle(std::nullopt);
+    untitled->setUuid("U1");
+    untitled->setCoordinate({1, 2});
     auto nowhere = QuovaMapPoint::make("nowhere");
-    nowhere->uuid = "U2";
+    nowhere->setUuid("U2");
     auto anonymous = QuovaMapPoint::make("anonymous");
-    anonymous->coordinate = {1, 2};
+    anonymous->setCoordinate({1, 2});
     log_->clear();
 
     store.addPointsToCoreSpotlight({untitled, nowhere, anonymous});
@@ -239,11 +239,11 @@ TEST_F(QuovaMapPointStoreTest, PointsLackingTitleCoordinateOrIdentifierAreLeftOu
 TEST_F(QuovaMapPointStoreTest, RemovalAndFailuresAreLoggedFromTheCompletion) {
     auto& store = QuovaMapPointStore::shared();
     auto point = QuovaMapPoint::make("Harbour");
-    point->uuid = "U1";
-    point->coordinate = {1, 2};
+    point->setUuid("U1");
+    point->setCoordinate({1, 2});
     auto untitled = QuovaMapPoint::make("x");
-    untitled->title.reset();
-    untitled->uuid = "U2";
+    untitled->setTitle(std::nullopt);
+    untitled->setUuid("U2");
     log_->clear();
 
     // Each completion runs on the index's thread; waiting for it before the
