@@ -48,6 +48,7 @@ QuovaMapPointStore& store() {
             "Park",    "Museum", "Stra\u00dfe",        "Kirche",  "M\u00fchle",
             "Zoo",     "apple",  "\u00c5ngstr\u00f6m", "Bahnhof", "Platz"};
         std::mt19937 random(42);
+        std::vector<std::shared_ptr<QuovaMapPoint>> points;
         auto pick = [&](size_t n) { return std::uniform_int_distribution<size_t>(0, n - 1)(random); };
         for (int i = 0; i < 10000; ++i) {
             std::string title = words[pick(words.size())] + " " + std::to_string(i);
@@ -62,8 +63,9 @@ QuovaMapPointStore& store() {
                                   6.0 + static_cast<double>(pick(90000)) / 10000.0});
             point->setLastSavedAt(platform::Date{static_cast<double>(pick(1000000))});
             if (pick(10) == 0) point->setDeletedAt(platform::Date{1});
-            store.points.push_back(point);
+            points.push_back(point);
         }
+        store.replacePointsForTesting(std::move(points));
         tervolo::points::setBestKnownLocationProvider(
             [] { return std::optional(platform::CLLocation(52.52, 13.405)); });
         return &store;
@@ -113,7 +115,7 @@ void BM_Floor_AsciiFilterAndByteSort(benchmark::State& state) {
     const std::string filter = kFilter;
     for (auto _ : state) {
         PointList result;
-        for (const auto& point : points.points) {
+        for (const auto& point : points.points()) {
             if (point->deletedAt() || point->hiddenAt()) continue;
             if ((point->title() && asciiContains(*point->title(), filter)) ||
                 (point->subtitle() && asciiContains(*point->subtitle(), filter))) {

@@ -108,7 +108,7 @@ void BM_Load10k_PointStore(benchmark::State& state) {
     auto& store = QuovaMapPointStore::shared();
     for (auto _ : state) {
         store.loadPointsFromLocalStore();
-        benchmark::DoNotOptimize(store.points.size());
+        benchmark::DoNotOptimize(store.points().size());
     }
     state.SetItemsProcessed(state.iterations() * 10000);
 }

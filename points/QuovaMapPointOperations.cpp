@@ -48,14 +48,14 @@ double QuovaMapPoint::distance(const platform::CLLocation& from) const {
 std::optional<platform::Color> QuovaMapPoint::tagColor() const {
     if (!tags_ || tags_->empty()) return std::nullopt;
     const std::string last = platform::text::lowercased(tags_->back());
-    const auto& storeTags = QuovaPointTagStore::shared().tags;
+    const auto& storeTags = QuovaPointTagStore::shared().tags();
     if (!storeTags || storeTags->empty()) return std::nullopt;
     // The store holds only valid tags, so a point whose last tag was deleted
     // has no colour.
     for (const auto& tag : *storeTags) {
-        if (!tag || platform::text::lowercased(tag->uuid) != last) continue;
-        if (!tag->colorString) return std::nullopt;
-        return colorFromStoredString(*tag->colorString);
+        if (!tag || platform::text::lowercased(tag->uuid()) != last) continue;
+        if (!tag->colorString()) return std::nullopt;
+        return colorFromStoredString(*tag->colorString());
     }
     return std::nullopt;
 }

@@ -192,7 +192,7 @@ std::string QuovaMapPoint::activityViewControllerItemForActivityType(
         QLLogInfo("item request: using shorturl " + *shorturl);
     } else {
         if (waitFor) {
-            // The upload's completion removes its entry from encodeTasks. The
+            // The upload's completion removes its entry from the running uploads. The
             // wait is bounded: a stalled upload ends in the map link, not in a
             // share sheet that never gets its item.
             const ShareItemWait wait = currentWait();
@@ -200,10 +200,7 @@ std::string QuovaMapPoint::activityViewControllerItemForActivityType(
             const double limit = wait.limitSeconds > 0 ? wait.limitSeconds : 0;
             const auto maxPolls = static_cast<long>(std::ceil(limit / interval));
             for (long polls = 0;; ++polls) {
-                {
-                    std::lock_guard lock(store->encodeTasksSemaphore);
-                    if (store->encodeTasks.empty() || store->encodeTasks.count(*waitFor) == 0) break;
-                }
+                if (!store->isEncodingShorturl(*waitFor)) break;
                 if (polls >= maxPolls) {
                     QLLogInfo("item request: no shorturl after " + platform::text::describe(limit) +
                               " s - giving up waiting");

@@ -60,7 +60,7 @@ QuovaMapPointStore& QuovaMapPointStore::shared() {
         store.dispatchQueue_ = platform::DispatchQueue::serial(bundleIdentifier() + ".QuovaMapPointStore",
                                                                platform::QoS::Unspecified);
         store.loadPointsFromLocalStore();
-        store.encodingSession = EncodingSessionConfiguration{};
+        store.encodingSession_ = EncodingSessionConfiguration{};
     });
     return store;
 }
@@ -103,8 +103,8 @@ void QuovaMapPointStore::loadPointsFromLocalStore() {
         }
     }
     warnAboutDuplicateIdentifiers(loaded, loadedNames);
-    points = std::move(loaded);
-    addPointsToCoreSpotlight(points);
+    points_ = std::move(loaded);
+    addPointsToCoreSpotlight(points_);
 }
 
 void QuovaMapPointStore::setNeedsSync() {

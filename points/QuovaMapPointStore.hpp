@@ -25,8 +25,8 @@ namespace tervolo::points {
 // points folder at creation and hands all loaded points to the search index.
 //
 // The list and the flags have no lock: the store is used from the main thread
-// only, as the screens that call it are. The three mutexes guard only the
-// short-link fields, which the backend's uploads touch from other threads.
+// only, as the screens that call it are. The short-link state, which the
+// backend's uploads touch from other threads, is guarded inside the store.
 class QuovaMapPointStore {
   public:
     // The short-link cache entry (QuovaMapPointStore.Shorturl): the link text
@@ -142,8 +142,13 @@ class QuovaMapPointStore {
     void hidePoint(const std::shared_ptr<QuovaMapPoint>& point);
 
     // Every point read from the folder and every point added since, deleted and
-    // hidden ones included, in that order. Callers read it directly.
-    std::vector<std::shared_ptr<QuovaMapPoint>> points;
+    // hidden ones included, in that order.
+    const std::vector<std::shared_ptr<QuovaMapPoint>>& points() const { return points_; }
+    // Tests and benchmarks: puts `points` in place of the list, unsaved and
+    // unindexed.
+    void replacePointsForTesting(std::vector<std::shared_ptr<QuovaMapPoint>> points) {
+        points_ = std::move(points);
+    }
 
     bool needsSync() const { return needsSync_; }
     bool pointsLoaded() const { return pointsLoaded_; }
@@ -152,24 +157,24 @@ class QuovaMapPointStore {
 
     // --- short-link half (the uploads themselves belong to the backend) -----
     // The session configuration of the uploads, set at the end of creation.
-    std::optional<EncodingSessionConfiguration> encodingSession;
-    // Running uploads by point identifier (opaque task handles of the HTTP
-    // layer), under encodeTasksSemaphore.
-    std::map<std::string, std::shared_ptr<void>> encodeTasks;
-    std::mutex encodeTasksSemaphore;
-    // Written and read only by an upload's completion, under its mutex.
-    std::optional<platform::Date> encodingLastFailedAt;
-    std::mutex encodingLastFailedAtSemaphore;
-    // Cached short links by point identifier, under shorturlsSemaphore.
-    std::map<std::string, Shorturl> shorturls;
-    std::mutex shorturlsSemaphore;
+    const std::optional<EncodingSessionConfiguration>& encodingSession() const { return encodingSession_; }
+    // When an upload last failed (the backend's completion records it).
+    // Thread-safe.
+    std::optional<platform::Date> encodingLastFailedAt() const;
+    void setEncodingLastFailedAt(std::optional<platform::Date> date);
+    // The cached short links by point identifier. Thread-safe.
+    std::map<std::string, Shorturl> shorturls() const;
+    void setShorturls(std::map<std::string, Shorturl> shorturls);
+    void setShorturl(const std::string& identifier, Shorturl shorturl);
 
     // The short link made for the point's identifier while the point has not
     // been saved since it was stored; a stale entry is removed. None without
     // an identifier or entry.
     std::optional<std::string> shorturlFor(const QuovaMapPoint& point);
     // Whether an upload for the point's identifier is registered.
+    // Thread-safe.
     bool isEncodingShorturl(const QuovaMapPoint& point);
+    bool isEncodingShorturl(const std::string& identifier);
     // Gives the point an identifier and starts its upload through the
     // installed uploader, unless one runs for the identifier already or the
     // point has no title or no valid coordinate. Main thread (it writes the
@@ -185,7 +190,18 @@ class QuovaMapPointStore {
     friend class platform::SharedInstance<QuovaMapPointStore>;
     QuovaMapPointStore();
 
+    std::vector<std::shared_ptr<QuovaMapPoint>> points_;
     ChangeObservers<MapPointChange> changeObservers_;
+    std::optional<EncodingSessionConfiguration> encodingSession_;
+    // Running uploads by point identifier (opaque task handles of the HTTP
+    // layer), under encodeTasksMutex_.
+    std::map<std::string, std::shared_ptr<void>> encodeTasks_;
+    mutable std::mutex encodeTasksMutex_;
+    std::optional<platform::Date> encodingLastFailedAt_;
+    mutable std::mutex encodingLastFailedAtMutex_;
+    // Cached short links by point identifier, under shorturlsMutex_.
+    std::map<std::string, Shorturl> shorturls_;
+    mutable std::mutex shorturlsMutex_;
     // Depth of add, delete and hide in progress: their own saves report no
     // "updated" (main thread only, like the operations).
     int mutationDepth_ = 0;

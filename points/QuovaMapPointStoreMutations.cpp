@@ -47,7 +47,7 @@ std::unique_ptr<QuovaMapPointStore::ChangeToken> QuovaMapPointStore::observeChan
 
 void QuovaMapPointStore::didSavePoint(const std::shared_ptr<QuovaMapPoint>& point) {
     if (mutationDepth_ > 0) return;
-    if (std::find(points.begin(), points.end(), point) == points.end()) return;
+    if (std::find(points_.begin(), points_.end(), point) == points_.end()) return;
     changeObservers_.notify({point, MapPointChange::Reason::updated});
 }
 
@@ -59,7 +59,7 @@ void QuovaMapPointStore::addPoint(const std::shared_ptr<QuovaMapPoint>& point) {
         point->ensureUUID();
         // The save indexes the point and sets the needs-sync flag, once.
         point->save(*this);
-        points.push_back(point);
+        points_.push_back(point);
     }
     changeObservers_.notify({point, MapPointChange::Reason::added});
 }

@@ -95,15 +95,15 @@ double totalDistance(double metres) {
 
 std::vector<std::shared_ptr<QuovaMapPoint>> QuovaMapPointStore::validPointsWithFilter(
     const std::optional<std::string>& filter) const {
-    auto result = pick(points, filter, isValid);
-    logReturned("VALID", result.size(), points.size(), filter);
+    auto result = pick(points_, filter, isValid);
+    logReturned("VALID", result.size(), points_.size(), filter);
     return result;
 }
 
 std::vector<std::shared_ptr<QuovaMapPoint>> QuovaMapPointStore::deletedPointsWithFilter(
     const std::optional<std::string>& filter) const {
-    auto result = pick(points, filter, isDeleted);
-    logReturned("DELETED", result.size(), points.size(), filter);
+    auto result = pick(points_, filter, isDeleted);
+    logReturned("DELETED", result.size(), points_.size(), filter);
     return result;
 }
 
@@ -113,7 +113,7 @@ std::vector<std::shared_ptr<QuovaMapPoint>> QuovaMapPointStore::validPointsWithi
     std::vector<double> distances;
     if (platform::CLLocationCoordinate2DIsValid(fromPoint.coordinate())) {
         const platform::CLLocation from(fromPoint.coordinate().latitude, fromPoint.coordinate().longitude);
-        for (const auto& point : points) {
+        for (const auto& point : points_) {
             if (!point || !isValid(*point) || !platform::CLLocationCoordinate2DIsValid(point->coordinate()))
                 continue;
             // Every degree of latitude is at least kMinMetresPerDegreeLatitude
@@ -135,14 +135,14 @@ std::vector<std::shared_ptr<QuovaMapPoint>> QuovaMapPointStore::validPointsWithi
     }
     if (taken.size() >= 2) taken = sortedByKey(taken, distances, std::less<double>());
     QLLogInfo("QuovaMapPointStore: returning " + std::to_string(taken.size()) + " VALID points of " +
-              std::to_string(points.size()) + " points altogether within " +
+              std::to_string(points_.size()) + " points altogether within " +
               platform::text::describe(meters) + " from " + fromPoint.title().value_or("unknown") + ".");
     return taken;
 }
 
 const std::vector<std::shared_ptr<QuovaMapPoint>>& QuovaMapPointStore::allPoints() const {
     QLLogInfo("QuovaMapPointStore: returning all points");
-    return points;
+    return points_;
 }
 
 std::vector<std::shared_ptr<QuovaMapPoint>> QuovaMapPointStore::sortedPoints(

@@ -40,11 +40,11 @@ std::string fileURLString(const std::string& path) {
 }  // namespace
 
 QuovaPointTag::QuovaPointTag(Token)
-    : uuid(platform::UUID::random().uuidString()), createdAt(platform::Date::now()) {}
+    : uuid_(platform::UUID::random().uuidString()), createdAt_(platform::Date::now()) {}
 
 std::shared_ptr<QuovaPointTag> QuovaPointTag::make(std::string title) {
     auto tag = std::make_shared<QuovaPointTag>(Token{});
-    tag->title = std::move(title);
+    tag->title_ = std::move(title);
     return tag;
 }
 
@@ -65,18 +65,18 @@ std::shared_ptr<QuovaPointTag> QuovaPointTag::decode(const json& object) {
     if (!object.is_object()) platform::coding_detail::throwTypeMismatch("QuovaPointTag", object, {});
     const platform::KeyedDecodingContainer container(object, {});
     auto tag = std::make_shared<QuovaPointTag>(Token{});
-    tag->title = container.decode<std::string>("title");
-    tag->lastSavedByAppVersion = container.decodeIfPresent<std::string>("lastSavedByAppVersion");
-    tag->uuid = container.decode<std::string>("uuid");
-    tag->colorString = container.decodeIfPresent<std::string>("colorString");
-    tag->createdAt = container.decode<platform::Date>("createdAt");
-    tag->lastSavedAt = container.decodeIfPresent<platform::Date>("lastSavedAt");
-    tag->deletedAt = container.decodeIfPresent<platform::Date>("deletedAt");
-    tag->hiddenAt = container.decodeIfPresent<platform::Date>("hiddenAt");
+    tag->title_ = container.decode<std::string>("title");
+    tag->lastSavedByAppVersion_ = container.decodeIfPresent<std::string>("lastSavedByAppVersion");
+    tag->uuid_ = container.decode<std::string>("uuid");
+    tag->colorString_ = container.decodeIfPresent<std::string>("colorString");
+    tag->createdAt_ = container.decode<platform::Date>("createdAt");
+    tag->lastSavedAt_ = container.decodeIfPresent<platform::Date>("lastSavedAt");
+    tag->deletedAt_ = container.decodeIfPresent<platform::Date>("deletedAt");
+    tag->hiddenAt_ = container.decodeIfPresent<platform::Date>("hiddenAt");
     // The identifier names the file the tag is saved to: one that could reach
     // outside the tags folder ("../x") makes the file unreadable rather than
     // a way to write anywhere.
-    if (!isSafeFileIdentifier(tag->uuid, kFileExtension)) {
+    if (!isSafeFileIdentifier(tag->uuid_, kFileExtension)) {
         platform::coding_detail::throwDataCorrupted({"uuid"}, "Identifier cannot name a tag file");
     }
     return tag;
@@ -84,14 +84,14 @@ std::shared_ptr<QuovaPointTag> QuovaPointTag::decode(const json& object) {
 
 ordered_json QuovaPointTag::encode() const {
     ordered_json object = ordered_json::object();
-    object["title"] = title;
-    if (lastSavedByAppVersion) object["lastSavedByAppVersion"] = *lastSavedByAppVersion;
-    object["uuid"] = uuid;
-    if (colorString) object["colorString"] = *colorString;
-    object["createdAt"] = createdAt.secondsSince2001;
-    if (lastSavedAt) object["lastSavedAt"] = lastSavedAt->secondsSince2001;
-    if (deletedAt) object["deletedAt"] = deletedAt->secondsSince2001;
-    if (hiddenAt) object["hiddenAt"] = hiddenAt->secondsSince2001;
+    object["title"] = title_;
+    if (lastSavedByAppVersion_) object["lastSavedByAppVersion"] = *lastSavedByAppVersion_;
+    object["uuid"] = uuid_;
+    if (colorString_) object["colorString"] = *colorString_;
+    object["createdAt"] = createdAt_.secondsSince2001;
+    if (lastSavedAt_) object["lastSavedAt"] = lastSavedAt_->secondsSince2001;
+    if (deletedAt_) object["deletedAt"] = deletedAt_->secondsSince2001;
+    if (hiddenAt_) object["hiddenAt"] = hiddenAt_->secondsSince2001;
     return object;
 }
 
@@ -100,23 +100,23 @@ std::string QuovaPointTag::encodedFile() const {
 }
 
 void QuovaPointTag::save() {
-    lastSavedAt = platform::Date::now();
-    lastSavedByAppVersion = quovaAppVersion();
+    lastSavedAt_ = platform::Date::now();
+    lastSavedByAppVersion_ = quovaAppVersion();
     savePreservingLastModification();
 }
 
 void QuovaPointTag::savePreservingLastModification() {
-    if (!isSafeFileIdentifier(uuid, kFileExtension)) {
+    if (!isSafeFileIdentifier(uuid_, kFileExtension)) {
         QLLogDebug("Couldn't serialize this tag: ");
         return;
     }
-    const std::string path = documentDirectory() + uuid + kFileExtension;
+    const std::string path = documentDirectory() + uuid_ + kFileExtension;
     std::string bytes;
     try {
         bytes = encodedFile();
     } catch (const platform::EncodingError& error) {
         QLLogError("QuovaPointTag: can't encode tag (" + error.debugDescription() + " at " +
-                   recordfile::pathText(error.codingPath()) + "), nothing written: " + title);
+                   recordfile::pathText(error.codingPath()) + "), nothing written: " + title_);
         return;
     }
     if (!recordfile::writeRecordFile(path, bytes)) {
@@ -127,7 +127,7 @@ void QuovaPointTag::savePreservingLastModification() {
 }
 
 bool QuovaPointTag::operator<(const QuovaPointTag& other) const {
-    return platform::text::compareCodePoints(title, other.title) < 0;
+    return platform::text::compareCodePoints(title_, other.title()) < 0;
 }
 
 }  // namespace tervolo::points

@@ -69,7 +69,7 @@ void QuovaPointTagStore::loadFromLocalStore() {
     auto names = platform::FileManager::defaultManager().contentsOfDirectory(folder);
     if (!names.ok()) {
         QLLogInfo("Can't read tags directory.");
-        tags = std::vector<std::shared_ptr<QuovaPointTag>>{};
+        tags_ = std::vector<std::shared_ptr<QuovaPointTag>>{};
         return;
     }
     std::vector<std::shared_ptr<QuovaPointTag>> loaded;
@@ -80,22 +80,22 @@ void QuovaPointTagStore::loadFromLocalStore() {
         if (platform::FileManager::isTemporaryFileName(name)) continue;
         // The safe read skips anything that is not a small regular file.
         auto tag = QuovaPointTag::initWithFilePath(folder + name);
-        if (!tag || tag->deletedAt || tag->hiddenAt) continue;
+        if (!tag || tag->deletedAt() || tag->hiddenAt()) continue;
         loaded.push_back(std::move(tag));
     }
-    tags = std::move(loaded);
+    tags_ = std::move(loaded);
 }
 
 const std::optional<std::vector<std::shared_ptr<QuovaPointTag>>>& QuovaPointTagStore::allTags() const {
     QLLogInfo("QuovaPointTagStore: returning all tags");
-    return tags;
+    return tags_;
 }
 
 std::shared_ptr<QuovaPointTag> QuovaPointTagStore::tagWithTitle(const std::string& title) const {
-    if (!tags) return nullptr;
+    if (!tags_) return nullptr;
     const std::string wanted = platform::text::lowercased(title);
-    for (const auto& tag : *tags) {
-        if (platform::text::lowercased(tag->title) == wanted) return tag;
+    for (const auto& tag : *tags_) {
+        if (platform::text::lowercased(tag->title()) == wanted) return tag;
     }
     return nullptr;
 }
@@ -113,34 +113,34 @@ void QuovaPointTagStore::buildDefaultTags() {
         auto color = colorFromStoredString(entry.rgb);
         if (!color) continue;
         QLLogDebug("Created UIColor " + color->description());
-        tag->colorString = entry.rgb;
+        tag->setColorString(entry.rgb);
         addTag(tag);
     }
 }
 
 void QuovaPointTagStore::addTag(const std::shared_ptr<QuovaPointTag>& tag) {
     assertMainThread("QuovaPointTagStore", "addTag");
-    QLLogInfo("QuovaPointTagStore: add tag " + tag->title + ".");
-    if (!tag->colorString) {
+    QLLogInfo("QuovaPointTagStore: add tag " + tag->title() + ".");
+    if (!tag->colorString()) {
         auto hex = quovaHexStringRepresentation(randomPaletteColor(), false);
         if (!hex) hex = quovaHexStringRepresentation(defaultPointColor(), false);
-        QLLogDebug("tag " + tag->title + ": color not set yet, using random color " + hex.value_or(""));
-        tag->colorString = hex;
+        QLLogDebug("tag " + tag->title() + ": color not set yet, using random color " + hex.value_or(""));
+        tag->setColorString(hex);
     }
     tag->save();
     setNeedsSync();
-    if (tags) tags->push_back(tag);
+    if (tags_) tags_->push_back(tag);
     changeObservers_.notify({tag, PointTagChange::Reason::added});
 }
 
 void QuovaPointTagStore::deleteTag(const std::shared_ptr<QuovaPointTag>& tag) {
     assertMainThread("QuovaPointTagStore", "deleteTag");
-    QLLogInfo("QuovaPointTagStore: delete tag " + tag->title + ".");
-    tag->hiddenAt = platform::Date::now();
-    tag->deletedAt = platform::Date::now();
+    QLLogInfo("QuovaPointTagStore: delete tag " + tag->title() + ".");
+    tag->setHiddenAt(platform::Date::now());
+    tag->setDeletedAt(platform::Date::now());
     tag->save();
     setNeedsSync();
-    if (tags) std::erase(*tags, tag);
+    if (tags_) std::erase(*tags_, tag);
     changeObservers_.notify({tag, PointTagChange::Reason::deleted});
 }
 

@@ -5,6 +5,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/dispatch/SharedInstance.hpp"
@@ -70,7 +71,11 @@ class QuovaPointTagStore {
 
     // The valid tags in load order, then the ones added since; none only
     // before loading.
-    std::optional<std::vector<std::shared_ptr<QuovaPointTag>>> tags;
+    const std::optional<std::vector<std::shared_ptr<QuovaPointTag>>>& tags() const { return tags_; }
+    // Tests: puts `tags` in place of the list as it stands (none included).
+    void replaceTagsForTesting(std::optional<std::vector<std::shared_ptr<QuovaPointTag>>> tags) {
+        tags_ = std::move(tags);
+    }
     bool needsSync() const { return needsSync_; }
 
     QuovaPointTagStore(const QuovaPointTagStore&) = delete;
@@ -81,6 +86,7 @@ class QuovaPointTagStore {
     QuovaPointTagStore() = default;
 
     std::once_flag loaded_;
+    std::optional<std::vector<std::shared_ptr<QuovaPointTag>>> tags_;
     ChangeObservers<PointTagChange> changeObservers_;
     bool needsSync_ = false;
 };

@@ -98,7 +98,7 @@ TEST_F(QuovaMapPointMutationsTest, AddingSavesIndexesOnceAppendsAndPostsNothing)
     EXPECT_THAT(seen_, IsEmpty());
     ASSERT_TRUE(point->uuid().has_value());
     EXPECT_FALSE(point->deletedAt() || point->hiddenAt());
-    EXPECT_EQ(store.points.back(), point);
+    EXPECT_EQ(store.points().back(), point);
     EXPECT_TRUE(store.needsSync());
     EXPECT_EQ(entries(pointsFolder()), std::vector<std::string>{*point->uuid() + ".QuovaMapPoint"});
     // The save indexes the point and sets the flag; adding does neither again.
@@ -110,7 +110,7 @@ TEST_F(QuovaMapPointMutationsTest, AddingSavesIndexesOnceAppendsAndPostsNothing)
 
     // No check for a point already there.
     store.addPoint(point);
-    EXPECT_EQ(std::count(store.points.begin(), store.points.end(), point), 2);
+    EXPECT_EQ(std::count(store.points().begin(), store.points().end(), point), 2);
     EXPECT_THAT(seen_, IsEmpty());
 }
 
@@ -129,7 +129,7 @@ TEST_F(QuovaMapPointMutationsTest, DeletingStampsSavesUnindexesAndPostsBeforeRet
     EXPECT_EQ(QuovaMapPoint::decode(std::string_view(seen_[0].fileOnDisk))->deletedAt(), now);
     EXPECT_THAT(indexRequests(), ElementsAre(Kind::index, Kind::remove));
     EXPECT_EQ(point->lastSavedAt(), now);
-    EXPECT_EQ(store.points.back(), point);
+    EXPECT_EQ(store.points().back(), point);
     EXPECT_THAT(store.validPointsWithFilter(std::nullopt), IsEmpty());
     EXPECT_THAT(store.deletedPointsWithFilter(std::nullopt), ElementsAre(point));
 

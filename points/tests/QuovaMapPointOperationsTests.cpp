@@ -153,14 +153,14 @@ TEST_F(QuovaMapPointOperationsTest, OrderingByTitleLeavesUntitledPointsIncompara
 TEST_F(QuovaMapPointOperationsTest, TagColorComesFromTheLastTagInTheStore) {
     auto tag = [](const char* uuid, std::optional<std::string> color) {
         auto made = QuovaPointTag::make("t");
-        made->uuid = uuid;
-        made->colorString = std::move(color);
+        made->setUuid(uuid);
+        made->setColorString(std::move(color));
         return made;
     };
     auto& store = QuovaPointTagStore::shared();
-    store.tags = std::vector<std::shared_ptr<QuovaPointTag>>{
+    store.replaceTagsForTesting(std::vector<std::shared_ptr<QuovaPointTag>>{
         tag("AAAA-DEC", "255,75,0"), tag("BBBB-HEX", "FF4B00FF"), tag("CCCC-NONE", std::nullopt),
-        tag("DDDD-BAD", "not a colour"), tag("AAAA-DEC", "0,0,255")};
+        tag("DDDD-BAD", "not a colour"), tag("AAAA-DEC", "0,0,255")});
     const auto orange = quovaInitWithDecimalString("255,75,0")->components();
 
     struct Row {
@@ -189,9 +189,9 @@ TEST_F(QuovaMapPointOperationsTest, TagColorComesFromTheLastTagInTheStore) {
 
     auto point = QuovaMapPoint::make("p");
     point->setTags(std::vector<std::string>{"AAAA-DEC"});
-    store.tags = std::vector<std::shared_ptr<QuovaPointTag>>{};
+    store.replaceTagsForTesting(std::vector<std::shared_ptr<QuovaPointTag>>{});
     EXPECT_FALSE(point->tagColor().has_value());
-    store.tags = std::nullopt;
+    store.replaceTagsForTesting(std::nullopt);
     EXPECT_FALSE(point->tagColor().has_value());
 }
 

@@ -58,8 +58,9 @@ class QuovaMapPointQueriesTest : public testing::PointsTest {
 
     QuovaMapPointStore& storeWith(const std::vector<Spec>& specs) {
         auto& store = QuovaMapPointStore::shared();
-        store.points.clear();
-        for (const auto& spec : specs) store.points.push_back(makePoint(spec));
+        std::vector<std::shared_ptr<QuovaMapPoint>> points;
+        for (const auto& spec : specs) points.push_back(makePoint(spec));
+        store.replacePointsForTesting(std::move(points));
         log_->clear();
         return store;
     }
@@ -104,7 +105,7 @@ TEST_F(QuovaMapPointQueriesTest, FilteredQueriesMatchTitleThenSubtitleIgnoringCa
             << row.filter.value_or("(none)");
     }
     // Results are the stored objects themselves.
-    EXPECT_EQ(store.validPointsWithFilter(std::nullopt).front(), store.points.front());
+    EXPECT_EQ(store.validPointsWithFilter(std::nullopt).front(), store.points().front());
 }
 
 TEST_F(QuovaMapPointQueriesTest, QueriesLogTheirCounts) {
@@ -128,7 +129,7 @@ TEST_F(QuovaMapPointQueriesTest, QueriesLogTheirCounts) {
                     "QuovaMapPointStore: returning 0 DELETED points of 7 points altogether, using filter x",
                     "QuovaMapPointStore: returning all points"));
     // All points: the list itself, hidden and deleted included, unsorted.
-    EXPECT_EQ(&all, &store.points);
+    EXPECT_EQ(&all, &store.points());
     EXPECT_THAT(titles(all), ElementsAre("a", "b", "bar", "c", "d", "e", "f"));
 }
 
@@ -144,10 +145,10 @@ TEST_F(QuovaMapPointQueriesTest, WithinDistanceIsInclusiveNearestFirstAndSkipsIn
     auto& store = storeWith({});
     auto harbour = QuovaMapPoint::make("Harbour");
     harbour->setCoordinate(origin);
-    store.points = {
-        at("far", 25.01, 0),  at("near", 24.999, 90), at("close", 3, 180),  at("invalid", 1, 0, false),
-        at("same-a", 10, 45), at("deleted", 5, 0),    at("same-b", 10, 45), harbour};
-    store.points[5]->setDeletedAt(platform::Date{1});
+    store.replacePointsForTesting({at("far", 25.01, 0), at("near", 24.999, 90), at("close", 3, 180),
+                                   at("invalid", 1, 0, false), at("same-a", 10, 45), at("deleted", 5, 0),
+                                   at("same-b", 10, 45), harbour});
+    store.points()[5]->setDeletedAt(platform::Date{1});
 
     EXPECT_THAT(titles(store.validPointsWithinDistance(25.0, *harbour)),
                 ElementsAre("Harbour", "close", "same-a", "same-b", "near"));
@@ -157,9 +158,9 @@ TEST_F(QuovaMapPointQueriesTest, WithinDistanceIsInclusiveNearestFirstAndSkipsIn
                     "Harbour."));
 
     // Exactly at the limit, as the platform's distance gives it: taken.
-    const double exact =
-        platform::CLLocation(store.points[0]->coordinate().latitude, store.points[0]->coordinate().longitude)
-            .distance(platform::CLLocation(origin.latitude, origin.longitude));
+    const double exact = platform::CLLocation(store.points()[0]->coordinate().latitude,
+                                              store.points()[0]->coordinate().longitude)
+                             .distance(platform::CLLocation(origin.latitude, origin.longitude));
     EXPECT_THAT(titles(store.validPointsWithinDistance(exact, *harbour)),
                 ElementsAre("Harbour", "close", "same-a", "same-b", "near", "far"));
 
@@ -340,14 +341,14 @@ PointList randomPoints(size_t count, uint32_t seed) {
 
 TEST_F(QuovaMapPointQueriesTest, TenThousandRandomPointsGiveTheReferenceResults) {
     auto& store = storeWith({});
-    store.points = randomPoints(10000, 20260101);
+    store.replacePointsForTesting(randomPoints(10000, 20260101));
 
     const std::vector<std::optional<std::string>> filters = {
         std::nullopt, "", "caf", "CAF\u00c9", "Cafe\u0301", "zoo", "STRASSE", "\U0001F600", "e\u0301", "r"};
     for (const auto& filter : filters) {
-        EXPECT_EQ(store.validPointsWithFilter(filter), referenceFilter(store.points, filter, false))
+        EXPECT_EQ(store.validPointsWithFilter(filter), referenceFilter(store.points(), filter, false))
             << filter.value_or("(none)");
-        EXPECT_EQ(store.deletedPointsWithFilter(filter), referenceFilter(store.points, filter, true))
+        EXPECT_EQ(store.deletedPointsWithFilter(filter), referenceFilter(store.points(), filter, true))
             << filter.value_or("(none)");
     }
 
@@ -376,7 +377,7 @@ TEST_F(QuovaMapPointQueriesTest, TenThousandRandomPointsGiveTheReferenceResults)
     origin->setCoordinate({48.1, 11.6});
     const double limit = 1500000;  // metres
     PointList expected;
-    for (const auto& point : store.points) {
+    for (const auto& point : store.points()) {
         if (point->deletedAt() || point->hiddenAt()) continue;
         if (referenceDistance(*point, here) <= limit) expected.push_back(point);
     }

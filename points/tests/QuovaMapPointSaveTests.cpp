@@ -253,7 +253,7 @@ TEST_F(QuovaMapPointSaveTest, ProcessKilledDuringSaveLeavesTheOldOrTheNewFileNev
         }
         // Whatever the moment of death, the next start reads the point once.
         QuovaMapPointStore::resetSharedForTesting();
-        const auto& loaded = QuovaMapPointStore::shared().points;
+        const auto& loaded = QuovaMapPointStore::shared().points();
         ASSERT_EQ(loaded.size(), 1u);
         EXPECT_EQ(loaded[0]->uuid(), point->uuid());
     }

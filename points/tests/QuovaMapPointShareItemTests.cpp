@@ -56,8 +56,8 @@ class QuovaMapPointShareItemTest : public testing::PointsTest {
 
     // A short link made after the point's last save.
     void linkOnFile(const QuovaMapPoint& point, const std::string& link = kShortLink) {
-        QuovaMapPointStore::shared().shorturls[*point.uuid()] =
-            QuovaMapPointStore::Shorturl{link, point.lastSavedAt().addingTimeInterval(1)};
+        QuovaMapPointStore::shared().setShorturl(
+            *point.uuid(), QuovaMapPointStore::Shorturl{link, point.lastSavedAt().addingTimeInterval(1)});
     }
 
     static std::string item(QuovaMapPoint& point, std::optional<std::string> activityType) {
@@ -107,7 +107,7 @@ TEST_F(QuovaMapPointShareItemTest, ItemTextPerActivityTypeWithAndWithoutShortLin
     };
     for (const auto& row : rows) {
         auto point = harbour(row.titled ? std::optional<std::string>("Harbour") : std::nullopt);
-        QuovaMapPointStore::shared().shorturls.clear();
+        QuovaMapPointStore::shared().setShorturls({});
         if (row.shortLink) linkOnFile(*point);
         // Without a link the upload fails at once.
         if (!row.shortLink)
@@ -247,9 +247,9 @@ TEST_F(QuovaMapPointShareItemTest, ShortLinkServesOnlyWhileThePointIsUnchanged) 
     auto& store = QuovaMapPointStore::shared();
     auto point = harbour();
     EXPECT_EQ(store.shorturlFor(*point), std::nullopt);
-    store.shorturls[*point->uuid()] = {kShortLink, point->lastSavedAt()};  // same instant: stale
+    store.setShorturl(*point->uuid(), {kShortLink, point->lastSavedAt()});  // same instant: stale
     EXPECT_EQ(store.shorturlFor(*point), std::nullopt);
-    EXPECT_TRUE(store.shorturls.empty());
+    EXPECT_TRUE(store.shorturls().empty());
     linkOnFile(*point);
     EXPECT_EQ(store.shorturlFor(*point), kShortLink);
     point->setUuid(std::nullopt);
@@ -268,7 +268,7 @@ TEST_F(QuovaMapPointShareItemTest, OneUploadPerIdentifierEvenWhenItCompletesAtOn
     EXPECT_EQ(uploader_->startedCount(), 1);
     uploader_->complete(0, std::nullopt);
     EXPECT_FALSE(store.isEncodingShorturl(*point));
-    EXPECT_TRUE(store.shorturls.empty());
+    EXPECT_TRUE(store.shorturls().empty());
 
     // An uploader whose completion runs inside startUpload leaves no entry.
     class Immediate : public ShorturlUploader {

@@ -36,7 +36,7 @@ class QuovaMapPointStoreTest : public testing::PointsTest {
   protected:
     std::vector<std::string> titles() {
         std::vector<std::string> result;
-        for (const auto& point : QuovaMapPointStore::shared().points)
+        for (const auto& point : QuovaMapPointStore::shared().points())
             result.push_back(point->title().value_or("-"));
         return result;
     }
@@ -44,7 +44,7 @@ class QuovaMapPointStoreTest : public testing::PointsTest {
 
 TEST_F(QuovaMapPointStoreTest, EmptyOrMissingFolderGivesNoPointsNoIndexCallAndNoErrorLine) {
     auto& store = QuovaMapPointStore::shared();
-    EXPECT_THAT(store.points, IsEmpty());
+    EXPECT_THAT(store.points(), IsEmpty());
     EXPECT_TRUE(std::filesystem::is_directory(pointsFolder()));
     EXPECT_THAT(FakeSearchIndex::current()->requests(), IsEmpty());
     EXPECT_THAT(log_->texts(), ElementsAre("loadPointsFromLocalStore()"));
@@ -52,16 +52,16 @@ TEST_F(QuovaMapPointStoreTest, EmptyOrMissingFolderGivesNoPointsNoIndexCallAndNo
     EXPECT_FALSE(store.pointsLoaded());
     EXPECT_EQ(store.usageCounter(), 0);
     EXPECT_EQ(store.dispatchQueue()->label(), "org.tervolo.TervoloNG.QuovaMapPointStore");
-    ASSERT_TRUE(store.encodingSession.has_value());
-    EXPECT_EQ(store.encodingSession->timeoutIntervalForRequest, 7.0);
-    EXPECT_EQ(store.encodingSession->networkServiceType, 6);
+    ASSERT_TRUE(store.encodingSession().has_value());
+    EXPECT_EQ(store.encodingSession()->timeoutIntervalForRequest, 7.0);
+    EXPECT_EQ(store.encodingSession()->networkServiceType, 6);
 }
 
 TEST_F(QuovaMapPointStoreTest, UnlistableFolderStartsEmptyAndSaysSo) {
     std::filesystem::create_directories(documents());
     writeText(documents() + "/points", "a file, not a folder");
     auto& store = QuovaMapPointStore::shared();
-    EXPECT_THAT(store.points, IsEmpty());
+    EXPECT_THAT(store.points(), IsEmpty());
     EXPECT_THAT(log_->texts(), ElementsAre("loadPointsFromLocalStore()", "Can't read points directory."));
     EXPECT_THAT(FakeSearchIndex::current()->requests(), IsEmpty());
 }
@@ -86,7 +86,7 @@ TEST_F(QuovaMapPointStoreTest, MixedFolderLoadsOnlyThePointsAndNothingHangsOrEsc
 
     auto& store = QuovaMapPointStore::shared();
     EXPECT_THAT(titles(), UnorderedElementsAre("one", "two", "hostile"));
-    for (const auto& point : store.points) {
+    for (const auto& point : store.points()) {
         if (point->title() == "hostile") {
             EXPECT_FALSE(point->uuid().has_value());
         }
@@ -109,7 +109,7 @@ TEST_F(QuovaMapPointStoreTest, MixedFolderLoadsOnlyThePointsAndNothingHangsOrEsc
     EXPECT_THAT(log_->texts(), Contains("Created array of 2 Spotlight items."));
 
     // Saving the hostile point writes a fresh file inside the folder.
-    for (const auto& point : store.points) {
+    for (const auto& point : store.points()) {
         if (point->title() == "hostile") point->save(QuovaMapPointStore::shared());
     }
     EXPECT_FALSE(std::filesystem::exists(root_ + "/data/escaped.QuovaMapPoint"));
@@ -146,9 +146,9 @@ TEST_F(QuovaMapPointStoreTest, DuplicateIdentifiersBothLoadWithAWarningAndNoFile
     writeText(QuovaMapPoint::documentDirectory() + "SAME.QuovaMapPoint", pointFile("SAME", "first"));
     writeText(pointsFolder() + "SAME copy.QuovaMapPoint", pointFile("SAME", "second"));
     auto& store = QuovaMapPointStore::shared();
-    ASSERT_EQ(store.points.size(), 2u);
-    EXPECT_NE(store.points[0], store.points[1]);
-    EXPECT_EQ(store.points[0]->uuid(), store.points[1]->uuid());
+    ASSERT_EQ(store.points().size(), 2u);
+    EXPECT_NE(store.points()[0], store.points()[1]);
+    EXPECT_EQ(store.points()[0]->uuid(), store.points()[1]->uuid());
     EXPECT_THAT(log_->texts(logging::QLLogFlag::warning),
                 ElementsAre(HasSubstr("2 files hold the identifier SAME")));
     EXPECT_THAT(entries(pointsFolder()), ElementsAre("SAME copy.QuovaMapPoint", "SAME.QuovaMapPoint"));

@@ -40,7 +40,7 @@ class QuovaPointTagStoreTest : public testing::PointsTest {
 
     static std::vector<std::string> titles(const QuovaPointTagStore& store) {
         std::vector<std::string> result;
-        for (const auto& tag : *store.tags) result.push_back(tag->title);
+        for (const auto& tag : *store.tags()) result.push_back(tag->title());
         return result;
     }
 };
@@ -51,9 +51,9 @@ TEST_F(QuovaPointTagStoreTest, FirstStartWritesTheSixDefaultTagsWithDecimalColou
     const char* colours[] = {"246,170,0", "255,75,0", "0,176,107", "25,113,255", "153,0,153", "0,0,0"};
     ASSERT_EQ(entries(tagsFolder()).size(), 6u);
     for (std::size_t i = 0; i < 6; ++i) {
-        const auto& tag = (*store.tags)[i];
-        auto file = nlohmann::json::parse(readText(tagsFolder() + tag->uuid + ".QuovaPointTag"));
-        EXPECT_EQ(file["title"], tag->title);
+        const auto& tag = (*store.tags())[i];
+        auto file = nlohmann::json::parse(readText(tagsFolder() + tag->uuid() + ".QuovaPointTag"));
+        EXPECT_EQ(file["title"], tag->title());
         EXPECT_EQ(file["colorString"], colours[i]);
         EXPECT_FALSE(file.contains("deletedAt"));
     }
@@ -66,29 +66,29 @@ TEST_F(QuovaPointTagStoreTest, FirstStartWritesTheSixDefaultTagsWithDecimalColou
     // The next start loads the six and builds nothing.
     QuovaPointTagStore::resetSharedForTesting();
     auto& again = startUp();
-    EXPECT_EQ(again.tags->size(), 6u);
+    EXPECT_EQ(again.tags()->size(), 6u);
     EXPECT_EQ(entries(tagsFolder()).size(), 6u);
 }
 
 TEST_F(QuovaPointTagStoreTest, DeletingEveryTagAndRestartingRebuildsTheDefaults) {
     auto& store = startUp();
     std::vector<std::string> oldIdentifiers;
-    const auto all = *store.tags;
+    const auto all = *store.tags();
     for (const auto& tag : all) {
-        oldIdentifiers.push_back(tag->uuid);
+        oldIdentifiers.push_back(tag->uuid());
         store.deleteTag(tag);
     }
-    EXPECT_THAT(*store.tags, IsEmpty());
+    EXPECT_THAT(*store.tags(), IsEmpty());
     for (const auto& tag : all) {
-        EXPECT_TRUE(tag->deletedAt && tag->hiddenAt);
-        EXPECT_LE(*tag->hiddenAt, *tag->deletedAt);
+        EXPECT_TRUE(tag->deletedAt() && tag->hiddenAt());
+        EXPECT_LE(*tag->hiddenAt(), *tag->deletedAt());
     }
 
     QuovaPointTagStore::resetSharedForTesting();
     auto& again = startUp();
     EXPECT_THAT(titles(again), ElementsAre("Bar", "Cinema", "Favorite", "MustSee", "Park", "Restaurant"));
-    for (const auto& tag : *again.tags) {
-        EXPECT_EQ(std::count(oldIdentifiers.begin(), oldIdentifiers.end(), tag->uuid), 0);
+    for (const auto& tag : *again.tags()) {
+        EXPECT_EQ(std::count(oldIdentifiers.begin(), oldIdentifiers.end(), tag->uuid()), 0);
     }
     EXPECT_EQ(entries(tagsFolder()).size(), 12u);  // deleted files stay
 }
@@ -133,10 +133,10 @@ TEST_F(QuovaPointTagStoreTest, SkippedFilesAreNamedLeftoversRemovedOversizedTags
                 Contains("Removed .a.QuovaPointTag.tmp-Old001, left by a save that never completed"));
 
     auto huge = QuovaPointTag::make(std::string(2 * 1024 * 1024, 't'));
-    huge->colorString = "0,0,0";
+    huge->setColorString("0,0,0");
     log_->clear();
     store.addTag(huge);
-    EXPECT_FALSE(std::filesystem::exists(tagsFolder() + huge->uuid + ".QuovaPointTag"));
+    EXPECT_FALSE(std::filesystem::exists(tagsFolder() + huge->uuid() + ".QuovaPointTag"));
     EXPECT_THAT(log_->texts(logging::QLLogFlag::error), ElementsAre(::testing::StartsWith("Not saving ")));
 }
 
@@ -146,8 +146,8 @@ TEST_F(QuovaPointTagStoreTest, TypedObserversSeeAddedAndDeletedTags) {
     std::vector<std::pair<PointTagChange::Reason, std::string>> seen;
     auto token = store.observeChanges([&](const PointTagChange& change) {
         // The tag is saved when the observer runs.
-        EXPECT_FALSE(readText(tagsFolder() + change.tag->uuid + ".QuovaPointTag").empty());
-        seen.emplace_back(change.reason, change.tag->title);
+        EXPECT_FALSE(readText(tagsFolder() + change.tag->uuid() + ".QuovaPointTag").empty());
+        seen.emplace_back(change.reason, change.tag->title());
     });
     store.buildDefaultTags();
     auto tag = QuovaPointTag::make("Ferry");
@@ -167,23 +167,23 @@ TEST_F(QuovaPointTagStoreTest, UnreadableTagsFolderGivesAnEmptyList) {
     std::filesystem::create_directories(documents());
     writeText(documents() + "/tags", "");
     auto& store = QuovaPointTagStore::shared();
-    ASSERT_TRUE(store.tags.has_value());
-    EXPECT_THAT(*store.tags, IsEmpty());
+    ASSERT_TRUE(store.tags().has_value());
+    EXPECT_THAT(*store.tags(), IsEmpty());
     EXPECT_THAT(log_->texts(logging::QLLogFlag::info), Contains("Can't read tags directory."));
 }
 
 TEST_F(QuovaPointTagStoreTest, TagWithTitleIgnoresCaseUnderFullCaseMapping) {
     auto& store = startUp();
-    EXPECT_EQ(store.tagWithTitle("bar"), (*store.tags)[0]);
-    EXPECT_EQ(store.tagWithTitle("MUSTSEE"), (*store.tags)[3]);
+    EXPECT_EQ(store.tagWithTitle("bar"), (*store.tags())[0]);
+    EXPECT_EQ(store.tagWithTitle("MUSTSEE"), (*store.tags())[3]);
     EXPECT_EQ(store.tagWithTitle("Zoo"), nullptr);
 
     auto first = QuovaPointTag::make("STRASSE");
-    first->colorString = "0,0,0";
+    first->setColorString("0,0,0");
     auto second = QuovaPointTag::make("Straße");
-    second->colorString = "0,0,0";
+    second->setColorString("0,0,0");
     auto sigma = QuovaPointTag::make("ΣΑΣ");
-    sigma->colorString = "0,0,0";
+    sigma->setColorString("0,0,0");
     store.addTag(second);
     store.addTag(first);
     store.addTag(sigma);
@@ -205,7 +205,7 @@ TEST_F(QuovaPointTagStoreTest, AddingWithoutColourStoresTheHexFormOfAPaletteEntr
         auto tag = QuovaPointTag::make("new");
         log_->clear();
         store.addTag(tag);
-        EXPECT_EQ(tag->colorString, expected);
+        EXPECT_EQ(tag->colorString(), expected);
         EXPECT_THAT(log_->texts(logging::QLLogFlag::debug),
                     Contains(std::string("tag new: color not set yet, using random color ") + expected));
     }
@@ -217,18 +217,18 @@ TEST_F(QuovaPointTagStoreTest, AddingWithoutColourStoresTheHexFormOfAPaletteEntr
         EXPECT_THAT(palette, Contains(*hex));
     }
     auto coloured = QuovaPointTag::make("coloured");
-    coloured->colorString = "1,2,3";
+    coloured->setColorString("1,2,3");
     store.addTag(coloured);
-    EXPECT_EQ(coloured->colorString, "1,2,3");
-    EXPECT_EQ(store.tags->back(), coloured);
+    EXPECT_EQ(coloured->colorString(), "1,2,3");
+    EXPECT_EQ(store.tags()->back(), coloured);
 }
 
 TEST_F(QuovaPointTagStoreTest, DeletingATagNotInTheListStillMarksAndSavesIt) {
     auto& store = startUp();
     auto stranger = QuovaPointTag::make("stranger");
     store.deleteTag(stranger);
-    EXPECT_EQ(store.tags->size(), 6u);
-    auto file = nlohmann::json::parse(readText(tagsFolder() + stranger->uuid + ".QuovaPointTag"));
+    EXPECT_EQ(store.tags()->size(), 6u);
+    auto file = nlohmann::json::parse(readText(tagsFolder() + stranger->uuid() + ".QuovaPointTag"));
     EXPECT_TRUE(file.contains("deletedAt"));
     EXPECT_TRUE(file.contains("hiddenAt"));
     EXPECT_THAT(log_->texts(logging::QLLogFlag::info), Contains("QuovaPointTagStore: delete tag stranger."));
