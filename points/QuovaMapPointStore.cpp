@@ -69,9 +69,12 @@ void QuovaMapPointStore::resetSharedForTesting() {
     // The fresh store reads the folder in force at its first use. Retired
     // stores stay alive (never destroyed) for the rest of the run, so nothing
     // that still refers to one meets a destroyed object.
+    static auto* retired = new std::vector<QuovaMapPointStore*>;
+    auto* fresh = new QuovaMapPointStore();
+    retired->push_back(fresh);
     auto& replacement = testReplacement();
     replacement.reset();
-    replacement.emplace(*new QuovaMapPointStore());
+    replacement.emplace(*fresh);
 }
 
 QuovaMapPointStore::QuovaMapPointStore() = default;

@@ -45,9 +45,12 @@ QuovaPointTagStore& QuovaPointTagStore::shared() {
 
 void QuovaPointTagStore::resetSharedForTesting() {
     // Loaded at its first use; retired stores stay alive for the rest of the run.
+    static auto* retired = new std::vector<QuovaPointTagStore*>;
+    auto* fresh = new QuovaPointTagStore();
+    retired->push_back(fresh);
     auto& replacement = testReplacement();
     replacement.reset();
-    replacement.emplace(*new QuovaPointTagStore());
+    replacement.emplace(*fresh);
 }
 
 const std::vector<QuovaPointTagStore::PaletteEntry>& QuovaPointTagStore::tagColorPalette() {
