@@ -16,6 +16,8 @@ namespace tervolo::points {
 // token ends the observation.
 template <class Change>
 class ChangeObservers {
+    struct List;
+
   public:
     using Observer = std::function<void(const Change&)>;
 
@@ -29,9 +31,9 @@ class ChangeObservers {
 
       private:
         friend class ChangeObservers;
-        Token(std::weak_ptr<typename ChangeObservers::List> list, uint64_t id)
+        Token(std::weak_ptr<List> list, uint64_t id)
             : list_(std::move(list)), id_(id) {}
-        std::weak_ptr<typename ChangeObservers::List> list_;
+        std::weak_ptr<List> list_;
         uint64_t id_;
     };
 
