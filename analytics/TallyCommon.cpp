@@ -1,5 +1,7 @@
 #include "analytics/TallyCommon.hpp"
 
+#include "platform/dispatch/SharedInstance.hpp"
+
 #include <cmath>
 #include <ctime>
 
@@ -44,9 +46,7 @@ const char* TallyLogLevelName(TallyLogLevel level) {
 }
 
 TallyCommon& TallyCommon::sharedInstance() {
-    // Never destroyed: timers and network threads may still log at exit.
-    static TallyCommon* instance = new TallyCommon();
-    return *instance;
+    return platform::SharedInstance<TallyCommon>::get();
 }
 
 TallyCommon::TallyCommon() : startTime_(platform::Clock::current()->wallSeconds()) {}
@@ -103,6 +103,11 @@ int64_t TallyCommon::dayOfWeek() const {
 
 int64_t TallyCommon::timeZone() const {
     return static_cast<int64_t>(localNow().tm_gmtoff) / 60;
+}
+
+TallyCommon::CalendarFields TallyCommon::calendarNow() const {
+    const std::tm fields = localNow();
+    return {fields.tm_hour, fields.tm_wday, static_cast<int64_t>(fields.tm_gmtoff) / 60};
 }
 
 int64_t TallyCommon::timeSinceLaunch() const {

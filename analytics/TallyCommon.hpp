@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/dispatch/SharedInstance.hpp"
+
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -61,6 +63,13 @@ class TallyCommon {
     int64_t dayOfWeek() const;        // 0 Sunday ... 6 Saturday
     int64_t timeZone() const;         // minutes east of GMT, truncated toward zero
     int64_t timeSinceLaunch() const;  // whole seconds since the common state was made
+    // The three calendar fields above from one reading of the clock.
+    struct CalendarFields {
+        int64_t hourOfDay;
+        int64_t dayOfWeek;
+        int64_t timeZone;
+    };
+    CalendarFields calendarNow() const;
 
     // Desktop processes are not suspended while sending, so the background
     // task guard has nothing to hold; kept so callers read as they should.
@@ -110,6 +119,7 @@ class TallyCommon {
     void resetForTesting();
 
   private:
+    friend class platform::SharedInstance<TallyCommon>;
     TallyCommon();
 
     std::atomic<bool> hasStarted_flag_{false};

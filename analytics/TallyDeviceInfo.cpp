@@ -1,5 +1,7 @@
 #include "analytics/TallyDeviceInfo.hpp"
 
+#include "platform/dispatch/SharedInstance.hpp"
+
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
@@ -12,19 +14,17 @@
 #include <sys/sysinfo.h>
 
 #include "analytics/TallyCommon.hpp"
+#include "analytics/TallyCrashStub.hpp"
+#include "analytics/TallyPersistency.hpp"
 #include "analytics/TallyUIPort.hpp"
 #include "platform/foundation/Bundle.hpp"
 #include "platform/foundation/ProcessInfo.hpp"
-#include "platform/foundation/UserDefaults.hpp"
 #include "platform/text/Locale.hpp"
 #include "platform/text/UUID.hpp"
 
 namespace tervolo::analytics {
 
 namespace {
-
-constexpr const char* kStoredDeviceIDKey = "kTallyStoredDeviceIDKey";
-constexpr const char* kStoredVendorIDKey = "kTallyStoredNSUUIDKey";
 
 std::mutex& vendorMutex() {
     static auto* mutex = new std::mutex();
@@ -39,12 +39,11 @@ std::string homeFolder() {
 }  // namespace
 
 TallyDeviceInfo& TallyDeviceInfo::sharedInstance() {
-    static TallyDeviceInfo* instance = new TallyDeviceInfo();
-    return *instance;
+    return platform::SharedInstance<TallyDeviceInfo>::get();
 }
 
 TallyDeviceInfo::TallyDeviceInfo() {
-    deviceID_ = platform::UserDefaults::standard().stringValue(kStoredDeviceIDKey).value_or("");
+    deviceID_ = TallyPersistency::retrieveDeviceID().value_or("");
     if (auto port = TallyCommon::sharedInstance().uiPort()) {
         isInBackground_ = port->isApplicationInBackground();
     }
@@ -57,14 +56,14 @@ TallyDeviceInfo::TallyDeviceInfo() {
 
 void TallyDeviceInfo::resetForTesting() {
     std::lock_guard lock(mutex_);
-    deviceID_ = platform::UserDefaults::standard().stringValue(kStoredDeviceIDKey).value_or("");
+    deviceID_ = TallyPersistency::retrieveDeviceID().value_or("");
     customMetrics_ = TallyJSON::object();
     isInBackground_ = false;
 }
 
 void TallyDeviceInfo::initializeDeviceID(const std::optional<std::string>& deviceID) {
     std::string chosen = ensafeDeviceID(deviceID);
-    platform::UserDefaults::standard().set(kStoredDeviceIDKey, chosen);
+    TallyPersistency::storeDeviceID(chosen);
     std::lock_guard lock(mutex_);
     deviceID_ = std::move(chosen);
 }
@@ -106,19 +105,18 @@ bool TallyDeviceInfo::isInBackground() const {
 }
 
 void TallyDeviceInfo::setIsInBackground(bool inBackground) {
+    TallyCrashStub::setInBackground(inBackground);
     std::lock_guard lock(mutex_);
     isInBackground_ = inBackground;
 }
 
 std::string TallyDeviceInfo::vendorIdentifier() {
     std::lock_guard lock(vendorMutex());
-    auto& defaults = platform::UserDefaults::standard();
-    if (auto stored = defaults.stringValue(kStoredVendorIDKey);
-        stored && platform::UUID::fromString(*stored)) {
+    if (auto stored = TallyPersistency::retrieveNSUUID(); stored && platform::UUID::fromString(*stored)) {
         return *stored;
     }
     std::string made = platform::UUID::random().uuidString();
-    defaults.set(kStoredVendorIDKey, made);
+    TallyPersistency::storeNSUUID(made);
     return made;
 }
 
@@ -155,7 +153,7 @@ std::optional<std::string> TallyDeviceInfo::density() {
     if (!screen) {
         return std::nullopt;
     }
-    return "@" + std::to_string(static_cast<int>(screen->scale)) + "x";
+    return fmt::format("@{}x", static_cast<int>(screen->scale));
 }
 
 std::string TallyDeviceInfo::locale() {
@@ -220,7 +218,7 @@ std::vector<TallyNetworkInterface> TallyDeviceInfo::networkInterfaces() {
         interface.loopback = (entry->ifa_flags & IFF_LOOPBACK) != 0;
         std::error_code ignored;
         interface.wireless =
-            std::filesystem::exists("/sys/class/net/" + interface.name + "/wireless", ignored);
+            std::filesystem::exists(fmt::format("/sys/class/net/{}/wireless", interface.name), ignored);
         result.push_back(std::move(interface));
     }
     freeifaddrs(list);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/dispatch/SharedInstance.hpp"
+
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -104,6 +106,7 @@ class TallyDeviceInfo {
     void resetForTesting();
 
   private:
+    friend class platform::SharedInstance<TallyDeviceInfo>;
     TallyDeviceInfo();
 
     mutable std::mutex mutex_;

@@ -4,9 +4,12 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "backend/QuovaShorturlUploader.hpp"
 #include "logging/QLLog.hpp"
 #include "logging/QLOSLogger.hpp"
 #include "platform/foundation/Bundle.hpp"
+#include "platform/location/qt/QtPositionSource.hpp"
+#include "platform/mapkit/qt/MKMapView.hpp"
 #include "platform/ui/ApplicationTermination.hpp"
 #include "platform/ui/QtMainQueueExecutor.hpp"
 
@@ -43,11 +46,22 @@ int main(int argc, char** argv) {
     // The log registry (and anything else that saves on it) flushes when told
     // the application is about to end.
     platform::postWillTerminateWhenQuitting(application);
+    // Positions come from the desktop's position service, or from the recorded track that
+    // TERVOLO_NMEA_FILE names.
+    platform::QtPositionSource::installAsDefault();
+    // Shared points get their short links from the backend.
+    tervolo::backend::QuovaShorturlUploader::installInPointStore();
 
     QMainWindow window;
     const std::string name = platform::Bundle::main().infoString("CFBundleName").value_or("TervoloNG");
     window.setWindowTitle(QString::fromStdString(name));
     window.resize(1024, 768);
+    // The map on the standard type until the map screen takes the window over; it opens on the
+    // whole world.
+    auto* map = new platform::MKMapView(&window);
+    map->setMapType(platform::MKMapType::Standard);
+    window.setCentralWidget(map);
+    map->setVisibleMapRect(platform::MKMapRectWorld);
     window.show();
     const int status = QApplication::exec();
     // Blocks queued after the loop ended must not be posted to a dying application.

@@ -4,7 +4,9 @@
 #include <mutex>
 
 #include "backend/BackendHosts.hpp"
+#include "backend/TallyAnalyticsClient.hpp"
 #include "logging/QLLogging.hpp"
+#include "platform/dispatch/SharedInstance.hpp"
 #include "platform/foundation/OSLog.hpp"
 
 namespace tervolo::backend {
@@ -13,8 +15,7 @@ namespace {
 
 std::mutex installMutex;
 std::shared_ptr<AnalyticsClient>& installedClient() {
-    static auto* client = new std::shared_ptr<AnalyticsClient>();
-    return *client;
+    return platform::SharedInstance<std::shared_ptr<AnalyticsClient>>::get();
 }
 
 void appendQuoted(std::string& out, const std::string& text) {
@@ -54,6 +55,7 @@ QuovaAnalytics& QuovaAnalytics::shared() {
             std::lock_guard lock(installMutex);
             client = installedClient();
         }
+        if (!client) client = std::make_shared<TallyAnalyticsClient>();
         auto* made = new QuovaAnalytics(std::move(client));
         platform::OSLog::defaultLog()->write(platform::OSLogType::Default,
                                              "Accessing shared instance of QuovaAnalytics");
@@ -87,7 +89,8 @@ void QuovaAnalytics::trackEvent(const std::string& name) {
     if (client_) client_->recordEvent(name);
 }
 
-void QuovaAnalytics::trackEvent(const std::string& name, const std::map<std::string, std::string>& properties) {
+void QuovaAnalytics::trackEvent(const std::string& name,
+                                const std::map<std::string, std::string>& properties) {
     QLLogInfo("event logged: " + name + " / properties: " + dictionaryDescription(properties));
     if (client_) client_->recordEvent(name, properties);
 }

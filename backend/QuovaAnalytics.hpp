@@ -36,9 +36,8 @@ class AnalyticsClient {
 // handed on. Any thread.
 class QuovaAnalytics {
   public:
-    // The client the shared wrapper starts; install it before the first
-    // shared() (the application does so at launch). Without one, events are
-    // only logged.
+    // The client the shared wrapper starts, in place of the application's
+    // analytics client (Tally); install it before the first shared().
     static void installClient(std::shared_ptr<AnalyticsClient> client);
     static QuovaAnalytics& shared();
 

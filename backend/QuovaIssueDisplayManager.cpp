@@ -3,6 +3,7 @@
 #include "logging/QLLogging.hpp"
 #include "platform/dispatch/Clock.hpp"
 #include "platform/dispatch/DispatchQueue.hpp"
+#include "platform/dispatch/SharedInstance.hpp"
 #include "platform/foundation/Bundle.hpp"
 #include "platform/foundation/OSLog.hpp"
 #include "platform/text/Numbers.hpp"
@@ -18,8 +19,8 @@ constexpr const char* kTamperedMessageKey =
 }  // namespace
 
 QuovaIssueDisplayManager& QuovaIssueDisplayManager::shared() {
-    static auto* instance = new QuovaIssueDisplayManager();
-    return *instance;
+    return platform::SharedInstance<QuovaIssueDisplayManager>::get(
+        [] { return new QuovaIssueDisplayManager(); });
 }
 
 void QuovaIssueDisplayManager::showUserInfoTamperedCert(std::string title) {
@@ -34,8 +35,8 @@ void QuovaIssueDisplayManager::handleReport(const std::string& title) {
         shownAt = tamperedWarningShownAt_;
     }
     if (shownAt && now - *shownAt < quietPeriodSeconds) {
-        QLLogDebug("user info for failed connection not due yet (" + platform::text::describe(now - *shownAt) +
-                   " seconds since last warning)");
+        QLLogDebug("user info for failed connection not due yet (" +
+                   platform::text::describe(now - *shownAt) + " seconds since last warning)");
         return;
     }
     if (reallyShowUserInfoTamperedCert(title)) {

@@ -5,6 +5,7 @@
 #include "backend/BackendHosts.hpp"
 #include "logging/QLLogging.hpp"
 #include "platform/dispatch/DispatchQueue.hpp"
+#include "platform/dispatch/SharedInstance.hpp"
 #include "platform/net/URLSession.hpp"
 
 namespace tervolo::backend {
@@ -62,26 +63,27 @@ void QuovaVersionChecker::loadVersionInfo(Delivery deliver) const {
     QLLogInfo("Trying to download version info.");
     // One session serves every check and is never destroyed: tearing a
     // session down from its own completion would race with its queue.
-    static auto* session = new std::shared_ptr<platform::URLSession>(platform::URLSession::make(configuration));
-    auto task = (*session)->dataTask(
-        std::move(*request), [deliver](std::optional<std::vector<uint8_t>> data,
-                                       std::optional<platform::HTTPURLResponse> response,
-                                       std::optional<platform::Error> error) {
-            std::optional<AppVersionInfo> info;
-            if (error) {
-                QLLogInfo("Error when loading / decoding version info: " + error->description);
-            } else {
-                QLLogInfo("Version info download response: " +
-                          (response ? response->description() : std::string("none")));
-                try {
-                    info = platform::JSONDecoder().decode<AppVersionInfo>(data.value_or(std::vector<uint8_t>{}));
-                    QLLogInfo("Version info: " + info->description());
-                } catch (const std::exception& decodingError) {
-                    QLLogInfo(std::string("Error when loading / decoding version info: ") + decodingError.what());
-                }
+    auto& session = platform::SharedInstance<std::shared_ptr<platform::URLSession>, QuovaVersionChecker>::get(
+        [&] { return new std::shared_ptr<platform::URLSession>(platform::URLSession::make(configuration)); });
+    auto task = session->dataTask(std::move(*request), [deliver](
+                                                           std::optional<std::vector<uint8_t>> data,
+                                                           std::optional<platform::HTTPURLResponse> response,
+                                                           std::optional<platform::Error> error) {
+        std::optional<AppVersionInfo> info;
+        if (error) {
+            QLLogInfo("Error when loading / decoding version info: " + error->description);
+        } else {
+            QLLogInfo("Version info download response: " +
+                      (response ? response->description() : std::string("none")));
+            try {
+                info = platform::JSONDecoder().decode<AppVersionInfo>(data.value_or(std::vector<uint8_t>{}));
+                QLLogInfo("Version info: " + info->description());
+            } catch (const std::exception& decodingError) {
+                QLLogInfo(std::string("Error when loading / decoding version info: ") + decodingError.what());
             }
-            deliverOnMain(deliver, std::move(info));
-        });
+        }
+        deliverOnMain(deliver, std::move(info));
+    });
     task->resume();
 }
 

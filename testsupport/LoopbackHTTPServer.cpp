@@ -300,6 +300,12 @@ void LoopbackHTTPServer::route(const std::string& method, const std::string& pat
 void LoopbackHTTPServer::setFallback(CannedReply reply) {
     std::lock_guard lock(mutex_);
     fallback_ = std::move(reply);
+    fallbackHandler_ = nullptr;
+}
+
+void LoopbackHTTPServer::setFallback(Handler handler) {
+    std::lock_guard lock(mutex_);
+    fallbackHandler_ = std::move(handler);
 }
 
 std::vector<RecordedRequest> LoopbackHTTPServer::requests() const {
@@ -471,8 +477,13 @@ CannedReply LoopbackHTTPServer::replyFor(const RecordedRequest& request) {
         std::lock_guard lock(mutex_);
         auto it = routes_.find({request.method, request.path});
         if (it == routes_.end()) it = routes_.find({"*", request.path});
-        if (it == routes_.end()) return fallback_;
-        handler = it->second;
+        if (it != routes_.end()) {
+            handler = it->second;
+        } else if (fallbackHandler_) {
+            handler = fallbackHandler_;
+        } else {
+            return fallback_;
+        }
     }
     return handler(request);
 }

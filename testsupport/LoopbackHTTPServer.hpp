@@ -92,6 +92,9 @@ class LoopbackHTTPServer {
     void route(const std::string& method, const std::string& path, CannedReply reply);
     void route(const std::string& method, const std::string& path, Handler handler);
     void setFallback(CannedReply reply);
+    // Answers every request no route matches (a server of many paths, such as
+    // a tile server); called on the connection's own thread.
+    void setFallback(Handler handler);
 
     std::vector<RecordedRequest> requests() const;
     size_t requestCount() const;
@@ -137,6 +140,7 @@ class LoopbackHTTPServer {
     bool stopping_ = false;
     std::map<std::pair<std::string, std::string>, Handler> routes_;
     CannedReply fallback_;
+    Handler fallbackHandler_;
     std::vector<RecordedRequest> log_;
     std::vector<std::shared_ptr<Connection>> open_;
     std::vector<std::thread> threads_;

@@ -3,7 +3,13 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "analytics/Tally.hpp"
+#include "analytics/TallyConnectionManager.hpp"
+#include "analytics/TallyConsentManager.hpp"
+#include "analytics/TallyCrashReporter.hpp"
 #include "analytics/TallyDeviceInfo.hpp"
+#include "analytics/TallyLocationManager.hpp"
+#include "analytics/TallyPersistency.hpp"
 
 namespace tervolo::analytics::testing {
 
@@ -61,14 +67,81 @@ TimeZoneScope::~TimeZoneScope() {
 AnalyticsTest::AnalyticsTest() {
     auto& common = TallyCommon::sharedInstance();
     common.resetForTesting();
+    TallyDeviceInfo::sharedInstance().resetForTesting();
     common.setLoggerDelegate(logger_);
     common.setInternalLogLevel(5);
-    TallyDeviceInfo::sharedInstance().resetForTesting();
 }
 
 AnalyticsTest::~AnalyticsTest() {
     TallyCommon::sharedInstance().resetForTesting();
     TallyDeviceInfo::sharedInstance().resetForTesting();
+}
+
+void resetAnalyticsModules() {
+    TallyCrashReporter::resetForTesting();
+    TallyConnectionManager::resetForTesting();
+    TallyPersistency::resetForTesting();
+    TallyConsentManager::resetForTesting();
+    TallyLocationManager::resetForTesting();
+}
+
+StartedAnalyticsTest::StartedAnalyticsTest() {
+    resetAnalyticsModules();
+    TallyCommon::sharedInstance().setHasStarted(true);
+    auto connection = TallyConnectionManager::sharedInstance();
+    connection->setAppKey("KEY");
+    connection->setHost("http://127.0.0.1:9");
+    connection->setIsTerminating(true);
+    TallyDeviceInfo::sharedInstance().setDeviceID("DEV");
+}
+
+StartedAnalyticsTest::~StartedAnalyticsTest() {
+    resetAnalyticsModules();
+}
+
+std::vector<std::string> StartedAnalyticsTest::queued() const {
+    auto persistency = TallyPersistency::sharedInstance();
+    return persistency ? persistency->queuedRequests() : std::vector<std::string>{};
+}
+
+TallyFacadeTest::TallyFacadeTest() {
+    Tally::sharedInstance().resetForTesting();
+    resetAnalyticsModules();
+}
+
+TallyFacadeTest::~TallyFacadeTest() {
+    Tally::sharedInstance().resetForTesting();
+    resetAnalyticsModules();
+}
+
+TallyConfig TallyFacadeTest::systemConfig(const std::string& host) {
+    TallyConfig config;
+    config.appKey = "KEY";
+    config.host = host;
+    config.deviceID = "DEV";
+    config.alwaysUsePOST = true;
+    config.features = {"TLYCrashReporting", "TLYAutoViewTracking"};
+    return config;
+}
+
+void TallyFacadeTest::startOffline(TallyConfig config) {
+    auto& common = TallyCommon::sharedInstance();
+    common.setHasStarted(true);
+    TallyConnectionManager::sharedInstance()->setIsTerminating(true);
+    common.setHasStarted(false);
+    config.loggerDelegate = logger_;
+    config.internalLogLevel = 5;
+    Tally::sharedInstance().startWithConfig(config);
+}
+
+std::vector<std::string> TallyFacadeTest::queued() const {
+    auto persistency = TallyPersistency::sharedInstance();
+    return persistency ? persistency->queuedRequests() : std::vector<std::string>{};
+}
+
+std::string TallyFacadeTest::last() const {
+    auto all = queued();
+    return all.empty() ? std::string() : all.back();
 }
 
 }  // namespace tervolo::analytics::testing

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "analytics/TallyCommon.hpp"
+#include "analytics/TallyConfig.hpp"
 #include "analytics/TallyUIPort.hpp"
 #include "testsupport/TemporaryFolder.hpp"
 #include "testsupport/VirtualClockScope.hpp"
@@ -66,6 +67,35 @@ class AnalyticsTest : public ::testing::Test {
     TimeZoneScope tz_{"UTC"};
     tervolo::testsupport::VirtualClockScope time_{1700000000.123};
     std::shared_ptr<RecordingLogger> logger_ = std::make_shared<RecordingLogger>();
+};
+
+// AnalyticsTest with the client marked as started: app key "KEY", device ID
+// "DEV", a host on 127.0.0.1 that nothing listens on, and sending held back
+// (the connection manager counts as terminating) unless a test opens it.
+class StartedAnalyticsTest : public AnalyticsTest {
+  protected:
+    StartedAnalyticsTest();
+    ~StartedAnalyticsTest() override;
+    // The requests queued so far.
+    std::vector<std::string> queued() const;
+};
+
+// Every shared analytics module back to "never made" (a fresh process).
+void resetAnalyticsModules();
+
+// AnalyticsTest for the facade: Tally and every module reset before and after.
+class TallyFacadeTest : public AnalyticsTest {
+  protected:
+    TallyFacadeTest();
+    ~TallyFacadeTest() override;
+    // This system's configuration: app key "KEY", device ID "DEV", POST always,
+    // crash reporting and view tracking asked for.
+    static TallyConfig systemConfig(const std::string& host);
+    // Starts with systemConfig() and a host nothing listens on, with sending
+    // held back, so tests read the queue as built.
+    void startOffline(TallyConfig config = systemConfig("http://127.0.0.1:9"));
+    std::vector<std::string> queued() const;
+    std::string last() const;
 };
 
 }  // namespace tervolo::analytics::testing

@@ -5,7 +5,10 @@
 #include <gtest/gtest.h>
 
 #include "analytics/TallyCommon.hpp"
+#include "analytics/TallyConnectionManager.hpp"
+#include "analytics/TallyPersistency.hpp"
 #include "analytics/tests/AnalyticsTestSupport.hpp"
+#include "testsupport/FakeAnalyticsServer.hpp"
 
 namespace tervolo::analytics {
 namespace {
@@ -44,6 +47,40 @@ TEST_F(TallyConcurrencyTest, UniqueTimestampsAreUniqueAcrossThreads) {
     EXPECT_EQ(std::adjacent_find(all.begin(), all.end()), all.end());
     EXPECT_EQ(all.front(), 1700000000123);
     EXPECT_EQ(all.back(), 1700000000123 + kThreads * kPerThread - 1);
+}
+
+class TallyDrainConcurrencyTest : public testing::StartedAnalyticsTest {};
+
+// Threads queue requests while completions drain the queue on the session's
+// thread: never two requests in flight, every request sent, each once.
+TEST_F(TallyDrainConcurrencyTest, ManyThreadsQueueWhileTheQueueDrains) {
+    tervolo::testsupport::FakeAnalyticsServer server;
+    auto connection = TallyConnectionManager::sharedInstance();
+    connection->setHost(server.host());
+    connection->setAlwaysUsePOST(true);
+    connection->setIsTerminating(false);
+    constexpr int kThreads = 4;
+    constexpr int kPerThread = 25;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < kPerThread; ++i) {
+                TallyConnectionManager::sharedInstance()->sendAttributionData(fmt::format("{}-{}", t, i));
+            }
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    auto persistency = TallyPersistency::sharedInstance();
+    for (int i = 0; i < 200 && persistency->queueCount() > 0; ++i) {
+        connection->proceedOnQueue();
+        ASSERT_TRUE(connection->waitUntilIdle(15));
+    }
+    EXPECT_EQ(persistency->queueCount(), 0u);
+    auto sent = server.values("attribution_data");
+    EXPECT_EQ(sent.size(), static_cast<size_t>(kThreads * kPerThread));
+    std::sort(sent.begin(), sent.end());
+    EXPECT_EQ(std::adjacent_find(sent.begin(), sent.end()), sent.end());
+    EXPECT_EQ(server.maxRequestsInFlight(), 1);
 }
 
 }  // namespace

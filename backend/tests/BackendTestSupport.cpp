@@ -47,11 +47,10 @@ void BackendTest::SetUp() {
     setenv("XDG_DATA_HOME", (root_ + "/data").c_str(), 1);
     setenv("XDG_CONFIG_HOME", (root_ + "/config").c_str(), 1);
     setenv("XDG_CACHE_HOME", (root_ + "/cache").c_str(), 1);
-    platform::Bundle::main().setInfoDictionaryForTesting(platform::PropertyValue::Dictionary{
-        {"CFBundleIdentifier", platform::PropertyValue("org.tervolo.TervoloNG")},
-        {"CFBundleVersion", platform::PropertyValue("1.2.3")},
-        {"QXBuildNumber", platform::PropertyValue("4")},
-        {"CFBundleName", platform::PropertyValue("TervoloNG")}});
+    platform::Bundle::main().setInfoDictionaryForTesting(platform::PropertyValue::Dictionary{{"CFBundleIdentifier", "org.tervolo.TervoloNG"},
+                                                                        {"CFBundleVersion", "1.2.3"},
+                                                                        {"QXBuildNumber", "4"},
+                                                                        {"CFBundleName", "TervoloNG"}});
     platform::UserDefaults::standard().reload();
     // 2001-01-01 + 700000000 s.
     time_ = std::make_unique<tervolo::testsupport::VirtualClockScope>(700000000.0 + 978307200.0);

@@ -71,21 +71,23 @@ TEST_F(VersionCheckTest, ComparisonComponentByComponent) {
         bool newer;
     };
     const Case cases[] = {
-        {document(2, 0, 0, 0), "1.9.9", "999", true}, {document(1, 2, 3, 4), "1.2.3", "4", false},
-        {document(1, 2, 3, 4), "1.2.3", "5", false},  {document(1, 2, 3, 5), "1.2.3", "4", true},
-        {document(1, 2, 4, 0), "1.2.3", "99", true},  {document(-1, 9, 9, 9), "0.0.0", "0", false},
+        {document(2, 0, 0, 0), "1.9.9", "999", true},
+        {document(1, 2, 3, 4), "1.2.3", "4", false},
+        {document(1, 2, 3, 4), "1.2.3", "5", false},
+        {document(1, 2, 3, 5), "1.2.3", "4", true},
+        {document(1, 2, 4, 0), "1.2.3", "99", true},
+        {document(-1, 9, 9, 9), "0.0.0", "0", false},
         {document(5, 0, 0, 0), "-1.0.0", "0", false},  // "-1" widens to the largest value
-        {document(0, 0, 0, 1), "0.0.0", "", true},     // no build number reads as 0
+        {document(0, 0, 0, 1), "0.0.0", "", true},      // no build number reads as 0
         {document(2, 10, 0, 0), "2.10", "0", false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.document.currentVersion.description() + " vs " + c.version + " b" + c.build);
-        EXPECT_EQ(
-            QuovaVersionChecker::compareVersions(c.document, ApplicationVersion::parse(c.version, c.build)),
-            c.newer);
+        EXPECT_EQ(QuovaVersionChecker::compareVersions(c.document, ApplicationVersion::parse(c.version, c.build)),
+                  c.newer);
     }
-    EXPECT_TRUE(
-        log_->contains("Found app version 1.2.3 to be newer as or identical to server version 1.2.3.4"));
+    EXPECT_TRUE(log_->contains(
+        "Found app version 1.2.3 to be newer as or identical to server version 1.2.3.4"));
 }
 
 TEST_F(VersionCheckTest, QueryIsBuiltAfreshAndEncodedEachTime) {
@@ -95,8 +97,7 @@ TEST_F(VersionCheckTest, QueryIsBuiltAfreshAndEncodedEachTime) {
     EXPECT_EQ(checker.requestURLString(), first);
     EXPECT_EQ(checker.urlString(), "https://www.example.invalid/tervolo-ng/MacVersion.json");
 
-    platform::Bundle::main().setInfoDictionaryForTesting(
-        platform::PropertyValue::Dictionary{{"CFBundleVersion", platform::PropertyValue("1.0 beta&x=1")}});
+    platform::Bundle::main().setInfoDictionaryForTesting(platform::PropertyValue::Dictionary{{"CFBundleVersion", "1.0 beta&x=1"}});
     EXPECT_EQ(checker.requestURLString(),
               "https://www.example.invalid/tervolo-ng/MacVersion.json?version=1.0%20beta%26x%3D1");
 }
@@ -123,8 +124,7 @@ TEST_F(VersionCheckTest, DownloadDeliversTheDocumentOrNothing) {
     ASSERT_TRUE(runMainUntil([&] { return delivered.has_value(); }));
     EXPECT_FALSE(delivered->has_value());
     int errorLines = 0;
-    for (const auto& line : log_->texts())
-        errorLines += line.rfind("Error when loading / decoding version info: ", 0) == 0;
+    for (const auto& line : log_->texts()) errorLines += line.rfind("Error when loading / decoding version info: ", 0) == 0;
     EXPECT_EQ(errorLines, 1);
 
     delivered.reset();

@@ -221,21 +221,25 @@ std::shared_ptr<DispatchQueue> DispatchQueue::concurrent(std::string label, QoS 
 }
 
 std::shared_ptr<DispatchQueue> DispatchQueue::main() {
-    static auto& queue = *new std::shared_ptr<DispatchQueue>(
-        DispatchInternals::make(Kind::Main, kMainQueueLabel, QoS::UserInteractive));
-    return queue;
+    return SharedInstance<std::shared_ptr<DispatchQueue>, MainState>::get([] {
+        return new std::shared_ptr<DispatchQueue>(
+            DispatchInternals::make(Kind::Main, kMainQueueLabel, QoS::UserInteractive));
+    });
 }
 
 // The platform's root-queue labels, so log formatters recognise a global queue by its label.
 std::shared_ptr<DispatchQueue> DispatchQueue::global(QoS qos) {
-    static auto& queues = *new std::array<std::shared_ptr<DispatchQueue>, 6>{
-        DispatchInternals::make(Kind::Global, "com.apple.root.default-priority", QoS::Unspecified),
-        DispatchInternals::make(Kind::Global, "com.apple.root.low-priority", QoS::Background),
-        DispatchInternals::make(Kind::Global, "com.apple.root.low-priority", QoS::Utility),
-        DispatchInternals::make(Kind::Global, "com.apple.root.default-priority", QoS::Default),
-        DispatchInternals::make(Kind::Global, "com.apple.root.high-priority", QoS::UserInitiated),
-        DispatchInternals::make(Kind::Global, "com.apple.root.high-priority", QoS::UserInteractive),
-    };
+    using GlobalQueues = std::array<std::shared_ptr<DispatchQueue>, 6>;
+    auto& queues = SharedInstance<GlobalQueues>::get([] {
+        return new GlobalQueues{
+            DispatchInternals::make(Kind::Global, "com.apple.root.default-priority", QoS::Unspecified),
+            DispatchInternals::make(Kind::Global, "com.apple.root.low-priority", QoS::Background),
+            DispatchInternals::make(Kind::Global, "com.apple.root.low-priority", QoS::Utility),
+            DispatchInternals::make(Kind::Global, "com.apple.root.default-priority", QoS::Default),
+            DispatchInternals::make(Kind::Global, "com.apple.root.high-priority", QoS::UserInitiated),
+            DispatchInternals::make(Kind::Global, "com.apple.root.high-priority", QoS::UserInteractive),
+        };
+    });
     const auto index = static_cast<size_t>(qos);
     return queues[index < queues.size() ? index : 3];
 }

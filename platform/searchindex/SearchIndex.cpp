@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <mutex>
 
+#include "platform/dispatch/SharedInstance.hpp"
 #include "platform/foundation/FileManager.hpp"
 #include "platform/searchindex/FileSearchIndex.hpp"
 
@@ -24,15 +25,14 @@ SearchIndex& SearchIndex::defaultSearchableIndex() {
     }
     // Made on first use and never destroyed, so requests still queued at exit
     // never meet a destroyed index.
-    static FileSearchIndex* index = [] {
-        auto* made = new FileSearchIndex(FileManager::defaultManager().documentsDirectory() + "/" +
-                                         FileSearchIndex::kFileName);
+    return SharedInstance<FileSearchIndex>::get([] {
+        static FileSearchIndex* made = new FileSearchIndex(
+            FileManager::defaultManager().documentsDirectory() + "/" + FileSearchIndex::kFileName);
         // A clean exit lets the writes already asked for finish: a process
         // that ends in the middle of one leaves its temporary file behind.
-        std::atexit([] { index->waitUntilIdle(); });
+        std::atexit([] { made->waitUntilIdle(); });
         return made;
-    }();
-    return *index;
+    });
 }
 
 void SearchIndex::setDefaultForTesting(std::shared_ptr<SearchIndex> index) {

@@ -6,7 +6,7 @@
 #include <QPointer>
 #include <QWidget>
 
-#include "platform/ui/Animation.hpp"
+#include "platform/ui/Animator.hpp"
 
 namespace platform {
 

@@ -8,14 +8,13 @@
 #include <string>
 #include <vector>
 
-#include "platform/ui/Animation.hpp"
 #include "platform/ui/AnimationWidget.hpp"
+#include "platform/ui/Animator.hpp"
 #include "platform/ui/tests/WidgetKitTestSupport.hpp"
 #include "testsupport/VirtualClockScope.hpp"
 
 using platform::AnimatableValue;
 using platform::Animation;
-using platform::AnimationOptions;
 using platform::Animator;
 using platform::SpringParameters;
 using platform::TimingCurve;
@@ -61,7 +60,7 @@ TEST(Animation, ModelChangesAtOnceAndTheCompletionRunsWhenTheClockPassesTheEnd) 
     Animated value;
     std::vector<bool> completions;
     Animator::animate(
-        0.3, 0, AnimationOptions{platform::AnimationCurve::Linear}, [&] { value.set(10); },
+        0.3, 0, Animator::Options{Animator::Curve::Linear}, [&] { value.set(10); },
         [&](bool finished) { completions.push_back(finished); });
     EXPECT_EQ(value.model, 10);
     EXPECT_EQ(value.shown, 0);
@@ -113,10 +112,10 @@ TEST(Animation, CompletionOrderAndFinishedFlags) {
     // Replaced: a new animation of the same value cuts the running one and starts where it was.
     log.clear();
     Animator::animate(
-        1.0, 0, {platform::AnimationCurve::Linear}, [&] { a.set(15); }, note("first"));
+        1.0, 0, {Animator::Curve::Linear}, [&] { a.set(15); }, note("first"));
     time.advance(0.5);
     Animator::animate(
-        1.0, 0, {platform::AnimationCurve::Linear}, [&] { a.set(0); }, note("second"));
+        1.0, 0, {Animator::Curve::Linear}, [&] { a.set(0); }, note("second"));
     EXPECT_EQ(log, (std::vector<std::string>{"first-"}));
     time.advance(0.5);
     EXPECT_NEAR(a.shown, 5, 0.3);  // halfway from 10 to 0
@@ -125,7 +124,7 @@ TEST(Animation, CompletionOrderAndFinishedFlags) {
 
     // Repeating: never completes by itself; removal gives finished = false.
     log.clear();
-    AnimationOptions repeat{platform::AnimationCurve::Linear, true, true};
+    Animator::Options repeat{Animator::Curve::Linear, true, true};
     Animator::animate(
         0.2, 0, repeat, [&] { b.set(3); }, note("repeat"));
     time.advance(10.1);
@@ -139,7 +138,7 @@ TEST(Animation, CompletionOrderAndFinishedFlags) {
     // completes at the end.
     log.clear();
     Animator::animate(
-        0.2, 0.5, {platform::AnimationCurve::Linear}, [&] { a.set(2); }, note("delayed"));
+        0.2, 0.5, {Animator::Curve::Linear}, [&] { a.set(2); }, note("delayed"));
     Animator::animate(
         0.2, [] {}, note("empty"));
     time.advance(0.4);
@@ -158,6 +157,28 @@ TEST(Animation, CompletionOrderAndFinishedFlags) {
     EXPECT_EQ(log, (std::vector<std::string>{"orphan-"}));
     time.advance(1);
     EXPECT_EQ(Animator::runningCount(), 0u);
+}
+
+// A completion cut short inside another block's changes runs after those changes, so what it sets
+// is not swept into that block's animation.
+TEST(Animation, CutCompletionRunsAfterTheReplacingBlock) {
+    tervolo::testsupport::VirtualClockScope time;
+    Animated a, b;
+    Animator::animate(
+        1.0, [&] { a.set(10); },
+        [&](bool finished) {
+            EXPECT_FALSE(finished);
+            EXPECT_FALSE(Animator::inAnimationBlock());
+            b.set(7);
+        });
+    time.advance(0.5);
+    Animator::animate(1.0, [&] {
+        a.set(0);
+        EXPECT_EQ(b.shown, 0);  // not yet: the cut completion waits for the block
+    });
+    EXPECT_EQ(b.shown, 7);  // set at once, not animated
+    EXPECT_TRUE(Animator::animationKeys(&b.owner).empty());
+    time.advance(1.0);
 }
 
 TEST(Animation, ImmediateModeAppliesAndCompletesBeforeAnimateReturns) {
@@ -206,19 +227,17 @@ TEST(Animation, SpringMatchesTheIntegratedEquationOfMotion) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         for (double t : {0.01, 0.05, 0.1, 0.2, 0.35, 0.5, 1.0}) {
-            EXPECT_NEAR(platform::springValue(c.spring, t), integratedSpring(c.spring, t), 1e-7) << t;
+            EXPECT_NEAR(c.spring.valueAt(t), integratedSpring(c.spring, t), 1e-7) << t;
         }
         const double settle = c.spring.settlingDuration();
-        EXPECT_LT(std::abs(platform::springValue(c.spring, settle) - 1), 0.001);
-        EXPECT_GE(std::abs(platform::springValue(c.spring, settle - 0.01) - 1), 0.0009);
+        EXPECT_LT(std::abs(c.spring.valueAt(settle) - 1), 0.001);
+        EXPECT_GE(std::abs(c.spring.valueAt(settle - 0.01) - 1), 0.0009);
     }
     // Damping ratio 1 never overshoots; 0.7 overshoots a little.
     double peakCritical = 0, peakSlight = 0;
     for (double t = 0; t < 0.5; t += 0.001) {
-        peakCritical =
-            std::max(peakCritical, platform::springValue(SpringParameters::withDuration(0.5, 1, 0), t));
-        peakSlight =
-            std::max(peakSlight, platform::springValue(SpringParameters::withDuration(0.5, 0.7, 0), t));
+        peakCritical = std::max(peakCritical, SpringParameters::withDuration(0.5, 1, 0).valueAt(t));
+        peakSlight = std::max(peakSlight, SpringParameters::withDuration(0.5, 0.7, 0).valueAt(t));
     }
     EXPECT_LE(peakCritical, 1.0);
     EXPECT_GT(peakSlight, 1.0);
@@ -234,7 +253,7 @@ TEST(Animation, SpringBlockShowsTheCurveAndEndsExactlyOnTheTarget) {
     const auto spring = SpringParameters::withDuration(0.5, 0.5, 0);
     for (int frame = 1; frame < 30; ++frame) {
         time.advance(Animator::kFrameInterval);
-        EXPECT_NEAR(value.shown, 100 * platform::springValue(spring, frame * Animator::kFrameInterval), 1e-6);
+        EXPECT_NEAR(value.shown, 100 * spring.valueAt(frame * Animator::kFrameInterval), 1e-6);
     }
     time.advance(0.5 - 29 * Animator::kFrameInterval);
     EXPECT_TRUE(done);
@@ -328,7 +347,7 @@ TEST_F(AnimationWidgetTest, SubtreeFadesAndScalesAsASnapshotAndIsLiveAtRest) {
     layout->addWidget(label);
     window.show();
 
-    Animator::animate(0.4, 0, {platform::AnimationCurve::Linear}, [&] {
+    Animator::animate(0.4, 0, {Animator::Curve::Linear}, [&] {
         platform::setAlpha(card, 0.2);
         platform::setTransform(card, QTransform::fromScale(0.5, 0.5));
     });

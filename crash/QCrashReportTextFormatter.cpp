@@ -1,0 +1,295 @@
+#include "crash/QCrashReportTextFormatter.hpp"
+
+#include <algorithm>
+#include <cinttypes>
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <ctime>
+#include <map>
+
+#include "platform/foundation/OSLog.hpp"
+
+namespace tervolo::crash {
+
+namespace {
+
+constexpr const char* kMissing = "???";
+
+std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+std::string format(const char* fmt, ...) {
+    va_list args;
+    va_start(args, fmt);
+    va_list copy;
+    va_copy(copy, args);
+    const int n = vsnprintf(nullptr, 0, fmt, copy);
+    va_end(copy);
+    std::string text(static_cast<size_t>(n > 0 ? n : 0), '\0');
+    if (n > 0) vsnprintf(text.data(), text.size() + 1, fmt, args);
+    va_end(args);
+    return text;
+}
+
+std::string operatingSystemName(int32_t os) {
+    switch (os) {
+        case 0:
+        case 2:
+            return "Mac OS X";
+        case 1:
+            return "iPhone OS";
+        case 4:
+            return "Apple tvOS";
+        default:
+            return format("Unknown (%d)", os);
+    }
+}
+
+struct CodeType {
+    std::string name;
+    bool lp64;
+};
+
+std::optional<CodeType> knownCodeType(uint64_t type) {
+    switch (type) {
+        case 7:
+            return CodeType{"X86", false};
+        case 12:
+            return CodeType{"ARM", false};
+        case 18:
+            return CodeType{"PPC", false};
+        case 16777223:
+            return CodeType{"X86-64", true};
+        case 16777228:
+            return CodeType{"ARM-64", true};
+        default:
+            return std::nullopt;
+    }
+}
+
+CodeType codeTypeOf(const QCrashReport& report) {
+    for (const auto& image : report.images()) {
+        const auto& cpu = image.codeType();
+        if (!cpu || cpu->typeEncoding() != 1) continue;
+        if (auto known = knownCodeType(cpu->type())) return *known;
+    }
+    const auto& cpu = report.systemInfo().processorInfo();
+    if (cpu && cpu->typeEncoding() == 1) {
+        if (auto known = knownCodeType(cpu->type())) return *known;
+        return CodeType{format("Unknown (%" PRIu64 ")", cpu->type()), true};
+    }
+    return CodeType{"Unknown", true};
+}
+
+std::string architectureName(const std::optional<QCrashReportProcessorInfo>& cpu) {
+    if (!cpu || cpu->typeEncoding() != 1) return kMissing;
+    const uint64_t subtype = cpu->subtype() & 0xFFFFFF;
+    switch (cpu->type()) {
+        case 7:
+            return "i386";
+        case 18:
+            return "powerpc";
+        case 16777223:
+            return "x86_64";
+        case 16777228:
+            return subtype == 0   ? "arm64"
+                   : subtype == 1 ? "armv8"
+                   : subtype == 2 ? "arm64e"
+                                  : "arm64-unknown";
+        case 12:
+            return subtype == 6 ? "armv6" : subtype == 9 ? "armv7" : subtype == 11 ? "armv7s" : "arm-unknown";
+        default:
+            return kMissing;
+    }
+}
+
+std::string lastPathComponent(const std::string& path) {
+    const auto slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Left-aligned in `width` characters, counted as code points.
+std::string padRight(const std::string& text, size_t width) {
+    size_t characters = 0;
+    for (unsigned char c : text) {
+        if ((c & 0xC0) != 0x80) ++characters;
+    }
+    return characters >= width ? text : text + std::string(width - characters, ' ');
+}
+
+std::string dateText(const std::optional<platform::Date>& date) {
+    if (!date) return "(null)";
+    const auto seconds = static_cast<time_t>(std::floor(date->unixTime()));
+    struct tm utc;
+    gmtime_r(&seconds, &utc);
+    char buffer[64];
+    strftime(buffer, sizeof buffer, "%Y-%m-%d %H:%M:%S +0000", &utc);
+    return buffer;
+}
+
+void logDefault(const std::string& text) {
+    platform::OSLog::defaultLog()->write(platform::OSLogType::Default, text);
+}
+
+}  // namespace
+
+std::string QCrashReportTextFormatter::formatStackFrame(const QCrashReportStackFrameInfo& frame,
+                                                        uint64_t frameIndex, const QCrashReport& report,
+                                                        bool lp64) {
+    const uint64_t pc = frame.instructionPointer();
+    std::string imageName = kMissing;
+    uint64_t base = 0;
+    uint64_t offset = 0;
+    if (const auto* image = report.imageForAddress(pc)) {
+        imageName = lastPathComponent(image->imageName());
+        base = image->imageBaseAddress();
+        offset = pc - base;
+    } else if (pc != 0) {
+        logDefault(format("[QCrashReporter] Cannot find image for 0x%" PRIx64, pc));
+    }
+    std::string symbol;
+    if (!frame.symbolInfo()) {
+        symbol = format("0x%" PRIx64 " + %" PRId64, base, static_cast<int64_t>(offset));
+    } else {
+        std::string name = frame.symbolInfo()->symbolName();
+        if (name.size() > 1 && name[0] == '_') {
+            const int32_t os = report.systemInfo().operatingSystem();
+            if (os == 0 || os == 1 || os == 2 || os == 4) {
+                name.erase(0, 1);
+            } else {
+                logDefault("[QCrashReporter] Symbol \"" + name + "\" prefix rules are unknown for this OS!");
+            }
+        }
+        symbol = name + format(" + %" PRId64, static_cast<int64_t>(pc - frame.symbolInfo()->startAddress()));
+    }
+    return format("%-4" PRIu64, frameIndex) + padRight(imageName, 35) +
+           format(" 0x%0*" PRIx64 " ", lp64 ? 16 : 8, pc) + symbol + "\n";
+}
+
+std::string QCrashReportTextFormatter::stringValueForCrashReport(const QCrashReport& report, int32_t) {
+    const CodeType codeType = codeTypeOf(report);
+    const auto& process = report.processInfo();
+    const auto& app = report.applicationInfo();
+    const auto& system = report.systemInfo();
+    std::string text;
+
+    text += "Incident Identifier: " + (report.uuidRef() ? report.uuidRef()->uuidString() : kMissing) + "\n";
+    const bool hasModel = report.machineInfo() && report.machineInfo()->modelName();
+    text += "Hardware Model:      " + (hasModel ? *report.machineInfo()->modelName() : kMissing) + "\n";
+    const std::string processName = process && process->processName() ? *process->processName() : kMissing;
+    const std::string processID = process ? std::to_string(process->processID()) : kMissing;
+    text += "Process:         " + processName + " [" + processID + "]\n";
+    text +=
+        "Path:            " + (process && process->processPath() ? *process->processPath() : kMissing) + "\n";
+    text += "Identifier:      " + app.applicationIdentifier() + "\n";
+    text += "Version:         " +
+            (app.applicationMarketingVersion()
+                 ? *app.applicationMarketingVersion() + " (" + app.applicationVersion() + ")"
+                 : app.applicationVersion()) +
+            "\n";
+    text += "Code Type:       " + codeType.name + "\n";
+    const std::string parentName =
+        process && process->parentProcessName() ? *process->parentProcessName() : kMissing;
+    const std::string parentID = process ? std::to_string(process->parentProcessID()) : kMissing;
+    text += "Parent Process:  " + parentName + " [" + parentID + "]\n";
+    text += "\n";
+    text += "Date/Time:       " + dateText(system.timestamp()) + "\n";
+    text += "OS Version:      " + operatingSystemName(system.operatingSystem()) + " " +
+            system.operatingSystemVersion() + " (" +
+            (system.operatingSystemBuild() ? *system.operatingSystemBuild() : kMissing) + ")\n";
+    text += "Report Version:  104\n";
+    text += "\n";
+    text += "Exception Type:  " + report.signalInfo().name() + "\n";
+    text += "Exception Codes: " + report.signalInfo().code() +
+            format(" at 0x%" PRIx64 "\n", report.signalInfo().address());
+    for (const auto& thread : report.threads()) {
+        if (thread.crashed()) {
+            text += format("Crashed Thread:  %" PRId64 "\n", thread.threadNumber());
+            break;
+        }
+    }
+    text += "\n";
+
+    if (const auto& exception = report.exceptionInfo()) {
+        text += "Application Specific Information:\n";
+        text += "*** Terminating app due to uncaught exception '" + exception->exceptionName() +
+                "', reason: '" + exception->exceptionReason() + "'\n";
+        text += "\n";
+        if (exception->stackFrames() && !exception->stackFrames()->empty()) {
+            text += "Last Exception Backtrace:\n";
+            uint64_t index = 0;
+            for (const auto& frame : *exception->stackFrames()) {
+                text += formatStackFrame(frame, index++, report, codeType.lp64);
+            }
+            text += "\n";
+        }
+    }
+
+    const QCrashReportThreadInfo* crashed = nullptr;
+    for (const auto& thread : report.threads()) {
+        text += format(thread.crashed() ? "Thread %" PRId64 " Crashed:\n" : "Thread %" PRId64 ":\n",
+                       thread.threadNumber());
+        uint64_t index = 0;
+        for (const auto& frame : thread.stackFrames())
+            text += formatStackFrame(frame, index++, report, codeType.lp64);
+        text += "\n";
+        if (thread.crashed()) crashed = &thread;
+    }
+
+    if (crashed != nullptr) {
+        text += format("Thread %" PRId64 " crashed with ", crashed->threadNumber()) + codeType.name +
+                " Thread State:\n";
+        const auto& cpu = report.machineInfo() ? report.machineInfo()->processorInfo() : std::nullopt;
+        const bool arm = cpu && cpu->typeEncoding() == 1 && (cpu->type() & 0xFFFFFF) == 12;
+        size_t count = 0;
+        for (const auto& reg : crashed->registers()) {
+            const std::string name = (arm && reg.registerName() == "r12") ? "ip" : reg.registerName();
+            text += codeType.lp64 ? format("%6s: 0x%016" PRIx64 " ", name.c_str(), reg.registerValue())
+                                  : format("%6s: 0x%08" PRIx64 " ", name.c_str(), reg.registerValue());
+            if (++count % 4 == 0) text += "\n";
+        }
+        if (count % 4 != 0) text += "\n";
+        text += "\n";
+    }
+
+    text += "Binary Images:\n";
+    std::vector<const QCrashReportBinaryImageInfo*> images;
+    for (const auto& image : report.images()) images.push_back(&image);
+    std::stable_sort(images.begin(), images.end(), [](const auto* a, const auto* b) {
+        return a->imageBaseAddress() < b->imageBaseAddress();
+    });
+    uint64_t previousBase = 0;
+    const std::optional<std::string> path = process ? process->processPath() : std::nullopt;
+    for (const auto* image : images) {
+        const uint64_t base = image->imageBaseAddress();
+        if (base == previousBase) continue;
+        previousBase = base;
+        const uint64_t end = base + std::max<uint64_t>(image->imageSize(), 1) - 1;
+        const std::string marker = path && image->imageName() == *path ? "+" : " ";
+        text += (codeType.lp64 ? format("%#18" PRIx64 " - %#18" PRIx64 " ", base, end)
+                               : format("%#10" PRIx64 " - %#10" PRIx64 " ", base, end)) +
+                marker + lastPathComponent(image->imageName()) + " " + architectureName(image->codeType()) +
+                "  <" + (image->imageUUID() ? *image->imageUUID() : kMissing) + "> " + image->imageName() +
+                "\n";
+    }
+    return text;
+}
+
+std::vector<uint8_t> QCrashReportTextFormatter::formatReport(const QCrashReport& report,
+                                                             platform::Error*) const {
+    const std::string text = stringValueForCrashReport(report, textFormat_);
+    std::vector<uint8_t> bytes;
+    bytes.reserve(text.size());
+    if (stringEncoding_ != kASCIIStringEncoding) return std::vector<uint8_t>(text.begin(), text.end());
+    // Lossy ASCII: one "?" per character outside it.
+    for (size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c < 0x80) {
+            bytes.push_back(c);
+        } else if ((c & 0xC0) != 0x80) {
+            bytes.push_back('?');
+        }
+    }
+    return bytes;
+}
+
+}  // namespace tervolo::crash

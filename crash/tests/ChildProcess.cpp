@@ -1,0 +1,47 @@
+#include "ChildProcess.hpp"
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+
+namespace tervolo::crash::testing {
+
+void report(int fd, const char* text) {
+    const ssize_t ignored = write(fd, text, strlen(text));
+    (void)ignored;
+}
+
+ChildResult runInChild(const std::function<void(int report)>& body, unsigned seconds) {
+    int fds[2];
+    if (pipe(fds) != 0) return {};
+    const pid_t pid = fork();
+    if (pid == 0) {
+        close(fds[0]);
+        // A clean slate for SIGALRM, whatever the parent had.
+        signal(SIGALRM, SIG_DFL);
+        alarm(seconds);
+        body(fds[1]);
+        _exit(0);
+    }
+    close(fds[1]);
+    ChildResult result;
+    char buffer[256];
+    ssize_t n;
+    while ((n = read(fds[0], buffer, sizeof buffer)) > 0)
+        result.output.append(buffer, static_cast<size_t>(n));
+    close(fds[0]);
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0) {
+    }
+    if (WIFEXITED(status)) {
+        result.exited = true;
+        result.exitCode = WEXITSTATUS(status);
+    } else if (WIFSIGNALED(status)) {
+        result.signal = WTERMSIG(status);
+    }
+    return result;
+}
+
+}  // namespace tervolo::crash::testing

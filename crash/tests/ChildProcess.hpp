@@ -1,0 +1,27 @@
+#pragma once
+
+// Runs a piece of a test in a forked child, so that crashes and signal
+// handler changes never touch the test binary itself.
+
+#include <functional>
+#include <string>
+
+namespace tervolo::crash::testing {
+
+struct ChildResult {
+    bool exited = false;  // ended through _exit
+    int exitCode = -1;
+    int signal = 0;      // the signal that ended it, 0 when it exited
+    std::string output;  // what the child wrote to the pipe `report`
+};
+
+// Forks; the child runs `body` with the write end of a pipe (for markers the
+// parent checks) and then _exits with 0. A child that has not ended after
+// `seconds` is ended by SIGALRM, which the parent sees as the signal, so a
+// hang fails the test instead of blocking it.
+ChildResult runInChild(const std::function<void(int report)>& body, unsigned seconds = 10);
+
+// Writes a marker from inside a signal handler (write(2) only).
+void report(int fd, const char* text);
+
+}  // namespace tervolo::crash::testing

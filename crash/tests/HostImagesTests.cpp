@@ -1,0 +1,237 @@
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+#include <limits.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "crash/AsyncElfImage.hpp"
+#include "crash/AsyncImageList.hpp"
+
+namespace tervolo::crash {
+namespace {
+
+std::string realPath(const std::string& path) {
+    char buffer[PATH_MAX];
+    return realpath(path.c_str(), buffer) != nullptr ? std::string(buffer) : std::string();
+}
+
+struct Mapping {
+    uint64_t start, end;
+    std::string perms, path;
+};
+
+std::vector<Mapping> procMaps() {
+    std::vector<Mapping> out;
+    std::ifstream in("/proc/self/maps");
+    std::string line;
+    while (std::getline(in, line)) {
+        Mapping m;
+        std::istringstream fields(line);
+        std::string range, offset, device, inode;
+        fields >> range >> m.perms >> offset >> device >> inode;
+        std::getline(fields >> std::ws, m.path);
+        m.start = std::stoull(range.substr(0, range.find('-')), nullptr, 16);
+        m.end = std::stoull(range.substr(range.find('-') + 1), nullptr, 16);
+        out.push_back(m);
+    }
+    return out;
+}
+
+std::string commandOutput(const std::string& command) {
+    std::string out;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) return out;
+    char buffer[4096];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
+    pclose(pipe);
+    return out;
+}
+
+std::string hex(const uint8_t* bytes, size_t length) {
+    std::string out;
+    char two[3];
+    for (size_t i = 0; i < length; ++i) {
+        snprintf(two, sizeof two, "%02x", bytes[i]);
+        out += two;
+    }
+    return out;
+}
+
+class HostImages : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        qcrash_nasync_image_list_init(&list_, qcrash_task_self());
+        qcrash_nasync_image_list_sync_host(&list_);
+    }
+    void TearDown() override { qcrash_nasync_image_list_free(&list_); }
+
+    std::vector<qcrash_async_macho_t*> images() {
+        std::vector<qcrash_async_macho_t*> out;
+        for (auto* i = qcrash_async_image_list_next(&list_, nullptr); i != nullptr;
+             i = qcrash_async_image_list_next(&list_, i))
+            out.push_back(i);
+        return out;
+    }
+
+    qcrash_async_image_list_t list_;
+};
+
+TEST_F(HostImages, ExtentsMatchTheKernelsMappings) {
+    const auto maps = procMaps();
+    const uint64_t page = qcrash_async_page_size();
+    int checked = 0;
+    bool sawExecutable = false;
+    for (auto* image : images()) {
+        SCOPED_TRACE(image->name);
+        EXPECT_EQ(image->format, qcrash_image_format::elf);
+        EXPECT_EQ(qcrash_async_macho_cpu_type(image), macho::CPU_TYPE_X86_64);
+        const std::string file = realPath(image->name);
+        if (file.empty()) continue;  // the vDSO has no file
+        sawExecutable = sawExecutable || file == realPath("/proc/self/exe");
+        // The first mapping of the file starts at the header address; the
+        // code ends with its last executable mapping.
+        uint64_t first = UINT64_MAX;
+        uint64_t codeEnd = 0;
+        for (const auto& m : maps) {
+            if (m.path != file) continue;
+            first = std::min(first, m.start);
+            if (m.perms.find('x') != std::string::npos) codeEnd = std::max(codeEnd, m.end);
+        }
+        EXPECT_EQ(image->header_addr, first);
+        EXPECT_EQ((image->header_addr + image->text_size + page - 1) & ~(page - 1), codeEnd);
+        ++checked;
+    }
+    EXPECT_TRUE(sawExecutable);
+    EXPECT_GE(checked, 3);  // the test program, libc, libstdc++ at least
+}
+
+TEST_F(HostImages, BuildIdsMatchReadelf) {
+    if (system("command -v readelf > /dev/null 2>&1") != 0) GTEST_SKIP() << "readelf is not installed";
+    int checked = 0;
+    for (auto* image : images()) {
+        const std::string file = realPath(image->name);
+        if (file.empty()) continue;
+        SCOPED_TRACE(file);
+        const std::string notes = commandOutput("readelf -n '" + file + "' 2>/dev/null");
+        const auto at = notes.find("Build ID: ");
+        if (at == std::string::npos) {
+            EXPECT_EQ(image->elf.build_id_length, 0u);
+            continue;
+        }
+        const std::string expected = notes.substr(at + 10, notes.find('\n', at) - at - 10);
+        EXPECT_EQ(hex(image->elf.build_id, image->elf.build_id_length), expected);
+        ++checked;
+    }
+    EXPECT_GE(checked, 2);
+}
+
+TEST_F(HostImages, UnwindTablesOfTheProgramAreWhereItsSectionsSay) {
+    if (system("command -v readelf > /dev/null 2>&1") != 0) GTEST_SKIP() << "readelf is not installed";
+    const std::string exe = realPath("/proc/self/exe");
+    qcrash_async_macho_t* program = nullptr;
+    for (auto* image : images()) {
+        if (realPath(image->name) == exe) program = image;
+    }
+    ASSERT_NE(program, nullptr);
+    // "  [17] .eh_frame          PROGBITS        0000000000012345 ..."
+    const std::string sections = commandOutput("readelf -SW '" + exe + "'");
+    auto addressOf = [&](const std::string& name) -> uint64_t {
+        const auto at = sections.find(" " + name + " ");
+        if (at == std::string::npos) return 0;
+        std::istringstream fields(sections.substr(at));
+        std::string n, type, address;
+        fields >> n >> type >> address;
+        return std::stoull(address, nullptr, 16);
+    };
+    ASSERT_NE(addressOf(".eh_frame_hdr"), 0u);
+    EXPECT_EQ(program->elf.eh_frame_hdr, program->vmaddr_slide + addressOf(".eh_frame_hdr"));
+    EXPECT_EQ(program->elf.eh_frame, program->vmaddr_slide + addressOf(".eh_frame"));
+    EXPECT_GT(program->elf.eh_frame_size, 0u);
+}
+
+struct Found {
+    uint64_t address = 0;
+    std::string name;
+};
+
+void remember(qcrash_vm_address_t address, const char* name, void* context) {
+    auto* found = static_cast<Found*>(context);
+    found->address = address;
+    found->name = name;
+}
+
+// Not exported: only the program's full symbol table names it.
+__attribute__((noinline)) int localOnlyFunction(int v) {
+    return v * 7 + 3;
+}
+
+TEST_F(HostImages, SymbolsByPcAgreeWithTheDynamicLoader) {
+    struct Case {
+        const char* what;
+        uint64_t function;
+    } cases[] = {
+        {"libc getpid", reinterpret_cast<uint64_t>(&getpid)},
+        {"libc qsort", reinterpret_cast<uint64_t>(&qsort)},
+        {"a program-local function", reinterpret_cast<uint64_t>(&localOnlyFunction)},
+    };
+    qcrash_async_image_list_set_reading(&list_, true);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto* image = qcrash_async_image_containing_address(&list_, c.function + 1);
+        ASSERT_NE(image, nullptr);
+        Found found;
+        ASSERT_EQ(qcrash_async_image_find_symbol_by_pc(image, c.function + 1, remember, &found),
+                  QCRASH_ESUCCESS);
+        EXPECT_EQ(found.address, c.function);
+        // The name we give leads back to the same address.
+        qcrash_vm_address_t byName = 0;
+        ASSERT_EQ(qcrash_async_elf_find_symbol_by_name(image, found.name.c_str(), &byName), QCRASH_ESUCCESS);
+        EXPECT_EQ(byName, c.function) << found.name;
+        Dl_info info{};
+        if (dladdr(reinterpret_cast<void*>(c.function + 1), &info) != 0 && info.dli_sname != nullptr) {
+            EXPECT_EQ(reinterpret_cast<uint64_t>(info.dli_saddr), found.address);
+        }
+    }
+    EXPECT_EQ(qcrash_async_image_containing_address(&list_, 8), nullptr);
+    qcrash_async_image_list_set_reading(&list_, false);
+    EXPECT_NE(localOnlyFunction(1), 0);
+}
+
+TEST_F(HostImages, ALoadedLibraryAppearsAndDisappears) {
+    const std::string module = realPath(CRASH_TEST_MODULE_PATH);
+    auto listed = [&] {
+        for (auto* image : images()) {
+            if (realPath(image->name) == module) return image;
+        }
+        return static_cast<qcrash_async_macho_t*>(nullptr);
+    };
+    ASSERT_EQ(listed(), nullptr);
+    void* handle = dlopen(module.c_str(), RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(handle, nullptr) << dlerror();
+    const auto function = reinterpret_cast<uint64_t>(dlsym(handle, "crash_fixture_module_function"));
+    qcrash_nasync_image_list_sync_host(&list_);
+    auto* image = listed();
+    ASSERT_NE(image, nullptr);
+    EXPECT_TRUE(qcrash_async_macho_contains_address(image, function));
+    Found found;
+    ASSERT_EQ(qcrash_async_image_find_symbol_by_pc(image, function + 2, remember, &found), QCRASH_ESUCCESS);
+    EXPECT_EQ(found.name, "crash_fixture_module_function");
+    EXPECT_EQ(found.address, function);
+    const size_t before = images().size();
+
+    ASSERT_EQ(dlclose(handle), 0);
+    qcrash_nasync_image_list_sync_host(&list_);
+    EXPECT_EQ(listed(), nullptr);
+    EXPECT_EQ(images().size(), before - 1);
+}
+
+}  // namespace
+}  // namespace tervolo::crash

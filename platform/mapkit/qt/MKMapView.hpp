@@ -1,0 +1,250 @@
+#pragma once
+
+#include <QImage>
+#include <QPixmap>
+#include <QPointer>
+#include <QWidget>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/mapkit/MKMapViewModel.hpp"
+#include "platform/mapkit/qt/MKBaseMap.hpp"
+#include "platform/mapkit/qt/MKMapViewOrnaments.hpp"
+
+class QThreadPool;
+
+namespace platform {
+
+class MKCalloutView;
+class CellCache;
+
+// A callout accessory made of a Qt widget; the accessory owns the widget. Buttons (QAbstractButton)
+// count as controls: after a click has run the button's own action the map reports
+// calloutAccessoryControlTapped.
+class MKCalloutAccessoryWidget : public MKCalloutAccessoryView {
+  public:
+    explicit MKCalloutAccessoryWidget(QWidget* widget);
+    ~MKCalloutAccessoryWidget() override;
+    QWidget* widget() const { return widget_; }
+    bool isControl() const override;
+
+  private:
+    QPointer<QWidget> widget_;
+};
+
+// States of the map's own recognisers, with the platform's raw values.
+enum class MKGestureState { Possible = 0, Began = 1, Changed = 2, Ended = 3, Cancelled = 4 };
+
+// The map view: draws the model (base map, overlays in their order, the user's location, pins and the
+// selected pin's callout) and turns mouse, wheel and keys into its gestures.
+//
+// Drawing: what is shown is split into world-aligned cells of 256 pixels at the power-of-two draw
+// scale nearest the view's zoom scale. The base map and every overlay renderer draw their cells on a
+// pool of worker threads into cached images; a frame only composites cached images (scaled by the
+// view's zoom over the draw scale) and, where a cell is not drawn yet, the nearest cached coarser cell
+// enlarged, so moving the map never shows an empty grid. setNeedsDisplayInMapRect on a renderer drops
+// its cells and asks for one repaint however many calls arrive before the next frame.
+class MKMapView : public QWidget, public MKMapViewModel {
+    Q_OBJECT
+  public:
+    explicit MKMapView(QWidget* parent = nullptr);
+    ~MKMapView() override;
+
+    // ---- The map's own views, by class name ("MKCompassView", "MKScaleView", "MKAppleLogoImageView",
+    // "MKAttributionLabel"); the compass exists only while the map is turned.
+    QWidget* findSubview(const QString& className) const;
+    // Called when the map adds the compass and before it removes it; subclasses override.
+    virtual void didAddSubview(QWidget* subview);
+    virtual void willRemoveSubview(QWidget* subview);
+
+    // ---- Recognisers of the map itself
+    struct LongPressRecognizer {
+        double minimumPressDuration = 0.5;  // seconds
+        double allowableMovement = 10;      // view points
+        // Began, then Changed for every move, then Ended (or Cancelled when Escape takes the press away).
+        std::function<void(MKGestureState, QPointF)> action;
+    };
+    LongPressRecognizer& longPressRecognizer() { return longPress_; }
+    // Began when the pointer enters, Changed as it moves, Ended when it leaves; with the coordinate under
+    // it (invalid off the world).
+    void setHoverHandler(std::function<void(MKGestureState, QPointF, CLLocationCoordinate2D)> handler) {
+        hoverHandler_ = std::move(handler);
+    }
+    CLLocationCoordinate2D hoverCoordinate() const { return hoverCoordinate_; }
+
+    // ---- Drawing
+    // Draws one frame of the map (without child widgets) into `painter`, sized like the view.
+    void drawMap(QPainter& painter);
+    // Draws frames until every cell they need is cached (tests and benchmarks); false on time-out.
+    bool waitForCells(int timeoutMilliseconds = 60000);
+    // Drops every cached cell (a cold start).
+    void clearCellCache();
+    // What the last frame drew (tests).
+    struct FrameStats {
+        int cellsDrawn = 0;    // cell images composited
+        int cellsStandIn = 0;  // of which coarser or finer stand-ins
+        int cellsPending = 0;  // cells asked for and not drawn yet
+        int annotationsDrawn = 0;
+    };
+    FrameStats lastFrameStats() const { return stats_; }
+    // Records the images and target rects of the cells and markers the next frames draw (the
+    // benchmarks' floor draws exactly those with a bare QPainter).
+    struct DrawnImage {
+        QImage image;
+        QRectF source;
+        QRectF target;
+    };
+    struct DrawnPixmap {
+        QPixmap pixmap;
+        QPointF topLeft;
+    };
+    void setRecordsDrawing(bool records) { recordsDrawing_ = records; }
+    const std::vector<DrawnImage>& drawnCells() const { return drawnCells_; }
+    const std::vector<DrawnPixmap>& drawnPixmaps() const { return drawnPixmaps_; }
+
+    // The callout of the selected annotation while shown.
+    MKCalloutView* calloutView() const { return callout_; }
+    // Where the pin of an annotation view stands (its coordinate), in view points.
+    QPointF anchorPointForAnnotation(const MKAnnotation& annotation) const;
+    // An image for MKAnnotationView::setImage.
+    static std::shared_ptr<MKBitmap> bitmapFromImage(const QImage& image);
+
+    // The model's invalidation, from any thread.
+    void overlayRendererNeedsDisplay(const MKOverlayRenderer& renderer, const MKMapRect& rect,
+                                     MKZoomScale zoomScale) override;
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void enterEvent(QEnterEvent* event) override;
+    void leaveEvent(QEvent* event) override;
+    bool event(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+    void contentDidChange() override;
+    void cameraDidChange(const CameraState& from, bool animated) override;
+    void overlaysDidChange() override;
+    void overlayRendererWillBeRemoved(const std::shared_ptr<MKOverlayRenderer>& renderer) override;
+    void compassVisibilityDidChange(bool visible) override;
+    void refreshBounds() override;
+
+  private:
+    struct Presentation {
+        MKMapPoint center;
+        double zoomScale = 1;
+        double heading = 0;
+    };
+    Presentation presentation() const;
+    QPointF toView(const Presentation& p, MKMapPoint point) const;
+    void layoutIfNeeded();
+    void placeOrnaments();
+    void updateCallout();
+    void requestRepaint();
+    void stopAnimation();
+    void startInertia(QPointF velocity);
+    void inertiaTick();
+    void stopInertia(bool endGesture);
+    void zoomGesture(double factor, QPointF anchor);
+    void scheduleWheelBurstEnd();
+    void cancelLongPress();
+    void clickAt(QPointF point);
+    std::shared_ptr<MKAnnotation> annotationAt(QPointF point) const;
+    const QPixmap& pinPixmap(const Color& tint);
+    const QPixmap& bitmapPixmap(const std::shared_ptr<MKBitmap>& bitmap);
+    void drawAnnotations(QPainter& painter, const Presentation& p);
+    void drawUserLocation(QPainter& painter, const Presentation& p);
+    void runRecognizers(const std::shared_ptr<MKAnnotation>& annotation);
+
+    std::shared_ptr<CellCache> cells_;
+    uint64_t frame_ = 0;
+    std::unique_ptr<QThreadPool> pool_;
+
+    FrameStats stats_;
+    bool recordsDrawing_ = false;
+    std::vector<DrawnImage> drawnCells_;
+    std::vector<DrawnPixmap> drawnPixmaps_;
+    bool layoutNeeded_ = true;
+
+    // Programmatic animation of the shown camera towards the model's.
+    bool animating_ = false;
+    CameraState animationFrom_;
+    double animationProgress_ = 0;  // eased, 0…1
+    uint64_t animationToken_ = 0;
+
+    // Mouse
+    enum class PressKind { None, Map, Pin };
+    struct PressState {
+        PressKind kind = PressKind::None;
+        QPointF start;
+        QPointF last;
+        bool panning = false;
+        bool dragging = false;
+        bool consumed = false;  // Escape took the press away
+        std::shared_ptr<MKAnnotation> pin;
+        QPointF grabOffset;  // pin anchor minus press point
+        bool longPressBegan = false;
+        uint64_t longPressToken = 0;
+        std::vector<std::pair<double, QPointF>> samples;  // (seconds, position) for inertia
+    } press_;
+    uint64_t inertiaToken_ = 0;
+    bool inertiaRunning_ = false;
+    QPointF inertiaVelocity_;
+    double inertiaLast_ = 0;
+    bool wheelBurst_ = false;
+    uint64_t wheelToken_ = 0;
+
+    LongPressRecognizer longPress_;
+    std::function<void(MKGestureState, QPointF, CLLocationCoordinate2D)> hoverHandler_;
+    CLLocationCoordinate2D hoverCoordinate_ = kCLLocationCoordinate2DInvalid;
+    bool hovering_ = false;
+
+    std::unordered_map<QRgb, QPixmap> pinPixmaps_;
+    std::unordered_map<const MKBitmap*, std::pair<std::weak_ptr<MKBitmap>, QPixmap>> bitmapPixmaps_;
+
+    MKCompassView* compass_ = nullptr;
+    MKScaleView* scale_ = nullptr;
+    MKAppleLogoImageView* logo_ = nullptr;
+    MKAttributionLabel* legal_ = nullptr;
+    MKCalloutView* callout_ = nullptr;
+
+    std::shared_ptr<std::atomic<bool>> repaintQueued_ = std::make_shared<std::atomic<bool>>(false);
+};
+
+// The bubble above the selected pin: title, subtitle (or the detail accessory) and the left and right
+// accessories. It belongs to the annotation's view: a click on its body reaches the view's recognisers.
+class MKCalloutView : public QWidget {
+    Q_OBJECT
+  public:
+    explicit MKCalloutView(QWidget* parent);
+    void setContent(const std::shared_ptr<MKAnnotationView>& view);
+    const std::shared_ptr<MKAnnotationView>& annotationView() const { return view_; }
+    QString title() const { return title_; }
+    QString subtitle() const { return subtitle_; }
+    // Lays the bubble out with its pointer's tip at `tip` (parent coordinates).
+    void placeAt(QPointF tip);
+    std::function<void()> onBodyClick;
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+
+  private:
+    void relayout();
+    std::shared_ptr<MKAnnotationView> view_;
+    QString title_;
+    QString subtitle_;
+    QSize bubble_;
+};
+
+}  // namespace platform

@@ -1,0 +1,213 @@
+// The map view's cell cache and its drawing threads.
+#include <QPainter>
+#include <QThreadPool>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <list>
+#include <mutex>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "platform/mapkit/qt/MKMapViewCells.hpp"
+#include "platform/mapkit/qt/MKQtGraphicsContext.hpp"
+
+namespace platform {
+
+namespace {
+
+bool hasInk(const QImage& image) {
+    if (image.isNull()) return false;
+    if (!image.hasAlphaChannel()) return true;
+    for (int y = 0; y < image.height(); ++y) {
+        const auto* row = reinterpret_cast<const uint32_t*>(image.constScanLine(y));
+        for (int x = 0; x < image.width(); ++x) {
+            if (row[x] != 0) return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+MKMapRect CellKey::mapRect() const {
+    const double side = kMKMapWorldSide / std::exp2(zoom);
+    return MKMapRectMake(static_cast<double>(x) * side, static_cast<double>(y) * side, side, side);
+}
+
+size_t CellKeyHash::operator()(const CellKey& key) const {
+    uint64_t h = static_cast<uint64_t>(key.layer) * 0x9E3779B97F4A7C15ull;
+    h ^= (static_cast<uint64_t>(key.zoom) << 58) ^ (static_cast<uint64_t>(key.x) << 29) ^
+         static_cast<uint64_t>(key.y);
+    h *= 0xBF58476D1CE4E5B9ull;
+    return static_cast<size_t>(h ^ (h >> 31));
+}
+
+CellCache::CellCache(size_t byteLimit) : byteLimit_(byteLimit) {}
+
+void CellCache::setRepaintCallback(std::function<void()> callback) {
+    std::lock_guard lock(mutex_);
+    repaint_ = std::move(callback);
+}
+
+void CellCache::addLayer(uintptr_t layer) {
+    std::lock_guard lock(mutex_);
+    liveLayers_.insert(layer);
+}
+
+void CellCache::dropLayer(uintptr_t layer) {
+    std::lock_guard lock(mutex_);
+    liveLayers_.erase(layer);
+    for (auto it = cells_.begin(); it != cells_.end();) {
+        if (it->first.layer == layer) {
+            bytes_ -= it->second.bytes;
+            it = cells_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+void CellCache::clear() {
+    std::lock_guard lock(mutex_);
+    // Cells being drawn stay (their jobs will find them) but lose their images.
+    for (auto it = cells_.begin(); it != cells_.end();) {
+        if (it->second.inFlight) {
+            ++it->second.generation;
+            it->second.ready = false;
+            bytes_ -= it->second.bytes;
+            it->second.bytes = 0;
+            it->second.image = QImage();
+            ++it;
+        } else {
+            bytes_ -= it->second.bytes;
+            it = cells_.erase(it);
+        }
+    }
+}
+
+void CellCache::invalidate(uintptr_t layer, const MKMapRect& rect, int zoom) {
+    bool any = false;
+    {
+        std::lock_guard lock(mutex_);
+        for (auto& [key, cell] : cells_) {
+            if (key.layer != layer || (zoom >= 0 && key.zoom != zoom)) continue;
+            if (!MKMapRectIsNull(rect) && !MKMapRectIntersectsRect(key.mapRect(), rect)) continue;
+            // The old image stays on screen until the new one is drawn; a job in flight for it is now
+            // out of date and its result is dropped.
+            cell.stale = true;
+            ++cell.generation;
+            any = true;
+        }
+    }
+    if (any) notifyRepaint();
+}
+
+void CellCache::notifyRepaint() {
+    std::function<void()> callback;
+    {
+        std::lock_guard lock(mutex_);
+        callback = repaint_;
+    }
+    if (callback) callback();
+}
+
+CellCache::Lookup CellCache::lookup(const CellKey& key, uint64_t frame) {
+    const auto found = cells_.find(key);
+    if (found == cells_.end()) return {};
+    Cell& cell = found->second;
+    cell.lastUsed = frame;
+    return {true, cell.ready, cell.stale, cell.inFlight, cell.blank, cell.hasContent, cell.image};
+}
+
+bool CellCache::beginJob(const CellKey& key, uint64_t* generation) {
+    if (liveLayers_.count(key.layer) == 0) return false;
+    Cell& cell = cells_[key];
+    if (cell.inFlight) return false;
+    cell.inFlight = true;
+    *generation = cell.generation;
+    return true;
+}
+
+void CellCache::finishJob(const CellKey& key, uint64_t generation, QImage image, bool blank) {
+    {
+        std::lock_guard lock(mutex_);
+        const auto found = cells_.find(key);
+        if (found == cells_.end()) return;
+        Cell& cell = found->second;
+        cell.inFlight = false;
+        if (liveLayers_.count(key.layer) == 0) {
+            bytes_ -= cell.bytes;
+            cells_.erase(found);
+            return;
+        }
+        if (cell.generation != generation) return;  // invalidated meanwhile: stays stale, asked again
+        const bool ink = !blank && hasInk(image);
+        bytes_ -= cell.bytes;
+        // Empty cells keep no pixels.
+        cell.image = ink ? std::move(image) : QImage();
+        cell.bytes = static_cast<size_t>(cell.image.sizeInBytes());
+        bytes_ += cell.bytes;
+        cell.ready = true;
+        cell.stale = false;
+        cell.blank = blank;
+        cell.hasContent = ink;
+        evictIfNeeded();
+    }
+    notifyRepaint();
+}
+
+void CellCache::evictIfNeeded() {
+    if (bytes_ <= byteLimit_) return;
+    std::vector<std::pair<uint64_t, CellKey>> candidates;
+    for (const auto& [key, cell] : cells_) {
+        if (!cell.inFlight && cell.bytes > 0) candidates.emplace_back(cell.lastUsed, key);
+    }
+    std::sort(candidates.begin(), candidates.end(),
+              [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (const auto& [used, key] : candidates) {
+        if (bytes_ <= byteLimit_ * 9 / 10) break;
+        const auto found = cells_.find(key);
+        bytes_ -= found->second.bytes;
+        cells_.erase(found);
+    }
+}
+
+size_t CellCache::cellCount() const {
+    std::lock_guard lock(mutex_);
+    return cells_.size();
+}
+
+size_t CellCache::byteCount() const {
+    std::lock_guard lock(mutex_);
+    return bytes_;
+}
+
+QImage renderCell(const CellJob& job) {
+    const int pixels = std::max(1, static_cast<int>(std::lround(256 * job.devicePixelRatio)));
+    const MKMapRect cell = job.key.mapRect();
+    const double drawScale = std::exp2(job.key.zoom - 20);
+    const double pixelsPerMapPoint = drawScale * job.devicePixelRatio;
+    if (job.baseMap != nullptr) {
+        QImage image(pixels, pixels, QImage::Format_RGB32);
+        QPainter painter(&image);
+        painter.scale(pixelsPerMapPoint, pixelsPerMapPoint);
+        painter.translate(-cell.origin.x, -cell.origin.y);
+        job.baseMap->draw(painter, cell, MKBaseMap::detailForZoomLevel(job.key.zoom), job.palette);
+        return image;
+    }
+    QImage image(pixels, pixels, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    // Renderer space (map points from the overlay's origin) to the cell's pixels, y pointing south.
+    const MKMapRect rendererRect = job.renderer->rectForMapRect(cell);
+    painter.scale(pixelsPerMapPoint, pixelsPerMapPoint);
+    painter.translate(-rendererRect.origin.x, -rendererRect.origin.y);
+    MKQtGraphicsContext context(painter);
+    job.renderer->drawMapRect(cell, drawScale, context);
+    return image;
+}
+
+}  // namespace platform

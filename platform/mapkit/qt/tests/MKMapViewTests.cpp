@@ -1,0 +1,780 @@
+#include <gtest/gtest.h>
+#include <QApplication>
+#include <QDir>
+#include <QMainWindow>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPushButton>
+#include <QTest>
+#include <QWheelEvent>
+
+#include <atomic>
+#include <cmath>
+#include <memory>
+#include <thread>
+
+#include "platform/dispatch/RunLoop.hpp"
+#include "platform/foundation/OSLog.hpp"
+#include "platform/mapkit/qt/MKMapView.hpp"
+#include "platform/ui/Animator.hpp"
+#include "testsupport/VirtualClockScope.hpp"
+#include "testsupport/mapkit/RecordingMapViewDelegate.hpp"
+
+// Fontconfig keeps a few blocks of its configuration until the process ends (the callout draws text);
+// they are the system library's and not leaks of ours.
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libfontconfig.so\n";
+}
+
+namespace {
+
+using namespace platform;
+using Calls = std::vector<std::string>;
+
+constexpr double kWorld = 268435456.0;
+
+QApplication& application() {
+    static int argc = 1;
+    static char name[] = "tervolo_platform_mapkit_qt_tests";
+    static char* argv[] = {name, nullptr};
+    static auto* app = new QApplication(argc, argv);
+    return *app;
+}
+
+// A view of `size` points at zoom level `zoom` (exactly: the draw scale equals the view's) around a
+// coordinate.
+void show(MKMapView& map, CLLocationCoordinate2D center, int zoom) {
+    const double scale = std::exp2(zoom - 20);
+    const MKMapPoint middle = MKMapPointForCoordinate(center);
+    map.setVisibleMapRect(MKMapRectMake(middle.x - map.width() / 2.0 / scale,
+                                        middle.y - map.height() / 2.0 / scale, map.width() / scale,
+                                        map.height() / scale));
+}
+
+QImage frame(MKMapView& map) {
+    EXPECT_TRUE(map.waitForCells());
+    QImage image(map.size(), QImage::Format_ARGB32_Premultiplied);
+    QPainter painter(&image);
+    map.drawMap(painter);
+    return image;
+}
+
+QColor pixel(const QImage& image, QPointF at) {
+    return image.pixelColor(at.toPoint());
+}
+
+bool near(const QColor& a, const QColor& b, int tolerance = 3) {
+    return std::abs(a.red() - b.red()) <= tolerance && std::abs(a.green() - b.green()) <= tolerance &&
+           std::abs(a.blue() - b.blue()) <= tolerance;
+}
+
+std::string describe(const QColor& c) {
+    return std::to_string(c.red()) + "," + std::to_string(c.green()) + "," + std::to_string(c.blue());
+}
+
+QPointF at(MKMapView& map, CLLocationCoordinate2D coordinate) {
+    const auto p = map.convertCoordinate(coordinate);
+    return {p.x, p.y};
+}
+
+void saveScreenshot(QWidget& widget, const QString& name) {
+    QDir().mkpath(QStringLiteral(TERVOLO_SCREENSHOT_DIR));
+    EXPECT_TRUE(widget.grab().save(QStringLiteral(TERVOLO_SCREENSHOT_DIR "/") + name));
+}
+
+class MapView : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        application();
+        map = std::make_unique<MKMapView>();
+        map->resize(640, 480);
+        map->setDelegate(delegate);
+        RunLoop::runUntilIdle();
+    }
+    void TearDown() override {
+        map.reset();
+        RunLoop::runUntilIdle();
+    }
+
+    tervolo::testsupport::VirtualClockScope time;
+    std::shared_ptr<tervolo::testsupport::RecordingMapViewDelegate> delegate =
+        std::make_shared<tervolo::testsupport::RecordingMapViewDelegate>();
+    std::unique_ptr<MKMapView> map;
+};
+
+// ---- Pixels
+
+TEST_F(MapView, BaseMapShowsLandAndWater) {
+    const auto palette = MKBaseMap::paletteForMapType(MKMapType::Standard);
+    struct Case {
+        const char* name;
+        CLLocationCoordinate2D coordinate;
+        int zoom;
+        QColor expected;
+    };
+    const Case cases[] = {
+        {"Helsinki", {60.25, 24.95}, 5, palette.land}, {"Helsinki close", {60.25, 24.95}, 9, palette.land},
+        {"mid-Atlantic", {30, -40}, 5, palette.water}, {"Sahara", {23, 10}, 2, palette.land},
+        {"Pacific", {0, -150}, 2, palette.water},
+    };
+    for (const auto& c : cases) {
+        show(*map, c.coordinate, c.zoom);
+        const QImage image = frame(*map);
+        const QColor found = pixel(image, at(*map, c.coordinate));
+        EXPECT_TRUE(near(found, c.expected)) << c.name << ": " << describe(found);
+    }
+    // The dark palette for satellite.
+    map->setMapType(MKMapType::Satellite);
+    show(*map, {60.25, 24.95}, 5);
+    EXPECT_TRUE(near(pixel(frame(*map), at(*map, {60.25, 24.95})),
+                     MKBaseMap::paletteForMapType(MKMapType::Satellite).land));
+}
+
+std::shared_ptr<MKCircleRenderer> circleRenderer(const std::shared_ptr<MKOverlay>& overlay, QColor color) {
+    auto renderer = std::make_shared<MKCircleRenderer>(std::dynamic_pointer_cast<MKCircle>(overlay));
+    renderer->setFillColor(Color(color.redF(), color.greenF(), color.blueF(), color.alphaF()));
+    return renderer;
+}
+
+TEST_F(MapView, CircleFillsAQuarterOverTheMap) {
+    const CLLocationCoordinate2D middle{30, -40};
+    show(*map, middle, 6);
+    const QColor water = pixel(frame(*map), at(*map, middle));
+    auto circle = std::make_shared<MKCircle>(middle, 50000);
+    delegate->rendererFactory = [](const std::shared_ptr<MKOverlay>& o) {
+        return circleRenderer(o, QColor::fromRgbF(1, 0, 0, 0.25));
+    };
+    map->addOverlay(circle);
+    const QColor blended = pixel(frame(*map), at(*map, middle));
+    const QColor expected(static_cast<int>(std::lround(water.red() * 0.75 + 255 * 0.25)),
+                          static_cast<int>(std::lround(water.green() * 0.75)),
+                          static_cast<int>(std::lround(water.blue() * 0.75)));
+    EXPECT_TRUE(near(blended, expected)) << describe(blended) << " vs " << describe(expected);
+    // Outside the circle the map is untouched.
+    EXPECT_TRUE(near(pixel(frame(*map), at(*map, {30, -35})), water));
+}
+
+TEST_F(MapView, OverlaysDrawInLevelOrder) {
+    const CLLocationCoordinate2D middle{30, -40};
+    show(*map, middle, 6);
+    std::map<const MKOverlay*, QColor> colors;
+    delegate->rendererFactory = [&](const std::shared_ptr<MKOverlay>& o) {
+        return circleRenderer(o, colors[o.get()]);
+    };
+    auto make = [&](QColor color) {
+        auto circle = std::make_shared<MKCircle>(middle, 40000);
+        colors[circle.get()] = color;
+        return circle;
+    };
+    const auto red = make(Qt::red);
+    const auto blue = make(Qt::blue);
+    const auto green = make(Qt::green);
+    const auto yellow = make(Qt::yellow);
+    map->addOverlay(red);                               // above labels
+    map->addOverlay(blue, MKOverlayLevel::AboveRoads);  // below every label-level overlay
+    EXPECT_TRUE(near(pixel(frame(*map), at(*map, middle)), Qt::red));
+    map->insertOverlay(green, 99, MKOverlayLevel::AboveRoads);  // top of its level, still below red
+    EXPECT_TRUE(near(pixel(frame(*map), at(*map, middle)), Qt::red));
+    map->insertOverlayAbove(yellow, red);
+    EXPECT_TRUE(near(pixel(frame(*map), at(*map, middle)), Qt::yellow));
+    map->removeOverlay(yellow);
+    map->removeOverlay(red);
+    EXPECT_TRUE(near(pixel(frame(*map), at(*map, middle)), Qt::green));
+}
+
+// Paints the northern eighth of every cell red and the rest blue, in renderer space.
+class NorthRowRenderer : public MKOverlayRenderer {
+  public:
+    using MKOverlayRenderer::MKOverlayRenderer;
+    std::atomic<int> draws{0};
+    void drawMapRect(const MKMapRect& mapRect, MKZoomScale, MKGraphicsContext& context) override {
+        ++draws;
+        const MKMapRect r = rectForMapRect(mapRect);
+        context.setFillColor(Color(0, 0, 1, 1));
+        context.fillRect({r.origin.x, r.origin.y, r.size.width, r.size.height});
+        context.setFillColor(Color(1, 0, 0, 1));
+        context.fillRect({r.origin.x, r.origin.y, r.size.width, r.size.height / 8});
+    }
+};
+
+// An overlay over the whole world whose origin is not the world's (as the tile overlay's is not).
+class ShiftedWorldOverlay : public MKOverlay {
+  public:
+    explicit ShiftedWorldOverlay(bool replaces = false) : replaces_(replaces) {}
+    MKMapRect boundingMapRect() const override { return MKMapRectMake(-180, -90, kWorld, kWorld); }
+    bool canReplaceMapContent() const override { return replaces_; }
+
+  private:
+    bool replaces_;
+};
+
+TEST_F(MapView, RendererCellsLandWhereTheDrawingProtocolSays) {
+    // Zoom 4: cells are 2^24 map points; put a cell corner in the middle of the view.
+    const double cell = kWorld / 16;
+    const MKMapPoint corner{5 * cell, 6 * cell};
+    const double scale = std::exp2(4 - 20);
+    map->setVisibleMapRect(
+        MKMapRectMake(corner.x - 320 / scale, corner.y - 240 / scale, 640 / scale, 480 / scale));
+    auto overlay = std::make_shared<ShiftedWorldOverlay>();
+    auto renderer = std::make_shared<NorthRowRenderer>(overlay);
+    delegate->rendererFactory = [&](const std::shared_ptr<MKOverlay>&) { return renderer; };
+    map->addOverlay(overlay);
+    const QImage image = frame(*map);
+    // The cell south-east of the corner starts at (320, 240): red on top, blue below; the 90-map-point
+    // origin shift is far below a pixel at this zoom.
+    EXPECT_TRUE(near(image.pixelColor(330, 241), Qt::red)) << describe(image.pixelColor(330, 241));
+    EXPECT_TRUE(near(image.pixelColor(330, 240 + 30), Qt::red));
+    EXPECT_TRUE(near(image.pixelColor(330, 240 + 40), Qt::blue));
+    EXPECT_TRUE(near(image.pixelColor(330, 239), Qt::blue));  // the bottom of the cell north of it
+    EXPECT_EQ(map->lastFrameStats().cellsStandIn, 0);
+}
+
+TEST_F(MapView, InvalidationRedrawsOnlyTheCoveredCellsWithOneRepaint) {
+    struct CountingMap : MKMapView {
+        int paints = 0;
+        void paintEvent(QPaintEvent* event) override {
+            ++paints;
+            MKMapView::paintEvent(event);
+        }
+    };
+    CountingMap counting;
+    counting.resize(512, 512);
+    counting.show();
+    auto delegate2 = std::make_shared<tervolo::testsupport::RecordingMapViewDelegate>();
+    counting.setDelegate(delegate2);
+    const double scale = std::exp2(3 - 20);
+    counting.setVisibleMapRect(MKMapRectMake(0, 0, 512 / scale, 512 / scale));  // 2 × 2 cells at zoom 3
+    auto overlay = std::make_shared<ShiftedWorldOverlay>();
+    auto renderer = std::make_shared<NorthRowRenderer>(overlay);
+    delegate2->rendererFactory = [&](const std::shared_ptr<MKOverlay>&) { return renderer; };
+    counting.addOverlay(overlay);
+    ASSERT_TRUE(counting.waitForCells());
+    EXPECT_EQ(renderer->draws, 4);
+    QApplication::processEvents();
+    counting.paints = 0;
+    // Many invalidations from several threads of one cell (the north-west one) at this scale, and of
+    // every cell at another scale (nothing to redraw here).
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&] {
+            for (int i = 0; i < 500; ++i) {
+                renderer->setNeedsDisplayInMapRect(MKMapRectMake(10, 10, 100, 100), scale);
+                renderer->setNeedsDisplayInMapRect(MKMapRectWorld, scale * 4);
+            }
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    QApplication::processEvents();
+    QApplication::processEvents();
+    EXPECT_EQ(counting.paints, 1);
+    ASSERT_TRUE(counting.waitForCells());
+    EXPECT_EQ(renderer->draws, 5);
+}
+
+class RefusingRenderer : public NorthRowRenderer {
+  public:
+    using NorthRowRenderer::NorthRowRenderer;
+    std::atomic<bool> ready{false};
+    std::atomic<int> asked{0};
+    bool canDrawMapRect(const MKMapRect&, MKZoomScale) override {
+        ++asked;
+        return ready;
+    }
+};
+
+TEST_F(MapView, ReplacingOverlayHidesTheBaseMapOnlyWhereItDrew) {
+    const double scale = std::exp2(3 - 20);
+    // Finland's cell at zoom 3 and its neighbours.
+    show(*map, {62, 25}, 3);
+    auto overlay = std::make_shared<ShiftedWorldOverlay>(true);
+    auto renderer = std::make_shared<RefusingRenderer>(overlay);
+    delegate->rendererFactory = [&](const std::shared_ptr<MKOverlay>&) { return renderer; };
+    map->addOverlay(overlay, MKOverlayLevel::AboveRoads);
+    const auto palette = MKBaseMap::paletteForMapType(MKMapType::Standard);
+    // Nothing drawable yet: the base map shows (no empty grid), and the renderer is not asked again.
+    QImage image = frame(*map);
+    EXPECT_TRUE(near(pixel(image, at(*map, {62, 25})), palette.land));
+    const int asked = renderer->asked;
+    frame(*map);
+    EXPECT_EQ(renderer->asked, asked);
+    // The tiles arrived for Finland's cell only.
+    renderer->ready = true;
+    const MKMapPoint finland = MKMapPointForCoordinate({62, 25});
+    const double cell = 256 / scale;
+    const MKMapRect finlandCell =
+        MKMapRectMake(std::floor(finland.x / cell) * cell, std::floor(finland.y / cell) * cell, cell, cell);
+    renderer->setNeedsDisplayInMapRect(MKMapRectInset(finlandCell, 1, 1), scale);
+    image = frame(*map);
+    EXPECT_TRUE(near(pixel(image, at(*map, {62, 25})), Qt::blue));
+    EXPECT_TRUE(near(pixel(image, at(*map, {62, -15})), palette.water));  // a cell not drawn: still the map
+}
+
+TEST_F(MapView, PinsWearTheirTint) {
+    show(*map, {30, -40}, 5);
+    auto a = std::make_shared<MKPointAnnotation>(CLLocationCoordinate2D{30, -40}, "A");
+    delegate->viewFactory = [](MKMapViewModel&, const std::shared_ptr<MKAnnotation>& annotation) {
+        auto view = std::make_shared<MKPinAnnotationView>(annotation, "pin");
+        view->setPinTintColor(Color(0, 0.8, 0, 1));
+        return view;
+    };
+    map->addAnnotation(a);
+    const QImage image = frame(*map);
+    const QPointF tip = at(*map, {30, -40});
+    // The head's middle, 27 points above the tip.
+    EXPECT_TRUE(near(pixel(image, tip + QPointF(1, -27)), QColor(0, 204, 0), 12))
+        << describe(pixel(image, tip + QPointF(1, -27)));
+    EXPECT_EQ(map->lastFrameStats().annotationsDrawn, 1);
+}
+
+TEST_F(MapView, WorldCopiesMeetAtTheAntimeridian) {
+    const auto palette = MKBaseMap::paletteForMapType(MKMapType::Standard);
+    show(*map, {65, 180}, 4);
+    const QImage image = frame(*map);
+    // Chukotka west of the line and Alaska east of it, both drawn from the one world's cells.
+    EXPECT_TRUE(near(pixel(image, at(*map, {66, 172})), palette.land));
+    EXPECT_TRUE(near(pixel(image, at(*map, {65, -160})), palette.land));
+    EXPECT_TRUE(near(pixel(image, at(*map, {60, -178})), palette.water));  // the Bering Sea
+    EXPECT_LT(at(*map, {66, 172}).x(), at(*map, {65, -160}).x());
+}
+
+TEST_F(MapView, CoarserCellsStandInWhileCellsAreDrawn) {
+    const auto palette = MKBaseMap::paletteForMapType(MKMapType::Standard);
+    show(*map, {60.25, 24.95}, 4);
+    frame(*map);
+    // One zoom level in: no cell of the new level is drawn yet, so this frame enlarges the old ones.
+    show(*map, {60.25, 24.95}, 5);
+    QImage image(map->size(), QImage::Format_ARGB32_Premultiplied);
+    {
+        QPainter painter(&image);
+        map->drawMap(painter);
+    }
+    const auto stats = map->lastFrameStats();
+    EXPECT_GT(stats.cellsStandIn, 0);
+    EXPECT_EQ(stats.cellsStandIn, stats.cellsDrawn);
+    EXPECT_TRUE(near(pixel(image, at(*map, {60.25, 24.95})), palette.land, 12));
+    EXPECT_TRUE(near(pixel(image, at(*map, {57.5, 20})), palette.water, 12));  // the Baltic
+    // And once drawn, the new level's own cells.
+    frame(*map);
+    EXPECT_EQ(map->lastFrameStats().cellsStandIn, 0);
+}
+
+TEST_F(MapView, CustomImageSitsAtItsCentreOffset) {
+    show(*map, {30, -40}, 5);
+    auto a = std::make_shared<MKPointAnnotation>(CLLocationCoordinate2D{30, -40}, "A");
+    QImage square(10, 10, QImage::Format_ARGB32_Premultiplied);
+    square.fill(QColor(0, 200, 0));
+    const auto bitmap = MKMapView::bitmapFromImage(square);
+    delegate->viewFactory = [&](MKMapViewModel&, const std::shared_ptr<MKAnnotation>& annotation) {
+        auto view = std::make_shared<MKAnnotationView>(annotation, "image");
+        view->setImage(bitmap);
+        view->setCenterOffset({0, -20});
+        return view;
+    };
+    map->addAnnotation(a);
+    const QImage image = frame(*map);
+    const QPointF point = at(*map, {30, -40});
+    EXPECT_TRUE(near(pixel(image, point + QPointF(0, -20)), QColor(0, 200, 0)));
+    EXPECT_TRUE(
+        near(pixel(image, point + QPointF(0, -27)), MKBaseMap::paletteForMapType(MKMapType::Standard).water));
+    EXPECT_TRUE(near(pixel(image, point), MKBaseMap::paletteForMapType(MKMapType::Standard).water));
+}
+
+TEST(BaseMapFile, LoadsItsScalesAndRefusesDamage) {
+    application();
+    const QString folder = QStringLiteral(MAPKIT_BASEMAP_SAMPLES);
+    MKBaseMap tiny(folder + QStringLiteral("/tiny.tvbm"));
+    const auto palette = MKBaseMap::paletteForMapType(MKMapType::Standard);
+    for (const auto detail :
+         {MKBaseMap::Detail::Coarse, MKBaseMap::Detail::Medium, MKBaseMap::Detail::Fine}) {
+        ASSERT_TRUE(tiny.isAvailable(detail));
+        // The sample's square island covers the world's second quarter on both axes.
+        QImage image(64, 64, QImage::Format_RGB32);
+        QPainter painter(&image);
+        painter.scale(64 / kWorld, 64 / kWorld);
+        tiny.draw(painter, MKMapRectWorld, detail, palette);
+        painter.end();
+        EXPECT_TRUE(near(image.pixelColor(24, 24), palette.land)) << static_cast<int>(detail);
+        EXPECT_TRUE(near(image.pixelColor(8, 40), palette.water)) << static_cast<int>(detail);
+    }
+    auto log = OSLogCapture::install();
+    for (const char* damaged : {"/header-only.tvbm", "/version-1.tvbm", "/missing.tvbm"}) {
+        MKBaseMap map(folder + QString::fromLatin1(damaged));
+        EXPECT_FALSE(map.isAvailable(MKBaseMap::Detail::Coarse)) << damaged;
+    }
+    EXPECT_EQ(log->texts().size(), 3u);
+    log->uninstall();
+    // The shipped map has all three.
+    EXPECT_TRUE(MKBaseMap::shared().isAvailable(MKBaseMap::Detail::Fine));
+}
+
+// ---- Input on virtual time
+
+void send(QWidget& widget, QEvent::Type type, QPointF position, Qt::MouseButtons buttons,
+          Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+    const Qt::MouseButton button = (type == QEvent::MouseMove) ? Qt::NoButton : Qt::LeftButton;
+    QMouseEvent event(type, position, widget.mapToGlobal(position), button, buttons, modifiers);
+    QApplication::sendEvent(&widget, &event);
+}
+
+void press(QWidget& w, QPointF p) {
+    send(w, QEvent::MouseButtonPress, p, Qt::LeftButton);
+}
+void moveTo(QWidget& w, QPointF p) {
+    send(w, QEvent::MouseMove, p, Qt::LeftButton);
+}
+void release(QWidget& w, QPointF p) {
+    send(w, QEvent::MouseButtonRelease, p, Qt::NoButton);
+}
+
+TEST_F(MapView, ClickSelectsAndDeselects) {
+    show(*map, {30, -40}, 5);
+    auto a = std::make_shared<MKPointAnnotation>(CLLocationCoordinate2D{30, -40}, "A");
+    map->addAnnotation(a);
+    // No frame drawn yet: the click finds the pin from the model.
+    map->updateAnnotationViews();
+    delegate->clear();
+    const QPointF head = at(*map, {30, -40}) + QPointF(0, -27);
+    press(*map, head);
+    release(*map, head);
+    EXPECT_EQ(delegate->calls, (Calls{"didSelect A"}));
+    ASSERT_NE(map->calloutView(), nullptr);
+    EXPECT_EQ(map->calloutView()->title(), QStringLiteral("A"));
+    // A changed title reaches the open callout.
+    a->setTitle("A2");
+    map->annotationChanged(a);
+    EXPECT_EQ(map->calloutView()->title(), QStringLiteral("A2"));
+    press(*map, {20, 20});
+    release(*map, {20, 20});
+    EXPECT_EQ(delegate->calls, (Calls{"didSelect A", "didDeselect A2"}));
+}
+
+TEST_F(MapView, AClickGoesToThePinDrawnOnTop) {
+    show(*map, {30, -40}, 9);
+    auto north = std::make_shared<MKPointAnnotation>(CLLocationCoordinate2D{30.02, -40}, "north");
+    auto south = std::make_shared<MKPointAnnotation>(CLLocationCoordinate2D{30, -40}, "south");
+    map->addAnnotations({north, south});
+    map->updateAnnotationViews();
+    delegate->clear();
+    // The northern pin's head, where the southern pin (drawn later, on top) covers it.
+    const QPointF northHead = at(*map, north->coordinate()) + QPointF(0, -27);
+    ASSERT_LT(at(*map, south->coordinate()).y() - 37, northHead.y());
+    press(*map, northHead);
+    release(*map, northHead);
+    EXPECT_EQ(delegate->calls, Calls{"didSelect south"});
+    // The northern pin's head above the southern one's reach.
+    delegate->clear();
+    const QPointF top = at(*map, north->coordinate()) + QPointF(0, -35);
+    press(*map, top);
+    release(*map, top);
+    EXPECT_EQ(delegate->calls, (Calls{"didDeselect south", "didSelect north"}));
+}
+
+TEST_F(MapView, DraggingAPin) {
+    show(*map, {30, -40}, 5);
+    auto a = std::make_shared<MKPointAnnotation>(CLLocationCoordinate2D{30, -40}, "A");
+    map->addAnnotation(a);
+    map->selectAnnotation(a);
+    map->viewForAnnotation(a.get())->setDraggable(true);
+    frame(*map);
+    const QPointF head = at(*map, {30, -40}) + QPointF(0, -27);
+
+    // Escape cancels: the pin stays.
+    delegate->clear();
+    press(*map, head);
+    moveTo(*map, head + QPointF(20, 0));
+    moveTo(*map, head + QPointF(40, 10));
+    QTest::keyClick(map.get(), Qt::Key_Escape);
+    release(*map, head + QPointF(40, 10));
+    EXPECT_EQ(delegate->calls, (Calls{"drag A 1<-0", "drag A 2<-1", "drag A 3<-2", "drag A 0<-3"}));
+    EXPECT_NEAR(a->coordinate().latitude, 30, 1e-12);
+
+    // Released: the pin lands where the pointer moved it.
+    delegate->clear();
+    press(*map, head);
+    moveTo(*map, head + QPointF(20, 0));
+    moveTo(*map, head + QPointF(40, 10));
+    release(*map, head + QPointF(40, 10));
+    EXPECT_EQ(delegate->calls, (Calls{"drag A 1<-0", "drag A 2<-1", "drag A 4<-2", "drag A 0<-4"}));
+    const QPointF landed = at(*map, a->coordinate());
+    const QPointF expected = at(*map, {30, -40}) + QPointF(40, 10);
+    EXPECT_NEAR(landed.x(), expected.x(), 0.5);
+    EXPECT_NEAR(landed.y(), expected.y(), 0.5);
+}
+
+TEST_F(MapView, LongPressAndPanShareThePress) {
+    std::vector<std::pair<MKGestureState, QPointF>> states;
+    map->longPressRecognizer().action = [&](MKGestureState state, QPointF point) {
+        states.emplace_back(state, point);
+    };
+    show(*map, {30, -40}, 5);
+    RunLoop::runUntilIdle();
+    delegate->clear();
+    // Held still for half a second: a long press, and no region change.
+    press(*map, {100, 100});
+    time.advance(0.49);
+    EXPECT_TRUE(states.empty());
+    time.advance(0.02);
+    ASSERT_EQ(states.size(), 1u);
+    EXPECT_EQ(states[0].first, MKGestureState::Began);
+    moveTo(*map, {104, 100});
+    release(*map, {104, 100});
+    ASSERT_EQ(states.size(), 3u);
+    EXPECT_EQ(states[1].first, MKGestureState::Changed);
+    EXPECT_EQ(states[2].first, MKGestureState::Ended);
+    EXPECT_TRUE(delegate->calls.empty());
+    // Escape takes a long press away: Cancelled, and the release says nothing more.
+    states.clear();
+    press(*map, {100, 100});
+    time.advance(0.5);
+    QTest::keyClick(map.get(), Qt::Key_Escape);
+    release(*map, {100, 100});
+    ASSERT_EQ(states.size(), 2u);
+    EXPECT_EQ(states[0].first, MKGestureState::Began);
+    EXPECT_EQ(states[1].first, MKGestureState::Cancelled);
+    // Within the tolerance and released early: neither a long press nor a pan.
+    states.clear();
+    press(*map, {100, 100});
+    moveTo(*map, {108, 100});
+    time.advance(0.3);
+    release(*map, {108, 100});
+    time.advance(1);
+    EXPECT_TRUE(states.empty());
+    EXPECT_TRUE(delegate->callsStartingWith("willChange").empty());
+    // Moved past the tolerance: a pan with one will/did pair, and no long press later.
+    const CLLocationCoordinate2D before = map->centerCoordinate();
+    press(*map, {100, 100});
+    moveTo(*map, {130, 100});
+    time.advance(0.6);
+    moveTo(*map, {160, 100});
+    time.advance(0.5);
+    release(*map, {160, 100});
+    EXPECT_TRUE(states.empty());
+    EXPECT_EQ(delegate->calls, (Calls{"willChange animated=0", "didChange animated=0"}));
+    EXPECT_LT(map->centerCoordinate().longitude, before.longitude);  // content moved east: view went west
+}
+
+TEST_F(MapView, FlingGlidesOnAndEndsWithOneRegionChange) {
+    show(*map, {30, -40}, 5);
+    RunLoop::runUntilIdle();
+    delegate->clear();
+    const MKMapPoint start = map->centerMapPoint();
+    press(*map, {100, 100});
+    for (const double x : {130.0, 160.0, 190.0}) {
+        time.advance(0.01);
+        moveTo(*map, {x, 100});
+    }
+    release(*map, {190, 100});
+    // Released while moving at 3,000 points a second: the map glides on.
+    const double releasedAt = (start.x - map->centerMapPoint().x) * map->zoomScale();
+    EXPECT_NEAR(releasedAt, 90, 1e-6);
+    EXPECT_EQ(delegate->calls, Calls{"willChange animated=0"});
+    time.advance(0.2);
+    const double gliding = (start.x - map->centerMapPoint().x) * map->zoomScale();
+    EXPECT_GT(gliding, releasedAt + 100);
+    EXPECT_EQ(delegate->calls, Calls{"willChange animated=0"});
+    time.advance(5);
+    EXPECT_EQ(delegate->calls, (Calls{"willChange animated=0", "didChange animated=0"}));
+    // It slows down: the whole glide stays within speed × time constant.
+    const double total = (start.x - map->centerMapPoint().x) * map->zoomScale() - releasedAt;
+    EXPECT_LT(total, 3000 * 0.325 + 1);
+    EXPECT_GT(total, 3000 * 0.325 * 0.9);
+}
+
+TEST_F(MapView, WheelBurstIsOneRegionChange) {
+    show(*map, {30, -40}, 5);
+    RunLoop::runUntilIdle();
+    delegate->clear();
+    const double before = map->zoomScale();
+    const QPointF pointer(200, 150);
+    const CLLocationCoordinate2D under = map->convertPoint({pointer.x(), pointer.y()});
+    for (int i = 0; i < 3; ++i) {
+        QWheelEvent wheel(pointer, map->mapToGlobal(pointer), QPoint(), QPoint(0, 120), Qt::NoButton,
+                          Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(map.get(), &wheel);
+        time.advance(0.1);
+    }
+    EXPECT_EQ(delegate->calls, (Calls{"willChange animated=0"}));
+    time.advance(0.15);
+    EXPECT_EQ(delegate->calls, (Calls{"willChange animated=0", "didChange animated=0"}));
+    EXPECT_NEAR(map->zoomScale(), before * std::exp2(1.5), before * 1e-9);
+    // Zoomed around the pointer: the same coordinate stays under it.
+    const CLLocationCoordinate2D after = map->convertPoint({pointer.x(), pointer.y()});
+    EXPECT_NEAR(after.latitude, under.latitude, 1e-9);
+    EXPECT_NEAR(after.longitude, under.longitude, 1e-9);
+}
+
+TEST_F(MapView, KeysZoomAndPanWithOneRegionChangeEach) {
+    show(*map, {30, -40}, 5);
+    RunLoop::runUntilIdle();
+    struct Case {
+        Qt::Key key;
+        double zoomFactor;
+        double dx;  // view points the centre moves east
+        double dy;  // and south
+    };
+    const Case cases[] = {
+        {Qt::Key_Plus, 2, 0, 0},    {Qt::Key_Minus, 0.5, 0, 0}, {Qt::Key_Left, 1, -120, 0},
+        {Qt::Key_Right, 1, 120, 0}, {Qt::Key_Up, 1, 0, -120},   {Qt::Key_Down, 1, 0, 120},
+    };
+    for (const auto& c : cases) {
+        delegate->clear();
+        const double scale = map->zoomScale();
+        const MKMapPoint before = map->centerMapPoint();
+        QTest::keyClick(map.get(), c.key);
+        EXPECT_EQ(delegate->calls, (Calls{"willChange animated=0", "didChange animated=0"})) << c.key;
+        EXPECT_NEAR(map->zoomScale(), scale * c.zoomFactor, scale * 1e-9) << c.key;
+        EXPECT_NEAR((map->centerMapPoint().x - before.x) * scale, c.dx, 1e-6) << c.key;
+        EXPECT_NEAR((map->centerMapPoint().y - before.y) * scale, c.dy, 1e-6) << c.key;
+    }
+}
+
+TEST_F(MapView, HoverReportsTheCoordinateUnderThePointer) {
+    show(*map, {30, -40}, 5);
+    std::vector<std::pair<MKGestureState, CLLocationCoordinate2D>> hovers;
+    map->setHoverHandler([&](MKGestureState state, QPointF, CLLocationCoordinate2D coordinate) {
+        hovers.emplace_back(state, coordinate);
+    });
+    const QPointF middle(320, 240);
+    QEnterEvent enter(middle, middle, map->mapToGlobal(middle));
+    QApplication::sendEvent(map.get(), &enter);
+    send(*map, QEvent::MouseMove, middle + QPointF(10, 0), Qt::NoButton);
+    QEvent leave(QEvent::Leave);
+    QApplication::sendEvent(map.get(), &leave);
+    ASSERT_EQ(hovers.size(), 3u);
+    EXPECT_EQ(hovers[0].first, MKGestureState::Began);
+    EXPECT_EQ(hovers[1].first, MKGestureState::Changed);
+    EXPECT_EQ(hovers[2].first, MKGestureState::Ended);
+    EXPECT_NEAR(hovers[0].second.latitude, map->centerCoordinate().latitude, 1e-9);
+    const CLLocationCoordinate2D expected = map->convertPoint({330, 240});
+    EXPECT_NEAR(hovers[1].second.longitude, expected.longitude, 1e-9);
+    EXPECT_NEAR(map->hoverCoordinate().longitude, expected.longitude, 1e-9);
+}
+
+TEST_F(MapView, CalloutAccessoryControlReportsAfterItsOwnAction) {
+    show(*map, {30, -40}, 5);
+    auto a = std::make_shared<MKPointAnnotation>(CLLocationCoordinate2D{30, -40}, "A");
+    auto* button = new QPushButton(QStringLiteral("i"));
+    button->setFixedSize(24, 24);
+    std::vector<std::string> order;
+    QObject::connect(button, &QPushButton::clicked, [&] { order.push_back("button"); });
+    delegate->onCall = [&](const std::string& line) {
+        if (line.rfind("accessory", 0) == 0) order.push_back("delegate");
+    };
+    auto accessory = std::make_shared<MKCalloutAccessoryWidget>(button);
+    delegate->viewFactory = [&](MKMapViewModel&, const std::shared_ptr<MKAnnotation>& annotation) {
+        auto view = std::make_shared<MKPinAnnotationView>(annotation, "pin");
+        view->setCanShowCallout(true);
+        view->setRightCalloutAccessoryView(accessory);
+        return view;
+    };
+    map->addAnnotation(a);
+    map->selectAnnotation(a);
+    map->show();
+    QApplication::processEvents();
+    ASSERT_TRUE(button->isVisible());
+    QTest::mouseClick(button, Qt::LeftButton);
+    QApplication::processEvents();
+    EXPECT_EQ(order, (std::vector<std::string>{"button", "delegate"}));
+    saveScreenshot(*map, QStringLiteral("mapview-callout.png"));
+}
+
+TEST_F(MapView, CompassComesAndGoesWithTheHeading) {
+    struct Hooked : MKMapView {
+        std::vector<std::string> hooks;
+        void didAddSubview(QWidget* subview) override {
+            hooks.push_back("add " + std::string(subview->metaObject()->className()));
+        }
+        void willRemoveSubview(QWidget* subview) override {
+            hooks.push_back("remove " + std::string(subview->metaObject()->className()));
+        }
+    };
+    Hooked hooked;
+    EXPECT_EQ(hooked.findSubview(QStringLiteral("MKCompassView")), nullptr);
+    EXPECT_NE(hooked.findSubview(QStringLiteral("MKAppleLogoImageView")), nullptr);
+    EXPECT_NE(hooked.findSubview(QStringLiteral("MKAttributionLabel")), nullptr);
+    MKMapCamera camera = hooked.camera();
+    camera.heading = 30;
+    hooked.setCamera(camera);
+    EXPECT_NE(hooked.findSubview(QStringLiteral("MKCompassView")), nullptr);
+    camera.heading = 0;
+    hooked.setCamera(camera);
+    EXPECT_EQ(hooked.hooks,
+              (std::vector<std::string>{"add platform::MKCompassView", "remove platform::MKCompassView"}));
+    RunLoop::runUntilIdle();
+}
+
+TEST_F(MapView, ProgrammaticAnimationEndsOnTheTarget) {
+    map->show();
+    show(*map, {30, -40}, 5);
+    RunLoop::runUntilIdle();
+    delegate->clear();
+    auto target = std::make_shared<MKPointAnnotation>(CLLocationCoordinate2D{40, -30}, "T");
+    map->addAnnotation(target);
+    const QPointF middle(map->width() / 2.0, map->height() / 2.0);
+    map->setCenterCoordinate({40, -30}, true);
+    EXPECT_EQ(delegate->calls, (Calls{"willChange animated=1"}));
+    // The model is there at once; the screen is on its way.
+    EXPECT_NEAR(map->centerCoordinate().latitude, 40, 1e-9);
+    EXPECT_GT(QLineF(map->anchorPointForAnnotation(*target), middle).length(), 100);
+    time.advance(0.2);
+    RunLoop::runUntilIdle();
+    EXPECT_EQ(delegate->calls, (Calls{"willChange animated=1"}));
+    const double halfway = QLineF(map->anchorPointForAnnotation(*target), middle).length();
+    EXPECT_GT(halfway, 1);
+    time.advance(0.2);
+    RunLoop::runUntilIdle();
+    EXPECT_EQ(delegate->calls, (Calls{"willChange animated=1", "didChange animated=1"}));
+    EXPECT_LT(QLineF(map->anchorPointForAnnotation(*target), middle).length(), 1e-6);
+    // With animations switched to immediate the screen jumps.
+    {
+        ImmediateAnimationsScope immediate;
+        map->setCenterCoordinate({30, -40}, true);
+        EXPECT_GT(QLineF(map->anchorPointForAnnotation(*target), middle).length(), 100);
+        map->setCenterCoordinate({40, -30}, true);
+        EXPECT_LT(QLineF(map->anchorPointForAnnotation(*target), middle).length(), 1e-6);
+    }
+    time.advance(1);
+}
+
+// ---- Screenshots
+
+TEST_F(MapView, WindowScreenshotsOverFinland) {
+    QMainWindow window;
+    auto* view = new MKMapView(&window);
+    window.setCentralWidget(view);
+    window.resize(1024, 768);
+    window.show();
+    QApplication::processEvents();
+    auto owner = std::make_shared<tervolo::testsupport::RecordingMapViewDelegate>();
+    view->setDelegate(owner);
+    owner->rendererFactory = [](const std::shared_ptr<MKOverlay>& o) {
+        return circleRenderer(o, QColor::fromRgbF(1, 0, 0, 0.25));
+    };
+    auto helsinki = std::make_shared<MKPointAnnotation>(CLLocationCoordinate2D{60.1699, 24.9384}, "Helsinki",
+                                                        "Capital of Finland");
+    view->addAnnotation(helsinki);
+    view->addAnnotation(
+        std::make_shared<MKPointAnnotation>(CLLocationCoordinate2D{65.0121, 25.4651}, "Oulu"));
+    view->addOverlay(std::make_shared<MKCircle>(CLLocationCoordinate2D{61.4978, 23.7610}, 30000));
+    view->updateUserLocation(CLLocation({62.2426, 25.7473}, 0, 5000, -1, Date(0)));
+    view->setShowsUserLocation(true);
+    for (const int zoom : {2, 6}) {
+        show(*view, {64, 26}, zoom);
+        if (zoom == 6) view->selectAnnotation(helsinki);
+        ASSERT_TRUE(view->waitForCells());
+        QApplication::processEvents();
+        saveScreenshot(window, QStringLiteral("mapview-finland-zoom%1.png").arg(zoom));
+    }
+    view->setMapType(MKMapType::Hybrid);
+    ASSERT_TRUE(view->waitForCells());
+    saveScreenshot(window, QStringLiteral("mapview-finland-zoom6-hybrid.png"));
+    MKMapCamera camera = view->camera();
+    camera.heading = 20;
+    view->setCamera(camera);
+    ASSERT_TRUE(view->waitForCells());
+    QApplication::processEvents();
+    saveScreenshot(window, QStringLiteral("mapview-finland-zoom6-turned.png"));
+    RunLoop::runUntilIdle();
+}
+
+}  // namespace

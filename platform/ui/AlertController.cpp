@@ -1,0 +1,284 @@
+#include "platform/ui/AlertController.hpp"
+
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "platform/ui/PopoverPresentationController.hpp"
+#include "platform/ui/PresentationKeyView.hpp"
+#include "platform/ui/ViewControllerMainThread.hpp"
+
+namespace platform {
+
+namespace {
+
+constexpr int kAlertWidth = 300;
+constexpr int kSheetWidth = 280;
+const QColor kActionColor(0, 122, 255);
+const QColor kDestructiveColor(255, 59, 48);
+
+}  // namespace
+
+void AlertAction::setEnabled(bool enabled) {
+    PLATFORM_UI_ASSERT_MAIN_THREAD();
+    enabled_ = enabled;
+    if (button_ != nullptr) button_->setEnabled(enabled);
+}
+
+void setKeyboardType(QLineEdit& field, KeyboardType type) {
+    Qt::InputMethodHints hints = Qt::ImhNone;
+    switch (type) {
+        case KeyboardType::defaultValue:
+        case KeyboardType::asciiCapable:
+        case KeyboardType::namePhonePad:
+            break;
+        case KeyboardType::numbersAndPunctuation:
+            hints = Qt::ImhPreferNumbers;
+            break;
+        case KeyboardType::URL:
+            hints = Qt::ImhUrlCharactersOnly;
+            break;
+        case KeyboardType::numberPad:
+            hints = Qt::ImhDigitsOnly;
+            break;
+        case KeyboardType::phonePad:
+            hints = Qt::ImhDialableCharactersOnly;
+            break;
+        case KeyboardType::emailAddress:
+            hints = Qt::ImhEmailCharactersOnly;
+            break;
+        case KeyboardType::decimalPad:
+            hints = Qt::ImhFormattedNumbersOnly;
+            break;
+    }
+    field.setInputMethodHints(hints);
+    field.setProperty("platform.keyboardType", static_cast<int>(type));
+}
+
+KeyboardType keyboardType(const QLineEdit& field) {
+    const QVariant value = field.property("platform.keyboardType");
+    return value.isValid() ? static_cast<KeyboardType>(value.toInt()) : KeyboardType::defaultValue;
+}
+
+AlertController::AlertController(std::string title, std::string message, Style preferredStyle)
+    : style_(preferredStyle), message_(std::move(message)) {
+    setTitle(std::move(title));
+    if (style_ == Style::actionSheet) {
+        setModalPresentationStyle(ModalPresentationStyle::popover);
+        // A click outside or Escape closes the sheet as its cancel action would.
+        popoverPresentationController()->shouldDismissPopover = [this] {
+            if (chosen_) return true;
+            if (auto cancel = cancelAction()) {
+                chooseAction(cancel->title());
+                return false;  // chooseAction dismisses
+            }
+            chosen_ = true;
+            return true;
+        };
+    } else {
+        setModalPresentationStyle(ModalPresentationStyle::formSheet);
+    }
+}
+
+void AlertController::loadView() {
+    auto* root = new PresentationKeyView();
+    root->setObjectName(style_ == Style::alert ? "alert" : "actionSheet");
+    root->onEscape = [this] { pressEscape(); };
+    root->onReturn = [this] {
+        if (preferred_) chooseAction(preferred_->title());
+    };
+    auto* column = new QVBoxLayout(root);
+    column->setContentsMargins(16, 16, 16, 12);
+    column->setSpacing(8);
+    auto* titleLabel = new QLabel(QString::fromStdString(title()));
+    titleLabel->setObjectName("alertTitle");
+    titleLabel->setWordWrap(true);
+    titleLabel->setAlignment(Qt::AlignCenter);
+    QFont bold = titleLabel->font();
+    bold.setBold(true);
+    titleLabel->setFont(bold);
+    titleLabel->setVisible(!title().empty());
+    column->addWidget(titleLabel);
+    messageLabel_ = new QLabel(QString::fromStdString(message_));
+    messageLabel_->setObjectName("alertMessage");
+    messageLabel_->setWordWrap(true);
+    messageLabel_->setAlignment(Qt::AlignCenter);
+    messageLabel_->setVisible(!message_.empty());
+    column->addWidget(messageLabel_);
+    fieldsBox_ = new QWidget();
+    auto* fields = new QVBoxLayout(fieldsBox_);
+    fields->setContentsMargins(0, 4, 0, 4);
+    fields->setSpacing(6);
+    fieldsBox_->hide();
+    column->addWidget(fieldsBox_);
+    buttonsBox_ = new QWidget();
+    column->addWidget(buttonsBox_);
+    root->setFixedWidth(style_ == Style::alert ? kAlertWidth : kSheetWidth);
+    setView(root);
+}
+
+void AlertController::viewDidLoad() {
+    rebuildButtons();
+}
+
+void AlertController::setMessage(std::string message) {
+    PLATFORM_UI_ASSERT_MAIN_THREAD();
+    message_ = std::move(message);
+    if (messageLabel_ != nullptr) {
+        messageLabel_->setText(QString::fromStdString(message_));
+        messageLabel_->setVisible(!message_.empty());
+    }
+}
+
+void AlertController::addAction(std::shared_ptr<AlertAction> action) {
+    PLATFORM_UI_ASSERT_MAIN_THREAD();
+    if (!action) return;
+    actions_.push_back(std::move(action));
+    if (isViewLoaded()) rebuildButtons();
+}
+
+void AlertController::setPreferredAction(std::shared_ptr<AlertAction> action) {
+    PLATFORM_UI_ASSERT_MAIN_THREAD();
+    preferred_ = std::move(action);
+    if (isViewLoaded()) rebuildButtons();
+}
+
+void AlertController::addTextField(std::function<void(QLineEdit&)> configure) {
+    PLATFORM_UI_ASSERT_MAIN_THREAD();
+    if (style_ != Style::alert) return;  // the platform allows text fields on alerts only
+    view();
+    auto* field = new QLineEdit(fieldsBox_);
+    field->setObjectName(QString("alertTextField%1").arg(fields_.size()));
+    fieldsBox_->layout()->addWidget(field);
+    fieldsBox_->show();
+    fields_.push_back(field);
+    if (configure) configure(*field);
+    if (fields_.size() == 1) field->setFocus();
+    rebuildButtons();
+}
+
+std::vector<QLineEdit*> AlertController::textFields() {
+    view();
+    return fields_;
+}
+
+std::shared_ptr<AlertAction> AlertController::cancelAction() const {
+    for (const auto& action : actions_) {
+        if (action->style() == AlertAction::Style::cancel) return action;
+    }
+    return nullptr;
+}
+
+void AlertController::rebuildButtons() {
+    if (buttonsBox_ == nullptr) return;
+    for (const auto& action : actions_) action->button_ = nullptr;
+    delete buttonsBox_->layout();
+    for (QWidget* old : buttonsBox_->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
+        old->hide();
+        old->deleteLater();  // a rebuild may come from a click on one of them
+    }
+    std::vector<std::shared_ptr<AlertAction>> ordered = actions_;
+    const bool sideBySide = style_ == Style::alert && ordered.size() == 2;
+    auto cancel = cancelAction();
+    if (cancel) {
+        ordered.erase(std::find(ordered.begin(), ordered.end(), cancel));
+        if (sideBySide) {
+            ordered.insert(ordered.begin(), cancel);
+        } else {
+            ordered.push_back(cancel);
+        }
+    }
+    QBoxLayout* layout = sideBySide ? static_cast<QBoxLayout*>(new QHBoxLayout(buttonsBox_))
+                                    : static_cast<QBoxLayout*>(new QVBoxLayout(buttonsBox_));
+    layout->setContentsMargins(0, 4, 0, 0);
+    layout->setSpacing(6);
+    std::weak_ptr<ViewController> weakSelf = weak_from_this();
+    for (const auto& action : ordered) {
+        auto* button = new QPushButton(QString::fromStdString(action->title()), buttonsBox_);
+        button->setObjectName(QString::fromStdString("alertAction:" + action->title()));
+        button->setMinimumHeight(32);
+        button->setEnabled(action->isEnabled());
+        button->setAutoDefault(false);
+        QFont font = button->font();
+        font.setBold(action == preferred_ || (action->style() == AlertAction::Style::cancel && !preferred_));
+        button->setFont(font);
+        QPalette palette = button->palette();
+        const QColor color =
+            action->style() == AlertAction::Style::destructive ? kDestructiveColor : kActionColor;
+        palette.setColor(QPalette::Active, QPalette::ButtonText, color);
+        palette.setColor(QPalette::Inactive, QPalette::ButtonText, color);
+        button->setPalette(palette);
+        std::weak_ptr<AlertAction> weakAction = action;
+        QObject::connect(button, &QPushButton::clicked, button, [this, weakSelf, weakAction] {
+            auto self = weakSelf.lock();
+            auto chosen = weakAction.lock();
+            if (self && chosen) choose(chosen);
+        });
+        action->button_ = button;
+        layout->addWidget(button);
+    }
+    // The card's height follows the content.
+    if (QWidget* root = viewIfLoaded()) {
+        root->adjustSize();
+        setPreferredContentSize(QSizeF(root->width(), root->sizeHint().height()));
+    }
+}
+
+bool AlertController::chooseAction(const std::string& title) {
+    PLATFORM_UI_ASSERT_MAIN_THREAD();
+    for (const auto& action : actions_) {
+        if (action->title() == title && action->isEnabled()) {
+            if (chosen_) return false;
+            choose(action);
+            return true;
+        }
+    }
+    return false;
+}
+
+void AlertController::choose(const std::shared_ptr<AlertAction>& action) {
+    if (chosen_ || !action->isEnabled()) return;
+    chosen_ = true;
+    for (const auto& a : actions_) {
+        if (a->button_ != nullptr) a->button_->setEnabled(false);
+    }
+    // The platform closes the alert first and runs the handler after; the
+    // handler may present the next alert from the same presenter.
+    auto handler = action->handler_;
+    if (presentingViewController()) {
+        dismiss(true, [handler] {
+            if (handler) handler();
+        });
+    } else if (handler) {
+        handler();
+    }
+}
+
+void AlertController::typeText(size_t textFieldIndex, const std::string& text) {
+    PLATFORM_UI_ASSERT_MAIN_THREAD();
+    auto fields = textFields();
+    if (textFieldIndex >= fields.size()) return;
+    QLineEdit* field = fields[textFieldIndex];
+    field->setFocus();
+    field->selectAll();
+    field->insert(QString::fromStdString(text));  // as typing: textEdited is emitted
+}
+
+bool AlertController::pressEscape() {
+    PLATFORM_UI_ASSERT_MAIN_THREAD();
+    if (chosen_) return false;
+    if (auto cancel = cancelAction()) {
+        choose(cancel);
+        return true;
+    }
+    if (style_ == Style::actionSheet && presentingViewController()) {
+        chosen_ = true;
+        dismiss(true);
+        return true;
+    }
+    return false;
+}
+
+}  // namespace platform

@@ -1,0 +1,108 @@
+#pragma once
+
+#include <QColor>
+#include <QFont>
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "platform/ui/NavigationItem.hpp"
+#include "platform/ui/NavigationObservers.hpp"
+
+class QGridLayout;
+class QLabel;
+
+namespace platform {
+
+// The bar above a navigation stack: the back button (unless the top item
+// hides it or has left items), the top item's left buttons, its title or
+// title view centred, and its right buttons. It watches the items it shows
+// and redraws on every change. Appearance values are stored and drawn
+// plainly (background colour, title font and colour; large titles are a
+// larger title font in the same height). Main thread only; sizes in points.
+class NavigationBar : public QWidget {
+  public:
+    // The platform's bar height, which screens use for their own layout.
+    static constexpr int kDefaultHeight = 44;
+
+    struct TitleTextAttributes {
+        std::optional<QFont> font;
+        std::optional<QColor> foregroundColor;
+        bool operator==(const TitleTextAttributes&) const = default;
+    };
+    struct Appearance {
+        std::optional<QColor> backgroundColor;
+        TitleTextAttributes titleTextAttributes;
+        TitleTextAttributes largeTitleTextAttributes;
+        bool operator==(const Appearance&) const = default;
+    };
+
+    explicit NavigationBar(QWidget* parent = nullptr);
+    ~NavigationBar() override;
+
+    // Bottom first; the last is the top item, the one below it the back item.
+    void setItems(std::vector<std::shared_ptr<NavigationItem>> items);
+    const std::vector<std::shared_ptr<NavigationItem>>& items() const { return items_; }
+    std::shared_ptr<NavigationItem> topItem() const { return items_.empty() ? nullptr : items_.back(); }
+    std::shared_ptr<NavigationItem> backItem() const {
+        return items_.size() < 2 ? nullptr : items_[items_.size() - 2];
+    }
+    // Runs when the back button is clicked (the navigation controller pops).
+    void setBackAction(std::function<void()> action) { backAction_ = std::move(action); }
+
+    // Colour of the buttons' text and images.
+    QColor tintColor() const { return tintColor_; }
+    void setTintColor(QColor color);
+    std::optional<QColor> barTintColor() const { return barTintColor_; }
+    void setBarTintColor(std::optional<QColor> color);
+    const TitleTextAttributes& titleTextAttributes() const { return titleTextAttributes_; }
+    void setTitleTextAttributes(TitleTextAttributes attributes);
+    bool prefersLargeTitles() const { return prefersLargeTitles_; }
+    void setPrefersLargeTitles(bool prefers);
+    const Appearance& standardAppearance() const { return standardAppearance_; }
+    void setStandardAppearance(Appearance appearance);
+    const Appearance& scrollEdgeAppearance() const { return scrollEdgeAppearance_; }
+    void setScrollEdgeAppearance(Appearance appearance);
+
+    // Told after every change of the appearance values above.
+    [[nodiscard]] std::unique_ptr<NavigationObservers::Token> observe(
+        NavigationObservers::Callback callback) {
+        return observers_.add(std::move(callback));
+    }
+
+    // What the bar shows now (for tests and screen readers).
+    QString displayedTitle() const;
+    QString backButtonTitle() const;  // empty when no back button shows
+
+    QSize sizeHint() const override { return {320, kDefaultHeight}; }
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+
+  private:
+    void rebuild();
+    void scheduleRebuild();
+    QWidget* makeButton(const std::shared_ptr<BarButtonItem>& item, const QString& objectName);
+    QFont titleFont() const;
+
+    std::vector<std::shared_ptr<NavigationItem>> items_;
+    std::vector<std::unique_ptr<NavigationObservers::Token>> tokens_;
+    std::function<void()> backAction_;
+    QColor tintColor_{0, 122, 255};
+    std::optional<QColor> barTintColor_;
+    TitleTextAttributes titleTextAttributes_;
+    bool prefersLargeTitles_ = false;
+    Appearance standardAppearance_;
+    Appearance scrollEdgeAppearance_;
+    NavigationObservers observers_;
+    QGridLayout* layout_ = nullptr;
+    QWidget* content_ = nullptr;  // rebuilt on every change
+    QLabel* titleLabel_ = nullptr;
+    QWidget* backButton_ = nullptr;
+    bool rebuilding_ = false;
+};
+
+}  // namespace platform

@@ -1,0 +1,298 @@
+#include "platform/ui/PresentationOverlay.hpp"
+
+#include <QApplication>
+#include <QEvent>
+#include <QGraphicsDropShadowEffect>
+#include <QGridLayout>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPainterPath>
+
+#include <algorithm>
+
+#include "platform/ui/MainWindow.hpp"
+#include "platform/ui/NavigationBar.hpp"
+#include "platform/ui/PopoverPresentationController.hpp"
+#include "platform/ui/ViewControllerMainThread.hpp"
+
+namespace platform {
+
+namespace {
+
+// The platform's form-sheet size when the controller asks for none.
+constexpr QSize kDefaultFormSheetSize(540, 620);
+constexpr QSize kDefaultPopoverSize(320, 240);
+constexpr int kWindowMargin = 20;  // points kept free around a card
+constexpr int kAnchorGap = 6;      // between a popover and its anchor
+constexpr int kCardCornerRadius = 10;
+constexpr int kCardInset = 1;  // the card's border, around the presented view
+const QColor kDimming(0, 0, 0, 90);
+
+void paintCard(QWidget& widget) {
+    QPainter painter(&widget);
+    painter.setRenderHint(QPainter::Antialiasing);
+    QPainterPath path;
+    path.addRoundedRect(QRectF(widget.rect()).adjusted(0.5, 0.5, -0.5, -0.5), kCardCornerRadius,
+                        kCardCornerRadius);
+    painter.fillPath(path, widget.palette().window());
+    painter.setPen(QPen(QColor(0, 0, 0, 50), 1));
+    painter.drawPath(path);
+}
+
+// A rounded panel holding the presented view (form sheets and popovers).
+class PresentationCard : public QWidget {
+  public:
+    explicit PresentationCard(QWidget* parent) : QWidget(parent) {
+        setObjectName("presentationCard");
+        auto* shadow = new QGraphicsDropShadowEffect(this);
+        shadow->setBlurRadius(28);
+        shadow->setOffset(0, 6);
+        shadow->setColor(QColor(0, 0, 0, 110));
+        setGraphicsEffect(shadow);
+    }
+
+  protected:
+    void paintEvent(QPaintEvent*) override { paintCard(*this); }
+};
+
+QSize sizeOf(QSizeF preferred, QSize fallback) {
+    if (preferred.width() > 0 && preferred.height() > 0) return preferred.toSize();
+    return fallback;
+}
+
+QRect mappedRect(const QWidget* from, QRectF rect, const QWidget* to) {
+    if (from == nullptr || to == nullptr) return {};
+    const QRect r = rect.isEmpty() ? from->rect() : rect.toAlignedRect();
+    if (to->isAncestorOf(from)) return QRect(from->mapTo(to, r.topLeft()), r.size());
+    return QRect(to->mapFromGlobal(from->mapToGlobal(r.topLeft())), r.size());
+}
+
+}  // namespace
+
+PresentationOverlay::PresentationOverlay(QWidget* host, ViewController& presented, ViewController& context)
+    : QWidget(host),
+      host_(host),
+      presented_(presented.weak_from_this()),
+      context_(context.weak_from_this()),
+      style_(presented.modalPresentationStyle()) {
+    setObjectName("presentationOverlay");
+    switch (style_) {
+        case ModalPresentationStyle::fullScreen:
+            setAutoFillBackground(true);
+            container_ = this;
+            break;
+        case ModalPresentationStyle::formSheet:
+            container_ = new PresentationCard(this);
+            break;
+        case ModalPresentationStyle::popover:
+            // The overlay is the panel; it does not cover the window, so
+            // passthrough views and the rest stay reachable.
+            container_ = this;
+            qApp->installEventFilter(this);
+            {
+                auto* shadow = new QGraphicsDropShadowEffect(this);
+                shadow->setBlurRadius(24);
+                shadow->setOffset(0, 4);
+                shadow->setColor(QColor(0, 0, 0, 100));
+                setGraphicsEffect(shadow);
+            }
+            break;
+        case ModalPresentationStyle::custom:
+        case ModalPresentationStyle::overCurrentContext:
+            container_ = this;
+            break;
+    }
+    if (container_ != this || style_ == ModalPresentationStyle::popover) {
+        auto* layout = new QGridLayout(container_);
+        const int inset = style_ == ModalPresentationStyle::custom ? 0 : kCardInset;
+        layout->setContentsMargins(inset, inset, inset, inset);
+    }
+    if (host_) host_->installEventFilter(this);
+    relayout();
+}
+
+PresentationOverlay::~PresentationOverlay() {
+    detach();
+}
+
+void PresentationOverlay::embed(QWidget* view, bool fill) {
+    view_ = view;
+    if (fill) {
+        if (container_->layout() == nullptr) {
+            auto* layout = new QGridLayout(container_);
+            layout->setContentsMargins(0, 0, 0, 0);
+        }
+        container_->layout()->addWidget(view);
+    } else {
+        view->setParent(container_);
+    }
+    view->show();
+}
+
+void PresentationOverlay::detach() {
+    if (!view_) return;
+    QWidget* view = view_.data();
+    view_ = nullptr;
+    const bool hadFocus = view->isAncestorOf(QApplication::focusWidget()) || view->hasFocus();
+    if (view->parentWidget() != nullptr && view->parentWidget()->layout() != nullptr) {
+        view->parentWidget()->layout()->removeWidget(view);
+    }
+    view->hide();
+    view->setParent(nullptr);
+    if (hadFocus && previousFocus_ && previousFocus_->isVisible())
+        previousFocus_->setFocus(Qt::OtherFocusReason);
+}
+
+void PresentationOverlay::takeFocus() {
+    if (!view_) return;
+    QWidget* focus = QApplication::focusWidget();
+    if (focus != nullptr && (focus == view_ || view_->isAncestorOf(focus))) return;
+    previousFocus_ = focus;
+    // The first widget of the view that takes focus, else the view itself.
+    QWidget* target = view_.data();
+    for (QWidget* w = view_->nextInFocusChain(); w != nullptr && w != view_.data();
+         w = w->nextInFocusChain()) {
+        if (!view_->isAncestorOf(w)) break;
+        if (w->isVisibleTo(view_) && w->isEnabled() && (w->focusPolicy() & Qt::TabFocus)) {
+            target = w;
+            break;
+        }
+    }
+    target->setFocus(Qt::OtherFocusReason);
+}
+
+QWidget* PresentationOverlay::hostFor(ViewController& controller) {
+    QWidget* top = controller.view()->window();
+    if (auto* window = qobject_cast<MainWindow*>(top)) return window->contentView();
+    return top;
+}
+
+QRect PresentationOverlay::popoverGeometry(QSize size) const {
+    const QRect bounds =
+        host_->rect().adjusted(kWindowMargin / 2, kWindowMargin / 2, -kWindowMargin / 2, -kWindowMargin / 2);
+    size = size.boundedTo(bounds.size());
+    QRect anchor;
+    if (auto presented = presented_.lock()) {
+        if (auto* popover = presented->popoverPresentationController()) {
+            if (auto item = popover->barButtonItem(); item && item->view() != nullptr) {
+                anchor = mappedRect(item->view(), {}, host_);
+            } else if (popover->sourceView() != nullptr) {
+                anchor = mappedRect(popover->sourceView(), popover->sourceRect(), host_);
+            }
+        }
+    }
+    if (anchor.isNull()) {
+        QRect centred(QPoint(0, 0), size);
+        centred.moveCenter(bounds.center());
+        return centred;
+    }
+    QRect panel(QPoint(0, 0), size);
+    const int x = anchor.center().x() - size.width() / 2;
+    if (anchor.bottom() + kAnchorGap + size.height() <= bounds.bottom()) {
+        panel.moveTopLeft(QPoint(x, anchor.bottom() + kAnchorGap));
+    } else if (anchor.top() - kAnchorGap - size.height() >= bounds.top()) {
+        panel.moveTopLeft(QPoint(x, anchor.top() - kAnchorGap - size.height()));
+    } else if (anchor.right() + kAnchorGap + size.width() <= bounds.right()) {
+        panel.moveTopLeft(QPoint(anchor.right() + kAnchorGap, anchor.center().y() - size.height() / 2));
+    } else {
+        panel.moveTopLeft(
+            QPoint(anchor.left() - kAnchorGap - size.width(), anchor.center().y() - size.height() / 2));
+    }
+    // Kept inside the window.
+    panel.moveLeft(
+        std::clamp(panel.left(), bounds.left(), std::max(bounds.left(), bounds.right() - size.width() + 1)));
+    panel.moveTop(
+        std::clamp(panel.top(), bounds.top(), std::max(bounds.top(), bounds.bottom() - size.height() + 1)));
+    return panel;
+}
+
+void PresentationOverlay::relayout() {
+    if (!host_) return;
+    auto presented = presented_.lock();
+    const QSizeF preferred = presented ? presented->preferredContentSize() : QSizeF();
+    switch (style_) {
+        case ModalPresentationStyle::fullScreen:
+        case ModalPresentationStyle::custom:
+            setGeometry(host_->rect());
+            break;
+        case ModalPresentationStyle::formSheet: {
+            setGeometry(host_->rect());
+            const QSize limit = host_->size() - QSize(2 * kWindowMargin, 2 * kWindowMargin);
+            // The preferred size is the content's; the card's border goes around it.
+            const QSize wanted =
+                sizeOf(preferred, kDefaultFormSheetSize) + QSize(2 * kCardInset, 2 * kCardInset);
+            QRect card(QPoint(0, 0), wanted.boundedTo(limit.expandedTo({1, 1})));
+            card.moveCenter(rect().center());
+            container_->setGeometry(card);
+            break;
+        }
+        case ModalPresentationStyle::overCurrentContext: {
+            auto context = context_.lock();
+            QWidget* contextView = context ? context->viewIfLoaded() : nullptr;
+            setGeometry(contextView ? mappedRect(contextView, {}, host_) : host_->rect());
+            break;
+        }
+        case ModalPresentationStyle::popover: {
+            QSize fallback = kDefaultPopoverSize;
+            if (view_)
+                fallback =
+                    view_->sizeHint().expandedTo(QSize(120, 44)) + QSize(2 * kCardInset, 2 * kCardInset);
+            const QSize border(2 * kCardInset, 2 * kCardInset);
+            setGeometry(
+                popoverGeometry(preferred.isEmpty() ? fallback : sizeOf(preferred, fallback) + border));
+            break;
+        }
+    }
+    raise();
+}
+
+bool PresentationOverlay::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == host_.data() && event->type() == QEvent::Resize) {
+        relayout();
+        return false;
+    }
+    if (style_ != ModalPresentationStyle::popover || !isVisible()) return false;
+    if (event->type() == QEvent::MouseButtonPress) {
+        auto* target = qobject_cast<QWidget*>(watched);
+        if (target == nullptr || target->window() != window()) return false;
+        if (target == this || isAncestorOf(target)) return false;
+        if (auto presented = presented_.lock()) {
+            if (auto* popover = presented->popoverPresentationController()) {
+                for (const auto& pass : popover->passthroughViews()) {
+                    if (pass && (pass == target || pass->isAncestorOf(target))) return false;
+                }
+            }
+        }
+        dismissPopoverByUser();
+        return true;
+    }
+    if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+        auto* target = qobject_cast<QWidget*>(watched);
+        if (target != nullptr && (target == this || isAncestorOf(target))) {
+            dismissPopoverByUser();
+            return true;
+        }
+    }
+    return false;
+}
+
+void PresentationOverlay::dismissPopoverByUser() {
+    auto presented = presented_.lock();
+    if (!presented || presented->isBeingDismissed() || !presented->presentingViewController()) return;
+    auto* popover = presented->popoverPresentationController();
+    if (popover != nullptr && popover->shouldDismissPopover && !popover->shouldDismissPopover()) return;
+    std::function<void()> told = popover != nullptr ? popover->didDismissPopover : nullptr;
+    presented->dismiss(false, std::move(told));
+}
+
+void PresentationOverlay::paintEvent(QPaintEvent*) {
+    if (style_ == ModalPresentationStyle::formSheet) {
+        QPainter painter(this);
+        painter.fillRect(rect(), kDimming);
+    } else if (style_ == ModalPresentationStyle::popover) {
+        paintCard(*this);
+    }
+}
+
+}  // namespace platform

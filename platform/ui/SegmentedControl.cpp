@@ -1,0 +1,141 @@
+#include "platform/ui/SegmentedControl.hpp"
+
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPainterPath>
+
+#include <algorithm>
+#include <cmath>
+
+#include "platform/ui/TextMeasure.hpp"
+
+namespace platform {
+
+SegmentedControl::SegmentedControl(const QStringList& titles, QWidget* parent)
+    : QWidget(parent), titles_(titles), enabled_(static_cast<size_t>(titles.size()), true) {
+    setFocusPolicy(Qt::StrongFocus);
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+}
+
+QString SegmentedControl::titleForSegment(int index) const {
+    return index >= 0 && index < numberOfSegments() ? titles_[index] : QString();
+}
+
+void SegmentedControl::setTitleForSegment(int index, const QString& title) {
+    if (index < 0 || index >= numberOfSegments()) return;
+    titles_[index] = title;
+    updateGeometry();
+    update();
+}
+
+void SegmentedControl::insertSegment(int index, const QString& title) {
+    index = std::clamp(index, 0, numberOfSegments());
+    titles_.insert(index, title);
+    enabled_.insert(enabled_.begin() + index, true);
+    if (selected_ >= index) ++selected_;
+    updateGeometry();
+    update();
+}
+
+void SegmentedControl::removeAllSegments() {
+    titles_.clear();
+    enabled_.clear();
+    selected_ = kNoSegment;
+    updateGeometry();
+    update();
+}
+
+void SegmentedControl::setSelectedSegmentIndex(int index) {
+    selected_ = index >= 0 && index < numberOfSegments() ? index : kNoSegment;
+    update();
+}
+
+void SegmentedControl::setSegmentEnabled(int index, bool enabled) {
+    if (index < 0 || index >= numberOfSegments()) return;
+    enabled_[static_cast<size_t>(index)] = enabled;
+    update();
+}
+
+bool SegmentedControl::isSegmentEnabled(int index) const {
+    return index >= 0 && index < numberOfSegments() && enabled_[static_cast<size_t>(index)];
+}
+
+QRectF SegmentedControl::segmentRect(int index) const {
+    if (index < 0 || index >= numberOfSegments()) return {};
+    const double w = (width() - 1.0) / numberOfSegments();
+    return QRectF(0.5 + index * w, 0.5, w, height() - 1.0);
+}
+
+int SegmentedControl::segmentAt(QPointF point) const {
+    if (!rect().contains(point.toPoint()) || numberOfSegments() == 0) return kNoSegment;
+    const int index = static_cast<int>(point.x() / (width() / static_cast<double>(numberOfSegments())));
+    return std::clamp(index, 0, numberOfSegments() - 1);
+}
+
+QSize SegmentedControl::sizeHint() const {
+    double widest = 0;
+    for (const auto& title : titles_) widest = std::max(widest, textSize(font(), title).width());
+    const int segments = std::max(1, numberOfSegments());
+    return QSize(static_cast<int>(std::ceil((widest + 24) * segments)), 28);
+}
+
+void SegmentedControl::userSelect(int index) {
+    if (index == kNoSegment || index == selected_ || !isSegmentEnabled(index)) return;
+    selected_ = index;
+    update();
+    emit valueChanged(selected_);
+}
+
+void SegmentedControl::mousePressEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton) userSelect(segmentAt(event->position()));
+}
+
+void SegmentedControl::keyPressEvent(QKeyEvent* event) {
+    const int step = event->key() == Qt::Key_Left ? -1 : event->key() == Qt::Key_Right ? 1 : 0;
+    if (step == 0) {
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    for (int index = selected_ + step; index >= 0 && index < numberOfSegments(); index += step) {
+        if (isSegmentEnabled(index)) {
+            userSelect(index);
+            break;
+        }
+    }
+}
+
+void SegmentedControl::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QColor tint = palette().color(QPalette::Highlight);
+    const QRectF outline = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
+    QPainterPath shape;
+    shape.addRoundedRect(outline, 5, 5);
+    painter.fillPath(shape, palette().color(QPalette::Base));
+    painter.save();
+    painter.setClipPath(shape);
+    for (int i = 0; i < numberOfSegments(); ++i) {
+        const QRectF segment = segmentRect(i);
+        if (i == selected_) painter.fillRect(segment, tint);
+        if (i > 0) {
+            painter.setPen(QPen(tint, 1));
+            painter.drawLine(segment.topLeft(), segment.bottomLeft());
+        }
+        QColor text = i == selected_ ? palette().color(QPalette::HighlightedText) : tint;
+        if (!isSegmentEnabled(i)) text.setAlphaF(0.35f);
+        painter.setPen(text);
+        painter.drawText(segment.adjusted(4, 0, -4, 0), Qt::AlignCenter,
+                         QFontMetrics(font()).elidedText(titles_[i], Qt::ElideRight,
+                                                         static_cast<int>(segment.width()) - 8));
+    }
+    painter.restore();
+    painter.setPen(QPen(tint, 1));
+    painter.drawPath(shape);
+    if (hasFocus()) {
+        painter.setPen(QPen(tint, 1, Qt::DotLine));
+        painter.drawRoundedRect(outline.adjusted(2, 2, -2, -2), 3, 3);
+    }
+}
+
+}  // namespace platform

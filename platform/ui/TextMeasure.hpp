@@ -1,0 +1,14 @@
+#pragma once
+
+#include <QFont>
+#include <QSizeF>
+#include <QString>
+
+namespace platform {
+
+// The size `text` takes in `font` on one line per line break: the widest line's advance and the
+// lines' height, in fractional pixels (round up to place it). Layout code and tests measure through
+// this one function so they agree. Needs a QGuiApplication (fonts). Main thread only.
+QSizeF textSize(const QFont& font, const QString& text);
+
+}  // namespace platform

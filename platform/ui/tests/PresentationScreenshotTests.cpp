@@ -1,0 +1,189 @@
+#include <gtest/gtest.h>
+
+#include <QLabel>
+#include <QVBoxLayout>
+
+#include "WidgetKitTestSupport.hpp"
+#include "platform/ui/AlertController.hpp"
+#include "platform/ui/Animator.hpp"
+#include "platform/ui/MainWindow.hpp"
+#include "platform/ui/NavigationController.hpp"
+#include "platform/ui/PopoverPresentationController.hpp"
+#include "platform/ui/ShareSheetController.hpp"
+#include "platform/ui/Toolbar.hpp"
+
+using platform::AlertAction;
+using platform::AlertController;
+using platform::BarButtonItem;
+using platform::MainWindow;
+using platform::NavigationController;
+using platform::ViewController;
+
+namespace {
+
+class PresentationScreenshotTest : public widgetkit_test::WidgetTest {
+  protected:
+    platform::ImmediateAnimationsScope immediate;
+};
+
+// A screen with a text body, standing in for a real one.
+class TextScreen : public ViewController {
+  public:
+    TextScreen(std::string title, QString body, QColor background)
+        : body_(std::move(body)), background_(background) {
+        setTitle(std::move(title));
+    }
+    void loadView() override {
+        auto* root = new QWidget();
+        root->setAutoFillBackground(true);
+        QPalette palette = root->palette();
+        palette.setColor(QPalette::Window, background_);
+        root->setPalette(palette);
+        auto* column = new QVBoxLayout(root);
+        auto* label = new QLabel(body_);
+        label->setWordWrap(true);
+        label->setAlignment(Qt::AlignCenter);
+        column->addWidget(label);
+        setView(root);
+    }
+
+  private:
+    QString body_;
+    QColor background_;
+};
+
+}  // namespace
+
+// A navigation controller two levels deep, presenting a form sheet that is
+// itself a navigation controller, with an alert over it.
+TEST_F(PresentationScreenshotTest, NavigationWithFormSheetAndAlert) {
+    auto points = std::make_shared<TextScreen>("Points", "All points", QColor(245, 245, 245));
+    auto details =
+        std::make_shared<TextScreen>("Harbour", "Harbour\n53.5511 N, 9.9937 E", QColor(250, 250, 250));
+    details->navigationItem().setRightBarButtonItem(
+        std::make_shared<BarButtonItem>("Share", BarButtonItem::Style::plain, [] {}));
+    auto navigation = std::make_shared<NavigationController>(points);
+    navigation->pushViewController(details, false);
+
+    MainWindow window;
+    window.resize(900, 640);
+    window.toolbar().addItem("add", QIcon(), "Add Point", [] {});
+    window.toolbar().addFlexibleSpace();
+    window.toolbar().addSearchFieldSlot();
+    window.setRootViewController(navigation);
+    window.show();
+
+    auto editor =
+        std::make_shared<TextScreen>("Edit Point", "Title and notes of the point", QColor(255, 255, 255));
+    auto editorNavigation = std::make_shared<NavigationController>(editor);
+    editor->navigationItem().setLeftBarButtonItem(
+        std::make_shared<BarButtonItem>("Cancel", BarButtonItem::Style::plain, [] {}));
+    auto save = std::make_shared<BarButtonItem>("Save", BarButtonItem::Style::done, [] {});
+    editor->navigationItem().setRightBarButtonItem(save);
+    editorNavigation->setModalPresentationStyle(platform::ModalPresentationStyle::formSheet);
+    const QWidget* content = window.contentView();
+    editorNavigation->setPreferredContentSize(QSizeF(content->width() / 2, content->height() * 2 / 3));
+    details->present(editorNavigation, true);
+
+    auto alert =
+        AlertController::make("Delete Point?", "The point and its notes are removed from this computer.",
+                              AlertController::Style::alert);
+    alert->addAction(AlertAction::make("Cancel", AlertAction::Style::cancel));
+    alert->addAction(AlertAction::make("Delete", AlertAction::Style::destructive));
+    editorNavigation->present(alert, true);
+
+    // What the bars show follows the items.
+    EXPECT_EQ(navigation->navigationBar().displayedTitle(), "Harbour");
+    EXPECT_EQ(navigation->navigationBar().backButtonTitle(), QString::fromUtf8("\u2039 Points"));
+    EXPECT_EQ(editorNavigation->navigationBar().displayedTitle(), "Edit Point");
+    EXPECT_TRUE(editorNavigation->navigationBar().backButtonTitle().isEmpty());
+    save->setEnabled(false);
+    EXPECT_FALSE(save->view()->isEnabled());
+    save->setEnabled(true);
+    editor->setTitle("Edit \u201cHarbour\u201d");
+    EXPECT_EQ(editorNavigation->navigationBar().displayedTitle(),
+              QString::fromUtf8("Edit \u201cHarbour\u201d"));
+    // The sheet is the size asked for, centred; the alert is on top of it.
+    const QRect sheet = editorNavigation->view()->parentWidget()->geometry();
+    EXPECT_EQ(editorNavigation->view()->size(), QSize(content->width() / 2, content->height() * 2 / 3));
+    EXPECT_NEAR(sheet.center().x(), content->rect().center().x(), 1);
+    EXPECT_EQ(window.toolbar().itemIdentifiers(),
+              (std::vector<std::string>{"add", "NSToolbarFlexibleSpaceItem", "searchField"}));
+
+    widgetkit_test::saveScreenshot(widgetkit_test::render(window), "navigation_form_sheet_alert");
+}
+
+// The bar on its own: back button, left and right items, large title,
+// appearance colours.
+TEST_F(PresentationScreenshotTest, NavigationBarItemsAndAppearance) {
+    auto first = std::make_shared<TextScreen>("Tags", "", QColor(255, 255, 255));
+    first->navigationItem().setBackBarButtonItem(
+        std::make_shared<BarButtonItem>("All Tags", BarButtonItem::Style::plain, nullptr));
+    auto second = std::make_shared<TextScreen>("Colour", "", QColor(255, 255, 255));
+    auto navigation = std::make_shared<NavigationController>(first);
+    navigation->pushViewController(second, false);
+    second->navigationItem().setRightBarButtonItems(
+        {std::make_shared<BarButtonItem>("Done", BarButtonItem::Style::done, [] {}),
+         std::make_shared<BarButtonItem>("Reset", BarButtonItem::Style::plain, [] {})});
+    auto& bar = navigation->navigationBar();
+    platform::NavigationBar::Appearance appearance;
+    appearance.backgroundColor = QColor(40, 44, 52);
+    appearance.titleTextAttributes.foregroundColor = QColor(250, 250, 250);
+    appearance.largeTitleTextAttributes.foregroundColor = QColor(250, 250, 250);
+    bar.setStandardAppearance(appearance);
+    bar.setTintColor(QColor(255, 196, 0));
+    bar.setPrefersLargeTitles(true);
+    navigation->view()->resize(420, 120);
+    EXPECT_EQ(bar.backButtonTitle(), QString::fromUtf8("\u2039 All Tags"));
+    // The first right item is the outermost.
+    auto* done = bar.findChild<QWidget*>("rightBarButton0");
+    auto* reset = bar.findChild<QWidget*>("rightBarButton1");
+    ASSERT_NE(done, nullptr);
+    ASSERT_NE(reset, nullptr);
+    navigation->view()->show();
+    EXPECT_GT(done->mapTo(&bar, QPoint()).x(), reset->mapTo(&bar, QPoint()).x());
+    second->navigationItem().setHidesBackButton(true);
+    EXPECT_TRUE(bar.backButtonTitle().isEmpty());
+    second->navigationItem().setHidesBackButton(false);
+    widgetkit_test::saveScreenshot(widgetkit_test::render(*navigation->view()), "navigation_bar_items");
+    navigation->view()->hide();
+}
+
+namespace {
+
+class FixedItem : public platform::ActivityItemSource {
+  public:
+    std::string placeholderItem() override { return "Harbour https://t.example/abcdefgh"; }
+    std::string subject(const std::optional<std::string>&) override { return "Harbour"; }
+    std::string item(const std::optional<std::string>&) override { return "https://t.example/abcdefgh"; }
+};
+
+}  // namespace
+
+// An action sheet at a bar button, and the share sheet, each over a screen.
+TEST_F(PresentationScreenshotTest, ActionSheetAndShareSheet) {
+    auto map = std::make_shared<TextScreen>("Map", "(the map)", QColor(214, 228, 240));
+    auto styles = std::make_shared<BarButtonItem>("Map Style", BarButtonItem::Style::plain, [] {});
+    map->navigationItem().setRightBarButtonItem(styles);
+    auto navigation = std::make_shared<NavigationController>(map);
+    MainWindow window;
+    window.resize(720, 480);
+    window.setRootViewController(navigation);
+    window.show();
+
+    auto sheet = AlertController::make("", "", AlertController::Style::actionSheet);
+    for (const char* title : {"Standard", "Satellite", "Hybrid", "OpenStreetMap Retina"}) {
+        sheet->addAction(AlertAction::make(title, AlertAction::Style::defaultValue));
+    }
+    sheet->addAction(AlertAction::make("Cancel", AlertAction::Style::cancel));
+    sheet->popoverPresentationController()->setBarButtonItem(styles);
+    map->present(sheet, true);
+    const QRect panel = sheet->view()->parentWidget()->geometry();
+    EXPECT_TRUE(window.contentView()->rect().contains(panel));
+    widgetkit_test::saveScreenshot(widgetkit_test::render(window), "action_sheet_at_bar_button");
+    sheet->dismiss(false);
+
+    auto share = std::make_shared<platform::ShareSheetController>(std::make_shared<FixedItem>());
+    map->present(share, true);
+    widgetkit_test::saveScreenshot(widgetkit_test::render(window), "share_sheet");
+}

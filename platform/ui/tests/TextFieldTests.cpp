@@ -1,0 +1,255 @@
+#include <gtest/gtest.h>
+
+#include <QClipboard>
+#include <QScrollBar>
+#include <QTest>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include <functional>
+#include <vector>
+
+#include "platform/ui/TextField.hpp"
+#include "platform/ui/TextView.hpp"
+#include "platform/ui/tests/WidgetKitTestSupport.hpp"
+
+using platform::TextReplacement;
+
+namespace {
+
+struct FieldLog : platform::TextFieldDelegate, platform::TextViewDelegate {
+    int began = 0, ended = 0, changes = 0, selections = 0, returns = 0;
+    std::vector<TextReplacement> asked;
+    std::function<bool(const TextReplacement&)> allow = [](const TextReplacement&) { return true; };
+    std::function<void()> onReturnText;
+
+    void textFieldDidBeginEditing(platform::TextField&) override { ++began; }
+    void textFieldDidEndEditing(platform::TextField&) override { ++ended; }
+    bool textFieldShouldChangeCharacters(platform::TextField&, const TextReplacement& r) override {
+        asked.push_back(r);
+        return allow(r);
+    }
+    void textFieldDidChange(platform::TextField&) override { ++changes; }
+    void textFieldDidChangeSelection(platform::TextField&) override { ++selections; }
+    bool textFieldShouldReturn(platform::TextField&) override {
+        ++returns;
+        return true;
+    }
+
+    void textViewDidBeginEditing(platform::TextView&) override { ++began; }
+    void textViewDidEndEditing(platform::TextView&) override { ++ended; }
+    bool textViewShouldChangeText(platform::TextView&, const TextReplacement& r) override {
+        asked.push_back(r);
+        if (r.text == QStringLiteral("\n") && onReturnText) onReturnText();
+        return allow(r);
+    }
+    void textViewDidChange(platform::TextView&) override { ++changes; }
+    void textViewDidChangeSelection(platform::TextView&) override { ++selections; }
+};
+
+class TextInputTest : public widgetkit_test::WidgetTest {
+  protected:
+    void SetUp() override {
+        WidgetTest::SetUp();
+        window = std::make_unique<QWidget>();
+        auto* layout = new QVBoxLayout(window.get());
+        field = new platform::TextField(window.get());
+        view = new platform::TextView(window.get());
+        other = new platform::TextField(window.get());
+        layout->addWidget(field);
+        layout->addWidget(view);
+        layout->addWidget(other);
+        window->resize(320, 200);
+        window->show();
+        QApplication::setActiveWindow(window.get());
+        log = std::make_shared<FieldLog>();
+        field->setDelegate(log);
+        view->setDelegate(log);
+    }
+    void TearDown() override {
+        window.reset();
+        WidgetTest::TearDown();
+    }
+
+    std::unique_ptr<QWidget> window;
+    platform::TextField* field = nullptr;
+    platform::TextView* view = nullptr;
+    platform::TextField* other = nullptr;
+    std::shared_ptr<FieldLog> log;
+};
+
+}  // namespace
+
+TEST(TextReplacement, WorkedOutFromTheTextBeforeAndAfter) {
+    struct Case {
+        const char* before;
+        const char* after;
+        int selectionStart;
+        TextReplacement expected;
+    };
+    const Case cases[] = {
+        {"aa", "aaa", 1, {1, 0, "a"}},  // typed between equal letters: the caret decides
+        {"aa", "aaa", 2, {2, 0, "a"}},
+        {"abc", "ac", 2, {1, 1, ""}},                        // backspace after "b"
+        {"abc", "ab", 2, {2, 1, ""}},                        // delete before "c"
+        {"hello world", "hello there", 6, {6, 5, "there"}},  // a selection replaced
+        {"", "pasted", 0, {0, 0, "pasted"}},
+        {"text", "", 0, {0, 4, ""}},  // cleared
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.before + std::string(" -> ") + c.after);
+        EXPECT_EQ(platform::replacementBetween(c.before, c.after, c.selectionStart), c.expected);
+    }
+}
+
+// Counts of "did change" and "did change selection" per user action.
+TEST_F(TextInputTest, TextFieldNotificationCounts) {
+    struct Case {
+        const char* name;
+        const char* initial;
+        std::function<void(platform::TextField&)> act;
+        int changes;
+        int selections;
+        const char* text;
+    };
+    const Case cases[] = {
+        {"typing three letters", "", [](platform::TextField& f) { QTest::keyClicks(&f, "abc"); }, 3, 3,
+         "abc"},
+        {"paste", "x",
+         [](platform::TextField& f) {
+             QGuiApplication::clipboard()->setText(QStringLiteral("hello"));
+             QTest::keySequence(&f, QKeySequence::Paste);
+         },
+         1, 1, "xhello"},
+        {"two caret moves", "abc",
+         [](platform::TextField& f) {
+             QTest::keyClick(&f, Qt::Key_Left);
+             QTest::keyClick(&f, Qt::Key_Left);
+         },
+         0, 2, "abc"},
+        {"selecting a letter", "abc",
+         [](platform::TextField& f) { QTest::keyClick(&f, Qt::Key_Left, Qt::ShiftModifier); }, 0, 1, "abc"},
+        {"typing over a selection", "abc",
+         [](platform::TextField& f) {
+             f.selectAll();
+             QApplication::processEvents();
+             QTest::keyClick(&f, Qt::Key_Z);
+         },
+         1, 2, "z"},
+        {"backspace", "abc", [](platform::TextField& f) { QTest::keyClick(&f, Qt::Key_Backspace); }, 1, 1,
+         "ab"},
+        {"programmatic text", "abc",
+         [](platform::TextField& f) {
+             f.setText(QStringLiteral("set by code"));
+             f.setCursorPosition(0);
+             QApplication::processEvents();
+         },
+         0, 1, "set by code"},
+        {"return key", "abc", [](platform::TextField& f) { QTest::keyClick(&f, Qt::Key_Return); }, 0, 0,
+         "abc"},
+        {"clear button", "abc",
+         [](platform::TextField& f) {
+             f.setClearButtonShown(true);
+             f.setText(QStringLiteral("abc"));
+             auto* clear = f.findChild<QToolButton*>();
+             ASSERT_NE(clear, nullptr);
+             clear->click();
+             QApplication::processEvents();
+         },
+         1, 1, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        field->setText(QString::fromUtf8(c.initial));
+        field->setFocus();
+        QApplication::processEvents();
+        *log = FieldLog{};
+        c.act(*field);
+        QApplication::processEvents();  // anything queued would show up here as an extra call
+        EXPECT_EQ(log->changes, c.changes);
+        EXPECT_EQ(log->selections, c.selections);
+        EXPECT_EQ(field->text(), QString::fromUtf8(c.text));
+    }
+    *log = FieldLog{};
+    QTest::keyClick(field, Qt::Key_Enter);
+    EXPECT_EQ(log->returns, 1);
+}
+
+TEST_F(TextInputTest, RefusedEditsAreUndoneAndNotReported) {
+    field->setText(QString());
+    field->setFocus();
+    QApplication::processEvents();
+    *log = FieldLog{};
+    log->allow = [](const TextReplacement& r) { return !r.text.contains(QLatin1Char('1')); };
+    QTest::keyClicks(field, "a1b");
+    QApplication::processEvents();
+    EXPECT_EQ(field->text(), QStringLiteral("ab"));
+    EXPECT_EQ(field->cursorPosition(), 2);
+    EXPECT_EQ(log->changes, 2);
+    EXPECT_EQ(log->selections, 2);
+    ASSERT_EQ(log->asked.size(), 3u);
+    EXPECT_EQ(log->asked[1], (TextReplacement{1, 0, QStringLiteral("1")}));
+}
+
+TEST_F(TextInputTest, EditingFollowsFocus) {
+    other->setFocus();
+    QApplication::processEvents();
+    *log = FieldLog{};
+    field->setFocus();
+    QApplication::processEvents();
+    EXPECT_TRUE(field->isEditing());
+    other->setFocus();
+    QApplication::processEvents();
+    EXPECT_EQ(log->began, 1);
+    EXPECT_EQ(log->ended, 1);
+    EXPECT_FALSE(field->isEditing());
+}
+
+// The text view refuses a return and ends editing, the way the point title does.
+TEST_F(TextInputTest, TextViewReturnRefusedPasteCountedHeightFits) {
+    view->setFocus();
+    QApplication::processEvents();
+    *log = FieldLog{};
+    log->allow = [](const TextReplacement& r) { return r.text != QStringLiteral("\n"); };
+    log->onReturnText = [this] { view->clearFocus(); };
+    QTest::keyClicks(view, "ab");
+    QTest::keyClick(view, Qt::Key_Return);
+    QApplication::processEvents();
+    EXPECT_EQ(view->text(), QStringLiteral("ab"));
+    EXPECT_EQ(log->changes, 2);
+    EXPECT_EQ(log->selections, 2);
+    EXPECT_EQ(log->ended, 1);
+
+    view->setFocus();
+    QApplication::processEvents();
+    *log = FieldLog{};
+    QGuiApplication::clipboard()->setText(QStringLiteral("one\ntwo"));
+    QTest::keySequence(view, QKeySequence::Paste);
+    QApplication::processEvents();
+    EXPECT_EQ(log->changes, 1);
+    EXPECT_EQ(log->selections, 1);
+    EXPECT_EQ(view->text(), QStringLiteral("abone\ntwo"));
+
+    *log = FieldLog{};
+    view->setText(QStringLiteral("A title"));
+    QApplication::processEvents();
+    EXPECT_EQ(log->changes, 0);
+    EXPECT_EQ(log->selections, 0);
+    const double oneLine = view->heightThatFits(300);
+    view->setText(QStringLiteral("A title\nwith a second line\nand a third"));
+    const double lineHeight = QFontMetricsF(view->font()).lineSpacing();
+    EXPECT_NEAR(view->heightThatFits(300) - oneLine, 2 * lineHeight, 2);
+    // Fitted: the whole text shows without scrolling, and not much more room than that.
+    const int fits = static_cast<int>(view->heightThatFits(view->width()));
+    view->setFixedHeight(fits - 2);
+    QApplication::processEvents();
+    EXPECT_GT(view->verticalScrollBar()->maximum(), 0);
+    view->setFixedHeight(fits);
+    QApplication::processEvents();
+    EXPECT_EQ(view->verticalScrollBar()->maximum(), 0);
+    field->setClearButtonShown(true);
+    field->setText(QStringLiteral("Coffee places"));
+    other->setPlaceholderText(QStringLiteral("New tag"));
+    QApplication::processEvents();
+    widgetkit_test::saveScreenshot(widgetkit_test::render(*window), QStringLiteral("text_field_and_view"));
+}

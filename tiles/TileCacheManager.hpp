@@ -1,0 +1,237 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <limits>
+#include <list>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/dispatch/NotificationCenter.hpp"
+#include "tiles/ConnectionInfo.hpp"
+#include "tiles/MapRect.hpp"
+#include "tiles/QuovaImageTile.hpp"
+#include "tiles/QuovaTileRect.hpp"
+#include "tiles/TileDiskCache.hpp"
+#include "tiles/TileDownloadSession.hpp"
+#include "tiles/TileRedrawInfo.hpp"
+#include "tiles/UDPTilePreloader.hpp"
+
+namespace tervolo::tiles {
+
+// What a cache manager asks of its tile overlay. Asked from the URL sessions'
+// queues and the drawing threads: answers must not wait for the main thread.
+class QuovaTileCacheManagerDelegate {
+  public:
+    virtual ~QuovaTileCacheManagerDelegate() = default;
+    // The tile indices in view at a zoom level; empty when unknown.
+    virtual std::optional<QuovaTileRect> tileRectForZoomLevel(int64_t zoomLevel) = 0;
+    // The zoom level the renderer last drew.
+    virtual int64_t currentZoomLevel() = 0;
+    // A redraw of the whole overlay (main queue).
+    virtual void setNeedsDisplay() = 0;
+};
+
+// The download engine and disk cache of one tile source, found through a
+// process-wide registry by map key (a newer manager for a key replaces the
+// older one, which lives on until its downloads are answered).
+//
+// Downloads run through one URL session per host prefix (10 s request
+// time-out, 60 s per transfer, 8 connections per host). At most
+// concurrentDLs() run at once; the limit adapts to download times between 6
+// and 8 per host prefix (at most 48). A tile has at most one download record.
+// Failed downloads are retried at most 3 times per tile with a back-off of
+// 1 s, then 2 s (longer when the server asks with Retry-After), then given up
+// for a minute; 400, 401, 403, 404 and 410 are given up at once. A reply is
+// always filed under the tile that asked for it, never under its final URL.
+//
+// Tiles whose download arrives are redrawn in groups: at most one flush of
+// the redraw queues per second across all sources, and a trailing flush one
+// second after a skipped one. Diagnostics are plain system-log lines.
+//
+// Every operation may be called from any thread unless it says otherwise.
+class TileCacheManager : public std::enable_shared_from_this<TileCacheManager> {
+  public:
+    static constexpr int32_t minRunningTileConnections = 6;
+    static constexpr int kMaximumAttempts = 3;
+    // Seconds a tile given up on is not asked for again.
+    static constexpr double kGiveUpSeconds = 60.0;
+    // Tiles of failed stores kept in memory so that a full disk does not make
+    // the map download them again and again.
+    static constexpr size_t kUnstoredTileCapacity = 64;
+    static constexpr const char* kForegroundNotification = "UIApplicationWillEnterForegroundNotification";
+
+    // The manager registered under the key, or nothing.
+    static std::shared_ptr<TileCacheManager> sharedInstanceForMap(const std::string& map);
+    // Builds a manager and registers it under `map`, replacing an earlier one.
+    // A cache folder name that is not one plain name is refused (nothing).
+    static std::shared_ptr<TileCacheManager> initWithMap(
+        const std::string& map, std::string tileDownloadURLPattern,
+        std::vector<std::string> tileDownloadPrefixes, std::string tempDirPrefix,
+        std::weak_ptr<QuovaTileCacheManagerDelegate> delegate);
+
+    // Where sessions come from (tests: a loopback resolver or a fake);
+    // nothing restores the URL sessions. Applies to managers made afterwards.
+    static void setSessionFactory(TileSessionFactory factory);
+    // The documents folder of managers made afterwards (empty: the application's).
+    static void setDocumentsFolderForTesting(std::string folder);
+    // Forgets every manager, the shared unthrottle stepper and the last redraw time.
+    static void resetForTesting();
+
+    ~TileCacheManager();
+    TileCacheManager(const TileCacheManager&) = delete;
+    TileCacheManager& operator=(const TileCacheManager&) = delete;
+
+    const std::string& map() const { return map_; }
+    const std::string& tileDownloadURLPattern() const { return pattern_; }
+    const std::vector<std::string>& tileDownloadPrefixes() const { return prefixes_; }
+    const std::string& tempDirPrefix() const { return cache_.tempDirPrefix(); }
+    std::shared_ptr<QuovaTileCacheManagerDelegate> delegate() const { return delegate_.lock(); }
+    UDPTilePreloader& udpPreloader() { return *preloader_; }
+
+    // Disk cache.
+    std::string tempDir() const { return cache_.tempDir(); }
+    std::string oldTempDir() const { return cache_.oldTempDir(); }
+    // 0 missing, 1 cached and fresh, 2 missing and waiting, 3 missing and
+    // running, 4 cached but outdated. A file wins over a record.
+    uint64_t tileStateForTile(const QuovaImageTile& tile);
+    std::optional<std::vector<uint8_t>> tileDataForStoragePath(const std::string& storagePath,
+                                                               bool acceptOutdated);
+    bool storeTile(std::span<const uint8_t> bytes, const std::string& storagePath);
+    void excludePathFromBackup(const std::string& path) const { cache_.excludePathFromBackup(path); }
+    void clearCacheDirs();
+    // A cached file that does not decode is deleted, so the tile downloads again.
+    void discardUndecodableTile(const std::string& storagePath);
+    static std::optional<std::string> storagePathWithURLString(std::string_view url) {
+        return tiles::storagePathWithURLString(url);
+    }
+
+    // Downloads.
+    void downloadTileAsync(std::shared_ptr<QuovaImageTile> tile, std::shared_ptr<TileRedrawTarget> renderer,
+                           MapRect mapRect, double zoomScale);
+    void handleDownloadResponse(const TileDownloadReply& reply, uint64_t requestIdentifier,
+                                const std::shared_ptr<QuovaImageTile>& tile,
+                                const std::shared_ptr<TileRedrawTarget>& renderer, MapRect mapRect,
+                                double zoomScale);
+    void startWaitingConnections();
+    void throttle();
+    void unthrottle();
+    void resetThrottling();
+    void reset();
+    void notificationReceived(const platform::NotificationCenter::Notification& notification);
+
+    int32_t concurrentDLs() const { return concurrentDLs_.load(); }
+    int32_t maxRunningTileConnections() const;
+    size_t connectionCount();
+    size_t connectionCountForState(uint64_t state);
+    std::shared_ptr<ConnectionInfo> connectionInfoForStoragePath(const std::string& storagePath);
+    std::shared_ptr<ConnectionInfo> waitingConnectionInfoForStoragePath(const std::string& storagePath);
+    std::shared_ptr<ConnectionInfo> runningConnectionInfoForStoragePath(const std::string& storagePath);
+    bool hasRunningConnectionForStoragePath(const std::string& storagePath);
+    void removeConnectionInfo(const std::shared_ptr<ConnectionInfo>& record);
+    // Removes the record of a storage path; whether there was one.
+    bool removeConnectionFromDownloadQueueForStoragePath(const std::string& storagePath);
+    // The zoom level before the first "-"; the largest int64 for a path without one.
+    static int64_t zoomLevelFromStoragePath(const std::optional<std::string>& storagePath);
+    // The URL with every "://<prefix>." of the source's prefixes put back to "://".
+    std::string removeDownloadPrefixFromURLString(const std::string& url) const;
+    bool isTileVisible(const QuovaTilePath& path);
+    size_t tileDownloadPrefixCount() const { return prefixes_.size(); }
+    std::optional<std::string> randomPrefixForURLString() const;
+    static std::string addPrefix(const std::optional<std::string>& prefix, const std::string& url);
+
+    // Redraw queue and status (redraw calls on the main queue where marked).
+    void enqueueTile(std::shared_ptr<QuovaImageTile> tile, std::shared_ptr<TileRedrawTarget> renderer,
+                     double zoomScale);
+    void removeTileFromRedrawQueue(const QuovaImageTile& tile);
+    void redrawAllDirtyTiles();
+    // Main queue.
+    void maybeRedrawTile(std::shared_ptr<QuovaImageTile> tile, std::shared_ptr<TileRedrawTarget> renderer,
+                         double zoomScale);
+    std::vector<TileRedrawInfo> dirtyTiles();
+    void updateStatusString();
+    void updateStatusStringWithRunningCount(uint64_t running, uint64_t waiting);
+    std::optional<std::string> statusString() const;
+
+  private:
+    // What a download was asked with; every retry asks the same.
+    struct DownloadRequest {
+        std::shared_ptr<QuovaImageTile> tile;
+        std::shared_ptr<TileRedrawTarget> renderer;
+        MapRect mapRect;
+        double zoomScale = 0;
+    };
+    enum class DownloadOutcome {
+        skippedWaiting,
+        skippedRunning,
+        backingOff,
+        noTask,
+        queued,
+        started,
+        notResumed
+    };
+    struct RetryState {
+        int attempts = 0;
+        double notBefore = 0;  // wall seconds
+    };
+
+    TileCacheManager(std::string map, std::string pattern, std::vector<std::string> prefixes,
+                     TileDiskCache cache, std::weak_ptr<QuovaTileCacheManagerDelegate> delegate);
+    void setUp(const TileSessionFactory& factory);
+    void download(const DownloadRequest& request, bool isRetry);
+    // Under the record lock: the duplicate test, the record's insertion and, with a free slot, its start.
+    DownloadOutcome insertRecordLocked(const DownloadRequest& request, TileDownloadSession& session,
+                                       const std::string& downloadURL, bool isRetry);
+    void handleErrorReply(const platform::Error& error, const std::string& url,
+                          const DownloadRequest& request, const std::shared_ptr<ConnectionInfo>& record);
+    void handleHTTPReply(const TileDownloadReply& reply, const std::string& url,
+                         const DownloadRequest& request, const std::shared_ptr<ConnectionInfo>& record);
+    // Schedules another attempt (after at least `minimumDelay` seconds) or gives up; under no lock.
+    void retryLater(const DownloadRequest& request, double minimumDelay);
+    void giveUp(const std::string& storagePath);
+    void finishReply();
+    void setStateLocked(ConnectionInfo& record, uint64_t state);
+    std::shared_ptr<ConnectionInfo> lookupLocked(const std::string& storagePath, uint64_t state);
+    void rememberUnstoredTile(const std::string& storagePath, std::span<const uint8_t> bytes);
+    std::optional<std::vector<uint8_t>> unstoredTile(const std::string& storagePath);
+    void forgetUnstoredTiles();
+    void cancelWaitingDownloads();
+    void trailingFlush();
+
+    const std::string map_;
+    const std::string pattern_;
+    const std::vector<std::string> prefixes_;
+    const TileDiskCache cache_;
+    const std::weak_ptr<QuovaTileCacheManagerDelegate> delegate_;
+    std::unique_ptr<UDPTilePreloader> preloader_;
+    std::map<std::string, std::shared_ptr<TileDownloadSession>> downloadSessions_;
+    std::unique_ptr<platform::NotificationCenter::Token> foregroundObservation_;
+
+    std::atomic<int32_t> concurrentDLs_{minRunningTileConnections};
+
+    std::mutex connectionInfoMutex_;
+    std::unordered_map<std::string, std::shared_ptr<ConnectionInfo>> connectionInfoStore_;
+    uint64_t waitingCount_ = 0;
+    uint64_t runningCount_ = 0;
+    uint64_t nextRequestIdentifier_ = 1;
+    std::unordered_map<std::string, RetryState> retries_;
+
+    std::mutex dirtyTilesMutex_;
+    std::vector<TileRedrawInfo> dirtyTiles_;
+    bool trailingFlushPending_ = false;  // main queue only
+
+    mutable std::mutex statusMutex_;
+    std::optional<std::string> statusString_;
+
+    std::mutex unstoredMutex_;
+    std::list<std::pair<std::string, std::vector<uint8_t>>> unstoredTiles_;  // most recent first
+};
+
+}  // namespace tervolo::tiles

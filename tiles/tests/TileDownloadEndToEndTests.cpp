@@ -1,0 +1,191 @@
+// The cache manager against a real tile server on 127.0.0.1 through URL
+// sessions, and many threads asking for overlapping tiles at once.
+#include <algorithm>
+#include <random>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "platform/dispatch/RunLoop.hpp"
+#include "platform/foundation/Bundle.hpp"
+#include "testsupport/UDPListener.hpp"
+#include "testsupport/tiles/LoopbackTileServer.hpp"
+#include "tiles/tests/TilesTestSupport.hpp"
+
+namespace tervolo::tiles {
+namespace {
+
+using tervolo::testsupport::CannedReply;
+using tervolo::testsupport::LoopbackTileServer;
+using testing::TilesTest;
+
+class TileDownloadEndToEndTest : public TilesTest {
+  protected:
+    void SetUp() override {
+        TilesTest::SetUp();
+        TileCacheManager::setSessionFactory(
+            [](const std::string&, platform::URLSessionConfiguration configuration) {
+                configuration.resolveHook = LoopbackTileServer::resolveHook();
+                return makeURLTileSession(configuration);
+            });
+    }
+    std::shared_ptr<TileCacheManager> make() {
+        return TileCacheManager::initWithMap("Loopback", server_.pattern(), {"a", "b", "d", "e"},
+                                             "LoopbackTiles", {});
+    }
+    void ask(TileCacheManager& manager, uint64_t z, uint64_t x, uint64_t y) {
+        manager.downloadTileAsync(tile(z, x, y), renderer_, {0, 0, 256, 256}, 1.0);
+    }
+    bool waitForRequests(size_t count) {
+        return platform::RunLoop::runUntil([&] { return server_.requestCount() >= count; }, 10);
+    }
+    // Every failed reply so far handled to its end: another attempt scheduled or given up.
+    bool handled(size_t replies) {
+        return platform::RunLoop::runUntil(
+            [&] {
+                size_t count = 0;
+                for (const auto& line : systemLines()) {
+                    count += line.find(" asked for again in ") != std::string::npos ||
+                                     line.find(" giving up after ") != std::string::npos
+                                 ? 1
+                                 : 0;
+                }
+                return count >= replies;
+            },
+            10);
+    }
+    std::string cached(TileCacheManager& manager, const std::string& storagePath) {
+        auto data = manager.tileDataForStoragePath(storagePath, true);
+        return data ? std::string(data->begin(), data->end()) : std::string();
+    }
+
+    LoopbackTileServer server_;
+    std::shared_ptr<testing::RecordingRenderer> renderer_ = std::make_shared<testing::RecordingRenderer>();
+};
+
+TEST_F(TileDownloadEndToEndTest, DownloadsSpreadOverThePrefixesWithinTheLimits) {
+    tervolo::testsupport::UDPListener listener;
+    platform::Bundle::main().setInfoDictionaryForTesting(platform::PropertyValue::Dictionary{
+        {"QuovaTilePreloadHost", "127.0.0.1"}, {"QuovaTilePreloadPort", std::to_string(listener.port())}});
+    server_.setLatency(0.03);
+    auto manager = make();
+    constexpr uint64_t kTiles = 120;
+    for (uint64_t x = 0; x < kTiles; ++x) ask(*manager, 10, x, 7);
+    ASSERT_TRUE(platform::RunLoop::runUntil(
+        [&] {
+            for (uint64_t x = 0; x < kTiles; ++x) {
+                if (manager->tileStateForTile(*tile(10, x, 7)) != 1) return false;
+            }
+            return true;
+        },
+        20));
+    EXPECT_EQ(server_.requestCount(), kTiles) << "one request per tile";
+    auto hosts = server_.requestsByHost();
+    for (const char* host : {"a.tiles.test", "b.tiles.test", "d.tiles.test", "e.tiles.test"}) {
+        EXPECT_GT(hosts[host], 0u) << host;
+        EXPECT_LE(server_.peakInFlightForHost(host), 8) << host;
+    }
+    EXPECT_EQ(hosts.size(), 4u);
+    EXPECT_LE(server_.peakInFlight(), manager->maxRunningTileConnections());
+    EXPECT_EQ(cached(*manager, "10-5-7"), LoopbackTileServer::tilePNG(10, 5, 7));
+
+    // Every tile that found no slot went to the preloader once, without prefix.
+    size_t overflow = 0;
+    for (const auto& line : systemLines())
+        overflow += line.starts_with("connection not started yet - no slot.") ? 1 : 0;
+    ASSERT_GT(overflow, 0u);
+    ASSERT_TRUE(listener.waitForDatagrams(overflow));
+    auto datagrams = listener.datagrams();
+    EXPECT_EQ(datagrams.size(), overflow);
+    for (const auto& datagram : datagrams)
+        EXPECT_TRUE(datagram.starts_with("http://tiles.test:")) << datagram;
+}
+
+TEST_F(TileDownloadEndToEndTest, ACaptivePortalAndARateLimitEndAfterTheBoundedAttempts) {
+    struct Case {
+        const char* name;
+        CannedReply reply;
+        double firstWait;  // seconds before the second attempt
+    } cases[] = {
+        {"portal", CannedReply::text("<html><body>Please sign in</body></html>"), 1.0},
+        {"429", CannedReply::text("slow down", 429).withHeader("Retry-After", "2"), 2.0},
+        {"503", CannedReply::text("busy", 503), 1.0},
+    };
+    uint64_t z = 3;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        server_.scriptAll(c.reply);
+        auto manager = make();
+        systemLog_->clear();
+        const size_t base = server_.requestCount();
+        for (uint64_t x = 0; x < 3; ++x) ask(*manager, z, x, 0);
+        ASSERT_TRUE(waitForRequests(base + 3));
+        ASSERT_TRUE(handled(3));
+        time_->advance(c.firstWait - 0.1);
+        EXPECT_EQ(server_.requestCount(), base + 3) << "no attempt before the back-off ends";
+        time_->advance(0.1);
+        ASSERT_TRUE(waitForRequests(base + 6));
+        ASSERT_TRUE(handled(6));
+        time_->advance(2.0);
+        ASSERT_TRUE(waitForRequests(base + 9));
+        ASSERT_TRUE(handled(9));
+        time_->advance(30.0);
+        for (uint64_t x = 0; x < 3; ++x) ask(*manager, z, x, 0);  // the map asking again
+        platform::RunLoop::runUntil([] { return false; }, 0.3);
+        EXPECT_EQ(server_.requestCount(), base + 9);
+        for (uint64_t x = 0; x < 3; ++x) {
+            EXPECT_EQ(countSystemLines("tile " + tileStoragePath(z, x, 0) + " giving up after 3 attempts"),
+                      1u);
+            EXPECT_EQ(manager->tileStateForTile(*tile(z, x, 0)), 0u);
+        }
+        ++z;
+    }
+}
+
+TEST_F(TileDownloadEndToEndTest, ARedirectNeverStoresOneTilesBytesUnderAnotherTilesPath) {
+    server_.script("/tiles/osm/5/1/1.png", CannedReply::redirect("/tiles/osm/5/2/2.png"));
+    auto manager = make();
+    ask(*manager, 5, 1, 1);
+    ASSERT_TRUE(waitForRequests(2));
+    ASSERT_TRUE(platform::RunLoop::runUntil([&] { return manager->connectionCount() == 0; }, 10));
+    EXPECT_EQ(cached(*manager, "5-1-1"), LoopbackTileServer::tilePNG(5, 2, 2));
+    EXPECT_EQ(manager->tileStateForTile(*tile(5, 2, 2)), 0u);
+}
+
+TEST_F(TileDownloadEndToEndTest, EightThreadsAskingForOverlappingTilesNeverDownloadOneTileTwiceAtOnce) {
+    server_.setLatency(0.002);
+    auto manager = make();
+    constexpr uint64_t kTiles = 40;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 8; ++t) {
+        threads.emplace_back([&, t] {
+            std::mt19937 random{unsigned(t)};
+            std::vector<uint64_t> xs(kTiles);
+            for (uint64_t i = 0; i < kTiles; ++i) xs[i] = i;
+            for (int round = 0; round < 3; ++round) {
+                std::shuffle(xs.begin(), xs.end(), random);
+                for (uint64_t x : xs) {
+                    ask(*manager, 9, x, 3);
+                    (void)manager->tileStateForTile(*tile(9, x, 3));
+                    (void)manager->statusString();
+                }
+            }
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    ASSERT_TRUE(platform::RunLoop::runUntil(
+        [&] {
+            if (manager->connectionCount() != 0) return false;
+            for (uint64_t x = 0; x < kTiles; ++x) {
+                if (manager->tileStateForTile(*tile(9, x, 3)) != 1) return false;
+            }
+            return true;
+        },
+        20));
+    EXPECT_EQ(server_.peakInFlightForOnePath(), 1);
+    EXPECT_EQ(manager->connectionCountForState(ConnectionInfo::kRunning), 0u);
+    EXPECT_EQ(manager->statusString(), std::nullopt);
+}
+
+}  // namespace
+}  // namespace tervolo::tiles
