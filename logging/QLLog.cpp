@@ -84,6 +84,44 @@ std::shared_ptr<const QLLogClass> classNamed(std::string_view name) {
 
 }  // namespace
 
+// MARK: - Records on their way
+
+// A first-in first-out ring of the records handed over asynchronously. Each
+// record queues one block on the logging queue, and that block delivers the
+// oldest record here: the block itself carries nothing but the registry, so it
+// fits the block's own storage and costs no allocation, and the ring reuses
+// its slots. Push and block are queued under one lock, so the blocks and the
+// records keep one order, and a record goes before everything queued on the
+// logging queue after it, as if it travelled in its block.
+struct QLLog::PendingRecords {
+    std::mutex mutex;
+    std::vector<QLLogMessagePtr> ring;
+    size_t head = 0;
+    size_t count = 0;
+
+    void push(QLLogMessagePtr record) {
+        if (count == ring.size()) {
+            std::vector<QLLogMessagePtr> grown(std::max<size_t>(64, ring.size() * 2));
+            for (size_t i = 0; i < count; ++i) grown[i] = std::move(ring[(head + i) % ring.size()]);
+            ring = std::move(grown);
+            head = 0;
+        }
+        ring[(head + count) % ring.size()] = std::move(record);
+        ++count;
+    }
+    void dropNewest() {
+        --count;
+        ring[(head + count) % ring.size()].reset();
+    }
+    QLLogMessagePtr popOldest() {
+        if (count == 0) return nullptr;
+        QLLogMessagePtr record = std::move(ring[head]);
+        head = (head + 1) % ring.size();
+        --count;
+        return record;
+    }
+};
+
 // MARK: - QLLoggerNode
 
 QLLoggerNode::QLLoggerNode(std::shared_ptr<QLLogger> logger, std::shared_ptr<DispatchQueue> loggerQueue,
@@ -118,7 +156,7 @@ QLLog& QLLog::sharedInstance() {
     return platform::SharedInstance<QLLog>::get([] { return new QLLog(); });
 }
 
-QLLog::QLLog() {
+QLLog::QLLog() : pending_(std::make_unique<PendingRecords>()) {
     loggingQueue();  // the class-wide state exists before the first instance is used
     const int count = platform::processorCount();
     processorCount_ = count > 0 ? static_cast<unsigned>(count) : 1u;
@@ -196,10 +234,12 @@ void QLLog::log(bool asynchronous, QLLogMessagePtr message) {
 
 void QLLog::log(bool asynchronous, std::string message, QLLogLevel level, QLLogFlag flag, int64_t context,
                 const char* file, const char* function, uint64_t line, std::any tag) {
-    auto record = std::make_shared<const QLLogMessage>(
-        std::move(message), level, flag, context, file ? std::string_view(file) : std::string_view{},
-        function ? std::string_view(function) : std::string_view{}, line, std::move(tag), 0, std::nullopt);
-    queueLogMessage(std::move(record), asynchronous);
+    queueLogMessage(
+        QLLogMessage::make(std::move(message), level, flag, context,
+                           QLLogText::copied(file ? std::string_view(file) : std::string_view{}),
+                           QLLogText::copied(function ? std::string_view(function) : std::string_view{}),
+                           line, std::move(tag), 0),
+        asynchronous);
 }
 
 void QLLog::logWithFormatArgs(bool asynchronous, QLLogLevel level, QLLogFlag flag, int64_t context,
@@ -217,10 +257,30 @@ void QLLog::logWithFormatArgs(bool asynchronous, QLLogLevel level, QLLogFlag fla
     log(asynchronous, std::move(text), level, flag, context, file, function, line, std::move(tag));
 }
 
+void QLLog::queueAsynchronously(QLLogMessagePtr logMessage) {
+    // Unbounded on purpose: an asynchronous caller never blocks.
+    std::lock_guard lock(pending_->mutex);
+    pending_->push(std::move(logMessage));
+    try {
+        loggingQueue()->async([this] { lt_logNextPending(); });
+    } catch (...) {
+        pending_->dropNewest();
+        throw;
+    }
+}
+
+void QLLog::lt_logNextPending() {
+    QLLogMessagePtr logMessage;
+    {
+        std::lock_guard lock(pending_->mutex);
+        logMessage = pending_->popOldest();
+    }
+    if (logMessage) lt_log(logMessage);
+}
+
 void QLLog::queueLogMessage(QLLogMessagePtr logMessage, bool asynchronously) {
     if (asynchronously) {
-        // Unbounded on purpose: an asynchronous caller never blocks.
-        loggingQueue()->async([this, logMessage = std::move(logMessage)] { lt_log(logMessage); });
+        queueAsynchronously(std::move(logMessage));
     } else if (isOnLoggingQueue()) {
         lt_log(logMessage);
     } else if (tWaitedLoggerCallDepth > 0) {
@@ -228,7 +288,7 @@ void QLLog::queueLogMessage(QLLogMessagePtr logMessage, bool asynchronously) {
         // its logMessage or flush) would wait for the logging queue, which waits
         // for the logger: a deadlock. Hand the record over asynchronously; it is
         // delivered right after the current one.
-        loggingQueue()->async([this, logMessage = std::move(logMessage)] { lt_log(logMessage); });
+        queueAsynchronously(std::move(logMessage));
     } else {
         loggingQueue()->sync([&] { lt_log(logMessage); });
     }
