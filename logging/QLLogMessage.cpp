@@ -1,6 +1,9 @@
 #include "logging/QLLogMessage.hpp"
 
+#include <algorithm>
+#include <atomic>
 #include <cstring>
+#include <iterator>
 #include <mutex>
 #include <vector>
 
@@ -54,70 +57,101 @@ const std::shared_ptr<const QLLogMessage::Caller>& currentCaller() {
     return cached;
 }
 
-// Message buffers of finished records, kept for the next ones. Bounded in
-// number and in size, so a burst of long messages does not stay in memory.
-class MessageBuffers {
+// Things finished records leave behind (message buffers, record blocks),
+// kept for the next records. Each thread keeps a few of its own and trades
+// them with the shared stock in batches, so a log call and a record's end on
+// a logger's queue seldom meet at the lock. The stock is bounded, so a burst
+// does not stay in memory.
+template <typename Item>
+class Recycler {
   public:
+    static constexpr size_t kBatch = 32;
     static constexpr size_t kMaximumCount = 4096;
-    static constexpr size_t kMaximumCapacity = 1024;
 
-    std::string take() {
-        std::lock_guard lock(mutex_);
-        if (free_.empty()) return {};
-        std::string buffer = std::move(free_.back());
-        free_.pop_back();
-        return buffer;
+    // False when there is nothing to reuse.
+    bool take(Item& item) {
+        Local& local = this->local();
+        if (local.items.empty()) {
+            std::lock_guard lock(mutex_);
+            const size_t n = std::min(kBatch, stock_.size());
+            std::move(stock_.end() - static_cast<ptrdiff_t>(n), stock_.end(),
+                      std::back_inserter(local.items));
+            stock_.resize(stock_.size() - n);
+            if (n == 0) return false;
+        }
+        item = std::move(local.items.back());
+        local.items.pop_back();
+        return true;
     }
-    void giveBack(std::string& buffer) {
-        // Short texts live inside the string itself: nothing to keep.
-        if (buffer.capacity() <= std::string().capacity() || buffer.capacity() > kMaximumCapacity) return;
-        buffer.clear();
-        std::lock_guard lock(mutex_);
-        if (free_.size() < kMaximumCount) free_.push_back(std::move(buffer));
+
+    void giveBack(Item item) {
+        Local& local = this->local();
+        local.items.push_back(std::move(item));
+        if (local.items.size() >= 2 * kBatch) returnToStock(local.items, kBatch);
     }
 
   private:
-    std::mutex mutex_;
-    std::vector<std::string> free_;
-};
-
-MessageBuffers& messageBuffers() {
-    return platform::SharedInstance<MessageBuffers>::get();
-}
-
-// Memory blocks of finished records (record and reference count in one), of
-// the one size QLLogMessage::make asks for.
-class RecordBlocks {
-  public:
-    static constexpr size_t kMaximumCount = 4096;
-
-    void* take(size_t size) {
+    struct Local {
+        Recycler* owner;
+        std::vector<Item> items;
+        ~Local() { owner->returnToStock(items, items.size()); }
+    };
+    Local& local() {
+        thread_local Local local{this, {}};
+        return local;
+    }
+    void returnToStock(std::vector<Item>& items, size_t n) {
+        std::vector<Item> dropped;
         {
             std::lock_guard lock(mutex_);
-            if (size == blockSize_ && !free_.empty()) {
-                void* block = free_.back();
-                free_.pop_back();
-                return block;
+            for (size_t i = 0; i < n; ++i) {
+                auto& item = items[items.size() - 1 - i];
+                if (stock_.size() < kMaximumCount) {
+                    stock_.push_back(std::move(item));
+                } else {
+                    dropped.push_back(std::move(item));
+                }
             }
-            if (blockSize_ == 0) blockSize_ = size;
+        }
+        items.resize(items.size() - n);
+        if constexpr (std::is_pointer_v<Item>) {
+            for (Item block : dropped) ::operator delete(block);
+        }
+    }
+
+    std::mutex mutex_;
+    std::vector<Item> stock_;
+};
+
+// Message texts at most this long keep their buffers for reuse.
+constexpr size_t kMaximumKeptCapacity = 1024;
+
+Recycler<std::string>& messageBuffers() {
+    return platform::SharedInstance<Recycler<std::string>>::get();
+}
+
+// Record blocks (record and reference count in one) of the one size
+// QLLogMessage::make asks for.
+struct RecordBlocks {
+    Recycler<void*> blocks;
+    std::atomic<size_t> blockSize{0};
+
+    void* take(size_t size) {
+        size_t expected = 0;
+        if (blockSize.compare_exchange_strong(expected, size, std::memory_order_relaxed) ||
+            expected == size) {
+            void* block = nullptr;
+            if (blocks.take(block)) return block;
         }
         return ::operator new(size);
     }
     void giveBack(void* block, size_t size) {
-        {
-            std::lock_guard lock(mutex_);
-            if (size == blockSize_ && free_.size() < kMaximumCount) {
-                free_.push_back(block);
-                return;
-            }
+        if (size == blockSize.load(std::memory_order_relaxed)) {
+            blocks.giveBack(block);
+        } else {
+            ::operator delete(block);
         }
-        ::operator delete(block);
     }
-
-  private:
-    std::mutex mutex_;
-    size_t blockSize_ = 0;
-    std::vector<void*> free_;
 };
 
 RecordBlocks& recordBlocks() {
@@ -149,7 +183,11 @@ const std::shared_ptr<const QLLogMessage::Caller>& QLLogMessage::noCaller() {
 }
 
 QLLogMessage::~QLLogMessage() {
-    messageBuffers().giveBack(message_);
+    // Short texts live inside the string itself: nothing to keep.
+    if (message_.capacity() > std::string().capacity() && message_.capacity() <= kMaximumKeptCapacity) {
+        message_.clear();
+        messageBuffers().giveBack(std::move(message_));
+    }
 }
 
 std::shared_ptr<const QLLogMessage> QLLogMessage::make(std::string message, QLLogLevel level, QLLogFlag flag,
@@ -161,7 +199,9 @@ std::shared_ptr<const QLLogMessage> QLLogMessage::make(std::string message, QLLo
 }
 
 std::string QLLogMessage::takeMessageBuffer() {
-    return messageBuffers().take();
+    std::string buffer;
+    messageBuffers().take(buffer);
+    return buffer;
 }
 
 QLLogMessage::QLLogMessage(std::string message, QLLogLevel level, QLLogFlag flag, int64_t context,
