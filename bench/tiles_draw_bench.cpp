@@ -60,7 +60,8 @@ tervolo::testsupport::TemporaryFolder& folder() {
 }
 
 struct Fixture {
-    std::shared_ptr<tervolo::testsupport::FakeTileMapView> view = std::make_shared<tervolo::testsupport::FakeTileMapView>();
+    std::shared_ptr<tervolo::testsupport::FakeTileMapView> view =
+        std::make_shared<tervolo::testsupport::FakeTileMapView>();
     std::shared_ptr<tervolo::tiles::QuovaTileOverlay> overlay;
     std::shared_ptr<tervolo::tiles::TileOverlayRenderer> renderer;
     std::vector<std::string> files;
@@ -77,7 +78,8 @@ struct Fixture {
         const int64_t z = kLevel - (shiftLevel ? 1 : 0);
         for (int64_t c = kFirstColumn / divisor; c <= (kFirstColumn + kColumns - 1) / divisor; ++c) {
             for (int64_t r = kFirstRow / divisor; r <= (kFirstRow + kRows - 1) / divisor; ++r) {
-                const std::string png = tervolo::testsupport::LoopbackTileServer::tilePNG(int(z), int(c), int(r));
+                const std::string png =
+                    tervolo::testsupport::LoopbackTileServer::tilePNG(int(z), int(c), int(r));
                 const std::string path =
                     tervolo::tiles::tileStoragePath(uint64_t(z), uint64_t(c), uint64_t(r));
                 manager->storeTile({reinterpret_cast<const uint8_t*>(png.data()), png.size()}, path);

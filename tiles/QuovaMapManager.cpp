@@ -9,7 +9,7 @@
 namespace tervolo::tiles {
 
 QuovaMapManager& QuovaMapManager::shared() {
-    return platform::SharedInstance<QuovaMapManager>::get([] { return new QuovaMapManager(); });
+    return platform::SharedInstance<QuovaMapManager>::get();
 }
 
 std::optional<TileOverlayConfiguration> QuovaMapManager::configurationForMapStyle(

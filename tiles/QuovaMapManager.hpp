@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/dispatch/SharedInstance.hpp"
 #include "tiles/QuovaBaseMapStyle.hpp"
 #include "tiles/QuovaTileOverlay.hpp"
 
@@ -32,6 +33,7 @@ class QuovaMapManager {
     void resetForTesting();
 
   private:
+    friend class platform::SharedInstance<QuovaMapManager>;
     QuovaMapManager() = default;
     struct Entry {
         std::weak_ptr<QuovaTileOverlayDelegate> mapView;

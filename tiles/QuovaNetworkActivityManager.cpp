@@ -28,8 +28,7 @@ void setDeviceTypeForTesting(std::function<int64_t()> provider) {
 }
 
 QuovaNetworkActivityManager& QuovaNetworkActivityManager::sharedInstance() {
-    return platform::SharedInstance<QuovaNetworkActivityManager>::get(
-        [] { return new QuovaNetworkActivityManager(); });
+    return platform::SharedInstance<QuovaNetworkActivityManager>::get();
 }
 
 void QuovaNetworkActivityManager::startUsingNetwork() {

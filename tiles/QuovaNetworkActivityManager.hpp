@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <functional>
 
+#include "platform/dispatch/SharedInstance.hpp"
+
 namespace tervolo::tiles {
 
 // The device type code of the user-interface idiom: 0 phone, 2 tablet, 3 the
@@ -26,6 +28,7 @@ class QuovaNetworkActivityManager {
     uint64_t count() const { return count_; }
 
   private:
+    friend class platform::SharedInstance<QuovaNetworkActivityManager>;
     QuovaNetworkActivityManager() = default;
     uint64_t count_ = 0;  // main queue only
 };

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <mutex>
 
 #include "platform/dispatch/Clock.hpp"
 #include "platform/dispatch/DispatchQueue.hpp"
@@ -14,8 +15,11 @@ namespace {
 
 // Shared by all overlays: the axis tile counts, cleared by every overlay's
 // creation and published whole by the first request after it, so readers
-// never see a table half filled.
-std::atomic<std::shared_ptr<const void>> gAxisTable;
+// never see a table half filled. A table once published is never freed (a
+// reader may still hold it; there is one per overlay creation), so reading
+// is one atomic load.
+std::atomic<const void*> gAxisTable{nullptr};
+std::mutex gRetiredTablesMutex;
 // Monotonic seconds of the last zoom-out request; NaN: none yet.
 std::atomic<double> gLastZoomOut{std::nan("")};
 
@@ -35,7 +39,7 @@ std::shared_ptr<QuovaTileOverlay> QuovaTileOverlay::initOverlayForMap(
     overlay->tileDownloadURLPattern_ = tileDownloadURLPattern;
     overlay->tileDownloadPrefixes_ = prefixes;
     overlay->tempDirPrefix_ = tempDirPrefix;
-    gAxisTable.store(nullptr);
+    gAxisTable.store(nullptr, std::memory_order_release);
     auto manager =
         TileCacheManager::initWithMap(map, tileDownloadURLPattern, prefixes, tempDirPrefix, overlay);
     tileLog("created TileCacheManager {} for map type {}",
@@ -59,21 +63,25 @@ int32_t QuovaTileOverlay::maxZoomLevel() const {
     return int32_t(double(maxTileZ_) + std::sqrt(double(retinaShiftLevel_)));
 }
 
-std::shared_ptr<const QuovaTileOverlay::AxisTable> QuovaTileOverlay::axisTable() {
-    auto current = std::static_pointer_cast<const AxisTable>(gAxisTable.load());
-    if (current) return current;
-    auto table = std::make_shared<AxisTable>();
+const QuovaTileOverlay::AxisTable* QuovaTileOverlay::axisTable() {
+    if (const void* current = gAxisTable.load(std::memory_order_acquire))
+        return static_cast<const AxisTable*>(current);
+    auto table = std::make_unique<AxisTable>();
     if (auto owner = delegate()) {
         for (int32_t level = 1; level <= 24; ++level) {
             const int32_t count = owner->axisTilesForZoomLevel(level);
             if (count >= 1) table->tiles[level] = count;
         }
     }
-    std::shared_ptr<const void> expected;
-    if (!gAxisTable.compare_exchange_strong(expected, table)) {
-        return std::static_pointer_cast<const AxisTable>(expected);  // another thread published first
+    const void* expected = nullptr;
+    if (!gAxisTable.compare_exchange_strong(expected, table.get(), std::memory_order_acq_rel)) {
+        return static_cast<const AxisTable*>(expected);  // another thread published first
     }
-    return table;
+    const AxisTable* published = table.get();
+    static auto* publishedTables = new std::vector<std::unique_ptr<AxisTable>>();
+    std::lock_guard lock(gRetiredTablesMutex);
+    publishedTables->push_back(std::move(table));
+    return published;
 }
 
 void QuovaTileOverlay::requestZoomOut(int64_t zoomLevel) {

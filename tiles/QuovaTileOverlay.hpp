@@ -105,7 +105,7 @@ class QuovaTileOverlay : public platform::MKOverlay,
     struct AxisTable {
         int64_t tiles[25] = {};
     };
-    std::shared_ptr<const AxisTable> axisTable();
+    const AxisTable* axisTable();
     void requestZoomOut(int64_t zoomLevel);
 
     int64_t maxTileZ_ = 0;

@@ -1,7 +1,5 @@
 #include "tiles/TileCacheManager.hpp"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -9,10 +7,7 @@
 #include "platform/dispatch/Clock.hpp"
 #include "platform/dispatch/DispatchQueue.hpp"
 #include "platform/dispatch/SharedInstance.hpp"
-#include "platform/net/URLError.hpp"
 #include "platform/text/Random.hpp"
-#include "tiles/QuovaNetworkActivityManager.hpp"
-#include "tiles/TileImageCheck.hpp"
 #include "tiles/TileLog.hpp"
 
 namespace tervolo::tiles {
@@ -35,30 +30,6 @@ Registry& registry() {
 // Shared by every manager: every third fast download, counted across all
 // sources, raises one limit by one.
 std::atomic<int32_t> gUnthrottleStepper{3};
-
-double wallNow() {
-    return platform::Clock::current()->wallSeconds();
-}
-
-// Statuses after which asking again cannot help.
-bool isFinalStatus(int64_t status) {
-    return status == 400 || status == 401 || status == 403 || status == 404 || status == 410;
-}
-
-// Seconds of a Retry-After header given in seconds; dates are not honoured.
-double retryAfterSeconds(const std::optional<platform::HTTPURLResponse>& response) {
-    if (!response) return 0;
-    auto value = response->value("Retry-After");
-    if (!value) return 0;
-    int64_t seconds = 0;
-    auto [end, error] = std::from_chars(value->data(), value->data() + value->size(), seconds);
-    if (error != std::errc() || end != value->data() + value->size() || seconds < 0) return 0;
-    return double(std::min<int64_t>(seconds, int64_t(TileCacheManager::kGiveUpSeconds)));
-}
-
-std::string errorText(const platform::Error& error) {
-    return error.fullDescription();
-}
 
 }  // namespace
 
@@ -239,6 +210,44 @@ void TileCacheManager::removeConnectionInfo(const std::shared_ptr<ConnectionInfo
     updateStatusString();
 }
 
+bool TileCacheManager::removeConnectionFromDownloadQueueForStoragePath(const std::string& storagePath) {
+    bool removed = false;
+    {
+        std::lock_guard lock(connectionInfoMutex_);
+        if (auto it = connectionInfoStore_.find(storagePath); it != connectionInfoStore_.end()) {
+            setStateLocked(*it->second, 0);
+            connectionInfoStore_.erase(it);
+            removed = true;
+        }
+    }
+    if (removed) updateStatusString();
+    return removed;
+}
+
+int64_t TileCacheManager::zoomLevelFromStoragePath(const std::optional<std::string>& storagePath) {
+    if (!storagePath) return std::numeric_limits<int64_t>::max();
+    const std::string_view text(*storagePath);
+    int64_t level = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.find('-'), level);
+    if (error != std::errc() || text.find('-') == std::string_view::npos ||
+        end != text.data() + text.find('-')) {
+        return std::numeric_limits<int64_t>::max();
+    }
+    tileLog("extracted zoomLevel {} from {}", level, *storagePath);
+    return level;
+}
+
+std::string TileCacheManager::removeDownloadPrefixFromURLString(const std::string& url) const {
+    std::string result = url;
+    for (const auto& prefix : prefixes_) {
+        const std::string marked = "://" + prefix + ".";
+        tileLog("eliminating {}", marked);
+        for (size_t at; (at = result.find(marked)) != std::string::npos;)
+            result.replace(at, marked.size(), "://");
+    }
+    return result;
+}
+
 bool TileCacheManager::isTileVisible(const QuovaTilePath& path) {
     auto owner = delegate();
     if (!owner || path.z != owner->currentZoomLevel()) return false;
@@ -335,354 +344,6 @@ void TileCacheManager::cancelWaitingDownloads() {
         }
     }
     for (auto& task : tasks) task->cancel();
-}
-
-// ---- downloads ----
-
-void TileCacheManager::downloadTileAsync(std::shared_ptr<QuovaImageTile> tile,
-                                         std::shared_ptr<TileRedrawTarget> renderer, MapRect mapRect,
-                                         double zoomScale) {
-    download(std::move(tile), std::move(renderer), mapRect, zoomScale, false);
-}
-
-void TileCacheManager::download(std::shared_ptr<QuovaImageTile> tile,
-                                std::shared_ptr<TileRedrawTarget> renderer, MapRect mapRect, double zoomScale,
-                                bool isRetry) {
-    if (!tile) return;
-    const std::string storagePath = tile->storagePath();
-    const std::string plainURL = tile->urlStringWithPattern(pattern_);
-    const auto prefix = randomPrefixForURLString();
-    const std::string downloadURL = addPrefix(prefix, plainURL);
-    auto session = downloadSessions_.at(prefix ? *prefix : std::string("default"));
-
-    enum class Outcome { skippedWaiting, skippedRunning, backingOff, noTask, queued, started, notResumed };
-    Outcome outcome;
-    uint64_t waiting = 0;
-    uint64_t running = 0;
-    {
-        // The duplicate test, the insertion and the start are one step, and
-        // the record is in the store before its task can answer.
-        std::lock_guard lock(connectionInfoMutex_);
-        if (lookupLocked(storagePath, ConnectionInfo::kWaiting)) {
-            outcome = Outcome::skippedWaiting;
-        } else if (lookupLocked(storagePath, 0)) {
-            outcome = Outcome::skippedRunning;
-        } else if (auto retry = retries_.find(storagePath);
-                   !isRetry && retry != retries_.end() && wallNow() < retry->second.notBefore) {
-            outcome = Outcome::backingOff;
-        } else {
-            const uint64_t identifier = nextRequestIdentifier_++;
-            // The completion keeps this manager alive until the reply is handled,
-            // also when a newer manager replaced it meanwhile.
-            auto task = session->dataTask(downloadURL, [self = shared_from_this(), identifier, tile, renderer,
-                                                        mapRect, zoomScale](TileDownloadReply reply) mutable {
-                self->handleDownloadResponse(reply, identifier, tile, renderer, mapRect, zoomScale);
-                // The last reference may go here: let it go elsewhere than on
-                // the session's own queue, which the manager's end waits for.
-                platform::DispatchQueue::global(platform::QoS::Background)->async([keep = std::move(self)] {
-                });
-            });
-            if (!task) {
-                outcome = Outcome::noTask;
-            } else {
-                auto record = std::make_shared<ConnectionInfo>();
-                record->setDelegate(weak_from_this());
-                record->setConnection(task);
-                record->setOverlayPath(tile->overlayPath());
-                record->setRequestedAt(wallNow());
-                record->requestIdentifier = identifier;
-                connectionInfoStore_[storagePath] = record;
-                ++waitingCount_;
-                if (runningCount_ >= uint64_t(std::max(concurrentDLs_.load(), 0))) {
-                    outcome = Outcome::queued;
-                } else {
-                    task->resume();
-                    if (!task->isSuspended()) {
-                        record->setStartDate(wallNow());
-                        setStateLocked(*record, ConnectionInfo::kRunning);
-                        outcome = Outcome::started;
-                    } else {
-                        outcome = Outcome::notResumed;
-                    }
-                }
-            }
-        }
-        waiting = waitingCount_;
-        running = runningCount_;
-    }
-
-    switch (outcome) {
-        case Outcome::skippedWaiting:
-            tileLog("tile {} is already in download queue; skipping ... ", storagePath);
-            return;
-        case Outcome::skippedRunning:
-            tileLog("tile {} is already being downloaded; skipping ... ", storagePath);
-            return;
-        case Outcome::backingOff:
-            tileLog("tile {} waits before it is asked for again; skipping ... ", storagePath);
-            return;
-        case Outcome::noTask:
-            tileLog("downloading missing map tile from URL {}", downloadURL);
-            tileLog("could not create download connection!");
-            break;
-        case Outcome::queued:
-            tileLog("downloading missing map tile from URL {}", downloadURL);
-            tileLog("connection not started yet - no slot. {} connections in DL queue.", waiting);
-            preloader_->send(plainURL);
-            break;
-        case Outcome::started:
-            tileLog("downloading missing map tile from URL {}", downloadURL);
-            QuovaNetworkActivityManager::sharedInstance().startUsingNetwork();
-            tileLog("connection started for tile {} - {} running, {} waiting", storagePath, running, waiting);
-            break;
-        case Outcome::notResumed:
-            tileLog("downloading missing map tile from URL {}", downloadURL);
-            tileLog("connection created for tile {} - could NOT resume it, will resume later", storagePath);
-            break;
-    }
-    updateStatusStringWithRunningCount(running, waiting);
-}
-
-void TileCacheManager::retryLater(const std::shared_ptr<QuovaImageTile>& tile,
-                                  const std::shared_ptr<TileRedrawTarget>& renderer, MapRect mapRect,
-                                  double zoomScale, double minimumDelay) {
-    const std::string storagePath = tile->storagePath();
-    int attempts = 0;
-    double delay = 0;
-    {
-        std::lock_guard lock(connectionInfoMutex_);
-        auto& retry = retries_[storagePath];
-        attempts = ++retry.attempts;
-        if (attempts >= kMaximumAttempts) {
-            retry.notBefore = wallNow() + kGiveUpSeconds;
-        } else {
-            delay = std::max(minimumDelay, double(1 << (attempts - 1)));  // 1 s, then 2 s
-            retry.notBefore = wallNow() + delay;
-        }
-    }
-    if (attempts >= kMaximumAttempts) {
-        tileLog("tile {} giving up after {} attempts", storagePath, attempts);
-        return;
-    }
-    platform::DispatchQueue::main()->asyncAfter(
-        delay, [self = shared_from_this(), tile, renderer, mapRect, zoomScale] {
-            self->download(tile, renderer, mapRect, zoomScale, true);
-        });
-}
-
-void TileCacheManager::giveUp(const std::string& storagePath) {
-    std::lock_guard lock(connectionInfoMutex_);
-    retries_[storagePath] = RetryState{kMaximumAttempts, wallNow() + kGiveUpSeconds};
-}
-
-void TileCacheManager::handleDownloadResponse(const TileDownloadReply& reply, uint64_t requestIdentifier,
-                                              const std::shared_ptr<QuovaImageTile>& tile,
-                                              const std::shared_ptr<TileRedrawTarget>& renderer,
-                                              MapRect mapRect, double zoomScale) {
-    const std::string storagePath = tile->storagePath();
-    std::string url = reply.response ? reply.response->url() : std::string();
-    if (url.empty() && reply.error) url = platform::URLError::failingURL(*reply.error);
-
-    // The reply belongs to the tile that asked for it; the final URL after a
-    // redirect names nothing that may be stored or removed.
-    std::shared_ptr<ConnectionInfo> record;
-    {
-        std::lock_guard lock(connectionInfoMutex_);
-        auto found = lookupLocked(storagePath, 0);
-        if (found && found->requestIdentifier == requestIdentifier) record = found;
-    }
-    if (!record) {
-        tileLog(
-            "Data integrity issue: connInfo should be found in connectionStore when entering completion "
-            "handler, "
-            "but can't find connection for tile {}",
-            tile->description());
-    }
-    bool started = false;
-    double startSeconds = 0;
-    if (auto date = record ? record->startDate() : std::nullopt) {
-        started = true;
-        startSeconds = *date;
-        tileLog("Download returned - took {:.1f} seconds for URL {}.", wallNow() - startSeconds, url);
-    }
-
-    if (reply.error) {
-        const int64_t code = reply.error->code;
-        if (code == 429) {
-            tileLog("UPSTREAM timeout for {} ({})", url, errorText(*reply.error));
-            removeConnectionInfo(record);
-            if (record) retryLater(tile, renderer, mapRect, zoomScale, 0);
-        } else if (code == 400) {
-            tileLog("no such tile (illegal parameters) for URL {}, removing tile from queue ... ", url);
-            removeConnectionInfo(record);
-            unthrottle();
-            giveUp(storagePath);
-        } else if (code == platform::URLError::timedOut) {
-            if (started) {
-                tileLog("request timed out downloading {}, throttling ... ", url);
-                throttle();
-            } else {
-                tileLog("request downloading {} timed out WITHOUT even running - weird.", url);
-            }
-            removeConnectionInfo(record);
-            if (record) retryLater(tile, renderer, mapRect, zoomScale, 0);
-        } else {
-            tileLog("General error downloading {} ({})", url, errorText(*reply.error));
-            removeConnectionInfo(record);
-        }
-    } else if (!reply.response) {
-        tileLog("Unknown response {} received - dunno what to do!", "(not an HTTP response)");
-        removeConnectionInfo(record);
-    } else {
-        const int64_t status = reply.response->statusCode();
-        const std::span<const uint8_t> data =
-            reply.data ? std::span<const uint8_t>(*reply.data) : std::span<const uint8_t>();
-        if (status == 200 && isTileImage(data)) {
-            storeTile(data, storagePath);
-            if (renderer) renderer->tileWasStored(*tile);
-            ::usleep(200);
-            const double seconds = started ? wallNow() - startSeconds : 0.0;
-            if (seconds < 1.0) {
-                tileLog("fast download ({:.1f} s), unthrottling", seconds);
-                unthrottle();
-            } else if (seconds > 3.0) {
-                tileLog("slow download ({:.1f} s), throttling", seconds);
-                throttle();
-            } else {
-                tileLog("average download ({:.1f} s), leaving throttle untouched", seconds);
-            }
-            {
-                std::lock_guard lock(connectionInfoMutex_);
-                retries_.erase(storagePath);
-            }
-            if (renderer && zoomScale != 0.0) {
-                platform::DispatchQueue::main()->async(
-                    [self = shared_from_this(), tile, renderer, zoomScale] {
-                        self->maybeRedrawTile(tile, renderer, zoomScale);
-                    });
-            }
-            removeConnectionInfo(record);
-        } else if (status == 200) {
-            tileLog("Error downloading tile {} - no valid image data", storagePath);
-            removeConnectionInfo(record);
-            if (record) retryLater(tile, renderer, mapRect, zoomScale, 0);
-        } else if (isFinalStatus(status)) {
-            tileLog("HTTP status {} for URL {} - giving up.", status, url);
-            removeConnectionInfo(record);
-            giveUp(storagePath);
-        } else if (status == 429) {
-            tileLog("UPSTREAM timeout for {}", url);
-            removeConnectionInfo(record);
-            if (record) retryLater(tile, renderer, mapRect, zoomScale, retryAfterSeconds(reply.response));
-        } else {
-            tileLog("HTTP status {} for URL {} - enqueueing tile again", status, url);
-            removeConnectionInfo(record);
-            if (record) {
-                retryLater(tile, renderer, mapRect, zoomScale,
-                           status == 503 ? retryAfterSeconds(reply.response) : 0);
-            }
-        }
-    }
-    finishReply();
-}
-
-void TileCacheManager::finishReply() {
-    startWaitingConnections();
-    QuovaNetworkActivityManager::sharedInstance().stopUsingNetwork();
-    uint64_t waiting = 0;
-    uint64_t running = 0;
-    {
-        std::lock_guard lock(connectionInfoMutex_);
-        waiting = waitingCount_;
-        running = runningCount_;
-    }
-    size_t dirty = 0;
-    {
-        std::lock_guard lock(dirtyTilesMutex_);
-        dirty = dirtyTiles_.size();
-    }
-    if (waiting + running > 0) {
-        tileLog("{} running connections, {} waiting connections", running, waiting);
-        platform::DispatchQueue::main()->asyncAfter(1.0, [weak = weak_from_this()] {
-            if (auto self = weak.lock()) self->startWaitingConnections();
-        });
-    } else {
-        if (dirty > 0) {
-            tileLog("no more running or waiting connections but {} tiles need redraw - flushing redraw queue",
-                    dirty);
-            redrawAllDirtyTiles();
-        }
-        platform::DispatchQueue::main()->asyncAfter(1.0, [weak = delegate_] {
-            if (auto owner = weak.lock()) owner->setNeedsDisplay();
-        });
-    }
-    updateStatusStringWithRunningCount(running, waiting);
-}
-
-void TileCacheManager::startWaitingConnections() {
-    std::vector<std::shared_ptr<ConnectionInfo>> candidates;
-    int64_t freeSlots = 0;
-    {
-        std::lock_guard lock(connectionInfoMutex_);
-        freeSlots = int64_t(concurrentDLs_.load()) - int64_t(runningCount_);
-        if (waitingCount_ == 0) {
-            candidates.clear();
-        } else {
-            for (const auto& [path, record] : connectionInfoStore_) {
-                if (record->state() == ConnectionInfo::kWaiting) candidates.push_back(record);
-            }
-        }
-    }
-    if (candidates.empty()) {
-        tileLog("No more waiting connections - nothing to do.");
-        return;
-    }
-    if (freeSlots <= 0) return;
-    tileLog("startWaitingConnections for max. {} tiles ({} waiting).", freeSlots, candidates.size());
-
-    // Visibility asks the overlay and the map view: once per record and
-    // outside the lock, never inside the comparison.
-    const double sortStart = platform::Clock::current()->monotonicSeconds();
-    struct Candidate {
-        std::shared_ptr<ConnectionInfo> record;
-        bool visible;
-        double requestedAt;
-    };
-    std::vector<Candidate> sorted;
-    sorted.reserve(candidates.size());
-    for (auto& record : candidates)
-        sorted.push_back({record, isTileVisible(record->overlayPath()), record->requestedAt()});
-    std::stable_sort(sorted.begin(), sorted.end(), [](const Candidate& a, const Candidate& b) {
-        return compareDownloadOrder(a.visible, a.requestedAt, b.visible, b.requestedAt) < 0;
-    });
-    tileLog("Sorting took {:.4f} seconds.", platform::Clock::current()->monotonicSeconds() - sortStart);
-
-    std::vector<std::pair<std::string, size_t>> started;
-    {
-        std::lock_guard lock(connectionInfoMutex_);
-        int64_t slots = int64_t(concurrentDLs_.load()) - int64_t(runningCount_);
-        size_t position = 0;
-        for (auto& candidate : sorted) {
-            ++position;
-            if (slots <= 0) break;
-            auto& record = *candidate.record;
-            // Skip records removed or started meanwhile.
-            auto current = lookupLocked(record.storagePath(), ConnectionInfo::kWaiting);
-            if (current != candidate.record) continue;
-            auto task = record.connection();
-            if (!task || !task->isSuspended()) continue;
-            task->resume();
-            record.setStartDate(wallNow());
-            setStateLocked(record, ConnectionInfo::kRunning);
-            started.emplace_back(record.storagePath(), position);
-            --slots;
-        }
-    }
-    for (const auto& [path, position] : started) {
-        tileLog("just started waiting connection at position {} of {}", position, sorted.size());
-        QuovaNetworkActivityManager::sharedInstance().startUsingNetwork();
-    }
-    if (!started.empty()) updateStatusString();
 }
 
 }  // namespace tervolo::tiles

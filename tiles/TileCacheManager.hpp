@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <limits>
 #include <list>
 #include <map>
 #include <memory>
@@ -135,6 +136,12 @@ class TileCacheManager : public std::enable_shared_from_this<TileCacheManager> {
     std::shared_ptr<ConnectionInfo> runningConnectionInfoForStoragePath(const std::string& storagePath);
     bool hasRunningConnectionForStoragePath(const std::string& storagePath);
     void removeConnectionInfo(const std::shared_ptr<ConnectionInfo>& record);
+    // Removes the record of a storage path; whether there was one.
+    bool removeConnectionFromDownloadQueueForStoragePath(const std::string& storagePath);
+    // The zoom level before the first "-"; the largest int64 for a path without one.
+    static int64_t zoomLevelFromStoragePath(const std::optional<std::string>& storagePath);
+    // The URL with every "://<prefix>." of the source's prefixes put back to "://".
+    std::string removeDownloadPrefixFromURLString(const std::string& url) const;
     bool isTileVisible(const QuovaTilePath& path);
     size_t tileDownloadPrefixCount() const { return prefixes_.size(); }
     std::optional<std::string> randomPrefixForURLString() const;
@@ -154,6 +161,22 @@ class TileCacheManager : public std::enable_shared_from_this<TileCacheManager> {
     std::optional<std::string> statusString() const;
 
   private:
+    // What a download was asked with; every retry asks the same.
+    struct DownloadRequest {
+        std::shared_ptr<QuovaImageTile> tile;
+        std::shared_ptr<TileRedrawTarget> renderer;
+        MapRect mapRect;
+        double zoomScale = 0;
+    };
+    enum class DownloadOutcome {
+        skippedWaiting,
+        skippedRunning,
+        backingOff,
+        noTask,
+        queued,
+        started,
+        notResumed
+    };
     struct RetryState {
         int attempts = 0;
         double notBefore = 0;  // wall seconds
@@ -162,12 +185,16 @@ class TileCacheManager : public std::enable_shared_from_this<TileCacheManager> {
     TileCacheManager(std::string map, std::string pattern, std::vector<std::string> prefixes,
                      TileDiskCache cache, std::weak_ptr<QuovaTileCacheManagerDelegate> delegate);
     void setUp(const TileSessionFactory& factory);
-    void download(std::shared_ptr<QuovaImageTile> tile, std::shared_ptr<TileRedrawTarget> renderer,
-                  MapRect mapRect, double zoomScale, bool isRetry);
-    // Schedules another attempt or gives up; under no lock.
-    void retryLater(const std::shared_ptr<QuovaImageTile>& tile,
-                    const std::shared_ptr<TileRedrawTarget>& renderer, MapRect mapRect, double zoomScale,
-                    double minimumDelay);
+    void download(const DownloadRequest& request, bool isRetry);
+    // Under the record lock: the duplicate test, the record's insertion and, with a free slot, its start.
+    DownloadOutcome insertRecordLocked(const DownloadRequest& request, TileDownloadSession& session,
+                                       const std::string& downloadURL, bool isRetry);
+    void handleErrorReply(const platform::Error& error, const std::string& url,
+                          const DownloadRequest& request, const std::shared_ptr<ConnectionInfo>& record);
+    void handleHTTPReply(const TileDownloadReply& reply, const std::string& url,
+                         const DownloadRequest& request, const std::shared_ptr<ConnectionInfo>& record);
+    // Schedules another attempt (after at least `minimumDelay` seconds) or gives up; under no lock.
+    void retryLater(const DownloadRequest& request, double minimumDelay);
     void giveUp(const std::string& storagePath);
     void finishReply();
     void setStateLocked(ConnectionInfo& record, uint64_t state);

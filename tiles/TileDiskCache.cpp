@@ -3,7 +3,9 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <atomic>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -56,6 +58,27 @@ std::string uniqueTrashName(const std::string& prefix) {
     std::string name = prefix + "-";
     for (uint8_t byte : random) name += fmt::format("{:02x}", byte);
     return name;
+}
+
+// A full or read-only disk fails every tile: one line a minute says so
+// instead of one per tile (wall seconds of the last line; NaN: none yet).
+std::atomic<double> gLastStoreFailureLine{std::nan("")};
+std::atomic<uint64_t> gUnloggedStoreFailures{0};
+
+template <typename... Args>
+void logStoreFailure(fmt::format_string<Args...> format, Args&&... args) {
+    const double now = platform::Clock::current()->wallSeconds();
+    double last = gLastStoreFailureLine.load();
+    do {
+        if (!std::isnan(last) && now - last < 60.0) {
+            ++gUnloggedStoreFailures;
+            return;
+        }
+    } while (!gLastStoreFailureLine.compare_exchange_weak(last, now));
+    tileLog(format, std::forward<Args>(args)...);
+    if (const uint64_t unlogged = gUnloggedStoreFailures.exchange(0)) {
+        tileLog("{} more tiles could not be stored in the last minute", unlogged);
+    }
 }
 
 void deleteInBackground(std::string path) {
@@ -135,31 +158,33 @@ std::optional<std::vector<uint8_t>> TileDiskCache::tileData(std::string_view sto
 bool TileDiskCache::storeTile(std::span<const uint8_t> bytes, std::string_view storagePath) const {
     if (!isValidFolderName(prefix_) || !isValidStoragePath(storagePath)) return false;
     const std::string folder = tempDir();
-    struct stat st;
-    if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+    const std::string path = filePath(storagePath);
+    // The temporary file lives in the same folder so that the rename is atomic;
+    // no fsync: a tile lost in a crash is simply downloaded again. The folder is
+    // made only when the temporary cannot be, which saves a look per tile.
+    std::string temporary = fmt::format("{}/.{}.XXXXXX", folder, storagePath);
+    int fd = ::mkstemp(temporary.data());
+    if (fd < 0 && (errno == ENOENT || errno == ENOTDIR)) {
         if (platform::FileManager::defaultManager().createDirectory(folder, true)) {
-            tileLog("Can't store tile - failed to create tile dir");
+            logStoreFailure("Can't store tile - failed to create tile dir");
             return false;
         }
         tileLog("Created tile dir");
         // Backup and archiving tools skip a folder tagged so; no per-file marking exists here.
         platform::FileManager::defaultManager().writeFile(folder + "/CACHEDIR.TAG",
                                                           std::string_view(kCacheDirTag));
+        temporary = fmt::format("{}/.{}.XXXXXX", folder, storagePath);
+        fd = ::mkstemp(temporary.data());
     }
-    const std::string path = filePath(storagePath);
-    // The temporary file lives in the same folder so that the rename is atomic;
-    // no fsync: a tile lost in a crash is simply downloaded again.
-    std::string temporary = fmt::format("{}/.{}.XXXXXX", folder, storagePath);
-    int fd = ::mkstemp(temporary.data());
     bool written = fd >= 0 && writeAll(fd, bytes);
     if (fd >= 0 && ::close(fd) != 0) written = false;
     if (written && ::rename(temporary.c_str(), path.c_str()) != 0) written = false;
     if (!written) {
         if (fd >= 0) ::unlink(temporary.c_str());
-        tileLog("ERROR writing data to file {}", path);
+        logStoreFailure("ERROR writing data to file {}", path);
         return false;
     }
-    excludePathFromBackup(path);
+    // Written just now, so there is nothing to look up: the folder's tag keeps it out of backups.
     return true;
 }
 
@@ -212,6 +237,11 @@ void TileDiskCache::clearCacheDirs() const {
     };
     moveAway(old, trash1);
     moveAway(current, trash2);
+}
+
+void TileDiskCache::resetStoreFailureLogForTesting() {
+    gLastStoreFailureLine = std::nan("");
+    gUnloggedStoreFailures = 0;
 }
 
 std::optional<std::string> storagePathWithURLString(std::string_view url) {

@@ -44,12 +44,15 @@ class TileDiskCache {
     // The bytes, or nothing. An outdated tile not accepted is deleted.
     std::optional<std::vector<uint8_t>> tileData(std::string_view storagePath, bool acceptOutdated) const;
     // Writes atomically; creates the folder (with its CACHEDIR.TAG) first.
+    // Failures are logged at most once a minute, with the number left unlogged.
     bool storeTile(std::span<const uint8_t> bytes, std::string_view storagePath) const;
     // Deletes one tile's file (a file that no longer decodes).
     void removeTile(std::string_view storagePath) const;
     void excludePathFromBackup(const std::string& path) const;
     // Empties both folders at once; the old files are deleted in the background.
     void clearCacheDirs() const;
+
+    static void resetStoreFailureLogForTesting();
 
   private:
     std::string prefix_;

@@ -23,6 +23,9 @@ using detail::fatal;
 using detail::MainState;
 using SteadyClock = std::chrono::steady_clock;
 
+// How long one drain may run the main queue before it yields to the event loop.
+constexpr auto kMainQueueDrainSlice = std::chrono::milliseconds(4);
+
 pid_t currentTid() {
     thread_local const pid_t tid = static_cast<pid_t>(::syscall(SYS_gettid));
     return tid;
@@ -56,8 +59,14 @@ int drainMainQueue() {
         std::lock_guard lock(state.mutex);
         budget = state.items.size();
     }
+    // Bounded by time as well as by count, so a flood of main-queue work never holds the event loop
+    // for more than a few milliseconds: what is left runs in the next turn, after input and paint.
+    const auto deadline = SteadyClock::now() + kMainQueueDrainSlice;
     int ran = 0;
-    while (budget-- > 0 && state.runOne()) ++ran;
+    while (budget-- > 0 && state.runOne()) {
+        ++ran;
+        if (SteadyClock::now() >= deadline) break;
+    }
     if (!state.empty()) {
         if (auto e = state.currentExecutor()) e->wakeUp();
     }

@@ -26,8 +26,9 @@ class MainQueueExecutor {
 // Installs the executor (nullptr: back to manual pumping). Thread-safe.
 void setMainQueueExecutor(std::shared_ptr<MainQueueExecutor> executor);
 // Runs the main-queue blocks queued now, in order, on the calling thread, which must be the main
-// thread. Returns how many ran. Blocks queued while draining run in a later call (the executor is
-// woken again), so a busy queue cannot starve the event loop.
+// thread, for at most about 4 ms. Returns how many ran. Blocks queued while draining, and those left
+// when the time is up, run in a later call (the executor is woken again), so a busy queue cannot
+// starve the event loop.
 int drainMainQueue();
 // True on the process's initial thread.
 bool isMainThread();

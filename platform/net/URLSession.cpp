@@ -116,6 +116,14 @@ struct Transfer {
     // may wait its turn behind the per-host cap, which is not idle time; the
     // connect itself is bounded by the connect time-out.
     bool connected = false;
+    // The resource time-out runs from the moment the request goes out, for
+    // the same reason: a request queued behind the cap has not been sent.
+    double resourceSeconds = 7 * 24 * 3600;
+    SteadyClock::time_point sentAt;
+    // A download's file is made when its request goes out, so downloads that
+    // wait behind the per-host cap hold no file descriptor.
+    bool wantsFile = false;
+    bool fileCreateFailed = false;
 
     ~Transfer() {
         if (easy) curl_easy_cleanup(easy);
@@ -178,7 +186,28 @@ struct Transfer {
         auto* t = static_cast<Transfer*>(user);
         t->connected = true;
         t->lastActivity = SteadyClock::now();
+        t->sentAt = t->lastActivity;
+        if (t->wantsFile && !t->file && !t->openFile()) {
+            t->fileCreateFailed = true;
+            return CURL_PREREQFUNC_ABORT;
+        }
         return CURL_PREREQFUNC_OK;
+    }
+
+    bool openFile() {
+        const char* tmp = std::getenv("TMPDIR");
+        std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/TervoloNG-download-XXXXXX";
+        int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
+        if (fd < 0) return false;
+        filePath = pattern;
+        file = ::fdopen(fd, "wb");
+        if (!file) {
+            ::close(fd);
+            ::unlink(filePath.c_str());
+            filePath.clear();
+            return false;
+        }
+        return true;
     }
 
     static int onProgress(void* user, curl_off_t, curl_off_t dlnow, curl_off_t, curl_off_t ulnow) {
@@ -282,6 +311,8 @@ void SessionCore::run() {
                 finish(easy, std::nullopt);
             } else if (transfer.oversize || result == CURLE_FILESIZE_EXCEEDED) {
                 finish(easy, URLError::make(URLError::dataLengthExceedsMaximum, url));
+            } else if (transfer.fileCreateFailed) {
+                finish(easy, URLError::make(URLError::cannotCreateFile, url));
             } else if (transfer.writeFailed) {
                 finish(easy, URLError::make(URLError::cannotWriteToFile, url));
             } else {
@@ -302,8 +333,13 @@ void SessionCore::run() {
         for (auto& [easy, task] : active) {
             Transfer& transfer = *task->transfer_;
             if (!transfer.connected) continue;
-            auto deadline = transfer.lastActivity + std::chrono::duration_cast<SteadyClock::duration>(
-                                                        std::chrono::duration<double>(transfer.idleSeconds));
+            auto idleDeadline =
+                transfer.lastActivity + std::chrono::duration_cast<SteadyClock::duration>(
+                                            std::chrono::duration<double>(transfer.idleSeconds));
+            auto resourceDeadline =
+                transfer.sentAt + std::chrono::duration_cast<SteadyClock::duration>(
+                                      std::chrono::duration<double>(std::min(transfer.resourceSeconds, 1e9)));
+            auto deadline = std::min(idleDeadline, resourceDeadline);
             if (deadline <= now) {
                 idle.push_back(easy);
             } else {
@@ -342,7 +378,8 @@ bool SessionCore::configure(URLSessionTask& task, Transfer& t) {
 
     t.idleSeconds = std::min(configuration.timeoutIntervalForRequest, request.timeoutInterval);
     curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, millisecondsFor(t.idleSeconds));
-    curl_easy_setopt(e, CURLOPT_TIMEOUT_MS, millisecondsFor(configuration.timeoutIntervalForResource));
+    // No curl total time-out: curl would count the wait behind the per-host cap.
+    t.resourceSeconds = configuration.timeoutIntervalForResource;
     t.cap = std::max<int64_t>(0, configuration.maximumResponseBytes);
     curl_easy_setopt(e, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(t.cap));
 
@@ -404,18 +441,7 @@ bool SessionCore::configure(URLSessionTask& task, Transfer& t) {
         curl_url_cleanup(parts);
     }
 
-    if (task.kind_ == URLSessionTask::Kind::download) {
-        const char* tmp = std::getenv("TMPDIR");
-        std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/TervoloNG-download-XXXXXX";
-        int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
-        if (fd < 0) return false;
-        t.filePath = pattern;
-        t.file = ::fdopen(fd, "wb");
-        if (!t.file) {
-            ::close(fd);
-            return false;
-        }
-    }
+    t.wantsFile = task.kind_ == URLSessionTask::Kind::download;
     t.lastActivity = SteadyClock::now();
     return true;
 }

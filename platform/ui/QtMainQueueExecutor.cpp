@@ -4,10 +4,6 @@
 #include <QMetaObject>
 #include <QObject>
 #include <QThread>
-#include <QTimer>
-
-#include <chrono>
-#include <cmath>
 
 namespace platform {
 
@@ -45,21 +41,6 @@ void QtMainQueueExecutor::wakeUp() {
             drainMainQueue();
         },
         Qt::QueuedConnection);
-}
-
-bool QtMainQueueExecutor::scheduleAfter(double delaySeconds, std::function<void()> fire) {
-    // Whole milliseconds, rounded up: a delay never ends early.
-    const auto ms = std::chrono::milliseconds(static_cast<long long>(std::ceil(delaySeconds * 1000.0)));
-    QObject* context = context_;
-    auto start = [context, ms, fire = std::move(fire)]() mutable {
-        QTimer::singleShot(ms, Qt::PreciseTimer, context, std::move(fire));
-    };
-    if (QThread::currentThread() == context_->thread()) {
-        start();
-    } else {
-        QMetaObject::invokeMethod(context_, std::move(start), Qt::QueuedConnection);
-    }
-    return true;
 }
 
 }  // namespace platform

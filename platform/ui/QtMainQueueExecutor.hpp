@@ -11,8 +11,10 @@ class QObject;
 namespace platform {
 
 // Runs the main queue on the Qt event loop: queued blocks are drained from a posted event on the GUI
-// thread (one posted event at a time, however many blocks arrive), and main-queue delays become Qt
-// precise timers on that thread. Under a VirtualClock delays still follow the virtual clock.
+// thread (one posted event at a time, however many blocks arrive). Main-queue delays stay with the
+// dispatch scheduler, which hands each block to the main queue when it falls due: Qt timers take
+// an int of milliseconds (a delay past 24.8 days would wrap) and belong to this executor, so work
+// delayed through them would vanish with it when another executor is installed.
 class QtMainQueueExecutor : public MainQueueExecutor,
                             public std::enable_shared_from_this<QtMainQueueExecutor> {
   public:
@@ -21,7 +23,6 @@ class QtMainQueueExecutor : public MainQueueExecutor,
     static std::shared_ptr<QtMainQueueExecutor> install();
 
     void wakeUp() override;
-    bool scheduleAfter(double delaySeconds, std::function<void()> fire) override;
 
     ~QtMainQueueExecutor() override;
     QtMainQueueExecutor(const QtMainQueueExecutor&) = delete;

@@ -15,6 +15,7 @@
 #include "platform/ui/NavigationItem.hpp"
 #include "platform/ui/PopoverPresentationController.hpp"
 #include "platform/ui/PresentationOverlay.hpp"
+#include "platform/ui/ViewControllerExtension.hpp"
 #include "platform/ui/ViewControllerMainThread.hpp"
 
 namespace platform {
@@ -126,7 +127,11 @@ QWidget* ViewController::view() {
     if (!view_) setView(new QWidget());  // a loadView that set nothing
     // A view deleted behind our back (by a foreign parent) is rebuilt, but
     // viewDidLoad stays a once-in-a-life call.
-    if (firstLoad) viewDidLoad();
+    if (firstLoad) {
+        // Extensions may give the new view its starting geometry first.
+        for (const auto& entry : std::vector(extensions_)) entry.second->viewWillLoad(*this);
+        viewDidLoad();
+    }
     return view_.data();
 }
 
@@ -362,6 +367,23 @@ void ViewController::setModalPresentationStyle(ModalPresentationStyle style) {
 
 PopoverPresentationController* ViewController::popoverPresentationController() {
     return modalPresentationStyle_ == ModalPresentationStyle::popover ? popover_.get() : nullptr;
+}
+
+// --- extensions ------------------------------------------------------------
+
+ViewControllerExtension* ViewController::extension(const void* key) const {
+    for (const auto& entry : extensions_) {
+        if (entry.first == key) return entry.second.get();
+    }
+    return nullptr;
+}
+
+void ViewController::setExtension(const void* key, std::shared_ptr<ViewControllerExtension> extension) {
+    PLATFORM_UI_ASSERT_MAIN_THREAD();
+    auto found = std::find_if(extensions_.begin(), extensions_.end(),
+                              [key](const auto& entry) { return entry.first == key; });
+    if (found != extensions_.end()) extensions_.erase(found);
+    if (extension) extensions_.emplace_back(key, std::move(extension));
 }
 
 // --- the screen-appeared hook ----------------------------------------------

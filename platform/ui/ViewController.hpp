@@ -17,6 +17,7 @@ class NavigationController;
 class NavigationItem;
 class PopoverPresentationController;
 class RestorationCoder;
+class ViewControllerExtension;
 class ViewControllerTransitioningDelegate;
 
 // How a presented controller is shown (the raw values are the platform's).
@@ -247,6 +248,13 @@ class ViewController : public std::enable_shared_from_this<ViewController> {
     // The class name and chain of this object (see ScreenAppearance).
     ScreenAppearance screenAppearance() const;
 
+    // --- extensions ---------------------------------------------------------
+    // Another module's state and hooks on this controller (see
+    // ViewControllerExtension), one per key; null when none is attached.
+    ViewControllerExtension* extension(const void* key) const;
+    // Attaches (or with null, removes) the extension under `key`.
+    void setExtension(const void* key, std::shared_ptr<ViewControllerExtension> extension);
+
   private:
     friend class NavigationController;
     friend class MainWindow;
@@ -285,6 +293,7 @@ class ViewController : public std::enable_shared_from_this<ViewController> {
     // Set by hosts (MainWindow) on a root controller: its window is shown.
     bool hostVisible_ = false;
     TraitCollection traits_;
+    std::vector<std::pair<const void*, std::shared_ptr<ViewControllerExtension>>> extensions_;
 };
 
 }  // namespace platform

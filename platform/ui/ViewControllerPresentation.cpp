@@ -16,6 +16,7 @@
 #include "platform/ui/PresentationTransitionQueue.hpp"
 #include "platform/ui/PresentationTransitioning.hpp"
 #include "platform/ui/ViewController.hpp"
+#include "platform/ui/ViewControllerExtension.hpp"
 #include "platform/ui/ViewControllerMainThread.hpp"
 
 namespace platform {
@@ -373,6 +374,10 @@ void ViewController::present(std::shared_ptr<ViewController> controller, bool an
                              std::function<void()> completion) {
     PLATFORM_UI_ASSERT_MAIN_THREAD();
     if (!controller) return;
+    // An extension (a popup showing this controller) may take the call over.
+    for (const auto& entry : std::vector(extensions_)) {
+        if (entry.second->present(*this, controller, animated, completion)) return;
+    }
     auto self = weak_from_this();
     runPresentationTransition([self, controller = std::move(controller), animated,
                                completion = std::move(completion)](std::function<void()> done) mutable {
@@ -389,6 +394,10 @@ void ViewController::present(std::shared_ptr<ViewController> controller, bool an
 
 void ViewController::dismiss(bool animated, std::function<void()> completion) {
     PLATFORM_UI_ASSERT_MAIN_THREAD();
+    // An extension (a popup showing this controller) may take the call over.
+    for (const auto& entry : std::vector(extensions_)) {
+        if (entry.second->dismiss(*this, animated, completion)) return;
+    }
     auto self = weak_from_this();
     runPresentationTransition(
         [self, animated, completion = std::move(completion)](std::function<void()> done) mutable {
@@ -403,12 +412,20 @@ void ViewController::dismiss(bool animated, std::function<void()> completion) {
 }
 
 std::shared_ptr<ViewController> ViewController::presentedViewController() const {
+    for (const auto& entry : extensions_) {
+        if (auto owner = entry.second->presentationLinksOwner(*this); owner && owner.get() != this)
+            return owner->presentedViewController();
+    }
     const ViewController* c = this;
     while (c->parent_ != nullptr) c = c->parent_;
     return c->presented_;
 }
 
 std::shared_ptr<ViewController> ViewController::presentingViewController() const {
+    for (const auto& entry : extensions_) {
+        if (auto owner = entry.second->presentationLinksOwner(*this); owner && owner.get() != this)
+            return owner->presentingViewController();
+    }
     const ViewController* c = this;
     while (c->parent_ != nullptr) c = c->parent_;
     return c->presenting_.lock();

@@ -145,6 +145,14 @@ int LoopbackTileServer::peakInFlightForHost(const std::string& host) const {
     return it == hostPeak_.end() ? 0 : it->second;
 }
 
+void LoopbackTileServer::resetPeaks() {
+    std::lock_guard lock(mutex_);
+    peak_ = inFlight_;
+    hostPeak_ = hostInFlight_;
+    pathPeak_ = 0;
+    for (const auto& [path, count] : pathInFlight_) pathPeak_ = std::max(pathPeak_, count);
+}
+
 int LoopbackTileServer::peakInFlightForOnePath() const {
     std::lock_guard lock(mutex_);
     return pathPeak_;

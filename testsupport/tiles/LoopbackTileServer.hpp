@@ -52,6 +52,8 @@ class LoopbackTileServer {
     int peakInFlight() const;
     int peakInFlightForHost(const std::string& host) const;
     int peakInFlightForOnePath() const;
+    // Starts the peaks afresh (from what is in flight now).
+    void resetPeaks();
 
   private:
     CannedReply answer(const RecordedRequest& request);

@@ -110,7 +110,8 @@ TEST_F(QuovaMapManagerTest, ConfigurationTable) {
 }
 
 TEST_F(QuovaMapManagerTest, TheTileServerIsASetting) {
-    platform::Bundle::main().setInfoDictionaryForTesting(platform::PropertyValue::Dictionary{{"QuovaTileServerHost", "localhost:8080"}, {"QuovaTileServerScheme", "http"}});
+    platform::Bundle::main().setInfoDictionaryForTesting(platform::PropertyValue::Dictionary{
+        {"QuovaTileServerHost", "localhost:8080"}, {"QuovaTileServerScheme", "http"}});
     EXPECT_EQ(manager_.configurationForMapStyle(QuovaBaseMapStyle::osm)->tileDownloadURLPattern,
               "http://localhost:8080/tiles/osm-standard-cache/%1$@/%2$@/%3$@.png");
 }

@@ -137,6 +137,22 @@ TEST_F(TileCacheManagerTest, WithoutPrefixesTheDefaultSessionGetsThePlainURL) {
     EXPECT_EQ(TileCacheManager::addPrefix(std::nullopt, "http://x"), "http://x");
 }
 
+TEST_F(TileCacheManagerTest, StoragePathLevelsPrefixRemovalAndRecordRemoval) {
+    EXPECT_EQ(TileCacheManager::zoomLevelFromStoragePath("12-2200-1343"), 12);
+    EXPECT_EQ(TileCacheManager::zoomLevelFromStoragePath(std::nullopt), std::numeric_limits<int64_t>::max());
+    EXPECT_EQ(TileCacheManager::zoomLevelFromStoragePath("x-1-2"), std::numeric_limits<int64_t>::max());
+    EXPECT_EQ(countSystemLines("extracted zoomLevel 12 from 12-2200-1343"), 1u);
+    auto manager = make({"a", "b"});
+    EXPECT_EQ(manager->removeDownloadPrefixFromURLString("https://b.tiles.example/osm/1/2/3.png"),
+              "https://tiles.example/osm/1/2/3.png");
+    EXPECT_EQ(countSystemLines("eliminating ://b."), 1u);
+    ask(*manager, 4);
+    EXPECT_TRUE(manager->removeConnectionFromDownloadQueueForStoragePath("5-4-0"));
+    EXPECT_FALSE(manager->removeConnectionFromDownloadQueueForStoragePath("5-4-0"));
+    EXPECT_EQ(manager->connectionCount(), 0u);
+    EXPECT_EQ(manager->statusString(), std::nullopt);
+}
+
 TEST_F(TileCacheManagerTest, OverflowURLsGoToThePreloaderWithoutPrefix) {
     tervolo::testsupport::UDPListener listener;
     platform::Bundle::main().setInfoDictionaryForTesting(platform::PropertyValue::Dictionary{
@@ -209,8 +225,8 @@ TEST_F(TileCacheManagerTest, ACaptivePortalIsAskedThreeTimesPerTileThenLeftAlone
     ask(*manager, 2);
     for (int attempt = 0; attempt < 5; ++attempt) {
         for (auto& task : sessions_.runningTasks()) {
-            tervolo::testsupport::FakeTileDownloadSession::finish(task,
-                                                           httpReply(task->url, 200, "<html>portal</html>"));
+            tervolo::testsupport::FakeTileDownloadSession::finish(
+                task, httpReply(task->url, 200, "<html>portal</html>"));
         }
         time_->advance(5.0);
         platform::RunLoop::runUntilIdle();
@@ -230,8 +246,8 @@ TEST_F(TileCacheManagerTest, RetryAfterStretchesTheBackOff) {
     auto manager = make({"a"});
     ask(*manager, 3);
     auto task = tasksFor("/5/3/0.png").back();
-    tervolo::testsupport::FakeTileDownloadSession::finish(task,
-                                                   httpReply(task->url, 429, "", {{"Retry-After", "5"}}));
+    tervolo::testsupport::FakeTileDownloadSession::finish(
+        task, httpReply(task->url, 429, "", {{"Retry-After", "5"}}));
     time_->advance(4.9);
     EXPECT_EQ(tasksFor("/5/3/0.png").size(), 1u);
     ask(*manager, 3);  // the renderer's own ask waits as well
@@ -299,7 +315,8 @@ TEST_F(TileCacheManagerTest, WaitingDownloadsStartVisibleFirstThenNewestFirst) {
     for (int i = 0; i < 4; ++i) {
         auto running = sessions_.runningTasks();
         ASSERT_EQ(running.size(), 1u);
-        tervolo::testsupport::FakeTileDownloadSession::finish(running[0], httpReply(running[0]->url, 404, ""));
+        tervolo::testsupport::FakeTileDownloadSession::finish(running[0],
+                                                              httpReply(running[0]->url, 404, ""));
         auto next = sessions_.runningTasks();
         ASSERT_EQ(next.size(), 1u);
         order.push_back(next[0]->url.substr(next[0]->url.size() - 9));

@@ -182,7 +182,14 @@ TEST_F(TileDiskCacheTest, AFailedStoreKeepsTheTileInMemoryBoundedAndForgottenOnC
     for (uint64_t i = 0; i < TileCacheManager::kUnstoredTileCapacity; ++i) {
         manager_->storeTile(std::vector<uint8_t>{1}, tile(9, i, 0)->storagePath());
     }
+    // A disk that refuses every tile is reported once a minute, not once a tile.
+    EXPECT_EQ(countSystemLines("Can't store tile - failed to create tile dir"), 1u);
+    time_->advance(60.0);
+    manager_->storeTile(std::vector<uint8_t>{1}, tile(9, 999, 0)->storagePath());
+    EXPECT_EQ(countSystemLines("Can't store tile - failed to create tile dir"), 2u);
+    EXPECT_EQ(countSystemLines("64 more tiles could not be stored in the last minute"), 1u);
     EXPECT_EQ(manager_->tileStateForTile(*t), 0u) << "the oldest entry leaves first";
+    EXPECT_EQ(manager_->tileStateForTile(*tile(9, 0, 0)), 0u);
     EXPECT_EQ(manager_->tileStateForTile(*tile(9, 5, 0)), 1u);
     manager_->clearCacheDirs();
     EXPECT_EQ(manager_->tileStateForTile(*tile(9, 5, 0)), 0u);

@@ -5,24 +5,11 @@
 
 #include <algorithm>
 
-#include "logging/QLLog.hpp"
-#include "logging/QLLogMessage.hpp"
 #include "platform/dispatch/RunLoop.hpp"
 #include "platform/foundation/Bundle.hpp"
 #include "tiles/QuovaNetworkActivityManager.hpp"
 
 namespace tervolo::tiles::testing {
-
-void FrameworkLogRecorder::logMessage(const logging::QLLogMessagePtr& logMessage) {
-    std::lock_guard lock(mutex_);
-    texts_.push_back(logMessage->message());
-}
-
-std::vector<std::string> FrameworkLogRecorder::texts() {
-    logging::QLLog::sharedInstance().flushLog();
-    std::lock_guard lock(mutex_);
-    return texts_;
-}
 
 void RecordingRenderer::setNeedsDisplayInMapRect(const MapRect& rect, double zoomScale) {
     std::lock_guard lock(mutex_);
@@ -47,11 +34,12 @@ std::vector<std::string> RecordingRenderer::storedTiles() {
 void TilesTest::SetUp() {
     folder_ = std::make_unique<tervolo::testsupport::TemporaryFolder>();
     time_ = std::make_unique<tervolo::testsupport::VirtualClockScope>();
-    platform::Bundle::main().setInfoDictionaryForTesting(platform::PropertyValue::Dictionary{{"CFBundleName", "TervoloNG"}});
+    platform::Bundle::main().setInfoDictionaryForTesting(
+        platform::PropertyValue::Dictionary{{"CFBundleName", "TervoloNG"}});
     systemLog_ = platform::OSLogCapture::install();
-    frameworkLog_ = std::make_shared<FrameworkLogRecorder>();
-    logging::QLLog::sharedInstance().addLogger(frameworkLog_, logging::QLLogLevel::all);
+    frameworkLog_ = std::make_unique<tervolo::testsupport::SharedLogRecording>();
     TileCacheManager::resetForTesting();
+    TileDiskCache::resetStoreFailureLogForTesting();
 }
 
 void TilesTest::TearDown() {
@@ -59,8 +47,7 @@ void TilesTest::TearDown() {
     TileCacheManager::setSessionFactory(nullptr);
     setDeviceTypeForTesting(nullptr);
     platform::RunLoop::runUntilIdle();
-    logging::QLLog::sharedInstance().removeLogger(frameworkLog_);
-    logging::QLLog::sharedInstance().flushLog();
+    frameworkLog_.reset();
     systemLog_->uninstall();
     platform::Bundle::main().setInfoDictionaryForTesting(std::nullopt);
     time_.reset();

@@ -7,29 +7,15 @@
 
 #include <gtest/gtest.h>
 
-#include "logging/QLLogger.hpp"
 #include "platform/foundation/OSLog.hpp"
 #include "testsupport/TemporaryFolder.hpp"
 #include "testsupport/VirtualClockScope.hpp"
+#include "testsupport/logging/LogRecorder.hpp"
 #include "tiles/QuovaTileRect.hpp"
 #include "tiles/TileCacheManager.hpp"
 #include "tiles/TileRedrawInfo.hpp"
 
 namespace tervolo::tiles::testing {
-
-// Keeps the texts of the logging framework's records (the preloader's lines).
-class FrameworkLogRecorder : public logging::QLLogger {
-  public:
-    void logMessage(const logging::QLLogMessagePtr& logMessage) override;
-    std::shared_ptr<logging::QLLogFormatter> logFormatter() override { return nullptr; }
-    void setLogFormatter(std::shared_ptr<logging::QLLogFormatter>) override {}
-    // Waits for every record queued so far.
-    std::vector<std::string> texts();
-
-  private:
-    std::mutex mutex_;
-    std::vector<std::string> texts_;
-};
 
 // A renderer stand-in that records the redraws asked of it.
 class RecordingRenderer : public TileRedrawTarget {
@@ -82,7 +68,7 @@ class TilesTest : public ::testing::Test {
     std::unique_ptr<tervolo::testsupport::TemporaryFolder> folder_;
     std::unique_ptr<tervolo::testsupport::VirtualClockScope> time_;
     std::shared_ptr<platform::OSLogCapture> systemLog_;
-    std::shared_ptr<FrameworkLogRecorder> frameworkLog_;
+    std::unique_ptr<tervolo::testsupport::SharedLogRecording> frameworkLog_;
 };
 
 }  // namespace tervolo::tiles::testing

@@ -59,7 +59,8 @@ TEST_F(UDPTilePreloaderTest, WithoutAValidEndpointNothingConnectsAndEverySendIsL
 TEST_F(UDPTilePreloaderTest, TheDefaultSettingIsDisabled) {
     EXPECT_EQ(UDPTilePreloader::configuredHost(), "");
     EXPECT_EQ(UDPTilePreloader::configuredPort(), "1731");
-    platform::Bundle::main().setInfoDictionaryForTesting(platform::PropertyValue::Dictionary{{"QuovaTilePreloadHost", "127.0.0.1"}, {"QuovaTilePreloadPort", "4000"}});
+    platform::Bundle::main().setInfoDictionaryForTesting(platform::PropertyValue::Dictionary{
+        {"QuovaTilePreloadHost", "127.0.0.1"}, {"QuovaTilePreloadPort", "4000"}});
     EXPECT_EQ(UDPTilePreloader::configuredHost(), "127.0.0.1");
     EXPECT_EQ(UDPTilePreloader::configuredPort(), "4000");
 }

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 
 #include "platform/dispatch/SharedInstance.hpp"
 #include "platform/foundation/Bundle.hpp"
@@ -255,22 +256,36 @@ const MKBaseMap::Layer* MKBaseMap::layer(Detail detail) const {
             *x1 = std::clamp(static_cast<int>(box.right() / prepared->blockSide), 0, side - 1);
             *y1 = std::clamp(static_cast<int>(box.bottom() / prepared->blockSide), 0, side - 1);
         };
-        for (const Path& ring : rings) {
-            if (ring.size() < 3) continue;
+        // Each ring is cut into its blocks by halving the world: a square of blocks passes on to its
+        // quarters only the part of the ring inside each, so the work grows with the ring's size
+        // times the grid's depth, not times the number of blocks it spans.
+        std::function<void(const Path&, int, int, int)> fileRing = [&](const Path& ring, int x, int y,
+                                                                       int span) {
+            if (ring.size() < 3) return;
             int x0, y0, x1, y1;
             blockRange(bounds(ring), &x0, &y0, &x1, &y1);
-            for (int by = y0; by <= y1; ++by) {
-                for (int bx = x0; bx <= x1; ++bx) {
-                    const QRectF block(bx * prepared->blockSide, by * prepared->blockSide,
-                                       prepared->blockSide, prepared->blockSide);
-                    const Path clipped = (x0 == x1 && y0 == y1) ? ring : clipToRect(ring, block);
-                    if (clipped.size() < 3) continue;
-                    prepared->land[static_cast<size_t>(by) * side + bx].addPolygon(
-                        QPolygonF(QList<QPointF>(clipped.begin(), clipped.end())));
-                    prepared->land[static_cast<size_t>(by) * side + bx].closeSubpath();
-                }
+            x0 = std::max(x0, x);
+            y0 = std::max(y0, y);
+            x1 = std::min(x1, x + span - 1);
+            y1 = std::min(y1, y + span - 1);
+            if (x0 > x1 || y0 > y1) return;
+            if (x0 == x1 && y0 == y1) {
+                auto& path = prepared->land[static_cast<size_t>(y0) * side + x0];
+                path.addPolygon(QPolygonF(QList<QPointF>(ring.begin(), ring.end())));
+                path.closeSubpath();
+                return;
             }
-        }
+            const int half = span / 2;
+            for (int quarter = 0; quarter < 4; ++quarter) {
+                const int qx = x + (quarter & 1) * half;
+                const int qy = y + (quarter >> 1) * half;
+                if (x1 < qx || x0 >= qx + half || y1 < qy || y0 >= qy + half) continue;
+                const QRectF square(qx * prepared->blockSide, qy * prepared->blockSide,
+                                    half * prepared->blockSide, half * prepared->blockSide);
+                fileRing(clipToRect(ring, square), qx, qy, half);
+            }
+        };
+        for (const Path& ring : rings) fileRing(ring, 0, 0, side);
         // Outlines in short pieces, each filed under the blocks its bounds touch.
         auto addLines = [&](const Path& line, bool closed, std::vector<QPainterPath>& target) {
             constexpr size_t kPiece = 64;

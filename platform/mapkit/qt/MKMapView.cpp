@@ -20,6 +20,7 @@
 #include "platform/dispatch/DispatchQueue.hpp"
 #include "platform/mapkit/qt/MKMapViewCells.hpp"
 #include "platform/mapkit/qt/MKQtGraphicsContext.hpp"
+#include "platform/ui/Animator.hpp"
 
 namespace platform {
 
@@ -55,10 +56,6 @@ uintptr_t baseLayerKey(MKMapType type) {
             break;
     }
     return 1;
-}
-
-double easeInOut(double t) {
-    return t < 0.5 ? 2 * t * t : 1 - std::pow(-2 * t + 2, 2) / 2;
 }
 
 QString unqualified(const char* className) {
@@ -119,6 +116,7 @@ MKMapView::MKMapView(QWidget* parent)
 }
 
 MKMapView::~MKMapView() {
+    stopAnimation();
     // No renderer reaches this view from here on, and no drawing thread is left running.
     detachRenderers();
     cells_->setRepaintCallback(nullptr);
@@ -169,12 +167,31 @@ void MKMapView::contentDidChange() {
 void MKMapView::cameraDidChange(const CameraState& from, bool animated) {
     layoutNeeded_ = true;
     if (animated && isVisible()) {
-        // Start from what is on screen now (an animation may be under way).
+        // From what is on screen now (an animation may be under way) to the model's new camera: the
+        // UI layer's animator moves a progress from 0 to 1 on its frame timer, eased.
         const Presentation shown = presentation();
-        animationFrom_ = animating_ ? CameraState{shown.center, shown.zoomScale, shown.heading} : from;
+        const CameraState start =
+            animating_ ? CameraState{shown.center, shown.zoomScale, shown.heading} : from;
+        stopAnimation();
+        animationFrom_ = start;
+        animationProgress_ = 0;
         animating_ = true;
-        animationStart_ = now();
-        scheduleAnimationTick();
+        const uint64_t token = ++animationToken_;
+        Animator::animate(
+            kAnimationDuration,
+            [this] {
+                Animator::setValue(this, "mapCamera", 0.0, 1.0, [this](const AnimatableValue& value) {
+                    animationProgress_ = std::get<double>(value);
+                    updateCallout();
+                    update();
+                });
+            },
+            [this, token](bool) {
+                if (animationToken_ != token) return;
+                animating_ = false;
+                updateCallout();
+                update();
+            });
     } else {
         stopAnimation();
     }
@@ -295,8 +312,7 @@ void MKMapView::updateCallout() {
 MKMapView::Presentation MKMapView::presentation() const {
     const CameraState target = cameraState();
     if (!animating_) return {target.center, target.zoomScale, target.heading};
-    const double t = std::clamp((now() - animationStart_) / kAnimationDuration, 0.0, 1.0);
-    const double e = easeInOut(t);
+    const double e = std::clamp(animationProgress_, 0.0, 1.0);
     double dx = target.center.x - animationFrom_.center.x;
     dx -= std::round(dx / kMKMapWorldSide) * kMKMapWorldSide;
     double dh = target.heading - animationFrom_.heading;
@@ -326,29 +342,11 @@ QPointF MKMapView::toView(const Presentation& p, MKMapPoint point) const {
     return {width() / 2.0 + dx, height() / 2.0 + dy};
 }
 
-void MKMapView::scheduleAnimationTick() {
-    const uint64_t token = ++animationToken_;
-    QPointer<MKMapView> self(this);
-    DispatchQueue::main()->asyncAfter(kFrameInterval, [self, token] {
-        if (self && self->animationToken_ == token) self->animationTick();
-    });
-}
-
-void MKMapView::animationTick() {
-    if (!animating_) return;
-    if (now() - animationStart_ >= kAnimationDuration) {
-        animating_ = false;
-    } else {
-        scheduleAnimationTick();
-    }
-    updateCallout();
-    update();
-}
-
 void MKMapView::stopAnimation() {
     if (!animating_) return;
     animating_ = false;
     ++animationToken_;
+    Animator::remove(this, "mapCamera");
 }
 
 // ---- Drawing
@@ -965,6 +963,11 @@ bool MKMapView::event(QEvent* event) {
 }
 
 void MKMapView::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape && press_.longPressBegan && !press_.consumed) {
+        press_.consumed = true;
+        if (longPress_.action) longPress_.action(MKGestureState::Cancelled, press_.last);
+        return;
+    }
     if (event->key() == Qt::Key_Escape && press_.dragging) {
         cancelDrag();
         press_.dragging = false;

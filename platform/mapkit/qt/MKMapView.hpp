@@ -65,7 +65,7 @@ class MKMapView : public QWidget, public MKMapViewModel {
     struct LongPressRecognizer {
         double minimumPressDuration = 0.5;  // seconds
         double allowableMovement = 10;      // view points
-        // Began, then Changed for every move, then Ended (or Cancelled when the press is taken away).
+        // Began, then Changed for every move, then Ended (or Cancelled when Escape takes the press away).
         std::function<void(MKGestureState, QPointF)> action;
     };
     LongPressRecognizer& longPressRecognizer() { return longPress_; }
@@ -80,10 +80,10 @@ class MKMapView : public QWidget, public MKMapViewModel {
     // Draws one frame of the map (without child widgets) into `painter`, sized like the view.
     void drawMap(QPainter& painter);
     // Draws frames until every cell they need is cached (tests and benchmarks); false on time-out.
-    bool waitForCells(int timeoutMilliseconds = 20000);
+    bool waitForCells(int timeoutMilliseconds = 60000);
     // Drops every cached cell (a cold start).
     void clearCellCache();
-    // Whether a frame may enlarge coarser cells where a cell is missing (benchmarks measure without).
+    // What the last frame drew (tests).
     struct FrameStats {
         int cellsDrawn = 0;    // cell images composited
         int cellsStandIn = 0;  // of which coarser or finer stand-ins
@@ -150,8 +150,6 @@ class MKMapView : public QWidget, public MKMapViewModel {
     void placeOrnaments();
     void updateCallout();
     void requestRepaint();
-    void scheduleAnimationTick();
-    void animationTick();
     void stopAnimation();
     void startInertia(QPointF velocity);
     void inertiaTick();
@@ -180,7 +178,7 @@ class MKMapView : public QWidget, public MKMapViewModel {
     // Programmatic animation of the shown camera towards the model's.
     bool animating_ = false;
     CameraState animationFrom_;
-    double animationStart_ = 0;
+    double animationProgress_ = 0;  // eased, 0…1
     uint64_t animationToken_ = 0;
 
     // Mouse

@@ -1,5 +1,6 @@
 #include <arpa/inet.h>
 #include <curl/curl.h>
+#include <dirent.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -23,9 +24,9 @@
 #include "testsupport/LoopbackHTTPServer.hpp"
 
 using namespace platform;
-using ::testing::HasSubstr;
 using tervolo::testsupport::CannedReply;
 using tervolo::testsupport::LoopbackHTTPServer;
+using ::testing::HasSubstr;
 
 namespace {
 
@@ -382,6 +383,61 @@ TEST(URLSession, WaitingForAConnectionSlotIsNotIdleTime) {
     ASSERT_TRUE(done.waitFor(4));
     for (const auto& outcome : done.all()) EXPECT_FALSE(outcome.error) << outcome.error->description;
     EXPECT_EQ(server.maxOpenConnections(), 1);
+}
+
+TEST(URLSession, ResourceTimeOutCountsFromTheRequestGoingOut) {
+    // Each reply takes 0.3 s, inside the 0.6 s resource limit; with one
+    // connection the third request waits 0.6 s for its turn, which must not
+    // count against it.
+    LoopbackHTTPServer server;
+    server.route("GET", "/slow", CannedReply::text("ok").withDelay(0.3));
+    auto configuration = quickConfiguration();
+    configuration.httpMaximumConnectionsPerHost = 1;
+    configuration.timeoutIntervalForResource = 0.6;
+    auto session = URLSession::make(configuration);
+    Completions done;
+    for (int i = 0; i < 3; ++i) session->dataTask(server.url("/slow"), done.data())->resume();
+    ASSERT_TRUE(done.waitFor(3));
+    for (const auto& outcome : done.all()) EXPECT_FALSE(outcome.error) << outcome.error->description;
+
+    // A reply slower than the limit still times out once it has been sent.
+    server.route("GET", "/slower", CannedReply::text("ok").withDelay(1.0));
+    Completions late;
+    session->dataTask(server.url("/slower"), late.data())->resume();
+    const Outcome outcome = late.first();
+    ASSERT_TRUE(outcome.error);
+    EXPECT_EQ(outcome.error->code, -1001);
+}
+
+TEST(URLSession, QueuedDownloadsHoldNoFileUntilTheyStart) {
+    auto openDescriptors = [] {
+        int count = 0;
+        if (DIR* dir = ::opendir("/proc/self/fd")) {
+            while (::readdir(dir) != nullptr) ++count;
+            ::closedir(dir);
+        }
+        return count;
+    };
+    LoopbackHTTPServer server;
+    server.route("GET", "/file", CannedReply::text("contents").withDelay(0.2));
+    auto configuration = quickConfiguration();
+    configuration.httpMaximumConnectionsPerHost = 1;
+    auto session = URLSession::make(configuration);
+    std::atomic<int> downloaded{0};
+    const int before = openDescriptors();
+    for (int i = 0; i < 200; ++i) {
+        session
+            ->downloadTask(URLRequest(server.url("/file")),
+                           [&](std::optional<std::string> location, std::optional<HTTPURLResponse>,
+                               std::optional<Error> error) {
+                               if (location && !error) ++downloaded;
+                           })
+            ->resume();
+    }
+    ASSERT_TRUE(server.waitForRequests(1));
+    // One transfer runs; the other 199 wait behind the cap without a file each.
+    EXPECT_LT(openDescriptors() - before, 40);
+    session->invalidateAndCancel();
 }
 
 TEST(URLSession, TLSFailuresAndPinning) {

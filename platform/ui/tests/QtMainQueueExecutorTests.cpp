@@ -1,12 +1,16 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QTimer>
 
+#include <chrono>
+#include <functional>
 #include <thread>
 #include <vector>
 
 #include "platform/dispatch/DispatchQueue.hpp"
+#include "platform/dispatch/RunLoop.hpp"
 #include "platform/ui/QtMainQueueExecutor.hpp"
 
 using platform::DispatchQueue;
@@ -50,4 +54,69 @@ TEST(QtMainQueueExecutor, DrivesTheMainQueueFromTheEventLoop) {
     EXPECT_EQ(order[102], 2000);
     EXPECT_TRUE(allOnMain);
     platform::setMainQueueExecutor(nullptr);
+}
+
+namespace {
+
+QApplication& sharedApplication() {
+    static int argc = 1;
+    static char name[] = "tervolo_platform_ui_tests";
+    static char* argv[] = {name, nullptr};
+    static QApplication* app = QApplication::instance() ? nullptr : new QApplication(argc, argv);
+    return app ? *app : *static_cast<QApplication*>(QApplication::instance());
+}
+
+// Runs the Qt event loop until `done` holds or 10 s pass.
+bool spinUntil(const std::function<bool()>& done) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done() && timer.elapsed() < 10000) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    return done();
+}
+
+}  // namespace
+
+// A delay beyond what a Qt timer's int of milliseconds holds (2^32 ms + 50 ms would wrap to 50 ms)
+// waits its full length instead of firing early; a 100 ms marker shows time has passed.
+TEST(QtMainQueueExecutor, LongDelaysDoNotWrapAround) {
+    sharedApplication();
+    auto executor = platform::QtMainQueueExecutor::install();
+    bool longFired = false;
+    bool markerFired = false;
+    DispatchQueue::main()->asyncAfter(4294967.296 + 0.05, [&] { longFired = true; });
+    DispatchQueue::main()->asyncAfter(0.1, [&] { markerFired = true; });
+    ASSERT_TRUE(spinUntil([&] { return markerFired; }));
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    EXPECT_FALSE(longFired);
+    platform::setMainQueueExecutor(nullptr);
+}
+
+// Delayed main-queue work outlives the executor that was installed when it was scheduled.
+TEST(QtMainQueueExecutor, DelayedWorkSurvivesAReplacedExecutor) {
+    sharedApplication();
+    auto first = platform::QtMainQueueExecutor::install();
+    bool fired = false;
+    DispatchQueue::main()->asyncAfter(0.02, [&] { fired = true; });
+    auto second = platform::QtMainQueueExecutor::install();
+    first.reset();
+    EXPECT_TRUE(spinUntil([&] { return fired; }));
+    platform::setMainQueueExecutor(nullptr);
+}
+
+// A flood of main-queue work is run in slices, so the event loop gets its turn in between.
+TEST(QtMainQueueExecutor, AFloodIsDrainedInTimeSlices) {
+    sharedApplication();
+    platform::setMainQueueExecutor(nullptr);
+    int ran = 0;
+    for (int i = 0; i < 2000; ++i) {
+        DispatchQueue::main()->async([&] {
+            ++ran;
+            std::this_thread::sleep_for(std::chrono::microseconds(20));  // about 40 ms of work in all
+        });
+    }
+    const int first = platform::drainMainQueue();
+    EXPECT_GT(first, 0);
+    EXPECT_LT(first, 2000);  // about 4 ms of it, not all 40
+    platform::RunLoop::runUntilIdle();
+    EXPECT_EQ(ran, 2000);
 }

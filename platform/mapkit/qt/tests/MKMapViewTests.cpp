@@ -16,6 +16,7 @@
 #include "platform/dispatch/RunLoop.hpp"
 #include "platform/foundation/OSLog.hpp"
 #include "platform/mapkit/qt/MKMapView.hpp"
+#include "platform/ui/Animator.hpp"
 #include "testsupport/VirtualClockScope.hpp"
 #include "testsupport/mapkit/RecordingMapViewDelegate.hpp"
 
@@ -521,6 +522,15 @@ TEST_F(MapView, LongPressAndPanShareThePress) {
     EXPECT_EQ(states[1].first, MKGestureState::Changed);
     EXPECT_EQ(states[2].first, MKGestureState::Ended);
     EXPECT_TRUE(delegate->calls.empty());
+    // Escape takes a long press away: Cancelled, and the release says nothing more.
+    states.clear();
+    press(*map, {100, 100});
+    time.advance(0.5);
+    QTest::keyClick(map.get(), Qt::Key_Escape);
+    release(*map, {100, 100});
+    ASSERT_EQ(states.size(), 2u);
+    EXPECT_EQ(states[0].first, MKGestureState::Began);
+    EXPECT_EQ(states[1].first, MKGestureState::Cancelled);
     // Within the tolerance and released early: neither a long press nor a pan.
     states.clear();
     press(*map, {100, 100});
@@ -698,15 +708,32 @@ TEST_F(MapView, ProgrammaticAnimationEndsOnTheTarget) {
     show(*map, {30, -40}, 5);
     RunLoop::runUntilIdle();
     delegate->clear();
+    auto target = std::make_shared<MKPointAnnotation>(CLLocationCoordinate2D{40, -30}, "T");
+    map->addAnnotation(target);
+    const QPointF middle(map->width() / 2.0, map->height() / 2.0);
     map->setCenterCoordinate({40, -30}, true);
     EXPECT_EQ(delegate->calls, (Calls{"willChange animated=1"}));
+    // The model is there at once; the screen is on its way.
+    EXPECT_NEAR(map->centerCoordinate().latitude, 40, 1e-9);
+    EXPECT_GT(QLineF(map->anchorPointForAnnotation(*target), middle).length(), 100);
     time.advance(0.2);
     RunLoop::runUntilIdle();
     EXPECT_EQ(delegate->calls, (Calls{"willChange animated=1"}));
+    const double halfway = QLineF(map->anchorPointForAnnotation(*target), middle).length();
+    EXPECT_GT(halfway, 1);
     time.advance(0.2);
     RunLoop::runUntilIdle();
     EXPECT_EQ(delegate->calls, (Calls{"willChange animated=1", "didChange animated=1"}));
-    EXPECT_NEAR(map->centerCoordinate().latitude, 40, 1e-9);
+    EXPECT_LT(QLineF(map->anchorPointForAnnotation(*target), middle).length(), 1e-6);
+    // With animations switched to immediate the screen jumps.
+    {
+        ImmediateAnimationsScope immediate;
+        map->setCenterCoordinate({30, -40}, true);
+        EXPECT_GT(QLineF(map->anchorPointForAnnotation(*target), middle).length(), 100);
+        map->setCenterCoordinate({40, -30}, true);
+        EXPECT_LT(QLineF(map->anchorPointForAnnotation(*target), middle).length(), 1e-6);
+    }
+    time.advance(1);
 }
 
 // ---- Screenshots

@@ -1,0 +1,386 @@
+// The cache manager's downloads: queueing a tile, handling its reply,
+// retrying with a back-off, and starting waiting downloads.
+#include <unistd.h>
+
+#include <algorithm>
+#include <charconv>
+
+#include "platform/dispatch/Clock.hpp"
+#include "platform/dispatch/DispatchQueue.hpp"
+#include "platform/net/URLError.hpp"
+#include "tiles/QuovaNetworkActivityManager.hpp"
+#include "tiles/TileCacheManager.hpp"
+#include "tiles/TileImageCheck.hpp"
+#include "tiles/TileLog.hpp"
+
+namespace tervolo::tiles {
+
+namespace {
+
+double wallNow() {
+    return platform::Clock::current()->wallSeconds();
+}
+
+// Statuses after which asking again cannot help.
+bool isFinalStatus(int64_t status) {
+    return status == 400 || status == 401 || status == 403 || status == 404 || status == 410;
+}
+
+// Seconds of a Retry-After header given in seconds (dates are not honoured), at most the give-up time.
+double retryAfterSeconds(const std::optional<platform::HTTPURLResponse>& response) {
+    if (!response) return 0;
+    auto value = response->value("Retry-After");
+    if (!value) return 0;
+    int64_t seconds = 0;
+    auto [end, error] = std::from_chars(value->data(), value->data() + value->size(), seconds);
+    if (error != std::errc() || end != value->data() + value->size() || seconds < 0) return 0;
+    return double(std::min<int64_t>(seconds, int64_t(TileCacheManager::kGiveUpSeconds)));
+}
+
+}  // namespace
+
+void TileCacheManager::downloadTileAsync(std::shared_ptr<QuovaImageTile> tile,
+                                         std::shared_ptr<TileRedrawTarget> renderer, MapRect mapRect,
+                                         double zoomScale) {
+    if (!tile) return;
+    download(DownloadRequest{std::move(tile), std::move(renderer), mapRect, zoomScale}, false);
+}
+
+TileCacheManager::DownloadOutcome TileCacheManager::insertRecordLocked(const DownloadRequest& request,
+                                                                       TileDownloadSession& session,
+                                                                       const std::string& downloadURL,
+                                                                       bool isRetry) {
+    const std::string storagePath = request.tile->storagePath();
+    if (lookupLocked(storagePath, ConnectionInfo::kWaiting)) return DownloadOutcome::skippedWaiting;
+    if (lookupLocked(storagePath, 0)) return DownloadOutcome::skippedRunning;
+    if (auto retry = retries_.find(storagePath);
+        !isRetry && retry != retries_.end() && wallNow() < retry->second.notBefore) {
+        return DownloadOutcome::backingOff;
+    }
+    const uint64_t identifier = nextRequestIdentifier_++;
+    // The completion keeps this manager alive until the reply is handled, also
+    // when a newer manager replaced it meanwhile.
+    auto task = session.dataTask(
+        downloadURL, [self = shared_from_this(), identifier, request](TileDownloadReply reply) mutable {
+            self->handleDownloadResponse(reply, identifier, request.tile, request.renderer, request.mapRect,
+                                         request.zoomScale);
+            // The last reference may go here: let it go elsewhere than on the
+            // session's own queue, which the manager's end waits for.
+            platform::DispatchQueue::global(platform::QoS::Background)->async([keep = std::move(self)] {});
+        });
+    if (!task) return DownloadOutcome::noTask;
+
+    auto record = std::make_shared<ConnectionInfo>();
+    record->setDelegate(weak_from_this());
+    record->setConnection(task);
+    record->setOverlayPath(request.tile->overlayPath());
+    record->setRequestedAt(wallNow());
+    record->requestIdentifier = identifier;
+    connectionInfoStore_[storagePath] = record;
+    ++waitingCount_;
+    if (runningCount_ >= uint64_t(std::max(concurrentDLs_.load(), 0))) return DownloadOutcome::queued;
+    task->resume();
+    if (task->isSuspended()) return DownloadOutcome::notResumed;
+    record->setStartDate(wallNow());
+    setStateLocked(*record, ConnectionInfo::kRunning);
+    return DownloadOutcome::started;
+}
+
+void TileCacheManager::download(const DownloadRequest& request, bool isRetry) {
+    const std::string storagePath = request.tile->storagePath();
+    const std::string plainURL = request.tile->urlStringWithPattern(pattern_);
+    const auto prefix = randomPrefixForURLString();
+    const std::string downloadURL = addPrefix(prefix, plainURL);
+    auto session = downloadSessions_.at(prefix ? *prefix : std::string("default"));
+
+    DownloadOutcome outcome;
+    uint64_t waiting = 0;
+    uint64_t running = 0;
+    {
+        // The duplicate test, the insertion and the start are one step, and
+        // the record is in the store before its task can answer.
+        std::lock_guard lock(connectionInfoMutex_);
+        outcome = insertRecordLocked(request, *session, downloadURL, isRetry);
+        waiting = waitingCount_;
+        running = runningCount_;
+    }
+
+    switch (outcome) {
+        case DownloadOutcome::skippedWaiting:
+            tileLog("tile {} is already in download queue; skipping ... ", storagePath);
+            return;
+        case DownloadOutcome::skippedRunning:
+            tileLog("tile {} is already being downloaded; skipping ... ", storagePath);
+            return;
+        case DownloadOutcome::backingOff:
+            tileLog("tile {} waits before it is asked for again; skipping ... ", storagePath);
+            return;
+        case DownloadOutcome::noTask:
+            tileLog("downloading missing map tile from URL {}", downloadURL);
+            tileLog("could not create download connection!");
+            break;
+        case DownloadOutcome::queued:
+            tileLog("downloading missing map tile from URL {}", downloadURL);
+            tileLog("connection not started yet - no slot. {} connections in DL queue.", waiting);
+            preloader_->send(plainURL);
+            break;
+        case DownloadOutcome::started:
+            tileLog("downloading missing map tile from URL {}", downloadURL);
+            QuovaNetworkActivityManager::sharedInstance().startUsingNetwork();
+            tileLog("connection started for tile {} - {} running, {} waiting", storagePath, running, waiting);
+            break;
+        case DownloadOutcome::notResumed:
+            tileLog("downloading missing map tile from URL {}", downloadURL);
+            tileLog("connection created for tile {} - could NOT resume it, will resume later", storagePath);
+            break;
+    }
+    updateStatusStringWithRunningCount(running, waiting);
+}
+
+void TileCacheManager::retryLater(const DownloadRequest& request, double minimumDelay) {
+    const std::string storagePath = request.tile->storagePath();
+    int attempts = 0;
+    double delay = 0;
+    {
+        std::lock_guard lock(connectionInfoMutex_);
+        auto& retry = retries_[storagePath];
+        attempts = ++retry.attempts;
+        if (attempts >= kMaximumAttempts) {
+            retry.notBefore = wallNow() + kGiveUpSeconds;
+        } else {
+            delay = std::max(minimumDelay, double(1 << (attempts - 1)));  // 1 s, then 2 s
+            retry.notBefore = wallNow() + delay;
+        }
+    }
+    if (attempts >= kMaximumAttempts) {
+        tileLog("tile {} giving up after {} attempts", storagePath, attempts);
+        return;
+    }
+    tileLog("tile {} asked for again in {:.1f} s (attempt {} of {})", storagePath, delay, attempts + 1,
+            kMaximumAttempts);
+    platform::DispatchQueue::main()->asyncAfter(
+        delay, [self = shared_from_this(), request] { self->download(request, true); });
+}
+
+void TileCacheManager::giveUp(const std::string& storagePath) {
+    std::lock_guard lock(connectionInfoMutex_);
+    retries_[storagePath] = RetryState{kMaximumAttempts, wallNow() + kGiveUpSeconds};
+}
+
+void TileCacheManager::handleDownloadResponse(const TileDownloadReply& reply, uint64_t requestIdentifier,
+                                              const std::shared_ptr<QuovaImageTile>& tile,
+                                              const std::shared_ptr<TileRedrawTarget>& renderer,
+                                              MapRect mapRect, double zoomScale) {
+    const DownloadRequest request{tile, renderer, mapRect, zoomScale};
+    std::string url = reply.response ? reply.response->url() : std::string();
+    if (url.empty() && reply.error) url = platform::URLError::failingURL(*reply.error);
+
+    // The reply belongs to the tile that asked for it; the final URL after a
+    // redirect names nothing that may be stored or removed.
+    std::shared_ptr<ConnectionInfo> record;
+    {
+        std::lock_guard lock(connectionInfoMutex_);
+        auto found = lookupLocked(tile->storagePath(), 0);
+        if (found && found->requestIdentifier == requestIdentifier) record = found;
+    }
+    if (!record) {
+        tileLog(
+            "Data integrity issue: connInfo should be found in connectionStore when entering completion "
+            "handler, but can't find connection for tile {}",
+            tile->description());
+    }
+    const std::optional<double> startDate = record ? record->startDate() : std::nullopt;
+    if (startDate)
+        tileLog("Download returned - took {:.1f} seconds for URL {}.", wallNow() - *startDate, url);
+
+    if (reply.error) {
+        handleErrorReply(*reply.error, url, request, record);
+    } else if (!reply.response) {
+        tileLog("Unknown response {} received - dunno what to do!", "(not an HTTP response)");
+        removeConnectionInfo(record);
+    } else {
+        handleHTTPReply(reply, url, request, record);
+    }
+    finishReply();
+}
+
+void TileCacheManager::handleErrorReply(const platform::Error& error, const std::string& url,
+                                        const DownloadRequest& request,
+                                        const std::shared_ptr<ConnectionInfo>& record) {
+    // A reply whose record is gone (its download was cancelled by a reset) is never retried.
+    if (error.code == 429) {
+        tileLog("UPSTREAM timeout for {} ({})", url, error.fullDescription());
+        removeConnectionInfo(record);
+        if (record) retryLater(request, 0);
+    } else if (error.code == 400) {
+        tileLog("no such tile (illegal parameters) for URL {}, removing tile from queue ... ", url);
+        removeConnectionInfo(record);
+        unthrottle();
+        giveUp(request.tile->storagePath());
+    } else if (error.code == platform::URLError::timedOut) {
+        if (record && record->startDate()) {
+            tileLog("request timed out downloading {}, throttling ... ", url);
+            throttle();
+        } else {
+            tileLog("request downloading {} timed out WITHOUT even running - weird.", url);
+        }
+        removeConnectionInfo(record);
+        if (record) retryLater(request, 0);
+    } else {
+        tileLog("General error downloading {} ({})", url, error.fullDescription());
+        removeConnectionInfo(record);
+    }
+}
+
+void TileCacheManager::handleHTTPReply(const TileDownloadReply& reply, const std::string& url,
+                                       const DownloadRequest& request,
+                                       const std::shared_ptr<ConnectionInfo>& record) {
+    const std::string storagePath = request.tile->storagePath();
+    const int64_t status = reply.response->statusCode();
+    const std::span<const uint8_t> data =
+        reply.data ? std::span<const uint8_t>(*reply.data) : std::span<const uint8_t>();
+    if (status == 200 && isTileImage(data)) {
+        // Stored even when its record is gone: a good reply that raced a reset is still a good tile.
+        storeTile(data, storagePath);
+        if (request.renderer) request.renderer->tileWasStored(*request.tile);
+        ::usleep(200);
+        const std::optional<double> startDate = record ? record->startDate() : std::nullopt;
+        const double seconds = startDate ? wallNow() - *startDate : 0.0;
+        if (seconds < 1.0) {
+            tileLog("fast download ({:.1f} s), unthrottling", seconds);
+            unthrottle();
+        } else if (seconds > 3.0) {
+            tileLog("slow download ({:.1f} s), throttling", seconds);
+            throttle();
+        } else {
+            tileLog("average download ({:.1f} s), leaving throttle untouched", seconds);
+        }
+        {
+            std::lock_guard lock(connectionInfoMutex_);
+            retries_.erase(storagePath);
+        }
+        if (request.renderer && request.zoomScale != 0.0) {
+            platform::DispatchQueue::main()->async([self = shared_from_this(), request] {
+                self->maybeRedrawTile(request.tile, request.renderer, request.zoomScale);
+            });
+        }
+        removeConnectionInfo(record);
+    } else if (status == 200) {
+        tileLog("Error downloading tile {} - no valid image data", storagePath);
+        removeConnectionInfo(record);
+        if (record) retryLater(request, 0);
+    } else if (isFinalStatus(status)) {
+        tileLog("HTTP status {} for URL {} - giving up.", status, url);
+        removeConnectionInfo(record);
+        giveUp(storagePath);
+    } else if (status == 429) {
+        tileLog("UPSTREAM timeout for {}", url);
+        removeConnectionInfo(record);
+        if (record) retryLater(request, retryAfterSeconds(reply.response));
+    } else {
+        tileLog("HTTP status {} for URL {} - enqueueing tile again", status, url);
+        removeConnectionInfo(record);
+        if (record) retryLater(request, status == 503 ? retryAfterSeconds(reply.response) : 0);
+    }
+}
+
+void TileCacheManager::finishReply() {
+    startWaitingConnections();
+    QuovaNetworkActivityManager::sharedInstance().stopUsingNetwork();
+    uint64_t waiting = 0;
+    uint64_t running = 0;
+    {
+        std::lock_guard lock(connectionInfoMutex_);
+        waiting = waitingCount_;
+        running = runningCount_;
+    }
+    size_t dirty = 0;
+    {
+        std::lock_guard lock(dirtyTilesMutex_);
+        dirty = dirtyTiles_.size();
+    }
+    if (waiting + running > 0) {
+        tileLog("{} running connections, {} waiting connections", running, waiting);
+        platform::DispatchQueue::main()->asyncAfter(1.0, [weak = weak_from_this()] {
+            if (auto self = weak.lock()) self->startWaitingConnections();
+        });
+    } else {
+        if (dirty > 0) {
+            tileLog("no more running or waiting connections but {} tiles need redraw - flushing redraw queue",
+                    dirty);
+            redrawAllDirtyTiles();
+        }
+        platform::DispatchQueue::main()->asyncAfter(1.0, [weak = delegate_] {
+            if (auto owner = weak.lock()) owner->setNeedsDisplay();
+        });
+    }
+    updateStatusStringWithRunningCount(running, waiting);
+}
+
+void TileCacheManager::startWaitingConnections() {
+    std::vector<std::shared_ptr<ConnectionInfo>> candidates;
+    int64_t freeSlots = 0;
+    {
+        std::lock_guard lock(connectionInfoMutex_);
+        freeSlots = int64_t(concurrentDLs_.load()) - int64_t(runningCount_);
+        if (waitingCount_ == 0) {
+            candidates.clear();
+        } else {
+            for (const auto& [path, record] : connectionInfoStore_) {
+                if (record->state() == ConnectionInfo::kWaiting) candidates.push_back(record);
+            }
+        }
+    }
+    if (candidates.empty()) {
+        tileLog("No more waiting connections - nothing to do.");
+        return;
+    }
+    if (freeSlots <= 0) return;
+    tileLog("startWaitingConnections for max. {} tiles ({} waiting).", freeSlots, candidates.size());
+
+    // Visibility asks the overlay and the map view: once per record and
+    // outside the lock, never inside the comparison.
+    const double sortStart = platform::Clock::current()->monotonicSeconds();
+    struct Candidate {
+        std::shared_ptr<ConnectionInfo> record;
+        bool visible;
+        double requestedAt;
+    };
+    std::vector<Candidate> sorted;
+    sorted.reserve(candidates.size());
+    for (auto& record : candidates)
+        sorted.push_back({record, isTileVisible(record->overlayPath()), record->requestedAt()});
+    std::stable_sort(sorted.begin(), sorted.end(), [](const Candidate& a, const Candidate& b) {
+        return compareDownloadOrder(a.visible, a.requestedAt, b.visible, b.requestedAt) < 0;
+    });
+    tileLog("Sorting took {:.4f} seconds.", platform::Clock::current()->monotonicSeconds() - sortStart);
+
+    std::vector<std::pair<std::string, size_t>> started;
+    {
+        std::lock_guard lock(connectionInfoMutex_);
+        int64_t slots = int64_t(concurrentDLs_.load()) - int64_t(runningCount_);
+        size_t position = 0;
+        for (auto& candidate : sorted) {
+            ++position;
+            if (slots <= 0) break;
+            auto& record = *candidate.record;
+            // Skip records removed or started meanwhile.
+            auto current = lookupLocked(record.storagePath(), ConnectionInfo::kWaiting);
+            if (current != candidate.record) continue;
+            auto task = record.connection();
+            if (!task || !task->isSuspended()) continue;
+            task->resume();
+            record.setStartDate(wallNow());
+            setStateLocked(record, ConnectionInfo::kRunning);
+            started.emplace_back(record.storagePath(), position);
+            --slots;
+        }
+    }
+    for (const auto& [path, position] : started) {
+        tileLog("just started waiting connection at position {} of {}", position, sorted.size());
+        QuovaNetworkActivityManager::sharedInstance().startUsingNetwork();
+    }
+    if (!started.empty()) updateStatusString();
+}
+
+}  // namespace tervolo::tiles

@@ -1,0 +1,183 @@
+// The tile overlay renderer end to end on the real map view (offscreen): a
+// tile style's overlay from the map manager, tiles from the loopback tile
+// server, drawn by the map view's cells.
+#include <cmath>
+
+#include <QApplication>
+#include <QDir>
+#include <QImage>
+#include <QPainter>
+
+#include <gtest/gtest.h>
+
+#include "platform/dispatch/RunLoop.hpp"
+#include "platform/foundation/Bundle.hpp"
+#include "platform/mapkit/MKMapViewDelegate.hpp"
+#include "platform/mapkit/qt/MKMapView.hpp"
+#include "testsupport/tiles/LoopbackTileServer.hpp"
+#include "tiles/QuovaMapManager.hpp"
+#include "tiles/TileGrid.hpp"
+#include "tiles/TileOverlayRenderer.hpp"
+#include "tiles/tests/TilesTestSupport.hpp"
+
+namespace tervolo::tiles {
+namespace {
+
+using platform::MKMapRect;
+using tervolo::testsupport::LoopbackTileServer;
+using testing::TilesTest;
+
+QApplication& application() {
+    static int argc = 1;
+    static char name[] = "tervolo_tiles_mapview_tests";
+    static char* argv[] = {name, nullptr};
+    static auto* app = new QApplication(argc, argv);
+    return *app;
+}
+
+// What the map screen's map view answers for its tile overlays: the tiles in
+// view from the map's thread-safe visible rect, and the renderer of a tile
+// overlay, made as the map screen makes it.
+class TileMapDelegate : public platform::MKMapViewDelegate, public QuovaTileOverlayDelegate {
+  public:
+    explicit TileMapDelegate(platform::MKMapView& map) : map_(map) {}
+
+    std::shared_ptr<platform::MKOverlayRenderer> rendererForOverlay(
+        platform::MKMapViewModel&, const std::shared_ptr<platform::MKOverlay>& overlay) override {
+        auto tileOverlay = std::dynamic_pointer_cast<QuovaTileOverlay>(overlay);
+        return tileOverlay ? TileOverlayRenderer::makeForOverlay(tileOverlay) : nullptr;
+    }
+    void needsToZoomOutFromLevel(int32_t zoomLevel, const std::shared_ptr<QuovaTileOverlay>&) override {
+        zoomOuts.push_back(zoomLevel);
+    }
+    void statusForTileOverlay(const std::shared_ptr<QuovaTileOverlay>&, const std::string&) override {}
+    std::optional<QuovaTileRect> tileRectForZoomLevel(int64_t zoomLevel) override {
+        return tiles::tileRectForZoomLevel(map_.visibleMapRectSnapshot(), zoomLevel);
+    }
+    int32_t axisTilesForZoomLevel(int32_t zoomLevel) override {
+        return tiles::axisTilesForZoomLevel(zoomLevel);
+    }
+    void setNeedsMapRedraw() override { map_.update(); }
+
+    std::vector<int32_t> zoomOuts;
+
+  private:
+    platform::MKMapView& map_;
+};
+
+class TileMapViewTest : public TilesTest {
+  protected:
+    void SetUp() override {
+        TilesTest::SetUp();
+        QuovaMapManager::shared().resetForTesting();
+        // The tile server host of the information dictionary, as a deployment sets it.
+        platform::Bundle::main().setInfoDictionaryForTesting(platform::PropertyValue::Dictionary{
+            {"QuovaTileServerScheme", "http"},
+            {"QuovaTileServerHost", "tiles.test:" + std::to_string(server_.port())}});
+        TileCacheManager::setSessionFactory(
+            [](const std::string&, platform::URLSessionConfiguration configuration) {
+                configuration.resolveHook = LoopbackTileServer::resolveHook();
+                return makeURLTileSession(configuration);
+            });
+        map_.resize(768, 512);
+        map_.setDelegate(delegate_);
+    }
+    void TearDown() override {
+        QuovaMapManager::shared().resetForTesting();
+        TilesTest::TearDown();
+    }
+    // The view around (column, row) of level z, at exactly that level's scale.
+    void showTiles(double column, double row, int z) {
+        const double scale = std::exp2(z - 20);
+        const double side = 256.0 / scale;
+        map_.setVisibleMapRect(
+            {{column * side - map_.width() / 2.0 / scale, row * side - map_.height() / 2.0 / scale},
+             {map_.width() / scale, map_.height() / scale}});
+    }
+    QImage frame() {
+        EXPECT_TRUE(map_.waitForCells());
+        QImage image(map_.size(), QImage::Format_ARGB32_Premultiplied);
+        QPainter painter(&image);
+        map_.drawMap(painter);
+        return image;
+    }
+    // Lets the downloads run and virtual time pass until the renderer asked for its redraws.
+    bool downloadsSettle(const std::string& mapKey, size_t requests) {
+        auto manager = TileCacheManager::sharedInstanceForMap(mapKey);
+        return platform::RunLoop::runUntil(
+            [&] {
+                time_->advance(0.25);
+                return server_.requestCount() >= requests && manager->connectionCount() == 0 &&
+                       hasSystemLineContaining("QuovaTileOverlay for " + mapKey + ": setNeedsRedraw");
+            },
+            15);
+    }
+
+    QApplication& application_ = application();  // before any widget
+    LoopbackTileServer server_;
+    platform::MKMapView map_;
+    std::shared_ptr<TileMapDelegate> delegate_ = std::make_shared<TileMapDelegate>(map_);
+};
+
+bool near(const QColor& a, const QColor& b, int tolerance = 8) {
+    return std::abs(a.red() - b.red()) <= tolerance && std::abs(a.green() - b.green()) <= tolerance &&
+           std::abs(a.blue() - b.blue()) <= tolerance;
+}
+
+TEST_F(TileMapViewTest, ATileStyleShowsTilesFromTheServerNorthUpAfterOnePassOfDownloads) {
+    const int z = 6;
+    showTiles(36.5, 18.5, z);  // Finland and the Baltic
+    auto overlay =
+        QuovaMapManager::shared().baseMapOverlayForMapView(delegate_, QuovaBaseMapStyle::osmRetina);
+    ASSERT_TRUE(overlay);
+    map_.addOverlay(overlay, platform::MKOverlayLevel::AboveRoads);
+
+    const QImage first = frame();
+    // A cell without its tile shows the base map: never a tile colour.
+    EXPECT_FALSE(near(first.pixelColor(384, 256), LoopbackTileServer::tileColor(z, 36, 18)));
+    platform::RunLoop::runUntilIdle();  // the posted downloads reach the manager
+    ASSERT_TRUE(downloadsSettle("OpenStreetMapRetina", 6));
+    const size_t requests = server_.requestCount();
+    for (const auto& request : server_.requests()) {
+        EXPECT_TRUE(request.path.starts_with("/tiles/osm-standard-cache-2x/6/")) << request.path;
+    }
+
+    const QImage second = frame();
+    // The view's centre is the middle of tile (36, 18); its north row (red) is 128 points up.
+    EXPECT_TRUE(near(second.pixelColor(384, 256), LoopbackTileServer::tileColor(z, 36, 18)));
+    EXPECT_TRUE(near(second.pixelColor(384, 256 - 128), QColor(255, 0, 0), 60));
+    EXPECT_TRUE(near(second.pixelColor(384, 256 - 126), LoopbackTileServer::tileColor(z, 36, 18)));
+    EXPECT_TRUE(near(second.pixelColor(384 + 200, 256), LoopbackTileServer::tileColor(z, 37, 18)));
+    EXPECT_EQ(server_.requestCount(), requests) << "the second pass drew from disk";
+
+    map_.show();
+    QDir().mkpath(QStringLiteral(TILES_SCREENSHOT_DIR));
+    EXPECT_TRUE(map_.grab().save(QStringLiteral(TILES_SCREENSHOT_DIR "/tiles_map_view_osm_retina_z6.png")));
+}
+
+TEST_F(TileMapViewTest, AShiftedStyleDrawsEachCellFromTheLowerTilesQuarter) {
+    const int z = 12;
+    showTiles(2200.5, 1343.5, z);
+    auto overlay = QuovaMapManager::shared().baseMapOverlayForMapView(delegate_, QuovaBaseMapStyle::osm);
+    ASSERT_TRUE(overlay);
+    map_.addOverlay(overlay, platform::MKOverlayLevel::AboveRoads);
+    frame();
+    platform::RunLoop::runUntilIdle();
+    ASSERT_TRUE(downloadsSettle("OpenStreetMap", 4));
+    for (const auto& request : server_.requests()) {
+        EXPECT_TRUE(request.path.starts_with("/tiles/osm-standard-cache/11/")) << request.path;
+    }
+    const QImage image = frame();
+    // Cell (2200, 1343) is the lower-left quarter of tile (1100, 671) at level 11,
+    // and (2201, 1343) its lower-right quarter: one colour, no red row between them.
+    const QColor lower = LoopbackTileServer::tileColor(11, 1100, 671);
+    EXPECT_TRUE(near(image.pixelColor(384, 256), lower));
+    EXPECT_TRUE(near(image.pixelColor(384 + 200, 256), lower));
+    EXPECT_TRUE(near(image.pixelColor(384, 256 - 127), lower));
+    map_.show();
+    QDir().mkpath(QStringLiteral(TILES_SCREENSHOT_DIR));
+    EXPECT_TRUE(map_.grab().save(QStringLiteral(TILES_SCREENSHOT_DIR "/tiles_map_view_osm_z12.png")));
+}
+
+}  // namespace
+}  // namespace tervolo::tiles
