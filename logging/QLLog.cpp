@@ -86,40 +86,57 @@ std::shared_ptr<const QLLogClass> classNamed(std::string_view name) {
 
 // MARK: - Records on their way
 
-// A first-in first-out ring of the records handed over asynchronously. Each
-// record queues one block on the logging queue, and that block delivers the
-// oldest record here: the block itself carries nothing but the registry, so it
-// fits the block's own storage and costs no allocation, and the ring reuses
-// its slots. Push and block are queued under one lock, so the blocks and the
+// The records handed over asynchronously, first in first out. Each record
+// queues one block on the logging queue, and that block delivers the oldest
+// record not yet delivered: the block carries nothing but the registry, so it
+// fits the block's own storage and costs no allocation, and the rings reuse
+// their slots. Push and block are queued under one lock, so blocks and
 // records keep one order, and a record goes before everything queued on the
 // logging queue after it, as if it travelled in its block.
+//
+// Callers push into `incoming`; the logging queue delivers from `delivering`,
+// which only it touches, and swaps the two rings under the lock only when
+// `delivering` has run dry: one lock per burst on the delivering side.
 struct QLLog::PendingRecords {
-    std::mutex mutex;
-    std::vector<QLLogMessagePtr> ring;
-    size_t head = 0;
-    size_t count = 0;
-
-    void push(QLLogMessagePtr record) {
-        if (count == ring.size()) {
-            std::vector<QLLogMessagePtr> grown(std::max<size_t>(64, ring.size() * 2));
-            for (size_t i = 0; i < count; ++i) grown[i] = std::move(ring[(head + i) % ring.size()]);
-            ring = std::move(grown);
-            head = 0;
+    class Ring {
+      public:
+        void push(QLLogMessagePtr record) {
+            if (count_ == slots_.size()) {
+                std::vector<QLLogMessagePtr> grown(std::max<size_t>(64, slots_.size() * 2));
+                for (size_t i = 0; i < count_; ++i) grown[i] = std::move(slots_[(head_ + i) % slots_.size()]);
+                slots_ = std::move(grown);
+                head_ = 0;
+            }
+            slots_[(head_ + count_) % slots_.size()] = std::move(record);
+            ++count_;
         }
-        ring[(head + count) % ring.size()] = std::move(record);
-        ++count;
-    }
-    void dropNewest() {
-        --count;
-        ring[(head + count) % ring.size()].reset();
-    }
-    QLLogMessagePtr popOldest() {
-        if (count == 0) return nullptr;
-        QLLogMessagePtr record = std::move(ring[head]);
-        head = (head + 1) % ring.size();
-        --count;
-        return record;
-    }
+        void dropNewest() {
+            --count_;
+            slots_[(head_ + count_) % slots_.size()].reset();
+        }
+        QLLogMessagePtr popOldest() {
+            if (count_ == 0) return nullptr;
+            QLLogMessagePtr record = std::move(slots_[head_]);
+            head_ = (head_ + 1) % slots_.size();
+            --count_;
+            return record;
+        }
+        bool isEmpty() const { return count_ == 0; }
+        void swap(Ring& other) noexcept {
+            slots_.swap(other.slots_);
+            std::swap(head_, other.head_);
+            std::swap(count_, other.count_);
+        }
+
+      private:
+        std::vector<QLLogMessagePtr> slots_;
+        size_t head_ = 0;
+        size_t count_ = 0;
+    };
+
+    std::mutex mutex;
+    Ring incoming;    // guarded by mutex
+    Ring delivering;  // the logging queue's own
 };
 
 // MARK: - QLLoggerNode
@@ -260,21 +277,23 @@ void QLLog::logWithFormatArgs(bool asynchronous, QLLogLevel level, QLLogFlag fla
 void QLLog::queueAsynchronously(QLLogMessagePtr logMessage) {
     // Unbounded on purpose: an asynchronous caller never blocks.
     std::lock_guard lock(pending_->mutex);
-    pending_->push(std::move(logMessage));
+    pending_->incoming.push(std::move(logMessage));
     try {
         loggingQueue()->async([this] { lt_logNextPending(); });
     } catch (...) {
-        pending_->dropNewest();
+        pending_->incoming.dropNewest();
         throw;
     }
 }
 
 void QLLog::lt_logNextPending() {
-    QLLogMessagePtr logMessage;
-    {
-        std::lock_guard lock(pending_->mutex);
-        logMessage = pending_->popOldest();
+    auto& pending = *pending_;
+    if (pending.delivering.isEmpty()) {
+        std::lock_guard lock(pending.mutex);
+        pending.delivering.swap(pending.incoming);
     }
+    // This block's record was pushed before the block was queued: it is here.
+    const QLLogMessagePtr logMessage = pending.delivering.popOldest();
     if (logMessage) lt_log(logMessage);
 }
 

@@ -225,9 +225,25 @@ QLLogMessage::QLLogMessage(std::string message, QLLogLevel level, QLLogFlag flag
       timestamp_(timestamp ? *timestamp : platform::Date::now()),
       caller_(currentCaller()) {
     const std::string_view path = file_.view();
+    // A log call site lends the same literal on every call: its file name is
+    // found once per thread, not on every record.
+    struct FileNameCache {
+        const char* path = nullptr;
+        size_t size = 0;
+        uint32_t offset = 0;
+        uint32_t length = 0;
+    };
+    thread_local FileNameCache cache;
+    const bool cacheable = file_.isBorrowed() && !path.empty();
+    if (cacheable && cache.path == path.data() && cache.size == path.size()) {
+        fileNameOffset_ = cache.offset;
+        fileNameLength_ = cache.length;
+        return;
+    }
     const std::string_view name = fileNameWithoutExtension(path);
     fileNameOffset_ = path.empty() ? 0 : static_cast<uint32_t>(name.data() - path.data());
     fileNameLength_ = static_cast<uint32_t>(name.size());
+    if (cacheable) cache = {path.data(), path.size(), fileNameOffset_, fileNameLength_};
 }
 
 std::optional<std::string_view> QLExtractFileNameWithoutExtension(const char* path) {

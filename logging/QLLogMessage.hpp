@@ -34,6 +34,8 @@ class QLLogText {
     }
 
     std::string_view view() const { return view_; }
+    // True for a borrowed text: its bytes at its address never change.
+    bool isBorrowed() const { return owned_ == nullptr; }
 
   private:
     std::string_view view_;

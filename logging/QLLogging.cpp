@@ -1,6 +1,5 @@
 #include "logging/QLLogging.hpp"
 
-#include <iterator>
 #include <memory>
 
 namespace tervolo::logging {
@@ -61,9 +60,12 @@ void logText(QLLogFlag flag, bool asynchronous, const char* file, const char* fu
 
 void logFormat(QLLogFlag flag, bool asynchronous, const char* file, const char* function, uint64_t line,
                fmt::string_view format, fmt::format_args args) {
-    // Formatted straight into a reused buffer.
+    // Formatted on the stack (fmt's own buffer is the fastest to append to),
+    // then copied once into a reused buffer.
+    fmt::memory_buffer formatted;
+    fmt::vformat_to(fmt::appender(formatted), format, args);
     std::string message = QLLogMessage::takeMessageBuffer();
-    fmt::vformat_to(std::back_inserter(message), format, args);
+    message.assign(formatted.data(), formatted.size());
     submitFromMacro(std::move(message), flag, asynchronous, file, function, line);
 }
 
