@@ -281,7 +281,7 @@ class JSON {
 // position whose decimal text ("0", "1", ...) is made only when asked for.
 class JSON::ElementKey {
   public:
-    explicit ElementKey(std::string key) : text_(std::move(key)), formatted_(true) {}
+    explicit ElementKey(const std::string& key) : text_(key), formatted_(true) {}
     explicit ElementKey(int64_t arrayOffset) : offset_(arrayOffset) {}
 
     bool isArrayOffset() const { return offset_ >= 0; }

@@ -150,7 +150,7 @@ JSON::Element JSON::Iterator::operator*() const {
         case Index::Kind::null:
             break;
     }
-    return {ElementKey(std::string()), JSON::null()};
+    return {ElementKey(std::string{}), JSON::null()};
 }
 
 JSON::Iterator JSON::begin() const {
