@@ -70,6 +70,7 @@ class Recycler {
 
     // False when there is nothing to reuse.
     bool take(Item& item) {
+        if (localGone()) return false;
         Local& local = this->local();
         if (local.items.empty()) {
             std::lock_guard lock(mutex_);
@@ -85,6 +86,12 @@ class Recycler {
     }
 
     void giveBack(Item item) {
+        if (localGone()) {
+            // The thread is ending: a record released by another thread-local
+            // object after the stock of this thread went away.
+            if constexpr (std::is_pointer_v<Item>) ::operator delete(item);
+            return;
+        }
         Local& local = this->local();
         local.items.push_back(std::move(item));
         if (local.items.size() >= 2 * kBatch) returnToStock(local.items, kBatch);
@@ -94,8 +101,16 @@ class Recycler {
     struct Local {
         Recycler* owner;
         std::vector<Item> items;
-        ~Local() { owner->returnToStock(items, items.size()); }
+        ~Local() {
+            owner->returnToStock(items, items.size());
+            localGone() = true;
+        }
     };
+    // Trivially destructible, so it can still be read once the thread's stock is gone.
+    static bool& localGone() {
+        thread_local bool gone = false;
+        return gone;
+    }
     Local& local() {
         thread_local Local local{this, {}};
         return local;

@@ -169,6 +169,24 @@ TEST(QLLogMessageTest, RecordsMadeInReusedMemoryCarryOnlyTheirOwnFields) {
     }
 }
 
+TEST(QLLogMessageTest, ARecordOutlivingItsThreadsReuseStockIsReleasedSafely) {
+    // A thread-local made before the thread's first record outlives the
+    // thread's stock of reusable memory; releasing its record at thread end
+    // must not touch the stock that is already gone.
+    std::thread([] {
+        thread_local std::shared_ptr<const QLLogMessage> kept;
+        std::string text = QLLogMessage::takeMessageBuffer();
+        text.assign(100, 'k');
+        kept = QLLogMessage::make(std::move(text), QLLogLevel::all, QLLogFlag::info, 0,
+                                  QLLogText::borrowed(__FILE__), QLLogText::borrowed("fn"), 1, std::any{}, 3);
+        auto released = QLLogMessage::make("a record released at once, long enough to keep its buffer",
+                                           QLLogLevel::all, QLLogFlag::info, 0, QLLogText::borrowed(__FILE__),
+                                           QLLogText::borrowed("fn"), 2, std::any{}, 3);
+        released.reset();
+        EXPECT_EQ(kept->message(), std::string(100, 'k'));
+    }).join();
+}
+
 TEST(QLLogMessageTest, CopiesAndMovesKeepTheirTextsWhenTheOriginalIsGone) {
     // Owned texts, long (heap) and short (kept inside the string object), and
     // borrowed literals must all survive the original record.
