@@ -205,26 +205,24 @@ std::vector<TagView*> TagFlowView::addTags(const std::vector<QString>& titles) {
     return addTagViews(made);
 }
 
-TagView* TagFlowView::addTagView(TagView* tagView) {
+void TagFlowView::attach(TagView* tagView, size_t index) {
     auto* background = new QWidget(this);
     background->resize(tagView->size());
     tagView->setParent(background);
     tagView->show();
-    tagViews_.push_back(tagView);
-    tagBackgroundViews_.push_back(background);
+    const auto offset = static_cast<std::ptrdiff_t>(index);
+    tagViews_.insert(tagViews_.begin() + offset, tagView);
+    tagBackgroundViews_.insert(tagBackgroundViews_.begin() + offset, background);
+}
+
+TagView* TagFlowView::addTagView(TagView* tagView) {
+    attach(tagView, tagViews_.size());
     rearrangeViews();
     return tagView;
 }
 
 std::vector<TagView*> TagFlowView::addTagViews(const std::vector<TagView*>& tagViews) {
-    for (TagView* tagView : tagViews) {
-        auto* background = new QWidget(this);
-        background->resize(tagView->size());
-        tagView->setParent(background);
-        tagView->show();
-        tagViews_.push_back(tagView);
-        tagBackgroundViews_.push_back(background);
-    }
+    for (TagView* tagView : tagViews) attach(tagView, tagViews_.size());
     rearrangeViews();
     return tagViews_;
 }
@@ -239,12 +237,7 @@ TagView* TagFlowView::insertTagView(TagView* tagView, int index) {
         reportIndex("insertTagView", index, tagViews_.size());
         index = std::clamp(index, 0, count);
     }
-    auto* background = new QWidget(this);
-    background->resize(tagView->size());
-    tagView->setParent(background);
-    tagView->show();
-    tagViews_.insert(tagViews_.begin() + index, tagView);
-    tagBackgroundViews_.insert(tagBackgroundViews_.begin() + index, background);
+    attach(tagView, static_cast<size_t>(index));
     rearrangeViews();
     return tagView;
 }

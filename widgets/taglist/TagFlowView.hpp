@@ -154,6 +154,8 @@ class TagFlowView : public QWidget {
   private:
     TagView* createNewTagView(const QString& title);
     void connectTagView(TagView* tagView);
+    // Puts the chip on a new background view at `index` of both lists.
+    void attach(TagView* tagView, size_t index);
     template <class Apply>
     void relay(Apply apply);
 
