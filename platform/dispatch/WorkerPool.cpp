@@ -5,12 +5,11 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
-#include <memory>
 #include <mutex>
 #include <thread>
 #include <utility>
-#include <vector>
 
 #include "platform/dispatch/SharedInstance.hpp"
 
@@ -18,8 +17,11 @@ namespace platform::detail {
 
 namespace {
 
-using SteadyClock = std::chrono::steady_clock;
-
+// Jobs wait in one FIFO; workers take them one at a time, so a job never sits behind a blocked
+// one in some worker's private batch. Waking is what costs: a worker is woken only when jobs wait
+// and no woken worker is already on its way to them. That worker passes the baton on (wakes the
+// next) when it leaves jobs behind, so a burst spreads over the pool in a chain of wake-ups, one
+// per thread rather than one per job, while a trickle keeps a single thread busy.
 class WorkerPool {
   public:
     // Never destroyed: workers may outlive main().
@@ -30,45 +32,43 @@ class WorkerPool {
         return SharedInstance<WorkerPool, struct GlobalPool>::get([] { return new WorkerPool(false); });
     }
 
-    void submit(std::function<void()> task) {
+    void submit(PoolJob job) {
         std::unique_lock lock(mutex_);
-        if (!idle_.empty()) {
-            // Hand the task straight to the most recently idled worker: it is the likeliest to be
-            // still awake and cache-warm, and it need not take the pool lock again to find it.
-            std::shared_ptr<Worker> worker = idle_.back();  // kept alive until notified
-            idle_.pop_back();
-            worker->task = std::move(task);
-            worker->woken = true;
+        jobs_.push_back(std::move(job));
+        if (wakeLocked()) {
             lock.unlock();  // the worker wakes to a free lock
-            worker->wake.notify_one();
-            return;
+            wake_.notify_one();
         }
-        tasks_.push_back(std::move(task));
+    }
+
+  private:
+    explicit WorkerPool(bool labelled)
+        : labelled_(labelled),
+          softLimit_(std::max(2, static_cast<int>(std::thread::hardware_concurrency()))) {}
+
+    // Makes sure some thread is on its way to the waiting jobs. True when a sleeping worker must be
+    // notified (after the lock is released).
+    bool wakeLocked() {
+        if (jobs_.empty() || wakeTokens_ + starting_ > 0) return false;
+        if (sleeping_ > 0) {
+            ++wakeTokens_;
+            return true;
+        }
         if (threads_ < softLimit_) {
             spawnLocked();
-            return;
+            return false;
         }
         if (!monitorStarted_) {
             monitorStarted_ = true;
             std::thread([this] { monitorLoop(); }).detach();
         }
         monitor_.notify_one();
+        return false;
     }
-
-  private:
-    // Idle workers wait on the pool mutex, so a hand-over and a retirement can never cross.
-    struct Worker {
-        std::condition_variable wake;
-        bool woken = false;          // guarded by the pool mutex
-        std::function<void()> task;  // handed over by submit() while the worker is idle
-    };
-
-    explicit WorkerPool(bool labelled)
-        : labelled_(labelled),
-          softLimit_(std::max(2, static_cast<int>(std::thread::hardware_concurrency()))) {}
 
     void spawnLocked() {
         ++threads_;
+        ++starting_;
         std::thread([this] {
             // A new thread inherits its creator's name; global workers start (and stay) unnamed.
             if (!labelled_) pthread_setname_np(pthread_self(), "");
@@ -77,42 +77,40 @@ class WorkerPool {
     }
 
     void workerLoop() {
-        auto worker = std::make_shared<Worker>();
-        Worker& self = *worker;
         std::unique_lock lock(mutex_);
+        --starting_;
         for (;;) {
-            std::function<void()> task;
-            if (!tasks_.empty()) {
-                task = std::move(tasks_.front());
-                tasks_.pop_front();
-                lastProgress_ = SteadyClock::now();
+            if (!jobs_.empty()) {
+                PoolJob job = std::move(jobs_.front());
+                jobs_.pop_front();
+                ++progress_;
+                const bool notify = wakeLocked();  // jobs left behind: pass the baton on
                 lock.unlock();
-            } else {
-                idle_.push_back(worker);
-                if (!self.wake.wait_for(lock, kIdleExit, [&] { return self.woken; })) {
-                    // Nobody picked this worker: it retires.
-                    idle_.erase(std::find(idle_.begin(), idle_.end(), worker));
-                    --threads_;
-                    return;
-                }
-                self.woken = false;
-                task = std::move(self.task);
-                self.task = nullptr;
-                lock.unlock();
+                if (notify) wake_.notify_one();
+                job.run(job);
+                job = PoolJob{};  // captured queues are released outside the pool lock
+                lock.lock();
+                continue;
             }
-            task();
-            task = nullptr;  // captured queues are released outside the pool lock
-            lock.lock();
+            ++sleeping_;
+            const bool woken = wake_.wait_for(lock, kIdleExit, [this] { return wakeTokens_ > 0; });
+            --sleeping_;
+            if (!woken) {
+                --threads_;  // nobody needed this worker for a while: it retires
+                return;
+            }
+            --wakeTokens_;
         }
     }
 
     void monitorLoop() {
         std::unique_lock lock(mutex_);
         for (;;) {
-            monitor_.wait(lock, [this] { return !tasks_.empty(); });
+            monitor_.wait(lock, [this] { return !jobs_.empty(); });
+            const uint64_t before = progress_;
             monitor_.wait_for(lock, kStallCheck);
-            if (!tasks_.empty() && threads_ < kHardLimit &&
-                SteadyClock::now() - lastProgress_ >= kStallCheck) {
+            if (!jobs_.empty() && progress_ == before && threads_ < kHardLimit) {
+                // Every worker is stuck in a block that waits; one more thread moves the queue on.
                 spawnLocked();
             }
         }
@@ -124,23 +122,26 @@ class WorkerPool {
 
     const bool labelled_;
     std::mutex mutex_;
-    std::condition_variable monitor_;
-    std::deque<std::function<void()>> tasks_;    // only while no worker is idle
-    std::vector<std::shared_ptr<Worker>> idle_;  // a stack: the last to idle is woken first
+    std::condition_variable wake_;     // sleeping workers
+    std::condition_variable monitor_;  // the stall monitor
+    std::deque<PoolJob> jobs_;
     const int softLimit_;
     int threads_ = 0;
+    int sleeping_ = 0;    // workers waiting on wake_
+    int wakeTokens_ = 0;  // notifications sent and not yet taken up by a worker
+    int starting_ = 0;    // threads spawned that have not yet looked at the jobs
+    uint64_t progress_ = 0;
     bool monitorStarted_ = false;
-    SteadyClock::time_point lastProgress_ = SteadyClock::now();
 };
 
 }  // namespace
 
-void submitToLabelledPool(std::function<void()> task) {
-    WorkerPool::labelled().submit(std::move(task));
+void submitToLabelledPool(PoolJob job) {
+    WorkerPool::labelled().submit(std::move(job));
 }
 
-void submitToGlobalPool(std::function<void()> task) {
-    WorkerPool::global().submit(std::move(task));
+void submitToGlobalPool(PoolJob job) {
+    WorkerPool::global().submit(std::move(job));
 }
 
 }  // namespace platform::detail

@@ -3,15 +3,30 @@
 // The worker threads behind the queues; internal to the dispatch layer.
 
 #include <functional>
+#include <memory>
+
+namespace platform {
+class DispatchQueue;
+}  // namespace platform
 
 namespace platform::detail {
+
+// One unit of pool work: a worker calls `run(job)`. A plain record rather than a wrapping closure,
+// so handing a block to a worker allocates nothing beyond the block itself.
+struct PoolJob {
+    void (*run)(PoolJob& job) = nullptr;
+    DispatchQueue* queue = nullptr;
+    std::shared_ptr<DispatchQueue> keepAlive;  // empty for the global queues, which are never destroyed
+    std::function<void()> block;
+    bool exclusive = false;
+};
 
 // Two elastic pools of worker threads: one serves the labelled (serial and concurrent) queues,
 // one the global queues. Each keeps about one busy thread per processor; when queued work makes
 // no progress for a while (every worker blocked in a wait), a monitor adds a thread, up to a hard
 // cap, so blocking blocks cannot starve the pool. Idle workers exit after a few seconds, so idle
 // queues cost no thread. Both pools are never destroyed: workers may outlive main().
-void submitToLabelledPool(std::function<void()> task);
-void submitToGlobalPool(std::function<void()> task);
+void submitToLabelledPool(PoolJob job);
+void submitToGlobalPool(PoolJob job);
 
 }  // namespace platform::detail
