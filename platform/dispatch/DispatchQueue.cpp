@@ -157,18 +157,37 @@ void runConcurrentJob(detail::PoolJob& job) {
         FrameScope frame(job.queue, job.exclusive);
         job.block();
     }
+    if (job.group) DispatchGroup::leaveState(*job.group);
     finishConcurrent(job.keepAlive, job.exclusive);
 }
 
 // Hands a block that may start now (counted as a reader, or as the running barrier) to a worker.
-void startConcurrent(std::shared_ptr<DispatchQueue> queue, Block block, bool exclusive) {
+void startConcurrent(std::shared_ptr<DispatchQueue> queue, Block block, bool exclusive,
+                     std::shared_ptr<DispatchGroup::State> group = nullptr) {
     detail::PoolJob job;
     job.run = runConcurrentJob;
     job.queue = queue.get();
     job.keepAlive = std::move(queue);
     job.block = std::move(block);
+    job.group = std::move(group);
     job.exclusive = exclusive;
     detail::submitToLabelledPool(std::move(job));
+}
+
+// Global queues are never destroyed: the job holds no reference to its queue.
+void submitGlobal(DispatchQueue* queue, Block block, std::shared_ptr<DispatchGroup::State> group = nullptr) {
+    detail::PoolJob job;
+    job.run = [](detail::PoolJob& self) {
+        {
+            FrameScope frame(self.queue, false);
+            self.block();
+        }
+        if (self.group) DispatchGroup::leaveState(*self.group);
+    };
+    job.queue = queue;
+    job.block = std::move(block);
+    job.group = std::move(group);
+    detail::submitToGlobalPool(std::move(job));
 }
 
 // Counts one more reader unless the queue is blocked (something waits in order, or a barrier
@@ -318,23 +337,23 @@ void DispatchQueue::async(Block block) {
         case Kind::Main:
             MainState::shared().push(std::move(block));
             return;
-        case Kind::Global: {
-            // Global queues are never destroyed: the job holds no reference to its queue.
-            detail::PoolJob job;
-            job.run = [](detail::PoolJob& self) {
-                FrameScope frame(self.queue, false);
-                self.block();
-            };
-            job.queue = this;
-            job.block = std::move(block);
-            detail::submitToGlobalPool(std::move(job));
+        case Kind::Global:
+            submitGlobal(this, std::move(block));
             return;
-        }
     }
 }
 
 void DispatchQueue::async(DispatchGroup& group, Block block) {
     group.enter();
+    // Pool jobs carry the group themselves: no wrapping closure to allocate for every block.
+    if (kind_ == Kind::Global) {
+        submitGlobal(this, std::move(block), group.state());
+        return;
+    }
+    if (kind_ == Kind::Concurrent && tryEnterReader(*impl_)) {
+        startConcurrent(shared_from_this(), std::move(block), false, group.state());
+        return;
+    }
     async([state = group.state(), block = std::move(block)] {
         block();
         DispatchGroup::leaveState(*state);

@@ -5,6 +5,8 @@
 #include <functional>
 #include <memory>
 
+#include "platform/dispatch/DispatchGroup.hpp"
+
 namespace platform {
 class DispatchQueue;
 }  // namespace platform
@@ -18,6 +20,7 @@ struct PoolJob {
     DispatchQueue* queue = nullptr;
     std::shared_ptr<DispatchQueue> keepAlive;  // empty for the global queues, which are never destroyed
     std::function<void()> block;
+    std::shared_ptr<DispatchGroup::State> group;  // left once the block has run, when set
     bool exclusive = false;
 };
 
