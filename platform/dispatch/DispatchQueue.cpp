@@ -92,9 +92,8 @@ void drainSerial(const std::shared_ptr<DispatchQueue>& queue);
 
 void submitDrain(std::shared_ptr<DispatchQueue> queue) {
     detail::PoolJob job;
-    job.run = [](detail::PoolJob& self) { drainSerial(self.keepAlive); };
-    job.queue = queue.get();
-    job.keepAlive = std::move(queue);
+    job.run = [](detail::PoolJob& self) { drainSerial(self.queue); };
+    job.queue = std::move(queue);
     detail::submitToLabelledPool(std::move(job));
 }
 
@@ -151,26 +150,25 @@ constexpr uint64_t kReaderMask = kBlocked - 1;
 
 void finishConcurrent(const std::shared_ptr<DispatchQueue>& queue, bool exclusive);
 
+template <bool exclusive>
 void runConcurrentJob(detail::PoolJob& job) {
     nameThread(*job.queue);
     {
-        FrameScope frame(job.queue, job.exclusive);
+        FrameScope frame(job.queue.get(), exclusive);
         job.block();
     }
     if (job.group) DispatchGroup::leaveState(*job.group);
-    finishConcurrent(job.keepAlive, job.exclusive);
+    finishConcurrent(job.queue, exclusive);
 }
 
 // Hands a block that may start now (counted as a reader, or as the running barrier) to a worker.
 void startConcurrent(std::shared_ptr<DispatchQueue> queue, Block block, bool exclusive,
                      std::shared_ptr<DispatchGroup::State> group = nullptr) {
     detail::PoolJob job;
-    job.run = runConcurrentJob;
-    job.queue = queue.get();
-    job.keepAlive = std::move(queue);
+    job.run = exclusive ? runConcurrentJob<true> : runConcurrentJob<false>;
+    job.queue = std::move(queue);
     job.block = std::move(block);
     job.group = std::move(group);
-    job.exclusive = exclusive;
     detail::submitToLabelledPool(std::move(job));
 }
 
@@ -179,12 +177,12 @@ void submitGlobal(DispatchQueue* queue, Block block, std::shared_ptr<DispatchGro
     detail::PoolJob job;
     job.run = [](detail::PoolJob& self) {
         {
-            FrameScope frame(self.queue, false);
+            FrameScope frame(self.queue.get(), false);
             self.block();
         }
         if (self.group) DispatchGroup::leaveState(*self.group);
     };
-    job.queue = queue;
+    job.queue = std::shared_ptr<DispatchQueue>(std::shared_ptr<void>(), queue);  // points, owns nothing
     job.block = std::move(block);
     job.group = std::move(group);
     detail::submitToGlobalPool(std::move(job));

@@ -33,7 +33,7 @@ class JobRing {
   public:
     bool empty() const { return size_ == 0; }
     size_t size() const { return size_; }
-    void push_back(PoolJob job) {
+    void push_back(PoolJob&& job) {
         if (size_ == slots_.size()) grow();
         slots_[(head_ + size_) & (slots_.size() - 1)] = std::move(job);
         ++size_;
@@ -80,7 +80,7 @@ class WorkerPool {
         return SharedInstance<WorkerPool, struct GlobalPool>::get([] { return new WorkerPool(false); });
     }
 
-    void submit(PoolJob job) {
+    void submit(PoolJob&& job) {
         std::unique_lock lock = acquire();
         jobs_.push_back(std::move(job));
         // Jobs already waiting have a worker on its way, or every worker busy and coming back.
@@ -300,11 +300,11 @@ class WorkerPool {
 
 }  // namespace
 
-void submitToLabelledPool(PoolJob job) {
+void submitToLabelledPool(PoolJob&& job) {
     WorkerPool::labelled().submit(std::move(job));
 }
 
-void submitToGlobalPool(PoolJob job) {
+void submitToGlobalPool(PoolJob&& job) {
     WorkerPool::global().submit(std::move(job));
 }
 

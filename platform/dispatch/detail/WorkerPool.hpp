@@ -14,14 +14,15 @@ class DispatchQueue;
 namespace platform::detail {
 
 // One unit of pool work: a worker calls `run(job)`. A plain record rather than a wrapping closure,
-// so handing a block to a worker allocates nothing beyond the block itself.
+// so handing a block to a worker allocates nothing beyond the block itself; it is moved three
+// times on its way, so it stays small.
 struct PoolJob {
     void (*run)(PoolJob& job) = nullptr;
-    DispatchQueue* queue = nullptr;
-    std::shared_ptr<DispatchQueue> keepAlive;  // empty for the global queues, which are never destroyed
+    // Keeps a labelled queue alive until its job has run; for the never-destroyed global queues it
+    // only points (no count to touch).
+    std::shared_ptr<DispatchQueue> queue;
     std::function<void()> block;
     std::shared_ptr<DispatchGroup::State> group;  // left once the block has run, when set
-    bool exclusive = false;
 };
 
 // Two elastic pools of worker threads: one serves the labelled (serial and concurrent) queues,
@@ -29,7 +30,7 @@ struct PoolJob {
 // no progress for a while (every worker blocked in a wait), a monitor adds a thread, up to a hard
 // cap, so blocking blocks cannot starve the pool. Idle workers exit after a few seconds, so idle
 // queues cost no thread. Both pools are never destroyed: workers may outlive main().
-void submitToLabelledPool(PoolJob job);
-void submitToGlobalPool(PoolJob job);
+void submitToLabelledPool(PoolJob&& job);
+void submitToGlobalPool(PoolJob&& job);
 
 }  // namespace platform::detail
