@@ -3,14 +3,23 @@
 #include "platform/dispatch/SharedInstance.hpp"
 
 #include <algorithm>
+#include <chrono>
+#include <cmath>
 
 #include "analytics/TallyCommon.hpp"
 #include "analytics/TallyConnectionManager.hpp"
 #include "analytics/TallyConsentManager.hpp"
 #include "analytics/TallyDeviceInfo.hpp"
+#include "analytics/TallyFeedbacks.hpp"
 #include "analytics/TallyLocationManager.hpp"
+#include "analytics/TallyPerformanceMonitoring.hpp"
 #include "analytics/TallyPersistency.hpp"
+#include "analytics/TallyPushNotifications.hpp"
+#include "analytics/TallyRemoteConfig.hpp"
 #include "analytics/TallyText.hpp"
+#include "analytics/TallyUserDetails.hpp"
+#include "analytics/TallyViewTracking.hpp"
+#include "platform/dispatch/Clock.hpp"
 #include "platform/dispatch/Timer.hpp"
 
 namespace tervolo::analytics {
@@ -18,6 +27,12 @@ namespace tervolo::analytics {
 namespace {
 
 constexpr double kInvalidDegrees = -180;
+
+// Whole milliseconds since 1970 when the program was loaded, before any of
+// its code ran: the start of the application-start trace.
+const int64_t gApplicationLoadTime =
+    std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
 
 bool hasAttributionConsent() {
     auto consent = TallyConsentManager::sharedInstance();
@@ -103,6 +118,13 @@ void Tally::startWithConfig(const TallyConfig& config) {
         deviceInfo.setCustomMetrics(tly_truncated(*config.customMetrics, "Custom metric"));
     }
 
+    auto feedbacks = TallyFeedbacks::sharedInstance();
+    feedbacks->setMessage(config.starRatingMessage);
+    feedbacks->setSessionCount(config.starRatingSessionCount);
+    feedbacks->setDisableAskingForEachAppVersion(config.starRatingDisableAskingForEachAppVersion);
+    feedbacks->setRatingCompletionForAutoAsk(config.starRatingCompletion);
+    feedbacks->checkForStarRatingAutoAsk();
+
     auto location = TallyLocationManager::sharedInstance();
     location->updateLocation(config.latitude, config.longitude, config.city, config.ISOCountryCode,
                              config.IP);
@@ -112,6 +134,16 @@ void Tally::startWithConfig(const TallyConfig& config) {
     if (!consent->consentForSessions()) {
         location->sendLocationInfo();
         connection->sendAttribution();
+    }
+
+    if (std::find(config.features.begin(), config.features.end(), TLYPushNotifications) !=
+        config.features.end()) {
+        auto push = TallyPushNotifications::sharedInstance();
+        push->setIsEnabledOnInitialConfig(true);
+        push->setPushTestMode(config.pushTestMode);
+        push->setSendPushTokenAlways(config.sendPushTokenAlways);
+        push->setDoNotShowAlertForNotifications(config.doNotShowAlertForNotifications);
+        push->startPushNotifications();
     }
 
     auto crashReporter = TallyCrashReporter::sharedInstance();
@@ -131,13 +163,28 @@ void Tally::startWithConfig(const TallyConfig& config) {
         crashReporter->startCrashReporting();
     }
 
+    auto viewTracking = TallyViewTracking::sharedInstance();
+    if (std::find(config.features.begin(), config.features.end(), TLYAutoViewTracking) !=
+        config.features.end()) {
+        viewTracking->setIsEnabledOnInitialConfig(true);
+        viewTracking->startAutoViewTracking();
+    }
+
     {
         std::lock_guard lock(mutex_);
         // On the main queue, which keeps running while menus and dialogs are open.
         timer_ = platform::Timer::scheduled(config.updateSessionPeriod, true,
                                             [this](platform::Timer&) { onTimer(); });
     }
+    auto remoteConfig = TallyRemoteConfig::sharedInstance();
+    remoteConfig->setIsEnabledOnInitialConfig(config.enableRemoteConfig);
+    remoteConfig->setRemoteConfigCompletionHandler(config.remoteConfigCompletionHandler);
+    remoteConfig->startRemoteConfig();
+    auto performance = TallyPerformanceMonitoring::sharedInstance();
+    performance->setIsEnabledOnInitialConfig(config.enablePerformanceMonitoring);
+    performance->startPerformanceMonitoring();
     common.setEnableOrientationTracking(config.enableOrientationTracking);
+    TallyObserveDeviceOrientationChanges();
     connection->proceedOnQueue();
     if (config.consents) {
         consent->giveConsentForFeatures(*config.consents);
@@ -166,6 +213,7 @@ void Tally::setNewAppKey(const std::string& appKey) {
         return;
     }
     suspend();
+    if (auto performance = TallyPerformanceMonitoring::sharedInstance()) performance->clearAllCustomTraces();
     if (auto connection = TallyConnectionManager::sharedInstance()) connection->setAppKey(appKey);
     resume();
 }
@@ -232,6 +280,7 @@ void Tally::suspend() {
     if (!TallyCommon::sharedInstance().manualSessionHandling()) {
         connection->endSession();
     }
+    if (auto viewTracking = TallyViewTracking::sharedInstance()) viewTracking->pauseView();
     if (auto persistency = TallyPersistency::sharedInstance()) persistency->saveToFile();
 }
 
@@ -247,6 +296,7 @@ void Tally::resume() {
     if (!TallyCommon::sharedInstance().manualSessionHandling()) {
         if (auto connection = TallyConnectionManager::sharedInstance()) connection->beginSession();
     }
+    if (auto viewTracking = TallyViewTracking::sharedInstance()) viewTracking->resumeView();
 }
 
 void Tally::applicationDidEnterBackground() {
@@ -266,7 +316,9 @@ void Tally::applicationWillTerminate() {
     }
     auto connection = TallyConnectionManager::sharedInstance();
     connection->setIsTerminating(true);
+    if (auto viewTracking = TallyViewTracking::sharedInstance()) viewTracking->endView();
     connection->sendEvents();
+    if (auto performance = TallyPerformanceMonitoring::sharedInstance()) performance->endBackgroundTrace();
     if (auto persistency = TallyPersistency::sharedInstance()) persistency->saveToFileSync();
 }
 
@@ -315,6 +367,7 @@ void Tally::setNewDeviceID(const std::optional<std::string>& requested, bool onS
         deviceInfo.initializeDeviceID(deviceID);
         persistency->replaceAllTemporaryDeviceIDsInQueueWithDeviceID(deviceID);
         connection->proceedOnQueue();
+        TallyRemoteConfig::sharedInstance()->startRemoteConfig();
         return;
     }
     if (deviceID == TLYTemporaryDeviceID && onServer) {
@@ -334,6 +387,9 @@ void Tally::setNewDeviceID(const std::optional<std::string>& requested, bool onS
         resume();
         persistency->clearAllTimedEvents();
     }
+    auto remoteConfig = TallyRemoteConfig::sharedInstance();
+    remoteConfig->clearCachedRemoteConfig();
+    remoteConfig->startRemoteConfig();
 }
 
 void Tally::userLoggedIn(const std::string& userID) {
@@ -457,6 +513,179 @@ void Tally::recordCrashLog(const std::string& log) {
 
 void Tally::clearCrashLogs() {
     if (auto reporter = TallyCrashReporter::sharedInstance()) reporter->clearCrashLogs();
+}
+
+std::optional<TallyJSON> Tally::remoteConfigValueForKey(const std::string& key) {
+    TallyLog(TallyLogLevel::Info, "-[Tally remoteConfigValueForKey:] {}", key);
+    auto remoteConfig = TallyRemoteConfig::sharedInstance();
+    return remoteConfig ? remoteConfig->remoteConfigValueForKey(key) : std::nullopt;
+}
+
+void Tally::updateRemoteConfigWithCompletionHandler(
+    std::function<void(const std::optional<platform::Error>&)> done) {
+    TallyLog(TallyLogLevel::Info, "-[Tally updateRemoteConfigWithCompletionHandler:]");
+    if (auto remoteConfig = TallyRemoteConfig::sharedInstance()) {
+        remoteConfig->updateRemoteConfig(std::nullopt, std::nullopt, std::move(done));
+    }
+}
+
+void Tally::updateRemoteConfigOnlyForKeys(const std::vector<std::string>& keys,
+                                          std::function<void(const std::optional<platform::Error>&)> done) {
+    TallyLog(TallyLogLevel::Info, "-[Tally updateRemoteConfigOnlyForKeys:completionHandler:] {}",
+             keys.size());
+    if (auto remoteConfig = TallyRemoteConfig::sharedInstance()) {
+        remoteConfig->updateRemoteConfig(keys, std::nullopt, std::move(done));
+    }
+}
+
+void Tally::updateRemoteConfigExceptForKeys(const std::vector<std::string>& omitKeys,
+                                            std::function<void(const std::optional<platform::Error>&)> done) {
+    TallyLog(TallyLogLevel::Info, "-[Tally updateRemoteConfigExceptForKeys:completionHandler:] {}",
+             omitKeys.size());
+    if (auto remoteConfig = TallyRemoteConfig::sharedInstance()) {
+        remoteConfig->updateRemoteConfig(std::nullopt, omitKeys, std::move(done));
+    }
+}
+
+void Tally::askForStarRating(std::function<void(int rating)> completion) {
+    TallyLog(TallyLogLevel::Info, "-[Tally askForStarRating:]");
+    if (auto feedbacks = TallyFeedbacks::sharedInstance()) feedbacks->showDialog(std::move(completion));
+}
+
+void Tally::presentFeedbackWidgetWithID(
+    const std::string& widgetID, std::function<void(const std::optional<platform::Error>&)> completion) {
+    TallyLog(TallyLogLevel::Info, "-[Tally presentFeedbackWidgetWithID:completionHandler:] {}", widgetID);
+    if (auto feedbacks = TallyFeedbacks::sharedInstance()) {
+        feedbacks->checkFeedbackWidgetWithID(widgetID, std::move(completion));
+    }
+}
+
+void Tally::presentRatingWidgetWithID(const std::string& widgetID,
+                                      std::function<void(const std::optional<platform::Error>&)> completion) {
+    TallyLog(TallyLogLevel::Info, "-[Tally presentRatingWidgetWithID:completionHandler:] {}", widgetID);
+    if (auto feedbacks = TallyFeedbacks::sharedInstance()) {
+        feedbacks->checkFeedbackWidgetWithID(widgetID, std::move(completion));
+    }
+}
+
+void Tally::recordRatingWidgetWithID(const std::string& widgetID, int64_t rating,
+                                     const std::optional<std::string>& email,
+                                     const std::optional<std::string>& comment, bool userCanBeContacted) {
+    TallyLog(TallyLogLevel::Info,
+             "-[Tally recordRatingWidgetWithID:rating:email:comment:userCanBeContacted:] {} {}", widgetID,
+             rating);
+    if (auto feedbacks = TallyFeedbacks::sharedInstance()) {
+        feedbacks->recordRatingWidgetWithID(widgetID, rating, email, comment, userCanBeContacted);
+    }
+}
+
+void Tally::askForNotificationPermission() {
+    TallyLog(TallyLogLevel::Info, "-[Tally askForNotificationPermission]");
+    askForNotificationPermission(0, {});
+}
+
+void Tally::askForNotificationPermission(
+    int options, std::function<void(bool, std::optional<platform::Error>)> completionHandler) {
+    TallyLog(TallyLogLevel::Info, "-[Tally askForNotificationPermissionWithOptions:completionHandler:] {}",
+             options);
+    if (auto push = TallyPushNotifications::sharedInstance()) {
+        push->askForNotificationPermission(options, std::move(completionHandler));
+    }
+}
+
+void Tally::recordPushNotificationToken() {
+    TallyLog(TallyLogLevel::Info, "-[Tally recordPushNotificationToken]");
+    if (auto push = TallyPushNotifications::sharedInstance()) push->sendToken();
+}
+
+void Tally::clearPushNotificationToken() {
+    TallyLog(TallyLogLevel::Info, "-[Tally clearPushNotificationToken]");
+    if (auto push = TallyPushNotifications::sharedInstance()) push->clearToken();
+}
+
+void Tally::recordActionForNotification(const TallyJSON& userInfo, int64_t clickedButtonIndex) {
+    TallyLog(TallyLogLevel::Info, "-[Tally recordActionForNotification:clickedButtonIndex:] {}",
+             clickedButtonIndex);
+    if (auto push = TallyPushNotifications::sharedInstance()) {
+        push->recordActionForNotification(userInfo, clickedButtonIndex);
+    }
+}
+
+TallyUserDetails& Tally::user() {
+    return TallyUserDetails::sharedInstance();
+}
+
+void Tally::appLoadingFinished() {
+    TallyLog(TallyLogLevel::Info, "-[Tally appLoadingFinished]");
+    const auto now = static_cast<int64_t>(std::floor(platform::Clock::current()->wallSeconds() * 1000.0));
+    if (auto performance = TallyPerformanceMonitoring::sharedInstance()) {
+        performance->recordAppStartDurationTrace(gApplicationLoadTime, now);
+    }
+}
+
+void Tally::recordNetworkTrace(const std::string& name, int64_t requestPayloadSize,
+                               int64_t responsePayloadSize, int64_t responseStatusCode, int64_t startTime,
+                               int64_t endTime) {
+    TallyLog(TallyLogLevel::Info, "-[Tally recordNetworkTrace:...] {}", name);
+    if (auto performance = TallyPerformanceMonitoring::sharedInstance()) {
+        performance->recordNetworkTrace(name, requestPayloadSize, responsePayloadSize, responseStatusCode,
+                                        startTime, endTime);
+    }
+}
+
+void Tally::startCustomTrace(const std::string& name) {
+    TallyLog(TallyLogLevel::Info, "-[Tally startCustomTrace:] {}", name);
+    if (auto performance = TallyPerformanceMonitoring::sharedInstance()) performance->startCustomTrace(name);
+}
+
+void Tally::endCustomTrace(const std::string& name, const std::optional<TallyJSON>& metrics) {
+    TallyLog(TallyLogLevel::Info, "-[Tally endCustomTrace:metrics:] {}", name);
+    if (auto performance = TallyPerformanceMonitoring::sharedInstance())
+        performance->endCustomTrace(name, metrics);
+}
+
+void Tally::cancelCustomTrace(const std::string& name) {
+    TallyLog(TallyLogLevel::Info, "-[Tally cancelCustomTrace:] {}", name);
+    if (auto performance = TallyPerformanceMonitoring::sharedInstance()) performance->cancelCustomTrace(name);
+}
+
+void Tally::clearAllCustomTraces() {
+    TallyLog(TallyLogLevel::Info, "-[Tally clearAllCustomTraces]");
+    if (auto performance = TallyPerformanceMonitoring::sharedInstance()) performance->clearAllCustomTraces();
+}
+
+void Tally::recordView(const std::string& name) {
+    TallyLog(TallyLogLevel::Info, "-[Tally recordView:] {}", name);
+    if (auto viewTracking = TallyViewTracking::sharedInstance()) viewTracking->startView(name);
+}
+
+void Tally::recordView(const std::string& name, const TallyJSON& segmentation) {
+    TallyLog(TallyLogLevel::Info, "-[Tally recordView:segmentation:] {}", name);
+    if (auto viewTracking = TallyViewTracking::sharedInstance()) viewTracking->startView(name, segmentation);
+}
+
+void Tally::addExceptionForAutoViewTracking(const std::string& name) {
+    TallyLog(TallyLogLevel::Info, "-[Tally addExceptionForAutoViewTracking:] {}", name);
+    if (auto viewTracking = TallyViewTracking::sharedInstance())
+        viewTracking->addExceptionForAutoViewTracking(name);
+}
+
+void Tally::removeExceptionForAutoViewTracking(const std::string& name) {
+    TallyLog(TallyLogLevel::Info, "-[Tally removeExceptionForAutoViewTracking:] {}", name);
+    if (auto viewTracking = TallyViewTracking::sharedInstance())
+        viewTracking->removeExceptionForAutoViewTracking(name);
+}
+
+void Tally::setIsAutoViewTrackingActive(bool active) {
+    TallyLog(TallyLogLevel::Info, "-[Tally setIsAutoViewTrackingActive:] {}", active);
+    if (auto viewTracking = TallyViewTracking::sharedInstance())
+        viewTracking->setIsAutoViewTrackingActive(active);
+}
+
+bool Tally::isAutoViewTrackingActive() const {
+    TallyLog(TallyLogLevel::Info, "-[Tally isAutoViewTrackingActive]");
+    auto viewTracking = TallyViewTracking::sharedInstance();
+    return viewTracking && viewTracking->isAutoViewTrackingActive();
 }
 
 void Tally::giveConsentForFeature(const std::string& feature) {

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -13,6 +14,7 @@
 #include "analytics/TallyConfig.hpp"
 #include "analytics/TallyCrashReporter.hpp"
 #include "analytics/TallyJSON.hpp"
+#include "analytics/TallyUserDetails.hpp"
 #include "platform/dispatch/NotificationCenter.hpp"
 
 namespace platform {
@@ -114,6 +116,51 @@ class Tally {
     void endEvent(const std::string& key, const std::optional<TallyJSON>& segmentation, uint64_t count,
                   double sum);
     void cancelEvent(const std::string& key);
+
+    // Star rating and the server's rating and feedback widgets.
+    void askForStarRating(std::function<void(int rating)> completion);
+    void presentFeedbackWidgetWithID(const std::string& widgetID,
+                                     std::function<void(const std::optional<platform::Error>&)> completion);
+    void presentRatingWidgetWithID(const std::string& widgetID,
+                                   std::function<void(const std::optional<platform::Error>&)> completion);
+    void recordRatingWidgetWithID(const std::string& widgetID, int64_t rating,
+                                  const std::optional<std::string>& email,
+                                  const std::optional<std::string>& comment, bool userCanBeContacted);
+
+    // Push notifications.
+    void askForNotificationPermission();
+    void askForNotificationPermission(
+        int options, std::function<void(bool, std::optional<platform::Error>)> completionHandler);
+    void recordPushNotificationToken();
+    void clearPushNotificationToken();
+    void recordActionForNotification(const TallyJSON& userInfo, int64_t clickedButtonIndex);
+
+    // Remote config.
+    std::optional<TallyJSON> remoteConfigValueForKey(const std::string& key);
+    void updateRemoteConfigWithCompletionHandler(
+        std::function<void(const std::optional<platform::Error>&)> done);
+    void updateRemoteConfigOnlyForKeys(const std::vector<std::string>& keys,
+                                       std::function<void(const std::optional<platform::Error>&)> done);
+    void updateRemoteConfigExceptForKeys(const std::vector<std::string>& omitKeys,
+                                         std::function<void(const std::optional<platform::Error>&)> done);
+
+    // User details (before start too) and performance traces (milliseconds since 1970).
+    static TallyUserDetails& user();
+    void appLoadingFinished();
+    void recordNetworkTrace(const std::string& name, int64_t requestPayloadSize, int64_t responsePayloadSize,
+                            int64_t responseStatusCode, int64_t startTime, int64_t endTime);
+    void startCustomTrace(const std::string& name);
+    void endCustomTrace(const std::string& name, const std::optional<TallyJSON>& metrics);
+    void cancelCustomTrace(const std::string& name);
+    void clearAllCustomTraces();
+
+    // Views.
+    void recordView(const std::string& name);
+    void recordView(const std::string& name, const TallyJSON& segmentation);
+    void addExceptionForAutoViewTracking(const std::string& name);
+    void removeExceptionForAutoViewTracking(const std::string& name);
+    void setIsAutoViewTrackingActive(bool active);
+    bool isAutoViewTrackingActive() const;
 
     // Crashes the application reports itself, and breadcrumbs.
     void recordHandledException(const TallyException& exception);

@@ -1,6 +1,7 @@
 #include "analytics/TallyApplicationState.hpp"
 
 #include "analytics/TallyDeviceInfo.hpp"
+#include "analytics/TallyPerformanceMonitoring.hpp"
 #include "platform/dispatch/NotificationCenter.hpp"
 
 namespace tervolo::analytics {
@@ -10,6 +11,12 @@ void TallyApplicationState::update(TallyDesktopState state) {
         return;
     }
     auto& center = platform::NotificationCenter::defaultCenter();
+    // Focus: performance monitoring times the foreground by it.
+    const bool active = state == TallyDesktopState::Active;
+    if (active != active_) {
+        active_ = active;
+        center.post(active ? kTallyApplicationDidBecomeActive : kTallyApplicationWillResignActive);
+    }
     switch (state) {
         case TallyDesktopState::Hidden:
         case TallyDesktopState::Suspended:

@@ -18,7 +18,8 @@ enum class TallyDesktopState {
 // Losing the focus is not going to the background: a session lasts while the
 // application is visible, or every click into another window would end one.
 // Hidden or suspended is the background; the first Active after that is the
-// foreground. terminate() posts kTallyApplicationWillTerminate once (the
+// foreground. Gaining and losing the focus post the active and resign-active
+// notifications. terminate() posts kTallyApplicationWillTerminate once (the
 // application calls it when it is about to quit, and on SIGTERM or SIGINT).
 // Main thread.
 class TallyApplicationState {
@@ -29,6 +30,7 @@ class TallyApplicationState {
 
   private:
     bool inBackground_ = false;
+    bool active_ = false;
     bool terminated_ = false;
 };
 

@@ -10,6 +10,7 @@
 
 #include "analytics/TallyCommon.hpp"
 #include "analytics/TallyJSON.hpp"
+#include "platform/foundation/Error.hpp"
 #include "platform/net/URLSessionConfiguration.hpp"
 
 namespace tervolo::analytics {
@@ -94,7 +95,7 @@ struct TallyConfig {
     bool starRatingDisableAskingForEachAppVersion = false;
     std::function<void(int rating)> starRatingCompletion;
     bool enableRemoteConfig = false;
-    std::function<void(const std::optional<std::string>& error)> remoteConfigCompletionHandler;
+    std::function<void(const std::optional<platform::Error>& error)> remoteConfigCompletionHandler;
     bool enablePerformanceMonitoring = false;
     bool enableOrientationTracking = true;
 };

@@ -5,10 +5,16 @@
 #include "analytics/TallyCommon.hpp"
 #include "analytics/TallyConnectionManager.hpp"
 #include "analytics/TallyCrashReporter.hpp"
+#include "analytics/TallyFeedbacks.hpp"
 #include "analytics/TallyJSON.hpp"
 #include "analytics/TallyLocationManager.hpp"
+#include "analytics/TallyPerformanceMonitoring.hpp"
 #include "analytics/TallyPersistency.hpp"
+#include "analytics/TallyPushNotifications.hpp"
+#include "analytics/TallyRemoteConfig.hpp"
 #include "analytics/TallySingleton.hpp"
+#include "analytics/TallyUserDetails.hpp"
+#include "analytics/TallyViewTracking.hpp"
 #include "platform/dispatch/SharedInstance.hpp"
 
 namespace tervolo::analytics {
@@ -69,6 +75,7 @@ void TallyConsentManager::setConsentForEvents(bool v) {
 void TallyConsentManager::setConsentForUserDetails(bool v) {
     userDetails_ = v;
     logChange("UserDetails", v);
+    if (!v) TallyUserDetails::sharedInstance().clearUserDetails();
 }
 
 void TallyConsentManager::setConsentForCrashReporting(bool v) {
@@ -86,6 +93,13 @@ void TallyConsentManager::setConsentForCrashReporting(bool v) {
 void TallyConsentManager::setConsentForPushNotifications(bool v) {
     pushNotifications_ = v;
     logChange("PushNotifications", v);
+    if (auto push = TallyPushNotifications::sharedInstance()) {
+        if (v) {
+            push->startPushNotifications();
+        } else {
+            push->stopPushNotifications();
+        }
+    }
 }
 
 void TallyConsentManager::setConsentForLocation(bool v) {
@@ -99,6 +113,13 @@ void TallyConsentManager::setConsentForLocation(bool v) {
 void TallyConsentManager::setConsentForViewTracking(bool v) {
     viewTracking_ = v;
     logChange("ViewTracking", v);
+    if (auto viewTracking = TallyViewTracking::sharedInstance()) {
+        if (v) {
+            viewTracking->startAutoViewTracking();
+        } else {
+            viewTracking->stopAutoViewTracking();
+        }
+    }
 }
 
 void TallyConsentManager::setConsentForAttribution(bool v) {
@@ -112,16 +133,29 @@ void TallyConsentManager::setConsentForAttribution(bool v) {
 void TallyConsentManager::setConsentForPerformanceMonitoring(bool v) {
     performanceMonitoring_ = v;
     logChange("PerformanceMonitoring", v);
+    if (auto performance = TallyPerformanceMonitoring::sharedInstance()) {
+        if (v) {
+            performance->startPerformanceMonitoring();
+        } else {
+            performance->stopPerformanceMonitoring();
+        }
+    }
 }
 
 void TallyConsentManager::setConsentForFeedback(bool v) {
     feedback_ = v;
     logChange("Feedback", v);
+    if (v) {
+        if (auto feedbacks = TallyFeedbacks::sharedInstance()) feedbacks->checkForStarRatingAutoAsk();
+    }
 }
 
 void TallyConsentManager::setConsentForRemoteConfig(bool v) {
     remoteConfig_ = v;
     logChange("RemoteConfig", v);
+    if (v) {
+        if (auto remoteConfig = TallyRemoteConfig::sharedInstance()) remoteConfig->startRemoteConfig();
+    }
 }
 
 bool TallyConsentManager::containsFeedbackOrStarRating(const std::vector<std::string>& features) {

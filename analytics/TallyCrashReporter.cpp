@@ -22,6 +22,7 @@
 #include "analytics/TallySingleton.hpp"
 #include "analytics/TallyText.hpp"
 #include "platform/dispatch/Clock.hpp"
+#include "platform/dispatch/SharedInstance.hpp"
 #include "platform/foundation/FileManager.hpp"
 
 namespace tervolo::analytics {
@@ -33,8 +34,7 @@ constexpr size_t kSignalCount = sizeof kFatalSignals / sizeof kFatalSignals[0];
 constexpr size_t kBreadcrumbCharacters = 1000;
 
 TallySingleton<TallyCrashReporter>& slot() {
-    static auto* s = new TallySingleton<TallyCrashReporter>();
-    return *s;
+    return platform::SharedInstance<TallySingleton<TallyCrashReporter>>::get();
 }
 
 // Process-wide handler state, touched only by start/stop (main thread) and

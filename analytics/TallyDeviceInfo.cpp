@@ -27,8 +27,7 @@ namespace tervolo::analytics {
 namespace {
 
 std::mutex& vendorMutex() {
-    static auto* mutex = new std::mutex();
-    return *mutex;
+    return platform::SharedInstance<std::mutex, TallyDeviceInfo>::get();
 }
 
 std::string homeFolder() {

@@ -4,18 +4,6 @@
 
 namespace tervolo::analytics {
 
-namespace {
-
-TallyJSON number(double value) {
-    // Exactly representable whole numbers are written as integers.
-    if (std::isfinite(value) && std::trunc(value) == value && std::fabs(value) < 9007199254740992.0) {
-        return static_cast<int64_t>(value);
-    }
-    return value;
-}
-
-}  // namespace
-
 TallyJSON TallyEvent::dictionaryRepresentation() const {
     TallyJSON dictionary = TallyJSON::object();
     dictionary[kTallyEventKeyKey] = key;
@@ -23,13 +11,13 @@ TallyJSON TallyEvent::dictionaryRepresentation() const {
         dictionary[kTallyEventKeySegmentation] = *segmentation;
     }
     dictionary[kTallyEventKeyCount] = count;
-    dictionary[kTallyEventKeySum] = number(sum);
+    dictionary[kTallyEventKeySum] = TallyJSONNumber(sum);
     // Timestamps are whole milliseconds held in seconds; rounding undoes the
     // binary fraction (1700000000.123 is 1700000000.12299990654 as a double).
     dictionary[kTallyEventKeyTimestamp] = static_cast<int64_t>(std::llround(timestamp * 1000.0));
     dictionary[kTallyEventKeyHourOfDay] = hourOfDay;
     dictionary[kTallyEventKeyDayOfWeek] = dayOfWeek;
-    dictionary[kTallyEventKeyDuration] = number(duration);
+    dictionary[kTallyEventKeyDuration] = TallyJSONNumber(duration);
     return dictionary;
 }
 

@@ -25,6 +25,13 @@ bool allNumbersFinite(const TallyJSON& value) {
 
 }  // namespace
 
+TallyJSON TallyJSONNumber(double value) {
+    if (std::isfinite(value) && std::trunc(value) == value && std::fabs(value) < 9007199254740992.0) {
+        return static_cast<int64_t>(value);
+    }
+    return value;
+}
+
 std::optional<std::string> TallyJSONFromObject(const TallyJSON& object) {
     if (!object.is_structured() || !allNumbersFinite(object)) {
         TallyLog(TallyLogLevel::Warning, "Object is not valid for converting to JSON!");

@@ -13,6 +13,10 @@ namespace tervolo::analytics {
 // does not care, tests and people reading captures do.
 using TallyJSON = nlohmann::ordered_json;
 
+// A number for JSON: a whole double the way the server's other clients write
+// it, without a fraction (1, not 1.0); any other double as it is.
+TallyJSON TallyJSONNumber(double value);
+
 // Compact JSON text of an array or object whose numbers are finite: no
 // blanks, "/" unescaped, non-ASCII left as UTF-8 (an invalid UTF-8 byte
 // becomes U+FFFD rather than losing the whole text). Anything else logs

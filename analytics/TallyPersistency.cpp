@@ -433,6 +433,11 @@ void TallyPersistency::flushEvents() {
     recordedEvents_.clear();
 }
 
+std::vector<TallyEvent> TallyPersistency::recordedEventsForTesting() const {
+    std::lock_guard lock(eventsMutex_);
+    return recordedEvents_;
+}
+
 size_t TallyPersistency::recordedEventCount() const {
     std::lock_guard lock(eventsMutex_);
     return recordedEvents_.size();

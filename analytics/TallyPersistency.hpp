@@ -80,6 +80,8 @@ class TallyPersistency : public std::enable_shared_from_this<TallyPersistency> {
     std::optional<std::string> serializedRecordedEvents();
     void flushEvents();
     size_t recordedEventCount() const;
+    // The recorded events, left in place (tests).
+    std::vector<TallyEvent> recordedEventsForTesting() const;
     void recordTimedEvent(TallyEvent event);
     std::optional<TallyEvent> timedEventForKey(const std::string& key);
     void clearAllTimedEvents();

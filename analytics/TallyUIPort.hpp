@@ -31,6 +31,9 @@ class TallyUIPort {
     virtual std::optional<TallyScreenFacts> mainScreen() const = 0;
     // The platform's device-orientation number: 0 unknown ... 6 face down.
     virtual int deviceOrientation() const { return 0; }
+    // The interface orientation: 1 portrait, 2 portrait upside down,
+    // 3 landscape right, 4 landscape left; 0 unknown.
+    virtual int interfaceOrientation() const { return 0; }
     // The application is hidden or minimised as a whole.
     virtual bool isApplicationInBackground() const { return false; }
 
@@ -42,6 +45,18 @@ class TallyUIPort {
     // when there is no top controller yet.
     virtual bool presentOnTopViewController(std::shared_ptr<TallyPresentable> screen,
                                             std::function<void()> completion) = 0;
+    // The star-rating dialog: `message` over five stars and a close button;
+    // `finished` gets the chosen rating 1-5 (0 when closed) once the dialog
+    // has gone. None when this UI has no such dialog.
+    virtual std::shared_ptr<TallyPresentable> makeStarRatingDialog(const std::string& message,
+                                                                   std::function<void(int rating)> finished) {
+        (void)message;
+        (void)finished;
+        return nullptr;
+    }
+    // Opens a web page of the analytics server (feedback widgets) in the
+    // user's browser.
+    virtual void openURL(const std::string& url) { (void)url; }
 };
 
 // Presents `screen` on the top controller; while there is none, tries again

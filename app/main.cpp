@@ -4,12 +4,13 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "backend/QuovaShorturlUploader.hpp"
 #include "logging/QLLog.hpp"
 #include "logging/QLOSLogger.hpp"
-#include "backend/QuovaShorturlUploader.hpp"
-#include "platform/location/qt/QtPositionSource.hpp"
 #include "platform/foundation/Bundle.hpp"
+#include "platform/location/qt/QtPositionSource.hpp"
 #include "platform/mapkit/qt/MKMapView.hpp"
+#include "platform/ui/ApplicationTermination.hpp"
 #include "platform/ui/QtMainQueueExecutor.hpp"
 
 namespace {
@@ -42,6 +43,9 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("TervoloNG"));
     // Main-queue blocks and delays run on the Qt event loop from here on.
     const auto mainQueueExecutor = platform::QtMainQueueExecutor::install();
+    // The log registry (and anything else that saves on it) flushes when told
+    // the application is about to end.
+    platform::postWillTerminateWhenQuitting(application);
     // Positions come from the desktop's position service, or from the recorded track that
     // TERVOLO_NMEA_FILE names.
     platform::QtPositionSource::installAsDefault();

@@ -44,9 +44,9 @@ QMPUploadRequest QuovaShorturlUploader::uploadRequest(const points::QuovaMapPoin
     body.device_hw_details = info.hardwareDescription;
     body.ios_version = info.systemVersion;
     body.app_version = info.appVersion;
-    body.title = point.title.value_or("");
-    body.longitude = point.coordinate.longitude;
-    body.latitude = point.coordinate.latitude;
+    body.title = point.title().value_or("");
+    body.longitude = point.coordinate().longitude;
+    body.latitude = point.coordinate().latitude;
     const auto state = dependencies_.mapState ? dependencies_.mapState() : std::nullopt;
     if (state) {
         body.maptype = mapTypeLetter(state->mapStyleIndex);
@@ -56,14 +56,15 @@ QMPUploadRequest QuovaShorturlUploader::uploadRequest(const points::QuovaMapPoin
         body.zoom = 16;
     }
     body.timestamp = uploadTimestamp(platform::Date::now().secondsSince2001);
-    body.dataSourceName = point.dataSourceName.value_or("");
-    body.dataSourceUniqueID = point.dataSourceUniqueID.value_or("");
-    body.dataSourceURL = point.dataSourceURL.value_or("");
-    body.dataSourceImageURL = point.dataSourceImageURL.value_or("");
+    body.dataSourceName = point.dataSourceName().value_or("");
+    body.dataSourceUniqueID = point.dataSourceUniqueID().value_or("");
+    body.dataSourceURL = point.dataSourceURL().value_or("");
+    body.dataSourceImageURL = point.dataSourceImageURL().value_or("");
     return body;
 }
 
-std::shared_ptr<void> QuovaShorturlUploader::startUpload(const points::QuovaMapPoint& point, Completion completion) {
+std::shared_ptr<void> QuovaShorturlUploader::startUpload(const points::QuovaMapPoint& point,
+                                                         Completion completion) {
     std::vector<uint8_t> body;
     try {
         body = platform::JSONEncoder().encode(uploadRequest(point));
@@ -76,7 +77,7 @@ std::shared_ptr<void> QuovaShorturlUploader::startUpload(const points::QuovaMapP
     request.timeoutInterval = 60.0;
     request.setValue("application/json", "Content-Type");
 
-    const std::string title = point.title.value_or("(unknown)");
+    const std::string title = point.title().value_or("(unknown)");
     auto task = encodingSession_->uploadTask(
         std::move(request), std::move(body),
         [title, completion = std::move(completion)](std::optional<std::vector<uint8_t>> data,

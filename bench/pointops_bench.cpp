@@ -48,6 +48,7 @@ QuovaMapPointStore& store() {
             "Park",    "Museum", "Stra\u00dfe",        "Kirche",  "M\u00fchle",
             "Zoo",     "apple",  "\u00c5ngstr\u00f6m", "Bahnhof", "Platz"};
         std::mt19937 random(42);
+        std::vector<std::shared_ptr<QuovaMapPoint>> points;
         auto pick = [&](size_t n) { return std::uniform_int_distribution<size_t>(0, n - 1)(random); };
         for (int i = 0; i < 10000; ++i) {
             std::string title = words[pick(words.size())] + " " + std::to_string(i);
@@ -57,13 +58,14 @@ QuovaMapPointStore& store() {
                             title.end());
             }
             auto point = QuovaMapPoint::make(title);
-            if (pick(2) == 0) point->subtitle = words[pick(words.size())] + " " + std::to_string(pick(100));
-            point->coordinate = {47.0 + static_cast<double>(pick(60000)) / 10000.0,
-                                 6.0 + static_cast<double>(pick(90000)) / 10000.0};
-            point->lastSavedAt = platform::Date{static_cast<double>(pick(1000000))};
-            if (pick(10) == 0) point->deletedAt = platform::Date{1};
-            store.points.push_back(point);
+            if (pick(2) == 0) point->setSubtitle(words[pick(words.size())] + " " + std::to_string(pick(100)));
+            point->setCoordinate({47.0 + static_cast<double>(pick(60000)) / 10000.0,
+                                  6.0 + static_cast<double>(pick(90000)) / 10000.0});
+            point->setLastSavedAt(platform::Date{static_cast<double>(pick(1000000))});
+            if (pick(10) == 0) point->setDeletedAt(platform::Date{1});
+            points.push_back(point);
         }
+        store.replacePointsForTesting(std::move(points));
         tervolo::points::setBestKnownLocationProvider(
             [] { return std::optional(platform::CLLocation(52.52, 13.405)); });
         return &store;
@@ -113,15 +115,15 @@ void BM_Floor_AsciiFilterAndByteSort(benchmark::State& state) {
     const std::string filter = kFilter;
     for (auto _ : state) {
         PointList result;
-        for (const auto& point : points.points) {
-            if (point->deletedAt || point->hiddenAt) continue;
-            if ((point->title && asciiContains(*point->title, filter)) ||
-                (point->subtitle && asciiContains(*point->subtitle, filter))) {
+        for (const auto& point : points.points()) {
+            if (point->deletedAt() || point->hiddenAt()) continue;
+            if ((point->title() && asciiContains(*point->title(), filter)) ||
+                (point->subtitle() && asciiContains(*point->subtitle(), filter))) {
                 result.push_back(point);
             }
         }
         std::stable_sort(result.begin(), result.end(), [](const auto& a, const auto& b) {
-            return a->title.value_or("") < b->title.value_or("");
+            return a->title().value_or("") < b->title().value_or("");
         });
         benchmark::DoNotOptimize(result.data());
     }
@@ -143,7 +145,8 @@ void BM_PerComparisonKeys(benchmark::State& state) {
             });
         } else {
             std::stable_sort(result.begin(), result.end(), [](const auto& a, const auto& b) {
-                return platform::text::compareCodePoints(a->title.value_or(""), b->title.value_or("")) < 0;
+                return platform::text::compareCodePoints(a->title().value_or(""), b->title().value_or("")) <
+                       0;
             });
         }
         benchmark::DoNotOptimize(result.data());
@@ -159,7 +162,7 @@ BENCHMARK(BM_PerComparisonKeys)
 void BM_WithinDistance(benchmark::State& state) {
     auto& points = store();
     auto origin = QuovaMapPoint::make("origin");
-    origin->coordinate = {50.0, 10.5};
+    origin->setCoordinate({50.0, 10.5});
     for (auto _ : state) {
         auto result = points.validPointsWithinDistance(25.0, *origin);
         benchmark::DoNotOptimize(result.data());

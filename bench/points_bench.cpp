@@ -37,11 +37,11 @@ class NullSearchIndex : public platform::SearchIndex {
 
 std::shared_ptr<QuovaMapPoint> samplePoint(int i) {
     auto point = QuovaMapPoint::make("Point number " + std::to_string(i));
-    point->subtitle = "Some Street " + std::to_string(i) + ", 20095 Hamburg";
-    point->coordinate = {53.5 + i * 1e-5, 9.9 + i * 1e-5};
-    point->dataSourceName = "OSM";
-    point->dataSourceURL = "https://www.openstreetmap.org/node/" + std::to_string(i);
-    point->tags = std::vector<std::string>{"6A1E2B3C-4D5E-4F60-8172-839405A6B7C8"};
+    point->setSubtitle("Some Street " + std::to_string(i) + ", 20095 Hamburg");
+    point->setCoordinate({53.5 + i * 1e-5, 9.9 + i * 1e-5});
+    point->setDataSourceName("OSM");
+    point->setDataSourceURL("https://www.openstreetmap.org/node/" + std::to_string(i));
+    point->setTags(std::vector<std::string>{"6A1E2B3C-4D5E-4F60-8172-839405A6B7C8"});
     point->ensureUUID();
     return point;
 }
@@ -60,7 +60,7 @@ struct Folder {
         points = QuovaMapPoint::documentDirectory();
         for (int i = 0; i < count; ++i) {
             auto point = samplePoint(i);
-            platform::FileManager::defaultManager().writeFile(points + *point->uuid + ".QuovaMapPoint",
+            platform::FileManager::defaultManager().writeFile(points + *point->uuid() + ".QuovaMapPoint",
                                                               point->encodedFile());
         }
     }
@@ -108,7 +108,7 @@ void BM_Load10k_PointStore(benchmark::State& state) {
     auto& store = QuovaMapPointStore::shared();
     for (auto _ : state) {
         store.loadPointsFromLocalStore();
-        benchmark::DoNotOptimize(store.points.size());
+        benchmark::DoNotOptimize(store.points().size());
     }
     state.SetItemsProcessed(state.iterations() * 10000);
 }
@@ -128,7 +128,7 @@ std::vector<std::shared_ptr<QuovaMapPoint>>& thousandPoints() {
 void BM_Save1000_WithFsync(benchmark::State& state) {
     tenThousand();
     for (auto _ : state) {
-        for (auto& point : thousandPoints()) point->save();
+        for (auto& point : thousandPoints()) point->save(QuovaMapPointStore::shared());
     }
     state.SetItemsProcessed(state.iterations() * 1000);
 }
@@ -140,9 +140,9 @@ void BM_Save1000_WriteWithFsync(benchmark::State& state) {
     auto& folder = tenThousand();
     for (auto _ : state) {
         for (auto& point : thousandPoints()) {
-            platform::FileManager::defaultManager().writeFile(folder.points + *point->uuid + ".QuovaMapPoint",
-                                                              point->encodedFile(),
-                                                              platform::WriteOptions::Atomic);
+            platform::FileManager::defaultManager().writeFile(
+                folder.points + *point->uuid() + ".QuovaMapPoint", point->encodedFile(),
+                platform::WriteOptions::Atomic);
         }
     }
     state.SetItemsProcessed(state.iterations() * 1000);
@@ -156,8 +156,8 @@ void BM_Save1000_WithoutFsync(benchmark::State& state) {
     for (auto _ : state) {
         for (auto& point : thousandPoints()) {
             const std::string bytes = point->encodedFile();
-            const std::string path = folder.points + *point->uuid + ".QuovaMapPoint";
-            std::string temporary = folder.points + "." + *point->uuid + ".tmp-XXXXXX";
+            const std::string path = folder.points + *point->uuid() + ".QuovaMapPoint";
+            std::string temporary = folder.points + "." + *point->uuid() + ".tmp-XXXXXX";
             const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
             if (fd < 0) continue;
             if (::write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) {

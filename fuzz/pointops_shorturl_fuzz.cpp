@@ -23,11 +23,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     auto point = tervolo::points::QuovaMapPoint::make(record);
     if (!point) return 0;
-    if (!platform::CLLocationCoordinate2DIsValid(point->coordinate)) __builtin_trap();
+    if (!platform::CLLocationCoordinate2DIsValid(point->coordinate())) __builtin_trap();
     // Never throws for a point made this way: every number is finite.
     const std::string text = point->encodedFile();
     auto again = tervolo::points::QuovaMapPoint::decode(std::string_view(text));
-    if (again->coordinate != point->coordinate) __builtin_trap();
+    if (again->coordinate() != point->coordinate()) __builtin_trap();
     (void)point->description();
     return 0;
 }

@@ -5,32 +5,31 @@
 #include <cstdint>
 #include <string_view>
 
-#include "points/CodingError.hpp"
+#include "platform/coding/DecodingError.hpp"
+#include "platform/coding/EncodingError.hpp"
 #include "points/QuovaMapPoint.hpp"
 #include "points/QuovaPointTag.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
-    using tervolo::points::DecodingError;
-    using tervolo::points::EncodingError;
     try {
         auto point = tervolo::points::QuovaMapPoint::decode(bytes);
         try {
             const std::string text = point->encodedFile();
             auto again = tervolo::points::QuovaMapPoint::decode(std::string_view(text));
             if (again->encodedFile() != text) __builtin_trap();  // the format must be stable
-        } catch (const EncodingError&) {
+        } catch (const platform::EncodingError&) {
         }
-    } catch (const DecodingError&) {
+    } catch (const platform::DecodingError&) {
     }
     try {
         auto tag = tervolo::points::QuovaPointTag::decode(bytes);
         try {
             const std::string text = tag->encodedFile();
             tervolo::points::QuovaPointTag::decode(std::string_view(text));
-        } catch (const EncodingError&) {
+        } catch (const platform::EncodingError&) {
         }
-    } catch (const DecodingError&) {
+    } catch (const platform::DecodingError&) {
     }
     return 0;
 }

@@ -19,26 +19,26 @@ const std::shared_ptr<points::QuovaMapPoint>& QuovaUserLocationAnnotation::mapPo
     return mapPoint_;
 }
 
-platform::CLLocationCoordinate2D QuovaUserLocationAnnotation::coordinate() const { return mapPoint()->coordinate; }
+platform::CLLocationCoordinate2D QuovaUserLocationAnnotation::coordinate() const { return mapPoint()->coordinate(); }
 
 void QuovaUserLocationAnnotation::setCoordinate(platform::CLLocationCoordinate2D coordinate) {
-    mapPoint()->coordinate = coordinate;
-    mapPoint()->lastSavedAt = platform::Date::now();
+    mapPoint()->setCoordinate(coordinate);
+    mapPoint()->setLastSavedAt(platform::Date::now());
 }
 
-std::optional<std::string> QuovaUserLocationAnnotation::optionalTitle() const { return mapPoint()->title; }
-std::optional<std::string> QuovaUserLocationAnnotation::optionalSubtitle() const { return mapPoint()->subtitle; }
+std::optional<std::string> QuovaUserLocationAnnotation::optionalTitle() const { return mapPoint()->title(); }
+std::optional<std::string> QuovaUserLocationAnnotation::optionalSubtitle() const { return mapPoint()->subtitle(); }
 std::string QuovaUserLocationAnnotation::title() const { return optionalTitle().value_or(""); }
 std::string QuovaUserLocationAnnotation::subtitle() const { return optionalSubtitle().value_or(""); }
 
 void QuovaUserLocationAnnotation::setTitle(std::optional<std::string> title) {
-    mapPoint()->title = std::move(title);
-    mapPoint()->lastSavedAt = platform::Date::now();
+    mapPoint()->setTitle(std::move(title));
+    mapPoint()->setLastSavedAt(platform::Date::now());
 }
 
 void QuovaUserLocationAnnotation::setSubtitle(std::optional<std::string> subtitle) {
-    mapPoint()->subtitle = std::move(subtitle);
-    mapPoint()->lastSavedAt = platform::Date::now();
+    mapPoint()->setSubtitle(std::move(subtitle));
+    mapPoint()->setLastSavedAt(platform::Date::now());
 }
 
 nlohmann::ordered_json QuovaUserLocationAnnotation::encode() const {

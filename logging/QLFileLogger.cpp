@@ -268,12 +268,31 @@ void QLFileLogger::lt_logData(std::span<const uint8_t> data) {
     try {
         willLogMessage(currentLogFileInfo_);
         platform::FileHandle* handle = lt_currentLogFileHandle();
-        if (handle == nullptr) return;  // no file: the record is lost
-        if (auto offset = handle->seekToEnd(); !offset) {
-            report("QLFileLogger: Failed to seek to end of file: " + offset.error().fullDescription());
+        if (handle == nullptr) {  // no file: the record is lost
+            failures_.recordsLost();
+            return;
         }
-        if (auto error = handle->write(data)) {
-            report("QLFileLogger: Failed to write data: " + error->fullDescription());
+        // The file is open for appending: every write lands at its end, also
+        // when another process appends to the same file (no seek to race with).
+        if (partialRecordOpen_) {
+            // An earlier record was cut short (a full disk): end it first, so
+            // this one is not glued to it.
+            if (auto error = handle->write(std::string_view("\n"))) {
+                failures_.failure("QLFileLogger: Failed to write data: " + error->fullDescription());
+                failures_.recordsLost();
+                return;
+            }
+            partialRecordOpen_ = false;
+        }
+        size_t written = 0;
+        if (auto error = handle->write(data, &written)) {
+            failures_.failure("QLFileLogger: Failed to write data: " + error->fullDescription());
+            if (written > 0 && data[written - 1] != '\n' && handle->write(std::string_view("\n"))) {
+                partialRecordOpen_ = true;
+            }
+            failures_.recordsLost();
+        } else {
+            failures_.settle();
         }
         didLogMessage(currentLogFileInfo_);
     } catch (const std::exception& exception) {
@@ -286,21 +305,25 @@ void QLFileLogger::lt_logData(std::span<const uint8_t> data) {
 platform::FileHandle* QLFileLogger::lt_currentLogFileHandle() {
     assertOnLoggerQueue(kLtText);
     if (currentLogFileHandle_) return currentLogFileHandle_.get();
-    // Two tries: a chosen file that cannot be opened any more (deleted or
-    // renamed before it was first opened) is dropped and a file is chosen or
-    // created anew, instead of failing on the same path for every record.
-    for (int attempt = 0; attempt < 2 && !currentLogFileHandle_; ++attempt) {
+    // A chosen file that cannot be opened any more (deleted or renamed before
+    // it was first opened) is dropped and a file is chosen or created anew,
+    // again while files keep vanishing that way: a record is lost only when no
+    // file can be made at all (the folder is not writable).
+    for (int attempt = 0; attempt < kOpenAttempts && !currentLogFileHandle_; ++attempt) {
         const auto info = lt_currentLogFileInfo();
         if (!info) return nullptr;
-        auto opened = platform::FileHandle::forWriting(info->filePath());
+        auto opened = platform::FileHandle::forAppending(info->filePath());
         if (!opened) {
-            report("QLFileLogger: Failed to open file: " + opened.error().fullDescription());
+            failures_.failure("QLFileLogger: Failed to open file: " + opened.error().fullDescription());
             currentLogFileInfo_.reset();
             continue;
         }
         currentLogFileHandle_ = std::move(opened.value());
+        partialRecordOpen_ = false;
+        // Appends go to the end regardless; the offset serves the size rule.
         if (auto offset = currentLogFileHandle_->seekToEnd(); !offset) {
-            report("QLFileLogger: Failed to seek to end of file: " + offset.error().fullDescription());
+            failures_.failure("QLFileLogger: Failed to seek to end of file: " +
+                              offset.error().fullDescription());
         }
         lt_scheduleTimerToRollLogFileDueToAge();
         lt_monitorCurrentLogFileForExternalChanges();
@@ -322,7 +345,7 @@ std::shared_ptr<QLLogFileInfo> QLFileLogger::lt_currentLogFileInfo() {
     }
     platform::Error error;
     auto path = logFileManager_->createNewLogFileWithError(&error);
-    if (!path) report("QLFileLogger: Failed to create new log file: " + error.fullDescription());
+    if (!path) failures_.failure("QLFileLogger: Failed to create new log file: " + error.fullDescription());
     currentLogFileInfo_ = QLLogFileInfo::logFileWithPath(path);
     return currentLogFileInfo_;
 }
@@ -366,7 +389,7 @@ void QLFileLogger::lt_maybeRollLogFileDueToSize() {
     if (!currentLogFileHandle_ || maximumFileSize_ == 0) return;
     auto offset = currentLogFileHandle_->offset();
     if (!offset) {
-        report("QLFileLogger: Failed to get offset: " + offset.error().fullDescription());
+        failures_.failure("QLFileLogger: Failed to get offset: " + offset.error().fullDescription());
         return;
     }
     if (offset.value() >= maximumFileSize_) lt_rollLogFileNow();
@@ -432,10 +455,10 @@ void QLFileLogger::lt_rollLogFileNow() {
     assertOnLoggerQueue(kLtText);
     if (!currentLogFileHandle_) return;
     if (auto error = currentLogFileHandle_->synchronize()) {
-        report("QLFileLogger: Failed to synchronize file: " + error->fullDescription());
+        failures_.failure("QLFileLogger: Failed to synchronize file: " + error->fullDescription());
     }
     if (auto error = currentLogFileHandle_->close()) {
-        report("QLFileLogger: Failed to close file: " + error->fullDescription());
+        failures_.failure("QLFileLogger: Failed to close file: " + error->fullDescription());
     }
     currentLogFileHandle_.reset();
 
@@ -460,18 +483,19 @@ void QLFileLogger::lt_flush() {
     assertOnLoggerQueue(kFlushText);
     if (!currentLogFileHandle_) return;
     if (auto error = currentLogFileHandle_->synchronize()) {
-        report("QLFileLogger: Failed to synchronize file: " + error->fullDescription());
+        failures_.failure("QLFileLogger: Failed to synchronize file: " + error->fullDescription());
     }
 }
 
 void QLFileLogger::lt_cleanup() {
     assertOnLoggerQueue(kLtText);
+    failures_.flush();
     if (currentLogFileHandle_) {
         if (auto error = currentLogFileHandle_->synchronize()) {
-            report("QLFileLogger: Failed to synchronize file: " + error->fullDescription());
+            failures_.failure("QLFileLogger: Failed to synchronize file: " + error->fullDescription());
         }
         if (auto error = currentLogFileHandle_->close()) {
-            report("QLFileLogger: Failed to close file: " + error->fullDescription());
+            failures_.failure("QLFileLogger: Failed to close file: " + error->fullDescription());
         }
         currentLogFileHandle_.reset();
     }

@@ -8,6 +8,7 @@
 #include <span>
 #include <string>
 
+#include "logging/FailureReport.hpp"
 #include "logging/QLAbstractLogger.hpp"
 #include "logging/QLLogFileInfo.hpp"
 #include "logging/QLLogFileManager.hpp"
@@ -31,8 +32,13 @@ class QLBufferedProxy;
 // through the registry's logging queue and then the logger's queue (the
 // framework's lock order), so they never overtake records already queued.
 // Roll completions and manager notifications run on the completion queue.
-// The logger's own failures go to standard error; a record that cannot be
-// written is lost. Always held by std::shared_ptr.
+// Files are opened for appending, so several loggers (or processes, when a
+// second instance resumes the first one's file) append to one file without
+// losing each other's records. A record cut short by a full disk is ended
+// with a newline (at the latest before the next record). The logger's own
+// failures go to standard error, the first one in full and then at most one
+// summary line per ten seconds; a record that cannot be written is lost and
+// counted. Always held by std::shared_ptr.
 class QLFileLogger : public QLAbstractLogger {
   public:
     static constexpr const char* kLoggerName = "quova.logging.fileLogger";
@@ -143,6 +149,14 @@ class QLFileLogger : public QLAbstractLogger {
     const platform::DispatchQueue* const ownQueue_;
     // The bytes of the record being written, kept to reuse its storage.
     std::string recordBytes_;
+    // Failures of this logger on standard error, limited so that a full disk
+    // reports once and then a summary at most every ten seconds.
+    FailureReport failures_{"QLFileLogger"};
+    // The last write stopped inside a record and its newline could not be
+    // added: the next write starts with one.
+    bool partialRecordOpen_ = false;
+    // Files chosen and found gone before they were opened, per record.
+    static constexpr int kOpenAttempts = 10;
 };
 
 }  // namespace tervolo::logging

@@ -1,6 +1,7 @@
 #include "logging/QLLog.hpp"
 
 #include <algorithm>
+#include <cstdlib>
 #include <exception>
 #include <mutex>
 
@@ -115,7 +116,15 @@ bool QLLog::isOnLoggingQueue() {
 }
 
 QLLog& QLLog::sharedInstance() {
-    return platform::SharedInstance<QLLog>::get([] { return new QLLog(); });
+    return platform::SharedInstance<QLLog>::get([] {
+        auto* made = new QLLog();
+        // A normal exit ends the process with records still queued for the
+        // loggers (and bytes not yet synchronised): deliver and flush them
+        // first. The application's will-terminate notice does the same
+        // earlier; this covers every other way out through exit().
+        std::atexit([] { sharedInstance().flushLog(); });
+        return made;
+    });
 }
 
 QLLog::QLLog() {

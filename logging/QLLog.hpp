@@ -70,6 +70,7 @@ struct QLLogClass {
 class QLLog {
   public:
     // The shared registry: made on first use, never destroyed.
+    // The registry of the program; it flushes at a normal exit (exit()).
     static QLLog& sharedInstance();
 
     // A registry of its own (tests; a program uses the shared one). It shares

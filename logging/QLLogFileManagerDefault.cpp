@@ -19,10 +19,6 @@ using platform::FileManager;
 
 namespace {
 
-void report(const std::string& line) {
-    platform::LineWriter::standardError().writeLine(line);
-}
-
 bool isProtectionClass(const std::string& value) {
     return value == QLLogFileManagerDefault::kProtectionNone ||
            value == QLLogFileManagerDefault::kProtectionComplete ||
@@ -102,6 +98,13 @@ void QLLogFileManagerDefault::deleteOldFilesForConfigurationChange() {
 }
 
 std::string QLLogFileManagerDefault::logsDirectory() {
+    std::vector<std::string> failures;
+    std::string folder = logsDirectory(failures);
+    failures_.failure(failures);
+    return folder;
+}
+
+std::string QLLogFileManagerDefault::logsDirectory(std::vector<std::string>& failures) {
     if (logsDirectory_.empty()) {
         platform::assertionFailure("_logsDirectory.length > 0", "QLFileLogger", "Directory must be set.");
         return logsDirectory_;
@@ -109,7 +112,8 @@ std::string QLLogFileManagerDefault::logsDirectory() {
     auto& files = FileManager::defaultManager();
     if (!files.isDirectory(logsDirectory_)) {
         if (auto error = files.createDirectory(logsDirectory_, true)) {
-            report("QLFileLogManagerDefault: Error creating logsDirectory: " + error->fullDescription());
+            failures.push_back("QLFileLogManagerDefault: Error creating logsDirectory: " +
+                               error->fullDescription());
         }
     }
     return logsDirectory_;
@@ -207,8 +211,11 @@ std::string QLLogFileManagerDefault::logFileProtection() const {
 }
 
 std::optional<std::string> QLLogFileManagerDefault::createNewLogFileWithError(platform::Error* error) {
+    // One failure however many lines it takes, so that an unwritable folder
+    // reports its first creation in full and then only in summaries.
+    std::vector<std::string> failures;
     const std::string fileName = newLogFileName();
-    const std::string folder = logsDirectory();
+    const std::string folder = logsDirectory(failures);
     const std::string contents = logFileHeaderData().value_or(std::string());
 
     unsigned attempt = 1;
@@ -222,6 +229,7 @@ std::optional<std::string> QLLogFileManagerDefault::createNewLogFileWithError(pl
         auto failure = FileManager::defaultManager().writeFile(
             path, contents, platform::WriteOptions::Atomic | platform::WriteOptions::WithoutOverwriting);
         if (!failure) {
+            failures_.failure(failures);
             scheduleDeletion(this);
             return path;
         }
@@ -229,13 +237,14 @@ std::optional<std::string> QLLogFileManagerDefault::createNewLogFileWithError(pl
             ++attempt;
             continue;
         }
-        report("QLLogFileManagerDefault: Critical error while creating log file: " +
-               failure->fullDescription());
+        failures.push_back("QLLogFileManagerDefault: Critical error while creating log file: " +
+                           failure->fullDescription());
         ++criticalErrors;
         lastError = std::move(failure);
         if (criticalErrors >= 5) {
-            report(fmt::format("QLLogFileManagerDefault: Bailing file creation, encountered {} errors.",
-                               criticalErrors));
+            failures.push_back(fmt::format(
+                "QLLogFileManagerDefault: Bailing file creation, encountered {} errors.", criticalErrors));
+            failures_.failure(failures);
             if (error != nullptr) *error = *lastError;
             return std::nullopt;
         }
@@ -268,7 +277,7 @@ void QLLogFileManagerDefault::deleteOldLogFiles() {
 
     for (size_t i = *firstIndexToDelete; i < sorted.size(); ++i) {
         if (auto failure = FileManager::defaultManager().removeItem(sorted[i]->filePath())) {
-            report("QLLogFileManagerDefault: Error deleting file " + failure->fullDescription());
+            failures_.failure("QLLogFileManagerDefault: Error deleting file " + failure->fullDescription());
         }
     }
 }

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "logging/FailureReport.hpp"
 #include "logging/QLLogFileManager.hpp"
 #include "platform/dispatch/Date.hpp"
 
@@ -92,6 +93,12 @@ class QLLogFileManagerDefault : public QLLogFileManager,
     void deleteOldFilesForConfigurationChange();
 
   private:
+    // Adds the line of a folder that cannot be made to `failures`.
+    std::string logsDirectory(std::vector<std::string>& failures);
+
+    // Failures on standard error: the first in full, then at most one summary
+    // line per ten seconds (an unwritable folder fails every record).
+    FailureReport failures_{"QLLogFileManagerDefault"};
     std::atomic<uint64_t> maximumNumberOfLogFiles_{kDefaultMaximumNumberOfLogFiles};
     std::atomic<uint64_t> logFilesDiskQuota_{kDefaultLogFilesDiskQuota};
     const std::string logsDirectory_;

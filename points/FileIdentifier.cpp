@@ -13,14 +13,3 @@ bool isSafeFileIdentifier(std::string_view identifier, std::string_view extensio
 }
 
 }  // namespace tervolo::points
-
-namespace tervolo::points {
-
-bool isUnfinishedAtomicWrite(std::string_view name) {
-    constexpr std::string_view kMarker = ".tmp-";
-    constexpr std::size_t kRandomSuffix = 6;  // mkstemp's XXXXXX
-    if (name.size() < 1 + kMarker.size() + kRandomSuffix || name.front() != '.') return false;
-    return name.substr(name.size() - kRandomSuffix - kMarker.size(), kMarker.size()) == kMarker;
-}
-
-}  // namespace tervolo::points

@@ -12,13 +12,3 @@ namespace tervolo::points {
 bool isSafeFileIdentifier(std::string_view identifier, std::string_view extension);
 
 }  // namespace tervolo::points
-
-namespace tervolo::points {
-
-// True for the name of a temporary file that an atomic write leaves behind
-// when the process dies between writing it and renaming it into place
-// (".<name>.tmp-XXXXXX" beside the file it was to replace). Such a file holds
-// an unfinished save: loading it would show the point or tag twice.
-bool isUnfinishedAtomicWrite(std::string_view name);
-
-}  // namespace tervolo::points

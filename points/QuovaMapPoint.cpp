@@ -3,87 +3,44 @@
 #include <string_view>
 
 #include "logging/QLLogging.hpp"
+#include "platform/coding/JSONDecoder.hpp"
 #include "platform/foundation/FileManager.hpp"
 #include "platform/text/Numbers.hpp"
 #include "platform/text/UUID.hpp"
-#include "points/CodingError.hpp"
 #include "points/FileIdentifier.hpp"
-#include "points/JsonText.hpp"
 #include "points/QuovaAppVersion.hpp"
 #include "points/QuovaMapPointStore.hpp"
+#include "points/RecordFile.hpp"
 
 namespace tervolo::points {
 
-using Category = DecodingError::Category;
 using json = nlohmann::json;
 using ordered_json = nlohmann::ordered_json;
+using platform::KeyedDecodingContainer;
 
 namespace {
 
-// --- strict member readers -------------------------------------------------
-// A missing member and a null member both give none for optional members; a
-// present member must have exactly the expected JSON type.
-
-const json* member(const json& object, const char* key) {
-    const auto it = object.find(key);
-    if (it == object.end() || it->is_null()) return nullptr;
-    return &*it;
-}
-
-[[noreturn]] void typeMismatch(const std::string& path, const char* expected) {
-    throw DecodingError(Category::typeMismatch, path, "Expected to decode " + std::string(expected));
-}
-
-const json& required(const json& object, const char* key) {
-    const auto it = object.find(key);
-    if (it == object.end()) {
-        throw DecodingError(Category::keyNotFound, key, std::string("No value associated with key ") + key);
-    }
-    if (it->is_null()) {
-        throw DecodingError(Category::valueNotFound, key, std::string("Expected a value for key ") + key);
-    }
-    return *it;
-}
-
-double numberValue(const json& value, const std::string& path) {
-    if (!value.is_number()) typeMismatch(path, "a number");
-    return value.get<double>();
-}
-
-std::optional<std::string> optionalString(const json& object, const char* key) {
-    const json* value = member(object, key);
-    if (value == nullptr) return std::nullopt;
-    if (!value->is_string()) typeMismatch(key, "a string");
-    return value->get<std::string>();
-}
-
-std::optional<double> optionalNumber(const json& object, const char* key) {
-    const json* value = member(object, key);
-    if (value == nullptr) return std::nullopt;
-    return numberValue(*value, key);
-}
-
-std::optional<platform::Date> optionalDate(const json& object, const char* key) {
-    if (auto seconds = optionalNumber(object, key)) return platform::Date{*seconds};
-    return std::nullopt;
-}
-
-platform::Date requiredDate(const json& object, const char* key) {
-    return platform::Date{numberValue(required(object, key), key)};
-}
-
 // The coordinate's own JSON form, fixed for the whole system: an array whose
 // first element is the longitude and second the latitude; further elements
-// are ignored.
-platform::CLLocationCoordinate2D decodeCoordinate(const json& value, const std::string& path) {
-    if (!value.is_array()) typeMismatch(path, "an array");
-    if (value.size() < 2) {
-        throw DecodingError(Category::valueNotFound, path + "[" + std::to_string(value.size()) + "]",
-                            "Unkeyed container is at end");
-    }
+// are ignored (whatever they hold).
+platform::CLLocationCoordinate2D decodeCoordinate(const KeyedDecodingContainer& container) {
+    const std::vector<std::string> path{"coordinate"};
+    const json& value = container.rawValue("coordinate");
+    const std::string typeName = "Array<Double>";
+    if (value.is_null()) platform::coding_detail::throwValueNotFound(typeName, path);
+    if (!value.is_array()) platform::coding_detail::throwTypeMismatch(typeName, value, path);
+    const auto element = [&](std::size_t index) {
+        auto elementPath = path;
+        elementPath.push_back(platform::coding_detail::indexKey(index));
+        if (index >= value.size()) {
+            throw platform::DecodingError(platform::DecodingError::Category::valueNotFound, "Double",
+                                          std::move(elementPath), "Unkeyed container is at end.");
+        }
+        return platform::coding_detail::decodeValue<double>(value[index], elementPath);
+    };
     platform::CLLocationCoordinate2D coordinate;
-    coordinate.longitude = numberValue(value[0], path + "[0]");
-    coordinate.latitude = numberValue(value[1], path + "[1]");
+    coordinate.longitude = element(0);
+    coordinate.latitude = element(1);
     return coordinate;
 }
 
@@ -102,150 +59,134 @@ void putIfPresent(ordered_json& object, const char* key, const std::optional<pla
 
 }  // namespace
 
-QuovaMapPoint::QuovaMapPoint(Token) : createdAt(platform::Date::now()), lastSavedAt(createdAt) {}
+QuovaMapPoint::QuovaMapPoint(Token) : createdAt_(platform::Date::now()), lastSavedAt_(createdAt_) {}
 
 std::shared_ptr<QuovaMapPoint> QuovaMapPoint::make(std::string title) {
     auto point = std::make_shared<QuovaMapPoint>(Token{});
-    point->title = std::move(title);
+    point->title_ = std::move(title);
     return point;
 }
 
 std::string QuovaMapPoint::documentDirectory() {
-    return jsontext::documentSubfolder("points");
+    return recordfile::documentSubfolder("points");
 }
 
 std::shared_ptr<QuovaMapPoint> QuovaMapPoint::initWithFilePath(const std::string& filePath) {
-    return jsontext::loadRecordFile(filePath, [](std::string_view bytes) { return decode(bytes); });
+    return recordfile::loadRecordFile(filePath, kFileExtension,
+                                      [](std::string_view bytes) { return decode(bytes); });
 }
 
 std::shared_ptr<QuovaMapPoint> QuovaMapPoint::decode(std::string_view fileBytes) {
-    return decode(jsontext::parseDocument(fileBytes));
+    return decode(recordfile::parseDocument(fileBytes));
 }
 
 std::shared_ptr<QuovaMapPoint> QuovaMapPoint::decode(const json& object) {
-    if (!object.is_object()) typeMismatch("", "a dictionary");
+    if (!object.is_object()) platform::coding_detail::throwTypeMismatch("QuovaMapPoint", object, {});
+    const KeyedDecodingContainer container(object, {});
     auto point = std::make_shared<QuovaMapPoint>(Token{});
-    point->title = optionalString(object, "title");
-    point->subtitle = optionalString(object, "subtitle");
-    point->coordinate = decodeCoordinate(required(object, "coordinate"), "coordinate");
-    point->lastSavedByAppVersion = optionalString(object, "lastSavedByAppVersion");
-    point->uuid = optionalString(object, "uuid");
-    const json& handcrafted = required(object, "hasHandcraftedTitle");
-    if (!handcrafted.is_boolean()) typeMismatch("hasHandcraftedTitle", "a boolean");
-    point->hasHandcraftedTitle = handcrafted.get<bool>();
-    point->alarmSound = optionalString(object, "alarmSound");
-    point->alarmCircleDiameter = optionalNumber(object, "alarmCircleDiameter");
-    if (const json* tags = member(object, "tags")) {
-        if (!tags->is_array()) typeMismatch("tags", "an array");
-        std::vector<std::string> identifiers;
-        identifiers.reserve(tags->size());
-        for (std::size_t i = 0; i < tags->size(); ++i) {
-            const json& tag = (*tags)[i];
-            if (!tag.is_string()) typeMismatch("tags[" + std::to_string(i) + "]", "a string");
-            identifiers.push_back(tag.get<std::string>());
-        }
-        point->tags = std::move(identifiers);
-    } else {
-        point->tags = std::nullopt;
-    }
-    point->createdAt = requiredDate(object, "createdAt");
-    point->lastSavedAt = requiredDate(object, "lastSavedAt");
-    point->deletedAt = optionalDate(object, "deletedAt");
-    point->hiddenAt = optionalDate(object, "hiddenAt");
-    point->dataSourceName = optionalString(object, "dataSourceName");
-    point->dataSourceUniqueID = optionalString(object, "dataSourceUniqueID");
-    point->dataSourceURL = optionalString(object, "dataSourceURL");
-    point->dataSourceImageURL = optionalString(object, "dataSourceImageURL");
+    point->title_ = container.decodeIfPresent<std::string>("title");
+    point->subtitle_ = container.decodeIfPresent<std::string>("subtitle");
+    point->coordinate_ = decodeCoordinate(container);
+    point->lastSavedByAppVersion_ = container.decodeIfPresent<std::string>("lastSavedByAppVersion");
+    point->uuid_ = container.decodeIfPresent<std::string>("uuid");
+    point->hasHandcraftedTitle_ = container.decode<bool>("hasHandcraftedTitle");
+    point->alarmSound_ = container.decodeIfPresent<std::string>("alarmSound");
+    point->alarmCircleDiameter_ = container.decodeIfPresent<double>("alarmCircleDiameter");
+    point->tags_ = container.decodeIfPresent<std::vector<std::string>>("tags");
+    point->createdAt_ = container.decode<platform::Date>("createdAt");
+    point->lastSavedAt_ = container.decode<platform::Date>("lastSavedAt");
+    point->deletedAt_ = container.decodeIfPresent<platform::Date>("deletedAt");
+    point->hiddenAt_ = container.decodeIfPresent<platform::Date>("hiddenAt");
+    point->dataSourceName_ = container.decodeIfPresent<std::string>("dataSourceName");
+    point->dataSourceUniqueID_ = container.decodeIfPresent<std::string>("dataSourceUniqueID");
+    point->dataSourceURL_ = container.decodeIfPresent<std::string>("dataSourceURL");
+    point->dataSourceImageURL_ = container.decodeIfPresent<std::string>("dataSourceImageURL");
 
     // The identifier becomes a file name on the next save: one that could
     // name anything but a plain entry of the points folder ("../x", "a/b") is
     // dropped here, so the point gets a fresh identifier when it is saved and
     // the hostile name never reaches a path or the search index.
-    if (point->uuid && !point->uuid->empty() && !isSafeFileIdentifier(*point->uuid, kFileExtension)) {
-        QLLogWarn("QuovaMapPoint: ignoring identifier that cannot name a point file: " + *point->uuid);
-        point->uuid = std::nullopt;
+    if (point->uuid_ && !point->uuid_->empty() && !isSafeFileIdentifier(*point->uuid_, kFileExtension)) {
+        QLLogWarn("QuovaMapPoint: ignoring identifier that cannot name a point file: " + *point->uuid_);
+        point->uuid_ = std::nullopt;
     }
     return point;
 }
 
 ordered_json QuovaMapPoint::encode() const {
     ordered_json object = ordered_json::object();
-    putIfPresent(object, "title", title);
-    putIfPresent(object, "subtitle", subtitle);
-    object["coordinate"] = encodeCoordinate(coordinate);
-    putIfPresent(object, "lastSavedByAppVersion", lastSavedByAppVersion);
-    putIfPresent(object, "uuid", uuid);
-    object["hasHandcraftedTitle"] = hasHandcraftedTitle;
-    putIfPresent(object, "alarmSound", alarmSound);
-    putIfPresent(object, "alarmCircleDiameter", alarmCircleDiameter);
-    putIfPresent(object, "tags", tags);
-    object["createdAt"] = createdAt.secondsSince2001;
-    object["lastSavedAt"] = lastSavedAt.secondsSince2001;
-    putIfPresent(object, "deletedAt", deletedAt);
-    putIfPresent(object, "hiddenAt", hiddenAt);
-    putIfPresent(object, "dataSourceName", dataSourceName);
-    putIfPresent(object, "dataSourceUniqueID", dataSourceUniqueID);
-    putIfPresent(object, "dataSourceURL", dataSourceURL);
-    putIfPresent(object, "dataSourceImageURL", dataSourceImageURL);
+    putIfPresent(object, "title", title_);
+    putIfPresent(object, "subtitle", subtitle_);
+    object["coordinate"] = encodeCoordinate(coordinate_);
+    putIfPresent(object, "lastSavedByAppVersion", lastSavedByAppVersion_);
+    putIfPresent(object, "uuid", uuid_);
+    object["hasHandcraftedTitle"] = hasHandcraftedTitle_;
+    putIfPresent(object, "alarmSound", alarmSound_);
+    putIfPresent(object, "alarmCircleDiameter", alarmCircleDiameter_);
+    putIfPresent(object, "tags", tags_);
+    object["createdAt"] = createdAt_.secondsSince2001;
+    object["lastSavedAt"] = lastSavedAt_.secondsSince2001;
+    putIfPresent(object, "deletedAt", deletedAt_);
+    putIfPresent(object, "hiddenAt", hiddenAt_);
+    putIfPresent(object, "dataSourceName", dataSourceName_);
+    putIfPresent(object, "dataSourceUniqueID", dataSourceUniqueID_);
+    putIfPresent(object, "dataSourceURL", dataSourceURL_);
+    putIfPresent(object, "dataSourceImageURL", dataSourceImageURL_);
     return object;
 }
 
 std::string QuovaMapPoint::encodedFile() const {
-    return jsontext::encodeCompact(encode());
+    return recordfile::encodeCompact(encode());
 }
 
 void QuovaMapPoint::ensureUUID() {
     // An identifier that cannot name a file in the points folder counts as
     // none: keeping it would let the next save write outside the folder.
-    if (!uuid || uuid->empty() || !isSafeFileIdentifier(*uuid, kFileExtension)) {
-        uuid = platform::UUID::random().uuidString();
+    if (!uuid_ || uuid_->empty() || !isSafeFileIdentifier(*uuid_, kFileExtension)) {
+        uuid_ = platform::UUID::random().uuidString();
     }
 }
 
 std::string QuovaMapPoint::description() const {
-    std::string text = title.value_or("(unknown)");
-    if (subtitle) text += ", " + *subtitle;
-    if (platform::CLLocationCoordinate2DIsValid(coordinate)) {
-        text += ", Long: " + platform::text::describe(coordinate.longitude);
-        text += ", Lat: " + platform::text::describe(coordinate.latitude);
+    std::string text = title_.value_or("(unknown)");
+    if (subtitle_) text += ", " + *subtitle_;
+    if (platform::CLLocationCoordinate2DIsValid(coordinate_)) {
+        text += ", Long: " + platform::text::describe(coordinate_.longitude);
+        text += ", Lat: " + platform::text::describe(coordinate_.latitude);
     }
     return text;
 }
 
-void QuovaMapPoint::save() {
-    lastSavedAt = platform::Date::now();
-    lastSavedByAppVersion = quovaAppVersion();
-    savePreservingLastModification();
+void QuovaMapPoint::save(QuovaMapPointStore& store) {
+    lastSavedAt_ = platform::Date::now();
+    lastSavedByAppVersion_ = quovaAppVersion();
+    savePreservingLastModification(store);
 }
 
-void QuovaMapPoint::savePreservingLastModification() {
+void QuovaMapPoint::savePreservingLastModification(QuovaMapPointStore& store) {
     ensureUUID();
 
     // Every save re-indexes the point, whether or not the write succeeds.
-    auto& store = QuovaMapPointStore::shared();
     store.addPointsToCoreSpotlight({shared_from_this()});
 
-    const std::string path = documentDirectory() + *uuid + kFileExtension;
+    const std::string path = documentDirectory() + *uuid_ + kFileExtension;
     std::string bytes;
     bool encoded = false;
     try {
         bytes = encodedFile();
         encoded = true;
-    } catch (const EncodingError& error) {
+    } catch (const platform::EncodingError& error) {
         // Nothing is written, as before, but the failure is no longer silent:
         // the point in memory now differs from its file.
-        QLLogError("QuovaMapPoint: can't encode point (" + std::string(error.what()) + " at " +
-                   error.codingPath() + "), nothing written - self.description: " + description());
+        QLLogError("QuovaMapPoint: can't encode point (" + error.debugDescription() + " at " +
+                   recordfile::pathText(error.codingPath()) +
+                   "), nothing written - self.description: " + description());
     }
-    if (encoded) {
-        // Temporary file in the same folder, fsync, rename: a crash or a full
-        // disk leaves the previous file or the new one, never a torn file that
-        // the next start would reject (and so lose the point).
-        if (platform::FileManager::defaultManager().writeFile(path, bytes, platform::WriteOptions::Atomic)) {
-            QLLogInfo("Couldn't serialize point - self.description: " + description());
-        }
+    if (encoded && !recordfile::writeRecordFile(path, bytes)) {
+        QLLogInfo("Couldn't serialize point - self.description: " + description());
     }
     store.setNeedsSync();
+    store.didSavePoint(shared_from_this());
 }
 
 }  // namespace tervolo::points

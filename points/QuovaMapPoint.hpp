@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <nlohmann/json_fwd.hpp>
@@ -15,7 +16,14 @@
 #include "points/QuovaPlacemark.hpp"
 #include "points/Shorturl.hpp"
 
+namespace platform {
+// The UI layer's share sheet (the platform's activity view controller).
+class ActivityViewController;
+}  // namespace platform
+
 namespace tervolo::points {
+
+class QuovaMapPointStore;
 
 // One entry of the user's collection of map points, and the unit of storage:
 // every point is one JSON file "<documents>/points/<uuid>.QuovaMapPoint".
@@ -23,37 +31,57 @@ namespace tervolo::points {
 // and the screens, and are used on the main thread only; the point takes no
 // lock. Equality is identity.
 //
-// The fields are public, in the order of the file's members. Instants are
-// seconds since 2001-01-01 00:00:00 UTC; coordinates are WGS84 degrees.
+// The properties are accessors (name(), setName(value)), in the order of the
+// file's members. Instants are seconds since 2001-01-01 00:00:00 UTC;
+// coordinates are WGS84 degrees.
 class QuovaMapPoint : public std::enable_shared_from_this<QuovaMapPoint> {
   public:
     static constexpr const char* kFileExtension = ".QuovaMapPoint";
 
-    std::optional<std::string> title;
+    const std::optional<std::string>& title() const { return title_; }
+    void setTitle(std::optional<std::string> value) { title_ = std::move(value); }
     // The second line: an address or a note.
-    std::optional<std::string> subtitle;
+    const std::optional<std::string>& subtitle() const { return subtitle_; }
+    void setSubtitle(std::optional<std::string> value) { subtitle_ = std::move(value); }
     // Never set: the platform's invalid coordinate (-180, -180).
-    platform::CLLocationCoordinate2D coordinate = platform::kCLLocationCoordinate2DInvalid;
+    platform::CLLocationCoordinate2D coordinate() const { return coordinate_; }
+    void setCoordinate(platform::CLLocationCoordinate2D value) { coordinate_ = value; }
     // The application version (CFBundleVersion) that last ran save().
-    std::optional<std::string> lastSavedByAppVersion;
+    const std::optional<std::string>& lastSavedByAppVersion() const { return lastSavedByAppVersion_; }
+    void setLastSavedByAppVersion(std::optional<std::string> value) {
+        lastSavedByAppVersion_ = std::move(value);
+    }
     // Identifier and file name; an upper-case UUID text once ensureUUID() ran.
-    std::optional<std::string> uuid;
+    const std::optional<std::string>& uuid() const { return uuid_; }
+    void setUuid(std::optional<std::string> value) { uuid_ = std::move(value); }
     // True once the user typed the title; automatic titles replace it only while false.
-    bool hasHandcraftedTitle = false;
-    std::optional<std::string> alarmSound;
+    bool hasHandcraftedTitle() const { return hasHandcraftedTitle_; }
+    void setHasHandcraftedTitle(bool value) { hasHandcraftedTitle_ = value; }
+    const std::optional<std::string>& alarmSound() const { return alarmSound_; }
+    void setAlarmSound(std::optional<std::string> value) { alarmSound_ = std::move(value); }
     // The alarm circle's radius in metres (the name notwithstanding).
-    std::optional<double> alarmCircleDiameter;
+    const std::optional<double>& alarmCircleDiameter() const { return alarmCircleDiameter_; }
+    void setAlarmCircleDiameter(std::optional<double> value) { alarmCircleDiameter_ = std::move(value); }
     // Identifiers of the point's tags; a new point has the empty list, a file
     // without the member reads back as none.
-    std::optional<std::vector<std::string>> tags = std::vector<std::string>{};
-    platform::Date createdAt;
-    platform::Date lastSavedAt;
-    std::optional<platform::Date> deletedAt;
-    std::optional<platform::Date> hiddenAt;
-    std::optional<std::string> dataSourceName;
-    std::optional<std::string> dataSourceUniqueID;
-    std::optional<std::string> dataSourceURL;
-    std::optional<std::string> dataSourceImageURL;
+    const std::optional<std::vector<std::string>>& tags() const { return tags_; }
+    void setTags(std::optional<std::vector<std::string>> value) { tags_ = std::move(value); }
+    platform::Date createdAt() const { return createdAt_; }
+    void setCreatedAt(platform::Date value) { createdAt_ = value; }
+    platform::Date lastSavedAt() const { return lastSavedAt_; }
+    void setLastSavedAt(platform::Date value) { lastSavedAt_ = value; }
+    const std::optional<platform::Date>& deletedAt() const { return deletedAt_; }
+    void setDeletedAt(std::optional<platform::Date> value) { deletedAt_ = std::move(value); }
+    const std::optional<platform::Date>& hiddenAt() const { return hiddenAt_; }
+    void setHiddenAt(std::optional<platform::Date> value) { hiddenAt_ = std::move(value); }
+    const std::optional<std::string>& dataSourceName() const { return dataSourceName_; }
+    void setDataSourceName(std::optional<std::string> value) { dataSourceName_ = std::move(value); }
+    const std::optional<std::string>& dataSourceUniqueID() const { return dataSourceUniqueID_; }
+    void setDataSourceUniqueID(std::optional<std::string> value) { dataSourceUniqueID_ = std::move(value); }
+    const std::optional<std::string>& dataSourceURL() const { return dataSourceURL_; }
+    void setDataSourceURL(std::optional<std::string> value) { dataSourceURL_ = std::move(value); }
+    const std::optional<std::string>& dataSourceImageURL() const { return dataSourceImageURL_; }
+    void setDataSourceImageURL(std::optional<std::string> value) { dataSourceImageURL_ = std::move(value); }
 
     // A new, unsaved point: createdAt and lastSavedAt both the current instant,
     // every other field its initial value.
@@ -75,23 +103,24 @@ class QuovaMapPoint : public std::enable_shared_from_this<QuovaMapPoint> {
     static std::string documentDirectory();
 
     // The point read from `filePath`, or null. A file that cannot be read (or is
-    // not a regular file, or is larger than the loaders' cap) gives null
-    // silently; one that reads but does not decode logs "Can't decode file ".
+    // not a regular file, or is larger than the loaders' cap) gives null, with
+    // a line naming it and the reason when its name has the point extension;
+    // one that reads but does not decode logs "Can't decode file ".
     static std::shared_ptr<QuovaMapPoint> initWithFilePath(const std::string& filePath);
 
     // Strict decoding of the file format (any member order, unknown members
     // ignored, required members present and non-null, exact JSON types).
-    // Throws DecodingError.
+    // Throws platform::DecodingError.
     static std::shared_ptr<QuovaMapPoint> decode(const nlohmann::json& object);
-    // Decodes the bytes of a point file. Throws DecodingError, also for text
+    // Decodes the bytes of a point file. Throws platform::DecodingError, also for text
     // that is not JSON.
     static std::shared_ptr<QuovaMapPoint> decode(std::string_view fileBytes);
 
     // The file's JSON object, members in the order of the fields, optional ones
-    // only when present. Throws EncodingError for a non-finite number.
+    // only when present. Throws platform::EncodingError for a non-finite number.
     nlohmann::ordered_json encode() const;
     // The file's bytes: encode() written compactly with escaped solidus.
-    // Throws EncodingError.
+    // Throws platform::EncodingError.
     std::string encodedFile() const;
 
     // Gives the point a new upper-case UUID when `uuid` is none or empty.
@@ -116,7 +145,7 @@ class QuovaMapPoint : public std::enable_shared_from_this<QuovaMapPoint> {
     void setDataSource(int64_t code);
 
     // --- share-sheet item (the point is its own item source) ---------------
-    // Each takes the asking share sheet (unused; any handle of the UI layer)
+    // Each takes the asking share sheet (unused; the UI layer's share sheet)
     // and answers with a text. Meant for the main thread except the item
     // request, which the share sheet makes on a thread of its own: it reads and
     // changes the point and the store only through the main queue (so the
@@ -127,25 +156,31 @@ class QuovaMapPoint : public std::enable_shared_from_this<QuovaMapPoint> {
     // The short link when one is on file; otherwise the title (or the shared
     // title "Location Shared By Tervolo"), after starting the short-link upload
     // when none runs.
-    std::string activityViewControllerPlaceholderItem(const void* activityViewController);
+    std::string activityViewControllerPlaceholderItem(
+        const platform::ActivityViewController* activityViewController);
     // The title, or the shared title.
-    std::string activityViewControllerSubjectForActivityType(const void* activityViewController,
-                                                             const std::optional<std::string>& activityType);
+    std::string activityViewControllerSubjectForActivityType(
+        const platform::ActivityViewController* activityViewController,
+        const std::optional<std::string>& activityType);
     // The text to share for the activity type (the UIActivityType* constants
     // of points/ShareActivityType.hpp): the short link, or the OpenStreetMap
     // link of the point when no short link can be had, alone or inside a text
     // (the mail body is HTML with the title and link escaped). A point without
     // a valid coordinate and without a short link shares its title alone.
-    std::string activityViewControllerItemForActivityType(const void* activityViewController,
-                                                          const std::optional<std::string>& activityType);
+    std::string activityViewControllerItemForActivityType(
+        const platform::ActivityViewController* activityViewController,
+        const std::optional<std::string>& activityType);
 
     // Stamps lastSavedAt and lastSavedByAppVersion, then
-    // savePreservingLastModification().
-    void save();
-    // Gives the point an identifier, hands it to the store's search index,
-    // writes its file atomically and sets the store's needs-sync flag. Failures
-    // are logged, never reported to the caller.
-    void savePreservingLastModification();
+    // savePreservingLastModification(store).
+    void save(QuovaMapPointStore& store);
+    // Gives the point an identifier, hands it to the search index of `store`
+    // (the store that owns the point), writes its file atomically and sets the
+    // store's needs-sync flag. Failures
+    // are logged, never reported to the caller; a file over the loaders' cap
+    // (a note of more than a mebibyte) is refused, not written to be skipped
+    // at the next start.
+    void savePreservingLastModification(QuovaMapPointStore& store);
 
     // Points have identity; copies would silently fork the stored object.
     QuovaMapPoint(const QuovaMapPoint&) = delete;
@@ -165,6 +200,25 @@ class QuovaMapPoint : public std::enable_shared_from_this<QuovaMapPoint> {
 
   private:
     struct Token {};
+
+    // In the order of the file's members.
+    std::optional<std::string> title_;
+    std::optional<std::string> subtitle_;
+    platform::CLLocationCoordinate2D coordinate_ = platform::kCLLocationCoordinate2DInvalid;
+    std::optional<std::string> lastSavedByAppVersion_;
+    std::optional<std::string> uuid_;
+    bool hasHandcraftedTitle_ = false;
+    std::optional<std::string> alarmSound_;
+    std::optional<double> alarmCircleDiameter_;
+    std::optional<std::vector<std::string>> tags_ = std::vector<std::string>{};
+    platform::Date createdAt_;
+    platform::Date lastSavedAt_;
+    std::optional<platform::Date> deletedAt_;
+    std::optional<platform::Date> hiddenAt_;
+    std::optional<std::string> dataSourceName_;
+    std::optional<std::string> dataSourceUniqueID_;
+    std::optional<std::string> dataSourceURL_;
+    std::optional<std::string> dataSourceImageURL_;
 
   public:
     // Use make(), decode() or initWithFilePath(); public only for make_shared.

@@ -128,13 +128,14 @@ void setShareItemWaitForTesting(std::optional<ShareItemWait> wait) {
     waitSlot().wait = std::move(wait);
 }
 
-std::string QuovaMapPoint::activityViewControllerPlaceholderItem(const void* /*activityViewController*/) {
+std::string QuovaMapPoint::activityViewControllerPlaceholderItem(
+    const platform::ActivityViewController* /*activityViewController*/) {
     QLLogInfo("activityViewControllerPlaceholderItem(_:)");
     auto self = shared_from_this();
     std::string result;
     onMain([&] {
-        const std::string shareTitle = title.value_or(sharedLocationTitle());
-        const std::string logTitle = title.value_or("(unknown)");
+        const std::string shareTitle = title_.value_or(sharedLocationTitle());
+        const std::string logTitle = title_.value_or("(unknown)");
         auto& store = QuovaMapPointStore::shared();
         if (auto link = store.shorturlFor(*this)) {
             QLLogInfo("Placeholder request: shorturl for " + logTitle + " already encoded");
@@ -153,15 +154,17 @@ std::string QuovaMapPoint::activityViewControllerPlaceholderItem(const void* /*a
 }
 
 std::string QuovaMapPoint::activityViewControllerSubjectForActivityType(
-    const void* /*activityViewController*/, const std::optional<std::string>& /*activityType*/) {
+    const platform::ActivityViewController* /*activityViewController*/,
+    const std::optional<std::string>& /*activityType*/) {
     QLLogInfo("activityViewController(_:subjectForActivityType:)");
     std::string result;
-    onMain([&] { result = title.value_or(sharedLocationTitle()); });
+    onMain([&] { result = title_.value_or(sharedLocationTitle()); });
     return result;
 }
 
 std::string QuovaMapPoint::activityViewControllerItemForActivityType(
-    const void* /*activityViewController*/, const std::optional<std::string>& activityType) {
+    const platform::ActivityViewController* /*activityViewController*/,
+    const std::optional<std::string>& activityType) {
     QLLogInfo("activityViewController(_:itemForActivityType:)");
     auto self = shared_from_this();
 
@@ -174,22 +177,22 @@ std::string QuovaMapPoint::activityViewControllerItemForActivityType(
     QuovaMapPointStore* store = nullptr;
     onMain([&] {
         store = &QuovaMapPointStore::shared();
-        pointTitle = title;
-        pointCoordinate = coordinate;
+        pointTitle = title_;
+        pointCoordinate = coordinate_;
         shorturl = store->shorturlFor(*this);
         if (shorturl) return;
         if (!store->isEncodingShorturl(*this)) {
             QLLogInfo("item request: started generating shorturl");
             store->generateShorturlFor(self);
         }
-        waitFor = uuid;
+        waitFor = uuid_;
     });
 
     if (shorturl) {
         QLLogInfo("item request: using shorturl " + *shorturl);
     } else {
         if (waitFor) {
-            // The upload's completion removes its entry from encodeTasks. The
+            // The upload's completion removes its entry from the running uploads. The
             // wait is bounded: a stalled upload ends in the map link, not in a
             // share sheet that never gets its item.
             const ShareItemWait wait = currentWait();
@@ -197,10 +200,7 @@ std::string QuovaMapPoint::activityViewControllerItemForActivityType(
             const double limit = wait.limitSeconds > 0 ? wait.limitSeconds : 0;
             const auto maxPolls = static_cast<long>(std::ceil(limit / interval));
             for (long polls = 0;; ++polls) {
-                {
-                    std::lock_guard lock(store->encodeTasksSemaphore);
-                    if (store->encodeTasks.empty() || store->encodeTasks.count(*waitFor) == 0) break;
-                }
+                if (!store->isEncodingShorturl(*waitFor)) break;
                 if (polls >= maxPolls) {
                     QLLogInfo("item request: no shorturl after " + platform::text::describe(limit) +
                               " s - giving up waiting");

@@ -1,24 +1,22 @@
 #include "points/QuovaMapPointStore.hpp"
 
+#include <optional>
 #include <unordered_map>
 
 #include "logging/QLLogging.hpp"
+#include "platform/dispatch/SharedInstance.hpp"
 #include "platform/foundation/Bundle.hpp"
 #include "platform/foundation/FileManager.hpp"
-#include "points/FileIdentifier.hpp"
+#include "points/RecordFile.hpp"
 
 namespace tervolo::points {
 
 namespace {
 
-std::mutex& sharedMutex() {
-    static auto* mutex = new std::mutex;
-    return *mutex;
-}
-
-QuovaMapPointStore*& sharedSlot() {
-    static QuovaMapPointStore* store = nullptr;
-    return store;
+// The store a test reset put in place of the shared one, if any.
+std::optional<platform::SharedInstance<QuovaMapPointStore>::Replacement>& testReplacement() {
+    static auto* replacement = new std::optional<platform::SharedInstance<QuovaMapPointStore>::Replacement>;
+    return *replacement;
 }
 
 std::string bundleIdentifier() {
@@ -34,9 +32,9 @@ void warnAboutDuplicateIdentifiers(const std::vector<std::shared_ptr<QuovaMapPoi
     std::unordered_map<std::string, std::vector<std::size_t>> byIdentifier;
     std::vector<std::string> order;
     for (std::size_t i = 0; i < points.size(); ++i) {
-        if (!points[i]->uuid || points[i]->uuid->empty()) continue;
-        auto& indices = byIdentifier[*points[i]->uuid];
-        if (indices.empty()) order.push_back(*points[i]->uuid);
+        if (!points[i]->uuid() || points[i]->uuid()->empty()) continue;
+        auto& indices = byIdentifier[*points[i]->uuid()];
+        if (indices.empty()) order.push_back(*points[i]->uuid());
         indices.push_back(i);
     }
     for (const auto& identifier : order) {
@@ -56,35 +54,37 @@ void warnAboutDuplicateIdentifiers(const std::vector<std::shared_ptr<QuovaMapPoi
 }  // namespace
 
 QuovaMapPointStore& QuovaMapPointStore::shared() {
-    std::lock_guard lock(sharedMutex());
-    auto*& store = sharedSlot();
-    if (store == nullptr) {
-        // Left alive for the whole run on purpose (never destroyed at exit).
-        store = new QuovaMapPointStore();
-    }
-    return *store;
+    QuovaMapPointStore& store = platform::SharedInstance<QuovaMapPointStore>::get();
+    // Loaded on the first caller's thread; callers racing to it wait for the load.
+    std::call_once(store.loaded_, [&store] {
+        store.dispatchQueue_ = platform::DispatchQueue::serial(bundleIdentifier() + ".QuovaMapPointStore",
+                                                               platform::QoS::Unspecified);
+        store.loadPointsFromLocalStore();
+        store.encodingSession_ = EncodingSessionConfiguration{};
+    });
+    return store;
 }
 
 void QuovaMapPointStore::resetSharedForTesting() {
-    std::lock_guard lock(sharedMutex());
-    // Retired stores stay alive (and reachable) for the rest of the run.
+    // The fresh store reads the folder in force at its first use. Retired
+    // stores stay alive (never destroyed) for the rest of the run, so nothing
+    // that still refers to one meets a destroyed object.
     static auto* retired = new std::vector<QuovaMapPointStore*>;
-    if (sharedSlot() != nullptr) retired->push_back(sharedSlot());
-    sharedSlot() = nullptr;
+    auto* fresh = new QuovaMapPointStore();
+    retired->push_back(fresh);
+    auto& replacement = testReplacement();
+    replacement.reset();
+    replacement.emplace(*fresh);
 }
 
-QuovaMapPointStore::QuovaMapPointStore()
-    : dispatchQueue_(platform::DispatchQueue::serial(bundleIdentifier() + ".QuovaMapPointStore",
-                                                     platform::QoS::Unspecified)) {
-    loadPointsFromLocalStore();
-    encodingSession = EncodingSessionConfiguration{};
-}
+QuovaMapPointStore::QuovaMapPointStore() = default;
 
 void QuovaMapPointStore::loadPointsFromLocalStore() {
     QLLogInfo("loadPointsFromLocalStore()");
     const std::string folder = QuovaMapPoint::documentDirectory();
     std::vector<std::shared_ptr<QuovaMapPoint>> loaded;
     std::vector<std::string> loadedNames;
+    recordfile::removeAbandonedSaves(folder);
     auto names = platform::FileManager::defaultManager().contentsOfDirectory(folder);
     if (!names.ok()) {
         QLLogInfo("Can't read points directory.");
@@ -93,7 +93,9 @@ void QuovaMapPointStore::loadPointsFromLocalStore() {
         // in initWithFilePath skips sub-folders, FIFOs, devices and oversized
         // files as unreadable.
         for (const auto& name : names.value()) {
-            if (isUnfinishedAtomicWrite(name)) {
+            // Younger than a minute (left alone above): perhaps another
+            // instance's save still running.
+            if (platform::FileManager::isTemporaryFileName(name)) {
                 QLLogInfo("QuovaMapPointStore: skipping unfinished save " + name);
                 continue;
             }
@@ -104,8 +106,8 @@ void QuovaMapPointStore::loadPointsFromLocalStore() {
         }
     }
     warnAboutDuplicateIdentifiers(loaded, loadedNames);
-    points = std::move(loaded);
-    addPointsToCoreSpotlight(points);
+    points_ = std::move(loaded);
+    addPointsToCoreSpotlight(points_);
 }
 
 void QuovaMapPointStore::setNeedsSync() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -10,7 +11,10 @@
 
 #include "platform/dispatch/Date.hpp"
 #include "platform/dispatch/DispatchQueue.hpp"
+#include "platform/dispatch/SharedInstance.hpp"
 #include "platform/searchindex/SearchableItem.hpp"
+#include "points/ChangeObservers.hpp"
+#include "points/MapPointChange.hpp"
 #include "points/QuovaMapPoint.hpp"
 #include "points/ShorturlUploader.hpp"
 
@@ -21,8 +25,8 @@ namespace tervolo::points {
 // points folder at creation and hands all loaded points to the search index.
 //
 // The list and the flags have no lock: the store is used from the main thread
-// only, as the screens that call it are. The three mutexes guard only the
-// short-link fields, which the backend's uploads touch from other threads.
+// only, as the screens that call it are. The short-link state, which the
+// backend's uploads touch from other threads, is guarded inside the store.
 class QuovaMapPointStore {
   public:
     // The short-link cache entry (QuovaMapPointStore.Shorturl): the link text
@@ -109,8 +113,24 @@ class QuovaMapPointStore {
     static constexpr const char* kMapPointDeletedReason = "mapPointDeleted";
     static constexpr const char* kMapPointHiddenReason = "mapPointHidden";
 
-    // Gives the point an identifier, saves it, indexes it and appends it to
-    // `points` (no check for a point already there). Posts nothing.
+    // Typed observation of every change: addPoint (added), a point's save
+    // through this store while it is in `points` (updated), deletePoint
+    // (deleted) and hidePoint (hidden). Observers run on the operation's
+    // thread before it returns and see the point stamped and saved; hiding a
+    // valid point is seen as its deletion, then its hiding. Dropping the token
+    // ends the observation.
+    using ChangeToken = ChangeObservers<MapPointChange>::Token;
+    [[nodiscard]] std::unique_ptr<ChangeToken> observeChanges(
+        std::function<void(const MapPointChange&)> observer);
+    // Where a point's save through this store ends (QuovaMapPoint::save):
+    // reports the update unless one of the operations below is saving it.
+    void didSavePoint(const std::shared_ptr<QuovaMapPoint>& point);
+
+    // The operations below run on the main thread only (debug builds check).
+
+    // Gives the point an identifier, saves it (which indexes it and sets the
+    // needs-sync flag) and appends it to `points` (no check for a point
+    // already there). Posts no "mapPointChange".
     void addPoint(const std::shared_ptr<QuovaMapPoint>& point);
     // Stamps deletedAt (replacing an earlier stamp), saves, takes the point out
     // of the search index and posts "mapPointDeleted". The point stays in
@@ -122,8 +142,13 @@ class QuovaMapPointStore {
     void hidePoint(const std::shared_ptr<QuovaMapPoint>& point);
 
     // Every point read from the folder and every point added since, deleted and
-    // hidden ones included, in that order. Callers read it directly.
-    std::vector<std::shared_ptr<QuovaMapPoint>> points;
+    // hidden ones included, in that order.
+    const std::vector<std::shared_ptr<QuovaMapPoint>>& points() const { return points_; }
+    // Tests and benchmarks: puts `points` in place of the list, unsaved and
+    // unindexed.
+    void replacePointsForTesting(std::vector<std::shared_ptr<QuovaMapPoint>> points) {
+        points_ = std::move(points);
+    }
 
     bool needsSync() const { return needsSync_; }
     bool pointsLoaded() const { return pointsLoaded_; }
@@ -132,24 +157,24 @@ class QuovaMapPointStore {
 
     // --- short-link half (the uploads themselves belong to the backend) -----
     // The session configuration of the uploads, set at the end of creation.
-    std::optional<EncodingSessionConfiguration> encodingSession;
-    // Running uploads by point identifier (opaque task handles of the HTTP
-    // layer), under encodeTasksSemaphore.
-    std::map<std::string, std::shared_ptr<void>> encodeTasks;
-    std::mutex encodeTasksSemaphore;
-    // Written and read only by an upload's completion, under its mutex.
-    std::optional<platform::Date> encodingLastFailedAt;
-    std::mutex encodingLastFailedAtSemaphore;
-    // Cached short links by point identifier, under shorturlsSemaphore.
-    std::map<std::string, Shorturl> shorturls;
-    std::mutex shorturlsSemaphore;
+    const std::optional<EncodingSessionConfiguration>& encodingSession() const { return encodingSession_; }
+    // When an upload last failed (the backend's completion records it).
+    // Thread-safe.
+    std::optional<platform::Date> encodingLastFailedAt() const;
+    void setEncodingLastFailedAt(std::optional<platform::Date> date);
+    // The cached short links by point identifier. Thread-safe.
+    std::map<std::string, Shorturl> shorturls() const;
+    void setShorturls(std::map<std::string, Shorturl> shorturls);
+    void setShorturl(const std::string& identifier, Shorturl shorturl);
 
     // The short link made for the point's identifier while the point has not
     // been saved since it was stored; a stale entry is removed. None without
     // an identifier or entry.
     std::optional<std::string> shorturlFor(const QuovaMapPoint& point);
     // Whether an upload for the point's identifier is registered.
+    // Thread-safe.
     bool isEncodingShorturl(const QuovaMapPoint& point);
+    bool isEncodingShorturl(const std::string& identifier);
     // Gives the point an identifier and starts its upload through the
     // installed uploader, unless one runs for the identifier already or the
     // point has no title or no valid coordinate. Main thread (it writes the
@@ -162,7 +187,26 @@ class QuovaMapPointStore {
     QuovaMapPointStore& operator=(const QuovaMapPointStore&) = delete;
 
   private:
+    friend class platform::SharedInstance<QuovaMapPointStore>;
     QuovaMapPointStore();
+
+    std::vector<std::shared_ptr<QuovaMapPoint>> points_;
+    ChangeObservers<MapPointChange> changeObservers_;
+    std::optional<EncodingSessionConfiguration> encodingSession_;
+    // Running uploads by point identifier (opaque task handles of the HTTP
+    // layer), under encodeTasksMutex_.
+    std::map<std::string, std::shared_ptr<void>> encodeTasks_;
+    mutable std::mutex encodeTasksMutex_;
+    std::optional<platform::Date> encodingLastFailedAt_;
+    mutable std::mutex encodingLastFailedAtMutex_;
+    // Cached short links by point identifier, under shorturlsMutex_.
+    std::map<std::string, Shorturl> shorturls_;
+    mutable std::mutex shorturlsMutex_;
+    // Depth of add, delete and hide in progress: their own saves report no
+    // "updated" (main thread only, like the operations).
+    int mutationDepth_ = 0;
+
+    std::once_flag loaded_;
 
     // Owned by the store; no operation puts work on it.
     std::shared_ptr<platform::DispatchQueue> dispatchQueue_;

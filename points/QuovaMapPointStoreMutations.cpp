@@ -1,8 +1,11 @@
-// The write side of the point store: add, delete and hide, and the
-// "mapPointChange" notification.
+// The write side of the point store: add, delete and hide, the
+// "mapPointChange" notification and the typed change observers.
+#include <algorithm>
+
 #include "logging/QLLogging.hpp"
 #include "platform/dispatch/Date.hpp"
 #include "platform/dispatch/NotificationCenter.hpp"
+#include "points/MainThread.hpp"
 #include "points/QuovaMapPointStore.hpp"
 
 namespace tervolo::points {
@@ -18,40 +21,76 @@ void postChange(const std::shared_ptr<QuovaMapPoint>& point, const char* reason)
 }
 
 std::string logTitle(const QuovaMapPoint& point) {
-    return point.title.value_or("unknown");
+    return point.title().value_or("unknown");
 }
+
+constexpr const char* kStoreName = "QuovaMapPointStore";
+
+// Marks a store operation in progress for as long as it runs.
+class Mutation {
+  public:
+    explicit Mutation(int& depth) : depth_(depth) { ++depth_; }
+    ~Mutation() { --depth_; }
+    Mutation(const Mutation&) = delete;
+    Mutation& operator=(const Mutation&) = delete;
+
+  private:
+    int& depth_;
+};
 
 }  // namespace
 
+std::unique_ptr<QuovaMapPointStore::ChangeToken> QuovaMapPointStore::observeChanges(
+    std::function<void(const MapPointChange&)> observer) {
+    return changeObservers_.observe(std::move(observer));
+}
+
+void QuovaMapPointStore::didSavePoint(const std::shared_ptr<QuovaMapPoint>& point) {
+    if (mutationDepth_ > 0) return;
+    if (std::find(points_.begin(), points_.end(), point) == points_.end()) return;
+    changeObservers_.notify({point, MapPointChange::Reason::updated});
+}
+
 void QuovaMapPointStore::addPoint(const std::shared_ptr<QuovaMapPoint>& point) {
+    assertMainThread(kStoreName, "addPoint");
     QLLogInfo("QuovaMapPointStore: add point " + logTitle(*point) + ".");
-    point->ensureUUID();
-    point->save();
-    setNeedsSync();
-    // A second index request for the same point (save() made the first).
-    addPointsToCoreSpotlight({point});
-    points.push_back(point);
+    {
+        Mutation mutation(mutationDepth_);
+        point->ensureUUID();
+        // The save indexes the point and sets the needs-sync flag, once.
+        point->save(*this);
+        points_.push_back(point);
+    }
+    changeObservers_.notify({point, MapPointChange::Reason::added});
 }
 
 void QuovaMapPointStore::deletePoint(const std::shared_ptr<QuovaMapPoint>& point) {
+    assertMainThread(kStoreName, "deletePoint");
     QLLogInfo("QuovaMapPointStore: delete point " + logTitle(*point) + ".");
-    point->deletedAt = platform::Date::now();
-    point->save();
-    setNeedsSync();
-    removePointFromSpotlight(*point);
+    {
+        Mutation mutation(mutationDepth_);
+        point->setDeletedAt(platform::Date::now());
+        point->save(*this);
+        removePointFromSpotlight(*point);
+    }
     postChange(point, kMapPointDeletedReason);
+    changeObservers_.notify({point, MapPointChange::Reason::deleted});
 }
 
 void QuovaMapPointStore::hidePoint(const std::shared_ptr<QuovaMapPoint>& point) {
+    assertMainThread(kStoreName, "hidePoint");
     QLLogInfo("QuovaMapPointStore: hiding point " + logTitle(*point) + ".");
-    // Hiding passes through the deleted state, so observers see the deletion
-    // first (before the point has its hiddenAt).
-    if (!point->deletedAt) deletePoint(point);
-    point->hiddenAt = platform::Date::now();
-    point->save();
-    setNeedsSync();
-    removePointFromSpotlight(*point);
+    {
+        Mutation mutation(mutationDepth_);
+        // Hiding passes through the deleted state, so observers see the
+        // deletion first (before the point has its hiddenAt).
+        if (!point->deletedAt()) deletePoint(point);
+        point->setHiddenAt(platform::Date::now());
+        point->save(*this);
+        removePointFromSpotlight(*point);
+    }
     postChange(point, kMapPointHiddenReason);
+    changeObservers_.notify({point, MapPointChange::Reason::hidden});
 }
 
 }  // namespace tervolo::points

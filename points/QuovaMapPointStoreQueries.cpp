@@ -18,11 +18,11 @@ namespace {
 using PointList = std::vector<std::shared_ptr<QuovaMapPoint>>;
 
 bool isValid(const QuovaMapPoint& point) {
-    return !point.deletedAt && !point.hiddenAt;
+    return !point.deletedAt() && !point.hiddenAt();
 }
 
 bool isDeleted(const QuovaMapPoint& point) {
-    return point.deletedAt && !point.hiddenAt;
+    return point.deletedAt() && !point.hiddenAt();
 }
 
 // Title first, then subtitle; case-insensitive, diacritic-sensitive, under
@@ -32,8 +32,8 @@ bool isDeleted(const QuovaMapPoint& point) {
 bool matchesFilter(const QuovaMapPoint& point, const std::optional<std::string>& filter) {
     if (!filter) return true;
     if (filter->empty()) return false;
-    if (point.title && platform::text::containsCaseInsensitive(*point.title, *filter)) return true;
-    return point.subtitle && platform::text::containsCaseInsensitive(*point.subtitle, *filter);
+    if (point.title() && platform::text::containsCaseInsensitive(*point.title(), *filter)) return true;
+    return point.subtitle() && platform::text::containsCaseInsensitive(*point.subtitle(), *filter);
 }
 
 template <class Keep>
@@ -95,15 +95,15 @@ double totalDistance(double metres) {
 
 std::vector<std::shared_ptr<QuovaMapPoint>> QuovaMapPointStore::validPointsWithFilter(
     const std::optional<std::string>& filter) const {
-    auto result = pick(points, filter, isValid);
-    logReturned("VALID", result.size(), points.size(), filter);
+    auto result = pick(points_, filter, isValid);
+    logReturned("VALID", result.size(), points_.size(), filter);
     return result;
 }
 
 std::vector<std::shared_ptr<QuovaMapPoint>> QuovaMapPointStore::deletedPointsWithFilter(
     const std::optional<std::string>& filter) const {
-    auto result = pick(points, filter, isDeleted);
-    logReturned("DELETED", result.size(), points.size(), filter);
+    auto result = pick(points_, filter, isDeleted);
+    logReturned("DELETED", result.size(), points_.size(), filter);
     return result;
 }
 
@@ -111,21 +111,21 @@ std::vector<std::shared_ptr<QuovaMapPoint>> QuovaMapPointStore::validPointsWithi
     double meters, const QuovaMapPoint& fromPoint) const {
     PointList taken;
     std::vector<double> distances;
-    if (platform::CLLocationCoordinate2DIsValid(fromPoint.coordinate)) {
-        const platform::CLLocation from(fromPoint.coordinate.latitude, fromPoint.coordinate.longitude);
-        for (const auto& point : points) {
-            if (!point || !isValid(*point) || !platform::CLLocationCoordinate2DIsValid(point->coordinate))
+    if (platform::CLLocationCoordinate2DIsValid(fromPoint.coordinate())) {
+        const platform::CLLocation from(fromPoint.coordinate().latitude, fromPoint.coordinate().longitude);
+        for (const auto& point : points_) {
+            if (!point || !isValid(*point) || !platform::CLLocationCoordinate2DIsValid(point->coordinate()))
                 continue;
             // Every degree of latitude is at least kMinMetresPerDegreeLatitude
             // long, so a point this far north or south lies beyond the limit
             // whatever its longitude: skipped without the geodesic.
-            if (std::abs(point->coordinate.latitude - fromPoint.coordinate.latitude) *
+            if (std::abs(point->coordinate().latitude - fromPoint.coordinate().latitude) *
                     kMinMetresPerDegreeLatitude >
                 meters) {
                 continue;
             }
-            const double d =
-                platform::CLLocation(point->coordinate.latitude, point->coordinate.longitude).distance(from);
+            const double d = platform::CLLocation(point->coordinate().latitude, point->coordinate().longitude)
+                                 .distance(from);
             // Inclusive limit; NaN fails the comparison and is never taken.
             if (d <= meters) {
                 taken.push_back(point);
@@ -135,14 +135,14 @@ std::vector<std::shared_ptr<QuovaMapPoint>> QuovaMapPointStore::validPointsWithi
     }
     if (taken.size() >= 2) taken = sortedByKey(taken, distances, std::less<double>());
     QLLogInfo("QuovaMapPointStore: returning " + std::to_string(taken.size()) + " VALID points of " +
-              std::to_string(points.size()) + " points altogether within " +
-              platform::text::describe(meters) + " from " + fromPoint.title.value_or("unknown") + ".");
+              std::to_string(points_.size()) + " points altogether within " +
+              platform::text::describe(meters) + " from " + fromPoint.title().value_or("unknown") + ".");
     return taken;
 }
 
 const std::vector<std::shared_ptr<QuovaMapPoint>>& QuovaMapPointStore::allPoints() const {
     QLLogInfo("QuovaMapPointStore: returning all points");
-    return points;
+    return points_;
 }
 
 std::vector<std::shared_ptr<QuovaMapPoint>> QuovaMapPointStore::sortedPoints(
@@ -153,7 +153,7 @@ std::vector<std::shared_ptr<QuovaMapPoint>> QuovaMapPointStore::sortedPoints(
             // compared as plain byte strings.
             std::vector<std::string> keys;
             keys.reserve(points.size());
-            for (const auto& point : points) keys.push_back(platform::text::nfc(point->title.value_or("")));
+            for (const auto& point : points) keys.push_back(platform::text::nfc(point->title().value_or("")));
             return sortedByKey(points, keys, std::less<std::string>());
         }
         case SortOrder::byDistance: {
@@ -175,7 +175,7 @@ std::vector<std::shared_ptr<QuovaMapPoint>> QuovaMapPointStore::sortedPoints(
             std::vector<double> keys;
             keys.reserve(points.size());
             for (const auto& point : points) {
-                const double seconds = point->lastSavedAt.secondsSince2001;
+                const double seconds = point->lastSavedAt().secondsSince2001;
                 keys.push_back(std::isnan(seconds) ? -std::numeric_limits<double>::infinity() : seconds);
             }
             return sortedByKey(points, keys, std::greater<double>());

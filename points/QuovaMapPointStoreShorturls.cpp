@@ -18,30 +18,59 @@ struct EncodeTask {
 };
 
 bool hasIdentifier(const QuovaMapPoint& point) {
-    return point.uuid && !point.uuid->empty();
+    return point.uuid() && !point.uuid()->empty();
 }
 
 }  // namespace
 
 std::optional<std::string> QuovaMapPointStore::shorturlFor(const QuovaMapPoint& point) {
     if (!hasIdentifier(point)) return std::nullopt;
-    std::lock_guard lock(shorturlsSemaphore);
-    const auto it = shorturls.find(*point.uuid);
-    if (it == shorturls.end()) return std::nullopt;
+    std::lock_guard lock(shorturlsMutex_);
+    const auto it = shorturls_.find(*point.uuid());
+    if (it == shorturls_.end()) return std::nullopt;
     // Valid only while the point has not been saved since the link was stored.
-    if (point.lastSavedAt < it->second.internalSavedAt) {
+    if (point.lastSavedAt() < it->second.internalSavedAt) {
         QLLogDebug("point older than its shorturl - returning shorturl on file");
         return it->second.internalShorturl;
     }
     QLLogDebug("point has been modified since shorturl creation - returning nil");
-    shorturls.erase(it);
+    shorturls_.erase(it);
     return std::nullopt;
 }
 
 bool QuovaMapPointStore::isEncodingShorturl(const QuovaMapPoint& point) {
     if (!hasIdentifier(point)) return false;
-    std::lock_guard lock(encodeTasksSemaphore);
-    return encodeTasks.count(*point.uuid) != 0;
+    return isEncodingShorturl(*point.uuid());
+}
+
+bool QuovaMapPointStore::isEncodingShorturl(const std::string& identifier) {
+    std::lock_guard lock(encodeTasksMutex_);
+    return encodeTasks_.count(identifier) != 0;
+}
+
+std::optional<platform::Date> QuovaMapPointStore::encodingLastFailedAt() const {
+    std::lock_guard lock(encodingLastFailedAtMutex_);
+    return encodingLastFailedAt_;
+}
+
+void QuovaMapPointStore::setEncodingLastFailedAt(std::optional<platform::Date> date) {
+    std::lock_guard lock(encodingLastFailedAtMutex_);
+    encodingLastFailedAt_ = date;
+}
+
+std::map<std::string, QuovaMapPointStore::Shorturl> QuovaMapPointStore::shorturls() const {
+    std::lock_guard lock(shorturlsMutex_);
+    return shorturls_;
+}
+
+void QuovaMapPointStore::setShorturls(std::map<std::string, Shorturl> shorturls) {
+    std::lock_guard lock(shorturlsMutex_);
+    shorturls_ = std::move(shorturls);
+}
+
+void QuovaMapPointStore::setShorturl(const std::string& identifier, Shorturl shorturl) {
+    std::lock_guard lock(shorturlsMutex_);
+    shorturls_[identifier] = std::move(shorturl);
 }
 
 void QuovaMapPointStore::setShorturlUploader(std::shared_ptr<ShorturlUploader> uploader) {
@@ -55,9 +84,9 @@ void QuovaMapPointStore::generateShorturlFor(const std::shared_ptr<QuovaMapPoint
         QLLogDebug("Can't create UUID for point, that's strange!");
         return;
     }
-    const std::string identifier = *point->uuid;
+    const std::string identifier = *point->uuid();
     if (isEncodingShorturl(*point)) return;
-    if (!point->title || !platform::CLLocationCoordinate2DIsValid(point->coordinate)) {
+    if (!point->title() || !platform::CLLocationCoordinate2DIsValid(point->coordinate())) {
         QLLogWarn("Can't encode location without title & coordinates.");
         return;
     }
@@ -72,8 +101,8 @@ void QuovaMapPointStore::generateShorturlFor(const std::shared_ptr<QuovaMapPoint
     {
         // Check and register in one step: two requests for one identifier
         // never both start an upload.
-        std::lock_guard lock(encodeTasksSemaphore);
-        if (!encodeTasks.try_emplace(identifier, entry).second) return;
+        std::lock_guard lock(encodeTasksMutex_);
+        if (!encodeTasks_.try_emplace(identifier, entry).second) return;
     }
     // The store is never destroyed, so the completion may keep `this`.
     auto handle =
@@ -81,23 +110,23 @@ void QuovaMapPointStore::generateShorturlFor(const std::shared_ptr<QuovaMapPoint
             if (shorturl) {
                 // The link is stored before the task is removed, so a caller that
                 // sees the upload finished finds the link.
-                std::lock_guard lock(shorturlsSemaphore);
+                std::lock_guard lock(shorturlsMutex_);
                 QLLogInfo("upload successful, generated shorturl " + *shorturl);
-                shorturls[identifier] = Shorturl{*shorturl, platform::Date::now()};
+                shorturls_[identifier] = Shorturl{*shorturl, platform::Date::now()};
             }
-            std::lock_guard lock(encodeTasksSemaphore);
-            const auto it = encodeTasks.find(identifier);
-            if (it != encodeTasks.end() && it->second == entry) encodeTasks.erase(it);
+            std::lock_guard lock(encodeTasksMutex_);
+            const auto it = encodeTasks_.find(identifier);
+            if (it != encodeTasks_.end() && it->second == entry) encodeTasks_.erase(it);
         });
-    std::lock_guard lock(encodeTasksSemaphore);
-    const auto it = encodeTasks.find(identifier);
-    if (it == encodeTasks.end() || it->second != entry) return;  // already completed
+    std::lock_guard lock(encodeTasksMutex_);
+    const auto it = encodeTasks_.find(identifier);
+    if (it == encodeTasks_.end() || it->second != entry) return;  // already completed
     if (handle) {
         entry->task = std::move(handle);
     } else {
         // Nothing was started: nobody will remove the entry, and a waiting
         // share request must stop waiting at once.
-        encodeTasks.erase(it);
+        encodeTasks_.erase(it);
     }
 }
 

@@ -3,58 +3,20 @@
 #include <cctype>
 
 #include "logging/QLLogging.hpp"
+#include "platform/coding/JSONDecoder.hpp"
 #include "platform/foundation/FileManager.hpp"
 #include "platform/text/UUID.hpp"
 #include "platform/text/Unicode.hpp"
-#include "points/CodingError.hpp"
 #include "points/FileIdentifier.hpp"
-#include "points/JsonText.hpp"
 #include "points/QuovaAppVersion.hpp"
+#include "points/RecordFile.hpp"
 
 namespace tervolo::points {
 
-using Category = DecodingError::Category;
 using json = nlohmann::json;
 using ordered_json = nlohmann::ordered_json;
 
 namespace {
-
-const json* member(const json& object, const char* key) {
-    const auto it = object.find(key);
-    if (it == object.end() || it->is_null()) return nullptr;
-    return &*it;
-}
-
-const json& required(const json& object, const char* key) {
-    const auto it = object.find(key);
-    if (it == object.end()) {
-        throw DecodingError(Category::keyNotFound, key, std::string("No value associated with key ") + key);
-    }
-    if (it->is_null()) {
-        throw DecodingError(Category::valueNotFound, key, std::string("Expected a value for key ") + key);
-    }
-    return *it;
-}
-
-std::string stringValue(const json& value, const char* key) {
-    if (!value.is_string()) throw DecodingError(Category::typeMismatch, key, "Expected to decode a string");
-    return value.get<std::string>();
-}
-
-double numberValue(const json& value, const char* key) {
-    if (!value.is_number()) throw DecodingError(Category::typeMismatch, key, "Expected to decode a number");
-    return value.get<double>();
-}
-
-std::optional<std::string> optionalString(const json& object, const char* key) {
-    if (const json* value = member(object, key)) return stringValue(*value, key);
-    return std::nullopt;
-}
-
-std::optional<platform::Date> optionalDate(const json& object, const char* key) {
-    if (const json* value = member(object, key)) return platform::Date{numberValue(*value, key)};
-    return std::nullopt;
-}
 
 // The text form of a file URL: "file://" and the path with every byte outside
 // the unreserved characters and "/" percent-encoded.
@@ -78,86 +40,86 @@ std::string fileURLString(const std::string& path) {
 }  // namespace
 
 QuovaPointTag::QuovaPointTag(Token)
-    : uuid(platform::UUID::random().uuidString()), createdAt(platform::Date::now()) {}
+    : uuid_(platform::UUID::random().uuidString()), createdAt_(platform::Date::now()) {}
 
 std::shared_ptr<QuovaPointTag> QuovaPointTag::make(std::string title) {
     auto tag = std::make_shared<QuovaPointTag>(Token{});
-    tag->title = std::move(title);
+    tag->title_ = std::move(title);
     return tag;
 }
 
 std::string QuovaPointTag::documentDirectory() {
-    return jsontext::documentSubfolder("tags");
+    return recordfile::documentSubfolder("tags");
 }
 
 std::shared_ptr<QuovaPointTag> QuovaPointTag::initWithFilePath(const std::string& filePath) {
-    return jsontext::loadRecordFile(filePath, [](std::string_view bytes) { return decode(bytes); });
+    return recordfile::loadRecordFile(filePath, kFileExtension,
+                                      [](std::string_view bytes) { return decode(bytes); });
 }
 
 std::shared_ptr<QuovaPointTag> QuovaPointTag::decode(std::string_view fileBytes) {
-    return decode(jsontext::parseDocument(fileBytes));
+    return decode(recordfile::parseDocument(fileBytes));
 }
 
 std::shared_ptr<QuovaPointTag> QuovaPointTag::decode(const json& object) {
-    if (!object.is_object())
-        throw DecodingError(Category::typeMismatch, "", "Expected to decode a dictionary");
+    if (!object.is_object()) platform::coding_detail::throwTypeMismatch("QuovaPointTag", object, {});
+    const platform::KeyedDecodingContainer container(object, {});
     auto tag = std::make_shared<QuovaPointTag>(Token{});
-    tag->title = stringValue(required(object, "title"), "title");
-    tag->lastSavedByAppVersion = optionalString(object, "lastSavedByAppVersion");
-    tag->uuid = stringValue(required(object, "uuid"), "uuid");
-    tag->colorString = optionalString(object, "colorString");
-    tag->createdAt = platform::Date{numberValue(required(object, "createdAt"), "createdAt")};
-    tag->lastSavedAt = optionalDate(object, "lastSavedAt");
-    tag->deletedAt = optionalDate(object, "deletedAt");
-    tag->hiddenAt = optionalDate(object, "hiddenAt");
+    tag->title_ = container.decode<std::string>("title");
+    tag->lastSavedByAppVersion_ = container.decodeIfPresent<std::string>("lastSavedByAppVersion");
+    tag->uuid_ = container.decode<std::string>("uuid");
+    tag->colorString_ = container.decodeIfPresent<std::string>("colorString");
+    tag->createdAt_ = container.decode<platform::Date>("createdAt");
+    tag->lastSavedAt_ = container.decodeIfPresent<platform::Date>("lastSavedAt");
+    tag->deletedAt_ = container.decodeIfPresent<platform::Date>("deletedAt");
+    tag->hiddenAt_ = container.decodeIfPresent<platform::Date>("hiddenAt");
     // The identifier names the file the tag is saved to: one that could reach
     // outside the tags folder ("../x") makes the file unreadable rather than
     // a way to write anywhere.
-    if (!isSafeFileIdentifier(tag->uuid, kFileExtension)) {
-        throw DecodingError(Category::dataCorrupted, "uuid", "Identifier cannot name a tag file");
+    if (!isSafeFileIdentifier(tag->uuid_, kFileExtension)) {
+        platform::coding_detail::throwDataCorrupted({"uuid"}, "Identifier cannot name a tag file");
     }
     return tag;
 }
 
 ordered_json QuovaPointTag::encode() const {
     ordered_json object = ordered_json::object();
-    object["title"] = title;
-    if (lastSavedByAppVersion) object["lastSavedByAppVersion"] = *lastSavedByAppVersion;
-    object["uuid"] = uuid;
-    if (colorString) object["colorString"] = *colorString;
-    object["createdAt"] = createdAt.secondsSince2001;
-    if (lastSavedAt) object["lastSavedAt"] = lastSavedAt->secondsSince2001;
-    if (deletedAt) object["deletedAt"] = deletedAt->secondsSince2001;
-    if (hiddenAt) object["hiddenAt"] = hiddenAt->secondsSince2001;
+    object["title"] = title_;
+    if (lastSavedByAppVersion_) object["lastSavedByAppVersion"] = *lastSavedByAppVersion_;
+    object["uuid"] = uuid_;
+    if (colorString_) object["colorString"] = *colorString_;
+    object["createdAt"] = createdAt_.secondsSince2001;
+    if (lastSavedAt_) object["lastSavedAt"] = lastSavedAt_->secondsSince2001;
+    if (deletedAt_) object["deletedAt"] = deletedAt_->secondsSince2001;
+    if (hiddenAt_) object["hiddenAt"] = hiddenAt_->secondsSince2001;
     return object;
 }
 
 std::string QuovaPointTag::encodedFile() const {
-    return jsontext::encodeCompact(encode());
+    return recordfile::encodeCompact(encode());
 }
 
 void QuovaPointTag::save() {
-    lastSavedAt = platform::Date::now();
-    lastSavedByAppVersion = quovaAppVersion();
+    lastSavedAt_ = platform::Date::now();
+    lastSavedByAppVersion_ = quovaAppVersion();
     savePreservingLastModification();
 }
 
 void QuovaPointTag::savePreservingLastModification() {
-    if (!isSafeFileIdentifier(uuid, kFileExtension)) {
+    if (!isSafeFileIdentifier(uuid_, kFileExtension)) {
         QLLogDebug("Couldn't serialize this tag: ");
         return;
     }
-    const std::string path = documentDirectory() + uuid + kFileExtension;
+    const std::string path = documentDirectory() + uuid_ + kFileExtension;
     std::string bytes;
     try {
         bytes = encodedFile();
-    } catch (const EncodingError& error) {
-        QLLogError("QuovaPointTag: can't encode tag (" + std::string(error.what()) + " at " +
-                   error.codingPath() + "), nothing written: " + title);
+    } catch (const platform::EncodingError& error) {
+        QLLogError("QuovaPointTag: can't encode tag (" + error.debugDescription() + " at " +
+                   recordfile::pathText(error.codingPath()) + "), nothing written: " + title_);
         return;
     }
-    // Atomic replace (temporary file, fsync, rename): never a torn tag file.
-    if (platform::FileManager::defaultManager().writeFile(path, bytes, platform::WriteOptions::Atomic)) {
+    if (!recordfile::writeRecordFile(path, bytes)) {
         QLLogDebug("Couldn't serialize this tag: ");
         return;
     }
@@ -165,7 +127,7 @@ void QuovaPointTag::savePreservingLastModification() {
 }
 
 bool QuovaPointTag::operator<(const QuovaPointTag& other) const {
-    return platform::text::compareCodePoints(title, other.title) < 0;
+    return platform::text::compareCodePoints(title_, other.title()) < 0;
 }
 
 }  // namespace tervolo::points

@@ -3,6 +3,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include <nlohmann/json_fwd.hpp>
 
@@ -20,17 +21,27 @@ class QuovaPointTag : public std::enable_shared_from_this<QuovaPointTag> {
   public:
     static constexpr const char* kFileExtension = ".QuovaPointTag";
 
-    std::string title;
-    std::optional<std::string> lastSavedByAppVersion;
+    const std::string& title() const { return title_; }
+    void setTitle(std::string value) { title_ = std::move(value); }
+    const std::optional<std::string>& lastSavedByAppVersion() const { return lastSavedByAppVersion_; }
+    void setLastSavedByAppVersion(std::optional<std::string> value) {
+        lastSavedByAppVersion_ = std::move(value);
+    }
     // Upper-case UUID text made when the tag is created; names the file.
-    std::string uuid;
+    const std::string& uuid() const { return uuid_; }
+    void setUuid(std::string value) { uuid_ = std::move(value); }
     // Decimal ("246,170,0") or hex ("F6AA00") colour text; none until the store
     // gives the tag a colour.
-    std::optional<std::string> colorString;
-    platform::Date createdAt;
-    std::optional<platform::Date> lastSavedAt;
-    std::optional<platform::Date> deletedAt;
-    std::optional<platform::Date> hiddenAt;
+    const std::optional<std::string>& colorString() const { return colorString_; }
+    void setColorString(std::optional<std::string> value) { colorString_ = std::move(value); }
+    platform::Date createdAt() const { return createdAt_; }
+    void setCreatedAt(platform::Date value) { createdAt_ = value; }
+    const std::optional<platform::Date>& lastSavedAt() const { return lastSavedAt_; }
+    void setLastSavedAt(std::optional<platform::Date> value) { lastSavedAt_ = std::move(value); }
+    const std::optional<platform::Date>& deletedAt() const { return deletedAt_; }
+    void setDeletedAt(std::optional<platform::Date> value) { deletedAt_ = std::move(value); }
+    const std::optional<platform::Date>& hiddenAt() const { return hiddenAt_; }
+    void setHiddenAt(std::optional<platform::Date> value) { hiddenAt_ = std::move(value); }
 
     // A new, unsaved tag: a fresh identifier, createdAt now, no other values.
     static std::shared_ptr<QuovaPointTag> make(std::string title);
@@ -44,12 +55,12 @@ class QuovaPointTag : public std::enable_shared_from_this<QuovaPointTag> {
     // and the path for one that does not decode.
     static std::shared_ptr<QuovaPointTag> initWithFilePath(const std::string& filePath);
 
-    // Strict decoding; throws DecodingError.
+    // Strict decoding; throws platform::DecodingError.
     static std::shared_ptr<QuovaPointTag> decode(const nlohmann::json& object);
     static std::shared_ptr<QuovaPointTag> decode(std::string_view fileBytes);
 
     // Keys in field order, optional ones only when present. Throws
-    // EncodingError for a non-finite date or a text that is not UTF-8.
+    // platform::EncodingError for a non-finite date or a text that is not UTF-8.
     nlohmann::ordered_json encode() const;
     std::string encodedFile() const;
 
@@ -67,6 +78,16 @@ class QuovaPointTag : public std::enable_shared_from_this<QuovaPointTag> {
 
   private:
     struct Token {};
+
+    // In the order of the file's members.
+    std::string title_;
+    std::optional<std::string> lastSavedByAppVersion_;
+    std::string uuid_;
+    std::optional<std::string> colorString_;
+    platform::Date createdAt_;
+    std::optional<platform::Date> lastSavedAt_;
+    std::optional<platform::Date> deletedAt_;
+    std::optional<platform::Date> hiddenAt_;
 
   public:
     // Use make(), decode() or initWithFilePath(); public only for make_shared.

@@ -2,28 +2,27 @@
 
 #include <algorithm>
 #include <mutex>
+#include <optional>
 
 #include "logging/QLLogging.hpp"
+#include "platform/dispatch/SharedInstance.hpp"
 #include "platform/foundation/Bundle.hpp"
 #include "platform/foundation/FileManager.hpp"
 #include "platform/text/Random.hpp"
 #include "platform/text/Unicode.hpp"
 #include "points/AppTextsAndColors.hpp"
-#include "points/FileIdentifier.hpp"
+#include "points/MainThread.hpp"
 #include "points/QuovaStringRepresentation.hpp"
+#include "points/RecordFile.hpp"
 
 namespace tervolo::points {
 
 namespace {
 
-std::mutex& sharedMutex() {
-    static auto* mutex = new std::mutex;
-    return *mutex;
-}
-
-QuovaPointTagStore*& sharedSlot() {
-    static QuovaPointTagStore* store = nullptr;
-    return store;
+// The store a test reset put in place of the shared one, if any.
+std::optional<platform::SharedInstance<QuovaPointTagStore>::Replacement>& testReplacement() {
+    static auto* replacement = new std::optional<platform::SharedInstance<QuovaPointTagStore>::Replacement>;
+    return *replacement;
 }
 
 struct DefaultTag {
@@ -39,21 +38,19 @@ constexpr DefaultTag kDefaultTags[] = {
 }  // namespace
 
 QuovaPointTagStore& QuovaPointTagStore::shared() {
-    std::lock_guard lock(sharedMutex());
-    auto*& store = sharedSlot();
-    if (store == nullptr) {
-        store = new QuovaPointTagStore();
-        store->loadFromLocalStore();
-    }
-    return *store;
+    QuovaPointTagStore& store = platform::SharedInstance<QuovaPointTagStore>::get();
+    std::call_once(store.loaded_, [&store] { store.loadFromLocalStore(); });
+    return store;
 }
 
 void QuovaPointTagStore::resetSharedForTesting() {
-    std::lock_guard lock(sharedMutex());
-    // Retired stores stay alive (and reachable) for the rest of the run.
+    // Loaded at its first use; retired stores stay alive for the rest of the run.
     static auto* retired = new std::vector<QuovaPointTagStore*>;
-    if (sharedSlot() != nullptr) retired->push_back(sharedSlot());
-    sharedSlot() = nullptr;
+    auto* fresh = new QuovaPointTagStore();
+    retired->push_back(fresh);
+    auto& replacement = testReplacement();
+    replacement.reset();
+    replacement.emplace(*fresh);
 }
 
 const std::vector<QuovaPointTagStore::PaletteEntry>& QuovaPointTagStore::tagColorPalette() {
@@ -71,70 +68,83 @@ const std::vector<QuovaPointTagStore::PaletteEntry>& QuovaPointTagStore::tagColo
 void QuovaPointTagStore::loadFromLocalStore() {
     QLLogInfo("loadFromLocalStore()");
     const std::string folder = QuovaPointTag::documentDirectory();
+    recordfile::removeAbandonedSaves(folder);
     auto names = platform::FileManager::defaultManager().contentsOfDirectory(folder);
     if (!names.ok()) {
         QLLogInfo("Can't read tags directory.");
-        tags = std::vector<std::shared_ptr<QuovaPointTag>>{};
+        tags_ = std::vector<std::shared_ptr<QuovaPointTag>>{};
         return;
     }
     std::vector<std::shared_ptr<QuovaPointTag>> loaded;
     for (const auto& name : names.value()) {
         QLLogInfo("Found " + name);
-        if (isUnfinishedAtomicWrite(name)) continue;  // a save that never completed
+        // A save that never completed, younger than a minute (perhaps
+        // another instance's, still running).
+        if (platform::FileManager::isTemporaryFileName(name)) continue;
         // The safe read skips anything that is not a small regular file.
         auto tag = QuovaPointTag::initWithFilePath(folder + name);
-        if (!tag || tag->deletedAt || tag->hiddenAt) continue;
+        if (!tag || tag->deletedAt() || tag->hiddenAt()) continue;
         loaded.push_back(std::move(tag));
     }
-    tags = std::move(loaded);
+    tags_ = std::move(loaded);
 }
 
 const std::optional<std::vector<std::shared_ptr<QuovaPointTag>>>& QuovaPointTagStore::allTags() const {
     QLLogInfo("QuovaPointTagStore: returning all tags");
-    return tags;
+    return tags_;
 }
 
 std::shared_ptr<QuovaPointTag> QuovaPointTagStore::tagWithTitle(const std::string& title) const {
-    if (!tags) return nullptr;
+    if (!tags_) return nullptr;
     const std::string wanted = platform::text::lowercased(title);
-    for (const auto& tag : *tags) {
-        if (platform::text::lowercased(tag->title) == wanted) return tag;
+    for (const auto& tag : *tags_) {
+        if (platform::text::lowercased(tag->title()) == wanted) return tag;
     }
     return nullptr;
 }
 
+std::unique_ptr<QuovaPointTagStore::ChangeToken> QuovaPointTagStore::observeChanges(
+    std::function<void(const PointTagChange&)> observer) {
+    return changeObservers_.observe(std::move(observer));
+}
+
 void QuovaPointTagStore::buildDefaultTags() {
+    assertMainThread("QuovaPointTagStore", "buildDefaultTags");
     auto& bundle = platform::Bundle::main();
     for (const auto& entry : kDefaultTags) {
         auto tag = QuovaPointTag::make(bundle.localizedString(entry.title));
         auto color = colorFromStoredString(entry.rgb);
         if (!color) continue;
         QLLogDebug("Created UIColor " + color->description());
-        tag->colorString = entry.rgb;
+        tag->setColorString(entry.rgb);
         addTag(tag);
     }
 }
 
 void QuovaPointTagStore::addTag(const std::shared_ptr<QuovaPointTag>& tag) {
-    QLLogInfo("QuovaPointTagStore: add tag " + tag->title + ".");
-    if (!tag->colorString) {
+    assertMainThread("QuovaPointTagStore", "addTag");
+    QLLogInfo("QuovaPointTagStore: add tag " + tag->title() + ".");
+    if (!tag->colorString()) {
         auto hex = quovaHexStringRepresentation(randomPaletteColor(), false);
         if (!hex) hex = quovaHexStringRepresentation(defaultPointColor(), false);
-        QLLogDebug("tag " + tag->title + ": color not set yet, using random color " + hex.value_or(""));
-        tag->colorString = hex;
+        QLLogDebug("tag " + tag->title() + ": color not set yet, using random color " + hex.value_or(""));
+        tag->setColorString(hex);
     }
     tag->save();
     setNeedsSync();
-    if (tags) tags->push_back(tag);
+    if (tags_) tags_->push_back(tag);
+    changeObservers_.notify({tag, PointTagChange::Reason::added});
 }
 
 void QuovaPointTagStore::deleteTag(const std::shared_ptr<QuovaPointTag>& tag) {
-    QLLogInfo("QuovaPointTagStore: delete tag " + tag->title + ".");
-    tag->hiddenAt = platform::Date::now();
-    tag->deletedAt = platform::Date::now();
+    assertMainThread("QuovaPointTagStore", "deleteTag");
+    QLLogInfo("QuovaPointTagStore: delete tag " + tag->title() + ".");
+    tag->setHiddenAt(platform::Date::now());
+    tag->setDeletedAt(platform::Date::now());
     tag->save();
     setNeedsSync();
-    if (tags) std::erase(*tags, tag);
+    if (tags_) std::erase(*tags_, tag);
+    changeObservers_.notify({tag, PointTagChange::Reason::deleted});
 }
 
 void QuovaPointTagStore::setNeedsSync() {

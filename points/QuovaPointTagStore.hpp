@@ -1,11 +1,17 @@
 #pragma once
 
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "platform/dispatch/SharedInstance.hpp"
 #include "platform/text/Color.hpp"
+#include "points/ChangeObservers.hpp"
+#include "points/PointTagChange.hpp"
 #include "points/QuovaPointTag.hpp"
 
 namespace tervolo::points {
@@ -36,6 +42,17 @@ class QuovaPointTagStore {
     // The first tag whose title equals `title` under full Unicode lower-case
     // mapping, or null.
     std::shared_ptr<QuovaPointTag> tagWithTitle(const std::string& title) const;
+    // Typed observation of every change of the list: addTag (added, the
+    // default tags included) and deleteTag (deleted). Observers run on the
+    // operation's thread before it returns and see the tag saved. Dropping the
+    // token ends the observation.
+    using ChangeToken = ChangeObservers<PointTagChange>::Token;
+    [[nodiscard]] std::unique_ptr<ChangeToken> observeChanges(
+        std::function<void(const PointTagChange&)> observer);
+
+    // The three operations below run on the main thread only (debug builds
+    // check).
+
     // Makes, saves and adds the six default tags, with their decimal colours.
     // The caller calls it only when the loaded list is empty.
     void buildDefaultTags();
@@ -54,14 +71,23 @@ class QuovaPointTagStore {
 
     // The valid tags in load order, then the ones added since; none only
     // before loading.
-    std::optional<std::vector<std::shared_ptr<QuovaPointTag>>> tags;
+    const std::optional<std::vector<std::shared_ptr<QuovaPointTag>>>& tags() const { return tags_; }
+    // Tests: puts `tags` in place of the list as it stands (none included).
+    void replaceTagsForTesting(std::optional<std::vector<std::shared_ptr<QuovaPointTag>>> tags) {
+        tags_ = std::move(tags);
+    }
     bool needsSync() const { return needsSync_; }
 
     QuovaPointTagStore(const QuovaPointTagStore&) = delete;
     QuovaPointTagStore& operator=(const QuovaPointTagStore&) = delete;
 
   private:
+    friend class platform::SharedInstance<QuovaPointTagStore>;
     QuovaPointTagStore() = default;
+
+    std::once_flag loaded_;
+    std::optional<std::vector<std::shared_ptr<QuovaPointTag>>> tags_;
+    ChangeObservers<PointTagChange> changeObservers_;
     bool needsSync_ = false;
 };
 

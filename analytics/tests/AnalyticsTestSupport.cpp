@@ -8,8 +8,14 @@
 #include "analytics/TallyConsentManager.hpp"
 #include "analytics/TallyCrashReporter.hpp"
 #include "analytics/TallyDeviceInfo.hpp"
+#include "analytics/TallyFeedbacks.hpp"
 #include "analytics/TallyLocationManager.hpp"
+#include "analytics/TallyPerformanceMonitoring.hpp"
 #include "analytics/TallyPersistency.hpp"
+#include "analytics/TallyPushNotifications.hpp"
+#include "analytics/TallyRemoteConfig.hpp"
+#include "analytics/TallyUserDetails.hpp"
+#include "analytics/TallyViewTracking.hpp"
 
 namespace tervolo::analytics::testing {
 
@@ -78,6 +84,12 @@ AnalyticsTest::~AnalyticsTest() {
 }
 
 void resetAnalyticsModules() {
+    TallyFeedbacks::resetForTesting();
+    TallyPushNotifications::resetForTesting();
+    TallyRemoteConfig::resetForTesting();
+    TallyPerformanceMonitoring::resetForTesting();
+    TallyUserDetails::sharedInstance().clearUserDetails();
+    TallyViewTracking::resetForTesting();
     TallyCrashReporter::resetForTesting();
     TallyConnectionManager::resetForTesting();
     TallyPersistency::resetForTesting();

@@ -37,9 +37,23 @@ class FakeUIPort : public TallyUIPort {
     bool inBackground = false;
     std::optional<std::string> top;
     std::vector<std::shared_ptr<TallyPresentable>> presented;
+    std::vector<std::string> opened;
+    // The last star-rating dialog made: its message and how it finishes.
+    std::string dialogMessage;
+    std::function<void(int)> finishDialog;
+    std::shared_ptr<TallyPresentable> makeStarRatingDialog(const std::string& message,
+                                                           std::function<void(int)> finished) override {
+        struct Dialog : TallyPresentable {};
+        dialogMessage = message;
+        finishDialog = std::move(finished);
+        return std::make_shared<Dialog>();
+    }
+    void openURL(const std::string& url) override { opened.push_back(url); }
 
     std::optional<TallyScreenFacts> mainScreen() const override { return screen; }
     int deviceOrientation() const override { return orientationNumber; }
+    int interfaceOrientation() const override { return interfaceOrientationNumber; }
+    int interfaceOrientationNumber = 1;
     bool isApplicationInBackground() const override { return inBackground; }
     std::optional<std::string> topViewController() const override { return top; }
     bool presentOnTopViewController(std::shared_ptr<TallyPresentable> presentable,

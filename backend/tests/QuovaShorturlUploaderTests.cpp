@@ -50,12 +50,12 @@ class QuovaShorturlUploaderTest : public testing::BackendTest {
   protected:
     void SetUp() override {
         BackendTest::SetUp();
-        testsupport::FakeSearchIndex::install();
+        tervolo::testsupport::FakeSearchIndex::install();
         points::QuovaMapPointStore::resetSharedForTesting();
     }
     void TearDown() override {
         points::QuovaMapPointStore::shared().setShorturlUploader(nullptr);
-        testsupport::FakeSearchIndex::uninstall();
+        tervolo::testsupport::FakeSearchIndex::uninstall();
         BackendTest::TearDown();
     }
 
@@ -76,7 +76,7 @@ class QuovaShorturlUploaderTest : public testing::BackendTest {
     // otherwise, and a link made at the very instant of the save is stale).
     std::shared_ptr<points::QuovaMapPoint> harbour() {
         auto point = points::QuovaMapPoint::make("Harbour");
-        point->coordinate = {52.5, 13.4};
+        point->setCoordinate({52.5, 13.4});
         time_->advance(1);
         return point;
     }
@@ -94,7 +94,7 @@ class QuovaShorturlUploaderTest : public testing::BackendTest {
 TEST_F(QuovaShorturlUploaderTest, BodyCarriesThePointTheDeviceAndTheMap) {
     auto uploader = installUploader(MapStateSnapshot{4, 1024, 268435456.0}, 42);
     auto point = harbour();
-    point->dataSourceName = "Yelp";
+    point->setDataSourceName("Yelp");
     time_->clock().setWallSeconds(978307200.0 + 30.4);
     const auto body = nlohmann::json::parse(platform::JSONEncoder().encodeToString(uploader->uploadRequest(*point)));
     EXPECT_EQ(body.size(), 15u);
@@ -137,7 +137,7 @@ TEST_F(QuovaShorturlUploaderTest, SuccessfulUploadIsCachedUntilThePointIsSavedAg
 
     // A later save makes the link stale.
     time_->advance(1);
-    point->lastSavedAt = platform::Date::now();
+    point->setLastSavedAt(platform::Date::now());
     EXPECT_EQ(store.shorturlFor(*point), std::nullopt);
 }
 

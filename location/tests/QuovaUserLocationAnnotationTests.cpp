@@ -21,24 +21,24 @@ TEST_F(QuovaUserLocationAnnotationTest, FreshAnnotationMakesItsPointOnFirstRead)
     EXPECT_TRUE(annotation.hasMapPoint());
     EXPECT_EQ(annotation.optionalTitle(), "My Position");
     EXPECT_FALSE(annotation.optionalSubtitle().has_value());
-    EXPECT_FALSE(annotation.mapPoint()->uuid.has_value());
+    EXPECT_FALSE(annotation.mapPoint()->uuid().has_value());
 }
 
 TEST_F(QuovaUserLocationAnnotationTest, EveryWriteStampsTheModificationTime) {
     QuovaUserLocationAnnotation annotation;
-    const auto created = annotation.mapPoint()->lastSavedAt;
+    const auto created = annotation.mapPoint()->lastSavedAt();
     environment_.advance(1);
     annotation.setCoordinate({60.17, 24.94});
-    const auto first = annotation.mapPoint()->lastSavedAt;
+    const auto first = annotation.mapPoint()->lastSavedAt();
     EXPECT_GT(first.secondsSince2001, created.secondsSince2001);
     environment_.advance(1);
     annotation.setCoordinate({60.17, 24.94});  // the same value again
-    EXPECT_GT(annotation.mapPoint()->lastSavedAt.secondsSince2001, first.secondsSince2001);
+    EXPECT_GT(annotation.mapPoint()->lastSavedAt().secondsSince2001, first.secondsSince2001);
     environment_.advance(1);
-    const auto beforeReads = annotation.mapPoint()->lastSavedAt;
+    const auto beforeReads = annotation.mapPoint()->lastSavedAt();
     (void)annotation.coordinate();
     (void)annotation.title();
-    EXPECT_EQ(annotation.mapPoint()->lastSavedAt.secondsSince2001, beforeReads.secondsSince2001);
+    EXPECT_EQ(annotation.mapPoint()->lastSavedAt().secondsSince2001, beforeReads.secondsSince2001);
 
     annotation.setTitle(std::nullopt);
     EXPECT_FALSE(annotation.optionalTitle().has_value());

@@ -1,14 +1,18 @@
 #include "logging/QLFileLogger.hpp"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <stdexcept>
@@ -25,6 +29,7 @@
 #include "platform/foundation/Diagnostics.hpp"
 #include "platform/foundation/FileManager.hpp"
 #include "testsupport/Eventually.hpp"
+#include "testsupport/TemporaryFolder.hpp"
 #include "testsupport/VirtualClockScope.hpp"
 
 namespace tervolo::logging {
@@ -476,6 +481,165 @@ TEST_F(QLFileLoggerTest, FileErrorsGoToStandardErrorAndRecordsAreDropped) {
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(lines.back().rfind("QLFileLogger: Failed to create new log file: ", 0), 0u);
     EXPECT_EQ(logger->currentLogFileInfo(), nullptr);
+}
+
+// Two loggers append to one file (a second instance resumes the first one's
+// file) from two threads at once: no record is lost or torn.
+TEST_F(QLFileLoggerTest, TwoLoggersAppendingToOneFileLoseNothing) {
+    auto first = makeLogger(makeRecordingManager());
+    auto second = makeLogger(makeRecordingManager());
+    setFormatter(first, nullptr);
+    setFormatter(second, nullptr);
+    write(first, "start");
+    ASSERT_EQ(second->currentLogFileInfo()->filePath(), first->currentLogFileInfo()->filePath());
+    constexpr int kPerLogger = 20000;
+    const auto run = [&](const std::shared_ptr<QLFileLogger>& logger, const std::string& prefix) {
+        for (int i = 0; i < kPerLogger; ++i) write(logger, prefix + std::to_string(i));
+    };
+    std::thread a(run, first, "a");
+    std::thread b(run, second, "b");
+    a.join();
+    b.join();
+
+    std::istringstream text(readText(first->currentLogFileInfo()->filePath()));
+    std::set<std::string> lines;
+    size_t count = 0;
+    for (std::string line; std::getline(text, line); ++count) lines.insert(line);
+    EXPECT_EQ(count, 2u * kPerLogger + 1);
+    EXPECT_EQ(lines.size(), 2u * kPerLogger + 1);
+    EXPECT_TRUE(lines.count("a19999") && lines.count("b19999") && lines.count("start"));
+}
+
+// A full disk (here a file-size limit) cuts a record short: the partial record
+// is ended with a newline before the next one, and the failures are reported
+// once, not once per record.
+TEST_F(QLFileLoggerTest, ARecordCutShortIsEndedBeforeTheNextOne) {
+    tervolo::testsupport::VirtualClockScope time;
+    auto logger = makeLogger(makeRecordingManager());
+    setFormatter(logger, nullptr);
+    write(logger, "first");
+    const std::string path = logger->currentLogFileInfo()->filePath();
+    ASSERT_EQ(readText(path), "first\n");
+
+    platform::LineCapture errors(platform::LineWriter::standardError());
+    struct rlimit saved {};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto previousHandler = ::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit full = saved;
+    full.rlim_cur = 9;  // room for three more bytes
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &full), 0);
+    write(logger, "second record");
+    for (int i = 0; i < 20; ++i) write(logger, "lost");
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &saved), 0);
+    ::signal(SIGXFSZ, previousHandler);
+
+    write(logger, "third");
+    EXPECT_EQ(readText(path), "first\nsec\nthird\n");
+    const auto lines = errors.lines();
+    ASSERT_EQ(lines.size(), 1u) << ::testing::PrintToString(lines);
+    EXPECT_EQ(lines[0].rfind("QLFileLogger: Failed to write data: ", 0), 0u) << lines[0];
+
+    // Ten seconds on, one summary line counts what was lost meanwhile.
+    time.advance(10.0);
+    write(logger, "fourth");
+    ASSERT_EQ(errors.lines().size(), 2u);
+    EXPECT_EQ(errors.lines()[1],
+              "QLFileLogger: 21 records lost, 20 more failures in the last 10 s; latest: " + lines[0]);
+}
+
+// Files that vanish (renamed away by someone else) between their creation and
+// the logger opening them cost no record while the folder stays writable.
+class VanishingFilesManager : public RecordingManager {
+  public:
+    using RecordingManager::RecordingManager;
+    std::optional<std::string> createNewLogFileWithError(platform::Error* error) override {
+        auto path = RecordingManager::createNewLogFileWithError(error);
+        if (path && vanishing_ > 0) {
+            --vanishing_;
+            EXPECT_EQ(std::rename(path->c_str(), (*path + ".away").c_str()), 0);
+        }
+        return path;
+    }
+    int vanishing_ = 0;
+};
+
+TEST_F(QLFileLoggerTest, FilesRenamedAwayBeforeTheyAreOpenedCostNoRecord) {
+    auto manager = std::make_shared<VanishingFilesManager>(logsDirectory_);
+    auto logger = makeLogger(manager);
+    setFormatter(logger, nullptr);
+    platform::LineCapture errors(platform::LineWriter::standardError());
+    manager->vanishing_ = 5;
+    write(logger, "kept");
+    EXPECT_EQ(manager->vanishing_, 0);
+    const auto files = logFiles(*manager);
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(files[0].second, "kept\n");
+}
+
+// An unwritable logs folder fails every record: the first failure is reported,
+// then at most one summary line per ten seconds from each reporter.
+TEST_F(QLFileLoggerTest, AnUnwritableFolderDoesNotFloodStandardError) {
+    tervolo::testsupport::VirtualClockScope time;
+    auto manager = makeRecordingManager();
+    ASSERT_FALSE(FileManager::defaultManager().createDirectory(folder_.cacheHome() + "/TervoloNG", true));
+    ASSERT_FALSE(FileManager::defaultManager().writeFile(logsDirectory_, std::string("a file")));
+    auto logger = makeLogger(manager);
+    setFormatter(logger, nullptr);
+    platform::LineCapture errors(platform::LineWriter::standardError());
+    write(logger, "lost");
+    const size_t firstRecord = errors.lines().size();
+    ASSERT_GE(firstRecord, 1u);
+    for (int i = 0; i < 50; ++i) write(logger, "lost");
+    EXPECT_EQ(errors.lines().size(), firstRecord) << ::testing::PrintToString(errors.lines());
+
+    time.advance(10.0);
+    write(logger, "lost");
+    const auto lines = errors.lines();
+    EXPECT_LE(lines.size(), firstRecord + 2) << ::testing::PrintToString(lines);
+    EXPECT_EQ(
+        std::count_if(lines.begin(), lines.end(),
+                      [](const std::string& line) {
+                          return line.rfind(
+                                     "QLFileLogger: 51 records lost, 51 more failures in the last 10 s; "
+                                     "latest: QLFileLogger: Failed to create new log file: ",
+                                     0) == 0;
+                      }),
+        1)
+        << ::testing::PrintToString(lines);
+}
+
+// A normal exit with records still queued: the shared registry delivers and
+// flushes them before the process ends. The exit runs in a child process that
+// writes into this test's folder.
+TEST(QLFileLoggerExitTest, ANormalExitLosesNoQueuedRecord) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    constexpr const char* kShared = "TERVOLO_TEST_EXIT_LOGS";
+    std::optional<tervolo::testsupport::TemporaryFolder> folder;
+    if (std::getenv(kShared) == nullptr) {
+        folder.emplace();
+        ::setenv(kShared, folder->file("Logs").c_str(), 1);
+    }
+    const std::string logs = std::getenv(kShared);
+    constexpr int kRecords = 50000;
+    EXPECT_EXIT(
+        {
+            auto logger = std::make_shared<QLFileLogger>(std::make_shared<QLLogFileManagerDefault>(logs));
+            logger->setLogFormatter(nullptr);
+            QLLog::sharedInstance().addLogger(logger);
+            for (int i = 0; i < kRecords; ++i)
+                QLLog::sharedInstance().log(true, makeRecord(std::to_string(i)));
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
+    ::unsetenv(kShared);
+
+    QLLogFileManagerDefault manager(logs);
+    size_t lines = 0;
+    for (const auto& path : manager.sortedLogFilePaths()) {
+        const std::string text = readText(path);
+        lines += static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
+    }
+    EXPECT_EQ(lines, static_cast<size_t>(kRecords));
 }
 
 TEST_F(QLFileLoggerTest, OperationsFromTheLoggingQueueAreReported) {

@@ -13,6 +13,12 @@ Result<std::unique_ptr<FileHandle>> FileHandle::forWriting(const std::string& pa
     return std::make_unique<FileHandle>(fd);
 }
 
+Result<std::unique_ptr<FileHandle>> FileHandle::forAppending(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) return Error::file(errno, "open", path);
+    return std::make_unique<FileHandle>(fd);
+}
+
 FileHandle::FileHandle(int fd) : fd_(fd) {}
 
 FileHandle::~FileHandle() {
@@ -25,18 +31,20 @@ Result<uint64_t> FileHandle::seekToEnd() {
     return static_cast<uint64_t>(position);
 }
 
-std::optional<Error> FileHandle::write(std::span<const uint8_t> bytes) {
+std::optional<Error> FileHandle::write(std::span<const uint8_t> bytes, size_t* written) {
     const uint8_t* data = bytes.data();
     size_t left = bytes.size();
     while (left > 0) {
-        const ssize_t written = ::write(fd_, data, left);
-        if (written < 0) {
+        const ssize_t count = ::write(fd_, data, left);
+        if (count < 0) {
             if (errno == EINTR) continue;
+            if (written != nullptr) *written = bytes.size() - left;
             return Error::posix(errno, "write to file");
         }
-        data += written;
-        left -= static_cast<size_t>(written);
+        data += count;
+        left -= static_cast<size_t>(count);
     }
+    if (written != nullptr) *written = bytes.size();
     return std::nullopt;
 }
 

@@ -19,6 +19,9 @@ class FileHandle {
     // Opens an existing file for writing (no create, no truncate), like the
     // platform's "file handle for writing at path".
     static Result<std::unique_ptr<FileHandle>> forWriting(const std::string& path);
+    // The same with every write appended at the end of the file (O_APPEND),
+    // atomically with respect to other writers of the file (log files).
+    static Result<std::unique_ptr<FileHandle>> forAppending(const std::string& path);
     // Takes ownership of an open descriptor.
     explicit FileHandle(int fd);
     ~FileHandle();
@@ -27,8 +30,9 @@ class FileHandle {
 
     // Returns the new offset (bytes).
     Result<uint64_t> seekToEnd();
-    // Writes all bytes (retrying short writes and EINTR).
-    std::optional<Error> write(std::span<const uint8_t> bytes);
+    // Writes all bytes (retrying short writes and EINTR). On an error,
+    // `written` (when given) tells how many bytes did reach the file.
+    std::optional<Error> write(std::span<const uint8_t> bytes, size_t* written = nullptr);
     std::optional<Error> write(std::string_view text);
     Result<uint64_t> offset() const;
     std::optional<Error> synchronize();  // fsync

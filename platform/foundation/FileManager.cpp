@@ -3,11 +3,13 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <pwd.h>
 #include <stdio.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/xattr.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -159,6 +161,14 @@ void syncFolder(const std::string& folder) {
     ::close(fd);
 }
 
+constexpr std::string_view kTemporaryMarker = ".tmp-";
+constexpr size_t kTemporaryRandomLength = 6;  // mkstemp's XXXXXX
+
+std::string temporaryTemplate(const std::string& path) {
+    return parentFolder(path) + "/." + baseName(path) + std::string(kTemporaryMarker) +
+           std::string(kTemporaryRandomLength, 'X');
+}
+
 std::optional<Error> writeAtomically(const std::string& path, std::span<const uint8_t> bytes,
                                      bool overwrite) {
     if (!overwrite) {
@@ -167,7 +177,7 @@ std::optional<Error> writeAtomically(const std::string& path, std::span<const ui
     }
     // Hidden and with a suffix no loader looks for, in the destination's own
     // folder so the final rename stays on one file system.
-    std::string temporary = parentFolder(path) + "/." + baseName(path) + ".tmp-XXXXXX";
+    std::string temporary = temporaryTemplate(path);
     const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
     if (fd < 0) return Error::file(errno, "write", path);
 
@@ -328,6 +338,13 @@ Result<Data> FileManager::readFileSafely(const std::string& path, size_t maxByte
 std::optional<Error> FileManager::writeFile(const std::string& path, std::span<const uint8_t> bytes,
                                             WriteOptions options) const {
     const bool overwrite = !hasOption(options, WriteOptions::WithoutOverwriting);
+    if (hasOption(options, WriteOptions::ThroughSymbolicLinks)) {
+        auto target = resolvingSymbolicLinks(path);
+        if (!target) return Error::file(target.error().posixCode, "write", path);
+        if (hasOption(options, WriteOptions::Atomic))
+            return writeAtomically(target.value(), bytes, overwrite);
+        return writeInPlace(target.value(), bytes, overwrite);
+    }
     if (hasOption(options, WriteOptions::Atomic)) return writeAtomically(path, bytes, overwrite);
     return writeInPlace(path, bytes, overwrite);
 }
@@ -336,6 +353,61 @@ std::optional<Error> FileManager::writeFile(const std::string& path, std::string
                                             WriteOptions options) const {
     return writeFile(
         path, std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(text.data()), text.size()), options);
+}
+
+Result<std::string> FileManager::resolvingSymbolicLinks(const std::string& path) const {
+    std::string current = path;
+    for (int links = 0; links <= 40; ++links) {
+        struct stat info {};
+        if (::lstat(current.c_str(), &info) != 0) {
+            if (errno == ENOENT) return current;  // a new file, or a dangling link's target
+            return Error::file(errno, "resolve", path);
+        }
+        if (!S_ISLNK(info.st_mode)) return current;
+        std::string target(PATH_MAX, '\0');
+        const ssize_t length = ::readlink(current.c_str(), target.data(), target.size());
+        if (length < 0) return Error::file(errno, "resolve", path);
+        if (static_cast<size_t>(length) >= target.size()) return Error::file(ENAMETOOLONG, "resolve", path);
+        target.resize(static_cast<size_t>(length));
+        if (target.empty()) return Error::file(ENOENT, "resolve", path);
+        current = target.front() == '/' ? target : parentFolder(current) + "/" + target;
+    }
+    return Error::file(ELOOP, "resolve", path);
+}
+
+bool FileManager::isTemporaryFileName(std::string_view name) {
+    if (name.size() < 1 + kTemporaryMarker.size() + kTemporaryRandomLength || name.front() != '.')
+        return false;
+    return name.substr(name.size() - kTemporaryRandomLength - kTemporaryMarker.size(),
+                       kTemporaryMarker.size()) == kTemporaryMarker;
+}
+
+std::vector<std::string> FileManager::removeAbandonedTemporaryFiles(const std::string& folder,
+                                                                    double minimumAge,
+                                                                    std::string_view forName) const {
+    std::vector<std::string> removed;
+    auto names = contentsOfDirectory(folder);
+    if (!names) return removed;
+    // Modification times are the file system's, so the age is measured on the
+    // real clock, never on a test's virtual one.
+    struct timespec now {};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    const double nowSeconds = static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+    for (const auto& name : names.value()) {
+        if (!isTemporaryFileName(name)) continue;
+        if (!forName.empty()) {
+            const size_t length = name.size() - 1 - kTemporaryMarker.size() - kTemporaryRandomLength;
+            if (std::string_view(name).substr(1, length) != forName) continue;
+        }
+        const std::string path = folder + "/" + name;
+        struct stat info {};
+        if (::lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) continue;
+        const double changed =
+            static_cast<double>(info.st_mtim.tv_sec) + static_cast<double>(info.st_mtim.tv_nsec) * 1e-9;
+        if (nowSeconds - changed < minimumAge) continue;
+        if (::unlink(path.c_str()) == 0) removed.push_back(name);
+    }
+    return removed;
 }
 
 std::optional<Error> FileManager::removeItem(const std::string& path) const {

@@ -5,6 +5,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/dispatch/Date.hpp"
@@ -26,6 +27,10 @@ enum class WriteOptions : unsigned {
     // Refuse when the destination exists (Error::isFileExists()); with Atomic
     // the final step is a rename that never replaces.
     WithoutOverwriting = 2,
+    // When the destination is a symbolic link (a chain of them), write to the
+    // file it finally names, in that file's folder, and keep the link. Without
+    // it a link at the destination is replaced by a plain file.
+    ThroughSymbolicLinks = 4,
 };
 constexpr WriteOptions operator|(WriteOptions a, WriteOptions b) {
     return static_cast<WriteOptions>(static_cast<unsigned>(a) | static_cast<unsigned>(b));
@@ -96,6 +101,25 @@ class FileManager {
                                    WriteOptions options = WriteOptions::None) const;
     std::optional<Error> writeFile(const std::string& path, std::string_view text,
                                    WriteOptions options = WriteOptions::None) const;
+
+    // The path a chain of symbolic links at `path` finally names (relative
+    // targets taken from each link's folder); `path` itself when it is no
+    // link. The final target need not exist. ELOOP after 40 links.
+    Result<std::string> resolvingSymbolicLinks(const std::string& path) const;
+
+    // Atomic writes go through a temporary file ".<name>.tmp-XXXXXX" beside
+    // the destination (hidden, with a suffix no loader looks for). A process
+    // killed between creating and renaming it leaves it behind.
+    static bool isTemporaryFileName(std::string_view name);
+    // Removes the temporary files that interrupted atomic writes left in
+    // `folder`: regular files named by the pattern above (for the
+    // destination `forName` only, when given) whose last change lies at
+    // least `minimumAge` seconds in the past by the file system's clock, so a
+    // write still running in another process keeps its file. Returns the
+    // names removed.
+    std::vector<std::string> removeAbandonedTemporaryFiles(const std::string& folder,
+                                                           double minimumAge = 60.0,
+                                                           std::string_view forName = {}) const;
 
     // Removes a file, link or folder (folders with their contents).
     std::optional<Error> removeItem(const std::string& path) const;

@@ -1,5 +1,8 @@
 #include "platform/foundation/UserDefaults.hpp"
 
+#include <cmath>
+#include <ctime>
+
 #include "platform/foundation/Diagnostics.hpp"
 #include "platform/foundation/FileManager.hpp"
 #include "platform/foundation/PropertyValueJSON.hpp"
@@ -26,9 +29,24 @@ UserDefaults& UserDefaults::standard() {
 
 UserDefaults::UserDefaults(std::string filePath) : filePath_(std::move(filePath)) {}
 
+namespace {
+
+// "20261209T232713Z": the instant in UTC, for the names of files moved aside.
+std::string compactTimestamp(Date date) {
+    const auto seconds = static_cast<time_t>(std::floor(date.unixTime()));
+    struct tm parts {};
+    gmtime_r(&seconds, &parts);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y%m%dT%H%M%SZ", &parts);
+    return text;
+}
+
+}  // namespace
+
 void UserDefaults::loadLocked() const {
     if (loaded_) return;
     loaded_ = true;
+    writesRefused_ = false;
     if (followsPreferencesFolder_) {
         filePath_ = FileManager::defaultManager().preferencesDirectory() + "/" + kFileName;
     }
@@ -37,30 +55,52 @@ void UserDefaults::loadLocked() const {
     auto bytes = files.readFileSafely(filePath_, kMaximumFileSize);
     if (!bytes) {
         if (bytes.error().isNoSuchFile()) return;  // first run
-        // Unreadable (permissions, a FIFO, too large): start empty but leave
-        // the file alone; the next change replaces it.
-        LineWriter::standardError().writeLine("UserDefaults: cannot read " + filePath_ + ": " +
-                                              bytes.error().description);
+        // Unreadable (permissions, a FIFO, too large): the next change would
+        // replace it and the user's keys would be gone.
+        moveAsideLocked("cannot read " + filePath_ + " (" + bytes.error().description + ")");
         return;
     }
     const nlohmann::json json = nlohmann::json::parse(bytes->begin(), bytes->end(), nullptr, false);
     std::optional<PropertyValue> value;
     if (json.is_object()) value = propertyValueFromJSON(json);
     if (!value || value->asDictionary() == nullptr) {
-        // Kept for inspection rather than silently overwritten by the next change.
-        const std::string aside = filePath_ + kCorruptSuffix;
-        files.removeItem(aside);
-        const auto moved = files.moveItem(filePath_, aside);
-        LineWriter::standardError().writeLine(
-            "UserDefaults: " + filePath_ + " is not a valid defaults file; " +
-            (moved ? "could not move it aside (" + moved->description + ")" : "moved it to " + aside) +
-            " and starting empty");
+        moveAsideLocked(filePath_ + " is not a valid defaults file");
         return;
     }
     values_ = *value->asDictionary();
 }
 
+void UserDefaults::moveAsideLocked(const std::string& problem) const {
+    // Kept for inspection (and for the user's keys) rather than overwritten by
+    // the next change: "<name>.corrupt-<timestamp>" beside the file a link at
+    // the path names, so a managed dotfile's link keeps pointing where it did.
+    FileManager& files = FileManager::defaultManager();
+    auto target = files.resolvingSymbolicLinks(filePath_);
+    std::optional<Error> failure;
+    std::string aside;
+    if (!target) {
+        failure = target.error();
+    } else {
+        const std::string base = target.value() + kCorruptSuffix + "-" + compactTimestamp(Date::now());
+        for (int attempt = 1; attempt <= 100; ++attempt) {
+            aside = attempt == 1 ? base : base + "-" + std::to_string(attempt);
+            failure = files.moveItem(target.value(), aside);
+            if (!failure || !failure->isFileExists()) break;
+        }
+    }
+    if (failure) {
+        // Never destroy what cannot be read: refuse to write over it instead.
+        writesRefused_ = true;
+        LineWriter::standardError().writeLine("UserDefaults: " + problem + "; could not move it aside (" +
+                                              failure->description + "), so changes are not saved");
+        return;
+    }
+    LineWriter::standardError().writeLine("UserDefaults: " + problem + "; moved it to " + aside +
+                                          " and starting empty");
+}
+
 void UserDefaults::persistLocked() {
+    if (writesRefused_) return;  // said once, when the file was found unreadable
     // A string that is not valid UTF-8 is written with replacement characters
     // instead of making the whole save throw.
     const std::string text =
@@ -68,7 +108,10 @@ void UserDefaults::persistLocked() {
     FileManager& files = FileManager::defaultManager();
     const auto slash = filePath_.find_last_of('/');
     if (slash != std::string::npos && slash > 0) files.createDirectory(filePath_.substr(0, slash), true);
-    if (auto error = files.writeFile(filePath_, text, WriteOptions::Atomic)) {
+    // People keep their settings in managed dotfiles: a link at the path is
+    // written through, its target replaced atomically in the target's folder.
+    if (auto error =
+            files.writeFile(filePath_, text, WriteOptions::Atomic | WriteOptions::ThroughSymbolicLinks)) {
         LineWriter::standardError().writeLine("UserDefaults: cannot save " + filePath_ + ": " +
                                               error->description);
     }

@@ -11,9 +11,13 @@ namespace platform {
 // The user's preferences: typed values persisted as one JSON file
 // ("UserDefaults.json") in the preferences folder. Every change is written
 // through at once, atomically (temporary file, fsync, rename), so a crash
-// loses nothing already set. A file that cannot be read as a JSON object is
-// moved aside to "UserDefaults.json.corrupt" with one diagnostic line on
-// standard error, and the defaults start empty. Thread-safe.
+// loses nothing already set. A file that cannot be read (permissions, over
+// the size cap) or not as a JSON object is moved aside to
+// "UserDefaults.json.corrupt-<UTC timestamp>" with one diagnostic line on
+// standard error, and the defaults start empty; when it cannot be moved,
+// changes are kept in memory only, never written over it. When the file is a
+// symbolic link, saves replace the file it names and keep the link.
+// Thread-safe.
 //
 // Lookups distinguish "absent" (object() is empty) from "present with another
 // type" (object() has a value, the typed getter answers nothing). Values
@@ -54,12 +58,15 @@ class UserDefaults {
     UserDefaults() = default;
     void loadLocked() const;
     void persistLocked();
+    void moveAsideLocked(const std::string& problem) const;
     std::optional<PropertyValue> lookupLocked(const std::string& key) const;
 
     mutable std::mutex mutex_;
     bool followsPreferencesFolder_ = false;
     // Loading is deferred to the first use, which may be a const reader.
     mutable bool loaded_ = false;
+    // The file could neither be read nor moved aside: never write over it.
+    mutable bool writesRefused_ = false;
     mutable std::string filePath_;
     mutable PropertyValue::Dictionary values_;
     PropertyValue::Dictionary registered_;

@@ -193,6 +193,12 @@ std::optional<Error> FileSearchIndex::State::store(const Table& next) const {
 }
 
 void FileSearchIndex::State::load() {
+    // What saves killed between writing and renaming left beside the file.
+    const size_t slash = path.rfind('/');
+    if (slash != std::string::npos) {
+        FileManager::defaultManager().removeAbandonedTemporaryFiles(path.substr(0, slash), 60.0,
+                                                                    std::string_view(path).substr(slash + 1));
+    }
     auto bytes = FileManager::defaultManager().readFileSafely(path, kMaxFileBytes);
     if (!bytes.ok()) return;  // missing or unreadable: start empty
     const Json document = Json::parse(bytes->begin(), bytes->end(), nullptr, /*allow_exceptions=*/false);
@@ -284,6 +290,8 @@ std::vector<SearchableItem> FileSearchIndex::allItems() const {
 }
 
 void FileSearchIndex::waitUntilIdle() const {
+    // From a completion (an exit there, say) the wait would be for itself.
+    if (DispatchQueue::current() == queue_.get()) return;
     queue_->sync([] {});
 }
 

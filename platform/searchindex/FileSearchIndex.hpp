@@ -18,10 +18,11 @@ class DispatchQueue;
 // Outstanding requests keep their own reference to the table and file, so
 // they complete even when the index object is destroyed first.
 //
-// The file is read when the index is made. A file that is missing starts an
-// empty index; one that cannot be read or decoded also starts empty (the
-// program re-indexes every point at start-up, so nothing is lost for good) and
-// is replaced by the next successful write.
+// The file is read when the index is made, after removing the temporary
+// files that interrupted writes left beside it (a minute old or more). A file
+// that is missing starts an empty index; one that cannot be read or decoded
+// also starts empty (the program re-indexes every point at start-up, so
+// nothing is lost for good) and is replaced by the next successful write.
 class FileSearchIndex : public SearchIndex {
   public:
     explicit FileSearchIndex(std::string path);
@@ -34,8 +35,9 @@ class FileSearchIndex : public SearchIndex {
     std::optional<SearchableItem> item(const std::string& uniqueIdentifier) const override;
     std::vector<SearchableItem> allItems() const override;
 
-    // Returns once every request made before has completed (tests, shutdown).
-    // Must not be called from a completion handler (it runs on the queue).
+    // Returns once every request made before has completed (tests, shutdown);
+    // at once when called from a completion handler (it runs on the queue).
+    // The default index does this at a clean exit.
     void waitUntilIdle() const;
 
     const std::string& path() const { return path_; }

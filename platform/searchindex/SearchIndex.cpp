@@ -1,5 +1,6 @@
 #include "platform/searchindex/SearchIndex.hpp"
 
+#include <cstdlib>
 #include <mutex>
 
 #include "platform/dispatch/SharedInstance.hpp"
@@ -25,8 +26,12 @@ SearchIndex& SearchIndex::defaultSearchableIndex() {
     // Made on first use and never destroyed, so requests still queued at exit
     // never meet a destroyed index.
     return SharedInstance<FileSearchIndex>::get([] {
-        return new FileSearchIndex(FileManager::defaultManager().documentsDirectory() + "/" +
-                                   FileSearchIndex::kFileName);
+        static FileSearchIndex* made = new FileSearchIndex(
+            FileManager::defaultManager().documentsDirectory() + "/" + FileSearchIndex::kFileName);
+        // A clean exit lets the writes already asked for finish: a process
+        // that ends in the middle of one leaves its temporary file behind.
+        std::atexit([] { made->waitUntilIdle(); });
+        return made;
     });
 }
 

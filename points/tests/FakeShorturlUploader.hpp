@@ -32,7 +32,7 @@ class FakeShorturlUploader : public ShorturlUploader {
         std::lock_guard lock(mutex_);
         ++started_;
         if (mode_ == Mode::refuse) return nullptr;
-        uploads_.push_back({point.uuid.value_or(""), point.title.value_or(""), std::move(completion)});
+        uploads_.push_back({point.uuid().value_or(""), point.title().value_or(""), std::move(completion)});
         return std::make_shared<int>(static_cast<int>(uploads_.size()));
     }
 

@@ -1,7 +1,5 @@
 #include "points/tests/PointsTestSupport.hpp"
 
-#include <dirent.h>
-#include <stdlib.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -9,81 +7,36 @@
 #include <fstream>
 #include <sstream>
 
-#include "logging/QLLog.hpp"
-#include "platform/dispatch/Clock.hpp"
 #include "platform/foundation/Bundle.hpp"
 #include "platform/foundation/UserDefaults.hpp"
 #include "points/QuovaMapPointStore.hpp"
 #include "points/QuovaPointTagStore.hpp"
-#include "testsupport/FakeSearchIndex.hpp"
 
 namespace tervolo::points::testing {
 
-using testsupport::FakeSearchIndex;
+namespace {
 
-void LogRecorder::logMessage(const logging::QLLogMessagePtr& logMessage) {
-    std::lock_guard lock(mutex_);
-    lines_.push_back({logMessage->flag(), logMessage->message()});
-}
+// Every test environment starts and ends with fresh stores.
+const bool registered = tervolo::testsupport::TestEnvironment::registerReset([] {
+    QuovaMapPointStore::resetSharedForTesting();
+    QuovaPointTagStore::resetSharedForTesting();
+});
 
-std::vector<LoggedLine> LogRecorder::lines() {
-    logging::QLLog::sharedInstance().flushLog();
-    std::lock_guard lock(mutex_);
-    return lines_;
-}
-
-std::vector<std::string> LogRecorder::texts() {
-    std::vector<std::string> result;
-    for (auto& line : lines()) result.push_back(line.text);
-    return result;
-}
-
-std::vector<std::string> LogRecorder::texts(logging::QLLogFlag flag) {
-    std::vector<std::string> result;
-    for (auto& line : lines()) {
-        if (line.flag == flag) result.push_back(line.text);
-    }
-    return result;
-}
-
-void LogRecorder::clear() {
-    logging::QLLog::sharedInstance().flushLog();
-    std::lock_guard lock(mutex_);
-    lines_.clear();
-}
+}  // namespace
 
 void PointsTest::SetUp() {
-    char pattern[] = "/tmp/tervolo-points-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    root_ = pattern;
-    setenv("XDG_DATA_HOME", (root_ + "/data").c_str(), 1);
-    setenv("XDG_CONFIG_HOME", (root_ + "/config").c_str(), 1);
-    setenv("XDG_CACHE_HOME", (root_ + "/cache").c_str(), 1);
+    (void)registered;
     platform::Bundle::main().setInfoDictionaryForTesting(
         platform::PropertyValue::Dictionary{{"CFBundleIdentifier", "org.tervolo.TervoloNG"},
                                             {"CFBundleVersion", "77"},
                                             {"CFBundleName", "TervoloNG"}});
     platform::UserDefaults::standard().reload();
-
-    clock_ = std::make_shared<platform::VirtualClock>(kStartSeconds2001 + platform::Date::kUnixOffset);
-    platform::Clock::install(clock_);
-
-    log_ = std::make_shared<LogRecorder>();
-    logging::QLLog::sharedInstance().addLogger(log_, logging::QLLogLevel::all);
-    logging::QLLog::sharedInstance().flushLog();
-
-    FakeSearchIndex::install();
-    QuovaMapPointStore::resetSharedForTesting();
-    QuovaPointTagStore::resetSharedForTesting();
+    log_ = std::make_unique<tervolo::testsupport::SharedLogRecording>();
+    log_->clear();
 }
 
 void PointsTest::TearDown() {
-    logging::QLLog::sharedInstance().removeLogger(log_);
-    logging::QLLog::sharedInstance().flushLog();
-    QuovaMapPointStore::resetSharedForTesting();
-    QuovaPointTagStore::resetSharedForTesting();
-    FakeSearchIndex::uninstall();
-    platform::Clock::install(nullptr);
+    log_.reset();
     platform::Bundle::main().setInfoDictionaryForTesting(std::nullopt);
     std::error_code ignored;
     // Folders made read-only by a test must be writable again to be removed.
@@ -92,7 +45,6 @@ void PointsTest::TearDown() {
         if (entry.is_directory(ignored)) chmod(entry.path().c_str(), 0700);
     }
     chmod(root_.c_str(), 0700);
-    std::filesystem::remove_all(root_, ignored);
 }
 
 std::string PointsTest::readText(const std::string& path) {

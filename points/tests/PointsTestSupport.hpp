@@ -1,46 +1,23 @@
 #pragma once
 
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-#include "logging/QLLogger.hpp"
+#include "platform/dispatch/Date.hpp"
 #include "platform/dispatch/VirtualClock.hpp"
-#include "platform/foundation/FileManager.hpp"
+#include "testsupport/TestEnvironment.hpp"
+#include "testsupport/logging/LogRecorder.hpp"
 
 namespace tervolo::points::testing {
 
-// One captured log record: its flag and text.
-struct LoggedLine {
-    logging::QLLogFlag flag;
-    std::string text;
-};
-
-// A logger installed in the shared registry that keeps every record.
-class LogRecorder : public logging::QLLogger {
-  public:
-    void logMessage(const logging::QLLogMessagePtr& logMessage) override;
-    std::shared_ptr<logging::QLLogFormatter> logFormatter() override { return nullptr; }
-    void setLogFormatter(std::shared_ptr<logging::QLLogFormatter>) override {}
-
-    // Waits for every record queued so far, then returns all texts.
-    std::vector<LoggedLine> lines();
-    std::vector<std::string> texts();
-    // Texts at one level.
-    std::vector<std::string> texts(logging::QLLogFlag flag);
-    void clear();
-
-  private:
-    std::mutex mutex_;
-    std::vector<LoggedLine> lines_;
-};
-
-// A private documents, preferences and caches folder (through the XDG
-// variables), a virtual clock at a fixed wall time, a fresh point store and
-// tag store on first use, and a recorder of log lines.
+// The shared test environment (private documents, preferences and caches
+// folders through the XDG variables, restored afterwards; a virtual clock at a
+// fixed wall time; the fake search index; fresh point and tag stores on first
+// use), the application's information values, and a recording of every log
+// line.
 class PointsTest : public ::testing::Test {
   protected:
     // 2023-03-06 ... : seconds since 2001 = 700000000.
@@ -58,9 +35,11 @@ class PointsTest : public ::testing::Test {
     // Names of the folder's entries, sorted.
     static std::vector<std::string> entries(const std::string& folder);
 
-    std::string root_;
-    std::shared_ptr<platform::VirtualClock> clock_;
-    std::shared_ptr<LogRecorder> log_;
+    tervolo::testsupport::TestEnvironment environment_{
+        {.wallSeconds = kStartSeconds2001 + platform::Date::kUnixOffset, .monotonicSeconds = 1000.0}};
+    const std::string root_ = environment_.folder().path();
+    platform::VirtualClock* const clock_ = &environment_.clock();
+    std::unique_ptr<tervolo::testsupport::SharedLogRecording> log_;
 };
 
 // The text of a golden file in the tests' data folder.

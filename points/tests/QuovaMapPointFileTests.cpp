@@ -9,10 +9,12 @@
 
 #include <filesystem>
 
+#include "platform/coding/DecodingError.hpp"
+#include "platform/coding/EncodingError.hpp"
 #include "platform/text/UUID.hpp"
 #include "platform/text/Unicode.hpp"
-#include "points/CodingError.hpp"
 #include "points/QuovaMapPoint.hpp"
+#include "points/QuovaMapPointStore.hpp"
 #include "points/tests/PointsTestSupport.hpp"
 
 namespace tervolo::points {
@@ -26,28 +28,28 @@ class QuovaMapPointFileTest : public testing::PointsTest {};
 
 std::shared_ptr<QuovaMapPoint> fullyPopulatedPoint() {
     auto point = QuovaMapPoint::make("Harbour / Pier");
-    point->subtitle = "Pier 3, \"Quay\"";
-    point->coordinate = {53.5511, 9.9937};
-    point->lastSavedByAppVersion = "42";
-    point->uuid = "0F5B3C9A-7D1E-4B6A-9C2D-1E2F3A4B5C6D";
-    point->hasHandcraftedTitle = true;
-    point->alarmSound = "bell";
-    point->alarmCircleDiameter = 250.5;
-    point->tags = std::vector<std::string>{"AB12", "Käse"};
-    point->createdAt = platform::Date{700000000.25};
-    point->lastSavedAt = platform::Date{700000100.5};
-    point->deletedAt = platform::Date{700000200};
-    point->hiddenAt = platform::Date{-86400.125};
-    point->dataSourceName = "OSM";
-    point->dataSourceUniqueID = "node/123";
-    point->dataSourceURL = "https://www.openstreetmap.org/node/123";
-    point->dataSourceImageURL = "https://images.example.invalid/a.jpg";
+    point->setSubtitle("Pier 3, \"Quay\"");
+    point->setCoordinate({53.5511, 9.9937});
+    point->setLastSavedByAppVersion("42");
+    point->setUuid("0F5B3C9A-7D1E-4B6A-9C2D-1E2F3A4B5C6D");
+    point->setHasHandcraftedTitle(true);
+    point->setAlarmSound("bell");
+    point->setAlarmCircleDiameter(250.5);
+    point->setTags(std::vector<std::string>{"AB12", "Käse"});
+    point->setCreatedAt(platform::Date{700000000.25});
+    point->setLastSavedAt(platform::Date{700000100.5});
+    point->setDeletedAt(platform::Date{700000200});
+    point->setHiddenAt(platform::Date{-86400.125});
+    point->setDataSourceName("OSM");
+    point->setDataSourceUniqueID("node/123");
+    point->setDataSourceURL("https://www.openstreetmap.org/node/123");
+    point->setDataSourceImageURL("https://images.example.invalid/a.jpg");
     return point;
 }
 
 TEST_F(QuovaMapPointFileTest, FullyPopulatedPointIsWrittenByteExactAndReadsBack) {
     auto point = fullyPopulatedPoint();
-    point->savePreservingLastModification();
+    point->savePreservingLastModification(QuovaMapPointStore::shared());
 
     const std::string path = pointsFolder() + "0F5B3C9A-7D1E-4B6A-9C2D-1E2F3A4B5C6D.QuovaMapPoint";
     EXPECT_EQ(readText(path), goldenText("full.QuovaMapPoint"));
@@ -55,26 +57,26 @@ TEST_F(QuovaMapPointFileTest, FullyPopulatedPointIsWrittenByteExactAndReadsBack)
     auto read = QuovaMapPoint::initWithFilePath(path);
     ASSERT_NE(read, nullptr);
     EXPECT_EQ(read->encodedFile(), goldenText("full.QuovaMapPoint"));
-    EXPECT_EQ(read->title, "Harbour / Pier");
-    EXPECT_EQ(read->coordinate.latitude, 53.5511);
-    EXPECT_EQ(read->coordinate.longitude, 9.9937);
-    EXPECT_EQ(read->hiddenAt, platform::Date{-86400.125});
-    EXPECT_EQ(read->tags, (std::vector<std::string>{"AB12", "Käse"}));
+    EXPECT_EQ(read->title(), "Harbour / Pier");
+    EXPECT_EQ(read->coordinate().latitude, 53.5511);
+    EXPECT_EQ(read->coordinate().longitude, 9.9937);
+    EXPECT_EQ(read->hiddenAt(), platform::Date{-86400.125});
+    EXPECT_EQ(read->tags(), (std::vector<std::string>{"AB12", "Käse"}));
 }
 
 TEST_F(QuovaMapPointFileTest, NewPointIsWrittenWithInvalidCoordinateAndEmptyTags) {
     auto point = QuovaMapPoint::make("New Location");
-    point->uuid = "11111111-2222-4333-8444-555555555555";
-    point->savePreservingLastModification();
+    point->setUuid("11111111-2222-4333-8444-555555555555");
+    point->savePreservingLastModification(QuovaMapPointStore::shared());
 
     const std::string path = pointsFolder() + "11111111-2222-4333-8444-555555555555.QuovaMapPoint";
     EXPECT_EQ(readText(path), goldenText("new.QuovaMapPoint"));
 
     auto read = QuovaMapPoint::initWithFilePath(path);
     ASSERT_NE(read, nullptr);
-    EXPECT_FALSE(platform::CLLocationCoordinate2DIsValid(read->coordinate));
-    EXPECT_EQ(read->tags, std::vector<std::string>{});
-    EXPECT_FALSE(read->alarmCircleDiameter.has_value());
+    EXPECT_FALSE(platform::CLLocationCoordinate2DIsValid(read->coordinate()));
+    EXPECT_EQ(read->tags(), std::vector<std::string>{});
+    EXPECT_FALSE(read->alarmCircleDiameter().has_value());
 }
 
 // A minimal valid file; the rows below change one thing each.
@@ -147,7 +149,7 @@ TEST_F(QuovaMapPointFileTest, StrictReadingAcceptsAndRejectsWholeFiles) {
         bool accepted = true;
         try {
             QuovaMapPoint::decode(std::string_view(row.text));
-        } catch (const DecodingError&) {
+        } catch (const platform::DecodingError&) {
             accepted = false;
         }
         EXPECT_EQ(accepted, row.accepted);
@@ -158,31 +160,31 @@ TEST_F(QuovaMapPointFileTest, ReadingFollowsTheFormatRules) {
     // Longitude first; elements after the second are ignored.
     auto point = QuovaMapPoint::decode(std::string_view(
         R"({"coordinate":[9.9937,53.5511,7],"hasHandcraftedTitle":false,"createdAt":-3.5,"lastSavedAt":2})"));
-    EXPECT_EQ(point->coordinate.longitude, 9.9937);
-    EXPECT_EQ(point->coordinate.latitude, 53.5511);
-    EXPECT_EQ(point->createdAt, platform::Date{-3.5});
+    EXPECT_EQ(point->coordinate().longitude, 9.9937);
+    EXPECT_EQ(point->coordinate().latitude, 53.5511);
+    EXPECT_EQ(point->createdAt(), platform::Date{-3.5});
     // A file without tags reads back as none, not as the new point's empty list.
-    EXPECT_FALSE(point->tags.has_value());
-    EXPECT_FALSE(point->uuid.has_value());
+    EXPECT_FALSE(point->tags().has_value());
+    EXPECT_FALSE(point->uuid().has_value());
 
     // Names are compared case-sensitively: "Title" is an unknown member.
     auto other = QuovaMapPoint::decode(std::string_view(
         R"({"Title":"Shout","title":"quiet","Tags":["x"],"coordinate":[1,2],"hasHandcraftedTitle":true,"createdAt":1,"lastSavedAt":2})"));
-    EXPECT_EQ(other->title, "quiet");
-    EXPECT_FALSE(other->tags.has_value());
+    EXPECT_EQ(other->title(), "quiet");
+    EXPECT_FALSE(other->tags().has_value());
 }
 
 TEST_F(QuovaMapPointFileTest, NegativeInstantsAreWrittenNegativeAndReadBackUnchanged) {
     auto point = QuovaMapPoint::make("Old");
-    point->createdAt = platform::Date{-978307200.0};  // 1970-01-01
-    point->lastSavedAt = platform::Date{-0.001};
-    point->deletedAt = platform::Date{-1234567.875};
+    point->setCreatedAt(platform::Date{-978307200.0});  // 1970-01-01
+    point->setLastSavedAt(platform::Date{-0.001});
+    point->setDeletedAt(platform::Date{-1234567.875});
     const std::string text = point->encodedFile();
     EXPECT_THAT(text, HasSubstr(R"("createdAt":-978307200,"lastSavedAt":-0.001,"deletedAt":-1234567.875)"));
     auto read = QuovaMapPoint::decode(std::string_view(text));
-    EXPECT_EQ(read->createdAt, point->createdAt);
-    EXPECT_EQ(read->lastSavedAt, point->lastSavedAt);
-    EXPECT_EQ(read->deletedAt, point->deletedAt);
+    EXPECT_EQ(read->createdAt(), point->createdAt());
+    EXPECT_EQ(read->lastSavedAt(), point->lastSavedAt());
+    EXPECT_EQ(read->deletedAt(), point->deletedAt());
 }
 
 TEST_F(QuovaMapPointFileTest, NumbersRoundTripExactly) {
@@ -191,24 +193,24 @@ TEST_F(QuovaMapPointFileTest, NumbersRoundTripExactly) {
     for (double value : values) {
         SCOPED_TRACE(value);
         auto point = QuovaMapPoint::make("n");
-        point->alarmCircleDiameter = value;
-        point->coordinate = {value, -value};
+        point->setAlarmCircleDiameter(value);
+        point->setCoordinate({value, -value});
         auto read = QuovaMapPoint::decode(std::string_view(point->encodedFile()));
-        EXPECT_EQ(*read->alarmCircleDiameter, value);
-        EXPECT_EQ(std::signbit(*read->alarmCircleDiameter), std::signbit(value));
-        EXPECT_EQ(read->coordinate.latitude, value);
-        EXPECT_EQ(read->coordinate.longitude, -value);
+        EXPECT_EQ(*read->alarmCircleDiameter(), value);
+        EXPECT_EQ(std::signbit(*read->alarmCircleDiameter()), std::signbit(value));
+        EXPECT_EQ(read->coordinate().latitude, value);
+        EXPECT_EQ(read->coordinate().longitude, -value);
     }
 }
 
 TEST_F(QuovaMapPointFileTest, NonFiniteNumbersAreRefusedNotWrittenAsNull) {
     for (double bad : {std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity()}) {
         auto point = QuovaMapPoint::make("x");
-        point->alarmCircleDiameter = bad;
-        EXPECT_THROW(point->encodedFile(), EncodingError);
+        point->setAlarmCircleDiameter(bad);
+        EXPECT_THROW(point->encodedFile(), platform::EncodingError);
         auto other = QuovaMapPoint::make("y");
-        other->coordinate = {bad, 1};
-        EXPECT_THROW(other->encodedFile(), EncodingError);
+        other->setCoordinate({bad, 1});
+        EXPECT_THROW(other->encodedFile(), platform::EncodingError);
     }
 }
 
@@ -227,11 +229,11 @@ TEST_F(QuovaMapPointFileTest, TextsAreEscapedAndInvalidUTF8IsRefused) {
         auto point = QuovaMapPoint::make(row.title);
         const std::string text = point->encodedFile();
         EXPECT_THAT(text, HasSubstr("{\"title\":" + row.written + ","));
-        EXPECT_EQ(QuovaMapPoint::decode(std::string_view(text))->title, row.title);
+        EXPECT_EQ(QuovaMapPoint::decode(std::string_view(text))->title(), row.title);
     }
     for (const std::string bad : {"\xff", "a\xc3", "\xed\xa0\x80", "\xc0\xaf"}) {
         auto point = QuovaMapPoint::make(bad);
-        EXPECT_THROW(point->encodedFile(), EncodingError);
+        EXPECT_THROW(point->encodedFile(), platform::EncodingError);
     }
 }
 
@@ -266,42 +268,42 @@ TEST_F(QuovaMapPointFileTest, IdentifierThatCouldLeaveTheFolderIsNeverUsedAsAFil
                                {"coordinate", {1, 2}}, {"hasHandcraftedTitle", false},
                                {"createdAt", 1},       {"lastSavedAt", 2}};
         auto point = QuovaMapPoint::decode(file);
-        EXPECT_FALSE(point->uuid.has_value());
+        EXPECT_FALSE(point->uuid().has_value());
     }
     // A point given such an identifier in memory gets a fresh one when saved,
     // and the file lands inside the points folder.
     auto point = QuovaMapPoint::make("evil");
-    point->uuid = "../../escaped";
-    point->savePreservingLastModification();
-    ASSERT_TRUE(point->uuid.has_value());
-    EXPECT_EQ(point->uuid->size(), 36u);
-    EXPECT_THAT(entries(pointsFolder()), ElementsAre(*point->uuid + ".QuovaMapPoint"));
+    point->setUuid("../../escaped");
+    point->savePreservingLastModification(QuovaMapPointStore::shared());
+    ASSERT_TRUE(point->uuid().has_value());
+    EXPECT_EQ(point->uuid()->size(), 36u);
+    EXPECT_THAT(entries(pointsFolder()), ElementsAre(*point->uuid() + ".QuovaMapPoint"));
     EXPECT_FALSE(std::filesystem::exists(root_ + "/data/escaped.QuovaMapPoint"));
 }
 
 TEST_F(QuovaMapPointFileTest, EnsureUUIDKeepsAnyUsableIdentifier) {
     auto point = QuovaMapPoint::make("p");
-    point->uuid = "";
+    point->setUuid("");
     point->ensureUUID();
-    ASSERT_TRUE(point->uuid.has_value());
-    EXPECT_TRUE(platform::UUID::fromString(*point->uuid).has_value());
-    EXPECT_EQ(*point->uuid, platform::text::uppercased(*point->uuid));
+    ASSERT_TRUE(point->uuid().has_value());
+    EXPECT_TRUE(platform::UUID::fromString(*point->uuid()).has_value());
+    EXPECT_EQ(*point->uuid(), platform::text::uppercased(*point->uuid()));
 
-    point->uuid = "not-a-uuid";
+    point->setUuid("not-a-uuid");
     point->ensureUUID();
-    EXPECT_EQ(point->uuid, "not-a-uuid");
+    EXPECT_EQ(point->uuid(), "not-a-uuid");
 }
 
 TEST_F(QuovaMapPointFileTest, DescriptionNamesTitleSubtitleAndValidCoordinate) {
     auto point = QuovaMapPoint::make("Harbour");
-    point->subtitle = "Pier 3";
-    point->coordinate = {53.5511, 9.9937};
+    point->setSubtitle("Pier 3");
+    point->setCoordinate({53.5511, 9.9937});
     EXPECT_EQ(point->description(), "Harbour, Pier 3, Long: 9.9937, Lat: 53.5511");
-    point->coordinate = {0.00001, 10};
+    point->setCoordinate({0.00001, 10});
     EXPECT_EQ(point->description(), "Harbour, Pier 3, Long: 10.0, Lat: 1e-05");
-    point->title.reset();
-    point->subtitle.reset();
-    point->coordinate = platform::kCLLocationCoordinate2DInvalid;
+    point->setTitle(std::nullopt);
+    point->setSubtitle(std::nullopt);
+    point->setCoordinate(platform::kCLLocationCoordinate2DInvalid);
     EXPECT_EQ(point->description(), "(unknown)");
 }
 

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/dispatch/NotificationCenter.hpp"
+#include "platform/foundation/Assertion.hpp"
 #include "points/QuovaMapPointStore.hpp"
 #include "points/tests/PointsTestSupport.hpp"
 #include "testsupport/FakeSearchIndex.hpp"
@@ -40,9 +41,9 @@ class QuovaMapPointMutationsTest : public testing::PointsTest {
                 Seen seen;
                 seen.reason = std::any_cast<std::string>(notification.userInfo.at("mapPointChangeReason"));
                 seen.object = point;
-                seen.deletedAt = point->deletedAt;
-                seen.hiddenAt = point->hiddenAt;
-                seen.fileOnDisk = readText(pointsFolder() + point->uuid.value_or("?") + ".QuovaMapPoint");
+                seen.deletedAt = point->deletedAt();
+                seen.hiddenAt = point->hiddenAt();
+                seen.fileOnDisk = readText(pointsFolder() + point->uuid().value_or("?") + ".QuovaMapPoint");
                 seen.thread = std::this_thread::get_id();
                 EXPECT_EQ(notification.userInfo.size(), 1u);
                 seen_.push_back(seen);
@@ -74,8 +75,8 @@ class QuovaMapPointMutationsTest : public testing::PointsTest {
     // A saved point in the store, with no requests or lines recorded yet.
     std::shared_ptr<QuovaMapPoint> storedPoint(std::optional<std::string> title = "Harbour") {
         auto point = QuovaMapPoint::make("");
-        point->title = std::move(title);
-        point->coordinate = {53.5511, 9.9937};
+        point->setTitle(std::move(title));
+        point->setCoordinate({53.5511, 9.9937});
         QuovaMapPointStore::shared().addPoint(point);
         restartIndexRecording();
         log_->clear();
@@ -87,27 +88,29 @@ class QuovaMapPointMutationsTest : public testing::PointsTest {
     std::vector<Seen> seen_;
 };
 
-TEST_F(QuovaMapPointMutationsTest, AddingSavesIndexesTwiceAppendsAndPostsNothing) {
+TEST_F(QuovaMapPointMutationsTest, AddingSavesIndexesOnceAppendsAndPostsNothing) {
     auto& store = QuovaMapPointStore::shared();
     auto point = QuovaMapPoint::make("Harbour");
-    point->coordinate = {53.5511, 9.9937};
+    point->setCoordinate({53.5511, 9.9937});
     log_->clear();
     store.addPoint(point);
 
     EXPECT_THAT(seen_, IsEmpty());
-    ASSERT_TRUE(point->uuid.has_value());
-    EXPECT_FALSE(point->deletedAt || point->hiddenAt);
-    EXPECT_EQ(store.points.back(), point);
+    ASSERT_TRUE(point->uuid().has_value());
+    EXPECT_FALSE(point->deletedAt() || point->hiddenAt());
+    EXPECT_EQ(store.points().back(), point);
     EXPECT_TRUE(store.needsSync());
-    EXPECT_EQ(entries(pointsFolder()), std::vector<std::string>{*point->uuid + ".QuovaMapPoint"});
-    EXPECT_THAT(indexRequests(), ElementsAre(Kind::index, Kind::index));
+    EXPECT_EQ(entries(pointsFolder()), std::vector<std::string>{*point->uuid() + ".QuovaMapPoint"});
+    // The save indexes the point and sets the flag; adding does neither again.
+    EXPECT_THAT(indexRequests(), ElementsAre(Kind::index));
     const auto lines = log_->texts(logging::QLLogFlag::info);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "QuovaMapPointStore: needs sync flag set."), 1);
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(lines.front(), "QuovaMapPointStore: add point Harbour.");
 
     // No check for a point already there.
     store.addPoint(point);
-    EXPECT_EQ(std::count(store.points.begin(), store.points.end(), point), 2);
+    EXPECT_EQ(std::count(store.points().begin(), store.points().end(), point), 2);
     EXPECT_THAT(seen_, IsEmpty());
 }
 
@@ -123,10 +126,10 @@ TEST_F(QuovaMapPointMutationsTest, DeletingStampsSavesUnindexesAndPostsBeforeRet
     EXPECT_EQ(seen_[0].deletedAt, now);
     EXPECT_FALSE(seen_[0].hiddenAt.has_value());
     // The observer already finds the stamp in the file.
-    EXPECT_EQ(QuovaMapPoint::decode(std::string_view(seen_[0].fileOnDisk))->deletedAt, now);
+    EXPECT_EQ(QuovaMapPoint::decode(std::string_view(seen_[0].fileOnDisk))->deletedAt(), now);
     EXPECT_THAT(indexRequests(), ElementsAre(Kind::index, Kind::remove));
-    EXPECT_EQ(point->lastSavedAt, now);
-    EXPECT_EQ(store.points.back(), point);
+    EXPECT_EQ(point->lastSavedAt(), now);
+    EXPECT_EQ(store.points().back(), point);
     EXPECT_THAT(store.validPointsWithFilter(std::nullopt), IsEmpty());
     EXPECT_THAT(store.deletedPointsWithFilter(std::nullopt), ElementsAre(point));
 
@@ -134,7 +137,7 @@ TEST_F(QuovaMapPointMutationsTest, DeletingStampsSavesUnindexesAndPostsBeforeRet
     clock_->advance(5);
     store.deletePoint(point);
     EXPECT_THAT(reasons(), ElementsAre("mapPointDeleted", "mapPointDeleted"));
-    EXPECT_EQ(point->deletedAt, platform::Date::now());
+    EXPECT_EQ(point->deletedAt(), platform::Date::now());
     EXPECT_THAT(indexRequests(), ElementsAre(Kind::index, Kind::remove, Kind::index, Kind::remove));
 }
 
@@ -149,7 +152,7 @@ TEST_F(QuovaMapPointMutationsTest, HidingAValidPointDeletesItFirst) {
     EXPECT_FALSE(seen_[0].hiddenAt.has_value());
     EXPECT_TRUE(seen_[1].deletedAt.has_value() && seen_[1].hiddenAt.has_value());
     EXPECT_THAT(seen_[1].fileOnDisk, ::testing::HasSubstr("\"hiddenAt\":"));
-    EXPECT_LE(*point->deletedAt, *point->hiddenAt);
+    EXPECT_LE(*point->deletedAt(), *point->hiddenAt());
     // Written twice, each save followed by its removal from the index.
     EXPECT_THAT(indexRequests(), ElementsAre(Kind::index, Kind::remove, Kind::index, Kind::remove));
     EXPECT_THAT(log_->texts(logging::QLLogFlag::info),
@@ -164,15 +167,15 @@ TEST_F(QuovaMapPointMutationsTest, HidingADeletedPointKeepsItsDeletionStamp) {
     auto& store = QuovaMapPointStore::shared();
     auto point = storedPoint();
     store.deletePoint(point);
-    const auto deletedAt = point->deletedAt;
+    const auto deletedAt = point->deletedAt();
     seen_.clear();
     restartIndexRecording();
     clock_->advance(30);
 
     store.hidePoint(point);
     EXPECT_THAT(reasons(), ElementsAre("mapPointHidden"));
-    EXPECT_EQ(point->deletedAt, deletedAt);
-    EXPECT_EQ(point->hiddenAt, platform::Date::now());
+    EXPECT_EQ(point->deletedAt(), deletedAt);
+    EXPECT_EQ(point->hiddenAt(), platform::Date::now());
     EXPECT_THAT(indexRequests(), ElementsAre(Kind::index, Kind::remove));
 }
 
@@ -182,8 +185,8 @@ TEST_F(QuovaMapPointMutationsTest, RestoringADeletedPointPostsNothingAndMakesItV
     store.deletePoint(point);
     seen_.clear();
     // The point list restores a point itself: no store operation clears a stamp.
-    point->deletedAt = std::nullopt;
-    point->save();
+    point->setDeletedAt(std::nullopt);
+    point->save(QuovaMapPointStore::shared());
     store.setNeedsSync();
     EXPECT_THAT(seen_, IsEmpty());
     EXPECT_THAT(store.validPointsWithFilter(std::nullopt), ElementsAre(point));
@@ -198,6 +201,77 @@ TEST_F(QuovaMapPointMutationsTest, UntitledPointIsLoggedAsUnknown) {
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(lines.front(), "QuovaMapPointStore: delete point unknown.");
     EXPECT_THAT(reasons(), ElementsAre("mapPointDeleted"));
+}
+
+// The typed change notification: every add, update, delete and hide, each
+// once, with the point already stamped and saved.
+TEST_F(QuovaMapPointMutationsTest, TypedObserversSeeEveryChangeOnce) {
+    auto& store = QuovaMapPointStore::shared();
+    struct Received {
+        MapPointChange::Reason reason;
+        QuovaMapPoint* point;
+        bool deleted, hidden, onDisk;
+    };
+    std::vector<Received> received;
+    auto token = store.observeChanges([&](const MapPointChange& change) {
+        const bool onDisk =
+            !readText(pointsFolder() + change.point->uuid().value_or("?") + ".QuovaMapPoint").empty();
+        received.push_back({change.reason, change.point.get(), change.point->deletedAt().has_value(),
+                            change.point->hiddenAt().has_value(), onDisk});
+    });
+    using Reason = MapPointChange::Reason;
+    const auto reasons = [&] {
+        std::vector<Reason> result;
+        for (const auto& r : received) result.push_back(r.reason);
+        return result;
+    };
+
+    auto point = QuovaMapPoint::make("Harbour");
+    point->save(store);  // not in the store yet: nothing to report
+    EXPECT_THAT(reasons(), IsEmpty());
+    store.addPoint(point);
+    point->setTitle("Old harbour");
+    point->save(store);
+    point->setTags(std::vector<std::string>{"TAG"});
+    point->savePreservingLastModification(store);
+    store.deletePoint(point);
+    auto other = QuovaMapPoint::make("Bridge");
+    store.addPoint(other);
+    store.hidePoint(other);
+
+    EXPECT_THAT(reasons(), ElementsAre(Reason::added, Reason::updated, Reason::updated, Reason::deleted,
+                                       Reason::added, Reason::deleted, Reason::hidden));
+    for (const auto& r : received) EXPECT_TRUE(r.onDisk);
+    EXPECT_EQ(received[3].point, point.get());
+    EXPECT_TRUE(received[3].deleted && !received[3].hidden);
+    EXPECT_TRUE(received[5].deleted && !received[5].hidden);
+    EXPECT_TRUE(received[6].deleted && received[6].hidden);
+    // The spec's notification still names the deletions and the hiding only.
+    EXPECT_THAT(this->reasons(), ElementsAre("mapPointDeleted", "mapPointDeleted", "mapPointHidden"));
+
+    token.reset();
+    store.addPoint(QuovaMapPoint::make("After"));
+    EXPECT_EQ(received.size(), 7u);
+}
+
+// The store's list has no lock: debug builds report an operation called off
+// the main thread.
+TEST_F(QuovaMapPointMutationsTest, OperationsOffTheMainThreadAreReportedInDebugBuilds) {
+#ifdef NDEBUG
+    GTEST_SKIP() << "release builds do not check the thread";
+#else
+    auto& store = QuovaMapPointStore::shared();
+    std::vector<std::string> messages;
+    platform::ScopedAssertionHandler handler(
+        [&](std::string_view, std::string_view file, std::string_view message) {
+            messages.push_back(std::string(file) + ": " + std::string(message));
+        });
+    auto point = QuovaMapPoint::make("Harbour");
+    store.addPoint(point);
+    EXPECT_THAT(messages, IsEmpty());
+    std::thread([&] { store.deletePoint(point); }).join();
+    EXPECT_THAT(messages, ElementsAre("QuovaMapPointStore: deletePoint must run on the main thread"));
+#endif
 }
 
 }  // namespace

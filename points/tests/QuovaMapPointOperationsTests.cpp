@@ -23,40 +23,40 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 
 TEST_F(QuovaMapPointOperationsTest, TitleConstructorGivesTheInitialValues) {
     auto point = QuovaMapPoint::make("Harbour");
-    EXPECT_EQ(point->title, "Harbour");
-    ASSERT_TRUE(point->tags.has_value());
-    EXPECT_TRUE(point->tags->empty());
-    EXPECT_FALSE(point->alarmCircleDiameter.has_value());
-    EXPECT_FALSE(point->hasHandcraftedTitle);
-    EXPECT_FALSE(platform::CLLocationCoordinate2DIsValid(point->coordinate));
-    EXPECT_EQ(point->createdAt, point->lastSavedAt);
-    EXPECT_EQ(point->createdAt.secondsSince2001, kStartSeconds2001);
-    EXPECT_FALSE(point->uuid.has_value());
+    EXPECT_EQ(point->title(), "Harbour");
+    ASSERT_TRUE(point->tags().has_value());
+    EXPECT_TRUE(point->tags()->empty());
+    EXPECT_FALSE(point->alarmCircleDiameter().has_value());
+    EXPECT_FALSE(point->hasHandcraftedTitle());
+    EXPECT_FALSE(platform::CLLocationCoordinate2DIsValid(point->coordinate()));
+    EXPECT_EQ(point->createdAt(), point->lastSavedAt());
+    EXPECT_EQ(point->createdAt().secondsSince2001, kStartSeconds2001);
+    EXPECT_FALSE(point->uuid().has_value());
 }
 
 TEST_F(QuovaMapPointOperationsTest, PlacemarkConstructorCopiesTheResult) {
     QuovaPlacemark placemark{"Harbour", "Pier 3, Hamburg",       "OSM",       9.9937, 53.5511,
                              "node/1",  "https://osm.example/1", std::nullopt};
     auto point = QuovaMapPoint::make(placemark);
-    EXPECT_EQ(point->title, "Harbour");
-    EXPECT_EQ(point->subtitle, "Pier 3, Hamburg");
-    EXPECT_EQ(point->coordinate, platform::CLLocationCoordinate2DMake(53.5511, 9.9937));
-    EXPECT_EQ(point->dataSourceName, "OSM");
-    EXPECT_EQ(point->dataSourceUniqueID, "node/1");
-    EXPECT_EQ(point->dataSourceURL, "https://osm.example/1");
-    EXPECT_FALSE(point->dataSourceImageURL.has_value());
-    EXPECT_FALSE(point->hasHandcraftedTitle);
+    EXPECT_EQ(point->title(), "Harbour");
+    EXPECT_EQ(point->subtitle(), "Pier 3, Hamburg");
+    EXPECT_EQ(point->coordinate(), platform::CLLocationCoordinate2DMake(53.5511, 9.9937));
+    EXPECT_EQ(point->dataSourceName(), "OSM");
+    EXPECT_EQ(point->dataSourceUniqueID(), "node/1");
+    EXPECT_EQ(point->dataSourceURL(), "https://osm.example/1");
+    EXPECT_FALSE(point->dataSourceImageURL().has_value());
+    EXPECT_FALSE(point->hasHandcraftedTitle());
 
     // The coordinate is not validated: one off the globe is kept as given.
     placemark.latitude = 95;
-    EXPECT_EQ(QuovaMapPoint::make(placemark)->coordinate.latitude, 95);
+    EXPECT_EQ(QuovaMapPoint::make(placemark)->coordinate().latitude, 95);
 }
 
 TEST_F(QuovaMapPointOperationsTest, PlacemarkWithNonFiniteCoordinateGivesASavablePoint) {
     for (auto [lat, lon] : {std::pair{kNaN, 9.0}, std::pair{53.0, kInf}, std::pair{-kInf, kNaN}}) {
         QuovaPlacemark placemark{"Odd", "", "Apple", lon, lat, std::nullopt, std::nullopt, std::nullopt};
         auto point = QuovaMapPoint::make(placemark);
-        EXPECT_EQ(point->coordinate, platform::kCLLocationCoordinate2DInvalid);
+        EXPECT_EQ(point->coordinate(), platform::kCLLocationCoordinate2DInvalid);
         EXPECT_NO_THROW(point->encodedFile());
     }
 }
@@ -84,13 +84,13 @@ TEST_F(QuovaMapPointOperationsTest, ShorturlConstructorTakesOnlyFiniteDecimalsOn
         auto point = QuovaMapPoint::make(record);
         EXPECT_EQ(point != nullptr, row.made) << row.latitude << " / " << row.longitude;
         if (!point) continue;
-        EXPECT_EQ(point->title, "Shared");
-        EXPECT_EQ(point->coordinate,
+        EXPECT_EQ(point->title(), "Shared");
+        EXPECT_EQ(point->coordinate(),
                   platform::CLLocationCoordinate2DMake(std::stod(row.latitude), std::stod(row.longitude)));
-        EXPECT_EQ(point->dataSourceName, "Yelp");
-        EXPECT_EQ(point->dataSourceURL, "https://yelp.example/x");
-        EXPECT_FALSE(point->dataSourceUniqueID.has_value());
-        EXPECT_FALSE(point->subtitle.has_value());
+        EXPECT_EQ(point->dataSourceName(), "Yelp");
+        EXPECT_EQ(point->dataSourceURL(), "https://yelp.example/x");
+        EXPECT_FALSE(point->dataSourceUniqueID().has_value());
+        EXPECT_FALSE(point->subtitle().has_value());
     }
     // The record's own reading refuses a position off the globe as well.
     Shorturl offTheGlobe;
@@ -103,7 +103,7 @@ TEST_F(QuovaMapPointOperationsTest, DistanceIsTheWGS84GeodesicOrInfinity) {
     auto point = QuovaMapPoint::make("Harbour");
     EXPECT_EQ(point->distance(platform::CLLocation(53.5, 10.0)), kInf);
 
-    point->coordinate = {53.5511, 9.9937};
+    point->setCoordinate({53.5511, 9.9937});
     double expected = 0;
     GeographicLib::Geodesic::WGS84().Inverse(52.52, 13.405, 53.5511, 9.9937, expected);
     EXPECT_NEAR(point->distance(platform::CLLocation(52.52, 13.405)), expected, 1e-6);
@@ -113,7 +113,7 @@ TEST_F(QuovaMapPointOperationsTest, DistanceIsTheWGS84GeodesicOrInfinity) {
 TEST_F(QuovaMapPointOperationsTest, OrderingByTitleLeavesUntitledPointsIncomparable) {
     auto titled = [](std::optional<std::string> title) {
         auto point = QuovaMapPoint::make("");
-        point->title = std::move(title);
+        point->setTitle(std::move(title));
         return point;
     };
     struct Row {
@@ -153,14 +153,14 @@ TEST_F(QuovaMapPointOperationsTest, OrderingByTitleLeavesUntitledPointsIncompara
 TEST_F(QuovaMapPointOperationsTest, TagColorComesFromTheLastTagInTheStore) {
     auto tag = [](const char* uuid, std::optional<std::string> color) {
         auto made = QuovaPointTag::make("t");
-        made->uuid = uuid;
-        made->colorString = std::move(color);
+        made->setUuid(uuid);
+        made->setColorString(std::move(color));
         return made;
     };
     auto& store = QuovaPointTagStore::shared();
-    store.tags = std::vector<std::shared_ptr<QuovaPointTag>>{
+    store.replaceTagsForTesting(std::vector<std::shared_ptr<QuovaPointTag>>{
         tag("AAAA-DEC", "255,75,0"), tag("BBBB-HEX", "FF4B00FF"), tag("CCCC-NONE", std::nullopt),
-        tag("DDDD-BAD", "not a colour"), tag("AAAA-DEC", "0,0,255")};
+        tag("DDDD-BAD", "not a colour"), tag("AAAA-DEC", "0,0,255")});
     const auto orange = quovaInitWithDecimalString("255,75,0")->components();
 
     struct Row {
@@ -179,7 +179,7 @@ TEST_F(QuovaMapPointOperationsTest, TagColorComesFromTheLastTagInTheStore) {
     };
     for (const auto& row : rows) {
         auto point = QuovaMapPoint::make("p");
-        point->tags = row.tags;
+        point->setTags(row.tags);
         const auto color = point->tagColor();
         ASSERT_EQ(color.has_value(), row.color.has_value());
         if (color) {
@@ -188,10 +188,10 @@ TEST_F(QuovaMapPointOperationsTest, TagColorComesFromTheLastTagInTheStore) {
     }
 
     auto point = QuovaMapPoint::make("p");
-    point->tags = std::vector<std::string>{"AAAA-DEC"};
-    store.tags = std::vector<std::shared_ptr<QuovaPointTag>>{};
+    point->setTags(std::vector<std::string>{"AAAA-DEC"});
+    store.replaceTagsForTesting(std::vector<std::shared_ptr<QuovaPointTag>>{});
     EXPECT_FALSE(point->tagColor().has_value());
-    store.tags = std::nullopt;
+    store.replaceTagsForTesting(std::nullopt);
     EXPECT_FALSE(point->tagColor().has_value());
 }
 
@@ -201,9 +201,9 @@ TEST_F(QuovaMapPointOperationsTest, LegacyDataSourceCodes) {
         {6, "Yelp"},     {0, std::nullopt}, {7, std::nullopt}, {-1, std::nullopt}};
     for (const auto& [code, name] : rows) {
         auto point = QuovaMapPoint::make("p");
-        point->dataSourceName = "before";
+        point->setDataSourceName("before");
         point->setDataSource(code);
-        EXPECT_EQ(point->dataSourceName, name) << code;
+        EXPECT_EQ(point->dataSourceName(), name) << code;
     }
 }
 

@@ -36,16 +36,16 @@ struct Spec {
 
 std::shared_ptr<QuovaMapPoint> makePoint(const Spec& spec) {
     auto point = QuovaMapPoint::make("");
-    point->title = spec.title;
-    point->subtitle = spec.subtitle;
-    if (spec.deleted) point->deletedAt = platform::Date{1000};
-    if (spec.hidden) point->hiddenAt = platform::Date{2000};
+    point->setTitle(spec.title);
+    point->setSubtitle(spec.subtitle);
+    if (spec.deleted) point->setDeletedAt(platform::Date{1000});
+    if (spec.hidden) point->setHiddenAt(platform::Date{2000});
     return point;
 }
 
 std::vector<std::string> titles(const PointList& points) {
     std::vector<std::string> result;
-    for (const auto& point : points) result.push_back(point->title.value_or("-"));
+    for (const auto& point : points) result.push_back(point->title().value_or("-"));
     return result;
 }
 
@@ -58,8 +58,9 @@ class QuovaMapPointQueriesTest : public testing::PointsTest {
 
     QuovaMapPointStore& storeWith(const std::vector<Spec>& specs) {
         auto& store = QuovaMapPointStore::shared();
-        store.points.clear();
-        for (const auto& spec : specs) store.points.push_back(makePoint(spec));
+        std::vector<std::shared_ptr<QuovaMapPoint>> points;
+        for (const auto& spec : specs) points.push_back(makePoint(spec));
+        store.replacePointsForTesting(std::move(points));
         log_->clear();
         return store;
     }
@@ -104,7 +105,7 @@ TEST_F(QuovaMapPointQueriesTest, FilteredQueriesMatchTitleThenSubtitleIgnoringCa
             << row.filter.value_or("(none)");
     }
     // Results are the stored objects themselves.
-    EXPECT_EQ(store.validPointsWithFilter(std::nullopt).front(), store.points.front());
+    EXPECT_EQ(store.validPointsWithFilter(std::nullopt).front(), store.points().front());
 }
 
 TEST_F(QuovaMapPointQueriesTest, QueriesLogTheirCounts) {
@@ -128,7 +129,7 @@ TEST_F(QuovaMapPointQueriesTest, QueriesLogTheirCounts) {
                     "QuovaMapPointStore: returning 0 DELETED points of 7 points altogether, using filter x",
                     "QuovaMapPointStore: returning all points"));
     // All points: the list itself, hidden and deleted included, unsorted.
-    EXPECT_EQ(&all, &store.points);
+    EXPECT_EQ(&all, &store.points());
     EXPECT_THAT(titles(all), ElementsAre("a", "b", "bar", "c", "d", "e", "f"));
 }
 
@@ -138,16 +139,16 @@ TEST_F(QuovaMapPointQueriesTest, WithinDistanceIsInclusiveNearestFirstAndSkipsIn
         double lat = 0, lon = 0;
         GeographicLib::Geodesic::WGS84().Direct(origin.latitude, origin.longitude, azimuth, metres, lat, lon);
         auto point = QuovaMapPoint::make(title);
-        if (valid) point->coordinate = {lat, lon};
+        if (valid) point->setCoordinate({lat, lon});
         return point;
     };
     auto& store = storeWith({});
     auto harbour = QuovaMapPoint::make("Harbour");
-    harbour->coordinate = origin;
-    store.points = {
-        at("far", 25.01, 0),  at("near", 24.999, 90), at("close", 3, 180),  at("invalid", 1, 0, false),
-        at("same-a", 10, 45), at("deleted", 5, 0),    at("same-b", 10, 45), harbour};
-    store.points[5]->deletedAt = platform::Date{1};
+    harbour->setCoordinate(origin);
+    store.replacePointsForTesting({at("far", 25.01, 0), at("near", 24.999, 90), at("close", 3, 180),
+                                   at("invalid", 1, 0, false), at("same-a", 10, 45), at("deleted", 5, 0),
+                                   at("same-b", 10, 45), harbour});
+    store.points()[5]->setDeletedAt(platform::Date{1});
 
     EXPECT_THAT(titles(store.validPointsWithinDistance(25.0, *harbour)),
                 ElementsAre("Harbour", "close", "same-a", "same-b", "near"));
@@ -157,16 +158,16 @@ TEST_F(QuovaMapPointQueriesTest, WithinDistanceIsInclusiveNearestFirstAndSkipsIn
                     "Harbour."));
 
     // Exactly at the limit, as the platform's distance gives it: taken.
-    const double exact =
-        platform::CLLocation(store.points[0]->coordinate.latitude, store.points[0]->coordinate.longitude)
-            .distance(platform::CLLocation(origin.latitude, origin.longitude));
+    const double exact = platform::CLLocation(store.points()[0]->coordinate().latitude,
+                                              store.points()[0]->coordinate().longitude)
+                             .distance(platform::CLLocation(origin.latitude, origin.longitude));
     EXPECT_THAT(titles(store.validPointsWithinDistance(exact, *harbour)),
                 ElementsAre("Harbour", "close", "same-a", "same-b", "near", "far"));
 
     // An untitled point with an invalid coordinate: nothing, and "unknown".
     log_->clear();
     auto nowhere = QuovaMapPoint::make("");
-    nowhere->title = std::nullopt;
+    nowhere->setTitle(std::nullopt);
     EXPECT_THAT(store.validPointsWithinDistance(1e9, *nowhere), IsEmpty());
     EXPECT_THAT(store.validPointsWithinDistance(std::numeric_limits<double>::quiet_NaN(), *harbour),
                 IsEmpty());
@@ -196,16 +197,16 @@ TEST_F(QuovaMapPointQueriesTest, SortOrdersAreTotalAndStable) {
     PointList points;
     for (size_t i = 0; i < input.size(); ++i) {
         auto point = QuovaMapPoint::make("");
-        point->title = input[i].title;
-        if (input[i].coordinate) point->coordinate = *input[i].coordinate;
-        point->lastSavedAt = platform::Date{input[i].savedAt};
-        point->alarmSound = std::to_string(i);  // the input position, to read the result by
+        point->setTitle(input[i].title);
+        if (input[i].coordinate) point->setCoordinate(*input[i].coordinate);
+        point->setLastSavedAt(platform::Date{input[i].savedAt});
+        point->setAlarmSound(std::to_string(i));  // the input position, to read the result by
         points.push_back(point);
     }
     auto order = [&](SortOrder sortOrder) {
         std::vector<std::string> positions;
         for (const auto& point : QuovaMapPointStore::sortedPoints(points, sortOrder)) {
-            positions.push_back(*point->alarmSound);
+            positions.push_back(*point->alarmSound());
         }
         return positions;
     };
@@ -270,21 +271,22 @@ PointList referenceSort(PointList points,
 }
 
 double referenceDistance(const QuovaMapPoint& point, const platform::CLLocation& from) {
-    if (!platform::CLLocationCoordinate2DIsValid(point.coordinate))
+    if (!platform::CLLocationCoordinate2DIsValid(point.coordinate()))
         return std::numeric_limits<double>::infinity();
-    return platform::CLLocation(point.coordinate.latitude, point.coordinate.longitude).distance(from);
+    return platform::CLLocation(point.coordinate().latitude, point.coordinate().longitude).distance(from);
 }
 
 PointList referenceFilter(const PointList& points, const std::optional<std::string>& filter, bool deleted) {
     PointList result;
     for (const auto& point : points) {
-        const bool state =
-            deleted ? (point->deletedAt && !point->hiddenAt) : (!point->deletedAt && !point->hiddenAt);
+        const bool state = deleted ? (point->deletedAt() && !point->hiddenAt())
+                                   : (!point->deletedAt() && !point->hiddenAt());
         if (!state) continue;
         bool match = !filter.has_value();
         if (filter && !filter->empty()) {
-            match = (point->title && platform::text::containsCaseInsensitive(*point->title, *filter)) ||
-                    (point->subtitle && platform::text::containsCaseInsensitive(*point->subtitle, *filter));
+            match =
+                (point->title() && platform::text::containsCaseInsensitive(*point->title(), *filter)) ||
+                (point->subtitle() && platform::text::containsCaseInsensitive(*point->subtitle(), *filter));
         }
         if (match) result.push_back(point);
     }
@@ -322,16 +324,16 @@ PointList randomPoints(size_t count, uint32_t seed) {
     PointList points;
     for (size_t i = 0; i < count; ++i) {
         auto point = QuovaMapPoint::make("");
-        point->title = chance(10) ? std::nullopt : std::optional(text());
-        if (chance(50)) point->subtitle = text();
+        point->setTitle(chance(10) ? std::nullopt : std::optional(text()));
+        if (chance(50)) point->setSubtitle(text());
         if (chance(90)) {
             // Coarse positions, so equal distances occur.
-            point->coordinate = {std::uniform_int_distribution<int>(-900, 900)(random) / 10.0,
-                                 std::uniform_int_distribution<int>(-1800, 1800)(random) / 10.0};
+            point->setCoordinate({std::uniform_int_distribution<int>(-900, 900)(random) / 10.0,
+                                  std::uniform_int_distribution<int>(-1800, 1800)(random) / 10.0});
         }
-        point->lastSavedAt = platform::Date{static_cast<double>(pick(500)) * kDay};
-        if (chance(20)) point->deletedAt = platform::Date{1};
-        if (chance(10)) point->hiddenAt = platform::Date{2};
+        point->setLastSavedAt(platform::Date{static_cast<double>(pick(500)) * kDay});
+        if (chance(20)) point->setDeletedAt(platform::Date{1});
+        if (chance(10)) point->setHiddenAt(platform::Date{2});
         points.push_back(point);
     }
     return points;
@@ -339,27 +341,27 @@ PointList randomPoints(size_t count, uint32_t seed) {
 
 TEST_F(QuovaMapPointQueriesTest, TenThousandRandomPointsGiveTheReferenceResults) {
     auto& store = storeWith({});
-    store.points = randomPoints(10000, 20260101);
+    store.replacePointsForTesting(randomPoints(10000, 20260101));
 
     const std::vector<std::optional<std::string>> filters = {
         std::nullopt, "", "caf", "CAF\u00c9", "Cafe\u0301", "zoo", "STRASSE", "\U0001F600", "e\u0301", "r"};
     for (const auto& filter : filters) {
-        EXPECT_EQ(store.validPointsWithFilter(filter), referenceFilter(store.points, filter, false))
+        EXPECT_EQ(store.validPointsWithFilter(filter), referenceFilter(store.points(), filter, false))
             << filter.value_or("(none)");
-        EXPECT_EQ(store.deletedPointsWithFilter(filter), referenceFilter(store.points, filter, true))
+        EXPECT_EQ(store.deletedPointsWithFilter(filter), referenceFilter(store.points(), filter, true))
             << filter.value_or("(none)");
     }
 
     const platform::CLLocation here(48.1, 11.6);
     locationAt(48.1, 11.6);
     const auto alphabetical = [](const QuovaMapPoint& a, const QuovaMapPoint& b) {
-        return platform::text::compareCodePoints(a.title.value_or(""), b.title.value_or("")) < 0;
+        return platform::text::compareCodePoints(a.title().value_or(""), b.title().value_or("")) < 0;
     };
     const auto nearer = [&](const QuovaMapPoint& a, const QuovaMapPoint& b) {
         return referenceDistance(a, here) < referenceDistance(b, here);
     };
     const auto newer = [](const QuovaMapPoint& a, const QuovaMapPoint& b) {
-        return b.lastSavedAt < a.lastSavedAt;
+        return b.lastSavedAt() < a.lastSavedAt();
     };
 
     const PointList input = store.validPointsWithFilter(std::nullopt);
@@ -372,11 +374,11 @@ TEST_F(QuovaMapPointQueriesTest, TenThousandRandomPointsGiveTheReferenceResults)
     // Within a distance: every valid point, nearest first, against a plain
     // filter and a stable sort of the reference distances.
     auto origin = QuovaMapPoint::make("origin");
-    origin->coordinate = {48.1, 11.6};
+    origin->setCoordinate({48.1, 11.6});
     const double limit = 1500000;  // metres
     PointList expected;
-    for (const auto& point : store.points) {
-        if (point->deletedAt || point->hiddenAt) continue;
+    for (const auto& point : store.points()) {
+        if (point->deletedAt() || point->hiddenAt()) continue;
         if (referenceDistance(*point, here) <= limit) expected.push_back(point);
     }
     expected = referenceSort(expected, nearer);

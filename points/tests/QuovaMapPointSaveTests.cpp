@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "logging/QLLog.hpp"
+#include "platform/foundation/FileManager.hpp"
 #include "points/QuovaMapPoint.hpp"
 #include "points/QuovaMapPointStore.hpp"
 #include "points/tests/PointsTestSupport.hpp"
@@ -22,6 +23,7 @@
 namespace tervolo::points {
 namespace {
 
+using ::testing::AllOf;
 using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
@@ -34,7 +36,7 @@ class QuovaMapPointSaveTest : public testing::PointsTest {
   protected:
     std::shared_ptr<QuovaMapPoint> harbour() {
         auto point = QuovaMapPoint::make("Harbour");
-        point->coordinate = {53.5511, 9.9937};
+        point->setCoordinate({53.5511, 9.9937});
         return point;
     }
     // Index of `text` in the log, or -1.
@@ -46,29 +48,30 @@ class QuovaMapPointSaveTest : public testing::PointsTest {
 
 TEST_F(QuovaMapPointSaveTest, SaveStampsTheChangeWhilePreservingSaveDoesNot) {
     auto point = harbour();
-    point->lastSavedByAppVersion = "12";
+    point->setLastSavedByAppVersion("12");
     clock_->advance(30);
-    point->savePreservingLastModification();
-    EXPECT_EQ(point->lastSavedAt, platform::Date{kStartSeconds2001});
-    EXPECT_EQ(point->lastSavedByAppVersion, "12");
+    point->savePreservingLastModification(QuovaMapPointStore::shared());
+    EXPECT_EQ(point->lastSavedAt(), platform::Date{kStartSeconds2001});
+    EXPECT_EQ(point->lastSavedByAppVersion(), "12");
 
     clock_->advance(30);
-    point->save();
-    EXPECT_EQ(point->lastSavedAt, platform::Date{kStartSeconds2001 + 60});
-    EXPECT_EQ(point->lastSavedByAppVersion, "77");
-    auto read = QuovaMapPoint::initWithFilePath(pointsFolder() + *point->uuid + ".QuovaMapPoint");
+    point->save(QuovaMapPointStore::shared());
+    EXPECT_EQ(point->lastSavedAt(), platform::Date{kStartSeconds2001 + 60});
+    EXPECT_EQ(point->lastSavedByAppVersion(), "77");
+    auto read = QuovaMapPoint::initWithFilePath(pointsFolder() + *point->uuid() + ".QuovaMapPoint");
     ASSERT_NE(read, nullptr);
-    EXPECT_EQ(read->lastSavedAt, point->lastSavedAt);
-    EXPECT_EQ(read->lastSavedByAppVersion, "77");
+    EXPECT_EQ(read->lastSavedAt(), point->lastSavedAt());
+    EXPECT_EQ(read->lastSavedByAppVersion(), "77");
 }
 
 TEST_F(QuovaMapPointSaveTest, EverySaveIndexesThePointThenSetsNeedsSync) {
     auto point = harbour();
-    point->subtitle = "Pier 3";
-    point->save();
-    point->deletedAt = platform::Date::now();
-    point->hiddenAt = platform::Date::now();
-    point->savePreservingLastModification();  // deleted and hidden: indexed all the same
+    point->setSubtitle("Pier 3");
+    point->save(QuovaMapPointStore::shared());
+    point->setDeletedAt(platform::Date::now());
+    point->setHiddenAt(platform::Date::now());
+    point->savePreservingLastModification(
+        QuovaMapPointStore::shared());  // deleted and hidden: indexed all the same
 
     auto requests = FakeSearchIndex::current()->requests();
     // The store was created by the first save, from an empty folder: no
@@ -77,7 +80,7 @@ TEST_F(QuovaMapPointSaveTest, EverySaveIndexesThePointThenSetsNeedsSync) {
     for (const auto& request : requests) {
         EXPECT_EQ(request.kind, FakeSearchIndex::Request::Kind::index);
         ASSERT_EQ(request.items.size(), 1u);
-        EXPECT_EQ(request.items[0].uniqueIdentifier, *point->uuid);
+        EXPECT_EQ(request.items[0].uniqueIdentifier, *point->uuid());
         EXPECT_EQ(request.items[0].contentDescription, "Location from Tervolo - Pier 3");
     }
     EXPECT_TRUE(QuovaMapPointStore::shared().needsSync());
@@ -95,11 +98,11 @@ TEST_F(QuovaMapPointSaveTest, SavingWithEmptyIdentifierWritesANewFileAndLeavesOt
     std::filesystem::create_directories(pointsFolder());
     writeText(pointsFolder() + ".QuovaMapPoint", "left alone");
     auto point = harbour();
-    point->uuid = "";
-    point->save();
-    ASSERT_TRUE(point->uuid.has_value());
-    EXPECT_EQ(point->uuid->size(), 36u);
-    EXPECT_THAT(entries(pointsFolder()), ElementsAre(".QuovaMapPoint", *point->uuid + ".QuovaMapPoint"));
+    point->setUuid("");
+    point->save(QuovaMapPointStore::shared());
+    ASSERT_TRUE(point->uuid().has_value());
+    EXPECT_EQ(point->uuid()->size(), 36u);
+    EXPECT_THAT(entries(pointsFolder()), ElementsAre(".QuovaMapPoint", *point->uuid() + ".QuovaMapPoint"));
     EXPECT_EQ(readText(pointsFolder() + ".QuovaMapPoint"), "left alone");
 }
 
@@ -110,7 +113,7 @@ TEST_F(QuovaMapPointSaveTest, FailedWriteIsLoggedAndStillIndexesAndSetsNeedsSync
     std::filesystem::create_directories(documents());
     writeText(documents() + "/points", "");
     auto point = harbour();
-    point->save();
+    point->save(QuovaMapPointStore::shared());
 
     auto texts = log_->texts(logging::QLLogFlag::info);
     EXPECT_THAT(texts, Not(Contains(StartsWith("Can't create directory: "))));
@@ -125,22 +128,77 @@ TEST_F(QuovaMapPointSaveTest, FailedWriteIsLoggedAndStillIndexesAndSetsNeedsSync
     std::filesystem::remove_all(documents());
     writeText(documents(), "");
     log_->clear();
-    point->save();
+    point->save(QuovaMapPointStore::shared());
     texts = log_->texts(logging::QLLogFlag::info);
     EXPECT_THAT(texts, Contains(StartsWith("Can't create directory: ")));
     EXPECT_THAT(texts, Contains(StartsWith("Couldn't serialize point - self.description: Harbour")));
     EXPECT_TRUE(QuovaMapPointStore::shared().needsSync());
 }
 
+// Save and load agree on the size cap: what a save writes reads back at the
+// next start, and a point too large to read back is refused with an error
+// instead of being written and then skipped (the point lost).
+TEST_F(QuovaMapPointSaveTest, SaveAndLoadAgreeOnTheSizeCap) {
+    struct Case {
+        const char* name;
+        std::size_t noteBytes;
+        bool saved;
+    };
+    const Case cases[] = {
+        {"a long note", 1000 * 1000, true},
+        {"a note over a mebibyte", 1024 * 1024 + 1, false},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.name);
+        auto point = harbour();
+        point->setSubtitle(std::string(test.noteBytes, 'n'));
+        point->ensureUUID();
+        const std::string path = pointsFolder() + *point->uuid() + ".QuovaMapPoint";
+        log_->clear();
+        point->save(QuovaMapPointStore::shared());
+        EXPECT_EQ(std::filesystem::exists(path), test.saved);
+        if (test.saved) {
+            EXPECT_THAT(log_->texts(logging::QLLogFlag::error), IsEmpty());
+            auto loaded = QuovaMapPoint::initWithFilePath(path);
+            ASSERT_NE(loaded, nullptr);
+            EXPECT_EQ(loaded->subtitle(), point->subtitle());
+        } else {
+            EXPECT_THAT(log_->texts(logging::QLLogFlag::error),
+                        ElementsAre(AllOf(StartsWith("Not saving " + path),
+                                          HasSubstr("more than the 1048576 bytes"))));
+            EXPECT_THAT(log_->texts(logging::QLLogFlag::info),
+                        Contains(StartsWith("Couldn't serialize point - self.description: Harbour")));
+        }
+    }
+}
+
+// A symbolic link in the points folder is replaced by the point's file, never
+// followed out of the folder; the replacement is logged.
+TEST_F(QuovaMapPointSaveTest, SaveOverASymbolicLinkReplacesTheLinkAndSaysSo) {
+    std::filesystem::create_directories(pointsFolder());
+    const std::string outside = root_ + "/outside.txt";
+    writeText(outside, "not a point");
+    auto point = harbour();
+    point->setUuid("LINKED");
+    const std::string path = pointsFolder() + "LINKED.QuovaMapPoint";
+    std::filesystem::create_symlink(outside, path);
+    point->save(QuovaMapPointStore::shared());
+    EXPECT_EQ(readText(outside), "not a point");
+    EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(path)));
+    ASSERT_NE(QuovaMapPoint::initWithFilePath(path), nullptr);
+    EXPECT_THAT(log_->texts(logging::QLLogFlag::warning),
+                ElementsAre("Replaced the symbolic link " + path + " with the saved file"));
+}
+
 TEST_F(QuovaMapPointSaveTest, PointThatCannotBeEncodedIsNotWrittenAndSaysSo) {
     auto point = harbour();
-    point->savePreservingLastModification();
-    const std::string path = pointsFolder() + *point->uuid + ".QuovaMapPoint";
+    point->savePreservingLastModification(QuovaMapPointStore::shared());
+    const std::string path = pointsFolder() + *point->uuid() + ".QuovaMapPoint";
     const std::string before = readText(path);
     log_->clear();
 
-    point->alarmCircleDiameter = std::numeric_limits<double>::infinity();
-    point->savePreservingLastModification();
+    point->setAlarmCircleDiameter(std::numeric_limits<double>::infinity());
+    point->savePreservingLastModification(QuovaMapPointStore::shared());
 
     EXPECT_EQ(readText(path), before);  // never a file with null in it
     EXPECT_THAT(log_->texts(logging::QLLogFlag::error),
@@ -159,9 +217,9 @@ int killAtStep(const char* step, const char*) {
 
 TEST_F(QuovaMapPointSaveTest, ProcessKilledDuringSaveLeavesTheOldOrTheNewFileNeverATornOne) {
     auto point = harbour();
-    point->uuid = "0F5B3C9A-7D1E-4B6A-9C2D-1E2F3A4B5C6D";
-    point->savePreservingLastModification();
-    const std::string path = pointsFolder() + *point->uuid + ".QuovaMapPoint";
+    point->setUuid("0F5B3C9A-7D1E-4B6A-9C2D-1E2F3A4B5C6D");
+    point->savePreservingLastModification(QuovaMapPointStore::shared());
+    const std::string path = pointsFolder() + *point->uuid() + ".QuovaMapPoint";
     const std::string oldBytes = readText(path);
 
     struct Case {
@@ -172,7 +230,7 @@ TEST_F(QuovaMapPointSaveTest, ProcessKilledDuringSaveLeavesTheOldOrTheNewFileNev
          {Case{"write", false}, Case{"fsync", false}, Case{"rename", false}, Case{"", true}}) {
         SCOPED_TRACE(row.killAt);
         // The child gets a longer title, so a torn file would be a prefix of it.
-        point->title = std::string(row.killAt) + std::string(100000, 'x');
+        point->setTitle(std::string(row.killAt) + std::string(100000, 'x'));
         const std::string newBytes = point->encodedFile();
         logging::QLLog::sharedInstance().flushLog();  // no logging work in flight across fork
         const pid_t child = ::fork();
@@ -195,9 +253,9 @@ TEST_F(QuovaMapPointSaveTest, ProcessKilledDuringSaveLeavesTheOldOrTheNewFileNev
         }
         // Whatever the moment of death, the next start reads the point once.
         QuovaMapPointStore::resetSharedForTesting();
-        const auto& loaded = QuovaMapPointStore::shared().points;
+        const auto& loaded = QuovaMapPointStore::shared().points();
         ASSERT_EQ(loaded.size(), 1u);
-        EXPECT_EQ(loaded[0]->uuid, point->uuid);
+        EXPECT_EQ(loaded[0]->uuid(), point->uuid());
     }
 }
 

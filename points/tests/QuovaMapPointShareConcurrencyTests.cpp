@@ -47,7 +47,7 @@ class QuovaMapPointShareConcurrencyTest : public testing::PointsTest {
 
     std::shared_ptr<QuovaMapPoint> storedPoint(const std::string& title, double latitude) {
         auto point = QuovaMapPoint::make(title);
-        point->coordinate = {latitude, 9.9937};
+        point->setCoordinate({latitude, 9.9937});
         QuovaMapPointStore::shared().addPoint(point);
         return point;
     }
@@ -84,8 +84,8 @@ TEST_F(QuovaMapPointShareConcurrencyTest, ItemRequestWaitsForAnUploadCompletedOn
     // waits; the share thread reads it only through the main queue.
     const bool finished = platform::RunLoop::runUntil(
         [&] {
-            point->subtitle = "Pier " + std::to_string(point->subtitle.value_or("").size() % 10);
-            point->title = "Harbour";
+            point->setSubtitle("Pier " + std::to_string(point->subtitle().value_or("").size() % 10));
+            point->setTitle("Harbour");
             return done.load();
         },
         20.0);
@@ -137,7 +137,7 @@ TEST_F(QuovaMapPointShareConcurrencyTest, ManySharesAtOnceEachGetTheirOwnLink) {
     EXPECT_EQ(uploader_->startedCount(), kPoints);
     for (int i = 0; i < kPoints; ++i) {
         const auto& point = points[static_cast<size_t>(i)];
-        EXPECT_EQ(results[static_cast<size_t>(i)], label("P", i) + " https://s.example/" + *point->uuid);
+        EXPECT_EQ(results[static_cast<size_t>(i)], label("P", i) + " https://s.example/" + *point->uuid());
     }
 }
 

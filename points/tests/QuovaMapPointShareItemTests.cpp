@@ -48,16 +48,16 @@ class QuovaMapPointShareItemTest : public testing::PointsTest {
 
     static std::shared_ptr<QuovaMapPoint> harbour(std::optional<std::string> title = "Harbour") {
         auto point = QuovaMapPoint::make("");
-        point->title = std::move(title);
-        point->coordinate = {53.5511, 9.9937};
-        point->uuid = "0F5B3C9A-7D1E-4B6A-9C2D-1E2F3A4B5C6D";
+        point->setTitle(std::move(title));
+        point->setCoordinate({53.5511, 9.9937});
+        point->setUuid("0F5B3C9A-7D1E-4B6A-9C2D-1E2F3A4B5C6D");
         return point;
     }
 
     // A short link made after the point's last save.
     void linkOnFile(const QuovaMapPoint& point, const std::string& link = kShortLink) {
-        QuovaMapPointStore::shared().shorturls[*point.uuid] =
-            QuovaMapPointStore::Shorturl{link, point.lastSavedAt.addingTimeInterval(1)};
+        QuovaMapPointStore::shared().setShorturl(
+            *point.uuid(), QuovaMapPointStore::Shorturl{link, point.lastSavedAt().addingTimeInterval(1)});
     }
 
     static std::string item(QuovaMapPoint& point, std::optional<std::string> activityType) {
@@ -107,7 +107,7 @@ TEST_F(QuovaMapPointShareItemTest, ItemTextPerActivityTypeWithAndWithoutShortLin
     };
     for (const auto& row : rows) {
         auto point = harbour(row.titled ? std::optional<std::string>("Harbour") : std::nullopt);
-        QuovaMapPointStore::shared().shorturls.clear();
+        QuovaMapPointStore::shared().setShorturls({});
         if (row.shortLink) linkOnFile(*point);
         // Without a link the upload fails at once.
         if (!row.shortLink)
@@ -193,18 +193,18 @@ TEST_F(QuovaMapPointShareItemTest, UploadsThatCannotRunAreNotWaitedFor) {
     EXPECT_FALSE(QuovaMapPointStore::shared().isEncodingShorturl(*point));
 
     // A point without an identifier gets one before the upload.
-    point->uuid = std::nullopt;
+    point->setUuid(std::nullopt);
     QuovaMapPointStore::shared().setShorturlUploader(uploader_);
     item(*point, std::nullopt);
-    ASSERT_TRUE(point->uuid.has_value());
-    EXPECT_EQ(point->uuid->size(), 36u);
+    ASSERT_TRUE(point->uuid().has_value());
+    EXPECT_EQ(point->uuid()->size(), 36u);
 }
 
 TEST_F(QuovaMapPointShareItemTest, PointWithoutValidCoordinateSharesItsLinkOrTitleAlone) {
     auto point = harbour();
-    point->coordinate = platform::kCLLocationCoordinate2DInvalid;
+    point->setCoordinate(platform::kCLLocationCoordinate2DInvalid);
     auto untitled = harbour(std::nullopt);
-    untitled->coordinate = platform::kCLLocationCoordinate2DInvalid;
+    untitled->setCoordinate(platform::kCLLocationCoordinate2DInvalid);
     // No map link to fall back on, and the store uploads no such point.
     EXPECT_EQ(item(*point, UIActivityTypeMail), "Harbour");
     EXPECT_EQ(item(*untitled, std::nullopt), "Location Shared By Tervolo");
@@ -220,7 +220,7 @@ TEST_F(QuovaMapPointShareItemTest, PointWithoutValidCoordinateSharesItsLinkOrTit
 TEST_F(QuovaMapPointShareItemTest, PlaceholderStartsTheUploadAndSubjectNamesThePoint) {
     auto point = harbour();
     EXPECT_EQ(point->activityViewControllerPlaceholderItem(nullptr), "Harbour");
-    EXPECT_EQ(uploader_->identifiers(), std::vector<std::string>{*point->uuid});
+    EXPECT_EQ(uploader_->identifiers(), std::vector<std::string>{*point->uuid()});
     EXPECT_EQ(point->activityViewControllerPlaceholderItem(nullptr), "Harbour");
     EXPECT_EQ(uploader_->startedCount(), 1);
     clock_->advance(1);
@@ -234,7 +234,7 @@ TEST_F(QuovaMapPointShareItemTest, PlaceholderStartsTheUploadAndSubjectNamesTheP
                      "Placeholder request: shorturl for Harbour already encoded"}));
 
     auto untitled = harbour(std::nullopt);
-    untitled->uuid = "A-UNTITLED-POINT";
+    untitled->setUuid("A-UNTITLED-POINT");
     EXPECT_EQ(untitled->activityViewControllerPlaceholderItem(nullptr), "Location Shared By Tervolo");
     EXPECT_EQ(uploader_->startedCount(), 1);  // refused: no title
 
@@ -247,12 +247,12 @@ TEST_F(QuovaMapPointShareItemTest, ShortLinkServesOnlyWhileThePointIsUnchanged) 
     auto& store = QuovaMapPointStore::shared();
     auto point = harbour();
     EXPECT_EQ(store.shorturlFor(*point), std::nullopt);
-    store.shorturls[*point->uuid] = {kShortLink, point->lastSavedAt};  // same instant: stale
+    store.setShorturl(*point->uuid(), {kShortLink, point->lastSavedAt()});  // same instant: stale
     EXPECT_EQ(store.shorturlFor(*point), std::nullopt);
-    EXPECT_TRUE(store.shorturls.empty());
+    EXPECT_TRUE(store.shorturls().empty());
     linkOnFile(*point);
     EXPECT_EQ(store.shorturlFor(*point), kShortLink);
-    point->uuid = std::nullopt;
+    point->setUuid(std::nullopt);
     EXPECT_EQ(store.shorturlFor(*point), std::nullopt);
     EXPECT_FALSE(store.isEncodingShorturl(*point));
     EXPECT_THAT(log_->texts(logging::QLLogFlag::debug),
@@ -268,7 +268,7 @@ TEST_F(QuovaMapPointShareItemTest, OneUploadPerIdentifierEvenWhenItCompletesAtOn
     EXPECT_EQ(uploader_->startedCount(), 1);
     uploader_->complete(0, std::nullopt);
     EXPECT_FALSE(store.isEncodingShorturl(*point));
-    EXPECT_TRUE(store.shorturls.empty());
+    EXPECT_TRUE(store.shorturls().empty());
 
     // An uploader whose completion runs inside startUpload leaves no entry.
     class Immediate : public ShorturlUploader {

@@ -1,5 +1,9 @@
 // The tag store: first start, rebuilding after every tag was deleted, lookup,
 // adding with palette colours and deleting.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <time.h>
+
 #include <filesystem>
 
 #include <gmock/gmock.h>
@@ -36,7 +40,7 @@ class QuovaPointTagStoreTest : public testing::PointsTest {
 
     static std::vector<std::string> titles(const QuovaPointTagStore& store) {
         std::vector<std::string> result;
-        for (const auto& tag : *store.tags) result.push_back(tag->title);
+        for (const auto& tag : *store.tags()) result.push_back(tag->title());
         return result;
     }
 };
@@ -47,9 +51,9 @@ TEST_F(QuovaPointTagStoreTest, FirstStartWritesTheSixDefaultTagsWithDecimalColou
     const char* colours[] = {"246,170,0", "255,75,0", "0,176,107", "25,113,255", "153,0,153", "0,0,0"};
     ASSERT_EQ(entries(tagsFolder()).size(), 6u);
     for (std::size_t i = 0; i < 6; ++i) {
-        const auto& tag = (*store.tags)[i];
-        auto file = nlohmann::json::parse(readText(tagsFolder() + tag->uuid + ".QuovaPointTag"));
-        EXPECT_EQ(file["title"], tag->title);
+        const auto& tag = (*store.tags())[i];
+        auto file = nlohmann::json::parse(readText(tagsFolder() + tag->uuid() + ".QuovaPointTag"));
+        EXPECT_EQ(file["title"], tag->title());
         EXPECT_EQ(file["colorString"], colours[i]);
         EXPECT_FALSE(file.contains("deletedAt"));
     }
@@ -62,29 +66,29 @@ TEST_F(QuovaPointTagStoreTest, FirstStartWritesTheSixDefaultTagsWithDecimalColou
     // The next start loads the six and builds nothing.
     QuovaPointTagStore::resetSharedForTesting();
     auto& again = startUp();
-    EXPECT_EQ(again.tags->size(), 6u);
+    EXPECT_EQ(again.tags()->size(), 6u);
     EXPECT_EQ(entries(tagsFolder()).size(), 6u);
 }
 
 TEST_F(QuovaPointTagStoreTest, DeletingEveryTagAndRestartingRebuildsTheDefaults) {
     auto& store = startUp();
     std::vector<std::string> oldIdentifiers;
-    const auto all = *store.tags;
+    const auto all = *store.tags();
     for (const auto& tag : all) {
-        oldIdentifiers.push_back(tag->uuid);
+        oldIdentifiers.push_back(tag->uuid());
         store.deleteTag(tag);
     }
-    EXPECT_THAT(*store.tags, IsEmpty());
+    EXPECT_THAT(*store.tags(), IsEmpty());
     for (const auto& tag : all) {
-        EXPECT_TRUE(tag->deletedAt && tag->hiddenAt);
-        EXPECT_LE(*tag->hiddenAt, *tag->deletedAt);
+        EXPECT_TRUE(tag->deletedAt() && tag->hiddenAt());
+        EXPECT_LE(*tag->hiddenAt(), *tag->deletedAt());
     }
 
     QuovaPointTagStore::resetSharedForTesting();
     auto& again = startUp();
     EXPECT_THAT(titles(again), ElementsAre("Bar", "Cinema", "Favorite", "MustSee", "Park", "Restaurant"));
-    for (const auto& tag : *again.tags) {
-        EXPECT_EQ(std::count(oldIdentifiers.begin(), oldIdentifiers.end(), tag->uuid), 0);
+    for (const auto& tag : *again.tags()) {
+        EXPECT_EQ(std::count(oldIdentifiers.begin(), oldIdentifiers.end(), tag->uuid()), 0);
     }
     EXPECT_EQ(entries(tagsFolder()).size(), 12u);  // deleted files stay
 }
@@ -105,27 +109,81 @@ TEST_F(QuovaPointTagStoreTest, LoadingSkipsDeletedHiddenAndStrayFiles) {
     EXPECT_EQ(info.front(), "loadFromLocalStore()");
 }
 
+// Hostile and unfinished entries of the tags folder: skipped ones with the
+// tag extension are named with the reason, old leftovers of interrupted saves
+// are removed, a tag too large to read back is never written.
+TEST_F(QuovaPointTagStoreTest, SkippedFilesAreNamedLeftoversRemovedOversizedTagsRefused) {
+    std::filesystem::create_directories(tagsFolder());
+    writeText(tagsFolder() + "a.QuovaPointTag", R"({"title":"kept","uuid":"A","createdAt":1})");
+    std::filesystem::create_directory(tagsFolder() + "folder.QuovaPointTag");
+    writeText(tagsFolder() + ".a.QuovaPointTag.tmp-Old001",
+              R"({"title":"unfinished","uuid":"A","createdAt":1})");
+    struct timespec times[2];
+    ::clock_gettime(CLOCK_REALTIME, &times[0]);
+    times[0].tv_sec -= 120;
+    times[1] = times[0];
+    ASSERT_EQ(::utimensat(AT_FDCWD, (tagsFolder() + ".a.QuovaPointTag.tmp-Old001").c_str(), times, 0), 0);
+
+    auto& store = QuovaPointTagStore::shared();
+    EXPECT_THAT(titles(store), ElementsAre("kept"));
+    EXPECT_THAT(entries(tagsFolder()), ElementsAre("a.QuovaPointTag", "folder.QuovaPointTag"));
+    EXPECT_THAT(log_->texts(logging::QLLogFlag::warning),
+                ElementsAre(::testing::StartsWith("Skipping " + tagsFolder() + "folder.QuovaPointTag: ")));
+    EXPECT_THAT(log_->texts(logging::QLLogFlag::info),
+                Contains("Removed .a.QuovaPointTag.tmp-Old001, left by a save that never completed"));
+
+    auto huge = QuovaPointTag::make(std::string(2 * 1024 * 1024, 't'));
+    huge->setColorString("0,0,0");
+    log_->clear();
+    store.addTag(huge);
+    EXPECT_FALSE(std::filesystem::exists(tagsFolder() + huge->uuid() + ".QuovaPointTag"));
+    EXPECT_THAT(log_->texts(logging::QLLogFlag::error), ElementsAre(::testing::StartsWith("Not saving ")));
+}
+
+// Typed observers see every tag added (the defaults included) and deleted.
+TEST_F(QuovaPointTagStoreTest, TypedObserversSeeAddedAndDeletedTags) {
+    auto& store = QuovaPointTagStore::shared();
+    std::vector<std::pair<PointTagChange::Reason, std::string>> seen;
+    auto token = store.observeChanges([&](const PointTagChange& change) {
+        // The tag is saved when the observer runs.
+        EXPECT_FALSE(readText(tagsFolder() + change.tag->uuid() + ".QuovaPointTag").empty());
+        seen.emplace_back(change.reason, change.tag->title());
+    });
+    store.buildDefaultTags();
+    auto tag = QuovaPointTag::make("Ferry");
+    store.addTag(tag);
+    store.deleteTag(tag);
+    using Reason = PointTagChange::Reason;
+    ASSERT_EQ(seen.size(), 8u);
+    EXPECT_EQ(seen[0], std::make_pair(Reason::added, std::string("Bar")));
+    EXPECT_EQ(seen[6], std::make_pair(Reason::added, std::string("Ferry")));
+    EXPECT_EQ(seen[7], std::make_pair(Reason::deleted, std::string("Ferry")));
+    token.reset();
+    store.addTag(QuovaPointTag::make("After"));
+    EXPECT_EQ(seen.size(), 8u);
+}
+
 TEST_F(QuovaPointTagStoreTest, UnreadableTagsFolderGivesAnEmptyList) {
     std::filesystem::create_directories(documents());
     writeText(documents() + "/tags", "");
     auto& store = QuovaPointTagStore::shared();
-    ASSERT_TRUE(store.tags.has_value());
-    EXPECT_THAT(*store.tags, IsEmpty());
+    ASSERT_TRUE(store.tags().has_value());
+    EXPECT_THAT(*store.tags(), IsEmpty());
     EXPECT_THAT(log_->texts(logging::QLLogFlag::info), Contains("Can't read tags directory."));
 }
 
 TEST_F(QuovaPointTagStoreTest, TagWithTitleIgnoresCaseUnderFullCaseMapping) {
     auto& store = startUp();
-    EXPECT_EQ(store.tagWithTitle("bar"), (*store.tags)[0]);
-    EXPECT_EQ(store.tagWithTitle("MUSTSEE"), (*store.tags)[3]);
+    EXPECT_EQ(store.tagWithTitle("bar"), (*store.tags())[0]);
+    EXPECT_EQ(store.tagWithTitle("MUSTSEE"), (*store.tags())[3]);
     EXPECT_EQ(store.tagWithTitle("Zoo"), nullptr);
 
     auto first = QuovaPointTag::make("STRASSE");
-    first->colorString = "0,0,0";
+    first->setColorString("0,0,0");
     auto second = QuovaPointTag::make("Straße");
-    second->colorString = "0,0,0";
+    second->setColorString("0,0,0");
     auto sigma = QuovaPointTag::make("ΣΑΣ");
-    sigma->colorString = "0,0,0";
+    sigma->setColorString("0,0,0");
     store.addTag(second);
     store.addTag(first);
     store.addTag(sigma);
@@ -147,7 +205,7 @@ TEST_F(QuovaPointTagStoreTest, AddingWithoutColourStoresTheHexFormOfAPaletteEntr
         auto tag = QuovaPointTag::make("new");
         log_->clear();
         store.addTag(tag);
-        EXPECT_EQ(tag->colorString, expected);
+        EXPECT_EQ(tag->colorString(), expected);
         EXPECT_THAT(log_->texts(logging::QLLogFlag::debug),
                     Contains(std::string("tag new: color not set yet, using random color ") + expected));
     }
@@ -159,18 +217,18 @@ TEST_F(QuovaPointTagStoreTest, AddingWithoutColourStoresTheHexFormOfAPaletteEntr
         EXPECT_THAT(palette, Contains(*hex));
     }
     auto coloured = QuovaPointTag::make("coloured");
-    coloured->colorString = "1,2,3";
+    coloured->setColorString("1,2,3");
     store.addTag(coloured);
-    EXPECT_EQ(coloured->colorString, "1,2,3");
-    EXPECT_EQ(store.tags->back(), coloured);
+    EXPECT_EQ(coloured->colorString(), "1,2,3");
+    EXPECT_EQ(store.tags()->back(), coloured);
 }
 
 TEST_F(QuovaPointTagStoreTest, DeletingATagNotInTheListStillMarksAndSavesIt) {
     auto& store = startUp();
     auto stranger = QuovaPointTag::make("stranger");
     store.deleteTag(stranger);
-    EXPECT_EQ(store.tags->size(), 6u);
-    auto file = nlohmann::json::parse(readText(tagsFolder() + stranger->uuid + ".QuovaPointTag"));
+    EXPECT_EQ(store.tags()->size(), 6u);
+    auto file = nlohmann::json::parse(readText(tagsFolder() + stranger->uuid() + ".QuovaPointTag"));
     EXPECT_TRUE(file.contains("deletedAt"));
     EXPECT_TRUE(file.contains("hiddenAt"));
     EXPECT_THAT(log_->texts(logging::QLLogFlag::info), Contains("QuovaPointTagStore: delete tag stranger."));

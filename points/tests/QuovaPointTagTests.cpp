@@ -5,8 +5,9 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "platform/coding/DecodingError.hpp"
+#include "platform/coding/EncodingError.hpp"
 #include "platform/text/UUID.hpp"
-#include "points/CodingError.hpp"
 #include "points/QuovaPointTag.hpp"
 #include "points/tests/PointsTestSupport.hpp"
 
@@ -23,10 +24,10 @@ class QuovaPointTagTest : public testing::PointsTest {};
 
 TEST_F(QuovaPointTagTest, SavedTagIsWrittenByteExactAndReadsBack) {
     auto tag = QuovaPointTag::make("Bar / Pub \"Ölfass\"");
-    tag->uuid = "6A1E2B3C-4D5E-4F60-8172-839405A6B7C8";
-    tag->colorString = "246,170,0";
-    tag->deletedAt = platform::Date{700000001.5};
-    tag->hiddenAt = platform::Date{-12.25};
+    tag->setUuid("6A1E2B3C-4D5E-4F60-8172-839405A6B7C8");
+    tag->setColorString("246,170,0");
+    tag->setDeletedAt(platform::Date{700000001.5});
+    tag->setHiddenAt(platform::Date{-12.25});
     tag->save();
 
     const std::string path = tagsFolder() + "6A1E2B3C-4D5E-4F60-8172-839405A6B7C8.QuovaPointTag";
@@ -35,15 +36,15 @@ TEST_F(QuovaPointTagTest, SavedTagIsWrittenByteExactAndReadsBack) {
 
     auto read = QuovaPointTag::initWithFilePath(path);
     ASSERT_NE(read, nullptr);
-    EXPECT_EQ(read->title, "Bar / Pub \"Ölfass\"");
+    EXPECT_EQ(read->title(), "Bar / Pub \"Ölfass\"");
     EXPECT_EQ(read->encodedFile(), goldenText("full.QuovaPointTag"));
 }
 
 TEST_F(QuovaPointTagTest, NewTagWritesOnlyThePresentKeysAndSavingAgainRewritesTheSameFile) {
     auto tag = QuovaPointTag::make("Cinema");
-    EXPECT_TRUE(platform::UUID::fromString(tag->uuid).has_value());
+    EXPECT_TRUE(platform::UUID::fromString(tag->uuid()).has_value());
     tag->save();
-    const std::string path = tagsFolder() + tag->uuid + ".QuovaPointTag";
+    const std::string path = tagsFolder() + tag->uuid() + ".QuovaPointTag";
     auto first = nlohmann::json::parse(readText(path));
     for (const char* key : {"title", "uuid", "createdAt", "lastSavedAt", "lastSavedByAppVersion"}) {
         EXPECT_TRUE(first.contains(key)) << key;
@@ -52,7 +53,7 @@ TEST_F(QuovaPointTagTest, NewTagWritesOnlyThePresentKeysAndSavingAgainRewritesTh
 
     clock_->advance(10);
     tag->save();
-    EXPECT_THAT(entries(tagsFolder()), ElementsAre(tag->uuid + ".QuovaPointTag"));
+    EXPECT_THAT(entries(tagsFolder()), ElementsAre(tag->uuid() + ".QuovaPointTag"));
     EXPECT_EQ(nlohmann::json::parse(readText(path))["lastSavedAt"], kStartSeconds2001 + 10);
 }
 
@@ -81,14 +82,15 @@ TEST_F(QuovaPointTagTest, StrictReadingTable) {
         bool accepted = true;
         try {
             QuovaPointTag::decode(std::string_view(row.text));
-        } catch (const DecodingError&) {
+        } catch (const platform::DecodingError&) {
             accepted = false;
         }
         EXPECT_EQ(accepted, row.accepted);
     }
     EXPECT_FALSE(QuovaPointTag::decode(
                      std::string_view(R"({"title":"a","uuid":"U","createdAt":1,"colorString":null})"))
-                     ->colorString.has_value());
+                     ->colorString()
+                     .has_value());
 }
 
 TEST_F(QuovaPointTagTest, ReadingLogsOnlyFilesThatReadButDoNotDecode) {
@@ -106,7 +108,7 @@ TEST_F(QuovaPointTagTest, UnwritableFolderLogsTheDebugLineAndKeepsTheFields) {
     writeText(documents() + "/tags", "");
     auto tag = QuovaPointTag::make("Park");
     tag->save();
-    EXPECT_TRUE(tag->lastSavedAt.has_value());
+    EXPECT_TRUE(tag->lastSavedAt().has_value());
     EXPECT_THAT(log_->texts(logging::QLLogFlag::debug), ElementsAre("Couldn't serialize this tag: "));
     EXPECT_THAT(log_->texts(logging::QLLogFlag::info), IsEmpty());  // a plain file counts as the folder
 

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -125,6 +126,80 @@ TEST(FileManagerTest, WriteOptionsReplaceOrRefuseAndLeaveNoTemporaryFiles) {
         EXPECT_EQ(sortedListing(folder.path()),
                   (std::vector<std::string>{"cache", "config", "data", "state", "target.json"}));
     }
+}
+
+// A plain atomic write replaces whatever entry holds the name (a link
+// included); written through links, the link stays and its target changes.
+TEST(FileManagerTest, AtomicWriteThroughSymbolicLinksReplacesTheTarget) {
+    TemporaryFolder folder;
+    ASSERT_FALSE(files().createDirectory(folder.file("real"), true));
+    ASSERT_FALSE(files().writeFile(folder.file("real/file"), "old"));
+    ASSERT_EQ(::symlink("real/file", folder.file("link").c_str()), 0);
+    ASSERT_EQ(::symlink("link", folder.file("chain").c_str()), 0);
+
+    ASSERT_FALSE(files().writeFile(folder.file("chain"), "through",
+                                   WriteOptions::Atomic | WriteOptions::ThroughSymbolicLinks));
+    EXPECT_EQ(contentOf(folder.file("real/file")), "through");
+    EXPECT_EQ(files().attributesOfItem(folder.file("chain"))->type, FileType::SymbolicLink);
+    EXPECT_EQ(files().attributesOfItem(folder.file("link"))->type, FileType::SymbolicLink);
+    EXPECT_EQ(sortedListing(folder.file("real")), std::vector<std::string>{"file"});
+
+    auto resolved = files().resolvingSymbolicLinks(folder.file("chain"));
+    ASSERT_TRUE(resolved.ok());
+    EXPECT_EQ(*resolved, folder.file("real/file"));
+    ASSERT_EQ(::symlink("loop", folder.file("loop").c_str()), 0);
+    auto loop = files().resolvingSymbolicLinks(folder.file("loop"));
+    ASSERT_FALSE(loop.ok());
+    EXPECT_EQ(loop.error().posixCode, ELOOP);
+
+    ASSERT_FALSE(files().writeFile(folder.file("link"), "plain", WriteOptions::Atomic));
+    EXPECT_EQ(files().attributesOfItem(folder.file("link"))->type, FileType::Regular);
+    EXPECT_EQ(contentOf(folder.file("real/file")), "through");
+}
+
+// Leftovers of interrupted atomic writes: only our own pattern, only regular
+// files, only when old enough (a write running elsewhere keeps its file).
+TEST(FileManagerTest, AbandonedTemporaryFilesAreRemovedWhenOldEnough) {
+    struct Case {
+        const char* name;
+        bool isTemporary;
+    };
+    const Case names[] = {
+        {".a.json.tmp-Ab12Cd", true},
+        {".x.tmp-zzzzzz", true},
+        {"a.json.tmp-Ab12Cd", false},
+        {".a.json.tmp-Ab12C", false},
+        {".a.json.tmp-Ab12Cd~", false},
+        {".tmp-Ab12Cd", false},
+        {"a.json", false},
+    };
+    for (const Case& test : names)
+        EXPECT_EQ(FileManager::isTemporaryFileName(test.name), test.isTemporary) << test.name;
+
+    TemporaryFolder folder;
+    const std::string dir = folder.file("points");
+    ASSERT_FALSE(files().createDirectory(dir, true));
+    const auto make = [&](const std::string& name, double ageSeconds) {
+        ASSERT_FALSE(files().writeFile(dir + "/" + name, "partial"));
+        struct timespec times[2];
+        ::clock_gettime(CLOCK_REALTIME, &times[0]);
+        times[0].tv_sec -= static_cast<time_t>(ageSeconds);
+        times[1] = times[0];
+        ASSERT_EQ(::utimensat(AT_FDCWD, (dir + "/" + name).c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
+    };
+    make(".a.json.tmp-old111", 120);
+    make(".b.json.tmp-old222", 61);
+    make(".a.json.tmp-new333", 10);
+    make("a.json.tmp-old444", 120);  // not hidden: not ours
+    make("a.json", 120);
+    ASSERT_EQ(::mkdir((dir + "/.c.json.tmp-folder").c_str(), 0700), 0);
+
+    EXPECT_EQ(files().removeAbandonedTemporaryFiles(dir, 60.0, "b.json"),
+              std::vector<std::string>{".b.json.tmp-old222"});
+    EXPECT_EQ(files().removeAbandonedTemporaryFiles(dir), std::vector<std::string>{".a.json.tmp-old111"});
+    EXPECT_EQ(sortedListing(dir), (std::vector<std::string>{".a.json.tmp-new333", ".c.json.tmp-folder",
+                                                            "a.json", "a.json.tmp-old444"}));
+    EXPECT_TRUE(files().removeAbandonedTemporaryFiles(folder.file("missing")).empty());
 }
 
 TEST(FileManagerTest, AtomicWriteKeepsPermissionsOfTheReplacedFile) {

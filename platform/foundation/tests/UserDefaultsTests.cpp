@@ -1,4 +1,10 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <functional>
+#include <optional>
 
 #include <string>
 #include <thread>
@@ -107,6 +113,18 @@ TEST(UserDefaultsTest, RegisteredDefaultsAnswerUntilSetAndAreNeverSaved) {
     EXPECT_EQ(restarted.stringValue("kept"), "yes");
 }
 
+// The names in `folder` that start with `prefix`.
+std::vector<std::string> namesStartingWith(const std::string& folder, const std::string& prefix) {
+    std::vector<std::string> found;
+    auto names = platform::FileManager::defaultManager().contentsOfDirectory(folder);
+    if (!names) return found;
+    for (const auto& name : *names) {
+        if (name.rfind(prefix, 0) == 0) found.push_back(name);
+    }
+    std::sort(found.begin(), found.end());
+    return found;
+}
+
 TEST(UserDefaultsTest, ACorruptFileIsMovedAsideWithOneLine) {
     for (const char* content : {"{\"a\": 1,", "[1, 2]", "\"text\"", ""}) {
         SCOPED_TRACE(content);
@@ -117,13 +135,124 @@ TEST(UserDefaultsTest, ACorruptFileIsMovedAsideWithOneLine) {
         UserDefaults defaults(path);
         EXPECT_FALSE(defaults.object("a").has_value());
         ASSERT_EQ(errors.lines().size(), 1u);
-        EXPECT_NE(errors.lines()[0].find(path + ".corrupt"), std::string::npos) << errors.lines()[0];
-        EXPECT_EQ(fileContent(path + ".corrupt"), content);
+        const auto aside = namesStartingWith(folder.path(), "defaults.json.corrupt-");
+        ASSERT_EQ(aside.size(), 1u);
+        EXPECT_NE(errors.lines()[0].find(folder.file(aside[0])), std::string::npos) << errors.lines()[0];
+        EXPECT_EQ(fileContent(folder.file(aside[0])), content);
         EXPECT_FALSE(platform::FileManager::defaultManager().fileExists(path));
 
         defaults.set("a", 2);
         EXPECT_EQ(UserDefaults(path).integerValue("a"), 2);
         EXPECT_EQ(errors.lines().size(), 1u);
+    }
+}
+
+// A file that cannot be read at all is never replaced by the next change: it
+// is moved aside (a second one beside the first, never over it).
+TEST(UserDefaultsTest, AnUnreadableFileIsMovedAsideNotOverwritten) {
+    struct Case {
+        const char* name;
+        std::function<void(const std::string& path)> make;
+    };
+    const Case cases[] = {
+        {"over the size cap",
+         [](const std::string& path) {
+             ASSERT_FALSE(
+                 platform::FileManager::defaultManager().writeFile(path, std::string_view("{\"k\": 1}")));
+             ASSERT_EQ(::truncate(path.c_str(), 17 * 1024 * 1024), 0);
+         }},
+        {"a FIFO", [](const std::string& path) { ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0); }},
+        {"a folder", [](const std::string& path) { ASSERT_EQ(::mkdir(path.c_str(), 0700), 0); }},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.name);
+        TemporaryFolder folder;
+        const std::string path = folder.file("defaults.json");
+        test.make(path);
+        struct stat before {};
+        ASSERT_EQ(::lstat(path.c_str(), &before), 0);
+        platform::LineCapture errors(platform::LineWriter::standardError());
+        {
+            UserDefaults defaults(path);
+            defaults.set("a", 1);
+        }
+        ASSERT_EQ(errors.lines().size(), 1u) << errors.lines().front();
+        EXPECT_NE(errors.lines()[0].find("cannot read " + path), std::string::npos) << errors.lines()[0];
+        const auto aside = namesStartingWith(folder.path(), "defaults.json.corrupt-");
+        ASSERT_EQ(aside.size(), 1u);
+        struct stat moved {};
+        ASSERT_EQ(::lstat(folder.file(aside[0]).c_str(), &moved), 0);
+        EXPECT_EQ(moved.st_ino, before.st_ino);
+        EXPECT_EQ(UserDefaults(path).integerValue("a"), 1);
+    }
+
+    // Two unreadable files in the same second: both kept.
+    TemporaryFolder folder;
+    const std::string path = folder.file("defaults.json");
+    for (int round = 0; round < 2; ++round) {
+        ASSERT_FALSE(platform::FileManager::defaultManager().writeFile(path, std::string_view("{")));
+        platform::LineCapture errors(platform::LineWriter::standardError());
+        (void)UserDefaults(path).object("a");
+    }
+    EXPECT_EQ(namesStartingWith(folder.path(), "defaults.json.corrupt-").size(), 2u);
+}
+
+// When the file cannot even be moved aside, changes stay in memory and the
+// file is never written over.
+TEST(UserDefaultsTest, AFileThatCannotBeMovedAsideIsNeverWrittenOver) {
+    TemporaryFolder folder;
+    const std::string path = folder.file("defaults.json");
+    // Not JSON, and on a file system that refuses renames.
+    ASSERT_EQ(::symlink("/proc/version", path.c_str()), 0);
+    platform::LineCapture errors(platform::LineWriter::standardError());
+    UserDefaults defaults(path);
+    defaults.set("a", 1);
+    EXPECT_EQ(defaults.integerValue("a"), 1);
+    ASSERT_EQ(errors.lines().size(), 1u) << errors.lines().back();
+    EXPECT_NE(errors.lines()[0].find("could not move it aside"), std::string::npos) << errors.lines()[0];
+    struct stat link {};
+    ASSERT_EQ(::lstat(path.c_str(), &link), 0);
+    EXPECT_TRUE(S_ISLNK(link.st_mode));
+}
+
+// Settings kept in a managed dotfile: the link stays, its target changes.
+TEST(UserDefaultsTest, SavesWriteThroughASymbolicLink) {
+    struct Case {
+        const char* name;
+        std::vector<std::pair<std::string, std::string>> links;  // link → target, in creation order
+        const char* target;                                      // the file that must hold the values
+        bool targetExists;
+    };
+    const Case cases[] = {
+        {"relative link", {{"defaults.json", "dotfiles/prefs.json"}}, "dotfiles/prefs.json", true},
+        {"chain of two",
+         {{"dotfiles/current.json", "prefs.json"}, {"defaults.json", "dotfiles/current.json"}},
+         "dotfiles/prefs.json",
+         true},
+        {"dangling link", {{"defaults.json", "dotfiles/prefs.json"}}, "dotfiles/prefs.json", false},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.name);
+        TemporaryFolder folder;
+        auto& files = platform::FileManager::defaultManager();
+        ASSERT_FALSE(files.createDirectory(folder.file("dotfiles"), true));
+        if (test.targetExists) {
+            ASSERT_FALSE(files.writeFile(folder.file(test.target), std::string_view("{\"kept\": true}")));
+        }
+        for (const auto& [link, target] : test.links) {
+            ASSERT_EQ(::symlink(target.c_str(), folder.file(link).c_str()), 0);
+        }
+        const std::string path = folder.file("defaults.json");
+        UserDefaults(path).set("a", 1);
+
+        struct stat info {};
+        ASSERT_EQ(::lstat(path.c_str(), &info), 0);
+        EXPECT_TRUE(S_ISLNK(info.st_mode));
+        UserDefaults target(folder.file(test.target));
+        EXPECT_EQ(target.integerValue("a"), 1);
+        EXPECT_EQ(target.boolValue("kept"), test.targetExists ? std::optional<bool>(true) : std::nullopt);
+        EXPECT_EQ(namesStartingWith(folder.path(), ".").size(), 0u);
+        EXPECT_EQ(namesStartingWith(folder.file("dotfiles"), ".").size(), 0u);
     }
 }
 

@@ -1,10 +1,18 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <time.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <optional>
 
 #include <fstream>
 #include <future>
 #include <sstream>
 #include <thread>
 
+#include "platform/dispatch/DispatchSemaphore.hpp"
 #include "platform/foundation/FileManager.hpp"
 #include "platform/searchindex/FileSearchIndex.hpp"
 #include "testsupport/FakeSearchIndex.hpp"
@@ -223,6 +231,68 @@ TEST(SearchIndexDefault, RealIndexLivesInTheDocumentsFolder) {
     auto& index = SearchIndex::defaultSearchableIndex();
     complete([&](auto done) { index.indexSearchableItems({pointItem("A", "a", 1, 1)}, done); });
     EXPECT_TRUE(FileManager::defaultManager().fileExists(folder.dataHome() + "/TervoloNG/SearchIndex.json"));
+}
+
+TEST_F(FileSearchIndexTest, LeftoversOfInterruptedWritesAreRemovedWhenAMinuteOld) {
+    const std::string folder = folder_.file("documents");
+    ASSERT_FALSE(FileManager::defaultManager().createDirectory(folder, true));
+    const auto leave = [&](const std::string& name, int ageSeconds) {
+        ASSERT_FALSE(FileManager::defaultManager().writeFile(folder + "/" + name, std::string_view("{")));
+        struct timespec times[2];
+        ::clock_gettime(CLOCK_REALTIME, &times[0]);
+        times[0].tv_sec -= ageSeconds;
+        times[1] = times[0];
+        ASSERT_EQ(::utimensat(AT_FDCWD, (folder + "/" + name).c_str(), times, 0), 0);
+    };
+    leave(".SearchIndex.json.tmp-Old001", 3600);
+    leave(".SearchIndex.json.tmp-New002", 5);  // another instance's write, perhaps still running
+    leave(".Other.json.tmp-Old003", 3600);     // not the index's
+    FileSearchIndex index(path_);
+    auto names = FileManager::defaultManager().contentsOfDirectory(folder);
+    ASSERT_TRUE(names.ok());
+    std::sort(names->begin(), names->end());
+    EXPECT_EQ(*names, (std::vector<std::string>{".Other.json.tmp-Old003", ".SearchIndex.json.tmp-New002"}));
+}
+
+DispatchSemaphore gWriteStarted{0};
+
+// A clean exit while the default index writes its file: the write completes
+// and no temporary file stays behind. The exit runs in a child process that
+// shares this test's documents folder.
+TEST(SearchIndexDefault, ACleanExitFinishesTheWritesAskedFor) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    constexpr const char* kShared = "TERVOLO_TEST_EXIT_DATA_HOME";
+    std::optional<TemporaryFolder> folder;
+    if (std::getenv(kShared) == nullptr) {
+        folder.emplace();
+        ::setenv(kShared, folder->dataHome().c_str(), 1);
+    }
+    std::string documents = std::getenv(kShared);
+    documents.append("/TervoloNG");
+    std::vector<SearchableItem> items;
+    for (int i = 0; i < 20000; ++i) {
+        const std::string number = std::to_string(i);
+        items.push_back(
+            pointItem(std::string("P").append(number), std::string("point ").append(number), i * 1e-3, 1));
+    }
+    EXPECT_EXIT(
+        {
+            FileManager::setWriteStepHookForTesting([](const char* step, const char*) {
+                if (std::string_view(step) == "write") gWriteStarted.signal();
+                return 0;
+            });
+            SearchIndex::defaultSearchableIndex().indexSearchableItems(items, nullptr);
+            gWriteStarted.wait();
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
+    ::unsetenv(kShared);
+
+    auto names = FileManager::defaultManager().contentsOfDirectory(documents);
+    ASSERT_TRUE(names.ok());
+    EXPECT_EQ(std::count_if(names->begin(), names->end(), FileManager::isTemporaryFileName), 0)
+        << ::testing::PrintToString(*names);
+    EXPECT_EQ(FileSearchIndex(documents + "/SearchIndex.json").allItems().size(), items.size());
 }
 
 }  // namespace

@@ -20,12 +20,6 @@
 #include "testsupport/VirtualClockScope.hpp"
 #include "testsupport/mapkit/RecordingMapViewDelegate.hpp"
 
-// Fontconfig keeps a few blocks of its configuration until the process ends (the callout draws text);
-// they are the system library's and not leaks of ours.
-extern "C" const char* __lsan_default_suppressions() {
-    return "leak:libfontconfig.so\n";
-}
-
 namespace {
 
 using namespace platform;

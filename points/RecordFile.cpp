@@ -1,4 +1,6 @@
-#include "points/JsonText.hpp"
+#include "points/RecordFile.hpp"
+
+#include <sys/stat.h>
 
 #include <charconv>
 #include <cmath>
@@ -6,46 +8,16 @@
 #include <cstdio>
 
 #include "logging/QLLogging.hpp"
+#include "platform/coding/JSONDecoder.hpp"
 #include "platform/foundation/FileManager.hpp"
-#include "points/CodingError.hpp"
+#include "platform/text/Unicode.hpp"
 
-namespace tervolo::points::jsontext {
+namespace tervolo::points::recordfile {
 namespace {
 
-// Length of the UTF-8 sequence starting at text[i], or 0 when it is not a
-// well-formed one (overlong forms, surrogates and values above U+10FFFF are
-// refused, as JSON text must be valid Unicode).
-std::size_t utf8SequenceLength(std::string_view text, std::size_t i) {
-    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-    const unsigned char c = byte(i);
-    std::size_t length = 0;
-    std::uint32_t codePoint = 0;
-    if (c < 0x80) return 1;
-    if (c >= 0xC2 && c <= 0xDF) {
-        length = 2;
-        codePoint = c & 0x1F;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-        length = 3;
-        codePoint = c & 0x0F;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-        length = 4;
-        codePoint = c & 0x07;
-    } else {
-        return 0;
-    }
-    if (i + length > text.size()) return 0;
-    for (std::size_t k = 1; k < length; ++k) {
-        if ((byte(i + k) & 0xC0) != 0x80) return 0;
-        codePoint = (codePoint << 6) | (byte(i + k) & 0x3F);
-    }
-    if ((length == 3 && codePoint < 0x800) || (length == 4 && codePoint < 0x10000) ||
-        (codePoint >= 0xD800 && codePoint <= 0xDFFF) || codePoint > 0x10FFFF) {
-        return 0;
-    }
-    return length;
-}
+using Path = std::vector<std::string>;
 
-void writeString(std::string& out, std::string_view text, const std::string& path) {
+void writeString(std::string& out, std::string_view text, const Path& path) {
     out.push_back('"');
     for (std::size_t i = 0; i < text.size();) {
         const char c = text[i];
@@ -80,10 +52,11 @@ void writeString(std::string& out, std::string_view text, const std::string& pat
                     std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
                     out += escaped;
                 } else {
-                    const std::size_t length = utf8SequenceLength(text, i);
-                    if (length == 0) throw EncodingError(path, "text is not valid UTF-8");
-                    out.append(text.substr(i, length));
-                    i += length;
+                    // JSON text must be valid Unicode.
+                    const auto read = platform::text::nextCodePoint(text, i);
+                    if (!read.valid) throw platform::EncodingError(path, "text is not valid UTF-8");
+                    out.append(text.substr(i, read.length));
+                    i += read.length;
                     continue;
                 }
         }
@@ -92,8 +65,8 @@ void writeString(std::string& out, std::string_view text, const std::string& pat
     out.push_back('"');
 }
 
-void writeNumber(std::string& out, double value, const std::string& path) {
-    if (!std::isfinite(value)) throw EncodingError(path, "number is not finite");
+void writeNumber(std::string& out, double value, const Path& path) {
+    if (!std::isfinite(value)) throw platform::EncodingError(path, "number is not finite");
     // Whole numbers within the exactly representable integer range are written
     // without fraction ("-180", not "-180.0"); everything else in the shortest
     // form that reads back to the same double.
@@ -113,7 +86,7 @@ void writeNumber(std::string& out, double value, const std::string& path) {
     out.append(buffer, end);
 }
 
-void write(std::string& out, const nlohmann::ordered_json& value, const std::string& path) {
+void write(std::string& out, const nlohmann::ordered_json& value, Path& path) {
     using value_t = nlohmann::ordered_json::value_t;
     switch (value.type()) {
         case value_t::null:
@@ -139,7 +112,9 @@ void write(std::string& out, const nlohmann::ordered_json& value, const std::str
             std::size_t index = 0;
             for (const auto& element : value) {
                 if (index > 0) out.push_back(',');
-                write(out, element, path + "[" + std::to_string(index) + "]");
+                path.push_back(platform::coding_detail::indexKey(index));
+                write(out, element, path);
+                path.pop_back();
                 ++index;
             }
             out.push_back(']');
@@ -153,42 +128,17 @@ void write(std::string& out, const nlohmann::ordered_json& value, const std::str
                 first = false;
                 writeString(out, key, path);
                 out.push_back(':');
-                write(out, member, path.empty() ? key : path + "." + key);
+                path.push_back(key);
+                write(out, member, path);
+                path.pop_back();
             }
             out.push_back('}');
             break;
         }
         case value_t::binary:
         case value_t::discarded:
-            throw EncodingError(path, "value has no JSON form");
+            throw platform::EncodingError(path, "value has no JSON form");
     }
-}
-
-// Deepest nesting of brackets outside strings; stops counting past `limit`.
-bool nestingWithin(std::string_view text, std::size_t limit) {
-    std::size_t depth = 0;
-    bool inString = false;
-    bool escaped = false;
-    for (const char c : text) {
-        if (inString) {
-            if (escaped) {
-                escaped = false;
-            } else if (c == '\\') {
-                escaped = true;
-            } else if (c == '"') {
-                inString = false;
-            }
-            continue;
-        }
-        if (c == '"') {
-            inString = true;
-        } else if (c == '[' || c == '{') {
-            if (++depth > limit) return false;
-        } else if ((c == ']' || c == '}') && depth > 0) {
-            --depth;
-        }
-    }
-    return true;
 }
 
 }  // namespace
@@ -196,26 +146,31 @@ bool nestingWithin(std::string_view text, std::size_t limit) {
 std::string encodeCompact(const nlohmann::ordered_json& value) {
     std::string out;
     out.reserve(512);
-    write(out, value, "");
+    Path path;
+    write(out, value, path);
     return out;
 }
 
-nlohmann::json parse(std::string_view text) {
-    if (!nestingWithin(text, kMaxNesting)) return nlohmann::json(nlohmann::json::value_t::discarded);
-    try {
-        // No exceptions for syntax errors; range errors ("1e400") still throw.
-        return nlohmann::json::parse(text.begin(), text.end(), nullptr, /*allow_exceptions=*/false);
-    } catch (const nlohmann::json::exception&) {
-        return nlohmann::json(nlohmann::json::value_t::discarded);
-    }
+nlohmann::json parseDocument(std::string_view fileBytes) {
+    platform::JSONDecoder decoder;
+    decoder.maximumBytes = kMaxFileBytes;
+    decoder.maximumDepth = kMaxNesting;
+    return decoder.parse(fileBytes);
 }
 
-nlohmann::json parseDocument(std::string_view fileBytes) {
-    nlohmann::json document = parse(fileBytes);
-    if (document.is_discarded()) {
-        throw DecodingError(DecodingError::Category::dataCorrupted, "", "The given data was not valid JSON.");
+std::string pathText(const std::vector<std::string>& codingPath) {
+    std::string text;
+    for (const auto& key : codingPath) {
+        if (key.rfind("Index ", 0) == 0) {
+            text.push_back('[');
+            text.append(key, 6);
+            text.push_back(']');
+        } else {
+            if (!text.empty()) text += ".";
+            text += key;
+        }
     }
-    return document;
+    return text;
 }
 
 std::string documentSubfolder(std::string_view name) {
@@ -229,11 +184,45 @@ std::string documentSubfolder(std::string_view name) {
     return folder + "/";
 }
 
+bool writeRecordFile(const std::string& filePath, std::string_view bytes) {
+    if (bytes.size() > kMaxFileBytes) {
+        QLLogError("Not saving " + filePath + ": it would be " + std::to_string(bytes.size()) +
+                   " bytes, more than the " + std::to_string(kMaxFileBytes) +
+                   " bytes a point or tag file may have to be read back");
+        return false;
+    }
+    struct stat entry {};
+    const bool wasLink = ::lstat(filePath.c_str(), &entry) == 0 && S_ISLNK(entry.st_mode);
+    // Temporary file in the same folder, fsync, rename: a crash or a full
+    // disk leaves the previous file or the new one, never a torn file that
+    // the next start would reject (and so lose the record).
+    if (auto error = platform::FileManager::defaultManager().writeFile(filePath, bytes,
+                                                                       platform::WriteOptions::Atomic)) {
+        QLLogError("Can't write " + filePath + ": " + error->description);
+        return false;
+    }
+    if (wasLink) QLLogWarn("Replaced the symbolic link " + filePath + " with the saved file");
+    return true;
+}
+
+void removeAbandonedSaves(const std::string& folder) {
+    for (const auto& name : platform::FileManager::defaultManager().removeAbandonedTemporaryFiles(folder)) {
+        QLLogInfo("Removed " + name + ", left by a save that never completed");
+    }
+}
+
 namespace detail {
 
-std::optional<std::string> readRecordFile(const std::string& filePath) {
+std::optional<std::string> readRecordFile(const std::string& filePath, std::string_view extension) {
     auto bytes = platform::FileManager::defaultManager().readFileSafely(filePath, kMaxFileBytes);
-    if (!bytes.ok()) return std::nullopt;
+    if (!bytes.ok()) {
+        // A file gone since the folder was listed has nothing left to name.
+        if (!bytes.error().isNoSuchFile() && !extension.empty() && filePath.size() > extension.size() &&
+            std::string_view(filePath).substr(filePath.size() - extension.size()) == extension) {
+            QLLogWarn("Skipping " + filePath + ": " + bytes.error().description);
+        }
+        return std::nullopt;
+    }
     const auto& data = bytes.value();
     return std::string(reinterpret_cast<const char*>(data.data()), data.size());
 }
@@ -244,4 +233,4 @@ void logUndecodableFile(const std::string& filePath) {
 
 }  // namespace detail
 
-}  // namespace tervolo::points::jsontext
+}  // namespace tervolo::points::recordfile

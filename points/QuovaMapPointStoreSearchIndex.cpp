@@ -21,20 +21,20 @@ struct ItemContext {
 
 platform::SearchableItem makeItem(const QuovaMapPoint& point, const ItemContext& context) {
     platform::SearchableItem item;
-    item.uniqueIdentifier = *point.uuid;
+    item.uniqueIdentifier = *point.uuid();
     item.domainIdentifier = context.domainIdentifier;
     item.contentType = "public.content";
-    item.title = *point.title;
+    item.title = *point.title();
     item.thumbnailData = context.thumbnail;
-    item.latitude = point.coordinate.latitude;
-    item.longitude = point.coordinate.longitude;
+    item.latitude = point.coordinate().latitude;
+    item.longitude = point.coordinate().longitude;
     item.contentDescription = context.description;
-    if (point.subtitle) item.contentDescription += " - " + *point.subtitle;
+    if (point.subtitle()) item.contentDescription += " - " + *point.subtitle();
     return item;
 }
 
 bool isIndexable(const QuovaMapPoint& point) {
-    return point.title && point.uuid && platform::CLLocationCoordinate2DIsValid(point.coordinate);
+    return point.title() && point.uuid() && platform::CLLocationCoordinate2DIsValid(point.coordinate());
 }
 
 }  // namespace
@@ -68,10 +68,10 @@ void QuovaMapPointStore::addPointsToCoreSpotlight(const std::vector<std::shared_
 
 void QuovaMapPointStore::removePointFromSpotlight(const QuovaMapPoint& point) {
     // The completion keeps its own copy of the title.
-    std::string title = point.title.value_or("(unknown)");
-    if (!point.uuid) return;
+    std::string title = point.title().value_or("(unknown)");
+    if (!point.uuid()) return;
     platform::SearchIndex::defaultSearchableIndex().deleteSearchableItemsWithIdentifiers(
-        {*point.uuid}, [title = std::move(title)](std::optional<platform::Error> error) {
+        {*point.uuid()}, [title = std::move(title)](std::optional<platform::Error> error) {
             if (error) {
                 QLLogInfo("removing point " + title +
                           " from Spotlight FAILED, reason: " + error->description + ".");

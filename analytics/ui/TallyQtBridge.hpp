@@ -1,0 +1,62 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "analytics/TallyApplicationState.hpp"
+#include "analytics/TallyUIPort.hpp"
+
+class QObject;
+
+namespace platform {
+class ViewController;
+}
+
+namespace tervolo::analytics {
+
+// A screen of the client's own wrapped for the UI layer: the controller to present.
+struct TallyPresentableController : TallyPresentable {
+    explicit TallyPresentableController(std::shared_ptr<platform::ViewController> c)
+        : controller(std::move(c)) {}
+    std::shared_ptr<platform::ViewController> controller;
+};
+
+// What the analytics client learns from the Qt user interface: every screen
+// that appears (the view controllers' global screen-appeared hook feeds view
+// tracking), the application's state (hidden, active, quitting: mapped to
+// background, foreground and terminate), the primary screen's size, scale and
+// orientation, and the top controller to present the client's screens on.
+//
+// Main thread, after the QApplication exists. install() makes it the UI port
+// of TallyCommon; the returned object undoes it all when destroyed.
+class TallyQtBridge : public TallyUIPort {
+  public:
+    static std::shared_ptr<TallyQtBridge> install();
+    ~TallyQtBridge() override;
+
+    std::optional<TallyScreenFacts> mainScreen() const override;
+    int deviceOrientation() const override;
+    int interfaceOrientation() const override;
+    bool isApplicationInBackground() const override;
+    std::optional<std::string> topViewController() const override;
+    bool presentOnTopViewController(std::shared_ptr<TallyPresentable> screen,
+                                    std::function<void()> completion) override;
+    std::shared_ptr<TallyPresentable> makeStarRatingDialog(const std::string& message,
+                                                           std::function<void(int rating)> finished) override;
+    // Through the UI layer's open-URL routine (the user's browser).
+    void openURL(const std::string& url) override;
+
+    // The controller's title; else its navigation title view's text when that
+    // is a label; else its navigation title; else its class name.
+    static std::string titleForViewController(platform::ViewController& controller);
+    // The controller on top of the active main window's stack.
+    static std::shared_ptr<platform::ViewController> topController();
+
+  private:
+    TallyQtBridge();
+    std::unique_ptr<QObject> context_;
+    TallyApplicationState state_;
+};
+
+}  // namespace tervolo::analytics

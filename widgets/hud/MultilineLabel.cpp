@@ -1,0 +1,142 @@
+#include "widgets/hud/MultilineLabel.hpp"
+
+#include <QFontMetricsF>
+#include <QPainter>
+#include <QTextLayout>
+
+#include <algorithm>
+
+#include "platform/ui/Label.hpp"
+
+namespace tervolo::widgets::hud {
+
+namespace {
+
+struct Line {
+    int start;
+    int length;
+};
+
+// The lines `text` breaks into at `width`: at word boundaries, inside a word only when the word
+// alone is wider.
+std::vector<Line> wrap(const QFont& font, const QString& text, double width) {
+    std::vector<Line> lines;
+    if (text.isEmpty()) return lines;
+    QTextLayout layout(text, font);
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    layout.setTextOption(option);
+    layout.beginLayout();
+    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+        line.setLineWidth(width);
+        lines.push_back(Line{line.textStart(), line.textLength()});
+    }
+    layout.endLayout();
+    return lines;
+}
+
+}  // namespace
+
+MultilineLabel::MultilineLabel(QWidget* parent) : QWidget(parent), font_(QWidget::font()) {
+    setAttribute(Qt::WA_TranslucentBackground);
+    fit();
+}
+
+void MultilineLabel::setText(const QString& text) {
+    text_ = text;
+    fit();
+}
+
+void MultilineLabel::setFont(const QFont& font) {
+    font_ = font;
+    fit();
+}
+
+void MultilineLabel::setTextColor(const QColor& color) {
+    color_ = color;
+    update();
+}
+
+void MultilineLabel::setAlignment(Qt::Alignment alignment) {
+    alignment_ = alignment;
+    update();
+}
+
+void MultilineLabel::setNumberOfLines(int lines) {
+    lines_ = std::max(0, lines);
+    fit();
+}
+
+void MultilineLabel::setAdjustsFontSizeToFitWidth(bool adjusts) {
+    adjusts_ = adjusts;
+    fit();
+}
+
+void MultilineLabel::setMinimumScaleFactor(double factor) {
+    minimumScale_ = std::clamp(factor, 0.0, 1.0);
+    fit();
+}
+
+void MultilineLabel::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    fit();
+}
+
+void MultilineLabel::fit() {
+    const double width = contentsRect().width();
+    const double height = contentsRect().height();
+    auto fits = [&](const QFont& font) {
+        const auto lines = wrap(font, text_, width);
+        const int count = static_cast<int>(lines.size());
+        if (lines_ > 0 && count > lines_) return false;
+        return count * QFontMetricsF(font).lineSpacing() <= height + 0.5;
+    };
+    double scale = 1;
+    QFont shown = font_;
+    if (adjusts_ && minimumScale_ > 0 && minimumScale_ < 1 && width > 0 && !fits(font_)) {
+        scale = 1;
+        while (scale > minimumScale_) {
+            scale = std::max(minimumScale_, scale - 0.02);
+            shown = platform::scaledFont(font_, scale);
+            if (fits(shown)) break;
+        }
+    }
+    appliedScale_ = scale;
+    shownFont_ = shown;
+
+    shown_.clear();
+    if (width > 0) {
+        const auto lines = wrap(shown, text_, width);
+        const QFontMetricsF metrics(shown);
+        int keep = static_cast<int>(lines.size());
+        if (lines_ > 0) keep = std::min(keep, lines_);
+        for (int i = 0; i < keep; ++i) {
+            const bool last = i == keep - 1 && keep < static_cast<int>(lines.size());
+            if (last) {
+                // The rest of the text ends the last line, cut at the width.
+                const QString rest = text_.mid(lines[i].start).simplified();
+                shown_.push_back(metrics.elidedText(rest, Qt::ElideRight, width));
+            } else {
+                shown_.push_back(text_.mid(lines[i].start, lines[i].length).trimmed());
+            }
+        }
+    }
+    update();
+}
+
+void MultilineLabel::paintEvent(QPaintEvent*) {
+    if (shown_.isEmpty()) return;
+    QPainter painter(this);
+    painter.setFont(shownFont_);
+    painter.setPen(color_);
+    const QRectF area = contentsRect();
+    const double spacing = QFontMetricsF(shownFont_).lineSpacing();
+    double y = area.top() + (area.height() - spacing * shown_.size()) / 2;
+    const Qt::Alignment horizontal = alignment_ & Qt::AlignHorizontal_Mask;
+    for (const QString& line : shown_) {
+        painter.drawText(QRectF(area.left(), y, area.width(), spacing), horizontal | Qt::AlignTop, line);
+        y += spacing;
+    }
+}
+
+}  // namespace tervolo::widgets::hud

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <QColor>
+#include <QFont>
+#include <QString>
+#include <QStringList>
+#include <QWidget>
+
+namespace tervolo::widgets::hud {
+
+// A label of up to numberOfLines lines (0: as many as the height takes) with the platform label's
+// fitting rules, for the HUD's subtitle and text panels: words wrap at the width; with
+// adjustsFontSizeToFitWidth the font shrinks (down to minimumScaleFactor of its size; 0 means the
+// full size is already the smallest, as on the platform) until the text fits the lines and the
+// height; what still does not fit is cut, the last line ending in "…". The lines are centred
+// vertically and aligned horizontally by `alignment`. Measures with Qt's text layout, like
+// platform::textSize. Main thread only.
+class MultilineLabel : public QWidget {
+    Q_OBJECT
+
+  public:
+    explicit MultilineLabel(QWidget* parent = nullptr);
+
+    QString text() const { return text_; }
+    void setText(const QString& text);
+    QFont font() const { return font_; }
+    void setFont(const QFont& font);
+    QColor textColor() const { return color_; }
+    void setTextColor(const QColor& color);
+    Qt::Alignment alignment() const { return alignment_; }
+    void setAlignment(Qt::Alignment alignment);
+    int numberOfLines() const { return lines_; }
+    void setNumberOfLines(int lines);
+    bool adjustsFontSizeToFitWidth() const { return adjusts_; }
+    void setAdjustsFontSizeToFitWidth(bool adjusts);
+    double minimumScaleFactor() const { return minimumScale_; }
+    void setMinimumScaleFactor(double factor);
+
+    // What is shown: the scale applied to the font and the lines drawn.
+    double appliedScale() const { return appliedScale_; }
+    QFont shownFont() const { return shownFont_; }
+    QStringList shownLines() const { return shown_; }
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+  private:
+    void fit();
+
+    QString text_;
+    QFont font_;
+    QColor color_ = Qt::black;
+    Qt::Alignment alignment_ = Qt::AlignHCenter;
+    int lines_ = 1;
+    bool adjusts_ = false;
+    double minimumScale_ = 0;
+    double appliedScale_ = 1;
+    QFont shownFont_;
+    QStringList shown_;
+};
+
+}  // namespace tervolo::widgets::hud
