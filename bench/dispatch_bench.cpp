@@ -252,27 +252,25 @@ void BM_ReferencePool_Async(benchmark::State& state) {
 }
 BENCHMARK(BM_ReferencePool_Async)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
-void BM_Pool_GlobalAsync(benchmark::State& state) {
-    auto queue = platform::DispatchQueue::global();
+// Floods `queue` and reports its time against the reference pool's.
+void floodQueue(benchmark::State& state, const std::shared_ptr<platform::DispatchQueue>& queue) {
     reportAgainst(state,
                   floodPool(state, [&](std::function<void()> block) { queue->async(std::move(block)); }),
                   referencePoolNs);
+}
+
+void BM_Pool_GlobalAsync(benchmark::State& state) {
+    floodQueue(state, platform::DispatchQueue::global());
 }
 BENCHMARK(BM_Pool_GlobalAsync)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
 void BM_Pool_ConcurrentAsync(benchmark::State& state) {
-    auto queue = platform::DispatchQueue::concurrent("bench.pool");
-    reportAgainst(state,
-                  floodPool(state, [&](std::function<void()> block) { queue->async(std::move(block)); }),
-                  referencePoolNs);
+    floodQueue(state, platform::DispatchQueue::concurrent("bench.pool"));
 }
 BENCHMARK(BM_Pool_ConcurrentAsync)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
 void BM_Pool_SerialAsync(benchmark::State& state) {
-    auto queue = platform::DispatchQueue::serial("bench.pool-serial");
-    reportAgainst(state,
-                  floodPool(state, [&](std::function<void()> block) { queue->async(std::move(block)); }),
-                  referencePoolNs);
+    floodQueue(state, platform::DispatchQueue::serial("bench.pool-serial"));
 }
 BENCHMARK(BM_Pool_SerialAsync)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
