@@ -1,5 +1,6 @@
 #include "platform/dispatch/DispatchGroup.hpp"
 
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
@@ -14,9 +15,11 @@
 namespace platform {
 
 struct DispatchGroup::State {
+    // The count moves without the mutex; only the leave that brings it to zero takes the mutex, to
+    // wake the waiters and hand out the notifications.
+    std::atomic<long> count{0};
     std::mutex mutex;
     std::condition_variable empty;
-    long count = 0;
     std::vector<std::pair<std::shared_ptr<DispatchQueue>, std::function<void()>>> notifications;
 };
 
@@ -24,8 +27,7 @@ DispatchGroup::DispatchGroup() : state_(std::make_shared<State>()) {}
 DispatchGroup::~DispatchGroup() = default;
 
 void DispatchGroup::enter() {
-    std::lock_guard lock(state_->mutex);
-    ++state_->count;
+    state_->count.fetch_add(1, std::memory_order_relaxed);
 }
 
 void DispatchGroup::leave() {
@@ -34,14 +36,18 @@ void DispatchGroup::leave() {
 
 void DispatchGroup::leaveState(State& state) {
     std::vector<std::pair<std::shared_ptr<DispatchQueue>, std::function<void()>>> ready;
+    const long before = state.count.fetch_sub(1, std::memory_order_acq_rel);
+    if (before <= 0) {
+        std::fprintf(stderr, "platform::DispatchGroup: leave() without a matching enter()\n");
+        std::fflush(stderr);
+        std::abort();
+    }
+    if (before > 1) return;
     {
+        // A waiter checks the count under the mutex, so taking it here means none can miss this.
         std::lock_guard lock(state.mutex);
-        if (state.count <= 0) {
-            std::fprintf(stderr, "platform::DispatchGroup: leave() without a matching enter()\n");
-            std::fflush(stderr);
-            std::abort();
-        }
-        if (--state.count > 0) return;
+        // Someone may have entered again meanwhile: its own leave hands the notifications out.
+        if (state.count.load(std::memory_order_acquire) != 0) return;
         ready.swap(state.notifications);
         state.empty.notify_all();
     }
@@ -50,20 +56,21 @@ void DispatchGroup::leaveState(State& state) {
 
 void DispatchGroup::wait() {
     std::unique_lock lock(state_->mutex);
-    state_->empty.wait(lock, [this] { return state_->count == 0; });
+    state_->empty.wait(lock, [this] { return state_->count.load(std::memory_order_acquire) == 0; });
 }
 
 bool DispatchGroup::wait(double timeoutSeconds) {
     std::unique_lock lock(state_->mutex);
-    if (std::isnan(timeoutSeconds) || timeoutSeconds <= 0) return state_->count == 0;
+    auto isEmpty = [this] { return state_->count.load(std::memory_order_acquire) == 0; };
+    if (std::isnan(timeoutSeconds) || timeoutSeconds <= 0) return isEmpty();
     return state_->empty.wait_for(lock, std::chrono::duration<double>(std::min(timeoutSeconds, 1e9)),
-                                  [this] { return state_->count == 0; });
+                                  isEmpty);
 }
 
 void DispatchGroup::notify(std::shared_ptr<DispatchQueue> queue, std::function<void()> block) {
     {
         std::lock_guard lock(state_->mutex);
-        if (state_->count > 0) {
+        if (state_->count.load(std::memory_order_acquire) > 0) {
             state_->notifications.emplace_back(std::move(queue), std::move(block));
             return;
         }

@@ -6,7 +6,9 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <exception>
 #include <iterator>
@@ -65,9 +67,12 @@ struct Item {
 struct DispatchQueue::Impl {
     std::mutex mutex;
     std::deque<Item> items;
-    bool running = false;         // serial: a drainer or a sync caller holds the queue
-    int readers = 0;              // concurrent: plain blocks running
-    bool barrierRunning = false;  // concurrent: a barrier block running
+    bool running = false;  // serial: a drainer or a sync caller holds the queue
+    // Concurrent: the plain blocks running (readers) plus kBlocked while anything waits in `items`
+    // or a barrier runs. While kBlocked is clear a plain block starts without the mutex; once set
+    // (under the mutex), everything goes through `items` in order.
+    std::atomic<uint64_t> state{0};
+    bool barrierRunning = false;  // concurrent: a barrier block running (under the mutex)
 
     std::mutex specificsMutex;
     std::vector<std::pair<const void*, std::shared_ptr<void>>> specifics;
@@ -86,7 +91,10 @@ namespace {
 void drainSerial(const std::shared_ptr<DispatchQueue>& queue);
 
 void submitDrain(std::shared_ptr<DispatchQueue> queue) {
-    detail::submitToLabelledPool([queue = std::move(queue)] { drainSerial(queue); });
+    detail::PoolJob job;
+    job.run = [](detail::PoolJob& self) { drainSerial(self.queue); };
+    job.queue = std::move(queue);
+    detail::submitToLabelledPool(std::move(job));
 }
 
 // Runs the queued blocks of a serial queue on a worker until the queue is empty or a sync caller is
@@ -137,47 +145,109 @@ void releaseSerial(const std::shared_ptr<DispatchQueue>& queue) {
     }
 }
 
+constexpr uint64_t kBlocked = uint64_t{1} << 40;
+constexpr uint64_t kReaderMask = kBlocked - 1;
+
 void finishConcurrent(const std::shared_ptr<DispatchQueue>& queue, bool exclusive);
 
+template <bool exclusive>
+void runConcurrentJob(detail::PoolJob& job) {
+    nameThread(*job.queue);
+    {
+        FrameScope frame(job.queue.get(), exclusive);
+        job.block();
+    }
+    if (job.group) DispatchGroup::leaveState(*job.group);
+    finishConcurrent(job.queue, exclusive);
+}
+
+// Hands a block that may start now (counted as a reader, or as the running barrier) to a worker.
+void startConcurrent(std::shared_ptr<DispatchQueue> queue, Block block, bool exclusive,
+                     std::shared_ptr<DispatchGroup::State> group = nullptr) {
+    detail::PoolJob job;
+    job.run = exclusive ? runConcurrentJob<true> : runConcurrentJob<false>;
+    job.queue = std::move(queue);
+    job.block = std::move(block);
+    job.group = std::move(group);
+    detail::submitToLabelledPool(std::move(job));
+}
+
+// Global queues are never destroyed: the job holds no reference to its queue.
+void submitGlobal(DispatchQueue* queue, Block block, std::shared_ptr<DispatchGroup::State> group = nullptr) {
+    detail::PoolJob job;
+    job.run = [](detail::PoolJob& self) {
+        {
+            FrameScope frame(self.queue.get(), false);
+            self.block();
+        }
+        if (self.group) DispatchGroup::leaveState(*self.group);
+    };
+    job.queue = std::shared_ptr<DispatchQueue>(std::shared_ptr<void>(), queue);  // points, owns nothing
+    job.block = std::move(block);
+    job.group = std::move(group);
+    detail::submitToGlobalPool(std::move(job));
+}
+
+// Counts one more reader unless the queue is blocked (something waits in order, or a barrier
+// runs); false when the caller must queue its block instead.
+bool tryEnterReader(DispatchQueue::Impl& impl) {
+    uint64_t state = impl.state.load(std::memory_order_relaxed);
+    while ((state & kBlocked) == 0) {
+        if (impl.state.compare_exchange_weak(state, state + 1, std::memory_order_acq_rel,
+                                             std::memory_order_relaxed)) {
+            return true;
+        }
+    }
+    return false;
+}
+
 // Starts what may start on a concurrent queue: plain blocks up to the first barrier, or the barrier
-// once the blocks before it have finished. Called with the queue's mutex held.
+// once the blocks before it have finished. Called with the queue's mutex held; kBlocked is set.
 void pumpConcurrentLocked(const std::shared_ptr<DispatchQueue>& queue) {
     auto& impl = DispatchInternals::impl(*queue);
     while (!impl.items.empty() && !impl.barrierRunning) {
-        if (impl.items.front().barrier && impl.readers > 0) break;
+        // A reader finishing after this look sees kBlocked and pumps again, so the barrier is not
+        // forgotten.
+        if (impl.items.front().barrier && (impl.state.load(std::memory_order_acquire) & kReaderMask) > 0)
+            break;
         Item item = std::move(impl.items.front());
         impl.items.pop_front();
         const bool exclusive = item.barrier;
         if (exclusive) {
             impl.barrierRunning = true;
         } else {
-            ++impl.readers;
+            impl.state.fetch_add(1, std::memory_order_acq_rel);
         }
         if (item.waiter != nullptr) {
             item.waiter->release();
         } else {
-            detail::submitToLabelledPool([queue, exclusive, block = std::move(item.block)] {
-                nameThread(*queue);
-                {
-                    FrameScope frame(queue.get(), exclusive);
-                    block();
-                }
-                finishConcurrent(queue, exclusive);
-            });
+            startConcurrent(queue, std::move(item.block), exclusive);
         }
         if (exclusive) break;
     }
+    if (impl.items.empty() && !impl.barrierRunning)
+        impl.state.fetch_and(~kBlocked, std::memory_order_acq_rel);
+}
+
+// Queues an item behind everything already waiting and starts what may start.
+void enqueueConcurrent(const std::shared_ptr<DispatchQueue>& queue, Item item) {
+    auto& impl = DispatchInternals::impl(*queue);
+    std::lock_guard lock(impl.mutex);
+    impl.items.push_back(std::move(item));
+    impl.state.fetch_or(kBlocked, std::memory_order_acq_rel);
+    pumpConcurrentLocked(queue);
 }
 
 void finishConcurrent(const std::shared_ptr<DispatchQueue>& queue, bool exclusive) {
     auto& impl = DispatchInternals::impl(*queue);
-    std::lock_guard lock(impl.mutex);
-    if (exclusive) {
-        impl.barrierRunning = false;
-    } else {
-        --impl.readers;
+    if (!exclusive) {
+        const uint64_t before = impl.state.fetch_sub(1, std::memory_order_acq_rel);
+        // Only the last reader out, and only when something waits, has to look at the queue.
+        if ((before & kBlocked) == 0 || (before & kReaderMask) != 1) return;
     }
-    pumpConcurrentLocked(queue);
+    std::lock_guard lock(impl.mutex);
+    if (exclusive) impl.barrierRunning = false;
+    if ((impl.state.load(std::memory_order_acquire) & kBlocked) != 0) pumpConcurrentLocked(queue);
 }
 
 struct ScopeExit {
@@ -255,27 +325,33 @@ void DispatchQueue::async(Block block) {
             }
             return;
         }
-        case Kind::Concurrent: {
-            std::lock_guard lock(impl_->mutex);
-            impl_->items.push_back(Item{std::move(block)});
-            pumpConcurrentLocked(shared_from_this());
+        case Kind::Concurrent:
+            if (tryEnterReader(*impl_)) {
+                startConcurrent(shared_from_this(), std::move(block), false);
+            } else {
+                enqueueConcurrent(shared_from_this(), Item{std::move(block)});
+            }
             return;
-        }
         case Kind::Main:
             MainState::shared().push(std::move(block));
             return;
         case Kind::Global:
-            detail::submitToGlobalPool([queue = shared_from_this(), block = std::move(block)] {
-                nameThread(*queue);
-                FrameScope frame(queue.get(), false);
-                block();
-            });
+            submitGlobal(this, std::move(block));
             return;
     }
 }
 
 void DispatchQueue::async(DispatchGroup& group, Block block) {
     group.enter();
+    // Pool jobs carry the group themselves: no wrapping closure to allocate for every block.
+    if (kind_ == Kind::Global) {
+        submitGlobal(this, std::move(block), group.state());
+        return;
+    }
+    if (kind_ == Kind::Concurrent && tryEnterReader(*impl_)) {
+        startConcurrent(shared_from_this(), std::move(block), false, group.state());
+        return;
+    }
     async([state = group.state(), block = std::move(block)] {
         block();
         DispatchGroup::leaveState(*state);
@@ -314,20 +390,14 @@ void DispatchQueue::sync(const Block& block) {
             if (held == 2) fatal("sync onto the queue this thread is already running would deadlock", label_);
             auto self = shared_from_this();
             SyncWaiter waiter;
-            bool wait = false;
-            {
-                std::lock_guard lock(impl_->mutex);
+            if (held == 1) {
                 // A thread already reading on this queue reads again at once: a barrier queued
                 // meanwhile waits for it anyway, and waiting behind that barrier would deadlock.
-                if (held == 1 || (impl_->items.empty() && !impl_->barrierRunning)) {
-                    ++impl_->readers;
-                } else {
-                    impl_->items.push_back(Item{nullptr, &waiter, false});
-                    pumpConcurrentLocked(self);
-                    wait = true;
-                }
+                impl_->state.fetch_add(1, std::memory_order_acq_rel);
+            } else if (!tryEnterReader(*impl_)) {
+                enqueueConcurrent(self, Item{nullptr, &waiter, false});
+                waiter.acquire();
             }
-            if (wait) waiter.acquire();
             ScopeExit release{[&] { finishConcurrent(self, false); }};
             FrameScope frame(this, false);
             block();
@@ -365,9 +435,7 @@ void DispatchQueue::asyncBarrier(Block block) {
         async(std::move(block));  // serial queues order everything anyway; global queues have no barriers
         return;
     }
-    std::lock_guard lock(impl_->mutex);
-    impl_->items.push_back(Item{std::move(block), nullptr, true});
-    pumpConcurrentLocked(shared_from_this());
+    enqueueConcurrent(shared_from_this(), Item{std::move(block), nullptr, true});
 }
 
 void DispatchQueue::syncBarrier(const Block& block) {
@@ -379,18 +447,8 @@ void DispatchQueue::syncBarrier(const Block& block) {
         fatal("barrier sync onto the queue this thread is already running would deadlock", label_);
     auto self = shared_from_this();
     SyncWaiter waiter;
-    bool wait = false;
-    {
-        std::lock_guard lock(impl_->mutex);
-        if (impl_->items.empty() && !impl_->barrierRunning && impl_->readers == 0) {
-            impl_->barrierRunning = true;
-        } else {
-            impl_->items.push_back(Item{nullptr, &waiter, true});
-            pumpConcurrentLocked(self);
-            wait = true;
-        }
-    }
-    if (wait) waiter.acquire();
+    enqueueConcurrent(self, Item{nullptr, &waiter, true});  // starts at once on an idle queue
+    waiter.acquire();
     ScopeExit release{[&] { finishConcurrent(self, true); }};
     FrameScope frame(this, true);
     block();

@@ -4,6 +4,8 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <string>
+#include <string_view>
 
 #include "platform/dispatch/DispatchQueue.hpp"
 #include "platform/dispatch/ThreadName.hpp"
@@ -29,9 +31,10 @@ int heldBySelf(const DispatchQueue* queue) {
 void nameThread(const DispatchQueue& queue) {
     if (queue.kind() == DispatchQueue::Kind::Global) return;
     thread_local std::string current;
-    std::string wanted = queue.label().substr(0, 15);
+    // Compared in place: this runs before every block a worker takes.
+    const std::string_view wanted = std::string_view(queue.label()).substr(0, 15);
     if (wanted == current) return;
-    current = std::move(wanted);
+    current.assign(wanted);
     pthread_setname_np(pthread_self(), current.c_str());
     ++tlsRenameCount;
 }

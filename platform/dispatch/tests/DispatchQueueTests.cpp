@@ -296,6 +296,83 @@ TEST(DispatchQueue, WorkerThreadsAreNamedAfterTheirQueue) {
     }
 }
 
+// Workers take waiting blocks in batches; a block that waits for a later block of the same burst
+// must still see that block run on another worker.
+TEST(DispatchQueue, BlockWaitingForALaterBlockOfTheSameBurstIsNotStuck) {
+    const std::shared_ptr<DispatchQueue> queues[] = {DispatchQueue::global(),
+                                                     DispatchQueue::concurrent("test.burst")};
+    for (const auto& queue : queues) {
+        DispatchSemaphore last(0);
+        DispatchGroup group;
+        constexpr int kWaiters = 3;
+        for (int i = 0; i < kWaiters; ++i) {
+            queue->async(group, [&] {
+                last.wait();
+                last.signal();  // hand it on to the next waiter
+            });
+        }
+        for (int i = 0; i < 40; ++i) queue->async(group, [] {});
+        queue->async(group, [&] { last.signal(); });
+        EXPECT_TRUE(group.wait(30.0)) << queue->label();
+    }
+}
+
+// Many producers flood the pools; every block runs exactly once, and on a concurrent queue no plain
+// block overlaps a barrier while a reader queued after a barrier sees its effect.
+TEST(DispatchQueue, FloodFromManyProducersRunsEveryBlockOnceAroundBarriers) {
+    constexpr int kProducers = 4;
+    constexpr int kBlocks = 5000;
+    auto concurrent = DispatchQueue::concurrent("test.flood");
+    const std::shared_ptr<DispatchQueue> queues[] = {DispatchQueue::global(QoS::Utility), concurrent};
+    for (const auto& queue : queues) {
+        std::vector<std::atomic<int>> runs(kProducers * kBlocks);
+        std::atomic<int> readers{0};
+        std::atomic<bool> barrierInside{false};
+        std::atomic<bool> violated{false};
+        std::atomic<int> barriers{0};
+        DispatchGroup group;
+        std::vector<std::thread> producers;
+        for (int p = 0; p < kProducers; ++p) {
+            producers.emplace_back([&, p] {
+                int ownBarriers = 0;
+                for (int i = 0; i < kBlocks; ++i) {
+                    const int index = p * kBlocks + i;
+                    if (i % 500 == 499) {
+                        ++ownBarriers;
+                        group.enter();
+                        queue->asyncBarrier([&, index] {
+                            runs[index].fetch_add(1);
+                            if (queue->kind() == DispatchQueue::Kind::Concurrent) {
+                                barrierInside = true;
+                                if (readers.load() != 0) violated = true;
+                                barriers.fetch_add(1);
+                                barrierInside = false;
+                            }
+                            group.leave();
+                        });
+                        continue;
+                    }
+                    queue->async(group, [&, index, ownBarriers] {
+                        readers.fetch_add(1);
+                        runs[index].fetch_add(1);
+                        if (queue->kind() == DispatchQueue::Kind::Concurrent &&
+                            (barrierInside.load() || barriers.load() < ownBarriers)) {
+                            violated = true;
+                        }
+                        readers.fetch_sub(1);
+                    });
+                }
+            });
+        }
+        for (auto& producer : producers) producer.join();
+        ASSERT_TRUE(group.wait(60.0)) << queue->label();
+        EXPECT_FALSE(violated) << queue->label();
+        int wrong = 0;
+        for (const auto& count : runs) wrong += count.load() != 1 ? 1 : 0;
+        EXPECT_EQ(wrong, 0) << queue->label();
+    }
+}
+
 TEST(DispatchGroup, WaitNotifyAndTimeout) {
     DispatchGroup group;
     EXPECT_TRUE(group.wait(0.0));  // empty group: nothing to wait for
