@@ -9,12 +9,74 @@
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
+#include <malloc.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <memory>
+#include <new>
 #include <nlohmann/json.hpp>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "json/JSON.hpp"
+
+// ---- heap tracking (operator new: ours and nlohmann-json allocate through it) ----------
+
+// The replacement operators below pair malloc with free; GCC sees operator new
+// inlined into call sites of operator delete and warns about a mismatch that
+// is not there.
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+
+namespace {
+std::atomic<int64_t> gHeapInUse{0};
+std::atomic<int64_t> gHeapPeak{0};
+// On only while a peak is measured, so the timed runs pay nothing for it
+// (RapidJSON allocates with malloc and would not pay it either).
+std::atomic<bool> gTracking{false};
+
+void* trackedAllocation(std::size_t size) {
+    void* p = std::malloc(size ? size : 1);
+    if (p == nullptr) throw std::bad_alloc();
+    if (!gTracking.load(std::memory_order_relaxed)) return p;
+    const int64_t now =
+        gHeapInUse.fetch_add(static_cast<int64_t>(malloc_usable_size(p)), std::memory_order_relaxed) +
+        static_cast<int64_t>(malloc_usable_size(p));
+    int64_t peak = gHeapPeak.load(std::memory_order_relaxed);
+    while (now > peak && !gHeapPeak.compare_exchange_weak(peak, now, std::memory_order_relaxed)) {
+    }
+    return p;
+}
+
+void trackedRelease(void* p) noexcept {
+    if (p == nullptr) return;
+    if (gTracking.load(std::memory_order_relaxed))
+        gHeapInUse.fetch_sub(static_cast<int64_t>(malloc_usable_size(p)), std::memory_order_relaxed);
+    std::free(p);
+}
+}  // namespace
+
+void* operator new(std::size_t size) {
+    return trackedAllocation(size);
+}
+void* operator new[](std::size_t size) {
+    return trackedAllocation(size);
+}
+void operator delete(void* p) noexcept {
+    trackedRelease(p);
+}
+void operator delete[](void* p) noexcept {
+    trackedRelease(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    trackedRelease(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+    trackedRelease(p);
+}
 
 using tervolo::json::Any;
 using tervolo::json::JSON;
@@ -200,14 +262,37 @@ std::string canadaLike() {
     return text;
 }
 
+// The large document: the three above, again and again, as one array of
+// about 10 MB.
+std::string largeDocument() {
+    const std::string parts[] = {twitterLike(), citmLike(), canadaLike()};
+    std::string text = "[";
+    for (size_t i = 0; text.size() < 10'000'000; ++i) {
+        if (i > 0) text.push_back(',');
+        text += parts[i % 3];
+    }
+    text.push_back(']');
+    return text;
+}
+
 const std::string& document(int which) {
-    static const std::string documents[] = {twitterLike(), citmLike(), canadaLike()};
+    static const std::string documents[] = {twitterLike(), citmLike(), canadaLike(), largeDocument()};
     return documents[which];
 }
 
 const char* documentName(int which) {
-    static const char* names[] = {"twitter", "citm_catalog", "canada"};
+    static const char* names[] = {"twitter", "citm_catalog", "canada", "large"};
     return names[which];
+}
+
+constexpr int kLarge = 3;
+
+// ---- ratios printed at exit --------------------------------------------------------
+
+// "<comparison> <document>" -> (ours, reference), times per iteration.
+std::map<std::string, std::pair<double, double>>& ratios() {
+    static auto* r = new std::map<std::string, std::pair<double, double>>();
+    return *r;
 }
 
 // ---- parse ---------------------------------------------------------------------
@@ -274,6 +359,47 @@ void BM_Parse_Nlohmann(benchmark::State& state) {
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
     state.SetLabel(documentName(static_cast<int>(state.range(0))));
+}
+
+// Parsing alone, the tree released outside the clock (a RapidJSON document
+// releases its pool at once, ours and nlohmann-json's free node by node).
+void BM_ParseOnly_Ours(benchmark::State& state) {
+    const std::string& text = document(static_cast<int>(state.range(0)));
+    for (auto _ : state) {
+        auto value = std::make_unique<JSON>(JSONSerialization::jsonObject(text));
+        benchmark::DoNotOptimize(value);
+        state.PauseTiming();
+        value.reset();
+        state.ResumeTiming();
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
+    state.SetLabel(documentName(static_cast<int>(state.range(0))));
+}
+
+// RapidJSON with full-precision floats and UTF-8 validation on: the work our
+// parser does. `untimedRelease`: the document is released outside the clock.
+void parseRapidJSONFull(benchmark::State& state, bool untimedRelease) {
+    constexpr unsigned kFlags = rapidjson::kParseFullPrecisionFlag | rapidjson::kParseValidateEncodingFlag;
+    const std::string& text = document(static_cast<int>(state.range(0)));
+    for (auto _ : state) {
+        auto value = std::make_unique<rapidjson::Document>();
+        value->Parse<kFlags>(text.c_str(), text.size());
+        if (value->HasParseError()) state.SkipWithError("RapidJSON refused the document");
+        benchmark::DoNotOptimize(value);
+        if (untimedRelease) state.PauseTiming();
+        value.reset();
+        if (untimedRelease) state.ResumeTiming();
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
+    state.SetLabel(documentName(static_cast<int>(state.range(0))));
+}
+
+void BM_ParseOnly_RapidJSONFull(benchmark::State& state) {
+    parseRapidJSONFull(state, true);
+}
+
+void BM_Parse_RapidJSONFull(benchmark::State& state) {
+    parseRapidJSONFull(state, false);
 }
 
 void BM_Parse_RapidJSON(benchmark::State& state) {
@@ -383,6 +509,66 @@ void BM_Access_RapidJSON(benchmark::State& state) {
     state.SetLabel(documentName(which));
 }
 
+// ---- walk: every value through the collection interface ----------------------------------
+
+// Visits every value of the tree by iterating each container, reading keys
+// and leaves (texts by length, numbers by value) so nothing can be dropped.
+double walkOurs(const JSON& value) {
+    double sum = 0;
+    for (const auto& [key, element] : value) {
+        switch (element.type()) {
+            case tervolo::json::Type::array:
+            case tervolo::json::Type::dictionary:
+                sum += walkOurs(element);
+                break;
+            case tervolo::json::Type::string:
+                sum += static_cast<double>(element.object().string()->size());
+                break;
+            case tervolo::json::Type::number:
+                sum += element.doubleValue();
+                break;
+            default:
+                sum += 1;
+                break;
+        }
+        if (!key.isArrayOffset()) sum += static_cast<double>(key.text().size());
+    }
+    return sum;
+}
+
+double walkNlohmann(const nlohmann::json& value) {
+    double sum = 0;
+    const bool isObject = value.is_object();
+    for (auto it = value.begin(); it != value.end(); ++it) {
+        const nlohmann::json& element = *it;
+        if (element.is_structured()) {
+            sum += walkNlohmann(element);
+        } else if (element.is_string()) {
+            sum += static_cast<double>(element.get_ref<const std::string&>().size());
+        } else if (element.is_number()) {
+            sum += element.get<double>();
+        } else {
+            sum += 1;
+        }
+        if (isObject) sum += static_cast<double>(it.key().size());
+    }
+    return sum;
+}
+
+void BM_Walk_Ours(benchmark::State& state) {
+    int which = static_cast<int>(state.range(0));
+    JSON value(JSONSerialization::jsonObject(document(which)));
+    for (auto _ : state) benchmark::DoNotOptimize(walkOurs(value));
+    state.SetLabel(documentName(which));
+}
+
+void BM_Walk_Nlohmann(benchmark::State& state) {
+    int which = static_cast<int>(state.range(0));
+    const nlohmann::json value = nlohmann::json::parse(document(which));
+    for (auto _ : state) benchmark::DoNotOptimize(walkNlohmann(value));
+    state.SetLabel(documentName(which));
+}
+
 // ---- print (compact) ------------------------------------------------------------------
 
 void BM_Print_Ours(benchmark::State& state) {
@@ -440,6 +626,50 @@ void BM_Print_RapidJSON(benchmark::State& state) {
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes));
     state.SetLabel(documentName(which));
+}
+
+// The compact text as a caller asks for it: the value's own rawString.
+void BM_Print_OursRawString(benchmark::State& state) {
+    int which = static_cast<int>(state.range(0));
+    JSON value(JSONSerialization::jsonObject(document(which)));
+    size_t bytes = 0;
+    for (auto _ : state) {
+        auto out = value.rawString(tervolo::json::StringEncoding::utf8,
+                                   WritingOptions(WritingOptions::withoutEscapingSlashes));
+        bytes = out->size();
+        benchmark::DoNotOptimize(out);
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes));
+    state.SetLabel(documentName(which));
+}
+
+// ---- peak heap while parsing the large document ----------------------------------------------
+
+template <typename Parse>
+void peakWhileParsing(benchmark::State& state, Parse parse) {
+    const std::string& text = document(kLarge);
+    for (auto _ : state) {
+        gHeapInUse.store(0);
+        gHeapPeak.store(0);
+        gTracking.store(true);
+        {
+            auto value = parse(text);
+            benchmark::DoNotOptimize(value);
+            state.counters["kept_MB"] = static_cast<double>(gHeapInUse.load()) / 1e6;
+        }
+        gTracking.store(false);
+        state.counters["peak_MB"] = static_cast<double>(gHeapPeak.load()) / 1e6;
+    }
+    state.SetLabel(documentName(kLarge));
+}
+
+void BM_ParsePeak_Ours(benchmark::State& state) {
+    peakWhileParsing(state,
+                     [](const std::string& text) { return JSON(JSONSerialization::jsonObject(text)); });
+}
+
+void BM_ParsePeak_Nlohmann(benchmark::State& state) {
+    peakWhileParsing(state, [](const std::string& text) { return nlohmann::json::parse(text); });
 }
 
 // ---- path writes into one document ---------------------------------------------------------
@@ -503,18 +733,78 @@ void documents(benchmark::internal::Benchmark* b) {
     b->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
 }
 
+void documentsAndLarge(benchmark::internal::Benchmark* b) {
+    b->Arg(0)->Arg(1)->Arg(2)->Arg(kLarge)->Unit(benchmark::kMillisecond);
+}
+
+// Keeps the time per iteration (and the peak counters) of the paired runs
+// for the ratio lines printed at exit.
+class RatioReporter : public benchmark::ConsoleReporter {
+  public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        static const std::pair<const char*, const char*> pairs[] = {
+            {"BM_Parse_Ours/", "parse vs RapidJSON (full precision, UTF-8 validated)"},
+            {"BM_Parse_RapidJSONFull/", "parse vs RapidJSON (full precision, UTF-8 validated)"},
+            {"BM_ParseOnly_Ours/", "parse, tree released untimed, vs RapidJSON (full precision, UTF-8)"},
+            {"BM_ParseOnly_RapidJSONFull/",
+             "parse, tree released untimed, vs RapidJSON (full precision, UTF-8)"},
+            {"BM_Walk_Ours/", "walk every value vs nlohmann"},
+            {"BM_Walk_Nlohmann/", "walk every value vs nlohmann"},
+            {"BM_Print_OursRawString/", "compact rawString vs nlohmann dump"},
+            {"BM_Print_Ours/", "compact serialiser vs nlohmann dump"},
+        };
+        for (const auto& run : runs) {
+            const std::string name = run.benchmark_name();
+            const bool ours = name.find("Ours") != std::string::npos;
+            const std::string label = " " + run.report_label;
+            for (const auto& [prefix, comparison] : pairs) {
+                if (name.rfind(prefix, 0) == 0) record(comparison + label, ours, run.GetAdjustedRealTime());
+            }
+            if (name.rfind("BM_Parse_Nlohmann/", 0) == 0) {
+                record("parse vs nlohmann" + label, false, run.GetAdjustedRealTime());
+                record("parse vs RapidJSON (full precision, UTF-8 validated)" + label, false, -1);
+            }
+            if (name.rfind("BM_Parse_Ours/", 0) == 0)
+                record("parse vs nlohmann" + label, true, run.GetAdjustedRealTime());
+            if (name.rfind("BM_Print_Nlohmann/", 0) == 0) {
+                record("compact rawString vs nlohmann dump" + label, false, run.GetAdjustedRealTime());
+                record("compact serialiser vs nlohmann dump" + label, false, run.GetAdjustedRealTime());
+            }
+            const auto peak = run.counters.find("peak_MB");
+            if (peak != run.counters.end())
+                record("peak heap while parsing vs nlohmann" + label, ours, peak->second);
+        }
+        ConsoleReporter::ReportRuns(runs);
+    }
+
+  private:
+    static void record(const std::string& name, bool ours, double value) {
+        auto& entry = ratios()[name];
+        if (value < 0) return;
+        (ours ? entry.first : entry.second) = value;
+    }
+};
+
 }  // namespace
 
-BENCHMARK(BM_Parse_Ours)->Apply(documents);
+BENCHMARK(BM_Parse_Ours)->Apply(documentsAndLarge);
 BENCHMARK(BM_Parse_NlohmannUnderneath)->Apply(documents);
-BENCHMARK(BM_Parse_Nlohmann)->Apply(documents);
+BENCHMARK(BM_Parse_Nlohmann)->Apply(documentsAndLarge);
 BENCHMARK(BM_Parse_RapidJSON)->Apply(documents);
+BENCHMARK(BM_Parse_RapidJSONFull)->Apply(documentsAndLarge);
+BENCHMARK(BM_ParseOnly_Ours)->Arg(kLarge)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ParseOnly_RapidJSONFull)->Arg(kLarge)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ParsePeak_Ours)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ParsePeak_Nlohmann)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Walk_Ours)->Apply(documentsAndLarge);
+BENCHMARK(BM_Walk_Nlohmann)->Apply(documentsAndLarge);
 BENCHMARK(BM_Access_Ours)->Apply(documents)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Access_Nlohmann)->Apply(documents)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Access_RapidJSON)->Apply(documents)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_Print_Ours)->Apply(documents);
+BENCHMARK(BM_Print_Ours)->Apply(documentsAndLarge);
+BENCHMARK(BM_Print_OursRawString)->Apply(documentsAndLarge);
 BENCHMARK(BM_Print_OursOwnPrinter)->Apply(documents);
-BENCHMARK(BM_Print_Nlohmann)->Apply(documents);
+BENCHMARK(BM_Print_Nlohmann)->Apply(documentsAndLarge);
 BENCHMARK(BM_Print_RapidJSON)->Apply(documents);
 BENCHMARK(BM_PathWrites)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond)->Complexity();
 BENCHMARK(BM_MergeKeys)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond)->Complexity();
@@ -524,3 +814,18 @@ BENCHMARK(BM_PathWritesNewKeys)
     ->Arg(100000)
     ->Unit(benchmark::kMillisecond)
     ->Complexity();
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    std::printf("\nRatios, ours / reference (time or peak heap; lower is better for us):\n");
+    for (const auto& [name, values] : ratios()) {
+        if (values.first > 0 && values.second > 0) {
+            std::printf("  %-70s %12.3f / %12.3f = %.2f\n", name.c_str(), values.first, values.second,
+                        values.first / values.second);
+        }
+    }
+    benchmark::Shutdown();
+    return 0;
+}

@@ -12,11 +12,13 @@
 #include <spdlog/async_logger.h>
 #include <spdlog/sinks/base_sink.h>
 
+#include <malloc.h>
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+
 #include <map>
 #include <memory>
 #include <new>
@@ -318,6 +320,45 @@ void BM_Drain_Spdlog(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * kDrainRecords);
 }
 BENCHMARK(BM_Drain_Spdlog)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+// MARK: - Memory per queued record
+
+// Heap in use per record while the records wait for a held consumer: ours
+// the record, its text and its place in the hand-over; spdlog's slot in its
+// preallocated queue (the same line fits the slot's own buffer).
+constexpr int kQueuedRecords = 100'000;
+
+size_t heapInUse() {
+    return mallinfo2().uordblks;
+}
+
+void BM_QueuedMemory_QLLog(benchmark::State& state) {
+    auto& logger = nullLogger();
+    QLLog::sharedInstance().flushLog();
+    for (auto _ : state) {
+        platform::DispatchSemaphore release(0);
+        QLLog::loggingQueue()->async([&] { release.wait(); });
+        const size_t before = heapInUse();
+        for (int i = 0; i < kQueuedRecords; ++i) QLLogInfo("QuovaMapPointStore: loaded {} points.", i);
+        const size_t after = heapInUse();
+        release.signal();
+        QLLog::sharedInstance().flushLog();
+        const double perRecord = static_cast<double>(after - before) / kQueuedRecords;
+        state.counters["bytes_per_record"] = perRecord;
+        record("bytes per queued record", true, perRecord);
+    }
+    benchmark::DoNotOptimize(logger->count.load());
+}
+BENCHMARK(BM_QueuedMemory_QLLog)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+void BM_QueuedMemory_Spdlog(benchmark::State& state) {
+    for (auto _ : state) {
+        const double perRecord = sizeof(spdlog::details::async_msg);
+        state.counters["bytes_per_record"] = perRecord;
+        record("bytes per queued record", false, perRecord);
+    }
+}
+BENCHMARK(BM_QueuedMemory_Spdlog)->Iterations(1);
 
 // Collects the mean times of the paired runs for the ratio lines.
 class RatioReporter : public benchmark::ConsoleReporter {

@@ -67,26 +67,6 @@ Any Any::other(std::any object) {
     return any;
 }
 
-const std::string* Any::string() const {
-    auto p = std::get_if<std::shared_ptr<const std::string>>(&storage_);
-    return p ? p->get() : nullptr;
-}
-
-const Array* Any::array() const {
-    auto p = std::get_if<std::shared_ptr<ArrayNode>>(&storage_);
-    return p ? &(*p)->items : nullptr;
-}
-
-const Dictionary* Any::dictionary() const {
-    auto p = std::get_if<std::shared_ptr<DictionaryNode>>(&storage_);
-    return p ? &(*p)->entries : nullptr;
-}
-
-const Data* Any::data() const {
-    auto p = std::get_if<std::shared_ptr<const Data>>(&storage_);
-    return p ? p->get() : nullptr;
-}
-
 const JSON* Any::json() const {
     auto p = std::get_if<std::shared_ptr<const JSON>>(&storage_);
     return p ? p->get() : nullptr;
@@ -95,19 +75,6 @@ const JSON* Any::json() const {
 const std::any* Any::otherObject() const {
     auto p = std::get_if<std::shared_ptr<const OtherNode>>(&storage_);
     return p ? &(*p)->object : nullptr;
-}
-
-bool Any::isPlain() const {
-    switch (kind()) {
-        case Kind::json:
-            return false;
-        case Kind::array:
-            return std::get<std::shared_ptr<ArrayNode>>(storage_)->plain;
-        case Kind::dictionary:
-            return std::get<std::shared_ptr<DictionaryNode>>(storage_)->plain;
-        default:
-            return true;
-    }
 }
 
 bool operator==(const Any& a, const Any& b) {

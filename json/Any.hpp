@@ -150,4 +150,39 @@ class Any {
         storage_;
 };
 
+// Read on every element access: inline.
+
+inline const std::string* Any::string() const {
+    auto p = std::get_if<std::shared_ptr<const std::string>>(&storage_);
+    return p ? p->get() : nullptr;
+}
+
+inline const Array* Any::array() const {
+    auto p = std::get_if<std::shared_ptr<ArrayNode>>(&storage_);
+    return p ? &(*p)->items : nullptr;
+}
+
+inline const Dictionary* Any::dictionary() const {
+    auto p = std::get_if<std::shared_ptr<DictionaryNode>>(&storage_);
+    return p ? &(*p)->entries : nullptr;
+}
+
+inline const Data* Any::data() const {
+    auto p = std::get_if<std::shared_ptr<const Data>>(&storage_);
+    return p ? p->get() : nullptr;
+}
+
+inline bool Any::isPlain() const {
+    switch (kind()) {
+        case Kind::json:
+            return false;
+        case Kind::array:
+            return std::get_if<std::shared_ptr<ArrayNode>>(&storage_)->get()->plain;
+        case Kind::dictionary:
+            return std::get_if<std::shared_ptr<DictionaryNode>>(&storage_)->get()->plain;
+        default:
+            return true;
+    }
+}
+
 }  // namespace tervolo::json

@@ -101,10 +101,16 @@ Any JSON::object() const {
 
 void JSON::setObject(const Any& object) {
     error_.reset();
-    // Plain objects (everything a JSON value stores) are classified as they are.
-    Any normalized;
-    if (!object.isPlain()) normalized = normalizedObject(object);
-    const Any& value = object.isPlain() ? object : normalized;
+    // Plain objects (everything a JSON value stores) are classified as they
+    // are; only containers holding JSON values need normalising first.
+    if (object.isPlain()) {
+        classify(object);
+    } else {
+        classify(normalizedObject(object));
+    }
+}
+
+void JSON::classify(const Any& value) {
     switch (value.kind()) {
         case Any::Kind::number:
             if (isBooleanNumber(*value.number())) {

@@ -84,6 +84,8 @@ class JSON {
 
     // ---- positions and collection -------------------------------------------
 
+    class ElementKey;
+    struct Element;
     class Iterator;
     class Slice;
 
@@ -237,6 +239,9 @@ class JSON {
     explicit JSON(Decoder& decoder);
 
   private:
+    // The position after `after`, by its case alone.
+    static Index advanced(const Index& after);
+
     template <typename T>
     static Number literalNumber(T value) {
         if constexpr (std::is_unsigned_v<T> && sizeof(T) == 8)
@@ -247,6 +252,8 @@ class JSON {
     struct RawObject {};
     JSON(RawObject, const Any& object);
     JSON() = default;
+    // Takes a plain object's kind and storage.
+    void classify(const Any& plainObject);
 
     // The one-element path write.
     void writeStep(const JSONKey& step, const JSON& newValue);
@@ -270,22 +277,60 @@ class JSON {
     std::optional<JSONValueError> error_;
 };
 
-// Forward iterator over (key, value) pairs; holds a copy of the value.
+// The key of an element met while iterating: a dictionary's key, or an array
+// position whose decimal text ("0", "1", ...) is made only when asked for.
+class JSON::ElementKey {
+  public:
+    explicit ElementKey(const std::string& key) : text_(key), formatted_(true) {}
+    explicit ElementKey(int64_t arrayOffset) : offset_(arrayOffset) {}
+
+    bool isArrayOffset() const { return offset_ >= 0; }
+    int64_t arrayOffset() const { return offset_; }
+    const std::string& text() const {
+        if (!formatted_) {
+            text_ = std::to_string(offset_);
+            formatted_ = true;
+        }
+        return text_;
+    }
+    operator const std::string&() const { return text(); }
+
+    friend bool operator==(const ElementKey& key, std::string_view text) { return key.text() == text; }
+    friend std::string operator+(const ElementKey& key, const std::string& text) { return key.text() + text; }
+    friend std::string operator+(const std::string& text, const ElementKey& key) { return text + key.text(); }
+
+  private:
+    mutable std::string text_;
+    int64_t offset_ = -1;
+    mutable bool formatted_ = false;
+};
+
+// An element met while iterating: `first` its key, `second` its value; it
+// reads as the (key, value) pair of operator[](Index).
+struct JSON::Element {
+    ElementKey first;
+    JSON second;
+
+    operator std::pair<std::string, JSON>() const { return {first.text(), second}; }
+};
+
+// Forward iterator over the elements. It shares the container of the value it
+// came from (neither the container nor the value is copied), so it stays
+// valid when the value changes or goes away.
 class JSON::Iterator {
   public:
-    using value_type = std::pair<std::string, JSON>;
+    using value_type = Element;
     using reference = value_type;
     using difference_type = std::ptrdiff_t;
     using iterator_category = std::input_iterator_tag;
     using iterator_concept = std::forward_iterator_tag;
 
     Iterator() = default;
-    Iterator(std::shared_ptr<const JSON> base, Index position)
-        : base_(std::move(base)), position_(position) {}
+    Iterator(const JSON& base, Index position);
 
-    value_type operator*() const { return (*base_)[position_]; }
+    value_type operator*() const;
     Iterator& operator++() {
-        position_ = base_->index(position_);
+        position_ = JSON::advanced(position_);
         return *this;
     }
     Iterator operator++(int) {
@@ -297,7 +342,13 @@ class JSON::Iterator {
     const Index& position() const { return position_; }
 
   private:
-    std::shared_ptr<const JSON> base_;
+    friend class JSON;
+    // A position alone, for comparisons (end()).
+    explicit Iterator(Index position) : position_(position) {}
+
+    // The container the positions point into (null for values without members).
+    std::shared_ptr<const void> container_;
+    const Array* items_ = nullptr;
     Index position_;
 };
 
@@ -309,8 +360,8 @@ class JSON::Slice {
     const Index& startIndex() const { return start_; }
     const Index& endIndex() const { return end_; }
     std::pair<std::string, JSON> operator[](const Index& position) const { return (*base_)[position]; }
-    Iterator begin() const { return Iterator(base_, start_); }
-    Iterator end() const { return Iterator(base_, end_); }
+    Iterator begin() const { return Iterator(*base_, start_); }
+    Iterator end() const { return Iterator(*base_, end_); }
     size_t count() const { return static_cast<size_t>(base_->distance(start_, end_)); }
 
   private:

@@ -40,6 +40,10 @@ Index JSON::endIndex() const {
 }
 
 Index JSON::index(const Index& after) const {
+    return advanced(after);
+}
+
+Index JSON::advanced(const Index& after) {
     // The case of the position decides; the value's kind is not consulted.
     switch (after.kind()) {
         case Index::Kind::array:
@@ -125,15 +129,37 @@ std::vector<Index> JSON::indices() const {
     return result;
 }
 
+JSON::Iterator::Iterator(const JSON& base, Index position) : position_(position) {
+    if (base.type_ == Type::array && base.rawArray_) {
+        items_ = &base.rawArray_->items;
+        container_ = base.rawArray_;
+    } else if (base.type_ == Type::dictionary && base.rawDictionary_) {
+        container_ = base.rawDictionary_;
+    }
+}
+
+JSON::Element JSON::Iterator::operator*() const {
+    switch (position_.kind()) {
+        case Index::Kind::array:
+            return {ElementKey(position_.arrayOffset()),
+                    JSON(items_->at(static_cast<size_t>(position_.arrayOffset())))};
+        case Index::Kind::dictionary: {
+            const auto& entry = *position_.dictionaryPosition();
+            return {ElementKey(entry.first), JSON(entry.second)};
+        }
+        case Index::Kind::null:
+            break;
+    }
+    return {ElementKey(std::string{}), JSON::null()};
+}
+
 JSON::Iterator JSON::begin() const {
-    auto base = std::make_shared<const JSON>(*this);
-    Index start = base->startIndex();
-    return Iterator(std::move(base), start);
+    return Iterator(*this, startIndex());
 }
 
 JSON::Iterator JSON::end() const {
-    // Positions of the copy held by begin() share this value's storage, so they compare.
-    return Iterator(nullptr, endIndex());
+    // Only the position takes part in comparisons: no container needed.
+    return Iterator(endIndex());
 }
 
 JSON::Iterator JSON::makeIterator() const {

@@ -16,11 +16,11 @@ std::optional<T> option(const WritingOptionsMap& options, writingOptionsKeys key
     return std::nullopt;  // a value of another type counts as missing
 }
 
-std::optional<std::string> decoded(const Data& bytes, StringEncoding encoding) {
+bool fitsEncoding(const std::string& text, StringEncoding encoding) {
     if (encoding == StringEncoding::ascii)
-        for (uint8_t b : bytes)
-            if (b >= 0x80) return std::nullopt;
-    return std::string(bytes.begin(), bytes.end());
+        for (char c : text)
+            if (static_cast<unsigned char>(c) >= 0x80) return false;
+    return true;
 }
 
 }  // namespace
@@ -55,7 +55,11 @@ std::optional<std::string> JSON::print(StringEncoding encoding, const WritingOpt
         try {
             WritingOptions writing = option<WritingOptions>(options, writingOptionsKeys::jsonSerialization)
                                          .value_or(WritingOptions(WritingOptions::prettyPrinted));
-            return decoded(rawData(writing), encoding);
+            // The serialiser's text as it is written: no bytes in between.
+            std::string text;
+            JSONSerialization::write(text, object(), writing);
+            if (!fitsEncoding(text, encoding)) return std::nullopt;
+            return text;
         } catch (const JSONValueError&) {
             return std::nullopt;
         }

@@ -35,6 +35,13 @@ inline bool hasSpecialByte(uint64_t v) {
     return (quote | backslash | control | (v & highs)) != 0;
 }
 
+// True when any of the eight bytes is `byte`.
+inline bool hasByte(uint64_t v, char byte) {
+    constexpr uint64_t ones = 0x0101010101010101ull, highs = 0x8080808080808080ull;
+    const uint64_t x = v ^ (ones * static_cast<unsigned char>(byte));
+    return ((x - ones) & ~x & highs) != 0;
+}
+
 // Length of the valid UTF-8 sequence starting at p (lead byte >= 0x80), or 0.
 // Refuses overlong forms, surrogates and code points above U+10FFFF.
 inline size_t utf8SequenceLength(const unsigned char* p, const unsigned char* end) {
@@ -477,6 +484,15 @@ bool JSONSerialization::appendQuoted(std::string& out, std::string_view text, bo
     const char* end = p + text.size();
     const char* chunk = p;
     while (p < end) {
+        // Eight plain bytes at a time (no quote, backslash, control, non-ASCII
+        // byte, nor a slash when slashes are escaped).
+        while (end - p >= 8) {
+            uint64_t v;
+            std::memcpy(&v, p, 8);
+            if (hasSpecialByte(v) || (escapeSlashes && hasByte(v, '/'))) break;
+            p += 8;
+        }
+        if (p == end) break;
         unsigned char c = static_cast<unsigned char>(*p);
         if (c >= 0x80) {
             size_t n = utf8SequenceLength(reinterpret_cast<const unsigned char*>(p),

@@ -181,6 +181,9 @@ bool isBooleanNumber(const Number& number) {
     static const Number booleanFalseNumber = Number::fromBool(false);
     static const std::string booleanTrueTypeCode = booleanTrueNumber.objCType();
     static const std::string booleanFalseTypeCode = booleanFalseNumber.objCType();
+    // Only the boolean kind carries the boolean type code: every other number
+    // is out at once.
+    if (number.kind() != Number::Kind::boolean) return false;
     // The type code is checked first: it is cheaper than the value comparison.
     const char* code = number.objCType();
     if (booleanTrueTypeCode == code && number.compare(booleanTrueNumber) == Number::Order::same) return true;

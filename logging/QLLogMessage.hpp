@@ -15,8 +15,8 @@ namespace tervolo::logging {
 
 // Text a record either borrows (a string literal with static storage, such as
 // __FILE__ and __func__ at a log call site: it outlives every record) or owns.
-// Copies of a record keep pointing at a borrowed text and at their own copy of
-// an owned one.
+// An owned text is immutable and shared by the copies of a record, so copying
+// a record never copies its texts.
 class QLLogText {
   public:
     QLLogText() = default;
@@ -27,40 +27,19 @@ class QLLogText {
     }
     static QLLogText copied(std::string_view text) {
         QLLogText result;
-        result.owned_.assign(text);
-        result.isOwned_ = true;
-        result.view_ = result.owned_;
+        if (text.empty()) return result;
+        result.owned_ = std::make_shared<const std::string>(text);
+        result.view_ = *result.owned_;
         return result;
-    }
-    QLLogText(const QLLogText& other) : owned_(other.owned_), isOwned_(other.isOwned_) { rebase(other); }
-    QLLogText(QLLogText&& other) noexcept : owned_(std::move(other.owned_)), isOwned_(other.isOwned_) {
-        rebase(other);
-    }
-    QLLogText& operator=(const QLLogText& other) {
-        if (this != &other) {
-            owned_ = other.owned_;
-            isOwned_ = other.isOwned_;
-            rebase(other);
-        }
-        return *this;
-    }
-    QLLogText& operator=(QLLogText&& other) noexcept {
-        if (this != &other) {
-            owned_ = std::move(other.owned_);
-            isOwned_ = other.isOwned_;
-            rebase(other);
-        }
-        return *this;
     }
 
     std::string_view view() const { return view_; }
+    // True for a borrowed text: its bytes at its address never change.
+    bool isBorrowed() const { return owned_ == nullptr; }
 
   private:
-    void rebase(const QLLogText& other) { view_ = isOwned_ ? std::string_view(owned_) : other.view_; }
-
-    std::string owned_;
-    bool isOwned_ = false;
     std::string_view view_;
+    std::shared_ptr<const std::string> owned_;
 };
 
 // One log record: the text, the severity, the caller's source position and a
@@ -82,7 +61,7 @@ class QLLogMessage {
     static constexpr int64_t kOptionDontCopyMessage = 4;
 
     // A record with every field empty or zero.
-    QLLogMessage() = default;
+    QLLogMessage() : caller_(noCaller()) {}
 
     // The designated way to make a record. Takes the thread and queue snapshot
     // of the calling thread; `timestamp` empty means now. An empty `function`
@@ -102,7 +81,19 @@ class QLLogMessage {
     QLLogMessage& operator=(const QLLogMessage&) = default;
     QLLogMessage(QLLogMessage&&) noexcept = default;
     QLLogMessage& operator=(QLLogMessage&&) noexcept = default;
-    virtual ~QLLogMessage() = default;
+    // Hands the message's buffer back for the next record (see takeMessageBuffer).
+    virtual ~QLLogMessage();
+
+    // A record made as by the designated constructor (now, the caller's
+    // snapshot) in a block a finished record gave back: the log calls make
+    // one per call, and most of them reuse memory rather than allocate.
+    static std::shared_ptr<const QLLogMessage> make(std::string message, QLLogLevel level, QLLogFlag flag,
+                                                    int64_t context, QLLogText file, QLLogText function,
+                                                    uint64_t line, std::any tag, int64_t options);
+
+    // An empty text whose buffer a finished record gave back, so a log call
+    // can format its message without an allocation of its own.
+    static std::string takeMessageBuffer();
 
     const std::string& message() const { return message_; }
     QLLogLevel level() const { return level_; }
@@ -119,13 +110,22 @@ class QLLogMessage {
     int64_t options() const { return options_; }
     platform::Date timestamp() const { return timestamp_; }
     // The calling thread's system thread id (gettid) in decimal.
-    const std::string& threadID() const { return threadID_; }
+    const std::string& threadID() const { return caller_->threadID; }
     // The calling thread's name; may be empty.
-    const std::string& threadName() const { return threadName_; }
+    const std::string& threadName() const { return caller_->threadName; }
     // The label of the dispatch queue the caller ran on; empty on a plain thread.
-    const std::string& queueLabel() const { return queueLabel_; }
+    const std::string& queueLabel() const { return caller_->queueLabel; }
     // The quality-of-service class of the caller's queue.
-    platform::QoS qos() const { return qos_; }
+    platform::QoS qos() const { return caller_->qos; }
+
+    // The caller snapshot: the same for every record a thread makes on one
+    // queue under one name, so records share it instead of copying its texts.
+    struct Caller {
+        std::string threadID;
+        std::string threadName;
+        std::string queueLabel;
+        platform::QoS qos = platform::QoS::Unspecified;
+    };
 
   protected:
     // Protected, not private, so records specialised by other parts of the
@@ -136,18 +136,21 @@ class QLLogMessage {
     QLLogFlag flag_{0};
     int64_t context_ = 0;
     QLLogText file_;
-    // The file name is a part of the file text: its offset and length.
-    size_t fileNameOffset_ = 0;
-    size_t fileNameLength_ = 0;
     QLLogText function_;
+    // The file name is a part of the file text: its offset and length.
+    uint32_t fileNameOffset_ = 0;
+    uint32_t fileNameLength_ = 0;
     uint64_t line_ = 0;
     std::any representedObject_;
     int64_t options_ = 0;
     platform::Date timestamp_;
-    std::string threadID_;
-    std::string threadName_;
-    std::string queueLabel_;
-    platform::QoS qos_ = platform::QoS::Unspecified;
+    std::shared_ptr<const Caller> caller_;
+
+    // Replaces the caller snapshot (records standing for another caller).
+    void setCaller(Caller caller) { caller_ = std::make_shared<const Caller>(std::move(caller)); }
+
+  private:
+    static const std::shared_ptr<const Caller>& noCaller();
 };
 
 using QLLogMessagePtr = std::shared_ptr<const QLLogMessage>;

@@ -31,11 +31,11 @@ namespace detail {
 void submitLogMessage(std::string message, QLLogLevel level, QLLogFlag flag, int64_t context,
                       const char* file, const char* function, uint64_t line, std::any tag, bool asynchronous,
                       QLLog& qllog) {
-    auto record = std::make_shared<const QLLogMessage>(
-        std::move(message), level, flag, context, file ? std::string_view(file) : std::string_view{},
-        function ? std::string_view(function) : std::string_view{}, line, std::move(tag), kFunctionsOptions,
-        std::nullopt);
-    qllog.log(asynchronous, std::move(record));
+    qllog.log(asynchronous, QLLogMessage::make(
+                                std::move(message), level, flag, context,
+                                QLLogText::copied(file ? std::string_view(file) : std::string_view{}),
+                                QLLogText::copied(function ? std::string_view(function) : std::string_view{}),
+                                line, std::move(tag), kFunctionsOptions));
 }
 
 namespace {
@@ -43,22 +43,30 @@ namespace {
 // The macros pass __FILE__ and __func__: string literals, borrowed rather than copied.
 void submitFromMacro(std::string message, QLLogFlag flag, bool asynchronous, const char* file,
                      const char* function, uint64_t line) {
-    auto record = std::make_shared<const QLLogMessage>(
-        std::move(message), QLLogLevel::all, flag, 0, QLLogText::borrowed(file),
-        QLLogText::borrowed(function), line, std::any{}, kFunctionsOptions, std::nullopt);
-    QLLog::sharedInstance().log(asynchronous, std::move(record));
+    QLLog::sharedInstance().log(
+        asynchronous,
+        QLLogMessage::make(std::move(message), QLLogLevel::all, flag, 0, QLLogText::borrowed(file),
+                           QLLogText::borrowed(function), line, std::any{}, kFunctionsOptions));
 }
 
 }  // namespace
 
 void logText(QLLogFlag flag, bool asynchronous, const char* file, const char* function, uint64_t line,
              std::string_view text) {
-    submitFromMacro(std::string(text), flag, asynchronous, file, function, line);
+    std::string message = QLLogMessage::takeMessageBuffer();
+    message.assign(text);
+    submitFromMacro(std::move(message), flag, asynchronous, file, function, line);
 }
 
 void logFormat(QLLogFlag flag, bool asynchronous, const char* file, const char* function, uint64_t line,
                fmt::string_view format, fmt::format_args args) {
-    submitFromMacro(fmt::vformat(format, args), flag, asynchronous, file, function, line);
+    // Formatted on the stack (fmt's own buffer is the fastest to append to),
+    // then copied once into a reused buffer.
+    fmt::memory_buffer formatted;
+    fmt::vformat_to(fmt::appender(formatted), format, args);
+    std::string message = QLLogMessage::takeMessageBuffer();
+    message.assign(formatted.data(), formatted.size());
+    submitFromMacro(std::move(message), flag, asynchronous, file, function, line);
 }
 
 }  // namespace detail

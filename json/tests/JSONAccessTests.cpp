@@ -99,6 +99,45 @@ TEST(JSONCollectionTest, IteratesKeyedElements) {
     EXPECT_FALSE(value.error().has_value());
 }
 
+TEST(JSONCollectionTest, IteratorsOutliveAndIgnoreChangesToTheirValue) {
+    // An iterator shares the container it walks: the value may change or go
+    // away meanwhile, and the elements read are those of the walked container.
+    auto value = std::make_unique<JSON>(parse(R"({"a": [1, 2], "b": "text"})"));
+    JSON::Iterator it = value->begin();
+    const JSON::Iterator end = value->end();
+    value->set("c", JSON(3));  // copy on write: the walked container stays as it was
+    value.reset();
+    std::vector<std::string> keys;
+    for (; it != end; ++it) keys.push_back((*it).first);
+    EXPECT_EQ(keys, (std::vector<std::string>{"a", "b"}));
+
+    auto array = std::make_unique<JSON>(JSON::arrayLiteral({"x", 7}));
+    JSON::Iterator second = std::next(array->begin());
+    array.reset();
+    EXPECT_EQ((*second).second, JSON(7));
+}
+
+TEST(JSONCollectionTest, ArrayKeysAreTheirPositionsAsText) {
+    JSON array = parse(R"([10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21])");
+    int64_t expected = 0;
+    for (const auto& [key, element] : array) {
+        EXPECT_TRUE(key.isArrayOffset());
+        EXPECT_EQ(key.arrayOffset(), expected);
+        EXPECT_EQ(key, std::to_string(expected));
+        EXPECT_EQ(element.intValue(), 10 + expected);
+        ++expected;
+    }
+    EXPECT_EQ(expected, 12);
+    for (const auto& [key, element] : parse(R"({"12": 1})")) {
+        EXPECT_FALSE(key.isArrayOffset());
+        EXPECT_EQ(key, "12");
+        EXPECT_EQ("key " + key, "key 12");
+    }
+    const std::pair<std::string, JSON> pair = *std::next(array.begin(), 11);
+    EXPECT_EQ(pair.first, "11");
+    EXPECT_EQ(pair.second, JSON(21));
+}
+
 TEST(JSONCollectionTest, BytesElementsAreParsedWhenRead) {
     std::string object = R"({"k": [1]})";
     JSON value(Any(Array{Any(Data(object.begin(), object.end())), Any(Data{'n', 'o'})}));

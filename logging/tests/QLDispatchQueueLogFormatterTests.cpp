@@ -33,10 +33,7 @@ class SnapshotRecord : public QLLogMessage {
                    platform::QoS qos = platform::QoS::Default)
         : QLLogMessage("message", QLLogLevel::all, QLLogFlag::info, 0, "/src/Caller.cpp", "fn", 1, std::any{},
                        3, kDate) {
-        queueLabel_ = std::move(queueLabel);
-        threadName_ = std::move(threadName);
-        threadID_ = std::move(threadID);
-        qos_ = qos;
+        setCaller({std::move(threadID), std::move(threadName), std::move(queueLabel), qos});
     }
 };
 

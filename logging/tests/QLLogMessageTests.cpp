@@ -124,6 +124,69 @@ TEST(QLLogMessageTest, SnapshotDescribesTheCallerAndSurvivesCopyingElsewhere) {
     EXPECT_NE(plain.threadID(), record->threadID());
 }
 
+TEST(QLLogMessageTest, SnapshotFollowsTheThreadsNameAndQueueFromRecordToRecord) {
+    // A thread's snapshot is kept between records: a rename or a queue
+    // entered or left in between must still show in the next record.
+    std::vector<QLLogMessage> records;
+    auto queue = platform::DispatchQueue::serial("test.snapshot.next", platform::QoS::Background);
+    std::thread([&] {
+        platform::ProcessInfo::setCurrentThreadName("before");
+        records.push_back(makeRecord("f"));
+        records.push_back(makeRecord("f"));
+        platform::ProcessInfo::setCurrentThreadName("after");
+        records.push_back(makeRecord("f"));
+        queue->sync([&] { records.push_back(makeRecord("f")); });
+        records.push_back(makeRecord("f"));
+    }).join();
+    ASSERT_EQ(records.size(), 5u);
+    EXPECT_EQ(records[0].threadName(), "before");
+    EXPECT_EQ(records[1].threadName(), "before");
+    EXPECT_EQ(records[2].threadName(), "after");
+    EXPECT_EQ(records[2].queueLabel(), "");
+    EXPECT_EQ(records[3].queueLabel(), "test.snapshot.next");
+    EXPECT_EQ(records[3].qos(), platform::QoS::Background);
+    EXPECT_EQ(records[4].queueLabel(), "");
+    EXPECT_EQ(records[4].qos(), platform::QoS::Unspecified);
+    for (const auto& r : records) EXPECT_EQ(r.threadID(), records[0].threadID());
+}
+
+TEST(QLLogMessageTest, RecordsMadeInReusedMemoryCarryOnlyTheirOwnFields) {
+    // Buffers and blocks of finished records are reused: nothing of an
+    // earlier, longer record may show in a later one.
+    const std::string longText(300, 'x');
+    for (int round = 0; round < 200; ++round) {
+        std::string buffer = QLLogMessage::takeMessageBuffer();
+        EXPECT_TRUE(buffer.empty());
+        buffer.assign(round % 2 == 0 ? longText : std::string("short text, longer than sixteen"));
+        auto r = QLLogMessage::make(std::move(buffer), QLLogLevel::all, QLLogFlag::warning, round,
+                                    QLLogText::borrowed(__FILE__), QLLogText::borrowed("fn"), 9,
+                                    std::any(round), 3);
+        EXPECT_EQ(r->message(), round % 2 == 0 ? longText : "short text, longer than sixteen");
+        EXPECT_EQ(r->context(), round);
+        EXPECT_EQ(std::any_cast<int>(r->tag()), round);
+        EXPECT_EQ(r->fileName(), "QLLogMessageTests");
+        EXPECT_EQ(r->function(), "fn");
+    }
+}
+
+TEST(QLLogMessageTest, ARecordOutlivingItsThreadsReuseStockIsReleasedSafely) {
+    // A thread-local made before the thread's first record outlives the
+    // thread's stock of reusable memory; releasing its record at thread end
+    // must not touch the stock that is already gone.
+    std::thread([] {
+        thread_local std::shared_ptr<const QLLogMessage> kept;
+        std::string text = QLLogMessage::takeMessageBuffer();
+        text.assign(100, 'k');
+        kept = QLLogMessage::make(std::move(text), QLLogLevel::all, QLLogFlag::info, 0,
+                                  QLLogText::borrowed(__FILE__), QLLogText::borrowed("fn"), 1, std::any{}, 3);
+        auto released = QLLogMessage::make("a record released at once, long enough to keep its buffer",
+                                           QLLogLevel::all, QLLogFlag::info, 0, QLLogText::borrowed(__FILE__),
+                                           QLLogText::borrowed("fn"), 2, std::any{}, 3);
+        released.reset();
+        EXPECT_EQ(kept->message(), std::string(100, 'k'));
+    }).join();
+}
+
 TEST(QLLogMessageTest, CopiesAndMovesKeepTheirTextsWhenTheOriginalIsGone) {
     // Owned texts, long (heap) and short (kept inside the string object), and
     // borrowed literals must all survive the original record.

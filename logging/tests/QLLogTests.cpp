@@ -231,6 +231,31 @@ TEST_P(QLLogTest, AsynchronousCallersNeverWaitForTheLoggingQueue) {
     EXPECT_EQ(logger->count(), 100u);
 }
 
+TEST_P(QLLogTest, AsynchronousRecordsKeepTheirPlaceAmongRegistryChangesAndOtherBlocks) {
+    // Everything waits behind a held logging queue, so the order in which
+    // records, registry changes and plain blocks were queued is all that
+    // decides what each logger sees.
+    auto first = std::make_shared<RecordingLogger>("test.first");
+    auto second = std::make_shared<RecordingLogger>("test.second");
+    registry().addLogger(first);
+    registry().flushLog();
+    platform::DispatchSemaphore release(0);
+    QLLog::loggingQueue()->async([&] { release.wait(); });
+    std::vector<std::string> seenByBlock;
+    registry().log(true, record(QLLogFlag::info, "a"));
+    registry().addLogger(second);
+    registry().log(true, record(QLLogFlag::info, "b"));
+    QLLog::loggingQueue()->async([&] { seenByBlock = first->messages(); });
+    registry().log(true, record(QLLogFlag::info, "c"));
+    registry().removeLogger(first);
+    registry().log(true, record(QLLogFlag::info, "d"));
+    release.signal();
+    registry().flushLog();
+    EXPECT_EQ(first->messages(), (std::vector<std::string>{"a", "b", "c"}));
+    EXPECT_EQ(second->messages(), (std::vector<std::string>{"b", "c", "d"}));
+    EXPECT_EQ(seenByBlock, (std::vector<std::string>{"a", "b"}));
+}
+
 TEST_P(QLLogTest, FlushAfterABurstDeliversEverythingToEveryLoggerInOrder) {
     auto first = std::make_shared<RecordingLogger>("test.first");
     auto second = std::make_shared<RecordingLogger>("test.second");

@@ -35,7 +35,7 @@ class TestRecord : public QLLogMessage {
                platform::Date date = kDate)
         : QLLogMessage(std::move(text), QLLogLevel::all, flag, context, "/src/Caller.cpp", "fn", 1,
                        std::move(tag), 3, date) {
-        threadID_ = "90712345678";
+        setCaller({"90712345678", threadName(), queueLabel(), qos()});
     }
 };
 
