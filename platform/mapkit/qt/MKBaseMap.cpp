@@ -2,6 +2,9 @@
 
 #include <QByteArray>
 #include <QFile>
+#include <QImage>
+#include <QPainter>
+#include <QPen>
 #include <QPolygonF>
 
 #include <algorithm>
@@ -130,6 +133,23 @@ Path clipToRect(const Path& ring, const QRectF& r) {
         out, [&](const QPointF& p) { return p.y() <= r.bottom(); },
         [&](const QPointF& a, const QPointF& b) { return atY(a, b, r.bottom()); });
     return out;
+}
+
+// A Qt path fills caches of its own on first use (its bounds, the form the paint engine draws).
+// Paths are shared by the drawing threads, and two threads filling one path's caches at once tear
+// memory apart; so every path is used once here, on the preparing thread, and is only read after.
+void fillPathCaches(const std::vector<QPainterPath>& paths) {
+    QImage scratch(1, 1, QImage::Format_RGB32);
+    QPainter painter(&scratch);
+    painter.setBrush(Qt::black);
+    QPen pen(Qt::black);
+    pen.setCosmetic(true);
+    painter.setPen(pen);
+    for (const QPainterPath& path : paths) {
+        (void)path.boundingRect();
+        (void)path.controlPointRect();
+        painter.drawPath(path);
+    }
 }
 
 }  // namespace
@@ -322,6 +342,9 @@ const MKBaseMap::Layer* MKBaseMap::layer(Detail detail) const {
             if (line.size() >= 2) addLines(line, false, prepared->coast);
         }
         for (const Path& line : lines) addLines(line, false, prepared->borders);
+        fillPathCaches(prepared->land);
+        fillPathCaches(prepared->coast);
+        fillPathCaches(prepared->borders);
         layers_[index] = std::move(prepared);
     });
     return layers_[index].get();

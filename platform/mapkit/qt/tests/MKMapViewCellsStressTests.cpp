@@ -9,6 +9,10 @@
 #include <thread>
 #include <vector>
 
+#include <QImage>
+#include <QPainter>
+
+#include "platform/mapkit/qt/MKBaseMap.hpp"
 #include "platform/mapkit/qt/MKMapViewCells.hpp"
 
 namespace {
@@ -99,6 +103,30 @@ TEST(CellCacheStress, FramesDrawingAndInvalidationsTogether) {
     EXPECT_EQ(cache.byteCount(), 0u);
     EXPECT_GT(repaints, 0);
     EXPECT_LE(cache.cellCount(), 2u * 64u);
+}
+
+// Drawing threads share one base map and so its prepared paths. Qt paths keep caches they fill
+// on first draw; if two threads filled them at once, memory would be torn apart and a stroke could
+// run away. Every round loads the map afresh so that each round's first draws race.
+TEST(BaseMapStress, DrawingThreadsShareFreshlyPreparedPaths) {
+    const auto palette = MKBaseMap::paletteForMapType(MKMapType::Standard);
+    for (int round = 0; round < 4; ++round) {
+        MKBaseMap map(QStringLiteral(BASEMAP_FILE));
+        map.preload(MKBaseMap::Detail::Medium);
+        std::atomic<int> ready{0};
+        std::vector<std::thread> drawers;
+        for (int t = 0; t < 8; ++t) {
+            drawers.emplace_back([&] {
+                QImage image(128, 128, QImage::Format_RGB32);
+                QPainter painter(&image);
+                painter.scale(128 / kMKMapWorldSide, 128 / kMKMapWorldSide);
+                ++ready;
+                while (ready < 8) std::this_thread::yield();
+                map.draw(painter, MKMapRectWorld, MKBaseMap::Detail::Medium, palette);
+            });
+        }
+        for (auto& drawer : drawers) drawer.join();
+    }
 }
 
 }  // namespace
