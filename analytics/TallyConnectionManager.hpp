@@ -32,7 +32,7 @@ inline constexpr const char* kTallyMultipartBoundary = "0cae04a8b698d63ff6ea55d1
 // Any thread. At most one request is in flight: sending starts only after
 // claiming the in-flight slot with a compare-exchange. Completions run on the
 // URL session's delegate queue.
-class TallyConnectionManager {
+class TallyConnectionManager : public std::enable_shared_from_this<TallyConnectionManager> {
   public:
     // None (with the not-started line) before the client has started.
     static std::shared_ptr<TallyConnectionManager> sharedInstance();

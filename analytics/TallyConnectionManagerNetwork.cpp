@@ -147,10 +147,12 @@ void TallyConnectionManager::proceedOnQueue() {
     const std::string body(request.httpBody.begin(), request.httpBody.end());
     auto urlSession = session();
     std::shared_ptr<platform::URLSessionTask> task;
-    auto completion = [this, sent = *head](std::optional<std::vector<uint8_t>> data,
-                                           std::optional<platform::HTTPURLResponse> response,
-                                           std::optional<platform::Error> error) {
-        finishRequest(sent, data, response, error.has_value(), error ? error->description : std::string());
+    // The completion keeps the manager alive: it runs on the session's queue
+    // and may outlive the moment a test resets the shared instance.
+    auto completion = [self = shared_from_this(), sent = *head](std::optional<std::vector<uint8_t>> data,
+                                                                std::optional<platform::HTTPURLResponse> response,
+                                                                std::optional<platform::Error> error) {
+        self->finishRequest(sent, data, response, error.has_value(), error ? error->description : std::string());
     };
     if (request.httpMethod == "POST") {
         std::vector<uint8_t> payload = std::move(request.httpBody);
