@@ -37,7 +37,9 @@ std::string BackendHosts::productWebBaseURL() {
     return baseURL("QuovaProductWebHost", "www.tervolo.invalid");
 }
 
-std::string BackendHosts::analyticsBaseURL() { return baseURL("QuovaAnalyticsHost", "analytics.tervolo.invalid"); }
+std::string BackendHosts::analyticsBaseURL() {
+    return baseURL("QuovaAnalyticsHost", "analytics.tervolo.invalid");
+}
 
 void BackendHosts::setAPIBaseURLForTesting(std::optional<std::string> url) {
     std::lock_guard lock(overridesMutex);
@@ -47,6 +49,14 @@ void BackendHosts::setAPIBaseURLForTesting(std::optional<std::string> url) {
 void BackendHosts::setProductWebBaseURLForTesting(std::optional<std::string> url) {
     std::lock_guard lock(overridesMutex);
     webOverride = std::move(url);
+}
+
+platform::URLSessionConfiguration apiSessionConfiguration(double requestTimeout) {
+    auto configuration = platform::URLSessionConfiguration::defaultConfiguration();
+    configuration.timeoutIntervalForRequest = requestTimeout;
+    configuration.networkServiceType = 6;  // responsive data
+    configuration.maximumResponseBytes = 1024 * 1024;
+    return configuration;
 }
 
 }  // namespace tervolo::backend

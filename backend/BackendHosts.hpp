@@ -3,6 +3,8 @@
 #include <optional>
 #include <string>
 
+#include "platform/net/URLSessionConfiguration.hpp"
+
 namespace tervolo::backend {
 
 // Base addresses of the backend's servers: "https://<host>" with no path and
@@ -24,5 +26,10 @@ struct BackendHosts {
     static void setAPIBaseURLForTesting(std::optional<std::string> url);
     static void setProductWebBaseURLForTesting(std::optional<std::string> url);
 };
+
+// The session every API request runs on: the default configuration with a
+// request time-out of `requestTimeout` seconds, the responsive-data service
+// type and replies of at most 1 MiB.
+platform::URLSessionConfiguration apiSessionConfiguration(double requestTimeout);
 
 }  // namespace tervolo::backend

@@ -24,7 +24,8 @@ QuovaDeviceManager::Dependencies applicationDependencies() {
     QuovaDeviceManager::Dependencies dependencies;
     dependencies.apiBaseURL = &BackendHosts::apiBaseURL;
     dependencies.deviceInformation = &DeviceInformation::current;
-    dependencies.trackEvent = [](const std::string& name, const std::map<std::string, std::string>& properties) {
+    dependencies.trackEvent = [](const std::string& name,
+                                 const std::map<std::string, std::string>& properties) {
         QuovaAnalytics::shared().trackEvent(name, properties);
     };
     dependencies.showTamperedCertAlert = [](std::string title) {
@@ -41,11 +42,7 @@ std::string utf8TextOrNone(const std::vector<uint8_t>& data) {
 }  // namespace
 
 platform::URLSessionConfiguration QuovaDeviceManager::defaultSessionConfiguration() {
-    auto configuration = platform::URLSessionConfiguration::defaultConfiguration();
-    configuration.timeoutIntervalForRequest = 15.0;
-    configuration.networkServiceType = 6;  // responsive data
-    configuration.maximumResponseBytes = 1024 * 1024;
-    return configuration;
+    return apiSessionConfiguration(15.0);
 }
 
 QuovaDeviceManager& QuovaDeviceManager::shared() {
@@ -109,7 +106,8 @@ void QuovaDeviceManager::registerWithBackend() {
 
     std::vector<uint8_t> body;
     try {
-        const auto registration = DeviceRegistration::make(dependencies_.deviceInformation(), apnsToken().value_or(""));
+        const auto registration =
+            DeviceRegistration::make(dependencies_.deviceInformation(), apnsToken().value_or(""));
         body = platform::JSONEncoder().encode(registration);
     } catch (const std::exception&) {
         return;  // nothing sent, nothing stored: the next tick tries again
@@ -174,8 +172,8 @@ void QuovaDeviceManager::handleReply(std::optional<std::vector<uint8_t>> data,
                 std::lock_guard lock(manager->mutex_);
                 manager->values_ = parsed;
             }
-            QLLogInfo("registration successful, found device ID " + std::to_string(parsed->deviceID) + " with " +
-                      std::to_string(parsed->updateCount) + " updates.");
+            QLLogInfo("registration successful, found device ID " + std::to_string(parsed->deviceID) +
+                      " with " + std::to_string(parsed->updateCount) + " updates.");
             if (manager->dependencies_.trackEvent) {
                 manager->dependencies_.trackEvent("deviceRegistered",
                                                   {{"deviceID", std::to_string(parsed->deviceID)},
@@ -222,6 +220,8 @@ std::optional<int64_t> QuovaDeviceManager::pushlevel() const {
     return values_ ? std::optional<int64_t>(values_->pushlevel) : std::nullopt;
 }
 
-bool QuovaDeviceManager::isRegistering() const { return registrationTask_ != nullptr; }
+bool QuovaDeviceManager::isRegistering() const {
+    return registrationTask_ != nullptr;
+}
 
 }  // namespace tervolo::backend

@@ -12,11 +12,7 @@
 namespace tervolo::backend {
 
 platform::URLSessionConfiguration QuovaShorturlUploader::defaultSessionConfiguration() {
-    auto configuration = platform::URLSessionConfiguration::defaultConfiguration();
-    configuration.timeoutIntervalForRequest = 7.0;
-    configuration.networkServiceType = 6;  // responsive data
-    configuration.maximumResponseBytes = 1024 * 1024;
-    return configuration;
+    return apiSessionConfiguration(7.0);
 }
 
 std::shared_ptr<QuovaShorturlUploader> QuovaShorturlUploader::makeDefault() {
