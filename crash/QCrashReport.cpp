@@ -5,6 +5,21 @@
 #include "crash/QCrashReporterError.hpp"
 #include "platform/foundation/Bundle.hpp"
 
+namespace {
+
+// A stored report may carry any integer in an enumeration field (the unpacker
+// keeps values it does not know); reading it through the C enumeration type
+// would be undefined, so it is read as the integer it is.
+template <class Enum>
+int32_t rawEnum(const Enum& field) {
+    static_assert(sizeof(Enum) == sizeof(int32_t));
+    int32_t raw;
+    std::memcpy(&raw, &field, sizeof raw);
+    return raw;
+}
+
+}  // namespace
+
 namespace tervolo::crash {
 
 namespace {
@@ -73,7 +88,7 @@ class ReportBuilder {
   private:
     static QCrashReportProcessorInfo processor(const Qcrash__CrashReport__Processor* p) {
         if (p == nullptr) fail("Crash report is missing processor info section");
-        return QCrashReportProcessorInfo(p->has_encoding ? p->encoding : 0, p->type, p->subtype);
+        return QCrashReportProcessorInfo(p->has_encoding ? rawEnum(p->encoding) : 0, p->type, p->subtype);
     }
 
     static QCrashReportProcessorInfo synthesised(int32_t architecture) {
@@ -99,14 +114,14 @@ class ReportBuilder {
         if (machine) {
             cpu = machine->processorInfo();
         } else {
-            cpu = synthesised(info->architecture);
+            cpu = synthesised(rawEnum(info->architecture));
         }
         std::optional<platform::Date> timestamp;
         if (info->timestamp != 0) timestamp = platform::Date::fromUnix(static_cast<double>(info->timestamp));
         return QCrashReportSystemInfo(
-            info->has_operating_system ? info->operating_system
+            info->has_operating_system ? rawEnum(info->operating_system)
                                        : QCRASH__CRASH_REPORT__SYSTEM_INFO__OPERATING_SYSTEM__OS_UNKNOWN,
-            info->os_version, optionalString(info->os_build), info->architecture, cpu, timestamp);
+            info->os_version, optionalString(info->os_build), rawEnum(info->architecture), cpu, timestamp);
     }
 
     static QCrashReportApplicationInfo applicationInfo(const Qcrash__CrashReport__ApplicationInfo* info) {
