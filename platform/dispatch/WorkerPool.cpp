@@ -3,11 +3,11 @@
 #include <pthread.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
-#include <iterator>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -28,27 +28,23 @@ void pause() {
 #endif
 }
 
+constexpr size_t kBatch = 64;    // jobs a worker takes at once
+constexpr int kHardLimit = 512;  // threads per pool at most
+
 // A FIFO of jobs in one growing ring, so a steady flow of jobs allocates nothing.
 class JobRing {
   public:
     bool empty() const { return size_ == 0; }
-    size_t size() const { return size_; }
     void push_back(PoolJob&& job) {
         if (size_ == slots_.size()) grow();
         slots_[(head_ + size_) & (slots_.size() - 1)] = std::move(job);
         ++size_;
     }
-    void swap(JobRing& other) noexcept {
-        slots_.swap(other.slots_);
-        std::swap(head_, other.head_);
-        std::swap(size_, other.size_);
-    }
-    PoolJob pop_front() {
-        PoolJob job = std::move(slots_[head_]);
+    PoolJob& front() { return slots_[head_]; }
+    void pop_front() {
         slots_[head_] = PoolJob{};
         head_ = (head_ + 1) & (slots_.size() - 1);
         --size_;
-        return job;
     }
 
   private:
@@ -63,13 +59,92 @@ class JobRing {
     size_t size_ = 0;
 };
 
-// Jobs wait in one FIFO. Waking is what costs: a worker is woken only when the FIFO turns
-// non-empty and no woken worker is already on its way to it, and only then. A worker takes up to
-// 64 waiting jobs at once into a batch of its own, so the FIFO's lock changes hands once per batch
-// rather than once per job. A batch is never a trap: its jobs are claimed one at a time with an
-// atomic cursor that idle workers may advance too, so a job queued behind a block that waits is
-// taken over by an idle worker, by one woken for a batch of more than one job, or by the thread the
-// monitor adds when nothing moves at all.
+// A bounded FIFO that any number of threads push to and take from without a lock. Every cell
+// carries a sequence number that says whose turn it is (a pusher's at `position`, a taker's at
+// `position + 1`), so a push is one compare-and-swap on the push position plus the cell, and a
+// take claims a run of published cells with one compare-and-swap on the take position.
+class JobQueue {
+  public:
+    static constexpr uint64_t kCapacity = 1024;
+
+    JobQueue() : cells_(new Cell[kCapacity]) {
+        for (uint64_t i = 0; i < kCapacity; ++i) cells_[i].sequence.store(i, std::memory_order_relaxed);
+    }
+
+    // Moves `job` in unless the queue is full.
+    bool tryPush(PoolJob& job) {
+        uint64_t position = pushPosition_.load(std::memory_order_relaxed);
+        for (;;) {
+            Cell& cell = cells_[position & (kCapacity - 1)];
+            const uint64_t sequence = cell.sequence.load(std::memory_order_acquire);
+            const auto lag = static_cast<int64_t>(sequence - position);
+            if (lag == 0) {
+                if (pushPosition_.compare_exchange_weak(position, position + 1, std::memory_order_relaxed)) {
+                    cell.job = std::move(job);
+                    cell.sequence.store(position + 1, std::memory_order_release);
+                    return true;
+                }
+            } else if (lag < 0) {
+                return false;  // the cell still holds a job from one lap ago: full
+            } else {
+                position = pushPosition_.load(std::memory_order_relaxed);
+            }
+        }
+    }
+
+    // Moves up to `limit` of the oldest jobs into `out`; how many (0 when empty).
+    size_t take(PoolJob* out, size_t limit) {
+        uint64_t position = takePosition_.load(std::memory_order_relaxed);
+        for (;;) {
+            size_t count = 0;
+            while (count < limit && cells_[(position + count) & (kCapacity - 1)].sequence.load(
+                                        std::memory_order_acquire) == position + count + 1) {
+                ++count;
+            }
+            if (count == 0) {
+                const uint64_t sequence =
+                    cells_[position & (kCapacity - 1)].sequence.load(std::memory_order_acquire);
+                if (static_cast<int64_t>(sequence - (position + 1)) < 0) return 0;  // not yet pushed: empty
+                position = takePosition_.load(std::memory_order_relaxed);           // taken meanwhile
+                continue;
+            }
+            if (takePosition_.compare_exchange_weak(position, position + count, std::memory_order_relaxed)) {
+                for (size_t i = 0; i < count; ++i) {
+                    Cell& cell = cells_[(position + i) & (kCapacity - 1)];
+                    out[i] = std::move(cell.job);
+                    cell.sequence.store(position + i + kCapacity, std::memory_order_release);
+                }
+                return count;
+            }
+        }
+    }
+
+    // True once a push has claimed a cell that no take has claimed yet (the job may still be on
+    // its way in).
+    bool maybeNonEmpty() const {
+        return pushPosition_.load(std::memory_order_seq_cst) != takePosition_.load(std::memory_order_seq_cst);
+    }
+
+  private:
+    struct Cell {
+        std::atomic<uint64_t> sequence;
+        PoolJob job;
+    };
+    std::unique_ptr<Cell[]> cells_;
+    alignas(64) std::atomic<uint64_t> pushPosition_{0};
+    alignas(64) std::atomic<uint64_t> takePosition_{0};
+};
+
+// Jobs wait in one lock-free FIFO (and, should it ever fill up, in a locked overflow FIFO behind
+// it). A worker takes up to 64 waiting jobs at once into a batch of its own and runs them in
+// order. Waking is what costs, so a submit wakes a sleeping worker only when no worker is awake at
+// all; awake workers draw in more. At most one worker at a time looks for work (spins) once it ran
+// dry; when the looking worker finds some and more waits, it hands the looking on to a sleeper, so
+// a burst draws in one worker after another. A batch is never a
+// trap: its jobs are claimed one at a time with an atomic cursor, and a looking worker takes over
+// the next job of a batch whose owner has not moved on for a while (a block that waits). When
+// every awake worker is busy and jobs wait untaken, a monitor wakes a sleeper after a moment, and
+// adds a thread beyond one per processor when nothing at all moves for longer.
 class WorkerPool {
   public:
     // Never destroyed: workers may outlive main().
@@ -81,25 +156,32 @@ class WorkerPool {
     }
 
     void submit(PoolJob&& job) {
-        std::unique_lock lock = acquire();
-        jobs_.push_back(std::move(job));
-        // Jobs already waiting have a worker on its way, or every worker busy and coming back.
-        if (jobs_.size() == 1 && wakeLocked()) {
-            lock.unlock();  // the worker wakes to a free lock
-            wake_.notify_one();
+        if (overflowing_.load(std::memory_order_acquire) || !queue_.tryPush(job)) pushOverflow(job);
+        // Pairs with the fence a worker passes between saying it stops looking (or sleeps) and its
+        // last look: either it sees this job, or this sees it gone.
+        std::atomic_thread_fence(std::memory_order_seq_cst);
+        if (spinning_.load(std::memory_order_relaxed) != 0) return;
+        if (active_.load(std::memory_order_relaxed) == 0) {
+            wakeOne();
+        } else if (!monitorArmed_.load(std::memory_order_relaxed)) {
+            std::lock_guard lock(mutex_);
+            watchLocked();
         }
     }
 
   private:
-    // The jobs a worker took from the FIFO. `cursor` packs generation (bits 32-63), the next slot
-    // to claim (16-31) and the slot count (0-15); whoever advances it owns that slot's job. The
-    // owner refills the slots only once every claimed job has been moved out (`moved`).
+    // The jobs a worker took at once. `cursor` packs generation (bits 32-63), the next slot to
+    // claim (16-31) and the slot count (0-15); whoever advances it owns that slot's job. The owner
+    // refills the slots only once every claimed job is done with (`moved`).
     struct Worker {
         static constexpr uint64_t kNextOne = uint64_t{1} << 16;
-        PoolJob slots[64];
-        std::atomic<uint64_t> cursor{0};
+        PoolJob slots[kBatch];
+        alignas(64) std::atomic<uint64_t> cursor{0};
         std::atomic<uint32_t> moved{0};
         std::atomic<uint64_t> progress{0};  // jobs started; written by the worker alone
+        // Owner only: the last cursor seen of every other worker, to tell a stuck batch.
+        std::array<uint64_t, kHardLimit> seen{};
+        size_t index = 0;
 
         static uint64_t next(uint64_t c) { return (c >> 16) & 0xffff; }
         static uint64_t count(uint64_t c) { return c & 0xffff; }
@@ -107,31 +189,20 @@ class WorkerPool {
             const uint64_t c = cursor.load(std::memory_order_acquire);
             return next(c) < count(c);
         }
-        size_t unclaimed() const {
-            const uint64_t c = cursor.load(std::memory_order_acquire);
-            return next(c) < count(c) ? count(c) - next(c) : 0;
-        }
-        // Claims the next job of the batch; false when every job is claimed.
-        bool claim(PoolJob& job) {
+        // Claims the next slot of the batch; false when every job is claimed.
+        bool claim(size_t& slot) {
             uint64_t c = cursor.load(std::memory_order_acquire);
             while (next(c) < count(c)) {
                 if (cursor.compare_exchange_weak(c, c + kNextOne, std::memory_order_acq_rel,
                                                  std::memory_order_acquire)) {
-                    job = std::move(slots[next(c)]);
-                    moved.fetch_add(1, std::memory_order_release);
+                    slot = next(c);
                     return true;
                 }
             }
             return false;
         }
-        // Refills an exhausted batch from `jobs` (called by the owner alone).
-        void refill(JobRing& jobs) {
-            const uint64_t c = cursor.load(std::memory_order_relaxed);
-            while (moved.load(std::memory_order_acquire) < count(c)) pause();  // a thief is mid-move
-            const size_t n = std::min<size_t>(std::size(slots), jobs.size());
-            for (size_t i = 0; i < n; ++i) slots[i] = jobs.pop_front();
-            moved.store(0, std::memory_order_relaxed);
-            cursor.store(((c >> 32) + 1) << 32 | n, std::memory_order_release);
+        void startedOne() {
+            progress.store(progress.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
         }
     };
 
@@ -139,163 +210,310 @@ class WorkerPool {
         : labelled_(labelled),
           softLimit_(std::max(2, static_cast<int>(std::thread::hardware_concurrency()))) {}
 
-    // Makes sure some thread is on its way to the waiting jobs. True when a sleeping worker must be
-    // notified (after the lock is released).
-    bool wakeLocked() {
-        if (jobs_.empty() || wakeTokens_ + starting_ > 0) return false;
-        if (sleeping_ > 0) {
-            ++wakeTokens_;
-            return true;
+    void pushOverflow(PoolJob& job) {
+        std::lock_guard lock(mutex_);
+        // Once jobs wait in the overflow, newer jobs queue behind them there, so each submitting
+        // thread's jobs still start in the order it submitted them.
+        if (!overflowing_.load(std::memory_order_relaxed) && queue_.tryPush(job)) return;
+        overflow_.push_back(std::move(job));
+        overflowing_.store(true, std::memory_order_release);
+    }
+
+    bool hasWork() const { return queue_.maybeNonEmpty() || overflowing_.load(std::memory_order_seq_cst); }
+
+    // Refills an exhausted batch with the oldest waiting jobs; false when none wait.
+    bool refill(Worker& self) {
+        const uint64_t c = self.cursor.load(std::memory_order_relaxed);
+        while (self.moved.load(std::memory_order_acquire) < Worker::count(c)) pause();  // a thief is mid-move
+        size_t n = queue_.take(self.slots, kBatch);
+        if (n == 0 && overflowing_.load(std::memory_order_acquire)) n = takeOverflow(self.slots);
+        if (n == 0) return false;
+        self.moved.store(0, std::memory_order_relaxed);
+        self.cursor.store(((c >> 32) + 1) << 32 | n, std::memory_order_release);
+        if (n > 1 && !monitorArmed_.load(std::memory_order_relaxed)) {
+            // Should one of these jobs wait, the monitor has another worker take over the rest.
+            std::lock_guard lock(mutex_);
+            watchLocked();
         }
-        if (threads_ < softLimit_) {
-            spawnLocked();
-            return false;
+        return true;
+    }
+
+    size_t takeOverflow(PoolJob* out) {
+        std::lock_guard lock(mutex_);
+        size_t n = 0;
+        for (; n < kBatch && !overflow_.empty(); ++n) {
+            out[n] = std::move(overflow_.front());
+            overflow_.pop_front();
         }
-        watchLocked();
+        // Everything in the overflow is newer than anything in the lock-free queue: move what fits.
+        while (!overflow_.empty() && queue_.tryPush(overflow_.front())) overflow_.pop_front();
+        if (overflow_.empty()) overflowing_.store(false, std::memory_order_release);
+        return n;
+    }
+
+    // Runs the worker's own batch.
+    void runOwn(Worker& self) {
+        size_t slot = 0;
+        while (self.claim(slot)) {
+            self.startedOne();
+            PoolJob& job = self.slots[slot];
+            job.run(job);
+            job = PoolJob{};  // captured queues are released before the next job
+            self.moved.fetch_add(1, std::memory_order_release);
+        }
+    }
+
+    // Takes over the next job of another worker's batch when that worker has not moved on since
+    // the last look.
+    bool stealFromStuck(Worker& self, PoolJob& job) {
+        const size_t count = workerCount_.load(std::memory_order_acquire);
+        for (size_t i = 0; i < count; ++i) {
+            Worker* other = workers_[i].load(std::memory_order_acquire);
+            if (other == &self) continue;
+            const uint64_t c = other->cursor.load(std::memory_order_acquire);
+            if (Worker::next(c) >= Worker::count(c)) continue;
+            if (self.seen[i] != c) {
+                self.seen[i] = c;
+                continue;
+            }
+            size_t slot = 0;
+            if (other->claim(slot)) {
+                job = std::move(other->slots[slot]);
+                other->moved.fetch_add(1, std::memory_order_release);
+                return true;
+            }
+        }
         return false;
     }
 
-    // Wakes a sleeper to share out a batch of more than one job, unless one is on its way already.
-    // True when it must be notified (after the lock is released).
-    bool wakeHelperLocked() {
-        if (sleeping_ == 0 || wakeTokens_ + starting_ > 0) return false;
+    enum class Found { Nothing, Batch, Stolen };
+
+    // Looks for work for a few microseconds: in a stream of submits the next job usually arrives
+    // well within that, and sleeping and being woken costs far more.
+    Found spin(Worker& self, PoolJob& stolen) {
+        const auto until = std::chrono::steady_clock::now() + kSpinTime;
+        for (;;) {
+            for (int i = 0; i < 64; ++i) {
+                if (refill(self)) return Found::Batch;
+                pause();
+            }
+            if (stealFromStuck(self, stolen)) return Found::Stolen;
+            if (std::chrono::steady_clock::now() >= until) return Found::Nothing;
+        }
+    }
+
+    // Nobody looks for the waiting work: wakes a sleeper, starts a thread, or, with every thread
+    // busy, has the monitor watch for a stall.
+    void wakeOne() {
+        int none = 0;
+        // Whoever turns the count from zero wakes; the worker it wakes starts out looking.
+        if (!spinning_.compare_exchange_strong(none, 1, std::memory_order_acq_rel)) return;
+        std::unique_lock lock(mutex_);
+        if (wakeSleeperLocked()) {
+            lock.unlock();  // the worker wakes to a free lock
+            wake_.notify_one();
+            return;
+        }
+        if (threads_ < softLimit_) {
+            spawnLocked();
+            return;
+        }
+        spinning_.fetch_sub(1, std::memory_order_acq_rel);
+        watchLocked();
+    }
+
+    // Hands a wake-up to a sleeper, counted as awake and looking; the caller notifies.
+    bool wakeSleeperLocked() {
+        if (sleeping_ <= wakeTokens_) return false;
         ++wakeTokens_;
+        active_.fetch_add(1, std::memory_order_seq_cst);
         return true;
     }
 
     // Has the monitor look out for a stall.
     void watchLocked() {
+        if (monitorArmed_.load(std::memory_order_relaxed)) return;
+        monitorArmed_.store(true, std::memory_order_seq_cst);
         if (!monitorStarted_) {
             monitorStarted_ = true;
             std::thread([this] { monitorLoop(); }).detach();
-        } else if (monitorIdle_) {
+        } else {
             monitor_.notify_one();
         }
     }
 
+    // The new thread counts as awake and looking for work from the start (spinning_ is counted by
+    // the caller).
     void spawnLocked() {
         ++threads_;
-        ++starting_;
-        std::thread([this] {
+        active_.fetch_add(1, std::memory_order_seq_cst);
+        Worker* worker = nullptr;
+        if (!retired_.empty()) {
+            worker = retired_.back();
+            retired_.pop_back();
+        } else {
+            worker = new Worker();  // kept for good: a thief may still look at it
+            worker->index = workerCount_.load(std::memory_order_relaxed);
+            workers_[worker->index].store(worker, std::memory_order_release);
+            workerCount_.store(worker->index + 1, std::memory_order_release);
+        }
+        std::thread([this, worker] {
             // A new thread inherits its creator's name; global workers start (and stay) unnamed.
             if (!labelled_) pthread_setname_np(pthread_self(), "");
-            workerLoop();
+            workerLoop(*worker);
         }).detach();
     }
 
-    // The pool lock is held for a few instructions at a time: a contended taker spins briefly
-    // rather than sleeping in the kernel and being woken again.
-    std::unique_lock<std::mutex> acquire() {
-        for (int i = 0; i < kLockSpins; ++i) {
-            if (mutex_.try_lock()) return std::unique_lock(mutex_, std::adopt_lock);
-            pause();
-        }
-        return std::unique_lock(mutex_);
-    }
-
-    static void runClaimed(Worker& self, Worker& from) {
-        PoolJob job;
-        while (from.claim(job)) {
-            self.progress.store(self.progress.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
-            job.run(job);
-            job = PoolJob{};  // captured queues are released outside the pool lock
-        }
-    }
-
-    std::shared_ptr<Worker> batchWithUnclaimedLocked(const Worker& self) const {
-        for (const auto& other : workers_) {
-            if (other.get() != &self && other->hasUnclaimed()) return other;
-        }
-        return nullptr;
-    }
-
-    void workerLoop() {
-        auto self = std::make_shared<Worker>();
-        std::unique_lock lock = acquire();
-        --starting_;
-        workers_.push_back(self);
+    void workerLoop(Worker& self) {
+        PoolJob stolen;
         for (;;) {
-            if (!jobs_.empty()) {
-                self->refill(jobs_);         // its own batch is exhausted whenever it comes back here
-                bool notify = wakeLocked();  // more jobs than one batch: pass the baton on
-                if (self->unclaimed() > 1) {
-                    notify = notify || wakeHelperLocked();
-                    watchLocked();
-                }
-                lock.unlock();
-                if (notify) wake_.notify_one();
-                runClaimed(*self, *self);
-                lock = acquire();
-                continue;
+            const Found found = spin(self, stolen);
+            if (found == Found::Nothing) {
+                spinning_.fetch_sub(1, std::memory_order_seq_cst);
+                if (!sleep(self)) return;
+                continue;  // looking again (counted by whoever woke this worker)
             }
-            if (auto other = batchWithUnclaimedLocked(*self)) {
-                const bool notify = other->unclaimed() > 2 && wakeHelperLocked();
-                lock.unlock();
-                if (notify) wake_.notify_one();
-                runClaimed(*self, *other);
-                other.reset();
-                lock = acquire();
-                continue;
+            // Found work: if this was the last worker looking and more waits, another one looks.
+            if (spinning_.fetch_sub(1, std::memory_order_seq_cst) == 1) {
+                std::atomic_thread_fence(std::memory_order_seq_cst);
+                if (hasWork() || self.hasUnclaimed()) wakeOne();
             }
-            ++sleeping_;
-            const bool woken = wake_.wait_for(lock, kIdleExit, [this] { return wakeTokens_ > 0; });
-            --sleeping_;
-            if (!woken) {
-                // Nobody needed this worker for a while: it retires.
-                workers_.erase(std::find(workers_.begin(), workers_.end(), self));
-                --threads_;
-                return;
+            if (found == Found::Stolen) {
+                self.startedOne();
+                stolen.run(stolen);
+                stolen = PoolJob{};
             }
-            --wakeTokens_;
+            do {
+                runOwn(self);
+            } while (refill(self));
+            // Ran dry: looks for more unless another worker looks already.
+            int none = 0;
+            if (spinning_.compare_exchange_strong(none, 1, std::memory_order_seq_cst)) continue;
+            if (!sleep(self)) return;
         }
+    }
+
+    // Waits for a wake-up; false when none came for a while and the thread retires.
+    bool sleep(Worker& self) {
+        std::unique_lock lock(mutex_);
+        ++sleeping_;
+        active_.fetch_sub(1, std::memory_order_seq_cst);
+        std::atomic_thread_fence(std::memory_order_seq_cst);
+        if (hasWork()) {
+            // Work arrived after the last look; whoever queued it may have left it to this worker.
+            --sleeping_;
+            active_.fetch_add(1, std::memory_order_seq_cst);
+            spinning_.fetch_add(1, std::memory_order_seq_cst);
+            return true;
+        }
+        const bool woken = wake_.wait_for(lock, kIdleExit, [this] { return wakeTokens_ > 0; });
+        --sleeping_;
+        if (woken) {
+            --wakeTokens_;
+            return true;
+        }
+        // Nobody needed this worker for a while: it retires, once no thief is mid-move.
+        const uint64_t c = self.cursor.load(std::memory_order_relaxed);
+        while (self.moved.load(std::memory_order_acquire) < Worker::count(c)) pause();
+        --threads_;
+        retired_.push_back(&self);
+        return false;
     }
 
     bool pendingLocked() const {
-        return !jobs_.empty() ||
-               std::any_of(workers_.begin(), workers_.end(), [](const auto& w) { return w->hasUnclaimed(); });
+        if (hasWork()) return true;
+        const size_t count = workerCount_.load(std::memory_order_acquire);
+        for (size_t i = 0; i < count; ++i) {
+            if (workers_[i].load(std::memory_order_acquire)->hasUnclaimed()) return true;
+        }
+        return false;
     }
 
     uint64_t progressLocked() const {
         uint64_t total = 0;
-        for (const auto& w : workers_) total += w->progress.load(std::memory_order_relaxed);
+        const size_t count = workerCount_.load(std::memory_order_acquire);
+        for (size_t i = 0; i < count; ++i)
+            total += workers_[i].load(std::memory_order_acquire)->progress.load(std::memory_order_relaxed);
         return total;
+    }
+
+    // True when some worker's batch holds unclaimed jobs and its cursor has not moved since the
+    // last look.
+    bool stuckBatchLocked() {
+        bool stuck = false;
+        const size_t count = workerCount_.load(std::memory_order_acquire);
+        for (size_t i = 0; i < count; ++i) {
+            const uint64_t c =
+                workers_[i].load(std::memory_order_acquire)->cursor.load(std::memory_order_acquire);
+            if (Worker::next(c) < Worker::count(c) && monitorSeen_[i] == c) stuck = true;
+            monitorSeen_[i] = c;
+        }
+        return stuck;
     }
 
     void monitorLoop() {
         std::unique_lock lock(mutex_);
+        auto stalled = std::chrono::steady_clock::duration::zero();
         for (;;) {
-            monitorIdle_ = true;
-            monitor_.wait(lock, [this] { return pendingLocked(); });
-            monitorIdle_ = false;
+            monitor_.wait(lock, [this] { return monitorArmed_.load(std::memory_order_relaxed); });
             const uint64_t before = progressLocked();
-            const size_t count = workers_.size();
+            const int threads = threads_;
             monitor_.wait_for(lock, kStallCheck);
-            if (pendingLocked() && count == workers_.size() && progressLocked() == before &&
-                threads_ < kHardLimit) {
-                // Every worker is stuck in a block that waits; one more thread moves the jobs on.
+            if (!pendingLocked()) {
+                monitorArmed_.store(false, std::memory_order_seq_cst);
+                std::atomic_thread_fence(std::memory_order_seq_cst);
+                // A submit that saw the monitor armed left the watching to it.
+                if (!pendingLocked()) {
+                    stalled = {};
+                    continue;
+                }
+                monitorArmed_.store(true, std::memory_order_seq_cst);
+            }
+            const bool progressed = progressLocked() != before || threads != threads_;
+            const bool stuck = stuckBatchLocked();
+            if (progressed) stalled = {};
+            if (progressed && !stuck) continue;
+            // Jobs wait behind a block that waits, or every awake worker is in a long block.
+            if (!progressed) stalled += kStallCheck;
+            const bool looking = spinning_.load(std::memory_order_seq_cst) > 0;
+            if (!looking && wakeSleeperLocked()) {
+                spinning_.fetch_add(1, std::memory_order_seq_cst);
+                wake_.notify_one();
+            } else if ((!looking && threads_ < softLimit_) ||
+                       (!progressed && stalled >= kStallSpawn && threads_ < kHardLimit)) {
+                // Beyond one per processor only when nothing moves at all for a while: every
+                // worker is stuck in a block that waits, and one more thread moves the jobs on.
+                spinning_.fetch_add(1, std::memory_order_seq_cst);
                 spawnLocked();
+                stalled = {};
             }
         }
     }
 
     static constexpr auto kIdleExit = std::chrono::seconds(5);
-    static constexpr auto kStallCheck = std::chrono::milliseconds(20);
-    static constexpr int kHardLimit = 512;
-    static constexpr int kLockSpins = 100;
+    static constexpr auto kStallCheck = std::chrono::milliseconds(1);
+    static constexpr auto kStallSpawn = std::chrono::milliseconds(20);
+    static constexpr auto kSpinTime = std::chrono::microseconds(20);
 
     const bool labelled_;
-    std::mutex mutex_;
+    const int softLimit_;
+    JobQueue queue_;
+    alignas(64) std::atomic<int> spinning_{0};  // workers looking for work (woken and new ones too)
+    std::atomic<int> active_{0};                // workers not asleep
+    std::atomic<bool> overflowing_{false};      // jobs wait in overflow_ (changed under mutex_)
+    std::atomic<bool> monitorArmed_{false};     // the monitor watches for a stall (set under mutex_)
+    alignas(64) std::array<std::atomic<Worker*>, kHardLimit> workers_{};  // every worker ever made
+    std::atomic<size_t> workerCount_{0};
+    alignas(64) std::mutex mutex_;
     std::condition_variable wake_;     // sleeping workers
     std::condition_variable monitor_;  // the stall monitor
-    JobRing jobs_;
-    const int softLimit_;
+    JobRing overflow_;
+    std::vector<Worker*> retired_;  // workers of threads that exited, for reuse
     int threads_ = 0;
-    int sleeping_ = 0;                              // workers waiting on wake_
-    int wakeTokens_ = 0;                            // notifications sent and not yet taken up by a worker
-    int starting_ = 0;                              // threads spawned that have not yet looked at the jobs
-    std::vector<std::shared_ptr<Worker>> workers_;  // a helper keeps the batch it works on alive
+    int sleeping_ = 0;    // workers waiting on wake_
+    int wakeTokens_ = 0;  // notifications sent and not yet taken up by a worker
     bool monitorStarted_ = false;
-    bool monitorIdle_ = false;  // the monitor waits for pending jobs (rather than watching them)
+    std::array<uint64_t, kHardLimit> monitorSeen_{};  // worker cursors at the monitor's last look
 };
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <pthread.h>
 
+#include <algorithm>
 #include <atomic>
 #include <mutex>
 #include <stdexcept>
@@ -367,6 +368,43 @@ TEST(DispatchQueue, FloodFromManyProducersRunsEveryBlockOnceAroundBarriers) {
         for (auto& producer : producers) producer.join();
         ASSERT_TRUE(group.wait(60.0)) << queue->label();
         EXPECT_FALSE(violated) << queue->label();
+        int wrong = 0;
+        for (const auto& count : runs) wrong += count.load() != 1 ? 1 : 0;
+        EXPECT_EQ(wrong, 0) << queue->label();
+    }
+}
+
+// While every worker waits, thousands of blocks pile up (more than the pool's lock-free FIFO
+// holds, so the rest waits behind it); once the workers go on, every block runs exactly once.
+TEST(DispatchQueue, BlocksPiledUpWhileEveryWorkerWaitsRunOnceEach) {
+    constexpr int kProducers = 2;
+    constexpr int kBlocks = 4000;
+    const int workers = static_cast<int>(std::max(2U, std::thread::hardware_concurrency()));
+    const std::shared_ptr<DispatchQueue> queues[] = {DispatchQueue::global(QoS::Background),
+                                                     DispatchQueue::concurrent("test.pile")};
+    for (const auto& queue : queues) {
+        DispatchSemaphore gate(0);
+        DispatchGroup group;
+        std::atomic<int> waiting{0};
+        for (int i = 0; i < workers; ++i) {
+            queue->async(group, [&] {
+                waiting.fetch_add(1);
+                gate.wait();
+            });
+        }
+        std::vector<std::atomic<int>> runs(kProducers * kBlocks);
+        std::vector<std::thread> producers;
+        for (int p = 0; p < kProducers; ++p) {
+            producers.emplace_back([&, p] {
+                for (int i = 0; i < kBlocks; ++i) {
+                    queue->async(group, [&runs, index = p * kBlocks + i] { runs[index].fetch_add(1); });
+                }
+            });
+        }
+        for (auto& producer : producers) producer.join();
+        for (int i = 0; i < workers; ++i) gate.signal();
+        ASSERT_TRUE(group.wait(60.0)) << queue->label();
+        EXPECT_EQ(waiting.load(), workers);
         int wrong = 0;
         for (const auto& count : runs) wrong += count.load() != 1 ? 1 : 0;
         EXPECT_EQ(wrong, 0) << queue->label();
