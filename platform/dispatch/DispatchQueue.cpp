@@ -68,11 +68,15 @@ struct DispatchQueue::Impl {
     std::mutex mutex;
     std::deque<Item> items;
     bool running = false;  // serial: a drainer or a sync caller holds the queue
-    // Concurrent: the plain blocks running (readers) plus kBlocked while anything waits in `items`
-    // or a barrier runs. While kBlocked is clear a plain block starts without the mutex; once set
-    // (under the mutex), everything goes through `items` in order.
-    std::atomic<uint64_t> state{0};
+    // Concurrent: `blocked` is set (under the mutex) while anything waits in `items` or a barrier
+    // runs; while it is clear a plain block starts without the mutex, once set everything goes
+    // through `items` in order. The plain blocks running (readers) are `entered - left`: two
+    // counters on lines of their own, so that submitting threads and finishing workers do not
+    // pass one line back and forth for every block.
+    std::atomic<bool> blocked{false};
     bool barrierRunning = false;  // concurrent: a barrier block running (under the mutex)
+    alignas(64) std::atomic<uint64_t> entered{0};
+    alignas(64) std::atomic<uint64_t> left{0};
 
     std::mutex specificsMutex;
     std::vector<std::pair<const void*, std::shared_ptr<void>>> specifics;
@@ -145,9 +149,6 @@ void releaseSerial(const std::shared_ptr<DispatchQueue>& queue) {
     }
 }
 
-constexpr uint64_t kBlocked = uint64_t{1} << 40;
-constexpr uint64_t kReaderMask = kBlocked - 1;
-
 void finishConcurrent(const std::shared_ptr<DispatchQueue>& queue, bool exclusive);
 
 template <bool exclusive>
@@ -190,15 +191,21 @@ void submitGlobal(DispatchQueue* queue, Block block, std::shared_ptr<DispatchGro
 
 // Counts one more reader unless the queue is blocked (something waits in order, or a barrier
 // runs); false when the caller must queue its block instead.
-bool tryEnterReader(DispatchQueue::Impl& impl) {
-    uint64_t state = impl.state.load(std::memory_order_relaxed);
-    while ((state & kBlocked) == 0) {
-        if (impl.state.compare_exchange_weak(state, state + 1, std::memory_order_acq_rel,
-                                             std::memory_order_relaxed)) {
-            return true;
-        }
-    }
+bool tryEnterReader(DispatchQueue& queue) {
+    auto& impl = DispatchInternals::impl(queue);
+    if (impl.blocked.load(std::memory_order_acquire)) return false;
+    // Counted first, then looked again: a thread blocking the queue sets the flag first and then
+    // counts the readers, so one of the two sees the other.
+    impl.entered.fetch_add(1, std::memory_order_seq_cst);
+    if (!impl.blocked.load(std::memory_order_seq_cst)) return true;
+    finishConcurrent(queue.shared_from_this(), false);  // blocked meanwhile: queue in order instead
     return false;
+}
+
+// Plain blocks running; may count a reader that is just backing out, never miss one that runs.
+uint64_t readersLocked(const DispatchQueue::Impl& impl) {
+    const uint64_t left = impl.left.load(std::memory_order_seq_cst);
+    return impl.entered.load(std::memory_order_seq_cst) - left;
 }
 
 // Starts what may start on a concurrent queue: plain blocks up to the first barrier, or the barrier
@@ -206,17 +213,16 @@ bool tryEnterReader(DispatchQueue::Impl& impl) {
 void pumpConcurrentLocked(const std::shared_ptr<DispatchQueue>& queue) {
     auto& impl = DispatchInternals::impl(*queue);
     while (!impl.items.empty() && !impl.barrierRunning) {
-        // A reader finishing after this look sees kBlocked and pumps again, so the barrier is not
-        // forgotten.
-        if (impl.items.front().barrier && (impl.state.load(std::memory_order_acquire) & kReaderMask) > 0)
-            break;
+        // A reader finishing after this look sees the queue blocked and pumps again, so the barrier
+        // is not forgotten.
+        if (impl.items.front().barrier && readersLocked(impl) > 0) break;
         Item item = std::move(impl.items.front());
         impl.items.pop_front();
         const bool exclusive = item.barrier;
         if (exclusive) {
             impl.barrierRunning = true;
         } else {
-            impl.state.fetch_add(1, std::memory_order_acq_rel);
+            impl.entered.fetch_add(1, std::memory_order_seq_cst);
         }
         if (item.waiter != nullptr) {
             item.waiter->release();
@@ -225,8 +231,7 @@ void pumpConcurrentLocked(const std::shared_ptr<DispatchQueue>& queue) {
         }
         if (exclusive) break;
     }
-    if (impl.items.empty() && !impl.barrierRunning)
-        impl.state.fetch_and(~kBlocked, std::memory_order_acq_rel);
+    if (impl.items.empty() && !impl.barrierRunning) impl.blocked.store(false, std::memory_order_seq_cst);
 }
 
 // Queues an item behind everything already waiting and starts what may start.
@@ -234,20 +239,21 @@ void enqueueConcurrent(const std::shared_ptr<DispatchQueue>& queue, Item item) {
     auto& impl = DispatchInternals::impl(*queue);
     std::lock_guard lock(impl.mutex);
     impl.items.push_back(std::move(item));
-    impl.state.fetch_or(kBlocked, std::memory_order_acq_rel);
+    impl.blocked.store(true, std::memory_order_seq_cst);
     pumpConcurrentLocked(queue);
 }
 
 void finishConcurrent(const std::shared_ptr<DispatchQueue>& queue, bool exclusive) {
     auto& impl = DispatchInternals::impl(*queue);
     if (!exclusive) {
-        const uint64_t before = impl.state.fetch_sub(1, std::memory_order_acq_rel);
+        const uint64_t left = impl.left.fetch_add(1, std::memory_order_seq_cst) + 1;
         // Only the last reader out, and only when something waits, has to look at the queue.
-        if ((before & kBlocked) == 0 || (before & kReaderMask) != 1) return;
+        if (!impl.blocked.load(std::memory_order_seq_cst)) return;
+        if (impl.entered.load(std::memory_order_seq_cst) != left) return;
     }
     std::lock_guard lock(impl.mutex);
     if (exclusive) impl.barrierRunning = false;
-    if ((impl.state.load(std::memory_order_acquire) & kBlocked) != 0) pumpConcurrentLocked(queue);
+    if (impl.blocked.load(std::memory_order_relaxed)) pumpConcurrentLocked(queue);
 }
 
 struct ScopeExit {
@@ -326,7 +332,7 @@ void DispatchQueue::async(Block block) {
             return;
         }
         case Kind::Concurrent:
-            if (tryEnterReader(*impl_)) {
+            if (tryEnterReader(*this)) {
                 startConcurrent(shared_from_this(), std::move(block), false);
             } else {
                 enqueueConcurrent(shared_from_this(), Item{std::move(block)});
@@ -348,7 +354,7 @@ void DispatchQueue::async(DispatchGroup& group, Block block) {
         submitGlobal(this, std::move(block), group.state());
         return;
     }
-    if (kind_ == Kind::Concurrent && tryEnterReader(*impl_)) {
+    if (kind_ == Kind::Concurrent && tryEnterReader(*this)) {
         startConcurrent(shared_from_this(), std::move(block), false, group.state());
         return;
     }
@@ -393,8 +399,8 @@ void DispatchQueue::sync(const Block& block) {
             if (held == 1) {
                 // A thread already reading on this queue reads again at once: a barrier queued
                 // meanwhile waits for it anyway, and waiting behind that barrier would deadlock.
-                impl_->state.fetch_add(1, std::memory_order_acq_rel);
-            } else if (!tryEnterReader(*impl_)) {
+                impl_->entered.fetch_add(1, std::memory_order_seq_cst);
+            } else if (!tryEnterReader(*this)) {
                 enqueueConcurrent(self, Item{nullptr, &waiter, false});
                 waiter.acquire();
             }
