@@ -25,12 +25,14 @@ class DispatchGroup {
     bool wait(double timeoutSeconds);
     void notify(std::shared_ptr<DispatchQueue> queue, std::function<void()> block);
 
-    struct State;  // shared with the blocks queued into the group, so they may outlive the group object
-    std::shared_ptr<State> state() const { return state_; }
+    // Shared with the blocks queued into the group: it lives on after the group object while
+    // entered work is outstanding, and goes with the leave of the last of it.
+    struct State;
+    State* state() const { return state_; }
     static void leaveState(State& state);
 
   private:
-    std::shared_ptr<State> state_;
+    State* state_;
 };
 
 }  // namespace platform

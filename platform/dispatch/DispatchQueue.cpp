@@ -164,17 +164,17 @@ void runConcurrentJob(detail::PoolJob& job) {
 
 // Hands a block that may start now (counted as a reader, or as the running barrier) to a worker.
 void startConcurrent(std::shared_ptr<DispatchQueue> queue, Block block, bool exclusive,
-                     std::shared_ptr<DispatchGroup::State> group = nullptr) {
+                     DispatchGroup::State* group = nullptr) {
     detail::PoolJob job;
     job.run = exclusive ? runConcurrentJob<true> : runConcurrentJob<false>;
     job.queue = std::move(queue);
     job.block = std::move(block);
-    job.group = std::move(group);
+    job.group = group;
     detail::submitToLabelledPool(std::move(job));
 }
 
 // Global queues are never destroyed: the job holds no reference to its queue.
-void submitGlobal(DispatchQueue* queue, Block block, std::shared_ptr<DispatchGroup::State> group = nullptr) {
+void submitGlobal(DispatchQueue* queue, Block block, DispatchGroup::State* group = nullptr) {
     detail::PoolJob job;
     job.run = [](detail::PoolJob& self) {
         {
@@ -185,7 +185,7 @@ void submitGlobal(DispatchQueue* queue, Block block, std::shared_ptr<DispatchGro
     };
     job.queue = std::shared_ptr<DispatchQueue>(std::shared_ptr<void>(), queue);  // points, owns nothing
     job.block = std::move(block);
-    job.group = std::move(group);
+    job.group = group;
     detail::submitToGlobalPool(std::move(job));
 }
 

@@ -22,7 +22,7 @@ struct PoolJob {
     // only points (no count to touch).
     std::shared_ptr<DispatchQueue> queue;
     std::function<void()> block;
-    std::shared_ptr<DispatchGroup::State> group;  // left once the block has run, when set
+    DispatchGroup::State* group = nullptr;  // left once the block has run, when set
 };
 
 // Two elastic pools of worker threads: one serves the labelled (serial and concurrent) queues,

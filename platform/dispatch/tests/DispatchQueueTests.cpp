@@ -448,6 +448,38 @@ TEST(DispatchGroup, WaitNotifyAndTimeout) {
     EXPECT_TRUE(group.wait(1.0));
 }
 
+// A group may go before the blocks queued into it: they still leave it when they run, and a
+// notification registered before the group went fires once the last of them has.
+TEST(DispatchGroup, OutlivedByItsBlocksAndItsNotification) {
+    const std::shared_ptr<DispatchQueue> queues[] = {DispatchQueue::serial("test.outlived"),
+                                                     DispatchQueue::concurrent("test.outlived-c"),
+                                                     DispatchQueue::global()};
+    for (const auto& queue : queues) {
+        constexpr int kBlocks = 20;
+        DispatchSemaphore gate(0);
+        DispatchSemaphore notified(0);
+        std::atomic<int> ran{0};
+        std::atomic<int> ranWhenNotified{-1};
+        {
+            DispatchGroup group;
+            for (int i = 0; i < kBlocks; ++i) {
+                queue->async(group, [&] {
+                    gate.wait();
+                    gate.signal();  // hand it on
+                    ran.fetch_add(1);
+                });
+            }
+            group.notify(queue, [&] {
+                ranWhenNotified = ran.load();
+                notified.signal();
+            });
+        }
+        gate.signal();
+        ASSERT_TRUE(notified.wait(30.0)) << queue->label();
+        EXPECT_EQ(ranWhenNotified.load(), kBlocks) << queue->label();
+    }
+}
+
 TEST(DispatchSemaphore, CountsAndTimesOut) {
     DispatchSemaphore semaphore(2);
     EXPECT_TRUE(semaphore.wait(0.0));
