@@ -49,11 +49,11 @@ void DispatchGroup::leave() {
     leaveState(*state_);
 }
 
-void DispatchGroup::leaveState(State& state) {
-    long count = state.count.load(std::memory_order_relaxed);
-    while (count > 2) {
-        // At least two outstanding enters: this leave neither empties the group nor ends the state.
-        if (state.count.compare_exchange_weak(count, count - 1, std::memory_order_acq_rel,
+void DispatchGroup::leaveState(State& state, long count) {
+    long current = state.count.load(std::memory_order_relaxed);
+    while (current > count + 1) {
+        // Enters stay outstanding after this leave: it neither empties the group nor ends the state.
+        if (state.count.compare_exchange_weak(current, current - count, std::memory_order_acq_rel,
                                               std::memory_order_relaxed))
             return;
     }
@@ -61,12 +61,12 @@ void DispatchGroup::leaveState(State& state) {
     bool last = false;
     {
         std::lock_guard lock(state.mutex);
-        if (state.outstandingLocked() <= 0) {
+        if (state.outstandingLocked() < count) {
             std::fprintf(stderr, "platform::DispatchGroup: leave() without a matching enter()\n");
             std::fflush(stderr);
             std::abort();
         }
-        last = state.count.fetch_sub(1, std::memory_order_acq_rel) == 1;
+        last = state.count.fetch_sub(count, std::memory_order_acq_rel) == count;
         if (state.outstandingLocked() == 0) {
             ready.swap(state.notifications);
             state.empty.notify_all();

@@ -29,7 +29,8 @@ class DispatchGroup {
     // entered work is outstanding, and goes with the leave of the last of it.
     struct State;
     State* state() const { return state_; }
-    static void leaveState(State& state);
+    // Leaves `count` times at once.
+    static void leaveState(State& state, long count = 1);
 
   private:
     State* state_;

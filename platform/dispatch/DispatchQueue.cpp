@@ -149,24 +149,39 @@ void releaseSerial(const std::shared_ptr<DispatchQueue>& queue) {
     }
 }
 
-void finishConcurrent(const std::shared_ptr<DispatchQueue>& queue, bool exclusive);
+void finishConcurrent(const std::shared_ptr<DispatchQueue>& queue, bool exclusive, uint32_t readers = 1);
 
-template <bool exclusive>
-void runConcurrentJob(detail::PoolJob& job) {
+void runConcurrentBlock(detail::PoolJob& job) {
+    nameThread(*job.queue);
+    FrameScope frame(job.queue.get(), false);
+    job.block();
+}
+
+void finishConcurrentBlocks(detail::PoolJob& job, uint32_t count) {
+    if (job.group) DispatchGroup::leaveState(*job.group, count);
+    finishConcurrent(job.queue, false, count);
+}
+
+void runConcurrentBarrier(detail::PoolJob& job) {
     nameThread(*job.queue);
     {
-        FrameScope frame(job.queue.get(), exclusive);
+        FrameScope frame(job.queue.get(), true);
         job.block();
     }
     if (job.group) DispatchGroup::leaveState(*job.group);
-    finishConcurrent(job.queue, exclusive);
+    finishConcurrent(job.queue, true);
 }
 
 // Hands a block that may start now (counted as a reader, or as the running barrier) to a worker.
 void startConcurrent(std::shared_ptr<DispatchQueue> queue, Block block, bool exclusive,
                      DispatchGroup::State* group = nullptr) {
     detail::PoolJob job;
-    job.run = exclusive ? runConcurrentJob<true> : runConcurrentJob<false>;
+    if (exclusive) {
+        job.run = runConcurrentBarrier;
+    } else {
+        job.run = runConcurrentBlock;
+        job.finish = finishConcurrentBlocks;
+    }
     job.queue = std::move(queue);
     job.block = std::move(block);
     job.group = group;
@@ -177,12 +192,14 @@ void startConcurrent(std::shared_ptr<DispatchQueue> queue, Block block, bool exc
 void submitGlobal(DispatchQueue* queue, Block block, DispatchGroup::State* group = nullptr) {
     detail::PoolJob job;
     job.run = [](detail::PoolJob& self) {
-        {
-            FrameScope frame(self.queue.get(), false);
-            self.block();
-        }
-        if (self.group) DispatchGroup::leaveState(*self.group);
+        FrameScope frame(self.queue.get(), false);
+        self.block();
     };
+    if (group != nullptr) {
+        job.finish = [](detail::PoolJob& self, uint32_t count) {
+            DispatchGroup::leaveState(*self.group, count);
+        };
+    }
     job.queue = std::shared_ptr<DispatchQueue>(std::shared_ptr<void>(), queue);  // points, owns nothing
     job.block = std::move(block);
     job.group = group;
@@ -243,10 +260,10 @@ void enqueueConcurrent(const std::shared_ptr<DispatchQueue>& queue, Item item) {
     pumpConcurrentLocked(queue);
 }
 
-void finishConcurrent(const std::shared_ptr<DispatchQueue>& queue, bool exclusive) {
+void finishConcurrent(const std::shared_ptr<DispatchQueue>& queue, bool exclusive, uint32_t readers) {
     auto& impl = DispatchInternals::impl(*queue);
     if (!exclusive) {
-        const uint64_t left = impl.left.fetch_add(1, std::memory_order_seq_cst) + 1;
+        const uint64_t left = impl.left.fetch_add(readers, std::memory_order_seq_cst) + readers;
         // Only the last reader out, and only when something waits, has to look at the queue.
         if (!impl.blocked.load(std::memory_order_seq_cst)) return;
         if (impl.entered.load(std::memory_order_seq_cst) != left) return;

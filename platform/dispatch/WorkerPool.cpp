@@ -251,16 +251,33 @@ class WorkerPool {
         return n;
     }
 
-    // Runs the worker's own batch.
-    void runOwn(Worker& self) {
+    // Runs the worker's own batch; a row of jobs that finish alike finishes once (PoolJob::finish).
+    static void runOwn(Worker& self) {
         size_t slot = 0;
+        PoolJob* row = nullptr;  // the first job of the row, kept until the row ends
+        uint32_t rowLength = 0;
         while (self.claim(slot)) {
-            self.startedOne();
             PoolJob& job = self.slots[slot];
+            if (row != nullptr && !row->finishesLike(job)) finishRow(self, row, rowLength);
+            self.startedOne();
             job.run(job);
+            if (job.finish != nullptr && row == nullptr) {
+                row = &job;
+                rowLength = 1;
+                continue;
+            }
+            if (job.finish != nullptr) ++rowLength;
             job = PoolJob{};  // captured queues are released before the next job
             self.moved.fetch_add(1, std::memory_order_release);
         }
+        if (row != nullptr) finishRow(self, row, rowLength);
+    }
+
+    static void finishRow(Worker& self, PoolJob*& row, uint32_t length) {
+        row->finish(*row, length);
+        *row = PoolJob{};
+        row = nullptr;
+        self.moved.fetch_add(1, std::memory_order_release);
     }
 
     // Takes over the next job of another worker's batch when that worker has not moved on since
@@ -381,6 +398,7 @@ class WorkerPool {
             if (found == Found::Stolen) {
                 self.startedOne();
                 stolen.run(stolen);
+                if (stolen.finish != nullptr) stolen.finish(stolen, 1);
                 stolen = PoolJob{};
             }
             do {

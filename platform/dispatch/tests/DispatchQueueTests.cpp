@@ -318,6 +318,25 @@ TEST(DispatchQueue, BlockWaitingForALaterBlockOfTheSameBurstIsNotStuck) {
     }
 }
 
+// Workers finish a row of blocks of one queue together; a block of another queue that runs next
+// must not wait for that: here it waits for a barrier that may only start once the row is done.
+TEST(DispatchQueue, BlockAfterAnotherQueuesRowSeesThatRowFinished) {
+    auto rows = DispatchQueue::concurrent("test.row");
+    auto other = DispatchQueue::concurrent("test.row-other");
+    for (int round = 0; round < 50; ++round) {
+        DispatchSemaphore barrierRan(0);
+        DispatchGroup group;
+        for (int i = 0; i < 8; ++i) rows->async(group, [] {});
+        rows->asyncBarrier([&] { barrierRan.signal(); });
+        other->async(group, [&] {
+            barrierRan.wait();
+            barrierRan.signal();
+        });
+        ASSERT_TRUE(group.wait(30.0)) << "round " << round;
+        barrierRan.wait();
+    }
+}
+
 // Many producers flood the pools; every block runs exactly once, and on a concurrent queue no plain
 // block overlaps a barrier while a reader queued after a barrier sees its effect.
 TEST(DispatchQueue, FloodFromManyProducersRunsEveryBlockOnceAroundBarriers) {
