@@ -172,12 +172,13 @@ class WorkerPool {
   private:
     // The jobs a worker took at once. `cursor` packs generation (bits 32-63), the next slot to
     // claim (16-31) and the slot count (0-15); whoever advances it owns that slot's job. The owner
-    // refills the slots only once every claimed job is done with (`moved`).
+    // refills the slots only once every job other workers claimed has been moved out (`moved`).
     struct Worker {
         static constexpr uint64_t kNextOne = uint64_t{1} << 16;
         PoolJob slots[kBatch];
         alignas(64) std::atomic<uint64_t> cursor{0};
-        std::atomic<uint32_t> moved{0};
+        std::atomic<uint32_t> moved{0};     // jobs of the batch other workers have moved out
+        uint32_t ranOwn = 0;                // jobs of the batch the owner claimed itself (owner only)
         std::atomic<uint64_t> progress{0};  // jobs started; written by the worker alone
         // Owner only: the last cursor seen of every other worker, to tell a stuck batch.
         std::array<uint64_t, kHardLimit> seen{};
@@ -189,17 +190,20 @@ class WorkerPool {
             const uint64_t c = cursor.load(std::memory_order_acquire);
             return next(c) < count(c);
         }
-        // Claims the next slot of the batch; false when every job is claimed.
+        // Claims the next slot of the batch; false when every job is claimed. A claim past the end
+        // only moves `next` further past it.
         bool claim(size_t& slot) {
-            uint64_t c = cursor.load(std::memory_order_acquire);
-            while (next(c) < count(c)) {
-                if (cursor.compare_exchange_weak(c, c + kNextOne, std::memory_order_acq_rel,
-                                                 std::memory_order_acquire)) {
-                    slot = next(c);
-                    return true;
-                }
-            }
-            return false;
+            if (!hasUnclaimed()) return false;
+            const uint64_t c = cursor.fetch_add(kNextOne, std::memory_order_acq_rel);
+            if (next(c) >= count(c)) return false;
+            slot = next(c);
+            return true;
+        }
+        // Waits until the jobs other workers claimed from the batch have been moved out.
+        void waitForThieves() const {
+            const uint64_t c = cursor.load(std::memory_order_relaxed);
+            const uint32_t taken = static_cast<uint32_t>(std::min(next(c), count(c))) - ranOwn;
+            while (moved.load(std::memory_order_acquire) < taken) pause();
         }
         void startedOne() {
             progress.store(progress.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
@@ -223,12 +227,13 @@ class WorkerPool {
 
     // Refills an exhausted batch with the oldest waiting jobs; false when none wait.
     bool refill(Worker& self) {
-        const uint64_t c = self.cursor.load(std::memory_order_relaxed);
-        while (self.moved.load(std::memory_order_acquire) < Worker::count(c)) pause();  // a thief is mid-move
+        self.waitForThieves();
         size_t n = queue_.take(self.slots, kBatch);
         if (n == 0 && overflowing_.load(std::memory_order_acquire)) n = takeOverflow(self.slots);
         if (n == 0) return false;
         self.moved.store(0, std::memory_order_relaxed);
+        self.ranOwn = 0;
+        const uint64_t c = self.cursor.load(std::memory_order_relaxed);
         self.cursor.store(((c >> 32) + 1) << 32 | n, std::memory_order_release);
         if (n > 1 && !monitorArmed_.load(std::memory_order_relaxed)) {
             // Should one of these jobs wait, the monitor has another worker take over the rest.
@@ -257,27 +262,27 @@ class WorkerPool {
         PoolJob* row = nullptr;  // the first job of the row, kept until the row ends
         uint32_t rowLength = 0;
         while (self.claim(slot)) {
+            ++self.ranOwn;
             PoolJob& job = self.slots[slot];
-            if (row != nullptr && !row->finishesLike(job)) finishRow(self, row, rowLength);
+            if (row != nullptr && !row->finishesLike(job)) finishRow(row, rowLength);
             self.startedOne();
             job.run(job);
             if (job.finish != nullptr && row == nullptr) {
+                job.block = nullptr;  // what the block captured goes now; only its finish waits
                 row = &job;
                 rowLength = 1;
                 continue;
             }
             if (job.finish != nullptr) ++rowLength;
             job = PoolJob{};  // captured queues are released before the next job
-            self.moved.fetch_add(1, std::memory_order_release);
         }
-        if (row != nullptr) finishRow(self, row, rowLength);
+        if (row != nullptr) finishRow(row, rowLength);
     }
 
-    static void finishRow(Worker& self, PoolJob*& row, uint32_t length) {
+    static void finishRow(PoolJob*& row, uint32_t length) {
         row->finish(*row, length);
         *row = PoolJob{};
         row = nullptr;
-        self.moved.fetch_add(1, std::memory_order_release);
     }
 
     // Takes over the next job of another worker's batch when that worker has not moved on since
@@ -431,8 +436,7 @@ class WorkerPool {
             return true;
         }
         // Nobody needed this worker for a while: it retires, once no thief is mid-move.
-        const uint64_t c = self.cursor.load(std::memory_order_relaxed);
-        while (self.moved.load(std::memory_order_acquire) < Worker::count(c)) pause();
+        self.waitForThieves();
         --threads_;
         retired_.push_back(&self);
         return false;
