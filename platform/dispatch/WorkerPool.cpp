@@ -125,8 +125,12 @@ class JobQueue {
         return pushPosition_.load(std::memory_order_seq_cst) != takePosition_.load(std::memory_order_seq_cst);
     }
 
+    // Where the next take starts: moves with every take.
+    uint64_t takePosition() const { return takePosition_.load(std::memory_order_relaxed); }
+
   private:
-    struct Cell {
+    // Cells on lines of their own: the submitter writes one cell while a worker reads the next.
+    struct alignas(128) Cell {
         std::atomic<uint64_t> sequence;
         PoolJob job;
     };
@@ -156,7 +160,7 @@ class WorkerPool {
     }
 
     void submit(PoolJob&& job) {
-        if (overflowing_.load(std::memory_order_acquire) || !queue_.tryPush(job)) pushOverflow(job);
+        if (overflowing_.load(std::memory_order_acquire) || !queue_.tryPush(job)) pushWhenFull(job);
         // Pairs with the fence a worker passes between saying it stops looking (or sleeps) and its
         // last look: either it sees this job, or this sees it gone.
         std::atomic_thread_fence(std::memory_order_seq_cst);
@@ -213,6 +217,36 @@ class WorkerPool {
     explicit WorkerPool(bool labelled)
         : labelled_(labelled),
           softLimit_(std::max(2, static_cast<int>(std::thread::hardware_concurrency()))) {}
+
+    // The lock-free FIFO is full (or jobs wait in the overflow): the workers fall behind. One more
+    // worker lends a hand, and the submitter waits for room while the workers make progress, as
+    // it would wait for a lock, rather than queueing every job behind the lock. Only when nothing
+    // is taken for a while (every worker stuck, perhaps waiting for this very submitter) does the
+    // job go to the overflow; later submits do so at once until something is taken again.
+    void pushWhenFull(PoolJob& job) {
+        if (spinning_.load(std::memory_order_relaxed) == 0 &&
+            active_.load(std::memory_order_relaxed) < softLimit_)
+            wakeOne();
+        uint64_t taken = queue_.takePosition();
+        if (taken != stalledAt_.load(std::memory_order_relaxed)) {
+            auto until = std::chrono::steady_clock::now() + kFullWait;
+            for (int i = 1;; ++i) {
+                pause();
+                if (!overflowing_.load(std::memory_order_acquire) && queue_.tryPush(job)) return;
+                if (i % 64 != 0) continue;
+                const uint64_t now = queue_.takePosition();
+                const auto time = std::chrono::steady_clock::now();
+                if (now != taken) {
+                    taken = now;
+                    until = time + kFullWait;
+                } else if (time >= until) {
+                    stalledAt_.store(taken, std::memory_order_relaxed);
+                    break;
+                }
+            }
+        }
+        pushOverflow(job);
+    }
 
     void pushOverflow(PoolJob& job) {
         std::lock_guard lock(mutex_);
@@ -516,14 +550,16 @@ class WorkerPool {
     static constexpr auto kStallCheck = std::chrono::milliseconds(1);
     static constexpr auto kStallSpawn = std::chrono::milliseconds(20);
     static constexpr auto kSpinTime = std::chrono::microseconds(20);
+    static constexpr auto kFullWait = std::chrono::microseconds(50);
 
     const bool labelled_;
     const int softLimit_;
     JobQueue queue_;
-    alignas(64) std::atomic<int> spinning_{0};  // workers looking for work (woken and new ones too)
-    std::atomic<int> active_{0};                // workers not asleep
-    std::atomic<bool> overflowing_{false};      // jobs wait in overflow_ (changed under mutex_)
-    std::atomic<bool> monitorArmed_{false};     // the monitor watches for a stall (set under mutex_)
+    alignas(64) std::atomic<int> spinning_{0};       // workers looking for work (woken and new ones too)
+    std::atomic<int> active_{0};                     // workers not asleep
+    std::atomic<bool> overflowing_{false};           // jobs wait in overflow_ (changed under mutex_)
+    std::atomic<bool> monitorArmed_{false};          // the monitor watches for a stall (set under mutex_)
+    std::atomic<uint64_t> stalledAt_{~uint64_t{0}};  // take position at which submitters stopped waiting
     alignas(64) std::array<std::atomic<Worker*>, kHardLimit> workers_{};  // every worker ever made
     std::atomic<size_t> workerCount_{0};
     alignas(64) std::mutex mutex_;
