@@ -140,16 +140,18 @@ class JobQueue {
     alignas(64) std::atomic<uint64_t> takePosition_{0};
 };
 
-// Jobs wait in one lock-free FIFO (and, should it ever fill up, in a locked overflow FIFO behind
-// it). A worker takes up to 64 waiting jobs at once into a batch of its own and runs them in
-// order. Waking is what costs, so a submit wakes a sleeping worker only when no worker is awake at
-// all; awake workers draw in more. At most one worker at a time looks for work (spins) once it ran
-// dry; when the looking worker finds some and more waits, it hands the looking on to a sleeper, so
-// a burst draws in one worker after another. A batch is never a
-// trap: its jobs are claimed one at a time with an atomic cursor, and a looking worker takes over
-// the next job of a batch whose owner has not moved on for a while (a block that waits). When
-// every awake worker is busy and jobs wait untaken, a monitor wakes a sleeper after a moment, and
-// adds a thread beyond one per processor when nothing at all moves for longer.
+// Jobs wait in one lock-free FIFO (and, should the workers stall with it full, in a locked
+// overflow FIFO behind it). A worker takes up to 64 waiting jobs at once into a batch of its own
+// and runs them in order. Waking and sharing cost more than short jobs do, so a submit wakes a
+// sleeping worker only when no worker is awake at all, and at most one worker at a time looks for
+// work (spins) once it ran dry. More workers are drawn in where jobs pile up: when the looking
+// worker finds a full batch with more queued behind it, when a submitter finds the FIFO full, and
+// for jobs behind a long one. A batch is never a trap: its jobs are claimed one at a time with an
+// atomic cursor, and a looking worker takes over the next job of a batch whose owner has not moved
+// on for a while (a long block, or one that waits), then draws in the next helper the same way.
+// When every awake worker is busy and jobs wait untaken, or a batch stands still, a monitor wakes
+// a sleeper after a moment, and adds a thread beyond one per processor only when nothing at all
+// moves for longer.
 class WorkerPool {
   public:
     // Never destroyed: workers may outlive main().
@@ -195,6 +197,8 @@ class WorkerPool {
             const uint64_t c = cursor.load(std::memory_order_acquire);
             return next(c) < count(c);
         }
+        // The last refill took as many jobs as a batch holds (owner only).
+        bool fullBatch() const { return count(cursor.load(std::memory_order_relaxed)) == kBatch; }
         // Claims the next slot of the batch; false when every job is claimed. A claim past the end
         // only moves `next` further past it.
         bool claim(size_t& slot) {
@@ -321,8 +325,8 @@ class WorkerPool {
     }
 
     // Takes over the next job of another worker's batch when that worker has not moved on since
-    // the last look.
-    bool stealFromStuck(Worker& self, PoolJob& job) {
+    // the last look; `victim` is left pointing at that worker.
+    bool stealFromStuck(Worker& self, PoolJob& job, Worker*& victim) {
         const size_t count = workerCount_.load(std::memory_order_acquire);
         for (size_t i = 0; i < count; ++i) {
             Worker* other = workers_[i].load(std::memory_order_acquire);
@@ -337,6 +341,7 @@ class WorkerPool {
             if (other->claim(slot)) {
                 job = std::move(other->slots[slot]);
                 other->moved.fetch_add(1, std::memory_order_release);
+                victim = other;
                 return true;
             }
         }
@@ -347,14 +352,14 @@ class WorkerPool {
 
     // Looks for work for a few microseconds: in a stream of submits the next job usually arrives
     // well within that, and sleeping and being woken costs far more.
-    Found spin(Worker& self, PoolJob& stolen) {
+    Found spin(Worker& self, PoolJob& stolen, Worker*& victim) {
         const auto until = std::chrono::steady_clock::now() + kSpinTime;
         for (;;) {
             for (int i = 0; i < 64; ++i) {
                 if (refill(self)) return Found::Batch;
                 pause();
             }
-            if (stealFromStuck(self, stolen)) return Found::Stolen;
+            if (stealFromStuck(self, stolen, victim)) return Found::Stolen;
             if (std::chrono::steady_clock::now() >= until) return Found::Nothing;
         }
     }
@@ -424,16 +429,21 @@ class WorkerPool {
     void workerLoop(Worker& self) {
         PoolJob stolen;
         for (;;) {
-            const Found found = spin(self, stolen);
+            Worker* stolenFrom = nullptr;
+            const Found found = spin(self, stolen, stolenFrom);
             if (found == Found::Nothing) {
                 spinning_.fetch_sub(1, std::memory_order_seq_cst);
                 if (!sleep(self)) return;
                 continue;  // looking again (counted by whoever woke this worker)
             }
-            // Found work: if this was the last worker looking and more waits, another one looks.
+            // Found work: if this was the last worker looking and a backlog waits (a full batch
+            // taken and more queued, or jobs behind a stuck one), another one looks. A short batch
+            // stays with this worker; should its jobs turn out long, the monitor sees it stuck.
             if (spinning_.fetch_sub(1, std::memory_order_seq_cst) == 1) {
                 std::atomic_thread_fence(std::memory_order_seq_cst);
-                if (hasWork() || self.hasUnclaimed()) wakeOne();
+                const bool backlog = found == Found::Stolen ? hasWork() || stolenFrom->hasUnclaimed()
+                                                            : self.fullBatch() && hasWork();
+                if (backlog) wakeOne();
             }
             if (found == Found::Stolen) {
                 self.startedOne();

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <mutex>
 #include <stdexcept>
 #include <string>
@@ -334,6 +335,30 @@ TEST(DispatchQueue, BlockAfterAnotherQueuesRowSeesThatRowFinished) {
         });
         ASSERT_TRUE(group.wait(30.0)) << "round " << round;
         barrierRan.wait();
+    }
+}
+
+// A short burst of long blocks lands in one worker's batch; the others take it over, so the
+// blocks run side by side (each here waits until all of them are inside).
+TEST(DispatchQueue, BurstOfLongBlocksSpreadsOverTheWorkers) {
+    const int blocks = static_cast<int>(std::min(4U, std::max(2U, std::thread::hardware_concurrency())));
+    const std::shared_ptr<DispatchQueue> queues[] = {DispatchQueue::global(QoS::UserInitiated),
+                                                     DispatchQueue::concurrent("test.spread")};
+    for (const auto& queue : queues) {
+        std::atomic<int> inside{0};
+        std::atomic<int> together{0};
+        DispatchGroup group;
+        for (int i = 0; i < blocks; ++i) {
+            queue->async(group, [&] {
+                inside.fetch_add(1);
+                const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+                while (inside.load() < blocks && std::chrono::steady_clock::now() < until)
+                    std::this_thread::yield();
+                if (inside.load() == blocks) together.fetch_add(1);
+            });
+        }
+        ASSERT_TRUE(group.wait(60.0)) << queue->label();
+        EXPECT_EQ(together.load(), blocks) << queue->label();
     }
 }
 
