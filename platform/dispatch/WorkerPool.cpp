@@ -65,7 +65,7 @@ class JobRing {
 // take claims a run of published cells with one compare-and-swap on the take position.
 class JobQueue {
   public:
-    static constexpr uint64_t kCapacity = 1024;
+    static constexpr uint64_t kCapacity = 4096;
 
     JobQueue() : cells_(new Cell[kCapacity]) {
         for (uint64_t i = 0; i < kCapacity; ++i) cells_[i].sequence.store(i, std::memory_order_relaxed);
@@ -223,32 +223,26 @@ class WorkerPool {
         : labelled_(labelled),
           softLimit_(std::max(2, static_cast<int>(std::thread::hardware_concurrency()))) {}
 
-    // The lock-free FIFO is full (or jobs wait in the overflow): the workers fall behind. One more
-    // worker lends a hand, and the submitter waits for room while the workers make progress, as
-    // it would wait for a lock, rather than queueing every job behind the lock. Only when nothing
-    // is taken for a while (every worker stuck, perhaps waiting for this very submitter) does the
-    // job go to the overflow; later submits do so at once until something is taken again.
+    // The lock-free FIFO is full, or jobs wait in the overflow: the workers fall behind, and one
+    // more lends a hand. With the FIFO full the submitter waits a moment for room rather than
+    // queueing behind the lock, but never long: a submit must not stall its thread (the main
+    // thread among them). When nothing was taken meanwhile (every worker stuck, perhaps waiting
+    // for this very submitter), later submits skip the wait until something is taken again. Once
+    // jobs wait in the overflow, newer ones queue behind them there.
     void pushWhenFull(PoolJob& job) {
         if (spinning_.load(std::memory_order_relaxed) == 0 &&
             active_.load(std::memory_order_relaxed) < softLimit_)
             wakeOne();
-        uint64_t taken = queue_.takePosition();
-        if (taken != stalledAt_.load(std::memory_order_relaxed)) {
-            auto until = std::chrono::steady_clock::now() + kFullWait;
-            for (int i = 1;; ++i) {
+        const uint64_t taken = queue_.takePosition();
+        if (!overflowing_.load(std::memory_order_acquire) &&
+            taken != stalledAt_.load(std::memory_order_relaxed)) {
+            const auto until = std::chrono::steady_clock::now() + kFullWait;
+            for (int i = 1; !overflowing_.load(std::memory_order_acquire); ++i) {
                 pause();
-                if (!overflowing_.load(std::memory_order_acquire) && queue_.tryPush(job)) return;
-                if (i % 64 != 0) continue;
-                const uint64_t now = queue_.takePosition();
-                const auto time = std::chrono::steady_clock::now();
-                if (now != taken) {
-                    taken = now;
-                    until = time + kFullWait;
-                } else if (time >= until) {
-                    stalledAt_.store(taken, std::memory_order_relaxed);
-                    break;
-                }
+                if (queue_.tryPush(job)) return;
+                if (i % 64 == 0 && std::chrono::steady_clock::now() >= until) break;
             }
+            if (queue_.takePosition() == taken) stalledAt_.store(taken, std::memory_order_relaxed);
         }
         pushOverflow(job);
     }
@@ -289,8 +283,11 @@ class WorkerPool {
             out[n] = std::move(overflow_.front());
             overflow_.pop_front();
         }
-        // Everything in the overflow is newer than anything in the lock-free queue: move what fits.
-        while (!overflow_.empty() && queue_.tryPush(overflow_.front())) overflow_.pop_front();
+        // Everything in the overflow is newer than anything in the lock-free queue: move some of
+        // what fits (the lock is not held for long).
+        for (size_t moved = 0;
+             moved < kOverflowMove && !overflow_.empty() && queue_.tryPush(overflow_.front()); ++moved)
+            overflow_.pop_front();
         if (overflow_.empty()) overflowing_.store(false, std::memory_order_release);
         return n;
     }
@@ -562,6 +559,7 @@ class WorkerPool {
     static constexpr auto kStallSpawn = std::chrono::milliseconds(20);
     static constexpr auto kSpinTime = std::chrono::microseconds(20);
     static constexpr auto kFullWait = std::chrono::microseconds(50);
+    static constexpr size_t kOverflowMove = 256;
 
     const bool labelled_;
     const int softLimit_;
