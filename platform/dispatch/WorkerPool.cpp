@@ -184,9 +184,10 @@ class WorkerPool {
         static constexpr uint64_t kNextOne = uint64_t{1} << 16;
         PoolJob slots[kBatch];
         alignas(64) std::atomic<uint64_t> cursor{0};
-        std::atomic<uint32_t> moved{0};     // jobs of the batch other workers have moved out
-        uint32_t ranOwn = 0;                // jobs of the batch the owner claimed itself (owner only)
-        std::atomic<uint64_t> progress{0};  // jobs started; written by the worker alone
+        std::atomic<uint32_t> moved{0};  // jobs of the batch other workers have moved out
+        uint32_t ranOwn = 0;             // jobs of the batch the owner claimed itself (owner only)
+        std::chrono::steady_clock::time_point filledAt;  // when a batch of several jobs came (owner only)
+        std::atomic<uint64_t> progress{0};               // jobs started; written by the worker alone
         // Owner only: the last cursor seen of every other worker, to tell a stuck batch.
         std::array<uint64_t, kHardLimit> seen{};
         size_t index = 0;
@@ -268,10 +269,13 @@ class WorkerPool {
         self.ranOwn = 0;
         const uint64_t c = self.cursor.load(std::memory_order_relaxed);
         self.cursor.store(((c >> 32) + 1) << 32 | n, std::memory_order_release);
-        if (n > 1 && !monitorArmed_.load(std::memory_order_relaxed)) {
-            // Should one of these jobs wait, the monitor has another worker take over the rest.
-            std::lock_guard lock(mutex_);
-            watchLocked();
+        if (n > 1) {
+            self.filledAt = std::chrono::steady_clock::now();
+            if (!monitorArmed_.load(std::memory_order_relaxed)) {
+                // Should one of these jobs wait, the monitor has another worker take over the rest.
+                std::lock_guard lock(mutex_);
+                watchLocked();
+            }
         }
         return true;
     }
@@ -293,12 +297,20 @@ class WorkerPool {
     }
 
     // Runs the worker's own batch; a row of jobs that finish alike finishes once (PoolJob::finish).
-    static void runOwn(Worker& self) {
+    void runOwn(Worker& self) {
         size_t slot = 0;
         PoolJob* row = nullptr;  // the first job of the row, kept until the row ends
         uint32_t rowLength = 0;
+        bool shared = false;
         while (self.claim(slot)) {
             ++self.ranOwn;
+            if (!shared && self.ranOwn > 1 && (self.ranOwn & (self.ranOwn - 1)) == 0 &&
+                std::chrono::steady_clock::now() - self.filledAt >= kShareAfter && self.hasUnclaimed()) {
+                // Looked at now and then (before the 2nd, 4th, 8th … job): the batch's jobs take a
+                // while, so another worker comes to share what is left of it.
+                shared = true;
+                if (spinning_.load(std::memory_order_relaxed) == 0) wakeOne();
+            }
             PoolJob& job = self.slots[slot];
             if (row != nullptr && !row->finishesLike(job)) finishRow(row, rowLength);
             self.startedOne();
@@ -559,6 +571,7 @@ class WorkerPool {
     static constexpr auto kStallSpawn = std::chrono::milliseconds(20);
     static constexpr auto kSpinTime = std::chrono::microseconds(20);
     static constexpr auto kFullWait = std::chrono::microseconds(50);
+    static constexpr auto kShareAfter = std::chrono::microseconds(50);
     static constexpr size_t kOverflowMove = 256;
 
     const bool labelled_;

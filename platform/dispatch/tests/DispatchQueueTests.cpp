@@ -362,6 +362,32 @@ TEST(DispatchQueue, BurstOfLongBlocksSpreadsOverTheWorkers) {
     }
 }
 
+// A burst of blocks that each take a fraction of a millisecond is shared out too, rather than run
+// one after another by the worker whose batch it landed in.
+TEST(DispatchQueue, BurstOfMediumBlocksRunsSideBySide) {
+    const std::shared_ptr<DispatchQueue> queues[] = {DispatchQueue::global(QoS::Utility),
+                                                     DispatchQueue::concurrent("test.medium")};
+    for (const auto& queue : queues) {
+        std::atomic<int> inside{0};
+        std::atomic<int> most{0};
+        DispatchGroup group;
+        for (int i = 0; i < 40; ++i) {
+            queue->async(group, [&] {
+                const int now = inside.fetch_add(1) + 1;
+                int seen = most.load();
+                while (now > seen && !most.compare_exchange_weak(seen, now)) {
+                }
+                const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(300);
+                while (std::chrono::steady_clock::now() < until) {
+                }
+                inside.fetch_sub(1);
+            });
+        }
+        ASSERT_TRUE(group.wait(60.0)) << queue->label();
+        EXPECT_GE(most.load(), 2) << queue->label();
+    }
+}
+
 // Many producers flood the pools; every block runs exactly once, and on a concurrent queue no plain
 // block overlaps a barrier while a reader queued after a barrier sees its effect.
 TEST(DispatchQueue, FloodFromManyProducersRunsEveryBlockOnceAroundBarriers) {
