@@ -45,7 +45,7 @@ class JSON {
 
     // Any platform value. Raw bytes are parsed as JSON text (null, without an
     // error, when they are not JSON); anything else is taken as the value.
-    JSON(const Any& object);
+    JSON(const Any& object) : value_(object) { adopt(); }
     // Literals.
     JSON(const char* text) : JSON(Any(text)) {}
     JSON(std::string text) : JSON(Any(std::move(text))) {}
@@ -73,10 +73,10 @@ class JSON {
     // ---- kind, error, object ------------------------------------------------
 
     Type type() const { return type_; }
-    const std::optional<JSONValueError>& error() const { return error_; }
+    const std::optional<JSONValueError>& error() const { return errors_[errorSlot_]; }
     // By kind: the number, text, boolean, array or dictionary; the null
     // marker for null and unknown.
-    Any object() const;
+    Any object() const { return value_; }
     // Clears the error, stores JSON values nested in the object as their
     // plain objects, then classifies it; an unsupported object (bytes
     // included) makes the value unknown with error unsupportedType.
@@ -190,7 +190,7 @@ class JSON {
 
     // False exactly when an error is set.
     bool exists() const {
-        return !error_.has_value();
+        return errorSlot_ == 0;
     }
 
     // ---- printing -------------------------------------------------------------
@@ -252,8 +252,57 @@ class JSON {
     struct RawObject {};
     JSON(RawObject, const Any& object);
     JSON() = default;
+    // Classifies the object just stored in `value_` as the constructor from a
+    // platform value does; plain numbers, texts, null and parsed containers
+    // take the inline path.
+    void adopt() {
+        switch (value_.kind()) {
+            case Any::Kind::null:
+                type_ = Type::null;
+                return;
+            case Any::Kind::number:
+                type_ = value_.cell_.kind() == Number::Kind::boolean ? Type::boolValue : Type::number;
+                return;
+            case Any::Kind::string:
+                type_ = Type::string;
+                return;
+            case Any::Kind::array:
+                if (!value_.isPlain()) break;
+                type_ = Type::array;
+                return;
+            case Any::Kind::dictionary:
+                if (!value_.isPlain()) break;
+                type_ = Type::dictionary;
+                return;
+            default:
+                break;
+        }
+        adoptOther();
+    }
+    void adoptOther();
     // Takes a plain object's kind and storage.
     void classify(const Any& plainObject);
+    void setError(JSONValueError error);
+    void clearError() {
+        errorSlot_ = 0;
+    }
+
+    // The stored object of each kind; the kind must fit.
+    const Array& items() const {
+        return *value_.array();
+    }
+    const Dictionary& entries() const {
+        return *value_.dictionary();
+    }
+    const std::string& text() const {
+        return *value_.string();
+    }
+    const Number& numberCell() const {
+        return value_.cell_;
+    }
+    bool boolCell() const {
+        return value_.boolCell();
+    }
 
     // The one-element path write.
     void writeStep(const JSONKey& step, const JSON& newValue);
@@ -265,28 +314,46 @@ class JSON {
                                      int maxObjectDepth) const;
     bool appendOwnPrint(std::string& out, int maxObjectDepth) const;
 
-    Array& mutableArray();
-    Dictionary& mutableDictionary();
+    Array& mutableArray() {
+        return value_.mutableArray();
+    }
+    Dictionary& mutableDictionary() {
+        return value_.mutableDictionary();
+    }
 
-    std::shared_ptr<Any::ArrayNode> rawArray_;  // null stands for the empty array
-    std::shared_ptr<Any::DictionaryNode> rawDictionary_;
-    std::shared_ptr<const std::string> rawString_;
-    Number rawNumber_;
-    bool rawBool_ = false;
+    // What object() hands out: the number (a boolean as its boolean number),
+    // text or container; the null marker for null and unknown.
+    Any value_;
     Type type_ = Type::null;
-    std::optional<JSONValueError> error_;
+    // Index into errors_: 0 for none, else one per error case.
+    uint8_t errorSlot_ = 0;
+    static const std::optional<JSONValueError> errors_[7];
 };
 
 // The key of an element met while iterating: a dictionary's key, or an array
 // position whose decimal text ("0", "1", ...) is made only when asked for.
+// The key an iterator hands out refers to the key in the walked container,
+// which lives as long as the iterator or any value sharing it; a copy of the
+// key (or of the element) holds its own text.
 class JSON::ElementKey {
   public:
-    explicit ElementKey(const std::string& key) : text_(key), formatted_(true) {}
+    explicit ElementKey(std::string key) : text_(std::move(key)), key_(&text_) {}
     explicit ElementKey(int64_t arrayOffset) : offset_(arrayOffset) {}
+    ElementKey(const ElementKey& other) { *this = other; }
+    ElementKey& operator=(const ElementKey& other) {
+        if (this != &other) {
+            offset_ = other.offset_;
+            formatted_ = other.formatted_;
+            text_ = other.key_ ? *other.key_ : other.text_;
+            key_ = other.key_ ? &text_ : nullptr;
+        }
+        return *this;
+    }
 
     bool isArrayOffset() const { return offset_ >= 0; }
     int64_t arrayOffset() const { return offset_; }
     const std::string& text() const {
+        if (key_) return *key_;
         if (!formatted_) {
             text_ = std::to_string(offset_);
             formatted_ = true;
@@ -300,7 +367,12 @@ class JSON::ElementKey {
     friend std::string operator+(const std::string& text, const ElementKey& key) { return text + key.text(); }
 
   private:
+    friend class JSON::Iterator;
+    struct Borrowed {};
+    ElementKey(Borrowed, const std::string& key) : key_(&key) {}
+
     mutable std::string text_;
+    const std::string* key_ = nullptr;  // a dictionary's key: in the container, or text_
     int64_t offset_ = -1;
     mutable bool formatted_ = false;
 };
@@ -347,7 +419,7 @@ class JSON::Iterator {
     explicit Iterator(Index position) : position_(position) {}
 
     // The container the positions point into (null for values without members).
-    std::shared_ptr<const void> container_;
+    Any container_;
     const Array* items_ = nullptr;
     Index position_;
 };

@@ -15,11 +15,8 @@ Index JSON::startIndex() const {
     switch (type_) {
         case Type::array:
             return Index::array(0);
-        case Type::dictionary: {
-            const Dictionary* d = rawDictionary_ ? &rawDictionary_->entries : nullptr;
-            if (!d) return Index::null();
-            return Index::dictionary(d, d->begin());
-        }
+        case Type::dictionary:
+            return Index::dictionary(&entries(), entries().begin());
         default:
             return Index::null();
     }
@@ -28,12 +25,9 @@ Index JSON::startIndex() const {
 Index JSON::endIndex() const {
     switch (type_) {
         case Type::array:
-            return Index::array(rawArray_ ? static_cast<int64_t>(rawArray_->items.size()) : 0);
-        case Type::dictionary: {
-            const Dictionary* d = rawDictionary_ ? &rawDictionary_->entries : nullptr;
-            if (!d) return Index::null();
-            return Index::dictionary(d, d->end());
-        }
+            return Index::array(static_cast<int64_t>(items().size()));
+        case Type::dictionary:
+            return Index::dictionary(&entries(), entries().end());
         default:
             return Index::null();
     }
@@ -86,7 +80,7 @@ std::pair<std::string, JSON> JSON::operator[](const Index& position) const {
     switch (position.kind()) {
         case Index::Kind::array:
             return {std::to_string(position.arrayOffset()),
-                    JSON(rawArray_->items.at(static_cast<size_t>(position.arrayOffset())))};
+                    JSON(items().at(static_cast<size_t>(position.arrayOffset())))};
         case Index::Kind::dictionary: {
             const auto& entry = *position.dictionaryPosition();
             return {entry.first, JSON(entry.second)};
@@ -106,7 +100,7 @@ bool JSON::isEmpty() const {
         case Type::dictionary:
             return startIndex() == endIndex();
         case Type::array:
-            return !rawArray_ || rawArray_->items.empty();
+            return items().empty();
         default:
             return true;
     }
@@ -115,9 +109,9 @@ bool JSON::isEmpty() const {
 size_t JSON::count() const {
     switch (type_) {
         case Type::array:
-            return rawArray_ ? rawArray_->items.size() : 0;
+            return items().size();
         case Type::dictionary:
-            return rawDictionary_ ? rawDictionary_->entries.size() : 0;
+            return entries().size();
         default:
             return 0;
     }
@@ -130,11 +124,11 @@ std::vector<Index> JSON::indices() const {
 }
 
 JSON::Iterator::Iterator(const JSON& base, Index position) : position_(position) {
-    if (base.type_ == Type::array && base.rawArray_) {
-        items_ = &base.rawArray_->items;
-        container_ = base.rawArray_;
-    } else if (base.type_ == Type::dictionary && base.rawDictionary_) {
-        container_ = base.rawDictionary_;
+    if (base.type_ == Type::array) {
+        items_ = &base.items();
+        container_ = base.value_;
+    } else if (base.type_ == Type::dictionary) {
+        container_ = base.value_;
     }
 }
 
@@ -145,12 +139,12 @@ JSON::Element JSON::Iterator::operator*() const {
                     JSON(items_->at(static_cast<size_t>(position_.arrayOffset())))};
         case Index::Kind::dictionary: {
             const auto& entry = *position_.dictionaryPosition();
-            return {ElementKey(entry.first), JSON(entry.second)};
+            return {ElementKey(ElementKey::Borrowed{}, entry.first), JSON(entry.second)};
         }
         case Index::Kind::null:
             break;
     }
-    return {ElementKey(std::string{}), JSON::null()};
+    return {ElementKey(std::string()), JSON::null()};
 }
 
 JSON::Iterator JSON::begin() const {
@@ -171,25 +165,25 @@ JSON::Iterator JSON::makeIterator() const {
 JSON JSON::readStep(const JSONKey& step) const {
     auto failed = [this](JSONValueError::Case fallback) {
         JSON result = JSON::null();
-        result.error_ = error_ ? *error_ : JSONValueError(fallback);
+        if (errorSlot_ != 0)
+            result.errorSlot_ = errorSlot_;
+        else
+            result.setError(fallback);
         return result;
     };
     if (step.kind() == JSONKey::Kind::index) {
         if (type_ != Type::array) return failed(JSONValueError::wrongType);
         int64_t i = step.indexValue();
-        if (i >= 0 && rawArray_ && static_cast<uint64_t>(i) < rawArray_->items.size())
-            return JSON(rawArray_->items[static_cast<size_t>(i)]);
+        if (i >= 0 && static_cast<uint64_t>(i) < items().size()) return JSON(items()[static_cast<size_t>(i)]);
         JSON result = JSON::null();
-        result.error_ = JSONValueError::indexOutOfBounds;
+        result.setError(JSONValueError::indexOutOfBounds);
         return result;
     }
     if (type_ == Type::dictionary) {
-        if (rawDictionary_) {
-            auto found = rawDictionary_->entries.find(step.keyValue());
-            if (found != rawDictionary_->entries.end()) return JSON(found->second);
-        }
+        auto found = entries().find(step.keyValue());
+        if (found != entries().end()) return JSON(found->second);
         JSON result = JSON::null();
-        result.error_ = JSONValueError::notExist;
+        result.setError(JSONValueError::notExist);
         return result;
     }
     return failed(JSONValueError::wrongType);
@@ -210,8 +204,8 @@ JSON JSON::readPath(const JSONSubscriptType* first, const JSONSubscriptType* las
         const Array* items = nullptr;
         const Dictionary* entries = nullptr;
         if (element == nullptr) {
-            if (type_ == Type::array && rawArray_) items = &rawArray_->items;
-            if (type_ == Type::dictionary && rawDictionary_) entries = &rawDictionary_->entries;
+            if (type_ == Type::array) items = &this->items();
+            if (type_ == Type::dictionary) entries = &this->entries();
         } else {
             items = element->array();
             entries = element->dictionary();
@@ -248,9 +242,7 @@ void JSON::writeStep(const JSONKey& step, const JSON& newValue) {
     // the temporary never carries an error that would refuse the write.
     if (step.kind() == JSONKey::Kind::index) {
         int64_t i = step.indexValue();
-        if (type_ != Type::array || i < 0 || !rawArray_ ||
-            static_cast<uint64_t>(i) >= rawArray_->items.size())
-            return;
+        if (type_ != Type::array || i < 0 || static_cast<uint64_t>(i) >= items().size()) return;
         mutableArray()[static_cast<size_t>(i)] = newValue.object();
         return;
     }
@@ -270,13 +262,11 @@ void JSON::writePath(const JSONSubscriptType* first, const JSONSubscriptType* la
     Any* slot = nullptr;
     if (step.kind() == JSONKey::Kind::index) {
         int64_t i = step.indexValue();
-        if (type_ != Type::array || i < 0 || !rawArray_ ||
-            static_cast<uint64_t>(i) >= rawArray_->items.size())
-            return;
+        if (type_ != Type::array || i < 0 || static_cast<uint64_t>(i) >= items().size()) return;
         slot = &mutableArray()[static_cast<size_t>(i)];
     } else {
-        if (type_ != Type::dictionary || !rawDictionary_) return;
-        if (rawDictionary_->entries.find(step.keyValue()) == rawDictionary_->entries.end()) return;
+        if (type_ != Type::dictionary) return;
+        if (entries().find(step.keyValue()) == entries().end()) return;
         slot = &mutableDictionary().find(step.keyValue())->second;
     }
     // An unsupported element reads as unknown with an error: refused.
@@ -423,10 +413,8 @@ std::optional<std::string> percentEncodedForQuery(const std::string& text) {
 std::optional<std::vector<JSON>> JSON::array() const {
     if (type_ != Type::array) return std::nullopt;
     std::vector<JSON> result;
-    if (rawArray_) {
-        result.reserve(rawArray_->items.size());
-        for (const Any& item : rawArray_->items) result.emplace_back(item);
-    }
+    result.reserve(items().size());
+    for (const Any& item : items()) result.emplace_back(item);
     return result;
 }
 
@@ -436,7 +424,7 @@ std::vector<JSON> JSON::arrayValue() const {
 
 std::optional<Array> JSON::arrayObject() const {
     if (type_ != Type::array) return std::nullopt;
-    return rawArray_ ? rawArray_->items : Array();
+    return items();
 }
 
 void JSON::setArrayObject(std::optional<Array> value) {
@@ -446,9 +434,7 @@ void JSON::setArrayObject(std::optional<Array> value) {
 std::optional<std::map<std::string, JSON>> JSON::dictionary() const {
     if (type_ != Type::dictionary) return std::nullopt;
     std::map<std::string, JSON> result;
-    if (rawDictionary_)
-        for (const auto& [key, item] : rawDictionary_->entries)
-            result.emplace_hint(result.end(), key, JSON(item));
+    for (const auto& [key, item] : entries()) result.emplace_hint(result.end(), key, JSON(item));
     return result;
 }
 
@@ -458,7 +444,7 @@ std::map<std::string, JSON> JSON::dictionaryValue() const {
 
 std::optional<Dictionary> JSON::dictionaryObject() const {
     if (type_ != Type::dictionary) return std::nullopt;
-    return rawDictionary_ ? rawDictionary_->entries : Dictionary();
+    return entries();
 }
 
 void JSON::setDictionaryObject(std::optional<Dictionary> value) {
@@ -467,7 +453,7 @@ void JSON::setDictionaryObject(std::optional<Dictionary> value) {
 
 std::optional<bool> JSON::optBool() const {
     if (type_ != Type::boolValue) return std::nullopt;
-    return rawBool_;
+    return boolCell();
 }
 
 void JSON::setOptBool(std::optional<bool> value) {
@@ -477,12 +463,12 @@ void JSON::setOptBool(std::optional<bool> value) {
 bool JSON::boolValue() const {
     switch (type_) {
         case Type::boolValue:
-            return rawBool_;
+            return boolCell();
         case Type::number:
-            return rawNumber_.boolValue();
+            return numberCell().boolValue();
         case Type::string:
             for (const char* word : {"true", "y", "t", "yes", "1"})
-                if (equalsIgnoringCase(*rawString_, word)) return true;
+                if (equalsIgnoringCase(text(), word)) return true;
             return false;
         default:
             return false;
@@ -495,7 +481,7 @@ void JSON::setBoolValue(bool value) {
 
 std::optional<std::string> JSON::string() const {
     if (type_ != Type::string) return std::nullopt;
-    return *rawString_;
+    return text();
 }
 
 void JSON::setString(std::optional<std::string> value) {
@@ -505,11 +491,11 @@ void JSON::setString(std::optional<std::string> value) {
 std::string JSON::stringValue() const {
     switch (type_) {
         case Type::string:
-            return *rawString_;
+            return text();
         case Type::number:
-            return rawNumber_.stringValue();
+            return numberCell().stringValue();
         case Type::boolValue:
-            return rawBool_ ? "true" : "false";
+            return boolCell() ? "true" : "false";
         default:
             return std::string();
     }
@@ -522,9 +508,9 @@ void JSON::setStringValue(std::string value) {
 std::optional<Number> JSON::number() const {
     switch (type_) {
         case Type::number:
-            return rawNumber_;
+            return numberCell();
         case Type::boolValue:
-            return Number::fromInt64(rawBool_ ? 1 : 0);
+            return Number::fromInt64(boolCell() ? 1 : 0);
         default:
             return std::nullopt;
     }
@@ -537,11 +523,11 @@ void JSON::setNumber(std::optional<Number> value) {
 Number JSON::numberValue() const {
     switch (type_) {
         case Type::string:
-            return decimalNumber(*rawString_).value_or(Number::fromInt64(0));
+            return decimalNumber(text()).value_or(Number::fromInt64(0));
         case Type::number:
-            return rawNumber_;
+            return numberCell();
         case Type::boolValue:
-            return Number::fromInt64(rawBool_ ? 1 : 0);
+            return Number::fromInt64(boolCell() ? 1 : 0);
         default:
             return Number::fromDouble(0.0);
     }
@@ -562,8 +548,8 @@ void JSON::setOptNull(std::optional<Null>) {
 
 std::optional<URL> JSON::url() const {
     if (type_ != Type::string) return std::nullopt;
-    if (hasPercentEscape(*rawString_)) return URL::fromString(*rawString_);
-    auto encoded = percentEncodedForQuery(*rawString_);
+    if (hasPercentEscape(text())) return URL::fromString(text());
+    auto encoded = percentEncodedForQuery(text());
     if (!encoded) return std::nullopt;
     return URL::fromString(*encoded);
 }

@@ -77,11 +77,17 @@ class Number {
     Order compare(const Number& other) const;
 
   private:
+    // A platform value is one 16-byte cell: a number as it is, anything else
+    // as a pointer in the number's place. The byte after the kind tells which.
+    friend class Any;
+
     Kind kind_ = Kind::int64;
+    uint8_t holder_ = 0;
     union {
         int64_t i;
         uint64_t u;
         double d;
+        void* p;
     } v_{0};
 };
 
