@@ -138,6 +138,11 @@ class Any {
         if (counted() && node()->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) destroy();
     }
     void destroy() noexcept;
+    // A copy of the cell that does not count its node (for a borrowed copy).
+    struct Uncounted {};
+    Any(Uncounted, const Any& other) noexcept : cell_(other.cell_) {}
+    // Lets go of the node without counting down (for a borrowed copy).
+    void forget() noexcept { cell_ = Number(); }
 
     // Copy on write: the container of this value, first copied (shallowly:
     // its items stay shared) when any other value holds it. The kind must fit.

@@ -115,6 +115,8 @@ void JSON::setObject(const Any& object) {
 }
 
 void JSON::classify(const Any& value) {
+    // A borrowed object is counted before it is replaced (or kept).
+    own();
     switch (value.kind()) {
         case Any::Kind::number:
             type_ = isBooleanNumber(*value.number()) ? Type::boolValue : Type::number;

@@ -46,6 +46,27 @@ class JSON {
     // Any platform value. Raw bytes are parsed as JSON text (null, without an
     // error, when they are not JSON); anything else is taken as the value.
     JSON(const Any& object) : value_(object) { adopt(); }
+    JSON(const JSON& other)
+    noexcept : value_(other.value_), type_(other.type_), errorSlot_(other.errorSlot_) {}
+    JSON(JSON&& other) noexcept : type_(other.type_), errorSlot_(other.errorSlot_) {
+        if (other.borrowed_)
+            value_ = other.value_;
+        else
+            value_ = std::move(other.value_);
+    }
+    JSON& operator=(const JSON& other) noexcept {
+        JSON copy(other);
+        swap(copy);
+        return *this;
+    }
+    JSON& operator=(JSON&& other) noexcept {
+        JSON moved(std::move(other));
+        swap(moved);
+        return *this;
+    }
+    ~JSON() {
+        if (borrowed_) value_.forget();
+    }
     // Literals.
     JSON(const char* text) : JSON(Any(text)) {}
     JSON(std::string text) : JSON(Any(std::move(text))) {}
@@ -174,7 +195,12 @@ class JSON {
     void setOpt(std::optional<T> v);                                    \
     T value() const;                                                    \
     void setValue(T v);
-    TERVOLO_JSON_NUMERIC_ACCESSORS(optDouble, doubleValue, setOptDouble, setDoubleValue, double)
+    std::optional<double> optDouble() const;
+    void setOptDouble(std::optional<double> v);
+    double doubleValue() const {
+        return type_ == Type::number ? numberCell().doubleValue() : numberValue().doubleValue();
+    }
+    void setDoubleValue(double v);
     TERVOLO_JSON_NUMERIC_ACCESSORS(optFloat, floatValue, setOptFloat, setFloatValue, float)
     TERVOLO_JSON_NUMERIC_ACCESSORS(optInt, intValue, setOptInt, setIntValue, int64_t)
     TERVOLO_JSON_NUMERIC_ACCESSORS(uInt, uIntValue, setUInt, setUIntValue, uint64_t)
@@ -240,7 +266,48 @@ class JSON {
 
   private:
     // The position after `after`, by its case alone.
-    static Index advanced(const Index& after);
+    static Index advanced(const Index& after) {
+        switch (after.kind()) {
+            case Index::Kind::array:
+                return Index::array(after.arrayOffset() + 1);
+            case Index::Kind::dictionary:
+                // Past the end stays there rather than stepping off the dictionary.
+                if (after.dictionaryPosition() == after.dictionaryOwner()->end()) return after;
+                return Index::dictionary(after.dictionaryOwner(), std::next(after.dictionaryPosition()));
+            case Index::Kind::null:
+                break;
+        }
+        return Index::null();
+    }
+
+    void swap(JSON& other) noexcept {
+        value_.swap(other.value_);
+        std::swap(type_, other.type_);
+        std::swap(errorSlot_, other.errorSlot_);
+        std::swap(borrowed_, other.borrowed_);
+    }
+    // An element handed out by an iterator: it refers to the object in the
+    // walked container, which the iterator keeps alive, without counting it.
+    // Copies and moves of it count as usual, and it takes its own count
+    // before it changes.
+    struct Borrowed {};
+    JSON(Borrowed, const Any& object) : value_(Any::Uncounted{}, object), borrowed_(object.counted()) {
+        if (borrowed_) {
+            // Only texts and plain containers stay borrowed; anything else
+            // (bytes to parse, JSON values to normalise) is counted first.
+            const Any::Kind kind = object.kind();
+            if (kind != Any::Kind::string &&
+                !((kind == Any::Kind::array || kind == Any::Kind::dictionary) && object.isPlain()))
+                own();
+        }
+        adopt();
+    }
+    void own() {
+        if (borrowed_) {
+            value_.retain();
+            borrowed_ = false;
+        }
+    }
 
     template <typename T>
     static Number literalNumber(T value) {
@@ -315,9 +382,11 @@ class JSON {
     bool appendOwnPrint(std::string& out, int maxObjectDepth) const;
 
     Array& mutableArray() {
+        own();
         return value_.mutableArray();
     }
     Dictionary& mutableDictionary() {
+        own();
         return value_.mutableDictionary();
     }
 
@@ -327,6 +396,7 @@ class JSON {
     Type type_ = Type::null;
     // Index into errors_: 0 for none, else one per error case.
     uint8_t errorSlot_ = 0;
+    bool borrowed_ = false;
     static const std::optional<JSONValueError> errors_[7];
 };
 
@@ -337,15 +407,15 @@ class JSON {
 // key (or of the element) holds its own text.
 class JSON::ElementKey {
   public:
-    explicit ElementKey(std::string key) : text_(std::move(key)), key_(&text_) {}
+    explicit ElementKey(std::string key) : own_(new std::string(std::move(key))), key_(own_.get()) {}
     explicit ElementKey(int64_t arrayOffset) : offset_(arrayOffset) {}
     ElementKey(const ElementKey& other) { *this = other; }
     ElementKey& operator=(const ElementKey& other) {
         if (this != &other) {
             offset_ = other.offset_;
-            formatted_ = other.formatted_;
-            text_ = other.key_ ? *other.key_ : other.text_;
-            key_ = other.key_ ? &text_ : nullptr;
+            const std::string* text = other.key_ ? other.key_ : other.own_.get();
+            own_.reset(text ? new std::string(*text) : nullptr);
+            key_ = other.key_ ? own_.get() : nullptr;
         }
         return *this;
     }
@@ -354,11 +424,8 @@ class JSON::ElementKey {
     int64_t arrayOffset() const { return offset_; }
     const std::string& text() const {
         if (key_) return *key_;
-        if (!formatted_) {
-            text_ = std::to_string(offset_);
-            formatted_ = true;
-        }
-        return text_;
+        if (!own_) own_.reset(new std::string(std::to_string(offset_)));
+        return *own_;
     }
     operator const std::string&() const { return text(); }
 
@@ -371,10 +438,11 @@ class JSON::ElementKey {
     struct Borrowed {};
     ElementKey(Borrowed, const std::string& key) : key_(&key) {}
 
-    mutable std::string text_;
-    const std::string* key_ = nullptr;  // a dictionary's key: in the container, or text_
+    // A key of its own, or an array position's text once asked for; made
+    // only then, so walking costs no text.
+    mutable std::unique_ptr<std::string> own_;
+    const std::string* key_ = nullptr;  // a dictionary's key: in the container, or own_
     int64_t offset_ = -1;
-    mutable bool formatted_ = false;
 };
 
 // An element met while iterating: `first` its key, `second` its value; it
@@ -398,11 +466,31 @@ class JSON::Iterator {
     using iterator_concept = std::forward_iterator_tag;
 
     Iterator() = default;
-    Iterator(const JSON& base, Index position);
+    Iterator(const JSON& base, Index position) : position_(position) {
+        if (base.type_ == Type::array) {
+            items_ = &base.items();
+            container_ = base.value_;
+        } else if (base.type_ == Type::dictionary) {
+            container_ = base.value_;
+        }
+    }
 
-    value_type operator*() const;
+    value_type operator*() const {
+        switch (position_.kind()) {
+            case Index::Kind::array:
+                return {ElementKey(position_.arrayOffset()),
+                        JSON(Borrowed{}, items_->at(static_cast<size_t>(position_.arrayOffset())))};
+            case Index::Kind::dictionary: {
+                const auto& entry = *position_.dictionaryPosition();
+                return {ElementKey(ElementKey::Borrowed{}, entry.first), JSON(Borrowed{}, entry.second)};
+            }
+            case Index::Kind::null:
+                break;
+        }
+        return {ElementKey(std::string()), JSON::null()};
+    }
     Iterator& operator++() {
-        position_ = JSON::advanced(position_);
+        position_.advance();
         return *this;
     }
     Iterator operator++(int) {
@@ -423,6 +511,37 @@ class JSON::Iterator {
     const Array* items_ = nullptr;
     Index position_;
 };
+
+inline Index JSON::startIndex() const {
+    switch (type_) {
+        case Type::array:
+            return Index::array(0);
+        case Type::dictionary:
+            return Index::dictionary(&entries(), entries().begin());
+        default:
+            return Index::null();
+    }
+}
+
+inline Index JSON::endIndex() const {
+    switch (type_) {
+        case Type::array:
+            return Index::array(static_cast<int64_t>(items().size()));
+        case Type::dictionary:
+            return Index::dictionary(&entries(), entries().end());
+        default:
+            return Index::null();
+    }
+}
+
+inline JSON::Iterator JSON::begin() const {
+    return Iterator(*this, startIndex());
+}
+
+inline JSON::Iterator JSON::end() const {
+    // Only the position takes part in comparisons: no container needed.
+    return Iterator(endIndex());
+}
 
 // The positions from `startIndex()` up to `endIndex()` of a base value.
 class JSON::Slice {

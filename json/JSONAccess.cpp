@@ -11,45 +11,8 @@ namespace tervolo::json {
 
 // ---- positions and collection ------------------------------------------------
 
-Index JSON::startIndex() const {
-    switch (type_) {
-        case Type::array:
-            return Index::array(0);
-        case Type::dictionary:
-            return Index::dictionary(&entries(), entries().begin());
-        default:
-            return Index::null();
-    }
-}
-
-Index JSON::endIndex() const {
-    switch (type_) {
-        case Type::array:
-            return Index::array(static_cast<int64_t>(items().size()));
-        case Type::dictionary:
-            return Index::dictionary(&entries(), entries().end());
-        default:
-            return Index::null();
-    }
-}
-
 Index JSON::index(const Index& after) const {
     return advanced(after);
-}
-
-Index JSON::advanced(const Index& after) {
-    // The case of the position decides; the value's kind is not consulted.
-    switch (after.kind()) {
-        case Index::Kind::array:
-            return Index::array(after.arrayOffset() + 1);
-        case Index::Kind::dictionary:
-            // Past the end stays there rather than stepping off the dictionary.
-            if (after.dictionaryPosition() == after.dictionaryOwner()->end()) return after;
-            return Index::dictionary(after.dictionaryOwner(), std::next(after.dictionaryPosition()));
-        case Index::Kind::null:
-            return Index::null();
-    }
-    return Index::null();
 }
 
 Index JSON::index(const Index& i, ptrdiff_t offsetBy) const {
@@ -121,39 +84,6 @@ std::vector<Index> JSON::indices() const {
     std::vector<Index> result;
     for (Index i = startIndex(), end = endIndex(); !(i == end); formIndex(i)) result.push_back(i);
     return result;
-}
-
-JSON::Iterator::Iterator(const JSON& base, Index position) : position_(position) {
-    if (base.type_ == Type::array) {
-        items_ = &base.items();
-        container_ = base.value_;
-    } else if (base.type_ == Type::dictionary) {
-        container_ = base.value_;
-    }
-}
-
-JSON::Element JSON::Iterator::operator*() const {
-    switch (position_.kind()) {
-        case Index::Kind::array:
-            return {ElementKey(position_.arrayOffset()),
-                    JSON(items_->at(static_cast<size_t>(position_.arrayOffset())))};
-        case Index::Kind::dictionary: {
-            const auto& entry = *position_.dictionaryPosition();
-            return {ElementKey(ElementKey::Borrowed{}, entry.first), JSON(entry.second)};
-        }
-        case Index::Kind::null:
-            break;
-    }
-    return {ElementKey(std::string()), JSON::null()};
-}
-
-JSON::Iterator JSON::begin() const {
-    return Iterator(*this, startIndex());
-}
-
-JSON::Iterator JSON::end() const {
-    // Only the position takes part in comparisons: no container needed.
-    return Iterator(endIndex());
 }
 
 JSON::Iterator JSON::makeIterator() const {
@@ -580,8 +510,6 @@ Number widenedToInteger(int8_t v) {
 }
 }  // namespace
 
-TERVOLO_JSON_NUMERIC_ACCESSORS(optDouble, doubleValue, setOptDouble, setDoubleValue, double, doubleValue,
-                               Number::fromDouble)
 TERVOLO_JSON_NUMERIC_ACCESSORS(optFloat, floatValue, setOptFloat, setFloatValue, float, floatValue,
                                Number::fromFloat)
 TERVOLO_JSON_NUMERIC_ACCESSORS(optInt, intValue, setOptInt, setIntValue, int64_t, integerValue,
@@ -604,5 +532,20 @@ TERVOLO_JSON_NUMERIC_ACCESSORS(int64, int64Value, setInt64, setInt64Value, int64
 TERVOLO_JSON_NUMERIC_ACCESSORS(uInt64, uInt64Value, setUInt64, setUInt64Value, uint64_t,
                                unsignedLongLongValue, Number::fromUInt64)
 #undef TERVOLO_JSON_NUMERIC_ACCESSORS
+
+// doubleValue() itself is inline: walks read every number through it.
+std::optional<double> JSON::optDouble() const {
+    auto n = number();
+    if (!n) return std::nullopt;
+    return n->doubleValue();
+}
+
+void JSON::setOptDouble(std::optional<double> v) {
+    setObject(v ? Any(Number::fromDouble(*v)) : Any());
+}
+
+void JSON::setDoubleValue(double v) {
+    setObject(Any(Number::fromDouble(v)));
+}
 
 }  // namespace tervolo::json

@@ -37,7 +37,8 @@ std::optional<std::string> JSON::print(StringEncoding encoding, const WritingOpt
     switch (type_) {
         case Type::number:
             // "nan" or "inf" would be no JSON: a non-finite number cannot be printed.
-            if (numberCell().isFloatingPoint() && !std::isfinite(numberCell().doubleValue())) return std::nullopt;
+            if (numberCell().isFloatingPoint() && !std::isfinite(numberCell().doubleValue()))
+                return std::nullopt;
             return numberCell().stringValue();
         case Type::string:
             return text();
