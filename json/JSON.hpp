@@ -96,8 +96,9 @@ class JSON {
     Type type() const { return type_; }
     const std::optional<JSONValueError>& error() const { return errors_[errorSlot_]; }
     // By kind: the number, text, boolean, array or dictionary; the null
-    // marker for null and unknown.
-    Any object() const { return value_; }
+    // marker for null and unknown. The value's own object: reading it (a
+    // text in place, say) costs nothing; copy it to keep it beyond the value.
+    const Any& object() const { return value_; }
     // Clears the error, stores JSON values nested in the object as their
     // plain objects, then classifies it; an unsupported object (bytes
     // included) makes the value unknown with error unsupportedType.
@@ -456,7 +457,10 @@ struct JSON::Element {
 
 // Forward iterator over the elements. It shares the container of the value it
 // came from (neither the container nor the value is copied), so it stays
-// valid when the value changes or goes away.
+// valid when the value changes or goes away. The elements it hands out refer
+// into that container without counting: an element (and an iterator over an
+// element's value) is valid while the walked container lives; a copy of an
+// element, of its key or of its value is independent, like any copy.
 class JSON::Iterator {
   public:
     using value_type = Element;
@@ -467,12 +471,11 @@ class JSON::Iterator {
 
     Iterator() = default;
     Iterator(const JSON& base, Index position) : position_(position) {
-        if (base.type_ == Type::array) {
-            items_ = &base.items();
+        if (base.type_ == Type::array) items_ = &base.items();
+        // An element being walked borrows its container, and so does an
+        // iterator over it: both live as long as the walked container.
+        if ((base.type_ == Type::array || base.type_ == Type::dictionary) && !base.borrowed_)
             container_ = base.value_;
-        } else if (base.type_ == Type::dictionary) {
-            container_ = base.value_;
-        }
     }
 
     value_type operator*() const {

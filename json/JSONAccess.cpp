@@ -170,14 +170,15 @@ void JSON::writeStep(const JSONKey& step, const JSON& newValue) {
     // comes down to storing the new value's object where the step exists (a
     // dictionary key is added). The object of any value is a JSON kind, so
     // the temporary never carries an error that would refuse the write.
+    Any object = newValue.object();
     if (step.kind() == JSONKey::Kind::index) {
         int64_t i = step.indexValue();
         if (type_ != Type::array || i < 0 || static_cast<uint64_t>(i) >= items().size()) return;
-        mutableArray()[static_cast<size_t>(i)] = newValue.object();
+        mutableArray()[static_cast<size_t>(i)] = std::move(object);
         return;
     }
     if (type_ != Type::dictionary) return;
-    mutableDictionary().insert_or_assign(step.keyValue(), newValue.object());
+    mutableDictionary().insert_or_assign(step.keyValue(), std::move(object));
 }
 
 void JSON::writePath(const JSONSubscriptType* first, const JSONSubscriptType* last, const JSON& newValue) {
@@ -215,16 +216,22 @@ void JSON::writePath(const JSONSubscriptType* first, const JSONSubscriptType* la
     *slot = temporary.object();
 }
 
+// Each write stores the new value as it is when the write starts: the new
+// value may be this very value, or share containers the write changes.
+
 void JSON::set(const JSONSubscriptType& step, const JSON& newValue) {
-    writePath(&step, &step + 1, newValue);
+    const JSON value = newValue;
+    writePath(&step, &step + 1, value);
 }
 
 void JSON::set(std::initializer_list<JSONSubscriptType> path, const JSON& newValue) {
-    writePath(path.begin(), path.end(), newValue);
+    const JSON value = newValue;
+    writePath(path.begin(), path.end(), value);
 }
 
 void JSON::set(const std::vector<JSONSubscriptType>& path, const JSON& newValue) {
-    writePath(path.data(), path.data() + path.size(), newValue);
+    const JSON value = newValue;
+    writePath(path.data(), path.data() + path.size(), value);
 }
 
 void JSON::modify(const std::vector<JSONSubscriptType>& path, const std::function<void(JSON&)>& change) {
