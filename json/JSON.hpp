@@ -292,15 +292,33 @@ class JSON {
     // Copies and moves of it count as usual, and it takes its own count
     // before it changes.
     struct Borrowed {};
-    JSON(Borrowed, const Any& object) : value_(Any::Uncounted{}, object), borrowed_(object.counted()) {
-        if (borrowed_) {
-            // Only texts and plain containers stay borrowed; anything else
-            // (bytes to parse, JSON values to normalise) is counted first.
-            const Any::Kind kind = object.kind();
-            if (kind != Any::Kind::string &&
-                !((kind == Any::Kind::array || kind == Any::Kind::dictionary) && object.isPlain()))
-                own();
+    JSON(Borrowed, const Any& object) : value_(Any::Uncounted{}, object) {
+        switch (object.kind()) {
+            case Any::Kind::null:
+                return;
+            case Any::Kind::number:
+                type_ = object.cell_.kind() == Number::Kind::boolean ? Type::boolValue : Type::number;
+                return;
+            case Any::Kind::string:
+                type_ = Type::string;
+                borrowed_ = true;
+                return;
+            case Any::Kind::array:
+                if (!object.isPlain()) break;
+                type_ = Type::array;
+                borrowed_ = true;
+                return;
+            case Any::Kind::dictionary:
+                if (!object.isPlain()) break;
+                type_ = Type::dictionary;
+                borrowed_ = true;
+                return;
+            default:
+                break;
         }
+        // Bytes to parse, JSON values to normalise, unsupported objects: as
+        // any value made from the object.
+        value_.retain();
         adopt();
     }
     void own() {
