@@ -48,11 +48,15 @@ class JSON {
     JSON(const Any& object) : value_(object) { adopt(); }
     JSON(const JSON& other)
     noexcept : value_(other.value_), type_(other.type_), errorSlot_(other.errorSlot_) {}
+    // A value moved from is the null value.
     JSON(JSON&& other) noexcept : type_(other.type_), errorSlot_(other.errorSlot_) {
-        if (other.borrowed_)
+        if (other.borrowed_) {
             value_ = other.value_;
-        else
+        } else {
             value_ = std::move(other.value_);
+            other.type_ = Type::null;
+            other.errorSlot_ = 0;
+        }
     }
     JSON& operator=(const JSON& other) noexcept {
         JSON copy(other);

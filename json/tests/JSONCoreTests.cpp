@@ -199,6 +199,20 @@ TEST(AnyTest, ListsCopyMoveAndGrowApartFromTheParsedOnes) {
     EXPECT_EQ(changed.count(), 4u);
 }
 
+TEST(JSONTest, ValuesMovedFromAreNullAndUsable) {
+    for (const char* text : {R"([1, 2])", R"({"k": "v"})", R"("text")"}) {
+        JSON source = JSON::parseJSON(text);
+        JSON target = std::move(source);
+        EXPECT_EQ(target, JSON::parseJSON(text)) << text;
+        EXPECT_EQ(source.type(), Type::null) << text;
+        EXPECT_EQ(source.count(), 0u) << text;
+        EXPECT_EQ(source.begin(), source.end()) << text;
+        EXPECT_EQ(source.rawString(), "null") << text;
+        source = std::move(target);
+        EXPECT_EQ(source, JSON::parseJSON(text)) << text;
+    }
+}
+
 TEST(JSONTest, InitialisersParseBytesAndText) {
     JSON null = JSON::null();
     EXPECT_EQ(null.type(), Type::null);
