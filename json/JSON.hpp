@@ -46,31 +46,6 @@ class JSON {
     // Any platform value. Raw bytes are parsed as JSON text (null, without an
     // error, when they are not JSON); anything else is taken as the value.
     JSON(const Any& object) : value_(object) { adopt(); }
-    JSON(const JSON& other)
-    noexcept : value_(other.value_), type_(other.type_), errorSlot_(other.errorSlot_) {}
-    // A value moved from is the null value.
-    JSON(JSON&& other) noexcept : type_(other.type_), errorSlot_(other.errorSlot_) {
-        if (other.borrowed_) {
-            value_ = other.value_;
-        } else {
-            value_ = std::move(other.value_);
-            other.type_ = Type::null;
-            other.errorSlot_ = 0;
-        }
-    }
-    JSON& operator=(const JSON& other) noexcept {
-        JSON copy(other);
-        swap(copy);
-        return *this;
-    }
-    JSON& operator=(JSON&& other) noexcept {
-        JSON moved(std::move(other));
-        swap(moved);
-        return *this;
-    }
-    ~JSON() {
-        if (borrowed_) value_.forget();
-    }
     // Literals.
     JSON(const char* text) : JSON(Any(text)) {}
     JSON(std::string text) : JSON(Any(std::move(text))) {}
@@ -94,6 +69,31 @@ class JSON {
     // Absent when the object is of no JSON kind.
     static std::optional<JSON> fromRawValue(const Any& object);
     Any rawValue() const { return object(); }
+
+    JSON(const JSON& other) noexcept;
+    // A value moved from is the null value.
+    JSON(JSON&& other) noexcept : type_(other.type_), errorSlot_(other.errorSlot_) {
+        if (other.borrowed_) {
+            value_ = other.value_;
+        } else {
+            value_ = std::move(other.value_);
+            other.type_ = Type::null;
+            other.errorSlot_ = 0;
+        }
+    }
+    JSON& operator=(const JSON& other) noexcept {
+        JSON copy(other);
+        swap(copy);
+        return *this;
+    }
+    JSON& operator=(JSON&& other) noexcept {
+        JSON moved(std::move(other));
+        swap(moved);
+        return *this;
+    }
+    ~JSON() {
+        if (borrowed_) value_.forget();
+    }
 
     // ---- kind, error, object ------------------------------------------------
 
@@ -536,6 +536,10 @@ class JSON::Iterator {
     const Array* items_ = nullptr;
     Index position_;
 };
+
+// A copy counts its object, whether the original was borrowed or not.
+inline JSON::JSON(const JSON& other) noexcept
+    : value_(other.value_), type_(other.type_), errorSlot_(other.errorSlot_) {}
 
 inline Index JSON::startIndex() const {
     switch (type_) {
