@@ -130,38 +130,21 @@ bool isUnique(const std::atomic<uint32_t>& refs) {
 
 }  // namespace
 
+template <typename ContainerNode>
+ContainerNode& Any::uniqueNode(Kind kind) {
+    auto* node = static_cast<ContainerNode*>(this->node());
+    if (isUnique(node->refs)) return *node;
+    auto* copy = new ContainerNode(*node);  // its items stay shared
+    *this = Any(kind, copy);
+    return *copy;
+}
+
 Array& Any::mutableArray() {
-    auto* node = static_cast<ArrayNode*>(this->node());
-    if (!isUnique(node->refs)) {
-        auto* copy = new ArrayNode();
-        copy->plain = node->plain;
-        try {
-            copy->items = node->items;
-        } catch (...) {
-            delete copy;
-            throw;
-        }
-        *this = Any(Kind::array, copy);
-        return copy->items;
-    }
-    return node->items;
+    return uniqueNode<ArrayNode>(Kind::array).items;
 }
 
 Dictionary& Any::mutableDictionary() {
-    auto* node = static_cast<DictionaryNode*>(this->node());
-    if (!isUnique(node->refs)) {
-        auto* copy = new DictionaryNode();
-        copy->plain = node->plain;
-        try {
-            copy->entries = node->entries;
-        } catch (...) {
-            delete copy;
-            throw;
-        }
-        *this = Any(Kind::dictionary, copy);
-        return copy->entries;
-    }
-    return node->entries;
+    return uniqueNode<DictionaryNode>(Kind::dictionary).entries;
 }
 
 bool operator==(const Any& a, const Any& b) {

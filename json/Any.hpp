@@ -113,6 +113,10 @@ class Any {
     // The shared part of every node: how many values hold it, and for
     // containers whether a JSON value is nested anywhere inside.
     struct Node {
+        Node() = default;
+        // A copy is a new node, held by one value.
+        Node(const Node& other) : plain(other.plain) {}
+        Node& operator=(const Node&) = delete;
         std::atomic<uint32_t> refs{1};
         uint32_t plain = 1;
     };
@@ -148,6 +152,8 @@ class Any {
     // its items stay shared) when any other value holds it. The kind must fit.
     Array& mutableArray();
     Dictionary& mutableDictionary();
+    template <typename ContainerNode>
+    ContainerNode& uniqueNode(Kind kind);
 
     // Containers known to hold no JSON value (parsed ones), made without a scan.
     struct PlainTag {};

@@ -115,35 +115,14 @@ void JSON::setObject(const Any& object) {
 }
 
 void JSON::classify(const Any& value) {
-    // A borrowed object is counted before it is replaced (or kept).
+    // A borrowed object is counted before it is replaced.
     own();
-    switch (value.kind()) {
-        case Any::Kind::number:
-            type_ = isBooleanNumber(*value.number()) ? Type::boolValue : Type::number;
-            value_ = value;
-            return;
-        case Any::Kind::string:
-            type_ = Type::string;
-            value_ = value;
-            return;
-        case Any::Kind::null:
-            type_ = Type::null;
-            value_ = Any();
-            return;
-        case Any::Kind::array:
-            type_ = Type::array;
-            value_ = value;
-            return;
-        case Any::Kind::dictionary:
-            type_ = Type::dictionary;
-            value_ = value;
-            return;
-        default:
-            // Bytes handed to the setter are not parsed; they are no JSON kind.
-            type_ = Type::unknown;
-            value_ = Any();
-            setError(JSONValueError::unsupportedType);
-            return;
+    value_ = value;
+    if (!adoptPlain()) {
+        // Bytes handed to the setter are not parsed; they are no JSON kind.
+        value_ = Any();
+        type_ = Type::unknown;
+        setError(JSONValueError::unsupportedType);
     }
 }
 

@@ -297,33 +297,14 @@ class JSON {
     // before it changes.
     struct Borrowed {};
     JSON(Borrowed, const Any& object) : value_(Any::Uncounted{}, object) {
-        switch (object.kind()) {
-            case Any::Kind::null:
-                return;
-            case Any::Kind::number:
-                type_ = object.cell_.kind() == Number::Kind::boolean ? Type::boolValue : Type::number;
-                return;
-            case Any::Kind::string:
-                type_ = Type::string;
-                borrowed_ = true;
-                return;
-            case Any::Kind::array:
-                if (!object.isPlain()) break;
-                type_ = Type::array;
-                borrowed_ = true;
-                return;
-            case Any::Kind::dictionary:
-                if (!object.isPlain()) break;
-                type_ = Type::dictionary;
-                borrowed_ = true;
-                return;
-            default:
-                break;
+        if (adoptPlain()) {
+            borrowed_ = value_.counted();
+            return;
         }
         // Bytes to parse, JSON values to normalise, unsupported objects: as
         // any value made from the object.
         value_.retain();
-        adopt();
+        adoptOther();
     }
     void own() {
         if (borrowed_) {
@@ -346,28 +327,30 @@ class JSON {
     // platform value does; plain numbers, texts, null and parsed containers
     // take the inline path.
     void adopt() {
+        if (!adoptPlain()) adoptOther();
+    }
+    // Sets the kind of a plain number, text, null or container in `value_`;
+    // false for anything else.
+    bool adoptPlain() {
         switch (value_.kind()) {
             case Any::Kind::null:
                 type_ = Type::null;
-                return;
+                return true;
             case Any::Kind::number:
                 type_ = value_.cell_.kind() == Number::Kind::boolean ? Type::boolValue : Type::number;
-                return;
+                return true;
             case Any::Kind::string:
                 type_ = Type::string;
-                return;
+                return true;
             case Any::Kind::array:
-                if (!value_.isPlain()) break;
                 type_ = Type::array;
-                return;
+                return value_.isPlain();
             case Any::Kind::dictionary:
-                if (!value_.isPlain()) break;
                 type_ = Type::dictionary;
-                return;
+                return value_.isPlain();
             default:
-                break;
+                return false;
         }
-        adoptOther();
     }
     void adoptOther();
     // Takes a plain object's kind and storage.
