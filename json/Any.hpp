@@ -146,7 +146,7 @@ class Any {
     struct Uncounted {};
     Any(Uncounted, const Any& other) noexcept : cell_(other.cell_) {}
     // Lets go of the node without counting down (for a borrowed copy).
-    void forget() noexcept { cell_ = Number(); }
+    void forget() noexcept { cell_.holder_ = static_cast<uint8_t>(Kind::null); }
 
     // Copy on write: the container of this value, first copied (shallowly:
     // its items stay shared) when any other value holds it. The kind must fit.
