@@ -1,6 +1,5 @@
 #include "json/JSON.hpp"
 
-#include <iterator>
 
 namespace tervolo::json {
 
@@ -32,19 +31,22 @@ Any normalizedObject(const Any& object) {
 
 }  // namespace
 
-const std::optional<JSONValueError> JSON::errors_[7] = {
-    std::nullopt,
-    JSONValueError::unsupportedType,
-    JSONValueError::indexOutOfBounds,
-    JSONValueError::elementTooDeep,
-    JSONValueError::wrongType,
-    JSONValueError::notExist,
-    JSONValueError::invalidJSON,
-};
+const std::optional<JSONValueError>* JSON::errors() {
+    static const std::optional<JSONValueError> table[] = {
+        std::nullopt,
+        JSONValueError::unsupportedType,
+        JSONValueError::indexOutOfBounds,
+        JSONValueError::elementTooDeep,
+        JSONValueError::wrongType,
+        JSONValueError::notExist,
+        JSONValueError::invalidJSON,
+    };
+    return table;
+}
 
 void JSON::setError(JSONValueError error) {
-    for (uint8_t slot = 1; slot < std::size(errors_); ++slot) {
-        if (*errors_[slot] == error) {
+    for (uint8_t slot = 1; slot <= 6; ++slot) {
+        if (*errors()[slot] == error) {
             errorSlot_ = slot;
             return;
         }

@@ -98,7 +98,7 @@ class JSON {
     // ---- kind, error, object ------------------------------------------------
 
     Type type() const { return type_; }
-    const std::optional<JSONValueError>& error() const { return errors_[errorSlot_]; }
+    const std::optional<JSONValueError>& error() const { return errors()[errorSlot_]; }
     // By kind: the number, text, boolean, array or dictionary; the null
     // marker for null and unknown. The value's own object: reading it (a
     // text in place, say) costs nothing; copy it to keep it beyond the value.
@@ -355,6 +355,9 @@ class JSON {
     void adoptOther();
     // Takes a plain object's kind and storage.
     void classify(const Any& plainObject);
+    // No error, then each error case; made on first use, so values made
+    // while the program starts find it.
+    static const std::optional<JSONValueError>* errors();
     void setError(JSONValueError error);
     void clearError() {
         errorSlot_ = 0;
@@ -400,10 +403,9 @@ class JSON {
     // text or container; the null marker for null and unknown.
     Any value_;
     Type type_ = Type::null;
-    // Index into errors_: 0 for none, else one per error case.
+    // Index into errors(): 0 for none, else one per error case.
     uint8_t errorSlot_ = 0;
     bool borrowed_ = false;
-    static const std::optional<JSONValueError> errors_[7];
 };
 
 // The key of an element met while iterating: a dictionary's key, or an array
