@@ -1,6 +1,5 @@
 #include "json/JSON.hpp"
 
-
 namespace tervolo::json {
 
 namespace {
