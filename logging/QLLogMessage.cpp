@@ -288,38 +288,55 @@ void releaseCaller(const QLLogMessage::SharedCaller* caller) {
 
 // The caller snapshot of this thread, made again only when the thread's name
 // or the queue it runs changed since its last record. Returned retained.
+//
+// The thread takes references in batches: a record's reference is handed out
+// from the batch without touching the count, which the records' ends on the
+// loggers' queues keep changing. The unused rest goes back with the snapshot.
 const QLLogMessage::SharedCaller* currentCaller() {
+    static constexpr uint32_t kReferenceBatch = 256;
     struct Cache {
         const QLLogMessage::SharedCaller* caller = nullptr;
         const platform::DispatchQueue* queue = nullptr;
-        ~Cache() {
-            releaseCaller(caller);
+        uint32_t references = 0;  // held for records still to be made
+
+        void drop() {
+            if (caller == nullptr) return;
+            const uint32_t held = references + 1;
+            if (caller->references.fetch_sub(held, std::memory_order_acq_rel) == held) delete caller;
             caller = nullptr;
+            references = 0;
         }
+        ~Cache() { drop(); }
     };
     thread_local Cache cache;
     // One look-up for label and class: finding the current queue may cost a
     // system call on a thread that runs no queue block.
     const platform::DispatchQueue* queue = platform::DispatchQueue::current();
     const std::string& name = platform::ProcessInfo::currentThreadName();
+    bool current = false;
     if (cache.caller != nullptr && queue == cache.queue) {
         const auto& cached = cache.caller->caller;
         // A queue made at the address of a destroyed one has its own label.
-        if (cached.threadName == name &&
-            (queue == nullptr || (cached.qos == queue->qos() && cached.queueLabel == queue->label()))) {
-            return retainCaller(cache.caller);
+        current = cached.threadName == name &&
+                  (queue == nullptr || (cached.qos == queue->qos() && cached.queueLabel == queue->label()));
+    }
+    if (!current) {
+        auto* made = new QLLogMessage::SharedCaller{};
+        made->caller = {currentThreadIDText(), name, {}, platform::QoS::Unspecified};
+        if (queue != nullptr) {
+            made->caller.queueLabel = queue->label();
+            made->caller.qos = queue->qos();
         }
+        cache.drop();
+        cache.caller = made;
+        cache.queue = queue;
     }
-    auto* made = new QLLogMessage::SharedCaller{};
-    made->caller = {currentThreadIDText(), name, {}, platform::QoS::Unspecified};
-    if (queue != nullptr) {
-        made->caller.queueLabel = queue->label();
-        made->caller.qos = queue->qos();
+    if (cache.references == 0) {
+        cache.caller->references.fetch_add(kReferenceBatch, std::memory_order_relaxed);
+        cache.references = kReferenceBatch;
     }
-    releaseCaller(cache.caller);
-    cache.caller = made;
-    cache.queue = queue;
-    return retainCaller(made);
+    --cache.references;
+    return cache.caller;
 }
 
 }  // namespace

@@ -217,6 +217,121 @@ TEST(QLLogMessageTest, CopiesAndMovesKeepTheirTextsWhenTheOriginalIsGone) {
     }
 }
 
+TEST(QLLogMessageTest, MessagesOfEveryLengthStayWithTheRecordAndItsCopies) {
+    // Made records keep their bytes in their own block, of a size class by
+    // length (or none for long ones); copies take the text with them.
+    for (const size_t length : {0, 1, 15, 16, 40, 41, 200, 991, 992, 1000, 5000, 100000}) {
+        SCOPED_TRACE(length);
+        std::string text(length, ' ');
+        for (size_t i = 0; i < length; ++i) text[i] = static_cast<char>('a' + (i * 7 + length) % 26);
+        auto made = QLLogMessage::make(text, QLLogLevel::all, QLLogFlag::info, 0,
+                                       QLLogText::borrowed(__FILE__), QLLogText::borrowed("fn"), 1, {}, 3);
+        EXPECT_EQ(made->messageText(), text);
+        EXPECT_EQ(made->message(), text);
+        EXPECT_EQ(&made->message(), &made->message());
+        QLLogMessage copy = *made;
+        QLLogMessage assigned;
+        assigned = *made;
+        made.reset();
+        // Another record made in the block just given back.
+        const auto next =
+            QLLogMessage::make(std::string(length, '#'), QLLogLevel::all, QLLogFlag::info, 0,
+                               QLLogText::borrowed(__FILE__), QLLogText::borrowed("fn"), 2, {}, 3);
+        QLLogMessage moved = std::move(assigned);
+        for (const QLLogMessage* r : {&copy, &moved}) {
+            EXPECT_EQ(r->messageText(), text);
+            EXPECT_EQ(r->message(), text);
+        }
+        EXPECT_EQ(next->messageText(), std::string(length, '#'));
+    }
+}
+
+TEST(QLLogMessageTest, FieldsACallerSetsSurviveCopiesOfReleasedOriginals) {
+    // Level, context, tag and options are kept out of line unless they are
+    // those of a log call or of an empty record.
+    struct Case {
+        const char* name;
+        QLLogLevel level;
+        int64_t context;
+        std::any tag;
+        int64_t options;
+    };
+    const Case cases[] = {
+        {"a log call's", QLLogLevel::all, 0, {}, 3},
+        {"an empty record's", QLLogLevel::off, 0, {}, 0},
+        {"another level", QLLogLevel{7}, 0, {}, 3},
+        {"a context", QLLogLevel::all, -42, {}, 3},
+        {"a tag", QLLogLevel::all, 0, std::string("tag"), 3},
+        {"other options", QLLogLevel::all, 0, {}, 4},
+        {"everything", QLLogLevel{31}, 9, 17, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto made =
+            QLLogMessage::make("m", c.level, QLLogFlag::debug, c.context, QLLogText::copied("/x/F.cpp"),
+                               QLLogText::copied("fn"), 5, c.tag, c.options);
+        auto built = std::make_unique<QLLogMessage>("m", c.level, QLLogFlag::debug, c.context, "/x/F.cpp",
+                                                    "fn", 5, c.tag, c.options, std::nullopt);
+        const QLLogMessage madeCopy = *made;
+        const QLLogMessage builtCopy = *built;
+        made.reset();
+        built.reset();
+        for (const QLLogMessage* r : {&madeCopy, &builtCopy}) {
+            EXPECT_EQ(r->level(), c.level);
+            EXPECT_EQ(r->context(), c.context);
+            EXPECT_EQ(r->options(), c.options);
+            EXPECT_EQ(r->tag().has_value(), c.tag.has_value());
+            if (c.tag.type() == typeid(std::string)) {
+                EXPECT_EQ(std::any_cast<std::string>(r->tag()), "tag");
+            } else if (c.tag.type() == typeid(int)) {
+                EXPECT_EQ(std::any_cast<int>(r->tag()), 17);
+            }
+            EXPECT_EQ(r->fileName(), "F");
+            EXPECT_EQ(r->function(), "fn");
+            EXPECT_EQ(r->flag(), QLLogFlag::debug);
+        }
+    }
+}
+
+TEST(QLLogMessageTest, AFileNameFarIntoALongPathIsFound) {
+    // Past the offsets a record keeps in its own fields.
+    struct Case {
+        std::string path;
+        std::string fileName;
+    };
+    const Case cases[] = {
+        {"/" + std::string(70000, 'd') + "/Name.cpp", "Name"},                // far in
+        {"/a/" + std::string(70000, 'n') + ".cpp", std::string(70000, 'n')},  // long
+    };
+    for (const auto& c : cases) {
+        const QLLogMessage record("m", QLLogLevel::all, QLLogFlag::info, 0, c.path, "fn", 1, {}, 3,
+                                  std::nullopt);
+        const QLLogMessage copy = record;
+        EXPECT_EQ(record.fileName(), c.fileName);
+        EXPECT_EQ(copy.fileName(), c.fileName);
+    }
+}
+
+TEST(QLLogMessageTest, SnapshotsOfAnEndedThreadStayWithItsRecords) {
+    // A thread makes many records under two names, ends, and its records are
+    // released in an order of their own.
+    std::vector<QLLogMessagePtr> records;
+    std::thread([&] {
+        platform::ProcessInfo::setCurrentThreadName("first-name");
+        for (int i = 0; i < 700; ++i) {
+            if (i == 400) platform::ProcessInfo::setCurrentThreadName("second-name");
+            records.push_back(QLLogMessage::make("m", QLLogLevel::all, QLLogFlag::info, 0,
+                                                 QLLogText::borrowed(__FILE__), QLLogText::borrowed("fn"), 1,
+                                                 {}, 3));
+        }
+    }).join();
+    for (size_t i = 0; i < records.size(); i += 2) records[i].reset();
+    for (size_t i = 1; i < records.size(); i += 2) {
+        EXPECT_EQ(records[i]->threadName(), i < 400 ? "first-name" : "second-name") << i;
+    }
+    records.clear();
+}
+
 TEST(QLLogFlagTest, ConversionsCopyTheBitsAndMasksTestTheAnd) {
     EXPECT_EQ(QLLogFlagFrom(QLLogLevel{7}), QLLogFlag::error | QLLogFlag::warning | QLLogFlag::info);
     EXPECT_EQ(toLogLevel(QLLogFlag::debug), QLLogLevel{8});
