@@ -257,7 +257,6 @@ void QLLogText::retain() const noexcept {
 }
 
 void QLLogText::release() noexcept {
-    if (!owned_) return;
     OwnedTextHeader* header = ownedTextHeader(data_);
     if (header->references.fetch_sub(1, std::memory_order_acq_rel) == 1) {
         header->~OwnedTextHeader();
@@ -296,8 +295,13 @@ const QLLogMessage::SharedCaller* currentCaller() {
     static constexpr uint32_t kReferenceBatch = 256;
     struct Cache {
         const QLLogMessage::SharedCaller* caller = nullptr;
-        const platform::DispatchQueue* queue = nullptr;
         uint32_t references = 0;  // held for records still to be made
+        // What the snapshot was made from, compared here rather than in the
+        // snapshot, whose line the records' ends keep writing.
+        const platform::DispatchQueue* queue = nullptr;
+        platform::QoS qos = platform::QoS::Unspecified;
+        std::string threadName;
+        std::string queueLabel;
 
         void drop() {
             if (caller == nullptr) return;
@@ -313,13 +317,10 @@ const QLLogMessage::SharedCaller* currentCaller() {
     // system call on a thread that runs no queue block.
     const platform::DispatchQueue* queue = platform::DispatchQueue::current();
     const std::string& name = platform::ProcessInfo::currentThreadName();
-    bool current = false;
-    if (cache.caller != nullptr && queue == cache.queue) {
-        const auto& cached = cache.caller->caller;
-        // A queue made at the address of a destroyed one has its own label.
-        current = cached.threadName == name &&
-                  (queue == nullptr || (cached.qos == queue->qos() && cached.queueLabel == queue->label()));
-    }
+    // A queue made at the address of a destroyed one has its own label.
+    const bool current =
+        cache.caller != nullptr && queue == cache.queue && cache.threadName == name &&
+        (queue == nullptr || (cache.qos == queue->qos() && cache.queueLabel == queue->label()));
     if (!current) {
         auto* made = new QLLogMessage::SharedCaller{};
         made->caller = {currentThreadIDText(), name, {}, platform::QoS::Unspecified};
@@ -328,6 +329,9 @@ const QLLogMessage::SharedCaller* currentCaller() {
             made->caller.qos = queue->qos();
         }
         cache.drop();
+        cache.threadName = made->caller.threadName;
+        cache.queueLabel = made->caller.queueLabel;
+        cache.qos = made->caller.qos;
         cache.caller = made;
         cache.queue = queue;
     }
@@ -375,7 +379,8 @@ QLLogMessage::QLLogMessage(std::string message, QLLogLevel level, QLLogFlag flag
 }
 
 QLLogMessage::QLLogMessage(InBlock, std::string_view text, QLLogLevel level, QLLogFlag flag, int64_t context,
-                           QLLogText file, QLLogText function, uint64_t line, std::any tag, int64_t options)
+                           QLLogText&& file, QLLogText&& function, uint64_t line, std::any&& tag,
+                           int64_t options)
     : extras_(&kNoExtras),
       flag_(flag),
       file_(std::move(file)),
@@ -558,7 +563,7 @@ void QLLogMessage::setCaller(Caller caller) {
     caller_ = made;
 }
 
-void QLLogMessage::setExtras(QLLogLevel level, int64_t context, std::any tag, int64_t options) {
+void QLLogMessage::setExtras(QLLogLevel level, int64_t context, std::any&& tag, int64_t options) {
     if (context == 0 && !tag.has_value()) {
         if (level == kLogCallExtras.level && options == kLogCallExtras.options) {
             extras_ = &kLogCallExtras;

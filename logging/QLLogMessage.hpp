@@ -39,13 +39,23 @@ class QLLogText {
         other.size_ = 0;
         other.owned_ = false;
     }
-    QLLogText& operator=(QLLogText other) noexcept {
+    QLLogText& operator=(QLLogText&& other) noexcept {
         std::swap(data_, other.data_);
         std::swap(size_, other.size_);
         std::swap(owned_, other.owned_);
         return *this;
     }
-    ~QLLogText() { release(); }
+    QLLogText& operator=(const QLLogText& other) noexcept {
+        other.retain();
+        if (owned_) release();
+        data_ = other.data_;
+        size_ = other.size_;
+        owned_ = other.owned_;
+        return *this;
+    }
+    ~QLLogText() {
+        if (owned_) release();
+    }
 
     std::string_view view() const { return {data_, size_}; }
     // True for a borrowed text: its bytes at its address never change.
@@ -191,10 +201,10 @@ class QLLogMessage {
 
     // A record of make(): `text` goes into the bytes that follow the record in its block.
     QLLogMessage(InBlock, std::string_view text, QLLogLevel level, QLLogFlag flag, int64_t context,
-                 QLLogText file, QLLogText function, uint64_t line, std::any tag, int64_t options);
+                 QLLogText&& file, QLLogText&& function, uint64_t line, std::any&& tag, int64_t options);
 
     const Caller& caller() const;
-    void setExtras(QLLogLevel level, int64_t context, std::any tag, int64_t options);
+    void setExtras(QLLogLevel level, int64_t context, std::any&& tag, int64_t options);
     void releaseOwned() noexcept;
     void takeSnapshot();
 

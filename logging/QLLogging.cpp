@@ -42,8 +42,8 @@ namespace {
 
 // The macros pass __FILE__ and __func__: string literals, borrowed rather than
 // copied. The text is copied once, into the record's own block.
-void submitFromMacro(std::string_view message, QLLogFlag flag, bool asynchronous, const char* file,
-                     const char* function, uint64_t line) {
+void submitFromMacro(std::string_view message, QLLogFlag flag, bool asynchronous, std::string_view file,
+                     std::string_view function, uint64_t line) {
     QLLog::sharedInstance().log(
         asynchronous, QLLogMessage::make(message, QLLogLevel::all, flag, 0, QLLogText::borrowed(file),
                                          QLLogText::borrowed(function), line, std::any{}, kFunctionsOptions));
@@ -51,13 +51,13 @@ void submitFromMacro(std::string_view message, QLLogFlag flag, bool asynchronous
 
 }  // namespace
 
-void logText(QLLogFlag flag, bool asynchronous, const char* file, const char* function, uint64_t line,
-             std::string_view text) {
+void logText(QLLogFlag flag, bool asynchronous, std::string_view file, std::string_view function,
+             uint64_t line, std::string_view text) {
     submitFromMacro(text, flag, asynchronous, file, function, line);
 }
 
-void logFormat(QLLogFlag flag, bool asynchronous, const char* file, const char* function, uint64_t line,
-               fmt::string_view format, fmt::format_args args) {
+void logFormat(QLLogFlag flag, bool asynchronous, std::string_view file, std::string_view function,
+               uint64_t line, fmt::string_view format, fmt::format_args args) {
     // Formatted on the stack (fmt's own buffer is the fastest to append to).
     fmt::memory_buffer formatted;
     fmt::vformat_to(fmt::appender(formatted), format, args);
