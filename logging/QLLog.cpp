@@ -200,7 +200,11 @@ std::vector<QLLoggerInformation> QLLog::allLoggersWithLevel() {
 
 void QLLog::log(bool asynchronous, QLLogMessagePtr message) {
     if (!message) return;
-    queueLogMessage(std::move(message), asynchronous);
+    if (asynchronous) {
+        queueAsynchronously(std::move(message));
+    } else {
+        queueLogMessage(std::move(message), false);
+    }
 }
 
 void QLLog::log(bool asynchronous, std::string message, QLLogLevel level, QLLogFlag flag, int64_t context,

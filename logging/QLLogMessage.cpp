@@ -186,6 +186,10 @@ OwnedTextHeader* ownedTextHeader(const char* data) {
     return reinterpret_cast<OwnedTextHeader*>(const_cast<char*>(data) - sizeof(OwnedTextHeader));
 }
 
+// Longer messages are kept in a string of their own: the block records its
+// size in 32 bits.
+constexpr size_t kLongestTextInBlock = std::numeric_limits<uint32_t>::max() / 2;
+
 uint32_t clampedSize(size_t size) {
     return static_cast<uint32_t>(std::min<size_t>(size, std::numeric_limits<uint32_t>::max()));
 }
@@ -297,11 +301,12 @@ const QLLogMessage::SharedCaller* currentCaller() {
         const QLLogMessage::SharedCaller* caller = nullptr;
         uint32_t references = 0;  // held for records still to be made
         // What the snapshot was made from, compared here rather than in the
-        // snapshot, whose line the records' ends keep writing.
+        // snapshot, whose line the records' ends keep writing. A queue's label
+        // and class never change: while the queue lives (a queue made later
+        // at its address is another one), they need no comparing.
         const platform::DispatchQueue* queue = nullptr;
-        platform::QoS qos = platform::QoS::Unspecified;
+        std::weak_ptr<const platform::DispatchQueue> queueAlive;
         std::string threadName;
-        std::string queueLabel;
 
         void drop() {
             if (caller == nullptr) return;
@@ -317,10 +322,8 @@ const QLLogMessage::SharedCaller* currentCaller() {
     // system call on a thread that runs no queue block.
     const platform::DispatchQueue* queue = platform::DispatchQueue::current();
     const std::string& name = platform::ProcessInfo::currentThreadName();
-    // A queue made at the address of a destroyed one has its own label.
-    const bool current =
-        cache.caller != nullptr && queue == cache.queue && cache.threadName == name &&
-        (queue == nullptr || (cache.qos == queue->qos() && cache.queueLabel == queue->label()));
+    const bool current = cache.caller != nullptr && queue == cache.queue && cache.threadName == name &&
+                         (queue == nullptr || !cache.queueAlive.expired());
     if (!current) {
         auto* made = new QLLogMessage::SharedCaller{};
         made->caller = {currentThreadIDText(), name, {}, platform::QoS::Unspecified};
@@ -330,8 +333,8 @@ const QLLogMessage::SharedCaller* currentCaller() {
         }
         cache.drop();
         cache.threadName = made->caller.threadName;
-        cache.queueLabel = made->caller.queueLabel;
-        cache.qos = made->caller.qos;
+        cache.queueAlive =
+            queue != nullptr ? queue->weak_from_this() : std::weak_ptr<const platform::DispatchQueue>();
         cache.caller = made;
         cache.queue = queue;
     }
@@ -369,7 +372,8 @@ QLLogMessage::QLLogMessage(std::string message, QLLogLevel level, QLLogFlag flag
       line_(line),
       timestamp_(timestamp ? *timestamp : platform::Date::now()) {
     try {
-        setExtras(level, context, std::move(tag), options);
+        extras_ = extrasFor(level, context, std::move(tag), options);
+        extrasOwned_ = extras_ != &kNoExtras && extras_ != &kLogCallExtras;
         setMessage(std::move(message));
         takeSnapshot();
     } catch (...) {
@@ -378,19 +382,19 @@ QLLogMessage::QLLogMessage(std::string message, QLLogLevel level, QLLogFlag flag
     }
 }
 
-QLLogMessage::QLLogMessage(InBlock, std::string_view text, QLLogLevel level, QLLogFlag flag, int64_t context,
-                           QLLogText&& file, QLLogText&& function, uint64_t line, std::any&& tag,
-                           int64_t options)
-    : extras_(&kNoExtras),
+QLLogMessage::QLLogMessage(InBlock, std::string_view text, const Extras* extras, QLLogFlag flag,
+                           QLLogText&& file, QLLogText&& function, uint64_t line)
+    : extras_(extras != nullptr ? extras : &kLogCallExtras),
       flag_(flag),
       file_(std::move(file)),
       function_(std::move(function)),
       line_(line),
-      timestamp_(platform::Date::now()) {
+      timestamp_(platform::Date::now()),
+      extrasOwned_(extras != nullptr && extras != &kNoExtras && extras != &kLogCallExtras) {
     try {
-        setExtras(level, context, std::move(tag), options);
         takeSnapshot();
     } catch (...) {
+        extrasOwned_ = false;  // make() still holds them
         releaseOwned();
         throw;
     }
@@ -502,19 +506,38 @@ void QLLogMessage::releaseOwned() noexcept {
     function_ = QLLogText();
 }
 
+template <typename... Args>
+std::shared_ptr<const QLLogMessage> QLLogMessage::makeInBlock(std::string_view text, Args&&... args) {
+    tPendingTrailingBytes = text.size();
+    return std::allocate_shared<QLLogMessage>(RecordBlockAllocator<QLLogMessage>(), InBlock{}, text,
+                                              std::forward<Args>(args)...);
+}
+
 std::shared_ptr<const QLLogMessage> QLLogMessage::make(std::string_view message, QLLogLevel level,
                                                        QLLogFlag flag, int64_t context, QLLogText file,
                                                        QLLogText function, uint64_t line, std::any tag,
                                                        int64_t options) {
-    if (message.size() > std::numeric_limits<uint32_t>::max()) {
+    if (message.size() > kLongestTextInBlock) {
         return std::make_shared<const QLLogMessage>(std::string(message), level, flag, context,
                                                     std::move(file), std::move(function), line,
                                                     std::move(tag), options, std::nullopt);
     }
-    tPendingTrailingBytes = message.size();
-    return std::allocate_shared<QLLogMessage>(RecordBlockAllocator<QLLogMessage>(), InBlock{}, message, level,
-                                              flag, context, std::move(file), std::move(function), line,
-                                              std::move(tag), options);
+    std::unique_ptr<const Extras> owned;
+    const Extras* extras = extrasFor(level, context, std::move(tag), options);
+    if (extras != &kNoExtras && extras != &kLogCallExtras) owned.reset(extras);
+    auto record = makeInBlock(message, extras, flag, std::move(file), std::move(function), line);
+    (void)owned.release();  // the record's now
+    return record;
+}
+
+std::shared_ptr<const QLLogMessage> QLLogMessage::make(std::string_view message, QLLogFlag flag,
+                                                       QLLogText file, QLLogText function, uint64_t line) {
+    if (message.size() > kLongestTextInBlock) {
+        return make(message, kLogCallExtras.level, flag, 0, std::move(file), std::move(function), line, {},
+                    kLogCallExtras.options);
+    }
+    return makeInBlock(message, static_cast<const Extras*>(nullptr), flag, std::move(file),
+                       std::move(function), line);
 }
 
 std::string QLLogMessage::takeMessageBuffer() {
@@ -563,19 +586,13 @@ void QLLogMessage::setCaller(Caller caller) {
     caller_ = made;
 }
 
-void QLLogMessage::setExtras(QLLogLevel level, int64_t context, std::any&& tag, int64_t options) {
+const QLLogMessage::Extras* QLLogMessage::extrasFor(QLLogLevel level, int64_t context, std::any&& tag,
+                                                    int64_t options) {
     if (context == 0 && !tag.has_value()) {
-        if (level == kLogCallExtras.level && options == kLogCallExtras.options) {
-            extras_ = &kLogCallExtras;
-            return;
-        }
-        if (level == kNoExtras.level && options == kNoExtras.options) {
-            extras_ = &kNoExtras;
-            return;
-        }
+        if (level == kLogCallExtras.level && options == kLogCallExtras.options) return &kLogCallExtras;
+        if (level == kNoExtras.level && options == kNoExtras.options) return &kNoExtras;
     }
-    extras_ = new Extras{level, context, std::move(tag), options};
-    extrasOwned_ = true;
+    return new Extras{level, context, std::move(tag), options};
 }
 
 void QLLogMessage::takeSnapshot() {

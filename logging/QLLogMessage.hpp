@@ -123,6 +123,9 @@ class QLLogMessage {
                                                     QLLogFlag flag, int64_t context, QLLogText file,
                                                     QLLogText function, uint64_t line, std::any tag,
                                                     int64_t options);
+    // The same for a log call: level all, context 0, no tag, options 3.
+    static std::shared_ptr<const QLLogMessage> make(std::string_view message, QLLogFlag flag, QLLogText file,
+                                                    QLLogText function, uint64_t line);
 
     // An empty text whose buffer a finished record gave back, so a caller can
     // build a message without an allocation of its own.
@@ -199,12 +202,16 @@ class QLLogMessage {
     friend struct RecordBlockAllocator;
     friend class QLLog;
 
-    // A record of make(): `text` goes into the bytes that follow the record in its block.
-    QLLogMessage(InBlock, std::string_view text, QLLogLevel level, QLLogFlag flag, int64_t context,
-                 QLLogText&& file, QLLogText&& function, uint64_t line, std::any&& tag, int64_t options);
+    // A record of make(): `text` goes into the bytes that follow the record in
+    // its block. With null `extras` the record takes a log call's.
+    QLLogMessage(InBlock, std::string_view text, const Extras* extras, QLLogFlag flag, QLLogText&& file,
+                 QLLogText&& function, uint64_t line);
 
     const Caller& caller() const;
-    void setExtras(QLLogLevel level, int64_t context, std::any&& tag, int64_t options);
+    // The extras for these values: a shared one, or one the record owns.
+    static const Extras* extrasFor(QLLogLevel level, int64_t context, std::any&& tag, int64_t options);
+    template <typename... Args>
+    static std::shared_ptr<const QLLogMessage> makeInBlock(std::string_view text, Args&&... args);
     void releaseOwned() noexcept;
     void takeSnapshot();
 

@@ -44,9 +44,8 @@ namespace {
 // copied. The text is copied once, into the record's own block.
 void submitFromMacro(std::string_view message, QLLogFlag flag, bool asynchronous, std::string_view file,
                      std::string_view function, uint64_t line) {
-    QLLog::sharedInstance().log(
-        asynchronous, QLLogMessage::make(message, QLLogLevel::all, flag, 0, QLLogText::borrowed(file),
-                                         QLLogText::borrowed(function), line, std::any{}, kFunctionsOptions));
+    QLLog::sharedInstance().log(asynchronous, QLLogMessage::make(message, flag, QLLogText::borrowed(file),
+                                                                 QLLogText::borrowed(function), line));
 }
 
 }  // namespace
