@@ -150,6 +150,23 @@ TEST(QLLogMessageTest, SnapshotFollowsTheThreadsNameAndQueueFromRecordToRecord) 
     for (const auto& r : records) EXPECT_EQ(r.threadID(), records[0].threadID());
 }
 
+TEST(QLLogMessageTest, AQueueMadeWhereAnEndedOneWasShowsItsOwnLabel) {
+    // A thread keeps its snapshot between records; a queue that ended and a
+    // new one made in its memory must not pass for the same queue.
+    std::thread([] {
+        for (int round = 0; round < 20; ++round) {
+            const std::string label = fmt::format("test.remade.{}", round);
+            const auto qos = round % 2 == 0 ? platform::QoS::Background : platform::QoS::Utility;
+            auto queue = platform::DispatchQueue::serial(label, qos);
+            QLLogMessage made;
+            queue->sync([&] { made = makeRecord("f"); });
+            EXPECT_EQ(made.queueLabel(), label);
+            EXPECT_EQ(made.qos(), qos);
+            queue.reset();
+        }
+    }).join();
+}
+
 TEST(QLLogMessageTest, RecordsMadeInReusedMemoryCarryOnlyTheirOwnFields) {
     // Buffers and blocks of finished records are reused: nothing of an
     // earlier, longer record may show in a later one.
