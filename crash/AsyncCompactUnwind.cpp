@@ -300,7 +300,9 @@ qcrash_error_t qcrash_async_cfe_entry_init(qcrash_async_cfe_entry_t* entry, int3
             }
             return QCRASH_ESUCCESS;
         }
-        default: {  // frameless, immediate or indirect
+        case kX86ModeFramelessImmediate:
+        case kX86ModeFramelessIndirect:
+        default: {
             if (mode == kX86ModeFramelessImmediate) {
                 entry->type = QCRASH_ASYNC_CFE_TYPE_FRAMELESS_IMMD;
                 entry->stack_offset = static_cast<int64_t>((encoding >> 16) & 0xFF) * word;
