@@ -72,7 +72,7 @@ class Recycler {
         if (localGone()) {
             // The thread is ending: a record released by another thread-local
             // object after the stock of this thread went away.
-            if constexpr (std::is_pointer_v<Item>) ::operator delete(item);
+            drop(item);
             return;
         }
         std::vector<Item>& local = this->local().items[itemClass];
@@ -114,8 +114,14 @@ class Recycler {
             }
         }
         items.resize(items.size() - n);
-        if constexpr (std::is_pointer_v<Item>) {
-            for (Item block : dropped) ::operator delete(block);
+        for (Item& item : dropped) drop(item);
+    }
+
+    static void drop(Item& item) {
+        if constexpr (std::is_same_v<Item, std::string*>) {
+            delete item;
+        } else if constexpr (std::is_pointer_v<Item>) {
+            ::operator delete(item);
         }
     }
 
@@ -127,10 +133,39 @@ class Recycler {
 // Message texts at most this long keep their buffers for reuse.
 constexpr size_t kMaximumKeptCapacity = 1024;
 
-using MessageBuffers = Recycler<std::string, 1>;
+// Message strings of finished records, with their buffers.
+using MessageStrings = Recycler<std::string*, 1>;
 
-MessageBuffers& messageBuffers() {
-    return platform::SharedInstance<MessageBuffers>::get([] { return new MessageBuffers({4096}); });
+MessageStrings& messageStrings() {
+    return platform::SharedInstance<MessageStrings>::get([] { return new MessageStrings({4096}); });
+}
+
+// An empty string object, with a buffer when a finished record left one.
+std::string* takeMessageString() {
+    std::string* text = nullptr;
+    if (messageStrings().take(text)) return text;
+    return new std::string();
+}
+
+std::string* makeMessageString(std::string_view text) {
+    std::string* made = takeMessageString();
+    try {
+        made->assign(text);
+    } catch (...) {
+        delete made;
+        throw;
+    }
+    return made;
+}
+
+void giveBackMessageString(std::string* text) {
+    // Long buffers are not kept.
+    if (text->capacity() > kMaximumKeptCapacity) {
+        delete text;
+        return;
+    }
+    text->clear();
+    messageStrings().giveBack(text);
 }
 
 // Record blocks by size class. The classes follow the allocator's own chunk
@@ -419,7 +454,7 @@ QLLogMessage::QLLogMessage(const QLLogMessage& other)
             extrasOwned_ = true;
         }
         const std::string_view text = other.messageText();
-        if (!text.empty()) messageString_.store(new std::string(text), std::memory_order_relaxed);
+        if (!text.empty()) messageString_.store(makeMessageString(text), std::memory_order_relaxed);
     } catch (...) {
         releaseOwned();
         throw;
@@ -447,7 +482,7 @@ QLLogMessage::QLLogMessage(QLLogMessage&& other) noexcept
     other.extrasOwned_ = false;
     if (other.textInBlock_) {
         // The bytes stay with the other record's block.
-        messageString_.store(new std::string(other.messageText()), std::memory_order_relaxed);
+        messageString_.store(makeMessageString(other.messageText()), std::memory_order_relaxed);
     } else {
         messageString_.store(other.messageString_.exchange(nullptr, std::memory_order_relaxed),
                              std::memory_order_relaxed);
@@ -472,7 +507,7 @@ QLLogMessage& QLLogMessage::operator=(QLLogMessage&& other) noexcept {
     other.extras_ = &kNoExtras;
     other.extrasOwned_ = false;
     if (other.textInBlock_) {
-        messageString_.store(new std::string(other.messageText()), std::memory_order_relaxed);
+        messageString_.store(makeMessageString(other.messageText()), std::memory_order_relaxed);
     } else {
         messageString_.store(other.messageString_.exchange(nullptr, std::memory_order_relaxed),
                              std::memory_order_relaxed);
@@ -489,13 +524,7 @@ QLLogMessage::~QLLogMessage() {
 // owned texts. The block's own bytes are left alone.
 void QLLogMessage::releaseOwned() noexcept {
     if (const std::string* text = messageString_.exchange(nullptr, std::memory_order_acquire)) {
-        auto* owned = const_cast<std::string*>(text);
-        // Short texts live inside the string itself: nothing to keep.
-        if (owned->capacity() > std::string().capacity() && owned->capacity() <= kMaximumKeptCapacity) {
-            owned->clear();
-            messageBuffers().giveBack(std::move(*owned));
-        }
-        delete owned;
+        giveBackMessageString(const_cast<std::string*>(text));
     }
     if (extrasOwned_) delete extras_;
     extras_ = &kNoExtras;
@@ -542,7 +571,11 @@ std::shared_ptr<const QLLogMessage> QLLogMessage::make(std::string_view message,
 
 std::string QLLogMessage::takeMessageBuffer() {
     std::string buffer;
-    messageBuffers().take(buffer);
+    std::string* kept = nullptr;
+    if (messageStrings().take(kept)) {
+        buffer.swap(*kept);
+        giveBackMessageString(kept);
+    }
     return buffer;
 }
 
@@ -553,13 +586,13 @@ const std::string& QLLogMessage::message() const {
         return empty;
     }
     // Several loggers may ask at once: the first string made stays.
-    auto* made = new std::string(messageText());
+    std::string* made = makeMessageString(messageText());
     const std::string* expected = nullptr;
     if (messageString_.compare_exchange_strong(expected, made, std::memory_order_acq_rel,
                                                std::memory_order_acquire)) {
         return *made;
     }
-    delete made;
+    giveBackMessageString(made);
     return *expected;
 }
 
@@ -574,8 +607,11 @@ const QLLogMessage::Caller& QLLogMessage::caller() const {
 }
 
 void QLLogMessage::setMessage(std::string message) {
-    auto* made = new std::string(std::move(message));
-    if (const std::string* old = messageString_.exchange(made, std::memory_order_acq_rel)) delete old;
+    std::string* made = takeMessageString();
+    *made = std::move(message);
+    if (const std::string* old = messageString_.exchange(made, std::memory_order_acq_rel)) {
+        giveBackMessageString(const_cast<std::string*>(old));
+    }
     textInBlock_ = false;
 }
 
