@@ -466,27 +466,8 @@ QLLogMessage& QLLogMessage::operator=(const QLLogMessage& other) {
     return *this;
 }
 
-QLLogMessage::QLLogMessage(QLLogMessage&& other) noexcept
-    : extras_(other.extras_),
-      flag_(other.flag_),
-      file_(std::move(other.file_)),
-      function_(std::move(other.function_)),
-      line_(other.line_),
-      timestamp_(other.timestamp_),
-      caller_(other.caller_),
-      fileNameOffset_(other.fileNameOffset_),
-      fileNameLength_(other.fileNameLength_),
-      extrasOwned_(other.extrasOwned_) {
-    other.caller_ = nullptr;
-    other.extras_ = &kNoExtras;
-    other.extrasOwned_ = false;
-    if (other.textInBlock_) {
-        // The bytes stay with the other record's block.
-        messageString_.store(makeMessageString(other.messageText()), std::memory_order_relaxed);
-    } else {
-        messageString_.store(other.messageString_.exchange(nullptr, std::memory_order_relaxed),
-                             std::memory_order_relaxed);
-    }
+QLLogMessage::QLLogMessage(QLLogMessage&& other) noexcept : extras_(&kNoExtras) {
+    *this = std::move(other);
 }
 
 QLLogMessage& QLLogMessage::operator=(QLLogMessage&& other) noexcept {
@@ -507,6 +488,7 @@ QLLogMessage& QLLogMessage::operator=(QLLogMessage&& other) noexcept {
     other.extras_ = &kNoExtras;
     other.extrasOwned_ = false;
     if (other.textInBlock_) {
+        // The bytes stay with the other record's block.
         messageString_.store(makeMessageString(other.messageText()), std::memory_order_relaxed);
     } else {
         messageString_.store(other.messageString_.exchange(nullptr, std::memory_order_relaxed),
