@@ -408,7 +408,7 @@ QLLogMessage::QLLogMessage(std::string message, QLLogLevel level, QLLogFlag flag
       timestamp_(timestamp ? *timestamp : platform::Date::now()) {
     try {
         extras_ = extrasFor(level, context, std::move(tag), options);
-        extrasOwned_ = extras_ != &kNoExtras && extras_ != &kLogCallExtras;
+        extrasOwned_ = !isShared(extras_);
         setMessage(std::move(message));
         takeSnapshot();
     } catch (...) {
@@ -425,7 +425,7 @@ QLLogMessage::QLLogMessage(InBlock, std::string_view text, const Extras* extras,
       function_(std::move(function)),
       line_(line),
       timestamp_(platform::Date::now()),
-      extrasOwned_(extras != nullptr && extras != &kNoExtras && extras != &kLogCallExtras) {
+      extrasOwned_(extras != nullptr && !isShared(extras)) {
     try {
         takeSnapshot();
     } catch (...) {
@@ -535,7 +535,7 @@ std::shared_ptr<const QLLogMessage> QLLogMessage::make(std::string_view message,
     }
     std::unique_ptr<const Extras> owned;
     const Extras* extras = extrasFor(level, context, std::move(tag), options);
-    if (extras != &kNoExtras && extras != &kLogCallExtras) owned.reset(extras);
+    if (!isShared(extras)) owned.reset(extras);
     auto record = makeInBlock(message, extras, flag, std::move(file), std::move(function), line);
     (void)owned.release();  // the record's now
     return record;
@@ -604,11 +604,47 @@ void QLLogMessage::setCaller(Caller caller) {
     caller_ = made;
 }
 
+namespace {
+
+// The levels records commonly carry: none, the registry's masks up to each
+// severity, all.
+constexpr uint64_t kSharedLevels[] = {0, 1, 3, 7, 15, 31, ~uint64_t{0}};
+constexpr size_t kSharedOptions = 8;
+
+}  // namespace
+
+const QLLogMessage::Extras* QLLogMessage::sharedExtras(QLLogLevel level, int64_t options) {
+    using Table = std::array<Extras, std::size(kSharedLevels) * kSharedOptions>;
+    // Made once and never destroyed: records may outlive every static.
+    static const Table* table = [] {
+        auto* made = new Table();
+        for (size_t l = 0; l < std::size(kSharedLevels); ++l) {
+            for (size_t o = 0; o < kSharedOptions; ++o) {
+                (*made)[l * kSharedOptions + o] =
+                    Extras{QLLogLevel{kSharedLevels[l]}, 0, {}, static_cast<int64_t>(o)};
+            }
+        }
+        return made;
+    }();
+    if (options < 0 || options >= static_cast<int64_t>(kSharedOptions)) return nullptr;
+    const auto* found = std::find(std::begin(kSharedLevels), std::end(kSharedLevels), rawValue(level));
+    if (found == std::end(kSharedLevels)) return nullptr;
+    return &(*table)[static_cast<size_t>(found - std::begin(kSharedLevels)) * kSharedOptions +
+                     static_cast<size_t>(options)];
+}
+
+bool QLLogMessage::isShared(const Extras* extras) {
+    if (extras == &kNoExtras || extras == &kLogCallExtras) return true;
+    const Extras* first = sharedExtras(QLLogLevel::off, 0);
+    return extras >= first && extras < first + std::size(kSharedLevels) * kSharedOptions;
+}
+
 const QLLogMessage::Extras* QLLogMessage::extrasFor(QLLogLevel level, int64_t context, std::any&& tag,
                                                     int64_t options) {
     if (context == 0 && !tag.has_value()) {
         if (level == kLogCallExtras.level && options == kLogCallExtras.options) return &kLogCallExtras;
         if (level == kNoExtras.level && options == kNoExtras.options) return &kNoExtras;
+        if (const Extras* shared = sharedExtras(level, options)) return shared;
     }
     return new Extras{level, context, std::move(tag), options};
 }

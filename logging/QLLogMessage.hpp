@@ -210,6 +210,10 @@ class QLLogMessage {
     const Caller& caller() const;
     // The extras for these values: a shared one, or one the record owns.
     static const Extras* extrasFor(QLLogLevel level, int64_t context, std::any&& tag, int64_t options);
+    // The shared extras of the common values (no context, no tag, a usual
+    // level, options 0 to 7); null for other values.
+    static const Extras* sharedExtras(QLLogLevel level, int64_t options);
+    static bool isShared(const Extras* extras);
     template <typename... Args>
     static std::shared_ptr<const QLLogMessage> makeInBlock(std::string_view text, Args&&... args);
     void releaseOwned() noexcept;

@@ -264,8 +264,8 @@ TEST(QLLogMessageTest, MessagesOfEveryLengthStayWithTheRecordAndItsCopies) {
 }
 
 TEST(QLLogMessageTest, FieldsACallerSetsSurviveCopiesOfReleasedOriginals) {
-    // Level, context, tag and options are kept out of line unless they are
-    // those of a log call or of an empty record.
+    // Level, context, tag and options are kept out of line: shared for the
+    // common values, the record's own for the others.
     struct Case {
         const char* name;
         QLLogLevel level;
@@ -280,6 +280,10 @@ TEST(QLLogMessageTest, FieldsACallerSetsSurviveCopiesOfReleasedOriginals) {
         {"a context", QLLogLevel::all, -42, {}, 3},
         {"a tag", QLLogLevel::all, 0, std::string("tag"), 3},
         {"other options", QLLogLevel::all, 0, {}, 4},
+        {"the highest common options", QLLogLevel{15}, 0, {}, 7},
+        {"options beyond the common ones", QLLogLevel{15}, 0, {}, 8},
+        {"negative options", QLLogLevel::all, 0, {}, -1},
+        {"an uncommon level", QLLogLevel{2}, 0, {}, 0},
         {"everything", QLLogLevel{31}, 9, 17, 1},
     };
     for (const auto& c : cases) {
