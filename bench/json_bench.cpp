@@ -754,6 +754,10 @@ class RatioReporter : public benchmark::ConsoleReporter {
             {"BM_Print_Ours/", "compact serialiser vs nlohmann dump"},
         };
         for (const auto& run : runs) {
+            // With --benchmark_repetitions the ratios use the medians, which a
+            // busy machine disturbs least.
+            if (run.run_type == Run::RT_Aggregate ? run.aggregate_name != "median" : run.repetitions > 1)
+                continue;
             const std::string name = run.benchmark_name();
             const bool ours = name.find("Ours") != std::string::npos;
             const std::string label = " " + run.report_label;

@@ -197,54 +197,60 @@ void BM_AsyncCall_Spdlog(benchmark::State& state) {
 }
 BENCHMARK(BM_AsyncCall_Spdlog)->UseRealTime();
 
-// Per-call latency percentiles: each call timed on its own.
+// Per-call latency percentiles: each call timed on its own (the two clock
+// reads around it included, alike for both), in batches with the consumer
+// drained (clock stopped) in between.
+constexpr int kLatencyCalls = 200'000;
+
+template <typename Call>
+void timeBatch(std::vector<double>& samples, int first, Call&& call) {
+    for (int k = 0; k < kBatch; ++k) {
+        const auto start = std::chrono::steady_clock::now();
+        call(first + k);
+        const auto end = std::chrono::steady_clock::now();
+        samples.push_back(std::chrono::duration<double, std::nano>(end - start).count());
+    }
+}
+
+double percentile(std::vector<double>& samples, size_t perMille) {
+    std::sort(samples.begin(), samples.end());
+    return samples[samples.size() * perMille / 1000];
+}
+
 template <typename Call, typename Drain>
-void latencyRun(benchmark::State& state, const std::string& name, bool ours, Call call, Drain drain) {
-    constexpr int kCalls = 200'000;
+void latencyRun(benchmark::State& state, Call call, Drain drain) {
     std::vector<double> samples;
-    samples.reserve(kCalls);
+    samples.reserve(kLatencyCalls);
     for (auto _ : state) {
         samples.clear();
-        for (int n = 0; n < kCalls; n += kBatch) {
-            for (int k = 0; k < kBatch; ++k) {
-                const auto start = std::chrono::steady_clock::now();
-                call(n + k);
-                const auto end = std::chrono::steady_clock::now();
-                samples.push_back(std::chrono::duration<double, std::nano>(end - start).count());
-            }
+        for (int n = 0; n < kLatencyCalls; n += kBatch) {
+            timeBatch(samples, n, call);
             drain();
         }
     }
-    std::sort(samples.begin(), samples.end());
-    const double p50 = samples[samples.size() / 2];
-    const double p999 = samples[samples.size() * 999 / 1000];
-    state.counters["p50_ns"] = p50;
-    state.counters["p999_ns"] = p999;
-    record(name + " p50", ours, p50);
-    record(name + " p99.9", ours, p999);
+    state.counters["p50_ns"] = percentile(samples, 500);
+    state.counters["p999_ns"] = percentile(samples, 999);
+}
+
+void qllogCall(int n) {
+    QLLogInfo("QuovaMapPointStore: loaded {} points.", n);
+}
+void qllogDrain() {
+    QLLog::sharedInstance().flushLog();
 }
 
 void BM_AsyncCallLatency_QLLog(benchmark::State& state) {
     nullLogger();
-    latencyRun(
-        state, "async call latency", true,
-        [](int n) { QLLogInfo("QuovaMapPointStore: loaded {} points.", n); },
-        [] { QLLog::sharedInstance().flushLog(); });
+    latencyRun(state, qllogCall, qllogDrain);
 }
 BENCHMARK(BM_AsyncCallLatency_QLLog)->Iterations(1)->Unit(benchmark::kMillisecond);
 
-// The same calls made inside a block of a serial queue, where finding the
-// caller's queue costs no system call (on a plain thread the dispatch layer
-// asks the kernel for the process id to recognise the main thread).
+// The same calls made inside a block of a serial queue: the caller's queue
+// is found from the block's own frame.
 void BM_AsyncCallLatencyInQueueBlock_QLLog(benchmark::State& state) {
     nullLogger();
     auto queue = platform::DispatchQueue::serial("bench.caller");
-    queue->sync([&] {
-        latencyRun(
-            state, "async call latency in a queue block", true,
-            [](int n) { QLLogInfo("QuovaMapPointStore: loaded {} points.", n); },
-            [] { QLLog::sharedInstance().flushLog(); });
-    });
+    queue->sync([&] { latencyRun(state, qllogCall, qllogDrain); });
 }
 BENCHMARK(BM_AsyncCallLatencyInQueueBlock_QLLog)->Iterations(1)->Unit(benchmark::kMillisecond);
 
@@ -252,18 +258,53 @@ void BM_AsyncCallLatency_Spdlog(benchmark::State& state) {
     auto& s = spdlogLogger();
     uint64_t expected = s.sink->count.load();
     latencyRun(
-        state, "async call latency", false,
-        [&](int n) { s.logger->info("QuovaMapPointStore: loaded {} points.", n); },
+        state, [&](int n) { s.logger->info("QuovaMapPointStore: loaded {} points.", n); },
         [&] {
             expected += kBatch;
             s.waitFor(expected);
         });
-    // The reference for the in-block variant too: spdlog has no queue to look up.
-    const auto& r = ratios();
-    record("async call latency in a queue block p50", false, r.at("async call latency p50").second);
-    record("async call latency in a queue block p99.9", false, r.at("async call latency p99.9").second);
 }
 BENCHMARK(BM_AsyncCallLatency_Spdlog)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// The ratio lines: the three kinds of call alternate batch by batch, so a
+// machine busy with other work slows each side alike (timed one after the
+// other, the sides met different loads and the ratios swung by 2x from run
+// to run).
+void BM_AsyncCallLatency_Paired(benchmark::State& state) {
+    nullLogger();
+    auto& s = spdlogLogger();
+    uint64_t expected = s.sink->count.load();
+    auto queue = platform::DispatchQueue::serial("bench.caller");
+    std::vector<double> ours, inBlock, theirs;
+    for (auto* samples : {&ours, &inBlock, &theirs}) samples->reserve(kLatencyCalls);
+    for (auto _ : state) {
+        for (int n = 0; n < kLatencyCalls; n += kBatch) {
+            timeBatch(ours, n, qllogCall);
+            qllogDrain();
+            queue->sync([&] { timeBatch(inBlock, n, qllogCall); });
+            qllogDrain();
+            timeBatch(theirs, n, [&](int i) { s.logger->info("QuovaMapPointStore: loaded {} points.", i); });
+            expected += kBatch;
+            s.waitFor(expected);
+        }
+    }
+    struct Side {
+        const char* name;
+        std::vector<double>& samples;
+    };
+    const double theirsP50 = percentile(theirs, 500);
+    const double theirsP999 = percentile(theirs, 999);
+    for (const Side& side :
+         {Side{"async call latency", ours}, Side{"async call latency in a queue block", inBlock}}) {
+        record(std::string(side.name) + " p50", true, percentile(side.samples, 500));
+        record(std::string(side.name) + " p99.9", true, percentile(side.samples, 999));
+        record(std::string(side.name) + " p50", false, theirsP50);
+        record(std::string(side.name) + " p99.9", false, theirsP999);
+    }
+    state.counters["p50_ns"] = percentile(ours, 500);
+    state.counters["spdlog_p50_ns"] = theirsP50;
+}
+BENCHMARK(BM_AsyncCallLatency_Paired)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 // MARK: - Drain throughput
 
@@ -325,8 +366,11 @@ BENCHMARK(BM_Drain_Spdlog)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 // Heap in use per record while the records wait for a held consumer: ours
 // the record, its text and its place in the hand-over; spdlog's slot in its
-// preallocated queue (the same line fits the slot's own buffer).
+// preallocated queue (the same line fits the slot's own buffer). Records
+// made first use up the memory finished records left for reuse, which the
+// heap counted already: the figure is what each further record adds.
 constexpr int kQueuedRecords = 100'000;
+constexpr int kReusableRecords = 20'000;
 
 size_t heapInUse() {
     return mallinfo2().uordblks;
@@ -338,6 +382,7 @@ void BM_QueuedMemory_QLLog(benchmark::State& state) {
     for (auto _ : state) {
         platform::DispatchSemaphore release(0);
         QLLog::loggingQueue()->async([&] { release.wait(); });
+        for (int i = 0; i < kReusableRecords; ++i) QLLogInfo("QuovaMapPointStore: loaded {} points.", i);
         const size_t before = heapInUse();
         for (int i = 0; i < kQueuedRecords; ++i) QLLogInfo("QuovaMapPointStore: loaded {} points.", i);
         const size_t after = heapInUse();

@@ -43,6 +43,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     JSON changed = value;
     changed.set(path, JSON("changed"));
     changed.set({"new"}, JSON::arrayLiteral({1, "x"}));
+    // Elements changed while they are walked leave the walked value alone; a
+    // value written into itself is stored as it was.
+    const JSON beforeWalk = changed;
+    for (auto [key, element] : changed) {
+        element.set(0, JSON(key));
+        element.set({"k"}, element);
+    }
+    if (!(changed == beforeWalk) && changed.rawString()) std::abort();
+    changed.set({"self"}, changed);
 
     for (const JSON& v : {value, changed}) {
         auto printed = v.rawString(StringEncoding::utf8, WritingOptions(WritingOptions::fragmentsAllowed));

@@ -4,77 +4,147 @@
 
 namespace tervolo::json {
 
-Any::Any(std::string text) : storage_(std::make_shared<const std::string>(std::move(text))) {}
+struct Any::JSONNode : Node {
+    explicit JSONNode(const JSON& value) : json(value) {}
+    JSON json;
+};
 
-Any::Any(std::shared_ptr<const std::string> text) {
-    if (text) storage_ = std::move(text);
-}
+struct Any::OtherNode : Node {
+    explicit OtherNode(std::any value) : object(std::move(value)) {}
+    std::any object;
+};
+
+Any::Any(std::string text) : Any(Kind::string, new TextNode(std::move(text))) {}
 
 Any::Any(Array items) {
-    auto node = std::make_shared<ArrayNode>();
-    for (const Any& item : items) {
+    // Moved out first (a list whose items live in another node's block copies
+    // them), so nothing below throws.
+    Array own(std::move(items));
+    auto* node = new ArrayNode();
+    for (const Any& item : own) {
         if (!item.isPlain()) {
-            node->plain = false;
+            node->plain = 0;
             break;
         }
     }
-    node->items = std::move(items);
-    storage_ = std::move(node);
+    node->items = std::move(own);
+    *this = Any(Kind::array, node);
 }
 
 Any::Any(Dictionary entries) {
-    auto node = std::make_shared<DictionaryNode>();
+    auto* node = new DictionaryNode();
     for (const auto& entry : entries) {
         if (!entry.second.isPlain()) {
-            node->plain = false;
+            node->plain = 0;
             break;
         }
     }
     node->entries = std::move(entries);
-    storage_ = std::move(node);
-}
-
-Any::Any(Array items, PlainTag) {
-    auto node = std::make_shared<ArrayNode>();
-    node->items = std::move(items);
-    storage_ = std::move(node);
+    *this = Any(Kind::dictionary, node);
 }
 
 Any::Any(Dictionary entries, PlainTag) {
-    auto node = std::make_shared<DictionaryNode>();
+    auto* node = new DictionaryNode();
     node->entries = std::move(entries);
-    storage_ = std::move(node);
+    *this = Any(Kind::dictionary, node);
+}
+
+Any Any::arrayOf(Any* first, size_t count) {
+    // Items and node in one block: the node, then the items.
+    static_assert(sizeof(ArrayNode) % alignof(Any) == 0);
+    if (count > Array().max_size()) throw std::length_error("Array too long");
+    void* block = ::operator new(sizeof(ArrayNode) + count * sizeof(Any));
+    auto* node = new (block) ArrayNode();
+    Array& items = node->items;
+    items.items_ = reinterpret_cast<Any*>(static_cast<char*>(block) + sizeof(ArrayNode));
+    items.capacity_ = static_cast<uint32_t>(count) | Array::borrowed;
+    for (; items.size_ < count; ++items.size_)
+        new (items.items_ + items.size_) Any(std::move(first[items.size_]));
+    return Any(Kind::array, node);
 }
 
 Any Any::emptyArray() {
     // Never destroyed, so values released during exit still find it.
-    static const auto* node = new std::shared_ptr<ArrayNode>(std::make_shared<ArrayNode>());
-    return Any(*node);
+    static const Any* empty = new Any(Kind::array, new ArrayNode());
+    return *empty;
 }
 
 Any Any::emptyDictionary() {
-    static const auto* node = new std::shared_ptr<DictionaryNode>(std::make_shared<DictionaryNode>());
-    return Any(*node);
+    static const Any* empty = new Any(Kind::dictionary, new DictionaryNode());
+    return *empty;
 }
 
-Any::Any(Data bytes) : storage_(std::make_shared<const Data>(std::move(bytes))) {}
+Any::Any(Data bytes) : Any(Kind::data, new DataNode(std::move(bytes))) {}
 
-Any::Any(const JSON& json) : storage_(std::make_shared<const JSON>(json)) {}
+Any::Any(const JSON& json) : Any(Kind::json, new JSONNode(json)) {}
 
 Any Any::other(std::any object) {
-    Any any;
-    any.storage_ = std::make_shared<const OtherNode>(OtherNode{std::move(object)});
-    return any;
+    return Any(Kind::other, new OtherNode(std::move(object)));
+}
+
+void Any::destroy() noexcept {
+    switch (kind()) {
+        case Kind::string:
+            delete static_cast<TextNode*>(node());
+            break;
+        case Kind::array: {
+            // Made with new or in one block with its items: freed the same way.
+            auto* array = static_cast<ArrayNode*>(node());
+            array->~ArrayNode();
+            ::operator delete(static_cast<void*>(array));
+            break;
+        }
+        case Kind::dictionary:
+            delete static_cast<DictionaryNode*>(node());
+            break;
+        case Kind::data:
+            delete static_cast<DataNode*>(node());
+            break;
+        case Kind::json:
+            delete static_cast<JSONNode*>(node());
+            break;
+        case Kind::other:
+            delete static_cast<OtherNode*>(node());
+            break;
+        default:
+            break;
+    }
 }
 
 const JSON* Any::json() const {
-    auto p = std::get_if<std::shared_ptr<const JSON>>(&storage_);
-    return p ? p->get() : nullptr;
+    return kind() == Kind::json ? &static_cast<const JSONNode*>(node())->json : nullptr;
 }
 
 const std::any* Any::otherObject() const {
-    auto p = std::get_if<std::shared_ptr<const OtherNode>>(&storage_);
-    return p ? &(*p)->object : nullptr;
+    return kind() == Kind::other ? &static_cast<const OtherNode*>(node())->object : nullptr;
+}
+
+namespace {
+
+// A node no other value holds. The acquire pairs with the release of the
+// count decrements of copies dropped on other threads, so their reads happen
+// before the changes made here.
+bool isUnique(const std::atomic<uint32_t>& refs) {
+    return refs.load(std::memory_order_acquire) == 1;
+}
+
+}  // namespace
+
+template <typename ContainerNode>
+ContainerNode& Any::uniqueNode(Kind kind) {
+    auto* node = static_cast<ContainerNode*>(this->node());
+    if (isUnique(node->refs)) return *node;
+    auto* copy = new ContainerNode(*node);  // its items stay shared
+    *this = Any(kind, copy);
+    return *copy;
+}
+
+Array& Any::mutableArray() {
+    return uniqueNode<ArrayNode>(Kind::array).items;
+}
+
+Dictionary& Any::mutableDictionary() {
+    return uniqueNode<DictionaryNode>(Kind::dictionary).entries;
 }
 
 bool operator==(const Any& a, const Any& b) {
@@ -88,18 +158,12 @@ bool operator==(const Any& a, const Any& b) {
             if (isBooleanNumber(x) != isBooleanNumber(y)) return false;
             return x.compare(y) == Number::Order::same;
         }
-        case Any::Kind::string: {
-            auto x = a.stringStorage(), y = b.stringStorage();
-            return x->get() == y->get() || **x == **y;
-        }
-        case Any::Kind::array: {
-            auto x = a.arrayNode(), y = b.arrayNode();
-            return x->get() == y->get() || (*x)->items == (*y)->items;
-        }
-        case Any::Kind::dictionary: {
-            auto x = a.dictionaryNode(), y = b.dictionaryNode();
-            return x->get() == y->get() || (*x)->entries == (*y)->entries;
-        }
+        case Any::Kind::string:
+            return a.node() == b.node() || *a.string() == *b.string();
+        case Any::Kind::array:
+            return a.node() == b.node() || *a.array() == *b.array();
+        case Any::Kind::dictionary:
+            return a.node() == b.node() || *a.dictionary() == *b.dictionary();
         case Any::Kind::data:
             return *a.data() == *b.data();
         case Any::Kind::json:

@@ -68,6 +68,16 @@ class Index {
     friend bool operator>=(const Index& a, const Index& b) { return !(a < b); }
 
   private:
+    friend class JSON;
+    // The next position of the same case, in place; past the end of a
+    // dictionary stays there.
+    void advance() {
+        if (kind_ == Kind::array)
+            ++offset_;
+        else if (kind_ == Kind::dictionary && position_ != dictionary_->end())
+            ++position_;
+    }
+
     Kind kind_ = Kind::null;
     int64_t offset_ = 0;
     const Dictionary* dictionary_ = nullptr;

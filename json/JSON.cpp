@@ -1,7 +1,5 @@
 #include "json/JSON.hpp"
 
-#include <atomic>
-
 namespace tervolo::json {
 
 namespace {
@@ -32,11 +30,37 @@ Any normalizedObject(const Any& object) {
 
 }  // namespace
 
+const std::optional<JSONValueError>* JSON::errors() {
+    static const std::optional<JSONValueError> table[] = {
+        std::nullopt,
+        JSONValueError::unsupportedType,
+        JSONValueError::indexOutOfBounds,
+        JSONValueError::elementTooDeep,
+        JSONValueError::wrongType,
+        JSONValueError::notExist,
+        JSONValueError::invalidJSON,
+    };
+    return table;
+}
+
+void JSON::setError(JSONValueError error) {
+    for (uint8_t slot = 1; slot <= 6; ++slot) {
+        if (*errors()[slot] == error) {
+            errorSlot_ = slot;
+            return;
+        }
+    }
+}
+
 JSON::JSON(RawObject, const Any& object) {
     setObject(object);
 }
 
-JSON::JSON(const Any& object) {
+void JSON::adoptOther() {
+    // Bytes are parsed as JSON text (null, without an error, when they are
+    // not JSON); anything else is set as the object.
+    Any object = std::move(value_);
+    value_ = Any();
     if (const Data* data = object.data()) {
         try {
             setObject(JSONSerialization::jsonObject(*data));
@@ -80,27 +104,8 @@ std::optional<JSON> JSON::fromRawValue(const Any& object) {
     return value;
 }
 
-Any JSON::object() const {
-    switch (type_) {
-        case Type::number:
-            return Any(rawNumber_);
-        case Type::string:
-            return Any(rawString_ ? rawString_ : std::make_shared<const std::string>());
-        case Type::boolValue:
-            return Any(rawBool_);
-        case Type::array:
-            return Any(rawArray_ ? rawArray_ : std::make_shared<Any::ArrayNode>());
-        case Type::dictionary:
-            return Any(rawDictionary_ ? rawDictionary_ : std::make_shared<Any::DictionaryNode>());
-        case Type::null:
-        case Type::unknown:
-            return Any();
-    }
-    return Any();
-}
-
 void JSON::setObject(const Any& object) {
-    error_.reset();
+    clearError();
     // Plain objects (everything a JSON value stores) are classified as they
     // are; only containers holding JSON values need normalising first.
     if (object.isPlain()) {
@@ -111,68 +116,15 @@ void JSON::setObject(const Any& object) {
 }
 
 void JSON::classify(const Any& value) {
-    switch (value.kind()) {
-        case Any::Kind::number:
-            if (isBooleanNumber(*value.number())) {
-                type_ = Type::boolValue;
-                rawBool_ = value.number()->boolValue();
-            } else {
-                type_ = Type::number;
-                rawNumber_ = *value.number();
-            }
-            return;
-        case Any::Kind::string:
-            type_ = Type::string;
-            rawString_ = *value.stringStorage();
-            return;
-        case Any::Kind::null:
-            type_ = Type::null;
-            return;
-        case Any::Kind::array:
-            type_ = Type::array;
-            rawArray_ = *value.arrayNode();
-            return;
-        case Any::Kind::dictionary:
-            type_ = Type::dictionary;
-            rawDictionary_ = *value.dictionaryNode();
-            return;
-        default:
-            // Bytes handed to the setter are not parsed; they are no JSON kind.
-            type_ = Type::unknown;
-            error_ = JSONValueError::unsupportedType;
-            return;
+    // A borrowed object is counted before it is replaced.
+    own();
+    value_ = value;
+    if (!adoptPlain()) {
+        // Bytes handed to the setter are not parsed; they are no JSON kind.
+        value_ = Any();
+        type_ = Type::unknown;
+        setError(JSONValueError::unsupportedType);
     }
-}
-
-namespace {
-
-// Copy on write: a container shared with any other value or platform value
-// is copied (shallowly: its elements stay shared) before it changes.
-template <typename Node>
-Node& uniquelyOwned(std::shared_ptr<Node>& node) {
-    if (!node) {
-        node = std::make_shared<Node>();
-    } else if (node.use_count() > 1) {
-        node = std::make_shared<Node>(*node);
-    } else {
-        // A copy released on another thread (its count decrement is a
-        // release) happens before the changes made here. ThreadSanitizer
-        // does not model fences; it sees the reference counts themselves.
-#if !defined(__SANITIZE_THREAD__)
-        std::atomic_thread_fence(std::memory_order_acquire);
-#endif
-    }
-    return *node;
-}
-
-}  // namespace
-
-Array& JSON::mutableArray() {
-    return uniquelyOwned(rawArray_).items;
-}
-
-Dictionary& JSON::mutableDictionary() {
-    return uniquelyOwned(rawDictionary_).entries;
 }
 
 }  // namespace tervolo::json

@@ -45,7 +45,7 @@ class JSON {
 
     // Any platform value. Raw bytes are parsed as JSON text (null, without an
     // error, when they are not JSON); anything else is taken as the value.
-    JSON(const Any& object);
+    JSON(const Any& object) : value_(object) { adopt(); }
     // Literals.
     JSON(const char* text) : JSON(Any(text)) {}
     JSON(std::string text) : JSON(Any(std::move(text))) {}
@@ -70,13 +70,39 @@ class JSON {
     static std::optional<JSON> fromRawValue(const Any& object);
     Any rawValue() const { return object(); }
 
+    JSON(const JSON& other) noexcept;
+    // A value moved from is the null value.
+    JSON(JSON&& other) noexcept : type_(other.type_), errorSlot_(other.errorSlot_) {
+        if (other.borrowed_) {
+            value_ = other.value_;
+        } else {
+            value_ = std::move(other.value_);
+            other.type_ = Type::null;
+            other.errorSlot_ = 0;
+        }
+    }
+    JSON& operator=(const JSON& other) noexcept {
+        JSON copy(other);
+        swap(copy);
+        return *this;
+    }
+    JSON& operator=(JSON&& other) noexcept {
+        JSON moved(std::move(other));
+        swap(moved);
+        return *this;
+    }
+    ~JSON() {
+        if (borrowed_) value_.forget();
+    }
+
     // ---- kind, error, object ------------------------------------------------
 
     Type type() const { return type_; }
-    const std::optional<JSONValueError>& error() const { return error_; }
+    const std::optional<JSONValueError>& error() const { return errors()[errorSlot_]; }
     // By kind: the number, text, boolean, array or dictionary; the null
-    // marker for null and unknown.
-    Any object() const;
+    // marker for null and unknown. The value's own object: reading it (a
+    // text in place, say) costs nothing; copy it to keep it beyond the value.
+    const Any& object() const { return value_; }
     // Clears the error, stores JSON values nested in the object as their
     // plain objects, then classifies it; an unsupported object (bytes
     // included) makes the value unknown with error unsupportedType.
@@ -174,7 +200,12 @@ class JSON {
     void setOpt(std::optional<T> v);                                    \
     T value() const;                                                    \
     void setValue(T v);
-    TERVOLO_JSON_NUMERIC_ACCESSORS(optDouble, doubleValue, setOptDouble, setDoubleValue, double)
+    std::optional<double> optDouble() const;
+    void setOptDouble(std::optional<double> v);
+    double doubleValue() const {
+        return type_ == Type::number ? numberCell().doubleValue() : numberValue().doubleValue();
+    }
+    void setDoubleValue(double v);
     TERVOLO_JSON_NUMERIC_ACCESSORS(optFloat, floatValue, setOptFloat, setFloatValue, float)
     TERVOLO_JSON_NUMERIC_ACCESSORS(optInt, intValue, setOptInt, setIntValue, int64_t)
     TERVOLO_JSON_NUMERIC_ACCESSORS(uInt, uIntValue, setUInt, setUIntValue, uint64_t)
@@ -190,7 +221,7 @@ class JSON {
 
     // False exactly when an error is set.
     bool exists() const {
-        return !error_.has_value();
+        return errorSlot_ == 0;
     }
 
     // ---- printing -------------------------------------------------------------
@@ -240,7 +271,47 @@ class JSON {
 
   private:
     // The position after `after`, by its case alone.
-    static Index advanced(const Index& after);
+    static Index advanced(const Index& after) {
+        switch (after.kind()) {
+            case Index::Kind::array:
+                return Index::array(after.arrayOffset() + 1);
+            case Index::Kind::dictionary:
+                // Past the end stays there rather than stepping off the dictionary.
+                if (after.dictionaryPosition() == after.dictionaryOwner()->end()) return after;
+                return Index::dictionary(after.dictionaryOwner(), std::next(after.dictionaryPosition()));
+            case Index::Kind::null:
+                break;
+        }
+        return Index::null();
+    }
+
+    void swap(JSON& other) noexcept {
+        value_.swap(other.value_);
+        std::swap(type_, other.type_);
+        std::swap(errorSlot_, other.errorSlot_);
+        std::swap(borrowed_, other.borrowed_);
+    }
+    // An element handed out by an iterator: it refers to the object in the
+    // walked container, which the iterator keeps alive, without counting it.
+    // Copies and moves of it count as usual, and it takes its own count
+    // before it changes.
+    struct Borrowed {};
+    JSON(Borrowed, const Any& object) : value_(Any::Uncounted{}, object) {
+        if (adoptPlain()) {
+            borrowed_ = value_.counted();
+            return;
+        }
+        // Bytes to parse, JSON values to normalise, unsupported objects: as
+        // any value made from the object.
+        value_.retain();
+        adoptOther();
+    }
+    void own() {
+        if (borrowed_) {
+            value_.retain();
+            borrowed_ = false;
+        }
+    }
 
     template <typename T>
     static Number literalNumber(T value) {
@@ -252,8 +323,62 @@ class JSON {
     struct RawObject {};
     JSON(RawObject, const Any& object);
     JSON() = default;
+    // Classifies the object just stored in `value_` as the constructor from a
+    // platform value does; plain numbers, texts, null and parsed containers
+    // take the inline path.
+    void adopt() {
+        if (!adoptPlain()) adoptOther();
+    }
+    // Sets the kind of a plain number, text, null or container in `value_`;
+    // false for anything else.
+    bool adoptPlain() {
+        switch (value_.kind()) {
+            case Any::Kind::null:
+                type_ = Type::null;
+                return true;
+            case Any::Kind::number:
+                type_ = value_.cell_.kind() == Number::Kind::boolean ? Type::boolValue : Type::number;
+                return true;
+            case Any::Kind::string:
+                type_ = Type::string;
+                return true;
+            case Any::Kind::array:
+                type_ = Type::array;
+                return value_.isPlain();
+            case Any::Kind::dictionary:
+                type_ = Type::dictionary;
+                return value_.isPlain();
+            default:
+                return false;
+        }
+    }
+    void adoptOther();
     // Takes a plain object's kind and storage.
     void classify(const Any& plainObject);
+    // No error, then each error case; made on first use, so values made
+    // while the program starts find it.
+    static const std::optional<JSONValueError>* errors();
+    void setError(JSONValueError error);
+    void clearError() {
+        errorSlot_ = 0;
+    }
+
+    // The stored object of each kind; the kind must fit.
+    const Array& items() const {
+        return *value_.array();
+    }
+    const Dictionary& entries() const {
+        return *value_.dictionary();
+    }
+    const std::string& text() const {
+        return *value_.string();
+    }
+    const Number& numberCell() const {
+        return value_.cell_;
+    }
+    bool boolCell() const {
+        return value_.boolCell();
+    }
 
     // The one-element path write.
     void writeStep(const JSONKey& step, const JSON& newValue);
@@ -265,33 +390,50 @@ class JSON {
                                      int maxObjectDepth) const;
     bool appendOwnPrint(std::string& out, int maxObjectDepth) const;
 
-    Array& mutableArray();
-    Dictionary& mutableDictionary();
+    Array& mutableArray() {
+        own();
+        return value_.mutableArray();
+    }
+    Dictionary& mutableDictionary() {
+        own();
+        return value_.mutableDictionary();
+    }
 
-    std::shared_ptr<Any::ArrayNode> rawArray_;  // null stands for the empty array
-    std::shared_ptr<Any::DictionaryNode> rawDictionary_;
-    std::shared_ptr<const std::string> rawString_;
-    Number rawNumber_;
-    bool rawBool_ = false;
+    // What object() hands out: the number (a boolean as its boolean number),
+    // text or container; the null marker for null and unknown.
+    Any value_;
     Type type_ = Type::null;
-    std::optional<JSONValueError> error_;
+    // Index into errors(): 0 for none, else one per error case.
+    uint8_t errorSlot_ = 0;
+    bool borrowed_ = false;
 };
 
 // The key of an element met while iterating: a dictionary's key, or an array
 // position whose decimal text ("0", "1", ...) is made only when asked for.
+// The key an iterator hands out refers to the key in the walked container,
+// which lives as long as the iterator or any value sharing it; a copy of the
+// key (or of the element) holds its own text.
 class JSON::ElementKey {
   public:
-    explicit ElementKey(const std::string& key) : text_(key), formatted_(true) {}
+    explicit ElementKey(std::string key) : own_(new std::string(std::move(key))), key_(own_.get()) {}
     explicit ElementKey(int64_t arrayOffset) : offset_(arrayOffset) {}
+    ElementKey(const ElementKey& other) { *this = other; }
+    ElementKey& operator=(const ElementKey& other) {
+        if (this != &other) {
+            offset_ = other.offset_;
+            const std::string* text = other.key_ ? other.key_ : other.own_.get();
+            own_.reset(text ? new std::string(*text) : nullptr);
+            key_ = other.key_ ? own_.get() : nullptr;
+        }
+        return *this;
+    }
 
     bool isArrayOffset() const { return offset_ >= 0; }
     int64_t arrayOffset() const { return offset_; }
     const std::string& text() const {
-        if (!formatted_) {
-            text_ = std::to_string(offset_);
-            formatted_ = true;
-        }
-        return text_;
+        if (key_) return *key_;
+        if (!own_) own_.reset(new std::string(std::to_string(offset_)));
+        return *own_;
     }
     operator const std::string&() const { return text(); }
 
@@ -300,9 +442,15 @@ class JSON::ElementKey {
     friend std::string operator+(const std::string& text, const ElementKey& key) { return text + key.text(); }
 
   private:
-    mutable std::string text_;
+    friend class JSON::Iterator;
+    struct Borrowed {};
+    ElementKey(Borrowed, const std::string& key) : key_(&key) {}
+
+    // A key of its own, or an array position's text once asked for; made
+    // only then, so walking costs no text.
+    mutable std::unique_ptr<std::string> own_;
+    const std::string* key_ = nullptr;  // a dictionary's key: in the container, or own_
     int64_t offset_ = -1;
-    mutable bool formatted_ = false;
 };
 
 // An element met while iterating: `first` its key, `second` its value; it
@@ -316,7 +464,10 @@ struct JSON::Element {
 
 // Forward iterator over the elements. It shares the container of the value it
 // came from (neither the container nor the value is copied), so it stays
-// valid when the value changes or goes away.
+// valid when the value changes or goes away. The elements it hands out refer
+// into that container without counting: an element (and an iterator over an
+// element's value) is valid while the walked container lives; a copy of an
+// element, of its key or of its value is independent, like any copy.
 class JSON::Iterator {
   public:
     using value_type = Element;
@@ -326,11 +477,30 @@ class JSON::Iterator {
     using iterator_concept = std::forward_iterator_tag;
 
     Iterator() = default;
-    Iterator(const JSON& base, Index position);
+    Iterator(const JSON& base, Index position) : position_(position) {
+        if (base.type_ == Type::array) items_ = &base.items();
+        // An element being walked borrows its container, and so does an
+        // iterator over it: both live as long as the walked container.
+        if ((base.type_ == Type::array || base.type_ == Type::dictionary) && !base.borrowed_)
+            container_ = base.value_;
+    }
 
-    value_type operator*() const;
+    value_type operator*() const {
+        switch (position_.kind()) {
+            case Index::Kind::array:
+                return {ElementKey(position_.arrayOffset()),
+                        JSON(Borrowed{}, items_->at(static_cast<size_t>(position_.arrayOffset())))};
+            case Index::Kind::dictionary: {
+                const auto& entry = *position_.dictionaryPosition();
+                return {ElementKey(ElementKey::Borrowed{}, entry.first), JSON(Borrowed{}, entry.second)};
+            }
+            case Index::Kind::null:
+                break;
+        }
+        return {ElementKey(std::string()), JSON::null()};
+    }
     Iterator& operator++() {
-        position_ = JSON::advanced(position_);
+        position_.advance();
         return *this;
     }
     Iterator operator++(int) {
@@ -347,10 +517,45 @@ class JSON::Iterator {
     explicit Iterator(Index position) : position_(position) {}
 
     // The container the positions point into (null for values without members).
-    std::shared_ptr<const void> container_;
+    Any container_;
     const Array* items_ = nullptr;
     Index position_;
 };
+
+// A copy counts its object, whether the original was borrowed or not.
+inline JSON::JSON(const JSON& other) noexcept
+    : value_(other.value_), type_(other.type_), errorSlot_(other.errorSlot_) {}
+
+inline Index JSON::startIndex() const {
+    switch (type_) {
+        case Type::array:
+            return Index::array(0);
+        case Type::dictionary:
+            return Index::dictionary(&entries(), entries().begin());
+        default:
+            return Index::null();
+    }
+}
+
+inline Index JSON::endIndex() const {
+    switch (type_) {
+        case Type::array:
+            return Index::array(static_cast<int64_t>(items().size()));
+        case Type::dictionary:
+            return Index::dictionary(&entries(), entries().end());
+        default:
+            return Index::null();
+    }
+}
+
+inline JSON::Iterator JSON::begin() const {
+    return Iterator(*this, startIndex());
+}
+
+inline JSON::Iterator JSON::end() const {
+    // Only the position takes part in comparisons: no container needed.
+    return Iterator(endIndex());
+}
 
 // The positions from `startIndex()` up to `endIndex()` of a base value.
 class JSON::Slice {

@@ -11,51 +11,8 @@ namespace tervolo::json {
 
 // ---- positions and collection ------------------------------------------------
 
-Index JSON::startIndex() const {
-    switch (type_) {
-        case Type::array:
-            return Index::array(0);
-        case Type::dictionary: {
-            const Dictionary* d = rawDictionary_ ? &rawDictionary_->entries : nullptr;
-            if (!d) return Index::null();
-            return Index::dictionary(d, d->begin());
-        }
-        default:
-            return Index::null();
-    }
-}
-
-Index JSON::endIndex() const {
-    switch (type_) {
-        case Type::array:
-            return Index::array(rawArray_ ? static_cast<int64_t>(rawArray_->items.size()) : 0);
-        case Type::dictionary: {
-            const Dictionary* d = rawDictionary_ ? &rawDictionary_->entries : nullptr;
-            if (!d) return Index::null();
-            return Index::dictionary(d, d->end());
-        }
-        default:
-            return Index::null();
-    }
-}
-
 Index JSON::index(const Index& after) const {
     return advanced(after);
-}
-
-Index JSON::advanced(const Index& after) {
-    // The case of the position decides; the value's kind is not consulted.
-    switch (after.kind()) {
-        case Index::Kind::array:
-            return Index::array(after.arrayOffset() + 1);
-        case Index::Kind::dictionary:
-            // Past the end stays there rather than stepping off the dictionary.
-            if (after.dictionaryPosition() == after.dictionaryOwner()->end()) return after;
-            return Index::dictionary(after.dictionaryOwner(), std::next(after.dictionaryPosition()));
-        case Index::Kind::null:
-            return Index::null();
-    }
-    return Index::null();
 }
 
 Index JSON::index(const Index& i, ptrdiff_t offsetBy) const {
@@ -86,7 +43,7 @@ std::pair<std::string, JSON> JSON::operator[](const Index& position) const {
     switch (position.kind()) {
         case Index::Kind::array:
             return {std::to_string(position.arrayOffset()),
-                    JSON(rawArray_->items.at(static_cast<size_t>(position.arrayOffset())))};
+                    JSON(items().at(static_cast<size_t>(position.arrayOffset())))};
         case Index::Kind::dictionary: {
             const auto& entry = *position.dictionaryPosition();
             return {entry.first, JSON(entry.second)};
@@ -106,7 +63,7 @@ bool JSON::isEmpty() const {
         case Type::dictionary:
             return startIndex() == endIndex();
         case Type::array:
-            return !rawArray_ || rawArray_->items.empty();
+            return items().empty();
         default:
             return true;
     }
@@ -115,9 +72,9 @@ bool JSON::isEmpty() const {
 size_t JSON::count() const {
     switch (type_) {
         case Type::array:
-            return rawArray_ ? rawArray_->items.size() : 0;
+            return items().size();
         case Type::dictionary:
-            return rawDictionary_ ? rawDictionary_->entries.size() : 0;
+            return entries().size();
         default:
             return 0;
     }
@@ -129,39 +86,6 @@ std::vector<Index> JSON::indices() const {
     return result;
 }
 
-JSON::Iterator::Iterator(const JSON& base, Index position) : position_(position) {
-    if (base.type_ == Type::array && base.rawArray_) {
-        items_ = &base.rawArray_->items;
-        container_ = base.rawArray_;
-    } else if (base.type_ == Type::dictionary && base.rawDictionary_) {
-        container_ = base.rawDictionary_;
-    }
-}
-
-JSON::Element JSON::Iterator::operator*() const {
-    switch (position_.kind()) {
-        case Index::Kind::array:
-            return {ElementKey(position_.arrayOffset()),
-                    JSON(items_->at(static_cast<size_t>(position_.arrayOffset())))};
-        case Index::Kind::dictionary: {
-            const auto& entry = *position_.dictionaryPosition();
-            return {ElementKey(entry.first), JSON(entry.second)};
-        }
-        case Index::Kind::null:
-            break;
-    }
-    return {ElementKey(std::string{}), JSON::null()};
-}
-
-JSON::Iterator JSON::begin() const {
-    return Iterator(*this, startIndex());
-}
-
-JSON::Iterator JSON::end() const {
-    // Only the position takes part in comparisons: no container needed.
-    return Iterator(endIndex());
-}
-
 JSON::Iterator JSON::makeIterator() const {
     return begin();
 }
@@ -171,25 +95,25 @@ JSON::Iterator JSON::makeIterator() const {
 JSON JSON::readStep(const JSONKey& step) const {
     auto failed = [this](JSONValueError::Case fallback) {
         JSON result = JSON::null();
-        result.error_ = error_ ? *error_ : JSONValueError(fallback);
+        if (errorSlot_ != 0)
+            result.errorSlot_ = errorSlot_;
+        else
+            result.setError(fallback);
         return result;
     };
     if (step.kind() == JSONKey::Kind::index) {
         if (type_ != Type::array) return failed(JSONValueError::wrongType);
         int64_t i = step.indexValue();
-        if (i >= 0 && rawArray_ && static_cast<uint64_t>(i) < rawArray_->items.size())
-            return JSON(rawArray_->items[static_cast<size_t>(i)]);
+        if (i >= 0 && static_cast<uint64_t>(i) < items().size()) return JSON(items()[static_cast<size_t>(i)]);
         JSON result = JSON::null();
-        result.error_ = JSONValueError::indexOutOfBounds;
+        result.setError(JSONValueError::indexOutOfBounds);
         return result;
     }
     if (type_ == Type::dictionary) {
-        if (rawDictionary_) {
-            auto found = rawDictionary_->entries.find(step.keyValue());
-            if (found != rawDictionary_->entries.end()) return JSON(found->second);
-        }
+        auto found = entries().find(step.keyValue());
+        if (found != entries().end()) return JSON(found->second);
         JSON result = JSON::null();
-        result.error_ = JSONValueError::notExist;
+        result.setError(JSONValueError::notExist);
         return result;
     }
     return failed(JSONValueError::wrongType);
@@ -210,8 +134,8 @@ JSON JSON::readPath(const JSONSubscriptType* first, const JSONSubscriptType* las
         const Array* items = nullptr;
         const Dictionary* entries = nullptr;
         if (element == nullptr) {
-            if (type_ == Type::array && rawArray_) items = &rawArray_->items;
-            if (type_ == Type::dictionary && rawDictionary_) entries = &rawDictionary_->entries;
+            if (type_ == Type::array) items = &this->items();
+            if (type_ == Type::dictionary) entries = &this->entries();
         } else {
             items = element->array();
             entries = element->dictionary();
@@ -246,16 +170,15 @@ void JSON::writeStep(const JSONKey& step, const JSON& newValue) {
     // comes down to storing the new value's object where the step exists (a
     // dictionary key is added). The object of any value is a JSON kind, so
     // the temporary never carries an error that would refuse the write.
+    Any object = newValue.object();
     if (step.kind() == JSONKey::Kind::index) {
         int64_t i = step.indexValue();
-        if (type_ != Type::array || i < 0 || !rawArray_ ||
-            static_cast<uint64_t>(i) >= rawArray_->items.size())
-            return;
-        mutableArray()[static_cast<size_t>(i)] = newValue.object();
+        if (type_ != Type::array || i < 0 || static_cast<uint64_t>(i) >= items().size()) return;
+        mutableArray()[static_cast<size_t>(i)] = std::move(object);
         return;
     }
     if (type_ != Type::dictionary) return;
-    mutableDictionary().insert_or_assign(step.keyValue(), newValue.object());
+    mutableDictionary().insert_or_assign(step.keyValue(), std::move(object));
 }
 
 void JSON::writePath(const JSONSubscriptType* first, const JSONSubscriptType* last, const JSON& newValue) {
@@ -270,13 +193,11 @@ void JSON::writePath(const JSONSubscriptType* first, const JSONSubscriptType* la
     Any* slot = nullptr;
     if (step.kind() == JSONKey::Kind::index) {
         int64_t i = step.indexValue();
-        if (type_ != Type::array || i < 0 || !rawArray_ ||
-            static_cast<uint64_t>(i) >= rawArray_->items.size())
-            return;
+        if (type_ != Type::array || i < 0 || static_cast<uint64_t>(i) >= items().size()) return;
         slot = &mutableArray()[static_cast<size_t>(i)];
     } else {
-        if (type_ != Type::dictionary || !rawDictionary_) return;
-        if (rawDictionary_->entries.find(step.keyValue()) == rawDictionary_->entries.end()) return;
+        if (type_ != Type::dictionary) return;
+        if (entries().find(step.keyValue()) == entries().end()) return;
         slot = &mutableDictionary().find(step.keyValue())->second;
     }
     // An unsupported element reads as unknown with an error: refused.
@@ -295,16 +216,22 @@ void JSON::writePath(const JSONSubscriptType* first, const JSONSubscriptType* la
     *slot = temporary.object();
 }
 
+// Each write stores the new value as it is when the write starts: the new
+// value may be this very value, or share containers the write changes.
+
 void JSON::set(const JSONSubscriptType& step, const JSON& newValue) {
-    writePath(&step, &step + 1, newValue);
+    const JSON value = newValue;
+    writePath(&step, &step + 1, value);
 }
 
 void JSON::set(std::initializer_list<JSONSubscriptType> path, const JSON& newValue) {
-    writePath(path.begin(), path.end(), newValue);
+    const JSON value = newValue;
+    writePath(path.begin(), path.end(), value);
 }
 
 void JSON::set(const std::vector<JSONSubscriptType>& path, const JSON& newValue) {
-    writePath(path.data(), path.data() + path.size(), newValue);
+    const JSON value = newValue;
+    writePath(path.data(), path.data() + path.size(), value);
 }
 
 void JSON::modify(const std::vector<JSONSubscriptType>& path, const std::function<void(JSON&)>& change) {
@@ -423,10 +350,8 @@ std::optional<std::string> percentEncodedForQuery(const std::string& text) {
 std::optional<std::vector<JSON>> JSON::array() const {
     if (type_ != Type::array) return std::nullopt;
     std::vector<JSON> result;
-    if (rawArray_) {
-        result.reserve(rawArray_->items.size());
-        for (const Any& item : rawArray_->items) result.emplace_back(item);
-    }
+    result.reserve(items().size());
+    for (const Any& item : items()) result.emplace_back(item);
     return result;
 }
 
@@ -436,7 +361,7 @@ std::vector<JSON> JSON::arrayValue() const {
 
 std::optional<Array> JSON::arrayObject() const {
     if (type_ != Type::array) return std::nullopt;
-    return rawArray_ ? rawArray_->items : Array();
+    return items();
 }
 
 void JSON::setArrayObject(std::optional<Array> value) {
@@ -446,9 +371,7 @@ void JSON::setArrayObject(std::optional<Array> value) {
 std::optional<std::map<std::string, JSON>> JSON::dictionary() const {
     if (type_ != Type::dictionary) return std::nullopt;
     std::map<std::string, JSON> result;
-    if (rawDictionary_)
-        for (const auto& [key, item] : rawDictionary_->entries)
-            result.emplace_hint(result.end(), key, JSON(item));
+    for (const auto& [key, item] : entries()) result.emplace_hint(result.end(), key, JSON(item));
     return result;
 }
 
@@ -458,7 +381,7 @@ std::map<std::string, JSON> JSON::dictionaryValue() const {
 
 std::optional<Dictionary> JSON::dictionaryObject() const {
     if (type_ != Type::dictionary) return std::nullopt;
-    return rawDictionary_ ? rawDictionary_->entries : Dictionary();
+    return entries();
 }
 
 void JSON::setDictionaryObject(std::optional<Dictionary> value) {
@@ -467,7 +390,7 @@ void JSON::setDictionaryObject(std::optional<Dictionary> value) {
 
 std::optional<bool> JSON::optBool() const {
     if (type_ != Type::boolValue) return std::nullopt;
-    return rawBool_;
+    return boolCell();
 }
 
 void JSON::setOptBool(std::optional<bool> value) {
@@ -477,12 +400,12 @@ void JSON::setOptBool(std::optional<bool> value) {
 bool JSON::boolValue() const {
     switch (type_) {
         case Type::boolValue:
-            return rawBool_;
+            return boolCell();
         case Type::number:
-            return rawNumber_.boolValue();
+            return numberCell().boolValue();
         case Type::string:
             for (const char* word : {"true", "y", "t", "yes", "1"})
-                if (equalsIgnoringCase(*rawString_, word)) return true;
+                if (equalsIgnoringCase(text(), word)) return true;
             return false;
         default:
             return false;
@@ -495,7 +418,7 @@ void JSON::setBoolValue(bool value) {
 
 std::optional<std::string> JSON::string() const {
     if (type_ != Type::string) return std::nullopt;
-    return *rawString_;
+    return text();
 }
 
 void JSON::setString(std::optional<std::string> value) {
@@ -505,11 +428,11 @@ void JSON::setString(std::optional<std::string> value) {
 std::string JSON::stringValue() const {
     switch (type_) {
         case Type::string:
-            return *rawString_;
+            return text();
         case Type::number:
-            return rawNumber_.stringValue();
+            return numberCell().stringValue();
         case Type::boolValue:
-            return rawBool_ ? "true" : "false";
+            return boolCell() ? "true" : "false";
         default:
             return std::string();
     }
@@ -522,9 +445,9 @@ void JSON::setStringValue(std::string value) {
 std::optional<Number> JSON::number() const {
     switch (type_) {
         case Type::number:
-            return rawNumber_;
+            return numberCell();
         case Type::boolValue:
-            return Number::fromInt64(rawBool_ ? 1 : 0);
+            return Number::fromInt64(boolCell() ? 1 : 0);
         default:
             return std::nullopt;
     }
@@ -537,11 +460,11 @@ void JSON::setNumber(std::optional<Number> value) {
 Number JSON::numberValue() const {
     switch (type_) {
         case Type::string:
-            return decimalNumber(*rawString_).value_or(Number::fromInt64(0));
+            return decimalNumber(text()).value_or(Number::fromInt64(0));
         case Type::number:
-            return rawNumber_;
+            return numberCell();
         case Type::boolValue:
-            return Number::fromInt64(rawBool_ ? 1 : 0);
+            return Number::fromInt64(boolCell() ? 1 : 0);
         default:
             return Number::fromDouble(0.0);
     }
@@ -562,8 +485,8 @@ void JSON::setOptNull(std::optional<Null>) {
 
 std::optional<URL> JSON::url() const {
     if (type_ != Type::string) return std::nullopt;
-    if (hasPercentEscape(*rawString_)) return URL::fromString(*rawString_);
-    auto encoded = percentEncodedForQuery(*rawString_);
+    if (hasPercentEscape(text())) return URL::fromString(text());
+    auto encoded = percentEncodedForQuery(text());
     if (!encoded) return std::nullopt;
     return URL::fromString(*encoded);
 }
@@ -594,8 +517,6 @@ Number widenedToInteger(int8_t v) {
 }
 }  // namespace
 
-TERVOLO_JSON_NUMERIC_ACCESSORS(optDouble, doubleValue, setOptDouble, setDoubleValue, double, doubleValue,
-                               Number::fromDouble)
 TERVOLO_JSON_NUMERIC_ACCESSORS(optFloat, floatValue, setOptFloat, setFloatValue, float, floatValue,
                                Number::fromFloat)
 TERVOLO_JSON_NUMERIC_ACCESSORS(optInt, intValue, setOptInt, setIntValue, int64_t, integerValue,
@@ -618,5 +539,20 @@ TERVOLO_JSON_NUMERIC_ACCESSORS(int64, int64Value, setInt64, setInt64Value, int64
 TERVOLO_JSON_NUMERIC_ACCESSORS(uInt64, uInt64Value, setUInt64, setUInt64Value, uint64_t,
                                unsignedLongLongValue, Number::fromUInt64)
 #undef TERVOLO_JSON_NUMERIC_ACCESSORS
+
+// doubleValue() itself is inline: walks read every number through it.
+std::optional<double> JSON::optDouble() const {
+    auto n = number();
+    if (!n) return std::nullopt;
+    return n->doubleValue();
+}
+
+void JSON::setOptDouble(std::optional<double> v) {
+    setObject(v ? Any(Number::fromDouble(*v)) : Any());
+}
+
+void JSON::setDoubleValue(double v) {
+    setObject(Any(Number::fromDouble(v)));
+}
 
 }  // namespace tervolo::json

@@ -41,10 +41,10 @@ void JSON::encode(Encoder& encoder) const {
             container->encodeNil();
             return;
         case Type::boolValue:
-            container->encode(rawBool_);
+            container->encode(boolCell());
             return;
         case Type::string:
-            container->encode(*rawString_);
+            container->encode(text());
             return;
         case Type::array:
             container->encode(arrayValue());
@@ -56,16 +56,16 @@ void JSON::encode(Encoder& encoder) const {
             // The first row that holds: the platform word (rows 2 to 4 never
             // take a value it refused), the unsigned word (likewise rows 6 to
             // 9), then a double. -0.0 is exactly the integer 0.
-            if (isExactInt64(rawNumber_)) {
-                container->encode(rawNumber_.isFloatingPoint()
-                                      ? static_cast<int64_t>(rawNumber_.doubleValue())
-                                      : rawNumber_.longLongValue());
-            } else if (isExactUInt64(rawNumber_)) {
-                container->encode(rawNumber_.isFloatingPoint()
-                                      ? static_cast<uint64_t>(rawNumber_.doubleValue())
-                                      : rawNumber_.unsignedLongLongValue());
+            if (isExactInt64(numberCell())) {
+                container->encode(numberCell().isFloatingPoint()
+                                      ? static_cast<int64_t>(numberCell().doubleValue())
+                                      : numberCell().longLongValue());
+            } else if (isExactUInt64(numberCell())) {
+                container->encode(numberCell().isFloatingPoint()
+                                      ? static_cast<uint64_t>(numberCell().doubleValue())
+                                      : numberCell().unsignedLongLongValue());
             } else {
-                container->encode(rawNumber_.doubleValue());
+                container->encode(numberCell().doubleValue());
             }
             return;
     }

@@ -29,8 +29,7 @@ Relation order(int c) {
 
 // Canonical equivalence; an ASCII text is its own NFC form, so two ASCII
 // texts compare by bytes, which is code-point order.
-Relation compareTexts(const std::shared_ptr<const std::string>& a,
-                      const std::shared_ptr<const std::string>& b) {
+Relation compareTexts(const std::string* a, const std::string* b) {
     if (a == b) return Relation::same;  // the very same storage
     if (isASCII(*a) && isASCII(*b)) return order(a->compare(*b));
     return order(platform::text::compareCodePoints(*a, *b));
@@ -46,8 +45,11 @@ Relation relation(const JSON& a, const JSON& b) {
             if (isBooleanNumber(x) != isBooleanNumber(y)) return Relation::none;
             return order(static_cast<int>(x.compare(y)));
         }
-        case Type::string:
-            return compareTexts(*a.object().stringStorage(), *b.object().stringStorage());
+        case Type::string: {
+            // The texts stay in the values' storage while they are compared.
+            const Any x = a.object(), y = b.object();
+            return compareTexts(x.string(), y.string());
+        }
         case Type::boolValue:
             return *a.optBool() == *b.optBool() ? Relation::same : Relation::unequal;
         case Type::array:

@@ -28,11 +28,11 @@ void JSON::mergeWith(const JSON& other, bool strictTypes) {
         case Type::array: {
             // Both lists pass through JSON values and back, so bytes are parsed
             // and unsupported elements become null, on either side.
-            Array items;
-            items.reserve(count() + other.count());
-            for (const Any& item : rawArray_->items) items.push_back(JSON(item).object());
-            for (const Any& item : other.rawArray_->items) items.push_back(JSON(item).object());
-            setObject(Any(std::move(items)));
+            Array joined;
+            joined.reserve(count() + other.count());
+            for (const Any& item : items()) joined.push_back(JSON(item).object());
+            for (const Any& item : other.items()) joined.push_back(JSON(item).object());
+            setObject(Any(std::move(joined)));
             return;
         }
         case Type::dictionary: {
@@ -40,7 +40,7 @@ void JSON::mergeWith(const JSON& other, bool strictTypes) {
             // without the top-level strictness, store the result's object.
             // The receiver's member is moved out and back, so a uniquely owned
             // value merges in place without copying its containers.
-            for (const auto& [key, item] : other.rawDictionary_->entries) {
+            for (const auto& [key, item] : other.entries()) {
                 JSON otherMember(item);
                 Dictionary& entries = mutableDictionary();
                 auto found = entries.find(key);

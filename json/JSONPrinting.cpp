@@ -37,12 +37,13 @@ std::optional<std::string> JSON::print(StringEncoding encoding, const WritingOpt
     switch (type_) {
         case Type::number:
             // "nan" or "inf" would be no JSON: a non-finite number cannot be printed.
-            if (rawNumber_.isFloatingPoint() && !std::isfinite(rawNumber_.doubleValue())) return std::nullopt;
-            return rawNumber_.stringValue();
+            if (numberCell().isFloatingPoint() && !std::isfinite(numberCell().doubleValue()))
+                return std::nullopt;
+            return numberCell().stringValue();
         case Type::string:
-            return *rawString_;
+            return text();
         case Type::boolValue:
-            return rawBool_ ? "true" : "false";
+            return boolCell() ? "true" : "false";
         case Type::null:
             return "null";
         case Type::unknown:
@@ -105,11 +106,11 @@ bool JSON::appendOwnPrint(std::string& out, int maxObjectDepth) const {
         JSON value(item);
         switch (value.type_) {
             case Type::number:
-                return JSONSerialization::appendNumber(out, value.rawNumber_);
+                return JSONSerialization::appendNumber(out, value.numberCell());
             case Type::string:
-                return JSONSerialization::appendQuoted(out, *value.rawString_, false);
+                return JSONSerialization::appendQuoted(out, value.text(), false);
             case Type::boolValue:
-                out.append(value.rawBool_ ? "true" : "false");
+                out.append(value.boolCell() ? "true" : "false");
                 return true;
             case Type::null:
                 out.append("null");
@@ -124,13 +125,13 @@ bool JSON::appendOwnPrint(std::string& out, int maxObjectDepth) const {
     };
     bool first = true;
     if (isArray) {
-        for (const Any& item : rawArray_->items) {
+        for (const Any& item : items()) {
             if (!first) out.push_back(',');
             first = false;
             if (!element(item)) return absent();
         }
     } else {
-        for (const auto& [key, item] : rawDictionary_->entries) {
+        for (const auto& [key, item] : entries()) {
             if (!first) out.push_back(',');
             first = false;
             if (!JSONSerialization::appendQuoted(out, key, false)) return absent();

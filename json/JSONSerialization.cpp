@@ -96,7 +96,7 @@ class JSONSerialization::Parser {
             case '[':
                 return parseArray();
             case '"':
-                return Any(std::make_shared<const std::string>(parseString()));
+                return Any(parseString());
             case 't':
                 expectWord("true", 4);
                 return Any(true);
@@ -119,7 +119,7 @@ class JSONSerialization::Parser {
 
     Any parseArray() {
         enter();
-        Array items;
+        Any array;
         skipWhitespace();
         if (p_ < end_ && *p_ == ']') {
             ++p_;
@@ -143,12 +143,11 @@ class JSONSerialization::Parser {
                 }
                 fail("Expected ',' or ']'");
             }
-            items.assign(std::make_move_iterator(stack_.begin() + static_cast<ptrdiff_t>(base)),
-                         std::make_move_iterator(stack_.end()));
+            array = Any::arrayOf(stack_.data() + base, stack_.size() - base);
             stack_.resize(base);
         }
         --depth_;
-        return Any(std::move(items), Any::PlainTag{});
+        return array;
     }
 
     Any parseObject() {

@@ -95,10 +95,6 @@ const char* Number::objCType() const {
     return "q";
 }
 
-bool Number::isUnsignedInteger() const {
-    return kind_ == Kind::uint8 || kind_ == Kind::uint16 || kind_ == Kind::uint32 || kind_ == Kind::uint64;
-}
-
 bool Number::boolValue() const {
     if (isFloatingPoint()) return v_.d != 0;
     return v_.u != 0;
@@ -123,12 +119,6 @@ TERVOLO_CONVERSION(unsignedLongLongValue, uint64_t)
 
 float Number::floatValue() const {
     return static_cast<float>(doubleValue());
-}
-
-double Number::doubleValue() const {
-    if (isFloatingPoint()) return v_.d;
-    if (isUnsignedInteger()) return static_cast<double>(v_.u);
-    return static_cast<double>(v_.i);
 }
 
 std::string Number::stringValue() const {

@@ -47,7 +47,10 @@ class Number {
     const char* objCType() const;
 
     bool isFloatingPoint() const { return kind_ == Kind::float32 || kind_ == Kind::float64; }
-    bool isUnsignedInteger() const;
+    bool isUnsignedInteger() const {
+        return kind_ == Kind::uint8 || kind_ == Kind::uint16 || kind_ == Kind::uint32 ||
+               kind_ == Kind::uint64;
+    }
 
     // Conversions as the platform's number object does them: an integer source
     // converts to a narrower integer modulo 2^n (300 -> int8 44); a floating
@@ -64,7 +67,10 @@ class Number {
     int64_t integerValue() const { return longLongValue(); }
     uint64_t unsignedIntegerValue() const { return unsignedLongLongValue(); }
     float floatValue() const;
-    double doubleValue() const;
+    double doubleValue() const {
+        if (isFloatingPoint()) return v_.d;
+        return isUnsignedInteger() ? static_cast<double>(v_.u) : static_cast<double>(v_.i);
+    }
 
     // Decimal text: integers in full, floating values in their shortest
     // round-trip form ("1.5", "3", "1e+20", "nan"), booleans "1" or "0".
@@ -77,11 +83,17 @@ class Number {
     Order compare(const Number& other) const;
 
   private:
+    // A platform value is one 16-byte cell: a number as it is, anything else
+    // as a pointer in the number's place. The byte after the kind tells which.
+    friend class Any;
+
     Kind kind_ = Kind::int64;
+    uint8_t holder_ = 0;
     union {
         int64_t i;
         uint64_t u;
         double d;
+        void* p;
     } v_{0};
 };
 

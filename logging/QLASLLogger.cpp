@@ -47,7 +47,7 @@ void QLASLLogger::logMessage(const QLLogMessagePtr& logMessage) {
     if (logMessage->fileName() == "QLASLLogCapture") return;
 
     std::optional<std::string> formatted;
-    const std::string* text = formattedMessage(*logMessage, formatted);
+    const std::optional<std::string_view> text = formattedMessage(*logMessage, formatted);
     if (!text) return;
 
     const std::string levelText = std::to_string(aslLevel(logMessage->flag()));
@@ -62,7 +62,7 @@ void QLASLLogger::logMessage(const QLLogMessagePtr& logMessage) {
     auto& store = ASLStore::shared();
     ASLMessage entry = store.newMessage();
     // Only a fully built entry is sent; a failed field drops this one entry.
-    if (store.set(entry, "Level", levelText) && store.set(entry, "Message", *text) &&
+    if (store.set(entry, "Level", levelText) && store.set(entry, "Message", std::string(*text)) &&
         store.set(entry, "ReadUID", readUID) && store.set(entry, "QLLog", "1")) {
         store.send(client_, entry);
     }

@@ -25,11 +25,12 @@ void QLAbstractLogger::logMessage(const QLLogMessagePtr& logMessage) {
     (void)logMessage;
 }
 
-const std::string* QLAbstractLogger::formattedMessage(const QLLogMessage& logMessage,
-                                                      std::optional<std::string>& storage) {
-    if (!logFormatter_) return &logMessage.message();
+std::optional<std::string_view> QLAbstractLogger::formattedMessage(const QLLogMessage& logMessage,
+                                                                   std::optional<std::string>& storage) {
+    if (!logFormatter_) return logMessage.messageText();
     storage = logFormatter_->formatLogMessage(logMessage);
-    return storage ? &*storage : nullptr;
+    if (!storage) return std::nullopt;
+    return std::string_view(*storage);
 }
 
 std::shared_ptr<QLLogFormatter> QLAbstractLogger::logFormatter() {

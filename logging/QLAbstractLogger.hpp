@@ -48,10 +48,11 @@ class QLAbstractLogger : public QLLogger, public std::enable_shared_from_this<QL
   protected:
     // The text to write for a record: the record's own message when there is no
     // formatter, else the formatter's text, kept in `storage` (so the message is
-    // not copied when nothing formats it). Null when the formatter drops the
+    // not copied when nothing formats it). Empty when the formatter drops the
     // record. Reads `logFormatter_`: call it from logMessage, on this logger's
     // queue.
-    const std::string* formattedMessage(const QLLogMessage& logMessage, std::optional<std::string>& storage);
+    std::optional<std::string_view> formattedMessage(const QLLogMessage& logMessage,
+                                                     std::optional<std::string>& storage);
 
     // Touched only on this logger's queue.
     std::shared_ptr<QLLogFormatter> logFormatter_;

@@ -28,7 +28,7 @@ class QLContextAllowlistFilterLogFormatter : public QLLogFormatter {
     bool isOnWhitelist(int64_t loggingContext) const { return isOnAllowlist(loggingContext); }
 
     std::optional<std::string> formatLogMessage(const QLLogMessage& logMessage) override {
-        if (isOnAllowlist(logMessage.context())) return logMessage.message();
+        if (isOnAllowlist(logMessage.context())) return std::string(logMessage.messageText());
         return std::nullopt;
     }
 

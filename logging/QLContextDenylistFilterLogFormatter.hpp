@@ -29,7 +29,7 @@ class QLContextDenylistFilterLogFormatter : public QLLogFormatter {
 
     std::optional<std::string> formatLogMessage(const QLLogMessage& logMessage) override {
         if (isOnDenylist(logMessage.context())) return std::nullopt;
-        return logMessage.message();
+        return std::string(logMessage.messageText());
     }
 
   private:

@@ -118,7 +118,7 @@ std::optional<std::string> QLDispatchQueueLogFormatter::formatLogMessage(const Q
     line += " (QOS:";
     line += qosCode(qos);
     line += ")] ";
-    line += logMessage.message();
+    line += logMessage.messageText();
     return line;
 }
 

@@ -253,10 +253,11 @@ size_t QLFileLogger::lt_appendDataForMessage(const QLLogMessage& logMessage, std
         out.append(*text);
         // A formatter's text that is the message itself stands for "the
         // formatter returned the record's own message object".
-        if (text->back() != '\n' && (appendNewline || *text == logMessage.message())) out.push_back('\n');
+        if (text->back() != '\n' && (appendNewline || *text == logMessage.messageText())) out.push_back('\n');
     } else {
-        if (logMessage.message().empty()) return 0;
-        out.append(logMessage.message());
+        const std::string_view message = logMessage.messageText();
+        if (message.empty()) return 0;
+        out.append(message);
         if (out.back() != '\n') out.push_back('\n');
     }
     return out.size() - start;

@@ -85,61 +85,6 @@ std::shared_ptr<const QLLogClass> classNamed(std::string_view name) {
 
 }  // namespace
 
-// MARK: - Records on their way
-
-// The records handed over asynchronously, first in first out. Each record
-// queues one block on the logging queue, and that block delivers the oldest
-// record not yet delivered: the block carries nothing but the registry, so it
-// fits the block's own storage and costs no allocation, and the rings reuse
-// their slots. Push and block are queued under one lock, so blocks and
-// records keep one order, and a record goes before everything queued on the
-// logging queue after it, as if it travelled in its block.
-//
-// Callers push into `incoming`; the logging queue delivers from `delivering`,
-// which only it touches, and swaps the two rings under the lock only when
-// `delivering` has run dry: one lock per burst on the delivering side.
-struct QLLog::PendingRecords {
-    class Ring {
-      public:
-        void push(QLLogMessagePtr record) {
-            if (count_ == slots_.size()) {
-                std::vector<QLLogMessagePtr> grown(std::max<size_t>(64, slots_.size() * 2));
-                for (size_t i = 0; i < count_; ++i) grown[i] = std::move(slots_[(head_ + i) % slots_.size()]);
-                slots_ = std::move(grown);
-                head_ = 0;
-            }
-            slots_[(head_ + count_) % slots_.size()] = std::move(record);
-            ++count_;
-        }
-        void dropNewest() {
-            --count_;
-            slots_[(head_ + count_) % slots_.size()].reset();
-        }
-        QLLogMessagePtr popOldest() {
-            if (count_ == 0) return nullptr;
-            QLLogMessagePtr record = std::move(slots_[head_]);
-            head_ = (head_ + 1) % slots_.size();
-            --count_;
-            return record;
-        }
-        bool isEmpty() const { return count_ == 0; }
-        void swap(Ring& other) noexcept {
-            slots_.swap(other.slots_);
-            std::swap(head_, other.head_);
-            std::swap(count_, other.count_);
-        }
-
-      private:
-        std::vector<QLLogMessagePtr> slots_;
-        size_t head_ = 0;
-        size_t count_ = 0;
-    };
-
-    std::mutex mutex;
-    Ring incoming;    // guarded by mutex
-    Ring delivering;  // the logging queue's own
-};
-
 // MARK: - QLLoggerNode
 
 QLLoggerNode::QLLoggerNode(std::shared_ptr<QLLogger> logger, std::shared_ptr<DispatchQueue> loggerQueue,
@@ -182,7 +127,7 @@ QLLog& QLLog::sharedInstance() {
     });
 }
 
-QLLog::QLLog() : pending_(std::make_unique<PendingRecords>()) {
+QLLog::QLLog() {
     loggingQueue();  // the class-wide state exists before the first instance is used
     const int count = platform::processorCount();
     processorCount_ = count > 0 ? static_cast<unsigned>(count) : 1u;
@@ -255,7 +200,11 @@ std::vector<QLLoggerInformation> QLLog::allLoggersWithLevel() {
 
 void QLLog::log(bool asynchronous, QLLogMessagePtr message) {
     if (!message) return;
-    queueLogMessage(std::move(message), asynchronous);
+    if (asynchronous) {
+        queueAsynchronously(std::move(message));
+    } else {
+        queueLogMessage(std::move(message), false);
+    }
 }
 
 void QLLog::log(bool asynchronous, std::string message, QLLogLevel level, QLLogFlag flag, int64_t context,
@@ -283,27 +232,34 @@ void QLLog::logWithFormatArgs(bool asynchronous, QLLogLevel level, QLLogFlag fla
     log(asynchronous, std::move(text), level, flag, context, file, function, line, std::move(tag));
 }
 
+// Each record queues one block on the logging queue, and the block delivers
+// that record, so records keep the order of their blocks and go before
+// everything queued on the logging queue after them. The block carries only
+// the registry and the record's address, so it fits the block's own storage
+// and costs no allocation; the record holds the registry's reference itself
+// until its block runs. A record already on its way (the same record handed
+// over twice at once) travels in a block of its own instead.
 void QLLog::queueAsynchronously(QLLogMessagePtr logMessage) {
     // Unbounded on purpose: an asynchronous caller never blocks.
-    std::lock_guard lock(pending_->mutex);
-    pending_->incoming.push(std::move(logMessage));
+    const QLLogMessage* record = logMessage.get();
+    if (record->handOverBusy_.exchange(true, std::memory_order_acquire)) {
+        loggingQueue()->async([this, logMessage = std::move(logMessage)] { lt_log(logMessage); });
+        return;
+    }
+    record->handOver_ = std::move(logMessage);
     try {
-        loggingQueue()->async([this] { lt_logNextPending(); });
+        loggingQueue()->async([this, record] { lt_logHandedOver(record); });
     } catch (...) {
-        pending_->incoming.dropNewest();
+        record->handOver_.reset();
+        record->handOverBusy_.store(false, std::memory_order_release);
         throw;
     }
 }
 
-void QLLog::lt_logNextPending() {
-    auto& pending = *pending_;
-    if (pending.delivering.isEmpty()) {
-        std::lock_guard lock(pending.mutex);
-        pending.delivering.swap(pending.incoming);
-    }
-    // This block's record was pushed before the block was queued: it is here.
-    const QLLogMessagePtr logMessage = pending.delivering.popOldest();
-    if (logMessage) lt_log(logMessage);
+void QLLog::lt_logHandedOver(const QLLogMessage* record) {
+    const QLLogMessagePtr logMessage = std::move(record->handOver_);
+    record->handOverBusy_.store(false, std::memory_order_release);
+    lt_log(logMessage);
 }
 
 void QLLog::queueLogMessage(QLLogMessagePtr logMessage, bool asynchronously) {

@@ -161,17 +161,13 @@ class QLLog {
     std::vector<std::shared_ptr<QLLoggerNode>> loggers_;
 
   private:
-    struct PendingRecords;
-
     void queueLogMessage(QLLogMessagePtr logMessage, bool asynchronously);
     void queueAsynchronously(QLLogMessagePtr logMessage);
-    void lt_logNextPending();
+    void lt_logHandedOver(const QLLogMessage* logMessage);
     template <typename Work>
     bool runWaitingOnLoggingQueue(const char* operation, Work&& work);
 
     unsigned processorCount_;
-    // Records handed over asynchronously, in the order of their blocks on the logging queue.
-    std::unique_ptr<PendingRecords> pending_;
     std::unique_ptr<platform::NotificationCenter::Token> willTerminateObservation_;
 };
 

@@ -55,7 +55,7 @@ QLLogFileFormatterDefault::QLLogFileFormatterDefault(DateFormatter dateFormatter
 
 std::optional<std::string> QLLogFileFormatterDefault::formatLogMessage(const QLLogMessage& logMessage) {
     std::string line;
-    line.reserve(23 + 2 + logMessage.message().size() + 1);  // room for the logger's newline
+    line.reserve(23 + 2 + logMessage.messageText().size() + 1);  // room for the logger's newline
     appendFormattedLogMessage(logMessage, line);
     return line;
 }
@@ -67,7 +67,7 @@ void QLLogFileFormatterDefault::appendFormattedLogMessage(const QLLogMessage& lo
         appendDefaultDate(out, logMessage.timestamp());
     }
     out.append("  ");
-    out.append(logMessage.message());
+    out.append(logMessage.messageText());
 }
 
 }  // namespace tervolo::logging

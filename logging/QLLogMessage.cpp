@@ -1,10 +1,15 @@
 #include "logging/QLLogMessage.hpp"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <iterator>
+#include <limits>
 #include <mutex>
+#include <new>
 #include <vector>
 
 #include "platform/dispatch/SharedInstance.hpp"
@@ -34,75 +39,53 @@ const std::string& currentThreadIDText() {
     return text;
 }
 
-// The caller snapshot of this thread, made again only when the thread's name
-// or the queue it runs changed since its last record.
-const std::shared_ptr<const QLLogMessage::Caller>& currentCaller() {
-    thread_local std::shared_ptr<const QLLogMessage::Caller> cached;
-    thread_local const platform::DispatchQueue* cachedQueue = nullptr;
-    // One look-up for label and class: finding the current queue may cost a
-    // system call on a thread that runs no queue block.
-    const platform::DispatchQueue* queue = platform::DispatchQueue::current();
-    const std::string& name = platform::ProcessInfo::currentThreadName();
-    if (cached && queue == cachedQueue && cached->threadName == name &&
-        (queue == nullptr || (cached->qos == queue->qos() && cached->queueLabel == queue->label()))) {
-        return cached;
-    }
-    QLLogMessage::Caller caller{currentThreadIDText(), name, {}, platform::QoS::Unspecified};
-    if (queue != nullptr) {
-        caller.queueLabel = queue->label();
-        caller.qos = queue->qos();
-    }
-    cached = std::make_shared<const QLLogMessage::Caller>(std::move(caller));
-    cachedQueue = queue;
-    return cached;
-}
-
-// Things finished records leave behind (message buffers, record blocks),
-// kept for the next records. Each thread keeps a few of its own and trades
-// them with the shared stock in batches, so a log call and a record's end on
-// a logger's queue seldom meet at the lock. The stock is bounded, so a burst
-// does not stay in memory.
-template <typename Item>
+// Things finished records leave behind (message buffers, record blocks of
+// each size class), kept for the next records. Each thread keeps a few of its
+// own and trades them with the shared stock in batches, so a log call and a
+// record's end on a logger's queue seldom meet at the lock. The stock of each
+// class is bounded, so a burst does not stay in memory.
+template <typename Item, size_t kClasses>
 class Recycler {
   public:
     static constexpr size_t kBatch = 32;
-    static constexpr size_t kMaximumCount = 4096;
+
+    explicit Recycler(std::array<size_t, kClasses> maximumCounts) : maximumCounts_(maximumCounts) {}
 
     // False when there is nothing to reuse.
-    bool take(Item& item) {
+    bool take(Item& item, size_t itemClass = 0) {
         if (localGone()) return false;
-        Local& local = this->local();
-        if (local.items.empty()) {
+        std::vector<Item>& local = this->local().items[itemClass];
+        if (local.empty()) {
             std::lock_guard lock(mutex_);
-            const size_t n = std::min(kBatch, stock_.size());
-            std::move(stock_.end() - static_cast<ptrdiff_t>(n), stock_.end(),
-                      std::back_inserter(local.items));
-            stock_.resize(stock_.size() - n);
+            auto& stock = stock_[itemClass];
+            const size_t n = std::min(kBatch, stock.size());
             if (n == 0) return false;
+            std::move(stock.end() - static_cast<ptrdiff_t>(n), stock.end(), std::back_inserter(local));
+            stock.resize(stock.size() - n);
         }
-        item = std::move(local.items.back());
-        local.items.pop_back();
+        item = std::move(local.back());
+        local.pop_back();
         return true;
     }
 
-    void giveBack(Item item) {
+    void giveBack(Item item, size_t itemClass = 0) {
         if (localGone()) {
             // The thread is ending: a record released by another thread-local
             // object after the stock of this thread went away.
-            if constexpr (std::is_pointer_v<Item>) ::operator delete(item);
+            drop(item);
             return;
         }
-        Local& local = this->local();
-        local.items.push_back(std::move(item));
-        if (local.items.size() >= 2 * kBatch) returnToStock(local.items, kBatch);
+        std::vector<Item>& local = this->local().items[itemClass];
+        local.push_back(std::move(item));
+        if (local.size() >= 2 * kBatch) returnToStock(local, itemClass, kBatch);
     }
 
   private:
     struct Local {
         Recycler* owner;
-        std::vector<Item> items;
+        std::array<std::vector<Item>, kClasses> items;
         ~Local() {
-            owner->returnToStock(items, items.size());
+            for (size_t c = 0; c < kClasses; ++c) owner->returnToStock(items[c], c, items[c].size());
             localGone() = true;
         }
     };
@@ -115,54 +98,105 @@ class Recycler {
         thread_local Local local{this, {}};
         return local;
     }
-    void returnToStock(std::vector<Item>& items, size_t n) {
+    void returnToStock(std::vector<Item>& items, size_t itemClass, size_t n) {
+        if (n == 0) return;
         std::vector<Item> dropped;
         {
             std::lock_guard lock(mutex_);
+            auto& stock = stock_[itemClass];
             for (size_t i = 0; i < n; ++i) {
                 auto& item = items[items.size() - 1 - i];
-                if (stock_.size() < kMaximumCount) {
-                    stock_.push_back(std::move(item));
+                if (stock.size() < maximumCounts_[itemClass]) {
+                    stock.push_back(std::move(item));
                 } else {
                     dropped.push_back(std::move(item));
                 }
             }
         }
         items.resize(items.size() - n);
-        if constexpr (std::is_pointer_v<Item>) {
-            for (Item block : dropped) ::operator delete(block);
+        for (Item& item : dropped) drop(item);
+    }
+
+    static void drop(Item& item) {
+        if constexpr (std::is_same_v<Item, std::string*>) {
+            delete item;
+        } else if constexpr (std::is_pointer_v<Item>) {
+            ::operator delete(item);
         }
     }
 
+    const std::array<size_t, kClasses> maximumCounts_;
     std::mutex mutex_;
-    std::vector<Item> stock_;
+    std::array<std::vector<Item>, kClasses> stock_;
 };
 
 // Message texts at most this long keep their buffers for reuse.
 constexpr size_t kMaximumKeptCapacity = 1024;
 
-Recycler<std::string>& messageBuffers() {
-    return platform::SharedInstance<Recycler<std::string>>::get();
+// Message strings of finished records, with their buffers.
+using MessageStrings = Recycler<std::string*, 1>;
+
+MessageStrings& messageStrings() {
+    return platform::SharedInstance<MessageStrings>::get([] { return new MessageStrings({4096}); });
 }
 
-// Record blocks (record and reference count in one) of the one size
-// QLLogMessage::make asks for.
-struct RecordBlocks {
-    Recycler<void*> blocks;
-    std::atomic<size_t> blockSize{0};
+// An empty string object, with a buffer when a finished record left one.
+std::string* takeMessageString() {
+    std::string* text = nullptr;
+    if (messageStrings().take(text)) return text;
+    return new std::string();
+}
 
-    void* take(size_t size) {
-        size_t expected = 0;
-        if (blockSize.compare_exchange_strong(expected, size, std::memory_order_relaxed) ||
-            expected == size) {
-            void* block = nullptr;
-            if (blocks.take(block)) return block;
-        }
+std::string* makeMessageString(std::string_view text) {
+    std::string* made = takeMessageString();
+    try {
+        made->assign(text);
+    } catch (...) {
+        delete made;
+        throw;
+    }
+    return made;
+}
+
+void giveBackMessageString(std::string* text) {
+    // Long buffers are not kept.
+    if (text->capacity() > kMaximumKeptCapacity) {
+        delete text;
+        return;
+    }
+    text->clear();
+    messageStrings().giveBack(text);
+}
+
+// Record blocks by size class. The classes follow the allocator's own chunk
+// sizes (16-byte steps, 8 bytes of them its header), so a block of a class
+// uses its chunk whole. Larger blocks are not kept.
+struct RecordBlocks {
+    static constexpr size_t kClasses = 63;  // blocks of 24 … 1016 bytes
+    static constexpr size_t kMaximumStockBytes = size_t{1} << 20;
+
+    static size_t classOf(size_t size) { return size <= 24 ? 0 : (size - 24 + 15) / 16; }
+    static size_t sizeOfClass(size_t blockClass) { return 24 + 16 * blockClass; }
+
+    Recycler<void*, kClasses> blocks{[] {
+        std::array<size_t, kClasses> counts{};
+        for (size_t c = 0; c < kClasses; ++c) counts[c] = kMaximumStockBytes / (sizeOfClass(c) + 8);
+        return counts;
+    }()};
+
+    // At least `size` bytes; `size` becomes the size of the block given.
+    void* take(size_t& size) {
+        const size_t blockClass = classOf(size);
+        if (blockClass >= kClasses) return ::operator new(size);
+        size = sizeOfClass(blockClass);
+        void* block = nullptr;
+        if (blocks.take(block, blockClass)) return block;
         return ::operator new(size);
     }
     void giveBack(void* block, size_t size) {
-        if (size == blockSize.load(std::memory_order_relaxed)) {
-            blocks.giveBack(block);
+        const size_t blockClass = classOf(size);
+        if (blockClass < kClasses && sizeOfClass(blockClass) == size) {
+            blocks.giveBack(block, blockClass);
         } else {
             ::operator delete(block);
         }
@@ -173,51 +207,189 @@ RecordBlocks& recordBlocks() {
     return platform::SharedInstance<RecordBlocks>::get();
 }
 
+// make() to the allocator: how many bytes follow the record in its block;
+// the allocator to the record: where they start.
+thread_local size_t tPendingTrailingBytes = 0;
+thread_local char* tPendingTrailing = nullptr;
+
+// Owned texts: a reference count, then the bytes.
+struct alignas(8) OwnedTextHeader {
+    std::atomic<uint32_t> references{1};
+};
+
+OwnedTextHeader* ownedTextHeader(const char* data) {
+    return reinterpret_cast<OwnedTextHeader*>(const_cast<char*>(data) - sizeof(OwnedTextHeader));
+}
+
+// Longer messages are kept in a string of their own: the block records its
+// size in 32 bits.
+constexpr size_t kLongestTextInBlock = std::numeric_limits<uint32_t>::max() / 2;
+
+uint32_t clampedSize(size_t size) {
+    return static_cast<uint32_t>(std::min<size_t>(size, std::numeric_limits<uint32_t>::max()));
+}
+
+}  // namespace
+
+// MARK: - Record blocks
+
+// The allocator of make(): the record's block carries, after the reference
+// counts and the record, the block's size and the message bytes. The size is
+// written once, when the block is handed out, and never by the record, so it
+// can be read when the block comes back.
 template <typename T>
-struct RecordAllocator {
+struct RecordBlockAllocator {
     using value_type = T;
-    RecordAllocator() = default;
+    RecordBlockAllocator() = default;
     template <typename U>
-    RecordAllocator(const RecordAllocator<U>&) noexcept {}
+    RecordBlockAllocator(const RecordBlockAllocator<U>&) noexcept {}
+
     T* allocate(size_t n) {
         static_assert(alignof(T) <= __STDCPP_DEFAULT_NEW_ALIGNMENT__);
-        return static_cast<T*>(recordBlocks().take(n * sizeof(T)));
+        const size_t objects = n * sizeof(T);
+        size_t size = objects + QLLogMessage::kBlockSizeBytes + tPendingTrailingBytes;
+        char* block = static_cast<char*>(recordBlocks().take(size));
+        const uint32_t stored = static_cast<uint32_t>(size);
+        std::memcpy(block + objects, &stored, sizeof stored);
+        tPendingTrailing = block + objects;
+        return reinterpret_cast<T*>(block);
     }
-    void deallocate(T* block, size_t n) noexcept { recordBlocks().giveBack(block, n * sizeof(T)); }
+    void deallocate(T* pointer, size_t n) noexcept {
+        char* block = reinterpret_cast<char*>(pointer);
+        uint32_t size = 0;
+        std::memcpy(&size, block + n * sizeof(T), sizeof size);
+        recordBlocks().giveBack(block, size);
+    }
+    template <typename... Args>
+    void construct(QLLogMessage* pointer, Args&&... args) {
+        // The block's size and the message bytes follow the record itself
+        // (messageText relies on it).
+        if (reinterpret_cast<char*>(pointer + 1) != tPendingTrailing) {
+            std::fputs("QLLogMessage: record block layout differs from the one expected\n", stderr);
+            std::abort();
+        }
+        ::new (static_cast<void*>(pointer)) QLLogMessage(std::forward<Args>(args)...);
+    }
     template <typename U>
-    bool operator==(const RecordAllocator<U>&) const noexcept {
+    bool operator==(const RecordBlockAllocator<U>&) const noexcept {
         return true;
     }
 };
 
-}  // namespace
+// MARK: - Texts
 
-const std::shared_ptr<const QLLogMessage::Caller>& QLLogMessage::noCaller() {
-    static const auto caller = std::make_shared<const Caller>();
+QLLogText QLLogText::copied(std::string_view text) {
+    QLLogText result;
+    if (text.empty()) return result;
+    const uint32_t size = clampedSize(text.size());
+    char* block = static_cast<char*>(::operator new(sizeof(OwnedTextHeader) + size));
+    ::new (block) OwnedTextHeader();
+    std::memcpy(block + sizeof(OwnedTextHeader), text.data(), size);
+    result.data_ = block + sizeof(OwnedTextHeader);
+    result.size_ = size;
+    result.owned_ = true;
+    return result;
+}
+
+void QLLogText::retain() const noexcept {
+    if (owned_) ownedTextHeader(data_)->references.fetch_add(1, std::memory_order_relaxed);
+}
+
+void QLLogText::release() noexcept {
+    OwnedTextHeader* header = ownedTextHeader(data_);
+    if (header->references.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+        header->~OwnedTextHeader();
+        ::operator delete(header);
+    }
+    owned_ = false;
+    data_ = nullptr;
+    size_ = 0;
+}
+
+// MARK: - Caller snapshots
+
+struct QLLogMessage::SharedCaller {
+    mutable std::atomic<uint32_t> references{1};
+    Caller caller;
+};
+
+namespace {
+
+const QLLogMessage::SharedCaller* retainCaller(const QLLogMessage::SharedCaller* caller) {
+    if (caller != nullptr) caller->references.fetch_add(1, std::memory_order_relaxed);
     return caller;
 }
 
-QLLogMessage::~QLLogMessage() {
-    // Short texts live inside the string itself: nothing to keep.
-    if (message_.capacity() > std::string().capacity() && message_.capacity() <= kMaximumKeptCapacity) {
-        message_.clear();
-        messageBuffers().giveBack(std::move(message_));
+void releaseCaller(const QLLogMessage::SharedCaller* caller) {
+    if (caller != nullptr && caller->references.fetch_sub(1, std::memory_order_acq_rel) == 1) delete caller;
+}
+
+// The caller snapshot of this thread, made again only when the thread's name
+// or the queue it runs changed since its last record. Returned retained.
+//
+// The thread takes references in batches: a record's reference is handed out
+// from the batch without touching the count, which the records' ends on the
+// loggers' queues keep changing. The unused rest goes back with the snapshot.
+const QLLogMessage::SharedCaller* currentCaller() {
+    static constexpr uint32_t kReferenceBatch = 256;
+    struct Cache {
+        const QLLogMessage::SharedCaller* caller = nullptr;
+        uint32_t references = 0;  // held for records still to be made
+        // What the snapshot was made from, compared here rather than in the
+        // snapshot, whose line the records' ends keep writing. A queue's label
+        // and class never change: while the queue lives (a queue made later
+        // at its address is another one), they need no comparing.
+        const platform::DispatchQueue* queue = nullptr;
+        std::weak_ptr<const platform::DispatchQueue> queueAlive;
+        std::string threadName;
+
+        void drop() {
+            if (caller == nullptr) return;
+            const uint32_t held = references + 1;
+            if (caller->references.fetch_sub(held, std::memory_order_acq_rel) == held) delete caller;
+            caller = nullptr;
+            references = 0;
+        }
+        ~Cache() { drop(); }
+    };
+    thread_local Cache cache;
+    // One look-up for label and class: finding the current queue may cost a
+    // system call on a thread that runs no queue block.
+    const platform::DispatchQueue* queue = platform::DispatchQueue::current();
+    const std::string& name = platform::ProcessInfo::currentThreadName();
+    const bool current = cache.caller != nullptr && queue == cache.queue && cache.threadName == name &&
+                         (queue == nullptr || !cache.queueAlive.expired());
+    if (!current) {
+        auto* made = new QLLogMessage::SharedCaller{};
+        made->caller = {currentThreadIDText(), name, {}, platform::QoS::Unspecified};
+        if (queue != nullptr) {
+            made->caller.queueLabel = queue->label();
+            made->caller.qos = queue->qos();
+        }
+        cache.drop();
+        cache.threadName = made->caller.threadName;
+        cache.queueAlive =
+            queue != nullptr ? queue->weak_from_this() : std::weak_ptr<const platform::DispatchQueue>();
+        cache.caller = made;
+        cache.queue = queue;
     }
+    if (cache.references == 0) {
+        cache.caller->references.fetch_add(kReferenceBatch, std::memory_order_relaxed);
+        cache.references = kReferenceBatch;
+    }
+    --cache.references;
+    return cache.caller;
 }
 
-std::shared_ptr<const QLLogMessage> QLLogMessage::make(std::string message, QLLogLevel level, QLLogFlag flag,
-                                                       int64_t context, QLLogText file, QLLogText function,
-                                                       uint64_t line, std::any tag, int64_t options) {
-    return std::allocate_shared<const QLLogMessage>(
-        RecordAllocator<QLLogMessage>(), std::move(message), level, flag, context, std::move(file),
-        std::move(function), line, std::move(tag), options, std::nullopt);
-}
+}  // namespace
 
-std::string QLLogMessage::takeMessageBuffer() {
-    std::string buffer;
-    messageBuffers().take(buffer);
-    return buffer;
-}
+// MARK: - Records
+
+const QLLogMessage::Extras QLLogMessage::kNoExtras{};
+const QLLogMessage::Extras QLLogMessage::kLogCallExtras{
+    QLLogLevel::all, 0, {}, kOptionCopyFile | kOptionCopyFunction};
+
+QLLogMessage::QLLogMessage() : extras_(&kNoExtras) {}
 
 QLLogMessage::QLLogMessage(std::string message, QLLogLevel level, QLLogFlag flag, int64_t context,
                            std::string_view file, std::string_view function, uint64_t line, std::any tag,
@@ -228,25 +400,265 @@ QLLogMessage::QLLogMessage(std::string message, QLLogLevel level, QLLogFlag flag
 QLLogMessage::QLLogMessage(std::string message, QLLogLevel level, QLLogFlag flag, int64_t context,
                            QLLogText file, QLLogText function, uint64_t line, std::any tag, int64_t options,
                            std::optional<platform::Date> timestamp)
-    : message_(std::move(message)),
-      level_(level),
+    : extras_(&kNoExtras),
       flag_(flag),
-      context_(context),
       file_(std::move(file)),
       function_(std::move(function)),
       line_(line),
-      representedObject_(std::move(tag)),
-      options_(options),
-      timestamp_(timestamp ? *timestamp : platform::Date::now()),
-      caller_(currentCaller()) {
+      timestamp_(timestamp ? *timestamp : platform::Date::now()) {
+    try {
+        extras_ = extrasFor(level, context, std::move(tag), options);
+        extrasOwned_ = !isShared(extras_);
+        setMessage(std::move(message));
+        takeSnapshot();
+    } catch (...) {
+        releaseOwned();
+        throw;
+    }
+}
+
+QLLogMessage::QLLogMessage(InBlock, std::string_view text, const Extras* extras, QLLogFlag flag,
+                           QLLogText&& file, QLLogText&& function, uint64_t line)
+    : extras_(extras != nullptr ? extras : &kLogCallExtras),
+      flag_(flag),
+      file_(std::move(file)),
+      function_(std::move(function)),
+      line_(line),
+      timestamp_(platform::Date::now()),
+      extrasOwned_(extras != nullptr && !isShared(extras)) {
+    try {
+        takeSnapshot();
+    } catch (...) {
+        extrasOwned_ = false;  // make() still holds them
+        releaseOwned();
+        throw;
+    }
+    textSize_ = static_cast<uint32_t>(text.size());
+    textInBlock_ = true;
+    std::memcpy(reinterpret_cast<char*>(this + 1) + kBlockSizeBytes, text.data(), text.size());
+}
+
+QLLogMessage::QLLogMessage(const QLLogMessage& other)
+    : extras_(other.extras_),
+      flag_(other.flag_),
+      file_(other.file_),
+      function_(other.function_),
+      line_(other.line_),
+      timestamp_(other.timestamp_),
+      caller_(retainCaller(other.caller_)),
+      fileNameOffset_(other.fileNameOffset_),
+      fileNameLength_(other.fileNameLength_) {
+    try {
+        if (other.extrasOwned_) {
+            extras_ = new Extras(*other.extras_);
+            extrasOwned_ = true;
+        }
+        const std::string_view text = other.messageText();
+        if (!text.empty()) messageString_.store(makeMessageString(text), std::memory_order_relaxed);
+    } catch (...) {
+        releaseOwned();
+        throw;
+    }
+}
+
+QLLogMessage& QLLogMessage::operator=(const QLLogMessage& other) {
+    if (this != &other) *this = QLLogMessage(other);
+    return *this;
+}
+
+QLLogMessage::QLLogMessage(QLLogMessage&& other) noexcept : extras_(&kNoExtras) {
+    *this = std::move(other);
+}
+
+QLLogMessage& QLLogMessage::operator=(QLLogMessage&& other) noexcept {
+    if (this == &other) return *this;
+    releaseOwned();
+    file_ = std::move(other.file_);
+    function_ = std::move(other.function_);
+    extras_ = other.extras_;
+    extrasOwned_ = other.extrasOwned_;
+    flag_ = other.flag_;
+    line_ = other.line_;
+    timestamp_ = other.timestamp_;
+    caller_ = other.caller_;
+    fileNameOffset_ = other.fileNameOffset_;
+    fileNameLength_ = other.fileNameLength_;
+    textSize_ = 0;
+    other.caller_ = nullptr;
+    other.extras_ = &kNoExtras;
+    other.extrasOwned_ = false;
+    if (other.textInBlock_) {
+        // The bytes stay with the other record's block.
+        messageString_.store(makeMessageString(other.messageText()), std::memory_order_relaxed);
+    } else {
+        messageString_.store(other.messageString_.exchange(nullptr, std::memory_order_relaxed),
+                             std::memory_order_relaxed);
+    }
+    textInBlock_ = false;
+    return *this;
+}
+
+QLLogMessage::~QLLogMessage() {
+    releaseOwned();
+}
+
+// Leaves the record empty: no message string, default extras, no caller, no
+// owned texts. The block's own bytes are left alone.
+void QLLogMessage::releaseOwned() noexcept {
+    if (const std::string* text = messageString_.exchange(nullptr, std::memory_order_acquire)) {
+        giveBackMessageString(const_cast<std::string*>(text));
+    }
+    if (extrasOwned_) delete extras_;
+    extras_ = &kNoExtras;
+    extrasOwned_ = false;
+    releaseCaller(caller_);
+    caller_ = nullptr;
+    file_ = QLLogText();
+    function_ = QLLogText();
+}
+
+template <typename... Args>
+std::shared_ptr<const QLLogMessage> QLLogMessage::makeInBlock(std::string_view text, Args&&... args) {
+    tPendingTrailingBytes = text.size();
+    return std::allocate_shared<QLLogMessage>(RecordBlockAllocator<QLLogMessage>(), InBlock{}, text,
+                                              std::forward<Args>(args)...);
+}
+
+std::shared_ptr<const QLLogMessage> QLLogMessage::make(std::string_view message, QLLogLevel level,
+                                                       QLLogFlag flag, int64_t context, QLLogText file,
+                                                       QLLogText function, uint64_t line, std::any tag,
+                                                       int64_t options) {
+    if (message.size() > kLongestTextInBlock) {
+        return std::make_shared<const QLLogMessage>(std::string(message), level, flag, context,
+                                                    std::move(file), std::move(function), line,
+                                                    std::move(tag), options, std::nullopt);
+    }
+    std::unique_ptr<const Extras> owned;
+    const Extras* extras = extrasFor(level, context, std::move(tag), options);
+    if (!isShared(extras)) owned.reset(extras);
+    auto record = makeInBlock(message, extras, flag, std::move(file), std::move(function), line);
+    (void)owned.release();  // the record's now
+    return record;
+}
+
+std::shared_ptr<const QLLogMessage> QLLogMessage::make(std::string_view message, QLLogFlag flag,
+                                                       QLLogText file, QLLogText function, uint64_t line) {
+    if (message.size() > kLongestTextInBlock) {
+        return make(message, kLogCallExtras.level, flag, 0, std::move(file), std::move(function), line, {},
+                    kLogCallExtras.options);
+    }
+    return makeInBlock(message, static_cast<const Extras*>(nullptr), flag, std::move(file),
+                       std::move(function), line);
+}
+
+std::string QLLogMessage::takeMessageBuffer() {
+    std::string buffer;
+    std::string* kept = nullptr;
+    if (messageStrings().take(kept)) {
+        buffer.swap(*kept);
+        giveBackMessageString(kept);
+    }
+    return buffer;
+}
+
+const std::string& QLLogMessage::message() const {
+    if (const std::string* text = messageString_.load(std::memory_order_acquire)) return *text;
+    if (!textInBlock_) {
+        static const std::string empty;
+        return empty;
+    }
+    // Several loggers may ask at once: the first string made stays.
+    std::string* made = makeMessageString(messageText());
+    const std::string* expected = nullptr;
+    if (messageString_.compare_exchange_strong(expected, made, std::memory_order_acq_rel,
+                                               std::memory_order_acquire)) {
+        return *made;
+    }
+    giveBackMessageString(made);
+    return *expected;
+}
+
+std::string_view QLLogMessage::fileName() const {
+    if (fileNameOffset_ == kFileNameUnknown) return fileNameWithoutExtension(file());
+    return file().substr(fileNameOffset_, fileNameLength_);
+}
+
+const QLLogMessage::Caller& QLLogMessage::caller() const {
+    static const Caller none;
+    return caller_ != nullptr ? caller_->caller : none;
+}
+
+void QLLogMessage::setMessage(std::string message) {
+    std::string* made = takeMessageString();
+    *made = std::move(message);
+    if (const std::string* old = messageString_.exchange(made, std::memory_order_acq_rel)) {
+        giveBackMessageString(const_cast<std::string*>(old));
+    }
+    textInBlock_ = false;
+}
+
+void QLLogMessage::setCaller(Caller caller) {
+    auto* made = new SharedCaller{};
+    made->caller = std::move(caller);
+    releaseCaller(caller_);
+    caller_ = made;
+}
+
+namespace {
+
+// The levels records commonly carry: none, the registry's masks up to each
+// severity, all.
+constexpr uint64_t kSharedLevels[] = {0, 1, 3, 7, 15, 31, ~uint64_t{0}};
+constexpr size_t kSharedOptions = 8;
+
+}  // namespace
+
+const QLLogMessage::Extras* QLLogMessage::sharedExtras(QLLogLevel level, int64_t options) {
+    using Table = std::array<Extras, std::size(kSharedLevels) * kSharedOptions>;
+    // Made once and never destroyed: records may outlive every static.
+    static const Table* table = [] {
+        auto* made = new Table();
+        for (size_t l = 0; l < std::size(kSharedLevels); ++l) {
+            for (size_t o = 0; o < kSharedOptions; ++o) {
+                (*made)[l * kSharedOptions + o] =
+                    Extras{QLLogLevel{kSharedLevels[l]}, 0, {}, static_cast<int64_t>(o)};
+            }
+        }
+        return made;
+    }();
+    if (options < 0 || options >= static_cast<int64_t>(kSharedOptions)) return nullptr;
+    const auto* found = std::find(std::begin(kSharedLevels), std::end(kSharedLevels), rawValue(level));
+    if (found == std::end(kSharedLevels)) return nullptr;
+    return &(*table)[static_cast<size_t>(found - std::begin(kSharedLevels)) * kSharedOptions +
+                     static_cast<size_t>(options)];
+}
+
+bool QLLogMessage::isShared(const Extras* extras) {
+    if (extras == &kNoExtras || extras == &kLogCallExtras) return true;
+    const Extras* first = sharedExtras(QLLogLevel::off, 0);
+    return extras >= first && extras < first + std::size(kSharedLevels) * kSharedOptions;
+}
+
+const QLLogMessage::Extras* QLLogMessage::extrasFor(QLLogLevel level, int64_t context, std::any&& tag,
+                                                    int64_t options) {
+    if (context == 0 && !tag.has_value()) {
+        if (level == kLogCallExtras.level && options == kLogCallExtras.options) return &kLogCallExtras;
+        if (level == kNoExtras.level && options == kNoExtras.options) return &kNoExtras;
+        if (const Extras* shared = sharedExtras(level, options)) return shared;
+    }
+    return new Extras{level, context, std::move(tag), options};
+}
+
+void QLLogMessage::takeSnapshot() {
+    caller_ = currentCaller();
     const std::string_view path = file_.view();
     // A log call site lends the same literal on every call: its file name is
     // found once per thread, not on every record.
     struct FileNameCache {
         const char* path = nullptr;
         size_t size = 0;
-        uint32_t offset = 0;
-        uint32_t length = 0;
+        uint16_t offset = 0;
+        uint16_t length = 0;
     };
     thread_local FileNameCache cache;
     const bool cacheable = file_.isBorrowed() && !path.empty();
@@ -256,8 +668,14 @@ QLLogMessage::QLLogMessage(std::string message, QLLogLevel level, QLLogFlag flag
         return;
     }
     const std::string_view name = fileNameWithoutExtension(path);
-    fileNameOffset_ = path.empty() ? 0 : static_cast<uint32_t>(name.data() - path.data());
-    fileNameLength_ = static_cast<uint32_t>(name.size());
+    const size_t offset = path.empty() ? 0 : static_cast<size_t>(name.data() - path.data());
+    if (offset >= kFileNameUnknown || name.size() >= kFileNameUnknown) {
+        fileNameOffset_ = kFileNameUnknown;
+        fileNameLength_ = 0;
+    } else {
+        fileNameOffset_ = static_cast<uint16_t>(offset);
+        fileNameLength_ = static_cast<uint16_t>(name.size());
+    }
     if (cacheable) cache = {path.data(), path.size(), fileNameOffset_, fileNameLength_};
 }
 

@@ -40,33 +40,28 @@ void submitLogMessage(std::string message, QLLogLevel level, QLLogFlag flag, int
 
 namespace {
 
-// The macros pass __FILE__ and __func__: string literals, borrowed rather than copied.
-void submitFromMacro(std::string message, QLLogFlag flag, bool asynchronous, const char* file,
-                     const char* function, uint64_t line) {
-    QLLog::sharedInstance().log(
-        asynchronous,
-        QLLogMessage::make(std::move(message), QLLogLevel::all, flag, 0, QLLogText::borrowed(file),
-                           QLLogText::borrowed(function), line, std::any{}, kFunctionsOptions));
+// The macros pass __FILE__ and __func__: string literals, borrowed rather than
+// copied. The text is copied once, into the record's own block.
+void submitFromMacro(std::string_view message, QLLogFlag flag, bool asynchronous, std::string_view file,
+                     std::string_view function, uint64_t line) {
+    QLLog::sharedInstance().log(asynchronous, QLLogMessage::make(message, flag, QLLogText::borrowed(file),
+                                                                 QLLogText::borrowed(function), line));
 }
 
 }  // namespace
 
-void logText(QLLogFlag flag, bool asynchronous, const char* file, const char* function, uint64_t line,
-             std::string_view text) {
-    std::string message = QLLogMessage::takeMessageBuffer();
-    message.assign(text);
-    submitFromMacro(std::move(message), flag, asynchronous, file, function, line);
+void logText(QLLogFlag flag, bool asynchronous, std::string_view file, std::string_view function,
+             uint64_t line, std::string_view text) {
+    submitFromMacro(text, flag, asynchronous, file, function, line);
 }
 
-void logFormat(QLLogFlag flag, bool asynchronous, const char* file, const char* function, uint64_t line,
-               fmt::string_view format, fmt::format_args args) {
-    // Formatted on the stack (fmt's own buffer is the fastest to append to),
-    // then copied once into a reused buffer.
+void logFormat(QLLogFlag flag, bool asynchronous, std::string_view file, std::string_view function,
+               uint64_t line, fmt::string_view format, fmt::format_args args) {
+    // Formatted on the stack (fmt's own buffer is the fastest to append to).
     fmt::memory_buffer formatted;
     fmt::vformat_to(fmt::appender(formatted), format, args);
-    std::string message = QLLogMessage::takeMessageBuffer();
-    message.assign(formatted.data(), formatted.size());
-    submitFromMacro(std::move(message), flag, asynchronous, file, function, line);
+    submitFromMacro(std::string_view(formatted.data(), formatted.size()), flag, asynchronous, file, function,
+                    line);
 }
 
 }  // namespace detail

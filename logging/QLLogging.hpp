@@ -102,23 +102,30 @@ inline bool dynamicallyEnabled(QLLogFlag flag) {
     return (detail::gDynamicLogLevel.load(std::memory_order_relaxed) & rawValue(flag)) != 0;
 }
 
+// A string literal (__FILE__, __func__) with its length known at compile time.
+template <size_t N>
+constexpr std::string_view literal(const char (&text)[N]) {
+    return {text, N - 1};
+}
+
 // The macros' entry points; the caller has already tested dynamicLogLevel.
-void logText(QLLogFlag flag, bool asynchronous, const char* file, const char* function, uint64_t line,
-             std::string_view text);
-void logFormat(QLLogFlag flag, bool asynchronous, const char* file, const char* function, uint64_t line,
-               fmt::string_view format, fmt::format_args args);
+// `file` and `function` are string literals, borrowed by the record.
+void logText(QLLogFlag flag, bool asynchronous, std::string_view file, std::string_view function,
+             uint64_t line, std::string_view text);
+void logFormat(QLLogFlag flag, bool asynchronous, std::string_view file, std::string_view function,
+               uint64_t line, fmt::string_view format, fmt::format_args args);
 
 template <typename T>
 requires(!std::is_convertible_v<const T&, std::string_view>) void logText(QLLogFlag flag, bool asynchronous,
-                                                                          const char* file,
-                                                                          const char* function, uint64_t line,
-                                                                          const T& value) {
+                                                                          std::string_view file,
+                                                                          std::string_view function,
+                                                                          uint64_t line, const T& value) {
     logText(flag, asynchronous, file, function, line, fmt::format("{}", value));
 }
 
 template <typename... Args>
-requires(sizeof...(Args) > 0) void logText(QLLogFlag flag, bool asynchronous, const char* file,
-                                           const char* function, uint64_t line,
+requires(sizeof...(Args) > 0) void logText(QLLogFlag flag, bool asynchronous, std::string_view file,
+                                           std::string_view function, uint64_t line,
                                            fmt::format_string<Args...> format, Args&&... args) {
     logFormat(flag, asynchronous, file, function, line, format, fmt::make_format_args(args...));
 }
@@ -140,12 +147,13 @@ void logMessageCore(MessageFn&& message, QLLogLevel level, QLLogFlag flag, int64
 }  // namespace tervolo::logging
 
 // Implementation of the macros below; not for direct use.
-#define TERVOLO_QLLOG_AT_(flagValue, asynchronousValue, ...)                                                \
-    do {                                                                                                    \
-        if (::tervolo::logging::detail::dynamicallyEnabled(flagValue)) {                                    \
-            ::tervolo::logging::detail::logText(flagValue, asynchronousValue, __FILE__, __func__, __LINE__, \
-                                                __VA_ARGS__);                                               \
-        }                                                                                                   \
+#define TERVOLO_QLLOG_AT_(flagValue, asynchronousValue, ...)                                 \
+    do {                                                                                     \
+        if (::tervolo::logging::detail::dynamicallyEnabled(flagValue)) {                     \
+            ::tervolo::logging::detail::logText(                                             \
+                flagValue, asynchronousValue, ::tervolo::logging::detail::literal(__FILE__), \
+                ::tervolo::logging::detail::literal(__func__), __LINE__, __VA_ARGS__);       \
+        }                                                                                    \
     } while (false)
 
 #define QLLogError(...) TERVOLO_QLLOG_AT_(::tervolo::logging::QLLogFlag::error, false, __VA_ARGS__)

@@ -10,7 +10,7 @@ namespace {
 class LineMessage : public QLLogMessage {
   public:
     LineMessage(std::string line, const QLLogMessage& original) : QLLogMessage(original) {
-        message_ = std::move(line);
+        setMessage(std::move(line));
     }
 };
 
@@ -51,7 +51,7 @@ bool QLMultiFormatter::isFormattingWithFormatter(const std::shared_ptr<QLLogForm
 }
 
 std::optional<std::string> QLMultiFormatter::formatLogMessage(const QLLogMessage& logMessage) {
-    std::optional<std::string> line = logMessage.message();
+    std::optional<std::string> line{std::in_place, logMessage.messageText()};
     queue_->sync([&] {
         for (const auto& formatter : state_->formatters) {
             line = formatter->formatLogMessage(LineMessage(std::move(*line), logMessage));

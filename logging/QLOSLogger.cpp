@@ -55,7 +55,7 @@ void QLOSLogger::logMessage(const QLLogMessagePtr& logMessage) {
     if (logMessage->fileName() == "QLASLLogCapture") return;
 
     std::optional<std::string> formatted;
-    const std::string* text = formattedMessage(*logMessage, formatted);
+    const std::optional<std::string_view> text = formattedMessage(*logMessage, formatted);
     if (!text) return;
 
     const auto type = entryType(logMessage->flag());

@@ -458,13 +458,13 @@ const QLTTYLoggerColorProfile* QLTTYLogger::profileFor(const QLLogMessage& messa
 void QLTTYLogger::logMessage(const QLLogMessagePtr& logMessage) {
     const QLLogMessage& message = *logMessage;
     std::optional<std::string> formatted;
-    const std::string* formattedText = formattedMessage(message, formatted);
+    const std::optional<std::string_view> formattedText = formattedMessage(message, formatted);
     if (!formattedText) return;
     const std::string_view text = *formattedText;
     // Texts are values here: a formatter that hands the message back unchanged
     // (a filter) counts as no formatting, as returning the record's own message
     // object does on the platform.
-    const bool customFormatted = formatted && *formatted != message.message();
+    const bool customFormatted = formatted && *formatted != message.messageText();
 
     std::string_view fg, bg, reset;
     if (colorsEnabled_) {

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <chrono>
+#include <future>
 #include <thread>
 
 #include "backend/QuovaShorturlUploader.hpp"
@@ -23,8 +25,14 @@ TEST(ShareZoomTest, ZoomFromBoundsAndVisibleWidth) {
         int64_t zoom;
     };
     const Case cases[] = {
-        {1024, 268435456.0, 2}, {1024, 262144.0, 12}, {1024, 1024.0 * 256, 12}, {1000, 262144.0, 12},
-        {1, 268435456.0, 0},    {0, 1048576.0, 0},    {0, 0, 0},                {1024, 0, 16},
+        {1024, 268435456.0, 2},
+        {1024, 262144.0, 12},
+        {1024, 1024.0 * 256, 12},
+        {1000, 262144.0, 12},
+        {1, 268435456.0, 0},
+        {0, 1048576.0, 0},
+        {0, 0, 0},
+        {1024, 0, 16},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.bounds) + " / " + std::to_string(c.visible));
@@ -60,7 +68,7 @@ class QuovaShorturlUploaderTest : public testing::BackendTest {
     }
 
     std::shared_ptr<QuovaShorturlUploader> installUploader(std::optional<MapStateSnapshot> state,
-                                                            std::optional<int64_t> deviceID = std::nullopt) {
+                                                           std::optional<int64_t> deviceID = std::nullopt) {
         QuovaShorturlUploader::Dependencies dependencies;
         const std::string base = server_.url();
         dependencies.apiBaseURL = [base] { return base; };
@@ -96,7 +104,8 @@ TEST_F(QuovaShorturlUploaderTest, BodyCarriesThePointTheDeviceAndTheMap) {
     auto point = harbour();
     point->setDataSourceName("Yelp");
     time_->clock().setWallSeconds(978307200.0 + 30.4);
-    const auto body = nlohmann::json::parse(platform::JSONEncoder().encodeToString(uploader->uploadRequest(*point)));
+    const auto body =
+        nlohmann::json::parse(platform::JSONEncoder().encodeToString(uploader->uploadRequest(*point)));
     EXPECT_EQ(body.size(), 15u);
     EXPECT_EQ(body["device_id"], 42);
     EXPECT_EQ(body["title"], "Harbour");
@@ -114,14 +123,16 @@ TEST_F(QuovaShorturlUploaderTest, BodyCarriesThePointTheDeviceAndTheMap) {
     EXPECT_EQ(fallback.maptype, "s");
     EXPECT_EQ(fallback.zoom, 16);
     EXPECT_EQ(fallback.device_id, 0);
-    const auto noStyle = installUploader(MapStateSnapshot{std::nullopt, 1024, 262144.0})->uploadRequest(*point);
+    const auto noStyle =
+        installUploader(MapStateSnapshot{std::nullopt, 1024, 262144.0})->uploadRequest(*point);
     EXPECT_EQ(noStyle.maptype, "s");
     EXPECT_EQ(noStyle.zoom, 12);
 }
 
 TEST_F(QuovaShorturlUploaderTest, SuccessfulUploadIsCachedUntilThePointIsSavedAgain) {
-    server_.route("POST", "/apps/api/location",
-                  CannedReply::json(R"({"status":1,"message":"ok","shorturl":"https://s.example/AbCdEfGh"})"));
+    server_.route(
+        "POST", "/apps/api/location",
+        CannedReply::json(R"({"status":1,"message":"ok","shorturl":"https://s.example/AbCdEfGh"})"));
     installUploader(std::nullopt);
     auto point = harbour();
     share(point);
@@ -166,8 +177,14 @@ TEST_F(QuovaShorturlUploaderTest, FailedOrUnusableRepliesCacheNothing) {
 }
 
 TEST_F(QuovaShorturlUploaderTest, OneUploadPerPointUnderConcurrentShares) {
-    server_.route("POST", "/apps/api/location",
-                  CannedReply::json(R"({"message":"ok","shorturl":"https://s.example/x"})").withDelay(0.2));
+    // The reply is held until every sharer has asked, so none of them can come
+    // after the upload finished (a later share starts a new upload by design).
+    std::promise<void> allAsked;
+    std::shared_future<void> asked = allAsked.get_future().share();
+    server_.route("POST", "/apps/api/location", [asked](const testsupport::RecordedRequest&) {
+        asked.wait_for(std::chrono::seconds(10));
+        return CannedReply::json(R"({"message":"ok","shorturl":"https://s.example/x"})");
+    });
     installUploader(std::nullopt);
     auto point = harbour();
     point->ensureUUID();
@@ -175,6 +192,7 @@ TEST_F(QuovaShorturlUploaderTest, OneUploadPerPointUnderConcurrentShares) {
     std::vector<std::thread> sharers;
     for (int i = 0; i < 8; ++i) sharers.emplace_back([&] { store.generateShorturlFor(point); });
     for (auto& sharer : sharers) sharer.join();
+    allAsked.set_value();
     ASSERT_TRUE(runMainUntil([&] { return !store.isEncodingShorturl(*point); }));
     EXPECT_EQ(server_.requestCount(), 1u);
     EXPECT_EQ(store.shorturlFor(*point), "https://s.example/x");

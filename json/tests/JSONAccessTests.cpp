@@ -117,6 +117,44 @@ TEST(JSONCollectionTest, IteratorsOutliveAndIgnoreChangesToTheirValue) {
     EXPECT_EQ((*second).second, JSON(7));
 }
 
+TEST(JSONCollectionTest, ElementsChangedOrKeptStandOnTheirOwn) {
+    // An element handed out while walking refers into the walked container;
+    // changing it, or keeping a copy past the walk, must not reach back.
+    JSON value = parse(R"({"list": [1, {"n": 2}], "name": "walked", "nested": {"k": "v"}})");
+    const JSON before = value;
+    std::vector<JSON> kept;
+    std::vector<JSON::Element> keptElements;
+    {
+        JSON walked = value;
+        for (auto [key, element] : walked) {
+            kept.push_back(element);
+            keptElements.push_back(JSON::Element{key, element});
+            element.set("n", JSON(9));           // dictionaries get the key added
+            element.set(0, JSON("changed"));     // arrays change in place
+            element.setStringValue("replaced");  // any kind is replaced
+            EXPECT_EQ(element.stringValue(), "replaced");
+        }
+        EXPECT_EQ(walked, before);
+        walked.setIntValue(0);  // the walked container goes away with the last value holding it
+    }
+    value = JSON::null();
+    EXPECT_EQ(before["list"].count(), 2u);
+    ASSERT_EQ(kept.size(), 3u);
+    EXPECT_EQ(kept[0], parse(R"([1, {"n": 2}])"));
+    EXPECT_EQ(kept[1], JSON("walked"));
+    EXPECT_EQ(kept[2], parse(R"({"k": "v"})"));
+    ASSERT_EQ(keptElements.size(), 3u);
+    EXPECT_EQ(keptElements[2].first, "nested");
+    EXPECT_EQ(keptElements[2].second["k"].stringValue(), "v");
+
+    // Walking an element's value while the outer walk holds the container.
+    std::vector<std::string> inner;
+    for (const auto& [key, element] : before)
+        for (const auto& [innerKey, innerElement] : element)
+            inner.push_back(innerKey + innerElement.stringValue());
+    EXPECT_EQ(inner, (std::vector<std::string>{"01", "1", "kv"}));
+}
+
 TEST(JSONCollectionTest, ArrayKeysAreTheirPositionsAsText) {
     JSON array = parse(R"([10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21])");
     int64_t expected = 0;
@@ -285,6 +323,27 @@ TEST(JSONSubscriptTest, CopiesDoNotSeeWrites) {
     JSON element = b["k"];
     b.set({"k", 0}, JSON(7));
     EXPECT_EQ(element[0].intValue(), 9);
+}
+
+TEST(JSONSubscriptTest, WritingAValueIntoItselfStoresItAsItWas) {
+    struct Row {
+        const char* name;
+        const char* document;
+        std::vector<JSONSubscriptType> path;
+        const char* expected;
+    };
+    const Row rows[] = {
+        {"new key", R"({"a": 1})", {"self"}, R"({"a": 1, "self": {"a": 1}})"},
+        {"existing key", R"({"a": 1})", {"a"}, R"({"a": {"a": 1}})"},
+        {"array position", R"([1, 2])", {1}, R"([1, [1, 2]])"},
+        {"nested", R"({"a": {"b": 1}})", {"a", "b"}, R"({"a": {"b": {"a": {"b": 1}}}})"},
+    };
+    for (const Row& row : rows) {
+        JSON value = parse(row.document);
+        value.set(row.path, value);
+        EXPECT_EQ(value, parse(row.expected)) << row.name;
+        EXPECT_EQ(text(value), text(parse(row.expected))) << row.name;
+    }
 }
 
 // ---- typed accessors ------------------------------------------------------------------

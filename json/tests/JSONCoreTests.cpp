@@ -159,6 +159,60 @@ TEST(JSONTest, NestedJSONValuesAreStoredAsPlainObjects) {
     EXPECT_EQ(k.array()->at(0).kind(), Any::Kind::number);
 }
 
+TEST(AnyTest, ListsCopyMoveAndGrowApartFromTheParsedOnes) {
+    // A parsed array keeps its items in its node's block; lists taken from it
+    // must hold their own items.
+    const JSON parsed = JSON::parseJSON(R"([1, "two", [3], {"four": 4}])");
+    const Array& stored = *parsed.object().array();
+    Array copy = stored;
+    copy.push_back("five");
+    Array moved = Array(stored);
+    Array movedAgain = std::move(moved);
+    movedAgain.pop_back();
+    Array grown;
+    for (int i = 0; i < 100; ++i) grown.emplace_back(i);
+    grown.push_back(grown[0]);  // an item of the list itself, while it grows
+    Array assigned;
+    assigned = stored;
+    assigned = std::move(grown);
+
+    EXPECT_EQ(parsed, JSON::parseJSON(R"([1, "two", [3], {"four": 4}])"));
+    EXPECT_EQ(stored.size(), 4u);
+    ASSERT_EQ(copy.size(), 5u);
+    EXPECT_EQ(*copy[4].string(), "five");
+    EXPECT_EQ(Array(copy.begin(), copy.begin() + 4), stored);
+    EXPECT_EQ(movedAgain.size(), 3u);
+    EXPECT_EQ(*movedAgain[1].string(), "two");
+    ASSERT_EQ(assigned.size(), 101u);
+    EXPECT_EQ(assigned.back(), Any(0));
+    EXPECT_EQ(assigned[99], Any(99));
+    EXPECT_THROW((void)stored.at(4), std::out_of_range);
+
+    // A write into the parsed array copies it; the copy grows on its own.
+    JSON changed = parsed;
+    changed.set(2, JSON("three"));
+    EXPECT_EQ(parsed[2], JSON::parseJSON("[3]"));
+    EXPECT_EQ(changed[2], JSON("three"));
+    JSON merged = changed;
+    merged.merge(JSON::parseJSON("[5]"));
+    EXPECT_EQ(merged.count(), 5u);
+    EXPECT_EQ(changed.count(), 4u);
+}
+
+TEST(JSONTest, ValuesMovedFromAreNullAndUsable) {
+    for (const char* text : {R"([1, 2])", R"({"k": "v"})", R"("text")"}) {
+        JSON source = JSON::parseJSON(text);
+        JSON target = std::move(source);
+        EXPECT_EQ(target, JSON::parseJSON(text)) << text;
+        EXPECT_EQ(source.type(), Type::null) << text;
+        EXPECT_EQ(source.count(), 0u) << text;
+        EXPECT_EQ(source.begin(), source.end()) << text;
+        EXPECT_EQ(source.rawString(), "null") << text;
+        source = std::move(target);
+        EXPECT_EQ(source, JSON::parseJSON(text)) << text;
+    }
+}
+
 TEST(JSONTest, InitialisersParseBytesAndText) {
     JSON null = JSON::null();
     EXPECT_EQ(null.type(), Type::null);

@@ -150,6 +150,23 @@ TEST(QLLogMessageTest, SnapshotFollowsTheThreadsNameAndQueueFromRecordToRecord) 
     for (const auto& r : records) EXPECT_EQ(r.threadID(), records[0].threadID());
 }
 
+TEST(QLLogMessageTest, AQueueMadeWhereAnEndedOneWasShowsItsOwnLabel) {
+    // A thread keeps its snapshot between records; a queue that ended and a
+    // new one made in its memory must not pass for the same queue.
+    std::thread([] {
+        for (int round = 0; round < 20; ++round) {
+            const std::string label = fmt::format("test.remade.{}", round);
+            const auto qos = round % 2 == 0 ? platform::QoS::Background : platform::QoS::Utility;
+            auto queue = platform::DispatchQueue::serial(label, qos);
+            QLLogMessage made;
+            queue->sync([&] { made = makeRecord("f"); });
+            EXPECT_EQ(made.queueLabel(), label);
+            EXPECT_EQ(made.qos(), qos);
+            queue.reset();
+        }
+    }).join();
+}
+
 TEST(QLLogMessageTest, RecordsMadeInReusedMemoryCarryOnlyTheirOwnFields) {
     // Buffers and blocks of finished records are reused: nothing of an
     // earlier, longer record may show in a later one.
@@ -215,6 +232,125 @@ TEST(QLLogMessageTest, CopiesAndMovesKeepTheirTextsWhenTheOriginalIsGone) {
             EXPECT_EQ(r->function(), "function");
         }
     }
+}
+
+TEST(QLLogMessageTest, MessagesOfEveryLengthStayWithTheRecordAndItsCopies) {
+    // Made records keep their bytes in their own block, of a size class by
+    // length (or none for long ones); copies take the text with them.
+    for (const size_t length : {0, 1, 15, 16, 40, 41, 200, 991, 992, 1000, 5000, 100000}) {
+        SCOPED_TRACE(length);
+        std::string text(length, ' ');
+        for (size_t i = 0; i < length; ++i) text[i] = static_cast<char>('a' + (i * 7 + length) % 26);
+        auto made = QLLogMessage::make(text, QLLogLevel::all, QLLogFlag::info, 0,
+                                       QLLogText::borrowed(__FILE__), QLLogText::borrowed("fn"), 1, {}, 3);
+        EXPECT_EQ(made->messageText(), text);
+        EXPECT_EQ(made->message(), text);
+        EXPECT_EQ(&made->message(), &made->message());
+        QLLogMessage copy = *made;
+        QLLogMessage assigned;
+        assigned = *made;
+        made.reset();
+        // Another record made in the block just given back.
+        const auto next =
+            QLLogMessage::make(std::string(length, '#'), QLLogLevel::all, QLLogFlag::info, 0,
+                               QLLogText::borrowed(__FILE__), QLLogText::borrowed("fn"), 2, {}, 3);
+        QLLogMessage moved = std::move(assigned);
+        for (const QLLogMessage* r : {&copy, &moved}) {
+            EXPECT_EQ(r->messageText(), text);
+            EXPECT_EQ(r->message(), text);
+        }
+        EXPECT_EQ(next->messageText(), std::string(length, '#'));
+    }
+}
+
+TEST(QLLogMessageTest, FieldsACallerSetsSurviveCopiesOfReleasedOriginals) {
+    // Level, context, tag and options are kept out of line: shared for the
+    // common values, the record's own for the others.
+    struct Case {
+        const char* name;
+        QLLogLevel level;
+        int64_t context;
+        std::any tag;
+        int64_t options;
+    };
+    const Case cases[] = {
+        {"a log call's", QLLogLevel::all, 0, {}, 3},
+        {"an empty record's", QLLogLevel::off, 0, {}, 0},
+        {"another level", QLLogLevel{7}, 0, {}, 3},
+        {"a context", QLLogLevel::all, -42, {}, 3},
+        {"a tag", QLLogLevel::all, 0, std::string("tag"), 3},
+        {"other options", QLLogLevel::all, 0, {}, 4},
+        {"the highest common options", QLLogLevel{15}, 0, {}, 7},
+        {"options beyond the common ones", QLLogLevel{15}, 0, {}, 8},
+        {"negative options", QLLogLevel::all, 0, {}, -1},
+        {"an uncommon level", QLLogLevel{2}, 0, {}, 0},
+        {"everything", QLLogLevel{31}, 9, 17, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto made =
+            QLLogMessage::make("m", c.level, QLLogFlag::debug, c.context, QLLogText::copied("/x/F.cpp"),
+                               QLLogText::copied("fn"), 5, c.tag, c.options);
+        auto built = std::make_unique<QLLogMessage>("m", c.level, QLLogFlag::debug, c.context, "/x/F.cpp",
+                                                    "fn", 5, c.tag, c.options, std::nullopt);
+        const QLLogMessage madeCopy = *made;
+        const QLLogMessage builtCopy = *built;
+        made.reset();
+        built.reset();
+        for (const QLLogMessage* r : {&madeCopy, &builtCopy}) {
+            EXPECT_EQ(r->level(), c.level);
+            EXPECT_EQ(r->context(), c.context);
+            EXPECT_EQ(r->options(), c.options);
+            EXPECT_EQ(r->tag().has_value(), c.tag.has_value());
+            if (c.tag.type() == typeid(std::string)) {
+                EXPECT_EQ(std::any_cast<std::string>(r->tag()), "tag");
+            } else if (c.tag.type() == typeid(int)) {
+                EXPECT_EQ(std::any_cast<int>(r->tag()), 17);
+            }
+            EXPECT_EQ(r->fileName(), "F");
+            EXPECT_EQ(r->function(), "fn");
+            EXPECT_EQ(r->flag(), QLLogFlag::debug);
+        }
+    }
+}
+
+TEST(QLLogMessageTest, AFileNameFarIntoALongPathIsFound) {
+    // Past the offsets a record keeps in its own fields.
+    struct Case {
+        std::string path;
+        std::string fileName;
+    };
+    const Case cases[] = {
+        {"/" + std::string(70000, 'd') + "/Name.cpp", "Name"},                // far in
+        {"/a/" + std::string(70000, 'n') + ".cpp", std::string(70000, 'n')},  // long
+    };
+    for (const auto& c : cases) {
+        const QLLogMessage record("m", QLLogLevel::all, QLLogFlag::info, 0, c.path, "fn", 1, {}, 3,
+                                  std::nullopt);
+        const QLLogMessage copy = record;
+        EXPECT_EQ(record.fileName(), c.fileName);
+        EXPECT_EQ(copy.fileName(), c.fileName);
+    }
+}
+
+TEST(QLLogMessageTest, SnapshotsOfAnEndedThreadStayWithItsRecords) {
+    // A thread makes many records under two names, ends, and its records are
+    // released in an order of their own.
+    std::vector<QLLogMessagePtr> records;
+    std::thread([&] {
+        platform::ProcessInfo::setCurrentThreadName("first-name");
+        for (int i = 0; i < 700; ++i) {
+            if (i == 400) platform::ProcessInfo::setCurrentThreadName("second-name");
+            records.push_back(QLLogMessage::make("m", QLLogLevel::all, QLLogFlag::info, 0,
+                                                 QLLogText::borrowed(__FILE__), QLLogText::borrowed("fn"), 1,
+                                                 {}, 3));
+        }
+    }).join();
+    for (size_t i = 0; i < records.size(); i += 2) records[i].reset();
+    for (size_t i = 1; i < records.size(); i += 2) {
+        EXPECT_EQ(records[i]->threadName(), i < 400 ? "first-name" : "second-name") << i;
+    }
+    records.clear();
 }
 
 TEST(QLLogFlagTest, ConversionsCopyTheBitsAndMasksTestTheAnd) {

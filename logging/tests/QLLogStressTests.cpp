@@ -85,5 +85,60 @@ TEST_P(QLLogStressTest, EightThreadsLogWhileLoggersComeAndGo) {
     EXPECT_TRUE(registry.allLoggers().empty());
 }
 
+// Threads hand the one record over again and again while the registry
+// delivers it: each hand-over is one delivery, and no reference is lost or
+// left behind.
+TEST_P(QLLogStressTest, ThreadsHandingOverOneSharedRecordDeliverItEveryTime) {
+    QLLog registry;
+    auto logger = std::make_shared<RecordingLogger>("test.shared");
+    registry.addLogger(logger);
+    const auto shared =
+        QLLogMessage::make("shared", QLLogLevel::all, QLLogFlag::info, 0, QLLogText::borrowed(__FILE__),
+                           QLLogText::borrowed("fn"), 1, {}, 3);
+    constexpr int kThreads = 8;
+    constexpr int kPerThread = 500;
+    std::vector<std::thread> producers;
+    for (int t = 0; t < kThreads; ++t) {
+        producers.emplace_back([&] {
+            for (int i = 0; i < kPerThread; ++i) registry.log(true, shared);
+        });
+    }
+    for (auto& p : producers) p.join();
+    registry.flushLog();
+    EXPECT_EQ(logger->count(), size_t{kThreads * kPerThread});
+    registry.removeAllLoggers();
+    registry.flushLog();
+    logger->clear();
+    EXPECT_EQ(shared.use_count(), 1);
+}
+
+// Loggers on their own queues ask one record for its message at the same
+// time: they all get the one text.
+TEST(QLLogMessageStressTest, ReadersAskingForTheMessageAtOnceShareOneText) {
+    const std::string text = "a message read by every logger at once";
+    for (int round = 0; round < 50; ++round) {
+        const auto record =
+            QLLogMessage::make(text, QLLogLevel::all, QLLogFlag::info, 0, QLLogText::borrowed(__FILE__),
+                               QLLogText::borrowed("fn"), 1, {}, 3);
+        std::atomic<int> ready{0};
+        std::vector<const std::string*> seen(6, nullptr);
+        std::vector<std::thread> readers;
+        for (size_t r = 0; r < seen.size(); ++r) {
+            readers.emplace_back([&, r] {
+                ready.fetch_add(1);
+                while (ready.load() < static_cast<int>(seen.size())) {
+                }
+                seen[r] = &record->message();
+            });
+        }
+        for (auto& reader : readers) reader.join();
+        for (const auto* s : seen) {
+            ASSERT_EQ(s, seen[0]);
+            ASSERT_EQ(*s, text);
+        }
+        EXPECT_EQ(record->messageText(), text);
+    }
+}
+
 }  // namespace
 }  // namespace tervolo::logging

@@ -256,6 +256,28 @@ TEST_P(QLLogTest, AsynchronousRecordsKeepTheirPlaceAmongRegistryChangesAndOtherB
     EXPECT_EQ(seenByBlock, (std::vector<std::string>{"a", "b"}));
 }
 
+TEST_P(QLLogTest, ARecordHandedOverAgainBeforeItsFirstDeliveryArrivesEachTimeInItsPlace) {
+    // The same record object queued several times while the logging queue is
+    // held: every hand-over is one delivery, in the order they were queued.
+    auto logger = std::make_shared<RecordingLogger>();
+    registry().addLogger(logger);
+    registry().flushLog();
+    platform::DispatchSemaphore release(0);
+    QLLog::loggingQueue()->async([&] { release.wait(); });
+    const auto again = QLLogMessage::make("again", QLLogLevel::all, QLLogFlag::info, 0,
+                                          QLLogText::borrowed(__FILE__), QLLogText::borrowed("fn"), 1, {}, 3);
+    registry().log(true, again);
+    registry().log(true, record(QLLogFlag::info, "other"));
+    registry().log(true, again);
+    registry().log(true, again);
+    release.signal();
+    registry().flushLog();
+    EXPECT_EQ(logger->messages(), (std::vector<std::string>{"again", "other", "again", "again"}));
+    // Delivered and released by the registry: the caller holds the last reference.
+    logger->clear();
+    EXPECT_EQ(again.use_count(), 1);
+}
+
 TEST_P(QLLogTest, FlushAfterABurstDeliversEverythingToEveryLoggerInOrder) {
     auto first = std::make_shared<RecordingLogger>("test.first");
     auto second = std::make_shared<RecordingLogger>("test.second");
