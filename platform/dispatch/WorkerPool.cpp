@@ -187,7 +187,8 @@ class WorkerPool {
         std::atomic<uint32_t> moved{0};  // jobs of the batch other workers have moved out
         uint32_t ranOwn = 0;             // jobs of the batch the owner claimed itself (owner only)
         std::chrono::steady_clock::time_point filledAt;  // when a batch of several jobs came (owner only)
-        std::atomic<uint64_t> progress{0};               // jobs started; written by the worker alone
+        std::atomic<bool> share{false};     // the batch's jobs take a while: others take from it at once
+        std::atomic<uint64_t> progress{0};  // jobs started; written by the worker alone
         // Owner only: the last cursor seen of every other worker, to tell a stuck batch.
         std::array<uint64_t, kHardLimit> seen{};
         size_t index = 0;
@@ -267,6 +268,7 @@ class WorkerPool {
         if (n == 0) return false;
         self.moved.store(0, std::memory_order_relaxed);
         self.ranOwn = 0;
+        self.share.store(false, std::memory_order_relaxed);
         const uint64_t c = self.cursor.load(std::memory_order_relaxed);
         self.cursor.store(((c >> 32) + 1) << 32 | n, std::memory_order_release);
         if (n > 1) {
@@ -309,6 +311,7 @@ class WorkerPool {
                 // Looked at now and then (before the 2nd, 4th, 8th … job): the batch's jobs take a
                 // while, so another worker comes to share what is left of it.
                 shared = true;
+                self.share.store(true, std::memory_order_relaxed);
                 if (spinning_.load(std::memory_order_relaxed) == 0) wakeOne();
             }
             PoolJob& job = self.slots[slot];
@@ -334,7 +337,7 @@ class WorkerPool {
     }
 
     // Takes over the next job of another worker's batch when that worker has not moved on since
-    // the last look; `victim` is left pointing at that worker.
+    // the last look, or asked for its batch to be shared; `victim` is left pointing at that worker.
     bool stealFromStuck(Worker& self, PoolJob& job, Worker*& victim) {
         const size_t count = workerCount_.load(std::memory_order_acquire);
         for (size_t i = 0; i < count; ++i) {
@@ -342,7 +345,7 @@ class WorkerPool {
             if (other == &self) continue;
             const uint64_t c = other->cursor.load(std::memory_order_acquire);
             if (Worker::next(c) >= Worker::count(c)) continue;
-            if (self.seen[i] != c) {
+            if (self.seen[i] != c && !other->share.load(std::memory_order_relaxed)) {
                 self.seen[i] = c;
                 continue;
             }
@@ -446,13 +449,20 @@ class WorkerPool {
                 continue;  // looking again (counted by whoever woke this worker)
             }
             // Found work: if this was the last worker looking and a backlog waits (a full batch
-            // taken and more queued, or jobs behind a stuck one), another one looks. A short batch
-            // stays with this worker; should its jobs turn out long, the monitor sees it stuck.
+            // taken and more queued, or jobs behind a stuck one), another one looks. Jobs queued
+            // meanwhile were left to this worker as the one looking: it comes back for them after
+            // its batch, and should the batch turn out long, the monitor sees them wait.
             if (spinning_.fetch_sub(1, std::memory_order_seq_cst) == 1) {
                 std::atomic_thread_fence(std::memory_order_seq_cst);
-                const bool backlog = found == Found::Stolen ? hasWork() || stolenFrom->hasUnclaimed()
-                                                            : self.fullBatch() && hasWork();
-                if (backlog) wakeOne();
+                const bool waiting = hasWork();
+                const bool backlog = found == Found::Stolen ? waiting || stolenFrom->hasUnclaimed()
+                                                            : self.fullBatch() && waiting;
+                if (backlog) {
+                    wakeOne();
+                } else if (waiting && !monitorArmed_.load(std::memory_order_relaxed)) {
+                    std::lock_guard lock(mutex_);
+                    watchLocked();
+                }
             }
             if (found == Found::Stolen) {
                 self.startedOne();
