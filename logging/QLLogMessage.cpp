@@ -185,7 +185,7 @@ class RecordChunks {
     // Larger blocks (long messages) come from the heap on their own.
     static constexpr size_t kLargestCarved = 1024;
     // Set in the word stored after a record whose block was carved from a chunk
-    // (the rest is the block's size); clear for a block of its own.
+    // (the rest is the block's offset in the chunk); clear for a block of its own.
     static constexpr uint32_t kCarvedBit = uint32_t{1} << 31;
 
     // At least `size` bytes; `stored` becomes the word giveBack() needs.
@@ -198,9 +198,9 @@ class RecordChunks {
         Carver& carver = Carver::current();
         if (carver.chunk == nullptr || carver.offset + size > kChunkBytes) carver.startChunk();
         char* block = reinterpret_cast<char*>(carver.chunk) + carver.offset;
+        stored = kCarvedBit | static_cast<uint32_t>(carver.offset);
         carver.offset += size;
         ++carver.carved;
-        stored = kCarvedBit | static_cast<uint32_t>(size);
         return block;
     }
 
@@ -209,16 +209,17 @@ class RecordChunks {
             ::operator delete(block);
             return;
         }
-        auto* chunk = reinterpret_cast<Chunk*>(reinterpret_cast<uintptr_t>(block) & ~(kChunkBytes - 1));
+        auto* chunk = reinterpret_cast<Chunk*>(static_cast<char*>(block) - (stored & ~kCarvedBit));
         release(chunk, 1);
     }
 
   private:
-    struct alignas(64) Chunk {
+    struct Chunk {
         std::atomic<uint64_t> remaining;
     };
     static constexpr uint64_t kBias = uint64_t{1} << 62;
-    static constexpr size_t kFirstBlock = sizeof(Chunk);
+    // The count's cache line, which the records' ends write, holds no block.
+    static constexpr size_t kFirstBlock = 64;
     // Chunks kept for reuse once their records ended (a burst's worth).
     static constexpr size_t kKeptChunks = 16;
 
@@ -270,7 +271,7 @@ class RecordChunks {
             }
         }
         if (chunk == nullptr) {
-            chunk = ::new (::operator new (kChunkBytes, std::align_val_t{kChunkBytes})) Chunk();
+            chunk = ::new (::operator new(kChunkBytes)) Chunk();
         }
         chunk->remaining.store(kBias, std::memory_order_relaxed);
         return chunk;
@@ -287,7 +288,7 @@ class RecordChunks {
             }
         }
         chunk->~Chunk();
-        ::operator delete (chunk, std::align_val_t{kChunkBytes});
+        ::operator delete(chunk);
     }
 };
 
