@@ -41,10 +41,10 @@ const std::string& currentThreadIDText() {
 }
 
 // Things finished records leave behind (message buffers), kept for the next
-// records. Each thread keeps a few of its
-// own and trades them with the shared stock in batches, so a log call and a
-// record's end on a logger's queue seldom meet at the lock. The stock of each
-// class is bounded, so a burst does not stay in memory.
+// records. Each thread keeps a few of its own and trades them with the shared
+// stock in batches, so a log call and a record's end on a logger's queue
+// seldom meet at the lock. The stock of each class is bounded, so a burst does
+// not stay in memory.
 template <typename Item, size_t kClasses>
 class Recycler {
   public:
