@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -39,11 +40,11 @@ const std::string& currentThreadIDText() {
     return text;
 }
 
-// Things finished records leave behind (message buffers, record blocks of
-// each size class), kept for the next records. Each thread keeps a few of its
-// own and trades them with the shared stock in batches, so a log call and a
-// record's end on a logger's queue seldom meet at the lock. The stock of each
-// class is bounded, so a burst does not stay in memory.
+// Things finished records leave behind (message buffers), kept for the next
+// records. Each thread keeps a few of its own and trades them with the shared
+// stock in batches, so a log call and a record's end on a logger's queue
+// seldom meet at the lock. The stock of each class is bounded, so a burst does
+// not stay in memory.
 template <typename Item, size_t kClasses>
 class Recycler {
   public:
@@ -120,8 +121,6 @@ class Recycler {
     static void drop(Item& item) {
         if constexpr (std::is_same_v<Item, std::string*>) {
             delete item;
-        } else if constexpr (std::is_pointer_v<Item>) {
-            ::operator delete(item);
         }
     }
 
@@ -168,44 +167,130 @@ void giveBackMessageString(std::string* text) {
     messageStrings().giveBack(text);
 }
 
-// Record blocks by size class. The classes follow the allocator's own chunk
-// sizes (16-byte steps, 8 bytes of them its header), so a block of a class
-// uses its chunk whole. Larger blocks are not kept.
-struct RecordBlocks {
-    static constexpr size_t kClasses = 63;  // blocks of 24 … 1016 bytes
-    static constexpr size_t kMaximumStockBytes = size_t{1} << 20;
+// Record blocks are carved one after another from a chunk of the thread that
+// makes them, and a chunk is used again only once every record in it has
+// ended. Blocks handed back one by one by the threads that end the records
+// (the loggers' queues) and taken again at once by a log call came to the
+// caller still sitting in the other thread's cache: the call waited for those
+// lines on most calls. Carved in order, a new block is the line after the last
+// one, and each record costs its own bytes rounded to 16, nothing more.
+//
+// A chunk counts its records down: it starts at a large bias, each ended
+// record takes one off, and the thread that carved it takes off the bias less
+// the number it carved when it moves on to a new chunk. Whoever brings the
+// count to zero gives the chunk back.
+class RecordChunks {
+  public:
+    static constexpr size_t kChunkBytes = size_t{64} << 10;
+    // Larger blocks (long messages) come from the heap on their own.
+    static constexpr size_t kLargestCarved = 1024;
+    // Set in the word stored after a record whose block was carved from a chunk
+    // (the rest is the block's offset in the chunk); clear for a block of its own.
+    static constexpr uint32_t kCarvedBit = uint32_t{1} << 31;
 
-    static size_t classOf(size_t size) { return size <= 24 ? 0 : (size - 24 + 15) / 16; }
-    static size_t sizeOfClass(size_t blockClass) { return 24 + 16 * blockClass; }
-
-    Recycler<void*, kClasses> blocks{[] {
-        std::array<size_t, kClasses> counts{};
-        for (size_t c = 0; c < kClasses; ++c) counts[c] = kMaximumStockBytes / (sizeOfClass(c) + 8);
-        return counts;
-    }()};
-
-    // At least `size` bytes; `size` becomes the size of the block given.
-    void* take(size_t& size) {
-        const size_t blockClass = classOf(size);
-        if (blockClass >= kClasses) return ::operator new(size);
-        size = sizeOfClass(blockClass);
-        void* block = nullptr;
-        if (blocks.take(block, blockClass)) return block;
-        return ::operator new(size);
-    }
-    void giveBack(void* block, size_t size) {
-        const size_t blockClass = classOf(size);
-        if (blockClass < kClasses && sizeOfClass(blockClass) == size) {
-            blocks.giveBack(block, blockClass);
-        } else {
-            ::operator delete(block);
+    // At least `size` bytes; `stored` becomes the word giveBack() needs.
+    static void* take(size_t size, uint32_t& stored) {
+        size = (size + 15) & ~size_t{15};
+        if (size > kLargestCarved || carverGone()) {
+            stored = 0;
+            return ::operator new(size);
         }
+        Carver& carver = Carver::current();
+        if (carver.chunk == nullptr || carver.offset + size > kChunkBytes) carver.startChunk();
+        char* block = reinterpret_cast<char*>(carver.chunk) + carver.offset;
+        stored = kCarvedBit | static_cast<uint32_t>(carver.offset);
+        carver.offset += size;
+        ++carver.carved;
+        return block;
+    }
+
+    static void giveBack(void* block, uint32_t stored) {
+        if ((stored & kCarvedBit) == 0) {
+            ::operator delete(block);
+            return;
+        }
+        auto* chunk = reinterpret_cast<Chunk*>(static_cast<char*>(block) - (stored & ~kCarvedBit));
+        release(chunk, 1);
+    }
+
+  private:
+    struct Chunk {
+        std::atomic<uint64_t> remaining;
+    };
+    static constexpr uint64_t kBias = uint64_t{1} << 62;
+    // The count's cache line, which the records' ends write, holds no block.
+    static constexpr size_t kFirstBlock = 64;
+    // Chunks kept for reuse once their records ended (a burst's worth).
+    static constexpr size_t kKeptChunks = 16;
+
+    struct Carver {
+        Chunk* chunk = nullptr;
+        size_t offset = 0;
+        uint64_t carved = 0;
+
+        static Carver& current() {
+            thread_local Carver carver;
+            return carver;
+        }
+        void startChunk() {
+            finishChunk();
+            chunk = newChunk();
+            offset = kFirstBlock;
+            carved = 0;
+        }
+        void finishChunk() {
+            if (chunk != nullptr) release(chunk, kBias - carved);
+            chunk = nullptr;
+        }
+        ~Carver() {
+            finishChunk();
+            carverGone() = true;
+        }
+    };
+
+    // Trivially destructible, so it can still be read once the thread's carver is gone.
+    static bool& carverGone() {
+        thread_local bool gone = false;
+        return gone;
+    }
+
+    struct Kept {
+        std::mutex mutex;
+        std::vector<Chunk*> chunks;
+    };
+    static Kept& kept() { return platform::SharedInstance<Kept, RecordChunks>::get(); }
+
+    static Chunk* newChunk() {
+        Chunk* chunk = nullptr;
+        {
+            auto& k = kept();
+            std::lock_guard lock(k.mutex);
+            if (!k.chunks.empty()) {
+                chunk = k.chunks.back();
+                k.chunks.pop_back();
+            }
+        }
+        if (chunk == nullptr) {
+            chunk = ::new (::operator new(kChunkBytes)) Chunk();
+        }
+        chunk->remaining.store(kBias, std::memory_order_relaxed);
+        return chunk;
+    }
+
+    static void release(Chunk* chunk, uint64_t count) {
+        if (chunk->remaining.fetch_sub(count, std::memory_order_acq_rel) != count) return;
+        {
+            auto& k = kept();
+            std::lock_guard lock(k.mutex);
+            if (k.chunks.size() < kKeptChunks) {
+                k.chunks.push_back(chunk);
+                return;
+            }
+        }
+        chunk->~Chunk();
+        ::operator delete(chunk);
     }
 };
-
-RecordBlocks& recordBlocks() {
-    return platform::SharedInstance<RecordBlocks>::get();
-}
 
 // make() to the allocator: how many bytes follow the record in its block;
 // the allocator to the record: where they start.
@@ -234,9 +319,9 @@ uint32_t clampedSize(size_t size) {
 // MARK: - Record blocks
 
 // The allocator of make(): the record's block carries, after the reference
-// counts and the record, the block's size and the message bytes. The size is
-// written once, when the block is handed out, and never by the record, so it
-// can be read when the block comes back.
+// counts and the record, a word telling where the block came from and the
+// message bytes. The word is written once, when the block is handed out, and
+// never by the record, so it can be read when the block comes back.
 template <typename T>
 struct RecordBlockAllocator {
     using value_type = T;
@@ -247,18 +332,18 @@ struct RecordBlockAllocator {
     T* allocate(size_t n) {
         static_assert(alignof(T) <= __STDCPP_DEFAULT_NEW_ALIGNMENT__);
         const size_t objects = n * sizeof(T);
-        size_t size = objects + QLLogMessage::kBlockSizeBytes + tPendingTrailingBytes;
-        char* block = static_cast<char*>(recordBlocks().take(size));
-        const uint32_t stored = static_cast<uint32_t>(size);
+        const size_t size = objects + QLLogMessage::kBlockSizeBytes + tPendingTrailingBytes;
+        uint32_t stored = 0;
+        char* block = static_cast<char*>(RecordChunks::take(size, stored));
         std::memcpy(block + objects, &stored, sizeof stored);
         tPendingTrailing = block + objects;
         return reinterpret_cast<T*>(block);
     }
     void deallocate(T* pointer, size_t n) noexcept {
         char* block = reinterpret_cast<char*>(pointer);
-        uint32_t size = 0;
-        std::memcpy(&size, block + n * sizeof(T), sizeof size);
-        recordBlocks().giveBack(block, size);
+        uint32_t stored = 0;
+        std::memcpy(&stored, block + n * sizeof(T), sizeof stored);
+        RecordChunks::giveBack(block, stored);
     }
     template <typename... Args>
     void construct(QLLogMessage* pointer, Args&&... args) {

@@ -185,7 +185,8 @@ class QLLogMessage {
     void setCaller(Caller caller);
 
   private:
-    // In-block records: the block's size, then the message bytes, follow the record.
+    // In-block records: a word telling where the block came from, then the
+    // message bytes, follow the record.
     static constexpr size_t kBlockSizeBytes = sizeof(uint32_t);
     // The fields a log call leaves at their defaults.
     struct Extras {

@@ -2,8 +2,10 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "logging/QLLog.hpp"
@@ -114,6 +116,59 @@ TEST_P(QLLogStressTest, ThreadsHandingOverOneSharedRecordDeliverItEveryTime) {
 
 // Loggers on their own queues ask one record for its message at the same
 // time: they all get the one text.
+TEST(QLLogMessageStressTest, RecordsMadeOnManyThreadsAndEndedOnAnotherKeepTheirBytes) {
+    // Makers hand their records to one thread that ends them in an order of
+    // its own, as a logger's queue does; the memory they leave goes back to
+    // the makers while they go on. Every record must read as made until it ends.
+    constexpr int kMakers = 4;
+    constexpr int kPerMaker = 20000;
+    std::mutex mutex;
+    std::vector<std::pair<std::string, QLLogMessagePtr>> handed;
+    std::atomic<int> makersDone{0};
+    std::atomic<int> mismatches{0};
+    std::thread ender([&] {
+        std::vector<std::pair<std::string, QLLogMessagePtr>> taken;
+        for (;;) {
+            const bool last = makersDone.load() == kMakers;
+            {
+                std::lock_guard lock(mutex);
+                taken.swap(handed);
+            }
+            // Every other record now, the rest after the next batch came in.
+            for (size_t k = 0; k < taken.size(); ++k) {
+                if (taken[k].second->messageText() != taken[k].first) mismatches.fetch_add(1);
+                if (k % 2 == 0 || last) taken[k].second.reset();
+            }
+            std::erase_if(taken, [](const auto& entry) { return entry.second == nullptr; });
+            {
+                std::lock_guard lock(mutex);
+                for (auto& entry : taken) handed.push_back(std::move(entry));
+            }
+            taken.clear();
+            if (last) return;
+            std::this_thread::yield();
+        }
+    });
+    std::vector<std::thread> makers;
+    for (int m = 0; m < kMakers; ++m) {
+        makers.emplace_back([&, m] {
+            for (int i = 0; i < kPerMaker; ++i) {
+                std::string text = std::to_string(m * kPerMaker + i);
+                text.append(static_cast<size_t>(i % 97), 'x');
+                auto record = QLLogMessage::make(text, QLLogFlag::info, QLLogText::borrowed(__FILE__),
+                                                 QLLogText::borrowed("fn"), 1);
+                std::lock_guard lock(mutex);
+                handed.emplace_back(std::move(text), std::move(record));
+            }
+            makersDone.fetch_add(1);
+        });
+    }
+    for (auto& maker : makers) maker.join();
+    ender.join();
+    EXPECT_EQ(mismatches.load(), 0);
+    EXPECT_TRUE(handed.empty());
+}
+
 TEST(QLLogMessageStressTest, ReadersAskingForTheMessageAtOnceShareOneText) {
     const std::string text = "a message read by every logger at once";
     for (int round = 0; round < 50; ++round) {
