@@ -520,7 +520,12 @@ std::shared_ptr<void> DispatchQueue::getSpecific(const void* key) {
 DispatchQueue* DispatchQueue::current() {
     if (detail::tlsTop != nullptr) return detail::tlsTop->queue;
     // The main thread belongs to the main queue even between blocks, as on the platform.
-    if (isMainThread()) return main().get();
+    if (isMainThread()) {
+        // The main queue is never destroyed; taking a counted copy on every
+        // call (the log calls ask each time) would cost two atomic operations.
+        static DispatchQueue* const mainQueue = main().get();
+        return mainQueue;
+    }
     return nullptr;
 }
 
