@@ -40,53 +40,50 @@ const std::string& currentThreadIDText() {
     return text;
 }
 
-// Things finished records leave behind (message buffers), kept for the next
+// Message strings of finished records, with their buffers, kept for the next
 // records. Each thread keeps a few of its own and trades them with the shared
 // stock in batches, so a log call and a record's end on a logger's queue
-// seldom meet at the lock. The stock of each class is bounded, so a burst does
-// not stay in memory.
-template <typename Item, size_t kClasses>
-class Recycler {
+// seldom meet at the lock. The stock is bounded, so a burst does not stay in
+// memory.
+class MessageStrings {
   public:
     static constexpr size_t kBatch = 32;
+    static constexpr size_t kMaximumStock = 4096;
 
-    explicit Recycler(std::array<size_t, kClasses> maximumCounts) : maximumCounts_(maximumCounts) {}
-
-    // False when there is nothing to reuse.
-    bool take(Item& item, size_t itemClass = 0) {
-        if (localGone()) return false;
-        std::vector<Item>& local = this->local().items[itemClass];
+    // Null when there is nothing to reuse.
+    std::string* take() {
+        if (localGone()) return nullptr;
+        std::vector<std::string*>& local = this->local().strings;
         if (local.empty()) {
             std::lock_guard lock(mutex_);
-            auto& stock = stock_[itemClass];
-            const size_t n = std::min(kBatch, stock.size());
-            if (n == 0) return false;
-            std::move(stock.end() - static_cast<ptrdiff_t>(n), stock.end(), std::back_inserter(local));
-            stock.resize(stock.size() - n);
+            const size_t n = std::min(kBatch, stock_.size());
+            if (n == 0) return nullptr;
+            local.insert(local.end(), stock_.end() - static_cast<ptrdiff_t>(n), stock_.end());
+            stock_.resize(stock_.size() - n);
         }
-        item = std::move(local.back());
+        std::string* text = local.back();
         local.pop_back();
-        return true;
+        return text;
     }
 
-    void giveBack(Item item, size_t itemClass = 0) {
+    void giveBack(std::string* text) {
         if (localGone()) {
             // The thread is ending: a record released by another thread-local
             // object after the stock of this thread went away.
-            drop(item);
+            delete text;
             return;
         }
-        std::vector<Item>& local = this->local().items[itemClass];
-        local.push_back(std::move(item));
-        if (local.size() >= 2 * kBatch) returnToStock(local, itemClass, kBatch);
+        std::vector<std::string*>& local = this->local().strings;
+        local.push_back(text);
+        if (local.size() >= 2 * kBatch) returnToStock(local, kBatch);
     }
 
   private:
     struct Local {
-        Recycler* owner;
-        std::array<std::vector<Item>, kClasses> items;
+        MessageStrings* owner;
+        std::vector<std::string*> strings;
         ~Local() {
-            for (size_t c = 0; c < kClasses; ++c) owner->returnToStock(items[c], c, items[c].size());
+            owner->returnToStock(strings, strings.size());
             localGone() = true;
         }
     };
@@ -99,50 +96,39 @@ class Recycler {
         thread_local Local local{this, {}};
         return local;
     }
-    void returnToStock(std::vector<Item>& items, size_t itemClass, size_t n) {
+    // Moves the last `n` of `strings` to the stock; those beyond its bound are deleted.
+    void returnToStock(std::vector<std::string*>& strings, size_t n) {
         if (n == 0) return;
-        std::vector<Item> dropped;
+        std::vector<std::string*> dropped;
         {
             std::lock_guard lock(mutex_);
-            auto& stock = stock_[itemClass];
             for (size_t i = 0; i < n; ++i) {
-                auto& item = items[items.size() - 1 - i];
-                if (stock.size() < maximumCounts_[itemClass]) {
-                    stock.push_back(std::move(item));
+                std::string* text = strings[strings.size() - 1 - i];
+                if (stock_.size() < kMaximumStock) {
+                    stock_.push_back(text);
                 } else {
-                    dropped.push_back(std::move(item));
+                    dropped.push_back(text);
                 }
             }
         }
-        items.resize(items.size() - n);
-        for (Item& item : dropped) drop(item);
+        strings.resize(strings.size() - n);
+        for (std::string* text : dropped) delete text;
     }
 
-    static void drop(Item& item) {
-        if constexpr (std::is_same_v<Item, std::string*>) {
-            delete item;
-        }
-    }
-
-    const std::array<size_t, kClasses> maximumCounts_;
     std::mutex mutex_;
-    std::array<std::vector<Item>, kClasses> stock_;
+    std::vector<std::string*> stock_;
 };
 
 // Message texts at most this long keep their buffers for reuse.
 constexpr size_t kMaximumKeptCapacity = 1024;
 
-// Message strings of finished records, with their buffers.
-using MessageStrings = Recycler<std::string*, 1>;
-
 MessageStrings& messageStrings() {
-    return platform::SharedInstance<MessageStrings>::get([] { return new MessageStrings({4096}); });
+    return platform::SharedInstance<MessageStrings>::get();
 }
 
 // An empty string object, with a buffer when a finished record left one.
 std::string* takeMessageString() {
-    std::string* text = nullptr;
-    if (messageStrings().take(text)) return text;
+    if (std::string* text = messageStrings().take()) return text;
     return new std::string();
 }
 
@@ -638,8 +624,7 @@ std::shared_ptr<const QLLogMessage> QLLogMessage::make(std::string_view message,
 
 std::string QLLogMessage::takeMessageBuffer() {
     std::string buffer;
-    std::string* kept = nullptr;
-    if (messageStrings().take(kept)) {
+    if (std::string* kept = messageStrings().take()) {
         buffer.swap(*kept);
         giveBackMessageString(kept);
     }

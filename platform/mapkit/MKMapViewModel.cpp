@@ -667,20 +667,16 @@ void MKMapViewModel::insertOverlayEntry(const std::shared_ptr<MKOverlay>& overla
 
 void MKMapViewModel::insertOverlayAbove(const std::shared_ptr<MKOverlay>& overlay,
                                         const std::shared_ptr<MKOverlay>& sibling) {
-    if (!overlay || containsOverlay(overlay.get())) return;
-    const auto found = sibling ? overlayEntries_.find(sibling.get()) : overlayEntries_.end();
-    if (found == overlayEntries_.end()) {
-        addOverlay(overlay);
-        return;
-    }
-    const MKOverlayLevel level = found->second.level;
-    const auto& list = levels_[static_cast<int>(level)];
-    const auto position = std::find(list.begin(), list.end(), sibling) - list.begin();
-    insertOverlay(overlay, static_cast<size_t>(position) + 1, level);
+    insertOverlayBeside(overlay, sibling, 1);
 }
 
 void MKMapViewModel::insertOverlayBelow(const std::shared_ptr<MKOverlay>& overlay,
                                         const std::shared_ptr<MKOverlay>& sibling) {
+    insertOverlayBeside(overlay, sibling, 0);
+}
+
+void MKMapViewModel::insertOverlayBeside(const std::shared_ptr<MKOverlay>& overlay,
+                                         const std::shared_ptr<MKOverlay>& sibling, size_t offset) {
     if (!overlay || containsOverlay(overlay.get())) return;
     const auto found = sibling ? overlayEntries_.find(sibling.get()) : overlayEntries_.end();
     if (found == overlayEntries_.end()) {
@@ -690,7 +686,7 @@ void MKMapViewModel::insertOverlayBelow(const std::shared_ptr<MKOverlay>& overla
     const MKOverlayLevel level = found->second.level;
     const auto& list = levels_[static_cast<int>(level)];
     const auto position = std::find(list.begin(), list.end(), sibling) - list.begin();
-    insertOverlay(overlay, static_cast<size_t>(position), level);
+    insertOverlay(overlay, static_cast<size_t>(position) + offset, level);
 }
 
 void MKMapViewModel::eraseOverlayEntry(const MKOverlay* overlay) {

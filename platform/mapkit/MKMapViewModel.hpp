@@ -219,6 +219,10 @@ class MKMapViewModel : public MKOverlayRendererHost {
     CameraState cameraState() const { return {center_, zoomScale_, heading_}; }
 
   private:
+    // At the sibling's position plus `offset` on its level (0 below it, 1 above it).
+    void insertOverlayBeside(const std::shared_ptr<MKOverlay>& overlay,
+                             const std::shared_ptr<MKOverlay>& sibling, size_t offset);
+
     struct AnnotationEntry {
         std::shared_ptr<MKAnnotation> annotation;
         MKMapPoint point;  // where the index holds it

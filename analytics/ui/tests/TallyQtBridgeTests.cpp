@@ -10,6 +10,7 @@
 #include "analytics/TallyText.hpp"
 #include "analytics/tests/AnalyticsTestSupport.hpp"
 #include "analytics/ui/TallyQtBridge.hpp"
+#include "analytics/ui/tests/TallyUITest.hpp"
 #include "platform/dispatch/RunLoop.hpp"
 #include "platform/ui/Animator.hpp"
 #include "platform/ui/MainWindow.hpp"
@@ -20,27 +21,10 @@
 namespace tervolo::analytics {
 namespace {
 
-using testing::TallyFacadeTest;
+using testing::TallyUITest;
 
-class TallyQtBridgeTest : public TallyFacadeTest {
+class TallyQtBridgeTest : public TallyUITest {
   protected:
-    void SetUp() override {
-        if (!QApplication::instance()) {
-            static int argc = 1;
-            static char name[] = "tervolo_analytics_ui_tests";
-            static char* argv[] = {name, nullptr};
-            app_ = std::make_unique<QApplication>(argc, argv);
-        }
-    }
-    void TearDown() override {
-        bridge_.reset();
-        TallyCommon::sharedInstance().setUIPort(nullptr);
-    }
-    void settle() {
-        QCoreApplication::processEvents();
-        platform::RunLoop::runUntilIdle();
-        QCoreApplication::processEvents();
-    }
     // (name, "start" or "end") of every [TLY]_view event so far.
     std::vector<std::string> viewSequence() {
         std::vector<std::string> sequence;
@@ -60,9 +44,6 @@ class TallyQtBridgeTest : public TallyFacadeTest {
         }
         return sequence;
     }
-
-    std::unique_ptr<QApplication> app_;
-    std::shared_ptr<TallyQtBridge> bridge_;
 };
 
 TEST_F(TallyQtBridgeTest, ScreensShownOneAfterTheOtherAndBack) {

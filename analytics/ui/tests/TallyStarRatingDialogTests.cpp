@@ -12,6 +12,7 @@
 #include "analytics/tests/AnalyticsTestSupport.hpp"
 #include "analytics/ui/TallyQtBridge.hpp"
 #include "analytics/ui/TallyStarRatingDialog.hpp"
+#include "analytics/ui/tests/TallyUITest.hpp"
 #include "platform/dispatch/RunLoop.hpp"
 #include "platform/ui/Animator.hpp"
 #include "platform/ui/MainWindow.hpp"
@@ -21,34 +22,15 @@
 namespace tervolo::analytics {
 namespace {
 
-using testing::TallyFacadeTest;
+using testing::TallyUITest;
 
-class TallyStarRatingDialogTest : public TallyFacadeTest {
+class TallyStarRatingDialogTest : public TallyUITest {
   protected:
-    void SetUp() override {
-        if (!QApplication::instance()) {
-            static int argc = 1;
-            static char name[] = "tervolo_analytics_ui_tests";
-            static char* argv[] = {name, nullptr};
-            app_ = std::make_unique<QApplication>(argc, argv);
-        }
-    }
-    void TearDown() override {
-        bridge_.reset();
-        TallyCommon::sharedInstance().setUIPort(nullptr);
-    }
-    void settle() {
-        QCoreApplication::processEvents();
-        platform::RunLoop::runUntilIdle();
-        QCoreApplication::processEvents();
-    }
     static void saveScreenshot(QWidget& widget, const QString& name) {
         QDir().mkpath(QStringLiteral(TERVOLO_SCREENSHOT_DIR));
         EXPECT_TRUE(widget.grab().toImage().save(QStringLiteral(TERVOLO_SCREENSHOT_DIR "/") + name +
                                                  QStringLiteral(".png")));
     }
-    std::unique_ptr<QApplication> app_;
-    std::shared_ptr<TallyQtBridge> bridge_;
 };
 
 TEST_F(TallyStarRatingDialogTest, ThirdStarRatesThreeAfterAQuarterSecond) {
