@@ -16,10 +16,6 @@ using platform::DispatchQueue;
 
 namespace {
 
-// The logging-queue identity: set on the logging queue as queue-specific data
-// with the key's own address as value.
-const char kLoggingQueueKey = 0;
-
 constexpr const char* kNotOnLoggingQueueText = "This method should only be run on the logging thread/queue";
 constexpr const char* kFlushOnLoggingQueueText =
     "This method shouldn't be run on the logging thread/queue that make flush fast enough";
@@ -102,17 +98,14 @@ std::shared_ptr<QLLoggerNode> QLLoggerNode::nodeWithLogger(std::shared_ptr<QLLog
 // MARK: - Class-wide state
 
 const std::shared_ptr<DispatchQueue>& QLLog::loggingQueue() {
-    return platform::SharedInstance<std::shared_ptr<DispatchQueue>, QLLog>::get([] {
-        auto* q = new std::shared_ptr<DispatchQueue>(DispatchQueue::serial("quova.logging"));
-        // Non-owning: the value is only ever compared against null.
-        (*q)->setSpecific(&kLoggingQueueKey, std::shared_ptr<void>(std::shared_ptr<void>(),
-                                                                   const_cast<char*>(&kLoggingQueueKey)));
-        return q;
-    });
+    return platform::SharedInstance<std::shared_ptr<DispatchQueue>, QLLog>::get(
+        [] { return new std::shared_ptr<DispatchQueue>(DispatchQueue::serial("quova.logging")); });
 }
 
 bool QLLog::isOnLoggingQueue() {
-    return DispatchQueue::getSpecific(&kLoggingQueueKey) != nullptr;
+    // The queue whose block runs here, compared with the logging queue: no
+    // lock, as every delivered record asks.
+    return DispatchQueue::current() == loggingQueue().get();
 }
 
 QLLog& QLLog::sharedInstance() {
@@ -215,6 +208,27 @@ void QLLog::log(bool asynchronous, std::string message, QLLogLevel level, QLLogF
                            QLLogText::copied(function ? std::string_view(function) : std::string_view{}),
                            line, std::move(tag), 0),
         asynchronous);
+}
+
+void QLLog::logCall(bool asynchronous, std::string_view text, QLLogFlag flag, std::string_view file,
+                    std::string_view function, uint64_t line) {
+    QLLogMessagePtr logMessage = QLLogMessage::makeForLogCall(text, flag, file, function, line);
+    if (!asynchronous) {
+        queueLogMessage(std::move(logMessage), false);
+        return;
+    }
+    // Nobody else holds the record yet, so nobody else can be handing it
+    // over: it needs no claiming (see queueAsynchronously).
+    const QLLogMessage* record = logMessage.get();
+    record->handOverBusy_.store(true, std::memory_order_relaxed);
+    record->handOver_ = std::move(logMessage);
+    try {
+        loggingQueue()->async([this, record] { lt_logHandedOver(record); });
+    } catch (...) {
+        record->handOver_.reset();
+        record->handOverBusy_.store(false, std::memory_order_release);
+        throw;
+    }
 }
 
 void QLLog::logWithFormatArgs(bool asynchronous, QLLogLevel level, QLLogFlag flag, int64_t context,

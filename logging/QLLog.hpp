@@ -121,6 +121,11 @@ class QLLog {
         log(asynchronous, fmt::format(format, std::forward<Args>(args)...), level, flag, context, file,
             function, line, std::move(tag));
     }
+    // The log macros' hand-over: makes the record of a log call (level all,
+    // options 3, now, the call site's file and function literals borrowed)
+    // and hands it over as log() does.
+    void logCall(bool asynchronous, std::string_view text, QLLogFlag flag, std::string_view file,
+                 std::string_view function, uint64_t line);
     // The same with an argument list made by fmt::make_format_args; a null
     // format does nothing, a malformed one is reported on standard error.
     void logWithFormatArgs(bool asynchronous, QLLogLevel level, QLLogFlag flag, int64_t context,

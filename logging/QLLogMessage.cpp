@@ -396,61 +396,82 @@ void releaseCaller(const QLLogMessage::SharedCaller* caller) {
 }
 
 // The caller snapshot of this thread, made again only when the thread's name
-// or the queue it runs changed since its last record. Returned retained.
+// or the queue it runs changed since its last record.
 //
 // The thread takes references in batches: a record's reference is handed out
 // from the batch without touching the count, which the records' ends on the
 // loggers' queues keep changing. The unused rest goes back with the snapshot.
-const QLLogMessage::SharedCaller* currentCaller() {
-    static constexpr uint32_t kReferenceBatch = 256;
-    struct Cache {
-        const QLLogMessage::SharedCaller* caller = nullptr;
-        uint32_t references = 0;  // held for records still to be made
-        // What the snapshot was made from, compared here rather than in the
-        // snapshot, whose line the records' ends keep writing. A queue's label
-        // and class never change: while the queue lives (a queue made later
-        // at its address is another one), they need no comparing.
-        const platform::DispatchQueue* queue = nullptr;
-        std::weak_ptr<const platform::DispatchQueue> queueAlive;
-        std::string threadName;
-
-        void drop() {
-            if (caller == nullptr) return;
-            const uint32_t held = references + 1;
-            if (caller->references.fetch_sub(held, std::memory_order_acq_rel) == held) delete caller;
-            caller = nullptr;
-            references = 0;
+class CallerCache {
+  public:
+    // Returned retained. Every log call asks: the common case, nothing
+    // changed and references left, is kept inline.
+    static const QLLogMessage::SharedCaller* current() {
+        thread_local CallerCache cache;
+        // One look-up for label and class: finding the current queue may cost
+        // a system call on a thread that runs no queue block.
+        const platform::DispatchQueue* queue = platform::DispatchQueue::current();
+        const std::string& name = platform::ProcessInfo::currentThreadName();
+        if (cache.caller_ == nullptr || queue != cache.queue_ || cache.threadName_ != name ||
+            (queue != nullptr && cache.queueAlive_.expired())) [[unlikely]] {
+            cache.remake(queue, name);
         }
-        ~Cache() { drop(); }
-    };
-    thread_local Cache cache;
-    // One look-up for label and class: finding the current queue may cost a
-    // system call on a thread that runs no queue block.
-    const platform::DispatchQueue* queue = platform::DispatchQueue::current();
-    const std::string& name = platform::ProcessInfo::currentThreadName();
-    const bool current = cache.caller != nullptr && queue == cache.queue && cache.threadName == name &&
-                         (queue == nullptr || !cache.queueAlive.expired());
-    if (!current) {
+        if (cache.references_ == 0) [[unlikely]]
+            cache.refill();
+        --cache.references_;
+        return cache.caller_;
+    }
+
+    ~CallerCache() { drop(); }
+
+  private:
+    static constexpr uint32_t kReferenceBatch = 256;
+
+    __attribute__((noinline)) void remake(const platform::DispatchQueue* queue, const std::string& name) {
         auto* made = new QLLogMessage::SharedCaller{};
         made->caller = {currentThreadIDText(), name, {}, platform::QoS::Unspecified};
         if (queue != nullptr) {
             made->caller.queueLabel = queue->label();
             made->caller.qos = queue->qos();
         }
-        cache.drop();
-        cache.threadName = made->caller.threadName;
-        cache.queueAlive =
+        drop();
+        threadName_ = made->caller.threadName;
+        queueAlive_ =
             queue != nullptr ? queue->weak_from_this() : std::weak_ptr<const platform::DispatchQueue>();
-        cache.caller = made;
-        cache.queue = queue;
+        caller_ = made;
+        queue_ = queue;
     }
-    if (cache.references == 0) {
-        cache.caller->references.fetch_add(kReferenceBatch, std::memory_order_relaxed);
-        cache.references = kReferenceBatch;
+    void refill() {
+        caller_->references.fetch_add(kReferenceBatch, std::memory_order_relaxed);
+        references_ = kReferenceBatch;
     }
-    --cache.references;
-    return cache.caller;
-}
+    void drop() {
+        if (caller_ == nullptr) return;
+        const uint32_t held = references_ + 1;
+        if (caller_->references.fetch_sub(held, std::memory_order_acq_rel) == held) delete caller_;
+        caller_ = nullptr;
+        references_ = 0;
+    }
+
+    const QLLogMessage::SharedCaller* caller_ = nullptr;
+    uint32_t references_ = 0;  // held for records still to be made
+    // What the snapshot was made from, compared here rather than in the
+    // snapshot, whose line the records' ends keep writing. A queue's label
+    // and class never change: while the queue lives (a queue made later at
+    // its address is another one), they need no comparing.
+    const platform::DispatchQueue* queue_ = nullptr;
+    std::weak_ptr<const platform::DispatchQueue> queueAlive_;
+    std::string threadName_;
+};
+
+// A log call site lends the same literal on every call: its file name is
+// found once per thread, not on every record.
+struct FileNameCache {
+    const char* path = nullptr;
+    size_t size = 0;
+    uint16_t offset = 0;
+    uint16_t length = 0;
+};
+thread_local FileNameCache tFileNameCache;
 
 }  // namespace
 
@@ -506,6 +527,27 @@ QLLogMessage::QLLogMessage(InBlock, std::string_view text, const Extras* extras,
     }
     textSize_ = static_cast<uint32_t>(text.size());
     textInBlock_ = true;
+    std::memcpy(reinterpret_cast<char*>(this + 1) + kBlockSizeBytes, text.data(), text.size());
+}
+
+QLLogMessage::QLLogMessage(LogCall, std::string_view text, QLLogFlag flag, std::string_view file,
+                           std::string_view function, uint64_t line)
+    : extras_(&kLogCallExtras),
+      flag_(flag),
+      file_(QLLogText::borrowed(file)),
+      function_(QLLogText::borrowed(function)),
+      line_(line),
+      timestamp_(platform::Date::now()),
+      caller_(CallerCache::current()),
+      textSize_(static_cast<uint32_t>(text.size())),
+      textInBlock_(true) {
+    const FileNameCache& cache = tFileNameCache;
+    if (cache.path == file.data() && cache.size == file.size() && !file.empty()) [[likely]] {
+        fileNameOffset_ = cache.offset;
+        fileNameLength_ = cache.length;
+    } else {
+        findFileName();
+    }
     std::memcpy(reinterpret_cast<char*>(this + 1) + kBlockSizeBytes, text.data(), text.size());
 }
 
@@ -622,6 +664,17 @@ std::shared_ptr<const QLLogMessage> QLLogMessage::make(std::string_view message,
                        std::move(function), line);
 }
 
+std::shared_ptr<const QLLogMessage> QLLogMessage::makeForLogCall(std::string_view text, QLLogFlag flag,
+                                                                 std::string_view file,
+                                                                 std::string_view function, uint64_t line) {
+    if (text.size() > kLongestTextInBlock) [[unlikely]] {
+        return make(text, flag, QLLogText::borrowed(file), QLLogText::borrowed(function), line);
+    }
+    tPendingTrailingBytes = text.size();
+    return std::allocate_shared<QLLogMessage>(RecordBlockAllocator<QLLogMessage>(), LogCall{}, text, flag,
+                                              file, function, line);
+}
+
 std::string QLLogMessage::takeMessageBuffer() {
     std::string buffer;
     if (std::string* kept = messageStrings().take()) {
@@ -720,19 +773,15 @@ const QLLogMessage::Extras* QLLogMessage::extrasFor(QLLogLevel level, int64_t co
 }
 
 void QLLogMessage::takeSnapshot() {
-    caller_ = currentCaller();
+    caller_ = CallerCache::current();
+    findFileName();
+}
+
+__attribute__((noinline)) void QLLogMessage::findFileName() {
     const std::string_view path = file_.view();
-    // A log call site lends the same literal on every call: its file name is
-    // found once per thread, not on every record.
-    struct FileNameCache {
-        const char* path = nullptr;
-        size_t size = 0;
-        uint16_t offset = 0;
-        uint16_t length = 0;
-    };
-    thread_local FileNameCache cache;
+    FileNameCache& cache = tFileNameCache;
     const bool cacheable = file_.isBorrowed() && !path.empty();
-    if (cacheable && cache.path == path.data() && cache.size == path.size()) {
+    if (cacheable && cache.path == path.data() && cache.size == path.size()) [[likely]] {
         fileNameOffset_ = cache.offset;
         fileNameLength_ = cache.length;
         return;

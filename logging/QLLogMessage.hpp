@@ -196,6 +196,7 @@ class QLLogMessage {
         int64_t options = 0;
     };
     struct InBlock {};
+    struct LogCall {};
     static const Extras kNoExtras;
     static const Extras kLogCallExtras;
     static constexpr uint16_t kFileNameUnknown = 0xFFFF;
@@ -207,6 +208,15 @@ class QLLogMessage {
     // its block. With null `extras` the record takes a log call's.
     QLLogMessage(InBlock, std::string_view text, const Extras* extras, QLLogFlag flag, QLLogText&& file,
                  QLLogText&& function, uint64_t line);
+    // A log call's record in its block: the call site's literals borrowed,
+    // the log call's extras.
+    QLLogMessage(LogCall, std::string_view text, QLLogFlag flag, std::string_view file,
+                 std::string_view function, uint64_t line);
+    // The record of a log call (as make() for one) with the call site's
+    // literals: the registry hands it over as soon as it is made.
+    static std::shared_ptr<const QLLogMessage> makeForLogCall(std::string_view text, QLLogFlag flag,
+                                                              std::string_view file,
+                                                              std::string_view function, uint64_t line);
 
     const Caller& caller() const;
     // The extras for these values: a shared one, or one the record owns.
@@ -219,6 +229,7 @@ class QLLogMessage {
     static std::shared_ptr<const QLLogMessage> makeInBlock(std::string_view text, Args&&... args);
     void releaseOwned() noexcept;
     void takeSnapshot();
+    void findFileName();
 
     // The message as a string: given, or made on the first message() of an in-block record.
     mutable std::atomic<const std::string*> messageString_{nullptr};

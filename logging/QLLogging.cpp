@@ -44,8 +44,7 @@ namespace {
 // copied. The text is copied once, into the record's own block.
 void submitFromMacro(std::string_view message, QLLogFlag flag, bool asynchronous, std::string_view file,
                      std::string_view function, uint64_t line) {
-    QLLog::sharedInstance().log(asynchronous, QLLogMessage::make(message, flag, QLLogText::borrowed(file),
-                                                                 QLLogText::borrowed(function), line));
+    QLLog::sharedInstance().logCall(asynchronous, message, flag, file, function, line);
 }
 
 }  // namespace

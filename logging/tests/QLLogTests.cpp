@@ -434,6 +434,17 @@ TEST(QLLogSharedTest, SharedInstanceIsOneRegistryOnTheLabelledQueue) {
     bool inside = false;
     QLLog::loggingQueue()->sync([&] { inside = QLLog::isOnLoggingQueue(); });
     EXPECT_TRUE(inside);
+    // A block of another queue run from a logging-queue block is not on the
+    // logging queue (a logger's queue during delivery); back out of it, it is.
+    auto other = platform::DispatchQueue::serial("other");
+    bool nested = true;
+    bool after = false;
+    QLLog::loggingQueue()->sync([&] {
+        other->sync([&] { nested = QLLog::isOnLoggingQueue(); });
+        after = QLLog::isOnLoggingQueue();
+    });
+    EXPECT_FALSE(nested);
+    EXPECT_TRUE(after);
 }
 
 TEST(QLLogSharedTest, FormatEntryPointsFormatAndNeverTakeTheMessageAsFormat) {
