@@ -97,9 +97,8 @@ std::shared_ptr<QLLoggerNode> QLLoggerNode::nodeWithLogger(std::shared_ptr<QLLog
 
 // MARK: - Class-wide state
 
-const std::shared_ptr<DispatchQueue>& QLLog::loggingQueue() {
-    return platform::SharedInstance<std::shared_ptr<DispatchQueue>, QLLog>::get(
-        [] { return new std::shared_ptr<DispatchQueue>(DispatchQueue::serial("quova.logging")); });
+std::shared_ptr<DispatchQueue>* QLLog::makeLoggingQueue() {
+    return new std::shared_ptr<DispatchQueue>(DispatchQueue::serial("quova.logging"));
 }
 
 bool QLLog::isOnLoggingQueue() {
@@ -108,16 +107,14 @@ bool QLLog::isOnLoggingQueue() {
     return DispatchQueue::current() == loggingQueue().get();
 }
 
-QLLog& QLLog::sharedInstance() {
-    return platform::SharedInstance<QLLog>::get([] {
-        auto* made = new QLLog();
-        // A normal exit ends the process with records still queued for the
-        // loggers (and bytes not yet synchronised): deliver and flush them
-        // first. The application's will-terminate notice does the same
-        // earlier; this covers every other way out through exit().
-        std::atexit([] { sharedInstance().flushLog(); });
-        return made;
-    });
+QLLog* QLLog::makeSharedInstance() {
+    auto* made = new QLLog();
+    // A normal exit ends the process with records still queued for the
+    // loggers (and bytes not yet synchronised): deliver and flush them
+    // first. The application's will-terminate notice does the same
+    // earlier; this covers every other way out through exit().
+    std::atexit([] { sharedInstance().flushLog(); });
+    return made;
 }
 
 QLLog::QLLog() {
@@ -210,9 +207,21 @@ void QLLog::log(bool asynchronous, std::string message, QLLogLevel level, QLLogF
         asynchronous);
 }
 
-void QLLog::logCall(bool asynchronous, std::string_view text, QLLogFlag flag, std::string_view file,
-                    std::string_view function, uint64_t line) {
-    QLLogMessagePtr logMessage = QLLogMessage::makeForLogCall(text, flag, file, function, line);
+void QLLog::logCall(const QLLogCallSite& site, bool asynchronous, std::string_view text) {
+    handOverMade(asynchronous, QLLogMessage::makeForLogCall(text, site));
+}
+
+void QLLog::logCall(const QLLogCallSite& site, bool asynchronous, fmt::string_view format,
+                    fmt::format_args args) {
+    // Formatted on the stack (fmt's own buffer is the fastest to append to),
+    // then copied once, into the record's block.
+    fmt::memory_buffer formatted;
+    fmt::vformat_to(fmt::appender(formatted), format, args);
+    handOverMade(asynchronous,
+                 QLLogMessage::makeForLogCall(std::string_view(formatted.data(), formatted.size()), site));
+}
+
+inline void QLLog::handOverMade(bool asynchronous, QLLogMessagePtr logMessage) {
     if (!asynchronous) {
         queueLogMessage(std::move(logMessage), false);
         return;

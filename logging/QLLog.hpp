@@ -10,11 +10,13 @@
 
 #include <fmt/format.h>
 
+#include "logging/QLLogCallSite.hpp"
 #include "logging/QLLogFlag.hpp"
 #include "logging/QLLogMessage.hpp"
 #include "logging/QLLogger.hpp"
 #include "platform/dispatch/DispatchQueue.hpp"
 #include "platform/dispatch/NotificationCenter.hpp"
+#include "platform/dispatch/SharedInstance.hpp"
 
 namespace tervolo::logging {
 
@@ -71,7 +73,7 @@ class QLLog {
   public:
     // The shared registry: made on first use, never destroyed.
     // The registry of the program; it flushes at a normal exit (exit()).
-    static QLLog& sharedInstance();
+    static QLLog& sharedInstance() { return platform::SharedInstance<QLLog>::get(&makeSharedInstance); }
 
     // A registry of its own (tests; a program uses the shared one). It shares
     // the process-wide logging queue, reads the processor count once, here, and
@@ -83,7 +85,10 @@ class QLLog {
     QLLog& operator=(const QLLog&) = delete;
 
     // The process-wide serial logging queue, labelled "quova.logging".
-    static const std::shared_ptr<platform::DispatchQueue>& loggingQueue();
+    static const std::shared_ptr<platform::DispatchQueue>& loggingQueue() {
+        return platform::SharedInstance<std::shared_ptr<platform::DispatchQueue>, QLLog>::get(
+            &makeLoggingQueue);
+    }
     // True when the caller runs on the logging queue.
     static bool isOnLoggingQueue();
     // True inside a logger call the registry is waiting for (logMessage during
@@ -123,9 +128,11 @@ class QLLog {
     }
     // The log macros' hand-over: makes the record of a log call (level all,
     // options 3, now, the call site's file and function literals borrowed)
-    // and hands it over as log() does.
-    void logCall(bool asynchronous, std::string_view text, QLLogFlag flag, std::string_view file,
-                 std::string_view function, uint64_t line);
+    // with `text`, or with `format` applied to `args` (fmt syntax), and hands
+    // it over as log() does.
+    void logCall(const QLLogCallSite& site, bool asynchronous, std::string_view text);
+    void logCall(const QLLogCallSite& site, bool asynchronous, fmt::string_view format,
+                 fmt::format_args args);
     // The same with an argument list made by fmt::make_format_args; a null
     // format does nothing, a malformed one is reported on standard error.
     void logWithFormatArgs(bool asynchronous, QLLogLevel level, QLLogFlag flag, int64_t context,
@@ -166,6 +173,10 @@ class QLLog {
     std::vector<std::shared_ptr<QLLoggerNode>> loggers_;
 
   private:
+    static QLLog* makeSharedInstance();
+    static std::shared_ptr<platform::DispatchQueue>* makeLoggingQueue();
+    // A log call's record, which no one else holds yet.
+    void handOverMade(bool asynchronous, QLLogMessagePtr logMessage);
     void queueLogMessage(QLLogMessagePtr logMessage, bool asynchronously);
     void queueAsynchronously(QLLogMessagePtr logMessage);
     void lt_logHandedOver(const QLLogMessage* logMessage);

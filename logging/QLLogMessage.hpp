@@ -9,6 +9,7 @@
 #include <string_view>
 #include <utility>
 
+#include "logging/QLLogCallSite.hpp"
 #include "logging/QLLogFlag.hpp"
 #include "platform/dispatch/Date.hpp"
 #include "platform/dispatch/DispatchQueue.hpp"
@@ -199,7 +200,7 @@ class QLLogMessage {
     struct LogCall {};
     static const Extras kNoExtras;
     static const Extras kLogCallExtras;
-    static constexpr uint16_t kFileNameUnknown = 0xFFFF;
+    static constexpr uint16_t kFileNameUnknown = QLLogCallSite::kFileNameUnknown;
     template <typename T>
     friend struct RecordBlockAllocator;
     friend class QLLog;
@@ -210,13 +211,11 @@ class QLLogMessage {
                  QLLogText&& function, uint64_t line);
     // A log call's record in its block: the call site's literals borrowed,
     // the log call's extras.
-    QLLogMessage(LogCall, std::string_view text, QLLogFlag flag, std::string_view file,
-                 std::string_view function, uint64_t line);
-    // The record of a log call (as make() for one) with the call site's
-    // literals: the registry hands it over as soon as it is made.
-    static std::shared_ptr<const QLLogMessage> makeForLogCall(std::string_view text, QLLogFlag flag,
-                                                              std::string_view file,
-                                                              std::string_view function, uint64_t line);
+    QLLogMessage(LogCall, std::string_view text, const QLLogCallSite& site);
+    // The record of a log call (as make() for one): the registry hands it
+    // over as soon as it is made.
+    static std::shared_ptr<const QLLogMessage> makeForLogCall(std::string_view text,
+                                                              const QLLogCallSite& site);
 
     const Caller& caller() const;
     // The extras for these values: a shared one, or one the record owns.

@@ -38,31 +38,6 @@ void submitLogMessage(std::string message, QLLogLevel level, QLLogFlag flag, int
                                 line, std::move(tag), kFunctionsOptions));
 }
 
-namespace {
-
-// The macros pass __FILE__ and __func__: string literals, borrowed rather than
-// copied. The text is copied once, into the record's own block.
-void submitFromMacro(std::string_view message, QLLogFlag flag, bool asynchronous, std::string_view file,
-                     std::string_view function, uint64_t line) {
-    QLLog::sharedInstance().logCall(asynchronous, message, flag, file, function, line);
-}
-
-}  // namespace
-
-void logText(QLLogFlag flag, bool asynchronous, std::string_view file, std::string_view function,
-             uint64_t line, std::string_view text) {
-    submitFromMacro(text, flag, asynchronous, file, function, line);
-}
-
-void logFormat(QLLogFlag flag, bool asynchronous, std::string_view file, std::string_view function,
-               uint64_t line, fmt::string_view format, fmt::format_args args) {
-    // Formatted on the stack (fmt's own buffer is the fastest to append to).
-    fmt::memory_buffer formatted;
-    fmt::vformat_to(fmt::appender(formatted), format, args);
-    submitFromMacro(std::string_view(formatted.data(), formatted.size()), flag, asynchronous, file, function,
-                    line);
-}
-
 }  // namespace detail
 
 }  // namespace tervolo::logging

@@ -28,6 +28,7 @@
 #include <fmt/format.h>
 
 #include "logging/QLLog.hpp"
+#include "logging/QLLogCallSite.hpp"
 #include "logging/QLLogFlag.hpp"
 
 namespace tervolo::logging {
@@ -109,25 +110,21 @@ constexpr std::string_view literal(const char (&text)[N]) {
 }
 
 // The macros' entry points; the caller has already tested dynamicLogLevel.
-// `file` and `function` are string literals, borrowed by the record.
-void logText(QLLogFlag flag, bool asynchronous, std::string_view file, std::string_view function,
-             uint64_t line, std::string_view text);
-void logFormat(QLLogFlag flag, bool asynchronous, std::string_view file, std::string_view function,
-               uint64_t line, fmt::string_view format, fmt::format_args args);
+// `site` is the call site's own, made at compile time.
+inline void logText(const QLLogCallSite& site, bool asynchronous, std::string_view text) {
+    QLLog::sharedInstance().logCall(site, asynchronous, text);
+}
 
 template <typename T>
-requires(!std::is_convertible_v<const T&, std::string_view>) void logText(QLLogFlag flag, bool asynchronous,
-                                                                          std::string_view file,
-                                                                          std::string_view function,
-                                                                          uint64_t line, const T& value) {
-    logText(flag, asynchronous, file, function, line, fmt::format("{}", value));
+requires(!std::is_convertible_v<const T&, std::string_view>) void logText(const QLLogCallSite& site,
+                                                                          bool asynchronous, const T& value) {
+    logText(site, asynchronous, fmt::format("{}", value));
 }
 
 template <typename... Args>
-requires(sizeof...(Args) > 0) void logText(QLLogFlag flag, bool asynchronous, std::string_view file,
-                                           std::string_view function, uint64_t line,
+requires(sizeof...(Args) > 0) void logText(const QLLogCallSite& site, bool asynchronous,
                                            fmt::format_string<Args...> format, Args&&... args) {
-    logFormat(flag, asynchronous, file, function, line, format, fmt::make_format_args(args...));
+    QLLog::sharedInstance().logCall(site, asynchronous, format, fmt::make_format_args(args...));
 }
 
 }  // namespace detail
@@ -147,13 +144,14 @@ void logMessageCore(MessageFn&& message, QLLogLevel level, QLLogFlag flag, int64
 }  // namespace tervolo::logging
 
 // Implementation of the macros below; not for direct use.
-#define TERVOLO_QLLOG_AT_(flagValue, asynchronousValue, ...)                                 \
-    do {                                                                                     \
-        if (::tervolo::logging::detail::dynamicallyEnabled(flagValue)) {                     \
-            ::tervolo::logging::detail::logText(                                             \
-                flagValue, asynchronousValue, ::tervolo::logging::detail::literal(__FILE__), \
-                ::tervolo::logging::detail::literal(__func__), __LINE__, __VA_ARGS__);       \
-        }                                                                                    \
+#define TERVOLO_QLLOG_AT_(flagValue, asynchronousValue, ...)                                           \
+    do {                                                                                               \
+        if (::tervolo::logging::detail::dynamicallyEnabled(flagValue)) {                               \
+            static constexpr ::tervolo::logging::QLLogCallSite tervoloQLLogCallSite{                   \
+                flagValue, ::tervolo::logging::detail::literal(__FILE__),                              \
+                ::tervolo::logging::detail::literal(__func__), __LINE__};                              \
+            ::tervolo::logging::detail::logText(tervoloQLLogCallSite, asynchronousValue, __VA_ARGS__); \
+        }                                                                                              \
     } while (false)
 
 #define QLLogError(...) TERVOLO_QLLOG_AT_(::tervolo::logging::QLLogFlag::error, false, __VA_ARGS__)

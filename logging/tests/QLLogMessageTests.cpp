@@ -12,6 +12,7 @@
 #include "platform/dispatch/Clock.hpp"
 #include "platform/dispatch/VirtualClock.hpp"
 #include "platform/foundation/ProcessInfo.hpp"
+#include "testsupport/logging/LogRecorder.hpp"
 
 namespace tervolo::logging {
 namespace {
@@ -43,7 +44,13 @@ TEST(QLLogMessageTest, FileNameIsTheBaseNameWithoutTheLastExtension) {
         if (*c.file != '\0') {
             EXPECT_EQ(QLExtractFileNameWithoutExtension(c.file), c.fileName);
         }
+        // A log call site finds the same name when the program is built.
+        const QLLogCallSite site(QLLogFlag::info, c.file, "function", 12);
+        ASSERT_NE(site.fileNameOffset, QLLogCallSite::kFileNameUnknown);
+        EXPECT_EQ(site.file.substr(site.fileNameOffset, site.fileNameLength), c.fileName);
     }
+    static constexpr QLLogCallSite kBuilt(QLLogFlag::debug, "/a/b/Point.source", "fn", 3);
+    static_assert(kBuilt.fileNameOffset == 5 && kBuilt.fileNameLength == 5);
     EXPECT_EQ(QLExtractFileNameWithoutExtension(nullptr), std::nullopt);
 }
 
@@ -373,6 +380,17 @@ TEST(QLLogMessageTest, AFileNameFarIntoALongPathIsFound) {
         const QLLogMessage copy = record;
         EXPECT_EQ(record.fileName(), c.fileName);
         EXPECT_EQ(copy.fileName(), c.fileName);
+
+        // A log call written in such a file.
+        QLLog registry;
+        auto logger = std::make_shared<testsupport::LogRecorder>();
+        registry.addLogger(logger);
+        const QLLogCallSite site(QLLogFlag::info, c.path, "fn", 1);
+        EXPECT_EQ(site.fileNameOffset, QLLogCallSite::kFileNameUnknown);
+        registry.logCall(site, false, "m");
+        const auto records = logger->records();
+        ASSERT_EQ(records.size(), 1u);
+        EXPECT_EQ(records[0]->fileName(), c.fileName);
     }
 }
 
