@@ -97,8 +97,9 @@ std::shared_ptr<QLLoggerNode> QLLoggerNode::nodeWithLogger(std::shared_ptr<QLLog
 
 // MARK: - Class-wide state
 
-std::shared_ptr<DispatchQueue>* QLLog::makeLoggingQueue() {
-    return new std::shared_ptr<DispatchQueue>(DispatchQueue::serial("quova.logging"));
+const std::shared_ptr<DispatchQueue>& QLLog::loggingQueue() {
+    return platform::SharedInstance<std::shared_ptr<DispatchQueue>, QLLog>::get(
+        [] { return new std::shared_ptr<DispatchQueue>(DispatchQueue::serial("quova.logging")); });
 }
 
 bool QLLog::isOnLoggingQueue() {
@@ -107,14 +108,16 @@ bool QLLog::isOnLoggingQueue() {
     return DispatchQueue::current() == loggingQueue().get();
 }
 
-QLLog* QLLog::makeSharedInstance() {
-    auto* made = new QLLog();
-    // A normal exit ends the process with records still queued for the
-    // loggers (and bytes not yet synchronised): deliver and flush them
-    // first. The application's will-terminate notice does the same
-    // earlier; this covers every other way out through exit().
-    std::atexit([] { sharedInstance().flushLog(); });
-    return made;
+QLLog& QLLog::sharedInstance() {
+    return platform::SharedInstance<QLLog>::get([] {
+        auto* made = new QLLog();
+        // A normal exit ends the process with records still queued for the
+        // loggers (and bytes not yet synchronised): deliver and flush them
+        // first. The application's will-terminate notice does the same
+        // earlier; this covers every other way out through exit().
+        std::atexit([] { sharedInstance().flushLog(); });
+        return made;
+    });
 }
 
 QLLog::QLLog() {
@@ -213,6 +216,22 @@ void QLLog::logCall(const QLLogCallSite& site, bool asynchronous, std::string_vi
 
 void QLLog::logCall(const QLLogCallSite& site, bool asynchronous, fmt::string_view format,
                     fmt::format_args args) {
+    logFormatted(site, asynchronous, format, args);
+}
+
+void QLLog::sharedLogCall(const QLLogCallSite& site, bool asynchronous, std::string_view text) {
+    sharedInstance().logCall(site, asynchronous, text);
+}
+
+void QLLog::sharedLogCall(const QLLogCallSite& site, bool asynchronous, fmt::string_view format,
+                          fmt::format_args args) {
+    sharedInstance().logFormatted(site, asynchronous, format, args);
+}
+
+// Inline in both entry points: a log call passes through one function of
+// the registry on its way.
+[[gnu::always_inline]] inline void QLLog::logFormatted(const QLLogCallSite& site, bool asynchronous,
+                                                       fmt::string_view format, fmt::format_args args) {
     // Formatted on the stack (fmt's own buffer is the fastest to append to),
     // then copied once, into the record's block.
     fmt::memory_buffer formatted;
@@ -221,15 +240,10 @@ void QLLog::logCall(const QLLogCallSite& site, bool asynchronous, fmt::string_vi
                  QLLogMessage::makeForLogCall(std::string_view(formatted.data(), formatted.size()), site));
 }
 
-inline void QLLog::handOverMade(bool asynchronous, QLLogMessagePtr logMessage) {
-    if (!asynchronous) {
-        queueLogMessage(std::move(logMessage), false);
-        return;
-    }
-    // Nobody else holds the record yet, so nobody else can be handing it
-    // over: it needs no claiming (see queueAsynchronously).
+// Queues the block of a record whose hand-over this caller has claimed
+// (see queueAsynchronously).
+inline void QLLog::queueClaimed(QLLogMessagePtr logMessage) {
     const QLLogMessage* record = logMessage.get();
-    record->handOverBusy_.store(true, std::memory_order_relaxed);
     record->handOver_ = std::move(logMessage);
     try {
         loggingQueue()->async([this, record] { lt_logHandedOver(record); });
@@ -238,6 +252,17 @@ inline void QLLog::handOverMade(bool asynchronous, QLLogMessagePtr logMessage) {
         record->handOverBusy_.store(false, std::memory_order_release);
         throw;
     }
+}
+
+inline void QLLog::handOverMade(bool asynchronous, QLLogMessagePtr logMessage) {
+    if (!asynchronous) {
+        queueLogMessage(std::move(logMessage), false);
+        return;
+    }
+    // Nobody else holds the record yet, so nobody else can be handing it
+    // over: it is claimed without an atomic exchange.
+    logMessage->handOverBusy_.store(true, std::memory_order_relaxed);
+    queueClaimed(std::move(logMessage));
 }
 
 void QLLog::logWithFormatArgs(bool asynchronous, QLLogLevel level, QLLogFlag flag, int64_t context,
@@ -264,19 +289,11 @@ void QLLog::logWithFormatArgs(bool asynchronous, QLLogLevel level, QLLogFlag fla
 // over twice at once) travels in a block of its own instead.
 void QLLog::queueAsynchronously(QLLogMessagePtr logMessage) {
     // Unbounded on purpose: an asynchronous caller never blocks.
-    const QLLogMessage* record = logMessage.get();
-    if (record->handOverBusy_.exchange(true, std::memory_order_acquire)) {
+    if (logMessage->handOverBusy_.exchange(true, std::memory_order_acquire)) {
         loggingQueue()->async([this, logMessage = std::move(logMessage)] { lt_log(logMessage); });
         return;
     }
-    record->handOver_ = std::move(logMessage);
-    try {
-        loggingQueue()->async([this, record] { lt_logHandedOver(record); });
-    } catch (...) {
-        record->handOver_.reset();
-        record->handOverBusy_.store(false, std::memory_order_release);
-        throw;
-    }
+    queueClaimed(std::move(logMessage));
 }
 
 void QLLog::lt_logHandedOver(const QLLogMessage* record) {

@@ -16,7 +16,6 @@
 #include "logging/QLLogger.hpp"
 #include "platform/dispatch/DispatchQueue.hpp"
 #include "platform/dispatch/NotificationCenter.hpp"
-#include "platform/dispatch/SharedInstance.hpp"
 
 namespace tervolo::logging {
 
@@ -73,7 +72,7 @@ class QLLog {
   public:
     // The shared registry: made on first use, never destroyed.
     // The registry of the program; it flushes at a normal exit (exit()).
-    static QLLog& sharedInstance() { return platform::SharedInstance<QLLog>::get(&makeSharedInstance); }
+    static QLLog& sharedInstance();
 
     // A registry of its own (tests; a program uses the shared one). It shares
     // the process-wide logging queue, reads the processor count once, here, and
@@ -85,10 +84,7 @@ class QLLog {
     QLLog& operator=(const QLLog&) = delete;
 
     // The process-wide serial logging queue, labelled "quova.logging".
-    static const std::shared_ptr<platform::DispatchQueue>& loggingQueue() {
-        return platform::SharedInstance<std::shared_ptr<platform::DispatchQueue>, QLLog>::get(
-            &makeLoggingQueue);
-    }
+    static const std::shared_ptr<platform::DispatchQueue>& loggingQueue();
     // True when the caller runs on the logging queue.
     static bool isOnLoggingQueue();
     // True inside a logger call the registry is waiting for (logMessage during
@@ -133,6 +129,10 @@ class QLLog {
     void logCall(const QLLogCallSite& site, bool asynchronous, std::string_view text);
     void logCall(const QLLogCallSite& site, bool asynchronous, fmt::string_view format,
                  fmt::format_args args);
+    // The same on the shared registry: the log macros' entry points.
+    static void sharedLogCall(const QLLogCallSite& site, bool asynchronous, std::string_view text);
+    static void sharedLogCall(const QLLogCallSite& site, bool asynchronous, fmt::string_view format,
+                              fmt::format_args args);
     // The same with an argument list made by fmt::make_format_args; a null
     // format does nothing, a malformed one is reported on standard error.
     void logWithFormatArgs(bool asynchronous, QLLogLevel level, QLLogFlag flag, int64_t context,
@@ -173,10 +173,11 @@ class QLLog {
     std::vector<std::shared_ptr<QLLoggerNode>> loggers_;
 
   private:
-    static QLLog* makeSharedInstance();
-    static std::shared_ptr<platform::DispatchQueue>* makeLoggingQueue();
+    void logFormatted(const QLLogCallSite& site, bool asynchronous, fmt::string_view format,
+                      fmt::format_args args);
     // A log call's record, which no one else holds yet.
     void handOverMade(bool asynchronous, QLLogMessagePtr logMessage);
+    void queueClaimed(QLLogMessagePtr logMessage);
     void queueLogMessage(QLLogMessagePtr logMessage, bool asynchronously);
     void queueAsynchronously(QLLogMessagePtr logMessage);
     void lt_logHandedOver(const QLLogMessage* logMessage);

@@ -484,16 +484,6 @@ class CallerCache {
     std::string threadName_;
 };
 
-// A log call site lends the same literal on every call: its file name is
-// found once per thread, not on every record.
-struct FileNameCache {
-    const char* path = nullptr;
-    size_t size = 0;
-    uint16_t offset = 0;
-    uint16_t length = 0;
-};
-thread_local FileNameCache tFileNameCache;
-
 }  // namespace
 
 // MARK: - Records
@@ -788,14 +778,18 @@ const QLLogMessage::Extras* QLLogMessage::extrasFor(QLLogLevel level, int64_t co
 
 void QLLogMessage::takeSnapshot() {
     caller_ = CallerCache::current();
-    findFileName();
-}
-
-__attribute__((noinline)) void QLLogMessage::findFileName() {
     const std::string_view path = file_.view();
-    FileNameCache& cache = tFileNameCache;
+    // A log call site lends the same literal on every call: its file name is
+    // found once per thread, not on every record.
+    struct FileNameCache {
+        const char* path = nullptr;
+        size_t size = 0;
+        uint16_t offset = 0;
+        uint16_t length = 0;
+    };
+    thread_local FileNameCache cache;
     const bool cacheable = file_.isBorrowed() && !path.empty();
-    if (cacheable && cache.path == path.data() && cache.size == path.size()) [[likely]] {
+    if (cacheable && cache.path == path.data() && cache.size == path.size()) {
         fileNameOffset_ = cache.offset;
         fileNameLength_ = cache.length;
         return;

@@ -228,7 +228,6 @@ class QLLogMessage {
     static std::shared_ptr<const QLLogMessage> makeInBlock(std::string_view text, Args&&... args);
     void releaseOwned() noexcept;
     void takeSnapshot();
-    void findFileName();
 
     // The message as a string: given, or made on the first message() of an in-block record.
     mutable std::atomic<const std::string*> messageString_{nullptr};

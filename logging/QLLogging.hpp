@@ -112,7 +112,7 @@ constexpr std::string_view literal(const char (&text)[N]) {
 // The macros' entry points; the caller has already tested dynamicLogLevel.
 // `site` is the call site's own, made at compile time.
 inline void logText(const QLLogCallSite& site, bool asynchronous, std::string_view text) {
-    QLLog::sharedInstance().logCall(site, asynchronous, text);
+    QLLog::sharedLogCall(site, asynchronous, text);
 }
 
 template <typename T>
@@ -124,7 +124,7 @@ requires(!std::is_convertible_v<const T&, std::string_view>) void logText(const 
 template <typename... Args>
 requires(sizeof...(Args) > 0) void logText(const QLLogCallSite& site, bool asynchronous,
                                            fmt::format_string<Args...> format, Args&&... args) {
-    QLLog::sharedInstance().logCall(site, asynchronous, format, fmt::make_format_args(args...));
+    QLLog::sharedLogCall(site, asynchronous, format, fmt::make_format_args(args...));
 }
 
 }  // namespace detail
