@@ -272,45 +272,37 @@ void awaitNext(const SerialNode* node) {
     } while (Clock::now() < until);
 }
 
-// A drain holds its worker for at least 64 rounds and this long before it goes to the back of the
-// pool; counting rounds alone, a queue whose drain keeps up with its producer (one block a round)
-// would pay for a trip through the pool every 64 blocks.
+// A drain goes to the back of the pool, so that a busy queue lets other queues' work through, once
+// it has run 64 blocks and held its worker this long. Counting blocks alone, a drain keeping pace
+// with its producer would pay for a trip through the pool every 64 blocks.
+constexpr int kDrainBlocks = 64;
 constexpr auto kDrainSlice = std::chrono::milliseconds(1);
 
 // Runs the queued blocks of a serial queue on a worker until the queue is empty or a sync caller is
-// reached (the caller then takes the queue over). A round is what was queued when it began; after
-// 64 rounds and kDrainSlice the drain goes to the back of the pool, so a busy queue lets other
-// queues' work through.
+// reached (the caller then takes the queue over).
 void drainSerial(const std::shared_ptr<DispatchQueue>& queue) {
     auto& impl = DispatchInternals::impl(*queue);
     nameThread(*queue);
     FrameScope frame(queue.get(), true);
     SerialNode* node = impl.head;
     const auto since = std::chrono::steady_clock::now();
-    for (int round = 0;; ++round) {
-        if (round == 64) {
-            if (std::chrono::steady_clock::now() - since >= kDrainSlice) {
-                impl.head = node;
-                submitDrain(queue);
-                return;
-            }
-            round = 0;
+    for (int ran = 1;; ++ran) {
+        if (node->waiter != nullptr) {
+            impl.head = node;
+            node->waiter->release();  // the queue now belongs to the sync caller
+            return;
         }
-        const SerialNode* const last = impl.tail.load(std::memory_order_acquire);
-        for (bool more = true; more;) {
-            if (node->waiter != nullptr) {
-                impl.head = node;
-                node->waiter->release();  // the queue now belongs to the sync caller
-                return;
-            }
-            node->block();
-            node->block.~Block();
-            more = node != last;
-            awaitNext(node);
-            SerialNode* next = advanceSerial(impl, node);
-            freeNode(node);
-            if (next == nullptr) return;
-            node = next;
+        node->block();
+        node->block.~Block();
+        awaitNext(node);
+        SerialNode* next = advanceSerial(impl, node);
+        freeNode(node);
+        if (next == nullptr) return;
+        node = next;
+        if (ran % kDrainBlocks == 0 && std::chrono::steady_clock::now() - since >= kDrainSlice) {
+            impl.head = node;
+            submitDrain(queue);
+            return;
         }
     }
 }
