@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <deque>
 #include <exception>
+#include <functional>
 #include <iterator>
 #include <mutex>
 #include <new>
@@ -63,18 +64,24 @@ struct Item {
     bool barrier = false;
 };
 
-// One entry of a serial queue's FIFO: an async block, or a sync caller waiting for its turn (those
-// live on the caller's stack and carry no block).
-struct alignas(64) SerialNode {
+// One entry of a serial queue's FIFO: an async block (never empty), or, with an empty block, a
+// sync caller waiting for its turn (a SyncNode on the caller's stack). As small as the block allows:
+// a record queued for the logging queue pays for it while it waits.
+struct SerialNode {
     std::atomic<SerialNode*> next{nullptr};
-    SyncWaiter* waiter = nullptr;
     union {
-        Block block;  // constructed while an async block waits or runs
+        Block block;  // alive from queueing until the block has run
     };
     SerialNode() {}
     ~SerialNode() {}
     SerialNode(const SerialNode&) = delete;
     SerialNode& operator=(const SerialNode&) = delete;
+};
+
+struct SyncNode : SerialNode {
+    SyncWaiter waiter;
+    SyncNode() { new (&block) Block(); }
+    ~SyncNode() { block.~Block(); }
 };
 
 // Spare serial nodes. A block is queued on one thread and run (and its node freed) on a worker,
@@ -287,9 +294,9 @@ void drainSerial(const std::shared_ptr<DispatchQueue>& queue) {
     SerialNode* node = impl.head;
     const auto since = std::chrono::steady_clock::now();
     for (int ran = 1;; ++ran) {
-        if (node->waiter != nullptr) {
+        if (!node->block) {
             impl.head = node;
-            node->waiter->release();  // the queue now belongs to the sync caller
+            static_cast<SyncNode*>(node)->waiter.release();  // the queue now belongs to the sync caller
             return;
         }
         node->block();
@@ -507,6 +514,8 @@ std::shared_ptr<DispatchQueue> DispatchQueue::global(QoS qos) {
 void DispatchQueue::async(Block block) {
     switch (kind_) {
         case Kind::Serial:
+            // An empty block would stand for a sync caller; calling it would have failed anyway.
+            if (!block) throw std::bad_function_call();
             if (pushSerial(*impl_, makeNode(std::move(block)))) submitDrain(shared_from_this());
             return;
         case Kind::Concurrent:
@@ -548,10 +557,8 @@ void DispatchQueue::sync(const Block& block) {
         case Kind::Serial: {
             if (held != 0) fatal("sync onto the queue this thread is already running would deadlock", label_);
             auto self = shared_from_this();
-            SyncWaiter waiter;
-            SerialNode own;
-            own.waiter = &waiter;
-            if (!pushSerial(*impl_, &own)) waiter.acquire();
+            SyncNode own;
+            if (!pushSerial(*impl_, &own)) own.waiter.acquire();
             ScopeExit release{[&] { releaseSerial(self, &own); }};
             FrameScope frame(this, true);
             block();

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <mutex>
 #include <stdexcept>
 #include <string>
@@ -337,6 +338,16 @@ TEST(DispatchQueue, SyncPropagatesExceptionsAndLeavesTheQueueUsable) {
         queue->syncBarrier([&] { ++ran; });
         EXPECT_EQ(ran, 2);
     }
+}
+
+// An empty block fails where it is queued, not later on a worker, and the queue goes on.
+TEST(DispatchQueue, EmptyBlockOnSerialQueueThrowsAtTheCall) {
+    auto queue = DispatchQueue::serial("test.empty");
+    EXPECT_THROW(queue->async(DispatchQueue::Block()), std::bad_function_call);
+    int ran = 0;
+    queue->async([&] { ++ran; });
+    queue->sync([&] { ++ran; });
+    EXPECT_EQ(ran, 2);
 }
 
 TEST(DispatchQueue, ManyIdleQueuesAreCheap) {
