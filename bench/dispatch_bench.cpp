@@ -15,6 +15,7 @@
 #include <condition_variable>
 #include <deque>
 #include <functional>
+#include <iterator>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -290,6 +291,75 @@ void BM_Pool_ConcurrentGroupWait(benchmark::State& state) {
     reportAgainst(state, total / static_cast<double>(state.iterations() * kPoolBlocks), referencePoolNs);
 }
 BENCHMARK(BM_Pool_ConcurrentGroupWait)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+
+// The runs above measure the reference once and each queue after it, so a burst of load on this
+// shared machine lands on one side only. Here each of our rounds is paired with a reference round
+// right before or after it, and each ratio is the median over the rounds of ours / reference.
+void BM_Pool_Paired(benchmark::State& state) {
+    constexpr int kRounds = 9;
+    ReferencePool pool;
+    auto global = platform::DispatchQueue::global();
+    auto concurrent = platform::DispatchQueue::concurrent("bench.pool-paired");
+    auto serial = platform::DispatchQueue::serial("bench.pool-paired-serial");
+    const auto timed = [](auto&& body) {
+        const auto start = Clock::now();
+        body();
+        return std::chrono::duration<double, std::nano>(Clock::now() - start).count();
+    };
+    const auto flood = [&](auto&& submit) {
+        return timed([&] {
+            Countdown countdown;
+            for (int i = 0; i < kPoolBlocks; ++i) submit([&countdown] { countdown.finishOne(); });
+            countdown.done.acquire();
+        });
+    };
+    const auto onQueue = [&](const std::shared_ptr<platform::DispatchQueue>& queue) {
+        return flood([&](std::function<void()> block) { queue->async(std::move(block)); });
+    };
+    const auto groupWait = [&] {
+        return timed([&] {
+            platform::DispatchGroup group;
+            for (int i = 0; i < kPoolBlocks; ++i) concurrent->async(group, [] {});
+            group.wait();
+        });
+    };
+    const auto reference = [&] {
+        return flood([&](std::function<void()> block) { pool.async(std::move(block)); });
+    };
+    const std::function<double()> sides[] = {
+        [&] { return onQueue(global); },
+        [&] { return onQueue(concurrent); },
+        [&] { return onQueue(serial); },
+        groupWait,
+    };
+    std::vector<double> ratios[std::size(sides)];
+    for (auto _ : state) {
+        for (int round = 0; round < kRounds; ++round) {
+            for (size_t side = 0; side < std::size(sides); ++side) {
+                // Which side goes first alternates, so a trend within a pair cancels out.
+                double ours = 0;
+                double theirs = 0;
+                if (round % 2 == 0) {
+                    theirs = reference();
+                    ours = sides[side]();
+                } else {
+                    ours = sides[side]();
+                    theirs = reference();
+                }
+                ratios[side].push_back(ours / theirs);
+            }
+        }
+    }
+    const auto median = [](std::vector<double> values) {
+        std::nth_element(values.begin(), values.begin() + values.size() / 2, values.end());
+        return values[values.size() / 2];
+    };
+    state.counters["x_global"] = median(ratios[0]);
+    state.counters["x_concurrent"] = median(ratios[1]);
+    state.counters["x_serial"] = median(ratios[2]);
+    state.counters["x_group"] = median(ratios[3]);
+}
+BENCHMARK(BM_Pool_Paired)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 
 void BM_Dispatch_SyncOnIdleQueue(benchmark::State& state) {
     auto queue = platform::DispatchQueue::serial("bench.sync");
