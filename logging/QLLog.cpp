@@ -97,27 +97,44 @@ std::shared_ptr<QLLoggerNode> QLLoggerNode::nodeWithLogger(std::shared_ptr<QLLog
 
 // MARK: - Class-wide state
 
+namespace {
+
+std::shared_ptr<DispatchQueue>* makeLoggingQueue() {
+    return new std::shared_ptr<DispatchQueue>(DispatchQueue::serial("quova.logging"));
+}
+
+QLLog* makeSharedRegistry() {
+    auto* made = new QLLog();
+    // A normal exit ends the process with records still queued for the
+    // loggers (and bytes not yet synchronised): deliver and flush them
+    // first. The application's will-terminate notice does the same
+    // earlier; this covers every other way out through exit().
+    std::atexit([] { QLLog::sharedInstance().flushLog(); });
+    return made;
+}
+
+// Inline in this file: a log call asks for both.
+[[gnu::always_inline]] inline const std::shared_ptr<DispatchQueue>& theLoggingQueue() {
+    return platform::SharedInstance<std::shared_ptr<DispatchQueue>, QLLog>::get(makeLoggingQueue);
+}
+[[gnu::always_inline]] inline QLLog& theSharedRegistry() {
+    return platform::SharedInstance<QLLog>::get(makeSharedRegistry);
+}
+
+}  // namespace
+
 const std::shared_ptr<DispatchQueue>& QLLog::loggingQueue() {
-    return platform::SharedInstance<std::shared_ptr<DispatchQueue>, QLLog>::get(
-        [] { return new std::shared_ptr<DispatchQueue>(DispatchQueue::serial("quova.logging")); });
+    return theLoggingQueue();
 }
 
 bool QLLog::isOnLoggingQueue() {
     // The queue whose block runs here, compared with the logging queue: no
     // lock, as every delivered record asks.
-    return DispatchQueue::current() == loggingQueue().get();
+    return DispatchQueue::current() == theLoggingQueue().get();
 }
 
 QLLog& QLLog::sharedInstance() {
-    return platform::SharedInstance<QLLog>::get([] {
-        auto* made = new QLLog();
-        // A normal exit ends the process with records still queued for the
-        // loggers (and bytes not yet synchronised): deliver and flush them
-        // first. The application's will-terminate notice does the same
-        // earlier; this covers every other way out through exit().
-        std::atexit([] { sharedInstance().flushLog(); });
-        return made;
-    });
+    return theSharedRegistry();
 }
 
 QLLog::QLLog() {
@@ -220,12 +237,12 @@ void QLLog::logCall(const QLLogCallSite& site, bool asynchronous, fmt::string_vi
 }
 
 void QLLog::sharedLogCall(const QLLogCallSite& site, bool asynchronous, std::string_view text) {
-    sharedInstance().logCall(site, asynchronous, text);
+    theSharedRegistry().logCall(site, asynchronous, text);
 }
 
 void QLLog::sharedLogCall(const QLLogCallSite& site, bool asynchronous, fmt::string_view format,
                           fmt::format_args args) {
-    sharedInstance().logFormatted(site, asynchronous, format, args);
+    theSharedRegistry().logFormatted(site, asynchronous, format, args);
 }
 
 // Inline in both entry points: a log call passes through one function of
@@ -246,7 +263,7 @@ inline void QLLog::queueClaimed(QLLogMessagePtr logMessage) {
     const QLLogMessage* record = logMessage.get();
     record->handOver_ = std::move(logMessage);
     try {
-        loggingQueue()->async([this, record] { lt_logHandedOver(record); });
+        theLoggingQueue()->async([this, record] { lt_logHandedOver(record); });
     } catch (...) {
         record->handOver_.reset();
         record->handOverBusy_.store(false, std::memory_order_release);
