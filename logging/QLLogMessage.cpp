@@ -187,13 +187,6 @@ class RecordChunks {
         stored = kCarvedBit | static_cast<uint32_t>(carver.offset);
         carver.offset += size;
         ++carver.carved;
-        // The lines a few records on were last written by the thread that
-        // ended their records: ask for them now, so the calls that carve
-        // them find them here.
-        if (carver.offset + kPrefetchAhead + kPrefetchBytes <= kChunkBytes) {
-            const char* ahead = reinterpret_cast<const char*>(carver.chunk) + carver.offset + kPrefetchAhead;
-            for (size_t line = 0; line < kPrefetchBytes; line += 64) prefetchForWriting(ahead + line);
-        }
         return block;
     }
 
@@ -210,18 +203,6 @@ class RecordChunks {
     struct Chunk {
         std::atomic<uint64_t> remaining;
     };
-    // About two records ahead, about one record's lines per call.
-    static constexpr size_t kPrefetchAhead = 384;
-    static constexpr size_t kPrefetchBytes = 192;
-
-    static void prefetchForWriting(const char* address) {
-#if defined(__x86_64__)
-        // Fetched for ownership (a plain NOP on processors without it).
-        asm volatile("prefetchw %0" : : "m"(*address));
-#else
-        __builtin_prefetch(address, 1);
-#endif
-    }
     static constexpr uint64_t kBias = uint64_t{1} << 62;
     // The count's cache line, which the records' ends write, holds no block.
     static constexpr size_t kFirstBlock = 64;
@@ -263,9 +244,7 @@ class RecordChunks {
         std::mutex mutex;
         std::vector<Chunk*> chunks;
     };
-    static Kept& kept() {
-        return platform::SharedInstance<Kept, RecordChunks>::get();
-    }
+    static Kept& kept() { return platform::SharedInstance<Kept, RecordChunks>::get(); }
 
     static Chunk* newChunk() {
         Chunk* chunk = nullptr;
