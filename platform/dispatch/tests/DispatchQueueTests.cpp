@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <mutex>
 #include <stdexcept>
 #include <string>
@@ -64,6 +65,87 @@ TEST(DispatchQueue, SerialQueueKeepsEachProducersOrderUnderEightProducers) {
     for (int p = 0; p < kProducers; ++p) {
         ASSERT_EQ(seen[p].size(), static_cast<size_t>(kPerProducer));
         for (int i = 0; i < kPerProducer; ++i) ASSERT_EQ(seen[p][i], i) << "producer " << p;
+    }
+}
+
+// Producers hand a serial queue blocks of every kind while it keeps running dry and starting
+// again; nobody but the producers holds it, so the last of them lets it go with blocks still
+// queued. Each producer's blocks run in its order, one at a time, every one of them, and the
+// queue goes away only after the last.
+TEST(DispatchQueue, SerialQueueReleasedWhileBusyRunsEveryBlockInEachProducersOrder) {
+    constexpr int kProducers = 6;
+    constexpr int kPerProducer = 1500;
+    enum class Way { Async, AsyncBarrier, AsyncGroup, Sync, SyncBarrier };
+    static const Way kCycle[] = {Way::Async,        Way::Async,       Way::AsyncGroup, Way::Async,
+                                 Way::AsyncBarrier, Way::Async,       Way::Sync,       Way::Async,
+                                 Way::Async,        Way::SyncBarrier, Way::AsyncGroup, Way::Async};
+    struct Round {
+        const char* name;
+        bool gated;  // the first block holds the queue until every producer has let it go
+    };
+    const Round rounds[] = {{"mixed", false}, {"gated", true}, {"mixed again", false}, {"gated again", true}};
+    for (const auto& round : rounds) {
+        std::vector<std::vector<int>> seen(kProducers);  // only touched on the queue
+        std::atomic<int> running{0};
+        std::atomic<bool> overlapped{false};
+        std::atomic<bool> syncTooEarly{false};
+        DispatchSemaphore gate(0);
+        DispatchSemaphore gone(0);
+        DispatchGroup group;
+        static const int kGoneKey = 0;
+        auto queue = DispatchQueue::serial("test.released-busy");
+        queue->setSpecific(&kGoneKey, std::shared_ptr<void>(&gone, [](void* gone) {
+            static_cast<DispatchSemaphore*>(gone)->signal();
+        }));
+        if (round.gated) queue->async([&] { gate.wait(); });
+        std::vector<std::thread> producers;
+        for (int p = 0; p < kProducers; ++p) {
+            producers.emplace_back([&, p, own = queue] {
+                auto mine = own;
+                for (int i = 0; i < kPerProducer; ++i) {
+                    auto body = [&, p, i] {
+                        if (running.fetch_add(1) != 0) overlapped = true;
+                        seen[p].push_back(i);
+                        running.fetch_sub(1);
+                    };
+                    Way way = kCycle[(i + p) % std::size(kCycle)];
+                    if (round.gated && (way == Way::Sync || way == Way::SyncBarrier)) way = Way::Async;
+                    switch (way) {
+                        case Way::Async:
+                            mine->async(body);
+                            break;
+                        case Way::AsyncBarrier:
+                            mine->asyncBarrier(body);
+                            break;
+                        case Way::AsyncGroup:
+                            mine->async(group, body);
+                            break;
+                        case Way::Sync:
+                            mine->sync(body);
+                            if (seen[p].size() != static_cast<size_t>(i + 1)) syncTooEarly = true;
+                            break;
+                        case Way::SyncBarrier:
+                            mine->syncBarrier(body);
+                            if (seen[p].size() != static_cast<size_t>(i + 1)) syncTooEarly = true;
+                            break;
+                    }
+                    if (i % 97 == 0) std::this_thread::yield();  // let the queue run dry now and then
+                }
+                mine.reset();
+            });
+        }
+        queue.reset();
+        for (auto& producer : producers) producer.join();
+        if (round.gated) gate.signal();
+        ASSERT_TRUE(gone.wait(60.0)) << round.name;
+        EXPECT_TRUE(group.wait(0.0)) << round.name;
+        EXPECT_FALSE(overlapped) << round.name;
+        EXPECT_FALSE(syncTooEarly) << round.name;
+        for (int p = 0; p < kProducers; ++p) {
+            ASSERT_EQ(seen[p].size(), static_cast<size_t>(kPerProducer)) << round.name << ", producer " << p;
+            for (int i = 0; i < kPerProducer; ++i)
+                ASSERT_EQ(seen[p][i], i) << round.name << ", producer " << p;
+        }
     }
 }
 
@@ -256,6 +338,16 @@ TEST(DispatchQueue, SyncPropagatesExceptionsAndLeavesTheQueueUsable) {
         queue->syncBarrier([&] { ++ran; });
         EXPECT_EQ(ran, 2);
     }
+}
+
+// An empty block fails where it is queued, not later on a worker, and the queue goes on.
+TEST(DispatchQueue, EmptyBlockOnSerialQueueThrowsAtTheCall) {
+    auto queue = DispatchQueue::serial("test.empty");
+    EXPECT_THROW(queue->async(DispatchQueue::Block()), std::bad_function_call);
+    int ran = 0;
+    queue->async([&] { ++ran; });
+    queue->sync([&] { ++ran; });
+    EXPECT_EQ(ran, 2);
 }
 
 TEST(DispatchQueue, ManyIdleQueuesAreCheap) {
