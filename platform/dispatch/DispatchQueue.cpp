@@ -203,6 +203,13 @@ struct DispatchQueue::Impl {
     // counters on lines of their own, so that submitting threads and finishing workers do not
     // pass one line back and forth for every block.
     std::atomic<bool> blocked{false};
+    // Concurrent: plain blocks started without the mutex hold no reference to their queue (a count
+    // on it per block would pass its line between submitter and worker for every block); while any
+    // run or wait to run, the queue holds one to itself instead, so it outlives them even when its
+    // last owner lets go meanwhile. `keepAlive` changes under the mutex; `kept` says whether it is
+    // set, for a look without the lock.
+    std::atomic<bool> kept{false};
+    std::shared_ptr<DispatchQueue> keepAlive;
     bool barrierRunning = false;  // concurrent: a barrier block running (under the mutex)
     alignas(64) std::atomic<uint64_t> entered{0};
     alignas(64) std::atomic<uint64_t> left{0};
@@ -333,7 +340,10 @@ void runConcurrentBlock(detail::PoolJob& job) {
 
 void finishConcurrentBlocks(detail::PoolJob& job, uint32_t count) {
     if (job.group) DispatchGroup::leaveState(*job.group, count);
-    finishConcurrent(job.queue, false, count);
+    // Counting these blocks out may end the queue's hold on itself while this still looks at the
+    // queue: a reference for the while (once for a row of blocks, not for each).
+    const auto hold = job.queue->weak_from_this().lock();
+    finishConcurrent(hold, false, count);
 }
 
 void runConcurrentBarrier(detail::PoolJob& job) {
@@ -362,22 +372,47 @@ void startConcurrent(std::shared_ptr<DispatchQueue> queue, Block block, bool exc
     detail::submitToLabelledPool(std::move(job));
 }
 
+// A pointer for a job whose queue outlives it by other means; touches no count.
+std::shared_ptr<DispatchQueue> pointerTo(DispatchQueue& queue) {
+    return std::shared_ptr<DispatchQueue>(std::shared_ptr<void>(), &queue);
+}
+
+// Makes sure the concurrent queue holds itself while plain blocks run; the caller has counted its
+// block in (`entered`) already, so a reader finishing meanwhile cannot end the hold unseen.
+void keepWhileReading(DispatchQueue& queue) {
+    auto& impl = DispatchInternals::impl(queue);
+    if (impl.kept.load(std::memory_order_seq_cst)) return;
+    std::lock_guard lock(impl.mutex);
+    if (impl.kept.load(std::memory_order_relaxed)) return;
+    impl.keepAlive = queue.shared_from_this();
+    impl.kept.store(true, std::memory_order_seq_cst);
+}
+
+// Hands a plain block already counted as a reader to a worker; the job holds no reference to the
+// queue (keepWhileReading).
+void startReader(DispatchQueue& queue, Block block, DispatchGroup::State* group = nullptr) {
+    keepWhileReading(queue);
+    detail::submitToLabelledPool(detail::PoolJob{.run = runConcurrentBlock,
+                                                 .finish = finishConcurrentBlocks,
+                                                 .queue = pointerTo(queue),
+                                                 .block = std::move(block),
+                                                 .group = group});
+}
+
 // Global queues are never destroyed: the job holds no reference to its queue.
 void submitGlobal(DispatchQueue* queue, Block block, DispatchGroup::State* group = nullptr) {
-    detail::PoolJob job;
-    job.run = [](detail::PoolJob& self) {
+    const auto run = [](detail::PoolJob& self) {
         FrameScope frame(self.queue.get(), false);
         self.block();
     };
-    if (group != nullptr) {
-        job.finish = [](detail::PoolJob& self, uint32_t count) {
-            DispatchGroup::leaveState(*self.group, count);
-        };
-    }
-    job.queue = std::shared_ptr<DispatchQueue>(std::shared_ptr<void>(), queue);  // points, owns nothing
-    job.block = std::move(block);
-    job.group = group;
-    detail::submitToGlobalPool(std::move(job));
+    const auto leaveGroup = [](detail::PoolJob& self, uint32_t count) {
+        DispatchGroup::leaveState(*self.group, count);
+    };
+    detail::submitToGlobalPool(detail::PoolJob{.run = run,
+                                               .finish = group != nullptr ? +leaveGroup : nullptr,
+                                               .queue = pointerTo(*queue),
+                                               .block = std::move(block),
+                                               .group = group});
 }
 
 // Counts one more reader unless the queue is blocked (something waits in order, or a barrier
@@ -425,6 +460,20 @@ void pumpConcurrentLocked(const std::shared_ptr<DispatchQueue>& queue) {
     if (impl.items.empty() && !impl.barrierRunning) impl.blocked.store(false, std::memory_order_seq_cst);
 }
 
+// Once no reader runs any more, the queue stops holding itself (its owners may be gone): the
+// reference is handed out, to be let go after the mutex. Called with the queue's mutex held.
+std::shared_ptr<DispatchQueue> letGoLocked(DispatchQueue::Impl& impl) {
+    if (!impl.kept.load(std::memory_order_relaxed) || readersLocked(impl) != 0) return nullptr;
+    // Cleared first, then counted again: a submitter counts its block first and then looks at
+    // `kept`, so either this sees the block or the submitter sees the hold gone and sets it again.
+    impl.kept.store(false, std::memory_order_seq_cst);
+    if (readersLocked(impl) != 0) {
+        impl.kept.store(true, std::memory_order_relaxed);
+        return nullptr;
+    }
+    return std::move(impl.keepAlive);
+}
+
 // Queues an item behind everything already waiting and starts what may start.
 void enqueueConcurrent(const std::shared_ptr<DispatchQueue>& queue, Item item) {
     auto& impl = DispatchInternals::impl(*queue);
@@ -438,13 +487,17 @@ void finishConcurrent(const std::shared_ptr<DispatchQueue>& queue, bool exclusiv
     auto& impl = DispatchInternals::impl(*queue);
     if (!exclusive) {
         const uint64_t left = impl.left.fetch_add(readers, std::memory_order_seq_cst) + readers;
-        // Only the last reader out, and only when something waits, has to look at the queue.
-        if (!impl.blocked.load(std::memory_order_seq_cst)) return;
+        // Only the last reader out has to look at the queue, and only when something waits or
+        // the queue holds itself. A reader counted in after that look sees to the hold itself.
         if (impl.entered.load(std::memory_order_seq_cst) != left) return;
+        if (!impl.blocked.load(std::memory_order_seq_cst) && !impl.kept.load(std::memory_order_seq_cst))
+            return;
     }
+    std::shared_ptr<DispatchQueue> release;  // let go after the mutex: it may be the last reference
     std::lock_guard lock(impl.mutex);
     if (exclusive) impl.barrierRunning = false;
     if (impl.blocked.load(std::memory_order_relaxed)) pumpConcurrentLocked(queue);
+    release = letGoLocked(impl);
 }
 
 struct ScopeExit {
@@ -520,7 +573,7 @@ void DispatchQueue::async(Block block) {
             return;
         case Kind::Concurrent:
             if (tryEnterReader(*this)) {
-                startConcurrent(shared_from_this(), std::move(block), false);
+                startReader(*this, std::move(block));
             } else {
                 enqueueConcurrent(shared_from_this(), Item{std::move(block)});
             }
@@ -542,7 +595,7 @@ void DispatchQueue::async(DispatchGroup& group, Block block) {
         return;
     }
     if (kind_ == Kind::Concurrent && tryEnterReader(*this)) {
-        startConcurrent(shared_from_this(), std::move(block), false, group.state());
+        startReader(*this, std::move(block), group.state());
         return;
     }
     async([state = group.state(), block = std::move(block)] {

@@ -59,6 +59,15 @@ class JobRing {
     size_t size_ = 0;
 };
 
+// Room for one job, built and destroyed by hand: every job is moved into a FIFO cell, out into a
+// worker's batch and run there, and building it in place costs less than assigning over an empty
+// one each time.
+union JobSlot {
+    JobSlot() {}
+    ~JobSlot() {}
+    PoolJob job;
+};
+
 // A bounded FIFO that any number of threads push to and take from without a lock. Every cell
 // carries a sequence number that says whose turn it is (a pusher's at `position`, a taker's at
 // `position + 1`), so a push is one compare-and-swap on the push position plus the cell, and a
@@ -71,7 +80,8 @@ class JobQueue {
         for (uint64_t i = 0; i < kCapacity; ++i) cells_[i].sequence.store(i, std::memory_order_relaxed);
     }
 
-    // Moves `job` in unless the queue is full.
+    // Moves `job` in unless the queue is full. A push is sequentially consistent with the looks
+    // at `maybeNonEmpty`: what a submitter reads after it is ordered after the push.
     bool tryPush(PoolJob& job) {
         uint64_t position = pushPosition_.load(std::memory_order_relaxed);
         for (;;) {
@@ -79,8 +89,9 @@ class JobQueue {
             const uint64_t sequence = cell.sequence.load(std::memory_order_acquire);
             const auto lag = static_cast<int64_t>(sequence - position);
             if (lag == 0) {
-                if (pushPosition_.compare_exchange_weak(position, position + 1, std::memory_order_relaxed)) {
-                    cell.job = std::move(job);
+                if (pushPosition_.compare_exchange_weak(position, position + 1, std::memory_order_seq_cst,
+                                                        std::memory_order_relaxed)) {
+                    std::construct_at(&cell.slot.job, std::move(job));
                     cell.sequence.store(position + 1, std::memory_order_release);
                     return true;
                 }
@@ -92,8 +103,8 @@ class JobQueue {
         }
     }
 
-    // Moves up to `limit` of the oldest jobs into `out`; how many (0 when empty).
-    size_t take(PoolJob* out, size_t limit) {
+    // Moves up to `limit` of the oldest jobs into the empty slots `out`; how many (0 when empty).
+    size_t take(JobSlot* out, size_t limit) {
         uint64_t position = takePosition_.load(std::memory_order_relaxed);
         for (;;) {
             size_t count = 0;
@@ -111,7 +122,8 @@ class JobQueue {
             if (takePosition_.compare_exchange_weak(position, position + count, std::memory_order_relaxed)) {
                 for (size_t i = 0; i < count; ++i) {
                     Cell& cell = cells_[(position + i) & (kCapacity - 1)];
-                    out[i] = std::move(cell.job);
+                    std::construct_at(&out[i].job, std::move(cell.slot.job));
+                    std::destroy_at(&cell.slot.job);
                     cell.sequence.store(position + i + kCapacity, std::memory_order_release);
                 }
                 return count;
@@ -130,10 +142,11 @@ class JobQueue {
 
   private:
     // Cells packed tight: a job's cell is read once by the worker that takes it, so fewer lines
-    // per job count for more than keeping the submitter's and the taker's cells apart.
+    // per job count for more than keeping the submitter's and the taker's cells apart. The pools
+    // are never destroyed, so jobs left in the cells are not either.
     struct Cell {
         std::atomic<uint64_t> sequence;
-        PoolJob job;
+        JobSlot slot;  // holds a job between a push and its take
     };
     std::unique_ptr<Cell[]> cells_;
     alignas(64) std::atomic<uint64_t> pushPosition_{0};
@@ -163,14 +176,17 @@ class WorkerPool {
     }
 
     void submit(PoolJob&& job) {
-        if (overflowing_.load(std::memory_order_acquire) || !queue_.tryPush(job)) pushWhenFull(job);
         // Pairs with the fence a worker passes between saying it stops looking (or sleeps) and its
-        // last look: either it sees this job, or this sees it gone.
-        std::atomic_thread_fence(std::memory_order_seq_cst);
-        if (spinning_.load(std::memory_order_relaxed) != 0) return;
-        if (active_.load(std::memory_order_relaxed) == 0) {
+        // last look: either it sees this job, or this sees it gone. A push into the lock-free FIFO
+        // is ordered by itself (JobQueue::tryPush); the way through the overflow needs the fence.
+        if (overflowing_.load(std::memory_order_acquire) || !queue_.tryPush(job)) {
+            pushWhenFull(job);
+            std::atomic_thread_fence(std::memory_order_seq_cst);
+        }
+        if (spinning_.load(std::memory_order_seq_cst) != 0) return;
+        if (active_.load(std::memory_order_seq_cst) == 0) {
             wakeOne();
-        } else if (!monitorArmed_.load(std::memory_order_relaxed)) {
+        } else if (!monitorArmed_.load(std::memory_order_seq_cst)) {
             std::lock_guard lock(mutex_);
             watchLocked();
         }
@@ -180,9 +196,10 @@ class WorkerPool {
     // The jobs a worker took at once. `cursor` packs generation (bits 32-63), the next slot to
     // claim (16-31) and the slot count (0-15); whoever advances it owns that slot's job. The owner
     // refills the slots only once every job other workers claimed has been moved out (`moved`).
+    // A slot holds a job from the refill until whoever claimed it has run it or moved it out.
     struct Worker {
         static constexpr uint64_t kNextOne = uint64_t{1} << 16;
-        PoolJob slots[kBatch];
+        JobSlot slots[kBatch];
         alignas(64) std::atomic<uint64_t> cursor{0};
         std::atomic<uint32_t> moved{0};  // jobs of the batch other workers have moved out
         uint32_t ranOwn = 0;             // jobs of the batch the owner claimed itself (owner only)
@@ -192,6 +209,13 @@ class WorkerPool {
         // Owner only: the last cursor seen of every other worker, to tell a stuck batch.
         std::array<uint64_t, kHardLimit> seen{};
         size_t index = 0;
+        // Pauses before the next look at the FIFO (owner only). A worker that keeps up with a
+        // stream of submits and looks again at once takes its jobs one at a time, and pulls the
+        // line the submitter writes next away from it for every job; looking a moment later takes
+        // a batch instead. Once the stream stops, it looks promptly again, so that a lone job (a
+        // hop from one queue to another) is not kept waiting.
+        int pace = 0;
+        int emptyLooks = 0;  // looks in a row that found nothing
 
         static uint64_t next(uint64_t c) { return (c >> 16) & 0xffff; }
         static uint64_t count(uint64_t c) { return c & 0xffff; }
@@ -265,7 +289,16 @@ class WorkerPool {
         self.waitForThieves();
         size_t n = queue_.take(self.slots, kBatch);
         if (n == 0 && overflowing_.load(std::memory_order_acquire)) n = takeOverflow(self.slots);
-        if (n == 0) return false;
+        if (n == 0) {
+            if (++self.emptyLooks >= kQuietLooks) self.pace = 0;
+            return false;
+        }
+        if (n < kPaceBelow && self.emptyLooks < kQuietLooks) {
+            self.pace = std::min(self.pace * 2 + 1, kMaxPace);
+        } else if (n == kBatch) {
+            self.pace /= 2;
+        }
+        self.emptyLooks = 0;
         self.moved.store(0, std::memory_order_relaxed);
         self.ranOwn = 0;
         self.share.store(false, std::memory_order_relaxed);
@@ -282,11 +315,11 @@ class WorkerPool {
         return true;
     }
 
-    size_t takeOverflow(PoolJob* out) {
+    size_t takeOverflow(JobSlot* out) {
         std::lock_guard lock(mutex_);
         size_t n = 0;
         for (; n < kBatch && !overflow_.empty(); ++n) {
-            out[n] = std::move(overflow_.front());
+            std::construct_at(&out[n].job, std::move(overflow_.front()));
             overflow_.pop_front();
         }
         // Everything in the overflow is newer than anything in the lock-free queue: move some of
@@ -314,7 +347,7 @@ class WorkerPool {
                 self.share.store(true, std::memory_order_relaxed);
                 if (spinning_.load(std::memory_order_relaxed) == 0) wakeOne();
             }
-            PoolJob& job = self.slots[slot];
+            PoolJob& job = self.slots[slot].job;
             if (row != nullptr && !row->finishesLike(job)) finishRow(row, rowLength);
             self.startedOne();
             job.run(job);
@@ -325,14 +358,14 @@ class WorkerPool {
                 continue;
             }
             if (job.finish != nullptr) ++rowLength;
-            job = PoolJob{};  // captured queues are released before the next job
+            std::destroy_at(&job);  // captured queues are released before the next job
         }
         if (row != nullptr) finishRow(row, rowLength);
     }
 
     static void finishRow(PoolJob*& row, uint32_t length) {
         row->finish(*row, length);
-        *row = PoolJob{};
+        std::destroy_at(row);
         row = nullptr;
     }
 
@@ -351,7 +384,8 @@ class WorkerPool {
             }
             size_t slot = 0;
             if (other->claim(slot)) {
-                job = std::move(other->slots[slot]);
+                job = std::move(other->slots[slot].job);
+                std::destroy_at(&other->slots[slot].job);
                 other->moved.fetch_add(1, std::memory_order_release);
                 victim = other;
                 return true;
@@ -367,13 +401,19 @@ class WorkerPool {
     Found spin(Worker& self, PoolJob& stolen, Worker*& victim) {
         const auto until = std::chrono::steady_clock::now() + kSpinTime;
         for (;;) {
-            for (int i = 0; i < 64; ++i) {
+            for (int paused = 0; paused < 64;) {
                 if (refill(self)) return Found::Batch;
-                pause();
+                paused += keepPace(self);
             }
             if (stealFromStuck(self, stolen, victim)) return Found::Stolen;
             if (std::chrono::steady_clock::now() >= until) return Found::Nothing;
         }
+    }
+
+    // Waits before the next look at the FIFO; how many pauses.
+    static int keepPace(const Worker& self) {
+        for (int i = 0; i <= self.pace; ++i) pause();
+        return self.pace + 1;
     }
 
     // Nobody looks for the waiting work: wakes a sleeper, starts a thread, or, with every thread
@@ -472,6 +512,8 @@ class WorkerPool {
             }
             do {
                 runOwn(self);
+                // A short batch: the worker keeps up, and more jobs are worth waiting a moment for.
+                if (!self.fullBatch()) keepPace(self);
             } while (refill(self));
             // Ran dry: looks for more unless another worker looks already.
             int none = 0;
@@ -583,6 +625,9 @@ class WorkerPool {
     static constexpr auto kFullWait = std::chrono::microseconds(50);
     static constexpr auto kShareAfter = std::chrono::microseconds(50);
     static constexpr size_t kOverflowMove = 256;
+    static constexpr size_t kPaceBelow = 16;  // a look that finds fewer jobs slows the next
+    static constexpr int kMaxPace = 31;       // pauses, under a microsecond
+    static constexpr int kQuietLooks = 4;     // empty looks in a row that tell a stream stopped
 
     const bool labelled_;
     const int softLimit_;

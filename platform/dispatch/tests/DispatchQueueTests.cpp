@@ -573,6 +573,59 @@ TEST(DispatchQueue, BlocksPiledUpWhileEveryWorkerWaitsRunOnceEach) {
     }
 }
 
+// The last owner lets a concurrent queue go while its blocks still wait and run, some of them
+// barriers, some in a group, some queueing more blocks through DispatchQueue::current(): the queue
+// lives until the last of them has finished, and then goes.
+TEST(DispatchQueue, ConcurrentQueueOutlivesItsLastOwnerUntilItsBlocksFinish) {
+    constexpr int kRounds = 300;
+    constexpr int kBlocks = 64;
+    static const int key = 0;
+    for (int round = 0; round < kRounds; ++round) {
+        struct Tally {
+            std::atomic<int> ran{0};
+            std::atomic<int> ranWhenDestroyed{-1};
+            std::atomic<bool> wrongQueue{false};
+            DispatchSemaphore destroyed{0};
+        } tally;
+        int expected = 0;
+        DispatchGroup group;
+        {
+            auto queue = DispatchQueue::concurrent("test.released");
+            // Goes with the queue.
+            queue->setSpecific(&key, std::shared_ptr<void>(new int(round), [&tally](int* value) {
+                delete value;
+                tally.ranWhenDestroyed = tally.ran.load();
+                tally.destroyed.signal();
+            }));
+            const auto work = [&tally] {
+                DispatchQueue* current = DispatchQueue::current();
+                if (current == nullptr || current->label() != "test.released") tally.wrongQueue = true;
+                tally.ran.fetch_add(1);
+            };
+            for (int i = 0; i < kBlocks; ++i) {
+                ++expected;
+                if (i % 16 == 15) {
+                    queue->asyncBarrier(work);
+                } else if (i % 4 == 1) {
+                    ++expected;
+                    queue->async([&tally, work] {
+                        DispatchQueue::current()->async(work);
+                        tally.ran.fetch_add(1);
+                    });
+                } else if (i % 4 == 2) {
+                    queue->async(group, work);
+                } else {
+                    queue->async(work);
+                }
+            }
+        }
+        ASSERT_TRUE(tally.destroyed.wait(30.0)) << "round " << round;
+        EXPECT_EQ(tally.ranWhenDestroyed.load(), expected) << "round " << round;
+        EXPECT_FALSE(tally.wrongQueue.load()) << "round " << round;
+        ASSERT_TRUE(group.wait(30.0));
+    }
+}
+
 TEST(DispatchGroup, WaitNotifyAndTimeout) {
     DispatchGroup group;
     EXPECT_TRUE(group.wait(0.0));  // empty group: nothing to wait for
