@@ -109,7 +109,9 @@ class TallyConnectionManager : public std::enable_shared_from_this<TallyConnecti
     // is crashing or terminating, the queue is being rewritten or the head
     // carries the temporary device ID.
     void proceedOnQueue();
-    // Returns once no request is in flight (tests, termination).
+    // Returns once no request is in flight and no pass over the queue runs
+    // (tests, termination): a success goes on to the next request without
+    // letting the slot go in between.
     bool waitUntilIdle(double timeoutSeconds);
     // Marks a request as in flight without sending one (queue-limit tests).
     void setRequestInFlightForTesting(bool inFlight) { inFlight_.store(inFlight); }
@@ -120,6 +122,10 @@ class TallyConnectionManager : public std::enable_shared_from_this<TallyConnecti
     TallyConnectionManager() = default;
     void queue(const std::string& query);
     std::shared_ptr<platform::URLSession> session();
+    // proceedOnQueue() once the caller holds the in-flight slot.
+    void proceedHoldingTheSlot();
+    // Lets the in-flight slot go and wakes waitUntilIdle().
+    void releaseTheSlot();
     void finishRequest(const std::string& sent, const std::optional<std::vector<uint8_t>>& data,
                        const std::optional<platform::HTTPURLResponse>& response, bool transportFailed,
                        const std::string& errorText);

@@ -106,38 +106,43 @@ void TallyConnectionManager::proceedOnQueue() {
         TallyLog(TallyLogLevel::Debug, "Proceeding on queue is aborted: Already has a request in process!");
         return;
     }
-    auto release = [this] {
-        {
-            std::lock_guard lock(mutex_);
-            inFlight_.store(false);
-        }
-        idle_.notify_all();
-    };
+    proceedHoldingTheSlot();
+}
+
+void TallyConnectionManager::releaseTheSlot() {
+    {
+        std::lock_guard lock(mutex_);
+        inFlight_.store(false);
+    }
+    idle_.notify_all();
+}
+
+void TallyConnectionManager::proceedHoldingTheSlot() {
     if (isCrashing()) {
         TallyLog(TallyLogLevel::Debug, "Proceeding on queue is aborted: Application is crashing!");
-        return release();
+        return releaseTheSlot();
     }
     if (isTerminating()) {
         TallyLog(TallyLogLevel::Debug, "Proceeding on queue is aborted: Application is terminating!");
-        return release();
+        return releaseTheSlot();
     }
     auto persistency = TallyPersistency::sharedInstance();
     if (!persistency) {
-        return release();
+        return releaseTheSlot();
     }
     if (persistency->isQueueBeingModified()) {
         TallyLog(TallyLogLevel::Debug, "Proceeding on queue is aborted: Queue is being modified!");
-        return release();
+        return releaseTheSlot();
     }
     const auto head = persistency->firstItemInQueue();
     if (!head) {
         TallyLog(TallyLogLevel::Debug, "Queue is empty. All requests are processed.");
-        return release();
+        return releaseTheSlot();
     }
     if (head->find(std::string("&device_id=") + kTallyTemporaryDeviceID) != std::string::npos) {
         TallyLog(TallyLogLevel::Debug,
                  "Proceeding on queue is aborted: Device ID in request is TLYTemporaryDeviceID!");
-        return release();
+        return releaseTheSlot();
     }
     TallyCommon::sharedInstance().startBackgroundTask();
 
@@ -149,10 +154,12 @@ void TallyConnectionManager::proceedOnQueue() {
     std::shared_ptr<platform::URLSessionTask> task;
     // The completion keeps the manager alive: it runs on the session's queue
     // and may outlive the moment a test resets the shared instance.
-    auto completion = [self = shared_from_this(), sent = *head](std::optional<std::vector<uint8_t>> data,
-                                                                std::optional<platform::HTTPURLResponse> response,
-                                                                std::optional<platform::Error> error) {
-        self->finishRequest(sent, data, response, error.has_value(), error ? error->description : std::string());
+    auto completion = [self = shared_from_this(), sent = *head](
+                          std::optional<std::vector<uint8_t>> data,
+                          std::optional<platform::HTTPURLResponse> response,
+                          std::optional<platform::Error> error) {
+        self->finishRequest(sent, data, response, error.has_value(),
+                            error ? error->description : std::string());
     };
     if (request.httpMethod == "POST") {
         std::vector<uint8_t> payload = std::move(request.httpBody);
@@ -219,13 +226,15 @@ void TallyConnectionManager::finishRequest(const std::string& sent,
             TallyLog(TallyLogLevel::Debug, "Request refused by the server {} time(s) in a row.", failures);
         }
     }
-    {
-        std::lock_guard lock(mutex_);
-        inFlight_.store(false);
-    }
-    idle_.notify_all();
     if (proceed) {
-        proceedOnQueue();
+        // Straight on to the next request with the slot still held: let go
+        // in between, a pass started elsewhere at that moment would be
+        // turned away and then find this one gone, leaving its request queued
+        // until the next timer.
+        TallyLog(TallyLogLevel::Debug, "Proceeding on queue...");
+        proceedHoldingTheSlot();
+    } else {
+        releaseTheSlot();
     }
 }
 

@@ -1,4 +1,5 @@
 #include <filesystem>
+#include <thread>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -6,6 +7,7 @@
 #include "analytics/TallyConnectionManager.hpp"
 #include "analytics/TallyPersistency.hpp"
 #include "analytics/tests/AnalyticsTestSupport.hpp"
+#include "platform/dispatch/DispatchSemaphore.hpp"
 #include "platform/foundation/Bundle.hpp"
 #include "testsupport/FakeAnalyticsServer.hpp"
 
@@ -69,6 +71,43 @@ TEST_F(TallyConnectionTest, OneRequestInFlightAndOrderKeptWhileTheServerIsSlow) 
     EXPECT_EQ(request.method, "POST");
     EXPECT_EQ(request.target, "/i");
     EXPECT_EQ(request.header("Expect"), std::nullopt);
+}
+
+// A success goes straight on to the next request: waiting until idle covers
+// the whole run, so what the caller does next never meets a pass about to
+// start. The pass after the first success is held back here for a moment; had
+// the slot been let go in between, the wait would end with "b" still queued.
+TEST_F(TallyConnectionTest, IdleOnlyOnceTheQueueIsDoneAfterASuccess) {
+    class HoldingLogger : public testing::RecordingLogger {
+      public:
+        explicit HoldingLogger(std::thread::id caller) : caller_(caller) {}
+        void internalLog(const std::string& log, TallyLogLevel level) override {
+            RecordingLogger::internalLog(log, level);
+            if (log.find("Proceeding on queue...") != std::string::npos &&
+                std::this_thread::get_id() != caller_ && !held_.exchange(true)) {
+                // Bounded: with the slot held, the caller waits for this pass.
+                (void)resume.wait(0.3);
+            }
+        }
+        platform::DispatchSemaphore resume{0};
+
+      private:
+        std::thread::id caller_;
+        std::atomic<bool> held_{false};
+    };
+    auto holding = std::make_shared<HoldingLogger>(std::this_thread::get_id());
+    TallyCommon::sharedInstance().setLoggerDelegate(holding);
+    FakeAnalyticsServer server;
+    connectTo(server.host());
+    queueQuietly("a");
+    queueQuietly("b");
+    proceedAndWait();
+    const size_t left = persistency()->queueCount();
+    holding->resume.signal();
+    EXPECT_EQ(left, 0u);
+    ASSERT_TRUE(connection()->waitUntilIdle(15));
+    EXPECT_THAT(labels(server), ::testing::ElementsAre("a", "b"));
+    TallyCommon::sharedInstance().setLoggerDelegate(logger_);
 }
 
 TEST_F(TallyConnectionTest, SuccessTestAgainstRealReplies) {
