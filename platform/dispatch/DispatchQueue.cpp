@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
-#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -15,8 +14,6 @@
 #include <functional>
 #include <iterator>
 #include <mutex>
-#include <new>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -64,139 +61,14 @@ struct Item {
     bool barrier = false;
 };
 
-// One entry of a serial queue's FIFO: an async block (never empty), or, with an empty block, a
-// sync caller waiting for its turn (a SyncNode on the caller's stack). As small as the block allows:
-// a record queued for the logging queue pays for it while it waits.
-struct SerialNode {
-    std::atomic<SerialNode*> next{nullptr};
-    union {
-        Block block;  // alive from queueing until the block has run
-    };
-    SerialNode() {}
-    ~SerialNode() {}
-    SerialNode(const SerialNode&) = delete;
-    SerialNode& operator=(const SerialNode&) = delete;
-};
-
-struct SyncNode : SerialNode {
-    SyncWaiter waiter;
-    SyncNode() { new (&block) Block(); }
-    ~SyncNode() { block.~Block(); }
-};
-
-// Spare serial nodes. A block is queued on one thread and run (and its node freed) on a worker,
-// so every node would take the allocator's slow cross-thread path; instead freed nodes collect on
-// the running thread and move back to queueing threads a chain of kNodeChain at a time through
-// one small depot.
-constexpr size_t kNodeChain = 64;
-constexpr size_t kDepotChains = 64;
-
-struct NodeChain {
-    SerialNode* first = nullptr;
-    size_t count = 0;
-};
-
-void deleteChain(NodeChain chain) {
-    while (chain.first != nullptr) {
-        SerialNode* node = chain.first;
-        chain.first = node->next.load(std::memory_order_relaxed);
-        delete node;
-    }
-}
-
-class NodeDepot {
-  public:
-    static NodeDepot& shared() {
-        static auto* const depot = new NodeDepot;  // workers may free nodes after main() returns
-        return *depot;
-    }
-    bool take(NodeChain& chain) {
-        std::lock_guard lock(mutex_);
-        if (chains_.empty()) return false;
-        chain = chains_.back();
-        chains_.pop_back();
-        return true;
-    }
-    void give(NodeChain chain) {
-        {
-            std::lock_guard lock(mutex_);
-            if (chains_.size() < kDepotChains) {
-                chains_.push_back(chain);
-                return;
-            }
-        }
-        deleteChain(chain);
-    }
-
-  private:
-    std::mutex mutex_;
-    std::vector<NodeChain> chains_;
-};
-
-// The calling thread's spare nodes. Plain data, so that it stays usable after the thread's
-// destructors have begun (a block may still be queued from one); what is spare then is given back
-// once, by SpareNodesReturn.
-thread_local NodeChain tlsSpareNodes;
-
-struct SpareNodesReturn {
-    ~SpareNodesReturn() {
-        if (tlsSpareNodes.first != nullptr) NodeDepot::shared().give(tlsSpareNodes);
-        tlsSpareNodes = NodeChain{};
-    }
-};
-thread_local SpareNodesReturn tlsSpareNodesReturn;
-
-NodeChain& spareNodes() {
-    (void)&tlsSpareNodesReturn;  // armed on the thread's first use
-    return tlsSpareNodes;
-}
-
-SerialNode* makeNode(Block&& block) {
-    NodeChain& spare = spareNodes();
-    SerialNode* node;
-    if (spare.first != nullptr || NodeDepot::shared().take(spare)) {
-        node = spare.first;
-        spare.first = node->next.load(std::memory_order_relaxed);
-        --spare.count;
-        node->next.store(nullptr, std::memory_order_relaxed);
-    } else {
-        node = new SerialNode;
-    }
-    new (&node->block) Block(std::move(block));
-    return node;
-}
-
-// Takes back a node whose block has been destroyed.
-void freeNode(SerialNode* node) {
-    NodeChain& spare = spareNodes();
-    node->next.store(spare.first, std::memory_order_relaxed);
-    spare.first = node;
-    if (++spare.count == kNodeChain) {
-        NodeDepot::shared().give(spare);
-        spare = NodeChain{};
-    }
-}
-
-inline void cpuRelax() {
-#if defined(__x86_64__) || defined(__i386__)
-    __builtin_ia32_pause();
-#endif
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
 
 struct DispatchQueue::Impl {
-    // Serial: the FIFO is a list that producers join by swapping themselves in at `tail`, without a
-    // lock; the thread holding the queue (a drainer, or a sync caller whose turn it is) walks it from
-    // `head`. An empty list (`tail` null) is an idle queue: the producer that finds it so holds the
-    // queue from then on, and the holder that takes the last node out lets it go.
-    alignas(64) std::atomic<SerialNode*> tail{nullptr};
-    alignas(64) SerialNode* head = nullptr;  // only the holder touches it
-
     std::mutex mutex;
     std::deque<Item> items;
+    bool running = false;  // serial: a drainer or a sync caller holds the queue
     // Concurrent: `blocked` is set (under the mutex) while anything waits in `items` or a barrier
     // runs; while it is clear a plain block starts without the mutex, once set everything goes
     // through `items` in order. The plain blocks running (readers) are `entered - left`: two
@@ -237,95 +109,50 @@ void submitDrain(std::shared_ptr<DispatchQueue> queue) {
     detail::submitToLabelledPool(std::move(job));
 }
 
-// Appends a node to a serial queue; true when the queue was idle, and the caller now holds it.
-bool pushSerial(DispatchQueue::Impl& impl, SerialNode* node) {
-    SerialNode* previous = impl.tail.exchange(node, std::memory_order_acq_rel);
-    if (previous == nullptr) {
-        impl.head = node;
-        return true;
-    }
-    previous->next.store(node, std::memory_order_release);
-    return false;
-}
-
-// The holder is done with `node`, the first in the list: the next one, or null when the list is
-// empty and the queue idle again.
-SerialNode* advanceSerial(DispatchQueue::Impl& impl, SerialNode* node) {
-    SerialNode* next = node->next.load(std::memory_order_acquire);
-    if (next != nullptr) return next;
-    SerialNode* expected = node;
-    if (impl.tail.compare_exchange_strong(expected, nullptr, std::memory_order_acq_rel,
-                                          std::memory_order_acquire)) {
-        return nullptr;
-    }
-    // A producer has swapped itself in behind `node` and is about to link it.
-    for (int spins = 0; (next = node->next.load(std::memory_order_acquire)) == nullptr; ++spins) {
-        if (spins < 100) {
-            cpuRelax();
-        } else {
-            std::this_thread::yield();
-        }
-    }
-    return next;
-}
-
-// A drain that has run out of blocks waits this long for the next before it lets the queue go: a
-// producer queueing block after block (a burst of log lines) then finds it still running, instead
-// of handing the queue to the pool again for nearly every block.
-constexpr auto kIdleSpin = std::chrono::microseconds(1);
-
-void awaitNext(const SerialNode* node) {
-    using Clock = std::chrono::steady_clock;
-    if (node->next.load(std::memory_order_relaxed) != nullptr) return;
-    const auto until = Clock::now() + kIdleSpin;
-    do {
-        for (int i = 0; i < 8; ++i) {
-            if (node->next.load(std::memory_order_relaxed) != nullptr) return;
-            cpuRelax();
-        }
-    } while (Clock::now() < until);
-}
-
-// A drain goes to the back of the pool, so that a busy queue lets other queues' work through, once
-// it has run 64 blocks and held its worker this long. Counting blocks alone, a drain keeping pace
-// with its producer would pay for a trip through the pool every 64 blocks.
-constexpr int kDrainBlocks = 64;
-constexpr auto kDrainSlice = std::chrono::milliseconds(1);
-
 // Runs the queued blocks of a serial queue on a worker until the queue is empty or a sync caller is
 // reached (the caller then takes the queue over).
 void drainSerial(const std::shared_ptr<DispatchQueue>& queue) {
     auto& impl = DispatchInternals::impl(*queue);
     nameThread(*queue);
     FrameScope frame(queue.get(), true);
-    SerialNode* node = impl.head;
-    const auto since = std::chrono::steady_clock::now();
-    for (int ran = 1;; ++ran) {
-        if (!node->block) {
-            impl.head = node;
-            static_cast<SyncNode*>(node)->waiter.release();  // the queue now belongs to the sync caller
-            return;
+    std::deque<Item> batch;
+    for (int round = 0;; ++round) {
+        {
+            std::lock_guard lock(impl.mutex);
+            if (impl.items.empty()) {
+                impl.running = false;
+                return;
+            }
+            if (round == 64) {  // let other queues' work through the pool now and then
+                submitDrain(queue);
+                return;
+            }
+            batch.swap(impl.items);
         }
-        node->block();
-        node->block.~Block();
-        awaitNext(node);
-        SerialNode* next = advanceSerial(impl, node);
-        freeNode(node);
-        if (next == nullptr) return;
-        node = next;
-        if (ran % kDrainBlocks == 0 && std::chrono::steady_clock::now() - since >= kDrainSlice) {
-            impl.head = node;
-            submitDrain(queue);
-            return;
+        while (!batch.empty()) {
+            Item item = std::move(batch.front());
+            batch.pop_front();
+            if (item.waiter != nullptr) {
+                {
+                    std::lock_guard lock(impl.mutex);
+                    impl.items.insert(impl.items.begin(), std::make_move_iterator(batch.begin()),
+                                      std::make_move_iterator(batch.end()));
+                }
+                item.waiter->release();  // the queue now belongs to the sync caller
+                return;
+            }
+            item.block();
         }
     }
 }
 
 // A sync caller gives the serial queue back.
-void releaseSerial(const std::shared_ptr<DispatchQueue>& queue, SerialNode* own) {
+void releaseSerial(const std::shared_ptr<DispatchQueue>& queue) {
     auto& impl = DispatchInternals::impl(*queue);
-    if (SerialNode* next = advanceSerial(impl, own)) {
-        impl.head = next;
+    std::lock_guard lock(impl.mutex);
+    if (impl.items.empty()) {
+        impl.running = false;
+    } else {
         submitDrain(queue);
     }
 }
@@ -566,11 +393,17 @@ std::shared_ptr<DispatchQueue> DispatchQueue::global(QoS qos) {
 
 void DispatchQueue::async(Block block) {
     switch (kind_) {
-        case Kind::Serial:
-            // An empty block would stand for a sync caller; calling it would have failed anyway.
+        case Kind::Serial: {
+            // Fails here, where the caller can see it, rather than later on a worker.
             if (!block) throw std::bad_function_call();
-            if (pushSerial(*impl_, makeNode(std::move(block)))) submitDrain(shared_from_this());
+            std::lock_guard lock(impl_->mutex);
+            impl_->items.push_back(Item{std::move(block)});
+            if (!impl_->running) {
+                impl_->running = true;
+                submitDrain(shared_from_this());
+            }
             return;
+        }
         case Kind::Concurrent:
             if (tryEnterReader(*this)) {
                 startReader(*this, std::move(block));
@@ -610,9 +443,24 @@ void DispatchQueue::sync(const Block& block) {
         case Kind::Serial: {
             if (held != 0) fatal("sync onto the queue this thread is already running would deadlock", label_);
             auto self = shared_from_this();
-            SyncNode own;
-            if (!pushSerial(*impl_, &own)) own.waiter.acquire();
-            ScopeExit release{[&] { releaseSerial(self, &own); }};
+            SyncWaiter waiter;
+            bool wait = false;
+            {
+                std::lock_guard lock(impl_->mutex);
+                if (!impl_->running) {
+                    impl_->running = true;
+                    if (!impl_->items.empty()) {  // cannot normally happen: queued work keeps `running`
+                        impl_->items.push_back(Item{nullptr, &waiter});
+                        submitDrain(self);
+                        wait = true;
+                    }
+                } else {
+                    impl_->items.push_back(Item{nullptr, &waiter});
+                    wait = true;
+                }
+            }
+            if (wait) waiter.acquire();
+            ScopeExit release{[&] { releaseSerial(self); }};
             FrameScope frame(this, true);
             block();
             return;
