@@ -1,11 +1,25 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 
 #include "logging/QLLogFlag.hpp"
 
 namespace tervolo::logging {
+
+namespace detail {
+
+// The base name of a path with everything from its last "." cut off.
+constexpr std::string_view fileNameWithoutExtension(std::string_view path) {
+    const auto slash = path.rfind('/');
+    if (slash != std::string_view::npos) path.remove_prefix(slash + 1);
+    const auto dot = path.rfind('.');
+    if (dot != std::string_view::npos) path = path.substr(0, dot);
+    return path;
+}
+
+}  // namespace detail
 
 // Where a log call stands in the source: its flag, file, function and line,
 // all known when the program is built. Each logging macro keeps one, made at
@@ -26,20 +40,26 @@ struct QLLogCallSite {
     // every request.
     static constexpr uint16_t kFileNameUnknown = 0xFFFF;
 
-    constexpr QLLogCallSite(QLLogFlag flag, std::string_view file, std::string_view function, uint64_t line)
-        : flag(flag), file(file), function(function), line(line), fileNameOffset(0), fileNameLength(0) {
-        const auto slash = file.rfind('/');
-        const size_t offset = slash == std::string_view::npos ? 0 : slash + 1;
-        std::string_view name = file.substr(offset);
-        const auto dot = name.rfind('.');
-        if (dot != std::string_view::npos) name = name.substr(0, dot);
-        if (offset >= kFileNameUnknown || name.size() >= kFileNameUnknown) {
-            fileNameOffset = kFileNameUnknown;
-        } else {
-            fileNameOffset = static_cast<uint16_t>(offset);
-            fileNameLength = static_cast<uint16_t>(name.size());
-        }
+    // Where the file name stands in `path`, as an offset and a length; an
+    // offset of kFileNameUnknown when a count does not fit.
+    struct FileNamePlace {
+        uint16_t offset;
+        uint16_t length;
+    };
+    static constexpr FileNamePlace fileNamePlace(std::string_view path) {
+        const std::string_view name = detail::fileNameWithoutExtension(path);
+        const auto offset = static_cast<size_t>(name.data() - path.data());
+        if (offset >= kFileNameUnknown || name.size() >= kFileNameUnknown) return {kFileNameUnknown, 0};
+        return {static_cast<uint16_t>(offset), static_cast<uint16_t>(name.size())};
     }
+
+    constexpr QLLogCallSite(QLLogFlag flag, std::string_view file, std::string_view function, uint64_t line)
+        : flag(flag),
+          file(file),
+          function(function),
+          line(line),
+          fileNameOffset(fileNamePlace(file).offset),
+          fileNameLength(fileNamePlace(file).length) {}
 };
 
 }  // namespace tervolo::logging

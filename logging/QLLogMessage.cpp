@@ -21,14 +21,7 @@ namespace tervolo::logging {
 
 namespace {
 
-// The base name of a path with everything from its last "." cut off.
-std::string_view fileNameWithoutExtension(std::string_view path) {
-    const auto slash = path.rfind('/');
-    if (slash != std::string_view::npos) path.remove_prefix(slash + 1);
-    const auto dot = path.rfind('.');
-    if (dot != std::string_view::npos) path = path.substr(0, dot);
-    return path;
-}
+using detail::fileNameWithoutExtension;
 
 // gettid() in decimal, made once per thread: a record is made on every log
 // call, and the id of a thread never changes.
@@ -773,15 +766,9 @@ void QLLogMessage::takeSnapshot() {
         fileNameLength_ = cache.length;
         return;
     }
-    const std::string_view name = fileNameWithoutExtension(path);
-    const size_t offset = path.empty() ? 0 : static_cast<size_t>(name.data() - path.data());
-    if (offset >= kFileNameUnknown || name.size() >= kFileNameUnknown) {
-        fileNameOffset_ = kFileNameUnknown;
-        fileNameLength_ = 0;
-    } else {
-        fileNameOffset_ = static_cast<uint16_t>(offset);
-        fileNameLength_ = static_cast<uint16_t>(name.size());
-    }
+    const auto place = QLLogCallSite::fileNamePlace(path);
+    fileNameOffset_ = place.offset;
+    fileNameLength_ = place.length;
     if (cacheable) cache = {path.data(), path.size(), fileNameOffset_, fileNameLength_};
 }
 

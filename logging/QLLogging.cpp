@@ -8,18 +8,10 @@ namespace {
 
 constexpr int64_t kFunctionsOptions = QLLogMessage::kOptionCopyFile | QLLogMessage::kOptionCopyFunction;
 
-std::string fileNameWithoutExtension(std::string_view file) {
-    const auto slash = file.rfind('/');
-    if (slash != std::string_view::npos) file.remove_prefix(slash + 1);
-    const auto dot = file.rfind('.');
-    if (dot != std::string_view::npos) file = file.substr(0, dot);
-    return std::string(file);
-}
-
 }  // namespace
 
 std::string currentFileName(std::string_view file) {
-    return fileNameWithoutExtension(file);
+    return std::string(detail::fileNameWithoutExtension(file));
 }
 
 std::string CurrentFileName(std::string_view file) {
