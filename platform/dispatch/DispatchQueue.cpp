@@ -21,9 +21,11 @@
 #include "platform/dispatch/MainQueueExecutor.hpp"
 #include "platform/dispatch/SharedInstance.hpp"
 #include "platform/dispatch/VirtualClock.hpp"
+#include "platform/dispatch/detail/CpuPause.hpp"
 #include "platform/dispatch/detail/DispatchInternal.hpp"
 #include "platform/dispatch/detail/MainQueueState.hpp"
 #include "platform/dispatch/detail/QueueFrames.hpp"
+#include "platform/dispatch/detail/SegmentedFifo.hpp"
 #include "platform/dispatch/detail/WorkerPool.hpp"
 
 namespace platform {
@@ -61,14 +63,22 @@ struct Item {
     bool barrier = false;
 };
 
+// Serial queues have no barriers.
+struct SerialItem {
+    Block block;
+    SyncWaiter* waiter = nullptr;
+};
+using SerialFifo = detail::SegmentedFifo<SerialItem>;
+
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
 
 struct DispatchQueue::Impl {
     std::mutex mutex;
-    std::deque<Item> items;
-    bool running = false;  // serial: a drainer or a sync caller holds the queue
+    std::deque<Item> items;  // concurrent: what waits, in order
+    SerialFifo pending;      // serial: what waits, in order (see drainSerial)
+    bool running = false;    // serial: a drainer or a sync caller holds the queue
     // Concurrent: `blocked` is set (under the mutex) while anything waits in `items` or a barrier
     // runs; while it is clear a plain block starts without the mutex, once set everything goes
     // through `items` in order. The plain blocks running (readers) are `entered - left`: two
@@ -109,17 +119,30 @@ void submitDrain(std::shared_ptr<DispatchQueue> queue) {
     detail::submitToLabelledPool(std::move(job));
 }
 
+// A drain that keeps close behind its submitter takes a few blocks per look, and every look pulls
+// the lines the submitter writes next (the queue's lock, the segment it fills) away from it, so
+// both sides slow down; on a machine whose cores sit far apart that more than doubles the cost of a
+// block, for the submitter too (a log call, say). After a look that found fewer than kPaceBelow
+// blocks the drain pauses a little longer before the next one, up to kMaxPace pauses (a few
+// microseconds), and a fuller look halves the pause. A look that finds nothing ends the drain, so a
+// lone block, or a hop from queue to queue, never waits for a pause.
+constexpr int kPaceBelow = 64;
+constexpr int kMaxPace = 255;
+
 // Runs the queued blocks of a serial queue on a worker until the queue is empty or a sync caller is
 // reached (the caller then takes the queue over).
 void drainSerial(const std::shared_ptr<DispatchQueue>& queue) {
     auto& impl = DispatchInternals::impl(*queue);
     nameThread(*queue);
     FrameScope frame(queue.get(), true);
-    std::deque<Item> batch;
+    SerialFifo::Run batch;
+    int pace = 0;
     for (int round = 0;; ++round) {
+        for (int i = 0; i < pace; ++i) detail::cpuPause();
         {
             std::lock_guard lock(impl.mutex);
-            if (impl.items.empty()) {
+            impl.pending.recycle(batch);
+            if (impl.pending.empty()) {
                 impl.running = false;
                 return;
             }
@@ -127,22 +150,29 @@ void drainSerial(const std::shared_ptr<DispatchQueue>& queue) {
                 submitDrain(queue);
                 return;
             }
-            batch.swap(impl.items);
+            batch = impl.pending.takeAll();
         }
+        int ran = 0;
         while (!batch.empty()) {
-            Item item = std::move(batch.front());
-            batch.pop_front();
+            SerialItem& item = batch.front();
             if (item.waiter != nullptr) {
+                SyncWaiter* waiter = item.waiter;
+                batch.pop_front();
                 {
                     std::lock_guard lock(impl.mutex);
-                    impl.items.insert(impl.items.begin(), std::make_move_iterator(batch.begin()),
-                                      std::make_move_iterator(batch.end()));
+                    impl.pending.putBack(batch);
+                    impl.pending.recycle(batch);
                 }
-                item.waiter->release();  // the queue now belongs to the sync caller
+                waiter->release();  // the queue now belongs to the sync caller
                 return;
             }
-            item.block();
+            // Out of its slot first, so what the block holds goes as soon as it has run.
+            Block block = std::move(item.block);
+            batch.pop_front();
+            block();
+            ++ran;
         }
+        pace = ran < kPaceBelow ? std::min(pace * 2 + 1, kMaxPace) : pace / 2;
     }
 }
 
@@ -150,7 +180,7 @@ void drainSerial(const std::shared_ptr<DispatchQueue>& queue) {
 void releaseSerial(const std::shared_ptr<DispatchQueue>& queue) {
     auto& impl = DispatchInternals::impl(*queue);
     std::lock_guard lock(impl.mutex);
-    if (impl.items.empty()) {
+    if (impl.pending.empty()) {
         impl.running = false;
     } else {
         submitDrain(queue);
@@ -397,7 +427,7 @@ void DispatchQueue::async(Block block) {
             // Fails here, where the caller can see it, rather than later on a worker.
             if (!block) throw std::bad_function_call();
             std::lock_guard lock(impl_->mutex);
-            impl_->items.push_back(Item{std::move(block)});
+            impl_->pending.push_back(SerialItem{std::move(block)});
             if (!impl_->running) {
                 impl_->running = true;
                 submitDrain(shared_from_this());
@@ -449,13 +479,13 @@ void DispatchQueue::sync(const Block& block) {
                 std::lock_guard lock(impl_->mutex);
                 if (!impl_->running) {
                     impl_->running = true;
-                    if (!impl_->items.empty()) {  // cannot normally happen: queued work keeps `running`
-                        impl_->items.push_back(Item{nullptr, &waiter});
+                    if (!impl_->pending.empty()) {  // cannot normally happen: queued work keeps `running`
+                        impl_->pending.push_back(SerialItem{nullptr, &waiter});
                         submitDrain(self);
                         wait = true;
                     }
                 } else {
-                    impl_->items.push_back(Item{nullptr, &waiter});
+                    impl_->pending.push_back(SerialItem{nullptr, &waiter});
                     wait = true;
                 }
             }

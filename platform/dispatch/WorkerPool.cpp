@@ -15,18 +15,11 @@
 #include <vector>
 
 #include "platform/dispatch/SharedInstance.hpp"
+#include "platform/dispatch/detail/CpuPause.hpp"
 
 namespace platform::detail {
 
 namespace {
-
-void pause() {
-#if defined(__x86_64__) || defined(__i386__)
-    __builtin_ia32_pause();
-#else
-    std::this_thread::yield();
-#endif
-}
 
 constexpr size_t kBatch = 64;    // jobs a worker takes at once
 constexpr int kHardLimit = 512;  // threads per pool at most
@@ -238,7 +231,7 @@ class WorkerPool {
         void waitForThieves() const {
             const uint64_t c = cursor.load(std::memory_order_relaxed);
             const uint32_t taken = static_cast<uint32_t>(std::min(next(c), count(c))) - ranOwn;
-            while (moved.load(std::memory_order_acquire) < taken) pause();
+            while (moved.load(std::memory_order_acquire) < taken) cpuPause();
         }
         void startedOne() {
             progress.store(progress.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
@@ -264,7 +257,7 @@ class WorkerPool {
             taken != stalledAt_.load(std::memory_order_relaxed)) {
             const auto until = std::chrono::steady_clock::now() + kFullWait;
             for (int i = 1; !overflowing_.load(std::memory_order_acquire); ++i) {
-                pause();
+                cpuPause();
                 if (queue_.tryPush(job)) return;
                 if (i % 64 == 0 && std::chrono::steady_clock::now() >= until) break;
             }
@@ -412,7 +405,7 @@ class WorkerPool {
 
     // Waits before the next look at the FIFO; how many pauses.
     static int keepPace(const Worker& self) {
-        for (int i = 0; i <= self.pace; ++i) pause();
+        for (int i = 0; i <= self.pace; ++i) cpuPause();
         return self.pace + 1;
     }
 
