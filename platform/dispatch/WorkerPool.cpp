@@ -517,6 +517,7 @@ class WorkerPool {
 
     // Waits for a wake-up; false when none came for a while and the thread retires.
     bool sleep(Worker& self) {
+        self.pace = 0;  // whatever stream it kept pace with is over; a woken worker looks at once
         std::unique_lock lock(mutex_);
         ++sleeping_;
         active_.fetch_sub(1, std::memory_order_seq_cst);
@@ -618,9 +619,13 @@ class WorkerPool {
     static constexpr auto kFullWait = std::chrono::microseconds(50);
     static constexpr auto kShareAfter = std::chrono::microseconds(50);
     static constexpr size_t kOverflowMove = 256;
-    static constexpr size_t kPaceBelow = 16;  // a look that finds fewer jobs slows the next
-    static constexpr int kMaxPace = 31;       // pauses, under a microsecond
-    static constexpr int kQuietLooks = 4;     // empty looks in a row that tell a stream stopped
+    // A look that finds fewer jobs than a full batch slows the next, up to kMaxPace pauses (about
+    // six microseconds): where the submitter's core sits far from the worker's, every line pulled
+    // across costs several times more, and shorter pauses still left a worker following a stream of
+    // empty blocks a few jobs behind, at well over twice the cost per job.
+    static constexpr size_t kPaceBelow = kBatch;
+    static constexpr int kMaxPace = 255;
+    static constexpr int kQuietLooks = 4;  // empty looks in a row that tell a stream stopped
 
     const bool labelled_;
     const int softLimit_;
