@@ -21,8 +21,8 @@
 #include "platform/dispatch/MainQueueExecutor.hpp"
 #include "platform/dispatch/SharedInstance.hpp"
 #include "platform/dispatch/VirtualClock.hpp"
-#include "platform/dispatch/detail/CpuPause.hpp"
 #include "platform/dispatch/detail/DispatchInternal.hpp"
+#include "platform/dispatch/detail/LookPace.hpp"
 #include "platform/dispatch/detail/MainQueueState.hpp"
 #include "platform/dispatch/detail/QueueFrames.hpp"
 #include "platform/dispatch/detail/SegmentedFifo.hpp"
@@ -119,26 +119,17 @@ void submitDrain(std::shared_ptr<DispatchQueue> queue) {
     detail::submitToLabelledPool(std::move(job));
 }
 
-// A drain that keeps close behind its submitter takes a few blocks per look, and every look pulls
-// the lines the submitter writes next (the queue's lock, the segment it fills) away from it, so
-// both sides slow down; on a machine whose cores sit far apart that more than doubles the cost of a
-// block, for the submitter too (a log call, say). After a look that found fewer than kPaceBelow
-// blocks the drain pauses a little longer before the next one, up to kMaxPace pauses (a few
-// microseconds), and a fuller look halves the pause. A look that finds nothing ends the drain, so a
-// lone block, or a hop from queue to queue, never waits for a pause.
-constexpr int kPaceBelow = 64;
-constexpr int kMaxPace = 255;
-
 // Runs the queued blocks of a serial queue on a worker until the queue is empty or a sync caller is
-// reached (the caller then takes the queue over).
+// reached (the caller then takes the queue over). Between looks it keeps a LookPace; a look that
+// finds nothing ends the drain, so the next one starts without a wait.
 void drainSerial(const std::shared_ptr<DispatchQueue>& queue) {
     auto& impl = DispatchInternals::impl(*queue);
     nameThread(*queue);
     FrameScope frame(queue.get(), true);
     SerialFifo::Run batch;
-    int pace = 0;
+    detail::LookPace pace;
     for (int round = 0;; ++round) {
-        for (int i = 0; i < pace; ++i) detail::cpuPause();
+        pace.wait();
         {
             std::lock_guard lock(impl.mutex);
             impl.pending.recycle(batch);
@@ -152,7 +143,7 @@ void drainSerial(const std::shared_ptr<DispatchQueue>& queue) {
             }
             batch = impl.pending.takeAll();
         }
-        int ran = 0;
+        size_t ran = 0;
         while (!batch.empty()) {
             SerialItem& item = batch.front();
             if (item.waiter != nullptr) {
@@ -172,7 +163,11 @@ void drainSerial(const std::shared_ptr<DispatchQueue>& queue) {
             block();
             ++ran;
         }
-        pace = ran < kPaceBelow ? std::min(pace * 2 + 1, kMaxPace) : pace / 2;
+        if (ran < detail::LookPace::kFullLook) {
+            pace.slower();
+        } else {
+            pace.faster();
+        }
     }
 }
 

@@ -15,14 +15,14 @@
 #include <vector>
 
 #include "platform/dispatch/SharedInstance.hpp"
-#include "platform/dispatch/detail/CpuPause.hpp"
+#include "platform/dispatch/detail/LookPace.hpp"
 
 namespace platform::detail {
 
 namespace {
 
-constexpr size_t kBatch = 64;    // jobs a worker takes at once
-constexpr int kHardLimit = 512;  // threads per pool at most
+constexpr size_t kBatch = LookPace::kFullLook;  // jobs a worker takes at once
+constexpr int kHardLimit = 512;                 // threads per pool at most
 
 // A FIFO of jobs in one growing ring, so a steady flow of jobs allocates nothing.
 class JobRing {
@@ -202,13 +202,8 @@ class WorkerPool {
         // Owner only: the last cursor seen of every other worker, to tell a stuck batch.
         std::array<uint64_t, kHardLimit> seen{};
         size_t index = 0;
-        // Pauses before the next look at the FIFO (owner only). A worker that keeps up with a
-        // stream of submits and looks again at once takes its jobs one at a time, and pulls the
-        // line the submitter writes next away from it for every job; looking a moment later takes
-        // a batch instead. Once the stream stops, it looks promptly again, so that a lone job (a
-        // hop from one queue to another) is not kept waiting.
-        int pace = 0;
-        int emptyLooks = 0;  // looks in a row that found nothing
+        LookPace pace;       // before the next look at the FIFO (owner only)
+        int emptyLooks = 0;  // looks in a row that found nothing; kQuietLooks end a stream
 
         static uint64_t next(uint64_t c) { return (c >> 16) & 0xffff; }
         static uint64_t count(uint64_t c) { return c & 0xffff; }
@@ -283,13 +278,13 @@ class WorkerPool {
         size_t n = queue_.take(self.slots, kBatch);
         if (n == 0 && overflowing_.load(std::memory_order_acquire)) n = takeOverflow(self.slots);
         if (n == 0) {
-            if (++self.emptyLooks >= kQuietLooks) self.pace = 0;
+            if (++self.emptyLooks >= kQuietLooks) self.pace.reset();
             return false;
         }
-        if (n < kPaceBelow && self.emptyLooks < kQuietLooks) {
-            self.pace = std::min(self.pace * 2 + 1, kMaxPace);
+        if (n < kBatch && self.emptyLooks < kQuietLooks) {
+            self.pace.slower();
         } else if (n == kBatch) {
-            self.pace /= 2;
+            self.pace.faster();
         }
         self.emptyLooks = 0;
         self.moved.store(0, std::memory_order_relaxed);
@@ -405,8 +400,8 @@ class WorkerPool {
 
     // Waits before the next look at the FIFO; how many pauses.
     static int keepPace(const Worker& self) {
-        for (int i = 0; i <= self.pace; ++i) cpuPause();
-        return self.pace + 1;
+        cpuPause();
+        return self.pace.wait() + 1;
     }
 
     // Nobody looks for the waiting work: wakes a sleeper, starts a thread, or, with every thread
@@ -517,7 +512,7 @@ class WorkerPool {
 
     // Waits for a wake-up; false when none came for a while and the thread retires.
     bool sleep(Worker& self) {
-        self.pace = 0;  // whatever stream it kept pace with is over; a woken worker looks at once
+        self.pace.reset();  // whatever stream it kept pace with is over; a woken worker looks at once
         std::unique_lock lock(mutex_);
         ++sleeping_;
         active_.fetch_sub(1, std::memory_order_seq_cst);
@@ -619,12 +614,6 @@ class WorkerPool {
     static constexpr auto kFullWait = std::chrono::microseconds(50);
     static constexpr auto kShareAfter = std::chrono::microseconds(50);
     static constexpr size_t kOverflowMove = 256;
-    // A look that finds fewer jobs than a full batch slows the next, up to kMaxPace pauses (about
-    // six microseconds): where the submitter's core sits far from the worker's, every line pulled
-    // across costs several times more, and shorter pauses still left a worker following a stream of
-    // empty blocks a few jobs behind, at well over twice the cost per job.
-    static constexpr size_t kPaceBelow = kBatch;
-    static constexpr int kMaxPace = 255;
     static constexpr int kQuietLooks = 4;  // empty looks in a row that tell a stream stopped
 
     const bool labelled_;
