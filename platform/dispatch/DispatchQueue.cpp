@@ -12,7 +12,6 @@
 #include <deque>
 #include <exception>
 #include <functional>
-#include <iterator>
 #include <mutex>
 #include <utility>
 #include <vector>
