@@ -203,13 +203,12 @@ void runConcurrentBarrier(detail::PoolJob& job) {
         FrameScope frame(job.queue.get(), true);
         job.block();
     }
-    if (job.group) DispatchGroup::leaveState(*job.group);
     finishConcurrent(job.queue, true);
 }
 
-// Hands a block that may start now (counted as a reader, or as the running barrier) to a worker.
-void startConcurrent(std::shared_ptr<DispatchQueue> queue, Block block, bool exclusive,
-                     DispatchGroup::State* group = nullptr) {
+// Hands a block the queue let start in order (counted as a reader, or as the running barrier) to
+// a worker; the job holds a reference to its queue.
+void startConcurrent(std::shared_ptr<DispatchQueue> queue, Block block, bool exclusive) {
     detail::PoolJob job;
     if (exclusive) {
         job.run = runConcurrentBarrier;
@@ -219,7 +218,6 @@ void startConcurrent(std::shared_ptr<DispatchQueue> queue, Block block, bool exc
     }
     job.queue = std::move(queue);
     job.block = std::move(block);
-    job.group = group;
     detail::submitToLabelledPool(std::move(job));
 }
 
