@@ -6,6 +6,158 @@ namespace tervolo::crash {
 
 namespace {
 
+template <typename T>
+bool readTask(qcrash_vm_address_t address, T* out) {
+    return qcrash_async_task_memcpy(qcrash_task_self(), address, 0, out, sizeof *out) == QCRASH_ESUCCESS;
+}
+
+// A pointer of the unwind-table header: the encodings compilers emit there.
+bool readEncodedPointer(qcrash_vm_address_t at, uint8_t encoding, qcrash_vm_address_t hdr,
+                        qcrash_vm_address_t* value) {
+    uint64_t raw = 0;
+    switch (encoding & 0x0F) {
+        case 0x00:  // absolute, pointer sized
+        case 0x04: {
+            uint64_t v;
+            if (!readTask(at, &v)) return false;
+            raw = v;
+            break;
+        }
+        case 0x03: {
+            uint32_t v;
+            if (!readTask(at, &v)) return false;
+            raw = v;
+            break;
+        }
+        case 0x0B: {
+            int32_t v;
+            if (!readTask(at, &v)) return false;
+            raw = static_cast<uint64_t>(static_cast<int64_t>(v));
+            break;
+        }
+        case 0x0C: {
+            int64_t v;
+            if (!readTask(at, &v)) return false;
+            raw = static_cast<uint64_t>(v);
+            break;
+        }
+        default:
+            return false;
+    }
+    switch (encoding & 0x70) {
+        case 0x00:
+            *value = raw;
+            return true;
+        case 0x10:  // relative to the field
+            *value = at + raw;
+            return true;
+        case 0x30:  // relative to the header
+            *value = hdr + raw;
+            return true;
+        default:
+            return false;
+    }
+}
+
+// A dynamic-section address: the loader has relocated most of them in
+// place; the vDSO's stay link-time addresses.
+qcrash_vm_address_t dynamicAddress(uint64_t value, uintptr_t bias) {
+    return value < bias ? value + bias : value;
+}
+
+// Number of symbols of a GNU hash table: one past the last chain's end.
+uint64_t gnuHashSymbolCount(qcrash_vm_address_t table) {
+    uint32_t header[4];  // nbuckets, symoffset, bloom size, bloom shift
+    if (!readTask(table, &header)) return 0;
+    const uint64_t buckets = table + 16 + uint64_t{header[2]} * sizeof(ElfW(Addr));
+    uint32_t last = 0;
+    for (uint32_t i = 0; i < header[0]; ++i) {
+        uint32_t start;
+        if (!readTask(buckets + 4ull * i, &start)) return 0;
+        if (start > last) last = start;
+    }
+    if (last < header[1]) return header[1];
+    const uint64_t chains = buckets + 4ull * header[0];
+    for (uint64_t index = last;; ++index) {
+        uint32_t hash;
+        if (!readTask(chains + 4 * (index - header[1]), &hash)) return 0;
+        if ((hash & 1) != 0) return index + 1;
+        if (index - last > (1u << 24)) return 0;  // no end in sight: not a table
+    }
+}
+
+void readDynamicSymbols(qcrash_async_macho_t* image, qcrash_vm_address_t dynamic, uintptr_t bias) {
+    qcrash_vm_address_t symtab = 0, strtab = 0, hash = 0, gnuHash = 0;
+    uint64_t strsz = 0;
+    for (qcrash_vm_address_t at = dynamic;; at += sizeof(ElfW(Dyn))) {
+        ElfW(Dyn) entry;
+        if (!readTask(at, &entry) || entry.d_tag == DT_NULL) break;
+        switch (entry.d_tag) {
+            case DT_SYMTAB:
+                symtab = dynamicAddress(entry.d_un.d_ptr, bias);
+                break;
+            case DT_STRTAB:
+                strtab = dynamicAddress(entry.d_un.d_ptr, bias);
+                break;
+            case DT_STRSZ:
+                strsz = entry.d_un.d_val;
+                break;
+            case DT_HASH:
+                hash = dynamicAddress(entry.d_un.d_ptr, bias);
+                break;
+            case DT_GNU_HASH:
+                gnuHash = dynamicAddress(entry.d_un.d_ptr, bias);
+                break;
+            default:
+                break;
+        }
+    }
+    uint64_t count = 0;
+    if (hash != 0) {
+        uint32_t words[2];  // nbucket, nchain
+        if (readTask(hash, &words)) count = words[1];
+    } else if (gnuHash != 0) {
+        count = gnuHashSymbolCount(gnuHash);
+    }
+    if (symtab == 0 || strtab == 0 || count == 0) return;
+    image->elf.dynsym = symtab;
+    image->elf.dynsym_count = count;
+    image->elf.dynstr = strtab;
+    image->elf.dynstr_size = strsz;
+}
+
+int32_t cpuTypeOf(uint16_t machine) {
+    switch (machine) {
+        case EM_X86_64:
+            return macho::CPU_TYPE_X86_64;
+        case EM_AARCH64:
+            return macho::CPU_TYPE_ARM64;
+        case EM_386:
+            return macho::CPU_TYPE_X86;
+        case EM_ARM:
+            return macho::CPU_TYPE_ARM;
+        default:
+            return 0;
+    }
+}
+
+int32_t cpuSubtypeOf(uint16_t machine) {
+    switch (machine) {
+        case EM_X86_64:
+        case EM_386:
+            return macho::CPU_SUBTYPE_X86_64_ALL;
+        case EM_ARM:
+            return 9;  // armv7
+        default:
+            return 0;
+    }
+}
+
+bool isElfMagic(const unsigned char* ident) {
+    return ident[EI_MAG0] == ELFMAG0 && ident[EI_MAG1] == ELFMAG1 && ident[EI_MAG2] == ELFMAG2 &&
+           ident[EI_MAG3] == ELFMAG3;
+}
+
 bool isFunction(const ElfW(Sym) & symbol) {
     const unsigned type = ELF64_ST_TYPE(symbol.st_info);
     return (type == STT_FUNC || type == STT_GNU_IFUNC) && symbol.st_shndx != SHN_UNDEF &&
@@ -67,6 +219,105 @@ struct DynamicTables {
 };
 
 }  // namespace
+
+bool qcrash_async_elf_build_id(qcrash_vm_address_t notes, uint64_t size, uint8_t* id, uint32_t max,
+                               uint32_t* length) {
+    uint64_t offset = 0;
+    while (offset + sizeof(ElfW(Nhdr)) <= size) {
+        ElfW(Nhdr) header;
+        if (!readTask(notes + offset, &header)) return false;
+        const uint64_t name = offset + sizeof header;
+        const uint64_t desc = name + ((header.n_namesz + 3ull) & ~3ull);
+        const uint64_t next = desc + ((header.n_descsz + 3ull) & ~3ull);
+        if (next > size || desc + header.n_descsz > size) return false;
+        char owner[4];
+        if (header.n_type == NT_GNU_BUILD_ID && header.n_namesz == 4 && readTask(notes + name, &owner) &&
+            owner[0] == 'G' && owner[1] == 'N' && owner[2] == 'U' && owner[3] == 0) {
+            const uint32_t kept = header.n_descsz < max ? header.n_descsz : max;
+            if (qcrash_async_task_memcpy(qcrash_task_self(), notes + desc, 0, id, kept) != QCRASH_ESUCCESS)
+                return false;
+            *length = kept;
+            return true;
+        }
+        offset = next;
+    }
+    return false;
+}
+
+qcrash_error_t qcrash_async_elf_init(qcrash_async_macho_t* image, const char* name, uintptr_t load_bias,
+                                     qcrash_vm_address_t phdrs, uint16_t phnum) {
+    *image = qcrash_async_macho_t{};
+    image->task = qcrash_task_self();
+    image->format = qcrash_image_format::elf;
+    image->m64 = sizeof(void*) == 8;
+    image->byteorder = qcrash_async_byteorder_little_endian();
+    image->header_size = sizeof(ElfW(Ehdr));
+    image->name = const_cast<char*>(name);
+
+    // One header at a time: the headers are read where the loader keeps
+    // them, and no buffer for all of them is at hand in a crash handler.
+    auto header = [&](uint16_t i, ElfW(Phdr) * out) { return readTask(phdrs + i * sizeof(ElfW(Phdr)), out); };
+    ElfW(Phdr) p;
+    bool haveFirst = false;
+    ElfW(Phdr) first{};
+    qcrash_vm_address_t codeEnd = 0;
+    for (uint16_t i = 0; i < phnum; ++i) {
+        if (!header(i, &p)) return QCRASH_ENOTFOUND;
+        if (p.p_type != PT_LOAD) continue;
+        if (!haveFirst) {
+            first = p;
+            haveFirst = true;
+        }
+        if ((p.p_flags & PF_X) != 0) codeEnd = load_bias + p.p_vaddr + p.p_memsz;
+    }
+    if (!haveFirst) return QCRASH_EINVAL;
+    const qcrash_vm_size_t page = qcrash_async_page_size();
+    image->header_addr = (load_bias + first.p_vaddr) & ~(page - 1);
+    image->vmaddr_slide = load_bias;
+    image->text_vmaddr = image->header_addr - load_bias;
+    image->text_size = codeEnd > image->header_addr ? codeEnd - image->header_addr : 0;
+
+    ElfW(Ehdr) elfHeader;
+    if (first.p_offset == 0 && readTask(image->header_addr, &elfHeader) && isElfMagic(elfHeader.e_ident)) {
+        image->header.cputype = cpuTypeOf(elfHeader.e_machine);
+        image->header.cpusubtype = cpuSubtypeOf(elfHeader.e_machine);
+    } else {
+        image->header.cputype = cpuTypeOf(EM_X86_64);
+        image->header.cpusubtype = cpuSubtypeOf(EM_X86_64);
+    }
+
+    for (uint16_t i = 0; i < phnum; ++i) {
+        if (!header(i, &p)) return QCRASH_ENOTFOUND;
+        const qcrash_vm_address_t at = load_bias + p.p_vaddr;
+        if (p.p_type == PT_NOTE && image->elf.build_id_length == 0 && p.p_memsz < (1u << 20)) {
+            qcrash_async_elf_build_id(at, p.p_memsz, image->elf.build_id, sizeof image->elf.build_id,
+                                      &image->elf.build_id_length);
+        } else if (p.p_type == PT_GNU_EH_FRAME) {
+            image->elf.eh_frame_hdr = at;
+            image->elf.eh_frame_hdr_size = p.p_memsz;
+        } else if (p.p_type == PT_DYNAMIC) {
+            image->elf.dynamic = at;
+        }
+    }
+
+    // The frame table itself: its address is in the header; it runs at most
+    // to the end of the segment that holds it.
+    uint8_t hdr[4];
+    qcrash_vm_address_t ehFrame;
+    if (image->elf.eh_frame_hdr != 0 && readTask(image->elf.eh_frame_hdr, &hdr) && hdr[0] == 1 &&
+        readEncodedPointer(image->elf.eh_frame_hdr + 4, hdr[1], image->elf.eh_frame_hdr, &ehFrame)) {
+        for (uint16_t i = 0; i < phnum; ++i) {
+            if (!header(i, &p)) return QCRASH_ENOTFOUND;
+            const qcrash_vm_address_t start = load_bias + p.p_vaddr;
+            if (p.p_type == PT_LOAD && ehFrame >= start && ehFrame < start + p.p_memsz) {
+                image->elf.eh_frame = ehFrame;
+                image->elf.eh_frame_size = start + p.p_memsz - ehFrame;
+            }
+        }
+    }
+    if (image->elf.dynamic != 0) readDynamicSymbols(image, image->elf.dynamic, load_bias);
+    return QCRASH_ESUCCESS;
+}
 
 qcrash_error_t qcrash_async_elf_find_symbol_by_pc(const qcrash_async_macho_t* image, qcrash_vm_address_t pc,
                                                   qcrash_async_found_symbol_cb callback, void* context) {

@@ -5,8 +5,8 @@
 // symbol lookup in its dynamic symbol table and, where the file has one, its
 // full symbol table.
 //
-// qcrash_nasync_elf_init allocates and reads files; the lookups are
-// async-safe.
+// qcrash_nasync_elf_init allocates and reads files; qcrash_async_elf_init
+// builds the same record from memory alone, and the lookups are async-safe.
 
 #include <link.h>
 
@@ -24,6 +24,20 @@ namespace tervolo::crash {
 // ID). 5 without a loadable segment.
 qcrash_error_t qcrash_nasync_elf_init(qcrash_async_macho_t* image, const char* path, uintptr_t load_bias,
                                       const ElfW(Phdr) * phdrs, uint16_t phnum);
+
+// The part of the above that reads memory only, for a crash handler meeting
+// an object loaded after the list was made: `phdrs` is where the `phnum`
+// program headers lie in our process (read with checked reads), `name` is
+// stored as given (the caller keeps the text alive). The record has no full
+// symbol table (that needs the file) and nothing to free. 5 without a
+// loadable segment, 8 when the program headers cannot be read.
+qcrash_error_t qcrash_async_elf_init(qcrash_async_macho_t* image, const char* name, uintptr_t load_bias,
+                                     qcrash_vm_address_t phdrs, uint16_t phnum);
+
+// The GNU build ID in a block of ELF notes at `notes` in our process (checked
+// reads); at most `max` bytes are kept. False when there is none.
+bool qcrash_async_elf_build_id(qcrash_vm_address_t notes, uint64_t size, uint8_t* id, uint32_t max,
+                               uint32_t* length);
 
 // The function symbol at or below `pc` with the greatest start; 8 when none.
 qcrash_error_t qcrash_async_elf_find_symbol_by_pc(const qcrash_async_macho_t* image, qcrash_vm_address_t pc,

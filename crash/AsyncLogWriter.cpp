@@ -346,11 +346,18 @@ qcrash_error_t qcrash_log_writer_write(qcrash_log_writer_t* writer, uint32_t cra
     uint32_t tids[QCRASH_LOG_MAX_THREADS];
     const uint32_t listed = qcrash_async_thread_list(tids, QCRASH_LOG_MAX_THREADS);
     const uint32_t parked = qcrash_async_threads_park(gParked, QCRASH_LOG_MAX_THREADS, kParkTimeoutNs);
+    // With the other threads parked the loader's list holds still: libraries
+    // loaded or unloaded since the image list was made are seen as they are.
+    const bool loaderView = qcrash_async_image_list_begin_loader_view(image_list);
+    auto finish = [&] {
+        if (loaderView) qcrash_async_image_list_end_loader_view(image_list);
+        qcrash_async_threads_release();
+    };
 
     qcrash_async_objc_cache_t cache;
     qcrash_error_t error = qcrash_async_objc_cache_init(&cache);
     if (error != QCRASH_ESUCCESS) {
-        qcrash_async_threads_release();
+        finish();
         return error;
     }
     const WriteContext ctx{writer, image_list, &cache};
@@ -434,7 +441,7 @@ qcrash_error_t qcrash_log_writer_write(qcrash_log_writer_t* writer, uint32_t cra
     customDataField(file, writer);
 
     qcrash_async_objc_cache_free(&cache);
-    qcrash_async_threads_release();
+    finish();
     // Output refused by the limit: the report is not whole.
     if (file->limit_bytes != 0 && file->total_bytes > file->limit_bytes) return QCRASH_OUTPUT_ERR;
     return QCRASH_ESUCCESS;

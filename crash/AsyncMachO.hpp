@@ -31,6 +31,9 @@ struct qcrash_async_elf_info_t {
     qcrash_vm_size_t eh_frame_hdr_size;
     qcrash_vm_address_t eh_frame;
     qcrash_vm_size_t eh_frame_size;  // up to the end of its segment
+    // The dynamic section (0 when absent): the dynamic loader's list names
+    // each loaded object by it.
+    qcrash_vm_address_t dynamic;
     // The loaded dynamic symbol table and its strings.
     qcrash_vm_address_t dynsym;
     uint64_t dynsym_count;

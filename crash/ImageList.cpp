@@ -21,11 +21,21 @@ void qcrash_image_record_release::operator()(qcrash_async_macho_t*& image) const
 void qcrash_nasync_image_list_init(qcrash_async_image_list_t* list, qcrash_task_t task) {
     list->task = task;
     list->list = new async_list<qcrash_async_macho_t*, qcrash_image_record_release>;
+    // The loader's own record of what it has loaded; only our own process's
+    // list is compared with it.
+    list->loader_root = task == qcrash_task_self() ? reinterpret_cast<uintptr_t>(&_r_debug) : 0;
+    list->loader_view = new qcrash_async_image_loader_view_t{};
 }
 
 void qcrash_nasync_image_list_free(qcrash_async_image_list_t* list) {
     delete list->list;
     list->list = nullptr;
+    delete list->loader_view;
+    list->loader_view = nullptr;
+}
+
+void qcrash_nasync_image_list_set_loader_root(qcrash_async_image_list_t* list, qcrash_vm_address_t root) {
+    list->loader_root = root;
 }
 
 void qcrash_nasync_image_list_append_record(qcrash_async_image_list_t* list, qcrash_async_macho_t* image) {

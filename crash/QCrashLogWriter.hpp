@@ -132,7 +132,9 @@ void qcrash_log_writer_free(qcrash_log_writer_t* writer);
 
 // Async-safe: writes one report. `crashed_thread` is a thread id;
 // `current_state` the calling thread's registers (null leaves the calling
-// thread out). 2 when output was lost.
+// thread out). The images listed and used for symbols and unwinding are
+// those the dynamic loader holds at the time of the write (see
+// qcrash_async_image_list_begin_loader_view). 2 when output was lost.
 qcrash_error_t qcrash_log_writer_write(qcrash_log_writer_t* writer, uint32_t crashed_thread,
                                        qcrash_async_image_list_t* image_list, qcrash_async_file_t* file,
                                        const qcrash_log_signal_info_t* signal_info,

@@ -31,6 +31,8 @@ struct ReporterState {
     qcrash_async_image_list_t images;
     char pendingPath[PATH_MAX];
     std::atomic<bool> crashInProgress;
+    // The thread writing the crash report (its kernel id), once one is.
+    std::atomic<uint32_t> crashThread;
     std::atomic<bool> callbacksSet;
     QCrashReporterCallbacks callbacks;
 };
@@ -41,10 +43,11 @@ extern ReporterState gReporterState;
 inline constexpr int kWatchedSignals[] = {SIGABRT, SIGBUS, SIGFPE, SIGILL, SIGSEGV, SIGTRAP};
 
 // The signal crash callback: writes the pending report, puts the watched
-// signals back to their default action and answers "not handled", so that
-// the signal ends the process. One crash at a time: a second crashing thread
-// waits for the first (a fault of the writing thread itself, its signal
-// blocked, ends the process at once).
+// signals back to their default action, calls the program's crash callback
+// and answers "not handled", so that the signal ends the process. One crash
+// at a time: a second crashing thread waits for the first, while a fault of
+// the writing thread itself (in the writer or in the program's callback)
+// ends the process at once.
 bool reporterCrashCallback(int signo, siginfo_t* info, ucontext_t* uap, void* context,
                            qcrash_signal_handler_callback_t* next);
 

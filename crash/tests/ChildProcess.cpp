@@ -1,16 +1,28 @@
 #include "ChildProcess.hpp"
 
 #include <signal.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstring>
+#include <optional>
 
 namespace tervolo::crash::testing {
 
 void report(int fd, const char* text) {
     const ssize_t ignored = write(fd, text, strlen(text));
     (void)ignored;
+}
+
+void disableCoreDumps() {
+    const struct rlimit none { 0, 0 };
+    setrlimit(RLIMIT_CORE, &none);
+    // A core_pattern that pipes to a collector ignores the limit; a process
+    // that is not dumpable is never dumped.
+    prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
 }
 
 ChildResult runInChild(const std::function<void(int report)>& body, unsigned seconds) {
@@ -29,11 +41,18 @@ ChildResult runInChild(const std::function<void(int report)>& body, unsigned sec
     ChildResult result;
     char buffer[256];
     ssize_t n;
-    while ((n = read(fds[0], buffer, sizeof buffer)) > 0)
+    std::optional<std::chrono::steady_clock::time_point> firstOutput;
+    while ((n = read(fds[0], buffer, sizeof buffer)) > 0) {
+        if (!firstOutput) firstOutput = std::chrono::steady_clock::now();
         result.output.append(buffer, static_cast<size_t>(n));
+    }
     close(fds[0]);
     int status = 0;
     while (waitpid(pid, &status, 0) < 0) {
+    }
+    if (firstOutput) {
+        result.secondsAfterFirstOutput =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - *firstOutput).count();
     }
     if (WIFEXITED(status)) {
         result.exited = true;

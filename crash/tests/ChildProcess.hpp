@@ -13,6 +13,9 @@ struct ChildResult {
     int exitCode = -1;
     int signal = 0;      // the signal that ended it, 0 when it exited
     std::string output;  // what the child wrote to the pipe `report`
+    // Seconds from the child's first output to its end as the parent saw it
+    // (-1 when it wrote nothing).
+    double secondsAfterFirstOutput = -1;
 };
 
 // Forks; the child runs `body` with the write end of a pipe (for markers the
@@ -23,5 +26,10 @@ ChildResult runInChild(const std::function<void(int report)>& body, unsigned sec
 
 // Writes a marker from inside a signal handler (write(2) only).
 void report(int fd, const char* text);
+
+// Keeps the calling process from writing a core file when it crashes: a
+// core of a crashing child can take long to write on a busy machine, which
+// would blur how long the crash itself takes.
+void disableCoreDumps();
 
 }  // namespace tervolo::crash::testing

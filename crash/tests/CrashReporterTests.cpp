@@ -1,4 +1,6 @@
+#include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <limits.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/mman.h>
@@ -18,6 +20,7 @@
 #include "crash/QCrashReport.hpp"
 #include "crash/QCrashReportTextFormatter.hpp"
 #include "crash/QCrashReporter.hpp"
+#include "crash/ReporterState.hpp"
 #include "crash/SignalNames.hpp"
 #include "fixtures/UnwindChains.hpp"
 
@@ -27,10 +30,12 @@ int* volatile gNull = nullptr;
 extern "C" __attribute__((noinline, no_sanitize("undefined"))) void crash_fn_null() {
     *gNull = 1;
 }
+// Mapped when the program loads, so that the parent knows the address its
+// forked children fault at.
+char* const gReadOnlyPage =
+    static_cast<char*>(mmap(nullptr, 4096, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
 extern "C" __attribute__((noinline)) void crash_fn_readonly() {
-    static char* page =
-        static_cast<char*>(mmap(nullptr, 4096, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
-    *reinterpret_cast<volatile char*>(page) = 1;
+    *reinterpret_cast<volatile char*>(gReadOnlyPage) = 1;
 }
 extern "C" __attribute__((noinline)) void crash_fn_trap() {
     __builtin_trap();
@@ -339,6 +344,15 @@ int gReportFd = -1;
 void crashCallbackMarker(siginfo_t*, ucontext_t*, void*) {
     testing::report(gReportFd, "callback;");
 }
+void (*gCallback)(siginfo_t*, ucontext_t*, void*) = nullptr;
+
+// The fault address a report must carry.
+uint64_t noAddress() {
+    return 0;
+}
+uint64_t readOnlyPage() {
+    return reinterpret_cast<uint64_t>(gReadOnlyPage);
+}
 
 struct CrashCase {
     const char* name;
@@ -346,22 +360,26 @@ struct CrashCase {
     const char* code;
     void (*crash)();
     const char* function;  // expected among the crashed thread's symbols
-    size_t threads = 4;    // the crashing one and three parked workers
+    // Null where the address is an instruction's or a stack page's.
+    uint64_t (*address)() = nullptr;
+    size_t threads = 4;  // the crashing one and three parked workers
 };
 
 void overflow() {
     crash_fn_overflow(0);
 }
 
+// Signals sent by the process to itself (abort, raise) carry code SI_TKILL,
+// printed as its number, and no fault address.
 const CrashCase kCrashes[] = {
-    {"null write", SIGSEGV, "SEGV_MAPERR", crash_fn_null, "crash_fn_null"},
-    {"read-only page", SIGSEGV, "SEGV_ACCERR", crash_fn_readonly, "crash_fn_readonly"},
+    {"null write", SIGSEGV, "SEGV_MAPERR", crash_fn_null, "crash_fn_null", noAddress},
+    {"read-only page", SIGSEGV, "SEGV_ACCERR", crash_fn_readonly, "crash_fn_readonly", readOnlyPage},
     {"trap instruction", SIGILL, "ILL_ILLOPN", crash_fn_trap, "crash_fn_trap"},
     {"division by zero", SIGFPE, "FPE_INTDIV", crash_fn_divide, "crash_fn_divide"},
-    {"abort", SIGABRT, nullptr, crash_fn_abort, "crash_fn_abort"},
-    {"SIGBUS", SIGBUS, nullptr, crash_fn_bus, "crash_fn_bus"},
+    {"abort", SIGABRT, "#-6", crash_fn_abort, "crash_fn_abort", noAddress},
+    {"SIGBUS", SIGBUS, "#-6", crash_fn_bus, "crash_fn_bus", noAddress},
     {"stack overflow", SIGSEGV, nullptr, overflow, "crash_fn_overflow"},
-    {"uncaught exception", SIGABRT, nullptr, throwOnAThread, "crash_fn_throw", 5},
+    {"uncaught exception", SIGABRT, "#-6", throwOnAThread, "crash_fn_throw", noAddress, 5},
 };
 
 TEST(CrashReporterCrash, EachCrashLeavesOneDecodableReport) {
@@ -403,6 +421,9 @@ TEST(CrashReporterCrash, EachCrashLeavesOneDecodableReport) {
         EXPECT_EQ(report->signalInfo().name(), qcrash_async_signal_signame(c.signo));
         if (c.code != nullptr) {
             EXPECT_EQ(report->signalInfo().code(), c.code);
+        }
+        if (c.address != nullptr) {
+            EXPECT_EQ(report->signalInfo().address(), c.address());
         }
         ASSERT_EQ(report->threads().size(), c.threads);
         int crashedCount = 0;
@@ -463,6 +484,182 @@ TEST(CrashReporterCrash, TwoThreadsCrashingAtOnceWriteOneReport) {
     int crashed = 0;
     for (const auto& thread : report->threads()) crashed += thread.crashed();
     EXPECT_EQ(crashed, 1);
+    std::filesystem::remove_all(base);
+}
+
+// The pending report under `base`, decoded; null (with a test failure)
+// when there is none or it does not decode.
+std::shared_ptr<QCrashReport> pendingReport(const std::string& base) {
+    QCrashReporter reader("crash.test", "7", std::nullopt, QCrashReporterConfig(0, 1, false, base));
+    const auto bytes = reader.loadPendingCrashReportData();
+    if (!bytes) {
+        ADD_FAILURE() << "no pending report";
+        return nullptr;
+    }
+    platform::Error error;
+    auto report = QCrashReport::create(*bytes, &error);
+    if (report == nullptr) ADD_FAILURE() << error.description;
+    return report;
+}
+
+// Enables a reporter writing under `base` in the (child) process; _exits
+// with 3 when that fails.
+void enableIn(const std::string& base, bool exceptions = false) {
+    // Never freed: the crash handlers refer to it until the process ends.
+    auto* reporter =
+        new QCrashReporter("crash.test", "7", std::nullopt, QCrashReporterConfig(0, 1, exceptions, base));
+    reporter->setCrashCallbacks({0, nullptr, gCallback});
+    if (!reporter->enableCrashReporter()) _exit(3);
+}
+
+const CrashCase* crashNamed(const std::string& name) {
+    for (const auto& c : kCrashes) {
+        if (c.name == name) return &c;
+    }
+    return nullptr;
+}
+
+// The program's crash callback faults: it runs after the report is written,
+// and its fault must end the process as any crash would, whatever signal the
+// first crash came by.
+void faultingCallback(siginfo_t*, ucontext_t*, void*) {
+    testing::report(gReportFd, "callback;");
+    crash_fn_null();
+}
+
+// Derived from the 100 ms a crash inside the crash handler may take to end
+// the process, with room for a loaded machine; the fault this guards against
+// held the process for 10 s.
+constexpr double kCrashInHandlerEndsWithinSeconds = 2.0;
+
+TEST(CrashReporterCrash, AFaultInTheCrashCallbackEndsTheProcessAtOnce) {
+    for (const char* name : {"abort", "uncaught exception", "division by zero"}) {
+        const CrashCase* c = crashNamed(name);
+        SCOPED_TRACE(c->name);
+        const std::string base = temporaryBase();
+        const auto result = runInChild(
+            [&](int fd) {
+                gReportFd = fd;
+                gCallback = faultingCallback;
+                enableIn(base, true);
+                testing::disableCoreDumps();
+                c->crash();
+                _exit(4);
+            },
+            30);
+        EXPECT_EQ(result.signal, SIGSEGV) << "exit " << result.exitCode;
+        EXPECT_EQ(result.output, "callback;");
+        EXPECT_GE(result.secondsAfterFirstOutput, 0);
+        EXPECT_LT(result.secondsAfterFirstOutput, kCrashInHandlerEndsWithinSeconds);
+        // The report written before the callback is whole.
+        const auto report = pendingReport(base);
+        ASSERT_NE(report, nullptr);
+        EXPECT_EQ(report->signalInfo().name(), qcrash_async_signal_signame(c->signo));
+        std::filesystem::remove_all(base);
+    }
+}
+
+TEST(CrashReporterCrash, AFaultWhileWritingTheReportEndsTheProcessAtOnce) {
+    const std::string base = temporaryBase();
+    const auto result = runInChild(
+        [&](int fd) {
+            gCallback = nullptr;
+            enableIn(base);
+            testing::disableCoreDumps();
+            // This thread is the one writing a report when it faults.
+            detail::gReporterState.crashInProgress.store(true);
+            detail::gReporterState.crashThread.store(pl_mach_thread_self());
+            testing::report(fd, "writing;");
+            crash_fn_null();
+            _exit(4);
+        },
+        30);
+    EXPECT_EQ(result.signal, SIGSEGV) << "exit " << result.exitCode;
+    EXPECT_EQ(result.output, "writing;");
+    EXPECT_GE(result.secondsAfterFirstOutput, 0);
+    EXPECT_LT(result.secondsAfterFirstOutput, kCrashInHandlerEndsWithinSeconds);
+    std::filesystem::remove_all(base);
+}
+
+std::string realPath(const std::string& path) {
+    char buffer[PATH_MAX];
+    return realpath(path.c_str(), buffer) != nullptr ? std::string(buffer) : std::string();
+}
+
+const QCrashReportBinaryImageInfo* imageNamed(const QCrashReport& report, const std::string& file) {
+    for (const auto& image : report.images()) {
+        if (realPath(image.imageName()) == file) return &image;
+    }
+    return nullptr;
+}
+
+TEST(CrashReporterCrash, ALibraryLoadedAfterEnablingIsListedAndNamesItsFrames) {
+    const std::string module = realPath(CRASH_TEST_MODULE_PATH);
+    const std::string base = temporaryBase();
+    const auto result = runInChild([&](int fd) {
+        gCallback = nullptr;
+        enableIn(base);
+        void* handle = dlopen(module.c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (handle == nullptr) _exit(5);
+        void* crash = dlsym(handle, "crash_fixture_module_crash");
+        Dl_info info{};
+        if (crash == nullptr || dladdr(crash, &info) == 0) _exit(6);
+        char line[64];
+        snprintf(line, sizeof line, "%llx %llx",
+                 static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(info.dli_fbase)),
+                 static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(crash)));
+        testing::report(fd, line);
+        reinterpret_cast<void (*)()>(crash)();
+        _exit(4);
+    });
+    EXPECT_EQ(result.signal, SIGSEGV) << "exit " << result.exitCode;
+    unsigned long long loadAddress = 0, function = 0;
+    ASSERT_EQ(sscanf(result.output.c_str(), "%llx %llx", &loadAddress, &function), 2) << result.output;
+
+    const auto report = pendingReport(base);
+    ASSERT_NE(report, nullptr);
+    const auto* image = imageNamed(*report, module);
+    ASSERT_NE(image, nullptr) << "the library is not among the images";
+    EXPECT_EQ(image->imageBaseAddress(), loadAddress);
+    EXPECT_TRUE(image->hasImageUUID());
+    const QCrashReportThreadInfo* crashed = nullptr;
+    for (const auto& thread : report->threads()) {
+        if (thread.crashed()) crashed = &thread;
+    }
+    ASSERT_NE(crashed, nullptr);
+    ASSERT_FALSE(crashed->stackFrames().empty());
+    const auto& top = crashed->stackFrames()[0];
+    EXPECT_EQ(report->imageForAddress(top.instructionPointer()), image);
+    ASSERT_TRUE(top.symbolInfo());
+    EXPECT_EQ(top.symbolInfo()->symbolName(), "crash_fixture_module_crash");
+    EXPECT_EQ(top.symbolInfo()->startAddress(), function);
+    // The library's unwind tables lead out of it, back into the test.
+    ASSERT_GE(crashed->stackFrames().size(), 2u);
+    EXPECT_NE(report->imageForAddress(crashed->stackFrames()[1].instructionPointer()), image);
+    std::filesystem::remove_all(base);
+}
+
+TEST(CrashReporterCrash, ALibraryUnloadedBeforeTheCrashIsNotListed) {
+    const std::string module = realPath(CRASH_TEST_MODULE_PATH);
+    const std::string base = temporaryBase();
+    const auto result = runInChild([&](int) {
+        void* handle = dlopen(module.c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (handle == nullptr) _exit(5);
+        gCallback = nullptr;
+        enableIn(base);  // lists the library
+        if (dlclose(handle) != 0) _exit(6);
+        if (dlopen(module.c_str(), RTLD_NOW | RTLD_NOLOAD) != nullptr) _exit(7);  // still loaded
+        crash_fn_null();
+        _exit(4);
+    });
+    EXPECT_EQ(result.signal, SIGSEGV) << "exit " << result.exitCode;
+    const auto report = pendingReport(base);
+    ASSERT_NE(report, nullptr);
+    EXPECT_EQ(imageNamed(*report, module), nullptr);
+    // The rest is still there.
+    char exe[PATH_MAX] = {};
+    ASSERT_GT(readlink("/proc/self/exe", exe, sizeof exe - 1), 0);
+    EXPECT_NE(imageNamed(*report, exe), nullptr);
     std::filesystem::remove_all(base);
 }
 

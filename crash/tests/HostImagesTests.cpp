@@ -233,5 +233,152 @@ TEST_F(HostImages, ALoadedLibraryAppearsAndDisappears) {
     EXPECT_EQ(images().size(), before - 1);
 }
 
+// ---- the dynamic loader's view at crash time ----
+
+class LoaderView : public HostImages {
+  protected:
+    std::string module_ = realPath(CRASH_TEST_MODULE_PATH);
+
+    qcrash_async_macho_t* listedModule() {
+        for (auto* image : images()) {
+            if (realPath(image->name) == module_) return image;
+        }
+        return nullptr;
+    }
+};
+
+TEST_F(LoaderView, ACurrentListGainsAndLosesNothing) {
+    const auto before = images();
+    ASSERT_TRUE(qcrash_async_image_list_begin_loader_view(&list_));
+    // One write at a time holds the view.
+    EXPECT_FALSE(qcrash_async_image_list_begin_loader_view(&list_));
+    EXPECT_TRUE(list_.loader_view->complete);
+    EXPECT_EQ(list_.loader_view->added_count, 0u);
+    EXPECT_EQ(list_.loader_view->hidden_count, 0u);
+    EXPECT_EQ(images(), before);
+    // Every object the loader lists was matched, the program and the vDSO
+    // included.
+    EXPECT_EQ(list_.loader_view->entry_count, before.size());
+    qcrash_async_image_list_end_loader_view(&list_);
+    EXPECT_EQ(images(), before);
+}
+
+TEST_F(LoaderView, ALibraryLoadedLaterGetsTheRecordALoadWouldGiveIt) {
+    void* handle = dlopen(module_.c_str(), RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(handle, nullptr) << dlerror();
+    const auto function = reinterpret_cast<uint64_t>(dlsym(handle, "crash_fixture_module_function"));
+    ASSERT_EQ(listedModule(), nullptr);
+    const size_t before = images().size();
+
+    ASSERT_TRUE(qcrash_async_image_list_begin_loader_view(&list_));
+    EXPECT_EQ(images().size(), before + 1);
+    qcrash_async_macho_t* seen = listedModule();
+    ASSERT_NE(seen, nullptr);
+    EXPECT_EQ(images().back(), seen);
+    qcrash_async_image_list_set_reading(&list_, true);
+    EXPECT_EQ(qcrash_async_image_containing_address(&list_, function), seen);
+    qcrash_async_image_list_set_reading(&list_, false);
+    Found found;
+    ASSERT_EQ(qcrash_async_image_find_symbol_by_pc(seen, function + 2, remember, &found), QCRASH_ESUCCESS);
+    EXPECT_EQ(found.name, "crash_fixture_module_function");
+    EXPECT_EQ(found.address, function);
+    const qcrash_async_macho_t crashTime = *seen;
+    const std::string crashTimeName = seen->name;
+    qcrash_async_image_list_end_loader_view(&list_);
+    EXPECT_EQ(listedModule(), nullptr);
+    EXPECT_EQ(images().size(), before);
+
+    // What the record built from memory at crash time knows equals what the
+    // ordinary build from the loader's report knows (bar the file's own
+    // symbol table).
+    qcrash_nasync_image_list_sync_host(&list_);
+    const qcrash_async_macho_t* loaded = listedModule();
+    ASSERT_NE(loaded, nullptr);
+    EXPECT_EQ(crashTimeName, loaded->name);
+    EXPECT_EQ(crashTime.header_addr, loaded->header_addr);
+    EXPECT_EQ(crashTime.vmaddr_slide, loaded->vmaddr_slide);
+    EXPECT_EQ(crashTime.text_size, loaded->text_size);
+    EXPECT_EQ(crashTime.header.cputype, loaded->header.cputype);
+    EXPECT_EQ(hex(crashTime.elf.build_id, crashTime.elf.build_id_length),
+              hex(loaded->elf.build_id, loaded->elf.build_id_length));
+    EXPECT_GT(crashTime.elf.build_id_length, 0u);
+    EXPECT_EQ(crashTime.elf.eh_frame_hdr, loaded->elf.eh_frame_hdr);
+    EXPECT_EQ(crashTime.elf.eh_frame, loaded->elf.eh_frame);
+    EXPECT_EQ(crashTime.elf.eh_frame_size, loaded->elf.eh_frame_size);
+    EXPECT_EQ(crashTime.elf.dynamic, loaded->elf.dynamic);
+    EXPECT_EQ(crashTime.elf.dynsym, loaded->elf.dynsym);
+    EXPECT_EQ(crashTime.elf.dynsym_count, loaded->elf.dynsym_count);
+    EXPECT_EQ(crashTime.elf.symtab, nullptr);
+    ASSERT_EQ(dlclose(handle), 0);
+}
+
+TEST_F(LoaderView, ALibraryUnloadedLaterIsHidden) {
+    void* handle = dlopen(module_.c_str(), RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(handle, nullptr) << dlerror();
+    qcrash_nasync_image_list_sync_host(&list_);
+    ASSERT_NE(listedModule(), nullptr);
+    const size_t before = images().size();
+    ASSERT_EQ(dlclose(handle), 0);
+
+    ASSERT_TRUE(qcrash_async_image_list_begin_loader_view(&list_));
+    EXPECT_EQ(listedModule(), nullptr);
+    EXPECT_EQ(images().size(), before - 1);
+    EXPECT_EQ(list_.loader_view->added_count, 0u);
+    qcrash_async_image_list_end_loader_view(&list_);
+    // The list itself changes only when it is made current.
+    EXPECT_NE(listedModule(), nullptr);
+}
+
+// A loader list the walk cannot trust: it must end, hide nothing (a record
+// may only be hidden when the whole list was read) and add nothing.
+TEST_F(LoaderView, ADamagedLoaderListChangesNothing) {
+    struct FakeMap {
+        ElfW(Addr) l_addr;
+        char* l_name;
+        ElfW(Dyn) * l_ld;
+        FakeMap* l_next;
+        FakeMap* l_prev;
+    };
+    static char kName[] = "/nowhere/libfake.so";
+    // Readable, but its headers are no ELF file's.
+    static uint8_t notAnImage[4096];
+    FakeMap cycle{reinterpret_cast<uintptr_t>(notAnImage), kName, nullptr, nullptr, nullptr};
+    cycle.l_next = &cycle;
+    FakeMap dangling{reinterpret_cast<uintptr_t>(notAnImage), kName, nullptr,
+                     reinterpret_cast<FakeMap*>(uintptr_t{16}), nullptr};
+    struct FakeDebug {
+        int r_version;
+        FakeMap* r_map;
+        ElfW(Addr) r_brk;
+        int r_state;
+        ElfW(Addr) r_ldbase;
+    };
+    FakeDebug cyclic{1, &cycle, 0, 0, 0};
+    FakeDebug broken{1, &dangling, 0, 0, 0};
+    FakeDebug unversioned{0, &dangling, 0, 0, 0};
+    struct Case {
+        const char* what;
+        qcrash_vm_address_t root;
+    } cases[] = {
+        {"a list that runs in a circle", reinterpret_cast<uintptr_t>(&cyclic)},
+        {"a link into unmapped memory", reinterpret_cast<uintptr_t>(&broken)},
+        {"a record of no known version", reinterpret_cast<uintptr_t>(&unversioned)},
+        {"a root in unmapped memory", 16},
+    };
+    const auto before = images();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        qcrash_nasync_image_list_set_loader_root(&list_, c.root);
+        ASSERT_TRUE(qcrash_async_image_list_begin_loader_view(&list_));
+        EXPECT_FALSE(list_.loader_view->complete);
+        EXPECT_EQ(list_.loader_view->added_count, 0u);
+        EXPECT_EQ(images(), before);
+        qcrash_async_image_list_end_loader_view(&list_);
+    }
+    // Another task's list is never compared with our loader.
+    qcrash_nasync_image_list_set_loader_root(&list_, 0);
+    EXPECT_FALSE(qcrash_async_image_list_begin_loader_view(&list_));
+}
+
 }  // namespace
 }  // namespace tervolo::crash
