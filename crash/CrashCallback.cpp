@@ -52,8 +52,9 @@ bool reporterCrashCallback(int signo, siginfo_t* info, ucontext_t* uap, void*,
                            qcrash_signal_handler_callback_t*) {
     const uint32_t self = pl_mach_thread_self();
     if (gReporterState.crashInProgress.exchange(true)) {
-        // The writing thread itself faulted (its own signal is blocked here,
-        // the others are not): waiting for itself would hang. End the process.
+        // The writing thread itself faulted, by a signal its first one does
+        // not block (a bad read while writing up an abort): waiting for
+        // itself would hang, so the process ends here.
         if (gReporterState.crashThread.load() == self) {
             resetWatchedSignals();
             return false;
