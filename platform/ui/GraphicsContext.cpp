@@ -48,7 +48,7 @@ bool GraphicsContext::isActive() const {
 void GraphicsContext::saveGState() {
     if (!isActive()) return;
     painter_->save();
-    saved_.push_back(Saved{fill_, stroke_, lineWidth_, cap_, join_});
+    saved_.push_back(Saved{fill_, stroke_, lineWidth_, cap_, join_, miterLimit_});
 }
 
 void GraphicsContext::restoreGState() {
@@ -60,6 +60,7 @@ void GraphicsContext::restoreGState() {
     lineWidth_ = s.lineWidth;
     cap_ = s.cap;
     join_ = s.join;
+    miterLimit_ = s.miterLimit;
     saved_.pop_back();
 }
 
@@ -93,6 +94,9 @@ void GraphicsContext::setLineCap(LineCap cap) {
 }
 void GraphicsContext::setLineJoin(LineJoin join) {
     join_ = join;
+}
+void GraphicsContext::setMiterLimit(double limit) {
+    miterLimit_ = limit;
 }
 
 void GraphicsContext::beginPath() {
@@ -128,6 +132,9 @@ void GraphicsContext::drawPath(PathDrawingMode mode) {
     if (mode != PathDrawingMode::Stroke) painter_->fillPath(path_, fill_);
     if (mode != PathDrawingMode::Fill) {
         QPen pen(stroke_, lineWidth_, Qt::SolidLine, toQt(cap_), toQt(join_));
+        // QPen measures the miter from the path's corner point in line widths, the platform from
+        // the inner to the outer corner: half as far.
+        pen.setMiterLimit(miterLimit_ / 2);
         painter_->strokePath(path_, pen);
     }
     path_ = QPainterPath();

@@ -42,6 +42,10 @@ class GraphicsContext {
     void setLineWidth(double width);
     void setLineCap(LineCap cap);
     void setLineJoin(LineJoin join);
+    // The platform's miter limit: the longest miter join, as a multiple of the line width, before the
+    // join is cut short; 10 by default (QPen's own default of 2 half-widths would blunt every corner
+    // sharper than about 60 degrees).
+    void setMiterLimit(double limit);
 
     void beginPath();
     void moveTo(double x, double y);
@@ -74,11 +78,13 @@ class GraphicsContext {
     double lineWidth_ = 1;
     LineCap cap_ = LineCap::Butt;
     LineJoin join_ = LineJoin::Miter;
+    double miterLimit_ = 10;
     struct Saved {
         QColor fill, stroke;
         double lineWidth;
         LineCap cap;
         LineJoin join;
+        double miterLimit;
     };
     std::vector<Saved> saved_;
 };

@@ -3,6 +3,7 @@
 #include <QPainter>
 
 #include <cmath>
+#include <optional>
 
 #include "platform/ui/DrawingShadow.hpp"
 #include "platform/ui/GraphicsContext.hpp"
@@ -131,6 +132,36 @@ TEST_F(DrawingTest, ContextStateAndPaths) {
     ImageContext doubled(QSizeF(10, 5), false, 2);
     EXPECT_EQ(doubled.image().size(), QSize(20, 10));
     EXPECT_EQ(doubled.image().devicePixelRatio(), 2);
+}
+
+// A sharp corner (20 degrees) keeps its miter up to the platform's default limit of 10 line widths;
+// a lower limit cuts it short.
+TEST_F(DrawingTest, MiterLimitIsThePlatformsTen) {
+    auto strokeV = [](std::optional<double> limit) {
+        ImageContext image(QSizeF(60, 80));
+        auto& context = image.context();
+        context.setLineWidth(6);
+        if (limit) context.setMiterLimit(*limit);
+        context.beginPath();
+        context.moveTo(30 - 40 * std::sin(M_PI / 18), 40 + 40 * std::cos(M_PI / 18));
+        context.addLineTo(30, 40);
+        context.addLineTo(30 + 40 * std::sin(M_PI / 18), 40 + 40 * std::cos(M_PI / 18));
+        context.strokePath();
+        return image.image();
+    };
+    // Ink above the corner point: the miter's tip reaches 3 ÷ sin(10°) = 17.3 above it.
+    auto inkAboveCorner = [](const QImage& image) {
+        int ink = 0;
+        for (int y = 0; y < 40; ++y) {
+            for (int x = 0; x < image.width(); ++x) ink += image.pixelColor(x, y).alpha();
+        }
+        return ink;
+    };
+    const QImage byDefault = strokeV(std::nullopt);
+    EXPECT_EQ(byDefault, strokeV(10.0));
+    EXPECT_GT(byDefault.pixelColor(30, 28).alpha(), 128);  // 12 above the corner, inside the tip
+    EXPECT_GT(inkAboveCorner(byDefault), inkAboveCorner(strokeV(4.0)));
+    EXPECT_GT(inkAboveCorner(strokeV(4.0)), inkAboveCorner(strokeV(1.0)));
 }
 
 TEST_F(DrawingTest, ShapeLayerStrokesBetweenStartAndEnd) {

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QColor>
+#include <QRectF>
+
+#include <functional>
+
+class QPainter;
+
+namespace platform {
+class GraphicsContext;
+}
+
+namespace tervolo::mapscreen {
+
+// The look the map screen gives a button's own layer: a corner radius, a border drawn inside the
+// bounds along the rounded outline, and clipping of the content to that outline. Lengths in points.
+// Starts as the platform's layer does: square, no border, no clipping.
+struct ButtonLayer {
+    double cornerRadius = 0;
+    QColor borderColor = Qt::black;
+    double borderWidth = 0;
+    bool clipsToBounds = false;
+
+    bool operator==(const ButtonLayer&) const = default;
+};
+
+// Paints a view of `bounds` with `layer`: `draw` paints the content (given the painter's context
+// and the rect (0, 0, width, height)), clipped by an antialiased rounded outline when the layer
+// clips, then the border goes over it. Main thread only.
+void paintWithButtonLayer(QPainter& painter, const QRectF& bounds, const ButtonLayer& layer,
+                          const std::function<void(platform::GraphicsContext&, const QRectF&)>& draw);
+
+}  // namespace tervolo::mapscreen
