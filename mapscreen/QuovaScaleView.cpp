@@ -57,7 +57,6 @@ QuovaScaleView::Geometry QuovaScaleView::geometryFor(QSizeF size, double inset) 
 QuovaScaleView::QuovaScaleView(QWidget* parent)
     : QWidget(parent), buttonBlue_(platform::MKQtGraphicsContext::toQColor(points::appTintColor())) {
     // Only the bar is drawn; the map shows through everywhere else.
-    setAttribute(Qt::WA_TranslucentBackground);
     setAutoFillBackground(false);
 }
 
@@ -68,7 +67,6 @@ platform::Label* QuovaScaleView::maxLabel() {
     platform::setTextColor(label, lightMode_ ? QColor(Qt::white) : buttonBlue_);
     label->setAlignment(Qt::AlignCenter);
     label->setAutoFillBackground(false);
-    label->setAttribute(Qt::WA_TranslucentBackground);
     label->setAllowsDefaultTighteningForTruncation(true);
     if (!hasLabelFamily()) {
         // The label is two insets wide, which the narrow face fills with the longest scale
@@ -76,7 +74,7 @@ platform::Label* QuovaScaleView::maxLabel() {
         label->setAdjustsFontSizeToFitWidth(true);
         label->setMinimumScaleFactor(0.75);
     }
-    // The bar below stays visible through the label's empty parts, and clicks go to the map.
+    // The label only shows text: clicks pass through it to what lies under the scale bar.
     label->setAttribute(Qt::WA_TransparentForMouseEvents);
     maxLabel_ = label;
     placeLabelWidget();
