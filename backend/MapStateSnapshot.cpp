@@ -1,8 +1,8 @@
 #include "backend/MapStateSnapshot.hpp"
 
-#include <cmath>
-#include <cstdint>
 #include <mutex>
+
+#include "platform/mapkit/TileZoomLevel.hpp"
 
 namespace tervolo::backend {
 
@@ -28,14 +28,8 @@ std::string mapTypeLetter(std::optional<int> mapStyleIndex) {
 }
 
 int64_t shareZoomLevel(double boundsWidthPoints, double visibleMapWidth) {
-    // log2 of the world's width in map points (2^28) over a 256-point tile.
-    constexpr double worldZoom = 20.0;
-    const double ratio = boundsWidthPoints / visibleMapWidth;
-    const float f = std::log2(static_cast<float>(ratio));
-    const double sum = worldZoom + std::floor(static_cast<double>(f) + 0.5);
-    if (std::isnan(sum) || sum < 0) return 0;
-    if (sum >= 9223372036854775808.0) return 16;  // does not fit a signed 64-bit integer
-    return static_cast<int64_t>(sum);
+    // The map screen's own zoom rule; the upload only adds 16 where that rule has no level.
+    return platform::tileZoomLevel(boundsWidthPoints, visibleMapWidth).value_or(16);
 }
 
 }  // namespace tervolo::backend

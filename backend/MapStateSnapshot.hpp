@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -14,8 +15,8 @@ struct MapStateSnapshot {
     // hybrid, osm, osmRetina, openTopoMap, openCycleMap, openCycleMapRetina;
     // none when no style is set on the map view.
     std::optional<int> mapStyleIndex;
-    double boundsWidthPoints = 0;   // the map view's width
-    double visibleMapWidth = 0;     // width of its visible map rectangle, in map points
+    double boundsWidthPoints = 0;  // the map view's width
+    double visibleMapWidth = 0;    // width of its visible map rectangle, in map points
 
     // The last published state; none while no map screen with a map view
     // exists. Any thread.
@@ -26,10 +27,10 @@ struct MapStateSnapshot {
 // The upload's "maptype" letter of a style position ("s" for none or an unknown one).
 std::string mapTypeLetter(std::optional<int> mapStyleIndex);
 
-// The upload's "zoom": 20 + round(log2(bounds / visible)), the logarithm taken
-// in single precision as the map screen's own zoom display does; a negative
-// or undefined sum gives 0, one too large for an integer (a visible width of
-// 0) gives 16.
+// The upload's "zoom": the map screen's tile zoom level
+// (platform::tileZoomLevel: 20 + round(log2(bounds / visible)) in single
+// precision, a negative or undefined sum 0), and 16 where that has no level
+// (a visible width of 0).
 int64_t shareZoomLevel(double boundsWidthPoints, double visibleMapWidth);
 
 }  // namespace tervolo::backend

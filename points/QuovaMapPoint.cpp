@@ -7,6 +7,7 @@
 #include "platform/foundation/FileManager.hpp"
 #include "platform/text/Numbers.hpp"
 #include "platform/text/UUID.hpp"
+#include "points/CoordinateCoding.hpp"
 #include "points/FileIdentifier.hpp"
 #include "points/QuovaAppVersion.hpp"
 #include "points/QuovaMapPointStore.hpp"
@@ -19,34 +20,6 @@ using ordered_json = nlohmann::ordered_json;
 using platform::KeyedDecodingContainer;
 
 namespace {
-
-// The coordinate's own JSON form, fixed for the whole system: an array whose
-// first element is the longitude and second the latitude; further elements
-// are ignored (whatever they hold).
-platform::CLLocationCoordinate2D decodeCoordinate(const KeyedDecodingContainer& container) {
-    const std::vector<std::string> path{"coordinate"};
-    const json& value = container.rawValue("coordinate");
-    const std::string typeName = "Array<Double>";
-    if (value.is_null()) platform::coding_detail::throwValueNotFound(typeName, path);
-    if (!value.is_array()) platform::coding_detail::throwTypeMismatch(typeName, value, path);
-    const auto element = [&](std::size_t index) {
-        auto elementPath = path;
-        elementPath.push_back(platform::coding_detail::indexKey(index));
-        if (index >= value.size()) {
-            throw platform::DecodingError(platform::DecodingError::Category::valueNotFound, "Double",
-                                          std::move(elementPath), "Unkeyed container is at end.");
-        }
-        return platform::coding_detail::decodeValue<double>(value[index], elementPath);
-    };
-    platform::CLLocationCoordinate2D coordinate;
-    coordinate.longitude = element(0);
-    coordinate.latitude = element(1);
-    return coordinate;
-}
-
-ordered_json encodeCoordinate(const platform::CLLocationCoordinate2D& coordinate) {
-    return ordered_json::array({coordinate.longitude, coordinate.latitude});
-}
 
 template <class T>
 void putIfPresent(ordered_json& object, const char* key, const std::optional<T>& value) {
@@ -86,7 +59,7 @@ std::shared_ptr<QuovaMapPoint> QuovaMapPoint::decode(const json& object) {
     auto point = std::make_shared<QuovaMapPoint>(Token{});
     point->title_ = container.decodeIfPresent<std::string>("title");
     point->subtitle_ = container.decodeIfPresent<std::string>("subtitle");
-    point->coordinate_ = decodeCoordinate(container);
+    point->coordinate_ = decodeCoordinate(container.rawValue("coordinate"), {"coordinate"});
     point->lastSavedByAppVersion_ = container.decodeIfPresent<std::string>("lastSavedByAppVersion");
     point->uuid_ = container.decodeIfPresent<std::string>("uuid");
     point->hasHandcraftedTitle_ = container.decode<bool>("hasHandcraftedTitle");
@@ -117,7 +90,7 @@ ordered_json QuovaMapPoint::encode() const {
     ordered_json object = ordered_json::object();
     putIfPresent(object, "title", title_);
     putIfPresent(object, "subtitle", subtitle_);
-    object["coordinate"] = encodeCoordinate(coordinate_);
+    object["coordinate"] = encodeCoordinate(coordinate_, {"coordinate"});
     putIfPresent(object, "lastSavedByAppVersion", lastSavedByAppVersion_);
     putIfPresent(object, "uuid", uuid_);
     object["hasHandcraftedTitle"] = hasHandcraftedTitle_;

@@ -10,25 +10,22 @@ int32_t axisTilesForZoomLevel(int32_t zoomLevel) {
     return int32_t(1) << level;
 }
 
-QuovaTileRect tileRectForZoomLevel(const platform::MKMapRect& visible, int64_t zoomLevel) {
+QuovaTileRect tileRectForZoomLevel(const platform::MKMapRect& visible, int64_t zoomLevel, int64_t margin) {
     const int64_t n =
         axisTilesForZoomLevel(int32_t(std::clamp<int64_t>(zoomLevel, 0, kMaximumTileZoomLevel)));
     const double world = platform::MKMapRectWorld.size.width;
-    auto index = [&](double value) {
+    // A margin wider than the grid changes nothing once clamped; bounding it keeps the sums in range.
+    const int64_t m = std::clamp<int64_t>(margin, -n, n);
+    auto bound = [&](double value, int64_t offset) {
         const double cell = value / world * double(n);
         // Truncated towards zero; non-finite input counts as 0.
-        return std::isfinite(cell) ? int64_t(std::clamp(cell, -2.0 * double(n), 2.0 * double(n)))
-                                   : int64_t(0);
+        const int64_t index =
+            std::isfinite(cell) ? int64_t(std::clamp(cell, -2.0 * double(n), 2.0 * double(n))) : int64_t(0);
+        return std::clamp<int64_t>(index + offset, 0, n - 1);
     };
-    int64_t minX = index(platform::MKMapRectGetMinX(visible)) - 1;
-    int64_t maxX = index(platform::MKMapRectGetMaxX(visible)) + 1;
-    int64_t minY = index(platform::MKMapRectGetMinY(visible)) - 1;
-    int64_t maxY = index(platform::MKMapRectGetMaxY(visible)) + 1;
-    if (maxX >= n) maxX -= n;
-    if (maxY >= n) maxY -= n;
-    if (minX < 0) minX += 1;
-    if (minY < 0) minY += 1;
-    return QuovaTileRect(minX, maxX, minY, maxY);
+    return QuovaTileRect(
+        bound(platform::MKMapRectGetMinX(visible), -m), bound(platform::MKMapRectGetMaxX(visible), m),
+        bound(platform::MKMapRectGetMinY(visible), -m), bound(platform::MKMapRectGetMaxY(visible), m));
 }
 
 }  // namespace tervolo::tiles

@@ -58,6 +58,11 @@ void Label::setLineBreakMode(Qt::TextElideMode mode) {
     fit();
 }
 
+void Label::setAllowsDefaultTighteningForTruncation(bool allows) {
+    tightens_ = allows;
+    fit();
+}
+
 QSize Label::sizeHint() const {
     const QSizeF natural = textSize(font_, fullText_);
     const QMargins m = contentsMargins();
@@ -92,6 +97,18 @@ void Label::fit() {
         shown = scaledFont(font_, scale);
     }
     appliedScale_ = scale;
+    appliedSpacing_ = 0;
+    if (tightens_ && available > 0 && textSize(shown, fullText_).width() > available) {
+        // Tighten in quarter-pixel steps, at most a tenth of the line height per letter.
+        const double limit = -0.1 * QFontMetricsF(shown).height();
+        for (double spacing = -0.25; spacing >= limit; spacing -= 0.25) {
+            QFont tighter = shown;
+            tighter.setLetterSpacing(QFont::AbsoluteSpacing, spacing);
+            appliedSpacing_ = spacing;
+            if (textSize(tighter, fullText_).width() <= available) break;
+        }
+        shown.setLetterSpacing(QFont::AbsoluteSpacing, appliedSpacing_);
+    }
     QLabel::setFont(shown);
     QString text = fullText_;
     if (available > 0 && textSize(shown, fullText_).width() > available) {

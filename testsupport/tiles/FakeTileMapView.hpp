@@ -27,7 +27,7 @@ class FakeTileMapView : public tervolo::tiles::QuovaTileOverlayDelegate {
                               const std::string&) override {}
     std::optional<tervolo::tiles::QuovaTileRect> tileRectForZoomLevel(int64_t zoomLevel) override {
         std::lock_guard lock(mutex_);
-        return tervolo::tiles::tileRectForZoomLevel(visible_, zoomLevel);
+        return tervolo::tiles::tileRectForZoomLevel(visible_, zoomLevel, 1);
     }
     int32_t axisTilesForZoomLevel(int32_t zoomLevel) override {
         ++axisQuestions;

@@ -81,22 +81,40 @@ TEST(TileGridTest, AxisTilesAndTheTileRectInView) {
         const char* name;
         MKMapRect visible;
         int64_t level;
+        int64_t margin;
         int64_t minX, maxX, minY, maxY;
     } cases[] = {
-        // The margin wraps back only once: at level 0 the far end stays 1.
-        {"world at 0", {{0, 0}, {kWorld, kWorld}}, 0, 0, 1, 0, 1},
-        {"world at 1", {{0, 0}, {kWorld, kWorld}}, 1, 0, 1, 0, 1},
-        {"inside at 15", {{kWorld / 2, kWorld / 4}, {8192 * 3.5, 8192 * 2}}, 15, 16383, 16388, 8191, 8195},
-        {"across the antimeridian", {{kWorld - 8192, 0}, {16384, 8192}}, 15, 32766, 2, 0, 2},
+        // The margin never leaves the grid: the one tile of level 0 is 0..0.
+        {"world at 0", {{0, 0}, {kWorld, kWorld}}, 0, 0, 0, 0, 0, 0},
+        {"world at 0 with a margin", {{0, 0}, {kWorld, kWorld}}, 0, 1, 0, 0, 0, 0},
+        {"world at 1", {{0, 0}, {kWorld, kWorld}}, 1, 1, 0, 1, 0, 1},
+        {"inside at 15", {{kWorld / 2, kWorld / 4}, {8192 * 3.5, 8192 * 2}}, 15, 1, 16383, 16388, 8191, 8195},
+        {"inside at 15 without a margin",
+         {{kWorld / 2, kWorld / 4}, {8192 * 3.5, 8192 * 2}},
+         15,
+         0,
+         16384,
+         16387,
+         8192,
+         8194},
+        // The far edge on the world's edge keeps the last column and row in view, where wrapping it
+        // to the first would leave max below min and no tile visible.
+        {"right half at 2", {{kWorld / 2, 0}, {kWorld / 2, kWorld}}, 2, 1, 1, 3, 0, 3},
+        {"across the antimeridian", {{kWorld - 8192, 0}, {16384, 8192}}, 15, 1, 32766, 32767, 0, 2},
+        {"west of the world", {{-8192, 0}, {16384, 8192}}, 15, 1, 0, 2, 0, 2},
+        {"not finite", {{NAN, INFINITY}, {NAN, 1}}, 3, 1, 0, 1, 0, 1},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        auto rect = tileRectForZoomLevel(c.visible, c.level);
+        auto rect = tileRectForZoomLevel(c.visible, c.level, c.margin);
         EXPECT_EQ(rect.minX, c.minX);
         EXPECT_EQ(rect.maxX, c.maxX);
         EXPECT_EQ(rect.minY, c.minY);
         EXPECT_EQ(rect.maxY, c.maxY);
     }
+    // Every tile of the right edge in view is inside the answer.
+    const auto edge = tileRectForZoomLevel({{kWorld / 2, 0}, {kWorld / 2, kWorld}}, 2, 1);
+    EXPECT_TRUE(edge.containsTile({3, 2, 2, 1.0}));
 }
 
 TEST(TileGridTest, TileRectContainsAndValidity) {

@@ -52,7 +52,7 @@ class TileMapDelegate : public platform::MKMapViewDelegate, public QuovaTileOver
     }
     void statusForTileOverlay(const std::shared_ptr<QuovaTileOverlay>&, const std::string&) override {}
     std::optional<QuovaTileRect> tileRectForZoomLevel(int64_t zoomLevel) override {
-        return tiles::tileRectForZoomLevel(map_.visibleMapRectSnapshot(), zoomLevel);
+        return tiles::tileRectForZoomLevel(map_.visibleMapRectSnapshot(), zoomLevel, 1);
     }
     int32_t axisTilesForZoomLevel(int32_t zoomLevel) override {
         return tiles::axisTilesForZoomLevel(zoomLevel);

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <QFontMetricsF>
 #include <QVBoxLayout>
+
+#include <cmath>
 
 #include "platform/ui/Label.hpp"
 #include "platform/ui/LayoutConstraint.hpp"
@@ -45,6 +48,33 @@ TEST_F(LabelTest, ShrinksToFitDownToTheMinimumScaleThenElides) {
     QFont points;
     points.setPointSizeF(12);
     EXPECT_DOUBLE_EQ(platform::scaledFont(points, 1.7).pointSizeF(), 12 * 1.7);
+}
+
+TEST_F(LabelTest, TighteningMovesLettersCloserBeforeEliding) {
+    platform::Label label(QStringLiteral("5000 km"));
+    QFont font = label.font();
+    font.setPixelSize(20);
+    label.setFont(font);
+    const double natural = platform::textSize(font, label.text()).width();
+    label.setAllowsDefaultTighteningForTruncation(true);
+    label.resize(static_cast<int>(std::ceil(natural)) + 2, 30);
+    label.show();
+    EXPECT_EQ(label.appliedLetterSpacing(), 0) << "text that fits is not tightened";
+    EXPECT_EQ(label.shownText(), label.text());
+
+    // A little too narrow: tightening alone makes it fit, nothing is cut.
+    label.resize(static_cast<int>(natural) - 2, 30);
+    EXPECT_LT(label.appliedLetterSpacing(), 0);
+    EXPECT_EQ(label.shownText(), label.text());
+    EXPECT_LE(platform::textSize(label.QLabel::font(), label.text()).width(), label.contentsRect().width());
+
+    // Far too narrow: tightened as far as allowed, then elided.
+    label.resize(static_cast<int>(natural * 0.5), 30);
+    EXPECT_GE(label.appliedLetterSpacing(), -0.1 * QFontMetricsF(font).height());
+    EXPECT_TRUE(label.shownText().endsWith(QChar(0x2026)));
+
+    label.setAllowsDefaultTighteningForTruncation(false);
+    EXPECT_EQ(label.appliedLetterSpacing(), 0);
 }
 
 TEST_F(LabelTest, Screenshot) {
