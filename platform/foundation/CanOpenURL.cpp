@@ -169,7 +169,10 @@ class Registry {
             }
         }
         for (const auto& [id, paths] : entryPaths_) {
-            if (removed.count(id) != 0) continue;
+            // Only an identifier with a file that names the type can claim it,
+            // whichever of its files is the installed one: the others are
+            // never parsed (a desktop holds hundreds of entries).
+            if (removed.count(id) != 0 || !anyFileMentions(paths, mimeType)) continue;
             const DesktopKeyFile* entry = installedEntry(id);
             if (entry == nullptr) continue;
             for (const std::string& type : entry->list(kEntryGroup, "MimeType")) {
@@ -212,6 +215,17 @@ class Registry {
                 entryPaths_[prefix + name].push_back(it->path().string());
             }
         }
+    }
+
+    static bool anyFileMentions(const std::vector<std::string>& paths, const std::string& text) {
+        for (const std::string& path : paths) {
+            auto bytes = FileManager::defaultManager().readFileSafely(path, kEntryCap);
+            if (!bytes) continue;
+            const auto& data = bytes.value();
+            const std::string_view content(reinterpret_cast<const char*>(data.data()), data.size());
+            if (content.find(text) != std::string_view::npos) return true;
+        }
+        return false;
     }
 
     // The installed entry of an identifier: the first well-formed file in

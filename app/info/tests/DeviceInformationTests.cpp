@@ -5,6 +5,8 @@
 #include <optional>
 #include <regex>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "app/info/UIDevice_QuovaAdditions.hpp"
 #include "platform/foundation/ProcessInfo.hpp"
@@ -172,6 +174,18 @@ TEST_F(DeviceInformationTest, VendorIdentifierIsMadeOncePerUserAndAdvertisingIde
     auto scope = Device::replaceSourcesForTesting(sources_);
     EXPECT_EQ(Device::quovaVendorID(), "");
     EXPECT_EQ(Device::quovaAdvertisingID(), "E621E1F8-C36C-495A-93FC-0C247A3E6E5F");
+}
+
+TEST_F(DeviceInformationTest, FirstUsesOnSeveralThreadsAgreeOnOneVendorIdentifier) {
+    constexpr int kThreads = 8;
+    std::vector<std::string> seen(kThreads);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kThreads; ++i) {
+        threads.emplace_back([&seen, i] { seen[i] = Device::quovaVendorID(); });
+    }
+    for (auto& thread : threads) thread.join();
+    for (const std::string& identifier : seen) EXPECT_EQ(identifier, seen.front());
+    EXPECT_EQ(platform::UserDefaults::standard().stringValue("QuovaVendorID"), seen.front());
 }
 
 }  // namespace
