@@ -31,24 +31,4 @@ std::optional<int64_t> parseDecimalText(std::string_view text) {
     return static_cast<int64_t>(magnitude);
 }
 
-uint64_t versionComponentValue(std::string_view text) {
-    size_t i = 0;
-    while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-        negative = text[i] == '-';
-        ++i;
-    }
-    int64_t value = 0;
-    constexpr int64_t limit = int64_t{std::numeric_limits<int32_t>::max()} + 1;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-        value = value * 10 + (text[i] - '0');
-        if (value > limit) value = limit;  // saturate; further digits keep it there
-    }
-    int64_t signedValue = negative ? -value : value;
-    if (signedValue > std::numeric_limits<int32_t>::max()) signedValue = std::numeric_limits<int32_t>::max();
-    if (signedValue < std::numeric_limits<int32_t>::min()) signedValue = std::numeric_limits<int32_t>::min();
-    return static_cast<uint64_t>(signedValue);
-}
-
 }  // namespace tervolo::backend

@@ -11,10 +11,4 @@ namespace tervolo::backend {
 // "0x", no other scripts' digits), within the signed 64-bit range.
 std::optional<int64_t> parseDecimalText(std::string_view text);
 
-// The lenient reading of a version component: leading white space skipped,
-// an optional sign, then the leading digits (the rest ignored); 0 when there
-// are none; saturated at the 32-bit range. The result is widened with its
-// sign into an unsigned 64-bit value, so "-1" reads as 18446744073709551615.
-uint64_t versionComponentValue(std::string_view text);
-
 }  // namespace tervolo::backend

@@ -1,16 +1,13 @@
 #include "backend/DeviceInformation.hpp"
 
+#include <unistd.h>
 #include <ctime>
 #include <fstream>
-#include <mutex>
-#include <unistd.h>
 
+#include "app/info/InstalledApplications.hpp"
+#include "app/info/QuovaApplicationAdditions.hpp"
+#include "app/info/UIDevice_QuovaAdditions.hpp"
 #include "platform/dispatch/Clock.hpp"
-#include "platform/foundation/Bundle.hpp"
-#include "platform/foundation/ProcessInfo.hpp"
-#include "platform/foundation/Sysctl.hpp"
-#include "platform/foundation/UserDefaults.hpp"
-#include "platform/text/UUID.hpp"
 
 namespace tervolo::backend {
 
@@ -62,35 +59,25 @@ std::string currentTimeZoneIdentifier() {
     return "UTC";
 }
 
-std::string quovaVendorID() {
-    static std::mutex mutex;
-    std::lock_guard lock(mutex);
-    auto& defaults = platform::UserDefaults::standard();
-    if (auto stored = defaults.stringValue("QuovaVendorID"); stored && platform::UUID::fromString(*stored)) {
-        return *stored;
-    }
-    std::string fresh = platform::UUID::random().uuidString();
-    defaults.set("QuovaVendorID", fresh);
-    return fresh;
-}
-
 DeviceInformation DeviceInformation::current() {
-    const auto& process = platform::ProcessInfo::processInfo();
-    const auto& bundle = platform::Bundle::main();
+    using app::QuovaApplicationAdditions;
+    using app::UIDevice_QuovaAdditions;
     DeviceInformation info;
-    info.deviceName = process.hostName();
-    info.systemVersion = process.operatingSystemVersionString();
-    const std::string machine = process.machine();
-    const std::string model = trimmed(platform::Sysctl::string("hw.model").value_or(""));
-    info.hardwareDescription = model.empty() ? machine : model + " (" + machine + ")";
-    info.appVersion = bundle.infoString("CFBundleVersion").value_or("");
-    info.vendorID = quovaVendorID();
-    info.bundleID = bundle.infoString("CFBundleIdentifier").value_or("");
+    info.deviceName = UIDevice_QuovaAdditions::quovaDeviceName();
+    info.systemVersion = UIDevice_QuovaAdditions::systemVersion();
+    info.hardwareDescription = UIDevice_QuovaAdditions::quovaHardwareDescription();
+    info.appVersion = QuovaApplicationAdditions::quovaAppVersion();
+    info.vendorID = UIDevice_QuovaAdditions::quovaVendorID();
+    info.advertisingID = UIDevice_QuovaAdditions::quovaAdvertisingID();
+    info.bundleID = QuovaApplicationAdditions::quovaBundleID();
     info.languageCode = languageCodeOfLocale(environmentLocale());
     info.timeZoneIdentifier = currentTimeZoneIdentifier();
     const auto now = static_cast<std::time_t>(platform::Clock::current()->wallSeconds());
     std::tm local{};
     if (::localtime_r(&now, &local) != nullptr) info.secondsFromGMT = local.tm_gmtoff;
+    info.signalInstalled = app::signalInstalled();
+    info.whatsAppInstalled = app::whatsAppInstalled();
+    info.installedAppsList = app::installedAppsList();
     return info;
 }
 

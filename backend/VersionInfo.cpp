@@ -1,7 +1,6 @@
 #include "backend/VersionInfo.hpp"
 
-#include "backend/DecimalText.hpp"
-#include "platform/foundation/Bundle.hpp"
+#include "app/info/QuovaApplicationAdditions.hpp"
 
 namespace tervolo::backend {
 
@@ -46,27 +45,29 @@ void AppVersionInfo::encode(platform::KeyedEncodingContainer& c) const {
 }
 
 ApplicationVersion ApplicationVersion::parse(const std::string& versionText, const std::string& buildText) {
+    using app::QuovaApplicationAdditions;
+    auto part = [&](int32_t position) {
+        return QuovaApplicationAdditions::versionComponentValue(
+            QuovaApplicationAdditions::versionNumberAtPosition(versionText, position));
+    };
     ApplicationVersion version;
     version.text = versionText;
-    std::vector<std::string> parts;
-    size_t start = 0;
-    while (true) {
-        const size_t dot = versionText.find('.', start);
-        parts.push_back(versionText.substr(start, dot == std::string::npos ? std::string::npos : dot - start));
-        if (dot == std::string::npos) break;
-        start = dot + 1;
-    }
-    auto part = [&](size_t index) { return index < parts.size() ? versionComponentValue(parts[index]) : 0; };
-    version.major = versionText.empty() ? 0 : part(0);
+    version.major = part(0);
     version.minor = part(1);
     version.patch = part(2);
-    version.build = versionComponentValue(buildText);
+    version.build = QuovaApplicationAdditions::versionComponentValue(buildText);
     return version;
 }
 
 ApplicationVersion ApplicationVersion::current() {
-    const auto& bundle = platform::Bundle::main();
-    return parse(bundle.infoString("CFBundleVersion").value_or(""), bundle.infoString("QXBuildNumber").value_or(""));
+    using app::QuovaApplicationAdditions;
+    ApplicationVersion version;
+    version.text = QuovaApplicationAdditions::quovaAppVersion();
+    version.major = QuovaApplicationAdditions::quovaAppMajorVersionInt();
+    version.minor = QuovaApplicationAdditions::quovaAppMinorVersionInt();
+    version.patch = QuovaApplicationAdditions::quovaAppSubVersionInt();
+    version.build = QuovaApplicationAdditions::quovaAppBuildInt();
+    return version;
 }
 
 }  // namespace tervolo::backend

@@ -43,10 +43,10 @@ struct AppVersionInfo {
     void encode(platform::KeyedEncodingContainer& container) const;
 };
 
-// The running application's version components, read from the information
-// dictionary: major, minor and patch are the first three "."-separated parts of
-// "CFBundleVersion", build is "QXBuildNumber"; each read leniently (leading
-// digits, 0 when none, "-1" widened to 2^64 − 1).
+// The running application's version components, as the shell's application
+// information answers them: major, minor and patch are the first three
+// "."-separated parts of "CFBundleVersion", build is "QXBuildNumber"; each
+// read leniently (leading digits, 0 when none, "-1" widened to 2^64 − 1).
 struct ApplicationVersion {
     uint64_t major = 0;
     uint64_t minor = 0;
@@ -55,6 +55,7 @@ struct ApplicationVersion {
     std::string text;  // "CFBundleVersion" as it stands
 
     static ApplicationVersion current();
+    // The same rules over given texts.
     static ApplicationVersion parse(const std::string& versionText, const std::string& buildText);
 };
 

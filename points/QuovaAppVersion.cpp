@@ -1,11 +1,11 @@
 #include "points/QuovaAppVersion.hpp"
 
-#include "platform/foundation/Bundle.hpp"
+#include "app/info/QuovaApplicationAdditions.hpp"
 
 namespace tervolo::points {
 
 std::string quovaAppVersion() {
-    return platform::Bundle::main().infoString("CFBundleVersion").value_or("");
+    return app::QuovaApplicationAdditions::quovaAppVersion();
 }
 
 }  // namespace tervolo::points

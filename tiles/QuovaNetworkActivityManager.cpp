@@ -1,31 +1,20 @@
 #include "tiles/QuovaNetworkActivityManager.hpp"
 
-#include <mutex>
-
+#include "app/info/UIDevice_QuovaAdditions.hpp"
 #include "platform/dispatch/DispatchQueue.hpp"
 #include "platform/dispatch/SharedInstance.hpp"
 
 namespace tervolo::tiles {
 
 namespace {
-std::mutex gProviderMutex;
-std::function<int64_t()> gProvider;
 
+// Device types 2 and 3 (the tablet and Mac idioms: a desktop) count nothing.
 bool counts() {
-    const int64_t type = quovaDeviceType();
+    const int32_t type = app::UIDevice_QuovaAdditions::quovaDeviceType();
     return type != 2 && type != 3;
 }
+
 }  // namespace
-
-int64_t quovaDeviceType() {
-    std::lock_guard lock(gProviderMutex);
-    return gProvider ? gProvider() : 3;
-}
-
-void setDeviceTypeForTesting(std::function<int64_t()> provider) {
-    std::lock_guard lock(gProviderMutex);
-    gProvider = std::move(provider);
-}
 
 QuovaNetworkActivityManager& QuovaNetworkActivityManager::sharedInstance() {
     return platform::SharedInstance<QuovaNetworkActivityManager>::get();

@@ -37,26 +37,5 @@ TEST(DecimalTextTest, StrictBase10ReadingAcceptsOnlySignAndDigitsInRange) {
     }
 }
 
-TEST(DecimalTextTest, VersionComponentsReadLeadingDigitsAndWidenTheirSign) {
-    struct Case {
-        const char* text;
-        uint64_t expected;
-    };
-    const Case cases[] = {
-        {"12", 12},
-        {"  3beta", 3},
-        {"", 0},
-        {"x", 0},
-        {"+4", 4},
-        {"-1", 18446744073709551615ull},
-        {"99999999999", 2147483647},
-        {"-99999999999", static_cast<uint64_t>(int64_t{-2147483648})},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.text);
-        EXPECT_EQ(versionComponentValue(c.text), c.expected);
-    }
-}
-
 }  // namespace
 }  // namespace tervolo::backend

@@ -3,9 +3,14 @@
 
 #include <atomic>
 
+#include "app/info/UIDevice_QuovaAdditions.hpp"
 #include "backend/QuovaDeviceManager.hpp"
 #include "backend/tests/BackendTestSupport.hpp"
+#include "platform/foundation/Bundle.hpp"
+#include "platform/foundation/UserDefaults.hpp"
+#include "testsupport/FakeDesktopApplications.hpp"
 #include "testsupport/LoopbackHTTPServer.hpp"
+#include "testsupport/TemporaryFolder.hpp"
 
 namespace tervolo::backend {
 namespace {
@@ -20,11 +25,14 @@ struct RecordedEvent {
 
 class QuovaDeviceManagerTest : public testing::BackendTest {
   protected:
-    std::shared_ptr<QuovaDeviceManager> makeManager(const std::string& baseURL) {
+    std::shared_ptr<QuovaDeviceManager> makeManager(
+        const std::string& baseURL,
+        std::function<DeviceInformation()> deviceInformation = [] { return testing::sampleDevice(); }) {
         QuovaDeviceManager::Dependencies dependencies;
         dependencies.apiBaseURL = [baseURL] { return baseURL; };
-        dependencies.deviceInformation = [] { return testing::sampleDevice(); };
-        dependencies.trackEvent = [this](const std::string& name, const std::map<std::string, std::string>& p) {
+        dependencies.deviceInformation = std::move(deviceInformation);
+        dependencies.trackEvent = [this](const std::string& name,
+                                         const std::map<std::string, std::string>& p) {
             std::lock_guard lock(mutex_);
             events_.push_back({name, p});
         };
@@ -85,6 +93,43 @@ TEST_F(QuovaDeviceManagerTest, SuccessStoresTheFourValuesAndRecordsTheEvent) {
     EXPECT_EQ(body.size(), 15u);
 }
 
+TEST_F(QuovaDeviceManagerTest, BodyCarriesTheProbesAnswersAndTheApplicationVersion) {
+    tervolo::testsupport::TemporaryFolder folder;
+    tervolo::testsupport::FakeDesktopApplications apps(folder);
+    apps.installApplication("org.signal.Signal.desktop", {"sgnl"});
+    apps.installApplication("whatsapp.desktop", {"whatsapp"},
+                            tervolo::testsupport::FakeDesktopApplications::Place::system);
+    // The information dictionary as the build writes it.
+    platform::Bundle::main().setInfoDictionaryForTesting(std::nullopt);
+    server_.route("POST", "/apps/api/device",
+                  CannedReply::json(R"({"deviceID":"0","updateCount":"0","testlevel":"0","pushlevel":"0"})"));
+    auto manager = makeManager(server_.url(), &DeviceInformation::current);
+    registerAndWait(*manager);
+    // Signal goes away; the next registration says so.
+    apps.writeConfigFile("mimeapps.list",
+                         "[Removed Associations]\nx-scheme-handler/sgnl=org.signal.Signal.desktop\n");
+    registerAndWait(*manager);
+
+    const auto requests = server_.requests();
+    ASSERT_EQ(requests.size(), 2u);
+    const auto first = nlohmann::json::parse(requests[0].body);
+    EXPECT_EQ(first["supported_apps"], "signal,whatsapp");
+    EXPECT_EQ(first["signal_supported"], 1);
+    EXPECT_EQ(first["whatsapp_supported"], 1);
+    EXPECT_EQ(first["app_version"], TERVOLO_PROJECT_VERSION)
+        << "the application version, not the build number";
+    EXPECT_EQ(first["bundle_id"], "org.tervolo.TervoloNG");
+    EXPECT_EQ(first["device_hw_details"], app::UIDevice_QuovaAdditions::quovaHardwareDescription());
+    EXPECT_EQ(first["vendor_id"],
+              platform::UserDefaults::standard().stringValue("QuovaVendorID").value_or("?"));
+    EXPECT_EQ(first["ad_id"], "");
+    const auto second = nlohmann::json::parse(requests[1].body);
+    EXPECT_EQ(second["supported_apps"], "whatsapp");
+    EXPECT_EQ(second["signal_supported"], 0);
+    EXPECT_EQ(second["whatsapp_supported"], 1);
+    EXPECT_EQ(second["vendor_id"], first["vendor_id"]);
+}
+
 TEST_F(QuovaDeviceManagerTest, UnusableIdentifiersStoreNothingAndStillEndTheRequest) {
     for (const char* identifier : {"0", "-5", " 7", "7a", "", "9223372036854775808"}) {
         SCOPED_TRACE(identifier);
@@ -99,8 +144,9 @@ TEST_F(QuovaDeviceManagerTest, UnusableIdentifiersStoreNothingAndStillEndTheRequ
 }
 
 TEST_F(QuovaDeviceManagerTest, StatusIsNotLookedAtAndAPlusSignReads) {
-    server_.route("POST", "/apps/api/device",
-                  CannedReply::json(R"({"deviceID":"+7","updateCount":"2","testlevel":"0","pushlevel":"0"})", 500));
+    server_.route(
+        "POST", "/apps/api/device",
+        CannedReply::json(R"({"deviceID":"+7","updateCount":"2","testlevel":"0","pushlevel":"0"})", 500));
     auto manager = makeManager(server_.url());
     registerAndWait(*manager);
     EXPECT_EQ(manager->deviceID(), 7);
@@ -112,7 +158,8 @@ TEST_F(QuovaDeviceManagerTest, UnreadableRepliesAreLoggedAndStoreNothing) {
         CannedReply reply;
     };
     const Case cases[] = {
-        {"number identifier", CannedReply::json(R"({"deviceID":42,"updateCount":"1","testlevel":"1","pushlevel":"1"})")},
+        {"number identifier",
+         CannedReply::json(R"({"deviceID":42,"updateCount":"1","testlevel":"1","pushlevel":"1"})")},
         {"not JSON", CannedReply::text("<html>captive portal</html>")},
         {"truncated", CannedReply::ofMode(CannedReply::Mode::resetAfterHeaders)},
         {"oversized", CannedReply::json(R"({"deviceID":")" + std::string(2 * 1024 * 1024, '1') + R"("})")},

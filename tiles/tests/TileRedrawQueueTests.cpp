@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "app/info/UIDevice_QuovaAdditions.hpp"
 #include "platform/dispatch/DispatchQueue.hpp"
 #include "platform/dispatch/RunLoop.hpp"
 #include "platform/foundation/Bundle.hpp"
@@ -113,17 +114,20 @@ TEST_F(TileRedrawQueueTest, StatusTextCountsRunningAndWaitingDownloads) {
 }
 
 TEST_F(TileRedrawQueueTest, NetworkCounterCountsOnlyOffTheTabletAndMacIdioms) {
+    using Device = app::UIDevice_QuovaAdditions;
     auto& counter = QuovaNetworkActivityManager::sharedInstance();
     platform::RunLoop::runUntilIdle();
     ASSERT_EQ(counter.count(), 0u);
-    EXPECT_EQ(quovaDeviceType(), 3);
-    for (int64_t idiom : {2, 3}) {
-        setDeviceTypeForTesting([idiom] { return idiom; });
+    EXPECT_EQ(Device::quovaDeviceType(), 3);
+    Device::Sources sources = Device::desktopSources();
+    auto scope = Device::replaceSourcesForTesting(sources);
+    for (Device::Idiom idiom : {Device::Idiom::pad, Device::Idiom::mac}) {
+        sources.userInterfaceIdiom = [idiom] { return idiom; };
         counter.startUsingNetwork();
         platform::RunLoop::runUntilIdle();
         EXPECT_FALSE(counter.isNetworkActive());
     }
-    setDeviceTypeForTesting([] { return int64_t(0); });
+    sources.userInterfaceIdiom = [] { return Device::Idiom::phone; };
     counter.startUsingNetwork();
     counter.startUsingNetwork();
     EXPECT_EQ(counter.count(), 0u) << "changes are posted to the main queue";

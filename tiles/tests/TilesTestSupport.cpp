@@ -45,7 +45,6 @@ void TilesTest::SetUp() {
 void TilesTest::TearDown() {
     TileCacheManager::resetForTesting();
     TileCacheManager::setSessionFactory(nullptr);
-    setDeviceTypeForTesting(nullptr);
     platform::RunLoop::runUntilIdle();
     frameworkLog_.reset();
     systemLog_->uninstall();

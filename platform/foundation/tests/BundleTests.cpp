@@ -55,7 +55,8 @@ TEST_F(BundleTest, InformationDictionaryHasTheConfiguredKeys) {
     const std::regex version(R"(\d+\.\d+\.\d+)");
     EXPECT_TRUE(std::regex_match(bundle.infoString("CFBundleShortVersionString").value_or(""), version));
     const std::regex number(R"(\d+)");
-    EXPECT_TRUE(std::regex_match(bundle.infoString("CFBundleVersion").value_or(""), number));
+    // The application version is the project version; the build number stands apart.
+    EXPECT_TRUE(std::regex_match(bundle.infoString("CFBundleVersion").value_or(""), version));
     EXPECT_TRUE(std::regex_match(bundle.infoString("QXBuildNumber").value_or(""), number));
     EXPECT_TRUE(bundle.infoString("QuovaCopyright").has_value());
     EXPECT_EQ(bundle.infoStringList("UIBackgroundModes"), (std::vector<std::string>{"location"}));
