@@ -36,11 +36,9 @@ const std::string kLongSubtitle =
     "a note that goes on well past the width of one printed line, so the text engine has to wrap it "
     "at word boundaries onto further lines, and ends with the word LASTWORD";
 const std::string kHebrew = "\xD7\xA9\xD7\x9C\xD7\x95\xD7\x9D \xD7\xA2\xD7\x95\xD7\x9C\xD7\x9D";  // שלום עולם
-const std::
-    string
-        kArabic =
-            "\xD9\x85\xD8\xB1\xD8\xAD\xD8\xA8\xD8\xA7 "
-            "\xD8\xA8\xD8\xA7\xD9\x84\xD8\xB9\xD8\xA7\xD9\x84\xD9\x85";           // مرحبا بالعالم
+const std::string kArabic =
+    "\xD9\x85\xD8\xB1\xD8\xAD\xD8\xA8\xD8\xA7 "
+    "\xD8\xA8\xD8\xA7\xD9\x84\xD8\xB9\xD8\xA7\xD9\x84\xD9\x85";                   // مرحبا بالعالم
 const std::string kChinese = "\xE4\xB8\xAD\xE6\x96\x87\xE5\x9C\xB0\xE5\x9B\xBE";  // 中文地图
 const std::string kJapanese = "\xE6\x9D\xB1\xE4\xBA\xAC\xE9\xA7\x85\xE5\x89\x8D";  // 東京駅前
 
