@@ -250,6 +250,8 @@ TEST_F(PDFPreviewTest, PrintWithoutDataStillOpensThePanelAndPrintsNothing) {
 
 TEST_F(PDFPreviewTest, Screenshots) {
     const auto bytes = threePageDocument();
+    QDir().mkpath(QStringLiteral(TERVOLO_SCREENSHOT_DIR));
+    pointscreens_test::writeFile(TERVOLO_SCREENSHOT_DIR "/three-pages.pdf", bytes);
 
     // Each page at 144 dpi, as it prints.
     {
