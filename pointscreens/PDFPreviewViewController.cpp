@@ -32,6 +32,12 @@ PDFPreviewViewController::~PDFPreviewViewController() {
     if (pdfView_) pdfView_->setDocument(nullptr);
 }
 
+std::function<void()> PDFPreviewViewController::guarded(void (PDFPreviewViewController::*action)()) {
+    return [this, action, alive = std::weak_ptr<int>(lifetime_)] {
+        if (alive.lock()) (this->*action)();
+    };
+}
+
 QPdfDocument* PDFPreviewViewController::document() const {
     return pdfView_ ? pdfView_->document() : nullptr;
 }
@@ -71,15 +77,18 @@ void PDFPreviewViewController::bindPrintButton() {
     printButtonToken_.reset();
     if (!bottomBar_) return;
     if (!printAction_) {
-        printAction_ = bottomBar_->addItem(kPrintItemIdentifier, QIcon(), QString(), [this] {
-            if (printButton_) printButton_->trigger();
-        });
+        printAction_ = bottomBar_->addItem(kPrintItemIdentifier, QIcon(), QString(),
+                                           guarded(&PDFPreviewViewController::triggerPrintButton));
     }
     if (printButton_) {
         printButtonToken_ = printButton_->observe([this] { syncPrintAction(); });
         printButton_->setView(bottomBar_->widgetForAction(printAction_));
     }
     syncPrintAction();
+}
+
+void PDFPreviewViewController::triggerPrintButton() {
+    if (printButton_) printButton_->trigger();
 }
 
 void PDFPreviewViewController::syncPrintAction() {
@@ -111,10 +120,11 @@ void PDFPreviewViewController::viewWillAppear(bool animated) {
     }
     setTitle(bundle.localizedString("Print Preview"));
     navigationItem().setRightBarButtonItem(std::make_shared<platform::BarButtonItem>(
-        bundle.localizedString("Done"), platform::BarButtonItem::Style::done, [this] { onDone(); }));
+        bundle.localizedString("Done"), platform::BarButtonItem::Style::done,
+        guarded(&PDFPreviewViewController::onDone)));
     if (printButton_) {
         printButton_->setTitle(bundle.localizedString("Print"));
-        printButton_->setAction([this] { onPrint(); });
+        printButton_->setAction(guarded(&PDFPreviewViewController::onPrint));
     }
 }
 

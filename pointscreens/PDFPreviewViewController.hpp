@@ -4,6 +4,7 @@
 #include <QPointer>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -76,6 +77,10 @@ class PDFPreviewViewController : public platform::ViewController {
   private:
     void bindPrintButton();
     void syncPrintAction();
+    void triggerPrintButton();
+    // `action` run on this controller while it exists: bar buttons and
+    // toolbar actions may outlive the screen that made them.
+    std::function<void()> guarded(void (PDFPreviewViewController::*action)());
 
     std::optional<std::vector<uint8_t>> documentData_;
     QPointer<QPdfView> pdfView_;
@@ -88,6 +93,7 @@ class PDFPreviewViewController : public platform::ViewController {
     std::unique_ptr<QBuffer> buffer_;
     std::unique_ptr<QPdfDocument> document_;
     std::weak_ptr<platform::PrintInteractionController> lastPrintInteraction_;
+    std::shared_ptr<int> lifetime_ = std::make_shared<int>(0);
 };
 
 }  // namespace tervolo::pointscreens

@@ -67,22 +67,18 @@ TEST(PDFDocumentInfo, StringsAreEscapedOrHex) {
 TEST(PDFDocumentInfo, UnreadableFilesComeBackUnchanged) {
     const PDFDocumentInfo info{"T", "C", "A"};
     const std::string pdf = handMadePDF();
-    const std::string
-        cases
-            [] =
-                {
-                    "",
-                    "not a pdf",
-                    "%PDF-1.4\ntrailer\n<< /Size 5 /Root 1 0 R >>\nstartxref\n999999\n%%EOF\n",  // offset
-                                                                                                 // past the
-                                                                                                 // end
-                    "%PDF-1.4\nxref\n0 1\n0000000000 65535 f \nstartxref\n9\n%%EOF\n",           // no trailer
-                    "%PDF-1.4\nxref\n0 1\n0000000000 65535 f \ntrailer\n<< /Root 1 0 R "
-                    ">>\nstartxref\n9\n%%EOF\n",  // no /Size
-                    "%PDF-1.4\nxref\n0 1\n0000000000 65535 f \ntrailer\n<< /Size 1 /Root (1 0 "
-                    "R\nstartxref\n9\n%%EOF\n",
-                    pdf.substr(0, pdf.size() - 20),  // cut inside the trailer
-                };
+    const std::string cases[] = {
+        "", "not a pdf",
+        "%PDF-1.4\ntrailer\n<< /Size 5 /Root 1 0 R >>\nstartxref\n999999\n%%EOF\n",  // offset
+                                                                                     // past the
+                                                                                     // end
+        "%PDF-1.4\nxref\n0 1\n0000000000 65535 f \nstartxref\n9\n%%EOF\n",           // no trailer
+        "%PDF-1.4\nxref\n0 1\n0000000000 65535 f \ntrailer\n<< /Root 1 0 R "
+        ">>\nstartxref\n9\n%%EOF\n",  // no /Size
+        "%PDF-1.4\nxref\n0 1\n0000000000 65535 f \ntrailer\n<< /Size 1 /Root (1 0 "
+        "R\nstartxref\n9\n%%EOF\n",
+        pdf.substr(0, pdf.size() - 20),  // cut inside the trailer
+    };
     for (const auto& c : cases) {
         SCOPED_TRACE(c);
         EXPECT_EQ(info.appendedTo(bytes(c)), bytes(c));

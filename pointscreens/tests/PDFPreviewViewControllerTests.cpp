@@ -205,6 +205,23 @@ TEST_F(PDFPreviewTest, DoneDismissesTheNavigationController) {
     EXPECT_FALSE(alone.isVisible());
 }
 
+TEST_F(PDFPreviewTest, ButtonsThatOutliveTheScreenDoNothing) {
+    tervolo::testsupport::SharedLogRecording log;
+    std::shared_ptr<BarButtonItem> done, print;
+    {
+        PDFPreviewViewController preview;
+        preview.setDocumentData(threePageDocument());
+        preview.view();
+        preview.viewWillAppear(false);
+        done = preview.navigationItem().rightBarButtonItem();
+        print = preview.printButton();
+    }
+    done->trigger();
+    print->trigger();
+    const auto infos = log.texts(tervolo::logging::QLLogFlag::info);
+    EXPECT_EQ(std::find(infos.begin(), infos.end(), "Print Button"), infos.end());
+}
+
 TEST_F(PDFPreviewTest, PrintLogsAndPrintsTheDocument) {
     tervolo::testsupport::SharedLogRecording log;
     const auto bytes = threePageDocument();
