@@ -56,8 +56,9 @@ PDFCreator makeCreator(int64_t count) {
         "Kings Avenue"};
     std::mt19937 random(20240611);
     PDFCreator creator;
-    creator.titleLine = "Locations from Tervolo";
-    creator.subtitleLine = "Sorted by title";
+    creator.setTitleLine("Locations from Tervolo");
+    creator.setSubtitleLine("Sorted by title");
+    PDFLayout::PointsDict dict;
     for (int64_t i = 0; i < count; ++i) {
         const std::string title = std::string(names[random() % 12]) + " " + std::to_string(i);
         auto point = tervolo::points::QuovaMapPoint::make(title);
@@ -69,8 +70,9 @@ PDFCreator makeCreator(int64_t count) {
                 "by the gate for the key and bring cash, cards are not taken";
         }
         point->setSubtitle(subtitle);
-        creator.pointsDict[std::string(1, title[0])].push_back(point);
+        dict[std::string(1, title[0])].push_back(point);
     }
+    creator.setPointsDict(std::move(dict));
     return creator;
 }
 

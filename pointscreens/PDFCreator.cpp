@@ -29,7 +29,7 @@ void PDFCreator::configureWriter(QPdfWriter& writer, const PDFDocumentInfo& info
 }
 
 std::vector<PDFLayout::Item> PDFCreator::items() const {
-    return PDFLayout::items(pointsDict, titleLine, subtitleLine,
+    return PDFLayout::items(pointsDict_, titleLine_, subtitleLine_,
                             platform::Bundle::main().localizedString("(unknown)"));
 }
 

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "pointscreens/PDFDocumentInfo.hpp"
@@ -25,14 +26,18 @@ namespace tervolo::pointscreens {
 // 595 × 792 (0.44 pt narrower than asked); the layout still uses 595.44.
 class PDFCreator {
   public:
+    // An empty pointsDict and no title or subtitle line.
     PDFCreator() = default;
 
     // Section title to its points, each list in display order.
-    PDFLayout::PointsDict pointsDict;
+    const PDFLayout::PointsDict& pointsDict() const { return pointsDict_; }
+    void setPointsDict(PDFLayout::PointsDict value) { pointsDict_ = std::move(value); }
     // First line of page 1, in the title style (localised by the caller).
-    std::optional<std::string> titleLine;
+    const std::optional<std::string>& titleLine() const { return titleLine_; }
+    void setTitleLine(std::optional<std::string> value) { titleLine_ = std::move(value); }
     // Second line of page 1, in the text style (localised by the caller).
-    std::optional<std::string> subtitleLine;
+    const std::optional<std::string>& subtitleLine() const { return subtitleLine_; }
+    void setSubtitleLine(std::optional<std::string> value) { subtitleLine_ = std::move(value); }
 
     // The complete document. Cannot fail.
     std::vector<uint8_t> createPDF() const;
@@ -50,6 +55,10 @@ class PDFCreator {
 
   private:
     std::vector<PDFLayout::Item> items() const;
+
+    PDFLayout::PointsDict pointsDict_;
+    std::optional<std::string> titleLine_;
+    std::optional<std::string> subtitleLine_;
 };
 
 }  // namespace tervolo::pointscreens

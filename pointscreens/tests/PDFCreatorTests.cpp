@@ -45,9 +45,9 @@ const std::string kJapanese = "\xE6\x9D\xB1\xE4\xBA\xAC\xE9\xA7\x85\xE5\x89\x8D"
 // A list of about three pages: long, CJK and right-to-left lines among plain ones.
 PDFCreator threePageCreator() {
     PDFCreator creator;
-    creator.titleLine = "Locations from Tervolo";
-    creator.subtitleLine = "Sorted by title";
-    auto& dict = creator.pointsDict;
+    creator.setTitleLine("Locations from Tervolo");
+    creator.setSubtitleLine("Sorted by title");
+    PDFLayout::PointsDict dict;
     dict["B"] = {point("Bakery Lindqvist", "Storgatan 12"), point("Boat yard", ""),
                  point("Bridge", kLongSubtitle)};
     dict["A"] = {point("Airport", "Terminal 2"), point(std::nullopt, "no title here")};
@@ -56,6 +56,7 @@ PDFCreator threePageCreator() {
     for (int i = 0; i < 40; ++i) {
         dict["M"].push_back(point("Marker " + std::to_string(i), "Meadow path " + std::to_string(i)));
     }
+    creator.setPointsDict(std::move(dict));
     return creator;
 }
 
@@ -161,8 +162,8 @@ TEST_F(PDFCreatorTest, DocumentInformationPageSizeAndPageCount) {
 
 TEST_F(PDFCreatorTest, EmptyListIsOnePageWithTheTwoLines) {
     PDFCreator creator;
-    creator.titleLine = "Locations from Tervolo";
-    creator.subtitleLine = "No points";
+    creator.setTitleLine("Locations from Tervolo");
+    creator.setSubtitleLine("No points");
     const auto bytes = creator.createPDF();
     const std::string file = folder.file("empty.pdf");
     pointscreens_test::writeFile(file, bytes);
@@ -256,7 +257,7 @@ TEST_F(PDFCreatorTest, RightToLeftLinesSitAtTheRightAndCJKIsDrawnAsGlyphs) {
     EXPECT_NE(fonts.find("WenQuanYi"), std::string::npos) << fonts;
 
     PDFCreator pair;
-    pair.pointsDict["C"] = {point(kChinese), point(kJapanese)};
+    pair.setPointsDict({{"C", {point(kChinese), point(kJapanese)}}});
     const auto pairBytes = pair.createPDF();
     const auto pairPages = pair.layoutPages();
     const QImage page = renderPage(pairBytes, 0);

@@ -34,6 +34,7 @@ using platform::MainWindow;
 using platform::NavigationController;
 using platform::ViewController;
 using tervolo::pointscreens::PDFCreator;
+using tervolo::pointscreens::PDFLayout;
 using tervolo::pointscreens::PDFPreviewViewController;
 
 namespace {
@@ -48,9 +49,9 @@ std::shared_ptr<tervolo::points::QuovaMapPoint> point(std::string title,
 // Three pages: plain lines, a long wrapped note, Chinese, Japanese, Hebrew and Arabic lines.
 std::vector<uint8_t> threePageDocument() {
     PDFCreator creator;
-    creator.titleLine = "Locations from Tervolo";
-    creator.subtitleLine = "Sorted by title \xE2\x80\x94 42 locations";
-    auto& dict = creator.pointsDict;
+    creator.setTitleLine("Locations from Tervolo");
+    creator.setSubtitleLine("Sorted by title \xE2\x80\x94 42 locations");
+    PDFLayout::PointsDict dict;
     dict["A"] = {point("Airport", "Terminal 2, departures level"), point("Anchorage", "")};
     dict["B"] = {point("Bridge",
                        "A long note about the bridge: closed for repairs from May to September, the ferry "
@@ -65,6 +66,7 @@ std::vector<uint8_t> threePageDocument() {
     for (int i = 0; i < 40; ++i) {
         dict["M"].push_back(point("Marker " + std::to_string(i), "Meadow path " + std::to_string(i)));
     }
+    creator.setPointsDict(std::move(dict));
     return creator.createPDF();
 }
 
