@@ -227,6 +227,40 @@ TEST_F(PDFCreatorTest, TitleIsCentredAndBodyStartsAtTheMargin) {
     EXPECT_LE(note.right, 72 + 451.44 + 1);
 }
 
+TEST_F(PDFCreatorTest, OverWideTitleAndLongWordStayOnThePage) {
+    const std::string url =
+        "https://www.example.org/trails/northern-ridge/segment-12/waypoints/"
+        "0042-the-old-quarry-above-the-lake-ENDOFURL";
+    PDFCreator creator;
+    creator.setTitleLine(
+        "Locations from Tervolo shared with the hiking club of the northern valley ENDOFTITLE");
+    creator.setPointsDict({{"Q", {point("Quarry", url)}}});
+    const auto bytes = creator.createPDF();
+    const auto pages = creator.layoutPages();
+    const QImage page = renderPage(bytes, 0);
+    pointscreens_test::saveScreenshot(page, "pdf-wide-title");
+
+    const auto& title = pages[0].texts[0];
+    EXPECT_TRUE(title.wraps);
+    EXPECT_GE(title.lineCount, 2u);
+    const Ink titleInk = inkBetween(page, title.y, title.y + title.height);
+    EXPECT_GE(titleInk.left, 72 - 1);
+    EXPECT_LE(titleInk.right, 72 + 451.44 + 1);
+    EXPECT_NEAR((titleInk.left + titleInk.right + 1) / 2.0, 297.72, 3.0);
+
+    const auto* quarry = find(pages, "Quarry");
+    ASSERT_NE(quarry, nullptr);
+    EXPECT_GE(quarry->lineCount, 2u);  // the address alone is wider than the column
+    const Ink line = inkBetween(page, quarry->y, quarry->y + quarry->height);
+    EXPECT_LE(line.right, 72 + 451.44 + 1);
+
+    const std::string file = folder.file("wide.pdf");
+    pointscreens_test::writeFile(file, bytes);
+    const std::string text = pointscreens_test::runTool("pdftotext", {QString::fromStdString(file), "-"});
+    EXPECT_NE(text.find("ENDOFTITLE"), std::string::npos);
+    EXPECT_NE(text.find("ENDOFURL"), std::string::npos);
+}
+
 TEST_F(PDFCreatorTest, RightToLeftLinesSitAtTheRightAndCJKIsDrawnAsGlyphs) {
     const PDFCreator creator = threePageCreator();
     const auto bytes = creator.createPDF();
