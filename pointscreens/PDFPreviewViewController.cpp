@@ -28,7 +28,8 @@ PDFPreviewViewController::PDFPreviewViewController(std::optional<std::string> ni
 }
 
 PDFPreviewViewController::~PDFPreviewViewController() {
-    // The view may outlive nothing that reads the document: detach it first.
+    // The base class deletes the view after these members: take the document
+    // out of it first, so the view never holds a deleted one.
     if (pdfView_) pdfView_->setDocument(nullptr);
 }
 
@@ -104,9 +105,11 @@ void PDFPreviewViewController::viewWillAppear(bool animated) {
     const auto& bundle = platform::Bundle::main();
     if (documentData_) {
         if (pdfView_) {
-            bytes_ = QByteArray(reinterpret_cast<const char*>(documentData_->data()),
-                                static_cast<qsizetype>(documentData_->size()));
-            auto buffer = std::make_unique<QBuffer>(&bytes_);
+            // Each document reads lazily from a buffer of its own bytes, so the
+            // one shown until now keeps its bytes until it is replaced.
+            auto buffer = std::make_unique<QBuffer>();
+            buffer->setData(reinterpret_cast<const char*>(documentData_->data()),
+                            static_cast<qsizetype>(documentData_->size()));
             buffer->open(QIODevice::ReadOnly);
             auto document = std::make_unique<QPdfDocument>();
             document->load(buffer.get());

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QByteArray>
 #include <QPointer>
 
 #include <cstdint>
@@ -89,7 +88,6 @@ class PDFPreviewViewController : public platform::ViewController {
     std::unique_ptr<platform::NavigationObservers::Token> printButtonToken_;
     QPointer<QAction> printAction_;
     // The loaded document reads its bytes lazily from this buffer.
-    QByteArray bytes_;
     std::unique_ptr<QBuffer> buffer_;
     std::unique_ptr<QPdfDocument> document_;
     std::weak_ptr<platform::PrintInteractionController> lastPrintInteraction_;

@@ -192,6 +192,21 @@ TEST_F(PDFPreviewTest, DocumentOnlyForBytesThatAreAPDF) {
     }
 }
 
+TEST_F(PDFPreviewTest, EachAppearanceShowsTheDataSetLast) {
+    PDFPreviewViewController preview;
+    preview.view();
+    preview.setDocumentData(threePageDocument());
+    preview.viewWillAppear(false);
+    ASSERT_NE(preview.document(), nullptr);
+    EXPECT_EQ(preview.document()->pageCount(), 3);
+    preview.setDocumentData(PDFCreator().createPDF());
+    preview.viewWillAppear(false);
+    ASSERT_NE(preview.document(), nullptr);
+    EXPECT_EQ(preview.document()->pageCount(), 1);
+    const QImage page = preview.document()->render(0, QSize(120, 160));
+    EXPECT_FALSE(page.isNull());
+}
+
 TEST_F(PDFPreviewTest, DoneDismissesTheNavigationController) {
     auto preview = present(threePageDocument());
     ASSERT_NE(host_->presentedViewController(), nullptr);
