@@ -103,6 +103,13 @@ void PrintInteractionController::present(bool animated, CompletionHandler comple
         dialog_ = nullptr;
         finish(result == QDialog::Accepted && printingItem_ && printDocument(*printingItem_, *printer_));
     });
+    // A dialog deleted without finishing (its window closed under it) cancels.
+    QObject::connect(dialog, &QObject::destroyed, [weak = weak_from_this()] {
+        if (auto self = weak.lock(); self && self->keepAlive_) {
+            self->dialog_ = nullptr;
+            self->finish(false);
+        }
+    });
     dialog->open();
 }
 

@@ -42,7 +42,9 @@ class PrintInteractionController : public std::enable_shared_from_this<PrintInte
     void setPrintingItem(std::optional<std::vector<uint8_t>> item) { printingItem_ = std::move(item); }
 
     // Shows the print dialog over `parent`'s window (the active window when
-    // null). A second call while the dialog is open does nothing.
+    // null). A second call while the dialog is open does nothing. The
+    // completion runs once: when the dialog is accepted and printed,
+    // cancelled, or deleted with its window.
     void present(bool animated, CompletionHandler completion = {}, QWidget* parent = nullptr);
     // The dialog while it is open.
     QWidget* dialog() const { return dialog_.data(); }

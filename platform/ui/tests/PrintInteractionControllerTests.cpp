@@ -116,3 +116,27 @@ TEST_F(PrintInteractionControllerTest, DialogKeepsTheControllerAliveUntilItClose
     EXPECT_EQ(completed, std::optional<bool>(false));
     EXPECT_TRUE(weak.expired());
 }
+
+TEST_F(PrintInteractionControllerTest, WindowClosedUnderTheDialogCancels) {
+    auto window = std::make_unique<QWidget>();
+    window->show();
+    int calls = 0;
+    std::optional<bool> completed;
+    std::weak_ptr<PrintInteractionController> weak;
+    {
+        auto controller = PrintInteractionController::make();
+        controller->present(
+            true,
+            [&](bool done) {
+                ++calls;
+                completed = done;
+            },
+            window.get());
+        weak = controller;
+    }
+    ASSERT_FALSE(weak.expired());
+    window.reset();
+    EXPECT_EQ(calls, 1);
+    EXPECT_EQ(completed, std::optional<bool>(false));
+    EXPECT_TRUE(weak.expired());
+}
