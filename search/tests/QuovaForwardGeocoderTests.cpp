@@ -637,5 +637,43 @@ TEST_F(ForwardGeocoderTest, SecureConnectionFailuresAskForTheNoticeAndRetry) {
     EXPECT_EQ(count("POST"), 3u);
 }
 
+// Replies arrive on the session's queue while the main thread starts and
+// cancels searches as fast as it can: a handler only ever hears of the search
+// that is current when it runs, and nothing is left running.
+TEST_F(ForwardGeocoderTest, RapidStartsAndCancelsOnlyAnswerTheCurrentSearch) {
+    fake_->setResponder(
+        [](const FakeSearchSession::Task& task) -> std::optional<FakeReply> {
+            const std::string id = task.request.url.substr(task.request.url.rfind('/') + 1);
+            if (task.request.httpMethod == "POST") return FakeReply::http(startReply(id));
+            return FakeReply::http(pollReply(1, true, true, id));
+        },
+        0);  // at once, on the session's own thread
+    std::string current;
+    int foreign = 0;
+    int answered = 0;
+    const int searches = 300;
+    for (int i = 0; i < searches; ++i) {
+        std::string text(1, 'q');
+        text += std::to_string(i);
+        current = text;
+        geocoder_->geocodeAddressString(
+            text, {1, 2}, {3, 4}, [&, text](auto, bool, auto) { text == current ? ++answered : ++foreign; });
+        if (i % 3 == 1) {
+            geocoder_->cancel();
+            current.clear();
+        }
+        if (i % 5 == 0) platform::RunLoop::runUntilIdle();
+        if (i % 7 == 0) time_.advance(0.05);
+    }
+    settle();
+    advance(2);
+    EXPECT_EQ(foreign, 0);
+    EXPECT_GE(answered, 1);  // the last search, at least, ran to its end
+    EXPECT_FALSE(geocoder_->runningRequestTimer());
+    EXPECT_FALSE(geocoder_->searchRequestTask());
+    advance(60);
+    EXPECT_EQ(time_.clock().pendingCount(), 0u);
+}
+
 }  // namespace
 }  // namespace tervolo::search
