@@ -137,7 +137,7 @@ void QuovaForwardGeocoder::startSearch(SearchArguments arguments, StartAttempt a
             std::optional<std::vector<uint8_t>> data, std::optional<platform::HTTPURLResponse> response,
             std::optional<platform::Error> error) mutable {
             QuovaForwardGeocoder* geocoder = self.get();
-            geocoder->startReplyArrived(std::move(self), generation, serial, arguments, attempt,
+            geocoder->startReplyArrived(std::move(self), generation, serial, std::move(arguments), attempt,
                                         Reply{std::move(data), std::move(response), std::move(error)});
         });
     searchRequestTask_ = task;
@@ -146,9 +146,8 @@ void QuovaForwardGeocoder::startSearch(SearchArguments arguments, StartAttempt a
 }
 
 void QuovaForwardGeocoder::startReplyArrived(std::shared_ptr<QuovaForwardGeocoder> keepAlive,
-                                             uint64_t generation, uint64_t serial,
-                                             const SearchArguments& arguments, StartAttempt attempt,
-                                             const Reply& reply) {
+                                             uint64_t generation, uint64_t serial, SearchArguments arguments,
+                                             StartAttempt attempt, const Reply& reply) {
     const auto text = bodyText(reply.data);
     std::optional<SearchRequestResult> result;
     if (text) {
@@ -209,8 +208,10 @@ void QuovaForwardGeocoder::startReplyArrived(std::shared_ptr<QuovaForwardGeocode
             });
         }
     }
-    // Last, and nothing touches the geocoder after it is queued.
-    main->async([self = std::move(keepAlive), serial] {
+    // Last, and nothing touches the geocoder after it is queued. The caller's
+    // handler goes along, so that it too is let go on the main queue.
+    main->async([self = std::move(keepAlive), serial, arguments = std::move(arguments)] {
+        (void)arguments;
         if (self->searchRequestSerial_ == serial) self->searchRequestTask_.reset();
     });
 }

@@ -134,7 +134,7 @@ class QuovaForwardGeocoder : public std::enable_shared_from_this<QuovaForwardGeo
     void startSearch(SearchArguments arguments, StartAttempt attempt);
     // Session queue. `keepAlive` goes to the last hand-over.
     void startReplyArrived(std::shared_ptr<QuovaForwardGeocoder> keepAlive, uint64_t generation,
-                           uint64_t serial, const SearchArguments& arguments, StartAttempt attempt,
+                           uint64_t serial, SearchArguments arguments, StartAttempt attempt,
                            const Reply& reply);
     // Main queue, 0.1 s or more after a failed start.
     void retryStart(uint64_t generation, SearchArguments arguments, StartAttempt attempt);
