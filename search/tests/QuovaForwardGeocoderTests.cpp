@@ -6,6 +6,7 @@
 #include <functional>
 #include <limits>
 #include <mutex>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -225,6 +226,11 @@ struct TransitionRow {
     std::vector<ExpectedCall> calls;
     const char* logLine;  // a line the event logs, or null
 };
+
+// Test names show the row's name, not its bytes.
+void PrintTo(const TransitionRow& row, std::ostream* os) {
+    *os << row.name;
+}
 
 class TransitionTest : public ForwardGeocoderTest, public ::testing::WithParamInterface<TransitionRow> {
   public:
