@@ -1,12 +1,15 @@
 #include <QApplication>
 #include <QMainWindow>
 
+#include <any>
 #include <cstdio>
 #include <cstdlib>
 
 #include "backend/QuovaShorturlUploader.hpp"
+#include "location/QuovaLocationServices.hpp"
 #include "logging/QLLog.hpp"
 #include "logging/QLOSLogger.hpp"
+#include "platform/dispatch/NotificationCenter.hpp"
 #include "platform/foundation/Bundle.hpp"
 #include "platform/location/qt/QtPositionSource.hpp"
 #include "platform/mapkit/qt/MKMapView.hpp"
@@ -62,6 +65,26 @@ int main(int argc, char** argv) {
     map->setMapType(platform::MKMapType::Standard);
     window.setCentralWidget(map);
     map->setVisibleMapRect(platform::MKMapRectWorld);
+    // The location services run while the window is open, and the map shows the user's position
+    // they accept, opening on it at the first fix (the map screen will take this over).
+    auto& locationServices = tervolo::location::QuovaLocationServices::shared();
+    bool openedOnUser = false;
+    const auto userPosition = platform::NotificationCenter::defaultCenter().addObserver(
+        "QuovaLocationUpdate", nullptr,
+        [map, &openedOnUser](const platform::NotificationCenter::Notification& notification) {
+            const auto found = notification.userInfo.find("CLLocation");
+            if (found == notification.userInfo.end()) return;
+            const auto* fix = std::any_cast<platform::CLLocation>(&found->second);
+            if (fix == nullptr) return;
+            map->updateUserLocation(*fix);
+            if (!openedOnUser) {
+                openedOnUser = true;
+                map->setRegion(platform::MKCoordinateRegionMakeWithDistance(fix->coordinate(), 20000, 20000));
+            }
+        });
+    map->setShowsUserLocation(true);
+    locationServices.initLocationServices();
+    locationServices.locationFullSpeedAhead();
     window.show();
     const int status = QApplication::exec();
     // Blocks queued after the loop ended must not be posted to a dying application.

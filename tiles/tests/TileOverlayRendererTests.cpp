@@ -257,8 +257,10 @@ TEST_F(TileOverlayRendererTest, StoringATileAnewOrClearingTheCacheDropsImagesOfT
     storeFile("14-50-38", png(quarters(256)));
     draw(101, 77, 15);
     ASSERT_TRUE(renderer_->hasZoomedTile("14-50-38-2"));
-    // The tile comes anew from the server: its next draw shows the new bytes.
+    // The tile expired and comes anew from the server: its next draw shows the new bytes.
+    age(manager_->tempDir() + "/14-50-38.image", TileDiskCache::kExpirySeconds + 1);
     manager_->downloadTileAsync(tile(14, 50, 38), renderer_, cell(101, 77, 15), scaleOfLevel(15));
+    ASSERT_FALSE(sessions_.allTasks().empty());
     auto task = sessions_.allTasks().back();
     tervolo::testsupport::FakeTileDownloadSession::finish(
         task, tervolo::testsupport::httpReply(task->url, 200, LoopbackTileServer::tilePNG(14, 50, 38)));

@@ -403,7 +403,6 @@ void MKMapView::drawMap(QPainter& painter) {
         uintptr_t key;
         std::shared_ptr<MKOverlayRenderer> renderer;
         MKMapRect bounds;
-        bool replaces;
     };
     std::vector<Layer> layers;
     const uintptr_t baseKey = baseLayerKey(mapType());
@@ -413,8 +412,7 @@ void MKMapView::drawMap(QPainter& painter) {
         if (!renderer) continue;
         const auto key = reinterpret_cast<uintptr_t>(renderer.get());
         cells_->addLayer(key);
-        layers.push_back(
-            {key, std::move(renderer), overlay->boundingMapRect(), overlay->canReplaceMapContent()});
+        layers.push_back({key, std::move(renderer), overlay->boundingMapRect()});
     }
 
     struct Op {
@@ -500,7 +498,11 @@ void MKMapView::drawMap(QPainter& painter) {
                 const QRectF target(left, top, right - left, bottom - top);
                 const MKMapRect cellRect = MKMapRectMake(
                     static_cast<double>(x) * cellSide, static_cast<double>(j) * cellSide, cellSide, cellSide);
-                bool hideBase = false;
+                // The base map is drawn under every cell, also where a layer replaces the map's content
+                // (a tile style): its tiles hide the map where they are, and where one is missing, or a
+                // stand-in from another level covers the cell only in part, the map shows through,
+                // never a plain background. Drawn under tiles too, so that it can stand in at the next
+                // zoom level.
                 for (size_t l = 0; l < layers.size(); ++l) {
                     const MKMapRect& bounds = layers[l].bounds;
                     if (!MKMapRectIntersectsRect(bounds, cellRect) &&
@@ -508,12 +510,9 @@ void MKMapView::drawMap(QPainter& painter) {
                         !MKMapRectIntersectsRect(bounds, MKMapRectOffset(cellRect, -kMKMapWorldSide, 0))) {
                         continue;
                     }
-                    const bool drew = resolve(layerOps[l], layers[l].key, layers[l].renderer, x, j, target);
-                    // A replacing layer hides the base map only where it has drawn something, so a cell it
-                    // could not draw (a tile not there yet) still shows the map.
-                    if (drew && layers[l].replaces) hideBase = true;
+                    resolve(layerOps[l], layers[l].key, layers[l].renderer, x, j, target);
                 }
-                if (!hideBase) resolve(baseOps, baseKey, nullptr, x, j, target);
+                resolve(baseOps, baseKey, nullptr, x, j, target);
             }
         }
     }

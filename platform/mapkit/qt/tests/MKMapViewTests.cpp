@@ -303,6 +303,52 @@ TEST_F(MapView, ReplacingOverlayHidesTheBaseMapOnlyWhereItDrew) {
     EXPECT_TRUE(near(pixel(image, at(*map, {62, -15})), palette.water));  // a cell not drawn: still the map
 }
 
+// Blue in the cells of zoom 4 whose column is even, nothing anywhere else.
+class EvenColumnRenderer : public MKOverlayRenderer {
+  public:
+    using MKOverlayRenderer::MKOverlayRenderer;
+    void drawMapRect(const MKMapRect& mapRect, MKZoomScale zoomScale, MKGraphicsContext& context) override {
+        if (std::abs(zoomScale - std::exp2(4 - 20)) > 1e-12) return;
+        if (static_cast<int64_t>(std::floor(mapRect.origin.x / (kWorld / 16) + 0.5)) % 2 != 0) return;
+        const MKMapRect r = rectForMapRect(mapRect);
+        context.setFillColor(Color(0, 0, 1, 1));
+        context.fillRect({r.origin.x, r.origin.y, r.size.width, r.size.height});
+    }
+};
+
+// While a replacing layer's cell is being drawn, finer cells stand in for
+// it, some of them blank: the base map shows under those, never the plain
+// background, also where the layer's tiles had covered it before.
+TEST_F(MapView, ReplacingOverlayStandInsLeaveTheBaseMapUnderTheirBlankParts) {
+    const auto palette = MKBaseMap::paletteForMapType(MKMapType::Standard);
+    // The middle of the zoom-3 cell (6, 2), in Siberia: its zoom-4 children are columns 12 and 13.
+    const CLLocationCoordinate2D middle = MKCoordinateForMapPoint({6.5 * kWorld / 8, 2.5 * kWorld / 8});
+    show(*map, middle, 4);
+    auto overlay = std::make_shared<ShiftedWorldOverlay>(true);
+    auto renderer = std::make_shared<EvenColumnRenderer>(overlay);
+    delegate->rendererFactory = [&](const std::shared_ptr<MKOverlay>&) { return renderer; };
+    map->addOverlay(overlay, MKOverlayLevel::AboveRoads);
+    frame(*map);
+    QImage image = frame(*map);
+    EXPECT_TRUE(near(pixel(image, {300, 240}), Qt::blue));  // column 12
+    EXPECT_TRUE(near(pixel(image, {340, 240}), palette.land)) << describe(pixel(image, {340, 240}));
+
+    // Zoomed out: the first frame draws the cell from its children while the cell itself is drawn.
+    show(*map, middle, 3);
+    QImage standIn(map->size(), QImage::Format_ARGB32_Premultiplied);
+    {
+        QPainter painter(&standIn);
+        map->drawMap(painter);
+    }
+    ASSERT_GT(map->lastFrameStats().cellsStandIn, 0);
+    EXPECT_TRUE(near(pixel(standIn, {300, 240}), Qt::blue));  // the left half, from column 12
+    EXPECT_TRUE(near(pixel(standIn, {380, 240}), palette.land)) << describe(pixel(standIn, {380, 240}));
+    EXPECT_TRUE(near(pixel(standIn, {380, 150}), palette.land)) << describe(pixel(standIn, {380, 150}));
+    // Once drawn, the cell is blank: all base map.
+    image = frame(*map);
+    EXPECT_TRUE(near(pixel(image, {300, 240}), palette.land)) << describe(pixel(image, {300, 240}));
+}
+
 TEST_F(MapView, PinsWearTheirTint) {
     show(*map, {30, -40}, 5);
     auto a = std::make_shared<MKPointAnnotation>(CLLocationCoordinate2D{30, -40}, "A");
