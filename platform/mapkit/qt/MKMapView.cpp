@@ -78,6 +78,38 @@ bool MKCalloutAccessoryWidget::isControl() const {
     return qobject_cast<QAbstractButton*>(widget_.data()) != nullptr;
 }
 
+std::optional<MKCalloutAccessoryView::Rect> MKCalloutAccessoryWidget::frameInMapView() const {
+    if (!widget_) return std::nullopt;
+    for (QWidget* ancestor = widget_->parentWidget(); ancestor != nullptr;
+         ancestor = ancestor->parentWidget()) {
+        if (qobject_cast<MKMapView*>(ancestor) == nullptr) continue;
+        if (!widget_->isVisibleTo(ancestor)) return std::nullopt;
+        const QPoint origin = widget_->mapTo(ancestor, QPoint(0, 0));
+        return Rect{static_cast<double>(origin.x()), static_cast<double>(origin.y()),
+                    static_cast<double>(widget_->width()), static_cast<double>(widget_->height())};
+    }
+    return std::nullopt;
+}
+
+bool MKCalloutAccessoryWidget::hitTest(Point point) const {
+    return widget_ && widget_->isEnabled() && MKCalloutAccessoryView::hitTest(point);
+}
+
+void MKCalloutAccessoryWidget::click(Point point) const {
+    if (!widget_) return;
+    // A press and a release where the click landed, as a real click: a button runs its own action,
+    // and the map's filter sees the release and reports the control afterwards.
+    const QPointF local(point.x, point.y);
+    const QPointF global = widget_->mapToGlobal(local);
+    QMouseEvent press(QEvent::MouseButtonPress, local, global, Qt::LeftButton, Qt::LeftButton,
+                      Qt::NoModifier);
+    QApplication::sendEvent(widget_.data(), &press);
+    if (!widget_) return;
+    QMouseEvent release(QEvent::MouseButtonRelease, local, global, Qt::LeftButton, Qt::NoButton,
+                        Qt::NoModifier);
+    QApplication::sendEvent(widget_.data(), &release);
+}
+
 // ---- Construction
 
 MKMapView::MKMapView(QWidget* parent)
@@ -727,19 +759,7 @@ std::shared_ptr<MKAnnotation> MKMapView::annotationAt(QPointF point) const {
     double bestRank = -1e300;
     auto consider = [&](const MKAnnotation& annotation, MKMapPoint at, const MKAnnotationView* view) {
         const QPointF anchor = toView(p, at);
-        QRectF rect;
-        if (&annotation == userLocation().get()) {
-            rect = QRectF(anchor - QPointF(9, 9), QSizeF(18, 18));
-        } else if (view != nullptr && view->image() && view->image()->width > 0) {
-            const QSizeF size(view->image()->width / devicePixelRatioF(),
-                              view->image()->height / devicePixelRatioF());
-            rect = QRectF(anchor + QPointF(view->centerOffset().x - size.width() / 2,
-                                           view->centerOffset().y - size.height() / 2),
-                          size);
-        } else {
-            rect = QRectF(anchor - kPinTip, QSizeF(kPinWidth, kPinHeight));
-            if (view != nullptr) rect.translate(view->centerOffset().x, view->centerOffset().y);
-        }
+        const QRectF rect = markerRect(annotation, view, anchor);
         if (!rect.adjusted(-2, -2, 2, 2).contains(point)) return;
         double rank = anchor.y();
         if (&annotation == selectedPointer) rank = 1e290;
@@ -756,6 +776,43 @@ std::shared_ptr<MKAnnotation> MKMapView::annotationAt(QPointF point) const {
     return best != nullptr ? annotationForPointer(best) : nullptr;
 }
 
+QRectF MKMapView::markerRect(const MKAnnotation& annotation, const MKAnnotationView* view,
+                             QPointF anchor) const {
+    if (&annotation == userLocation().get()) return QRectF(anchor - QPointF(9, 9), QSizeF(18, 18));
+    if (view != nullptr && view->image() && view->image()->width > 0) {
+        const QSizeF size(view->image()->width / devicePixelRatioF(),
+                          view->image()->height / devicePixelRatioF());
+        return QRectF(anchor + QPointF(view->centerOffset().x - size.width() / 2,
+                                       view->centerOffset().y - size.height() / 2),
+                      size);
+    }
+    QRectF rect(anchor - kPinTip, QSizeF(kPinWidth, kPinHeight));
+    if (view != nullptr) rect.translate(view->centerOffset().x, view->centerOffset().y);
+    return rect;
+}
+
+bool MKMapView::clickSelectedView(QPointF point) {
+    const auto selected = selectedAnnotations();
+    if (selected.empty()) return false;
+    const auto view = viewForAnnotation(selected[0].get());
+    if (!view || !view->annotation()) return false;
+    const QRectF rect = markerRect(*selected[0], view.get(), anchorPointForAnnotation(*selected[0]));
+    view->setFrame({rect.x(), rect.y(), rect.width(), rect.height()});
+    const MKHitTestResult hit = view->hitTest({point.x() - rect.x(), point.y() - rect.y()});
+    if (hit.accessory) {
+        const auto* holder = dynamic_cast<const MKCalloutAccessoryWidget*>(hit.accessory.get());
+        const auto local = view->convertPoint({point.x() - rect.x(), point.y() - rect.y()}, *hit.accessory);
+        if (holder == nullptr || !local) return false;
+        holder->click(*local);
+        return true;
+    }
+    if (hit.view == view.get()) {
+        runRecognizers(selected[0]);
+        return true;
+    }
+    return false;
+}
+
 void MKMapView::runRecognizers(const std::shared_ptr<MKAnnotation>& annotation) {
     const auto view = viewForAnnotation(annotation.get());
     if (!view) return;
@@ -766,6 +823,8 @@ void MKMapView::runRecognizers(const std::shared_ptr<MKAnnotation>& annotation) 
 
 void MKMapView::clickAt(QPointF point) {
     layoutIfNeeded();
+    // The selected view first: it may route the click to one of its callout accessories.
+    if (clickSelectedView(point)) return;
     const auto hit = annotationAt(point);
     const auto selected = selectedAnnotations();
     if (hit) {
