@@ -41,6 +41,8 @@ QLabel* makeText() {
     text->setWordWrap(false);
     text->setAutoFillBackground(false);
     text->setTextInteractionFlags(Qt::NoTextInteraction);
+    // On the callout's base colour, in its text colour.
+    text->setForegroundRole(QPalette::Text);
     return text;
 }
 
@@ -54,6 +56,10 @@ QFont DetailAccessoryView::footnoteFont(const QFont& base) {
     return platform::scaledFont(base, 13.0 / 17.0);
 }
 
+QFont DetailAccessoryView::subheadlineFont(const QFont& base) {
+    return platform::scaledFont(base, 15.0 / 17.0);
+}
+
 void DetailAccessoryView::commonInit() {
     initLocationSymbols();
     contentView_ = new QWidget();
@@ -65,6 +71,7 @@ void DetailAccessoryView::commonInit() {
 
     firstLineImage_ = makeSymbol("gauge");
     firstLineText_ = makeText();
+    firstLineText_->setFont(subheadlineFont(font()));
     firstLineStack_ = new QHBoxLayout();
     firstLineStack_->setSpacing(kSymbolSpacing);
     firstLineStack_->addWidget(firstLineImage_, 0, Qt::AlignVCenter);
@@ -95,7 +102,7 @@ void DetailAccessoryView::commonInit() {
 
 void DetailAccessoryView::applySymbolTint() {
     // Symbols are as tall as a line of their text and take the text's colour.
-    const QColor tint = palette().color(QPalette::WindowText);
+    const QColor tint = palette().color(QPalette::Text);
     const int first = firstLineText_->fontMetrics().height();
     const int second = secondLineText_->fontMetrics().height();
     firstLineImage_->setFixedSize(first, first);
@@ -106,7 +113,10 @@ void DetailAccessoryView::applySymbolTint() {
 
 void DetailAccessoryView::changeEvent(QEvent* event) {
     if (event->type() == QEvent::PaletteChange || event->type() == QEvent::FontChange) {
-        if (event->type() == QEvent::FontChange) secondLineText_->setFont(footnoteFont(font()));
+        if (event->type() == QEvent::FontChange) {
+            firstLineText_->setFont(subheadlineFont(font()));
+            secondLineText_->setFont(footnoteFont(font()));
+        }
         applySymbolTint();
         invalidateIntrinsicContentSize();
     }

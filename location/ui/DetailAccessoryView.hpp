@@ -18,7 +18,8 @@ namespace tervolo::location {
 // The two-line detail of a callout (the user's speed and course on the first
 // line, altitude on the second), each line behind a small symbol: a gauge
 // before the first, an arrow pointing up out of a square before the second.
-// Both symbols are our own drawings and take the palette's text colour; the
+// Both symbols are our own drawings; texts and symbols take the palette's text
+// colour (QPalette::Text, as on the callout's base colour); the
 // view and its texts have no background of their own, so the callout shows
 // through. Its size is what its two lines need (intrinsicContentSize, also its
 // size hint), so a longer first line widens the callout.
@@ -68,6 +69,9 @@ class DetailAccessoryView : public QWidget {
     // The footnote text style for `base`: 13/17 of its size, as the platform's
     // footnote style stands to its body style.
     static QFont footnoteFont(const QFont& base);
+    // The first line's style: 15/17 of the base size (the platform's
+    // subheadline), so it sits below the callout's bold title.
+    static QFont subheadlineFont(const QFont& base);
 
   protected:
     void changeEvent(QEvent* event) override;

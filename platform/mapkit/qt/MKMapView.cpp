@@ -1289,8 +1289,19 @@ void MKCalloutView::paintEvent(QPaintEvent*) {
     pointer.lineTo(middle + kCalloutPointer, body.bottom() - 1);
     pointer.closeSubpath();
     bubble = bubble.united(pointer);
-    painter.setPen(QPen(QColor(0, 0, 0, 60), 1));
-    painter.setBrush(QColor(255, 255, 255, 245));
+    // The palette's text on its base colour, so the bubble and the accessories in it (which take the
+    // same palette) read in a light and a dark theme alike.
+    const QColor text = palette().color(QPalette::Text);
+    QColor fill = palette().color(QPalette::Base);
+    fill.setAlpha(245);
+    QColor border = text;
+    border.setAlpha(60);
+    const QColor base = palette().color(QPalette::Base);
+    const QColor secondary =
+        QColor::fromRgbF(text.redF() * 0.7f + base.redF() * 0.3f, text.greenF() * 0.7f + base.greenF() * 0.3f,
+                         text.blueF() * 0.7f + base.blueF() * 0.3f);
+    painter.setPen(QPen(border, 1));
+    painter.setBrush(fill);
     painter.drawPath(bubble);
     if (!view_) return;
     int textX = kCalloutPadding;
@@ -1310,7 +1321,7 @@ void MKCalloutView::paintEvent(QPaintEvent*) {
     if (hasDetail) y = kCalloutPadding;
     if (!title_.isEmpty()) {
         painter.setFont(titleFont(font()));
-        painter.setPen(QColor(20, 20, 20));
+        painter.setPen(text);
         painter.drawText(QRect(textX, y, textRight - textX, titleMetrics.height()),
                          Qt::AlignLeft | Qt::AlignVCenter,
                          titleMetrics.elidedText(title_, Qt::ElideRight, textRight - textX));
@@ -1318,7 +1329,7 @@ void MKCalloutView::paintEvent(QPaintEvent*) {
     }
     if (!hasDetail && !subtitle_.isEmpty()) {
         painter.setFont(subtitleFont(font()));
-        painter.setPen(QColor(100, 100, 100));
+        painter.setPen(secondary);
         painter.drawText(QRect(textX, y, textRight - textX, subtitleMetrics.height()),
                          Qt::AlignLeft | Qt::AlignVCenter,
                          subtitleMetrics.elidedText(subtitle_, Qt::ElideRight, textRight - textX));
