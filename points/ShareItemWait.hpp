@@ -22,11 +22,11 @@ struct ShareItemWait {
 // Tests: replaces the wait (none: the default above). Thread-safe.
 void setShareItemWaitForTesting(std::optional<ShareItemWait> wait);
 
-// Blocks the calling thread (never the main thread: the upload's bookkeeping
-// may need it) while `store` lists an upload for `identifier`, in the pauses
-// of the current ShareItemWait, calling `willPause` before each pause (the
-// caller's log line). True when the upload ended, false when the limit was
-// reached first. Any thread.
+// Blocks the calling thread while `store` lists an upload for `identifier`, in
+// the pauses of the current ShareItemWait, calling `willPause` before each
+// pause (the caller's log line). True when the upload ended, false when the
+// limit was reached first. Any thread; the share sheet calls it from its
+// worker, since on the main thread the whole wait freezes the window.
 bool waitForShorturlUpload(QuovaMapPointStore& store, const std::string& identifier,
                            const std::function<void()>& willPause);
 
