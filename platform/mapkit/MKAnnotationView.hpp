@@ -113,9 +113,10 @@ class MKAnnotationView {
         detail_ = std::move(view);
     }
 
-    // ---- Hit testing. The map view asks the selected annotation's view first about every click on
-    // the map (and its callout): an accessory found here gets the click, the view itself counts as a
-    // click on the annotation, and nothing lets the map go on with the other annotations.
+    // ---- Hit testing. The map view asks the selected annotation's view first about every click that
+    // reaches the map itself (clicks on the callout's own widgets go to them directly): an accessory
+    // found here gets the click, the view itself counts as a click on the annotation, and nothing lets
+    // the map go on with the other annotations.
     using Point = MKGraphicsContext::Point;
     using Rect = MKGraphicsContext::Rect;
     // Where the map shows the view, in the map view's points; the map view sets it before it asks
