@@ -78,6 +78,38 @@ bool MKCalloutAccessoryWidget::isControl() const {
     return qobject_cast<QAbstractButton*>(widget_.data()) != nullptr;
 }
 
+std::optional<MKCalloutAccessoryView::Rect> MKCalloutAccessoryWidget::frameInMapView() const {
+    if (!widget_) return std::nullopt;
+    for (QWidget* ancestor = widget_->parentWidget(); ancestor != nullptr;
+         ancestor = ancestor->parentWidget()) {
+        if (qobject_cast<MKMapView*>(ancestor) == nullptr) continue;
+        if (!widget_->isVisibleTo(ancestor)) return std::nullopt;
+        const QPoint origin = widget_->mapTo(ancestor, QPoint(0, 0));
+        return Rect{static_cast<double>(origin.x()), static_cast<double>(origin.y()),
+                    static_cast<double>(widget_->width()), static_cast<double>(widget_->height())};
+    }
+    return std::nullopt;
+}
+
+bool MKCalloutAccessoryWidget::hitTest(Point point) const {
+    return widget_ && widget_->isEnabled() && MKCalloutAccessoryView::hitTest(point);
+}
+
+void MKCalloutAccessoryWidget::click(Point point) const {
+    if (!widget_) return;
+    // A press and a release where the click landed, as a real click: a button runs its own action,
+    // and the map's filter sees the release and reports the control afterwards.
+    const QPointF local(point.x, point.y);
+    const QPointF global = widget_->mapToGlobal(local);
+    QMouseEvent press(QEvent::MouseButtonPress, local, global, Qt::LeftButton, Qt::LeftButton,
+                      Qt::NoModifier);
+    QApplication::sendEvent(widget_.data(), &press);
+    if (!widget_) return;
+    QMouseEvent release(QEvent::MouseButtonRelease, local, global, Qt::LeftButton, Qt::NoButton,
+                        Qt::NoModifier);
+    QApplication::sendEvent(widget_.data(), &release);
+}
+
 // ---- Construction
 
 MKMapView::MKMapView(QWidget* parent)
@@ -726,19 +758,7 @@ std::shared_ptr<MKAnnotation> MKMapView::annotationAt(QPointF point) const {
     double bestRank = -1e300;
     auto consider = [&](const MKAnnotation& annotation, MKMapPoint at, const MKAnnotationView* view) {
         const QPointF anchor = toView(p, at);
-        QRectF rect;
-        if (&annotation == userLocation().get()) {
-            rect = QRectF(anchor - QPointF(9, 9), QSizeF(18, 18));
-        } else if (view != nullptr && view->image() && view->image()->width > 0) {
-            const QSizeF size(view->image()->width / devicePixelRatioF(),
-                              view->image()->height / devicePixelRatioF());
-            rect = QRectF(anchor + QPointF(view->centerOffset().x - size.width() / 2,
-                                           view->centerOffset().y - size.height() / 2),
-                          size);
-        } else {
-            rect = QRectF(anchor - kPinTip, QSizeF(kPinWidth, kPinHeight));
-            if (view != nullptr) rect.translate(view->centerOffset().x, view->centerOffset().y);
-        }
+        const QRectF rect = markerRect(annotation, view, anchor);
         if (!rect.adjusted(-2, -2, 2, 2).contains(point)) return;
         double rank = anchor.y();
         if (&annotation == selectedPointer) rank = 1e290;
@@ -755,6 +775,43 @@ std::shared_ptr<MKAnnotation> MKMapView::annotationAt(QPointF point) const {
     return best != nullptr ? annotationForPointer(best) : nullptr;
 }
 
+QRectF MKMapView::markerRect(const MKAnnotation& annotation, const MKAnnotationView* view,
+                             QPointF anchor) const {
+    if (&annotation == userLocation().get()) return QRectF(anchor - QPointF(9, 9), QSizeF(18, 18));
+    if (view != nullptr && view->image() && view->image()->width > 0) {
+        const QSizeF size(view->image()->width / devicePixelRatioF(),
+                          view->image()->height / devicePixelRatioF());
+        return QRectF(anchor + QPointF(view->centerOffset().x - size.width() / 2,
+                                       view->centerOffset().y - size.height() / 2),
+                      size);
+    }
+    QRectF rect(anchor - kPinTip, QSizeF(kPinWidth, kPinHeight));
+    if (view != nullptr) rect.translate(view->centerOffset().x, view->centerOffset().y);
+    return rect;
+}
+
+bool MKMapView::clickSelectedView(QPointF point) {
+    const auto selected = selectedAnnotations();
+    if (selected.empty()) return false;
+    const auto view = viewForAnnotation(selected[0].get());
+    if (!view || !view->annotation()) return false;
+    const QRectF rect = markerRect(*selected[0], view.get(), anchorPointForAnnotation(*selected[0]));
+    view->setFrame({rect.x(), rect.y(), rect.width(), rect.height()});
+    const MKHitTestResult hit = view->hitTest({point.x() - rect.x(), point.y() - rect.y()});
+    if (hit.accessory) {
+        const auto* holder = dynamic_cast<const MKCalloutAccessoryWidget*>(hit.accessory.get());
+        const auto local = view->convertPoint({point.x() - rect.x(), point.y() - rect.y()}, *hit.accessory);
+        if (holder == nullptr || !local) return false;
+        holder->click(*local);
+        return true;
+    }
+    if (hit.view == view.get()) {
+        runRecognizers(selected[0]);
+        return true;
+    }
+    return false;
+}
+
 void MKMapView::runRecognizers(const std::shared_ptr<MKAnnotation>& annotation) {
     const auto view = viewForAnnotation(annotation.get());
     if (!view) return;
@@ -765,6 +822,8 @@ void MKMapView::runRecognizers(const std::shared_ptr<MKAnnotation>& annotation) 
 
 void MKMapView::clickAt(QPointF point) {
     layoutIfNeeded();
+    // The selected view first: it may route the click to one of its callout accessories.
+    if (clickSelectedView(point)) return;
     const auto hit = annotationAt(point);
     const auto selected = selectedAnnotations();
     if (hit) {
@@ -1229,8 +1288,19 @@ void MKCalloutView::paintEvent(QPaintEvent*) {
     pointer.lineTo(middle + kCalloutPointer, body.bottom() - 1);
     pointer.closeSubpath();
     bubble = bubble.united(pointer);
-    painter.setPen(QPen(QColor(0, 0, 0, 60), 1));
-    painter.setBrush(QColor(255, 255, 255, 245));
+    // The palette's text on its base colour, so the bubble and the accessories in it (which take the
+    // same palette) read in a light and a dark theme alike.
+    const QColor text = palette().color(QPalette::Text);
+    QColor fill = palette().color(QPalette::Base);
+    fill.setAlpha(245);
+    QColor border = text;
+    border.setAlpha(60);
+    const QColor base = palette().color(QPalette::Base);
+    const QColor secondary =
+        QColor::fromRgbF(text.redF() * 0.7f + base.redF() * 0.3f, text.greenF() * 0.7f + base.greenF() * 0.3f,
+                         text.blueF() * 0.7f + base.blueF() * 0.3f);
+    painter.setPen(QPen(border, 1));
+    painter.setBrush(fill);
     painter.drawPath(bubble);
     if (!view_) return;
     int textX = kCalloutPadding;
@@ -1250,7 +1320,7 @@ void MKCalloutView::paintEvent(QPaintEvent*) {
     if (hasDetail) y = kCalloutPadding;
     if (!title_.isEmpty()) {
         painter.setFont(titleFont(font()));
-        painter.setPen(QColor(20, 20, 20));
+        painter.setPen(text);
         painter.drawText(QRect(textX, y, textRight - textX, titleMetrics.height()),
                          Qt::AlignLeft | Qt::AlignVCenter,
                          titleMetrics.elidedText(title_, Qt::ElideRight, textRight - textX));
@@ -1258,7 +1328,7 @@ void MKCalloutView::paintEvent(QPaintEvent*) {
     }
     if (!hasDetail && !subtitle_.isEmpty()) {
         painter.setFont(subtitleFont(font()));
-        painter.setPen(QColor(100, 100, 100));
+        painter.setPen(secondary);
         painter.drawText(QRect(textX, y, textRight - textX, subtitleMetrics.height()),
                          Qt::AlignLeft | Qt::AlignVCenter,
                          subtitleMetrics.elidedText(subtitle_, Qt::ElideRight, textRight - textX));

@@ -31,6 +31,13 @@ class MKCalloutAccessoryWidget : public MKCalloutAccessoryView {
     ~MKCalloutAccessoryWidget() override;
     QWidget* widget() const { return widget_; }
     bool isControl() const override;
+    // The widget's place in the map view that shows it, while shown there.
+    std::optional<Rect> frameInMapView() const override;
+    // Shown there, enabled and containing the point.
+    bool hitTest(Point point) const override;
+    // Delivers a click at `point` (the widget's own points): a button clicks (its own action runs),
+    // any other widget gets a press and a release there.
+    void click(Point point) const;
 
   private:
     QPointer<QWidget> widget_;
@@ -159,6 +166,10 @@ class MKMapView : public QWidget, public MKMapViewModel {
     void cancelLongPress();
     void clickAt(QPointF point);
     std::shared_ptr<MKAnnotation> annotationAt(QPointF point) const;
+    // Where an annotation's marker (its view's image, the pin, the user's dot) lies, in view points.
+    QRectF markerRect(const MKAnnotation& annotation, const MKAnnotationView* view, QPointF anchor) const;
+    // Asks the selected annotation's view about a click; true when it took the click.
+    bool clickSelectedView(QPointF point);
     const QPixmap& pinPixmap(const Color& tint);
     const QPixmap& bitmapPixmap(const std::shared_ptr<MKBitmap>& bitmap);
     void drawAnnotations(QPainter& painter, const Presentation& p);
