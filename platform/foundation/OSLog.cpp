@@ -35,9 +35,11 @@ class SystemLogConnection {
     SystemLogConnection(const SystemLogConnection&) = delete;
     SystemLogConnection& operator=(const SystemLogConnection&) = delete;
 
-    void send(int priority, const std::string& identity, std::string_view text) {
+    // `prefix` and `text` make the record's text; nothing is built while no log listens.
+    void send(int priority, const std::string& identity, std::string_view prefix, std::string_view text) {
         if (fd_ < 0 && !connect()) return;
         std::string message = header(priority, identity);
+        message.append(prefix);
         message.append(text);
         if (transmit(message) != Outcome::broken) return;
         close();
@@ -204,10 +206,9 @@ void OSLog::write(OSLogType type, std::string_view text) const {
         out.identity = ProcessInfo::processInfo().processName();
         out.identityKnown = true;
     }
-    std::string line;
-    if (!subsystem_.empty() || !category_.empty()) line = "[" + subsystem_ + ":" + category_ + "] ";
-    line.append(text);
-    out.connection.send(priorityOf(type), out.identity, line);
+    std::string prefix;
+    if (!subsystem_.empty() || !category_.empty()) prefix = "[" + subsystem_ + ":" + category_ + "] ";
+    out.connection.send(priorityOf(type), out.identity, prefix, text);
 }
 
 void OSLog::setSink(std::shared_ptr<Sink> sink) {
