@@ -9,6 +9,7 @@
 #   share/TervoloNG/                            its resources (Info.json, basemap/, icons/ ...)
 #   share/applications/, share/metainfo/,
 #   share/icons/hicolor/                        the desktop entry, metainfo and icon
+#   share/man/man1/TervoloNG.1.gz               the manual page
 #   share/doc/tervolong/                        README, copyright, changelog
 
 if(NOT TARGET TervoloNG)
@@ -34,6 +35,7 @@ install(FILES ${TERVOLO_DESKTOP_DIR}/${TERVOLO_APP_ID}.desktop DESTINATION share
 install(FILES ${TERVOLO_DESKTOP_DIR}/${TERVOLO_APP_ID}.metainfo.xml DESTINATION share/metainfo)
 install(FILES ${TERVOLO_ICON_SVG} DESTINATION share/icons/hicolor/scalable/apps)
 install(DIRECTORY ${TERVOLO_ICON_DIR}/ DESTINATION share/icons/hicolor FILES_MATCHING PATTERN "*.png")
+install(FILES ${TERVOLO_DESKTOP_DIR}/TervoloNG.1.gz DESTINATION share/man/man1)
 install(FILES README.md resources/desktop/copyright ${TERVOLO_DESKTOP_DIR}/changelog.gz DESTINATION ${tervolo_doc_dir})
 
 # Everything the rules above install, so one target builds what an install
@@ -72,10 +74,11 @@ Links of the form tervolo://point/<identifier> open a stored point in the
 running program.")
 # dpkg-shlibdeps finds the libraries the program and its plug-in link; Qt's
 # run-time plug-ins are loaded by name and need naming here: the position
-# plug-ins (the desktop's position service). Wayland and the position service
-# itself make the program better, not possible.
+# plug-ins (the desktop's position service) and the SVG icon engine (the
+# window icon). Wayland and the position service itself make the program
+# better, not possible.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6positioning6-plugins")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6positioning6-plugins, libqt6svg6")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-wayland, geoclue-2.0")
 # No maintainer scripts: Debian's file triggers (desktop-file-utils,
 # hicolor-icon-theme, appstream) refresh the desktop database, the icon cache

@@ -43,7 +43,7 @@ int main(int argc, char** argv) {
             return 1;
         }
         const QString file = output.filePath(folder + QLatin1Char('/') + name + QStringLiteral(".png"));
-        if (!image.convertToFormat(QImage::Format_ARGB32).save(file, "PNG", 100)) {
+        if (!image.convertToFormat(QImage::Format_ARGB32).save(file, "PNG", 0)) {
             std::fprintf(stderr, "%s: cannot write %s\n", argv[0], qPrintable(file));
             return 1;
         }
