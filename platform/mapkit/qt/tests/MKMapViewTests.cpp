@@ -124,6 +124,33 @@ TEST_F(MapView, BaseMapShowsLandAndWater) {
                      MKBaseMap::paletteForMapType(MKMapType::Satellite).land));
 }
 
+// Antarctica reaches the pole, beyond the map's southern edge (85.05° S): the bottom row of pixels is
+// land under it at every scale, with no band of water between the coast's last latitude and the edge.
+TEST_F(MapView, LandAroundThePoleFillsToTheSouthernEdge) {
+    const auto palette = MKBaseMap::paletteForMapType(MKMapType::Standard);
+    map->resize(512, 512);
+    struct Case {
+        int zoom;
+        double longitude;
+    };
+    // Zoom 1 shows the whole world (1:110m), zoom 3 and 5 the middle scale, zoom 7 the finest. At 1:110m
+    // the simplified Ross Ice Shelf itself reaches past 85° S between 146° and 162° W (water in the
+    // data), so the world view is probed at 140° W there.
+    const Case cases[] = {{1, 0}, {1, -140}, {1, 100}, {3, 0},   {3, -150},
+                          {5, 0}, {5, -150}, {7, 0},   {7, -150}};
+    for (const auto& c : cases) {
+        // A centre far south: the view stops at the map's edge, so its bottom row is the edge.
+        show(*map, {-84, c.longitude}, c.zoom);
+        const QImage image = frame(*map);
+        const int x = static_cast<int>(at(*map, {-80, c.longitude}).x());
+        for (const int fromBottom : {1, 4, 12}) {
+            const QColor found = image.pixelColor(x, image.height() - fromBottom);
+            EXPECT_TRUE(near(found, palette.land)) << "zoom " << c.zoom << " at " << c.longitude << "°, row "
+                                                   << fromBottom << " from the bottom: " << describe(found);
+        }
+    }
+}
+
 std::shared_ptr<MKCircleRenderer> circleRenderer(const std::shared_ptr<MKOverlay>& overlay, QColor color) {
     auto renderer = std::make_shared<MKCircleRenderer>(std::dynamic_pointer_cast<MKCircle>(overlay));
     renderer->setFillColor(Color(color.redF(), color.greenF(), color.blueF(), color.alphaF()));
@@ -768,6 +795,28 @@ TEST_F(MapView, WindowScreenshotsOverFinland) {
     ASSERT_TRUE(view->waitForCells());
     QApplication::processEvents();
     saveScreenshot(window, QStringLiteral("mapview-finland-zoom6-turned.png"));
+    RunLoop::runUntilIdle();
+}
+
+TEST_F(MapView, WorldScreenshots) {
+    QMainWindow window;
+    auto* view = new MKMapView(&window);
+    window.setCentralWidget(view);
+    window.resize(1024, 768);
+    window.show();
+    QApplication::processEvents();
+    view->setVisibleMapRect(MKMapRectWorld);
+    ASSERT_TRUE(view->waitForCells());
+    QApplication::processEvents();
+    saveScreenshot(window, QStringLiteral("mapview-world.png"));
+    // The far south at the middle scale: land to the map's edge.
+    for (const double longitude : {0.0, -150.0}) {
+        show(*view, {-84, longitude}, 3);
+        ASSERT_TRUE(view->waitForCells());
+        QApplication::processEvents();
+        saveScreenshot(window,
+                       QStringLiteral("mapview-antarctica-zoom3-%1.png").arg(static_cast<int>(longitude)));
+    }
     RunLoop::runUntilIdle();
 }
 
