@@ -33,6 +33,9 @@ constexpr double kWheelBurstEnd = 0.15;  // seconds without wheel events that en
 constexpr double kDragThreshold = 3;     // view points before a pin drag starts
 constexpr double kInertiaTimeConstant = 0.325;
 constexpr double kInertiaMinimumSpeed = 20;  // view points per second
+// The fastest release speed a glide starts from (view points per second): a flick glides on at most
+// about 1,600 points (speed × time constant), whatever an odd burst of events suggests.
+constexpr double kInertiaMaximumSpeed = 5000;
 // The pin's picture: the needle's tip is the coordinate.
 constexpr int kPinWidth = 24;
 constexpr int kPinHeight = 40;
@@ -40,6 +43,13 @@ constexpr QPointF kPinTip(12, 37);
 
 double now() {
     return Clock::current()->monotonicSeconds();
+}
+
+// When an input event happened, in seconds: its own timestamp (milliseconds from the window system)
+// where it has one, since after a busy event loop moves arrive in a burst, handled far closer together
+// than they were made. Events made without one (timestamp 0) take the clock's time of handling.
+double eventTime(const QInputEvent& event, bool usesTimestamps) {
+    return usesTimestamps ? static_cast<double>(event.timestamp()) / 1000.0 : now();
 }
 
 uintptr_t baseLayerKey(MKMapType type) {
@@ -793,7 +803,8 @@ void MKMapView::mousePressEvent(QMouseEvent* event) {
     press_ = PressState{};
     press_.start = at;
     press_.last = at;
-    press_.samples.emplace_back(now(), at);
+    press_.usesTimestamps = event->timestamp() != 0;
+    press_.samples.emplace_back(eventTime(*event, press_.usesTimestamps), at);
     const auto hit = annotationAt(at);
     const auto selected = selectedAnnotations();
     if (hit && !selected.empty() && selected[0] == hit) {
@@ -832,7 +843,7 @@ void MKMapView::mouseMoveEvent(QMouseEvent* event) {
     const QPointF delta = at - press_.last;
     const double travelled = QLineF(press_.start, at).length();
     press_.last = at;
-    press_.samples.emplace_back(now(), at);
+    press_.samples.emplace_back(eventTime(*event, press_.usesTimestamps), at);
     if (press_.samples.size() > 8) press_.samples.erase(press_.samples.begin());
     if (press_.longPressBegan) {
         if (longPress_.action) longPress_.action(MKGestureState::Changed, at);
@@ -882,8 +893,9 @@ void MKMapView::mouseReleaseEvent(QMouseEvent* event) {
         return;
     }
     if (released.panning) {
-        // Speed over the last tenth of a second, if the pointer was still moving at the end.
-        const double t = now();
+        // Speed over the last tenth of a second, if the pointer was still moving at the end, timed by
+        // when the events happened.
+        const double t = eventTime(*event, released.usesTimestamps);
         QPointF velocity;
         for (const auto& [time, position] : released.samples) {
             if (t - time <= 0.1 && t - time > 1e-6) {
@@ -891,6 +903,8 @@ void MKMapView::mouseReleaseEvent(QMouseEvent* event) {
                 break;
             }
         }
+        if (const double speed = std::hypot(velocity.x(), velocity.y()); speed > kInertiaMaximumSpeed)
+            velocity *= kInertiaMaximumSpeed / speed;
         if (std::hypot(velocity.x(), velocity.y()) > kInertiaMinimumSpeed * 5) {
             startInertia(velocity);
         } else {

@@ -195,6 +195,7 @@ class MKMapView : public QWidget, public MKMapViewModel {
         bool longPressBegan = false;
         uint64_t longPressToken = 0;
         std::vector<std::pair<double, QPointF>> samples;  // (seconds, position) for inertia
+        bool usesTimestamps = false;  // samples timed by the events' own timestamps, not the clock
     } press_;
     uint64_t inertiaToken_ = 0;
     bool inertiaRunning_ = false;

@@ -601,6 +601,55 @@ TEST_F(MapView, FlingGlidesOnAndEndsWithOneRegionChange) {
     EXPECT_GT(total, 3000 * 0.325 * 0.9);
 }
 
+// A drag of ten moves of 10 points, stamped 10 ms apart by the window system (1,000 points a second),
+// handled either as they come or in a burst after a busy event loop (0.5 ms apart); and a flick far
+// faster than a hand moves. Returns how far the map glided on after the release, in view points.
+double glideAfterDrag(MKMapView& map, tervolo::testsupport::VirtualClockScope& time, double handledApart,
+                      double pointsPerMove, ulong stampedApartMs) {
+    // Zoom 8: the world is 65,536 points wide, so no glide goes round it.
+    show(map, {30, -40}, 8);
+    RunLoop::runUntilIdle();
+    const MKMapPoint start = map.centerMapPoint();
+    auto moved = [&] {
+        double dx = start.x - map.centerMapPoint().x;
+        dx -= std::round(dx / kWorld) * kWorld;
+        return dx * map.zoomScale();
+    };
+    ulong stamp = 100000;
+    auto send = [&](QEvent::Type type, QPointF position, Qt::MouseButtons buttons) {
+        const Qt::MouseButton button = type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton;
+        QMouseEvent event(type, position, map.mapToGlobal(position), button, buttons, Qt::NoModifier);
+        event.setTimestamp(stamp);
+        QApplication::sendEvent(&map, &event);
+    };
+    QPointF at(100, 100);
+    send(QEvent::MouseButtonPress, at, Qt::LeftButton);
+    for (int i = 0; i < 10; ++i) {
+        time.advance(handledApart);
+        stamp += stampedApartMs;
+        at.rx() += pointsPerMove;
+        send(QEvent::MouseMove, at, Qt::LeftButton);
+    }
+    send(QEvent::MouseButtonRelease, at, Qt::NoButton);
+    const double releasedAt = moved();
+    EXPECT_NEAR(releasedAt, at.x() - 100, 1e-6);
+    time.advance(10);
+    return moved() - releasedAt;
+}
+
+TEST_F(MapView, GlideFollowsWhenTheMovesWereMadeNotWhenTheyWereHandled) {
+    const double even = glideAfterDrag(*map, time, 0.010, 10, 10);
+    const double burst = glideAfterDrag(*map, time, 0.0005, 10, 10);
+    // Released at 1,000 points a second: speed × time constant.
+    EXPECT_NEAR(even, 1000 * 0.325, 1000 * 0.325 * 0.1);
+    EXPECT_LE(burst, even + 1);
+    EXPECT_GE(burst, even * 0.9);
+    // A flick at 50,000 points a second glides no farther than the capped speed allows.
+    const double flick = glideAfterDrag(*map, time, 0.001, 50, 1);
+    EXPECT_LE(flick, 5000 * 0.325 + 1);
+    EXPECT_GT(flick, even);
+}
+
 TEST_F(MapView, WheelBurstIsOneRegionChange) {
     show(*map, {30, -40}, 5);
     RunLoop::runUntilIdle();
