@@ -8,9 +8,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
-#include <QPainterPath>
 #include <QPlainTextEdit>
-#include <QRegion>
 #include <QTextEdit>
 
 #include <set>
@@ -20,6 +18,7 @@
 #include "platform/ui/AnimationWidget.hpp"
 #include "platform/ui/Animator.hpp"
 #include "platform/ui/KeyboardNotifications.hpp"
+#include "widgets/popup/PopupCardView.hpp"
 #include "widgets/popup/PopupViewControllerExtension.hpp"
 
 namespace tervolo::widgets::popup {
@@ -191,12 +190,8 @@ void PopupController::setup() {
 
     setBackgroundView(new FilledView(QColor::fromRgbF(0, 0, 0, 0.5f)));
 
-    auto* card = new QWidget(root);
+    auto* card = new PopupCardView(root);
     card->setObjectName(QStringLiteral("popupContainerView"));
-    card->setAutoFillBackground(true);
-    QPalette palette = card->palette();
-    palette.setColor(QPalette::Window, Qt::white);
-    card->setPalette(palette);
     containerView_ = card;
     filter->card = card;
     card->installEventFilter(filter);
@@ -550,15 +545,9 @@ void PopupController::setHidesCloseButton(bool hides) {
 
 void PopupController::setCornerRadius(double radius) {
     cornerRadius_ = radius;
-    QWidget* card = containerView_.data();
-    if (card == nullptr) return;
-    if (radius <= 0) {
-        card->clearMask();
-        return;
-    }
-    QPainterPath path;
-    path.addRoundedRect(QRectF(card->rect()), radius, radius);
-    card->setMask(QRegion(path.toFillPolygon().toPolygon()));
+    // Painted, antialiased, by the card and by the bar over its top corners.
+    if (auto* card = dynamic_cast<PopupCardView*>(containerView_.data())) card->setCornerRadius(radius);
+    if (navigationBar_) navigationBar_->setTopCornerRadius(radius);
 }
 
 void PopupController::setSafeAreaInsets(QMarginsF insets) {
