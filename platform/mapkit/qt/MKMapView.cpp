@@ -27,7 +27,6 @@ namespace platform {
 namespace {
 
 constexpr double kDegree = std::numbers::pi / 180.0;
-constexpr size_t kCellCacheBytes = 192u * 1024 * 1024;
 constexpr double kFrameInterval = 1.0 / 60;
 constexpr double kWheelBurstEnd = 0.15;  // seconds without wheel events that end a burst
 constexpr double kDragThreshold = 3;     // view points before a pin drag starts
@@ -52,7 +51,7 @@ double eventTime(const QInputEvent& event, bool usesTimestamps) {
     return usesTimestamps ? static_cast<double>(event.timestamp()) / 1000.0 : now();
 }
 
-uintptr_t baseLayerKey(MKMapType type) {
+uintptr_t basePaletteKey(MKMapType type) {
     switch (type) {
         case MKMapType::Satellite:
         case MKMapType::SatelliteFlyover:
@@ -66,6 +65,14 @@ uintptr_t baseLayerKey(MKMapType type) {
             break;
     }
     return 1;
+}
+
+// The base map's layer in the shared cell cache: one per palette and pixel ratio (in quarters), so views
+// on screens of different ratios do not show each other's cells. Renderer layers are addresses, far
+// above these.
+uintptr_t baseLayerKey(MKMapType type, double devicePixelRatio) {
+    const auto ratio = static_cast<uintptr_t>(std::clamp(std::lround(devicePixelRatio * 4), 1L, 64L));
+    return ratio * 8 + basePaletteKey(type);
 }
 
 QString unqualified(const char* className) {
@@ -91,17 +98,14 @@ bool MKCalloutAccessoryWidget::isControl() const {
 // ---- Construction
 
 MKMapView::MKMapView(QWidget* parent)
-    : QWidget(parent),
-      cells_(std::make_shared<CellCache>(kCellCacheBytes)),
-      pool_(std::make_unique<QThreadPool>()) {
-    pool_->setMaxThreadCount(std::clamp(QThread::idealThreadCount(), 2, 4));
+    : QWidget(parent), cells_(&CellCache::shared()), pool_(&CellCache::drawingPool()) {
     setMouseTracking(true);
     setFocusPolicy(Qt::StrongFocus);
     setAttribute(Qt::WA_OpaquePaintEvent);
     grabGesture(Qt::PinchGesture);
     // Results of the drawing threads and renderer invalidations become one queued repaint.
     auto queued = repaintQueued_;
-    cells_->setRepaintCallback([this, queued] {
+    repaintListener_ = cells_->addRepaintListener([this, queued] {
         if (queued->exchange(true)) return;
         QMetaObject::invokeMethod(
             this,
@@ -129,9 +133,14 @@ MKMapView::~MKMapView() {
     stopAnimation();
     // No renderer reaches this view from here on, and no drawing thread is left running.
     detachRenderers();
-    cells_->setRepaintCallback(nullptr);
-    pool_->clear();
-    pool_->waitForDone();
+    // After this no drawing thread calls this view again (a call under way is waited for); the
+    // drawing jobs themselves hold only the cache and their renderer, and results for the layers
+    // dropped here are thrown away when they arrive.
+    cells_->removeRepaintListener(repaintListener_);
+    for (const auto& overlay : overlays()) {
+        if (auto renderer = existingRendererForOverlay(overlay.get()))
+            cells_->dropLayer(reinterpret_cast<uintptr_t>(renderer.get()));
+    }
     ++animationToken_;
     ++inertiaToken_;
     ++wheelToken_;
@@ -368,7 +377,6 @@ void MKMapView::paintEvent(QPaintEvent*) {
 
 void MKMapView::drawMap(QPainter& painter) {
     layoutIfNeeded();
-    ++frame_;
     stats_ = {};
     if (recordsDrawing_) {
         drawnCells_.clear();
@@ -416,7 +424,7 @@ void MKMapView::drawMap(QPainter& painter) {
         bool replaces;
     };
     std::vector<Layer> layers;
-    const uintptr_t baseKey = baseLayerKey(mapType());
+    const uintptr_t baseKey = baseLayerKey(mapType(), devicePixelRatio);
     cells_->addLayer(baseKey);
     for (const auto& overlay : overlays()) {
         auto renderer = existingRendererForOverlay(overlay.get());
@@ -444,7 +452,7 @@ void MKMapView::drawMap(QPainter& painter) {
                            const std::shared_ptr<MKOverlayRenderer>& renderer, int64_t x, int64_t y,
                            const QRectF& target) {
             const CellKey key{layerKey, zoom, x, y};
-            const CellCache::Lookup found = cells_->lookup(key, frame_);
+            const CellCache::Lookup found = cells_->lookup(key);
             if (found.ready && !found.stale) {
                 if (found.hasContent) {
                     ops.push_back({found.image, QRectF(found.image.rect()), target});
@@ -464,8 +472,7 @@ void MKMapView::drawMap(QPainter& painter) {
                 return true;
             }
             for (int up = 1; up <= std::min(zoom, 8); ++up) {
-                const CellCache::Lookup parent =
-                    cells_->lookup({layerKey, zoom - up, x >> up, y >> up}, frame_);
+                const CellCache::Lookup parent = cells_->lookup({layerKey, zoom - up, x >> up, y >> up});
                 if (!parent.ready || !parent.hasContent) continue;
                 const double part = parent.image.width() / std::exp2(up);
                 const int64_t mask = (int64_t{1} << up) - 1;
@@ -481,8 +488,8 @@ void MKMapView::drawMap(QPainter& painter) {
                 bool any = false;
                 std::vector<Op> children;
                 for (int child = 0; child < 4; ++child) {
-                    const CellCache::Lookup finer = cells_->lookup(
-                        {layerKey, zoom + 1, 2 * x + (child & 1), 2 * y + (child >> 1)}, frame_);
+                    const CellCache::Lookup finer =
+                        cells_->lookup({layerKey, zoom + 1, 2 * x + (child & 1), 2 * y + (child >> 1)});
                     if (!finer.ready) return false;
                     if (!finer.hasContent) continue;
                     const QRectF quarter(target.x() + (child & 1) * target.width() / 2,

@@ -44,7 +44,8 @@ enum class MKGestureState { Possible = 0, Began = 1, Changed = 2, Ended = 3, Can
 //
 // Drawing: what is shown is split into world-aligned cells of 256 pixels at the power-of-two draw
 // scale nearest the view's zoom scale. The base map and every overlay renderer draw their cells on a
-// pool of worker threads into cached images; a frame only composites cached images (scaled by the
+// pool of worker threads into cached images (one pool and one cache, with one memory budget, for all
+// map views of the process); a frame only composites cached images (scaled by the
 // view's zoom over the draw scale) and, where a cell is not drawn yet, the nearest cached coarser cell
 // enlarged, so moving the map never shows an empty grid. setNeedsDisplayInMapRect on a renderer drops
 // its cells and asks for one repaint however many calls arrive before the next frame.
@@ -165,9 +166,10 @@ class MKMapView : public QWidget, public MKMapViewModel {
     void drawUserLocation(QPainter& painter, const Presentation& p);
     void runRecognizers(const std::shared_ptr<MKAnnotation>& annotation);
 
-    std::shared_ptr<CellCache> cells_;
-    uint64_t frame_ = 0;
-    std::unique_ptr<QThreadPool> pool_;
+    // The process's one cell cache and drawing pool, shared with every other map view.
+    CellCache* cells_;
+    QThreadPool* pool_;
+    uint64_t repaintListener_ = 0;
 
     FrameStats stats_;
     bool recordsDrawing_ = false;

@@ -6,16 +6,24 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QTest>
+#include <QThreadPool>
 #include <QWheelEvent>
+
+#include <unistd.h>
 
 #include <atomic>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
+#include <random>
 #include <thread>
 
 #include "platform/dispatch/RunLoop.hpp"
+#include "platform/dispatch/SharedInstance.hpp"
 #include "platform/foundation/OSLog.hpp"
 #include "platform/mapkit/qt/MKMapView.hpp"
+#include "platform/mapkit/qt/MKMapViewCells.hpp"
 #include "platform/ui/Animator.hpp"
 #include "testsupport/VirtualClockScope.hpp"
 #include "testsupport/mapkit/RecordingMapViewDelegate.hpp"
@@ -83,6 +91,8 @@ class MapView : public ::testing::Test {
         map = std::make_unique<MKMapView>();
         map->resize(640, 480);
         map->setDelegate(delegate);
+        // Every map view shares one cell cache: each test starts cold.
+        map->clearCellCache();
         RunLoop::runUntilIdle();
     }
     void TearDown() override {
@@ -804,6 +814,75 @@ TEST_F(MapView, ProgrammaticAnimationEndsOnTheTarget) {
         EXPECT_LT(QLineF(map->anchorPointForAnnotation(*target), middle).length(), 1e-6);
     }
     time.advance(1);
+}
+
+// ---- Memory: one cell cache and one drawing pool for every map view
+
+// Resident set size of this process in MiB (Linux).
+double residentMiB() {
+    std::FILE* file = std::fopen("/proc/self/statm", "r");
+    if (file == nullptr) return 0;
+    long pages = 0;
+    long resident = 0;
+    const int read = std::fscanf(file, "%ld %ld", &pages, &resident);
+    std::fclose(file);
+    return read == 2 ? static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE)) / (1 << 20)
+                     : 0;
+}
+
+TEST(MapViewMemory, ViewsShareOneCellCacheWithOneBudget) {
+    application();
+    tervolo::testsupport::VirtualClockScope time;
+    // A budget small enough to be reached in a test (TERVOLO_CELL_BUDGET_MIB measures another).
+    const char* budgetText = std::getenv("TERVOLO_CELL_BUDGET_MIB");
+    const size_t budget = static_cast<size_t>(budgetText != nullptr ? std::atoi(budgetText) : 24) << 20;
+    CellCache cache(budget);
+    {
+        auto replaced = SharedInstance<CellCache>::replaceForTesting(cache);
+        auto large = std::make_unique<MKMapView>();
+        large->resize(1024, 768);
+        // What one view drew, another showing the same place finds drawn.
+        show(*large, {60.25, 24.95}, 6);
+        ASSERT_TRUE(large->waitForCells());
+        const double oneView = residentMiB();
+        auto small = std::make_unique<MKMapView>();
+        small->resize(320, 200);
+        show(*small, {60.25, 24.95}, 6);
+        {
+            QImage image(small->size(), QImage::Format_ARGB32_Premultiplied);
+            QPainter painter(&image);
+            small->drawMap(painter);
+        }
+        EXPECT_EQ(small->lastFrameStats().cellsPending, 0);
+        EXPECT_GT(small->lastFrameStats().cellsDrawn, 0);
+        const double twoViews = residentMiB();
+
+        // 1,000 random pans and zooms, mostly on the large view, some on the small one: the cache
+        // stays within its one budget, and the process's resident size levels off.
+        std::mt19937 random(59);
+        std::vector<double> resident;
+        for (int step = 1; step <= 1000; ++step) {
+            MKMapView& view = step % 5 == 0 ? *small : *large;
+            const double latitude = std::uniform_real_distribution<>(-60, 70)(random);
+            const double longitude = std::uniform_real_distribution<>(-180, 180)(random);
+            const int zoom = std::uniform_int_distribution<>(2, 9)(random);
+            show(view, {latitude, longitude}, zoom);
+            ASSERT_TRUE(view.waitForCells());
+            EXPECT_LE(cache.byteCount(), budget);
+            if (step % 250 == 0) resident.push_back(residentMiB());
+        }
+        std::printf(
+            "resident MiB: one view %.1f, with the small one %.1f; after 250/500/750/1000 steps "
+            "(cell budget %zu MiB): %.1f %.1f %.1f %.1f\n",
+            oneView, twoViews, budget >> 20, resident[0], resident[1], resident[2], resident[3]);
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+        // (Sanitizers keep freed memory in quarantine: their resident size says nothing here.)
+        EXPECT_LT(resident[3] - resident[1], 32.0) << "resident size still growing";
+#endif
+        small.reset();
+        large.reset();
+        CellCache::drawingPool().waitForDone();
+    }
 }
 
 // ---- Screenshots
