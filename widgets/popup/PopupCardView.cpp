@@ -34,9 +34,12 @@ void PopupCardView::adoptPalette() {
 }
 
 void PopupCardView::changeEvent(QEvent* event) {
-    if (!adopting_ &&
-        (event->type() == QEvent::ApplicationPaletteChange || event->type() == QEvent::ParentChange))
+    // A new desktop palette reaches the card through its parent (or the application): adopt it anew.
+    const auto type = event->type();
+    if (!adopting_ && (type == QEvent::PaletteChange || type == QEvent::ApplicationPaletteChange ||
+                       type == QEvent::ParentChange)) {
         adoptPalette();
+    }
     QWidget::changeEvent(event);
 }
 

@@ -162,6 +162,35 @@ TEST_F(PopupScreenshotTest, CardReadsInLightAndDarkPalettes) {
     }
 }
 
+// A desktop switching to a dark palette while a popup is shown: the card follows.
+TEST_F(PopupScreenshotTest, CardFollowsAPaletteChange) {
+    widgetkit_test::PaletteScope light(false);
+    tervolo::testsupport::VirtualClockScope time;
+    auto root = std::make_shared<BackdropController>();
+    platform::MainWindow window;
+    window.resize(640, 480);
+    window.setRootViewController(root);
+    window.show();
+    auto form = std::make_shared<FormController>();
+    popup::setContentSizeInPopup(*form, {360, 160});
+    auto p = PopupController::make(form);
+    p->present(*root);
+    time.advance(1.0);
+    QWidget* card = p->containerView();
+    EXPECT_EQ(card->palette().color(QPalette::Window), QApplication::palette().color(QPalette::Base));
+    {
+        widgetkit_test::PaletteScope dark(true);
+        QApplication::processEvents();
+        const QPalette darkPalette = widgetkit_test::darkPalette();
+        EXPECT_EQ(card->palette().color(QPalette::Window), darkPalette.color(QPalette::Base));
+        EXPECT_EQ(card->palette().color(QPalette::WindowText), darkPalette.color(QPalette::Text));
+    }
+    QApplication::processEvents();
+    EXPECT_EQ(card->palette().color(QPalette::Window), QApplication::palette().color(QPalette::Base));
+    p->dismiss();
+    time.advance(2.0);
+}
+
 // Looked at: the card centred with its bar (cross, title), the field inside,
 // the window's text dimmed around it; the bottom sheet full width on the
 // bottom edge with the back arrow.
