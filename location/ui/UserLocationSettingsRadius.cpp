@@ -79,6 +79,7 @@ void UserLocationSettingsViewController::radiusButton(const std::shared_ptr<plat
 
 void UserLocationSettingsViewController::showRegion(double metres, bool animated) {
     if (!map_ || !userLocation_) return;
+    regionMetres_ = metres;
     // No rectangle (an invalid position): the small map stays where it is.
     if (const auto rect = mapRectForRegion(userLocation_->coordinate(), metres)) {
         map_->setVisibleMapRect(*rect, animated);

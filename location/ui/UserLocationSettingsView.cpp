@@ -144,7 +144,7 @@ void UserLocationSettingsViewController::loadView() {
     titleHeight_->setOnChange(guarded([](auto& screen) { screen.layoutParts(); }));
     subtitleHeight_->setOnChange(guarded([](auto& screen) { screen.layoutParts(); }));
     QObject::connect(copyCoordinatesButton_, &QPushButton::clicked, root,
-                     guarded([](auto& screen) { screen.copyCoordinatesButton(); }));
+                     guarded([](auto& screen) { screen.copyCoordinatesButton(screen.copyCoordinatesButton_); }));
     QObject::connect(clearTitleButton_, &QPushButton::clicked, root,
                      guarded([](auto& screen) { screen.clearTitleButton(screen.clearTitleButton_); }));
     QObject::connect(clearSubtitleButton_, &QPushButton::clicked, root,

@@ -1,5 +1,7 @@
 #include "location/ui/UserLocationSettingsViewController.hpp"
 
+#include <QLayout>
+
 #include <filesystem>
 
 #include "location/QuovaUserLocationAnnotation.hpp"
@@ -173,6 +175,14 @@ void UserLocationSettingsViewController::viewWillAppear(bool animated) {
     setHeightConstraint(subtitleView_);
 }
 
+void UserLocationSettingsViewController::viewDidAppear(bool animated) {
+    (void)animated;
+    // Loading set the region before the sheet had its size; the map keeps
+    // its centre and scale through a resize, which could cut the circle off.
+    if (auto* root = viewIfLoaded(); root && root->layout()) root->layout()->activate();
+    if (regionMetres_) showRegion(*regionMetres_, false);
+}
+
 void UserLocationSettingsViewController::traitCollectionDidChange(const platform::TraitCollection& previous) {
     (void)previous;
     traceLine(__func__, __LINE__);
@@ -206,7 +216,8 @@ void UserLocationSettingsViewController::coordinateLabelTapped() {
     geodesy::storeCoordinateFormat(coordinateFormat_);
 }
 
-void UserLocationSettingsViewController::copyCoordinatesButton() {
+void UserLocationSettingsViewController::copyCoordinatesButton(QPushButton* sender) {
+    (void)sender;
     QLLogInfo("copyCoordinatesButton tapped");
     // Without a position the label's "(unknown)" is no coordinate: copying it
     // and confirming "Copied!" would report a failure as success.

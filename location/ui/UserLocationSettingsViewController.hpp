@@ -115,6 +115,8 @@ class UserLocationSettingsViewController : public platform::ViewController,
     void loadView() override;
     void viewDidLoad() override;
     void viewWillAppear(bool animated) override;
+    // Fits the small map's region again now that the map has its size on screen.
+    void viewDidAppear(bool animated) override;
     void traitCollectionDidChange(const platform::TraitCollection& previous) override;
 
     // --- actions ------------------------------------------------------------
@@ -129,7 +131,7 @@ class UserLocationSettingsViewController : public platform::ViewController,
     void setHeightConstraint(platform::TextView* textView);
     // Copies the coordinate text and flashes "Copied!"; nothing without a
     // known position (there is no coordinate to copy then).
-    void copyCoordinatesButton();
+    void copyCoordinatesButton(QPushButton* sender);
     void shareButton(const Sender& sender);
     // The share sheet of the position, anchored at the sender, not yet
     // presented; none without an annotation or for a sender that is neither
@@ -202,6 +204,8 @@ class UserLocationSettingsViewController : public platform::ViewController,
     QPointer<platform::TapGestureRecognizer> coordinateTapRecognizer_;
     geodesy::QuovaCoordinateFormat coordinateFormat_ = geodesy::QuovaCoordinateFormat::decimalWithHemisphere;
     std::vector<std::unique_ptr<platform::NavigationObservers::Token>> barItemTokens_;
+    // Metres of the region the small map was last asked to show.
+    std::optional<double> regionMetres_;
 };
 
 }  // namespace tervolo::location

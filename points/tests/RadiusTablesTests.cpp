@@ -24,8 +24,10 @@ class RadiusTablesTest : public testing::PointsTest {
         platform::text::Locale::setCurrentForTesting(std::nullopt);
         PointsTest::TearDown();
     }
-    static void useLocale(const char* identifier) {
-        platform::text::Locale::setCurrentForTesting(platform::text::Locale(identifier));
+    static void useLocale(bool metric) {
+        platform::text::Locale::setCurrentForTesting(
+            metric ? platform::text::Locale("en_GB", platform::text::MeasurementSystem::Metric)
+                   : platform::text::Locale("en_US", platform::text::MeasurementSystem::US));
     }
     static std::vector<std::string> titles(const std::vector<RadiusSheetRow>& rows) {
         std::vector<std::string> out;
@@ -86,33 +88,32 @@ TEST_F(RadiusTablesTest, SheetRowsInOrderWithTheCurrentChoiceMarked) {
     const std::string mark = kCurrentChoiceMark;
     const struct Case {
         const char* name;
-        const char* locale;
         bool metric;
         double current;
         std::vector<std::string> titles;
     } cases[] = {
-        {"metric, no radius", "en_GB", true, 0,
+        {"metric, no radius", true, 0,
          {"(none)" + mark, "100 m", "250 m", "500 m", "1 km", "2,5 km", "5 km", "15 km", "Custom ...",
           "Cancel"}},
-        {"metric, table entry", "en_GB", true, 1000,
+        {"metric, table entry", true, 1000,
          {"(none)", "100 m", "250 m", "500 m", "1 km" + mark, "2,5 km", "5 km", "15 km", "Custom ...",
           "Cancel"}},
-        {"metric, typed 300 m", "en_GB", true, 300,
+        {"metric, typed 300 m", true, 300,
          {"(none)", "100 m", "250 m", "300 m" + mark, "500 m", "1 km", "2,5 km", "5 km", "15 km",
           "Custom ...", "Cancel"}},
-        {"imperial, no radius", "en_US", false, 0,
+        {"imperial, no radius", false, 0,
          {"(none)" + mark, "250 ft", "500 ft", "1000 ft", "1 mi", "3 mi", "5 mi", "10 mi", "Custom ...",
           "Cancel"}},
-        {"imperial, metric 250 m", "en_US", false, 250,
+        {"imperial, metric 250 m", false, 250,
          {"(none)", "250 ft", "500 ft", "820 ft" + mark, "1000 ft", "1 mi", "3 mi", "5 mi", "10 mi",
           "Custom ...", "Cancel"}},
-        {"imperial, typed 100 yd", "en_US", false, 91.44,
+        {"imperial, typed 100 yd", false, 91.44,
          {"(none)", "250 ft", "300 ft" + mark, "500 ft", "1000 ft", "1 mi", "3 mi", "5 mi", "10 mi",
           "Custom ...", "Cancel"}},
     };
     for (const auto& row : cases) {
         SCOPED_TRACE(row.name);
-        useLocale(row.locale);
+        useLocale(row.metric);
         const auto rows = radiusSheetRows(row.metric, row.current);
         EXPECT_THAT(titles(rows), ElementsAreArray(row.titles));
         EXPECT_EQ(rows.front().kind, RadiusSheetRow::Kind::none);
@@ -126,7 +127,9 @@ TEST_F(RadiusTablesTest, SheetRowsInOrderWithTheCurrentChoiceMarked) {
             if (sheetRow.kind != RadiusSheetRow::Kind::radius) continue;
             EXPECT_GT(sheetRow.radius, previous);
             previous = sheetRow.radius;
-            if (sheetRow.isCurrent) EXPECT_EQ(sheetRow.radius, row.current);
+            if (sheetRow.isCurrent) {
+                EXPECT_EQ(sheetRow.radius, row.current);
+            }
         }
         EXPECT_EQ(current, 1);
     }
@@ -165,14 +168,16 @@ TEST_F(RadiusTablesTest, TypedRadiusReadsItsLeadingNumberWithinBounds) {
         // Half the Earth's circumference is the largest circle.
         {"20000000", true, 20000000, 20000000.0},
         {"20000001", true, 20000001, std::nullopt},
-        {"21872000", false, 21872000, std::nullopt},
+        {"21873000", false, 21873000, std::nullopt},
     };
     for (const auto& row : cases) {
         SCOPED_TRACE(row.text);
         const auto reading = readCustomRadius(row.text, row.metric);
         EXPECT_EQ(reading.value, row.value);
         ASSERT_EQ(reading.metres.has_value(), row.metres.has_value());
-        if (row.metres) EXPECT_DOUBLE_EQ(*reading.metres, *row.metres);
+        if (row.metres) {
+            EXPECT_DOUBLE_EQ(*reading.metres, *row.metres);
+        }
     }
 }
 
