@@ -36,11 +36,13 @@ std::string UserLocationSettingsViewController::customRadiusMessage() const {
            localized(localeUsesMetricSystem() ? "meters" : "yards") + ".";
 }
 
-void UserLocationSettingsViewController::radiusButton(const std::shared_ptr<platform::BarButtonItem>& sender) {
+void UserLocationSettingsViewController::radiusButton(
+    const std::shared_ptr<platform::BarButtonItem>& sender) {
     QLLogInfo("radiusButton tapped");
     const double current = points::currentRadiusFor(points::QuovaUserDefaults::shared().userLocationRadius());
-    auto sheet = platform::AlertController::make(localized("Circle Radius"), localized("Please Select Circle Radius."),
-                                                 platform::AlertController::Style::actionSheet);
+    auto sheet =
+        platform::AlertController::make(localized("Circle Radius"), localized("Please Select Circle Radius."),
+                                        platform::AlertController::Style::actionSheet);
     sheet->setModalPresentationStyle(platform::ModalPresentationStyle::popover);
     if (sender) sheet->popoverPresentationController()->setBarButtonItem(sender);
 
@@ -111,19 +113,22 @@ void UserLocationSettingsViewController::promptForCustomRadius() {
     const bool usesMetricSystem = localeUsesMetricSystem();
     auto alert = platform::AlertController::make(localized("Custom Radius"), customRadiusMessage(),
                                                  platform::AlertController::Style::alert);
-    alert->addTextField([](QLineEdit& field) { platform::setKeyboardType(field, platform::KeyboardType::numberPad); });
+    alert->addTextField(
+        [](QLineEdit& field) { platform::setKeyboardType(field, platform::KeyboardType::numberPad); });
     alert->addAction(platform::AlertAction::make(localized("Cancel"), platform::AlertAction::Style::cancel,
                                                  [] { QLLogInfo("Custom radius: cancel button"); }));
     // The action holds the alert without owning it (the alert owns its actions).
     const std::weak_ptr<platform::ViewController> weakAlert = alert;
-    alert->addAction(platform::AlertAction::make(
-        localized("Submit"), platform::AlertAction::Style::defaultValue,
-        guarded([weakAlert, usesMetricSystem](auto& self) { self.submitCustomRadius(weakAlert, usesMetricSystem); })));
+    alert->addAction(platform::AlertAction::make(localized("Submit"),
+                                                 platform::AlertAction::Style::defaultValue,
+                                                 guarded([weakAlert, usesMetricSystem](auto& self) {
+                                                     self.submitCustomRadius(weakAlert, usesMetricSystem);
+                                                 })));
     present(alert, true);
 }
 
-void UserLocationSettingsViewController::submitCustomRadius(const std::weak_ptr<platform::ViewController>& alert,
-                                                            bool usesMetricSystem) {
+void UserLocationSettingsViewController::submitCustomRadius(
+    const std::weak_ptr<platform::ViewController>& alert, bool usesMetricSystem) {
     const auto controller = std::dynamic_pointer_cast<platform::AlertController>(alert.lock());
     const auto fields = controller ? controller->textFields() : std::vector<QLineEdit*>{};
     if (fields.empty() || !fields.front()) {

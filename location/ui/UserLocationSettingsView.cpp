@@ -143,8 +143,9 @@ void UserLocationSettingsViewController::loadView() {
     }
     titleHeight_->setOnChange(guarded([](auto& screen) { screen.layoutParts(); }));
     subtitleHeight_->setOnChange(guarded([](auto& screen) { screen.layoutParts(); }));
-    QObject::connect(copyCoordinatesButton_, &QPushButton::clicked, root,
-                     guarded([](auto& screen) { screen.copyCoordinatesButton(screen.copyCoordinatesButton_); }));
+    QObject::connect(copyCoordinatesButton_, &QPushButton::clicked, root, guarded([](auto& screen) {
+                         screen.copyCoordinatesButton(screen.copyCoordinatesButton_);
+                     }));
     QObject::connect(clearTitleButton_, &QPushButton::clicked, root,
                      guarded([](auto& screen) { screen.clearTitleButton(screen.clearTitleButton_); }));
     QObject::connect(clearSubtitleButton_, &QPushButton::clicked, root,
@@ -175,13 +176,14 @@ void UserLocationSettingsViewController::loadView() {
         item->setView(toolbar_->widgetForAction(action));
         return item;
     };
-    toolbarShareButton_ = addItem("share", bundle.localizedString("Share"), &UserLocationSettingsViewController::shareFromBar);
+    toolbarShareButton_ =
+        addItem("share", bundle.localizedString("Share"), &UserLocationSettingsViewController::shareFromBar);
     toolbar_->addFlexibleSpace();
-    bubbleStyleButton_ =
-        addItem("bubbleStyle", bundle.localizedString("Bubble Style"), &UserLocationSettingsViewController::bubbleLayoutButton);
+    bubbleStyleButton_ = addItem("bubbleStyle", bundle.localizedString("Bubble Style"),
+                                 &UserLocationSettingsViewController::bubbleLayoutButton);
     toolbar_->addFlexibleSpace();
-    radiusBarButton_ =
-        addItem("radius", bundle.localizedString("Circle Radius"), &UserLocationSettingsViewController::radiusButton);
+    radiusBarButton_ = addItem("radius", bundle.localizedString("Circle Radius"),
+                               &UserLocationSettingsViewController::radiusButton);
 
     layoutParts();
 }

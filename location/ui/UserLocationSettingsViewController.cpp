@@ -13,6 +13,7 @@
 #include "platform/foundation/Bundle.hpp"
 #include "platform/foundation/UserDefaults.hpp"
 #include "platform/mapkit/qt/MKMapView.hpp"
+#include "platform/text/Numbers.hpp"
 #include "platform/ui/AlertController.hpp"
 #include "platform/ui/Label.hpp"
 #include "platform/ui/NavigationController.hpp"
@@ -21,7 +22,6 @@
 #include "platform/ui/PopoverPresentationController.hpp"
 #include "platform/ui/ShareSheetController.hpp"
 #include "platform/ui/TapGestureRecognizer.hpp"
-#include "platform/text/Numbers.hpp"
 #include "platform/ui/TextView.hpp"
 #include "points/AppTextsAndColors.hpp"
 #include "points/QuovaMapPoint.hpp"
@@ -85,8 +85,9 @@ void UserLocationSettingsViewController::viewDidLoad() {
     // The stored coordinate format, told apart as the log lines need: an
     // integer in range, an integer out of range, or nothing usable.
     const auto stored = platform::UserDefaults::standard().object(kCoordinateFormatKey);
-    const auto storedInteger =
-        stored && stored->type() == platform::PropertyValue::Type::Integer ? stored->asInteger() : std::nullopt;
+    const auto storedInteger = stored && stored->type() == platform::PropertyValue::Type::Integer
+                                   ? stored->asInteger()
+                                   : std::nullopt;
     if (storedInteger) {
         if (const auto format = geodesy::quovaCoordinateFormatFromRawValue(*storedInteger)) {
             coordinateFormat_ = *format;
@@ -139,8 +140,8 @@ void UserLocationSettingsViewController::viewDidLoad() {
 
     if (coordinateLabel_) {
         updateCoordinateLabel();
-        auto* recognizer = new platform::TapGestureRecognizer(
-            [weak = weakSelf()](platform::GestureRecognizer&) {
+        auto* recognizer =
+            new platform::TapGestureRecognizer([weak = weakSelf()](platform::GestureRecognizer&) {
                 if (const auto self = weak.lock()) self->coordinateLabelTapped();
             });
         platform::addGestureRecognizer(coordinateLabel_, recognizer);
@@ -195,9 +196,9 @@ void UserLocationSettingsViewController::traitCollectionDidChange(const platform
 
 void UserLocationSettingsViewController::updateCoordinateLabel() {
     if (!coordinateLabel_) return;
-    const std::string text =
-        userLocation_ ? geodesy::quovaCoordinateDescriptionWithFormat(userLocation_->coordinate(), coordinateFormat_)
-                      : localized("(unknown)");
+    const std::string text = userLocation_ ? geodesy::quovaCoordinateDescriptionWithFormat(
+                                                 userLocation_->coordinate(), coordinateFormat_)
+                                           : localized("(unknown)");
     coordinateLabel_->setText(QString::fromStdString(text));
 }
 
@@ -205,12 +206,24 @@ void UserLocationSettingsViewController::coordinateLabelTapped() {
     traceLine(__func__, __LINE__);
     using Format = geodesy::QuovaCoordinateFormat;
     switch (coordinateFormat_) {
-        case Format::decimal: coordinateFormat_ = Format::decimalWithHemisphere; break;
-        case Format::decimalWithHemisphere: coordinateFormat_ = Format::sexagesimal; break;
-        case Format::sexagesimal: coordinateFormat_ = Format::utm; break;
-        case Format::utm: coordinateFormat_ = Format::mgrs; break;
-        case Format::mgrs: coordinateFormat_ = Format::decimal; break;
-        default: coordinateFormat_ = Format::decimalWithHemisphere; break;
+        case Format::decimal:
+            coordinateFormat_ = Format::decimalWithHemisphere;
+            break;
+        case Format::decimalWithHemisphere:
+            coordinateFormat_ = Format::sexagesimal;
+            break;
+        case Format::sexagesimal:
+            coordinateFormat_ = Format::utm;
+            break;
+        case Format::utm:
+            coordinateFormat_ = Format::mgrs;
+            break;
+        case Format::mgrs:
+            coordinateFormat_ = Format::decimal;
+            break;
+        default:
+            coordinateFormat_ = Format::decimalWithHemisphere;
+            break;
     }
     updateCoordinateLabel();
     geodesy::storeCoordinateFormat(coordinateFormat_);
@@ -225,9 +238,10 @@ void UserLocationSettingsViewController::copyCoordinatesButton(QPushButton* send
     const std::string text = coordinateLabel_->text().toStdString();
     if (text.empty()) return;
     platform::Pasteboard::general().setString(text);
-    widgets::hud::HUD::flash(widgets::hud::HUDContentType::labeledSuccess(
-                                 localized("Copied!"), localized("Coordinates can now be pasted into any application.")),
-                             nullptr, kCopiedFlashSeconds);
+    widgets::hud::HUD::flash(
+        widgets::hud::HUDContentType::labeledSuccess(
+            localized("Copied!"), localized("Coordinates can now be pasted into any application.")),
+        nullptr, kCopiedFlashSeconds);
 }
 
 // ---------------------------------------------------------------------------
@@ -247,7 +261,7 @@ void UserLocationSettingsViewController::setDoneAndShareEnabled(bool enabled) {
 }
 
 bool UserLocationSettingsViewController::textViewShouldChangeText(platform::TextView& textView,
-                                                                   const platform::TextReplacement& change) {
+                                                                  const platform::TextReplacement& change) {
     if (change.text == QStringLiteral("\n")) {
         textView.clearFocus();
         return false;
@@ -345,7 +359,8 @@ void UserLocationSettingsViewController::shareButton(const Sender& sender) {
     if (auto sheet = shareActivityController(sender)) present(std::move(sheet), true);
 }
 
-void UserLocationSettingsViewController::bubbleLayoutButton(const std::shared_ptr<platform::BarButtonItem>& sender) {
+void UserLocationSettingsViewController::bubbleLayoutButton(
+    const std::shared_ptr<platform::BarButtonItem>& sender) {
     QLLogInfo("bubbleLayoutButton tapped");
     const bool extended =
         platform::UserDefaults::standard().boolValue(kUseExtendedUserLocationDisplayKey).value_or(false);
@@ -366,8 +381,10 @@ void UserLocationSettingsViewController::bubbleLayoutButton(const std::shared_pt
             self.refreshMainMapUserLocation();
         });
     };
-    sheet->addAction(platform::AlertAction::make(traditional, platform::AlertAction::Style::defaultValue, choose(false)));
-    sheet->addAction(platform::AlertAction::make(extendedTitle, platform::AlertAction::Style::defaultValue, choose(true)));
+    sheet->addAction(
+        platform::AlertAction::make(traditional, platform::AlertAction::Style::defaultValue, choose(false)));
+    sheet->addAction(
+        platform::AlertAction::make(extendedTitle, platform::AlertAction::Style::defaultValue, choose(true)));
     sheet->addAction(platform::AlertAction::make(localized("Cancel"), platform::AlertAction::Style::cancel,
                                                  [] { QLLogInfo("Cancel button"); }));
     present(sheet, true, [] { QLLogInfo("display action sheet animation completed"); });
@@ -381,13 +398,12 @@ void UserLocationSettingsViewController::refreshMainMapUserLocation() {
     mapView->setShowsUserLocation(false);
     // Shown again a moment later, so the map makes the user's view anew in
     // the chosen style; the map screen and its map are looked up again then.
-    platform::DispatchQueue::main()->asyncAfter(kUserLocationReshowDelay,
-                                                [weakScreen = mainVC_] {
-                                                    const auto later = weakScreen.lock();
-                                                    if (auto* map = later ? later->mapView() : nullptr) {
-                                                        map->setShowsUserLocation(true);
-                                                    }
-                                                });
+    platform::DispatchQueue::main()->asyncAfter(kUserLocationReshowDelay, [weakScreen = mainVC_] {
+        const auto later = weakScreen.lock();
+        if (auto* map = later ? later->mapView() : nullptr) {
+            map->setShowsUserLocation(true);
+        }
+    });
 }
 
 std::shared_ptr<platform::MKOverlayRenderer> UserLocationSettingsViewController::rendererForOverlay(

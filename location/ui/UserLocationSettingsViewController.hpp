@@ -83,7 +83,9 @@ class UserLocationSettingsViewController : public platform::ViewController,
     std::shared_ptr<UserLocationMapScreen> mainVC() const { return mainVC_.lock(); }
     void setMainVC(std::weak_ptr<UserLocationMapScreen> screen) { mainVC_ = std::move(screen); }
     const std::optional<platform::CLLocation>& userLocation() const { return userLocation_; }
-    void setUserLocation(std::optional<platform::CLLocation> location) { userLocation_ = std::move(location); }
+    void setUserLocation(std::optional<platform::CLLocation> location) {
+        userLocation_ = std::move(location);
+    }
     // Made by loading (or by the map screen for its share road).
     const std::shared_ptr<QuovaUserLocationAnnotation>& userLocationAnnotation() const {
         return userLocationAnnotation_;
@@ -109,7 +111,9 @@ class UserLocationSettingsViewController : public platform::ViewController,
     const std::shared_ptr<platform::LayoutConstraint>& subtitleHeight() const { return subtitleHeight_; }
     QPushButton* clearTitleButton() const { return clearTitleButton_.data(); }
     QPushButton* clearSubtitleButton() const { return clearSubtitleButton_.data(); }
-    platform::TapGestureRecognizer* coordinateTapRecognizer() const { return coordinateTapRecognizer_.data(); }
+    platform::TapGestureRecognizer* coordinateTapRecognizer() const {
+        return coordinateTapRecognizer_.data();
+    }
 
     // --- lifecycle --------------------------------------------------------
     void loadView() override;
@@ -157,7 +161,8 @@ class UserLocationSettingsViewController : public platform::ViewController,
     std::string customRadiusMessage() const;
 
     // --- text areas and the small map ---------------------------------------
-    bool textViewShouldChangeText(platform::TextView& textView, const platform::TextReplacement& change) override;
+    bool textViewShouldChangeText(platform::TextView& textView,
+                                  const platform::TextReplacement& change) override;
     void textViewDidBeginEditing(platform::TextView& textView) override;
     void textViewDidEndEditing(platform::TextView& textView) override;
     void textViewDidChange(platform::TextView& textView) override;

@@ -38,10 +38,10 @@ class RadiusTablesTest : public testing::PointsTest {
 
 TEST_F(RadiusTablesTest, ChoiceTablesHoldTheExactMetresOfTheirLabels) {
     const auto metric = metricAlarmRadiusChoices();
-    EXPECT_THAT(metric, ElementsAre(std::pair{100.0, "100 m"}, std::pair{250.0, "250 m"},
-                                    std::pair{500.0, "500 m"}, std::pair{1000.0, "1 km"},
-                                    std::pair{2500.0, "2,5 km"}, std::pair{5000.0, "5 km"},
-                                    std::pair{15000.0, "15 km"}));
+    EXPECT_THAT(metric,
+                ElementsAre(std::pair{100.0, "100 m"}, std::pair{250.0, "250 m"}, std::pair{500.0, "500 m"},
+                            std::pair{1000.0, "1 km"}, std::pair{2500.0, "2,5 km"}, std::pair{5000.0, "5 km"},
+                            std::pair{15000.0, "15 km"}));
     // The imperial keys are the labels converted exactly (feet × 0.3048,
     // miles × 1609.344), so a radius chosen from the table finds itself again.
     const struct {
@@ -92,22 +92,34 @@ TEST_F(RadiusTablesTest, SheetRowsInOrderWithTheCurrentChoiceMarked) {
         double current;
         std::vector<std::string> titles;
     } cases[] = {
-        {"metric, no radius", true, 0,
+        {"metric, no radius",
+         true,
+         0,
          {"(none)" + mark, "100 m", "250 m", "500 m", "1 km", "2,5 km", "5 km", "15 km", "Custom ...",
           "Cancel"}},
-        {"metric, table entry", true, 1000,
+        {"metric, table entry",
+         true,
+         1000,
          {"(none)", "100 m", "250 m", "500 m", "1 km" + mark, "2,5 km", "5 km", "15 km", "Custom ...",
           "Cancel"}},
-        {"metric, typed 300 m", true, 300,
+        {"metric, typed 300 m",
+         true,
+         300,
          {"(none)", "100 m", "250 m", "300 m" + mark, "500 m", "1 km", "2,5 km", "5 km", "15 km",
           "Custom ...", "Cancel"}},
-        {"imperial, no radius", false, 0,
+        {"imperial, no radius",
+         false,
+         0,
          {"(none)" + mark, "250 ft", "500 ft", "1000 ft", "1 mi", "3 mi", "5 mi", "10 mi", "Custom ...",
           "Cancel"}},
-        {"imperial, metric 250 m", false, 250,
+        {"imperial, metric 250 m",
+         false,
+         250,
          {"(none)", "250 ft", "500 ft", "820 ft" + mark, "1000 ft", "1 mi", "3 mi", "5 mi", "10 mi",
           "Custom ...", "Cancel"}},
-        {"imperial, typed 100 yd", false, 91.44,
+        {"imperial, typed 100 yd",
+         false,
+         91.44,
          {"(none)", "250 ft", "300 ft" + mark, "500 ft", "1000 ft", "1 mi", "3 mi", "5 mi", "10 mi",
           "Custom ...", "Cancel"}},
     };

@@ -43,8 +43,9 @@ class UserLocationRadiusTest : public UserLocationSettingsTest {
         EXPECT_NEAR(platform::MKMapRectGetMidY(visible), platform::MKMapRectGetMidY(rect), 1);
         const bool widthFits = std::abs(visible.size.width - rect.size.width) < 1;
         const bool heightFits = std::abs(visible.size.height - rect.size.height) < 1;
-        EXPECT_TRUE(widthFits || heightFits) << "visible " << visible.size.width << " × " << visible.size.height
-                                             << ", region " << rect.size.width << " × " << rect.size.height;
+        EXPECT_TRUE(widthFits || heightFits)
+            << "visible " << visible.size.width << " × " << visible.size.height << ", region "
+            << rect.size.width << " × " << rect.size.height;
     }
 };
 
@@ -55,20 +56,34 @@ TEST_F(UserLocationRadiusTest, SheetListsTheLocaleTableWithTheCurrentRadius) {
         std::optional<double> stored;
         std::vector<std::string> titles;
     } cases[] = {
-        {"metric, no radius", false, std::nullopt,
-         {"(none)" + kMark, "100 m", "250 m", "500 m", "1 km", "2,5 km", "5 km", "15 km", "Custom ...", "Cancel"}},
-        {"metric, radius 0", false, 0.0,
-         {"(none)" + kMark, "100 m", "250 m", "500 m", "1 km", "2,5 km", "5 km", "15 km", "Custom ...", "Cancel"}},
-        {"metric, typed 300 m", false, 300.0,
-         {"(none)", "100 m", "250 m", "300 m" + kMark, "500 m", "1 km", "2,5 km", "5 km", "15 km", "Custom ...",
+        {"metric, no radius",
+         false,
+         std::nullopt,
+         {"(none)" + kMark, "100 m", "250 m", "500 m", "1 km", "2,5 km", "5 km", "15 km", "Custom ...",
           "Cancel"}},
-        {"imperial, no radius", true, std::nullopt,
+        {"metric, radius 0",
+         false,
+         0.0,
+         {"(none)" + kMark, "100 m", "250 m", "500 m", "1 km", "2,5 km", "5 km", "15 km", "Custom ...",
+          "Cancel"}},
+        {"metric, typed 300 m",
+         false,
+         300.0,
+         {"(none)", "100 m", "250 m", "300 m" + kMark, "500 m", "1 km", "2,5 km", "5 km", "15 km",
+          "Custom ...", "Cancel"}},
+        {"imperial, no radius",
+         true,
+         std::nullopt,
          {"(none)" + kMark, "250 ft", "500 ft", "1000 ft", "1 mi", "3 mi", "5 mi", "10 mi", "Custom ...",
           "Cancel"}},
-        {"imperial, metric 250 m", true, 250.0,
-         {"(none)", "250 ft", "500 ft", "820 ft" + kMark, "1000 ft", "1 mi", "3 mi", "5 mi", "10 mi", "Custom ...",
-          "Cancel"}},
-        {"imperial, table entry 1 mi", true, 1609.344,
+        {"imperial, metric 250 m",
+         true,
+         250.0,
+         {"(none)", "250 ft", "500 ft", "820 ft" + kMark, "1000 ft", "1 mi", "3 mi", "5 mi", "10 mi",
+          "Custom ...", "Cancel"}},
+        {"imperial, table entry 1 mi",
+         true,
+         1609.344,
          {"(none)", "250 ft", "500 ft", "1000 ft", "1 mi" + kMark, "3 mi", "5 mi", "10 mi", "Custom ...",
           "Cancel"}},
     };
@@ -86,7 +101,8 @@ TEST_F(UserLocationRadiusTest, SheetListsTheLocaleTableWithTheCurrentRadius) {
         EXPECT_EQ(recorder_->topAlert()->message(), "Please Select Circle Radius.");
         EXPECT_EQ(recorder_->topAlert()->popoverPresentationController()->barButtonItem(),
                   screen->radiusBarButton());
-        EXPECT_THAT(logTexts(), ElementsAre("radiusButton tapped", "display action sheet animation completed"));
+        EXPECT_THAT(logTexts(),
+                    ElementsAre("radiusButton tapped", "display action sheet animation completed"));
         ASSERT_TRUE(recorder_->chooseAction("Cancel"));
         settle();
         EXPECT_TRUE(logged("Cancel button"));
@@ -179,8 +195,9 @@ TEST_F(UserLocationRadiusTest, TypedEntriesAreStoredOrRefused) {
         EXPECT_TRUE(logged("Custom Radius Button"));
         ASSERT_EQ(topAlertTitle(), "Custom Radius");
         const auto alert = recorder_->topAlert();
-        EXPECT_EQ(alert->message(), std::string("You may submit a custom radius around your location, measured in ") +
-                                        (row.imperial ? "yards." : "meters."));
+        EXPECT_EQ(alert->message(),
+                  std::string("You may submit a custom radius around your location, measured in ") +
+                      (row.imperial ? "yards." : "meters."));
         ASSERT_EQ(alert->textFields().size(), 1u);
         EXPECT_EQ(platform::keyboardType(*alert->textFields().front()), platform::KeyboardType::numberPad);
         EXPECT_THAT(topTitles(), ElementsAre("Cancel", "Submit"));

@@ -85,7 +85,8 @@ TEST_F(UserLocationSettingsScreenshotTest, LongCoordinateTextInANarrowSheet) {
     // MGRS, the longest format, in degrees-minutes-seconds' place.
     platform::UserDefaults::standard().set("coordinateFormat", platform::PropertyValue(3));
     auto screen = std::make_shared<location::UserLocationSettingsViewController>();
-    screen->setUserLocation(platform::CLLocation({-33.856784, 151.215297}, 5, 8, 5, 0, 0, platform::Date::now()));
+    screen->setUserLocation(
+        platform::CLLocation({-33.856784, 151.215297}, 5, 8, 5, 0, 0, platform::Date::now()));
     screen->setMainVC(mapScreen_);
     navigation_ = std::make_shared<platform::NavigationController>(screen);
     navigation_->setModalPresentationStyle(platform::ModalPresentationStyle::formSheet);

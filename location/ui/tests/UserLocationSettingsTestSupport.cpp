@@ -9,7 +9,8 @@
 namespace location_ui_test {
 
 FakeMapScreen::FakeMapScreen() {
-    pin = std::make_shared<platform::MKPointAnnotation>(platform::CLLocationCoordinate2D{60.17, 24.94}, "Pin");
+    pin =
+        std::make_shared<platform::MKPointAnnotation>(platform::CLLocationCoordinate2D{60.17, 24.94}, "Pin");
     map.addAnnotation(pin);
     map.selectAnnotation(pin);
     map.setShowsUserLocation(true);

@@ -10,12 +10,12 @@
 #include "location/RegionMapRect.hpp"
 #include "location/ui/tests/UserLocationSettingsTestSupport.hpp"
 #include "platform/foundation/UserDefaults.hpp"
-#include "points/QuovaUserDefaults.hpp"
 #include "platform/mapkit/MKOverlayRenderer.hpp"
 #include "platform/ui/NavigationItem.hpp"
 #include "platform/ui/Pasteboard.hpp"
 #include "platform/ui/PopoverPresentationController.hpp"
 #include "platform/ui/ShareSheetController.hpp"
+#include "points/QuovaUserDefaults.hpp"
 #include "widgets/hud/HUD.hpp"
 
 namespace location_ui_test {
@@ -48,13 +48,16 @@ TEST_F(UserLocationSettingsTest, LoadingReadsTheStoredCoordinateFormat) {
     } cases[] = {
         {"3", platform::PropertyValue(3), Format::sexagesimal, "found coordinateFormat 3 in Defaults"},
         {"5", platform::PropertyValue(5), Format::mgrs, "found coordinateFormat 5 in Defaults"},
-        {"0", platform::PropertyValue(0), Format::decimalWithHemisphere, "no valid coordinateFormat found in Defaults"},
-        {"6", platform::PropertyValue(6), Format::decimalWithHemisphere, "no valid coordinateFormat found in Defaults"},
+        {"0", platform::PropertyValue(0), Format::decimalWithHemisphere,
+         "no valid coordinateFormat found in Defaults"},
+        {"6", platform::PropertyValue(6), Format::decimalWithHemisphere,
+         "no valid coordinateFormat found in Defaults"},
         {"text", platform::PropertyValue("3"), Format::decimalWithHemisphere,
          "no coordinateFormat value found in Defaults"},
         {"double", platform::PropertyValue(3.0), Format::decimalWithHemisphere,
          "no coordinateFormat value found in Defaults"},
-        {"absent", std::nullopt, Format::decimalWithHemisphere, "no coordinateFormat value found in Defaults"},
+        {"absent", std::nullopt, Format::decimalWithHemisphere,
+         "no coordinateFormat value found in Defaults"},
     };
     for (const auto& row : cases) {
         SCOPED_TRACE(row.name);
@@ -68,8 +71,9 @@ TEST_F(UserLocationSettingsTest, LoadingReadsTheStoredCoordinateFormat) {
         auto screen = open(helsinki());
         EXPECT_EQ(screen->coordinateFormat(), row.expected);
         EXPECT_TRUE(logged(row.line));
-        EXPECT_EQ(screen->coordinateLabel()->text().toStdString(),
-                  tervolo::geodesy::quovaCoordinateDescriptionWithFormat(helsinki().coordinate(), row.expected));
+        EXPECT_EQ(
+            screen->coordinateLabel()->text().toStdString(),
+            tervolo::geodesy::quovaCoordinateDescriptionWithFormat(helsinki().coordinate(), row.expected));
         navigation_->dismiss(false);
         settle();
     }
@@ -91,8 +95,8 @@ TEST_F(UserLocationSettingsTest, FiveClicksOnTheCoordinateCycleBackAndStoreEachS
     EXPECT_EQ(screen->coordinateFormat(), Format::decimalWithHemisphere);
     // Every format reads differently; the last is the one loading showed.
     EXPECT_EQ(std::set<std::string>(texts.begin(), texts.end()).size(), 5u);
-    EXPECT_EQ(texts.back(), tervolo::geodesy::quovaCoordinateDescriptionWithFormat(helsinki().coordinate(),
-                                                                                   Format::decimalWithHemisphere));
+    EXPECT_EQ(texts.back(), tervolo::geodesy::quovaCoordinateDescriptionWithFormat(
+                                helsinki().coordinate(), Format::decimalWithHemisphere));
 }
 
 TEST_F(UserLocationSettingsTest, WithAPositionTheSmallMapShowsItAndTheStoredCircle) {
@@ -165,7 +169,8 @@ TEST_F(UserLocationSettingsTest, WithoutAPositionThereIsNothingToShowCopyOrShare
 
 TEST_F(UserLocationSettingsTest, AnInvalidCoordinateGetsAnAnnotationAndTheRadiusButNoRegion) {
     tervolo::points::QuovaUserDefaults::shared().setUserLocationRadius(500);
-    platform::CLLocation invalid(platform::kCLLocationCoordinate2DInvalid, 0, 10, -1, -1, -1, platform::Date::now());
+    platform::CLLocation invalid(platform::kCLLocationCoordinate2DInvalid, 0, 10, -1, -1, -1,
+                                 platform::Date::now());
     // The small map's rect before any region: that of a fresh map of its size.
     auto screen = open(invalid);
     ASSERT_NE(screen->userLocationAnnotation(), nullptr);
@@ -249,13 +254,14 @@ TEST_F(UserLocationSettingsTest, BubbleStyleIsStoredAndTheMainMapReshowsTheUserL
         settle();
         EXPECT_EQ(topAlertTitle(), "Bubble Style");
         const std::string mark = " \u2714\uFE0F";
-        EXPECT_THAT(topTitles(), ElementsAre(std::string("Traditional Style") + (row.storedExtended ? "" : mark),
-                                             std::string("Extended Style") + (row.storedExtended ? mark : ""),
-                                             "Cancel"));
+        EXPECT_THAT(topTitles(),
+                    ElementsAre(std::string("Traditional Style") + (row.storedExtended ? "" : mark),
+                                std::string("Extended Style") + (row.storedExtended ? mark : ""), "Cancel"));
         ASSERT_TRUE(recorder_->chooseAction(row.choice));
         settle();
         EXPECT_TRUE(logged(row.line));
-        EXPECT_EQ(platform::UserDefaults::standard().boolValue("useExtendedUserLocationDisplay"), row.expected);
+        EXPECT_EQ(platform::UserDefaults::standard().boolValue("useExtendedUserLocationDisplay"),
+                  row.expected);
         EXPECT_TRUE(mapScreen_->map.selectedAnnotations().empty());
         EXPECT_FALSE(mapScreen_->map.showsUserLocation());
         environment_.advance(0.29);
