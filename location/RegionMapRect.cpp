@@ -9,6 +9,9 @@ std::optional<platform::MKMapRect> mapRectForRegion(platform::CLLocationCoordina
     if (!platform::CLLocationCoordinate2DIsValid(center) || !std::isfinite(metres) || metres <= 0) {
         return std::nullopt;
     }
+    // Below a metre the corners' map points would round together (no height
+    // at all); the map cannot zoom that far in anyway.
+    metres = std::max(metres, kMinimumRegionMetres);
     const auto region = platform::MKCoordinateRegionMakeWithDistance(center, metres, metres);
 
     // The latitude band, slid back inside the projection where it pokes out

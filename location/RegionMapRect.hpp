@@ -18,11 +18,13 @@ namespace tervolo::location {
 // projection's ±85.05112878°, so the rectangle keeps its height; across the
 // ±180° meridian it starts at the western corner (inside the world) and
 // reaches east past the world's edge by the span's width; a region wider than
-// the world is the world's width. None for an invalid centre (the platform's
+// the world is the world's width; a region under kMinimumRegionMetres is that
+// large. None for an invalid centre (the platform's
 // invalid coordinate, or out of range) and for a distance that is not finite
 // or not above 0: there is nothing sensible to show then.
 //
 // Pure arithmetic; any thread.
+inline constexpr double kMinimumRegionMetres = 1.0;
 std::optional<platform::MKMapRect> mapRectForRegion(platform::CLLocationCoordinate2D center, double metres);
 
 }  // namespace tervolo::location

@@ -78,6 +78,12 @@ TEST(RegionMapRectTest, NothingToShowForInvalidCentresOrDistances) {
         SCOPED_TRACE(metres);
         EXPECT_FALSE(mapRectForRegion({60, 25}, metres));
     }
+    // A tiny circle still gets a region with area: that of a metre.
+    const auto tiny = mapRectForRegion({0, -180}, 6e-12);
+    ASSERT_TRUE(tiny.has_value());
+    EXPECT_EQ(*tiny, *mapRectForRegion({0, -180}, kMinimumRegionMetres));
+    EXPECT_GT(tiny->size.height, 0);
+    EXPECT_GT(tiny->size.width, 0);
     // The largest typed circle (20,000 km) gives three times that: the world's width.
     const auto huge = mapRectForRegion({60, 25}, 3 * 20000000.0);
     ASSERT_TRUE(huge.has_value());
