@@ -72,8 +72,8 @@ void UserLocationSettingsViewController::traceLine(const char* function, int lin
 void UserLocationSettingsViewController::viewDidLoad() {
     const auto& bundle = platform::Bundle::main();
     if (bubbleStyleButton_) bubbleStyleButton_->setTitle(bundle.localizedString("Bubble Style"));
-    // The text areas are white whatever the desktop theme (their text is the
-    // palette's, set with the background in the layout).
+    // The text areas are white whatever the desktop theme, with black text
+    // so that they read in a dark theme too.
     for (platform::TextView* area : {titleView_.data(), subtitleView_.data()}) {
         if (!area) continue;
         QPalette palette = area->palette();
