@@ -39,10 +39,20 @@ void releaseForeign(QWidget* root) {
 
 }  // namespace
 
+NavigationBar::AppearanceProxy& NavigationBar::appearance() {
+    PLATFORM_UI_ASSERT_MAIN_THREAD();
+    static AppearanceProxy proxy;  // main thread only, plain values: nothing to tear down at exit
+    return proxy;
+}
+
 NavigationBar::NavigationBar(QWidget* parent) : QWidget(parent) {
     PLATFORM_UI_ASSERT_MAIN_THREAD();
     setObjectName("navigationBar");
     setFixedHeight(kDefaultHeight);
+    const AppearanceProxy& proxy = appearance();
+    if (proxy.barTintColor) barTintColor_ = proxy.barTintColor;
+    if (proxy.titleTextAttributes) titleTextAttributes_ = *proxy.titleTextAttributes;
+    if (proxy.translucent) translucent_ = *proxy.translucent;
     layout_ = new QGridLayout(this);
     layout_->setContentsMargins(0, 0, 0, 0);
     rebuild();
@@ -102,6 +112,14 @@ void NavigationBar::setPrefersLargeTitles(bool prefers) {
     PLATFORM_UI_ASSERT_MAIN_THREAD();
     prefersLargeTitles_ = prefers;
     rebuild();
+    observers_.notify();
+}
+
+void NavigationBar::setTranslucent(bool translucent) {
+    PLATFORM_UI_ASSERT_MAIN_THREAD();
+    // The bar always paints an opaque background here (no blur below it), so
+    // the value is kept for the screens that read it.
+    translucent_ = translucent;
     observers_.notify();
 }
 

@@ -40,6 +40,17 @@ class NavigationBar : public QWidget {
         bool operator==(const Appearance&) const = default;
     };
 
+    // The look every bar made from now on starts with (the platform's
+    // appearance proxy): each value that is set replaces the bar's default.
+    // Bars that already exist keep theirs. Main thread only.
+    struct AppearanceProxy {
+        std::optional<QColor> barTintColor;
+        std::optional<TitleTextAttributes> titleTextAttributes;
+        std::optional<bool> translucent;
+        bool operator==(const AppearanceProxy&) const = default;
+    };
+    static AppearanceProxy& appearance();
+
     explicit NavigationBar(QWidget* parent = nullptr);
     ~NavigationBar() override;
 
@@ -60,6 +71,10 @@ class NavigationBar : public QWidget {
     void setBarTintColor(std::optional<QColor> color);
     const TitleTextAttributes& titleTextAttributes() const { return titleTextAttributes_; }
     void setTitleTextAttributes(TitleTextAttributes attributes);
+    // A translucent bar lets what lies below it show through; an opaque one
+    // paints its background fully. Translucent by default.
+    bool isTranslucent() const { return translucent_; }
+    void setTranslucent(bool translucent);
     bool prefersLargeTitles() const { return prefersLargeTitles_; }
     void setPrefersLargeTitles(bool prefers);
     const Appearance& standardAppearance() const { return standardAppearance_; }
@@ -100,6 +115,7 @@ class NavigationBar : public QWidget {
     std::optional<QColor> barTintColor_;
     TitleTextAttributes titleTextAttributes_;
     bool prefersLargeTitles_ = false;
+    bool translucent_ = true;
     Appearance standardAppearance_;
     Appearance scrollEdgeAppearance_;
     NavigationObservers observers_;

@@ -1,0 +1,136 @@
+#include "app/Program.hpp"
+
+#include <QApplication>
+
+#include <any>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "analytics/ui/TallyQtBridge.hpp"
+#include "app/AppDelegate.hpp"
+#include "app/CommandLine.hpp"
+#include "app/startup/DesktopIdentity.hpp"
+#include "app/startup/FirstMapFrameQuit.hpp"
+#include "app/startup/VersionOption.hpp"
+#include "backend/QuovaShorturlUploader.hpp"
+#include "logging/QLLog.hpp"
+#include "platform/dispatch/NotificationCenter.hpp"
+#include "platform/foundation/Bundle.hpp"
+#include "platform/location/CLLocation.hpp"
+#include "platform/location/qt/QtPositionSource.hpp"
+#include "platform/mapkit/qt/MKMapView.hpp"
+#include "platform/ui/ApplicationMain.hpp"
+#include "platform/ui/MainWindow.hpp"
+#include "platform/ui/ViewController.hpp"
+
+namespace tervolo::app {
+
+namespace {
+
+// Qt aborts with a terse message when no display is reachable; tell the user
+// what to do instead.
+bool displayAvailable() {
+    const char* platform = std::getenv("QT_QPA_PLATFORM");
+    if (platform != nullptr && *platform != '\0') return true;
+    const char* x11 = std::getenv("DISPLAY");
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    return (x11 != nullptr && *x11 != '\0') || (wayland != nullptr && *wayland != '\0');
+}
+
+// The map on the standard type, opening on the whole world and then on the
+// user's position at its first fix, until the full map screen takes the
+// window's root over.
+class MapScreen : public platform::ViewController {
+  public:
+    void loadView() override {
+        auto* map = new platform::MKMapView();
+        map->setObjectName("mapView");
+        map->setMapType(platform::MKMapType::Standard);
+        setView(map);
+        map_ = map;
+    }
+
+    void viewDidLoad() override {
+        map_->setVisibleMapRect(platform::MKMapRectWorld);
+        map_->setShowsUserLocation(true);
+        userPosition_ = platform::NotificationCenter::defaultCenter().addObserver(
+            "QuovaLocationUpdate", nullptr,
+            [this](const platform::NotificationCenter::Notification& notification) {
+                const auto found = notification.userInfo.find("CLLocation");
+                if (found == notification.userInfo.end() || map_.isNull()) return;
+                const auto* fix = std::any_cast<platform::CLLocation>(&found->second);
+                if (fix == nullptr) return;
+                map_->updateUserLocation(*fix);
+                if (!openedOnUser_) {
+                    openedOnUser_ = true;
+                    map_->setRegion(
+                        platform::MKCoordinateRegionMakeWithDistance(fix->coordinate(), 20000, 20000));
+                }
+            });
+    }
+
+  private:
+    QPointer<platform::MKMapView> map_;
+    std::unique_ptr<platform::NotificationCenter::Token> userPosition_;
+    bool openedOnUser_ = false;
+};
+
+}  // namespace
+
+std::shared_ptr<platform::ViewController> makeMapScreen() {
+    return std::make_shared<MapScreen>();
+}
+
+void installServicePorts() {
+    // Positions come from the desktop's position service, or from the recorded
+    // track that TERVOLO_NMEA_FILE names.
+    platform::QtPositionSource::installAsDefault();
+    // Shared points get their short links from the backend.
+    backend::QuovaShorturlUploader::installInPointStore();
+    // The analytics client sees the screens and the screen's size through Qt
+    // for the whole run (held, never released: the client keeps asking).
+    static auto* analyticsBridge =
+        new std::shared_ptr<analytics::TallyQtBridge>(analytics::TallyQtBridge::install());
+    (void)analyticsBridge;
+}
+
+int runProgram(int argc, char** argv) {
+    const CommandLine line = CommandLine::parse(argc, argv);
+    if (line.help) {
+        std::fputs(CommandLine::helpText().c_str(), stdout);
+        std::fflush(stdout);
+        return 0;
+    }
+    if (const auto status = answerVersionOption(argc, argv)) return *status;
+    if (!displayAvailable()) {
+        std::fprintf(stderr,
+                     "TervoloNG: no display found (neither DISPLAY nor WAYLAND_DISPLAY is set).\n"
+                     "Run it inside a desktop session, or without a screen as:\n"
+                     "  QT_QPA_PLATFORM=offscreen ./TervoloNG\n");
+        return 1;
+    }
+
+    platform::ApplicationMainConfiguration configuration;
+    configuration.desktopFileName = desktopFileName();
+    configuration.applicationCreated = [](QApplication&) {
+        QApplication::setApplicationName(QStringLiteral("TervoloNG"));
+        applyDesktopIdentity();
+        FirstMapFrameQuit::installIfRequested();
+        installServicePorts();
+    };
+    configuration.makeDelegate = [] { return std::make_shared<AppDelegate>(); };
+    configuration.makeRootViewController = [] { return makeMapScreen(); };
+    configuration.configureWindow = [](platform::MainWindow& window) {
+        const std::string name = platform::Bundle::main().infoString("CFBundleName").value_or("TervoloNG");
+        window.setWindowTitle(QString::fromStdString(name));
+        window.resize(1024, 768);
+    };
+    configuration.launchOptions = AppDelegate::launchOptions(line.links);
+    // Records logged asynchronously before the end still reach the system log.
+    configuration.afterRun = [] { logging::QLLog::sharedInstance().flushLog(); };
+    int mutableArgc = argc;
+    return platform::applicationMain(mutableArgc, argv, std::move(configuration));
+}
+
+}  // namespace tervolo::app

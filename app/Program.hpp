@@ -1,0 +1,26 @@
+#pragma once
+
+#include <memory>
+
+namespace platform {
+class ViewController;
+}
+
+namespace tervolo::app {
+
+// The whole program from its command line to its exit status: --help and
+// --version answered without a display, the no-display message, then the
+// application main with the AppDelegate and the map screen as the window's
+// root. Main thread.
+int runProgram(int argc, char** argv);
+
+// The window's root: the map screen, its factories filled with what lies
+// above it. Main thread, after the application object exists.
+std::shared_ptr<platform::ViewController> makeMapScreen();
+
+// The ports the services wait for, filled with the program's own: where
+// positions come from, who uploads short links, the analytics client's view
+// of the user interface. Main thread, after the application object exists.
+void installServicePorts();
+
+}  // namespace tervolo::app
