@@ -1,0 +1,124 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QDir>
+#include <QImage>
+#include <QPalette>
+#include <QPixmap>
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+#include "app/AppDelegate.hpp"
+#include "app/Program.hpp"
+#include "app/startup/FirstMapFrameQuit.hpp"
+#include "logging/QLLog.hpp"
+#include "platform/ui/ApplicationMain.hpp"
+#include "platform/ui/MainWindow.hpp"
+#include "testsupport/TemporaryFolder.hpp"
+#include "testsupport/logging/LogRecorder.hpp"
+
+namespace {
+
+QPalette darkPalette() {
+    QPalette palette;
+    palette.setColor(QPalette::Window, QColor(0x1e, 0x1e, 0x1e));
+    palette.setColor(QPalette::WindowText, QColor(0xe8, 0xe8, 0xe8));
+    palette.setColor(QPalette::Base, QColor(0x2b, 0x2b, 0x2b));
+    palette.setColor(QPalette::Text, QColor(0xf0, 0xf0, 0xf0));
+    palette.setColor(QPalette::Button, QColor(0x35, 0x35, 0x35));
+    palette.setColor(QPalette::ButtonText, QColor(0xf0, 0xf0, 0xf0));
+    return palette;
+}
+
+bool save(QWidget& window, const std::string& name) {
+    QDir().mkpath(TERVOLO_SCREENSHOT_DIR);
+    return window.grab().toImage().save(
+        QString::fromStdString(std::string(TERVOLO_SCREENSHOT_DIR) + "/" + name));
+}
+
+// Runs the application main as the program does (the real delegate and the
+// map screen), with the system log replaced by a recorder. At the first
+// complete map frame the window is photographed and the loop is left; after
+// the application main returns, every record logged while it ran must have
+// reached the recorder. Ends the process: 0 when all went well.
+[[noreturn]] void launchPhotographAndQuit(int scale) {
+    tervolo::testsupport::TemporaryFolder home;
+    setenv("XDG_DATA_HOME", (home.path() + "/data").c_str(), 1);
+    setenv("XDG_CACHE_HOME", (home.path() + "/cache").c_str(), 1);
+    setenv("XDG_CONFIG_HOME", (home.path() + "/config").c_str(), 1);
+    setenv("XDG_STATE_HOME", (home.path() + "/state").c_str(), 1);
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    setenv("QT_SCALE_FACTOR", std::to_string(scale).c_str(), 1);
+    unsetenv("TERVOLO_QUIT_AFTER_FIRST_FRAME");
+    const auto recorder = std::make_shared<tervolo::testsupport::LogRecorder>();
+    const std::string suffix = scale == 1 ? "" : "@2x";  // the runs are at 1 and 2
+    bool photographed = false;
+
+    platform::ApplicationMainConfiguration configuration;
+    platform::MainWindow* shownWindow = nullptr;
+    configuration.makeDelegate = [recorder] {
+        tervolo::app::AppDelegate::Services services;
+        services.addSystemLogger = [recorder] {
+            tervolo::logging::QLLog::sharedInstance().addLogger(recorder);
+        };
+        return std::make_shared<tervolo::app::AppDelegate>(std::move(services));
+    };
+    configuration.makeRootViewController = [] { return tervolo::app::makeMapScreen(); };
+    configuration.configureWindow = [&shownWindow](platform::MainWindow& window) {
+        window.setWindowTitle("TervoloNG");
+        window.resize(1024, 768);
+        shownWindow = &window;
+    };
+    configuration.applicationCreated = [&](QApplication& application) {
+        auto* watcher = new tervolo::app::FirstMapFrameQuit(
+            [](const std::string&) {},
+            [&] {
+                if (shownWindow != nullptr) {
+                    photographed = save(*shownWindow, "window-after-launch" + suffix + ".png");
+                    if (scale == 1) {
+                        QApplication::setPalette(darkPalette());
+                        photographed = save(*shownWindow, "window-after-launch-dark.png") && photographed;
+                    }
+                }
+                QMetaObject::invokeMethod(QCoreApplication::instance(), &QCoreApplication::quit,
+                                          Qt::QueuedConnection);
+            },
+            &application);
+        application.installEventFilter(watcher);
+    };
+    // Flushing in afterRun is what the program does; without it the
+    // asynchronous records logged at the end could still be queued.
+    configuration.afterRun = [] { tervolo::logging::QLLog::sharedInstance().flushLog(); };
+    int argc = 1;
+    char name[] = "tervolo_app_tests";
+    char* argv[] = {name, nullptr};
+    const int status = platform::applicationMain(argc, argv, std::move(configuration));
+
+    const auto texts = recorder->messages();
+    bool sawLaunch = false;
+    bool sawTerminate = false;
+    for (const auto& text : texts) {
+        sawLaunch = sawLaunch || text == "This is a verbose message.";
+        sawTerminate = sawTerminate || text == "applicationWillTerminate";
+    }
+    std::fprintf(stderr, "status %d, photographed %d, launch lines %d, terminate line %d\n", status,
+                 photographed, sawLaunch, sawTerminate);
+    std::fflush(stderr);
+    std::_Exit(status == 0 && photographed && sawLaunch && sawTerminate ? 0 : 1);
+}
+
+// A process of its own for each run: the application main makes the one
+// QApplication of its process.
+TEST(Launch, ShowsTheMapScreenAndDeliversEveryRecord) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(launchPhotographAndQuit(1), ::testing::ExitedWithCode(0),
+                "status 0, photographed 1, launch lines 1, terminate line 1");
+    EXPECT_EXIT(launchPhotographAndQuit(2), ::testing::ExitedWithCode(0),
+                "status 0, photographed 1, launch lines 1, terminate line 1");
+}
+
+}  // namespace
