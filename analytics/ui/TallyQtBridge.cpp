@@ -6,6 +6,7 @@
 #include <QScreen>
 
 #include "analytics/TallyCommon.hpp"
+#include "analytics/TallyDeviceInfo.hpp"
 #include "analytics/TallyViewTracking.hpp"
 #include "analytics/ui/TallyStarRatingDialog.hpp"
 #include "platform/dispatch/NotificationCenter.hpp"
@@ -34,20 +35,6 @@ int orientationNumber(Qt::ScreenOrientation orientation) {
     }
 }
 
-TallyDesktopState desktopState(Qt::ApplicationState state) {
-    switch (state) {
-        case Qt::ApplicationActive:
-            return TallyDesktopState::Active;
-        case Qt::ApplicationInactive:
-            return TallyDesktopState::Inactive;
-        case Qt::ApplicationHidden:
-            return TallyDesktopState::Hidden;
-        case Qt::ApplicationSuspended:
-            return TallyDesktopState::Suspended;
-    }
-    return TallyDesktopState::Inactive;
-}
-
 }  // namespace
 
 TallyQtBridge::TallyQtBridge() : context_(std::make_unique<QObject>()) {}
@@ -63,11 +50,13 @@ std::shared_ptr<TallyQtBridge> TallyQtBridge::install() {
             }
         });
     auto* raw = bridge.get();
-    if (auto* application = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
-        QObject::connect(application, &QGuiApplication::applicationStateChanged, raw->context_.get(),
-                         [raw](Qt::ApplicationState state) { raw->state_.update(desktopState(state)); });
-        QObject::connect(application, &QCoreApplication::aboutToQuit, raw->context_.get(),
-                         [raw] { raw->state_.terminate(); });
+    // The tokens live in the bridge: no notice reaches a destroyed one.
+    auto& center = platform::NotificationCenter::defaultCenter();
+    raw->backgroundObservation_ = center.addObserver(kTallyApplicationDidEnterBackground, nullptr,
+                                                     [raw](const auto&) { raw->inBackground_ = true; });
+    raw->foregroundObservation_ = center.addObserver(kTallyApplicationWillEnterForeground, nullptr,
+                                                     [raw](const auto&) { raw->inBackground_ = false; });
+    if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()) != nullptr) {
         if (QScreen* screen = QGuiApplication::primaryScreen()) {
             QObject::connect(
                 screen, &QScreen::orientationChanged, raw->context_.get(), [](Qt::ScreenOrientation) {
@@ -101,7 +90,7 @@ int TallyQtBridge::interfaceOrientation() const {
 }
 
 bool TallyQtBridge::isApplicationInBackground() const {
-    return state_.isInBackground();
+    return inBackground_;
 }
 
 std::string TallyQtBridge::titleForViewController(platform::ViewController& controller) {

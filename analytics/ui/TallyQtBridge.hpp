@@ -4,8 +4,8 @@
 #include <optional>
 #include <string>
 
-#include "analytics/TallyApplicationState.hpp"
 #include "analytics/TallyUIPort.hpp"
+#include "platform/dispatch/NotificationCenter.hpp"
 
 class QObject;
 
@@ -24,9 +24,11 @@ struct TallyPresentableController : TallyPresentable {
 
 // What the analytics client learns from the Qt user interface: every screen
 // that appears (the view controllers' global screen-appeared hook feeds view
-// tracking), the application's state (hidden, active, quitting: mapped to
-// background, foreground and terminate), the primary screen's size, scale and
-// orientation, and the top controller to present the client's screens on.
+// tracking), whether the application is in the background (from the
+// application's lifecycle notices, which the client also follows itself: the
+// lifecycle source is the one place that reads Qt's states), the primary
+// screen's size, scale and orientation, and the top controller to present
+// the client's screens on.
 //
 // Main thread, after the QApplication exists. install() makes it the UI port
 // of TallyCommon; the returned object undoes it all when destroyed.
@@ -56,7 +58,9 @@ class TallyQtBridge : public TallyUIPort {
   private:
     TallyQtBridge();
     std::unique_ptr<QObject> context_;
-    TallyApplicationState state_;
+    bool inBackground_ = false;
+    std::unique_ptr<platform::NotificationCenter::Token> backgroundObservation_;
+    std::unique_ptr<platform::NotificationCenter::Token> foregroundObservation_;
 };
 
 }  // namespace tervolo::analytics

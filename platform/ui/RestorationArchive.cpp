@@ -10,6 +10,8 @@
 #include "platform/foundation/FileManager.hpp"
 #include "platform/foundation/OSLog.hpp"
 #include "platform/foundation/PropertyValueJSON.hpp"
+#include "platform/ui/ApplicationLifecycle.hpp"
+#include "platform/ui/ApplicationTermination.hpp"
 #include "platform/ui/MainWindow.hpp"
 #include "platform/ui/ViewControllerMainThread.hpp"
 
@@ -197,22 +199,22 @@ bool RestorationArchive::restore(const std::vector<std::shared_ptr<ViewControlle
 
 void RestorationArchive::saveOnResignActiveAndQuit() {
     PLATFORM_UI_ASSERT_MAIN_THREAD();
-    auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
-    if (app == nullptr) return;
-    auto saveAll = [this] {
+    auto saveAll = [this](const NotificationCenter::Notification&) {
         std::vector<std::shared_ptr<ViewController>> roots;
         for (MainWindow* window : MainWindow::windows()) {
             if (auto root = window->rootViewController()) roots.push_back(root);
         }
         save(roots);
     };
-    // Connected through an object of ours, so the hooks end with the archive.
-    connections_ = std::make_unique<QObject>();
-    QObject::connect(app, &QGuiApplication::applicationStateChanged, connections_.get(),
-                     [saveAll](Qt::ApplicationState state) {
-                         if (state != Qt::ApplicationActive) saveAll();
-                     });
-    QObject::connect(app, &QCoreApplication::aboutToQuit, connections_.get(), saveAll);
+    // The lifecycle source's notices, not Qt's states: it is the one place
+    // that maps them. The tokens end the hooks with the archive.
+    auto& center = NotificationCenter::defaultCenter();
+    observations_.clear();
+    for (const char* name :
+         {kDesktopApplicationDidResignActiveNotification, kApplicationDidEnterBackgroundNotification,
+          kApplicationWillTerminateNotification}) {
+        observations_.push_back(center.addObserver(name, nullptr, saveAll));
+    }
 }
 
 AppVersionRestorationGate::AppVersionRestorationGate(std::function<std::optional<std::string>()> version)

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/dispatch/NotificationCenter.hpp"
 #include "platform/ui/RestorationCoder.hpp"
 #include "platform/ui/ViewController.hpp"
 
@@ -75,9 +76,9 @@ class RestorationArchive {
     // restore nothing. True when something was handed over.
     bool restore(const std::vector<std::shared_ptr<ViewController>>& roots);
 
-    // Saves the roots of all main windows when the application stops being
-    // active and when it is about to quit, for as long as this archive lives.
-    // Needs a QGuiApplication.
+    // Saves the roots of all main windows when the application loses the
+    // focus, goes to the background and is about to quit (the lifecycle
+    // source's notices on the default centre), for as long as this archive lives.
     void saveOnResignActiveAndQuit();
 
     ~RestorationArchive();
@@ -91,7 +92,7 @@ class RestorationArchive {
     std::weak_ptr<Delegate> delegate_;
     std::shared_ptr<Delegate> defaultDelegate_;
     bool read_ = false;
-    std::unique_ptr<QObject> connections_;  // ends the application hooks with the archive
+    std::vector<std::unique_ptr<NotificationCenter::Token>> observations_;  // end with the archive
 };
 
 // The gate on the application version: saving stamps "appVersion" (when a

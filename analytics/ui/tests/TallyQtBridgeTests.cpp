@@ -91,5 +91,25 @@ TEST_F(TallyQtBridgeTest, ScreenFactsAndNaming) {
     EXPECT_FALSE(bridge_->isApplicationInBackground());
 }
 
+// The bridge reads the application's lifecycle notices, not Qt's states: the
+// background lasts from did-enter-background to will-enter-foreground, and a
+// focus change alone leaves it alone.
+TEST_F(TallyQtBridgeTest, BackgroundFollowsTheLifecycleNotices) {
+    bridge_ = TallyQtBridge::install();
+    auto& center = platform::NotificationCenter::defaultCenter();
+    const std::vector<std::pair<const char*, bool>> steps = {
+        {"UIApplicationWillResignActiveNotification", false},
+        {"UIApplicationDidEnterBackgroundNotification", true},
+        {"NSApplicationDidBecomeActiveNotification", true},
+        {"UIApplicationWillEnterForegroundNotification", false},
+        {"NSApplicationDidResignActiveNotification", false},
+    };
+    for (const auto& [notice, inBackground] : steps) {
+        SCOPED_TRACE(notice);
+        center.post(notice);
+        EXPECT_EQ(bridge_->isApplicationInBackground(), inBackground);
+    }
+}
+
 }  // namespace
 }  // namespace tervolo::analytics

@@ -7,9 +7,11 @@
 
 #include "ViewControllerTestSupport.hpp"
 #include "WidgetKitTestSupport.hpp"
+#include "platform/dispatch/NotificationCenter.hpp"
 #include "platform/foundation/FileManager.hpp"
-#include "platform/ui/Animator.hpp"
 #include "platform/ui/AnimationWidget.hpp"
+#include "platform/ui/Animator.hpp"
+#include "platform/ui/ApplicationLifecycle.hpp"
 #include "platform/ui/MainWindow.hpp"
 #include "platform/ui/NavigationController.hpp"
 #include "platform/ui/PopoverPresentationController.hpp"
@@ -271,9 +273,12 @@ class Restorable : public ViewController {
 
 }  // namespace
 
-// The archive is written when the application quits.
+// The archive is written when the application quits, as the lifecycle source
+// reports it.
 TEST_F(PresentationTransitionTest, RestorationArchiveIsWrittenAtQuit) {
     tervolo::testsupport::TemporaryFolder folder;
+    platform::ApplicationLifecycle lifecycle(*QCoreApplication::instance(), {},
+                                             platform::NotificationCenter::defaultCenter());
     MainWindow window;
     window.setRootViewController(std::make_shared<Restorable>());
     platform::RestorationArchive archive(folder.file("state.json"));
