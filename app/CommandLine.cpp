@@ -1,8 +1,36 @@
 #include "app/CommandLine.hpp"
 
+#include <algorithm>
+#include <array>
+#include <cctype>
 #include <string_view>
 
 namespace tervolo::app {
+
+namespace {
+
+// Qt's own options that take the next argument as their value.
+constexpr std::array<std::string_view, 13> kQtOptionsWithValue = {"-platform",        "-platformpluginpath",
+                                                                  "-platformtheme",   "-plugin",
+                                                                  "-qwindowgeometry", "-qwindowtitle",
+                                                                  "-qwindowicon",     "-style",
+                                                                  "-stylesheet",      "-display",
+                                                                  "-geometry",        "-title",
+                                                                  "-session"};
+
+// A scheme (a letter, then letters, digits, "+", "-" or "."), a colon and something after it.
+bool isLink(std::string_view argument) {
+    const auto colon = argument.find(':');
+    if (colon == std::string_view::npos || colon == 0 || colon + 1 == argument.size()) return false;
+    if (std::isalpha(static_cast<unsigned char>(argument[0])) == 0) return false;
+    for (size_t index = 1; index < colon; ++index) {
+        const auto c = static_cast<unsigned char>(argument[index]);
+        if (std::isalnum(c) == 0 && c != '+' && c != '-' && c != '.') return false;
+    }
+    return true;
+}
+
+}  // namespace
 
 CommandLine CommandLine::parse(int argc, const char* const* argv) {
     CommandLine line;
@@ -13,10 +41,11 @@ CommandLine CommandLine::parse(int argc, const char* const* argv) {
             line.help = true;
         } else if (argument == "--version") {
             line.version = true;
-        } else if (!argument.empty() && argument.front() != '-') {
-            // A link has a scheme before "://"; anything else is a value of a Qt option.
-            const auto separator = argument.find("://");
-            if (separator != std::string_view::npos && separator > 0) line.links.emplace_back(argument);
+        } else if (std::find(kQtOptionsWithValue.begin(), kQtOptionsWithValue.end(), argument) !=
+                   kQtOptionsWithValue.end()) {
+            ++index;  // its value is Qt's, even when it looks like a link
+        } else if (isLink(argument)) {
+            line.links.emplace_back(argument);
         }
     }
     return line;
@@ -29,7 +58,8 @@ std::string CommandLine::helpText() {
            "\n"
            "  --help       show this text and quit\n"
            "  --version    show the name, version and build, and quit\n"
-           "  link         a short link of a shared place (https://...), opened at launch\n"
+           "  link         a tervolo: link or a short link of a shared place (https://...), opened at "
+           "launch\n"
            "\n"
            "Without a display, run it as: QT_QPA_PLATFORM=offscreen TervoloNG\n"
            "TERVOLO_QUIT_AFTER_FIRST_FRAME=1 quits after the first complete map frame and writes\n"

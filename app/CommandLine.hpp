@@ -10,7 +10,7 @@ namespace tervolo::app {
 struct CommandLine {
     bool help = false;     // "--help" or "-h"
     bool version = false;  // "--version"
-    // The links among the arguments ("scheme://…"), in their order.
+    // The links among the arguments ("scheme:…"), in their order.
     std::vector<std::string> links;
 
     static CommandLine parse(int argc, const char* const* argv);
