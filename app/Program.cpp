@@ -10,9 +10,11 @@
 #include "analytics/ui/TallyQtBridge.hpp"
 #include "app/AppDelegate.hpp"
 #include "app/CommandLine.hpp"
+#include "app/MapScreenAlertPresenter.hpp"
 #include "app/startup/DesktopIdentity.hpp"
 #include "app/startup/FirstMapFrameQuit.hpp"
 #include "app/startup/VersionOption.hpp"
+#include "backend/QuovaIssueDisplayManager.hpp"
 #include "backend/QuovaShorturlUploader.hpp"
 #include "logging/QLLog.hpp"
 #include "platform/dispatch/NotificationCenter.hpp"
@@ -82,12 +84,23 @@ std::shared_ptr<platform::ViewController> makeMapScreen() {
     return std::make_shared<MapScreen>();
 }
 
+std::shared_ptr<platform::ViewController> currentMapScreen() {
+    // The first window, in the application's window order, whose root is the map screen.
+    for (platform::MainWindow* window : platform::MainWindow::windows()) {
+        if (auto root = std::dynamic_pointer_cast<MapScreen>(window->rootViewController())) return root;
+    }
+    return nullptr;
+}
+
 void installServicePorts() {
     // Positions come from the desktop's position service, or from the recorded
     // track that TERVOLO_NMEA_FILE names.
     platform::QtPositionSource::installAsDefault();
     // Shared points get their short links from the backend.
     backend::QuovaShorturlUploader::installInPointStore();
+    // A failed secure connection is told to the user on the map screen.
+    backend::QuovaIssueDisplayManager::shared().setPresenter(
+        std::make_shared<MapScreenAlertPresenter>([] { return currentMapScreen(); }));
     // The analytics client sees the screens and the screen's size through Qt
     // for the whole run (held, never released: the client keeps asking).
     static auto* analyticsBridge =

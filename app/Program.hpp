@@ -18,9 +18,14 @@ int runProgram(int argc, char** argv);
 // above it. Main thread, after the application object exists.
 std::shared_ptr<platform::ViewController> makeMapScreen();
 
+// The map screen now: the root of the first window that has it; none before
+// the window exists. Main thread.
+std::shared_ptr<platform::ViewController> currentMapScreen();
+
 // The ports the services wait for, filled with the program's own: where
-// positions come from, who uploads short links, the analytics client's view
-// of the user interface. Main thread, after the application object exists.
+// positions come from, who uploads short links, where the secure-connection
+// alert shows, the analytics client's view of the user interface. Main thread, after the application object
+// exists.
 void installServicePorts();
 
 }  // namespace tervolo::app

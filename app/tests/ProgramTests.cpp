@@ -13,10 +13,53 @@
 #include <vector>
 
 #include "app/CommandLine.hpp"
+#include "app/MapScreenAlertPresenter.hpp"
 #include "app/Program.hpp"
+#include "platform/ui/AlertController.hpp"
+#include "platform/ui/Animator.hpp"
+#include "platform/ui/MainWindow.hpp"
+#include "platform/ui/PresentationRecorder.hpp"
+#include "platform/ui/ViewController.hpp"
 #include "testsupport/TemporaryFolder.hpp"
 
 namespace {
+
+QApplication& application() {
+    static int argc = 1;
+    static char name[] = "tervolo_app_tests";
+    static char* argv[] = {name, nullptr};
+    static auto* app = new QApplication(argc, argv);
+    return *app;
+}
+
+// The secure-connection alert goes to the map screen once the window has it:
+// none before the window, then the program's map screen (and not another root).
+TEST(MapScreenAlertPresenter, PresentsOnTheMapScreenOfTheWindow) {
+    application();
+    platform::ImmediateAnimationsScope immediate;
+    platform::PresentationRecorder recorder;
+    tervolo::app::MapScreenAlertPresenter presenter([] { return tervolo::app::currentMapScreen(); });
+    EXPECT_FALSE(presenter.hasMapScreen());
+    platform::MainWindow other;
+    other.setRootViewController(std::make_shared<platform::ViewController>());
+    EXPECT_FALSE(presenter.hasMapScreen());
+    platform::MainWindow window;
+    const auto screen = tervolo::app::makeMapScreen();
+    window.setRootViewController(screen);
+    window.show();
+    ASSERT_TRUE(presenter.hasMapScreen());
+    int chosen = 0;
+    presenter.presentOnMapScreen({"api.example", "Secure connections fail.", "OK", [&chosen] { ++chosen; }});
+    const auto alert = recorder.topAlert();
+    ASSERT_NE(alert, nullptr);
+    EXPECT_EQ(alert->title(), "api.example");
+    EXPECT_EQ(alert->message(), "Secure connections fail.");
+    EXPECT_EQ(recorder.actionTitles(), std::vector<std::string>{"OK"});
+    EXPECT_EQ(screen->presentedViewController(), alert);
+    EXPECT_TRUE(recorder.entries().back().animated);
+    EXPECT_TRUE(recorder.chooseAction("OK"));
+    EXPECT_EQ(chosen, 1);
+}
 
 // The command line: --help, --version, links among Qt's own options.
 TEST(CommandLine, ParsesHelpVersionAndLinks) {
