@@ -13,12 +13,17 @@
 #include <vector>
 
 #include "app/AppDelegate.hpp"
+#include "backend/DeviceInformation.hpp"
+#include "backend/QuovaDeviceManager.hpp"
 #include "logging/QLAbstractLogger.hpp"
 #include "logging/QLLog.hpp"
 #include "logging/QLLogging.hpp"
 #include "platform/dispatch/NotificationCenter.hpp"
+#include "platform/dispatch/RunLoop.hpp"
 #include "platform/ui/ApplicationLifecycle.hpp"
 #include "platform/ui/NavigationBar.hpp"
+#include "testsupport/LoopbackHTTPServer.hpp"
+#include "testsupport/VirtualClockScope.hpp"
 
 namespace {
 
@@ -226,6 +231,35 @@ TEST_F(AppDelegateTest, PushTokenIsNoneBeforeTheFirstRegistration) {
         if (entry.rfind("device ", 0) == 0) device.push_back(entry);
     }
     EXPECT_EQ(device, (std::vector<std::string>{"device apnsToken (none)", "device registerWithBackend"}));
+}
+
+// With the real device manager: the first registration request the launch
+// starts already carries the push token "(none)".
+TEST_F(AppDelegateTest, TheFirstRegistrationRequestCarriesTheTokenNone) {
+    tervolo::testsupport::VirtualClockScope time;  // the 10 s heartbeat stays still
+    tervolo::testsupport::LoopbackHTTPServer server;
+    server.route("POST", "/apps/api/device",
+                 tervolo::testsupport::CannedReply::json(
+                     R"({"deviceID":"42","updateCount":"0","testlevel":"0","pushlevel":"0"})"));
+    tervolo::backend::QuovaDeviceManager::Dependencies dependencies;
+    dependencies.apiBaseURL = [url = server.url()] { return url; };
+    dependencies.deviceInformation = &tervolo::backend::DeviceInformation::current;
+    dependencies.trackEvent = [](const std::string&, const std::map<std::string, std::string>&) {};
+    dependencies.showTamperedCertAlert = [](std::string) {};
+    const auto manager = tervolo::backend::QuovaDeviceManager::make(std::move(dependencies));
+    EXPECT_FALSE(manager->apnsToken().has_value());
+
+    AppDelegate::Services made = services();
+    made.setApnsToken = [manager](std::optional<std::string> token) {
+        manager->setApnsToken(std::move(token));
+    };
+    made.registerWithBackend = [manager] { manager->registerWithBackend(); };
+    AppDelegate delegate(std::move(made));
+    delegate.application(std::nullopt);
+    ASSERT_TRUE(platform::RunLoop::runUntil([&] { return manager->deviceID().has_value(); }, 30));
+    const auto requests = server.requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_NE(requests[0].body.find("\"push_token\":\"(none)\""), std::string::npos) << requests[0].body;
 }
 
 // Every handler: its line, its event, its further actions; without a location
