@@ -48,6 +48,7 @@ void PointDetailsViewController::textViewDidEndEditing(platform::TextView& view)
 void PointDetailsViewController::textViewDidChange(platform::TextView& view) {
     pointHasBeenEdited_ = true;
     markPointAsEdited();
+    followTextDirection(&view);
     setHeightConstraint(&view);
 }
 

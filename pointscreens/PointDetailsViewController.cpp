@@ -1,11 +1,14 @@
 #include "pointscreens/PointDetailsViewController.hpp"
 
 #include <QEvent>
+#include <QFontMetricsF>
 #include <QGraphicsOpacityEffect>
 #include <QHBoxLayout>
 #include <QIcon>
 #include <QPixmap>
 #include <QSpacerItem>
+#include <QTextDocument>
+#include <QTextOption>
 #include <QVBoxLayout>
 
 #include <cmath>
@@ -91,8 +94,15 @@ class PointDetailsViewController::ViewEvents : public QObject {
   public:
     ViewEvents(PointDetailsViewController* screen, QObject* parent) : QObject(parent), screen_(screen) {}
     bool eventFilter(QObject* watched, QEvent* event) override {
-        (void)watched;
-        screen_->handleViewEvent(event);
+        if (watched == parent()) {
+            screen_->handleViewEvent(event);
+        } else if (event->type() == QEvent::Resize && screen_->tagFlowView_) {
+            // The chips flow into more or fewer rows at a new width. Filters
+            // run before the list's own resize handling: flow them now, then
+            // take the list's new height.
+            screen_->tagFlowView_->rearrangeViews();
+            screen_->applyConstraints();
+        }
         return false;
     }
 
@@ -133,7 +143,9 @@ void PointDetailsViewController::loadView() {
     root->setObjectName(kViewName);
     buildView(root);
     setView(root);
-    root->installEventFilter(new ViewEvents(this, root));
+    auto* events = new ViewEvents(this, root);
+    root->installEventFilter(events);
+    if (tagFlowView_) tagFlowView_->installEventFilter(events);
 }
 
 void PointDetailsViewController::buildView(QWidget* root) {
@@ -156,6 +168,9 @@ void PointDetailsViewController::buildView(QWidget* root) {
         view->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         view->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         view->setFrameShape(QFrame::NoFrame);
+        // Opening the screen must not start editing: a click (or the
+        // keyboard user's own choice) begins it, not the first focus.
+        view->setFocusPolicy(Qt::ClickFocus);
         line->addWidget(view, 1, Qt::AlignTop);
         auto* side = new QVBoxLayout();
         side->setContentsMargins(0, 0, 0, 0);
@@ -215,6 +230,7 @@ void PointDetailsViewController::buildView(QWidget* root) {
     tagRow->addWidget(addTagInfoLabel_, 1);
     addTagButton_ = new QPushButton(QStringLiteral("+"), root);
     addTagButton_->setObjectName("addTagButton");
+    addTagButton_->setFixedWidth(addTagButton_->sizeHint().height() + 8);
     addTagButton_->setToolTip(QString::fromStdString(localizedString("Add Tag")));
     tagRow->addWidget(addTagButton_, 0, Qt::AlignTop);
     column->addLayout(tagRow);
@@ -346,16 +362,32 @@ void PointDetailsViewController::applyConstraints() {
         if (tagListContainerHeight_->isActive()) {
             tagListContainer_->setFixedHeight(static_cast<int>(tagListContainerHeight_->constant()));
         } else {
-            tagListContainer_->setMinimumHeight(0);
-            tagListContainer_->setMaximumHeight(QWIDGETSIZE_MAX);
-            tagFlowView_->setFixedHeight(
-                static_cast<int>(std::ceil(tagFlowView_->intrinsicContentSize().height())));
+            const int chips = static_cast<int>(std::ceil(tagFlowView_->intrinsicContentSize().height()));
+            tagFlowView_->setFixedHeight(chips);
+            tagListContainer_->setFixedHeight(chips);
         }
     }
     if (auto* root = viewIfLoaded()) {
         if (root->layout()) root->layout()->invalidate();
         root->update();
     }
+}
+
+void PointDetailsViewController::followTextDirection(platform::TextView* textView) {
+    if (!textView) return;
+    // The text starts on the side its own script reads from: a Hebrew or
+    // Arabic title stands at the right whatever the window's direction.
+    QTextOption option = textView->document()->defaultTextOption();
+    const QString text = textView->text();
+    const Qt::LayoutDirection direction = text.isEmpty()
+                                              ? textView->layoutDirection()
+                                              : (text.isRightToLeft() ? Qt::RightToLeft : Qt::LeftToRight);
+    const Qt::Alignment alignment =
+        Qt::AlignAbsolute | (direction == Qt::RightToLeft ? Qt::AlignRight : Qt::AlignLeft);
+    if (option.textDirection() == direction && option.alignment() == alignment) return;
+    option.setTextDirection(direction);
+    option.setAlignment(alignment);
+    textView->document()->setDefaultTextOption(option);
 }
 
 // --- lifecycle --------------------------------------------------------------
@@ -430,6 +462,8 @@ void PointDetailsViewController::viewDidLoad() {
         subtitleView_->setText(QString::fromStdString(point_ ? point_->subtitle().value_or("") : ""));
         subtitleView_->setReturnKeyType(platform::ReturnKeyType::Done);
     }
+    followTextDirection(titleView_);
+    followTextDirection(subtitleView_);
 
     loadChips();
     loadSourceRow();
@@ -479,7 +513,10 @@ void PointDetailsViewController::loadChips() {
     tagFlowView_->setTagHighlightedBackgroundColor(kSystemRed);
     tagFlowView_->setCornerRadius(6);
     tagFlowView_->setPaddingX(8);
-    tagFlowView_->setPaddingY(4);
+    // The chip list sizes a chip from its font's point size; the text needs
+    // the font's line height, so the padding makes up the difference.
+    const QFontMetricsF metrics(chipFont);
+    tagFlowView_->setPaddingY(std::ceil((metrics.height() - chipFont.pointSizeF()) / 2) + 3);
     tagFlowView_->setMarginX(6);
     tagFlowView_->setMarginY(6);
     const auto& identifiers = point_->tags();

@@ -198,6 +198,7 @@ class PointDetailsViewController : public platform::ViewController,
     void addChip(const std::string& title, const std::string& identifier,
                  const std::optional<platform::Color>& color);
     void showChipArea();
+    void followTextDirection(platform::TextView* textView);
     void showSaveFailure(const platform::Error& error);
     void putPointBackOnMainMap();
 
