@@ -128,6 +128,9 @@ PointDetailsViewController::PointDetailsViewController(std::optional<std::string
 
 PointDetailsViewController::~PointDetailsViewController() {
     if (tagTableHeightTimer_) tagTableHeightTimer_->invalidate();
+    // The base class deletes the view after this object is gone: the view's
+    // last events must not reach it.
+    delete events_.data();
 }
 
 std::function<void()> PointDetailsViewController::guarded(void (PointDetailsViewController::*action)()) {
@@ -143,9 +146,9 @@ void PointDetailsViewController::loadView() {
     root->setObjectName(kViewName);
     buildView(root);
     setView(root);
-    auto* events = new ViewEvents(this, root);
-    root->installEventFilter(events);
-    if (tagFlowView_) tagFlowView_->installEventFilter(events);
+    events_ = new ViewEvents(this, root);
+    root->installEventFilter(events_);
+    if (tagFlowView_) tagFlowView_->installEventFilter(events_);
 }
 
 void PointDetailsViewController::buildView(QWidget* root) {

@@ -252,6 +252,7 @@ class PointDetailsViewController : public platform::ViewController,
     std::vector<std::string> unresolvedTagIdentifiers_;
     std::vector<std::unique_ptr<platform::NavigationObservers::Token>> barTokens_;
     std::shared_ptr<platform::Timer> tagTableHeightTimer_;
+    QPointer<QObject> events_;
     std::shared_ptr<int> lifetime_ = std::make_shared<int>(0);
 };
 
