@@ -133,6 +133,25 @@ PointDetailsViewController::~PointDetailsViewController() {
     delete events_.data();
 }
 
+std::shared_ptr<PointDetailsViewController> PointDetailsViewController::presentForPoint(
+    platform::ViewController& presenter, std::shared_ptr<points::QuovaMapPoint> point,
+    std::weak_ptr<mapscreen::MainMapPort> mainVC) {
+    auto screen = std::make_shared<PointDetailsViewController>(std::string(kViewName));
+    screen->setPoint(std::move(point));
+    screen->setMainVC(std::move(mainVC));
+    auto navigation = std::make_shared<platform::NavigationController>(screen);
+    if (presenter.traitCollection().userInterfaceIdiom ==
+        platform::TraitCollection::UserInterfaceIdiom::phone) {
+        navigation->setModalPresentationStyle(platform::ModalPresentationStyle::fullScreen);
+    } else {
+        navigation->setModalPresentationStyle(platform::ModalPresentationStyle::formSheet);
+        const QSize size = presenter.view()->size();
+        screen->setPreferredContentSize(QSizeF(size.width() / 2.0, size.height() * 2.0 / 3.0));
+    }
+    presenter.present(navigation, true);
+    return screen;
+}
+
 std::function<void()> PointDetailsViewController::guarded(void (PointDetailsViewController::*action)()) {
     return [this, action, alive = std::weak_ptr<int>(lifetime_)] {
         if (alive.lock()) (this->*action)();

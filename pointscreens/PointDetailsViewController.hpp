@@ -71,6 +71,15 @@ class PointDetailsViewController : public platform::ViewController,
                                         const platform::Bundle* bundle = nullptr);
     ~PointDetailsViewController() override;
 
+    // Opens the screen as the map screen does for its selected point: a new
+    // screen for `point` with `mainVC`, in a new navigation controller,
+    // presented animated from `presenter`: full screen on a phone, else as a
+    // form sheet with the screen's preferred size half the width and two
+    // thirds of the height of the presenter's view.
+    static std::shared_ptr<PointDetailsViewController> presentForPoint(
+        platform::ViewController& presenter, std::shared_ptr<points::QuovaMapPoint> point,
+        std::weak_ptr<mapscreen::MainMapPort> mainVC);
+
     // --- fields ----------------------------------------------------------
     const std::shared_ptr<points::QuovaMapPoint>& point() const { return point_; }
     void setPoint(std::shared_ptr<points::QuovaMapPoint> point) { point_ = std::move(point); }

@@ -497,6 +497,27 @@ TEST_F(DetailsScreenTest, ResizingFollowsTheWindowsAspectAndMeasuresAgain) {
     settle();
 }
 
+TEST_F(DetailsScreenTest, TheMapScreenOpensItAsAFormSheetOfHalfItsWidthAndTwoThirdsOfItsHeight) {
+    window_ = std::make_unique<platform::MainWindow>();
+    window_->resize(1200, 900);
+    host_ = std::make_shared<pointscreens_test::DetailsHost>();
+    window_->setRootViewController(host_);
+    window_->show();
+    settle();
+    auto point = savedPoint("Kauppatori");
+    auto screen = PointDetailsViewController::presentForPoint(*host_, point, mainMap_);
+    settle();
+    const QSize hostSize = host_->view()->size();
+    EXPECT_EQ(screen->point(), point);
+    EXPECT_EQ(screen->mainVC(), mainMap_);
+    EXPECT_EQ(screen->preferredContentSize(), QSizeF(hostSize.width() / 2.0, hostSize.height() * 2.0 / 3.0));
+    ASSERT_NE(screen->navigationController(), nullptr);
+    EXPECT_EQ(host_->presentedViewController().get(), screen->navigationController());
+    EXPECT_EQ(screen->navigationController()->modalPresentationStyle(),
+              platform::ModalPresentationStyle::formSheet);
+    EXPECT_EQ(screen->title(), "Point Details");
+}
+
 TEST_F(DetailsScreenTest, OtherOverlaysGetAPlainRendererAndARecord) {
     auto screen = present(savedPoint("Kauppatori"));
     class Square : public platform::MKOverlay {
