@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/AppDelegate.hpp"
 #include "app/Program.hpp"
@@ -98,17 +99,26 @@ bool save(QWidget& window, const std::string& name) {
     char* argv[] = {name, nullptr};
     const int status = platform::applicationMain(argc, argv, std::move(configuration));
 
-    const auto texts = recorder->messages();
+    // The handlers' lines in the order they came: launch, activation at the
+    // first focus, and at the end the window closing, then the end itself.
+    std::vector<std::string> lifecycle;
     bool sawLaunch = false;
-    bool sawTerminate = false;
-    for (const auto& text : texts) {
+    for (const auto& text : recorder->messages()) {
         sawLaunch = sawLaunch || text == "This is a verbose message.";
-        sawTerminate = sawTerminate || text == "applicationWillTerminate";
+        if (text.rfind("application", 0) == 0 || text.rfind("macApplication", 0) == 0)
+            lifecycle.push_back(text);
     }
-    std::fprintf(stderr, "status %d, photographed %d, launch lines %d, terminate line %d\n", status,
-                 photographed, sawLaunch, sawTerminate);
+    std::string order;
+    for (const auto& text : lifecycle) order += text + " ";
+    const std::string start = "applicationDidBecomeActive macApplicationDidBecomeActive ";
+    const std::string end =
+        "applicationWillResignActive applicationDidEnterBackground applicationWillTerminate ";
+    const bool lifecycleInOrder = order.size() >= start.size() + end.size() && order.rfind(start, 0) == 0 &&
+                                  order.compare(order.size() - end.size(), end.size(), end) == 0;
+    std::fprintf(stderr, "status %d, photographed %d, launch lines %d, lifecycle in order %d (%s)\n", status,
+                 photographed, sawLaunch, lifecycleInOrder, order.c_str());
     std::fflush(stderr);
-    std::_Exit(status == 0 && photographed && sawLaunch && sawTerminate ? 0 : 1);
+    std::_Exit(status == 0 && photographed && sawLaunch && lifecycleInOrder ? 0 : 1);
 }
 
 // A process of its own for each run: the application main makes the one
@@ -116,9 +126,9 @@ bool save(QWidget& window, const std::string& name) {
 TEST(Launch, ShowsTheMapScreenAndDeliversEveryRecord) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(launchPhotographAndQuit(1), ::testing::ExitedWithCode(0),
-                "status 0, photographed 1, launch lines 1, terminate line 1");
+                "status 0, photographed 1, launch lines 1, lifecycle in order 1");
     EXPECT_EXIT(launchPhotographAndQuit(2), ::testing::ExitedWithCode(0),
-                "status 0, photographed 1, launch lines 1, terminate line 1");
+                "status 0, photographed 1, launch lines 1, lifecycle in order 1");
 }
 
 }  // namespace
