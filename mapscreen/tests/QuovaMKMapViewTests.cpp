@@ -331,51 +331,5 @@ TEST_F(QuovaMKMapViewTest, PublishesTheMapStateForSharing) {
     EXPECT_FALSE(tervolo::backend::MapStateSnapshot::current());
 }
 
-// Eight drawing threads ask for tile rects while the map moves and zooms on the
-// main thread, and go on asking after the view is gone (they then get no
-// answer). Run under ThreadSanitizer in CI.
-TEST_F(QuovaMKMapViewTest, TileRectsFromEightThreadsWhileTheMapMoves) {
-    map_->setMapStyle(QuovaBaseMapStyle::osm);
-    const auto overlay = map_->currentTileOverlay();
-    ASSERT_TRUE(overlay);
-    std::atomic<bool> stop{false};
-    std::atomic<int> answered{0};
-    std::atomic<int> unanswered{0};
-    std::atomic<int> bad{0};
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 8; ++t) {
-        threads.emplace_back([&, t] {
-            int64_t level = 2 + t;
-            while (!stop.load()) {
-                const auto rect = overlay->tileRectForZoomLevel(level);
-                if (!rect) {
-                    ++unanswered;
-                } else {
-                    ++answered;
-                    const int64_t n = tervolo::tiles::axisTilesForZoomLevel(int32_t(level));
-                    if (rect->minX < 0 || rect->minY < 0 || rect->maxX >= n || rect->maxY >= n ||
-                        rect->minX > rect->maxX || rect->minY > rect->maxY)
-                        ++bad;
-                }
-                level = level == 18 ? 2 : level + 1;
-            }
-        });
-    }
-    // Moves until the threads have asked plenty while it moved.
-    for (int step = 0; step < 2000 || answered.load() < 5000; ++step) {
-        map_->beginUserGesture();
-        map_->panBy(37, -11);
-        if (step % 50 == 0) map_->zoomBy(step % 100 == 0 ? 2.0 : 0.5, {450, 300});
-        map_->endUserGesture();
-    }
-    host_.reset();  // the view goes while the threads still ask
-    const int before = unanswered.load();
-    while (unanswered.load() < before + 100) std::this_thread::yield();
-    stop = true;
-    for (auto& thread : threads) thread.join();
-    EXPECT_GT(answered.load(), 0);
-    EXPECT_EQ(bad.load(), 0);
-}
-
 }  // namespace
 }  // namespace mapstyle_test
