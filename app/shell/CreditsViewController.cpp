@@ -3,6 +3,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QStringDecoder>
+#include <QTextCursor>
 #include <QVBoxLayout>
 
 #include "platform/foundation/Bundle.hpp"
@@ -76,6 +77,8 @@ void CreditsViewController::viewDidLoad() {
 
 void CreditsViewController::viewWillAppear(bool) {
     infoView_->setText(QString::fromStdString(creditsText(creditsResource())));
+    // Read from the top, whatever was scrolled before.
+    infoView_->moveCursor(QTextCursor::Start);
 }
 
 void CreditsViewController::doneButtonTapped() {

@@ -1,6 +1,7 @@
 #include "app/shell/InfoViewController.hpp"
 
 #include <QAction>
+#include <QScrollArea>
 #include <QVBoxLayout>
 
 #include <cstdlib>
@@ -58,11 +59,16 @@ std::string formatObjects(const std::string& format, std::initializer_list<std::
     return out;
 }
 
-QFont fontOfSize(const QFont& base, double pointSize, bool bold = false) {
-    QFont font = base;
-    font.setPointSizeF(pointSize);
+QFont scaledFrom(const QFont& base, double factor, bool bold = false) {
+    QFont font = platform::scaledFont(base, factor);
     font.setBold(bold);
     return font;
+}
+
+// A button's text is shown as it is: "&" is no mnemonic marker here.
+QString buttonText(const QString& text) {
+    QString escaped = text;
+    return escaped.replace(QLatin1Char('&'), QStringLiteral("&&"));
 }
 
 void attachTap(QLabel* label, std::function<void()> action) {
@@ -101,12 +107,18 @@ bool InfoViewController::showsTileDebugInfo() {
 }
 
 void InfoViewController::loadView() {
-    auto* root = new QWidget();
+    auto* root = new QScrollArea();
     root->setObjectName("InfoView");
-    root->setAutoFillBackground(true);
+    root->setFrameShape(QFrame::NoFrame);
+    root->setWidgetResizable(true);
+    root->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     root->setBackgroundRole(QPalette::Base);
+    auto* content = new QWidget();
+    content->setObjectName("InfoContent");
+    content->setAutoFillBackground(true);
+    content->setBackgroundRole(QPalette::Base);
 
-    logoImageView_ = new platform::ImageView(root);
+    logoImageView_ = new platform::ImageView(content);
     logoImageView_->setObjectName("logoImageView");
     logoImageView_->setImageNamed(QStringLiteral("Icon-Small.jpg"));
     if (logoImageView_->image().isNull()) {
@@ -117,25 +129,28 @@ void InfoViewController::loadView() {
     logoImageView_->setContentMode(platform::ImageView::ContentMode::ScaleAspectFit);
     logoImageView_->setFixedSize(static_cast<int>(kLogoSize), static_cast<int>(kLogoSize));
 
-    const QFont base = root->font();
-    auto makeLabel = [root](const char* name, const QFont& font) {
-        auto* label = new QLabel(root);
+    const QFont base = content->font();
+    auto makeLabel = [content](const char* name, const QFont& font) {
+        auto* label = new QLabel(content);
         label->setObjectName(name);
         label->setAlignment(Qt::AlignHCenter);
         label->setWordWrap(true);
         label->setTextFormat(Qt::PlainText);
         label->setFont(font);
+        // On the Base background a label would draw in the Text role; the
+        // text colours below are set on WindowText.
+        label->setForegroundRole(QPalette::WindowText);
         return label;
     };
-    appNameLabel_ = makeLabel("appNameLabel", fontOfSize(base, kAppNamePointSize, true));
-    versionLabel_ = makeLabel("versionLabel", fontOfSize(base, kVersionPointSize));
-    appCopyLabel_ = makeLabel("appCopyLabel", fontOfSize(base, kCopyrightPointSize));
-    imprintLabel_ = makeLabel("imprintLabel", fontOfSize(base, kImprintPointSize));
-    platform::setTextColor(imprintLabel_, root->palette().color(QPalette::Link));
-    platform::setTextColor(appCopyLabel_, root->palette().color(QPalette::PlaceholderText));
+    appNameLabel_ = makeLabel("appNameLabel", scaledFrom(base, kAppNameFontScale, true));
+    versionLabel_ = makeLabel("versionLabel", scaledFrom(base, kVersionFontScale));
+    appCopyLabel_ = makeLabel("appCopyLabel", scaledFrom(base, kCopyrightFontScale));
+    imprintLabel_ = makeLabel("imprintLabel", scaledFrom(base, kImprintFontScale));
+    platform::setTextColor(imprintLabel_, content->palette().color(QPalette::Link));
+    platform::setTextColor(appCopyLabel_, content->palette().color(QPalette::PlaceholderText));
 
-    auto makeButton = [root](const char* name) {
-        auto* button = new QPushButton(root);
+    auto makeButton = [content](const char* name) {
+        auto* button = new QPushButton(content);
         button->setObjectName(name);
         button->setMinimumWidth(200);
         return button;
@@ -144,7 +159,7 @@ void InfoViewController::loadView() {
     tellFriendButton_ = makeButton("tellFriendButton");
     creditsButton_ = makeButton("creditsButton");
 
-    auto* column = new QVBoxLayout(root);
+    auto* column = new QVBoxLayout(content);
     column->setContentsMargins(24, 24, 24, 24);
     column->setSpacing(8);
     column->addStretch(1);
@@ -160,6 +175,7 @@ void InfoViewController::loadView() {
     column->addWidget(tellFriendButton_, 0, Qt::AlignHCenter);
     column->addWidget(creditsButton_, 0, Qt::AlignHCenter);
     column->addStretch(1);
+    root->setWidget(content);
     setView(root);
 }
 
@@ -185,15 +201,15 @@ void InfoViewController::viewDidLoad() {
     imprintLabel_->setText(localized("Imprint"));
     appCopyLabel_->setText(qs(platform::Bundle::main().infoString("QuovaCopyright").value_or("")));
 
-    feedbackButton_->setText(localized("Feedback & Contact"));
-    creditsButton_->setText(localized("Credits"));
+    feedbackButton_->setText(buttonText(localized("Feedback & Contact")));
+    creditsButton_->setText(buttonText(localized("Credits")));
     QObject::connect(feedbackButton_, &QPushButton::clicked, feedbackButton_,
                      [this] { feedbackButtonTapped(); });
     QObject::connect(creditsButton_, &QPushButton::clicked, creditsButton_,
                      [this] { creditsButtonTapped(); });
 
     if (canSendMail()) {
-        tellFriendButton_->setText(localized("Tell a friend"));
+        tellFriendButton_->setText(buttonText(localized("Tell a friend")));
     } else {
         delete tellFriendButton_.data();
     }
@@ -212,6 +228,12 @@ void InfoViewController::viewDidLoad() {
 }
 
 void InfoViewController::viewWillAppear(bool) {
+    if (creditsButton_) creditsButton_->setFocus(Qt::OtherFocusReason);
+}
+
+void InfoViewController::viewDidAppear(bool) {
+    // A presentation hands the focus to the first focusable widget of the
+    // presented view once it shows, which would take it from Credits again.
     if (creditsButton_) creditsButton_->setFocus(Qt::OtherFocusReason);
 }
 

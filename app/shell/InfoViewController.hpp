@@ -18,7 +18,8 @@ namespace tervolo::app {
 // screen, and a debug menu on the logo (right click). The map screen
 // presents it inside a navigation controller; Credits is pushed onto that.
 //
-// Laid out in code, one centred column. On a desktop (device types 2 and 3)
+// Laid out in code, one centred column that scrolls when the window is too
+// small for it. On a desktop (device types 2 and 3)
 // the name reads "<name> for Linux" and the four texts are one and a half
 // times their designed size; on a phone (0) "<name> for iOS". Feedback opens
 // a "mailto:" URL (see FeedbackMail) when the desktop has a mail program, and
@@ -29,17 +30,19 @@ class InfoViewController : public platform::ViewController {
     InfoViewController();
     ~InfoViewController() override;
 
-    // The designed point sizes, before the desktop's 1.5 factor.
-    static constexpr double kAppNamePointSize = 20;
-    static constexpr double kVersionPointSize = 13;
-    static constexpr double kImprintPointSize = 13;
-    static constexpr double kCopyrightPointSize = 11;
+    // The designed text sizes, as factors of the desktop's own font size,
+    // before the desktop's 1.5 factor.
+    static constexpr double kAppNameFontScale = 1.4;
+    static constexpr double kVersionFontScale = 1.0;
+    static constexpr double kImprintFontScale = 1.0;
+    static constexpr double kCopyrightFontScale = 0.85;
     static constexpr double kDesktopFontFactor = 1.5;
     static constexpr double kLogoSize = 58;  // points
 
     void loadView() override;
     void viewDidLoad() override;
     void viewWillAppear(bool animated) override;
+    void viewDidAppear(bool animated) override;
 
     // The outlets; tellFriendButton is null once removed.
     QPushButton* feedbackButton() const { return feedbackButton_.data(); }

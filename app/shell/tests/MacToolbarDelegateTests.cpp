@@ -24,19 +24,8 @@ using logging::QLLogFlag;
 using platform::Toolbar;
 using platform::ToolbarItemGroup;
 
-// The map screen as the shell sees it, recording what is asked of it.
-class FakeMapScreen : public platform::ViewController, public MapScreenActions {
-  public:
-    int64_t shift = 0;
-    std::vector<QAction*> styleSheetAnchors;
-    int cacheClears = 0;
-
-    void showMapStyleActionSheetFrom(QAction* anchor) override { styleSheetAnchors.push_back(anchor); }
-    int64_t retinaShiftLevel() const override { return shift; }
-    void clearAllOSMCaches() override { ++cacheClears; }
-};
-
-class OtherScreen : public platform::ViewController {};
+using shell_test::FakeMapScreen;
+using shell_test::OtherScreen;
 
 class MacToolbarDelegateTest : public shell_test::ShellTest {
   protected:

@@ -19,7 +19,9 @@
 #include <vector>
 
 #include "app/info/UIDevice_QuovaAdditions.hpp"
+#include "app/shell/MapScreenActions.hpp"
 #include "platform/ui/Animator.hpp"
+#include "platform/ui/ViewController.hpp"
 #include "testsupport/TemporaryFolder.hpp"
 
 namespace shell_test {
@@ -61,6 +63,20 @@ class ShellTest : public ::testing::Test {
     std::unique_ptr<QApplication> app_;
     QtMessageHandler previousHandler_ = nullptr;
 };
+
+// The map screen as the shell sees it, recording what is asked of it.
+class FakeMapScreen : public platform::ViewController, public tervolo::app::MapScreenActions {
+  public:
+    int64_t shift = 0;
+    std::vector<QAction*> styleSheetAnchors;
+    int cacheClears = 0;
+
+    void showMapStyleActionSheetFrom(QAction* anchor) override { styleSheetAnchors.push_back(anchor); }
+    int64_t retinaShiftLevel() const override { return shift; }
+    void clearAllOSMCaches() override { ++cacheClears; }
+};
+
+class OtherScreen : public platform::ViewController {};
 
 // Saves `image` as <build>/screenshots/app/<name>.png for a person to look at.
 inline void saveScreenshot(const QImage& image, const QString& name) {
