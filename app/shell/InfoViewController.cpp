@@ -147,7 +147,12 @@ void InfoViewController::loadView() {
     appCopyLabel_ = makeLabel("appCopyLabel", scaledFrom(base, kCopyrightFontScale));
     imprintLabel_ = makeLabel("imprintLabel", scaledFrom(base, kImprintFontScale));
     platform::setTextColor(imprintLabel_, content->palette().color(QPalette::Link));
-    platform::setTextColor(appCopyLabel_, content->palette().color(QPalette::PlaceholderText));
+    // Quieter than the name, still at least 4.5:1 against the background.
+    const QColor text = content->palette().color(QPalette::WindowText);
+    const QColor background = content->palette().color(QPalette::Base);
+    platform::setTextColor(appCopyLabel_, QColor::fromRgbF(text.redF() * 0.7f + background.redF() * 0.3f,
+                                                           text.greenF() * 0.7f + background.greenF() * 0.3f,
+                                                           text.blueF() * 0.7f + background.blueF() * 0.3f));
 
     auto makeButton = [content](const char* name) {
         auto* button = new QPushButton(content);

@@ -4,6 +4,8 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <QContextMenuEvent>
+#include <QPointer>
 #include <QTest>
 #include <QUrl>
 #include <QUrlQuery>
@@ -292,6 +294,23 @@ TEST_F(AboutScreenTest, DebugMenuTwiceTogglesTheTileDebugDefault) {
         }
         EXPECT_EQ(InfoViewController::showsTileDebugInfo(), s.shows);
     }
+}
+
+TEST_F(AboutScreenTest, RightClickOnTheLogoPopsUpTheDebugMenu) {
+    auto about = presentAbout();
+    console_.clear();
+    QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5),
+                            about->logoImageView()->mapToGlobal(QPoint(5, 5)));
+    QApplication::sendEvent(about->logoImageView(), &event);
+    auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+    ASSERT_NE(menu, nullptr);
+    EXPECT_EQ(titles(*menu), (QStringList{"Crash", "Clear Map Cache", "Show Tile Debug Info"}));
+    EXPECT_EQ(console_.lines(),
+              std::vector<std::string>{"InfoViewController: context menu configuration requested"});
+    QPointer<QMenu> closed(menu);
+    menu->close();
+    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(closed.isNull()) << "the menu goes when it closes";
 }
 
 TEST_F(AboutScreenTest, ClearMapCacheReachesTheMapScreenOnlyWhenItIsTheRoot) {
