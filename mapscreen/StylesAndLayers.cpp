@@ -1,3 +1,4 @@
+#include "app/info/UIDevice_QuovaAdditions.hpp"
 #include "mapscreen/StylesAndLayers.hpp"
 
 #include <QWidget>
@@ -73,7 +74,7 @@ void StylesAndLayers::infoButtonPressed(QWidget* sender) {
 void StylesAndLayers::presentScreen(const std::shared_ptr<platform::ViewController>& content,
                                     const std::shared_ptr<platform::ViewController>& wrapper, QWidget* sender,
                                     const std::string& completionLog) {
-    if (tiles::quovaDeviceType() != 0) {
+    if (app::UIDevice_QuovaAdditions::quovaDeviceType() != 0) {
         // Half the screen's width by two thirds of its height, beside the pressed button. The
         // navigation controller around the screen takes the same size, since the popover is sized
         // by the controller presented.

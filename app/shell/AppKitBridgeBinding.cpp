@@ -1,12 +1,11 @@
 #include "app/shell/AppKitBridgeBinding.hpp"
 
-#include <unistd.h>
-
 #include <QJsonObject>
 #include <QObject>
 #include <QPluginLoader>
 #include <QPointer>
 
+#include "platform/foundation/Bundle.hpp"
 #include "platform/ui/ViewControllerMainThread.hpp"
 
 namespace tervolo::app {
@@ -37,13 +36,9 @@ bridge::AppKitBridgeProtocol* appKitBridge() {
 }
 
 std::string builtInPlugInsPath() {
-    char buffer[4096];
-    const ssize_t length = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-    if (length <= 0) return {};
-    const std::string path(buffer, static_cast<size_t>(length));
-    const auto slash = path.find_last_of('/');
-    if (slash == std::string::npos) return {};
-    return path.substr(0, slash) + "/PlugIns";
+    // The bundle knows both layouts: PlugIns beside the executable in the
+    // build tree, lib/TervoloNG/PlugIns in an installed (or moved) prefix.
+    return platform::Bundle::main().builtInPlugInsPath();
 }
 
 bool bindAppKitBridge() {

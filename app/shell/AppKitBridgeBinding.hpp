@@ -23,8 +23,9 @@ namespace tervolo::app {
 // The bridge object, or null while none is bound.
 bridge::AppKitBridgeProtocol* appKitBridge();
 
-// "<folder of the executable>/PlugIns"; empty when the executable's path
-// cannot be read.
+// The folder the program loads its plug-ins from (the bundle's: beside the
+// executable in the build tree, lib/TervoloNG/PlugIns in an installed
+// prefix); empty when there is none.
 std::string builtInPlugInsPath();
 
 // Binds from builtInPlugInsPath(). True when the slot holds a bridge

@@ -106,7 +106,6 @@ class MapStyleTest : public widgetkit_test::WidgetTest {
         tervolo::tiles::QuovaMapManager::shared().resetForTesting();
         tervolo::tiles::TileCacheManager::resetForTesting();
         tervolo::tiles::TileCacheManager::setSessionFactory(nullptr);
-        tervolo::tiles::setDeviceTypeForTesting(nullptr);
         platform::RunLoop::runUntilIdle();
         systemLog_->uninstall();
         platform::Bundle::main().setInfoDictionaryForTesting(std::nullopt);

@@ -3,6 +3,7 @@
 #include <QPushButton>
 
 #include "MapStyleTestSupport.hpp"
+#include "app/info/UIDevice_QuovaAdditions.hpp"
 #include "mapscreen/LayerManager.hpp"
 #include "mapscreen/QuovaNavigationController.hpp"
 #include "mapscreen/StylesAndLayers.hpp"
@@ -17,6 +18,7 @@ namespace {
 
 using tervolo::mapscreen::InfoLayerKey;
 using tervolo::mapscreen::StylesAndLayers;
+using Device = tervolo::app::UIDevice_QuovaAdditions;
 
 const std::string kCheck = " \u2714\uFE0F";
 
@@ -276,18 +278,20 @@ TEST_F(StylesAndLayersTest, ClearingCachesReachesOverlaysNotOnTheMap) {
 TEST_F(StylesAndLayersTest, PointListAndAboutScreenArePresentedFromTheirButton) {
     struct Case {
         bool points;
-        int64_t deviceType;
+        Device::Idiom idiom;  // device type 3, 0, 2, 0
         platform::ModalPresentationStyle style;
         std::string wrapper;
     } cases[] = {
-        {true, 3, platform::ModalPresentationStyle::popover, "QuovaNavigationController"},
-        {true, 0, platform::ModalPresentationStyle::fullScreen, "QuovaNavigationController"},
-        {false, 2, platform::ModalPresentationStyle::popover, "NavigationController"},
-        {false, 0, platform::ModalPresentationStyle::fullScreen, "NavigationController"},
+        {true, Device::Idiom::mac, platform::ModalPresentationStyle::popover, "QuovaNavigationController"},
+        {true, Device::Idiom::phone, platform::ModalPresentationStyle::fullScreen, "QuovaNavigationController"},
+        {false, Device::Idiom::pad, platform::ModalPresentationStyle::popover, "NavigationController"},
+        {false, Device::Idiom::phone, platform::ModalPresentationStyle::fullScreen, "NavigationController"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.points ? "points " : "about ") + std::to_string(c.deviceType));
-        tervolo::tiles::setDeviceTypeForTesting([type = c.deviceType] { return type; });
+        auto sources = Device::desktopSources();
+        sources.userInterfaceIdiom = [idiom = c.idiom] { return idiom; };
+        const auto device = Device::replaceSourcesForTesting(sources);
+        SCOPED_TRACE(std::string(c.points ? "points " : "about ") + std::to_string(Device::quovaDeviceType()));
         auto content = std::make_shared<platform::ViewController>();
         auto factory = [content] { return content; };
         part_->setPointListFactory(c.points ? StylesAndLayers::ScreenFactory(factory) : nullptr);
