@@ -85,7 +85,7 @@ TEST_F(AppKitBridgeBindingTest, TheSlotIsFilledOnceAndTheBuiltLayoutIsFound) {
         EXPECT_EQ(console.text(), "");
     }
     EXPECT_EQ(appKitBridge(), nullptr);
-    EXPECT_EQ(fs::path(builtInPlugInsPath()).filename(), "PlugIns");
+    EXPECT_EQ(builtInPlugInsPath(), "") << "no plug-ins folder in either layout";
 
     // The build lays the plug-in out beside the program's executable.
     ASSERT_TRUE(bindAppKitBridge(TERVOLO_BUILT_PLUGINS_DIR));
