@@ -54,6 +54,14 @@ std::shared_ptr<platform::AlertController> actionSheet(
     return sheet;
 }
 
+// Whether a deferred step may still show something over `screen`: it has
+// not been closed (or begun closing) since the step was scheduled.
+bool stillShown(PointDetailsViewController& screen) {
+    if (!screen.isVisible() || screen.isBeingDismissed()) return false;
+    auto* navigation = screen.navigationController();
+    return !(navigation && navigation->isBeingDismissed());
+}
+
 }  // namespace
 
 void PointDetailsViewController::connectActions() {
@@ -194,7 +202,7 @@ void PointDetailsViewController::showIllegalRadiusValueUI() {
             QLLogInfo("Custom radius invalid: retry button");
             if (!alive.lock()) return;
             customRadiusRetryTimer_.schedule(kCustomRadiusRetryDelay, [this, alive] {
-                if (alive.lock()) promptForCustomRadius();
+                if (alive.lock() && stillShown(*this)) promptForCustomRadius();
             });
         }));
     present(alert, true);
@@ -294,8 +302,7 @@ void PointDetailsViewController::shareButton(const std::shared_ptr<platform::Bar
 
 void PointDetailsViewController::presentShareSheet(const std::shared_ptr<platform::BarButtonItem>& sender) {
     // Closed (or closing) within the delay: nothing to share from.
-    if (!point_ || !isVisible() || isBeingDismissed()) return;
-    if (auto* navigation = navigationController(); navigation && navigation->isBeingDismissed()) return;
+    if (!point_ || !stillShown(*this)) return;
     // The point answers the sheet's requests itself; the sheet asks for the
     // item off the main thread, so waiting for a short link never blocks it.
     auto sheet =
