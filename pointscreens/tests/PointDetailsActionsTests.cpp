@@ -6,6 +6,8 @@
 
 #include <QApplication>
 
+#include <limits>
+
 #include "PointDetailsTestSupport.hpp"
 #include "geodesy/DoubleQuovaAdditions.hpp"
 #include "geodesy/QuovaCoordinateFormat.hpp"
@@ -105,6 +107,11 @@ TEST_F(DetailsActionsTest, RadiusSheetListsTheLocaleTableWithTheCurrentRadiusMar
          100.0,
          {"(none)", "250 ft", hundredMetres + " \u2714\uFE0F", "500 ft", "1000 ft", "1 mi", "3 mi", "5 mi",
           "10 mi", "Custom ...", "Cancel"}},
+        {"metric, a stored radius that is not finite",
+         kMetric,
+         std::numeric_limits<double>::infinity(),
+         {"(none) \u2714\uFE0F", "100 m", "250 m", "500 m", "1 km", "2,5 km", "5 km", "15 km", "Custom ...",
+          "Cancel"}},
         {"metric, a table entry", kMetric, 2500.0,
          std::vector<std::string>{"(none)", "100 m", "250 m", "500 m", "1 km", "2,5 km \u2714\uFE0F", "5 km",
                                   "15 km", "Custom ...", "Cancel"}},
