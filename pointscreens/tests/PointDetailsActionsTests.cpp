@@ -20,6 +20,7 @@
 #include "points/BestKnownLocation.hpp"
 #include "testsupport/FakeDesktopApplications.hpp"
 #include "widgets/hud/HUD.hpp"
+#include "widgets/hud/HUDController.hpp"
 
 using tervolo::pointscreens::PointDetailsViewController;
 using ::testing::Contains;
@@ -332,6 +333,10 @@ TEST_F(DirectionsSheetTest, AnInvalidCoordinateOffersCancelOnly) {
 // --- copy, source page ---------------------------------------------------------------
 
 TEST_F(DetailsActionsTest, CopyPutsTheCoordinateInTheLabelFormatOnThePasteboard) {
+    // A HUD of the test's own, gone with the test's application.
+    auto hud = std::make_unique<tervolo::widgets::hud::HUDController>();
+    std::optional<platform::SharedInstance<tervolo::widgets::hud::HUDController>::Replacement> replacement;
+    replacement.emplace(*hud);
     platform::UserDefaults::standard().set("coordinateFormat", platform::PropertyValue(int64_t{5}));
     auto point = savedPoint("Kauppatori");
     auto screen = present(point);
@@ -359,6 +364,8 @@ TEST_F(DetailsActionsTest, CopyPutsTheCoordinateInTheLabelFormatOnThePasteboard)
     settle();
     EXPECT_EQ(platform::Pasteboard::general().string(),
               tervolo::geodesy::quovaCoordinateDescriptionWithFormat(point->coordinate(), int64_t{1}));
+    environment_.advance(3);
+    settle();
 
     // Without a point only the tap is written down.
     screen->setPoint(nullptr);
@@ -368,6 +375,11 @@ TEST_F(DetailsActionsTest, CopyPutsTheCoordinateInTheLabelFormatOnThePasteboard)
     settle();
     EXPECT_EQ(platform::Pasteboard::general().string(), "kept");
     EXPECT_THAT(log_->texts(), ElementsAre("copyCoordinatesButton tapped"));
+
+    // The HUD's views it let go of are deleted on a later turn of the loop.
+    replacement.reset();
+    hud.reset();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
 TEST_F(DetailsActionsTest, SourcePageOpensOnlyWebPages) {
