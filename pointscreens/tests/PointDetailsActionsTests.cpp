@@ -132,6 +132,7 @@ TEST_F(DetailsActionsTest, RadiusSheetListsTheLocaleTableWithTheCurrentRadiusMar
         EXPECT_EQ(sheet->popoverPresentationController()->barButtonItem(), screen->radiusButton());
         EXPECT_EQ(recorder_->actionTitles(), test.expected);
         EXPECT_TRUE(logged("radiusButton tapped"));
+        EXPECT_TRUE(logged("display action sheet animation completed"));
         choose("Cancel");
         EXPECT_TRUE(logged("Cancel button"));
         EXPECT_FALSE(screen->pointHasBeenEdited());
@@ -231,6 +232,14 @@ TEST_F(DetailsActionsTest, RetryBringsTheEntryBackAfterThreeHundredMilliseconds)
     ASSERT_TRUE(recorder_->typeText(0, "400"));
     choose("Submit");
     EXPECT_EQ(screen->newRadius(), 400.0);
+    // Cancel on the entry ends the loop with the radius as it was.
+    tap(screen->radiusButton());
+    choose("Custom ...");
+    ASSERT_TRUE(recorder_->typeText(0, "900"));
+    choose("Cancel");
+    EXPECT_TRUE(logged("Custom radius: cancel button"));
+    EXPECT_EQ(screen->newRadius(), 400.0);
+    EXPECT_EQ(recorder_->topAlert(), nullptr);
 }
 
 TEST_F(DetailsActionsTest, RetryPendingWhenTheScreenGoesShowsNothing) {
