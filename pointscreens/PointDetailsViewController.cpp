@@ -344,9 +344,14 @@ void PointDetailsViewController::buildView(QWidget* root) {
                                                               platform::BarButtonItem::Style::plain, nullptr);
     directionsButton_ = std::make_shared<platform::BarButtonItem>(
         std::string(), platform::BarButtonItem::Style::plain, nullptr);
+    shareButton_ = std::make_shared<platform::BarButtonItem>(std::string(),
+                                                             platform::BarButtonItem::Style::plain, nullptr);
+    trashButton_ = std::make_shared<platform::BarButtonItem>(std::string(),
+                                                             platform::BarButtonItem::Style::plain, nullptr);
     bottomBar_->addFlexibleSpace();
     for (const auto& [identifier, item] :
-         {std::pair{"radius", radiusButton_}, std::pair{"directions", directionsButton_}}) {
+         {std::pair{"radius", radiusButton_}, std::pair{"directions", directionsButton_},
+          std::pair{"share", shareButton_}, std::pair{"trash", trashButton_}}) {
         QAction* action =
             bottomBar_->addItem(identifier, QIcon(), QString(), [item = item] { item->trigger(); });
         barTokens_.push_back(item->observe([action, item = item.get()] {
@@ -439,6 +444,7 @@ void PointDetailsViewController::viewDidLoad() {
     }
     if (radiusButton_) radiusButton_->setTitle(localizedString("Radius"));
     if (directionsButton_) directionsButton_->setTitle(localizedString("Directions"));
+    connectActions();
 
     coordinateFormat_ = coordinateFormatFromDefaults(platform::UserDefaults::standard(), coordinateFormat_);
 

@@ -26,6 +26,7 @@
 #include "platform/ui/ViewController.hpp"
 #include "points/QuovaMapPoint.hpp"
 #include "pointscreens/QuovaButtonWithURL.hpp"
+#include "pointscreens/ScreenTimer.hpp"
 #include "widgets/taglist/TagFlowView.hpp"
 
 namespace platform {
@@ -97,6 +98,8 @@ class PointDetailsViewController : public platform::ViewController,
     QPushButton* copyCoordinatesButton() const { return copyCoordinatesButton_; }
     const std::shared_ptr<platform::BarButtonItem>& radiusButton() const { return radiusButton_; }
     const std::shared_ptr<platform::BarButtonItem>& directionsButton() const { return directionsButton_; }
+    const std::shared_ptr<platform::BarButtonItem>& shareButtonItem() const { return shareButton_; }
+    const std::shared_ptr<platform::BarButtonItem>& trashButtonItem() const { return trashButton_; }
     QWidget* sourceInfoView() const { return sourceInfoView_; }
     platform::ImageView* logoView() const { return logoView_; }
     QLabel* linkLabel() const { return linkLabel_; }
@@ -181,6 +184,30 @@ class PointDetailsViewController : public platform::ViewController,
     // The chips' identifiers in chip order.
     std::vector<std::string> chipIdentifiers() const;
 
+    // --- the buttons' actions (PointDetailsActions.cpp) ------------------------
+    // The radius sheet at `sender`: "(none)", the locale's table with the
+    // current radius (metres) marked, "Custom ...", "Cancel".
+    void radiusButton(const std::shared_ptr<platform::BarButtonItem>& sender);
+    // The typed entry: a radius in metres, or in yards where the locale does
+    // not measure in metres; finite values in (0, 20,000 km] only.
+    void promptForCustomRadius();
+    // The refusal of an entry; its Retry brings the entry back 0.3 s later.
+    void showIllegalRadiusValueUI();
+    std::string customRadiusMessage() const;
+    // The routing sheet at `sender`: the rows of directionsRows for the point,
+    // the user's best known position and the installed applications.
+    void directionsButton(const std::shared_ptr<platform::BarButtonItem>& sender);
+    // The coordinate in the label's format to the clipboard, then "Copied!".
+    void copyCoordinatesButton(QWidget* sender);
+    // Opens the sender's address when it is an http or https one.
+    void seePageButton(QuovaButtonWithURL* sender);
+    // Deletes the point (its circle off the main map first), then closes
+    // as cancelView does.
+    void trashButton(const std::shared_ptr<platform::BarButtonItem>& sender);
+    // The share sheet 0.5 s later, unless the screen has gone meanwhile.
+    void shareButton(const std::shared_ptr<platform::BarButtonItem>& sender);
+    void presentShareSheet(const std::shared_ptr<platform::BarButtonItem>& sender);
+
     // --- delegates ---------------------------------------------------------
     bool textViewShouldChangeText(platform::TextView& view, const platform::TextReplacement& change) override;
     void textViewDidBeginEditing(platform::TextView& view) override;
@@ -210,6 +237,9 @@ class PointDetailsViewController : public platform::ViewController,
     void followTextDirection(platform::TextView* textView);
     void showSaveFailure(const platform::Error& error);
     void putPointBackOnMainMap();
+    void connectActions();
+    void submitCustomRadius(const std::weak_ptr<platform::ViewController>& alert, bool usesMetricSystem);
+    double currentRadiusForSheet() const;
 
     std::shared_ptr<points::QuovaMapPoint> point_;
     bool pointHasBeenEdited_ = false;
@@ -223,6 +253,8 @@ class PointDetailsViewController : public platform::ViewController,
     QPointer<QPushButton> copyCoordinatesButton_;
     std::shared_ptr<platform::BarButtonItem> radiusButton_;
     std::shared_ptr<platform::BarButtonItem> directionsButton_;
+    std::shared_ptr<platform::BarButtonItem> shareButton_;
+    std::shared_ptr<platform::BarButtonItem> trashButton_;
     QPointer<QWidget> sourceInfoView_;
     QPointer<platform::ImageView> logoView_;
     QPointer<QLabel> linkLabel_;
@@ -261,6 +293,8 @@ class PointDetailsViewController : public platform::ViewController,
     std::vector<std::string> unresolvedTagIdentifiers_;
     std::vector<std::unique_ptr<platform::NavigationObservers::Token>> barTokens_;
     std::shared_ptr<platform::Timer> tagTableHeightTimer_;
+    ScreenTimer customRadiusRetryTimer_;
+    ScreenTimer shareSheetTimer_;
     QPointer<QObject> events_;
     std::shared_ptr<int> lifetime_ = std::make_shared<int>(0);
 };

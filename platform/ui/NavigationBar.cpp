@@ -170,6 +170,8 @@ QWidget* NavigationBar::makeButton(const std::shared_ptr<BarButtonItem>& item, c
     button->setAutoRaise(true);
     button->setCursor(Qt::PointingHandCursor);
     button->setText(QString::fromStdString(item->title()));
+    if (!item->accessibilityLabel().empty())
+        button->setAccessibleName(QString::fromStdString(item->accessibilityLabel()));
     if (!item->image().isNull()) {
         button->setIcon(item->image());
         button->setToolButtonStyle(item->title().empty() ? Qt::ToolButtonIconOnly
