@@ -11,6 +11,7 @@
 #include "app/AppDelegate.hpp"
 #include "app/CommandLine.hpp"
 #include "app/MapScreenAlertPresenter.hpp"
+#include "app/shell/AppKitBridgeBinding.hpp"
 #include "app/startup/DesktopIdentity.hpp"
 #include "app/startup/FirstMapFrameQuit.hpp"
 #include "app/startup/VersionOption.hpp"
@@ -54,6 +55,8 @@ class MapScreen : public platform::ViewController {
     }
 
     void viewDidLoad() override {
+        // The toolbar's search field comes from the plug-in, bound once as the screen loads.
+        bindAppKitBridge();
         map_->setVisibleMapRect(platform::MKMapRectWorld);
         map_->setShowsUserLocation(true);
         userPosition_ = platform::NotificationCenter::defaultCenter().addObserver(
