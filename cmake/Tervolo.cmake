@@ -31,7 +31,7 @@ endfunction()
 # in the sanitizer build. (-O1 would be as slow to compile as -O0 is quick,
 # and makes g++ 12 report false array bounds inside std::string.)
 function(tervolo_test_code_options target)
-  target_compile_options(${target} PRIVATE $<$<CONFIG:Release>:-O0>)
+  target_compile_options(${target} PRIVATE $<$<CONFIG:Release,RelWithDebInfo>:-O0>)
 endfunction()
 
 # tervolo_tests(<target> [TSAN] SOURCES ... LIBS ...)
