@@ -19,12 +19,14 @@
 #include "platform/ui/BarButtonItem.hpp"
 #include "platform/ui/ImageView.hpp"
 #include "platform/ui/LayoutConstraint.hpp"
+#include "platform/ui/TableView.hpp"
 #include "platform/ui/TapGestureRecognizer.hpp"
 #include "platform/ui/TextField.hpp"
 #include "platform/ui/TextView.hpp"
 #include "platform/ui/Toolbar.hpp"
 #include "platform/ui/ViewController.hpp"
 #include "points/QuovaMapPoint.hpp"
+#include "points/QuovaPointTag.hpp"
 #include "pointscreens/QuovaButtonWithURL.hpp"
 #include "widgets/taglist/TagFlowView.hpp"
 
@@ -113,7 +115,7 @@ class PointDetailsViewController : public platform::ViewController,
     platform::TextField* editTagTextField() const { return editTagTextField_; }
     QPushButton* saveNewTagButton() const { return saveNewTagButton_; }
     QPushButton* cancelEditTagButton() const { return cancelEditTagButton_; }
-    QWidget* tagTableView() const { return tagTableView_; }
+    platform::TableView* tagTableView() const { return tagTableView_; }
     const std::shared_ptr<platform::LayoutConstraint>& tagTableViewHeight() const {
         return tagTableViewHeight_;
     }
@@ -169,8 +171,8 @@ class PointDetailsViewController : public platform::ViewController,
     void hideTagEditor();
     // The tag table's height: n rows × 40, at most 0.9 × the small map's height.
     void updateTagTableHeight();
-    // The tag table's row count (the tag editor's rows; none until it has any).
-    virtual int tagTableRowCount() const { return 0; }
+    // The tag table's row count: the size of tagsForTagTable().
+    virtual int tagTableRowCount() const;
     // Writes the edits into the point and saves it when it was edited, puts it
     // back on the main map, then closes; a save that wrote nothing keeps the
     // screen open with an alert.
@@ -180,6 +182,29 @@ class PointDetailsViewController : public platform::ViewController,
 
     // The chips' identifiers in chip order.
     std::vector<std::string> chipIdentifiers() const;
+
+    // --- the tag section (PointDetailsTagEditor.cpp) ----------------------
+    static constexpr const char* kTagCellIdentifier = "TagCell";
+    // The tag table's rows, computed afresh on every call: stored tags that
+    // are no chip, whose lower-cased title starts with the lower-cased field
+    // text (canonically equivalent), in code-point order of the NFC titles.
+    std::vector<std::shared_ptr<points::QuovaPointTag>> tagsForTagTable() const;
+    platform::TableViewCell* tagTableCell(platform::TableView& table, platform::IndexPath indexPath);
+    void tagTableDidSelectRow(platform::IndexPath indexPath);
+    // The tag field changed while the editor is open: the table follows, the
+    // spaces go (with one "Notice"), the save button follows the text.
+    void tagTextDidChange(platform::TextField& field);
+    void showTagsMayNotContainSpacesUI();
+    // The trash button of a row: asks before deleting the row's tag.
+    void tagRowDeleteButton(QWidget* sender);
+    std::shared_ptr<points::QuovaPointTag> tagFromButton(QWidget* view) const;
+    // Removes the tag from every stored point (deleted and hidden ones too,
+    // each written with its date kept) and from the tag store; the pins of
+    // the points the main map shows are drawn again; the table reloads 0.1 s
+    // later.
+    void deleteTagEverywhere(const std::shared_ptr<points::QuovaPointTag>& tag);
+    void tagRemoveButtonPressed(const QString& title, widgets::taglist::TagView* tagView,
+                                widgets::taglist::TagFlowView* sender) override;
 
     // --- delegates ---------------------------------------------------------
     bool textViewShouldChangeText(platform::TextView& view, const platform::TextReplacement& change) override;
@@ -210,6 +235,7 @@ class PointDetailsViewController : public platform::ViewController,
     void followTextDirection(platform::TextView* textView);
     void showSaveFailure(const platform::Error& error);
     void putPointBackOnMainMap();
+    void setUpTagTable();
 
     std::shared_ptr<points::QuovaMapPoint> point_;
     bool pointHasBeenEdited_ = false;
@@ -239,7 +265,7 @@ class PointDetailsViewController : public platform::ViewController,
     QPointer<platform::TextField> editTagTextField_;
     QPointer<QPushButton> saveNewTagButton_;
     QPointer<QPushButton> cancelEditTagButton_;
-    QPointer<QWidget> tagTableView_;
+    QPointer<platform::TableView> tagTableView_;
     QPointer<QWidget> tagListContainer_;
     QPointer<QWidget> titleRow_;
     QPointer<QWidget> subtitleRow_;
@@ -261,6 +287,10 @@ class PointDetailsViewController : public platform::ViewController,
     std::vector<std::string> unresolvedTagIdentifiers_;
     std::vector<std::unique_ptr<platform::NavigationObservers::Token>> barTokens_;
     std::shared_ptr<platform::Timer> tagTableHeightTimer_;
+    class TagTableSource;
+    std::shared_ptr<TagTableSource> tagTableSource_;
+    std::shared_ptr<platform::Timer> tagTableReloadTimer_;
+    bool observingTagText_ = false;
     QPointer<QObject> events_;
     std::shared_ptr<int> lifetime_ = std::make_shared<int>(0);
 };
