@@ -78,6 +78,8 @@ void PointDetailsViewController::setUpTagTable() {
     if (!tagTableView_) return;
     tagTableSource_ = std::make_shared<TagTableSource>(this);
     tagTableView_->setRowHeight(kTagRowHeight);
+    // n rows fill exactly n x 40 points: no frame to take room from them.
+    tagTableView_->setFrameShape(QFrame::NoFrame);
     tagTableView_->setSectionHeaderHeight(0);
     tagTableView_->setDataSource(tagTableSource_);
     tagTableView_->setDelegate(tagTableSource_);
@@ -88,13 +90,15 @@ void PointDetailsViewController::setUpTagTable() {
                                                      QString::fromLatin1(kTagCellIdentifier));
             auto* stack = new QWidget(cell);
             stack->setObjectName("tagCellAccessoryStack");
-            stack->setFixedSize(kTrashSide, kTrashSide);
+            // 50 wide; as high as the 40-point row, so the button stays inside it.
+            stack->setFixedWidth(kTrashSide);
             auto* row = new QHBoxLayout(stack);
             row->setContentsMargins(0, 0, 0, 0);
             row->setSpacing(1);
             auto* trash = new QPushButton(stack);
             trash->setObjectName("tagRowDeleteButton");
-            trash->setFixedSize(kTrashSide, kTrashSide);
+            trash->setFixedWidth(kTrashSide);
+            trash->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Expanding);
             trash->setFlat(true);
             trash->setFocusPolicy(Qt::NoFocus);
             trash->setStyleSheet(QStringLiteral("QPushButton { border: none; }"));
@@ -146,7 +150,11 @@ platform::TableViewCell* PointDetailsViewController::tagTableCell(platform::Tabl
     const auto rows = tagsForTagTable();
     if (indexPath.row < 0 || indexPath.row >= static_cast<int>(rows.size())) return cell;
     cell->textLabel()->setText(QString::fromStdString(rows[static_cast<size_t>(indexPath.row)]->title()));
-    if (auto* detail = cell->detailTextLabel()) detail->clear();
+    // The detail line stays empty; hidden, the title sits in the row's middle.
+    if (auto* detail = cell->detailTextLabel()) {
+        detail->clear();
+        detail->hide();
+    }
     cell->update();
     return cell;
 }
