@@ -17,6 +17,7 @@
 #include "platform/mapkit/MKOverlay.hpp"
 #include "platform/mapkit/qt/MKMapView.hpp"
 #include "platform/ui/BarButtonItem.hpp"
+#include "platform/ui/ColorPickerViewController.hpp"
 #include "platform/ui/ImageView.hpp"
 #include "platform/ui/LayoutConstraint.hpp"
 #include "platform/ui/TableView.hpp"
@@ -28,6 +29,7 @@
 #include "points/QuovaMapPoint.hpp"
 #include "points/QuovaPointTag.hpp"
 #include "pointscreens/QuovaButtonWithURL.hpp"
+#include "pointscreens/QuovaPopupController.hpp"
 #include "widgets/taglist/TagFlowView.hpp"
 
 namespace platform {
@@ -206,6 +208,24 @@ class PointDetailsViewController : public platform::ViewController,
     void tagRemoveButtonPressed(const QString& title, widgets::taglist::TagView* tagView,
                                 widgets::taglist::TagFlowView* sender) override;
 
+    // --- recolouring a tag (PointDetailsColorPicker.cpp) -------------------
+    // A chip tap: the colour picker for the chip's stored tag.
+    void tagPressed(const QString& title, widgets::taglist::TagView* tagView,
+                    widgets::taglist::TagFlowView* sender) override;
+    // Opens the colour picker for `tag` in a form-sheet popup titled "#<tag>"
+    // with a "Save" item; the dark background closes it unapplied.
+    void showColorPicker(const std::shared_ptr<points::QuovaPointTag>& tag);
+    void colorPickerViewControllerDidSelectColor(platform::ColorPickerViewController& picker);
+    // "Save": stores the chosen colour as eight hex digits (alpha last),
+    // recolours the tag's chips and redraws the pins of the points carrying it.
+    void colorPickerDidTapOK();
+    void backgroundViewDidTap();
+    void colorPickerViewControllerDidFinish(platform::ColorPickerViewController& picker);
+    const std::shared_ptr<QuovaPopupController>& colorPickerPopupController() const {
+        return colorPickerPopupController_;
+    }
+    const std::optional<QColor>& lastColorPickerColor() const { return lastColorPickerColor_; }
+
     // --- delegates ---------------------------------------------------------
     bool textViewShouldChangeText(platform::TextView& view, const platform::TextReplacement& change) override;
     void textViewDidBeginEditing(platform::TextView& view) override;
@@ -291,6 +311,10 @@ class PointDetailsViewController : public platform::ViewController,
     std::shared_ptr<TagTableSource> tagTableSource_;
     std::shared_ptr<platform::Timer> tagTableReloadTimer_;
     bool observingTagText_ = false;
+    class ColorPickerEvents;
+    std::shared_ptr<ColorPickerEvents> colorPickerEvents_;
+    std::shared_ptr<QuovaPopupController> colorPickerPopupController_;
+    std::optional<QColor> lastColorPickerColor_;
     QPointer<QObject> events_;
     std::shared_ptr<int> lifetime_ = std::make_shared<int>(0);
 };
