@@ -3,6 +3,7 @@
 // and draws the pins of the points carrying it again.
 #include <QApplication>
 #include <QFontDatabase>
+#include <QPalette>
 
 #include <algorithm>
 
@@ -102,7 +103,12 @@ void PointDetailsViewController::showColorPicker(const std::shared_ptr<points::Q
     auto& look = widgets::popup::PopupNavigationBar::appearance();
     look.barStyle = 0;
     look.titleTextAttributes.font = popupBarFont();
-    look.titleTextAttributes.foregroundColor = QColor(Qt::black);
+    // Black on the light bar; on a dark desktop theme the bar is dark and
+    // black would not read, so the theme's text colour instead.
+    const QPalette palette = QApplication::palette();
+    look.titleTextAttributes.foregroundColor = palette.color(QPalette::Window).lightness() >= 128
+                                                   ? QColor(Qt::black)
+                                                   : palette.color(QPalette::WindowText);
     look.barButtonItemFont = popupBarFont();
 
     auto popup = QuovaPopupController::make(picker);

@@ -9,6 +9,7 @@
 
 #include "PointDetailsTestSupport.hpp"
 #include "platform/ui/TableView.hpp"
+#include "pointscreens/QuovaPopupController.hpp"
 
 namespace {
 
@@ -85,6 +86,44 @@ TEST_F(TagSectionScreenshotTest, OpenEditorUnderColouredChips) {
                       static_cast<int>(std::ceil(screen->tagTableViewHeight()->constant())));
             pointscreens_test::saveScreenshot(grab(*window_, 1), name);
             pointscreens_test::saveScreenshot(grab(*window_, 2), name + QStringLiteral("@2x"));
+        }
+    }
+}
+
+TEST_F(TagSectionScreenshotTest, ColourPickerPopup) {
+    const char* const titles[] = {"MustSee", "\xE5\x92\x96\xE5\x95\xA1\xE5\xBA\x97",
+                                  "\xD7\x97\xD7\x95\xD7\xA3\xD7\x99\xD7\x9D"};
+    std::vector<std::string> chips;
+    for (size_t i = 0; i < std::size(titles); ++i) {
+        chips.push_back("TAG-" + std::to_string(i));
+        storedTag(titles[i], chips.back(), i == 0 ? "AF52DE" : "30B0C7");
+    }
+    for (const bool dark : {false, true}) {
+        QApplication::setPalette(dark ? darkPalette() : QPalette());
+        for (size_t chip = 0; chip < std::size(titles); ++chip) {
+            const QString name = QStringLiteral("colorpicker-popup-%1-%2")
+                                     .arg(static_cast<int>(chip))
+                                     .arg(dark ? QStringLiteral("dark") : QStringLiteral("light"));
+            SCOPED_TRACE(name.toStdString());
+            auto point = savedPoint("Kauppatori", std::string("Market square"));
+            point->setTags(chips);
+            auto screen = present(point, QSize(800, 900));
+            auto* flow = screen->tagFlowView();
+            screen->tagPressed(flow->allTags().at(chip)->title(), flow->allTags().at(chip), flow);
+            for (int i = 0; i < 4; ++i) {
+                environment_.advance(0.5);
+                settle();
+            }
+            auto popup = screen->colorPickerPopupController();
+            ASSERT_NE(popup, nullptr);
+            ASSERT_TRUE(popup->isPresented());
+            pointscreens_test::saveScreenshot(grab(*window_, 1), name);
+            if (chip == 0) pointscreens_test::saveScreenshot(grab(*window_, 2), name + QStringLiteral("@2x"));
+            popup->dismiss();
+            for (int i = 0; i < 4; ++i) {
+                environment_.advance(0.5);
+                settle();
+            }
         }
     }
 }
