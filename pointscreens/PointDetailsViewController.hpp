@@ -200,10 +200,11 @@ class PointDetailsViewController : public platform::ViewController,
     // The trash button of a row: asks before deleting the row's tag.
     void tagRowDeleteButton(QWidget* sender);
     std::shared_ptr<points::QuovaPointTag> tagFromButton(QWidget* view) const;
-    // Removes the tag from every stored point (deleted and hidden ones too,
-    // each written with its date kept) and from the tag store; the pins of
-    // the points the main map shows are drawn again; the table reloads 0.1 s
-    // later.
+    // Removes the tag from every stored point that carries it (deleted and
+    // hidden ones too; identifiers in any letter case), stamping each with
+    // the time and version and writing it without a second stamp, then from
+    // the tag store; the pins of the points the main map shows are drawn
+    // again; the table reloads 0.1 s later.
     void deleteTagEverywhere(const std::shared_ptr<points::QuovaPointTag>& tag);
     void tagRemoveButtonPressed(const QString& title, widgets::taglist::TagView* tagView,
                                 widgets::taglist::TagFlowView* sender) override;
