@@ -20,15 +20,17 @@
 #include "platform/ui/NavigationController.hpp"
 #include "platform/ui/NavigationItem.hpp"
 #include "platform/ui/SegmentedControl.hpp"
+#include "points/QuovaMapPointStore.hpp"
 #include "pointscreens/PDFCreator.hpp"
 #include "pointscreens/PDFPreviewViewController.hpp"
 #include "pointscreens/QuovaMapPointCell.hpp"
-#include "points/QuovaMapPointStore.hpp"
 
 namespace tervolo::pointscreens {
 namespace {
 
-std::string localized(const char* key) { return platform::localizedString(key); }
+std::string localized(const char* key) {
+    return platform::localizedString(key);
+}
 
 }  // namespace
 
@@ -36,7 +38,8 @@ PointTableViewController::PointTableViewController() = default;
 
 PointTableViewController::~PointTableViewController() {
     locationObservation_.reset();
-    if (auto* navigation = navigationController(); navigation == nullptr) navigationItem().setSearchController(nullptr);
+    if (auto* navigation = navigationController(); navigation == nullptr)
+        navigationItem().setSearchController(nullptr);
 }
 
 void PointTableViewController::loadView() {
@@ -94,7 +97,8 @@ void PointTableViewController::viewDidLoad() {
     auto self = std::static_pointer_cast<PointTableViewController>(shared_from_this());
     if (tableView_) {
         tableView_->registerCell(QuovaMapPointCell::kReuseIdentifier, [] {
-            return new QuovaMapPointCell(platform::TableViewCell::Style::Subtitle, QuovaMapPointCell::kReuseIdentifier);
+            return new QuovaMapPointCell(platform::TableViewCell::Style::Subtitle,
+                                         QuovaMapPointCell::kReuseIdentifier);
         });
         tableView_->setDataSource(std::weak_ptr<platform::TableViewDataSource>(self));
         tableView_->setDelegate(std::weak_ptr<platform::TableViewDelegate>(self));
@@ -105,9 +109,10 @@ void PointTableViewController::viewDidLoad() {
         sortOrderControl_->setImageForSegment(2, platform::NamedImage::named("clock"));
         sortOrderControl_->setAccessibleName(QString::fromStdString(localized("Sort order")));
         std::weak_ptr<PointTableViewController> weak = self;
-        QObject::connect(sortOrderControl_, &platform::SegmentedControl::valueChanged, sortOrderControl_, [weak] {
-            if (auto strong = weak.lock()) strong->sortOrderChanged();
-        });
+        QObject::connect(sortOrderControl_, &platform::SegmentedControl::valueChanged, sortOrderControl_,
+                         [weak] {
+                             if (auto strong = weak.lock()) strong->sortOrderChanged();
+                         });
     }
     if (printButton_) {
         printButton_->setText(QString::fromStdString(localized("Print")));
@@ -118,7 +123,9 @@ void PointTableViewController::viewDidLoad() {
     }
     if (const auto stored = platform::UserDefaults::standard().stringValue(kLastSortOrderKey);
         stored && sortOrderControl_) {
-        sortOrderControl_->setSelectedSegmentIndex(*stored == "byDistance" ? 1 : *stored == "byLastChange" ? 2 : 0);
+        sortOrderControl_->setSelectedSegmentIndex(*stored == "byDistance"     ? 1
+                                                   : *stored == "byLastChange" ? 2
+                                                                               : 0);
     }
     navigationItem().setTitle(localized("Locations"));
     navigationItem().setHidesSearchBarWhenScrolling(false);
@@ -185,7 +192,8 @@ void PointTableViewController::subscribeToLocationUpdates() {
     std::weak_ptr<PointTableViewController> weak =
         std::static_pointer_cast<PointTableViewController>(shared_from_this());
     locationObservation_ = platform::NotificationCenter::defaultCenter().addObserver(
-        "QuovaLocationUpdate", nullptr, [weak](const platform::NotificationCenter::Notification& notification) {
+        "QuovaLocationUpdate", nullptr,
+        [weak](const platform::NotificationCenter::Notification& notification) {
             if (auto strong = weak.lock()) strong->onLocationUpdate(notification);
         });
 }
@@ -213,7 +221,8 @@ void PointTableViewController::updateSearchResults(platform::SearchController& s
     reloadTable();
 }
 
-void PointTableViewController::onLocationUpdate(const platform::NotificationCenter::Notification& notification) {
+void PointTableViewController::onLocationUpdate(
+    const platform::NotificationCenter::Notification& notification) {
     auto entry = notification.userInfo.find("CLLocation");
     if (entry == notification.userInfo.end()) return;
     const auto* location = std::any_cast<platform::CLLocation>(&entry->second);
@@ -225,20 +234,26 @@ void PointTableViewController::onLocationUpdate(const platform::NotificationCent
 void PointTableViewController::sortOrderChanged() {
     QLLogInfo("sortOrderChanged(_:)");
     const auto segment = selectedSegment();
-    const char* stored = !segment ? "alphabetically"
+    const char* stored = !segment        ? "alphabetically"
                          : *segment == 2 ? "byLastChange"
                          : *segment == 0 ? "alphabetically"
                                          : "byDistance";
     platform::UserDefaults::standard().set(kLastSortOrderKey, stored);
     cachePointStoreWithFilter(currentFilter());
     reloadTable();
-    if (segment && *segment != 0 && *segment != 2) subscribeToLocationUpdates();
-    else unsubscribeFromLocationUpdates();
+    if (segment && *segment != 0 && *segment != 2)
+        subscribeToLocationUpdates();
+    else
+        unsubscribeFromLocationUpdates();
 }
 
-int PointTableViewController::numberOfSections(platform::TableView&) { return content_.numberOfSections(); }
+int PointTableViewController::numberOfSections(platform::TableView&) {
+    return content_.numberOfSections();
+}
 
-int PointTableViewController::numberOfRows(platform::TableView&, int section) { return content_.numberOfRows(section); }
+int PointTableViewController::numberOfRows(platform::TableView&, int section) {
+    return content_.numberOfRows(section);
+}
 
 QString PointTableViewController::titleForHeader(platform::TableView&, int section) {
     return QString::fromStdString(content_.titleForHeader(section));
@@ -246,14 +261,15 @@ QString PointTableViewController::titleForHeader(platform::TableView&, int secti
 
 QStringList PointTableViewController::sectionIndexTitles(platform::TableView&) {
     QStringList titles;
-    for (const auto& title : content_.sectionIndexTitles(selectedSegment())) titles << QString::fromStdString(title);
+    for (const auto& title : content_.sectionIndexTitles(selectedSegment()))
+        titles << QString::fromStdString(title);
     return titles;
 }
 
 platform::TableViewCell* PointTableViewController::cellForRow(platform::TableView& tableView,
-                                                               platform::IndexPath indexPath) {
-    auto* cell =
-        static_cast<QuovaMapPointCell*>(tableView.dequeueReusableCell(QuovaMapPointCell::kReuseIdentifier, indexPath));
+                                                              platform::IndexPath indexPath) {
+    auto* cell = static_cast<QuovaMapPointCell*>(
+        tableView.dequeueReusableCell(QuovaMapPointCell::kReuseIdentifier, indexPath));
     if (cell == nullptr) return nullptr;
     if (auto point = content_.pointAtIndexPath(indexPath)) {
         cell->setQuovaPoint(point);
@@ -278,14 +294,15 @@ void PointTableViewController::didSelectRow(platform::TableView&, platform::Inde
         return;
     }
     auto alert = platform::AlertController::make(
-        localized("Undelete location?"), localized("If you want to display this location it needs to be undeleted first."),
+        localized("Undelete location?"),
+        localized("If you want to display this location it needs to be undeleted first."),
         platform::AlertController::Style::alert);
-    alert->addAction(platform::AlertAction::make(localized("Cancel"), platform::AlertAction::Style::defaultValue,
-                                                 [] { QLLogInfo("Cancel Button"); }));
+    alert->addAction(platform::AlertAction::make(
+        localized("Cancel"), platform::AlertAction::Style::defaultValue, [] { QLLogInfo("Cancel Button"); }));
     std::weak_ptr<PointTableViewController> weak =
         std::static_pointer_cast<PointTableViewController>(shared_from_this());
-    alert->addAction(platform::AlertAction::make(localized("Undelete"), platform::AlertAction::Style::defaultValue,
-                                                 [weak, point] {
+    alert->addAction(platform::AlertAction::make(localized("Undelete"),
+                                                 platform::AlertAction::Style::defaultValue, [weak, point] {
                                                      if (auto strong = weak.lock()) strong->undelete(point);
                                                  }));
     present(alert, true, [] { QLLogInfo("display action sheet animation completed"); });
@@ -310,12 +327,15 @@ void PointTableViewController::commitDelete(platform::TableView& tableView, plat
     const std::string& deletedTitle = PointTableContent::deletedPointsSectionTitle();
     const int rowsBefore = content_.numberOfRows(indexPath.section);
     const auto deletedEntry = content_.sectionValues().find(deletedTitle);
-    const size_t deletedBefore = deletedEntry == content_.sectionValues().end() ? 0 : deletedEntry->second.size();
+    const size_t deletedBefore =
+        deletedEntry == content_.sectionValues().end() ? 0 : deletedEntry->second.size();
 
     auto& store = points::QuovaMapPointStore::shared();
     const bool wasDeleted = point->deletedAt().has_value();
-    if (wasDeleted) store.hidePoint(point);
-    else store.deletePoint(point);
+    if (wasDeleted)
+        store.hidePoint(point);
+    else
+        store.deletePoint(point);
     cachePointStoreWithFilter(currentFilter());
 
     const auto newPath = content_.indexPathOfPoint(point);
@@ -366,6 +386,8 @@ void PointTableViewController::dismissList() {
     presented->dismiss(true, [] { QLLogInfo("QuovaMapPointTableView canceled"); });
 }
 
-void PointTableViewController::cancelView() { dismissList(); }
+void PointTableViewController::cancelView() {
+    dismissList();
+}
 
 }  // namespace tervolo::pointscreens

@@ -78,7 +78,8 @@ class PointTableViewController : public platform::ViewController,
     // Table data source and delegate.
     int numberOfSections(platform::TableView&) override;
     int numberOfRows(platform::TableView&, int section) override;
-    platform::TableViewCell* cellForRow(platform::TableView& tableView, platform::IndexPath indexPath) override;
+    platform::TableViewCell* cellForRow(platform::TableView& tableView,
+                                        platform::IndexPath indexPath) override;
     QString titleForHeader(platform::TableView&, int section) override;
     QStringList sectionIndexTitles(platform::TableView&) override;
     bool canEditRow(platform::TableView&, platform::IndexPath) override { return true; }

@@ -12,7 +12,8 @@ namespace {
 // Activates the search when the user puts the focus into the field.
 class FocusWatcher : public QObject {
   public:
-    FocusWatcher(QObject* parent, std::function<void()> onFocus) : QObject(parent), onFocus_(std::move(onFocus)) {}
+    FocusWatcher(QObject* parent, std::function<void()> onFocus)
+        : QObject(parent), onFocus_(std::move(onFocus)) {}
     bool eventFilter(QObject*, QEvent* event) override {
         if (event->type() == QEvent::FocusIn) onFocus_();
         return false;
@@ -40,11 +41,15 @@ SearchController::SearchController() : context_(std::make_unique<QObject>()) {
 SearchController::~SearchController() {
     context_.reset();
     // A field still shown by a bar belongs to the bar's widgets until it lets it go.
-    if (searchBar_ && searchBar_->parentWidget() == nullptr) delete searchBar_.data();
-    else if (searchBar_) searchBar_->deleteLater();
+    if (searchBar_ && searchBar_->parentWidget() == nullptr)
+        delete searchBar_.data();
+    else if (searchBar_)
+        searchBar_->deleteLater();
 }
 
-std::string SearchController::text() const { return searchBar_ ? searchBar_->text().toStdString() : std::string(); }
+std::string SearchController::text() const {
+    return searchBar_ ? searchBar_->text().toStdString() : std::string();
+}
 
 void SearchController::setText(const std::string& text) {
     if (!searchBar_) return;

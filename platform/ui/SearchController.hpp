@@ -55,7 +55,9 @@ class SearchController {
     bool obscuresBackgroundDuringPresentation() const { return obscuresBackground_; }
     void setObscuresBackgroundDuringPresentation(bool obscures) { obscuresBackground_ = obscures; }
 
-    void setSearchResultsUpdater(std::weak_ptr<SearchResultsUpdating> updater) { updater_ = std::move(updater); }
+    void setSearchResultsUpdater(std::weak_ptr<SearchResultsUpdating> updater) {
+        updater_ = std::move(updater);
+    }
     void setDelegate(std::weak_ptr<SearchControllerDelegate> delegate) { delegate_ = std::move(delegate); }
 
     bool isActive() const { return active_; }

@@ -147,8 +147,8 @@ void SegmentedControl::paintEvent(QPaintEvent*) {
             const double ratio = devicePixelRatioF();
             QImage drawn = image.render(QSize(qRound(side * ratio), qRound(side * ratio)), text);
             drawn.setDevicePixelRatio(ratio);
-            painter.drawImage(QRectF(segment.center().x() - side / 2, segment.center().y() - side / 2, side, side),
-                              drawn);
+            painter.drawImage(
+                QRectF(segment.center().x() - side / 2, segment.center().y() - side / 2, side, side), drawn);
             continue;
         }
         painter.drawText(segment.adjusted(4, 0, -4, 0), Qt::AlignCenter,
