@@ -11,6 +11,9 @@ namespace tervolo::pointscreens {
 
 QuovaMapPointCell::QuovaMapPointCell(Style /*style*/, QString reuseIdentifier, QWidget* parent)
     : platform::TableViewCell(Style::Subtitle, std::move(reuseIdentifier), parent) {
+    // Long titles and addresses wrap instead of being cut off at the row's edge.
+    textLabel()->setWordWrap(true);
+    detailTextLabel()->setWordWrap(true);
     locationObservation_ = platform::NotificationCenter::defaultCenter().addObserver(
         "QuovaLocationUpdate", nullptr,
         [this](const platform::NotificationCenter::Notification& notification) {

@@ -38,8 +38,12 @@ class SectionHeader final : public QWidget {
   protected:
     void paintEvent(QPaintEvent*) override {
         QPainter painter(this);
-        painter.fillRect(rect(), QColor(0xf2, 0xf2, 0xf7));
-        painter.setPen(QColor(0x3c, 0x3c, 0x43));
+        // The platform's grouped grey on a light palette; on a dark one a band a little lighter than
+        // the rows, with the palette's own text colour, so the title keeps its contrast.
+        const QColor base = palette().color(QPalette::Base);
+        const bool light = base.lightness() > 128;
+        painter.fillRect(rect(), light ? QColor(0xf2, 0xf2, 0xf7) : base.lighter(170));
+        painter.setPen(light ? QColor(0x3c, 0x3c, 0x43) : palette().color(QPalette::Text));
         painter.drawText(rect().adjusted(15, 0, -8, 0), Qt::AlignVCenter | Qt::AlignLeft, title);
     }
 };
