@@ -1,7 +1,6 @@
 #include "pointscreens/PointTableContent.hpp"
 
 #include <algorithm>
-#include <unordered_set>
 
 #include "logging/QLLogging.hpp"
 #include "platform/foundation/Bundle.hpp"
@@ -164,17 +163,29 @@ void PointTableContent::cachePointStoreWithFilter(const std::optional<std::strin
     std::optional<std::string> searchText = parsed.searchText;
     if (searchText && searchText->empty()) searchText.reset();
 
-    std::unordered_set<std::string> foundUuids;
-    for (const auto& tag : foundTags) foundUuids.insert(lowerNFC(tag->uuid()));
-    // Keeps each point once, in order, when it carries at least one found tag.
+    std::vector<std::string> foundUuids;
+    for (const auto& tag : foundTags) foundUuids.push_back(lowerNFC(tag->uuid()));
+    // Identifiers are upper-case ASCII UUIDs as a rule: those compare without case mapping or copies.
+    const auto carriesFoundTag = [&](const std::string& entry) {
+        if (isASCII(entry)) {
+            return std::any_of(foundUuids.begin(), foundUuids.end(), [&](const std::string& uuid) {
+                return uuid.size() == entry.size() &&
+                       std::equal(uuid.begin(), uuid.end(), entry.begin(), [](char lowered, char c) {
+                           return lowered == (c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c);
+                       });
+            });
+        }
+        const std::string lowered = lowerNFC(entry);
+        return std::find(foundUuids.begin(), foundUuids.end(), lowered) != foundUuids.end();
+    };
+    // Keeps each point once, in order, when it carries at least one found tag. Filtering before the
+    // stable sort gives the same list as filtering after it, and sorts only what is kept.
     const auto tagFilter = [&](PointList list) {
         if (foundUuids.empty()) return list;
         PointList kept;
         for (auto& point : list) {
             const auto& pointTags = point->tags();
-            if (!pointTags) continue;
-            if (std::any_of(pointTags->begin(), pointTags->end(),
-                            [&](const std::string& uuid) { return foundUuids.count(lowerNFC(uuid)) > 0; }))
+            if (pointTags && std::any_of(pointTags->begin(), pointTags->end(), carriesFoundTag))
                 kept.push_back(std::move(point));
         }
         return kept;
@@ -182,9 +193,9 @@ void PointTableContent::cachePointStoreWithFilter(const std::optional<std::strin
 
     const SortOrder order = sortOrderForSegment(selectedSegment);
     PointList valid =
-        tagFilter(points::QuovaMapPointStore::sortedPoints(store.validPointsWithFilter(searchText), order));
+        points::QuovaMapPointStore::sortedPoints(tagFilter(store.validPointsWithFilter(searchText)), order);
     PointList deleted =
-        tagFilter(points::QuovaMapPointStore::sortedPoints(store.deletedPointsWithFilter(searchText), order));
+        points::QuovaMapPointStore::sortedPoints(tagFilter(store.deletedPointsWithFilter(searchText)), order);
 
     const std::string& deletedTitle = deletedPointsSectionTitle();
     if (valid.empty() && deleted.empty()) return;
