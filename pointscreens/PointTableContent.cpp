@@ -125,6 +125,7 @@ void PointTableContent::cachePointStoreWithFilter(const std::optional<std::strin
     QLLogInfo("cache point store");
     sectionsHeaders_.clear();
     sectionValues_.clear();
+    sectionLists_.clear();
 
     const bool hasFilter = filter && !filter->empty();
     PointTableFilter parsed;
@@ -226,12 +227,21 @@ void PointTableContent::cachePointStoreWithFilter(const std::optional<std::strin
         if (inserted) sectionsHeaders_.push_back(deletedTitle);
         for (auto& point : deleted) entry->second.push_back(std::move(point));
     }
+    indexSections();
+}
+
+void PointTableContent::indexSections() {
+    sectionLists_.clear();
+    for (const auto& title : sectionsHeaders_) {
+        auto found = sectionValues_.find(title);
+        sectionLists_.push_back(found == sectionValues_.end() ? nullptr : &found->second);
+    }
 }
 
 int PointTableContent::numberOfRows(int section) const {
     if (section < 0 || section >= numberOfSections()) return 0;
-    auto found = sectionValues_.find(sectionsHeaders_[static_cast<size_t>(section)]);
-    return found == sectionValues_.end() ? 0 : static_cast<int>(found->second.size());
+    const PointList* list = sectionLists_[static_cast<size_t>(section)];
+    return list == nullptr ? 0 : static_cast<int>(list->size());
 }
 
 std::string PointTableContent::titleForHeader(int section) const {

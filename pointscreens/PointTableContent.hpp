@@ -39,6 +39,13 @@ class PointTableContent {
     using PointList = std::vector<std::shared_ptr<points::QuovaMapPoint>>;
     using TagList = std::vector<std::shared_ptr<points::QuovaPointTag>>;
 
+    PointTableContent() = default;
+    // Moving keeps the map's nodes, which the section index points into; a copy would not.
+    PointTableContent(PointTableContent&&) = default;
+    PointTableContent& operator=(PointTableContent&&) = default;
+    PointTableContent(const PointTableContent&) = delete;
+    PointTableContent& operator=(const PointTableContent&) = delete;
+
     // The index bar's title of the deleted section.
     static constexpr const char* kDeletedIndexTitle = "\U0001F5D1";
 
@@ -91,10 +98,14 @@ class PointTableContent {
     static std::string sectionKey(const std::string& title);
 
   private:
+    void indexSections();
     const std::string& memoisedSectionKey(const std::string& title);
 
     std::vector<std::string> sectionsHeaders_;
     std::map<std::string, PointList> sectionValues_;
+    // sectionValues_'s array of each section, by section index: the table asks for rows by index
+    // for every cell it shows, and a title lookup in the map each time shows in scrolling.
+    std::vector<const PointList*> sectionLists_;
     // Section keys by title, kept across recomputes: every keystroke and
     // location fix recomputes all sections, and the titles rarely change.
     std::unordered_map<std::string, std::string> keyMemo_;
