@@ -5,6 +5,9 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "app/startup/DesktopIdentity.hpp"
+#include "app/startup/FirstMapFrameQuit.hpp"
+#include "app/startup/VersionOption.hpp"
 #include "backend/QuovaShorturlUploader.hpp"
 #include "location/QuovaLocationServices.hpp"
 #include "logging/QLLog.hpp"
@@ -31,6 +34,7 @@ bool displayAvailable() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (const auto status = tervolo::app::answerVersionOption(argc, argv)) return *status;
     if (!displayAvailable()) {
         std::fprintf(stderr,
                      "TervoloNG: no display found (neither DISPLAY nor WAYLAND_DISPLAY is set).\n"
@@ -44,6 +48,8 @@ int main(int argc, char** argv) {
 
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("TervoloNG"));
+    tervolo::app::applyDesktopIdentity();
+    tervolo::app::FirstMapFrameQuit::installIfRequested();
     // Main-queue blocks and delays run on the Qt event loop from here on.
     const auto mainQueueExecutor = platform::QtMainQueueExecutor::install();
     // The log registry (and anything else that saves on it) flushes when told

@@ -28,7 +28,7 @@ namespace pointscreens_test {
 
 // The map screen as the point list sees it: a map model, and a record of what
 // the list asked of it.
-class RecordingMainMap : public tervolo::mapscreen::MainMapPort {
+class RecordingListMap : public tervolo::mapscreen::MainMapPort {
   public:
     platform::MKMapViewModel* mainMapView() const override { return &map_; }
     std::shared_ptr<platform::MKOverlay> haloForPoint(
@@ -139,7 +139,7 @@ class PointTableScreenTest : public ApplicationTest {
     tervolo::testsupport::TestEnvironment environment_;
     platform::ImmediateAnimationsScope immediate_;
     std::optional<platform::CLLocation> location_;
-    std::shared_ptr<RecordingMainMap> map_ = std::make_shared<RecordingMainMap>();
+    std::shared_ptr<RecordingListMap> map_ = std::make_shared<RecordingListMap>();
     std::unique_ptr<platform::MainWindow> window_;
     std::shared_ptr<Presenter> presenter_;
     std::shared_ptr<platform::NavigationController> navigation_;
