@@ -189,6 +189,7 @@ void BM_PointList_ScrollScreen(benchmark::State& state) {
         int top = 0;
         for (auto* cell : cells) {
             cell->setQuovaPoint(allPoints[next++ % allPoints.size()]);
+            cell->setImage(tervolo::pointscreens::QuovaMapPointCell::rowImage());
             const int height =
                 cell->heightForWidth(width) > 0 ? cell->heightForWidth(width) : cell->sizeHint().height();
             cell->setGeometry(0, top - static_cast<int>(next % 2), width, height);

@@ -273,6 +273,7 @@ platform::TableViewCell* PointTableViewController::cellForRow(platform::TableVie
     if (cell == nullptr) return nullptr;
     if (auto point = content_.pointAtIndexPath(indexPath)) {
         cell->setQuovaPoint(point);
+        cell->setImage(QuovaMapPointCell::rowImage());
     } else {
         cell->setQuovaTitle(localized("(unknown)"));
         cell->setQuovaSubtitle(localized("(unknown)"));

@@ -1,11 +1,12 @@
 #include "pointscreens/QuovaMapPointCell.hpp"
 
+#include <QHBoxLayout>
 #include <QLabel>
 
 #include "geodesy/DoubleQuovaAdditions.hpp"
-#include "location/QuovaLocationServices.hpp"
 #include "logging/QLLogging.hpp"
 #include "platform/foundation/Bundle.hpp"
+#include "points/BestKnownLocation.hpp"
 
 namespace tervolo::pointscreens {
 
@@ -14,6 +15,12 @@ QuovaMapPointCell::QuovaMapPointCell(Style /*style*/, QString reuseIdentifier, Q
     // Long titles and addresses wrap instead of being cut off at the row's edge.
     textLabel()->setWordWrap(true);
     detailTextLabel()->setWordWrap(true);
+    imageView_ = new platform::ImageView(this);
+    imageView_->setContentMode(platform::ImageView::ContentMode::ScaleAspectFit);
+    const int side = fontMetrics().height() * 2;
+    imageView_->setFixedSize(side, side);
+    imageView_->hide();
+    contentLayout()->insertWidget(0, imageView_, 0, Qt::AlignVCenter);
     locationObservation_ = platform::NotificationCenter::defaultCenter().addObserver(
         "QuovaLocationUpdate", nullptr,
         [this](const platform::NotificationCenter::Notification& notification) {
@@ -24,6 +31,22 @@ QuovaMapPointCell::QuovaMapPointCell(Style /*style*/, QString reuseIdentifier, Q
 // The token goes first, before the labels it writes to.
 QuovaMapPointCell::~QuovaMapPointCell() {
     locationObservation_.reset();
+}
+
+void QuovaMapPointCell::setImage(const QImage& image) {
+    // Every row shows the same image: a reused cell keeps it without drawing it anew.
+    if (!image.isNull() && image.cacheKey() == imageKey_) return;
+    imageKey_ = image.isNull() ? 0 : image.cacheKey();
+    imageView_->setImage(image);
+    imageView_->setVisible(!image.isNull());
+}
+
+const QImage& QuovaMapPointCell::rowImage() {
+    static const QImage image = [] {
+        const auto path = platform::Bundle::main().pathForResource("Icon-Small", "jpg");
+        return path ? QImage(QString::fromStdString(*path)) : QImage();
+    }();
+    return image;
 }
 
 void QuovaMapPointCell::setQuovaTitle(std::optional<std::string> title) {
@@ -38,8 +61,10 @@ void QuovaMapPointCell::setQuovaSubtitle(std::optional<std::string> subtitle) {
         detailTextLabel()->setText(QString());
         return;
     }
-    detailTextLabel()->setText(QString::fromStdString(
-        distanceSubtitle(*quovaSubtitle_, location::QuovaLocationServices::shared().bestKnownLocation())));
+    // The shared location service's best known location, through the source it installs for the
+    // point store (the same value; none before the service exists).
+    detailTextLabel()->setText(
+        QString::fromStdString(distanceSubtitle(*quovaSubtitle_, points::bestKnownLocation())));
 }
 
 void QuovaMapPointCell::setQuovaPoint(std::shared_ptr<points::QuovaMapPoint> point) {

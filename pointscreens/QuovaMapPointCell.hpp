@@ -6,6 +6,7 @@
 
 #include "platform/dispatch/NotificationCenter.hpp"
 #include "platform/location/CLLocation.hpp"
+#include "platform/ui/ImageView.hpp"
 #include "platform/ui/TableViewCell.hpp"
 #include "points/QuovaMapPoint.hpp"
 
@@ -41,6 +42,12 @@ class QuovaMapPointCell : public platform::TableViewCell {
     std::string distanceSubtitle(const std::string& subtitle,
                                  const std::optional<platform::CLLocation>& location) const;
 
+    // The image at the row's leading edge; hidden while it has none.
+    platform::ImageView* imageView() const { return imageView_; }
+    void setImage(const QImage& image);
+    // The application image every row shows ("Icon-Small"), read once; null when it is missing.
+    static const QImage& rowImage();
+
     // Empties both labels; the fields keep their values until the next point.
     void prepareForReuse() override;
 
@@ -51,6 +58,8 @@ class QuovaMapPointCell : public platform::TableViewCell {
     std::optional<std::string> quovaSubtitle_;
     std::shared_ptr<points::QuovaMapPoint> quovaPoint_;
     std::unique_ptr<platform::NotificationCenter::Token> locationObservation_;
+    platform::ImageView* imageView_;
+    qint64 imageKey_ = 0;  // QImage::cacheKey of the image shown; 0: none
 };
 
 }  // namespace tervolo::pointscreens

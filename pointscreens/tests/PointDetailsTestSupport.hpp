@@ -51,7 +51,9 @@ class RecordingMainMap : public tervolo::mapscreen::MainMapPort {
         }
     }
     // The point list's calls: the details screen makes neither.
-    void addPoint(const std::shared_ptr<tervolo::points::QuovaMapPoint>& point) override { addAnnotation(point); }
+    void addPoint(const std::shared_ptr<tervolo::points::QuovaMapPoint>& point) override {
+        addAnnotation(point);
+    }
     void zoomInOnPoint(const std::shared_ptr<tervolo::points::QuovaMapPoint>& point) override {
         zoomed.push_back(point);
     }

@@ -91,9 +91,7 @@ TEST_F(PointTableScreenshot, OrdersFilterAndEmpty) {
             platform::UserDefaults::standard().set(PointTableViewController::kLastSortOrderKey, order);
             platform::UserDefaults::standard().set(PointTableViewController::kLastFilterKey, "");
             open();
-            // A fix, so the rows show their distances: the second reaches the cells made while the
-            // first was delivered.
-            postFix(60.17, 24.95);
+            // A fix, so the rows show their distances.
             postFix(60.17, 24.95);
             shoot(QStringLiteral("pointtable-%1-%2").arg(QString::fromLatin1(name), palette));
             // The deleted section at the end.

@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "location/QuovaLocationServices.hpp"
 #include "mapscreen/MainMapPort.hpp"
 #include "platform/dispatch/NotificationCenter.hpp"
 #include "platform/dispatch/RunLoop.hpp"
@@ -62,9 +61,6 @@ class PointTableScreenTest : public ApplicationTest {
         platform::UserDefaults::standard().reload();
         tervolo::points::QuovaMapPointStore::resetSharedForTesting();
         tervolo::points::QuovaPointTagStore::resetSharedForTesting();
-        // The location service installs itself as the store's location source on first use; made
-        // here, so the tests' own source set below stays in place.
-        (void)tervolo::location::QuovaLocationServices::shared();
         tervolo::points::setBestKnownLocationProvider([this] { return location_; });
         tervolo::points::QuovaPointTagStore::shared().replaceTagsForTesting(
             std::vector<std::shared_ptr<tervolo::points::QuovaPointTag>>{});
