@@ -68,7 +68,7 @@ std::optional<PointTableContent::TagList>& tags() {
             std::vector<std::string> tagIds;
             for (unsigned t = 0; t < 1 + random() % 3; ++t) tagIds.push_back(made[random() % kTags]->uuid());
             point->setTags(tagIds);
-            if (i % 20 == 0) point->setDeletedAt(platform::Date(1000));
+            if (i % 20 == 0) point->setDeletedAt(platform::Date{1000.0});
             points.push_back(point);
         }
         QuovaMapPointStore::shared().replacePointsForTesting(std::move(points));
