@@ -36,11 +36,8 @@ std::string localized(const char* key) {
 
 PointTableViewController::PointTableViewController() = default;
 
-PointTableViewController::~PointTableViewController() {
-    locationObservation_.reset();
-    if (auto* navigation = navigationController(); navigation == nullptr)
-        navigationItem().setSearchController(nullptr);
-}
+// The observation goes first: no location fix reaches a list being destroyed.
+PointTableViewController::~PointTableViewController() { locationObservation_.reset(); }
 
 void PointTableViewController::loadView() {
     auto* root = new QWidget();
