@@ -1,9 +1,13 @@
 #include "platform/ui/SearchController.hpp"
 
+#include <QAction>
 #include <QEvent>
+#include <QIcon>
 #include <QLineEdit>
 #include <QObject>
+#include <QPixmap>
 
+#include "platform/ui/ImageView.hpp"
 #include "platform/ui/ViewControllerMainThread.hpp"
 
 namespace platform {
@@ -29,7 +33,22 @@ SearchController::SearchController() : context_(std::make_unique<QObject>()) {
     PLATFORM_UI_ASSERT_MAIN_THREAD();
     auto* field = new QLineEdit();
     field->setObjectName("searchBar");
-    field->setClearButtonEnabled(true);
+    // A clear action of our own rather than QLineEdit's clear button, whose fade animation Qt leaves
+    // alive when the field goes before it ends.
+    const QColor tint = field->palette().color(QPalette::PlaceholderText);
+    QPixmap pixmap =
+        QPixmap::fromImage(NamedImage::named(QStringLiteral("xmark.circle")).render(QSize(32, 32), tint));
+    pixmap.setDevicePixelRatio(2.0);
+    QAction* clear = field->addAction(QIcon(pixmap), QLineEdit::TrailingPosition);
+    clear->setObjectName("clearSearchText");
+    clear->setVisible(false);
+    clearAction_ = clear;
+    QObject::connect(field, &QLineEdit::textChanged, clear,
+                     [clear](const QString& text) { clear->setVisible(!text.isEmpty()); });
+    QObject::connect(clear, &QAction::triggered, context_.get(), [this, field] {
+        field->clear();
+        textEdited();
+    });
     searchBar_ = field;
     QObject::connect(field, &QLineEdit::textEdited, context_.get(), [this] { textEdited(); });
     QObject::connect(field, &QLineEdit::returnPressed, context_.get(), [field] { field->clearFocus(); });
@@ -56,6 +75,7 @@ void SearchController::setText(const std::string& text) {
     const bool blocked = searchBar_->blockSignals(true);
     searchBar_->setText(QString::fromStdString(text));
     searchBar_->blockSignals(blocked);
+    clearAction_->setVisible(!text.empty());
 }
 
 std::string SearchController::placeholder() const {

@@ -9,6 +9,7 @@
 #include "platform/ui/ReturnKeyType.hpp"
 
 #include <QLineEdit>
+class QAction;
 class QObject;
 
 namespace platform {
@@ -70,6 +71,7 @@ class SearchController {
     void textEdited();
 
     QPointer<QLineEdit> searchBar_;
+    QAction* clearAction_ = nullptr;    // owned by the field
     std::unique_ptr<QObject> context_;  // the field's connections end with the controller
     ReturnKeyType returnKeyType_ = ReturnKeyType::Search;
     bool obscuresBackground_ = true;

@@ -2,6 +2,7 @@
 // its place in the navigation bar.
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QLineEdit>
 #include <QTest>
 
@@ -46,6 +47,16 @@ TEST_F(SearchControllerTest, ActivationEditsAndDone) {
     QTest::keyClick(search.searchBar(), Qt::Key_Return);  // Done: editing ends, the search stays
     EXPECT_FALSE(search.searchBar()->hasFocus());
     EXPECT_TRUE(search.isActive());
+
+    // The clear action shows with text, empties the field and tells the updater.
+    auto* clear = search.searchBar()->findChild<QAction*>("clearSearchText");
+    ASSERT_NE(clear, nullptr);
+    EXPECT_TRUE(clear->isVisible());
+    recorder->calls.clear();
+    clear->trigger();
+    EXPECT_EQ(search.text(), "");
+    EXPECT_EQ(recorder->calls, (std::vector<std::string>{"update "}));
+    EXPECT_FALSE(clear->isVisible());
 }
 
 TEST_F(SearchControllerTest, FocusActivatesAndTheBarShowsTheFieldUnderTheTitle) {
