@@ -24,6 +24,12 @@ class MainMapPort {
     // Adds the point as annotation (its QuovaMapPointAnnotation) and, when
     // its radius (metres) is greater than 0, its circle above the labels.
     virtual void addAnnotation(const std::shared_ptr<points::QuovaMapPoint>& point) = 0;
+    // Puts the point on the map (with its circle), selects it and starts its
+    // reverse geocode; refuses a point without a title.
+    virtual void addPoint(const std::shared_ptr<points::QuovaMapPoint>& point) = 0;
+    // Shows 10,000 m by 10,000 m around the point, or only centres on it when
+    // the visible span is smaller already; ignores an invalid coordinate.
+    virtual void zoomInOnPoint(const std::shared_ptr<points::QuovaMapPoint>& point) = 0;
 };
 
 }  // namespace tervolo::mapscreen

@@ -120,6 +120,14 @@ bool PointDetailsViewController::textFieldShouldClear(platform::TextField& field
 
 void PointDetailsViewController::textFieldDidChange(platform::TextField& field) {
     if (&field != editTagTextField_.data()) return;
+    // While the editor is open the text also filters the tag table and loses
+    // its spaces.
+    if (observingTagText_) {
+        QLLogInfo(std::string("textDidChangeNotificationHandler(notification:) in ") + __FILE__ + ":" +
+                  std::to_string(__LINE__));
+        tagTextDidChange(field);
+        return;
+    }
     // The field's own clear button empties it as a user edit: the same as
     // textFieldShouldClear, the save button follows the text.
     if (field.text().isEmpty()) {
@@ -214,11 +222,15 @@ void PointDetailsViewController::showTagEditor() {
     if (addTagButton_) addTagButton_->hide();
     if (addTagInfoLabel_) addTagInfoLabel_->hide();
     if (editTagStackView_) editTagStackView_->show();
-    if (tagTableView_) tagTableView_->show();
+    if (tagTableView_) {
+        tagTableView_->show();
+        tagTableView_->reloadData();
+    }
     updateTagTableHeight();
     if (saveNewTagButton_) {
         saveNewTagButton_->setEnabled(editTagTextField_ && !editTagTextField_->text().isEmpty());
     }
+    observingTagText_ = true;
 }
 
 void PointDetailsViewController::hideTagEditor() {
@@ -226,6 +238,7 @@ void PointDetailsViewController::hideTagEditor() {
     if (editTagStackView_) editTagStackView_->hide();
     if (tagTableView_) tagTableView_->hide();
     if (tagFlowView_ && tagFlowView_->allTags().empty() && addTagInfoLabel_) addTagInfoLabel_->show();
+    observingTagText_ = false;
 }
 
 void PointDetailsViewController::updateTagTableHeight() {

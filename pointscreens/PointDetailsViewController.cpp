@@ -128,6 +128,7 @@ PointDetailsViewController::PointDetailsViewController(std::optional<std::string
 
 PointDetailsViewController::~PointDetailsViewController() {
     if (tagTableHeightTimer_) tagTableHeightTimer_->invalidate();
+    if (tagTableReloadTimer_) tagTableReloadTimer_->invalidate();
     // The base class deletes the view after this object is gone: the view's
     // last events must not reach it.
     delete events_.data();
@@ -289,9 +290,10 @@ void PointDetailsViewController::buildView(QWidget* root) {
                      guarded(&PointDetailsViewController::saveNewTagButtonPressed));
     QObject::connect(cancelEditTagButton_, &QPushButton::clicked, root,
                      guarded(&PointDetailsViewController::cancelEditTagButtonPressed));
-    tagTableView_ = new QWidget(root);
+    tagTableView_ = new platform::TableView(root);
     tagTableView_->setObjectName("tagTableView");
     column->addWidget(tagTableView_);
+    setUpTagTable();
 
     // Where the point was found.
     sourceInfoView_ = new QWidget(root);

@@ -17,15 +17,19 @@
 #include "platform/mapkit/MKOverlay.hpp"
 #include "platform/mapkit/qt/MKMapView.hpp"
 #include "platform/ui/BarButtonItem.hpp"
+#include "platform/ui/ColorPickerViewController.hpp"
 #include "platform/ui/ImageView.hpp"
 #include "platform/ui/LayoutConstraint.hpp"
+#include "platform/ui/TableView.hpp"
 #include "platform/ui/TapGestureRecognizer.hpp"
 #include "platform/ui/TextField.hpp"
 #include "platform/ui/TextView.hpp"
 #include "platform/ui/Toolbar.hpp"
 #include "platform/ui/ViewController.hpp"
 #include "points/QuovaMapPoint.hpp"
+#include "points/QuovaPointTag.hpp"
 #include "pointscreens/QuovaButtonWithURL.hpp"
+#include "pointscreens/QuovaPopupController.hpp"
 #include "pointscreens/ScreenTimer.hpp"
 #include "widgets/taglist/TagFlowView.hpp"
 
@@ -116,7 +120,7 @@ class PointDetailsViewController : public platform::ViewController,
     platform::TextField* editTagTextField() const { return editTagTextField_; }
     QPushButton* saveNewTagButton() const { return saveNewTagButton_; }
     QPushButton* cancelEditTagButton() const { return cancelEditTagButton_; }
-    QWidget* tagTableView() const { return tagTableView_; }
+    platform::TableView* tagTableView() const { return tagTableView_; }
     const std::shared_ptr<platform::LayoutConstraint>& tagTableViewHeight() const {
         return tagTableViewHeight_;
     }
@@ -172,8 +176,8 @@ class PointDetailsViewController : public platform::ViewController,
     void hideTagEditor();
     // The tag table's height: n rows × 40, at most 0.9 × the small map's height.
     void updateTagTableHeight();
-    // The tag table's row count (the tag editor's rows; none until it has any).
-    virtual int tagTableRowCount() const { return 0; }
+    // The tag table's row count: the size of tagsForTagTable().
+    virtual int tagTableRowCount() const;
     // Writes the edits into the point and saves it when it was edited, puts it
     // back on the main map, then closes; a save that wrote nothing keeps the
     // screen open with an alert.
@@ -208,6 +212,48 @@ class PointDetailsViewController : public platform::ViewController,
     void shareButton(const std::shared_ptr<platform::BarButtonItem>& sender);
     void presentShareSheet(const std::shared_ptr<platform::BarButtonItem>& sender);
 
+    // --- the tag section (PointDetailsTagEditor.cpp) ----------------------
+    static constexpr const char* kTagCellIdentifier = "TagCell";
+    // The tag table's rows, computed afresh on every call: stored tags that
+    // are no chip, whose lower-cased title starts with the lower-cased field
+    // text (canonically equivalent), in code-point order of the NFC titles.
+    std::vector<std::shared_ptr<points::QuovaPointTag>> tagsForTagTable() const;
+    platform::TableViewCell* tagTableCell(platform::TableView& table, platform::IndexPath indexPath);
+    void tagTableDidSelectRow(platform::IndexPath indexPath);
+    // The tag field changed while the editor is open: the table follows, the
+    // spaces go (with one "Notice"), the save button follows the text.
+    void tagTextDidChange(platform::TextField& field);
+    void showTagsMayNotContainSpacesUI();
+    // The trash button of a row: asks before deleting the row's tag.
+    void tagRowDeleteButton(QWidget* sender);
+    std::shared_ptr<points::QuovaPointTag> tagFromButton(QWidget* view) const;
+    // Removes the tag from every stored point that carries it (deleted and
+    // hidden ones too; identifiers in any letter case), stamping each with
+    // the time and version and writing it without a second stamp, then from
+    // the tag store; the pins of the points the main map shows are drawn
+    // again; the table reloads 0.1 s later.
+    void deleteTagEverywhere(const std::shared_ptr<points::QuovaPointTag>& tag);
+    void tagRemoveButtonPressed(const QString& title, widgets::taglist::TagView* tagView,
+                                widgets::taglist::TagFlowView* sender) override;
+
+    // --- recolouring a tag (PointDetailsColorPicker.cpp) -------------------
+    // A chip tap: the colour picker for the chip's stored tag.
+    void tagPressed(const QString& title, widgets::taglist::TagView* tagView,
+                    widgets::taglist::TagFlowView* sender) override;
+    // Opens the colour picker for `tag` in a form-sheet popup titled "#<tag>"
+    // with a "Save" item; the dark background closes it unapplied.
+    void showColorPicker(const std::shared_ptr<points::QuovaPointTag>& tag);
+    void colorPickerViewControllerDidSelectColor(platform::ColorPickerViewController& picker);
+    // "Save": stores the chosen colour as eight hex digits (alpha last),
+    // recolours the tag's chips and redraws the pins of the points carrying it.
+    void colorPickerDidTapOK();
+    void backgroundViewDidTap();
+    void colorPickerViewControllerDidFinish(platform::ColorPickerViewController& picker);
+    const std::shared_ptr<QuovaPopupController>& colorPickerPopupController() const {
+        return colorPickerPopupController_;
+    }
+    const std::optional<QColor>& lastColorPickerColor() const { return lastColorPickerColor_; }
+
     // --- delegates ---------------------------------------------------------
     bool textViewShouldChangeText(platform::TextView& view, const platform::TextReplacement& change) override;
     void textViewDidBeginEditing(platform::TextView& view) override;
@@ -240,6 +286,7 @@ class PointDetailsViewController : public platform::ViewController,
     void connectActions();
     void submitCustomRadius(const std::weak_ptr<platform::ViewController>& alert, bool usesMetricSystem);
     double currentRadiusForSheet() const;
+    void setUpTagTable();
 
     std::shared_ptr<points::QuovaMapPoint> point_;
     bool pointHasBeenEdited_ = false;
@@ -271,7 +318,7 @@ class PointDetailsViewController : public platform::ViewController,
     QPointer<platform::TextField> editTagTextField_;
     QPointer<QPushButton> saveNewTagButton_;
     QPointer<QPushButton> cancelEditTagButton_;
-    QPointer<QWidget> tagTableView_;
+    QPointer<platform::TableView> tagTableView_;
     QPointer<QWidget> tagListContainer_;
     QPointer<QWidget> titleRow_;
     QPointer<QWidget> subtitleRow_;
@@ -295,6 +342,14 @@ class PointDetailsViewController : public platform::ViewController,
     std::shared_ptr<platform::Timer> tagTableHeightTimer_;
     ScreenTimer customRadiusRetryTimer_;
     ScreenTimer shareSheetTimer_;
+    class TagTableSource;
+    std::shared_ptr<TagTableSource> tagTableSource_;
+    std::shared_ptr<platform::Timer> tagTableReloadTimer_;
+    bool observingTagText_ = false;
+    class ColorPickerEvents;
+    std::shared_ptr<ColorPickerEvents> colorPickerEvents_;
+    std::shared_ptr<QuovaPopupController> colorPickerPopupController_;
+    std::optional<QColor> lastColorPickerColor_;
     QPointer<QObject> events_;
     std::shared_ptr<int> lifetime_ = std::make_shared<int>(0);
 };

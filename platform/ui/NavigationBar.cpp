@@ -3,6 +3,7 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPainter>
 #include <QPainterPath>
 #include <QToolButton>
@@ -281,6 +282,16 @@ void NavigationBar::rebuild() {
     grid->setColumnMinimumWidth(2, side);
     grid->setColumnStretch(0, 1);
     grid->setColumnStretch(2, 1);
+    int height = kDefaultHeight;
+    if (top && top->searchController() && top->searchController()->searchBar()) {
+        QLineEdit* field = top->searchController()->searchBar();
+        markForeign(field);
+        grid->setRowMinimumHeight(0, kDefaultHeight);
+        grid->addWidget(field, 1, 0, 1, 3);
+        field->show();
+        height += field->sizeHint().height() + kSideMargin;
+    }
+    setFixedHeight(height);
     content_->show();
     update();
     rebuilding_ = false;

@@ -50,6 +50,13 @@ class RecordingMainMap : public tervolo::mapscreen::MainMapPort {
             halos_.emplace_back(point, halo);
         }
     }
+    // The point list's calls: the details screen makes neither.
+    void addPoint(const std::shared_ptr<tervolo::points::QuovaMapPoint>& point) override {
+        addAnnotation(point);
+    }
+    void zoomInOnPoint(const std::shared_ptr<tervolo::points::QuovaMapPoint>& point) override {
+        zoomed.push_back(point);
+    }
     platform::MKMapViewModel& map() { return map_; }
     bool selected(const std::shared_ptr<tervolo::points::QuovaMapPoint>& point) const {
         for (const auto& annotation : map_.selectedAnnotations()) {
@@ -60,6 +67,7 @@ class RecordingMainMap : public tervolo::mapscreen::MainMapPort {
 
     bool hasMap = true;
     std::vector<std::shared_ptr<tervolo::points::QuovaMapPoint>> added;
+    std::vector<std::shared_ptr<tervolo::points::QuovaMapPoint>> zoomed;
 
   private:
     mutable platform::MKMapViewModel map_;
