@@ -155,6 +155,8 @@ void MainViewController::loadView() {
     credit->setObjectName(QStringLiteral("osmCreditLabel"));
     credit->setAttribute(Qt::WA_TransparentForMouseEvents);
     credit->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    // Dark ink: the line lies on the map, which is light in either desktop palette.
+    platform::setTextColor(credit, QColor(20, 20, 20));
     credit->hide();
     osmCreditLabel_ = credit;
 
@@ -162,8 +164,19 @@ void MainViewController::loadView() {
     statusLabel_->setObjectName(QStringLiteral("statusLabel"));
     statusLabel_->setAttribute(Qt::WA_TransparentForMouseEvents);
     statusLabel_->setAlignment(Qt::AlignCenter);
-    statusLabel_->setAutoFillBackground(true);
-    statusLabel_->setMargin(6);
+    {
+        // A rounded plate of the window colour keeps the line readable over any map.
+        const QPalette palette = statusLabel_->palette();
+        const QColor plate = palette.color(QPalette::Window);
+        const QColor ink = palette.color(QPalette::WindowText);
+        statusLabel_->setStyleSheet(
+            QStringLiteral("QLabel { background-color: rgba(%1, %2, %3, 220); color: %4; "
+                           "border-radius: 6px; padding: 4px 10px; }")
+                .arg(plate.red())
+                .arg(plate.green())
+                .arg(plate.blue())
+                .arg(ink.name()));
+    }
     platform::setAlpha(statusLabel_, kStatusLabelAlpha);
 
     sideContainer_ = new SideContainerView(root);
@@ -179,6 +192,10 @@ void MainViewController::loadView() {
     searchBar_->setObjectName(QStringLiteral("searchBar"));
     searchBar_->setPlaceholderText(QString::fromStdString(localized("Search for places")));
     searchBar_->setClearButtonShown(true);
+    searchBar_->setTextMargins(8, 0, 4, 0);
+    // The field is tall (80 points when open); its text starts a little larger
+    // than the interface's, and the search controller enlarges it further.
+    searchBar_->setFont(platform::scaledFont(searchBar_->font(), 1.2));
     searchBar_->hide();
     platform::setAlpha(searchBar_, 0);
     spinner_ = new platform::ActivityIndicator(platform::ActivityIndicator::Style::Medium, root);

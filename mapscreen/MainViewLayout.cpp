@@ -5,9 +5,15 @@
 
 namespace tervolo::mapscreen {
 
+namespace {
+constexpr double kButtonWidthShare = 0.6;
+}  // namespace
+
 double mapButtonSide(double columnWidth, double viewHeight, int buttonCount) {
     const int count = std::max(buttonCount, 1);
-    const double byWidth = columnWidth - 2 * MainViewLayout::kButtonInset;
+    // A desktop column keeps its buttons well inside it: six tenths of its width.
+    const double byWidth =
+        std::min(columnWidth - 2 * MainViewLayout::kButtonInset, columnWidth * kButtonWidthShare);
     const double byHeight =
         (viewHeight - 2 * MainViewLayout::kColumnTopMargin - (count - 1) * MainViewLayout::kButtonSpacing) /
         count;
@@ -45,14 +51,19 @@ MainViewLayout MainViewLayout::make(const Input& in) {
                          out.searchBar.center().y() - spinnerSide / 2, spinnerSide, spinnerSide);
 
     // The status label at the top right, beside the column; left of it only
-    // what the open search field leaves.
+    // what the open search field leaves. When that is too narrow for the text,
+    // the label moves below the field and its results.
     const double statusRight = columnX - in.statusLabelTrailingMargin;
-    const double statusLeftLimit =
-        in.searchBarVisible ? out.spinner.right() + kContainerMargin : kContainerMargin;
+    double statusLeftLimit = in.searchBarVisible ? out.spinner.right() + kContainerMargin : kContainerMargin;
+    double statusTop = kStatusTopMargin;
+    if (in.searchBarVisible && statusRight - statusLeftLimit < in.statusLabelSize.width()) {
+        statusLeftLimit = kContainerMargin;
+        statusTop =
+            (in.searchTableHeight > 0 ? out.searchTable.bottom() : out.searchBar.bottom()) + kContainerMargin;
+    }
     const double statusWidth =
         std::clamp(in.statusLabelSize.width(), 0.0, std::max(0.0, statusRight - statusLeftLimit));
-    out.statusLabel =
-        QRectF(statusRight - statusWidth, kStatusTopMargin, statusWidth, in.statusLabelSize.height());
+    out.statusLabel = QRectF(statusRight - statusWidth, statusTop, statusWidth, in.statusLabelSize.height());
 
     // Along the bottom of the map: a strip holding the landscape place of the
     // scale bar in its middle; above its left end the portrait place.
@@ -85,11 +96,18 @@ MainViewLayout MainViewLayout::make(const Input& in) {
             break;
     }
 
-    // The credit line at the bottom right of the map, left of the column.
+    // The credit line at the bottom right of the map, left of the column; when
+    // it would run into the scale bar's place in the bottom strip, it moves up
+    // above the strip.
     const double creditRight = columnX - kContainerMargin;
     const double creditWidth =
         std::clamp(in.creditLabelSize.width(), 0.0, std::max(0.0, creditRight - kContainerMargin));
-    out.osmCreditLabel = QRectF(creditRight - creditWidth, height - 4 - in.creditLabelSize.height(),
+    double creditBottom = height - 4;
+    const QRectF scaleBox = out.bottomScaleContainer.translated(out.bottomContainerView.topLeft());
+    if (in.scaleAnchor == ScaleAnchor::bottomScaleContainer && creditRight - creditWidth < scaleBox.right()) {
+        creditBottom = out.bottomContainerView.top();
+    }
+    out.osmCreditLabel = QRectF(creditRight - creditWidth, creditBottom - in.creditLabelSize.height(),
                                 creditWidth, in.creditLabelSize.height());
 
     out.debugTextView =

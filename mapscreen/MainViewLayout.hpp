@@ -71,9 +71,9 @@ struct MainViewLayout {
     static MainViewLayout make(const Input& input);
 };
 
-// The side of the column's buttons for a column width and a view height: as
-// wide as the column allows, but never so tall that the buttons leave the
-// view.
+// The side of the column's buttons for a column width and a view height: six
+// tenths of the column's width (at most the column less its insets), but never
+// so tall that the buttons leave the view.
 double mapButtonSide(double columnWidth, double viewHeight, int buttonCount);
 
 }  // namespace tervolo::mapscreen
