@@ -122,6 +122,15 @@ MainViewController::~MainViewController() {
     // The application's screen lives for the whole run; screens made in tests
     // go, and their timer must not fire into them.
     if (statusTimer_) statusTimer_->invalidate();
+    // The constraints may be held longer (the search controller holds one);
+    // their changes must no longer reach this screen's layout.
+    for (const auto* constraint :
+         {&searchBarHeight_, &searchBarWidth_, &searchBarLeftSpacing_, &searchBarTopSpacing_, &searchTableHeight_,
+          &mapTrailingMargin_, &mapSidecontainerMargin_, &statusLabelTrailingMargin_, &scaleViewWidth_,
+          &scaleViewHeight_, &scaleBottomSpacing_, &scaleViewCenterX_}) {
+        if (*constraint) (*constraint)->setOnChange({});
+    }
+    if (sideContainer_) sideContainer_->constraints().setOnChange({});
 }
 
 std::weak_ptr<MainViewController> MainViewController::weakSelf() {

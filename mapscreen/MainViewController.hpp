@@ -117,8 +117,6 @@ class MainViewController : public platform::ViewController,
     // A trait change coming: on a phone the map margins follow the horizontal
     // size class (regular: -48 and 72, else 0 and 5); elsewhere nothing.
     void willTransition(const platform::TraitCollection& newCollection);
-    // Empty: the screen lays itself out (layoutMainView).
-    void viewDidLayoutSubviews() {}
 
     // ---- Outlets (null when missing)
     platform::MKMapView* mapView() const { return mapView_.data(); }
