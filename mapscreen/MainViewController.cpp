@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QCoreApplication>
 #include <QEvent>
+#include <QFontMetricsF>
 #include <QLabel>
 #include <QUrl>
 #include <QWidget>
@@ -125,9 +126,9 @@ MainViewController::~MainViewController() {
     // The constraints may be held longer (the search controller holds one);
     // their changes must no longer reach this screen's layout.
     for (const auto* constraint :
-         {&searchBarHeight_, &searchBarWidth_, &searchBarLeftSpacing_, &searchBarTopSpacing_, &searchTableHeight_,
-          &mapTrailingMargin_, &mapSidecontainerMargin_, &statusLabelTrailingMargin_, &scaleViewWidth_,
-          &scaleViewHeight_, &scaleBottomSpacing_, &scaleViewCenterX_}) {
+         {&searchBarHeight_, &searchBarWidth_, &searchBarLeftSpacing_, &searchBarTopSpacing_,
+          &searchTableHeight_, &mapTrailingMargin_, &mapSidecontainerMargin_, &statusLabelTrailingMargin_,
+          &scaleViewWidth_, &scaleViewHeight_, &scaleBottomSpacing_, &scaleViewCenterX_}) {
         if (*constraint) (*constraint)->setOnChange({});
     }
     if (sideContainer_) sideContainer_->constraints().setOnChange({});
@@ -163,7 +164,8 @@ void MainViewController::loadView() {
     auto* credit = new QLabel(root);
     credit->setObjectName(QStringLiteral("osmCreditLabel"));
     credit->setAttribute(Qt::WA_TransparentForMouseEvents);
-    credit->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    credit->setAlignment(Qt::AlignRight | Qt::AlignBottom);
+    credit->setWordWrap(true);
     // Dark ink: the line lies on the map, which is light in either desktop palette.
     platform::setTextColor(credit, QColor(20, 20, 20));
     credit->hide();
@@ -322,9 +324,7 @@ MainViewLayout::Input MainViewController::layoutInput() const {
     if (scaleView_) in.previousScaleFrame = QRectF(scaleView_->geometry());
     if (statusLabel_ && !statusLabel_->text().isEmpty())
         in.statusLabelSize = QSizeF(statusLabel_->sizeHint());
-    if (osmCreditLabel_ && !osmCreditLabel_->text().isEmpty()) {
-        in.creditLabelSize = QSizeF(osmCreditLabel_->sizeHint());
-    }
+    if (osmCreditLabel_) in.creditLabelHeight = 2 * QFontMetricsF(osmCreditLabel_->font()).lineSpacing() + 2;
     in.buttonCount = static_cast<int>(kMapButtonCount) + 1;
     return in;
 }
@@ -495,6 +495,7 @@ void MainViewController::styleCreditLabel() {
     label->setPalette(palette);
     label->setAutoFillBackground(false);
     label->setFont(platform::scaledFont(label->font(), 1.7));
+    layoutMainView();
     QColor text = label->palette().color(QPalette::WindowText);
     text.setAlphaF(0.5);
     platform::setTextColor(label, text);

@@ -96,19 +96,17 @@ MainViewLayout MainViewLayout::make(const Input& in) {
             break;
     }
 
-    // The credit line at the bottom right of the map, left of the column; when
-    // it would run into the scale bar's place in the bottom strip, it moves up
-    // above the strip.
+    // The credit line at the bottom right of the map, left of the column, its
+    // text aligned to the right: in landscape it ends short of the scale bar's
+    // place in the bottom strip; in portrait that strip is free.
     const double creditRight = columnX - kContainerMargin;
-    const double creditWidth =
-        std::clamp(in.creditLabelSize.width(), 0.0, std::max(0.0, creditRight - kContainerMargin));
-    double creditBottom = height - 4;
     const QRectF scaleBox = out.bottomScaleContainer.translated(out.bottomContainerView.topLeft());
-    if (in.scaleAnchor == ScaleAnchor::bottomScaleContainer && creditRight - creditWidth < scaleBox.right()) {
-        creditBottom = out.bottomContainerView.top();
-    }
-    out.osmCreditLabel = QRectF(creditRight - creditWidth, creditBottom - in.creditLabelSize.height(),
-                                creditWidth, in.creditLabelSize.height());
+    const double creditLeft = in.scaleAnchor == ScaleAnchor::bottomScaleContainer
+                                  ? scaleBox.right() + kContainerMargin
+                                  : kContainerMargin;
+    const double creditHeight = std::max(0.0, in.creditLabelHeight);
+    out.osmCreditLabel =
+        QRectF(creditLeft, height - 2 - creditHeight, std::max(0.0, creditRight - creditLeft), creditHeight);
 
     out.debugTextView =
         QRectF(kContainerMargin, out.stackScaleContainer.top() - kContainerMargin - kDebugTextHeight,

@@ -36,10 +36,10 @@ struct MainViewLayout {
         double scaleViewWidth = 220;
         double scaleViewHeight = 30;
         ScaleAnchor scaleAnchor = ScaleAnchor::none;
-        QRectF previousScaleFrame;  // kept when the anchor is none
-        QSizeF statusLabelSize;     // what its text needs
-        QSizeF creditLabelSize;     // what its text needs
-        int buttonCount = 9;        // in the column, top to bottom
+        QRectF previousScaleFrame;     // kept when the anchor is none
+        QSizeF statusLabelSize;        // what its text needs
+        double creditLabelHeight = 0;  // two lines of its font
+        int buttonCount = 9;           // in the column, top to bottom
     };
 
     // Fixed measures of the screen.

@@ -13,7 +13,7 @@ MainViewLayout::Input input(QSizeF size, double column) {
     in.scaleAnchor = size.width() > size.height() ? MainViewLayout::ScaleAnchor::bottomScaleContainer
                                                   : MainViewLayout::ScaleAnchor::stackScaleContainerBottom;
     in.statusLabelSize = QSizeF(240, 26);
-    in.creditLabelSize = QSizeF(200, 20);
+    in.creditLabelHeight = 40;
     return in;
 }
 
@@ -104,18 +104,17 @@ TEST(MainViewLayout, ScaleBarPlaces) {
     EXPECT_EQ(MainViewLayout::make(in).scaleView, QRectF(33, 44, 220, 30));
 }
 
-TEST(MainViewLayout, CreditLineRisesAboveTheStripOnlyWhereItWouldMeetTheScaleBar) {
+TEST(MainViewLayout, CreditLineEndsShortOfTheScaleBarInLandscapeOnly) {
     MainViewLayout::Input in = input({1280, 800}, 100);
     MainViewLayout layout = MainViewLayout::make(in);
-    EXPECT_DOUBLE_EQ(layout.osmCreditLabel.bottom(), 796);
-    in.creditLabelSize = QSizeF(700, 20);
-    layout = MainViewLayout::make(in);
-    EXPECT_DOUBLE_EQ(layout.osmCreditLabel.bottom(), layout.bottomContainerView.top());
-    // In portrait the bar is not in the strip: the line stays at the bottom.
+    EXPECT_EQ(layout.osmCreditLabel, QRectF(layout.scaleView.right() + 8 + 8, 758, 1167 - 750 - 8 - 8, 40));
+    EXPECT_FALSE(layout.osmCreditLabel.intersects(layout.scaleView));
+    // In portrait the bar is above the strip: the line may take the whole width.
     in.viewSize = QSizeF(800, 1000);
     in.scaleAnchor = MainViewLayout::ScaleAnchor::stackScaleContainerBottom;
     layout = MainViewLayout::make(in);
-    EXPECT_DOUBLE_EQ(layout.osmCreditLabel.bottom(), 996);
+    EXPECT_EQ(layout.osmCreditLabel, QRectF(8, 958, 687 - 8, 40));
+    EXPECT_FALSE(layout.osmCreditLabel.intersects(layout.scaleView));
 }
 
 TEST(MainViewLayout, DegenerateSizesGiveEmptyFramesNotNegativeOnes) {
