@@ -6,7 +6,7 @@ GEN := -G Ninja
 BUILD := build
 CTEST_FLAGS := --output-on-failure -j $(JOBS) --timeout 300
 
-.PHONY: all deps configure build run test bench sanitize tsan fuzz format clean
+.PHONY: all deps configure build run test bench sanitize tsan fuzz package check-package format clean
 
 all: build
 
@@ -55,6 +55,15 @@ fuzz: deps
 	  mkdir -p $$work; echo "== $$name"; \
 	  $$f -max_total_time=$(FUZZ_SECONDS) -rss_limit_mb=2048 -print_final_stats=0 $$work $$( [ -d $$corpus ] && echo $$corpus ) 2>&1 | tail -n 3; \
 	  test $${PIPESTATUS[0]} -eq 0; done
+
+# The Debian package, tervolong_<version>_<arch>.deb in $(BUILD)/packages.
+package: build
+	cmake --build $(BUILD) --target package
+
+# The package built, checked by lintian, installed with apt into a minimal
+# Debian 12 root and started there (root is needed for the root's mounts).
+check-package: configure
+	BUILD=$(BUILD) scripts/check-package
 
 format:
 	git ls-files '*.cpp' '*.hpp' | xargs clang-format -i

@@ -1,12 +1,18 @@
 #include <QApplication>
 
+#include <any>
 #include <cstdio>
 #include <cstdlib>
 
+#include "app/startup/DesktopIdentity.hpp"
+#include "app/startup/FirstMapFrameQuit.hpp"
+#include "app/startup/VersionOption.hpp"
 #include "backend/QuovaShorturlUploader.hpp"
+#include "location/QuovaLocationServices.hpp"
 #include "logging/QLLog.hpp"
 #include "logging/QLOSLogger.hpp"
 #include "mapscreen/MainViewController.hpp"
+#include "platform/dispatch/NotificationCenter.hpp"
 #include "platform/foundation/Bundle.hpp"
 #include "platform/location/qt/QtPositionSource.hpp"
 #include "platform/mapkit/qt/MKMapView.hpp"
@@ -29,6 +35,7 @@ bool displayAvailable() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (const auto status = tervolo::app::answerVersionOption(argc, argv)) return *status;
     if (!displayAvailable()) {
         std::fprintf(stderr,
                      "TervoloNG: no display found (neither DISPLAY nor WAYLAND_DISPLAY is set).\n"
@@ -42,6 +49,8 @@ int main(int argc, char** argv) {
 
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("TervoloNG"));
+    tervolo::app::applyDesktopIdentity();
+    tervolo::app::FirstMapFrameQuit::installIfRequested();
     // Main-queue blocks and delays run on the Qt event loop from here on.
     const auto mainQueueExecutor = platform::QtMainQueueExecutor::install();
     // The log registry (and anything else that saves on it) flushes when told
@@ -62,6 +71,26 @@ int main(int argc, char** argv) {
     window.setRootViewController(screen);
     platform::MKMapView* map = screen->mapView();
     map->setVisibleMapRect(platform::MKMapRectWorld);
+    // The location services run while the window is open, and the map shows the user's position
+    // they accept, opening on it at the first fix (the map screen will take this over).
+    auto& locationServices = tervolo::location::QuovaLocationServices::shared();
+    bool openedOnUser = false;
+    const auto userPosition = platform::NotificationCenter::defaultCenter().addObserver(
+        "QuovaLocationUpdate", nullptr,
+        [map, &openedOnUser](const platform::NotificationCenter::Notification& notification) {
+            const auto found = notification.userInfo.find("CLLocation");
+            if (found == notification.userInfo.end()) return;
+            const auto* fix = std::any_cast<platform::CLLocation>(&found->second);
+            if (fix == nullptr) return;
+            map->updateUserLocation(*fix);
+            if (!openedOnUser) {
+                openedOnUser = true;
+                map->setRegion(platform::MKCoordinateRegionMakeWithDistance(fix->coordinate(), 20000, 20000));
+            }
+        });
+    map->setShowsUserLocation(true);
+    locationServices.initLocationServices();
+    locationServices.locationFullSpeedAhead();
     window.show();
     const int status = QApplication::exec();
     // Blocks queued after the loop ended must not be posted to a dying application.

@@ -172,10 +172,12 @@ class ReportBuilder {
     std::vector<QCrashReportThreadInfo> threads() const {
         if (m_.n_threads == 0) fail("Crash report is missing thread state information");
         std::vector<QCrashReportThreadInfo> result;
+        result.reserve(m_.n_threads);
         for (size_t t = 0; t < m_.n_threads; ++t) {
             const auto* thread = m_.threads[t];
             if (thread == nullptr) fail("Crash report is missing thread state information");
             std::vector<QCrashReportStackFrameInfo> frames;
+            frames.reserve(thread->n_frames);
             for (size_t f = 0; f < thread->n_frames; ++f) frames.push_back(frame(thread->frames[f]));
             std::vector<QCrashReportRegisterInfo> registers;
             for (size_t r = 0; r < thread->n_registers; ++r) {

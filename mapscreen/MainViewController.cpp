@@ -10,6 +10,8 @@
 
 #include <algorithm>
 
+#include "app/shell/AppKitBridgeBinding.hpp"
+#include "app/shell/InfoViewController.hpp"
 #include "app/shell/QuovaOpenURL.hpp"
 #include "backend/QuovaVersionChecker.hpp"
 #include "logging/QLLog.hpp"
@@ -17,6 +19,8 @@
 #include "mapscreen/AddLocationButton.hpp"
 #include "mapscreen/CenterButton.hpp"
 #include "mapscreen/InfoButton.hpp"
+#include "mapscreen/InfoLayerKey.hpp"
+#include "mapscreen/LayerManager.hpp"
 #include "mapscreen/LocationsButton.hpp"
 #include "mapscreen/MapLayersButton.hpp"
 #include "mapscreen/MapStyleButton.hpp"
@@ -32,7 +36,6 @@
 #include "platform/foundation/CanOpenURL.hpp"
 #include "platform/foundation/UserDefaults.hpp"
 #include "platform/location/CLLocationManager.hpp"
-#include "platform/mapkit/qt/MKMapView.hpp"
 #include "platform/text/Numbers.hpp"
 #include "platform/ui/ActivityIndicator.hpp"
 #include "platform/ui/AlertController.hpp"
@@ -114,9 +117,29 @@ MainViewController::MainViewController(Services services) : services_(std::move(
             if (QCoreApplication::instance() != nullptr) QCoreApplication::exit(0);
         };
     }
-    if (!services_.currentTileStatus) {
-        services_.currentTileStatus = [] { return std::optional<std::string>(); };
+    // The toolbar's delegate is made with the screen; the screen's view
+    // loading hands it the screen and the toolbar.
+    macToolbarDelegate_ = std::make_shared<app::MacToolbarDelegate>();
+    if (!services_.installToolbarDelegate) {
+        services_.installToolbarDelegate = [](MainViewController& screen, platform::Toolbar& toolbar) {
+            const auto delegate = screen.macToolbarDelegate();
+            delegate->setMainVC(std::static_pointer_cast<MainViewController>(screen.shared_from_this()));
+            toolbar.setDelegate(delegate);
+        };
     }
+    if (!services_.bindPlugIn) services_.bindPlugIn = [] { app::bindAppKitBridge(); };
+    if (!services_.makeAboutScreen) {
+        services_.makeAboutScreen = [] { return std::make_shared<app::InfoViewController>(); };
+    }
+    stylesAndLayers_ = std::make_unique<StylesAndLayers>(*this);
+    stylesAndLayers_->setLastMouseLocationProvider([this] { return lastMouseLocation_; });
+    stylesAndLayers_->setPointListFactory(services_.makePointList);
+    stylesAndLayers_->setAboutScreenFactory(services_.makeAboutScreen);
+}
+
+void MainViewController::setMapView(QuovaMKMapView* view) {
+    mapView_ = view;
+    stylesAndLayers_->setMapView(view);
 }
 
 MainViewController::~MainViewController() {
@@ -146,7 +169,7 @@ void MainViewController::loadView() {
     root->resize(1024, 768);
     setView(root);
 
-    mapView_ = new platform::MKMapView(root);
+    setMapView(new QuovaMKMapView(root));
     mapView_->setObjectName(QStringLiteral("mapView"));
 
     bottomContainerView_ = makeContainer(root, "bottomContainerView");
@@ -161,13 +184,15 @@ void MainViewController::loadView() {
     debugTextView_->setReadOnly(true);
     debugTextView_->hide();
 
-    auto* credit = new QLabel(root);
+    auto* credit = new widgets::hud::MultilineLabel(root);
     credit->setObjectName(QStringLiteral("osmCreditLabel"));
     credit->setAttribute(Qt::WA_TransparentForMouseEvents);
     credit->setAlignment(Qt::AlignRight | Qt::AlignBottom);
-    credit->setWordWrap(true);
+    // A long attribution shrinks to its place rather than being cut.
+    credit->setAdjustsFontSizeToFitWidth(true);
+    credit->setMinimumScaleFactor(0.5);
     // Dark ink: the line lies on the map, which is light in either desktop palette.
-    platform::setTextColor(credit, QColor(20, 20, 20));
+    credit->setTextColor(QColor(20, 20, 20));
     credit->hide();
     osmCreditLabel_ = credit;
 
@@ -286,13 +311,18 @@ void MainViewController::buildButtons() {
                      [this, zoomIn] { zoomInButtonPressed(zoomIn); });
     QObject::connect(zoomOut, &QAbstractButton::clicked, zoomOut,
                      [this, zoomOut] { zoomOutButtonPressed(zoomOut); });
-    // The actions of these come with the parts of the screen they open; until
-    // then a click only ends the pressed look.
-    for (QAbstractButton* kitButton :
-         std::initializer_list<QAbstractButton*>{addButton, mapStyle, mapLayers, points, info}) {
-        QObject::connect(kitButton, &QAbstractButton::clicked, kitButton,
-                         [this, kitButton] { releaseButton(kitButton); });
-    }
+    QObject::connect(mapStyle, &QAbstractButton::clicked, mapStyle,
+                     [this, mapStyle] { stylesAndLayers_->mapStyleButtonPressed(mapStyle); });
+    QObject::connect(mapLayers, &QAbstractButton::clicked, mapLayers,
+                     [this, mapLayers] { stylesAndLayers_->mapLayersButtonPressed(mapLayers); });
+    QObject::connect(points, &QAbstractButton::clicked, points,
+                     [this, points] { stylesAndLayers_->pointsButtonPressed(points); });
+    QObject::connect(info, &QAbstractButton::clicked, info,
+                     [this, info] { stylesAndLayers_->infoButtonPressed(info); });
+    // Dropping a pin comes with the points on the map; until then a click only
+    // ends the pressed look.
+    QObject::connect(addButton, &QAbstractButton::clicked, addButton,
+                     [this, addButton] { releaseButton(addButton); });
 }
 
 // ---- Layout
@@ -424,6 +454,8 @@ void MainViewController::setScaleViewConstraintsFor(QSizeF size) {
 
 void MainViewController::viewDidLoad() {
     platform::ViewController::viewDidLoad();
+    if (mapView_)
+        mapView_->setQuovaDelegate(std::static_pointer_cast<MainViewController>(shared_from_this()));
     if (statusLabel_) {
         statusLabel_->hide();
         statusLabelMaxAlpha_ = platform::alpha(statusLabel_);
@@ -453,6 +485,8 @@ void MainViewController::viewDidLoad() {
     setButtonSizeWithSize(QSizeF(view()->size()));
     styleCreditLabel();
     setUpSearchController();
+    // Restored state may choose another style later.
+    if (mapView_) mapView_->setMapStyle(tiles::QuovaBaseMapStyle::osm);
     initializationDone_ = true;
 }
 
@@ -481,13 +515,14 @@ void MainViewController::setUpMapView() {
     const auto status = services_.authorizationStatus();
     mapView_->setShowsUserLocation(status == platform::CLAuthorizationStatus::authorizedAlways ||
                                    status == platform::CLAuthorizationStatus::authorizedWhenInUse);
+    stylesAndLayers_->setUpOpenSeaMapOverlay();
     mapView_->setShowsScale(false);
     setScaleViewConstraintsFor(QSizeF(mapView_->size()));
 }
 
 void MainViewController::styleCreditLabel() {
     if (!osmCreditLabel_) return;
-    QLabel* label = osmCreditLabel_;
+    widgets::hud::MultilineLabel* label = osmCreditLabel_;
     QPalette palette = label->palette();
     QColor background = palette.color(QPalette::Window);
     background.setAlphaF(0.0);
@@ -495,10 +530,10 @@ void MainViewController::styleCreditLabel() {
     label->setPalette(palette);
     label->setAutoFillBackground(false);
     label->setFont(platform::scaledFont(label->font(), 1.7));
-    layoutMainView();
-    QColor text = label->palette().color(QPalette::WindowText);
+    QColor text = label->textColor();
     text.setAlphaF(0.5);
-    platform::setTextColor(label, text);
+    label->setTextColor(text);
+    layoutMainView();
 }
 
 void MainViewController::setUpSearchController() {
@@ -529,6 +564,16 @@ void MainViewController::viewWillAppear(bool animated) {
     }
     setButtonSizeWithSize(QSizeF(view()->size()));
     styleAllButtons();
+    reapplyInfoLayers();
+}
+
+void MainViewController::reapplyInfoLayers() {
+    // Only the sea-mark layer draws anything; its switch may have changed
+    // while the screen was away.
+    for (const InfoLayer& layer : {LayerManager::shared().openSeaMapLayer()}) {
+        stylesAndLayers_->removeLayerFor(layer.key);
+        if (isInfoLayerActive(layer.key)) stylesAndLayers_->addLayerFor(layer.key);
+    }
 }
 
 void MainViewController::viewDidAppear(bool animated) {
@@ -547,13 +592,19 @@ void MainViewController::viewDidAppear(bool animated) {
 // ---- The status line
 
 void MainViewController::updateStatusLabel() {
-    const auto status = services_.currentTileStatus();
+    const auto status = services_.currentTileStatus ? services_.currentTileStatus() : mapTileStatus();
     if (status && statusLabel_) {
         QLLogInfo("Tile cache status: " + *status);
         showStatusLabel(*status);
         return;
     }
     if (statusLabel_ && !statusLabel_->isHidden()) hideStatusLabel();
+}
+
+std::optional<std::string> MainViewController::mapTileStatus() const {
+    if (!mapView_) return std::nullopt;
+    const auto overlay = mapView_->currentTileOverlay();
+    return overlay ? overlay->statusString() : std::nullopt;
 }
 
 void MainViewController::showStatusLabel(const std::string& text) {
@@ -719,6 +770,28 @@ void MainViewController::traitCollectionDidChange(const platform::TraitCollectio
     QLLogInfo("traitCollectionDidChange(_:)");
     platform::ViewController::traitCollectionDidChange(previous);
     if (searchController_) searchController_->traitCollectionDidChange(previous);
+}
+
+// ---- What the shell asks
+
+void MainViewController::showMapStyleActionSheetFrom(QAction*) {
+    // The sheet anchors at the last mouse position (or the map's top edge) in
+    // any case.
+    stylesAndLayers_->showMapStyleActionSheetFrom(nullptr);
+}
+
+void MainViewController::clearAllOSMCaches() {
+    stylesAndLayers_->clearAllOSMCaches();
+}
+
+// ---- The map's compass
+
+void MainViewController::quovaMapViewDidAddCompassView(QuovaMKMapView&, QWidget*) {
+    QLLogDebug("quovaMapViewDidAddCompassView");
+}
+
+void MainViewController::quovaMapViewWillRemoveCompassView(QuovaMKMapView&, QWidget*) {
+    QLLogDebug("quovaMapViewWillRemoveCompassView");
 }
 
 // ---- Recognisers

@@ -11,17 +11,21 @@
 #include <optional>
 #include <string>
 
+#include "app/shell/MacToolbarDelegate.hpp"
+#include "app/shell/MapScreenActions.hpp"
 #include "backend/VersionInfo.hpp"
 #include "mapscreen/MainViewLayout.hpp"
 #include "mapscreen/MapSearchController.hpp"
+#include "mapscreen/QuovaMKMapView.hpp"
+#include "mapscreen/QuovaMKMapViewDelegate.hpp"
 #include "mapscreen/QuovaScaleView.hpp"
 #include "mapscreen/SearchButton.hpp"
 #include "mapscreen/SideContainerView.hpp"
+#include "mapscreen/StylesAndLayers.hpp"
 #include "platform/dispatch/Date.hpp"
 #include "platform/dispatch/Timer.hpp"
 #include "platform/location/CLAuthorizationStatus.hpp"
 #include "platform/mapkit/MKMapViewDelegate.hpp"
-#include "platform/mapkit/qt/MKMapView.hpp"
 #include "platform/ui/ActivityIndicator.hpp"
 #include "platform/ui/GestureRecognizer.hpp"
 #include "platform/ui/GestureRecognizerDelegate.hpp"
@@ -33,6 +37,7 @@
 #include "platform/ui/TextView.hpp"
 #include "platform/ui/Toolbar.hpp"
 #include "platform/ui/ViewController.hpp"
+#include "widgets/hud/MultilineLabel.hpp"
 
 namespace tervolo::mapscreen {
 
@@ -59,13 +64,17 @@ namespace tervolo::mapscreen {
 // Main thread only. Lengths in points; times in seconds.
 class MainViewController : public platform::ViewController,
                            public platform::MKMapViewDelegate,
-                           public platform::GestureRecognizerDelegate {
+                           public platform::GestureRecognizerDelegate,
+                           public QuovaMKMapViewDelegate,
+                           public app::MapScreenActions {
   public:
     using VersionDelivery = std::function<void(std::optional<backend::AppVersionInfo>)>;
 
     // What the screen is given by the composition. Empty members are filled
-    // with the program's own behaviour by the constructor, except the
-    // factories and hooks, which stay empty and skip their step.
+    // with the program's own behaviour by the constructor (the shell's toolbar
+    // delegate, plug-in binding and About screen among them), except the
+    // search controller and point list factories, which stay empty and skip
+    // their step.
     struct Services {
         // The search controller (lies above the screen).
         std::function<std::shared_ptr<MapSearchController>()> makeSearchController;
@@ -89,8 +98,12 @@ class MainViewController : public platform::ViewController,
         // (default: the Qt application's event loop is left with status 0).
         std::function<void()> terminate;
         // The status text of the map's current base tile overlay, none with a
-        // platform map style or without a status.
+        // platform map style or without a status (default: the map's).
         std::function<std::optional<std::string>()> currentTileStatus;
+        // The point list and the About screen, opened from their buttons
+        // (the point list lies above the screen); empty: the button only logs.
+        StylesAndLayers::ScreenFactory makePointList;
+        StylesAndLayers::ScreenFactory makeAboutScreen;
     };
 
     // The eight map buttons, in the order the screen treats them as a list.
@@ -119,10 +132,10 @@ class MainViewController : public platform::ViewController,
     void willTransition(const platform::TraitCollection& newCollection);
 
     // ---- Outlets (null when missing)
-    platform::MKMapView* mapView() const { return mapView_.data(); }
+    QuovaMKMapView* mapView() const { return mapView_.data(); }
     platform::Label* statusLabel() const { return statusLabel_.data(); }
     SideContainerView* sideContainer() const { return sideContainer_.data(); }
-    QLabel* osmCreditLabel() const { return osmCreditLabel_.data(); }
+    widgets::hud::MultilineLabel* osmCreditLabel() const override { return osmCreditLabel_.data(); }
     platform::TextView* debugTextView() const { return debugTextView_.data(); }
     platform::TextField* searchBar() const { return searchBar_.data(); }
     platform::TableView* searchTable() const { return searchTable_.data(); }
@@ -132,16 +145,16 @@ class MainViewController : public platform::ViewController,
     QWidget* zoomOutButton() const { return button(MapButton::zoomOut); }
     QWidget* myLocationButton() const { return button(MapButton::myLocation); }
     SearchButton* searchButton() const { return searchButton_.data(); }
-    QuovaScaleView* scaleView() const { return scaleView_.data(); }
+    QuovaScaleView* scaleView() const override { return scaleView_.data(); }
     QWidget* bottomContainerView() const { return bottomContainerView_.data(); }
     QWidget* stackScaleContainer() const { return stackScaleContainer_.data(); }
     QWidget* bottomScaleContainer() const { return bottomScaleContainer_.data(); }
 
     // Setting an outlet to null drops it (the widget stays where it is).
-    void setMapView(platform::MKMapView* view) { mapView_ = view; }
+    void setMapView(QuovaMKMapView* view);
     void setStatusLabel(platform::Label* label) { statusLabel_ = label; }
     void setSideContainer(SideContainerView* view) { sideContainer_ = view; }
-    void setOsmCreditLabel(QLabel* label) { osmCreditLabel_ = label; }
+    void setOsmCreditLabel(widgets::hud::MultilineLabel* label) { osmCreditLabel_ = label; }
     void setDebugTextView(platform::TextView* view) { debugTextView_ = view; }
     void setSearchBar(platform::TextField* field) { searchBar_ = field; }
     void setSearchTable(platform::TableView* table) { searchTable_ = table; }
@@ -188,7 +201,10 @@ class MainViewController : public platform::ViewController,
     double statusLabelMaxAlpha() const { return statusLabelMaxAlpha_; }
     bool showsScaleView() const { return showsScaleView_; }
     double scaleViewDesiredWidth() const { return scaleViewDesiredWidth_; }
-    int64_t retinaShiftLevel() const { return retinaShiftLevel_; }
+    int64_t retinaShiftLevel() const override { return stylesAndLayers_->retinaShiftLevel(); }
+    const std::shared_ptr<app::MacToolbarDelegate>& macToolbarDelegate() const { return macToolbarDelegate_; }
+    // The part behind the point list, About, map style and map layers buttons.
+    StylesAndLayers& stylesAndLayers() const { return *stylesAndLayers_; }
     const std::shared_ptr<platform::Timer>& statusTimer() const { return statusTimer_; }
     const std::shared_ptr<MapSearchController>& searchController() const { return searchController_; }
     std::optional<QPointF> lastMouseLocation() const { return lastMouseLocation_; }
@@ -247,6 +263,15 @@ class MainViewController : public platform::ViewController,
     void zoomOutButtonPressed(QWidget* sender);
     void searchLocationButtonPressed(QWidget* sender);
 
+    // ---- app::MapScreenActions (the toolbar and the About screen call these)
+    void showMapStyleActionSheetFrom(QAction* anchor) override;
+    void clearAllOSMCaches() override;
+
+    // ---- QuovaMKMapViewDelegate: the compass hooks (the status line's move
+    // beside the compass comes with the map delegate's compass handling).
+    void quovaMapViewDidAddCompassView(QuovaMKMapView& mapView, QWidget* compassView) override;
+    void quovaMapViewWillRemoveCompassView(QuovaMKMapView& mapView, QWidget* compassView) override;
+
     // ---- platform::GestureRecognizerDelegate
     bool gestureRecognizerShouldBegin(platform::GestureRecognizer& recognizer) override;
     // True only for the my-location button's tap and long press, in either order.
@@ -261,6 +286,8 @@ class MainViewController : public platform::ViewController,
     void styleCreditLabel();
     void setUpSearchController();
     void releaseButton(QWidget* sender);
+    void reapplyInfoLayers();
+    std::optional<std::string> mapTileStatus() const;
     void zoom(QWidget* sender, double factor, const char* logText);
     void showStatusLabel(const std::string& text);
     void hideStatusLabel();
@@ -273,10 +300,10 @@ class MainViewController : public platform::ViewController,
     Services services_;
 
     // Outlets
-    QPointer<platform::MKMapView> mapView_;
+    QPointer<QuovaMKMapView> mapView_;
     QPointer<platform::Label> statusLabel_;
     QPointer<SideContainerView> sideContainer_;
-    QPointer<QLabel> osmCreditLabel_;
+    QPointer<widgets::hud::MultilineLabel> osmCreditLabel_;
     QPointer<platform::TextView> debugTextView_;
     QPointer<platform::TextField> searchBar_;
     QPointer<platform::TableView> searchTable_;
@@ -308,7 +335,8 @@ class MainViewController : public platform::ViewController,
     double statusLabelMaxAlpha_ = 1.0;
     bool showsScaleView_ = true;
     double scaleViewDesiredWidth_ = 220.0;
-    int64_t retinaShiftLevel_ = 2;
+    std::unique_ptr<StylesAndLayers> stylesAndLayers_;
+    std::shared_ptr<app::MacToolbarDelegate> macToolbarDelegate_;
     std::shared_ptr<platform::Timer> statusTimer_;
     std::shared_ptr<MapSearchController> searchController_;
     QPointer<platform::Toolbar> macToolbar_;

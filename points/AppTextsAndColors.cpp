@@ -19,7 +19,7 @@ const std::string& newLocationTitle() {
     return *text;
 }
 
-const std::string& myPositionTitle() {
+const std::string& myPositionText() {
     static const auto* text = new std::string(platform::Bundle::main().localizedString("My Position"));
     return *text;
 }

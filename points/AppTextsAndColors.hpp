@@ -13,7 +13,7 @@ namespace tervolo::points {
 // Localized texts; the English text is the key and the fallback.
 const std::string& sharedLocationTitle();      // "Location Shared By Tervolo"
 const std::string& newLocationTitle();         // "New Location"
-const std::string& myPositionTitle();          // "My Position"
+const std::string& myPositionText();           // "My Position"
 const std::string& unknownSpeedBearingText();  // "(unknown speed/bearing)"
 const std::string& localDataSourceName();      // "local data"
 

@@ -23,4 +23,8 @@ std::optional<double> QuovaUserDefaults::userLocationRadius() const {
     return value->asDouble();
 }
 
+void QuovaUserDefaults::setUserLocationRadius(double radius) {
+    platform::UserDefaults::standard().set("userLocationRadius", platform::PropertyValue(radius));
+}
+
 }  // namespace tervolo::points

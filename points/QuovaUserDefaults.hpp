@@ -4,8 +4,7 @@
 
 namespace tervolo::points {
 
-// A small shared reader of the standard user defaults with one typed value.
-// It never writes.
+// A small shared accessor of one typed value of the standard user defaults.
 class QuovaUserDefaults {
   public:
     // Made on first use, when it prints "Initializing shared QuovaUserDefaults."
@@ -18,6 +17,9 @@ class QuovaUserDefaults {
     // double holds exactly; none when absent or of any other type (a text, a
     // date, a list, and also a boolean or an integer beyond 2^53).
     std::optional<double> userLocationRadius() const;
+    // Stores `radius` (metres; 0 for no circle) as a floating-point number
+    // under "userLocationRadius", also when it equals the stored value.
+    void setUserLocationRadius(double radius);
 
     QuovaUserDefaults(const QuovaUserDefaults&) = delete;
     QuovaUserDefaults& operator=(const QuovaUserDefaults&) = delete;

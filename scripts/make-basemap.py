@@ -91,8 +91,13 @@ def project(lon, lat, q):
 
 def unwrap(points):
     """The ring with longitudes made continuous, and copies one world east or west where it reaches past
-    ±180, so that a ring cut at the antimeridian is not drawn as a band across the world. A ring around
-    a pole (Antarctica) is kept as it is: its closing edge along the bottom is real."""
+    ±180, so that a ring cut at the antimeridian is not drawn as a band across the world.
+
+    A ring around a pole (Antarctica) turns once around the world: its longitudes, made continuous, end
+    a whole turn from where they start. Its closing edge is then not a line back along the coast's last
+    latitude (that would leave the water between the coast and the map's edge) but the way round the
+    pole: down the antimeridian to the pole, along it and back up. The pole lies beyond the map's edge
+    (85.05°), so the land fills to that edge."""
     out = [points[0]]
     for lon, lat in points[1:]:
         previous = out[-1][0]
@@ -101,9 +106,21 @@ def unwrap(points):
         while lon - previous < -180:
             lon += 360
         out.append((lon, lat))
+    # The closing edge is the short way round as well; what the whole ring turns then tells a ring
+    # around a pole from one that is not.
     closing = out[0][0] - out[-1][0]
-    if abs(closing) > 180 and abs(abs(closing) - 360) < 1e-6:
-        return [points]
+    while closing > 180:
+        closing -= 360
+    while closing < -180:
+        closing += 360
+    turn = out[-1][0] + closing - out[0][0]
+    if abs(turn) > 180:
+        pole = -90.0 if sum(lat for _, lat in out) < 0 else 90.0
+        end = out[0][0] + turn
+        if abs(out[-1][0] - end) > 1e-9 or out[-1][1] != out[0][1]:
+            out.append((end, out[0][1]))
+        out.append((end, pole))
+        out.append((out[0][0], pole))
     low = min(lon for lon, _ in out)
     high = max(lon for lon, _ in out)
     rings = [out]
@@ -123,6 +140,10 @@ def quantize(points, q, closed):
     if closed and len(out) > 1 and out[0] == out[-1]:
         out.pop()
     return out
+
+
+def area(points):
+    return sum(x0 * y1 - x1 * y0 for (x0, y0), (x1, y1) in zip(points, points[1:] + points[:1])) / 2
 
 
 def varint(value, out):
@@ -162,7 +183,9 @@ def build_scale(folder, denominator, q):
                 original = ring_points(arcs, ring)
                 for part in unwrap(original):
                     points = quantize(part, q, True)
-                    if len(points) >= 3:
+                    # A ring with no area (the data has one lying along the pole) would only draw a coast
+                    # along the map's edge.
+                    if len(points) >= 3 and area(points) != 0:
                         rings.append(points)
     # Borders: arcs that two different countries share.
     users = {}

@@ -588,6 +588,10 @@ bool LoopbackHTTPServer::answer(Connection& connection, const RecordedRequest& r
         reset();
         return false;
     }
+    if (reply.mode == CannedReply::Mode::closeMidBody) {
+        connection.writeAll(head + reply.body.substr(0, reply.body.size() / 2));
+        return false;  // closed as a server that stopped halfway would
+    }
     if (!chunked) {
         return connection.writeAll(withBody ? head + reply.body : head);
     }

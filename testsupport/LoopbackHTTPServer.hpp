@@ -39,6 +39,7 @@ struct CannedReply {
         resetBeforeReply,   // read the request, then reset the connection (RST)
         closeWithoutReply,  // read the request, then close cleanly without a byte
         resetAfterHeaders,  // send headers announcing the body, part of it, then RST
+        closeMidBody,       // send headers announcing the body, half of it, then close cleanly (FIN)
         silent,             // read the request and never answer (until the server stops)
     };
 

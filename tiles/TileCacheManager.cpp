@@ -96,6 +96,11 @@ std::shared_ptr<TileCacheManager> TileCacheManager::initWithMap(
     // The replaced manager lives on while its running downloads hold it; its
     // waiting ones would never start for anybody, so they end now.
     if (replaced) replaced->cancelWaitingDownloads();
+    // Stores cut short by a kill leave their temporary files for ever: they
+    // are swept once whenever a source's folder is opened, off the caller's thread.
+    platform::DispatchQueue::global(platform::QoS::Background)->async([cache = manager->cache_] {
+        cache.removeAbandonedTemporaryFiles();
+    });
     return manager;
 }
 
@@ -322,6 +327,7 @@ void TileCacheManager::reset() {
         waitingCount_ = 0;
         runningCount_ = 0;
         retries_.clear();
+        ++resetGeneration_;
     }
     // Cancelled outside the lock: a fake or synchronous session may answer at once.
     for (auto& task : tasks) task->cancel();
@@ -333,6 +339,7 @@ void TileCacheManager::cancelWaitingDownloads() {
     std::vector<std::shared_ptr<TileDownloadTask>> tasks;
     {
         std::lock_guard lock(connectionInfoMutex_);
+        ++resetGeneration_;  // nor do the attempts it scheduled
         for (auto it = connectionInfoStore_.begin(); it != connectionInfoStore_.end();) {
             if (it->second->state() == ConnectionInfo::kWaiting) {
                 if (auto task = it->second->connection()) tasks.push_back(std::move(task));

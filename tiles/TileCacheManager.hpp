@@ -47,10 +47,14 @@ class QuovaTileCacheManagerDelegate {
 // time-out, 60 s per transfer, 8 connections per host). At most
 // concurrentDLs() run at once; the limit adapts to download times between 6
 // and 8 per host prefix (at most 48). A tile has at most one download record.
-// Failed downloads are retried at most 3 times per tile with a back-off of
-// 1 s, then 2 s (longer when the server asks with Retry-After), then given up
-// for a minute; 400, 401, 403, 404 and 410 are given up at once. A reply is
-// always filed under the tile that asked for it, never under its final URL.
+// A tile is asked for at most 3 times: every failed attempt (an HTTP error,
+// a body that is no image, a reset or time-out, a body cut short or over the
+// size cap, a refused connection) is followed by another after 1 s, then 2 s
+// (longer when the server asks with Retry-After, up to a minute), and after
+// the third the tile is given up until the next reset (the foreground
+// notification); 400, 401, 403, 404 and 410 are given up at once. A tile
+// whose fresh file is on disk is never downloaded again. A reply is always
+// filed under the tile that asked for it, never under its final URL.
 //
 // Tiles whose download arrives are redrawn in groups: at most one flush of
 // the redraw queues per second across all sources, and a trailing flush one
@@ -61,8 +65,8 @@ class TileCacheManager : public std::enable_shared_from_this<TileCacheManager> {
   public:
     static constexpr int32_t minRunningTileConnections = 6;
     static constexpr int kMaximumAttempts = 3;
-    // Seconds a tile given up on is not asked for again.
-    static constexpr double kGiveUpSeconds = 60.0;
+    // Longest wait a server's Retry-After may ask for before a tile's next attempt (seconds).
+    static constexpr double kMaximumRetryAfterSeconds = 60.0;
     // Tiles of failed stores kept in memory so that a full disk does not make
     // the map download them again and again.
     static constexpr size_t kUnstoredTileCapacity = 64;
@@ -171,24 +175,26 @@ class TileCacheManager : public std::enable_shared_from_this<TileCacheManager> {
     enum class DownloadOutcome {
         skippedWaiting,
         skippedRunning,
+        skippedCached,
         backingOff,
+        givenUp,
         noTask,
         queued,
         started,
         notResumed
     };
     struct RetryState {
-        int attempts = 0;
-        double notBefore = 0;  // wall seconds
+        int attempts = 0;      // kMaximumAttempts: given up until the next reset
+        double notBefore = 0;  // monotonic seconds
     };
 
     TileCacheManager(std::string map, std::string pattern, std::vector<std::string> prefixes,
                      TileDiskCache cache, std::weak_ptr<QuovaTileCacheManagerDelegate> delegate);
     void setUp(const TileSessionFactory& factory);
-    void download(const DownloadRequest& request, bool isRetry);
+    void download(const DownloadRequest& request);
     // Under the record lock: the duplicate test, the record's insertion and, with a free slot, its start.
     DownloadOutcome insertRecordLocked(const DownloadRequest& request, TileDownloadSession& session,
-                                       const std::string& downloadURL, bool isRetry);
+                                       const std::string& downloadURL);
     void handleErrorReply(const platform::Error& error, const std::string& url,
                           const DownloadRequest& request, const std::shared_ptr<ConnectionInfo>& record);
     void handleHTTPReply(const TileDownloadReply& reply, const std::string& url,
@@ -222,6 +228,8 @@ class TileCacheManager : public std::enable_shared_from_this<TileCacheManager> {
     uint64_t runningCount_ = 0;
     uint64_t nextRequestIdentifier_ = 1;
     std::unordered_map<std::string, RetryState> retries_;
+    uint64_t resetGeneration_ =
+        0;  // counts resets and replacements; retries scheduled before one are dropped
 
     std::mutex dirtyTilesMutex_;
     std::vector<TileRedrawInfo> dirtyTiles_;

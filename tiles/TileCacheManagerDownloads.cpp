@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <charconv>
 
 #include "platform/dispatch/Clock.hpp"
 #include "platform/dispatch/DispatchQueue.hpp"
@@ -21,20 +20,21 @@ double wallNow() {
     return platform::Clock::current()->wallSeconds();
 }
 
+// Back-offs are measured on the clock the main queue's delays run on, so a
+// scheduled attempt never finds its own back-off still running.
+double monotonicNow() {
+    return platform::Clock::current()->monotonicSeconds();
+}
+
 // Statuses after which asking again cannot help.
 bool isFinalStatus(int64_t status) {
     return status == 400 || status == 401 || status == 403 || status == 404 || status == 410;
 }
 
-// Seconds of a Retry-After header given in seconds (dates are not honoured), at most the give-up time.
+// The seconds a server asked to wait with Retry-After, at most kMaximumRetryAfterSeconds.
 double retryAfterSeconds(const std::optional<platform::HTTPURLResponse>& response) {
     if (!response) return 0;
-    auto value = response->value("Retry-After");
-    if (!value) return 0;
-    int64_t seconds = 0;
-    auto [end, error] = std::from_chars(value->data(), value->data() + value->size(), seconds);
-    if (error != std::errc() || end != value->data() + value->size() || seconds < 0) return 0;
-    return double(std::min<int64_t>(seconds, int64_t(TileCacheManager::kGiveUpSeconds)));
+    return std::min(response->retryAfterSeconds().value_or(0.0), TileCacheManager::kMaximumRetryAfterSeconds);
 }
 
 }  // namespace
@@ -43,20 +43,26 @@ void TileCacheManager::downloadTileAsync(std::shared_ptr<QuovaImageTile> tile,
                                          std::shared_ptr<TileRedrawTarget> renderer, MapRect mapRect,
                                          double zoomScale) {
     if (!tile) return;
-    download(DownloadRequest{std::move(tile), std::move(renderer), mapRect, zoomScale}, false);
+    download(DownloadRequest{std::move(tile), std::move(renderer), mapRect, zoomScale});
 }
 
 TileCacheManager::DownloadOutcome TileCacheManager::insertRecordLocked(const DownloadRequest& request,
                                                                        TileDownloadSession& session,
-                                                                       const std::string& downloadURL,
-                                                                       bool isRetry) {
+                                                                       const std::string& downloadURL) {
     const std::string storagePath = request.tile->storagePath();
     if (lookupLocked(storagePath, ConnectionInfo::kWaiting)) return DownloadOutcome::skippedWaiting;
     if (lookupLocked(storagePath, 0)) return DownloadOutcome::skippedRunning;
-    if (auto retry = retries_.find(storagePath);
-        !isRetry && retry != retries_.end() && wallNow() < retry->second.notBefore) {
-        return DownloadOutcome::backingOff;
+    // Scheduled attempts pass here too: one scheduled before a later failure
+    // finds that failure's back-off, and none goes past the last attempt.
+    if (auto retry = retries_.find(storagePath); retry != retries_.end()) {
+        if (retry->second.attempts >= kMaximumAttempts) return DownloadOutcome::givenUp;
+        if (monotonicNow() < retry->second.notBefore) return DownloadOutcome::backingOff;
     }
+    // A download posted before the tile landed may run after it: a fresh file
+    // needs none. Looked at after the records, so a tile stored and then
+    // unrecorded by a reply meanwhile is seen one way or the other.
+    if (cache_.fileState(storagePath) == TileDiskCache::FileState::fresh)
+        return DownloadOutcome::skippedCached;
     const uint64_t identifier = nextRequestIdentifier_++;
     // The completion keeps this manager alive until the reply is handled, also
     // when a newer manager replaced it meanwhile.
@@ -86,7 +92,7 @@ TileCacheManager::DownloadOutcome TileCacheManager::insertRecordLocked(const Dow
     return DownloadOutcome::started;
 }
 
-void TileCacheManager::download(const DownloadRequest& request, bool isRetry) {
+void TileCacheManager::download(const DownloadRequest& request) {
     const std::string storagePath = request.tile->storagePath();
     const std::string plainURL = request.tile->urlStringWithPattern(pattern_);
     const auto prefix = randomPrefixForURLString();
@@ -100,7 +106,7 @@ void TileCacheManager::download(const DownloadRequest& request, bool isRetry) {
         // The duplicate test, the insertion and the start are one step, and
         // the record is in the store before its task can answer.
         std::lock_guard lock(connectionInfoMutex_);
-        outcome = insertRecordLocked(request, *session, downloadURL, isRetry);
+        outcome = insertRecordLocked(request, *session, downloadURL);
         waiting = waitingCount_;
         running = runningCount_;
     }
@@ -114,6 +120,12 @@ void TileCacheManager::download(const DownloadRequest& request, bool isRetry) {
             return;
         case DownloadOutcome::backingOff:
             tileLog("tile {} waits before it is asked for again; skipping ... ", storagePath);
+            return;
+        case DownloadOutcome::givenUp:
+            tileLog("tile {} was given up on; skipping ... ", storagePath);
+            return;
+        case DownloadOutcome::skippedCached:
+            tileLog("tile {} is already cached; skipping ... ", storagePath);
             return;
         case DownloadOutcome::noTask:
             tileLog("downloading missing map tile from URL {}", downloadURL);
@@ -141,16 +153,18 @@ void TileCacheManager::retryLater(const DownloadRequest& request, double minimum
     const std::string storagePath = request.tile->storagePath();
     int attempts = 0;
     double delay = 0;
+    uint64_t generation = 0;
     {
         std::lock_guard lock(connectionInfoMutex_);
         auto& retry = retries_[storagePath];
+        // A tile already given up on (a late reply) stays so, with its one line.
+        if (retry.attempts >= kMaximumAttempts) return;
         attempts = ++retry.attempts;
-        if (attempts >= kMaximumAttempts) {
-            retry.notBefore = wallNow() + kGiveUpSeconds;
-        } else {
+        if (attempts < kMaximumAttempts) {
             delay = std::max(minimumDelay, double(1 << (attempts - 1)));  // 1 s, then 2 s
-            retry.notBefore = wallNow() + delay;
+            retry.notBefore = monotonicNow() + delay;
         }
+        generation = resetGeneration_;
     }
     if (attempts >= kMaximumAttempts) {
         tileLog("tile {} giving up after {} attempts", storagePath, attempts);
@@ -158,13 +172,19 @@ void TileCacheManager::retryLater(const DownloadRequest& request, double minimum
     }
     tileLog("tile {} asked for again in {:.1f} s (attempt {} of {})", storagePath, delay, attempts + 1,
             kMaximumAttempts);
-    platform::DispatchQueue::main()->asyncAfter(
-        delay, [self = shared_from_this(), request] { self->download(request, true); });
+    platform::DispatchQueue::main()->asyncAfter(delay, [self = shared_from_this(), request, generation] {
+        {
+            // A reset since starts every tile afresh: this attempt belongs to the old count.
+            std::lock_guard lock(self->connectionInfoMutex_);
+            if (self->resetGeneration_ != generation) return;
+        }
+        self->download(request);
+    });
 }
 
 void TileCacheManager::giveUp(const std::string& storagePath) {
     std::lock_guard lock(connectionInfoMutex_);
-    retries_[storagePath] = RetryState{kMaximumAttempts, wallNow() + kGiveUpSeconds};
+    retries_[storagePath] = RetryState{kMaximumAttempts, 0};
 }
 
 void TileCacheManager::handleDownloadResponse(const TileDownloadReply& reply, uint64_t requestIdentifier,
@@ -198,6 +218,7 @@ void TileCacheManager::handleDownloadResponse(const TileDownloadReply& reply, ui
     } else if (!reply.response) {
         tileLog("Unknown response {} received - dunno what to do!", "(not an HTTP response)");
         removeConnectionInfo(record);
+        if (record) retryLater(request, 0);
     } else {
         handleHTTPReply(reply, url, request, record);
     }
@@ -229,6 +250,10 @@ void TileCacheManager::handleErrorReply(const platform::Error& error, const std:
     } else {
         tileLog("General error downloading {} ({})", url, error.fullDescription());
         removeConnectionInfo(record);
+        // A reset, a body cut short or over the size cap, a refused connection:
+        // each is an attempt like an HTTP error, or the next redraw asks again
+        // at once. A cancelled download ended on purpose.
+        if (record && error.code != platform::URLError::cancelled) retryLater(request, 0);
     }
 }
 

@@ -4,10 +4,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 
 #include <filesystem>
 
@@ -237,6 +239,41 @@ void TileDiskCache::clearCacheDirs() const {
     };
     moveAway(old, trash1);
     moveAway(current, trash2);
+}
+
+bool TileDiskCache::isTemporaryFileName(std::string_view name) {
+    // "." + storage path + "." + the six characters mkstemp put in.
+    constexpr size_t kRandom = 6;
+    if (name.size() < 1 + 5 + 1 + kRandom || name[0] != '.' || name[name.size() - kRandom - 1] != '.')
+        return false;
+    for (char c : name.substr(name.size() - kRandom)) {
+        if (!std::isalnum(static_cast<unsigned char>(c))) return false;
+    }
+    return isValidStoragePath(name.substr(1, name.size() - kRandom - 2));
+}
+
+std::vector<std::string> TileDiskCache::removeAbandonedTemporaryFiles(double minimumAge) const {
+    std::vector<std::string> removed;
+    if (!isValidFolderName(prefix_)) return removed;
+    const std::string folder = tempDir();
+    auto names = platform::FileManager::defaultManager().contentsOfDirectory(folder);
+    if (!names) return removed;
+    // File times are the file system's, so the age is taken on the real clock, never a test's virtual one.
+    struct timespec now {};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    const double nowSeconds = double(now.tv_sec) + double(now.tv_nsec) * 1e-9;
+    for (const auto& name : names.value()) {
+        if (!isTemporaryFileName(name)) continue;
+        const std::string path = folder + "/" + name;
+        struct stat st;
+        if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+        if (nowSeconds - (double(st.st_mtim.tv_sec) + double(st.st_mtim.tv_nsec) * 1e-9) < minimumAge)
+            continue;
+        if (::unlink(path.c_str()) != 0) continue;
+        tileLog("Removed {}, left by a tile store that never completed", path);
+        removed.push_back(name);
+    }
+    return removed;
 }
 
 void TileDiskCache::resetStoreFailureLogForTesting() {

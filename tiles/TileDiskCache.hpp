@@ -51,6 +51,13 @@ class TileDiskCache {
     void excludePathFromBackup(const std::string& path) const;
     // Empties both folders at once; the old files are deleted in the background.
     void clearCacheDirs() const;
+    // Deletes what stores cut short by a kill left in the cache folder: our
+    // temporary files (".<z>-<x>-<y>.XXXXXX") last changed at least
+    // `minimumAge` seconds ago by the file system's clock, so a store still
+    // writing keeps its file. Logs each one; returns their names.
+    std::vector<std::string> removeAbandonedTemporaryFiles(double minimumAge = 60.0) const;
+    // Whether a name is one of our temporary files.
+    static bool isTemporaryFileName(std::string_view name);
 
     static void resetStoreFailureLogForTesting();
 

@@ -10,6 +10,7 @@
 #include "platform/dispatch/Clock.hpp"
 #include "platform/dispatch/DispatchQueue.hpp"
 #include "platform/foundation/UserDefaults.hpp"
+#include "platform/mapkit/qt/MKQtGraphicsContext.hpp"
 #include "tiles/TileImageDecoder.hpp"
 #include "tiles/TileLog.hpp"
 
@@ -17,37 +18,44 @@ namespace tervolo::tiles {
 
 namespace {
 
-std::shared_ptr<const platform::MKBitmap> bitmapFromImage(const QImage& decoded) {
+// The map kit's bitmap of a part of a decoded image, for drawing contexts that do not paint with Qt.
+platform::MKBitmap bitmapFromImage(const QImage& decoded) {
     const QImage image = decoded.convertToFormat(QImage::Format_ARGB32_Premultiplied);
-    auto bitmap = std::make_shared<platform::MKBitmap>();
-    bitmap->width = image.width();
-    bitmap->height = image.height();
-    bitmap->pixels.resize(size_t(image.width()) * size_t(image.height()));
+    platform::MKBitmap bitmap;
+    bitmap.width = image.width();
+    bitmap.height = image.height();
+    bitmap.pixels.resize(size_t(image.width()) * size_t(image.height()));
     for (int row = 0; row < image.height(); ++row) {
-        std::memcpy(bitmap->pixels.data() + size_t(row) * size_t(image.width()), image.constScanLine(row),
+        std::memcpy(bitmap.pixels.data() + size_t(row) * size_t(image.width()), image.constScanLine(row),
                     size_t(image.width()) * sizeof(uint32_t));
     }
     return bitmap;
 }
 
-// The part (x, y, width, height) of a bitmap, origin at its top-left corner.
-platform::MKBitmap crop(const platform::MKBitmap& image, int x, int y, int width, int height) {
-    platform::MKBitmap part;
-    x = std::clamp(x, 0, image.width);
-    y = std::clamp(y, 0, image.height);
-    part.width = std::clamp(width, 0, image.width - x);
-    part.height = std::clamp(height, 0, image.height - y);
-    part.pixels.resize(size_t(part.width) * size_t(part.height));
-    for (int row = 0; row < part.height; ++row) {
-        std::memcpy(part.pixels.data() + size_t(row) * size_t(part.width),
-                    image.pixels.data() + size_t(y + row) * size_t(image.width) + size_t(x),
-                    size_t(part.width) * sizeof(uint32_t));
-    }
-    return part;
+// The part (x, y, width, height) of an image, origin at its top-left corner, sharing the image's
+// pixels: valid while `image` lives and is not written to.
+QImage cellOf(const QImage& image, int x, int y, int width, int height) {
+    x = std::clamp(x, 0, image.width());
+    y = std::clamp(y, 0, image.height());
+    width = std::clamp(width, 0, image.width() - x);
+    height = std::clamp(height, 0, image.height() - y);
+    if (width == 0 || height == 0) return {};
+    const int bytesPerPixel = image.depth() / 8;
+    return QImage(image.constBits() + qsizetype(y) * image.bytesPerLine() + qsizetype(x) * bytesPerPixel,
+                  width, height, image.bytesPerLine(), image.format());
 }
 
-size_t bytesOf(const platform::MKBitmap& image) {
-    return image.pixels.size() * sizeof(uint32_t);
+// Decoded tiles stay in a form the painter draws directly: opaque tiles as they decode (32-bit RGB),
+// others premultiplied, which is what the map's cells are.
+QImage drawable(QImage decoded) {
+    switch (decoded.format()) {
+        case QImage::Format_RGB32:
+        case QImage::Format_ARGB32_Premultiplied:
+            return decoded;
+        default:
+            return decoded.convertToFormat(decoded.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied
+                                                                     : QImage::Format_RGB32);
+    }
 }
 
 }  // namespace
@@ -163,16 +171,16 @@ void TileOverlayRenderer::drawMapRect(const platform::MKMapRect& mapRect, platfo
                 discardAndDownload(manager, tile, zoomScale);
                 continue;
             }
-            drawInTileBox(*tile, *bitmapFromImage(decoded), zoomScale, context);
+            drawInTileBox(*tile, drawable(decoded), zoomScale, context);
         } else {
             bool undecodable = false;
-            auto lower = zoomedTile(*tile, *data, undecodable);
+            const QImage lower = zoomedTile(*tile, *data, undecodable);
             manager->removeTileFromRedrawQueue(*tile);
-            if (!lower) {
+            if (lower.isNull()) {
                 if (undecodable) discardAndDownload(manager, tile, zoomScale);
                 continue;
             }
-            drawCell(*tile, *lower, zoomScale, context);
+            drawCell(*tile, lower, zoomScale, context);
         }
     }
 }
@@ -185,8 +193,8 @@ void TileOverlayRenderer::discardAndDownload(const std::shared_ptr<TileCacheMana
     postDownload(manager, tile, tile->frame(), zoomScale, true);
 }
 
-void TileOverlayRenderer::drawInTileBox(const QuovaImageTile& tile, const platform::MKBitmap& image,
-                                        double zoomScale, platform::MKGraphicsContext& context) {
+void TileOverlayRenderer::drawInTileBox(const QuovaImageTile& tile, const QImage& image, double zoomScale,
+                                        platform::MKGraphicsContext& context) {
     const platform::MKMapRect r = rectForMapRect(tile.frame());
     context.saveGState();
     context.translateCTM(r.origin.x, r.origin.y);
@@ -194,8 +202,13 @@ void TileOverlayRenderer::drawInTileBox(const QuovaImageTile& tile, const platfo
     // Quartz puts an image's first row at the rect's maximum y: flip so north is up.
     context.translateCTM(0, kTileBox);
     context.scaleCTM(1, -1);
-    // Whole tiles and cells alike fill the 256-point box, whatever their pixel size.
-    context.drawImage({0, 0, kTileBox, kTileBox}, image);
+    // Whole tiles and cells alike fill the 256-point box, whatever their pixel size. The map's cells
+    // paint with Qt: the decoded image goes to the painter as it is; other contexts get a bitmap.
+    if (auto* painted = dynamic_cast<platform::MKQtGraphicsContext*>(&context)) {
+        painted->drawQImage({0, 0, kTileBox, kTileBox}, image);
+    } else {
+        context.drawImage({0, 0, kTileBox, kTileBox}, bitmapFromImage(image));
+    }
     if (showsTileDebugInfo()) stitchInfoForTile(tile, context);
     context.restoreGState();
 }
@@ -204,9 +217,8 @@ std::string TileOverlayRenderer::zoomedTileKey(const QuovaImageTile& tile) const
     return fmt::format("{}-{}-{}-{}", tile.z(), tile.x(), tile.y(), tileOverlay_->retinaShiftLevel());
 }
 
-std::shared_ptr<const platform::MKBitmap> TileOverlayRenderer::zoomedTile(const QuovaImageTile& tile,
-                                                                          const std::vector<uint8_t>& data,
-                                                                          bool& undecodable) {
+QImage TileOverlayRenderer::zoomedTile(const QuovaImageTile& tile, const std::vector<uint8_t>& data,
+                                       bool& undecodable) {
     const std::string key = zoomedTileKey(tile);
     {
         std::lock_guard lock(zoomedTileCacheMutex_);
@@ -220,16 +232,16 @@ std::shared_ptr<const platform::MKBitmap> TileOverlayRenderer::zoomedTile(const 
     const QImage decoded = decodeTileImage(data);
     if (decoded.isNull()) {
         undecodable = true;
-        return nullptr;
+        return {};
     }
-    auto image = bitmapFromImage(decoded);
+    const QImage image = drawable(decoded);
     const double now = platform::Clock::current()->wallSeconds();
     std::lock_guard lock(zoomedTileCacheMutex_);
     if (auto old = zoomedTileCache_.find(key); old != zoomedTileCache_.end()) {
-        zoomedBytes_ -= bytesOf(*old->second.tileImage);
+        zoomedBytes_ -= size_t(old->second.tileImage.sizeInBytes());
     }
     zoomedTileCache_[key] = ZoomedTileInfo{image, uint64_t(now), ++useCounter_};
-    zoomedBytes_ += bytesOf(*image);
+    zoomedBytes_ += size_t(image.sizeInBytes());
     tileLog("{} zoomed tiles in cache", zoomedTileCache_.size());
     if (zoomedTileCache_.size() > kZoomedCachePurgeCount) {
         tileLog("starting cache purge");
@@ -237,7 +249,7 @@ std::shared_ptr<const platform::MKBitmap> TileOverlayRenderer::zoomedTile(const 
             if (double(it->second.timestamp) > now - kZoomedCachePurgeAge) {
                 ++it;
             } else {
-                zoomedBytes_ -= bytesOf(*it->second.tileImage);
+                zoomedBytes_ -= size_t(it->second.tileImage.sizeInBytes());
                 it = zoomedTileCache_.erase(it);
             }
         }
@@ -249,20 +261,21 @@ std::shared_ptr<const platform::MKBitmap> TileOverlayRenderer::zoomedTile(const 
             zoomedTileCache_.begin(), zoomedTileCache_.end(),
             [](const auto& a, const auto& b) { return a.second.lastUse < b.second.lastUse; });
         if (oldest == zoomedTileCache_.end() || oldest->first == key) break;
-        zoomedBytes_ -= bytesOf(*oldest->second.tileImage);
+        zoomedBytes_ -= size_t(oldest->second.tileImage.sizeInBytes());
         zoomedTileCache_.erase(oldest);
     }
     return image;
 }
 
-void TileOverlayRenderer::drawCell(const QuovaImageTile& tile, const platform::MKBitmap& lower,
-                                   double zoomScale, platform::MKGraphicsContext& context) {
+void TileOverlayRenderer::drawCell(const QuovaImageTile& tile, const QImage& lower, double zoomScale,
+                                   platform::MKGraphicsContext& context) {
     const int k = int(tileOverlay_->retinaShiftLevel());
     if (k <= 0) return;
-    const int width = lower.width / k;
-    const int height = lower.height / k;
-    drawInTileBox(tile, crop(lower, width * int(tile.xShift()), height * int(tile.yShift()), width, height),
-                  zoomScale, context);
+    const int width = lower.width() / k;
+    const int height = lower.height() / k;
+    // The cell is drawn from the cached tile's own pixels: no enlarged or cropped copy per draw.
+    const QImage cell = cellOf(lower, width * int(tile.xShift()), height * int(tile.yShift()), width, height);
+    if (!cell.isNull()) drawInTileBox(tile, cell, zoomScale, context);
 }
 
 void TileOverlayRenderer::stitchInfoForTile(const QuovaImageTile& tile,
@@ -298,7 +311,7 @@ void TileOverlayRenderer::setNeedsDisplayInMapRect(const MapRect& mapRect, doubl
 void TileOverlayRenderer::tileWasStored(const QuovaImageTile& tile) {
     std::lock_guard lock(zoomedTileCacheMutex_);
     if (auto it = zoomedTileCache_.find(zoomedTileKey(tile)); it != zoomedTileCache_.end()) {
-        zoomedBytes_ -= bytesOf(*it->second.tileImage);
+        zoomedBytes_ -= size_t(it->second.tileImage.sizeInBytes());
         zoomedTileCache_.erase(it);
     }
 }

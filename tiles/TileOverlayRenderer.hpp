@@ -8,6 +8,8 @@
 #include <string>
 #include <unordered_map>
 
+#include <QImage>
+
 #include "platform/mapkit/MKGraphicsContext.hpp"
 #include "platform/mapkit/MKOverlayRenderer.hpp"
 #include "tiles/QuovaTileOverlay.hpp"
@@ -16,9 +18,10 @@
 namespace tervolo::tiles {
 
 // One entry of the zoomed-tile cache: the decoded lower-level tile whose
-// cells are drawn enlarged, and when it was made (whole seconds since 1970).
+// cells are drawn enlarged (in the form the painter draws), and when it was
+// made (whole seconds since 1970).
 struct ZoomedTileInfo {
-    std::shared_ptr<const platform::MKBitmap> tileImage;
+    QImage tileImage;
     uint64_t timestamp = 0;
     uint64_t lastUse = 0;  // order of the latest use, for eviction
 };
@@ -86,11 +89,10 @@ class TileOverlayRenderer : public platform::MKOverlayRenderer,
                       bool frameWhenRun);
     void discardAndDownload(const std::shared_ptr<TileCacheManager>& manager,
                             const std::shared_ptr<QuovaImageTile>& tile, double zoomScale);
-    std::shared_ptr<const platform::MKBitmap> zoomedTile(const QuovaImageTile& tile,
-                                                         const std::vector<uint8_t>& data, bool& undecodable);
-    void drawInTileBox(const QuovaImageTile& tile, const platform::MKBitmap& image, double zoomScale,
+    QImage zoomedTile(const QuovaImageTile& tile, const std::vector<uint8_t>& data, bool& undecodable);
+    void drawInTileBox(const QuovaImageTile& tile, const QImage& image, double zoomScale,
                        platform::MKGraphicsContext& context);
-    void drawCell(const QuovaImageTile& tile, const platform::MKBitmap& lower, double zoomScale,
+    void drawCell(const QuovaImageTile& tile, const QImage& lower, double zoomScale,
                   platform::MKGraphicsContext& context);
 
     const std::shared_ptr<QuovaTileOverlay> tileOverlay_;

@@ -1,12 +1,17 @@
 #include <gtest/gtest.h>
 
+#include <sys/time.h>
+
 #include <cmath>
+#include <fstream>
 #include <thread>
 
 #include "location/QuovaLocationServices.hpp"
 #include "platform/dispatch/NotificationCenter.hpp"
 #include "platform/dispatch/RunLoop.hpp"
+#include "platform/location/NMEAReplaySource.hpp"
 #include "testsupport/TestEnvironment.hpp"
+#include "testsupport/location/NMEASentences.hpp"
 #include "testsupport/location/ScriptedPositionSource.hpp"
 #include "testsupport/logging/LogRecorder.hpp"
 
@@ -44,7 +49,8 @@ class QuovaLocationServicesTest : public ::testing::Test {
 
     // A fix `age` seconds old with the given accuracy.
     CLLocation fix(double latitude, double longitude, double age = 0, double accuracy = 5) {
-        return CLLocation({latitude, longitude}, 0, accuracy, -1, -1, -1, Date::now().addingTimeInterval(-age));
+        return CLLocation({latitude, longitude}, 0, accuracy, -1, -1, -1,
+                          Date::now().addingTimeInterval(-age));
     }
     void deliver(const std::vector<CLLocation>& fixes) {
         services_->locationManagerDidUpdateLocations(*services_->permanentLocationManager()->manager, fixes);
@@ -73,7 +79,8 @@ TEST_F(QuovaLocationServicesTest, FixFilterDropsWhatCannotBeTrusted) {
         {"in the future", fix(60, 25, -5.0), true, ""},
         {"unknown accuracy", fix(60, 25, 0, -1), false,
          "received a location with an invalid horizontal accuracy, dropping"},
-        {"latitude off the globe", fix(91, 25), false, "received a location outside the valid coordinate range, dropping"},
+        {"latitude off the globe", fix(91, 25), false,
+         "received a location outside the valid coordinate range, dropping"},
         {"NaN longitude", fix(60, std::nan("")), false,
          "received a location outside the valid coordinate range, dropping"},
     };
@@ -140,8 +147,9 @@ TEST_F(QuovaLocationServicesTest, BestKnownLocationRule) {
         ASSERT_EQ(notified_.size(), 1u);
         EXPECT_EQ(notified_[0].coordinate().latitude, 61.0);
         const auto infos = log_.texts(logging::QLLogFlag::info);
-        const bool skippedLine = std::find(infos.begin(), infos.end(),
-                                           "best known location way more precise, SKIPPING new location") != infos.end();
+        const bool skippedLine =
+            std::find(infos.begin(), infos.end(),
+                      "best known location way more precise, SKIPPING new location") != infos.end();
         EXPECT_EQ(skippedLine, !c.replaced);
     }
 }
@@ -200,7 +208,8 @@ TEST_F(QuovaLocationServicesTest, InactiveAtCreationStartsThePermanentManagerCoa
     QuovaLocationServices::setApplicationStateProvider([] { return 1; });
     auto services = QuovaLocationServices::make();
     services->initLocationServices();
-    EXPECT_EQ(services->permanentLocationManager()->manager->desiredAccuracy(), platform::kCLLocationAccuracyHundredMeters);
+    EXPECT_EQ(services->permanentLocationManager()->manager->desiredAccuracy(),
+              platform::kCLLocationAccuracyHundredMeters);
     QuovaLocationServices::setApplicationStateProvider(nullptr);
 }
 
@@ -236,10 +245,11 @@ TEST_F(QuovaLocationServicesTest, SubscribersComeAndGoFromOtherThreadsWhileFixes
     for (int t = 0; t < 4; ++t) {
         churners.emplace_back([&] {
             while (!stop.load()) {
-                auto subscription = services_->subscribe([&](const CLLocation&, const std::optional<std::string>&) {
-                    ++calls;
-                    return false;
-                });
+                auto subscription =
+                    services_->subscribe([&](const CLLocation&, const std::optional<std::string>&) {
+                        ++calls;
+                        return false;
+                    });
                 services_->unsubscribe(subscription);
             }
         });
@@ -249,6 +259,124 @@ TEST_F(QuovaLocationServicesTest, SubscribersComeAndGoFromOtherThreadsWhileFixes
     for (auto& thread : churners) thread.join();
     EXPECT_EQ(services_->subscriptionCount(), 0u);
     EXPECT_EQ(notified_.size(), 500u);
+}
+
+// Recorded tracks replayed as the application replays TERVOLO_NMEA_FILE,
+// through the location managers into the service's filter: every valid fix of
+// a track whose times are current is accepted, in order, and none is dropped.
+TEST(QuovaLocationServicesReplayTest, LiveDatedTracksReachTheObserversWholeAndInOrder) {
+    using tervolo::testsupport::nmeaFix;
+    using tervolo::testsupport::nmeaSentence;
+    constexpr double kMidnight = 1700006400.0;  // 2023-11-15 00:00:00 UTC
+    constexpr double kEvening = kMidnight - 3600.0;
+    struct Fix {
+        double latitude;
+        double offset;  // seconds after the track's start
+    };
+    struct Case {
+        const char* name;
+        double start;  // wall time of the first fix (and of the virtual clock)
+        std::string text;
+        std::vector<Fix> fixes;
+        bool recent = true;  // the track was recorded just now, not yesterday
+    };
+    auto fixes = [](double start, std::initializer_list<std::pair<double, double>> list,
+                    bool withRMC = true) {
+        std::string text;
+        for (auto [latitude, offset] : list) text += nmeaFix(latitude, 24.94, start + offset, withRMC);
+        return text;
+    };
+    std::string tenHertz;
+    std::vector<Fix> tenHertzFixes;
+    for (int i = 0; i < 30; ++i) {
+        tenHertz += nmeaFix(60.17 + i * 1e-4, 24.94, kEvening + i * 0.1);
+        tenHertzFixes.push_back({60.17 + i * 1e-4, i * 0.1});
+    }
+    const Case cases[] = {
+        {"clean",
+         kEvening,
+         fixes(kEvening, {{60.17, 0}, {60.171, 1}, {60.172, 2}}),
+         {{60.17, 0}, {60.171, 1}, {60.172, 2}}},
+        {"GGA alone",
+         kEvening,
+         fixes(kEvening, {{60.17, 0}, {60.171, 1}, {60.172, 2}}, false),
+         {{60.17, 0}, {60.171, 1}, {60.172, 2}}},
+        {"epochs without a fix",
+         kEvening,
+         fixes(kEvening, {{60.17, 0}}) + nmeaSentence("GPGGA,230001.00,,,,,0,00,99.9,,M,,M,,") +
+             nmeaSentence("GPRMC,230001.00,V,,,,,,,141123,,,N") + fixes(kEvening, {{60.172, 2}}) +
+             nmeaSentence("GPGGA,230003.00,6010.380,N,02456.400,E,0,00,,,M,,M,,") +
+             fixes(kEvening, {{60.174, 4}}),
+         {{60.17, 0}, {60.172, 2}, {60.174, 4}}},
+        {"garbage after the last fix",
+         kEvening,
+         fixes(kEvening, {{60.17, 0}, {60.171, 1}}) + "\x13\x37\xff not NMEA at all \x01",
+         {{60.17, 0}, {60.171, 1}}},
+        {"across midnight",
+         kMidnight - 2,
+         fixes(kMidnight - 2, {{60.17, 0}, {60.171, 1}, {60.172, 2}, {60.173, 3}}),
+         {{60.17, 0}, {60.171, 1}, {60.172, 2}, {60.173, 3}}},
+        {"across midnight, GGA alone",
+         kMidnight - 2,
+         fixes(kMidnight - 2, {{60.17, 0}, {60.171, 1}, {60.172, 2}, {60.173, 3}}, false),
+         {{60.17, 0}, {60.171, 1}, {60.172, 2}, {60.173, 3}}},
+        {"10 Hz", kEvening, tenHertz, tenHertzFixes},
+        {"recorded yesterday: dropped as aged",
+         kEvening + 86400,
+         fixes(kEvening, {{60.17, 0}, {60.171, 1}}),
+         {},
+         false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        tervolo::testsupport::TestEnvironment environment(
+            tervolo::testsupport::TestEnvironment::Options{c.start, 1000.0});
+        const std::string path = environment.folder().file("track.nmea");
+        std::ofstream(path, std::ios::binary) << c.text;
+        // A track of GGA alone is dated by its file: written when its last fix came.
+        const double lastFix = c.fixes.empty() ? c.start : c.start + c.fixes.back().offset;
+        const timeval modified[2] = {{static_cast<time_t>(lastFix), 0}, {static_cast<time_t>(lastFix), 0}};
+        ASSERT_EQ(::utimes(path.c_str(), modified), 0);
+        platform::CLLocationManager::resetAuthorizationForTesting();
+        platform::setPositionSourceFactory([path]() -> std::shared_ptr<platform::PositionSource> {
+            auto source = platform::NMEAReplaySource::make(path);
+            return source.ok() ? source.value() : nullptr;
+        });
+        std::vector<CLLocation> notified;
+        auto observation = platform::NotificationCenter::defaultCenter().addObserver(
+            "QuovaLocationUpdate", nullptr, [&](const platform::NotificationCenter::Notification& note) {
+                const auto fix = std::any_cast<CLLocation>(note.userInfo.at("CLLocation"));
+                // The significant-change stream replays the track too: each fix counts once.
+                if (notified.empty() || fix.timestamp() > notified.back().timestamp())
+                    notified.push_back(fix);
+            });
+        ::testing::internal::CaptureStdout();
+        auto services = QuovaLocationServices::make();
+        services->initLocationServices();
+        platform::RunLoop::runUntilIdle();
+        for (int step = 0; step < 40; ++step) {
+            environment.advance(0.1);
+            platform::RunLoop::runUntilIdle();
+        }
+        services->locationStop();
+        const std::string printed = ::testing::internal::GetCapturedStdout();
+        platform::setPositionSourceFactory(nullptr);
+
+        ASSERT_EQ(notified.size(), c.fixes.size()) << printed;
+        for (size_t i = 0; i < c.fixes.size(); ++i) {
+            SCOPED_TRACE(i);
+            EXPECT_NEAR(notified[i].coordinate().latitude, c.fixes[i].latitude, 1e-6);
+            EXPECT_NEAR(notified[i].timestamp().unixTime(), c.start + c.fixes[i].offset, 1e-6);
+            EXPECT_GT(notified[i].horizontalAccuracy(), 0);
+        }
+        if (c.recent) {
+            EXPECT_EQ(printed.find("dropping"), std::string::npos) << printed;
+            ASSERT_TRUE(services->bestKnownLocation());
+        } else {
+            EXPECT_NE(printed.find("received a location aged "), std::string::npos) << printed;
+        }
+    }
+    platform::CLLocationManager::resetAuthorizationForTesting();
 }
 
 }  // namespace

@@ -94,7 +94,7 @@ TEST_F(MainViewControllerTest, LoadsInOrderAndHandsTheSearchControllerItsWidgets
     EXPECT_TRUE(screen->searchTable()->isHidden());
 
     // Half-transparent credit text on a clear background.
-    const QColor credit = screen->osmCreditLabel()->palette().color(QPalette::WindowText);
+    const QColor credit = screen->osmCreditLabel()->textColor();
     EXPECT_NEAR(credit.alphaF(), 0.5, 0.01);
     EXPECT_DOUBLE_EQ(screen->osmCreditLabel()->palette().color(QPalette::Window).alphaF(), 0.0);
 }

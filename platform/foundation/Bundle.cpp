@@ -17,34 +17,24 @@ constexpr const char* kInfoTemplateName = "Info.json.in";
 constexpr const char* kOverridePrefix = "TERVOLO_";
 constexpr size_t kMaximumDataFileSize = 4 * 1024 * 1024;
 
-std::string executableFolder() {
-    char buffer[4096];
-    const ssize_t length = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-    if (length <= 0) return {};
-    std::string path(buffer, static_cast<size_t>(length));
-    const auto slash = path.find_last_of('/');
-    return slash == std::string::npos ? std::string() : path.substr(0, slash);
-}
-
 std::string sourceResources() {
     const char* source = std::getenv("TERVOLO_SOURCE_DIR");
     if (source == nullptr || source[0] == '\0') return {};
     return std::string(source) + "/resources";
 }
 
-// "<folder>/resources" for the executable's folder and each of its parents,
-// the first that holds the configured information dictionary.
-std::string resourcesBesideExecutable() {
-    const FileManager& files = FileManager::defaultManager();
-    std::string folder = executableFolder();
-    while (!folder.empty()) {
-        const std::string candidate = folder + "/resources";
-        if (files.fileExists(candidate + "/" + kInfoFileName)) return candidate;
-        const auto slash = folder.find_last_of('/');
-        if (slash == std::string::npos) break;
-        folder = folder.substr(0, slash);
-    }
-    return {};
+// The installed layout's folders under the prefix, which is the parent of
+// the executable's folder ("bin").
+constexpr const char* kPrefixResources = "/share/TervoloNG";
+constexpr const char* kPrefixPlugIns = "/lib/TervoloNG/PlugIns";
+// The build tree's names.
+constexpr const char* kResourcesFolderName = "/resources";
+constexpr const char* kPlugInsFolderName = "/PlugIns";
+
+std::string parentFolder(const std::string& folder) {
+    const auto slash = folder.find_last_of('/');
+    if (slash == std::string::npos) return {};
+    return folder.substr(0, slash);
 }
 
 std::optional<nlohmann::json> readJSONObject(const std::string& path) {
@@ -94,10 +84,43 @@ Bundle& Bundle::main() {
     return SharedInstance<Bundle>::get([] { return new Bundle; });
 }
 
+std::string Bundle::executableFolder() {
+    char buffer[4096];
+    const ssize_t length = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+    if (length <= 0) return {};
+    return parentFolder(std::string(buffer, static_cast<size_t>(length)));
+}
+
+std::string Bundle::resourcesFolderForExecutableIn(const std::string& executableFolder) {
+    if (executableFolder.empty()) return {};
+    const FileManager& files = FileManager::defaultManager();
+    const auto holdsInfo = [&files](const std::string& folder) {
+        return files.fileExists(folder + "/" + kInfoFileName);
+    };
+    // The installed layout first: walking up from <prefix>/bin could otherwise
+    // meet an unrelated "resources" folder above the prefix.
+    const std::string prefix = parentFolder(executableFolder);
+    if (!prefix.empty() && holdsInfo(prefix + kPrefixResources)) return prefix + kPrefixResources;
+    for (std::string folder = executableFolder; !folder.empty(); folder = parentFolder(folder)) {
+        if (holdsInfo(folder + kResourcesFolderName)) return folder + kResourcesFolderName;
+    }
+    return {};
+}
+
+std::string Bundle::plugInsFolderForExecutableIn(const std::string& executableFolder) {
+    if (executableFolder.empty()) return {};
+    const FileManager& files = FileManager::defaultManager();
+    if (files.isDirectory(executableFolder + kPlugInsFolderName))
+        return executableFolder + kPlugInsFolderName;
+    const std::string prefix = parentFolder(executableFolder);
+    if (!prefix.empty() && files.isDirectory(prefix + kPrefixPlugIns)) return prefix + kPrefixPlugIns;
+    return {};
+}
+
 std::string Bundle::resourcePathLocked() const {
     if (resourcesOverride_) return *resourcesOverride_;
     if (!resourcePath_) {
-        std::string found = resourcesBesideExecutable();
+        std::string found = resourcesFolderForExecutableIn(executableFolder());
         if (found.empty()) {
             const std::string source = sourceResources();
             if (!source.empty() && FileManager::defaultManager().isDirectory(source)) found = source;
@@ -191,6 +214,13 @@ std::optional<std::string> Bundle::pathForResource(const std::string& name, cons
     return std::nullopt;
 }
 
+std::string Bundle::builtInPlugInsPath() const {
+    std::lock_guard lock(mutex_);
+    if (plugInsOverride_) return *plugInsOverride_;
+    if (!plugInsPath_) plugInsPath_ = plugInsFolderForExecutableIn(executableFolder());
+    return *plugInsPath_;
+}
+
 std::string Bundle::languageLocked() const {
     return languageOverride_ ? *languageOverride_ : languageFromEnvironment();
 }
@@ -238,6 +268,11 @@ void Bundle::setResourcesDirectory(std::optional<std::string> folder) {
     tables_.clear();
 }
 
+void Bundle::setBuiltInPlugInsDirectory(std::optional<std::string> folder) {
+    std::lock_guard lock(mutex_);
+    plugInsOverride_ = std::move(folder);
+}
+
 void Bundle::setLanguageForTesting(std::optional<std::string> language) {
     std::lock_guard lock(mutex_);
     languageOverride_ = std::move(language);
@@ -247,6 +282,7 @@ void Bundle::reload() {
     std::lock_guard lock(mutex_);
     dictionary_.reset();
     resourcePath_.reset();
+    plugInsPath_.reset();
     tables_.clear();
 }
 

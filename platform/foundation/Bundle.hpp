@@ -19,14 +19,29 @@ namespace platform {
 // (the key as written, e.g. TERVOLO_CFBundleVersion); an override of a list
 // key is a comma-separated list.
 //
-// The resources folder is searched in this order: a folder set with
-// setResourcesDirectory(); "resources" beside the executable, or beside one
-// of its parent folders (the build tree keeps it at <build>/resources while
-// executables live in sub-folders); $TERVOLO_SOURCE_DIR/resources (the
-// source tree, which tests use; Info.json.in stands in for Info.json there).
+// The bundle is laid out in one of two ways, both found from the folder of
+// the running executable (/proc/self/exe, so symbolic links to it and the
+// working directory do not matter, and a moved tree still runs):
+// - an installed prefix: <prefix>/bin/TervoloNG, the resources in
+//   <prefix>/share/TervoloNG, the plug-ins in <prefix>/lib/TervoloNG/PlugIns;
+// - the build tree: <build>/app/TervoloNG, the resources in <build>/resources
+//   (found beside the executable or beside one of its parents, since test
+//   programs live deeper), the plug-ins in <build>/app/PlugIns.
+// A resources folder counts only when it holds Info.json. Before both comes
+// a folder set with setResourcesDirectory(); after both,
+// $TERVOLO_SOURCE_DIR/resources (the source tree, which tests use;
+// Info.json.in stands in for Info.json there).
 class Bundle {
   public:
     static Bundle& main();
+
+    // The layout rules above for an executable in `executableFolder`: the
+    // resources folder, and the plug-ins folder (an existing folder only);
+    // empty when there is none.
+    static std::string resourcesFolderForExecutableIn(const std::string& executableFolder);
+    static std::string plugInsFolderForExecutableIn(const std::string& executableFolder);
+    // The folder of the running executable; empty when it cannot be read.
+    static std::string executableFolder();
 
     // The information dictionary with overrides applied.
     PropertyValue::Dictionary infoDictionary() const;
@@ -41,6 +56,8 @@ class Bundle {
     std::string resourcePath() const;
     // "<resources>/<name>.<type>" (type may be empty) when it exists.
     std::optional<std::string> pathForResource(const std::string& name, const std::string& type) const;
+    // The folder the program loads its plug-ins from; empty when there is none.
+    std::string builtInPlugInsPath() const;
 
     // The translation of `key` in `table` ("Localizable" when empty) for the
     // user's language ($LC_ALL, $LC_MESSAGES, $LANG: "de_DE.UTF-8" → "de");
@@ -54,6 +71,7 @@ class Bundle {
     // from the environment still apply. reload() forgets every cache.
     void setInfoDictionaryForTesting(std::optional<PropertyValue::Dictionary> dictionary);
     void setResourcesDirectory(std::optional<std::string> folder);
+    void setBuiltInPlugInsDirectory(std::optional<std::string> folder);
     void setLanguageForTesting(std::optional<std::string> language);
     void reload();
 
@@ -67,6 +85,8 @@ class Bundle {
     mutable std::optional<PropertyValue::Dictionary> dictionary_;
     mutable std::optional<std::string> resourcePath_;
     std::optional<std::string> resourcesOverride_;
+    mutable std::optional<std::string> plugInsPath_;
+    std::optional<std::string> plugInsOverride_;
     std::optional<std::string> languageOverride_;
     // (language, table) → key → text; an empty map when there is no file.
     mutable std::map<std::pair<std::string, std::string>, std::map<std::string, std::string>> tables_;

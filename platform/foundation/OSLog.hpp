@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -11,12 +12,21 @@ namespace platform {
 
 enum class OSLogType { Default, Info, Debug, Error, Fault };
 
-// The unified system log: records go to syslog(3) (the journal collects them)
-// as "[subsystem:category] text". The text is always data, never a format.
+// The unified system log: records go to the system log socket ("/dev/log",
+// the one syslog(3) writes to and the journal collects) as
+// "[subsystem:category] text", in syslog(3)'s own message form with the
+// process name and id. The text is always data, never a format.
 // Priorities: Error and Fault → LOG_ERR, Info and Default → LOG_INFO,
 // Debug → LOG_DEBUG. Debug records are dropped unless the environment
 // variable TERVOLO_LOG_DEBUG is set (read once), like the platform that keeps
 // debug logging off by default.
+//
+// One connection to the system log is kept open for the whole process and
+// made again only when a send finds it broken (the log daemon restarted).
+// Where no system log listens, a write costs no system call: the next
+// attempt to connect waits at least kReconnectDelay seconds of monotonic
+// time, and records written meanwhile are dropped, as syslog(3) drops them
+// there. Any thread; writes are serialised.
 class OSLog {
   public:
     struct Record {
@@ -46,6 +56,15 @@ class OSLog {
     static void setSink(std::shared_ptr<Sink> sink);
     // Forces debug records on or off (nothing: back to the environment).
     static void setDebugEnabledForTesting(std::optional<bool> enabled);
+
+    // Seconds after a failed connection before the next attempt.
+    static constexpr double kReconnectDelay = 1.0;
+    // Points the writer at another socket (empty: back to "/dev/log"); the
+    // current connection is closed and the next write connects at once.
+    static void setSystemLogPathForTesting(std::string path);
+    // Connection attempts made so far, failed ones included (tests check
+    // that the connection is kept).
+    static uint64_t systemLogConnectionAttempts();
 
     OSLog(std::string subsystem, std::string category);
 

@@ -1,6 +1,8 @@
 #include "platform/location/HTTPGeocoderService.hpp"
 
+#include <algorithm>
 #include <cmath>
+#include <vector>
 
 #include "platform/dispatch/Clock.hpp"
 #include "platform/dispatch/DispatchQueue.hpp"
@@ -20,8 +22,8 @@ std::string queryEncoded(const std::string& text) {
     static constexpr char hex[] = "0123456789ABCDEF";
     std::string out;
     for (unsigned char c : text) {
-        if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
-            c == '_' || c == '~') {
+        if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+            c == '.' || c == '_' || c == '~') {
             out += static_cast<char>(c);
         } else {
             out += '%';
@@ -48,7 +50,9 @@ struct ServiceHolder {
     std::shared_ptr<GeocoderService> http;
 };
 
-ServiceHolder& holder() { return SharedInstance<ServiceHolder>::get(); }
+ServiceHolder& holder() {
+    return SharedInstance<ServiceHolder>::get();
+}
 
 }  // namespace
 
@@ -118,11 +122,13 @@ std::string HTTPGeocoderService::requestURL(const Request& request) const {
     const std::string language = "&accept-language=" + queryEncoded(request.language);
     if (request.kind == Request::Kind::reverse) {
         return baseURL() + "/reverse?lat=" + text::describe(request.coordinate.latitude) +
-               "&lon=" + text::describe(request.coordinate.longitude) + "&format=jsonv2&addressdetails=1" + language;
+               "&lon=" + text::describe(request.coordinate.longitude) + "&format=jsonv2&addressdetails=1" +
+               language;
     }
     std::string url = baseURL() + "/search?q=" + queryEncoded(request.text) +
                       "&format=jsonv2&addressdetails=1&limit=10" + language;
-    if (request.region && request.region->radius > 0 && CLLocationCoordinate2DIsValid(request.region->center)) {
+    if (request.region && request.region->radius > 0 &&
+        CLLocationCoordinate2DIsValid(request.region->center)) {
         // The region biases the search (bounded=0): a place outside it can
         // still be the answer when nothing inside matches.
         constexpr double metresPerDegree = 111320.0;
@@ -142,17 +148,29 @@ GeocoderService::Cancel HTTPGeocoderService::start(Request request, Completion c
     auto job = std::make_shared<Job>();
     job->request = std::move(request);
     job->completion = std::move(completion);
+    std::vector<std::shared_ptr<Job>> dropped;
     {
         std::lock_guard lock(mutex_);
-        if (waiting_.size() >= maximumQueued_) {
-            auto refused = std::move(job->completion);
-            queue_->async([refused] {
-                refused(std::nullopt, CLError::make(CLError::network, "Too many geocoding requests are waiting"));
-            });
-            return [] {};
-        }
         waiting_.push_back(job);
         pumpLocked();
+        // A full line lets its oldest request go: what the user typed last is
+        // what they wait for. Cancelled requests leave first, without a word.
+        std::erase_if(waiting_, [](const std::shared_ptr<Job>& waiting) {
+            std::lock_guard jobLock(waiting->mutex);
+            return waiting->cancelled;
+        });
+        while (waiting_.size() > maximumQueued_) {
+            dropped.push_back(waiting_.front());
+            waiting_.pop_front();
+        }
+    }
+    for (auto& old : dropped) {
+        queue_->async([completion = std::move(old->completion)] {
+            completion(std::nullopt,
+                       CLError::make(CLError::network,
+                                     "The geocoding request was dropped: newer requests took its "
+                                     "place while it waited"));
+        });
     }
     std::weak_ptr<Job> weak = job;
     return [weak] {
@@ -181,11 +199,13 @@ void HTTPGeocoderService::pumpLocked() {
             }
         }
         const double now = Clock::current()->monotonicSeconds();
-        if (lastStart_ && now - *lastStart_ < minimumInterval_) {
+        double earliest = lastStart_ ? *lastStart_ + minimumInterval_ : now;
+        if (notBefore_) earliest = std::max(earliest, *notBefore_);
+        if (now < earliest) {
             if (!timerArmed_) {
                 timerArmed_ = true;
                 std::weak_ptr<HTTPGeocoderService> weak = weak_from_this();
-                queue_->asyncAfter(*lastStart_ + minimumInterval_ - now, [weak] {
+                queue_->asyncAfter(earliest - now, [weak] {
                     auto service = weak.lock();
                     if (!service) return;
                     std::lock_guard lock(service->mutex_);
@@ -202,6 +222,12 @@ void HTTPGeocoderService::pumpLocked() {
     }
 }
 
+void HTTPGeocoderService::holdRequests(double seconds) {
+    std::lock_guard lock(mutex_);
+    const double until = Clock::current()->monotonicSeconds() + std::min(seconds, maximumRetryAfter);
+    notBefore_ = std::max(notBefore_.value_or(until), until);
+}
+
 void HTTPGeocoderService::launch(const std::shared_ptr<Job>& job) {
     const std::string url = requestURL(job->request);
     auto request = URLRequest::make(url);
@@ -209,38 +235,48 @@ void HTTPGeocoderService::launch(const std::shared_ptr<Job>& job) {
         OSLog::defaultLog()->write(OSLogType::Error, "Geocoder: cannot make a request for " + url);
         auto completion = std::move(job->completion);
         queue_->async([completion] {
-            completion(std::nullopt, CLError::make(CLError::network, "The geocoding service address is not valid"));
+            completion(std::nullopt,
+                       CLError::make(CLError::network, "The geocoding service address is not valid"));
         });
         return;
     }
     request->timeoutInterval = requestTimeout;
     request->setValue("application/json", "Accept");
     if (!job->request.language.empty()) request->setValue(job->request.language, "Accept-Language");
-    auto task = session_->dataTask(
-        std::move(*request), [job](std::optional<std::vector<uint8_t>> data, std::optional<HTTPURLResponse> response,
-                                   std::optional<Error> error) {
-            if (error) {
-                OSLog::defaultLog()->write(OSLogType::Error, "Geocoder request failed: " + error->fullDescription());
-                job->completion(std::nullopt, std::move(error));
-                return;
+    std::weak_ptr<HTTPGeocoderService> weak = weak_from_this();
+    auto task = session_->dataTask(std::move(*request), [job, weak](std::optional<std::vector<uint8_t>> data,
+                                                                    std::optional<HTTPURLResponse> response,
+                                                                    std::optional<Error> error) {
+        // A busy or rate-limiting service says when to come back: the next
+        // request of the process waits for it.
+        if (response && (response->statusCode() == 429 || response->statusCode() == 503)) {
+            if (const auto wait = response->retryAfterSeconds(); wait && *wait > 0) {
+                if (auto service = weak.lock()) service->holdRequests(*wait);
             }
-            if (response && response->statusCode() != 200) {
-                const std::string text =
-                    "The geocoding service answered with status " + std::to_string(response->statusCode());
-                OSLog::defaultLog()->write(OSLogType::Error, "Geocoder: " + text);
-                job->completion(std::nullopt, CLError::make(CLError::network, text));
-                return;
-            }
-            try {
-                const auto& bytes = data.value_or(std::vector<uint8_t>{});
-                job->completion(decodeGeocoderReply(std::string_view(reinterpret_cast<const char*>(bytes.data()),
-                                                                      bytes.size())),
-                                std::nullopt);
-            } catch (const std::exception& decodeError) {
-                OSLog::defaultLog()->write(OSLogType::Error, std::string("Geocoder: ") + decodeError.what());
-                job->completion(std::nullopt, CLError::make(CLError::network, decodeError.what()));
-            }
-        });
+        }
+        if (error) {
+            OSLog::defaultLog()->write(OSLogType::Error,
+                                       "Geocoder request failed: " + error->fullDescription());
+            job->completion(std::nullopt, std::move(error));
+            return;
+        }
+        if (response && response->statusCode() != 200) {
+            const std::string text =
+                "The geocoding service answered with status " + std::to_string(response->statusCode());
+            OSLog::defaultLog()->write(OSLogType::Error, "Geocoder: " + text);
+            job->completion(std::nullopt, CLError::make(CLError::network, text));
+            return;
+        }
+        try {
+            const auto& bytes = data.value_or(std::vector<uint8_t>{});
+            job->completion(decodeGeocoderReply(
+                                std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size())),
+                            std::nullopt);
+        } catch (const std::exception& decodeError) {
+            OSLog::defaultLog()->write(OSLogType::Error, std::string("Geocoder: ") + decodeError.what());
+            job->completion(std::nullopt, CLError::make(CLError::network, decodeError.what()));
+        }
+    });
     {
         std::lock_guard lock(job->mutex);
         if (job->cancelled) {

@@ -18,6 +18,10 @@ class MKAnnotation {
     virtual std::string subtitle() const { return {}; }
     // Annotations that can be dragged take their new coordinate here; the default ignores it.
     virtual void setCoordinate(CLLocationCoordinate2D) {}
+    // A text that names this object for as long as it lives, as the platform describes objects:
+    // "<MKUserLocation: 0x5581c3a4b2f0>" (the class without namespace and the object's address).
+    // Tables keyed by annotation (the user-location views) use it.
+    virtual std::string description() const;
 };
 
 // A plain annotation with settable values. Thread-safe: a coordinate may be written while the map reads.

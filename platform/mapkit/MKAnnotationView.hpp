@@ -21,9 +21,30 @@ enum class MKAnnotationViewDragState { None = 0, Starting = 1, Dragging = 2, Can
 // widgets in it; the model only keeps it.
 class MKCalloutAccessoryView {
   public:
+    using Point = MKGraphicsContext::Point;
+    using Rect = MKGraphicsContext::Rect;
+
     virtual ~MKCalloutAccessoryView() = default;
     // Controls (buttons) report their clicks through calloutAccessoryControlTapped.
     virtual bool isControl() const = 0;
+    // Where the accessory is shown, in the map view's points; none while it is not shown (the
+    // default: the model alone shows nothing).
+    virtual std::optional<Rect> frameInMapView() const { return std::nullopt; }
+    // Whether a click at `point` (the accessory's own points, origin top-left) lands on it: it is
+    // shown, takes clicks and contains the point.
+    virtual bool hitTest(Point point) const {
+        const auto frame = frameInMapView();
+        return frame && point.x >= 0 && point.y >= 0 && point.x < frame->width && point.y < frame->height;
+    }
+};
+
+// What a click meets among an annotation view and its callout accessories: the view itself, one
+// of the accessories, or nothing (both empty).
+struct MKHitTestResult {
+    const MKAnnotationView* view = nullptr;
+    std::shared_ptr<MKCalloutAccessoryView> accessory;
+
+    bool isEmpty() const { return view == nullptr && !accessory; }
 };
 
 // A click handler attached to an annotation view. Clicks on the view and on its callout both reach it
@@ -92,6 +113,25 @@ class MKAnnotationView {
         detail_ = std::move(view);
     }
 
+    // ---- Hit testing. The map view asks the selected annotation's view first about every click that
+    // reaches the map itself (clicks on the callout's own widgets go to them directly): an accessory
+    // found here gets the click, the view itself counts as a click on the annotation, and nothing lets
+    // the map go on with the other annotations.
+    using Point = MKGraphicsContext::Point;
+    using Rect = MKGraphicsContext::Rect;
+    // Where the map shows the view, in the map view's points; the map view sets it before it asks
+    // hitTest. Empty until then.
+    Rect frame() const { return frame_; }
+    void setFrame(const Rect& frame) { frame_ = frame; }
+    // Whether `point` (the view's own points, origin top-left) lies in the view's bounds.
+    virtual bool pointInside(Point point) const;
+    // The default: the view itself when pointInside, else nothing; callout accessories lie outside
+    // the bounds and are not found. Subclasses widen it.
+    virtual MKHitTestResult hitTest(Point point) const;
+    // `point` (the view's own points) in the accessory's own points; none while the accessory is not
+    // shown.
+    std::optional<Point> convertPoint(Point point, const MKCalloutAccessoryView& accessory) const;
+
     void addGestureRecognizer(std::shared_ptr<MKGestureRecognizer> recognizer);
     void removeGestureRecognizer(const std::shared_ptr<MKGestureRecognizer>& recognizer);
     const std::vector<std::shared_ptr<MKGestureRecognizer>>& gestureRecognizers() const {
@@ -110,6 +150,7 @@ class MKAnnotationView {
     std::shared_ptr<MKBitmap> image_;
     MKGraphicsContext::Point centerOffset_;
     MKGraphicsContext::Point calloutOffset_;
+    Rect frame_;
     std::shared_ptr<MKCalloutAccessoryView> left_;
     std::shared_ptr<MKCalloutAccessoryView> right_;
     std::shared_ptr<MKCalloutAccessoryView> detail_;

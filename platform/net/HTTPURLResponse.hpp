@@ -24,6 +24,10 @@ class HTTPURLResponse {
     int64_t expectedContentLength() const;
     // The MIME type of Content-Type without parameters, lower-cased.
     std::optional<std::string> mimeType() const;
+    // The seconds Retry-After asks to wait, given as a number of seconds or as
+    // an HTTP date (measured from Clock::current()'s wall time; a date past
+    // is 0); nothing when the header is missing or malformed.
+    std::optional<double> retryAfterSeconds() const;
 
     // For log lines: { URL: <url> } { Status Code: <code>, Headers { "Name": "value", ... } }
     std::string description() const;

@@ -511,14 +511,16 @@ void SessionCore::finish(CURL* easy, std::optional<Error> error) {
         std::string path = std::move(transfer.filePath);
         transfer.filePath.clear();
         auto completion = std::move(task->downloadCompletion_);
-        delegateQueue->async([completion, path, response] {
+        // Moved, not copied: a copy left on this thread would release what
+        // the completion holds here, possibly the last owner of this session.
+        delegateQueue->async([completion = std::move(completion), path, response] {
             if (completion) completion(path, response, std::nullopt);
             ::unlink(path.c_str());
         });
     } else {
         auto completion = std::move(task->dataCompletion_);
         auto data = std::make_shared<std::vector<uint8_t>>(std::move(transfer.data));
-        delegateQueue->async([completion, data, response] {
+        delegateQueue->async([completion = std::move(completion), data, response] {
             if (completion) completion(std::move(*data), response, std::nullopt);
         });
     }
@@ -549,12 +551,12 @@ void URLSessionTask::deliverError(Error error) {
     state_.store(State::completed, std::memory_order_release);
     if (kind_ == Kind::download) {
         auto completion = std::move(downloadCompletion_);
-        delegateQueue_->async([completion, error] {
+        delegateQueue_->async([completion = std::move(completion), error] {
             if (completion) completion(std::nullopt, std::nullopt, error);
         });
     } else {
         auto completion = std::move(dataCompletion_);
-        delegateQueue_->async([completion, error] {
+        delegateQueue_->async([completion = std::move(completion), error] {
             if (completion) completion(std::nullopt, std::nullopt, error);
         });
     }

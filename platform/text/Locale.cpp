@@ -3,8 +3,10 @@
 #include <unicode/uloc.h>
 #include <unicode/ulocdata.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <mutex>
+#include <string_view>
 
 namespace platform::text {
 namespace {
@@ -68,6 +70,43 @@ Locale Locale::current() {
     }
     locale.current_ = true;
     return locale;
+}
+
+std::vector<std::string> Locale::preferredLanguages() {
+    // "en_GB.UTF-8@euro" → "en-GB"; nothing for "C", "POSIX" and empty entries.
+    auto languageTag = [](std::string_view entry) -> std::optional<std::string> {
+        entry = entry.substr(0, entry.find_first_of(".@"));
+        if (entry.empty() || entry == "C" || entry == "POSIX") return std::nullopt;
+        std::string tag(entry);
+        std::replace(tag.begin(), tag.end(), '_', '-');
+        return tag;
+    };
+    std::vector<std::string> languages;
+    auto add = [&](std::string_view entry) {
+        auto tag = languageTag(entry);
+        if (tag && std::find(languages.begin(), languages.end(), *tag) == languages.end()) {
+            languages.push_back(std::move(*tag));
+        }
+    };
+    if (const char* list = environment("LANGUAGE")) {
+        std::string_view rest(list);
+        while (!rest.empty()) {
+            const size_t colon = rest.find(':');
+            add(rest.substr(0, colon));
+            if (colon == std::string_view::npos) break;
+            rest.remove_prefix(colon + 1);
+        }
+    }
+    if (languages.empty()) {
+        for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+            if (const char* value = environment(name)) {
+                add(value);
+                break;
+            }
+        }
+    }
+    if (languages.empty()) languages.push_back("en");
+    return languages;
 }
 
 void Locale::setCurrentForTesting(std::optional<Locale> locale) {

@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace platform::text {
 
@@ -30,6 +31,14 @@ class Locale {
     static Locale current();
     // Pins current() for tests; none restores reading the environment.
     static void setCurrentForTesting(std::optional<Locale> locale);
+
+    // The user's languages in preference order, as language tags with a
+    // hyphen ("fi", "en-GB"): the list in LANGUAGE (entries separated by ":"),
+    // else the language of LC_ALL, LC_MESSAGES or LANG, the first that is set.
+    // Encodings and modifiers are dropped, "C" and "POSIX" entries skipped and
+    // repeats kept only at their first place; never empty ("en" when nothing
+    // names a language). Read again on every call.
+    static std::vector<std::string> preferredLanguages();
 
     // ICU form, "de_DE".
     const std::string& identifier() const { return identifier_; }

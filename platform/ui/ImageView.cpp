@@ -123,10 +123,12 @@ QRectF ImageView::imageRect() const {
 void ImageView::paintEvent(QPaintEvent*) {
     if (image_.isNull()) return;
     const QRectF target = imageRect();
-    const double ratio = devicePixelRatioF();
+    QPainter painter(this);
+    // The ratio of what is painted on (the screen, or an image of twice the size when the widget is
+    // rendered for a sharp copy), so vector images are drawn at its full resolution.
+    const double ratio = painter.device()->devicePixelRatioF();
     const QSize pixels(std::max(1, static_cast<int>(std::ceil(target.width() * ratio))),
                        std::max(1, static_cast<int>(std::ceil(target.height() * ratio))));
-    QPainter painter(this);
     painter.setClipRect(rect());
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
     painter.drawImage(target, image_.render(pixels, tint_));

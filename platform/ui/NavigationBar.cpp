@@ -4,6 +4,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
+#include <QPainterPath>
 #include <QToolButton>
 
 #include <algorithm>
@@ -151,6 +152,8 @@ QWidget* NavigationBar::makeButton(const std::shared_ptr<BarButtonItem>& item, c
     button->setAutoRaise(true);
     button->setCursor(Qt::PointingHandCursor);
     button->setText(QString::fromStdString(item->title()));
+    if (!item->accessibilityLabel().empty())
+        button->setAccessibleName(QString::fromStdString(item->accessibilityLabel()));
     if (!item->image().isNull()) {
         button->setIcon(item->image());
         button->setToolButtonStyle(item->title().empty() ? Qt::ToolButtonIconOnly
@@ -265,13 +268,31 @@ void NavigationBar::rebuild() {
     rebuilding_ = false;
 }
 
+void NavigationBar::setTopCornerRadius(double radius) {
+    if (topCornerRadius_ == radius) return;
+    topCornerRadius_ = radius;
+    update();
+}
+
 void NavigationBar::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     QColor background = palette().window().color();
     background = background.lightness() > 128 ? background.darker(104) : background.lighter(115);
     if (standardAppearance_.backgroundColor) background = *standardAppearance_.backgroundColor;
     if (barTintColor_) background = *barTintColor_;
-    painter.fillRect(rect(), background);
+    if (topCornerRadius_ > 0) {
+        // Rounded on top, square below (where the card's content follows).
+        const double r = std::min(topCornerRadius_, std::min(width(), height()) / 2.0);
+        QPainterPath shape;
+        shape.addRoundedRect(QRectF(rect()), r, r);
+        shape.addRect(QRectF(0, r, width(), height() - r));
+        shape.setFillRule(Qt::WindingFill);
+        painter.setRenderHint(QPainter::Antialiasing, true);
+        painter.fillPath(shape.simplified(), background);
+        painter.setRenderHint(QPainter::Antialiasing, false);
+    } else {
+        painter.fillRect(rect(), background);
+    }
     painter.setPen(QColor(0, 0, 0, 45));
     painter.drawLine(0, height() - 1, width(), height() - 1);
 }

@@ -79,6 +79,11 @@ class NavigationBar : public QWidget {
 
     QSize sizeHint() const override { return {320, kDefaultHeight}; }
 
+    // Rounds the bar's top corners (points; 0: square), for a bar at the top of a rounded card: the
+    // bar paints over the card's corners, so it rounds them itself, antialiased.
+    double topCornerRadius() const { return topCornerRadius_; }
+    void setTopCornerRadius(double radius);
+
   protected:
     void paintEvent(QPaintEvent* event) override;
 
@@ -103,6 +108,7 @@ class NavigationBar : public QWidget {
     QLabel* titleLabel_ = nullptr;
     QWidget* backButton_ = nullptr;
     bool rebuilding_ = false;
+    double topCornerRadius_ = 0;
 };
 
 }  // namespace platform

@@ -134,6 +134,9 @@ class TableView : public QAbstractScrollArea {
     Section makeSection(int section, int rows);
     double initialHeight(IndexPath indexPath);
     void recomputeOffsets();
+    // Measures rows of automatic height around `indexPath` before they show: upwards until `above`
+    // points of rows lie above it, downwards until `below` lie below it. True when a height changed.
+    bool measureRowsAround(IndexPath indexPath, double above, double below);
     void updateScrollRange();
     void enqueue(TableViewCell* cell);
     void clearVisible();

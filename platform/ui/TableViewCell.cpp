@@ -1,9 +1,12 @@
 #include "platform/ui/TableViewCell.hpp"
 
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
 #include <QVBoxLayout>
+
+#include "platform/ui/Contrast.hpp"
 
 namespace platform {
 
@@ -24,12 +27,10 @@ TableViewCell::TableViewCell(Style style, QString reuseIdentifier, QWidget* pare
         QFont small = detailTextLabel_->font();
         small.setPointSizeF(small.pointSizeF() * 0.85);
         detailTextLabel_->setFont(small);
-        QPalette palette = detailTextLabel_->palette();
-        palette.setColor(QPalette::WindowText, QColor(0x6e, 0x6e, 0x73));
-        detailTextLabel_->setPalette(palette);
         texts->addWidget(detailTextLabel_);
     }
     layout_->addLayout(texts, 1);
+    applyColors();
 }
 
 TableViewCell::~TableViewCell() = default;
@@ -48,13 +49,49 @@ void TableViewCell::prepareForReuse() {
 void TableViewCell::setSelected(bool selected) {
     if (selected_ == selected) return;
     selected_ = selected;
+    applyColors();
     update();
+}
+
+QColor TableViewCell::backgroundColor() const {
+    if (!selected_) return palette().color(QPalette::Base);
+    // The selection's pair, darkened or lightened where the palette's own pair reads too faintly.
+    return legibleBackground(palette().color(QPalette::Highlight),
+                             palette().color(QPalette::HighlightedText));
+}
+
+QColor TableViewCell::textColor() const {
+    return palette().color(selected_ ? QPalette::HighlightedText : QPalette::Text);
+}
+
+void TableViewCell::applyColors() {
+    // Text and background come in pairs from the cell's palette (base and text, or the selection's
+    // highlight and highlighted text), so a row reads in a light and a dark palette alike. The detail
+    // line is the text colour moved towards the background: quieter, never below 4.5:1.
+    const QColor text = textColor();
+    const QColor background = backgroundColor();
+    auto paint = [](QLabel* label, const QColor& color) {
+        if (label == nullptr) return;
+        // A label on a row takes the row's base as its background role and so draws with Text; set
+        // both roles, whichever it reads.
+        QPalette palette = label->palette();
+        palette.setColor(QPalette::WindowText, color);
+        palette.setColor(QPalette::Text, color);
+        label->setPalette(palette);
+    };
+    paint(textLabel_, text);
+    paint(detailTextLabel_, legibleMix(text, background, 0.72));
+}
+
+void TableViewCell::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::PaletteChange) applyColors();
+    QWidget::changeEvent(event);
 }
 
 void TableViewCell::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    painter.fillRect(rect(), selected_ ? QColor(0xd1, 0xd1, 0xd6) : palette().color(QPalette::Base));
-    painter.fillRect(QRect(15, height() - 1, width() - 15, 1), QColor(0xc6, 0xc6, 0xc8));
+    painter.fillRect(rect(), backgroundColor());
+    painter.fillRect(QRect(15, height() - 1, width() - 15, 1), palette().color(QPalette::Midlight));
 }
 
 }  // namespace platform

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QColor>
 #include <QString>
 #include <QWidget>
 
@@ -40,11 +41,17 @@ class TableViewCell : public QWidget {
     virtual void setSelected(bool selected);
     // How many times the cell has been handed out for a row (tests and diagnostics).
     int useCount() const { return useCount_; }
+    // The row's colours now, from its palette: base and text, or highlight and highlighted text while
+    // selected.
+    QColor backgroundColor() const;
+    QColor textColor() const;
 
   protected:
     void paintEvent(QPaintEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
   private:
+    void applyColors();
     friend class TableView;
     QString reuseIdentifier_;
     QHBoxLayout* layout_;

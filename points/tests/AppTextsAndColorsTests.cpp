@@ -12,7 +12,7 @@ namespace {
 TEST(AppTextsAndColorsTest, EnglishTextsAndTheTintColour) {
     EXPECT_EQ(newLocationTitle(), "New Location");
     EXPECT_EQ(sharedLocationTitle(), "Location Shared By Tervolo");
-    EXPECT_EQ(myPositionTitle(), "My Position");
+    EXPECT_EQ(myPositionText(), "My Position");
     EXPECT_EQ(unknownSpeedBearingText(), "(unknown speed/bearing)");
     EXPECT_EQ(localDataSourceName(), "local data");
 
@@ -29,7 +29,7 @@ TEST(AppTextsAndColorsTest, ValuesAreMadeOnceEvenWhenFirstReadTogether) {
     std::vector<std::thread> threads;
     for (int i = 0; i < 8; ++i) {
         threads.emplace_back([&seen, i] {
-            seen[i] = (i % 2 == 0) ? static_cast<const void*>(&myPositionTitle())
+            seen[i] = (i % 2 == 0) ? static_cast<const void*>(&myPositionText())
                                    : static_cast<const void*>(&appTintColor());
         });
     }

@@ -35,6 +35,10 @@ LoopbackTileServer::LoopbackTileServer() {
 }
 
 LoopbackTileServer::~LoopbackTileServer() {
+    stop();
+}
+
+void LoopbackTileServer::stop() {
     {
         std::lock_guard lock(mutex_);
         stopping_ = true;

@@ -29,6 +29,8 @@ class LoopbackTileServer {
     ~LoopbackTileServer();
 
     uint16_t port() const { return http_.port(); }
+    // Stops answering and closes the port (connections are refused from now on). Idempotent.
+    void stop();
     // "http://tiles.test:<port>/tiles/<source>/%1$@/%2$@/%3$@.png".
     std::string pattern(const std::string& source = "osm") const;
     // Maps "tiles.test" and every "<prefix>.tiles.test" to 127.0.0.1.

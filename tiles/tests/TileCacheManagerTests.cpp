@@ -196,8 +196,14 @@ TEST_F(TileCacheManagerTest, ReplyTable) {
         {"time-out", [](const std::string& u) { return errorReply(u, -1001); },
          "request timed out downloading", true, false},
         {"refused", [](const std::string& u) { return errorReply(u, -1004); }, "General error downloading",
+         true, false},
+        {"reset", [](const std::string& u) { return errorReply(u, -1005); }, "General error downloading",
+         true, false},
+        {"over the size cap", [](const std::string& u) { return errorReply(u, -1103); },
+         "General error downloading", true, false},
+        {"cancelled", [](const std::string& u) { return errorReply(u, -999); }, "General error downloading",
          false, false},
-        {"not http", [](const std::string&) { return TileDownloadReply{}; }, "dunno what to do!", false,
+        {"not http", [](const std::string&) { return TileDownloadReply{}; }, "dunno what to do!", true,
          false},
     };
     for (const auto& c : cases) {
@@ -233,13 +239,77 @@ TEST_F(TileCacheManagerTest, ACaptivePortalIsAskedThreeTimesPerTileThenLeftAlone
     }
     EXPECT_EQ(tasksFor("/5/2/0.png").size(), 3u);
     EXPECT_EQ(countSystemLines("tile 5-2-0 giving up after 3 attempts"), 1u);
-    // The map asking again right away does not start the loop anew...
+    // The map asking again does not start the loop anew, not even a minute later...
+    ask(*manager, 2);
+    time_->advance(120.0);
     ask(*manager, 2);
     EXPECT_EQ(tasksFor("/5/2/0.png").size(), 3u);
-    // ...a minute later it may.
-    time_->advance(TileCacheManager::kGiveUpSeconds);
+    EXPECT_EQ(countSystemLines("tile 5-2-0 was given up on; skipping ... "), 2u);
+    // ...until the application comes to the foreground again.
+    platform::NotificationCenter::defaultCenter().post(TileCacheManager::kForegroundNotification, nullptr,
+                                                       {});
     ask(*manager, 2);
     EXPECT_EQ(tasksFor("/5/2/0.png").size(), 4u);
+}
+
+// However often the map asks (every redraw posts a download for a missing
+// tile), no kind of failure brings a tile more than three requests: a minute
+// of redraws every 0.1 s against a server that always fails the same way.
+TEST_F(TileCacheManagerTest, NoFailureAsksForATileMoreThanThreeTimesAMinute) {
+    struct Case {
+        const char* name;
+        std::function<TileDownloadReply(const std::string& url)> reply;
+        size_t requests;
+    };
+    const Case cases[] = {
+        {"time-out", [](const std::string& u) { return errorReply(u, -1001); }, 3},
+        {"reset", [](const std::string& u) { return errorReply(u, -1005); }, 3},
+        {"body over the size cap", [](const std::string& u) { return errorReply(u, -1103); }, 3},
+        {"refused", [](const std::string& u) { return errorReply(u, -1004); }, 3},
+        {"host not found", [](const std::string& u) { return errorReply(u, -1003); }, 3},
+        {"429", [](const std::string& u) { return httpReply(u, 429, ""); }, 3},
+        {"503", [](const std::string& u) { return httpReply(u, 503, ""); }, 3},
+        {"captive portal", [](const std::string& u) { return httpReply(u, 200, "<html>sign in</html>"); }, 3},
+        {"not http", [](const std::string&) { return TileDownloadReply{}; }, 3},
+        {"404", [](const std::string& u) { return httpReply(u, 404, ""); }, 1},
+        {"error 400", [](const std::string& u) { return errorReply(u, 400); }, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TileCacheManager::resetForTesting();
+        systemLog_->clear();
+        auto manager = make({"a"}, std::string("Failing ") + c.name);
+        const size_t before = tasksFor("/5/1/0.png").size();
+        for (int redraw = 0; redraw < 600; ++redraw) {
+            ask(*manager, 1);
+            for (auto& task : sessions_.runningTasks()) {
+                if (task->url.ends_with("/5/1/0.png"))
+                    tervolo::testsupport::FakeTileDownloadSession::finish(task, c.reply(task->url));
+            }
+            time_->advance(0.1);
+        }
+        EXPECT_EQ(tasksFor("/5/1/0.png").size() - before, c.requests);
+        EXPECT_EQ(countSystemLines("tile 5-1-0 giving up after 3 attempts"), c.requests == 3 ? 1u : 0u);
+        EXPECT_EQ(manager->connectionCount(), 0u);
+    }
+}
+
+// A download posted before its tile landed (the renderer posts one per
+// missing tile it draws) may run after the tile was stored: it asks nothing.
+TEST_F(TileCacheManagerTest, ATileFreshOnDiskIsNeverDownloadedAgain) {
+    auto manager = make({"a"});
+    ask(*manager, 1);
+    auto task = tasksFor("/5/1/0.png").back();
+    tervolo::testsupport::FakeTileDownloadSession::finish(task, httpReply(task->url, 200, png(1)));
+    ASSERT_EQ(manager->tileStateForTile(*tile(5, 1, 0)), 1u);
+    ask(*manager, 1);  // the late posted download
+    EXPECT_EQ(tasksFor("/5/1/0.png").size(), 1u);
+    EXPECT_EQ(countSystemLines("tile 5-1-0 is already cached; skipping ... "), 1u);
+    // An outdated file is downloaded again.
+    age(manager->tempDir() + "/5-1-0.image", TileDiskCache::kExpirySeconds + 1);
+    ASSERT_EQ(manager->tileStateForTile(*tile(5, 1, 0)), 4u);
+    ask(*manager, 1);
+    EXPECT_EQ(tasksFor("/5/1/0.png").size(), 2u);
 }
 
 TEST_F(TileCacheManagerTest, RetryAfterStretchesTheBackOff) {

@@ -1,6 +1,8 @@
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -8,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/dispatch/DispatchQueue.hpp"
+#include "testsupport/Eventually.hpp"
 #include "tiles/TileDiskCache.hpp"
 #include "tiles/TileImageCheck.hpp"
 #include "tiles/tests/TilesTestSupport.hpp"
@@ -193,6 +196,41 @@ TEST_F(TileDiskCacheTest, AFailedStoreKeepsTheTileInMemoryBoundedAndForgottenOnC
     EXPECT_EQ(manager_->tileStateForTile(*tile(9, 5, 0)), 1u);
     manager_->clearCacheDirs();
     EXPECT_EQ(manager_->tileStateForTile(*tile(9, 5, 0)), 0u);
+}
+
+// A store killed between writing its temporary file and renaming it leaves
+// the file behind; opening the cache folder again sweeps such files once
+// they are a minute old, and nothing else.
+TEST_F(TileDiskCacheTest, OpeningTheFolderRemovesTemporaryFilesOfStoresThatNeverCompleted) {
+    store("5-1-2", "png bytes");
+    const std::string folder = manager_->tempDir();
+    auto write = [&](const std::string& name, double secondsAgo) {
+        std::ofstream(folder + "/" + name) << "partial";
+        // File ages are the file system's, on the real clock.
+        struct timespec now;
+        ::clock_gettime(CLOCK_REALTIME, &now);
+        const struct timespec times[2] = {{now.tv_sec - time_t(secondsAgo), 0},
+                                          {now.tv_sec - time_t(secondsAgo), 0}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, (folder + "/" + name).c_str(), times, 0), 0);
+    };
+    write(".5-1-2.AbC123", 120);        // ours, abandoned
+    write(".12-2200-1343.q9Z0x1", 61);  // ours, abandoned
+    write(".5-1-3.XyZ789", 5);          // ours, a store may still be writing it
+    write(".notatile.abcdef", 120);     // not ours
+    write(".5-1-4.abc", 120);           // not our pattern
+    write("notes.txt", 120);
+    EXPECT_TRUE(TileDiskCache::isTemporaryFileName(".5-1-2.AbC123"));
+    EXPECT_FALSE(TileDiskCache::isTemporaryFileName("5-1-2.image"));
+    EXPECT_FALSE(TileDiskCache::isTemporaryFileName(".5-1.AbC123"));
+
+    auto reopened = TileCacheManager::initWithMap("DiskCache", "http://t.invalid/%1$@/%2$@/%3$@.png", {},
+                                                  "OpenStreetMapTiles", {});
+    ASSERT_TRUE(tervolo::testsupport::eventually([&] {
+        return hasSystemLineContaining(".5-1-2.AbC123, left by a tile store that never completed") &&
+               hasSystemLineContaining(".12-2200-1343.q9Z0x1, left by a tile store that never completed");
+    }));
+    EXPECT_EQ(entries(folder), (std::vector<std::string>{".5-1-3.XyZ789", ".5-1-4.abc", ".notatile.abcdef",
+                                                         "5-1-2.image", "CACHEDIR.TAG", "notes.txt"}));
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/dispatch/NotificationCenter.hpp"
 #include "platform/dispatch/RunLoop.hpp"
 #include "platform/foundation/Bundle.hpp"
 #include "testsupport/UDPListener.hpp"
@@ -142,6 +143,90 @@ TEST_F(TileDownloadEndToEndTest, ACaptivePortalAndARateLimitEndAfterTheBoundedAt
     }
 }
 
+// A body over the size cap, a connection reset and a body cut short are
+// failed attempts like an HTTP error: three requests per tile, however often
+// the map asks in between, then the tile is given up until the next reset.
+TEST_F(TileDownloadEndToEndTest, OversizeResetAndTruncatedTilesEndAfterTheBoundedAttempts) {
+    const std::string png = LoopbackTileServer::tilePNG(7, 0, 0);
+    auto withMode = [](CannedReply reply, CannedReply::Mode mode) {
+        reply.mode = mode;
+        return reply;
+    };
+    struct Case {
+        const char* name;
+        CannedReply reply;
+    } cases[] = {
+        {"oversize", CannedReply::text(std::string(TileDiskCache::kMaximumTileBytes + 4096, 'x'))},
+        {"reset before the reply", CannedReply::ofMode(CannedReply::Mode::resetBeforeReply)},
+        {"reset in the body", withMode(CannedReply::text(png), CannedReply::Mode::resetAfterHeaders)},
+        {"closed in the body", withMode(CannedReply::text(png), CannedReply::Mode::closeMidBody)},
+    };
+    uint64_t z = 7;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        server_.scriptAll(c.reply);
+        auto manager = make();
+        systemLog_->clear();
+        auto requests = [&](uint64_t x) {
+            return server_.requestCount("/tiles/osm/" + std::to_string(z) + "/" + std::to_string(x) +
+                                        "/0.png");
+        };
+        auto requestsOfBoth = [&](size_t count) {
+            return platform::RunLoop::runUntil([&] { return requests(0) >= count && requests(1) >= count; },
+                                               10);
+        };
+        // The map redrawing: every drawn blank cell asks for its tile again.
+        auto hammer = [&] {
+            for (int redraw = 0; redraw < 50; ++redraw) {
+                for (uint64_t x = 0; x < 2; ++x) ask(*manager, z, x, 0);
+            }
+            platform::RunLoop::runUntil([] { return false; }, 0.1);
+        };
+        for (uint64_t x = 0; x < 2; ++x) ask(*manager, z, x, 0);
+        ASSERT_TRUE(requestsOfBoth(1));
+        ASSERT_TRUE(handled(2));
+        hammer();
+        EXPECT_EQ(requests(0) + requests(1), 2u) << "nothing during the back-off";
+        time_->advance(1.0);
+        ASSERT_TRUE(requestsOfBoth(2));
+        ASSERT_TRUE(handled(4));
+        hammer();
+        time_->advance(2.0);
+        ASSERT_TRUE(requestsOfBoth(3));
+        ASSERT_TRUE(handled(6));
+        for (int minute = 0; minute < 6; ++minute) {
+            hammer();
+            time_->advance(10.0);
+        }
+        hammer();
+        for (uint64_t x = 0; x < 2; ++x) {
+            EXPECT_EQ(requests(x), 3u) << "three requests per tile in a minute";
+            EXPECT_EQ(countSystemLines("tile " + tileStoragePath(z, x, 0) + " giving up after 3 attempts"),
+                      1u);
+        }
+        EXPECT_EQ(manager->connectionCount(), 0u);
+        // Coming to the foreground starts every tile afresh.
+        platform::NotificationCenter::defaultCenter().post(TileCacheManager::kForegroundNotification, nullptr,
+                                                           {});
+        ask(*manager, z, 0, 0);
+        ASSERT_TRUE(platform::RunLoop::runUntil([&] { return requests(0) == 4; }, 10));
+        ASSERT_TRUE(handled(7));
+        ++z;
+    }
+}
+
+// A download posted before its tile landed runs after it: no second request.
+TEST_F(TileDownloadEndToEndTest, ATileFreshOnDiskCostsNoSecondRequest) {
+    auto manager = make();
+    ask(*manager, 6, 3, 4);
+    ASSERT_TRUE(platform::RunLoop::runUntil(
+        [&] { return manager->tileStateForTile(*tile(6, 3, 4)) == 1 && manager->connectionCount() == 0; },
+        10));
+    for (int redraw = 0; redraw < 20; ++redraw) ask(*manager, 6, 3, 4);
+    platform::RunLoop::runUntil([] { return false; }, 0.2);
+    EXPECT_EQ(server_.requestCount(), 1u);
+}
+
 TEST_F(TileDownloadEndToEndTest, ARedirectNeverStoresOneTilesBytesUnderAnotherTilesPath) {
     server_.script("/tiles/osm/5/1/1.png", CannedReply::redirect("/tiles/osm/5/2/2.png"));
     auto manager = make();
@@ -183,6 +268,7 @@ TEST_F(TileDownloadEndToEndTest, EightThreadsAskingForOverlappingTilesNeverDownl
         },
         20));
     EXPECT_EQ(server_.peakInFlightForOnePath(), 1);
+    EXPECT_EQ(server_.requestCount(), kTiles) << "a tile on disk is not asked for again";
     EXPECT_EQ(manager->connectionCountForState(ConnectionInfo::kRunning), 0u);
     EXPECT_EQ(manager->statusString(), std::nullopt);
 }

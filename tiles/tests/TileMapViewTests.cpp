@@ -179,5 +179,71 @@ TEST_F(TileMapViewTest, AShiftedStyleDrawsEachCellFromTheLowerTilesQuarter) {
     EXPECT_TRUE(map_.grab().save(QStringLiteral(TILES_SCREENSHOT_DIR "/tiles_map_view_osm_z12.png")));
 }
 
+// Where a tile style replaces the map and a cell has no tile (the server is
+// unreachable, the tile given up on), the drawn base map shows in that cell,
+// never a plain background.
+TEST_F(TileMapViewTest, WithTheServerStoppedEveryCellShowsTheBaseMap) {
+    const int z = 6;
+    showTiles(36.5, 18.5, z);
+    const QImage baseOnly = frame();
+    ASSERT_TRUE(platform::RunLoop::runUntil([&] { return map_.waitForCells(); }, 10));
+    const QImage reference = frame();
+
+    server_.stop();
+    auto overlay =
+        QuovaMapManager::shared().baseMapOverlayForMapView(delegate_, QuovaBaseMapStyle::osmRetina);
+    ASSERT_TRUE(overlay);
+    map_.addOverlay(overlay, platform::MKOverlayLevel::AboveRoads);
+    for (int pass = 0; pass < 8; ++pass) {
+        frame();
+        platform::RunLoop::runUntilIdle();
+        time_->advance(1.0);
+    }
+    const QImage stopped = frame();
+    int differing = 0;
+    for (int y = 8; y < stopped.height(); y += 16) {
+        for (int x = 8; x < stopped.width(); x += 16) {
+            if (!near(stopped.pixelColor(x, y), reference.pixelColor(x, y), 2)) ++differing;
+        }
+    }
+    EXPECT_EQ(differing, 0) << "cells without a tile show the base map";
+
+    map_.show();
+    QDir().mkpath(QStringLiteral(TILES_SCREENSHOT_DIR));
+    EXPECT_TRUE(
+        map_.grab().save(QStringLiteral(TILES_SCREENSHOT_DIR "/tiles_map_view_server_stopped_z6.png")));
+}
+
+// Tiles the server has hide the base map in their cells; the cells of tiles
+// it refuses show the base map.
+TEST_F(TileMapViewTest, CellsWithTheirTileHideTheBaseMapAndTheOthersShowIt) {
+    const int z = 6;
+    showTiles(36.5, 18.5, z);
+    const QImage reference = frame();
+    for (int x = 35; x <= 38; x += 2) {
+        for (int y = 17; y <= 19; ++y) {
+            server_.script(
+                "/tiles/osm-standard-cache-2x/6/" + std::to_string(x) + "/" + std::to_string(y) + ".png",
+                tervolo::testsupport::CannedReply::text("gone", 404));
+        }
+    }
+    auto overlay =
+        QuovaMapManager::shared().baseMapOverlayForMapView(delegate_, QuovaBaseMapStyle::osmRetina);
+    ASSERT_TRUE(overlay);
+    map_.addOverlay(overlay, platform::MKOverlayLevel::AboveRoads);
+    frame();
+    platform::RunLoop::runUntilIdle();
+    ASSERT_TRUE(downloadsSettle("OpenStreetMapRetina", 6));
+    const QImage image = frame();
+    // Column 36 is in the middle of the view, 37 right of it, 35 left of it.
+    EXPECT_TRUE(near(image.pixelColor(384, 256), LoopbackTileServer::tileColor(z, 36, 18)));
+    EXPECT_TRUE(near(image.pixelColor(384 + 200, 256), reference.pixelColor(384 + 200, 256), 2));
+    EXPECT_TRUE(near(image.pixelColor(384 - 200, 300), reference.pixelColor(384 - 200, 300), 2));
+    map_.show();
+    QDir().mkpath(QStringLiteral(TILES_SCREENSHOT_DIR));
+    EXPECT_TRUE(
+        map_.grab().save(QStringLiteral(TILES_SCREENSHOT_DIR "/tiles_map_view_some_tiles_missing_z6.png")));
+}
+
 }  // namespace
 }  // namespace tervolo::tiles

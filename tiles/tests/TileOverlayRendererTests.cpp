@@ -10,6 +10,7 @@
 
 #include "platform/dispatch/RunLoop.hpp"
 #include "platform/foundation/UserDefaults.hpp"
+#include "platform/mapkit/qt/MKQtGraphicsContext.hpp"
 #include "testsupport/tiles/FakeTileDownloadSession.hpp"
 #include "testsupport/tiles/FakeTileMapView.hpp"
 #include "testsupport/tiles/LoopbackTileServer.hpp"
@@ -110,6 +111,21 @@ class TileOverlayRendererTest : public TilesTest {
         if (texts) *texts = context.texts();
         return context.finish();
     }
+    // As the map view draws a cell: a QPainter on a transparent premultiplied image, renderer space
+    // scaled to the cell's pixels, through the map kit's Qt context.
+    QImage drawOnMapCell(int64_t column, int64_t row, int64_t z) {
+        QImage image(256, 256, QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+        QPainter painter(&image);
+        painter.setRenderHint(QPainter::Antialiasing, true);
+        const MKMapRect rendererRect = renderer_->rectForMapRect(cell(column, row, z));
+        painter.scale(scaleOfLevel(z), scaleOfLevel(z));
+        painter.translate(-rendererRect.origin.x, -rendererRect.origin.y);
+        platform::MKQtGraphicsContext context(painter);
+        renderer_->drawMapRect(cell(column, row, z), scaleOfLevel(z), context);
+        painter.end();
+        return image;
+    }
     size_t tasks() { return sessions_.allTasks().size(); }
 
     FakeTileSessions sessions_;
@@ -160,6 +176,49 @@ TEST_F(TileOverlayRendererTest, CellsOfALowerTileAreItsQuartersAndShareOneCacheE
         EXPECT_TRUE(renderer_->hasZoomedTile("14-50-38-2"));
         EXPECT_EQ(countSystemLines("zoomed tile for key 14-50-38-2 not found - rendering & caching"),
                   size == 256 ? 1u : 2u);
+    }
+}
+
+// The map view's Qt context gets the decoded tile itself (a cell of a lower
+// tile as a view of its pixels); any other context gets the map kit's bitmap.
+// Both must put the same pixels into the cell.
+TEST_F(TileOverlayRendererTest, TheMapViewsQtContextDrawsTheSamePixelsAsABitmapContext) {
+    QImage translucent(256, 256, QImage::Format_ARGB32);
+    translucent.fill(QColor(20, 120, 220, 128));
+    QPainter(&translucent).fillRect(0, 0, 128, 64, QColor(250, 10, 10, 200));
+    struct Case {
+        const char* name;
+        int64_t shift;
+        std::string bytes;
+        std::string storagePath;
+        int64_t column, row, z;
+    } cases[] = {
+        {"whole 256", 0, LoopbackTileServer::tilePNG(8, 3, 4, 256), "8-3-4", 3, 4, 8},
+        {"whole 512", 0, LoopbackTileServer::tilePNG(8, 3, 4, 512), "8-3-4", 3, 4, 8},
+        {"whole translucent", 0, png(translucent), "8-3-4", 3, 4, 8},
+        {"north-west cell", 2, png(quarters(256)), "14-50-38", 100, 76, 15},
+        {"south-east cell of 512", 2, png(quarters(512)), "14-50-38", 101, 77, 15},
+        {"north-east translucent cell", 2, png(translucent), "14-50-38", 101, 76, 15},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        make(c.shift);
+        storeFile(c.storagePath, c.bytes);
+        renderer_->tileCacheWasCleared();
+        const QImage painted = drawOnMapCell(c.column, c.row, c.z);
+        const QImage bitmap = draw(c.column, c.row, c.z);
+        ASSERT_EQ(painted.size(), bitmap.size());
+        int worst = 0;
+        for (int y = 0; y < painted.height(); ++y) {
+            for (int x = 0; x < painted.width(); ++x) {
+                const QRgb a = painted.pixel(x, y);
+                const QRgb b = bitmap.pixel(x, y);
+                worst = std::max({worst, std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)),
+                                  std::abs(qBlue(a) - qBlue(b)), std::abs(qAlpha(a) - qAlpha(b))});
+            }
+        }
+        EXPECT_LE(worst, 1);
+        EXPECT_GT(qAlpha(painted.pixel(128, 128)), 0) << "drawn at all";
     }
 }
 
@@ -257,8 +316,10 @@ TEST_F(TileOverlayRendererTest, StoringATileAnewOrClearingTheCacheDropsImagesOfT
     storeFile("14-50-38", png(quarters(256)));
     draw(101, 77, 15);
     ASSERT_TRUE(renderer_->hasZoomedTile("14-50-38-2"));
-    // The tile comes anew from the server: its next draw shows the new bytes.
+    // The tile expired and comes anew from the server: its next draw shows the new bytes.
+    age(manager_->tempDir() + "/14-50-38.image", TileDiskCache::kExpirySeconds + 1);
     manager_->downloadTileAsync(tile(14, 50, 38), renderer_, cell(101, 77, 15), scaleOfLevel(15));
+    ASSERT_FALSE(sessions_.allTasks().empty());
     auto task = sessions_.allTasks().back();
     tervolo::testsupport::FakeTileDownloadSession::finish(
         task, tervolo::testsupport::httpReply(task->url, 200, LoopbackTileServer::tilePNG(14, 50, 38)));

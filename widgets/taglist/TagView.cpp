@@ -197,7 +197,9 @@ void TagView::updateRightInsets() {
 QSizeF TagView::intrinsicContentSize() const {
     if (intrinsicSize_) return *intrinsicSize_;
     const double textWidth = text().isEmpty() ? 0.0 : platform::textSize(textFont_, text()).width();
-    const double height = textFont_.pointSizeF() + 2 * paddingY_;
+    // One line of the title as the font lays it out (its line spacing, or the taller fallback fonts of
+    // CJK or Arabic titles), not the font's point size taken as pixels, which cut descenders.
+    const double height = std::ceil(platform::lineHeight(textFont_, text())) + 2 * paddingY_;
     double width = textWidth + 2 * paddingX_;
     if (width < height) width = height;  // never narrower than tall
     if (enableRemoveButton_) width += removeButtonIconSize_ + paddingX_;
@@ -262,7 +264,10 @@ void TagView::paintEvent(QPaintEvent*) {
         shown = painter.fontMetrics().elidedText(shown, elideMode(titleLineBreakMode_),
                                                  static_cast<int>(std::floor(textRect.width())));
     }
-    painter.drawText(textRect, Qt::AlignCenter | Qt::TextSingleLine, shown);
+    // The insets come from the font's point size, less than its line height:
+    // centred in them, the glyphs reach past them and must not be cut there
+    // (the chip's own shape clips what lies outside it).
+    painter.drawText(textRect, Qt::AlignCenter | Qt::TextSingleLine | Qt::TextDontClip, shown);
 }
 
 }  // namespace tervolo::widgets::taglist

@@ -15,8 +15,12 @@ namespace {
 
 // Widths come from the same measurement the code uses, never from numbers
 // written here: fonts differ between machines.
+double chipHeight(const QString& title, const QFont& font, double paddingY = 2) {
+    return std::ceil(platform::lineHeight(font, title)) + 2 * paddingY;
+}
+
 double chipWidth(const QString& title, const QFont& font, double paddingX = 5, double paddingY = 2) {
-    const double height = font.pointSizeF() + 2 * paddingY;
+    const double height = chipHeight(title, font, paddingY);
     return std::max(platform::textSize(font, title).width() + 2 * paddingX, height);
 }
 
@@ -56,7 +60,7 @@ TEST_F(TagViewTest, ChipSizeFollowsTitlePaddingAndRemoveButton) {
         double paddingY;
     };
     const Case cases[] = {
-        {"", false, 5, 2},                                        // a square: font size + 2 × paddingY
+        {"", false, 5, 2},                                        // a square: line height + 2 × paddingY
         {"i", false, 5, 2},                                       // narrow text still gives a square
         {"Restaurant", false, 5, 2}, {"Restaurant", true, 5, 2},  // wider by icon size + paddingX
         {"Bar", false, 10, 6},
@@ -69,7 +73,9 @@ TEST_F(TagViewTest, ChipSizeFollowsTitlePaddingAndRemoveButton) {
         tag.setPaddingY(c.paddingY);
         tag.setRemoveButtonIconSize(12);
         tag.setEnableRemoveButton(c.remove);
-        const double height = 12 + 2 * c.paddingY;
+        const double height = chipHeight(c.title, font12(), c.paddingY);
+        // One line of the font, never the point size taken as pixels (12 pt is 16 px at 96 dpi).
+        EXPECT_GE(height, QFontMetricsF(font12()).lineSpacing() + 2 * c.paddingY);
         const double expectedWidth =
             chipWidth(c.title, font12(), c.paddingX, c.paddingY) + (c.remove ? 12 + c.paddingX : 0);
         EXPECT_DOUBLE_EQ(tag.intrinsicContentSize().height(), height);
@@ -79,6 +85,60 @@ TEST_F(TagViewTest, ChipSizeFollowsTitlePaddingAndRemoveButton) {
     TagView empty("");
     empty.setTextFont(font12());
     EXPECT_DOUBLE_EQ(empty.intrinsicContentSize().width(), empty.intrinsicContentSize().height());
+}
+
+// Rows of ink (dark pixels) in `image`: the first and the last, or (-1, -1) when there is none.
+std::pair<int, int> inkRows(const QImage& image) {
+    int first = -1;
+    int last = -1;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            if (qGray(image.pixel(x, y)) < 140) {
+                if (first < 0) first = y;
+                last = y;
+                break;
+            }
+        }
+    }
+    return {first, last};
+}
+
+// Titles with descenders, CJK, Hangul and Arabic: in a chip of the default padding their glyphs are
+// drawn whole at pixel ratio 1 and 2 (as tall as the same text drawn free, bottom inside the chip).
+TEST_F(TagViewTest, TitlesAreNotClippedAtAnyPixelRatio) {
+    const QString titles[] = {QStringLiteral("Typography jq"), QString::fromUtf8("東京駅 食堂"),
+                              QString::fromUtf8("한국어 맛집"), QString::fromUtf8("مطعم جيد")};
+    for (const double ratio : {1.0, 2.0}) {
+        for (const QString& title : titles) {
+            SCOPED_TRACE(title.toStdString() + " at ratio " + std::to_string(ratio));
+            TagView tag(title);
+            tag.setTextFont(font12());
+            tag.setTextColor(Qt::black);
+            tag.setTagBackgroundColor(Qt::white);
+            tag.resize(tag.sizeHint());
+            QImage chip(tag.size() * ratio, QImage::Format_RGB32);
+            chip.setDevicePixelRatio(ratio);
+            chip.fill(Qt::white);
+            tag.render(&chip);
+            // The same text drawn with nothing to cut it.
+            QImage free(QSize(tag.width() + 40, 100) * ratio, QImage::Format_RGB32);
+            free.setDevicePixelRatio(ratio);
+            free.fill(Qt::white);
+            {
+                QPainter painter(&free);
+                painter.setFont(font12());
+                painter.setPen(Qt::black);
+                painter.drawText(QRectF(0, 0, tag.width() + 40, 100), Qt::AlignCenter | Qt::TextSingleLine,
+                                 title);
+            }
+            const auto [chipTop, chipBottom] = inkRows(chip);
+            const auto [freeTop, freeBottom] = inkRows(free);
+            ASSERT_GE(chipTop, 0);
+            EXPECT_GE(chipBottom - chipTop, freeBottom - freeTop - 1) << "ink cut by the chip";
+            EXPECT_LT(chipBottom, chip.height() - 1) << "glyph bottoms on the chip's edge";
+            EXPECT_GT(chipTop, 0) << "glyph tops on the chip's edge";
+        }
+    }
 }
 
 TEST_F(TagViewTest, StatesRestyleTheChip) {
@@ -177,7 +237,7 @@ TEST_F(TagFlowViewTest, RowsWrapAtTheListWidth) {
         auto list = makeList(listWidth);
         list->addTags(titles);
         EXPECT_EQ(list->rows(), expectedRows(listWidth));
-        const double height = 12 + 4;
+        const double height = chipHeight(titles.back(), font12());  // the last chip's
         EXPECT_DOUBLE_EQ(list->intrinsicContentSize().height(), list->rows() * (height + 2) - 2);
         for (const auto& frame : list->tagFrames()) EXPECT_LE(frame.width(), listWidth + 1e-9);
     }
@@ -359,6 +419,32 @@ TEST_F(TagFlowViewTest, ScreenshotsOfEveryAlignment) {
         QApplication::processEvents();
         widgetkit_test::saveScreenshot(widgetkit_test::render(frame), shot.name);
     }
+}
+
+// Chips with descenders, CJK, Hangul and Arabic titles at pixel ratio 1 and 2.
+TEST_F(TagFlowViewTest, ScreenshotsOfScriptsAtEveryPixelRatio) {
+    QWidget frame;
+    frame.resize(320, 90);
+    frame.setAutoFillBackground(true);
+    QPalette palette = frame.palette();
+    palette.setColor(QPalette::Window, Qt::white);
+    frame.setPalette(palette);
+    auto* list = new TagFlowView(&frame);
+    list->setGeometry(10, 10, 300, 70);
+    list->setTagBackgroundColor(QColor(0x2a, 0x62, 0xa8));
+    list->setCornerRadius(8);
+    list->setPaddingX(8);
+    list->setPaddingY(2);
+    list->setEnableRemoveButton(true);
+    list->addTags({QStringLiteral("Typography jq"), QString::fromUtf8("東京駅 食堂"),
+                   QString::fromUtf8("한국어 맛집"), QString::fromUtf8("مطعم جيد")});
+    frame.show();
+    QApplication::processEvents();
+    for (const double ratio : {1.0, 2.0}) {
+        widgetkit_test::saveScreenshot(widgetkit_test::render(frame, ratio),
+                                       QStringLiteral("taglist-scripts-%1x").arg(ratio));
+    }
+    for (TagView* tag : list->tagViews()) EXPECT_GE(tag->height(), QFontMetricsF(tag->font()).lineSpacing());
 }
 
 }  // namespace

@@ -43,6 +43,7 @@ class BundleTest : public ::testing::Test {
         Bundle::main().setInfoDictionaryForTesting(std::nullopt);
         Bundle::main().setResourcesDirectory(std::nullopt);
         Bundle::main().setLanguageForTesting(std::nullopt);
+        Bundle::main().setBuiltInPlugInsDirectory(std::nullopt);
         Bundle::main().reload();
     }
 };
@@ -144,6 +145,91 @@ TEST_F(BundleTest, LanguageComesFromTheLocaleVariables) {
         ScopedEnvironment lang("LANG", "C.UTF-8");
         EXPECT_EQ(platform::localizedString("Yes"), "Yes");
     }
+}
+
+// A tree of folders and files under a temporary folder: "x/" is a folder,
+// anything else a file holding "{}".
+void makeTree(const TemporaryFolder& root, std::initializer_list<const char*> entries) {
+    platform::FileManager& files = platform::FileManager::defaultManager();
+    for (const std::string entry : entries) {
+        if (entry.back() == '/') {
+            ASSERT_FALSE(files.createDirectory(root.file(entry.substr(0, entry.size() - 1)), true)) << entry;
+        } else {
+            const std::string path = root.file(entry);
+            ASSERT_FALSE(files.createDirectory(path.substr(0, path.find_last_of('/')), true)) << entry;
+            ASSERT_FALSE(files.writeFile(path, std::string_view("{}"))) << entry;
+        }
+    }
+}
+
+// Where an executable finds its resources and plug-ins, in a build tree, in
+// an installed prefix and in a prefix moved elsewhere.
+TEST_F(BundleTest, ResourcesAndPlugInsAreFoundFromTheExecutablesFolder) {
+    TemporaryFolder root;
+    makeTree(root, {
+                       // An installed prefix with its plug-in.
+                       "usr/bin/",
+                       "usr/share/TervoloNG/Info.json",
+                       "usr/lib/TervoloNG/PlugIns/",
+                       // A build tree: the program in app/, a test program deeper down.
+                       "build/resources/Info.json",
+                       "build/app/PlugIns/",
+                       "build/app/shell/tests/",
+                       // A prefix without plug-ins whose share folder lacks the dictionary, below
+                       // an unrelated resources folder.
+                       "resources/Info.json",
+                       "bare/bin/",
+                       "bare/share/TervoloNG/",
+                       // A "resources" folder beside an installed program is not the prefix's.
+                       "both/bin/resources/Info.json",
+                       "both/share/TervoloNG/Info.json",
+                       // Nothing at all.
+                       "empty/bin/",
+                   });
+    struct Case {
+        const char* executableFolder;
+        const char* resources;  // relative to the root; "" for none
+        const char* plugIns;
+    };
+    const Case cases[] = {
+        {"usr/bin", "usr/share/TervoloNG", "usr/lib/TervoloNG/PlugIns"},
+        {"build/app", "build/resources", "build/app/PlugIns"},
+        {"build/app/shell/tests", "build/resources", ""},
+        {"bare/bin", "resources", ""},
+        {"both/bin", "both/share/TervoloNG", ""},
+        {"empty/bin", "resources", ""},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.executableFolder);
+        const auto expected = [&root](const char* relative) {
+            return *relative == '\0' ? std::string() : root.file(relative);
+        };
+        EXPECT_EQ(Bundle::resourcesFolderForExecutableIn(root.file(test.executableFolder)),
+                  expected(test.resources));
+        EXPECT_EQ(Bundle::plugInsFolderForExecutableIn(root.file(test.executableFolder)),
+                  expected(test.plugIns));
+    }
+    EXPECT_EQ(Bundle::resourcesFolderForExecutableIn(""), "");
+    EXPECT_EQ(Bundle::plugInsFolderForExecutableIn(""), "");
+
+    // The same prefix moved elsewhere answers with its new place.
+    ASSERT_FALSE(platform::FileManager::defaultManager().moveItem(root.file("usr"), root.file("opt")));
+    EXPECT_EQ(Bundle::resourcesFolderForExecutableIn(root.file("opt/bin")), root.file("opt/share/TervoloNG"));
+    EXPECT_EQ(Bundle::plugInsFolderForExecutableIn(root.file("opt/bin")),
+              root.file("opt/lib/TervoloNG/PlugIns"));
+}
+
+TEST_F(BundleTest, TheMainBundleFindsItsOwnFoldersOrTheOnesSetForTesting) {
+    Bundle& bundle = Bundle::main();
+    const std::string executable = Bundle::executableFolder();
+    ASSERT_FALSE(executable.empty());
+    // This test program lives in the build tree, below <build>/resources and without plug-ins.
+    EXPECT_EQ(bundle.resourcePath(), Bundle::resourcesFolderForExecutableIn(executable));
+    EXPECT_EQ(bundle.builtInPlugInsPath(), "");
+    bundle.setBuiltInPlugInsDirectory("/somewhere/PlugIns");
+    EXPECT_EQ(bundle.builtInPlugInsPath(), "/somewhere/PlugIns");
+    bundle.setBuiltInPlugInsDirectory(std::nullopt);
+    EXPECT_EQ(bundle.builtInPlugInsPath(), "");
 }
 
 }  // namespace

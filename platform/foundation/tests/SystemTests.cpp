@@ -1,11 +1,20 @@
+#include <fcntl.h>
+#include <poll.h>
 #include <pthread.h>
+#include <sys/socket.h>
 #include <sys/syscall.h>
+#include <sys/un.h>
 #include <sys/utsname.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <regex>
+#include <set>
 #include <thread>
 
 #include "platform/dispatch/DispatchQueue.hpp"
@@ -16,7 +25,9 @@
 #include "platform/foundation/OSLog.hpp"
 #include "platform/foundation/ProcessInfo.hpp"
 #include "platform/foundation/Sysctl.hpp"
+#include "testsupport/Eventually.hpp"
 #include "testsupport/TemporaryFolder.hpp"
+#include "testsupport/VirtualClockScope.hpp"
 
 using platform::OSLog;
 using platform::OSLogType;
@@ -60,6 +71,187 @@ TEST(OSLogTest, OnlyDebugCanBeDisabled) {
     OSLog::setDebugEnabledForTesting(std::nullopt);
     // The syslog backend takes format characters as plain text too.
     log->write(OSLogType::Info, "foundation test %s%s%s%n");
+}
+
+// A system log daemon on a Unix socket in a test folder: keeps every record
+// it receives, from datagrams or from NUL-ended records on stream connections.
+class LogDaemon {
+  public:
+    LogDaemon(const std::string& path, int type) : path_(path) {
+        fd_ = ::socket(AF_UNIX, type | SOCK_CLOEXEC, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+        ::unlink(path.c_str());
+        EXPECT_EQ(::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address), 0) << errno;
+        if (type == SOCK_STREAM) {
+            EXPECT_EQ(::listen(fd_, 4), 0);
+        }
+        EXPECT_EQ(::pipe2(wake_, O_CLOEXEC), 0);
+        thread_ = std::thread([this, type] { receive(type); });
+    }
+    ~LogDaemon() {
+        const char stop = 0;
+        EXPECT_EQ(::write(wake_[1], &stop, 1), 1);
+        thread_.join();
+        ::close(fd_);
+        ::close(wake_[0]);
+        ::close(wake_[1]);
+        ::unlink(path_.c_str());
+    }
+    std::vector<std::string> records() const {
+        std::lock_guard lock(mutex_);
+        return records_;
+    }
+    bool waitForRecords(size_t count) const {
+        return tervolo::testsupport::eventually([&] { return records().size() >= count; });
+    }
+
+  private:
+    void receive(int type) {
+        std::vector<pollfd> fds{{wake_[0], POLLIN, 0}, {fd_, POLLIN, 0}};
+        std::vector<std::string> pending(fds.size());
+        char buffer[4096];
+        while (::poll(fds.data(), fds.size(), -1) >= 0) {
+            if (fds[0].revents != 0) break;
+            for (size_t i = 1; i < fds.size(); ++i) {
+                if (fds[i].revents == 0) continue;
+                if (type == SOCK_STREAM && i == 1) {
+                    fds.push_back({::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC), POLLIN, 0});
+                    pending.emplace_back();
+                    continue;
+                }
+                const ssize_t n = ::recv(fds[i].fd, buffer, sizeof buffer, 0);
+                if (n <= 0) {
+                    fds[i].events = 0;
+                    continue;
+                }
+                std::lock_guard lock(mutex_);
+                if (type == SOCK_DGRAM) {
+                    records_.emplace_back(buffer, static_cast<size_t>(n));
+                    continue;
+                }
+                for (ssize_t k = 0; k < n; ++k) {
+                    if (buffer[k] != '\0') {
+                        pending[i].push_back(buffer[k]);
+                    } else {
+                        records_.push_back(std::move(pending[i]));
+                        pending[i].clear();
+                    }
+                }
+            }
+        }
+        for (size_t i = 2; i < fds.size(); ++i) ::close(fds[i].fd);
+    }
+
+    std::string path_;
+    int fd_ = -1;
+    int wake_[2] = {-1, -1};
+    mutable std::mutex mutex_;
+    std::vector<std::string> records_;
+    std::thread thread_;
+};
+
+// Points the system log writer at a test socket for one test.
+class SystemLogTest : public ::testing::Test {
+  protected:
+    void SetUp() override { OSLog::setSystemLogPathForTesting(socketPath); }
+    void TearDown() override { OSLog::setSystemLogPathForTesting(""); }
+
+    tervolo::testsupport::TemporaryFolder folder;
+    std::string socketPath = folder.file("log");
+};
+
+TEST_F(SystemLogTest, KeepsOneConnectionForEveryRecordInTheSystemLogForm) {
+    LogDaemon daemon(socketPath, SOCK_DGRAM);
+    const uint64_t attempts = OSLog::systemLogConnectionAttempts();
+    auto log = OSLog::make("org.tervolo.TervoloNG", "tests");
+    constexpr int kRecords = 200;  // far more than a datagram socket queues unread
+    for (int i = 0; i < kRecords; ++i) log->write(OSLogType::Info, "record " + std::to_string(i));
+    log->write(OSLogType::Error, "failed %s %n");
+    OSLog::defaultLog()->write(OSLogType::Fault, "plain");
+
+    ASSERT_TRUE(daemon.waitForRecords(kRecords + 2));
+    EXPECT_EQ(OSLog::systemLogConnectionAttempts() - attempts, 1u);
+    const auto records = daemon.records();
+    const std::string head = R"(^<(\d+)>[A-Z][a-z]{2} [ 1-3]\d \d\d:\d\d:\d\d )" +
+                             ProcessInfo::processInfo().processName() + R"(\[)" + std::to_string(::getpid()) +
+                             R"(\]: )";
+    struct Case {
+        size_t index;
+        std::string priority;  // LOG_USER with the level
+        std::string text;
+    };
+    const Case cases[] = {{0, "14", "[org.tervolo.TervoloNG:tests] record 0"},
+                          {kRecords - 1, "14", "[org.tervolo.TervoloNG:tests] record 199"},
+                          {kRecords, "11", "[org.tervolo.TervoloNG:tests] failed %s %n"},
+                          {kRecords + 1, "11", "plain"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(records[c.index]);
+        std::smatch match;
+        ASSERT_TRUE(std::regex_search(records[c.index], match, std::regex(head)));
+        EXPECT_EQ(match[1].str(), c.priority);
+        EXPECT_EQ(match.suffix().str(), c.text);
+    }
+}
+
+TEST_F(SystemLogTest, ConnectsAgainWhenTheDaemonRestarts) {
+    auto log = OSLog::make("org.tervolo.TervoloNG", "tests");
+    const uint64_t attempts = OSLog::systemLogConnectionAttempts();
+    {
+        LogDaemon first(socketPath, SOCK_DGRAM);
+        log->write(OSLogType::Info, "before");
+        ASSERT_TRUE(first.waitForRecords(1));
+    }
+    LogDaemon second(socketPath, SOCK_DGRAM);
+    log->write(OSLogType::Info, "after");
+    log->write(OSLogType::Info, "later");
+    ASSERT_TRUE(second.waitForRecords(2));
+    const auto records = second.records();
+    EXPECT_NE(records[0].find("] after"), std::string::npos) << "the record that found it broken is kept";
+    EXPECT_NE(records[1].find("] later"), std::string::npos);
+    EXPECT_EQ(OSLog::systemLogConnectionAttempts() - attempts, 2u);
+}
+
+TEST_F(SystemLogTest, WithoutADaemonTriesAgainOnlyAfterTheDelay) {
+    tervolo::testsupport::VirtualClockScope time;
+    auto log = OSLog::make("org.tervolo.TervoloNG", "tests");
+    const uint64_t attempts = OSLog::systemLogConnectionAttempts();
+    for (int i = 0; i < 1000; ++i) log->write(OSLogType::Info, "nobody listens");
+    EXPECT_EQ(OSLog::systemLogConnectionAttempts() - attempts, 1u);
+
+    LogDaemon daemon(socketPath, SOCK_DGRAM);
+    time.advance(OSLog::kReconnectDelay / 2);
+    log->write(OSLogType::Info, "still waiting");
+    EXPECT_EQ(OSLog::systemLogConnectionAttempts() - attempts, 1u);
+    time.advance(OSLog::kReconnectDelay / 2);
+    log->write(OSLogType::Info, "heard");
+    ASSERT_TRUE(daemon.waitForRecords(1));
+    EXPECT_EQ(OSLog::systemLogConnectionAttempts() - attempts, 2u);
+    EXPECT_NE(daemon.records()[0].find("] heard"), std::string::npos);
+}
+
+TEST_F(SystemLogTest, StreamDaemonGetsNulEndedRecordsFromManyThreads) {
+    LogDaemon daemon(socketPath, SOCK_STREAM);
+    auto log = OSLog::make("org.tervolo.TervoloNG", "tests");
+    const uint64_t attempts = OSLog::systemLogConnectionAttempts();
+    constexpr int kThreads = 4;
+    constexpr int kEach = 100;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&log, t] {
+            for (int i = 0; i < kEach; ++i) {
+                log->write(OSLogType::Info, "thread " + std::to_string(t) + " record " + std::to_string(i));
+            }
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    ASSERT_TRUE(daemon.waitForRecords(kThreads * kEach));
+    EXPECT_EQ(OSLog::systemLogConnectionAttempts() - attempts, 1u);
+    std::set<std::string> texts;
+    for (const auto& record : daemon.records()) texts.insert(record.substr(record.find("] ") + 2));
+    EXPECT_EQ(texts.size(), static_cast<size_t>(kThreads * kEach)) << "every record whole and apart";
+    EXPECT_TRUE(texts.count("thread 3 record 99"));
 }
 
 TEST(DiagnosticsTest, LineWritersCanBeCapturedAndRestored) {

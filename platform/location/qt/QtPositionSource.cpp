@@ -1,32 +1,20 @@
 #include "platform/location/qt/QtPositionSource.hpp"
 
 #include <QGeoPositionInfoSource>
-#include <QUrl>
-#include <QVariantMap>
 
 #include <cmath>
 #include <cstdlib>
 
 #include "platform/foundation/OSLog.hpp"
 #include "platform/location/CLError.hpp"
+#include "platform/location/NMEAReplaySource.hpp"
 
 namespace platform {
 
-std::shared_ptr<QtPositionSource> QtPositionSource::make(const std::string& plugin,
-                                                         const std::optional<std::string>& nmeaFile) {
-    QGeoPositionInfoSource* source = nullptr;
-    if (nmeaFile) {
-        QVariantMap parameters;
-        // A file URL makes the plugin replay the track in simulation mode, at the
-        // pace of the sentences' own timestamps.
-        parameters.insert(QStringLiteral("nmea.source"),
-                          QUrl::fromLocalFile(QString::fromStdString(*nmeaFile)).toString());
-        source = QGeoPositionInfoSource::createSource(QStringLiteral("nmea"), parameters, nullptr);
-    } else if (!plugin.empty()) {
-        source = QGeoPositionInfoSource::createSource(QString::fromStdString(plugin), nullptr);
-    } else {
-        source = QGeoPositionInfoSource::createDefaultSource(nullptr);
-    }
+std::shared_ptr<QtPositionSource> QtPositionSource::make(const std::string& plugin) {
+    QGeoPositionInfoSource* source =
+        plugin.empty() ? QGeoPositionInfoSource::createDefaultSource(nullptr)
+                       : QGeoPositionInfoSource::createSource(QString::fromStdString(plugin), nullptr);
     if (source == nullptr) return nullptr;
     return std::shared_ptr<QtPositionSource>(new QtPositionSource(source));
 }
@@ -41,9 +29,11 @@ QtPositionSource::QtPositionSource(QGeoPositionInfoSource* source) : source_(sou
                      [this](QGeoPositionInfoSource::Error error) {
                          if (error == QGeoPositionInfoSource::NoError) return;
                          if (error == QGeoPositionInfoSource::AccessError) {
-                             if (listener_.authorization) listener_.authorization(CLAuthorizationStatus::denied);
+                             if (listener_.authorization)
+                                 listener_.authorization(CLAuthorizationStatus::denied);
                              if (listener_.error) {
-                                 listener_.error(CLError::make(CLError::denied, "Access to the position service was refused"));
+                                 listener_.error(CLError::make(CLError::denied,
+                                                               "Access to the position service was refused"));
                              }
                              return;
                          }
@@ -61,7 +51,9 @@ QtPositionSource::~QtPositionSource() {
     delete source_;
 }
 
-void QtPositionSource::setListener(Listener listener) { listener_ = std::move(listener); }
+void QtPositionSource::setListener(Listener listener) {
+    listener_ = std::move(listener);
+}
 
 void QtPositionSource::start(const Settings& settings) {
     source_->setPreferredPositioningMethods(settings.preferSatellites
@@ -87,13 +79,15 @@ CLLocation QtPositionSource::locationFrom(const QGeoPositionInfo& info) {
         return std::isfinite(value) ? value : -1.0;
     };
     const QGeoCoordinate coordinate = info.coordinate();
-    const bool hasAltitude = coordinate.type() == QGeoCoordinate::Coordinate3D && std::isfinite(coordinate.altitude());
+    const bool hasAltitude =
+        coordinate.type() == QGeoCoordinate::Coordinate3D && std::isfinite(coordinate.altitude());
     double verticalAccuracy = attribute(QGeoPositionInfo::VerticalAccuracy);
     if (!hasAltitude) verticalAccuracy = -1;
     const double unixSeconds = static_cast<double>(info.timestamp().toMSecsSinceEpoch()) / 1000.0;
     return CLLocation(CLLocationCoordinate2D{coordinate.latitude(), coordinate.longitude()},
-                      hasAltitude ? coordinate.altitude() : 0.0, attribute(QGeoPositionInfo::HorizontalAccuracy),
-                      verticalAccuracy, attribute(QGeoPositionInfo::Direction), attribute(QGeoPositionInfo::GroundSpeed),
+                      hasAltitude ? coordinate.altitude() : 0.0,
+                      attribute(QGeoPositionInfo::HorizontalAccuracy), verticalAccuracy,
+                      attribute(QGeoPositionInfo::Direction), attribute(QGeoPositionInfo::GroundSpeed),
                       Date{unixSeconds - Date::kUnixOffset});
 }
 
@@ -101,12 +95,17 @@ void QtPositionSource::installAsDefault() {
     setPositionSourceFactory([]() -> std::shared_ptr<PositionSource> {
         const char* track = std::getenv("TERVOLO_NMEA_FILE");
         if (track != nullptr && *track != '\0') {
-            auto source = make("", std::string(track));
-            if (!source) {
+            // Our own reader, not Qt's NMEA plugin: it dates tracks of GGA
+            // sentences alone, rolls over at midnight, gives fixes their
+            // accuracy from HDOP and loses no fix next to a broken sentence.
+            auto source = NMEAReplaySource::make(track);
+            if (!source.ok()) {
                 OSLog::defaultLog()->write(OSLogType::Error,
-                                           std::string("TERVOLO_NMEA_FILE: cannot replay ") + track);
+                                           std::string("TERVOLO_NMEA_FILE: cannot replay ") + track + ": " +
+                                               source.error().description);
+                return nullptr;
             }
-            return source;
+            return std::move(source).value();
         }
         return make();
     });

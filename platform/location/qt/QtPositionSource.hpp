@@ -1,7 +1,6 @@
 #pragma once
 
 #include <memory>
-#include <optional>
 #include <string>
 
 #include "platform/location/PositionSource.hpp"
@@ -19,19 +18,18 @@ namespace platform {
 // reported as the status denied and as the error CLError::denied.
 class QtPositionSource : public PositionSource {
   public:
-    // A source from the named Qt plugin ("nmea", "geoclue2", …; empty: the
-    // system's default) with its parameters; null when Qt has no such source.
-    static std::shared_ptr<QtPositionSource> make(const std::string& plugin = "",
-                                                  const std::optional<std::string>& nmeaFile = std::nullopt);
+    // A source from the named Qt plugin ("geoclue2", …; empty: the system's
+    // default); null when Qt has no such source.
+    static std::shared_ptr<QtPositionSource> make(const std::string& plugin = "");
     ~QtPositionSource() override;
 
     void setListener(Listener listener) override;
     void start(const Settings& settings) override;
     void stop() override;
 
-    // Installs the factory the application's location managers use:
-    // the recorded track of $TERVOLO_NMEA_FILE when set (replayed at its own
-    // pace, malformed sentences skipped), else the system's default source.
+    // Installs the factory the application's location managers use: the
+    // recorded track of $TERVOLO_NMEA_FILE when set (NMEAReplaySource, at the
+    // track's own pace), else the system's default source.
     static void installAsDefault();
 
     // The fix of one Qt position update (exposed for tests).

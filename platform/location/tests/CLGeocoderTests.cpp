@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <map>
+
 #include "platform/dispatch/RunLoop.hpp"
 #include "platform/location/CLError.hpp"
 #include "platform/location/CLGeocoder.hpp"
@@ -45,9 +49,10 @@ TEST(GeocoderReplyTest, PlacesBecomePlacemarksWithAddressLines) {
 }
 
 TEST(GeocoderReplyTest, AnythingElseIsRefused) {
-    for (const char* reply : {"", "<html>", "42", "\"text\"", "[{\"lat\":", "null", "[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[["
-                                                                                  "[[[[[[[[[]]]]]]]]]]]]]]]]]]]]]]]]"
-                                                                                  "]]]]]]]]]]]]]]]]]"}) {
+    for (const char* reply : {"", "<html>", "42", "\"text\"", "[{\"lat\":", "null",
+                              "[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[["
+                              "[[[[[[[[[]]]]]]]]]]]]]]]]]]]]]]]]"
+                              "]]]]]]]]]]]]]]]]]"}) {
         SCOPED_TRACE(reply);
         EXPECT_THROW(decodeGeocoderReply(reply), std::runtime_error);
     }
@@ -86,7 +91,8 @@ TEST_F(CLGeocoderTest, ForwardSearchSendsTextLanguageAndBiasBox) {
     server_.route("GET", "/search", CannedReply::json(kSearchReply));
     CLGeocoder geocoder;
     std::vector<Outcome> outcomes;
-    geocoder.geocodeAddressString("Kauppatori Helsinki", CLCircularRegion{{60.17, 24.94}, 10000, "surroundingRegion"},
+    geocoder.geocodeAddressString("Kauppatori Helsinki",
+                                  CLCircularRegion{{60.17, 24.94}, 10000, "surroundingRegion"},
                                   recordInto(outcomes));
     EXPECT_TRUE(geocoder.isGeocoding());
     waitFor(outcomes, 1);
@@ -184,10 +190,12 @@ TEST_F(CLGeocoderTest, RateLimiterSpacesRequestsAndKeepsTheirOrder) {
     limited->setBaseURLForTesting(server_.url());
     std::mutex mutex;
     std::vector<std::string> done;
+    std::map<std::string, std::string> errors;
     auto record = [&](std::string name) {
-        return [&, name](auto, auto) {
+        return [&, name](auto, std::optional<Error> error) {
             std::lock_guard lock(mutex);
             done.push_back(name);
+            if (error) errors[name] = error->description;
         };
     };
     GeocoderService::Request request;
@@ -195,7 +203,7 @@ TEST_F(CLGeocoderTest, RateLimiterSpacesRequestsAndKeepsTheirOrder) {
         request.text = text;
         limited->start(request, record(text));
     }
-    // "a" starts at once; "b" and "c" wait; "d" finds the line full.
+    // "a" starts at once; "b" and "c" wait; "d" finds the line full and takes the place of the oldest, "b".
     ASSERT_TRUE(server_.waitForRequests(1));
     EXPECT_EQ(server_.requestCount(), 1u);
     time.advance(0.99);
@@ -207,15 +215,56 @@ TEST_F(CLGeocoderTest, RateLimiterSpacesRequestsAndKeepsTheirOrder) {
     const auto requests = server_.requests();
     ASSERT_EQ(requests.size(), 3u);
     EXPECT_NE(requests[0].query.find("q=a&"), std::string::npos);
-    EXPECT_NE(requests[1].query.find("q=b&"), std::string::npos);
-    EXPECT_NE(requests[2].query.find("q=c&"), std::string::npos);
+    EXPECT_NE(requests[1].query.find("q=c&"), std::string::npos);
+    EXPECT_NE(requests[2].query.find("q=d&"), std::string::npos);
     ASSERT_TRUE(RunLoop::runUntil(
         [&] {
             std::lock_guard lock(mutex);
             return done.size() == 4;
         },
         10));
-    EXPECT_EQ(done.front(), "d");  // refused at once
+    EXPECT_EQ(done.front(), "b");  // dropped at once, its completion called once
+    EXPECT_EQ(std::count(done.begin(), done.end(), "b"), 1);
+    EXPECT_NE(errors["b"].find("dropped"), std::string::npos) << errors["b"];
+}
+
+TEST_F(CLGeocoderTest, RetryAfterOnABusyServiceHoldsTheNextRequest) {
+    struct Case {
+        const char* name;
+        CannedReply reply;
+        double wait;  // seconds from the first request to the second
+    };
+    const Case cases[] = {
+        {"429 in seconds", CannedReply::json("{}", 429).withHeader("Retry-After", "5"), 5.0},
+        {"503 in seconds", CannedReply::json("{}", 503).withHeader("Retry-After", "3"), 3.0},
+        // The virtual wall clock stands at 2023-11-14 22:13:20 UTC.
+        {"429 as a date",
+         CannedReply::json("{}", 429).withHeader("Retry-After", "Tue, 14 Nov 2023 22:13:24 GMT"), 4.0},
+        {"429 without", CannedReply::json("{}", 429), 1.0},
+        {"500 is no request to wait", CannedReply::json("{}", 500).withHeader("Retry-After", "5"), 1.0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        tervolo::testsupport::LoopbackHTTPServer server;
+        tervolo::testsupport::VirtualClockScope time;
+        server.route("GET", "/search", [&](const tervolo::testsupport::RecordedRequest& request) {
+            return request.query.find("q=first&") != std::string::npos ? c.reply : CannedReply::json("[]");
+        });
+        auto service = HTTPGeocoderService::make(1.0);
+        service->setBaseURLForTesting(server.url());
+        std::atomic<int> done{0};
+        GeocoderService::Request request;
+        request.text = "first";
+        service->start(request, [&](auto, auto) { ++done; });
+        ASSERT_TRUE(RunLoop::runUntil([&] { return done.load() == 1; }, 10));
+        request.text = "second";
+        service->start(request, [&](auto, auto) { ++done; });
+        time.advance(c.wait - 0.01);
+        EXPECT_FALSE(server.waitForRequests(2, 0.05));
+        time.advance(0.01);
+        EXPECT_TRUE(server.waitForRequests(2));
+        ASSERT_TRUE(RunLoop::runUntil([&] { return done.load() == 2; }, 10));
+    }
 }
 
 TEST_F(CLGeocoderTest, FreshInstallFailsFastAgainstTheUnconfiguredHost) {

@@ -325,15 +325,21 @@ const MKBaseMap::Layer* MKBaseMap::layer(Detail detail) const {
             }
         };
         // The coast is the land's outline without the edges along the antimeridian (in the world or one
-        // world over), where the data cuts land in two.
+        // world over), where the data cuts land in two, and without those along the map's top or bottom
+        // edge, where land reaching beyond 85.05° (Antarctica, down to the pole) is cut by the
+        // projection.
         auto onAntimeridian = [](const QPointF& p) {
             return std::fmod(std::abs(p.x()), kMKMapWorldSide) == 0;
+        };
+        auto cutEdge = [&](const QPointF& a, const QPointF& b) {
+            if (onAntimeridian(a) && onAntimeridian(b)) return true;
+            return a.y() == b.y() && (a.y() <= 0 || a.y() >= kMKMapWorldSide);
         };
         for (const Path& ring : rings) {
             Path line;
             for (size_t i = 0; i <= ring.size(); ++i) {
                 const QPointF& point = ring[i % ring.size()];
-                if (!line.empty() && onAntimeridian(line.back()) && onAntimeridian(point)) {
+                if (!line.empty() && cutEdge(line.back(), point)) {
                     if (line.size() >= 2) addLines(line, false, prepared->coast);
                     line.clear();
                 }

@@ -13,28 +13,14 @@
 
 #include "platform/mapkit/MKMapViewModel.hpp"
 #include "platform/mapkit/qt/MKBaseMap.hpp"
+#include "platform/mapkit/qt/MKCalloutView.hpp"
 #include "platform/mapkit/qt/MKMapViewOrnaments.hpp"
 
 class QThreadPool;
 
 namespace platform {
 
-class MKCalloutView;
 class CellCache;
-
-// A callout accessory made of a Qt widget; the accessory owns the widget. Buttons (QAbstractButton)
-// count as controls: after a click has run the button's own action the map reports
-// calloutAccessoryControlTapped.
-class MKCalloutAccessoryWidget : public MKCalloutAccessoryView {
-  public:
-    explicit MKCalloutAccessoryWidget(QWidget* widget);
-    ~MKCalloutAccessoryWidget() override;
-    QWidget* widget() const { return widget_; }
-    bool isControl() const override;
-
-  private:
-    QPointer<QWidget> widget_;
-};
 
 // States of the map's own recognisers, with the platform's raw values.
 enum class MKGestureState { Possible = 0, Began = 1, Changed = 2, Ended = 3, Cancelled = 4 };
@@ -44,7 +30,8 @@ enum class MKGestureState { Possible = 0, Began = 1, Changed = 2, Ended = 3, Can
 //
 // Drawing: what is shown is split into world-aligned cells of 256 pixels at the power-of-two draw
 // scale nearest the view's zoom scale. The base map and every overlay renderer draw their cells on a
-// pool of worker threads into cached images; a frame only composites cached images (scaled by the
+// pool of worker threads into cached images (one pool and one cache, with one memory budget, for all
+// map views of the process); a frame only composites cached images (scaled by the
 // view's zoom over the draw scale) and, where a cell is not drawn yet, the nearest cached coarser cell
 // enlarged, so moving the map never shows an empty grid. setNeedsDisplayInMapRect on a renderer drops
 // its cells and asks for one repaint however many calls arrive before the next frame.
@@ -164,15 +151,20 @@ class MKMapView : public QWidget, public MKMapViewModel {
     void cancelLongPress();
     void clickAt(QPointF point);
     std::shared_ptr<MKAnnotation> annotationAt(QPointF point) const;
+    // Where an annotation's marker (its view's image, the pin, the user's dot) lies, in view points.
+    QRectF markerRect(const MKAnnotation& annotation, const MKAnnotationView* view, QPointF anchor) const;
+    // Asks the selected annotation's view about a click; true when it took the click.
+    bool clickSelectedView(QPointF point);
     const QPixmap& pinPixmap(const Color& tint);
     const QPixmap& bitmapPixmap(const std::shared_ptr<MKBitmap>& bitmap);
     void drawAnnotations(QPainter& painter, const Presentation& p);
     void drawUserLocation(QPainter& painter, const Presentation& p);
     void runRecognizers(const std::shared_ptr<MKAnnotation>& annotation);
 
-    std::shared_ptr<CellCache> cells_;
-    uint64_t frame_ = 0;
-    std::unique_ptr<QThreadPool> pool_;
+    // The process's one cell cache and drawing pool, shared with every other map view.
+    CellCache* cells_;
+    QThreadPool* pool_;
+    uint64_t repaintListener_ = 0;
 
     FrameStats stats_;
     bool recordsDrawing_ = false;
@@ -200,6 +192,7 @@ class MKMapView : public QWidget, public MKMapViewModel {
         bool longPressBegan = false;
         uint64_t longPressToken = 0;
         std::vector<std::pair<double, QPointF>> samples;  // (seconds, position) for inertia
+        bool usesTimestamps = false;  // samples timed by the events' own timestamps, not the clock
     } press_;
     uint64_t inertiaToken_ = 0;
     bool inertiaRunning_ = false;
@@ -224,33 +217,6 @@ class MKMapView : public QWidget, public MKMapViewModel {
     MKCalloutView* callout_ = nullptr;
 
     std::shared_ptr<std::atomic<bool>> repaintQueued_ = std::make_shared<std::atomic<bool>>(false);
-};
-
-// The bubble above the selected pin: title, subtitle (or the detail accessory) and the left and right
-// accessories. It belongs to the annotation's view: a click on its body reaches the view's recognisers.
-class MKCalloutView : public QWidget {
-    Q_OBJECT
-  public:
-    explicit MKCalloutView(QWidget* parent);
-    void setContent(const std::shared_ptr<MKAnnotationView>& view);
-    const std::shared_ptr<MKAnnotationView>& annotationView() const { return view_; }
-    QString title() const { return title_; }
-    QString subtitle() const { return subtitle_; }
-    // Lays the bubble out with its pointer's tip at `tip` (parent coordinates).
-    void placeAt(QPointF tip);
-    std::function<void()> onBodyClick;
-
-  protected:
-    void paintEvent(QPaintEvent* event) override;
-    void mouseReleaseEvent(QMouseEvent* event) override;
-    void mousePressEvent(QMouseEvent* event) override;
-
-  private:
-    void relayout();
-    std::shared_ptr<MKAnnotationView> view_;
-    QString title_;
-    QString subtitle_;
-    QSize bubble_;
 };
 
 }  // namespace platform

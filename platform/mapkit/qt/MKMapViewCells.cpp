@@ -1,5 +1,6 @@
 // The map view's cell cache and its drawing threads.
 #include <QPainter>
+#include <QThread>
 #include <QThreadPool>
 
 #include <algorithm>
@@ -10,6 +11,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "platform/dispatch/SharedInstance.hpp"
 #include "platform/mapkit/qt/MKMapViewCells.hpp"
 #include "platform/mapkit/qt/MKQtGraphicsContext.hpp"
 
@@ -46,9 +48,29 @@ size_t CellKeyHash::operator()(const CellKey& key) const {
 
 CellCache::CellCache(size_t byteLimit) : byteLimit_(byteLimit) {}
 
-void CellCache::setRepaintCallback(std::function<void()> callback) {
-    std::lock_guard lock(mutex_);
-    repaint_ = std::move(callback);
+CellCache& CellCache::shared() {
+    return SharedInstance<CellCache>::get([] { return new CellCache(kSharedByteLimit); });
+}
+
+QThreadPool& CellCache::drawingPool() {
+    struct Pool {};
+    return SharedInstance<QThreadPool, Pool>::get([] {
+        auto* pool = new QThreadPool();
+        pool->setMaxThreadCount(std::clamp(QThread::idealThreadCount(), 2, 4));
+        return pool;
+    });
+}
+
+CellCache::ListenerId CellCache::addRepaintListener(std::function<void()> listener) {
+    std::lock_guard lock(listenersMutex_);
+    const ListenerId id = nextListener_++;
+    listeners_.emplace_back(id, std::move(listener));
+    return id;
+}
+
+void CellCache::removeRepaintListener(ListenerId id) {
+    std::lock_guard lock(listenersMutex_);
+    std::erase_if(listeners_, [id](const auto& entry) { return entry.first == id; });
 }
 
 void CellCache::addLayer(uintptr_t layer) {
@@ -105,19 +127,17 @@ void CellCache::invalidate(uintptr_t layer, const MKMapRect& rect, int zoom) {
 }
 
 void CellCache::notifyRepaint() {
-    std::function<void()> callback;
-    {
-        std::lock_guard lock(mutex_);
-        callback = repaint_;
-    }
-    if (callback) callback();
+    // Under the listeners' lock: a view that removes its listener while being destroyed waits for a
+    // call under way, so no call reaches a destroyed view.
+    std::lock_guard lock(listenersMutex_);
+    for (const auto& [id, listener] : listeners_) listener();
 }
 
-CellCache::Lookup CellCache::lookup(const CellKey& key, uint64_t frame) {
+CellCache::Lookup CellCache::lookup(const CellKey& key) {
     const auto found = cells_.find(key);
     if (found == cells_.end()) return {};
     Cell& cell = found->second;
-    cell.lastUsed = frame;
+    cell.lastUsed = ++uses_;
     return {true, cell.ready, cell.stale, cell.inFlight, cell.blank, cell.hasContent, cell.image};
 }
 
@@ -126,6 +146,9 @@ bool CellCache::beginJob(const CellKey& key, uint64_t* generation) {
     Cell& cell = cells_[key];
     if (cell.inFlight) return false;
     cell.inFlight = true;
+    // Asked for by the frame now: its image, when it comes, is among the last to go (a new cell left
+    // at "never used" was the first evicted once the cache was full, and frames never completed).
+    cell.lastUsed = ++uses_;
     *generation = cell.generation;
     return true;
 }

@@ -2,16 +2,20 @@
 
 #include <QImage>
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <unordered_map>
 #include <unordered_set>
+#include <vector>
 
 #include "platform/mapkit/MKGeometry.hpp"
 #include "platform/mapkit/MKOverlayRenderer.hpp"
 #include "platform/mapkit/qt/MKBaseMap.hpp"
+
+class QThreadPool;
 
 namespace platform {
 
@@ -32,9 +36,20 @@ struct CellKeyHash {
 // Drawn cells of every layer, shared between the main thread (lookups, requests) and the drawing
 // threads (results). Bounded by bytes; the least recently shown cells go first. Invalidation keeps a
 // cell's old image on screen (marked stale) until its new one arrives.
+//
+// All map views of the process share one cache (shared()) and one pool of drawing threads
+// (drawingPool()), so they share one memory budget: a second, small map (a details screen's) adds its
+// cells to the same bound instead of a budget of its own, and views that show the same base map share
+// its cells.
 class CellCache {
   public:
     explicit CellCache(size_t byteLimit);
+
+    // The one cache of the process, bounded by kSharedByteLimit; never destroyed.
+    static constexpr size_t kSharedByteLimit = 192u * 1024 * 1024;
+    static CellCache& shared();
+    // The drawing threads of every map view (2 to 4 threads); never destroyed.
+    static QThreadPool& drawingPool();
 
     struct Lookup {
         bool exists = false;
@@ -46,8 +61,12 @@ class CellCache {
         QImage image;
     };
 
-    // Called (from any thread) when a result arrived or cells were invalidated.
-    void setRepaintCallback(std::function<void()> callback);
+    // Listeners are called (from any thread) when a result arrived or cells were invalidated; they
+    // must not call back into the cache. Once removeRepaintListener returns, its listener is not
+    // running and is never called again.
+    using ListenerId = uint64_t;
+    ListenerId addRepaintListener(std::function<void()> listener);
+    void removeRepaintListener(ListenerId id);
     void addLayer(uintptr_t layer);
     void dropLayer(uintptr_t layer);
     void clear();
@@ -56,7 +75,8 @@ class CellCache {
 
     // The frame holds the lock across its lookups and requests.
     std::unique_lock<std::mutex> lockForFrame() { return std::unique_lock(mutex_); }
-    Lookup lookup(const CellKey& key, uint64_t frame);
+    // Marks the cell as used now (the least recently used go first when the cache is over its bound).
+    Lookup lookup(const CellKey& key);
     // Marks a cell as being drawn; false when it already is or its layer is gone.
     bool beginJob(const CellKey& key, uint64_t* generation);
 
@@ -64,6 +84,7 @@ class CellCache {
 
     size_t cellCount() const;
     size_t byteCount() const;
+    size_t byteLimit() const { return byteLimit_; }
 
   private:
     struct Cell {
@@ -85,7 +106,11 @@ class CellCache {
     std::unordered_set<uintptr_t> liveLayers_;
     size_t bytes_ = 0;
     size_t byteLimit_;
-    std::function<void()> repaint_;
+    uint64_t uses_ = 0;  // the order of lookups, for least-recently-used eviction
+
+    std::mutex listenersMutex_;  // held while listeners run
+    std::vector<std::pair<ListenerId, std::function<void()>>> listeners_;
+    ListenerId nextListener_ = 1;
 };
 
 // What a drawing thread needs for one cell: the base map with a palette, or a renderer.

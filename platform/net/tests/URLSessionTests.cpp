@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <mutex>
+#include <optional>
 #include <sstream>
 #include <thread>
 
@@ -22,6 +23,7 @@
 #include "platform/net/URLError.hpp"
 #include "platform/net/URLSession.hpp"
 #include "testsupport/LoopbackHTTPServer.hpp"
+#include "testsupport/VirtualClockScope.hpp"
 
 using namespace platform;
 using tervolo::testsupport::CannedReply;
@@ -214,6 +216,42 @@ TEST(URLSession, HTTPStatusesAreNeverErrors) {
         ASSERT_TRUE(outcome.response) << status;
         EXPECT_EQ(outcome.response->statusCode(), status);
         EXPECT_TRUE(outcome.data) << status;
+    }
+}
+
+TEST(HTTPURLResponse, RetryAfterInSecondsOrAsADate) {
+    tervolo::testsupport::VirtualClockScope time;  // 2023-11-14 22:13:20 UTC
+    struct Case {
+        const char* value;  // nullptr: no header
+        std::optional<double> seconds;
+    };
+    const Case cases[] = {
+        {"5", 5.0},
+        {" 120 ", 120.0},
+        {"0", 0.0},
+        {"Tue, 14 Nov 2023 22:13:24 GMT", 4.0},
+        {"Wed, 15 Nov 2023 00:00:00 GMT", 6400.0},
+        {"Tue, 14 Nov 2023 22:00:00 GMT", 0.0},  // already past
+        {nullptr, std::nullopt},
+        {"", std::nullopt},
+        {"-3", std::nullopt},
+        {"2.5", std::nullopt},
+        {"soon", std::nullopt},
+        {"Tue, 14 Nov 2023 22:13:24 UTC", std::nullopt},
+        {"Tue, 14 Nov 2023 22:13:24 GMT trailing", std::nullopt},
+        {"Tue, 14 Foo 2023 22:13:24 GMT", std::nullopt},
+        {"Tue, 32 Nov 2023 22:13:24 GMT", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.value ? c.value : "(none)");
+        HTTPHeaderFields headers;
+        if (c.value) headers["retry-after"] = c.value;  // header names match in any case
+        const HTTPURLResponse response("http://127.0.0.1/", 429, headers);
+        const auto seconds = response.retryAfterSeconds();
+        ASSERT_EQ(seconds.has_value(), c.seconds.has_value());
+        if (seconds) {
+            EXPECT_DOUBLE_EQ(*seconds, *c.seconds);
+        }
     }
 }
 

@@ -315,6 +315,72 @@ TEST_F(TableViewTest, AutomaticHeightsAreMeasuredAsRowsShow) {
     EXPECT_EQ(table->cellForRow({0, 1})->height(), static_cast<int>(longRow));
 }
 
+// With automatic heights the rows around the target are measured only when they show, and their
+// heights differ from the estimate: the row asked for still ends up centred, within a row's height.
+TEST_F(TableViewTest, ScrollToRowMiddleCentresTheRowWithAutomaticHeights) {
+    auto source = Rows::numbered(1, 1000);
+    // Every third row wraps over several lines; the estimate fits neither kind.
+    for (int r = 0; r < 1000; r += 3)
+        source->rows[0][r] =
+            QStringLiteral("Point %1, a long name that wraps over lines in a narrow table").arg(r);
+    table->registerCell(QStringLiteral("Row"), [] {
+        auto* cell = new CountingCell(platform::TableViewCell::Style::Default);
+        cell->textLabel()->setWordWrap(true);
+        return cell;
+    });
+    table->setEstimatedRowHeight(85);
+    table->setRowHeight(TableView::kAutomatic);
+    use(source);
+    struct Case {
+        int row;
+        bool animated;
+    };
+    const Case cases[] = {{500, false}, {120, false}, {900, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.row);
+        tervolo::testsupport::VirtualClockScope time;
+        table->scrollToRow({0, c.row}, TableView::ScrollPosition::Middle, c.animated);
+        time.advance(1);
+        const QRectF rect = table->rectForRow({0, c.row});
+        const double middle = table->contentOffset() + table->viewport()->height() / 2.0;
+        EXPECT_LE(std::abs(rect.center().y() - middle), rect.height() / 2 + 1);
+        // The cell on screen at the middle is the row asked for.
+        const QPoint centre(10, table->viewport()->height() / 2);
+        const auto* cell = table->cellForRow({0, c.row});
+        ASSERT_NE(cell, nullptr);
+        EXPECT_TRUE(cell->geometry().adjusted(0, -1, 0, 1).contains(centre))
+            << cell->geometry().top() << "…" << cell->geometry().bottom();
+    }
+}
+
+// Rows take their colours from the palette: text on the row, and the detail line, read at 4.5:1 or
+// more selected or not, in a light and a dark palette (backgrounds probed in the picture).
+TEST_F(TableViewTest, RowsReadInLightAndDarkPalettes) {
+    for (const bool dark : {false, true}) {
+        SCOPED_TRACE(dark ? "dark" : "light");
+        widgetkit_test::PaletteScope palette(dark);
+        use(Rows::numbered(1, 5));
+        table->selectRow(IndexPath{0, 1});
+        QApplication::processEvents();
+        const QImage image = widgetkit_test::render(*table);
+        widgetkit_test::saveScreenshot(image,
+                                       QStringLiteral("table_view_rows_%1").arg(dark ? "dark" : "light"));
+        for (const int row : {0, 1}) {
+            const TableViewCell* cell = table->cellForRow({0, row});
+            ASSERT_NE(cell, nullptr);
+            EXPECT_EQ(cell->isSelected(), row == 1);
+            const QPoint spot = cell->mapTo(table.get(), QPoint(cell->width() - 30, cell->height() / 2));
+            const QColor background = image.pixelColor(spot);
+            for (const QLabel* label : {cell->textLabel(), cell->detailTextLabel()}) {
+                const QColor text = label->palette().color(label->foregroundRole());
+                EXPECT_GE(widgetkit_test::contrastRatio(text, background), 4.5)
+                    << "row " << row << ": " << text.name().toStdString() << " on "
+                    << background.name().toStdString();
+            }
+        }
+    }
+}
+
 TEST_F(TableViewTest, Screenshot) {
     auto source = Rows::numbered(3, 3);
     source->index =

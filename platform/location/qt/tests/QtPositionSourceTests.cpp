@@ -1,10 +1,19 @@
 #include <gtest/gtest.h>
 
+#include <sys/time.h>
+
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QGeoPositionInfo>
 
+#include <cstdlib>
+#include <fstream>
+
+#include "platform/dispatch/RunLoop.hpp"
+#include "platform/location/CLLocationManager.hpp"
 #include "platform/location/qt/QtPositionSource.hpp"
+#include "testsupport/TemporaryFolder.hpp"
+#include "testsupport/VirtualClockScope.hpp"
+#include "testsupport/location/NMEASentences.hpp"
 
 namespace platform {
 namespace {
@@ -17,42 +26,73 @@ QCoreApplication& application() {
     return *app;
 }
 
-TEST(QtPositionSourceTest, RecordedTrackReplaysInOrderAndSkipsMalformedSentences) {
-    application();
-    auto source = QtPositionSource::make("", std::string(LOCATION_TEST_DATA_DIR) + "/helsinki.nmea");
-    ASSERT_TRUE(source) << "the Qt nmea position plugin is missing";
+class Recorder : public CLLocationManagerDelegate {
+  public:
     std::vector<CLLocation> fixes;
-    std::vector<Error> errors;
-    PositionSource::Listener listener;
-    listener.fix = [&](const CLLocation& fix) { fixes.push_back(fix); };
-    listener.error = [&](const Error& error) { errors.push_back(error); };
-    source->setListener(listener);
-    source->start({});
-
-    QElapsedTimer elapsed;
-    elapsed.start();
-    while (fixes.size() < 3 && elapsed.elapsed() < 10000) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    void locationManagerDidUpdateLocations(CLLocationManager&,
+                                           const std::vector<CLLocation>& locations) override {
+        fixes.insert(fixes.end(), locations.begin(), locations.end());
     }
-    source->stop();
+};
 
-    ASSERT_GE(fixes.size(), 3u);
-    const double expectedLatitudes[] = {60.17, 60.171, 60.172};
-    for (size_t i = 0; i < 3; ++i) {
-        SCOPED_TRACE(i);
-        EXPECT_NEAR(fixes[i].coordinate().latitude, expectedLatitudes[i], 1e-6);
-        EXPECT_GT(fixes[i].coordinate().longitude, 24.9);
-        if (i > 0) {
-            EXPECT_GT(fixes[i].timestamp().secondsSince2001, fixes[i - 1].timestamp().secondsSince2001);
+// The track TERVOLO_NMEA_FILE names reaches the application's managers
+// through the installed source: GGA-only tracks too, every fix with an
+// accuracy from its HDOP.
+TEST(QtPositionSourceTest, TheTrackOfTheEnvironmentReachesTheManagers) {
+    application();
+    tervolo::testsupport::VirtualClockScope time;
+    tervolo::testsupport::TemporaryFolder folder;
+    const double start = time.clock().wallSeconds();
+    struct Case {
+        const char* name;
+        bool withRMC;
+    };
+    for (const Case c : {Case{"GGA and RMC", true}, Case{"GGA alone", false}}) {
+        SCOPED_TRACE(c.name);
+        const std::string path = folder.file(std::string(c.withRMC ? "full" : "gga") + ".nmea");
+        {
+            std::ofstream file(path);
+            for (int i = 0; i < 4; ++i) {
+                file << tervolo::testsupport::nmeaFix(60.17 + i * 1e-3, 24.94, start + i, c.withRMC, 1.1 + i,
+                                                      10.0 + i);
+            }
+        }
+        // Recorded just now: a track of GGA alone is dated by its file.
+        const timeval modified[2] = {{static_cast<time_t>(start + 4), 0},
+                                     {static_cast<time_t>(start + 4), 0}};
+        ASSERT_EQ(::utimes(path.c_str(), modified), 0);
+        ::setenv("TERVOLO_NMEA_FILE", path.c_str(), 1);
+        QtPositionSource::installAsDefault();
+        auto recorder = std::make_shared<Recorder>();
+        auto manager = CLLocationManager::make();
+        manager->setDelegate(recorder);
+        manager->startUpdatingLocation();
+        RunLoop::runUntilIdle();
+        for (int step = 0; step < 4; ++step) {
+            time.advance(1.0);
+            RunLoop::runUntilIdle();
+        }
+        manager->stopUpdatingLocation();
+        ::unsetenv("TERVOLO_NMEA_FILE");
+
+        ASSERT_EQ(recorder->fixes.size(), 4u);
+        for (size_t i = 0; i < 4; ++i) {
+            SCOPED_TRACE(i);
+            const CLLocation& fix = recorder->fixes[i];
+            EXPECT_NEAR(fix.coordinate().latitude, 60.17 + double(i) * 1e-3, 1e-6);
+            EXPECT_NEAR(fix.horizontalAccuracy(), (1.1 + double(i)) * 5.0, 1e-9);
+            EXPECT_NEAR(fix.altitude(), 10.0 + double(i), 1e-9);
+            EXPECT_GT(fix.verticalAccuracy(), 0);
+            EXPECT_NEAR(fix.timestamp().unixTime(), start + double(i), 1e-6);
         }
     }
-    EXPECT_NEAR(fixes[1].speed(), 5.0 * 1852.0 / 3600.0, 1e-3);  // knots to metres per second
-    EXPECT_NEAR(fixes[1].course(), 90.0, 1e-9);
-    EXPECT_TRUE(errors.empty());
+    setPositionSourceFactory(nullptr);
+    CLLocationManager::resetAuthorizationForTesting();
 }
 
 TEST(QtPositionSourceTest, MissingAttributesBecomeMinusOne) {
-    QGeoPositionInfo bare(QGeoCoordinate(60.17, 24.94), QDateTime::fromSecsSinceEpoch(978307200 + 100, Qt::UTC));
+    QGeoPositionInfo bare(QGeoCoordinate(60.17, 24.94),
+                          QDateTime::fromSecsSinceEpoch(978307200 + 100, Qt::UTC));
     const CLLocation fix = QtPositionSource::locationFrom(bare);
     EXPECT_EQ(fix.horizontalAccuracy(), -1);
     EXPECT_EQ(fix.verticalAccuracy(), -1);

@@ -22,7 +22,7 @@ using namespace platform;
 TEST(CellCacheStress, FramesDrawingAndInvalidationsTogether) {
     CellCache cache(1 << 20);
     std::atomic<int> repaints{0};
-    cache.setRepaintCallback([&] { ++repaints; });
+    const auto listener = cache.addRepaintListener([&] { ++repaints; });
     cache.addLayer(1);
     cache.addLayer(2);
     std::atomic<bool> stop{false};
@@ -43,7 +43,7 @@ TEST(CellCacheStress, FramesDrawingAndInvalidationsTogether) {
                 for (int i = 0; i < 32; ++i) {
                     const CellKey key{static_cast<uintptr_t>(1 + random() % 2), 6,
                                       static_cast<int64_t>(random() % 8), static_cast<int64_t>(random() % 8)};
-                    const auto found = cache.lookup(key, frameNumber);
+                    const auto found = cache.lookup(key);
                     uint64_t generation = 0;
                     if ((!found.ready || found.stale) && !found.inFlight &&
                         cache.beginJob(key, &generation)) {
@@ -83,6 +83,21 @@ TEST(CellCacheStress, FramesDrawingAndInvalidationsTogether) {
                              random() % 2 == 0 ? 6 : -1);
         }
     });
+    // Views come and go while results arrive: once a listener is removed it is never called again.
+    std::thread views([&] {
+        for (int i = 0; i < 500 && !stop; ++i) {
+            auto alive = std::make_shared<std::atomic<bool>>(true);
+            std::atomic<int> lateCalls{0};
+            const auto id = cache.addRepaintListener([alive, &lateCalls] {
+                if (!*alive) ++lateCalls;
+            });
+            std::this_thread::yield();
+            cache.removeRepaintListener(id);
+            *alive = false;
+            std::this_thread::yield();
+            EXPECT_EQ(lateCalls, 0);
+        }
+    });
     std::thread layers([&] {
         for (int i = 0; i < 200 && !stop; ++i) {
             cache.dropLayer(2);
@@ -98,7 +113,9 @@ TEST(CellCacheStress, FramesDrawingAndInvalidationsTogether) {
     stop = true;
     for (auto& drawer : drawers) drawer.join();
     invalidator.join();
+    views.join();
     layers.join();
+    cache.removeRepaintListener(listener);
     // Jobs that were asked and never finished stay in flight; everything else is consistent.
     EXPECT_EQ(cache.byteCount(), 0u);
     EXPECT_GT(repaints, 0);

@@ -6,16 +6,24 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QTest>
+#include <QThreadPool>
 #include <QWheelEvent>
+
+#include <unistd.h>
 
 #include <atomic>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
+#include <random>
 #include <thread>
 
 #include "platform/dispatch/RunLoop.hpp"
+#include "platform/dispatch/SharedInstance.hpp"
 #include "platform/foundation/OSLog.hpp"
 #include "platform/mapkit/qt/MKMapView.hpp"
+#include "platform/mapkit/qt/MKMapViewCells.hpp"
 #include "platform/ui/Animator.hpp"
 #include "testsupport/VirtualClockScope.hpp"
 #include "testsupport/mapkit/RecordingMapViewDelegate.hpp"
@@ -83,6 +91,8 @@ class MapView : public ::testing::Test {
         map = std::make_unique<MKMapView>();
         map->resize(640, 480);
         map->setDelegate(delegate);
+        // Every map view shares one cell cache: each test starts cold.
+        map->clearCellCache();
         RunLoop::runUntilIdle();
     }
     void TearDown() override {
@@ -122,6 +132,33 @@ TEST_F(MapView, BaseMapShowsLandAndWater) {
     show(*map, {60.25, 24.95}, 5);
     EXPECT_TRUE(near(pixel(frame(*map), at(*map, {60.25, 24.95})),
                      MKBaseMap::paletteForMapType(MKMapType::Satellite).land));
+}
+
+// Antarctica reaches the pole, beyond the map's southern edge (85.05° S): the bottom row of pixels is
+// land under it at every scale, with no band of water between the coast's last latitude and the edge.
+TEST_F(MapView, LandAroundThePoleFillsToTheSouthernEdge) {
+    const auto palette = MKBaseMap::paletteForMapType(MKMapType::Standard);
+    map->resize(512, 512);
+    struct Case {
+        int zoom;
+        double longitude;
+    };
+    // Zoom 1 shows the whole world (1:110m), zoom 3 and 5 the middle scale, zoom 7 the finest. At 1:110m
+    // the simplified Ross Ice Shelf itself reaches past 85° S between 146° and 162° W (water in the
+    // data), so the world view is probed at 140° W there.
+    const Case cases[] = {{1, 0}, {1, -140}, {1, 100}, {3, 0},   {3, -150},
+                          {5, 0}, {5, -150}, {7, 0},   {7, -150}};
+    for (const auto& c : cases) {
+        // A centre far south: the view stops at the map's edge, so its bottom row is the edge.
+        show(*map, {-84, c.longitude}, c.zoom);
+        const QImage image = frame(*map);
+        const int x = static_cast<int>(at(*map, {-80, c.longitude}).x());
+        for (const int fromBottom : {1, 4, 12}) {
+            const QColor found = image.pixelColor(x, image.height() - fromBottom);
+            EXPECT_TRUE(near(found, palette.land)) << "zoom " << c.zoom << " at " << c.longitude << "°, row "
+                                                   << fromBottom << " from the bottom: " << describe(found);
+        }
+    }
 }
 
 std::shared_ptr<MKCircleRenderer> circleRenderer(const std::shared_ptr<MKOverlay>& overlay, QColor color) {
@@ -301,6 +338,52 @@ TEST_F(MapView, ReplacingOverlayHidesTheBaseMapOnlyWhereItDrew) {
     image = frame(*map);
     EXPECT_TRUE(near(pixel(image, at(*map, {62, 25})), Qt::blue));
     EXPECT_TRUE(near(pixel(image, at(*map, {62, -15})), palette.water));  // a cell not drawn: still the map
+}
+
+// Blue in the cells of zoom 4 whose column is even, nothing anywhere else.
+class EvenColumnRenderer : public MKOverlayRenderer {
+  public:
+    using MKOverlayRenderer::MKOverlayRenderer;
+    void drawMapRect(const MKMapRect& mapRect, MKZoomScale zoomScale, MKGraphicsContext& context) override {
+        if (std::abs(zoomScale - std::exp2(4 - 20)) > 1e-12) return;
+        if (static_cast<int64_t>(std::floor(mapRect.origin.x / (kWorld / 16) + 0.5)) % 2 != 0) return;
+        const MKMapRect r = rectForMapRect(mapRect);
+        context.setFillColor(Color(0, 0, 1, 1));
+        context.fillRect({r.origin.x, r.origin.y, r.size.width, r.size.height});
+    }
+};
+
+// While a replacing layer's cell is being drawn, finer cells stand in for
+// it, some of them blank: the base map shows under those, never the plain
+// background, also where the layer's tiles had covered it before.
+TEST_F(MapView, ReplacingOverlayStandInsLeaveTheBaseMapUnderTheirBlankParts) {
+    const auto palette = MKBaseMap::paletteForMapType(MKMapType::Standard);
+    // The middle of the zoom-3 cell (6, 2), in Siberia: its zoom-4 children are columns 12 and 13.
+    const CLLocationCoordinate2D middle = MKCoordinateForMapPoint({6.5 * kWorld / 8, 2.5 * kWorld / 8});
+    show(*map, middle, 4);
+    auto overlay = std::make_shared<ShiftedWorldOverlay>(true);
+    auto renderer = std::make_shared<EvenColumnRenderer>(overlay);
+    delegate->rendererFactory = [&](const std::shared_ptr<MKOverlay>&) { return renderer; };
+    map->addOverlay(overlay, MKOverlayLevel::AboveRoads);
+    frame(*map);
+    QImage image = frame(*map);
+    EXPECT_TRUE(near(pixel(image, {300, 240}), Qt::blue));  // column 12
+    EXPECT_TRUE(near(pixel(image, {340, 240}), palette.land)) << describe(pixel(image, {340, 240}));
+
+    // Zoomed out: the first frame draws the cell from its children while the cell itself is drawn.
+    show(*map, middle, 3);
+    QImage standIn(map->size(), QImage::Format_ARGB32_Premultiplied);
+    {
+        QPainter painter(&standIn);
+        map->drawMap(painter);
+    }
+    ASSERT_GT(map->lastFrameStats().cellsStandIn, 0);
+    EXPECT_TRUE(near(pixel(standIn, {300, 240}), Qt::blue));  // the left half, from column 12
+    EXPECT_TRUE(near(pixel(standIn, {380, 240}), palette.land)) << describe(pixel(standIn, {380, 240}));
+    EXPECT_TRUE(near(pixel(standIn, {380, 150}), palette.land)) << describe(pixel(standIn, {380, 150}));
+    // Once drawn, the cell is blank: all base map.
+    image = frame(*map);
+    EXPECT_TRUE(near(pixel(image, {300, 240}), palette.land)) << describe(pixel(image, {300, 240}));
 }
 
 TEST_F(MapView, PinsWearTheirTint) {
@@ -574,6 +657,55 @@ TEST_F(MapView, FlingGlidesOnAndEndsWithOneRegionChange) {
     EXPECT_GT(total, 3000 * 0.325 * 0.9);
 }
 
+// A drag of ten moves of 10 points, stamped 10 ms apart by the window system (1,000 points a second),
+// handled either as they come or in a burst after a busy event loop (0.5 ms apart); and a flick far
+// faster than a hand moves. Returns how far the map glided on after the release, in view points.
+double glideAfterDrag(MKMapView& map, tervolo::testsupport::VirtualClockScope& time, double handledApart,
+                      double pointsPerMove, ulong stampedApartMs) {
+    // Zoom 8: the world is 65,536 points wide, so no glide goes round it.
+    show(map, {30, -40}, 8);
+    RunLoop::runUntilIdle();
+    const MKMapPoint start = map.centerMapPoint();
+    auto moved = [&] {
+        double dx = start.x - map.centerMapPoint().x;
+        dx -= std::round(dx / kWorld) * kWorld;
+        return dx * map.zoomScale();
+    };
+    ulong stamp = 100000;
+    auto send = [&](QEvent::Type type, QPointF position, Qt::MouseButtons buttons) {
+        const Qt::MouseButton button = type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton;
+        QMouseEvent event(type, position, map.mapToGlobal(position), button, buttons, Qt::NoModifier);
+        event.setTimestamp(stamp);
+        QApplication::sendEvent(&map, &event);
+    };
+    QPointF at(100, 100);
+    send(QEvent::MouseButtonPress, at, Qt::LeftButton);
+    for (int i = 0; i < 10; ++i) {
+        time.advance(handledApart);
+        stamp += stampedApartMs;
+        at.rx() += pointsPerMove;
+        send(QEvent::MouseMove, at, Qt::LeftButton);
+    }
+    send(QEvent::MouseButtonRelease, at, Qt::NoButton);
+    const double releasedAt = moved();
+    EXPECT_NEAR(releasedAt, at.x() - 100, 1e-6);
+    time.advance(10);
+    return moved() - releasedAt;
+}
+
+TEST_F(MapView, GlideFollowsWhenTheMovesWereMadeNotWhenTheyWereHandled) {
+    const double even = glideAfterDrag(*map, time, 0.010, 10, 10);
+    const double burst = glideAfterDrag(*map, time, 0.0005, 10, 10);
+    // Released at 1,000 points a second: speed × time constant.
+    EXPECT_NEAR(even, 1000 * 0.325, 1000 * 0.325 * 0.1);
+    EXPECT_LE(burst, even + 1);
+    EXPECT_GE(burst, even * 0.9);
+    // A flick at 50,000 points a second glides no farther than the capped speed allows.
+    const double flick = glideAfterDrag(*map, time, 0.001, 50, 1);
+    EXPECT_LE(flick, 5000 * 0.325 + 1);
+    EXPECT_GT(flick, even);
+}
+
 TEST_F(MapView, WheelBurstIsOneRegionChange) {
     show(*map, {30, -40}, 5);
     RunLoop::runUntilIdle();
@@ -730,6 +862,75 @@ TEST_F(MapView, ProgrammaticAnimationEndsOnTheTarget) {
     time.advance(1);
 }
 
+// ---- Memory: one cell cache and one drawing pool for every map view
+
+// Resident set size of this process in MiB (Linux).
+double residentMiB() {
+    std::FILE* file = std::fopen("/proc/self/statm", "r");
+    if (file == nullptr) return 0;
+    long pages = 0;
+    long resident = 0;
+    const int read = std::fscanf(file, "%ld %ld", &pages, &resident);
+    std::fclose(file);
+    return read == 2 ? static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE)) / (1 << 20)
+                     : 0;
+}
+
+TEST(MapViewMemory, ViewsShareOneCellCacheWithOneBudget) {
+    application();
+    tervolo::testsupport::VirtualClockScope time;
+    // A budget small enough to be reached in a test (TERVOLO_CELL_BUDGET_MIB measures another).
+    const char* budgetText = std::getenv("TERVOLO_CELL_BUDGET_MIB");
+    const size_t budget = static_cast<size_t>(budgetText != nullptr ? std::atoi(budgetText) : 24) << 20;
+    CellCache cache(budget);
+    {
+        auto replaced = SharedInstance<CellCache>::replaceForTesting(cache);
+        auto large = std::make_unique<MKMapView>();
+        large->resize(1024, 768);
+        // What one view drew, another showing the same place finds drawn.
+        show(*large, {60.25, 24.95}, 6);
+        ASSERT_TRUE(large->waitForCells());
+        const double oneView = residentMiB();
+        auto small = std::make_unique<MKMapView>();
+        small->resize(320, 200);
+        show(*small, {60.25, 24.95}, 6);
+        {
+            QImage image(small->size(), QImage::Format_ARGB32_Premultiplied);
+            QPainter painter(&image);
+            small->drawMap(painter);
+        }
+        EXPECT_EQ(small->lastFrameStats().cellsPending, 0);
+        EXPECT_GT(small->lastFrameStats().cellsDrawn, 0);
+        const double twoViews = residentMiB();
+
+        // 1,000 random pans and zooms, mostly on the large view, some on the small one: the cache
+        // stays within its one budget, and the process's resident size levels off.
+        std::mt19937 random(59);
+        std::vector<double> resident;
+        for (int step = 1; step <= 1000; ++step) {
+            MKMapView& view = step % 5 == 0 ? *small : *large;
+            const double latitude = std::uniform_real_distribution<>(-60, 70)(random);
+            const double longitude = std::uniform_real_distribution<>(-180, 180)(random);
+            const int zoom = std::uniform_int_distribution<>(2, 9)(random);
+            show(view, {latitude, longitude}, zoom);
+            ASSERT_TRUE(view.waitForCells());
+            EXPECT_LE(cache.byteCount(), budget);
+            if (step % 250 == 0) resident.push_back(residentMiB());
+        }
+        std::printf(
+            "resident MiB: one view %.1f, with the small one %.1f; after 250/500/750/1000 steps "
+            "(cell budget %zu MiB): %.1f %.1f %.1f %.1f\n",
+            oneView, twoViews, budget >> 20, resident[0], resident[1], resident[2], resident[3]);
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+        // (Sanitizers keep freed memory in quarantine: their resident size says nothing here.)
+        EXPECT_LT(resident[3] - resident[1], 32.0) << "resident size still growing";
+#endif
+        small.reset();
+        large.reset();
+        CellCache::drawingPool().waitForDone();
+    }
+}
+
 // ---- Screenshots
 
 TEST_F(MapView, WindowScreenshotsOverFinland) {
@@ -768,6 +969,28 @@ TEST_F(MapView, WindowScreenshotsOverFinland) {
     ASSERT_TRUE(view->waitForCells());
     QApplication::processEvents();
     saveScreenshot(window, QStringLiteral("mapview-finland-zoom6-turned.png"));
+    RunLoop::runUntilIdle();
+}
+
+TEST_F(MapView, WorldScreenshots) {
+    QMainWindow window;
+    auto* view = new MKMapView(&window);
+    window.setCentralWidget(view);
+    window.resize(1024, 768);
+    window.show();
+    QApplication::processEvents();
+    view->setVisibleMapRect(MKMapRectWorld);
+    ASSERT_TRUE(view->waitForCells());
+    QApplication::processEvents();
+    saveScreenshot(window, QStringLiteral("mapview-world.png"));
+    // The far south at the middle scale: land to the map's edge.
+    for (const double longitude : {0.0, -150.0}) {
+        show(*view, {-84, longitude}, 3);
+        ASSERT_TRUE(view->waitForCells());
+        QApplication::processEvents();
+        saveScreenshot(window,
+                       QStringLiteral("mapview-antarctica-zoom3-%1.png").arg(static_cast<int>(longitude)));
+    }
     RunLoop::runUntilIdle();
 }
 

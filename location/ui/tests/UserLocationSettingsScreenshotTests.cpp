@@ -1,0 +1,103 @@
+// Screenshots of the "My Location" sheet: with a position and a 500 m
+// circle, without a position, and with the radius sheet open; light and dark
+// desktop palettes, device pixel ratios 1 and 2.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QPalette>
+
+#include "location/ui/tests/UserLocationSettingsTestSupport.hpp"
+#include "platform/foundation/UserDefaults.hpp"
+#include "points/QuovaUserDefaults.hpp"
+
+namespace location_ui_test {
+namespace {
+
+QPalette darkPalette() {
+    QPalette dark;
+    dark.setColor(QPalette::Window, QColor(0x20, 0x22, 0x25));
+    dark.setColor(QPalette::WindowText, QColor(0xe8, 0xea, 0xed));
+    dark.setColor(QPalette::Base, QColor(0x17, 0x18, 0x1a));
+    dark.setColor(QPalette::Text, QColor(0xe8, 0xea, 0xed));
+    dark.setColor(QPalette::Button, QColor(0x30, 0x33, 0x36));
+    dark.setColor(QPalette::ButtonText, QColor(0xe8, 0xea, 0xed));
+    dark.setColor(QPalette::Mid, QColor(0x60, 0x63, 0x66));
+    return dark;
+}
+
+QImage grab(QWidget& widget, double ratio) {
+    QImage image(widget.size() * ratio, QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(ratio);
+    image.fill(widget.palette().color(QPalette::Window));
+    widget.render(&image);
+    return image;
+}
+
+class UserLocationSettingsScreenshotTest : public UserLocationSettingsTest {
+  protected:
+    void TearDown() override {
+        QApplication::setPalette(QPalette());
+        UserLocationSettingsTest::TearDown();
+    }
+
+    void shoot(const QString& name, platform::MKMapView* map) {
+        if (map) {
+            ASSERT_TRUE(map->waitForCells());
+        }
+        settle();
+        saveScreenshot(grab(*window_, 1), name);
+        saveScreenshot(grab(*window_, 2), name + QStringLiteral("@2x"));
+    }
+};
+
+TEST_F(UserLocationSettingsScreenshotTest, WithAPositionWithoutOneAndWithTheRadiusSheet) {
+    for (const bool dark : {false, true}) {
+        QApplication::setPalette(dark ? darkPalette() : QPalette());
+        const QString theme = dark ? QStringLiteral("dark") : QStringLiteral("light");
+
+        tervolo::points::QuovaUserDefaults::shared().setUserLocationRadius(500);
+        auto screen = open(helsinki());
+        ASSERT_NE(screen->halo(), nullptr);
+        shoot(QStringLiteral("settings-position-500m-") + theme, screen->map());
+        // The whole coordinate text shows beside the copy button.
+        EXPECT_EQ(screen->coordinateLabel()->shownText(), screen->coordinateLabel()->text());
+        EXPECT_LE(screen->coordinateLabel()->geometry().right(),
+                  screen->copyCoordinatesButton()->geometry().left());
+
+        screen->radiusBarButton()->trigger();
+        settle();
+        ASSERT_EQ(topAlertTitle(), "Circle Radius");
+        shoot(QStringLiteral("settings-radius-sheet-") + theme, screen->map());
+        ASSERT_TRUE(recorder_->chooseAction("Cancel"));
+        navigation_->dismiss(false);
+        settle();
+
+        platform::UserDefaults::standard().set("coordinateFormat", platform::PropertyValue(5));
+        auto unknown = open(std::nullopt);
+        shoot(QStringLiteral("settings-no-position-") + theme, unknown->map());
+        navigation_->dismiss(false);
+        settle();
+        platform::UserDefaults::standard().remove("coordinateFormat");
+    }
+}
+
+TEST_F(UserLocationSettingsScreenshotTest, LongCoordinateTextInANarrowSheet) {
+    // MGRS, the longest format, in degrees-minutes-seconds' place.
+    platform::UserDefaults::standard().set("coordinateFormat", platform::PropertyValue(3));
+    auto screen = std::make_shared<location::UserLocationSettingsViewController>();
+    screen->setUserLocation(
+        platform::CLLocation({-33.856784, 151.215297}, 5, 8, 5, 0, 0, platform::Date::now()));
+    screen->setMainVC(mapScreen_);
+    navigation_ = std::make_shared<platform::NavigationController>(screen);
+    navigation_->setModalPresentationStyle(platform::ModalPresentationStyle::formSheet);
+    navigation_->setPreferredContentSize(QSizeF(320, 480));
+    host_->present(navigation_, true);
+    settle();
+    shoot(QStringLiteral("settings-narrow-dms"), screen->map());
+    const auto* label = screen->coordinateLabel();
+    EXPECT_EQ(label->shownText(), label->text());
+    EXPECT_LE(label->geometry().right(), screen->copyCoordinatesButton()->geometry().left());
+}
+
+}  // namespace
+}  // namespace location_ui_test

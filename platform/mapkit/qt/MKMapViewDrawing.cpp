@@ -1,0 +1,409 @@
+#include <QPainter>
+#include <QThreadPool>
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+#include "platform/mapkit/qt/MKMapView.hpp"
+#include "platform/mapkit/qt/MKMapViewCells.hpp"
+#include "platform/mapkit/qt/MKPinGeometry.hpp"
+#include "platform/mapkit/qt/MKQtGraphicsContext.hpp"
+
+// The map view's drawing: the cells of the base map and the overlays from the shared cell cache, the
+// user's location and the markers.
+namespace platform {
+
+using detail::kPinHeight;
+using detail::kPinTip;
+using detail::kPinWidth;
+
+namespace {
+
+constexpr double kDegree = std::numbers::pi / 180.0;
+
+uintptr_t basePaletteKey(MKMapType type) {
+    switch (type) {
+        case MKMapType::Satellite:
+        case MKMapType::SatelliteFlyover:
+            return 3;
+        case MKMapType::Hybrid:
+        case MKMapType::HybridFlyover:
+            return 4;
+        case MKMapType::MutedStandard:
+            return 2;
+        case MKMapType::Standard:
+            break;
+    }
+    return 1;
+}
+
+// The base map's layer in the shared cell cache: one per palette and pixel ratio (in quarters), so views
+// on screens of different ratios do not show each other's cells. Renderer layers are addresses, far
+// above these.
+uintptr_t baseLayerKey(MKMapType type, double devicePixelRatio) {
+    const auto ratio = static_cast<uintptr_t>(std::clamp(std::lround(devicePixelRatio * 4), 1L, 64L));
+    return ratio * 8 + basePaletteKey(type);
+}
+
+}  // namespace
+
+// ---- Drawing
+
+void MKMapView::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    drawMap(painter);
+}
+
+void MKMapView::drawMap(QPainter& painter) {
+    layoutIfNeeded();
+    stats_ = {};
+    if (recordsDrawing_) {
+        drawnCells_.clear();
+        drawnPixmaps_.clear();
+    }
+    const Presentation p = presentation();
+    const double viewWidth = width();
+    const double viewHeight = height();
+    const MKBaseMap::Palette palette = MKBaseMap::paletteForMapType(mapType());
+    painter.fillRect(QRectF(0, 0, viewWidth, viewHeight), palette.water);
+
+    const int zoom = std::clamp(static_cast<int>(std::lround(std::log2(p.zoomScale))) + 20, 0, 21);
+    const double drawScale = std::exp2(zoom - 20);
+    const double cellSide = 256 / drawScale;
+    const int64_t cellsAcross = int64_t{1} << zoom;
+    double boundsWidth = viewWidth / p.zoomScale;
+    double boundsHeight = viewHeight / p.zoomScale;
+    if (p.heading != 0) {
+        const double c = std::abs(std::cos(p.heading * kDegree));
+        const double s = std::abs(std::sin(p.heading * kDegree));
+        const double w = boundsWidth * c + boundsHeight * s;
+        const double h = boundsWidth * s + boundsHeight * c;
+        boundsWidth = w;
+        boundsHeight = h;
+    }
+    const double minX = p.center.x - boundsWidth / 2;
+    const double maxX = p.center.x + boundsWidth / 2;
+    const double minY = p.center.y - boundsHeight / 2;
+    const double maxY = p.center.y + boundsHeight / 2;
+    const auto i0 = static_cast<int64_t>(std::floor(minX / cellSide));
+    // Max edges are open: a view ending on a cell boundary does not ask for the cell beyond it.
+    const auto i1 = static_cast<int64_t>(std::ceil(maxX / cellSide)) - 1;
+    const int64_t j0 = std::max<int64_t>(0, static_cast<int64_t>(std::floor(minY / cellSide)));
+    const int64_t j1 =
+        std::min<int64_t>(cellsAcross - 1, static_cast<int64_t>(std::ceil(maxY / cellSide)) - 1);
+    // The unturned view's top-left corner in map points: cells are placed from it.
+    const double originX = p.center.x - viewWidth / 2 / p.zoomScale;
+    const double originY = p.center.y - viewHeight / 2 / p.zoomScale;
+    const double devicePixelRatio = painter.device() != nullptr ? painter.device()->devicePixelRatioF() : 1.0;
+
+    struct Layer {
+        uintptr_t key;
+        std::shared_ptr<MKOverlayRenderer> renderer;
+        MKMapRect bounds;
+    };
+    std::vector<Layer> layers;
+    const uintptr_t baseKey = baseLayerKey(mapType(), devicePixelRatio);
+    cells_->addLayer(baseKey);
+    for (const auto& overlay : overlays()) {
+        auto renderer = existingRendererForOverlay(overlay.get());
+        if (!renderer) continue;
+        const auto key = reinterpret_cast<uintptr_t>(renderer.get());
+        cells_->addLayer(key);
+        layers.push_back({key, std::move(renderer), overlay->boundingMapRect()});
+    }
+
+    struct Op {
+        QImage image;
+        QRectF source;
+        QRectF target;
+    };
+    std::vector<Op> baseOps;
+    std::vector<std::vector<Op>> layerOps(layers.size());
+    std::vector<CellJob> jobs;
+    {
+        auto lock = cells_->lockForFrame();
+        // Finds what to show for one cell of one layer: its image, else a stand-in from a coarser or a
+        // finer level; asks for the cell when it is missing or out of date. True when something with
+        // content was placed.
+        auto resolve = [&](std::vector<Op>& ops, uintptr_t layerKey,
+                           const std::shared_ptr<MKOverlayRenderer>& renderer, int64_t x, int64_t y,
+                           const QRectF& target) {
+            const CellKey key{layerKey, zoom, x, y};
+            const CellCache::Lookup found = cells_->lookup(key);
+            if (found.ready && !found.stale) {
+                if (found.hasContent) {
+                    ops.push_back({found.image, QRectF(found.image.rect()), target});
+                    ++stats_.cellsDrawn;
+                }
+                return found.hasContent;
+            }
+            if (!found.inFlight) {
+                CellJob job{key, 0, devicePixelRatio, nullptr, palette, renderer};
+                if (!renderer) job.baseMap = &MKBaseMap::shared();
+                if (cells_->beginJob(key, &job.generation)) jobs.push_back(std::move(job));
+            }
+            ++stats_.cellsPending;
+            if (found.ready && found.hasContent) {  // out of date: the old image until the new one comes
+                ops.push_back({found.image, QRectF(found.image.rect()), target});
+                ++stats_.cellsDrawn;
+                return true;
+            }
+            for (int up = 1; up <= std::min(zoom, 8); ++up) {
+                const CellCache::Lookup parent = cells_->lookup({layerKey, zoom - up, x >> up, y >> up});
+                if (!parent.ready || !parent.hasContent) continue;
+                const double part = parent.image.width() / std::exp2(up);
+                const int64_t mask = (int64_t{1} << up) - 1;
+                ops.push_back({parent.image,
+                               QRectF(static_cast<double>(x & mask) * part,
+                                      static_cast<double>(y & mask) * part, part, part),
+                               target});
+                ++stats_.cellsDrawn;
+                ++stats_.cellsStandIn;
+                return true;
+            }
+            if (zoom < 21) {
+                bool any = false;
+                std::vector<Op> children;
+                for (int child = 0; child < 4; ++child) {
+                    const CellCache::Lookup finer =
+                        cells_->lookup({layerKey, zoom + 1, 2 * x + (child & 1), 2 * y + (child >> 1)});
+                    if (!finer.ready) return false;
+                    if (!finer.hasContent) continue;
+                    const QRectF quarter(target.x() + (child & 1) * target.width() / 2,
+                                         target.y() + (child >> 1) * target.height() / 2, target.width() / 2,
+                                         target.height() / 2);
+                    children.push_back({finer.image, QRectF(finer.image.rect()), quarter});
+                    any = true;
+                }
+                for (auto& op : children) ops.push_back(std::move(op));
+                stats_.cellsDrawn += static_cast<int>(children.size());
+                stats_.cellsStandIn += static_cast<int>(children.size());
+                return any;
+            }
+            return false;
+        };
+        for (int64_t j = j0; j <= j1; ++j) {
+            for (int64_t i = i0; i <= i1; ++i) {
+                const int64_t x = ((i % cellsAcross) + cellsAcross) % cellsAcross;
+                const double left = std::round((static_cast<double>(i) * cellSide - originX) * p.zoomScale);
+                const double right =
+                    std::round((static_cast<double>(i + 1) * cellSide - originX) * p.zoomScale);
+                const double top = std::round((static_cast<double>(j) * cellSide - originY) * p.zoomScale);
+                const double bottom =
+                    std::round((static_cast<double>(j + 1) * cellSide - originY) * p.zoomScale);
+                const QRectF target(left, top, right - left, bottom - top);
+                const MKMapRect cellRect = MKMapRectMake(
+                    static_cast<double>(x) * cellSide, static_cast<double>(j) * cellSide, cellSide, cellSide);
+                // The base map is drawn under every cell, also where a layer replaces the map's content
+                // (a tile style): its tiles hide the map where they are, and where one is missing, or a
+                // stand-in from another level covers the cell only in part, the map shows through,
+                // never a plain background. Drawn under tiles too, so that it can stand in at the next
+                // zoom level.
+                for (size_t l = 0; l < layers.size(); ++l) {
+                    const MKMapRect& bounds = layers[l].bounds;
+                    if (!MKMapRectIntersectsRect(bounds, cellRect) &&
+                        !MKMapRectIntersectsRect(bounds, MKMapRectOffset(cellRect, kMKMapWorldSide, 0)) &&
+                        !MKMapRectIntersectsRect(bounds, MKMapRectOffset(cellRect, -kMKMapWorldSide, 0))) {
+                        continue;
+                    }
+                    resolve(layerOps[l], layers[l].key, layers[l].renderer, x, j, target);
+                }
+                resolve(baseOps, baseKey, nullptr, x, j, target);
+            }
+        }
+    }
+
+    // The cells nearest the middle first.
+    const double centerX = p.center.x / cellSide;
+    const double centerY = p.center.y / cellSide;
+    std::sort(jobs.begin(), jobs.end(), [&](const CellJob& a, const CellJob& b) {
+        return std::hypot(a.key.x + 0.5 - centerX, a.key.y + 0.5 - centerY) <
+               std::hypot(b.key.x + 0.5 - centerX, b.key.y + 0.5 - centerY);
+    });
+    for (CellJob& job : jobs) {
+        pool_->start([cells = cells_, job = std::move(job)] {
+            if (job.renderer) {
+                const MKMapRect cell = job.key.mapRect();
+                if (!job.renderer->canDrawMapRect(cell, std::exp2(job.key.zoom - 20))) {
+                    cells->finishJob(job.key, job.generation, QImage(), true);
+                    return;
+                }
+            }
+            cells->finishJob(job.key, job.generation, renderCell(job), false);
+        });
+    }
+
+    painter.save();
+    if (p.heading != 0) {
+        painter.translate(viewWidth / 2, viewHeight / 2);
+        painter.rotate(-p.heading);
+        painter.translate(-viewWidth / 2, -viewHeight / 2);
+    }
+    const bool exact = std::abs(p.zoomScale - drawScale) < 1e-12 * drawScale && p.heading == 0;
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, !exact);
+    auto drawOps = [&](const std::vector<Op>& ops) {
+        for (const Op& op : ops) {
+            painter.drawImage(op.target, op.image, op.source);
+            if (recordsDrawing_) drawnCells_.push_back({op.image, op.source, op.target});
+        }
+    };
+    drawOps(baseOps);
+    for (const auto& ops : layerOps) drawOps(ops);
+    painter.restore();
+
+    drawUserLocation(painter, p);
+    drawAnnotations(painter, p);
+}
+
+void MKMapView::drawUserLocation(QPainter& painter, const Presentation& p) {
+    const auto& user = userLocation();
+    if (!containsAnnotation(user.get())) return;
+    const auto location = user->location();
+    if (!location) return;
+    const QPointF at = toView(p, MKMapPointForCoordinate(location->coordinate()));
+    if (at.x() < -400 || at.y() < -400 || at.x() > width() + 400 || at.y() > height() + 400) return;
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    const double accuracy = location->horizontalAccuracy();
+    if (accuracy > 0) {
+        const double radius =
+            accuracy * MKMapPointsPerMeterAtLatitude(location->coordinate().latitude) * p.zoomScale;
+        if (radius > 8) {
+            painter.setPen(QPen(QColor(0, 122, 255, 90), 1));
+            painter.setBrush(QColor(0, 122, 255, 40));
+            painter.drawEllipse(at, radius, radius);
+        }
+    }
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(QColor(0, 0, 0, 50));
+    painter.drawEllipse(at + QPointF(0, 1), 9, 9);
+    painter.setBrush(Qt::white);
+    painter.drawEllipse(at, 8.5, 8.5);
+    painter.setBrush(QColor(0, 122, 255));
+    painter.drawEllipse(at, 6, 6);
+    painter.restore();
+}
+
+const QPixmap& MKMapView::pinPixmap(const Color& tint) {
+    const QColor color = MKQtGraphicsContext::toQColor(tint);
+    const auto found = pinPixmaps_.find(color.rgba());
+    if (found != pinPixmaps_.end()) return found->second;
+    const qreal ratio = devicePixelRatioF();
+    QPixmap pixmap(QSize(kPinWidth, kPinHeight) * ratio);
+    pixmap.setDevicePixelRatio(ratio);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    // Shadow at the tip, then the needle, then the head with a highlight.
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(QColor(0, 0, 0, 60));
+    painter.drawEllipse(kPinTip, 5, 2);
+    painter.setPen(QPen(QColor(90, 90, 90), 2, Qt::SolidLine, Qt::RoundCap));
+    painter.drawLine(QPointF(kPinTip.x(), 16), kPinTip);
+    painter.setPen(QPen(color.darker(140), 1));
+    painter.setBrush(color);
+    painter.drawEllipse(QPointF(kPinTip.x(), 10), 8, 8);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(QColor(255, 255, 255, 110));
+    painter.drawEllipse(QPointF(kPinTip.x() - 3, 7), 2.5, 2.5);
+    painter.end();
+    return pinPixmaps_.emplace(color.rgba(), pixmap).first->second;
+}
+
+const QPixmap& MKMapView::bitmapPixmap(const std::shared_ptr<MKBitmap>& bitmap) {
+    const auto found = bitmapPixmaps_.find(bitmap.get());
+    if (found != bitmapPixmaps_.end() && !found->second.first.expired()) return found->second.second;
+    if (bitmapPixmaps_.size() > 256) {
+        for (auto it = bitmapPixmaps_.begin(); it != bitmapPixmaps_.end();) {
+            it = it->second.first.expired() ? bitmapPixmaps_.erase(it) : std::next(it);
+        }
+    }
+    const QImage wrapped(reinterpret_cast<const uchar*>(bitmap->pixels.data()), bitmap->width, bitmap->height,
+                         bitmap->width * 4, QImage::Format_ARGB32_Premultiplied);
+    auto& entry = bitmapPixmaps_[bitmap.get()];
+    entry = {bitmap, QPixmap::fromImage(wrapped.copy())};
+    return entry.second;
+}
+
+void MKMapView::drawAnnotations(QPainter& painter, const Presentation& p) {
+    // Only what the index finds in the visible rect (plus a marker's height) costs anything.
+    const double margin = kPinHeight / p.zoomScale;
+    const double halfWidth = (p.heading == 0 ? width() : std::hypot(width(), height())) / 2 / p.zoomScale;
+    const double halfHeight = (p.heading == 0 ? height() : std::hypot(width(), height())) / 2 / p.zoomScale;
+    const MKMapRect area = MKMapRectMake(p.center.x - halfWidth - margin, p.center.y - halfHeight - margin,
+                                         2 * (halfWidth + margin), 2 * (halfHeight + margin));
+    struct Item {
+        const MKAnnotation* annotation;
+        const MKAnnotationView* view;
+        QPointF at;
+    };
+    std::vector<Item> items;
+    const MKAnnotation* user = userLocation().get();
+    const MKAnnotation* dragged = draggedAnnotation().get();
+    const auto selected = selectedAnnotations();
+    const MKAnnotation* selectedPointer = selected.empty() ? nullptr : selected[0].get();
+    forEachAnnotationAndViewInMapRect(
+        area, [&](const MKAnnotation& annotation, MKMapPoint point, const MKAnnotationView* view) {
+            if (&annotation == user || &annotation == dragged || &annotation == selectedPointer) return;
+            items.push_back({&annotation, view, toView(p, point)});
+        });
+    // Southern markers overlap northern ones; the selected and the dragged marker lie on top.
+    std::sort(items.begin(), items.end(), [](const Item& a, const Item& b) { return a.at.y() < b.at.y(); });
+    if (selectedPointer != nullptr && selectedPointer != dragged && selectedPointer != user) {
+        items.push_back({selectedPointer, viewForAnnotation(selectedPointer).get(),
+                         toView(p, MKMapPointForCoordinate(selectedPointer->coordinate()))});
+    }
+    if (dragged != nullptr)
+        items.push_back({dragged, viewForAnnotation(dragged).get(), toView(p, dragPoint())});
+    static const Color kDefaultTint = Color::standardRed();
+    // Neighbouring pins mostly share their tint: remember the last pixmap.
+    const Color* lastTint = nullptr;
+    const QPixmap* lastPin = nullptr;
+    for (const Item& item : items) {
+        const MKAnnotationView* view = item.view;
+        QPointF topLeft;
+        const QPixmap* pixmap = nullptr;
+        if (view != nullptr && view->image() && view->image()->width > 0) {
+            pixmap = &bitmapPixmap(view->image());
+            const QSizeF size = pixmap->deviceIndependentSize();
+            topLeft = item.at + QPointF(view->centerOffset().x - size.width() / 2,
+                                        view->centerOffset().y - size.height() / 2);
+        } else {
+            const auto* pin = dynamic_cast<const MKPinAnnotationView*>(view);
+            const Color& tint = pin != nullptr ? pin->pinTintColor() : kDefaultTint;
+            if (lastTint == nullptr || !(*lastTint == tint)) {
+                lastPin = &pinPixmap(tint);
+                lastTint = &tint;
+            }
+            pixmap = lastPin;
+            topLeft = item.at - kPinTip;
+            if (view != nullptr) topLeft += QPointF(view->centerOffset().x, view->centerOffset().y);
+        }
+        painter.drawPixmap(topLeft, *pixmap);
+        if (recordsDrawing_) drawnPixmaps_.push_back({*pixmap, topLeft});
+        ++stats_.annotationsDrawn;
+    }
+}
+
+// ---- Cells for tests and benchmarks
+
+bool MKMapView::waitForCells(int timeoutMilliseconds) {
+    QImage scratch(std::max(width(), 1), std::max(height(), 1), QImage::Format_ARGB32_Premultiplied);
+    for (int round = 0; round < 16; ++round) {
+        {
+            QPainter painter(&scratch);
+            drawMap(painter);
+        }
+        if (stats_.cellsPending == 0) return true;
+        if (!pool_->waitForDone(timeoutMilliseconds)) return false;
+    }
+    return false;
+}
+
+void MKMapView::clearCellCache() {
+    pool_->waitForDone();
+    cells_->clear();
+}
+
+}  // namespace platform
