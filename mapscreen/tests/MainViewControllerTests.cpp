@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QMouseEvent>
 #include <QTest>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "mapscreen/CenterButton.hpp"
+#include "mapscreen/InfoLayerKey.hpp"
 #include "mapscreen/MainViewController.hpp"
 #include "mapscreen/StyleKitButton.hpp"
 #include "mapscreen/TervoloButtonKit.hpp"
@@ -674,6 +676,73 @@ TEST_F(MainViewControllerTest, TheToolbarGoesOnTheFirstWindowAndTheScreenIsFound
     EXPECT_EQ(first.toolbar().displayMode(), platform::Toolbar::DisplayMode::iconAndLabel);
     EXPECT_EQ(tervolo::mapscreen::mainViewController(), screen);
     first.setRootViewController(nullptr);
+}
+
+}  // namespace
+
+namespace {
+
+// ---- The map view subclass, styles and layers, the shell
+
+TEST_F(MainViewControllerTest, OpensOnOpenStreetMapAsTheMapsQuovaDelegate) {
+    auto screen = show();
+    EXPECT_EQ(screen->mapView()->mapStyle(), tervolo::tiles::QuovaBaseMapStyle::osm);
+    EXPECT_EQ(screen->mapView()->quovaDelegate().get(),
+              static_cast<tervolo::mapscreen::QuovaMKMapViewDelegate*>(screen.get()));
+    EXPECT_NE(screen->stylesAndLayers().osmSeamapOverlay(), nullptr);
+    // The tile style's attribution is on the credit line.
+    EXPECT_FALSE(screen->osmCreditLabel()->isHidden());
+    EXPECT_FALSE(screen->osmCreditLabel()->text().isEmpty());
+}
+
+TEST_F(MainViewControllerTest, EveryAppearanceReappliesTheSeaMarkSwitch) {
+    auto screen = show();
+    const auto seaMarks = screen->stylesAndLayers().osmSeamapOverlay();
+    ASSERT_NE(seaMarks, nullptr);
+    EXPECT_FALSE(screen->mapView()->containsOverlay(seaMarks.get()));
+    for (const bool active : {true, false, true}) {
+        SCOPED_TRACE(active);
+        tervolo::mapscreen::setInfoLayerActive(tervolo::mapscreen::InfoLayerKey::openSeaMap, active);
+        fixture_->window()->hide();
+        QApplication::processEvents();
+        fixture_->window()->show();
+        QApplication::processEvents();
+        platform::RunLoop::runUntilIdle();
+        EXPECT_EQ(screen->mapView()->containsOverlay(seaMarks.get()), active);
+    }
+}
+
+TEST_F(MainViewControllerTest, MapStyleButtonOpensTheStyleSheet) {
+    platform::PresentationRecorder recorder;
+    auto screen = show();
+    auto* button = qobject_cast<QAbstractButton*>(screen->button(MapButton::mapStyle));
+    ASSERT_NE(button, nullptr);
+    button->click();
+    platform::RunLoop::runUntilIdle();
+    ASSERT_NE(recorder.topAlert(), nullptr);
+    EXPECT_EQ(recorder.actionTitles().size(), 9u);  // eight styles and Cancel
+    EXPECT_EQ(recorder.topAlert()->preferredStyle(), platform::AlertController::Style::actionSheet);
+    // Closed again before the window goes, as a user would.
+    advance(0.5);
+    EXPECT_TRUE(recorder.chooseAction("Cancel"));
+    advance(0.5);
+}
+
+TEST_F(MainViewControllerTest, TheShellsToolbarDelegateGetsTheScreen) {
+    MainViewController::Services services = fixture_->services();
+    services.installToolbarDelegate = nullptr;  // the screen's own: the shell's delegate
+    services.bindPlugIn = [] {};
+    auto screen = std::make_shared<MainViewController>(services);
+    platform::MainWindow window;
+    window.setRootViewController(screen);
+    ASSERT_TRUE(window.hasToolbar());
+    EXPECT_EQ(window.toolbar().delegate(), screen->macToolbarDelegate());
+    EXPECT_EQ(screen->macToolbarDelegate()->mainVC().get(),
+              static_cast<tervolo::app::MapScreenActions*>(screen.get()));
+    EXPECT_EQ(tervolo::app::firstWindowMapScreen(),
+              static_cast<tervolo::app::MapScreenActions*>(screen.get()));
+    EXPECT_EQ(screen->retinaShiftLevel(), 2);
+    window.setRootViewController(nullptr);
 }
 
 }  // namespace
