@@ -6,6 +6,7 @@
 #include <QPalette>
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "mapscreen/MainViewController.hpp"
@@ -14,6 +15,7 @@
 #include "platform/ui/tests/WidgetKitTestSupport.hpp"
 #include "testsupport/TestEnvironment.hpp"
 #include "testsupport/mapscreen/MapScreenFixture.hpp"
+#include "tiles/QuovaBaseMapStyle.hpp"
 
 using tervolo::mapscreen::MainViewController;
 using tervolo::testsupport::MapScreenFixture;
@@ -26,12 +28,13 @@ namespace {
 class MainWindowScreenshotTest : public widgetkit_test::WidgetTest {
   protected:
     struct Shot {
-        const char* name;
+        std::string name;
         QSize size;
         std::string status;
         bool searchOpen;
         bool dark;
         double pixelRatio;
+        std::optional<tervolo::tiles::QuovaBaseMapStyle> style = std::nullopt;
     };
 
     void advance(double seconds) {
@@ -47,8 +50,7 @@ class MainWindowScreenshotTest : public widgetkit_test::WidgetTest {
         platform::RunLoop::runUntilIdle();
         // Europe, a little north of the Alps.
         screen->mapView()->setRegion(platform::MKCoordinateRegion{{48.5, 10.0}, {14.0, 24.0}}, false);
-        screen->osmCreditLabel()->setText(QStringLiteral("© OpenStreetMap contributors"));
-        screen->osmCreditLabel()->show();
+        if (shot.style) screen->mapView()->setMapStyle(*shot.style);
         screen->layoutMainView();
         if (!shot.status.empty()) fixture.tileStatus = shot.status;
         advance(1.4);
@@ -117,7 +119,25 @@ TEST_F(MainWindowScreenshotTest, WritesTheWindowAtItsSizesAndLooks) {
         const QImage image = take(shot);
         ASSERT_FALSE(image.isNull());
         EXPECT_EQ(image.width(), shot.size.width() * shot.pixelRatio);
-        widgetkit_test::saveScreenshot(image, QString::fromUtf8(shot.name));
+        widgetkit_test::saveScreenshot(image, QString::fromStdString(shot.name));
+    }
+}
+
+// The window in each base map style (offline: the tile styles show the map's
+// own drawing under their credit line until tiles arrive).
+TEST_F(MainWindowScreenshotTest, WritesTheWindowInEachStyle) {
+    for (const auto style : tervolo::tiles::allCases()) {
+        const Shot shot{"window-style-" + tervolo::tiles::identifier(style),
+                        {1024, 700},
+                        "Tile cache: 12 of 40 tiles loaded",
+                        false,
+                        false,
+                        1,
+                        style};
+        SCOPED_TRACE(shot.name);
+        const QImage image = take(shot);
+        ASSERT_FALSE(image.isNull());
+        widgetkit_test::saveScreenshot(image, QString::fromStdString(shot.name));
     }
 }
 
