@@ -16,7 +16,7 @@ namespace tervolo::testsupport {
 
 // The map screen built with fakes for everything it is given: the search
 // controller (a FakeMapSearchController), the toolbar delegate and plug-in
-// hooks (counted), the location authorisation, the version check (each load
+// hooks (counted; the shell's real ones are not used), the location authorisation, the version check (each load
 // waits until the test delivers a document), the program's end (counted) and
 // the tile status (set by the test). Shows the screen as the root of a main
 // window like the application does. The fixture must outlive the screens it
@@ -50,8 +50,8 @@ class MapScreenFixture {
     int terminations = 0;
     int toolbarInstalls = 0;
     int plugInBinds = 0;
-    // In order, for the load order of the screen: "bindPlugIn", "installToolbarDelegate",
-    // "authorizationStatus", "makeSearchController", "loadVersionInfo".
+    // In order, for the load order of the screen: "installToolbarDelegate", "bindPlugIn",
+    // "authorizationStatus", "makeSearchController", then "loadVersionInfo" at each appearance.
     std::vector<std::string> steps;
 
     // Answers every version load still waiting (on the main thread, as the
