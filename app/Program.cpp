@@ -11,13 +11,13 @@
 #include "app/AppDelegate.hpp"
 #include "app/CommandLine.hpp"
 #include "app/MapScreenAlertPresenter.hpp"
-#include "app/shell/AppKitBridgeBinding.hpp"
 #include "app/startup/DesktopIdentity.hpp"
 #include "app/startup/FirstMapFrameQuit.hpp"
 #include "app/startup/VersionOption.hpp"
 #include "backend/QuovaIssueDisplayManager.hpp"
 #include "backend/QuovaShorturlUploader.hpp"
 #include "logging/QLLog.hpp"
+#include "mapscreen/MainViewController.hpp"
 #include "platform/dispatch/NotificationCenter.hpp"
 #include "platform/foundation/Bundle.hpp"
 #include "platform/location/CLLocation.hpp"
@@ -26,6 +26,7 @@
 #include "platform/ui/ApplicationMain.hpp"
 #include "platform/ui/MainWindow.hpp"
 #include "platform/ui/ViewController.hpp"
+#include "pointscreens/PointTableViewController.hpp"
 
 namespace tervolo::app {
 
@@ -41,56 +42,60 @@ bool displayAvailable() {
     return (x11 != nullptr && *x11 != '\0') || (wayland != nullptr && *wayland != '\0');
 }
 
-// The map on the standard type, opening on the whole world and then on the
-// user's position at its first fix, until the full map screen takes the
-// window's root over.
-class MapScreen : public platform::ViewController {
-  public:
-    void loadView() override {
-        auto* map = new platform::MKMapView();
-        map->setObjectName("mapView");
-        map->setMapType(platform::MKMapType::Standard);
-        setView(map);
-        map_ = map;
-    }
-
-    void viewDidLoad() override {
-        // The toolbar's search field comes from the plug-in, bound once as the screen loads.
-        bindAppKitBridge();
-        map_->setVisibleMapRect(platform::MKMapRectWorld);
-        map_->setShowsUserLocation(true);
-        userPosition_ = platform::NotificationCenter::defaultCenter().addObserver(
-            "QuovaLocationUpdate", nullptr,
-            [this](const platform::NotificationCenter::Notification& notification) {
-                const auto found = notification.userInfo.find("CLLocation");
-                if (found == notification.userInfo.end() || map_.isNull()) return;
-                const auto* fix = std::any_cast<platform::CLLocation>(&found->second);
-                if (fix == nullptr) return;
-                map_->updateUserLocation(*fix);
-                if (!openedOnUser_) {
-                    openedOnUser_ = true;
-                    map_->setRegion(
-                        platform::MKCoordinateRegionMakeWithDistance(fix->coordinate(), 20000, 20000));
-                }
-            });
-    }
-
-  private:
-    QPointer<platform::MKMapView> map_;
-    std::unique_ptr<platform::NotificationCenter::Token> userPosition_;
-    bool openedOnUser_ = false;
-};
+// Shows the user's position the location services accept on `map`, opening
+// on it at the first fix (until the map screen follows the user itself).
+std::unique_ptr<platform::NotificationCenter::Token> followUserPosition(QPointer<platform::MKMapView> map) {
+    map->setShowsUserLocation(true);
+    auto openedOnUser = std::make_shared<bool>(false);
+    return platform::NotificationCenter::defaultCenter().addObserver(
+        "QuovaLocationUpdate", nullptr,
+        [map, openedOnUser](const platform::NotificationCenter::Notification& notification) {
+            const auto found = notification.userInfo.find("CLLocation");
+            if (found == notification.userInfo.end() || map.isNull()) return;
+            const auto* fix = std::any_cast<platform::CLLocation>(&found->second);
+            if (fix == nullptr) return;
+            map->updateUserLocation(*fix);
+            if (!*openedOnUser) {
+                *openedOnUser = true;
+                map->setRegion(platform::MKCoordinateRegionMakeWithDistance(fix->coordinate(), 20000, 20000));
+            }
+        });
+}
 
 }  // namespace
 
 std::shared_ptr<platform::ViewController> makeMapScreen() {
-    return std::make_shared<MapScreen>();
+    // The map screen fills its own toolbar, plug-in binding and About screen;
+    // the composition adds what lies above it. No search controller exists
+    // yet, so that factory stays empty and the screen has no search.
+    mapscreen::MainViewController::Services services;
+    services.makePointList = []() -> std::shared_ptr<platform::ViewController> {
+        return std::make_shared<pointscreens::PointTableViewController>();
+    };
+    return std::make_shared<mapscreen::MainViewController>(std::move(services));
 }
 
 std::shared_ptr<platform::ViewController> currentMapScreen() {
     // The first window, in the application's window order, whose root is the map screen.
     for (platform::MainWindow* window : platform::MainWindow::windows()) {
-        if (auto root = std::dynamic_pointer_cast<MapScreen>(window->rootViewController())) return root;
+        if (auto root =
+                std::dynamic_pointer_cast<mapscreen::MainViewController>(window->rootViewController())) {
+            return root;
+        }
+    }
+    return nullptr;
+}
+
+std::unique_ptr<platform::NotificationCenter::Token> configureMainWindow(platform::MainWindow& window) {
+    const std::string name = platform::Bundle::main().infoString("CFBundleName").value_or("TervoloNG");
+    window.setWindowTitle(QString::fromStdString(name));
+    window.resize(1280, 800);
+    // The map opens on the whole world, then on the user at the first fix.
+    if (auto screen = std::dynamic_pointer_cast<mapscreen::MainViewController>(window.rootViewController())) {
+        if (platform::MKMapView* map = screen->mapView()) {
+            map->setVisibleMapRect(platform::MKMapRectWorld);
+            return followUserPosition(map);
+        }
     }
     return nullptr;
 }
@@ -137,10 +142,9 @@ int runProgram(int argc, char** argv) {
     };
     configuration.makeDelegate = [] { return std::make_shared<AppDelegate>(); };
     configuration.makeRootViewController = [] { return makeMapScreen(); };
-    configuration.configureWindow = [](platform::MainWindow& window) {
-        const std::string name = platform::Bundle::main().infoString("CFBundleName").value_or("TervoloNG");
-        window.setWindowTitle(QString::fromStdString(name));
-        window.resize(1024, 768);
+    std::unique_ptr<platform::NotificationCenter::Token> userPosition;
+    configuration.configureWindow = [&userPosition](platform::MainWindow& window) {
+        userPosition = configureMainWindow(window);
     };
     configuration.launchOptions = AppDelegate::launchOptions(line.links);
     // Records logged asynchronously before the end still reach the system log.

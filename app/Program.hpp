@@ -2,9 +2,12 @@
 
 #include <memory>
 
+#include "platform/dispatch/NotificationCenter.hpp"
+
 namespace platform {
+class MainWindow;
 class ViewController;
-}
+}  // namespace platform
 
 namespace tervolo::app {
 
@@ -21,6 +24,11 @@ std::shared_ptr<platform::ViewController> makeMapScreen();
 // The map screen now: the root of the first window that has it; none before
 // the window exists. Main thread.
 std::shared_ptr<platform::ViewController> currentMapScreen();
+
+// The window's title and size, and its map on the whole world, following the
+// user's position from the first fix while the answer lives. Main thread,
+// after the window has its root.
+std::unique_ptr<platform::NotificationCenter::Token> configureMainWindow(platform::MainWindow& window);
 
 // The ports the services wait for, filled with the program's own: where
 // positions come from, who uploads short links, where the secure-connection

@@ -100,6 +100,11 @@ QWidget* MKMapView::findSubview(const QString& className) const {
     return nullptr;
 }
 
+void MKMapView::setShowsScale(bool shows) {
+    showsScale_ = shows;
+    scale_->setVisible(shows);
+}
+
 void MKMapView::didAddSubview(QWidget*) {}
 void MKMapView::willRemoveSubview(QWidget*) {}
 
