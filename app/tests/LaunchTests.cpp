@@ -82,6 +82,8 @@ bool save(QWidget& window, const std::string& name) {
                     photographed = save(*shownWindow, "window-after-launch" + suffix + ".png");
                     if (scale == 1) {
                         QApplication::setPalette(darkPalette());
+                        // The palette reaches the widgets through posted events.
+                        QCoreApplication::processEvents();
                         photographed = save(*shownWindow, "window-after-launch-dark.png") && photographed;
                     }
                 }
