@@ -35,7 +35,10 @@ QApplication& application() {
     static int argc = 1;
     static char name[] = "tervolo_app_tests";
     static char* argv[] = {name, nullptr};
-    static auto* app = new QApplication(argc, argv);
+    // One application object for the whole binary, whichever test asks first.
+    static auto* app = QApplication::instance() != nullptr
+                           ? static_cast<QApplication*>(QCoreApplication::instance())
+                           : new QApplication(argc, argv);
     return *app;
 }
 
