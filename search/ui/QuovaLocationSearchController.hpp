@@ -126,12 +126,14 @@ class QuovaLocationSearchController : public platform::TextFieldDelegate,
     const std::optional<std::string>& lastReportedSearchString() const { return lastReportedSearchString_; }
     platform::CLGeocoder* iOSGeocoder() const { return iOSGeocoder_.get(); }
 
-  private:
-    explicit QuovaLocationSearchController(Dependencies dependencies);
+    // The completions of the two sources (main queue).
     void geoHandler(std::optional<std::vector<platform::CLPlacemark>> placemarks,
                     std::optional<platform::Error> error);
     void backendHandler(std::optional<std::vector<points::QuovaPlacemark>> placemarks, bool done,
                         std::optional<platform::Error> error);
+
+  private:
+    explicit QuovaLocationSearchController(Dependencies dependencies);
     void cancelPendingSearch();
     void queueSpinner(bool animating);
     std::optional<platform::CLLocationCoordinate2D> mapCenter() const;
