@@ -67,6 +67,9 @@ void SearchResultCell::configure(const points::QuovaPlacemark& placemark) {
     placemark_ = placemark;
     const std::string title =
         placemark.datasource.empty() ? placemark.title : placemark.title + " (" + placemark.datasource + ")";
+    for (QLabel* label : {titleLabel_.data(), addressLabel_.data(), distanceLabel_.data()}) {
+        if (label) label->setToolTip(QString());
+    }
     if (titleLabel_) titleLabel_->setText(QString::fromStdString(title));
     if (addressLabel_) addressLabel_->setText(QString::fromStdString(placemark.address));
 
@@ -100,7 +103,10 @@ void SearchResultCell::prepareForReuse() {
     platform::TableViewCell::prepareForReuse();
     QLLogInfo("prepareForReuse()");
     for (QLabel* label : {titleLabel_.data(), addressLabel_.data(), distanceLabel_.data()}) {
-        if (label) label->clear();
+        if (label) {
+            label->clear();
+            label->setToolTip(QString());
+        }
     }
     if (imageWrapperViewWidth_) imageWrapperViewWidth_->setConstant(kImageWrapperWidth);
 }
@@ -127,6 +133,16 @@ void SearchResultCell::layoutContent() {
         const QFontMetrics metrics(label->font());
         const int lineHeight = metrics.height();
         label->setGeometry(kMargin, y, textWidth, lineHeight);
+        // A text too long for the row ends in an ellipsis instead of being cut
+        // mid-letter at the image area; the whole text stays as the tooltip.
+        const QString full = label->toolTip().isEmpty() ? label->text() : label->toolTip();
+        if (metrics.horizontalAdvance(full) > textWidth && textWidth > 0) {
+            label->setToolTip(full);
+            label->setText(metrics.elidedText(full, Qt::ElideRight, textWidth));
+        } else if (!label->toolTip().isEmpty()) {
+            label->setText(full);
+            label->setToolTip(QString());
+        }
         y += lineHeight + 2;
     }
 }

@@ -58,6 +58,7 @@ void SearchControllerTest::SetUp() {
     table_ = new platform::TableView(window_.get());
     table_->setGeometry(20, 100, 600, 0);
     spinner_ = new platform::ActivityIndicator(platform::ActivityIndicator::Style::Medium, window_.get());
+    spinner_->move(590, 40);  // inside the field's right end, as the map screen places it
     height_->setOnChange([this] { table_->resize(table_->width(), static_cast<int>(height_->constant())); });
 }
 
