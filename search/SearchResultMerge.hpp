@@ -36,14 +36,27 @@ std::vector<points::QuovaPlacemark> ownPointResults(
 
 // The merged list: backend, then platform geocoder, then own points. With a
 // map centre the list is sorted by ascending distance from it (metres along
-// the ellipsoid), each distance computed once; the sort is stable and results
-// without a distance (an invalid coordinate) come last. Without a centre the
+// the ellipsoid): the order of the exact geodesic, which is only computed
+// for results the approximation below cannot tell apart, and at most once per
+// result. Equal distances keep the lists' order; results without a distance
+// (an invalid coordinate) come last. Without a centre the
 // order of the three lists stands.
 std::vector<points::QuovaPlacemark> mergeSearchResults(
     const std::vector<points::QuovaPlacemark>& fromBackend,
     const std::vector<points::QuovaPlacemark>& fromGeocoder,
     const std::vector<points::QuovaPlacemark>& ownPoints,
     std::optional<platform::CLLocationCoordinate2D> mapCenter);
+
+// Distance in metres between two positions on the WGS84 ellipsoid by the
+// Andoyer-Lambert formula: within kApproximateDistanceRelativeError of the
+// distance plus kApproximateDistanceAbsoluteError of the geodesic (checked
+// against it in the tests). NaN for an invalid position and for central
+// angles above kApproximateDistanceMaximumAngle (near the antipode), where
+// the formula is not accurate.
+inline constexpr double kApproximateDistanceRelativeError = 2e-5;
+inline constexpr double kApproximateDistanceAbsoluteError = 1.0;  // metres
+inline constexpr double kApproximateDistanceMaximumAngle = 2.5;   // radians
+double approximateDistance(platform::CLLocationCoordinate2D from, platform::CLLocationCoordinate2D to);
 
 // Sorts `results` in place by `distances` (same length; NaN counts as +inf),
 // stable. The floor the merge is measured against.
