@@ -3,6 +3,8 @@
 #include <QBuffer>
 #include <QImage>
 
+#include <algorithm>
+
 #include "SearchUITestSupport.hpp"
 #include "platform/dispatch/RunLoop.hpp"
 #include "search/ui/SearchThumbnailLoader.hpp"
@@ -166,6 +168,35 @@ TEST(ThumbnailMemoryCacheTest, EvictsTheLeastRecentlyUsedBeyondTheCostLimit) {
     cache.setObject("a", QImage(), 10);
     EXPECT_EQ(cache.totalCost(), 50);
     EXPECT_EQ(search::ThumbnailMemoryCache().totalCostLimit(), 32 * 1024 * 1024);
+}
+
+}  // namespace
+}  // namespace search_ui_test
+
+namespace search_ui_test {
+namespace {
+
+// Downloads end on the session's queue while the main thread keeps asking:
+// every hand-over must reach the main queue intact (run under TSan in CI).
+TEST_F(SearchThumbnailTest, ManyDownloadsAtOnceEachServeTheirWaitersOnce) {
+    const std::string png = pngBytes();
+    server_.setFallback(pngReply(png));
+    constexpr int kAddresses = 40;
+    constexpr int kWaiters = 5;
+    std::vector<int> served(kAddresses, 0);
+    for (int round = 0; round < kWaiters; ++round) {
+        for (int a = 0; a < kAddresses; ++a) {
+            loader_->loadPreviewImage(
+                place("P", 0, 0, "backend", server_.url("/img" + std::to_string(a) + ".png")),
+                [&served, a](const points::QuovaPlacemark&, std::optional<QImage> image) {
+                    if (image) ++served[static_cast<size_t>(a)];
+                });
+        }
+    }
+    ASSERT_TRUE(platform::RunLoop::runUntil(
+        [&] { return std::all_of(served.begin(), served.end(), [](int n) { return n == kWaiters; }); }, 30));
+    EXPECT_EQ(server_.requestCount(), static_cast<size_t>(kAddresses));
+    EXPECT_EQ(loader_->imageCache().count(), static_cast<size_t>(kAddresses));
 }
 
 }  // namespace
