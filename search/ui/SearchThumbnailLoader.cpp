@@ -13,9 +13,7 @@
 
 namespace tervolo::search {
 
-namespace {
-
-std::optional<QImage> decodeImage(const std::vector<uint8_t>& data) {
+std::optional<QImage> SearchThumbnailLoader::decodeThumbnail(const std::vector<uint8_t>& data) {
     if (data.empty() || data.size() > static_cast<size_t>(SearchThumbnailLoader::kMaximumImageBytes)) {
         return std::nullopt;
     }
@@ -31,8 +29,6 @@ std::optional<QImage> decodeImage(const std::vector<uint8_t>& data) {
     if (image.isNull()) return std::nullopt;
     return image;
 }
-
-}  // namespace
 
 std::shared_ptr<SearchThumbnailLoader> SearchThumbnailLoader::make() {
     return std::shared_ptr<SearchThumbnailLoader>(new SearchThumbnailLoader());
@@ -96,7 +92,7 @@ void SearchThumbnailLoader::finishDownload(const std::string& address, const poi
         found->second.clear();
     }
     std::optional<QImage> image;
-    if (data && !failed && !waiting.empty()) image = decodeImage(*data);
+    if (data && !failed && !waiting.empty()) image = decodeThumbnail(*data);
     if (!image) {
         QLLogInfo("download FAILED for image for place " + place.title);
         if (!waiting.empty()) waiting.front()(place, std::nullopt);

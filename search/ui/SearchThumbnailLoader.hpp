@@ -53,6 +53,9 @@ class SearchThumbnailLoader : public std::enable_shared_from_this<SearchThumbnai
     size_t waitingCount(const std::string& address) const;
     // Whether `address` may be downloaded: an http or https URL with a host.
     static bool isDownloadableAddress(const std::string& address);
+    // The image in downloaded `data` (any format Qt reads), decoded under the
+    // allocation limit; none for data over 2 MiB, empty or not an image.
+    static std::optional<QImage> decodeThumbnail(const std::vector<uint8_t>& data);
 
   private:
     SearchThumbnailLoader() = default;

@@ -5,6 +5,8 @@
 
 #include <algorithm>
 
+#include <zlib.h>
+
 #include "SearchUITestSupport.hpp"
 #include "platform/dispatch/RunLoop.hpp"
 #include "search/ui/SearchThumbnailLoader.hpp"
@@ -197,6 +199,71 @@ TEST_F(SearchThumbnailTest, ManyDownloadsAtOnceEachServeTheirWaitersOnce) {
         [&] { return std::all_of(served.begin(), served.end(), [](int n) { return n == kWaiters; }); }, 30));
     EXPECT_EQ(server_.requestCount(), static_cast<size_t>(kAddresses));
     EXPECT_EQ(loader_->imageCache().count(), static_cast<size_t>(kAddresses));
+}
+
+}  // namespace
+}  // namespace search_ui_test
+
+namespace search_ui_test {
+namespace {
+
+using search::SearchThumbnailLoader;
+
+// A PNG of `width` x `height` black RGB pixels, compressed row by row (a
+// picture of many pixels in few bytes).
+std::vector<uint8_t> blackPNG(uint32_t width, uint32_t height) {
+    auto be32 = [](std::vector<uint8_t>& out, uint32_t v) {
+        for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<uint8_t>(v >> shift));
+    };
+    auto chunk = [&](std::vector<uint8_t>& out, const char* type, const std::vector<uint8_t>& body) {
+        be32(out, static_cast<uint32_t>(body.size()));
+        std::vector<uint8_t> typed(type, type + 4);
+        typed.insert(typed.end(), body.begin(), body.end());
+        out.insert(out.end(), typed.begin(), typed.end());
+        be32(out, static_cast<uint32_t>(crc32(0, typed.data(), static_cast<uInt>(typed.size()))));
+    };
+    std::vector<uint8_t> header;
+    be32(header, width);
+    be32(header, height);
+    header.insert(header.end(), {8, 2, 0, 0, 0});
+    std::vector<uint8_t> compressed;
+    z_stream stream{};
+    deflateInit(&stream, 9);
+    std::vector<uint8_t> row(1 + 3 * static_cast<size_t>(width), 0);
+    std::vector<uint8_t> buffer(1 << 16);
+    for (uint32_t y = 0; y < height; ++y) {
+        stream.next_in = row.data();
+        stream.avail_in = static_cast<uInt>(row.size());
+        const int flush = y + 1 == height ? Z_FINISH : Z_NO_FLUSH;
+        do {
+            stream.next_out = buffer.data();
+            stream.avail_out = static_cast<uInt>(buffer.size());
+            deflate(&stream, flush);
+            compressed.insert(compressed.end(), buffer.data(),
+                              buffer.data() + (buffer.size() - stream.avail_out));
+        } while (stream.avail_out == 0);
+    }
+    deflateEnd(&stream);
+    std::vector<uint8_t> png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+    chunk(png, "IHDR", header);
+    chunk(png, "IDAT", compressed);
+    chunk(png, "IEND", {});
+    return png;
+}
+
+// A small file may announce a picture far larger than a thumbnail: it is
+// refused before its pixels are allocated.
+TEST(SearchThumbnailDecodeTest, APictureBeyondTheAllocationLimitIsRefused) {
+    ensureApplication();
+    const auto small = blackPNG(200, 150);
+    const auto image = SearchThumbnailLoader::decodeThumbnail(small);
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->size(), QSize(200, 150));
+    const auto large = blackPNG(4600, 4600);  // about 85 MB once decoded
+    ASSERT_LT(large.size(), static_cast<size_t>(SearchThumbnailLoader::kMaximumImageBytes));
+    EXPECT_FALSE(SearchThumbnailLoader::decodeThumbnail(large));
+    EXPECT_FALSE(SearchThumbnailLoader::decodeThumbnail({}));
+    EXPECT_FALSE(SearchThumbnailLoader::decodeThumbnail(std::vector<uint8_t>(100, 0x42)));
 }
 
 }  // namespace
