@@ -1,5 +1,4 @@
 #include <QApplication>
-#include <QMainWindow>
 
 #include <any>
 #include <cstdio>
@@ -12,11 +11,13 @@
 #include "location/QuovaLocationServices.hpp"
 #include "logging/QLLog.hpp"
 #include "logging/QLOSLogger.hpp"
+#include "mapscreen/MainViewController.hpp"
 #include "platform/dispatch/NotificationCenter.hpp"
 #include "platform/foundation/Bundle.hpp"
 #include "platform/location/qt/QtPositionSource.hpp"
 #include "platform/mapkit/qt/MKMapView.hpp"
 #include "platform/ui/ApplicationTermination.hpp"
+#include "platform/ui/MainWindow.hpp"
 #include "platform/ui/QtMainQueueExecutor.hpp"
 
 namespace {
@@ -61,15 +62,14 @@ int main(int argc, char** argv) {
     // Shared points get their short links from the backend.
     tervolo::backend::QuovaShorturlUploader::installInPointStore();
 
-    QMainWindow window;
+    platform::MainWindow window;
     const std::string name = platform::Bundle::main().infoString("CFBundleName").value_or("TervoloNG");
     window.setWindowTitle(QString::fromStdString(name));
-    window.resize(1024, 768);
-    // The map on the standard type until the map screen takes the window over; it opens on the
-    // whole world.
-    auto* map = new platform::MKMapView(&window);
-    map->setMapType(platform::MKMapType::Standard);
-    window.setCentralWidget(map);
+    window.resize(1280, 800);
+    // The map screen is the window's root for the whole run; its map opens on the whole world.
+    auto screen = std::make_shared<tervolo::mapscreen::MainViewController>();
+    window.setRootViewController(screen);
+    platform::MKMapView* map = screen->mapView();
     map->setVisibleMapRect(platform::MKMapRectWorld);
     // The location services run while the window is open, and the map shows the user's position
     // they accept, opening on it at the first fix (the map screen will take this over).

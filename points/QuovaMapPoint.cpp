@@ -130,13 +130,13 @@ std::string QuovaMapPoint::description() const {
     return text;
 }
 
-void QuovaMapPoint::save(QuovaMapPointStore& store) {
+platform::Result<std::string> QuovaMapPoint::save(QuovaMapPointStore& store) {
     lastSavedAt_ = platform::Date::now();
     lastSavedByAppVersion_ = quovaAppVersion();
-    savePreservingLastModification(store);
+    return savePreservingLastModification(store);
 }
 
-void QuovaMapPoint::savePreservingLastModification(QuovaMapPointStore& store) {
+platform::Result<std::string> QuovaMapPoint::savePreservingLastModification(QuovaMapPointStore& store) {
     ensureUUID();
 
     // Every save re-indexes the point, whether or not the write succeeds.
@@ -144,22 +144,26 @@ void QuovaMapPoint::savePreservingLastModification(QuovaMapPointStore& store) {
 
     const std::string path = documentDirectory() + *uuid_ + kFileExtension;
     std::string bytes;
-    bool encoded = false;
+    std::optional<platform::Result<std::string>> written;
     try {
         bytes = encodedFile();
-        encoded = true;
     } catch (const platform::EncodingError& error) {
         // Nothing is written, as before, but the failure is no longer silent:
         // the point in memory now differs from its file.
-        QLLogError("QuovaMapPoint: can't encode point (" + error.debugDescription() + " at " +
-                   recordfile::pathText(error.codingPath()) +
+        const std::string reason =
+            error.debugDescription() + " at " + recordfile::pathText(error.codingPath());
+        QLLogError("QuovaMapPoint: can't encode point (" + reason +
                    "), nothing written - self.description: " + description());
+        written = platform::Error{
+            recordfile::kRecordFileErrorDomain, recordfile::kRecordFileNotEncodable, reason, 0, {}};
     }
-    if (encoded && !recordfile::writeRecordFile(path, bytes)) {
-        QLLogInfo("Couldn't serialize point - self.description: " + description());
+    if (!written) {
+        written = recordfile::writeRecordFile(path, bytes);
+        if (!written->ok()) QLLogInfo("Couldn't serialize point - self.description: " + description());
     }
     store.setNeedsSync();
     store.didSavePoint(shared_from_this());
+    return std::move(*written);
 }
 
 }  // namespace tervolo::points

@@ -10,6 +10,7 @@
 #include <nlohmann/json_fwd.hpp>
 
 #include "platform/dispatch/Date.hpp"
+#include "platform/foundation/Result.hpp"
 #include "platform/location/CLLocation.hpp"
 #include "platform/location/CLLocationCoordinate2D.hpp"
 #include "platform/text/Color.hpp"
@@ -172,15 +173,19 @@ class QuovaMapPoint : public std::enable_shared_from_this<QuovaMapPoint> {
         const std::optional<std::string>& activityType);
 
     // Stamps lastSavedAt and lastSavedByAppVersion, then
-    // savePreservingLastModification(store).
-    void save(QuovaMapPointStore& store);
+    // savePreservingLastModification(store), whose answer it returns.
+    platform::Result<std::string> save(QuovaMapPointStore& store);
     // Gives the point an identifier, hands it to the search index of `store`
     // (the store that owns the point), writes its file atomically and sets the
-    // store's needs-sync flag. Failures
-    // are logged, never reported to the caller; a file over the loaders' cap
-    // (a note of more than a mebibyte) is refused, not written to be skipped
-    // at the next start.
-    void savePreservingLastModification(QuovaMapPointStore& store);
+    // store's needs-sync flag. Failures are logged; a file over the loaders'
+    // cap (a note of more than a mebibyte) is refused, not written to be
+    // skipped at the next start. Returns the path of the file written, or why
+    // nothing was written: a record-file error (recordfile::kRecordFileTooLarge,
+    // kRecordFileNotEncodable) or the file manager's write error (full disk,
+    // read-only volume, no permission, a points folder that is no folder).
+    // Callers that only log may ignore it; a screen holding the user's edit
+    // must not.
+    platform::Result<std::string> savePreservingLastModification(QuovaMapPointStore& store);
 
     // Points have identity; copies would silently fork the stored object.
     QuovaMapPoint(const QuovaMapPoint&) = delete;

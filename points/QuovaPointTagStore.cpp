@@ -96,9 +96,12 @@ const std::optional<std::vector<std::shared_ptr<QuovaPointTag>>>& QuovaPointTagS
 
 std::shared_ptr<QuovaPointTag> QuovaPointTagStore::tagWithTitle(const std::string& title) const {
     if (!tags_) return nullptr;
-    const std::string wanted = platform::text::lowercased(title);
+    // Canonically equivalent titles are one tag: a title typed precomposed
+    // ("Café") and one pasted decomposed ("Cafe\u0301") must not become two
+    // tags. Lower-casing only, no folding: "Straße" and "STRASSE" stay apart.
+    const std::string wanted = platform::text::nfc(platform::text::lowercased(title));
     for (const auto& tag : *tags_) {
-        if (platform::text::lowercased(tag->title()) == wanted) return tag;
+        if (platform::text::nfc(platform::text::lowercased(tag->title())) == wanted) return tag;
     }
     return nullptr;
 }

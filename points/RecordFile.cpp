@@ -184,12 +184,13 @@ std::string documentSubfolder(std::string_view name) {
     return folder + "/";
 }
 
-bool writeRecordFile(const std::string& filePath, std::string_view bytes) {
+platform::Result<std::string> writeRecordFile(const std::string& filePath, std::string_view bytes) {
     if (bytes.size() > kMaxFileBytes) {
-        QLLogError("Not saving " + filePath + ": it would be " + std::to_string(bytes.size()) +
-                   " bytes, more than the " + std::to_string(kMaxFileBytes) +
-                   " bytes a point or tag file may have to be read back");
-        return false;
+        const std::string reason = "it would be " + std::to_string(bytes.size()) + " bytes, more than the " +
+                                   std::to_string(kMaxFileBytes) +
+                                   " bytes a point or tag file may have to be read back";
+        QLLogError("Not saving " + filePath + ": " + reason);
+        return platform::Error{kRecordFileErrorDomain, kRecordFileTooLarge, reason, 0, {}};
     }
     struct stat entry {};
     const bool wasLink = ::lstat(filePath.c_str(), &entry) == 0 && S_ISLNK(entry.st_mode);
@@ -199,10 +200,10 @@ bool writeRecordFile(const std::string& filePath, std::string_view bytes) {
     if (auto error = platform::FileManager::defaultManager().writeFile(filePath, bytes,
                                                                        platform::WriteOptions::Atomic)) {
         QLLogError("Can't write " + filePath + ": " + error->description);
-        return false;
+        return *error;
     }
     if (wasLink) QLLogWarn("Replaced the symbolic link " + filePath + " with the saved file");
-    return true;
+    return filePath;
 }
 
 void removeAbandonedSaves(const std::string& folder) {

@@ -10,6 +10,7 @@
 
 #include "platform/coding/DecodingError.hpp"
 #include "platform/coding/EncodingError.hpp"
+#include "platform/foundation/Result.hpp"
 
 // Point and tag record files: one JSON document per record in a folder of the
 // documents folder. The text form is compact, members in the order the record
@@ -44,12 +45,23 @@ std::string pathText(const std::vector<std::string>& codingPath);
 // file of that name counts as present and is left alone.
 std::string documentSubfolder(std::string_view name);
 
+// Why a record was not written, beside the file errors of the file manager
+// (which keep their Cocoa codes and errno: a full disk is 640, a read-only
+// volume 642, no permission 513).
+inline constexpr const char* kRecordFileErrorDomain = "TervoloNG.RecordFile";
+// The file would be larger than kMaxFileBytes.
+inline constexpr int64_t kRecordFileTooLarge = 1;
+// A value of the record cannot be written as JSON (a non-finite number, text
+// that is not UTF-8).
+inline constexpr int64_t kRecordFileNotEncodable = 2;
+
 // Writes a record file atomically, replacing the entry of that name inside
 // its folder (a symbolic link there is replaced, never followed out of the
 // folder, and that is logged). Bytes over kMaxFileBytes are refused with a
-// logged error: the loader would skip such a file and the record would be gone
-// at the next start. Returns false when nothing was written.
-bool writeRecordFile(const std::string& filePath, std::string_view bytes);
+// logged error (kRecordFileTooLarge): the loader would skip such a file and
+// the record would be gone at the next start. Returns the path written, or
+// the error when nothing was written (every failure is logged as well).
+platform::Result<std::string> writeRecordFile(const std::string& filePath, std::string_view bytes);
 
 // Removes what interrupted saves left in a records folder (temporary files
 // of atomic writes older than a minute) and logs each one removed.

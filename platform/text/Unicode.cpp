@@ -238,6 +238,20 @@ std::string capitalizedFirstGrapheme(std::string_view text) {
     return toUTF8(out);
 }
 
+std::string firstGraphemeCluster(std::string_view text) {
+    if (text.empty()) return std::string();
+    // A single ASCII character followed by another ASCII character is a whole cluster (CR LF aside).
+    if (static_cast<unsigned char>(text[0]) < 0x80 && text[0] != '\r' &&
+        (text.size() == 1 || static_cast<unsigned char>(text[1]) < 0x80))
+        return std::string(text.substr(0, 1));
+    const std::u16string text16 = toUTF16(text);
+    UBreakIterator* iterator = graphemeIterator(text16);
+    ubrk_first(iterator);
+    int32_t end = ubrk_next(iterator);
+    if (end == UBRK_DONE) end = static_cast<int32_t>(text16.size());
+    return toUTF8(text16.substr(0, static_cast<size_t>(end)));
+}
+
 bool containsCaseInsensitive(std::string_view haystack, std::string_view needle) {
     if (needle.empty()) return true;
     if (isASCII(haystack) && isASCII(needle)) {

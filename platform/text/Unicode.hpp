@@ -32,6 +32,10 @@ std::string uppercased(std::string_view text);
 // "élan" gives "Élan", "e\u0301lan" gives "E\u0301lan", "ßa" gives "SSa".
 std::string capitalizedFirstGrapheme(std::string_view text);
 
+// The first extended grapheme cluster of the text, as it stands ("e\u0301x"
+// gives "e\u0301", "🇫🇮a" gives "🇫🇮"); empty for the empty text.
+std::string firstGraphemeCluster(std::string_view text);
+
 // Case-insensitive, diacritic-sensitive containment under canonical
 // equivalence: both texts are compared in NFC after full case folding, and a
 // match must not end inside a grapheme cluster. "Barstraße 5" contains "bar"

@@ -30,6 +30,13 @@ void BarButtonItem::setTitle(std::string title) {
     observers_.notify();
 }
 
+void BarButtonItem::setAccessibilityLabel(std::string label) {
+    PLATFORM_UI_ASSERT_MAIN_THREAD();
+    if (label == accessibilityLabel_) return;
+    accessibilityLabel_ = std::move(label);
+    observers_.notify();
+}
+
 void BarButtonItem::setImage(QIcon image) {
     PLATFORM_UI_ASSERT_MAIN_THREAD();
     image_ = std::move(image);

@@ -40,6 +40,9 @@ class BarButtonItem {
     // The target-action pair as one callable.
     void setAction(std::function<void()> action);
     QWidget* customView() const { return customView_.data(); }
+    // What assistive technologies read for the button; empty: its title.
+    const std::string& accessibilityLabel() const { return accessibilityLabel_; }
+    void setAccessibilityLabel(std::string label);
 
     // What a click does: runs the action when the item is enabled.
     void trigger();
@@ -56,6 +59,7 @@ class BarButtonItem {
 
   private:
     std::string title_;
+    std::string accessibilityLabel_;
     QIcon image_;
     Style style_ = Style::plain;
     bool enabled_ = true;

@@ -3,6 +3,7 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPainter>
 #include <QPainterPath>
 #include <QToolButton>
@@ -152,6 +153,8 @@ QWidget* NavigationBar::makeButton(const std::shared_ptr<BarButtonItem>& item, c
     button->setAutoRaise(true);
     button->setCursor(Qt::PointingHandCursor);
     button->setText(QString::fromStdString(item->title()));
+    if (!item->accessibilityLabel().empty())
+        button->setAccessibleName(QString::fromStdString(item->accessibilityLabel()));
     if (!item->image().isNull()) {
         button->setIcon(item->image());
         button->setToolButtonStyle(item->title().empty() ? Qt::ToolButtonIconOnly
@@ -261,6 +264,16 @@ void NavigationBar::rebuild() {
     grid->setColumnMinimumWidth(2, side);
     grid->setColumnStretch(0, 1);
     grid->setColumnStretch(2, 1);
+    int height = kDefaultHeight;
+    if (top && top->searchController() && top->searchController()->searchBar()) {
+        QLineEdit* field = top->searchController()->searchBar();
+        markForeign(field);
+        grid->setRowMinimumHeight(0, kDefaultHeight);
+        grid->addWidget(field, 1, 0, 1, 3);
+        field->show();
+        height += field->sizeHint().height() + kSideMargin;
+    }
+    setFixedHeight(height);
     content_->show();
     update();
     rebuilding_ = false;

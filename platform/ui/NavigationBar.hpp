@@ -22,7 +22,8 @@ namespace platform {
 // title view centred, and its right buttons. It watches the items it shows
 // and redraws on every change. Appearance values are stored and drawn
 // plainly (background colour, title font and colour; large titles are a
-// larger title font in the same height). Main thread only; sizes in points.
+// larger title font in the same height). A top item's search field shows in a
+// second row, which makes the bar taller. Main thread only; sizes in points.
 class NavigationBar : public QWidget {
   public:
     // The platform's bar height, which screens use for their own layout.

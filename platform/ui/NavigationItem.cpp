@@ -24,6 +24,15 @@ void NavigationItem::setTitleView(QWidget* view) {
     if (old && old != view && old->parentWidget() == nullptr) delete old.data();
 }
 
+void NavigationItem::setSearchController(std::shared_ptr<SearchController> controller) {
+    PLATFORM_UI_ASSERT_MAIN_THREAD();
+    if (controller == searchController_) return;
+    // The old controller lives until the bar has let go of its field.
+    std::shared_ptr<SearchController> old = std::move(searchController_);
+    searchController_ = std::move(controller);
+    observers_.notify();
+}
+
 void NavigationItem::setLeftBarButtonItems(std::vector<std::shared_ptr<BarButtonItem>> items) {
     PLATFORM_UI_ASSERT_MAIN_THREAD();
     left_ = std::move(items);

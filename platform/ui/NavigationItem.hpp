@@ -9,6 +9,7 @@
 
 #include "platform/ui/BarButtonItem.hpp"
 #include "platform/ui/NavigationObservers.hpp"
+#include "platform/ui/SearchController.hpp"
 
 namespace platform {
 
@@ -54,6 +55,14 @@ class NavigationItem {
     std::shared_ptr<BarButtonItem> backBarButtonItem() const { return back_; }
     void setBackBarButtonItem(std::shared_ptr<BarButtonItem> item);
 
+    // A search field the bar shows under the title row while this item is on
+    // top; replacing it lets the bar drop the old field before it goes.
+    std::shared_ptr<SearchController> searchController() const { return searchController_; }
+    void setSearchController(std::shared_ptr<SearchController> controller);
+    // Kept for callers: the field stays in the bar while the content scrolls.
+    bool hidesSearchBarWhenScrolling() const { return hidesSearchBarWhenScrolling_; }
+    void setHidesSearchBarWhenScrolling(bool hides) { hidesSearchBarWhenScrolling_ = hides; }
+
     LargeTitleDisplayMode largeTitleDisplayMode() const { return largeTitleDisplayMode_; }
     void setLargeTitleDisplayMode(LargeTitleDisplayMode mode);
 
@@ -70,6 +79,8 @@ class NavigationItem {
     bool hidesBackButton_ = false;
     std::shared_ptr<BarButtonItem> back_;
     LargeTitleDisplayMode largeTitleDisplayMode_ = LargeTitleDisplayMode::automatic;
+    std::shared_ptr<SearchController> searchController_;
+    bool hidesSearchBarWhenScrolling_ = true;
     NavigationObservers observers_;
 };
 

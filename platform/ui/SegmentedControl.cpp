@@ -13,7 +13,10 @@
 namespace platform {
 
 SegmentedControl::SegmentedControl(const QStringList& titles, QWidget* parent)
-    : QWidget(parent), titles_(titles), enabled_(static_cast<size_t>(titles.size()), true) {
+    : QWidget(parent),
+      titles_(titles),
+      images_(static_cast<size_t>(titles.size())),
+      enabled_(static_cast<size_t>(titles.size()), true) {
     setFocusPolicy(Qt::StrongFocus);
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
 }
@@ -29,10 +32,22 @@ void SegmentedControl::setTitleForSegment(int index, const QString& title) {
     update();
 }
 
+void SegmentedControl::setImageForSegment(int index, const NamedImage& image) {
+    if (index < 0 || index >= numberOfSegments()) return;
+    images_[static_cast<size_t>(index)] = image;
+    update();
+}
+
+NamedImage SegmentedControl::imageForSegment(int index) const {
+    if (index < 0 || index >= numberOfSegments()) return NamedImage();
+    return images_[static_cast<size_t>(index)];
+}
+
 void SegmentedControl::insertSegment(int index, const QString& title) {
     index = std::clamp(index, 0, numberOfSegments());
     titles_.insert(index, title);
     enabled_.insert(enabled_.begin() + index, true);
+    images_.insert(images_.begin() + index, NamedImage());
     if (selected_ >= index) ++selected_;
     updateGeometry();
     update();
@@ -41,6 +56,7 @@ void SegmentedControl::insertSegment(int index, const QString& title) {
 void SegmentedControl::removeAllSegments() {
     titles_.clear();
     enabled_.clear();
+    images_.clear();
     selected_ = kNoSegment;
     updateGeometry();
     update();
@@ -125,6 +141,16 @@ void SegmentedControl::paintEvent(QPaintEvent*) {
         QColor text = i == selected_ ? palette().color(QPalette::HighlightedText) : tint;
         if (!isSegmentEnabled(i)) text.setAlphaF(0.35f);
         painter.setPen(text);
+        if (const NamedImage& image = images_[static_cast<size_t>(i)]; !image.isNull()) {
+            // Drawn at the device's pixel ratio, a little shorter than the text line, so it stays sharp.
+            const double side = std::min(segment.height() - 8, QFontMetricsF(font()).height() * 1.1);
+            const double ratio = devicePixelRatioF();
+            QImage drawn = image.render(QSize(qRound(side * ratio), qRound(side * ratio)), text);
+            drawn.setDevicePixelRatio(ratio);
+            painter.drawImage(
+                QRectF(segment.center().x() - side / 2, segment.center().y() - side / 2, side, side), drawn);
+            continue;
+        }
         painter.drawText(segment.adjusted(4, 0, -4, 0), Qt::AlignCenter,
                          QFontMetrics(font()).elidedText(titles_[i], Qt::ElideRight,
                                                          static_cast<int>(segment.width()) - 8));

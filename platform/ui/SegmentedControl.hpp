@@ -3,6 +3,10 @@
 #include <QStringList>
 #include <QWidget>
 
+#include <vector>
+
+#include "platform/ui/ImageView.hpp"
+
 namespace platform {
 
 // A row of equal-width segments of which at most one is selected. valueChanged is emitted when the
@@ -19,6 +23,9 @@ class SegmentedControl : public QWidget {
     int numberOfSegments() const { return static_cast<int>(titles_.size()); }
     QString titleForSegment(int index) const;
     void setTitleForSegment(int index, const QString& title);
+    // A segment with an image shows it (tinted like a title) in place of its title.
+    void setImageForSegment(int index, const NamedImage& image);
+    NamedImage imageForSegment(int index) const;
     void insertSegment(int index, const QString& title);
     void removeAllSegments();
     int selectedSegmentIndex() const { return selected_; }
@@ -43,6 +50,7 @@ class SegmentedControl : public QWidget {
     void userSelect(int index);
 
     QStringList titles_;
+    std::vector<NamedImage> images_;  // one per segment; null: the title shows
     std::vector<bool> enabled_;
     int selected_ = kNoSegment;
 };

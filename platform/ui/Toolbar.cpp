@@ -3,6 +3,8 @@
 #include <QHBoxLayout>
 #include <QWidget>
 
+#include <algorithm>
+
 #include "platform/ui/ViewControllerMainThread.hpp"
 
 namespace platform {
@@ -88,6 +90,80 @@ QAction* Toolbar::item(const std::string& identifier) const {
         if (action->property(kIdentifierProperty).toString() == wanted) return action;
     }
     return nullptr;
+}
+
+std::string Toolbar::identifierOf(const QAction* item) {
+    if (item == nullptr) return {};
+    return item->property(kIdentifierProperty).toString().toStdString();
+}
+
+void Toolbar::setDelegate(std::weak_ptr<ToolbarDelegate> delegate) {
+    PLATFORM_UI_ASSERT_MAIN_THREAD();
+    delegate_ = std::move(delegate);
+    reloadItems();
+    reloadOnShow_ = !isVisible() && !delegate_.expired();
+}
+
+void Toolbar::showEvent(QShowEvent* event) {
+    QToolBar::showEvent(event);
+    if (reloadOnShow_) {
+        reloadOnShow_ = false;
+        reloadItems();
+    }
+}
+
+void Toolbar::reloadItems() {
+    PLATFORM_UI_ASSERT_MAIN_THREAD();
+    auto delegate = delegate_.lock();
+    if (!delegate) return;
+    removeAllItems();
+    // The list calls come first: a delegate may set the centred item in them.
+    const std::vector<std::string> defaults = delegate->toolbarDefaultItemIdentifiers(*this);
+    allowed_ = delegate->toolbarAllowedItemIdentifiers(*this);
+    const std::string centred = centeredItemIdentifier_;
+    for (const std::string& identifier : defaults) {
+        if (identifier == kFlexibleSpaceIdentifier) {
+            addFlexibleSpace();
+            continue;
+        }
+        if (std::find(allowed_.begin(), allowed_.end(), identifier) == allowed_.end()) continue;
+        if (identifier == centred) continue;  // placed below, in the middle
+        if (QAction* made = delegate->toolbar(*this, identifier, true)) addItem(identifier, made);
+    }
+    if (!centred.empty()) {
+        if (QAction* made = delegate->toolbar(*this, centred, true)) placeCenteredItem(made, centred);
+    }
+}
+
+void Toolbar::placeCenteredItem(QAction* made, const std::string& identifier) {
+    if (made->parent() == nullptr) made->setParent(this);
+    made->setProperty(kIdentifierProperty, QString::fromStdString(identifier));
+    const QList<QAction*> current = actions();
+    auto firstSpace = std::find_if(current.begin(), current.end(), [](const QAction* action) {
+        return identifierOf(action) == kFlexibleSpaceIdentifier;
+    });
+    if (firstSpace == current.end()) {
+        addFlexibleSpace();
+        addAction(made);
+        addFlexibleSpace();
+        return;
+    }
+    QAction* before = (firstSpace + 1) == current.end() ? nullptr : *(firstSpace + 1);
+    insertAction(before, made);
+    auto* spacer = new QWidget(this);
+    spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    QAction* space = insertWidget(before, spacer);
+    space->setProperty(kIdentifierProperty, QString(kFlexibleSpaceIdentifier));
+}
+
+void Toolbar::removeAllItems() {
+    const QList<QAction*> current = actions();
+    for (QAction* action : current) {
+        removeAction(action);
+        // Items the toolbar took (its own spaces and slot, the delegate's
+        // items) go with it; actions owned elsewhere stay with their owner.
+        if (action->parent() == this) delete action;
+    }
 }
 
 std::vector<std::string> Toolbar::itemIdentifiers() const {

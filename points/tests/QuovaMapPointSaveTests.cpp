@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <limits>
 
 #include <gmock/gmock.h>
@@ -17,6 +18,7 @@
 #include "platform/foundation/FileManager.hpp"
 #include "points/QuovaMapPoint.hpp"
 #include "points/QuovaMapPointStore.hpp"
+#include "points/RecordFile.hpp"
 #include "points/tests/PointsTestSupport.hpp"
 #include "testsupport/FakeSearchIndex.hpp"
 
@@ -205,6 +207,48 @@ TEST_F(QuovaMapPointSaveTest, PointThatCannotBeEncodedIsNotWrittenAndSaysSo) {
                 ElementsAre(HasSubstr("can't encode point (number is not finite at alarmCircleDiameter)")));
     EXPECT_TRUE(QuovaMapPointStore::shared().needsSync());
     EXPECT_EQ(FakeSearchIndex::current()->requests().size(), 2u);
+}
+
+// The save tells its caller whether the file was written and, when not, why:
+// a screen that holds the user's edit keeps it open on a failure.
+TEST_F(QuovaMapPointSaveTest, SaveTellsItsCallerWhetherTheFileWasWritten) {
+    struct Case {
+        const char* name;
+        std::function<void(QuovaMapPoint&)> prepare;
+        std::string domain;  // empty: written
+        int64_t code;
+    };
+    const Case cases[] = {
+        {"a plain point", [](QuovaMapPoint&) {}, "", 0},
+        {"a 1.1 MB note", [](QuovaMapPoint& p) { p.setSubtitle(std::string(1100 * 1000, 'n')); },
+         recordfile::kRecordFileErrorDomain, recordfile::kRecordFileTooLarge},
+        {"an infinite radius",
+         [](QuovaMapPoint& p) { p.setAlarmCircleDiameter(std::numeric_limits<double>::infinity()); },
+         recordfile::kRecordFileErrorDomain, recordfile::kRecordFileNotEncodable},
+        {"a points folder that is a plain file",
+         [this](QuovaMapPoint&) {
+             std::filesystem::remove_all(pointsFolder());
+             writeText(documents() + "/points", "");
+         },
+         platform::Error::kCocoaDomain, platform::Error::kFileNoSuchFile},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.name);
+        auto point = harbour();
+        test.prepare(*point);
+        const auto written = point->save(QuovaMapPointStore::shared());
+        if (test.domain.empty()) {
+            ASSERT_TRUE(written.ok());
+            EXPECT_EQ(written.value(), pointsFolder() + *point->uuid() + ".QuovaMapPoint");
+            EXPECT_TRUE(std::filesystem::exists(written.value()));
+            continue;
+        }
+        ASSERT_FALSE(written.ok());
+        EXPECT_EQ(written.error().domain, test.domain);
+        EXPECT_EQ(written.error().code, test.code);
+        EXPECT_FALSE(written.error().description.empty());
+        EXPECT_FALSE(std::filesystem::exists(pointsFolder() + *point->uuid() + ".QuovaMapPoint"));
+    }
 }
 
 // --- a process killed in the middle of a save ------------------------------

@@ -193,6 +193,30 @@ TEST_F(QuovaPointTagStoreTest, TagWithTitleIgnoresCaseUnderFullCaseMapping) {
     EXPECT_EQ(store.tagWithTitle("σας"), sigma);
 }
 
+TEST_F(QuovaPointTagStoreTest, TagWithTitleTreatsCanonicallyEquivalentTitlesAsOneTag) {
+    auto& store = startUp();
+    struct Case {
+        const char* stored;
+        const char* asked;
+        bool found;
+    };
+    const std::vector<Case> cases = {
+        {"Caf\u00E9", "Cafe\u0301", true},                     // precomposed stored, decomposed asked
+        {"Cafe\u0301", "Caf\u00E9", true},                     // and the other way round
+        {"Cafe\u0301", "CAF\u00C9", true},                     // upper-case precomposed
+        {"a\u030Angstro\u0308m", "\u00C5NGSTR\u00D6M", true},  // decomposed lower, precomposed upper
+        {"Stra\u00DFe", "STRASSE", false},                     // lower-casing, not folding
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.stored) + " / " + c.asked);
+        auto tag = QuovaPointTag::make(c.stored);
+        tag->setColorString("0,0,0");
+        store.addTag(tag);
+        EXPECT_EQ(store.tagWithTitle(c.asked), c.found ? tag : nullptr);
+        store.deleteTag(tag);
+    }
+}
+
 TEST_F(QuovaPointTagStoreTest, AddingWithoutColourStoresTheHexFormOfAPaletteEntry) {
     auto& store = QuovaPointTagStore::shared();
     // Random bytes that pick the first entry, then the last.

@@ -22,7 +22,11 @@ struct Line {
 std::vector<Line> wrap(const QFont& font, const QString& text, double width) {
     std::vector<Line> lines;
     if (text.isEmpty()) return lines;
-    QTextLayout layout(text, font);
+    // A line feed in the text is a forced break (Qt's text layout breaks only at
+    // the line separator); one character for one keeps the indices into `text`.
+    QString laidOut = text;
+    laidOut.replace(QLatin1Char('\n'), QChar::LineSeparator);
+    QTextLayout layout(laidOut, font);
     QTextOption option;
     option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     layout.setTextOption(option);

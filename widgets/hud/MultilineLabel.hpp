@@ -9,12 +9,11 @@
 namespace tervolo::widgets::hud {
 
 // A label of up to numberOfLines lines (0: as many as the height takes) with the platform label's
-// fitting rules, for the HUD's subtitle and text panels: words wrap at the width; with
-// adjustsFontSizeToFitWidth the font shrinks (down to minimumScaleFactor of its size; 0 means the
-// full size is already the smallest, as on the platform) until the text fits the lines and the
-// height; what still does not fit is cut, the last line ending in "…". The lines are centred
-// vertically and aligned horizontally by `alignment`. Measures with Qt's text layout, like
-// platform::textSize. Main thread only.
+// fitting rules, for the HUD's subtitle and text panels: words wrap at the width, a line feed always breaks;
+// with adjustsFontSizeToFitWidth the font shrinks (down to minimumScaleFactor of its size; 0 means the full
+// size is already the smallest, as on the platform) until the text fits the lines and the height; what still
+// does not fit is cut, the last line ending in "…". The lines are centred vertically and aligned horizontally
+// by `alignment`. Measures with Qt's text layout, like platform::textSize. Main thread only.
 class MultilineLabel : public QWidget {
     Q_OBJECT
 

@@ -154,9 +154,12 @@ class PopupController : public platform::ViewControllerTransitioningDelegate,
     // The focused text input inside `view`, or null.
     static QWidget* currentTextInput(QWidget* view);
 
-  private:
+  protected:
+    // For subclasses: construct, then setup() before any other call.
     PopupController();
     void setup();
+
+  private:
     void setupObservers();
     void destroyObservers();
     void setupObservers(const std::shared_ptr<platform::ViewController>& viewController);

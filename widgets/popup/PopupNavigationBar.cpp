@@ -4,7 +4,19 @@
 
 namespace tervolo::widgets::popup {
 
-PopupNavigationBar::PopupNavigationBar(QWidget* parent) : platform::NavigationBar(parent) {}
+PopupNavigationBar::Appearance& PopupNavigationBar::appearance() {
+    // Never destroyed: a bar made during exit still finds it.
+    static auto* shared = new Appearance();
+    return *shared;
+}
+
+PopupNavigationBar::PopupNavigationBar(QWidget* parent) : platform::NavigationBar(parent) {
+    const Appearance& look = appearance();
+    if (look.titleTextAttributes.font || look.titleTextAttributes.foregroundColor)
+        setTitleTextAttributes(look.titleTextAttributes);
+    // The bar's button items are its children and take its font.
+    if (look.barButtonItemFont) setFont(*look.barButtonItemFont);
+}
 
 bool PopupNavigationBar::startsDrag(const QWidget* view) const {
     // The plain bar lays its items out on one content widget of its own; the

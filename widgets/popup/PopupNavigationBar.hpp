@@ -1,6 +1,9 @@
 #pragma once
 
+#include <QFont>
 #include <QPointF>
+
+#include <optional>
 
 #include <memory>
 
@@ -21,6 +24,17 @@ namespace tervolo::widgets::popup {
 // synthetic touches. Main thread only.
 class PopupNavigationBar : public platform::NavigationBar {
   public:
+    // The look every popup bar made from then on takes (a process-wide
+    // setting, as an appearance proxy is): the bar style (0 default), the
+    // title's font and colour, and the font of the bar's button items. Bars
+    // already made keep theirs. Main thread only.
+    struct Appearance {
+        int barStyle = 0;
+        TitleTextAttributes titleTextAttributes;
+        std::optional<QFont> barButtonItemFont;
+    };
+    static Appearance& appearance();
+
     explicit PopupNavigationBar(QWidget* parent = nullptr);
 
     bool isDraggable() const { return draggable_; }

@@ -264,7 +264,10 @@ void TagView::paintEvent(QPaintEvent*) {
         shown = painter.fontMetrics().elidedText(shown, elideMode(titleLineBreakMode_),
                                                  static_cast<int>(std::floor(textRect.width())));
     }
-    painter.drawText(textRect, Qt::AlignCenter | Qt::TextSingleLine, shown);
+    // The insets come from the font's point size, less than its line height:
+    // centred in them, the glyphs reach past them and must not be cut there
+    // (the chip's own shape clips what lies outside it).
+    painter.drawText(textRect, Qt::AlignCenter | Qt::TextSingleLine | Qt::TextDontClip, shown);
 }
 
 }  // namespace tervolo::widgets::taglist

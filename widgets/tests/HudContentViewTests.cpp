@@ -249,6 +249,18 @@ TEST_F(HudTest, TextsShrinkOrAreCutToTheirLines) {
     }
 }
 
+// A line feed breaks the line wherever the width would allow more; with one line left the rest
+// joins the last line, cut at the width.
+TEST_F(HudTest, ALineFeedBreaksTheLine) {
+    hud::MultilineLabel label;
+    label.resize(400, 200);
+    label.setNumberOfLines(0);
+    label.setText(QStringLiteral("First line\nSecond line"));
+    EXPECT_EQ(label.shownLines(), (QStringList{QStringLiteral("First line"), QStringLiteral("Second line")}));
+    label.setNumberOfLines(1);
+    EXPECT_EQ(label.shownLines(), QStringList{QStringLiteral("First line Second line")});
+}
+
 // The kit's pictures are built in; an unknown name is the empty picture, never a failure.
 TEST_F(HudTest, TheKitsPicturesAreFoundByNameAndUnknownOnesAreEmpty) {
     struct Case {

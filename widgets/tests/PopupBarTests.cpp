@@ -168,3 +168,22 @@ TEST_F(PopupBarTest, MouseDragOnTitleReachesDelegate) {
     EXPECT_EQ(delegate->moved, (std::vector<double>{40}));
     EXPECT_EQ(delegate->ended, (std::vector<double>{70}));
 }
+
+// The process-wide look reaches bars made after it was set; earlier bars keep theirs.
+TEST_F(PopupBarTest, AppearanceReachesBarsMadeLater) {
+    auto& look = PopupNavigationBar::appearance();
+    const auto saved = look;
+    PopupNavigationBar before;
+    QFont light = before.font();
+    light.setPixelSize(16);
+    light.setWeight(QFont::Light);
+    look.titleTextAttributes.font = light;
+    look.titleTextAttributes.foregroundColor = QColor(Qt::black);
+    look.barButtonItemFont = light;
+    PopupNavigationBar after;
+    EXPECT_EQ(after.titleTextAttributes().font, light);
+    EXPECT_EQ(after.titleTextAttributes().foregroundColor, QColor(Qt::black));
+    EXPECT_EQ(after.font().pixelSize(), 16);
+    EXPECT_FALSE(before.titleTextAttributes().font.has_value());
+    look = saved;
+}

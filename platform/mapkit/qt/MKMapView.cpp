@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QPainter>
+#include <QThreadPool>
 
 #include <algorithm>
 #include <cmath>
@@ -29,12 +30,19 @@ QString unqualified(const char* className) {
     return colon < 0 ? name : name.mid(colon + 1);
 }
 
+// Map views alive (main thread only). The drawing pool outlives every view, but
+// its jobs paint with Qt's GUI state: once the last view goes, none may still
+// run, or a QApplication destroyed next (the end of a run, or of a test) pulls
+// that state from under them.
+int liveMapViews = 0;
+
 }  // namespace
 
 // ---- Construction
 
 MKMapView::MKMapView(QWidget* parent)
     : QWidget(parent), cells_(&CellCache::shared()), pool_(&CellCache::drawingPool()) {
+    ++liveMapViews;
     setMouseTracking(true);
     setFocusPolicy(Qt::StrongFocus);
     setAttribute(Qt::WA_OpaquePaintEvent);
@@ -81,6 +89,7 @@ MKMapView::~MKMapView() {
     ++inertiaToken_;
     ++wheelToken_;
     ++press_.longPressToken;
+    if (--liveMapViews == 0) pool_->waitForDone();
 }
 
 QWidget* MKMapView::findSubview(const QString& className) const {
@@ -89,6 +98,11 @@ QWidget* MKMapView::findSubview(const QString& className) const {
         if (widget != nullptr && unqualified(widget->metaObject()->className()) == className) return widget;
     }
     return nullptr;
+}
+
+void MKMapView::setShowsScale(bool shows) {
+    showsScale_ = shows;
+    scale_->setVisible(shows);
 }
 
 void MKMapView::didAddSubview(QWidget*) {}

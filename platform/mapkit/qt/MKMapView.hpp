@@ -48,6 +48,11 @@ class MKMapView : public QWidget, public MKMapViewModel {
     virtual void didAddSubview(QWidget* subview);
     virtual void willRemoveSubview(QWidget* subview);
 
+    // Whether the map shows its own scale ("MKScaleView"); on by default. A screen with a scale
+    // bar of its own turns it off.
+    bool showsScale() const { return showsScale_; }
+    void setShowsScale(bool shows);
+
     // ---- Recognisers of the map itself
     struct LongPressRecognizer {
         double minimumPressDuration = 0.5;  // seconds
@@ -206,6 +211,7 @@ class MKMapView : public QWidget, public MKMapViewModel {
 
     MKCompassView* compass_ = nullptr;
     MKScaleView* scale_ = nullptr;
+    bool showsScale_ = true;
     MKAppleLogoImageView* logo_ = nullptr;
     MKAttributionLabel* legal_ = nullptr;
     MKCalloutView* callout_ = nullptr;

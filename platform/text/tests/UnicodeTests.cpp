@@ -31,6 +31,20 @@ TEST(Unicode, FirstGraphemeCapitalised) {
     for (const auto& [text, expected] : rows) EXPECT_EQ(capitalizedFirstGrapheme(text), expected) << text;
 }
 
+TEST(Unicode, FirstGraphemeCluster) {
+    const std::pair<const char*, const char*> rows[] = {
+        {"apple", "a"},
+        {"e\u0301lan", "e\u0301"},
+        {"👍🏽x", "👍🏽"},
+        {"🇫🇮a", "🇫🇮"},
+        {"\r\nx", "\r\n"},
+        {"x", "x"},
+        {"", ""},
+        {"東京", "東"},
+    };
+    for (const auto& [text, expected] : rows) EXPECT_EQ(firstGraphemeCluster(text), expected) << text;
+}
+
 TEST(Unicode, CanonicalEquivalenceAndCodePointOrder) {
     EXPECT_EQ(nfc("Cafe\u0301"), "Café");
     EXPECT_TRUE(canonicallyEqual("Cafe\u0301", "Café"));
@@ -144,8 +158,10 @@ TEST(Unicode, NextCodePointReadsWellFormedSequencesAndRefusesTheRest) {
         {"\xF0\x8F\xBF\xBF", 0xFFFD, 1, false},  // overlong
         {"\xF4\x90\x80\x80", 0xFFFD, 1, false},  // beyond U+10FFFF
         {"\xF5\x80\x80\x80", 0xFFFD, 1, false},
-        {"\xE2\x80", 0xFFFD, 1, false},   // truncated at the end
-        {"\xE2\x80" "A", 0xFFFD, 1, false},  // interrupted
+        {"\xE2\x80", 0xFFFD, 1, false},  // truncated at the end
+        {"\xE2\x80"
+         "A",
+         0xFFFD, 1, false},  // interrupted
         {"\xFF", 0xFFFD, 1, false},
     };
     for (const auto& c : cases) {

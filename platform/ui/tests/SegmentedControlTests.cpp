@@ -66,3 +66,34 @@ TEST_F(SegmentsAndSliderTest, SliderMapsDoublesAndReportsUserMovesOnly) {
     slider.setRange(5, 2);  // reversed: a single value
     EXPECT_EQ(slider.value(), 5);
 }
+
+TEST_F(SegmentsAndSliderTest, SegmentImagesShowInPlaceOfTitlesAndMoveWithTheirSegment) {
+    platform::SegmentedControl control({QStringLiteral("A-Z"), QString(), QString()});
+    control.resize(240, 28);
+    control.setImageForSegment(1, platform::NamedImage::named(QStringLiteral("ruler")));
+    control.setImageForSegment(2, platform::NamedImage::named(QStringLiteral("clock")));
+    control.setImageForSegment(7, platform::NamedImage::named(QStringLiteral("clock")));  // ignored
+    EXPECT_TRUE(control.imageForSegment(0).isNull());
+    EXPECT_FALSE(control.imageForSegment(1).isNull());
+    EXPECT_TRUE(control.imageForSegment(7).isNull());
+    control.setSelectedSegmentIndex(1);
+    // Something is drawn in the image segments although they have no title.
+    const QImage image = widgetkit_test::render(control);
+    const auto inked = [&](int segment) {
+        const QRect area = control.segmentRect(segment).toRect().adjusted(4, 4, -4, -4);
+        const QRgb background = image.pixel(area.topLeft() * image.devicePixelRatio());
+        for (int y = area.top(); y < area.bottom(); ++y)
+            for (int x = area.left(); x < area.right(); ++x)
+                if (image.pixel(QPoint(x, y) * image.devicePixelRatio()) != background) return true;
+        return false;
+    };
+    EXPECT_TRUE(inked(1));
+    EXPECT_TRUE(inked(2));
+    widgetkit_test::saveScreenshot(image, QStringLiteral("segmented_control_images"));
+
+    control.insertSegment(0, QStringLiteral("Tag"));
+    EXPECT_TRUE(control.imageForSegment(1).isNull());
+    EXPECT_FALSE(control.imageForSegment(2).isNull());
+    control.removeAllSegments();
+    EXPECT_TRUE(control.imageForSegment(0).isNull());
+}

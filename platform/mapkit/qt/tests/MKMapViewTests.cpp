@@ -994,4 +994,21 @@ TEST_F(MapView, WorldScreenshots) {
     RunLoop::runUntilIdle();
 }
 
+TEST_F(MapView, ShowsItsOwnScaleUntilTurnedOff) {
+    map->show();
+    QWidget* scale = map->findSubview(QStringLiteral("MKScaleView"));
+    ASSERT_NE(scale, nullptr);
+    EXPECT_TRUE(map->showsScale());
+    EXPECT_TRUE(scale->isVisible());
+    map->setShowsScale(false);
+    EXPECT_FALSE(map->showsScale());
+    EXPECT_FALSE(scale->isVisible());
+    // Moving and resizing the map keeps it off.
+    map->resize(800, 600);
+    show(*map, {48.2, 16.4}, 12);
+    EXPECT_FALSE(scale->isVisible());
+    map->setShowsScale(true);
+    EXPECT_TRUE(scale->isVisible());
+}
+
 }  // namespace

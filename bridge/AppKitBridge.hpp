@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QObject>
+
+#include "bridge/AppKitBridgeProtocol.hpp"
+
+namespace tervolo::bridge {
+
+// The plug-in's bridge object: it makes the toolbar's search field and
+// receives that field's events itself, writing one line to standard error
+// for each call (the platform's console, not the program's logging). It
+// keeps no state. Main thread only.
+class AppKitBridge : public QObject, public AppKitBridgeProtocol {
+    Q_OBJECT
+    Q_PLUGIN_METADATA(IID TervoloAppKitBridgeProtocol_iid FILE "AppKitBridge.json")
+    Q_INTERFACES(tervolo::bridge::AppKitBridgeProtocol)
+
+  public:
+    AppKitBridge() = default;
+
+    // There is no window border thickness to set in Qt: only the line.
+    void styleMainWindow() override;
+    // Runs an informational box "Hello from AppKit!" / "It Works!" with "OK",
+    // modally, until it is closed.
+    void sayHello() override;
+    QAction* searchFieldToolbarItem(const QString& identifier, QObject* target, const char* action) override;
+
+  public slots:
+    // Where every search the field sends ends.
+    void searchBarEvent(QObject* sender);
+    // The field got its first letter, and lost its last one.
+    void searchFieldDidStartSearching(QObject* sender);
+    void searchFieldDidEndSearching(QObject* sender);
+};
+
+}  // namespace tervolo::bridge

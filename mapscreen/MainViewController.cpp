@@ -1,0 +1,920 @@
+#include "mapscreen/MainViewController.hpp"
+
+#include <QAbstractButton>
+#include <QCoreApplication>
+#include <QEvent>
+#include <QFontMetricsF>
+#include <QLabel>
+#include <QUrl>
+#include <QWidget>
+
+#include <algorithm>
+
+#include "app/shell/AppKitBridgeBinding.hpp"
+#include "app/shell/InfoViewController.hpp"
+#include "app/shell/QuovaOpenURL.hpp"
+#include "backend/QuovaVersionChecker.hpp"
+#include "logging/QLLog.hpp"
+#include "logging/QLLogging.hpp"
+#include "mapscreen/AddLocationButton.hpp"
+#include "mapscreen/CenterButton.hpp"
+#include "mapscreen/InfoButton.hpp"
+#include "mapscreen/InfoLayerKey.hpp"
+#include "mapscreen/LayerManager.hpp"
+#include "mapscreen/LocationsButton.hpp"
+#include "mapscreen/MapLayersButton.hpp"
+#include "mapscreen/MapStyleButton.hpp"
+#include "mapscreen/QuovaScaleView.hpp"
+#include "mapscreen/SearchButton.hpp"
+#include "mapscreen/SideContainerView.hpp"
+#include "mapscreen/TervoloButtonKit.hpp"
+#include "mapscreen/ZoomInButton.hpp"
+#include "mapscreen/ZoomOutButton.hpp"
+#include "platform/dispatch/DispatchQueue.hpp"
+#include "platform/dispatch/MainQueueExecutor.hpp"
+#include "platform/foundation/Bundle.hpp"
+#include "platform/foundation/CanOpenURL.hpp"
+#include "platform/foundation/UserDefaults.hpp"
+#include "platform/location/CLLocationManager.hpp"
+#include "platform/text/Numbers.hpp"
+#include "platform/ui/ActivityIndicator.hpp"
+#include "platform/ui/AlertController.hpp"
+#include "platform/ui/AnimationWidget.hpp"
+#include "platform/ui/Animator.hpp"
+#include "platform/ui/HoverGestureRecognizer.hpp"
+#include "platform/ui/Label.hpp"
+#include "platform/ui/MainWindow.hpp"
+#include "platform/ui/TableView.hpp"
+#include "platform/ui/TextField.hpp"
+#include "platform/ui/TextView.hpp"
+#include "platform/ui/Toolbar.hpp"
+
+namespace tervolo::mapscreen {
+
+namespace {
+
+constexpr const char* kRetinaFixLevelKey = "retinaFixLevel";
+constexpr const char* kShowTileDebugInfoKey = "shouldShowTileDebugInfo";
+constexpr double kStatusLabelAlpha = 0.9;  // the label's own alpha, the most it fades in to
+
+// Lays the screen out again whenever its root view changes size.
+class ResizeWatcher : public QObject {
+  public:
+    ResizeWatcher(QWidget* view, std::function<void()> onResize)
+        : QObject(view), onResize_(std::move(onResize)) {
+        view->installEventFilter(this);
+    }
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Resize && watched == parent()) onResize_();
+        return QObject::eventFilter(watched, event);
+    }
+
+  private:
+    std::function<void()> onResize_;
+};
+
+bool parsesAsURL(const std::string& text) {
+    const QUrl url(QString::fromStdString(text), QUrl::StrictMode);
+    return url.isValid() && !url.scheme().isEmpty();
+}
+
+std::string localized(const char* key) {
+    return platform::Bundle::main().localizedString(key);
+}
+
+// A widget that only groups others for the layout and never takes the mouse.
+QWidget* makeContainer(QWidget* parent, const char* name) {
+    auto* container = new QWidget(parent);
+    container->setObjectName(QString::fromUtf8(name));
+    container->setAttribute(Qt::WA_TransparentForMouseEvents);
+    container->setAttribute(Qt::WA_NoSystemBackground);
+    return container;
+}
+
+}  // namespace
+
+MainViewController::MainViewController() : MainViewController(Services()) {}
+
+MainViewController::MainViewController(Services services) : services_(std::move(services)) {
+    if (!services_.authorizationStatus) {
+        services_.authorizationStatus = [] { return platform::CLLocationManager::authorizationStatus(); };
+    }
+    if (!services_.loadVersionInfo) {
+        services_.loadVersionInfo = [](VersionDelivery deliver) {
+            backend::QuovaVersionChecker(backend::QuovaVersionChecker::defaultURLString())
+                .loadVersionInfo(std::move(deliver));
+        };
+    }
+    if (!services_.isNewerVersion) {
+        services_.isNewerVersion = [](const backend::AppVersionInfo& info) {
+            return backend::QuovaVersionChecker::compareVersions(info);
+        };
+    }
+    if (!services_.terminate) {
+        services_.terminate = [] {
+            if (QCoreApplication::instance() != nullptr) QCoreApplication::exit(0);
+        };
+    }
+    // The toolbar's delegate is made with the screen; the screen's view
+    // loading hands it the screen and the toolbar.
+    macToolbarDelegate_ = std::make_shared<app::MacToolbarDelegate>();
+    if (!services_.installToolbarDelegate) {
+        services_.installToolbarDelegate = [](MainViewController& screen, platform::Toolbar& toolbar) {
+            const auto delegate = screen.macToolbarDelegate();
+            delegate->setMainVC(std::static_pointer_cast<MainViewController>(screen.shared_from_this()));
+            toolbar.setDelegate(delegate);
+        };
+    }
+    if (!services_.bindPlugIn) services_.bindPlugIn = [] { app::bindAppKitBridge(); };
+    if (!services_.makeAboutScreen) {
+        services_.makeAboutScreen = [] { return std::make_shared<app::InfoViewController>(); };
+    }
+    stylesAndLayers_ = std::make_unique<StylesAndLayers>(*this);
+    stylesAndLayers_->setLastMouseLocationProvider([this] { return lastMouseLocation_; });
+    stylesAndLayers_->setPointListFactory(services_.makePointList);
+    stylesAndLayers_->setAboutScreenFactory(services_.makeAboutScreen);
+}
+
+void MainViewController::setMapView(QuovaMKMapView* view) {
+    mapView_ = view;
+    stylesAndLayers_->setMapView(view);
+}
+
+MainViewController::~MainViewController() {
+    // The application's screen lives for the whole run; screens made in tests
+    // go, and their timer must not fire into them.
+    if (statusTimer_) statusTimer_->invalidate();
+    // The constraints may be held longer (the search controller holds one);
+    // their changes must no longer reach this screen's layout.
+    for (const auto* constraint :
+         {&searchBarHeight_, &searchBarWidth_, &searchBarLeftSpacing_, &searchBarTopSpacing_,
+          &searchTableHeight_, &mapTrailingMargin_, &mapSidecontainerMargin_, &statusLabelTrailingMargin_,
+          &scaleViewWidth_, &scaleViewHeight_, &scaleBottomSpacing_, &scaleViewCenterX_}) {
+        if (*constraint) (*constraint)->setOnChange({});
+    }
+    if (sideContainer_) sideContainer_->constraints().setOnChange({});
+}
+
+std::weak_ptr<MainViewController> MainViewController::weakSelf() {
+    return std::static_pointer_cast<MainViewController>(shared_from_this());
+}
+
+// ---- The view
+
+void MainViewController::loadView() {
+    auto* root = new QWidget;
+    root->setObjectName(QStringLiteral("MainView"));
+    root->resize(1024, 768);
+    setView(root);
+
+    setMapView(new QuovaMKMapView(root));
+    mapView_->setObjectName(QStringLiteral("mapView"));
+
+    bottomContainerView_ = makeContainer(root, "bottomContainerView");
+    bottomScaleContainer_ = makeContainer(bottomContainerView_, "bottomScaleContainer");
+    stackScaleContainer_ = makeContainer(root, "stackScaleContainer");
+    scaleView_ = new QuovaScaleView(root);
+    scaleView_->setObjectName(QStringLiteral("scaleView"));
+    scaleView_->setAttribute(Qt::WA_TransparentForMouseEvents);
+
+    debugTextView_ = new platform::TextView(root);
+    debugTextView_->setObjectName(QStringLiteral("debugTextView"));
+    debugTextView_->setReadOnly(true);
+    debugTextView_->hide();
+
+    auto* credit = new widgets::hud::MultilineLabel(root);
+    credit->setObjectName(QStringLiteral("osmCreditLabel"));
+    credit->setAttribute(Qt::WA_TransparentForMouseEvents);
+    credit->setAlignment(Qt::AlignRight | Qt::AlignBottom);
+    // A long attribution shrinks to its place rather than being cut.
+    credit->setAdjustsFontSizeToFitWidth(true);
+    credit->setMinimumScaleFactor(0.5);
+    // Dark ink: the line lies on the map, which is light in either desktop palette.
+    credit->setTextColor(QColor(20, 20, 20));
+    credit->hide();
+    osmCreditLabel_ = credit;
+
+    statusLabel_ = new platform::Label(QString(), root);
+    statusLabel_->setObjectName(QStringLiteral("statusLabel"));
+    statusLabel_->setAttribute(Qt::WA_TransparentForMouseEvents);
+    statusLabel_->setAlignment(Qt::AlignCenter);
+    {
+        // A rounded plate of the window colour keeps the line readable over any map.
+        const QPalette palette = statusLabel_->palette();
+        const QColor plate = palette.color(QPalette::Window);
+        const QColor ink = palette.color(QPalette::WindowText);
+        statusLabel_->setStyleSheet(
+            QStringLiteral("QLabel { background-color: rgba(%1, %2, %3, 220); color: %4; "
+                           "border-radius: 6px; padding: 4px 10px; }")
+                .arg(plate.red())
+                .arg(plate.green())
+                .arg(plate.blue())
+                .arg(ink.name()));
+    }
+    platform::setAlpha(statusLabel_, kStatusLabelAlpha);
+
+    sideContainer_ = new SideContainerView(root);
+    sideContainer_->constraints().add(SideContainerView::kWidthConstraintIdentifier, 100);
+    sideContainer_->constraints().setOnChange([this] { layoutMainView(); });
+    buildButtons();
+
+    searchTable_ = new platform::TableView(root);
+    searchTable_->setObjectName(QStringLiteral("searchTable"));
+    searchTable_->hide();
+    platform::setAlpha(searchTable_, 0);
+    searchBar_ = new platform::TextField(root);
+    searchBar_->setObjectName(QStringLiteral("searchBar"));
+    searchBar_->setPlaceholderText(QString::fromStdString(localized("Search for places")));
+    searchBar_->setClearButtonShown(true);
+    searchBar_->setTextMargins(8, 0, 4, 0);
+    // The field is tall (80 points when open); its text starts a little larger
+    // than the interface's, and the search controller enlarges it further.
+    searchBar_->setFont(platform::scaledFont(searchBar_->font(), 1.2));
+    searchBar_->hide();
+    platform::setAlpha(searchBar_, 0);
+    spinner_ = new platform::ActivityIndicator(platform::ActivityIndicator::Style::Medium, root);
+    spinner_->setObjectName(QStringLiteral("spinner"));
+
+    // The named constraints and their first constants.
+    const auto relayout = [this] { layoutMainView(); };
+    const auto make = [&](const char* identifier, double constant) {
+        auto constraint =
+            std::make_shared<platform::LayoutConstraint>(QString::fromUtf8(identifier), constant);
+        constraint->setOnChange(relayout);
+        return constraint;
+    };
+    searchBarHeight_ = make("searchBarHeight", 80);
+    searchBarWidth_ = make("searchBarWidth", 600);
+    searchBarLeftSpacing_ = make("searchBarLeftSpacing", 20);
+    searchBarTopSpacing_ = make("searchBarTopSpacing", 20);
+    searchTableHeight_ = make("searchTableHeight", 0);
+    mapTrailingMargin_ = make("mapTrailingMargin", 0);
+    mapSidecontainerMargin_ = make("mapSidecontainerMargin", 5);
+    statusLabelTrailingMargin_ = make("statusLabelTrailingMargin", 8);
+    scaleViewWidth_ = make("scaleViewWidth", scaleViewDesiredWidth_);
+    scaleViewHeight_ = make("scaleViewHeight", 30);
+    scaleBottomSpacing_ = make("scaleBottomSpacing", 0);
+    scaleViewCenterX_ = make("scaleViewCenterX", 0);
+    scaleAnchor_ = MainViewLayout::ScaleAnchor::bottomScaleContainer;
+
+    // Stacking, bottom to top: map, containers and scale, texts, column, search.
+    scaleView_->raise();
+    debugTextView_->raise();
+    credit->raise();
+    statusLabel_->raise();
+    sideContainer_->raise();
+    searchTable_->raise();
+    searchBar_->raise();
+    spinner_->raise();
+
+    new ResizeWatcher(root, [this] { layoutMainView(); });
+    layoutMainView();
+}
+
+void MainViewController::buildButtons() {
+    auto* column = sideContainer_.data();
+    auto add = [&](MapButton which, QWidget* widget, const char* name) {
+        widget->setObjectName(QString::fromUtf8(name));
+        buttons_[static_cast<size_t>(which)] = widget;
+    };
+    auto* search = new SearchButton(column);
+    search->setObjectName(QStringLiteral("searchButton"));
+    searchButton_ = search;
+    auto* zoomIn = new ZoomInButton(column);
+    add(MapButton::zoomIn, zoomIn, "zoomInButton");
+    auto* zoomOut = new ZoomOutButton(column);
+    add(MapButton::zoomOut, zoomOut, "zoomOutButton");
+    auto* myLocation = new CenterButton(column);
+    add(MapButton::myLocation, myLocation, "myLocationButton");
+    auto* addButton = new AddLocationButton(column);
+    add(MapButton::add, addButton, "addButton");
+    auto* mapStyle = new MapStyleButton(column);
+    add(MapButton::mapStyle, mapStyle, "mapStyleButton");
+    auto* mapLayers = new MapLayersButton(column);
+    add(MapButton::mapLayers, mapLayers, "mapLayersButton");
+    auto* points = new LocationsButton(column);
+    add(MapButton::points, points, "pointsButton");
+    auto* info = new InfoButton(column);
+    add(MapButton::info, info, "infoButton");
+
+    // Every kit button dims while pressed; the actions fade it back.
+    for (QAbstractButton* kitButton : std::initializer_list<QAbstractButton*>{
+             search, zoomIn, zoomOut, addButton, mapStyle, mapLayers, points, info}) {
+        QObject::connect(kitButton, &QAbstractButton::pressed, kitButton,
+                         [this, kitButton] { buttonDown(kitButton); });
+    }
+    QObject::connect(search, &QAbstractButton::clicked, search,
+                     [this, search] { searchLocationButtonPressed(search); });
+    QObject::connect(zoomIn, &QAbstractButton::clicked, zoomIn,
+                     [this, zoomIn] { zoomInButtonPressed(zoomIn); });
+    QObject::connect(zoomOut, &QAbstractButton::clicked, zoomOut,
+                     [this, zoomOut] { zoomOutButtonPressed(zoomOut); });
+    QObject::connect(mapStyle, &QAbstractButton::clicked, mapStyle,
+                     [this, mapStyle] { stylesAndLayers_->mapStyleButtonPressed(mapStyle); });
+    QObject::connect(mapLayers, &QAbstractButton::clicked, mapLayers,
+                     [this, mapLayers] { stylesAndLayers_->mapLayersButtonPressed(mapLayers); });
+    QObject::connect(points, &QAbstractButton::clicked, points,
+                     [this, points] { stylesAndLayers_->pointsButtonPressed(points); });
+    QObject::connect(info, &QAbstractButton::clicked, info,
+                     [this, info] { stylesAndLayers_->infoButtonPressed(info); });
+    // Dropping a pin comes with the points on the map; until then a click only
+    // ends the pressed look.
+    QObject::connect(addButton, &QAbstractButton::clicked, addButton,
+                     [this, addButton] { releaseButton(addButton); });
+}
+
+// ---- Layout
+
+MainViewLayout::Input MainViewController::layoutInput() const {
+    MainViewLayout::Input in;
+    in.viewSize = QSizeF(viewIfLoaded() != nullptr ? viewIfLoaded()->size() : QSize());
+    const auto value = [](const std::shared_ptr<platform::LayoutConstraint>& c, double fallback) {
+        return c ? c->valueOr(fallback) : fallback;
+    };
+    if (sideContainer_) {
+        const auto width = sideContainer_->constraints().find(SideContainerView::kWidthConstraintIdentifier);
+        in.sideContainerWidth = width ? width->valueOr(in.sideContainerWidth) : in.sideContainerWidth;
+    }
+    in.mapTrailingMargin = value(mapTrailingMargin_, 0);
+    in.mapSidecontainerMargin = value(mapSidecontainerMargin_, 5);
+    in.statusLabelTrailingMargin = value(statusLabelTrailingMargin_, 8);
+    in.searchBarHeight = value(searchBarHeight_, 80);
+    in.searchBarWidth = value(searchBarWidth_, 600);
+    in.searchBarLeftSpacing = value(searchBarLeftSpacing_, 20);
+    in.searchBarTopSpacing = value(searchBarTopSpacing_, 20);
+    in.searchTableHeight = value(searchTableHeight_, 0);
+    in.searchBarVisible = searchBar_ && !searchBar_->isHidden();
+    in.scaleViewWidth = value(scaleViewWidth_, scaleViewDesiredWidth_);
+    in.scaleViewHeight = value(scaleViewHeight_, 30);
+    const bool tied = scaleBottomSpacing_ && scaleBottomSpacing_->isActive() && scaleViewCenterX_ &&
+                      scaleViewCenterX_->isActive();
+    in.scaleAnchor = tied ? scaleAnchor_ : MainViewLayout::ScaleAnchor::none;
+    if (scaleView_) in.previousScaleFrame = QRectF(scaleView_->geometry());
+    if (statusLabel_ && !statusLabel_->text().isEmpty())
+        in.statusLabelSize = QSizeF(statusLabel_->sizeHint());
+    if (osmCreditLabel_) in.creditLabelHeight = 2 * QFontMetricsF(osmCreditLabel_->font()).lineSpacing() + 2;
+    in.buttonCount = static_cast<int>(kMapButtonCount) + 1;
+    return in;
+}
+
+void MainViewController::layoutMainView() {
+    if (!isViewLoaded() || layingOut_) return;
+    layingOut_ = true;
+    layout_ = MainViewLayout::make(layoutInput());
+    applyLayout();
+    layingOut_ = false;
+}
+
+void MainViewController::applyLayout() {
+    const auto place = [](QWidget* widget, const QRectF& frame) {
+        if (widget != nullptr) widget->setGeometry(frame.toAlignedRect());
+    };
+    place(mapView_, layout_.map);
+    place(sideContainer_, layout_.sideContainer);
+    // The column, top to bottom: search, zoom in, zoom out, my location, add,
+    // map style, map layers, point list, About.
+    const std::array<QWidget*, kMapButtonCount + 1> column{
+        searchButton_.data(),          button(MapButton::zoomIn), button(MapButton::zoomOut),
+        button(MapButton::myLocation), button(MapButton::add),    button(MapButton::mapStyle),
+        button(MapButton::mapLayers),  button(MapButton::points), button(MapButton::info)};
+    for (size_t i = 0; i < column.size(); ++i) {
+        if (column[i] != nullptr && column[i]->parentWidget() == sideContainer_.data()) {
+            place(column[i], layout_.buttons[i]);
+        }
+    }
+    // The search button is not one of the eight outlets the screen restyles;
+    // it gets the same round look with its frame.
+    if (searchButton_) {
+        ButtonLayer layer = searchButton_->layer();
+        layer.cornerRadius = layout_.buttonSide / 2;
+        layer.clipsToBounds = true;
+        searchButton_->setLayer(layer);
+        searchButton_->setTintColor(TervoloButtonKit::buttonBlue());
+    }
+    place(statusLabel_, layout_.statusLabel);
+    place(osmCreditLabel_, layout_.osmCreditLabel);
+    place(debugTextView_, layout_.debugTextView);
+    place(searchBar_, layout_.searchBar);
+    place(searchTable_, layout_.searchTable);
+    place(spinner_, layout_.spinner);
+    place(bottomContainerView_, layout_.bottomContainerView);
+    place(bottomScaleContainer_, layout_.bottomScaleContainer);
+    place(stackScaleContainer_, layout_.stackScaleContainer);
+    place(scaleView_, layout_.scaleView);
+}
+
+std::shared_ptr<platform::LayoutConstraint> MainViewController::sideContainerWidthConstraint() const {
+    QLLogInfo("sideContainerWidthConstraint()");
+    if (!sideContainer_) return nullptr;
+    return sideContainer_->constraints().find(SideContainerView::kWidthConstraintIdentifier);
+}
+
+void MainViewController::setButtonSizeWithSize(QSizeF size) {
+    QLLogInfo("setButtonSizeWithSize(size:)");
+    if (const auto constraint = sideContainerWidthConstraint()) {
+        // A side of exactly 500 counts as small.
+        constraint->setConstant(size.width() > 500.0 && size.height() > 500.0 ? 100.0 : 66.0);
+    }
+    layoutMainView();
+}
+
+void MainViewController::setScaleViewConstraintsFor(QSizeF size) {
+    if (!scaleView_ || !scaleBottomSpacing_ || !scaleViewCenterX_) return;
+    scaleBottomSpacing_->setActive(false);
+    scaleViewCenterX_->setActive(false);
+    const auto relayout = [this] { layoutMainView(); };
+    const auto tie = [&](QWidget* container,
+                         const char* identifier) -> std::shared_ptr<platform::LayoutConstraint> {
+        if (container == nullptr) return nullptr;
+        auto constraint =
+            std::make_shared<platform::LayoutConstraint>(QString::fromUtf8(identifier), 0.0, false);
+        constraint->setOnChange(relayout);
+        return constraint;
+    };
+    if (size.width() > size.height()) {
+        QLLogInfo("scaleView: setting constraints for landscape");
+        scaleBottomSpacing_ = tie(bottomScaleContainer_, "scaleView.centerY = bottomScaleContainer.centerY");
+        scaleViewCenterX_ = tie(bottomScaleContainer_, "bottomScaleContainer.centerX = scaleView.centerX");
+        scaleAnchor_ = MainViewLayout::ScaleAnchor::bottomScaleContainer;
+    } else {
+        QLLogInfo("scaleView: setting constraints for portrait");
+        scaleBottomSpacing_ =
+            tie(stackScaleContainer_, "scaleView.bottomMargin = stackScaleContainer.bottomMargin");
+        scaleViewCenterX_ = tie(stackScaleContainer_, "stackScaleContainer.centerX = scaleView.centerX");
+        scaleAnchor_ = MainViewLayout::ScaleAnchor::stackScaleContainerBottom;
+    }
+    if (scaleBottomSpacing_) scaleBottomSpacing_->setActive(true);
+    if (scaleViewCenterX_) scaleViewCenterX_->setActive(true);
+    layoutMainView();
+}
+
+// ---- Loading
+
+void MainViewController::viewDidLoad() {
+    platform::ViewController::viewDidLoad();
+    if (mapView_)
+        mapView_->setQuovaDelegate(std::static_pointer_cast<MainViewController>(shared_from_this()));
+    if (statusLabel_) {
+        statusLabel_->hide();
+        statusLabelMaxAlpha_ = platform::alpha(statusLabel_);
+    }
+    installToolbar();
+    // The hover over the whole screen: the view's own recogniser sees the
+    // pointer enter and leave the screen and move over everything but the
+    // map, which reports its own moves.
+    hoverRecognizer_ =
+        new platform::HoverGestureRecognizer([weak = weakSelf()](platform::GestureRecognizer& r) {
+            if (auto self = weak.lock()) self->hovering(r.state(), r.location());
+        });
+    platform::addGestureRecognizer(view(), hoverRecognizer_);
+    if (mapView_) {
+        mapView_->setHoverHandler([weak = weakSelf()](platform::MKGestureState state, QPointF point,
+                                                      platform::CLLocationCoordinate2D) {
+            auto self = weak.lock();
+            if (!self || state != platform::MKGestureState::Changed || !self->mapView_) return;
+            self->hovering(platform::GestureRecognizer::State::Changed,
+                           self->mapView_->mapTo(self->view(), point));
+        });
+    }
+    if (services_.bindPlugIn) services_.bindPlugIn();
+    logRetinaFixLevel();
+    setUpMapView();
+    QLLogInfo("setButtonSizeWithFrame()");
+    setButtonSizeWithSize(QSizeF(view()->size()));
+    styleCreditLabel();
+    setUpSearchController();
+    // Restored state may choose another style later.
+    if (mapView_) mapView_->setMapStyle(tiles::QuovaBaseMapStyle::osm);
+    initializationDone_ = true;
+}
+
+void MainViewController::installToolbar() {
+    // Only the application's first window gets the toolbar "main".
+    const auto windows = platform::MainWindow::windows();
+    if (windows.empty()) return;
+    platform::Toolbar& toolbar = windows.front()->toolbar();
+    toolbar.setDisplayMode(platform::Toolbar::DisplayMode::iconAndLabel);
+    macToolbar_ = &toolbar;
+    if (services_.installToolbarDelegate) services_.installToolbarDelegate(*this, toolbar);
+}
+
+void MainViewController::logRetinaFixLevel() {
+    // Only logged: the retina shift stays at its start value.
+    if (const auto level = platform::UserDefaults::standard().integerValue(kRetinaFixLevelKey)) {
+        QLLogInfo("found retinaFixLevel {} in Defaults", *level);
+    } else {
+        QLLogInfo("no retinaFixLevel found in Defaults");
+    }
+}
+
+void MainViewController::setUpMapView() {
+    if (!mapView_) return;
+    mapView_->setDelegate(std::static_pointer_cast<MainViewController>(shared_from_this()));
+    const auto status = services_.authorizationStatus();
+    mapView_->setShowsUserLocation(status == platform::CLAuthorizationStatus::authorizedAlways ||
+                                   status == platform::CLAuthorizationStatus::authorizedWhenInUse);
+    stylesAndLayers_->setUpOpenSeaMapOverlay();
+    mapView_->setShowsScale(false);
+    setScaleViewConstraintsFor(QSizeF(mapView_->size()));
+}
+
+void MainViewController::styleCreditLabel() {
+    if (!osmCreditLabel_) return;
+    widgets::hud::MultilineLabel* label = osmCreditLabel_;
+    QPalette palette = label->palette();
+    QColor background = palette.color(QPalette::Window);
+    background.setAlphaF(0.0);
+    palette.setColor(QPalette::Window, background);
+    label->setPalette(palette);
+    label->setAutoFillBackground(false);
+    label->setFont(platform::scaledFont(label->font(), 1.7));
+    QColor text = label->textColor();
+    text.setAlphaF(0.5);
+    label->setTextColor(text);
+    layoutMainView();
+}
+
+void MainViewController::setUpSearchController() {
+    if (services_.makeSearchController) searchController_ = services_.makeSearchController();
+    if (!searchController_ || !searchBar_) return;
+    searchBar_->setDelegate(searchController_);
+    searchController_->setSearchBar(searchBar_);
+    searchController_->setTableView(searchTable_);
+    searchController_->setSpinner(spinner_);
+    searchController_->setSearchTableHeight(searchTableHeight_);
+    searchController_->setParent(this);
+    searchBar_->hide();
+    platform::setAlpha(searchBar_, 0);
+    if (searchTable_) {
+        searchTable_->hide();
+        platform::setAlpha(searchTable_, 0);
+    }
+    searchBar_->setFont(platform::scaledFont(searchBar_->font(), 1.5));
+}
+
+// ---- Appearing
+
+void MainViewController::viewWillAppear(bool animated) {
+    platform::ViewController::viewWillAppear(animated);
+    if (debugTextView_) {
+        debugTextView_->setVisible(platform::UserDefaults::standard().boolValue(kShowTileDebugInfoKey) ==
+                                   true);
+    }
+    setButtonSizeWithSize(QSizeF(view()->size()));
+    styleAllButtons();
+    reapplyInfoLayers();
+}
+
+void MainViewController::reapplyInfoLayers() {
+    // Only the sea-mark layer draws anything; its switch may have changed
+    // while the screen was away.
+    for (const InfoLayer& layer : {LayerManager::shared().openSeaMapLayer()}) {
+        stylesAndLayers_->removeLayerFor(layer.key);
+        if (isInfoLayerActive(layer.key)) stylesAndLayers_->addLayerFor(layer.key);
+    }
+}
+
+void MainViewController::viewDidAppear(bool animated) {
+    platform::ViewController::viewDidAppear(animated);
+    styleAllButtons();
+    updateCheck();
+    if (!statusTimer_) {
+        // Held weakly: a screen that goes (tests make many) stops its timer.
+        statusTimer_ =
+            platform::Timer::scheduled(kStatusInterval, true, [weak = weakSelf()](platform::Timer&) {
+                if (auto self = weak.lock()) self->updateStatusLabel();
+            });
+    }
+}
+
+// ---- The status line
+
+void MainViewController::updateStatusLabel() {
+    const auto status = services_.currentTileStatus ? services_.currentTileStatus() : mapTileStatus();
+    if (status && statusLabel_) {
+        QLLogInfo("Tile cache status: " + *status);
+        showStatusLabel(*status);
+        return;
+    }
+    if (statusLabel_ && !statusLabel_->isHidden()) hideStatusLabel();
+}
+
+std::optional<std::string> MainViewController::mapTileStatus() const {
+    if (!mapView_) return std::nullopt;
+    const auto overlay = mapView_->currentTileOverlay();
+    return overlay ? overlay->statusString() : std::nullopt;
+}
+
+void MainViewController::showStatusLabel(const std::string& text) {
+    platform::Label* label = statusLabel_;
+    label->setText(QString::fromStdString(text));
+    if (label->isHidden() || statusFadingOut_) {
+        // A fade-out still running yields: its completion belongs to an older flip.
+        ++statusFlip_;
+        statusFadingOut_ = false;
+        if (label->isHidden())
+            platform::Animator::performWithoutAnimation([label] { platform::setAlpha(label, 0); });
+        const double target = statusLabelMaxAlpha_;
+        platform::Animator::animate(kFadeDuration, [label, target] { platform::setAlpha(label, target); });
+    }
+    label->show();
+    layoutMainView();
+}
+
+void MainViewController::hideStatusLabel() {
+    if (statusFadingOut_) return;
+    platform::Label* label = statusLabel_;
+    const uint64_t flip = ++statusFlip_;
+    statusFadingOut_ = true;
+    platform::Animator::animate(
+        kFadeDuration, [label] { platform::setAlpha(label, 0); },
+        [weak = weakSelf(), flip](bool) {
+            auto self = weak.lock();
+            if (!self || self->statusFlip_ != flip || !self->statusLabel_) return;
+            self->statusFadingOut_ = false;
+            self->statusLabel_->setText(QString());
+            self->statusLabel_->hide();
+        });
+}
+
+// ---- Buttons
+
+void MainViewController::styleAllButtons() {
+    QLLogInfo("styleAllButtons()");
+    const QColor blue = TervoloButtonKit::buttonBlue();
+    for (const auto& widget : buttons_) {
+        if (!widget) continue;
+        platform::setAlpha(widget, 1.0);
+        const double radius = widget->height() / 2.0;
+        if (auto* kit = qobject_cast<StyleKitButton*>(widget)) {
+            kit->setTintColor(blue);
+            ButtonLayer layer = kit->layer();
+            layer.cornerRadius = radius;
+            layer.clipsToBounds = true;
+            kit->setLayer(layer);
+        } else if (auto* center = qobject_cast<CenterButton*>(widget)) {
+            // The my-location control is a plain view, so it gets a border.
+            center->setTintColor(blue);
+            ButtonLayer layer = center->layer();
+            layer.cornerRadius = radius;
+            layer.clipsToBounds = true;
+            layer.borderColor = blue;
+            layer.borderWidth = 2.0;
+            center->setLayer(layer);
+        }
+    }
+}
+
+void MainViewController::buttonDown(QWidget* sender) {
+    QLLogInfo("buttonDown");
+    if (sender == nullptr) return;
+    const double alpha = touchAlpha_;
+    platform::Animator::animate(kFadeDuration, [sender, alpha] { platform::setAlpha(sender, alpha); });
+}
+
+void MainViewController::releaseButton(QWidget* sender) {
+    if (sender == nullptr) return;
+    const double alpha = defaultAlpha_;
+    platform::Animator::animate(kFadeDuration, [sender, alpha] { platform::setAlpha(sender, alpha); });
+}
+
+void MainViewController::zoomInButtonPressed(QWidget* sender) {
+    zoom(sender, 0.5, "zoomInButtonPressed");
+}
+
+void MainViewController::zoomOutButtonPressed(QWidget* sender) {
+    zoom(sender, 2.0, "zoomOutButtonPressed");
+}
+
+void MainViewController::zoom(QWidget* sender, double factor, const char* logText) {
+    QLLogInfo(logText);
+    releaseButton(sender);
+    if (!mapView_) return;
+    // No limit here: the map delegate's zoom limit applies afterwards.
+    platform::MKMapCamera camera = mapView_->camera();
+    camera.centerCoordinateDistance *= factor;
+    mapView_->setCamera(camera, true);
+    manuallyZoomedAt_ = platform::Date::now();
+    userWantsToZoomInOnUserLocation_ = false;
+}
+
+void MainViewController::searchLocationButtonPressed(QWidget* sender) {
+    QLLogInfo("searchLocationButtonPressed(sender:)");
+    releaseButton(sender);
+    if (!searchBar_) return;
+    QPointer<platform::TextField> field = searchBar_;
+    QPointer<platform::TableView> table = searchTable_;
+    QPointer<platform::ActivityIndicator> spinner = spinner_;
+    if (!field->isHidden()) {
+        platform::Animator::animate(
+            kFadeDuration,
+            [field, table, spinner] {
+                platform::setAlpha(field, 0);
+                if (table) platform::setAlpha(table, 0);
+                if (spinner) platform::setAlpha(spinner, 0);
+            },
+            [weak = weakSelf(), field, table](bool) {
+                if (field) field->hide();
+                if (table) table->hide();
+                auto self = weak.lock();
+                if (!self) return;
+                if (self->searchController_ && field) self->searchController_->textFieldShouldReturn(*field);
+                self->layoutMainView();
+            });
+        return;
+    }
+    field->show();
+    if (table) table->show();
+    if (searchController_) searchController_->setSearchTableHeight(searchController_->allResultsCount());
+    if (searchBarHeight_) searchBarHeight_->setConstant(80.0);
+    if (searchBarWidth_) searchBarWidth_->setConstant(600.0);
+    layoutMainView();
+    platform::Animator::animate(kFadeDuration, [field, table, spinner] {
+        platform::setAlpha(field, 1);
+        if (table) platform::setAlpha(table, 1);
+        if (spinner) platform::setAlpha(spinner, 1);
+    });
+}
+
+// ---- Size and trait changes
+
+void MainViewController::viewWillTransition(QSizeF size) {
+    QLLogInfo("viewWillTransition(to:with:)");
+    platform::ViewController::viewWillTransition(size);
+    setButtonSizeWithSize(size);
+    setScaleViewConstraintsFor(size);
+    // The corner radii follow the buttons' new sizes once the layout has run.
+    platform::DispatchQueue::main()->async([weak = weakSelf()] {
+        if (auto self = weak.lock()) self->styleAllButtons();
+    });
+}
+
+void MainViewController::willTransition(const platform::TraitCollection& newCollection) {
+    if (services_.interfaceIdiom != platform::TraitCollection::UserInterfaceIdiom::phone) return;
+    QLLogInfo("new trait collection: horizontal size class {}, vertical size class {}",
+              static_cast<int>(newCollection.horizontalSizeClass),
+              static_cast<int>(newCollection.verticalSizeClass));
+    QLLogInfo("old mapTrailingMargin: " +
+              platform::text::describe(mapTrailingMargin_ ? mapTrailingMargin_->constant() : 99999.9));
+    QLLogInfo("old sidecontainerMargin: " + platform::text::describe(mapSidecontainerMargin_
+                                                                         ? mapSidecontainerMargin_->constant()
+                                                                         : 99999.9));
+    const bool regular = newCollection.horizontalSizeClass == platform::TraitCollection::SizeClass::regular;
+    if (mapTrailingMargin_) mapTrailingMargin_->setConstant(regular ? -48.0 : 0.0);
+    if (mapSidecontainerMargin_) mapSidecontainerMargin_->setConstant(regular ? 72.0 : 5.0);
+}
+
+void MainViewController::traitCollectionDidChange(const platform::TraitCollection& previous) {
+    QLLogInfo("traitCollectionDidChange(_:)");
+    platform::ViewController::traitCollectionDidChange(previous);
+    if (searchController_) searchController_->traitCollectionDidChange(previous);
+}
+
+// ---- What the shell asks
+
+void MainViewController::showMapStyleActionSheetFrom(QAction*) {
+    // The sheet anchors at the last mouse position (or the map's top edge) in
+    // any case.
+    stylesAndLayers_->showMapStyleActionSheetFrom(nullptr);
+}
+
+void MainViewController::clearAllOSMCaches() {
+    stylesAndLayers_->clearAllOSMCaches();
+}
+
+// ---- The map's compass
+
+void MainViewController::quovaMapViewDidAddCompassView(QuovaMKMapView&, QWidget*) {
+    QLLogDebug("quovaMapViewDidAddCompassView");
+}
+
+void MainViewController::quovaMapViewWillRemoveCompassView(QuovaMKMapView&, QWidget*) {
+    QLLogDebug("quovaMapViewWillRemoveCompassView");
+}
+
+// ---- Recognisers
+
+bool MainViewController::gestureRecognizerShouldBegin(platform::GestureRecognizer&) {
+    QLLogDebug("gestureRecognizerShouldBegin(_:)");
+    return true;
+}
+
+bool MainViewController::shouldRecognizeSimultaneously(platform::GestureRecognizer& recognizer,
+                                                       platform::GestureRecognizer& other) {
+    QLLogDebug("gestureRecognizer(_:shouldRecognizeSimultaneouslyWith:)");
+    const platform::GestureRecognizer* tap = locationTapRecognizer_.data();
+    const platform::GestureRecognizer* press = locationLongPressRecognizer_.data();
+    if (tap == nullptr || press == nullptr) return false;
+    return (&recognizer == tap && &other == press) || (&recognizer == press && &other == tap);
+}
+
+void MainViewController::hovering(platform::GestureRecognizer::State state, QPointF location) {
+    switch (state) {
+        case platform::GestureRecognizer::State::Began:
+            QLLogInfo("mouse hovering began");
+            break;
+        case platform::GestureRecognizer::State::Changed:
+            QLLogInfo("mouse position: (" + platform::text::describe(location.x()) + ", " +
+                      platform::text::describe(location.y()) + ")");
+            lastMouseLocation_ = location;
+            break;
+        case platform::GestureRecognizer::State::Ended:
+            QLLogInfo("mouse hovering ended");
+            break;
+        default:
+            break;
+    }
+}
+
+// ---- Version check
+
+void MainViewController::updateCheck() {
+    services_.loadVersionInfo([weak = weakSelf()](std::optional<backend::AppVersionInfo> info) {
+        auto self = weak.lock();
+        if (!self) return;
+        if (!info) {
+            QLLogDebug("Loading version info failed.");
+            return;
+        }
+        QLLogDebug("Loading version info finished: " + info->description());
+        if (self->services_.isNewerVersion(*info)) self->newVersionFound(*info);
+    });
+}
+
+void MainViewController::newVersionFound(const backend::AppVersionInfo& info) {
+    if (!platform::isMainThread()) {
+        platform::DispatchQueue::main()->async([weak = weakSelf(), info] {
+            if (auto self = weak.lock()) self->newVersionFound(info);
+        });
+        QLLogInfo("newVersionFound called on other than main thread - re-scheduling.");
+        return;
+    }
+    const bool forced = info.forceUpdate;
+    QLLogInfo(std::string("Newer app version info found on server - ") +
+              (forced ? "forcing update." : "just informing user."));
+    auto alert = platform::AlertController::make(localized("Update Required"),
+                                                 localized("Your app version is outdated - please update."),
+                                                 platform::AlertController::Style::alert);
+    const auto weak = weakSelf();
+    if (forced) {
+        alert->addAction(platform::AlertAction::make(localized("Quit App"),
+                                                     platform::AlertAction::Style::destructive, [weak] {
+                                                         QLLogInfo("Quit App Button");
+                                                         if (auto self = weak.lock()) self->quitApplication();
+                                                     }));
+    } else {
+        alert->addAction(platform::AlertAction::make(localized("Cancel"),
+                                                     platform::AlertAction::Style::destructive,
+                                                     [] { QLLogInfo("Cancel Button"); }));
+    }
+    alert->addAction(platform::AlertAction::make(localized("Update App"),
+                                                 platform::AlertAction::Style::defaultValue, [weak, info] {
+                                                     QLLogInfo("Update App Button");
+                                                     bool opened = false;
+                                                     if (parsesAsURL(info.updateURL)) {
+                                                         if (platform::canOpenURL(info.updateURL)) {
+                                                             app::quovaOpen(info.updateURL);
+                                                             opened = true;
+                                                         } else if (parsesAsURL(info.fallbackURL)) {
+                                                             opened = app::quovaOpen(info.fallbackURL);
+                                                         }
+                                                     }
+                                                     if (auto self = weak.lock())
+                                                         self->finishUpdate(opened, info.forceUpdate);
+                                                 }));
+    present(alert, true, [] { QLLogInfo("Display action sheet animation completed."); });
+}
+
+void MainViewController::finishUpdate(bool urlOpened, bool forced) {
+    // The program ends only when the update page was handed to a browser or the
+    // update is forced, and then later, without blocking the screen meanwhile.
+    if (!urlOpened && !forced) {
+        QLLogInfo("Update App Button: no update page could be opened - the program goes on.");
+        return;
+    }
+    if (quitScheduled_) return;
+    quitScheduled_ = true;
+    platform::DispatchQueue::main()->asyncAfter(kUpdateQuitDelay, [weak = weakSelf()] {
+        if (auto self = weak.lock()) self->quitApplication();
+    });
+}
+
+void MainViewController::quitApplication() {
+    logging::QLLog::sharedInstance().flushLog();
+    services_.terminate();
+}
+
+// ---- Finding the screen
+
+std::shared_ptr<MainViewController> mainViewController() {
+    for (platform::MainWindow* window : platform::MainWindow::windows()) {
+        if (auto controller = std::dynamic_pointer_cast<MainViewController>(window->rootViewController())) {
+            return controller;
+        }
+    }
+    return nullptr;
+}
+
+}  // namespace tervolo::mapscreen

@@ -1,0 +1,368 @@
+#pragma once
+
+#include <QLabel>
+#include <QPointF>
+#include <QPointer>
+#include <QSizeF>
+
+#include <array>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "app/shell/MacToolbarDelegate.hpp"
+#include "app/shell/MapScreenActions.hpp"
+#include "backend/VersionInfo.hpp"
+#include "mapscreen/MainViewLayout.hpp"
+#include "mapscreen/MapSearchController.hpp"
+#include "mapscreen/QuovaMKMapView.hpp"
+#include "mapscreen/QuovaMKMapViewDelegate.hpp"
+#include "mapscreen/QuovaScaleView.hpp"
+#include "mapscreen/SearchButton.hpp"
+#include "mapscreen/SideContainerView.hpp"
+#include "mapscreen/StylesAndLayers.hpp"
+#include "platform/dispatch/Date.hpp"
+#include "platform/dispatch/Timer.hpp"
+#include "platform/location/CLAuthorizationStatus.hpp"
+#include "platform/mapkit/MKMapViewDelegate.hpp"
+#include "platform/ui/ActivityIndicator.hpp"
+#include "platform/ui/GestureRecognizer.hpp"
+#include "platform/ui/GestureRecognizerDelegate.hpp"
+#include "platform/ui/HoverGestureRecognizer.hpp"
+#include "platform/ui/Label.hpp"
+#include "platform/ui/LayoutConstraint.hpp"
+#include "platform/ui/TableView.hpp"
+#include "platform/ui/TextField.hpp"
+#include "platform/ui/TextView.hpp"
+#include "platform/ui/Toolbar.hpp"
+#include "platform/ui/ViewController.hpp"
+#include "widgets/hud/MultilineLabel.hpp"
+
+namespace tervolo::mapscreen {
+
+// The one map screen, the root of the application's window for the whole run:
+// the map, the column of map buttons beside it, the search field with its
+// result table and spinner, the tile-cache status line, the credit line, the
+// tile debug text and the scale bar. Its view is built in code; the frames
+// come from one hand-written layout (MainViewLayout) over the constants of
+// its named constraints.
+//
+// This class keeps the screen's state and lifecycle (the set-up when its view
+// loads, what each appearance does, the once-a-second status line, the button
+// look, the version check with its update alert, the hover position) and the
+// layout and the handlers of the buttons that act on the screen itself (zoom
+// in and out, the search toggle, the pressed look). It is its map's delegate
+// and the delegate of the my-location button's recognisers.
+//
+// What lies above the map screen (the search controller) comes from a
+// factory in Services; what lies below it and is not at hand (the toolbar's
+// delegate, the plug-in binding) comes through hooks there too. An empty
+// factory or hook skips its step. Missing outlets (a subclass may drop them
+// from the view) skip the steps that need them.
+//
+// Main thread only. Lengths in points; times in seconds.
+class MainViewController : public platform::ViewController,
+                           public platform::MKMapViewDelegate,
+                           public platform::GestureRecognizerDelegate,
+                           public QuovaMKMapViewDelegate,
+                           public app::MapScreenActions {
+  public:
+    using VersionDelivery = std::function<void(std::optional<backend::AppVersionInfo>)>;
+
+    // What the screen is given by the composition. Empty members are filled
+    // with the program's own behaviour by the constructor (the shell's toolbar
+    // delegate, plug-in binding and About screen among them), except the
+    // search controller and point list factories, which stay empty and skip
+    // their step.
+    struct Services {
+        // The search controller (lies above the screen).
+        std::function<std::shared_ptr<MapSearchController>()> makeSearchController;
+        // Makes the toolbar's delegate for the screen and fills the toolbar
+        // (the shell's toolbar delegate lies below the screen).
+        std::function<void(MainViewController&, platform::Toolbar&)> installToolbarDelegate;
+        // Loads the toolbar plug-in once; silent when it is missing.
+        std::function<void()> bindPlugIn;
+        // The user-interface idiom of the device: only a phone changes the
+        // map margins on a size-class change.
+        platform::TraitCollection::UserInterfaceIdiom interfaceIdiom =
+            platform::TraitCollection::UserInterfaceIdiom::mac;
+        // The location authorisation now (default: the platform's).
+        std::function<platform::CLAuthorizationStatus()> authorizationStatus;
+        // Loads the version document; the delivery runs on the main queue
+        // (default: the backend's version checker on the product's server).
+        std::function<void(VersionDelivery)> loadVersionInfo;
+        // Whether the document names a newer version than the running one.
+        std::function<bool(const backend::AppVersionInfo&)> isNewerVersion;
+        // Ends the program in order; the screen flushes the log first
+        // (default: the Qt application's event loop is left with status 0).
+        std::function<void()> terminate;
+        // The status text of the map's current base tile overlay, none with a
+        // platform map style or without a status (default: the map's).
+        std::function<std::optional<std::string>()> currentTileStatus;
+        // The point list and the About screen, opened from their buttons
+        // (the point list lies above the screen); empty: the button only logs.
+        StylesAndLayers::ScreenFactory makePointList;
+        StylesAndLayers::ScreenFactory makeAboutScreen;
+    };
+
+    // The eight map buttons, in the order the screen treats them as a list.
+    enum class MapButton { zoomIn, zoomOut, points, info, mapStyle, mapLayers, myLocation, add };
+    static constexpr size_t kMapButtonCount = 8;
+
+    // Seconds of the pressed look and of the fades.
+    static constexpr double kFadeDuration = 0.3;
+    // The delay between the update alert's "Update App" and the end of the program.
+    static constexpr double kUpdateQuitDelay = 2.0;
+    static constexpr double kStatusInterval = 1.0;
+
+    MainViewController();
+    explicit MainViewController(Services services);
+    ~MainViewController() override;
+
+    // ---- platform::ViewController
+    void loadView() override;
+    void viewDidLoad() override;
+    void viewWillAppear(bool animated) override;
+    void viewDidAppear(bool animated) override;
+    void viewWillTransition(QSizeF size) override;
+    void traitCollectionDidChange(const platform::TraitCollection& previous) override;
+    // A trait change coming: on a phone the map margins follow the horizontal
+    // size class (regular: -48 and 72, else 0 and 5); elsewhere nothing.
+    void willTransition(const platform::TraitCollection& newCollection);
+
+    // ---- Outlets (null when missing)
+    QuovaMKMapView* mapView() const { return mapView_.data(); }
+    platform::Label* statusLabel() const { return statusLabel_.data(); }
+    SideContainerView* sideContainer() const { return sideContainer_.data(); }
+    widgets::hud::MultilineLabel* osmCreditLabel() const override { return osmCreditLabel_.data(); }
+    platform::TextView* debugTextView() const { return debugTextView_.data(); }
+    platform::TextField* searchBar() const { return searchBar_.data(); }
+    platform::TableView* searchTable() const { return searchTable_.data(); }
+    platform::ActivityIndicator* spinner() const { return spinner_.data(); }
+    QWidget* button(MapButton which) const { return buttons_[static_cast<size_t>(which)].data(); }
+    QWidget* zoomInButton() const { return button(MapButton::zoomIn); }
+    QWidget* zoomOutButton() const { return button(MapButton::zoomOut); }
+    QWidget* myLocationButton() const { return button(MapButton::myLocation); }
+    SearchButton* searchButton() const { return searchButton_.data(); }
+    QuovaScaleView* scaleView() const override { return scaleView_.data(); }
+    QWidget* bottomContainerView() const { return bottomContainerView_.data(); }
+    QWidget* stackScaleContainer() const { return stackScaleContainer_.data(); }
+    QWidget* bottomScaleContainer() const { return bottomScaleContainer_.data(); }
+
+    // Setting an outlet to null drops it (the widget stays where it is).
+    void setMapView(QuovaMKMapView* view);
+    void setStatusLabel(platform::Label* label) { statusLabel_ = label; }
+    void setSideContainer(SideContainerView* view) { sideContainer_ = view; }
+    void setOsmCreditLabel(widgets::hud::MultilineLabel* label) { osmCreditLabel_ = label; }
+    void setDebugTextView(platform::TextView* view) { debugTextView_ = view; }
+    void setSearchBar(platform::TextField* field) { searchBar_ = field; }
+    void setSearchTable(platform::TableView* table) { searchTable_ = table; }
+    void setSpinner(platform::ActivityIndicator* spinner) { spinner_ = spinner; }
+    void setScaleView(QuovaScaleView* view) { scaleView_ = view; }
+
+    // ---- Named constraints (null when missing)
+    const std::shared_ptr<platform::LayoutConstraint>& searchBarHeight() const { return searchBarHeight_; }
+    const std::shared_ptr<platform::LayoutConstraint>& searchBarWidth() const { return searchBarWidth_; }
+    const std::shared_ptr<platform::LayoutConstraint>& searchTableHeight() const {
+        return searchTableHeight_;
+    }
+    const std::shared_ptr<platform::LayoutConstraint>& mapTrailingMargin() const {
+        return mapTrailingMargin_;
+    }
+    const std::shared_ptr<platform::LayoutConstraint>& mapSidecontainerMargin() const {
+        return mapSidecontainerMargin_;
+    }
+    const std::shared_ptr<platform::LayoutConstraint>& statusLabelTrailingMargin() const {
+        return statusLabelTrailingMargin_;
+    }
+    const std::shared_ptr<platform::LayoutConstraint>& scaleBottomSpacing() const {
+        return scaleBottomSpacing_;
+    }
+    const std::shared_ptr<platform::LayoutConstraint>& scaleViewCenterX() const { return scaleViewCenterX_; }
+    void setSearchBarHeight(std::shared_ptr<platform::LayoutConstraint> c) {
+        searchBarHeight_ = std::move(c);
+    }
+    void setSearchBarWidth(std::shared_ptr<platform::LayoutConstraint> c) { searchBarWidth_ = std::move(c); }
+    void setMapTrailingMargin(std::shared_ptr<platform::LayoutConstraint> c) {
+        mapTrailingMargin_ = std::move(c);
+    }
+    void setMapSidecontainerMargin(std::shared_ptr<platform::LayoutConstraint> c) {
+        mapSidecontainerMargin_ = std::move(c);
+    }
+    void setScaleBottomSpacing(std::shared_ptr<platform::LayoutConstraint> c) {
+        scaleBottomSpacing_ = std::move(c);
+    }
+    void setScaleViewCenterX(std::shared_ptr<platform::LayoutConstraint> c) {
+        scaleViewCenterX_ = std::move(c);
+    }
+
+    // ---- State
+    double statusLabelMaxAlpha() const { return statusLabelMaxAlpha_; }
+    bool showsScaleView() const { return showsScaleView_; }
+    double scaleViewDesiredWidth() const { return scaleViewDesiredWidth_; }
+    int64_t retinaShiftLevel() const override { return stylesAndLayers_->retinaShiftLevel(); }
+    const std::shared_ptr<app::MacToolbarDelegate>& macToolbarDelegate() const { return macToolbarDelegate_; }
+    // The part behind the point list, About, map style and map layers buttons.
+    StylesAndLayers& stylesAndLayers() const { return *stylesAndLayers_; }
+    const std::shared_ptr<platform::Timer>& statusTimer() const { return statusTimer_; }
+    const std::shared_ptr<MapSearchController>& searchController() const { return searchController_; }
+    std::optional<QPointF> lastMouseLocation() const { return lastMouseLocation_; }
+    double defaultAlpha() const { return defaultAlpha_; }
+    double touchAlpha() const { return touchAlpha_; }
+    bool userWantsToZoomInOnUserLocation() const { return userWantsToZoomInOnUserLocation_; }
+    void setUserWantsToZoomInOnUserLocation(bool wants) { userWantsToZoomInOnUserLocation_ = wants; }
+    double programmaticRegionChangeAt() const { return programmaticRegionChangeAt_; }
+    void setProgrammaticRegionChangeAt(double seconds) { programmaticRegionChangeAt_ = seconds; }
+    std::optional<platform::Date> manuallyZoomedAt() const { return manuallyZoomedAt_; }
+    bool initializationDone() const { return initializationDone_; }
+    void setInitializationDone(bool done) { initializationDone_ = done; }
+    platform::Toolbar* macToolbar() const { return macToolbar_.data(); }
+    // The tap and long press on the my-location button (installed by the
+    // following of the user's position).
+    platform::GestureRecognizer* locationTapRecognizer() const { return locationTapRecognizer_.data(); }
+    platform::GestureRecognizer* locationLongPressRecognizer() const {
+        return locationLongPressRecognizer_.data();
+    }
+    void setLocationTapRecognizer(platform::GestureRecognizer* r) { locationTapRecognizer_ = r; }
+    void setLocationLongPressRecognizer(platform::GestureRecognizer* r) { locationLongPressRecognizer_ = r; }
+
+    // ---- Operations
+    // Shows the current tile overlay's status, fading the label in when it
+    // was hidden; fades it out and empties it without one.
+    void updateStatusLabel();
+    // The common look of the eight buttons (tint, alpha 1, round, border on
+    // the my-location view).
+    void styleAllButtons();
+    // Starts a version check; an update alert follows when the server names a
+    // newer version.
+    void updateCheck();
+    // The update alert for `info`; re-dispatched to the main queue when
+    // called elsewhere.
+    void newVersionFound(const backend::AppVersionInfo& info);
+    // The hover recogniser's action, and the map's hover handler turned into
+    // the same states: the position of changes, in the screen view's
+    // coordinates, goes into lastMouseLocation.
+    void hovering(platform::GestureRecognizer::State state, QPointF location);
+
+    // The column's "sideContainerWidth" constraint, or null.
+    std::shared_ptr<platform::LayoutConstraint> sideContainerWidthConstraint() const;
+    // 100 when both sides of `size` exceed 500, else 66.
+    void setButtonSizeWithSize(QSizeF size);
+    // The scale bar centred in the bottom container in landscape (wider than
+    // high), on the stack container's bottom in portrait (a square included).
+    void setScaleViewConstraintsFor(QSizeF size);
+    // Lays every widget out from the view's size and the constraints.
+    void layoutMainView();
+    // The frames the last layout gave.
+    const MainViewLayout& currentLayout() const { return layout_; }
+
+    // ---- Button actions
+    void buttonDown(QWidget* sender);
+    void zoomInButtonPressed(QWidget* sender);
+    void zoomOutButtonPressed(QWidget* sender);
+    void searchLocationButtonPressed(QWidget* sender);
+
+    // ---- app::MapScreenActions (the toolbar and the About screen call these)
+    void showMapStyleActionSheetFrom(QAction* anchor) override;
+    void clearAllOSMCaches() override;
+
+    // ---- QuovaMKMapViewDelegate: the compass hooks (the status line's move
+    // beside the compass comes with the map delegate's compass handling).
+    void quovaMapViewDidAddCompassView(QuovaMKMapView& mapView, QWidget* compassView) override;
+    void quovaMapViewWillRemoveCompassView(QuovaMKMapView& mapView, QWidget* compassView) override;
+
+    // ---- platform::GestureRecognizerDelegate
+    bool gestureRecognizerShouldBegin(platform::GestureRecognizer& recognizer) override;
+    // True only for the my-location button's tap and long press, in either order.
+    bool shouldRecognizeSimultaneously(platform::GestureRecognizer& recognizer,
+                                       platform::GestureRecognizer& other) override;
+
+  private:
+    void buildButtons();
+    void installToolbar();
+    void logRetinaFixLevel();
+    void setUpMapView();
+    void styleCreditLabel();
+    void setUpSearchController();
+    void releaseButton(QWidget* sender);
+    void reapplyInfoLayers();
+    std::optional<std::string> mapTileStatus() const;
+    void zoom(QWidget* sender, double factor, const char* logText);
+    void showStatusLabel(const std::string& text);
+    void hideStatusLabel();
+    void finishUpdate(bool urlOpened, bool forced);
+    void quitApplication();
+    MainViewLayout::Input layoutInput() const;
+    void applyLayout();
+    std::weak_ptr<MainViewController> weakSelf();
+
+    Services services_;
+
+    // Outlets
+    QPointer<QuovaMKMapView> mapView_;
+    QPointer<platform::Label> statusLabel_;
+    QPointer<SideContainerView> sideContainer_;
+    QPointer<widgets::hud::MultilineLabel> osmCreditLabel_;
+    QPointer<platform::TextView> debugTextView_;
+    QPointer<platform::TextField> searchBar_;
+    QPointer<platform::TableView> searchTable_;
+    QPointer<platform::ActivityIndicator> spinner_;
+    std::array<QPointer<QWidget>, kMapButtonCount> buttons_;
+    QPointer<SearchButton> searchButton_;
+    QPointer<QuovaScaleView> scaleView_;
+    QPointer<QWidget> bottomContainerView_;
+    QPointer<QWidget> stackScaleContainer_;
+    QPointer<QWidget> bottomScaleContainer_;
+
+    // Constraints
+    std::shared_ptr<platform::LayoutConstraint> searchBarHeight_;
+    std::shared_ptr<platform::LayoutConstraint> searchBarWidth_;
+    std::shared_ptr<platform::LayoutConstraint> searchBarLeftSpacing_;
+    std::shared_ptr<platform::LayoutConstraint> searchBarTopSpacing_;
+    std::shared_ptr<platform::LayoutConstraint> searchTableHeight_;
+    std::shared_ptr<platform::LayoutConstraint> mapTrailingMargin_;
+    std::shared_ptr<platform::LayoutConstraint> mapSidecontainerMargin_;
+    std::shared_ptr<platform::LayoutConstraint> statusLabelTrailingMargin_;
+    std::shared_ptr<platform::LayoutConstraint> scaleViewWidth_;
+    std::shared_ptr<platform::LayoutConstraint> scaleViewHeight_;
+    std::shared_ptr<platform::LayoutConstraint> scaleBottomSpacing_;
+    std::shared_ptr<platform::LayoutConstraint> scaleViewCenterX_;
+    // Which relation the two scale constraints stand for now.
+    MainViewLayout::ScaleAnchor scaleAnchor_ = MainViewLayout::ScaleAnchor::none;
+
+    // State
+    double statusLabelMaxAlpha_ = 1.0;
+    bool showsScaleView_ = true;
+    double scaleViewDesiredWidth_ = 220.0;
+    std::unique_ptr<StylesAndLayers> stylesAndLayers_;
+    std::shared_ptr<app::MacToolbarDelegate> macToolbarDelegate_;
+    std::shared_ptr<platform::Timer> statusTimer_;
+    std::shared_ptr<MapSearchController> searchController_;
+    QPointer<platform::Toolbar> macToolbar_;
+    QPointer<platform::HoverGestureRecognizer> hoverRecognizer_;
+    std::optional<QPointF> lastMouseLocation_;
+    double defaultAlpha_ = 1.0;
+    double touchAlpha_ = 0.7;
+    bool userWantsToZoomInOnUserLocation_ = false;
+    double programmaticRegionChangeAt_ = 0;
+    std::optional<platform::Date> manuallyZoomedAt_;
+    bool initializationDone_ = false;
+    QPointer<platform::GestureRecognizer> locationTapRecognizer_;
+    QPointer<platform::GestureRecognizer> locationLongPressRecognizer_;
+
+    // A fade of the status label under way and which flip it belongs to: a
+    // newer flip wins over a fade still running.
+    uint64_t statusFlip_ = 0;
+    bool statusFadingOut_ = false;
+    bool quitScheduled_ = false;
+    MainViewLayout layout_;
+    bool layingOut_ = false;
+};
+
+// The map screen among the application's windows: the root controller of the
+// first main window that has the map screen as its root, or null (before the
+// window exists, for example). Main thread only.
+std::shared_ptr<MainViewController> mainViewController();
+
+}  // namespace tervolo::mapscreen

@@ -1,0 +1,317 @@
+// The point details screen's buttons that do not edit text or tags: the
+// alarm radius choice, directions, copying the coordinate, the source page,
+// trash and share.
+#include <QLineEdit>
+
+#include <cmath>
+
+#include "app/info/InstalledApplications.hpp"
+#include "app/shell/QuovaOpenURL.hpp"
+#include "geodesy/QuovaCoordinateFormat.hpp"
+#include "location/ui/ActivityItemSourceAdapter.hpp"
+#include "logging/QLLogging.hpp"
+#include "platform/foundation/Bundle.hpp"
+#include "platform/foundation/CanOpenURL.hpp"
+#include "platform/text/Locale.hpp"
+#include "platform/text/Numbers.hpp"
+#include "platform/ui/AlertController.hpp"
+#include "platform/ui/NavigationController.hpp"
+#include "platform/ui/Pasteboard.hpp"
+#include "platform/ui/PopoverPresentationController.hpp"
+#include "platform/ui/ShareSheetController.hpp"
+#include "points/BestKnownLocation.hpp"
+#include "points/QuovaMapPointStore.hpp"
+#include "points/RadiusTables.hpp"
+#include "pointscreens/PointDetailsContent.hpp"
+#include "pointscreens/PointDetailsViewController.hpp"
+#include "pointscreens/PointDirections.hpp"
+#include "widgets/hud/HUD.hpp"
+#include "widgets/hud/HUDContentType.hpp"
+
+namespace tervolo::pointscreens {
+
+using platform::localizedString;
+
+namespace {
+
+// The entry comes back this long after the refusal, once its alert has gone.
+constexpr double kCustomRadiusRetryDelay = 0.3;
+// The share sheet follows the tap by this long.
+constexpr double kShareSheetDelay = 0.5;
+// How long "Copied!" shows.
+constexpr double kCopiedFlashSeconds = 1.6;
+
+bool localeUsesMetricSystem() {
+    return platform::text::Locale::current().usesMetricSystem();
+}
+
+std::shared_ptr<platform::AlertController> actionSheet(
+    const char* title, const char* message, const std::shared_ptr<platform::BarButtonItem>& sender) {
+    auto sheet = platform::AlertController::make(localizedString(title), localizedString(message),
+                                                 platform::AlertController::Style::actionSheet);
+    sheet->setModalPresentationStyle(platform::ModalPresentationStyle::popover);
+    if (sender) sheet->popoverPresentationController()->setBarButtonItem(sender);
+    return sheet;
+}
+
+// Whether a deferred step may still show something over `screen`: it has
+// not been closed (or begun closing) since the step was scheduled.
+bool stillShown(PointDetailsViewController& screen) {
+    if (!screen.isVisible() || screen.isBeingDismissed()) return false;
+    auto* navigation = screen.navigationController();
+    return !(navigation && navigation->isBeingDismissed());
+}
+
+}  // namespace
+
+void PointDetailsViewController::connectActions() {
+    const auto withSender =
+        [this](void (PointDetailsViewController::*action)(const std::shared_ptr<platform::BarButtonItem>&),
+               const std::shared_ptr<platform::BarButtonItem>& item) {
+            if (!item) return;
+            // The item lives as long as the screen: it is held weakly by its own action.
+            item->setAction([this, action, alive = std::weak_ptr<int>(lifetime_),
+                             weakItem = std::weak_ptr<platform::BarButtonItem>(item)] {
+                if (alive.lock()) (this->*action)(weakItem.lock());
+            });
+        };
+    withSender(&PointDetailsViewController::radiusButton, radiusButton_);
+    withSender(&PointDetailsViewController::directionsButton, directionsButton_);
+    withSender(&PointDetailsViewController::shareButton, shareButton_);
+    withSender(&PointDetailsViewController::trashButton, trashButton_);
+    if (shareButton_) shareButton_->setTitle(localizedString("Share"));
+    if (trashButton_) trashButton_->setTitle(localizedString("Delete"));
+    if (copyCoordinatesButton_) {
+        QObject::connect(copyCoordinatesButton_, &QPushButton::clicked, copyCoordinatesButton_,
+                         [this, alive = std::weak_ptr<int>(lifetime_)] {
+                             if (alive.lock()) copyCoordinatesButton(copyCoordinatesButton_);
+                         });
+    }
+    if (seePageButton_) {
+        QObject::connect(seePageButton_, &QPushButton::clicked, seePageButton_,
+                         [this, alive = std::weak_ptr<int>(lifetime_)] {
+                             if (alive.lock()) seePageButton(seePageButton_);
+                         });
+    }
+}
+
+// --- radius ------------------------------------------------------------------
+
+double PointDetailsViewController::currentRadiusForSheet() const {
+    std::optional<double> radius = newRadius_;
+    if (!radius && point_) radius = point_->alarmCircleDiameter();
+    // A stored radius that is not finite cannot be a row of its own.
+    if (radius && !std::isfinite(*radius)) return 0;
+    return points::currentRadiusFor(radius);
+}
+
+std::string PointDetailsViewController::customRadiusMessage() const {
+    return localizedString("You may submit a custom radius around this location, measured in ") +
+           localizedString(localeUsesMetricSystem() ? "meters" : "yards") + ".";
+}
+
+void PointDetailsViewController::radiusButton(const std::shared_ptr<platform::BarButtonItem>& sender) {
+    QLLogInfo("radiusButton tapped");
+    auto sheet = actionSheet("Circle Radius", "Please Select Circle Radius.", sender);
+    const auto alive = std::weak_ptr<int>(lifetime_);
+    using Kind = points::RadiusSheetRow::Kind;
+    for (const auto& row : points::radiusSheetRows(localeUsesMetricSystem(), currentRadiusForSheet())) {
+        std::function<void()> handler;
+        auto style = platform::AlertAction::Style::defaultValue;
+        switch (row.kind) {
+            case Kind::none:
+                handler = [this, alive] {
+                    QLLogInfo("no radius selected");
+                    if (alive.lock()) updateRadius(0.0);
+                };
+                break;
+            case Kind::radius:
+                handler = [this, alive, radius = row.radius] {
+                    QLLogInfo("radius {} selected", platform::text::describe(radius));
+                    if (alive.lock()) updateRadius(radius);
+                };
+                break;
+            case Kind::custom:
+                handler = [this, alive] {
+                    QLLogInfo("Custom Radius Button");
+                    if (alive.lock()) promptForCustomRadius();
+                };
+                break;
+            case Kind::cancel:
+                style = platform::AlertAction::Style::cancel;
+                handler = [] { QLLogInfo("Cancel button"); };
+                break;
+        }
+        sheet->addAction(platform::AlertAction::make(row.title, style, std::move(handler)));
+    }
+    present(sheet, true, [] { QLLogInfo("display action sheet animation completed"); });
+}
+
+void PointDetailsViewController::promptForCustomRadius() {
+    // The unit is the locale's when the entry opens, also if it changes before Submit.
+    const bool usesMetricSystem = localeUsesMetricSystem();
+    auto alert = platform::AlertController::make(localizedString("Custom Radius"), customRadiusMessage(),
+                                                 platform::AlertController::Style::alert);
+    alert->addTextField(
+        [](QLineEdit& field) { platform::setKeyboardType(field, platform::KeyboardType::numberPad); });
+    alert->addAction(platform::AlertAction::make(localizedString("Cancel"),
+                                                 platform::AlertAction::Style::cancel,
+                                                 [] { QLLogInfo("Custom radius: cancel button"); }));
+    // The action holds the alert without owning it (the alert owns its actions).
+    const std::weak_ptr<platform::ViewController> weakAlert = alert;
+    alert->addAction(platform::AlertAction::make(
+        localizedString("Submit"), platform::AlertAction::Style::defaultValue,
+        [this, alive = std::weak_ptr<int>(lifetime_), weakAlert, usesMetricSystem] {
+            if (alive.lock()) submitCustomRadius(weakAlert, usesMetricSystem);
+        }));
+    present(alert, true);
+}
+
+void PointDetailsViewController::submitCustomRadius(const std::weak_ptr<platform::ViewController>& alert,
+                                                    bool usesMetricSystem) {
+    const auto controller = std::dynamic_pointer_cast<platform::AlertController>(alert.lock());
+    const auto fields = controller ? controller->textFields() : std::vector<QLineEdit*>{};
+    if (fields.empty() || !fields.front()) {
+        QLLogInfo("Invalid entry, NOT saving.");
+        showIllegalRadiusValueUI();
+        return;
+    }
+    const std::string text = fields.front()->text().toStdString();
+    QLLogInfo("Custom radius value string: {}", text);
+    const auto reading = points::readCustomRadius(text, usesMetricSystem);
+    QLLogInfo("Custom radius value double: {}", platform::text::describe(reading.value));
+    // Not a positive number, or none a circle can have ("1e999" reads as
+    // infinity): refused like an empty entry, nothing applied.
+    if (!reading.metres) {
+        showIllegalRadiusValueUI();
+        return;
+    }
+    updateRadius(*reading.metres);
+}
+
+void PointDetailsViewController::showIllegalRadiusValueUI() {
+    auto alert =
+        platform::AlertController::make(localizedString("Custom Radius Invalid"), customRadiusMessage(),
+                                        platform::AlertController::Style::alert);
+    alert->addAction(platform::AlertAction::make(localizedString("Cancel"),
+                                                 platform::AlertAction::Style::cancel,
+                                                 [] { QLLogInfo("Custom radius invalid: cancel button"); }));
+    alert->addAction(platform::AlertAction::make(
+        localizedString("Retry"), platform::AlertAction::Style::defaultValue,
+        [this, alive = std::weak_ptr<int>(lifetime_)] {
+            QLLogInfo("Custom radius invalid: retry button");
+            if (!alive.lock()) return;
+            customRadiusRetryTimer_.schedule(kCustomRadiusRetryDelay, [this, alive] {
+                if (alive.lock() && stillShown(*this)) promptForCustomRadius();
+            });
+        }));
+    present(alert, true);
+}
+
+// --- directions ----------------------------------------------------------------
+
+void PointDetailsViewController::directionsButton(const std::shared_ptr<platform::BarButtonItem>& sender) {
+    QLLogInfo("directionsButton tapped");
+    auto sheet = actionSheet("Routing Options", "Please Select App For Routing.", sender);
+
+    DirectionsRequest request;
+    if (point_) {
+        request.coordinate = point_->coordinate();
+        request.title = point_->title();
+        request.subtitle = point_->subtitle();
+        if (const auto location = points::bestKnownLocation()) request.userLocation = location->coordinate();
+        // Asked each time: an application installed meanwhile counts.
+        request.apps = {app::googleMapsInstalled(), app::magicEarthInstalled(), app::osmAndInstalled(),
+                        app::uberInstalled(), app::wazeInstalled()};
+    }
+    for (const DirectionsRow& row : directionsRows(request)) {
+        sheet->addAction(platform::AlertAction::make(
+            row.title, platform::AlertAction::Style::defaultValue,
+            [this, alive = std::weak_ptr<int>(lifetime_), row, coordinate = *request.coordinate] {
+                std::string link = row.link;
+                if (row.kind == DirectionsRow::Kind::appleMapsByAddress) QLLogInfo("Apple Maps button");
+                if (row.kind == DirectionsRow::Kind::uber) {
+                    // The names as the point has them now.
+                    if (alive.lock() && point_) {
+                        link = uberDirectionsLink(coordinate, point_->title(), point_->subtitle());
+                    }
+                    QLLogDebug("Uber URL: {}", link);
+                }
+                // A link that is no URL is dropped.
+                if (platform::urlScheme(link)) app::quovaOpen(link);
+            }));
+    }
+    sheet->addAction(platform::AlertAction::make(
+        localizedString("Cancel"), platform::AlertAction::Style::cancel, [] { QLLogInfo("Cancel button"); }));
+    present(sheet, true, [] { QLLogInfo("display action sheet animation completed"); });
+}
+
+// --- copy, source page -----------------------------------------------------------
+
+void PointDetailsViewController::copyCoordinatesButton(QWidget* sender) {
+    (void)sender;
+    QLLogInfo("copyCoordinatesButton tapped");
+    if (!point_) return;
+    const std::string text =
+        geodesy::quovaCoordinateDescriptionWithFormat(point_->coordinate(), coordinateFormat_);
+    platform::Pasteboard::general().setString(text);
+    QLLogDebug("Copied coordinates: {}", text);
+    widgets::hud::HUD::flash(
+        widgets::hud::HUDContentType::labeledSuccess(localizedString("Copied!"), std::nullopt), nullptr,
+        kCopiedFlashSeconds);
+}
+
+void PointDetailsViewController::seePageButton(QuovaButtonWithURL* sender) {
+    QLLogInfo("seePageButton tapped");
+    if (!sender || !sender->urlToOpen()) return;
+    // The address comes from stored and shared data: only a web page opens,
+    // never a local file or another program's scheme.
+    if (!isWebAddress(*sender->urlToOpen())) return;
+    app::quovaOpen(*sender->urlToOpen());
+}
+
+// --- trash, share ------------------------------------------------------------------
+
+void PointDetailsViewController::trashButton(const std::shared_ptr<platform::BarButtonItem>& sender) {
+    (void)sender;
+    QLLogInfo("trashButton tapped");
+    if (point_) {
+        // The circle goes with the point; the map screen removes the
+        // annotation itself when the store reports the deletion.
+        const auto radius = point_->alarmCircleDiameter();
+        const auto mainVC = mainVC_.lock();
+        if (mainVC && radius && *radius > 0) {
+            auto* mainMap = mainVC->mainMapView();
+            if (auto halo = mainMap ? mainVC->haloForPoint(point_) : nullptr) mainMap->removeOverlay(halo);
+        }
+        // Deleted whether or not the map screen is still there: the screen
+        // closes as if it were, so it must be.
+        points::QuovaMapPointStore::shared().deletePoint(point_);
+    }
+    cancelView();
+}
+
+void PointDetailsViewController::shareButton(const std::shared_ptr<platform::BarButtonItem>& sender) {
+    QLLogInfo("shareButton tapped");
+    shareSheetTimer_.schedule(kShareSheetDelay,
+                              [this, alive = std::weak_ptr<int>(lifetime_),
+                               weakSender = std::weak_ptr<platform::BarButtonItem>(sender)] {
+                                  if (alive.lock()) presentShareSheet(weakSender.lock());
+                              });
+}
+
+void PointDetailsViewController::presentShareSheet(const std::shared_ptr<platform::BarButtonItem>& sender) {
+    // Closed (or closing) within the delay: nothing to share from.
+    if (!point_ || !stillShown(*this)) return;
+    // The point answers the sheet's requests itself; the sheet asks for the
+    // item off the main thread, so waiting for a short link never blocks it.
+    auto sheet =
+        std::make_shared<platform::ShareSheetController>(location::ActivityItemSourceAdapter::make(point_));
+    if (sender) {
+        sheet->setModalPresentationStyle(platform::ModalPresentationStyle::popover);
+        sheet->popoverPresentationController()->setBarButtonItem(sender);
+    }
+    present(sheet, true);
+}
+
+}  // namespace tervolo::pointscreens

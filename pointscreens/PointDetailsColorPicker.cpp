@@ -1,0 +1,212 @@
+// The point details screen's recolouring of a tag: a chip tap opens a colour
+// picker in a popup; "Save" stores the colour in the tag, recolours its chips
+// and draws the pins of the points carrying it again.
+#include <QApplication>
+#include <QFontDatabase>
+#include <QPalette>
+
+#include <algorithm>
+
+#include "logging/QLLogging.hpp"
+#include "mapscreen/QuovaMapPointAnnotation.hpp"
+#include "platform/foundation/Bundle.hpp"
+#include "platform/text/Unicode.hpp"
+#include "platform/ui/BarButtonItem.hpp"
+#include "platform/ui/TapGestureRecognizer.hpp"
+#include "points/QuovaMapPointStore.hpp"
+#include "points/QuovaPointTagStore.hpp"
+#include "points/QuovaStringRepresentation.hpp"
+#include "pointscreens/PointDetailsContent.hpp"
+#include "pointscreens/PointDetailsViewController.hpp"
+#include "widgets/popup/PopupNavigationBar.hpp"
+#include "widgets/popup/PopupViewControllerExtension.hpp"
+
+namespace tervolo::pointscreens {
+
+using platform::localizedString;
+
+namespace {
+
+QColor qColorOf(const platform::Color& color) {
+    const auto rgba = color.convertedToSRGB().components();
+    return QColor::fromRgbF(static_cast<float>(std::clamp(rgba.red, 0.0, 1.0)),
+                            static_cast<float>(std::clamp(rgba.green, 0.0, 1.0)),
+                            static_cast<float>(std::clamp(rgba.blue, 0.0, 1.0)),
+                            static_cast<float>(std::clamp(rgba.alpha, 0.0, 1.0)));
+}
+
+// Eight hex digits, alpha last: each sRGB component x 255, truncated.
+std::optional<std::string> hexWithAlpha(const QColor& color) {
+    if (!color.isValid()) return std::nullopt;
+    const QColor rgb = color.toRgb();
+    return points::quovaHexStringRepresentation(
+        platform::Color(rgb.redF(), rgb.greenF(), rgb.blueF(), rgb.alphaF()), true);
+}
+
+// "Helvetica light" at 16 points, the system font at 16 where it is missing.
+QFont popupBarFont() {
+    QFont font;
+    if (QFontDatabase::families().contains(QStringLiteral("Helvetica")) &&
+        QFontDatabase::styles(QStringLiteral("Helvetica")).contains(QStringLiteral("Light"))) {
+        font = QFontDatabase::font(QStringLiteral("Helvetica"), QStringLiteral("Light"), 16);
+    } else {
+        font = QApplication::font();
+    }
+    font.setPixelSize(16);  // points are device-independent pixels here
+    return font;
+}
+
+bool carriesTag(const points::QuovaMapPoint& point, const std::string& uuid) {
+    if (!point.tags()) return false;
+    const std::string wanted = platform::text::lowercased(uuid);
+    return std::any_of(point.tags()->begin(), point.tags()->end(), [&](const std::string& identifier) {
+        return identifier == uuid || platform::text::lowercased(identifier) == wanted;
+    });
+}
+
+}  // namespace
+
+// The picker's calls, passed to the screen while it lives.
+class PointDetailsViewController::ColorPickerEvents : public platform::ColorPickerViewControllerDelegate {
+  public:
+    ColorPickerEvents(PointDetailsViewController* screen, std::weak_ptr<int> alive)
+        : screen_(screen), alive_(std::move(alive)) {}
+    void colorPickerViewControllerDidSelectColor(platform::ColorPickerViewController& picker) override {
+        if (alive_.lock()) screen_->colorPickerViewControllerDidSelectColor(picker);
+    }
+    void colorPickerViewControllerDidFinish(platform::ColorPickerViewController& picker) override {
+        if (alive_.lock()) screen_->colorPickerViewControllerDidFinish(picker);
+    }
+
+  private:
+    PointDetailsViewController* screen_;
+    std::weak_ptr<int> alive_;
+};
+
+void PointDetailsViewController::tagPressed(const QString& title, widgets::taglist::TagView* tagView,
+                                            widgets::taglist::TagFlowView* sender) {
+    (void)tagView;
+    QLLogDebug("Tag pressed: " + title.toStdString() + ", " +
+               (sender ? sender->objectName().toStdString() : std::string("(null)")));
+    if (auto tag = points::QuovaPointTagStore::shared().tagWithTitle(title.toStdString()))
+        showColorPicker(tag);
+}
+
+void PointDetailsViewController::showColorPicker(const std::shared_ptr<points::QuovaPointTag>& tag) {
+    if (!tag) return;
+    if (!colorPickerEvents_) colorPickerEvents_ = std::make_shared<ColorPickerEvents>(this, lifetime_);
+    auto picker = std::make_shared<platform::ColorPickerViewController>();
+    picker->setDelegate(colorPickerEvents_);
+    if (const auto color = tagColorFromString(tag->colorString())) picker->setSelectedColor(qColorOf(*color));
+
+    // Every popup bar made from now on looks so, this one included.
+    auto& look = widgets::popup::PopupNavigationBar::appearance();
+    look.barStyle = 0;
+    look.titleTextAttributes.font = popupBarFont();
+    // Black on the light bar; on a dark desktop theme the bar is dark and
+    // black would not read, so the theme's text colour instead.
+    const QPalette palette = QApplication::palette();
+    look.titleTextAttributes.foregroundColor = palette.color(QPalette::Window).lightness() >= 128
+                                                   ? QColor(Qt::black)
+                                                   : palette.color(QPalette::WindowText);
+    look.barButtonItemFont = popupBarFont();
+
+    auto popup = QuovaPopupController::make(picker);
+    popup->setStyle(widgets::popup::PopupStyle::formSheet);
+    popup->setQuovaConcernedTag(tag);
+
+    const QSize frame = view()->size();
+    const double shorter = std::min(frame.width(), frame.height()) * 0.9;
+    const double longer = std::max(frame.width(), frame.height()) * 0.9;
+    widgets::popup::setContentSizeInPopup(*picker, QSizeF(shorter, longer));
+    widgets::popup::setLandscapeContentSizeInPopup(*picker, QSizeF(longer, shorter));
+
+    picker->setTitle("#" + tag->title());
+    picker->navigationItem().setRightBarButtonItem(std::make_shared<platform::BarButtonItem>(
+        localizedString("Save"), platform::BarButtonItem::Style::plain,
+        [this, alive = std::weak_ptr<int>(lifetime_)] {
+            if (alive.lock()) colorPickerDidTapOK();
+        }));
+
+    // No blur behind a desktop popup: a dark translucent cover instead; a
+    // click on it closes the picker without applying anything.
+    auto* cover = new QWidget();
+    cover->setObjectName(QStringLiteral("colorPickerBackground"));
+    cover->setAttribute(Qt::WA_StyledBackground, true);
+    cover->setStyleSheet(QStringLiteral("QWidget#colorPickerBackground { background: rgba(0, 0, 0, 140); }"));
+    popup->setBackgroundView(cover);
+    if (QWidget* background = popup->backgroundView()) {
+        auto* tap = new platform::TapGestureRecognizer(
+            [this, alive = std::weak_ptr<int>(lifetime_)](platform::GestureRecognizer&) {
+                if (alive.lock()) backgroundViewDidTap();
+            });
+        tap->setObjectName(QStringLiteral("backgroundTap"));
+        platform::addGestureRecognizer(background, tap);
+    }
+
+    popup->present(*this);
+    colorPickerPopupController_ = popup;
+}
+
+void PointDetailsViewController::colorPickerViewControllerDidSelectColor(
+    platform::ColorPickerViewController& picker) {
+    const QColor color = picker.selectedColor();
+    if (const auto hex = hexWithAlpha(color)) {
+        QLLogDebug("colorPicker did select color #" + *hex);
+    } else {
+        QLLogDebug("colorPicker did select color " + color.name(QColor::HexArgb).toStdString());
+    }
+    lastColorPickerColor_ = color;
+}
+
+void PointDetailsViewController::colorPickerDidTapOK() {
+    QLLogDebug("colorPickerDidTapOK");
+    auto popup = colorPickerPopupController_;
+    if (!popup) return;
+    // Taken before the dismissal: the picker's finish clears both fields.
+    const auto color = lastColorPickerColor_;
+    const auto tag = popup->quovaConcernedTag();
+    popup->dismiss();
+    if (tag && color) {
+        tag->setColorString(hexWithAlpha(*color));
+        tag->save();
+        if (tagFlowView_) {
+            for (auto* chip : tagFlowView_->allTags()) {
+                if (chip->title().toStdString() != tag->title()) continue;
+                chip->setTagBackgroundColor(*color);
+                chip->setHighlightedBackgroundColor(*color);
+                chip->setSelectedBackgroundColor(*color);
+            }
+        }
+        if (auto mainVC = mainVC_.lock()) {
+            for (const auto& point : points::QuovaMapPointStore::shared().allPoints()) {
+                if (!point || !carriesTag(*point, tag->uuid()) || point->deletedAt() || point->hiddenAt())
+                    continue;
+                auto* mainMap = mainVC->mainMapView();
+                if (!mainMap) break;
+                if (auto halo = mainVC->haloForPoint(point)) mainMap->removeOverlay(halo);
+                mainMap->removeAnnotation(mapscreen::QuovaMapPointAnnotation::forPoint(point));
+                mainVC->addAnnotation(point);
+            }
+        }
+    }
+    colorPickerPopupController_.reset();
+    lastColorPickerColor_.reset();
+}
+
+void PointDetailsViewController::backgroundViewDidTap() {
+    QLLogDebug("backgroundViewDidTap");
+    if (auto popup = colorPickerPopupController_) popup->dismiss();
+    colorPickerPopupController_.reset();
+    lastColorPickerColor_.reset();
+}
+
+void PointDetailsViewController::colorPickerViewControllerDidFinish(
+    platform::ColorPickerViewController& picker) {
+    (void)picker;
+    QLLogDebug("colorPickerViewControllerDidFinish");
+    colorPickerPopupController_.reset();
+    lastColorPickerColor_.reset();
+}
+
+}  // namespace tervolo::pointscreens

@@ -1,0 +1,391 @@
+#include "pointscreens/PointTableViewController.hpp"
+
+#include <QHBoxLayout>
+#include <QPdfView>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include <fmt/format.h>
+
+#include "logging/QLLogging.hpp"
+#include "mapscreen/QuovaMapPointAnnotation.hpp"
+#include "platform/dispatch/DispatchQueue.hpp"
+#include "platform/foundation/Bundle.hpp"
+#include "platform/foundation/UserDefaults.hpp"
+#include "platform/location/CLLocation.hpp"
+#include "platform/ui/AlertController.hpp"
+#include "platform/ui/BarButtonItem.hpp"
+#include "platform/ui/ImageView.hpp"
+#include "platform/ui/NavigationBar.hpp"
+#include "platform/ui/NavigationController.hpp"
+#include "platform/ui/NavigationItem.hpp"
+#include "platform/ui/SegmentedControl.hpp"
+#include "points/QuovaMapPointStore.hpp"
+#include "pointscreens/PDFCreator.hpp"
+#include "pointscreens/PDFPreviewViewController.hpp"
+#include "pointscreens/QuovaMapPointCell.hpp"
+
+namespace tervolo::pointscreens {
+namespace {
+
+std::string localized(const char* key) {
+    return platform::localizedString(key);
+}
+
+}  // namespace
+
+PointTableViewController::PointTableViewController() = default;
+
+// The observation goes first: no location fix reaches a list being destroyed.
+PointTableViewController::~PointTableViewController() { locationObservation_.reset(); }
+
+void PointTableViewController::loadView() {
+    auto* root = new QWidget();
+    root->setObjectName(kNibName);
+    auto* column = new QVBoxLayout(root);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+
+    auto* controls = new QHBoxLayout();
+    const int margin = root->fontMetrics().height() / 2;
+    controls->setContentsMargins(margin, margin, margin, margin);
+    controls->setSpacing(margin);
+    sortOrderControl_ = new platform::SegmentedControl(QStringList{QString(), QString(), QString()}, root);
+    sortOrderControl_->setObjectName("sortOrderControl");
+    sortOrderControl_->setSelectedSegmentIndex(0);
+    printButton_ = new QPushButton(root);
+    printButton_->setObjectName("printButton");
+    controls->addWidget(sortOrderControl_, 1);
+    controls->addWidget(printButton_);
+    column->addLayout(controls);
+
+    tableView_ = new platform::TableView(root);
+    tableView_->setObjectName("tableView");
+    tableView_->setRowHeight(platform::TableView::kAutomatic);
+    tableView_->setEstimatedRowHeight(root->fontMetrics().height() * 3);
+    column->addWidget(tableView_, 1);
+    setView(root);
+}
+
+std::optional<int> PointTableViewController::selectedSegment() const {
+    if (!sortOrderControl_) return std::nullopt;
+    return sortOrderControl_->selectedSegmentIndex();
+}
+
+std::optional<std::string> PointTableViewController::currentFilter() const {
+    if (!searchController_) return std::nullopt;
+    std::string text = searchController_->text();
+    if (text.empty()) return std::nullopt;
+    return text;
+}
+
+void PointTableViewController::cachePointStoreWithFilter(const std::optional<std::string>& filter) {
+    content_.cachePointStoreWithFilter(filter, selectedSegment());
+}
+
+void PointTableViewController::reloadTable() {
+    ++reloadCount_;
+    if (tableView_) tableView_->reloadData();
+}
+
+void PointTableViewController::viewDidLoad() {
+    QLLogInfo("viewDidLoad()");
+    platform::ViewController::viewDidLoad();
+    auto self = std::static_pointer_cast<PointTableViewController>(shared_from_this());
+    if (tableView_) {
+        tableView_->registerCell(QuovaMapPointCell::kReuseIdentifier, [] {
+            return new QuovaMapPointCell(platform::TableViewCell::Style::Subtitle,
+                                         QuovaMapPointCell::kReuseIdentifier);
+        });
+        tableView_->setDataSource(std::weak_ptr<platform::TableViewDataSource>(self));
+        tableView_->setDelegate(std::weak_ptr<platform::TableViewDelegate>(self));
+    }
+    if (sortOrderControl_) {
+        sortOrderControl_->setTitleForSegment(0, QStringLiteral("A-Z"));
+        sortOrderControl_->setImageForSegment(1, platform::NamedImage::named("ruler"));
+        sortOrderControl_->setImageForSegment(2, platform::NamedImage::named("clock"));
+        sortOrderControl_->setAccessibleName(QString::fromStdString(localized("Sort order")));
+        std::weak_ptr<PointTableViewController> weak = self;
+        QObject::connect(sortOrderControl_, &platform::SegmentedControl::valueChanged, sortOrderControl_,
+                         [weak] {
+                             if (auto strong = weak.lock()) strong->sortOrderChanged();
+                         });
+    }
+    if (printButton_) {
+        printButton_->setText(QString::fromStdString(localized("Print")));
+        std::weak_ptr<PointTableViewController> weak = self;
+        QObject::connect(printButton_, &QPushButton::clicked, printButton_, [weak] {
+            if (auto strong = weak.lock()) strong->printButtonPressed();
+        });
+    }
+    if (const auto stored = platform::UserDefaults::standard().stringValue(kLastSortOrderKey);
+        stored && sortOrderControl_) {
+        sortOrderControl_->setSelectedSegmentIndex(*stored == "byDistance"     ? 1
+                                                   : *stored == "byLastChange" ? 2
+                                                                               : 0);
+    }
+    navigationItem().setTitle(localized("Locations"));
+    navigationItem().setHidesSearchBarWhenScrolling(false);
+    if (auto* navigation = navigationController()) {
+        // The bar follows the desktop palette (light or dark) rather than fixed white and black, so its
+        // texts keep their contrast in both.
+        platform::NavigationBar& bar = navigation->navigationBar();
+        const QPalette palette = view()->palette();
+        platform::NavigationBar::Appearance appearance;
+        appearance.backgroundColor = palette.color(QPalette::Base);
+        appearance.titleTextAttributes.foregroundColor = palette.color(QPalette::Text);
+        appearance.largeTitleTextAttributes.foregroundColor = palette.color(QPalette::Text);
+        bar.setPrefersLargeTitles(true);
+        bar.setStandardAppearance(appearance);
+        bar.setScrollEdgeAppearance(appearance);
+    }
+    std::weak_ptr<PointTableViewController> weak = self;
+    navigationItem().setRightBarButtonItem(std::make_shared<platform::BarButtonItem>(
+        localized("Done"), platform::BarButtonItem::Style::done, [weak] {
+            if (auto strong = weak.lock()) strong->cancelView();
+        }));
+}
+
+void PointTableViewController::viewWillAppear(bool animated) {
+    platform::ViewController::viewWillAppear(animated);
+    auto self = std::static_pointer_cast<PointTableViewController>(shared_from_this());
+    // A new field at every appearance, so the stored filter is restored each time the list comes back.
+    searchController_ = std::make_shared<platform::SearchController>();
+    searchController_->setSearchResultsUpdater(std::weak_ptr<platform::SearchResultsUpdating>(self));
+    searchController_->setDelegate(std::weak_ptr<platform::SearchControllerDelegate>(self));
+    searchController_->setObscuresBackgroundDuringPresentation(false);
+    searchController_->setReturnKeyType(platform::ReturnKeyType::Done);
+    searchController_->setPlaceholder(localized("Filter by #tags or text ..."));
+    navigationItem().setSearchController(searchController_);
+
+    if (const auto stored = platform::UserDefaults::standard().stringValue(kLastFilterKey)) {
+        searchController_->setText(*stored);
+        cachePointStoreWithFilter(*stored);
+    } else {
+        cachePointStoreWithFilter(std::nullopt);
+    }
+    // The content may have changed since the rows were last drawn (a location fix while the PDF
+    // preview covered the list): rows must show what selection and Delete act on.
+    reloadTable();
+    if (sortOrderControl_ && sortOrderControl_->selectedSegmentIndex() != 0 &&
+        sortOrderControl_->selectedSegmentIndex() != 2)
+        subscribeToLocationUpdates();
+}
+
+void PointTableViewController::viewDidAppear(bool animated) {
+    QLLogInfo("viewDidAppear(_:)");
+    platform::ViewController::viewDidAppear(animated);
+    auto search = navigationItem().searchController();
+    if (search && !search->text().empty()) search->setActive(true);
+}
+
+void PointTableViewController::viewDidDisappear(bool animated) {
+    platform::ViewController::viewDidDisappear(animated);
+    unsubscribeFromLocationUpdates();
+}
+
+void PointTableViewController::subscribeToLocationUpdates() {
+    QLLogInfo("PointTableVC: SUBSCRIBING to location updates");
+    std::weak_ptr<PointTableViewController> weak =
+        std::static_pointer_cast<PointTableViewController>(shared_from_this());
+    locationObservation_ = platform::NotificationCenter::defaultCenter().addObserver(
+        "QuovaLocationUpdate", nullptr,
+        [weak](const platform::NotificationCenter::Notification& notification) {
+            if (auto strong = weak.lock()) strong->onLocationUpdate(notification);
+        });
+}
+
+void PointTableViewController::unsubscribeFromLocationUpdates() {
+    QLLogInfo("PointTableVC: UN-SUBSCRIBING from location updates");
+    locationObservation_.reset();
+}
+
+void PointTableViewController::didPresentSearchController(platform::SearchController& searchController) {
+    QLLogInfo("didPresentSearchController(_:)");
+    std::weak_ptr<platform::SearchController> weak;
+    if (searchController_.get() == &searchController) weak = searchController_;
+    platform::DispatchQueue::main()->async([weak] {
+        if (auto strong = weak.lock()) strong->becomeFirstResponder();
+    });
+}
+
+void PointTableViewController::updateSearchResults(platform::SearchController& searchController) {
+    QLLogInfo("updateSearchResults(for:)");
+    const std::string text = searchController.text();
+    QLLogInfo("searchController text: " + text);
+    platform::UserDefaults::standard().set(kLastFilterKey, text);
+    cachePointStoreWithFilter(text.empty() ? std::nullopt : std::optional<std::string>(text));
+    reloadTable();
+}
+
+void PointTableViewController::onLocationUpdate(
+    const platform::NotificationCenter::Notification& notification) {
+    auto entry = notification.userInfo.find("CLLocation");
+    if (entry == notification.userInfo.end()) return;
+    const auto* location = std::any_cast<platform::CLLocation>(&entry->second);
+    if (!location) return;
+    QLLogDebug("PointTableViewController received location: " + location->description());
+    if (searchController_) updateSearchResults(*searchController_);
+}
+
+void PointTableViewController::sortOrderChanged() {
+    QLLogInfo("sortOrderChanged(_:)");
+    const auto segment = selectedSegment();
+    const char* stored = !segment        ? "alphabetically"
+                         : *segment == 2 ? "byLastChange"
+                         : *segment == 0 ? "alphabetically"
+                                         : "byDistance";
+    platform::UserDefaults::standard().set(kLastSortOrderKey, stored);
+    cachePointStoreWithFilter(currentFilter());
+    reloadTable();
+    if (segment && *segment != 0 && *segment != 2)
+        subscribeToLocationUpdates();
+    else
+        unsubscribeFromLocationUpdates();
+}
+
+int PointTableViewController::numberOfSections(platform::TableView&) {
+    return content_.numberOfSections();
+}
+
+int PointTableViewController::numberOfRows(platform::TableView&, int section) {
+    return content_.numberOfRows(section);
+}
+
+QString PointTableViewController::titleForHeader(platform::TableView&, int section) {
+    return QString::fromStdString(content_.titleForHeader(section));
+}
+
+QStringList PointTableViewController::sectionIndexTitles(platform::TableView&) {
+    QStringList titles;
+    for (const auto& title : content_.sectionIndexTitles(selectedSegment()))
+        titles << QString::fromStdString(title);
+    return titles;
+}
+
+platform::TableViewCell* PointTableViewController::cellForRow(platform::TableView& tableView,
+                                                              platform::IndexPath indexPath) {
+    auto* cell = static_cast<QuovaMapPointCell*>(
+        tableView.dequeueReusableCell(QuovaMapPointCell::kReuseIdentifier, indexPath));
+    if (cell == nullptr) return nullptr;
+    if (auto point = content_.pointAtIndexPath(indexPath)) {
+        cell->setQuovaPoint(point);
+        cell->setImage(QuovaMapPointCell::rowImage());
+    } else {
+        cell->setQuovaTitle(localized("(unknown)"));
+        cell->setQuovaSubtitle(localized("(unknown)"));
+    }
+    return cell;
+}
+
+void PointTableViewController::didSelectRow(platform::TableView&, platform::IndexPath indexPath) {
+    QLLogInfo("didSelectRowAtIndexPath [{}, {}]", indexPath.section, indexPath.row);
+    auto point = content_.pointAtIndexPath(indexPath);
+    if (!point) return;
+    if (!point->deletedAt()) {
+        if (auto map = mainViewController()) {
+            if (auto* mapView = map->mainMapView())
+                mapView->selectAnnotation(mapscreen::QuovaMapPointAnnotation::forPoint(point), true);
+            map->zoomInOnPoint(point);
+        }
+        dismissList();
+        return;
+    }
+    auto alert = platform::AlertController::make(
+        localized("Undelete location?"),
+        localized("If you want to display this location it needs to be undeleted first."),
+        platform::AlertController::Style::alert);
+    alert->addAction(platform::AlertAction::make(
+        localized("Cancel"), platform::AlertAction::Style::defaultValue, [] { QLLogInfo("Cancel Button"); }));
+    std::weak_ptr<PointTableViewController> weak =
+        std::static_pointer_cast<PointTableViewController>(shared_from_this());
+    alert->addAction(platform::AlertAction::make(localized("Undelete"),
+                                                 platform::AlertAction::Style::defaultValue, [weak, point] {
+                                                     if (auto strong = weak.lock()) strong->undelete(point);
+                                                 }));
+    present(alert, true, [] { QLLogInfo("display action sheet animation completed"); });
+}
+
+void PointTableViewController::undelete(const std::shared_ptr<points::QuovaMapPoint>& point) {
+    QLLogInfo("Undelete Button");
+    point->setDeletedAt(std::nullopt);
+    auto& store = points::QuovaMapPointStore::shared();
+    point->save(store);
+    store.setNeedsSync();
+    if (auto map = mainViewController()) {
+        map->addPoint(point);
+        map->zoomInOnPoint(point);
+    }
+    dismissList();
+}
+
+void PointTableViewController::commitDelete(platform::TableView& tableView, platform::IndexPath indexPath) {
+    auto point = content_.pointAtIndexPath(indexPath);
+    if (!point) return;
+    const std::string& deletedTitle = PointTableContent::deletedPointsSectionTitle();
+    const int rowsBefore = content_.numberOfRows(indexPath.section);
+    const auto deletedEntry = content_.sectionValues().find(deletedTitle);
+    const size_t deletedBefore =
+        deletedEntry == content_.sectionValues().end() ? 0 : deletedEntry->second.size();
+
+    auto& store = points::QuovaMapPointStore::shared();
+    const bool wasDeleted = point->deletedAt().has_value();
+    if (wasDeleted)
+        store.hidePoint(point);
+    else
+        store.deletePoint(point);
+    cachePointStoreWithFilter(currentFilter());
+
+    const auto newPath = content_.indexPathOfPoint(point);
+    // A deleted point must be found again (in the deleted section), a hidden one must not; anything
+    // else (the filter no longer matches, say) cannot be told as one row moving: draw it all anew.
+    if (wasDeleted == newPath.has_value()) {
+        QLLogInfo("point table: the deleted point is not where expected, reloading");
+        reloadTable();
+        return;
+    }
+    tableView.performBatchUpdates([&] {
+        tableView.deleteRows({indexPath});
+        if (wasDeleted) {
+            if (deletedBefore == 1) tableView.deleteSections({indexPath.section});
+        } else {
+            if (rowsBefore == 1) tableView.deleteSections({indexPath.section});
+            if (deletedBefore == 0) tableView.insertSections({newPath->section});
+            tableView.insertRows({*newPath});
+        }
+    });
+    // The batch reads every section title again, so "N Valid Points" follows the new count; the table
+    // itself reloads in full when the counts do not add up.
+}
+
+void PointTableViewController::printButtonPressed() {
+    const size_t count = content_.pointCount();
+    if (count == 0) {
+        QLLogDebug("Nothing to print");
+        return;
+    }
+    QLLogDebug("Printing {} points in {} sections.", count, content_.numberOfSections());
+    PDFCreator creator;
+    creator.setPointsDict(content_.sectionValues());
+    creator.setTitleLine(std::to_string(count) + localized(" locations from Tervolo"));
+    if (searchController_ && !searchController_->text().empty())
+        creator.setSubtitleLine(localized("filtered by \"") + searchController_->text() + "\"");
+    auto preview = std::make_shared<PDFPreviewViewController>(PDFPreviewViewController::kViewName);
+    preview->setDocumentData(creator.createPDF());
+    auto navigation = std::make_shared<platform::NavigationController>(preview);
+    navigation->setNavigationBarHidden(false, false);
+    navigation->setModalPresentationStyle(platform::ModalPresentationStyle::fullScreen);
+    present(navigation, true);
+}
+
+void PointTableViewController::dismissList() {
+    platform::ViewController* presented = navigationController();
+    if (presented == nullptr) presented = this;
+    presented->dismiss(true, [] { QLLogInfo("QuovaMapPointTableView canceled"); });
+}
+
+void PointTableViewController::cancelView() {
+    dismissList();
+}
+
+}  // namespace tervolo::pointscreens

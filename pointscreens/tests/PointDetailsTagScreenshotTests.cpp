@@ -1,0 +1,131 @@
+// Screenshots of the point details screen's tag section for a person to look
+// at: the open tag editor with its table of stored tags (trash buttons, long,
+// CJK and right-to-left titles) under coloured chips, light and dark, at
+// device pixel ratios 1 and 2.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QPalette>
+
+#include "PointDetailsTestSupport.hpp"
+#include "platform/ui/TableView.hpp"
+#include "pointscreens/QuovaPopupController.hpp"
+
+namespace {
+
+QPalette darkPalette() {
+    QPalette dark;
+    dark.setColor(QPalette::Window, QColor(0x20, 0x22, 0x25));
+    dark.setColor(QPalette::WindowText, QColor(0xe8, 0xea, 0xed));
+    dark.setColor(QPalette::Base, QColor(0x17, 0x18, 0x1a));
+    dark.setColor(QPalette::Text, QColor(0xe8, 0xea, 0xed));
+    dark.setColor(QPalette::Button, QColor(0x30, 0x33, 0x36));
+    dark.setColor(QPalette::ButtonText, QColor(0xe8, 0xea, 0xed));
+    dark.setColor(QPalette::Link, QColor(0x8a, 0xb4, 0xf8));
+    dark.setColor(QPalette::PlaceholderText, QColor(0x9a, 0xa0, 0xa6));
+    return dark;
+}
+
+QImage grab(QWidget& widget, double ratio) {
+    QImage image(widget.size() * ratio, QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(ratio);
+    image.fill(widget.palette().color(QPalette::Window));
+    widget.render(&image);
+    return image;
+}
+
+class TagSectionScreenshotTest : public pointscreens_test::PointDetailsTest {
+  protected:
+    void TearDown() override {
+        QApplication::setPalette(QPalette());
+        PointDetailsTest::TearDown();
+    }
+};
+
+TEST_F(TagSectionScreenshotTest, OpenEditorUnderColouredChips) {
+    struct Tag {
+        const char* title;
+        const char* color;
+        bool chip;
+    };
+    const Tag tags[] = {
+        {"Weekend_trip_with_friends_and_the_dog_to_the_archipelago", "0,122,255", true},
+        {"\xE5\x92\x96\xE5\x95\xA1\xE5\xBA\x97", "FF9500", true},        // 咖啡店
+        {"\xD7\x97\xD7\x95\xD7\xA3\xD7\x99\xD7\x9D", "34C7597F", true},  // חופים, half transparent
+        {"MustSee", "AF52DE", true},
+        {"Bar", "FF2D55", false},
+        {"Cinema", "5856D6", false},
+        {"Museum_of_contemporary_art_and_design_with_a_very_long_name_indeed", "8E8E93", false},
+        {"\xE6\x9D\xB1\xE4\xBA\xAC\xE3\x82\xBF\xE3\x83\xAF\xE3\x83\xBC", "30B0C7", false},  // 東京タワー
+        {"\xD7\xA9\xD7\x95\xD7\xA7_\xD7\x94\xD7\x9B\xD7\xA8\xD7\x9E\xD7\x9C", "A2845E", false},  // שוק_הכרמל
+    };
+    std::vector<std::string> chips;
+    for (size_t i = 0; i < std::size(tags); ++i) {
+        const std::string id = "TAG-" + std::to_string(i);
+        storedTag(tags[i].title, id, tags[i].color);
+        if (tags[i].chip) chips.push_back(id);
+    }
+    for (const bool dark : {false, true}) {
+        QApplication::setPalette(dark ? darkPalette() : QPalette());
+        for (const QSize size : {QSize(1000, 700), QSize(460, 900)}) {
+            const QString name =
+                QStringLiteral("tageditor-open-%1-%2")
+                    .arg(size.width() > size.height() ? QStringLiteral("wide") : QStringLiteral("narrow"),
+                         dark ? QStringLiteral("dark") : QStringLiteral("light"));
+            SCOPED_TRACE(name.toStdString());
+            auto point = savedPoint("Kauppatori", std::string("Market square"));
+            point->setTags(chips);
+            auto screen = present(point, size);
+            screen->showTagEditor();
+            settle();
+            ASSERT_TRUE(screen->map()->waitForCells());
+            settle();
+            EXPECT_EQ(screen->tagTableView()->numberOfRows(0), 5);
+            EXPECT_FALSE(screen->tagTableView()->isHidden());
+            EXPECT_EQ(screen->tagTableView()->height(),
+                      static_cast<int>(std::ceil(screen->tagTableViewHeight()->constant())));
+            pointscreens_test::saveScreenshot(grab(*window_, 1), name);
+            pointscreens_test::saveScreenshot(grab(*window_, 2), name + QStringLiteral("@2x"));
+        }
+    }
+}
+
+TEST_F(TagSectionScreenshotTest, ColourPickerPopup) {
+    const char* const titles[] = {"MustSee", "\xE5\x92\x96\xE5\x95\xA1\xE5\xBA\x97",
+                                  "\xD7\x97\xD7\x95\xD7\xA3\xD7\x99\xD7\x9D"};
+    std::vector<std::string> chips;
+    for (size_t i = 0; i < std::size(titles); ++i) {
+        chips.push_back("TAG-" + std::to_string(i));
+        storedTag(titles[i], chips.back(), i == 0 ? "AF52DE" : "30B0C7");
+    }
+    for (const bool dark : {false, true}) {
+        QApplication::setPalette(dark ? darkPalette() : QPalette());
+        for (size_t chip = 0; chip < std::size(titles); ++chip) {
+            const QString name = QStringLiteral("colorpicker-popup-%1-%2")
+                                     .arg(static_cast<int>(chip))
+                                     .arg(dark ? QStringLiteral("dark") : QStringLiteral("light"));
+            SCOPED_TRACE(name.toStdString());
+            auto point = savedPoint("Kauppatori", std::string("Market square"));
+            point->setTags(chips);
+            auto screen = present(point, QSize(800, 900));
+            auto* flow = screen->tagFlowView();
+            screen->tagPressed(flow->allTags().at(chip)->title(), flow->allTags().at(chip), flow);
+            for (int i = 0; i < 4; ++i) {
+                environment_.advance(0.5);
+                settle();
+            }
+            auto popup = screen->colorPickerPopupController();
+            ASSERT_NE(popup, nullptr);
+            ASSERT_TRUE(popup->isPresented());
+            pointscreens_test::saveScreenshot(grab(*window_, 1), name);
+            if (chip == 0) pointscreens_test::saveScreenshot(grab(*window_, 2), name + QStringLiteral("@2x"));
+            popup->dismiss();
+            for (int i = 0; i < 4; ++i) {
+                environment_.advance(0.5);
+                settle();
+            }
+        }
+    }
+}
+
+}  // namespace

@@ -1,0 +1,82 @@
+#include "testsupport/mapscreen/MapScreenFixture.hpp"
+
+#include <QCoreApplication>
+
+namespace tervolo::testsupport {
+
+MapScreenFixture::~MapScreenFixture() {
+    if (window_) window_->setRootViewController(nullptr);
+    window_.reset();
+}
+
+mapscreen::MainViewController::Services MapScreenFixture::services() {
+    mapscreen::MainViewController::Services services;
+    if (withSearchController) {
+        services.makeSearchController = [this] {
+            steps.push_back("makeSearchController");
+            searchController = std::make_shared<FakeMapSearchController>();
+            return searchController;
+        };
+    }
+    services.installToolbarDelegate = [this](mapscreen::MainViewController&, platform::Toolbar&) {
+        steps.push_back("installToolbarDelegate");
+        ++toolbarInstalls;
+    };
+    services.bindPlugIn = [this] {
+        steps.push_back("bindPlugIn");
+        ++plugInBinds;
+    };
+    services.interfaceIdiom = idiom;
+    services.authorizationStatus = [this] {
+        steps.push_back("authorizationStatus");
+        return authorization;
+    };
+    services.loadVersionInfo = [this](mapscreen::MainViewController::VersionDelivery deliver) {
+        steps.push_back("loadVersionInfo");
+        ++versionLoads;
+        pending_.push_back(std::move(deliver));
+    };
+    services.isNewerVersion = [this](const backend::AppVersionInfo&) { return newerVersion; };
+    services.terminate = [this] { ++terminations; };
+    services.currentTileStatus = [this] { return tileStatus; };
+    return services;
+}
+
+std::shared_ptr<mapscreen::MainViewController> MapScreenFixture::makeController() {
+    return std::make_shared<mapscreen::MainViewController>(services());
+}
+
+std::shared_ptr<mapscreen::MainViewController> MapScreenFixture::showInWindow(QSize size) {
+    if (window_) window_->setRootViewController(nullptr);
+    window_ = std::make_unique<platform::MainWindow>();
+    auto controller = makeController();
+    window_->setRootViewController(controller);
+    window_->resize(size);
+    window_->show();
+    QCoreApplication::processEvents();
+    // The content area gets `size`: the window grows by what its toolbar takes.
+    const QSize content = window_->contentView()->size();
+    if (content != size) {
+        window_->resize(window_->size() + (size - content));
+        QCoreApplication::processEvents();
+    }
+    return controller;
+}
+
+void MapScreenFixture::deliverVersion(const std::optional<backend::AppVersionInfo>& info) {
+    auto pending = std::move(pending_);
+    pending_.clear();
+    for (auto& deliver : pending) deliver(info);
+}
+
+backend::AppVersionInfo makeVersionInfo(bool forceUpdate, std::string updateURL, std::string fallbackURL) {
+    backend::AppVersionInfo info;
+    info.appName = "TervoloNG";
+    info.currentVersion = backend::VersionInfo{1, 99, 0, 0};
+    info.forceUpdate = forceUpdate;
+    info.updateURL = std::move(updateURL);
+    info.fallbackURL = std::move(fallbackURL);
+    return info;
+}
+
+}  // namespace tervolo::testsupport
