@@ -343,7 +343,11 @@ void QuovaLocationSearchController::handleKeyboardShowNotification(
     setSearchTableHeight(allResults_.size());
 }
 
-void QuovaLocationSearchController::traitCollectionDidChange() {
+void QuovaLocationSearchController::setParent(mapscreen::MainViewController* parent) {
+    parent_ = parent ? std::make_shared<MainViewSearchHost>(parent, dependencies_.pointOperations) : nullptr;
+}
+
+void QuovaLocationSearchController::traitCollectionDidChange(const platform::TraitCollection&) {
     QLLogInfo("traitCollectionDidChange(_:)");
     std::weak_ptr<QuovaLocationSearchController> weak = weak_from_this();
     platform::DispatchQueue::main()->asyncAfter(0.5, [weak] {

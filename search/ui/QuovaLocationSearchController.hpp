@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "mapscreen/MapSearchController.hpp"
 #include "platform/dispatch/NotificationCenter.hpp"
 #include "platform/location/CLGeocoder.hpp"
 #include "platform/location/CLLocation.hpp"
@@ -19,9 +20,9 @@
 #include "platform/ui/TableViewDataSource.hpp"
 #include "platform/ui/TableViewDelegate.hpp"
 #include "platform/ui/TextField.hpp"
-#include "platform/ui/TextFieldDelegate.hpp"
 #include "points/QuovaPlacemark.hpp"
 #include "search/ui/BackendSearch.hpp"
+#include "search/ui/MainViewSearchHost.hpp"
 #include "search/ui/SearchMapHost.hpp"
 #include "search/ui/SearchThumbnailLoader.hpp"
 
@@ -43,7 +44,7 @@ class SearchResultCell;
 //
 // It is the search field's delegate and the result table's data source and
 // delegate. Main thread only; lengths in points, times in seconds.
-class QuovaLocationSearchController : public platform::TextFieldDelegate,
+class QuovaLocationSearchController : public mapscreen::MapSearchController,
                                       public platform::TableViewDataSource,
                                       public platform::TableViewDelegate,
                                       public std::enable_shared_from_this<QuovaLocationSearchController> {
@@ -57,6 +58,9 @@ class QuovaLocationSearchController : public platform::TextFieldDelegate,
         // log line. Off, so it never takes a search's turn at the geocoder's
         // rate limit.
         bool logMapCenterAddress = false;
+        // What a chosen result does on the map screen given by setParent:
+        // the screen's point operations (an empty hook skips its step).
+        MainViewSearchHost::PointOperations pointOperations;
     };
 
     static constexpr double kSearchDelay = 0.7;               // seconds of typing pause
@@ -72,13 +76,16 @@ class QuovaLocationSearchController : public platform::TextFieldDelegate,
     QuovaLocationSearchController& operator=(const QuovaLocationSearchController&) = delete;
 
     // ---- Set-up by the map screen
-    void setSearchBar(platform::TextField* searchBar) { searchBar_ = searchBar; }
-    void setTableView(platform::TableView* tableView) { tableView_ = tableView; }
-    void setSpinner(platform::ActivityIndicator* spinner) { spinner_ = spinner; }
-    void setSearchTableHeight(std::shared_ptr<platform::LayoutConstraint> constraint) {
+    void setSearchBar(platform::TextField* searchBar) override { searchBar_ = searchBar; }
+    void setTableView(platform::TableView* tableView) override { tableView_ = tableView; }
+    void setSpinner(platform::ActivityIndicator* spinner) override { spinner_ = spinner; }
+    void setSearchTableHeight(std::shared_ptr<platform::LayoutConstraint> constraint) override {
         searchTableHeight_ = std::move(constraint);
     }
-    // The map screen (not owned; it outlives the controller).
+    // The map screen (not owned; it outlives the controller), seen through
+    // MainViewSearchHost with the point operations of the dependencies.
+    void setParent(mapscreen::MainViewController* parent) override;
+    // The map screen as a host of the test's or the composition's own.
     void setParent(std::shared_ptr<SearchMapHost> parent) { parent_ = std::move(parent); }
 
     // ---- Text field
@@ -100,10 +107,11 @@ class QuovaLocationSearchController : public platform::TextFieldDelegate,
                              platform::CLLocationCoordinate2D userLocation);
     void mergeResults();
     void clearResults();
-    void setSearchTableHeight(size_t numberOfRows);
-    size_t allResultsCount() const { return allResults_.size(); }
+    void setSearchTableHeight(size_t numberOfRows) override;
+    size_t allResultsCount() const override { return allResults_.size(); }
     void handleKeyboardShowNotification(const platform::NotificationCenter::Notification& notification);
-    void traitCollectionDidChange();
+    // Resizes the table 0.5 s later.
+    void traitCollectionDidChange(const platform::TraitCollection& previous) override;
 
     // ---- Network usage and spinner
     void startUsingNetworkForDomain(const std::string& domain);
