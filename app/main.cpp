@@ -19,6 +19,7 @@
 #include "platform/ui/ApplicationTermination.hpp"
 #include "platform/ui/MainWindow.hpp"
 #include "platform/ui/QtMainQueueExecutor.hpp"
+#include "search/ui/QuovaLocationSearchController.hpp"
 
 namespace {
 
@@ -67,7 +68,11 @@ int main(int argc, char** argv) {
     window.setWindowTitle(QString::fromStdString(name));
     window.resize(1280, 800);
     // The map screen is the window's root for the whole run; its map opens on the whole world.
-    auto screen = std::make_shared<tervolo::mapscreen::MainViewController>();
+    tervolo::mapscreen::MainViewController::Services services;
+    // The location search lies above the map screen, which makes it through this factory. The
+    // screen's point operations reach it once the points are on the map.
+    services.makeSearchController = [] { return tervolo::search::QuovaLocationSearchController::make(); };
+    auto screen = std::make_shared<tervolo::mapscreen::MainViewController>(std::move(services));
     window.setRootViewController(screen);
     platform::MKMapView* map = screen->mapView();
     map->setVisibleMapRect(platform::MKMapRectWorld);
