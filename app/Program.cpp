@@ -27,6 +27,7 @@
 #include "platform/ui/MainWindow.hpp"
 #include "platform/ui/ViewController.hpp"
 #include "pointscreens/PointTableViewController.hpp"
+#include "search/ui/QuovaLocationSearchController.hpp"
 
 namespace tervolo::app {
 
@@ -66,9 +67,10 @@ std::unique_ptr<platform::NotificationCenter::Token> followUserPosition(QPointer
 
 std::shared_ptr<platform::ViewController> makeMapScreen() {
     // The map screen fills its own toolbar, plug-in binding and About screen;
-    // the composition adds what lies above it. No search controller exists
-    // yet, so that factory stays empty and the screen has no search.
+    // the composition adds what lies above it: the location search and the
+    // point list.
     mapscreen::MainViewController::Services services;
+    services.makeSearchController = [] { return search::QuovaLocationSearchController::make(); };
     services.makePointList = []() -> std::shared_ptr<platform::ViewController> {
         return std::make_shared<pointscreens::PointTableViewController>();
     };

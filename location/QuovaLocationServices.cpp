@@ -42,14 +42,15 @@ void QuovaLocationServices::setApplicationStateProvider(std::function<int()> pro
 }
 
 QuovaLocationServices& QuovaLocationServices::shared() {
-    static QuovaLocationServices* instance = [] {
-        // Held for the life of the process: the managers' delegate must never die.
-        // A static holder: the process keeps reaching it, so leak checks see no lost block.
-        static auto* holder = new std::shared_ptr<QuovaLocationServices>(make());
+    // Held for the life of the process: the managers' delegate must never die.
+    // The holder stays reachable from this static, so the leak checker sees
+    // an owner rather than a lost block.
+    static std::shared_ptr<QuovaLocationServices>* holder = [] {
+        auto* made = new std::shared_ptr<QuovaLocationServices>(make());
         points::setBestKnownLocationProvider([] { return shared().bestKnownLocation(); });
-        return holder->get();
+        return made;
     }();
-    return *instance;
+    return **holder;
 }
 
 std::shared_ptr<QuovaLocationServices> QuovaLocationServices::make() {

@@ -1,0 +1,216 @@
+#include "search/SearchResultMerge.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <numeric>
+
+#include "platform/foundation/Bundle.hpp"
+#include "platform/location/CLLocation.hpp"
+#include "points/AppTextsAndColors.hpp"
+
+namespace tervolo::search {
+
+namespace {
+
+bool isLineBreak(char c) {
+    return c == '\n' || c == '\r';
+}
+bool isWhitespaceOrLineBreak(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
+
+template <typename Predicate>
+std::string trimming(const std::string& text, Predicate drop) {
+    size_t begin = 0;
+    size_t end = text.size();
+    while (begin < end && drop(text[begin])) ++begin;
+    while (end > begin && drop(text[end - 1])) --end;
+    return text.substr(begin, end - begin);
+}
+
+const std::string& unknownAddressText() {
+    static const std::string text = platform::localizedString("(unknown)");
+    return text;
+}
+
+}  // namespace
+
+std::string trimmingLineBreaks(const std::string& text) {
+    return trimming(text, isLineBreak);
+}
+
+std::string trimmingWhitespaceAndLineBreaks(const std::string& text) {
+    return trimming(text, isWhitespaceOrLineBreak);
+}
+
+std::vector<points::QuovaPlacemark> ownPointResults(
+    const std::vector<std::shared_ptr<points::QuovaMapPoint>>& points) {
+    std::vector<points::QuovaPlacemark> results;
+    results.reserve(points.size());
+    for (const auto& point : points) {
+        if (!point || !point->title() || !platform::CLLocationCoordinate2DIsValid(point->coordinate()))
+            continue;
+        points::QuovaPlacemark result;
+        result.title = *point->title();
+        result.address = point->subtitle().value_or(unknownAddressText());
+        result.datasource = points::localDataSourceName();
+        result.longitude = point->coordinate().longitude;
+        result.latitude = point->coordinate().latitude;
+        result.uniqueID = point->uuid();
+        results.push_back(std::move(result));
+    }
+    return results;
+}
+
+void sortByDistance(std::vector<points::QuovaPlacemark>& results, const std::vector<double>& distances) {
+    std::vector<size_t> order(results.size());
+    std::iota(order.begin(), order.end(), size_t{0});
+    // A NaN in a comparator breaks the strict weak order the sort relies on;
+    // unknown distances are +inf, so they sort last and compare equal.
+    auto key = [&](size_t i) {
+        const double d = distances[i];
+        return std::isnan(d) ? std::numeric_limits<double>::infinity() : d;
+    };
+    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return key(a) < key(b); });
+    std::vector<points::QuovaPlacemark> sorted;
+    sorted.reserve(results.size());
+    for (size_t i : order) sorted.push_back(std::move(results[i]));
+    results = std::move(sorted);
+}
+
+namespace {
+
+constexpr double kEquatorialRadius = 6378137.0;      // WGS84, metres
+constexpr double kFlattening = 1.0 / 298.257223563;  // WGS84
+constexpr double kDegrees = 3.14159265358979323846 / 180.0;
+
+}  // namespace
+
+namespace {
+
+// A position's reduced latitude (sine and cosine) and longitude, the terms of
+// the formula that belong to one end, so the map centre's are computed once.
+struct ReducedPosition {
+    double sinBeta = 0;
+    double cosBeta = 1;
+    double longitude = 0;  // radians
+};
+
+ReducedPosition reduced(platform::CLLocationCoordinate2D position) {
+    const double phi = position.latitude * kDegrees;
+    const double sinPhi = std::sin(phi);
+    const double cosPhi = std::cos(phi);
+    // tan(beta) = (1 - f) tan(phi), written without the tangent so the poles work.
+    const double norm = std::hypot(cosPhi, (1 - kFlattening) * sinPhi);
+    return {(1 - kFlattening) * sinPhi / norm, cosPhi / norm, position.longitude * kDegrees};
+}
+
+double approximateDistance(const ReducedPosition& a, const ReducedPosition& b) {
+    // Andoyer-Lambert: the central angle between the reduced latitudes on the
+    // sphere, corrected to first order in the flattening. Half-angle sines are
+    // formed without cancellation, so short distances keep their precision.
+    const double sinHalfLambda = std::sin((b.longitude - a.longitude) / 2);
+    const double cosDBeta = a.cosBeta * b.cosBeta + a.sinBeta * b.sinBeta;
+    const double sinDBeta = b.sinBeta * a.cosBeta - b.cosBeta * a.sinBeta;
+    const double sinHalfDBeta2 =
+        cosDBeta >= 0 ? sinDBeta * sinDBeta / (2 * (1 + cosDBeta)) : (1 - cosDBeta) / 2;
+    const double h =
+        std::clamp(sinHalfDBeta2 + a.cosBeta * b.cosBeta * sinHalfLambda * sinHalfLambda, 0.0, 1.0);
+    const double sigma = 2 * std::asin(std::sqrt(h));
+    if (sigma < 1e-12) return 0;
+    // Near the antipode the correction breaks down: the caller measures exactly.
+    if (sigma > kApproximateDistanceMaximumAngle) return std::numeric_limits<double>::quiet_NaN();
+    const double sinSigma = 2 * std::sqrt(h * (1 - h));
+    const double sinPcosQ = (a.sinBeta + b.sinBeta) / 2;
+    const double cosPsinQ = (b.sinBeta - a.sinBeta) / 2;
+    const double x = (sigma - sinSigma) * sinPcosQ * sinPcosQ / (1 - h);
+    const double y = (sigma + sinSigma) * cosPsinQ * cosPsinQ / h;
+    return kEquatorialRadius * (sigma - kFlattening / 2 * (x + y));
+}
+
+}  // namespace
+
+double approximateDistance(platform::CLLocationCoordinate2D from, platform::CLLocationCoordinate2D to) {
+    if (!platform::CLLocationCoordinate2DIsValid(from) || !platform::CLLocationCoordinate2DIsValid(to)) {
+        return std::numeric_limits<double>::quiet_NaN();
+    }
+    return approximateDistance(reduced(from), reduced(to));
+}
+
+std::vector<points::QuovaPlacemark> mergeSearchResults(
+    const std::vector<points::QuovaPlacemark>& fromBackend,
+    const std::vector<points::QuovaPlacemark>& fromGeocoder,
+    const std::vector<points::QuovaPlacemark>& ownPoints,
+    std::optional<platform::CLLocationCoordinate2D> mapCenter) {
+    std::vector<points::QuovaPlacemark> all;
+    all.reserve(fromBackend.size() + fromGeocoder.size() + ownPoints.size());
+    all.insert(all.end(), fromBackend.begin(), fromBackend.end());
+    all.insert(all.end(), fromGeocoder.begin(), fromGeocoder.end());
+    all.insert(all.end(), ownPoints.begin(), ownPoints.end());
+    if (!mapCenter) return all;
+
+    // The order is the one of the exact geodesic distance, but the geodesic
+    // is only computed where the cheap approximation cannot decide: results
+    // whose approximate distances lie within twice its error bound of each
+    // other. Everything else is ordered by the approximation alone, which
+    // cannot be wrong beyond that bound.
+    const size_t n = all.size();
+    const platform::CLLocation center(mapCenter->latitude, mapCenter->longitude);
+    const auto exact = [&](size_t i) {
+        const double d = platform::CLLocation(all[i].latitude, all[i].longitude).distance(center);
+        return std::isnan(d) ? std::numeric_limits<double>::infinity() : d;
+    };
+    std::vector<double> key(n);
+    const bool centerValid = platform::CLLocationCoordinate2DIsValid(*mapCenter);
+    const ReducedPosition reducedCenter = reduced(*mapCenter);
+    for (size_t i = 0; i < n; ++i) {
+        const platform::CLLocationCoordinate2D position{all[i].latitude, all[i].longitude};
+        double d = centerValid && platform::CLLocationCoordinate2DIsValid(position)
+                       ? approximateDistance(reducedCenter, reduced(position))
+                       : std::numeric_limits<double>::quiet_NaN();
+        if (std::isnan(d)) d = exact(i);  // invalid (+inf) or near the antipode
+        key[i] = d;
+    }
+    std::vector<size_t> order(n);
+    std::iota(order.begin(), order.end(), size_t{0});
+    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return key[a] < key[b]; });
+
+    const auto bound = [](double d) {
+        return kApproximateDistanceRelativeError * d + kApproximateDistanceAbsoluteError;
+    };
+    std::vector<double> exactDistance;
+    for (size_t begin = 0; begin < n;) {
+        size_t end = begin + 1;
+        while (end < n && std::isfinite(key[order[end]]) &&
+               key[order[end]] - key[order[end - 1]] <= 2 * bound(key[order[end]]) + 1.0) {
+            ++end;
+        }
+        if (end - begin > 1 && std::isfinite(key[order[begin]])) {
+            for (size_t k = begin; k < end; ++k) key[order[k]] = exact(order[k]);
+            // Equal distances keep the order of the lists.
+            std::sort(order.begin() + static_cast<std::ptrdiff_t>(begin),
+                      order.begin() + static_cast<std::ptrdiff_t>(end),
+                      [&](size_t a, size_t b) { return key[a] < key[b] || (key[a] == key[b] && a < b); });
+        }
+        begin = end;
+    }
+    std::vector<points::QuovaPlacemark> sorted;
+    sorted.reserve(n);
+    for (size_t i : order) sorted.push_back(std::move(all[i]));
+    return sorted;
+}
+
+double searchTableHeight(size_t numberOfRows, const SearchTableLimits& limits) {
+    const size_t rows = numberOfRows >= 1 ? numberOfRows + 1 : 0;
+    double height = static_cast<double>(rows) * kSearchResultRowHeight;
+    if (limits.keyboardOriginY != 0) {
+        height = std::min(height, limits.keyboardOriginY - (limits.tableOriginY + 10.0));
+    } else if (limits.windowHeight) {
+        height = std::min(height, *limits.windowHeight - (limits.tableOriginY + 20.0));
+    }
+    // A keyboard or window edge above the table would give a negative height.
+    return std::max(height, 0.0);
+}
+
+}  // namespace tervolo::search

@@ -1,0 +1,146 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <numeric>
+#include <random>
+
+#include "platform/location/CLLocation.hpp"
+#include "search/SearchResultMerge.hpp"
+
+namespace tervolo::search {
+namespace {
+
+points::QuovaPlacemark at(const std::string& title, double latitude, double longitude) {
+    points::QuovaPlacemark place;
+    place.title = title;
+    place.latitude = latitude;
+    place.longitude = longitude;
+    return place;
+}
+
+std::vector<std::string> titles(const std::vector<points::QuovaPlacemark>& places) {
+    std::vector<std::string> result;
+    for (const auto& p : places) result.push_back(p.title);
+    return result;
+}
+
+TEST(SearchTextTest, TrimmingTakesOnlyWhatEachRuleNames) {
+    struct Case {
+        std::string text, lineBreaksTrimmed, allTrimmed;
+    };
+    const Case cases[] = {
+        {"abc\n", "abc", "abc"}, {"\r\nabc \n", "abc ", "abc"}, {" ab\t", " ab\t", "ab"},
+        {"\n\n", "", ""},        {"a\nb", "a\nb", "a\nb"},      {"", "", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        EXPECT_EQ(trimmingLineBreaks(c.text), c.lineBreaksTrimmed);
+        EXPECT_EQ(trimmingWhitespaceAndLineBreaks(c.text), c.allTrimmed);
+    }
+}
+
+TEST(SearchTableHeightTest, RowsPlusOneOfNinetyWithinKeyboardOrWindowNeverNegative) {
+    struct Case {
+        size_t rows;
+        SearchTableLimits limits;
+        double height;
+    };
+    const Case cases[] = {
+        {0, {0, 100, std::nullopt}, 0},
+        {1, {0, 100, std::nullopt}, 180},
+        {5, {0, 100, std::nullopt}, 540},
+        {5, {0, 100, 800.0}, 540},
+        {10, {0, 100, 800.0}, 680},
+        {10, {500, 100, 800.0}, 390},
+        {10, {500, 100, std::nullopt}, 390},
+        {3, {50, 100, 800.0}, 0},
+        {3, {0, 790, 800.0}, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.rows);
+        EXPECT_EQ(searchTableHeight(c.rows, c.limits), c.height);
+    }
+}
+
+TEST(SearchMergeTest, WithoutCentreTheListsKeepTheirOrderBackendGeocoderOwn) {
+    const auto merged = mergeSearchResults({at("b1", 5, 5), at("b2", 0, 0)}, {at("g1", 9, 9)},
+                                           {at("o1", 1, 1)}, std::nullopt);
+    EXPECT_EQ(titles(merged), (std::vector<std::string>{"b1", "b2", "g1", "o1"}));
+}
+
+TEST(SearchMergeTest, WithACentreEqualDistancesKeepListOrderAndUnknownOnesComeLast) {
+    const auto merged = mergeSearchResults({at("far", 10, 0), at("nowhere", -180, -180), at("same1", 1, 0)},
+                                           {at("same2", 1, 0), at("nan", std::nan(""), 0)},
+                                           {at("near", 0.1, 0)}, platform::CLLocationCoordinate2D{0, 0});
+    EXPECT_EQ(titles(merged), (std::vector<std::string>{"near", "same1", "same2", "far", "nowhere", "nan"}));
+}
+
+TEST(SearchMergeTest, TheApproximationStaysWithinItsBoundOfTheGeodesic) {
+    std::mt19937 random(7);
+    std::uniform_real_distribution<double> latitude(-90, 90), longitude(-180, 180), near(-0.05, 0.05);
+    double worst = 0;
+    for (int i = 0; i < 200000; ++i) {
+        const platform::CLLocationCoordinate2D a{latitude(random), longitude(random)};
+        platform::CLLocationCoordinate2D b{latitude(random), longitude(random)};
+        if (i % 2)
+            b = {std::clamp(a.latitude + near(random), -90.0, 90.0),
+                 std::clamp(a.longitude + near(random), -180.0, 180.0)};
+        const double approx = approximateDistance(a, b);
+        if (std::isnan(approx)) continue;
+        const double exact = platform::CLLocation(a.latitude, a.longitude)
+                                 .distance(platform::CLLocation(b.latitude, b.longitude));
+        const double error = std::abs(approx - exact);
+        const double allowed = kApproximateDistanceRelativeError * exact + kApproximateDistanceAbsoluteError;
+        ASSERT_LE(error, allowed) << a.latitude << "," << a.longitude << " " << b.latitude << ","
+                                  << b.longitude;
+        if (exact > 1000) worst = std::max(worst, error / exact);
+    }
+    RecordProperty("worstRelativeError", std::to_string(worst));
+}
+
+// The merge's order is the exact geodesic order (ties in list order), also for
+// clusters of results a few metres apart and for centres near the antipode.
+TEST(SearchMergeTest, TheOrderIsTheOneOfTheExactDistance) {
+    std::mt19937 random(11);
+    std::uniform_real_distribution<double> unit(0, 1);
+    const platform::CLLocationCoordinate2D centers[] = {{52.52, 13.405}, {0, 0}, {-89.9, 0}, {60, 179.99}};
+    for (const auto& center : centers) {
+        SCOPED_TRACE(center.latitude);
+        std::vector<points::QuovaPlacemark> lists[3];
+        for (int i = 0; i < 900; ++i) {
+            double lat, lon;
+            switch (i % 3) {
+                case 0:
+                    lat = -90 + 180 * unit(random);
+                    lon = -180 + 360 * unit(random);
+                    break;
+                case 1:
+                    lat = center.latitude + 0.001 * (unit(random) - 0.5);
+                    lon = center.longitude + 0.001 * (unit(random) - 0.5);
+                    break;
+                default:
+                    lat = std::round(unit(random) * 4) / 4;
+                    lon = 13;
+                    break;  // exact duplicates
+            }
+            lat = std::clamp(lat, -90.0, 90.0);
+            lon = std::clamp(lon, -180.0, 180.0);
+            if (i % 97 == 0) lat = lon = -180;
+            lists[i % 3 == 0 ? 0 : (i % 3 == 1 ? 1 : 2)].push_back(at(std::to_string(i), lat, lon));
+        }
+        std::vector<points::QuovaPlacemark> all;
+        for (auto& list : lists) all.insert(all.end(), list.begin(), list.end());
+        std::vector<double> distances;
+        const platform::CLLocation c(center.latitude, center.longitude);
+        for (const auto& p : all)
+            distances.push_back(platform::CLLocation(p.latitude, p.longitude).distance(c));
+        auto expected = all;
+        sortByDistance(expected, distances);
+        EXPECT_EQ(titles(mergeSearchResults(lists[0], lists[1], lists[2], center)), titles(expected));
+    }
+}
+
+}  // namespace
+}  // namespace tervolo::search
