@@ -12,19 +12,8 @@
 #include "platform/ui/AlertController.hpp"
 #include "points/BestKnownLocation.hpp"
 #include "testsupport/FakeDesktopApplications.hpp"
-#include "testsupport/ui/ScreenshotSupport.hpp"
 
 namespace {
-
-QPalette darkPalette() {
-    QPalette dark = tervolo::testsupport::darkScreenshotPalette();
-    dark.setColor(QPalette::PlaceholderText, QColor(0x9a, 0xa0, 0xa6));
-    return dark;
-}
-
-QImage grab(QWidget& widget, double ratio) {
-    return tervolo::testsupport::renderOnWindowColour(widget, ratio);
-}
 
 class ActionsScreenshotTest : public pointscreens_test::PointDetailsTest {
   protected:
@@ -67,7 +56,7 @@ TEST_F(ActionsScreenshotTest, RadiusSheetEntryAndDirectionsOverTheScreen) {
          Qt::RightToLeft},
     };
     for (const bool dark : {false, true}) {
-        QApplication::setPalette(dark ? darkPalette() : QPalette());
+        QApplication::setPalette(dark ? pointscreens_test::pointDetailsDarkPalette() : QPalette());
         for (const Case& test : cases) {
             QApplication::setLayoutDirection(test.direction);
             for (const char* shown : {"radius", "entry", "directions"}) {
@@ -103,9 +92,10 @@ TEST_F(ActionsScreenshotTest, RadiusSheetEntryAndDirectionsOverTheScreen) {
                 EXPECT_TRUE(window_->rect().contains(inWindow))
                     << inWindow.x() << "," << inWindow.y() << " " << inWindow.width() << "x"
                     << inWindow.height();
-                pointscreens_test::saveScreenshot(grab(*window_, 1), name);
+                pointscreens_test::saveScreenshot(pointscreens_test::grab(*window_, 1), name);
                 if (test.name != std::string("cjk")) {
-                    pointscreens_test::saveScreenshot(grab(*window_, 2), name + QStringLiteral("@2x"));
+                    pointscreens_test::saveScreenshot(pointscreens_test::grab(*window_, 2),
+                                                      name + QStringLiteral("@2x"));
                 }
                 recorder.pressEscape();
                 settle();

@@ -10,21 +10,10 @@
 
 #include "PointDetailsTestSupport.hpp"
 #include "platform/ui/NavigationItem.hpp"
-#include "testsupport/ui/ScreenshotSupport.hpp"
 
 using tervolo::pointscreens::PointDetailsViewController;
 
 namespace {
-
-QPalette darkPalette() {
-    QPalette dark = tervolo::testsupport::darkScreenshotPalette();
-    dark.setColor(QPalette::PlaceholderText, QColor(0x9a, 0xa0, 0xa6));
-    return dark;
-}
-
-QImage grab(QWidget& widget, double ratio) {
-    return tervolo::testsupport::renderOnWindowColour(widget, ratio);
-}
 
 class PointDetailsScreenshotTest : public pointscreens_test::PointDetailsTest {
   protected:
@@ -79,7 +68,7 @@ TEST_F(PointDetailsScreenshotTest, WideAndNarrowViewingAndEdited) {
         {"no-tags", "Kauppatori", "", 0, std::nullopt, nullptr, Qt::LeftToRight},
     };
     for (const bool dark : {false, true}) {
-        QApplication::setPalette(dark ? darkPalette() : QPalette());
+        QApplication::setPalette(dark ? pointscreens_test::pointDetailsDarkPalette() : QPalette());
         for (const Case& test : cases) {
             for (const QSize size : {QSize(1000, 620), QSize(460, 860)}) {
                 for (const bool edited : {false, true}) {
@@ -120,9 +109,10 @@ TEST_F(PointDetailsScreenshotTest, WideAndNarrowViewingAndEdited) {
                     }
                     EXPECT_EQ(screen->titleView()->height(),
                               static_cast<int>(std::ceil(screen->titleHeight()->constant())));
-                    pointscreens_test::saveScreenshot(grab(*window_, 1), name);
+                    pointscreens_test::saveScreenshot(pointscreens_test::grab(*window_, 1), name);
                     if (test.name == std::string("long") || test.name == std::string("rtl")) {
-                        pointscreens_test::saveScreenshot(grab(*window_, 2), name + QStringLiteral("@2x"));
+                        pointscreens_test::saveScreenshot(pointscreens_test::grab(*window_, 2),
+                                                          name + QStringLiteral("@2x"));
                     }
                 }
             }

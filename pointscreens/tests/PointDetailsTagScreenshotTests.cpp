@@ -10,19 +10,14 @@
 #include "PointDetailsTestSupport.hpp"
 #include "platform/ui/TableView.hpp"
 #include "pointscreens/QuovaPopupController.hpp"
-#include "testsupport/ui/ScreenshotSupport.hpp"
 
 namespace {
 
+// Links are drawn in the tag section's chips.
 QPalette darkPalette() {
-    QPalette dark = tervolo::testsupport::darkScreenshotPalette();
+    QPalette dark = pointscreens_test::pointDetailsDarkPalette();
     dark.setColor(QPalette::Link, QColor(0x8a, 0xb4, 0xf8));
-    dark.setColor(QPalette::PlaceholderText, QColor(0x9a, 0xa0, 0xa6));
     return dark;
-}
-
-QImage grab(QWidget& widget, double ratio) {
-    return tervolo::testsupport::renderOnWindowColour(widget, ratio);
 }
 
 class TagSectionScreenshotTest : public pointscreens_test::PointDetailsTest {
@@ -75,8 +70,9 @@ TEST_F(TagSectionScreenshotTest, OpenEditorUnderColouredChips) {
             EXPECT_FALSE(screen->tagTableView()->isHidden());
             EXPECT_EQ(screen->tagTableView()->height(),
                       static_cast<int>(std::ceil(screen->tagTableViewHeight()->constant())));
-            pointscreens_test::saveScreenshot(grab(*window_, 1), name);
-            pointscreens_test::saveScreenshot(grab(*window_, 2), name + QStringLiteral("@2x"));
+            pointscreens_test::saveScreenshot(pointscreens_test::grab(*window_, 1), name);
+            pointscreens_test::saveScreenshot(pointscreens_test::grab(*window_, 2),
+                                              name + QStringLiteral("@2x"));
         }
     }
 }
@@ -108,8 +104,11 @@ TEST_F(TagSectionScreenshotTest, ColourPickerPopup) {
             auto popup = screen->colorPickerPopupController();
             ASSERT_NE(popup, nullptr);
             ASSERT_TRUE(popup->isPresented());
-            pointscreens_test::saveScreenshot(grab(*window_, 1), name);
-            if (chip == 0) pointscreens_test::saveScreenshot(grab(*window_, 2), name + QStringLiteral("@2x"));
+            pointscreens_test::saveScreenshot(pointscreens_test::grab(*window_, 1), name);
+            if (chip == 0) {
+                pointscreens_test::saveScreenshot(pointscreens_test::grab(*window_, 2),
+                                                  name + QStringLiteral("@2x"));
+            }
             popup->dismiss();
             for (int i = 0; i < 4; ++i) {
                 environment_.advance(0.5);
