@@ -1,12 +1,15 @@
 #include "points/ShareItemText.hpp"
 
 #include "platform/foundation/Bundle.hpp"
+#include "platform/text/Html.hpp"
 #include "platform/text/Numbers.hpp"
 #include "points/ShareActivityType.hpp"
 
 namespace tervolo::points {
 
 namespace {
+
+using platform::text::htmlEscaped;
 
 // Configuration values with defaults; TERVOLO_<key> overrides them.
 std::string openStreetMapHost() {
@@ -15,33 +18,6 @@ std::string openStreetMapHost() {
 
 std::string productWebHost() {
     return platform::Bundle::main().infoString("QuovaProductWebHost").value_or("www.tervolo.invalid");
-}
-
-std::string htmlEscaped(const std::string& text) {
-    std::string out;
-    out.reserve(text.size());
-    for (char c : text) {
-        switch (c) {
-            case '&':
-                out += "&amp;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            case '"':
-                out += "&quot;";
-                break;
-            case '\'':
-                out += "&#39;";
-                break;
-            default:
-                out += c;
-        }
-    }
-    return out;
 }
 
 }  // namespace

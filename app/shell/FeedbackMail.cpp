@@ -11,10 +11,13 @@
 #include "app/info/QuovaApplicationAdditions.hpp"
 #include "app/info/UIDevice_QuovaAdditions.hpp"
 #include "platform/foundation/Bundle.hpp"
+#include "platform/text/Html.hpp"
 
 namespace tervolo::app {
 
 namespace {
+
+using platform::text::htmlEscaped;
 
 // The operating system the program runs on, as the platform's device names it.
 constexpr const char* kSystemName = "Linux";
@@ -42,33 +45,6 @@ std::string supportMailDomain() {
 
 std::string generalSupportAddress() {
     return infoStringOr("QuovaSupportMailAddress", "support@tervolo.invalid");
-}
-
-std::string htmlEscaped(const std::string& text) {
-    std::string out;
-    out.reserve(text.size());
-    for (char c : text) {
-        switch (c) {
-            case '&':
-                out += "&amp;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            case '"':
-                out += "&quot;";
-                break;
-            case '\'':
-                out += "&#39;";
-                break;
-            default:
-                out.push_back(c);
-        }
-    }
-    return out;
 }
 
 std::string plainTextFromHTML(const std::string& html) {

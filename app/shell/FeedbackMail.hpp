@@ -47,10 +47,9 @@ std::string feedbackHTMLBody(const FeedbackTechnicalInfo& info);
 std::string feedbackRecipient(const std::string& vendorID, const std::string& supportMailDomain,
                               const std::string& generalSupportAddress);
 
-// "&", "<", ">", '"' and "'" as entities.
-std::string htmlEscaped(const std::string& text);
 // The plain text of markup this program writes: "<br>" is a line break, other
-// tags are dropped, the five entities above are decoded.
+// tags are dropped, the five entities platform::text::htmlEscaped writes are
+// decoded.
 std::string plainTextFromHTML(const std::string& html);
 
 // The maker's web page and support addresses, from the information

@@ -4,20 +4,11 @@
 #include <QHBoxLayout>
 #include <QVBoxLayout>
 
+#include "location/ui/LocationSymbols.hpp"
 #include "location/ui/PinInside.hpp"
 #include "logging/QLLogging.hpp"
 #include "platform/ui/ImageView.hpp"
 #include "platform/ui/Label.hpp"
-
-// Resources of a static library must be pulled in by name; outside any
-// namespace, as the macro needs.
-static void initLocationSymbols() {
-    static const bool done = [] {
-        Q_INIT_RESOURCE(LocationSymbols);
-        return true;
-    }();
-    (void)done;
-}
 
 namespace tervolo::location {
 

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "location/ui/LocationSymbols.hpp"
 #include "location/ui/UserLocationSettingsViewController.hpp"
 #include "platform/foundation/Bundle.hpp"
 #include "platform/mapkit/qt/MKMapView.hpp"
@@ -15,16 +16,6 @@
 #include "platform/ui/Label.hpp"
 #include "platform/ui/TextView.hpp"
 #include "platform/ui/Toolbar.hpp"
-
-// Resources of a static library must be pulled in by name; outside any
-// namespace, as the macro needs.
-static void initSettingsSymbols() {
-    static const bool done = [] {
-        Q_INIT_RESOURCE(LocationSymbols);
-        return true;
-    }();
-    (void)done;
-}
 
 namespace tervolo::location {
 
@@ -65,7 +56,7 @@ QWidget* makeTextRow(QWidget* parent, platform::TextView* area, QPushButton* cle
 }  // namespace
 
 QIcon UserLocationSettingsViewController::redPinIcon() {
-    initSettingsSymbols();
+    initLocationSymbols();
     const auto image = platform::NamedImage::named(QStringLiteral("red_pin.png"));
     QIcon icon;
     if (image.isNull()) return icon;

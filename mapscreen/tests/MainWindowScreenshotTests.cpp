@@ -64,10 +64,7 @@ class MainWindowScreenshotTest : public widgetkit_test::WidgetTest {
         QApplication::processEvents();
 
         QWidget* window = fixture.window();
-        QImage image(window->size() * shot.pixelRatio, QImage::Format_ARGB32_Premultiplied);
-        image.setDevicePixelRatio(shot.pixelRatio);
-        image.fill(Qt::transparent);
-        window->render(&image);
+        QImage image = widgetkit_test::render(*window, shot.pixelRatio);
         QApplication::setPalette(previous);
         return image;
     }

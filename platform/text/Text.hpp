@@ -1,7 +1,8 @@
 #pragma once
 
 // The text facilities in one include: numbers, Unicode, regular expressions,
-// locale and measurement formatting, randomness.
+// locale and measurement formatting, randomness, HTML escaping.
+#include "platform/text/Html.hpp"
 #include "platform/text/Locale.hpp"
 #include "platform/text/MeasurementFormatter.hpp"
 #include "platform/text/Numbers.hpp"

@@ -15,26 +15,6 @@
 
 namespace {
 
-QPalette darkPalette() {
-    QPalette dark;
-    dark.setColor(QPalette::Window, QColor(0x20, 0x22, 0x25));
-    dark.setColor(QPalette::WindowText, QColor(0xe8, 0xea, 0xed));
-    dark.setColor(QPalette::Base, QColor(0x17, 0x18, 0x1a));
-    dark.setColor(QPalette::Text, QColor(0xe8, 0xea, 0xed));
-    dark.setColor(QPalette::Button, QColor(0x30, 0x33, 0x36));
-    dark.setColor(QPalette::ButtonText, QColor(0xe8, 0xea, 0xed));
-    dark.setColor(QPalette::PlaceholderText, QColor(0x9a, 0xa0, 0xa6));
-    return dark;
-}
-
-QImage grab(QWidget& widget, double ratio) {
-    QImage image(widget.size() * ratio, QImage::Format_ARGB32_Premultiplied);
-    image.setDevicePixelRatio(ratio);
-    image.fill(widget.palette().color(QPalette::Window));
-    widget.render(&image);
-    return image;
-}
-
 class ActionsScreenshotTest : public pointscreens_test::PointDetailsTest {
   protected:
     void TearDown() override {
@@ -76,7 +56,7 @@ TEST_F(ActionsScreenshotTest, RadiusSheetEntryAndDirectionsOverTheScreen) {
          Qt::RightToLeft},
     };
     for (const bool dark : {false, true}) {
-        QApplication::setPalette(dark ? darkPalette() : QPalette());
+        QApplication::setPalette(dark ? pointscreens_test::pointDetailsDarkPalette() : QPalette());
         for (const Case& test : cases) {
             QApplication::setLayoutDirection(test.direction);
             for (const char* shown : {"radius", "entry", "directions"}) {
@@ -112,9 +92,10 @@ TEST_F(ActionsScreenshotTest, RadiusSheetEntryAndDirectionsOverTheScreen) {
                 EXPECT_TRUE(window_->rect().contains(inWindow))
                     << inWindow.x() << "," << inWindow.y() << " " << inWindow.width() << "x"
                     << inWindow.height();
-                pointscreens_test::saveScreenshot(grab(*window_, 1), name);
+                pointscreens_test::saveScreenshot(pointscreens_test::grab(*window_, 1), name);
                 if (test.name != std::string("cjk")) {
-                    pointscreens_test::saveScreenshot(grab(*window_, 2), name + QStringLiteral("@2x"));
+                    pointscreens_test::saveScreenshot(pointscreens_test::grab(*window_, 2),
+                                                      name + QStringLiteral("@2x"));
                 }
                 recorder.pressEscape();
                 settle();

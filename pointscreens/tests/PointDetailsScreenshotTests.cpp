@@ -15,26 +15,6 @@ using tervolo::pointscreens::PointDetailsViewController;
 
 namespace {
 
-QPalette darkPalette() {
-    QPalette dark;
-    dark.setColor(QPalette::Window, QColor(0x20, 0x22, 0x25));
-    dark.setColor(QPalette::WindowText, QColor(0xe8, 0xea, 0xed));
-    dark.setColor(QPalette::Base, QColor(0x17, 0x18, 0x1a));
-    dark.setColor(QPalette::Text, QColor(0xe8, 0xea, 0xed));
-    dark.setColor(QPalette::Button, QColor(0x30, 0x33, 0x36));
-    dark.setColor(QPalette::ButtonText, QColor(0xe8, 0xea, 0xed));
-    dark.setColor(QPalette::PlaceholderText, QColor(0x9a, 0xa0, 0xa6));
-    return dark;
-}
-
-QImage grab(QWidget& widget, double ratio) {
-    QImage image(widget.size() * ratio, QImage::Format_ARGB32_Premultiplied);
-    image.setDevicePixelRatio(ratio);
-    image.fill(widget.palette().color(QPalette::Window));
-    widget.render(&image);
-    return image;
-}
-
 class PointDetailsScreenshotTest : public pointscreens_test::PointDetailsTest {
   protected:
     void TearDown() override {
@@ -88,7 +68,7 @@ TEST_F(PointDetailsScreenshotTest, WideAndNarrowViewingAndEdited) {
         {"no-tags", "Kauppatori", "", 0, std::nullopt, nullptr, Qt::LeftToRight},
     };
     for (const bool dark : {false, true}) {
-        QApplication::setPalette(dark ? darkPalette() : QPalette());
+        QApplication::setPalette(dark ? pointscreens_test::pointDetailsDarkPalette() : QPalette());
         for (const Case& test : cases) {
             for (const QSize size : {QSize(1000, 620), QSize(460, 860)}) {
                 for (const bool edited : {false, true}) {
@@ -129,9 +109,10 @@ TEST_F(PointDetailsScreenshotTest, WideAndNarrowViewingAndEdited) {
                     }
                     EXPECT_EQ(screen->titleView()->height(),
                               static_cast<int>(std::ceil(screen->titleHeight()->constant())));
-                    pointscreens_test::saveScreenshot(grab(*window_, 1), name);
+                    pointscreens_test::saveScreenshot(pointscreens_test::grab(*window_, 1), name);
                     if (test.name == std::string("long") || test.name == std::string("rtl")) {
-                        pointscreens_test::saveScreenshot(grab(*window_, 2), name + QStringLiteral("@2x"));
+                        pointscreens_test::saveScreenshot(pointscreens_test::grab(*window_, 2),
+                                                          name + QStringLiteral("@2x"));
                     }
                 }
             }

@@ -13,25 +13,11 @@
 
 namespace {
 
+// Links are drawn in the tag section's chips.
 QPalette darkPalette() {
-    QPalette dark;
-    dark.setColor(QPalette::Window, QColor(0x20, 0x22, 0x25));
-    dark.setColor(QPalette::WindowText, QColor(0xe8, 0xea, 0xed));
-    dark.setColor(QPalette::Base, QColor(0x17, 0x18, 0x1a));
-    dark.setColor(QPalette::Text, QColor(0xe8, 0xea, 0xed));
-    dark.setColor(QPalette::Button, QColor(0x30, 0x33, 0x36));
-    dark.setColor(QPalette::ButtonText, QColor(0xe8, 0xea, 0xed));
+    QPalette dark = pointscreens_test::pointDetailsDarkPalette();
     dark.setColor(QPalette::Link, QColor(0x8a, 0xb4, 0xf8));
-    dark.setColor(QPalette::PlaceholderText, QColor(0x9a, 0xa0, 0xa6));
     return dark;
-}
-
-QImage grab(QWidget& widget, double ratio) {
-    QImage image(widget.size() * ratio, QImage::Format_ARGB32_Premultiplied);
-    image.setDevicePixelRatio(ratio);
-    image.fill(widget.palette().color(QPalette::Window));
-    widget.render(&image);
-    return image;
 }
 
 class TagSectionScreenshotTest : public pointscreens_test::PointDetailsTest {
@@ -84,8 +70,9 @@ TEST_F(TagSectionScreenshotTest, OpenEditorUnderColouredChips) {
             EXPECT_FALSE(screen->tagTableView()->isHidden());
             EXPECT_EQ(screen->tagTableView()->height(),
                       static_cast<int>(std::ceil(screen->tagTableViewHeight()->constant())));
-            pointscreens_test::saveScreenshot(grab(*window_, 1), name);
-            pointscreens_test::saveScreenshot(grab(*window_, 2), name + QStringLiteral("@2x"));
+            pointscreens_test::saveScreenshot(pointscreens_test::grab(*window_, 1), name);
+            pointscreens_test::saveScreenshot(pointscreens_test::grab(*window_, 2),
+                                              name + QStringLiteral("@2x"));
         }
     }
 }
@@ -117,8 +104,11 @@ TEST_F(TagSectionScreenshotTest, ColourPickerPopup) {
             auto popup = screen->colorPickerPopupController();
             ASSERT_NE(popup, nullptr);
             ASSERT_TRUE(popup->isPresented());
-            pointscreens_test::saveScreenshot(grab(*window_, 1), name);
-            if (chip == 0) pointscreens_test::saveScreenshot(grab(*window_, 2), name + QStringLiteral("@2x"));
+            pointscreens_test::saveScreenshot(pointscreens_test::grab(*window_, 1), name);
+            if (chip == 0) {
+                pointscreens_test::saveScreenshot(pointscreens_test::grab(*window_, 2),
+                                                  name + QStringLiteral("@2x"));
+            }
             popup->dismiss();
             for (int i = 0; i < 4; ++i) {
                 environment_.advance(0.5);

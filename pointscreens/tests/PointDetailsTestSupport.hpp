@@ -1,5 +1,10 @@
 #pragma once
 
+#include <QColor>
+#include <QImage>
+#include <QPalette>
+#include <QWidget>
+
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -25,8 +30,21 @@
 #include "pointscreens/PointDetailsViewController.hpp"
 #include "testsupport/TestEnvironment.hpp"
 #include "testsupport/logging/LogRecorder.hpp"
+#include "testsupport/ui/ScreenshotSupport.hpp"
 
 namespace pointscreens_test {
+
+// The dark desktop palette the point details screenshots are taken in.
+inline QPalette pointDetailsDarkPalette() {
+    QPalette dark = tervolo::testsupport::darkScreenshotPalette();
+    dark.setColor(QPalette::PlaceholderText, QColor(0x9a, 0xa0, 0xa6));
+    return dark;
+}
+
+// `widget` drawn over its window colour at a device pixel ratio.
+inline QImage grab(QWidget& widget, double ratio) {
+    return tervolo::testsupport::renderOnWindowColour(widget, ratio);
+}
 
 // The map screen as the details screen sees it: a map model of its own, the
 // halos it made, and every point it was asked to put on the map.

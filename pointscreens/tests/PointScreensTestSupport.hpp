@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "testsupport/ui/ScreenshotSupport.hpp"
+
 namespace pointscreens_test {
 
 // Gives each test a QApplication (fonts, widgets, the PDF view), created when
@@ -38,8 +40,7 @@ class ApplicationTest : public ::testing::Test {
 
 // Saves `image` as <build>/screenshots/pointscreens/<name>.png for a person to look at.
 inline void saveScreenshot(const QImage& image, const QString& name) {
-    QDir().mkpath(QStringLiteral(TERVOLO_SCREENSHOT_DIR));
-    EXPECT_TRUE(image.save(QStringLiteral(TERVOLO_SCREENSHOT_DIR "/") + name + QStringLiteral(".png")));
+    tervolo::testsupport::saveScreenshot(image, QStringLiteral(TERVOLO_SCREENSHOT_DIR), name);
 }
 
 inline void writeFile(const std::string& path, const std::vector<uint8_t>& bytes) {

@@ -7,19 +7,14 @@
 #include <gtest/gtest.h>
 
 #include "pointscreens/tests/PointTableTestSupport.hpp"
+#include "testsupport/ui/ScreenshotSupport.hpp"
 
 namespace tervolo::pointscreens {
 namespace {
 
 QPalette darkPalette() {
-    QPalette dark;
-    dark.setColor(QPalette::Window, QColor(0x20, 0x22, 0x25));
-    dark.setColor(QPalette::WindowText, QColor(0xe8, 0xea, 0xed));
-    dark.setColor(QPalette::Base, QColor(0x17, 0x18, 0x1a));
+    QPalette dark = tervolo::testsupport::darkScreenshotPalette();
     dark.setColor(QPalette::AlternateBase, QColor(0x24, 0x26, 0x29));
-    dark.setColor(QPalette::Text, QColor(0xe8, 0xea, 0xed));
-    dark.setColor(QPalette::Button, QColor(0x30, 0x33, 0x36));
-    dark.setColor(QPalette::ButtonText, QColor(0xe8, 0xea, 0xed));
     dark.setColor(QPalette::PlaceholderText, QColor(0x9a, 0xa0, 0xa6));
     dark.setColor(QPalette::Highlight, QColor(0x3d, 0x8b, 0xfd));
     dark.setColor(QPalette::HighlightedText, QColor(0xff, 0xff, 0xff));
@@ -27,11 +22,7 @@ QPalette darkPalette() {
 }
 
 QImage grab(QWidget& widget, double ratio) {
-    QImage image(widget.size() * ratio, QImage::Format_ARGB32_Premultiplied);
-    image.setDevicePixelRatio(ratio);
-    image.fill(widget.palette().color(QPalette::Window));
-    widget.render(&image);
-    return image;
+    return tervolo::testsupport::renderOnWindowColour(widget, ratio);
 }
 
 class PointTableScreenshot : public pointscreens_test::PointTableScreenTest {

@@ -23,6 +23,7 @@
 #include "platform/ui/Animator.hpp"
 #include "platform/ui/ViewController.hpp"
 #include "testsupport/TemporaryFolder.hpp"
+#include "testsupport/ui/ScreenshotSupport.hpp"
 
 namespace shell_test {
 
@@ -80,8 +81,7 @@ class OtherScreen : public platform::ViewController {};
 
 // Saves `image` as <build>/screenshots/app/<name>.png for a person to look at.
 inline void saveScreenshot(const QImage& image, const QString& name) {
-    QDir().mkpath(QStringLiteral(TERVOLO_SCREENSHOT_DIR));
-    EXPECT_TRUE(image.save(QStringLiteral(TERVOLO_SCREENSHOT_DIR "/") + name + QStringLiteral(".png")));
+    tervolo::testsupport::saveScreenshot(image, QStringLiteral(TERVOLO_SCREENSHOT_DIR), name);
 }
 
 // Lets pending layout requests run (a toolbar lays its items out lazily).
@@ -94,11 +94,7 @@ inline void settle() {
 
 // `widget` drawn at a device pixel ratio.
 inline QImage render(QWidget& widget, double ratio = 1) {
-    QImage image(widget.size() * ratio, QImage::Format_ARGB32_Premultiplied);
-    image.setDevicePixelRatio(ratio);
-    image.fill(Qt::transparent);
-    widget.render(&image);
-    return image;
+    return tervolo::testsupport::renderWidget(widget, ratio);
 }
 
 // A dark desktop theme for the application while alive.

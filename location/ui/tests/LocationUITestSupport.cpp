@@ -11,6 +11,7 @@
 #include "platform/foundation/UserDefaults.hpp"
 #include "platform/mapkit/qt/MKMapView.hpp"
 #include "platform/text/Locale.hpp"
+#include "testsupport/ui/ScreenshotSupport.hpp"
 
 namespace location_ui_test {
 
@@ -23,8 +24,7 @@ void ensureApplication() {
 }
 
 void saveScreenshot(const QImage& image, const QString& name) {
-    QDir().mkpath(QStringLiteral(TERVOLO_SCREENSHOT_DIR));
-    EXPECT_TRUE(image.save(QStringLiteral(TERVOLO_SCREENSHOT_DIR "/") + name + QStringLiteral(".png")));
+    tervolo::testsupport::saveScreenshot(image, QStringLiteral(TERVOLO_SCREENSHOT_DIR), name);
 }
 
 platform::CLLocation fix(double speed, double course, double altitude, double verticalAccuracy) {

@@ -10,27 +10,17 @@
 #include "location/ui/DetailAccessoryView.hpp"
 #include "location/ui/tests/LocationUITestSupport.hpp"
 #include "location/ui/tests/UserLocationMap.hpp"
+#include "testsupport/ui/ScreenshotSupport.hpp"
 
 namespace location_ui_test {
 namespace {
 
 QPalette darkPalette() {
-    QPalette dark;
-    dark.setColor(QPalette::Window, QColor(0x20, 0x22, 0x25));
-    dark.setColor(QPalette::WindowText, QColor(0xe8, 0xea, 0xed));
-    dark.setColor(QPalette::Base, QColor(0x17, 0x18, 0x1a));
-    dark.setColor(QPalette::Text, QColor(0xe8, 0xea, 0xed));
-    dark.setColor(QPalette::Button, QColor(0x30, 0x33, 0x36));
-    dark.setColor(QPalette::ButtonText, QColor(0xe8, 0xea, 0xed));
-    return dark;
+    return tervolo::testsupport::darkScreenshotPalette();
 }
 
 QImage grab(QWidget& widget, double ratio) {
-    QImage image(widget.size() * ratio, QImage::Format_ARGB32_Premultiplied);
-    image.setDevicePixelRatio(ratio);
-    image.fill(widget.palette().color(QPalette::Window));
-    widget.render(&image);
-    return image;
+    return tervolo::testsupport::renderOnWindowColour(widget, ratio);
 }
 
 class UserLocationScreenshotTest : public LocationUITest {

@@ -15,6 +15,7 @@
 #include <memory>
 
 #include "platform/ui/Contrast.hpp"
+#include "testsupport/ui/ScreenshotSupport.hpp"
 
 namespace widgetkit_test {
 
@@ -38,8 +39,7 @@ class WidgetTest : public ::testing::Test {
 
 // Saves `image` as <build>/screenshots/<name>.png for a person to look at.
 inline void saveScreenshot(const QImage& image, const QString& name) {
-    QDir().mkpath(QStringLiteral(TERVOLO_SCREENSHOT_DIR));
-    EXPECT_TRUE(image.save(QStringLiteral(TERVOLO_SCREENSHOT_DIR "/") + name + QStringLiteral(".png")));
+    tervolo::testsupport::saveScreenshot(image, QStringLiteral(TERVOLO_SCREENSHOT_DIR), name);
 }
 
 inline QImage render(QWidget& widget) {
@@ -48,11 +48,7 @@ inline QImage render(QWidget& widget) {
 
 // Renders `widget` at a device pixel ratio (2: every point is two pixels each way).
 inline QImage render(QWidget& widget, double devicePixelRatio) {
-    QImage image(widget.size() * devicePixelRatio, QImage::Format_ARGB32_Premultiplied);
-    image.setDevicePixelRatio(devicePixelRatio);
-    image.fill(Qt::transparent);
-    widget.render(&image);
-    return image;
+    return tervolo::testsupport::renderWidget(widget, devicePixelRatio);
 }
 
 // A dark desktop palette: light text on dark window and base colours, as a dark theme sets it.
