@@ -13,7 +13,9 @@
 
 #include "app/shell/MacToolbarDelegate.hpp"
 #include "app/shell/MapScreenActions.hpp"
+#include "location/ui/UserLocationMapScreen.hpp"
 #include "backend/VersionInfo.hpp"
+#include "mapscreen/MainMapPort.hpp"
 #include "mapscreen/MainViewLayout.hpp"
 #include "mapscreen/MapSearchController.hpp"
 #include "mapscreen/QuovaMKMapView.hpp"
@@ -37,6 +39,7 @@
 #include "platform/ui/TextView.hpp"
 #include "platform/ui/Toolbar.hpp"
 #include "platform/ui/ViewController.hpp"
+#include "points/Shorturl.hpp"
 #include "widgets/hud/MultilineLabel.hpp"
 
 namespace tervolo::mapscreen {
@@ -66,7 +69,9 @@ class MainViewController : public platform::ViewController,
                            public platform::MKMapViewDelegate,
                            public platform::GestureRecognizerDelegate,
                            public QuovaMKMapViewDelegate,
-                           public app::MapScreenActions {
+                           public app::MapScreenActions,
+                           public MainMapPort,
+                           public location::UserLocationMapScreen {
   public:
     using VersionDelivery = std::function<void(std::optional<backend::AppVersionInfo>)>;
 
@@ -226,6 +231,26 @@ class MainViewController : public platform::ViewController,
     }
     void setLocationTapRecognizer(platform::GestureRecognizer* r) { locationTapRecognizer_ = r; }
     void setLocationLongPressRecognizer(platform::GestureRecognizer* r) { locationLongPressRecognizer_ = r; }
+
+    // ---- Points on the map: every road by which a point reaches the map
+    // (long press, dropped pin, short link, another screen), its alarm circle,
+    // the user's circle and the zoom to a point.
+    platform::MKMapViewModel* mainMapView() const override { return mapView_.data(); }
+    QuovaMKMapView* mapView() override { return mapView_.data(); }
+    std::shared_ptr<platform::MKOverlay> haloForPoint(
+        const std::shared_ptr<points::QuovaMapPoint>& point) const override;
+    void removeHaloFromPoint(const std::shared_ptr<points::QuovaMapPoint>& point);
+    void addAnnotation(const std::shared_ptr<points::QuovaMapPoint>& point) override;
+    void addPoint(const std::shared_ptr<points::QuovaMapPoint>& point) override;
+    void zoomInOnPoint(const std::shared_ptr<points::QuovaMapPoint>& point) override;
+    void dropPinAtLocation(platform::CLLocationCoordinate2D coordinate,
+                           std::optional<std::string> title) override;
+    void refreshCircleOverlayForUserLocation() override;
+    void handleIncomingShorturl(const points::Shorturl& shorturl);
+    void handleIncomingUUID(const std::string& uuid);
+    // True when no visible stored point lies within 25 m; else the alert.
+    bool proximityCheckPassedForPoint(const std::shared_ptr<points::QuovaMapPoint>& point);
+    void startReverseGeocodingForPoint(const std::shared_ptr<points::QuovaMapPoint>& point);
 
     // ---- Operations
     // Shows the current tile overlay's status, fading the label in when it
