@@ -3,6 +3,20 @@
 #include <QColor>
 #include <QUrl>
 
+#include <cstdio>
+#include <exception>
+
+#include "app/incoming/IncomingLink.hpp"
+#include "backend/BackendHosts.hpp"
+#include "backend/ShorturlCoding.hpp"
+#include "mapscreen/MainViewController.hpp"
+#include "platform/coding/DecodingError.hpp"
+#include "platform/dispatch/DispatchQueue.hpp"
+#include "platform/foundation/Bundle.hpp"
+#include "platform/net/URLSession.hpp"
+#include "platform/text/Unicode.hpp"
+#include "platform/ui/MainWindow.hpp"
+
 #include "app/info/QuovaApplicationAdditions.hpp"
 #include "app/info/UIDevice_QuovaAdditions.hpp"
 #include "backend/QuovaAnalytics.hpp"
@@ -31,6 +45,58 @@ class SharedLocationService : public AppDelegate::LocationService {
   private:
     location::QuovaLocationServices& services_;
 };
+
+// The program's map screen behind the hand-over's view of it.
+class MainViewControllerScreen : public AppDelegate::MapScreen {
+  public:
+    explicit MainViewControllerScreen(std::shared_ptr<mapscreen::MainViewController> screen)
+        : screen_(std::move(screen)) {}
+    bool hasMapView() const override { return screen_->mapView() != nullptr; }
+    void handleIncomingShorturl(const points::Shorturl& shorturl) override {
+        screen_->handleIncomingShorturl(shorturl);
+    }
+    void handleIncomingUUID(const std::string& uuid) override { screen_->handleIncomingUUID(uuid); }
+
+  private:
+    std::shared_ptr<mapscreen::MainViewController> screen_;
+};
+
+std::string quoted(const std::string& text) {
+    std::string out = "\"";
+    for (char c : text) {
+        if (c == '"' || c == '\\') out += '\\';
+        out += c;
+    }
+    return out + "\"";
+}
+
+std::string describeOptional(const std::optional<std::string>& text) {
+    return text ? quoted(*text) : "nil";
+}
+
+// The record's text for the log, every field by its name.
+std::string describeShorturl(const points::Shorturl& record) {
+    return "Shorturl(id: " + std::to_string(record.id) + ", device_id: " + std::to_string(record.device_id) +
+           ", device_hw_details: " + quoted(record.device_hw_details) +
+           ", ios_version: " + quoted(record.ios_version) + ", app_version: " + quoted(record.app_version) +
+           ", shorturl: " + quoted(record.shorturl) + ", title: " + quoted(record.title) +
+           ", longitude: " + quoted(record.longitude) + ", latitude: " + quoted(record.latitude) +
+           ", maptype: " + quoted(record.maptype) + ", zoom: " + std::to_string(record.zoom) +
+           ", timestamp: " + quoted(record.timestamp) + ", created: " + quoted(record.created) +
+           ", modified: " + quoted(record.modified) +
+           ", dataSourceName: " + describeOptional(record.dataSourceName) +
+           ", dataSourceUniqueID: " + describeOptional(record.dataSourceUniqueID) +
+           ", dataSourceURL: " + describeOptional(record.dataSourceURL) +
+           ", dataSourceImageURL: " + describeOptional(record.dataSourceImageURL) + ")";
+}
+
+// "https://host:port/path" → "host".
+std::string hostOf(const std::string& baseURL) {
+    return QUrl(QString::fromStdString(baseURL)).host().toStdString();
+}
+
+// The reply file is a backend record: far below this.
+constexpr size_t kMaximumReplyBytes = 1024 * 1024;
 
 void fillDefaults(AppDelegate::Services& services) {
     if (!services.applyNavigationBarAppearance) {
@@ -105,6 +171,29 @@ void fillDefaults(AppDelegate::Services& services) {
     if (services.notificationCenter == nullptr) {
         services.notificationCenter = &platform::NotificationCenter::defaultCenter();
     }
+    if (!services.mapScreenOf) {
+        services.mapScreenOf = [](const std::shared_ptr<platform::ViewController>& root)
+            -> std::shared_ptr<AppDelegate::MapScreen> {
+            auto screen = std::dynamic_pointer_cast<mapscreen::MainViewController>(root);
+            if (!screen) return nullptr;
+            return std::make_shared<MainViewControllerScreen>(std::move(screen));
+        };
+    }
+    if (!services.shortLinkHost)
+        services.shortLinkHost = [] { return backend::BackendHosts::shortLinkHost(); };
+    if (!services.productWebHost) {
+        services.productWebHost = [] { return hostOf(backend::BackendHosts::productWebBaseURL()); };
+    }
+    if (!services.apiBaseURL) services.apiBaseURL = [] { return backend::BackendHosts::apiBaseURL(); };
+    if (!services.applicationVersion) {
+        services.applicationVersion = [] { return platform::Bundle::main().infoString("CFBundleVersion"); };
+    }
+    if (!services.writeStandardOutput) {
+        services.writeStandardOutput = [](const std::string& text) {
+            std::fputs(text.c_str(), stdout);
+            std::fflush(stdout);
+        };
+    }
 }
 
 }  // namespace
@@ -153,7 +242,9 @@ bool AppDelegate::application(const std::optional<platform::LaunchOptions>& didF
     services_.registerWithBackend();
     // 10. A present but empty list is a first run; an absent one is left alone.
     if (const auto count = services_.allTagsCount(); count && *count == 0) services_.buildDefaultTags();
-    // 11.
+    // 11. Links that came during the launch are continued now, in their order.
+    launched_ = true;
+    for (const auto& link : std::exchange(pendingLinks_, {})) continueLink(link);
     return true;
 }
 
@@ -192,6 +283,227 @@ void AppDelegate::macApplicationDidResignActive() {
 void AppDelegate::macApplicationDidBecomeActive() {
     logAndTrack("macApplicationDidBecomeActive");
     services_.registerWithBackend();
+}
+
+bool AppDelegate::application(const UserActivity& continueUserActivity, const RestorationHandler&) {
+    if (continueUserActivity.activityType == NSUserActivityTypeBrowsingWeb) {
+        return handleUserActivityBrowsingWeb(continueUserActivity);
+    }
+    if (continueUserActivity.activityType == kSearchableItemActivityType) {
+        return handleUserActivityCoreSpotlight(continueUserActivity);
+    }
+    return false;
+}
+
+bool AppDelegate::handleUserActivityCoreSpotlight(const UserActivity& userActivity) {
+    QLLogInfo("received userActivity from CoreSpotlight: " + userActivity.debugDescription());
+    if (!userActivity.userInfo) return false;
+    QLLogInfo("received userInfo " + describeUserInfo(*userActivity.userInfo) + " from CoreSpotlight");
+    const auto found = userActivity.userInfo->find(CSSearchableItemActivityIdentifier);
+    if (found == userActivity.userInfo->end()) return false;
+    const auto identifier = found->second.asString();
+    if (!identifier) return false;
+    QLLogInfo("received point with UUID " + *identifier + " from CoreSpotlight");
+    passPointUUIDToMainViewController(*identifier);
+    return true;
+}
+
+bool AppDelegate::handleUserActivityBrowsingWeb(const UserActivity& userActivity) {
+    if (!userActivity.webpageURL) return false;
+    const std::string& absoluteString = *userActivity.webpageURL;
+    // Splitting also refuses links over the size every link is held to.
+    const auto components = IncomingLink::split(absoluteString);
+    if (!components) return false;
+    QLLogDebug("universal link detected; URL: " + absoluteString);
+    // Every link that gets this far is counted, also those refused below.
+    services_.trackEventWithProperties("continueUserActivityForURL", {{"URL", absoluteString}});
+    const std::string shortLinkHost = services_.shortLinkHost();
+    const std::string productWebHost = services_.productWebHost();
+    const auto analysis = IncomingLink::analyse(*components, shortLinkHost, productWebHost);
+    using Outcome = IncomingLink::Analysis::Outcome;
+    switch (analysis.outcome) {
+        case Outcome::unknownScheme:
+            QLLogDebug("unknown scheme passed to app [no http(s)]; ignoring");
+            return false;
+        case Outcome::unknownHost:
+            QLLogDebug("unknown hostname passed to app; ignoring");
+            return false;
+        case Outcome::shortLinkKey:
+        case Outcome::noKey:
+        case Outcome::productWebHost:
+            break;
+    }
+    QLLogDebug("hostname " + components->host + " passed to app; analyzing");
+    QLLogDebug("path: " + components->path);
+    if (analysis.outcome != Outcome::shortLinkKey) return false;
+    decodeShorturlKey(analysis.key);
+    return true;
+}
+
+void AppDelegate::decodeShorturlKey(const std::string& key) {
+    QLLogDebug("decoding shorturl key " + key);
+    // A session of its own for every lookup, as short-lived as the lookup.
+    auto session = std::make_shared<std::shared_ptr<platform::URLSession>>(
+        platform::URLSession::make(backend::apiSessionConfiguration(5.0)));
+    auto request = platform::URLRequest::make(services_.apiBaseURL() + IncomingLink::lookupPath(key));
+    if (!request) return;
+    request->httpMethod = "GET";
+    request->timeoutInterval = 60.0;
+    request->setValue("application/json", "Content-Type");
+    auto writeStandardOutput = services_.writeStandardOutput;
+    auto self = std::weak_ptr<AppDelegate*>(self_);
+    auto task = (*session)->downloadTask(
+        std::move(*request),
+        [session, writeStandardOutput, self](std::optional<std::string> location,
+                                             std::optional<platform::HTTPURLResponse> response,
+                                             std::optional<platform::Error> error) {
+            // A session must not be torn down on its own queue: the main
+            // queue lets it go once this completion is over.
+            platform::DispatchQueue::main()->async([ended = std::move(*session)] { (void)ended; });
+            if (error) {
+                QLLogInfo("decoding response: " + (response ? response->description() : std::string("none")));
+                QLLogInfo("decoding error: " + error->description);
+                return;
+            }
+            if (!location) {
+                QLLogDebug("no file URL retrieved; nothing to do");
+                return;
+            }
+            auto bytes =
+                platform::FileManager::defaultManager().readFileSafely(*location, kMaximumReplyBytes);
+            if (!bytes) {
+                QLLogDebug("can't read decoding result from file URL; nothing to do");
+                return;
+            }
+            const std::string raw(bytes->begin(), bytes->end());
+            const std::string text = platform::text::isValidUTF8(raw) ? raw : std::string("none");
+            std::optional<points::Shorturl> box;
+            try {
+                box = backend::decodeShorturl(*bytes);
+            } catch (const platform::DecodingError& decodingError) {
+                writeStandardOutput(decodingError.diagnostic());
+            } catch (const std::exception& other) {
+                writeStandardOutput(std::string("error: ") + other.what() + "\n");
+            }
+            QLLogInfo("data: " + text);
+            QLLogInfo("shorturl: " + (box ? describeShorturl(*box) : std::string("nil")));
+            if (!box) return;
+            platform::DispatchQueue::main()->async([self, record = std::move(*box)] {
+                if (auto delegate = self.lock()) (*delegate)->passShorturlToMainViewController(record);
+            });
+        });
+    task->resume();
+}
+
+std::shared_ptr<AppDelegate::MapScreen> AppDelegate::readyMapScreen(const char* what, bool& retry) {
+    retry = false;
+    const auto root = window_ != nullptr ? window_->rootViewController() : nullptr;
+    if (!root) {
+        QLLogInfo(std::string("no root view controller so far, will retry to pass on ") + what + " in a bit");
+        retry = true;
+        return nullptr;
+    }
+    auto screen = services_.mapScreenOf(root);
+    if (!screen) {
+        // Waiting cannot turn another kind of root into the map screen.
+        QLLogInfo(std::string("root view controller is not the map screen; dropping ") + what);
+        return nullptr;
+    }
+    if (!screen->hasMapView()) {
+        QLLogInfo(std::string("no map view so far, will retry to pass on ") + what + " in a bit");
+        retry = true;
+        return nullptr;
+    }
+    return screen;
+}
+
+void AppDelegate::passShorturlToMainViewController(const points::Shorturl& shorturl) {
+    bool retry = false;
+    if (auto screen = readyMapScreen("shorturl", retry)) {
+        screen->handleIncomingShorturl(shorturl);
+        return;
+    }
+    if (!retry) return;
+    platform::DispatchQueue::main()->asyncAfter(
+        kHandOverRetryDelay, [self = std::weak_ptr<AppDelegate*>(self_), shorturl] {
+            if (auto delegate = self.lock()) (*delegate)->passShorturlToMainViewController(shorturl);
+        });
+}
+
+void AppDelegate::passPointUUIDToMainViewController(const std::string& uuid) {
+    bool retry = false;
+    if (auto screen = readyMapScreen("uuid", retry)) {
+        screen->handleIncomingUUID(uuid);
+        return;
+    }
+    if (!retry) return;
+    platform::DispatchQueue::main()->asyncAfter(kHandOverRetryDelay,
+                                                [self = std::weak_ptr<AppDelegate*>(self_), uuid] {
+                                                    if (auto delegate = self.lock())
+                                                        (*delegate)->passPointUUIDToMainViewController(uuid);
+                                                });
+}
+
+void AppDelegate::openLinks(const std::vector<std::string>& links) {
+    if (!launched_) {
+        pendingLinks_.insert(pendingLinks_.end(), links.begin(), links.end());
+        return;
+    }
+    for (const auto& link : links) continueLink(link);
+}
+
+void AppDelegate::continueLink(const std::string& link) {
+    const auto activity = IncomingLink::userActivity(link);
+    if (!activity) {
+        QLLogInfo("ignoring link the program does not open: " +
+                  (link.size() > IncomingLink::kMaximumLinkBytes ? link.substr(0, 64) + "…" : link));
+        return;
+    }
+    application(*activity, RestorationHandler{});
+}
+
+bool AppDelegate::applicationShouldSaveApplicationState(platform::RestorationCoder& coder) {
+    QLLogInfo("application(_:shouldSaveApplicationState:)");
+    return saveWithCoder(coder);
+}
+
+bool AppDelegate::applicationShouldSaveSecureApplicationState(platform::RestorationCoder& coder) {
+    QLLogInfo("application(_:shouldSaveSecureApplicationState:)");
+    return saveWithCoder(coder);
+}
+
+bool AppDelegate::applicationShouldRestoreSecureApplicationState(const platform::RestorationCoder& coder) {
+    QLLogInfo("application(_:shouldRestoreSecureApplicationState:)");
+    return shouldRestoreWithCoder(coder);
+}
+
+bool AppDelegate::applicationShouldRestoreApplicationState(const platform::RestorationCoder& coder) {
+    QLLogInfo("application(_:shouldRestoreApplicationState:)");
+    return shouldRestoreWithCoder(coder);
+}
+
+bool AppDelegate::saveWithCoder(platform::RestorationCoder& coder) {
+    QLLogInfo("saveWithCoder(_:)");
+    if (const auto version = services_.applicationVersion()) {
+        coder.encode(platform::AppVersionRestorationGate::kAppVersionKey, *version);
+    }
+    return true;
+}
+
+bool AppDelegate::shouldRestoreWithCoder(const platform::RestorationCoder& coder) {
+    const auto running = services_.applicationVersion();
+    const auto saved = coder.decode<std::string>(platform::AppVersionRestorationGate::kAppVersionKey);
+    if (!saved || !running) return false;
+    // Exact equality: "2.0.1 " and "2.0" are other versions than "2.0.1".
+    return *saved == *running;
+}
+
+bool AppDelegate::shouldSaveApplicationState(platform::RestorationCoder& coder) {
+    return applicationShouldSaveSecureApplicationState(coder);
+}
+
+bool AppDelegate::shouldRestoreApplicationState(const platform::RestorationCoder& coder) {
+    return applicationShouldRestoreSecureApplicationState(coder);
 }
 
 std::optional<platform::LaunchOptions> AppDelegate::launchOptions(const std::vector<std::string>& links) {

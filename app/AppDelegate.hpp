@@ -7,17 +7,33 @@
 #include <string>
 #include <vector>
 
+#include "app/incoming/UserActivity.hpp"
 #include "platform/dispatch/NotificationCenter.hpp"
 #include "platform/ui/ApplicationDelegate.hpp"
+#include "platform/ui/RestorationArchive.hpp"
+#include "points/Shorturl.hpp"
 
 namespace tervolo::app {
 
 // The application's delegate: its launch handler puts the program's
 // long-lived services into operation in a fixed order, and its activity
 // handlers log, record an analytics event and drive the location services and
-// the device registration. Every call on the main thread.
-class AppDelegate : public platform::ApplicationDelegate {
+// the device registration. It takes the links the program is opened with
+// (search-index items and shared short links) to the map screen, and gates
+// the restorable state on the application version. Every call on the main
+// thread, except the short-link lookup's completion (its session's queue).
+class AppDelegate : public platform::ApplicationDelegate, public platform::RestorationArchive::Delegate {
   public:
+    // What the hand-over needs of the map screen.
+    class MapScreen {
+      public:
+        virtual ~MapScreen() = default;
+        // Whether the screen's map view exists (its view has loaded).
+        virtual bool hasMapView() const = 0;
+        virtual void handleIncomingShorturl(const points::Shorturl& shorturl) = 0;
+        virtual void handleIncomingUUID(const std::string& uuid) = 0;
+    };
+
     // What the delegate drives of the location services.
     class LocationService {
       public:
@@ -55,6 +71,19 @@ class AppDelegate : public platform::ApplicationDelegate {
         std::function<void()> buildDefaultTags;
         // Where the desktop's focus notices arrive (default: the default centre).
         platform::NotificationCenter* notificationCenter = nullptr;
+        // The map screen a window root is, none for a root of another kind
+        // (default: the root as mapscreen::MainViewController).
+        std::function<std::shared_ptr<MapScreen>(const std::shared_ptr<platform::ViewController>& root)>
+            mapScreenOf;
+        // The host names of shared short links and of the product's web site.
+        std::function<std::string()> shortLinkHost;
+        std::function<std::string()> productWebHost;
+        // The API server's base URL ("https://<host>").
+        std::function<std::string()> apiBaseURL;
+        // The running application version; none when unknown.
+        std::function<std::optional<std::string>()> applicationVersion;
+        // Where the lookup's decoding diagnostics go (default: standard output).
+        std::function<void(const std::string& text)> writeStandardOutput;
     };
 
     AppDelegate();
@@ -76,6 +105,39 @@ class AppDelegate : public platform::ApplicationDelegate {
     void macApplicationDidResignActive();
     void macApplicationDidBecomeActive();
 
+    // Continuing an activity: a web link or a search-index item. True when a
+    // lookup or a hand-over was started; the restoration handler is never
+    // called.
+    using RestorationHandler =
+        std::function<void(const std::vector<std::shared_ptr<platform::ViewController>>&)>;
+    bool application(const UserActivity& continueUserActivity, const RestorationHandler& restorationHandler);
+    bool handleUserActivityCoreSpotlight(const UserActivity& userActivity);
+    bool handleUserActivityBrowsingWeb(const UserActivity& userActivity);
+    // Starts the lookup of a short-link key on the API server and returns at once.
+    void decodeShorturlKey(const std::string& key);
+    // Hand the record or the identifier to the map screen, on the main queue
+    // every 300 ms until the window, its root and the map view exist.
+    void passShorturlToMainViewController(const points::Shorturl& shorturl);
+    void passPointUUIDToMainViewController(const std::string& uuid);
+    static constexpr double kHandOverRetryDelay = 0.3;
+
+    // The program's links (IncomingLink): each becomes an activity and is
+    // continued. Links that come before the launch handler has ended wait
+    // for it, in their order.
+    void openLinks(const std::vector<std::string>& links);
+
+    // The restorable state's gate: saving stamps "appVersion"; restoring
+    // agrees only when the stamp equals the running version.
+    bool applicationShouldSaveApplicationState(platform::RestorationCoder& coder);
+    bool applicationShouldSaveSecureApplicationState(platform::RestorationCoder& coder);
+    bool applicationShouldRestoreSecureApplicationState(const platform::RestorationCoder& coder);
+    bool applicationShouldRestoreApplicationState(const platform::RestorationCoder& coder);
+    bool saveWithCoder(platform::RestorationCoder& coder);
+    bool shouldRestoreWithCoder(const platform::RestorationCoder& coder);
+    // The archive asks through these (the secure pair).
+    bool shouldSaveApplicationState(platform::RestorationCoder& coder) override;
+    bool shouldRestoreApplicationState(const platform::RestorationCoder& coder) override;
+
     // The launch options of a command line: the links among the arguments
     // under the URL key; none without links.
     static std::optional<platform::LaunchOptions> launchOptions(const std::vector<std::string>& links);
@@ -86,11 +148,19 @@ class AppDelegate : public platform::ApplicationDelegate {
   private:
     // The activity handlers' common part: the info line, then the event.
     void logAndTrack(const char* event);
+    // The map screen when the window, its root and the map view all exist;
+    // otherwise none, and `retry` says whether waiting can help.
+    std::shared_ptr<MapScreen> readyMapScreen(const char* what, bool& retry);
+    void continueLink(const std::string& link);
 
     Services services_;
     platform::MainWindow* window_ = nullptr;
     std::shared_ptr<LocationService> singleLocationManager_;
     std::vector<std::unique_ptr<platform::NotificationCenter::Token>> observations_;
+    bool launched_ = false;
+    std::vector<std::string> pendingLinks_;
+    // Retries hold this weakly: none runs on a destroyed delegate.
+    std::shared_ptr<AppDelegate*> self_ = std::make_shared<AppDelegate*>(this);
 };
 
 }  // namespace tervolo::app

@@ -11,6 +11,8 @@
 #include "app/AppDelegate.hpp"
 #include "app/CommandLine.hpp"
 #include "app/MapScreenAlertPresenter.hpp"
+#include "app/incoming/InstanceChannel.hpp"
+#include "app/incoming/InstanceServer.hpp"
 #include "app/startup/DesktopIdentity.hpp"
 #include "app/startup/FirstMapFrameQuit.hpp"
 #include "app/startup/VersionOption.hpp"
@@ -25,6 +27,7 @@
 #include "platform/mapkit/qt/MKMapView.hpp"
 #include "platform/ui/ApplicationMain.hpp"
 #include "platform/ui/MainWindow.hpp"
+#include "platform/ui/RestorationArchive.hpp"
 #include "platform/ui/ViewController.hpp"
 #include "pointscreens/PointTableViewController.hpp"
 #include "search/ui/QuovaLocationSearchController.hpp"
@@ -74,7 +77,10 @@ std::shared_ptr<platform::ViewController> makeMapScreen() {
     services.makePointList = []() -> std::shared_ptr<platform::ViewController> {
         return std::make_shared<pointscreens::PointTableViewController>();
     };
-    return std::make_shared<mapscreen::MainViewController>(std::move(services));
+    auto screen = std::make_shared<mapscreen::MainViewController>(std::move(services));
+    // The restorable state is kept under the screen's identifier.
+    if (screen->restorationIdentifier().empty()) screen->setRestorationIdentifier("MainViewController");
+    return screen;
 }
 
 std::shared_ptr<platform::ViewController> currentMapScreen() {
@@ -134,19 +140,66 @@ int runProgram(int argc, char** argv) {
         return 1;
     }
 
+    // One running program per user and data folder: a later start hands its
+    // links to the running one, which shows its window, and ends.
+    const std::string socketPath = InstanceChannel::socketPath();
+    InstanceChannel::Claim claim;
+    claim.error = "no folder for the socket";
+    if (!socketPath.empty()) claim = InstanceChannel::claim(socketPath);
+    if (claim.kind == InstanceChannel::Claim::Kind::running) {
+        if (const auto failure = InstanceChannel::handOver(claim.fd, line.links)) {
+            std::fprintf(stderr, "TervoloNG: %s\n", failure->c_str());
+            return 1;
+        }
+        return 0;
+    }
+    if (claim.kind == InstanceChannel::Claim::Kind::failed) {
+        std::fprintf(stderr, "TervoloNG: later starts cannot reach this one (%s)\n", claim.error.c_str());
+    }
+
+    auto delegate = std::make_shared<AppDelegate>();
+    // The links on the command line wait for the launch handler's end.
+    delegate->openLinks(line.links);
+    auto archive = std::make_shared<platform::RestorationArchive>();
+
     platform::ApplicationMainConfiguration configuration;
     configuration.desktopFileName = desktopFileName();
-    configuration.applicationCreated = [](QApplication&) {
+    configuration.applicationCreated = [delegate, &claim, &socketPath](QApplication& application) {
         QApplication::setApplicationName(QStringLiteral("TervoloNG"));
         applyDesktopIdentity();
         FirstMapFrameQuit::installIfRequested();
         installServicePorts();
+        if (claim.kind == InstanceChannel::Claim::Kind::first) {
+            // Parented to the application: it ends, and removes its socket,
+            // with it.
+            new InstanceServer(
+                claim.fd, socketPath,
+                [weak = std::weak_ptr<AppDelegate>(delegate)](const std::vector<std::string>& links) {
+                    const auto delegate = weak.lock();
+                    if (!delegate) return;
+                    delegate->openLinks(links);
+                    if (platform::MainWindow* window = delegate->window()) {
+                        window->show();
+                        window->raise();
+                        window->activateWindow();
+                    }
+                },
+                &application);
+        }
     };
-    configuration.makeDelegate = [] { return std::make_shared<AppDelegate>(); };
+    configuration.makeDelegate = [delegate] { return delegate; };
     configuration.makeRootViewController = [] { return makeMapScreen(); };
     std::unique_ptr<platform::NotificationCenter::Token> userPosition;
     configuration.configureWindow = [&userPosition](platform::MainWindow& window) {
         userPosition = configureMainWindow(window);
+    };
+    // The state saved by the last run is restored once, after the launch and
+    // before the window shows; it is saved whenever the program loses the
+    // focus and at the end.
+    configuration.willShowWindow = [archive, delegate](platform::MainWindow& window) {
+        archive->setDelegate(delegate);
+        archive->restore({window.rootViewController()});
+        archive->saveOnResignActiveAndQuit();
     };
     configuration.launchOptions = AppDelegate::launchOptions(line.links);
     // Records logged asynchronously before the end still reach the system log.

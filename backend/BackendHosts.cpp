@@ -41,6 +41,15 @@ std::string BackendHosts::analyticsBaseURL() {
     return baseURL("QuovaAnalyticsHost", "analytics.tervolo.invalid");
 }
 
+std::string BackendHosts::shortLinkHost() {
+    std::string host =
+        platform::Bundle::main().infoString("QuovaShortLinkHost").value_or("s.tervolo.invalid");
+    for (char& c : host) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return host;
+}
+
 void BackendHosts::setAPIBaseURLForTesting(std::optional<std::string> url) {
     std::lock_guard lock(overridesMutex);
     apiOverride = std::move(url);

@@ -20,6 +20,9 @@ struct BackendHosts {
     static std::string productWebBaseURL();
     // The analytics server.
     static std::string analyticsBaseURL();
+    // The host name (no scheme) of the links of shared points
+    // ("QuovaShortLinkHost"), in lower case.
+    static std::string shortLinkHost();
 
     // Tests point a server at a loopback address ("http://127.0.0.1:<port>");
     // nothing puts the configured host back.

@@ -38,6 +38,7 @@ int applicationMain(int& argc, char** argv, ApplicationMainConfiguration configu
                 delegate->setWindow(&window);
                 delegate->application(configuration.launchOptions);
             }
+            if (configuration.willShowWindow) configuration.willShowWindow(window);
             window.show();
             status = QApplication::exec();
             lifecycle->setMainWindow(nullptr);

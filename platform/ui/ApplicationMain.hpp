@@ -27,6 +27,9 @@ struct ApplicationMainConfiguration {
     std::function<std::shared_ptr<ViewController>()> makeRootViewController;
     // Title, size and the like, before the window is handed to the delegate.
     std::function<void(MainWindow&)> configureWindow;
+    // After the launch handler, right before the window is first shown (the
+    // restorable state is handed to the screens here).
+    std::function<void(MainWindow&)> willShowWindow;
     // The options the program was started with.
     std::optional<LaunchOptions> launchOptions;
     // Told once the lifecycle source exists (the services that follow the
@@ -41,7 +44,7 @@ struct ApplicationMainConfiguration {
 // QApplication with its desktop file name, installs the Qt event loop as the
 // main queue's executor, makes the delegate, builds the main window with its
 // root view controller, gives the window to the delegate, runs the launch
-// handler with the options, shows the window, runs the event loop, and after
+// handler with the options, calls `willShowWindow`, shows the window, runs the event loop, and after
 // it ends stops the main queue's executor and runs `afterRun`. The lifecycle
 // source turns Qt's state changes into the delegate's activity handlers from
 // before the window is shown. Answers the event loop's exit status. Main

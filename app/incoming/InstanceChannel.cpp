@@ -1,0 +1,243 @@
+#include "app/incoming/InstanceChannel.hpp"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+
+#include "app/incoming/InstanceMessage.hpp"
+#include "platform/foundation/FileManager.hpp"
+
+namespace tervolo::app {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::string systemError(const std::string& what) {
+    return what + ": " + std::strerror(errno);
+}
+
+// A folder that only this user may enter: existing, a real folder, ours, and
+// closed to group and others.
+bool isPrivateFolder(const std::string& path) {
+    struct stat info {};
+    if (lstat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) return false;
+    return info.st_uid == getuid() && (info.st_mode & 077) == 0;
+}
+
+std::string runtimeFolder() {
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (runtime != nullptr && *runtime == '/' && isPrivateFolder(runtime)) return runtime;
+    std::string folder = platform::FileManager::defaultManager().temporaryDirectory();
+    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    folder += "/TervoloNG-" + std::to_string(getuid());
+    if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return {};
+    return isPrivateFolder(folder) ? folder : std::string();
+}
+
+uint64_t fnv1a(const std::string& text) {
+    uint64_t hash = 14695981039346656037ull;
+    for (unsigned char c : text) {
+        hash ^= c;
+        hash *= 1099511628211ull;
+    }
+    return hash;
+}
+
+bool fillAddress(const std::string& path, sockaddr_un& address) {
+    std::memset(&address, 0, sizeof address);
+    address.sun_family = AF_UNIX;
+    if (path.empty() || path.size() >= sizeof address.sun_path) return false;
+    std::memcpy(address.sun_path, path.c_str(), path.size());
+    return true;
+}
+
+double secondsLeft(Clock::time_point deadline) {
+    return std::chrono::duration<double>(deadline - Clock::now()).count();
+}
+
+// Holds the claim lock for its lifetime.
+class LockFile {
+  public:
+    LockFile(const std::string& path, double timeout) {
+        fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (fd_ < 0) {
+            error_ = systemError("cannot open " + path);
+            return;
+        }
+        // Starts hold the lock for a connect or a bind, never long; wait in
+        // short steps rather than forever behind a stopped one.
+        const auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                                 std::chrono::duration<double>(timeout));
+        while (flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+            if (errno != EWOULDBLOCK && errno != EINTR) {
+                error_ = systemError("cannot lock " + path);
+                return;
+            }
+            if (secondsLeft(deadline) <= 0) {
+                error_ = "another start holds " + path;
+                return;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        locked_ = true;
+    }
+    ~LockFile() {
+        if (fd_ >= 0) close(fd_);  // releases the lock
+    }
+    LockFile(const LockFile&) = delete;
+    LockFile& operator=(const LockFile&) = delete;
+    bool locked() const { return locked_; }
+    const std::string& error() const { return error_; }
+
+  private:
+    int fd_ = -1;
+    bool locked_ = false;
+    std::string error_;
+};
+
+bool writeAll(int fd, const std::string& bytes, Clock::time_point deadline) {
+    size_t written = 0;
+    while (written < bytes.size()) {
+        const ssize_t n = send(fd, bytes.data() + written, bytes.size() - written, MSG_NOSIGNAL);
+        if (n > 0) {
+            written += static_cast<size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            pollfd poller{fd, POLLOUT, 0};
+            const double left = secondsLeft(deadline);
+            if (left <= 0 || poll(&poller, 1, static_cast<int>(left * 1000) + 1) <= 0) return false;
+            continue;
+        }
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string InstanceChannel::socketPath() {
+    const std::string folder = runtimeFolder();
+    if (folder.empty()) return {};
+    char hash[17];
+    std::snprintf(
+        hash, sizeof hash, "%016llx",
+        static_cast<unsigned long long>(fnv1a(platform::FileManager::defaultManager().documentsDirectory())));
+    return folder + "/TervoloNG-" + hash + ".socket";
+}
+
+InstanceChannel::Claim InstanceChannel::claim(const std::string& path, double lockTimeout) {
+    Claim claim;
+    sockaddr_un address{};
+    if (!fillAddress(path, address)) {
+        claim.error = "no usable socket path";
+        return claim;
+    }
+    LockFile lock(path + ".lock", lockTimeout);
+    if (!lock.locked()) {
+        claim.error = lock.error();
+        return claim;
+    }
+
+    const int client = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (client < 0) {
+        claim.error = systemError("cannot make a socket");
+        return claim;
+    }
+    if (connect(client, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
+        claim.kind = Claim::Kind::running;
+        claim.fd = client;
+        return claim;
+    }
+    const int connectError = errno;
+    close(client);
+    if (connectError != ECONNREFUSED && connectError != ENOENT) {
+        errno = connectError;
+        claim.error = systemError("cannot reach " + path);
+        return claim;
+    }
+
+    // Nobody listens: a socket left by a program that ended without removing
+    // it is taken over. Anything else at the path is not ours to remove.
+    struct stat info {};
+    if (lstat(path.c_str(), &info) == 0) {
+        if (!S_ISSOCK(info.st_mode) || info.st_uid != getuid()) {
+            claim.error = path + " is not a socket of this user";
+            return claim;
+        }
+        unlink(path.c_str());
+    }
+    const int server = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (server < 0) {
+        claim.error = systemError("cannot make a socket");
+        return claim;
+    }
+    // Only the user may connect: the folder is private, and so is the socket.
+    const mode_t previous = umask(0177);
+    const int bound = bind(server, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    umask(previous);
+    if (bound != 0 || chmod(path.c_str(), 0600) != 0 || listen(server, 16) != 0) {
+        claim.error = systemError("cannot listen on " + path);
+        close(server);
+        return claim;
+    }
+    claim.kind = Claim::Kind::first;
+    claim.fd = server;
+    return claim;
+}
+
+std::optional<std::string> InstanceChannel::handOver(int fd, const std::vector<std::string>& links,
+                                                     double timeout) {
+    const auto deadline =
+        Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(timeout));
+    const int flags = fcntl(fd, F_GETFL);
+    if (flags >= 0) fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+    const std::string silent =
+        "the running TervoloNG did not answer within " + std::to_string(static_cast<int>(timeout)) + " s";
+    std::optional<std::string> failure;
+    if (!writeAll(fd, InstanceMessage{links}.encode(), deadline)) {
+        failure = secondsLeft(deadline) <= 0 ? silent : systemError("cannot send the links");
+    } else {
+        std::string answer;
+        const std::string_view expected = InstanceMessage::kAcknowledgement;
+        while (answer.size() < expected.size()) {
+            const double left = secondsLeft(deadline);
+            pollfd poller{fd, POLLIN, 0};
+            const int ready = left <= 0 ? 0 : poll(&poller, 1, static_cast<int>(left * 1000) + 1);
+            if (ready < 0 && errno == EINTR) continue;
+            if (ready <= 0) {
+                failure = silent;
+                break;
+            }
+            char buffer[16];
+            const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
+            if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+            if (n <= 0) {
+                failure = "the running TervoloNG refused the links";
+                break;
+            }
+            answer.append(buffer, static_cast<size_t>(n));
+        }
+        if (!failure && answer.compare(0, expected.size(), expected) != 0) {
+            failure = "the running TervoloNG refused the links";
+        }
+    }
+    close(fd);
+    return failure;
+}
+
+}  // namespace tervolo::app

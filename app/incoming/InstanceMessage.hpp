@@ -1,0 +1,64 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tervolo::app {
+
+// What a later start of the program tells the running one: the links it was
+// given, in their order (none: only show the window). On the wire one frame,
+// a 4-byte big-endian payload length and the payload: the line
+// "TervoloNG links 1" and one line per link, each ended by "\n". The
+// running program answers kAcknowledgement once it has taken the links.
+//
+// The socket is the user's own, but the running program still trusts nothing
+// it reads there: the frame is bounded, every link is valid UTF-8 without
+// control characters and at most kMaximumLinkBytes long, and anything else
+// refuses the whole message.
+struct InstanceMessage {
+    std::vector<std::string> links;
+
+    static constexpr std::string_view kHeaderLine = "TervoloNG links 1";
+    static constexpr std::string_view kAcknowledgement = "ok\n";
+    static constexpr size_t kMaximumPayloadBytes = 64 * 1024;
+    static constexpr size_t kMaximumLinks = 64;
+    static constexpr size_t kMaximumLinkBytes = 2048;
+
+    // Whether a link may travel in a message.
+    static bool isAcceptableLink(std::string_view link);
+
+    // The frame; links that may not travel are left out.
+    std::string encode() const;
+
+    // The message in a payload, or none with the reason in `reason`.
+    static std::optional<InstanceMessage> decodePayload(std::string_view payload, std::string& reason);
+
+    // Reads one frame from bytes as they arrive, in pieces of any size.
+    class Reader {
+      public:
+        enum class State { incomplete, complete, refused };
+        // Takes the next bytes; after complete or refused further bytes are
+        // refused ("bytes after the message").
+        State append(std::string_view bytes);
+        State state() const { return state_; }
+        // When complete: the message's links.
+        const std::vector<std::string>& links() const { return links_; }
+        // When refused.
+        const std::string& reason() const { return reason_; }
+
+      private:
+        State refuse(std::string reason);
+
+        State state_ = State::incomplete;
+        std::string buffer_;
+        std::optional<uint32_t> length_;
+        std::vector<std::string> links_;
+        std::string reason_;
+    };
+};
+
+}  // namespace tervolo::app
