@@ -1,0 +1,274 @@
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/incoming/InstanceChannel.hpp"
+#include "app/incoming/InstanceMessage.hpp"
+#include "app/incoming/InstanceServer.hpp"
+#include "platform/dispatch/RunLoop.hpp"
+#include "testsupport/TemporaryFolder.hpp"
+#include "testsupport/VirtualClockScope.hpp"
+#include "testsupport/logging/LogRecorder.hpp"
+
+namespace {
+
+using tervolo::app::InstanceChannel;
+using tervolo::app::InstanceMessage;
+using tervolo::app::InstanceServer;
+using Kind = InstanceChannel::Claim::Kind;
+
+QCoreApplication& application() {
+    static int argc = 1;
+    static char name[] = "tervolo_app_incoming_tests";
+    static char* argv[] = {name, nullptr};
+    static auto* app = QCoreApplication::instance() != nullptr ? QCoreApplication::instance()
+                                                               : new QCoreApplication(argc, argv);
+    return *app;
+}
+
+// A private runtime folder for the socket, so parallel tests never meet.
+class InstanceChannelTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        application();
+        runtime_ = home_.path() + "/run";
+        ASSERT_EQ(mkdir(runtime_.c_str(), 0700), 0);
+        const char* previous = std::getenv("XDG_RUNTIME_DIR");
+        if (previous != nullptr) previousRuntime_ = previous;
+        setenv("XDG_RUNTIME_DIR", runtime_.c_str(), 1);
+        path_ = InstanceChannel::socketPath();
+    }
+    void TearDown() override {
+        if (previousRuntime_) {
+            setenv("XDG_RUNTIME_DIR", previousRuntime_->c_str(), 1);
+        } else {
+            unsetenv("XDG_RUNTIME_DIR");
+        }
+    }
+
+    // Runs `handOver` on a thread of its own (it waits for the answer) while
+    // this thread runs the server's event loop.
+    std::optional<std::string> handOverPumping(int fd, std::vector<std::string> links, double timeout = 5.0) {
+        std::atomic<bool> done{false};
+        std::optional<std::string> failure;
+        std::thread sender([&] {
+            failure = InstanceChannel::handOver(fd, links, timeout);
+            done = true;
+        });
+        while (!done) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+            platform::RunLoop::runUntilIdle();
+        }
+        sender.join();
+        return failure;
+    }
+
+    // Connects and sends raw bytes, as a hostile or broken start would.
+    int sendRaw(const std::string& bytes) {
+        const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::memcpy(address.sun_path, path_.c_str(), path_.size());
+        EXPECT_EQ(connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+        EXPECT_EQ(send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL), static_cast<ssize_t>(bytes.size()));
+        return fd;
+    }
+
+    void pumpUntil(const std::function<bool()>& condition) {
+        for (int turn = 0; turn < 500 && !condition(); ++turn) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+            platform::RunLoop::runUntilIdle();
+        }
+    }
+
+    tervolo::testsupport::TemporaryFolder home_;
+    std::string runtime_;
+    std::optional<std::string> previousRuntime_;
+    std::string path_;
+};
+
+// The socket lies in the runtime folder, named after the data folder, and
+// only the user may use it.
+TEST_F(InstanceChannelTest, SocketIsPerDataFolderAndUserOnly) {
+    EXPECT_EQ(path_.rfind(runtime_ + "/TervoloNG-", 0), 0u) << path_;
+    const std::string previousData = std::getenv("XDG_DATA_HOME");
+    setenv("XDG_DATA_HOME", (home_.path() + "/other-data").c_str(), 1);
+    EXPECT_NE(InstanceChannel::socketPath(), path_);
+    setenv("XDG_DATA_HOME", previousData.c_str(), 1);
+    EXPECT_EQ(InstanceChannel::socketPath(), path_);
+
+    auto claim = InstanceChannel::claim(path_);
+    ASSERT_EQ(claim.kind, Kind::first) << claim.error;
+    struct stat info {};
+    ASSERT_EQ(lstat(path_.c_str(), &info), 0);
+    EXPECT_TRUE(S_ISSOCK(info.st_mode));
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    close(claim.fd);
+
+    // A runtime folder others may enter is not used.
+    ASSERT_EQ(chmod(runtime_.c_str(), 0755), 0);
+    EXPECT_EQ(InstanceChannel::socketPath().rfind(runtime_, 0), std::string::npos);
+}
+
+// A later start reaches the first, its links arrive in order, the answer
+// comes back; a start without links only asks for the window.
+TEST_F(InstanceChannelTest, LaterStartHandsItsLinksOver) {
+    auto first = InstanceChannel::claim(path_);
+    ASSERT_EQ(first.kind, Kind::first) << first.error;
+    std::vector<std::vector<std::string>> received;
+    {
+        InstanceServer server(first.fd, path_,
+                              [&](const std::vector<std::string>& links) { received.push_back(links); });
+        const std::vector<std::string> links = {"https://s.example/abcdefgh", "tervolo://point/A",
+                                                "https://s.example/x"};
+        auto later = InstanceChannel::claim(path_);
+        ASSERT_EQ(later.kind, Kind::running);
+        EXPECT_EQ(handOverPumping(later.fd, links), std::nullopt);
+        auto another = InstanceChannel::claim(path_);
+        ASSERT_EQ(another.kind, Kind::running);
+        EXPECT_EQ(handOverPumping(another.fd, {}), std::nullopt);
+        EXPECT_EQ(received, (std::vector<std::vector<std::string>>{links, {}}));
+        EXPECT_EQ(server.openConnections(), 0u);
+    }
+    // The server removed its socket: the next start is the first again.
+    struct stat info {};
+    EXPECT_NE(lstat(path_.c_str(), &info), 0);
+    auto next = InstanceChannel::claim(path_);
+    EXPECT_EQ(next.kind, Kind::first);
+    close(next.fd);
+}
+
+// A socket left by a program that ended without removing it is taken over;
+// a file that is not a socket is left alone.
+TEST_F(InstanceChannelTest, TakesOverAStaleSocket) {
+    {
+        const int stale = socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::memcpy(address.sun_path, path_.c_str(), path_.size());
+        ASSERT_EQ(bind(stale, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+        close(stale);  // the file stays, nobody listens
+    }
+    auto claim = InstanceChannel::claim(path_);
+    ASSERT_EQ(claim.kind, Kind::first) << claim.error;
+    auto later = InstanceChannel::claim(path_);
+    EXPECT_EQ(later.kind, Kind::running);
+    close(later.fd);
+    close(claim.fd);
+    unlink(path_.c_str());
+
+    {
+        std::ofstream file(path_);
+        file << "not a socket";
+    }
+    auto refused = InstanceChannel::claim(path_);
+    EXPECT_EQ(refused.kind, Kind::failed);
+    EXPECT_NE(refused.error.find("not a socket"), std::string::npos) << refused.error;
+}
+
+// A running program that never answers: the later start gives up and says so.
+TEST_F(InstanceChannelTest, SilentInstanceIsReported) {
+    auto first = InstanceChannel::claim(path_);
+    ASSERT_EQ(first.kind, Kind::first);
+    auto later = InstanceChannel::claim(path_);
+    ASSERT_EQ(later.kind, Kind::running);
+    const auto failure = InstanceChannel::handOver(later.fd, {"https://s.example/abcdefgh"}, 0.2);
+    ASSERT_TRUE(failure.has_value());
+    EXPECT_NE(failure->find("did not answer"), std::string::npos) << *failure;
+    close(first.fd);
+}
+
+// Malformed, oversized, cut and slow messages are dropped with a log line;
+// the server goes on taking good ones.
+TEST_F(InstanceChannelTest, DropsHostileMessagesAndGoesOn) {
+    tervolo::testsupport::VirtualClockScope time;
+    tervolo::testsupport::SharedLogRecording log;
+    auto first = InstanceChannel::claim(path_);
+    ASSERT_EQ(first.kind, Kind::first);
+    std::vector<std::vector<std::string>> received;
+    InstanceServer server(first.fd, path_,
+                          [&](const std::vector<std::string>& links) { received.push_back(links); });
+
+    const auto dropped = [&](const std::string& reason) {
+        for (const auto& text : log.texts()) {
+            if (text == "dropping instance message: " + reason) return true;
+        }
+        return false;
+    };
+    const std::pair<std::string, const char*> hostile[] = {
+        {std::string("\x7F\xFF\xFF\xFF", 4), "too long"},
+        {std::string("\x00\x00\x00\x05", 4) + "hello", "not ended by a line break"},
+        {std::string("\x00\x00\x00\x03", 4) + "x\n\n" + "more", "bytes after the message"},
+    };
+    for (const auto& [bytes, reason] : hostile) {
+        SCOPED_TRACE(reason);
+        const int fd = sendRaw(bytes);
+        pumpUntil([&] { return dropped(reason); });
+        EXPECT_TRUE(dropped(reason));
+        close(fd);
+    }
+    // Cut short: the start went away in the middle.
+    close(sendRaw(std::string("\x00\x00\x00\x40", 4) + "TervoloNG"));
+    pumpUntil([&] { return dropped("connection ended before the message did"); });
+    EXPECT_TRUE(dropped("connection ended before the message did"));
+    // Slow: half a message, then silence for the whole time allowed.
+    const int slow = sendRaw(std::string("\x00\x00", 2));
+    pumpUntil([&] { return server.openConnections() == 1; });
+    EXPECT_EQ(server.openConnections(), 1u);
+    time.advance(InstanceServer::kMessageTimeout - 0.1);
+    EXPECT_FALSE(dropped("too slow"));
+    time.advance(0.1);
+    EXPECT_TRUE(dropped("too slow"));
+    EXPECT_EQ(server.openConnections(), 0u);
+    close(slow);
+
+    EXPECT_TRUE(received.empty());
+    auto later = InstanceChannel::claim(path_);
+    ASSERT_EQ(later.kind, Kind::running);
+    EXPECT_EQ(handOverPumping(later.fd, {"https://s.example/abcdefgh"}), std::nullopt);
+    EXPECT_EQ(received, (std::vector<std::vector<std::string>>{{"https://s.example/abcdefgh"}}));
+}
+
+// Starts that claim at the same moment take turns at the lock: exactly one
+// listens, every other one reaches it.
+TEST_F(InstanceChannelTest, SimultaneousClaimsLeaveOneFirst) {
+    constexpr int kStarts = 8;
+    std::vector<InstanceChannel::Claim> claims(kStarts);
+    std::atomic<bool> go{false};
+    std::vector<std::thread> starts;
+    for (int index = 0; index < kStarts; ++index) {
+        starts.emplace_back([&, index] {
+            while (!go) std::this_thread::yield();
+            claims[index] = InstanceChannel::claim(path_);
+        });
+    }
+    go = true;
+    for (auto& start : starts) start.join();
+    int firsts = 0;
+    int running = 0;
+    for (const auto& claim : claims) {
+        firsts += claim.kind == Kind::first;
+        running += claim.kind == Kind::running;
+        if (claim.fd >= 0) close(claim.fd);
+    }
+    EXPECT_EQ(firsts, 1);
+    EXPECT_EQ(running, kStarts - 1);
+}
+
+}  // namespace
