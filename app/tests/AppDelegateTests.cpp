@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QThread>
+
+#include <atomic>
 
 #include <algorithm>
 #include <cstdlib>
@@ -13,6 +16,7 @@
 #include <vector>
 
 #include "app/AppDelegate.hpp"
+#include "app/incoming/UserActivity.hpp"
 #include "backend/DeviceInformation.hpp"
 #include "backend/QuovaDeviceManager.hpp"
 #include "logging/QLAbstractLogger.hpp"
@@ -21,8 +25,14 @@
 #include "platform/dispatch/NotificationCenter.hpp"
 #include "platform/dispatch/RunLoop.hpp"
 #include "platform/ui/ApplicationLifecycle.hpp"
+#include "platform/ui/MainWindow.hpp"
 #include "platform/ui/NavigationBar.hpp"
+#include "platform/ui/RestorationArchive.hpp"
+#include "platform/ui/ViewController.hpp"
+#include "points/Shorturl.hpp"
+#include "testsupport/Eventually.hpp"
 #include "testsupport/LoopbackHTTPServer.hpp"
+#include "testsupport/TemporaryFolder.hpp"
 #include "testsupport/VirtualClockScope.hpp"
 
 namespace {
@@ -378,6 +388,436 @@ TEST_F(AppDelegateTest, DefaultServicesOfTheFirstSteps) {
     const auto entries = journal_.take();
     EXPECT_NE(std::find(entries.begin(), entries.end(), "log I temp directory: file:///tmp/with%20space/"),
               entries.end());
+}
+
+// The map screen as the hand-over sees it, writing its calls into the
+// journal and remembering on which thread they came.
+class RecordingMapScreen : public AppDelegate::MapScreen {
+  public:
+    explicit RecordingMapScreen(Journal& journal) : journal_(journal) {}
+    bool hasMapView() const override { return mapView; }
+    void handleIncomingShorturl(const tervolo::points::Shorturl& shorturl) override {
+        onMainThread = onMainThread && QThread::currentThread() == QCoreApplication::instance()->thread();
+        journal_.add("screen handleIncomingShorturl " + shorturl.title);
+    }
+    void handleIncomingUUID(const std::string& uuid) override {
+        onMainThread = onMainThread && QThread::currentThread() == QCoreApplication::instance()->thread();
+        journal_.add("screen handleIncomingUUID " + uuid);
+    }
+    bool mapView = true;
+    std::atomic<bool> onMainThread{true};
+
+  private:
+    Journal& journal_;
+};
+
+// The delegate with a window whose root is (or is not) the map screen, the
+// short-link host "s.example", the web host "web.example", the API server on
+// the loopback, and standard output captured.
+class IncomingActivityTest : public AppDelegateTest {
+  protected:
+    void SetUp() override {
+        AppDelegateTest::SetUp();
+        application();
+        window_ = std::make_unique<platform::MainWindow>();
+        window_->setRootViewController(mapScreenRoot_);
+    }
+
+    AppDelegate::Services incomingServices() {
+        auto made = services();
+        made.mapScreenOf = [this](const std::shared_ptr<platform::ViewController>& root)
+            -> std::shared_ptr<AppDelegate::MapScreen> { return root == mapScreenRoot_ ? screen_ : nullptr; };
+        made.shortLinkHost = [] { return std::string("s.example"); };
+        made.productWebHost = [] { return std::string("web.example"); };
+        made.apiBaseURL = [this] { return apiBaseURL_; };
+        made.applicationVersion = [this] { return version_; };
+        made.writeStandardOutput = [this](const std::string& text) {
+            std::lock_guard lock(outputMutex_);
+            output_ += text;
+        };
+        return made;
+    }
+
+    std::string output() {
+        std::lock_guard lock(outputMutex_);
+        return output_;
+    }
+
+    // Waits for a line the lookup's completion writes on its own queue.
+    bool journalReaches(const std::string& entry) {
+        return tervolo::testsupport::eventually(
+            [&] {
+                std::lock_guard lock(journal_.mutex);
+                return std::find(journal_.entries.begin(), journal_.entries.end(), entry) !=
+                       journal_.entries.end();
+            },
+            std::chrono::seconds(10));
+    }
+
+    tervolo::testsupport::LoopbackHTTPServer server_;
+    std::string apiBaseURL_ = server_.url();
+    std::optional<std::string> version_ = "2.0.1";
+    std::shared_ptr<platform::ViewController> mapScreenRoot_ = std::make_shared<platform::ViewController>();
+    std::shared_ptr<RecordingMapScreen> screen_ = std::make_shared<RecordingMapScreen>(journal_);
+    std::unique_ptr<platform::MainWindow> window_;
+    std::mutex outputMutex_;
+    std::string output_;
+};
+
+tervolo::app::UserActivity webActivity(const std::string& link) {
+    return {tervolo::app::NSUserActivityTypeBrowsingWeb, link, std::nullopt};
+}
+
+tervolo::app::UserActivity itemActivity(std::optional<platform::PropertyValue::Dictionary> userInfo) {
+    return {tervolo::app::kSearchableItemActivityType, std::nullopt, std::move(userInfo)};
+}
+
+// Routing by activity type and the web-link rules, with their log lines and
+// the analytics event every link past the split records.
+TEST_F(IncomingActivityTest, RoutesActivitiesAndAppliesTheWebLinkRules) {
+    AppDelegate delegate(incomingServices());
+    delegate.setWindow(window_.get());
+    const auto seen = [](const std::string& link) {
+        return std::vector<std::string>{"log D universal link detected; URL: " + link,
+                                        "event continueUserActivityForURL {URL=" + link + "}"};
+    };
+    const auto plus = [](std::vector<std::string> head, const std::vector<std::string>& tail) {
+        head.insert(head.end(), tail.begin(), tail.end());
+        return head;
+    };
+    const std::string longLink = "https://s.example/shared-location/" + std::string(2048, 'a');
+    const std::string item =
+        "log I received userActivity from CoreSpotlight: <UserActivity: type \"com.apple.corespotlightitem\"";
+    struct Case {
+        const char* name;
+        tervolo::app::UserActivity activity;
+        bool answer;
+        std::vector<std::string> journal;
+    };
+    const std::vector<Case> cases = {
+        {"short link", webActivity("https://s.example/abcdefgh"), true,
+         plus(seen("https://s.example/abcdefgh"),
+              {"log D hostname s.example passed to app; analyzing", "log D path: /abcdefgh",
+               "log D decoding shorturl key abcdefgh"})},
+        {"shared location, upper-case host", webActivity("https://S.EXAMPLE/x/shared-location/zz/abcdefgh"),
+         true,
+         plus(seen("https://S.EXAMPLE/x/shared-location/zz/abcdefgh"),
+              {"log D hostname s.example passed to app; analyzing",
+               "log D path: /x/shared-location/zz/abcdefgh", "log D decoding shorturl key abcdefgh"})},
+        {"no key", webActivity("https://s.example/abcdefg"), false,
+         plus(seen("https://s.example/abcdefg"),
+              {"log D hostname s.example passed to app; analyzing", "log D path: /abcdefg"})},
+        {"web host", webActivity("https://web.example/shared-location/abcdefgh"), false,
+         plus(seen("https://web.example/shared-location/abcdefgh"),
+              {"log D hostname web.example passed to app; analyzing",
+               "log D path: /shared-location/abcdefgh"})},
+        {"scheme", webActivity("ftp://s.example/abcdefgh"), false,
+         plus(seen("ftp://s.example/abcdefgh"),
+              {"log D unknown scheme passed to app [no http(s)]; ignoring"})},
+        {"other host", webActivity("https://other.example/abcdefgh"), false,
+         plus(seen("https://other.example/abcdefgh"), {"log D unknown hostname passed to app; ignoring"})},
+        {"no host", webActivity("https:///abcdefgh"), false,
+         plus(seen("https:///abcdefgh"), {"log D unknown hostname passed to app; ignoring"})},
+        {"over 2 KiB", webActivity(longLink), false, {}},
+        {"not a URL", webActivity("https://s.example/a b"), false, {}},
+        {"web activity without URL",
+         {tervolo::app::NSUserActivityTypeBrowsingWeb, std::nullopt, std::nullopt},
+         false,
+         {}},
+        {"another type", {"com.example.handoff", "https://s.example/abcdefgh", std::nullopt}, false, {}},
+        {"search-index item",
+         itemActivity(platform::PropertyValue::Dictionary{{"kCSSearchableItemActivityIdentifier", "UUID-1"}}),
+         true,
+         {item + ", userInfo [\"kCSSearchableItemActivityIdentifier\": \"UUID-1\"]>",
+          "log I received userInfo [\"kCSSearchableItemActivityIdentifier\": \"UUID-1\"] from CoreSpotlight",
+          "log I received point with UUID UUID-1 from CoreSpotlight", "screen handleIncomingUUID UUID-1"}},
+        {"item without user info", itemActivity(std::nullopt), false, {item + ">"}},
+        {"item with a number",
+         itemActivity(platform::PropertyValue::Dictionary{{"kCSSearchableItemActivityIdentifier", 5}}),
+         false,
+         {item + ", userInfo [\"kCSSearchableItemActivityIdentifier\": 5]>",
+          "log I received userInfo [\"kCSSearchableItemActivityIdentifier\": 5] from CoreSpotlight"}},
+        {"item without identifier",
+         itemActivity(platform::PropertyValue::Dictionary{}),
+         false,
+         {item + ", userInfo [:]>", "log I received userInfo [:] from CoreSpotlight"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const bool lookup = c.answer && c.activity.webpageURL.has_value();
+        const size_t requestsBefore = server_.requestCount();
+        EXPECT_EQ(delegate.application(c.activity, {}), c.answer);
+        if (lookup) {
+            // The lookup ends (the loopback has no such route) before the next case.
+            ASSERT_TRUE(server_.waitForRequests(requestsBefore + 1));
+            ASSERT_TRUE(journalReaches("log I shorturl: nil"));
+        }
+        auto entries = journal_.take();
+        if (lookup) entries.resize(std::min(entries.size(), c.journal.size()));
+        EXPECT_EQ(entries, c.journal);
+    }
+    const auto requests = server_.requests();
+    ASSERT_EQ(requests.size(), 2u);
+    for (const auto& request : requests) {
+        EXPECT_EQ(request.method, "GET");
+        EXPECT_EQ(request.target, "/apps/api/location/shorturl/abcdefgh");
+        EXPECT_EQ(request.header("Content-Type"), "application/json");
+        EXPECT_EQ(request.body, "");
+    }
+}
+
+std::string shorturlReply(bool withModified) {
+    std::string json = R"({"id":12,"device_id":3,"device_hw_details":"ThinkPad","ios_version":"12",)"
+                       R"("app_version":"2.0.1","shorturl":"https://s.example/abcdefgh","title":"Harbour",)"
+                       R"("longitude":"8.5","latitude":"47.25","maptype":"s","zoom":14,)"
+                       R"("timestamp":"1700000000","created":"2026-01-02")";
+    if (withModified) json += R"(,"modified":"2026-01-03")";
+    return json + "}";
+}
+
+// The lookup on the loopback server: a record reaches the map screen on the
+// main thread; an error body prints its diagnostic and hands nothing over; a
+// transport error writes its two lines; the key travels as one segment.
+TEST_F(IncomingActivityTest, LooksUpShortLinksOnTheAPIServer) {
+    using tervolo::testsupport::CannedReply;
+    server_.route("GET", "/apps/api/location/shorturl/abcdefgh", CannedReply::json(shorturlReply(true)));
+    server_.route("GET", "/apps/api/location/shorturl/missing1",
+                  CannedReply::json(shorturlReply(false), 500));
+    server_.route("GET", "/apps/api/location/shorturl/binary12", CannedReply::text("\xFF\xFE", 200));
+    server_.route("GET", "/apps/api/location/shorturl/abc%2Fdefg", CannedReply::text("{}", 404));
+    AppDelegate delegate(incomingServices());
+    delegate.setWindow(window_.get());
+
+    delegate.decodeShorturlKey("abcdefgh");
+    ASSERT_TRUE(platform::RunLoop::runUntil(
+        [&] {
+            std::lock_guard lock(journal_.mutex);
+            return !journal_.entries.empty() &&
+                   journal_.entries.back() == "screen handleIncomingShorturl Harbour";
+        },
+        10.0));
+    EXPECT_TRUE(screen_->onMainThread);
+    auto entries = journal_.take();
+    ASSERT_EQ(entries.size(), 4u);
+    EXPECT_EQ(entries[0], "log D decoding shorturl key abcdefgh");
+    EXPECT_EQ(entries[1], "log I data: " + shorturlReply(true));
+    EXPECT_EQ(entries[2].rfind("log I shorturl: Shorturl(id: 12, device_id: 3, ", 0), 0u) << entries[2];
+    EXPECT_NE(entries[2].find("title: \"Harbour\""), std::string::npos);
+    EXPECT_NE(entries[2].find("dataSourceName: nil"), std::string::npos);
+    EXPECT_EQ(output(), "");
+
+    // A server's error reply is not a record, whatever its status.
+    delegate.decodeShorturlKey("missing1");
+    ASSERT_TRUE(journalReaches("log I shorturl: nil"));
+    EXPECT_EQ(journal_.take(),
+              (std::vector<std::string>{"log D decoding shorturl key missing1",
+                                        "log I data: " + shorturlReply(false), "log I shorturl: nil"}));
+    EXPECT_EQ(output().rfind("Key 'modified' not found: ", 0), 0u) << output();
+    EXPECT_NE(output().find("\ncodingPath: "), std::string::npos) << output();
+    EXPECT_EQ(output().back(), '\n');
+
+    delegate.decodeShorturlKey("binary12");
+    ASSERT_TRUE(journalReaches("log I shorturl: nil"));
+    const auto binary = journal_.take();
+    EXPECT_NE(std::find(binary.begin(), binary.end(), "log I data: none"), binary.end());
+
+    // A key holding "/" stays one segment of the lookup.
+    delegate.decodeShorturlKey("abc/defg");
+    ASSERT_TRUE(journalReaches("log I shorturl: nil"));
+    journal_.take();
+    EXPECT_EQ(server_.requests().back().target, "/apps/api/location/shorturl/abc%2Fdefg");
+
+    // Nobody listens: the transport error's two lines, nothing more.
+    tervolo::testsupport::LoopbackHTTPServer closed;
+    apiBaseURL_ = closed.url();
+    closed.stop();
+    delegate.decodeShorturlKey("abcdefgh");
+    ASSERT_TRUE(tervolo::testsupport::eventually(
+        [&] {
+            std::lock_guard lock(journal_.mutex);
+            return journal_.entries.size() >= 3;
+        },
+        std::chrono::seconds(10)));
+    platform::RunLoop::runUntilIdle();
+    entries = journal_.take();
+    ASSERT_EQ(entries.size(), 3u);
+    EXPECT_EQ(entries[1], "log I decoding response: none");
+    EXPECT_EQ(entries[2].rfind("log I decoding error: ", 0), 0u);
+    EXPECT_GT(entries[2].size(), std::string("log I decoding error: ").size());
+}
+
+// The hand-over waits in 300 ms steps while the window, its root or the map
+// view is missing, and reaches the screen exactly once; a root of another
+// kind drops it.
+TEST_F(IncomingActivityTest, HandOverWaitsForTheMapView) {
+    tervolo::testsupport::VirtualClockScope time;
+    AppDelegate delegate(incomingServices());
+    tervolo::points::Shorturl record;
+    record.title = "Harbour";
+    const std::string noRoot =
+        "log I no root view controller so far, will retry to pass on shorturl in a bit";
+    const std::string noMap = "log I no map view so far, will retry to pass on shorturl in a bit";
+
+    screen_->mapView = false;
+    delegate.passShorturlToMainViewController(record);
+    EXPECT_EQ(journal_.take(), std::vector<std::string>{noRoot});
+    time.advance(0.299);
+    EXPECT_TRUE(journal_.take().empty());
+    time.advance(0.001);
+    EXPECT_EQ(journal_.take(), std::vector<std::string>{noRoot});
+    delegate.setWindow(window_.get());
+    time.advance(0.3);
+    time.advance(0.3);
+    time.advance(0.3);
+    EXPECT_EQ(journal_.take(), (std::vector<std::string>{noMap, noMap, noMap}));
+    screen_->mapView = true;
+    time.advance(0.3);
+    time.advance(3.0);
+    EXPECT_EQ(journal_.take(), std::vector<std::string>{"screen handleIncomingShorturl Harbour"});
+
+    // The identifier's hand-over is the same.
+    delegate.setWindow(nullptr);
+    delegate.passPointUUIDToMainViewController("UUID-1");
+    delegate.setWindow(window_.get());
+    time.advance(0.3);
+    time.advance(3.0);
+    EXPECT_EQ(
+        journal_.take(),
+        (std::vector<std::string>{"log I no root view controller so far, will retry to pass on uuid in a bit",
+                                  "screen handleIncomingUUID UUID-1"}));
+
+    // Waiting cannot make another root the map screen.
+    platform::MainWindow other;
+    other.setRootViewController(std::make_shared<platform::ViewController>());
+    delegate.setWindow(&other);
+    delegate.passShorturlToMainViewController(record);
+    delegate.passPointUUIDToMainViewController("UUID-1");
+    time.advance(3.0);
+    EXPECT_EQ(journal_.take(),
+              (std::vector<std::string>{"log I root view controller is not the map screen; dropping shorturl",
+                                        "log I root view controller is not the map screen; dropping uuid"}));
+    EXPECT_EQ(time.clock().pendingCount(), 0u);
+}
+
+// Links that come before the launch handler ends wait for it, in order;
+// later ones are continued at once; what is no link of the program is logged.
+TEST_F(IncomingActivityTest, LinksBeforeTheLaunchWaitForIt) {
+    AppDelegate delegate(incomingServices());
+    delegate.setWindow(window_.get());
+    delegate.openLinks({"tervolo://point/A", "tervolo://point/B"});
+    EXPECT_TRUE(journal_.take().empty());
+    delegate.application(std::nullopt);
+    std::vector<std::string> calls;
+    for (const auto& entry : journal_.take()) {
+        if (entry.rfind("screen ", 0) == 0) calls.push_back(entry);
+    }
+    EXPECT_EQ(calls,
+              (std::vector<std::string>{"screen handleIncomingUUID A", "screen handleIncomingUUID B"}));
+    delegate.openLinks({"tervolo://point/C", "gopher://x/y"});
+    const auto after = journal_.take();
+    EXPECT_EQ(after.back(), "log I ignoring link the program does not open: gopher://x/y");
+    EXPECT_NE(std::find(after.begin(), after.end(), "screen handleIncomingUUID C"), after.end());
+}
+
+// The gate: both save operations stamp the version; both restore operations
+// agree only on an equal string stamp, and give the same answer.
+TEST_F(IncomingActivityTest, RestorationGateTable) {
+    struct Case {
+        const char* name;
+        std::optional<platform::PropertyValue> stamp;
+        std::optional<std::string> running;
+        bool restores;
+    };
+    const std::vector<Case> cases = {
+        {"equal", platform::PropertyValue("2.0.1"), "2.0.1", true},
+        {"other version", platform::PropertyValue("2.0.1"), "2.0.2", false},
+        {"trailing blank", platform::PropertyValue("2.0.1 "), "2.0.1", false},
+        {"fewer components", platform::PropertyValue("2.0"), "2.0.0", false},
+        {"no stamp", std::nullopt, "2.0.1", false},
+        {"not a string", platform::PropertyValue(201), "201", false},
+        {"version absent", platform::PropertyValue("2.0.1"), std::nullopt, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        version_ = c.running;
+        AppDelegate delegate(incomingServices());
+        platform::RestorationCoder coder;
+        if (c.stamp) coder.encode("appVersion", *c.stamp);
+        EXPECT_EQ(delegate.applicationShouldRestoreSecureApplicationState(coder), c.restores);
+        EXPECT_EQ(delegate.applicationShouldRestoreApplicationState(coder), c.restores);
+        EXPECT_EQ(delegate.shouldRestoreApplicationState(coder), c.restores);
+        EXPECT_EQ(journal_.take(),
+                  (std::vector<std::string>{"log I application(_:shouldRestoreSecureApplicationState:)",
+                                            "log I application(_:shouldRestoreApplicationState:)",
+                                            "log I application(_:shouldRestoreSecureApplicationState:)"}));
+    }
+    for (const std::optional<std::string>& running :
+         {std::optional<std::string>("2.0.1"), std::optional<std::string>()}) {
+        SCOPED_TRACE(running.value_or("no version"));
+        version_ = running;
+        AppDelegate delegate(incomingServices());
+        platform::RestorationCoder plain;
+        platform::RestorationCoder secure;
+        EXPECT_TRUE(delegate.applicationShouldSaveApplicationState(plain));
+        EXPECT_TRUE(delegate.applicationShouldSaveSecureApplicationState(secure));
+        EXPECT_EQ(plain.values(), secure.values());
+        EXPECT_EQ(plain.decode<std::string>("appVersion"), running);
+        EXPECT_EQ(plain.values().size(), running ? 1u : 0u);
+        EXPECT_EQ(journal_.take(),
+                  (std::vector<std::string>{
+                      "log I application(_:shouldSaveApplicationState:)", "log I saveWithCoder(_:)",
+                      "log I application(_:shouldSaveSecureApplicationState:)", "log I saveWithCoder(_:)"}));
+    }
+}
+
+// A controller that keeps one value across a restart.
+class RestorableScreen : public platform::ViewController {
+  public:
+    RestorableScreen() { setRestorationIdentifier("Map"); }
+    void encodeRestorableState(platform::RestorationCoder& coder) override {
+        coder.encode("mapStyle", style);
+    }
+    void decodeRestorableState(const platform::RestorationCoder& coder) override {
+        restored = coder.decode<int64_t>("mapStyle");
+    }
+    int64_t style = 0;
+    std::optional<int64_t> restored;
+};
+
+// Saved when the program loses the focus, restored by the next run of the
+// same version, not by another version's.
+TEST_F(IncomingActivityTest, SaveRestartRestoreRoundTrip) {
+    tervolo::testsupport::TemporaryFolder home;
+    const std::string file = home.file("RestorationState.json");
+    {
+        auto delegate = std::make_shared<AppDelegate>(incomingServices());
+        auto screen = std::make_shared<RestorableScreen>();
+        screen->style = 3;
+        platform::MainWindow window;
+        window.setRootViewController(screen);
+        platform::RestorationArchive archive(file);
+        archive.setDelegate(delegate);
+        archive.saveOnResignActiveAndQuit();
+        platform::NotificationCenter::defaultCenter().post(
+            platform::kDesktopApplicationDidResignActiveNotification, nullptr, {});
+    }
+    EXPECT_EQ(journal_.take(),
+              (std::vector<std::string>{"log I application(_:shouldSaveSecureApplicationState:)",
+                                        "log I saveWithCoder(_:)"}));
+    for (const std::string running : {"2.0.2", "2.0.1"}) {
+        SCOPED_TRACE(running);
+        version_ = running;
+        auto delegate = std::make_shared<AppDelegate>(incomingServices());
+        auto screen = std::make_shared<RestorableScreen>();
+        platform::RestorationArchive archive(file);
+        archive.setDelegate(delegate);
+        EXPECT_EQ(archive.restore({screen}), running == "2.0.1");
+        EXPECT_EQ(screen->restored, running == "2.0.1" ? std::optional<int64_t>(3) : std::nullopt);
+        // Once per run.
+        EXPECT_FALSE(archive.restore({screen}));
+        EXPECT_EQ(journal_.take(),
+                  std::vector<std::string>{"log I application(_:shouldRestoreSecureApplicationState:)"});
+    }
 }
 
 }  // namespace
