@@ -7,19 +7,33 @@
 #include <QRegularExpression>
 #include <QTimer>
 
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/CommandLine.hpp"
 #include "app/MapScreenAlertPresenter.hpp"
 #include "app/Program.hpp"
+#include "app/incoming/InstanceChannel.hpp"
+#include "app/incoming/InstanceServer.hpp"
+#include "platform/dispatch/RunLoop.hpp"
 #include "platform/ui/AlertController.hpp"
 #include "platform/ui/Animator.hpp"
 #include "platform/ui/MainWindow.hpp"
 #include "platform/ui/PresentationRecorder.hpp"
 #include "platform/ui/ViewController.hpp"
+#include "testsupport/Eventually.hpp"
 #include "testsupport/TemporaryFolder.hpp"
 
 namespace {
@@ -124,6 +138,174 @@ TEST(Program, AnswersHelpAndVersion) {
         EXPECT_TRUE(output.startsWith(std::string(option) == "--help" ? "Usage: TervoloNG" : "TervoloNG "))
             << output.toStdString();
     }
+}
+
+// The real program as a later start, beside a running one: the test is the
+// running program (or starts a second real one), in a runtime folder of its
+// own so that parallel tests never meet.
+class SingleInstanceTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        application();
+        runtime_ = home_.path() + "/run";
+        ASSERT_EQ(mkdir(runtime_.c_str(), 0700), 0);
+        const char* previous = std::getenv("XDG_RUNTIME_DIR");
+        if (previous != nullptr) previousRuntime_ = previous;
+        setenv("XDG_RUNTIME_DIR", runtime_.c_str(), 1);
+        path_ = tervolo::app::InstanceChannel::socketPath();
+        ASSERT_FALSE(path_.empty());
+    }
+    void TearDown() override {
+        for (auto& program : programs_) {
+            if (program->state() != QProcess::NotRunning) {
+                program->kill();
+                program->waitForFinished(10000);
+            }
+        }
+        if (previousRuntime_) {
+            setenv("XDG_RUNTIME_DIR", previousRuntime_->c_str(), 1);
+        } else {
+            unsetenv("XDG_RUNTIME_DIR");
+        }
+    }
+
+    QProcess& start(const QStringList& arguments, bool quitAfterFirstFrame = false) {
+        programs_.push_back(std::make_unique<QProcess>());
+        QProcess& program = *programs_.back();
+        auto environment = programEnvironment(home_.path());
+        environment.insert("XDG_RUNTIME_DIR", QString::fromStdString(runtime_));
+        if (quitAfterFirstFrame) environment.insert("TERVOLO_QUIT_AFTER_FIRST_FRAME", "1");
+        program.setProcessEnvironment(environment);
+        program.start(TERVOLO_PROGRAM_PATH, arguments);
+        EXPECT_TRUE(program.waitForStarted());
+        return program;
+    }
+
+    // Waits for the program's end while this process answers as the running one.
+    bool finishPumping(QProcess& program, int milliseconds = 60000) {
+        for (int waited = 0; waited < milliseconds; waited += 10) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+            platform::RunLoop::runUntilIdle();
+            if (program.waitForFinished(5)) return true;
+        }
+        return false;
+    }
+
+    // Whether a running program answers at the socket.
+    bool instanceAnswers() {
+        auto claim = tervolo::app::InstanceChannel::claim(path_);
+        if (claim.kind == tervolo::app::InstanceChannel::Claim::Kind::first) {
+            close(claim.fd);
+            unlink(path_.c_str());
+            return false;
+        }
+        return claim.kind == tervolo::app::InstanceChannel::Claim::Kind::running &&
+               !tervolo::app::InstanceChannel::handOver(claim.fd, {}).has_value();
+    }
+
+    tervolo::testsupport::TemporaryFolder home_;
+    std::string runtime_;
+    std::optional<std::string> previousRuntime_;
+    std::string path_;
+    std::vector<std::unique_ptr<QProcess>> programs_;
+};
+
+// Links reach the running program in their order; a start without links
+// only asks for the window; both later starts end with 0.
+TEST_F(SingleInstanceTest, LaterStartHandsItsLinksToTheRunningOne) {
+    auto first = tervolo::app::InstanceChannel::claim(path_);
+    ASSERT_EQ(first.kind, tervolo::app::InstanceChannel::Claim::Kind::first) << first.error;
+    std::vector<std::vector<std::string>> received;
+    tervolo::app::InstanceServer server(
+        first.fd, path_, [&](const std::vector<std::string>& links) { received.push_back(links); });
+    const QStringList links = {"https://s.example/abcdefgh", "tervolo://point/A",
+                               "tervolo://open?url=https%3A%2F%2Fs.example%2Fx"};
+    for (const QStringList& arguments : {links, QStringList()}) {
+        QProcess& later = start(arguments);
+        ASSERT_TRUE(finishPumping(later));
+        EXPECT_EQ(later.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(later.exitCode(), 0) << later.readAllStandardError().toStdString();
+    }
+    EXPECT_EQ(received,
+              (std::vector<std::vector<std::string>>{{"https://s.example/abcdefgh", "tervolo://point/A",
+                                                      "tervolo://open?url=https%3A%2F%2Fs.example%2Fx"},
+                                                     {}}));
+}
+
+// A socket left behind by a program that ended without removing it is taken
+// over; the run ends removing its own socket and with its state saved.
+TEST_F(SingleInstanceTest, FirstStartTakesOverAStaleSocket) {
+    {
+        const int stale = socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::memcpy(address.sun_path, path_.c_str(), path_.size());
+        ASSERT_EQ(bind(stale, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+        close(stale);
+    }
+    QProcess& program = start({}, true);
+    ASSERT_TRUE(program.waitForFinished(120000));
+    const std::string errors = program.readAllStandardError().toStdString();
+    EXPECT_EQ(program.exitCode(), 0) << errors;
+    EXPECT_EQ(errors.find("later starts cannot reach"), std::string::npos) << errors;
+    struct stat info {};
+    EXPECT_NE(lstat(path_.c_str(), &info), 0) << "the socket outlived the program";
+    // The state was saved at the end, stamped with the version.
+    std::ifstream state(home_.path() + "/config/TervoloNG/RestorationState.json");
+    const std::string text((std::istreambuf_iterator<char>(state)), std::istreambuf_iterator<char>());
+    EXPECT_NE(text.find("\"appVersion\""), std::string::npos) << text;
+}
+
+// Two starts at the same moment: one runs, the other hands over and ends.
+TEST_F(SingleInstanceTest, SimultaneousStartsLeaveOneRunning) {
+    QProcess& one = start({});
+    QProcess& two = start({});
+    QProcess* ended = nullptr;
+    for (int waited = 0; waited < 60000 && ended == nullptr; waited += 20) {
+        if (one.waitForFinished(10)) ended = &one;
+        if (ended == nullptr && two.waitForFinished(10)) ended = &two;
+    }
+    ASSERT_NE(ended, nullptr);
+    EXPECT_EQ(ended->exitCode(), 0) << ended->readAllStandardError().toStdString();
+    QProcess& running = ended == &one ? two : one;
+    EXPECT_EQ(running.state(), QProcess::Running);
+    EXPECT_TRUE(instanceAnswers());
+    EXPECT_EQ(running.state(), QProcess::Running);
+}
+
+// Hostile messages are dropped; the running program still takes a later start.
+TEST_F(SingleInstanceTest, HostileMessageLeavesTheRunningOneUp) {
+    QProcess& running = start({});
+    ASSERT_TRUE(
+        tervolo::testsupport::eventually([&] { return instanceAnswers(); }, std::chrono::seconds(60)));
+    for (const std::string& bytes :
+         {std::string("\x7F\xFF\xFF\xFF", 4), std::string("\x00\x00\x00\x04junk", 8),
+          std::string("\x00\x00\x00\x20TervoloNG links 1\n\x01\x02\x03", 24)}) {
+        const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::memcpy(address.sun_path, path_.c_str(), path_.size());
+        ASSERT_EQ(connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+        send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        close(fd);
+    }
+    QProcess& later = start({"https://s.example/abcdefgh"});
+    ASSERT_TRUE(later.waitForFinished(60000));
+    EXPECT_EQ(later.exitCode(), 0) << later.readAllStandardError().toStdString();
+    EXPECT_EQ(running.state(), QProcess::Running);
+}
+
+// A running program that never answers: the later start says so and fails.
+TEST_F(SingleInstanceTest, SilentRunningProgramIsReported) {
+    auto first = tervolo::app::InstanceChannel::claim(path_);
+    ASSERT_EQ(first.kind, tervolo::app::InstanceChannel::Claim::Kind::first);
+    QProcess& later = start({"https://s.example/abcdefgh"});
+    ASSERT_TRUE(later.waitForFinished(60000));
+    EXPECT_EQ(later.exitStatus(), QProcess::NormalExit);
+    EXPECT_NE(later.exitCode(), 0);
+    EXPECT_EQ(later.readAllStandardError().toStdString(),
+              "TervoloNG: the running TervoloNG did not answer within 5 s\n");
+    close(first.fd);
 }
 
 }  // namespace
