@@ -7,6 +7,7 @@
 #include <QPalette>
 #include <QPixmap>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -69,6 +70,16 @@ bool save(QWidget& window, const std::string& name) {
         return std::make_shared<tervolo::app::AppDelegate>(std::move(services));
     };
     configuration.makeRootViewController = [] { return tervolo::app::makeMapScreen(); };
+    // Where the program restores its saved state: after the launch handler,
+    // while the window is still hidden.
+    bool beforeShowing = false;
+    configuration.willShowWindow = [&beforeShowing, recorder](platform::MainWindow& window) {
+        tervolo::logging::QLLog::sharedInstance().flushLog();
+        const auto messages = recorder->messages();
+        const bool launched =
+            std::find(messages.begin(), messages.end(), "This is a verbose message.") != messages.end();
+        beforeShowing = launched && !window.isVisible() && window.rootViewController() != nullptr;
+    };
     std::unique_ptr<platform::NotificationCenter::Token> userPosition;
     configuration.configureWindow = [&shownWindow, &userPosition](platform::MainWindow& window) {
         userPosition = tervolo::app::configureMainWindow(window);
@@ -117,10 +128,12 @@ bool save(QWidget& window, const std::string& name) {
         "applicationWillResignActive applicationDidEnterBackground applicationWillTerminate ";
     const bool lifecycleInOrder = order.size() >= start.size() + end.size() && order.rfind(start, 0) == 0 &&
                                   order.compare(order.size() - end.size(), end.size(), end) == 0;
-    std::fprintf(stderr, "status %d, photographed %d, launch lines %d, lifecycle in order %d (%s)\n", status,
-                 photographed, sawLaunch, lifecycleInOrder, order.c_str());
+    std::fprintf(
+        stderr,
+        "status %d, photographed %d, launch lines %d, before showing %d, lifecycle in order %d (%s)\n",
+        status, photographed, sawLaunch, beforeShowing, lifecycleInOrder, order.c_str());
     std::fflush(stderr);
-    std::_Exit(status == 0 && photographed && sawLaunch && lifecycleInOrder ? 0 : 1);
+    std::_Exit(status == 0 && photographed && sawLaunch && beforeShowing && lifecycleInOrder ? 0 : 1);
 }
 
 // A process of its own for each run: the application main makes the one
@@ -128,9 +141,9 @@ bool save(QWidget& window, const std::string& name) {
 TEST(Launch, ShowsTheMapScreenAndDeliversEveryRecord) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(launchPhotographAndQuit(1), ::testing::ExitedWithCode(0),
-                "status 0, photographed 1, launch lines 1, lifecycle in order 1");
+                "status 0, photographed 1, launch lines 1, before showing 1, lifecycle in order 1");
     EXPECT_EXIT(launchPhotographAndQuit(2), ::testing::ExitedWithCode(0),
-                "status 0, photographed 1, launch lines 1, lifecycle in order 1");
+                "status 0, photographed 1, launch lines 1, before showing 1, lifecycle in order 1");
 }
 
 }  // namespace
