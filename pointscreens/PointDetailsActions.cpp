@@ -1,18 +1,16 @@
 // The point details screen's buttons that do not edit text or tags: the
 // alarm radius choice, directions, copying the coordinate, the source page,
 // trash and share.
-#include <QLineEdit>
-
 #include <cmath>
 
 #include "app/info/InstalledApplications.hpp"
 #include "app/shell/QuovaOpenURL.hpp"
 #include "geodesy/QuovaCoordinateFormat.hpp"
 #include "location/ui/ActivityItemSourceAdapter.hpp"
+#include "location/ui/RadiusChoice.hpp"
 #include "logging/QLLogging.hpp"
 #include "platform/foundation/Bundle.hpp"
 #include "platform/foundation/CanOpenURL.hpp"
-#include "platform/text/Locale.hpp"
 #include "platform/text/Numbers.hpp"
 #include "platform/ui/AlertController.hpp"
 #include "platform/ui/NavigationController.hpp"
@@ -40,10 +38,6 @@ constexpr double kCustomRadiusRetryDelay = 0.3;
 constexpr double kShareSheetDelay = 0.5;
 // How long "Copied!" shows.
 constexpr double kCopiedFlashSeconds = 1.6;
-
-bool localeUsesMetricSystem() {
-    return platform::text::Locale::current().usesMetricSystem();
-}
 
 std::shared_ptr<platform::AlertController> actionSheet(
     const char* title, const char* message, const std::shared_ptr<platform::BarButtonItem>& sender) {
@@ -106,106 +100,48 @@ double PointDetailsViewController::currentRadiusForSheet() const {
 }
 
 std::string PointDetailsViewController::customRadiusMessage() const {
-    return localizedString("You may submit a custom radius around this location, measured in ") +
-           localizedString(localeUsesMetricSystem() ? "meters" : "yards") + ".";
+    return location::customRadiusMessage("You may submit a custom radius around this location, measured in ");
 }
 
 void PointDetailsViewController::radiusButton(const std::shared_ptr<platform::BarButtonItem>& sender) {
     QLLogInfo("radiusButton tapped");
-    auto sheet = actionSheet("Circle Radius", "Please Select Circle Radius.", sender);
     const auto alive = std::weak_ptr<int>(lifetime_);
-    using Kind = points::RadiusSheetRow::Kind;
-    for (const auto& row : points::radiusSheetRows(localeUsesMetricSystem(), currentRadiusForSheet())) {
-        std::function<void()> handler;
-        auto style = platform::AlertAction::Style::defaultValue;
-        switch (row.kind) {
-            case Kind::none:
-                handler = [this, alive] {
-                    QLLogInfo("no radius selected");
-                    if (alive.lock()) updateRadius(0.0);
-                };
-                break;
-            case Kind::radius:
-                handler = [this, alive, radius = row.radius] {
-                    QLLogInfo("radius {} selected", platform::text::describe(radius));
-                    if (alive.lock()) updateRadius(radius);
-                };
-                break;
-            case Kind::custom:
-                handler = [this, alive] {
-                    QLLogInfo("Custom Radius Button");
-                    if (alive.lock()) promptForCustomRadius();
-                };
-                break;
-            case Kind::cancel:
-                style = platform::AlertAction::Style::cancel;
-                handler = [] { QLLogInfo("Cancel button"); };
-                break;
-        }
-        sheet->addAction(platform::AlertAction::make(row.title, style, std::move(handler)));
-    }
+    auto sheet = location::makeRadiusSheet(currentRadiusForSheet(), sender,
+                                           {.apply =
+                                                [this, alive](double metres) {
+                                                    if (alive.lock()) updateRadius(metres);
+                                                },
+                                            .promptCustom =
+                                                [this, alive] {
+                                                    if (alive.lock()) promptForCustomRadius();
+                                                }});
     present(sheet, true, [] { QLLogInfo("display action sheet animation completed"); });
 }
 
 void PointDetailsViewController::promptForCustomRadius() {
-    // The unit is the locale's when the entry opens, also if it changes before Submit.
-    const bool usesMetricSystem = localeUsesMetricSystem();
-    auto alert = platform::AlertController::make(localizedString("Custom Radius"), customRadiusMessage(),
-                                                 platform::AlertController::Style::alert);
-    alert->addTextField(
-        [](QLineEdit& field) { platform::setKeyboardType(field, platform::KeyboardType::numberPad); });
-    alert->addAction(platform::AlertAction::make(localizedString("Cancel"),
-                                                 platform::AlertAction::Style::cancel,
-                                                 [] { QLLogInfo("Custom radius: cancel button"); }));
-    // The action holds the alert without owning it (the alert owns its actions).
-    const std::weak_ptr<platform::ViewController> weakAlert = alert;
-    alert->addAction(platform::AlertAction::make(
-        localizedString("Submit"), platform::AlertAction::Style::defaultValue,
-        [this, alive = std::weak_ptr<int>(lifetime_), weakAlert, usesMetricSystem] {
-            if (alive.lock()) submitCustomRadius(weakAlert, usesMetricSystem);
-        }));
-    present(alert, true);
-}
-
-void PointDetailsViewController::submitCustomRadius(const std::weak_ptr<platform::ViewController>& alert,
-                                                    bool usesMetricSystem) {
-    const auto controller = std::dynamic_pointer_cast<platform::AlertController>(alert.lock());
-    const auto fields = controller ? controller->textFields() : std::vector<QLineEdit*>{};
-    if (fields.empty() || !fields.front()) {
-        QLLogInfo("Invalid entry, NOT saving.");
-        showIllegalRadiusValueUI();
-        return;
-    }
-    const std::string text = fields.front()->text().toStdString();
-    QLLogInfo("Custom radius value string: {}", text);
-    const auto reading = points::readCustomRadius(text, usesMetricSystem);
-    QLLogInfo("Custom radius value double: {}", platform::text::describe(reading.value));
-    // Not a positive number, or none a circle can have ("1e999" reads as
-    // infinity): refused like an empty entry, nothing applied.
-    if (!reading.metres) {
-        showIllegalRadiusValueUI();
-        return;
-    }
-    updateRadius(*reading.metres);
+    const auto alive = std::weak_ptr<int>(lifetime_);
+    present(location::makeCustomRadiusEntry(
+                customRadiusMessage(),
+                [this, alive](double metres) {
+                    if (alive.lock()) updateRadius(metres);
+                },
+                [this, alive] {
+                    if (alive.lock()) showIllegalRadiusValueUI();
+                }),
+            true);
 }
 
 void PointDetailsViewController::showIllegalRadiusValueUI() {
-    auto alert =
-        platform::AlertController::make(localizedString("Custom Radius Invalid"), customRadiusMessage(),
-                                        platform::AlertController::Style::alert);
-    alert->addAction(platform::AlertAction::make(localizedString("Cancel"),
-                                                 platform::AlertAction::Style::cancel,
-                                                 [] { QLLogInfo("Custom radius invalid: cancel button"); }));
-    alert->addAction(platform::AlertAction::make(
-        localizedString("Retry"), platform::AlertAction::Style::defaultValue,
-        [this, alive = std::weak_ptr<int>(lifetime_)] {
-            QLLogInfo("Custom radius invalid: retry button");
-            if (!alive.lock()) return;
-            customRadiusRetryTimer_.schedule(kCustomRadiusRetryDelay, [this, alive] {
-                if (alive.lock() && stillShown(*this)) promptForCustomRadius();
-            });
-        }));
-    present(alert, true);
+    const auto alive = std::weak_ptr<int>(lifetime_);
+    present(location::makeInvalidRadiusAlert(customRadiusMessage(),
+                                             [this, alive] {
+                                                 if (!alive.lock()) return;
+                                                 // The entry comes back once this alert has gone.
+                                                 customRadiusRetryTimer_.schedule(kCustomRadiusRetryDelay, [this, alive] {
+                                                     if (alive.lock() && stillShown(*this)) promptForCustomRadius();
+                                                 });
+                                             }),
+            true);
 }
 
 // --- directions ----------------------------------------------------------------

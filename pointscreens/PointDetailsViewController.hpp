@@ -284,7 +284,6 @@ class PointDetailsViewController : public platform::ViewController,
     void showSaveFailure(const platform::Error& error);
     void putPointBackOnMainMap();
     void connectActions();
-    void submitCustomRadius(const std::weak_ptr<platform::ViewController>& alert, bool usesMetricSystem);
     double currentRadiusForSheet() const;
     void setUpTagTable();
 

@@ -180,7 +180,6 @@ class UserLocationSettingsViewController : public platform::ViewController,
     void setDoneAndShareEnabled(bool enabled);
     // Whether the user can type into the title area (it has height and takes input).
     bool titleIsEditable() const;
-    void submitCustomRadius(const std::weak_ptr<platform::ViewController>& alert, bool usesMetricSystem);
     void showRegion(double metres, bool animated);
     void refreshMainMapUserLocation();
     void traceLine(const char* function, int line) const;

@@ -13,10 +13,12 @@
 #include <fstream>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "testsupport/ui/ScreenshotSupport.hpp"
+#include "testsupport/ui/TestApplication.hpp"
 
 namespace pointscreens_test {
 
@@ -24,18 +26,11 @@ namespace pointscreens_test {
 // none exists and destroyed after the test.
 class ApplicationTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        if (!QApplication::instance()) {
-            static int argc = 1;
-            static char name[] = "tervolo_pointscreens_tests";
-            static char* argv[] = {name, nullptr};
-            app_ = std::make_unique<QApplication>(argc, argv);
-        }
-    }
+    void SetUp() override { app_.emplace("tervolo_pointscreens_tests"); }
     void TearDown() override { app_.reset(); }
 
   private:
-    std::unique_ptr<QApplication> app_;
+    std::optional<tervolo::testsupport::ScopedTestApplication> app_;
 };
 
 // Saves `image` as <build>/screenshots/pointscreens/<name>.png for a person to look at.

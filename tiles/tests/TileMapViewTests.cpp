@@ -19,6 +19,7 @@
 #include "tiles/TileGrid.hpp"
 #include "tiles/TileOverlayRenderer.hpp"
 #include "tiles/tests/TilesTestSupport.hpp"
+#include "testsupport/ui/TestApplication.hpp"
 
 namespace tervolo::tiles {
 namespace {
@@ -28,11 +29,7 @@ using tervolo::testsupport::LoopbackTileServer;
 using testing::TilesTest;
 
 QApplication& application() {
-    static int argc = 1;
-    static char name[] = "tervolo_tiles_mapview_tests";
-    static char* argv[] = {name, nullptr};
-    static auto* app = new QApplication(argc, argv);
-    return *app;
+    return tervolo::testsupport::sharedTestApplication("tervolo_tiles_mapview_tests");
 }
 
 // What the map screen's map view answers for its tile overlays: the tiles in

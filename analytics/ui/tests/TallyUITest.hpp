@@ -4,11 +4,13 @@
 #include <QCoreApplication>
 
 #include <memory>
+#include <optional>
 
 #include "analytics/TallyCommon.hpp"
 #include "analytics/tests/AnalyticsTestSupport.hpp"
 #include "analytics/ui/TallyQtBridge.hpp"
 #include "platform/dispatch/RunLoop.hpp"
+#include "testsupport/ui/TestApplication.hpp"
 
 namespace tervolo::analytics::testing {
 
@@ -17,12 +19,7 @@ namespace tervolo::analytics::testing {
 class TallyUITest : public TallyFacadeTest {
   protected:
     void SetUp() override {
-        if (!QApplication::instance()) {
-            static int argc = 1;
-            static char name[] = "tervolo_analytics_ui_tests";
-            static char* argv[] = {name, nullptr};
-            app_ = std::make_unique<QApplication>(argc, argv);
-        }
+        app_.emplace("tervolo_analytics_ui_tests");
     }
     void TearDown() override {
         bridge_.reset();
@@ -35,7 +32,7 @@ class TallyUITest : public TallyFacadeTest {
         QCoreApplication::processEvents();
     }
 
-    std::unique_ptr<QApplication> app_;
+    std::optional<tervolo::testsupport::ScopedTestApplication> app_;
     std::shared_ptr<TallyQtBridge> bridge_;
 };
 

@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -24,6 +25,7 @@
 #include "platform/ui/ViewController.hpp"
 #include "testsupport/TemporaryFolder.hpp"
 #include "testsupport/ui/ScreenshotSupport.hpp"
+#include "testsupport/ui/TestApplication.hpp"
 
 namespace shell_test {
 
@@ -45,12 +47,7 @@ class ShellTest : public ::testing::Test {
             qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& text) {
                 qtMessages().push_back(text.toStdString());
             });
-        if (!QApplication::instance()) {
-            static int argc = 1;
-            static char name[] = "tervolo_app_shell_tests";
-            static char* argv[] = {name, nullptr};
-            app_ = std::make_unique<QApplication>(argc, argv);
-        }
+        app_.emplace("tervolo_app_shell_tests");
     }
     void TearDown() override {
         app_.reset();
@@ -61,7 +58,7 @@ class ShellTest : public ::testing::Test {
     platform::ImmediateAnimationsScope immediate_;
 
   private:
-    std::unique_ptr<QApplication> app_;
+    std::optional<tervolo::testsupport::ScopedTestApplication> app_;
     QtMessageHandler previousHandler_ = nullptr;
 };
 

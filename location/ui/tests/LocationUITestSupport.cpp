@@ -12,15 +12,12 @@
 #include "platform/mapkit/qt/MKMapView.hpp"
 #include "platform/text/Locale.hpp"
 #include "testsupport/ui/ScreenshotSupport.hpp"
+#include "testsupport/ui/TestApplication.hpp"
 
 namespace location_ui_test {
 
 void ensureApplication() {
-    static int argc = 1;
-    static char name[] = "tervolo_location_ui_tests";
-    static char* argv[] = {name, nullptr};
-    static auto* app = QApplication::instance() ? nullptr : new QApplication(argc, argv);
-    (void)app;
+    tervolo::testsupport::sharedTestApplication("tervolo_location_ui_tests");
 }
 
 void saveScreenshot(const QImage& image, const QString& name) {

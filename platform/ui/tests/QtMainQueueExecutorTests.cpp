@@ -12,6 +12,7 @@
 #include "platform/dispatch/DispatchQueue.hpp"
 #include "platform/dispatch/RunLoop.hpp"
 #include "platform/ui/QtMainQueueExecutor.hpp"
+#include "testsupport/ui/TestApplication.hpp"
 
 using platform::DispatchQueue;
 
@@ -59,11 +60,7 @@ TEST(QtMainQueueExecutor, DrivesTheMainQueueFromTheEventLoop) {
 namespace {
 
 QApplication& sharedApplication() {
-    static int argc = 1;
-    static char name[] = "tervolo_platform_ui_tests";
-    static char* argv[] = {name, nullptr};
-    static QApplication* app = QApplication::instance() ? nullptr : new QApplication(argc, argv);
-    return app ? *app : *static_cast<QApplication*>(QApplication::instance());
+    return tervolo::testsupport::sharedTestApplication("tervolo_platform_ui_tests");
 }
 
 // Runs the Qt event loop until `done` holds or 10 s pass.

@@ -13,9 +13,11 @@
 #include <algorithm>
 #include <cmath>
 #include <memory>
+#include <optional>
 
 #include "platform/ui/Contrast.hpp"
 #include "testsupport/ui/ScreenshotSupport.hpp"
+#include "testsupport/ui/TestApplication.hpp"
 
 namespace widgetkit_test {
 
@@ -23,18 +25,11 @@ namespace widgetkit_test {
 // binaries may also construct their own in other tests.
 class WidgetTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        if (!QApplication::instance()) {
-            static int argc = 1;
-            static char name[] = "tervolo_platform_ui_tests";
-            static char* argv[] = {name, nullptr};
-            app_ = std::make_unique<QApplication>(argc, argv);
-        }
-    }
+    void SetUp() override { app_.emplace("tervolo_platform_ui_tests"); }
     void TearDown() override { app_.reset(); }
 
   private:
-    std::unique_ptr<QApplication> app_;
+    std::optional<tervolo::testsupport::ScopedTestApplication> app_;
 };
 
 // Saves `image` as <build>/screenshots/<name>.png for a person to look at.

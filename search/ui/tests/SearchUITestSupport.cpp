@@ -7,15 +7,12 @@
 #include "platform/dispatch/RunLoop.hpp"
 #include "platform/location/CLLocation.hpp"
 #include "points/QuovaMapPointStore.hpp"
+#include "testsupport/ui/TestApplication.hpp"
 
 namespace search_ui_test {
 
 void ensureApplication() {
-    if (QApplication::instance()) return;
-    static int argc = 1;
-    static char name[] = "tervolo_search_ui_tests";
-    static char* argv[] = {name, nullptr};
-    new QApplication(argc, argv);
+    tervolo::testsupport::sharedTestApplication("tervolo_search_ui_tests");
 }
 
 void saveScreenshot(const QImage& image, const QString& name) {

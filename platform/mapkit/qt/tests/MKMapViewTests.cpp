@@ -27,6 +27,7 @@
 #include "platform/ui/Animator.hpp"
 #include "testsupport/VirtualClockScope.hpp"
 #include "testsupport/mapkit/RecordingMapViewDelegate.hpp"
+#include "testsupport/ui/TestApplication.hpp"
 
 namespace {
 
@@ -36,11 +37,7 @@ using Calls = std::vector<std::string>;
 constexpr double kWorld = 268435456.0;
 
 QApplication& application() {
-    static int argc = 1;
-    static char name[] = "tervolo_platform_mapkit_qt_tests";
-    static char* argv[] = {name, nullptr};
-    static auto* app = new QApplication(argc, argv);
-    return *app;
+    return tervolo::testsupport::sharedTestApplication("tervolo_platform_mapkit_qt_tests");
 }
 
 // A view of `size` points at zoom level `zoom` (exactly: the draw scale equals the view's) around a
