@@ -37,8 +37,6 @@ class TrackingTest : public widgetkit_test::WidgetTest {
         platform::CLLocationManager::resetAuthorizationForTesting();
         platform::UserDefaults::standard().remove(tervolo::mapscreen::CenterButton::kTrackingModeKey);
         tervolo::points::QuovaMapPointStore::shared().replacePointsForTesting({});
-        // The service prints its entry lines; they are not what these tests look at.
-        ::testing::internal::CaptureStdout();
         services_ = tervolo::location::QuovaLocationServices::make();
         services_->initLocationServices();
         platform::RunLoop::runUntilIdle();
@@ -52,7 +50,6 @@ class TrackingTest : public widgetkit_test::WidgetTest {
         tervolo::points::QuovaMapPointStore::shared().replacePointsForTesting({});
         platform::UserDefaults::standard().remove(tervolo::mapscreen::CenterButton::kTrackingModeKey);
         platform::CLLocationManager::resetAuthorizationForTesting();
-        ::testing::internal::GetCapturedStdout();
         widgetkit_test::WidgetTest::TearDown();
     }
 
