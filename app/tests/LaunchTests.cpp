@@ -69,9 +69,8 @@ bool save(QWidget& window, const std::string& name) {
         return std::make_shared<tervolo::app::AppDelegate>(std::move(services));
     };
     configuration.makeRootViewController = [] { return tervolo::app::makeMapScreen(); };
-    std::unique_ptr<platform::NotificationCenter::Token> userPosition;
-    configuration.configureWindow = [&shownWindow, &userPosition](platform::MainWindow& window) {
-        userPosition = tervolo::app::configureMainWindow(window);
+    configuration.configureWindow = [&shownWindow](platform::MainWindow& window) {
+        tervolo::app::configureMainWindow(window);
         shownWindow = &window;
     };
     configuration.applicationCreated = [&](QApplication& application) {
