@@ -300,6 +300,7 @@ class MainViewController : public platform::ViewController,
     // "mainViewUserTrackingMode" (0 none, 1 follow, 2 follow with heading; an
     // absent key is 0), which the screen follows by subscribing to the
     // location service's fixes. The map's own tracking mode is never used.
+
     // The restoration identifier of the screen in the restoration archive.
     static constexpr const char* kRestorationIdentifier = "MainViewController";
     // Seconds: between authorisation polls, how long a poll chain may wait

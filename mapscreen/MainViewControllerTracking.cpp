@@ -43,6 +43,9 @@ constexpr double kMinimumSpanMetres = 200.0;
 // A span within this factor of the wanted one is kept; only the centre moves.
 constexpr double kSpanTolerance = 2.5;
 constexpr double kLongPressDuration = 0.7;  // seconds
+// Seconds between an alert's choice and what follows it (the next alert, the
+// settings address), so the first alert has gone.
+constexpr double kAlertFollowUpDelay = 0.3;
 
 std::string localized(const char* key) {
     return platform::Bundle::main().localizedString(key);
@@ -283,7 +286,7 @@ void MainViewController::askUserToAllowLocationAccessInSettings() {
         localized("Allow Location Use in Settings"), platform::AlertAction::Style::defaultValue,
         [weak = weakSelf()] {
             QLLogInfo("Access to location needed: allow button");
-            platform::DispatchQueue::main()->asyncAfter(kAuthorizationPollInterval, [weak] {
+            platform::DispatchQueue::main()->asyncAfter(kAlertFollowUpDelay, [weak] {
                 if (auto self = weak.lock()) self->openLocationSettingsAfterInfoScreen();
             });
         }));
@@ -300,7 +303,7 @@ void MainViewController::openLocationSettingsAfterInfoScreen() {
     alert->addAction(platform::AlertAction::make(
         localized("Go to Settings"), platform::AlertAction::Style::defaultValue, [] {
             QLLogInfo("Access to location info view: allow button");
-            platform::DispatchQueue::main()->asyncAfter(kAuthorizationPollInterval, [] {
+            platform::DispatchQueue::main()->asyncAfter(kAlertFollowUpDelay, [] {
                 const std::string url =
                     platform::Bundle::main().infoString(kLocationSettingsURLKey).value_or("");
                 if (url.empty()) {
