@@ -2,7 +2,6 @@
 
 #include <QApplication>
 
-#include <any>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -20,9 +19,7 @@
 #include "backend/QuovaShorturlUploader.hpp"
 #include "logging/QLLog.hpp"
 #include "mapscreen/MainViewController.hpp"
-#include "platform/dispatch/NotificationCenter.hpp"
 #include "platform/foundation/Bundle.hpp"
-#include "platform/location/CLLocation.hpp"
 #include "platform/location/qt/QtPositionSource.hpp"
 #include "platform/mapkit/qt/MKMapView.hpp"
 #include "platform/ui/ApplicationMain.hpp"
@@ -46,26 +43,6 @@ bool displayAvailable() {
     return (x11 != nullptr && *x11 != '\0') || (wayland != nullptr && *wayland != '\0');
 }
 
-// Shows the user's position the location services accept on `map`, opening
-// on it at the first fix (until the map screen follows the user itself).
-std::unique_ptr<platform::NotificationCenter::Token> followUserPosition(QPointer<platform::MKMapView> map) {
-    map->setShowsUserLocation(true);
-    auto openedOnUser = std::make_shared<bool>(false);
-    return platform::NotificationCenter::defaultCenter().addObserver(
-        "QuovaLocationUpdate", nullptr,
-        [map, openedOnUser](const platform::NotificationCenter::Notification& notification) {
-            const auto found = notification.userInfo.find("CLLocation");
-            if (found == notification.userInfo.end() || map.isNull()) return;
-            const auto* fix = std::any_cast<platform::CLLocation>(&found->second);
-            if (fix == nullptr) return;
-            map->updateUserLocation(*fix);
-            if (!*openedOnUser) {
-                *openedOnUser = true;
-                map->setRegion(platform::MKCoordinateRegionMakeWithDistance(fix->coordinate(), 20000, 20000));
-            }
-        });
-}
-
 }  // namespace
 
 std::shared_ptr<platform::ViewController> makeMapScreen() {
@@ -77,10 +54,7 @@ std::shared_ptr<platform::ViewController> makeMapScreen() {
     services.makePointList = []() -> std::shared_ptr<platform::ViewController> {
         return std::make_shared<pointscreens::PointTableViewController>();
     };
-    auto screen = std::make_shared<mapscreen::MainViewController>(std::move(services));
-    // The restorable state is kept under the screen's identifier.
-    if (screen->restorationIdentifier().empty()) screen->setRestorationIdentifier("MainViewController");
-    return screen;
+    return std::make_shared<mapscreen::MainViewController>(std::move(services));
 }
 
 std::shared_ptr<platform::ViewController> currentMapScreen() {
@@ -94,18 +68,21 @@ std::shared_ptr<platform::ViewController> currentMapScreen() {
     return nullptr;
 }
 
-std::unique_ptr<platform::NotificationCenter::Token> configureMainWindow(platform::MainWindow& window) {
+void configureMainWindow(platform::MainWindow& window) {
     const std::string name = platform::Bundle::main().infoString("CFBundleName").value_or("TervoloNG");
     window.setWindowTitle(QString::fromStdString(name));
     window.resize(1280, 800);
-    // The map opens on the whole world, then on the user at the first fix.
+    // The map opens on the whole world. The screen's restored state, applied
+    // after this, replaces it; a stored tracking mode then follows the user.
     if (auto screen = std::dynamic_pointer_cast<mapscreen::MainViewController>(window.rootViewController())) {
         if (platform::MKMapView* map = screen->mapView()) {
             map->setVisibleMapRect(platform::MKMapRectWorld);
-            return followUserPosition(map);
+            // The desktop answers whether positions may be used only with the
+            // first fix, after the screen has loaded: the map shows the user's
+            // position from the start rather than after a press of the button.
+            map->setShowsUserLocation(true);
         }
     }
-    return nullptr;
 }
 
 void installServicePorts() {
@@ -189,10 +166,7 @@ int runProgram(int argc, char** argv) {
     };
     configuration.makeDelegate = [delegate] { return delegate; };
     configuration.makeRootViewController = [] { return makeMapScreen(); };
-    std::unique_ptr<platform::NotificationCenter::Token> userPosition;
-    configuration.configureWindow = [&userPosition](platform::MainWindow& window) {
-        userPosition = configureMainWindow(window);
-    };
+    configuration.configureWindow = [](platform::MainWindow& window) { configureMainWindow(window); };
     // The state saved by the last run is restored once, after the launch and
     // before the window shows; it is saved whenever the program loses the
     // focus and at the end.

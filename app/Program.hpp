@@ -2,7 +2,6 @@
 
 #include <memory>
 
-#include "platform/dispatch/NotificationCenter.hpp"
 
 namespace platform {
 class MainWindow;
@@ -25,10 +24,10 @@ std::shared_ptr<platform::ViewController> makeMapScreen();
 // the window exists. Main thread.
 std::shared_ptr<platform::ViewController> currentMapScreen();
 
-// The window's title and size, and its map on the whole world, following the
-// user's position from the first fix while the answer lives. Main thread,
+// The window's title and size, and its map opening on the whole world with
+// the user's position shown (the map screen follows it itself). Main thread,
 // after the window has its root.
-std::unique_ptr<platform::NotificationCenter::Token> configureMainWindow(platform::MainWindow& window);
+void configureMainWindow(platform::MainWindow& window);
 
 // The ports the services wait for, filled with the program's own: where
 // positions come from, who uploads short links, where the secure-connection

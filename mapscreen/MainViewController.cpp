@@ -131,6 +131,7 @@ MainViewController::MainViewController(Services services) : services_(std::move(
     if (!services_.makeAboutScreen) {
         services_.makeAboutScreen = [] { return std::make_shared<app::InfoViewController>(); };
     }
+    setRestorationIdentifier(kRestorationIdentifier);
     stylesAndLayers_ = std::make_unique<StylesAndLayers>(*this);
     stylesAndLayers_->setLastMouseLocationProvider([this] { return lastMouseLocation_; });
     stylesAndLayers_->setPointListFactory(services_.makePointList);
@@ -485,9 +486,11 @@ void MainViewController::viewDidLoad() {
     setButtonSizeWithSize(QSizeF(view()->size()));
     styleCreditLabel();
     setUpSearchController();
+    installMyLocationRecognizers();
     // Restored state may choose another style later.
     if (mapView_) mapView_->setMapStyle(tiles::QuovaBaseMapStyle::osm);
     initializationDone_ = true;
+    restoreOrResumeAfterLoading();
 }
 
 void MainViewController::installToolbar() {

@@ -13,6 +13,7 @@
 
 #include "app/shell/MacToolbarDelegate.hpp"
 #include "app/shell/MapScreenActions.hpp"
+#include "location/QuovaLocationServices.hpp"
 #include "location/ui/UserLocationMapScreen.hpp"
 #include "backend/VersionInfo.hpp"
 #include "mapscreen/MainMapPort.hpp"
@@ -28,18 +29,22 @@
 #include "platform/dispatch/Timer.hpp"
 #include "platform/location/CLAuthorizationStatus.hpp"
 #include "platform/mapkit/MKMapViewDelegate.hpp"
+#include "platform/mapkit/MKGeometry.hpp"
 #include "platform/ui/ActivityIndicator.hpp"
+#include "platform/ui/FeedbackGenerator.hpp"
 #include "platform/ui/GestureRecognizer.hpp"
 #include "platform/ui/GestureRecognizerDelegate.hpp"
 #include "platform/ui/HoverGestureRecognizer.hpp"
 #include "platform/ui/Label.hpp"
 #include "platform/ui/LayoutConstraint.hpp"
+#include "platform/ui/RestorationCoder.hpp"
 #include "platform/ui/TableView.hpp"
 #include "platform/ui/TextField.hpp"
 #include "platform/ui/TextView.hpp"
 #include "platform/ui/Toolbar.hpp"
 #include "platform/ui/ViewController.hpp"
 #include "points/Shorturl.hpp"
+#include "widgets/hud/HUDContentType.hpp"
 #include "widgets/hud/MultilineLabel.hpp"
 
 namespace tervolo::mapscreen {
@@ -109,6 +114,12 @@ class MainViewController : public platform::ViewController,
         // (the point list lies above the screen); empty: the button only logs.
         StylesAndLayers::ScreenFactory makePointList;
         StylesAndLayers::ScreenFactory makeAboutScreen;
+        // Following the user's position: the location service whose fixes the
+        // screen follows and whose best known location it zooms to (default:
+        // the shared one), and the HUD's flash of a content for `delay`
+        // seconds (default: the HUD over the active window).
+        std::function<std::shared_ptr<location::QuovaLocationServices>()> locationServices;
+        std::function<void(const widgets::hud::HUDContentType& content, double delay)> flashHUD;
     };
 
     // The eight map buttons, in the order the screen treats them as a list.
@@ -282,6 +293,80 @@ class MainViewController : public platform::ViewController,
     // The frames the last layout gave.
     const MainViewLayout& currentLayout() const { return layout_; }
 
+    // ---- Following the user's position, and restoring the screen at launch
+    // The my-location button: a tap zooms once onto the user's position
+    // (asking for location access first when it is undecided), a long press
+    // (0.7 s) cycles the tracking mode kept in the user default
+    // "mainViewUserTrackingMode" (0 none, 1 follow, 2 follow with heading; an
+    // absent key is 0), which the screen follows by subscribing to the
+    // location service's fixes. The map's own tracking mode is never used.
+
+    // The restoration identifier of the screen in the restoration archive.
+    static constexpr const char* kRestorationIdentifier = "MainViewController";
+    // Seconds: between authorisation polls, how long a poll chain may wait
+    // for a decision, between zooms to the user, before following resumes at
+    // launch, of the tracking-mode HUD, and of the grace after a zoom step.
+    static constexpr double kAuthorizationPollInterval = 0.3;
+    static constexpr double kAuthorizationPollLimit = 60.0;
+    static constexpr double kUserZoomRetryInterval = 1.0;
+    static constexpr double kResumeTrackingDelay = 1.0;
+    static constexpr double kTrackingHUDDelay = 1.2;
+    static constexpr double kManualZoomGrace = 1.0;
+    // Metres: the accuracy at which the zoom to the user stops retrying.
+    static constexpr double kSufficientAccuracy = 50.0;
+
+    void myLocationTapRecognized(platform::GestureRecognizer& recognizer);
+    void myLocationLongPressRecognized(platform::GestureRecognizer& recognizer);
+    // The tap's work: zoom to the user when authorised, wait for a decision
+    // when undecided, lead to the settings when denied.
+    void centerButtonPressed(QWidget* sender);
+    // One poll of the authorisation while it is not determined (one chain at
+    // a time, ended after 60 s); authorised presses the button again.
+    void centerIfAuthorized();
+    void askUserToAllowLocationAccessInSettings();
+    void openLocationSettingsAfterInfoScreen();
+    // The mode now, or its successor (0 → 1 → 2 → 0, anything else → 0) when
+    // `toggle`; announced in the HUD when `shouldShowHUD`, stored, drawn on the
+    // button, and returned.
+    int64_t setKeepMapCentered(bool toggle, bool shouldShowHUD);
+    // (Re)subscribes the following to the location service's fixes.
+    void subscribeToLocationUpdatesForUserTracking();
+    // Centres the map on the best known location, zooming so that its
+    // accuracy circle fits (the span at least 200 m); retried once a second
+    // while no location is known or its accuracy is worse than 50 m, for as
+    // long as the zoom is wanted.
+    void zoomInOnUserLocation();
+    // Resumes following a stored mode 1 or 2: a zoom at once, the HUD and the
+    // subscription 1 s later (a newer call replaces one still waiting).
+    void resumeUserTrackingAfterRestore();
+    // For the map delegate's region-will-change: the user moved the map, so
+    // the zoom to the user's position (and its retries) is no longer wanted.
+    void userMovedMap();
+    // The following's subscription while the screen follows the user.
+    const std::optional<location::LocationSubscription>& keepCenteredSubscription() const {
+        return keepCenteredSubscription_.subscription;
+    }
+    // Alive from the start of a long press on the button until it ends.
+    platform::NotificationFeedbackGenerator* longPressFeedbackGenerator() const {
+        return longPressFeedbackGenerator_.get();
+    }
+
+    // Restoration: the visible map rect, the style, the selected point and
+    // the search text are written at save time and, after a launch, wait as
+    // one pending restoration that is applied when the view has loaded (at
+    // once when it has). Decoding may come before or after the view loads.
+    void encodeRestorableState(platform::RestorationCoder& coder) override;
+    void decodeRestorableState(const platform::RestorationCoder& coder) override;
+    // Applies the pending restoration now, or leaves it pending until the
+    // view has loaded.
+    void restoreStateFromGlobals();
+    bool isRestorationPending() const { return restorationPending_; }
+    // The decoded values still waiting (map rect in map points).
+    std::optional<platform::MKMapRect> restoredRect() const { return restoredRect_; }
+    const std::optional<std::string>& restoredAnnotationID() const { return restoredAnnotationID_; }
+    const std::optional<std::string>& restoredSearchString() const { return restoredSearchString_; }
+    const std::optional<std::string>& restoredMapStyle() const { return restoredMapStyle_; }
+
     // ---- Button actions
     void buttonDown(QWidget* sender);
     void zoomInButtonPressed(QWidget* sender);
@@ -383,6 +468,35 @@ class MainViewController : public platform::ViewController,
     bool quitScheduled_ = false;
     MainViewLayout layout_;
     bool layingOut_ = false;
+
+    // Following the user's position, and restoring the screen at launch.
+    void installMyLocationRecognizers();
+    void restoreOrResumeAfterLoading();
+    std::shared_ptr<location::QuovaLocationServices> locationServices() const;
+    static bool trackingCallback(const std::weak_ptr<MainViewController>& weak,
+                                 const platform::CLLocation& location, const std::optional<std::string>& guid);
+    void scheduleUserZoomRetry();
+    void applyRestoredState();
+    // Ends the following's subscription when the screen goes.
+    struct TrackingSubscription {
+        std::weak_ptr<location::QuovaLocationServices> services;
+        std::optional<location::LocationSubscription> subscription;
+        ~TrackingSubscription();
+    };
+    TrackingSubscription keepCenteredSubscription_;
+    std::unique_ptr<platform::NotificationFeedbackGenerator> longPressFeedbackGenerator_;
+    // When the authorisation poll chain under way started, and whether its
+    // next poll is scheduled.
+    std::optional<platform::Date> authorizationPollStartedAt_;
+    bool authorizationPollScheduled_ = false;
+    bool userZoomRetryPending_ = false;
+    // A newer resume replaces one still waiting.
+    uint64_t resumeGeneration_ = 0;
+    bool restorationPending_ = false;
+    std::optional<platform::MKMapRect> restoredRect_;
+    std::optional<std::string> restoredAnnotationID_;
+    std::optional<std::string> restoredSearchString_;
+    std::optional<std::string> restoredMapStyle_;
 };
 
 // The map screen among the application's windows: the root controller of the

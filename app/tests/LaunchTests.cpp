@@ -80,9 +80,8 @@ bool save(QWidget& window, const std::string& name) {
             std::find(messages.begin(), messages.end(), "This is a verbose message.") != messages.end();
         beforeShowing = launched && !window.isVisible() && window.rootViewController() != nullptr;
     };
-    std::unique_ptr<platform::NotificationCenter::Token> userPosition;
-    configuration.configureWindow = [&shownWindow, &userPosition](platform::MainWindow& window) {
-        userPosition = tervolo::app::configureMainWindow(window);
+    configuration.configureWindow = [&shownWindow](platform::MainWindow& window) {
+        tervolo::app::configureMainWindow(window);
         shownWindow = &window;
     };
     configuration.applicationCreated = [&](QApplication& application) {

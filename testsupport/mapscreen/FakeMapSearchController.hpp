@@ -29,10 +29,15 @@ class FakeMapSearchController : public mapscreen::MapSearchController {
         calls_.push_back("traitCollectionDidChange");
     }
     bool textFieldShouldReturn(platform::TextField&) override;
+    // A search starts from these; programmatic text must not reach them.
+    void textFieldDidChange(platform::TextField&) override { calls_.push_back("textFieldDidChange"); }
+    void textFieldDidChangeSelection(platform::TextField&) override {
+        calls_.push_back("textFieldDidChangeSelection");
+    }
 
     void setResultCount(size_t count) { resultCount_ = count; }
     // Calls in order: "setSearchTableHeight(<rows>)", "textFieldShouldReturn",
-    // "traitCollectionDidChange".
+    // "traitCollectionDidChange", "textFieldDidChange", "textFieldDidChangeSelection".
     const std::vector<std::string>& calls() const { return calls_; }
     platform::TextField* searchBar() const { return searchBar_.data(); }
     platform::TableView* tableView() const { return tableView_.data(); }

@@ -2,6 +2,8 @@
 
 #include <QCoreApplication>
 
+#include "widgets/hud/HUD.hpp"
+
 namespace tervolo::testsupport {
 
 MapScreenFixture::~MapScreenFixture() {
@@ -39,6 +41,11 @@ mapscreen::MainViewController::Services MapScreenFixture::services() {
     services.isNewerVersion = [this](const backend::AppVersionInfo&) { return newerVersion; };
     services.terminate = [this] { ++terminations; };
     services.currentTileStatus = [this] { return tileStatus; };
+    if (locationServices) services.locationServices = [this] { return locationServices; };
+    services.flashHUD = [this](const widgets::hud::HUDContentType& content, double delay) {
+        hudFlashes.push_back({content.title().value_or(""), content.subtitle().value_or(""), delay});
+        if (showHUD) widgets::hud::HUD::flash(content, nullptr, delay);
+    };
     return services;
 }
 
@@ -47,9 +54,13 @@ std::shared_ptr<mapscreen::MainViewController> MapScreenFixture::makeController(
 }
 
 std::shared_ptr<mapscreen::MainViewController> MapScreenFixture::showInWindow(QSize size) {
+    return showInWindow(makeController(), size);
+}
+
+std::shared_ptr<mapscreen::MainViewController> MapScreenFixture::showInWindow(
+    std::shared_ptr<mapscreen::MainViewController> controller, QSize size) {
     if (window_) window_->setRootViewController(nullptr);
     window_ = std::make_unique<platform::MainWindow>();
-    auto controller = makeController();
     window_->setRootViewController(controller);
     window_->resize(size);
     window_->show();

@@ -16,9 +16,9 @@ namespace tervolo::testsupport {
 
 // The map screen built with fakes for everything it is given: the search
 // controller (a FakeMapSearchController), the toolbar delegate and plug-in
-// hooks (counted; the shell's real ones are not used), the location authorisation, the version check (each load
-// waits until the test delivers a document), the program's end (counted) and
-// the tile status (set by the test). Shows the screen as the root of a main
+// hooks (counted; the shell's real ones are not used), the location authorisation, the version check (each
+// load waits until the test delivers a document), the program's end (counted), the tile status (set by the
+// test), the location service (the test's own) and the HUD (recorded). Shows the screen as the root of a main
 // window like the application does. The fixture must outlive the screens it
 // makes. Main thread only; use it with a QApplication (offscreen in tests).
 class MapScreenFixture {
@@ -35,6 +35,9 @@ class MapScreenFixture {
     // A new screen as the root of a new main window of `size` (content area),
     // shown: the view loads and the screen appears.
     std::shared_ptr<mapscreen::MainViewController> showInWindow(QSize size = QSize(1280, 800));
+    // The same with a screen the test made (over services()).
+    std::shared_ptr<mapscreen::MainViewController> showInWindow(
+        std::shared_ptr<mapscreen::MainViewController> controller, QSize size = QSize(1280, 800));
     platform::MainWindow* window() const { return window_.get(); }
 
     // What the fakes answer.
@@ -43,6 +46,10 @@ class MapScreenFixture {
     std::optional<std::string> tileStatus;
     bool newerVersion = true;
     platform::TraitCollection::UserInterfaceIdiom idiom = platform::TraitCollection::UserInterfaceIdiom::mac;
+    // The location service the screen follows; none: the shared one.
+    std::shared_ptr<location::QuovaLocationServices> locationServices;
+    // Also shows the HUD flashes it records (screenshots), on the active window.
+    bool showHUD = false;
 
     // What they saw.
     std::shared_ptr<FakeMapSearchController> searchController;  // the last one made
@@ -53,6 +60,13 @@ class MapScreenFixture {
     // In order, for the load order of the screen: "installToolbarDelegate", "bindPlugIn",
     // "authorizationStatus", "makeSearchController", then "loadVersionInfo" at each appearance.
     std::vector<std::string> steps;
+    // The HUD flashes the screen asked for, in order (delay in seconds).
+    struct HUDFlash {
+        std::string title;
+        std::string subtitle;
+        double delay = 0;
+    };
+    std::vector<HUDFlash> hudFlashes;
 
     // Answers every version load still waiting (on the main thread, as the
     // checker does).

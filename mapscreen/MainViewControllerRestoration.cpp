@@ -1,0 +1,148 @@
+// The map screen's share in the restoration of the user interface: what it
+// writes at save time (style, visible map rect, selected point, search text)
+// and how the values read back after a launch wait until the screen has loaded
+// and are then applied once.
+
+#include <QString>
+
+#include <cmath>
+#include <string>
+
+#include "logging/QLLogging.hpp"
+#include "mapscreen/MainViewController.hpp"
+#include "mapscreen/QuovaMapPointAnnotation.hpp"
+#include "points/QuovaMapPointStore.hpp"
+#include "tiles/QuovaBaseMapStyle.hpp"
+
+namespace tervolo::mapscreen {
+
+namespace {
+
+constexpr const char* kMapStyleKey = "mapStyle";
+constexpr const char* kMapRectKey = "mapRect";
+constexpr const char* kSelectedAnnotationIDKey = "selectedAnnotationID";
+constexpr const char* kSearchStringKey = "searchString";
+
+std::optional<double> number(const platform::PropertyValue::Dictionary& dictionary, const char* key) {
+    const auto found = dictionary.find(key);
+    if (found == dictionary.end()) return std::nullopt;
+    return found->second.asDouble();
+}
+
+// A rect the map can show: finite, of positive size and on the world at
+// least in part. Anything else (a file edited by hand, a torn value) would
+// leave the map nowhere.
+bool isShowable(const platform::MKMapRect& rect) {
+    const bool finite = std::isfinite(rect.origin.x) && std::isfinite(rect.origin.y) &&
+                        std::isfinite(rect.size.width) && std::isfinite(rect.size.height);
+    return finite && rect.size.width > 0 && rect.size.height > 0 &&
+           platform::MKMapRectIntersectsRect(rect, platform::MKMapRectWorld);
+}
+
+// The last style whose display name or identifier is `text`; OpenStreetMap
+// when none is.
+tiles::QuovaBaseMapStyle styleNamed(const std::optional<std::string>& text) {
+    tiles::QuovaBaseMapStyle chosen = tiles::QuovaBaseMapStyle::osm;
+    if (!text) return chosen;
+    for (const tiles::QuovaBaseMapStyle style : tiles::allCases()) {
+        if (tiles::displayName(style) == *text || tiles::identifier(style) == *text) chosen = style;
+    }
+    return chosen;
+}
+
+}  // namespace
+
+void MainViewController::encodeRestorableState(platform::RestorationCoder& coder) {
+    QLLogInfo("encodeRestorableState(with:)");
+    platform::ViewController::encodeRestorableState(coder);
+    if (!mapView_) return;
+    const auto style = mapView_->mapStyle();
+    coder.encode(kMapStyleKey, tiles::identifier(style.value_or(tiles::QuovaBaseMapStyle::osm)));
+    const platform::MKMapRect rect = mapView_->visibleMapRect();
+    coder.encode(kMapRectKey, platform::PropertyValue::Dictionary{{"x", rect.origin.x},
+                                                                  {"y", rect.origin.y},
+                                                                  {"width", rect.size.width},
+                                                                  {"height", rect.size.height}});
+    const auto selected = mapView_->selectedAnnotations();
+    if (!selected.empty()) {
+        // Only a point is kept: the user's location has no identifier.
+        if (const auto point = QuovaMapPointAnnotation::pointFor(selected.front())) {
+            const std::string uuid = point->uuid().value_or("");
+            if (!uuid.empty()) coder.encode(kSelectedAnnotationIDKey, uuid);
+        }
+    }
+    const std::string text = searchBar_ ? searchBar_->text().toStdString() : std::string();
+    if (!text.empty()) coder.encode(kSearchStringKey, text);
+}
+
+void MainViewController::decodeRestorableState(const platform::RestorationCoder& coder) {
+    QLLogInfo("decodeRestorableState(with:)");
+    platform::ViewController::decodeRestorableState(coder);
+    if (const auto dictionary = coder.decode<platform::PropertyValue::Dictionary>(kMapRectKey)) {
+        const auto x = number(*dictionary, "x");
+        const auto y = number(*dictionary, "y");
+        const auto width = number(*dictionary, "width");
+        const auto height = number(*dictionary, "height");
+        if (x && y && width && height) {
+            const platform::MKMapRect rect{{*x, *y}, {*width, *height}};
+            if (isShowable(rect)) {
+                restoredRect_ = rect;
+            } else {
+                QLLogInfo("restored map rect is not a visible part of the world, ignoring it");
+            }
+        }
+    }
+    restoredMapStyle_ = coder.decode<std::string>(kMapStyleKey);
+    restoredAnnotationID_ = coder.decode<std::string>(kSelectedAnnotationIDKey);
+    restoredSearchString_ = coder.decode<std::string>(kSearchStringKey);
+    restorationPending_ = true;
+    restoreStateFromGlobals();
+}
+
+void MainViewController::restoreStateFromGlobals() {
+    QLLogInfo("restoreStateFromGlobals()");
+    if (!initializationDone_) {
+        // The values wait as one pending restoration; the end of the view's
+        // loading applies it. Nothing runs meanwhile.
+        restorationPending_ = true;
+        QLLogInfo("Restoration postponed - app not ready yet.");
+        return;
+    }
+    applyRestoredState();
+}
+
+void MainViewController::restoreOrResumeAfterLoading() {
+    if (restorationPending_) {
+        restoreStateFromGlobals();
+    } else {
+        // Nothing to restore (a first launch, another version's state): a
+        // stored tracking mode is resumed all the same.
+        resumeUserTrackingAfterRestore();
+    }
+}
+
+void MainViewController::applyRestoredState() {
+    QLLogInfo("Starting State Restoration.");
+    restorationPending_ = false;
+    if (mapView_) {
+        // The rect first: a style switch keeps the visible area.
+        if (restoredRect_) mapView_->setVisibleMapRect(*restoredRect_, false);
+        mapView_->setMapStyle(styleNamed(restoredMapStyle_));
+    }
+    // Shown only: no search starts.
+    if (restoredSearchString_ && searchBar_)
+        searchBar_->setText(QString::fromStdString(*restoredSearchString_));
+    if (restoredAnnotationID_) {
+        std::shared_ptr<points::QuovaMapPoint> found;
+        for (const auto& point : points::QuovaMapPointStore::shared().points()) {
+            if (point && point->uuid() == restoredAnnotationID_) found = point;
+        }
+        if (found && mapView_) mapView_->selectAnnotation(QuovaMapPointAnnotation::forPoint(found), false);
+    }
+    resumeUserTrackingAfterRestore();
+    restoredAnnotationID_.reset();
+    restoredSearchString_.reset();
+    restoredRect_.reset();
+}
+
+}  // namespace tervolo::mapscreen
