@@ -484,7 +484,10 @@ void MainViewController::viewDidLoad() {
     QLLogInfo("setButtonSizeWithFrame()");
     setButtonSizeWithSize(QSizeF(view()->size()));
     styleCreditLabel();
+    installMapLongPress();
     setUpSearchController();
+    putStoredPointsOnMap();
+    observeMapPointChanges();
     // Restored state may choose another style later.
     if (mapView_) mapView_->setMapStyle(tiles::QuovaBaseMapStyle::osm);
     initializationDone_ = true;

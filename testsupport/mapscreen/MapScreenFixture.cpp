@@ -2,7 +2,19 @@
 
 #include <QCoreApplication>
 
+#include "points/QuovaMapPointStore.hpp"
+#include "testsupport/TestEnvironment.hpp"
+
 namespace tervolo::testsupport {
+
+namespace {
+
+// The screen loads the stored points when its view loads: each test's
+// documents folder gets a store of its own.
+const bool registered =
+    TestEnvironment::registerReset([] { points::QuovaMapPointStore::resetSharedForTesting(); });
+
+}  // namespace
 
 MapScreenFixture::~MapScreenFixture() {
     if (window_) window_->setRootViewController(nullptr);
@@ -39,6 +51,12 @@ mapscreen::MainViewController::Services MapScreenFixture::services() {
     services.isNewerVersion = [this](const backend::AppVersionInfo&) { return newerVersion; };
     services.terminate = [this] { ++terminations; };
     services.currentTileStatus = [this] { return tileStatus; };
+    services.trackEvent = [this](const std::string& name, const std::map<std::string, std::string>& properties) {
+        std::string event = name;
+        for (const auto& [key, value] : properties) event += " " + key + "=" + value;
+        events.push_back(event);
+    };
+    (void)registered;
     return services;
 }
 

@@ -2,6 +2,7 @@
 
 #include <QSize>
 
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -18,7 +19,8 @@ namespace tervolo::testsupport {
 // controller (a FakeMapSearchController), the toolbar delegate and plug-in
 // hooks (counted; the shell's real ones are not used), the location authorisation, the version check (each load
 // waits until the test delivers a document), the program's end (counted) and
-// the tile status (set by the test). Shows the screen as the root of a main
+// the tile status (set by the test) and the analytics events (recorded).
+// Every TestEnvironment starts and ends with a fresh point store. Shows the screen as the root of a main
 // window like the application does. The fixture must outlive the screens it
 // makes. Main thread only; use it with a QApplication (offscreen in tests).
 class MapScreenFixture {
@@ -53,6 +55,10 @@ class MapScreenFixture {
     // In order, for the load order of the screen: "installToolbarDelegate", "bindPlugIn",
     // "authorizationStatus", "makeSearchController", then "loadVersionInfo" at each appearance.
     std::vector<std::string> steps;
+
+    // Analytics events the screen recorded, in order: the name, then each
+    // property as "key=value" in key order ("pointCount count=3").
+    std::vector<std::string> events;
 
     // Answers every version load still waiting (on the main thread, as the
     // checker does).
