@@ -280,6 +280,9 @@ class MainViewController : public platform::ViewController,
     const std::shared_ptr<platform::NotificationFeedbackGenerator>& longPressFeedbackGenerator() const {
         return longPressFeedbackGenerator_;
     }
+    // Reverse geocodings waiting for their geocoder's answer (a retry
+    // waiting for its turn is not one).
+    size_t reverseGeocodingsUnderWay() const { return reverseGeocoders_.size(); }
     // Radius of the proximity check of incoming links, metres.
     static constexpr double kProximityDistance = 25.0;
     // The user's circle is kept while the user moves less than this, metres.
