@@ -54,7 +54,8 @@ void applyOptionalKeys(points::QuovaMapPoint& point, const Dictionary& element) 
     if (auto url = textOf(element, "dataSourceURL")) point.setDataSourceURL(std::move(url));
     if (auto unique = textOf(element, "dataSourceUniqueID")) point.setDataSourceUniqueID(std::move(unique));
     if (auto sound = textOf(element, "alarmSound")) point.setAlarmSound(std::move(sound));
-    if (auto version = textOf(element, "lastSavedByAppVersion")) point.setLastSavedByAppVersion(std::move(version));
+    if (auto version = textOf(element, "lastSavedByAppVersion"))
+        point.setLastSavedByAppVersion(std::move(version));
     if (const auto* code = member(element, "dataSource"); code && code->asInteger()) {
         point.setDataSource(*code->asInteger());
     }

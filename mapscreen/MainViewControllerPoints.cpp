@@ -117,7 +117,8 @@ void MainViewController::observeMapPointChanges() {
         });
 }
 
-void MainViewController::trackEvent(const std::string& name, const std::map<std::string, std::string>& properties) {
+void MainViewController::trackEvent(const std::string& name,
+                                    const std::map<std::string, std::string>& properties) {
     if (services_.trackEvent) {
         services_.trackEvent(name, properties);
     } else {
@@ -145,7 +146,8 @@ void MainViewController::longPressRecognized(platform::MKGestureState state, QPo
     longPressFeedbackGenerator_->prepare();
 
     const platform::CLLocationCoordinate2D coordinate =
-        mapView_ ? mapView_->convertPoint({viewPoint.x(), viewPoint.y()}) : platform::kCLLocationCoordinate2DInvalid;
+        mapView_ ? mapView_->convertPoint({viewPoint.x(), viewPoint.y()})
+                 : platform::kCLLocationCoordinate2DInvalid;
     if (!mapView_ || !platform::CLLocationCoordinate2DIsValid(coordinate)) {
         QLLogInfo("long press recognized at " + pointText(viewPoint) +
                   ", but coordinates were invalid. Skipping this gesture.");
@@ -153,12 +155,14 @@ void MainViewController::longPressRecognized(platform::MKGestureState state, QPo
         return;
     }
     QLLogInfo("long press recognized at " + pointText(viewPoint) + " - this equals " +
-              platform::text::describe(coordinate.latitude) + " / " + platform::text::describe(coordinate.longitude));
+              platform::text::describe(coordinate.latitude) + " / " +
+              platform::text::describe(coordinate.longitude));
     auto point = QuovaMapPoint::make(points::newLocationTitle());
     point->setCoordinate(coordinate);
     storeAndShowNewPoint(point);
     if (longPressFeedbackGenerator_) {
-        longPressFeedbackGenerator_->notificationOccurred(platform::NotificationFeedbackGenerator::FeedbackType::success);
+        longPressFeedbackGenerator_->notificationOccurred(
+            platform::NotificationFeedbackGenerator::FeedbackType::success);
     } else {
         QLLogDebug("feedback generator was already nil when trying to provide feedback!");
     }
@@ -202,15 +206,16 @@ bool MainViewController::proximityCheckPassedForPoint(const std::shared_ptr<poin
     auto alert = platform::AlertController::make(localized("Can't store new location"),
                                                  localized("You already have a location stored right here."),
                                                  platform::AlertController::Style::alert);
-    alert->addAction(platform::AlertAction::make(localized("Show Me"), platform::AlertAction::Style::defaultValue,
-                                                 [weak = weakSelf(), nearest] {
-                                                     QLLogInfo("Show Me Button");
-                                                     auto self = weak.lock();
-                                                     if (!self) return;
-                                                     self->zoomInOnPoint(nearest);
-                                                     self->selectPointOnMap(nearest, true);
-                                                 }));
-    alert->addAction(platform::AlertAction::make(localized("Never Mind"), platform::AlertAction::Style::defaultValue,
+    alert->addAction(platform::AlertAction::make(
+        localized("Show Me"), platform::AlertAction::Style::defaultValue, [weak = weakSelf(), nearest] {
+            QLLogInfo("Show Me Button");
+            auto self = weak.lock();
+            if (!self) return;
+            self->zoomInOnPoint(nearest);
+            self->selectPointOnMap(nearest, true);
+        }));
+    alert->addAction(platform::AlertAction::make(localized("Never Mind"),
+                                                 platform::AlertAction::Style::defaultValue,
                                                  [] { QLLogInfo("Never Mind Button"); }));
     present(alert, true, [] { QLLogInfo("Display alert animation completed."); });
     return false;
@@ -239,7 +244,8 @@ void MainViewController::handleIncomingUUID(const std::string& uuid) {
     });
 }
 
-void MainViewController::selectPointOnMap(const std::shared_ptr<points::QuovaMapPoint>& point, bool animated) {
+void MainViewController::selectPointOnMap(const std::shared_ptr<points::QuovaMapPoint>& point,
+                                          bool animated) {
     if (!mapView_) return;
     const auto annotation = QuovaMapPointAnnotation::forPoint(point);
     if (!mapView_->containsAnnotation(annotation.get())) {
@@ -274,8 +280,8 @@ void MainViewController::addAnnotation(const std::shared_ptr<points::QuovaMapPoi
     // The map refuses the pin of a point nowhere; its circle would be drawn
     // around the invalid coordinate.
     if (!platform::CLLocationCoordinate2DIsValid(point->coordinate())) return;
-    QLLogDebug("adding point " + point->title().value_or("") + " with radius " + platform::text::describe(*radius) +
-               " meters");
+    QLLogDebug("adding point " + point->title().value_or("") + " with radius " +
+               platform::text::describe(*radius) + " meters");
     auto halo = std::make_shared<location::QuovaPinCircleOverlay>(point->coordinate(), *radius);
     halo->setPointUUID(point->uuid());
     // On top of everything above the labels.
@@ -314,14 +320,15 @@ void MainViewController::refreshCircleOverlayForUserLocation() {
         }
         // An unknown distance (no fix, an invalid position) never keeps it.
         if (userLocation && radius == old->radius() &&
-            userLocation->distance(platform::CLLocation(old->coordinate().latitude, old->coordinate().longitude)) <
-                kUserCircleMoveTolerance) {
+            userLocation->distance(platform::CLLocation(
+                old->coordinate().latitude, old->coordinate().longitude)) < kUserCircleMoveTolerance) {
             return;
         }
     }
     if (!(radius > 0.0) || !mapView_ || !userLocation) return;
     QLLogDebug("adding new halo to user location");
-    auto circle = std::make_shared<location::QuovaUserLocationCircleOverlay>(userLocation->coordinate(), radius);
+    auto circle =
+        std::make_shared<location::QuovaUserLocationCircleOverlay>(userLocation->coordinate(), radius);
     // The new one goes on before the old one comes off, so the map never shows none.
     mapView_->insertOverlay(circle, overlayCount(*mapView_), platform::MKOverlayLevel::AboveLabels);
     if (old) mapView_->removeOverlay(old);
@@ -338,8 +345,8 @@ void MainViewController::zoomInOnPoint(const std::shared_ptr<points::QuovaMapPoi
     std::optional<platform::MKCoordinateRegion> visible;
     if (mapView_) {
         visible = platform::MKCoordinateRegionForMapRect(mapView_->visibleMapRect());
-        const auto target = platform::MKCoordinateRegionMakeWithDistance(point->coordinate(), kPointZoomDistance,
-                                                                         kPointZoomDistance);
+        const auto target = platform::MKCoordinateRegionMakeWithDistance(
+            point->coordinate(), kPointZoomDistance, kPointZoomDistance);
         if (visible->span.latitudeDelta < target.span.latitudeDelta ||
             visible->span.longitudeDelta < target.span.longitudeDelta) {
             QLLogInfo("Zooming in not necessary - map is already zoomed in. Just setting center coordinate.");
@@ -367,8 +374,9 @@ void MainViewController::reverseGeocode(const std::shared_ptr<points::QuovaMapPo
     reverseGeocoders_.emplace(request, geocoder);
     geocoder->reverseGeocodeLocation(
         platform::CLLocation(point->coordinate().latitude, point->coordinate().longitude),
-        [weak = weakSelf(), point, attempt, request](std::optional<std::vector<platform::CLPlacemark>> placemarks,
-                                                     std::optional<platform::Error> error) {
+        [weak = weakSelf(), point, attempt, request](
+            std::optional<std::vector<platform::CLPlacemark>> placemarks,
+            std::optional<platform::Error> error) {
             auto self = weak.lock();
             if (!self) return;
             // The geocoder has answered: it goes (safe inside its own completion).
@@ -377,14 +385,17 @@ void MainViewController::reverseGeocode(const std::shared_ptr<points::QuovaMapPo
         });
 }
 
-void MainViewController::reverseGeocodingFinished(const std::shared_ptr<points::QuovaMapPoint>& point, int attempt,
-                                                  const std::optional<std::vector<platform::CLPlacemark>>& placemarks,
-                                                  const std::optional<platform::Error>& error) {
+void MainViewController::reverseGeocodingFinished(
+    const std::shared_ptr<points::QuovaMapPoint>& point, int attempt,
+    const std::optional<std::vector<platform::CLPlacemark>>& placemarks,
+    const std::optional<platform::Error>& error) {
     const bool noResult = error && error->domain == platform::CLError::domain &&
                           error->code == platform::CLError::geocodeFoundNoResult;
     if (error && !noResult) {
-        QLLogInfo("ReverseGeocoder returned error for point " + point->description() + ": " + error->description);
-        if (error->domain == platform::CLError::domain && error->code == platform::CLError::geocodeCanceled) return;
+        QLLogInfo("ReverseGeocoder returned error for point " + point->description() + ": " +
+                  error->description);
+        if (error->domain == platform::CLError::domain && error->code == platform::CLError::geocodeCanceled)
+            return;
         // Offline the service keeps failing: a few spaced-out tries, and none
         // for a point the user has deleted or hidden meanwhile.
         if (attempt >= kReverseGeocodingAttempts) {
@@ -392,18 +403,18 @@ void MainViewController::reverseGeocodingFinished(const std::shared_ptr<points::
                       std::to_string(attempt) + " attempts");
             return;
         }
-        platform::DispatchQueue::main()->asyncAfter(reverseGeocodingRetryDelay(attempt),
-                                                    [weak = weakSelf(), point, attempt] {
-                                                        auto self = weak.lock();
-                                                        if (!self) return;
-                                                        if (!isStillValid(*point)) {
-                                                            QLLogInfo("point " + point->description() +
-                                                                      " was deleted or hidden - no more reverse "
-                                                                      "geocoding");
-                                                            return;
-                                                        }
-                                                        self->reverseGeocode(point, attempt + 1);
-                                                    });
+        platform::DispatchQueue::main()->asyncAfter(
+            reverseGeocodingRetryDelay(attempt), [weak = weakSelf(), point, attempt] {
+                auto self = weak.lock();
+                if (!self) return;
+                if (!isStillValid(*point)) {
+                    QLLogInfo("point " + point->description() +
+                              " was deleted or hidden - no more reverse "
+                              "geocoding");
+                    return;
+                }
+                self->reverseGeocode(point, attempt + 1);
+            });
         return;
     }
     // "Found no result" is an answer, not a failure: nothing to retry.
@@ -412,7 +423,8 @@ void MainViewController::reverseGeocodingFinished(const std::shared_ptr<points::
         return;
     }
     const platform::CLPlacemark& placemark = placemarks->front();
-    QLLogInfo("ReverseGeocoder returned result for point " + point->description() + ": " + placemarkText(placemark));
+    QLLogInfo("ReverseGeocoder returned result for point " + point->description() + ": " +
+              placemarkText(placemark));
     const ReverseGeocodedTexts texts = reverseGeocodedTexts(*point, placemark, points::newLocationTitle());
     if (texts.title) {
         QLLogInfo("Storing title for point " + point->description());

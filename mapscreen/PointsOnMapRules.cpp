@@ -21,7 +21,8 @@ platform::MKMapRect zoomMapRectForPoint(platform::CLLocationCoordinate2D coordin
     // the whole region on the projected map instead.
     const double limit = platform::kMKMaximumLatitude;
     const double halfLatitude = std::min(target.span.latitudeDelta * 0.5, limit);
-    const double centreLatitude = std::clamp(target.center.latitude, -limit + halfLatitude, limit - halfLatitude);
+    const double centreLatitude =
+        std::clamp(target.center.latitude, -limit + halfLatitude, limit - halfLatitude);
     const double halfLongitude = target.span.longitudeDelta * 0.5;
     const platform::MKMapPoint a = platform::MKMapPointForCoordinate(
         {centreLatitude + halfLatitude, target.center.longitude - halfLongitude});

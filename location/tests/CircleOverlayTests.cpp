@@ -39,8 +39,8 @@ TEST(CircleOverlayTest, PointCirclesAreFoundByIdentifierAndTheKindsByClass) {
     EXPECT_FALSE(unnamed->pointUUID().has_value());
     // The map's index finds the same without the walk; an absent identifier
     // and the empty one are different keys.
-    EXPECT_EQ(map.firstOverlayWithLookupKey(QuovaPinCircleOverlay::lookupKeyFor(
-                  std::string("0F5B3C9A-7D1E-4B6A-9C2D-1E2F3A4B5C6D"))),
+    EXPECT_EQ(map.firstOverlayWithLookupKey(
+                  QuovaPinCircleOverlay::lookupKeyFor(std::string("0F5B3C9A-7D1E-4B6A-9C2D-1E2F3A4B5C6D"))),
               harbour);
     EXPECT_EQ(map.firstOverlayWithLookupKey(QuovaPinCircleOverlay::lookupKeyFor(std::nullopt)), unnamed);
     EXPECT_EQ(map.firstOverlayWithLookupKey(QuovaPinCircleOverlay::lookupKeyFor(std::string())), nullptr);

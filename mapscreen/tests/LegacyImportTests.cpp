@@ -98,8 +98,8 @@ TEST_F(LegacyImportTest, EachElementIsImportedOrSkippedByItsKeys) {
         ASSERT_EQ(point != nullptr, c.imported);
         EXPECT_EQ(QuovaMapPointStore::shared().points().size(), c.imported ? 1u : 0u);
         EXPECT_EQ(controller_->mapView()->annotationCount(), c.imported ? 1u : 0u);
-        EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(QuovaMapPoint::documentDirectory()) / ".." /
-                                             "evil.QuovaMapPoint"));
+        EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(QuovaMapPoint::documentDirectory()) /
+                                             ".." / "evil.QuovaMapPoint"));
         if (!point) continue;
         EXPECT_TRUE(std::filesystem::exists(fileOf(*point)));
         EXPECT_DOUBLE_EQ(point->createdAt().secondsSince2001, c.createdAt);
@@ -161,7 +161,8 @@ TEST_F(LegacyImportTest, OptionalKeysFillTheirFieldsAndTheLegacyStampsStayInTheF
 TEST_F(LegacyImportTest, AnIdentifierAlreadyStoredOrRepeatedIsNeverImportedAgain) {
     // The entry stays in the user defaults: once the user has deleted every
     // imported point, the next start imports again, and must not bring them back.
-    const PropertyValue::List legacy{element("Sauna", "100"), element("Sauna copy", "100"), element("Island", "200")};
+    const PropertyValue::List legacy{element("Sauna", "100"), element("Sauna copy", "100"),
+                                     element("Island", "200")};
     start(legacy);
     EXPECT_EQ(QuovaMapPointStore::shared().points().size(), 2u);
     EXPECT_EQ(stored("Sauna copy"), nullptr);

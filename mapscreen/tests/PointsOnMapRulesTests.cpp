@@ -20,9 +20,9 @@ struct GroundSize {
     double height;
 };
 GroundSize groundSize(const platform::MKMapRect& rect) {
-    const double middle =
-        platform::MKCoordinateForMapPoint({platform::MKMapRectGetMidX(rect), platform::MKMapRectGetMidY(rect)})
-            .latitude;
+    const double middle = platform::MKCoordinateForMapPoint(
+                              {platform::MKMapRectGetMidX(rect), platform::MKMapRectGetMidY(rect)})
+                              .latitude;
     const double perPoint = platform::MKMetersPerMapPointAtLatitude(middle);
     return {rect.size.width * perPoint, rect.size.height * perPoint};
 }
@@ -39,7 +39,8 @@ TEST(PointZoomRect, ShowsTenKilometresOrOnlyRecentres) {
         {"no map", std::nullopt, false},
         {"all of Europe", platform::MKCoordinateRegion{{50, 10}, {30, 40}}, false},
         {"exactly the 10 km spans",
-         platform::MKCoordinateRegionMakeWithDistance(helsinki, kPointZoomDistance, kPointZoomDistance), false},
+         platform::MKCoordinateRegionMakeWithDistance(helsinki, kPointZoomDistance, kPointZoomDistance),
+         false},
         {"latitude span smaller", platform::MKCoordinateRegion{{61, 25}, {0.05, 3.0}}, true},
         {"longitude span smaller", platform::MKCoordinateRegion{{61, 25}, {3.0, 0.1}}, true},
         {"both smaller", platform::MKCoordinateRegion{{61, 25}, {0.01, 0.02}}, true},
@@ -78,7 +79,8 @@ TEST(PointZoomRect, StaysOnTheProjectedMapNearThePolesAndPassesTheAntimeridian) 
         // Within a hundredth of a map point (the projection's limit latitude rounds a hair past the edge).
         EXPECT_GE(rect.origin.y, -0.01);
         EXPECT_LE(platform::MKMapRectGetMaxY(rect), platform::kMKMapWorldSide + 0.01);
-        const double edgeGap = latitude > 0 ? rect.origin.y : platform::kMKMapWorldSide - platform::MKMapRectGetMaxY(rect);
+        const double edgeGap =
+            latitude > 0 ? rect.origin.y : platform::kMKMapWorldSide - platform::MKMapRectGetMaxY(rect);
         if (std::fabs(latitude) > 89) {
             EXPECT_NEAR(edgeGap, 0, 0.01);
         }
@@ -111,7 +113,8 @@ TEST(ReverseGeocodedTexts, TitleRulesTimesSubtitleRulesTimesAddressLines) {
         std::optional<std::string> subtitle;
         bool fillable;
     };
-    const SubtitleCase subtitles[] = {{"absent", std::nullopt, true}, {"empty", std::string(), true},
+    const SubtitleCase subtitles[] = {{"absent", std::nullopt, true},
+                                      {"empty", std::string(), true},
                                       {"present", std::string("Kauppatori"), false}};
     struct LinesCase {
         const char* street;
@@ -127,15 +130,17 @@ TEST(ReverseGeocodedTexts, TitleRulesTimesSubtitleRulesTimesAddressLines) {
     for (const auto& t : titles) {
         for (const auto& s : subtitles) {
             for (const auto& l : lines) {
-                SCOPED_TRACE(std::string(t.name) + " / subtitle " + s.name + " / " + l.joined.value_or("no lines"));
+                SCOPED_TRACE(std::string(t.name) + " / subtitle " + s.name + " / " +
+                             l.joined.value_or("no lines"));
                 auto point = QuovaMapPoint::make(t.title);
                 point->setHasHandcraftedTitle(t.handcrafted);
                 point->setSubtitle(s.subtitle);
-                auto placemark = tervolo::testsupport::makePlacemark("Market Square", 60.1675, 24.9525, l.street,
-                                                                     l.city, l.country);
+                auto placemark = tervolo::testsupport::makePlacemark("Market Square", 60.1675, 24.9525,
+                                                                     l.street, l.city, l.country);
                 if (!t.placemarkHasName) placemark.name.reset();
                 const ReverseGeocodedTexts texts = reverseGeocodedTexts(*point, placemark, newLocation);
-                EXPECT_EQ(texts.title, t.replaced ? std::optional<std::string>("Market Square") : std::nullopt);
+                EXPECT_EQ(texts.title,
+                          t.replaced ? std::optional<std::string>("Market Square") : std::nullopt);
                 EXPECT_EQ(texts.subtitle, s.fillable ? l.joined : std::nullopt);
                 EXPECT_EQ(texts.changesSomething(), t.replaced || (s.fillable && l.joined));
             }
@@ -146,7 +151,8 @@ TEST(ReverseGeocodedTexts, TitleRulesTimesSubtitleRulesTimesAddressLines) {
 TEST(ReverseGeocodingRetry, BacksOffFromThreeSecondsToAMinute) {
     const std::vector<double> expected{3, 6, 12, 24, 48, 60, 60};
     for (size_t i = 0; i < expected.size(); ++i) {
-        EXPECT_DOUBLE_EQ(reverseGeocodingRetryDelay(static_cast<int>(i) + 1), expected[i]) << "after " << i + 1;
+        EXPECT_DOUBLE_EQ(reverseGeocodingRetryDelay(static_cast<int>(i) + 1), expected[i])
+            << "after " << i + 1;
     }
     EXPECT_DOUBLE_EQ(reverseGeocodingRetryDelay(1000), 60);
 }
@@ -157,9 +163,18 @@ TEST(LegacyIdentifierSeconds, ReadsOnlyALeadingDecimalNumber) {
         double seconds;
     };
     const Case cases[] = {
-        {"700000000.5abc", 700000000.5}, {"700000000", 700000000}, {"12-AB", 12},     {"ABC-700", 0},
-        {"", 0},                         {"nan123", 0},            {"inf", 0},        {"-inf", 0},
-        {"1e400x", 0},                   {".5x", 0.5},             {"0x1p3", 0},      {"-12.25z", -12.25},
+        {"700000000.5abc", 700000000.5},
+        {"700000000", 700000000},
+        {"12-AB", 12},
+        {"ABC-700", 0},
+        {"", 0},
+        {"nan123", 0},
+        {"inf", 0},
+        {"-inf", 0},
+        {"1e400x", 0},
+        {".5x", 0.5},
+        {"0x1p3", 0},
+        {"-12.25z", -12.25},
     };
     for (const Case& c : cases) {
         EXPECT_DOUBLE_EQ(leadingSecondsOfIdentifier(c.identifier), c.seconds) << c.identifier;

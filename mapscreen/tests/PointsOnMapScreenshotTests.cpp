@@ -22,7 +22,8 @@ namespace {
 // the circles the screen put on the map can be seen in any case.
 class FillingDelegate : public platform::MKMapViewDelegate {
   public:
-    explicit FillingDelegate(std::shared_ptr<platform::MKMapViewDelegate> screen) : screen_(std::move(screen)) {}
+    explicit FillingDelegate(std::shared_ptr<platform::MKMapViewDelegate> screen)
+        : screen_(std::move(screen)) {}
 
     std::shared_ptr<platform::MKAnnotationView> viewForAnnotation(
         platform::MKMapViewModel& map, const std::shared_ptr<platform::MKAnnotation>& annotation) override {
@@ -34,7 +35,8 @@ class FillingDelegate : public platform::MKMapViewDelegate {
         auto circle = std::dynamic_pointer_cast<platform::MKCircle>(overlay);
         if (!circle) return nullptr;
         auto renderer = std::make_shared<platform::MKCircleRenderer>(circle);
-        const bool user = std::dynamic_pointer_cast<tervolo::location::QuovaUserLocationCircleOverlay>(overlay) != nullptr;
+        const bool user =
+            std::dynamic_pointer_cast<tervolo::location::QuovaUserLocationCircleOverlay>(overlay) != nullptr;
         renderer->setFillColor(user ? platform::Color(0, 0, 1, 0.25) : platform::Color(1, 0, 0, 0.25));
         return renderer;
     }
@@ -61,13 +63,15 @@ class PointsOnMapScreenshotTest : public PointsOnMapTest {
         // Chinese for the callout.
         storedPoint("Kauppatori", kHelsinki, 400.0, std::string("Pohjoisesplanadi, Helsinki"));
         storedPoint("Suomenlinna", {60.1454, 24.9881}, 900.0);
-        storedPoint("Seurasaari open-air museum and its long causeway over the bay", {60.1857, 24.8843}, 600.0);
+        storedPoint("Seurasaari open-air museum and its long causeway over the bay", {60.1857, 24.8843},
+                    600.0);
         storedPoint("Kaivopuisto", {60.1566, 24.9567});
         storedPoint("赫尔辛基大教堂", {60.1705, 24.9522}, 250.0, std::string("Unioninkatu 29"));
         fixture_ = std::make_unique<tervolo::testsupport::MapScreenFixture>();
         show();
         auto* map = controller_->mapView();
-        delegate_ = std::make_shared<FillingDelegate>(std::static_pointer_cast<platform::MKMapViewDelegate>(controller_));
+        delegate_ = std::make_shared<FillingDelegate>(
+            std::static_pointer_cast<platform::MKMapViewDelegate>(controller_));
         map->setDelegate(delegate_);
         // Taken off and put back in their order, so the new delegate is asked for every renderer.
         const auto overlays = map->overlays();
@@ -105,10 +109,8 @@ class PointsOnMapScreenshotTest : public PointsOnMapTest {
 
 TEST_F(PointsOnMapScreenshotTest, WritesPointsWithTheirCirclesNearHelsinkiAndTheProximityAlert) {
     const Shot shots[] = {
-        {"points-helsinki", false, 1, false},
-        {"points-helsinki-dark", true, 1, false},
-        {"points-helsinki-dpr2", false, 2, false},
-        {"points-proximity-alert", false, 1, true},
+        {"points-helsinki", false, 1, false},           {"points-helsinki-dark", true, 1, false},
+        {"points-helsinki-dpr2", false, 2, false},      {"points-proximity-alert", false, 1, true},
         {"points-proximity-alert-dark", true, 1, true},
     };
     for (const Shot& shot : shots) {

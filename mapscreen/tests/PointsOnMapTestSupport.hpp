@@ -81,7 +81,8 @@ class RecordingMap : public tervolo::mapscreen::QuovaMKMapView {
         if (halos > halos_) {
             const auto& top = overlaysInLevel(platform::MKOverlayLevel::AboveLabels);
             const auto circle =
-                top.empty() ? nullptr : std::dynamic_pointer_cast<tervolo::location::QuovaPinCircleOverlay>(top.back());
+                top.empty() ? nullptr
+                            : std::dynamic_pointer_cast<tervolo::location::QuovaPinCircleOverlay>(top.back());
             note(circle ? "halo " + platform::text::describe(circle->radius()) + " top of level 1"
                         : std::string("halo elsewhere"));
         }
@@ -155,7 +156,8 @@ class PointsOnMapTest : public widgetkit_test::WidgetTest {
     void settleGeocoding() {
         for (int round = 0; round < 200 && controller_->reverseGeocodingsUnderWay() > 0; ++round) {
             environment_.advance(0);
-            platform::RunLoop::runUntil([this] { return controller_->reverseGeocodingsUnderWay() == 0; }, 0.05);
+            platform::RunLoop::runUntil([this] { return controller_->reverseGeocodingsUnderWay() == 0; },
+                                        0.05);
         }
         platform::RunLoop::runUntilIdle();
     }
@@ -182,7 +184,9 @@ class PointsOnMapTest : public widgetkit_test::WidgetTest {
         const platform::CLLocation origin(from.latitude, from.longitude);
         for (int i = 0; i < 100; ++i) {
             const double mid = (low + high) / 2;
-            (platform::CLLocation(from.latitude + mid, from.longitude).distance(origin) < meters ? low : high) = mid;
+            (platform::CLLocation(from.latitude + mid, from.longitude).distance(origin) < meters ? low
+                                                                                                 : high) =
+                mid;
         }
         return {from.latitude + high, from.longitude};
     }

@@ -82,7 +82,8 @@ TEST_F(PointsOnMapTest, EveryRoadSavesStoresShowsSelectsGeocodesAndZoomsInThatOr
              screen.addPoint(point);
              screen.zoomInOnPoint(point);
          },
-         {"saved", "stored", "annotation Market", "halo 150.0 top of level 1", "selected Market", "rect animated"}},
+         {"saved", "stored", "annotation Market", "halo 150.0 top of level 1", "selected Market",
+          "rect animated"}},
         {"another screen, radius 0 and an empty address",
          [](MainViewController& screen, RecordingMap&) {
              auto point = storedPoint("Pier", kHelsinki, 0.0, std::string());
@@ -99,8 +100,10 @@ TEST_F(PointsOnMapTest, EveryRoadSavesStoresShowsSelectsGeocodesAndZoomsInThatOr
         show();
         RecordingMap& map = replaceMap();
         // Circles already on both levels: the new one must land on top of the upper one.
-        map.addOverlay(std::make_shared<platform::MKCircle>(kHelsinki, 900), platform::MKOverlayLevel::AboveRoads);
-        map.addOverlay(std::make_shared<platform::MKCircle>(kHelsinki, 800), platform::MKOverlayLevel::AboveLabels);
+        map.addOverlay(std::make_shared<platform::MKCircle>(kHelsinki, 900),
+                       platform::MKOverlayLevel::AboveRoads);
+        map.addOverlay(std::make_shared<platform::MKCircle>(kHelsinki, 800),
+                       platform::MKOverlayLevel::AboveLabels);
         recordStore(map);
         map.startRecording();
         const size_t before = QuovaMapPointStore::shared().points().size();
@@ -150,8 +153,10 @@ TEST_F(PointsOnMapTest, LongPressFeedbackLivesFromStartToEndAndNeverFiresOffTheW
     EXPECT_EQ(controller_->longPressFeedbackGenerator(), nullptr);
     EXPECT_EQ(QuovaMapPointStore::shared().points().size(), 1u);
     EXPECT_EQ(platform::NotificationFeedbackGenerator::notificationCount(), 1u);
-    EXPECT_EQ(countOf(log.texts(), "long press recognized at (0.0, 0.0), but coordinates were invalid. Skipping this gesture."),
-              1u);
+    EXPECT_EQ(
+        countOf(log.texts(),
+                "long press recognized at (0.0, 0.0), but coordinates were invalid. Skipping this gesture."),
+        1u);
     map->longPressRecognizer().action(platform::MKGestureState::Cancelled, QPointF(0, 0));
     EXPECT_EQ(controller_->longPressFeedbackGenerator(), nullptr);
     settleGeocoding();
@@ -168,7 +173,8 @@ TEST_F(PointsOnMapTest, ADroppedPinWithoutAValidCoordinateIsRefused) {
     EXPECT_TRUE(QuovaMapPointStore::shared().points().empty());
     EXPECT_EQ(controller_->mapView()->annotationCount(), 0u);
     EXPECT_TRUE(std::filesystem::is_empty(QuovaMapPoint::documentDirectory()));
-    EXPECT_EQ(countOf(log.texts(), "dropPinAtLocation(coordinate:title:): invalid coordinates - no point is stored."),
+    EXPECT_EQ(countOf(log.texts(),
+                      "dropPinAtLocation(coordinate:title:): invalid coordinates - no point is stored."),
               3u);
 }
 
@@ -182,11 +188,19 @@ TEST_F(PointsOnMapTest, StartUpPutsTheValidStoredPointsOnTheMapAndRecordsTheCoun
         Lines events;
     };
     const Case cases[] = {
-        {"no point", {}, 0,
-         {"pointCount count=0", "pointLoadingFinished status=No valid points found on disk - importing from defaults."}},
-        {"only deleted and hidden points", {}, 2,
-         {"pointCount count=0", "pointLoadingFinished status=No valid points found on disk - importing from defaults."}},
-        {"three points", {"Sauna", "Harbour", "Island"}, 1,
+        {"no point",
+         {},
+         0,
+         {"pointCount count=0",
+          "pointLoadingFinished status=No valid points found on disk - importing from defaults."}},
+        {"only deleted and hidden points",
+         {},
+         2,
+         {"pointCount count=0",
+          "pointLoadingFinished status=No valid points found on disk - importing from defaults."}},
+        {"three points",
+         {"Sauna", "Harbour", "Island"},
+         1,
          {"pointCount count=3", "pointLoadingFinished status=Found 3 valid points on disk."}},
     };
     for (const Case& c : cases) {
@@ -197,8 +211,10 @@ TEST_F(PointsOnMapTest, StartUpPutsTheValidStoredPointsOnTheMapAndRecordsTheCoun
         for (const auto& title : c.visible) storedPoint(title, {latitude += 0.1, 25.0}, 100.0);
         for (int i = 0; i < c.deleted; ++i) {
             auto gone = storedPoint("Gone", {latitude += 0.1, 25.0}, 100.0);
-            if (i % 2 == 0) QuovaMapPointStore::shared().deletePoint(gone);
-            else QuovaMapPointStore::shared().hidePoint(gone);
+            if (i % 2 == 0)
+                QuovaMapPointStore::shared().deletePoint(gone);
+            else
+                QuovaMapPointStore::shared().hidePoint(gone);
         }
         QuovaMapPointStore::resetSharedForTesting();  // the next start reads the files
 
@@ -206,7 +222,8 @@ TEST_F(PointsOnMapTest, StartUpPutsTheValidStoredPointsOnTheMapAndRecordsTheCoun
         show();
         EXPECT_EQ(fixture_->events, c.events);
         std::vector<std::string> titles;
-        for (const auto& annotation : controller_->mapView()->annotations()) titles.push_back(annotation->title());
+        for (const auto& annotation : controller_->mapView()->annotations())
+            titles.push_back(annotation->title());
         // The files are read in no fixed order: the store's own order is the one to keep.
         std::vector<std::string> storeOrder;
         for (const auto& point : QuovaMapPointStore::shared().validPointsWithFilter(std::nullopt)) {
@@ -354,7 +371,8 @@ TEST_F(PointsOnMapTest, TheUserCircleFollowsTheRadiusAndMovesOfTenMetres) {
     const auto userCircles = [&] {
         std::vector<std::shared_ptr<QuovaUserLocationCircleOverlay>> found;
         for (const auto& overlay : map->overlays()) {
-            if (auto circle = std::dynamic_pointer_cast<QuovaUserLocationCircleOverlay>(overlay)) found.push_back(circle);
+            if (auto circle = std::dynamic_pointer_cast<QuovaUserLocationCircleOverlay>(overlay))
+                found.push_back(circle);
         }
         return found;
     };
@@ -424,8 +442,8 @@ TEST_F(PointsOnMapTest, TheUserCircleFollowsTheRadiusAndMovesOfTenMetres) {
 TEST_F(PointsOnMapTest, AnAddressAnswerIsStoredOnceAndShownInTheOpenCallout) {
     show();
     geocoder_->answerCoordinate(
-        kHelsinki, {{tervolo::testsupport::makePlacemark("Market Square", 60.1675, 24.9525, "Pohjoisesplanadi",
-                                                          "Helsinki", "Finland")}});
+        kHelsinki, {{tervolo::testsupport::makePlacemark("Market Square", 60.1675, 24.9525,
+                                                         "Pohjoisesplanadi", "Helsinki", "Finland")}});
     int updates = 0;
     storeToken_ = QuovaMapPointStore::shared().observeChanges([&](const auto& change) {
         if (change.reason == tervolo::points::MapPointChange::Reason::updated) ++updates;
@@ -443,7 +461,8 @@ TEST_F(PointsOnMapTest, AnAddressAnswerIsStoredOnceAndShownInTheOpenCallout) {
     EXPECT_NE(file.find("Pohjoisesplanadi, Helsinki, Finland"), std::string::npos);
     ASSERT_NE(controller_->mapView()->calloutView(), nullptr);
     EXPECT_EQ(controller_->mapView()->calloutView()->title(), QStringLiteral("Market Square"));
-    EXPECT_EQ(controller_->mapView()->calloutView()->subtitle(), QStringLiteral("Pohjoisesplanadi, Helsinki, Finland"));
+    EXPECT_EQ(controller_->mapView()->calloutView()->subtitle(),
+              QStringLiteral("Pohjoisesplanadi, Helsinki, Finland"));
 
     // A second answer changes nothing of a point that has both: no save.
     controller_->startReverseGeocodingForPoint(point);
@@ -453,7 +472,8 @@ TEST_F(PointsOnMapTest, AnAddressAnswerIsStoredOnceAndShownInTheOpenCallout) {
 
 TEST_F(PointsOnMapTest, FailedGeocodingIsRetriedWithGrowingPausesAFewTimesAndNotForADeletedPoint) {
     show();
-    const platform::Error offline{"NSURLErrorDomain", -1009, "The Internet connection appears to be offline."};
+    const platform::Error offline{"NSURLErrorDomain", -1009,
+                                  "The Internet connection appears to be offline."};
     geocoder_->answerCoordinate(kHelsinki, {{}, offline});
     controller_->dropPinAtLocation(kHelsinki, std::nullopt);
     settleGeocoding();
@@ -481,8 +501,10 @@ TEST_F(PointsOnMapTest, FailedGeocodingIsRetriedWithGrowingPausesAFewTimesAndNot
         settleGeocoding();
         const size_t before = geocoder_->requests().size();
         const PointPtr point = QuovaMapPointStore::shared().points().back();
-        if (hide) QuovaMapPointStore::shared().hidePoint(point);
-        else QuovaMapPointStore::shared().deletePoint(point);
+        if (hide)
+            QuovaMapPointStore::shared().hidePoint(point);
+        else
+            QuovaMapPointStore::shared().deletePoint(point);
         advance(600);
         EXPECT_EQ(geocoder_->requests().size(), before);
     }
@@ -505,12 +527,26 @@ TEST_F(PointsOnMapTest, ADeletedPointLeavesTheMapWithItsCircleOtherReasonsChange
         bool pierShown;
     };
     const Step steps[] = {
-        {"hidden reason alone", [&] { post(pier, {{"mapPointChangeReason", std::string("mapPointHidden")}}); }, true,
-         true},
-        {"unknown reason", [&] { post(pier, {{"mapPointChangeReason", std::string("mapPointMoved")}}); }, true, true},
+        {"hidden reason alone",
+         [&] {
+             post(pier, {{"mapPointChangeReason", std::string("mapPointHidden")}});
+         },
+         true, true},
+        {"unknown reason",
+         [&] {
+             post(pier, {{"mapPointChangeReason", std::string("mapPointMoved")}});
+         },
+         true, true},
         {"no reason", [&] { post(pier, {}); }, true, true},
-        {"reason of another type", [&] { post(pier, {{"mapPointChangeReason", 7}}); }, true, true},
-        {"deleted, but not a point", [&] { post(std::make_shared<int>(7), {{"mapPointChangeReason", std::string("mapPointDeleted")}}); },
+        {"reason of another type",
+         [&] {
+             post(pier, {{"mapPointChangeReason", 7}});
+         },
+         true, true},
+        {"deleted, but not a point",
+         [&] {
+             post(std::make_shared<int>(7), {{"mapPointChangeReason", std::string("mapPointDeleted")}});
+         },
          true, true},
         {"the store deletes one", [&] { QuovaMapPointStore::shared().deletePoint(harbour); }, false, true},
         {"the store hides a valid one", [&] { QuovaMapPointStore::shared().hidePoint(pier); }, false, false},

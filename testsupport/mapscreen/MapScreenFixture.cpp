@@ -51,7 +51,8 @@ mapscreen::MainViewController::Services MapScreenFixture::services() {
     services.isNewerVersion = [this](const backend::AppVersionInfo&) { return newerVersion; };
     services.terminate = [this] { ++terminations; };
     services.currentTileStatus = [this] { return tileStatus; };
-    services.trackEvent = [this](const std::string& name, const std::map<std::string, std::string>& properties) {
+    services.trackEvent = [this](const std::string& name,
+                                 const std::map<std::string, std::string>& properties) {
         std::string event = name;
         for (const auto& [key, value] : properties) event += " " + key + "=" + value;
         events.push_back(event);

@@ -19,10 +19,12 @@ namespace tervolo::testsupport {
 // controller (a FakeMapSearchController), the toolbar delegate and plug-in
 // hooks (counted; the shell's real ones are not used), the location authorisation, the version check (each load
 // waits until the test delivers a document), the program's end (counted) and
-// the tile status (set by the test) and the analytics events (recorded).
-// Every TestEnvironment starts and ends with a fresh point store. Shows the screen as the root of a main
+// the tile status (set by the test). Shows the screen as the root of a main
 // window like the application does. The fixture must outlive the screens it
 // makes. Main thread only; use it with a QApplication (offscreen in tests).
+//
+// It also records the analytics events the screen sends, and every
+// TestEnvironment starts and ends with a fresh point store.
 class MapScreenFixture {
   public:
     MapScreenFixture() = default;

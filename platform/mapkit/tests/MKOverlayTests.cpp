@@ -2,8 +2,8 @@
 
 #include <atomic>
 #include <map>
-#include <random>
 #include <memory>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -130,7 +130,8 @@ TEST(OverlayLookup, FindsTheFirstInDrawOrderAfterAnyMixOfChanges) {
     MKMapViewModel model;
     const std::vector<std::string> keys{"", "pin:A", "pin:B", "user"};
     std::vector<std::shared_ptr<Keyed>> pool;
-    for (int i = 0; i < 40; ++i) pool.push_back(std::make_shared<Keyed>(keys[static_cast<size_t>(i) % keys.size()]));
+    for (int i = 0; i < 40; ++i)
+        pool.push_back(std::make_shared<Keyed>(keys[static_cast<size_t>(i) % keys.size()]));
     const auto walk = [&](const std::string& key) -> std::shared_ptr<MKOverlay> {
         if (key.empty()) return nullptr;
         for (const auto& overlay : model.overlays()) {
