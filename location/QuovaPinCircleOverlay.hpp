@@ -20,8 +20,15 @@ class QuovaPinCircleOverlay : public platform::MKCircle {
     QuovaPinCircleOverlay(platform::CLLocationCoordinate2D center, double radius);
 
     // The identifier (uuid) of the point whose circle this is; none until set.
+    // Set it before the circle goes on a map: the map files the circle under it.
     const std::optional<std::string>& pointUUID() const { return pointUUID_; }
     void setPointUUID(std::optional<std::string> pointUUID) { pointUUID_ = std::move(pointUUID); }
+
+    // The map's look-up key of the circle of the point with `pointUUID`: the
+    // circles of points without identifier share one key of their own, apart
+    // from that of the empty identifier.
+    static std::string lookupKeyFor(const std::optional<std::string>& pointUUID);
+    std::string lookupKey() const override { return lookupKeyFor(pointUUID_); }
 
   private:
     std::optional<std::string> pointUUID_;

@@ -14,6 +14,11 @@ class QuovaUserLocationCircleOverlay : public platform::MKCircle {
     QuovaUserLocationCircleOverlay();
     // `radius` in metres; as MKCircle (negative or not finite: 0).
     QuovaUserLocationCircleOverlay(platform::CLLocationCoordinate2D center, double radius);
+
+    // Every user circle is filed under one key, so the map finds the first
+    // without walking the points' circles.
+    static constexpr const char* kLookupKey = "QuovaUserLocationCircleOverlay";
+    std::string lookupKey() const override { return kLookupKey; }
 };
 
 }  // namespace tervolo::location

@@ -485,7 +485,10 @@ void MainViewController::viewDidLoad() {
     QLLogInfo("setButtonSizeWithFrame()");
     setButtonSizeWithSize(QSizeF(view()->size()));
     styleCreditLabel();
+    installMapLongPress();
     setUpSearchController();
+    putStoredPointsOnMap();
+    observeMapPointChanges();
     installMyLocationRecognizers();
     // Restored state may choose another style later.
     if (mapView_) mapView_->setMapStyle(tiles::QuovaBaseMapStyle::osm);

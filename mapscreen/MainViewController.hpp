@@ -7,6 +7,7 @@
 
 #include <array>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -26,8 +27,10 @@
 #include "mapscreen/SideContainerView.hpp"
 #include "mapscreen/StylesAndLayers.hpp"
 #include "platform/dispatch/Date.hpp"
+#include "platform/dispatch/NotificationCenter.hpp"
 #include "platform/dispatch/Timer.hpp"
 #include "platform/location/CLAuthorizationStatus.hpp"
+#include "platform/location/CLGeocoder.hpp"
 #include "platform/mapkit/MKMapViewDelegate.hpp"
 #include "platform/mapkit/MKGeometry.hpp"
 #include "platform/ui/ActivityIndicator.hpp"
@@ -120,6 +123,11 @@ class MainViewController : public platform::ViewController,
         // seconds (default: the HUD over the active window).
         std::function<std::shared_ptr<location::QuovaLocationServices>()> locationServices;
         std::function<void(const widgets::hud::HUDContentType& content, double delay)> flashHUD;
+        // ---- Points on the map
+        // Records an analytics event with its properties (default: the
+        // shared analytics wrapper).
+        std::function<void(const std::string& name, const std::map<std::string, std::string>& properties)>
+            trackEvent;
     };
 
     // The eight map buttons, in the order the screen treats them as a list.
@@ -262,6 +270,38 @@ class MainViewController : public platform::ViewController,
     // True when no visible stored point lies within 25 m; else the alert.
     bool proximityCheckPassedForPoint(const std::shared_ptr<points::QuovaMapPoint>& point);
     void startReverseGeocodingForPoint(const std::shared_ptr<points::QuovaMapPoint>& point);
+    // The action of the map's own long-press recogniser (installed when the
+    // view loads); `viewPoint` in the map view's coordinates. Where a press
+    // begins on the world, a new point is made, saved, stored, put on the
+    // map and zoomed to, with success feedback; off the world nothing.
+    void longPressRecognized(platform::MKGestureState state, QPointF viewPoint);
+    // The observer of the store's "mapPointChange" (registered when the view
+    // loads): a deleted point leaves the map with its alarm circle; a hidden
+    // one was deleted before, so that is only logged.
+    void mapPointChangeNotificationHandler(const platform::NotificationCenter::Notification& notification);
+    // Turns the point list an earlier generation kept in the user defaults
+    // ("Points") into stored points, then puts every valid point on the map.
+    // Runs when the view loads and the store holds no valid point. Skips an
+    // element whose "UID" is already a stored point's (in any state) or an
+    // earlier element's, is not a safe file name, or whose coordinate is
+    // invalid.
+    void importLegacyDataFromDefaults();
+    // The generator between the start and the end of a long press (on the
+    // map, or on the my-location button).
+    const std::shared_ptr<platform::NotificationFeedbackGenerator>& longPressFeedbackGenerator() const {
+        return longPressFeedbackGenerator_;
+    }
+    // Reverse geocodings waiting for their geocoder's answer (a retry
+    // waiting for its turn is not one).
+    size_t reverseGeocodingsUnderWay() const { return reverseGeocoders_.size(); }
+    // Radius of the proximity check of incoming links, metres.
+    static constexpr double kProximityDistance = 25.0;
+    // The user's circle is kept while the user moves less than this, metres.
+    static constexpr double kUserCircleMoveTolerance = 10.0;
+    // A failed reverse geocoding is tried again after 3, 6, 12 … s (at most
+    // 60 s apart), at most this many requests in all, and never once the
+    // point is deleted or hidden.
+    static constexpr int kReverseGeocodingAttempts = 5;
 
     // ---- Operations
     // Shows the current tile overlay's status, fading the label in when it
@@ -345,10 +385,6 @@ class MainViewController : public platform::ViewController,
     // The following's subscription while the screen follows the user.
     const std::optional<location::LocationSubscription>& keepCenteredSubscription() const {
         return keepCenteredSubscription_.subscription;
-    }
-    // Alive from the start of a long press on the button until it ends.
-    platform::NotificationFeedbackGenerator* longPressFeedbackGenerator() const {
-        return longPressFeedbackGenerator_.get();
     }
 
     // Restoration: the visible map rect, the style, the selected point and
@@ -484,7 +520,6 @@ class MainViewController : public platform::ViewController,
         ~TrackingSubscription();
     };
     TrackingSubscription keepCenteredSubscription_;
-    std::unique_ptr<platform::NotificationFeedbackGenerator> longPressFeedbackGenerator_;
     // When the authorisation poll chain under way started, and whether its
     // next poll is scheduled.
     std::optional<platform::Date> authorizationPollStartedAt_;
@@ -497,6 +532,26 @@ class MainViewController : public platform::ViewController,
     std::optional<std::string> restoredAnnotationID_;
     std::optional<std::string> restoredSearchString_;
     std::optional<std::string> restoredMapStyle_;
+    // ---- Points on the map
+    void installMapLongPress();
+    void putStoredPointsOnMap();
+    void observeMapPointChanges();
+    void trackEvent(const std::string& name, const std::map<std::string, std::string>& properties);
+    // Saves, stores, shows and zooms to a new point: the end of every road
+    // that makes one.
+    void storeAndShowNewPoint(const std::shared_ptr<points::QuovaMapPoint>& point);
+    void selectPointOnMap(const std::shared_ptr<points::QuovaMapPoint>& point, bool animated);
+    void reverseGeocode(const std::shared_ptr<points::QuovaMapPoint>& point, int attempt);
+    void reverseGeocodingFinished(const std::shared_ptr<points::QuovaMapPoint>& point, int attempt,
+                                  const std::optional<std::vector<platform::CLPlacemark>>& placemarks,
+                                  const std::optional<platform::Error>& error);
+
+    std::shared_ptr<platform::NotificationFeedbackGenerator> longPressFeedbackGenerator_;
+    std::unique_ptr<platform::NotificationCenter::Token> mapPointChangeObservation_;
+    // One geocoder per reverse geocoding under way, kept until it answers
+    // (destroying one cancels its request).
+    std::map<uint64_t, std::shared_ptr<platform::CLGeocoder>> reverseGeocoders_;
+    uint64_t nextReverseGeocoding_ = 0;
 };
 
 // The map screen among the application's windows: the root controller of the

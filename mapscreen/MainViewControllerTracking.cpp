@@ -339,7 +339,7 @@ void MainViewController::myLocationLongPressRecognized(platform::GestureRecogniz
             }
             const int64_t mode = setKeepMapCentered(true, true);
             if (mode == 1 || mode == 2) subscribeToLocationUpdatesForUserTracking();
-            longPressFeedbackGenerator_ = std::make_unique<platform::NotificationFeedbackGenerator>();
+            longPressFeedbackGenerator_ = std::make_shared<platform::NotificationFeedbackGenerator>();
             longPressFeedbackGenerator_->prepare();
             longPressFeedbackGenerator_->notificationOccurred(
                 platform::NotificationFeedbackGenerator::FeedbackType::success);

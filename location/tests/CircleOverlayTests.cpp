@@ -37,6 +37,14 @@ TEST(CircleOverlayTest, PointCirclesAreFoundByIdentifierAndTheKindsByClass) {
     EXPECT_EQ(found, harbour);
     EXPECT_EQ(userCircles, 1);
     EXPECT_FALSE(unnamed->pointUUID().has_value());
+    // The map's index finds the same without the walk; an absent identifier
+    // and the empty one are different keys.
+    EXPECT_EQ(map.firstOverlayWithLookupKey(
+                  QuovaPinCircleOverlay::lookupKeyFor(std::string("0F5B3C9A-7D1E-4B6A-9C2D-1E2F3A4B5C6D"))),
+              harbour);
+    EXPECT_EQ(map.firstOverlayWithLookupKey(QuovaPinCircleOverlay::lookupKeyFor(std::nullopt)), unnamed);
+    EXPECT_EQ(map.firstOverlayWithLookupKey(QuovaPinCircleOverlay::lookupKeyFor(std::string())), nullptr);
+    EXPECT_EQ(map.firstOverlayWithLookupKey(QuovaUserLocationCircleOverlay::kLookupKey), user);
 
     // Still circles of their radius in metres around their centre.
     const platform::MKCircle plain({60.17, 24.94}, 500);

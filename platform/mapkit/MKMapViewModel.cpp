@@ -662,7 +662,9 @@ void MKMapViewModel::insertOverlayEntry(const std::shared_ptr<MKOverlay>& overla
     auto& list = levels_[static_cast<int>(level) == 0 ? 0 : 1];
     index = std::min(index, list.size());
     list.insert(list.begin() + static_cast<std::ptrdiff_t>(index), overlay);
-    overlayEntries_.emplace(overlay.get(), OverlayEntry{overlay, level, nullptr, false});
+    std::string key = overlay->lookupKey();
+    if (!key.empty()) overlaysByLookupKey_[key].push_back(overlay.get());
+    overlayEntries_.emplace(overlay.get(), OverlayEntry{overlay, level, nullptr, false, std::move(key)});
 }
 
 void MKMapViewModel::insertOverlayAbove(const std::shared_ptr<MKOverlay>& overlay,
@@ -696,6 +698,14 @@ void MKMapViewModel::eraseOverlayEntry(const MKOverlay* overlay) {
         found->second.renderer->setHost(nullptr);
         overlayRendererWillBeRemoved(found->second.renderer);
     }
+    if (!found->second.lookupKey.empty()) {
+        const auto keyed = overlaysByLookupKey_.find(found->second.lookupKey);
+        if (keyed != overlaysByLookupKey_.end()) {
+            auto& members = keyed->second;
+            members.erase(std::remove(members.begin(), members.end(), overlay), members.end());
+            if (members.empty()) overlaysByLookupKey_.erase(keyed);
+        }
+    }
     overlayEntries_.erase(found);
 }
 
@@ -727,6 +737,22 @@ std::vector<std::shared_ptr<MKOverlay>> MKMapViewModel::overlays() const {
     std::vector<std::shared_ptr<MKOverlay>> all = levels_[0];
     all.insert(all.end(), levels_[1].begin(), levels_[1].end());
     return all;
+}
+
+std::shared_ptr<MKOverlay> MKMapViewModel::firstOverlayWithLookupKey(const std::string& key) const {
+    if (key.empty()) return nullptr;
+    const auto keyed = overlaysByLookupKey_.find(key);
+    if (keyed == overlaysByLookupKey_.end() || keyed->second.empty()) return nullptr;
+    const auto& members = keyed->second;
+    if (members.size() == 1) return overlayEntries_.at(members.front()).overlay;
+    // Several under one key (a replacement goes on before the old one comes off): which comes first
+    // is the draw order's to say; this walk happens only then.
+    for (const auto& list : levels_) {
+        for (const auto& overlay : list) {
+            if (std::find(members.begin(), members.end(), overlay.get()) != members.end()) return overlay;
+        }
+    }
+    return nullptr;
 }
 
 const std::vector<std::shared_ptr<MKOverlay>>& MKMapViewModel::overlaysInLevel(MKOverlayLevel level) const {

@@ -176,6 +176,10 @@ class MKMapViewModel : public MKOverlayRendererHost {
     std::vector<std::shared_ptr<MKOverlay>> overlays() const;
     const std::vector<std::shared_ptr<MKOverlay>>& overlaysInLevel(MKOverlayLevel level) const;
     bool containsOverlay(const MKOverlay* overlay) const { return overlayEntries_.count(overlay) != 0; }
+    // The first overlay in draw order whose lookupKey() is `key`; none for the empty key. Kept in an
+    // index beside the overlay lists, so a look-up costs the number of overlays under that key, not a
+    // walk over every overlay (a map may carry ten thousand circles).
+    std::shared_ptr<MKOverlay> firstOverlayWithLookupKey(const std::string& key) const;
     // The overlay's renderer: the delegate is asked the first time after each add, and its answer kept.
     std::shared_ptr<MKOverlayRenderer> rendererForOverlay(const std::shared_ptr<MKOverlay>& overlay);
     // The renderer if one was made already (any thread may not call this; main thread only).
@@ -234,6 +238,7 @@ class MKMapViewModel : public MKOverlayRendererHost {
         MKOverlayLevel level = MKOverlayLevel::AboveLabels;
         std::shared_ptr<MKOverlayRenderer> renderer;
         bool rendererAsked = false;
+        std::string lookupKey;  // as read when the overlay was added
     };
     struct DragState {
         std::shared_ptr<MKAnnotation> annotation;
@@ -284,6 +289,8 @@ class MKMapViewModel : public MKOverlayRendererHost {
 
     std::vector<std::shared_ptr<MKOverlay>> levels_[2];
     std::unordered_map<const MKOverlay*, OverlayEntry> overlayEntries_;
+    // Overlays with a lookup key, by key, in no particular order.
+    std::unordered_map<std::string, std::vector<const MKOverlay*>> overlaysByLookupKey_;
 
     std::shared_ptr<MKUserLocation> userLocation_ = std::make_shared<MKUserLocation>();
     class UserLocationFeed;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 #include "platform/mapkit/MKAnnotation.hpp"
 #include "platform/mapkit/MKGeometry.hpp"
 
@@ -17,6 +19,10 @@ class MKOverlay : public MKAnnotation {
     virtual bool intersectsMapRect(const MKMapRect& rect) const {
         return MKMapRectIntersectsRect(boundingMapRect(), rect);
     }
+    // The key under which a map finds this overlay again without walking all its overlays
+    // (MKMapViewModel::firstOverlayWithLookupKey); empty: not indexed. Read on the main thread when the
+    // overlay is added and when it is looked up, so it must not change while the overlay is on a map.
+    virtual std::string lookupKey() const { return {}; }
     // The middle of the bounding rect.
     CLLocationCoordinate2D coordinate() const override {
         const MKMapRect rect = boundingMapRect();

@@ -3,8 +3,19 @@
 #include <QCoreApplication>
 
 #include "widgets/hud/HUD.hpp"
+#include "points/QuovaMapPointStore.hpp"
+#include "testsupport/TestEnvironment.hpp"
 
 namespace tervolo::testsupport {
+
+namespace {
+
+// The screen loads the stored points when its view loads: each test's
+// documents folder gets a store of its own.
+const bool registered =
+    TestEnvironment::registerReset([] { points::QuovaMapPointStore::resetSharedForTesting(); });
+
+}  // namespace
 
 MapScreenFixture::~MapScreenFixture() {
     if (window_) window_->setRootViewController(nullptr);
@@ -46,6 +57,13 @@ mapscreen::MainViewController::Services MapScreenFixture::services() {
         hudFlashes.push_back({content.title().value_or(""), content.subtitle().value_or(""), delay});
         if (showHUD) widgets::hud::HUD::flash(content, nullptr, delay);
     };
+    services.trackEvent = [this](const std::string& name,
+                                 const std::map<std::string, std::string>& properties) {
+        std::string event = name;
+        for (const auto& [key, value] : properties) event += " " + key + "=" + value;
+        events.push_back(event);
+    };
+    (void)registered;
     return services;
 }
 

@@ -2,6 +2,7 @@
 
 #include <QSize>
 
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -21,6 +22,9 @@ namespace tervolo::testsupport {
 // test), the location service (the test's own) and the HUD (recorded). Shows the screen as the root of a main
 // window like the application does. The fixture must outlive the screens it
 // makes. Main thread only; use it with a QApplication (offscreen in tests).
+//
+// It also records the analytics events the screen sends, and every
+// TestEnvironment starts and ends with a fresh point store.
 class MapScreenFixture {
   public:
     MapScreenFixture() = default;
@@ -67,6 +71,10 @@ class MapScreenFixture {
         double delay = 0;
     };
     std::vector<HUDFlash> hudFlashes;
+
+    // Analytics events the screen recorded, in order: the name, then each
+    // property as "key=value" in key order ("pointCount count=3").
+    std::vector<std::string> events;
 
     // Answers every version load still waiting (on the main thread, as the
     // checker does).

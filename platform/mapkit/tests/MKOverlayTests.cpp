@@ -3,6 +3,7 @@
 #include <atomic>
 #include <map>
 #include <memory>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -114,6 +115,64 @@ TEST_F(Overlays, RendererIsAskedOncePerAdd) {
     EXPECT_EQ(model.rendererForOverlay(o["c"]), nullptr);
     EXPECT_EQ(model.rendererForOverlay(o["c"]), nullptr);
     EXPECT_EQ(delegate->callsStartingWith("rendererFor c").size(), 1u);
+}
+
+// A circle filed under a key of its choosing.
+struct Keyed : MKCircle {
+    explicit Keyed(std::string key) : MKCircle({60, 25}, 100), key(std::move(key)) {}
+    std::string lookupKey() const override { return key; }
+    std::string key;
+};
+
+TEST(OverlayLookup, FindsTheFirstInDrawOrderAfterAnyMixOfChanges) {
+    // The index must answer as a walk over overlays() would, whatever the inserts, levels, removals and
+    // batch re-stacking did before: checked against that walk after every step of a long random mix.
+    MKMapViewModel model;
+    const std::vector<std::string> keys{"", "pin:A", "pin:B", "user"};
+    std::vector<std::shared_ptr<Keyed>> pool;
+    for (int i = 0; i < 40; ++i)
+        pool.push_back(std::make_shared<Keyed>(keys[static_cast<size_t>(i) % keys.size()]));
+    const auto walk = [&](const std::string& key) -> std::shared_ptr<MKOverlay> {
+        if (key.empty()) return nullptr;
+        for (const auto& overlay : model.overlays()) {
+            if (overlay->lookupKey() == key) return overlay;
+        }
+        return nullptr;
+    };
+    std::mt19937 random(11);
+    std::uniform_int_distribution<size_t> pick(0, pool.size() - 1);
+    std::uniform_int_distribution<int> action(0, 5);
+    for (int step = 0; step < 2000; ++step) {
+        const auto& overlay = pool[pick(random)];
+        switch (action(random)) {
+            case 0:
+                model.addOverlay(overlay, MKOverlayLevel::AboveRoads);
+                break;
+            case 1:
+                model.insertOverlay(overlay, pick(random) % 7, MKOverlayLevel::AboveLabels);
+                break;
+            case 2:
+                model.insertOverlayBelow(overlay, pool[pick(random)]);
+                break;
+            case 3:
+                model.removeOverlay(overlay);
+                break;
+            case 4:
+                model.removeOverlays({overlay, pool[pick(random)]});
+                break;
+            default: {
+                // The style switch's re-stacking: everything off, back on above the labels in order.
+                const auto all = model.overlays();
+                model.removeOverlays(all);
+                model.addOverlays(all);
+            }
+        }
+        for (const auto& key : keys) {
+            ASSERT_EQ(model.firstOverlayWithLookupKey(key), walk(key)) << "step " << step << " key " << key;
+        }
+    }
+    model.removeOverlays(model.overlays());
+    EXPECT_EQ(model.firstOverlayWithLookupKey("pin:A"), nullptr);
 }
 
 // A host that counts what renderers report.
