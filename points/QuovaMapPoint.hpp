@@ -14,6 +14,7 @@
 #include "platform/location/CLLocation.hpp"
 #include "platform/location/CLLocationCoordinate2D.hpp"
 #include "platform/text/Color.hpp"
+#include "platform/text/Unicode.hpp"
 #include "points/QuovaPlacemark.hpp"
 #include "points/Shorturl.hpp"
 
@@ -40,10 +41,22 @@ class QuovaMapPoint : public std::enable_shared_from_this<QuovaMapPoint> {
     static constexpr const char* kFileExtension = ".QuovaMapPoint";
 
     const std::optional<std::string>& title() const { return title_; }
-    void setTitle(std::optional<std::string> value) { title_ = std::move(value); }
+    void setTitle(std::optional<std::string> value) {
+        title_ = std::move(value);
+        foldedTitle_.reset();
+    }
     // The second line: an address or a note.
     const std::optional<std::string>& subtitle() const { return subtitle_; }
-    void setSubtitle(std::optional<std::string> value) { subtitle_ = std::move(value); }
+    void setSubtitle(std::optional<std::string> value) {
+        subtitle_ = std::move(value);
+        foldedSubtitle_.reset();
+    }
+    // Title and subtitle in the comparison form of the store's filter, made on
+    // first use and kept until the text changes: the filter runs over every
+    // point on each search, and folding a non-ASCII text through ICU costs
+    // far more than the containment test itself. Null without the text.
+    const platform::text::FoldedText* foldedTitle() const { return folded(title_, foldedTitle_); }
+    const platform::text::FoldedText* foldedSubtitle() const { return folded(subtitle_, foldedSubtitle_); }
     // Never set: the platform's invalid coordinate (-180, -180).
     platform::CLLocationCoordinate2D coordinate() const { return coordinate_; }
     void setCoordinate(platform::CLLocationCoordinate2D value) { coordinate_ = value; }
@@ -206,6 +219,13 @@ class QuovaMapPoint : public std::enable_shared_from_this<QuovaMapPoint> {
   private:
     struct Token {};
 
+    static const platform::text::FoldedText* folded(const std::optional<std::string>& text,
+                                                    std::optional<platform::text::FoldedText>& cache) {
+        if (!text) return nullptr;
+        if (!cache) cache.emplace(*text);
+        return &*cache;
+    }
+
     // In the order of the file's members.
     std::optional<std::string> title_;
     std::optional<std::string> subtitle_;
@@ -224,6 +244,10 @@ class QuovaMapPoint : public std::enable_shared_from_this<QuovaMapPoint> {
     std::optional<std::string> dataSourceUniqueID_;
     std::optional<std::string> dataSourceURL_;
     std::optional<std::string> dataSourceImageURL_;
+    // The comparison forms of title and subtitle, dropped by their setters.
+    // Filled from const readers: a point is used on the main thread only.
+    mutable std::optional<platform::text::FoldedText> foldedTitle_;
+    mutable std::optional<platform::text::FoldedText> foldedSubtitle_;
 
   public:
     // Use make(), decode() or initWithFilePath(); public only for make_shared.

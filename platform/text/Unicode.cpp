@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "platform/text/detail/ICU.hpp"
 
@@ -147,7 +148,7 @@ struct BreakIteratorCloser {
     void operator()(UBreakIterator* iterator) const { ubrk_close(iterator); }
 };
 
-UBreakIterator* graphemeIterator(const std::u16string& text) {
+UBreakIterator* graphemeIterator(std::u16string_view text) {
     thread_local std::unique_ptr<UBreakIterator, BreakIteratorCloser> iterator;
     UErrorCode status = U_ZERO_ERROR;
     if (!iterator) {
@@ -252,6 +253,34 @@ std::string firstGraphemeCluster(std::string_view text) {
     return toUTF8(text16.substr(0, static_cast<size_t>(end)));
 }
 
+namespace {
+
+// Containment of two texts in their comparison form (foldedNFC).
+bool containsFolded(std::u16string_view h, std::u16string_view n) {
+    if (n.empty()) return true;
+    size_t position = h.find(n);
+    if (position == std::u16string_view::npos) return false;
+    // A match must cover whole grapheme clusters: "e" is not in "e\u0323\u0301"
+    // any more than it is in "é".
+    UBreakIterator* iterator = graphemeIterator(h);
+    while (position != std::u16string_view::npos) {
+        const auto start = static_cast<int32_t>(position);
+        const auto end = static_cast<int32_t>(position + n.size());
+        if (ubrk_isBoundary(iterator, start) && ubrk_isBoundary(iterator, end)) return true;
+        position = h.find(n, position + 1);
+    }
+    return false;
+}
+
+// Lower-cased ASCII bytes as UTF-16 units, in a buffer of the thread's that
+// is reused (the folded NFC form of ASCII text is the text lower-cased).
+std::u16string_view widened(std::string_view ascii, std::u16string& buffer) {
+    buffer.assign(ascii.begin(), ascii.end());
+    return buffer;
+}
+
+}  // namespace
+
 bool containsCaseInsensitive(std::string_view haystack, std::string_view needle) {
     if (needle.empty()) return true;
     if (isASCII(haystack) && isASCII(needle)) {
@@ -261,21 +290,33 @@ bool containsCaseInsensitive(std::string_view haystack, std::string_view needle)
                                     [](char x, char y) { return asciiLower(x) == asciiLower(y); });
         return it != haystack.end();
     }
-    const std::u16string h = foldedNFC(haystack);
-    const std::u16string n = foldedNFC(needle);
-    if (n.empty()) return true;
-    size_t position = h.find(n);
-    if (position == std::u16string::npos) return false;
-    // A match must cover whole grapheme clusters: "e" is not in "e\u0323\u0301"
-    // any more than it is in "é".
-    UBreakIterator* iterator = graphemeIterator(h);
-    while (position != std::u16string::npos) {
-        const auto start = static_cast<int32_t>(position);
-        const auto end = static_cast<int32_t>(position + n.size());
-        if (ubrk_isBoundary(iterator, start) && ubrk_isBoundary(iterator, end)) return true;
-        position = h.find(n, position + 1);
+    return containsFolded(foldedNFC(haystack), foldedNFC(needle));
+}
+
+FoldedText::FoldedText(std::string_view text) : empty_(text.empty()), ascii_(isASCII(text)) {
+    if (ascii_) {
+        lowered_.assign(text);
+        for (char& c : lowered_) c = asciiLower(c);
+        return;
     }
-    return false;
+    folded_ = foldedNFC(text);
+    foldedASCII_ = std::all_of(folded_.begin(), folded_.end(), [](char16_t c) { return c < 0x80; });
+}
+
+bool FoldedText::contains(const FoldedText& needle) const {
+    if (needle.empty_) return true;
+    if (ascii_ && needle.ascii_)
+        return std::string_view(lowered_).find(needle.lowered_) != std::string_view::npos;
+    if (!ascii_ && !needle.ascii_) return containsFolded(folded_, needle.folded_);
+    thread_local std::u16string buffer;
+    if (ascii_) {
+        // Folding never yields non-ASCII from ASCII, so a needle whose form
+        // has any other unit cannot occur here; the rest (a Kelvin sign, a
+        // long s, a capital sharp s) is searched for in full.
+        if (!needle.foldedASCII_) return false;
+        return containsFolded(widened(lowered_, buffer), needle.folded_);
+    }
+    return containsFolded(folded_, widened(needle.lowered_, buffer));
 }
 
 std::string trimmed(std::string_view text) {

@@ -43,6 +43,32 @@ std::string firstGraphemeCluster(std::string_view text);
 // The empty needle is contained in every text.
 bool containsCaseInsensitive(std::string_view haystack, std::string_view needle);
 
+// A text in the comparison form of containsCaseInsensitive, made once for
+// many containment tests (a filter run over a long list folds each title once
+// instead of on every run, and the filter text once per run). ASCII text is
+// kept as lower-cased bytes, other text as its case-folded NFC form in UTF-16.
+// Immutable after construction, so copies may be read from any thread.
+class FoldedText {
+  public:
+    // The empty text.
+    FoldedText() = default;
+    explicit FoldedText(std::string_view text);
+
+    // The same answer as containsCaseInsensitive(haystack, needle) for the
+    // texts this and `needle` were made from.
+    bool contains(const FoldedText& needle) const;
+
+  private:
+    bool empty_ = true;
+    bool ascii_ = true;
+    // ASCII text: its bytes lower-cased (which is its folded NFC form).
+    std::string lowered_;
+    // Other text: the folded NFC form; `foldedASCII_` when every unit of it
+    // is ASCII (only then can it occur in an ASCII text).
+    std::u16string folded_;
+    bool foldedASCII_ = false;
+};
+
 // The text without leading and trailing white space and line ends (the Unicode
 // White_Space property: tab, LF, VT, FF, CR, space, U+0085, U+00A0, U+1680,
 // U+2000…U+200A, U+2028, U+2029, U+202F, U+205F, U+3000).
