@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <variant>
 
 // Unicode text operations on UTF-8 strings, through ICU. They follow the string
 // semantics the program was written against: equality under canonical
@@ -59,14 +60,10 @@ class FoldedText {
     bool contains(const FoldedText& needle) const;
 
   private:
-    bool empty_ = true;
-    bool ascii_ = true;
-    // ASCII text: its bytes lower-cased (which is its folded NFC form).
-    std::string lowered_;
-    // Other text: the folded NFC form; `foldedASCII_` when every unit of it
-    // is ASCII (only then can it occur in an ASCII text).
-    std::u16string folded_;
-    bool foldedASCII_ = false;
+    // ASCII text (the empty text too): its bytes lower-cased, which is its
+    // folded NFC form unit for unit. Other text: its folded NFC form. One
+    // member, so a list of prepared texts stays small in memory.
+    std::variant<std::string, std::u16string> form_;
 };
 
 // The text without leading and trailing white space and line ends (the Unicode
