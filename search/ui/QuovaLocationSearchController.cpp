@@ -344,7 +344,12 @@ void QuovaLocationSearchController::handleKeyboardShowNotification(
 }
 
 void QuovaLocationSearchController::setParent(mapscreen::MainViewController* parent) {
-    parent_ = parent ? std::make_shared<MainViewSearchHost>(parent, dependencies_.pointOperations) : nullptr;
+    if (!parent) {
+        parent_ = nullptr;
+        return;
+    }
+    parent_ = std::make_shared<MainViewSearchHost>(
+        parent, dependencies_.pointOperations.value_or(MainViewSearchHost::screenOperations(parent)));
 }
 
 void QuovaLocationSearchController::traitCollectionDidChange(const platform::TraitCollection&) {
