@@ -141,12 +141,12 @@ double approximateDistance(platform::CLLocationCoordinate2D from, platform::CLLo
 
 std::vector<points::QuovaPlacemark> mergeSearchResults(
     const std::vector<points::QuovaPlacemark>& fromBackend,
-    const std::vector<points::QuovaPlacemark>& fromGeocoder,
-    const std::vector<points::QuovaPlacemark>& ownPoints,
+    const std::vector<points::QuovaPlacemark>& fromGeocoder, std::vector<points::QuovaPlacemark> ownPoints,
     std::optional<platform::CLLocationCoordinate2D> mapCenter) {
     const size_t n = fromBackend.size() + fromGeocoder.size() + ownPoints.size();
     // Result i of the three lists taken one after the other; the lists are
-    // read in place and each result is copied once, straight to its place.
+    // read in place and each result is copied once, straight to its place
+    // (an own point is moved: that list is ours).
     const size_t geocoderStart = fromBackend.size();
     const size_t ownStart = geocoderStart + fromGeocoder.size();
     const auto at = [&](size_t i) -> const points::QuovaPlacemark& {
@@ -154,10 +154,17 @@ std::vector<points::QuovaPlacemark> mergeSearchResults(
         if (i < ownStart) return fromGeocoder[i - geocoderStart];
         return ownPoints[i - ownStart];
     };
+    const auto emit = [&](std::vector<points::QuovaPlacemark>& into, size_t i) {
+        if (i >= ownStart) {
+            into.push_back(std::move(ownPoints[i - ownStart]));
+        } else {
+            into.push_back(at(i));
+        }
+    };
     std::vector<points::QuovaPlacemark> merged;
     merged.reserve(n);
     if (!mapCenter) {
-        for (size_t i = 0; i < n; ++i) merged.push_back(at(i));
+        for (size_t i = 0; i < n; ++i) emit(merged, i);
         return merged;
     }
 
@@ -215,7 +222,7 @@ std::vector<points::QuovaPlacemark> mergeSearchResults(
         }
         begin = end;
     }
-    for (const Keyed& keyed : order) merged.push_back(at(keyed.index));
+    for (const Keyed& keyed : order) emit(merged, keyed.index);
     return merged;
 }
 

@@ -40,11 +40,11 @@ std::vector<points::QuovaPlacemark> ownPointResults(
 // for results the approximation below cannot tell apart, and at most once per
 // result. Equal distances keep the lists' order; results without a distance
 // (an invalid coordinate) come last. Without a centre the
-// order of the three lists stands.
+// order of the three lists stands. The own points' list, made afresh for each
+// merge, is taken over (moved from when the caller hands it over).
 std::vector<points::QuovaPlacemark> mergeSearchResults(
     const std::vector<points::QuovaPlacemark>& fromBackend,
-    const std::vector<points::QuovaPlacemark>& fromGeocoder,
-    const std::vector<points::QuovaPlacemark>& ownPoints,
+    const std::vector<points::QuovaPlacemark>& fromGeocoder, std::vector<points::QuovaPlacemark> ownPoints,
     std::optional<platform::CLLocationCoordinate2D> mapCenter);
 
 // Distance in metres between two positions on the WGS84 ellipsoid by the

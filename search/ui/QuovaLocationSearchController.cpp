@@ -301,7 +301,7 @@ void QuovaLocationSearchController::mergeResults() {
         const std::string filter = trimmingWhitespaceAndLineBreaks(searchBar_->text().toStdString());
         own = ownPointResults(points::QuovaMapPointStore::shared().validPointsWithFilter(filter));
     }
-    allResults_ = mergeSearchResults(resultsFromBackend_, resultsFromApple_, own, mapCenter());
+    allResults_ = mergeSearchResults(resultsFromBackend_, resultsFromApple_, std::move(own), mapCenter());
     setSearchTableHeight(allResults_.size());
     if (tableView_) tableView_->reloadData();
 }
