@@ -47,8 +47,9 @@ bool displayAvailable() {
 
 std::shared_ptr<platform::ViewController> makeMapScreen() {
     // The map screen fills its own toolbar, plug-in binding and About screen;
-    // the composition adds what lies above it: the location search and the
-    // point list.
+    // the composition adds what lies above it: the location search (which
+    // puts a chosen result on the screen through the screen's own point
+    // operations) and the point list.
     mapscreen::MainViewController::Services services;
     services.makeSearchController = [] { return search::QuovaLocationSearchController::make(); };
     services.makePointList = []() -> std::shared_ptr<platform::ViewController> {

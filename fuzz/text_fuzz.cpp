@@ -37,7 +37,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (text::compareCodePoints(a, b) != -text::compareCodePoints(b, a)) __builtin_trap();
     if (text::canonicallyEqual(a, b) != (text::compareCodePoints(a, b) == 0)) __builtin_trap();
     if (!text::containsCaseInsensitive(bytes, std::string_view())) __builtin_trap();
-    (void)text::containsCaseInsensitive(a, b);
+    // The prepared comparison forms must agree with the direct test.
+    if (text::FoldedText(a).contains(text::FoldedText(b)) != text::containsCaseInsensitive(a, b))
+        __builtin_trap();
     (void)text::lowercased(bytes);
     (void)text::uppercased(bytes);
     (void)text::capitalizedFirstGrapheme(bytes);

@@ -14,6 +14,7 @@
 #include "platform/location/CLLocation.hpp"
 #include "platform/location/CLLocationCoordinate2D.hpp"
 #include "platform/text/Color.hpp"
+#include "platform/text/Unicode.hpp"
 #include "points/QuovaPlacemark.hpp"
 #include "points/Shorturl.hpp"
 
@@ -40,10 +41,22 @@ class QuovaMapPoint : public std::enable_shared_from_this<QuovaMapPoint> {
     static constexpr const char* kFileExtension = ".QuovaMapPoint";
 
     const std::optional<std::string>& title() const { return title_; }
-    void setTitle(std::optional<std::string> value) { title_ = std::move(value); }
+    void setTitle(std::optional<std::string> value) {
+        title_ = std::move(value);
+        foldedTitle_.reset();
+    }
     // The second line: an address or a note.
     const std::optional<std::string>& subtitle() const { return subtitle_; }
-    void setSubtitle(std::optional<std::string> value) { subtitle_ = std::move(value); }
+    void setSubtitle(std::optional<std::string> value) {
+        subtitle_ = std::move(value);
+        foldedSubtitle_.reset();
+    }
+    // Title and subtitle in the comparison form of the store's filter, made on
+    // first use and kept until the text changes: the filter runs over every
+    // point on each search, and folding a non-ASCII text through ICU costs
+    // far more than the containment test itself. Null without the text.
+    const platform::text::FoldedText* foldedTitle() const { return folded(title_, foldedTitle_); }
+    const platform::text::FoldedText* foldedSubtitle() const { return folded(subtitle_, foldedSubtitle_); }
     // Never set: the platform's invalid coordinate (-180, -180).
     platform::CLLocationCoordinate2D coordinate() const { return coordinate_; }
     void setCoordinate(platform::CLLocationCoordinate2D value) { coordinate_ = value; }
@@ -206,7 +219,14 @@ class QuovaMapPoint : public std::enable_shared_from_this<QuovaMapPoint> {
   private:
     struct Token {};
 
-    // In the order of the file's members.
+    static const platform::text::FoldedText* folded(const std::optional<std::string>& text,
+                                                    std::optional<platform::text::FoldedText>& cache) {
+        if (!text) return nullptr;
+        if (!cache) cache.emplace(*text);
+        return &*cache;
+    }
+
+    // In the order of the file's members, the filter's forms aside.
     std::optional<std::string> title_;
     std::optional<std::string> subtitle_;
     platform::CLLocationCoordinate2D coordinate_ = platform::kCLLocationCoordinate2DInvalid;
@@ -220,6 +240,12 @@ class QuovaMapPoint : public std::enable_shared_from_this<QuovaMapPoint> {
     platform::Date lastSavedAt_;
     std::optional<platform::Date> deletedAt_;
     std::optional<platform::Date> hiddenAt_;
+    // Not in the file: the comparison forms of title and subtitle, dropped
+    // by their setters, filled from const readers (a point is used on the
+    // main thread only). Kept beside the two stamps the filter reads first,
+    // so a pass over every point touches few cache lines of each.
+    mutable std::optional<platform::text::FoldedText> foldedTitle_;
+    mutable std::optional<platform::text::FoldedText> foldedSubtitle_;
     std::optional<std::string> dataSourceName_;
     std::optional<std::string> dataSourceUniqueID_;
     std::optional<std::string> dataSourceURL_;

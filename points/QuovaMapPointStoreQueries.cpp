@@ -26,21 +26,26 @@ bool isDeleted(const QuovaMapPoint& point) {
 }
 
 // Title first, then subtitle; case-insensitive, diacritic-sensitive, under
-// canonical equivalence. The empty filter text matches nothing, as a substring
-// search never finds the empty text (the platform's containment says the
-// opposite, hence the explicit test).
-bool matchesFilter(const QuovaMapPoint& point, const std::optional<std::string>& filter) {
-    if (!filter) return true;
-    if (filter->empty()) return false;
-    if (point.title() && platform::text::containsCaseInsensitive(*point.title(), *filter)) return true;
-    return point.subtitle() && platform::text::containsCaseInsensitive(*point.subtitle(), *filter);
+// canonical equivalence. The filter text is folded once per query, each
+// point's texts once until they change (QuovaMapPoint keeps them).
+bool matchesFilter(const QuovaMapPoint& point, const platform::text::FoldedText& filter) {
+    const platform::text::FoldedText* title = point.foldedTitle();
+    if (title && title->contains(filter)) return true;
+    const platform::text::FoldedText* subtitle = point.foldedSubtitle();
+    return subtitle && subtitle->contains(filter);
 }
 
 template <class Keep>
 PointList pick(const PointList& points, const std::optional<std::string>& filter, Keep keep) {
     PointList result;
+    // The empty filter text matches nothing, as a substring search never
+    // finds the empty text (the platform's containment says the opposite,
+    // hence the explicit test).
+    if (filter && filter->empty()) return result;
+    const std::optional<platform::text::FoldedText> folded =
+        filter ? std::optional<platform::text::FoldedText>(*filter) : std::nullopt;
     for (const auto& point : points) {
-        if (point && keep(*point) && matchesFilter(*point, filter)) result.push_back(point);
+        if (point && keep(*point) && (!folded || matchesFilter(*point, *folded))) result.push_back(point);
     }
     return result;
 }

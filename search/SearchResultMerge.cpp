@@ -101,8 +101,9 @@ ReducedPosition reduced(platform::CLLocationCoordinate2D position) {
     const double phi = position.latitude * kDegrees;
     const double sinPhi = std::sin(phi);
     const double cosPhi = std::cos(phi);
-    // tan(beta) = (1 - f) tan(phi), written without the tangent so the poles work.
-    const double norm = std::hypot(cosPhi, (1 - kFlattening) * sinPhi);
+    // tan(beta) = (1 - f) tan(phi), written without the tangent so the poles
+    // work. Both terms are at most 1, so the plain root cannot overflow.
+    const double norm = std::sqrt(cosPhi * cosPhi + (1 - kFlattening) * (1 - kFlattening) * sinPhi * sinPhi);
     return {(1 - kFlattening) * sinPhi / norm, cosPhi / norm, position.longitude * kDegrees};
 }
 
@@ -140,65 +141,89 @@ double approximateDistance(platform::CLLocationCoordinate2D from, platform::CLLo
 
 std::vector<points::QuovaPlacemark> mergeSearchResults(
     const std::vector<points::QuovaPlacemark>& fromBackend,
-    const std::vector<points::QuovaPlacemark>& fromGeocoder,
-    const std::vector<points::QuovaPlacemark>& ownPoints,
+    const std::vector<points::QuovaPlacemark>& fromGeocoder, std::vector<points::QuovaPlacemark> ownPoints,
     std::optional<platform::CLLocationCoordinate2D> mapCenter) {
-    std::vector<points::QuovaPlacemark> all;
-    all.reserve(fromBackend.size() + fromGeocoder.size() + ownPoints.size());
-    all.insert(all.end(), fromBackend.begin(), fromBackend.end());
-    all.insert(all.end(), fromGeocoder.begin(), fromGeocoder.end());
-    all.insert(all.end(), ownPoints.begin(), ownPoints.end());
-    if (!mapCenter) return all;
+    const size_t n = fromBackend.size() + fromGeocoder.size() + ownPoints.size();
+    // Result i of the three lists taken one after the other; the lists are
+    // read in place and each result is copied once, straight to its place
+    // (an own point is moved: that list is ours).
+    const size_t geocoderStart = fromBackend.size();
+    const size_t ownStart = geocoderStart + fromGeocoder.size();
+    const auto at = [&](size_t i) -> const points::QuovaPlacemark& {
+        if (i < geocoderStart) return fromBackend[i];
+        if (i < ownStart) return fromGeocoder[i - geocoderStart];
+        return ownPoints[i - ownStart];
+    };
+    const auto emit = [&](std::vector<points::QuovaPlacemark>& into, size_t i) {
+        if (i >= ownStart) {
+            into.push_back(std::move(ownPoints[i - ownStart]));
+        } else {
+            into.push_back(at(i));
+        }
+    };
+    std::vector<points::QuovaPlacemark> merged;
+    merged.reserve(n);
+    if (!mapCenter) {
+        for (size_t i = 0; i < n; ++i) emit(merged, i);
+        return merged;
+    }
 
     // The order is the one of the exact geodesic distance, but the geodesic
     // is only computed where the cheap approximation cannot decide: results
     // whose approximate distances lie within twice its error bound of each
     // other. Everything else is ordered by the approximation alone, which
     // cannot be wrong beyond that bound.
-    const size_t n = all.size();
     const platform::CLLocation center(mapCenter->latitude, mapCenter->longitude);
     const auto exact = [&](size_t i) {
-        const double d = platform::CLLocation(all[i].latitude, all[i].longitude).distance(center);
+        const points::QuovaPlacemark& place = at(i);
+        const double d = platform::CLLocation(place.latitude, place.longitude).distance(center);
         return std::isnan(d) ? std::numeric_limits<double>::infinity() : d;
     };
-    std::vector<double> key(n);
+    // (distance, list position) pairs: sorting them by both is the stable
+    // sort by distance, on contiguous memory.
+    struct Keyed {
+        double distance;
+        size_t index;
+        bool operator<(const Keyed& other) const {
+            return distance < other.distance || (distance == other.distance && index < other.index);
+        }
+    };
+    std::vector<Keyed> order(n);
     const bool centerValid = platform::CLLocationCoordinate2DIsValid(*mapCenter);
     const ReducedPosition reducedCenter = reduced(*mapCenter);
     for (size_t i = 0; i < n; ++i) {
-        const platform::CLLocationCoordinate2D position{all[i].latitude, all[i].longitude};
+        const points::QuovaPlacemark& place = at(i);
+        const platform::CLLocationCoordinate2D position{place.latitude, place.longitude};
         double d = centerValid && platform::CLLocationCoordinate2DIsValid(position)
                        ? approximateDistance(reducedCenter, reduced(position))
                        : std::numeric_limits<double>::quiet_NaN();
-        if (std::isnan(d)) d = exact(i);  // invalid (+inf) or near the antipode
-        key[i] = d;
+        if (std::isnan(d)) d = exact(i);  // invalid (+inf) or far towards the antipode
+        order[i] = {d, i};
     }
-    std::vector<size_t> order(n);
-    std::iota(order.begin(), order.end(), size_t{0});
-    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return key[a] < key[b]; });
+    std::sort(order.begin(), order.end());
 
     const auto bound = [](double d) {
         return kApproximateDistanceRelativeError * d + kApproximateDistanceAbsoluteError;
     };
-    std::vector<double> exactDistance;
     for (size_t begin = 0; begin < n;) {
         size_t end = begin + 1;
-        while (end < n && std::isfinite(key[order[end]]) &&
-               key[order[end]] - key[order[end - 1]] <= 2 * bound(key[order[end]]) + 1.0) {
+        // The bound is taken at the larger approximation, plus its absolute
+        // part once more for the exact distance lying beyond it.
+        while (end < n && std::isfinite(order[end].distance) &&
+               order[end].distance - order[end - 1].distance <=
+                   2 * bound(order[end].distance) + kApproximateDistanceAbsoluteError) {
             ++end;
         }
-        if (end - begin > 1 && std::isfinite(key[order[begin]])) {
-            for (size_t k = begin; k < end; ++k) key[order[k]] = exact(order[k]);
+        if (end - begin > 1 && std::isfinite(order[begin].distance)) {
+            for (size_t k = begin; k < end; ++k) order[k].distance = exact(order[k].index);
             // Equal distances keep the order of the lists.
             std::sort(order.begin() + static_cast<std::ptrdiff_t>(begin),
-                      order.begin() + static_cast<std::ptrdiff_t>(end),
-                      [&](size_t a, size_t b) { return key[a] < key[b] || (key[a] == key[b] && a < b); });
+                      order.begin() + static_cast<std::ptrdiff_t>(end));
         }
         begin = end;
     }
-    std::vector<points::QuovaPlacemark> sorted;
-    sorted.reserve(n);
-    for (size_t i : order) sorted.push_back(std::move(all[i]));
-    return sorted;
+    for (const Keyed& keyed : order) emit(merged, keyed.index);
+    return merged;
 }
 
 double searchTableHeight(size_t numberOfRows, const SearchTableLimits& limits) {

@@ -40,22 +40,25 @@ std::vector<points::QuovaPlacemark> ownPointResults(
 // for results the approximation below cannot tell apart, and at most once per
 // result. Equal distances keep the lists' order; results without a distance
 // (an invalid coordinate) come last. Without a centre the
-// order of the three lists stands.
+// order of the three lists stands. The own points' list, made afresh for each
+// merge, is taken over (moved from when the caller hands it over).
 std::vector<points::QuovaPlacemark> mergeSearchResults(
     const std::vector<points::QuovaPlacemark>& fromBackend,
-    const std::vector<points::QuovaPlacemark>& fromGeocoder,
-    const std::vector<points::QuovaPlacemark>& ownPoints,
+    const std::vector<points::QuovaPlacemark>& fromGeocoder, std::vector<points::QuovaPlacemark> ownPoints,
     std::optional<platform::CLLocationCoordinate2D> mapCenter);
 
 // Distance in metres between two positions on the WGS84 ellipsoid by the
 // Andoyer-Lambert formula: within kApproximateDistanceRelativeError of the
 // distance plus kApproximateDistanceAbsoluteError of the geodesic (checked
 // against it in the tests). NaN for an invalid position and for central
-// angles above kApproximateDistanceMaximumAngle (near the antipode), where
-// the formula is not accurate.
-inline constexpr double kApproximateDistanceRelativeError = 2e-5;
-inline constexpr double kApproximateDistanceAbsoluteError = 1.0;  // metres
-inline constexpr double kApproximateDistanceMaximumAngle = 2.5;   // radians
+// angles above kApproximateDistanceMaximumAngle (about 12,700 km), beyond
+// which the formula's error grows towards the antipode. Up to that angle its
+// error stays below 2e-6 of the distance (1.4e-6 up to 1.7 radians), so the
+// bound leaves a margin of 2.5; the tighter the bound, the fewer results the
+// merge must measure exactly.
+inline constexpr double kApproximateDistanceRelativeError = 5e-6;
+inline constexpr double kApproximateDistanceAbsoluteError = 1e-3;  // metres
+inline constexpr double kApproximateDistanceMaximumAngle = 2.0;    // radians
 double approximateDistance(platform::CLLocationCoordinate2D from, platform::CLLocationCoordinate2D to);
 
 // Sorts `results` in place by `distances` (same length; NaN counts as +inf),

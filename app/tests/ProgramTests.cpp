@@ -12,6 +12,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -27,14 +28,19 @@
 #include "app/Program.hpp"
 #include "app/incoming/InstanceChannel.hpp"
 #include "app/incoming/InstanceServer.hpp"
+#include "mapscreen/MainViewController.hpp"
+#include "mapscreen/QuovaMapPointAnnotation.hpp"
 #include "platform/dispatch/RunLoop.hpp"
 #include "platform/ui/AlertController.hpp"
 #include "platform/ui/Animator.hpp"
 #include "platform/ui/MainWindow.hpp"
 #include "platform/ui/PresentationRecorder.hpp"
 #include "platform/ui/ViewController.hpp"
+#include "points/QuovaMapPointStore.hpp"
+#include "search/ui/QuovaLocationSearchController.hpp"
 #include "testsupport/Eventually.hpp"
 #include "testsupport/TemporaryFolder.hpp"
+#include "testsupport/TestEnvironment.hpp"
 
 namespace {
 
@@ -76,6 +82,48 @@ TEST(MapScreenAlertPresenter, PresentsOnTheMapScreenOfTheWindow) {
     EXPECT_TRUE(recorder.entries().back().animated);
     EXPECT_TRUE(recorder.chooseAction("OK"));
     EXPECT_EQ(chosen, 1);
+}
+
+// The program's map screen gets a search that works on the screen itself:
+// choosing one of the user's own points among the results selects that
+// point's annotation on the screen's map, and stores nothing new.
+TEST(MakeMapScreen, AChosenOwnPointIsSelectedOnTheScreensMap) {
+    application();
+    tervolo::testsupport::TestEnvironment environment;
+    tervolo::points::QuovaMapPointStore::resetSharedForTesting();
+    auto& store = tervolo::points::QuovaMapPointStore::shared();
+    platform::MainWindow window;
+    const auto screen =
+        std::dynamic_pointer_cast<tervolo::mapscreen::MainViewController>(tervolo::app::makeMapScreen());
+    ASSERT_NE(screen, nullptr);
+    window.setRootViewController(screen);
+    window.show();
+    const auto search =
+        std::dynamic_pointer_cast<tervolo::search::QuovaLocationSearchController>(screen->searchController());
+    ASSERT_NE(search, nullptr);
+    platform::MKMapViewModel* map = screen->mainMapView();
+    ASSERT_NE(map, nullptr);
+
+    auto own = tervolo::points::QuovaMapPoint::make(std::string("Harbour office"));
+    own->setCoordinate({60.17, 24.94});
+    store.addPoint(own);
+    const auto annotation = tervolo::mapscreen::QuovaMapPointAnnotation::forPoint(own);
+    map->addAnnotation(annotation);
+    screen->searchBar()->setText(QStringLiteral("harbour"));
+    tervolo::points::QuovaPlacemark other;
+    other.title = "Harbour museum";
+    other.latitude = 60.16;
+    other.longitude = 24.95;
+    search->backendHandler(std::vector<tervolo::points::QuovaPlacemark>{other}, true, std::nullopt);
+    const auto& results = search->allResults();
+    const auto chosen = std::find_if(results.begin(), results.end(),
+                                     [](const auto& result) { return result.title == "Harbour office"; });
+    ASSERT_NE(chosen, results.end());
+    search->didSelectRow(*screen->searchTable(), {0, static_cast<int>(chosen - results.begin())});
+
+    EXPECT_EQ(map->selectedAnnotations(), std::vector<std::shared_ptr<platform::MKAnnotation>>{annotation});
+    EXPECT_EQ(store.points().size(), 1u);
+    window.setRootViewController(nullptr);
 }
 
 // The command line: --help, --version, links among Qt's own options.

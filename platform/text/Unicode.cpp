@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "platform/text/detail/ICU.hpp"
 
@@ -147,7 +148,7 @@ struct BreakIteratorCloser {
     void operator()(UBreakIterator* iterator) const { ubrk_close(iterator); }
 };
 
-UBreakIterator* graphemeIterator(const std::u16string& text) {
+UBreakIterator* graphemeIterator(std::u16string_view text) {
     thread_local std::unique_ptr<UBreakIterator, BreakIteratorCloser> iterator;
     UErrorCode status = U_ZERO_ERROR;
     if (!iterator) {
@@ -252,6 +253,43 @@ std::string firstGraphemeCluster(std::string_view text) {
     return toUTF8(text16.substr(0, static_cast<size_t>(end)));
 }
 
+namespace {
+
+// Containment of two texts in their comparison form (foldedNFC); the needle
+// is UTF-16 units or, when it is ASCII, its lower-cased bytes (which are its
+// comparison form unit for unit, so they need no widening).
+template <class Needle>
+bool containsFolded(std::u16string_view h, Needle n) {
+    if (n.empty()) return true;
+    const auto find = [&](size_t from) -> size_t {
+        const auto it =
+            std::search(h.begin() + static_cast<std::ptrdiff_t>(from), h.end(), n.begin(), n.end(),
+                        [](char16_t unit, auto wanted) { return unit == static_cast<char16_t>(wanted); });
+        return it == h.end() ? std::u16string_view::npos : static_cast<size_t>(it - h.begin());
+    };
+    size_t position = find(0);
+    if (position == std::u16string_view::npos) return false;
+    // A match must cover whole grapheme clusters: "e" is not in "e\u0323\u0301"
+    // any more than it is in "é".
+    UBreakIterator* iterator = graphemeIterator(h);
+    while (position != std::u16string_view::npos) {
+        const auto start = static_cast<int32_t>(position);
+        const auto end = static_cast<int32_t>(position + n.size());
+        if (ubrk_isBoundary(iterator, start) && ubrk_isBoundary(iterator, end)) return true;
+        position = find(position + 1);
+    }
+    return false;
+}
+
+// Lower-cased ASCII bytes as UTF-16 units, in a buffer of the thread's that
+// is reused (the folded NFC form of ASCII text is the text lower-cased).
+std::u16string_view widened(std::string_view ascii, std::u16string& buffer) {
+    buffer.assign(ascii.begin(), ascii.end());
+    return buffer;
+}
+
+}  // namespace
+
 bool containsCaseInsensitive(std::string_view haystack, std::string_view needle) {
     if (needle.empty()) return true;
     if (isASCII(haystack) && isASCII(needle)) {
@@ -261,21 +299,37 @@ bool containsCaseInsensitive(std::string_view haystack, std::string_view needle)
                                     [](char x, char y) { return asciiLower(x) == asciiLower(y); });
         return it != haystack.end();
     }
-    const std::u16string h = foldedNFC(haystack);
-    const std::u16string n = foldedNFC(needle);
-    if (n.empty()) return true;
-    size_t position = h.find(n);
-    if (position == std::u16string::npos) return false;
-    // A match must cover whole grapheme clusters: "e" is not in "e\u0323\u0301"
-    // any more than it is in "é".
-    UBreakIterator* iterator = graphemeIterator(h);
-    while (position != std::u16string::npos) {
-        const auto start = static_cast<int32_t>(position);
-        const auto end = static_cast<int32_t>(position + n.size());
-        if (ubrk_isBoundary(iterator, start) && ubrk_isBoundary(iterator, end)) return true;
-        position = h.find(n, position + 1);
+    return containsFolded(std::u16string_view(foldedNFC(haystack)), std::u16string_view(foldedNFC(needle)));
+}
+
+FoldedText::FoldedText(std::string_view text) {
+    if (isASCII(text)) {
+        std::string lowered(text);
+        for (char& c : lowered) c = asciiLower(c);
+        form_ = std::move(lowered);
+    } else {
+        form_ = foldedNFC(text);
     }
-    return false;
+}
+
+bool FoldedText::contains(const FoldedText& needle) const {
+    const auto* asciiNeedle = std::get_if<std::string>(&needle.form_);
+    if (asciiNeedle && asciiNeedle->empty()) return true;  // the empty text
+    if (const auto* folded = std::get_if<std::u16string>(&form_)) {
+        if (asciiNeedle) return containsFolded(std::u16string_view(*folded), std::string_view(*asciiNeedle));
+        return containsFolded(std::u16string_view(*folded),
+                              std::u16string_view(std::get<std::u16string>(needle.form_)));
+    }
+    const std::string& lowered = std::get<std::string>(form_);
+    if (asciiNeedle) return std::string_view(lowered).find(*asciiNeedle) != std::string_view::npos;
+    // Folding never yields non-ASCII from ASCII, so a needle whose form has
+    // any other unit cannot occur here; the rest (a Kelvin sign, a long s, a
+    // capital sharp s) is searched for in full.
+    const std::u16string& foldedNeedle = std::get<std::u16string>(needle.form_);
+    if (!std::all_of(foldedNeedle.begin(), foldedNeedle.end(), [](char16_t c) { return c < 0x80; }))
+        return false;
+    thread_local std::u16string buffer;
+    return containsFolded(widened(lowered, buffer), std::u16string_view(foldedNeedle));
 }
 
 std::string trimmed(std::string_view text) {

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <variant>
 
 // Unicode text operations on UTF-8 strings, through ICU. They follow the string
 // semantics the program was written against: equality under canonical
@@ -42,6 +43,28 @@ std::string firstGraphemeCluster(std::string_view text);
 // and "STRASSE"; "Café" does not contain "cafe"; "Cafe\u0301" contains "Café".
 // The empty needle is contained in every text.
 bool containsCaseInsensitive(std::string_view haystack, std::string_view needle);
+
+// A text in the comparison form of containsCaseInsensitive, made once for
+// many containment tests (a filter run over a long list folds each title once
+// instead of on every run, and the filter text once per run). ASCII text is
+// kept as lower-cased bytes, other text as its case-folded NFC form in UTF-16.
+// Immutable after construction, so copies may be read from any thread.
+class FoldedText {
+  public:
+    // The empty text.
+    FoldedText() = default;
+    explicit FoldedText(std::string_view text);
+
+    // The same answer as containsCaseInsensitive(haystack, needle) for the
+    // texts this and `needle` were made from.
+    bool contains(const FoldedText& needle) const;
+
+  private:
+    // ASCII text (the empty text too): its bytes lower-cased, which is its
+    // folded NFC form unit for unit. Other text: its folded NFC form. One
+    // member, so a list of prepared texts stays small in memory.
+    std::variant<std::string, std::u16string> form_;
+};
 
 // The text without leading and trailing white space and line ends (the Unicode
 // White_Space property: tab, LF, VT, FF, CR, space, U+0085, U+00A0, U+1680,

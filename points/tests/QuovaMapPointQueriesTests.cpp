@@ -108,6 +108,40 @@ TEST_F(QuovaMapPointQueriesTest, FilteredQueriesMatchTitleThenSubtitleIgnoringCa
     EXPECT_EQ(store.validPointsWithFilter(std::nullopt).front(), store.points().front());
 }
 
+// The filter keeps each point's texts folded between queries: a changed
+// title or subtitle must be found by its new text, never by the old one,
+// whether the change crosses between ASCII and other text or not.
+TEST_F(QuovaMapPointQueriesTest, FilterFollowsChangedTitlesAndSubtitles) {
+    auto& store = storeWith({{"Caf\u00e9 Central", "Main street"}, {"Harbour", std::nullopt}});
+    const auto point = store.points().front();
+    const auto found = [&](const std::string& filter) { return titles(store.validPointsWithFilter(filter)); };
+    using Titles = std::vector<std::string>;
+    ASSERT_EQ(found("central"), Titles{"Caf\u00e9 Central"});
+    ASSERT_EQ(found("STREET"), Titles{"Caf\u00e9 Central"});
+
+    const struct Step {
+        std::function<void()> change;
+        std::string oldText;
+        std::string newText;
+        std::string title;  // the point's title after the change
+    } steps[] = {
+        {[&] { point->setTitle("Lighthouse"); }, "CENTRAL", "lighthouse", "Lighthouse"},
+        {[&] { point->setTitle("B\u00e4ckerei"); }, "lighthouse", "B\u00c4CKEREI", "B\u00e4ckerei"},
+        {[&] { point->setSubtitle("Stra\u00dfe 5"); }, "street", "STRASSE", "B\u00e4ckerei"},
+        {[&] { point->setSubtitle("Pier 9"); }, "strasse", "PIER", "B\u00e4ckerei"},
+        {[&] { point->setTitle(std::nullopt); }, "b\u00e4ckerei", "pier", "-"},
+        {[&] { point->setSubtitle(std::nullopt); }, "pier", "", "-"},
+    };
+    for (const auto& step : steps) {
+        step.change();
+        EXPECT_THAT(found(step.oldText), IsEmpty()) << step.oldText;
+        if (!step.newText.empty()) {
+            EXPECT_EQ(found(step.newText), Titles{step.title}) << step.newText;
+        }
+        EXPECT_EQ(found("harbour"), Titles{"Harbour"});  // the other point keeps its forms
+    }
+}
+
 TEST_F(QuovaMapPointQueriesTest, QueriesLogTheirCounts) {
     auto& store = storeWith({{"a"},
                              {"b"},

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <GeographicLib/Geodesic.hpp>
 
 #include <algorithm>
 #include <cmath>
@@ -97,6 +98,27 @@ TEST(SearchMergeTest, TheApproximationStaysWithinItsBoundOfTheGeodesic) {
                                   << b.longitude;
         if (exact > 1000) worst = std::max(worst, error / exact);
     }
+    // Pairs at every scale, from micrometres to thousands of kilometres, a
+    // third of them starting within a few kilometres of a pole, where the
+    // reduced latitude and the longitude difference behave worst.
+    std::uniform_real_distribution<double> unit(0, 1);
+    for (int i = 0; i < 150000; ++i) {
+        const double spread = std::pow(10.0, -10 + 12 * unit(random));  // degrees
+        double lat = latitude(random);
+        if (i % 3 == 0) lat = (unit(random) < 0.5 ? -1 : 1) * (90 - std::pow(10.0, -6 + 6 * unit(random)));
+        const platform::CLLocationCoordinate2D a{lat, longitude(random)};
+        const platform::CLLocationCoordinate2D b{
+            std::clamp(a.latitude + spread * (2 * unit(random) - 1), -90.0, 90.0),
+            a.longitude + spread * (2 * unit(random) - 1)};
+        const double approx = approximateDistance(a, b);
+        if (std::isnan(approx)) continue;
+        const double exact = platform::CLLocation(a.latitude, a.longitude)
+                                 .distance(platform::CLLocation(b.latitude, b.longitude));
+        const double allowed = kApproximateDistanceRelativeError * exact + kApproximateDistanceAbsoluteError;
+        ASSERT_LE(std::abs(approx - exact), allowed)
+            << a.latitude << "," << a.longitude << " " << b.latitude << "," << b.longitude;
+        if (exact > 1000) worst = std::max(worst, std::abs(approx - exact) / exact);
+    }
     RecordProperty("worstRelativeError", std::to_string(worst));
 }
 
@@ -139,6 +161,39 @@ TEST(SearchMergeTest, TheOrderIsTheOneOfTheExactDistance) {
         auto expected = all;
         sortByDistance(expected, distances);
         EXPECT_EQ(titles(mergeSearchResults(lists[0], lists[1], lists[2], center)), titles(expected));
+    }
+}
+
+// Results around the centre, each a few decimetres further than the last
+// but at bearings all around, where the approximation's error (up to
+// metres at these distances) depends on the bearing: their approximate
+// order is wrong in places, and the merge must still give the exact one,
+// whatever the order of the lists.
+TEST(SearchMergeTest, ResultsOnARingComeInTheOrderOfTheExactDistance) {
+    const struct Ring {
+        platform::CLLocationCoordinate2D center;
+        double radius;  // metres
+    } rings[] = {
+        {{48.0, 11.0}, 1000000}, {{-60.0, 170.0}, 3000000}, {{5.0, -75.0}, 300000}, {{52.52, 13.405}, 8000}};
+    std::mt19937 random(5);
+    for (const auto& ring : rings) {
+        SCOPED_TRACE(ring.radius);
+        std::vector<points::QuovaPlacemark> results;
+        std::vector<std::string> expected;
+        for (int k = 0; k < 360; ++k) {
+            double lat = 0, lon = 0;
+            // Bearings in steps of 37 degrees visit every direction in turn.
+            GeographicLib::Geodesic::WGS84().Direct(ring.center.latitude, ring.center.longitude,
+                                                    std::fmod(37.0 * k, 360.0), ring.radius + 0.3 * k, lat,
+                                                    lon);
+            results.push_back(at(std::to_string(k), lat, lon));
+            expected.push_back(std::to_string(k));
+        }
+        std::shuffle(results.begin(), results.end(), random);
+        const std::vector<points::QuovaPlacemark> own(results.begin() + 240, results.end());
+        const std::vector<points::QuovaPlacemark> geocoder(results.begin() + 120, results.begin() + 240);
+        results.resize(120);
+        EXPECT_EQ(titles(mergeSearchResults(results, geocoder, own, ring.center)), expected);
     }
 }
 

@@ -9,10 +9,10 @@
 namespace tervolo::search {
 
 // The map screen as the search sees it: the map view's centre and the
-// screen's view. The point operations a chosen result leads to (putting a
-// stored point on the map, zooming to it, selecting it) belong to the map
-// screen's point handling, which is not at hand yet: the composition hands
-// them over as hooks, and an empty hook skips its step. Main thread only.
+// screen's view, and the point operations a chosen result leads to (putting a
+// stored point on the map, zooming to it, selecting it) as hooks: the
+// screen's own (screenOperations) or a test's; an empty hook skips its step.
+// Main thread only.
 class MainViewSearchHost : public SearchMapHost {
   public:
     struct PointOperations {
@@ -20,6 +20,11 @@ class MainViewSearchHost : public SearchMapHost {
         std::function<void(const std::shared_ptr<points::QuovaMapPoint>&)> zoomInOnPoint;
         std::function<void(const std::shared_ptr<points::QuovaMapPoint>&)> selectPoint;
     };
+
+    // The operations of `screen` itself (not owned; it outlives the search
+    // it owns): its addPoint and zoomInOnPoint, and the animated selection of
+    // the point's annotation on its map view (nothing while it has no map).
+    static PointOperations screenOperations(mapscreen::MainViewController* screen);
 
     MainViewSearchHost(mapscreen::MainViewController* screen, PointOperations operations)
         : screen_(screen), operations_(std::move(operations)) {}

@@ -301,7 +301,7 @@ void QuovaLocationSearchController::mergeResults() {
         const std::string filter = trimmingWhitespaceAndLineBreaks(searchBar_->text().toStdString());
         own = ownPointResults(points::QuovaMapPointStore::shared().validPointsWithFilter(filter));
     }
-    allResults_ = mergeSearchResults(resultsFromBackend_, resultsFromApple_, own, mapCenter());
+    allResults_ = mergeSearchResults(resultsFromBackend_, resultsFromApple_, std::move(own), mapCenter());
     setSearchTableHeight(allResults_.size());
     if (tableView_) tableView_->reloadData();
 }
@@ -344,7 +344,12 @@ void QuovaLocationSearchController::handleKeyboardShowNotification(
 }
 
 void QuovaLocationSearchController::setParent(mapscreen::MainViewController* parent) {
-    parent_ = parent ? std::make_shared<MainViewSearchHost>(parent, dependencies_.pointOperations) : nullptr;
+    if (!parent) {
+        parent_ = nullptr;
+        return;
+    }
+    parent_ = std::make_shared<MainViewSearchHost>(
+        parent, dependencies_.pointOperations.value_or(MainViewSearchHost::screenOperations(parent)));
 }
 
 void QuovaLocationSearchController::traitCollectionDidChange(const platform::TraitCollection&) {

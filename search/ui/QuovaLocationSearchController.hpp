@@ -58,9 +58,11 @@ class QuovaLocationSearchController : public mapscreen::MapSearchController,
         // log line. Off, so it never takes a search's turn at the geocoder's
         // rate limit.
         bool logMapCenterAddress = false;
-        // What a chosen result does on the map screen given by setParent:
-        // the screen's point operations (an empty hook skips its step).
-        MainViewSearchHost::PointOperations pointOperations;
+        // What a chosen result does on the map screen given by setParent.
+        // None (the factory's choice): the screen's own operations
+        // (MainViewSearchHost::screenOperations); tests give hooks that
+        // record (an empty hook skips its step).
+        std::optional<MainViewSearchHost::PointOperations> pointOperations;
     };
 
     static constexpr double kSearchDelay = 0.7;               // seconds of typing pause
@@ -83,7 +85,8 @@ class QuovaLocationSearchController : public mapscreen::MapSearchController,
         searchTableHeight_ = std::move(constraint);
     }
     // The map screen (not owned; it outlives the controller), seen through
-    // MainViewSearchHost with the point operations of the dependencies.
+    // MainViewSearchHost with the point operations of the dependencies, or
+    // else the screen's own.
     void setParent(mapscreen::MainViewController* parent) override;
     // The map screen as a host of the test's or the composition's own.
     void setParent(std::shared_ptr<SearchMapHost> parent) { parent_ = std::move(parent); }

@@ -92,11 +92,25 @@ TEST(Unicode, CaseInsensitiveDiacriticSensitiveContainment) {
         {"ΣΊΣΥΦΟΣ", "σίσυφος", true},
         {"Mount Everest", "EVER", true},
         {"Mount Everest", "rests", false},
+        // ASCII on one side only: the Kelvin sign and the capital sharp s
+        // fold to ASCII, an accented letter never does.
+        {"Kelvin 5", "\u212AELVIN", true},
+        {"Strasse", "STRA\u1E9EE", true},
+        {"Lighthouse", "ligh\u00E9", false},
+        {"Stra\u00DFe 12", "SS", true},
+        {"Caf\u00E9 12", "12", true},
+        {"x\nk", "\n\u212A", true},
+        {"x\r\nk", "\n\u212A", false},  // CR LF is one cluster
     };
     for (const auto& row : rows) {
         EXPECT_EQ(containsCaseInsensitive(row.haystack, row.needle), row.contained)
             << '"' << row.haystack << "\" / \"" << row.needle << '"';
+        // The prepared forms answer the same, whichever side is ASCII.
+        EXPECT_EQ(FoldedText(row.haystack).contains(FoldedText(row.needle)), row.contained)
+            << "folded: \"" << row.haystack << "\" / \"" << row.needle << '"';
     }
+    EXPECT_TRUE(FoldedText("Harbour").contains(FoldedText()));
+    EXPECT_FALSE(FoldedText().contains(FoldedText("a")));
 }
 
 TEST(Unicode, TrimmingUnicodeWhiteSpaceAndNewlines) {

@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <QTest>
 
 #include "SearchUITestSupport.hpp"
 #include "mapscreen/MainViewController.hpp"
+#include "mapscreen/QuovaMapPointAnnotation.hpp"
 #include "platform/dispatch/RunLoop.hpp"
 #include "platform/ui/MainWindow.hpp"
 #include "points/QuovaMapPointStore.hpp"
@@ -33,10 +36,11 @@ TEST(SearchOnMapScreenTest, TheScreenDrivesTheSearchAndItsCentreSortsAndMeasures
         search::QuovaLocationSearchController::Dependencies dependencies;
         dependencies.makeBackendSearch = [backend] { return backend; };
         dependencies.bestKnownLocation = [] { return std::optional<platform::CLLocation>(); };
-        dependencies.pointOperations.addPoint = [&](const auto& p) {
+        dependencies.pointOperations.emplace();
+        dependencies.pointOperations->addPoint = [&](const auto& p) {
             operations.push_back("add " + *p->title());
         };
-        dependencies.pointOperations.zoomInOnPoint = [&](const auto& p) {
+        dependencies.pointOperations->zoomInOnPoint = [&](const auto& p) {
             operations.push_back("zoom " + *p->title());
         };
         controller = search::QuovaLocationSearchController::make(dependencies);
@@ -77,6 +81,101 @@ TEST(SearchOnMapScreenTest, TheScreenDrivesTheSearchAndItsCentreSortsAndMeasures
 
     controller->didSelectRow(*screen->searchTable(), {0, 1});
     EXPECT_EQ(operations, (std::vector<std::string>{"add Far", "zoom Far"}));
+    window.setRootViewController(nullptr);
+    tervolo::testsupport::ScriptedGeocoderService::uninstall();
+    platform::RunLoop::runUntilIdle();
+}
+
+// A map screen that records the point operations asked of it before its own
+// run, so the search's wiring shows whatever those do on the map.
+class RecordingMapScreen : public tervolo::mapscreen::MainViewController {
+  public:
+    using MainViewController::MainViewController;
+    void addPoint(const std::shared_ptr<points::QuovaMapPoint>& point) override {
+        operations.push_back("add " + point->title().value_or("-"));
+        MainViewController::addPoint(point);
+    }
+    void zoomInOnPoint(const std::shared_ptr<points::QuovaMapPoint>& point) override {
+        operations.push_back("zoom " + point->title().value_or("-"));
+        MainViewController::zoomInOnPoint(point);
+    }
+    std::vector<std::string> operations;
+};
+
+// The factory's controller without hooks works on the screen itself: a
+// chosen own point is zoomed to and its annotation selected on the screen's
+// map, without a new point; another result is stored and handed to the
+// screen's addPoint, then zoomed to; an invalid coordinate reaches neither
+// the store nor the screen.
+TEST(SearchOnMapScreenTest, ChosenResultsReachTheScreensOwnPointOperations) {
+    ensureApplication();
+    tervolo::testsupport::TestEnvironment environment;
+    points::QuovaMapPointStore::resetSharedForTesting();
+    auto geocoder = tervolo::testsupport::ScriptedGeocoderService::install();
+    auto backend = std::make_shared<FakeBackendSearch>();
+
+    tervolo::testsupport::MapScreenFixture fixture;
+    fixture.withSearchController = false;
+    auto services = fixture.services();
+    std::shared_ptr<search::QuovaLocationSearchController> controller;
+    services.makeSearchController = [&] {
+        search::QuovaLocationSearchController::Dependencies dependencies;
+        dependencies.makeBackendSearch = [backend] { return backend; };
+        dependencies.bestKnownLocation = [] { return std::optional<platform::CLLocation>(); };
+        controller = search::QuovaLocationSearchController::make(dependencies);
+        return controller;
+    };
+    auto screen = std::make_shared<RecordingMapScreen>(services);
+    platform::MainWindow window;
+    window.setRootViewController(screen);
+    window.resize(1280, 800);
+    window.show();
+    QCoreApplication::processEvents();
+    ASSERT_EQ(screen->searchController(), controller);
+    platform::MKMapViewModel* map = screen->mainMapView();
+    ASSERT_NE(map, nullptr);
+    const auto center = screen->mapView()->centerCoordinate();
+
+    auto& store = points::QuovaMapPointStore::shared();
+    const auto own = storePoint("Harbour office", center.latitude + 0.02, center.longitude);
+    const auto ownAnnotation = tervolo::mapscreen::QuovaMapPointAnnotation::forPoint(own);
+    map->addAnnotation(ownAnnotation);
+    platform::TextField* field = screen->searchBar();
+    ASSERT_NE(field, nullptr);
+    field->setText(QStringLiteral("harbour"));  // the own point's filter
+
+    const struct Row {
+        std::string chosen;
+        std::vector<std::string> operations;
+        bool ownSelected;
+        size_t storedPoints;
+    } rows[] = {
+        {"Harbour office", {"zoom Harbour office"}, true, 1},
+        {"Harbour museum", {"add Harbour museum", "zoom Harbour museum"}, false, 2},
+        {"Harbour nowhere", {}, false, 1},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.chosen);
+        map->deselectAnnotation(ownAnnotation);
+        screen->operations.clear();
+        const size_t before = store.points().size();
+        controller->backendHandler(
+            std::vector<points::QuovaPlacemark>{
+                place("Harbour museum", center.latitude + 0.01, center.longitude),
+                place("Harbour nowhere", -180, -180)},
+            true, std::nullopt);
+        const auto& results = controller->allResults();
+        const auto chosen = std::find_if(results.begin(), results.end(),
+                                         [&](const auto& result) { return result.title == row.chosen; });
+        ASSERT_NE(chosen, results.end());
+        controller->didSelectRow(*screen->searchTable(), {0, static_cast<int>(chosen - results.begin())});
+
+        EXPECT_EQ(screen->operations, row.operations);
+        const auto selected = map->selectedAnnotations();
+        EXPECT_EQ(!selected.empty() && selected.front() == ownAnnotation, row.ownSelected);
+        EXPECT_EQ(store.points().size() - before, row.storedPoints - 1);
+        EXPECT_TRUE(controller->allResults().empty());
+    }
     window.setRootViewController(nullptr);
     tervolo::testsupport::ScriptedGeocoderService::uninstall();
     platform::RunLoop::runUntilIdle();
