@@ -39,6 +39,15 @@ mapscreen::MainViewController::Services MapScreenFixture::services() {
     services.isNewerVersion = [this](const backend::AppVersionInfo&) { return newerVersion; };
     services.terminate = [this] { ++terminations; };
     services.currentTileStatus = [this] { return tileStatus; };
+    if (withPointDetails) {
+        services.makePointDetails = [this](const std::shared_ptr<points::QuovaMapPoint>& point,
+                                           std::weak_ptr<mapscreen::MainMapPort> mainVC) {
+            auto screen = std::make_shared<platform::ViewController>();
+            pointDetails.push_back({screen, point, std::move(mainVC)});
+            return screen;
+        };
+    }
+    services.bestKnownLocation = [this] { return bestKnownLocation; };
     return services;
 }
 

@@ -16,11 +16,10 @@ namespace tervolo::testsupport {
 
 // The map screen built with fakes for everything it is given: the search
 // controller (a FakeMapSearchController), the toolbar delegate and plug-in
-// hooks (counted; the shell's real ones are not used), the location authorisation, the version check (each load
-// waits until the test delivers a document), the program's end (counted) and
-// the tile status (set by the test). Shows the screen as the root of a main
-// window like the application does. The fixture must outlive the screens it
-// makes. Main thread only; use it with a QApplication (offscreen in tests).
+// hooks (counted; the shell's real ones are not used), the location authorisation, the version check (each
+// load waits until the test delivers a document), the program's end (counted) and the tile status (set by the
+// test). Shows the screen as the root of a main window like the application does. The fixture must outlive
+// the screens it makes. Main thread only; use it with a QApplication (offscreen in tests).
 class MapScreenFixture {
   public:
     MapScreenFixture() = default;
@@ -43,6 +42,9 @@ class MapScreenFixture {
     std::optional<std::string> tileStatus;
     bool newerVersion = true;
     platform::TraitCollection::UserInterfaceIdiom idiom = platform::TraitCollection::UserInterfaceIdiom::mac;
+    // The user's best known location the screen reads (none: not known yet).
+    std::optional<platform::CLLocation> bestKnownLocation;
+    bool withPointDetails = true;
 
     // What they saw.
     std::shared_ptr<FakeMapSearchController> searchController;  // the last one made
@@ -50,6 +52,14 @@ class MapScreenFixture {
     int terminations = 0;
     int toolbarInstalls = 0;
     int plugInBinds = 0;
+    // Each point details screen made (a plain screen standing in for the real
+    // one), with the point and the map it was made for.
+    struct PointDetails {
+        std::shared_ptr<platform::ViewController> screen;
+        std::shared_ptr<points::QuovaMapPoint> point;
+        std::weak_ptr<mapscreen::MainMapPort> mainVC;
+    };
+    std::vector<PointDetails> pointDetails;
     // In order, for the load order of the screen: "installToolbarDelegate", "bindPlugIn",
     // "authorizationStatus", "makeSearchController", then "loadVersionInfo" at each appearance.
     std::vector<std::string> steps;
