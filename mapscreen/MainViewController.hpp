@@ -490,6 +490,10 @@ class MainViewController : public platform::ViewController,
     std::optional<double> statusLabelRightEdgeBesideCompass() const;
 
     std::shared_ptr<platform::MKGestureRecognizer> calloutTapRecognizer_;
+    // The image beside every point's callout texts: one for all pins, since
+    // only one callout shows at a time (a widget per pin would cost ten
+    // thousand widgets for ten thousand points).
+    std::shared_ptr<platform::MKCalloutAccessoryView> pointCalloutAccessory_;
     std::shared_ptr<platform::LayoutConstraint> statusLabelCompassMargin_;
     QPointer<QWidget> compassView_;
     // The base layer's redraw waiting for each renderer, and when it is due

@@ -112,12 +112,15 @@ std::shared_ptr<platform::MKAnnotationView> MainViewController::viewForAnnotatio
     const auto point = QuovaMapPointAnnotation::pointFor(annotation);
     const auto tint = point ? point->tagColor() : std::nullopt;
     view->setPinTintColor(tint.value_or(points::defaultPointColor()));
-    auto* image = new platform::ImageView;
-    image->setObjectName(QStringLiteral("pointCalloutImage"));
-    image->setImage(pointCalloutImage());
-    image->setContentMode(platform::ImageView::ContentMode::ScaleAspectFit);
-    image->setFixedSize(static_cast<int>(kPointIconSide), static_cast<int>(kPointIconSide));
-    view->setLeftCalloutAccessoryView(std::make_shared<platform::MKCalloutAccessoryWidget>(image));
+    if (!pointCalloutAccessory_) {
+        auto* image = new platform::ImageView;
+        image->setObjectName(QStringLiteral("pointCalloutImage"));
+        image->setImage(pointCalloutImage());
+        image->setContentMode(platform::ImageView::ContentMode::ScaleAspectFit);
+        image->setFixedSize(static_cast<int>(kPointIconSide), static_cast<int>(kPointIconSide));
+        pointCalloutAccessory_ = std::make_shared<platform::MKCalloutAccessoryWidget>(image);
+    }
+    view->setLeftCalloutAccessoryView(pointCalloutAccessory_);
     view->setAnnotation(annotation);
     return view;
 }
