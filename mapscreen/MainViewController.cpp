@@ -404,6 +404,7 @@ void MainViewController::applyLayout() {
     place(bottomScaleContainer_, layout_.bottomScaleContainer);
     place(stackScaleContainer_, layout_.stackScaleContainer);
     place(scaleView_, layout_.scaleView);
+    placeCompassBesideColumn();
 }
 
 std::shared_ptr<platform::LayoutConstraint> MainViewController::sideContainerWidthConstraint() const {

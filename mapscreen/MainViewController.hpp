@@ -326,7 +326,8 @@ class MainViewController : public platform::ViewController,
     // callout, tinted by the point's last tag (red without one), "Icon-Small"
     // on the left of its callout.
     std::shared_ptr<platform::MKAnnotationView> viewForAnnotation(
-        platform::MKMapViewModel& mapView, const std::shared_ptr<platform::MKAnnotation>& annotation) override;
+        platform::MKMapViewModel& mapView,
+        const std::shared_ptr<platform::MKAnnotation>& annotation) override;
     // Redraws the user's circle, then refreshes the user's callout texts.
     void didUpdateUserLocation(platform::MKMapViewModel& mapView,
                                const std::shared_ptr<platform::MKUserLocation>& userLocation) override;
@@ -481,13 +482,16 @@ class MainViewController : public platform::ViewController,
     std::shared_ptr<platform::MKAnnotationView> viewForUserLocation(
         platform::MKMapViewModel& mapView, const std::shared_ptr<platform::MKUserLocation>& userLocation);
     QAbstractButton* makeUserLocationShareButton();
-    void dropDraggedPoint(platform::MKMapViewModel& mapView, const std::shared_ptr<platform::MKAnnotationView>& view);
+    void dropDraggedPoint(platform::MKMapViewModel& mapView,
+                          const std::shared_ptr<platform::MKAnnotationView>& view);
     void moveHaloWithPoint(const std::shared_ptr<points::QuovaMapPoint>& point);
     void scheduleBaseLayerRedraw(const std::shared_ptr<tiles::QuovaTileOverlayRendering>& renderer);
     void runBaseLayerRedraw(const std::shared_ptr<tiles::QuovaTileOverlayRendering>& renderer);
     void limitZoom(QuovaMKMapView& mapView, int64_t zoomLevel, const tiles::QuovaTileOverlay& overlay);
     // Where the status label's right edge lies while it keeps beside the compass.
     std::optional<double> statusLabelRightEdgeBesideCompass() const;
+    // The map's compass left of the button column, which lies over the map's right edge.
+    void placeCompassBesideColumn();
 
     std::shared_ptr<platform::MKGestureRecognizer> calloutTapRecognizer_;
     // The image beside every point's callout texts: one for all pins, since

@@ -592,4 +592,9 @@ std::optional<double> MainViewController::statusLabelRightEdgeBesideCompass() co
     return compassView_->mapTo(root, QPoint(0, 0)).x() + statusLabelCompassMargin_->constant();
 }
 
+void MainViewController::placeCompassBesideColumn() {
+    if (!mapView_ || !sideContainer_) return;
+    mapView_->setCompassTrailingInset(std::max(0.0, layout_.map.right() - layout_.sideContainer.left()));
+}
+
 }  // namespace tervolo::mapscreen

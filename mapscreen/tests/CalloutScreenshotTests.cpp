@@ -84,5 +84,22 @@ TEST_F(CalloutScreenshotTest, WritesTheCalloutsAndLooks) {
     }
 }
 
+// The status line moved aside for the compass of a turned map.
+TEST_F(MapDelegateTest, WritesTheStatusLineBesideTheCompass) {
+    fixture_->tileStatus = "Tile cache: 12 of 40 tiles loaded, 3 downloading";
+    show(QSize(900, 600));
+    map().setRegion(platform::MKCoordinateRegionMakeWithDistance({48.137, 11.575}, 3000, 3000));
+    advance(1.5);
+    map().beginUserGesture();
+    map().rotateTo(35);
+    map().endUserGesture();
+    advance(1.5);
+    map().waitForCells();
+    QApplication::processEvents();
+    ASSERT_NE(map().findSubview(QStringLiteral("MKCompassView")), nullptr);
+    widgetkit_test::saveScreenshot(widgetkit_test::render(*fixture_->window(), 1.0),
+                                   QStringLiteral("status-beside-compass"));
+}
+
 }  // namespace
 }  // namespace mapdelegate_test

@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 
+#include "mapscreen/QuovaScaleView.hpp"
 #include "mapscreen/RegionChangeRules.hpp"
 #include "mapscreen/ScaleBarChoice.hpp"
 #include "points/RadiusTables.hpp"
@@ -70,10 +71,12 @@ TEST(RegionChangeRulesTest, TileDebugTextHasSixLines) {
               "zoom: 0\n100% width \n100% height \nmaxTiles: 1\nxRange: 0 - 0\nyRange: 0 - 0\n");
 }
 
-// A 400-point wide bottom edge, aiming at a 220-point bar.
+// A 400-point wide bottom edge, aiming at a 220-point bar; the scale view is
+// the bar and an inset of 24 points on either side.
 TEST(ScaleBarChoiceTest, ChoosesTheLeastBadEntryAndItsBar) {
     const auto metric = tervolo::points::metricScaleDistances();
     const auto imperial = tervolo::points::imperialScaleDistances();
+    const double farOut = 20000000.0 * 400 / 220;  // 20 000 km at 220 points
     const struct {
         const char* name;
         const tervolo::points::ScaleDistances& table;
@@ -81,13 +84,12 @@ TEST(ScaleBarChoiceTest, ChoosesTheLeastBadEntryAndItsBar) {
         std::string label;
         double badness;
         double bar;
+        double viewWidth;
     } cases[] = {
-        {"1000 m metric", metric, 1000, "500 m", 2 - 500.0 / 550.0, 200},
-        {"4000 m metric", metric, 4000, "2 km", 2 - 2000.0 / 2200.0, 200},
-        {"1000 m imperial", imperial, 1000, "1000 ft", 2 - 304.8 / 550.0, 121.92},
-        // 20 000 km at 220 points: the largest entry, ratio 0.25.
-        {"far out", metric, 20000000.0 * 400 / 220, "5000 km", 1.75,
-         400.0 * 5000000 / (20000000.0 * 400 / 220)},
+        {"1000 m metric", metric, 1000, "500 m", 2 - 500.0 / 550.0, 200, 248},
+        {"4000 m metric", metric, 4000, "2 km", 2 - 2000.0 / 2200.0, 200, 248},
+        {"1000 m imperial", imperial, 1000, "1000 ft", 2 - 304.8 / 550.0, 121.92, 169.92},
+        {"far out", metric, farOut, "5000 km", 1.75, 400.0 * 5000000 / farOut, 400.0 * 5000000 / farOut + 48},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -96,6 +98,8 @@ TEST(ScaleBarChoiceTest, ChoosesTheLeastBadEntryAndItsBar) {
         EXPECT_EQ(choice->label, c.label);
         EXPECT_NEAR(choice->badness, c.badness, 1e-12);
         EXPECT_NEAR(choice->barLength, c.bar, 1e-9);
+        EXPECT_NEAR(choice->barLength + 2 * tervolo::mapscreen::QuovaScaleView::kScaleInset, c.viewWidth,
+                    1e-9);
     }
 }
 
