@@ -222,8 +222,9 @@ void MKMapView::placeOrnaments() {
     logo_->move(margin, height() - logo_->height() - margin);
     legal_->move(width() - legal_->width() - margin, height() - legal_->height() - margin);
     if (compass_ != nullptr) {
-        compass_->move(static_cast<int>(std::lround(width() - compass_->width() - margin - compassTrailingInset_)),
-                       margin);
+        compass_->move(
+            static_cast<int>(std::lround(width() - compass_->width() - margin - compassTrailingInset_)),
+            margin);
     }
     scale_->setMetersPerPoint(MKMetersPerMapPointAtLatitude(centerCoordinate().latitude) / zoomScale());
 }
