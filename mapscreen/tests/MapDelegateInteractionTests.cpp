@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QTest>
 
 #include <cmath>
@@ -43,6 +44,9 @@ TEST_F(MapDelegateInteractionTest, AClickedPinAndThenItsCalloutOpenTheDetails) {
     platform::MKCalloutView* callout = map().calloutView();
     ASSERT_NE(callout, nullptr);
     ASSERT_TRUE(callout->isVisible());
+    // The callout takes its place with the map's next frame.
+    map().repaint();
+    QApplication::processEvents();
     click(callout, QPoint(callout->width() / 2, (callout->height() - 10) / 2));
     ASSERT_EQ(fixture_->pointDetails.size(), 1u);
     EXPECT_EQ(fixture_->pointDetails[0].point, point);
