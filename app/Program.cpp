@@ -26,6 +26,7 @@
 #include "platform/ui/MainWindow.hpp"
 #include "platform/ui/RestorationArchive.hpp"
 #include "platform/ui/ViewController.hpp"
+#include "pointscreens/PointDetailsViewController.hpp"
 #include "pointscreens/PointTableViewController.hpp"
 #include "search/ui/QuovaLocationSearchController.hpp"
 
@@ -54,6 +55,15 @@ std::shared_ptr<platform::ViewController> makeMapScreen() {
     services.makeSearchController = [] { return search::QuovaLocationSearchController::make(); };
     services.makePointList = []() -> std::shared_ptr<platform::ViewController> {
         return std::make_shared<pointscreens::PointTableViewController>();
+    };
+    services.makePointDetails = [](const std::shared_ptr<points::QuovaMapPoint>& point,
+                                   std::weak_ptr<mapscreen::MainMapPort> mainVC)
+        -> std::shared_ptr<platform::ViewController> {
+        auto details = std::make_shared<pointscreens::PointDetailsViewController>(
+            std::string(pointscreens::PointDetailsViewController::kViewName));
+        details->setPoint(point);
+        details->setMainVC(std::move(mainVC));
+        return details;
     };
     return std::make_shared<mapscreen::MainViewController>(std::move(services));
 }

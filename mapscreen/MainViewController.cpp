@@ -341,6 +341,7 @@ MainViewLayout::Input MainViewController::layoutInput() const {
     in.mapTrailingMargin = value(mapTrailingMargin_, 0);
     in.mapSidecontainerMargin = value(mapSidecontainerMargin_, 5);
     in.statusLabelTrailingMargin = value(statusLabelTrailingMargin_, 8);
+    in.statusLabelRightEdge = statusLabelRightEdgeBesideCompass();
     in.searchBarHeight = value(searchBarHeight_, 80);
     in.searchBarWidth = value(searchBarWidth_, 600);
     in.searchBarLeftSpacing = value(searchBarLeftSpacing_, 20);
@@ -404,6 +405,7 @@ void MainViewController::applyLayout() {
     place(bottomScaleContainer_, layout_.bottomScaleContainer);
     place(stackScaleContainer_, layout_.stackScaleContainer);
     place(scaleView_, layout_.scaleView);
+    placeCompassBesideColumn();
 }
 
 std::shared_ptr<platform::LayoutConstraint> MainViewController::sideContainerWidthConstraint() const {
@@ -792,12 +794,43 @@ void MainViewController::clearAllOSMCaches() {
 
 // ---- The map's compass
 
-void MainViewController::quovaMapViewDidAddCompassView(QuovaMKMapView&, QWidget*) {
-    QLLogDebug("quovaMapViewDidAddCompassView");
+void MainViewController::quovaMapViewDidAddCompassView(QuovaMKMapView&, QWidget* compassView) {
+    QLLogDebug("quovaMapView(_:didAddCompassView:)");
+    if (!statusLabel_) return;
+    compassView_ = compassView;
+    if (!statusLabelCompassMargin_) {
+        // Made once, not yet active; its changes lay the screen out again.
+        statusLabelCompassMargin_ = std::make_shared<platform::LayoutConstraint>(
+            QStringLiteral("statusLabel.right = compass.left"), kStatusLabelCompassGap, false);
+        statusLabelCompassMargin_->setOnChange([weak = weakSelf()] {
+            if (auto self = weak.lock()) self->layoutMainView();
+        });
+    }
+    if (!viewIfLoaded() || !statusLabelTrailingMargin_) return;
+    QPointer<QWidget> view = viewIfLoaded();
+    std::weak_ptr<platform::LayoutConstraint> trailing = statusLabelTrailingMargin_;
+    platform::Animator::animate(
+        kCompassAnimationDuration, [weak = weakSelf(), view, trailing] {
+            if (auto margin = trailing.lock()) margin->setActive(false);
+            if (auto self = weak.lock(); self && self->statusLabelCompassMargin_)
+                self->statusLabelCompassMargin_->setActive(true);
+            if (auto self = weak.lock(); self && view) self->layoutMainView();
+        });
 }
 
-void MainViewController::quovaMapViewWillRemoveCompassView(QuovaMKMapView&, QWidget*) {
-    QLLogDebug("quovaMapViewWillRemoveCompassView");
+void MainViewController::quovaMapViewWillRemoveCompassView(QuovaMKMapView& mapView, QWidget*) {
+    QLLogDebug("quovaMapView(_:willRemoveCompassView:)");
+    if (!statusLabelCompassMargin_ || !statusLabelTrailingMargin_) return;
+    QPointer<QuovaMKMapView> map = &mapView;
+    platform::Animator::animate(kCompassAnimationDuration, [weak = weakSelf(), map] {
+        auto self = weak.lock();
+        if (!self) return;
+        self->statusLabelCompassMargin_->setActive(false);
+        if (self->statusLabelTrailingMargin_) self->statusLabelTrailingMargin_->setActive(true);
+        // The compass goes once this returns: the label keeps its place beside it no longer.
+        self->compassView_ = nullptr;
+        if (map) self->layoutMainView();
+    });
 }
 
 // ---- Recognisers

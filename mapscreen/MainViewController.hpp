@@ -31,6 +31,7 @@
 #include "platform/dispatch/Timer.hpp"
 #include "platform/location/CLAuthorizationStatus.hpp"
 #include "platform/location/CLGeocoder.hpp"
+#include "platform/location/CLLocation.hpp"
 #include "platform/mapkit/MKMapViewDelegate.hpp"
 #include "platform/mapkit/MKGeometry.hpp"
 #include "platform/ui/ActivityIndicator.hpp"
@@ -49,6 +50,8 @@
 #include "points/Shorturl.hpp"
 #include "widgets/hud/HUDContentType.hpp"
 #include "widgets/hud/MultilineLabel.hpp"
+
+class QAbstractButton;
 
 namespace tervolo::mapscreen {
 
@@ -128,6 +131,13 @@ class MainViewController : public platform::ViewController,
         // shared analytics wrapper).
         std::function<void(const std::string& name, const std::map<std::string, std::string>& properties)>
             trackEvent;
+        // The map delegate's: the point details screen for a point, with the
+        // screen as its map (lies above the screen; empty: nothing is shown),
+        // and the user's best known location (default: the location services').
+        std::function<std::shared_ptr<platform::ViewController>(const std::shared_ptr<points::QuovaMapPoint>&,
+                                                                std::weak_ptr<MainMapPort>)>
+            makePointDetails;
+        std::function<std::optional<platform::CLLocation>()> bestKnownLocation;
     };
 
     // The eight map buttons, in the order the screen treats them as a list.
@@ -424,6 +434,89 @@ class MainViewController : public platform::ViewController,
     bool shouldRecognizeSimultaneously(platform::GestureRecognizer& recognizer,
                                        platform::GestureRecognizer& other) override;
 
+    // ---- The map delegate: the views of the annotations and their callouts,
+    // selection, dragging, the screens the callouts open, the overlays'
+    // renderers, and what follows every change of the visible region (tile
+    // debug text, scale bar, base layer redraw, zoom limit of tile styles).
+    // The map calls these on the main thread.
+
+    // The user's location: the user-location model's view with the settings
+    // button on the left and the share button on the right of its callout.
+    // Any other annotation: a reused or new draggable "MapPoint" pin with a
+    // callout, tinted by the point's last tag (red without one), "Icon-Small"
+    // on the left of its callout.
+    std::shared_ptr<platform::MKAnnotationView> viewForAnnotation(
+        platform::MKMapViewModel& mapView,
+        const std::shared_ptr<platform::MKAnnotation>& annotation) override;
+    // Redraws the user's circle, then refreshes the user's callout texts.
+    void didUpdateUserLocation(platform::MKMapViewModel& mapView,
+                               const std::shared_ptr<platform::MKUserLocation>& userLocation) override;
+    // Only logged: the callout's buttons act through their own actions.
+    void annotationViewCalloutAccessoryControlTapped(
+        platform::MKMapViewModel& mapView, const std::shared_ptr<platform::MKAnnotationView>& view,
+        const std::shared_ptr<platform::MKCalloutAccessoryView>& control) override;
+    // Only the return to none after a drag that ended moves the point: its
+    // new coordinate, no subtitle, its default title unless the user wrote
+    // one, saved at once, its alarm circle along, then a reverse geocoding.
+    // A cancelled drag changes nothing.
+    void annotationViewDidChangeDragState(platform::MKMapViewModel& mapView,
+                                          const std::shared_ptr<platform::MKAnnotationView>& view,
+                                          platform::MKAnnotationViewDragState newState,
+                                          platform::MKAnnotationViewDragState oldState) override;
+    // A point's pin: the map zooms to the point and the one callout
+    // recogniser moves onto the pin. The user's location: nothing.
+    void didSelectAnnotationView(platform::MKMapViewModel& mapView,
+                                 const std::shared_ptr<platform::MKAnnotationView>& view) override;
+    // A point's pin loses the callout recogniser (which is kept); any other
+    // view loses its ghost recognisers.
+    void didDeselectAnnotationView(platform::MKMapViewModel& mapView,
+                                   const std::shared_ptr<platform::MKAnnotationView>& view) override;
+    // Alarm circles red and the user's circle blue, both at 25 %; a new tile
+    // renderer for a tile overlay at every ask (the overlay links it).
+    std::shared_ptr<platform::MKOverlayRenderer> rendererForOverlay(
+        platform::MKMapViewModel& mapView, const std::shared_ptr<platform::MKOverlay>& overlay) override;
+    // More than 0.05 s after the program last moved the map, the change is
+    // the user's: the wish to zoom in on the user's location is dropped.
+    void regionWillChangeAnimated(platform::MKMapViewModel& mapView, bool animated) override;
+    void regionDidChangeAnimated(platform::MKMapViewModel& mapView, bool animated) override;
+    // Chooses the scale table's entry for the map's scale along the bottom
+    // container's top edge and sizes the scale bar for it.
+    void updateScaleView(platform::MKMapViewModel& mapView);
+
+    // The gear button of the user's callout (36 × 36, round, light grey at
+    // half alpha); null when one of its images is missing. Not owned.
+    QAbstractButton* makeUserLocationSettingsButton();
+    // The user's callout buttons: the settings screen, and the share sheet of
+    // the user's position (0.2 s later; nothing without a known position).
+    void userLocationLeftCalloutButton(QWidget* sender);
+    void userLocationRightCalloutButton(QWidget* sender);
+    // The details screen of the last selected point (both do the same).
+    void showDetailsForSelectedAnnotation();
+    void mapPointDetailsDisclosureButton(QWidget* sender);
+    void ghostTapRecognizerTapped();
+    void didReceiveMemoryWarning() override;
+
+    // The one recogniser moved from pin to pin; null before the first selection.
+    const std::shared_ptr<platform::MKGestureRecognizer>& calloutTapRecognizer() const {
+        return calloutTapRecognizer_;
+    }
+    // Status label's right edge 10 points left of the compass; made the first
+    // time the compass appears, then only switched on and off.
+    const std::shared_ptr<platform::LayoutConstraint>& statusLabelCompassMargin() const {
+        return statusLabelCompassMargin_;
+    }
+    // A screen opened from the map: inside a navigation controller, full
+    // screen on a phone (device type 0), else a form sheet half as wide and
+    // two thirds as high as the map screen's view; presented animated.
+    void presentInNavigationController(const std::shared_ptr<platform::ViewController>& screen,
+                                       std::function<void()> completion);
+
+    static constexpr double kCompassAnimationDuration = 0.6;  // seconds
+    static constexpr double kStatusLabelCompassGap = -10.0;   // points
+    static constexpr double kShareSheetDelay = 0.2;           // seconds
+    static constexpr double kBaseLayerRedrawDelay = 0.3;      // seconds
+    static constexpr double kZoomOutDelay = 0.1;              // seconds
+
   private:
     void buildButtons();
     void installToolbar();
@@ -532,6 +625,9 @@ class MainViewController : public platform::ViewController,
     std::optional<std::string> restoredAnnotationID_;
     std::optional<std::string> restoredSearchString_;
     std::optional<std::string> restoredMapStyle_;
+    // While the restored selection is made: the map delegate leaves the
+    // restored rect as it is instead of zooming to the point.
+    bool selectingRestoredPoint_ = false;
     // ---- Points on the map
     void installMapLongPress();
     void putStoredPointsOnMap();
@@ -552,6 +648,31 @@ class MainViewController : public platform::ViewController,
     // (destroying one cancels its request).
     std::map<uint64_t, std::shared_ptr<platform::CLGeocoder>> reverseGeocoders_;
     uint64_t nextReverseGeocoding_ = 0;
+    // The map delegate
+    std::shared_ptr<platform::MKAnnotationView> viewForUserLocation(
+        platform::MKMapViewModel& mapView, const std::shared_ptr<platform::MKUserLocation>& userLocation);
+    QAbstractButton* makeUserLocationShareButton();
+    void dropDraggedPoint(platform::MKMapViewModel& mapView,
+                          const std::shared_ptr<platform::MKAnnotationView>& view);
+    void moveHaloWithPoint(const std::shared_ptr<points::QuovaMapPoint>& point);
+    void scheduleBaseLayerRedraw(const std::shared_ptr<tiles::QuovaTileOverlayRendering>& renderer);
+    void runBaseLayerRedraw(const std::shared_ptr<tiles::QuovaTileOverlayRendering>& renderer);
+    void limitZoom(QuovaMKMapView& mapView, int64_t zoomLevel, const tiles::QuovaTileOverlay& overlay);
+    // Where the status label's right edge lies while it keeps beside the compass.
+    std::optional<double> statusLabelRightEdgeBesideCompass() const;
+    // The map's compass left of the button column, which lies over the map's right edge.
+    void placeCompassBesideColumn();
+
+    std::shared_ptr<platform::MKGestureRecognizer> calloutTapRecognizer_;
+    // The image beside every point's callout texts: one for all pins, since
+    // only one callout shows at a time (a widget per pin would cost ten
+    // thousand widgets for ten thousand points).
+    std::shared_ptr<platform::MKCalloutAccessoryView> pointCalloutAccessory_;
+    std::shared_ptr<platform::LayoutConstraint> statusLabelCompassMargin_;
+    QPointer<QWidget> compassView_;
+    // The base layer's redraw waiting for each renderer, and when it is due
+    // (monotonic seconds): later region changes move it, never add one.
+    std::map<const tiles::QuovaTileOverlayRendering*, double> pendingRedraws_;
 };
 
 // The map screen among the application's windows: the root controller of the

@@ -137,7 +137,13 @@ void MainViewController::applyRestoredState() {
         for (const auto& point : points::QuovaMapPointStore::shared().points()) {
             if (point && point->uuid() == restoredAnnotationID_) found = point;
         }
-        if (found && mapView_) mapView_->selectAnnotation(QuovaMapPointAnnotation::forPoint(found), false);
+        if (found && mapView_) {
+            // The restored rect is what the user left: the selection must not
+            // zoom away from it to the point.
+            selectingRestoredPoint_ = true;
+            mapView_->selectAnnotation(QuovaMapPointAnnotation::forPoint(found), false);
+            selectingRestoredPoint_ = false;
+        }
     }
     resumeUserTrackingAfterRestore();
     restoredAnnotationID_.reset();

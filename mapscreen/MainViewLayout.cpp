@@ -53,7 +53,8 @@ MainViewLayout MainViewLayout::make(const Input& in) {
     // The status label at the top right, beside the column; left of it only
     // what the open search field leaves. When that is too narrow for the text,
     // the label moves below the field and its results.
-    const double statusRight = columnX - in.statusLabelTrailingMargin;
+    const double statusRight =
+        in.statusLabelRightEdge ? *in.statusLabelRightEdge : columnX - in.statusLabelTrailingMargin;
     double statusLeftLimit = in.searchBarVisible ? out.spinner.right() + kContainerMargin : kContainerMargin;
     double statusTop = kStatusTopMargin;
     if (in.searchBarVisible && statusRight - statusLeftLimit < in.statusLabelSize.width()) {

@@ -27,6 +27,9 @@ struct MainViewLayout {
         double mapTrailingMargin = 0;       // added to the map's width (negative: narrower)
         double mapSidecontainerMargin = 5;  // from the map's right edge to the column's
         double statusLabelTrailingMargin = 8;
+        // The status label's right edge while it keeps beside the map's
+        // compass; none: the trailing margin from the column decides.
+        std::optional<double> statusLabelRightEdge;
         double searchBarHeight = 80;
         double searchBarWidth = 600;
         double searchBarLeftSpacing = 20;

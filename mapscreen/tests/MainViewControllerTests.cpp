@@ -269,7 +269,8 @@ TEST_F(MainViewControllerTest, ScaleBarSitsInTheBottomContainerInLandscapeAndOnT
         screen->view()->resize(c.size);
         screen->setScaleViewConstraintsFor(QSizeF(c.size));
         const QRectF scale = QRectF(screen->scaleView()->geometry());
-        EXPECT_EQ(scale.size(), QSizeF(220, 30));
+        // The width is the scale bar's, which the map's region chooses.
+        EXPECT_EQ(scale.height(), 30);
         if (c.landscape) {
             const QRectF box = QRectF(screen->bottomScaleContainer()->geometry())
                                    .translated(screen->bottomContainerView()->geometry().topLeft());

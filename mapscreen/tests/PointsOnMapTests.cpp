@@ -55,6 +55,7 @@ TEST_F(PointsOnMapTest, EveryRoadSavesStoresShowsSelectsGeocodesAndZoomsInThatOr
         Lines lines;
         bool handcrafted = false;
     };
+    // Selecting a pin zooms to it (the map delegate), before the road's own zoom.
     const Road roads[] = {
         {"long press",
          [](MainViewController& screen, RecordingMap& map) {
@@ -62,18 +63,22 @@ TEST_F(PointsOnMapTest, EveryRoadSavesStoresShowsSelectsGeocodesAndZoomsInThatOr
              screen.longPressRecognized(platform::MKGestureState::Began, middle);
              screen.longPressRecognized(platform::MKGestureState::Ended, middle);
          },
-         {"saved", "stored", "annotation New Location", "selected New Location", "geocode", "rect animated"}},
+         {"saved", "stored", "annotation New Location", "selected New Location", "rect animated", "geocode",
+          "rect animated"}},
         {"dropped pin",
          [](MainViewController& screen, RecordingMap&) { screen.dropPinAtLocation(kHelsinki, "Sauna"); },
-         {"saved", "stored", "annotation Sauna", "selected Sauna", "geocode", "rect animated"}},
+         {"saved", "stored", "annotation Sauna", "selected Sauna", "rect animated", "geocode",
+          "rect animated"}},
         {"dropped pin with an empty title",
          [](MainViewController& screen, RecordingMap&) { screen.dropPinAtLocation(kHelsinki, ""); },
-         {"saved", "stored", "annotation New Location", "selected New Location", "geocode", "rect animated"}},
+         {"saved", "stored", "annotation New Location", "selected New Location", "rect animated", "geocode",
+          "rect animated"}},
         {"short link",
          [](MainViewController& screen, RecordingMap&) {
              screen.handleIncomingShorturl(shorturlAt("Harbour", kHelsinki));
          },
-         {"saved", "stored", "annotation Harbour", "selected Harbour", "geocode", "rect animated"},
+         {"saved", "stored", "annotation Harbour", "selected Harbour", "rect animated", "geocode",
+          "rect animated"},
          true},
         // Another screen (a search result) saves and stores, then hands the point over.
         {"another screen, alarm circle and address",
@@ -83,14 +88,15 @@ TEST_F(PointsOnMapTest, EveryRoadSavesStoresShowsSelectsGeocodesAndZoomsInThatOr
              screen.zoomInOnPoint(point);
          },
          {"saved", "stored", "annotation Market", "halo 150.0 top of level 1", "selected Market",
-          "rect animated"}},
+          "rect animated", "rect animated"}},
         {"another screen, radius 0 and an empty address",
          [](MainViewController& screen, RecordingMap&) {
              auto point = storedPoint("Pier", kHelsinki, 0.0, std::string());
              screen.addPoint(point);
              screen.zoomInOnPoint(point);
          },
-         {"saved", "stored", "annotation Pier", "selected Pier", "geocode", "rect animated"}},
+         {"saved", "stored", "annotation Pier", "selected Pier", "rect animated", "geocode",
+          "rect animated"}},
     };
     for (const Road& road : roads) {
         SCOPED_TRACE(road.name);

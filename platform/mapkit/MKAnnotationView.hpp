@@ -48,11 +48,15 @@ struct MKHitTestResult {
 };
 
 // A click handler attached to an annotation view. Clicks on the view and on its callout both reach it
-// (the callout is part of the view).
+// (the callout is part of the view). Polymorphic, so that a screen can give its own recognisers a class
+// of their own and find them again among a view's recognisers by that class.
 class MKGestureRecognizer {
   public:
     explicit MKGestureRecognizer(std::function<void(MKAnnotationView&)> action)
         : action_(std::move(action)) {}
+    virtual ~MKGestureRecognizer() = default;
+    MKGestureRecognizer(const MKGestureRecognizer&) = delete;
+    MKGestureRecognizer& operator=(const MKGestureRecognizer&) = delete;
     bool isEnabled() const { return enabled_; }
     void setEnabled(bool enabled) { enabled_ = enabled; }
     void recognize(MKAnnotationView& view) const {

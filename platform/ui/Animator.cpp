@@ -66,6 +66,10 @@ struct State {
     uint64_t nextSequence = 1;
     uint64_t tickGeneration = 0;  // a scheduled tick of an older generation does nothing
     double tickDue = kInfinity;
+    // The clock the pending tick waits on: a tick scheduled on a clock that
+    // has since been replaced (a test's virtual clock) never comes, and must
+    // not hold back the ticks of the clock now in use.
+    std::weak_ptr<Clock> tickClock;
 };
 
 State& state() {
@@ -170,9 +174,11 @@ void schedule() {
         s.tickDue = kInfinity;
         return;
     }
-    if (s.tickDue <= due) return;
+    const auto clock = Clock::current();
+    if (s.tickDue <= due && s.tickClock.lock() == clock) return;
     const uint64_t generation = ++s.tickGeneration;
     s.tickDue = due;
+    s.tickClock = clock;
     DispatchQueue::main()->asyncAfter(due - time, [generation] {
         if (state().tickGeneration != generation) return;
         state().tickDue = kInfinity;

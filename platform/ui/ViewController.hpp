@@ -140,6 +140,9 @@ class ViewController : public std::enable_shared_from_this<ViewController> {
     // The trait collection changed (light/dark appearance); `previous` is the
     // old one. Children get it after their parent.
     virtual void traitCollectionDidChange(const TraitCollection& previous) { (void)previous; }
+    // The system is short of memory. Nothing on the desktop sends it; it is
+    // the place where a screen would let go of what it can make again.
+    virtual void didReceiveMemoryWarning() {}
     virtual void willMove(ViewController* parent) { (void)parent; }
     virtual void didMove(ViewController* parent) { (void)parent; }
 

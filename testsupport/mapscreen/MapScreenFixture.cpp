@@ -64,6 +64,15 @@ mapscreen::MainViewController::Services MapScreenFixture::services() {
         events.push_back(event);
     };
     (void)registered;
+    if (withPointDetails) {
+        services.makePointDetails = [this](const std::shared_ptr<points::QuovaMapPoint>& point,
+                                           std::weak_ptr<mapscreen::MainMapPort> mainVC) {
+            auto screen = std::make_shared<platform::ViewController>();
+            pointDetails.push_back({screen, point, std::move(mainVC)});
+            return screen;
+        };
+    }
+    services.bestKnownLocation = [this] { return bestKnownLocation; };
     return services;
 }
 

@@ -19,7 +19,7 @@ namespace tervolo::testsupport {
 // controller (a FakeMapSearchController), the toolbar delegate and plug-in
 // hooks (counted; the shell's real ones are not used), the location authorisation, the version check (each
 // load waits until the test delivers a document), the program's end (counted), the tile status (set by the
-// test), the location service (the test's own) and the HUD (recorded). Shows the screen as the root of a main
+// test), the location service (the test's own), the HUD (recorded), the user's best known location (set by the test) and the point details screens (recorded). Shows the screen as the root of a main
 // window like the application does. The fixture must outlive the screens it
 // makes. Main thread only; use it with a QApplication (offscreen in tests).
 //
@@ -54,6 +54,9 @@ class MapScreenFixture {
     std::shared_ptr<location::QuovaLocationServices> locationServices;
     // Also shows the HUD flashes it records (screenshots), on the active window.
     bool showHUD = false;
+    // The user's best known location the screen reads (none: not known yet).
+    std::optional<platform::CLLocation> bestKnownLocation;
+    bool withPointDetails = true;
 
     // What they saw.
     std::shared_ptr<FakeMapSearchController> searchController;  // the last one made
@@ -61,6 +64,14 @@ class MapScreenFixture {
     int terminations = 0;
     int toolbarInstalls = 0;
     int plugInBinds = 0;
+    // Each point details screen made (a plain screen standing in for the real
+    // one), with the point and the map it was made for.
+    struct PointDetails {
+        std::shared_ptr<platform::ViewController> screen;
+        std::shared_ptr<points::QuovaMapPoint> point;
+        std::weak_ptr<mapscreen::MainMapPort> mainVC;
+    };
+    std::vector<PointDetails> pointDetails;
     // In order, for the load order of the screen: "installToolbarDelegate", "bindPlugIn",
     // "authorizationStatus", "makeSearchController", then "loadVersionInfo" at each appearance.
     std::vector<std::string> steps;

@@ -221,8 +221,19 @@ void MKMapView::placeOrnaments() {
     scale_->move(margin, margin);
     logo_->move(margin, height() - logo_->height() - margin);
     legal_->move(width() - legal_->width() - margin, height() - legal_->height() - margin);
-    if (compass_ != nullptr) compass_->move(width() - compass_->width() - margin, margin);
+    if (compass_ != nullptr) {
+        compass_->move(
+            static_cast<int>(std::lround(width() - compass_->width() - margin - compassTrailingInset_)),
+            margin);
+    }
     scale_->setMetersPerPoint(MKMetersPerMapPointAtLatitude(centerCoordinate().latitude) / zoomScale());
+}
+
+void MKMapView::setCompassTrailingInset(double points) {
+    const double inset = std::max(0.0, points);
+    if (inset == compassTrailingInset_) return;
+    compassTrailingInset_ = inset;
+    placeOrnaments();
 }
 
 void MKMapView::refreshBounds() {

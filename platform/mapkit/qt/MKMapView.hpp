@@ -52,6 +52,10 @@ class MKMapView : public QWidget, public MKMapViewModel {
     // bar of its own turns it off.
     bool showsScale() const { return showsScale_; }
     void setShowsScale(bool shows);
+    // How far in from the view's right edge the compass stands, in points, beyond its own margin: a
+    // screen whose controls lie over the map's right edge keeps the compass beside them. 0 by default.
+    double compassTrailingInset() const { return compassTrailingInset_; }
+    void setCompassTrailingInset(double points);
 
     // ---- Recognisers of the map itself
     struct LongPressRecognizer {
@@ -210,6 +214,7 @@ class MKMapView : public QWidget, public MKMapViewModel {
     std::unordered_map<const MKBitmap*, std::pair<std::weak_ptr<MKBitmap>, QPixmap>> bitmapPixmaps_;
 
     MKCompassView* compass_ = nullptr;
+    double compassTrailingInset_ = 0;
     MKScaleView* scale_ = nullptr;
     bool showsScale_ = true;
     MKAppleLogoImageView* logo_ = nullptr;

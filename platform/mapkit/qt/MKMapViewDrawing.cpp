@@ -105,12 +105,25 @@ void MKMapView::drawMap(QPainter& painter) {
     std::vector<Layer> layers;
     const uintptr_t baseKey = baseLayerKey(mapType(), devicePixelRatio);
     cells_->addLayer(baseKey);
-    for (const auto& overlay : overlays()) {
-        auto renderer = existingRendererForOverlay(overlay.get());
-        if (!renderer) continue;
-        const auto key = reinterpret_cast<uintptr_t>(renderer.get());
-        cells_->addLayer(key);
-        layers.push_back({key, std::move(renderer), overlay->boundingMapRect()});
+    // Only overlays that meet the cells of this frame (or their copies a world to either side) take part:
+    // a map with thousands of circles, few of them in view, then tests each cell against those few.
+    const MKMapRect frameCells = MKMapRectMake(
+        static_cast<double>(i0) * cellSide, static_cast<double>(j0) * cellSide,
+        static_cast<double>(i1 - i0 + 1) * cellSide, static_cast<double>(j1 - j0 + 1) * cellSide);
+    for (const MKOverlayLevel level : {MKOverlayLevel::AboveRoads, MKOverlayLevel::AboveLabels}) {
+        for (const auto& overlay : overlaysInLevel(level)) {
+            const MKMapRect bounds = overlay->boundingMapRect();
+            if (!MKMapRectIntersectsRect(bounds, frameCells) &&
+                !MKMapRectIntersectsRect(bounds, MKMapRectOffset(frameCells, kMKMapWorldSide, 0)) &&
+                !MKMapRectIntersectsRect(bounds, MKMapRectOffset(frameCells, -kMKMapWorldSide, 0))) {
+                continue;
+            }
+            auto renderer = existingRendererForOverlay(overlay.get());
+            if (!renderer) continue;
+            const auto key = reinterpret_cast<uintptr_t>(renderer.get());
+            cells_->addLayer(key);
+            layers.push_back({key, std::move(renderer), bounds});
+        }
     }
 
     struct Op {
