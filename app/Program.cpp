@@ -118,6 +118,28 @@ void installServicePorts() {
     (void)analyticsBridge;
 }
 
+platform::ApplicationMainConfiguration programConfiguration(const CommandLine& line) {
+    platform::ApplicationMainConfiguration configuration;
+    configuration.desktopFileName = desktopFileName();
+    configuration.applicationCreated = [](QApplication&) {
+        QApplication::setApplicationName(QStringLiteral("TervoloNG"));
+        applyDesktopIdentity();
+        FirstMapFrameQuit::installIfRequested();
+        installServicePorts();
+    };
+    configuration.makeDelegate = [] { return std::make_shared<AppDelegate>(); };
+    configuration.makeRootViewController = [] { return makeMapScreen(); };
+    // The observation lives as long as the configuration's copies do.
+    auto userPosition = std::make_shared<std::unique_ptr<platform::NotificationCenter::Token>>();
+    configuration.configureWindow = [userPosition](platform::MainWindow& window) {
+        *userPosition = configureMainWindow(window);
+    };
+    configuration.launchOptions = AppDelegate::launchOptions(line.links);
+    // Records logged asynchronously before the end still reach the system log.
+    configuration.afterRun = [] { logging::QLLog::sharedInstance().flushLog(); };
+    return configuration;
+}
+
 int runProgram(int argc, char** argv) {
     const CommandLine line = CommandLine::parse(argc, argv);
     if (line.help) {
@@ -134,25 +156,8 @@ int runProgram(int argc, char** argv) {
         return 1;
     }
 
-    platform::ApplicationMainConfiguration configuration;
-    configuration.desktopFileName = desktopFileName();
-    configuration.applicationCreated = [](QApplication&) {
-        QApplication::setApplicationName(QStringLiteral("TervoloNG"));
-        applyDesktopIdentity();
-        FirstMapFrameQuit::installIfRequested();
-        installServicePorts();
-    };
-    configuration.makeDelegate = [] { return std::make_shared<AppDelegate>(); };
-    configuration.makeRootViewController = [] { return makeMapScreen(); };
-    std::unique_ptr<platform::NotificationCenter::Token> userPosition;
-    configuration.configureWindow = [&userPosition](platform::MainWindow& window) {
-        userPosition = configureMainWindow(window);
-    };
-    configuration.launchOptions = AppDelegate::launchOptions(line.links);
-    // Records logged asynchronously before the end still reach the system log.
-    configuration.afterRun = [] { logging::QLLog::sharedInstance().flushLog(); };
     int mutableArgc = argc;
-    return platform::applicationMain(mutableArgc, argv, std::move(configuration));
+    return platform::applicationMain(mutableArgc, argv, programConfiguration(line));
 }
 
 }  // namespace tervolo::app

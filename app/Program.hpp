@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "platform/dispatch/NotificationCenter.hpp"
+#include "platform/ui/ApplicationMain.hpp"
 
 namespace platform {
 class MainWindow;
@@ -11,11 +12,19 @@ class ViewController;
 
 namespace tervolo::app {
 
+struct CommandLine;
+
 // The whole program from its command line to its exit status: --help and
 // --version answered without a display, the no-display message, then the
 // application main with the AppDelegate and the map screen as the window's
 // root. Main thread.
 int runProgram(int argc, char** argv);
+
+// What runProgram hands the application main for a run with `line`: the
+// delegate with the command line's links, the map screen as the window's
+// root, the window's configuration and the services' ports. The end-to-end
+// tests run the same composition inside their own process. Main thread.
+platform::ApplicationMainConfiguration programConfiguration(const CommandLine& line);
 
 // The window's root: the map screen, its factories filled with what lies
 // above it. Main thread, after the application object exists.
