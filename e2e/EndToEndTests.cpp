@@ -104,6 +104,8 @@ void expectPhaseSucceeded(const EndToEndRun::Outcome& outcome, int phase) {
 // two roads, a restart that must find everything as the first left it, and a
 // start under another application version that must restore nothing.
 TEST(EndToEnd, ThreeRunsOverOneHome) {
+    // Only this run's screenshots in the folder, so none is taken for a later one's.
+    std::filesystem::remove_all(TERVOLO_SCREENSHOT_DIR);
     EndToEndRun run;
     const auto incoming = run.backend().addSharedPoint("Lighthouse Island", 60.1100, 24.9870);
     const std::map<QString, QString> phaseOne{

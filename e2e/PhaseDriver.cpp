@@ -49,6 +49,14 @@ void PhaseDriver::pump(double seconds) {
 void PhaseDriver::screenshot(const std::string& name) {
     platform::MainWindow* shown = window();
     if (shown == nullptr) return;
+    // The map draws its cells on worker threads: a paint right after the
+    // region changed shows only its background. Let the cells in view come
+    // first (bounded), as a person looking at the screen would.
+    if (auto* shownMap = map()) {
+        (void)shownMap->grab();
+        shownMap->waitForCells(5000);
+        QCoreApplication::processEvents();
+    }
     // What the window shows now, at the screen's own pixel ratio.
     const QImage image = shown->grab().toImage();
     testsupport::saveScreenshot(image, QString::fromStdString(screenshotFolder_),
