@@ -49,6 +49,7 @@ const std::vector<std::string>& EndToEndRun::seededTags() {
 }
 
 EndToEndRun::EndToEndRun() {
+    strays_.setFallback(testsupport::CannedReply::text("not on this machine", 502));
     fs::create_directories(runFolder());
     // The runtime folder must be the user's alone, as the desktop makes it.
     fs::create_directories(home_.path() + "/runtime");
@@ -112,6 +113,14 @@ QProcessEnvironment EndToEndRun::environment() const {
         {kShortLinkHostKey, kShortLinkHost},
     };
     for (const auto& [key, value] : hosts) environment.insert(q("TERVOLO_" + key), q(value));
+    // libcurl sends every other host to the stray-request proxy (it reads
+    // the lower-case http_proxy only); loopback names go direct.
+    const QString proxy = q(strays_.url());
+    for (const char* name : {"http_proxy", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"}) {
+        environment.insert(name, proxy);
+    }
+    environment.insert("no_proxy", "127.0.0.1,localhost");
+    environment.insert("NO_PROXY", "127.0.0.1,localhost");
     environment.insert("TERVOLO_NMEA_FILE", q(trackPath()));
     environment.insert("TERVOLO_E2E_RUN", q(runFolder()));
     return environment;
@@ -160,6 +169,12 @@ EndToEndRun::Outcome EndToEndRun::runPhase(const std::string& self, int phase,
     outcome.crashed = process.exitStatus() == QProcess::CrashExit;
     outcome.exitCode = process.exitCode();
     return outcome;
+}
+
+std::vector<std::string> EndToEndRun::strayRequests() const {
+    std::vector<std::string> out;
+    for (const auto& request : strays_.requests()) out.push_back(request.method + " " + request.target);
+    return out;
 }
 
 std::map<std::string, std::string> EndToEndRun::storedFiles() const {

@@ -71,6 +71,10 @@ class EndToEndRun {
     testsupport::FakeGeocoderServer& geocoder() { return geocoder_; }
     testsupport::LoopbackTileServer& tiles() { return tiles_; }
     testsupport::FakeAnalyticsServer& analytics() { return analytics_; }
+    // Requests for any host that is not this machine's: the program's HTTP
+    // goes through this loopback proxy for every other name, so one that
+    // would have left the machine lands here instead ("<method> <target>").
+    std::vector<std::string> strayRequests() const;
 
     // The track's first fix (the user's position when the program starts).
     static constexpr double kTrackLatitude = 60.1699;
@@ -86,6 +90,7 @@ class EndToEndRun {
     testsupport::FakeGeocoderServer geocoder_;
     testsupport::LoopbackTileServer tiles_;
     testsupport::FakeAnalyticsServer analytics_;
+    testsupport::LoopbackHTTPServer strays_;
 };
 
 }  // namespace tervolo::e2e

@@ -82,7 +82,8 @@ void expectEachEventOnce(tervolo::testsupport::FakeAnalyticsServer& server) {
     }
 }
 
-void expectPhaseSucceeded(const EndToEndRun::Outcome& outcome, int phase) {
+void expectPhaseSucceeded(const EndToEndRun::Outcome& outcome, int phase, const EndToEndRun& run) {
+    EXPECT_EQ(run.strayRequests(), std::vector<std::string>{}) << "requests for hosts off this machine";
     EXPECT_TRUE(outcome.finished) << "phase " << phase << " did not end in time:\n" << outcome.output;
     EXPECT_FALSE(outcome.crashed) << "phase " << phase << " crashed:\n" << outcome.output;
     EXPECT_EQ(outcome.exitCode, 0) << "phase " << phase << " failed:\n" << outcome.output;
@@ -116,7 +117,7 @@ TEST(EndToEnd, ThreeRunsOverOneHome) {
 
     // ---- Phase 1
     const auto one = run.runPhase(selfPath(), 1, phaseOne, kPhaseSeconds);
-    expectPhaseSucceeded(one, 1);
+    expectPhaseSucceeded(one, 1, run);
     ASSERT_TRUE(one.finished && one.exitCode == 0);
     std::ifstream factsFile(run.runFolder() + "/phase1.json");
     const auto facts = nlohmann::json::parse(factsFile, nullptr, false);
@@ -154,7 +155,7 @@ TEST(EndToEnd, ThreeRunsOverOneHome) {
 
     // ---- Phase 2
     const auto two = run.runPhase(selfPath(), 2, {}, kPhaseSeconds);
-    expectPhaseSucceeded(two, 2);
+    expectPhaseSucceeded(two, 2, run);
     EXPECT_EQ(differingFiles(afterOne, run.storedFiles()), "");
     EXPECT_EQ(run.temporaryFiles(), std::vector<std::string>{});
     // Each analytics event of both runs arrived once: no event twice, each
@@ -171,7 +172,7 @@ TEST(EndToEnd, ThreeRunsOverOneHome) {
         selfPath(), 3,
         {{"TERVOLO_CFBundleShortVersionString", "99.0.0"}, {"TERVOLO_CFBundleVersion", "99.0.0"}},
         kPhaseSeconds);
-    expectPhaseSucceeded(three, 3);
+    expectPhaseSucceeded(three, 3, run);
     expectEachEventOnce(run.analytics());
     EXPECT_EQ(differingFiles(afterOne, run.storedFiles()), "");
     EXPECT_EQ(run.temporaryFiles(), std::vector<std::string>{});

@@ -41,8 +41,9 @@ Reply fetch(const std::string& method, const std::string& url, const std::string
         answered.set_value(std::move(reply));
     };
     auto& session = platform::URLSession::shared();
-    auto task = method == "GET" ? session.dataTask(std::move(request), completion)
-                                : session.uploadTask(std::move(request), {body.begin(), body.end()}, completion);
+    auto task = method == "GET"
+                    ? session.dataTask(std::move(request), completion)
+                    : session.uploadTask(std::move(request), {body.begin(), body.end()}, completion);
     task->resume();
     return answered.get_future().get();
 }
@@ -52,11 +53,13 @@ Reply fetch(const std::string& method, const std::string& url, const std::string
 TEST(FakeBackendServer, AnswersInTheProgramsFormats) {
     FakeBackendServer server("s.e2e.localhost");
     const auto registered = fetch("POST", server.url() + "/apps/api/device", "{}");
-    EXPECT_EQ(platform::JSONDecoder().decode<tervolo::backend::DeviceRegistrationResult>(registered.body).deviceID,
-              "42");
+    EXPECT_EQ(
+        platform::JSONDecoder().decode<tervolo::backend::DeviceRegistrationResult>(registered.body).deviceID,
+        "42");
 
-    const auto uploaded = fetch("POST", server.url() + "/apps/api/location",
-                                R"({"title":"Harbour Gate","latitude":60.1701,"longitude":24.9512,"zoom":14})");
+    const auto uploaded =
+        fetch("POST", server.url() + "/apps/api/location",
+              R"({"title":"Harbour Gate","latitude":60.1701,"longitude":24.9512,"zoom":14})");
     ASSERT_EQ(uploaded.status, 200) << uploaded.body;
     ASSERT_EQ(server.uploads().size(), 1u);
     const auto upload = server.uploads()[0];
@@ -75,7 +78,8 @@ TEST(FakeBackendServer, AnswersInTheProgramsFormats) {
     const auto added = server.addSharedPoint("Lighthouse Island", 60.11, 24.987);
     EXPECT_NE(added.key, upload.key);
     const auto other = fetch("GET", server.url() + "/apps/api/location/shorturl/" + added.key);
-    EXPECT_EQ(tervolo::backend::decodeShorturl({other.body.begin(), other.body.end()}).title, "Lighthouse Island");
+    EXPECT_EQ(tervolo::backend::decodeShorturl({other.body.begin(), other.body.end()}).title,
+              "Lighthouse Island");
     EXPECT_EQ(server.uploads().size(), 1u) << "a point the test added is no upload";
 
     const auto unknown = fetch("GET", server.url() + "/apps/api/location/shorturl/NOSUCHKY");
@@ -101,7 +105,8 @@ TEST(FakeBackendServer, SearchesItsPlaces) {
     server.addSearchPlace("Rock Church", 60.1731, 24.9253);
     const std::string path = server.url() + "/apps/api/searchLocation/ABC-1";
     const auto started = fetch("POST", path, R"({"searchString":"Market","uuid":"ABC-1"})");
-    EXPECT_EQ(platform::JSONDecoder().decode<tervolo::search::SearchRequestResult>(started.body).uuid, "ABC-1");
+    EXPECT_EQ(platform::JSONDecoder().decode<tervolo::search::SearchRequestResult>(started.body).uuid,
+              "ABC-1");
     const auto polled = fetch("GET", path);
     const auto result = platform::JSONDecoder().decode<tervolo::search::RetrieveRequestResult>(polled.body);
     EXPECT_TRUE(result.isDone);
@@ -125,12 +130,13 @@ TEST(FakeGeocoderServer, AnswersReverseAndSearch) {
     EXPECT_NEAR(reverse[0].location->coordinate().latitude, 60.17, 1e-6);
     EXPECT_NEAR(reverse[0].location->coordinate().longitude, 24.95, 1e-6);
 
-    const auto found =
-        platform::decodeGeocoderReply(fetch("GET", server.url() + "/search?q=rock%20CHURCH&format=jsonv2").body);
+    const auto found = platform::decodeGeocoderReply(
+        fetch("GET", server.url() + "/search?q=rock%20CHURCH&format=jsonv2").body);
     ASSERT_EQ(found.size(), 1u);
     EXPECT_EQ(found[0].name, "Rock Church");
     EXPECT_TRUE(
-        platform::decodeGeocoderReply(fetch("GET", server.url() + "/search?q=nowhere&format=jsonv2").body).empty());
+        platform::decodeGeocoderReply(fetch("GET", server.url() + "/search?q=nowhere&format=jsonv2").body)
+            .empty());
     EXPECT_EQ(server.reverseCount(), 1u);
     EXPECT_EQ(server.searchCount(), 2u);
 }
