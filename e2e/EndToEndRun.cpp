@@ -127,11 +127,12 @@ QProcessEnvironment EndToEndRun::environment() const {
     return environment;
 }
 
-bool EndToEndRun::writeTrack(std::string& error) const {
+bool EndToEndRun::writeTrack(Position position, std::string& error) const {
     // Timed a little ahead: the location services drop fixes more than 30 s
     // old, and a start under the sanitizers on a busy machine can take a
     // good part of that before the replay begins.
-    const double start = static_cast<double>(QDateTime::currentMSecsSinceEpoch()) / 1000.0 + 10.0;
+    const double start = static_cast<double>(QDateTime::currentMSecsSinceEpoch()) / 1000.0 +
+                         (position == Position::current ? 10.0 : -3600.0);
     QProcess script;
     script.setProcessChannelMode(QProcess::MergedChannels);
     script.start("python3",
@@ -148,10 +149,11 @@ bool EndToEndRun::writeTrack(std::string& error) const {
 }
 
 EndToEndRun::Outcome EndToEndRun::runPhase(const std::string& self, int phase,
-                                           const std::map<QString, QString>& extra, double timeoutSeconds) {
+                                           const std::map<QString, QString>& extra, double timeoutSeconds,
+                                           Position position) {
     Outcome outcome;
     std::string error;
-    if (!writeTrack(error)) {
+    if (!writeTrack(position, error)) {
         outcome.output = error;
         return outcome;
     }

@@ -49,11 +49,15 @@ class EndToEndRun {
     // servers through the information-key overrides, offscreen, the track.
     QProcessEnvironment environment() const;
 
-    // Writes a fresh track (timed from now, as the location services want),
-    // then runs phase `phase` of the test binary `self` with `extra`
-    // variables, waiting at most `timeoutSeconds`.
+    // Whether the phase's track gives the program the user's position.
+    enum class Position { current, none };
+
+    // Writes the track (timed from now, as the location services want, or
+    // an hour back, so they drop every fix), then runs phase `phase` of the
+    // test binary `self` with `extra` variables, waiting at most
+    // `timeoutSeconds`.
     Outcome runPhase(const std::string& self, int phase, const std::map<QString, QString>& extra,
-                     double timeoutSeconds);
+                     double timeoutSeconds, Position position = Position::current);
 
     // Every file under the documents folder's "points" and "tags", by path
     // relative to the documents folder, with its bytes.
@@ -83,7 +87,7 @@ class EndToEndRun {
 
   private:
     void seed();
-    bool writeTrack(std::string& error) const;
+    bool writeTrack(Position position, std::string& error) const;
 
     testsupport::TemporaryFolder home_;
     testsupport::FakeBackendServer backend_{kShortLinkHost};
