@@ -21,6 +21,8 @@ class HTTPURLResponse;
 
 namespace tervolo::analytics {
 
+class TallyPersistency;
+
 inline constexpr const char* kTallyMultipartBoundary = "0cae04a8b698d63ff6ea55d168993f21";
 
 // The wire side of the analytics client. Every piece of data becomes one
@@ -126,6 +128,8 @@ class TallyConnectionManager : public std::enable_shared_from_this<TallyConnecti
     void proceedHoldingTheSlot();
     // Lets the in-flight slot go and wakes waitUntilIdle().
     void releaseTheSlot();
+    // Writes the stored queue after a sent request left it (at once while terminating).
+    void saveQueueAfterRemoval(TallyPersistency& persistency) const;
     void finishRequest(const std::string& sent, const std::optional<std::vector<uint8_t>>& data,
                        const std::optional<platform::HTTPURLResponse>& response, bool transportFailed,
                        const std::string& errorText);

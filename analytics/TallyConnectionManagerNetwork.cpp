@@ -179,6 +179,19 @@ void TallyConnectionManager::proceedHoldingTheSlot() {
     task->resume();
 }
 
+void TallyConnectionManager::saveQueueAfterRemoval(TallyPersistency& persistency) const {
+    // The journal records additions only, so a removal reaches the disk with
+    // the next snapshot, which saveToFile may hold back for up to a second.
+    // Once the application terminates nothing waits for that: the request
+    // would stay in the stored queue and go out a second time at the next
+    // launch. So the snapshot is written at once then.
+    if (isTerminating()) {
+        persistency.saveToFileSync();
+    } else {
+        persistency.saveToFile();
+    }
+}
+
 void TallyConnectionManager::finishRequest(const std::string& sent,
                                            const std::optional<std::vector<uint8_t>>& data,
                                            const std::optional<platform::HTTPURLResponse>& response,
@@ -200,7 +213,7 @@ void TallyConnectionManager::finishRequest(const std::string& sent,
         headFailures_ = 0;
         if (persistency) {
             persistency->removeFromQueue(sent);
-            persistency->saveToFile();
+            saveQueueAfterRemoval(*persistency);
         }
         proceed = true;
     } else {
@@ -220,7 +233,7 @@ void TallyConnectionManager::finishRequest(const std::string& sent,
                      "Request refused by the server {} times in a row; it is dropped: {}", failures, sent);
             headFailures_ = 0;
             persistency->removeFromQueue(sent);
-            persistency->saveToFile();
+            saveQueueAfterRemoval(*persistency);
             proceed = true;
         } else if (failures > 0) {
             TallyLog(TallyLogLevel::Debug, "Request refused by the server {} time(s) in a row.", failures);

@@ -112,39 +112,32 @@ void installServicePorts() {
     (void)analyticsBridge;
 }
 
-int runProgram(int argc, char** argv) {
-    const CommandLine line = CommandLine::parse(argc, argv);
-    if (line.help) {
-        std::fputs(CommandLine::helpText().c_str(), stdout);
-        std::fflush(stdout);
-        return 0;
-    }
-    if (const auto status = answerVersionOption(argc, argv)) return *status;
-    if (!displayAvailable()) {
-        std::fprintf(stderr,
-                     "TervoloNG: no display found (neither DISPLAY nor WAYLAND_DISPLAY is set).\n"
-                     "Run it inside a desktop session, or without a screen as:\n"
-                     "  QT_QPA_PLATFORM=offscreen ./TervoloNG\n");
-        return 1;
-    }
-
-    // One running program per user and data folder: a later start hands its
-    // links to the running one, which shows its window, and ends.
-    const std::string socketPath = InstanceChannel::socketPath();
+InstanceStart claimInstance(const CommandLine& line) {
+    InstanceStart start;
+    start.socketPath = InstanceChannel::socketPath();
     InstanceChannel::Claim claim;
     claim.error = "no folder for the socket";
-    if (!socketPath.empty()) claim = InstanceChannel::claim(socketPath);
-    if (claim.kind == InstanceChannel::Claim::Kind::running) {
-        if (const auto failure = InstanceChannel::handOver(claim.fd, line.links)) {
-            std::fprintf(stderr, "TervoloNG: %s\n", failure->c_str());
-            return 1;
-        }
-        return 0;
+    if (!start.socketPath.empty()) claim = InstanceChannel::claim(start.socketPath);
+    switch (claim.kind) {
+        case InstanceChannel::Claim::Kind::running:
+            if (const auto failure = InstanceChannel::handOver(claim.fd, line.links)) {
+                std::fprintf(stderr, "TervoloNG: %s\n", failure->c_str());
+                start.exitStatus = 1;
+            } else {
+                start.exitStatus = 0;
+            }
+            break;
+        case InstanceChannel::Claim::Kind::first:
+            start.listeningFd = claim.fd;
+            break;
+        case InstanceChannel::Claim::Kind::failed:
+            std::fprintf(stderr, "TervoloNG: later starts cannot reach this one (%s)\n", claim.error.c_str());
+            break;
     }
-    if (claim.kind == InstanceChannel::Claim::Kind::failed) {
-        std::fprintf(stderr, "TervoloNG: later starts cannot reach this one (%s)\n", claim.error.c_str());
-    }
+    return start;
+}
 
+platform::ApplicationMainConfiguration programConfiguration(const CommandLine& line, const InstanceStart& instance) {
     auto delegate = std::make_shared<AppDelegate>();
     // The links on the command line wait for the launch handler's end.
     delegate->openLinks(line.links);
@@ -152,16 +145,17 @@ int runProgram(int argc, char** argv) {
 
     platform::ApplicationMainConfiguration configuration;
     configuration.desktopFileName = desktopFileName();
-    configuration.applicationCreated = [delegate, &claim, &socketPath](QApplication& application) {
+    configuration.applicationCreated = [delegate, listeningFd = instance.listeningFd,
+                                        socketPath = instance.socketPath](QApplication& application) {
         QApplication::setApplicationName(QStringLiteral("TervoloNG"));
         applyDesktopIdentity();
         FirstMapFrameQuit::installIfRequested();
         installServicePorts();
-        if (claim.kind == InstanceChannel::Claim::Kind::first) {
+        if (listeningFd) {
             // Parented to the application: it ends, and removes its socket,
             // with it.
             new InstanceServer(
-                claim.fd, socketPath,
+                *listeningFd, socketPath,
                 [weak = std::weak_ptr<AppDelegate>(delegate)](const std::vector<std::string>& links) {
                     const auto delegate = weak.lock();
                     if (!delegate) return;
@@ -189,8 +183,29 @@ int runProgram(int argc, char** argv) {
     configuration.launchOptions = AppDelegate::launchOptions(line.links);
     // Records logged asynchronously before the end still reach the system log.
     configuration.afterRun = [] { logging::QLLog::sharedInstance().flushLog(); };
+    return configuration;
+}
+
+int runProgram(int argc, char** argv) {
+    const CommandLine line = CommandLine::parse(argc, argv);
+    if (line.help) {
+        std::fputs(CommandLine::helpText().c_str(), stdout);
+        std::fflush(stdout);
+        return 0;
+    }
+    if (const auto status = answerVersionOption(argc, argv)) return *status;
+    if (!displayAvailable()) {
+        std::fprintf(stderr,
+                     "TervoloNG: no display found (neither DISPLAY nor WAYLAND_DISPLAY is set).\n"
+                     "Run it inside a desktop session, or without a screen as:\n"
+                     "  QT_QPA_PLATFORM=offscreen ./TervoloNG\n");
+        return 1;
+    }
+
+    const InstanceStart instance = claimInstance(line);
+    if (instance.exitStatus) return *instance.exitStatus;
     int mutableArgc = argc;
-    return platform::applicationMain(mutableArgc, argv, std::move(configuration));
+    return platform::applicationMain(mutableArgc, argv, programConfiguration(line, instance));
 }
 
 }  // namespace tervolo::app

@@ -1,7 +1,10 @@
 #pragma once
 
 #include <memory>
+#include <optional>
+#include <string>
 
+#include "platform/ui/ApplicationMain.hpp"
 
 namespace platform {
 class MainWindow;
@@ -10,11 +13,33 @@ class ViewController;
 
 namespace tervolo::app {
 
+struct CommandLine;
+
 // The whole program from its command line to its exit status: --help and
 // --version answered without a display, the no-display message, then the
 // application main with the AppDelegate and the map screen as the window's
 // root. Main thread.
 int runProgram(int argc, char** argv);
+
+// One running program per user and data folder. The first start claims the
+// local socket and listens on it (`listeningFd`; none when no socket can be
+// made, said on standard error); a later start hands `line`'s links to the
+// running one and gets the status to exit with (0 once they are taken).
+struct InstanceStart {
+    std::optional<int> exitStatus;
+    std::optional<int> listeningFd;
+    std::string socketPath;
+};
+InstanceStart claimInstance(const CommandLine& line);
+
+// What runProgram hands the application main for a run with `line`: the
+// delegate with the command line's links, the map screen as the window's
+// root, the window's configuration, the restoration archive, the services'
+// ports and, for the first start, the listener of later starts. The
+// end-to-end tests run the same composition inside their own process. Main
+// thread.
+platform::ApplicationMainConfiguration programConfiguration(const CommandLine& line,
+                                                            const InstanceStart& instance = {});
 
 // The window's root: the map screen, its factories filled with what lies
 // above it. Main thread, after the application object exists.

@@ -1,4 +1,5 @@
 #include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include <gmock/gmock.h>
@@ -6,6 +7,7 @@
 
 #include "analytics/TallyConnectionManager.hpp"
 #include "analytics/TallyPersistency.hpp"
+#include "analytics/TallyQueueFile.hpp"
 #include "analytics/tests/AnalyticsTestSupport.hpp"
 #include "platform/dispatch/DispatchSemaphore.hpp"
 #include "platform/foundation/Bundle.hpp"
@@ -292,6 +294,47 @@ TEST_F(TallyConnectionTest, NothingIsSentWhileTerminatingCrashingOrUnderATempora
     EXPECT_EQ(server.requestCount(), 1u);
     TallyPersistency::resetForTesting();
     EXPECT_THAT(queued().back(), ::testing::EndsWith("&crash=%7B%22_name%22%3A%22x%22%7D"));
+}
+
+// What the next start would load from the stored queue and its journal, read
+// now, as if the process ended at this moment.
+std::vector<std::string> storedForNextStart() {
+    std::vector<std::string> requests;
+    uint64_t covered = 0;
+    auto read = [](const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    if (auto snapshot = TallyQueueFile::decodeSnapshot(read(TallyPersistency::storageFile()))) {
+        requests = snapshot->requests;
+        covered = snapshot->generation;
+    }
+    for (auto& entry : TallyQueueFile::decodeJournal(read(TallyPersistency::journalFile()))) {
+        if (entry.generation > covered) requests.push_back(entry.request);
+    }
+    return requests;
+}
+
+// A request that completes while the application terminates leaves the stored
+// queue at once: nothing waits for the held-back snapshot at exit, and the
+// request would otherwise go out a second time at the next start.
+TEST_F(TallyConnectionTest, ARequestSentWhileTerminatingLeavesTheStoredQueue) {
+    FakeAnalyticsServer server;
+    server.script({FakeAnalyticsServer::success().withDelay(0.3), FakeAnalyticsServer::success()});
+    connectTo(server.host());
+    queueQuietly("quitting");
+    connection()->proceedOnQueue();
+    ASSERT_TRUE(server.waitForRequests(1));
+    connection()->setIsTerminating(true);
+    ASSERT_TRUE(connection()->waitUntilIdle(15));
+    EXPECT_EQ(persistency()->queueCount(), 0u);
+    EXPECT_THAT(storedForNextStart(), ::testing::IsEmpty());
+
+    // Before termination the snapshot may wait: the journal keeps every addition safe meanwhile.
+    connection()->setIsTerminating(false);
+    queueQuietly("running");
+    ASSERT_TRUE(drained());
+    EXPECT_THAT(labels(server), ::testing::ElementsAre("quitting", "running"));
 }
 
 }  // namespace

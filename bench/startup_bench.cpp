@@ -1,0 +1,157 @@
+// The whole program's start-up with 10,000 stored points, against the floor of
+// the point store loading the same files, both measured in the same run.
+//
+// BM_Startup10k_Program spawns the real TervoloNG (offscreen, private XDG
+// folders holding the points, every server host a closed port on 127.0.0.1)
+// with TERVOLO_QUIT_AFTER_FIRST_FRAME=1 and times from the spawn until the
+// program writes "first map frame after N ms": process start, Qt, the
+// launch sequence, the stores, the map screen and its first complete frame.
+// BM_Startup10k_StoreLoadFloor loads the same 10,000 files with the point
+// store in this process. Counter "ratio": start-up / store load, goal ≤ 2.0.
+#include <benchmark/benchmark.h>
+
+#include <QProcess>
+#include <QProcessEnvironment>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "platform/foundation/FileManager.hpp"
+#include "platform/searchindex/SearchIndex.hpp"
+#include "points/QuovaMapPoint.hpp"
+#include "points/QuovaMapPointStore.hpp"
+#include "points/QuovaPointTag.hpp"
+
+namespace {
+
+using tervolo::points::QuovaMapPoint;
+using tervolo::points::QuovaMapPointStore;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kPoints = 10000;
+
+// Takes every request and answers none: the floor is the store's loading alone.
+class NullSearchIndex : public platform::SearchIndex {
+  public:
+    void indexSearchableItems(std::vector<platform::SearchableItem>, CompletionHandler) override {}
+    void deleteSearchableItemsWithIdentifiers(std::vector<std::string>, CompletionHandler) override {}
+    std::optional<platform::SearchableItem> item(const std::string&) const override { return std::nullopt; }
+    std::vector<platform::SearchableItem> allItems() const override { return {}; }
+};
+
+// A home of its own with the points (around Helsinki, so many lie in the
+// first view), two tags, made once.
+struct Home {
+    std::string root;
+
+    Home() {
+        char pattern[] = "/tmp/tervolo-startup-bench-XXXXXX";
+        root = mkdtemp(pattern);
+        setenv("XDG_DATA_HOME", (root + "/data").c_str(), 1);
+        setenv("XDG_CONFIG_HOME", (root + "/config").c_str(), 1);
+        setenv("XDG_CACHE_HOME", (root + "/cache").c_str(), 1);
+        setenv("XDG_STATE_HOME", (root + "/state").c_str(), 1);
+        platform::SearchIndex::setDefaultForTesting(std::make_shared<NullSearchIndex>());
+        auto tag = tervolo::points::QuovaPointTag::make("Favourites");
+        tag->save();
+        const std::string folder = QuovaMapPoint::documentDirectory();
+        for (int i = 0; i < kPoints; ++i) {
+            auto point = QuovaMapPoint::make("Point number " + std::to_string(i));
+            point->setSubtitle("Some Street " + std::to_string(i) + ", 00100 Helsinki");
+            point->setCoordinate({60.0 + (i % 100) * 0.004, 24.7 + (i / 100) * 0.006});
+            if (i % 3 == 0) point->setTags(std::vector<std::string>{tag->uuid()});
+            point->ensureUUID();
+            platform::FileManager::defaultManager().writeFile(folder + *point->uuid() + ".QuovaMapPoint",
+                                                              point->encodedFile());
+        }
+    }
+    ~Home() { std::filesystem::remove_all(root); }
+
+    QProcessEnvironment environment() const {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("QT_QPA_PLATFORM", "offscreen");
+        environment.insert("HOME", QString::fromStdString(root));
+        for (const char* name : {"XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME"}) {
+            environment.insert(name, QString::fromLocal8Bit(std::getenv(name)));
+        }
+        environment.insert("TERVOLO_QUIT_AFTER_FIRST_FRAME", "1");
+        // No request leaves the machine: every server is a closed port on the loopback address.
+        for (const char* key :
+             {"QuovaAPIHost", "QuovaProductWebHost", "QuovaAnalyticsHost", "QuovaGeocoderHost"}) {
+            environment.insert(QString("TERVOLO_") + key, "http://127.0.0.1:9");
+        }
+        environment.insert("TERVOLO_QuovaTileServerScheme", "http");
+        environment.insert("TERVOLO_QuovaTileServerHost", "tiles.bench.localhost:9");
+        environment.insert("TERVOLO_QuovaSeaMarkTileServerScheme", "http");
+        environment.insert("TERVOLO_QuovaSeaMarkTileServerHost", "seamarks.bench.localhost:9");
+        environment.insert("TERVOLO_QuovaTilePreloadHost", "");
+        return environment;
+    }
+};
+
+Home& home() {
+    static Home made;  // removed with its folder at exit
+    return made;
+}
+
+double floorSeconds = 0;
+
+void BM_Startup10k_StoreLoadFloor(benchmark::State& state) {
+    home();
+    auto& store = QuovaMapPointStore::shared();
+    double total = 0;
+    int64_t runs = 0;
+    for (auto _ : state) {
+        const auto start = Clock::now();
+        store.loadPointsFromLocalStore();
+        const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+        state.SetIterationTime(seconds);
+        total += seconds;
+        ++runs;
+    }
+    floorSeconds = total / static_cast<double>(runs);
+    state.counters["points"] = static_cast<double>(store.allPoints().size());
+}
+BENCHMARK(BM_Startup10k_StoreLoadFloor)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(5);
+
+void BM_Startup10k_Program(benchmark::State& state) {
+    const QProcessEnvironment environment = home().environment();
+    double total = 0;
+    int64_t runs = 0;
+    double reported = 0;
+    for (auto _ : state) {
+        QProcess program;
+        program.setProcessEnvironment(environment);
+        const auto start = Clock::now();
+        program.start(TERVOLO_PROGRAM_PATH, {});
+        QByteArray errors;
+        bool seen = false;
+        while (!seen && program.waitForReadyRead(120000)) {
+            errors += program.readAllStandardError();
+            seen = errors.contains("first map frame after ");
+        }
+        const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+        program.waitForFinished(60000);
+        errors += program.readAllStandardError();
+        if (!seen || program.exitCode() != 0) {
+            state.SkipWithError(("no first frame: " + errors.right(400).toStdString()).c_str());
+            break;
+        }
+        const auto at = errors.indexOf("first map frame after ") + 22;
+        reported += errors.mid(at, errors.indexOf(" ms", at) - at).toDouble() / 1000.0;
+        state.SetIterationTime(seconds);
+        total += seconds;
+        ++runs;
+    }
+    if (runs == 0) return;
+    const double mean = total / static_cast<double>(runs);
+    // What the program itself counts, from its application object to the frame.
+    state.counters["in_program_ms"] = reported / static_cast<double>(runs) * 1000.0;
+    if (floorSeconds > 0) state.counters["ratio"] = mean / floorSeconds;
+}
+BENCHMARK(BM_Startup10k_Program)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(5);
+
+}  // namespace

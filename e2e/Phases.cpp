@@ -1,0 +1,488 @@
+#include "e2e/Phases.hpp"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QClipboard>
+#include <QLabel>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QPushButton>
+#include <QTest>
+
+#include <nlohmann/json.hpp>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <set>
+
+#include "app/startup/FirstMapFrameQuit.hpp"
+#include "e2e/AwaitedBehaviour.hpp"
+#include "e2e/PhaseDriver.hpp"
+#include "mapscreen/MainViewController.hpp"
+#include "mapscreen/QuovaMKMapView.hpp"
+#include "platform/location/CLLocation.hpp"
+#include "platform/searchindex/SearchIndex.hpp"
+#include "platform/ui/AlertController.hpp"
+#include "platform/ui/MainWindow.hpp"
+#include "platform/ui/TableView.hpp"
+#include "platform/ui/TableViewCell.hpp"
+#include "platform/ui/TextField.hpp"
+#include "points/QuovaMapPoint.hpp"
+#include "points/QuovaMapPointStore.hpp"
+#include "points/QuovaPointTag.hpp"
+#include "points/QuovaPointTagStore.hpp"
+#include "tiles/QuovaBaseMapStyle.hpp"
+
+namespace tervolo::e2e {
+
+namespace {
+
+namespace fs = std::filesystem;
+using PointPtr = std::shared_ptr<points::QuovaMapPoint>;
+
+// Start-up draws the whole world map first; under the sanitizers that takes
+// a while. Everything after it answers quickly from the loopback servers.
+constexpr double kFirstFrameSeconds = 120;
+constexpr double kStepSeconds = 30;
+
+std::string titleOf(const PointPtr& point) {
+    return point && point->title() ? *point->title() : "";
+}
+
+std::vector<PointPtr> storedPoints() {
+    return points::QuovaMapPointStore::shared().allPoints();
+}
+
+PointPtr pointTitled(const std::string& title) {
+    for (const auto& point : storedPoints()) {
+        if (titleOf(point) == title) return point;
+    }
+    return nullptr;
+}
+
+std::set<std::string> storedTitles() {
+    std::set<std::string> titles;
+    for (const auto& point : storedPoints()) titles.insert(titleOf(point));
+    return titles;
+}
+
+// The identifiers of the point files in the documents folder.
+std::set<std::string> pointFileIdentifiers() {
+    std::set<std::string> ids;
+    const fs::path folder = points::QuovaMapPoint::documentDirectory();
+    const std::string extension = points::QuovaMapPoint::kFileExtension;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        const std::string name = entry.path().filename().string();
+        if (name.size() > extension.size() && name.ends_with(extension)) {
+            ids.insert(name.substr(0, name.size() - extension.size()));
+        }
+    }
+    return ids;
+}
+
+std::string pointFileText(const PointPtr& point) {
+    if (!point || !point->uuid()) return {};
+    std::ifstream in(points::QuovaMapPoint::documentDirectory() + *point->uuid() +
+                     points::QuovaMapPoint::kFileExtension);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+bool mapShowsTitle(mapscreen::QuovaMKMapView* map, const std::string& title) {
+    if (map == nullptr) return false;
+    for (const auto& annotation : map->annotations()) {
+        if (annotation && annotation->title() == title) return true;
+    }
+    return false;
+}
+
+// Every label text under `widget`, joined.
+std::string labelTexts(QWidget* widget) {
+    std::string text;
+    for (auto* label : widget->findChildren<QLabel*>()) text += label->text().toStdString() + "\n";
+    return text;
+}
+
+// The first visible row of the search table whose texts contain `title`.
+std::optional<platform::IndexPath> searchRowShowing(platform::TableView* table, const std::string& title) {
+    if (table == nullptr || !table->isVisible()) return std::nullopt;
+    for (const auto& path : table->indexPathsForVisibleRows()) {
+        if (auto* cell = table->cellForRow(path); cell && labelTexts(cell).find(title) != std::string::npos) {
+            return path;
+        }
+    }
+    return std::nullopt;
+}
+
+nlohmann::json readFacts(const std::string& runFolder) {
+    std::ifstream in(runFolder + "/phase1.json");
+    return nlohmann::json::parse(in, nullptr, false);
+}
+
+void writeFacts(const std::string& runFolder, const nlohmann::json& facts) {
+    std::ofstream(runFolder + "/phase1.json") << facts.dump(2);
+}
+
+nlohmann::json mapFacts(mapscreen::QuovaMKMapView* map) {
+    const auto rect = map->visibleMapRect();
+    const auto style = map->mapStyle();
+    return {{"style", style ? tiles::identifier(*style) : ""},
+            {"rect", {rect.origin.x, rect.origin.y, rect.size.width, rect.size.height}}};
+}
+
+bool sameRect(const nlohmann::json& a, const nlohmann::json& b) {
+    if (!a.is_array() || !b.is_array() || a.size() != 4 || b.size() != 4) return false;
+    for (size_t i = 0; i < 4; ++i) {
+        // Map points; a restored rect may be refitted to the window by a point or two.
+        if (std::abs(a[i].get<double>() - b[i].get<double>()) > 2.0 + 1e-6 * std::abs(a[i].get<double>())) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Starts the real program once more with `link`, as the desktop does when the
+// user opens a link; the running instance (this one) must keep answering
+// meanwhile, so the wait turns the event loop.
+bool secondStart(PhaseDriver& driver, const PhaseSettings& settings, const std::string& link,
+                 const std::string& what) {
+    QProcess second;
+    second.setProcessEnvironment(QProcessEnvironment::systemEnvironment());
+    second.setProcessChannelMode(QProcess::MergedChannels);
+    second.start(QString::fromStdString(settings.programPath), {QString::fromStdString(link)});
+    if (!driver.waitFor(
+            what + "-started",
+            [&] { return second.state() == QProcess::Running || second.state() == QProcess::NotRunning; },
+            kStepSeconds)) {
+        return false;
+    }
+    const bool ended = driver.waitFor(
+        what + "-exit", [&] { return second.state() == QProcess::NotRunning; }, kStepSeconds * 2);
+    if (!ended) {
+        second.kill();
+        second.waitForFinished(5000);
+        return false;
+    }
+    EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(second.exitCode(), 0) << second.readAll().toStdString();
+    return second.exitStatus() == QProcess::NormalExit && second.exitCode() == 0;
+}
+
+// ---- Phase 1: the first run over the seeded folders
+
+void firstRun(const PhaseSettings& settings, PhaseDriver& driver) {
+    auto* map = driver.map();
+    ASSERT_NE(map, nullptr);
+    nlohmann::json facts = nlohmann::json::object();
+
+    // The seeded points and tags are loaded as they were written.
+    std::set<std::string> seeded{"Old Market Hall", "Rock Church", "Sea Fortress Ferry"};
+    EXPECT_EQ(storedTitles(), seeded);
+    std::set<std::string> tagTitles;
+    if (const auto& tags = points::QuovaPointTagStore::shared().allTags()) {
+        for (const auto& tag : *tags) tagTitles.insert(tag->title());
+    }
+    EXPECT_EQ(tagTitles, (std::set<std::string>{"Favourites", "Sights"}));
+    if (kStoredPointsShowOnMap) {
+        if (!driver.waitFor(
+                "seeded-pins",
+                [&] {
+                    for (const auto& title : seeded) {
+                        if (!mapShowsTitle(map, title)) return false;
+                    }
+                    return true;
+                },
+                kStepSeconds)) {
+            return;
+        }
+        driver.screenshot("seeded-pins");
+    } else {
+        driver.skip("the seeded points as pins", "stored points on the map");
+    }
+
+    // The user's dot from the replayed track.
+    if (!driver.waitFor(
+            "user-location",
+            [&] {
+                const auto location = map->userLocation()->location();
+                return location && location->distance(platform::CLLocation(60.1699, 24.9384)) < 100;
+            },
+            kStepSeconds)) {
+        return;
+    }
+    driver.pump(0.3);
+    driver.screenshot("user-location");
+
+    // A long press makes "New Location", which the reverse geocode retitles.
+    PointPtr target = pointTitled("Rock Church");
+    if (kLongPressAddsPoints) {
+        const size_t before = storedPoints().size();
+        const QPoint where = map->rect().center() + QPoint(140, 90);
+        driver.longPress(map, where, 1.2);
+        if (!driver.waitFor(
+                "long-press-point", [&] { return storedPoints().size() == before + 1; }, kStepSeconds)) {
+            return;
+        }
+        PointPtr made;
+        for (const auto& point : storedPoints()) {
+            if (titleOf(point) != "Old Market Hall" && titleOf(point) != "Rock Church" &&
+                titleOf(point) != "Sea Fortress Ferry") {
+                made = point;
+            }
+        }
+        ASSERT_NE(made, nullptr);
+        if (!driver.waitFor(
+                "reverse-geocoded-title",
+                [&] {
+                    return titleOf(made) == settings.reverseTitle &&
+                           pointFileText(made).find(settings.reverseTitle) != std::string::npos;
+                },
+                kStepSeconds)) {
+            return;
+        }
+        driver.screenshot("long-press-point");
+        target = made;
+    } else {
+        driver.skip("a long press makes a point", "long press adds points");
+    }
+    ASSERT_NE(target, nullptr);
+    const std::string targetTitle = titleOf(target);
+    facts["targetTitle"] = targetTitle;
+    facts["targetLatitude"] = target->coordinate().latitude;
+    facts["targetLongitude"] = target->coordinate().longitude;
+
+    // Typing the title in the search field lists the point.
+    auto* screen = driver.mapScreen();
+    ASSERT_NE(screen, nullptr);
+    ASSERT_NE(screen->searchButton(), nullptr);
+    driver.click(screen->searchButton(), screen->searchButton()->rect().center());
+    if (!driver.waitFor(
+            "search-field", [&] { return screen->searchBar() && screen->searchBar()->isVisible(); },
+            kStepSeconds)) {
+        return;
+    }
+    // The user clicks into the field, then types.
+    driver.click(screen->searchBar(), screen->searchBar()->rect().center());
+    if (!driver.waitFor(
+            "search-field-focus", [&] { return screen->searchBar()->hasFocus(); }, kStepSeconds)) {
+        return;
+    }
+    QTest::keyClicks(screen->searchBar(), QString::fromStdString(targetTitle));
+    if (!driver.waitFor(
+            "search-lists-point",
+            [&] { return searchRowShowing(screen->searchTable(), targetTitle).has_value(); }, kStepSeconds)) {
+        if (auto* table = screen->searchTable()) {
+            driver.note("search table: " +
+                        std::to_string(table->numberOfSections() > 0 ? table->numberOfRows(0) : 0) +
+                        " rows, visible " + std::to_string(table->isVisible()));
+            for (const auto& path : table->indexPathsForVisibleRows()) {
+                if (auto* cell = table->cellForRow(path)) driver.note("row: " + labelTexts(cell));
+            }
+        }
+        return;
+    }
+    driver.screenshot("search-lists-point");
+    if (kSearchResultSelectsPoint) {
+        auto* table = screen->searchTable();
+        const auto row = *searchRowShowing(table, targetTitle);
+        driver.click(table->viewport(), table->rectForRow(row).center().toPoint());
+        if (!driver.waitFor(
+                "search-selects-point",
+                [&] {
+                    for (const auto& selected : map->selectedAnnotations()) {
+                        if (selected && selected->title() == targetTitle) return true;
+                    }
+                    return false;
+                },
+                kStepSeconds)) {
+            return;
+        }
+        driver.screenshot("search-selects-point");
+    } else {
+        driver.skip("choosing the search result selects the point", "search result selects point");
+    }
+
+    // Sharing the point copies the backend's short link.
+    std::string copied;
+    if (kCalloutSharesPoints) {
+        QApplication::clipboard()->clear();
+        std::shared_ptr<platform::MKAnnotation> pin;
+        for (const auto& annotation : map->annotations()) {
+            if (annotation && annotation->title() == targetTitle) pin = annotation;
+        }
+        ASSERT_NE(pin, nullptr);
+        map->selectAnnotation(pin, false);
+        // The callout's share button, then the share sheet's copy.
+        auto findButton = [](const QString& text) -> QAbstractButton* {
+            for (QWidget* top : QApplication::topLevelWidgets()) {
+                for (auto* button : top->findChildren<QAbstractButton*>()) {
+                    const QString name =
+                        button->text() + " " + button->toolTip() + " " + button->accessibleName();
+                    if (button->isVisible() && name.contains(text, Qt::CaseInsensitive)) return button;
+                }
+            }
+            return nullptr;
+        };
+        if (!driver.waitFor(
+                "callout-share", [&] { return findButton("Share") != nullptr; }, kStepSeconds))
+            return;
+        QAbstractButton* share = findButton("Share");
+        driver.click(share, share->rect().center());
+        if (!driver.waitFor(
+                "share-sheet", [&] { return findButton("Copy") != nullptr; }, kStepSeconds))
+            return;
+        driver.screenshot("share-sheet");
+        QAbstractButton* copy = findButton("Copy");
+        driver.click(copy, copy->rect().center());
+        const std::string prefix = "http://" + settings.shortLinkHost + "/";
+        if (!driver.waitFor(
+                "short-link-copied",
+                [&] { return QApplication::clipboard()->text().toStdString().rfind(prefix, 0) == 0; },
+                kStepSeconds)) {
+            return;
+        }
+        copied = QApplication::clipboard()->text().toStdString();
+        facts["copiedLink"] = copied;
+    } else {
+        driver.skip("sharing copies the short link", "callout shares points");
+    }
+
+    // A second start with somebody else's link hands it over; its point appears.
+    if (kSecondStartHandsOverLinks && kIncomingShortLinksAddPoints) {
+        if (!secondStart(driver, settings, settings.incomingLink, "second-start")) return;
+        if (!driver.waitFor(
+                "incoming-point", [&] { return pointTitled(settings.incomingTitle) != nullptr; },
+                kStepSeconds)) {
+            return;
+        }
+        driver.pump(0.3);
+        driver.screenshot("incoming-point");
+    } else {
+        driver.skip("a second start hands over a short link",
+                    "second start hands over links, incoming links");
+    }
+
+    // The shared point's own link: refused within 25 m, nothing stored.
+    if (kSecondStartHandsOverLinks && kIncomingShortLinksAddPoints && kCalloutSharesPoints) {
+        const size_t before = storedPoints().size();
+        const size_t filesBefore = pointFileIdentifiers().size();
+        if (!secondStart(driver, settings, copied, "own-link")) return;
+        std::shared_ptr<platform::AlertController> alert;
+        if (!driver.waitFor(
+                "proximity-alert",
+                [&] {
+                    alert = std::dynamic_pointer_cast<platform::AlertController>(
+                        screen->presentedViewController());
+                    return alert != nullptr;
+                },
+                kStepSeconds)) {
+            return;
+        }
+        driver.screenshot("proximity-alert");
+        EXPECT_EQ(storedPoints().size(), before);
+        EXPECT_EQ(pointFileIdentifiers().size(), filesBefore);
+        screen->dismiss(false);
+        driver.pump(0.2);
+    } else {
+        driver.skip("the own link is refused within 25 m", "second start, incoming links, callout shares");
+    }
+
+    // The user zooms in once: the region the next start should open on.
+    QWidget* zoomIn = screen->zoomInButton();
+    ASSERT_NE(zoomIn, nullptr);
+    driver.click(zoomIn, zoomIn->rect().center());
+    driver.pump(0.8);
+    driver.screenshot("before-close");
+    facts["map"] = mapFacts(map);
+    facts["storedPoints"] = storedPoints().size();
+    writeFacts(settings.runFolder, facts);
+}
+
+// ---- Phase 2: the restart over what phase 1 left
+
+void restart(const PhaseSettings& settings, PhaseDriver& driver) {
+    auto* map = driver.map();
+    ASSERT_NE(map, nullptr);
+    const nlohmann::json facts = readFacts(settings.runFolder);
+    ASSERT_TRUE(facts.is_object()) << "phase 1 left no facts";
+
+    if (kRestorationArchive && kMapRestoresStyleAndRegion) {
+        const auto now = mapFacts(map);
+        EXPECT_EQ(now["style"], facts["map"]["style"]);
+        EXPECT_TRUE(sameRect(now["rect"], facts["map"]["rect"]))
+            << now["rect"].dump() << " vs " << facts["map"]["rect"].dump();
+    } else {
+        driver.skip("the map opens with the last style and region", "restoration archive, map restoration");
+    }
+
+    // The store holds exactly the files, and the search index every point.
+    std::set<std::string> stored;
+    for (const auto& point : storedPoints()) {
+        if (point->uuid()) stored.insert(*point->uuid());
+    }
+    EXPECT_EQ(stored, pointFileIdentifiers());
+    EXPECT_EQ(storedPoints().size(), facts["storedPoints"].get<size_t>());
+    EXPECT_TRUE(pointTitled(facts["targetTitle"].get<std::string>()) != nullptr);
+    auto indexed = [&] {
+        std::set<std::string> ids;
+        for (const auto& item : platform::SearchIndex::defaultSearchableIndex().allItems()) {
+            ids.insert(item.uniqueIdentifier);
+        }
+        return std::includes(ids.begin(), ids.end(), stored.begin(), stored.end());
+    };
+    if (!driver.waitFor("search-index", indexed, kStepSeconds)) return;
+    driver.screenshot("restarted");
+}
+
+// ---- Phase 3: the same folders under another application version
+
+void otherVersion(const PhaseSettings& settings, PhaseDriver& driver) {
+    auto* map = driver.map();
+    ASSERT_NE(map, nullptr);
+    const nlohmann::json facts = readFacts(settings.runFolder);
+    ASSERT_TRUE(facts.is_object()) << "phase 1 left no facts";
+    if (kRestorationArchive) {
+        const auto now = mapFacts(map);
+        EXPECT_EQ(now["style"], tiles::identifier(tiles::QuovaBaseMapStyle::osm));
+        EXPECT_FALSE(sameRect(now["rect"], facts["map"]["rect"]))
+            << "the region of another version came back";
+    } else {
+        driver.skip("nothing restored under another version", "restoration archive");
+    }
+    EXPECT_EQ(storedPoints().size(), facts["storedPoints"].get<size_t>());
+    driver.screenshot("other-version");
+}
+
+}  // namespace
+
+void runPhaseSteps(const PhaseSettings& settings, PhaseDriver& driver,
+                   const app::FirstMapFrameQuit& firstFrame) {
+    if (driver.waitFor(
+            "first-map-frame", [&] { return firstFrame.hasFired(); }, kFirstFrameSeconds)) {
+        driver.screenshot("first-frame");
+        // The user's window is the active one, as on a desktop: the keyboard focus goes to its fields.
+        if (platform::MainWindow* window = driver.window()) {
+            window->activateWindow();
+            if (!QTest::qWaitForWindowActive(window, 10000))
+                ADD_FAILURE() << "the window never became active";
+        }
+        switch (settings.phase) {
+            case 1:
+                firstRun(settings, driver);
+                break;
+            case 2:
+                restart(settings, driver);
+                break;
+            case 3:
+                otherVersion(settings, driver);
+                break;
+            default:
+                ADD_FAILURE() << "no phase " << settings.phase;
+        }
+    }
+    // Closing the window ends the program as the user does.
+    if (platform::MainWindow* window = driver.window()) window->close();
+}
+
+}  // namespace tervolo::e2e
