@@ -6,23 +6,23 @@
 namespace tervolo::e2e {
 
 // The stored points appear on the map as pins when the map screen loads.
-constexpr bool kStoredPointsShowOnMap = false;
+constexpr bool kStoredPointsShowOnMap = true;
 // A long press on the map makes "New Location", which the reverse geocode retitles and saves.
-constexpr bool kLongPressAddsPoints = false;
+constexpr bool kLongPressAddsPoints = true;
 // The map screen makes a point from an incoming short link, refusing one within 25 m of a stored point.
-constexpr bool kIncomingShortLinksAddPoints = false;
+constexpr bool kIncomingShortLinksAddPoints = true;
 // The map delegate gives the tile overlay its renderer, so the map asks the tile server for tiles.
-constexpr bool kMapDelegateDrawsTiles = false;
+constexpr bool kMapDelegateDrawsTiles = true;
 // A pin's callout opens the share sheet, whose copy puts the point's short link on the clipboard.
 constexpr bool kCalloutSharesPoints = false;
 // A second start of the program hands its links to the running instance and exits 0.
-constexpr bool kSecondStartHandsOverLinks = false;
+constexpr bool kSecondStartHandsOverLinks = true;
 // The restoration archive saves at quit and restores at launch, only for the same application version.
-constexpr bool kRestorationArchive = false;
+constexpr bool kRestorationArchive = true;
 // The map screen restores its style and region from the archive.
-constexpr bool kMapRestoresStyleAndRegion = false;
+constexpr bool kMapRestoresStyleAndRegion = true;
 // Choosing a search result selects its point on the map.
-constexpr bool kSearchResultSelectsPoint = false;
+constexpr bool kSearchResultSelectsPoint = true;
 
 // The information key naming the short-link host.
 constexpr const char* kShortLinkHostKey = "QuovaShortLinkHost";

@@ -586,6 +586,11 @@ void MainViewController::reapplyInfoLayers() {
 
 void MainViewController::viewDidAppear(bool animated) {
     platform::ViewController::viewDidAppear(animated);
+    if (rectAwaitingAppearance_ && mapView_) {
+        layoutMainView();
+        mapView_->setVisibleMapRect(*rectAwaitingAppearance_, false);
+    }
+    rectAwaitingAppearance_.reset();
     styleAllButtons();
     updateCheck();
     if (!statusTimer_) {

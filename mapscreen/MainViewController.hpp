@@ -628,6 +628,8 @@ class MainViewController : public platform::ViewController,
     // While the restored selection is made: the map delegate leaves the
     // restored rect as it is instead of zooming to the point.
     bool selectingRestoredPoint_ = false;
+    // A restored rect that came before the map was shown.
+    std::optional<platform::MKMapRect> rectAwaitingAppearance_;
     // ---- Points on the map
     void installMapLongPress();
     void putStoredPointsOnMap();

@@ -126,7 +126,15 @@ void MainViewController::applyRestoredState() {
     restorationPending_ = false;
     if (mapView_) {
         // The rect first: a style switch keeps the visible area.
-        if (restoredRect_) mapView_->setVisibleMapRect(*restoredRect_, false);
+        if (restoredRect_) {
+            // A map not yet shown has no final size, and keeps its scale when
+            // it gets one: the rect waits for the screen's appearance.
+            if (mapView_->isVisible()) {
+                mapView_->setVisibleMapRect(*restoredRect_, false);
+            } else {
+                rectAwaitingAppearance_ = restoredRect_;
+            }
+        }
         mapView_->setMapStyle(styleNamed(restoredMapStyle_));
     }
     // Shown only: no search starts.
