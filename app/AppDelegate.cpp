@@ -29,6 +29,7 @@
 #include "platform/ui/ApplicationLifecycle.hpp"
 #include "platform/ui/NavigationBar.hpp"
 #include "points/QuovaPointTagStore.hpp"
+#include "logging/LoggerMetadataValue.hpp"
 
 namespace tervolo::app {
 
@@ -62,12 +63,7 @@ class MainViewControllerScreen : public AppDelegate::MapScreen {
 };
 
 std::string quoted(const std::string& text) {
-    std::string out = "\"";
-    for (char c : text) {
-        if (c == '"' || c == '\\') out += '\\';
-        out += c;
-    }
-    return out + "\"";
+    return logging::debugQuoted(text);
 }
 
 std::string describeOptional(const std::optional<std::string>& text) {

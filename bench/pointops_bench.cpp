@@ -13,6 +13,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include "bench/NullSearchIndex.hpp"
 #include "platform/searchindex/SearchIndex.hpp"
 #include "platform/text/Unicode.hpp"
 #include "points/BestKnownLocation.hpp"
@@ -25,14 +26,6 @@ using tervolo::points::QuovaMapPointStore;
 using PointList = std::vector<std::shared_ptr<QuovaMapPoint>>;
 using SortOrder = QuovaMapPointStore::SortOrder;
 
-class NullSearchIndex : public platform::SearchIndex {
-  public:
-    void indexSearchableItems(std::vector<platform::SearchableItem>, CompletionHandler) override {}
-    void deleteSearchableItemsWithIdentifiers(std::vector<std::string>, CompletionHandler) override {}
-    std::optional<platform::SearchableItem> item(const std::string&) const override { return std::nullopt; }
-    std::vector<platform::SearchableItem> allItems() const override { return {}; }
-};
-
 // A store of 10,000 points like a user's: mostly ASCII names, a fifth with
 // accents or other non-ASCII letters, a tenth deleted, half with a subtitle.
 QuovaMapPointStore& store() {
@@ -41,7 +34,7 @@ QuovaMapPointStore& store() {
         const std::string root = mkdtemp(pattern);
         setenv("XDG_DATA_HOME", root.c_str(), 1);
         setenv("XDG_CONFIG_HOME", (root + "/config").c_str(), 1);
-        platform::SearchIndex::setDefaultForTesting(std::make_shared<NullSearchIndex>());
+        platform::SearchIndex::setDefaultForTesting(std::make_shared<tervolo::bench::NullSearchIndex>());
         auto& store = QuovaMapPointStore::shared();
         const std::vector<std::string> words = {
             "Harbour", "Pier",   "Caf\u00e9",          "Bar",     "Restaurant",

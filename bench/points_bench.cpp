@@ -15,6 +15,7 @@
 #include <benchmark/benchmark.h>
 #include <nlohmann/json.hpp>
 
+#include "bench/NullSearchIndex.hpp"
 #include "platform/foundation/FileManager.hpp"
 #include "platform/searchindex/SearchIndex.hpp"
 #include "points/QuovaMapPoint.hpp"
@@ -24,16 +25,6 @@ namespace {
 
 using tervolo::points::QuovaMapPoint;
 using tervolo::points::QuovaMapPointStore;
-
-// Takes every request and answers none: the benchmark measures the store, not
-// an index.
-class NullSearchIndex : public platform::SearchIndex {
-  public:
-    void indexSearchableItems(std::vector<platform::SearchableItem>, CompletionHandler) override {}
-    void deleteSearchableItemsWithIdentifiers(std::vector<std::string>, CompletionHandler) override {}
-    std::optional<platform::SearchableItem> item(const std::string&) const override { return std::nullopt; }
-    std::vector<platform::SearchableItem> allItems() const override { return {}; }
-};
 
 std::shared_ptr<QuovaMapPoint> samplePoint(int i) {
     auto point = QuovaMapPoint::make("Point number " + std::to_string(i));
@@ -56,7 +47,7 @@ struct Folder {
         root = mkdtemp(pattern);
         setenv("XDG_DATA_HOME", root.c_str(), 1);
         setenv("XDG_CONFIG_HOME", (root + "/config").c_str(), 1);
-        platform::SearchIndex::setDefaultForTesting(std::make_shared<NullSearchIndex>());
+        platform::SearchIndex::setDefaultForTesting(std::make_shared<tervolo::bench::NullSearchIndex>());
         points = QuovaMapPoint::documentDirectory();
         for (int i = 0; i < count; ++i) {
             auto point = samplePoint(i);

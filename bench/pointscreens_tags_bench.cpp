@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/NullSearchIndex.hpp"
 #include "platform/searchindex/SearchIndex.hpp"
 #include "points/QuovaMapPointStore.hpp"
 #include "points/QuovaPointTag.hpp"
@@ -31,14 +32,6 @@ constexpr int kPoints = 10000;
 constexpr int kCarriers = 1000;
 double floorNs = 0;
 
-class NullSearchIndex : public platform::SearchIndex {
-  public:
-    void indexSearchableItems(std::vector<platform::SearchableItem>, CompletionHandler) override {}
-    void deleteSearchableItemsWithIdentifiers(std::vector<std::string>, CompletionHandler) override {}
-    std::optional<platform::SearchableItem> item(const std::string&) const override { return std::nullopt; }
-    std::vector<platform::SearchableItem> allItems() const override { return {}; }
-};
-
 QApplication& application() {
     static int argc = 1;
     static char name[] = "bench_pointscreens_tags";
@@ -55,7 +48,7 @@ std::vector<std::shared_ptr<QuovaMapPoint>>& carriers() {
         const std::string root = mkdtemp(pattern);
         setenv("XDG_DATA_HOME", root.c_str(), 1);
         setenv("XDG_CONFIG_HOME", (root + "/config").c_str(), 1);
-        platform::SearchIndex::setDefaultForTesting(std::make_shared<NullSearchIndex>());
+        platform::SearchIndex::setDefaultForTesting(std::make_shared<tervolo::bench::NullSearchIndex>());
         application();
         auto& store = QuovaMapPointStore::shared();
         std::vector<std::shared_ptr<QuovaMapPoint>> points;

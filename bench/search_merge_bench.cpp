@@ -13,6 +13,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include "bench/NullSearchIndex.hpp"
 #include "platform/location/CLLocation.hpp"
 #include "platform/searchindex/SearchIndex.hpp"
 #include "points/QuovaMapPointStore.hpp"
@@ -27,14 +28,6 @@ using tervolo::points::QuovaPlacemark;
 constexpr platform::CLLocationCoordinate2D kCenter{52.52, 13.405};
 constexpr const char* kFilter = "lighthouse";  // one point in ten
 
-class NullSearchIndex : public platform::SearchIndex {
-  public:
-    void indexSearchableItems(std::vector<platform::SearchableItem>, CompletionHandler) override {}
-    void deleteSearchableItemsWithIdentifiers(std::vector<std::string>, CompletionHandler) override {}
-    std::optional<platform::SearchableItem> item(const std::string&) const override { return std::nullopt; }
-    std::vector<platform::SearchableItem> allItems() const override { return {}; }
-};
-
 double coordinate(std::mt19937& random, double from, double span) {
     return from + std::uniform_real_distribution<double>(0, span)(random);
 }
@@ -45,7 +38,7 @@ QuovaMapPointStore& store() {
         const std::string root = mkdtemp(pattern);
         setenv("XDG_DATA_HOME", root.c_str(), 1);
         setenv("XDG_CONFIG_HOME", (root + "/config").c_str(), 1);
-        platform::SearchIndex::setDefaultForTesting(std::make_shared<NullSearchIndex>());
+        platform::SearchIndex::setDefaultForTesting(std::make_shared<tervolo::bench::NullSearchIndex>());
         auto& store = QuovaMapPointStore::shared();
         const std::vector<std::string> words = {"Harbour",     "Pier",   "Caf\u00e9", "Park",   "Museum",
                                                 "Stra\u00dfe", "Kirche", "Zoo",       "Bahnhof"};

@@ -19,6 +19,7 @@
 #include <memory>
 #include <string>
 
+#include "bench/NullSearchIndex.hpp"
 #include "platform/foundation/FileManager.hpp"
 #include "platform/searchindex/SearchIndex.hpp"
 #include "points/QuovaMapPoint.hpp"
@@ -33,15 +34,6 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int kPoints = 10000;
 
-// Takes every request and answers none: the floor is the store's loading alone.
-class NullSearchIndex : public platform::SearchIndex {
-  public:
-    void indexSearchableItems(std::vector<platform::SearchableItem>, CompletionHandler) override {}
-    void deleteSearchableItemsWithIdentifiers(std::vector<std::string>, CompletionHandler) override {}
-    std::optional<platform::SearchableItem> item(const std::string&) const override { return std::nullopt; }
-    std::vector<platform::SearchableItem> allItems() const override { return {}; }
-};
-
 // A home of its own with the points (around Helsinki, so many lie in the
 // first view), two tags, made once.
 struct Home {
@@ -54,7 +46,7 @@ struct Home {
         setenv("XDG_CONFIG_HOME", (root + "/config").c_str(), 1);
         setenv("XDG_CACHE_HOME", (root + "/cache").c_str(), 1);
         setenv("XDG_STATE_HOME", (root + "/state").c_str(), 1);
-        platform::SearchIndex::setDefaultForTesting(std::make_shared<NullSearchIndex>());
+        platform::SearchIndex::setDefaultForTesting(std::make_shared<tervolo::bench::NullSearchIndex>());
         auto tag = tervolo::points::QuovaPointTag::make("Favourites");
         tag->save();
         const std::string folder = QuovaMapPoint::documentDirectory();

@@ -1,18 +1,14 @@
 #include "app/incoming/UserActivity.hpp"
 
 #include "platform/text/Numbers.hpp"
+#include "logging/LoggerMetadataValue.hpp"
 
 namespace tervolo::app {
 
 namespace {
 
 std::string quoted(const std::string& text) {
-    std::string out = "\"";
-    for (char c : text) {
-        if (c == '"' || c == '\\') out += '\\';
-        out += c;
-    }
-    return out + "\"";
+    return logging::debugQuoted(text);
 }
 
 std::string describeValue(const platform::PropertyValue& value) {
