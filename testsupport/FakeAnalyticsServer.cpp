@@ -2,31 +2,6 @@
 
 namespace tervolo::testsupport {
 
-namespace {
-
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-std::string decoded(const std::string& text) {
-    std::string out;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '%' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0 &&
-            hexValue(text[i + 2]) >= 0) {
-            out.push_back(static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2])));
-            i += 2;
-        } else {
-            out.push_back(text[i]);
-        }
-    }
-    return out;
-}
-
-}  // namespace
-
 FakeAnalyticsServer::FakeAnalyticsServer(LoopbackHTTPServer::Transport transport)
     : default_(success()), http_(transport) {
     http_.route("*", "/i", [this](const RecordedRequest&) { return next(); });
@@ -80,7 +55,7 @@ std::vector<std::string> FakeAnalyticsServer::values(const std::string& key) con
             if (end == std::string::npos) end = query.size();
             const std::string item = query.substr(start, end - start);
             if (item.rfind(key + "=", 0) == 0) {
-                out.push_back(decoded(item.substr(key.size() + 1)));
+                out.push_back(percentDecoded(item.substr(key.size() + 1)));
                 break;
             }
             start = end + 1;

@@ -607,4 +607,30 @@ bool LoopbackHTTPServer::answer(Connection& connection, const RecordedRequest& r
     return connection.writeAll("0\r\n\r\n");
 }
 
+namespace {
+
+int hexDigitValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+}  // namespace
+
+std::string percentDecoded(const std::string& text, bool plusIsBlank) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size() && hexDigitValue(text[i + 1]) >= 0 &&
+            hexDigitValue(text[i + 2]) >= 0) {
+            out.push_back(static_cast<char>(hexDigitValue(text[i + 1]) * 16 + hexDigitValue(text[i + 2])));
+            i += 2;
+        } else {
+            out.push_back(plusIsBlank && text[i] == '+' ? ' ' : text[i]);
+        }
+    }
+    return out;
+}
+
 }  // namespace tervolo::testsupport

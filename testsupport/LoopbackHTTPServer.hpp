@@ -153,4 +153,8 @@ class LoopbackHTTPServer {
     std::thread acceptThread_;
 };
 
+// `text` with its %XX escapes decoded (a malformed escape stays as it is);
+// with `plusIsBlank`, "+" is a blank, as in a form-encoded query.
+std::string percentDecoded(const std::string& text, bool plusIsBlank = false);
+
 }  // namespace tervolo::testsupport

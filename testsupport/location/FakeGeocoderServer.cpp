@@ -11,13 +11,6 @@ namespace tervolo::testsupport {
 
 namespace {
 
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 // The value of `key` in a query, percent-decoded ("+" is a blank).
 std::string queryValue(const std::string& query, const std::string& key) {
     size_t start = 0;
@@ -26,18 +19,7 @@ std::string queryValue(const std::string& query, const std::string& key) {
         if (end == std::string::npos) end = query.size();
         const std::string pair = query.substr(start, end - start);
         if (pair.compare(0, key.size() + 1, key + "=") == 0) {
-            std::string out;
-            const std::string raw = pair.substr(key.size() + 1);
-            for (size_t i = 0; i < raw.size(); ++i) {
-                if (raw[i] == '%' && i + 2 < raw.size() && hexValue(raw[i + 1]) >= 0 &&
-                    hexValue(raw[i + 2]) >= 0) {
-                    out.push_back(static_cast<char>(hexValue(raw[i + 1]) * 16 + hexValue(raw[i + 2])));
-                    i += 2;
-                } else {
-                    out.push_back(raw[i] == '+' ? ' ' : raw[i]);
-                }
-            }
-            return out;
+            return percentDecoded(pair.substr(key.size() + 1), true);
         }
         start = end + 1;
     }
