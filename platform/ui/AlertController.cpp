@@ -8,6 +8,7 @@
 
 #include <algorithm>
 
+#include "platform/ui/Contrast.hpp"
 #include "platform/ui/PopoverPresentationController.hpp"
 #include "platform/ui/PresentationKeyView.hpp"
 #include "platform/ui/ViewControllerMainThread.hpp"
@@ -221,8 +222,11 @@ void AlertController::rebuildButtons() {
         button->setAutoDefault(false);
         button->setFont(buttonFont(action));
         QPalette palette = button->palette();
-        const QColor color =
-            action->style() == AlertAction::Style::destructive ? kDestructiveColor : kActionColor;
+        // The tint, moved just far enough from the button's face (towards black on a light face,
+        // towards white on a dark one) for the title to read on it in any palette.
+        const QColor color = legibleBackground(
+            action->style() == AlertAction::Style::destructive ? kDestructiveColor : kActionColor,
+            palette.color(QPalette::Button));
         palette.setColor(QPalette::Active, QPalette::ButtonText, color);
         palette.setColor(QPalette::Inactive, QPalette::ButtonText, color);
         button->setPalette(palette);

@@ -291,6 +291,10 @@ TEST_F(PresentationScreenshotTest, AlertCardsHoldTheirButtons) {
             EXPECT_GE(button->height(), button->minimumSizeHint().height());
             // The title is not cut at the sides.
             EXPECT_GE(button->width(), button->sizeHint().width());
+            // The tinted title reads on the button's face.
+            EXPECT_GE(widgetkit_test::contrastRatio(button->palette().color(QPalette::ButtonText),
+                                                    button->palette().color(QPalette::Button)),
+                      4.5);
         }
         // The texts have all the lines they need at the card's width.
         for (const char* name : {"alertTitle", "alertMessage"}) {
