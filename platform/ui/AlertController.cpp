@@ -6,6 +6,9 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
+#include "platform/ui/Contrast.hpp"
 #include "platform/ui/PopoverPresentationController.hpp"
 #include "platform/ui/PresentationKeyView.hpp"
 #include "platform/ui/ViewControllerMainThread.hpp"
@@ -16,6 +19,8 @@ namespace {
 
 constexpr int kAlertWidth = 300;
 constexpr int kSheetWidth = 280;
+constexpr int kCardMargin = 16;
+constexpr int kButtonSpacing = 6;
 const QColor kActionColor(0, 122, 255);
 const QColor kDestructiveColor(255, 59, 48);
 
@@ -90,7 +95,7 @@ void AlertController::loadView() {
         if (preferred_) chooseAction(preferred_->title());
     };
     auto* column = new QVBoxLayout(root);
-    column->setContentsMargins(16, 16, 16, 12);
+    column->setContentsMargins(kCardMargin, kCardMargin, kCardMargin, 12);
     column->setSpacing(8);
     auto* titleLabel = new QLabel(QString::fromStdString(title()));
     titleLabel->setObjectName("alertTitle");
@@ -179,8 +184,22 @@ void AlertController::rebuildButtons() {
         old->hide();
         old->deleteLater();  // a rebuild may come from a click on one of them
     }
+    auto buttonFont = [this](const std::shared_ptr<AlertAction>& action) {
+        QFont font = buttonsBox_->font();
+        font.setBold(action == preferred_ || (action->style() == AlertAction::Style::cancel && !preferred_));
+        return font;
+    };
+    // Two buttons of an alert sit side by side when each title fits in half the row; longer titles
+    // are stacked, so no title is cut.
+    const int rowWidth = (style_ == Style::alert ? kAlertWidth : kSheetWidth) - 2 * kCardMargin;
+    const bool sideBySide =
+        style_ == Style::alert && actions_.size() == 2 &&
+        std::all_of(actions_.begin(), actions_.end(), [&](const std::shared_ptr<AlertAction>& action) {
+            QPushButton probe(QString::fromStdString(action->title()));
+            probe.setFont(buttonFont(action));
+            return probe.sizeHint().width() <= (rowWidth - kButtonSpacing) / 2;
+        });
     std::vector<std::shared_ptr<AlertAction>> ordered = actions_;
-    const bool sideBySide = style_ == Style::alert && ordered.size() == 2;
     auto cancel = cancelAction();
     if (cancel) {
         ordered.erase(std::find(ordered.begin(), ordered.end(), cancel));
@@ -193,7 +212,7 @@ void AlertController::rebuildButtons() {
     QBoxLayout* layout = sideBySide ? static_cast<QBoxLayout*>(new QHBoxLayout(buttonsBox_))
                                     : static_cast<QBoxLayout*>(new QVBoxLayout(buttonsBox_));
     layout->setContentsMargins(0, 4, 0, 0);
-    layout->setSpacing(6);
+    layout->setSpacing(kButtonSpacing);
     std::weak_ptr<ViewController> weakSelf = weak_from_this();
     for (const auto& action : ordered) {
         auto* button = new QPushButton(QString::fromStdString(action->title()), buttonsBox_);
@@ -201,12 +220,13 @@ void AlertController::rebuildButtons() {
         button->setMinimumHeight(32);
         button->setEnabled(action->isEnabled());
         button->setAutoDefault(false);
-        QFont font = button->font();
-        font.setBold(action == preferred_ || (action->style() == AlertAction::Style::cancel && !preferred_));
-        button->setFont(font);
+        button->setFont(buttonFont(action));
         QPalette palette = button->palette();
-        const QColor color =
-            action->style() == AlertAction::Style::destructive ? kDestructiveColor : kActionColor;
+        // The tint, moved just far enough from the button's face (towards black on a light face,
+        // towards white on a dark one) for the title to read on it in any palette.
+        const QColor color = legibleBackground(
+            action->style() == AlertAction::Style::destructive ? kDestructiveColor : kActionColor,
+            palette.color(QPalette::Button));
         palette.setColor(QPalette::Active, QPalette::ButtonText, color);
         palette.setColor(QPalette::Inactive, QPalette::ButtonText, color);
         button->setPalette(palette);
@@ -219,10 +239,13 @@ void AlertController::rebuildButtons() {
         action->button_ = button;
         layout->addWidget(button);
     }
-    // The card's height follows the content.
+    // The card's height follows the content at the card's width: wrapped texts take the lines they
+    // need there, not the lines of their own preferred width.
     if (QWidget* root = viewIfLoaded()) {
         root->adjustSize();
-        setPreferredContentSize(QSizeF(root->width(), root->sizeHint().height()));
+        const int height =
+            root->hasHeightForWidth() ? root->heightForWidth(root->width()) : root->sizeHint().height();
+        setPreferredContentSize(QSizeF(root->width(), std::max(height, root->minimumSizeHint().height())));
     }
 }
 

@@ -71,6 +71,9 @@ void HUDSquareBaseView::makeParts() {
     subtitleLabel_->setNumberOfLines(2);
     subtitleLabel_->setAdjustsFontSizeToFitWidth(true);
     subtitleLabel_->setMinimumScaleFactor(0.25);
+    // The row spans the panel; the wrapped lines keep the wide panel's ten points off its rounded
+    // sides.
+    subtitleLabel_->setContentsMargins(10, 0, 10, 0);
     subtitleLabel_->hide();
 }
 

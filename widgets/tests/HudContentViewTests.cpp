@@ -71,6 +71,40 @@ TEST_F(HudTest, SquarePanelRowsFollowTheHeightAndTheHudMargins) {
     EXPECT_EQ(panel.subtitleLabel()->geometry(), QRect(8, 117, 140, 39));
 }
 
+// A subtitle wrapped over its two lines keeps off the panel's sides, whatever its script; the row
+// itself still spans the panel.
+TEST_F(HudTest, SquarePanelSubtitleKeepsOffThePanelSides) {
+    const char* subtitles[] = {
+        "Coordinates can now be pasted into any application.",
+        "The map now tracks your location & heading.",
+        "\u5750\u6807\u73B0\u5728\u53EF\u4EE5\u7C98\u8D34\u5230\u4EFB\u4F55\u5E94\u7528\u7A0B"
+        "\u5E8F\u4E2D\uFF0C\u5305\u62EC\u5730\u56FE\u548C\u90AE\u4EF6\u3002",
+        "\u05D4\u05E7\u05D5\u05D0\u05D5\u05E8\u05D3\u05D9\u05E0\u05D8\u05D5\u05EA \u05D4\u05D5\u05E2\u05EA"
+        "\u05E7\u05D5 \u05D5\u05D0\u05E4\u05E9\u05E8 \u05DC\u05D4\u05D3\u05D1\u05D9\u05E7 \u05D0\u05D5"
+        "\u05EA\u05DF \u05D1\u05DB\u05DC \u05D9\u05D9\u05E9\u05D5\u05DD.",
+    };
+    for (const char* subtitle : subtitles) {
+        SCOPED_TRACE(subtitle);
+        hud::HUDSuccessView panel(std::nullopt, subtitle);
+        const QRect row = panel.subtitleLabel()->geometry();
+        EXPECT_EQ(row, QRect(0, 117, 156, 39));
+        const QImage image = picture(panel);
+        int left = image.width();
+        int right = -1;
+        for (int y = row.top(); y <= row.bottom(); ++y) {
+            for (int x = 0; x < image.width(); ++x) {
+                if (image.pixelColor(x, y).alpha() > 40) {
+                    left = std::min(left, x);
+                    right = std::max(right, x);
+                }
+            }
+        }
+        ASSERT_GE(right, 0) << "no subtitle drawn";
+        EXPECT_GE(left, 8) << left << ".." << right;
+        EXPECT_LE(right, image.width() - 9) << left << ".." << right;
+    }
+}
+
 // The check mark runs from (38, 77) to (68, 106) to (122, 50) and draws itself in 0.35 s.
 TEST_F(HudTest, TheCheckMarkIsDrawnWhereItBelongsAndDrawsItselfIn) {
     hud::HUDSuccessView panel;

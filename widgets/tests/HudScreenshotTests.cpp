@@ -33,6 +33,17 @@ TEST_F(HudTest, EveryPanelKindOverAWindow) {
          HUDContentType::labeledSuccess("Tracking Mode", "The map now tracks your location & heading.")},
         {"hud_error", HUDContentType::error()},
         {"hud_labeled_error", HUDContentType::labeledError("Not Saved", "The point could not be written.")},
+        {"hud_labeled_success_cjk",
+         HUDContentType::labeledSuccess("\u5DF2\u590D\u5236\uFF01",
+                                        "\u5750\u6807\u73B0\u5728\u53EF\u4EE5\u7C98\u8D34\u5230\u4EFB"
+                                        "\u4F55\u5E94\u7528\u7A0B\u5E8F\u4E2D\u3002")},
+        {"hud_labeled_success_rtl",
+         HUDContentType::labeledSuccess("\u05D4\u05D5\u05E2\u05EA\u05E7!",
+                                        "\u05D4\u05E7\u05D5\u05D0\u05D5\u05E8\u05D3\u05D9\u05E0\u05D8"
+                                        "\u05D5\u05EA \u05D4\u05D5\u05E2\u05EA\u05E7\u05D5 \u05D5\u05D0"
+                                        "\u05E4\u05E9\u05E8 \u05DC\u05D4\u05D3\u05D1\u05D9\u05E7 \u05D0"
+                                        "\u05D5\u05EA\u05DF \u05D1\u05DB\u05DC \u05D9\u05D9\u05E9\u05D5"
+                                        "\u05DD.")},
         {"hud_labeled_progress", HUDContentType::labeledProgress("Loading", "Map tiles")},
         {"hud_system_activity", HUDContentType::systemActivity()},
         {"hud_labeled_image",

@@ -126,6 +126,18 @@ QFont subtitleFont(const QFont& base) {
     return font;
 }
 
+// One line of the callout in the painter's font, cut at the width, starting at the side its own
+// writing direction starts from: a Hebrew or Arabic title sits at the right, as it is read.
+void drawLine(QPainter& painter, const QRect& area, const QString& text) {
+    const bool rightToLeft = text.isRightToLeft();
+    const Qt::LayoutDirection before = painter.layoutDirection();
+    painter.setLayoutDirection(rightToLeft ? Qt::RightToLeft : Qt::LeftToRight);
+    const QString shown = QFontMetrics(painter.font()).elidedText(text, Qt::ElideRight, area.width());
+    painter.drawText(
+        area, Qt::AlignAbsolute | (rightToLeft ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter, shown);
+    painter.setLayoutDirection(before);
+}
+
 }  // namespace
 
 void MKCalloutView::relayout() {
@@ -225,17 +237,13 @@ void MKCalloutView::paintEvent(QPaintEvent*) {
     if (!title_.isEmpty()) {
         painter.setFont(titleFont(font()));
         painter.setPen(text);
-        painter.drawText(QRect(textX, y, textRight - textX, titleMetrics.height()),
-                         Qt::AlignLeft | Qt::AlignVCenter,
-                         titleMetrics.elidedText(title_, Qt::ElideRight, textRight - textX));
+        drawLine(painter, QRect(textX, y, textRight - textX, titleMetrics.height()), title_);
         y += titleMetrics.height();
     }
     if (!hasDetail && !subtitle_.isEmpty()) {
         painter.setFont(subtitleFont(font()));
         painter.setPen(secondary);
-        painter.drawText(QRect(textX, y, textRight - textX, subtitleMetrics.height()),
-                         Qt::AlignLeft | Qt::AlignVCenter,
-                         subtitleMetrics.elidedText(subtitle_, Qt::ElideRight, textRight - textX));
+        drawLine(painter, QRect(textX, y, textRight - textX, subtitleMetrics.height()), subtitle_);
     }
 }
 

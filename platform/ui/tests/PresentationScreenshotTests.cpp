@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QVBoxLayout>
 
 #include "WidgetKitTestSupport.hpp"
@@ -186,4 +188,121 @@ TEST_F(PresentationScreenshotTest, ActionSheetAndShareSheet) {
     auto share = std::make_shared<platform::ShareSheetController>(std::make_shared<FixedItem>());
     map->present(share, true);
     widgetkit_test::saveScreenshot(widgetkit_test::render(window), "share_sheet");
+}
+
+// Alert cards with one to three buttons, a text field, long, CJK and right-to-left texts, in a light
+// and a dark palette and at two pixels per point: every button is whole inside its card.
+TEST_F(PresentationScreenshotTest, AlertCardsHoldTheirButtons) {
+    struct Case {
+        const char* file;
+        const char* title;
+        const char* message;
+        std::vector<const char*> actions;  // the last one is the cancel action
+        bool textField;
+        bool dark;
+        double devicePixelRatio;
+    };
+    const char* longMessage =
+        "The point and its notes are removed from this computer. Copies shared earlier stay where they "
+        "were sent, and the history of the point is kept for thirty days.";
+    const Case cases[] = {
+        {"alert_two_buttons",
+         "Delete Point?",
+         "The point is removed.",
+         {"Delete", "Cancel"},
+         false,
+         false,
+         1},
+        {"alert_two_buttons_long", "Delete Point?", longMessage, {"Delete", "Cancel"}, false, false, 1},
+        {"alert_two_buttons_very_long",
+         "Location Access Needed",
+         "To show your location, please grant Tervolo location access in Settings. The position is used "
+         "only on this computer: it is never sent anywhere, and it is not kept after the program ends. "
+         "Without it the map still works, but it cannot follow you, and distances to your points are not "
+         "shown in the list of points.",
+         {"Allow Location Use in Settings", "Cancel"},
+         false,
+         false,
+         1},
+        {"alert_text_field",
+         "Custom Radius",
+         "Radius in metres, from 10 to 5000.",
+         {"OK", "Cancel"},
+         true,
+         false,
+         1},
+        {"alert_text_field_dark@2x", "Custom Radius", longMessage, {"OK", "Cancel"}, true, true, 2},
+        {"alert_three_buttons_dark",
+         "Update Required",
+         longMessage,
+         {"Update", "Later", "Cancel"},
+         false,
+         true,
+         1},
+        {"alert_cjk",
+         "\u5220\u9664\u5730\u70B9\uFF1F",
+         "\u8BE5\u5730\u70B9\u53CA\u5176\u5907\u6CE8\u5C06\u4ECE\u8FD9\u53F0\u7535\u8111\u4E0A\u5220\u9664"
+         "\u3002\u4E4B\u524D\u5206\u4EAB\u7684\u526F\u672C\u4FDD\u7559\u5728\u539F\u5904\u3002",
+         {"\u5220\u9664", "\u53D6\u6D88"},
+         false,
+         false,
+         1},
+        {"alert_rtl@2x",
+         "\u05DC\u05DE\u05D7\u05D5\u05E7 \u05D0\u05EA \u05D4\u05E0\u05E7\u05D5\u05D3\u05D4?",
+         "\u05D4\u05E0\u05E7\u05D5\u05D3\u05D4 \u05D5\u05D4\u05D4\u05E2\u05E8\u05D5\u05EA \u05E9\u05DC\u05D4 "
+         "\u05D9\u05D9\u05DE\u05D7\u05E7\u05D5 \u05DE\u05DE\u05D7\u05E9\u05D1 \u05D6\u05D4.",
+         {"\u05DE\u05D7\u05E7", "\u05D1\u05D9\u05D8\u05D5\u05DC"},
+         false,
+         false,
+         2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        widgetkit_test::PaletteScope palette(c.dark);
+        auto screen = std::make_shared<TextScreen>("Map", "(the map)",
+                                                   c.dark ? QColor(40, 44, 52) : QColor(214, 228, 240));
+        MainWindow window;
+        window.resize(640, 480);
+        window.setRootViewController(screen);
+        window.show();
+        auto alert = AlertController::make(c.title, c.message, AlertController::Style::alert);
+        for (size_t i = 0; i < c.actions.size(); ++i) {
+            const bool cancel = i + 1 == c.actions.size();
+            alert->addAction(AlertAction::make(
+                c.actions[i], cancel ? AlertAction::Style::cancel : AlertAction::Style::defaultValue));
+        }
+        if (c.textField) alert->addTextField([](QLineEdit& field) { field.setText("250"); });
+        screen->present(alert, true);
+        QApplication::processEvents();
+        QWidget* card = alert->view();
+        // The card is shown whole by what holds it.
+        ASSERT_NE(card->parentWidget(), nullptr);
+        EXPECT_TRUE(card->parentWidget()->rect().contains(card->geometry()));
+        QList<QPushButton*> buttons = card->findChildren<QPushButton*>();
+        // Buttons of an earlier layout are hidden and deleted later.
+        buttons.removeIf([card](QPushButton* button) { return !button->isVisibleTo(card); });
+        ASSERT_EQ(buttons.size(), static_cast<qsizetype>(c.actions.size()));
+        for (QPushButton* button : buttons) {
+            SCOPED_TRACE(button->text().toStdString());
+            const QRect inCard(button->mapTo(card, QPoint(0, 0)), button->size());
+            EXPECT_TRUE(card->rect().contains(inCard))
+                << "button at " << inCard.y() << ".." << inCard.bottom() << ", card height "
+                << card->height();
+            EXPECT_GE(button->height(), button->minimumSizeHint().height());
+            // The title is not cut at the sides.
+            EXPECT_GE(button->width(), button->sizeHint().width());
+            // The tinted title reads on the button's face.
+            EXPECT_GE(widgetkit_test::contrastRatio(button->palette().color(QPalette::ButtonText),
+                                                    button->palette().color(QPalette::Button)),
+                      4.5);
+        }
+        // The texts have all the lines they need at the card's width.
+        for (const char* name : {"alertTitle", "alertMessage"}) {
+            SCOPED_TRACE(name);
+            auto* label = card->findChild<QLabel*>(name);
+            ASSERT_NE(label, nullptr);
+            EXPECT_GE(label->height(), label->heightForWidth(label->width()));
+        }
+        widgetkit_test::saveScreenshot(widgetkit_test::render(window, c.devicePixelRatio), c.file);
+    }
 }

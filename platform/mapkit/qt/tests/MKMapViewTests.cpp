@@ -801,6 +801,83 @@ TEST_F(MapView, CalloutAccessoryControlReportsAfterItsOwnAction) {
     saveScreenshot(*map, QStringLiteral("mapview-callout.png"));
 }
 
+// Each line of the callout starts on the side its script is read from; the shorter line shows it.
+TEST_F(MapView, CalloutLinesStartWhereTheirScriptIsRead) {
+    struct Case {
+        const char* name;
+        const char* title;
+        const char* subtitle;
+        bool titleAtRight;
+        bool subtitleAtRight;
+    };
+    const char* latinLong = "Pier 4, on the west side of the old town";
+    const Case cases[] = {
+        {"latin", "Harbour", latinLong, false, false},
+        {"hebrew title", "\u05E0\u05DE\u05DC", latinLong, true, false},
+        {"arabic title", "\u0645\u064A\u0646\u0627\u0621", latinLong, true, false},
+        {"hebrew subtitle", "Harbour and old town pier", "\u05E8\u05E6\u05D9\u05E3 4", false, true},
+    };
+    show(*map, {30, -40}, 5);
+    map->show();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto a = std::make_shared<MKPointAnnotation>(CLLocationCoordinate2D{30, -40}, c.title, c.subtitle);
+        map->addAnnotation(a);
+        map->selectAnnotation(a);
+        QApplication::processEvents();
+        MKCalloutView* callout = map->calloutView();
+        ASSERT_NE(callout, nullptr);
+        ASSERT_TRUE(callout->isVisible());
+        const QImage image = callout->grab().toImage();
+        QFont titleFont = callout->font();
+        titleFont.setPixelSize(14);
+        titleFont.setBold(true);
+        QFont subtitleFont = callout->font();
+        subtitleFont.setPixelSize(12);
+        const int titleHeight = QFontMetrics(titleFont).height();
+        const int subtitleHeight = QFontMetrics(subtitleFont).height();
+        // Text area: ten points in from the bubble's sides, title over subtitle, centred in the bubble.
+        const int textLeft = 10;
+        const int textRight = image.width() - 10;
+        const int top = (image.height() - 10 - titleHeight - subtitleHeight) / 2;
+        auto ink = [&](int fromY, int toY) {
+            int left = image.width();
+            int right = -1;
+            for (int y = std::max(0, fromY); y < std::min(image.height(), toY); ++y) {
+                for (int x = 0; x < image.width(); ++x) {
+                    if (image.pixelColor(x, y).lightness() < 140) {
+                        left = std::min(left, x);
+                        right = std::max(right, x);
+                    }
+                }
+            }
+            return std::pair{left, right};
+        };
+        const auto [titleLeft, titleRight] = ink(top, top + titleHeight);
+        const auto [subtitleLeft, subtitleRight] = ink(top + titleHeight, top + titleHeight + subtitleHeight);
+        ASSERT_GE(titleRight, 0);
+        ASSERT_GE(subtitleRight, 0);
+        if (c.titleAtRight) {
+            EXPECT_GE(titleRight, textRight - 4)
+                << titleLeft << ".." << titleRight << " of " << image.width();
+            EXPECT_GT(titleLeft, textLeft + 20);
+        } else {
+            EXPECT_LE(titleLeft, textLeft + 3) << titleLeft << ".." << titleRight << " of " << image.width();
+        }
+        if (c.subtitleAtRight) {
+            EXPECT_GE(subtitleRight, textRight - 4) << subtitleLeft << ".." << subtitleRight;
+            EXPECT_GT(subtitleLeft, textLeft + 20);
+        } else {
+            EXPECT_LE(subtitleLeft, textLeft + 3) << subtitleLeft << ".." << subtitleRight;
+        }
+        saveScreenshot(
+            *callout,
+            QStringLiteral("mapview-callout-%1.png").arg(QString::fromUtf8(c.name).replace(' ', '-')));
+        map->removeAnnotation(a);
+        QApplication::processEvents();
+    }
+}
+
 TEST_F(MapView, CompassComesAndGoesWithTheHeading) {
     struct Hooked : MKMapView {
         std::vector<std::string> hooks;
