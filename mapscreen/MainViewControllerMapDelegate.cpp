@@ -559,10 +559,17 @@ void MainViewController::updateScaleView(platform::MKMapViewModel& mapView) {
         const QPointF topLeft = mapWidget->mapFromGlobal(bottomContainerView_->mapToGlobal(QPointF(0, 0)));
         edge = QRectF(topLeft, QSizeF(bottomContainerView_->size()));
     }
-    const auto left = mapView.convertPoint({edge.left(), edge.top()});
-    const auto right = mapView.convertPoint({edge.x() + edge.width(), edge.top()});
-    const double metres = platform::CLLocation(left.latitude, left.longitude)
-                              .distance(platform::CLLocation(right.latitude, right.longitude));
+    // Measured over the middle tenth of the edge and scaled to its width: an
+    // edge across half the world or more would be measured the short way
+    // round the globe (a whole world's width comes out as a few hundred miles).
+    const double middle = edge.x() + edge.width() / 2;
+    const double half = edge.width() / 20;
+    const auto left = mapView.convertPoint({middle - half, edge.top()});
+    const auto right = mapView.convertPoint({middle + half, edge.top()});
+    const double metres = half > 0 ? platform::CLLocation(left.latitude, left.longitude)
+                                             .distance(platform::CLLocation(right.latitude, right.longitude)) *
+                                         edge.width() / (2 * half)
+                                   : 0;
     const auto choice = ScaleBarChoice::choose(table, metres, edge.width(), scaleViewDesiredWidth_);
     if (!choice || !scaleView_) return;
     QuovaScaleView* scale = scaleView_;

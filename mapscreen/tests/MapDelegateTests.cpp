@@ -586,5 +586,21 @@ TEST_F(MapDelegateTest, TheScaleBarShowsTheEntryForTheMapsScale) {
     platform::text::Locale::setCurrentForTesting(std::nullopt);
 }
 
+// With the whole world in view the edge spans more than half the globe; its
+// two ends are close the short way round, which must not make the scale a
+// few hundred kilometres.
+TEST_F(MapDelegateTest, TheScaleBarOfTheWholeWorldIsThousandsOfKilometres) {
+    show();
+    map().setMapStyle(tervolo::tiles::QuovaBaseMapStyle::standard);
+    platform::text::Locale::setCurrentForTesting(platform::text::Locale("de_DE"));
+    map().setVisibleMapRect(platform::MKMapRectWorld);
+    advance(2.0);
+    const std::string label = screen_->scaleView()->maxLabel()->text().toStdString();
+    const auto table = tervolo::points::metricScaleDistances();
+    ASSERT_EQ(table.count(label), 1u) << label;
+    EXPECT_GE(table.at(label), 1000000.0) << label;
+    platform::text::Locale::setCurrentForTesting(std::nullopt);
+}
+
 }  // namespace
 }  // namespace mapdelegate_test
