@@ -425,6 +425,8 @@ void firstRun(const PhaseSettings& settings, PhaseDriver& driver) {
             kStepSeconds)) {
         return;
     }
+    // The screenshot once the alert has faded in.
+    driver.pump(0.5);
     driver.screenshot("proximity-alert");
     EXPECT_EQ(alert->title(), "Can't store new location");
     EXPECT_EQ(alert->message(), "You already have a location stored right here.");
