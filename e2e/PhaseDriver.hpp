@@ -20,8 +20,8 @@ namespace tervolo::e2e {
 
 // What a phase's steps use inside the running program: bounded waits that
 // keep the event loop turning, screenshots of the window, notes in the run's
-// output, and the program's window and map screen. Main
-// thread, inside the application's event loop.
+// output, and the program's window and map screen. Main thread, inside the
+// application's event loop.
 class PhaseDriver {
   public:
     // Screenshots go to `screenshotFolder`, named "<phase>-<name>.png".
