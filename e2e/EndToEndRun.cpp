@@ -9,7 +9,6 @@
 #include <fstream>
 #include <sstream>
 
-#include "e2e/AwaitedBehaviour.hpp"
 #include "points/QuovaMapPoint.hpp"
 #include "points/QuovaPointTag.hpp"
 #include "points/RecordFile.hpp"
@@ -111,7 +110,7 @@ QProcessEnvironment EndToEndRun::environment() const {
         {"QuovaSeaMarkTileServerHost", "seamarks.e2e.localhost:" + std::to_string(tiles_.port())},
         {"QuovaOpenStreetMapWebHost", "osm.e2e.localhost"},
         {"QuovaTilePreloadHost", ""},
-        {kShortLinkHostKey, kShortLinkHost},
+        {"QuovaShortLinkHost", kShortLinkHost},
     };
     for (const auto& [key, value] : hosts) environment.insert(q("TERVOLO_" + key), q(value));
     // libcurl sends every other host to the stray-request proxy (it reads

@@ -68,10 +68,6 @@ void PhaseDriver::note(const std::string& text) const {
     std::fflush(stdout);
 }
 
-void PhaseDriver::skip(const std::string& step, const std::string& awaiting) const {
-    note("skipped: " + step + " (awaiting: " + awaiting + ")");
-}
-
 platform::MainWindow* PhaseDriver::window() const {
     const auto windows = platform::MainWindow::windows();
     return windows.empty() ? nullptr : windows.front();

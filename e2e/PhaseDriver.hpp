@@ -19,9 +19,9 @@ class QuovaMKMapView;
 namespace tervolo::e2e {
 
 // What a phase's steps use inside the running program: bounded waits that
-// keep the event loop turning, screenshots of the window, notes and skipped
-// steps in the run's output, and the program's window and map screen. Main
-// thread, inside the application's event loop.
+// keep the event loop turning, screenshots of the window, notes in the run's
+// output, and the program's window and map screen. Main thread, inside the
+// application's event loop.
 class PhaseDriver {
   public:
     // Screenshots go to `screenshotFolder`, named "<phase>-<name>.png".
@@ -37,8 +37,6 @@ class PhaseDriver {
 
     void screenshot(const std::string& name);
     void note(const std::string& text) const;
-    // A step left out because the behaviour it drives is not in the program yet.
-    void skip(const std::string& step, const std::string& awaiting) const;
 
     platform::MainWindow* window() const;
     mapscreen::MainViewController* mapScreen() const;

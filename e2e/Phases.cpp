@@ -18,14 +18,16 @@
 #include <set>
 
 #include "app/startup/FirstMapFrameQuit.hpp"
-#include "e2e/AwaitedBehaviour.hpp"
 #include "e2e/PhaseDriver.hpp"
 #include "mapscreen/MainViewController.hpp"
 #include "mapscreen/QuovaMKMapView.hpp"
 #include "platform/location/CLLocation.hpp"
+#include "platform/mapkit/qt/MKCalloutView.hpp"
 #include "platform/searchindex/SearchIndex.hpp"
 #include "platform/ui/AlertController.hpp"
 #include "platform/ui/MainWindow.hpp"
+#include "platform/ui/NavigationController.hpp"
+#include "platform/ui/ShareSheetController.hpp"
 #include "platform/ui/TableView.hpp"
 #include "platform/ui/TableViewCell.hpp"
 #include "platform/ui/TextField.hpp"
@@ -33,6 +35,7 @@
 #include "points/QuovaMapPointStore.hpp"
 #include "points/QuovaPointTag.hpp"
 #include "points/QuovaPointTagStore.hpp"
+#include "pointscreens/PointDetailsViewController.hpp"
 #include "tiles/QuovaBaseMapStyle.hpp"
 
 namespace tervolo::e2e {
@@ -184,22 +187,18 @@ void firstRun(const PhaseSettings& settings, PhaseDriver& driver) {
         for (const auto& tag : *tags) tagTitles.insert(tag->title());
     }
     EXPECT_EQ(tagTitles, (std::set<std::string>{"Favourites", "Sights"}));
-    if (kStoredPointsShowOnMap) {
-        if (!driver.waitFor(
-                "seeded-pins",
-                [&] {
-                    for (const auto& title : seeded) {
-                        if (!mapShowsTitle(map, title)) return false;
-                    }
-                    return true;
-                },
-                kStepSeconds)) {
-            return;
-        }
-        driver.screenshot("seeded-pins");
-    } else {
-        driver.skip("the seeded points as pins", "stored points on the map");
+    if (!driver.waitFor(
+            "seeded-pins",
+            [&] {
+                for (const auto& title : seeded) {
+                    if (!mapShowsTitle(map, title)) return false;
+                }
+                return true;
+            },
+            kStepSeconds)) {
+        return;
     }
+    driver.screenshot("seeded-pins");
 
     // The user's dot from the replayed track.
     if (!driver.waitFor(
@@ -215,38 +214,32 @@ void firstRun(const PhaseSettings& settings, PhaseDriver& driver) {
     driver.screenshot("user-location");
 
     // A long press makes "New Location", which the reverse geocode retitles.
-    PointPtr target = pointTitled("Rock Church");
-    if (kLongPressAddsPoints) {
-        const size_t before = storedPoints().size();
-        const QPoint where = map->rect().center() + QPoint(140, 90);
-        driver.longPress(map, where, 1.2);
-        if (!driver.waitFor(
-                "long-press-point", [&] { return storedPoints().size() == before + 1; }, kStepSeconds)) {
-            return;
-        }
-        PointPtr made;
-        for (const auto& point : storedPoints()) {
-            if (titleOf(point) != "Old Market Hall" && titleOf(point) != "Rock Church" &&
-                titleOf(point) != "Sea Fortress Ferry") {
-                made = point;
-            }
-        }
-        ASSERT_NE(made, nullptr);
-        if (!driver.waitFor(
-                "reverse-geocoded-title",
-                [&] {
-                    return titleOf(made) == settings.reverseTitle &&
-                           pointFileText(made).find(settings.reverseTitle) != std::string::npos;
-                },
-                kStepSeconds)) {
-            return;
-        }
-        driver.screenshot("long-press-point");
-        target = made;
-    } else {
-        driver.skip("a long press makes a point", "long press adds points");
+    const size_t before = storedPoints().size();
+    const QPoint where = map->rect().center() + QPoint(140, 90);
+    driver.longPress(map, where, 1.2);
+    if (!driver.waitFor(
+            "long-press-point", [&] { return storedPoints().size() == before + 1; }, kStepSeconds)) {
+        return;
     }
-    ASSERT_NE(target, nullptr);
+    PointPtr made;
+    for (const auto& point : storedPoints()) {
+        if (titleOf(point) != "Old Market Hall" && titleOf(point) != "Rock Church" &&
+            titleOf(point) != "Sea Fortress Ferry") {
+            made = point;
+        }
+    }
+    ASSERT_NE(made, nullptr);
+    if (!driver.waitFor(
+            "reverse-geocoded-title",
+            [&] {
+                return titleOf(made) == settings.reverseTitle &&
+                       pointFileText(made).find(settings.reverseTitle) != std::string::npos;
+            },
+            kStepSeconds)) {
+        return;
+    }
+    driver.screenshot("long-press-point");
+    const PointPtr target = made;
     const std::string targetTitle = titleOf(target);
     facts["targetTitle"] = targetTitle;
     facts["targetLatitude"] = target->coordinate().latitude;
@@ -283,57 +276,91 @@ void firstRun(const PhaseSettings& settings, PhaseDriver& driver) {
         return;
     }
     driver.screenshot("search-lists-point");
-    if (kSearchResultSelectsPoint) {
-        auto* table = screen->searchTable();
-        const auto row = *searchRowShowing(table, targetTitle);
-        driver.click(table->viewport(), table->rectForRow(row).center().toPoint());
+    // Choosing the listed row selects the point on the map.
+    auto* table = screen->searchTable();
+    const auto row = *searchRowShowing(table, targetTitle);
+    driver.click(table->viewport(), table->rectForRow(row).center().toPoint());
+    if (!driver.waitFor(
+            "search-selects-point",
+            [&] {
+                for (const auto& selected : map->selectedAnnotations()) {
+                    if (selected && selected->title() == targetTitle) return true;
+                }
+                return false;
+            },
+            kStepSeconds)) {
+        return;
+    }
+    driver.screenshot("search-selects-point");
+
+    // Sharing the point copies the backend's short link: the pin's callout
+    // opens the point's details, whose share button brings the share sheet,
+    // whose copy puts the link on the clipboard.
+    std::string copied;
+    {
+        QApplication::clipboard()->clear();
+        // The pin chosen from the search is selected: its callout shows.
+        platform::MKCalloutView* callout = nullptr;
         if (!driver.waitFor(
-                "search-selects-point",
+                "callout",
                 [&] {
-                    for (const auto& selected : map->selectedAnnotations()) {
-                        if (selected && selected->title() == targetTitle) return true;
-                    }
-                    return false;
+                    callout = map->calloutView();
+                    return callout != nullptr && callout->isVisible() &&
+                           callout->title() == QString::fromStdString(targetTitle);
                 },
                 kStepSeconds)) {
             return;
         }
-        driver.screenshot("search-selects-point");
-    } else {
-        driver.skip("choosing the search result selects the point", "search result selects point");
-    }
-
-    // Sharing the point copies the backend's short link.
-    std::string copied;
-    if (kCalloutSharesPoints) {
-        QApplication::clipboard()->clear();
-        std::shared_ptr<platform::MKAnnotation> pin;
-        for (const auto& annotation : map->annotations()) {
-            if (annotation && annotation->title() == targetTitle) pin = annotation;
+        // The callout takes its place with the map's next frame.
+        driver.pump(0.3);
+        driver.screenshot("callout");
+        driver.click(callout, QPoint(callout->width() / 2, (callout->height() - 10) / 2));
+        std::shared_ptr<pointscreens::PointDetailsViewController> details;
+        if (!driver.waitFor(
+                "point-details",
+                [&] {
+                    const auto navigation = std::dynamic_pointer_cast<platform::NavigationController>(
+                        screen->presentedViewController());
+                    if (!navigation || navigation->isBeingPresented()) return false;
+                    details = std::dynamic_pointer_cast<pointscreens::PointDetailsViewController>(
+                        navigation->topViewController());
+                    return details && details->isViewLoaded() && details->view()->isVisible();
+                },
+                kStepSeconds)) {
+            return;
         }
-        ASSERT_NE(pin, nullptr);
-        map->selectAnnotation(pin, false);
-        // The callout's share button, then the share sheet's copy.
-        auto findButton = [](const QString& text) -> QAbstractButton* {
-            for (QWidget* top : QApplication::topLevelWidgets()) {
-                for (auto* button : top->findChildren<QAbstractButton*>()) {
-                    const QString name =
-                        button->text() + " " + button->toolTip() + " " + button->accessibleName();
-                    if (button->isVisible() && name.contains(text, Qt::CaseInsensitive)) return button;
-                }
-            }
-            return nullptr;
-        };
+        ASSERT_NE(details->point(), nullptr);
+        EXPECT_EQ(details->point()->uuid(), target->uuid());
+        QWidget* shareButton = nullptr;
         if (!driver.waitFor(
-                "callout-share", [&] { return findButton("Share") != nullptr; }, kStepSeconds))
+                "details-share-button",
+                [&] {
+                    shareButton = details->shareButtonItem() ? details->shareButtonItem()->view() : nullptr;
+                    return shareButton != nullptr && shareButton->isVisible() && shareButton->isEnabled();
+                },
+                kStepSeconds)) {
             return;
-        QAbstractButton* share = findButton("Share");
-        driver.click(share, share->rect().center());
+        }
+        driver.screenshot("point-details");
+        driver.click(shareButton, shareButton->rect().center());
+        std::shared_ptr<platform::ShareSheetController> sheet;
+        QPushButton* copy = nullptr;
         if (!driver.waitFor(
-                "share-sheet", [&] { return findButton("Copy") != nullptr; }, kStepSeconds))
+                "share-sheet",
+                [&] {
+                    sheet = std::dynamic_pointer_cast<platform::ShareSheetController>(
+                        details->presentedViewController());
+                    if (!sheet || !sheet->isViewLoaded() || !sheet->view()->isVisible()) return false;
+                    copy = nullptr;
+                    for (auto* button : sheet->view()->findChildren<QPushButton*>()) {
+                        if (button->text() == "Copy Link") copy = button;
+                    }
+                    return copy != nullptr && copy->isVisible() && copy->isEnabled();
+                },
+                kStepSeconds)) {
             return;
+        }
         driver.screenshot("share-sheet");
-        QAbstractButton* copy = findButton("Copy");
         driver.click(copy, copy->rect().center());
         const std::string prefix = "http://" + settings.shortLinkHost + "/";
         if (!driver.waitFor(
@@ -344,49 +371,80 @@ void firstRun(const PhaseSettings& settings, PhaseDriver& driver) {
         }
         copied = QApplication::clipboard()->text().toStdString();
         facts["copiedLink"] = copied;
-    } else {
-        driver.skip("sharing copies the short link", "callout shares points");
-    }
-
-    // A second start with somebody else's link hands it over; its point appears.
-    if (kSecondStartHandsOverLinks && kIncomingShortLinksAddPoints) {
-        if (!secondStart(driver, settings, settings.incomingLink, "second-start")) return;
+        // The sheet closes itself (gone from the screen, not only from the
+        // chain of presented screens); the details screen closes with its Done button.
         if (!driver.waitFor(
-                "incoming-point", [&] { return pointTitled(settings.incomingTitle) != nullptr; },
-                kStepSeconds)) {
-            return;
-        }
-        driver.pump(0.3);
-        driver.screenshot("incoming-point");
-    } else {
-        driver.skip("a second start hands over a short link",
-                    "second start hands over links, incoming links");
-    }
-
-    // The shared point's own link: refused within 25 m, nothing stored.
-    if (kSecondStartHandsOverLinks && kIncomingShortLinksAddPoints && kCalloutSharesPoints) {
-        const size_t before = storedPoints().size();
-        const size_t filesBefore = pointFileIdentifiers().size();
-        if (!secondStart(driver, settings, copied, "own-link")) return;
-        std::shared_ptr<platform::AlertController> alert;
-        if (!driver.waitFor(
-                "proximity-alert",
+                "share-sheet-closed",
                 [&] {
-                    alert = std::dynamic_pointer_cast<platform::AlertController>(
-                        screen->presentedViewController());
-                    return alert != nullptr;
+                    return details->presentedViewController() == nullptr &&
+                           (!sheet->isViewLoaded() || !sheet->view()->isVisible());
                 },
                 kStepSeconds)) {
             return;
         }
-        driver.screenshot("proximity-alert");
-        EXPECT_EQ(storedPoints().size(), before);
-        EXPECT_EQ(pointFileIdentifiers().size(), filesBefore);
-        screen->dismiss(false);
-        driver.pump(0.2);
-    } else {
-        driver.skip("the own link is refused within 25 m", "second start, incoming links, callout shares");
+        QWidget* done = nullptr;
+        if (!driver.waitFor(
+                "details-done-button",
+                [&] {
+                    const auto item = details->navigationItem().rightBarButtonItem();
+                    done = item ? item->view() : nullptr;
+                    return done != nullptr && done->isVisible() && done->isEnabled();
+                },
+                kStepSeconds)) {
+            return;
+        }
+        driver.click(done, done->rect().center());
+        if (!driver.waitFor(
+                "point-details-closed", [&] { return screen->presentedViewController() == nullptr; },
+                kStepSeconds)) {
+            return;
+        }
     }
+
+    // A second start with somebody else's link hands it over; its point appears.
+    if (!secondStart(driver, settings, settings.incomingLink, "second-start")) return;
+    if (!driver.waitFor(
+            "incoming-point", [&] { return pointTitled(settings.incomingTitle) != nullptr; }, kStepSeconds)) {
+        return;
+    }
+    driver.pump(0.3);
+    driver.screenshot("incoming-point");
+
+    // The shared point's own link: refused within 25 m, nothing stored.
+    const size_t pointsBefore = storedPoints().size();
+    const size_t filesBefore = pointFileIdentifiers().size();
+    if (!secondStart(driver, settings, copied, "own-link")) return;
+    std::shared_ptr<platform::AlertController> alert;
+    if (!driver.waitFor(
+            "proximity-alert",
+            [&] {
+                alert =
+                    std::dynamic_pointer_cast<platform::AlertController>(screen->presentedViewController());
+                return alert != nullptr && alert->isViewLoaded() && alert->view()->isVisible();
+            },
+            kStepSeconds)) {
+        return;
+    }
+    // The screenshot once the alert has faded in.
+    driver.pump(0.5);
+    driver.screenshot("proximity-alert");
+    EXPECT_EQ(alert->title(), "Can't store new location");
+    EXPECT_EQ(alert->message(), "You already have a location stored right here.");
+    EXPECT_EQ(storedPoints().size(), pointsBefore);
+    EXPECT_EQ(pointFileIdentifiers().size(), filesBefore);
+    // The user waves it away.
+    QPushButton* neverMind = nullptr;
+    for (auto* button : alert->view()->findChildren<QPushButton*>()) {
+        if (button->text() == "Never Mind") neverMind = button;
+    }
+    ASSERT_NE(neverMind, nullptr);
+    driver.click(neverMind, neverMind->rect().center());
+    if (!driver.waitFor(
+            "proximity-alert-closed", [&] { return screen->presentedViewController() == nullptr; },
+            kStepSeconds)) {
+        return;
+    }
+    EXPECT_EQ(storedPoints().size(), pointsBefore);
 
     // The user zooms in once: the region the next start should open on.
     QWidget* zoomIn = screen->zoomInButton();
@@ -407,14 +465,11 @@ void restart(const PhaseSettings& settings, PhaseDriver& driver) {
     const nlohmann::json facts = readFacts(settings.runFolder);
     ASSERT_TRUE(facts.is_object()) << "phase 1 left no facts";
 
-    if (kRestorationArchive && kMapRestoresStyleAndRegion) {
-        const auto now = mapFacts(map);
-        EXPECT_EQ(now["style"], facts["map"]["style"]);
-        EXPECT_TRUE(sameRect(now["rect"], facts["map"]["rect"]))
-            << now["rect"].dump() << " vs " << facts["map"]["rect"].dump();
-    } else {
-        driver.skip("the map opens with the last style and region", "restoration archive, map restoration");
-    }
+    // The map opens with the last style and region.
+    const auto now = mapFacts(map);
+    EXPECT_EQ(now["style"], facts["map"]["style"]);
+    EXPECT_TRUE(sameRect(now["rect"], facts["map"]["rect"]))
+        << now["rect"].dump() << " vs " << facts["map"]["rect"].dump();
 
     // The store holds exactly the files, and the search index every point.
     std::set<std::string> stored;
@@ -442,14 +497,10 @@ void otherVersion(const PhaseSettings& settings, PhaseDriver& driver) {
     ASSERT_NE(map, nullptr);
     const nlohmann::json facts = readFacts(settings.runFolder);
     ASSERT_TRUE(facts.is_object()) << "phase 1 left no facts";
-    if (kRestorationArchive) {
-        const auto now = mapFacts(map);
-        EXPECT_EQ(now["style"], tiles::identifier(tiles::QuovaBaseMapStyle::osm));
-        EXPECT_FALSE(sameRect(now["rect"], facts["map"]["rect"]))
-            << "the region of another version came back";
-    } else {
-        driver.skip("nothing restored under another version", "restoration archive");
-    }
+    // Nothing is restored under another version.
+    const auto now = mapFacts(map);
+    EXPECT_EQ(now["style"], tiles::identifier(tiles::QuovaBaseMapStyle::osm));
+    EXPECT_FALSE(sameRect(now["rect"], facts["map"]["rect"])) << "the region of another version came back";
     EXPECT_EQ(storedPoints().size(), facts["storedPoints"].get<size_t>());
     driver.screenshot("other-version");
 }
