@@ -170,8 +170,8 @@ void TileCacheManager::retryLater(const DownloadRequest& request, double minimum
         tileLog("tile {} giving up after {} attempts", storagePath, attempts);
         return;
     }
-    tileLog("tile {} asked for again in {:.1f} s (attempt {} of {})", storagePath, delay, attempts + 1,
-            kMaximumAttempts);
+    // Scheduled before the line is written: whoever acts on the line (a test
+    // moving its clock on) finds the attempt already waiting on that clock.
     platform::DispatchQueue::main()->asyncAfter(delay, [self = shared_from_this(), request, generation] {
         {
             // A reset since starts every tile afresh: this attempt belongs to the old count.
@@ -180,6 +180,8 @@ void TileCacheManager::retryLater(const DownloadRequest& request, double minimum
         }
         self->download(request);
     });
+    tileLog("tile {} asked for again in {:.1f} s (attempt {} of {})", storagePath, delay, attempts + 1,
+            kMaximumAttempts);
 }
 
 void TileCacheManager::giveUp(const std::string& storagePath) {
