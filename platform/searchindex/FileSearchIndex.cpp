@@ -3,6 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include <cmath>
+#include <condition_variable>
 #include <map>
 #include <mutex>
 #include <set>
@@ -21,13 +22,25 @@ struct FileSearchIndex::State {
 
     const std::string path;
     mutable std::mutex mutex;
-    Table table;  // guarded by mutex; replaced only on the index's queue
+    mutable std::condition_variable loadedCondition;
+    bool loaded = false;  // guarded by mutex; set once by load()
+    Table table;          // guarded by mutex; replaced only on the index's queue
 
     Table snapshot() const {
         std::lock_guard lock(mutex);
         return table;
     }
+    // Holds `mutex` once the file has been read: readers from other threads
+    // see what the file held, never the empty table before it.
+    std::unique_lock<std::mutex> lockLoaded() const {
+        std::unique_lock lock(mutex);
+        loadedCondition.wait(lock, [this] { return loaded; });
+        return lock;
+    }
     std::optional<Error> store(const Table& next) const;
+    void removeLeftovers() const;
+    Table read() const;
+    // Reads the file into the table. Runs on the queue, before any request.
     void load();
     // Writes `next`; on success it becomes the table. Runs on the queue.
     void commit(Table next, const CompletionHandler& completionHandler);
@@ -192,19 +205,22 @@ std::optional<Error> FileSearchIndex::State::store(const Table& next) const {
     return files.writeFile(path, std::string_view(text), WriteOptions::Atomic);
 }
 
-void FileSearchIndex::State::load() {
+void FileSearchIndex::State::removeLeftovers() const {
     // What saves killed between writing and renaming left beside the file.
     const size_t slash = path.rfind('/');
     if (slash != std::string::npos) {
         FileManager::defaultManager().removeAbandonedTemporaryFiles(path.substr(0, slash), 60.0,
                                                                     std::string_view(path).substr(slash + 1));
     }
+}
+
+FileSearchIndex::State::Table FileSearchIndex::State::read() const {
     auto bytes = FileManager::defaultManager().readFileSafely(path, kMaxFileBytes);
-    if (!bytes.ok()) return;  // missing or unreadable: start empty
+    if (!bytes.ok()) return {};  // missing or unreadable: start empty
     const Json document = Json::parse(bytes->begin(), bytes->end(), nullptr, /*allow_exceptions=*/false);
-    if (!document.is_object()) return;
+    if (!document.is_object()) return {};
     const auto items = document.find("items");
-    if (items == document.end() || !items->is_array()) return;
+    if (items == document.end() || !items->is_array()) return {};
     // A thumbnail that does not decode only drops the items that use it.
     std::vector<std::vector<uint8_t>> thumbnails;
     if (const auto list = document.find("thumbnails"); list != document.end() && list->is_array()) {
@@ -221,8 +237,17 @@ void FileSearchIndex::State::load() {
             loaded[identifier] = std::make_shared<const SearchableItem>(std::move(*item));
         }
     }
-    std::lock_guard lock(mutex);
-    table = std::move(loaded);
+    return loaded;
+}
+
+void FileSearchIndex::State::load() {
+    Table fromFile = read();
+    {
+        std::lock_guard lock(mutex);
+        table = std::move(fromFile);
+        loaded = true;
+    }
+    loadedCondition.notify_all();
 }
 
 void FileSearchIndex::State::commit(Table next, const CompletionHandler& completionHandler) {
@@ -238,7 +263,10 @@ FileSearchIndex::FileSearchIndex(std::string path)
     : path_(std::move(path)),
       state_(std::make_shared<State>(path_)),
       queue_(DispatchQueue::serial("com.tervolo.searchindex", QoS::Utility)) {
-    state_->load();
+    state_->removeLeftovers();
+    // Reading a large index costs as much as the program's start; the queue
+    // does it first, so every request still sees the file's items.
+    queue_->async([state = state_] { state->load(); });
 }
 
 FileSearchIndex::~FileSearchIndex() = default;
@@ -275,14 +303,14 @@ void FileSearchIndex::deleteSearchableItemsWithIdentifiers(std::vector<std::stri
 }
 
 std::optional<SearchableItem> FileSearchIndex::item(const std::string& uniqueIdentifier) const {
-    std::lock_guard lock(state_->mutex);
+    const auto lock = state_->lockLoaded();
     const auto it = state_->table.find(uniqueIdentifier);
     if (it == state_->table.end()) return std::nullopt;
     return *it->second;
 }
 
 std::vector<SearchableItem> FileSearchIndex::allItems() const {
-    std::lock_guard lock(state_->mutex);
+    const auto lock = state_->lockLoaded();
     std::vector<SearchableItem> out;
     out.reserve(state_->table.size());
     for (const auto& [identifier, item] : state_->table) out.push_back(*item);

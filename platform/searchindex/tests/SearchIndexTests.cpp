@@ -86,6 +86,36 @@ TEST_F(FileSearchIndexTest, ItemsSurviveARestart) {
     EXPECT_EQ(restarted.item("missing"), std::nullopt);
 }
 
+// The file is read behind the index's back; requests made at once and readers
+// on other threads must still meet the items it held.
+TEST_F(FileSearchIndexTest, FileItemsComeBeforeRequestsMadeAtOnce) {
+    std::vector<SearchableItem> stored;
+    for (int i = 0; i < 2000; ++i) stored.push_back(pointItem("P" + std::to_string(i), "p", 1, i));
+    {
+        FileSearchIndex index(path_);
+        ASSERT_FALSE(complete([&](auto done) { index.indexSearchableItems(stored, done); }).first);
+    }
+    {
+        FileSearchIndex restarted(path_);
+        restarted.deleteSearchableItemsWithIdentifiers({"P0"}, nullptr);
+        const auto [error, otherThread] =
+            complete([&](auto done) { restarted.indexSearchableItems({pointItem("new", "n", 2, 2)}, done); });
+        EXPECT_FALSE(error);
+        EXPECT_EQ(restarted.allItems().size(), 2000u);
+        EXPECT_FALSE(restarted.item("P0"));
+        EXPECT_TRUE(restarted.item("P1999"));
+    }
+    std::vector<std::thread> readers;
+    FileSearchIndex again(path_);
+    for (int t = 0; t < 3; ++t) {
+        readers.emplace_back([&again] {
+            EXPECT_EQ(again.allItems().size(), 2000u);
+            EXPECT_TRUE(again.item("new"));
+        });
+    }
+    for (auto& reader : readers) reader.join();
+}
+
 TEST_F(FileSearchIndexTest, RequestsApplyInOrderReplaceAndDelete) {
     FileSearchIndex index(path_);
     index.indexSearchableItems({pointItem("A", "first", 1, 1), pointItem("B", "b", 2, 2)}, nullptr);
