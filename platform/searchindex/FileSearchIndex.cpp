@@ -25,6 +25,9 @@ struct FileSearchIndex::State {
     mutable std::condition_variable loadedCondition;
     bool loaded = false;  // guarded by mutex; set once by load()
     Table table;          // guarded by mutex; replaced only on the index's queue
+    // The file holds exactly the table, in the current format: a request that
+    // changes nothing need not write it again. Used only on the queue.
+    bool fileMatchesTable = false;
 
     Table snapshot() const {
         std::lock_guard lock(mutex);
@@ -39,7 +42,11 @@ struct FileSearchIndex::State {
     }
     std::optional<Error> store(const Table& next) const;
     void removeLeftovers() const;
-    Table read() const;
+    // The file's items; `clean` tells whether the file held them and nothing
+    // else, in the current format.
+    Table read(bool& clean) const;
+    bool unchangedBy(const std::vector<SearchableItem>& items) const;
+    bool unchangedBy(const std::vector<std::string>& deletedIdentifiers) const;
     // Reads the file into the table. Runs on the queue, before any request.
     void load();
     // Writes `next`; on success it becomes the table. Runs on the queue.
@@ -214,7 +221,8 @@ void FileSearchIndex::State::removeLeftovers() const {
     }
 }
 
-FileSearchIndex::State::Table FileSearchIndex::State::read() const {
+FileSearchIndex::State::Table FileSearchIndex::State::read(bool& clean) const {
+    clean = false;
     auto bytes = FileManager::defaultManager().readFileSafely(path, kMaxFileBytes);
     if (!bytes.ok()) return {};  // missing or unreadable: start empty
     const Json document = Json::parse(bytes->begin(), bytes->end(), nullptr, /*allow_exceptions=*/false);
@@ -223,10 +231,12 @@ FileSearchIndex::State::Table FileSearchIndex::State::read() const {
     if (items == document.end() || !items->is_array()) return {};
     // A thumbnail that does not decode only drops the items that use it.
     std::vector<std::vector<uint8_t>> thumbnails;
+    bool everyPartRead = true;
     if (const auto list = document.find("thumbnails"); list != document.end() && list->is_array()) {
         for (const Json& t : *list) {
             std::optional<std::vector<uint8_t>> bytes;
             if (t.is_string()) bytes = base64Decode(t.get<std::string>());
+            everyPartRead = everyPartRead && bytes.has_value();
             thumbnails.push_back(bytes ? std::move(*bytes) : std::vector<uint8_t>{});
         }
     }
@@ -235,13 +245,39 @@ FileSearchIndex::State::Table FileSearchIndex::State::read() const {
         if (auto item = decode(j, thumbnails)) {
             const std::string identifier = item->uniqueIdentifier;
             loaded[identifier] = std::make_shared<const SearchableItem>(std::move(*item));
+        } else {
+            everyPartRead = false;
         }
     }
+    const auto version = document.find("version");
+    clean = everyPartRead && loaded.size() == items->size() && version != document.end() &&
+            version->is_number_integer() && version->get<int64_t>() == kFormatVersion;
     return loaded;
 }
 
+bool FileSearchIndex::State::unchangedBy(const std::vector<SearchableItem>& items) const {
+    if (!fileMatchesTable) return false;
+    std::lock_guard lock(mutex);
+    for (const SearchableItem& item : items) {
+        const auto found = table.find(item.uniqueIdentifier);
+        if (found == table.end() || !(*found->second == item)) return false;
+    }
+    return true;
+}
+
+bool FileSearchIndex::State::unchangedBy(const std::vector<std::string>& deletedIdentifiers) const {
+    if (!fileMatchesTable) return false;
+    std::lock_guard lock(mutex);
+    for (const std::string& identifier : deletedIdentifiers) {
+        if (table.count(identifier) != 0) return false;
+    }
+    return true;
+}
+
 void FileSearchIndex::State::load() {
-    Table fromFile = read();
+    bool clean = false;
+    Table fromFile = read(clean);
+    fileMatchesTable = clean;
     {
         std::lock_guard lock(mutex);
         table = std::move(fromFile);
@@ -253,6 +289,7 @@ void FileSearchIndex::State::load() {
 void FileSearchIndex::State::commit(Table next, const CompletionHandler& completionHandler) {
     std::optional<Error> error = store(next);
     if (!error) {
+        fileMatchesTable = true;
         std::lock_guard lock(mutex);
         table = std::move(next);
     }
@@ -283,6 +320,12 @@ void FileSearchIndex::indexSearchableItems(std::vector<SearchableItem> items,
                 return;
             }
         }
+        // Every start indexes every point again: items already stored as
+        // they are cost no rewrite of the whole file.
+        if (state->unchangedBy(items)) {
+            if (completionHandler) completionHandler(std::nullopt);
+            return;
+        }
         State::Table next = state->snapshot();
         for (SearchableItem& item : items) {
             const std::string identifier = item.uniqueIdentifier;
@@ -296,6 +339,10 @@ void FileSearchIndex::deleteSearchableItemsWithIdentifiers(std::vector<std::stri
                                                            CompletionHandler completionHandler) {
     queue_->async([state = state_, identifiers = std::move(identifiers),
                    completionHandler = std::move(completionHandler)] {
+        if (state->unchangedBy(identifiers)) {
+            if (completionHandler) completionHandler(std::nullopt);
+            return;
+        }
         State::Table next = state->snapshot();
         for (const std::string& identifier : identifiers) next.erase(identifier);
         state->commit(std::move(next), completionHandler);

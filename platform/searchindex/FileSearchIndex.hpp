@@ -13,7 +13,9 @@ class DispatchQueue;
 // serial queue; each one changes the in-memory table, writes the whole file
 // atomically (temporary file in the same folder, fsync, rename) and then calls
 // its completion on that queue. A request whose write fails leaves both the
-// table and the file as they were and reports the error.
+// table and the file as they were and reports the error. A request that
+// changes nothing (the same items again, unknown identifiers to delete) while
+// the file already holds exactly the table completes without writing.
 //
 // Outstanding requests keep their own reference to the table and file, so
 // they complete even when the index object is destroyed first.

@@ -116,6 +116,63 @@ TEST_F(FileSearchIndexTest, FileItemsComeBeforeRequestsMadeAtOnce) {
     for (auto& reader : readers) reader.join();
 }
 
+// Each start hands the index every point again. Requests that change nothing
+// leave the file alone (an atomic write would replace its inode); a file that
+// holds more or other than the table, or the older format, is still rewritten.
+TEST_F(FileSearchIndexTest, RequestsThatChangeNothingLeaveTheFileAlone) {
+    const auto inode = [&] {
+        struct stat info {};
+        EXPECT_EQ(::stat(path_.c_str(), &info), 0);
+        return info.st_ino;
+    };
+    const auto request = [&](auto&& call) { ASSERT_FALSE(complete(call).first); };
+    SearchableItem pinned = pointItem("A", "a", 1, 1);
+    pinned.thumbnailData = std::vector<uint8_t>{1, 2, 3};
+    const std::vector<SearchableItem> items{pinned, pointItem("B", "b", 2, 2)};
+    {
+        FileSearchIndex index(path_);
+        request([&](auto done) { index.indexSearchableItems(items, done); });
+        const auto written = inode();
+        request([&](auto done) { index.indexSearchableItems(items, done); });
+        request([&](auto done) { index.deleteSearchableItemsWithIdentifiers({"unknown"}, done); });
+        EXPECT_EQ(inode(), written);
+        // A new thumbnail alone is a change.
+        SearchableItem repainted = pinned;
+        repainted.thumbnailData = std::vector<uint8_t>{9};
+        request([&](auto done) { index.indexSearchableItems({repainted}, done); });
+        EXPECT_NE(inode(), written);
+        request([&](auto done) { index.indexSearchableItems({pinned}, done); });
+    }
+    {
+        FileSearchIndex restarted(path_);
+        const auto written = inode();
+        request([&](auto done) { restarted.indexSearchableItems(items, done); });
+        EXPECT_EQ(inode(), written);
+        request([&](auto done) { restarted.deleteSearchableItemsWithIdentifiers({"B"}, done); });
+        EXPECT_NE(inode(), written);
+        EXPECT_EQ(FileSearchIndex(path_).allItems(), std::vector<SearchableItem>{pinned});
+    }
+    const char* untidy[] = {
+        R"({"version":1,"items":[{"uniqueIdentifier":"B","domainIdentifier":"com.tervolo.TervoloNG",)"
+        R"("contentType":"public.content","title":"b","contentDescription":"Location from Tervolo - b",)"
+        R"("latitude":2.0,"longitude":2.0}]})",
+        R"({"version":2,"thumbnails":[],"items":[{"uniqueIdentifier":"B","domainIdentifier":"com.tervolo.TervoloNG",)"
+        R"("contentType":"public.content","title":"b","contentDescription":"Location from Tervolo - b",)"
+        R"("latitude":2.0,"longitude":2.0},{"uniqueIdentifier":"bad","latitude":"x"}]})",
+    };
+    for (const char* text : untidy) {
+        ASSERT_FALSE(FileManager::defaultManager().writeFile(path_, std::string_view(text)));
+        FileSearchIndex index(path_);
+        ASSERT_EQ(index.allItems(), std::vector<SearchableItem>{items[1]}) << text;
+        const auto before = inode();
+        request([&](auto done) { index.indexSearchableItems({items[1]}, done); });
+        EXPECT_NE(inode(), before) << text;
+        const std::string rewritten = readText(path_);
+        EXPECT_NE(rewritten.find(R"("version":2)"), std::string::npos) << rewritten;
+        EXPECT_EQ(rewritten.find("bad"), std::string::npos) << rewritten;
+    }
+}
+
 TEST_F(FileSearchIndexTest, RequestsApplyInOrderReplaceAndDelete) {
     FileSearchIndex index(path_);
     index.indexSearchableItems({pointItem("A", "first", 1, 1), pointItem("B", "b", 2, 2)}, nullptr);
