@@ -316,15 +316,19 @@ void MKMapViewModel::updateCompass() {
 // ---- Annotations
 
 void MKMapViewModel::addAnnotation(const std::shared_ptr<MKAnnotation>& annotation) {
-    insertAnnotation(annotation, true);
+    if (insertAnnotation(annotation, true)) contentDidChange();
 }
 
 void MKMapViewModel::addAnnotations(const std::vector<std::shared_ptr<MKAnnotation>>& annotations) {
-    for (const auto& annotation : annotations) insertAnnotation(annotation, true);
+    // A start can bring thousands: the table grows once and the view hears of the change once.
+    annotations_.reserve(annotations_.size() + annotations.size());
+    bool added = false;
+    for (const auto& annotation : annotations) added = insertAnnotation(annotation, true) || added;
+    if (added) contentDidChange();
 }
 
-void MKMapViewModel::insertAnnotation(const std::shared_ptr<MKAnnotation>& annotation, bool refuseInvalid) {
-    if (!annotation || annotations_.count(annotation.get()) != 0) return;
+bool MKMapViewModel::insertAnnotation(const std::shared_ptr<MKAnnotation>& annotation, bool refuseInvalid) {
+    if (!annotation || annotations_.count(annotation.get()) != 0) return false;
     const CLLocationCoordinate2D coordinate = annotation->coordinate();
     if (refuseInvalid && !CLLocationCoordinate2DIsValid(coordinate)) {
         // The platform would place such a pin somewhere meaningless; leave it off the map instead.
@@ -332,13 +336,13 @@ void MKMapViewModel::insertAnnotation(const std::shared_ptr<MKAnnotation>& annot
                         "addAnnotation: refused an annotation with the invalid coordinate (" +
                             std::to_string(coordinate.latitude) + ", " +
                             std::to_string(coordinate.longitude) + ")");
-        return;
+        return false;
     }
     AnnotationEntry entry{annotation, MKMapPointForCoordinate(coordinate), nextOrder_++, nullptr};
     // Entries keep their address in the map's nodes: the index carries it to the painter.
     const auto placed = annotations_.emplace(annotation.get(), std::move(entry)).first;
     index_.insert(annotation.get(), placed->second.point, &placed->second);
-    contentDidChange();
+    return true;
 }
 
 void MKMapViewModel::removeAnnotation(const std::shared_ptr<MKAnnotation>& annotation) {
@@ -821,7 +825,7 @@ void MKMapViewModel::syncUserLocationAnnotation() {
     userLocation_->updating_ = wanted;
     const bool present = containsAnnotation(userLocation_.get());
     if (wanted && !present) {
-        insertAnnotation(userLocation_, false);
+        if (insertAnnotation(userLocation_, false)) contentDidChange();
     } else if (!wanted && present) {
         removeAnnotation(userLocation_);
     } else if (present) {

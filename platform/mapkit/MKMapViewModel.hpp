@@ -252,7 +252,8 @@ class MKMapViewModel : public MKOverlayRendererHost {
     void deliverPendingDidChange();
     void scheduleDidChange(bool animated);
     void publishSnapshot();
-    void insertAnnotation(const std::shared_ptr<MKAnnotation>& annotation, bool refuseInvalid);
+    // False when the annotation was refused or is on the map already; the caller reports the change.
+    bool insertAnnotation(const std::shared_ptr<MKAnnotation>& annotation, bool refuseInvalid);
     void eraseAnnotation(const MKAnnotation* annotation);
     std::shared_ptr<MKAnnotationView> makeView(AnnotationEntry& entry);
     void recycleView(AnnotationEntry& entry);
