@@ -14,9 +14,9 @@
 
 #include "app/shell/MacToolbarDelegate.hpp"
 #include "app/shell/MapScreenActions.hpp"
+#include "backend/VersionInfo.hpp"
 #include "location/QuovaLocationServices.hpp"
 #include "location/ui/UserLocationMapScreen.hpp"
-#include "backend/VersionInfo.hpp"
 #include "mapscreen/MainMapPort.hpp"
 #include "mapscreen/MainViewLayout.hpp"
 #include "mapscreen/MapSearchController.hpp"
@@ -32,8 +32,8 @@
 #include "platform/location/CLAuthorizationStatus.hpp"
 #include "platform/location/CLGeocoder.hpp"
 #include "platform/location/CLLocation.hpp"
-#include "platform/mapkit/MKMapViewDelegate.hpp"
 #include "platform/mapkit/MKGeometry.hpp"
+#include "platform/mapkit/MKMapViewDelegate.hpp"
 #include "platform/ui/ActivityIndicator.hpp"
 #include "platform/ui/FeedbackGenerator.hpp"
 #include "platform/ui/GestureRecognizer.hpp"
@@ -603,7 +603,8 @@ class MainViewController : public platform::ViewController,
     void restoreOrResumeAfterLoading();
     std::shared_ptr<location::QuovaLocationServices> locationServices() const;
     static bool trackingCallback(const std::weak_ptr<MainViewController>& weak,
-                                 const platform::CLLocation& location, const std::optional<std::string>& guid);
+                                 const platform::CLLocation& location,
+                                 const std::optional<std::string>& guid);
     void scheduleUserZoomRetry();
     void applyRestoredState();
     // Ends the following's subscription when the screen goes.
@@ -633,6 +634,9 @@ class MainViewController : public platform::ViewController,
     // ---- Points on the map
     void installMapLongPress();
     void putStoredPointsOnMap();
+    // The pins of many points at once, then their alarm circles.
+    void addAnnotations(const std::vector<std::shared_ptr<points::QuovaMapPoint>>& points);
+    void addHalo(const std::shared_ptr<points::QuovaMapPoint>& point);
     void observeMapPointChanges();
     void trackEvent(const std::string& name, const std::map<std::string, std::string>& properties);
     // Saves, stores, shows and zooms to a new point: the end of every road

@@ -103,7 +103,7 @@ void MainViewController::putStoredPointsOnMap() {
     } else {
         status = "Found " + std::to_string(valid.size()) + " valid points on disk.";
         trackEvent("pointCount", {{"count", std::to_string(valid.size())}});
-        for (const auto& point : valid) addAnnotation(point);
+        addAnnotations(valid);
     }
     QLLogInfo(status);
     trackEvent("pointLoadingFinished", {{"status", status}});
@@ -275,6 +275,25 @@ void MainViewController::addPoint(const std::shared_ptr<points::QuovaMapPoint>& 
 void MainViewController::addAnnotation(const std::shared_ptr<points::QuovaMapPoint>& point) {
     if (!point || !mapView_) return;
     mapView_->addAnnotation(QuovaMapPointAnnotation::forPoint(point));
+    addHalo(point);
+}
+
+void MainViewController::addAnnotations(const std::vector<std::shared_ptr<points::QuovaMapPoint>>& points) {
+    if (!mapView_) return;
+    std::vector<std::shared_ptr<platform::MKAnnotation>> pins;
+    pins.reserve(points.size());
+    for (const auto& point : points) {
+        if (point) pins.push_back(QuovaMapPointAnnotation::forPoint(point));
+    }
+    // All the stored pins in one insertion: the map grows its tables and
+    // hears of the change once, not once per pin.
+    mapView_->addAnnotations(pins);
+    for (const auto& point : points) {
+        if (point) addHalo(point);
+    }
+}
+
+void MainViewController::addHalo(const std::shared_ptr<points::QuovaMapPoint>& point) {
     const auto radius = point->alarmCircleDiameter();
     if (!radius || !(*radius > 0.0)) return;
     // The map refuses the pin of a point nowhere; its circle would be drawn

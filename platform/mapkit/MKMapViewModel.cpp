@@ -316,15 +316,19 @@ void MKMapViewModel::updateCompass() {
 // ---- Annotations
 
 void MKMapViewModel::addAnnotation(const std::shared_ptr<MKAnnotation>& annotation) {
-    insertAnnotation(annotation, true);
+    if (insertAnnotation(annotation, true)) contentDidChange();
 }
 
 void MKMapViewModel::addAnnotations(const std::vector<std::shared_ptr<MKAnnotation>>& annotations) {
-    for (const auto& annotation : annotations) insertAnnotation(annotation, true);
+    // A start can bring thousands: the table grows once and the view hears of the change once.
+    annotations_.reserve(annotations_.size() + annotations.size());
+    bool added = false;
+    for (const auto& annotation : annotations) added = insertAnnotation(annotation, true) || added;
+    if (added) contentDidChange();
 }
 
-void MKMapViewModel::insertAnnotation(const std::shared_ptr<MKAnnotation>& annotation, bool refuseInvalid) {
-    if (!annotation || annotations_.count(annotation.get()) != 0) return;
+bool MKMapViewModel::insertAnnotation(const std::shared_ptr<MKAnnotation>& annotation, bool refuseInvalid) {
+    if (!annotation || annotations_.count(annotation.get()) != 0) return false;
     const CLLocationCoordinate2D coordinate = annotation->coordinate();
     if (refuseInvalid && !CLLocationCoordinate2DIsValid(coordinate)) {
         // The platform would place such a pin somewhere meaningless; leave it off the map instead.
@@ -332,13 +336,13 @@ void MKMapViewModel::insertAnnotation(const std::shared_ptr<MKAnnotation>& annot
                         "addAnnotation: refused an annotation with the invalid coordinate (" +
                             std::to_string(coordinate.latitude) + ", " +
                             std::to_string(coordinate.longitude) + ")");
-        return;
+        return false;
     }
     AnnotationEntry entry{annotation, MKMapPointForCoordinate(coordinate), nextOrder_++, nullptr};
     // Entries keep their address in the map's nodes: the index carries it to the painter.
     const auto placed = annotations_.emplace(annotation.get(), std::move(entry)).first;
     index_.insert(annotation.get(), placed->second.point, &placed->second);
-    contentDidChange();
+    return true;
 }
 
 void MKMapViewModel::removeAnnotation(const std::shared_ptr<MKAnnotation>& annotation) {
@@ -497,27 +501,34 @@ void MKMapViewModel::recycleView(AnnotationEntry& entry) {
 void MKMapViewModel::updateAnnotationViews(double marginPoints) {
     const double margin = std::max(marginPoints, 0.0) / zoomScale_;
     const MKMapRect area = MKMapRectInset(visibleMapRect(), -margin, -margin);
-    std::unordered_set<const MKAnnotation*> inView;
-    std::vector<const MKAnnotation*> needViews;
-    forEachAnnotationInMapRect(area, [&](const MKAnnotation& annotation, MKMapPoint) {
-        inView.insert(&annotation);
-        if (withViews_.count(&annotation) == 0) needViews.push_back(&annotation);
+    // Thousands of annotations can lie in the area: each is stamped with this pass through the entry
+    // the index carries, not collected into a set, and the new ones keep their order for the sort.
+    const uint64_t pass = ++viewPass_;
+    std::vector<std::pair<uint64_t, const MKAnnotation*>> needViews;
+    forEachWorldPart(area, [&](const MKMapRect& part, double) {
+        index_.visitItems(part, [&](const MKAnnotation* annotation, MKMapPoint, const void* cookie) {
+            // The cookie is the map's own (non-const) entry.
+            auto* entry = const_cast<AnnotationEntry*>(static_cast<const AnnotationEntry*>(cookie));
+            if (entry->seenInPass == pass) return;
+            entry->seenInPass = pass;
+            if (!entry->view) needViews.emplace_back(entry->order, annotation);
+        });
     });
     // Out of sight and neither selected nor dragged: back to the reuse queue first, so that the views
     // made below can be dequeued from it.
-    std::vector<const MKAnnotation*> leaving;
+    std::vector<AnnotationEntry*> leaving;
     for (const MKAnnotation* annotation : withViews_) {
-        if (inView.count(annotation) != 0) continue;
+        AnnotationEntry& entry = annotations_.at(annotation);
+        if (entry.seenInPass == pass) continue;
         if (selected_.get() == annotation || drag_.annotation.get() == annotation) continue;
-        leaving.push_back(annotation);
+        leaving.push_back(&entry);
     }
-    for (const MKAnnotation* annotation : leaving) recycleView(annotations_.at(annotation));
+    for (AnnotationEntry* entry : leaving) recycleView(*entry);
     // New views in the order the annotations were added, like the platform's batch.
-    std::sort(needViews.begin(), needViews.end(), [&](const MKAnnotation* a, const MKAnnotation* b) {
-        return annotations_.at(a).order < annotations_.at(b).order;
-    });
+    std::sort(needViews.begin(), needViews.end());
     std::vector<std::shared_ptr<MKAnnotationView>> added;
-    for (const MKAnnotation* annotation : needViews) {
+    for (const auto& [order, annotation] : needViews) {
+        // The delegate may have removed annotations while making the views before.
         const auto found = annotations_.find(annotation);
         if (found == annotations_.end() || found->second.view) continue;
         added.push_back(makeView(found->second));
@@ -814,7 +825,7 @@ void MKMapViewModel::syncUserLocationAnnotation() {
     userLocation_->updating_ = wanted;
     const bool present = containsAnnotation(userLocation_.get());
     if (wanted && !present) {
-        insertAnnotation(userLocation_, false);
+        if (insertAnnotation(userLocation_, false)) contentDidChange();
     } else if (!wanted && present) {
         removeAnnotation(userLocation_);
     } else if (present) {

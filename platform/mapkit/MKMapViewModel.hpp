@@ -232,6 +232,7 @@ class MKMapViewModel : public MKOverlayRendererHost {
         MKMapPoint point;  // where the index holds it
         uint64_t order = 0;
         std::shared_ptr<MKAnnotationView> view;
+        uint64_t seenInPass = 0;  // the last updateAnnotationViews pass that found it in the area
     };
     struct OverlayEntry {
         std::shared_ptr<MKOverlay> overlay;
@@ -251,7 +252,8 @@ class MKMapViewModel : public MKOverlayRendererHost {
     void deliverPendingDidChange();
     void scheduleDidChange(bool animated);
     void publishSnapshot();
-    void insertAnnotation(const std::shared_ptr<MKAnnotation>& annotation, bool refuseInvalid);
+    // False when the annotation was refused or is on the map already; the caller reports the change.
+    bool insertAnnotation(const std::shared_ptr<MKAnnotation>& annotation, bool refuseInvalid);
     void eraseAnnotation(const MKAnnotation* annotation);
     std::shared_ptr<MKAnnotationView> makeView(AnnotationEntry& entry);
     void recycleView(AnnotationEntry& entry);
@@ -283,6 +285,7 @@ class MKMapViewModel : public MKOverlayRendererHost {
     uint64_t nextOrder_ = 0;
     MKAnnotationIndex index_;
     std::unordered_set<const MKAnnotation*> withViews_;
+    uint64_t viewPass_ = 0;
     std::unordered_map<std::string, std::vector<std::shared_ptr<MKAnnotationView>>> reuseQueues_;
     std::shared_ptr<MKAnnotation> selected_;
     DragState drag_;

@@ -3,6 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include <cmath>
+#include <condition_variable>
 #include <map>
 #include <mutex>
 #include <set>
@@ -21,13 +22,32 @@ struct FileSearchIndex::State {
 
     const std::string path;
     mutable std::mutex mutex;
-    Table table;  // guarded by mutex; replaced only on the index's queue
+    mutable std::condition_variable loadedCondition;
+    bool loaded = false;  // guarded by mutex; set once by load()
+    Table table;          // guarded by mutex; replaced only on the index's queue
+    // The file holds exactly the table, in the current format: a request that
+    // changes nothing need not write it again. Used only on the queue.
+    bool fileMatchesTable = false;
 
     Table snapshot() const {
         std::lock_guard lock(mutex);
         return table;
     }
+    // Holds `mutex` once the file has been read: readers from other threads
+    // see what the file held, never the empty table before it.
+    std::unique_lock<std::mutex> lockLoaded() const {
+        std::unique_lock lock(mutex);
+        loadedCondition.wait(lock, [this] { return loaded; });
+        return lock;
+    }
     std::optional<Error> store(const Table& next) const;
+    void removeLeftovers() const;
+    // The file's items; `clean` tells whether the file held them and nothing
+    // else, in the current format.
+    Table read(bool& clean) const;
+    bool unchangedBy(const std::vector<SearchableItem>& items) const;
+    bool unchangedBy(const std::vector<std::string>& deletedIdentifiers) const;
+    // Reads the file into the table. Runs on the queue, before any request.
     void load();
     // Writes `next`; on success it becomes the table. Runs on the queue.
     void commit(Table next, const CompletionHandler& completionHandler);
@@ -192,25 +212,31 @@ std::optional<Error> FileSearchIndex::State::store(const Table& next) const {
     return files.writeFile(path, std::string_view(text), WriteOptions::Atomic);
 }
 
-void FileSearchIndex::State::load() {
+void FileSearchIndex::State::removeLeftovers() const {
     // What saves killed between writing and renaming left beside the file.
     const size_t slash = path.rfind('/');
     if (slash != std::string::npos) {
         FileManager::defaultManager().removeAbandonedTemporaryFiles(path.substr(0, slash), 60.0,
                                                                     std::string_view(path).substr(slash + 1));
     }
+}
+
+FileSearchIndex::State::Table FileSearchIndex::State::read(bool& clean) const {
+    clean = false;
     auto bytes = FileManager::defaultManager().readFileSafely(path, kMaxFileBytes);
-    if (!bytes.ok()) return;  // missing or unreadable: start empty
+    if (!bytes.ok()) return {};  // missing or unreadable: start empty
     const Json document = Json::parse(bytes->begin(), bytes->end(), nullptr, /*allow_exceptions=*/false);
-    if (!document.is_object()) return;
+    if (!document.is_object()) return {};
     const auto items = document.find("items");
-    if (items == document.end() || !items->is_array()) return;
+    if (items == document.end() || !items->is_array()) return {};
     // A thumbnail that does not decode only drops the items that use it.
     std::vector<std::vector<uint8_t>> thumbnails;
+    bool everyPartRead = true;
     if (const auto list = document.find("thumbnails"); list != document.end() && list->is_array()) {
         for (const Json& t : *list) {
             std::optional<std::vector<uint8_t>> bytes;
             if (t.is_string()) bytes = base64Decode(t.get<std::string>());
+            everyPartRead = everyPartRead && bytes.has_value();
             thumbnails.push_back(bytes ? std::move(*bytes) : std::vector<uint8_t>{});
         }
     }
@@ -219,15 +245,51 @@ void FileSearchIndex::State::load() {
         if (auto item = decode(j, thumbnails)) {
             const std::string identifier = item->uniqueIdentifier;
             loaded[identifier] = std::make_shared<const SearchableItem>(std::move(*item));
+        } else {
+            everyPartRead = false;
         }
     }
+    const auto version = document.find("version");
+    clean = everyPartRead && loaded.size() == items->size() && version != document.end() &&
+            version->is_number_integer() && version->get<int64_t>() == kFormatVersion;
+    return loaded;
+}
+
+bool FileSearchIndex::State::unchangedBy(const std::vector<SearchableItem>& items) const {
+    if (!fileMatchesTable) return false;
     std::lock_guard lock(mutex);
-    table = std::move(loaded);
+    for (const SearchableItem& item : items) {
+        const auto found = table.find(item.uniqueIdentifier);
+        if (found == table.end() || !(*found->second == item)) return false;
+    }
+    return true;
+}
+
+bool FileSearchIndex::State::unchangedBy(const std::vector<std::string>& deletedIdentifiers) const {
+    if (!fileMatchesTable) return false;
+    std::lock_guard lock(mutex);
+    for (const std::string& identifier : deletedIdentifiers) {
+        if (table.count(identifier) != 0) return false;
+    }
+    return true;
+}
+
+void FileSearchIndex::State::load() {
+    bool clean = false;
+    Table fromFile = read(clean);
+    fileMatchesTable = clean;
+    {
+        std::lock_guard lock(mutex);
+        table = std::move(fromFile);
+        loaded = true;
+    }
+    loadedCondition.notify_all();
 }
 
 void FileSearchIndex::State::commit(Table next, const CompletionHandler& completionHandler) {
     std::optional<Error> error = store(next);
     if (!error) {
+        fileMatchesTable = true;
         std::lock_guard lock(mutex);
         table = std::move(next);
     }
@@ -238,7 +300,10 @@ FileSearchIndex::FileSearchIndex(std::string path)
     : path_(std::move(path)),
       state_(std::make_shared<State>(path_)),
       queue_(DispatchQueue::serial("com.tervolo.searchindex", QoS::Utility)) {
-    state_->load();
+    state_->removeLeftovers();
+    // Reading a large index costs as much as the program's start; the queue
+    // does it first, so every request still sees the file's items.
+    queue_->async([state = state_] { state->load(); });
 }
 
 FileSearchIndex::~FileSearchIndex() = default;
@@ -255,6 +320,12 @@ void FileSearchIndex::indexSearchableItems(std::vector<SearchableItem> items,
                 return;
             }
         }
+        // Every start indexes every point again: items already stored as
+        // they are cost no rewrite of the whole file.
+        if (state->unchangedBy(items)) {
+            if (completionHandler) completionHandler(std::nullopt);
+            return;
+        }
         State::Table next = state->snapshot();
         for (SearchableItem& item : items) {
             const std::string identifier = item.uniqueIdentifier;
@@ -268,6 +339,10 @@ void FileSearchIndex::deleteSearchableItemsWithIdentifiers(std::vector<std::stri
                                                            CompletionHandler completionHandler) {
     queue_->async([state = state_, identifiers = std::move(identifiers),
                    completionHandler = std::move(completionHandler)] {
+        if (state->unchangedBy(identifiers)) {
+            if (completionHandler) completionHandler(std::nullopt);
+            return;
+        }
         State::Table next = state->snapshot();
         for (const std::string& identifier : identifiers) next.erase(identifier);
         state->commit(std::move(next), completionHandler);
@@ -275,14 +350,14 @@ void FileSearchIndex::deleteSearchableItemsWithIdentifiers(std::vector<std::stri
 }
 
 std::optional<SearchableItem> FileSearchIndex::item(const std::string& uniqueIdentifier) const {
-    std::lock_guard lock(state_->mutex);
+    const auto lock = state_->lockLoaded();
     const auto it = state_->table.find(uniqueIdentifier);
     if (it == state_->table.end()) return std::nullopt;
     return *it->second;
 }
 
 std::vector<SearchableItem> FileSearchIndex::allItems() const {
-    std::lock_guard lock(state_->mutex);
+    const auto lock = state_->lockLoaded();
     std::vector<SearchableItem> out;
     out.reserve(state_->table.size());
     for (const auto& [identifier, item] : state_->table) out.push_back(*item);

@@ -13,13 +13,17 @@ class DispatchQueue;
 // serial queue; each one changes the in-memory table, writes the whole file
 // atomically (temporary file in the same folder, fsync, rename) and then calls
 // its completion on that queue. A request whose write fails leaves both the
-// table and the file as they were and reports the error.
+// table and the file as they were and reports the error. A request that
+// changes nothing (the same items again, unknown identifiers to delete) while
+// the file already holds exactly the table completes without writing.
 //
 // Outstanding requests keep their own reference to the table and file, so
 // they complete even when the index object is destroyed first.
 //
-// The file is read when the index is made, after removing the temporary
-// files that interrupted writes left beside it (a minute old or more). A file
+// When the index is made, the temporary files that interrupted writes left
+// beside the file (a minute old or more) are removed, and the file is read on
+// the queue ahead of every request; item() and allItems() wait for that read,
+// so they never answer from an index not yet loaded. A file
 // that is missing starts an empty index; one that cannot be read or decoded
 // also starts empty (the program re-indexes every point at start-up, so
 // nothing is lost for good) and is replaced by the next successful write.

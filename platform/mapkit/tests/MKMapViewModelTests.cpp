@@ -226,6 +226,36 @@ TEST_F(MapModel, AnnotationsAreAnIdentitySet) {
     log->uninstall();
 }
 
+// The start puts every stored point on the map in one call: the same identity
+// rules and order as one by one, and the view told of the change once.
+TEST_F(MapModel, BatchInsertionKeepsTheRulesAndNotifiesOnce) {
+    struct CountingModel : MKMapViewModel {
+        int changes = 0;
+        void contentDidChange() override { ++changes; }
+    } counting;
+    auto log = OSLogCapture::install();
+    std::vector<std::shared_ptr<MKAnnotation>> batch;
+    std::vector<std::shared_ptr<MKAnnotation>> expected;
+    for (int i = 0; i < 3000; ++i) {
+        auto annotation = pin("P" + std::to_string(i), 60 + (i % 50) * 0.01, 24 + (i / 50) * 0.01);
+        batch.push_back(annotation);
+        expected.push_back(annotation);
+        if (i % 1000 == 0) batch.push_back(annotation);  // twice in one batch
+    }
+    batch.push_back(nullptr);
+    batch.push_back(pin("nowhere", NAN, 0));
+    counting.addAnnotations(batch);
+    EXPECT_EQ(counting.changes, 1);
+    EXPECT_EQ(counting.annotations(), expected);
+    EXPECT_EQ(log->texts().size(), 1u);  // the refused one
+    counting.addAnnotations({expected[0], nullptr});
+    EXPECT_EQ(counting.changes, 1);  // nothing new, nothing to redraw
+    counting.addAnnotation(pin("later"));
+    EXPECT_EQ(counting.changes, 2);
+    EXPECT_EQ(counting.annotations().back()->title(), "later");
+    log->uninstall();
+}
+
 TEST_F(MapModel, AnnotationsInRectFollowChangesAndWrap) {
     auto helsinki = pin("Helsinki");
     auto fiji = pin("Fiji", -17.7, 179.9);

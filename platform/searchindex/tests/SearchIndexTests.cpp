@@ -86,6 +86,93 @@ TEST_F(FileSearchIndexTest, ItemsSurviveARestart) {
     EXPECT_EQ(restarted.item("missing"), std::nullopt);
 }
 
+// The file is read behind the index's back; requests made at once and readers
+// on other threads must still meet the items it held.
+TEST_F(FileSearchIndexTest, FileItemsComeBeforeRequestsMadeAtOnce) {
+    std::vector<SearchableItem> stored;
+    for (int i = 0; i < 2000; ++i) stored.push_back(pointItem("P" + std::to_string(i), "p", 1, i));
+    {
+        FileSearchIndex index(path_);
+        ASSERT_FALSE(complete([&](auto done) { index.indexSearchableItems(stored, done); }).first);
+    }
+    {
+        FileSearchIndex restarted(path_);
+        restarted.deleteSearchableItemsWithIdentifiers({"P0"}, nullptr);
+        const auto [error, otherThread] =
+            complete([&](auto done) { restarted.indexSearchableItems({pointItem("new", "n", 2, 2)}, done); });
+        EXPECT_FALSE(error);
+        EXPECT_EQ(restarted.allItems().size(), 2000u);
+        EXPECT_FALSE(restarted.item("P0"));
+        EXPECT_TRUE(restarted.item("P1999"));
+    }
+    std::vector<std::thread> readers;
+    FileSearchIndex again(path_);
+    for (int t = 0; t < 3; ++t) {
+        readers.emplace_back([&again] {
+            EXPECT_EQ(again.allItems().size(), 2000u);
+            EXPECT_TRUE(again.item("new"));
+        });
+    }
+    for (auto& reader : readers) reader.join();
+}
+
+// Each start hands the index every point again. Requests that change nothing
+// leave the file alone (an atomic write would replace its inode); a file that
+// holds more or other than the table, or the older format, is still rewritten.
+TEST_F(FileSearchIndexTest, RequestsThatChangeNothingLeaveTheFileAlone) {
+    const auto inode = [&] {
+        struct stat info {};
+        EXPECT_EQ(::stat(path_.c_str(), &info), 0);
+        return info.st_ino;
+    };
+    const auto request = [&](auto&& call) { ASSERT_FALSE(complete(call).first); };
+    SearchableItem pinned = pointItem("A", "a", 1, 1);
+    pinned.thumbnailData = std::vector<uint8_t>{1, 2, 3};
+    const std::vector<SearchableItem> items{pinned, pointItem("B", "b", 2, 2)};
+    {
+        FileSearchIndex index(path_);
+        request([&](auto done) { index.indexSearchableItems(items, done); });
+        const auto written = inode();
+        request([&](auto done) { index.indexSearchableItems(items, done); });
+        request([&](auto done) { index.deleteSearchableItemsWithIdentifiers({"unknown"}, done); });
+        EXPECT_EQ(inode(), written);
+        // A new thumbnail alone is a change.
+        SearchableItem repainted = pinned;
+        repainted.thumbnailData = std::vector<uint8_t>{9};
+        request([&](auto done) { index.indexSearchableItems({repainted}, done); });
+        EXPECT_NE(inode(), written);
+        request([&](auto done) { index.indexSearchableItems({pinned}, done); });
+    }
+    {
+        FileSearchIndex restarted(path_);
+        const auto written = inode();
+        request([&](auto done) { restarted.indexSearchableItems(items, done); });
+        EXPECT_EQ(inode(), written);
+        request([&](auto done) { restarted.deleteSearchableItemsWithIdentifiers({"B"}, done); });
+        EXPECT_NE(inode(), written);
+        EXPECT_EQ(FileSearchIndex(path_).allItems(), std::vector<SearchableItem>{pinned});
+    }
+    const char* untidy[] = {
+        R"({"version":1,"items":[{"uniqueIdentifier":"B","domainIdentifier":"com.tervolo.TervoloNG",)"
+        R"("contentType":"public.content","title":"b","contentDescription":"Location from Tervolo - b",)"
+        R"("latitude":2.0,"longitude":2.0}]})",
+        R"({"version":2,"thumbnails":[],"items":[{"uniqueIdentifier":"B","domainIdentifier":"com.tervolo.TervoloNG",)"
+        R"("contentType":"public.content","title":"b","contentDescription":"Location from Tervolo - b",)"
+        R"("latitude":2.0,"longitude":2.0},{"uniqueIdentifier":"bad","latitude":"x"}]})",
+    };
+    for (const char* text : untidy) {
+        ASSERT_FALSE(FileManager::defaultManager().writeFile(path_, std::string_view(text)));
+        FileSearchIndex index(path_);
+        ASSERT_EQ(index.allItems(), std::vector<SearchableItem>{items[1]}) << text;
+        const auto before = inode();
+        request([&](auto done) { index.indexSearchableItems({items[1]}, done); });
+        EXPECT_NE(inode(), before) << text;
+        const std::string rewritten = readText(path_);
+        EXPECT_NE(rewritten.find(R"("version":2)"), std::string::npos) << rewritten;
+        EXPECT_EQ(rewritten.find("bad"), std::string::npos) << rewritten;
+    }
+}
+
 TEST_F(FileSearchIndexTest, RequestsApplyInOrderReplaceAndDelete) {
     FileSearchIndex index(path_);
     index.indexSearchableItems({pointItem("A", "first", 1, 1), pointItem("B", "b", 2, 2)}, nullptr);
