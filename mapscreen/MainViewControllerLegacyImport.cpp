@@ -118,7 +118,7 @@ void MainViewController::importLegacyDataFromDefaults() {
         point->setCoordinate(coordinate);
         store.addPoint(point);
         applyOptionalKeys(*point, *element);
-        point->setCreatedAt(platform::Date(leadingSecondsOfIdentifier(*uid)));
+        point->setCreatedAt(platform::Date{leadingSecondsOfIdentifier(*uid)});
         QLLogInfo("Created new MapPoint " + point->description());
         QLLogInfo("data path: " + points::QuovaMapPoint::documentDirectory() + *uid +
                   points::QuovaMapPoint::kFileExtension);
