@@ -89,7 +89,7 @@ class PointTableContentTest : public ::testing::Test {
         point->setTitle(std::move(title));
         point->setSubtitle(std::move(subtitle));
         point->setTags(std::move(tags));
-        if (deleted) point->setDeletedAt(platform::Date(1000));
+        if (deleted) point->setDeletedAt(platform::Date{1000});
         points_.push_back(point);
         points::QuovaMapPointStore::shared().replacePointsForTesting(points_);
         return point;

@@ -60,7 +60,7 @@ TEST_F(RestorationArchiveTest, CoderKeepsEveryValueTypeAndReadsWrongTypesAsNone)
                   {"ratio", 0.1},
                   {"mapStyle", "OpenCycleMap Retina"},
                   {"searchString", "caf\u00e9"},
-                  {"when", Date(12345.5)},
+                  {"when", Date{12345.5}},
                   {"list", PropertyValue::List{1, "two", 3.0}},
                   {"mapRect", mapRect}};
     {
@@ -80,7 +80,7 @@ TEST_F(RestorationArchiveTest, CoderKeepsEveryValueTypeAndReadsWrongTypesAsNone)
     EXPECT_EQ(coder.decode<int64_t>("big"), 9007199254740993LL);
     EXPECT_EQ(coder.decode<double>("ratio"), 0.1);
     EXPECT_EQ(coder.decode<std::string>("searchString"), "caf\u00e9");
-    EXPECT_EQ(coder.decode<Date>("when"), Date(12345.5));
+    EXPECT_EQ(coder.decode<Date>("when"), Date{12345.5});
     EXPECT_EQ(coder.decode<PropertyValue::Dictionary>("mapRect"), mapRect);
     EXPECT_EQ(coder.decode<PropertyValue::List>("list")->size(), 3u);
     // Wrong types and absent keys.

@@ -951,7 +951,7 @@ TEST_F(MapView, WindowScreenshotsOverFinland) {
     view->addAnnotation(
         std::make_shared<MKPointAnnotation>(CLLocationCoordinate2D{65.0121, 25.4651}, "Oulu"));
     view->addOverlay(std::make_shared<MKCircle>(CLLocationCoordinate2D{61.4978, 23.7610}, 30000));
-    view->updateUserLocation(CLLocation({62.2426, 25.7473}, 0, 5000, -1, Date(0)));
+    view->updateUserLocation(CLLocation({62.2426, 25.7473}, 0, 5000, -1, Date{0}));
     view->setShowsUserLocation(true);
     for (const int zoom : {2, 6}) {
         show(*view, {64, 26}, zoom);
