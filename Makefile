@@ -43,7 +43,7 @@ bench: configure
 # binaries link it as they are, the fuzz targets link it with libFuzzer. A
 # separate fuzz build compiled every library a second time. The code under
 # test takes -O1 (the tests' own sources -O0): at -O0 the standard library's
-# layers, none of them inlined, made the screens' tests ten times slower.
+# layers, none of them inlined, made the screens' tests several times slower.
 SANITIZE_BUILD := build-asan
 SANITIZE_CONFIGURE := CC=clang-14 CXX=clang++-14 cmake -S . -B $(SANITIZE_BUILD) $(GEN) -DCMAKE_BUILD_TYPE=Debug \
   -DTERVOLO_FUZZ=ON -DTERVOLO_WERROR=OFF \

@@ -79,7 +79,8 @@ endfunction()
 # tervolo_fuzz(<name> SOURCES ... LIBS ...): a libFuzzer target in
 # <build>/fuzz, sources under fuzz/ (registered in fuzz/CMakeLists.txt),
 # seed corpus in fuzz/corpus/<name>/.
-# Only built in the clang fuzz build (`make fuzz`).
+# Only built with TERVOLO_FUZZ: the clang ASan/UBSan build that `make sanitize`
+# and `make fuzz` share.
 function(tervolo_fuzz name)
   cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
   if(NOT TERVOLO_FUZZ)
