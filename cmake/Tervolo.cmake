@@ -24,14 +24,16 @@ function(tervolo_library target)
     target_link_libraries(${target} PRIVATE ${ARG_PRIVATE_LIBS})
   endif()
   tervolo_warnings(${target})
+  set_property(GLOBAL APPEND PROPERTY TERVOLO_LIBRARY_TARGETS ${target})
 endfunction()
 
-# Test code is built for a quick build, not for speed: in the release build
-# the code under test keeps -O3 and the tests' own sources take -O0, as they do
-# in the sanitizer build. (-O1 would be as slow to compile as -O0 is quick,
-# and makes g++ 12 report false array bounds inside std::string.)
+# Test code is built for a quick build, not for speed: the code under test
+# keeps its optimisation (-O3 in the release build, -O1 in the sanitizer
+# build) and the tests' own sources take -O0. (-O1 would be as slow to compile
+# as -O0 is quick, and makes g++ 12 report false array bounds inside
+# std::string.)
 function(tervolo_test_code_options target)
-  target_compile_options(${target} PRIVATE $<$<CONFIG:Release,RelWithDebInfo>:-O0>)
+  target_compile_options(${target} PRIVATE -O0)
 endfunction()
 
 # tervolo_tests(<target> [TSAN] SOURCES ... LIBS ...)
@@ -77,7 +79,8 @@ endfunction()
 # tervolo_fuzz(<name> SOURCES ... LIBS ...): a libFuzzer target in
 # <build>/fuzz, sources under fuzz/ (registered in fuzz/CMakeLists.txt),
 # seed corpus in fuzz/corpus/<name>/.
-# Only built in the clang fuzz build (`make fuzz`).
+# Only built with TERVOLO_FUZZ: the clang ASan/UBSan build that `make sanitize`
+# and `make fuzz` share.
 function(tervolo_fuzz name)
   cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
   if(NOT TERVOLO_FUZZ)
@@ -192,5 +195,113 @@ function(tervolo_share_test_headers)
         set_source_files_properties(${source} DIRECTORY ${dir} PROPERTIES SKIP_PRECOMPILE_HEADERS ON)
       endif()
     endforeach()
+  endforeach()
+endfunction()
+
+# tervolo_included_headers(<file> <out headers> <out project files>): the
+# <...> headers <file> includes, and the files of this repository it includes
+# with "..." (searched from the source root and beside <file>). Remembered per
+# file, as the same headers are read for many targets.
+function(tervolo_included_headers file out_headers out_files)
+  get_property(known GLOBAL PROPERTY "TERVOLO_INCLUDES_KNOWN:${file}" SET)
+  if(NOT known)
+    file(STRINGS ${file} lines REGEX "^[ \t]*#[ \t]*include[ \t]*[<\"]")
+    set(headers "")
+    set(files "")
+    cmake_path(GET file PARENT_PATH dir)
+    foreach(line ${lines})
+      if(line MATCHES "#[ \t]*include[ \t]*<([^>]+)>")
+        list(APPEND headers "${CMAKE_MATCH_1}")
+      elseif(line MATCHES "#[ \t]*include[ \t]*\"([^\"]+)\"")
+        if(EXISTS ${CMAKE_SOURCE_DIR}/${CMAKE_MATCH_1})
+          list(APPEND files ${CMAKE_SOURCE_DIR}/${CMAKE_MATCH_1})
+        elseif(EXISTS ${dir}/${CMAKE_MATCH_1})
+          list(APPEND files ${dir}/${CMAKE_MATCH_1})
+        endif()
+      endif()
+    endforeach()
+    set_property(GLOBAL PROPERTY "TERVOLO_INCLUDES_KNOWN:${file}" TRUE)
+    set_property(GLOBAL PROPERTY "TERVOLO_INCLUDES_HEADERS:${file}" "${headers}")
+    set_property(GLOBAL PROPERTY "TERVOLO_INCLUDES_FILES:${file}" "${files}")
+  endif()
+  get_property(headers GLOBAL PROPERTY "TERVOLO_INCLUDES_HEADERS:${file}")
+  get_property(files GLOBAL PROPERTY "TERVOLO_INCLUDES_FILES:${file}")
+  set(${out_headers} "${headers}" PARENT_SCOPE)
+  set(${out_files} "${files}" PARENT_SCOPE)
+endfunction()
+
+# tervolo_precompile_library_headers(): each library of several sources
+# precompiles the outside headers its sources reach (directly or through this
+# repository's headers): the C++ standard library, Qt, fmt, nlohmann-json,
+# GeographicLib. Parsing Qt Widgets' headers was most of the compile time of a
+# screen's source. A source that does not reach Qt compiles without the
+# header: Qt's headers define `slots`, `signals` and `emit`, which such a
+# source may use as names. C and system headers stay out: they define macros
+# (syslog's LOG_*, ucontext's REG_*) that other sources of the library must
+# not see. Called once, after every folder has added its libraries.
+function(tervolo_precompile_library_headers)
+  get_property(libraries GLOBAL PROPERTY TERVOLO_LIBRARY_TARGETS)
+  foreach(library ${libraries})
+    get_target_property(sources ${library} SOURCES)
+    get_target_property(dir ${library} SOURCE_DIR)
+    set(roots "")
+    foreach(source ${sources})
+      cmake_path(ABSOLUTE_PATH source BASE_DIRECTORY ${dir})
+      if(source MATCHES "\\.cpp$" AND EXISTS ${source})
+        list(APPEND roots ${source})
+      endif()
+      # A source with compile options of its own would not match the header.
+      get_source_file_property(options ${source} DIRECTORY ${dir} COMPILE_OPTIONS)
+      if(options)
+        set_source_files_properties(${source} DIRECTORY ${dir} PROPERTIES SKIP_PRECOMPILE_HEADERS ON)
+      endif()
+    endforeach()
+    list(LENGTH roots count)
+    if(count LESS 4)
+      continue()
+    endif()
+    set(headers "")
+    set(without_qt "")
+    foreach(root ${roots})
+      set(queue ${root})
+      set(seen "")
+      set(has_qt FALSE)
+      while(queue)
+        list(POP_FRONT queue file)
+        if(file IN_LIST seen)
+          continue()
+        endif()
+        list(APPEND seen ${file})
+        tervolo_included_headers(${file} file_headers file_includes)
+        foreach(header ${file_headers})
+          if(header MATCHES "^Q[A-Za-z]+$")
+            set(has_qt TRUE)
+          endif()
+        endforeach()
+        list(APPEND headers ${file_headers})
+        list(APPEND queue ${file_includes})
+      endwhile()
+      if(NOT has_qt)
+        list(APPEND without_qt ${root})
+      endif()
+    endforeach()
+    list(REMOVE_DUPLICATES headers)
+    set(precompiled "")
+    set(library_has_qt FALSE)
+    foreach(header ${headers})
+      if(header MATCHES "^([a-z_]+|Q[A-Za-z]+)$" OR header MATCHES "^(fmt|nlohmann|GeographicLib)/")
+        list(APPEND precompiled "<${header}>")
+      endif()
+      if(header MATCHES "^Q[A-Za-z]+$")
+        set(library_has_qt TRUE)
+      endif()
+    endforeach()
+    if(library_has_qt AND without_qt)
+      set_source_files_properties(${without_qt} DIRECTORY ${dir} PROPERTIES SKIP_PRECOMPILE_HEADERS ON)
+    endif()
+    if(precompiled)
+      list(SORT precompiled)
+      target_precompile_headers(${library} PRIVATE ${precompiled})
+    endif()
   endforeach()
 endfunction()

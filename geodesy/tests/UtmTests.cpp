@@ -99,7 +99,8 @@ TEST(UtmTest, ForwardRefusals) {
                                    {0.0, 180.5},
                                    {0.0, -181.0}}) {
         SCOPED_TRACE(testing::Message() << lat << ", " << lon);
-        expectUtmError([&] { LatLon(lat, lon).toUTM(); }, UtmError::Case::badLatLon, limits);
+        expectUtmError([lat = lat, lon = lon] { LatLon(lat, lon).toUTM(); }, UtmError::Case::badLatLon,
+                       limits);
     }
 }
 

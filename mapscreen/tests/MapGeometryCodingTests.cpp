@@ -68,8 +68,9 @@ TEST(CoordinateCoding, ReadsOnlyArraysOfAtLeastTwoNumbers) {
 TEST(MapGeometryCoding, UnkeyedArraysOfMapPoints) {
     EXPECT_EQ(encode(platform::MKMapPointMake(1, 2)).dump(), "[1.0,2.0]");
     EXPECT_EQ(encode(platform::MKMapSizeMake(3, 4)).dump(), "[3.0,4.0]");
-    EXPECT_EQ(encode(platform::MKMapRectMake(1, 2, 3, 4)), json::parse("[[1, 2], [3, 4]]"));
-    EXPECT_EQ(encode(platform::MKMapRectWorld), json::parse("[[0, 0], [268435456, 268435456]]"));
+    EXPECT_EQ(encode(platform::MKMapRectMake(1, 2, 3, 4)), nlohmann::ordered_json::parse("[[1, 2], [3, 4]]"));
+    EXPECT_EQ(encode(platform::MKMapRectWorld),
+              nlohmann::ordered_json::parse("[[0, 0], [268435456, 268435456]]"));
     EXPECT_EQ(encode(platform::MKMapRectMake(-0.5, 1e-3, 2.25, 1e9)).dump(),
               "[[-0.5,0.001],[2.25,1000000000.0]]");
 }
