@@ -216,7 +216,9 @@ TEST_F(InstanceChannelTest, DropsHostileMessagesAndGoesOn) {
         {std::string("\x00\x00\x00\x05", 4) + "hello", "not ended by a line break"},
         {std::string("\x00\x00\x00\x03", 4) + "x\n\n" + "more", "bytes after the message"},
     };
-    for (const auto& [bytes, reason] : hostile) {
+    for (const auto& message : hostile) {
+        const std::string& bytes = message.first;
+        const std::string reason = message.second;
         SCOPED_TRACE(reason);
         const int fd = sendRaw(bytes);
         pumpUntil([&] { return dropped(reason); });
