@@ -39,6 +39,7 @@
 #include "points/QuovaMapPointStore.hpp"
 #include "search/ui/QuovaLocationSearchController.hpp"
 #include "testsupport/Eventually.hpp"
+#include "testsupport/ScopedEnvironment.hpp"
 #include "testsupport/TemporaryFolder.hpp"
 #include "testsupport/TestEnvironment.hpp"
 
@@ -197,9 +198,7 @@ class SingleInstanceTest : public ::testing::Test {
         application();
         runtime_ = home_.path() + "/run";
         ASSERT_EQ(mkdir(runtime_.c_str(), 0700), 0);
-        const char* previous = std::getenv("XDG_RUNTIME_DIR");
-        if (previous != nullptr) previousRuntime_ = previous;
-        setenv("XDG_RUNTIME_DIR", runtime_.c_str(), 1);
+        runtimeEnvironment_.emplace("XDG_RUNTIME_DIR", runtime_.c_str());
         path_ = tervolo::app::InstanceChannel::socketPath();
         ASSERT_FALSE(path_.empty());
     }
@@ -210,11 +209,7 @@ class SingleInstanceTest : public ::testing::Test {
                 program->waitForFinished(10000);
             }
         }
-        if (previousRuntime_) {
-            setenv("XDG_RUNTIME_DIR", previousRuntime_->c_str(), 1);
-        } else {
-            unsetenv("XDG_RUNTIME_DIR");
-        }
+        runtimeEnvironment_.reset();
     }
 
     QProcess& start(const QStringList& arguments, bool quitAfterFirstFrame = false) {
@@ -253,7 +248,7 @@ class SingleInstanceTest : public ::testing::Test {
 
     tervolo::testsupport::TemporaryFolder home_;
     std::string runtime_;
-    std::optional<std::string> previousRuntime_;
+    std::optional<tervolo::testsupport::ScopedEnvironment> runtimeEnvironment_;
     std::string path_;
     std::vector<std::unique_ptr<QProcess>> programs_;
 };

@@ -22,6 +22,7 @@
 #include "app/incoming/InstanceMessage.hpp"
 #include "app/incoming/InstanceServer.hpp"
 #include "platform/dispatch/RunLoop.hpp"
+#include "testsupport/ScopedEnvironment.hpp"
 #include "testsupport/TemporaryFolder.hpp"
 #include "testsupport/VirtualClockScope.hpp"
 #include "testsupport/logging/LogRecorder.hpp"
@@ -49,18 +50,10 @@ class InstanceChannelTest : public ::testing::Test {
         application();
         runtime_ = home_.path() + "/run";
         ASSERT_EQ(mkdir(runtime_.c_str(), 0700), 0);
-        const char* previous = std::getenv("XDG_RUNTIME_DIR");
-        if (previous != nullptr) previousRuntime_ = previous;
-        setenv("XDG_RUNTIME_DIR", runtime_.c_str(), 1);
+        runtimeEnvironment_.emplace("XDG_RUNTIME_DIR", runtime_.c_str());
         path_ = InstanceChannel::socketPath();
     }
-    void TearDown() override {
-        if (previousRuntime_) {
-            setenv("XDG_RUNTIME_DIR", previousRuntime_->c_str(), 1);
-        } else {
-            unsetenv("XDG_RUNTIME_DIR");
-        }
-    }
+    void TearDown() override { runtimeEnvironment_.reset(); }
 
     // Runs `handOver` on a thread of its own (it waits for the answer) while
     // this thread runs the server's event loop.
@@ -99,7 +92,7 @@ class InstanceChannelTest : public ::testing::Test {
 
     tervolo::testsupport::TemporaryFolder home_;
     std::string runtime_;
-    std::optional<std::string> previousRuntime_;
+    std::optional<tervolo::testsupport::ScopedEnvironment> runtimeEnvironment_;
     std::string path_;
 };
 

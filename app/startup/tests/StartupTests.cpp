@@ -13,6 +13,7 @@
 #include "app/startup/VersionOption.hpp"
 #include "platform/foundation/Bundle.hpp"
 #include "platform/mapkit/qt/MKMapView.hpp"
+#include "testsupport/ScopedEnvironment.hpp"
 #include "testsupport/VirtualClockScope.hpp"
 
 namespace {
@@ -27,28 +28,7 @@ QApplication& application() {
     return *app;
 }
 
-class ScopedEnvironment {
-  public:
-    ScopedEnvironment(std::string name, const char* value) : name_(std::move(name)) {
-        if (const char* old = std::getenv(name_.c_str())) previous_ = old;
-        if (value) {
-            ::setenv(name_.c_str(), value, 1);
-        } else {
-            ::unsetenv(name_.c_str());
-        }
-    }
-    ~ScopedEnvironment() {
-        if (previous_) {
-            ::setenv(name_.c_str(), previous_->c_str(), 1);
-        } else {
-            ::unsetenv(name_.c_str());
-        }
-    }
-
-  private:
-    std::string name_;
-    std::optional<std::string> previous_;
-};
+using tervolo::testsupport::ScopedEnvironment;
 
 class Startup : public ::testing::Test {
   protected:

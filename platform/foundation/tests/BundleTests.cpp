@@ -6,6 +6,7 @@
 
 #include "platform/foundation/Bundle.hpp"
 #include "platform/foundation/FileManager.hpp"
+#include "testsupport/ScopedEnvironment.hpp"
 #include "testsupport/TemporaryFolder.hpp"
 
 using platform::Bundle;
@@ -13,29 +14,7 @@ using tervolo::testsupport::TemporaryFolder;
 
 namespace {
 
-// Sets an environment variable for one scope.
-class ScopedEnvironment {
-  public:
-    ScopedEnvironment(std::string name, const char* value) : name_(std::move(name)) {
-        if (const char* old = std::getenv(name_.c_str())) previous_ = old;
-        if (value) {
-            ::setenv(name_.c_str(), value, 1);
-        } else {
-            ::unsetenv(name_.c_str());
-        }
-    }
-    ~ScopedEnvironment() {
-        if (previous_) {
-            ::setenv(name_.c_str(), previous_->c_str(), 1);
-        } else {
-            ::unsetenv(name_.c_str());
-        }
-    }
-
-  private:
-    std::string name_;
-    std::optional<std::string> previous_;
-};
+using tervolo::testsupport::ScopedEnvironment;
 
 class BundleTest : public ::testing::Test {
   protected:
