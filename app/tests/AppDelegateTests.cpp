@@ -34,23 +34,13 @@
 #include "testsupport/LoopbackHTTPServer.hpp"
 #include "testsupport/TemporaryFolder.hpp"
 #include "testsupport/VirtualClockScope.hpp"
+#include "testsupport/ui/TestApplication.hpp"
 
 namespace {
 
 using tervolo::app::AppDelegate;
 using tervolo::logging::QLLogFlag;
 using tervolo::logging::QLLogLevel;
-
-QApplication& application() {
-    static int argc = 1;
-    static char name[] = "tervolo_app_tests";
-    static char* argv[] = {name, nullptr};
-    // One application object for the whole binary, whichever test asks first.
-    static auto* app = QApplication::instance() != nullptr
-                           ? static_cast<QApplication*>(QCoreApplication::instance())
-                           : new QApplication(argc, argv);
-    return *app;
-}
 
 // One ordered list of everything the delegate does: its log lines and the
 // calls it makes of its services.
@@ -352,7 +342,7 @@ TEST_F(AppDelegateTest, FocusNoticesReachTheDesktopHandlers) {
 // application, with no advertising identifier on a desktop; the temporary
 // folder is a file URL.
 TEST_F(AppDelegateTest, DefaultServicesOfTheFirstSteps) {
-    application();
+    tervolo::testsupport::sharedTestApplication("tervolo_app_tests");
     AppDelegate::Services made = services();
     made.applyNavigationBarAppearance = nullptr;
     made.launchProperties = nullptr;
@@ -418,7 +408,7 @@ class IncomingActivityTest : public AppDelegateTest {
   protected:
     void SetUp() override {
         AppDelegateTest::SetUp();
-        application();
+        tervolo::testsupport::sharedTestApplication("tervolo_app_tests");
         window_ = std::make_unique<platform::MainWindow>();
         window_->setRootViewController(mapScreenRoot_);
     }

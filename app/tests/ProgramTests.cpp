@@ -42,24 +42,14 @@
 #include "testsupport/ScopedEnvironment.hpp"
 #include "testsupport/TemporaryFolder.hpp"
 #include "testsupport/TestEnvironment.hpp"
+#include "testsupport/ui/TestApplication.hpp"
 
 namespace {
-
-QApplication& application() {
-    static int argc = 1;
-    static char name[] = "tervolo_app_tests";
-    static char* argv[] = {name, nullptr};
-    // One application object for the whole binary, whichever test asks first.
-    static auto* app = QApplication::instance() != nullptr
-                           ? static_cast<QApplication*>(QCoreApplication::instance())
-                           : new QApplication(argc, argv);
-    return *app;
-}
 
 // The secure-connection alert goes to the map screen once the window has it:
 // none before the window, then the program's map screen (and not another root).
 TEST(MapScreenAlertPresenter, PresentsOnTheMapScreenOfTheWindow) {
-    application();
+    tervolo::testsupport::sharedTestApplication("tervolo_app_tests");
     platform::ImmediateAnimationsScope immediate;
     platform::PresentationRecorder recorder;
     tervolo::app::MapScreenAlertPresenter presenter([] { return tervolo::app::currentMapScreen(); });
@@ -89,7 +79,7 @@ TEST(MapScreenAlertPresenter, PresentsOnTheMapScreenOfTheWindow) {
 // choosing one of the user's own points among the results selects that
 // point's annotation on the screen's map, and stores nothing new.
 TEST(MakeMapScreen, AChosenOwnPointIsSelectedOnTheScreensMap) {
-    application();
+    tervolo::testsupport::sharedTestApplication("tervolo_app_tests");
     tervolo::testsupport::TestEnvironment environment;
     tervolo::points::QuovaMapPointStore::resetSharedForTesting();
     auto& store = tervolo::points::QuovaMapPointStore::shared();
@@ -195,7 +185,7 @@ TEST(Program, AnswersHelpAndVersion) {
 class SingleInstanceTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        application();
+        tervolo::testsupport::sharedTestApplication("tervolo_app_tests");
         runtime_ = home_.path() + "/run";
         ASSERT_EQ(mkdir(runtime_.c_str(), 0700), 0);
         runtimeEnvironment_.emplace("XDG_RUNTIME_DIR", runtime_.c_str());

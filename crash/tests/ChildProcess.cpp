@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <optional>
 
@@ -15,6 +16,17 @@ namespace tervolo::crash::testing {
 void report(int fd, const char* text) {
     const ssize_t ignored = write(fd, text, strlen(text));
     (void)ignored;
+}
+
+std::string commandOutput(const std::string& command) {
+    std::string out;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) return out;
+    char buffer[4096];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
+    pclose(pipe);
+    return out;
 }
 
 void disableCoreDumps() {

@@ -32,4 +32,7 @@ void report(int fd, const char* text);
 // would blur how long the crash itself takes.
 void disableCoreDumps();
 
+// What a shell command writes to its standard output (empty when it cannot run).
+std::string commandOutput(const std::string& command);
+
 }  // namespace tervolo::crash::testing

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "ByteBuilder.hpp"
+#include "ChildProcess.hpp"
 #include "crash/AsyncDwarf.hpp"
 #include "crash/AsyncElfImage.hpp"
 #include "crash/AsyncImageList.hpp"
@@ -590,17 +591,6 @@ TEST(DwarfApply, RulesBuildTheCallersRegisters) {
 
 // ---- real tables: this program's and the C library's .eh_frame ----
 
-std::string commandOutput(const std::string& command) {
-    std::string out;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) return out;
-    char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
-    pclose(pipe);
-    return out;
-}
-
 TEST(DwarfRealTables, FdeRangesMatchLlvmDwarfdump) {
     if (system("command -v llvm-dwarfdump-14 > /dev/null 2>&1") != 0) {
         GTEST_SKIP() << "llvm-dwarfdump-14 is not installed";
@@ -618,7 +608,8 @@ TEST(DwarfRealTables, FdeRangesMatchLlvmDwarfdump) {
         SCOPED_TRACE(name);
         ++images;
         // "00000018 00000014 0000001c FDE cie=00000000 pc=00001020...00001046"
-        std::istringstream dump(commandOutput("llvm-dwarfdump-14 --eh-frame '" + name + "' 2>/dev/null"));
+        std::istringstream dump(
+            testing::commandOutput("llvm-dwarfdump-14 --eh-frame '" + name + "' 2>/dev/null"));
         std::vector<std::pair<uint64_t, uint64_t>> ranges;
         std::string line;
         bool inEhFrame = false;  // debug builds carry a .debug_frame too

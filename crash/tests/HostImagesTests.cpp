@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "ChildProcess.hpp"
 #include "crash/AsyncElfImage.hpp"
 #include "crash/AsyncImageList.hpp"
 
@@ -41,17 +42,6 @@ std::vector<Mapping> procMaps() {
         m.end = std::stoull(range.substr(range.find('-') + 1), nullptr, 16);
         out.push_back(m);
     }
-    return out;
-}
-
-std::string commandOutput(const std::string& command) {
-    std::string out;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) return out;
-    char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
-    pclose(pipe);
     return out;
 }
 
@@ -120,7 +110,7 @@ TEST_F(HostImages, BuildIdsMatchReadelf) {
         const std::string file = realPath(image->name);
         if (file.empty()) continue;
         SCOPED_TRACE(file);
-        const std::string notes = commandOutput("readelf -n '" + file + "' 2>/dev/null");
+        const std::string notes = testing::commandOutput("readelf -n '" + file + "' 2>/dev/null");
         const auto at = notes.find("Build ID: ");
         if (at == std::string::npos) {
             EXPECT_EQ(image->elf.build_id_length, 0u);
@@ -142,7 +132,7 @@ TEST_F(HostImages, UnwindTablesOfTheProgramAreWhereItsSectionsSay) {
     }
     ASSERT_NE(program, nullptr);
     // "  [17] .eh_frame          PROGBITS        0000000000012345 ..."
-    const std::string sections = commandOutput("readelf -SW '" + exe + "'");
+    const std::string sections = testing::commandOutput("readelf -SW '" + exe + "'");
     auto addressOf = [&](const std::string& name) -> uint64_t {
         const auto at = sections.find(" " + name + " ");
         if (at == std::string::npos) return 0;
@@ -157,13 +147,13 @@ TEST_F(HostImages, UnwindTablesOfTheProgramAreWhereItsSectionsSay) {
     EXPECT_GT(program->elf.eh_frame_size, 0u);
 }
 
-struct Found {
+struct FoundSymbol {
     uint64_t address = 0;
     std::string name;
 };
 
-void remember(qcrash_vm_address_t address, const char* name, void* context) {
-    auto* found = static_cast<Found*>(context);
+void rememberImageSymbol(qcrash_vm_address_t address, const char* name, void* context) {
+    auto* found = static_cast<FoundSymbol*>(context);
     found->address = address;
     found->name = name;
 }
@@ -187,8 +177,8 @@ TEST_F(HostImages, SymbolsByPcAgreeWithTheDynamicLoader) {
         SCOPED_TRACE(c.what);
         auto* image = qcrash_async_image_containing_address(&list_, c.function + 1);
         ASSERT_NE(image, nullptr);
-        Found found;
-        ASSERT_EQ(qcrash_async_image_find_symbol_by_pc(image, c.function + 1, remember, &found),
+        FoundSymbol found;
+        ASSERT_EQ(qcrash_async_image_find_symbol_by_pc(image, c.function + 1, rememberImageSymbol, &found),
                   QCRASH_ESUCCESS);
         EXPECT_EQ(found.address, c.function);
         // The name we give leads back to the same address.
@@ -221,8 +211,9 @@ TEST_F(HostImages, ALoadedLibraryAppearsAndDisappears) {
     auto* image = listed();
     ASSERT_NE(image, nullptr);
     EXPECT_TRUE(qcrash_async_macho_contains_address(image, function));
-    Found found;
-    ASSERT_EQ(qcrash_async_image_find_symbol_by_pc(image, function + 2, remember, &found), QCRASH_ESUCCESS);
+    FoundSymbol found;
+    ASSERT_EQ(qcrash_async_image_find_symbol_by_pc(image, function + 2, rememberImageSymbol, &found),
+              QCRASH_ESUCCESS);
     EXPECT_EQ(found.name, "crash_fixture_module_function");
     EXPECT_EQ(found.address, function);
     const size_t before = images().size();
@@ -278,8 +269,9 @@ TEST_F(LoaderView, ALibraryLoadedLaterGetsTheRecordALoadWouldGiveIt) {
     qcrash_async_image_list_set_reading(&list_, true);
     EXPECT_EQ(qcrash_async_image_containing_address(&list_, function), seen);
     qcrash_async_image_list_set_reading(&list_, false);
-    Found found;
-    ASSERT_EQ(qcrash_async_image_find_symbol_by_pc(seen, function + 2, remember, &found), QCRASH_ESUCCESS);
+    FoundSymbol found;
+    ASSERT_EQ(qcrash_async_image_find_symbol_by_pc(seen, function + 2, rememberImageSymbol, &found),
+              QCRASH_ESUCCESS);
     EXPECT_EQ(found.name, "crash_fixture_module_function");
     EXPECT_EQ(found.address, function);
     const qcrash_async_macho_t crashTime = *seen;

@@ -14,10 +14,6 @@ using namespace tervolo::geodesy;
 
 namespace {
 
-const Datum& wgs84() {
-    return wgs84TableDatum();
-}
-
 template <typename Body>
 void expectMgrsError(Body body, MgrsError::Case kind, const std::string& message) {
     try {
@@ -47,7 +43,7 @@ TEST(MgrsTest, FromUtmTable) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
-        const Utm utm(c.zone, c.hemisphere, c.easting, c.northing, wgs84());
+        const Utm utm(c.zone, c.hemisphere, c.easting, c.northing, wgs84TableDatum());
         const Mgrs mgrs = utm.toMGRS();
         EXPECT_EQ(mgrs.zone(), c.zone);
         EXPECT_EQ(mgrs.band(), c.band);
@@ -68,7 +64,7 @@ TEST(MgrsTest, FromUtmTable) {
 }
 
 TEST(MgrsTest, TextWithFewerDigits) {
-    const Mgrs paris(31, U'U', U'D', U'Q', 48251.898291, 11943.793808, wgs84());
+    const Mgrs paris(31, U'U', U'D', U'Q', 48251.898291, 11943.793808, wgs84TableDatum());
     EXPECT_EQ(paris.toString(3), "31U DQ 482 119");
     // 48251.9 → 4825 → 482 → 48 → 5: each step rounds, halves to even.
     EXPECT_EQ(paris.toString(1), "31U DQ 5 1");
@@ -84,20 +80,21 @@ TEST(MgrsTest, TextWithFewerDigits) {
         EXPECT_NEAR(back.northing(), paris.northing(), 0.5 * std::pow(10.0, 5.0 - std::min(precision, 11u)));
     }
     // Successive roundings to even: 48251 → 4825 → 482.
-    EXPECT_EQ(Mgrs(31, U'U', U'D', U'Q', 48251, 48250, wgs84()).toString(3), "31U DQ 482 482");
+    EXPECT_EQ(Mgrs(31, U'U', U'D', U'Q', 48251, 48250, wgs84TableDatum()).toString(3), "31U DQ 482 482");
     // Just under the next square: the digits stay at 99999 instead of losing one ("10000" would be 90 km
     // off).
-    EXPECT_EQ(Mgrs(31, U'U', U'D', U'Q', 99999.6, 99999.4, wgs84()).toString(5), "31U DQ 99999 99999");
-    EXPECT_EQ(Mgrs(31, U'U', U'D', U'Q', 99951, 99949, wgs84()).toString(3), "31U DQ 999 999");
+    EXPECT_EQ(Mgrs(31, U'U', U'D', U'Q', 99999.6, 99999.4, wgs84TableDatum()).toString(5),
+              "31U DQ 99999 99999");
+    EXPECT_EQ(Mgrs(31, U'U', U'D', U'Q', 99951, 99949, wgs84TableDatum()).toString(3), "31U DQ 999 999");
 }
 
 TEST(MgrsTest, InitialiserChecksBandThenZone) {
-    const Mgrs lower(31, U'u', U'd', U'q', 1, 2, wgs84());
+    const Mgrs lower(31, U'u', U'd', U'q', 1, 2, wgs84TableDatum());
     EXPECT_EQ(lower.band(), U'U');
     EXPECT_EQ(lower.e100k(), U'D');
     EXPECT_EQ(lower.n100k(), U'Q');
     EXPECT_EQ(lower.toString(), "31U DQ 00001 00002");
-    EXPECT_EQ(Mgrs(31, U'U', U'D', U'Q', 1, 2, Datum{"Custom"}).datum(), wgs84());
+    EXPECT_EQ(Mgrs(31, U'U', U'D', U'Q', 1, 2, Datum{"Custom"}).datum(), wgs84TableDatum());
 
     struct Case {
         int64_t zone;
@@ -116,13 +113,14 @@ TEST(MgrsTest, InitialiserChecksBandThenZone) {
         {-1, U'U', MgrsError::Case::invalidZone, "Invalid zone provided"},
     };
     for (const auto& c : cases) {
-        expectMgrsError([&] { Mgrs(c.zone, c.band, U'D', U'Q', 0, 0, wgs84()); }, c.kind, c.message);
+        expectMgrsError([&] { Mgrs(c.zone, c.band, U'D', U'Q', 0, 0, wgs84TableDatum()); }, c.kind,
+                        c.message);
     }
     // A square letter that upper-cases to two letters cannot be stored either.
-    expectMgrsError([] { Mgrs(31, U'U', U'ß', U'Q', 0, 0, wgs84()); }, MgrsError::Case::invalidBand,
+    expectMgrsError([] { Mgrs(31, U'U', U'ß', U'Q', 0, 0, wgs84TableDatum()); }, MgrsError::Case::invalidBand,
                     "Invalid band provided");
 
-    Mgrs zoned(31, U'U', U'D', U'Q', 0, 0, wgs84());
+    Mgrs zoned(31, U'U', U'D', U'Q', 0, 0, wgs84TableDatum());
     zoned.setZone(61);
     zoned.setZone(-3);
     EXPECT_EQ(zoned.zone(), 31);
@@ -135,27 +133,28 @@ TEST(MgrsTest, ToUtmRefusals) {
         const char* message;
     };
     const Case cases[] = {
-        {Mgrs(31, U'U', U'J', U'Q', 0, 0, wgs84()), MgrsError::Case::invalidEasting,
+        {Mgrs(31, U'U', U'J', U'Q', 0, 0, wgs84TableDatum()), MgrsError::Case::invalidEasting,
          "An invalid easting was provided"},
-        {Mgrs(31, U'U', U'D', U'W', 0, 0, wgs84()), MgrsError::Case::invalidNorthing,
+        {Mgrs(31, U'U', U'D', U'W', 0, 0, wgs84TableDatum()), MgrsError::Case::invalidNorthing,
          "An invalid northing was provided"},
-        {Mgrs(31, U'U', U'D', 0x60, 0, 0, wgs84()), MgrsError::Case::invalidNorthing,
+        {Mgrs(31, U'U', U'D', 0x60, 0, 0, wgs84TableDatum()), MgrsError::Case::invalidNorthing,
          "An invalid northing was provided"},
         // Zone 0 has no letter sets.
-        {Mgrs(0, U'U', U'D', U'Q', 0, 0, wgs84()), MgrsError::Case::invalidZone, "Invalid zone provided"},
+        {Mgrs(0, U'U', U'D', U'Q', 0, 0, wgs84TableDatum()), MgrsError::Case::invalidZone,
+         "Invalid zone provided"},
     };
     for (const auto& c : cases) {
         expectMgrsError([&] { c.mgrs.toUTM(); }, c.kind, c.message);
     }
     // A northing that is no distance cannot spin the 2,000-km search.
-    EXPECT_THROW(Mgrs(31, U'U', U'D', U'Q', 0, -INFINITY, wgs84()).toUTM(), UtmError);
-    EXPECT_THROW(Mgrs(31, U'U', U'D', U'Q', 0, -1e300, wgs84()).toUTM(), UtmError);
-    EXPECT_THROW(Mgrs(31, U'U', U'D', U'Q', NAN, 0, wgs84()).toUTM(), UtmError);
+    EXPECT_THROW(Mgrs(31, U'U', U'D', U'Q', 0, -INFINITY, wgs84TableDatum()).toUTM(), UtmError);
+    EXPECT_THROW(Mgrs(31, U'U', U'D', U'Q', 0, -1e300, wgs84TableDatum()).toUTM(), UtmError);
+    EXPECT_THROW(Mgrs(31, U'U', U'D', U'Q', NAN, 0, wgs84TableDatum()).toUTM(), UtmError);
 
-    expectMgrsError([] { Utm(0, Hemisphere::n, 500000, 5000000, wgs84()).toMGRS(); },
+    expectMgrsError([] { Utm(0, Hemisphere::n, 500000, 5000000, wgs84TableDatum()).toMGRS(); },
                     MgrsError::Case::invalidZone, "Invalid zone provided");
     // Close to the pole the latitude is beyond every band.
-    expectMgrsError([] { Utm(31, Hemisphere::n, 500000, 9990000, wgs84()).toMGRS(); },
+    expectMgrsError([] { Utm(31, Hemisphere::n, 500000, 9990000, wgs84TableDatum()).toMGRS(); },
                     MgrsError::Case::invalidBand, "Invalid band provided");
     // Between the last bands and 88° (an index rounded toward zero made these bands C and X).
     for (const auto& [lat, lon] : {std::pair{-80.0000001, 3.0},
@@ -173,7 +172,7 @@ TEST(MgrsTest, ToUtmRefusals) {
         expectMgrsError(
             [&] {
                 Utm(31, north ? Hemisphere::n : Hemisphere::s, x + 500000.0, north ? y : y + 10000000.0,
-                    wgs84())
+                    wgs84TableDatum())
                     .toMGRS();
             },
             MgrsError::Case::invalidBand, "Invalid band provided");
@@ -188,10 +187,10 @@ TEST(MgrsTest, SouthernBandsFarFromTheCentralMeridian) {
     EXPECT_EQ(fromText.easting(), 199999.0);
     EXPECT_EQ(fromText.northing(), 1099999.0);
 
-    for (const Utm& utm : {Utm(1, Hemisphere::s, 199999.5, 1099999.5, wgs84()),
-                           Utm(1, Hemisphere::s, 120000.0, 1100000.0, wgs84()),
-                           Utm(1, Hemisphere::s, 879999.0, 1100001.0, wgs84()),
-                           Utm(30, Hemisphere::s, 130000.0, 1999999.0, wgs84())}) {
+    for (const Utm& utm : {Utm(1, Hemisphere::s, 199999.5, 1099999.5, wgs84TableDatum()),
+                           Utm(1, Hemisphere::s, 120000.0, 1100000.0, wgs84TableDatum()),
+                           Utm(1, Hemisphere::s, 879999.0, 1100001.0, wgs84TableDatum()),
+                           Utm(30, Hemisphere::s, 130000.0, 1999999.0, wgs84TableDatum())}) {
         SCOPED_TRACE(utm.toString(6));
         const Utm back = utm.toMGRS().toUTM();
         EXPECT_EQ(back.zone(), utm.zone());
@@ -210,7 +209,7 @@ TEST(MgrsTest, RoundTripOfRandomValidUtmValues) {
     int converted = 0;
     for (int i = 0; i < 40000; ++i) {
         const Utm utm(zones(random), i % 2 ? Hemisphere::s : Hemisphere::n, eastings(random),
-                      northings(random), wgs84());
+                      northings(random), wgs84TableDatum());
         std::optional<Mgrs> mgrs;
         try {
             mgrs = utm.toMGRS();

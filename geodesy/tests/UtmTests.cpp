@@ -10,10 +10,6 @@ using namespace tervolo::geodesy;
 
 namespace {
 
-const Datum& wgs84() {
-    return wgs84TableDatum();
-}
-
 template <typename Body>
 void expectUtmError(Body body, UtmError::Case kind, const std::string& message) {
     try {
@@ -151,7 +147,7 @@ TEST(UtmTest, InverseGivesThePositionBack) {
         {32, Hemisphere::n, 276979.926401, 6658157.202407, 60, 5},
     };
     for (const auto& c : cases) {
-        const LatLon p = Utm(c.zone, c.hemisphere, c.easting, c.northing, wgs84()).toLatLonE();
+        const LatLon p = Utm(c.zone, c.hemisphere, c.easting, c.northing, wgs84TableDatum()).toLatLonE();
         EXPECT_NEAR(p.lat(), c.lat, 1e-10);
         EXPECT_NEAR(p.lon(), c.lon, 1e-10);
         EXPECT_EQ(p.datum().name, "WGS84");
@@ -177,19 +173,19 @@ TEST(UtmTest, InitialiserChecksInOrder) {
         {99, 100, 0, UtmError::Case::invalidEasting, kEasting},
     };
     for (const auto& c : cases) {
-        expectUtmError([&] { Utm(c.zone, Hemisphere::n, c.easting, c.northing, wgs84()); }, c.kind,
+        expectUtmError([&] { Utm(c.zone, Hemisphere::n, c.easting, c.northing, wgs84TableDatum()); }, c.kind,
                        c.message);
     }
     // Bounds are inclusive.
-    EXPECT_NO_THROW(Utm(60, Hemisphere::s, 880000, 10000000, wgs84()));
-    EXPECT_NO_THROW(Utm(0, Hemisphere::n, 120000, 0, wgs84()));
+    EXPECT_NO_THROW(Utm(60, Hemisphere::s, 880000, 10000000, wgs84TableDatum()));
+    EXPECT_NO_THROW(Utm(0, Hemisphere::n, 120000, 0, wgs84TableDatum()));
 
     const Utm custom(31, Hemisphere::n, 500000, 0, Datum{"Custom", Ellipsoid::WGS84, {1, 0, 0, 0, 0, 0, 0}});
-    EXPECT_EQ(custom.datum(), wgs84());
+    EXPECT_EQ(custom.datum(), wgs84TableDatum());
     EXPECT_EQ(custom.datumStore().size(), 10u);
     EXPECT_FALSE(custom.convergence().has_value());
 
-    Utm zoned(31, Hemisphere::n, 500000, 0, wgs84());
+    Utm zoned(31, Hemisphere::n, 500000, 0, wgs84TableDatum());
     zoned.setZone(61);
     zoned.setZone(-1);
     EXPECT_EQ(zoned.zone(), 31);
@@ -199,7 +195,7 @@ TEST(UtmTest, InitialiserChecksInOrder) {
 }
 
 TEST(UtmTest, TextRoundsBeforePrintingWholeMetres) {
-    const Utm utm(31, Hemisphere::s, 448251.8985, 5411943.4999, wgs84());
+    const Utm utm(31, Hemisphere::s, 448251.8985, 5411943.4999, wgs84TableDatum());
     EXPECT_EQ(utm.toString(0), "31 S 448252 5411943");
     // Rounded to three decimals first (5411943.5), then printed without decimals: the two roundings add up.
     EXPECT_EQ(utm.toString(3), "31 S 448252 5411944");

@@ -11,10 +11,6 @@
 namespace tervolo::json {
 namespace {
 
-JSON parse(const char* text) {
-    return JSON::parseJSON(text);
-}
-
 WritingOptionsMap kOwn() {
     return {{writingOptionsKeys::castNilToNSNull, true}};
 }
@@ -39,29 +35,29 @@ TEST(JSONMergeTest, MergesObjectsJoinsArraysReplacesTheRest) {
         {"{}", R"({"k":null})", R"({"k":null})"},
     };
     for (const Row& row : rows) {
-        JSON receiver = parse(row.receiver);
-        JSON merged = receiver.merged(parse(row.other));
-        EXPECT_EQ(merged, parse(row.expected))
+        JSON receiver = JSON::parseJSON(row.receiver);
+        JSON merged = receiver.merged(JSON::parseJSON(row.other));
+        EXPECT_EQ(merged, JSON::parseJSON(row.expected))
             << row.receiver << " + " << row.other << " = " << merged.rawString(kOwn()).value_or("-");
-        EXPECT_EQ(receiver, parse(row.receiver));  // merged() leaves the receiver alone
-        receiver.merge(parse(row.other));
-        EXPECT_EQ(receiver, parse(row.expected));
+        EXPECT_EQ(receiver, JSON::parseJSON(row.receiver));  // merged() leaves the receiver alone
+        receiver.merge(JSON::parseJSON(row.other));
+        EXPECT_EQ(receiver, JSON::parseJSON(row.expected));
     }
 }
 
 TEST(JSONMergeTest, TopLevelKindsMustAgree) {
-    JSON object = parse(R"({"a":1})");
-    for (JSON other : {parse("[1]"), JSON(1), JSON::null()}) {
+    JSON object = JSON::parseJSON(R"({"a":1})");
+    for (JSON other : {JSON::parseJSON("[1]"), JSON(1), JSON::null()}) {
         try {
             object.merge(other);
             ADD_FAILURE() << "merged";
         } catch (const JSONValueError& error) {
             EXPECT_EQ(error, JSONValueError::wrongType);
         }
-        EXPECT_EQ(object, parse(R"({"a":1})"));
+        EXPECT_EQ(object, JSON::parseJSON(R"({"a":1})"));
         EXPECT_THROW((void)object.merged(other), JSONValueError);
     }
-    JSON failedNull = parse("{}")["missing"];
+    JSON failedNull = JSON::parseJSON("{}")["missing"];
     JSON null = JSON::null();
     null.merge(failedNull);  // a copy of the other, its error included
     EXPECT_EQ(null.error(), JSONValueError::notExist);
@@ -71,13 +67,13 @@ TEST(JSONMergeTest, ElementsPassThroughJSONValues) {
     std::string bytes = "[7]";
     JSON receiver(Any(Array{Any(Data(bytes.begin(), bytes.end())), Any::other(1)}));
     receiver.merge(JSON::arrayLiteral({Any(Data{'?'})}));
-    EXPECT_EQ(receiver, parse("[[7],null,null]"));
-    JSON dictionary = parse(R"({"a":1})");
+    EXPECT_EQ(receiver, JSON::parseJSON("[[7],null,null]"));
+    JSON dictionary = JSON::parseJSON(R"({"a":1})");
     dictionary.merge(JSON(Any(Dictionary{{"b", Any::other(1)}})));
-    EXPECT_EQ(dictionary, parse(R"({"a":1,"b":null})"));
-    JSON self = parse(R"({"a":[1],"b":{"c":[2]}})");
+    EXPECT_EQ(dictionary, JSON::parseJSON(R"({"a":1,"b":null})"));
+    JSON self = JSON::parseJSON(R"({"a":[1],"b":{"c":[2]}})");
     self.merge(self);
-    EXPECT_EQ(self, parse(R"({"a":[1,1],"b":{"c":[2,2]}})"));
+    EXPECT_EQ(self, JSON::parseJSON(R"({"a":[1,1],"b":{"c":[2,2]}})"));
 }
 
 struct Comparison {
@@ -127,12 +123,13 @@ TEST(JSONComparisonTest, OperatorTable) {
         {"precomposed and decomposed", JSON("\xC3\xA9"), JSON("e\xCC\x81"), equal},
         {"code points, not UTF-16", JSON("\xEF\xBD\x9E"), JSON("\xF0\x9F\x98\x80"), less},
         {"NFC order", JSON("e\xCC\x81"), JSON("f"), greater},
-        {"[1] and [1.0]", parse("[1]"), parse("[1.0]"), equal},
-        {"[1,2] and [2,1]", parse("[1,2]"), parse("[2,1]"), unequal},
-        {"[1] and [2]", parse("[1]"), parse("[2]"), unequal},
-        {"[true] and [1]", parse("[true]"), parse("[1]"), unequal},
-        {"dictionaries by keys", parse(R"({"a":1,"b":[2]})"), parse(R"({"b":[2.0],"a":1})"), equal},
-        {"dictionaries differ", parse(R"({"a":1})"), parse(R"({"a":2})"), unequal},
+        {"[1] and [1.0]", JSON::parseJSON("[1]"), JSON::parseJSON("[1.0]"), equal},
+        {"[1,2] and [2,1]", JSON::parseJSON("[1,2]"), JSON::parseJSON("[2,1]"), unequal},
+        {"[1] and [2]", JSON::parseJSON("[1]"), JSON::parseJSON("[2]"), unequal},
+        {"[true] and [1]", JSON::parseJSON("[true]"), JSON::parseJSON("[1]"), unequal},
+        {"dictionaries by keys", JSON::parseJSON(R"({"a":1,"b":[2]})"),
+         JSON::parseJSON(R"({"b":[2.0],"a":1})"), equal},
+        {"dictionaries differ", JSON::parseJSON(R"({"a":1})"), JSON::parseJSON(R"({"a":2})"), unequal},
     };
     for (const Row& row : rows) expectComparison(row.a, row.b, row.expected, row.name);
     // Inside containers texts compare by their bytes, without normalisation.
@@ -141,7 +138,7 @@ TEST(JSONComparisonTest, OperatorTable) {
 }
 
 TEST(JSONComparisonTest, ErrorPlaysNoPart) {
-    JSON failed = parse("{}")["missing"];
+    JSON failed = JSON::parseJSON("{}")["missing"];
     EXPECT_TRUE(failed == JSON::null());
     JSON text("shared");
     JSON copy = text;

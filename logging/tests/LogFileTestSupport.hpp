@@ -10,6 +10,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "logging/QLLogFileInfo.hpp"
@@ -25,6 +26,12 @@ namespace tervolo::logging::testing {
 inline QLLogMessagePtr makeRecord(std::string text, std::optional<platform::Date> timestamp = std::nullopt) {
     return std::make_shared<const QLLogMessage>(std::move(text), QLLogLevel::all, QLLogFlag::info, 0,
                                                 "/src/Caller.cpp", "fn", 1, std::any{}, 3, timestamp);
+}
+
+inline QLLogMessagePtr makeRecord(QLLogFlag flag, std::string text = "m",
+                                  std::string_view file = "/src/Caller.cpp") {
+    return std::make_shared<const QLLogMessage>(std::move(text), QLLogLevel::all, flag, 0, file, "fn", 1,
+                                                std::any{}, 3, std::nullopt);
 }
 
 inline std::string readText(const std::string& path) {

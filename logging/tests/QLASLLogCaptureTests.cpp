@@ -1,3 +1,4 @@
+#include "LogFileTestSupport.hpp"
 #include "logging/QLASLLogCapture.hpp"
 
 #include <gtest/gtest.h>
@@ -26,11 +27,6 @@ namespace {
 using RecordingLogger = tervolo::testsupport::LogRecorder;
 
 constexpr double kWallStart = 1700000000.0;
-
-QLLogMessagePtr record(QLLogFlag flag, std::string text, std::string_view file = "/src/Caller.cpp") {
-    return std::make_shared<const QLLogMessage>(std::move(text), QLLogLevel::all, flag, 0, file, "fn", 1,
-                                                std::any{}, 3, std::nullopt);
-}
 
 ASLMessage entry(std::map<std::string, std::string> values) {
     return ASLMessage{std::move(values)};
@@ -123,9 +119,9 @@ TEST_F(ASLTest, LoggerWritesEachFlagAtItsLevelWithItsMarks) {
     ASSERT_EQ(logger->loggerName(), "quova.logging.aslLogger");
     registry.addLogger(logger);
     for (const auto& c : cases)
-        registry.log(false, record(c.flag, "flag " + std::to_string(rawValue(c.flag))));
-    registry.log(false,
-                 record(QLLogFlag::error, "captured earlier", "QLASLLogCapture"));  // never written back
+        registry.log(false, testing::makeRecord(c.flag, "flag " + std::to_string(rawValue(c.flag))));
+    registry.log(false, testing::makeRecord(QLLogFlag::error, "captured earlier",
+                                            "QLASLLogCapture"));  // never written back
     registry.removeLogger(logger);
     registry.flushLog();
 
@@ -148,13 +144,13 @@ TEST_F(ASLTest, LoggerAppliesItsFormatterAndDropsEntriesItCannotBuild) {
     const auto& logger = QLASLLogger::sharedInstance();
     registry.addLogger(logger);
     logger->setLogFormatter(std::make_shared<UppercaseFormatter>());
-    registry.log(false, record(QLLogFlag::info, "shown"));
-    registry.log(false, record(QLLogFlag::info, "drop"));
+    registry.log(false, testing::makeRecord(QLLogFlag::info, "shown"));
+    registry.log(false, testing::makeRecord(QLLogFlag::info, "drop"));
     ASLStore::shared().setFailingKeyForTesting("ReadUID");  // the third of the four fields
-    registry.log(false, record(QLLogFlag::info, "refused field"));
+    registry.log(false, testing::makeRecord(QLLogFlag::info, "refused field"));
     ASLStore::shared().setFailingKeyForTesting(std::nullopt);
     logger->setLogFormatter(nullptr);
-    registry.log(false, record(QLLogFlag::info, "plain"));
+    registry.log(false, testing::makeRecord(QLLogFlag::info, "plain"));
     registry.removeLogger(logger);
     registry.flushLog();
 
@@ -240,7 +236,7 @@ TEST_F(ASLTest, CaptureNeverReadsBackWhatTheLoggerWrote) {
 
     sendForeign({{"Level", "3"}, {"Message", "from another program"}});
     settle();
-    QLLog::sharedInstance().log(true, record(QLLogFlag::info, "from this program"));
+    QLLog::sharedInstance().log(true, testing::makeRecord(QLLogFlag::info, "from this program"));
     settle();
 
     // The foreign entry came in once and was not written back; this program's

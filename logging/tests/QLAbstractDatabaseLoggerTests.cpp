@@ -81,7 +81,7 @@ class ListDatabaseLogger : public QLAbstractDatabaseLogger {
 
 using Event = ListDatabaseLogger::Event;
 
-QLLogMessagePtr record(std::string text = "m") {
+QLLogMessagePtr databaseRecord(std::string text = "m") {
     return std::make_shared<const QLLogMessage>(std::move(text), QLLogLevel::all, QLLogFlag::info, 0,
                                                 "QLAbstractDatabaseLoggerTests.cpp", "record", 1, std::any{},
                                                 0, std::nullopt);
@@ -106,7 +106,7 @@ class DatabaseLoggerTest : public ::testing::Test {
         logger_->loggerQueue()->sync([] {});
     }
     void log(int count, const std::string& text = "m") {
-        for (int i = 0; i < count; ++i) registry_.log(false, record(text));
+        for (int i = 0; i < count; ++i) registry_.log(false, databaseRecord(text));
     }
     std::vector<Event> saves() const {
         std::vector<Event> result;
@@ -274,7 +274,7 @@ TEST_F(DatabaseLoggerTest, SettingsFromManyThreadsWhileRecordsArriveLoseNoRecord
     std::vector<std::thread> threads;
     threads.emplace_back([&] {
         while (!go.load()) std::this_thread::yield();
-        for (int i = 0; i < kRecords; ++i) registry_.log(i % 2 == 0, record());
+        for (int i = 0; i < kRecords; ++i) registry_.log(i % 2 == 0, databaseRecord());
     });
     for (int t = 0; t < 3; ++t) {
         threads.emplace_back([&, t] {
@@ -301,7 +301,7 @@ TEST(DatabaseLoggerLifetimeTest, ReleasedLoggerStopsItsTimers) {
     auto logger = std::make_shared<ListDatabaseLogger>();
     std::weak_ptr<ListDatabaseLogger> weak = logger;
     registry.addLogger(logger);
-    registry.log(false, record());
+    registry.log(false, databaseRecord());
     registry.removeLogger(logger);
     registry.allLoggers();
     logger->loggerQueue()->sync([] {});

@@ -452,7 +452,7 @@ TEST_F(QLFileLoggerTest, ChosenFileRemovedBeforeItWasOpenedIsReplaced) {
         << ::testing::PrintToString(lines);
 }
 
-class ThrowingLogger : public QLFileLogger {
+class ThrowingFileLogger : public QLFileLogger {
   public:
     using QLFileLogger::QLFileLogger;
     void willLogMessage(const std::shared_ptr<QLLogFileInfo>&) override { throw std::runtime_error("boom"); }
@@ -460,7 +460,7 @@ class ThrowingLogger : public QLFileLogger {
 
 TEST_F(QLFileLoggerTest, OnlyTheFirstTenExceptionsAreReported) {
     QLFileLogger::resetExceptionCountForTesting();
-    auto logger = makeLogger<ThrowingLogger>(makeRecordingManager());
+    auto logger = makeLogger<ThrowingFileLogger>(makeRecordingManager());
     platform::LineCapture errors(platform::LineWriter::standardError());
     for (int i = 0; i < 12; ++i) write(logger, "x");
     std::vector<std::string> expected(10, "QLFileLogger.logMessage: boom");

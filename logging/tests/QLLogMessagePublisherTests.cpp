@@ -1,3 +1,4 @@
+#include "LogFileTestSupport.hpp"
 #include "logging/QLLogMessagePublisher.hpp"
 
 #include <fmt/format.h>
@@ -15,12 +16,6 @@ namespace tervolo::logging {
 namespace {
 
 using reactive::Demand;
-
-QLLogMessagePtr record(QLLogFlag flag, std::string text) {
-    return std::make_shared<const QLLogMessage>(std::move(text), QLLogLevel::all, flag, 0,
-                                                "QLLogMessagePublisherTests.cpp", "record", 1, std::any{}, 0,
-                                                std::nullopt);
-}
 
 // Keeps its subscription and every value; asks for `initialDemand` on
 // subscription and can cancel from inside a receive.
@@ -96,10 +91,10 @@ TEST(MessagePublisherTest, DeliversEveryRecordAtItsLevelWhateverTheDemand) {
     ASSERT_TRUE(errors->subscription());
     EXPECT_TRUE(lists(*registry, errors->subscription()));
 
-    registry->log(false, record(QLLogFlag::error, "e"));
-    registry->log(true, record(QLLogFlag::warning, "w"));
-    registry->log(false, record(QLLogFlag::info, "i"));
-    registry->log(true, record(QLLogFlag::error, "e2"));
+    registry->log(false, testing::makeRecord(QLLogFlag::error, "e"));
+    registry->log(true, testing::makeRecord(QLLogFlag::warning, "w"));
+    registry->log(false, testing::makeRecord(QLLogFlag::info, "i"));
+    registry->log(true, testing::makeRecord(QLLogFlag::error, "e2"));
     registry->flushLog();
 
     EXPECT_EQ(texts(errors->values()), (std::vector<std::string>{"e", "e2"}));
@@ -116,10 +111,10 @@ TEST(MessagePublisherTest, NothingArrivesAfterCancel) {
     messagePublisher(registry, QLLogLevel::all).receive(outside);
     messagePublisher(registry, QLLogLevel::all).receive(inside);
 
-    registry->log(false, record(QLLogFlag::info, "1"));
+    registry->log(false, testing::makeRecord(QLLogFlag::info, "1"));
     outside->subscription()->cancel();
     outside->subscription()->cancel();  // a second cancel is harmless
-    for (const char* text : {"2", "3", "4"}) registry->log(false, record(QLLogFlag::info, text));
+    for (const char* text : {"2", "3", "4"}) registry->log(false, testing::makeRecord(QLLogFlag::info, text));
     registry->flushLog();
 
     EXPECT_EQ(texts(outside->values()), std::vector<std::string>{"1"});
@@ -137,7 +132,7 @@ TEST(MessagePublisherTest, CancelRacingWithDeliveryNeverDeliversAfterItReturns) 
         std::atomic<bool> stop{false};
         std::thread producer([&] {
             for (int i = 0; !stop.load(); ++i)
-                registry->log(true, record(QLLogFlag::info, std::to_string(i)));
+                registry->log(true, testing::makeRecord(QLLogFlag::info, std::to_string(i)));
         });
         while (subscriber->count() < 50) std::this_thread::yield();
         subscriber->subscription()->cancel();
@@ -166,11 +161,11 @@ TEST(MessagePublisherTest, FormattedPassesOnTheTextsTheFormatterKeeps) {
     publisher.receive(subscriber);
     ASSERT_TRUE(subscriber->subscription());  // the source's own subscription
 
-    registry->log(false, record(QLLogFlag::error, "kept"));
-    registry->log(false, record(QLLogFlag::debug, "dropped"));
-    registry->log(false, record(QLLogFlag::info, "also kept"));
+    registry->log(false, testing::makeRecord(QLLogFlag::error, "kept"));
+    registry->log(false, testing::makeRecord(QLLogFlag::debug, "dropped"));
+    registry->log(false, testing::makeRecord(QLLogFlag::info, "also kept"));
     subscriber->subscription()->cancel();
-    registry->log(false, record(QLLogFlag::info, "after cancel"));
+    registry->log(false, testing::makeRecord(QLLogFlag::info, "after cancel"));
     registry->flushLog();
 
     EXPECT_EQ(subscriber->values(), (std::vector<std::string>{"[1] kept", "[4] also kept"}));
@@ -180,7 +175,7 @@ TEST(MessagePublisherTest, CancelAfterTheRegistryIsGoneOnlyEmptiesTheSubscriber)
     auto registry = std::make_shared<QLLog>();
     auto subscriber = std::make_shared<MessageSubscriber>();
     messagePublisher(registry, QLLogLevel::all).receive(subscriber);
-    registry->log(false, record(QLLogFlag::info, "before"));
+    registry->log(false, testing::makeRecord(QLLogFlag::info, "before"));
     registry.reset();
     subscriber->subscription()->cancel();
     EXPECT_EQ(texts(subscriber->values()), std::vector<std::string>{"before"});
@@ -200,7 +195,7 @@ TEST(MessagePublisherTest, SharedRegistryPublisher) {
     EXPECT_EQ(publisher.logLevel(), QLLogLevel{1});
     auto subscriber = std::make_shared<MessageSubscriber>();
     publisher.receive(subscriber);
-    QLLog::sharedInstance().log(false, record(QLLogFlag::error, "shared"));
+    QLLog::sharedInstance().log(false, testing::makeRecord(QLLogFlag::error, "shared"));
     subscriber->subscription()->cancel();
     QLLog::sharedInstance().flushLog();
     EXPECT_EQ(texts(subscriber->values()), std::vector<std::string>{"shared"});

@@ -17,7 +17,7 @@
 namespace tervolo::logging {
 namespace {
 
-QLLogMessage makeRecord(std::string_view file, std::optional<platform::Date> timestamp = std::nullopt) {
+QLLogMessage messageFromFile(std::string_view file, std::optional<platform::Date> timestamp = std::nullopt) {
     return QLLogMessage("text", QLLogLevel::all, QLLogFlag::info, 7, file, "function", 12, std::string("tag"),
                         3, timestamp);
 }
@@ -38,7 +38,7 @@ TEST(QLLogMessageTest, FileNameIsTheBaseNameWithoutTheLastExtension) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.file);
-        const auto record = makeRecord(c.file);
+        const auto record = messageFromFile(c.file);
         EXPECT_EQ(record.file(), c.file);
         EXPECT_EQ(record.fileName(), c.fileName);
         if (*c.file != '\0') {
@@ -70,7 +70,7 @@ TEST(QLLogMessageTest, CurrentFileNameCutsFoldersAndTheLastExtension) {
 }
 
 TEST(QLLogMessageTest, KeepsEveryFieldGiven) {
-    const auto record = makeRecord("/src/QuovaMapPoint.cpp", platform::Date{123.5});
+    const auto record = messageFromFile("/src/QuovaMapPoint.cpp", platform::Date{123.5});
     EXPECT_EQ(record.message(), "text");
     EXPECT_EQ(record.level(), QLLogLevel::all);
     EXPECT_EQ(record.flag(), QLLogFlag::info);
@@ -88,9 +88,9 @@ TEST(QLLogMessageTest, KeepsEveryFieldGiven) {
 TEST(QLLogMessageTest, WithoutATimestampTheRecordTakesTheClocksTimeOfCreation) {
     auto clock = std::make_shared<platform::VirtualClock>(1'700'000'000.0);
     platform::Clock::install(clock);
-    const auto first = makeRecord("f");
+    const auto first = messageFromFile("f");
     clock->advance(2.5);
-    const auto second = makeRecord("f");
+    const auto second = messageFromFile("f");
     platform::Clock::install(nullptr);
 
     EXPECT_EQ(first.timestamp(), platform::Date::fromUnix(1'700'000'000.0));
@@ -103,7 +103,7 @@ TEST(QLLogMessageTest, SnapshotDescribesTheCallerAndSurvivesCopyingElsewhere) {
     int64_t callerThread = 0;
     queue->sync([&] {
         callerThread = platform::ProcessInfo::currentThreadID();
-        record = std::make_shared<QLLogMessage>(makeRecord("f"));
+        record = std::make_shared<QLLogMessage>(messageFromFile("f"));
     });
     EXPECT_EQ(record->threadID(), std::to_string(callerThread));
     EXPECT_EQ(record->queueLabel(), "test.snapshot");
@@ -125,7 +125,7 @@ TEST(QLLogMessageTest, SnapshotDescribesTheCallerAndSurvivesCopyingElsewhere) {
     QLLogMessage plain;
     std::thread([&] {
         platform::ProcessInfo::setCurrentThreadName("plain-worker");
-        plain = makeRecord("f");
+        plain = messageFromFile("f");
     }).join();
     EXPECT_EQ(plain.threadName(), "plain-worker");
     EXPECT_EQ(plain.queueLabel(), "");
@@ -140,12 +140,12 @@ TEST(QLLogMessageTest, SnapshotFollowsTheThreadsNameAndQueueFromRecordToRecord) 
     auto queue = platform::DispatchQueue::serial("test.snapshot.next", platform::QoS::Background);
     std::thread([&] {
         platform::ProcessInfo::setCurrentThreadName("before");
-        records.push_back(makeRecord("f"));
-        records.push_back(makeRecord("f"));
+        records.push_back(messageFromFile("f"));
+        records.push_back(messageFromFile("f"));
         platform::ProcessInfo::setCurrentThreadName("after");
-        records.push_back(makeRecord("f"));
-        queue->sync([&] { records.push_back(makeRecord("f")); });
-        records.push_back(makeRecord("f"));
+        records.push_back(messageFromFile("f"));
+        queue->sync([&] { records.push_back(messageFromFile("f")); });
+        records.push_back(messageFromFile("f"));
     }).join();
     ASSERT_EQ(records.size(), 5u);
     EXPECT_EQ(records[0].threadName(), "before");
@@ -168,7 +168,7 @@ TEST(QLLogMessageTest, AQueueMadeWhereAnEndedOneWasShowsItsOwnLabel) {
             const auto qos = round % 2 == 0 ? platform::QoS::Background : platform::QoS::Utility;
             auto queue = platform::DispatchQueue::serial(label, qos);
             QLLogMessage made;
-            queue->sync([&] { made = makeRecord("f"); });
+            queue->sync([&] { made = messageFromFile("f"); });
             EXPECT_EQ(made.queueLabel(), label);
             EXPECT_EQ(made.qos(), qos);
             queue.reset();

@@ -1,3 +1,4 @@
+#include "LogFileTestSupport.hpp"
 #include "logging/QLLog.hpp"
 
 #include <gtest/gtest.h>
@@ -20,11 +21,6 @@ namespace tervolo::logging {
 namespace {
 
 using RecordingLogger = tervolo::testsupport::LogRecorder;
-
-QLLogMessagePtr record(QLLogFlag flag, std::string text = "m") {
-    return std::make_shared<const QLLogMessage>(std::move(text), QLLogLevel::all, flag, 0, "QLLogTests.cpp",
-                                                "record", 1, std::any{}, 0, std::nullopt);
-}
 
 struct CapturedAssertion {
     std::string file;
@@ -104,7 +100,7 @@ TEST_P(QLLogTest, LoggersReceiveTheFlagsTheirLevelHolds) {
         loggers.push_back(std::make_shared<RecordingLogger>(c.name));
         registry().addLogger(loggers.back(), c.level);
     }
-    for (const auto flag : flags) registry().log(false, record(flag));
+    for (const auto flag : flags) registry().log(false, testing::makeRecord(flag));
 
     for (size_t i = 0; i < loggers.size(); ++i) {
         SCOPED_TRACE(cases[i].name);
@@ -140,8 +136,8 @@ TEST_P(QLLogTest, DuplicateAddsAndRemovalOfTheFirstNodeOnly) {
     EXPECT_EQ(registry().allLoggers(), (std::vector<std::shared_ptr<QLLogger>>{logger, logger}));
 
     // Once per node whose mask holds the flag.
-    registry().log(false, record(QLLogFlag::error, "both"));
-    registry().log(false, record(QLLogFlag::warning, "second"));
+    registry().log(false, testing::makeRecord(QLLogFlag::error, "both"));
+    registry().log(false, testing::makeRecord(QLLogFlag::warning, "second"));
     EXPECT_EQ(logger->messages(), (std::vector<std::string>{"both", "both", "second"}));
 
     registry().removeLogger(logger);
@@ -187,14 +183,14 @@ class PlainLogger : public QLLogger {
 TEST_P(QLLogTest, ALoggerWithoutAQueueGetsOneNamedAfterIt) {
     auto logger = std::make_shared<PlainLogger>();
     registry().addLogger(logger);
-    registry().log(false, record(QLLogFlag::info));
+    registry().log(false, testing::makeRecord(QLLogFlag::info));
     std::lock_guard lock(logger->mutex);
     EXPECT_EQ(logger->labels, std::vector<std::string>{"test.plainLogger"});
 }
 
 TEST_P(QLLogTest, WithoutLoggersRecordsAreDroppedQuietly) {
-    registry().log(false, record(QLLogFlag::error));
-    registry().log(true, record(QLLogFlag::info));
+    registry().log(false, testing::makeRecord(QLLogFlag::error));
+    registry().log(true, testing::makeRecord(QLLogFlag::info));
     registry().flushLog();
     SUCCEED();
 }
@@ -204,7 +200,7 @@ TEST_P(QLLogTest, SynchronousLoggingFromTheLoggingQueueRunsInline) {
     registry().addLogger(logger);
     size_t seenInside = 0;
     QLLog::loggingQueue()->sync([&] {
-        registry().log(false, record(QLLogFlag::error, "inline"));
+        registry().log(false, testing::makeRecord(QLLogFlag::error, "inline"));
         seenInside = logger->count();  // delivered before log returned
     });
     EXPECT_EQ(seenInside, 1u);
@@ -212,7 +208,7 @@ TEST_P(QLLogTest, SynchronousLoggingFromTheLoggingQueueRunsInline) {
     // Also from an asynchronous block on the logging queue.
     platform::DispatchSemaphore done(0);
     QLLog::loggingQueue()->async([&] {
-        registry().log(false, record(QLLogFlag::error, "inline async"));
+        registry().log(false, testing::makeRecord(QLLogFlag::error, "inline async"));
         done.signal();
     });
     done.wait();
@@ -224,7 +220,8 @@ TEST_P(QLLogTest, AsynchronousCallersNeverWaitForTheLoggingQueue) {
     registry().addLogger(logger);
     platform::DispatchSemaphore release(0);
     QLLog::loggingQueue()->async([&] { release.wait(); });  // hold the logging queue
-    for (int i = 0; i < 100; ++i) registry().log(true, record(QLLogFlag::info, std::to_string(i)));
+    for (int i = 0; i < 100; ++i)
+        registry().log(true, testing::makeRecord(QLLogFlag::info, std::to_string(i)));
     EXPECT_EQ(logger->count(), 0u);  // all still queued behind the held block
     release.signal();
     registry().flushLog();
@@ -242,13 +239,13 @@ TEST_P(QLLogTest, AsynchronousRecordsKeepTheirPlaceAmongRegistryChangesAndOtherB
     platform::DispatchSemaphore release(0);
     QLLog::loggingQueue()->async([&] { release.wait(); });
     std::vector<std::string> seenByBlock;
-    registry().log(true, record(QLLogFlag::info, "a"));
+    registry().log(true, testing::makeRecord(QLLogFlag::info, "a"));
     registry().addLogger(second);
-    registry().log(true, record(QLLogFlag::info, "b"));
+    registry().log(true, testing::makeRecord(QLLogFlag::info, "b"));
     QLLog::loggingQueue()->async([&] { seenByBlock = first->messages(); });
-    registry().log(true, record(QLLogFlag::info, "c"));
+    registry().log(true, testing::makeRecord(QLLogFlag::info, "c"));
     registry().removeLogger(first);
-    registry().log(true, record(QLLogFlag::info, "d"));
+    registry().log(true, testing::makeRecord(QLLogFlag::info, "d"));
     release.signal();
     registry().flushLog();
     EXPECT_EQ(first->messages(), (std::vector<std::string>{"a", "b", "c"}));
@@ -267,7 +264,7 @@ TEST_P(QLLogTest, ARecordHandedOverAgainBeforeItsFirstDeliveryArrivesEachTimeInI
     const auto again = QLLogMessage::make("again", QLLogLevel::all, QLLogFlag::info, 0,
                                           QLLogText::borrowed(__FILE__), QLLogText::borrowed("fn"), 1, {}, 3);
     registry().log(true, again);
-    registry().log(true, record(QLLogFlag::info, "other"));
+    registry().log(true, testing::makeRecord(QLLogFlag::info, "other"));
     registry().log(true, again);
     registry().log(true, again);
     release.signal();
@@ -289,7 +286,8 @@ TEST_P(QLLogTest, FlushAfterABurstDeliversEverythingToEveryLoggerInOrder) {
     for (int t = 0; t < kThreads; ++t) {
         threads.emplace_back([&, t] {
             for (int i = 0; i < kPerThread; ++i) {
-                registry().log(true, record(QLLogFlag::info, std::to_string(t) + ":" + std::to_string(i)));
+                registry().log(
+                    true, testing::makeRecord(QLLogFlag::info, std::to_string(t) + ":" + std::to_string(i)));
             }
         });
     }
@@ -317,7 +315,8 @@ class ReentrantLogger : public RecordingLogger {
     explicit ReentrantLogger(QLLog& registry) : registry_(registry) {}
     void logMessage(const QLLogMessagePtr& logMessage) override {
         RecordingLogger::logMessage(logMessage);
-        if (logMessage->message() == "outer") registry_.log(false, record(QLLogFlag::error, "from logger"));
+        if (logMessage->message() == "outer")
+            registry_.log(false, testing::makeRecord(QLLogFlag::error, "from logger"));
     }
 
   private:
@@ -327,7 +326,7 @@ class ReentrantLogger : public RecordingLogger {
 TEST_P(QLLogTest, ALoggerLoggingSynchronouslyFromItsOwnDeliveryDoesNotDeadlock) {
     auto logger = std::make_shared<ReentrantLogger>(registry());
     registry().addLogger(logger);
-    registry().log(false, record(QLLogFlag::error, "outer"));
+    registry().log(false, testing::makeRecord(QLLogFlag::error, "outer"));
     registry().flushLog();
     EXPECT_EQ(logger->messages(), (std::vector<std::string>{"outer", "from logger"}));
 }
@@ -352,7 +351,7 @@ TEST_P(QLLogTest, WaitingOnTheRegistryFromADeliveryIsReportedInsteadOfDeadlockin
     AssertionCapture capture;
     auto logger = std::make_shared<WaitingLogger>(registry());
     registry().addLogger(logger);
-    registry().log(false, record(QLLogFlag::error, "outer"));
+    registry().log(false, testing::makeRecord(QLLogFlag::error, "outer"));
     EXPECT_EQ(logger->count(), 1u);
     EXPECT_EQ(logger->listed.load(), 0u);  // nothing could be listed
     const auto failures = capture.failures();
@@ -383,8 +382,8 @@ TEST_P(QLLogTest, ALoggerThatThrowsIsReportedOnStandardErrorAndOthersStillReceiv
     auto steady = std::make_shared<RecordingLogger>();
     registry().addLogger(throwing);
     registry().addLogger(steady);
-    registry().log(false, record(QLLogFlag::error, "one"));
-    registry().log(true, record(QLLogFlag::info, "two"));
+    registry().log(false, testing::makeRecord(QLLogFlag::error, "one"));
+    registry().log(true, testing::makeRecord(QLLogFlag::info, "two"));
     registry().flushLog();
     EXPECT_EQ(throwing->count(), 2u);
     EXPECT_EQ(steady->messages(), (std::vector<std::string>{"one", "two"}));
@@ -397,7 +396,7 @@ TEST_P(QLLogTest, ALoggerThatThrowsIsReportedOnStandardErrorAndOthersStillReceiv
 TEST_P(QLLogTest, WillTerminateFlushesTheLoggers) {
     auto logger = std::make_shared<RecordingLogger>();
     registry().addLogger(logger);
-    for (int i = 0; i < 50; ++i) registry().log(true, record(QLLogFlag::debug));
+    for (int i = 0; i < 50; ++i) registry().log(true, testing::makeRecord(QLLogFlag::debug));
     platform::NotificationCenter::defaultCenter().post(QLLog::kWillTerminateNotification);
     EXPECT_EQ(logger->count(), 50u);
     EXPECT_GE(logger->flushCount(), 1);
@@ -414,7 +413,7 @@ TEST_P(QLLogTest, AssertionTextsNameTheMisuse) {
     ExposedQLLog exposed;
     AssertionCapture capture;
     exposed.lt_allLoggers();  // off the logging queue
-    exposed.lt_log(record(QLLogFlag::info));
+    exposed.lt_log(testing::makeRecord(QLLogFlag::info));
     QLLog::loggingQueue()->sync([&] { exposed.flushLog(); });  // flush from the logging queue returns
 
     const auto failures = capture.failures();

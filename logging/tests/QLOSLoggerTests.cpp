@@ -1,3 +1,4 @@
+#include "LogFileTestSupport.hpp"
 #include "logging/QLOSLogger.hpp"
 
 #include <gtest/gtest.h>
@@ -13,11 +14,6 @@
 
 namespace tervolo::logging {
 namespace {
-
-QLLogMessagePtr record(QLLogFlag flag, std::string text, std::string_view file = "/src/Caller.cpp") {
-    return std::make_shared<const QLLogMessage>(std::move(text), QLLogLevel::all, flag, 0, file, "fn", 1,
-                                                std::any{}, 3, std::nullopt);
-}
 
 // Captures system-log entries, debug entries included.
 class QLOSLoggerTest : public ::testing::Test {
@@ -52,7 +48,7 @@ TEST_F(QLOSLoggerTest, EntryTypeFollowsTheFlagValue) {
     auto logger = std::make_shared<QLOSLogger>();
     registry_.addLogger(logger);
     for (const auto& c : cases)
-        registry_.log(false, record(c.flag, "flag " + std::to_string(rawValue(c.flag))));
+        registry_.log(false, testing::makeRecord(c.flag, "flag " + std::to_string(rawValue(c.flag))));
 
     const auto entries = capture_->records();
     ASSERT_EQ(entries.size(), std::size(cases));
@@ -68,16 +64,17 @@ TEST_F(QLOSLoggerTest, DisabledTypesAreNotWrittenAndCaptureRecordsNever) {
     platform::OSLog::setDebugEnabledForTesting(false);
     auto logger = std::make_shared<QLOSLogger>();
     registry_.addLogger(logger);
-    registry_.log(false, record(QLLogFlag::debug, "debug off"));
-    registry_.log(false, record(QLLogFlag::error, "from the system log", "QLASLLogCapture"));
-    registry_.log(false, record(QLLogFlag::info, "%{public}s %n %s"));  // text is data, not a format
+    registry_.log(false, testing::makeRecord(QLLogFlag::debug, "debug off"));
+    registry_.log(false, testing::makeRecord(QLLogFlag::error, "from the system log", "QLASLLogCapture"));
+    registry_.log(false,
+                  testing::makeRecord(QLLogFlag::info, "%{public}s %n %s"));  // text is data, not a format
     EXPECT_EQ(capture_->texts(), std::vector<std::string>{"%{public}s %n %s"});
 }
 
 TEST_F(QLOSLoggerTest, SubsystemAndCategoryBothOrNeither) {
     auto logger = std::make_shared<QLOSLogger>("org.tervolo.test", "registry");
     registry_.addLogger(logger);
-    registry_.log(false, record(QLLogFlag::info, "hello"));
+    registry_.log(false, testing::makeRecord(QLLogFlag::info, "hello"));
     const auto entries = capture_->records();
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(entries[0].subsystem, "org.tervolo.test");
@@ -139,16 +136,16 @@ TEST_F(QLOSLoggerTest, FormatterShapesOrDropsTheTextAndChangesNotifyOnce) {
     EXPECT_EQ(logger->logFormatter(), formatter);
     EXPECT_EQ(formatter->added.load(), 1);
     EXPECT_TRUE(formatter->addedOnQueue.load());
-    registry_.log(false, record(QLLogFlag::info, "shaped"));
+    registry_.log(false, testing::makeRecord(QLLogFlag::info, "shaped"));
 
     logger->setLogFormatter(dropper);
     EXPECT_EQ(logger->logFormatter(), dropper);
     EXPECT_EQ(formatter->removed.load(), 1);
-    registry_.log(false, record(QLLogFlag::info, "dropped"));
+    registry_.log(false, testing::makeRecord(QLLogFlag::info, "dropped"));
 
     logger->setLogFormatter(nullptr);
     EXPECT_EQ(logger->logFormatter(), nullptr);
-    registry_.log(false, record(QLLogFlag::info, "plain"));
+    registry_.log(false, testing::makeRecord(QLLogFlag::info, "plain"));
 
     EXPECT_EQ(capture_->texts(), (std::vector<std::string>{"[Caller] shaped", "plain"}));
 }

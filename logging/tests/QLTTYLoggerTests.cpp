@@ -39,8 +39,8 @@ class TestRecord : public QLLogMessage {
     }
 };
 
-QLLogMessagePtr record(std::string text, QLLogFlag flag = QLLogFlag::info, int64_t context = 0,
-                       std::any tag = {}) {
+QLLogMessagePtr ttyRecord(std::string text, QLLogFlag flag = QLLogFlag::info, int64_t context = 0,
+                          std::any tag = {}) {
     return std::make_shared<TestRecord>(std::move(text), flag, context, std::move(tag));
 }
 
@@ -256,7 +256,7 @@ TEST(QLTTYLoggerPaletteTest, TerminalFromEnvironment) {
 
 TEST_F(QLTTYLoggerTest, OneRecordWithoutColours) {
     auto logger = makeLogger(QLTTYTerminal::plain);
-    EXPECT_EQ(write(record("message")), kPrefix + "message\n");
+    EXPECT_EQ(write(ttyRecord("message")), kPrefix + "message\n");
     // Each record shows its own time, to the millisecond.
     for (const double later : {0.0009, 0.001, 61.5, 0.0}) {
         const auto date = kDate.addingTimeInterval(later);
@@ -265,11 +265,11 @@ TEST_F(QLTTYLoggerTest, OneRecordWithoutColours) {
             << later;
     }
     // A message that already ends with a newline gets no second one.
-    EXPECT_EQ(write(record("two\nlines\n")), kPrefix + "two\nlines\n");
+    EXPECT_EQ(write(ttyRecord("two\nlines\n")), kPrefix + "two\nlines\n");
     // Profiles on a terminal without colours carry empty codes: no escape byte at all.
     logger->setColorsEnabled(true);
     EXPECT_TRUE(logger->colorsEnabled());
-    EXPECT_EQ(write(record("failed", QLLogFlag::error)), kPrefix + "failed\n");
+    EXPECT_EQ(write(ttyRecord("failed", QLLogFlag::error)), kPrefix + "failed\n");
     EXPECT_THAT(
         console_.lines(),
         ::testing::ElementsAre("QuovaLogging: Warning: Usage of QLTTYLogger detected when QLOSLogger is "
@@ -278,20 +278,20 @@ TEST_F(QLTTYLoggerTest, OneRecordWithoutColours) {
 
 TEST_F(QLTTYLoggerTest, OneRecordWithColours) {
     auto logger = makeLogger(QLTTYTerminal::color16);
-    EXPECT_EQ(write(record("before", QLLogFlag::error)), kPrefix + "before\n");  // colours start disabled
+    EXPECT_EQ(write(ttyRecord("before", QLLogFlag::error)), kPrefix + "before\n");  // colours start disabled
 
     logger->setColorsEnabled(true);  // loads the default error and warning profiles
-    EXPECT_EQ(write(record("failed", QLLogFlag::error)), "\033[31m" + kPrefix + "failed\n\033[0m");
-    EXPECT_EQ(write(record("careful", QLLogFlag::warning)), "\033[33m" + kPrefix + "careful\n\033[0m");
-    EXPECT_EQ(write(record("plain", QLLogFlag::info)), kPrefix + "plain\n");
+    EXPECT_EQ(write(ttyRecord("failed", QLLogFlag::error)), "\033[31m" + kPrefix + "failed\n\033[0m");
+    EXPECT_EQ(write(ttyRecord("careful", QLLogFlag::warning)), "\033[33m" + kPrefix + "careful\n\033[0m");
+    EXPECT_EQ(write(ttyRecord("plain", QLLogFlag::info)), kPrefix + "plain\n");
 
     logger->setForegroundColor(paletteColor(QLTTYLoggerPalette::colors16(), 2), Color(0, 0, 1, 1),
                                QLLogFlag::info);
-    EXPECT_EQ(write(record("green on blue", QLLogFlag::info)),
+    EXPECT_EQ(write(ttyRecord("green on blue", QLLogFlag::info)),
               "\033[32m\033[44m" + kPrefix + "green on blue\n\033[0m");
 
     logger->setColorsEnabled(false);
-    EXPECT_EQ(write(record("off", QLLogFlag::error)), kPrefix + "off\n");
+    EXPECT_EQ(write(ttyRecord("off", QLLogFlag::error)), kPrefix + "off\n");
 }
 
 TEST_F(QLTTYLoggerTest, CustomFormatterTextAndNewlines) {
@@ -304,20 +304,20 @@ TEST_F(QLTTYLoggerTest, CustomFormatterTextAndNewlines) {
             return "custom " + m.message();
         }));
     // Custom text: codes, the text, a newline, the reset; no prefix.
-    EXPECT_EQ(write(record("x", QLLogFlag::error)), "\033[31mcustom x\n\033[0m");
-    EXPECT_EQ(write(record("y\n", QLLogFlag::error)), "\033[31mcustom y\n\033[0m");
+    EXPECT_EQ(write(ttyRecord("x", QLLogFlag::error)), "\033[31mcustom x\n\033[0m");
+    EXPECT_EQ(write(ttyRecord("y\n", QLLogFlag::error)), "\033[31mcustom y\n\033[0m");
     // The message handed back unchanged counts as no formatting.
-    EXPECT_EQ(write(record("same", QLLogFlag::error)), "\033[31m" + kPrefix + "same\n\033[0m");
+    EXPECT_EQ(write(ttyRecord("same", QLLogFlag::error)), "\033[31m" + kPrefix + "same\n\033[0m");
     // A dropped record writes nothing.
-    EXPECT_EQ(write(record("drop", QLLogFlag::error)), "");
+    EXPECT_EQ(write(ttyRecord("drop", QLLogFlag::error)), "");
 
     logger->setAutomaticallyAppendNewlineForCustomFormatters(false);
-    EXPECT_EQ(write(record("z", QLLogFlag::info)), "custom z");
+    EXPECT_EQ(write(ttyRecord("z", QLLogFlag::info)), "custom z");
 }
 
 TEST_F(QLTTYLoggerTest, NameFallbackAndThreadIdCut) {
     makeLogger(QLTTYTerminal::plain, "");
-    EXPECT_EQ(write(record("m")),
+    EXPECT_EQ(write(ttyRecord("m")),
               platform::dateformat::localPrintf(kDate) + " <UnnamedApp>[812:90712345] m\n");
 }
 
@@ -337,7 +337,7 @@ TEST_F(QLTTYLoggerTest, LargeRecordArrivesWholeOnAFullNonBlockingDescriptor) {
             received.append(buffer, static_cast<size_t>(n));
         }
     });
-    registry_.log(false, record(big));
+    registry_.log(false, ttyRecord(big));
     reader.join();
     EXPECT_EQ(received.size(), kPrefix.size() + big.size() + 1);
     EXPECT_EQ(received, kPrefix + big + "\n");
@@ -361,89 +361,89 @@ TEST_F(QLTTYLoggerTest, ProfileChoiceOrder) {
              l.setForegroundColor(red, std::nullopt, error);
              l.setForegroundColor(green, std::nullopt, error, 5);
          },
-         record("m", error, 5), "\033[32m"},
+         ttyRecord("m", error, 5), "\033[32m"},
         {"own context over every context (own context first)",
          [&](QLTTYLogger& l) {
              l.setForegroundColor(green, std::nullopt, error, 5);
              l.setForegroundColor(red, std::nullopt, error);
          },
-         record("m", error, 5), "\033[32m"},
+         ttyRecord("m", error, 5), "\033[32m"},
         {"another context takes the every-context profile",
          [&](QLTTYLogger& l) {
              l.setForegroundColor(red, std::nullopt, error);
              l.setForegroundColor(green, std::nullopt, error, 5);
          },
-         record("m", error, 7), "\033[31m"},
+         ttyRecord("m", error, 7), "\033[31m"},
         {"the last matching every-context profile",
          [&](QLTTYLogger& l) {
              l.setForegroundColor(red, std::nullopt, error);
              l.setForegroundColor(blue, std::nullopt, error | QLLogFlag::warning);
          },
-         record("m", error, 0), "\033[34m"},
+         ttyRecord("m", error, 0), "\033[34m"},
         {"the tag over every flag profile",
          [&](QLTTYLogger& l) {
              l.setForegroundColor(green, std::nullopt, error, 5);
              l.setForegroundColor(blue, std::nullopt, std::any(std::string("net")));
          },
-         record("m", error, 5, std::string("net")), "\033[34m"},
+         ttyRecord("m", error, 5, std::string("net")), "\033[34m"},
         {"an unknown tag falls back to the flags",
          [&](QLTTYLogger& l) {
              l.setForegroundColor(green, std::nullopt, error, 5);
              l.setForegroundColor(blue, std::nullopt, std::any(std::string("net")));
          },
-         record("m", error, 5, std::string("disk")), "\033[32m"},
+         ttyRecord("m", error, 5, std::string("disk")), "\033[32m"},
         {"integer tags compare by value",
          [&](QLTTYLogger& l) { l.setForegroundColor(blue, std::nullopt, std::any(42)); },
-         record("m", QLLogFlag::verbose, 0, int64_t{42}), "\033[34m"},
+         ttyRecord("m", QLLogFlag::verbose, 0, int64_t{42}), "\033[34m"},
         {"a cleared tag",
          [&](QLTTYLogger& l) {
              l.setForegroundColor(blue, std::nullopt, std::any(std::string("net")));
              l.clearColorsForTag(std::string("net"));
          },
-         record("m", QLLogFlag::verbose, 0, std::string("net")), ""},
+         ttyRecord("m", QLLogFlag::verbose, 0, std::string("net")), ""},
         {"no mask matches", [&](QLTTYLogger& l) { l.setForegroundColor(red, std::nullopt, error); },
-         record("m", QLLogFlag::info, 0), ""},
+         ttyRecord("m", QLLogFlag::info, 0), ""},
         {"the same mask and context is replaced in place",
          [&](QLTTYLogger& l) {
              l.setForegroundColor(red, std::nullopt, error);
              l.setForegroundColor(blue, std::nullopt, error | QLLogFlag::warning);
              l.setForegroundColor(green, std::nullopt, error);
          },
-         record("m", error, 0), "\033[34m"},
+         ttyRecord("m", error, 0), "\033[34m"},
         // The flag-only clear removes what the flag-only set made.
         {"clear after set for a flag",
          [&](QLTTYLogger& l) {
              l.setForegroundColor(red, std::nullopt, error);
              l.clearColorsForFlag(error);
          },
-         record("m", error, 0), ""},
+         ttyRecord("m", error, 0), ""},
         {"clear of one context keeps the every-context profile",
          [&](QLTTYLogger& l) {
              l.setForegroundColor(red, std::nullopt, error);
              l.setForegroundColor(green, std::nullopt, error, 5);
              l.clearColorsForFlag(error, 5);
          },
-         record("m", error, 5), "\033[31m"},
+         ttyRecord("m", error, 5), "\033[31m"},
         {"clear of a context that has no profile changes nothing",
          [&](QLTTYLogger& l) {
              l.setForegroundColor(red, std::nullopt, error);
              l.clearColorsForFlag(error, 0);
          },
-         record("m", error, 0), "\033[31m"},
+         ttyRecord("m", error, 0), "\033[31m"},
         {"clear all colours",
          [&](QLTTYLogger& l) {
              l.setForegroundColor(red, std::nullopt, error);
              l.setForegroundColor(blue, std::nullopt, std::any(std::string("net")));
              l.clearAllColors();
          },
-         record("m", error, 0, std::string("net")), ""},
+         ttyRecord("m", error, 0, std::string("net")), ""},
         {"clear all flags keeps tags",
          [&](QLTTYLogger& l) {
              l.setForegroundColor(red, std::nullopt, error);
              l.setForegroundColor(blue, std::nullopt, std::any(std::string("net")));
              l.clearColorsForAllFlags();
          },
-         record("m", error, 0, std::string("net")), "\033[34m"},
+         ttyRecord("m", error, 0, std::string("net")), "\033[34m"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -24,14 +24,6 @@ using tervolo::pointscreens::PDFLayout;
 
 namespace {
 
-std::shared_ptr<tervolo::points::QuovaMapPoint> point(std::optional<std::string> title,
-                                                      std::optional<std::string> subtitle = std::nullopt) {
-    auto p = tervolo::points::QuovaMapPoint::make("");
-    p->setTitle(std::move(title));
-    p->setSubtitle(std::move(subtitle));
-    return p;
-}
-
 const std::string kLongSubtitle =
     "a note that goes on well past the width of one printed line, so the text engine has to wrap it "
     "at word boundaries onto further lines, and ends with the word LASTWORD";
@@ -48,13 +40,17 @@ PDFCreator threePageCreator() {
     creator.setTitleLine("Locations from Tervolo");
     creator.setSubtitleLine("Sorted by title");
     PDFLayout::PointsDict dict;
-    dict["B"] = {point("Bakery Lindqvist", "Storgatan 12"), point("Boat yard", ""),
-                 point("Bridge", kLongSubtitle)};
-    dict["A"] = {point("Airport", "Terminal 2"), point(std::nullopt, "no title here")};
-    dict["Deleted Points"] = {point("Old camp", "gone")};
-    dict["D"] = {point(kChinese, kJapanese), point(kHebrew), point(kArabic)};
+    dict["B"] = {pointscreens_test::titledPoint("Bakery Lindqvist", "Storgatan 12"),
+                 pointscreens_test::titledPoint("Boat yard", ""),
+                 pointscreens_test::titledPoint("Bridge", kLongSubtitle)};
+    dict["A"] = {pointscreens_test::titledPoint("Airport", "Terminal 2"),
+                 pointscreens_test::titledPoint(std::nullopt, "no title here")};
+    dict["Deleted Points"] = {pointscreens_test::titledPoint("Old camp", "gone")};
+    dict["D"] = {pointscreens_test::titledPoint(kChinese, kJapanese), pointscreens_test::titledPoint(kHebrew),
+                 pointscreens_test::titledPoint(kArabic)};
     for (int i = 0; i < 40; ++i) {
-        dict["M"].push_back(point("Marker " + std::to_string(i), "Meadow path " + std::to_string(i)));
+        dict["M"].push_back(pointscreens_test::titledPoint("Marker " + std::to_string(i),
+                                                           "Meadow path " + std::to_string(i)));
     }
     creator.setPointsDict(std::move(dict));
     return creator;
@@ -234,7 +230,7 @@ TEST_F(PDFCreatorTest, OverWideTitleAndLongWordStayOnThePage) {
     PDFCreator creator;
     creator.setTitleLine(
         "Locations from Tervolo shared with the hiking club of the northern valley ENDOFTITLE");
-    creator.setPointsDict({{"Q", {point("Quarry", url)}}});
+    creator.setPointsDict({{"Q", {pointscreens_test::titledPoint("Quarry", url)}}});
     const auto bytes = creator.createPDF();
     const auto pages = creator.layoutPages();
     const QImage page = renderPage(bytes, 0);
@@ -291,7 +287,8 @@ TEST_F(PDFCreatorTest, RightToLeftLinesSitAtTheRightAndCJKIsDrawnAsGlyphs) {
     EXPECT_NE(fonts.find("WenQuanYi"), std::string::npos) << fonts;
 
     PDFCreator pair;
-    pair.setPointsDict({{"C", {point(kChinese), point(kJapanese)}}});
+    pair.setPointsDict(
+        {{"C", {pointscreens_test::titledPoint(kChinese), pointscreens_test::titledPoint(kJapanese)}}});
     const auto pairBytes = pair.createPDF();
     const auto pairPages = pair.layoutPages();
     const QImage page = renderPage(pairBytes, 0);

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "PointScreensTestSupport.hpp"
 #include "points/QuovaMapPoint.hpp"
 #include "pointscreens/PDFLayout.hpp"
 
@@ -37,14 +38,6 @@ class FakeMeasurer : public PDFLayout::Measurer {
     }
 };
 
-std::shared_ptr<tervolo::points::QuovaMapPoint> point(std::optional<std::string> title,
-                                                      std::optional<std::string> subtitle) {
-    auto p = tervolo::points::QuovaMapPoint::make("");
-    p->setTitle(std::move(title));
-    p->setSubtitle(std::move(subtitle));
-    return p;
-}
-
 std::vector<PDFLayout::Item> lines(int count, const std::string& prefix = "line") {
     std::vector<PDFLayout::Item> items;
     for (int i = 0; i < count; ++i) items.push_back({Kind::pointLine, prefix + std::to_string(i)});
@@ -68,10 +61,13 @@ std::map<std::string, Landing> landings(const std::vector<PDFLayout::Page>& page
 
 TEST(PDFLayoutItems, SectionsInCodePointOrderAndPointLines) {
     PDFLayout::PointsDict dict;
-    dict["B"] = {point("Bakery", std::nullopt)};
-    dict["A"] = {point("Alpha", ""), point(std::nullopt, std::nullopt), point(std::nullopt, "Harbour 3")};
-    dict["Deleted Points"] = {point("Gone", "was here")};
-    dict["D"] = {point("Dock", "Pier 7"), point("Dam", std::nullopt)};
+    dict["B"] = {pointscreens_test::titledPoint("Bakery", std::nullopt)};
+    dict["A"] = {pointscreens_test::titledPoint("Alpha", ""),
+                 pointscreens_test::titledPoint(std::nullopt, std::nullopt),
+                 pointscreens_test::titledPoint(std::nullopt, "Harbour 3")};
+    dict["Deleted Points"] = {pointscreens_test::titledPoint("Gone", "was here")};
+    dict["D"] = {pointscreens_test::titledPoint("Dock", "Pier 7"),
+                 pointscreens_test::titledPoint("Dam", std::nullopt)};
     // An NFD key sorts by its NFC form: "É" (U+00C9) after "a" (a byte-wise
     // order of the NFD form, "E" U+0301, would put it before "a").
     dict["E\xCC\x81"] = {};

@@ -39,8 +39,8 @@ using tervolo::pointscreens::PDFPreviewViewController;
 
 namespace {
 
-std::shared_ptr<tervolo::points::QuovaMapPoint> point(std::string title,
-                                                      std::optional<std::string> subtitle) {
+std::shared_ptr<tervolo::points::QuovaMapPoint> namedPoint(std::string title,
+                                                           std::optional<std::string> subtitle) {
     auto p = tervolo::points::QuovaMapPoint::make(title);
     p->setSubtitle(std::move(subtitle));
     return p;
@@ -52,19 +52,20 @@ std::vector<uint8_t> threePageDocument() {
     creator.setTitleLine("Locations from Tervolo");
     creator.setSubtitleLine("Sorted by title \xE2\x80\x94 42 locations");
     PDFLayout::PointsDict dict;
-    dict["A"] = {point("Airport", "Terminal 2, departures level"), point("Anchorage", "")};
-    dict["B"] = {point("Bridge",
-                       "A long note about the bridge: closed for repairs from May to September, the ferry "
-                       "runs every half hour instead and the footpath along the river stays open all year")};
-    dict["\xE4\xB8\xAD"] = {point("\xE4\xB8\xAD\xE6\x96\x87\xE5\x9C\xB0\xE5\x9B\xBE",
-                                  "\xE6\x9D\xB1\xE4\xBA\xAC\xE9\xA7\x85\xE5\x89\x8D")};
-    dict["\xD7\xA9"] = {point("\xD7\xA9\xD7\x9C\xD7\x95\xD7\x9D \xD7\xA2\xD7\x95\xD7\x9C\xD7\x9D",
-                              "\xD7\xAA\xD7\x9C \xD7\x90\xD7\x91\xD7\x99\xD7\x91")};
-    dict["\xD9\x85"] = {point(
+    dict["A"] = {namedPoint("Airport", "Terminal 2, departures level"), namedPoint("Anchorage", "")};
+    dict["B"] = {
+        namedPoint("Bridge",
+                   "A long note about the bridge: closed for repairs from May to September, the ferry "
+                   "runs every half hour instead and the footpath along the river stays open all year")};
+    dict["\xE4\xB8\xAD"] = {namedPoint("\xE4\xB8\xAD\xE6\x96\x87\xE5\x9C\xB0\xE5\x9B\xBE",
+                                       "\xE6\x9D\xB1\xE4\xBA\xAC\xE9\xA7\x85\xE5\x89\x8D")};
+    dict["\xD7\xA9"] = {namedPoint("\xD7\xA9\xD7\x9C\xD7\x95\xD7\x9D \xD7\xA2\xD7\x95\xD7\x9C\xD7\x9D",
+                                   "\xD7\xAA\xD7\x9C \xD7\x90\xD7\x91\xD7\x99\xD7\x91")};
+    dict["\xD9\x85"] = {namedPoint(
         "\xD9\x85\xD8\xB1\xD8\xAD\xD8\xA8\xD8\xA7 \xD8\xA8\xD8\xA7\xD9\x84\xD8\xB9\xD8\xA7\xD9\x84\xD9\x85",
         std::nullopt)};
     for (int i = 0; i < 40; ++i) {
-        dict["M"].push_back(point("Marker " + std::to_string(i), "Meadow path " + std::to_string(i)));
+        dict["M"].push_back(namedPoint("Marker " + std::to_string(i), "Meadow path " + std::to_string(i)));
     }
     creator.setPointsDict(std::move(dict));
     return creator.createPDF();

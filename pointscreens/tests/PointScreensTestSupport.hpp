@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "points/QuovaMapPoint.hpp"
 #include "testsupport/ui/ScreenshotSupport.hpp"
 #include "testsupport/ui/TestApplication.hpp"
 
@@ -32,6 +33,15 @@ class ApplicationTest : public ::testing::Test {
   private:
     std::optional<tervolo::testsupport::ScopedTestApplication> app_;
 };
+
+// A point with no identifier of its own, made only to be listed or printed.
+inline std::shared_ptr<tervolo::points::QuovaMapPoint> titledPoint(
+    std::optional<std::string> title, std::optional<std::string> subtitle = std::nullopt) {
+    auto point = tervolo::points::QuovaMapPoint::make("");
+    point->setTitle(std::move(title));
+    point->setSubtitle(std::move(subtitle));
+    return point;
+}
 
 // Saves `image` as <build>/screenshots/pointscreens/<name>.png for a person to look at.
 inline void saveScreenshot(const QImage& image, const QString& name) {

@@ -29,7 +29,7 @@ namespace {
 namespace hud = tervolo::widgets::hud;
 
 // Every call of a completion, in order.
-struct Calls {
+struct HudCalls {
     std::vector<bool> finished;
     hud::HUDCompletion record() {
         return [this](bool done) { finished.push_back(done); };
@@ -94,7 +94,7 @@ TEST_F(HudTest, GracePeriodDelaysThePanelAndAHideInItCancelsIt) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         hud().setGraceTime(0.5);
-        Calls calls;
+        HudCalls calls;
         HUD::show(HUDContentType::success(), target());
         EXPECT_FALSE(HUD::isVisible());
         EXPECT_TRUE(attached());
@@ -140,7 +140,7 @@ TEST_F(HudTest, HideFadesOverPointEightSecondsOrGoesAtOnce) {
         SCOPED_TRACE(c.name);
         HUD::show(HUDContentType::labeledError("Failed", "Try again"), target());
         advance(0.5);
-        Calls calls;
+        HudCalls calls;
         HUD::hide(c.animated, calls.record());
         if (!c.animated) {
             // Gone at once; the dimming keeps its opacity (hidden with the container).
@@ -168,7 +168,7 @@ TEST_F(HudTest, HideFadesOverPointEightSecondsOrGoesAtOnce) {
     }
 
     // Nothing shows now: a hide does nothing and its completion never runs.
-    Calls late;
+    HudCalls late;
     HUD::hide(true, late.record());
     HUD::hide(late.record());
     advance(2);
@@ -234,7 +234,7 @@ TEST_F(HudTest, TheApplicationsFlashesShowTheirTextsForTheirDelays) {
 // A second delayed hide replaces the first: only its delay counts, and the first completion is
 // neither called nor kept.
 TEST_F(HudTest, ASecondFlashReplacesTheFirstDelayedHideAndLetsItsCompletionGo) {
-    Calls first, second;
+    HudCalls first, second;
     auto token = std::make_shared<int>(0);
     std::weak_ptr<int> held = token;
     HUD::flash(HUDContentType::labeledSuccess("Copied!", std::nullopt), target(), 1.6,
@@ -268,7 +268,7 @@ TEST_F(HudTest, ASecondFlashReplacesTheFirstDelayedHideAndLetsItsCompletionGo) {
 // A show while a hide fades: the new panel stays for its own time; the fade reports to its own caller
 // (with true) and takes nothing away.
 TEST_F(HudTest, AShowDuringAFadeKeepsTheNewPanel) {
-    Calls fade, flash;
+    HudCalls fade, flash;
     HUD::show(HUDContentType::labeledError("Old", std::nullopt), target());
     HUD::hide(true, fade.record());
     advance(0.4);

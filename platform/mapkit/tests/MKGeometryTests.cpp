@@ -10,22 +10,20 @@ namespace {
 
 using namespace platform;
 
-constexpr double kWorld = 268435456.0;
-
 TEST(MKGeometry, KnownMapPoints) {
     struct Case {
         CLLocationCoordinate2D coordinate;
         MKMapPoint expected;
     };
     const Case cases[] = {
-        {{0, 0}, {kWorld / 2, kWorld / 2}},
+        {{0, 0}, {platform::kMKMapWorldSide / 2, platform::kMKMapWorldSide / 2}},
         {{kMKMaximumLatitude, -180}, {0, 0}},
-        {{-kMKMaximumLatitude, 180}, {kWorld, kWorld}},
-        {{kMKMaximumLatitude, 180}, {kWorld, 0}},
-        {{-kMKMaximumLatitude, -180}, {0, kWorld}},
+        {{-kMKMaximumLatitude, 180}, {platform::kMKMapWorldSide, platform::kMKMapWorldSide}},
+        {{kMKMaximumLatitude, 180}, {platform::kMKMapWorldSide, 0}},
+        {{-kMKMaximumLatitude, -180}, {0, platform::kMKMapWorldSide}},
         // Beyond the projection's reach the latitude is clamped to the world's edge.
-        {{90, 0}, {kWorld / 2, 0}},
-        {{-89.999, 90}, {kWorld * 0.75, kWorld}},
+        {{90, 0}, {platform::kMKMapWorldSide / 2, 0}},
+        {{-89.999, 90}, {platform::kMKMapWorldSide * 0.75, platform::kMKMapWorldSide}},
     };
     for (const auto& c : cases) {
         const MKMapPoint point = MKMapPointForCoordinate(c.coordinate);
@@ -50,7 +48,7 @@ TEST(MKGeometry, CoordinateRoundTripWithinNanoDegrees) {
 
 TEST(MKGeometry, MapPointsPerMeterFollowsTheSecantOfLatitude) {
     const double equator = MKMapPointsPerMeterAtLatitude(0);
-    EXPECT_NEAR(equator, kWorld / (2 * M_PI * 6378137.0), 1e-12);
+    EXPECT_NEAR(equator, platform::kMKMapWorldSide / (2 * M_PI * 6378137.0), 1e-12);
     EXPECT_NEAR(MKMapPointsPerMeterAtLatitude(60), 2 * equator, 1e-9);
     EXPECT_NEAR(MKMetersPerMapPointAtLatitude(60) * MKMapPointsPerMeterAtLatitude(60), 1.0, 1e-12);
     EXPECT_TRUE(std::isfinite(MKMapPointsPerMeterAtLatitude(90)));
@@ -75,14 +73,14 @@ TEST(MKGeometry, RectOperations) {
 }
 
 TEST(MKGeometry, WrapAcrossTheAntimeridian) {
-    const MKMapRect wrapping = MKMapRectMake(kWorld - 100, 50, 300, 10);
+    const MKMapRect wrapping = MKMapRectMake(platform::kMKMapWorldSide - 100, 50, 300, 10);
     EXPECT_TRUE(MKMapRectSpans180thMeridian(wrapping));
     EXPECT_EQ(MKMapRectRemainder(wrapping), MKMapRectMake(0, 50, 200, 10));
     EXPECT_FALSE(MKMapRectSpans180thMeridian(MKMapRectMake(0, 0, 100, 100)));
     EXPECT_TRUE(MKMapRectIsNull(MKMapRectRemainder(MKMapRectMake(0, 0, 100, 100))));
-    EXPECT_EQ(MKMapPointWrapX(-1), kWorld - 1);
-    EXPECT_EQ(MKMapPointWrapX(kWorld), 0);
-    EXPECT_EQ(MKMapPointWrapX(2.5 * kWorld), kWorld / 2);
+    EXPECT_EQ(MKMapPointWrapX(-1), platform::kMKMapWorldSide - 1);
+    EXPECT_EQ(MKMapPointWrapX(platform::kMKMapWorldSide), 0);
+    EXPECT_EQ(MKMapPointWrapX(2.5 * platform::kMKMapWorldSide), platform::kMKMapWorldSide / 2);
     EXPECT_EQ(MKMapPointWrapX(-1e-300), 0);
 }
 

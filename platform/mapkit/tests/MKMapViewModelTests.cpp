@@ -19,8 +19,6 @@ namespace {
 using namespace platform;
 using Calls = std::vector<std::string>;
 
-constexpr double kWorld = 268435456.0;
-
 std::shared_ptr<MKPointAnnotation> pin(const std::string& title, double latitude = 60.17,
                                        double longitude = 24.94) {
     return std::make_shared<MKPointAnnotation>(CLLocationCoordinate2D{latitude, longitude}, title);
@@ -63,10 +61,11 @@ TEST_F(MapModel, CameraDistanceIsProportionalToTheVisibleWidth) {
 }
 
 TEST_F(MapModel, ZoomStaysBetweenTheWorldAndTheDeepestLevel) {
-    model.setVisibleMapRect(MKMapRectMake(0, 0, 4 * kWorld, 4 * kWorld));
+    model.setVisibleMapRect(
+        MKMapRectMake(0, 0, 4 * platform::kMKMapWorldSide, 4 * platform::kMKMapWorldSide));
     EXPECT_DOUBLE_EQ(model.zoomScale(), model.minimumZoomScale());
     // The world's height fills the view: nothing north or south of it shows.
-    EXPECT_NEAR(model.visibleMapRect().size.height, kWorld, 1);
+    EXPECT_NEAR(model.visibleMapRect().size.height, platform::kMKMapWorldSide, 1);
     EXPECT_NEAR(model.visibleMapRect().origin.y, 0, 1);
     model.setVisibleMapRect(MKMapRectMake(1000, 1000, 1, 1));
     EXPECT_DOUBLE_EQ(model.zoomScale(), model.maximumZoomScale());
@@ -101,7 +100,8 @@ TEST_F(MapModel, ConvertPointAndCoordinate) {
     EXPECT_LT(east.y, 300);
     // North of the world there is no coordinate.
     model.setCamera({{0, 0}, 0, 0, 0});
-    model.setVisibleMapRect(MKMapRectMake(0, 0, 4 * kWorld, 4 * kWorld));
+    model.setVisibleMapRect(
+        MKMapRectMake(0, 0, 4 * platform::kMKMapWorldSide, 4 * platform::kMKMapWorldSide));
     model.setBoundsSize({800, 600});
     EXPECT_EQ(model.convertPoint({400, -10}), kCLLocationCoordinate2DInvalid);
     EXPECT_EQ(model.convertPoint({400, 610}), kCLLocationCoordinate2DInvalid);

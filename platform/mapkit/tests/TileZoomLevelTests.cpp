@@ -10,8 +10,6 @@ namespace {
 
 using platform::tileZoomLevel;
 
-constexpr double kWorld = 268435456.0;
-
 TEST(TileZoomLevel, FromBoundsAndVisibleWidth) {
     // 2^7.5 times the bounds: log2f of the ratio is exactly -7.5, the half that rounds up.
     const double halfStep = 1000 * std::pow(2.0, 7.5);
@@ -25,10 +23,10 @@ TEST(TileZoomLevel, FromBoundsAndVisibleWidth) {
         {"one map point per view point", 1000, 1000, 20},
         {"two view points per map point", 2000, 1000, 21},
         {"a 256th", 1000, 256000, 12},
-        {"whole world across 1024 points", 1024, kWorld, 2},
+        {"whole world across 1024 points", 1024, platform::kMKMapWorldSide, 2},
         {"exact half step rounds up", 1000, halfStep, 13},
         {"just below the half step rounds down", 1000, halfStep * 1.001, 12},
-        {"world across one point: below 0 counts as 0", 1, kWorld, 0},
+        {"world across one point: below 0 counts as 0", 1, platform::kMKMapWorldSide, 0},
         {"no bounds: -infinity counts as 0", 0, 1000, 0},
         {"0 / 0 is not a number: 0", 0, 0, 0},
         {"negative ratio: not a number, 0", -1000, 1000, 0},

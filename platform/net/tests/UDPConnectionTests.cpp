@@ -13,7 +13,7 @@ using State = UDPConnection::State;
 
 namespace {
 
-std::vector<uint8_t> bytes(const std::string& text) {
+std::vector<uint8_t> datagram(const std::string& text) {
     return {text.begin(), text.end()};
 }
 
@@ -77,10 +77,10 @@ TEST(UDPConnection, DatagramsArriveAsExactBytesIncludingThoseSentBeforeReady) {
     EXPECT_EQ(connection->state(), State::setup);
 
     // Sent before start: waits for ready, then goes out first.
-    connection->send(bytes("/styles/osm/12/2200/1343.png"), events.sent());
+    connection->send(datagram("/styles/osm/12/2200/1343.png"), events.sent());
     connection->start(DispatchQueue::global());
-    connection->send(bytes("/tiles/\xC3\xA4/1.png"), events.sent());
-    connection->send(bytes(""), events.sent());
+    connection->send(datagram("/tiles/\xC3\xA4/1.png"), events.sent());
+    connection->send(datagram(""), events.sent());
     ASSERT_TRUE(events.waitForSends(3));
     ASSERT_TRUE(listener.waitForDatagrams(3));
 
@@ -102,21 +102,21 @@ TEST(UDPConnection, NonNumericHostFailsAndCancelEndsWaitingSends) {
     Events failing;
     auto named = UDPConnection::make("localhost", 1731);
     failing.attach(*named);
-    named->send(bytes("queued"), failing.sent());
+    named->send(datagram("queued"), failing.sent());
     named->start(DispatchQueue::global());
     ASSERT_TRUE(failing.waitForSends(1));
     EXPECT_TRUE(failing.sendResults[0]);
     EXPECT_TRUE(failing.waitForLog("failed error"));
     EXPECT_EQ(named->state(), State::failed);
-    named->send(bytes("after failure"), failing.sent());
+    named->send(datagram("after failure"), failing.sent());
     ASSERT_TRUE(failing.waitForSends(2));
     EXPECT_TRUE(failing.sendResults[1]);
 
     Events cancelled;
     auto idle = UDPConnection::make("127.0.0.1", 9);
-    idle->send(bytes("never"), cancelled.sent());
+    idle->send(datagram("never"), cancelled.sent());
     idle->cancel();
-    idle->send(bytes("late"), cancelled.sent());
+    idle->send(datagram("late"), cancelled.sent());
     ASSERT_TRUE(cancelled.waitForSends(2));
     for (const auto& result : cancelled.sendResults) {
         ASSERT_TRUE(result);

@@ -9,7 +9,7 @@ namespace {
 
 class ColorPickerViewControllerTest : public widgetkit_test::WidgetTest {};
 
-struct RecordingDelegate : platform::ColorPickerViewControllerDelegate {
+struct RecordingPickerDelegate : platform::ColorPickerViewControllerDelegate {
     void colorPickerViewControllerDidSelectColor(platform::ColorPickerViewController& picker) override {
         selected.push_back(picker.selectedColor());
     }
@@ -22,7 +22,7 @@ struct RecordingDelegate : platform::ColorPickerViewControllerDelegate {
 // screen; only the user's choices reach the delegate.
 TEST_F(ColorPickerViewControllerTest, EmbedsTheDialogAndReportsOnlyTheUsersChoices) {
     auto picker = std::make_shared<platform::ColorPickerViewController>();
-    auto delegate = std::make_shared<RecordingDelegate>();
+    auto delegate = std::make_shared<RecordingPickerDelegate>();
     picker->setDelegate(delegate);
     picker->setSelectedColor(QColor(0, 122, 255));
     QWidget* view = picker->view();
