@@ -18,7 +18,7 @@ namespace tervolo::analytics {
 
 namespace {
 
-TallySingleton<TallyConnectionManager>& slot() {
+TallySingleton<TallyConnectionManager>& connectionManagerSlot() {
     return platform::SharedInstance<TallySingleton<TallyConnectionManager>>::get();
 }
 
@@ -55,11 +55,11 @@ std::string lowercased(std::string text) {
 }  // namespace
 
 std::shared_ptr<TallyConnectionManager> TallyConnectionManager::sharedInstance() {
-    return slot().get([] { return new TallyConnectionManager(); });
+    return connectionManagerSlot().get([] { return new TallyConnectionManager(); });
 }
 
 void TallyConnectionManager::resetForTesting() {
-    auto old = slot().reset();
+    auto old = connectionManagerSlot().reset();
     if (!old) {
         return;
     }

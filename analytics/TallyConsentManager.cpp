@@ -20,7 +20,7 @@
 namespace tervolo::analytics {
 
 namespace {
-TallySingleton<TallyConsentManager>& slot() {
+TallySingleton<TallyConsentManager>& consentManagerSlot() {
     return platform::SharedInstance<TallySingleton<TallyConsentManager>>::get();
 }
 
@@ -34,11 +34,11 @@ void logChange(const char* feature, bool given) {
 }  // namespace
 
 std::shared_ptr<TallyConsentManager> TallyConsentManager::sharedInstance() {
-    return slot().get([] { return new TallyConsentManager(); });
+    return consentManagerSlot().get([] { return new TallyConsentManager(); });
 }
 
 void TallyConsentManager::resetForTesting() {
-    slot().reset();
+    consentManagerSlot().reset();
 }
 
 const std::vector<std::string>& TallyConsentManager::allFeatures() {

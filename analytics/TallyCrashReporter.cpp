@@ -33,7 +33,7 @@ constexpr int kFatalSignals[] = {SIGABRT, SIGILL, SIGSEGV, SIGFPE, SIGBUS, SIGTR
 constexpr size_t kSignalCount = sizeof kFatalSignals / sizeof kFatalSignals[0];
 constexpr size_t kBreadcrumbCharacters = 1000;
 
-TallySingleton<TallyCrashReporter>& slot() {
+TallySingleton<TallyCrashReporter>& crashReporterSlot() {
     return platform::SharedInstance<TallySingleton<TallyCrashReporter>>::get();
 }
 
@@ -189,11 +189,11 @@ std::string localTimestamp() {
 }  // namespace
 
 std::shared_ptr<TallyCrashReporter> TallyCrashReporter::sharedInstance() {
-    return slot().get([] { return new TallyCrashReporter(); });
+    return crashReporterSlot().get([] { return new TallyCrashReporter(); });
 }
 
 void TallyCrashReporter::resetForTesting() {
-    if (auto old = slot().reset()) {
+    if (auto old = crashReporterSlot().reset()) {
         uninstallHandlers();
         TallyCrashStub::close(stubFile());
     }

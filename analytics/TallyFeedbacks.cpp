@@ -23,7 +23,7 @@ namespace {
 constexpr const char* kSessionCountKey = "kTallyStarRatingStatusSessionCountKey";
 constexpr const char* kHasEverAskedKey = "kTallyStarRatingStatusHasEverAskedAutomatically";
 
-TallySingleton<TallyFeedbacks>& slot() {
+TallySingleton<TallyFeedbacks>& feedbacksSlot() {
     return platform::SharedInstance<TallySingleton<TallyFeedbacks>>::get();
 }
 
@@ -83,11 +83,11 @@ std::string identityPairs() {
 }  // namespace
 
 std::shared_ptr<TallyFeedbacks> TallyFeedbacks::sharedInstance() {
-    return slot().get([] { return new TallyFeedbacks(); });
+    return feedbacksSlot().get([] { return new TallyFeedbacks(); });
 }
 
 void TallyFeedbacks::resetForTesting() {
-    slot().reset();
+    feedbacksSlot().reset();
 }
 
 std::string TallyFeedbacks::defaultMessage(const std::string& languageCode) {

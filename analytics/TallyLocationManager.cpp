@@ -12,7 +12,7 @@
 namespace tervolo::analytics {
 
 namespace {
-TallySingleton<TallyLocationManager>& slot() {
+TallySingleton<TallyLocationManager>& locationManagerSlot() {
     return platform::SharedInstance<TallySingleton<TallyLocationManager>>::get();
 }
 
@@ -27,11 +27,11 @@ std::optional<std::string> nonEmpty(const std::optional<std::string>& text) {
 }  // namespace
 
 std::shared_ptr<TallyLocationManager> TallyLocationManager::sharedInstance() {
-    return slot().get([] { return new TallyLocationManager(); });
+    return locationManagerSlot().get([] { return new TallyLocationManager(); });
 }
 
 void TallyLocationManager::resetForTesting() {
-    slot().reset();
+    locationManagerSlot().reset();
 }
 
 void TallyLocationManager::updateLocation(double latitude, double longitude,

@@ -14,7 +14,7 @@ namespace tervolo::analytics {
 
 namespace {
 
-TallySingleton<TallyPerformanceMonitoring>& slot() {
+TallySingleton<TallyPerformanceMonitoring>& performanceMonitoringSlot() {
     return platform::SharedInstance<TallySingleton<TallyPerformanceMonitoring>>::get();
 }
 
@@ -40,11 +40,11 @@ TallyJSON trace(const char* type, const std::string& name, TallyJSON metrics, in
 }  // namespace
 
 std::shared_ptr<TallyPerformanceMonitoring> TallyPerformanceMonitoring::sharedInstance() {
-    return slot().get([] { return new TallyPerformanceMonitoring(); });
+    return performanceMonitoringSlot().get([] { return new TallyPerformanceMonitoring(); });
 }
 
 void TallyPerformanceMonitoring::resetForTesting() {
-    slot().reset();
+    performanceMonitoringSlot().reset();
 }
 
 void TallyPerformanceMonitoring::send(const TallyJSON& object) {

@@ -28,7 +28,7 @@ constexpr size_t kMaximumFileBytes = 256u * 1024u * 1024u;
 // Seconds between the starts of two snapshots written in the background.
 constexpr double kSnapshotInterval = 1.0;
 
-TallySingleton<TallyPersistency>& slot() {
+TallySingleton<TallyPersistency>& persistencySlot() {
     return platform::SharedInstance<TallySingleton<TallyPersistency>>::get();
 }
 
@@ -77,11 +77,11 @@ void replaceAll(std::string& text, const std::string& from, const std::string& t
 }  // namespace
 
 std::shared_ptr<TallyPersistency> TallyPersistency::sharedInstance() {
-    return slot().get([] { return new TallyPersistency(); });
+    return persistencySlot().get([] { return new TallyPersistency(); });
 }
 
 void TallyPersistency::resetForTesting() {
-    if (auto old = slot().reset()) {
+    if (auto old = persistencySlot().reset()) {
         old->waitForPendingSaves();
         old->waitForPendingCrashLogWrites();
     }

@@ -14,7 +14,7 @@ namespace tervolo::analytics {
 
 namespace {
 
-TallySingleton<TallyPushNotifications>& slot() {
+TallySingleton<TallyPushNotifications>& pushNotificationsSlot() {
     return platform::SharedInstance<TallySingleton<TallyPushNotifications>>::get();
 }
 
@@ -53,11 +53,11 @@ void TallyUnavailableNotificationCenter::requestAuthorization(
 }
 
 std::shared_ptr<TallyPushNotifications> TallyPushNotifications::sharedInstance() {
-    return slot().get([] { return new TallyPushNotifications(); });
+    return pushNotificationsSlot().get([] { return new TallyPushNotifications(); });
 }
 
 void TallyPushNotifications::resetForTesting() {
-    slot().reset();
+    pushNotificationsSlot().reset();
 }
 
 TallyPushNotifications::TallyPushNotifications()

@@ -16,11 +16,11 @@ namespace tervolo::analytics {
 
 namespace {
 
-TallySingleton<TallyRemoteConfig>& slot() {
+TallySingleton<TallyRemoteConfig>& remoteConfigSlot() {
     return platform::SharedInstance<TallySingleton<TallyRemoteConfig>>::get();
 }
 
-bool consentFor(bool (TallyConsentManager::*getter)() const) {
+bool remoteConfigConsentFor(bool (TallyConsentManager::*getter)() const) {
     auto consent = TallyConsentManager::sharedInstance();
     return consent && (consent.get()->*getter)();
 }
@@ -37,11 +37,11 @@ platform::Error generalError(const std::string& detail) {
 }  // namespace
 
 std::shared_ptr<TallyRemoteConfig> TallyRemoteConfig::sharedInstance() {
-    return slot().get([] { return new TallyRemoteConfig(); });
+    return remoteConfigSlot().get([] { return new TallyRemoteConfig(); });
 }
 
 void TallyRemoteConfig::resetForTesting() {
-    slot().reset();
+    remoteConfigSlot().reset();
 }
 
 TallyRemoteConfig::TallyRemoteConfig() {
@@ -88,7 +88,7 @@ platform::URLRequest TallyRemoteConfig::remoteConfigRequest(
     } else if (omitKeys) {
         query += "&omit_keys=" + tly_JSONify(TallyJSON(*omitKeys)).value_or("");
     }
-    if (consentFor(&TallyConsentManager::consentForSessions)) {
+    if (remoteConfigConsentFor(&TallyConsentManager::consentForSessions)) {
         query += "&metrics=" + TallyDeviceInfo::sharedInstance().metrics();
     }
     query = connection->appendChecksum(query);
@@ -141,7 +141,8 @@ void TallyRemoteConfig::fetchRemoteConfig(const std::optional<std::vector<std::s
 }
 
 void TallyRemoteConfig::startRemoteConfig() {
-    if (!isEnabledOnInitialConfig() || !consentFor(&TallyConsentManager::consentForRemoteConfig) ||
+    if (!isEnabledOnInitialConfig() ||
+        !remoteConfigConsentFor(&TallyConsentManager::consentForRemoteConfig) ||
         TallyDeviceInfo::sharedInstance().isDeviceIDTemporary()) {
         return;
     }
@@ -169,7 +170,7 @@ void TallyRemoteConfig::startRemoteConfig() {
 void TallyRemoteConfig::updateRemoteConfig(const std::optional<std::vector<std::string>>& keys,
                                            const std::optional<std::vector<std::string>>& omitKeys,
                                            Completion completion) {
-    if (!consentFor(&TallyConsentManager::consentForRemoteConfig) ||
+    if (!remoteConfigConsentFor(&TallyConsentManager::consentForRemoteConfig) ||
         TallyDeviceInfo::sharedInstance().isDeviceIDTemporary()) {
         return;
     }

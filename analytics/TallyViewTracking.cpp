@@ -19,11 +19,11 @@ namespace tervolo::analytics {
 
 namespace {
 
-TallySingleton<TallyViewTracking>& slot() {
+TallySingleton<TallyViewTracking>& viewTrackingSlot() {
     return platform::SharedInstance<TallySingleton<TallyViewTracking>>::get();
 }
 
-bool consentFor(bool (TallyConsentManager::*getter)() const) {
+bool viewTrackingConsentFor(bool (TallyConsentManager::*getter)() const) {
     auto consent = TallyConsentManager::sharedInstance();
     return consent && (consent.get()->*getter)();
 }
@@ -35,11 +35,11 @@ double now() {
 }  // namespace
 
 std::shared_ptr<TallyViewTracking> TallyViewTracking::sharedInstance() {
-    return slot().get([] { return new TallyViewTracking(); });
+    return viewTrackingSlot().get([] { return new TallyViewTracking(); });
 }
 
 void TallyViewTracking::resetForTesting() {
-    slot().reset();
+    viewTrackingSlot().reset();
 }
 
 TallyViewTracking::TallyViewTracking()
@@ -72,14 +72,14 @@ const std::vector<std::string>& TallyViewTracking::reservedViewTrackingSegmentat
 }
 
 void TallyViewTracking::setIsAutoViewTrackingActive(bool active) {
-    if (isEnabledOnInitialConfig() && consentFor(&TallyConsentManager::consentForViewTracking)) {
+    if (isEnabledOnInitialConfig() && viewTrackingConsentFor(&TallyConsentManager::consentForViewTracking)) {
         isAutoViewTrackingActive_ = active;
     }
 }
 
 void TallyViewTracking::startView(const std::string& requested,
                                   const std::optional<TallyJSON>& customSegmentation) {
-    if (requested.empty() || !consentFor(&TallyConsentManager::consentForViewTracking)) {
+    if (requested.empty() || !viewTrackingConsentFor(&TallyConsentManager::consentForViewTracking)) {
         return;
     }
     endView();
@@ -110,7 +110,7 @@ void TallyViewTracking::startView(const std::string& requested,
 }
 
 void TallyViewTracking::endView() {
-    if (!consentFor(&TallyConsentManager::consentForViewTracking)) {
+    if (!viewTrackingConsentFor(&TallyConsentManager::consentForViewTracking)) {
         return;
     }
     std::string name;
@@ -153,7 +153,8 @@ void TallyViewTracking::resumeView() {
 }
 
 void TallyViewTracking::startAutoViewTracking() {
-    if (!isEnabledOnInitialConfig() || !consentFor(&TallyConsentManager::consentForViewTracking)) {
+    if (!isEnabledOnInitialConfig() ||
+        !viewTrackingConsentFor(&TallyConsentManager::consentForViewTracking)) {
         return;
     }
     setIsAutoViewTrackingActive(true);
@@ -199,7 +200,8 @@ std::optional<std::string> TallyViewTracking::lastView() const {
 }
 
 void TallyViewTracking::viewDidAppear(const TallyScreen& screen) {
-    if (!isAutoViewTrackingActive() || !consentFor(&TallyConsentManager::consentForViewTracking)) {
+    if (!isAutoViewTrackingActive() ||
+        !viewTrackingConsentFor(&TallyConsentManager::consentForViewTracking)) {
         return;
     }
     if (lastView() == screen.title) {
@@ -273,7 +275,7 @@ void TallyRecordOrientation() {
     }
     TallyLog(TallyLogLevel::Debug, "Interface orientation is now: {}", mode);
     common.setLastInterfaceOrientation(mode);
-    if (consentFor(&TallyConsentManager::consentForUserDetails)) {
+    if (viewTrackingConsentFor(&TallyConsentManager::consentForUserDetails)) {
         TallyJSON segmentation = TallyJSON::object();
         segmentation[kTallyOrientationKeyMode] = mode;
         Tally::sharedInstance().recordReservedEvent(kTallyReservedEventOrientation, segmentation);

@@ -24,7 +24,22 @@ function(tervolo_library target)
     target_link_libraries(${target} PRIVATE ${ARG_PRIVATE_LIBS})
   endif()
   tervolo_warnings(${target})
+  tervolo_unity_build(${target})
   set_property(GLOBAL APPEND PROPERTY TERVOLO_LIBRARY_TARGETS ${target})
+endfunction()
+
+# Sources are compiled eight to a unit: the headers and templates every file
+# of a target instantiates again cost more than most files' own code, and a
+# unity build took less than half the compile time (a library's helpers in
+# anonymous namespaces therefore need names of their own within it). Inside a
+# unit a source's anonymous namespace sits in an included file, which g++
+# would report as if it were a header's. TERVOLO_UNITY_BUILD=OFF compiles
+# every file alone, which finds a missing include.
+function(tervolo_unity_build target)
+  if(TERVOLO_UNITY_BUILD)
+    set_target_properties(${target} PROPERTIES UNITY_BUILD ON UNITY_BUILD_BATCH_SIZE 8)
+    target_compile_options(${target} PRIVATE $<$<CXX_COMPILER_ID:GNU>:-Wno-subobject-linkage>)
+  endif()
 endfunction()
 
 # Test code is built for a quick build, not for speed: the code under test
@@ -32,15 +47,9 @@ endfunction()
 # build) and the tests' own sources take -O0. (-O1 would be as slow to compile
 # as -O0 is quick, and makes g++ 12 report false array bounds inside
 # std::string.)
-#
-# Test sources are compiled eight to a unit: a test file's own code is small
-# next to the headers and templates every file of a binary instantiates
-# again, and a unity build of the tests took less than half the compile time.
-# Inside a unit, a source file's anonymous namespace sits in an included file,
-# which g++ would report as if it were a header's.
 function(tervolo_test_code_options target)
-  target_compile_options(${target} PRIVATE -O0 $<$<CXX_COMPILER_ID:GNU>:-Wno-subobject-linkage>)
-  set_target_properties(${target} PROPERTIES UNITY_BUILD ON UNITY_BUILD_BATCH_SIZE 8)
+  target_compile_options(${target} PRIVATE -O0)
+  tervolo_unity_build(${target})
 endfunction()
 
 # tervolo_tests(<target> [TSAN] SOURCES ... LIBS ...)

@@ -28,7 +28,7 @@ void release(qcrash_log_string_t* s) {
     *s = {nullptr, 0};
 }
 
-std::string executablePath() {
+std::string processExecutablePath() {
     char buffer[4096];
     const ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
     return n > 0 ? std::string(buffer, static_cast<size_t>(n)) : std::string();
@@ -72,7 +72,7 @@ qcrash_error_t qcrash_log_writer_init(qcrash_log_writer_t* writer, const std::st
     if (process->processName()) writer->process_info.process_name = copy(*process->processName());
     writer->process_info.start_time = static_cast<uint64_t>(process->startTime().seconds);
     // The path without a terminating zero: readers compare it with image names.
-    writer->process_info.process_path = copy(executablePath());
+    writer->process_info.process_path = copy(processExecutablePath());
     writer->process_info.parent_process_id = static_cast<uint32_t>(process->parentProcessID());
     if (const auto parent = QCrashProcessInfo::create(process->parentProcessID());
         parent && parent->processName()) {

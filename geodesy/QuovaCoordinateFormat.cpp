@@ -13,15 +13,11 @@ namespace tervolo::geodesy {
 
 namespace {
 
-std::string localized(const char* key) {
-    return platform::Bundle::main().localizedString(key);
-}
-
 // |v| with a hemisphere letter, as "%.6f " + letter; the absolute value also for −0, which would otherwise
 // print as "-0.000000 N".
 std::string decimalWithHemisphere(double v, const char* positive, const char* negative) {
-    if (v < 0.0) return platform::text::formatC("%.6f ", -v) + localized(negative);
-    return platform::text::formatC("%.6f ", std::fabs(v)) + localized(positive);
+    if (v < 0.0) return platform::text::formatC("%.6f ", -v) + platform::localizedString(negative);
+    return platform::text::formatC("%.6f ", std::fabs(v)) + platform::localizedString(positive);
 }
 
 // "%.6f" without the sign of a value that prints as zero: −0 and small negatives such as −1e-7 would
@@ -42,7 +38,7 @@ std::string sexagesimal(double v, const char* positive, const char* negative) {
     const double seconds = static_cast<double>(milliseconds % 60000) / 1000.0;
     return platform::text::formatC("%lld° %lld' %.3f\" ", static_cast<long long>(degrees),
                                    static_cast<long long>(minutes), seconds) +
-           localized(v < 0.0 ? negative : positive);
+           platform::localizedString(v < 0.0 ? negative : positive);
 }
 
 }  // namespace
@@ -77,7 +73,7 @@ std::string quovaCoordinateDescriptionWithFormat(const platform::CLLocationCoord
 std::string quovaCoordinateDescriptionWithFormat(const platform::CLLocationCoordinate2D& coordinate,
                                                  int64_t format) {
     QLLogInfo("quovaCoordinateDescriptionWithFormat in {}:{}", __FILE__, __LINE__);
-    if (!platform::CLLocationCoordinate2DIsValid(coordinate)) return localized("(unknown)");
+    if (!platform::CLLocationCoordinate2DIsValid(coordinate)) return platform::localizedString("(unknown)");
     const double lat = coordinate.latitude;
     const double lon = coordinate.longitude;
     switch (format) {
@@ -92,16 +88,16 @@ std::string quovaCoordinateDescriptionWithFormat(const platform::CLLocationCoord
                 return LatLon(lat, lon).toUTM().toString(0);
             } catch (const std::exception&) {
                 // Whatever the error, the coordinate has no UTM form; the error itself is not shown.
-                return localized("(no valid UTM coordinates)");
+                return platform::localizedString("(no valid UTM coordinates)");
             }
         case 5:
             try {
                 return LatLon(lat, lon).toUTM().toMGRS().toString(5);
             } catch (const std::exception&) {
-                return localized("(no valid MGRS coordinates)");
+                return platform::localizedString("(no valid MGRS coordinates)");
             }
         default:
-            return localized("(unknown)");
+            return platform::localizedString("(unknown)");
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <limits>
+#include <numbers>
 
 #include "geodesy/detail/Kruger.hpp"
 #include "geodesy/detail/TextSupport.hpp"
@@ -12,8 +13,7 @@ namespace tervolo::geodesy {
 
 namespace {
 
-constexpr double kPi = 3.141592653589793;
-constexpr double kDegree = kPi / 180.0;
+constexpr double kRadiansPerDegree = std::numbers::pi / 180.0;
 constexpr double k0 = 0.9996;                  // central meridian scale factor
 constexpr double kFalseEasting = 500000.0;     // metres
 constexpr double kFalseNorthing = 10000000.0;  // metres, southern hemisphere
@@ -108,7 +108,7 @@ Projected krugerForward(const KrugerSeries& k, double phi, double lambda) {
 
     const double gammaP = std::atan(tauP / std::sqrt(1.0 + tauP * tauP) * tanLambda);
     const double gammaPP = std::atan2(qP, pP);
-    result.gamma = (gammaP + gammaPP) / kDegree;
+    result.gamma = (gammaP + gammaPP) / kRadiansPerDegree;
 
     const double kP = std::sqrt(1.0 - k.e2 * sinPhi * sinPhi) * std::sqrt(1.0 + tau * tau) / hyp;
     const double kPP = k.A / k.a * std::sqrt(pP * pP + qP * qP);
@@ -152,34 +152,34 @@ Utm LatLon::toUTM() const {
     // The zone from the whole degrees: (lon + 180) / 6 rounds up to 60 for longitudes a hair below 180
     // (179.99999999999997), which would give a zone 61.
     int64_t zone = (static_cast<int64_t>(std::floor(lon)) + 180) / 6 + 1;
-    double lambda0 = static_cast<double>((zone - 1) * 6 - 180 + 3) * kDegree;
+    double lambda0 = static_cast<double>((zone - 1) * 6 - 180 + 3) * kRadiansPerDegree;
 
     // Norway and Svalbard exceptions; each moves the central meridian with the zone.
     if (zone == 31 && band == 'V' && lon >= 3.0) {
         zone += 1;
-        lambda0 += 6.0 * kDegree;
+        lambda0 += 6.0 * kRadiansPerDegree;
     } else if (zone == 32 && band == 'X' && lon < 9.0) {
         zone -= 1;
-        lambda0 -= 6.0 * kDegree;
+        lambda0 -= 6.0 * kRadiansPerDegree;
     } else if (zone == 32 && band == 'X' && lon >= 9.0) {
         zone += 1;
-        lambda0 += 6.0 * kDegree;
+        lambda0 += 6.0 * kRadiansPerDegree;
     } else if (zone == 34 && band == 'X' && lon < 21.0) {
         zone -= 1;
-        lambda0 -= 6.0 * kDegree;
+        lambda0 -= 6.0 * kRadiansPerDegree;
     } else if (zone == 34 && band == 'X' && lon >= 21.0) {
         zone += 1;
-        lambda0 += 6.0 * kDegree;
+        lambda0 += 6.0 * kRadiansPerDegree;
     } else if (zone == 36 && band == 'X' && lon < 33.0) {
         zone -= 1;
-        lambda0 -= 6.0 * kDegree;
+        lambda0 -= 6.0 * kRadiansPerDegree;
     } else if (zone == 36 && band == 'X' && lon >= 33.0) {
         zone += 1;
-        lambda0 += 6.0 * kDegree;
+        lambda0 += 6.0 * kRadiansPerDegree;
     }
 
-    const detail::Projected projected = detail::krugerForward(detail::krugerSeries(datum().ellipsoid),
-                                                              lat * kDegree, lon * kDegree - lambda0);
+    const detail::Projected projected = detail::krugerForward(
+        detail::krugerSeries(datum().ellipsoid), lat * kRadiansPerDegree, lon * kRadiansPerDegree - lambda0);
     const double x = projected.x;
     const double y = projected.y;
     const double gamma = projected.gamma;
@@ -229,8 +229,9 @@ LatLon Utm::toLatLonE() const {
     }
     const double phi = std::atan(tau);
     const double lambda = std::atan2(sinhEtaP, cosXiP);
-    const double lambda0 = static_cast<double>((zone_ - 1) * 6 - 180 + 3) * kDegree;
-    return LatLon(roundTo(phi / kDegree, 1e11), roundTo((lambda0 + lambda) / kDegree, 1e11), datum_);
+    const double lambda0 = static_cast<double>((zone_ - 1) * 6 - 180 + 3) * kRadiansPerDegree;
+    return LatLon(roundTo(phi / kRadiansPerDegree, 1e11),
+                  roundTo((lambda0 + lambda) / kRadiansPerDegree, 1e11), datum_);
 }
 
 std::string Utm::toString(unsigned precision) const {

@@ -23,7 +23,7 @@ namespace {
 
 std::atomic<bool> gExtendedAttributesRefused{false};
 
-void report(const std::string& line) {
+void reportFileInfoProblem(const std::string& line) {
     platform::LineWriter::standardError().writeLine(line);
 }
 
@@ -98,7 +98,8 @@ std::optional<platform::FileAttributes> QLLogFileInfo::fileAttributes() {
         if (attributes) {
             fileAttributes_ = std::move(attributes.value());
         } else {
-            report("QLLogFileInfo: Failed to read file attributes: " + attributes.error().fullDescription());
+            reportFileInfoProblem("QLLogFileInfo: Failed to read file attributes: " +
+                                  attributes.error().fullDescription());
         }
     }
     return fileAttributes_;
@@ -167,11 +168,11 @@ void QLLogFileInfo::renameFile(const std::string& newFileName) {
         (slash == std::string::npos ? std::string() : filePath_.substr(0, slash + 1)) + newFileName;
     auto& files = FileManager::defaultManager();
     if (auto error = files.removeItem(newFilePath); error && !error->isNoSuchFile()) {
-        report(fmt::format("QLLogFileInfo: Error deleting archive ({}): {}", fileName(),
-                           error->fullDescription()));
+        reportFileInfoProblem(fmt::format("QLLogFileInfo: Error deleting archive ({}): {}", fileName(),
+                                          error->fullDescription()));
     }
     if (auto error = files.moveItem(filePath_, newFilePath)) {
-        report(
+        reportFileInfoProblem(
             fmt::format("QLLogFileInfo: Error renaming file ({}): {}", fileName(), error->fullDescription()));
     }
     filePath_ = newFilePath;
@@ -202,8 +203,8 @@ void QLLogFileInfo::addExtendedAttributeWithName(const std::string& attrName) {
                      : FileManager::defaultManager().setExtendedAttribute(filePath_, attrName, kMarked);
     if (error && error->isNotSupported()) error = setModeWritable(filePath_, false);
     if (error && !error->isNoSuchFile()) {
-        report(fmt::format("QLLogFileInfo: setxattr({}, {}): error = {}", attrName, filePath_,
-                           systemErrorText(error->posixCode)));
+        reportFileInfoProblem(fmt::format("QLLogFileInfo: setxattr({}, {}): error = {}", attrName, filePath_,
+                                          systemErrorText(error->posixCode)));
     }
 }
 
@@ -213,8 +214,8 @@ void QLLogFileInfo::removeExtendedAttributeWithName(const std::string& attrName)
                      : FileManager::defaultManager().removeExtendedAttribute(filePath_, attrName);
     if (error && error->isNotSupported()) error = setModeWritable(filePath_, true);
     if (error && error->posixCode != ENODATA) {
-        report(fmt::format("QLLogFileInfo: removexattr({}, {}): error = {}", attrName, fileName(),
-                           systemErrorText(error->posixCode)));
+        reportFileInfoProblem(fmt::format("QLLogFileInfo: removexattr({}, {}): error = {}", attrName,
+                                          fileName(), systemErrorText(error->posixCode)));
     }
 }
 

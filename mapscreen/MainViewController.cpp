@@ -80,10 +80,6 @@ bool parsesAsURL(const std::string& text) {
     return url.isValid() && !url.scheme().isEmpty();
 }
 
-std::string localized(const char* key) {
-    return platform::Bundle::main().localizedString(key);
-}
-
 // A widget that only groups others for the layout and never takes the mouse.
 QWidget* makeContainer(QWidget* parent, const char* name) {
     auto* container = new QWidget(parent);
@@ -227,7 +223,7 @@ void MainViewController::loadView() {
     platform::setAlpha(searchTable_, 0);
     searchBar_ = new platform::TextField(root);
     searchBar_->setObjectName(QStringLiteral("searchBar"));
-    searchBar_->setPlaceholderText(QString::fromStdString(localized("Search for places")));
+    searchBar_->setPlaceholderText(QString::fromStdString(platform::localizedString("Search for places")));
     searchBar_->setClearButtonShown(true);
     searchBar_->setTextMargins(8, 0, 4, 0);
     // The field is tall (80 points when open); its text starts a little larger
@@ -814,13 +810,12 @@ void MainViewController::quovaMapViewDidAddCompassView(QuovaMKMapView&, QWidget*
     if (!viewIfLoaded() || !statusLabelTrailingMargin_) return;
     QPointer<QWidget> view = viewIfLoaded();
     std::weak_ptr<platform::LayoutConstraint> trailing = statusLabelTrailingMargin_;
-    platform::Animator::animate(
-        kCompassAnimationDuration, [weak = weakSelf(), view, trailing] {
-            if (auto margin = trailing.lock()) margin->setActive(false);
-            if (auto self = weak.lock(); self && self->statusLabelCompassMargin_)
-                self->statusLabelCompassMargin_->setActive(true);
-            if (auto self = weak.lock(); self && view) self->layoutMainView();
-        });
+    platform::Animator::animate(kCompassAnimationDuration, [weak = weakSelf(), view, trailing] {
+        if (auto margin = trailing.lock()) margin->setActive(false);
+        if (auto self = weak.lock(); self && self->statusLabelCompassMargin_)
+            self->statusLabelCompassMargin_->setActive(true);
+        if (auto self = weak.lock(); self && view) self->layoutMainView();
+    });
 }
 
 void MainViewController::quovaMapViewWillRemoveCompassView(QuovaMKMapView& mapView, QWidget*) {
@@ -898,22 +893,23 @@ void MainViewController::newVersionFound(const backend::AppVersionInfo& info) {
     const bool forced = info.forceUpdate;
     QLLogInfo(std::string("Newer app version info found on server - ") +
               (forced ? "forcing update." : "just informing user."));
-    auto alert = platform::AlertController::make(localized("Update Required"),
-                                                 localized("Your app version is outdated - please update."),
-                                                 platform::AlertController::Style::alert);
+    auto alert = platform::AlertController::make(
+        platform::localizedString("Update Required"),
+        platform::localizedString("Your app version is outdated - please update."),
+        platform::AlertController::Style::alert);
     const auto weak = weakSelf();
     if (forced) {
-        alert->addAction(platform::AlertAction::make(localized("Quit App"),
+        alert->addAction(platform::AlertAction::make(platform::localizedString("Quit App"),
                                                      platform::AlertAction::Style::destructive, [weak] {
                                                          QLLogInfo("Quit App Button");
                                                          if (auto self = weak.lock()) self->quitApplication();
                                                      }));
     } else {
-        alert->addAction(platform::AlertAction::make(localized("Cancel"),
+        alert->addAction(platform::AlertAction::make(platform::localizedString("Cancel"),
                                                      platform::AlertAction::Style::destructive,
                                                      [] { QLLogInfo("Cancel Button"); }));
     }
-    alert->addAction(platform::AlertAction::make(localized("Update App"),
+    alert->addAction(platform::AlertAction::make(platform::localizedString("Update App"),
                                                  platform::AlertAction::Style::defaultValue, [weak, info] {
                                                      QLLogInfo("Update App Button");
                                                      bool opened = false;

@@ -48,10 +48,6 @@ constexpr double kShareButtonSide = 32.0;
 constexpr double kShareSymbolSide = 22.0;
 constexpr double kPointIconSide = 32.0;
 
-std::string localized(const char* key) {
-    return platform::Bundle::main().localizedString(key);
-}
-
 // "mapView(_:didSelect:) in /path/MainViewControllerMapDelegate.cpp:123".
 std::string traceLine(const char* signature, int line) {
     return fmt::format("{} in {}:{}", signature, __FILE__, line);
@@ -64,7 +60,7 @@ std::string titleText(const std::shared_ptr<platform::MKAnnotation>& annotation)
     } else if (annotation && !annotation->title().empty()) {
         return annotation->title();
     }
-    return localized("(unknown)");
+    return platform::localizedString("(unknown)");
 }
 
 // The application's small image, read once; null when the file is missing.
@@ -566,10 +562,11 @@ void MainViewController::updateScaleView(platform::MKMapViewModel& mapView) {
     const double half = edge.width() / 20;
     const auto left = mapView.convertPoint({middle - half, edge.top()});
     const auto right = mapView.convertPoint({middle + half, edge.top()});
-    const double metres = half > 0 ? platform::CLLocation(left.latitude, left.longitude)
-                                             .distance(platform::CLLocation(right.latitude, right.longitude)) *
-                                         edge.width() / (2 * half)
-                                   : 0;
+    const double metres = half > 0
+                              ? platform::CLLocation(left.latitude, left.longitude)
+                                        .distance(platform::CLLocation(right.latitude, right.longitude)) *
+                                    edge.width() / (2 * half)
+                              : 0;
     const auto choice = ScaleBarChoice::choose(table, metres, edge.width(), scaleViewDesiredWidth_);
     if (!choice || !scaleView_) return;
     QuovaScaleView* scale = scaleView_;

@@ -29,10 +29,6 @@ using points::QuovaMapPoint;
 using points::QuovaMapPointStore;
 using PointPtr = std::shared_ptr<QuovaMapPoint>;
 
-std::string localized(const char* key) {
-    return platform::Bundle::main().localizedString(key);
-}
-
 // A view point as the platform prints one: "(12.5, 40.0)".
 std::string pointText(QPointF point) {
     std::string text = "(";
@@ -203,18 +199,20 @@ bool MainViewController::proximityCheckPassedForPoint(const std::shared_ptr<poin
     const auto nearby = QuovaMapPointStore::shared().validPointsWithinDistance(kProximityDistance, *point);
     if (nearby.empty()) return true;
     const PointPtr nearest = nearby.front();
-    auto alert = platform::AlertController::make(localized("Can't store new location"),
-                                                 localized("You already have a location stored right here."),
-                                                 platform::AlertController::Style::alert);
-    alert->addAction(platform::AlertAction::make(
-        localized("Show Me"), platform::AlertAction::Style::defaultValue, [weak = weakSelf(), nearest] {
-            QLLogInfo("Show Me Button");
-            auto self = weak.lock();
-            if (!self) return;
-            self->zoomInOnPoint(nearest);
-            self->selectPointOnMap(nearest, true);
-        }));
-    alert->addAction(platform::AlertAction::make(localized("Never Mind"),
+    auto alert = platform::AlertController::make(
+        platform::localizedString("Can't store new location"),
+        platform::localizedString("You already have a location stored right here."),
+        platform::AlertController::Style::alert);
+    alert->addAction(platform::AlertAction::make(platform::localizedString("Show Me"),
+                                                 platform::AlertAction::Style::defaultValue,
+                                                 [weak = weakSelf(), nearest] {
+                                                     QLLogInfo("Show Me Button");
+                                                     auto self = weak.lock();
+                                                     if (!self) return;
+                                                     self->zoomInOnPoint(nearest);
+                                                     self->selectPointOnMap(nearest, true);
+                                                 }));
+    alert->addAction(platform::AlertAction::make(platform::localizedString("Never Mind"),
                                                  platform::AlertAction::Style::defaultValue,
                                                  [] { QLLogInfo("Never Mind Button"); }));
     present(alert, true, [] { QLLogInfo("Display alert animation completed."); });

@@ -47,10 +47,6 @@ constexpr double kLongPressDuration = 0.7;  // seconds
 // settings address), so the first alert has gone.
 constexpr double kAlertFollowUpDelay = 0.3;
 
-std::string localized(const char* key) {
-    return platform::Bundle::main().localizedString(key);
-}
-
 // How the button treats an authorisation status. Restricted (no position
 // service on this machine, or a policy) never changes on its own, so it is no
 // reason to wait: it is treated as denied, but without leading the user to
@@ -276,15 +272,15 @@ void MainViewController::userMovedMap() {
 
 void MainViewController::askUserToAllowLocationAccessInSettings() {
     auto alert = platform::AlertController::make(
-        localized("Location Access Needed"),
-        localized("To show your location, please grant Tervolo location access in Settings."),
+        platform::localizedString("Location Access Needed"),
+        platform::localizedString("To show your location, please grant Tervolo location access in Settings."),
         platform::AlertController::Style::alert);
     alert->addAction(
-        platform::AlertAction::make(localized("Cancel"), platform::AlertAction::Style::cancel,
+        platform::AlertAction::make(platform::localizedString("Cancel"), platform::AlertAction::Style::cancel,
                                     [] { QLLogInfo("Access to location needed: cancel button"); }));
     alert->addAction(platform::AlertAction::make(
-        localized("Allow Location Use in Settings"), platform::AlertAction::Style::defaultValue,
-        [weak = weakSelf()] {
+        platform::localizedString("Allow Location Use in Settings"),
+        platform::AlertAction::Style::defaultValue, [weak = weakSelf()] {
             QLLogInfo("Access to location needed: allow button");
             platform::DispatchQueue::main()->asyncAfter(kAlertFollowUpDelay, [weak] {
                 if (auto self = weak.lock()) self->openLocationSettingsAfterInfoScreen();
@@ -295,13 +291,14 @@ void MainViewController::askUserToAllowLocationAccessInSettings() {
 
 void MainViewController::openLocationSettingsAfterInfoScreen() {
     auto alert = platform::AlertController::make(
-        localized("Please Note"),
-        localized("iOS has TWO distinct settings for location access - system-wide and app-specific. You'll "
-                  "be taken to Tervolo's settings screen. If you find location settings greyed here, you "
-                  "need to enable location services for your device first (Settings / Privacy)."),
+        platform::localizedString("Please Note"),
+        platform::localizedString(
+            "iOS has TWO distinct settings for location access - system-wide and app-specific. You'll "
+            "be taken to Tervolo's settings screen. If you find location settings greyed here, you "
+            "need to enable location services for your device first (Settings / Privacy)."),
         platform::AlertController::Style::alert);
     alert->addAction(platform::AlertAction::make(
-        localized("Go to Settings"), platform::AlertAction::Style::defaultValue, [] {
+        platform::localizedString("Go to Settings"), platform::AlertAction::Style::defaultValue, [] {
             QLLogInfo("Access to location info view: allow button");
             platform::DispatchQueue::main()->asyncAfter(kAlertFollowUpDelay, [] {
                 const std::string url =
@@ -379,8 +376,8 @@ int64_t MainViewController::setKeepMapCentered(bool toggle, bool shouldShowHUD) 
     const auto trackingMode = static_cast<platform::MKUserTrackingMode>(mode);
     QLLogDebug("userTrackingMode is now " + mapscreen::title(trackingMode));
     if (shouldShowHUD) {
-        const auto content = widgets::hud::HUDContentType::labeledSuccess(localized("Tracking Mode"),
-                                                                          description(trackingMode));
+        const auto content = widgets::hud::HUDContentType::labeledSuccess(
+            platform::localizedString("Tracking Mode"), description(trackingMode));
         if (services_.flashHUD) {
             services_.flashHUD(content, kTrackingHUDDelay);
         } else {

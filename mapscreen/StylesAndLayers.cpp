@@ -1,5 +1,5 @@
-#include "app/info/UIDevice_QuovaAdditions.hpp"
 #include "mapscreen/StylesAndLayers.hpp"
+#include "app/info/UIDevice_QuovaAdditions.hpp"
 
 #include <QWidget>
 
@@ -27,13 +27,7 @@ using platform::AlertController;
 using platform::ModalPresentationStyle;
 using tiles::QuovaBaseMapStyle;
 
-namespace {
-
-std::string localized(const char* key) {
-    return platform::Bundle::main().localizedString(key);
-}
-
-}  // namespace
+namespace {}  // namespace
 
 StylesAndLayers::StylesAndLayers(platform::ViewController& screen)
     : screen_(screen), self_(std::make_shared<StylesAndLayers*>(this)) {}
@@ -133,10 +127,11 @@ void StylesAndLayers::showMapStyleActionSheetFrom(QWidget*) {
     QuovaMKMapView* map = mapView_.data();
     if (map == nullptr) return;
     const QuovaBaseMapStyle current = map->mapStyle().value_or(QuovaBaseMapStyle::osm);
-    const std::string message = localized("Please Select Map Style. ") + localized("Current Style is ") +
-                                tiles::displayName(current) + ".";
-    auto sheet =
-        AlertController::make(localized("Map Style Selection"), message, AlertController::Style::actionSheet);
+    const std::string message = platform::localizedString("Please Select Map Style. ") +
+                                platform::localizedString("Current Style is ") + tiles::displayName(current) +
+                                ".";
+    auto sheet = AlertController::make(platform::localizedString("Map Style Selection"), message,
+                                       AlertController::Style::actionSheet);
     std::weak_ptr<StylesAndLayers*> self = self_;
     for (const QuovaBaseMapStyle style : tiles::allCases()) {
         std::string title = tiles::displayName(style);
@@ -149,15 +144,16 @@ void StylesAndLayers::showMapStyleActionSheetFrom(QWidget*) {
             if (QuovaMKMapView* view = (*alive)->mapView()) view->setMapStyle(style);
         }));
     }
-    sheet->addAction(AlertAction::make(localized("Cancel"), AlertAction::Style::cancel,
+    sheet->addAction(AlertAction::make(platform::localizedString("Cancel"), AlertAction::Style::cancel,
                                        [] { QLLogInfo("Cancel button"); }));
     presentSheet(sheet);
 }
 
 void StylesAndLayers::showMapLayersActionSheetFrom(QWidget*) {
-    auto sheet = AlertController::make(localized("Map Layer Selection"),
-                                       localized("Map Layers appear on top of the currently selected map."),
-                                       AlertController::Style::actionSheet);
+    auto sheet = AlertController::make(
+        platform::localizedString("Map Layer Selection"),
+        platform::localizedString("Map Layers appear on top of the currently selected map."),
+        AlertController::Style::actionSheet);
     // Only the sea-mark layer acts; the catalogue's other layers are not offered.
     std::vector<InfoLayer> offered{LayerManager::shared().openSeaMapLayer()};
     std::sort(offered.begin(), offered.end(), [](const InfoLayer& a, const InfoLayer& b) {
@@ -172,7 +168,7 @@ void StylesAndLayers::showMapLayersActionSheetFrom(QWidget*) {
             if (const auto alive = self.lock()) (*alive)->toggle(layer, active);
         }));
     }
-    sheet->addAction(AlertAction::make(localized("Cancel"), AlertAction::Style::cancel,
+    sheet->addAction(AlertAction::make(platform::localizedString("Cancel"), AlertAction::Style::cancel,
                                        [] { QLLogInfo("Cancel button"); }));
     presentSheet(sheet);
 }

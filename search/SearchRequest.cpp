@@ -8,8 +8,8 @@
 namespace tervolo::search {
 
 namespace {
-using Keys = SearchRequest::CodingKeys;
-std::string key(Keys k) {
+using RequestKeys = SearchRequest::CodingKeys;
+std::string requestKey(RequestKeys k) {
     return SearchRequest::codingKeys.name(k);
 }
 }  // namespace
@@ -32,30 +32,30 @@ SearchRequest SearchRequest::make(std::string searchString, platform::CLLocation
 
 SearchRequest SearchRequest::decode(const platform::KeyedDecodingContainer& c) {
     SearchRequest request;
-    request.searchString = c.decode<std::string>(key(Keys::searchString));
-    request.uuid = c.decode<std::string>(key(Keys::uuid));
-    request.mapLon = c.decode<double>(key(Keys::mapLon));
-    request.mapLat = c.decode<double>(key(Keys::mapLat));
-    request.userLon = c.decode<double>(key(Keys::userLon));
-    request.userLat = c.decode<double>(key(Keys::userLat));
-    request.startDate = c.decode<platform::Date>(key(Keys::startDate));
-    request.searchProviders = c.decode<std::string>(key(Keys::searchProviders));
-    request.locale = c.decode<std::string>(key(Keys::locale));
-    request.prefLangs = c.decode<std::vector<std::string>>(key(Keys::prefLangs));
+    request.searchString = c.decode<std::string>(requestKey(RequestKeys::searchString));
+    request.uuid = c.decode<std::string>(requestKey(RequestKeys::uuid));
+    request.mapLon = c.decode<double>(requestKey(RequestKeys::mapLon));
+    request.mapLat = c.decode<double>(requestKey(RequestKeys::mapLat));
+    request.userLon = c.decode<double>(requestKey(RequestKeys::userLon));
+    request.userLat = c.decode<double>(requestKey(RequestKeys::userLat));
+    request.startDate = c.decode<platform::Date>(requestKey(RequestKeys::startDate));
+    request.searchProviders = c.decode<std::string>(requestKey(RequestKeys::searchProviders));
+    request.locale = c.decode<std::string>(requestKey(RequestKeys::locale));
+    request.prefLangs = c.decode<std::vector<std::string>>(requestKey(RequestKeys::prefLangs));
     return request;
 }
 
 void SearchRequest::encode(platform::KeyedEncodingContainer& c) const {
-    c.encode(key(Keys::searchString), searchString);
-    c.encode(key(Keys::uuid), uuid);
-    c.encode(key(Keys::mapLon), mapLon);
-    c.encode(key(Keys::mapLat), mapLat);
-    c.encode(key(Keys::userLon), userLon);
-    c.encode(key(Keys::userLat), userLat);
-    c.encode(key(Keys::startDate), startDate);
-    c.encode(key(Keys::searchProviders), searchProviders);
-    c.encode(key(Keys::locale), locale);
-    c.encode(key(Keys::prefLangs), prefLangs);
+    c.encode(requestKey(RequestKeys::searchString), searchString);
+    c.encode(requestKey(RequestKeys::uuid), uuid);
+    c.encode(requestKey(RequestKeys::mapLon), mapLon);
+    c.encode(requestKey(RequestKeys::mapLat), mapLat);
+    c.encode(requestKey(RequestKeys::userLon), userLon);
+    c.encode(requestKey(RequestKeys::userLat), userLat);
+    c.encode(requestKey(RequestKeys::startDate), startDate);
+    c.encode(requestKey(RequestKeys::searchProviders), searchProviders);
+    c.encode(requestKey(RequestKeys::locale), locale);
+    c.encode(requestKey(RequestKeys::prefLangs), prefLangs);
 }
 
 }  // namespace tervolo::search

@@ -385,11 +385,11 @@ void TileCacheManager::startWaitingConnections() {
     std::vector<std::pair<std::string, size_t>> started;
     {
         std::lock_guard lock(connectionInfoMutex_);
-        int64_t slots = int64_t(concurrentDLs_.load()) - int64_t(runningCount_);
+        int64_t freeSlots = int64_t(concurrentDLs_.load()) - int64_t(runningCount_);
         size_t position = 0;
         for (auto& candidate : sorted) {
             ++position;
-            if (slots <= 0) break;
+            if (freeSlots <= 0) break;
             auto& record = *candidate.record;
             // Skip records removed or started meanwhile.
             auto current = lookupLocked(record.storagePath(), ConnectionInfo::kWaiting);
@@ -400,7 +400,7 @@ void TileCacheManager::startWaitingConnections() {
             record.setStartDate(wallNow());
             setStateLocked(record, ConnectionInfo::kRunning);
             started.emplace_back(record.storagePath(), position);
-            --slots;
+            --freeSlots;
         }
     }
     for (const auto& [path, position] : started) {

@@ -11,12 +11,12 @@ namespace {
 
 // The lines carry the routine's own names, whatever the source file is
 // called, so that the log reads alike wherever the routine was built.
-constexpr const char* kLogFile = "UIApplication+quovaOpenURL";
+constexpr const char* kOpenURLLogFile = "UIApplication+quovaOpenURL";
 constexpr const char* kLogFunction = "quovaOpen(_:)";
 
 void logDebug(std::string text, uint64_t line) {
     logging::logMessageCore([&text] { return std::move(text); }, logging::QLLogLevel::all,
-                            logging::QLLogFlag::debug, 0, kLogFile, kLogFunction, line, {},
+                            logging::QLLogFlag::debug, 0, kOpenURLLogFile, kLogFunction, line, {},
                             logging::asyncLoggingEnabled(), logging::QLLog::sharedInstance());
 }
 

@@ -16,10 +16,6 @@ namespace tervolo::location {
 
 namespace {
 
-std::string localized(const char* key) {
-    return platform::Bundle::main().localizedString(key);
-}
-
 bool localeUsesMetricSystem() {
     return platform::text::Locale::current().usesMetricSystem();
 }
@@ -28,9 +24,9 @@ bool localeUsesMetricSystem() {
 
 std::shared_ptr<platform::AlertController> makeRadiusSheet(
     double current, const std::shared_ptr<platform::BarButtonItem>& sender, RadiusSheetHandlers handlers) {
-    auto sheet =
-        platform::AlertController::make(localized("Circle Radius"), localized("Please Select Circle Radius."),
-                                        platform::AlertController::Style::actionSheet);
+    auto sheet = platform::AlertController::make(platform::localizedString("Circle Radius"),
+                                                 platform::localizedString("Please Select Circle Radius."),
+                                                 platform::AlertController::Style::actionSheet);
     sheet->setModalPresentationStyle(platform::ModalPresentationStyle::popover);
     if (sender) sheet->popoverPresentationController()->setBarButtonItem(sender);
 
@@ -68,7 +64,8 @@ std::shared_ptr<platform::AlertController> makeRadiusSheet(
 }
 
 std::string customRadiusMessage(const char* leadKey) {
-    return localized(leadKey) + localized(localeUsesMetricSystem() ? "meters" : "yards") + ".";
+    return platform::localizedString(leadKey) +
+           platform::localizedString(localeUsesMetricSystem() ? "meters" : "yards") + ".";
 }
 
 std::shared_ptr<platform::AlertController> makeCustomRadiusEntry(const std::string& message,
@@ -76,16 +73,17 @@ std::shared_ptr<platform::AlertController> makeCustomRadiusEntry(const std::stri
                                                                  std::function<void()> refused) {
     // The unit is the locale's at opening, also if it changes before Submit.
     const bool usesMetricSystem = localeUsesMetricSystem();
-    auto alert = platform::AlertController::make(localized("Custom Radius"), message,
+    auto alert = platform::AlertController::make(platform::localizedString("Custom Radius"), message,
                                                  platform::AlertController::Style::alert);
     alert->addTextField(
         [](QLineEdit& field) { platform::setKeyboardType(field, platform::KeyboardType::numberPad); });
-    alert->addAction(platform::AlertAction::make(localized("Cancel"), platform::AlertAction::Style::cancel,
+    alert->addAction(platform::AlertAction::make(platform::localizedString("Cancel"),
+                                                 platform::AlertAction::Style::cancel,
                                                  [] { QLLogInfo("Custom radius: cancel button"); }));
     // The action holds the alert without owning it (the alert owns its actions).
     const std::weak_ptr<platform::AlertController> weakAlert = alert;
     alert->addAction(platform::AlertAction::make(
-        localized("Submit"), platform::AlertAction::Style::defaultValue,
+        platform::localizedString("Submit"), platform::AlertAction::Style::defaultValue,
         [weakAlert, usesMetricSystem, apply = std::move(apply), refused = std::move(refused)] {
             const auto controller = weakAlert.lock();
             const auto fields = controller ? controller->textFields() : std::vector<QLineEdit*>{};
@@ -111,15 +109,17 @@ std::shared_ptr<platform::AlertController> makeCustomRadiusEntry(const std::stri
 
 std::shared_ptr<platform::AlertController> makeInvalidRadiusAlert(const std::string& message,
                                                                   std::function<void()> retry) {
-    auto alert = platform::AlertController::make(localized("Custom Radius Invalid"), message,
+    auto alert = platform::AlertController::make(platform::localizedString("Custom Radius Invalid"), message,
                                                  platform::AlertController::Style::alert);
-    alert->addAction(platform::AlertAction::make(localized("Cancel"), platform::AlertAction::Style::cancel,
+    alert->addAction(platform::AlertAction::make(platform::localizedString("Cancel"),
+                                                 platform::AlertAction::Style::cancel,
                                                  [] { QLLogInfo("Custom radius invalid: cancel button"); }));
-    alert->addAction(platform::AlertAction::make(
-        localized("Retry"), platform::AlertAction::Style::defaultValue, [retry = std::move(retry)] {
-            QLLogInfo("Custom radius invalid: retry button");
-            if (retry) retry();
-        }));
+    alert->addAction(platform::AlertAction::make(platform::localizedString("Retry"),
+                                                 platform::AlertAction::Style::defaultValue,
+                                                 [retry = std::move(retry)] {
+                                                     QLLogInfo("Custom radius invalid: retry button");
+                                                     if (retry) retry();
+                                                 }));
     return alert;
 }
 

@@ -31,13 +31,7 @@
 
 namespace tervolo::location {
 
-namespace {
-
-std::string localized(const char* key) {
-    return platform::Bundle::main().localizedString(key);
-}
-
-}  // namespace
+namespace {}  // namespace
 
 UserLocationSettingsViewController::UserLocationSettingsViewController(std::optional<std::string> nibName) {
     // Whatever the map screen names, the screen is always "UserLocationSettingsView".
@@ -198,7 +192,7 @@ void UserLocationSettingsViewController::updateCoordinateLabel() {
     if (!coordinateLabel_) return;
     const std::string text = userLocation_ ? geodesy::quovaCoordinateDescriptionWithFormat(
                                                  userLocation_->coordinate(), coordinateFormat_)
-                                           : localized("(unknown)");
+                                           : platform::localizedString("(unknown)");
     coordinateLabel_->setText(QString::fromStdString(text));
 }
 
@@ -240,7 +234,8 @@ void UserLocationSettingsViewController::copyCoordinatesButton(QPushButton* send
     platform::Pasteboard::general().setString(text);
     widgets::hud::HUD::flash(
         widgets::hud::HUDContentType::labeledSuccess(
-            localized("Copied!"), localized("Coordinates can now be pasted into any application.")),
+            platform::localizedString("Copied!"),
+            platform::localizedString("Coordinates can now be pasted into any application.")),
         nullptr, kCopiedFlashSeconds);
 }
 
@@ -364,13 +359,14 @@ void UserLocationSettingsViewController::bubbleLayoutButton(
     QLLogInfo("bubbleLayoutButton tapped");
     const bool extended =
         platform::UserDefaults::standard().boolValue(kUseExtendedUserLocationDisplayKey).value_or(false);
-    std::string traditional = localized("Traditional Style");
-    std::string extendedTitle = localized("Extended Style");
+    std::string traditional = platform::localizedString("Traditional Style");
+    std::string extendedTitle = platform::localizedString("Extended Style");
     (extended ? extendedTitle : traditional) += points::kCurrentChoiceMark;
 
-    auto sheet = platform::AlertController::make(localized("Bubble Style"),
-                                                 localized("Please Select Style For Location Bubble."),
-                                                 platform::AlertController::Style::actionSheet);
+    auto sheet =
+        platform::AlertController::make(platform::localizedString("Bubble Style"),
+                                        platform::localizedString("Please Select Style For Location Bubble."),
+                                        platform::AlertController::Style::actionSheet);
     sheet->setModalPresentationStyle(platform::ModalPresentationStyle::popover);
     if (sender) sheet->popoverPresentationController()->setBarButtonItem(sender);
     const auto choose = [this](bool useExtended) {
@@ -385,7 +381,8 @@ void UserLocationSettingsViewController::bubbleLayoutButton(
         platform::AlertAction::make(traditional, platform::AlertAction::Style::defaultValue, choose(false)));
     sheet->addAction(
         platform::AlertAction::make(extendedTitle, platform::AlertAction::Style::defaultValue, choose(true)));
-    sheet->addAction(platform::AlertAction::make(localized("Cancel"), platform::AlertAction::Style::cancel,
+    sheet->addAction(platform::AlertAction::make(platform::localizedString("Cancel"),
+                                                 platform::AlertAction::Style::cancel,
                                                  [] { QLLogInfo("Cancel button"); }));
     present(sheet, true, [] { QLLogInfo("display action sheet animation completed"); });
 }

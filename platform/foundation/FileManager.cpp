@@ -67,7 +67,7 @@ std::string applicationFolder(const char* variable, const char* fallback) {
     return folder;
 }
 
-std::string parentFolder(const std::string& path) {
+std::string parentFolderOf(const std::string& path) {
     const auto slash = path.find_last_of('/');
     if (slash == std::string::npos) return ".";
     if (slash == 0) return "/";
@@ -165,7 +165,7 @@ constexpr std::string_view kTemporaryMarker = ".tmp-";
 constexpr size_t kTemporaryRandomLength = 6;  // mkstemp's XXXXXX
 
 std::string temporaryTemplate(const std::string& path) {
-    return parentFolder(path) + "/." + baseName(path) + std::string(kTemporaryMarker) +
+    return parentFolderOf(path) + "/." + baseName(path) + std::string(kTemporaryMarker) +
            std::string(kTemporaryRandomLength, 'X');
 }
 
@@ -204,7 +204,7 @@ std::optional<Error> writeAtomically(const std::string& path, std::span<const ui
     } else if (int err = renameNoReplace(temporary, path)) {
         return fail(err, -1);
     }
-    syncFolder(parentFolder(path));
+    syncFolder(parentFolderOf(path));
     return std::nullopt;
 }
 
@@ -370,7 +370,7 @@ Result<std::string> FileManager::resolvingSymbolicLinks(const std::string& path)
         if (static_cast<size_t>(length) >= target.size()) return Error::file(ENAMETOOLONG, "resolve", path);
         target.resize(static_cast<size_t>(length));
         if (target.empty()) return Error::file(ENOENT, "resolve", path);
-        current = target.front() == '/' ? target : parentFolder(current) + "/" + target;
+        current = target.front() == '/' ? target : parentFolderOf(current) + "/" + target;
     }
     return Error::file(ELOOP, "resolve", path);
 }

@@ -12,7 +12,7 @@ namespace platform {
 
 namespace {
 
-constexpr double kDegree = std::numbers::pi / 180.0;
+constexpr double kRadiansPerDegree = std::numbers::pi / 180.0;
 constexpr size_t kReuseQueueLimit = 256;
 
 struct MapLog {
@@ -103,8 +103,8 @@ MKMapRect MKMapViewModel::visibleMapRect() const {
     double height = bounds_.height / zoomScale_;
     if (heading_ != 0) {
         // The axis-aligned rect around the turned view.
-        const double c = std::abs(std::cos(heading_ * kDegree));
-        const double s = std::abs(std::sin(heading_ * kDegree));
+        const double c = std::abs(std::cos(heading_ * kRadiansPerDegree));
+        const double s = std::abs(std::sin(heading_ * kRadiansPerDegree));
         const double turnedWidth = width * c + height * s;
         const double turnedHeight = width * s + height * c;
         width = turnedWidth;
@@ -214,8 +214,8 @@ MKMapPoint MKMapViewModel::mapPointForViewPoint(Point viewPoint) const {
     double dy = viewPoint.y - bounds_.height / 2;
     if (heading_ != 0) {
         // The view is turned by the heading clockwise from north; undo that turn.
-        const double c = std::cos(heading_ * kDegree);
-        const double s = std::sin(heading_ * kDegree);
+        const double c = std::cos(heading_ * kRadiansPerDegree);
+        const double s = std::sin(heading_ * kRadiansPerDegree);
         const double x = dx * c - dy * s;
         const double y = dx * s + dy * c;
         dx = x;
@@ -232,8 +232,8 @@ MKGraphicsContext::Point MKMapViewModel::viewPointForMapPoint(MKMapPoint point) 
     dx *= zoomScale_;
     dy *= zoomScale_;
     if (heading_ != 0) {
-        const double c = std::cos(heading_ * kDegree);
-        const double s = std::sin(heading_ * kDegree);
+        const double c = std::cos(heading_ * kRadiansPerDegree);
+        const double s = std::sin(heading_ * kRadiansPerDegree);
         const double x = dx * c + dy * s;
         const double y = -dx * s + dy * c;
         dx = x;

@@ -17,7 +17,7 @@ namespace platform {
 
 namespace {
 
-constexpr double kInfinity = std::numeric_limits<double>::infinity();
+constexpr double kNever = std::numeric_limits<double>::infinity();
 // Clock readings and scheduled due times round differently; an animation within this much of its
 // end counts as ended, so a completion never waits for one extra frame.
 constexpr double kEndTolerance = 1e-6;
@@ -28,7 +28,7 @@ namespace {
 
 struct Group {
     uint64_t sequence = 0;
-    double end = kInfinity;  // when the completion falls due if nothing cut it short
+    double end = kNever;  // when the completion falls due if nothing cut it short
     AnimationCompletion completion;
     int live = 0;
     bool cut = false;
@@ -65,7 +65,7 @@ struct State {
     bool immediate = false;
     uint64_t nextSequence = 1;
     uint64_t tickGeneration = 0;  // a scheduled tick of an older generation does nothing
-    double tickDue = kInfinity;
+    double tickDue = kNever;
     // The clock the pending tick waits on: a tick scheduled on a clock that
     // has since been replaced (a test's virtual clock) never comes, and must
     // not hold back the ticks of the clock now in use.
@@ -155,7 +155,7 @@ void schedule() {
     const double time = now();
     // Frames follow the clock exactly; a boundary (a delay's or an animation's end) is aimed a little
     // early, and the tick then counts as at the boundary (see kEndTolerance).
-    double due = kInfinity;
+    double due = kNever;
     auto boundary = [&](double at) { due = std::min(due, std::max(time, at - kEndTolerance / 2)); };
     for (const auto& track : s.tracks) {
         if (!track->driven) continue;
@@ -171,7 +171,7 @@ void schedule() {
     }
     if (std::isinf(due)) {
         ++s.tickGeneration;
-        s.tickDue = kInfinity;
+        s.tickDue = kNever;
         return;
     }
     const auto clock = Clock::current();
@@ -181,7 +181,7 @@ void schedule() {
     s.tickClock = clock;
     DispatchQueue::main()->asyncAfter(due - time, [generation] {
         if (state().tickGeneration != generation) return;
-        state().tickDue = kInfinity;
+        state().tickDue = kNever;
         tick();
     });
 }
@@ -245,7 +245,7 @@ void runBlock(double duration, double delay, Animator::Options options, TimingCu
     duration = std::max(duration, 0.0);
     delay = std::max(delay, 0.0);
     const double start = now();
-    auto group = newGroup(options.repeat ? kInfinity : start + delay + duration, std::move(completion));
+    auto group = newGroup(options.repeat ? kNever : start + delay + duration, std::move(completion));
     s.transactions.push_back(Transaction{group, start, duration, delay, options, std::move(curve)});
     if (changes) changes();
     s.transactions.pop_back();
@@ -318,7 +318,7 @@ void Animator::setValue(QObject* owner, const std::string& property, const Anima
     track->animation.curve = transaction.curve;
     track->animation.duration = transaction.duration;
     track->animation.delay = transaction.delay;
-    track->animation.repeatCount = transaction.options.repeat ? kInfinity : 0;
+    track->animation.repeatCount = transaction.options.repeat ? kNever : 0;
     track->animation.autoreverses = transaction.options.autoreverse;
     track->animation.restingValue = to;
     track->animation.apply = std::move(apply);

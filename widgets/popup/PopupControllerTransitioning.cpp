@@ -12,7 +12,7 @@ using Action = PopupControllerTransitioningContext::Action;
 
 namespace {
 
-Animator::Options easeOut() {
+Animator::Options easeOutOptions() {
     Animator::Options options;
     options.curve = Animator::Curve::EaseOut;
     return options;
@@ -53,7 +53,7 @@ void PopupControllerTransitioningSlideVertical::popupControllerAnimateTransition
     }
     const double height = platform::frame(card).height();
     Animator::animate(
-        duration, 0, easeOut(),
+        duration, 0, easeOutOptions(),
         [guarded, screenHeight, y, height] {
             if (guarded)
                 platform::setTransform(guarded, QTransform::fromTranslate(0, screenHeight - y + height));
@@ -86,7 +86,7 @@ void PopupControllerTransitioningFade::popupControllerAnimateTransition(
             platform::setTransform(card, QTransform::fromScale(kPresentScale, kPresentScale));
         });
         Animator::animate(
-            duration, 0, easeOut(),
+            duration, 0, easeOutOptions(),
             [guarded] {
                 if (!guarded) return;
                 platform::setAlpha(guarded, 1);
@@ -98,7 +98,7 @@ void PopupControllerTransitioningFade::popupControllerAnimateTransition(
         return;
     }
     Animator::animate(
-        duration, 0, easeOut(),
+        duration, 0, easeOutOptions(),
         [guarded] {
             if (guarded) platform::setAlpha(guarded, 0);
         },

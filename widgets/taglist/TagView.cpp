@@ -14,7 +14,7 @@ namespace tervolo::widgets::taglist {
 
 namespace {
 
-QFont defaultTextFont() {
+QFont defaultTagTextFont() {
     QFont font;
     font.setPointSizeF(12);
     return font;
@@ -36,7 +36,7 @@ Qt::TextElideMode elideMode(LineBreakMode mode) {
 }  // namespace
 
 TagView::TagView(const QString& title, QWidget* parent)
-    : QAbstractButton(parent), textFont_(defaultTextFont()) {
+    : QAbstractButton(parent), textFont_(defaultTagTextFont()) {
     setText(title);
     labelFont_ = font();
     titleColor_ = palette().color(QPalette::ButtonText);

@@ -20,7 +20,7 @@ using detail::kPinWidth;
 
 namespace {
 
-constexpr double kDegree = std::numbers::pi / 180.0;
+constexpr double kRadiansPerDegree = std::numbers::pi / 180.0;
 
 uintptr_t basePaletteKey(MKMapType type) {
     switch (type) {
@@ -75,8 +75,8 @@ void MKMapView::drawMap(QPainter& painter) {
     double boundsWidth = viewWidth / p.zoomScale;
     double boundsHeight = viewHeight / p.zoomScale;
     if (p.heading != 0) {
-        const double c = std::abs(std::cos(p.heading * kDegree));
-        const double s = std::abs(std::sin(p.heading * kDegree));
+        const double c = std::abs(std::cos(p.heading * kRadiansPerDegree));
+        const double s = std::abs(std::sin(p.heading * kRadiansPerDegree));
         const double w = boundsWidth * c + boundsHeight * s;
         const double h = boundsWidth * s + boundsHeight * c;
         boundsWidth = w;
