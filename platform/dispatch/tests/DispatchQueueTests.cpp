@@ -462,20 +462,24 @@ TEST(DispatchQueue, BurstOfMediumBlocksRunsSideBySide) {
     for (const auto& queue : queues) {
         std::atomic<int> inside{0};
         std::atomic<int> most{0};
-        DispatchGroup group;
-        for (int i = 0; i < 40; ++i) {
-            queue->async(group, [&] {
-                const int now = inside.fetch_add(1) + 1;
-                int seen = most.load();
-                while (now > seen && !most.compare_exchange_weak(seen, now)) {
-                }
-                const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(300);
-                while (std::chrono::steady_clock::now() < until) {
-                }
-                inside.fetch_sub(1);
-            });
+        // A busy machine may leave the other workers unscheduled for the few milliseconds one burst
+        // lasts, so the burst is sent again; a pool that keeps a burst on one worker never overlaps.
+        for (int round = 0; round < 50 && most.load() < 2; ++round) {
+            DispatchGroup group;
+            for (int i = 0; i < 40; ++i) {
+                queue->async(group, [&] {
+                    const int now = inside.fetch_add(1) + 1;
+                    int seen = most.load();
+                    while (now > seen && !most.compare_exchange_weak(seen, now)) {
+                    }
+                    const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(300);
+                    while (std::chrono::steady_clock::now() < until) {
+                    }
+                    inside.fetch_sub(1);
+                });
+            }
+            ASSERT_TRUE(group.wait(60.0)) << queue->label();
         }
-        ASSERT_TRUE(group.wait(60.0)) << queue->label();
         EXPECT_GE(most.load(), 2) << queue->label();
     }
 }
