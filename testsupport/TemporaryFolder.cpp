@@ -2,9 +2,11 @@
 
 #include <sys/stat.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
+#include <thread>
 
 #include "platform/foundation/FileManager.hpp"
 #include "platform/foundation/UserDefaults.hpp"
@@ -47,14 +49,37 @@ TemporaryFolder::~TemporaryFolder() {
         }
     }
     platform::UserDefaults::standard().reload();
-    std::error_code ignored;
-    // A test may have made folders read-only; they must be writable again to be removed.
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(
-             path_, std::filesystem::directory_options::skip_permission_denied, ignored)) {
-        if (entry.is_directory(ignored)) ::chmod(entry.path().c_str(), 0700);
+    makeFoldersWritable(path_);
+    // A removal racing with one of the code under test stops at the first
+    // entry the other took away under it; the next pass goes on from there.
+    // Bounded, should something keep a file from going.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    for (;;) {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+        if (!std::filesystem::exists(path_, ignored) || std::chrono::steady_clock::now() >= deadline) break;
+        std::this_thread::yield();
     }
-    ::chmod(path_.c_str(), 0700);
-    std::filesystem::remove_all(path_, ignored);
+}
+
+void makeFoldersWritable(const std::string& root) {
+    namespace fs = std::filesystem;
+    // A walk ends at the first entry that vanished under it (the range-for
+    // form would throw from there, out of a destructor): walk again until one
+    // gets through (bounded; another thread removing everything ends soon).
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    for (;;) {
+        std::error_code error;
+        for (auto it =
+                 fs::recursive_directory_iterator(root, fs::directory_options::skip_permission_denied, error);
+             !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
+            std::error_code ignored;
+            if (it->is_directory(ignored)) ::chmod(it->path().c_str(), 0700);
+        }
+        if (!error || !fs::exists(root, error) || std::chrono::steady_clock::now() >= deadline) break;
+        std::this_thread::yield();
+    }
+    ::chmod(root.c_str(), 0700);
 }
 
 std::string TemporaryFolder::file(const std::string& relative) const {

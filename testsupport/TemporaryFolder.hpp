@@ -38,4 +38,10 @@ class TemporaryFolder {
     std::map<std::string, std::optional<std::string>> saved_;
 };
 
+// Makes `root` and every folder below it writable again (a test may have made
+// some read-only), so that they can be removed. The code under test may still
+// be removing files in there on a thread of its own (a cache cleared in the
+// background): entries that vanish meanwhile are passed over, never thrown.
+void makeFoldersWritable(const std::string& root);
+
 }  // namespace tervolo::testsupport

@@ -24,10 +24,15 @@ TEST(AsyncListStress, ReadersWalkWhileWritersChangeTheList) {
     std::atomic<bool> stop{false};
     std::atomic<uint64_t> walks{0};
     std::atomic<bool> corrupt{false};
+    // On a busy machine a thread may first run long after it was made: the
+    // writers wait for every reader, so that the walks meet their changes.
+    constexpr int kReaders = 3;
+    std::atomic<int> readersStarted{0};
 
     std::vector<std::thread> readers;
-    for (int r = 0; r < 3; ++r) {
+    for (int r = 0; r < kReaders; ++r) {
         readers.emplace_back([&] {
+            readersStarted.fetch_add(1);
             while (!stop.load()) {
                 list.set_reading(true);
                 size_t steps = 0;
@@ -43,6 +48,7 @@ TEST(AsyncListStress, ReadersWalkWhileWritersChangeTheList) {
     std::vector<std::thread> writers;
     for (int w = 0; w < 2; ++w) {
         writers.emplace_back([&, w] {
+            while (readersStarted.load() < kReaders) std::this_thread::yield();
             for (uint64_t i = 0; i < 4000; ++i) {
                 const uint64_t key = 1000 + static_cast<uint64_t>(w) * 100000 + i;
                 if (i % 2 == 0) {
@@ -55,6 +61,7 @@ TEST(AsyncListStress, ReadersWalkWhileWritersChangeTheList) {
         });
     }
     for (auto& t : writers) t.join();
+    while (walks.load() == 0) std::this_thread::yield();
     stop = true;
     for (auto& t : readers) t.join();
     EXPECT_FALSE(corrupt.load());

@@ -4,6 +4,7 @@
 // share sheet does while the main queue keeps turning.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <future>
@@ -199,13 +200,18 @@ class LoopbackSharingTest : public SharingTest {
         dependencies.mapState = [] { return std::optional<backend::MapStateSnapshot>(); };
         points::QuovaMapPointStore::shared().setShorturlUploader(
             std::make_shared<backend::QuovaShorturlUploader>(std::move(dependencies)));
-        // The wait's pauses are short real pauses counted in virtual seconds;
-        // each pause also checks that the main queue still turns.
+        // The wait's pauses are counted in virtual seconds; each pause also
+        // checks that the main queue still turns. A pause lasts until the
+        // uploads end, for at most 50 ms of real time: the round trip to the
+        // server takes real time, and on a busy machine a fixed short sleep
+        // per pause let the whole cap pass before an answer had come. Only a
+        // stalled upload waits out every pause.
         points::setShareItemWaitForTesting(
             points::ShareItemWait{10.0, 0.1, [this](double seconds) {
                                       waited_ = waited_ + seconds;
                                       platform::DispatchQueue::main()->async([this] { ++mainTurns_; });
-                                      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+                                      tervolo::testsupport::eventually([this] { return !anyUploadRunning(); },
+                                                                       std::chrono::milliseconds(50));
                                   }});
     }
     void TearDown() override {
@@ -217,6 +223,13 @@ class LoopbackSharingTest : public SharingTest {
         }
         platform::RunLoop::runUntilIdle();
         SharingTest::TearDown();
+    }
+
+    // Read by the share thread's pauses; the list only grows before an item is asked for.
+    bool anyUploadRunning() const {
+        auto& store = points::QuovaMapPointStore::shared();
+        return std::any_of(identifiers_.begin(), identifiers_.end(),
+                           [&](const std::string& id) { return store.isEncodingShorturl(id); });
     }
 
     void routeLink(const std::string& link) {

@@ -1,7 +1,5 @@
 #include "points/tests/PointsTestSupport.hpp"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
@@ -11,6 +9,7 @@
 #include "platform/foundation/UserDefaults.hpp"
 #include "points/QuovaMapPointStore.hpp"
 #include "points/QuovaPointTagStore.hpp"
+#include "testsupport/TemporaryFolder.hpp"
 
 namespace tervolo::points::testing {
 
@@ -38,13 +37,8 @@ void PointsTest::SetUp() {
 void PointsTest::TearDown() {
     log_.reset();
     platform::Bundle::main().setInfoDictionaryForTesting(std::nullopt);
-    std::error_code ignored;
     // Folders made read-only by a test must be writable again to be removed.
-    for (auto& entry : std::filesystem::recursive_directory_iterator(
-             root_, std::filesystem::directory_options::skip_permission_denied, ignored)) {
-        if (entry.is_directory(ignored)) chmod(entry.path().c_str(), 0700);
-    }
-    chmod(root_.c_str(), 0700);
+    tervolo::testsupport::makeFoldersWritable(root_);
 }
 
 std::string PointsTest::readText(const std::string& path) {

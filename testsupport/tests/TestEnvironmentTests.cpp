@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <optional>
 #include <string>
 #include <thread>
@@ -13,6 +14,7 @@
 #include "platform/foundation/FileManager.hpp"
 #include "platform/searchindex/SearchIndex.hpp"
 #include "testsupport/Eventually.hpp"
+#include "testsupport/TemporaryFolder.hpp"
 #include "testsupport/TestEnvironment.hpp"
 
 namespace tervolo::testsupport {
@@ -59,6 +61,33 @@ TEST(TestEnvironmentTest, EverythingItChangesIsPutBackAfterwards) {
     EXPECT_EQ(&platform::SearchIndex::defaultSearchableIndex(), indexBefore);
     EXPECT_FALSE(std::filesystem::exists(root));
     ::unsetenv("XDG_DATA_HOME");
+}
+
+// The code under test may still be removing files on a thread of its own (a
+// cache cleared in the background) when the test's folder goes: the folder is
+// still removed, and no entry vanishing under its walk may throw out of the
+// destructor (that ended the whole test program).
+TEST(TestEnvironmentTest, AFolderEmptiedMeanwhileByAnotherThreadIsStillRemoved) {
+    for (int round = 0; round < 20; ++round) {
+        std::string root;
+        std::thread remover;
+        {
+            TemporaryFolder folder;
+            root = folder.path();
+            const std::string cache = folder.cacheHome() + "/tiles";
+            for (int d = 0; d < 10; ++d) {
+                const std::string sub = cache + "/" + std::to_string(d);
+                std::filesystem::create_directories(sub);
+                for (int f = 0; f < 20; ++f) std::ofstream(sub + "/" + std::to_string(f) + ".image") << "x";
+            }
+            remover = std::thread([cache] {
+                std::error_code ignored;
+                std::filesystem::remove_all(cache, ignored);
+            });
+        }
+        remover.join();
+        EXPECT_FALSE(std::filesystem::exists(root)) << "round " << round;
+    }
 }
 
 TEST(TestEnvironmentTest, EventuallyWaitsForAnotherThreadAndGivesUpAtItsTimeout) {

@@ -410,7 +410,7 @@ TEST_F(TileCacheManagerTest, AReplacedManagerLivesOnUntilItsRunningDownloadsAnsw
     // The last owner may be a download thread: the weak pointer expires before
     // the destructor has written its line there, so wait for both.
     const std::string dealloc = "TilecacheManager: dealloc for downloads from " + kPattern;
-    platform::RunLoop::runUntil([&] { return weakFirst.expired() && hasSystemLineContaining(dealloc); }, 5);
+    platform::RunLoop::runUntil([&] { return weakFirst.expired() && hasSystemLineContaining(dealloc); }, 30);
     EXPECT_TRUE(weakFirst.expired());
     EXPECT_TRUE(hasSystemLineContaining(dealloc));
     EXPECT_EQ(second->tileStateForTile(*tile(5, 1, 0)), 1u) << "both share the cache folder";

@@ -5,7 +5,6 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
-#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -46,11 +45,8 @@ class TileDiskCacheTest : public TilesTest {
     }
     // Waits (bounded) for the background deletion to empty a folder.
     bool becomesEmpty(const std::string& folder) const {
-        for (int i = 0; i < 500; ++i) {
-            if (entries(folder).empty()) return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        return false;
+        return tervolo::testsupport::eventually([&] { return entries(folder).empty(); },
+                                                std::chrono::seconds(30));
     }
 
     std::shared_ptr<TileCacheManager> manager_;

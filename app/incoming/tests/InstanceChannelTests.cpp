@@ -57,7 +57,8 @@ class InstanceChannelTest : public ::testing::Test {
 
     // Runs `handOver` on a thread of its own (it waits for the answer) while
     // this thread runs the server's event loop.
-    std::optional<std::string> handOverPumping(int fd, std::vector<std::string> links, double timeout = 5.0) {
+    std::optional<std::string> handOverPumping(int fd, std::vector<std::string> links,
+                                               double timeout = 30.0) {
         std::atomic<bool> done{false};
         std::optional<std::string> failure;
         std::thread sender([&] {

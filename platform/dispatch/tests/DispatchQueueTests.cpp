@@ -768,10 +768,15 @@ TEST(MainQueue, PluggableExecutorIsWokenAndDrains) {
     DispatchQueue::main()->async([&] { ran.push_back(2); });
     EXPECT_GE(executor->wakeUps.load(), 2);
     const int before = executor->wakeUps.load();
-    EXPECT_EQ(platform::drainMainQueue(), 2);
-    EXPECT_EQ(ran, (std::vector<int>{1, 2}));
-    EXPECT_GT(executor->wakeUps.load(), before);  // woken again for the block left over
-    EXPECT_EQ(platform::drainMainQueue(), 1);
+    // A drain runs what was queued when it began, never what is queued while it runs. It also
+    // ends once its few milliseconds of real time are used up: a thread held off the processor
+    // on a busy machine may find them gone after the first block.
+    const int first = platform::drainMainQueue();
+    ASSERT_TRUE(first == 2 || first == 1) << first;
+    EXPECT_EQ(ran, (first == 2 ? std::vector<int>{1, 2} : std::vector<int>{1}));
+    EXPECT_GT(executor->wakeUps.load(), before);  // woken again for the blocks left over
+    int rounds = 0;
+    while (platform::drainMainQueue() > 0) ASSERT_LT(++rounds, 3);
     EXPECT_EQ(ran, (std::vector<int>{1, 2, 3}));
     platform::setMainQueueExecutor(nullptr);
 }

@@ -265,8 +265,10 @@ TEST(URLSession, IdleTimeOutAndResourceTimeOut) {
     server.route("GET", "/trickle", trickle);
 
     {
+        // Gaps of 0.05 s against an idle limit of 2 s: a busy machine may
+        // stretch a gap, never forty-fold.
         auto configuration = quickConfiguration();
-        configuration.timeoutIntervalForRequest = 0.6;
+        configuration.timeoutIntervalForRequest = 2;
         auto session = URLSession::make(configuration);
         Completions stalled, steady;
         session->dataTask(server.url("/stall"), stalled.data())->resume();
@@ -407,39 +409,39 @@ TEST(URLSession, ConnectionCapPerHostHoldsAtTheServer) {
 }
 
 TEST(URLSession, WaitingForAConnectionSlotIsNotIdleTime) {
-    // Each reply takes 0.4 s, well inside the 1 s idle limit; with one
-    // connection the fourth request waits 1.2 s for its turn, which must not
-    // count against it.
+    // Each reply takes 0.4 s, well inside the 2 s idle limit (room for a busy
+    // machine); with one connection the seventh request waits 2.4 s for its
+    // turn, which must not count against it.
     LoopbackHTTPServer server;
     server.route("GET", "/slow", CannedReply::text("ok").withDelay(0.4));
     auto configuration = quickConfiguration();
     configuration.httpMaximumConnectionsPerHost = 1;
-    configuration.timeoutIntervalForRequest = 1;
+    configuration.timeoutIntervalForRequest = 2;
     auto session = URLSession::make(configuration);
     Completions done;
-    for (int i = 0; i < 4; ++i) session->dataTask(server.url("/slow"), done.data())->resume();
-    ASSERT_TRUE(done.waitFor(4));
+    for (int i = 0; i < 7; ++i) session->dataTask(server.url("/slow"), done.data())->resume();
+    ASSERT_TRUE(done.waitFor(7));
     for (const auto& outcome : done.all()) EXPECT_FALSE(outcome.error) << outcome.error->description;
     EXPECT_EQ(server.maxOpenConnections(), 1);
 }
 
 TEST(URLSession, ResourceTimeOutCountsFromTheRequestGoingOut) {
-    // Each reply takes 0.3 s, inside the 0.6 s resource limit; with one
-    // connection the third request waits 0.6 s for its turn, which must not
-    // count against it.
+    // Each reply takes 0.3 s, well inside the 1.5 s resource limit (room for
+    // a busy machine); with one connection the seventh request waits 1.8 s
+    // for its turn, which must not count against it.
     LoopbackHTTPServer server;
     server.route("GET", "/slow", CannedReply::text("ok").withDelay(0.3));
     auto configuration = quickConfiguration();
     configuration.httpMaximumConnectionsPerHost = 1;
-    configuration.timeoutIntervalForResource = 0.6;
+    configuration.timeoutIntervalForResource = 1.5;
     auto session = URLSession::make(configuration);
     Completions done;
-    for (int i = 0; i < 3; ++i) session->dataTask(server.url("/slow"), done.data())->resume();
-    ASSERT_TRUE(done.waitFor(3));
+    for (int i = 0; i < 7; ++i) session->dataTask(server.url("/slow"), done.data())->resume();
+    ASSERT_TRUE(done.waitFor(7));
     for (const auto& outcome : done.all()) EXPECT_FALSE(outcome.error) << outcome.error->description;
 
     // A reply slower than the limit still times out once it has been sent.
-    server.route("GET", "/slower", CannedReply::text("ok").withDelay(1.0));
+    server.route("GET", "/slower", CannedReply::text("ok").withDelay(3.0));
     Completions late;
     session->dataTask(server.url("/slower"), late.data())->resume();
     const Outcome outcome = late.first();
