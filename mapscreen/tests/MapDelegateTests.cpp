@@ -25,6 +25,8 @@
 #include "points/QuovaMapPointStore.hpp"
 #include "points/RadiusTables.hpp"
 #include "testsupport/logging/LogRecorder.hpp"
+#include "testsupport/tiles/FakeTileDownloadSession.hpp"
+#include "tiles/TileCacheManager.hpp"
 #include "tiles/TileOverlayRenderer.hpp"
 
 namespace mapdelegate_test {
@@ -493,6 +495,9 @@ class CountingRendering : public tervolo::tiles::QuovaTileOverlayRendering {
 // Every region change writes the debug text; the base layer is redrawn 0.3 s
 // after the last of a quick series of changes, once.
 TEST_F(MapDelegateTest, RegionChangesWriteTheDebugTextAndRedrawTheBaseLayerOnce) {
+    // The tiles' downloads stay unanswered: a failed one redraws the layer too.
+    tervolo::testsupport::FakeTileSessions sessions;
+    tervolo::tiles::TileCacheManager::setSessionFactory(sessions.factory());
     show();
     const auto overlay = map().currentTileOverlay();
     ASSERT_TRUE(overlay);
@@ -512,6 +517,9 @@ TEST_F(MapDelegateTest, RegionChangesWriteTheDebugTextAndRedrawTheBaseLayerOnce)
     EXPECT_EQ(counting->redraws, 1);
     advance(2.0);
     EXPECT_EQ(counting->redraws, 1);
+    screen_.reset();
+    fixture_.reset();
+    tervolo::tiles::TileCacheManager::setSessionFactory(nullptr);
 }
 
 // Zoomed in past the tile style's deepest level, the map zooms itself out

@@ -144,8 +144,9 @@ TEST_F(QuovaMKMapViewTest, SwitchingTileStylesRestacksTheOverlaysInOneBatch) {
     map_->setMapStyle(QuovaBaseMapStyle::osm);
     const auto osm = map_->currentTileOverlay();
     ASSERT_TRUE(osm);
-    auto seaMarks = QuovaTileOverlay::initOverlayForMap(
-        "OpenSeaMap", 19, "OpenSeaMapTiles", "https://seamarks.test/%1$@/%2$@/%3$@.png", {"a"}, 10, 2);
+    auto seaMarks = QuovaTileOverlay::initOverlayForMap("OpenSeaMap", 19, "OpenSeaMapTiles",
+                                                        "https://seamarks.tervolo.invalid/%1$@/%2$@/%3$@.png",
+                                                        {"a"}, 10, 2);
     seaMarks->setReplaceMapContent(false);
     map_->insertOverlayAbove(seaMarks, osm);
     const auto low = circle(10, 10);

@@ -9,6 +9,7 @@
 #include <openssl/x509.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -45,6 +46,28 @@ void ensureCurlInitialised() {
         return true;
     }();
     (void)initialised;
+}
+
+// Names under "invalid" never exist (RFC 6761), so asking a name server
+// about one only sends the host's name off the machine and waits for the
+// certain no; the built-in placeholder hosts of an unconfigured install are
+// such names.
+bool isNeverResolvable(const std::string& url) {
+    CURLU* parts = curl_url();
+    if (!parts) return false;
+    bool never = false;
+    char* host = nullptr;
+    if (curl_url_set(parts, CURLUPART_URL, url.c_str(), 0) == CURLUE_OK &&
+        curl_url_get(parts, CURLUPART_HOST, &host, 0) == CURLUE_OK) {
+        std::string name(host);
+        while (!name.empty() && name.back() == '.') name.pop_back();
+        std::transform(name.begin(), name.end(), name.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        never = name == "invalid" || name.ends_with(".invalid");
+    }
+    curl_free(host);
+    curl_url_cleanup(parts);
+    return never;
 }
 
 long millisecondsFor(double seconds) {
@@ -450,6 +473,10 @@ void SessionCore::start(const std::shared_ptr<URLSessionTask>& task) {
     if (task->state() != URLSessionTask::State::running) {
         // cancel() came between resume() and this start: complete as cancelled.
         task->deliverError(URLError::make(URLError::cancelled, task->request_.url));
+        return;
+    }
+    if (isNeverResolvable(task->request_.url)) {
+        task->deliverError(URLError::make(URLError::cannotFindHost, task->request_.url));
         return;
     }
     Transfer& transfer = *task->transfer_;

@@ -646,6 +646,9 @@ TEST(URLSession, TransportFailuresMapToURLErrors) {
         {"http://127.0.0.1:" + closedPort + "/", URLError::cannotConnectToHost},
         {"ftp://127.0.0.1/", URLError::unsupportedURL},
         {"http://b.tiles.test:" + std::to_string(server.port()) + "/tile", 0},
+        // Names that never exist fail without a question to any name server.
+        {"https://a.tiles.tervolo.invalid/1/2/3.png", URLError::cannotFindHost},
+        {"http://Geocoder.INVALID./search", URLError::cannotFindHost},
     };
     for (const auto& c : cases) {
         Completions done;
