@@ -4,6 +4,7 @@
 #include <limits>
 #include <optional>
 
+#include "platform/mapkit/MKGeometry.hpp"
 #include "platform/mapkit/TileZoomLevel.hpp"
 
 namespace {
