@@ -145,13 +145,33 @@ void MKMapView::cancelLongPress() {
     ++press_.longPressToken;
 }
 
+bool MKMapView::liesOnControl(QPointF point) const {
+    const QPoint global = mapToGlobal(point.toPoint());
+    for (const auto& widget : longPressExclusions_) {
+        if (widget && widget->isVisible() && widget->rect().contains(widget->mapFromGlobal(global)))
+            return true;
+    }
+    return false;
+}
+
+void MKMapView::addLongPressExclusion(QWidget* widget) {
+    if (widget != nullptr) longPressExclusions_.emplace_back(widget);
+}
+
 void MKMapView::mousePressEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton) return;
+    const QPointF at = event->position();
+    clickEnded_ = false;
+    // A press that a control over the map left to it (on the compass, on any child that does not take
+    // the mouse) is the control's, never a click, pan or long press on the map.
+    if (childAt(at.toPoint()) != nullptr) {
+        press_ = PressState{};
+        return;
+    }
     setFocus(Qt::MouseFocusReason);
     stopAnimation();
     stopInertia(true);
     layoutIfNeeded();
-    const QPointF at = event->position();
     press_ = PressState{};
     press_.start = at;
     press_.last = at;
@@ -167,7 +187,9 @@ void MKMapView::mousePressEvent(QMouseEvent* event) {
         press_.kind = hit ? PressKind::Pin : PressKind::Map;
         press_.pin = hit;
     }
-    if (press_.kind == PressKind::Map && longPress_.action) {
+    // The scale and the attribution let the mouse through so the map pans under them, but they are
+    // no place to drop a point.
+    if (press_.kind == PressKind::Map && longPress_.action && !liesOnControl(at)) {
         const uint64_t token = ++press_.longPressToken;
         QPointer<MKMapView> self(this);
         DispatchQueue::main()->asyncAfter(longPress_.minimumPressDuration, [self, token] {
@@ -265,12 +287,17 @@ void MKMapView::mouseReleaseEvent(QMouseEvent* event) {
         return;
     }
     clickAt(event->position());
+    clickEnded_ = true;
 }
 
 void MKMapView::mouseDoubleClickEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton) return;
     // The second press of a double click: the first already clicked; zoom instead of a new press.
     press_ = PressState{};
+    // Unless the first click was not the map's: it chose a row of a list that closed at once, or
+    // pressed a control, and the second lands here only because the list is gone.
+    if (!clickEnded_) return;
+    clickEnded_ = false;
     const bool out = (event->modifiers() & Qt::ControlModifier) != 0;
     beginUserGesture();
     zoomBy(out ? 0.5 : 2.0, {event->position().x(), event->position().y()});
@@ -385,6 +412,8 @@ void MKMapView::enterEvent(QEnterEvent* event) {
 }
 
 void MKMapView::leaveEvent(QEvent*) {
+    // A click elsewhere comes between: the next double click's first half is not this one.
+    clickEnded_ = false;
     if (!hovering_) return;
     hovering_ = false;
     if (hoverHandler_) hoverHandler_(MKGestureState::Ended, QPointF(), hoverCoordinate_);
