@@ -209,7 +209,8 @@ class MKMapView : public QWidget, public MKMapViewModel {
     bool wheelBurst_ = false;
     uint64_t wheelToken_ = 0;
 
-    // Whether `point` (view coordinates) lies on a visible widget of longPressExclusions_.
+    // Whether `point` (view coordinates) lies on a child widget or on a visible widget of
+    // longPressExclusions_.
     bool liesOnControl(QPointF point) const;
 
     LongPressRecognizer longPress_;

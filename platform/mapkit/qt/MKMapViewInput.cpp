@@ -146,6 +146,9 @@ void MKMapView::cancelLongPress() {
 }
 
 bool MKMapView::liesOnControl(QPointF point) const {
+    // A child that takes the mouse (the compass, the callout) keeps its presses; one that leaves a press
+    // to the map still covers the point.
+    if (childAt(point.toPoint()) != nullptr) return true;
     const QPoint global = mapToGlobal(point.toPoint());
     for (const auto& widget : longPressExclusions_) {
         if (widget && widget->isVisible() && widget->rect().contains(widget->mapFromGlobal(global)))
@@ -162,12 +165,6 @@ void MKMapView::mousePressEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton) return;
     const QPointF at = event->position();
     clickEnded_ = false;
-    // A press that a control over the map left to it (on the compass, on any child that does not take
-    // the mouse) is the control's, never a click, pan or long press on the map.
-    if (childAt(at.toPoint()) != nullptr) {
-        press_ = PressState{};
-        return;
-    }
     setFocus(Qt::MouseFocusReason);
     stopAnimation();
     stopInertia(true);
@@ -187,8 +184,8 @@ void MKMapView::mousePressEvent(QMouseEvent* event) {
         press_.kind = hit ? PressKind::Pin : PressKind::Map;
         press_.pin = hit;
     }
-    // The scale and the attribution let the mouse through so the map pans under them, but they are
-    // no place to drop a point.
+    // A long press drops a point: never on a control over the map. The scale and the attribution let
+    // the mouse through so the map pans under them, but they are no place to drop a point either.
     if (press_.kind == PressKind::Map && longPress_.action && !liesOnControl(at)) {
         const uint64_t token = ++press_.longPressToken;
         QPointer<MKMapView> self(this);
