@@ -180,6 +180,11 @@ void searchAndChoosePlace(const PhaseSettings& settings, PhaseDriver& driver) {
     ASSERT_NE(screen, nullptr);
     ASSERT_NE(map, nullptr);
     ASSERT_FALSE(settings.searchPlace.empty());
+    // The user comes back to the window (the alerts before took it away).
+    if (platform::MainWindow* window = driver.window()) {
+        window->activateWindow();
+        if (!QTest::qWaitForWindowActive(window, 10000)) ADD_FAILURE() << "the window never became active";
+    }
     if (screen->searchBar() == nullptr || !screen->searchBar()->isVisible()) {
         driver.windowClick(screen->searchButton(), screen->searchButton()->rect().center());
     }
