@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -193,10 +194,22 @@ void searchAndChoosePlace(const PhaseSettings& settings, PhaseDriver& driver) {
             kStepSeconds)) {
         return;
     }
-    // Into the field, everything in it replaced by the place's name.
-    driver.windowClick(screen->searchBar(), screen->searchBar()->rect().center());
+    // Into the field, everything in it replaced by the place's name. On a
+    // busy machine the window may still be taking the activation back from
+    // the closed alert when the click comes: the user clicks again.
+    QElapsedTimer sinceClick;
     if (!driver.waitFor(
-            "place-search-focus", [&] { return screen->searchBar()->hasFocus(); }, kStepSeconds)) {
+            "place-search-focus",
+            [&] {
+                if (screen->searchBar()->hasFocus()) return true;
+                if (!sinceClick.isValid() || sinceClick.elapsed() > 1000) {
+                    if (platform::MainWindow* window = driver.window()) window->activateWindow();
+                    driver.windowClick(screen->searchBar(), screen->searchBar()->rect().center());
+                    sinceClick.restart();
+                }
+                return screen->searchBar()->hasFocus();
+            },
+            kStepSeconds)) {
         return;
     }
     driver.windowKey(Qt::Key_A, Qt::ControlModifier);
