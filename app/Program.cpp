@@ -18,6 +18,7 @@
 #include "backend/QuovaIssueDisplayManager.hpp"
 #include "backend/QuovaShorturlUploader.hpp"
 #include "logging/QLLog.hpp"
+#include "logging/QLOSLogger.hpp"
 #include "mapscreen/MainViewController.hpp"
 #include "platform/foundation/Bundle.hpp"
 #include "platform/location/qt/QtPositionSource.hpp"
@@ -186,7 +187,16 @@ platform::ApplicationMainConfiguration programConfiguration(const CommandLine& l
     return configuration;
 }
 
+void startLogging() {
+    // Records logged while no logger is installed are dropped: the system log
+    // goes in before anything is loaded, or a point file skipped at start-up
+    // would vanish without its line. The launch adds the same logger again,
+    // which changes nothing.
+    logging::QLLog::sharedInstance().addLogger(logging::QLOSLogger::sharedInstance());
+}
+
 int runProgram(int argc, char** argv) {
+    startLogging();
     const CommandLine line = CommandLine::parse(argc, argv);
     if (line.help) {
         std::fputs(CommandLine::helpText().c_str(), stdout);

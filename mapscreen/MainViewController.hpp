@@ -647,8 +647,9 @@ class MainViewController : public platform::ViewController,
     void observeMapPointChanges();
     void trackEvent(const std::string& name, const std::map<std::string, std::string>& properties);
     // Saves, stores, shows and zooms to a new point: the end of every road
-    // that makes one.
-    void storeAndShowNewPoint(const std::shared_ptr<points::QuovaMapPoint>& point);
+    // that makes one. A point whose file is not written is neither stored
+    // nor shown; an alert says so and the answer is false.
+    bool storeAndShowNewPoint(const std::shared_ptr<points::QuovaMapPoint>& point);
     void selectPointOnMap(const std::shared_ptr<points::QuovaMapPoint>& point, bool animated);
     void reverseGeocode(const std::shared_ptr<points::QuovaMapPoint>& point, int attempt);
     void reverseGeocodingFinished(const std::shared_ptr<points::QuovaMapPoint>& point, int attempt,
