@@ -7,6 +7,7 @@
 #include <QMouseEvent>
 #include <QTest>
 #include <QWidget>
+#include <QWindow>
 
 #include <cstdio>
 
@@ -94,6 +95,28 @@ void PhaseDriver::longPress(QWidget* widget, QPoint position, double seconds) {
     pump(seconds);
     QTest::mouseRelease(widget, Qt::LeftButton, Qt::NoModifier, position);
     QCoreApplication::processEvents();
+}
+
+void PhaseDriver::pressInWindow(QWidget* widget, QPoint position) {
+    QWidget* top = widget->window();
+    QTest::mousePress(top->windowHandle(), Qt::LeftButton, Qt::NoModifier, widget->mapTo(top, position));
+    pump(0.05);
+}
+
+void PhaseDriver::releaseInWindow(QWidget* widget, QPoint position) {
+    QWidget* top = widget->window();
+    QTest::mouseRelease(top->windowHandle(), Qt::LeftButton, Qt::NoModifier, widget->mapTo(top, position));
+    pump(0.05);
+}
+
+void PhaseDriver::clickInWindow(QWidget* widget, QPoint position) {
+    pressInWindow(widget, position);
+    releaseInWindow(widget, position);
+}
+
+void PhaseDriver::keyInWindow(QWidget* widget, int key, Qt::KeyboardModifiers modifiers) {
+    QTest::keyClick(widget->window()->windowHandle(), static_cast<Qt::Key>(key), modifiers);
+    pump(0.05);
 }
 
 }  // namespace tervolo::e2e

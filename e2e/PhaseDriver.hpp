@@ -4,6 +4,7 @@
 #include <string>
 
 #include <QPoint>
+#include <Qt>
 
 class QWidget;
 
@@ -45,6 +46,13 @@ class PhaseDriver {
     // A click and a press held for `seconds` at `position` in `widget`, as the user gives them.
     void click(QWidget* widget, QPoint position);
     void longPress(QWidget* widget, QPoint position, double seconds);
+    // The mouse and the keys as the windowing system delivers them: to the
+    // widget's window (at the widget's place), which routes them as it does
+    // for a person; a press and its release apart, the events turned between.
+    void pressInWindow(QWidget* widget, QPoint position);
+    void releaseInWindow(QWidget* widget, QPoint position);
+    void clickInWindow(QWidget* widget, QPoint position);
+    void keyInWindow(QWidget* widget, int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier);
 
   private:
     int phase_;

@@ -140,8 +140,48 @@ void PresentationOverlay::detach() {
     }
     view->hide();
     view->setParent(nullptr);
-    if (hadFocus && previousFocus_ && previousFocus_->isVisible())
+    // With the focus gone along with the view (or nowhere), the keys go back to where they went
+    // before, else to the screen presented from: without that they reach nothing until a click.
+    if (hadFocus || QApplication::focusWidget() == nullptr) restoreFocus();
+}
+
+void PresentationOverlay::restoreFocus() {
+    if (previousFocus_ && previousFocus_->isVisible() && previousFocus_->isEnabled() &&
+        previousFocus_->window() == window()) {
         previousFocus_->setFocus(Qt::OtherFocusReason);
+        return;
+    }
+    auto context = context_.lock();
+    QWidget* contextView = context ? context->viewIfLoaded() : nullptr;
+    if (contextView == nullptr || !contextView->isVisible()) return;
+    // The screen's own choice (a focus proxy), else its first widget that takes the focus.
+    if (contextView->focusProxy() != nullptr) {
+        contextView->setFocus(Qt::OtherFocusReason);
+        return;
+    }
+    for (QWidget* w = contextView->nextInFocusChain(); w != nullptr && w != contextView;
+         w = w->nextInFocusChain()) {
+        if (!contextView->isAncestorOf(w)) continue;
+        if (w->isVisible() && w->isEnabled() && (w->focusPolicy() & Qt::TabFocus)) {
+            w->setFocus(Qt::OtherFocusReason);
+            return;
+        }
+    }
+}
+
+void PresentationOverlay::keyPressEvent(QKeyEvent* event) {
+    // An Escape that nothing inside the presented screen took closes it, when it is the top one
+    // (what it presents closes first). Alerts and sheets take their Escape themselves.
+    if (event->key() == Qt::Key_Escape) {
+        auto presented = presented_.lock();
+        if (presented && !presented->presented_ && !presented->isBeingPresented() &&
+            !presented->isBeingDismissed() && presented->presentingViewController()) {
+            presented->dismiss(true);
+            event->accept();
+            return;
+        }
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void PresentationOverlay::takeFocus() {
@@ -256,7 +296,11 @@ bool PresentationOverlay::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::MouseButtonPress) {
         auto* target = qobject_cast<QWidget*>(watched);
         if (target == nullptr || target->window() != window()) return false;
-        if (target == this || isAncestorOf(target)) return false;
+        // Qt hands a press that the widget under the pointer ignores (a label, an empty area) on to
+        // its parents, up to the window: the widget watched here may be an ancestor far outside the
+        // panel, so where the press lands decides, not who receives it.
+        const QPoint global = static_cast<QMouseEvent*>(event)->globalPosition().toPoint();
+        if (target == this || isAncestorOf(target) || isInsidePresentation(global)) return false;
         if (auto presented = presented_.lock()) {
             if (auto* popover = presented->popoverPresentationController()) {
                 for (const auto& pass : popover->passthroughViews()) {
@@ -272,6 +316,21 @@ bool PresentationOverlay::eventFilter(QObject* watched, QEvent* event) {
         if (target != nullptr && (target == this || isAncestorOf(target))) {
             dismissPopoverByUser();
             return true;
+        }
+    }
+    return false;
+}
+
+bool PresentationOverlay::isInsidePresentation(QPoint global) const {
+    auto covers = [global](const QWidget* widget) {
+        return widget != nullptr && widget->isVisible() && widget->rect().contains(widget->mapFromGlobal(global));
+    };
+    if (covers(this)) return true;
+    // What the presented screen presents in turn (its alerts, screens, popups) belongs to it: a
+    // click there is no click outside.
+    if (auto presented = presented_.lock()) {
+        for (auto above = presented->presented_; above; above = above->presented_) {
+            if (covers(above->presentationOverlay_.data())) return true;
         }
     }
     return false;
