@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPdfView>
 #include <QPointer>
 #include <QPrintDialog>
 #include <QProcess>

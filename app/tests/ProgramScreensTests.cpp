@@ -7,13 +7,16 @@
 #include <QApplication>
 #include <QLabel>
 #include <QMenu>
+#include <QPainter>
 #include <QPdfView>
 #include <QPointer>
 #include <QPrintDialog>
+#include <QScreen>
 #include <QPushButton>
 #include <QTest>
 #include <QWindow>
 
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -185,6 +188,56 @@ class ProgramScreens : public ::testing::Test {
             if (button->text().toStdString() == title) return button;
         }
         return nullptr;
+    }
+
+    std::shared_ptr<tervolo::points::QuovaPointTag> addTag(const std::string& title, const std::string& colour) {
+        auto tag = tervolo::points::QuovaPointTag::make(title);
+        tag->setColorString(colour);
+        tervolo::points::QuovaPointTagStore::shared().addTag(tag);
+        return tag;
+    }
+
+    // The point's details as a person opens them: chosen in the list, then its callout on the map.
+    std::shared_ptr<tervolo::pointscreens::PointDetailsViewController> openDetails(const PointPtr& point) {
+        const auto list = openList();
+        if (!list) return nullptr;
+        const auto row = rowOf(*list, point);
+        if (!row) return nullptr;
+        click(list->tableView()->viewport(), rowCentre(*list->tableView(), *row));
+        settle();
+        platform::MKCalloutView* callout = screen_->mapView()->calloutView();
+        if (callout == nullptr || !callout->isVisible()) {
+            ADD_FAILURE() << "no callout for the chosen point";
+            return nullptr;
+        }
+        click(callout, QPoint(callout->width() / 2, (callout->height() - 10) / 2));
+        const auto navigation = presentedNavigation();
+        return navigation ? std::dynamic_pointer_cast<tervolo::pointscreens::PointDetailsViewController>(
+                                navigation->topViewController())
+                          : nullptr;
+    }
+
+    // What the window shows on the screen now (the offscreen screen hands back the window's own
+    // backing store), against what `widget` draws when asked: a widget never painted shows what
+    // lay there before.
+    double shownDifference(QWidget* widget) {
+        const QImage shown =
+            window_->screen()->grabWindow(window_->winId()).toImage().convertToFormat(QImage::Format_RGB32);
+        const QRect area(widget->mapTo(window_.get(), QPoint(0, 0)), widget->size());
+        const double ratio = shown.devicePixelRatio();
+        const QImage part = shown.copy(QRect(area.topLeft() * ratio, area.size() * ratio))
+                                .scaled(area.size())
+                                .convertToFormat(QImage::Format_RGB32);
+        const QImage drawn = widget->grab().toImage().scaled(area.size()).convertToFormat(QImage::Format_RGB32);
+        long differing = 0;
+        for (int y = 0; y < area.height(); ++y) {
+            for (int x = 0; x < area.width(); ++x) {
+                const QColor a = part.pixelColor(x, y), b = drawn.pixelColor(x, y);
+                if (std::abs(a.red() - b.red()) + std::abs(a.green() - b.green()) + std::abs(a.blue() - b.blue()) > 60)
+                    ++differing;
+            }
+        }
+        return area.isEmpty() ? 1.0 : static_cast<double>(differing) / (area.width() * area.height());
     }
 
     platform::ImmediateAnimationsScope immediate_;
@@ -398,6 +451,119 @@ TEST_F(ProgramScreens, TheListAnswersTheKeyboardAndGivesTheKeysBackToTheMap) {
     EXPECT_TRUE(alpha->deletedAt());
     EXPECT_NE(fileText(alpha).find("deletedAt"), std::string::npos);
     EXPECT_NE(presentedNavigation(), nullptr);
+}
+
+// A chip's remove button takes the tag off the point: the chip goes, the
+// screen turns to editing, the tag is offered again, and Save writes the point
+// without it.
+TEST_F(ProgramScreens, AChipsRemoveButtonTakesTheTagOffThePoint) {
+    const auto bar = addTag("Bar", "FF2D55FF");
+    const auto sights = addTag("Sights", "34C759FF");
+    const auto point = addPoint("Harbour", 60.16, 24.95, false, std::vector<std::string>{bar->uuid(), sights->uuid()});
+    open();
+    const auto details = openDetails(point);
+    ASSERT_NE(details, nullptr);
+    auto chips = details->tagFlowView()->allTags();
+    ASSERT_EQ(chips.size(), 2u);
+    tervolo::widgets::taglist::TagView* barChip = chips[0]->title() == "Bar" ? chips[0] : chips[1];
+    QWidget* remove = barChip->removeButton();
+    ASSERT_NE(remove, nullptr);
+    ASSERT_TRUE(remove->isVisible()) << "the chip shows no remove button";
+    ASSERT_TRUE(barChip->rect().contains(remove->geometry().center()));
+    click(remove);
+    EXPECT_EQ(details->tagFlowView()->allTagTitles(), std::vector<QString>{"Sights"});
+    EXPECT_EQ(details->title(), "Edit Point Details");
+    EXPECT_EQ(details->tagsForTagTable().size(), 1u);  // Bar is offered again
+    // Nothing is written before Save.
+    EXPECT_NE(fileText(point).find(bar->uuid()), std::string::npos);
+    QWidget* save = details->navigationItem().rightBarButtonItem()->view();
+    ASSERT_NE(save, nullptr);
+    click(save);
+    EXPECT_EQ(screen_->presentedViewController(), nullptr);
+    EXPECT_EQ(point->tags(), std::optional<std::vector<std::string>>(std::vector<std::string>{sights->uuid()}));
+    EXPECT_EQ(fileText(point).find(bar->uuid()), std::string::npos) << fileText(point);
+    EXPECT_NE(fileText(point).find(sights->uuid()), std::string::npos);
+}
+
+// The tag editor's table of stored tags is drawn where it stands: on the
+// screen the rows look as the table draws them, at 1x and 2x.
+TEST_F(ProgramScreens, TheTagEditorsTableIsDrawnOnTheScreen) {
+    addTag("Bar", "FF2D55FF");
+    addTag("Cinema", "5856D6FF");
+    addTag("MustSee", "AF52DEFF");
+    const auto point = addPoint("Harbour", 60.16, 24.95);
+    open();
+    const auto details = openDetails(point);
+    ASSERT_NE(details, nullptr);
+    click(details->addTagButton());
+    platform::TableView* table = details->tagTableView();
+    ASSERT_TRUE(table->isVisible());
+    ASSERT_EQ(table->numberOfRows(0), 3);
+    EXPECT_LT(shownDifference(table), 0.02);
+    tervolo::testsupport::saveScreenshot(
+        window_->screen()->grabWindow(window_->winId()).toImage(), TERVOLO_SCREENSHOT_DIR,
+        QStringLiteral("program-tag-editor"));
+    // A blind click on a row still picks it; here the row is seen first.
+    const QPoint cinema = rowCentre(*table, {0, 1});
+    click(table->viewport(), cinema);
+    EXPECT_EQ(details->tagFlowView()->allTagTitles(), std::vector<QString>{"Cinema"});
+}
+
+// Screenshots for a person to look at, light and dark: the details screen
+// with removable chips, the tag editor with its rows, the print dialog over
+// the PDF preview (the dialog is a window of its own, drawn over the main one
+// where it stands).
+TEST_F(ProgramScreens, ScreenshotsOfChipsTagEditorAndPrintDialog) {
+    for (const bool dark : {false, true}) {
+        SCOPED_TRACE(dark ? "dark" : "light");
+        SetUp();
+        QApplication::setPalette(dark ? tervolo::testsupport::darkScreenshotPalette() : QPalette());
+        const QString suffix = dark ? QStringLiteral("-dark") : QStringLiteral("-light");
+        const auto bar = addTag("Bar", "FF2D55FF");
+        const auto sights = addTag("Sights", "34C759FF");
+        addTag("Cinema", "5856D6FF");
+        addTag("\xE6\x9D\xB1\xE4\xBA\xAC\xE3\x82\xBF\xE3\x83\xAF\xE3\x83\xBC", "30B0C7FF");  // 東京タワー
+        const auto point = addPoint("Harbour", 60.16, 24.95, false, std::vector<std::string>{bar->uuid(), sights->uuid()});
+        addPoint("Rock Church", 60.17, 24.93);
+        open();
+        const auto details = openDetails(point);
+        ASSERT_NE(details, nullptr);
+        const auto shot = [this](const QString& name) {
+            tervolo::testsupport::saveScreenshot(window_->screen()->grabWindow(window_->winId()).toImage(),
+                                                 TERVOLO_SCREENSHOT_DIR, name);
+        };
+        shot("program-details-chips" + suffix);
+        click(details->addTagButton());
+        shot("program-tag-editor" + suffix);
+        key(Qt::Key_Escape);
+        ASSERT_EQ(screen_->presentedViewController(), nullptr);
+
+        const auto list = openList();
+        ASSERT_NE(list, nullptr);
+        click(list->printButton());
+        const auto previewNavigation =
+            std::dynamic_pointer_cast<platform::NavigationController>(list->presentedViewController());
+        ASSERT_NE(previewNavigation, nullptr);
+        const auto preview = std::dynamic_pointer_cast<tervolo::pointscreens::PDFPreviewViewController>(
+            previewNavigation->topViewController());
+        ASSERT_NE(preview, nullptr);
+        click(preview->printButton()->view());
+        ASSERT_NE(preview->lastPrintInteraction(), nullptr);
+        const QPointer<QWidget> dialog = preview->lastPrintInteraction()->dialog();
+        ASSERT_NE(dialog, nullptr);
+        QImage composed = window_->screen()->grabWindow(window_->winId()).toImage();
+        {
+            QPainter painter(&composed);
+            const QImage drawnDialog = dialog->grab().toImage();
+            const QPoint at = window_->mapFromGlobal(dialog->mapToGlobal(QPoint(0, 0)));
+            painter.drawImage(QRect(at, dialog->size()), drawnDialog);
+        }
+        tervolo::testsupport::saveScreenshot(composed, TERVOLO_SCREENSHOT_DIR, "program-print-dialog" + suffix);
+        QTest::keyClick(dialog->windowHandle(), Qt::Key_Escape);
+        settle();
+        QApplication::setPalette(QPalette());
+        TearDown();
+    }
 }
 
 }  // namespace

@@ -2,7 +2,6 @@
 
 #include <QApplication>
 #include <QEvent>
-#include <QGraphicsDropShadowEffect>
 #include <QGridLayout>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -36,21 +35,32 @@ void paintCard(QWidget& widget) {
     path.addRoundedRect(QRectF(widget.rect()).adjusted(0.5, 0.5, -0.5, -0.5), kCardCornerRadius,
                         kCardCornerRadius);
     painter.fillPath(path, widget.palette().window());
-    painter.setPen(QPen(QColor(0, 0, 0, 50), 1));
+    painter.setPen(QPen(QColor(128, 128, 128, 140), 1));  // seen on light and dark windows
     painter.drawPath(path);
+}
+
+// A soft shadow under a card's rectangle, drawn by what lies beneath the card. Not a graphics
+// effect on the card: a widget under such an effect is drawn only as part of the effect's
+// picture, and a child that shows up later (the tag editor's table) and paints itself opaquely
+// is then never drawn at all, the window keeping whatever it showed there before.
+void paintShadow(QPainter& painter, QRect card) {
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    constexpr int kLayers = 12;
+    for (int i = kLayers; i >= 1; --i) {
+        QPainterPath path;
+        path.addRoundedRect(QRectF(card.adjusted(-i, -i + 4, i, i + 4)), kCardCornerRadius + i,
+                            kCardCornerRadius + i);
+        painter.fillPath(path, QColor(0, 0, 0, 9));
+    }
+    painter.restore();
 }
 
 // A rounded panel holding the presented view (form sheets and popovers).
 class PresentationCard : public QWidget {
   public:
-    explicit PresentationCard(QWidget* parent) : QWidget(parent) {
-        setObjectName("presentationCard");
-        auto* shadow = new QGraphicsDropShadowEffect(this);
-        shadow->setBlurRadius(28);
-        shadow->setOffset(0, 6);
-        shadow->setColor(QColor(0, 0, 0, 110));
-        setGraphicsEffect(shadow);
-    }
+    explicit PresentationCard(QWidget* parent) : QWidget(parent) { setObjectName("presentationCard"); }
 
   protected:
     void paintEvent(QPaintEvent*) override { paintCard(*this); }
@@ -88,15 +98,9 @@ PresentationOverlay::PresentationOverlay(QWidget* host, ViewController& presente
         case ModalPresentationStyle::popover:
             // The overlay is the panel; it does not cover the window, so
             // passthrough views and the rest stay reachable.
+            // No shadow effect: see paintShadow. The panel's border sets it off the window.
             container_ = this;
             qApp->installEventFilter(this);
-            {
-                auto* shadow = new QGraphicsDropShadowEffect(this);
-                shadow->setBlurRadius(24);
-                shadow->setOffset(0, 4);
-                shadow->setColor(QColor(0, 0, 0, 100));
-                setGraphicsEffect(shadow);
-            }
             break;
         case ModalPresentationStyle::custom:
         case ModalPresentationStyle::overCurrentContext:
@@ -349,6 +353,7 @@ void PresentationOverlay::paintEvent(QPaintEvent*) {
     if (style_ == ModalPresentationStyle::formSheet) {
         QPainter painter(this);
         painter.fillRect(rect(), kDimming);
+        paintShadow(painter, container_->geometry());
     } else if (style_ == ModalPresentationStyle::popover) {
         paintCard(*this);
     }
