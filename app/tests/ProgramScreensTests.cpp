@@ -488,25 +488,28 @@ TEST_F(ProgramScreens, AChipsRemoveButtonTakesTheTagOffThePoint) {
 // The tag editor's table of stored tags is drawn where it stands: on the
 // screen the rows look as the table draws them, at 1x and 2x.
 TEST_F(ProgramScreens, TheTagEditorsTableIsDrawnOnTheScreen) {
-    addTag("Bar", "FF2D55FF");
-    addTag("Cinema", "5856D6FF");
-    addTag("MustSee", "AF52DEFF");
-    const auto point = addPoint("Harbour", 60.16, 24.95);
-    open();
-    const auto details = openDetails(point);
-    ASSERT_NE(details, nullptr);
-    click(details->addTagButton());
-    platform::TableView* table = details->tagTableView();
-    ASSERT_TRUE(table->isVisible());
-    ASSERT_EQ(table->numberOfRows(0), 3);
-    EXPECT_LT(shownDifference(table), 0.02);
-    tervolo::testsupport::saveScreenshot(
-        window_->screen()->grabWindow(window_->winId()).toImage(), TERVOLO_SCREENSHOT_DIR,
-        QStringLiteral("program-tag-editor"));
-    // A blind click on a row still picks it; here the row is seen first.
-    const QPoint cinema = rowCentre(*table, {0, 1});
-    click(table->viewport(), cinema);
-    EXPECT_EQ(details->tagFlowView()->allTagTitles(), std::vector<QString>{"Cinema"});
+    for (const bool dark : {false, true}) {
+        SCOPED_TRACE(dark ? "dark" : "light");
+        SetUp();
+        QApplication::setPalette(dark ? tervolo::testsupport::darkScreenshotPalette() : QPalette());
+        addTag("Bar", "FF2D55FF");
+        addTag("Cinema", "5856D6FF");
+        addTag("MustSee", "AF52DEFF");
+        const auto point = addPoint("Harbour", 60.16, 24.95);
+        open();
+        const auto details = openDetails(point);
+        ASSERT_NE(details, nullptr);
+        click(details->addTagButton());
+        platform::TableView* table = details->tagTableView();
+        ASSERT_TRUE(table->isVisible());
+        ASSERT_EQ(table->numberOfRows(0), 3);
+        EXPECT_LT(shownDifference(table), 0.02);
+        // A click on a row picks its tag.
+        click(table->viewport(), rowCentre(*table, {0, 1}));
+        EXPECT_EQ(details->tagFlowView()->allTagTitles(), std::vector<QString>{"Cinema"});
+        QApplication::setPalette(QPalette());
+        TearDown();
+    }
 }
 
 // Screenshots for a person to look at, light and dark: the details screen

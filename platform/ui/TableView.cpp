@@ -286,6 +286,10 @@ void TableView::layoutRows() {
                 0, static_cast<int>(std::lround(y)), width,
                 static_cast<int>(std::lround(y + section.rows.height(r))) - static_cast<int>(std::lround(y)));
             if (cell->geometry() != geometry) cell->setGeometry(geometry);
+            // A cell made or reparented while an ancestor had its updates off may keep them off
+            // after the ancestor turns them on again. Being opaque, it is then never drawn at all,
+            // and the window goes on showing what lay there before (the map under a sheet).
+            if (!cell->updatesEnabled() && viewport()->updatesEnabled()) cell->setUpdatesEnabled(true);
             if (cell->isHidden()) cell->show();
         }
         for (int s : wantedHeaders) {
