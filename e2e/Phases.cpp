@@ -522,7 +522,8 @@ std::shared_ptr<pointscreens::PointTableViewController> shownList(mapscreen::Mai
     const auto navigation =
         std::dynamic_pointer_cast<platform::NavigationController>(screen->presentedViewController());
     if (!navigation || navigation->isBeingPresented()) return nullptr;
-    auto list = std::dynamic_pointer_cast<pointscreens::PointTableViewController>(navigation->topViewController());
+    auto list =
+        std::dynamic_pointer_cast<pointscreens::PointTableViewController>(navigation->topViewController());
     if (!list || !list->isViewLoaded() || !list->view()->isVisible() || !list->tableView()) return nullptr;
     return list;
 }
@@ -534,13 +535,16 @@ std::shared_ptr<pointscreens::PointTableViewController> openPointList(PhaseDrive
     if (points == nullptr) return nullptr;
     driver.clickInWindow(points, points->rect().center());
     std::shared_ptr<pointscreens::PointTableViewController> list;
-    if (!driver.waitFor(what, [&] { return (list = shownList(screen)) != nullptr; }, kStepSeconds)) return nullptr;
+    if (!driver.waitFor(
+            what, [&] { return (list = shownList(screen)) != nullptr; }, kStepSeconds))
+        return nullptr;
     list->tableView()->layoutRows();
     return list;
 }
 
 // The row of `title` in view, clicked where it shows.
-bool clickListRow(PhaseDriver& driver, pointscreens::PointTableViewController& list, const std::string& title) {
+bool clickListRow(PhaseDriver& driver, pointscreens::PointTableViewController& list,
+                  const std::string& title) {
     const auto point = pointTitled(title);
     const auto path = point ? list.content().indexPathOfPoint(point) : std::nullopt;
     if (!path) {
@@ -550,8 +554,7 @@ bool clickListRow(PhaseDriver& driver, pointscreens::PointTableViewController& l
     platform::TableView* table = list.tableView();
     table->scrollToRow(*path, platform::TableView::ScrollPosition::Middle);
     table->layoutRows();
-    const QPoint centre =
-        table->rectForRow(*path).translated(0, -table->contentOffset()).center().toPoint();
+    const QPoint centre = table->rectForRow(*path).translated(0, -table->contentOffset()).center().toPoint();
     driver.clickInWindow(table->viewport(), centre);
     return true;
 }
@@ -569,7 +572,9 @@ void pointListRoads(const PhaseSettings& settings, PhaseDriver& driver) {
     auto* screen = driver.mapScreen();
     ASSERT_NE(map, nullptr);
     ASSERT_NE(screen, nullptr);
-    if (!driver.waitFor("seeded-pins", [&] { return mapShowsTitle(map, "Rock Church"); }, kStepSeconds)) return;
+    if (!driver.waitFor(
+            "seeded-pins", [&] { return mapShowsTitle(map, "Rock Church"); }, kStepSeconds))
+        return;
 
     // List, choose: the map zooms to the point and selects it.
     auto list = openPointList(driver, screen, "point-list");
@@ -586,7 +591,8 @@ void pointListRoads(const PhaseSettings& settings, PhaseDriver& driver) {
                 const auto centre = map->centerCoordinate();
                 return selected && screen->presentedViewController() == nullptr &&
                        map->visibleMapRect().size.width < worldWidth / 100 &&
-                       std::abs(centre.latitude - 60.1731) < 0.01 && std::abs(centre.longitude - 24.9253) < 0.01;
+                       std::abs(centre.latitude - 60.1731) < 0.01 &&
+                       std::abs(centre.longitude - 24.9253) < 0.01;
             },
             kStepSeconds)) {
         return;
@@ -609,7 +615,9 @@ void pointListRoads(const PhaseSettings& settings, PhaseDriver& driver) {
     QMenu* confirmation = nullptr;
     if (!driver.waitFor(
             "delete-confirmation",
-            [&] { return (confirmation = qobject_cast<QMenu*>(QApplication::activePopupWidget())) != nullptr; },
+            [&] {
+                return (confirmation = qobject_cast<QMenu*>(QApplication::activePopupWidget())) != nullptr;
+            },
             kStepSeconds)) {
         return;
     }
@@ -666,8 +674,8 @@ void pointListRoads(const PhaseSettings& settings, PhaseDriver& driver) {
     if (!driver.waitFor(
             "pdf-preview",
             [&] {
-                const auto navigation =
-                    std::dynamic_pointer_cast<platform::NavigationController>(list->presentedViewController());
+                const auto navigation = std::dynamic_pointer_cast<platform::NavigationController>(
+                    list->presentedViewController());
                 preview = navigation ? std::dynamic_pointer_cast<pointscreens::PDFPreviewViewController>(
                                            navigation->topViewController())
                                      : nullptr;
@@ -698,7 +706,8 @@ void pointListRoads(const PhaseSettings& settings, PhaseDriver& driver) {
     ASSERT_NE(fileName, nullptr);
     // The printer list: to its file entry with the keys.
     driver.clickInWindow(printers, printers->rect().center());
-    if (QWidget* popup = QApplication::activePopupWidget()) QTest::keyClick(popup->windowHandle(), Qt::Key_Escape);
+    if (QWidget* popup = QApplication::activePopupWidget())
+        QTest::keyClick(popup->windowHandle(), Qt::Key_Escape);
     driver.pump(0.1);
     for (int step = 0; step < 10 && !printers->currentText().contains("File"); ++step)
         driver.keyInWindow(printers, Qt::Key_Down);
@@ -717,7 +726,8 @@ void pointListRoads(const PhaseSettings& settings, PhaseDriver& driver) {
     const QPointer<QPrintDialog> shownDialog = dialog;
     driver.clickInWindow(printButton, printButton->rect().center());
     if (!driver.waitFor(
-            "printed", [&] { return !shownDialog && fs::exists(output) && fs::file_size(output) > 0; }, kStepSeconds)) {
+            "printed", [&] { return !shownDialog && fs::exists(output) && fs::file_size(output) > 0; },
+            kStepSeconds)) {
         return;
     }
     QProcess text;

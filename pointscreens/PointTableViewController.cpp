@@ -327,8 +327,8 @@ void PointTableViewController::didSelectRow(platform::TableView&, platform::Inde
         platform::AlertController::Style::alert);
     // Cancel is the alert's cancel action, so Escape chooses it; Undelete is what Return chooses.
     // With two actions the cancel one stays on the left, where it is added.
-    alert->addAction(platform::AlertAction::make(
-        localized("Cancel"), platform::AlertAction::Style::cancel, [] { QLLogInfo("Cancel Button"); }));
+    alert->addAction(platform::AlertAction::make(localized("Cancel"), platform::AlertAction::Style::cancel,
+                                                 [] { QLLogInfo("Cancel Button"); }));
     std::weak_ptr<PointTableViewController> weak =
         std::static_pointer_cast<PointTableViewController>(shared_from_this());
     auto undeleteAction = platform::AlertAction::make(

@@ -11,8 +11,8 @@
 #include <QPdfView>
 #include <QPointer>
 #include <QPrintDialog>
-#include <QScreen>
 #include <QPushButton>
+#include <QScreen>
 #include <QTest>
 #include <QWindow>
 
@@ -27,8 +27,8 @@
 #include "app/Program.hpp"
 #include "app/shell/InfoViewController.hpp"
 #include "mapscreen/MainViewController.hpp"
-#include "mapscreen/QuovaMapPointAnnotation.hpp"
 #include "mapscreen/QuovaMKMapView.hpp"
+#include "mapscreen/QuovaMapPointAnnotation.hpp"
 #include "platform/dispatch/RunLoop.hpp"
 #include "platform/foundation/UserDefaults.hpp"
 #include "platform/mapkit/qt/MKCalloutView.hpp"
@@ -65,7 +65,8 @@ using tervolo::pointscreens::PointTableViewController;
 using PointPtr = std::shared_ptr<QuovaMapPoint>;
 
 std::string fileText(const PointPtr& point) {
-    std::ifstream in(QuovaMapPoint::documentDirectory() + point->uuid().value_or("") + QuovaMapPoint::kFileExtension);
+    std::ifstream in(QuovaMapPoint::documentDirectory() + point->uuid().value_or("") +
+                     QuovaMapPoint::kFileExtension);
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
@@ -181,8 +182,8 @@ class ProgramScreens : public ::testing::Test {
         return false;
     }
     QPushButton* alertButton(const std::string& title) const {
-        const auto alert = std::dynamic_pointer_cast<platform::AlertController>(
-            screen_->topMostViewController());
+        const auto alert =
+            std::dynamic_pointer_cast<platform::AlertController>(screen_->topMostViewController());
         if (!alert || !alert->isViewLoaded()) return nullptr;
         for (auto* button : alert->view()->findChildren<QPushButton*>()) {
             if (button->text().toStdString() == title) return button;
@@ -190,7 +191,8 @@ class ProgramScreens : public ::testing::Test {
         return nullptr;
     }
 
-    std::shared_ptr<tervolo::points::QuovaPointTag> addTag(const std::string& title, const std::string& colour) {
+    std::shared_ptr<tervolo::points::QuovaPointTag> addTag(const std::string& title,
+                                                           const std::string& colour) {
         auto tag = tervolo::points::QuovaPointTag::make(title);
         tag->setColorString(colour);
         tervolo::points::QuovaPointTagStore::shared().addTag(tag);
@@ -217,23 +219,32 @@ class ProgramScreens : public ::testing::Test {
                           : nullptr;
     }
 
+    // The window as the screen shows it, the whole window at the screen's pixel ratio.
+    QImage shownImage() const {
+        return window_->screen()
+            ->grabWindow(window_->winId(), 0, 0, window_->width(), window_->height())
+            .toImage();
+    }
+
     // What the window shows on the screen now (the offscreen screen hands back the window's own
     // backing store), against what `widget` draws when asked: a widget never painted shows what
     // lay there before.
     double shownDifference(QWidget* widget) {
-        const QImage shown =
-            window_->screen()->grabWindow(window_->winId()).toImage().convertToFormat(QImage::Format_RGB32);
+        const QImage shown = shownImage().convertToFormat(QImage::Format_RGB32);
         const QRect area(widget->mapTo(window_.get(), QPoint(0, 0)), widget->size());
         const double ratio = shown.devicePixelRatio();
         const QImage part = shown.copy(QRect(area.topLeft() * ratio, area.size() * ratio))
                                 .scaled(area.size())
                                 .convertToFormat(QImage::Format_RGB32);
-        const QImage drawn = widget->grab().toImage().scaled(area.size()).convertToFormat(QImage::Format_RGB32);
+        const QImage drawn =
+            widget->grab().toImage().scaled(area.size()).convertToFormat(QImage::Format_RGB32);
         long differing = 0;
         for (int y = 0; y < area.height(); ++y) {
             for (int x = 0; x < area.width(); ++x) {
                 const QColor a = part.pixelColor(x, y), b = drawn.pixelColor(x, y);
-                if (std::abs(a.red() - b.red()) + std::abs(a.green() - b.green()) + std::abs(a.blue() - b.blue()) > 60)
+                if (std::abs(a.red() - b.red()) + std::abs(a.green() - b.green()) +
+                        std::abs(a.blue() - b.blue()) >
+                    60)
                     ++differing;
             }
         }
@@ -341,8 +352,8 @@ TEST_F(ProgramScreens, ClicksInsideAPresentedScreenKeepItOpen) {
     const auto previewNavigation =
         std::dynamic_pointer_cast<platform::NavigationController>(list->presentedViewController());
     ASSERT_NE(previewNavigation, nullptr);
-    const auto preview =
-        std::dynamic_pointer_cast<tervolo::pointscreens::PDFPreviewViewController>(previewNavigation->topViewController());
+    const auto preview = std::dynamic_pointer_cast<tervolo::pointscreens::PDFPreviewViewController>(
+        previewNavigation->topViewController());
     ASSERT_NE(preview, nullptr);
     click(preview->pdfView()->viewport());
     EXPECT_EQ(list->presentedViewController(), previewNavigation) << "a click on the page closed the preview";
@@ -374,7 +385,8 @@ TEST_F(ProgramScreens, ClicksInsideAPresentedScreenKeepItOpen) {
     click(screen_->button(MainViewController::MapButton::info));
     const auto aboutNavigation = presentedNavigation();
     ASSERT_NE(aboutNavigation, nullptr);
-    const auto about = std::dynamic_pointer_cast<tervolo::app::InfoViewController>(aboutNavigation->topViewController());
+    const auto about =
+        std::dynamic_pointer_cast<tervolo::app::InfoViewController>(aboutNavigation->topViewController());
     ASSERT_NE(about, nullptr);
     for (QLabel* line : {about->imprintLabel(), about->appCopyLabel()}) {
         press(line, line->rect().center());
@@ -459,7 +471,8 @@ TEST_F(ProgramScreens, TheListAnswersTheKeyboardAndGivesTheKeysBackToTheMap) {
 TEST_F(ProgramScreens, AChipsRemoveButtonTakesTheTagOffThePoint) {
     const auto bar = addTag("Bar", "FF2D55FF");
     const auto sights = addTag("Sights", "34C759FF");
-    const auto point = addPoint("Harbour", 60.16, 24.95, false, std::vector<std::string>{bar->uuid(), sights->uuid()});
+    const auto point =
+        addPoint("Harbour", 60.16, 24.95, false, std::vector<std::string>{bar->uuid(), sights->uuid()});
     open();
     const auto details = openDetails(point);
     ASSERT_NE(details, nullptr);
@@ -480,7 +493,8 @@ TEST_F(ProgramScreens, AChipsRemoveButtonTakesTheTagOffThePoint) {
     ASSERT_NE(save, nullptr);
     click(save);
     EXPECT_EQ(screen_->presentedViewController(), nullptr);
-    EXPECT_EQ(point->tags(), std::optional<std::vector<std::string>>(std::vector<std::string>{sights->uuid()}));
+    EXPECT_EQ(point->tags(),
+              std::optional<std::vector<std::string>>(std::vector<std::string>{sights->uuid()}));
     EXPECT_EQ(fileText(point).find(bar->uuid()), std::string::npos) << fileText(point);
     EXPECT_NE(fileText(point).find(sights->uuid()), std::string::npos);
 }
@@ -526,14 +540,14 @@ TEST_F(ProgramScreens, ScreenshotsOfChipsTagEditorAndPrintDialog) {
         const auto sights = addTag("Sights", "34C759FF");
         addTag("Cinema", "5856D6FF");
         addTag("\xE6\x9D\xB1\xE4\xBA\xAC\xE3\x82\xBF\xE3\x83\xAF\xE3\x83\xBC", "30B0C7FF");  // 東京タワー
-        const auto point = addPoint("Harbour", 60.16, 24.95, false, std::vector<std::string>{bar->uuid(), sights->uuid()});
+        const auto point =
+            addPoint("Harbour", 60.16, 24.95, false, std::vector<std::string>{bar->uuid(), sights->uuid()});
         addPoint("Rock Church", 60.17, 24.93);
         open();
         const auto details = openDetails(point);
         ASSERT_NE(details, nullptr);
         const auto shot = [this](const QString& name) {
-            tervolo::testsupport::saveScreenshot(window_->screen()->grabWindow(window_->winId()).toImage(),
-                                                 TERVOLO_SCREENSHOT_DIR, name);
+            tervolo::testsupport::saveScreenshot(shownImage(), TERVOLO_SCREENSHOT_DIR, name);
         };
         shot("program-details-chips" + suffix);
         click(details->addTagButton());
@@ -554,14 +568,15 @@ TEST_F(ProgramScreens, ScreenshotsOfChipsTagEditorAndPrintDialog) {
         ASSERT_NE(preview->lastPrintInteraction(), nullptr);
         const QPointer<QWidget> dialog = preview->lastPrintInteraction()->dialog();
         ASSERT_NE(dialog, nullptr);
-        QImage composed = window_->screen()->grabWindow(window_->winId()).toImage();
+        QImage composed = shownImage();
         {
             QPainter painter(&composed);
             const QImage drawnDialog = dialog->grab().toImage();
             const QPoint at = window_->mapFromGlobal(dialog->mapToGlobal(QPoint(0, 0)));
             painter.drawImage(QRect(at, dialog->size()), drawnDialog);
         }
-        tervolo::testsupport::saveScreenshot(composed, TERVOLO_SCREENSHOT_DIR, "program-print-dialog" + suffix);
+        tervolo::testsupport::saveScreenshot(composed, TERVOLO_SCREENSHOT_DIR,
+                                             "program-print-dialog" + suffix);
         QTest::keyClick(dialog->windowHandle(), Qt::Key_Escape);
         settle();
         QApplication::setPalette(QPalette());

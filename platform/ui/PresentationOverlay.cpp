@@ -327,7 +327,8 @@ bool PresentationOverlay::eventFilter(QObject* watched, QEvent* event) {
 
 bool PresentationOverlay::isInsidePresentation(QPoint global) const {
     auto covers = [global](const QWidget* widget) {
-        return widget != nullptr && widget->isVisible() && widget->rect().contains(widget->mapFromGlobal(global));
+        return widget != nullptr && widget->isVisible() &&
+               widget->rect().contains(widget->mapFromGlobal(global));
     };
     if (covers(this)) return true;
     // What the presented screen presents in turn (its alerts, screens, popups) belongs to it: a
