@@ -40,9 +40,8 @@ void paintCard(QWidget& widget) {
 }
 
 // A soft shadow under a card's rectangle, drawn by what lies beneath the card. Not a graphics
-// effect on the card: a widget under such an effect is drawn only as part of the effect's
-// picture, and a child that shows up later (the tag editor's table) and paints itself opaquely
-// is then never drawn at all, the window keeping whatever it showed there before.
+// effect on the card: an effect draws the card and all it holds as one picture, drawn again
+// whole for every change inside it (a live map on the card included).
 void paintShadow(QPainter& painter, QRect card) {
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing);
@@ -98,7 +97,7 @@ PresentationOverlay::PresentationOverlay(QWidget* host, ViewController& presente
         case ModalPresentationStyle::popover:
             // The overlay is the panel; it does not cover the window, so
             // passthrough views and the rest stay reachable.
-            // No shadow effect: see paintShadow. The panel's border sets it off the window.
+            // No shadow effect (see paintShadow): the panel's border sets it off the window.
             container_ = this;
             qApp->installEventFilter(this);
             break;
