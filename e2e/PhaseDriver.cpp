@@ -97,26 +97,43 @@ void PhaseDriver::longPress(QWidget* widget, QPoint position, double seconds) {
     QCoreApplication::processEvents();
 }
 
-void PhaseDriver::pressInWindow(QWidget* widget, QPoint position) {
-    QWidget* top = widget->window();
-    QTest::mousePress(top->windowHandle(), Qt::LeftButton, Qt::NoModifier, widget->mapTo(top, position));
-    pump(0.05);
+namespace {
+
+QWindow* windowOf(QWidget* widget) {
+    return widget->window()->windowHandle();
 }
 
-void PhaseDriver::releaseInWindow(QWidget* widget, QPoint position) {
-    QWidget* top = widget->window();
-    QTest::mouseRelease(top->windowHandle(), Qt::LeftButton, Qt::NoModifier, widget->mapTo(top, position));
-    pump(0.05);
+QPoint inWindow(QWidget* widget, QPoint position) {
+    return widget->mapTo(widget->window(), position);
 }
 
-void PhaseDriver::clickInWindow(QWidget* widget, QPoint position) {
-    pressInWindow(widget, position);
-    releaseInWindow(widget, position);
+}  // namespace
+
+void PhaseDriver::windowPress(QWidget* widget, QPoint position) {
+    QTest::mousePress(windowOf(widget), Qt::LeftButton, Qt::NoModifier, inWindow(widget, position));
+    QCoreApplication::processEvents();
 }
 
-void PhaseDriver::keyInWindow(QWidget* widget, int key, Qt::KeyboardModifiers modifiers) {
-    QTest::keyClick(widget->window()->windowHandle(), static_cast<Qt::Key>(key), modifiers);
-    pump(0.05);
+void PhaseDriver::windowRelease(QWidget* widget, QPoint position) {
+    QTest::mouseRelease(windowOf(widget), Qt::LeftButton, Qt::NoModifier, inWindow(widget, position));
+    QCoreApplication::processEvents();
+}
+
+void PhaseDriver::windowClick(QWidget* widget, QPoint position) {
+    windowPress(widget, position);
+    windowRelease(widget, position);
+}
+
+void PhaseDriver::windowKey(Qt::Key key, Qt::KeyboardModifiers modifiers) {
+    if (platform::MainWindow* shown = window()) QTest::keyClick(shown->windowHandle(), key, modifiers);
+    QCoreApplication::processEvents();
+}
+
+void PhaseDriver::windowType(const std::string& text) {
+    platform::MainWindow* shown = window();
+    if (shown == nullptr) return;
+    for (char c : text) QTest::keyClick(shown->windowHandle(), c);
+    QCoreApplication::processEvents();
 }
 
 }  // namespace tervolo::e2e

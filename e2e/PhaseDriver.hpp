@@ -4,7 +4,6 @@
 #include <string>
 
 #include <QPoint>
-#include <Qt>
 
 class QWidget;
 
@@ -46,13 +45,14 @@ class PhaseDriver {
     // A click and a press held for `seconds` at `position` in `widget`, as the user gives them.
     void click(QWidget* widget, QPoint position);
     void longPress(QWidget* widget, QPoint position, double seconds);
-    // The mouse and the keys as the windowing system delivers them: to the
-    // widget's window (at the widget's place), which routes them as it does
-    // for a person; a press and its release apart, the events turned between.
-    void pressInWindow(QWidget* widget, QPoint position);
-    void releaseInWindow(QWidget* widget, QPoint position);
-    void clickInWindow(QWidget* widget, QPoint position);
-    void keyInWindow(QWidget* widget, int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier);
+    // Mouse and keys through the window, as the window system delivers them:
+    // the widget under the point (in `widget`'s coordinates) gets the press,
+    // the focus follows, keys go to the focused widget.
+    void windowPress(QWidget* widget, QPoint position);
+    void windowRelease(QWidget* widget, QPoint position);
+    void windowClick(QWidget* widget, QPoint position);
+    void windowKey(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier);
+    void windowType(const std::string& text);
 
   private:
     int phase_;
