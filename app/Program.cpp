@@ -54,8 +54,11 @@ std::shared_ptr<platform::ViewController> makeMapScreen() {
     // operations) and the point list.
     mapscreen::MainViewController::Services services;
     services.makeSearchController = [] { return search::QuovaLocationSearchController::make(); };
-    services.makePointList = []() -> std::shared_ptr<platform::ViewController> {
-        return std::make_shared<pointscreens::PointTableViewController>();
+    services.makePointList =
+        [](std::weak_ptr<mapscreen::MainMapPort> mainVC) -> std::shared_ptr<platform::ViewController> {
+        auto list = std::make_shared<pointscreens::PointTableViewController>();
+        list->setMainViewController(std::move(mainVC));
+        return list;
     };
     services.makePointDetails = [](const std::shared_ptr<points::QuovaMapPoint>& point,
                                    std::weak_ptr<mapscreen::MainMapPort> mainVC)

@@ -245,6 +245,8 @@ void PointDetailsViewController::buildView(QWidget* root) {
     tagBox->setContentsMargins(0, 0, 0, 0);
     tagFlowView_ = new widgets::taglist::TagFlowView(tagListContainer_);
     tagFlowView_->setObjectName("tagFlowView");
+    // Each chip carries its remove button: taking a tag off the point is done on the chip.
+    tagFlowView_->setEnableRemoveButton(true);
     tagBox->addWidget(tagFlowView_);
     tagRow->addWidget(tagListContainer_, 1);
     addTagInfoLabel_ = new QLabel(root);

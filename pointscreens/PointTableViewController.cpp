@@ -1,6 +1,9 @@
 #include "pointscreens/PointTableViewController.hpp"
 
+#include <QCoreApplication>
 #include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLineEdit>
 #include <QPdfView>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -32,6 +35,26 @@ namespace {
 std::string localized(const char* key) {
     return platform::localizedString(key);
 }
+
+// Up and Down typed in the filter field move the list's highlight: the table takes the focus and
+// the key, so the keyboard goes from the filter to the rows without a click.
+class FilterFieldArrowKeys : public QObject {
+  public:
+    FilterFieldArrowKeys(QObject* parent, platform::TableView* table) : QObject(parent), table_(table) {}
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() != QEvent::KeyPress || !table_) return QObject::eventFilter(watched, event);
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key != Qt::Key_Down && key != Qt::Key_Up) return QObject::eventFilter(watched, event);
+        table_->setFocus(Qt::TabFocusReason);
+        QCoreApplication::sendEvent(table_, event);
+        return true;
+    }
+
+  private:
+    QPointer<platform::TableView> table_;
+};
 
 }  // namespace
 
@@ -157,6 +180,8 @@ void PointTableViewController::viewWillAppear(bool animated) {
     searchController_->setObscuresBackgroundDuringPresentation(false);
     searchController_->setReturnKeyType(platform::ReturnKeyType::Done);
     searchController_->setPlaceholder(localized("Filter by #tags or text ..."));
+    if (QLineEdit* field = searchController_->searchBar(); field != nullptr && tableView_)
+        field->installEventFilter(new FilterFieldArrowKeys(field, tableView_));
     navigationItem().setSearchController(searchController_);
 
     if (const auto stored = platform::UserDefaults::standard().stringValue(kLastFilterKey)) {
@@ -177,7 +202,12 @@ void PointTableViewController::viewDidAppear(bool animated) {
     QLLogInfo("viewDidAppear(_:)");
     platform::ViewController::viewDidAppear(animated);
     auto search = navigationItem().searchController();
-    if (search && !search->text().empty()) search->setActive(true);
+    if (search && !search->text().empty()) {
+        search->setActive(true);
+    } else if (tableView_) {
+        // The keys go to the rows: Up and Down move the highlight at once, Return chooses.
+        tableView_->setFocus(Qt::OtherFocusReason);
+    }
 }
 
 void PointTableViewController::viewDidDisappear(bool animated) {
@@ -296,14 +326,18 @@ void PointTableViewController::didSelectRow(platform::TableView&, platform::Inde
         localized("Undelete location?"),
         localized("If you want to display this location it needs to be undeleted first."),
         platform::AlertController::Style::alert);
-    alert->addAction(platform::AlertAction::make(
-        localized("Cancel"), platform::AlertAction::Style::defaultValue, [] { QLLogInfo("Cancel Button"); }));
+    // Cancel is the alert's cancel action, so Escape chooses it; Undelete is what Return chooses.
+    // With two actions the cancel one stays on the left, where it is added.
+    alert->addAction(platform::AlertAction::make(localized("Cancel"), platform::AlertAction::Style::cancel,
+                                                 [] { QLLogInfo("Cancel Button"); }));
     std::weak_ptr<PointTableViewController> weak =
         std::static_pointer_cast<PointTableViewController>(shared_from_this());
-    alert->addAction(platform::AlertAction::make(localized("Undelete"),
-                                                 platform::AlertAction::Style::defaultValue, [weak, point] {
-                                                     if (auto strong = weak.lock()) strong->undelete(point);
-                                                 }));
+    auto undeleteAction = platform::AlertAction::make(
+        localized("Undelete"), platform::AlertAction::Style::defaultValue, [weak, point] {
+            if (auto strong = weak.lock()) strong->undelete(point);
+        });
+    alert->addAction(undeleteAction);
+    alert->setPreferredAction(undeleteAction);
     present(alert, true, [] { QLLogInfo("display action sheet animation completed"); });
 }
 
