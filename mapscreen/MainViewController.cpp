@@ -1,6 +1,7 @@
 #include "mapscreen/MainViewController.hpp"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QCoreApplication>
 #include <QEvent>
 #include <QFontMetricsF>
@@ -41,6 +42,7 @@
 #include "platform/ui/AlertController.hpp"
 #include "platform/ui/AnimationWidget.hpp"
 #include "platform/ui/Animator.hpp"
+#include "platform/ui/Contrast.hpp"
 #include "platform/ui/HoverGestureRecognizer.hpp"
 #include "platform/ui/Label.hpp"
 #include "platform/ui/MainWindow.hpp"
@@ -652,7 +654,12 @@ void MainViewController::hideStatusLabel() {
 
 void MainViewController::styleAllButtons() {
     QLLogInfo("styleAllButtons()");
-    const QColor blue = TervoloButtonKit::buttonBlue();
+    // The icons are thin blue lines: straight on the map they vanish over satellite imagery or a dark
+    // sea (1.5:1). Each button gets an opaque face in the palette's base colour, and the blue is kept
+    // where it reads on that face (white: 6.2:1) and lightened where a dark palette's face needs it.
+    const QColor face = view() != nullptr ? view()->palette().color(QPalette::Base)
+                                          : QApplication::palette().color(QPalette::Base);
+    const QColor blue = platform::legibleForeground(TervoloButtonKit::buttonBlue(), face);
     for (const auto& widget : buttons_) {
         if (!widget) continue;
         platform::setAlpha(widget, 1.0);
@@ -662,6 +669,7 @@ void MainViewController::styleAllButtons() {
             ButtonLayer layer = kit->layer();
             layer.cornerRadius = radius;
             layer.clipsToBounds = true;
+            layer.backgroundColor = face;
             kit->setLayer(layer);
         } else if (auto* center = qobject_cast<CenterButton*>(widget)) {
             // The my-location control is a plain view, so it gets a border.
@@ -669,6 +677,7 @@ void MainViewController::styleAllButtons() {
             ButtonLayer layer = center->layer();
             layer.cornerRadius = radius;
             layer.clipsToBounds = true;
+            layer.backgroundColor = face;
             layer.borderColor = blue;
             layer.borderWidth = 2.0;
             center->setLayer(layer);

@@ -118,8 +118,17 @@ void PointDetailsViewController::showColorPicker(const std::shared_ptr<points::Q
     const QSize frame = view()->size();
     const double shorter = std::min(frame.width(), frame.height()) * 0.9;
     const double longer = std::max(frame.width(), frame.height()) * 0.9;
-    widgets::popup::setContentSizeInPopup(*picker, QSizeF(shorter, longer));
-    widgets::popup::setLandscapeContentSizeInPopup(*picker, QSizeF(longer, shorter));
+    // Nine tenths of the screen, but never less than the picker's own fields need (the spectrum, the
+    // hue to alpha fields, HTML), as the font lays them out: a phone's 0.9 of a small window cuts them
+    // off. Nor more than the window holds.
+    const QSize needed = picker->view()->minimumSizeHint();
+    const QSize room = view()->window() != nullptr ? view()->window()->size() : frame;
+    auto fitted = [&](double width, double height) {
+        return QSizeF(std::min<double>(std::max<double>(width, needed.width()), room.width()),
+                      std::min<double>(std::max<double>(height, needed.height()), room.height()));
+    };
+    widgets::popup::setContentSizeInPopup(*picker, fitted(shorter, longer));
+    widgets::popup::setLandscapeContentSizeInPopup(*picker, fitted(longer, shorter));
 
     picker->setTitle("#" + tag->title());
     picker->navigationItem().setRightBarButtonItem(std::make_shared<platform::BarButtonItem>(
