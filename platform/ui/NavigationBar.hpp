@@ -91,6 +91,8 @@ class NavigationBar : public QWidget {
 
     // What the bar shows now (for tests and screen readers).
     QString displayedTitle() const;
+    // The label showing the title now (null while a title view stands in its place).
+    QLabel* titleLabel() const { return titleLabel_; }
     QString backButtonTitle() const;  // empty when no back button shows
 
     QSize sizeHint() const override { return {320, kDefaultHeight}; }

@@ -70,7 +70,7 @@ TEST_F(PointTableReadability, TitleSymbolsAndIndexReadInBothPalettes) {
         const QString palette = dark ? QStringLiteral("dark") : QStringLiteral("light");
         open(QSize(420, 900));
         platform::NavigationBar& bar = navigation_->navigationBar();
-        auto* title = bar.findChild<QLabel*>(QStringLiteral("titleLabel"));
+        QLabel* title = bar.titleLabel();
         ASSERT_NE(title, nullptr);
         ASSERT_EQ(title->text(), QStringLiteral("Locations"));
         platform::SegmentedControl* segments = list_->sortOrderControl();
