@@ -55,6 +55,22 @@ namespace tervolo::mapscreen {
 
 namespace {
 
+// The icons are thin lines in the kit's blue: straight on the map they vanish over satellite imagery
+// or a dark sea (1.5:1). Each button gets an opaque face: the palette's base colour where the blue
+// reads on it (white: 6.2:1), else that colour lightened until it does (a dark palette's base is
+// 1.8:1 under the blue, the kit's icons keep their colour).
+struct MapButtonColours {
+    QColor face;
+    QColor tint;
+};
+
+MapButtonColours mapButtonColours(const QWidget* view) {
+    const QColor base = view != nullptr ? view->palette().color(QPalette::Base)
+                                        : QApplication::palette().color(QPalette::Base);
+    const QColor blue = TervoloButtonKit::buttonBlue();
+    return {platform::legibleBackground(base, blue), blue};
+}
+
 constexpr const char* kRetinaFixLevelKey = "retinaFixLevel";
 constexpr const char* kShowTileDebugInfoKey = "shouldShowTileDebugInfo";
 constexpr double kStatusLabelAlpha = 0.9;  // the label's own alpha, the most it fades in to
@@ -387,11 +403,13 @@ void MainViewController::applyLayout() {
     // The search button is not one of the eight outlets the screen restyles;
     // it gets the same round look with its frame.
     if (searchButton_) {
+        const MapButtonColours colours = mapButtonColours(view());
         ButtonLayer layer = searchButton_->layer();
         layer.cornerRadius = layout_.buttonSide / 2;
         layer.clipsToBounds = true;
+        layer.backgroundColor = colours.face;
         searchButton_->setLayer(layer);
-        searchButton_->setTintColor(TervoloButtonKit::buttonBlue());
+        searchButton_->setTintColor(colours.tint);
     }
     place(statusLabel_, layout_.statusLabel);
     place(osmCreditLabel_, layout_.osmCreditLabel);
@@ -654,12 +672,9 @@ void MainViewController::hideStatusLabel() {
 
 void MainViewController::styleAllButtons() {
     QLLogInfo("styleAllButtons()");
-    // The icons are thin blue lines: straight on the map they vanish over satellite imagery or a dark
-    // sea (1.5:1). Each button gets an opaque face in the palette's base colour, and the blue is kept
-    // where it reads on that face (white: 6.2:1) and lightened where a dark palette's face needs it.
-    const QColor face = view() != nullptr ? view()->palette().color(QPalette::Base)
-                                          : QApplication::palette().color(QPalette::Base);
-    const QColor blue = platform::legibleForeground(TervoloButtonKit::buttonBlue(), face);
+    const MapButtonColours colours = mapButtonColours(view());
+    const QColor face = colours.face;
+    const QColor blue = colours.tint;
     for (const auto& widget : buttons_) {
         if (!widget) continue;
         platform::setAlpha(widget, 1.0);
