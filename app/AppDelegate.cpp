@@ -1,6 +1,8 @@
 #include "app/AppDelegate.hpp"
 
+#include <QApplication>
 #include <QColor>
+#include <QPalette>
 #include <QUrl>
 
 #include <cstdio>
@@ -98,9 +100,14 @@ void fillDefaults(AppDelegate::Services& services) {
     if (!services.applyNavigationBarAppearance) {
         services.applyNavigationBarAppearance = [] {
             auto& proxy = platform::NavigationBar::appearance();
-            proxy.barTintColor = QColor(Qt::white);
+            // White bars with black titles on a light desktop; a dark desktop theme keeps its own
+            // dark window colour and light text for them, or every sheet would open with a glaring
+            // white header whose light-palette items do not read on it.
+            const QPalette palette = QApplication::palette();
+            const bool dark = palette.color(QPalette::Window).lightness() < 128;
+            proxy.barTintColor = dark ? palette.color(QPalette::Window) : QColor(Qt::white);
             platform::NavigationBar::TitleTextAttributes attributes;
-            attributes.foregroundColor = QColor(Qt::black);
+            attributes.foregroundColor = dark ? palette.color(QPalette::WindowText) : QColor(Qt::black);
             proxy.titleTextAttributes = attributes;
             proxy.translucent = false;
         };

@@ -39,6 +39,10 @@ void paintWithButtonLayer(QPainter& painter, const QRectF& bounds, const ButtonL
     const double radius = std::clamp(layer.cornerRadius, 0.0, std::min(frame.width(), frame.height()) / 2);
     painter.save();
     painter.translate(bounds.topLeft());
+    if (layer.backgroundColor.alpha() > 0) {
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.fillPath(roundedOutline(frame, radius), layer.backgroundColor);
+    }
     if (layer.clipsToBounds) {
         // A clip path on the raster engine has hard edges, which would fray the ring of a round
         // button; the content is drawn aside at the device's resolution and its corners are cut

@@ -21,13 +21,16 @@ struct ButtonLayer {
     QColor borderColor = Qt::black;
     double borderWidth = 0;
     bool clipsToBounds = false;
+    // Filled inside the rounded outline under the content: the backdrop that keeps an icon readable
+    // over whatever the map shows below (transparent: none).
+    QColor backgroundColor = Qt::transparent;
 
     bool operator==(const ButtonLayer&) const = default;
 };
 
-// Paints a view of `bounds` with `layer`: `draw` paints the content (given the painter's context
-// and the rect (0, 0, width, height)), clipped by an antialiased rounded outline when the layer
-// clips, then the border goes over it. Main thread only.
+// Paints a view of `bounds` with `layer`: its background colour fills the rounded outline, `draw` paints the
+// content (given the painter's context and the rect (0, 0, width, height)), clipped by an antialiased rounded
+// outline when the layer clips, then the border goes over it. Main thread only.
 void paintWithButtonLayer(QPainter& painter, const QRectF& bounds, const ButtonLayer& layer,
                           const std::function<void(platform::GraphicsContext&, const QRectF&)>& draw);
 

@@ -1,6 +1,7 @@
 #include "mapscreen/MainViewController.hpp"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QCoreApplication>
 #include <QEvent>
 #include <QFontMetricsF>
@@ -41,6 +42,7 @@
 #include "platform/ui/AlertController.hpp"
 #include "platform/ui/AnimationWidget.hpp"
 #include "platform/ui/Animator.hpp"
+#include "platform/ui/Contrast.hpp"
 #include "platform/ui/HoverGestureRecognizer.hpp"
 #include "platform/ui/Label.hpp"
 #include "platform/ui/MainWindow.hpp"
@@ -52,6 +54,22 @@
 namespace tervolo::mapscreen {
 
 namespace {
+
+// The icons are thin lines in the kit's blue: straight on the map they vanish over satellite imagery
+// or a dark sea (1.5:1). Each button gets an opaque face: the palette's base colour where the blue
+// reads on it (white: 6.2:1), else that colour lightened until it does (a dark palette's base is
+// 1.8:1 under the blue, the kit's icons keep their colour).
+struct MapButtonColours {
+    QColor face;
+    QColor tint;
+};
+
+MapButtonColours mapButtonColours(const QWidget* view) {
+    const QColor base = view != nullptr ? view->palette().color(QPalette::Base)
+                                        : QApplication::palette().color(QPalette::Base);
+    const QColor blue = TervoloButtonKit::buttonBlue();
+    return {platform::legibleBackground(base, blue), blue};
+}
 
 constexpr const char* kRetinaFixLevelKey = "retinaFixLevel";
 constexpr const char* kShowTileDebugInfoKey = "shouldShowTileDebugInfo";
@@ -396,11 +414,13 @@ void MainViewController::applyLayout() {
     // The search button is not one of the eight outlets the screen restyles;
     // it gets the same round look with its frame.
     if (searchButton_) {
+        const MapButtonColours colours = mapButtonColours(view());
         ButtonLayer layer = searchButton_->layer();
         layer.cornerRadius = layout_.buttonSide / 2;
         layer.clipsToBounds = true;
+        layer.backgroundColor = colours.face;
         searchButton_->setLayer(layer);
-        searchButton_->setTintColor(TervoloButtonKit::buttonBlue());
+        searchButton_->setTintColor(colours.tint);
     }
     place(statusLabel_, layout_.statusLabel);
     place(osmCreditLabel_, layout_.osmCreditLabel);
@@ -663,7 +683,9 @@ void MainViewController::hideStatusLabel() {
 
 void MainViewController::styleAllButtons() {
     QLLogInfo("styleAllButtons()");
-    const QColor blue = TervoloButtonKit::buttonBlue();
+    const MapButtonColours colours = mapButtonColours(view());
+    const QColor face = colours.face;
+    const QColor blue = colours.tint;
     for (const auto& widget : buttons_) {
         if (!widget) continue;
         platform::setAlpha(widget, 1.0);
@@ -673,6 +695,7 @@ void MainViewController::styleAllButtons() {
             ButtonLayer layer = kit->layer();
             layer.cornerRadius = radius;
             layer.clipsToBounds = true;
+            layer.backgroundColor = face;
             kit->setLayer(layer);
         } else if (auto* center = qobject_cast<CenterButton*>(widget)) {
             // The my-location control is a plain view, so it gets a border.
@@ -680,6 +703,7 @@ void MainViewController::styleAllButtons() {
             ButtonLayer layer = center->layer();
             layer.cornerRadius = radius;
             layer.clipsToBounds = true;
+            layer.backgroundColor = face;
             layer.borderColor = blue;
             layer.borderWidth = 2.0;
             center->setLayer(layer);

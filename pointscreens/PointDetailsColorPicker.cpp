@@ -3,6 +3,7 @@
 // and draws the pins of the points carrying it again.
 #include <QApplication>
 #include <QFontDatabase>
+#include <QFontMetrics>
 #include <QPalette>
 
 #include <algorithm>
@@ -12,6 +13,7 @@
 #include "platform/foundation/Bundle.hpp"
 #include "platform/text/Unicode.hpp"
 #include "platform/ui/BarButtonItem.hpp"
+#include "platform/ui/NavigationBar.hpp"
 #include "platform/ui/TapGestureRecognizer.hpp"
 #include "points/QuovaMapPointStore.hpp"
 #include "points/QuovaPointTagStore.hpp"
@@ -119,8 +121,21 @@ void PointDetailsViewController::showColorPicker(const std::shared_ptr<points::Q
     const QSize frame = view()->size();
     const double shorter = std::min(frame.width(), frame.height()) * 0.9;
     const double longer = std::max(frame.width(), frame.height()) * 0.9;
-    widgets::popup::setContentSizeInPopup(*picker, QSizeF(shorter, longer));
-    widgets::popup::setLandscapeContentSizeInPopup(*picker, QSizeF(longer, shorter));
+    // Nine tenths of the screen, but never less than the picker's own fields need (the spectrum, the
+    // hue to alpha fields, HTML), as the font lays them out: a phone's 0.9 of a small window cuts them
+    // off. Nor more than the window holds.
+    const QSize needed = picker->view()->minimumSizeHint();
+    // The window, less the popup's bar above the content and a margin on either side.
+    const QSize window = view()->window() != nullptr ? view()->window()->size() : frame;
+    const int margin = QFontMetrics(view()->font()).height() / 2;
+    const QSize room(window.width() - 2 * margin,
+                     window.height() - platform::NavigationBar::kDefaultHeight - 2 * margin);
+    auto fitted = [&](double width, double height) {
+        return QSizeF(std::min<double>(std::max<double>(width, needed.width()), room.width()),
+                      std::min<double>(std::max<double>(height, needed.height()), room.height()));
+    };
+    widgets::popup::setContentSizeInPopup(*picker, fitted(shorter, longer));
+    widgets::popup::setLandscapeContentSizeInPopup(*picker, fitted(longer, shorter));
 
     picker->setTitle("#" + tag->title());
     picker->navigationItem().setRightBarButtonItem(std::make_shared<platform::BarButtonItem>(

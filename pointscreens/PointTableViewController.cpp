@@ -269,6 +269,8 @@ void PointTableViewController::sortOrderChanged() {
     platform::UserDefaults::standard().set(kLastSortOrderKey, stored);
     cachePointStoreWithFilter(currentFilter());
     reloadTable();
+    // A new order starts at its beginning; the old offset would open it somewhere in the middle.
+    if (tableView_) tableView_->setContentOffset(0);
     if (segment && *segment != 0 && *segment != 2)
         subscribeToLocationUpdates();
     else
@@ -302,9 +304,12 @@ platform::TableViewCell* PointTableViewController::cellForRow(platform::TableVie
     if (auto point = content_.pointAtIndexPath(indexPath)) {
         cell->setQuovaPoint(point);
         cell->setImage(QuovaMapPointCell::rowImage());
+        // A deleted point is listed to be undeleted or hidden: it must not pass for one on the map.
+        cell->setDimmed(point->deletedAt().has_value());
     } else {
         cell->setQuovaTitle(localized("(unknown)"));
         cell->setQuovaSubtitle(localized("(unknown)"));
+        cell->setDimmed(false);
     }
     return cell;
 }

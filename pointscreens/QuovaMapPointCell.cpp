@@ -1,7 +1,9 @@
 #include "pointscreens/QuovaMapPointCell.hpp"
 
+#include <QFontMetricsF>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QTextBoundaryFinder>
 
 #include "geodesy/DoubleQuovaAdditions.hpp"
 #include "logging/QLLogging.hpp"
@@ -9,6 +11,35 @@
 #include "points/BestKnownLocation.hpp"
 
 namespace tervolo::pointscreens {
+
+namespace {
+
+// `text` with every unbreakable run (a word, or a long run without a break opportunity: a URL, a
+// code) that is wider than `width` cut to it with an ellipsis. Word wrap moves such a run to a line
+// of its own and lets it run past the label's edge, where it is cut with no sign that it goes on.
+QString elideOverlongRuns(const QString& text, const QFont& font, double width) {
+    if (text.isEmpty() || width <= 0) return text;
+    const QFontMetricsF metrics(font);
+    if (metrics.horizontalAdvance(text) <= width) return text;
+    QTextBoundaryFinder lines(QTextBoundaryFinder::Line, text);
+    QString out;
+    qsizetype start = 0;
+    while (start < text.size()) {
+        lines.setPosition(start);
+        qsizetype end = lines.toNextBoundary();
+        if (end < 0 || end <= start) end = text.size();
+        const QString run = text.mid(start, end - start);
+        const QString word = run.trimmed();
+        if (metrics.horizontalAdvance(word) > width)
+            out += metrics.elidedText(word, Qt::ElideRight, width) + run.mid(run.indexOf(word) + word.size());
+        else
+            out += run;
+        start = end;
+    }
+    return out;
+}
+
+}  // namespace
 
 QuovaMapPointCell::QuovaMapPointCell(Style /*style*/, QString reuseIdentifier, QWidget* parent)
     : platform::TableViewCell(Style::Subtitle, std::move(reuseIdentifier), parent) {
@@ -49,22 +80,51 @@ const QImage& QuovaMapPointCell::rowImage() {
     return image;
 }
 
+void QuovaMapPointCell::setTitleText(const QString& text) {
+    titleText_ = text;
+    fitTexts();
+}
+
+void QuovaMapPointCell::setDetailText(const QString& text) {
+    detailText_ = text;
+    fitTexts();
+}
+
+void QuovaMapPointCell::fitTexts() {
+    // Only runs wider than the label are cut, and such a run takes a line of its own with or without
+    // the cut, so the height measured for the full text stays true. Before the cell has been laid out
+    // its labels have no width of their own yet: the full texts then.
+    auto fit = [this](QLabel* label, const QString& text) {
+        if (label == nullptr) return;
+        label->setText(laidOut_ ? elideOverlongRuns(text, label->font(), label->contentsRect().width())
+                                : text);
+    };
+    fit(textLabel(), titleText_);
+    fit(detailTextLabel(), detailText_);
+}
+
+void QuovaMapPointCell::resizeEvent(QResizeEvent* event) {
+    platform::TableViewCell::resizeEvent(event);
+    // The layout has placed the labels at the new width before this runs.
+    laidOut_ = true;
+    fitTexts();
+}
+
 void QuovaMapPointCell::setQuovaTitle(std::optional<std::string> title) {
     quovaTitle_ = std::move(title);
-    if (textLabel()) textLabel()->setText(QString::fromStdString(quovaTitle_.value_or("")));
+    if (textLabel()) setTitleText(QString::fromStdString(quovaTitle_.value_or("")));
 }
 
 void QuovaMapPointCell::setQuovaSubtitle(std::optional<std::string> subtitle) {
     quovaSubtitle_ = std::move(subtitle);
     if (!detailTextLabel()) return;
     if (!quovaSubtitle_) {
-        detailTextLabel()->setText(QString());
+        setDetailText(QString());
         return;
     }
     // The shared location service's best known location, through the source it installs for the
     // point store (the same value; none before the service exists).
-    detailTextLabel()->setText(
-        QString::fromStdString(distanceSubtitle(*quovaSubtitle_, points::bestKnownLocation())));
+    setDetailText(QString::fromStdString(distanceSubtitle(*quovaSubtitle_, points::bestKnownLocation())));
 }
 
 void QuovaMapPointCell::setQuovaPoint(std::shared_ptr<points::QuovaMapPoint> point) {
@@ -89,8 +149,8 @@ std::string QuovaMapPointCell::distanceSubtitle(const std::string& subtitle,
 
 void QuovaMapPointCell::prepareForReuse() {
     platform::TableViewCell::prepareForReuse();
-    if (textLabel()) textLabel()->setText(QString());
-    if (detailTextLabel()) detailTextLabel()->setText(QString());
+    if (textLabel()) setTitleText(QString());
+    if (detailTextLabel()) setDetailText(QString());
 }
 
 void QuovaMapPointCell::onLocationUpdate(const platform::NotificationCenter::Notification& notification) {
@@ -100,7 +160,7 @@ void QuovaMapPointCell::onLocationUpdate(const platform::NotificationCenter::Not
     if (!location) return;
     QLLogDebug("Cell received location: " + location->description());
     if (detailTextLabel() && quovaSubtitle_)
-        detailTextLabel()->setText(QString::fromStdString(distanceSubtitle(*quovaSubtitle_, *location)));
+        setDetailText(QString::fromStdString(distanceSubtitle(*quovaSubtitle_, *location)));
 }
 
 }  // namespace tervolo::pointscreens

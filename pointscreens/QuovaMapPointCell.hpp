@@ -51,8 +51,23 @@ class QuovaMapPointCell : public platform::TableViewCell {
     // Empties both labels; the fields keep their values until the next point.
     void prepareForReuse() override;
 
+    // The texts the labels stand for, before any over-long word is cut to the row's width.
+    const QString& fullTitleText() const { return titleText_; }
+    const QString& fullDetailText() const { return detailText_; }
+
+  protected:
+    void resizeEvent(QResizeEvent* event) override;
+
   private:
     void onLocationUpdate(const platform::NotificationCenter::Notification& notification);
+    void setTitleText(const QString& text);
+    void setDetailText(const QString& text);
+    // Puts the texts into the labels, each word that is wider than its label ended with an ellipsis.
+    void fitTexts();
+
+    QString titleText_;
+    QString detailText_;
+    bool laidOut_ = false;  // resized (and so laid out) at least once
 
     std::optional<std::string> quovaTitle_;
     std::optional<std::string> quovaSubtitle_;

@@ -25,6 +25,7 @@
 #include "platform/dispatch/NotificationCenter.hpp"
 #include "platform/dispatch/RunLoop.hpp"
 #include "platform/ui/ApplicationLifecycle.hpp"
+#include "platform/ui/Contrast.hpp"
 #include "platform/ui/MainWindow.hpp"
 #include "platform/ui/NavigationBar.hpp"
 #include "platform/ui/RestorationArchive.hpp"
@@ -34,6 +35,7 @@
 #include "testsupport/LoopbackHTTPServer.hpp"
 #include "testsupport/TemporaryFolder.hpp"
 #include "testsupport/VirtualClockScope.hpp"
+#include "testsupport/ui/ScreenshotSupport.hpp"
 #include "testsupport/ui/TestApplication.hpp"
 
 namespace {
@@ -378,6 +380,32 @@ TEST_F(AppDelegateTest, DefaultServicesOfTheFirstSteps) {
     const auto entries = journal_.take();
     EXPECT_NE(std::find(entries.begin(), entries.end(), "log I temp directory: file:///tmp/with%20space/"),
               entries.end());
+}
+
+// On a dark desktop theme the program's bars take the theme's window colour and light titles instead
+// of white with black: a sheet's header must not glare white over a dark screen. The title reads on
+// the bar.
+TEST_F(AppDelegateTest, BarsFollowADarkDesktopTheme) {
+    tervolo::testsupport::sharedTestApplication("tervolo_app_tests");
+    const QPalette previous = QApplication::palette();
+    const auto saved = platform::NavigationBar::appearance();
+    QApplication::setPalette(tervolo::testsupport::darkDesktopPalette());
+    {
+        AppDelegate::Services made = services();
+        made.applyNavigationBarAppearance = nullptr;
+        AppDelegate delegate(std::move(made));
+        delegate.application(std::nullopt);
+        platform::NavigationBar bar;
+        ASSERT_TRUE(bar.barTintColor().has_value());
+        EXPECT_EQ(*bar.barTintColor(), QApplication::palette().color(QPalette::Window));
+        ASSERT_TRUE(bar.titleTextAttributes().foregroundColor.has_value());
+        EXPECT_GE(
+            platform::contrastRatio(*bar.titleTextAttributes().foregroundColor, bar.paintedBackground()),
+            4.5);
+    }
+    platform::NavigationBar::appearance() = saved;
+    QApplication::setPalette(previous);
+    journal_.take();
 }
 
 // The map screen as the hand-over sees it, writing its calls into the

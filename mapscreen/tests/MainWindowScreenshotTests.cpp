@@ -15,6 +15,7 @@
 #include "platform/ui/tests/WidgetKitTestSupport.hpp"
 #include "testsupport/TestEnvironment.hpp"
 #include "testsupport/mapscreen/MapScreenFixture.hpp"
+#include "testsupport/ui/ScreenshotSupport.hpp"
 #include "tiles/QuovaBaseMapStyle.hpp"
 
 using tervolo::mapscreen::MainViewController;
@@ -135,6 +136,50 @@ TEST_F(MainWindowScreenshotTest, WritesTheWindowInEachStyle) {
         const QImage image = take(shot);
         ASSERT_FALSE(image.isNull());
         widgetkit_test::saveScreenshot(image, QString::fromStdString(shot.name));
+    }
+}
+
+// The button column over every base map style, in Qt's light palette and a dark desktop palette, at
+// one and two pixels per point: each icon reads at 3:1 or more against what lies right behind its
+// lines. Straight on the map, the blue lines were 1.5:1 on the satellite styles' land.
+TEST_F(MainWindowScreenshotTest, ButtonsReadOverEveryStyle) {
+    for (const bool dark : {false, true}) {
+        for (const auto style : tervolo::tiles::allCases()) {
+            const QPalette previous = QApplication::palette();
+            QApplication::setPalette(dark ? tervolo::testsupport::darkDesktopPalette() : QPalette());
+            {
+                MapScreenFixture fixture;
+                auto screen = fixture.showInWindow(QSize(900, 640));
+                platform::RunLoop::runUntilIdle();
+                screen->mapView()->setRegion(platform::MKCoordinateRegion{{48.5, 10.0}, {14.0, 24.0}}, false);
+                screen->mapView()->setMapStyle(style);
+                screen->layoutMainView();
+                advance(1.4);
+                screen->mapView()->waitForCells();
+                QApplication::processEvents();
+                for (const double ratio : {1.0, 2.0}) {
+                    const std::string name = "window-buttons-" + tervolo::tiles::identifier(style) +
+                                             (dark ? "-dark" : "-light") + (ratio == 2 ? "@2x" : "");
+                    SCOPED_TRACE(name);
+                    const QImage image = widgetkit_test::render(*fixture.window(), ratio);
+                    widgetkit_test::saveScreenshot(image, QString::fromStdString(name));
+                    for (QWidget* button :
+                         {screen->zoomOutButton(), static_cast<QWidget*>(screen->searchButton())}) {
+                        ASSERT_NE(button, nullptr);
+                        const QPoint origin = button->mapTo(fixture.window(), QPoint(0, 0));
+                        const double side = button->height() / 60.0;  // the icon's canvas is 60 wide
+                        // Inside the ring, where neither icon draws: what the lines stand on.
+                        const QPointF empty = QPointF(origin) + QPointF(30 * side, 17 * side);
+                        const QColor behind = image.pixelColor((empty * ratio).toPoint());
+                        EXPECT_GE(tervolo::testsupport::strongestContrast(
+                                      image, QRectF(origin, QSizeF(button->size())), behind),
+                                  3.0)
+                            << button->objectName().toStdString();
+                    }
+                }
+            }
+            QApplication::setPalette(previous);
+        }
     }
 }
 

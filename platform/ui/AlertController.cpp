@@ -242,6 +242,15 @@ void AlertController::rebuildButtons() {
     // The card's height follows the content at the card's width: wrapped texts take the lines they
     // need there, not the lines of their own preferred width.
     if (QWidget* root = viewIfLoaded()) {
+        // Every part just added or shown (a text field, new buttons) counts: the layout measured
+        // while they were missing is dropped first, or the card keeps the old, shorter height and
+        // squeezes the field to a sliver and cuts the buttons and the message's last line.
+        for (QWidget* part : {static_cast<QWidget*>(fieldsBox_), static_cast<QWidget*>(buttonsBox_), root}) {
+            if (part != nullptr && part->layout() != nullptr) {
+                part->layout()->invalidate();
+                part->layout()->activate();
+            }
+        }
         root->adjustSize();
         const int height =
             root->hasHeightForWidth() ? root->heightForWidth(root->width()) : root->sizeHint().height();

@@ -45,4 +45,21 @@ QColor legibleMix(const QColor& text, const QColor& background, double weight, d
     return text;
 }
 
+QColor legibleForeground(const QColor& foreground, const QColor& background, double minimum) {
+    if (contrastRatio(foreground, background) >= minimum) return foreground;
+    // Away from the background: towards white on a dark one, towards black on a light one.
+    const QColor end = luminance(background) > 0.18 ? QColor(Qt::black) : QColor(Qt::white);
+    for (int step = 1; step <= 40; ++step) {
+        QColor candidate = mix(end, foreground, step / 40.0).toRgb();
+        candidate.setAlphaF(foreground.alphaF());
+        if (contrastRatio(candidate, background) >= minimum) return candidate;
+    }
+    return end;
+}
+
+QColor blackOrWhiteOn(const QColor& background) {
+    return contrastRatio(Qt::black, background) >= contrastRatio(Qt::white, background) ? QColor(Qt::black)
+                                                                                        : QColor(Qt::white);
+}
+
 }  // namespace platform

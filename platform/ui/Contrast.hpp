@@ -20,4 +20,12 @@ QColor legibleBackground(const QColor& background, const QColor& text, double mi
 // as needed for the mix to reach `minimum` on `background` (at most `text` itself).
 QColor legibleMix(const QColor& text, const QColor& background, double weight, double minimum = 4.5);
 
+// `foreground` (a text or icon colour a screen fixes, say a tint), made lighter on a dark `background`
+// or darker on a light one just enough to reach `minimum` there; unchanged where it already does, so a
+// light palette keeps the colour as given. Text needs 4.5, icons and outlines 3.
+QColor legibleForeground(const QColor& foreground, const QColor& background, double minimum = 4.5);
+
+// Black or white, whichever reads better on `background` (a label on a coloured chip).
+QColor blackOrWhiteOn(const QColor& background);
+
 }  // namespace platform

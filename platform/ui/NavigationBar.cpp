@@ -1,5 +1,6 @@
 #include "platform/ui/NavigationBar.hpp"
 
+#include <QEvent>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -10,6 +11,7 @@
 
 #include <algorithm>
 
+#include "platform/ui/Contrast.hpp"
 #include "platform/ui/ViewControllerMainThread.hpp"
 
 namespace platform {
@@ -98,8 +100,27 @@ void NavigationBar::setTintColor(QColor color) {
 void NavigationBar::setBarTintColor(std::optional<QColor> color) {
     PLATFORM_UI_ASSERT_MAIN_THREAD();
     barTintColor_ = color;
-    update();
+    rebuild();  // the title's and buttons' colours follow the background
     observers_.notify();
+}
+
+QColor NavigationBar::paintedBackground() const {
+    QColor background = palette().window().color();
+    background = background.lightness() > 128 ? background.darker(104) : background.lighter(115);
+    if (standardAppearance_.backgroundColor) background = *standardAppearance_.backgroundColor;
+    if (barTintColor_) background = *barTintColor_;
+    return background;
+}
+
+QColor NavigationBar::readable(const QColor& color, double minimum) const {
+    // A screen may pair a bar colour and a title colour from different sources (a bar tint set for
+    // the whole program, a title colour from the palette): whatever they are, the text must read.
+    return legibleForeground(color, paintedBackground(), minimum);
+}
+
+void NavigationBar::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange && !rebuilding_) rebuild();
 }
 
 void NavigationBar::setTitleTextAttributes(TitleTextAttributes attributes) {
@@ -182,8 +203,8 @@ QWidget* NavigationBar::makeButton(const std::shared_ptr<BarButtonItem>& item, c
     font.setBold(item->style() == BarButtonItem::Style::done);
     button->setFont(font);
     QPalette palette = button->palette();
-    palette.setColor(QPalette::Active, QPalette::ButtonText, tintColor_);
-    palette.setColor(QPalette::Inactive, QPalette::ButtonText, tintColor_);
+    palette.setColor(QPalette::Active, QPalette::ButtonText, readable(tintColor_));
+    palette.setColor(QPalette::Inactive, QPalette::ButtonText, readable(tintColor_));
     button->setPalette(palette);
     button->setEnabled(item->isEnabled());
     std::weak_ptr<BarButtonItem> weak = item;
@@ -229,8 +250,8 @@ void NavigationBar::rebuild() {
                 button->setAutoRaise(true);
                 button->setText(QString::fromUtf8("\u2039 ") + QString::fromStdString(title));
                 QPalette palette = button->palette();
-                palette.setColor(QPalette::Active, QPalette::ButtonText, tintColor_);
-                palette.setColor(QPalette::Inactive, QPalette::ButtonText, tintColor_);
+                palette.setColor(QPalette::Active, QPalette::ButtonText, readable(tintColor_));
+                palette.setColor(QPalette::Inactive, QPalette::ButtonText, readable(tintColor_));
                 button->setPalette(palette);
                 connect(button, &QToolButton::clicked, this, [this] {
                     if (backAction_) backAction_();
@@ -266,11 +287,10 @@ void NavigationBar::rebuild() {
         titleLabel_->setAlignment(Qt::AlignCenter);
         std::optional<QColor> color = standardAppearance_.titleTextAttributes.foregroundColor;
         if (!color) color = titleTextAttributes_.foregroundColor;
-        if (color) {
-            QPalette palette = titleLabel_->palette();
-            palette.setColor(QPalette::WindowText, *color);
-            titleLabel_->setPalette(palette);
-        }
+        if (!color) color = palette().color(QPalette::WindowText);
+        QPalette palette = titleLabel_->palette();
+        palette.setColor(QPalette::WindowText, readable(*color));
+        titleLabel_->setPalette(palette);
         middle = titleLabel_;
     }
     grid->addLayout(left, 0, 0);
@@ -305,10 +325,7 @@ void NavigationBar::setTopCornerRadius(double radius) {
 
 void NavigationBar::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    QColor background = palette().window().color();
-    background = background.lightness() > 128 ? background.darker(104) : background.lighter(115);
-    if (standardAppearance_.backgroundColor) background = *standardAppearance_.backgroundColor;
-    if (barTintColor_) background = *barTintColor_;
+    const QColor background = paintedBackground();
     if (topCornerRadius_ > 0) {
         // Rounded on top, square below (where the card's content follows).
         const double r = std::min(topCornerRadius_, std::min(width(), height()) / 2.0);

@@ -91,6 +91,8 @@ class NavigationBar : public QWidget {
 
     // What the bar shows now (for tests and screen readers).
     QString displayedTitle() const;
+    // The label showing the title now (null while a title view stands in its place).
+    QLabel* titleLabel() const { return titleLabel_; }
     QString backButtonTitle() const;  // empty when no back button shows
 
     QSize sizeHint() const override { return {320, kDefaultHeight}; }
@@ -100,10 +102,17 @@ class NavigationBar : public QWidget {
     double topCornerRadius() const { return topCornerRadius_; }
     void setTopCornerRadius(double radius);
 
+    // The colour the bar paints behind its items: the bar tint, else the standard appearance's
+    // background, else one a shade off the palette's window colour.
+    QColor paintedBackground() const;
+
   protected:
     void paintEvent(QPaintEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
   private:
+    // `color` (a title or a tint), made to read on the painted background (at `minimum`).
+    QColor readable(const QColor& color, double minimum = 4.5) const;
     void rebuild();
     void scheduleRebuild();
     QWidget* makeButton(const std::shared_ptr<BarButtonItem>& item, const QString& objectName);

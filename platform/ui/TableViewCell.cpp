@@ -79,8 +79,21 @@ void TableViewCell::applyColors() {
         palette.setColor(QPalette::Text, color);
         label->setPalette(palette);
     };
-    paint(textLabel_, text);
-    paint(detailTextLabel_, legibleMix(text, background, 0.72));
+    const QColor quiet = legibleMix(text, background, 0.72);
+    paint(textLabel_, dimmed_ ? quiet : text);
+    paint(detailTextLabel_, quiet);
+}
+
+void TableViewCell::setDimmed(bool dimmed) {
+    if (dimmed_ == dimmed) return;
+    dimmed_ = dimmed;
+    for (QLabel* label : {textLabel_, detailTextLabel_}) {
+        if (label == nullptr) continue;
+        QFont font = label->font();
+        font.setStrikeOut(dimmed);
+        label->setFont(font);
+    }
+    applyColors();
 }
 
 void TableViewCell::changeEvent(QEvent* event) {

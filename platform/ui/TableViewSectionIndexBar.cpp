@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "platform/ui/Contrast.hpp"
+
 namespace platform {
 
 TableViewSectionIndexBar::TableViewSectionIndexBar(QWidget* parent) : QWidget(parent) {
@@ -29,19 +31,37 @@ QSize TableViewSectionIndexBar::sizeHint() const {
     return QSize(kWidth, static_cast<int>(titles_.size()) * kItemHeight);
 }
 
+double TableViewSectionIndexBar::itemHeight() const {
+    if (titles_.isEmpty()) return kItemHeight;
+    return std::min<double>(kItemHeight, height() / static_cast<double>(titles_.size()));
+}
+
+QFont TableViewSectionIndexBar::titleFont() const {
+    // The bar's font while its line fits the slot; smaller where the slot is shorter, down to a floor
+    // that still reads (below it the letters touch, but none is lost).
+    QFont shown = font();
+    const double slot = itemHeight();
+    const double natural = QFontMetricsF(shown).height();
+    if (natural > slot && shown.pixelSize() > 0) {
+        const int pixels = std::max(7, static_cast<int>(std::floor(shown.pixelSize() * slot / natural)));
+        shown.setPixelSize(std::min(shown.pixelSize(), pixels));
+    }
+    return shown;
+}
+
 double TableViewSectionIndexBar::firstTop() const {
-    const double used = static_cast<double>(titles_.size()) * kItemHeight;
+    const double used = static_cast<double>(titles_.size()) * itemHeight();
     return std::max(0.0, (height() - used) / 2);
 }
 
 int TableViewSectionIndexBar::indexAt(double y) const {
     if (titles_.isEmpty()) return -1;
-    const int index = static_cast<int>(std::floor((y - firstTop()) / kItemHeight));
+    const int index = static_cast<int>(std::floor((y - firstTop()) / itemHeight()));
     return std::clamp(index, 0, static_cast<int>(titles_.size()) - 1);
 }
 
 QPoint TableViewSectionIndexBar::centreOf(int index) const {
-    return QPoint(width() / 2, static_cast<int>(firstTop() + (index + 0.5) * kItemHeight));
+    return QPoint(width() / 2, static_cast<int>(firstTop() + (index + 0.5) * itemHeight()));
 }
 
 namespace {
@@ -68,14 +88,19 @@ void drawBin(QPainter& painter, const QRectF& item, const QColor& color) {
 
 void TableViewSectionIndexBar::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    painter.fillRect(rect(), palette().color(QPalette::Base));
+    const QColor base = palette().color(QPalette::Base);
+    painter.fillRect(rect(), base);
     painter.setRenderHint(QPainter::TextAntialiasing);
-    const QColor color = palette().color(QPalette::Highlight);
+    // The selection colour, lightened on a dark theme's base until the letters read.
+    const QColor color = legibleForeground(palette().color(QPalette::Highlight), base);
     painter.setPen(color);
-    const QFontMetricsF metrics(font());
+    const QFont shown = titleFont();
+    painter.setFont(shown);
+    const QFontMetricsF metrics(shown);
     const double top = firstTop();
+    const double slot = itemHeight();
     for (int i = 0; i < titles_.size(); ++i) {
-        const QRectF item(0, top + i * kItemHeight, width(), kItemHeight);
+        const QRectF item(0, top + i * slot, width(), slot);
         const QString& title = titles_[i];
         if (title == QStringLiteral("\U0001F5D1") && !metrics.inFontUcs4(0x1F5D1)) {
             drawBin(painter, item, color);

@@ -8,13 +8,16 @@
 namespace platform {
 
 // The slim column of section titles beside a table's rows ("🗑", letters, …). Clicking or dragging over
-// a title reports its index. Titles are spread evenly from the top, each kItemHeight high, and
-// centred vertically when there is spare room. Main thread only.
+// a title reports its index. Titles are spread evenly from the top, each itemHeight() high, and
+// centred vertically when there is spare room; where the bar is too short for every title at its
+// natural spacing, the spacing and then the font shrink so that all of them stay inside. Main thread
+// only.
 class TableViewSectionIndexBar : public QWidget {
     Q_OBJECT
 
   public:
     static constexpr int kWidth = 22;
+    // The natural height of a title's slot, in points.
     static constexpr int kItemHeight = 16;
 
     explicit TableViewSectionIndexBar(QWidget* parent = nullptr);
@@ -30,6 +33,11 @@ class TableViewSectionIndexBar : public QWidget {
     QPoint centreOf(int index) const;
 
     QSize sizeHint() const override;
+
+    // The height of one title's slot at the bar's current height (kItemHeight, or less when the titles
+    // would not all fit), and the font the titles are drawn in there.
+    double itemHeight() const;
+    QFont titleFont() const;
 
   protected:
     void paintEvent(QPaintEvent* event) override;

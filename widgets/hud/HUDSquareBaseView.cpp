@@ -35,7 +35,28 @@ HUDSquareBaseView::HUDSquareBaseView(const platform::NamedImage& image,
     imageView_->show();
     titleLabel_->show();
     subtitleLabel_->show();
+    widenForSubtitle();
     layoutSubviews();
+}
+
+void HUDSquareBaseView::widenForSubtitle() {
+    // The subtitle row is a quarter of the panel, two lines of 14 px: a sentence such as "Coordinates
+    // can now be pasted into any application." would shrink to about 9 px there. The panel grows
+    // sideways (its rows keep their heights) until the subtitle fits at its full size, up to twice its
+    // width; only beyond that does the font shrink.
+    if (subtitleLabel_->text().isEmpty()) return;
+    const auto& hud = HUDController::sharedHUD();
+    const double margin = hud.leadingMargin() + hud.trailingMargin();
+    const QMargins inner = subtitleLabel_->contentsMargins();
+    const QRect square = geometry();
+    const double rowHeight = rows(square.size(), margin).subtitle.height();
+    for (int width = square.width(); width <= 2 * square.width(); width += 4) {
+        const double text = width - 2 * margin - inner.left() - inner.right();
+        if (subtitleLabel_->fitsAtFullSize(text, rowHeight) || width + 4 > 2 * square.width()) {
+            setGeometry(QRect(square.topLeft(), QSize(width, square.height())));
+            return;
+        }
+    }
 }
 
 HUDSquareBaseView::HUDSquareBaseView(const QRect& frame, QWidget* parent) : QWidget(parent) {

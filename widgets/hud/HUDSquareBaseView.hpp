@@ -54,6 +54,8 @@ class HUDSquareBaseView : public QWidget {
 
   private:
     void makeParts();
+    // Widens the panel (never past twice its width) until the subtitle fits at its full size.
+    void widenForSubtitle();
 
     HUDImageView* imageView_ = nullptr;
     platform::Label* titleLabel_ = nullptr;

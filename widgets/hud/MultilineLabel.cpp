@@ -86,6 +86,14 @@ void MultilineLabel::resizeEvent(QResizeEvent* event) {
     fit();
 }
 
+bool MultilineLabel::fitsAtFullSize(double width, double height) const {
+    if (text_.isEmpty()) return true;
+    const auto lines = wrap(font_, text_, width);
+    const int count = static_cast<int>(lines.size());
+    if (lines_ > 0 && count > lines_) return false;
+    return count * QFontMetricsF(font_).lineSpacing() <= height + 0.5;
+}
+
 void MultilineLabel::fit() {
     const double width = contentsRect().width();
     const double height = contentsRect().height();

@@ -35,6 +35,10 @@ class MultilineLabel : public QWidget {
     double minimumScaleFactor() const { return minimumScale_; }
     void setMinimumScaleFactor(double factor);
 
+    // Whether the text fits `width` × `height` (contents, without the label's margins) at the full
+    // font size within numberOfLines.
+    bool fitsAtFullSize(double width, double height) const;
+
     // What is shown: the scale applied to the font and the lines drawn.
     double appliedScale() const { return appliedScale_; }
     QFont shownFont() const { return shownFont_; }

@@ -32,7 +32,8 @@ void CloseButton::paintEvent(QPaintEvent*) {
     cross.lineTo(square.bottomRight());
     cross.moveTo(square.topRight());
     cross.lineTo(square.bottomLeft());
-    QPen pen(lineColor_, lineWidth_, Qt::SolidLine, Qt::RoundCap);
+    QPen pen(tagView_ != nullptr ? tagView_->drawnRemoveIconColor() : lineColor_, lineWidth_, Qt::SolidLine,
+             Qt::RoundCap);
     painter.setPen(pen);
     painter.drawPath(cross);
 }

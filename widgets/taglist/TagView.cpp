@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "platform/ui/Contrast.hpp"
 #include "platform/ui/LongPressGestureRecognizer.hpp"
 #include "platform/ui/TextMeasure.hpp"
 
@@ -189,6 +190,36 @@ void TagView::reloadStyles() {
     update();
 }
 
+namespace {
+
+// `color` as it shows over `background` (its alpha blended in).
+QColor over(const QColor& color, const QColor& background) {
+    const double a = color.alphaF();
+    return QColor::fromRgbF(static_cast<float>(color.redF() * a + background.redF() * (1 - a)),
+                            static_cast<float>(color.greenF() * a + background.greenF() * (1 - a)),
+                            static_cast<float>(color.blueF() * a + background.blueF() * (1 - a)));
+}
+
+}  // namespace
+
+QColor TagView::drawnTitleColor() const {
+    if (!backgroundColor_ || backgroundColor_->alpha() == 0) return titleColor_;
+    const QColor face = over(*backgroundColor_, palette().color(QPalette::Window));
+    if (platform::contrastRatio(over(titleColor_, face), face) >= 4.5) return titleColor_;
+    return platform::blackOrWhiteOn(face);
+}
+
+QColor TagView::drawnRemoveIconColor() const {
+    const QColor line = removeButton_->lineColor();
+    if (!backgroundColor_ || backgroundColor_->alpha() == 0) return line;
+    const QColor face = over(*backgroundColor_, palette().color(QPalette::Window));
+    if (platform::contrastRatio(over(line, face), face) >= 3.0) return line;
+    // The label's colour, still a little quieter than the title.
+    QColor shown = platform::blackOrWhiteOn(face);
+    shown.setAlphaF(std::max(0.75f, line.alphaF()));
+    return shown;
+}
+
 void TagView::updateRightInsets() {
     titleInsets_.setRight(enableRemoveButton_ ? paddingX_ + removeButtonIconSize_ + paddingX_ : paddingX_);
     update();
@@ -256,7 +287,7 @@ void TagView::paintEvent(QPaintEvent*) {
     }
     const QRectF textRect = bounds.marginsRemoved(titleInsets_);
     painter.setFont(labelFont_);
-    painter.setPen(titleColor_);
+    painter.setPen(drawnTitleColor());
     // Frames are whole pixels while the measured title is fractional: a title
     // that fits within a pixel is drawn whole, not cut.
     QString shown = text();

@@ -99,6 +99,12 @@ class TagView : public QAbstractButton {
     std::optional<QColor> backgroundColor() const { return backgroundColor_; }
     std::optional<QColor> layerBorderColor() const { return layerBorderColor_; }
     QColor titleColor() const { return titleColor_; }
+    // The colour the title is drawn in: titleColor() where it reads on the chip's colour (4.5:1),
+    // otherwise black or white, whichever reads better there. A tag colour is the user's choice, from
+    // pale yellow to deep blue, and a fixed white label vanishes on the pale ones.
+    QColor drawnTitleColor() const;
+    // The close button's cross likewise, at the 3:1 an icon needs.
+    QColor drawnRemoveIconColor() const;
     QMarginsF titleInsets() const { return titleInsets_; }
     bool clipsToBounds() const { return cornerRadius_ > 0; }
 

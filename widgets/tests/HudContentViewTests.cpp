@@ -87,7 +87,18 @@ TEST_F(HudTest, SquarePanelSubtitleKeepsOffThePanelSides) {
         SCOPED_TRACE(subtitle);
         hud::HUDSuccessView panel(std::nullopt, subtitle);
         const QRect row = panel.subtitleLabel()->geometry();
-        EXPECT_EQ(row, QRect(0, 117, 156, 39));
+        // The panel widens for a long subtitle (keeping its height), so the text keeps its full size
+        // rather than shrinking to about 9 px.
+        EXPECT_EQ(row, QRect(0, 117, panel.width(), 39));
+        EXPECT_GE(panel.width(), 156);
+        EXPECT_LE(panel.width(), 312);
+        EXPECT_EQ(panel.height(), 156);
+        widgetkit_test::saveScreenshot(widgetkit_test::render(panel, 2.0),
+                                       QStringLiteral("hud_subtitle_%1@2x").arg(panel.width()));
+        // Read once drawn: a widget never shown gets its resize when it is first drawn.
+        EXPECT_DOUBLE_EQ(panel.subtitleLabel()->appliedScale(), 1.0);
+        EXPECT_EQ(panel.subtitleLabel()->shownLines().join(QString()).remove(QLatin1Char(' ')),
+                  QString::fromUtf8(subtitle).remove(QLatin1Char(' ')));
         const QImage image = picture(panel);
         int left = image.width();
         int right = -1;

@@ -8,6 +8,8 @@
 #include "platform/ui/LongPressGestureRecognizer.hpp"
 #include "platform/ui/TextMeasure.hpp"
 #include "platform/ui/tests/WidgetKitTestSupport.hpp"
+#include "testsupport/ui/ScreenshotSupport.hpp"
+#include "widgets/taglist/CloseButton.hpp"
 #include "widgets/taglist/TagFlowView.hpp"
 
 namespace tervolo::widgets::taglist {
@@ -445,6 +447,51 @@ TEST_F(TagFlowViewTest, ScreenshotsOfScriptsAtEveryPixelRatio) {
                                        QStringLiteral("taglist-scripts-%1x").arg(ratio));
     }
     for (TagView* tag : list->tagViews()) EXPECT_GE(tag->height(), QFontMetricsF(tag->font()).lineSpacing());
+}
+
+// Labels on every tag colour a user may pick, from pale yellow to deep blue, with the list's white
+// label colour: each chip's label reads at 4.5:1 and its cross at 3:1, measured on the drawn pixels,
+// in a light and a dark palette, at one and two pixels per point.
+TEST_F(TagFlowViewTest, LabelsReadOnEveryTagColour) {
+    const QColor colours[] = {QColor(255, 255, 153), QColor(0, 255, 255), QColor(Qt::gray),
+                              QColor(255, 204, 0),   QColor(52, 199, 89), QColor(0x2a, 0x62, 0xa8),
+                              QColor(88, 86, 214),   QColor(255, 59, 48), QColor(Qt::white)};
+    for (const bool dark : {false, true}) {
+        QWidget frame;
+        frame.resize(420, 150);
+        frame.setAutoFillBackground(true);
+        frame.setPalette(dark ? tervolo::testsupport::darkDesktopPalette() : QPalette(Qt::white));
+        auto* list = new TagFlowView(&frame);
+        list->setGeometry(10, 10, 400, 130);
+        list->setCornerRadius(6);
+        list->setPaddingX(8);
+        list->setPaddingY(3);
+        list->setEnableRemoveButton(true);
+        for (const QColor& colour : colours) {
+            TagView* chip = list->addTag(QStringLiteral("Tag %1").arg(colour.name()));
+            chip->setTagBackgroundColor(colour);
+        }
+        frame.show();
+        QApplication::processEvents();
+        for (const double ratio : {1.0, 2.0}) {
+            const QImage image = widgetkit_test::render(frame, ratio);
+            widgetkit_test::saveScreenshot(
+                image, QStringLiteral("taglist-colours-%1-%2x").arg(dark ? "dark" : "light").arg(ratio));
+            for (TagView* chip : list->tagViews()) {
+                const QColor face = *chip->backgroundColor();
+                const QPoint at = chip->mapTo(&frame, QPoint(0, 0));
+                const QRectF label = QRectF(chip->rect()).marginsRemoved(chip->titleInsets()).translated(at);
+                SCOPED_TRACE(chip->title().toStdString() + (dark ? " dark" : " light"));
+                EXPECT_GE(tervolo::testsupport::strongestContrast(image, label, face), 4.5);
+                auto* cross = chip->findChild<CloseButton*>();
+                ASSERT_NE(cross, nullptr);
+                EXPECT_GE(
+                    tervolo::testsupport::strongestContrast(
+                        image, QRectF(cross->rect()).translated(cross->mapTo(&frame, QPoint(0, 0))), face),
+                    3.0);
+            }
+        }
+    }
 }
 
 }  // namespace

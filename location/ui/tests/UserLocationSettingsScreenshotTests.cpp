@@ -4,10 +4,15 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
 #include <QPalette>
+#include <QPushButton>
 
 #include "location/ui/tests/UserLocationSettingsTestSupport.hpp"
 #include "platform/foundation/UserDefaults.hpp"
+#include "platform/ui/AlertController.hpp"
+#include "platform/ui/PresentationRecorder.hpp"
 #include "points/QuovaUserDefaults.hpp"
 #include "testsupport/ui/ScreenshotSupport.hpp"
 
@@ -69,6 +74,51 @@ TEST_F(UserLocationSettingsScreenshotTest, WithAPositionWithoutOneAndWithTheRadi
         navigation_->dismiss(false);
         settle();
         platform::UserDefaults::standard().remove("coordinateFormat");
+    }
+}
+
+// The custom radius entry of "My Location" in a small and a large window: its field, both buttons and
+// every line of its message lie whole inside its card.
+TEST_F(UserLocationSettingsScreenshotTest, CustomRadiusEntryFitsItsCard) {
+    for (const bool dark : {false, true}) {
+        QApplication::setPalette(dark ? tervolo::testsupport::darkDesktopPalette() : QPalette());
+        for (const QSize size : {QSize(640, 480), QSize(1280, 800)}) {
+            const QString name = QStringLiteral("settings-radius-entry-%1x%2-%3")
+                                     .arg(size.width())
+                                     .arg(size.height())
+                                     .arg(dark ? QStringLiteral("dark") : QStringLiteral("light"));
+            SCOPED_TRACE(name.toStdString());
+            auto screen = open(helsinki());
+            window_->resize(size);
+            settle();
+            screen->radiusBarButton()->trigger();
+            settle();
+            ASSERT_TRUE(recorder_->chooseAction("Custom ..."));
+            settle();
+            ASSERT_EQ(topAlertTitle(), "Custom Radius");
+            QWidget* card = recorder_->topAlert()->view();
+            const QRect cardRect(card->mapTo(window_.get(), QPoint(0, 0)), card->size());
+            EXPECT_TRUE(window_->rect().contains(cardRect));
+            std::vector<QWidget*> parts;
+            for (auto* field : card->findChildren<QLineEdit*>()) parts.push_back(field);
+            for (auto* button : card->findChildren<QPushButton*>()) parts.push_back(button);
+            ASSERT_GE(parts.size(), 3u);
+            for (QWidget* part : parts) {
+                if (!part->isVisibleTo(card)) continue;
+                const QRect at(part->mapTo(window_.get(), QPoint(0, 0)), part->size());
+                EXPECT_TRUE(cardRect.contains(at)) << part->objectName().toStdString();
+                EXPECT_GE(part->width(), part->minimumSizeHint().width()) << part->objectName().toStdString();
+                EXPECT_GE(part->height(), part->minimumSizeHint().height())
+                    << part->objectName().toStdString();
+            }
+            auto* message = card->findChild<QLabel*>(QStringLiteral("alertMessage"));
+            ASSERT_NE(message, nullptr);
+            EXPECT_GE(message->height(), message->heightForWidth(message->width()));
+            shoot(name, nullptr);
+            ASSERT_TRUE(recorder_->chooseAction("Cancel"));
+            navigation_->dismiss(false);
+            settle();
+        }
     }
 }
 

@@ -37,6 +37,20 @@ TEST(Contrast, RatiosAndCorrections) {
         const QColor text = background.lightness() > 128 ? QColor(Qt::black) : QColor(Qt::white);
         EXPECT_GE(contrastRatio(platform::legibleMix(text, background, 0.3), background), 4.5);
     }
+    // A tint that reads on the light base stays as it is; on a dark base it is lightened until it reads
+    // (a dark desktop theme's selection blue on its base: 1.6:1 as given).
+    const QColor tint(0x12, 0x60, 0x8a);
+    EXPECT_EQ(platform::legibleForeground(tint, Qt::white), tint);
+    const QColor onDark = platform::legibleForeground(tint, QColor(0x3d, 0x3d, 0x3d));
+    EXPECT_GE(contrastRatio(onDark, QColor(0x3d, 0x3d, 0x3d)), 4.5);
+    EXPECT_GT(onDark.lightness(), tint.lightness());
+    EXPECT_GE(contrastRatio(platform::legibleForeground(tint, QColor(0x3d, 0x3d, 0x3d), 3.0),
+                            QColor(0x3d, 0x3d, 0x3d)),
+              3.0);
+    // Chip labels: black on pale and bright colours, white on deep ones.
+    EXPECT_EQ(platform::blackOrWhiteOn(QColor(255, 255, 153)), QColor(Qt::black));
+    EXPECT_EQ(platform::blackOrWhiteOn(QColor(0, 255, 255)), QColor(Qt::black));
+    EXPECT_EQ(platform::blackOrWhiteOn(QColor(0x12, 0x60, 0x8a)), QColor(Qt::white));
 }
 
 }  // namespace
