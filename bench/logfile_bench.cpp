@@ -255,7 +255,8 @@ void runOneProducerPaired(benchmark::State& state, bool behindProxy) {
     using Clock = std::chrono::steady_clock;
     auto seconds = [](Clock::duration d) { return std::chrono::duration<double>(d).count(); };
     const std::string side = behindProxy ? "producer" : "producer-plain";
-    const std::string label = behindProxy ? "one producer, 1M lines to disk" : "plain, one producer, 1M lines";
+    const std::string label =
+        behindProxy ? "one producer, 1M lines to disk" : "plain, one producer, 1M lines";
     auto fileLogger = makeFileLogger(side);
     std::shared_ptr<QLLogger> installed = fileLogger;
     if (behindProxy) installed = fileLogger->wrapWithBuffer();
@@ -368,8 +369,9 @@ int main(int argc, char** argv) {
         std::printf(
             "  %s vs spdlog, %-12s median of %zu alternating rounds = %.2f (quartiles %.2f, "
             "%.2f); time ours / spdlog = %.2f\n",
-            name.rfind("plain", 0) == 0 ? "QLFileLogger" : "QLBufferedProxy", name.c_str(), ratios.size(), ratios[ratios.size() / 2], ratios[ratios.size() / 4],
-            ratios[ratios.size() * 3 / 4], 1.0 / ratios[ratios.size() / 2]);
+            name.rfind("plain", 0) == 0 ? "QLFileLogger" : "QLBufferedProxy", name.c_str(), ratios.size(),
+            ratios[ratios.size() / 2], ratios[ratios.size() / 4], ratios[ratios.size() * 3 / 4],
+            1.0 / ratios[ratios.size() / 2]);
     }
     benchmark::Shutdown();
     platform::FileManager::defaultManager().removeItem(benchFolder());

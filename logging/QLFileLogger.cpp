@@ -282,8 +282,9 @@ void QLFileLogger::lt_writeCollected() {
     if (collected_.empty()) return;
     std::swap(collected_, writing_);
     const uint64_t records = std::exchange(collectedRecords_, 0);
-    lt_writeBytes(std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(writing_.data()), writing_.size()),
-                  records);
+    lt_writeBytes(
+        std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(writing_.data()), writing_.size()),
+        records);
     writing_.clear();
 }
 

@@ -500,9 +500,8 @@ void QLLog::lt_log(const QLLogMessagePtr& logMessage, bool turnContinues) {
         if (&node == last) break;
         if (!passes(logMessage->flag(), node->level())) continue;
         grouped = true;
-        node->loggerQueue()->async(group, [node, logMessage, turnContinues] {
-            deliver(*node, logMessage, turnContinues);
-        });
+        node->loggerQueue()->async(
+            group, [node, logMessage, turnContinues] { deliver(*node, logMessage, turnContinues); });
         lt_noteDelivered(node, turnContinues);
     }
     const QLLoggerNode& lastNode = **last;
