@@ -187,8 +187,9 @@ void QLFileLogger::logMessage(const QLLogMessagePtr& logMessage) {
     if (logMessage && lt_appendDataForMessage(*logMessage, collected_) > 0) ++collectedRecords_;
     // Written with the last record of the turn, at the bound, and before the
     // size rule would roll: the file ends at the same record as one write per
-    // record would have ended it.
-    if (!turnContinues || collected_.size() >= kWriteBound ||
+    // record would have ended it. Without an open file its size is unknown:
+    // the first record opens it.
+    if (!turnContinues || !currentLogFileHandle_ || collected_.size() >= kWriteBound ||
         (maximumFileSize_ > 0 && writtenOffset_ + collected_.size() >= maximumFileSize_)) {
         lt_writeCollected();
     }
