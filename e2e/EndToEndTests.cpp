@@ -172,11 +172,27 @@ TEST(EndToEnd, ThreeRunsOverOneHome) {
     EXPECT_EQ(run.temporaryFiles(), std::vector<std::string>{});
 }
 
+// The point list's roads through the mouse and the keys, over the seeded
+// home: choosing a point zooms the map to it; a point deleted from the list and
+// undeleted there has its file and its pin back; the preview's Print brings the
+// print dialog, which prints the list to a PDF file.
+TEST(EndToEnd, PointListRoads) {
+    EndToEndRun run;
+    const auto before = run.storedFiles();
+    const auto outcome = run.runPhase(selfPath(), 4, {}, kPhaseSeconds);
+    expectPhaseSucceeded(outcome, 4, run);
+    EXPECT_TRUE(std::filesystem::exists(run.runFolder() + "/printed.pdf"));
+    // Deleted and undeleted: the files hold no deletion; the points are all there.
+    const auto after = run.storedFiles();
+    EXPECT_EQ(after.size(), before.size());
+    for (const auto& [name, bytes] : after) EXPECT_EQ(bytes.find("deletedAt"), std::string::npos) << name;
+}
+
 // One phase inside the program: started by the test above as a process of its
 // own (this binary again); skipped when run on its own.
 TEST(EndToEndPhase, Run) {
     const std::string phaseText = environmentValue("TERVOLO_E2E_PHASE");
-    if (phaseText.empty()) GTEST_SKIP() << "runs only as a phase of EndToEnd.ThreeRunsOverOneHome";
+    if (phaseText.empty()) GTEST_SKIP() << "runs only as a phase of the EndToEnd tests";
 
     tervolo::e2e::PhaseSettings settings;
     settings.phase = std::atoi(phaseText.c_str());

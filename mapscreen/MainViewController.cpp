@@ -130,7 +130,11 @@ MainViewController::MainViewController(Services services) : services_(std::move(
     setRestorationIdentifier(kRestorationIdentifier);
     stylesAndLayers_ = std::make_unique<StylesAndLayers>(*this);
     stylesAndLayers_->setLastMouseLocationProvider([this] { return lastMouseLocation_; });
-    stylesAndLayers_->setPointListFactory(services_.makePointList);
+    if (services_.makePointList) {
+        stylesAndLayers_->setPointListFactory([this, make = services_.makePointList] {
+            return make(std::static_pointer_cast<MainViewController>(shared_from_this()));
+        });
+    }
     stylesAndLayers_->setAboutScreenFactory(services_.makeAboutScreen);
 }
 
@@ -168,6 +172,9 @@ void MainViewController::loadView() {
 
     setMapView(new QuovaMKMapView(root));
     mapView_->setObjectName(QStringLiteral("mapView"));
+    // The screen's keys (arrows, + and -) are the map's: focus given back to the screen, when a
+    // screen presented over it closes, goes to the map.
+    root->setFocusProxy(mapView_);
 
     bottomContainerView_ = makeContainer(root, "bottomContainerView");
     bottomScaleContainer_ = makeContainer(bottomContainerView_, "bottomScaleContainer");

@@ -631,7 +631,12 @@ void QuovaLocationSearchController::didSelectRow(platform::TableView&, platform:
     QLLogInfo("Adding placemark to models & view: " + place.title);
     point->setHasHandcraftedTitle(true);
     point->save(store);
-    store.addPoint(point);
+    if (auto error = store.addPoint(point)) {
+        // Not on disk: no pin that would be gone at the next start.
+        QLLogError("Search result not stored: " + error->fullDescription());
+        clearResults();
+        return;
+    }
     clearResults();
     if (parent_) {
         parent_->addPoint(point);
