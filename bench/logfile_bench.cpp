@@ -47,6 +47,7 @@
 #include "logging/QLLog.hpp"
 #include "logging/QLLogFileManagerDefault.hpp"
 #include "logging/QLLogging.hpp"
+#include "platform/foundation/FileHandle.hpp"
 #include "platform/foundation/FileManager.hpp"
 
 namespace {
@@ -231,8 +232,10 @@ BENCHMARK(BM_LogFile_Paired)->Iterations(20 * kIterations)->UseRealTime()->Unit(
 // One producer writing 1,000,000 lines through the whole stack until they are
 // on disk, the two sides alternating round by round:
 //   ours: the QLLogInfo macro into the shared registry, one file logger
-//   behind its buffering proxy installed; the clock stops when flushLog()
-//   returns (every record delivered, the buffer written, the file flushed);
+//   installed, behind its buffering proxy (OneProducer_Paired) or the plain
+//   default file logger (OneProducer_Plain_Paired); the clock stops when
+//   flushLog() returns (every record delivered, the buffer written, the file
+//   flushed);
 //   spdlog: an asynchronous logger (its default queue of 8192 slots, one
 //   worker, blocking when full) with a basic file sink and the same pattern;
 //   the clock stops when the worker has written every line and the sink is
@@ -248,13 +251,17 @@ double processCPUSeconds() {
     return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
 }
 
-void BM_LogFile_OneProducer_Paired(benchmark::State& state) {
+void runOneProducerPaired(benchmark::State& state, bool behindProxy) {
     using Clock = std::chrono::steady_clock;
     auto seconds = [](Clock::duration d) { return std::chrono::duration<double>(d).count(); };
-    auto fileLogger = makeFileLogger("producer");
-    auto proxy = fileLogger->wrapWithBuffer();
+    const std::string side = behindProxy ? "producer" : "producer-plain";
+    const std::string label =
+        behindProxy ? "one producer, 1M lines to disk" : "plain, one producer, 1M lines";
+    auto fileLogger = makeFileLogger(side);
+    std::shared_ptr<QLLogger> installed = fileLogger;
+    if (behindProxy) installed = fileLogger->wrapWithBuffer();
     auto& registry = QLLog::sharedInstance();
-    registry.addLogger(proxy);
+    registry.addLogger(installed);
     registry.flushLog();
     const auto fileSize = [](const std::string& path) {
         struct stat info {};
@@ -263,18 +270,21 @@ void BM_LogFile_OneProducer_Paired(benchmark::State& state) {
     const std::string ourPath = fileLogger->currentLogFileInfo()->filePath();
     double ourBytes = 0;
     double spdlogBytes = 0;
+    double ourWrites = 0;
     int round = 0;
     for (auto _ : state) {
         const double sizeBefore = fileSize(ourPath);
+        const uint64_t writesBefore = platform::FileHandle::writeCallCount();
         const double cpuStart = processCPUSeconds();
         auto start = Clock::now();
         for (int i = 0; i < kProducerLines; ++i) QLLogInfo("QuovaMapPointStore: loaded {} points.", i);
         registry.flushLog();
         auto middle = Clock::now();
         const double cpuMiddle = processCPUSeconds();
+        ourWrites = static_cast<double>(platform::FileHandle::writeCallCount() - writesBefore);
         {
             auto sink = std::make_shared<spdlog::sinks::basic_file_sink_mt>(
-                benchFolder() + "/producer-spdlog-" + std::to_string(round) + ".log", true);
+                benchFolder() + "/" + side + "-spdlog-" + std::to_string(round) + ".log", true);
             auto pool =
                 std::make_shared<spdlog::details::thread_pool>(spdlog::details::default_async_q_size, 1);
             auto logger = std::make_shared<spdlog::async_logger>("producer", sink, pool,
@@ -288,21 +298,34 @@ void BM_LogFile_OneProducer_Paired(benchmark::State& state) {
         const double cpuEnd = processCPUSeconds();
         // Both sides wrote every line: the bytes of a round are the same on both.
         ourBytes = fileSize(ourPath) - sizeBefore;
-        spdlogBytes = fileSize(benchFolder() + "/producer-spdlog-" + std::to_string(round) + ".log");
+        spdlogBytes = fileSize(benchFolder() + "/" + side + "-spdlog-" + std::to_string(round) + ".log");
         // Lines per second ours / theirs = their time / our time.
-        pairedRatios()["one producer, 1M lines to disk"].push_back(seconds(end - middle) /
-                                                                   seconds(middle - start));
-        pairedRatios()["one producer, 1M lines to disk, CPU time"].push_back((cpuEnd - cpuMiddle) /
-                                                                             (cpuMiddle - cpuStart));
+        pairedRatios()[label].push_back(seconds(end - middle) / seconds(middle - start));
+        pairedRatios()[label + ", CPU time"].push_back((cpuEnd - cpuMiddle) / (cpuMiddle - cpuStart));
         ++round;
     }
     state.SetItemsProcessed(state.iterations() * kProducerLines * 2);
     state.counters["our_MB_per_round"] = ourBytes / 1e6;
     state.counters["spdlog_MB_per_round"] = spdlogBytes / 1e6;
-    registry.removeLogger(proxy);
+    // write(2) calls of our side in the last round (the file's handle; nothing else writes files then).
+    state.counters["our_writes_per_round"] = ourWrites;
+    registry.removeLogger(installed);
     registry.flushLog();
 }
+
+void BM_LogFile_OneProducer_Paired(benchmark::State& state) {
+    runOneProducerPaired(state, true);
+}
 BENCHMARK(BM_LogFile_OneProducer_Paired)
+    ->Iterations(kProducerRounds)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+
+// The same with the plain default file logger installed, no proxy.
+void BM_LogFile_OneProducer_Plain_Paired(benchmark::State& state) {
+    runOneProducerPaired(state, false);
+}
+BENCHMARK(BM_LogFile_OneProducer_Plain_Paired)
     ->Iterations(kProducerRounds)
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
@@ -344,10 +367,11 @@ int main(int argc, char** argv) {
         // The same median the other way round, as time ours / spdlog (lower is better for us): the
         // form in which throughput goals are set.
         std::printf(
-            "  QLBufferedProxy vs spdlog, %-12s median of %zu alternating rounds = %.2f (quartiles %.2f, "
+            "  %s vs spdlog, %-12s median of %zu alternating rounds = %.2f (quartiles %.2f, "
             "%.2f); time ours / spdlog = %.2f\n",
-            name.c_str(), ratios.size(), ratios[ratios.size() / 2], ratios[ratios.size() / 4],
-            ratios[ratios.size() * 3 / 4], 1.0 / ratios[ratios.size() / 2]);
+            name.rfind("plain", 0) == 0 ? "QLFileLogger" : "QLBufferedProxy", name.c_str(), ratios.size(),
+            ratios[ratios.size() / 2], ratios[ratios.size() / 4], ratios[ratios.size() * 3 / 4],
+            1.0 / ratios[ratios.size() / 2]);
     }
     benchmark::Shutdown();
     platform::FileManager::defaultManager().removeItem(benchFolder());

@@ -174,6 +174,7 @@ void QLFileLogger::rollLogFileWithCompletionBlock(std::function<void()> completi
 }
 
 void QLFileLogger::logData(std::span<const uint8_t> data) {
+    // lt_logData writes the collected records first.
     if (onLoggerQueue()) {
         lt_logData(data);
     } else {
@@ -182,11 +183,20 @@ void QLFileLogger::logData(std::span<const uint8_t> data) {
 }
 
 void QLFileLogger::logMessage(const QLLogMessagePtr& logMessage) {
-    if (!logMessage) return;
-    recordBytes_.clear();
-    if (lt_appendDataForMessage(*logMessage, recordBytes_) == 0) return;
-    lt_logData(
-        std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(recordBytes_.data()), recordBytes_.size()));
+    const bool turnContinues = QLLog::deliveryTurnContinues();
+    if (logMessage && lt_appendDataForMessage(*logMessage, collected_) > 0) ++collectedRecords_;
+    // Written with the last record of the turn, at the bound, and before the
+    // size rule would roll: the file ends at the same record as one write per
+    // record would have ended it. Without an open file its size is unknown:
+    // the first record opens it.
+    if (!turnContinues || !currentLogFileHandle_ || collected_.size() >= kWriteBound ||
+        (maximumFileSize_ > 0 && writtenOffset_ + collected_.size() >= maximumFileSize_)) {
+        lt_writeCollected();
+    }
+}
+
+void QLFileLogger::didEndDeliveryTurn() {
+    lt_writeCollected();
 }
 
 void QLFileLogger::flush() {
@@ -265,12 +275,27 @@ size_t QLFileLogger::lt_appendDataForMessage(const QLLogMessage& logMessage, std
 
 void QLFileLogger::lt_logData(std::span<const uint8_t> data) {
     assertOnLoggerQueue(kLogMessageText);
+    lt_writeCollected();
+    lt_writeBytes(data, 1);
+}
+
+void QLFileLogger::lt_writeCollected() {
+    if (collected_.empty()) return;
+    std::swap(collected_, writing_);
+    const uint64_t records = std::exchange(collectedRecords_, 0);
+    lt_writeBytes(
+        std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(writing_.data()), writing_.size()),
+        records);
+    writing_.clear();
+}
+
+void QLFileLogger::lt_writeBytes(std::span<const uint8_t> data, uint64_t records) {
     if (data.empty()) return;
     try {
         willLogMessage(currentLogFileInfo_);
         platform::FileHandle* handle = lt_currentLogFileHandle();
-        if (handle == nullptr) {  // no file: the record is lost
-            failures_.recordsLost();
+        if (handle == nullptr) {  // no file: the records are lost
+            failures_.recordsLost(records);
             return;
         }
         // The file is open for appending: every write lands at its end, also
@@ -280,19 +305,26 @@ void QLFileLogger::lt_logData(std::span<const uint8_t> data) {
             // this one is not glued to it.
             if (auto error = handle->write(std::string_view("\n"))) {
                 failures_.failure("QLFileLogger: Failed to write data: " + error->fullDescription());
-                failures_.recordsLost();
+                failures_.recordsLost(records);
                 return;
             }
+            ++writtenOffset_;
             partialRecordOpen_ = false;
         }
         size_t written = 0;
         if (auto error = handle->write(data, &written)) {
             failures_.failure("QLFileLogger: Failed to write data: " + error->fullDescription());
-            if (written > 0 && data[written - 1] != '\n' && handle->write(std::string_view("\n"))) {
-                partialRecordOpen_ = true;
+            if (written > 0 && data[written - 1] != '\n') {
+                if (handle->write(std::string_view("\n"))) {
+                    partialRecordOpen_ = true;
+                } else {
+                    ++writtenOffset_;
+                }
             }
-            failures_.recordsLost();
+            writtenOffset_ += written;
+            failures_.recordsLost(records);
         } else {
+            writtenOffset_ += data.size();
             failures_.settle();
         }
         didLogMessage(currentLogFileInfo_);
@@ -321,10 +353,13 @@ platform::FileHandle* QLFileLogger::lt_currentLogFileHandle() {
         }
         currentLogFileHandle_ = std::move(opened.value());
         partialRecordOpen_ = false;
+        writtenOffset_ = 0;
         // Appends go to the end regardless; the offset serves the size rule.
         if (auto offset = currentLogFileHandle_->seekToEnd(); !offset) {
             failures_.failure("QLFileLogger: Failed to seek to end of file: " +
                               offset.error().fullDescription());
+        } else {
+            writtenOffset_ = offset.value();
         }
         lt_scheduleTimerToRollLogFileDueToAge();
         lt_monitorCurrentLogFileForExternalChanges();
@@ -393,6 +428,8 @@ void QLFileLogger::lt_maybeRollLogFileDueToSize() {
         failures_.failure("QLFileLogger: Failed to get offset: " + offset.error().fullDescription());
         return;
     }
+    // The file's real size: another writer may have appended to it too.
+    writtenOffset_ = offset.value();
     if (offset.value() >= maximumFileSize_) lt_rollLogFileNow();
 }
 
@@ -454,6 +491,8 @@ void QLFileLogger::lt_monitorCurrentLogFileForExternalChanges() {
 
 void QLFileLogger::lt_rollLogFileNow() {
     assertOnLoggerQueue(kLtText);
+    // Collected records belong to the file being closed.
+    lt_writeCollected();
     if (!currentLogFileHandle_) return;
     if (auto error = currentLogFileHandle_->synchronize()) {
         failures_.failure("QLFileLogger: Failed to synchronize file: " + error->fullDescription());
@@ -482,6 +521,7 @@ void QLFileLogger::lt_rollLogFileNow() {
 
 void QLFileLogger::lt_flush() {
     assertOnLoggerQueue(kFlushText);
+    lt_writeCollected();
     if (!currentLogFileHandle_) return;
     if (auto error = currentLogFileHandle_->synchronize()) {
         failures_.failure("QLFileLogger: Failed to synchronize file: " + error->fullDescription());
@@ -490,6 +530,7 @@ void QLFileLogger::lt_flush() {
 
 void QLFileLogger::lt_cleanup() {
     assertOnLoggerQueue(kLtText);
+    lt_writeCollected();
     failures_.flush();
     if (currentLogFileHandle_) {
         if (auto error = currentLogFileHandle_->synchronize()) {

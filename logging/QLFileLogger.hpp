@@ -38,12 +38,18 @@ class QLBufferedProxy;
 // with a newline (at the latest before the next record). The logger's own
 // failures go to standard error, the first one in full and then at most one
 // summary line per ten seconds; a record that cannot be written is lost and
-// counted. Always held by std::shared_ptr.
+// counted. Records the registry delivers while more are queued behind them
+// are collected and written with one write when the registry's turn ends
+// (QLLogger::didEndDeliveryTurn), at kWriteBound bytes, when the size rule
+// would roll after them, and before a roll, flush, removal, public write or
+// close; everything else writes at once. Always held by std::shared_ptr.
 class QLFileLogger : public QLAbstractLogger {
   public:
     static constexpr const char* kLoggerName = "quova.logging.fileLogger";
     static constexpr uint64_t kDefaultMaximumFileSize = 1048576;  // bytes
     static constexpr double kDefaultRollingFrequency = 86400;     // seconds
+    // The most collected bytes written in one call.
+    static constexpr size_t kWriteBound = 65536;
 
     // With a new QLLogFileManagerDefault.
     QLFileLogger();
@@ -74,6 +80,7 @@ class QLFileLogger : public QLAbstractLogger {
     void logMessage(const QLLogMessagePtr& logMessage) override;
     void flush() override;
     void willRemoveLogger() override;
+    void didEndDeliveryTurn() override;
 
     // Hooks for subclasses, called on the logger's queue around each write
     // with the current file (empty before the first file is chosen); the
@@ -125,6 +132,11 @@ class QLFileLogger : public QLAbstractLogger {
     void lt_cleanup();
 
   private:
+    // Writes the collected records (one call); a no-op when there are none.
+    void lt_writeCollected();
+    // One write of `data`, with the hooks, the size rule and failure accounting
+    // (`records`: how many records are lost when it fails).
+    void lt_writeBytes(std::span<const uint8_t> data, uint64_t records);
     bool onLoggerQueue() const;
     void assertOnLoggerQueue(const char* text) const;
     // The framework's path for public operations: logging queue, then the
@@ -147,8 +159,16 @@ class QLFileLogger : public QLAbstractLogger {
     // The queue created with the logger: its identity is what "on the logger's
     // queue" means (a cheap pointer test on every write).
     const platform::DispatchQueue* const ownQueue_;
-    // The bytes of the record being written, kept to reuse its storage.
-    std::string recordBytes_;
+    // Records delivered in the registry's current turn, not written yet, and
+    // how many; `writing_` holds them during their write (a roll from the
+    // size rule then finds nothing collected). Both keep their storage.
+    std::string collected_;
+    uint64_t collectedRecords_ = 0;
+    std::string writing_;
+    // The current file's size as far as this logger wrote it (the size rule
+    // decides with it whether the collected bytes must be written before the
+    // next record).
+    uint64_t writtenOffset_ = 0;
     // Failures of this logger on standard error, limited so that a full disk
     // reports once and then a summary at most every ten seconds.
     FailureReport failures_{"QLFileLogger"};

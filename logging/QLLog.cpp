@@ -1,6 +1,7 @@
 #include "logging/QLLog.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <exception>
 #include <mutex>
@@ -24,6 +25,22 @@ constexpr const char* kFlushOnLoggingQueueText =
 // being delivered or a flush). A synchronous hand-over from inside such a call
 // would wait for the logging queue, which waits for this very call.
 thread_local int tWaitedLoggerCallDepth = 0;
+
+// Set around a logMessage delivery: more records are queued behind this one.
+thread_local bool tDeliveryTurnContinues = false;
+
+// Records queued on the logging queue and not yet being delivered, for every
+// registry (they share the queue). Raised before a record's block is queued
+// and lowered when it starts, so a delivery that sees more than zero is
+// certain another record's block follows.
+constinit std::atomic<int64_t> gRecordsQueued{0};
+
+// Nodes given a record with more to follow whose turn has not ended yet;
+// touched only on the logging queue. Never destroyed: blocks may still run at exit.
+std::vector<std::shared_ptr<QLLoggerNode>>& openTurnNodes() {
+    static auto* nodes = new std::vector<std::shared_ptr<QLLoggerNode>>();
+    return *nodes;
+}
 
 struct WaitedLoggerCall {
     WaitedLoggerCall() { ++tWaitedLoggerCallDepth; }
@@ -177,6 +194,10 @@ bool QLLog::isInsideWaitedLoggerCall() {
     return tWaitedLoggerCallDepth > 0;
 }
 
+bool QLLog::deliveryTurnContinues() {
+    return tDeliveryTurnContinues;
+}
+
 // Runs `work` on the logging queue and waits for it: inline when the caller is
 // already there. From a logger call the registry waits for, waiting would never
 // end: that misuse is reported and nothing runs.
@@ -262,9 +283,11 @@ void QLLog::sharedLogCall(const QLLogCallSite& site, bool asynchronous, fmt::str
 inline void QLLog::queueClaimed(QLLogMessagePtr logMessage) {
     const QLLogMessage* record = logMessage.get();
     record->handOver_ = std::move(logMessage);
+    gRecordsQueued.fetch_add(1, std::memory_order_relaxed);
     try {
         theLoggingQueue()->async([this, record] { lt_logHandedOver(record); });
     } catch (...) {
+        gRecordsQueued.fetch_sub(1, std::memory_order_relaxed);
         record->handOver_.reset();
         record->handOverBusy_.store(false, std::memory_order_release);
         throw;
@@ -307,7 +330,15 @@ void QLLog::logWithFormatArgs(bool asynchronous, QLLogLevel level, QLLogFlag fla
 void QLLog::queueAsynchronously(QLLogMessagePtr logMessage) {
     // Unbounded on purpose: an asynchronous caller never blocks.
     if (logMessage->handOverBusy_.exchange(true, std::memory_order_acquire)) {
-        loggingQueue()->async([this, logMessage = std::move(logMessage)] { lt_log(logMessage); });
+        gRecordsQueued.fetch_add(1, std::memory_order_relaxed);
+        try {
+            loggingQueue()->async([this, logMessage = std::move(logMessage)] {
+                lt_log(logMessage, gRecordsQueued.fetch_sub(1, std::memory_order_relaxed) > 1);
+            });
+        } catch (...) {
+            gRecordsQueued.fetch_sub(1, std::memory_order_relaxed);
+            throw;
+        }
         return;
     }
     queueClaimed(std::move(logMessage));
@@ -316,7 +347,7 @@ void QLLog::queueAsynchronously(QLLogMessagePtr logMessage) {
 void QLLog::lt_logHandedOver(const QLLogMessage* record) {
     const QLLogMessagePtr logMessage = std::move(record->handOver_);
     record->handOverBusy_.store(false, std::memory_order_release);
-    lt_log(logMessage);
+    lt_log(logMessage, gRecordsQueued.fetch_sub(1, std::memory_order_relaxed) > 1);
 }
 
 void QLLog::queueLogMessage(QLLogMessagePtr logMessage, bool asynchronously) {
@@ -401,19 +432,53 @@ std::vector<QLLoggerInformation> QLLog::lt_allLoggersWithLevel() {
     return result;
 }
 
-void QLLog::lt_log(const QLLogMessagePtr& logMessage) {
+void QLLog::deliver(const QLLoggerNode& node, const QLLogMessagePtr& logMessage, bool turnContinues) {
+    WaitedLoggerCall waited;
+    tDeliveryTurnContinues = turnContinues;
+    callLogger([&] { node.logger()->logMessage(logMessage); });
+    tDeliveryTurnContinues = false;
+}
+
+void QLLog::lt_noteDelivered(const std::shared_ptr<QLLoggerNode>& node, bool turnContinues) {
+    if (!turnContinues) {
+        // The logger wrote what it had collected with this record.
+        node->turnOpen_ = false;
+    } else if (!node->turnOpen_) {
+        node->turnOpen_ = true;
+        openTurnNodes().push_back(node);
+    }
+}
+
+// The last record queued so far has been delivered: loggers still holding
+// records of this turn (they did not receive the last one) write them, and
+// delivery ends when they have.
+void QLLog::lt_endDeliveryTurn() {
+    auto& nodes = openTurnNodes();
+    if (nodes.empty()) return;
+    auto& group = loggingGroup();
+    for (const auto& node : nodes) {
+        if (!node->turnOpen_) continue;
+        node->turnOpen_ = false;
+        node->loggerQueue()->async(group, [logger = node->logger()] {
+            WaitedLoggerCall waited;
+            callLogger([&] { logger->didEndDeliveryTurn(); });
+        });
+    }
+    nodes.clear();
+    group.wait();
+}
+
+void QLLog::lt_log(const QLLogMessagePtr& logMessage, bool turnContinues) {
     assertOnLoggingQueue();
     // Only the node's mask decides; the record's own level plays no part.
     if (processorCount_ < 2) {
         // One after the other, each on its own queue.
         for (const auto& node : loggers_) {
             if (!passes(logMessage->flag(), node->level())) continue;
-            const auto& logger = node->logger();
-            node->loggerQueue()->sync([&] {
-                WaitedLoggerCall waited;
-                callLogger([&] { logger->logMessage(logMessage); });
-            });
+            node->loggerQueue()->sync([&] { deliver(*node, logMessage, turnContinues); });
+            lt_noteDelivered(node, turnContinues);
         }
+        if (!turnContinues) lt_endDeliveryTurn();
         return;
     }
     // In parallel; delivery ends when every logger returned, so each logger
@@ -421,27 +486,29 @@ void QLLog::lt_log(const QLLogMessagePtr& logMessage) {
     // receiving logger is served on this thread (sync onto its queue) while the
     // others run on theirs: one thread hand-over fewer per record, and none at
     // all in the common case of a single receiving logger.
-    const QLLoggerNode* last = nullptr;
+    const std::shared_ptr<QLLoggerNode>* last = nullptr;
     for (const auto& node : loggers_) {
-        if (passes(logMessage->flag(), node->level())) last = node.get();
+        if (passes(logMessage->flag(), node->level())) last = &node;
     }
-    if (last == nullptr) return;
+    if (last == nullptr) {
+        if (!turnContinues) lt_endDeliveryTurn();
+        return;
+    }
     auto& group = loggingGroup();
     bool grouped = false;
     for (const auto& node : loggers_) {
-        if (node.get() == last) break;
+        if (&node == last) break;
         if (!passes(logMessage->flag(), node->level())) continue;
         grouped = true;
-        node->loggerQueue()->async(group, [logger = node->logger(), logMessage] {
-            WaitedLoggerCall waited;
-            callLogger([&] { logger->logMessage(logMessage); });
-        });
+        node->loggerQueue()->async(
+            group, [node, logMessage, turnContinues] { deliver(*node, logMessage, turnContinues); });
+        lt_noteDelivered(node, turnContinues);
     }
-    last->loggerQueue()->sync([&] {
-        WaitedLoggerCall waited;
-        callLogger([&] { last->logger()->logMessage(logMessage); });
-    });
+    const QLLoggerNode& lastNode = **last;
+    lastNode.loggerQueue()->sync([&] { deliver(lastNode, logMessage, turnContinues); });
+    lt_noteDelivered(*last, turnContinues);
     if (grouped) group.wait();
+    if (!turnContinues) lt_endDeliveryTurn();
 }
 
 void QLLog::lt_flush() {

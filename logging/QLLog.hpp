@@ -36,6 +36,11 @@ class QLLoggerNode {
     std::shared_ptr<QLLogger> logger_;
     QLLogLevel level_;
     std::shared_ptr<platform::DispatchQueue> loggerQueue_;
+
+    friend class QLLog;
+    // Delivered a record with more to follow and not yet told that the turn
+    // ended; touched only on the logging queue.
+    bool turnOpen_ = false;
 };
 
 // A logger with the level it was installed with (an element of allLoggersWithLevel).
@@ -91,6 +96,13 @@ class QLLog {
     // delivery, flush during flushLog). Anything that waits for the logging
     // queue from there would wait forever.
     static bool isInsideWaitedLoggerCall();
+    // True inside a logMessage delivery when more records are already queued
+    // on the logging queue behind this one: a logger may collect the record
+    // and write it with the next ones. The registry ends every such turn with
+    // a delivery that answers false or with QLLogger::didEndDeliveryTurn, so
+    // nothing waits past the moment the logging queue runs out of records.
+    // False everywhere else (a record handed over synchronously, a direct call).
+    static bool deliveryTurnContinues();
 
     // With level all.
     void addLogger(std::shared_ptr<QLLogger> logger);
@@ -166,7 +178,8 @@ class QLLog {
     void lt_removeAllLoggers();
     std::vector<std::shared_ptr<QLLogger>> lt_allLoggers();
     std::vector<QLLoggerInformation> lt_allLoggersWithLevel();
-    void lt_log(const QLLogMessagePtr& logMessage);
+    // `turnContinues`: more records are queued behind this one (see deliveryTurnContinues).
+    void lt_log(const QLLogMessagePtr& logMessage, bool turnContinues = false);
     void lt_flush();
 
     // Installed loggers in order of installation; touched only on the logging queue.
@@ -181,6 +194,9 @@ class QLLog {
     void queueLogMessage(QLLogMessagePtr logMessage, bool asynchronously);
     void queueAsynchronously(QLLogMessagePtr logMessage);
     void lt_logHandedOver(const QLLogMessage* logMessage);
+    static void deliver(const QLLoggerNode& node, const QLLogMessagePtr& logMessage, bool turnContinues);
+    static void lt_noteDelivered(const std::shared_ptr<QLLoggerNode>& node, bool turnContinues);
+    static void lt_endDeliveryTurn();
     template <typename Work>
     bool runWaitingOnLoggingQueue(const char* operation, Work&& work);
 

@@ -32,6 +32,10 @@ class QLLogger {
     }
     virtual void willRemoveLogger() {}
     virtual void flush() {}
+    // On the logger's queue, after records it was given while more records
+    // were queued (QLLog::deliveryTurnContinues()) when the registry has
+    // delivered the last record queued so far: collected records are written now.
+    virtual void didEndDeliveryTurn() {}
     // The queue the registry must call this logger on; empty lets the registry
     // make a serial queue labelled with `loggerName()`.
     virtual std::shared_ptr<platform::DispatchQueue> loggerQueue() const { return nullptr; }

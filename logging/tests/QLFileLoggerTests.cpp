@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <future>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -27,6 +28,7 @@
 #include "platform/dispatch/DispatchQueue.hpp"
 #include "platform/dispatch/DispatchSemaphore.hpp"
 #include "platform/foundation/Diagnostics.hpp"
+#include "platform/foundation/FileHandle.hpp"
 #include "platform/foundation/FileManager.hpp"
 #include "testsupport/Eventually.hpp"
 #include "testsupport/TemporaryFolder.hpp"
@@ -651,6 +653,137 @@ TEST_F(QLFileLoggerTest, OperationsFromTheLoggingQueueAreReported) {
     ASSERT_EQ(texts.size(), 2u);
     EXPECT_EQ(texts[0], "QLFileLogger: Core architecture requirement failure");
     EXPECT_EQ(texts[1], "QLFileLogger: MUST access ivar directly, NOT via self.* syntax.");
+}
+
+// Records the registry delivers while more are queued behind them are written
+// together. The logging queue is held while a burst is queued, so the whole
+// burst is one delivery turn; it ends when the queue has no record left.
+class QLFileLoggerTurnTest : public QLFileLoggerTest {
+  protected:
+    // The logging queue runs nothing else until the returned promise is set.
+    static std::shared_ptr<std::promise<void>> holdLoggingQueue() {
+        auto gate = std::make_shared<std::promise<void>>();
+        QLLog::loggingQueue()->async([released = gate->get_future().share()] { released.wait(); });
+        return gate;
+    }
+    // "<name> <i>" padded with dots to `width` bytes.
+    static std::string line(const std::string& name, int i, size_t width = 0) {
+        std::string text = name + " " + std::to_string(i);
+        if (text.size() < width) text.append(width - text.size(), '.');
+        return text;
+    }
+};
+
+TEST_F(QLFileLoggerTurnTest, ABurstIsWrittenInOrderWithOneCallPerBoundWhenTheTurnEnds) {
+    struct Case {
+        int records;
+        size_t width;
+        uint64_t writes;
+    };
+    // 200 short lines fit one write; 100 lines of 1001 bytes pass the 64 KiB bound once.
+    for (const Case& c : {Case{200, 40, 1}, Case{100, 1000, 2}}) {
+        SCOPED_TRACE(c.records);
+        auto logger = makeLogger(makeRecordingManager(logsDirectory_ + "/" + std::to_string(c.records)));
+        setFormatter(logger, nullptr);
+        QLLog registry;
+        registry.addLogger(logger);
+        // Synchronous: in the file when the call returns.
+        registry.log(false, makeRecord("start"));
+        const std::string path = logger->currentLogFileInfo()->filePath();
+        EXPECT_EQ(readText(path), "start\n");
+
+        auto gate = holdLoggingQueue();
+        std::string expected = "start\n";
+        for (int i = 0; i < c.records; ++i) {
+            registry.log(true, makeRecord(line("burst", i, c.width)));
+            expected += line("burst", i, c.width) + "\n";
+        }
+        const uint64_t before = platform::FileHandle::writeCallCount();
+        gate->set_value();
+        // No flush: once the logging queue has passed the burst, it is in the file.
+        QLLog::loggingQueue()->sync([] {});
+        EXPECT_EQ(platform::FileHandle::writeCallCount() - before, c.writes);
+        EXPECT_EQ(readText(path), expected);
+        registry.removeAllLoggers();
+        registry.flushLog();
+    }
+}
+
+TEST_F(QLFileLoggerTurnTest, RollsAtTheSameRecordsWhenATurnIsWrittenTogether) {
+    auto manager = makeRecordingManager();
+    auto logger = makeLogger(manager);
+    setFormatter(logger, nullptr);
+    logger->setMaximumFileSize(100);
+    ASSERT_EQ(logger->maximumFileSize(), 100u);
+    QLLog registry;
+    registry.addLogger(logger);
+    registry.log(false, makeRecord(line("r", 0, 29)));  // 30 bytes a line
+
+    auto gate = holdLoggingQueue();
+    for (int i = 1; i <= 9; ++i) registry.log(true, makeRecord(line("r", i, 29)));
+    gate->set_value();
+    QLLog::loggingQueue()->sync([] {});
+
+    // A file rolls right after the line that takes it to 100 bytes or more.
+    auto lines = [&](std::initializer_list<int> numbers) {
+        std::string text;
+        for (int i : numbers) text += line("r", i, 29) + "\n";
+        return text;
+    };
+    const auto files = logFiles(*manager);  // newest first
+    ASSERT_EQ(files.size(), 3u);
+    EXPECT_EQ(files[2].second, lines({0, 1, 2, 3}));
+    EXPECT_EQ(files[1].second, lines({4, 5, 6, 7}));
+    EXPECT_EQ(files[0].second, lines({8, 9}));
+    registry.removeAllLoggers();
+    registry.flushLog();
+}
+
+TEST_F(QLFileLoggerTurnTest, ARollOrRemovalInsideATurnWritesTheCollectedRecordsFirst) {
+    auto manager = makeRecordingManager();
+    auto logger = makeLogger(manager);
+    setFormatter(logger, nullptr);
+    QLLog registry;
+    registry.addLogger(logger);
+    registry.log(false, makeRecord("a 0"));
+
+    auto gate = holdLoggingQueue();
+    for (int i = 1; i <= 3; ++i) registry.log(true, makeRecord(line("a", i)));
+    logger->rollLogFile();
+    for (int i = 1; i <= 3; ++i) registry.log(true, makeRecord(line("b", i)));
+    registry.removeLogger(logger);
+    registry.log(true, makeRecord("after removal"));  // the turn goes on past the removal
+    gate->set_value();
+    QLLog::loggingQueue()->sync([] {});
+    logger->loggerQueue()->sync([] {});
+
+    const auto files = logFiles(*manager);
+    ASSERT_EQ(files.size(), 2u);
+    EXPECT_EQ(files[1].second, "a 0\na 1\na 2\na 3\n");
+    EXPECT_EQ(files[0].second, "b 1\nb 2\nb 3\n");
+}
+
+TEST_F(QLFileLoggerTurnTest, ALoggerThatMissesTheLastRecordOfATurnStillWritesItsRecords) {
+    auto errorsManager = makeRecordingManager(logsDirectory_ + "/errors");
+    auto errors = makeLogger(errorsManager);
+    auto everything = makeLogger(makeRecordingManager(logsDirectory_ + "/all"));
+    setFormatter(errors, nullptr);
+    setFormatter(everything, nullptr);
+    QLLog registry;
+    registry.addLogger(errors, static_cast<QLLogLevel>(rawValue(QLLogFlag::error)));
+    registry.addLogger(everything);
+    registry.log(false, makeRecord(QLLogFlag::error, "e 0"));
+
+    auto gate = holdLoggingQueue();
+    for (int i = 1; i <= 3; ++i) registry.log(true, makeRecord(QLLogFlag::error, line("e", i)));
+    registry.log(true, makeRecord(QLLogFlag::info, "i 1"));  // the last record passes one logger only
+    gate->set_value();
+    QLLog::loggingQueue()->sync([] {});
+
+    EXPECT_EQ(readText(errors->currentLogFileInfo()->filePath()), "e 0\ne 1\ne 2\ne 3\n");
+    EXPECT_EQ(readText(everything->currentLogFileInfo()->filePath()), "e 0\ne 1\ne 2\ne 3\ni 1\n");
+    registry.removeAllLoggers();
+    registry.flushLog();
 }
 
 }  // namespace

@@ -3,9 +3,18 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 
 namespace platform {
+
+namespace {
+std::atomic<uint64_t> gWriteCalls{0};
+}  // namespace
+
+uint64_t FileHandle::writeCallCount() {
+    return gWriteCalls.load(std::memory_order_relaxed);
+}
 
 Result<std::unique_ptr<FileHandle>> FileHandle::forWriting(const std::string& path) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
@@ -35,6 +44,7 @@ std::optional<Error> FileHandle::write(std::span<const uint8_t> bytes, size_t* w
     const uint8_t* data = bytes.data();
     size_t left = bytes.size();
     while (left > 0) {
+        gWriteCalls.fetch_add(1, std::memory_order_relaxed);
         const ssize_t count = ::write(fd_, data, left);
         if (count < 0) {
             if (errno == EINTR) continue;

@@ -39,6 +39,9 @@ class FileHandle {
     std::optional<Error> close();        // later calls fail with EBADF
     int fd() const { return fd_; }       // -1 once closed
     bool isOpen() const { return fd_ >= 0; }
+    // write(2) calls made by all handles of the process so far (tests and
+    // benchmarks count the calls a writer makes with it).
+    static uint64_t writeCallCount();
 
   private:
     int fd_ = -1;
