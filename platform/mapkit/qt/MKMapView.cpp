@@ -324,6 +324,9 @@ void MKMapView::revealCallout() {
     const CameraState target = cameraState();
     const Presentation end{target.center, target.zoomScale, target.heading};
     const QPointF anchor = toView(end, MKMapPointForCoordinate(view->annotation()->coordinate()));
+    // A pin out of sight (a point selected far away, a restored selection) keeps the map where it is:
+    // only a callout cut at the edges of a pin in view moves it.
+    if (!QRectF(rect()).contains(anchor)) return;
     const QPointF tip = calloutTip(*view, anchor);
     const double reach = 8 + 10;  // the pointer keeps clear of the bubble's corners
     double dx = 0;

@@ -113,8 +113,8 @@ class MKMapView : public QWidget, public MKMapViewModel {
     // The callout of the selected annotation while shown.
     MKCalloutView* calloutView() const { return callout_; }
     // The edges of the view that the screen's own controls cover, in points (none by default): a
-    // callout keeps inside the rest (calloutArea()), and when a callout shows for a new selection the
-    // map moves, animated, so that it shows whole there.
+    // callout keeps inside the rest (calloutArea()), and when a callout shows for a new selection of a
+    // pin in view the map moves, animated, so that it shows whole there.
     QMarginsF calloutInsets() const { return calloutInsets_; }
     void setCalloutInsets(const QMarginsF& insets);
     QRectF calloutArea() const;
