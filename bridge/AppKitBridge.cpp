@@ -1,41 +1,23 @@
 #include "bridge/AppKitBridge.hpp"
 
-#include <unistd.h>
-
 #include <QAbstractButton>
 #include <QMessageBox>
 #include <QWidgetAction>
-
-#include <string>
 
 #include "bridge/QuovaNSSearchField.hpp"
 
 namespace tervolo::bridge {
 
-namespace {
-
-// The platform console: one write of the line with its newline, so lines
-// from the program and the plug-in never interleave. The plug-in has none of
-// the program's writers.
-void consoleLine(const char* text) {
-    std::string line(text);
-    line.push_back('\n');
-    size_t written = 0;
-    while (written < line.size()) {
-        const ssize_t n = ::write(STDERR_FILENO, line.data() + written, line.size() - written);
-        if (n <= 0) return;
-        written += static_cast<size_t>(n);
-    }
+void AppKitBridge::report(const char* text) {
+    emit logLine(QString::fromUtf8(text));
 }
 
-}  // namespace
-
 void AppKitBridge::styleMainWindow() {
-    consoleLine("styleMainWindow()");
+    report("styleMainWindow()");
 }
 
 void AppKitBridge::sayHello() {
-    consoleLine("sayHello()");
+    report("sayHello()");
     QMessageBox box;
     box.setIcon(QMessageBox::Information);
     box.setText(QStringLiteral("Hello from AppKit!"));
@@ -47,7 +29,7 @@ void AppKitBridge::sayHello() {
 
 QAction* AppKitBridge::searchFieldToolbarItem(const QString& identifier, QObject* target,
                                               const char* action) {
-    consoleLine("searchFieldToolbarItem(for:with:action:)");
+    report("searchFieldToolbarItem(for:with:action:)");
     auto* field = new QuovaNSSearchField();
     field->setSearchDelegate(this);
     field->setFinalTarget(target);
@@ -64,17 +46,17 @@ QAction* AppKitBridge::searchFieldToolbarItem(const QString& identifier, QObject
 
 void AppKitBridge::searchBarEvent(QObject* sender) {
     (void)sender;
-    consoleLine("AppKitBridge.searchBarEvent(sender:)");
+    report("AppKitBridge.searchBarEvent(sender:)");
 }
 
 void AppKitBridge::searchFieldDidStartSearching(QObject* sender) {
     (void)sender;
-    consoleLine("searchFieldDidStartSearching(_:)");
+    report("searchFieldDidStartSearching(_:)");
 }
 
 void AppKitBridge::searchFieldDidEndSearching(QObject* sender) {
     (void)sender;
-    consoleLine("searchFieldDidEndSearching(_:)");
+    report("searchFieldDidEndSearching(_:)");
 }
 
 }  // namespace tervolo::bridge

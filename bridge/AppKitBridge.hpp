@@ -7,9 +7,10 @@
 namespace tervolo::bridge {
 
 // The plug-in's bridge object: it makes the toolbar's search field and
-// receives that field's events itself, writing one line to standard error
-// for each call (the platform's console, not the program's logging). It
-// keeps no state. Main thread only.
+// receives that field's events itself, reporting each call as one line
+// through logLine, which the program routes into its log (the plug-in links
+// none of the program's writers; standard error stays for errors). It keeps
+// no state. Main thread only.
 class AppKitBridge : public QObject, public AppKitBridgeProtocol {
     Q_OBJECT
     Q_PLUGIN_METADATA(IID TervoloAppKitBridgeProtocol_iid FILE "AppKitBridge.json")
@@ -31,6 +32,14 @@ class AppKitBridge : public QObject, public AppKitBridgeProtocol {
     // The field got its first letter, and lost its last one.
     void searchFieldDidStartSearching(QObject* sender);
     void searchFieldDidEndSearching(QObject* sender);
+
+  signals:
+    // One line per call ("searchFieldToolbarItem(for:with:action:)"); nothing
+    // is written anywhere when no one listens.
+    void logLine(const QString& text);
+
+  private:
+    void report(const char* text);
 };
 
 }  // namespace tervolo::bridge

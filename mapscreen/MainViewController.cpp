@@ -6,6 +6,9 @@
 #include <QEvent>
 #include <QFontMetricsF>
 #include <QLabel>
+#include <QRegularExpression>
+#include <QTextLayout>
+#include <QToolBar>
 #include <QUrl>
 #include <QWidget>
 
@@ -69,6 +72,29 @@ MapButtonColours mapButtonColours(const QWidget* view) {
                                         : QApplication::palette().color(QPalette::Base);
     const QColor blue = TervoloButtonKit::buttonBlue();
     return {platform::legibleBackground(base, blue), blue};
+}
+
+// The credit line keeps beside the scale bar while it takes at most this many lines there.
+constexpr int kCreditLinesBesideScale = 3;
+
+// The height `text` takes at `width` when it wraps as the credit label wraps it (at word
+// boundaries, inside a word only when the word alone is wider; a line feed always breaks).
+double creditTextHeight(const QFont& font, const QString& text, double width) {
+    if (text.isEmpty() || width <= 0) return 0;
+    QString laidOut = text;
+    laidOut.replace(QLatin1Char('\n'), QChar::LineSeparator);
+    QTextLayout layout(laidOut, font);
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    layout.setTextOption(option);
+    int lines = 0;
+    layout.beginLayout();
+    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+        line.setLineWidth(width);
+        ++lines;
+    }
+    layout.endLayout();
+    return lines * QFontMetricsF(font).lineSpacing();
 }
 
 constexpr const char* kRetinaFixLevelKey = "retinaFixLevel";
@@ -423,7 +449,6 @@ void MainViewController::applyLayout() {
         searchButton_->setTintColor(colours.tint);
     }
     place(statusLabel_, layout_.statusLabel);
-    place(osmCreditLabel_, layout_.osmCreditLabel);
     place(debugTextView_, layout_.debugTextView);
     place(searchBar_, layout_.searchBar);
     place(searchTable_, layout_.searchTable);
@@ -432,7 +457,29 @@ void MainViewController::applyLayout() {
     place(bottomScaleContainer_, layout_.bottomScaleContainer);
     place(stackScaleContainer_, layout_.stackScaleContainer);
     place(scaleView_, layout_.scaleView);
+    placeCreditLabel();
     placeCompassBesideColumn();
+}
+
+void MainViewController::placeCreditLabel() {
+    if (!osmCreditLabel_ || !isViewLoaded()) return;
+    widgets::hud::MultilineLabel* label = osmCreditLabel_;
+    const QFont font = label->font();
+    const QString text = label->text();
+    const double lineHeight = QFontMetricsF(font).lineSpacing();
+    const QRectF scale = scaleView_ ? QRectF(scaleView_->geometry()) : QRectF();
+    double widestWord = 0;
+    const QFontMetricsF metrics(font);
+    for (const QString& word : text.split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts))
+        widestWord = std::max(widestWord, metrics.horizontalAdvance(word) + 1);
+    layout_.osmCreditLabel = MainViewLayout::creditFrame(
+        QSizeF(view()->size()), layout_.sideContainer.left(), scale, lineHeight, kCreditLinesBesideScale,
+        widestWord, [&](double width) { return creditTextHeight(font, text, width); });
+    label->setGeometry(layout_.osmCreditLabel.toAlignedRect());
+}
+
+void MainViewController::creditLabelDidChange() {
+    placeCreditLabel();
 }
 
 std::shared_ptr<platform::LayoutConstraint> MainViewController::sideContainerWidthConstraint() const {
@@ -838,10 +885,21 @@ void MainViewController::traitCollectionDidChange(const platform::TraitCollectio
 
 // ---- What the shell asks
 
-void MainViewController::showMapStyleActionSheetFrom(QAction*) {
-    // The sheet anchors at the last mouse position (or the map's top edge) in
-    // any case.
-    stylesAndLayers_->showMapStyleActionSheetFrom(nullptr);
+void MainViewController::showMapStyleActionSheetFrom(QAction* anchor) {
+    // At the toolbar's button for the item when it shows one; otherwise at the
+    // last mouse position (or the map's top edge).
+    QWidget* button = nullptr;
+    if (anchor != nullptr) {
+        for (QObject* object : anchor->associatedObjects()) {
+            auto* toolbar = qobject_cast<QToolBar*>(object);
+            QWidget* widget = toolbar != nullptr ? toolbar->widgetForAction(anchor) : nullptr;
+            if (widget != nullptr && widget->isVisible()) {
+                button = widget;
+                break;
+            }
+        }
+    }
+    stylesAndLayers_->showMapStyleActionSheetFrom(button);
 }
 
 void MainViewController::clearAllOSMCaches() {

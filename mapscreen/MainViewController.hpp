@@ -172,6 +172,8 @@ class MainViewController : public platform::ViewController,
     platform::Label* statusLabel() const { return statusLabel_.data(); }
     SideContainerView* sideContainer() const { return sideContainer_.data(); }
     widgets::hud::MultilineLabel* osmCreditLabel() const override { return osmCreditLabel_.data(); }
+    // Places the credit line anew (MainViewLayout::creditFrame) for its text.
+    void creditLabelDidChange() override;
     platform::TextView* debugTextView() const { return debugTextView_.data(); }
     platform::TextField* searchBar() const { return searchBar_.data(); }
     platform::TableView* searchTable() const { return searchTable_.data(); }
@@ -543,6 +545,8 @@ class MainViewController : public platform::ViewController,
     void quitApplication();
     MainViewLayout::Input layoutInput() const;
     void applyLayout();
+    // The credit line beside the scale bar (or above it when too narrow there), for its text.
+    void placeCreditLabel();
     std::weak_ptr<MainViewController> weakSelf();
 
     Services services_;

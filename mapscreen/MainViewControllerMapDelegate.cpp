@@ -585,6 +585,8 @@ void MainViewController::updateScaleView(platform::MKMapViewModel& mapView) {
     scale->setGeometry(QRectF(x, frame.y(), total, height).toRect());
     if (scaleViewWidth_) scaleViewWidth_->setConstant(total);
     scale->setMaxLabelFrame(QRectF(total - 2 * inset, 0, 2 * inset, height / 3));
+    // The credit line keeps clear of the bar at its new width.
+    placeCreditLabel();
 }
 
 // ---- The status label beside the compass
@@ -599,7 +601,10 @@ std::optional<double> MainViewController::statusLabelRightEdgeBesideCompass() co
 
 void MainViewController::placeCompassBesideColumn() {
     if (!mapView_ || !sideContainer_) return;
-    mapView_->setCompassTrailingInset(std::max(0.0, layout_.map.right() - layout_.sideContainer.left()));
+    const double column = std::max(0.0, layout_.map.right() - layout_.sideContainer.left());
+    mapView_->setCompassTrailingInset(column);
+    // A selected point's callout keeps clear of the column too: the map moves to show it beside it.
+    mapView_->setCalloutInsets(QMarginsF(0, 0, column, 0));
 }
 
 }  // namespace tervolo::mapscreen

@@ -58,7 +58,18 @@ void MainViewController::encodeRestorableState(platform::RestorationCoder& coder
     if (!mapView_) return;
     const auto style = mapView_->mapStyle();
     coder.encode(kMapStyleKey, tiles::identifier(style.value_or(tiles::QuovaBaseMapStyle::osm)));
-    const platform::MKMapRect rect = mapView_->visibleMapRect();
+    // The view's own rect, as it stands unturned around the same centre at the same scale: a turned
+    // map's visible rect is the axis-aligned rect around it, up to twice as wide, and restoring that
+    // would show a region that much wider.
+    platform::MKMapRect rect = mapView_->visibleMapRect();
+    const double scale = mapView_->zoomScale();
+    const auto bounds = mapView_->boundsSize();
+    if (mapView_->heading() != 0 && scale > 0 && bounds.width > 0 && bounds.height > 0) {
+        const double width = bounds.width / scale;
+        const double height = bounds.height / scale;
+        rect = platform::MKMapRectMake(platform::MKMapRectGetMidX(rect) - width / 2,
+                                       platform::MKMapRectGetMidY(rect) - height / 2, width, height);
+    }
     coder.encode(kMapRectKey, platform::PropertyValue::Dictionary{{"x", rect.origin.x},
                                                                   {"y", rect.origin.y},
                                                                   {"width", rect.size.width},

@@ -115,4 +115,29 @@ MainViewLayout MainViewLayout::make(const Input& in) {
     return out;
 }
 
+QRectF MainViewLayout::creditFrame(QSizeF viewSize, double columnLeft, const QRectF& scaleFrame,
+                                   double lineHeight, int maxLines, double widestWord,
+                                   const std::function<double(double width)>& heightForWidth) {
+    const double right = columnLeft - kContainerMargin;
+    const double bottom = viewSize.height() - 2;
+    const auto needed = [&](double width) { return std::ceil(std::max(0.0, heightForWidth(width))); };
+    // Beside the bar, on the map's bottom edge.
+    const double besideLeft = scaleFrame.isValid()
+                                  ? std::max(kContainerMargin, scaleFrame.right() + kContainerMargin)
+                                  : kContainerMargin;
+    const double besideWidth = right - besideLeft;
+    if (besideWidth > 0 && besideWidth >= widestWord) {
+        const double height = needed(besideWidth);
+        // The bar may also end higher than the line's top: then the line is beside it all along.
+        if (height <= maxLines * lineHeight + 0.5 || !scaleFrame.isValid())
+            return QRectF(besideLeft, bottom - height, besideWidth, height);
+    }
+    // Too narrow beside it: across the map, above the bar.
+    const double width = right - kContainerMargin;
+    if (width <= 0) return {};
+    const double height = needed(width);
+    const double above = scaleFrame.isValid() ? std::min(bottom, scaleFrame.top() - 2) : bottom;
+    return QRectF(kContainerMargin, above - height, width, height);
+}
+
 }  // namespace tervolo::mapscreen

@@ -4,6 +4,7 @@
 #include <QSizeF>
 
 #include <array>
+#include <functional>
 #include <optional>
 
 namespace tervolo::mapscreen {
@@ -72,6 +73,17 @@ struct MainViewLayout {
     QRectF scaleView;
 
     static MainViewLayout make(const Input& input);
+
+    // Where the credit line goes, clear of the scale bar at its current frame
+    // (`scaleFrame`, which the scale's own updates change between layouts):
+    // along the map's bottom edge right of the bar, its text wrapped to that
+    // width, while that is at least `widestWord` (no word is broken) and takes
+    // at most `maxLines` lines; otherwise as wide as the map left of the
+    // column, ending above the bar. `heightForWidth` gives the height the text
+    // needs at a width. Empty when there is no room.
+    static QRectF creditFrame(QSizeF viewSize, double columnLeft, const QRectF& scaleFrame, double lineHeight,
+                              int maxLines, double widestWord,
+                              const std::function<double(double width)>& heightForWidth);
 };
 
 // The side of the column's buttons for a column width and a view height: six

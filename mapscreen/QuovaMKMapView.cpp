@@ -1,8 +1,11 @@
 #include "mapscreen/QuovaMKMapView.hpp"
 
+#include <QPointer>
 #include <QResizeEvent>
 
 #include <fmt/format.h>
+
+#include <QStringList>
 
 #include <atomic>
 #include <mutex>
@@ -160,12 +163,9 @@ bool QuovaMKMapView::setAppleBaseMap(QuovaBaseMapStyle style) {
     if (const auto delegate = quovaDelegate()) {
         if (QuovaScaleView* scale = delegate->scaleView())
             scale->setLightMode(style != QuovaBaseMapStyle::standard);
-        if (widgets::hud::MultilineLabel* credit = delegate->osmCreditLabel()) {
-            credit->hide();
-            credit->setNumberOfLines(0);
-            credit->setText(QString());
-        }
     }
+    tileCredit_.clear();
+    updateCreditLabel();
     showAppleMapsUI();
     return true;
 }
@@ -205,12 +205,11 @@ bool QuovaMKMapView::setTiledBaseMap(QuovaBaseMapStyle style) {
 
     if (const auto delegate = quovaDelegate()) {
         if (QuovaScaleView* scale = delegate->scaleView()) scale->setLightMode(false);
-        if (widgets::hud::MultilineLabel* credit = delegate->osmCreditLabel()) {
-            credit->show();
-            credit->setNumberOfLines(style == QuovaBaseMapStyle::openTopoMap ? 2 : 1);
-            credit->setText(QString::fromStdString(configuration->copyrightString));
-        }
     }
+    tileCredit_ = configuration->copyrightString;
+    // Until a frame tells what shows, the style's own credit.
+    shownSources_.reset();
+    updateCreditLabel();
     hideAppleMapsUI();
     return true;
 }
@@ -229,6 +228,50 @@ std::shared_ptr<QuovaTileOverlay> QuovaMKMapView::currentTileOverlay() const {
 }
 
 // ---- The map's logo and attribution
+
+std::vector<std::string> QuovaMKMapView::creditLines() const {
+    std::vector<std::string> lines;
+    if (tileCredit_.empty()) return lines;
+    // What the last frame showed: the tiles where they arrived, the map's own drawing where they did
+    // not (a source that cannot be reached, tiles still on their way, beyond the source's levels).
+    const bool tilesShown = !shownSources_ || shownSources_->tiles;
+    const bool ownMapShown = shownSources_ && shownSources_->ownMap;
+    if (tilesShown) lines.push_back(tileCredit_);
+    if (ownMapShown) {
+        if (const auto* legal = qobject_cast<platform::MKAttributionLabel*>(
+                findSubview(QStringLiteral("MKAttributionLabel"))))
+            lines.push_back(legal->text().toStdString());
+    }
+    return lines;
+}
+
+void QuovaMKMapView::updateCreditLabel() {
+    const auto delegate = quovaDelegate();
+    widgets::hud::MultilineLabel* credit = delegate ? delegate->osmCreditLabel() : nullptr;
+    if (credit == nullptr) return;
+    QStringList lines;
+    for (const std::string& line : creditLines()) lines << QString::fromStdString(line);
+    const QString text = lines.join(QLatin1Char('\n'));
+    if (text == credit->text() && credit->isHidden() == text.isEmpty()) return;
+    // As many lines as the text needs where the screen places it: it wraps rather than being cut.
+    credit->setNumberOfLines(0);
+    credit->setText(text);
+    credit->setHidden(text.isEmpty());
+    delegate->creditLabelDidChange();
+}
+
+void QuovaMKMapView::frameDidDraw() {
+    MKMapView::frameDidDraw();
+    if (tileCredit_.empty()) return;
+    const FrameStats stats = lastFrameStats();
+    const ShownSources shown{stats.cellsReplacedShown > 0, stats.cellsOwnMapShown > 0};
+    if (shownSources_ && *shownSources_ == shown) return;
+    shownSources_ = shown;
+    // Not from inside the paint: the label and the screen's layout change on the next turn.
+    platform::DispatchQueue::main()->async([view = QPointer<QuovaMKMapView>(this)] {
+        if (view) view->updateCreditLabel();
+    });
+}
 
 QWidget* QuovaMKMapView::findAppleLogoView() const {
     QWidget* view = findSubview(QStringLiteral("MKAppleLogoImageView"));

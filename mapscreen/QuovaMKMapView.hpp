@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "mapscreen/QuovaMKMapViewDelegate.hpp"
 #include "platform/mapkit/qt/MKMapView.hpp"
@@ -106,6 +107,17 @@ class QuovaMKMapView : public platform::MKMapView {
     // Asks for a repaint of the map. Main thread.
     void setNeedsMapRedraw();
 
+    // ---- The credit line (the screen's osmCreditLabel while a tile style is shown)
+    // What the map shows, one entry each: the tile source's attribution where its tiles show, the
+    // map's own attribution (its "MKAttributionLabel") where its own drawing shows through, both
+    // when both show. Before the first frame of a tile style: the tile source's. Empty with one of
+    // the map's own types (its own label credits it then).
+    std::vector<std::string> creditLines() const;
+    // Sets the credit label to creditLines() (one per line, wrapping at the label's width; hidden
+    // when there are none) and tells the screen when the text changed.
+    void updateCreditLabel();
+    void frameDidDraw() override;
+
   protected:
     void didAddSubview(QWidget* subview) override;
     void willRemoveSubview(QWidget* subview) override;
@@ -118,7 +130,14 @@ class QuovaMKMapView : public platform::MKMapView {
     void fadeAppleMapsUI(double alpha);
     void publishMapState();
 
+    struct ShownSources {
+        bool tiles = false;
+        bool ownMap = false;
+        bool operator==(const ShownSources&) const = default;
+    };
     std::optional<tiles::QuovaBaseMapStyle> mapStyle_;
+    std::string tileCredit_;
+    std::optional<ShownSources> shownSources_;  // none until a frame of the tile style was drawn
     std::weak_ptr<QuovaMKMapViewDelegate> quovaDelegate_;
     std::shared_ptr<TileOverlayForwarder> forwarder_;
 };

@@ -27,9 +27,13 @@ class QuovaMKMapViewDelegate {
 
     // The screen's scale bar, whose light mode follows the map style.
     virtual QuovaScaleView* scaleView() const = 0;
-    // The screen's credit line, showing the tile source's attribution while a
-    // tile style is shown and hidden with an empty text otherwise.
+    // The screen's credit line, crediting what the map shows while a tile
+    // style is shown (QuovaMKMapView::creditLines) and hidden with an empty
+    // text otherwise.
     virtual widgets::hud::MultilineLabel* osmCreditLabel() const = 0;
+    // The credit line's text changed: the screen places it anew (its height
+    // follows the lines it needs).
+    virtual void creditLabelDidChange() {}
 };
 
 }  // namespace tervolo::mapscreen

@@ -115,15 +115,21 @@ QRectF StylesAndLayers::sheetSourceRect() const {
     return QRectF(width / 3, 0, 1, 1);
 }
 
-void StylesAndLayers::presentSheet(const std::shared_ptr<platform::ViewController>& sheet) {
+void StylesAndLayers::presentSheet(const std::shared_ptr<platform::ViewController>& sheet, QWidget* anchor) {
     sheet->setModalPresentationStyle(ModalPresentationStyle::popover);
     auto* popover = sheet->popoverPresentationController();
-    popover->setSourceView(mapView_.data());
-    popover->setSourceRect(sheetSourceRect());
+    if (anchor != nullptr && anchor->isVisible()) {
+        // At the button that opened it: the same place every time, whatever the mouse did before.
+        popover->setSourceView(anchor);
+        popover->setSourceRect(QRectF(anchor->rect()));
+    } else {
+        popover->setSourceView(mapView_.data());
+        popover->setSourceRect(sheetSourceRect());
+    }
     screen_.present(sheet, true, [] { QLLogInfo("display action sheet animation completed"); });
 }
 
-void StylesAndLayers::showMapStyleActionSheetFrom(QWidget*) {
+void StylesAndLayers::showMapStyleActionSheetFrom(QWidget* anchor) {
     QuovaMKMapView* map = mapView_.data();
     if (map == nullptr) return;
     const QuovaBaseMapStyle current = map->mapStyle().value_or(QuovaBaseMapStyle::osm);
@@ -146,10 +152,10 @@ void StylesAndLayers::showMapStyleActionSheetFrom(QWidget*) {
     }
     sheet->addAction(AlertAction::make(platform::localizedString("Cancel"), AlertAction::Style::cancel,
                                        [] { QLLogInfo("Cancel button"); }));
-    presentSheet(sheet);
+    presentSheet(sheet, anchor);
 }
 
-void StylesAndLayers::showMapLayersActionSheetFrom(QWidget*) {
+void StylesAndLayers::showMapLayersActionSheetFrom(QWidget* anchor) {
     auto sheet = AlertController::make(
         platform::localizedString("Map Layer Selection"),
         platform::localizedString("Map Layers appear on top of the currently selected map."),
@@ -170,7 +176,7 @@ void StylesAndLayers::showMapLayersActionSheetFrom(QWidget*) {
     }
     sheet->addAction(AlertAction::make(platform::localizedString("Cancel"), AlertAction::Style::cancel,
                                        [] { QLLogInfo("Cancel button"); }));
-    presentSheet(sheet);
+    presentSheet(sheet, anchor);
 }
 
 void StylesAndLayers::toggle(const InfoLayer& layer, bool wasActive) {

@@ -70,15 +70,17 @@ class StylesAndLayers {
     void mapStyleButtonPressed(QWidget* sender);
     void mapLayersButtonPressed(QWidget* sender);
 
-    // ---- Sheets (`anchor` is accepted and not used: both sheets anchor at sheetSourceRect()).
+    // ---- Sheets, each a popover at `anchor` (the button that opened it), so it opens in the same
+    // place every time; without a shown anchor, at sheetSourceRect() in the map view.
     // One action per base map style in their order, the current one (OpenStreetMap
     // when none is set) marked with kCheckMark, then Cancel; nothing without a map view.
     void showMapStyleActionSheetFrom(QWidget* anchor);
     // The sea-mark layer (marked when its switch is on), then Cancel. Choosing it
     // flips the switch and takes the layer off or puts it on.
     void showMapLayersActionSheetFrom(QWidget* anchor);
-    // Where both sheets point, in the map view: a 1 × 1 rect at the last mouse
-    // position, else at a third of the screen view's width on the top edge.
+    // Where a sheet without an anchor points, in the map view: a 1 × 1 rect at
+    // the last mouse position, else at a third of the screen view's width on
+    // the top edge.
     QRectF sheetSourceRect() const;
 
     // ---- The sea-mark layer
@@ -101,7 +103,7 @@ class StylesAndLayers {
     void presentScreen(const std::shared_ptr<platform::ViewController>& content,
                        const std::shared_ptr<platform::ViewController>& wrapper, QWidget* sender,
                        const std::string& completionLog);
-    void presentSheet(const std::shared_ptr<platform::ViewController>& sheet);
+    void presentSheet(const std::shared_ptr<platform::ViewController>& sheet, QWidget* anchor);
 
     platform::ViewController& screen_;
     QPointer<QuovaMKMapView> mapView_;

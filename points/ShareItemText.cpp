@@ -1,6 +1,7 @@
 #include "points/ShareItemText.hpp"
 
 #include "platform/foundation/Bundle.hpp"
+#include "platform/foundation/PlatformName.hpp"
 #include "platform/text/Html.hpp"
 #include "platform/text/Numbers.hpp"
 #include "points/ShareActivityType.hpp"
@@ -37,7 +38,7 @@ std::string shareMailBody(const std::optional<std::string>& title, const std::st
     body += "</a><br><br><br><br><br>";
     body += platform::localizedString("Shared with");
     body += " <a href=\"https://" + htmlEscaped(productWebHost()) + "/appstore/\">";
-    body += platform::localizedString("Tervolo for Mac");
+    body += platform::productNameForPlatform("Tervolo");
     body += "</a>";
     body += "</html>";
     return body;

@@ -9,13 +9,14 @@
 
 #include "backend/BackendHosts.hpp"
 #include "platform/foundation/Bundle.hpp"
+#include "platform/foundation/PlatformName.hpp"
 #include "pointscreens/PDFTextEngine.hpp"
 
 namespace tervolo::pointscreens {
 
 PDFDocumentInfo PDFCreator::documentInfo() {
     const auto& bundle = platform::Bundle::main();
-    return {bundle.localizedString("Locations from Tervolo"), bundle.localizedString("Tervolo for Mac"),
+    return {bundle.localizedString("Locations from Tervolo"), platform::productNameForPlatform("Tervolo"),
             backend::BackendHosts::productWebBaseURL() + "/"};
 }
 

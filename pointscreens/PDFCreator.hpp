@@ -45,7 +45,7 @@ class PDFCreator {
     // The pages createPDF() draws, measured the same way.
     std::vector<PDFLayout::Page> layoutPages() const;
 
-    // Title "Locations from Tervolo", creator "Tervolo for Mac" (both
+    // Title "Locations from Tervolo", creator "Tervolo for Linux" (both
     // localised) and as author the product's web address ending in "/".
     static PDFDocumentInfo documentInfo();
 

@@ -1,7 +1,10 @@
 #include "pointscreens/PDFTextEngine.hpp"
 
+#include <QGlyphRun>
+#include <QImage>
 #include <QPaintDevice>
 #include <QPainter>
+#include <QRawFont>
 #include <QTextLayout>
 #include <QTextOption>
 
@@ -54,6 +57,44 @@ int layOut(QTextLayout& layout, const QString& text, bool wraps, Qt::Alignment a
     }
     layout.endLayout();
     return count;
+}
+
+// A font whose glyphs are colour pictures (emoji): bitmaps (CBDT, sbix), layers (COLR) or SVG.
+bool isColourFont(const QRawFont& font) {
+    for (const char* table : {"CBDT", "sbix", "COLR", "SVG "}) {
+        if (!font.fontTable(table).isEmpty()) return true;
+    }
+    return false;
+}
+
+// A PDF has no way to carry a colour font's glyphs (they would come out blank): such a run goes
+// into the page as a picture of itself, drawn at four times the page's resolution.
+void drawAsPicture(QPainter& painter, const QGlyphRun& run, QPointF origin) {
+    const QRectF bounds = run.boundingRect();
+    if (bounds.isEmpty()) return;
+    constexpr double kScale = 4;
+    QImage picture((bounds.size() * kScale).toSize().expandedTo({1, 1}), QImage::Format_ARGB32_Premultiplied);
+    picture.fill(Qt::transparent);
+    {
+        QPainter inner(&picture);
+        inner.setRenderHint(QPainter::Antialiasing);
+        inner.setRenderHint(QPainter::SmoothPixmapTransform);
+        inner.scale(kScale, kScale);
+        inner.translate(-bounds.topLeft());
+        inner.drawGlyphRun(QPointF(0, 0), run);
+    }
+    painter.drawImage(QRectF(origin + bounds.topLeft(), bounds.size()), picture);
+}
+
+// Draws one laid-out line at `origin` (the layout's position), run by run.
+void drawLine(QPainter& painter, const QTextLine& line, QPointF origin) {
+    for (const QGlyphRun& run : line.glyphRuns()) {
+        if (isColourFont(run.rawFont())) {
+            drawAsPicture(painter, run, origin);
+        } else {
+            painter.drawGlyphRun(origin, run);
+        }
+    }
 }
 
 }  // namespace
@@ -119,12 +160,8 @@ void PDFTextEngine::draw(QPainter& painter, const PDFLayout::PlacedText& placed)
     painter.setPen(Qt::black);
     const double top = layout.lineAt(static_cast<int>(placed.firstLine)).y();
     const size_t end = std::min(placed.firstLine + placed.lineCount, static_cast<size_t>(lineCount));
-    if (placed.firstLine == 0 && end == static_cast<size_t>(lineCount)) {
-        layout.draw(&painter, QPointF(placed.x, placed.y));
-        return;
-    }
     for (size_t i = placed.firstLine; i < end; ++i) {
-        layout.lineAt(static_cast<int>(i)).draw(&painter, QPointF(placed.x, placed.y - top));
+        drawLine(painter, layout.lineAt(static_cast<int>(i)), QPointF(placed.x, placed.y - top));
     }
 }
 

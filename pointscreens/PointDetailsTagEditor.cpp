@@ -188,7 +188,9 @@ void PointDetailsViewController::tagTextDidChange(platform::TextField& field) {
         return;
     }
     if (text.contains(QChar(u' '))) {
-        showTagsMayNotContainSpacesUI();
+        // An alert now would take the keyboard in the middle of a word and the
+        // keys after the space would be lost: it comes once the typing pauses.
+        spacesNoticeTimer_.schedule(kSpacesNoticeDelay, [this] { showTagsMayNotContainSpacesUI(); });
         text.remove(QChar(u' '));
         field.setText(text);
         // The table filters by what the field now holds.

@@ -222,8 +222,12 @@ class PointDetailsViewController : public platform::ViewController,
     void tagTableDidSelectRow(platform::IndexPath indexPath);
     // The tag field changed while the editor is open: the table follows, the
     // spaces go (with one "Notice"), the save button follows the text.
+    // Spaces are taken out at once; the "Notice" alert waits until the typing
+    // pauses (kSpacesNoticeDelay after the last space), so it never takes the
+    // keys of a word being typed.
     void tagTextDidChange(platform::TextField& field);
     void showTagsMayNotContainSpacesUI();
+    static constexpr double kSpacesNoticeDelay = 1.0;  // seconds
     // The trash button of a row: asks before deleting the row's tag.
     void tagRowDeleteButton(QWidget* sender);
     std::shared_ptr<points::QuovaPointTag> tagFromButton(QWidget* view) const;
@@ -341,6 +345,7 @@ class PointDetailsViewController : public platform::ViewController,
     std::shared_ptr<platform::Timer> tagTableHeightTimer_;
     ScreenTimer customRadiusRetryTimer_;
     ScreenTimer shareSheetTimer_;
+    ScreenTimer spacesNoticeTimer_;
     class TagTableSource;
     std::shared_ptr<TagTableSource> tagTableSource_;
     std::shared_ptr<platform::Timer> tagTableReloadTimer_;

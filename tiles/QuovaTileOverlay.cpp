@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <mutex>
 
 #include "platform/dispatch/Clock.hpp"
@@ -105,6 +106,11 @@ void QuovaTileOverlay::resetZoomOutClockForTesting() {
 
 std::vector<std::shared_ptr<QuovaImageTile>> QuovaTileOverlay::tilesInMapRect(
     const platform::MKMapRect& mapRect, double zoomScale) {
+    return tilesInMapRect(mapRect, zoomScale, std::numeric_limits<double>::infinity());
+}
+
+std::vector<std::shared_ptr<QuovaImageTile>> QuovaTileOverlay::tilesInMapRect(
+    const platform::MKMapRect& mapRect, double zoomScale, double contentScale) {
     const auto table = axisTable();
     std::vector<std::shared_ptr<QuovaImageTile>> tiles;
     if (!std::isfinite(zoomScale) || zoomScale <= 0 || !std::isfinite(mapRect.origin.x) ||
@@ -136,9 +142,10 @@ std::vector<std::shared_ptr<QuovaImageTile>> QuovaTileOverlay::tilesInMapRect(
         tileLog("TileOverlay can't fulfill tile request: {:.0f} tiles are too many", count);
         return tiles;
     }
-    const bool shifted = z >= retinaShiftFrom_ && (retinaShiftLevel_ == 2 || retinaShiftLevel_ == 4) &&
-                         z >= (retinaShiftLevel_ == 2 ? 1 : 2);
     const int64_t divisor = retinaShiftLevel_ == 2 ? 2 : 4;
+    const bool densityAsks = !(contentScale < double(divisor)) || z > maxTileZ_;
+    const bool shifted = z >= retinaShiftFrom_ && (retinaShiftLevel_ == 2 || retinaShiftLevel_ == 4) &&
+                         z >= (retinaShiftLevel_ == 2 ? 1 : 2) && densityAsks;
     const int64_t tileZ = shifted ? z - (retinaShiftLevel_ == 2 ? 1 : 2) : z;
     const int64_t axis = tileZ >= 1 && tileZ <= 24 ? table->tiles[tileZ] : (tileZ == 0 ? 1 : 0);
     tiles.reserve(size_t(count));

@@ -66,8 +66,17 @@ class QuovaTileOverlay : public platform::MKOverlay,
     // is not a finite positive number gives 0.
     static int64_t zoomLevelForZoomScale(double zoomScale);
     int32_t maxZoomLevel() const;
+    // The tiles for a screen of the density the retina shift was made for:
+    // from retinaShiftFrom on, tiles of a lower level enlarged.
     std::vector<std::shared_ptr<QuovaImageTile>> tilesInMapRect(const platform::MKMapRect& mapRect,
                                                                 double zoomScale);
+    // The tiles for a screen of `contentScale` device pixels per point. A
+    // tile of the view's own level fills its cell pixel for pixel at 1, so
+    // the shift applies only where the density reaches its factor (2 for one
+    // level, 4 for two), or beyond maxTileZ, where no tile of the view's own
+    // level exists.
+    std::vector<std::shared_ptr<QuovaImageTile>> tilesInMapRect(const platform::MKMapRect& mapRect,
+                                                                double zoomScale, double contentScale);
 
     platform::MKMapRect boundingMapRect() const override { return platform::MKMapRectWorld; }
     bool canReplaceMapContent() const override { return replaceMapContent_.load(); }

@@ -125,7 +125,7 @@ void TileOverlayRenderer::postDownload(const std::shared_ptr<TileCacheManager>& 
 
 bool TileOverlayRenderer::canDrawMapRect(const platform::MKMapRect& mapRect,
                                          platform::MKZoomScale zoomScale) {
-    auto tiles = tileOverlay_->tilesInMapRect(mapRect, zoomScale);
+    auto tiles = tileOverlay_->tilesInMapRect(mapRect, zoomScale, contentScaleFactor());
     if (tiles.empty()) return false;
     auto manager = TileCacheManager::sharedInstanceForMap(map());
     if (!manager) return false;
@@ -139,7 +139,7 @@ bool TileOverlayRenderer::canDrawMapRect(const platform::MKMapRect& mapRect,
 void TileOverlayRenderer::drawMapRect(const platform::MKMapRect& mapRect, platform::MKZoomScale zoomScale,
                                       platform::MKGraphicsContext& context) {
     storeLastRequestedZoomLevel(QuovaTileOverlay::zoomLevelForZoomScale(zoomScale));
-    auto tiles = tileOverlay_->tilesInMapRect(mapRect, zoomScale);
+    auto tiles = tileOverlay_->tilesInMapRect(mapRect, zoomScale, contentScaleFactor());
     context.setAlpha(alpha());
     auto manager = TileCacheManager::sharedInstanceForMap(map());
     if (!manager) return;

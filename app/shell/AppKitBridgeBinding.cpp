@@ -5,6 +5,8 @@
 #include <QPluginLoader>
 #include <QPointer>
 
+#include "logging/QLLog.hpp"
+#include "logging/QLLogging.hpp"
 #include "platform/foundation/Bundle.hpp"
 #include "platform/ui/ViewControllerMainThread.hpp"
 
@@ -26,6 +28,28 @@ struct Slot {
 Slot& slot() {
     static Slot* theSlot = new Slot;  // never destroyed: read until exit
     return *theSlot;
+}
+
+}  // namespace
+
+// The plug-in's lines ("searchFieldToolbarItem(for:with:action:)") go to the
+// log at info level under the plug-in's name, never to standard error.
+class BridgeLogReceiver : public QObject {
+    Q_OBJECT
+  public slots:
+    void logLine(const QString& text) {
+        std::string line = text.toStdString();
+        logging::logMessageCore([&line] { return std::move(line); }, logging::QLLogLevel::all,
+                                logging::QLLogFlag::info, 0, "AppKitBridge", "logLine", 0, {},
+                                logging::asyncLoggingEnabled(), logging::QLLog::sharedInstance());
+    }
+};
+
+namespace {
+
+BridgeLogReceiver& bridgeLogReceiver() {
+    static auto* receiver = new BridgeLogReceiver;  // never destroyed: the plug-in stays loaded
+    return *receiver;
 }
 
 }  // namespace
@@ -64,6 +88,11 @@ bool bindAppKitBridge(const std::string& plugInsFolder) {
     if (bridge == nullptr) return false;
     slot().object = instance;
     slot().bridge = bridge;
+    // A plug-in without the signal (an older build) just stays silent.
+    if (instance->metaObject()->indexOfSignal("logLine(QString)") >= 0) {
+        QObject::connect(instance, SIGNAL(logLine(QString)), &bridgeLogReceiver(), SLOT(logLine(QString)),
+                         Qt::UniqueConnection);
+    }
     return true;
 }
 
@@ -73,3 +102,5 @@ void resetAppKitBridgeForTesting() {
 }
 
 }  // namespace tervolo::app
+
+#include "AppKitBridgeBinding.moc"

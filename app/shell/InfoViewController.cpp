@@ -15,6 +15,7 @@
 #include "platform/foundation/Bundle.hpp"
 #include "platform/foundation/CanOpenURL.hpp"
 #include "platform/foundation/Diagnostics.hpp"
+#include "platform/foundation/PlatformName.hpp"
 #include "platform/foundation/UserDefaults.hpp"
 #include "platform/text/UUID.hpp"
 #include "platform/ui/AlertController.hpp"
@@ -87,7 +88,7 @@ InfoViewController::InfoViewController() = default;
 InfoViewController::~InfoViewController() = default;
 
 std::string InfoViewController::appNameText(const std::string& bundleName, int32_t deviceType) {
-    if (deviceType == 2 || deviceType == 3) return bundleName + " for Linux";
+    if (deviceType == 2 || deviceType == 3) return platform::productNameForPlatform(bundleName);
     if (deviceType == 0) return bundleName + " for iOS";
     return bundleName;
 }

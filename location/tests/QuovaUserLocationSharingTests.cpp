@@ -40,8 +40,7 @@ constexpr const char* kEscapedMapLink =
 std::string mailBody(const std::string& href, const std::string& anchorText) {
     return "<html>I'd like to share this location with you:<br><br><a href=\"" + href + "\">" + anchorText +
            "</a><br><br><br><br><br>Shared with <a href=\"https://www.tervolo.invalid/appstore/\">Tervolo "
-           "for "
-           "Mac</a></html>";
+           "for Linux</a></html>";
 }
 
 class SharingTest : public ::testing::Test {

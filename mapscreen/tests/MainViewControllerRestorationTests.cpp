@@ -297,6 +297,39 @@ TEST_F(MainViewControllerRestorationTest, SavingWritesTheStyleTheRectAndOnlyWhat
     EXPECT_TRUE(coder.values().empty());
 }
 
+// A map turned by the compass keeps its scale across a restart: the saved
+// rect is the view's own, not the wider rect around the turned view.
+TEST_F(MainViewControllerRestorationTest, ATurnedMapComesBackAtItsOwnScale) {
+    showScreen(makeScreen());
+    auto* map = controller_->mapView();
+    map->setVisibleMapRect(kVienna, false);
+    const double scale = map->zoomScale();
+    const MKMapRect unturned = map->visibleMapRect();
+    for (const double heading : {40.0, 90.0, 200.0}) {
+        SCOPED_TRACE(heading);
+        map->setVisibleMapRect(kVienna, false);
+        platform::MKMapCamera camera = map->camera();
+        camera.heading = heading;
+        map->setCamera(camera, false);
+        platform::RunLoop::runUntilIdle();
+        ASSERT_NEAR(map->heading(), heading, 1e-9);
+
+        RestorationCoder coder;
+        controller_->encodeRestorableState(coder);
+        const auto saved = coder.decode<PropertyValue::Dictionary>("mapRect");
+        ASSERT_TRUE(saved);
+        EXPECT_NEAR(saved->at("width").asDouble().value_or(0), unturned.size.width, 1.0);
+        EXPECT_NEAR(saved->at("height").asDouble().value_or(0), unturned.size.height, 1.0);
+
+        // The next start, unturned, shows the same region at the same scale.
+        camera.heading = 0;
+        map->setCamera(camera, false);
+        controller_->decodeRestorableState(coder);
+        EXPECT_NEAR(map->zoomScale() / scale, 1.0, 0.01);
+        expectShows(unturned);
+    }
+}
+
 TEST_F(MainViewControllerRestorationTest, ARoundTripThroughTheArchiveFileRestoresTheSecondWindow) {
     auto gate = std::make_shared<platform::AppVersionRestorationGate>([] { return std::string("1.0"); });
     // The first window: the user's state at quit.

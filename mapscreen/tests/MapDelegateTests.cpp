@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -11,12 +12,14 @@
 #include "location/QuovaPinCircleOverlay.hpp"
 #include "location/QuovaUserLocationCircleOverlay.hpp"
 #include "location/ui/QuovaUserLocationView.hpp"
+#include "location/ui/RadiusChoice.hpp"
 #include "location/ui/UserLocationSettingsViewController.hpp"
 #include "mapscreen/QuovaGhostTapRecognizer.hpp"
 #include "mapscreen/QuovaMapPointView.hpp"
 #include "platform/dispatch/Clock.hpp"
 #include "platform/location/CLLocation.hpp"
 #include "platform/mapkit/qt/MKCalloutView.hpp"
+#include "platform/mapkit/qt/MKMapView.hpp"
 #include "platform/text/Locale.hpp"
 #include "platform/ui/ImageView.hpp"
 #include "platform/ui/NavigationController.hpp"
@@ -590,6 +593,54 @@ TEST_F(MapDelegateTest, TheScaleBarShowsTheEntryForTheMapsScale) {
         EXPECT_LT(bar, 450.0);
         // The frame is laid out on whole points around a fractional bar.
         EXPECT_NEAR(screen_->scaleView()->width(), bar + 2 * screen_->scaleView()->scaleInset(), 2.0);
+    }
+    platform::text::Locale::setCurrentForTesting(std::nullopt);
+}
+
+// One unit system per locale on every scale and radius list: the map
+// screen's scale bar, the scale of a plain map (the details screen's small
+// map) and the rows of the radius sheet. The C locale measures in metres.
+TEST_F(MapDelegateTest, EveryScaleAndRadiusListShowsTheLocalesUnits) {
+    show();
+    map().setMapStyle(tervolo::tiles::QuovaBaseMapStyle::standard);
+    platform::MKMapView small;
+    small.resize(320, 200);
+    auto* smallScale = dynamic_cast<platform::MKScaleView*>(small.findSubview(QStringLiteral("MKScaleView")));
+    ASSERT_NE(smallScale, nullptr);
+    // "500 m" → metric, "0.5 mi" → imperial; anything else is neither.
+    auto metric = [](const std::string& text) -> std::optional<bool> {
+        const std::string unit = text.substr(text.rfind(' ') + 1);
+        if (unit == "m" || unit == "km") return true;
+        if (unit == "ft" || unit == "mi" || unit == "yd") return false;
+        return std::nullopt;
+    };
+    const struct {
+        const char* locale;
+        bool metric;
+    } cases[] = {{"de_DE", true}, {"en_US", false},  {"en_GB.UTF-8", false},
+                 {"C", true},     {"C.UTF-8", true}, {"POSIX", true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.locale);
+        platform::text::Locale::setCurrentForTesting(platform::text::Locale(c.locale));
+        for (const double metres : {300.0, 3000.0, 300000.0}) {
+            SCOPED_TRACE(metres);
+            map().setRegion(platform::MKCoordinateRegionMakeWithDistance({48.1, 11.5}, metres, metres));
+            small.setRegion(platform::MKCoordinateRegionMakeWithDistance({48.1, 11.5}, metres, metres));
+            advance(2.0);
+            const std::string mainLabel = screen_->scaleView()->maxLabel()->text().toStdString();
+            EXPECT_EQ(metric(mainLabel), c.metric) << "main scale bar: " << mainLabel;
+            const std::string smallLabel = smallScale->label().toStdString();
+            EXPECT_EQ(metric(smallLabel), c.metric) << "small map's scale: " << smallLabel;
+        }
+        const auto sheet = tervolo::location::makeRadiusSheet(0, nullptr, {});
+        int radii = 0;
+        for (const auto& action : sheet->actions()) {
+            const auto unit = metric(action->title());
+            if (!unit) continue;  // none, custom, cancel
+            ++radii;
+            EXPECT_EQ(unit, c.metric) << "radius sheet: " << action->title();
+        }
+        EXPECT_GE(radii, 5);
     }
     platform::text::Locale::setCurrentForTesting(std::nullopt);
 }

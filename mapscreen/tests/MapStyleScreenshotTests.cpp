@@ -175,5 +175,87 @@ TEST_F(MapStyleScreenshotTest, OnePicturePerStyleWithTheSeaMarkLayerAndTheCredit
     }
 }
 
+// The credit names what the map shows: the tile source where its tiles show,
+// the map's own world map (Natural Earth) where no tile could be had, both
+// when both show.
+TEST_F(MapStyleScreenshotTest, TheCreditNamesWhatTheMapShows) {
+    const std::string osmCredit = "\u00a9 OpenStreetMap contributors";
+    const std::string ownMap = "Natural Earth";
+    struct Case {
+        const char* name;
+        QuovaBaseMapStyle style;
+        bool tilesServed;  // every tile of the style, else none but one
+        bool oneTileServed;
+        std::string credit;
+    } cases[] = {
+        {"tiles", QuovaBaseMapStyle::osm, true, false, osmCredit},
+        {"unreachable", QuovaBaseMapStyle::openCycleMap, false, false, ownMap},
+        {"some tiles", QuovaBaseMapStyle::openCycleMapRetina, false, true,
+         "\u00a9 OpenStreetMap contributors, Map style \u00a9 Thunderforest\n" + ownMap},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (!c.tilesServed) {
+            CannedReply missing;
+            missing.status = 404;
+            server_.scriptAll(missing);
+        }
+        if (c.oneTileServed) {
+            // The tile under the middle of the view (57° N, 12° E at level 5).
+            CannedReply tile;
+            tile.headers = {{"Content-Type", "image/png"}};
+            tile.body = LoopbackTileServer::tilePNG(kZoom, 17, 9, 512);
+            server_.script("/tiles/opencyclemap-2x/5/17/9.png", tile);
+        }
+        map_->setMapStyle(c.style);
+        placeCredit();
+        ASSERT_TRUE(settle());
+        EXPECT_EQ(screen_->credit()->text().toStdString(), c.credit);
+        EXPECT_TRUE(screen_->credit()->isVisible());
+        widgetkit_test::saveScreenshot(picture(1), QString::fromStdString(std::string("credit-") + c.name));
+    }
+}
+
+// At a pixel ratio of 1 a tile style draws the tiles of the view's own level,
+// pixel for pixel (no enlarged tiles of the level below); at 2 the shift of
+// the tile source applies.
+TEST_F(MapStyleScreenshotTest, TilesAreOfTheViewsOwnLevelAtRatioOne) {
+    constexpr int kLevel = 10;
+    const double scale = std::exp2(kLevel - 20);
+    const platform::MKMapPoint middle = platform::MKMapPointForCoordinate({60.17, 24.94});
+    map_->setVisibleMapRect({{middle.x - 512 / scale, middle.y - 320 / scale}, {1024 / scale, 640 / scale}});
+    map_->setMapStyle(QuovaBaseMapStyle::osm);
+    ASSERT_TRUE(settle());
+    size_t own = 0;
+    for (const auto& request : server_.requests()) {
+        if (!request.path.starts_with("/tiles/osm-standard-cache/")) continue;
+        EXPECT_TRUE(request.path.starts_with("/tiles/osm-standard-cache/10/")) << request.path;
+        ++own;
+    }
+    EXPECT_GT(own, 0u);
+    // Each tile's red top row lands on the first pixel row of its cell, one row high: not enlarged.
+    const QImage image = picture(1);
+    widgetkit_test::saveScreenshot(image, QStringLiteral("osm-level10-ratio1"));
+    const double cell = 256;
+    const double top = std::ceil((middle.y * scale - 320) / cell) * cell - (middle.y * scale - 320);
+    const int row = int(std::lround(top));
+    ASSERT_GT(row + 1, 0);
+    ASSERT_LT(row + 1, image.height());
+    const auto isNorthRow = [](const QColor& c) { return c.red() > 240 && c.green() < 15 && c.blue() < 15; };
+    EXPECT_TRUE(isNorthRow(image.pixelColor(100, row))) << "the tile's top row";
+    EXPECT_FALSE(isNorthRow(image.pixelColor(100, row + 1))) << "a tile drawn at twice its size";
+    EXPECT_FALSE(isNorthRow(image.pixelColor(100, row + 128))) << "the lower half of an enlarged tile";
+
+    // The tile source's shift at ratio 2: tiles of level 9, enlarged to fill the denser cells.
+    const auto overlay = map_->currentTileOverlay();
+    ASSERT_TRUE(overlay);
+    const platform::MKMapRect cellRect{{middle.x, middle.y}, {256 / scale, 256 / scale}};
+    for (const auto& [ratio, level] : {std::pair{1.0, 10u}, std::pair{2.0, 9u}}) {
+        const auto tiles = overlay->tilesInMapRect(cellRect, scale, ratio);
+        ASSERT_FALSE(tiles.empty());
+        EXPECT_EQ(tiles.front()->z(), level) << ratio;
+    }
+}
+
 }  // namespace
 }  // namespace mapstyle_test

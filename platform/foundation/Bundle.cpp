@@ -1,4 +1,5 @@
 #include "platform/foundation/Bundle.hpp"
+#include "platform/foundation/PlatformName.hpp"
 
 #include <unistd.h>
 
@@ -288,6 +289,10 @@ void Bundle::reload() {
 
 std::string localizedString(const std::string& key) {
     return Bundle::main().localizedString(key);
+}
+
+std::string productNameForPlatform(const std::string& product) {
+    return Bundle::main().localizedString(product + " for " + kPlatformName);
 }
 
 }  // namespace platform

@@ -14,6 +14,11 @@ void MKOverlayRenderer::setAlpha(double alpha) {
     setNeedsDisplay();
 }
 
+void MKOverlayRenderer::setContentScaleFactor(double factor) {
+    if (!std::isfinite(factor) || factor <= 0) factor = 1.0;
+    if (contentScaleFactor_.exchange(factor) != factor) setNeedsDisplay();
+}
+
 MKMapRect MKOverlayRenderer::rectForMapRect(const MKMapRect& mapRect) const {
     if (!overlay_ || MKMapRectIsNull(mapRect)) return mapRect;
     const MKMapPoint origin = overlay_->boundingMapRect().origin;

@@ -39,6 +39,10 @@ class MKOverlayRenderer {
     const std::shared_ptr<MKOverlay>& overlay() const { return overlay_; }
     double alpha() const { return alpha_.load(); }
     void setAlpha(double alpha);
+    // Device pixels per view point of the screen the cells are drawn for (1 on a plain screen, 2 on a
+    // dense one); the map sets it before it asks for cells. A change drops the renderer's cells.
+    double contentScaleFactor() const { return contentScaleFactor_.load(); }
+    void setContentScaleFactor(double factor);
 
     // Map points → renderer space: moved by minus the overlay's bounding rect origin.
     MKMapRect rectForMapRect(const MKMapRect& mapRect) const;
@@ -62,6 +66,7 @@ class MKOverlayRenderer {
 
     std::shared_ptr<MKOverlay> overlay_;
     std::atomic<double> alpha_{1.0};
+    std::atomic<double> contentScaleFactor_{1.0};
     // Held while a thread tells the host, so unlinking waits for calls in flight.
     std::mutex hostMutex_;
     MKOverlayRendererHost* host_ = nullptr;

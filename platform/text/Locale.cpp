@@ -11,6 +11,14 @@
 namespace platform::text {
 namespace {
 
+// "C", "POSIX" and "" (with or without an encoding: "C.UTF-8"), the locale of no country: it formats
+// like en_US_POSIX but measures in metric units, as the C locale does.
+bool isPosixLocale(std::string identifier) {
+    const size_t cut = identifier.find_first_of(".@");
+    if (cut != std::string::npos) identifier.resize(cut);
+    return identifier.empty() || identifier == "C" || identifier == "POSIX";
+}
+
 // "de_DE.UTF-8@euro" → "de_DE"; "C"/"POSIX"/"" → "en_US_POSIX".
 std::string icuIdentifier(std::string identifier) {
     const size_t cut = identifier.find_first_of(".@");
@@ -22,7 +30,11 @@ std::string icuIdentifier(std::string identifier) {
     return identifier;
 }
 
-MeasurementSystem systemOf(const std::string& identifier) {
+// The units of a locale as the user names it: the C/POSIX locale measures in metres (its
+// LC_MEASUREMENT is metric), although ICU treats its stand-in en_US_POSIX as American.
+MeasurementSystem systemOf(const std::string& name) {
+    if (isPosixLocale(name)) return MeasurementSystem::Metric;
+    const std::string identifier = icuIdentifier(name);
     UErrorCode status = U_ZERO_ERROR;
     const UMeasurementSystem system = ulocdata_getMeasurementSystem(identifier.c_str(), &status);
     if (U_FAILURE(status)) return MeasurementSystem::Metric;
@@ -49,8 +61,8 @@ std::optional<Locale>& overrideLocale() {
 
 }  // namespace
 
-Locale::Locale(std::string identifier) : identifier_(icuIdentifier(std::move(identifier))) {
-    system_ = systemOf(identifier_);
+Locale::Locale(std::string identifier) : identifier_(icuIdentifier(identifier)) {
+    system_ = systemOf(identifier);
 }
 
 Locale::Locale(std::string identifier, MeasurementSystem system)
@@ -66,7 +78,7 @@ Locale Locale::current() {
     Locale locale(name != nullptr ? name : "");
     const char* measurement = environment("LC_MEASUREMENT");
     if (environment("LC_ALL") == nullptr && measurement != nullptr) {
-        locale.system_ = systemOf(icuIdentifier(measurement));
+        locale.system_ = systemOf(measurement);
     }
     locale.current_ = true;
     return locale;

@@ -72,8 +72,7 @@ class QuovaMapPointShareItemTest : public testing::PointsTest {
 std::string mailBody(const std::string& link, const std::string& anchorText) {
     return "<html>I'd like to share this location with you:<br><br><a href=\"" + link + "\">" + anchorText +
            "</a><br><br><br><br><br>Shared with <a href=\"https://www.tervolo.invalid/appstore/\">Tervolo "
-           "for "
-           "Mac</a></html>";
+           "for Linux</a></html>";
 }
 
 TEST_F(QuovaMapPointShareItemTest, ItemTextPerActivityTypeWithAndWithoutShortLink) {

@@ -2,6 +2,7 @@
 
 #include <QBuffer>
 #include <QByteArray>
+#include <QDir>
 #include <QFile>
 #include <QImage>
 #include <QPainter>
@@ -145,7 +146,7 @@ TEST_F(PDFCreatorTest, DocumentInformationPageSizeAndPageCount) {
         pointscreens_test::writeFile(file, bytes);
         auto info = pointscreens_test::pdfinfo(file);
         EXPECT_EQ(info["Title"], "Locations from Tervolo");
-        EXPECT_EQ(info["Creator"], "Tervolo for Mac");
+        EXPECT_EQ(info["Creator"], "Tervolo for Linux");
         EXPECT_EQ(info["Author"], c.author);
         EXPECT_NE(info["Producer"], "");  // the writer's own entries stay
         // The writer keeps whole points: 595.44 comes out as 595.
@@ -319,4 +320,42 @@ TEST_F(PDFCreatorTest, PrintedFileHasTheSamePageCount) {
     const Ink title = inkBetween(page, 72, 100);
     ASSERT_GE(title.left, 0);
     EXPECT_NEAR((title.left + title.right + 1) / 2.0, 297.72, 3.0);
+}
+
+// Emoji come out as their colour pictures, on the page and in its preview,
+// between the letters around them; the letters still read back as text.
+TEST_F(PDFCreatorTest, EmojiAreDrawnInColourNotLeftBlank) {
+    const std::string beer = "\xF0\x9F\x8D\xBA";         // 🍺
+    const std::string beach = "\xF0\x9F\x8F\x96";        // 🏖
+    const std::string wastebasket = "\xF0\x9F\x97\x91";  // 🗑
+    PDFCreator creator;
+    creator.setTitleLine("Locations from Tervolo");
+    creator.setPointsDict({{"E",
+                            {pointscreens_test::titledPoint("Pub " + beer + " Kallio", "Helsinki"),
+                             pointscreens_test::titledPoint("Beach " + beach + " Hietaranta"),
+                             pointscreens_test::titledPoint("Bin " + wastebasket + " corner")}}});
+    const auto bytes = creator.createPDF();
+    const auto pages = creator.layoutPages();
+    const QImage page = renderPage(bytes, 0, 144);
+    QDir().mkpath(QStringLiteral(TERVOLO_SCREENSHOT_DIR));
+    page.save(QStringLiteral(TERVOLO_SCREENSHOT_DIR "/pdf-emoji.png"));
+    for (const std::string& prefix : {std::string("Pub "), std::string("Beach "), std::string("Bin ")}) {
+        SCOPED_TRACE(prefix);
+        const auto* line = find(pages, prefix);
+        ASSERT_NE(line, nullptr);
+        // Coloured pixels (the emoji's) in the line's band; the letters are black.
+        int coloured = 0;
+        for (int y = int(line->y * 2); y < int((line->y + line->height) * 2) && y < page.height(); ++y) {
+            for (int x = 0; x < page.width(); ++x) {
+                const QColor c = page.pixelColor(x, y);
+                if (c.hsvSaturation() > 90 && c.value() > 60) ++coloured;
+            }
+        }
+        EXPECT_GT(coloured, 40) << "the emoji is drawn";
+    }
+    const std::string file = folder.file("emoji.pdf");
+    pointscreens_test::writeFile(file, bytes);
+    const std::string text = pointscreens_test::runTool("pdftotext", {QString::fromStdString(file), "-"});
+    EXPECT_NE(text.find("Kallio"), std::string::npos) << text;
+    EXPECT_NE(text.find("corner"), std::string::npos) << text;
 }

@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QPushButton>
@@ -37,6 +38,12 @@ class TagEditorTest : public pointscreens_test::PointDetailsTest {
             const auto existing = *store.tags();
             for (const auto& tag : existing) store.deleteTag(tag);
         }
+    }
+
+    // A pause in the typing long enough for the spaces notice.
+    void pause() {
+        environment_.advance(PointDetailsViewController::kSpacesNoticeDelay + 0.1);
+        settle();
     }
 
     // Pastes `text` into `field` as a user does (the clipboard, then Ctrl+V).
@@ -171,6 +178,10 @@ TEST_F(TagEditorTest, SpacesRaiseOneNoticeAndAreRemovedWhileOtherWhiteSpaceStays
         field->setText(QString());
         c.edit();
         settle();
+        // Spaces go at once; the notice waits for a pause in the typing.
+        EXPECT_EQ(field->text(), c.left);
+        EXPECT_EQ(alertsTitled(recorder, "Notice"), 0u);
+        pause();
         EXPECT_EQ(alertsTitled(recorder, "Notice"), c.notices);
         EXPECT_EQ(field->text(), c.left);
         EXPECT_EQ(screen->saveNewTagButton()->isEnabled(), !c.left.isEmpty());
@@ -192,13 +203,38 @@ TEST_F(TagEditorTest, SpacesRaiseOneNoticeAndAreRemovedWhileOtherWhiteSpaceStays
     {
         platform::PresentationRecorder recorder;
         type(field, "Dive ");
-        settle();
+        pause();
         ASSERT_TRUE(recorder.chooseAction("OK"));
         settle();
         type(field, "Bar");
         settle();
         EXPECT_EQ(alertsTitled(recorder, "Notice"), 1u);
     }
+    EXPECT_EQ(field->text(), "DiveBar");
+    EXPECT_EQ(rowTitles(*screen), std::vector<std::string>{"DiveBar"});
+}
+
+// Keys typed on through a space reach the field, not an alert: each key goes
+// to whatever has the keyboard, as a user's keys do.
+TEST_F(TagEditorTest, TypingOnThroughASpaceKeepsEveryKey) {
+    storedTag("DiveBar", "dive-1");
+    auto screen = present(taggedPoint("Kallio", {}));
+    openEditor(*screen);
+    platform::TextField* field = screen->editTagTextField();
+    field->activateWindow();
+    field->setFocus(Qt::OtherFocusReason);
+    platform::PresentationRecorder recorder;
+    for (const QChar letter : QStringLiteral("Dive Bar")) {
+        QWidget* focus = QApplication::focusWidget();
+        ASSERT_NE(focus, nullptr);
+        QTest::keyClick(focus, letter.toLatin1());
+        settle();
+    }
+    EXPECT_EQ(field->text(), "DiveBar");
+    EXPECT_EQ(field, QApplication::focusWidget());
+    EXPECT_EQ(alertsTitled(recorder, "Notice"), 0u);
+    pause();
+    EXPECT_EQ(alertsTitled(recorder, "Notice"), 1u);
     EXPECT_EQ(field->text(), "DiveBar");
     EXPECT_EQ(rowTitles(*screen), std::vector<std::string>{"DiveBar"});
 }

@@ -88,11 +88,15 @@ class TileOverlayRendererTest : public TilesTest {
         TilesTest::TearDown();
     }
     // A source drawn from one level lower from level 9 on (shiftLevel 2), or never shifted (0).
+    static constexpr double kDenseScreen = 4;
     std::shared_ptr<TileOverlayRenderer> make(int64_t shiftLevel, int64_t maxTileZ = 19) {
         overlay_ = QuovaTileOverlay::initOverlayForMap(
             "Render", maxTileZ, "RenderTiles", "https://t.invalid/%1$@/%2$@/%3$@.png", {"a"}, 9, shiftLevel);
         overlay_->setDelegate(view_);
         renderer_ = TileOverlayRenderer::makeForOverlay(overlay_);
+        // Cells for a dense screen, where the source's shift to lower tiles applies (at a ratio of 1
+        // the view's own level is drawn: the map screen's tests show that).
+        renderer_->setContentScaleFactor(kDenseScreen);
         manager_ = TileCacheManager::sharedInstanceForMap("Render");
         return renderer_;
     }

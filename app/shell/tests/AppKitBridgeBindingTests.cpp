@@ -98,12 +98,13 @@ TEST_F(AppKitBridgeBindingTest, TheSlotIsFilledOnceAndTheBuiltLayoutIsFound) {
     EXPECT_EQ(appKitBridge(), first);
 }
 
-TEST_F(AppKitBridgeBindingTest, UncalledOperationsWriteTheirLinesAndGreetModally) {
+TEST_F(AppKitBridgeBindingTest, UncalledOperationsLogTheirLinesAndGreetModally) {
     ASSERT_TRUE(bindAppKitBridge(TERVOLO_BUILT_PLUGINS_DIR));
+    testsupport::SharedLogRecording log;
     shell_test::StandardErrorCapture console;
     // No main window to style: the line only.
     appKitBridge()->styleMainWindow();
-    EXPECT_EQ(console.text(), "styleMainWindow()\n");
+    EXPECT_EQ(log.texts(), std::vector<std::string>{"styleMainWindow()"});
 
     // The greeting runs modally until closed; close it from inside.
     std::string text, informative;
@@ -121,7 +122,9 @@ TEST_F(AppKitBridgeBindingTest, UncalledOperationsWriteTheirLinesAndGreetModally
     EXPECT_EQ(text, "Hello from AppKit!");
     EXPECT_EQ(informative, "It Works!");
     EXPECT_EQ(buttons, QStringList{"OK"});
-    EXPECT_EQ(console.text(), "styleMainWindow()\nsayHello()\n");
+    EXPECT_EQ(log.texts(), (std::vector<std::string>{"styleMainWindow()", "sayHello()"}));
+    for (const auto& record : log.recorder().records()) EXPECT_EQ(record->fileName(), "AppKitBridge");
+    EXPECT_EQ(console.text(), "") << "standard error stays for errors";
 }
 
 }  // namespace

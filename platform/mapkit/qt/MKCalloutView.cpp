@@ -7,6 +7,7 @@
 #include <QPainterPath>
 
 #include <algorithm>
+#include <cmath>
 
 #include "platform/mapkit/qt/MKMapView.hpp"
 
@@ -160,6 +161,12 @@ void MKCalloutView::relayout() {
     }
     const QSize leftSize = left != nullptr ? preferredSize(left) : QSize();
     const QSize rightSize = right != nullptr ? preferredSize(right) : QSize();
+    if (maxWidth_ > 0) {
+        // The texts give way (they are elided) so the bubble fits its area.
+        const int others = 2 * kCalloutPadding + (left != nullptr ? leftSize.width() + 8 : 0) +
+                           (right != nullptr ? rightSize.width() + 8 : 0);
+        textWidth = std::max(40, std::min(textWidth, maxWidth_ - others));
+    }
     const int contentHeight = std::max({textHeight, leftSize.height(), rightSize.height(), 20});
     int x = kCalloutPadding;
     if (left != nullptr) {
@@ -185,10 +192,24 @@ void MKCalloutView::relayout() {
     update();
 }
 
-void MKCalloutView::placeAt(QPointF tip) {
+void MKCalloutView::placeAt(QPointF tip, const QRectF& area) {
+    maxWidth_ = area.isValid() ? static_cast<int>(std::floor(area.width())) : 0;
     relayout();
-    move(static_cast<int>(std::lround(tip.x() - width() / 2.0)),
-         static_cast<int>(std::lround(tip.y() - height())));
+    double left = tip.x() - width() / 2.0;
+    if (area.isValid()) {
+        left = std::max(area.left(), std::min(left, area.right() - width()));
+        // The pointer stays on the tip, clear of the bubble's rounded corners.
+        const double inner = 8 + kCalloutPointer;
+        left = std::clamp(left, tip.x() - (width() - inner), tip.x() - inner);
+    }
+    const int x = static_cast<int>(std::lround(left));
+    pointerX_ = tip.x() - x;
+    move(x, static_cast<int>(std::lround(tip.y() - height())));
+    update();
+}
+
+QPointF MKCalloutView::pointerTip() const {
+    return {pointerX_ >= 0 ? pointerX_ : width() / 2.0, static_cast<double>(height())};
 }
 
 void MKCalloutView::paintEvent(QPaintEvent*) {
@@ -198,7 +219,7 @@ void MKCalloutView::paintEvent(QPaintEvent*) {
     const QRectF body(0.5, 0.5, bubble_.width() - 1, bubble_.height() - 1);
     bubble.addRoundedRect(body, 8, 8);
     QPainterPath pointer;
-    const double middle = width() / 2.0;
+    const double middle = pointerTip().x();
     pointer.moveTo(middle - kCalloutPointer, body.bottom() - 1);
     pointer.lineTo(middle, body.bottom() + kCalloutPointer - 0.5);
     pointer.lineTo(middle + kCalloutPointer, body.bottom() - 1);

@@ -43,8 +43,12 @@ class MKCalloutView : public QWidget {
     const std::shared_ptr<MKAnnotationView>& annotationView() const { return view_; }
     QString title() const { return title_; }
     QString subtitle() const { return subtitle_; }
-    // Lays the bubble out with its pointer's tip at `tip` (parent coordinates).
-    void placeAt(QPointF tip);
+    // Lays the bubble out with its pointer's tip at `tip` (parent coordinates). With an `area` (parent
+    // coordinates) the bubble keeps inside it across: it is at most as wide as the area, and slides
+    // sideways with its pointer still on the tip (the pointer stays clear of the rounded corners).
+    void placeAt(QPointF tip, const QRectF& area = QRectF());
+    // Where the pointer's tip is, in the callout's own coordinates.
+    QPointF pointerTip() const;
     std::function<void()> onBodyClick;
 
   protected:
@@ -58,6 +62,8 @@ class MKCalloutView : public QWidget {
     QString title_;
     QString subtitle_;
     QSize bubble_;
+    int maxWidth_ = 0;      // 0: no limit beyond the texts' own
+    double pointerX_ = -1;  // negative: the middle
 };
 
 }  // namespace platform

@@ -260,6 +260,33 @@ QPointF MKMapView::anchorPointForAnnotation(const MKAnnotation& annotation) cons
     return toView(p, MKMapPointForCoordinate(annotation.coordinate()));
 }
 
+QPointF MKMapView::calloutTip(const MKAnnotationView& view, QPointF anchor) const {
+    QPointF tip = anchor;
+    // Above the marker: a pin's head, an image's top edge.
+    if (view.image()) {
+        tip.ry() += view.centerOffset().y - view.image()->height / 2.0;
+        tip.rx() += view.centerOffset().x;
+    } else if (dynamic_cast<const MKUserLocationView*>(&view) != nullptr) {
+        tip.ry() -= 10;
+    } else {
+        tip.ry() -= kPinTip.y() - 2;
+    }
+    return tip + QPointF(view.calloutOffset().x, view.calloutOffset().y);
+}
+
+void MKMapView::setCalloutInsets(const QMarginsF& insets) {
+    if (insets == calloutInsets_) return;
+    calloutInsets_ = insets;
+    updateCallout();
+}
+
+QRectF MKMapView::calloutArea() const {
+    constexpr double kMargin = 4;
+    const QRectF area =
+        QRectF(rect()).marginsRemoved(calloutInsets_).adjusted(kMargin, kMargin, -kMargin, -kMargin);
+    return area.isValid() ? area : QRectF();
+}
+
 void MKMapView::updateCallout() {
     const auto selected = selectedAnnotations();
     std::shared_ptr<MKAnnotationView> view =
@@ -272,21 +299,49 @@ void MKMapView::updateCallout() {
         callout_->hide();
         return;
     }
+    const bool fresh = callout_->annotationView() != view || callout_->isHidden();
     callout_->setContent(view);
-    QPointF tip = anchorPointForAnnotation(*view->annotation());
-    // Above the marker: a pin's head, an image's top edge.
-    if (view->image()) {
-        tip.ry() += view->centerOffset().y - view->image()->height / 2.0;
-        tip.rx() += view->centerOffset().x;
-    } else if (dynamic_cast<MKUserLocationView*>(view.get()) != nullptr) {
-        tip.ry() -= 10;
-    } else {
-        tip.ry() -= kPinTip.y() - 2;
-    }
-    tip += QPointF(view->calloutOffset().x, view->calloutOffset().y);
-    callout_->placeAt(tip);
+    callout_->placeAt(calloutTip(*view, anchorPointForAnnotation(*view->annotation())), calloutArea());
     callout_->show();
     callout_->raise();
+    if (fresh) {
+        // Once what selected it has moved the camera (the selection's own handlers run first), the
+        // map moves on to show the new callout whole.
+        const uint64_t token = ++revealToken_;
+        QMetaObject::invokeMethod(
+            this,
+            [this, token] {
+                if (token == revealToken_) revealCallout();
+            },
+            Qt::QueuedConnection);
+    }
+}
+
+void MKMapView::revealCallout() {
+    const auto view = callout_->annotationView();
+    if (!view || !view->annotation() || callout_->isHidden() || press_.kind != PressKind::None) return;
+    const QRectF area = calloutArea();
+    if (!area.isValid()) return;
+    // Where the callout ends up once the camera has arrived.
+    const CameraState target = cameraState();
+    const Presentation end{target.center, target.zoomScale, target.heading};
+    const QPointF anchor = toView(end, MKMapPointForCoordinate(view->annotation()->coordinate()));
+    // A pin out of sight (a point selected far away, a restored selection) keeps the map where it is:
+    // only a callout cut at the edges of a pin in view moves it.
+    if (!QRectF(rect()).contains(anchor)) return;
+    const QPointF tip = calloutTip(*view, anchor);
+    const double reach = 8 + 10;  // the pointer keeps clear of the bubble's corners
+    double dx = 0;
+    double dy = 0;
+    if (tip.x() < area.left() + reach) dx = area.left() + reach - tip.x();
+    if (tip.x() > area.right() - reach) dx = area.right() - reach - tip.x();
+    const double top = tip.y() - callout_->height();
+    if (top < area.top()) dy = area.top() - top;
+    if (anchor.y() > area.bottom()) dy = area.bottom() - anchor.y();
+    if (dx == 0 && dy == 0) return;
+    const auto centre = convertPoint({width() / 2.0 - dx, height() / 2.0 - dy});
+    if (!CLLocationCoordinate2DIsValid(centre)) return;
+    setCenterCoordinate(centre, true);
 }
 
 // ---- Presentation and animation

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QImage>
+#include <QMarginsF>
 #include <QPixmap>
 #include <QPointer>
 #include <QWidget>
@@ -89,8 +90,15 @@ class MKMapView : public QWidget, public MKMapViewModel {
         int cellsStandIn = 0;  // of which coarser or finer stand-ins
         int cellsPending = 0;  // cells asked for and not drawn yet
         int annotationsDrawn = 0;
+        // Cells of the view where the map's own drawing shows, and where an overlay that replaces the
+        // map's content (a tile layer) drew something over it: what the attribution has to credit.
+        int cellsOwnMapShown = 0;
+        int cellsReplacedShown = 0;
     };
     FrameStats lastFrameStats() const { return stats_; }
+    // Called after every frame drawMap drew (lastFrameStats() holds its figures); subclasses override.
+    // It must not paint: changes it makes to other widgets are best queued.
+    virtual void frameDidDraw() {}
     // Records the images and target rects of the cells and markers the next frames draw (the
     // benchmarks' floor draws exactly those with a bare QPainter).
     struct DrawnImage {
@@ -108,6 +116,12 @@ class MKMapView : public QWidget, public MKMapViewModel {
 
     // The callout of the selected annotation while shown.
     MKCalloutView* calloutView() const { return callout_; }
+    // The edges of the view that the screen's own controls cover, in points (none by default): a
+    // callout keeps inside the rest (calloutArea()), and when a callout shows for a new selection of a
+    // pin in view the map moves, animated, so that it shows whole there.
+    QMarginsF calloutInsets() const { return calloutInsets_; }
+    void setCalloutInsets(const QMarginsF& insets);
+    QRectF calloutArea() const;
     // Where the pin of an annotation view stands (its coordinate), in view points.
     QPointF anchorPointForAnnotation(const MKAnnotation& annotation) const;
     // An image for MKAnnotationView::setImage.
@@ -149,6 +163,9 @@ class MKMapView : public QWidget, public MKMapViewModel {
     void layoutIfNeeded();
     void placeOrnaments();
     void updateCallout();
+    // Where the callout's pointer points for an annotation view whose annotation stands at `anchor`.
+    QPointF calloutTip(const MKAnnotationView& view, QPointF anchor) const;
+    void revealCallout();
     void requestRepaint();
     void stopAnimation();
     void startInertia(QPointF velocity);
@@ -231,6 +248,8 @@ class MKMapView : public QWidget, public MKMapViewModel {
     MKAppleLogoImageView* logo_ = nullptr;
     MKAttributionLabel* legal_ = nullptr;
     MKCalloutView* callout_ = nullptr;
+    QMarginsF calloutInsets_;
+    uint64_t revealToken_ = 0;
 
     std::shared_ptr<std::atomic<bool>> repaintQueued_ = std::make_shared<std::atomic<bool>>(false);
 };

@@ -101,6 +101,7 @@ void MKMapView::drawMap(QPainter& painter) {
         uintptr_t key;
         std::shared_ptr<MKOverlayRenderer> renderer;
         MKMapRect bounds;
+        bool replacesMap;
     };
     std::vector<Layer> layers;
     const uintptr_t baseKey = baseLayerKey(mapType(), devicePixelRatio);
@@ -120,9 +121,10 @@ void MKMapView::drawMap(QPainter& painter) {
             }
             auto renderer = existingRendererForOverlay(overlay.get());
             if (!renderer) continue;
+            renderer->setContentScaleFactor(devicePixelRatio);
             const auto key = reinterpret_cast<uintptr_t>(renderer.get());
             cells_->addLayer(key);
-            layers.push_back({key, std::move(renderer), bounds});
+            layers.push_back({key, std::move(renderer), bounds, overlay->canReplaceMapContent()});
         }
     }
 
@@ -213,6 +215,7 @@ void MKMapView::drawMap(QPainter& painter) {
                 // stand-in from another level covers the cell only in part, the map shows through,
                 // never a plain background. Drawn under tiles too, so that it can stand in at the next
                 // zoom level.
+                bool replaced = false;
                 for (size_t l = 0; l < layers.size(); ++l) {
                     const MKMapRect& bounds = layers[l].bounds;
                     if (!MKMapRectIntersectsRect(bounds, cellRect) &&
@@ -220,9 +223,11 @@ void MKMapView::drawMap(QPainter& painter) {
                         !MKMapRectIntersectsRect(bounds, MKMapRectOffset(cellRect, -kMKMapWorldSide, 0))) {
                         continue;
                     }
-                    resolve(layerOps[l], layers[l].key, layers[l].renderer, x, j, target);
+                    const bool drawn = resolve(layerOps[l], layers[l].key, layers[l].renderer, x, j, target);
+                    if (drawn && layers[l].replacesMap) replaced = true;
                 }
                 resolve(baseOps, baseKey, nullptr, x, j, target);
+                ++(replaced ? stats_.cellsReplacedShown : stats_.cellsOwnMapShown);
             }
         }
     }
@@ -267,6 +272,7 @@ void MKMapView::drawMap(QPainter& painter) {
 
     drawUserLocation(painter, p);
     drawAnnotations(painter, p);
+    frameDidDraw();
 }
 
 void MKMapView::drawUserLocation(QPainter& painter, const Presentation& p) {
@@ -402,7 +408,12 @@ void MKMapView::drawAnnotations(QPainter& painter, const Presentation& p) {
 // ---- Cells for tests and benchmarks
 
 bool MKMapView::waitForCells(int timeoutMilliseconds) {
-    QImage scratch(std::max(width(), 1), std::max(height(), 1), QImage::Format_ARGB32_Premultiplied);
+    // At the view's own pixel ratio: the cells of another ratio are other cells, and the next real
+    // frame would find every one of its own still pending.
+    const qreal ratio = devicePixelRatioF();
+    QImage scratch(QSize(std::max(width(), 1), std::max(height(), 1)) * ratio,
+                   QImage::Format_ARGB32_Premultiplied);
+    scratch.setDevicePixelRatio(ratio);
     for (int round = 0; round < 16; ++round) {
         {
             QPainter painter(&scratch);

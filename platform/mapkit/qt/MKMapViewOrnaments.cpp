@@ -7,6 +7,8 @@
 
 #include <cmath>
 
+#include "platform/text/Locale.hpp"
+
 namespace platform {
 
 MKCompassView::MKCompassView(QWidget* parent) : QWidget(parent) {
@@ -61,20 +63,44 @@ MKScaleView::MKScaleView(QWidget* parent) : QWidget(parent) {
     setAttribute(Qt::WA_TransparentForMouseEvents);
 }
 
+namespace {
+
+// The longest round length (1, 2 or 5 × 10^n) of at most `max`.
+double roundLengthAtMost(double max) {
+    const double power = std::pow(10.0, std::floor(std::log10(max)));
+    for (const double step : {5.0, 2.0, 1.0}) {
+        if (step * power <= max) return step * power;
+    }
+    return power;
+}
+
+constexpr double kMetersPerFoot = 0.3048;
+constexpr double kFeetPerMile = 5280;
+
+}  // namespace
+
 void MKScaleView::setMetersPerPoint(double metersPerPoint) {
     if (!(metersPerPoint > 0) || !std::isfinite(metersPerPoint)) return;
-    // The longest round length (1, 2 or 5 × 10^n metres) that fits in 100 points.
+    // The longest round length that fits in 100 points, in the units of the user's locale: the same
+    // units as every other scale and distance list of the program.
     const double maxMeters = metersPerPoint * 100;
-    const double power = std::pow(10.0, std::floor(std::log10(maxMeters)));
-    double meters = power;
-    for (const double step : {5.0, 2.0, 1.0}) {
-        if (step * power <= maxMeters) {
-            meters = step * power;
-            break;
+    if (text::Locale::current().usesMetricSystem()) {
+        barMeters_ = roundLengthAtMost(maxMeters);
+        label_ = barMeters_ >= 1000 ? QStringLiteral("%1 km").arg(barMeters_ / 1000)
+                                    : QStringLiteral("%1 m").arg(barMeters_);
+    } else {
+        const double maxFeet = maxMeters / kMetersPerFoot;
+        if (maxFeet < 1000) {
+            const double feet = roundLengthAtMost(maxFeet);
+            barMeters_ = feet * kMetersPerFoot;
+            label_ = QStringLiteral("%1 ft").arg(feet);
+        } else {
+            const double miles = roundLengthAtMost(maxFeet / kFeetPerMile);
+            barMeters_ = miles * kFeetPerMile * kMetersPerFoot;
+            label_ = QStringLiteral("%1 mi").arg(miles);
         }
     }
-    barMeters_ = meters;
-    barPoints_ = meters / metersPerPoint;
+    barPoints_ = barMeters_ / metersPerPoint;
     update();
 }
 
@@ -87,8 +113,7 @@ void MKScaleView::paintEvent(QPaintEvent*) {
     if (barPoints_ <= 0) return;
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
-    const QString label = barMeters_ >= 1000 ? QStringLiteral("%1 km").arg(barMeters_ / 1000)
-                                             : QStringLiteral("%1 m").arg(barMeters_);
+    const QString& label = label_;
     QFont font = painter.font();
     font.setPixelSize(11);
     painter.setFont(font);

@@ -37,6 +37,8 @@ class MKScaleView : public QWidget {
     void setMetersPerPoint(double metersPerPoint);
     double barMeters() const { return barMeters_; }
     double barPoints() const { return barPoints_; }
+    // The length the bar stands for, in the locale's units ("500 m", "2 km", "500 ft", "1 mi").
+    QString label() const { return label_; }
     // Light ink for dark map types.
     void setDark(bool dark);
 
@@ -46,6 +48,7 @@ class MKScaleView : public QWidget {
   private:
     double barMeters_ = 0;
     double barPoints_ = 0;
+    QString label_;
     bool dark_ = false;
 };
 

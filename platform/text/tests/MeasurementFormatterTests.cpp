@@ -84,6 +84,10 @@ TEST(LocaleValue, MeasurementSystemAndCurrentLocale) {
     EXPECT_EQ(Locale("en_GB.UTF-8").measurementSystem(), MeasurementSystem::UK);
     EXPECT_EQ(Locale("de_DE.UTF-8@euro").identifier(), "de_DE");
     EXPECT_EQ(Locale("C").identifier(), "en_US_POSIX");
+    // The C locale formats like en_US_POSIX but measures in metres, as its LC_MEASUREMENT does.
+    for (const char* posix : {"C", "C.UTF-8", "POSIX", ""}) {
+        EXPECT_EQ(Locale(posix).measurementSystem(), MeasurementSystem::Metric) << posix;
+    }
     EXPECT_EQ(Locale("en_US", MeasurementSystem::Metric).measurementSystem(), MeasurementSystem::Metric);
     EXPECT_EQ(Locale("de_DE").description(), "de_DE (fixed)");
 

@@ -4,6 +4,7 @@
 #include <QMainWindow>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QProcess>
 #include <QPushButton>
 #include <QTest>
 #include <QThreadPool>
@@ -12,6 +13,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstdio>
@@ -19,12 +21,14 @@
 #include <memory>
 #include <random>
 #include <thread>
+#include <vector>
 
 #include "platform/dispatch/RunLoop.hpp"
 #include "platform/dispatch/SharedInstance.hpp"
 #include "platform/foundation/OSLog.hpp"
 #include "platform/mapkit/qt/MKMapView.hpp"
 #include "platform/mapkit/qt/MKMapViewCells.hpp"
+#include "platform/text/Locale.hpp"
 #include "platform/ui/Animator.hpp"
 #include "testsupport/VirtualClockScope.hpp"
 #include "testsupport/mapkit/RecordingMapViewDelegate.hpp"
@@ -1130,6 +1134,72 @@ TEST_F(MapView, WorldScreenshots) {
                        QStringLiteral("mapview-antarctica-zoom3-%1.png").arg(static_cast<int>(longitude)));
     }
     RunLoop::runUntilIdle();
+}
+
+// At pixel ratio 2 the cells waitForCells waits for are the ones the next real frame draws: that frame
+// has none pending. The screen's ratio is fixed when the application starts, so the check runs in a
+// second run of this program with QT_SCALE_FACTOR=2.
+TEST(MapViewAtRatioTwo, WaitForCellsLeavesNoCellOfTheRealFramePending) {
+    application();  // in the second run with the scale factor of its environment
+    if (std::getenv("TERVOLO_MAPVIEW_RATIO_TWO_RUN") == nullptr) {
+        QProcess run;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("QT_SCALE_FACTOR"), QStringLiteral("2"));
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        environment.insert(QStringLiteral("TERVOLO_MAPVIEW_RATIO_TWO_RUN"), QStringLiteral("1"));
+        run.setProcessEnvironment(environment);
+        run.setProcessChannelMode(QProcess::MergedChannels);
+        run.start(QCoreApplication::applicationFilePath(),
+                  {QStringLiteral("--gtest_filter=MapViewAtRatioTwo.*")});
+        ASSERT_TRUE(run.waitForFinished(240000));
+        const std::string output = run.readAll().toStdString();
+        EXPECT_EQ(run.exitCode(), 0) << output;
+        EXPECT_NE(output.find("[  PASSED  ] 1 test"), std::string::npos) << output;
+        return;
+    }
+    ASSERT_DOUBLE_EQ(qApp->devicePixelRatio(), 2.0);
+    tervolo::testsupport::VirtualClockScope time;
+    MKMapView map;
+    map.resize(640, 480);
+    map.show();
+    map.clearCellCache();
+    RunLoop::runUntilIdle();
+    ASSERT_DOUBLE_EQ(map.devicePixelRatioF(), 2.0);
+    show(map, {46.5, 9.5}, 9);  // the Alps
+    ASSERT_TRUE(map.waitForCells());
+    // The real frame: the widget painting itself at its own ratio.
+    const QPixmap picture = map.grab();
+    EXPECT_DOUBLE_EQ(picture.devicePixelRatio(), 2.0);
+    const auto stats = map.lastFrameStats();
+    EXPECT_GT(stats.cellsDrawn, 0);
+    EXPECT_EQ(stats.cellsPending, 0) << "of " << stats.cellsDrawn << " cells";
+    EXPECT_EQ(stats.cellsStandIn, 0);
+    QDir().mkpath(QStringLiteral(TERVOLO_SCREENSHOT_DIR));
+    EXPECT_TRUE(picture.save(QStringLiteral(TERVOLO_SCREENSHOT_DIR "/mapview-alps-zoom9@2x.png")));
+}
+
+// The map's own scale speaks the units of the user's locale, the metres of the C locale included.
+TEST_F(MapView, OwnScaleUsesTheLocalesUnits) {
+    const struct {
+        const char* locale;
+        std::vector<QString> units;
+    } cases[] = {
+        {"de_DE", {"m", "km"}}, {"C.UTF-8", {"m", "km"}}, {"en_US", {"ft", "mi"}}, {"en_GB", {"ft", "mi"}}};
+    auto* scale = dynamic_cast<MKScaleView*>(map->findSubview(QStringLiteral("MKScaleView")));
+    ASSERT_NE(scale, nullptr);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.locale);
+        text::Locale::setCurrentForTesting(text::Locale(c.locale));
+        for (const int zoom : {6, 12, 17}) {
+            show(*map, {60.17, 24.94}, zoom);
+            const QString unit = scale->label().section(QLatin1Char(' '), 1);
+            EXPECT_TRUE(std::find(c.units.begin(), c.units.end(), unit) != c.units.end())
+                << scale->label().toStdString();
+            EXPECT_GT(scale->barPoints(), 20);
+            EXPECT_LE(scale->barPoints(), 100.5);
+        }
+    }
+    text::Locale::setCurrentForTesting(std::nullopt);
 }
 
 TEST_F(MapView, ShowsItsOwnScaleUntilTurnedOff) {
