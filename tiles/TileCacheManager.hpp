@@ -54,11 +54,11 @@ class QuovaTileCacheManagerDelegate {
 // cool-down of a minute, doubling with every further failure up to fifteen.
 // When the cool-down ends, a tile in view is asked once more (one out of
 // view when the map next draws it); when the application becomes active
-// again, every given-up tile in view is asked at once. Whatever happens, no
+// again, and so is every one once another tile loads. Whatever happens, no
 // tile is asked more than 3 times in any minute. 400, 401, 403, 404 and 410
 // are given up until the next reset (the foreground notification). While
-// tiles are given up for failing and none has loaded since, the source says
-// that tiles cannot be loaded. A tile whose fresh file is on disk is never
+// tiles in view are given up for failing, the source says that tiles cannot
+// be loaded. A tile whose fresh file is on disk is never
 // downloaded again. A reply is always filed under the tile that asked for
 // it, never under its final URL.
 //
@@ -177,9 +177,10 @@ class TileCacheManager : public std::enable_shared_from_this<TileCacheManager> {
     void updateStatusString();
     void updateStatusStringWithRunningCount(uint64_t running, uint64_t waiting);
     std::optional<std::string> statusString() const;
-    // Tiles were given up for failing and none has loaded since (the server
-    // is down or unreachable, as far as this source can tell).
-    bool tilesCannotBeLoaded() const { return tilesFailing_.load(); }
+    // Tiles in view are given up for failing (the server is down or
+    // unreachable, as far as this source can tell): false again once they
+    // load or leave the view.
+    bool tilesCannotBeLoaded();
     // Asks every given-up tile in view again as soon as the attempt bound
     // allows (what the active notification does).
     void askGivenUpTilesAgain();
@@ -263,6 +264,7 @@ class TileCacheManager : public std::enable_shared_from_this<TileCacheManager> {
     std::map<std::string, std::shared_ptr<TileDownloadSession>> downloadSessions_;
     std::unique_ptr<platform::NotificationCenter::Token> foregroundObservation_;
     std::unique_ptr<platform::NotificationCenter::Token> activeObservation_;
+    // Tiles were given up for failing and none has loaded since.
     std::atomic<bool> tilesFailing_{false};
 
     std::atomic<int32_t> concurrentDLs_{minRunningTileConnections};

@@ -231,6 +231,20 @@ void TileCacheManager::askGivenUpTilesAgain() {
     for (const auto& coolDown : due) scheduleCoolDownEnd(coolDown, generation);
 }
 
+bool TileCacheManager::tilesCannotBeLoaded() {
+    std::vector<QuovaTilePath> givenUp;
+    {
+        std::lock_guard lock(connectionInfoMutex_);
+        for (const auto& [path, retry] : retries_) {
+            if (retry.attempts >= kMaximumAttempts && !retry.final && retry.request)
+                givenUp.push_back(retry.request->tile->overlayPath());
+        }
+    }
+    // Visibility asks the overlay: outside the lock.
+    return std::any_of(givenUp.begin(), givenUp.end(),
+                       [this](const QuovaTilePath& path) { return isTileVisible(path); });
+}
+
 void TileCacheManager::retryLater(const DownloadRequest& request, double minimumDelay) {
     const std::string storagePath = request.tile->storagePath();
     int attempts = 0;

@@ -280,7 +280,7 @@ TEST_F(TileDownloadEndToEndTest, TilesGivenUpWhileTheServerWasDownLoadOnceItIsBa
             for (uint64_t x = 0; x < shown; ++x) {
                 if (manager->tileStateForTile(*tile(z, x, 0)) != 1) return false;
             }
-            return true;
+            return manager->connectionCount() == 0;
         },
         10));
     for (uint64_t x = 0; x < shown; ++x) EXPECT_EQ(requests(x), 4u) << "tile " << x;
@@ -355,8 +355,9 @@ TEST_F(TileDownloadEndToEndTest, CoolDownsGrowToFifteenMinutesAndActivationAsksA
     server_.clearScriptAll();
     time_->advance(90.0);
     platform::NotificationCenter::defaultCenter().post(TileCacheManager::kActiveNotification, nullptr, {});
-    ASSERT_TRUE(
-        platform::RunLoop::runUntil([&] { return manager->tileStateForTile(*tile(6, 0, 0)) == 1; }, 10));
+    ASSERT_TRUE(platform::RunLoop::runUntil(
+        [&] { return manager->tileStateForTile(*tile(6, 0, 0)) == 1 && manager->connectionCount() == 0; },
+        10));
     EXPECT_FALSE(manager->tilesCannotBeLoaded());
 }
 

@@ -62,6 +62,7 @@ MKMapView::MKMapView(QWidget* parent)
     scale_ = new MKScaleView(this);
     logo_ = new MKAppleLogoImageView(this);
     legal_ = new MKAttributionLabel(this);
+    notice_ = new MKMapNoticeLabel(this);
     callout_ = new MKCalloutView(this);
     callout_->hide();
     callout_->onBodyClick = [this] {
@@ -129,6 +130,7 @@ void MKMapView::contentDidChange() {
     const bool dark = MKBaseMap::paletteForMapType(mapType()).water.lightness() < 100;
     scale_->setDark(dark);
     logo_->setDark(dark);
+    notice_->setDark(dark);
     updateCallout();
     update();
 }
@@ -221,12 +223,26 @@ void MKMapView::placeOrnaments() {
     scale_->move(margin, margin);
     logo_->move(margin, height() - logo_->height() - margin);
     legal_->move(width() - legal_->width() - margin, height() - legal_->height() - margin);
+    // Two lines of the attribution's height above it: a screen's own credit line of up to two
+    // lines, set where the attribution stands, stays clear of it.
+    notice_->move(width() - notice_->width() - margin,
+                  legal_->y() - legal_->height() - notice_->height() - 4);
     if (compass_ != nullptr) {
         compass_->move(
             static_cast<int>(std::lround(width() - compass_->width() - margin - compassTrailingInset_)),
             margin);
     }
     scale_->setMetersPerPoint(MKMetersPerMapPointAtLatitude(centerCoordinate().latitude) / zoomScale());
+}
+
+QString MKMapView::notice() const {
+    return notice_->text();
+}
+
+void MKMapView::setNotice(const QString& text) {
+    if (text == notice_->text()) return;
+    notice_->setText(text);
+    placeOrnaments();
 }
 
 void MKMapView::setCompassTrailingInset(double points) {
