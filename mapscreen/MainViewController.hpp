@@ -420,10 +420,17 @@ class MainViewController : public platform::ViewController,
     void zoomInButtonPressed(QWidget* sender);
     void zoomOutButtonPressed(QWidget* sender);
     void searchLocationButtonPressed(QWidget* sender);
+    // Drops a point at the map's centre, the long press's road there.
+    void addLocationButtonPressed(QWidget* sender);
 
     // ---- app::MapScreenActions (the toolbar and the About screen call these)
     void showMapStyleActionSheetFrom(QAction* anchor) override;
     void clearAllOSMCaches() override;
+    // The toolbar's search field drives this screen's search: its text opens
+    // the search here, and its arrow, Return and Escape keys move through
+    // the one result list.
+    void toolbarSearchTextEdited(const QString& text) override;
+    bool toolbarSearchKeyPressed(int key) override;
 
     // ---- QuovaMKMapViewDelegate: the compass hooks (the status line's move
     // beside the compass comes with the map delegate's compass handling).
