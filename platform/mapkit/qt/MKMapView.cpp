@@ -62,12 +62,9 @@ MKMapView::MKMapView(QWidget* parent)
     scale_ = new MKScaleView(this);
     logo_ = new MKAppleLogoImageView(this);
     legal_ = new MKAttributionLabel(this);
-<<<<<<< HEAD
     notice_ = new MKMapNoticeLabel(this);
-=======
-    for (QWidget* ornament : std::initializer_list<QWidget*>{scale_, logo_, legal_})
+    for (QWidget* ornament : std::initializer_list<QWidget*>{scale_, logo_, legal_, notice_})
         addLongPressExclusion(ornament);
->>>>>>> main
     callout_ = new MKCalloutView(this);
     callout_->hide();
     callout_->onBodyClick = [this] {
