@@ -65,65 +65,171 @@ qcrash_vm_address_t dynamicAddress(uint64_t value, uintptr_t bias) {
     return value < bias ? value + bias : value;
 }
 
-// Number of symbols of a GNU hash table: one past the last chain's end.
-uint64_t gnuHashSymbolCount(qcrash_vm_address_t table) {
+// Reads task memory below a limit through a window, so that a walk over a
+// table costs one system call per window instead of one per entry. The
+// window lives on the caller's (alternate signal) stack: small, and never
+// more than one at a time.
+class WindowReader {
+  public:
+    explicit WindowReader(qcrash_vm_address_t limit) : limit_(limit) {}
+
+    // False when [at, at + size) does not end at or below the limit or
+    // cannot be read.
+    bool read(qcrash_vm_address_t at, void* out, size_t size) {
+        qcrash_vm_address_t end;
+        if (__builtin_add_overflow(at, size, &end) || end > limit_) return false;
+        if (at < base_ || end > base_ + filled_) {
+            if (size > sizeof window_) {
+                return qcrash_async_task_memcpy(qcrash_task_self(), at, 0, out, size) == QCRASH_ESUCCESS;
+            }
+            if (!fill(at, size)) return false;
+        }
+        __builtin_memcpy(out, window_ + (at - base_), size);
+        return true;
+    }
+    template <typename T>
+    bool read(qcrash_vm_address_t at, T* out) {
+        return read(at, out, sizeof *out);
+    }
+
+  private:
+    bool fill(qcrash_vm_address_t at, size_t size) {
+        filled_ = 0;
+        // As much as the window holds; where that runs into unreadable
+        // memory, up to the end of the page; at the least what was asked.
+        const qcrash_vm_size_t page = qcrash_async_page_size();
+        const qcrash_vm_size_t toLimit = limit_ - at;
+        const qcrash_vm_size_t toPage = page - (at & (page - 1));
+        const qcrash_vm_size_t tries[3] = {sizeof window_ < toLimit ? sizeof window_ : toLimit,
+                                           toPage < toLimit && toPage < sizeof window_ ? toPage : 0, size};
+        for (const qcrash_vm_size_t length : tries) {
+            if (length < size) continue;
+            if (qcrash_async_task_memcpy(qcrash_task_self(), at, 0, window_, length) == QCRASH_ESUCCESS) {
+                base_ = at;
+                filled_ = length;
+                return true;
+            }
+        }
+        return false;
+    }
+
+    const qcrash_vm_address_t limit_;
+    qcrash_vm_address_t base_ = 0;
+    size_t filled_ = 0;
+    uint8_t window_[256];
+};
+
+// Where the image's loadable segments lie in memory. Every table the image
+// names must lie inside one of them, and every count read from the image is
+// bounded by what is left of that segment: a damaged word then costs a
+// refusal instead of millions of reads. Images have a handful of segments;
+// tables in any beyond kMax are not trusted.
+struct Segments {
+    static constexpr int kMax = 16;
+    qcrash_vm_address_t start[kMax];
+    qcrash_vm_address_t end[kMax];
+    int count = 0;
+
+    void add(qcrash_vm_address_t from, uint64_t size) {
+        qcrash_vm_address_t to;
+        if (count == kMax || size == 0 || __builtin_add_overflow(from, size, &to)) return;
+        start[count] = from;
+        end[count] = to;
+        ++count;
+    }
+    // The end of the segment that holds `at`; 0 when none does.
+    qcrash_vm_address_t endOf(qcrash_vm_address_t at) const {
+        for (int i = 0; i < count; ++i) {
+            if (at >= start[i] && at < end[i]) return end[i];
+        }
+        return 0;
+    }
+    // The bytes from `at` to the end of its segment; 0 outside every segment.
+    uint64_t room(qcrash_vm_address_t at) const {
+        const qcrash_vm_address_t to = endOf(at);
+        return to == 0 ? 0 : to - at;
+    }
+};
+
+// Number of symbols of a GNU hash table: one past the last chain's end; 0
+// when the table does not fit in its segment or has no end there.
+uint64_t gnuHashSymbolCount(qcrash_vm_address_t table, const Segments& segments) {
+    const qcrash_vm_address_t limit = segments.endOf(table);
+    if (limit == 0) return 0;
+    WindowReader reader(limit);
     uint32_t header[4];  // nbuckets, symoffset, bloom size, bloom shift
-    if (!readTask(table, &header)) return 0;
-    const uint64_t buckets = table + 16 + uint64_t{header[2]} * sizeof(ElfW(Addr));
+    if (!reader.read(table, &header)) return 0;
+    const uint64_t room = limit - table;
+    const uint64_t headerBytes = 16 + uint64_t{header[2]} * sizeof(ElfW(Addr));
+    if (headerBytes > room || uint64_t{header[0]} * 4 > room - headerBytes) return 0;
+    const qcrash_vm_address_t buckets = table + headerBytes;
     uint32_t last = 0;
     for (uint32_t i = 0; i < header[0]; ++i) {
         uint32_t start;
-        if (!readTask(buckets + 4ull * i, &start)) return 0;
+        if (!reader.read(buckets + 4ull * i, &start)) return 0;
         if (start > last) last = start;
     }
     if (last < header[1]) return header[1];
-    const uint64_t chains = buckets + 4ull * header[0];
+    const qcrash_vm_address_t chains = buckets + 4ull * header[0];
+    // Each chain entry is 4 bytes of the same segment: the walk ends there at the latest.
     for (uint64_t index = last;; ++index) {
         uint32_t hash;
-        if (!readTask(chains + 4 * (index - header[1]), &hash)) return 0;
+        if (!reader.read(chains + 4 * (index - header[1]), &hash)) return 0;
         if ((hash & 1) != 0) return index + 1;
-        if (index - last > (1u << 24)) return 0;  // no end in sight: not a table
     }
 }
 
-void readDynamicSymbols(qcrash_async_macho_t* image, qcrash_vm_address_t dynamic, uintptr_t bias) {
+void readDynamicSymbols(qcrash_async_macho_t* image, qcrash_vm_address_t dynamic, uint64_t dynamicSize,
+                        uintptr_t bias, const Segments& segments) {
     qcrash_vm_address_t symtab = 0, strtab = 0, hash = 0, gnuHash = 0;
     uint64_t strsz = 0;
-    for (qcrash_vm_address_t at = dynamic;; at += sizeof(ElfW(Dyn))) {
-        ElfW(Dyn) entry;
-        if (!readTask(at, &entry) || entry.d_tag == DT_NULL) break;
-        switch (entry.d_tag) {
-            case DT_SYMTAB:
-                symtab = dynamicAddress(entry.d_un.d_ptr, bias);
-                break;
-            case DT_STRTAB:
-                strtab = dynamicAddress(entry.d_un.d_ptr, bias);
-                break;
-            case DT_STRSZ:
-                strsz = entry.d_un.d_val;
-                break;
-            case DT_HASH:
-                hash = dynamicAddress(entry.d_un.d_ptr, bias);
-                break;
-            case DT_GNU_HASH:
-                gnuHash = dynamicAddress(entry.d_un.d_ptr, bias);
-                break;
-            default:
-                break;
+    // The section ends at DT_NULL, and at the end of its own extent at the latest.
+    qcrash_vm_address_t limit;
+    if (__builtin_add_overflow(dynamic, dynamicSize, &limit)) return;
+    {
+        WindowReader reader(limit);
+        for (qcrash_vm_address_t at = dynamic;; at += sizeof(ElfW(Dyn))) {
+            ElfW(Dyn) entry;
+            if (!reader.read(at, &entry) || entry.d_tag == DT_NULL) break;
+            switch (entry.d_tag) {
+                case DT_SYMTAB:
+                    symtab = dynamicAddress(entry.d_un.d_ptr, bias);
+                    break;
+                case DT_STRTAB:
+                    strtab = dynamicAddress(entry.d_un.d_ptr, bias);
+                    break;
+                case DT_STRSZ:
+                    strsz = entry.d_un.d_val;
+                    break;
+                case DT_HASH:
+                    hash = dynamicAddress(entry.d_un.d_ptr, bias);
+                    break;
+                case DT_GNU_HASH:
+                    gnuHash = dynamicAddress(entry.d_un.d_ptr, bias);
+                    break;
+                default:
+                    break;
+            }
         }
     }
     uint64_t count = 0;
     if (hash != 0) {
         uint32_t words[2];  // nbucket, nchain
-        if (readTask(hash, &words)) count = words[1];
+        if (segments.room(hash) >= sizeof words &&
+            qcrash_async_task_memcpy(qcrash_task_self(), hash, 0, &words, sizeof words) == QCRASH_ESUCCESS)
+            count = words[1];
     } else if (gnuHash != 0) {
-        count = gnuHashSymbolCount(gnuHash);
+        count = gnuHashSymbolCount(gnuHash, segments);
     }
     if (symtab == 0 || strtab == 0 || count == 0) return;
+    // The tables must fit in the segments that hold them.
+    if (count > segments.room(symtab) / sizeof(ElfW(Sym))) return;
+    const uint64_t strings = segments.room(strtab);
+    if (strings == 0) return;
     image->elf.dynsym = symtab;
     image->elf.dynsym_count = count;
     image->elf.dynstr = strtab;
-    image->elf.dynstr_size = strsz;
+    image->elf.dynstr_size = strsz < strings ? strsz : strings;
 }
 
 int32_t cpuTypeOf(uint16_t machine) {
@@ -222,20 +328,22 @@ struct DynamicTables {
 
 bool qcrash_async_elf_build_id(qcrash_vm_address_t notes, uint64_t size, uint8_t* id, uint32_t max,
                                uint32_t* length) {
+    qcrash_vm_address_t limit;
+    if (__builtin_add_overflow(notes, size, &limit)) return false;
+    WindowReader reader(limit);
     uint64_t offset = 0;
     while (offset + sizeof(ElfW(Nhdr)) <= size) {
         ElfW(Nhdr) header;
-        if (!readTask(notes + offset, &header)) return false;
+        if (!reader.read(notes + offset, &header)) return false;
         const uint64_t name = offset + sizeof header;
         const uint64_t desc = name + ((header.n_namesz + 3ull) & ~3ull);
         const uint64_t next = desc + ((header.n_descsz + 3ull) & ~3ull);
         if (next > size || desc + header.n_descsz > size) return false;
         char owner[4];
-        if (header.n_type == NT_GNU_BUILD_ID && header.n_namesz == 4 && readTask(notes + name, &owner) &&
+        if (header.n_type == NT_GNU_BUILD_ID && header.n_namesz == 4 && reader.read(notes + name, &owner) &&
             owner[0] == 'G' && owner[1] == 'N' && owner[2] == 'U' && owner[3] == 0) {
             const uint32_t kept = header.n_descsz < max ? header.n_descsz : max;
-            if (qcrash_async_task_memcpy(qcrash_task_self(), notes + desc, 0, id, kept) != QCRASH_ESUCCESS)
-                return false;
+            if (!reader.read(notes + desc, id, kept)) return false;
             *length = kept;
             return true;
         }
@@ -254,21 +362,61 @@ qcrash_error_t qcrash_async_elf_init(qcrash_async_macho_t* image, const char* na
     image->header_size = sizeof(ElfW(Ehdr));
     image->name = const_cast<char*>(name);
 
-    // One header at a time: the headers are read where the loader keeps
-    // them, and no buffer for all of them is at hand in a crash handler.
-    auto header = [&](uint16_t i, ElfW(Phdr) * out) { return readTask(phdrs + i * sizeof(ElfW(Phdr)), out); };
-    ElfW(Phdr) p;
+    // The headers are read where the loader keeps them, in one pass through
+    // a window: no buffer for all of them is at hand in a crash handler.
+    qcrash_vm_address_t headersEnd;
+    if (__builtin_add_overflow(phdrs, uint64_t{phnum} * sizeof(ElfW(Phdr)), &headersEnd))
+        return QCRASH_EINVAL;
+    Segments segments;
     bool haveFirst = false;
     ElfW(Phdr) first{};
     qcrash_vm_address_t codeEnd = 0;
-    for (uint16_t i = 0; i < phnum; ++i) {
-        if (!header(i, &p)) return QCRASH_ENOTFOUND;
-        if (p.p_type != PT_LOAD) continue;
-        if (!haveFirst) {
-            first = p;
-            haveFirst = true;
+    constexpr int kMaxNotes = 4;
+    qcrash_vm_address_t notes[kMaxNotes];
+    uint64_t noteSizes[kMaxNotes];
+    int noteCount = 0;
+    uint64_t dynamicSize = 0;
+    uint16_t count = phnum;
+    {
+        WindowReader headers(headersEnd);
+        for (uint16_t i = 0; i < count; ++i) {
+            ElfW(Phdr) p;
+            if (!headers.read(phdrs + i * sizeof p, &p)) return QCRASH_ENOTFOUND;
+            const qcrash_vm_address_t at = load_bias + p.p_vaddr;
+            switch (p.p_type) {
+                case PT_LOAD:
+                    if (!haveFirst) {
+                        first = p;
+                        haveFirst = true;
+                        // Headers that lie in the first segment end with it,
+                        // whatever count the ELF header claims.
+                        if (phdrs >= at && phdrs - at < p.p_memsz) {
+                            const uint64_t fit = (p.p_memsz - (phdrs - at)) / sizeof p;
+                            if (fit < count) count = static_cast<uint16_t>(fit);
+                        }
+                    }
+                    segments.add(at, p.p_memsz);
+                    if ((p.p_flags & PF_X) != 0) codeEnd = at + p.p_memsz;
+                    break;
+                case PT_NOTE:
+                    if (noteCount < kMaxNotes && p.p_memsz < (1u << 20)) {
+                        notes[noteCount] = at;
+                        noteSizes[noteCount] = p.p_memsz;
+                        ++noteCount;
+                    }
+                    break;
+                case PT_GNU_EH_FRAME:
+                    image->elf.eh_frame_hdr = at;
+                    image->elf.eh_frame_hdr_size = p.p_memsz;
+                    break;
+                case PT_DYNAMIC:
+                    image->elf.dynamic = at;
+                    dynamicSize = p.p_memsz;
+                    break;
+                default:
+                    break;
+            }
         }
-        if ((p.p_flags & PF_X) != 0) codeEnd = load_bias + p.p_vaddr + p.p_memsz;
     }
     if (!haveFirst) return QCRASH_EINVAL;
     const qcrash_vm_size_t page = qcrash_async_page_size();
@@ -286,18 +434,9 @@ qcrash_error_t qcrash_async_elf_init(qcrash_async_macho_t* image, const char* na
         image->header.cpusubtype = cpuSubtypeOf(EM_X86_64);
     }
 
-    for (uint16_t i = 0; i < phnum; ++i) {
-        if (!header(i, &p)) return QCRASH_ENOTFOUND;
-        const qcrash_vm_address_t at = load_bias + p.p_vaddr;
-        if (p.p_type == PT_NOTE && image->elf.build_id_length == 0 && p.p_memsz < (1u << 20)) {
-            qcrash_async_elf_build_id(at, p.p_memsz, image->elf.build_id, sizeof image->elf.build_id,
-                                      &image->elf.build_id_length);
-        } else if (p.p_type == PT_GNU_EH_FRAME) {
-            image->elf.eh_frame_hdr = at;
-            image->elf.eh_frame_hdr_size = p.p_memsz;
-        } else if (p.p_type == PT_DYNAMIC) {
-            image->elf.dynamic = at;
-        }
+    for (int i = 0; i < noteCount && image->elf.build_id_length == 0; ++i) {
+        qcrash_async_elf_build_id(notes[i], noteSizes[i], image->elf.build_id, sizeof image->elf.build_id,
+                                  &image->elf.build_id_length);
     }
 
     // The frame table itself: its address is in the header; it runs at most
@@ -306,16 +445,13 @@ qcrash_error_t qcrash_async_elf_init(qcrash_async_macho_t* image, const char* na
     qcrash_vm_address_t ehFrame;
     if (image->elf.eh_frame_hdr != 0 && readTask(image->elf.eh_frame_hdr, &hdr) && hdr[0] == 1 &&
         readEncodedPointer(image->elf.eh_frame_hdr + 4, hdr[1], image->elf.eh_frame_hdr, &ehFrame)) {
-        for (uint16_t i = 0; i < phnum; ++i) {
-            if (!header(i, &p)) return QCRASH_ENOTFOUND;
-            const qcrash_vm_address_t start = load_bias + p.p_vaddr;
-            if (p.p_type == PT_LOAD && ehFrame >= start && ehFrame < start + p.p_memsz) {
-                image->elf.eh_frame = ehFrame;
-                image->elf.eh_frame_size = start + p.p_memsz - ehFrame;
-            }
+        if (const uint64_t room = segments.room(ehFrame); room != 0) {
+            image->elf.eh_frame = ehFrame;
+            image->elf.eh_frame_size = room;
         }
     }
-    if (image->elf.dynamic != 0) readDynamicSymbols(image, image->elf.dynamic, load_bias);
+    if (image->elf.dynamic != 0)
+        readDynamicSymbols(image, image->elf.dynamic, dynamicSize, load_bias, segments);
     return QCRASH_ESUCCESS;
 }
 

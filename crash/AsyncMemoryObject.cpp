@@ -31,6 +31,7 @@ uint64_t readablePages(qcrash_task_t task, qcrash_vm_address_t start, uint64_t p
             remote[i].iov_base = reinterpret_cast<void*>(start + (readable + i) * pageSize);
             remote[i].iov_len = 1;
         }
+        qcrash_async_count_task_read();
         const ssize_t n = syscall(SYS_process_vm_readv, task, &local, 1UL, remote, batch, 0UL);
         if (n < 0) {
             // The vectored probe is unavailable here: probe page by page

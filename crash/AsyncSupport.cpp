@@ -77,7 +77,18 @@ constexpr qcrash_async_byteorder_t kBigEndian{swap16, swap32, swap64};
 // from then on our own memory is read through a pipe.
 std::atomic<bool> gProcessReadUnavailable{false};
 
+std::atomic<uint64_t> gTaskReadCalls{0};
+static_assert(std::atomic<uint64_t>::is_always_lock_free, "counted inside crash handlers");
+
 }  // namespace
+
+uint64_t qcrash_async_task_read_calls() {
+    return gTaskReadCalls.load(std::memory_order_relaxed);
+}
+
+void qcrash_async_count_task_read() {
+    gTaskReadCalls.fetch_add(1, std::memory_order_relaxed);
+}
 
 const qcrash_async_byteorder_t* qcrash_async_byteorder_little_endian() {
     return &kLittleEndian;
@@ -103,6 +114,7 @@ bool qcrash_async_address_apply_offset(qcrash_vm_address_t base, qcrash_vm_off_t
 
 qcrash_error_t qcrash_async_self_memcpy_by_pipe(qcrash_vm_address_t address, void* dest,
                                                 qcrash_vm_size_t length) {
+    qcrash_async_count_task_read();
     int fds[2];
     if (syscall(SYS_pipe2, fds, O_CLOEXEC | O_NONBLOCK) != 0) return QCRASH_EUNKNOWN;
     qcrash_error_t result = QCRASH_ESUCCESS;
@@ -152,6 +164,7 @@ qcrash_error_t qcrash_async_task_memcpy(qcrash_task_t task, qcrash_vm_address_t 
         struct iovec remote {
             reinterpret_cast<void*>(source), static_cast<size_t>(length)
         };
+        qcrash_async_count_task_read();
         const ssize_t n = syscall(SYS_process_vm_readv, task, &local, 1UL, &remote, 1UL, 0UL);
         if (n >= 0) return static_cast<qcrash_vm_size_t>(n) == length ? QCRASH_ESUCCESS : QCRASH_ENOTFOUND;
         const int error = errno;

@@ -59,6 +59,12 @@ const qcrash_async_byteorder_t* qcrash_async_byteorder_big_endian();
 bool qcrash_async_address_apply_offset(qcrash_vm_address_t base, qcrash_vm_off_t offset,
                                        qcrash_vm_address_t* result);
 
+// Reads of task memory made so far in this process (each a system call:
+// copies and page probes alike). A relaxed atomic count: tests and
+// benchmarks compare it before and after, a crash handler may add to it.
+uint64_t qcrash_async_task_read_calls();
+void qcrash_async_count_task_read();
+
 // Copies `length` bytes at address + offset of `task` into `dest`. The copy
 // survives unmapped and unreadable memory: 8 when (part of) the range is not
 // mapped or not readable, 7 when the kernel refuses access to the task, 3

@@ -679,6 +679,7 @@ void MainViewController::viewDidAppear(bool animated) {
 // ---- The status line
 
 void MainViewController::updateStatusLabel() {
+    updateTileNotice();
     const auto status = services_.currentTileStatus ? services_.currentTileStatus() : mapTileStatus();
     if (status && statusLabel_) {
         QLLogInfo("Tile cache status: " + *status);
@@ -686,6 +687,15 @@ void MainViewController::updateStatusLabel() {
         return;
     }
     if (statusLabel_ && !statusLabel_->isHidden()) hideStatusLabel();
+}
+
+void MainViewController::updateTileNotice() {
+    if (!mapView_) return;
+    const auto overlay = mapView_->currentTileOverlay();
+    // Small, beside the credits: the map stays usable, the user learns why parts stay blank.
+    const bool failing = overlay && overlay->tilesCannotBeLoaded();
+    mapView_->setNotice(
+        failing ? QString::fromStdString(platform::localizedString("Map tiles can't be loaded")) : QString());
 }
 
 std::optional<std::string> MainViewController::mapTileStatus() const {

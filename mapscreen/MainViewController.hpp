@@ -321,6 +321,8 @@ class MainViewController : public platform::ViewController,
     // Shows the current tile overlay's status, fading the label in when it
     // was hidden; fades it out and empties it without one.
     void updateStatusLabel();
+    // The map's notice of tiles that cannot be loaded, from the current tile overlay.
+    void updateTileNotice();
     // The common look of the eight buttons (tint, alpha 1, round, border on
     // the my-location view).
     void styleAllButtons();

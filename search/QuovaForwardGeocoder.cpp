@@ -202,6 +202,12 @@ void QuovaForwardGeocoder::startReplyArrived(std::shared_ptr<QuovaForwardGeocode
             });
         } else {
             QLLogInfo("Starting search FAILED, trying again.");
+            // Marked before the start task is cleared below, so that the
+            // search never looks ended while its retry waits.
+            main->async([weak, generation] {
+                auto self = weak.lock();
+                if (self && self->generation_ == generation) self->retryPending_ = true;
+            });
             StartAttempt next{attempt.searchBeganAt, std::min(attempt.retryDelay * 2, kMaximumRetryDelay)};
             main->asyncAfter(attempt.retryDelay, [weak, generation, arguments, next] {
                 if (auto self = weak.lock()) self->retryStart(generation, arguments, next);
@@ -221,6 +227,7 @@ void QuovaForwardGeocoder::retryStart(uint64_t generation, SearchArguments argum
         QLLogInfo("NOT starting search for " + arguments.addressString + " - again - it was cancelled.");
         return;
     }
+    retryPending_ = false;
     if (searchRequestTask_ || runningRequestTimer_) {
         QLLogInfo("NOT starting search for " + arguments.addressString + " - again - already geocoding.");
         return;
@@ -345,6 +352,7 @@ void QuovaForwardGeocoder::pollReplyArrived(std::shared_ptr<QuovaForwardGeocoder
 
 void QuovaForwardGeocoder::cancel() {
     ++generation_;
+    retryPending_ = false;
     if (searchRequestTask_) {
         searchRequestTask_->cancel();
         searchRequestTask_.reset();

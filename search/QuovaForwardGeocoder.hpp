@@ -87,7 +87,13 @@ class QuovaForwardGeocoder : public std::enable_shared_from_this<QuovaForwardGeo
     // usable in a URL path is refused and logged).
     void pollResultsFor(const std::string& uuid);
 
-    // A search is under way while either of these two is set.
+    // A search is under way from its start until it ends (its last reply,
+    // its polling or start limit, or cancel()), also while a failed start
+    // waits for its retry and no request or timer exists.
+    bool isSearching() const {
+        return static_cast<bool>(searchRequestTask_) || static_cast<bool>(runningRequestTimer_) ||
+               retryPending_;
+    }
     const std::shared_ptr<SearchSessionTask>& searchRequestTask() const { return searchRequestTask_; }
     const std::shared_ptr<platform::Timer>& runningRequestTimer() const { return runningRequestTimer_; }
     const std::shared_ptr<SearchSessionTask>& retrieveRequestTask() const { return retrieveRequestTask_; }
@@ -155,6 +161,8 @@ class QuovaForwardGeocoder : public std::enable_shared_from_this<QuovaForwardGeo
     std::shared_ptr<platform::Timer> runningRequestTimer_;
 
     uint64_t generation_ = 0;
+    // A failed start of the current generation waits for its retry.
+    bool retryPending_ = false;
     // Numbers the requests, so a reply clears only the reference to its own task.
     uint64_t requestSerial_ = 0;
     uint64_t searchRequestSerial_ = 0;

@@ -196,6 +196,11 @@ std::optional<std::string> QuovaTileOverlay::statusString() const {
     return manager ? manager->statusString() : std::nullopt;
 }
 
+bool QuovaTileOverlay::tilesCannotBeLoaded() const {
+    auto manager = TileCacheManager::sharedInstanceForMap(map_);
+    return manager && manager->tilesCannotBeLoaded();
+}
+
 void QuovaTileOverlay::clearTileCache() {
     auto manager = TileCacheManager::sharedInstanceForMap(map_);
     tileLog("clearing cache for overlay {}", map_);

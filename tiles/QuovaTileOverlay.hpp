@@ -97,6 +97,8 @@ class QuovaTileOverlay : public platform::MKOverlay,
     void setDelegate(std::weak_ptr<QuovaTileOverlayDelegate> delegate);
 
     std::optional<std::string> statusString() const;
+    // Whether the source's tiles fail to load (its manager gave tiles up and none loaded since).
+    bool tilesCannotBeLoaded() const;
     void clearTileCache();
     void resetCacheManager();
 

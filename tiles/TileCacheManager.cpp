@@ -114,6 +114,11 @@ void TileCacheManager::setUp(const TileSessionFactory& factory) {
         [weak = weak_from_this()](const platform::NotificationCenter::Notification& notification) {
             if (auto self = weak.lock()) self->notificationReceived(notification);
         });
+    activeObservation_ = platform::NotificationCenter::defaultCenter().addObserver(
+        kActiveNotification, nullptr,
+        [weak = weak_from_this()](const platform::NotificationCenter::Notification& notification) {
+            if (auto self = weak.lock()) self->notificationReceived(notification);
+        });
 
     auto configuration = platform::URLSessionConfiguration::ephemeral();
     configuration.timeoutIntervalForRequest = 10.0;
@@ -136,11 +141,13 @@ void TileCacheManager::setUp(const TileSessionFactory& factory) {
 TileCacheManager::~TileCacheManager() {
     tileLog("TilecacheManager: dealloc for downloads from {}", pattern_);
     foregroundObservation_.reset();
+    activeObservation_.reset();
 }
 
 void TileCacheManager::notificationReceived(const platform::NotificationCenter::Notification& notification) {
     tileLog("TilecacheManager: received notification {}", notification.name);
     if (notification.name == kForegroundNotification) reset();
+    if (notification.name == kActiveNotification) askGivenUpTilesAgain();
 }
 
 int32_t TileCacheManager::maxRunningTileConnections() const {
@@ -329,6 +336,7 @@ void TileCacheManager::reset() {
         retries_.clear();
         ++resetGeneration_;
     }
+    tilesFailing_ = false;
     // Cancelled outside the lock: a fake or synchronous session may answer at once.
     for (auto& task : tasks) task->cancel();
     resetThrottling();

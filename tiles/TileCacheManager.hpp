@@ -47,14 +47,20 @@ class QuovaTileCacheManagerDelegate {
 // time-out, 60 s per transfer, 8 connections per host). At most
 // concurrentDLs() run at once; the limit adapts to download times between 6
 // and 8 per host prefix (at most 48). A tile has at most one download record.
-// A tile is asked for at most 3 times: every failed attempt (an HTTP error,
-// a body that is no image, a reset or time-out, a body cut short or over the
-// size cap, a refused connection) is followed by another after 1 s, then 2 s
-// (longer when the server asks with Retry-After, up to a minute), and after
-// the third the tile is given up until the next reset (the foreground
-// notification); 400, 401, 403, 404 and 410 are given up at once. A tile
-// whose fresh file is on disk is never downloaded again. A reply is always
-// filed under the tile that asked for it, never under its final URL.
+// A failed attempt (an HTTP error, a body that is no image, a reset or
+// time-out, a body cut short or over the size cap, a refused connection) is
+// followed by another after 1 s, then 2 s (longer when the server asks with
+// Retry-After, up to a minute); after the third the tile is given up for a
+// cool-down of a minute, doubling with every further failure up to fifteen.
+// When the cool-down ends, a tile in view is asked once more (one out of
+// view when the map next draws it); when the application becomes active
+// again, and so is every one once another tile loads. Whatever happens, no
+// tile is asked more than 3 times in any minute. 400, 401, 403, 404 and 410
+// are given up until the next reset (the foreground notification). While
+// tiles in view are given up for failing, the source says that tiles cannot
+// be loaded. A tile whose fresh file is on disk is never
+// downloaded again. A reply is always filed under the tile that asked for
+// it, never under its final URL.
 //
 // Tiles whose download arrives are redrawn in groups: at most one flush of
 // the redraw queues per second across all sources, and a trailing flush one
@@ -70,7 +76,15 @@ class TileCacheManager : public std::enable_shared_from_this<TileCacheManager> {
     // Tiles of failed stores kept in memory so that a full disk does not make
     // the map download them again and again.
     static constexpr size_t kUnstoredTileCapacity = 64;
+    // A tile given up after failing rests this long before it is asked again,
+    // doubling with each further failure up to the maximum (seconds).
+    static constexpr double kFirstCoolDownSeconds = 60.0;
+    static constexpr double kMaximumCoolDownSeconds = 900.0;
+    // No tile is asked more than kMaximumAttempts times within this span (seconds).
+    static constexpr double kAttemptWindowSeconds = 60.0;
     static constexpr const char* kForegroundNotification = "UIApplicationWillEnterForegroundNotification";
+    // The application's window became active again: given-up tiles in view are asked at once.
+    static constexpr const char* kActiveNotification = "NSApplicationDidBecomeActiveNotification";
 
     // The manager registered under the key, or nothing.
     static std::shared_ptr<TileCacheManager> sharedInstanceForMap(const std::string& map);
@@ -163,6 +177,13 @@ class TileCacheManager : public std::enable_shared_from_this<TileCacheManager> {
     void updateStatusString();
     void updateStatusStringWithRunningCount(uint64_t running, uint64_t waiting);
     std::optional<std::string> statusString() const;
+    // Tiles in view are given up for failing (the server is down or
+    // unreachable, as far as this source can tell): false again once they
+    // load or leave the view.
+    bool tilesCannotBeLoaded();
+    // Asks every given-up tile in view again as soon as the attempt bound
+    // allows (what the active notification does).
+    void askGivenUpTilesAgain();
 
   private:
     // What a download was asked with; every retry asks the same.
@@ -184,8 +205,25 @@ class TileCacheManager : public std::enable_shared_from_this<TileCacheManager> {
         notResumed
     };
     struct RetryState {
-        int attempts = 0;      // kMaximumAttempts: given up until the next reset
-        double notBefore = 0;  // monotonic seconds
+        int attempts = 0;      // kMaximumAttempts: given up, for a cool-down or (final) until the next reset
+        double notBefore = 0;  // monotonic seconds: the end of the back-off or cool-down
+        bool final = false;    // the server said that asking again cannot help
+        int coolDowns = 0;     // cool-downs begun since the tile last loaded
+        uint64_t coolDownSerial = 0;             // the latest scheduled end of a cool-down
+        std::optional<DownloadRequest> request;  // what a given-up tile is asked again with
+        // Monotonic seconds of the latest requests, oldest first (a failure's
+        // time stands for its request's when that is not known: never earlier).
+        double asked[kMaximumAttempts] = {};
+        int askedCount = 0;
+
+        void noteAsked(double at);
+        // The earliest time the attempt bound allows another request.
+        double nextAllowed() const;
+    };
+    struct CoolDown {
+        std::string storagePath;
+        uint64_t serial = 0;
+        double seconds = 0;
     };
 
     TileCacheManager(std::string map, std::string pattern, std::vector<std::string> prefixes,
@@ -202,6 +240,12 @@ class TileCacheManager : public std::enable_shared_from_this<TileCacheManager> {
     // Schedules another attempt (after at least `minimumDelay` seconds) or gives up; under no lock.
     void retryLater(const DownloadRequest& request, double minimumDelay);
     void giveUp(const std::string& storagePath);
+    // Under the record lock: gives the tile its next cool-down.
+    CoolDown beginCoolDownLocked(const std::string& storagePath, RetryState& retry,
+                                 const DownloadRequest& request, double now);
+    void scheduleCoolDownEnd(const CoolDown& coolDown, uint64_t generation);
+    // Main queue: a cool-down ended; the tile is asked again when in view.
+    void coolDownEnded(const std::string& storagePath, uint64_t serial, uint64_t generation);
     void finishReply();
     void setStateLocked(ConnectionInfo& record, uint64_t state);
     std::shared_ptr<ConnectionInfo> lookupLocked(const std::string& storagePath, uint64_t state);
@@ -219,6 +263,9 @@ class TileCacheManager : public std::enable_shared_from_this<TileCacheManager> {
     std::unique_ptr<UDPTilePreloader> preloader_;
     std::map<std::string, std::shared_ptr<TileDownloadSession>> downloadSessions_;
     std::unique_ptr<platform::NotificationCenter::Token> foregroundObservation_;
+    std::unique_ptr<platform::NotificationCenter::Token> activeObservation_;
+    // Tiles were given up for failing and none has loaded since.
+    std::atomic<bool> tilesFailing_{false};
 
     std::atomic<int32_t> concurrentDLs_{minRunningTileConnections};
 

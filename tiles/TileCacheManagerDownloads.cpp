@@ -53,10 +53,18 @@ TileCacheManager::DownloadOutcome TileCacheManager::insertRecordLocked(const Dow
     if (lookupLocked(storagePath, ConnectionInfo::kWaiting)) return DownloadOutcome::skippedWaiting;
     if (lookupLocked(storagePath, 0)) return DownloadOutcome::skippedRunning;
     // Scheduled attempts pass here too: one scheduled before a later failure
-    // finds that failure's back-off, and none goes past the last attempt.
-    if (auto retry = retries_.find(storagePath); retry != retries_.end()) {
-        if (retry->second.attempts >= kMaximumAttempts) return DownloadOutcome::givenUp;
-        if (monotonicNow() < retry->second.notBefore) return DownloadOutcome::backingOff;
+    // finds that failure's back-off, and none goes past the last attempt
+    // before a cool-down has ended.
+    const double now = monotonicNow();
+    RetryState* retry = nullptr;
+    if (auto found = retries_.find(storagePath); found != retries_.end()) {
+        retry = &found->second;
+        if (retry->attempts >= kMaximumAttempts) {
+            if (retry->final || now < retry->notBefore) return DownloadOutcome::givenUp;
+        } else if (now < retry->notBefore) {
+            return DownloadOutcome::backingOff;
+        }
+        if (now < retry->nextAllowed()) return DownloadOutcome::backingOff;
     }
     // A download posted before the tile landed may run after it: a fresh file
     // needs none. Looked at after the records, so a tile stored and then
@@ -76,6 +84,7 @@ TileCacheManager::DownloadOutcome TileCacheManager::insertRecordLocked(const Dow
         });
     if (!task) return DownloadOutcome::noTask;
 
+    if (retry != nullptr) retry->noteAsked(now);
     auto record = std::make_shared<ConnectionInfo>();
     record->setDelegate(weak_from_this());
     record->setConnection(task);
@@ -149,25 +158,128 @@ void TileCacheManager::download(const DownloadRequest& request) {
     updateStatusStringWithRunningCount(running, waiting);
 }
 
+void TileCacheManager::RetryState::noteAsked(double at) {
+    if (askedCount == kMaximumAttempts) {
+        std::copy(asked + 1, asked + kMaximumAttempts, asked);
+        --askedCount;
+    }
+    asked[askedCount++] = at;
+}
+
+double TileCacheManager::RetryState::nextAllowed() const {
+    return askedCount < kMaximumAttempts ? 0.0 : asked[0] + kAttemptWindowSeconds;
+}
+
+TileCacheManager::CoolDown TileCacheManager::beginCoolDownLocked(const std::string& storagePath,
+                                                                 RetryState& retry,
+                                                                 const DownloadRequest& request, double now) {
+    const double seconds =
+        std::min(kFirstCoolDownSeconds * double(1 << std::min(retry.coolDowns, 10)), kMaximumCoolDownSeconds);
+    ++retry.coolDowns;
+    // Never before the attempt bound allows: the cool-down's end asks at once.
+    retry.notBefore = std::max(now + seconds, retry.nextAllowed());
+    retry.request = request;
+    return CoolDown{storagePath, ++retry.coolDownSerial, retry.notBefore - now};
+}
+
+void TileCacheManager::scheduleCoolDownEnd(const CoolDown& coolDown, uint64_t generation) {
+    // Held weakly: a replaced manager is not kept for a quarter of an hour.
+    auto end = [weak = weak_from_this(), coolDown, generation] {
+        if (auto self = weak.lock()) self->coolDownEnded(coolDown.storagePath, coolDown.serial, generation);
+    };
+    if (coolDown.seconds <= 0) {
+        platform::DispatchQueue::main()->async(std::move(end));
+    } else {
+        platform::DispatchQueue::main()->asyncAfter(coolDown.seconds, std::move(end));
+    }
+}
+
+void TileCacheManager::coolDownEnded(const std::string& storagePath, uint64_t serial, uint64_t generation) {
+    std::optional<DownloadRequest> request;
+    {
+        std::lock_guard lock(connectionInfoMutex_);
+        if (resetGeneration_ != generation) return;
+        auto found = retries_.find(storagePath);
+        // Loaded meanwhile, or another cool-down began.
+        if (found == retries_.end() || found->second.coolDownSerial != serial || found->second.final) return;
+        request = found->second.request;
+    }
+    if (!request) return;
+    // Visibility asks the overlay: outside the lock.
+    if (!isTileVisible(request->tile->overlayPath())) {
+        tileLog("tile {} may be asked for again; not in view", storagePath);
+        return;
+    }
+    tileLog("tile {} asked for again after its cool-down", storagePath);
+    download(*request);
+}
+
+void TileCacheManager::askGivenUpTilesAgain() {
+    std::vector<CoolDown> due;
+    uint64_t generation = 0;
+    {
+        std::lock_guard lock(connectionInfoMutex_);
+        const double now = monotonicNow();
+        for (auto& [path, retry] : retries_) {
+            if (retry.attempts < kMaximumAttempts || retry.final || !retry.request) continue;
+            retry.notBefore = std::max(now, retry.nextAllowed());
+            due.push_back(CoolDown{path, ++retry.coolDownSerial, retry.notBefore - now});
+        }
+        generation = resetGeneration_;
+    }
+    if (!due.empty()) tileLog("asking {} given-up tiles again", due.size());
+    for (const auto& coolDown : due) scheduleCoolDownEnd(coolDown, generation);
+}
+
+bool TileCacheManager::tilesCannotBeLoaded() {
+    std::vector<QuovaTilePath> givenUp;
+    {
+        std::lock_guard lock(connectionInfoMutex_);
+        for (const auto& [path, retry] : retries_) {
+            if (retry.attempts >= kMaximumAttempts && !retry.final && retry.request)
+                givenUp.push_back(retry.request->tile->overlayPath());
+        }
+    }
+    // Visibility asks the overlay: outside the lock.
+    return std::any_of(givenUp.begin(), givenUp.end(),
+                       [this](const QuovaTilePath& path) { return isTileVisible(path); });
+}
+
 void TileCacheManager::retryLater(const DownloadRequest& request, double minimumDelay) {
     const std::string storagePath = request.tile->storagePath();
     int attempts = 0;
     double delay = 0;
     uint64_t generation = 0;
+    bool givenUpNow = false;
+    std::optional<CoolDown> coolDown;
     {
         std::lock_guard lock(connectionInfoMutex_);
+        const double now = monotonicNow();
         auto& retry = retries_[storagePath];
-        // A tile already given up on (a late reply) stays so, with its one line.
-        if (retry.attempts >= kMaximumAttempts) return;
-        attempts = ++retry.attempts;
-        if (attempts < kMaximumAttempts) {
-            delay = std::max(minimumDelay, double(1 << (attempts - 1)));  // 1 s, then 2 s
-            retry.notBefore = monotonicNow() + delay;
-        }
+        // The first failure stands for its request, which came no later.
+        if (retry.askedCount == 0) retry.noteAsked(now);
+        // A tile the server refused for good stays so, a late reply included.
+        if (retry.final) return;
         generation = resetGeneration_;
+        if (retry.attempts >= kMaximumAttempts) {
+            // The attempt after a cool-down failed as well: a longer one.
+            coolDown = beginCoolDownLocked(storagePath, retry, request, now);
+        } else {
+            attempts = ++retry.attempts;
+            if (attempts < kMaximumAttempts) {
+                delay = std::max(minimumDelay, double(1 << (attempts - 1)));  // 1 s, then 2 s
+                retry.notBefore = now + delay;
+            } else {
+                givenUpNow = true;
+                coolDown = beginCoolDownLocked(storagePath, retry, request, now);
+            }
+        }
     }
-    if (attempts >= kMaximumAttempts) {
-        tileLog("tile {} giving up after {} attempts", storagePath, attempts);
+    if (coolDown) {
+        tilesFailing_ = true;
+        scheduleCoolDownEnd(*coolDown, generation);
+        if (givenUpNow) tileLog("tile {} giving up after {} attempts", storagePath, attempts);
+        tileLog("tile {} rests for {:.0f} s before it is asked for again", storagePath, coolDown->seconds);
         return;
     }
     // Scheduled before the line is written: whoever acts on the line (a test
@@ -186,7 +298,10 @@ void TileCacheManager::retryLater(const DownloadRequest& request, double minimum
 
 void TileCacheManager::giveUp(const std::string& storagePath) {
     std::lock_guard lock(connectionInfoMutex_);
-    retries_[storagePath] = RetryState{kMaximumAttempts, 0};
+    auto& retry = retries_[storagePath];
+    retry.attempts = kMaximumAttempts;
+    retry.final = true;
+    retry.request.reset();
 }
 
 void TileCacheManager::handleDownloadResponse(const TileDownloadReply& reply, uint64_t requestIdentifier,
@@ -285,6 +400,11 @@ void TileCacheManager::handleHTTPReply(const TileDownloadReply& reply, const std
         {
             std::lock_guard lock(connectionInfoMutex_);
             retries_.erase(storagePath);
+        }
+        // The server answers again: whatever failed before is asked again when in view.
+        if (tilesFailing_.exchange(false)) {
+            tileLog("tiles load again");
+            askGivenUpTilesAgain();
         }
         if (request.renderer && request.zoomScale != 0.0) {
             platform::DispatchQueue::main()->async([self = shared_from_this(), request] {

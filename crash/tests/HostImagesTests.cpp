@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "ChildProcess.hpp"
+#include "ElfImageFixture.hpp"
 #include "crash/AsyncElfImage.hpp"
 #include "crash/AsyncImageList.hpp"
 
@@ -370,6 +371,96 @@ TEST_F(LoaderView, ADamagedLoaderListChangesNothing) {
     // Another task's list is never compared with our loader.
     qcrash_nasync_image_list_set_loader_root(&list_, 0);
     EXPECT_FALSE(qcrash_async_image_list_begin_loader_view(&list_));
+}
+
+// An image whose symbol hash pointer lost a byte: the table it points at
+// claims 3.47 million buckets in a 1 MiB segment. Its record is built all
+// the same, with the extents the program headers give and no dynamic
+// symbols, for no more reads than the intact image costs; the intact one
+// keeps every symbol.
+TEST(ElfImageRecord, ADamagedSymbolHashIsBoundedByItsSegmentAndCostsNoMoreReads) {
+    using testing::InMemoryElfImage;
+    uint64_t reads[2] = {0, 0};
+    for (const bool damaged : {false, true}) {
+        SCOPED_TRACE(damaged ? "damaged" : "intact");
+        const InMemoryElfImage image(damaged);
+        qcrash_async_macho_t record;
+        const uint64_t before = qcrash_async_task_read_calls();
+        ASSERT_EQ(qcrash_async_elf_init(&record, "fixture.so", image.base(), image.programHeaders(),
+                                        image.programHeaderCount()),
+                  QCRASH_ESUCCESS);
+        reads[damaged] = qcrash_async_task_read_calls() - before;
+        EXPECT_EQ(record.header_addr, image.base());
+        EXPECT_EQ(record.text_size, InMemoryElfImage::kSegmentBytes);
+        EXPECT_EQ(record.elf.dynamic, image.dynamicSection());
+        FoundSymbol found;
+        const qcrash_vm_address_t pc = image.base() + InMemoryElfImage::kFirstFunction + 16 * 5 + 3;
+        const qcrash_error_t lookup =
+            qcrash_async_image_find_symbol_by_pc(&record, pc, rememberImageSymbol, &found);
+        if (damaged) {
+            EXPECT_EQ(record.elf.dynsym_count, 0u);
+            EXPECT_EQ(lookup, QCRASH_ENOTFOUND);
+        } else {
+            EXPECT_EQ(record.elf.dynsym_count, InMemoryElfImage::kSymbols);
+            ASSERT_EQ(lookup, QCRASH_ESUCCESS);
+            EXPECT_EQ(found.name, "fn_5");
+        }
+    }
+    EXPECT_LE(reads[true], reads[false]);
+    // Headers, dynamic section and hash table each in one read or a few.
+    EXPECT_LE(reads[false], 8u);
+}
+
+// The same image loaded after the list was made, so the crash-time view of
+// the loader builds its record: the view lists exactly the process's images
+// and the damaged one after them, and the damaged hash adds no reads.
+TEST_F(LoaderView, AnImageWithADamagedSymbolHashIsListedExactlyForNoExtraReads) {
+    using testing::InMemoryElfImage;
+    struct FakeMap {
+        ElfW(Addr) l_addr;
+        char* l_name;
+        ElfW(Dyn) * l_ld;
+        FakeMap* l_next;
+        FakeMap* l_prev;
+    };
+    struct FakeDebug {
+        int r_version;
+        FakeMap* r_map;
+        ElfW(Addr) r_brk;
+        int r_state;
+        ElfW(Addr) r_ldbase;
+    };
+    static char kName[] = "/nowhere/libdamaged.so";
+    const auto before = images();
+    std::vector<std::pair<std::string, qcrash_vm_address_t>> expected;
+    for (const auto* image : before) expected.emplace_back(image->name, image->header_addr);
+
+    uint64_t reads[2] = {0, 0};
+    for (const bool damaged : {false, true}) {
+        SCOPED_TRACE(damaged ? "damaged" : "intact");
+        const InMemoryElfImage image(damaged);
+        // The loader's own list with the image appended.
+        std::vector<FakeMap> maps;
+        for (const link_map* m = _r_debug.r_map; m != nullptr; m = m->l_next)
+            maps.push_back(FakeMap{m->l_addr, m->l_name, m->l_ld, nullptr, nullptr});
+        maps.push_back(FakeMap{image.base(), kName, reinterpret_cast<ElfW(Dyn)*>(image.dynamicSection()),
+                               nullptr, nullptr});
+        for (size_t i = 0; i + 1 < maps.size(); ++i) maps[i].l_next = &maps[i + 1];
+        FakeDebug debug{1, maps.data(), 0, 0, 0};
+        qcrash_nasync_image_list_set_loader_root(&list_, reinterpret_cast<uintptr_t>(&debug));
+
+        const uint64_t start = qcrash_async_task_read_calls();
+        ASSERT_TRUE(qcrash_async_image_list_begin_loader_view(&list_));
+        reads[damaged] = qcrash_async_task_read_calls() - start;
+        std::vector<std::pair<std::string, qcrash_vm_address_t>> seen;
+        for (const auto* listed : images()) seen.emplace_back(listed->name, listed->header_addr);
+        qcrash_async_image_list_end_loader_view(&list_);
+        auto wanted = expected;
+        wanted.emplace_back(kName, image.base());
+        EXPECT_EQ(seen, wanted);
+        EXPECT_TRUE(list_.loader_view->complete);
+    }
+    EXPECT_LE(reads[true], reads[false]);
 }
 
 }  // namespace

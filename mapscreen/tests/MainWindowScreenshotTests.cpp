@@ -5,18 +5,24 @@
 #include <QPainter>
 #include <QPalette>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 
 #include "mapscreen/MainViewController.hpp"
 #include "platform/dispatch/RunLoop.hpp"
+#include "platform/foundation/Bundle.hpp"
 #include "platform/mapkit/MKGeometry.hpp"
 #include "platform/ui/tests/WidgetKitTestSupport.hpp"
 #include "testsupport/TestEnvironment.hpp"
 #include "testsupport/mapscreen/MapScreenFixture.hpp"
 #include "testsupport/ui/ScreenshotSupport.hpp"
+#include "testsupport/tiles/LoopbackTileServer.hpp"
 #include "tiles/QuovaBaseMapStyle.hpp"
+#include "tiles/QuovaMapManager.hpp"
+#include "tiles/TileCacheManager.hpp"
+#include "tiles/TileDownloadSession.hpp"
 
 using tervolo::mapscreen::MainViewController;
 using tervolo::testsupport::MapScreenFixture;
@@ -181,6 +187,83 @@ TEST_F(MainWindowScreenshotTest, ButtonsReadOverEveryStyle) {
             QApplication::setPalette(previous);
         }
     }
+}
+
+// The tile server goes down while the map shows OpenStreetMap tiles: once
+// the tiles are given up, a small line beside the map's credits says that
+// tiles can't be loaded; when the server is back, the tiles load after their
+// cool-down and the line goes. Light and dark palette, device pixel ratio 2.
+TEST_F(MainWindowScreenshotTest, SaysWhenTilesCannotBeLoadedUntilTheyLoadAgain) {
+    using tervolo::testsupport::CannedReply;
+    using tervolo::testsupport::LoopbackTileServer;
+    LoopbackTileServer server;
+    platform::Bundle::main().setInfoDictionaryForTesting(platform::PropertyValue::Dictionary{
+        {"CFBundleName", "TervoloNG"},
+        {"QuovaTileServerScheme", "http"},
+        {"QuovaTileServerHost", "tiles.test:" + std::to_string(server.port())}});
+    tervolo::tiles::TileCacheManager::resetForTesting();
+    tervolo::tiles::TileCacheManager::setSessionFactory(
+        [](const std::string&, platform::URLSessionConfiguration configuration) {
+            configuration.resolveHook = LoopbackTileServer::resolveHook();
+            return tervolo::tiles::makeURLTileSession(configuration);
+        });
+    server.scriptAll(CannedReply::ofMode(CannedReply::Mode::resetBeforeReply));
+
+    struct Shot {
+        const char* name;
+        bool dark;
+        double pixelRatio;
+        platform::CLLocationCoordinate2D center;  // each elsewhere: no tile of an earlier shot is on disk
+    };
+    const Shot shots[] = {{"window-tiles-cannot-load", false, 1, {48.5, 10.0}},
+                          {"window-tiles-cannot-load-dark", true, 1, {-20.0, 135.0}},
+                          {"window-tiles-cannot-load-dpr2", false, 2, {40.0, -100.0}}};
+    for (const Shot& shot : shots) {
+        SCOPED_TRACE(shot.name);
+        tervolo::tiles::TileCacheManager::resetForTesting();
+        server.scriptAll(CannedReply::ofMode(CannedReply::Mode::resetBeforeReply));
+        const QPalette previous = QApplication::palette();
+        if (shot.dark) QApplication::setPalette(darkPalette());
+        MapScreenFixture fixture;
+        auto screen = fixture.showInWindow(QSize(1024, 700));
+        platform::RunLoop::runUntilIdle();
+        screen->mapView()->setRegion(platform::MKCoordinateRegion{shot.center, {14.0, 24.0}}, false);
+        screen->mapView()->setMapStyle(tervolo::tiles::QuovaBaseMapStyle::osm);
+        screen->layoutMainView();
+        auto* map = screen->mapView();
+        // Frames drawn (each asks for its missing tiles), downloads answered, virtual time passing.
+        auto runUntil = [&](const std::function<bool()>& done, double virtualSeconds) {
+            for (double t = 0; t < virtualSeconds; t += 0.25) {
+                map->waitForCells(2000);
+                QImage scratch(map->size(), QImage::Format_ARGB32_Premultiplied);
+                QPainter painter(&scratch);
+                map->drawMap(painter);
+                painter.end();
+                platform::RunLoop::runUntil([] { return false; }, 0.02);
+                advance(0.25);
+                if (done()) return true;
+            }
+            return false;
+        };
+        ASSERT_TRUE(runUntil([&] { return !map->notice().isEmpty(); }, 20));
+        EXPECT_EQ(map->notice(), QStringLiteral("Map tiles can't be loaded"));
+        QWidget* notice = map->findSubview(QStringLiteral("MKMapNoticeLabel"));
+        ASSERT_NE(notice, nullptr);
+        EXPECT_TRUE(notice->isVisible());
+        QApplication::processEvents();
+        widgetkit_test::saveScreenshot(widgetkit_test::render(*fixture.window(), shot.pixelRatio),
+                                       QString::fromLatin1(shot.name));
+        QApplication::setPalette(previous);
+
+        // Back again: the tiles load after their cool-down and the line goes.
+        server.clearScriptAll();
+        ASSERT_TRUE(runUntil([&] { return map->notice().isEmpty(); }, 90));
+        EXPECT_FALSE(notice->isVisible());
+    }
+    tervolo::tiles::QuovaMapManager::shared().resetForTesting();
+    tervolo::tiles::TileCacheManager::resetForTesting();
+    tervolo::tiles::TileCacheManager::setSessionFactory(nullptr);
+    platform::Bundle::main().setInfoDictionaryForTesting(std::nullopt);
 }
 
 }  // namespace

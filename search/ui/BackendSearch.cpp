@@ -8,9 +8,7 @@ class ForwardGeocoderSearch : public BackendSearch {
   public:
     explicit ForwardGeocoderSearch(std::shared_ptr<QuovaForwardGeocoder> geocoder)
         : geocoder_(std::move(geocoder)) {}
-    bool isSearching() const override {
-        return geocoder_->searchRequestTask() != nullptr || geocoder_->runningRequestTimer() != nullptr;
-    }
+    bool isSearching() const override { return geocoder_->isSearching(); }
     void cancel() override { geocoder_->cancel(); }
     void geocodeAddressString(std::string text, platform::CLLocationCoordinate2D mapCenter,
                               platform::CLLocationCoordinate2D userLocation,

@@ -22,8 +22,8 @@ class BackendSearch {
                                       QuovaForwardGeocoder::CompletionHandler handler) = 0;
 };
 
-// The backend search over `geocoder`: searching while its start request or
-// its polling timer exists.
+// The backend search over `geocoder`: searching from a start until the search
+// ends, also while a failed start waits for its retry.
 std::shared_ptr<BackendSearch> forwardGeocoderSearch(std::shared_ptr<QuovaForwardGeocoder> geocoder);
 
 }  // namespace tervolo::search

@@ -166,10 +166,7 @@ void QuovaLocationSearchController::textFieldDidChangeSelection(platform::TextFi
     clearResults();
     if (searchTableHeight_) searchTableHeight_->setConstant(0);
     if (iOSGeocoder_ && iOSGeocoder_->isGeocoding()) iOSGeocoder_->cancelGeocode();
-    if (quovaGeocoder_ && quovaGeocoder_->isSearching()) {
-        quovaGeocoder_->cancel();
-        stopUsingNetworkForDomain(kQuovaGeocoderDomain);
-    }
+    endBackendSearch();
     if (searchString.empty()) {
         QLLogInfo("Empty search string.");
         // An emptied field must not still search for what it held before.
@@ -207,6 +204,7 @@ bool QuovaLocationSearchController::textFieldShouldReturn(platform::TextField& f
     cancelPendingSearch();
     if (iOSGeocoder_) iOSGeocoder_->cancelGeocode();
     if (quovaGeocoder_) quovaGeocoder_->cancel();
+    backendUsesNetwork_ = false;
     resetUsingNetwork();
     return false;
 }
@@ -359,11 +357,9 @@ void QuovaLocationSearchController::startQuovaGeocoding(const std::string& searc
                                                         platform::CLLocationCoordinate2D center,
                                                         platform::CLLocationCoordinate2D userLocation) {
     if (!quovaGeocoder_) quovaGeocoder_ = dependencies_.makeBackendSearch();
-    if (quovaGeocoder_->isSearching()) {
-        stopUsingNetworkForDomain(kQuovaGeocoderDomain);
-        quovaGeocoder_->cancel();
-    }
+    endBackendSearch();
     startUsingNetworkForDomain(kQuovaGeocoderDomain);
+    backendUsesNetwork_ = true;
     std::weak_ptr<QuovaLocationSearchController> weak = weak_from_this();
     quovaGeocoder_->geocodeAddressString(searchString, center, userLocation,
                                          [weak](std::optional<std::vector<points::QuovaPlacemark>> placemarks,
@@ -374,10 +370,25 @@ void QuovaLocationSearchController::startQuovaGeocoding(const std::string& searc
                                          });
 }
 
+void QuovaLocationSearchController::endBackendSearch() {
+    if (!quovaGeocoder_) return;
+    // In every state, a failed start waiting for its retry included: a
+    // search left running would start again and answer under other text.
+    if (backendUsesNetwork_ || quovaGeocoder_->isSearching()) quovaGeocoder_->cancel();
+    // A cancelled search never calls its handler, so its turn of the spinner ends here.
+    if (backendUsesNetwork_) {
+        backendUsesNetwork_ = false;
+        stopUsingNetworkForDomain(kQuovaGeocoderDomain);
+    }
+}
+
 void QuovaLocationSearchController::backendHandler(
     std::optional<std::vector<points::QuovaPlacemark>> placemarks, bool done,
     std::optional<platform::Error> error) {
-    if (done) stopUsingNetworkForDomain(kQuovaGeocoderDomain);
+    if (done && backendUsesNetwork_) {
+        backendUsesNetwork_ = false;
+        stopUsingNetworkForDomain(kQuovaGeocoderDomain);
+    }
     if (error) {
         QLLogInfo("error: " + error->description);
         return;

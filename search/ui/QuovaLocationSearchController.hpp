@@ -160,6 +160,8 @@ class QuovaLocationSearchController : public mapscreen::MapSearchController,
   private:
     explicit QuovaLocationSearchController(Dependencies dependencies);
     void cancelPendingSearch();
+    // Cancels the backend search, whatever state it is in, and ends its turn of the spinner.
+    void endBackendSearch();
     // Delegate, data source, row height and cell of the result table.
     void prepareTable();
     void highlightRow(std::optional<int> row);
@@ -191,6 +193,8 @@ class QuovaLocationSearchController : public mapscreen::MapSearchController,
     // Guards the counter and the domain list (callers may come from any thread).
     mutable std::mutex spinnerMutex_;
     int64_t networkUsageCount_ = 0;
+    // Whether the backend search holds one count of the spinner (main thread).
+    bool backendUsesNetwork_ = false;
     std::vector<std::string> spinnerDomains_;
     std::unique_ptr<platform::NotificationCenter::Token> keyboardObserver_;
 };

@@ -72,6 +72,11 @@ void LoopbackTileServer::scriptAll(CannedReply reply) {
     all_ = std::move(reply);
 }
 
+void LoopbackTileServer::clearScriptAll() {
+    std::lock_guard lock(mutex_);
+    all_.reset();
+}
+
 QColor LoopbackTileServer::tileColor(int z, int x, int y) {
     // Never pure red, so the north row stands out from every fill.
     return QColor((x * 37 + z * 11) % 200 + 20, (y * 53 + z * 7) % 200 + 40, (z * 29 + x + y) % 200 + 30);

@@ -42,6 +42,8 @@ class LoopbackTileServer {
     void script(const std::string& path, CannedReply reply);
     // A fixed reply for every tile path without a script of its own.
     void scriptAll(CannedReply reply);
+    // Generated tiles again for every path without a script of its own.
+    void clearScriptAll();
 
     static QColor tileColor(int z, int x, int y);
     // The PNG the server answers for a tile.

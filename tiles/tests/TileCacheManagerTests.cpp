@@ -226,7 +226,7 @@ TEST_F(TileCacheManagerTest, ReplyTable) {
     }
 }
 
-TEST_F(TileCacheManagerTest, ACaptivePortalIsAskedThreeTimesPerTileThenLeftAlone) {
+TEST_F(TileCacheManagerTest, ACaptivePortalIsAskedThreeTimesPerTileThenRestsForAMinute) {
     auto manager = make({"a"});
     ask(*manager, 2);
     for (int attempt = 0; attempt < 5; ++attempt) {
@@ -239,17 +239,25 @@ TEST_F(TileCacheManagerTest, ACaptivePortalIsAskedThreeTimesPerTileThenLeftAlone
     }
     EXPECT_EQ(tasksFor("/5/2/0.png").size(), 3u);
     EXPECT_EQ(countSystemLines("tile 5-2-0 giving up after 3 attempts"), 1u);
-    // The map asking again does not start the loop anew, not even a minute later...
+    EXPECT_TRUE(manager->tilesCannotBeLoaded());
+    // The map asking again does not start the loop anew within the cool-down...
     ask(*manager, 2);
-    time_->advance(120.0);
+    time_->advance(40.0);
     ask(*manager, 2);
+    platform::RunLoop::runUntilIdle();
     EXPECT_EQ(tasksFor("/5/2/0.png").size(), 3u);
     EXPECT_EQ(countSystemLines("tile 5-2-0 was given up on; skipping ... "), 2u);
-    // ...until the application comes to the foreground again.
+    // ...which ends a minute after the tile was given up: in view, it is asked once more.
+    time_->advance(10.0);
+    platform::RunLoop::runUntilIdle();
+    EXPECT_EQ(tasksFor("/5/2/0.png").size(), 4u);
+    EXPECT_EQ(countSystemLines("tile 5-2-0 asked for again after its cool-down"), 1u);
+    // Coming to the foreground starts every tile afresh.
     platform::NotificationCenter::defaultCenter().post(TileCacheManager::kForegroundNotification, nullptr,
                                                        {});
+    EXPECT_FALSE(manager->tilesCannotBeLoaded());
     ask(*manager, 2);
-    EXPECT_EQ(tasksFor("/5/2/0.png").size(), 4u);
+    EXPECT_EQ(tasksFor("/5/2/0.png").size(), 5u);
 }
 
 // However often the map asks (every redraw posts a download for a missing

@@ -11,6 +11,7 @@
 #include "platform/foundation/Bundle.hpp"
 #include "testsupport/UDPListener.hpp"
 #include "testsupport/tiles/LoopbackTileServer.hpp"
+#include "tiles/QuovaTileRect.hpp"
 #include "tiles/tests/TilesTestSupport.hpp"
 
 namespace tervolo::tiles {
@@ -194,7 +195,7 @@ TEST_F(TileDownloadEndToEndTest, OversizeResetAndTruncatedTilesEndAfterTheBounde
         time_->advance(2.0);
         ASSERT_TRUE(requestsOfBoth(3));
         ASSERT_TRUE(handled(6));
-        for (int minute = 0; minute < 6; ++minute) {
+        for (int seconds = 0; seconds < 50; seconds += 10) {
             hammer();
             time_->advance(10.0);
         }
@@ -213,6 +214,151 @@ TEST_F(TileDownloadEndToEndTest, OversizeResetAndTruncatedTilesEndAfterTheBounde
         ASSERT_TRUE(handled(7));
         ++z;
     }
+}
+
+// The tile server goes down (every connection reset) while the map shows
+// four tiles and comes back later. The tiles given up meanwhile are asked
+// again when their cool-down of a minute ends, without the map asking, and
+// load; out of view a tile waits until the map draws it. No tile is asked
+// more than three times in any minute, however often the map redraws, and
+// the source says that tiles cannot be loaded exactly until they load again.
+TEST_F(TileDownloadEndToEndTest, TilesGivenUpWhileTheServerWasDownLoadOnceItIsBack) {
+    auto view = std::make_shared<testing::FixedViewDelegate>(4, QuovaTileRect(0, 3, 0, 0));
+    auto manager =
+        TileCacheManager::initWithMap("Loopback", server_.pattern(), {"a", "b"}, "LoopbackTiles", view);
+    const uint64_t z = 4;
+    auto requests = [&](uint64_t x) {
+        return server_.requestCount("/tiles/osm/4/" + std::to_string(x) + "/0.png");
+    };
+    auto allRequested = [&](uint64_t tiles, size_t count) {
+        return platform::RunLoop::runUntil(
+            [&] {
+                for (uint64_t x = 0; x < tiles; ++x) {
+                    if (requests(x) < count) return false;
+                }
+                return true;
+            },
+            10);
+    };
+    // The map redraws every half second for `seconds`, asking for the tiles in view.
+    auto redraw = [&](double seconds) {
+        for (double t = 0; t < seconds; t += 0.5) {
+            for (uint64_t x = 0; x < 4; ++x) ask(*manager, z, x, 0);
+            platform::RunLoop::runUntil([] { return false; }, 0.01);
+            time_->advance(0.5);
+        }
+    };
+    // Tiles 0 to 3 are in view, tile 5 is not.
+    const uint64_t shown = 4, hidden = 5;
+
+    server_.scriptAll(CannedReply::ofMode(CannedReply::Mode::resetBeforeReply));
+    for (uint64_t x = 0; x < shown; ++x) ask(*manager, z, x, 0);
+    ask(*manager, z, hidden, 0);
+    ASSERT_TRUE(allRequested(shown, 1));
+    ASSERT_TRUE(handled(5));
+    time_->advance(1.0);
+    ASSERT_TRUE(allRequested(shown, 2));
+    ASSERT_TRUE(handled(10));
+    time_->advance(2.0);
+    ASSERT_TRUE(allRequested(shown, 3));
+    ASSERT_TRUE(handled(15));
+    EXPECT_TRUE(manager->tilesCannotBeLoaded());
+
+    // Down for a while longer, then back; the map keeps redrawing.
+    redraw(30.0);
+    server_.clearScriptAll();
+    redraw(29.5);  // 59.5 s since the tiles were given up
+    for (uint64_t x = 0; x <= hidden; ++x) {
+        if (x == shown) continue;
+        EXPECT_EQ(requests(x), 3u) << "tile " << x << ": three requests in the first minute";
+    }
+    EXPECT_TRUE(manager->tilesCannotBeLoaded());
+
+    time_->advance(1.0);  // the cool-downs end
+    ASSERT_TRUE(platform::RunLoop::runUntil(
+        [&] {
+            for (uint64_t x = 0; x < shown; ++x) {
+                if (manager->tileStateForTile(*tile(z, x, 0)) != 1) return false;
+            }
+            return manager->connectionCount() == 0;
+        },
+        10));
+    for (uint64_t x = 0; x < shown; ++x) EXPECT_EQ(requests(x), 4u) << "tile " << x;
+    EXPECT_FALSE(manager->tilesCannotBeLoaded());
+    EXPECT_EQ(requests(hidden), 3u) << "out of view, not asked";
+    EXPECT_EQ(manager->tileStateForTile(*tile(z, hidden, 0)), 0u);
+
+    // Drawn later, the hidden tile is asked at once and loads.
+    ask(*manager, z, hidden, 0);
+    ASSERT_TRUE(
+        platform::RunLoop::runUntil([&] { return manager->tileStateForTile(*tile(z, hidden, 0)) == 1; }, 10));
+    EXPECT_EQ(requests(hidden), 4u);
+    redraw(5.0);
+    for (uint64_t x = 0; x <= hidden; ++x) {
+        if (x == shown) continue;
+        EXPECT_EQ(requests(x), 4u) << "tile " << x << " loaded: asked no more";
+    }
+}
+
+// A cool-down's attempt that fails too begins a longer one: one minute,
+// then two, four, eight, and fifteen at most. Becoming active again asks
+// every given-up tile in view at once, yet never a fourth time within a
+// minute of its first request.
+TEST_F(TileDownloadEndToEndTest, CoolDownsGrowToFifteenMinutesAndActivationAsksAtOnceWithinTheBound) {
+    auto view = std::make_shared<testing::FixedViewDelegate>(6, QuovaTileRect(0, 0, 0, 0));
+    auto manager = TileCacheManager::initWithMap("Loopback", server_.pattern(), {"a"}, "LoopbackTiles", view);
+    const std::string path = "/tiles/osm/6/0/0.png";
+    auto requestsReach = [&](size_t count) {
+        return platform::RunLoop::runUntil([&] { return server_.requestCount(path) >= count; }, 10);
+    };
+    auto failuresHandled = [&](size_t count) {
+        return platform::RunLoop::runUntil(
+            [&] {
+                size_t lines = 0;
+                for (const auto& line : systemLines())
+                    lines += line.find(" rests for ") != std::string::npos ? 1 : 0;
+                return lines >= count;
+            },
+            10);
+    };
+    server_.scriptAll(CannedReply::ofMode(CannedReply::Mode::resetBeforeReply));
+    ask(*manager, 6, 0, 0);
+    ASSERT_TRUE(requestsReach(1) && handled(1));
+    time_->advance(1.0);
+    ASSERT_TRUE(requestsReach(2) && handled(2));
+    // Becoming active within the first minute: the third attempt is not hurried...
+    platform::NotificationCenter::defaultCenter().post(TileCacheManager::kActiveNotification, nullptr, {});
+    time_->advance(2.0);
+    ASSERT_TRUE(requestsReach(3) && failuresHandled(1));
+    // ...and the given-up tile waits for the bound: a minute after its first request.
+    platform::NotificationCenter::defaultCenter().post(TileCacheManager::kActiveNotification, nullptr, {});
+    time_->advance(56.9);
+    platform::RunLoop::runUntil([] { return false; }, 0.2);
+    EXPECT_EQ(server_.requestCount(path), 3u);
+    time_->advance(0.2);
+    ASSERT_TRUE(requestsReach(4) && failuresHandled(2));
+
+    // Each failed attempt doubles the rest, up to fifteen minutes.
+    for (const double minutes : {2.0, 4.0, 8.0, 15.0, 15.0}) {
+        SCOPED_TRACE(minutes);
+        const size_t before = server_.requestCount(path);
+        time_->advance(minutes * 60 - 1.0);
+        platform::RunLoop::runUntil([] { return false; }, 0.1);
+        EXPECT_EQ(server_.requestCount(path), before);
+        time_->advance(2.0);
+        ASSERT_TRUE(requestsReach(before + 1));
+        ASSERT_TRUE(failuresHandled(before + 1 - 2));
+    }
+    EXPECT_TRUE(manager->tilesCannotBeLoaded());
+
+    // Back up; becoming active asks at once, long before the cool-down ends.
+    server_.clearScriptAll();
+    time_->advance(90.0);
+    platform::NotificationCenter::defaultCenter().post(TileCacheManager::kActiveNotification, nullptr, {});
+    ASSERT_TRUE(platform::RunLoop::runUntil(
+        [&] { return manager->tileStateForTile(*tile(6, 0, 0)) == 1 && manager->connectionCount() == 0; },
+        10));
+    EXPECT_FALSE(manager->tilesCannotBeLoaded());
 }
 
 // A download posted before its tile landed runs after it: no second request.

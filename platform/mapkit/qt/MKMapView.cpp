@@ -62,7 +62,8 @@ MKMapView::MKMapView(QWidget* parent)
     scale_ = new MKScaleView(this);
     logo_ = new MKAppleLogoImageView(this);
     legal_ = new MKAttributionLabel(this);
-    for (QWidget* ornament : std::initializer_list<QWidget*>{scale_, logo_, legal_})
+    notice_ = new MKMapNoticeLabel(this);
+    for (QWidget* ornament : std::initializer_list<QWidget*>{scale_, logo_, legal_, notice_})
         addLongPressExclusion(ornament);
     callout_ = new MKCalloutView(this);
     callout_->hide();
@@ -131,6 +132,7 @@ void MKMapView::contentDidChange() {
     const bool dark = MKBaseMap::paletteForMapType(mapType()).water.lightness() < 100;
     scale_->setDark(dark);
     logo_->setDark(dark);
+    notice_->setDark(dark);
     updateCallout();
     update();
 }
@@ -223,12 +225,26 @@ void MKMapView::placeOrnaments() {
     scale_->move(margin, margin);
     logo_->move(margin, height() - logo_->height() - margin);
     legal_->move(width() - legal_->width() - margin, height() - legal_->height() - margin);
+    // Two lines of the attribution's height above it: a screen's own credit line of up to two
+    // lines, set where the attribution stands, stays clear of it.
+    notice_->move(width() - notice_->width() - margin,
+                  legal_->y() - legal_->height() - notice_->height() - 4);
     if (compass_ != nullptr) {
         compass_->move(
             static_cast<int>(std::lround(width() - compass_->width() - margin - compassTrailingInset_)),
             margin);
     }
     scale_->setMetersPerPoint(MKMetersPerMapPointAtLatitude(centerCoordinate().latitude) / zoomScale());
+}
+
+QString MKMapView::notice() const {
+    return notice_->text();
+}
+
+void MKMapView::setNotice(const QString& text) {
+    if (text == notice_->text()) return;
+    notice_->setText(text);
+    placeOrnaments();
 }
 
 void MKMapView::setCompassTrailingInset(double points) {

@@ -57,6 +57,10 @@ class MKMapView : public QWidget, public MKMapViewModel {
     // screen whose controls lie over the map's right edge keeps the compass beside them. 0 by default.
     double compassTrailingInset() const { return compassTrailingInset_; }
     void setCompassTrailingInset(double points);
+    // A short line above the attribution about the map itself ("MKMapNoticeLabel"), such as tiles
+    // that cannot be loaded; empty hides it.
+    QString notice() const;
+    void setNotice(const QString& text);
 
     // ---- Recognisers of the map itself
     struct LongPressRecognizer {
@@ -247,6 +251,7 @@ class MKMapView : public QWidget, public MKMapViewModel {
     bool showsScale_ = true;
     MKAppleLogoImageView* logo_ = nullptr;
     MKAttributionLabel* legal_ = nullptr;
+    MKMapNoticeLabel* notice_ = nullptr;
     MKCalloutView* callout_ = nullptr;
     QMarginsF calloutInsets_;
     uint64_t revealToken_ = 0;

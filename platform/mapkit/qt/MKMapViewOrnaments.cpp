@@ -197,4 +197,47 @@ void MKAttributionLabel::paintEvent(QPaintEvent*) {
     painter.drawText(rect(), Qt::AlignCenter, text_);
 }
 
+MKMapNoticeLabel::MKMapNoticeLabel(QWidget* parent) : QWidget(parent) {
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+    QFont font = this->font();
+    font.setPixelSize(10);
+    setFont(font);
+    hide();
+}
+
+void MKMapNoticeLabel::setText(const QString& text) {
+    if (text == text_) return;
+    text_ = text;
+    resize(sizeHint());
+    setVisible(!text_.isEmpty());
+    update();
+}
+
+void MKMapNoticeLabel::setDark(bool dark) {
+    dark_ = dark;
+    update();
+}
+
+QSize MKMapNoticeLabel::sizeHint() const {
+    const QFontMetrics metrics(font());
+    // Room for the small mark before the text.
+    return {metrics.horizontalAdvance(text_) + 10 + metrics.height(), metrics.height() + 4};
+}
+
+void MKMapNoticeLabel::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(dark_ ? QColor(0, 0, 0, 150) : QColor(255, 255, 255, 170));
+    painter.drawRoundedRect(QRectF(rect()), 3, 3);
+    // A small amber dot says that this line is a condition, not a credit.
+    const QFontMetrics metrics(font());
+    const double dot = metrics.height() * 0.45;
+    painter.setBrush(QColor(226, 146, 28));
+    painter.drawEllipse(QRectF(5, (height() - dot) / 2, dot, dot));
+    painter.setPen(dark_ ? QColor(235, 235, 235) : QColor(60, 60, 60));
+    painter.drawText(rect().adjusted(static_cast<int>(5 + dot + 4), 0, -5, 0),
+                     Qt::AlignVCenter | Qt::AlignLeft, text_);
+}
+
 }  // namespace platform

@@ -10,7 +10,8 @@ class MKMapView;
 
 // The map's own small views, found by class name like the platform's private ones:
 // MKCompassView (shown while the map is turned; a click turns it north), MKScaleView, the logo
-// (MKAppleLogoImageView: a small "map" mark) and the attribution label (MKAttributionLabel).
+// (MKAppleLogoImageView: a small "map" mark), the attribution label (MKAttributionLabel) and, above
+// it while there is something to say, the map's notice (MKMapNoticeLabel: tiles that cannot be loaded).
 
 class MKCompassView : public QWidget {
     Q_OBJECT
@@ -78,6 +79,25 @@ class MKAttributionLabel : public QWidget {
 
   private:
     QString text_;
+};
+
+// One short line, as small as the attribution and set just above it; hidden while it has no text.
+class MKMapNoticeLabel : public QWidget {
+    Q_OBJECT
+  public:
+    explicit MKMapNoticeLabel(QWidget* parent);
+    QString text() const { return text_; }
+    void setText(const QString& text);
+    // Light ink on a dark plate for dark map types.
+    void setDark(bool dark);
+    QSize sizeHint() const override;
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+
+  private:
+    QString text_;
+    bool dark_ = false;
 };
 
 }  // namespace platform

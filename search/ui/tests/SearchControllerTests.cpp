@@ -12,6 +12,7 @@
 #include "platform/ui/KeyboardNotifications.hpp"
 #include "points/AppTextsAndColors.hpp"
 #include "points/QuovaMapPointStore.hpp"
+#include "search/tests/FakeSearchSession.hpp"
 
 namespace search_ui_test {
 namespace {
@@ -269,6 +270,90 @@ TEST_F(SearchControllerTest, ReturnEndsTheSearchButKeepsTextAndResults) {
     EXPECT_EQ(controller_->networkUsageCount(), 0);
     EXPECT_EQ(field_->text(), QStringLiteral("abc"));
     EXPECT_EQ(titles(), std::vector<std::string>{"Back"});
+}
+
+// The backend's start fails (its host refuses), so the search waits for its
+// retry with neither a request nor a polling timer under way. New text ends
+// it even there: the spinner counts exactly the searches running, and the
+// old search neither starts again nor answers under the new text.
+TEST_F(SearchControllerTest, NewTextEndsABackendSearchThatWaitsToRetryItsStart) {
+    using search::testing::FakeReply;
+    using search::testing::FakeSearchSession;
+    struct Case {
+        const char* name;
+        QString edit;  // typed while the old search waits for its retry
+        std::vector<std::string> results;
+    };
+    const Case cases[] = {
+        {"shortened below the minimum", QStringLiteral("\b\b"), {}},
+        {"emptied", QStringLiteral("\b\b\b\b"), {}},
+        {"changed", QStringLiteral("\bx"), {"Found for abcx"}},
+    };
+    auto posts = [](const FakeSearchSession& session, const std::string& text) {
+        size_t count = 0;
+        for (const auto& task : session.requests("POST"))
+            count += task->body.find("\"searchString\":\"" + text + "\"") != std::string::npos ? 1 : 0;
+        return count;
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        field_->clear();
+        auto session = FakeSearchSession::make();
+        // Starts for "abcd" are refused; any other start is answered, and its
+        // first poll ends the search with one place.
+        session->setResponder(
+            [](const FakeSearchSession::Task& task) -> std::optional<FakeReply> {
+                if (task.request.httpMethod != "POST") {
+                    return FakeReply::http(
+                        R"({"status":0,"message":"","uuid":"S2","hits":1,"placemarks":[{"title":"Found for abcx",)"
+                        R"("address":"Street 1","datasource":"Backend","longitude":24.5,"latitude":65.7}],)"
+                        R"("isDone":true})");
+                }
+                if (task.body.find("\"searchString\":\"abcd\"") != std::string::npos)
+                    return FakeReply::failure(-1004);
+                return FakeReply::http(
+                    R"({"status":0,"message":"queued","uuid":"S2","searchString":"abcx"})");
+            },
+            0.05);
+        search::QuovaForwardGeocoder::Dependencies dependencies;
+        dependencies.session = session;
+        dependencies.apiBaseURL = [] { return std::string("https://api.test"); };
+        auto geocoder = search::QuovaForwardGeocoder::make(dependencies);
+        realBackend_ = search::forwardGeocoderSearch(geocoder);
+        // Virtual time in small steps, each reply handed over to the main queue.
+        auto run = [&](double seconds) {
+            for (double done = 0; done < seconds - 1e-9; done += 0.05) {
+                advance(0.05);
+                session->queue()->sync([] {});
+                platform::RunLoop::runUntilIdle();
+            }
+        };
+        makeController(false);
+        type("abcd");
+        run(0.8);  // the search starts at 0.7, is refused at 0.75 and would try again at 0.85
+        ASSERT_EQ(posts(*session, "abcd"), 1u);
+        ASSERT_FALSE(geocoder->searchRequestTask());
+        ASSERT_FALSE(geocoder->runningRequestTimer());
+        ASSERT_TRUE(realBackend_->isSearching()) << "the retry is still to come";
+        EXPECT_EQ(controller_->networkUsageCount(), 1);
+
+        type(c.edit);
+        EXPECT_FALSE(realBackend_->isSearching());
+        EXPECT_EQ(controller_->networkUsageCount(), 0);
+        run(0.35);  // past the retry's 0.1 s, before a new search's 0.7 s pause ends
+        EXPECT_EQ(posts(*session, "abcd"), 1u);
+        EXPECT_EQ(controller_->networkUsageCount(), 0);
+        EXPECT_FALSE(spinner_->isAnimating());
+        run(10);
+        EXPECT_EQ(posts(*session, "abcd"), 1u) << "the old search never starts again";
+        EXPECT_EQ(posts(*session, "abcx"), c.results.empty() ? 0u : 1u);
+        EXPECT_EQ(titles(), c.results);
+        EXPECT_FALSE(realBackend_->isSearching());
+        EXPECT_EQ(controller_->networkUsageCount(), 0);
+        EXPECT_FALSE(spinner_->isAnimating());
+        controller_.reset();
+        realBackend_.reset();
+    }
 }
 
 size_t filesUnder(const std::string& folder) {

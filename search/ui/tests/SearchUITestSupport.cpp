@@ -69,7 +69,10 @@ void SearchControllerTest::TearDown() {
 
 void SearchControllerTest::makeController(bool withHost) {
     search::QuovaLocationSearchController::Dependencies dependencies;
-    dependencies.makeBackendSearch = [this] { return backend_; };
+    dependencies.makeBackendSearch = [this]() -> std::shared_ptr<search::BackendSearch> {
+        if (realBackend_) return realBackend_;
+        return backend_;
+    };
     dependencies.bestKnownLocation = [this] { return bestKnown_; };
     controller_ = search::QuovaLocationSearchController::make(dependencies);
     field_->setDelegate(controller_);

@@ -115,6 +115,8 @@ class SearchControllerTest : public ::testing::Test {
     tervolo::testsupport::TestEnvironment environment_;
     std::shared_ptr<tervolo::testsupport::ScriptedGeocoderService> geocoder_;
     std::shared_ptr<FakeBackendSearch> backend_ = std::make_shared<FakeBackendSearch>();
+    // When set, the controller searches the backend through this one instead.
+    std::shared_ptr<search::BackendSearch> realBackend_;
     std::shared_ptr<FakeMapHost> host_ = std::make_shared<FakeMapHost>();
     std::optional<platform::CLLocation> bestKnown_;
     std::unique_ptr<QWidget> window_;
