@@ -5,8 +5,7 @@ alone on its map, once with a scripted position source giving one fix a
 second (TERVOLO_NMEA_FILE, a track from make-nmea-track.py) and once without.
 The rounds alternate (none, fix, none, fix, ...) so both see the same
 machine; each round lets the program settle, then counts its user and system
-CPU time from /proc over the window. Also counts the "Locale" records and the
-log lines the program wrote during the window.
+CPU time from /proc over the window.
 
     scripts/measure-idle-cpu.py build/app/TervoloNG [--seconds 30] [--rounds 3]
 
@@ -72,14 +71,11 @@ def one_round(program, with_fix, seconds, settle, log_path):
             time.sleep(settle)
             if process.poll() is not None:
                 raise RuntimeError("the program ended early; see " + log_path)
-            start_cpu, start_size = cpu_seconds(process.pid), os.path.getsize(log_path)
+            start_cpu = cpu_seconds(process.pid)
             start = time.monotonic()
             time.sleep(seconds)
             used = cpu_seconds(process.pid) - start_cpu
             wall = time.monotonic() - start
-            with open(log_path, "rb") as log:
-                log.seek(start_size)
-                written = log.read()
         finally:
             process.terminate()
             try:
@@ -87,7 +83,7 @@ def one_round(program, with_fix, seconds, settle, log_path):
             except subprocess.TimeoutExpired:
                 process.kill()
                 process.wait()
-        return 100.0 * used / wall, written.count(b"Locale"), written.count(b"\n")
+        return 100.0 * used / wall
     finally:
         shutil.rmtree(home, ignore_errors=True)
 
@@ -103,11 +99,10 @@ def main():
     log_path = os.path.join(tempfile.gettempdir(), "tervolo-idle-%d.log" % os.getpid())
     for index in range(args.rounds):
         for mode in ("none", "1 Hz fix"):
-            percent, locales, lines = one_round(args.program, mode != "none", args.seconds, args.settle,
-                                                log_path)
+            percent = one_round(args.program, mode != "none", args.seconds, args.settle, log_path)
             results[mode].append(percent)
-            print("round %d %-8s %5.2f %% of a core, %d log lines, %d \"Locale\" records in %.0f s"
-                  % (index + 1, mode, percent, lines, locales, args.seconds), flush=True)
+            print("round %d %-8s %5.2f %% of a core over %.0f s" % (index + 1, mode, percent, args.seconds),
+                  flush=True)
     medians = {}
     for mode, values in results.items():
         medians[mode] = statistics.median(values)
