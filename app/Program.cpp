@@ -20,6 +20,7 @@
 #include "backend/QuovaIssueDisplayManager.hpp"
 #include "backend/QuovaShorturlUploader.hpp"
 #include "logging/QLLog.hpp"
+#include "logging/QLOSLogger.hpp"
 #include "mapscreen/MainViewController.hpp"
 #include "platform/foundation/Bundle.hpp"
 #include "platform/location/qt/QtPositionSource.hpp"
@@ -189,6 +190,14 @@ platform::ApplicationMainConfiguration programConfiguration(const CommandLine& l
     return configuration;
 }
 
+void startLogging() {
+    // Records logged while no logger is installed are dropped: the system log
+    // goes in before anything is loaded, or a point file skipped at start-up
+    // would vanish without its line. The launch adds the same logger again,
+    // which changes nothing.
+    logging::QLLog::sharedInstance().addLogger(logging::QLOSLogger::sharedInstance());
+}
+
 int runProgram(int argc, char** argv) {
     // The map's cells are images of 256 KB and more, made on its drawing threads and freed as the
     // cache evicts them. With glibc's sliding threshold every freed one raised the bar for mapping
@@ -196,6 +205,7 @@ int runProgram(int argc, char** argv) {
     // resident size grew far past the cache's budget. A fixed threshold gives each such image its own
     // mapping, returned to the system when the image goes.
     mallopt(M_MMAP_THRESHOLD, 128 * 1024);
+    startLogging();
     const CommandLine line = CommandLine::parse(argc, argv);
     if (line.help) {
         std::fputs(CommandLine::helpText().c_str(), stdout);

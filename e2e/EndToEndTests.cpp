@@ -29,6 +29,7 @@ using tervolo::e2e::EndToEndRun;
 // still fails in bounded time, its own waits first.
 constexpr double kPhaseSeconds = 300;
 constexpr const char* kReverseTitle = "Harbour Gate";
+constexpr const char* kSearchPlace = "Fish Market Hall";
 
 std::string environmentValue(const char* name) {
     const char* value = std::getenv(name);
@@ -111,8 +112,10 @@ TEST(EndToEnd, ThreeRunsOverOneHome) {
     const std::map<QString, QString> phaseOne{
         {"TERVOLO_E2E_INCOMING_LINK", QString::fromStdString(incoming.link)},
         {"TERVOLO_E2E_INCOMING_TITLE", QString::fromStdString(incoming.title)},
-        {"TERVOLO_E2E_REVERSE_TITLE", kReverseTitle}};
+        {"TERVOLO_E2E_REVERSE_TITLE", kReverseTitle},
+        {"TERVOLO_E2E_SEARCH_PLACE", kSearchPlace}};
     run.geocoder().setReversePlace({kReverseTitle, "Quay Street", "Helsinki", "Finland", 0, 0});
+    run.geocoder().addPlace({kSearchPlace, "Market Square", "Helsinki", "Finland", 60.1672, 24.9531});
 
     // ---- Phase 1
     const auto one = run.runPhase(selfPath(), 1, phaseOne, kPhaseSeconds);
@@ -182,6 +185,7 @@ TEST(EndToEndPhase, Run) {
     settings.incomingTitle = environmentValue("TERVOLO_E2E_INCOMING_TITLE");
     settings.reverseTitle = environmentValue("TERVOLO_E2E_REVERSE_TITLE");
     settings.shortLinkHost = EndToEndRun::kShortLinkHost;
+    settings.searchPlace = environmentValue("TERVOLO_E2E_SEARCH_PLACE");
     settings.programPath = TERVOLO_PROGRAM_PATH;
     tervolo::e2e::PhaseDriver driver(settings.phase, TERVOLO_SCREENSHOT_DIR);
 

@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -170,6 +171,126 @@ bool secondStart(PhaseDriver& driver, const PhaseSettings& settings, const std::
     EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(second.exitCode(), 0) << second.readAll().toStdString();
     return second.exitStatus() == QProcess::NormalExit && second.exitCode() == 0;
+}
+
+// The geocoder's place found by typing its name, chosen with a click on its
+// row: stored as a point (its file written), its pin on the map, selected.
+void searchAndChoosePlace(const PhaseSettings& settings, PhaseDriver& driver) {
+    auto* screen = driver.mapScreen();
+    auto* map = driver.map();
+    ASSERT_NE(screen, nullptr);
+    ASSERT_NE(map, nullptr);
+    ASSERT_FALSE(settings.searchPlace.empty());
+    // The user comes back to the window (the alerts before took it away).
+    if (platform::MainWindow* window = driver.window()) {
+        window->activateWindow();
+        if (!QTest::qWaitForWindowActive(window, 10000)) ADD_FAILURE() << "the window never became active";
+    }
+    if (screen->searchBar() == nullptr || !screen->searchBar()->isVisible()) {
+        driver.windowClick(screen->searchButton(), screen->searchButton()->rect().center());
+    }
+    if (!driver.waitFor(
+            "place-search-field", [&] { return screen->searchBar() && screen->searchBar()->isVisible(); },
+            kStepSeconds)) {
+        return;
+    }
+    // Into the field, everything in it replaced by the place's name. On a
+    // busy machine the window may still be taking the activation back from
+    // the closed alert when the click comes: the user clicks again.
+    QElapsedTimer sinceClick;
+    if (!driver.waitFor(
+            "place-search-focus",
+            [&] {
+                if (screen->searchBar()->hasFocus()) return true;
+                if (!sinceClick.isValid() || sinceClick.elapsed() > 1000) {
+                    if (platform::MainWindow* window = driver.window()) window->activateWindow();
+                    driver.windowClick(screen->searchBar(), screen->searchBar()->rect().center());
+                    sinceClick.restart();
+                }
+                return screen->searchBar()->hasFocus();
+            },
+            kStepSeconds)) {
+        return;
+    }
+    driver.windowKey(Qt::Key_A, Qt::ControlModifier);
+    driver.windowType(settings.searchPlace);
+    if (!driver.waitFor(
+            "search-lists-place",
+            [&] { return searchRowShowing(screen->searchTable(), settings.searchPlace).has_value(); },
+            kStepSeconds)) {
+        return;
+    }
+    driver.screenshot("search-lists-place");
+    const auto filesBefore = pointFileIdentifiers();
+    auto* table = screen->searchTable();
+    const auto row = *searchRowShowing(table, settings.searchPlace);
+    const QPoint where = (table->rectForRow(row).center() - QPointF(0, table->contentOffset())).toPoint();
+    driver.windowPress(table->viewport(), where);
+    driver.windowRelease(table->viewport(), where);
+    PointPtr stored;
+    if (!driver.waitFor(
+            "search-stores-place",
+            [&] {
+                stored = pointTitled(settings.searchPlace);
+                return stored && stored->uuid() && pointFileIdentifiers().count(*stored->uuid()) == 1 &&
+                       mapShowsTitle(map, settings.searchPlace);
+            },
+            kStepSeconds)) {
+        return;
+    }
+    EXPECT_EQ(pointFileIdentifiers().size(), filesBefore.size() + 1);
+    EXPECT_NE(pointFileText(stored).find(settings.searchPlace), std::string::npos);
+    if (!driver.waitFor(
+            "search-selects-place",
+            [&] {
+                const auto selected = map->selectedAnnotations();
+                return !selected.empty() && selected.front() &&
+                       selected.front()->title() == settings.searchPlace;
+            },
+            kStepSeconds)) {
+        return;
+    }
+    EXPECT_FALSE(table->isVisible()) << "the result list stays after the choice";
+    driver.pump(0.5);
+    driver.screenshot("search-stores-place");
+}
+
+// A click on the compass turns the map north and drops no point, even when
+// the long press's time passes after it.
+void clickCompass(PhaseDriver& driver) {
+    auto* map = driver.map();
+    ASSERT_NE(map, nullptr);
+    // The compass shows while the map is turned, as following the user's
+    // heading turns it.
+    auto camera = map->camera();
+    camera.heading = 35;
+    map->setCamera(camera, false);
+    QWidget* compass = nullptr;
+    if (!driver.waitFor(
+            "compass",
+            [&] {
+                compass = map->findSubview(QStringLiteral("MKCompassView"));
+                return compass != nullptr && compass->isVisible();
+            },
+            kStepSeconds)) {
+        return;
+    }
+    driver.pump(0.3);
+    driver.screenshot("compass");
+    const auto filesBefore = pointFileIdentifiers();
+    const size_t pointsBefore = storedPoints().size();
+    const QPoint centre = compass->rect().center();
+    driver.windowPress(compass, centre);
+    driver.windowRelease(compass, centre);
+    if (!driver.waitFor(
+            "compass-turns-north", [&] { return std::abs(map->camera().heading) < 1e-6; }, kStepSeconds)) {
+        return;
+    }
+    // Well past the long press's half second.
+    driver.pump(1.5);
+    EXPECT_EQ(pointFileIdentifiers(), filesBefore) << "a click on the compass stored a point";
+    EXPECT_EQ(storedPoints().size(), pointsBefore);
+    driver.screenshot("compass-clicked");
 }
 
 // ---- Phase 1: the first run over the seeded folders
@@ -445,6 +566,11 @@ void firstRun(const PhaseSettings& settings, PhaseDriver& driver) {
         return;
     }
     EXPECT_EQ(storedPoints().size(), pointsBefore);
+
+    searchAndChoosePlace(settings, driver);
+    if (::testing::Test::HasFatalFailure()) return;
+    clickCompass(driver);
+    if (::testing::Test::HasFatalFailure()) return;
 
     // The user zooms in once: the region the next start should open on.
     QWidget* zoomIn = screen->zoomInButton();

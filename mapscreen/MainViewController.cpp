@@ -192,6 +192,12 @@ void MainViewController::loadView() {
     credit->setTextColor(QColor(20, 20, 20));
     credit->hide();
     osmCreditLabel_ = credit;
+    // The scale bar and the credit line let the mouse through to the map, but
+    // a press on them is no press to drop a point with.
+    if (mapView_) {
+        mapView_->addLongPressExclusion(scaleView_);
+        mapView_->addLongPressExclusion(credit);
+    }
 
     statusLabel_ = new platform::Label(QString(), root);
     statusLabel_->setObjectName(QStringLiteral("statusLabel"));
@@ -316,10 +322,8 @@ void MainViewController::buildButtons() {
                      [this, points] { stylesAndLayers_->pointsButtonPressed(points); });
     QObject::connect(info, &QAbstractButton::clicked, info,
                      [this, info] { stylesAndLayers_->infoButtonPressed(info); });
-    // Dropping a pin comes with the points on the map; until then a click only
-    // ends the pressed look.
     QObject::connect(addButton, &QAbstractButton::clicked, addButton,
-                     [this, addButton] { releaseButton(addButton); });
+                     [this, addButton] { addLocationButtonPressed(addButton); });
 }
 
 // ---- Layout
@@ -745,6 +749,26 @@ void MainViewController::searchLocationButtonPressed(QWidget* sender) {
         if (table) platform::setAlpha(table, 1);
         if (spinner) platform::setAlpha(spinner, 1);
     });
+}
+
+void MainViewController::addLocationButtonPressed(QWidget* sender) {
+    QLLogInfo("addLocationButtonPressed(sender:)");
+    releaseButton(sender);
+    // The button's pin with its "+" adds a point where the user looks: the
+    // map's centre, stored, shown and named as a long press there would be.
+    if (!mapView_) return;
+    dropPinAtLocation(mapView_->centerCoordinate(), std::nullopt);
+}
+
+void MainViewController::toolbarSearchTextEdited(const QString& text) {
+    if (!searchController_ || !searchBar_) return;
+    if (searchBar_->isHidden()) searchLocationButtonPressed(nullptr);
+    searchController_->searchForText(text);
+}
+
+bool MainViewController::toolbarSearchKeyPressed(int key) {
+    if (!searchController_ || !searchBar_ || searchBar_->isHidden()) return false;
+    return searchController_->searchKeyPressed(key);
 }
 
 // ---- Size and trait changes

@@ -124,7 +124,7 @@ void QuovaPointTagStore::buildDefaultTags() {
     }
 }
 
-void QuovaPointTagStore::addTag(const std::shared_ptr<QuovaPointTag>& tag) {
+std::optional<platform::Error> QuovaPointTagStore::addTag(const std::shared_ptr<QuovaPointTag>& tag) {
     assertMainThread("QuovaPointTagStore", "addTag");
     QLLogInfo("QuovaPointTagStore: add tag " + tag->title() + ".");
     if (!tag->colorString()) {
@@ -133,21 +133,36 @@ void QuovaPointTagStore::addTag(const std::shared_ptr<QuovaPointTag>& tag) {
         QLLogDebug("tag " + tag->title() + ": color not set yet, using random color " + hex.value_or(""));
         tag->setColorString(hex);
     }
-    tag->save();
+    // A tag that is not on disk is not in the list: points would refer to an
+    // identifier that no tag answers at the next start.
+    if (auto error = tag->save()) return error;
     setNeedsSync();
     if (tags_) tags_->push_back(tag);
     changeObservers_.notify({tag, PointTagChange::Reason::added});
+    return std::nullopt;
 }
 
-void QuovaPointTagStore::deleteTag(const std::shared_ptr<QuovaPointTag>& tag) {
+std::optional<platform::Error> QuovaPointTagStore::deleteTag(const std::shared_ptr<QuovaPointTag>& tag) {
     assertMainThread("QuovaPointTagStore", "deleteTag");
     QLLogInfo("QuovaPointTagStore: delete tag " + tag->title() + ".");
+    const auto hiddenAt = tag->hiddenAt();
+    const auto deletedAt = tag->deletedAt();
+    const auto savedAt = tag->lastSavedAt();
+    const auto savedBy = tag->lastSavedByAppVersion();
     tag->setHiddenAt(platform::Date::now());
     tag->setDeletedAt(platform::Date::now());
-    tag->save();
+    if (auto error = tag->save()) {
+        // Still valid on disk, so still in the list, as it was.
+        tag->setHiddenAt(hiddenAt);
+        tag->setDeletedAt(deletedAt);
+        tag->setLastSavedAt(savedAt);
+        tag->setLastSavedByAppVersion(savedBy);
+        return error;
+    }
     setNeedsSync();
     if (tags_) std::erase(*tags_, tag);
     changeObservers_.notify({tag, PointTagChange::Reason::deleted});
+    return std::nullopt;
 }
 
 void QuovaPointTagStore::setNeedsSync() {

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "logging/LoggerMetadataValue.hpp"
 #include "logging/QLLogging.hpp"
 #include "platform/coding/JSONDecoder.hpp"
 #include "platform/foundation/FileManager.hpp"
@@ -228,8 +229,12 @@ std::optional<std::string> readRecordFile(const std::string& filePath, std::stri
     return std::string(reinterpret_cast<const char*>(data.data()), data.size());
 }
 
-void logUndecodableFile(const std::string& filePath) {
-    QLLogInfo("Can't decode file " + filePath);
+void logUndecodableFile(const std::string& filePath, const platform::DecodingError& error) {
+    // The record is skipped and would vanish without a trace: say which file
+    // and what in it was wrong, so it can be mended by hand.
+    std::string reason = error.debugDescription();
+    if (!error.codingPath().empty()) reason += " (at " + pathText(error.codingPath()) + ")";
+    QLLogInfo("Can't decode file " + logging::debugQuoted(filePath) + ": " + reason);
 }
 
 }  // namespace detail

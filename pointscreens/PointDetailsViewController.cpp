@@ -686,10 +686,11 @@ std::vector<std::string> PointDetailsViewController::chipIdentifiers() const {
             continue;
         }
         // A chip made elsewhere without an identifier: its title names the tag.
-        const std::string title = platform::text::lowercased(chip->title().toStdString());
+        const std::string title =
+            platform::text::nfc(platform::text::lowercased(chip->title().toStdString()));
         if (!stored) continue;
         for (const auto& tag : *stored) {
-            if (tag && platform::text::lowercased(tag->title()) == title) {
+            if (tag && platform::text::nfc(platform::text::lowercased(tag->title())) == title) {
                 identifiers.push_back(tag->uuid());
                 break;
             }

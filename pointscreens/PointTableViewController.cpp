@@ -24,6 +24,7 @@
 #include "pointscreens/PDFCreator.hpp"
 #include "pointscreens/PDFPreviewViewController.hpp"
 #include "pointscreens/QuovaMapPointCell.hpp"
+#include "pointscreens/WriteFailureAlert.hpp"
 
 namespace tervolo::pointscreens {
 namespace {
@@ -308,9 +309,23 @@ void PointTableViewController::didSelectRow(platform::TableView&, platform::Inde
 
 void PointTableViewController::undelete(const std::shared_ptr<points::QuovaMapPoint>& point) {
     QLLogInfo("Undelete Button");
+    const auto deletedAt = point->deletedAt();
+    const auto savedAt = point->lastSavedAt();
+    const auto savedBy = point->lastSavedByAppVersion();
     point->setDeletedAt(std::nullopt);
     auto& store = points::QuovaMapPointStore::shared();
-    point->save(store);
+    auto written = point->save(store);
+    if (!written.ok()) {
+        // Still deleted on disk: the list keeps it there and stays open.
+        point->setDeletedAt(deletedAt);
+        point->setLastSavedAt(savedAt);
+        point->setLastSavedByAppVersion(savedBy);
+        // The save indexed it; a deleted point is found by no search.
+        store.removePointFromSpotlight(*point);
+        presentWriteFailure(*this, "Location Not Undeleted", written.error(),
+                            "It stays among the deleted locations.");
+        return;
+    }
     store.setNeedsSync();
     if (auto map = mainViewController()) {
         map->addPoint(point);
@@ -330,10 +345,12 @@ void PointTableViewController::commitDelete(platform::TableView& tableView, plat
 
     auto& store = points::QuovaMapPointStore::shared();
     const bool wasDeleted = point->deletedAt().has_value();
-    if (wasDeleted)
-        store.hidePoint(point);
-    else
-        store.deletePoint(point);
+    if (auto error = wasDeleted ? store.hidePoint(point) : store.deletePoint(point)) {
+        // Nothing changed on disk, so the row stays where it is.
+        presentWriteFailure(*this, "Location Not Deleted", *error,
+                            wasDeleted ? "It stays among the deleted locations." : "The location is kept.");
+        return;
+    }
     cachePointStoreWithFilter(currentFilter());
 
     const auto newPath = content_.indexPathOfPoint(point);

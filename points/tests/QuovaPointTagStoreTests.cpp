@@ -105,7 +105,8 @@ TEST_F(QuovaPointTagStoreTest, LoadingSkipsDeletedHiddenAndStrayFiles) {
     EXPECT_THAT(titles(store), ElementsAre("kept"));
     const auto info = log_->texts(logging::QLLogFlag::info);
     EXPECT_THAT(info, Contains("Found stray.txt"));
-    EXPECT_THAT(info, Contains("Can't decode file " + tagsFolder() + "stray.txt"));
+    EXPECT_THAT(info,
+                Contains(::testing::StartsWith("Can't decode file \"" + tagsFolder() + "stray.txt\": ")));
     EXPECT_EQ(info.front(), "loadFromLocalStore()");
 }
 
@@ -256,6 +257,39 @@ TEST_F(QuovaPointTagStoreTest, DeletingATagNotInTheListStillMarksAndSavesIt) {
     EXPECT_TRUE(file.contains("deletedAt"));
     EXPECT_TRUE(file.contains("hiddenAt"));
     EXPECT_THAT(log_->texts(logging::QLLogFlag::info), Contains("QuovaPointTagStore: delete tag stranger."));
+}
+
+// A tag write that fails changes nothing in the list: a deleted tag whose file
+// still says valid stays, a new tag without a file is not taken, and the
+// caller hears why. A plain file where the tags folder should be fails every
+// write, for root too.
+TEST_F(QuovaPointTagStoreTest, WritesThatFailLeaveTheListAsTheFilesAre) {
+    auto& store = startUp();
+    auto bar = store.tagWithTitle("Bar");
+    ASSERT_NE(bar, nullptr);
+    const std::string file = readText(tagsFolder() + bar->uuid() + ".QuovaPointTag");
+    std::filesystem::rename(tagsFolder(), documents() + "/kept");
+    writeText(documents() + "/tags", "");
+
+    const auto deleted = store.deleteTag(bar);
+    ASSERT_TRUE(deleted.has_value());
+    EXPECT_FALSE(bar->deletedAt().has_value());
+    EXPECT_FALSE(bar->hiddenAt().has_value());
+    EXPECT_EQ(store.tagWithTitle("Bar"), bar);
+
+    auto fresh = QuovaPointTag::make("Harbour");
+    EXPECT_TRUE(store.addTag(fresh).has_value());
+    EXPECT_EQ(store.tagWithTitle("Harbour"), nullptr);
+    EXPECT_EQ(store.tags()->size(), 6u);
+
+    const std::string before = *bar->colorString();
+    bar->setColorString("FF0000FF");
+    EXPECT_TRUE(bar->save().has_value());
+
+    std::filesystem::remove(documents() + "/tags");
+    std::filesystem::rename(documents() + "/kept", tagsFolder());
+    EXPECT_EQ(readText(tagsFolder() + bar->uuid() + ".QuovaPointTag"), file);
+    EXPECT_NE(file.find(before), std::string::npos);
 }
 
 }  // namespace

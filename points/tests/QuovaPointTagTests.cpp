@@ -100,7 +100,9 @@ TEST_F(QuovaPointTagTest, ReadingLogsOnlyFilesThatReadButDoNotDecode) {
     log_->clear();
     EXPECT_EQ(QuovaPointTag::initWithFilePath(folder + "missing.QuovaPointTag"), nullptr);
     EXPECT_EQ(QuovaPointTag::initWithFilePath(folder + "broken.QuovaPointTag"), nullptr);
-    EXPECT_THAT(log_->texts(), ElementsAre("Can't decode file " + folder + "broken.QuovaPointTag"));
+    EXPECT_THAT(log_->texts(),
+                ElementsAre("Can't decode file \"" + folder +
+                            "broken.QuovaPointTag\": No value associated with key \"createdAt\"."));
 }
 
 TEST_F(QuovaPointTagTest, UnwritableFolderLogsTheDebugLineAndKeepsTheFields) {
