@@ -2,6 +2,8 @@
 
 #include <QApplication>
 
+#include <malloc.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -60,9 +62,9 @@ std::shared_ptr<platform::ViewController> makeMapScreen() {
         list->setMainViewController(std::move(mainVC));
         return list;
     };
-    services.makePointDetails = [](const std::shared_ptr<points::QuovaMapPoint>& point,
-                                   std::weak_ptr<mapscreen::MainMapPort> mainVC)
-        -> std::shared_ptr<platform::ViewController> {
+    services.makePointDetails =
+        [](const std::shared_ptr<points::QuovaMapPoint>& point,
+           std::weak_ptr<mapscreen::MainMapPort> mainVC) -> std::shared_ptr<platform::ViewController> {
         auto details = std::make_shared<pointscreens::PointDetailsViewController>(
             std::string(pointscreens::PointDetailsViewController::kViewName));
         details->setPoint(point);
@@ -141,7 +143,8 @@ InstanceStart claimInstance(const CommandLine& line) {
     return start;
 }
 
-platform::ApplicationMainConfiguration programConfiguration(const CommandLine& line, const InstanceStart& instance) {
+platform::ApplicationMainConfiguration programConfiguration(const CommandLine& line,
+                                                            const InstanceStart& instance) {
     auto delegate = std::make_shared<AppDelegate>();
     // The links on the command line wait for the launch handler's end.
     delegate->openLinks(line.links);
@@ -199,6 +202,12 @@ void startLogging() {
 }
 
 int runProgram(int argc, char** argv) {
+    // The map's cells are images of 256 KB and more, made on its drawing threads and freed as the
+    // cache evicts them. With glibc's sliding threshold every freed one raised the bar for mapping
+    // memory of its own, so later cells came from the threads' heaps, which keep what was freed: the
+    // resident size grew far past the cache's budget. A fixed threshold gives each such image its own
+    // mapping, returned to the system when the image goes.
+    mallopt(M_MMAP_THRESHOLD, 128 * 1024);
     startLogging();
     const CommandLine line = CommandLine::parse(argc, argv);
     if (line.help) {

@@ -7,7 +7,11 @@
 // program writes "first map frame after N ms": process start, Qt, the
 // launch sequence, the stores, the map screen and its first complete frame.
 // BM_Startup10k_StoreLoadFloor loads the same 10,000 files with the point
-// store in this process. Counter "ratio": start-up / store load, goal ≤ 2.0.
+// store's own reader, one file after another on one thread, in this process.
+// BM_Startup0_Program starts the same program over a home with no points.
+// Counters on BM_Startup10k_Program: "ratio", start-up / store load (goal
+// ≤ 2.0); "added_ratio", the time the points add to the start (10k − none)
+// / store load (goal ≤ 1.0).
 #include <benchmark/benchmark.h>
 
 #include <QProcess>
@@ -18,6 +22,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "bench/NullSearchIndex.hpp"
 #include "platform/foundation/FileManager.hpp"
@@ -90,24 +95,91 @@ Home& home() {
 }
 
 double floorSeconds = 0;
+double emptyStartSeconds = 0;
+
+// One start of the program over `environment` until its first map frame; the seconds from the
+// spawn, or a negative number (with `errorText` set) when no frame came.
+double startOnce(const QProcessEnvironment& environment, double* inProgram, std::string* errorText) {
+    QProcess program;
+    program.setProcessEnvironment(environment);
+    const auto start = Clock::now();
+    program.start(TERVOLO_PROGRAM_PATH, {});
+    QByteArray errors;
+    bool seen = false;
+    while (!seen && program.waitForReadyRead(120000)) {
+        errors += program.readAllStandardError();
+        seen = errors.contains("first map frame after ");
+    }
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    program.waitForFinished(60000);
+    errors += program.readAllStandardError();
+    if (!seen || program.exitCode() != 0) {
+        *errorText = "no first frame: " + errors.right(400).toStdString();
+        return -1;
+    }
+    const auto at = errors.indexOf("first map frame after ") + 22;
+    *inProgram = errors.mid(at, errors.indexOf(" ms", at) - at).toDouble() / 1000.0;
+    return seconds;
+}
 
 void BM_Startup10k_StoreLoadFloor(benchmark::State& state) {
     home();
-    auto& store = QuovaMapPointStore::shared();
+    const std::string folder = QuovaMapPoint::documentDirectory();
     double total = 0;
     int64_t runs = 0;
+    size_t loaded = 0;
     for (auto _ : state) {
         const auto start = Clock::now();
-        store.loadPointsFromLocalStore();
+        // What the store's load does, on this one thread: list the folder, read and decode each file.
+        std::vector<std::shared_ptr<QuovaMapPoint>> points;
+        const auto names = platform::FileManager::defaultManager().contentsOfDirectory(folder);
+        if (names.ok()) {
+            for (const auto& name : names.value()) {
+                if (auto point = QuovaMapPoint::initWithFilePath(folder + name))
+                    points.push_back(std::move(point));
+            }
+        }
         const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+        loaded = points.size();
         state.SetIterationTime(seconds);
         total += seconds;
         ++runs;
     }
     floorSeconds = total / static_cast<double>(runs);
-    state.counters["points"] = static_cast<double>(store.allPoints().size());
+    state.counters["points"] = static_cast<double>(loaded);
 }
 BENCHMARK(BM_Startup10k_StoreLoadFloor)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(5);
+
+// The same program over a home of its own with no points (made once).
+void BM_Startup0_Program(benchmark::State& state) {
+    home();  // the XDG folders of the points' home; the empty home differs only in its data folder
+    static const std::string emptyRoot = [] {
+        char pattern[] = "/tmp/tervolo-startup-empty-XXXXXX";
+        return std::string(mkdtemp(pattern));
+    }();
+    QProcessEnvironment environment = home().environment();
+    environment.insert("HOME", QString::fromStdString(emptyRoot));
+    for (const char* name : {"XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME"}) {
+        environment.insert(name, QString::fromStdString(emptyRoot + "/" + name));
+    }
+    double total = 0;
+    int64_t runs = 0;
+    for (auto _ : state) {
+        double inProgram = 0;
+        std::string errorText;
+        const double seconds = startOnce(environment, &inProgram, &errorText);
+        if (seconds < 0) {
+            state.SkipWithError(errorText.c_str());
+            break;
+        }
+        state.SetIterationTime(seconds);
+        total += seconds;
+        ++runs;
+    }
+    if (runs > 0) emptyStartSeconds = total / static_cast<double>(runs);
+    std::filesystem::remove_all(emptyRoot);
+}
+BENCHMARK(BM_Startup0_Program)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(5);
 
 void BM_Startup10k_Program(benchmark::State& state) {
     const QProcessEnvironment environment = home().environment();
@@ -115,25 +187,14 @@ void BM_Startup10k_Program(benchmark::State& state) {
     int64_t runs = 0;
     double reported = 0;
     for (auto _ : state) {
-        QProcess program;
-        program.setProcessEnvironment(environment);
-        const auto start = Clock::now();
-        program.start(TERVOLO_PROGRAM_PATH, {});
-        QByteArray errors;
-        bool seen = false;
-        while (!seen && program.waitForReadyRead(120000)) {
-            errors += program.readAllStandardError();
-            seen = errors.contains("first map frame after ");
-        }
-        const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-        program.waitForFinished(60000);
-        errors += program.readAllStandardError();
-        if (!seen || program.exitCode() != 0) {
-            state.SkipWithError(("no first frame: " + errors.right(400).toStdString()).c_str());
+        double inProgram = 0;
+        std::string errorText;
+        const double seconds = startOnce(environment, &inProgram, &errorText);
+        if (seconds < 0) {
+            state.SkipWithError(errorText.c_str());
             break;
         }
-        const auto at = errors.indexOf("first map frame after ") + 22;
-        reported += errors.mid(at, errors.indexOf(" ms", at) - at).toDouble() / 1000.0;
+        reported += inProgram;
         state.SetIterationTime(seconds);
         total += seconds;
         ++runs;
@@ -143,6 +204,8 @@ void BM_Startup10k_Program(benchmark::State& state) {
     // What the program itself counts, from its application object to the frame.
     state.counters["in_program_ms"] = reported / static_cast<double>(runs) * 1000.0;
     if (floorSeconds > 0) state.counters["ratio"] = mean / floorSeconds;
+    if (floorSeconds > 0 && emptyStartSeconds > 0)
+        state.counters["added_ratio"] = (mean - emptyStartSeconds) / floorSeconds;
 }
 BENCHMARK(BM_Startup10k_Program)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(5);
 

@@ -120,7 +120,7 @@ void QuovaUserLocationModel::mapViewDidUpdate(platform::MKMapViewModel& mapView,
         if (auto view = cachedViewForUserLocation(*userLocation)) {
             QLLogDebug("found QuovaUserLocationView using key " + key);
             if (DetailAccessoryView* detail = view->detailAccessoryView()) {
-                detail->firstLineText()->setText(QString::fromStdString(speedStringFor(*location, false)));
+                detail->firstLineText()->setText(QString::fromStdString(shownSpeedText(*location, false)));
                 detail->invalidateIntrinsicContentSize();
                 detail->setSecondLine(altitudeStringFor(*location, false).value_or(notAvailableText()));
                 mapView.annotationChanged(userLocation);
@@ -131,7 +131,7 @@ void QuovaUserLocationModel::mapViewDidUpdate(platform::MKMapViewModel& mapView,
             QLLogDebug("NO QuovaUserLocationView in cache for key " + key + ".");
         }
     }
-    std::string subtitle = speedStringFor(*location, true);
+    std::string subtitle = shownSpeedText(*location, true);
     if (const auto altitude = altitudeStringFor(*location, true)) subtitle += " - " + *altitude;
     userLocation->setSubtitle(subtitle);
     mapView.annotationChanged(userLocation);
@@ -148,6 +148,18 @@ std::string QuovaUserLocationModel::speedStringFor(const platform::CLLocation& l
         if (const auto compass = geodesy::bearingDescription(location.course())) course += " " + *compass;
         text += course;
     }
+    return text;
+}
+
+std::string QuovaUserLocationModel::shownSpeedText(const platform::CLLocation& location, bool simpleMode) {
+    const platform::text::Locale locale = platform::text::Locale::current();
+    if (lastSpeedText_ && lastSpeedText_->speed == location.speed() &&
+        lastSpeedText_->course == location.course() && lastSpeedText_->simpleMode == simpleMode &&
+        lastSpeedText_->locale == locale) {
+        return lastSpeedText_->text;
+    }
+    std::string text = speedStringFor(location, simpleMode);
+    lastSpeedText_ = ShownSpeed{location.speed(), location.course(), simpleMode, locale, text};
     return text;
 }
 

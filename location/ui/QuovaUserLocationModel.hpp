@@ -13,6 +13,7 @@
 #include "platform/location/CLLocation.hpp"
 #include "platform/mapkit/MKMapViewModel.hpp"
 #include "platform/mapkit/MKUserLocation.hpp"
+#include "platform/text/Locale.hpp"
 
 namespace platform {
 class Timer;
@@ -118,6 +119,19 @@ class QuovaUserLocationModel {
     // the timer resets the texts); only a map widget, whose going away we see.
     void rememberMap(platform::MKMapViewModel& mapView);
     void mapReReads(const std::shared_ptr<platform::MKUserLocation>& userLocation);
+
+    // speedStringFor for the map's updates: a fix with the speed and course of the last one, in the
+    // same locale, shows the text made for it then (fixes that change nothing on screen format
+    // nothing and log nothing).
+    std::string shownSpeedText(const platform::CLLocation& location, bool simpleMode);
+    struct ShownSpeed {
+        double speed = 0;
+        double course = 0;
+        bool simpleMode = false;
+        platform::text::Locale locale;
+        std::string text;
+    };
+    std::optional<ShownSpeed> lastSpeedText_;
 
     BestKnownLocationProvider bestKnownLocation_;
     std::map<std::string, CachedView> userLocationViews_;

@@ -399,7 +399,7 @@ void MKMapViewModel::annotationChanged(const std::shared_ptr<MKAnnotation>& anno
                         "annotationChanged: kept the last valid position of an annotation whose "
                         "coordinate became invalid");
     }
-    contentDidChange();
+    annotationDidChange(*annotation);
 }
 
 namespace {

@@ -205,6 +205,12 @@ class MKMapViewModel : public MKOverlayRendererHost {
   protected:
     // Hooks for the widget (main thread). Defaults do nothing.
     virtual void contentDidChange() {}  // annotations, selection, texts or map type changed
+    // One annotation's coordinate or texts changed (annotationChanged): by default like any change of
+    // content. A widget may leave alone what draws the same as before (the user's dot, a fix later).
+    virtual void annotationDidChange(const MKAnnotation& annotation) {
+        (void)annotation;
+        contentDidChange();
+    }
     // The camera moved; `animated` programmatic moves may be animated from `from` (the old values).
     struct CameraState {
         MKMapPoint center;

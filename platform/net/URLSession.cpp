@@ -350,8 +350,11 @@ void SessionCore::run() {
         }
 
         // Idle time-out: no byte in either direction for the request's time.
+        // With no transfer under way the thread sleeps until a command wakes it (post() wakes the poll):
+        // an idle session costs no wake-ups.
         auto now = SteadyClock::now();
-        auto wait = std::chrono::milliseconds(1000);
+        auto wait = active.empty() ? std::chrono::milliseconds(std::chrono::hours(1))
+                                   : std::chrono::milliseconds(1000);
         std::vector<CURL*> idle;
         for (auto& [easy, task] : active) {
             Transfer& transfer = *task->transfer_;

@@ -137,6 +137,29 @@ void MKMapView::contentDidChange() {
     update();
 }
 
+void MKMapView::annotationDidChange(const MKAnnotation& annotation) {
+    // A fix of the user's position arrives every second or so, mostly where the last one was: when the
+    // dot and its halo would be drawn within a pixel of the last frame's, and no callout shows the
+    // location's texts, nothing on screen changes and no frame is drawn for it. The layout still
+    // follows with the next frame.
+    bool calloutShowsIt = false;
+    for (const auto& selected : selectedAnnotations()) calloutShowsIt |= selected.get() == &annotation;
+    if (&annotation == userLocation().get() && userDotPainted_ && !animating_ && !calloutShowsIt) {
+        const UserDot now = userDot(presentation());
+        const UserDot& painted = paintedUserDot_;
+        const bool same =
+            now.drawn == painted.drawn &&
+            (!now.drawn ||
+             (std::abs(now.at.x() - painted.at.x()) < 1.0 && std::abs(now.at.y() - painted.at.y()) < 1.0 &&
+              (now.halo > 0) == (painted.halo > 0) && std::abs(now.halo - painted.halo) < 1.0));
+        if (same) {
+            layoutNeeded_ = true;
+            return;
+        }
+    }
+    contentDidChange();
+}
+
 void MKMapView::cameraDidChange(const CameraState& from, bool animated) {
     layoutNeeded_ = true;
     if (animated && isVisible()) {

@@ -150,6 +150,7 @@ class MKMapView : public QWidget, public MKMapViewModel {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
     void contentDidChange() override;
+    void annotationDidChange(const MKAnnotation& annotation) override;
     void cameraDidChange(const CameraState& from, bool animated) override;
     void overlaysDidChange() override;
     void overlayRendererWillBeRemoved(const std::shared_ptr<MKOverlayRenderer>& renderer) override;
@@ -188,6 +189,13 @@ class MKMapView : public QWidget, public MKMapViewModel {
     const QPixmap& bitmapPixmap(const std::shared_ptr<MKBitmap>& bitmap);
     void drawAnnotations(QPainter& painter, const Presentation& p);
     void drawUserLocation(QPainter& painter, const Presentation& p);
+    // The user's dot as drawUserLocation draws it: where, with what halo, or not at all.
+    struct UserDot {
+        bool drawn = false;
+        QPointF at;
+        double halo = 0;  // the accuracy halo's radius in view points; 0: no halo
+    };
+    UserDot userDot(const Presentation& p) const;
     void runRecognizers(const std::shared_ptr<MKAnnotation>& annotation);
 
     // The process's one cell cache and drawing pool, shared with every other map view.
@@ -200,6 +208,9 @@ class MKMapView : public QWidget, public MKMapViewModel {
     std::vector<DrawnImage> drawnCells_;
     std::vector<DrawnPixmap> drawnPixmaps_;
     bool layoutNeeded_ = true;
+    // The dot the last frame drew: a fix that leaves it within a pixel of it needs no new frame.
+    UserDot paintedUserDot_;
+    bool userDotPainted_ = false;
 
     // Programmatic animation of the shown camera towards the model's.
     bool animating_ = false;

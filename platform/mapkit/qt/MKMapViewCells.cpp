@@ -1,5 +1,7 @@
 // The map view's cell cache and its drawing threads.
+#include <QGuiApplication>
 #include <QPainter>
+#include <QScreen>
 #include <QThread>
 #include <QThreadPool>
 
@@ -48,8 +50,23 @@ size_t CellKeyHash::operator()(const CellKey& key) const {
 
 CellCache::CellCache(size_t byteLimit) : byteLimit_(byteLimit) {}
 
+size_t CellCache::sharedByteLimit() {
+    size_t largest = 0;
+    if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()) != nullptr) {
+        for (const QScreen* screen : QGuiApplication::screens()) {
+            const double ratio = screen->devicePixelRatio();
+            const double cellPixels = std::max(1.0, std::round(256 * ratio));
+            // The cells a full-screen view meets: one more across and down for the parts at its edges.
+            const double across = std::ceil(screen->size().width() * ratio / cellPixels) + 1;
+            const double down = std::ceil(screen->size().height() * ratio / cellPixels) + 1;
+            largest = std::max(largest, static_cast<size_t>(across * down * cellPixels * cellPixels * 4));
+        }
+    }
+    return std::clamp(largest * 6, kMinimumSharedByteLimit, kSharedByteLimit);
+}
+
 CellCache& CellCache::shared() {
-    return SharedInstance<CellCache>::get([] { return new CellCache(kSharedByteLimit); });
+    return SharedInstance<CellCache>::get([] { return new CellCache(sharedByteLimit()); });
 }
 
 QThreadPool& CellCache::drawingPool() {

@@ -45,8 +45,13 @@ class CellCache {
   public:
     explicit CellCache(size_t byteLimit);
 
-    // The one cache of the process, bounded by kSharedByteLimit; never destroyed.
-    static constexpr size_t kSharedByteLimit = 192u * 1024 * 1024;
+    // The one cache of the process, bounded by sharedByteLimit(); never destroyed.
+    static constexpr size_t kSharedByteLimit = 192u * 1024 * 1024;  // the most it is ever given
+    static constexpr size_t kMinimumSharedByteLimit = 64u * 1024 * 1024;
+    // Six screens of cells of the largest screen (at its pixel ratio) when that fits between the
+    // minimum and kSharedByteLimit: a full view of each of three layers at the current and the next
+    // level, with the cells a view partly shows. Without screens (no GUI yet), the minimum.
+    static size_t sharedByteLimit();
     static CellCache& shared();
     // The drawing threads of every map view (2 to 4 threads); never destroyed.
     static QThreadPool& drawingPool();

@@ -275,24 +275,37 @@ void MKMapView::drawMap(QPainter& painter) {
     frameDidDraw();
 }
 
-void MKMapView::drawUserLocation(QPainter& painter, const Presentation& p) {
+MKMapView::UserDot MKMapView::userDot(const Presentation& p) const {
+    UserDot dot;
     const auto& user = userLocation();
-    if (!containsAnnotation(user.get())) return;
+    if (!containsAnnotation(user.get())) return dot;
     const auto location = user->location();
-    if (!location) return;
+    if (!location) return dot;
     const QPointF at = toView(p, MKMapPointForCoordinate(location->coordinate()));
-    if (at.x() < -400 || at.y() < -400 || at.x() > width() + 400 || at.y() > height() + 400) return;
-    painter.save();
-    painter.setRenderHint(QPainter::Antialiasing);
+    if (at.x() < -400 || at.y() < -400 || at.x() > width() + 400 || at.y() > height() + 400) return dot;
+    dot.drawn = true;
+    dot.at = at;
     const double accuracy = location->horizontalAccuracy();
     if (accuracy > 0) {
         const double radius =
             accuracy * MKMapPointsPerMeterAtLatitude(location->coordinate().latitude) * p.zoomScale;
-        if (radius > 8) {
-            painter.setPen(QPen(QColor(0, 122, 255, 90), 1));
-            painter.setBrush(QColor(0, 122, 255, 40));
-            painter.drawEllipse(at, radius, radius);
-        }
+        if (radius > 8) dot.halo = radius;
+    }
+    return dot;
+}
+
+void MKMapView::drawUserLocation(QPainter& painter, const Presentation& p) {
+    const UserDot dot = userDot(p);
+    paintedUserDot_ = dot;
+    userDotPainted_ = true;
+    if (!dot.drawn) return;
+    const QPointF at = dot.at;
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    if (dot.halo > 0) {
+        painter.setPen(QPen(QColor(0, 122, 255, 90), 1));
+        painter.setBrush(QColor(0, 122, 255, 40));
+        painter.drawEllipse(at, dot.halo, dot.halo);
     }
     painter.setPen(Qt::NoPen);
     painter.setBrush(QColor(0, 0, 0, 50));

@@ -1220,3 +1220,53 @@ TEST_F(MapView, ShowsItsOwnScaleUntilTurnedOff) {
 }
 
 }  // namespace
+
+// A fix of the user's position that leaves the dot (and its halo) within a pixel of where the last
+// frame drew it draws no frame; one that moves the dot, or changes its halo, draws one.
+TEST_F(MapView, UserLocationFixesRepaintOnlyWhenTheDotMoves) {
+    struct CountingMap : MKMapView {
+        int paints = 0;
+        void paintEvent(QPaintEvent* event) override {
+            ++paints;
+            MKMapView::paintEvent(event);
+        }
+    };
+    CountingMap counting;
+    counting.resize(512, 512);
+    counting.show();
+    counting.setDelegate(std::make_shared<tervolo::testsupport::RecordingMapViewDelegate>());
+    const CLLocationCoordinate2D start{60.1699, 24.9384};
+    counting.updateUserLocation(CLLocation(start, 0, 30, -1, Date{0}));
+    counting.setShowsUserLocation(true);
+    show(counting, start, 16);  // about 47,000 pixels to a degree of longitude, 1.2 m a pixel
+    ASSERT_TRUE(counting.waitForCells());
+    QApplication::processEvents();
+    QApplication::processEvents();
+
+    struct Case {
+        const char* what;
+        double dLongitude;
+        double accuracy;
+        bool repaints;
+    };
+    const Case cases[] = {
+        {"the same place again", 0, 30, false},
+        {"a tenth of a pixel east", 0.000002, 30, false},
+        {"back by as much", 0, 30, false},
+        {"ten pixels east", 0.00021, 30, true},
+        {"a halo four times as wide", 0.00021, 120, true},
+        {"the halo a hair wider", 0.00021, 120.01, false},
+    };
+    for (const Case& c : cases) {
+        counting.paints = 0;
+        counting.updateUserLocation(
+            CLLocation({start.latitude, start.longitude + c.dLongitude}, 0, c.accuracy, -1, Date{0}));
+        QApplication::processEvents();
+        QApplication::processEvents();
+        EXPECT_EQ(counting.paints > 0, c.repaints) << c.what;
+        // The model follows every fix, drawn or not.
+        EXPECT_DOUBLE_EQ(counting.userLocation()->coordinate().longitude, start.longitude + c.dLongitude)
+            << c.what;
+    }
+    RunLoop::runUntilIdle();
+}
