@@ -9,6 +9,7 @@
 #include "app/incoming/IncomingLink.hpp"
 #include "backend/BackendHosts.hpp"
 #include "backend/ShorturlCoding.hpp"
+#include "backend/ShorturlLookupQueue.hpp"
 #include "mapscreen/MainViewController.hpp"
 #include "platform/coding/DecodingError.hpp"
 #include "platform/dispatch/DispatchQueue.hpp"
@@ -299,7 +300,7 @@ bool AppDelegate::handleUserActivityCoreSpotlight(const UserActivity& userActivi
     if (found == userActivity.userInfo->end()) return false;
     const auto identifier = found->second.asString();
     if (!identifier) return false;
-    QLLogInfo("received point with UUID " + *identifier + " from CoreSpotlight");
+    QLLogInfo("received point with UUID " + quoted(*identifier) + " from CoreSpotlight");
     passPointUUIDToMainViewController(*identifier);
     return true;
 }
@@ -310,7 +311,7 @@ bool AppDelegate::handleUserActivityBrowsingWeb(const UserActivity& userActivity
     // Splitting also refuses links over the size every link is held to.
     const auto components = IncomingLink::split(absoluteString);
     if (!components) return false;
-    QLLogDebug("universal link detected; URL: " + absoluteString);
+    QLLogDebug("universal link detected; URL: " + quoted(absoluteString));
     // Every link that gets this far is counted, also those refused below.
     services_.trackEventWithProperties("continueUserActivityForURL", {{"URL", absoluteString}});
     const std::string shortLinkHost = services_.shortLinkHost();
@@ -330,17 +331,14 @@ bool AppDelegate::handleUserActivityBrowsingWeb(const UserActivity& userActivity
             break;
     }
     QLLogDebug("hostname " + components->host + " passed to app; analyzing");
-    QLLogDebug("path: " + components->path);
+    QLLogDebug("path: " + quoted(components->path));
     if (analysis.outcome != Outcome::shortLinkKey) return false;
     decodeShorturlKey(analysis.key);
     return true;
 }
 
 void AppDelegate::decodeShorturlKey(const std::string& key) {
-    QLLogDebug("decoding shorturl key " + key);
-    // A session of its own for every lookup, as short-lived as the lookup.
-    auto session = std::make_shared<std::shared_ptr<platform::URLSession>>(
-        platform::URLSession::make(backend::apiSessionConfiguration(5.0)));
+    QLLogDebug("decoding shorturl key " + quoted(key));
     auto request = platform::URLRequest::make(services_.apiBaseURL() + IncomingLink::lookupPath(key));
     if (!request) return;
     request->httpMethod = "GET";
@@ -348,17 +346,17 @@ void AppDelegate::decodeShorturlKey(const std::string& key) {
     request->setValue("application/json", "Content-Type");
     auto writeStandardOutput = services_.writeStandardOutput;
     auto self = std::weak_ptr<AppDelegate*>(self_);
-    auto task = (*session)->downloadTask(
-        std::move(*request),
-        [session, writeStandardOutput, self](std::optional<std::string> location,
-                                             std::optional<platform::HTTPURLResponse> response,
-                                             std::optional<platform::Error> error) {
-            // A session must not be torn down on its own queue: the main
-            // queue lets it go once this completion is over.
-            platform::DispatchQueue::main()->async([ended = std::move(*session)] { (void)ended; });
+    // One session serves every lookup, a few at a time: links handed over
+    // by the thousand wait their turn instead of each taking a thread.
+    backend::ShorturlLookupQueue::shared().lookUp(
+        key, std::move(*request),
+        [writeStandardOutput, self](std::optional<std::string> location,
+                                    std::optional<platform::HTTPURLResponse> response,
+                                    std::optional<platform::Error> error) {
             if (error) {
-                QLLogInfo("decoding response: " + (response ? response->description() : std::string("none")));
-                QLLogInfo("decoding error: " + error->description);
+                QLLogInfo("decoding response: " +
+                          (response ? quoted(response->description()) : std::string("none")));
+                QLLogInfo("decoding error: " + quoted(error->description));
                 return;
             }
             if (!location) {
@@ -372,7 +370,7 @@ void AppDelegate::decodeShorturlKey(const std::string& key) {
                 return;
             }
             const std::string raw(bytes->begin(), bytes->end());
-            const std::string text = platform::text::isValidUTF8(raw) ? raw : std::string("none");
+            const std::string text = platform::text::isValidUTF8(raw) ? quoted(raw) : std::string("none");
             std::optional<points::Shorturl> box;
             try {
                 box = backend::decodeShorturl(*bytes);
@@ -388,7 +386,6 @@ void AppDelegate::decodeShorturlKey(const std::string& key) {
                 if (auto delegate = self.lock()) (*delegate)->passShorturlToMainViewController(record);
             });
         });
-    task->resume();
 }
 
 std::shared_ptr<AppDelegate::MapScreen> AppDelegate::readyMapScreen(const char* what, bool& retry) {
@@ -452,7 +449,7 @@ void AppDelegate::continueLink(const std::string& link) {
     const auto activity = IncomingLink::userActivity(link);
     if (!activity) {
         QLLogInfo("ignoring link the program does not open: " +
-                  (link.size() > IncomingLink::kMaximumLinkBytes ? link.substr(0, 64) + "…" : link));
+                  quoted(link.size() > IncomingLink::kMaximumLinkBytes ? link.substr(0, 64) + "…" : link));
         return;
     }
     application(*activity, RestorationHandler{});

@@ -2,6 +2,7 @@
 
 #include <cctype>
 
+#include "logging/LoggerMetadataValue.hpp"
 #include "logging/QLLogging.hpp"
 #include "platform/coding/JSONDecoder.hpp"
 #include "platform/foundation/FileManager.hpp"
@@ -123,7 +124,7 @@ void QuovaPointTag::savePreservingLastModification() {
         QLLogDebug("Couldn't serialize this tag: ");
         return;
     }
-    QLLogDebug("Tag written to " + fileURLString(path));
+    QLLogDebug("Tag written to " + logging::debugQuoted(fileURLString(path)));
 }
 
 bool QuovaPointTag::operator<(const QuovaPointTag& other) const {

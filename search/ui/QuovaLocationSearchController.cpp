@@ -7,6 +7,7 @@
 #include <any>
 
 #include "location/QuovaLocationServices.hpp"
+#include "logging/LoggerMetadataValue.hpp"
 #include "logging/QLLogging.hpp"
 #include "platform/dispatch/DispatchQueue.hpp"
 #include "platform/dispatch/Timer.hpp"
@@ -126,7 +127,8 @@ void QuovaLocationSearchController::textFieldDidChangeSelection(platform::TextFi
     }
     lastReportedSearchString_ = text;
     const std::string searchString = trimmingLineBreaks(text);
-    QLLogInfo("New search string " + searchString + " - clearing results & stopping running geocoders.");
+    QLLogInfo("New search string " + logging::debugQuoted(searchString) +
+              " - clearing results & stopping running geocoders.");
     clearResults();
     if (searchTableHeight_) searchTableHeight_->setConstant(0);
     if (iOSGeocoder_ && iOSGeocoder_->isGeocoding()) iOSGeocoder_->cancelGeocode();
@@ -151,13 +153,13 @@ void QuovaLocationSearchController::textFieldDidChangeSelection(platform::TextFi
         QLLogInfo("canceling pending search for outdated string");
         cancelPendingSearch();
     }
-    QLLogInfo("scheduling search for " + searchString);
+    QLLogInfo("scheduling search for " + logging::debugQuoted(searchString));
     std::weak_ptr<QuovaLocationSearchController> weak = weak_from_this();
     searchDelayTimer_ =
         platform::Timer::scheduled(kSearchDelay, false, [weak, searchString](platform::Timer&) {
             auto self = weak.lock();
             if (!self) return;
-            QLLogInfo("now starting search for " + searchString);
+            QLLogInfo("now starting search for " + logging::debugQuoted(searchString));
             self->startGeocoding(searchString);
         });
 }
@@ -204,7 +206,8 @@ void QuovaLocationSearchController::startGeocoding(const std::string& searchStri
                 [](std::optional<std::vector<platform::CLPlacemark>> placemarks,
                    std::optional<platform::Error>) {
                     if (placemarks && !placemarks->empty()) {
-                        QLLogInfo("location at center: " + placemarks->front().name.value_or(""));
+                        QLLogInfo("location at center: " +
+                                  logging::debugQuoted(placemarks->front().name.value_or("")));
                     }
                 });
         } else {
@@ -219,7 +222,7 @@ void QuovaLocationSearchController::startGeocoding(const std::string& searchStri
     if (!iOSGeocoder_) iOSGeocoder_ = std::make_unique<platform::CLGeocoder>();
     if (regionCenter) {
         platform::CLCircularRegion region{*regionCenter, kGeocoderRegionRadius, "surroundingRegion"};
-        QLLogInfo("Starting geocoding for search string " + searchString);
+        QLLogInfo("Starting geocoding for search string " + logging::debugQuoted(searchString));
         startUsingNetworkForDomain(kAppleGeocoderDomain);
         std::weak_ptr<QuovaLocationSearchController> weak = weak_from_this();
         iOSGeocoder_->geocodeAddressString(
@@ -257,11 +260,11 @@ void QuovaLocationSearchController::backendHandler(
     std::optional<platform::Error> error) {
     if (done) stopUsingNetworkForDomain(kQuovaGeocoderDomain);
     if (error) {
-        QLLogInfo("error: " + error->description);
+        QLLogInfo("error: " + logging::debugQuoted(error->description));
         return;
     }
     if (placemarks && !placemarks->empty()) {
-        QLLogInfo("places: " + describePlaces(*placemarks));
+        QLLogInfo("places: " + logging::debugQuoted(describePlaces(*placemarks)));
         resultsFromBackend_ = std::move(*placemarks);
         mergeResults();
         return;
@@ -273,7 +276,7 @@ void QuovaLocationSearchController::geoHandler(std::optional<std::vector<platfor
                                                std::optional<platform::Error> error) {
     stopUsingNetworkForDomain(kAppleGeocoderDomain);
     if (error) {
-        QLLogInfo("geoHandler called with error " + error->description);
+        QLLogInfo("geoHandler called with error " + logging::debugQuoted(error->description));
         return;
     }
     if (!placemarks) {
@@ -497,7 +500,7 @@ void QuovaLocationSearchController::didSelectRow(platform::TableView&, platform:
         clearResults();
         return;
     }
-    QLLogInfo("Adding placemark to models & view: " + place.title);
+    QLLogInfo("Adding placemark to models & view: " + logging::debugQuoted(place.title));
     point->setHasHandcraftedTitle(true);
     point->save(store);
     store.addPoint(point);
