@@ -78,12 +78,15 @@ bool anyContains(const std::vector<std::string>& texts, const std::string& part)
 
     const std::string points = home.path() + "/data/TervoloNG/points/";
     std::filesystem::create_directories(points);
-    std::ofstream(points + "unreadable" + kForgedLine + ".json") << "{ not a point";
+    std::ofstream(points + "unreadable" + kForgedLine + ".QuovaMapPoint") << "{ not a point";
 
     const std::string forgedPoint = "tervolo://point/abc%0AJan%20%201%2000:00:00%20host%20sudo:%20FORGED";
     const std::string forgedShortLink = "http://s.hostile.localhost/shared-location/%0AFORGED%0D";
-    const char* argv[] = {"TervoloNG", forgedPoint.c_str(), shared.link.c_str(), forgedShortLink.c_str()};
-    const auto line = tervolo::app::CommandLine::parse(4, argv);
+    // A command line can carry raw control characters too.
+    const std::string rawLink = std::string("gopher://x/") + kForgedLine;
+    const char* argv[] = {"TervoloNG", forgedPoint.c_str(), shared.link.c_str(), forgedShortLink.c_str(),
+                          rawLink.c_str()};
+    const auto line = tervolo::app::CommandLine::parse(5, argv);
 
     const auto recorder = std::make_shared<tervolo::testsupport::LogRecorder>();
     tervolo::logging::QLLog::sharedInstance().addLogger(recorder);
@@ -94,7 +97,8 @@ bool anyContains(const std::vector<std::string>& texts, const std::string& part)
         return anyContains(texts, "handleIncomingUUID(uuid:) received UUID") &&
                anyContains(texts, "handleIncomingShorturl(shorturl:) received shorturl") &&
                anyContains(texts, "FORGED") && anyContains(texts, "Can't decode file") &&
-               anyContains(texts, "decoding shorturl key");
+               anyContains(texts, "decoding shorturl key") &&
+               anyContains(texts, "ignoring link the program does not open");
     };
     auto created = configuration.applicationCreated;
     configuration.applicationCreated = [created, reached](QApplication& application) {
