@@ -190,7 +190,7 @@ void QuovaDeviceManager::handleReply(std::optional<std::vector<uint8_t>> data,
 }
 
 void QuovaDeviceManager::handleDeviceRegistrationError(const platform::Error& error) {
-    QLLogInfo("error: " + logging::debugQuoted(error.description));
+    QLLogInfo("error: " + error.description);
     if (error.code == kSecureConnectionFailed && dependencies_.showTamperedCertAlert) {
         dependencies_.showTamperedCertAlert(error.description);
     }

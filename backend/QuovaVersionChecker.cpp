@@ -107,8 +107,9 @@ bool QuovaVersionChecker::compareVersions(const AppVersionInfo& info, const Appl
         if (value > theirs) return true;
         if (value < theirs) break;
     }
+    // The server's version is read as numbers: its text holds nothing else.
     QLLogInfo("Found app version " + running.text + " to be newer as or identical to server version " +
-              logging::debugQuoted(document.description()));
+              document.description());
     return false;
 }
 

@@ -213,18 +213,23 @@ std::optional<std::string> InstanceChannel::handOver(int fd, const std::vector<s
     const std::string silent =
         "the running TervoloNG did not answer within " + std::to_string(static_cast<int>(timeout)) + " s";
     std::optional<std::string> failure;
-    if (!writeAll(fd, InstanceMessage{links}.encode(), deadline)) {
-        failure = secondsLeft(deadline) <= 0 ? silent : systemError("cannot send the links");
+    const bool sent = writeAll(fd, InstanceMessage{links}.encode(), deadline);
+    const int sendError = errno;
+    if (!sent && secondsLeft(deadline) <= 0) {
+        failure = silent;
     } else {
-        // The answer is one line: the acknowledgement or a refusal.
+        // The answer is one line: the acknowledgement or a refusal. A
+        // program that refused before taking the whole message (every slot
+        // taken) has still left its refusal to read.
         std::string answer;
+        bool timedOut = false;
         while (answer.empty() || answer.back() != '\n') {
             const double left = secondsLeft(deadline);
             pollfd poller{fd, POLLIN, 0};
             const int ready = left <= 0 ? 0 : poll(&poller, 1, static_cast<int>(left * 1000) + 1);
             if (ready < 0 && errno == EINTR) continue;
             if (ready <= 0) {
-                failure = silent;
+                timedOut = true;
                 break;
             }
             char c = 0;
@@ -236,11 +241,20 @@ std::optional<std::string> InstanceChannel::handOver(int fd, const std::vector<s
             }
             answer += c;
         }
-        if (!failure) failure = answerFailure(answer);
+        if (!sent) {
+            errno = sendError;
+            failure = answer.empty() || answer == InstanceMessage::kAcknowledgement
+                          ? systemError("cannot send the links")
+                          : answerFailure(answer);
+        } else if (timedOut) {
+            failure = silent;
+        } else {
+            failure = answerFailure(answer);
+        }
         // Only a commit sent before the deadline lets the links open: once
         // the caller is told the hand-over failed, they never do.
-        if (!failure &&
-            (secondsLeft(deadline) <= 0 || !writeAll(fd, std::string(InstanceMessage::kCommit), deadline))) {
+        if (!failure && (secondsLeft(deadline) <= 0 ||
+                         !writeAll(fd, std::string(InstanceMessage::kCommit), deadline))) {
             failure = silent;
         }
     }

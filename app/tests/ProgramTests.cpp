@@ -256,6 +256,15 @@ class SingleInstanceTest : public ::testing::Test {
         return false;
     }
 
+    // Processes events until `server` has read every start's commit (a
+    // start ends as soon as it has sent it).
+    static void drain(const tervolo::app::InstanceServer& server) {
+        for (int turn = 0; turn < 500 && server.openConnections() != 0; ++turn) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+            platform::RunLoop::runUntilIdle();
+        }
+    }
+
     // Whether a running program answers at the socket.
     bool instanceAnswers() {
         auto claim = tervolo::app::InstanceChannel::claim(path_);
@@ -288,6 +297,7 @@ TEST_F(SingleInstanceTest, LaterStartHandsItsLinksToTheRunningOne) {
     for (const QStringList& arguments : {links, QStringList()}) {
         QProcess& later = start(arguments);
         ASSERT_TRUE(finishPumping(later));
+        drain(server);
         EXPECT_EQ(later.exitStatus(), QProcess::NormalExit);
         EXPECT_EQ(later.exitCode(), 0) << later.readAllStandardError().toStdString();
     }
@@ -393,6 +403,7 @@ TEST_F(SingleInstanceTest, LinksAreHandedOverWithoutADisplay) {
         first.fd, path_, [&](const std::vector<std::string>& links) { received.push_back(links); });
     QProcess& handing = withoutDisplay({"tervolo://point/A", "https://s.example/abcdefgh"});
     ASSERT_TRUE(finishPumping(handing));
+    drain(server);
     EXPECT_EQ(handing.exitCode(), 0) << handing.readAllStandardError().toStdString();
     EXPECT_EQ(received,
               (std::vector<std::vector<std::string>>{{"tervolo://point/A", "https://s.example/abcdefgh"}}));

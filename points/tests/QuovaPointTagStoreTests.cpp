@@ -104,7 +104,7 @@ TEST_F(QuovaPointTagStoreTest, LoadingSkipsDeletedHiddenAndStrayFiles) {
     auto& store = QuovaPointTagStore::shared();
     EXPECT_THAT(titles(store), ElementsAre("kept"));
     const auto info = log_->texts(logging::QLLogFlag::info);
-    EXPECT_THAT(info, Contains("Found stray.txt"));
+    EXPECT_THAT(info, Contains("Found \"stray.txt\""));
     EXPECT_THAT(info, Contains("Can't decode file \"" + tagsFolder() + "stray.txt\""));
     EXPECT_EQ(info.front(), "loadFromLocalStore()");
 }
@@ -232,7 +232,7 @@ TEST_F(QuovaPointTagStoreTest, AddingWithoutColourStoresTheHexFormOfAPaletteEntr
         store.addTag(tag);
         EXPECT_EQ(tag->colorString(), expected);
         EXPECT_THAT(log_->texts(logging::QLLogFlag::debug),
-                    Contains(std::string("tag new: color not set yet, using random color ") + expected));
+                    Contains(std::string("tag \"new\": color not set yet, using random color ") + expected));
     }
     platform::text::setRandomSourceForTesting({});
     const std::vector<std::string> palette = {"F6AA00", "FF4B00", "00B06B", "1971FF", "990099", "000000"};

@@ -388,7 +388,7 @@ const TransitionRow kTransitions[] = {
      0,
      0,
      {},
-     "Can't poll for result - search OTHER not ready."},
+     "Can't poll for result - search \"OTHER\" not ready."},
     {"TickWhilePollInFlight",
      From::pollInFlight,
      [](auto& t) { t.advanceBy(1.0); },

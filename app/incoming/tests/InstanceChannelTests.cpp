@@ -58,8 +58,10 @@ class InstanceChannelTest : public ::testing::Test {
 
     // Runs `handOver` on a thread of its own (it waits for the answer) while
     // this thread runs the server's event loop.
-    std::optional<std::string> handOverPumping(int fd, std::vector<std::string> links,
-                                               double timeout = 30.0) {
+    // With `server`, events are processed afterwards until it has read
+    // the start's commit too (the start ends once it has sent it).
+    std::optional<std::string> handOverPumping(int fd, std::vector<std::string> links, double timeout = 30.0,
+                                               const InstanceServer* server = nullptr) {
         std::atomic<bool> done{false};
         std::optional<std::string> failure;
         std::thread sender([&] {
@@ -71,6 +73,7 @@ class InstanceChannelTest : public ::testing::Test {
             platform::RunLoop::runUntilIdle();
         }
         sender.join();
+        if (server != nullptr) pumpUntil([server] { return server->openConnections() == 0; });
         return failure;
     }
 
@@ -134,10 +137,10 @@ TEST_F(InstanceChannelTest, LaterStartHandsItsLinksOver) {
                                                 "https://s.example/x"};
         auto later = InstanceChannel::claim(path_);
         ASSERT_EQ(later.kind, Kind::running);
-        EXPECT_EQ(handOverPumping(later.fd, links), std::nullopt);
+        EXPECT_EQ(handOverPumping(later.fd, links, 30.0, &server), std::nullopt);
         auto another = InstanceChannel::claim(path_);
         ASSERT_EQ(another.kind, Kind::running);
-        EXPECT_EQ(handOverPumping(another.fd, {}), std::nullopt);
+        EXPECT_EQ(handOverPumping(another.fd, {}, 30.0, &server), std::nullopt);
         EXPECT_EQ(received, (std::vector<std::vector<std::string>>{links, {}}));
         EXPECT_EQ(server.openConnections(), 0u);
     }
@@ -238,7 +241,7 @@ TEST_F(InstanceChannelTest, DropsHostileMessagesAndGoesOn) {
     EXPECT_TRUE(received.empty());
     auto later = InstanceChannel::claim(path_);
     ASSERT_EQ(later.kind, Kind::running);
-    EXPECT_EQ(handOverPumping(later.fd, {"https://s.example/abcdefgh"}), std::nullopt);
+    EXPECT_EQ(handOverPumping(later.fd, {"https://s.example/abcdefgh"}, 30.0, &server), std::nullopt);
     EXPECT_EQ(received, (std::vector<std::vector<std::string>>{{"https://s.example/abcdefgh"}}));
 }
 
@@ -274,7 +277,7 @@ TEST_F(InstanceChannelTest, HandOverThatTimedOutOpensNothingWhenTheProgramResume
 
     auto next = InstanceChannel::claim(path_);
     ASSERT_EQ(next.kind, Kind::running);
-    EXPECT_EQ(handOverPumping(next.fd, {"tervolo://point/B"}), std::nullopt);
+    EXPECT_EQ(handOverPumping(next.fd, {"tervolo://point/B"}, 30.0, &server), std::nullopt);
     EXPECT_EQ(received, (std::vector<std::vector<std::string>>{{"tervolo://point/B"}}));
 }
 
@@ -305,7 +308,7 @@ TEST_F(InstanceChannelTest, SilentConnectionsAreClosedAndLaterStartsGetIn) {
     ASSERT_EQ(server.openConnections(), InstanceServer::kMaximumConnections);
     auto later = InstanceChannel::claim(path_);
     ASSERT_EQ(later.kind, Kind::running);
-    EXPECT_EQ(handOverPumping(later.fd, {"tervolo://point/A"}), std::nullopt);
+    EXPECT_EQ(handOverPumping(later.fd, {"tervolo://point/A"}, 30.0, &server), std::nullopt);
     EXPECT_EQ(received, (std::vector<std::vector<std::string>>{{"tervolo://point/A"}}));
     EXPECT_EQ(answerOn(silent.front()), InstanceMessage::kBusy);
 

@@ -607,7 +607,7 @@ TEST(URLSession, RefusesRedirectsToHttpAndOffTheHost) {
                  CannedReply::redirect("http://127.0.0.1:" + std::to_string(plain.port()) + "/x", 301));
     plain.route("GET", "/away", CannedReply::redirect(other.url("/doc"), 302));
     plain.route("GET", "/named",
-                CannedReply::redirect("http://elsewhere.test:" + std::to_string(plain.port()) + "/doc", 307));
+                CannedReply::redirect("http://localhost:" + std::to_string(plain.port()) + "/doc", 307));
     plain.route("GET", "/here", CannedReply::redirect("/doc", 302));
     plain.route("GET", "/doc", CannedReply::text("home"));
 
