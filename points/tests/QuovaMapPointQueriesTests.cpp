@@ -189,7 +189,7 @@ TEST_F(QuovaMapPointQueriesTest, WithinDistanceIsInclusiveNearestFirstAndSkipsIn
     EXPECT_THAT(
         log_->texts(logging::QLLogFlag::info),
         ElementsAre("QuovaMapPointStore: returning 5 VALID points of 8 points altogether within 25.0 from "
-                    "Harbour."));
+                    "\"Harbour\"."));
 
     // Exactly at the limit, as the platform's distance gives it: taken.
     const double exact = platform::CLLocation(store.points()[0]->coordinate().latitude,
