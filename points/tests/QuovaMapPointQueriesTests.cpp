@@ -210,7 +210,7 @@ TEST_F(QuovaMapPointQueriesTest, WithinDistanceIsInclusiveNearestFirstAndSkipsIn
         ElementsAre("QuovaMapPointStore: returning 0 VALID points of 8 points altogether within "
                     "1000000000.0 from unknown.",
                     "QuovaMapPointStore: returning 0 VALID points of 8 points altogether within nan from "
-                    "Harbour."));
+                    "\"Harbour\"."));
 }
 
 TEST_F(QuovaMapPointQueriesTest, SortOrdersAreTotalAndStable) {
