@@ -75,12 +75,12 @@ std::string describeOptional(const std::optional<std::string>& text) {
 std::string describeShorturl(const points::Shorturl& record) {
     return "Shorturl(id: " + std::to_string(record.id) + ", device_id: " + std::to_string(record.device_id) +
            ", device_hw_details: " + logQuoted(record.device_hw_details) +
-           ", ios_version: " + logQuoted(record.ios_version) + ", app_version: " + logQuoted(record.app_version) +
-           ", shorturl: " + logQuoted(record.shorturl) + ", title: " + logQuoted(record.title) +
-           ", longitude: " + logQuoted(record.longitude) + ", latitude: " + logQuoted(record.latitude) +
-           ", maptype: " + logQuoted(record.maptype) + ", zoom: " + std::to_string(record.zoom) +
-           ", timestamp: " + logQuoted(record.timestamp) + ", created: " + logQuoted(record.created) +
-           ", modified: " + logQuoted(record.modified) +
+           ", ios_version: " + logQuoted(record.ios_version) +
+           ", app_version: " + logQuoted(record.app_version) + ", shorturl: " + logQuoted(record.shorturl) +
+           ", title: " + logQuoted(record.title) + ", longitude: " + logQuoted(record.longitude) +
+           ", latitude: " + logQuoted(record.latitude) + ", maptype: " + logQuoted(record.maptype) +
+           ", zoom: " + std::to_string(record.zoom) + ", timestamp: " + logQuoted(record.timestamp) +
+           ", created: " + logQuoted(record.created) + ", modified: " + logQuoted(record.modified) +
            ", dataSourceName: " + describeOptional(record.dataSourceName) +
            ", dataSourceUniqueID: " + describeOptional(record.dataSourceUniqueID) +
            ", dataSourceURL: " + describeOptional(record.dataSourceURL) +

@@ -253,8 +253,8 @@ std::optional<std::string> InstanceChannel::handOver(int fd, const std::vector<s
         }
         // Only a commit sent before the deadline lets the links open: once
         // the caller is told the hand-over failed, they never do.
-        if (!failure && (secondsLeft(deadline) <= 0 ||
-                         !writeAll(fd, std::string(InstanceMessage::kCommit), deadline))) {
+        if (!failure &&
+            (secondsLeft(deadline) <= 0 || !writeAll(fd, std::string(InstanceMessage::kCommit), deadline))) {
             failure = silent;
         }
     }

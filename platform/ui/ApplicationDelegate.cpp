@@ -13,7 +13,8 @@ std::string launchOptionQuoted(const std::string& value) {
     std::string text = "\"";
     for (size_t index = 0; index < value.size(); ++index) {
         const auto c = static_cast<unsigned char>(value[index]);
-        const bool c1 = c == 0xC2 && index + 1 < value.size() && static_cast<unsigned char>(value[index + 1]) >= 0x80 &&
+        const bool c1 = c == 0xC2 && index + 1 < value.size() &&
+                        static_cast<unsigned char>(value[index + 1]) >= 0x80 &&
                         static_cast<unsigned char>(value[index + 1]) <= 0x9F;
         if (c == '"' || c == '\\') {
             text += '\\';

@@ -91,15 +91,16 @@ TEST_F(QuovaMapPointStoreTest, MixedFolderLoadsOnlyThePointsAndNothingHangsOrEsc
             EXPECT_FALSE(point->uuid().has_value());
         }
     }
-    EXPECT_THAT(log_->texts(logging::QLLogFlag::info), Contains("Can't decode file \"" + folder + "notes.txt\""));
+    EXPECT_THAT(log_->texts(logging::QLLogFlag::info),
+                Contains("Can't decode file \"" + folder + "notes.txt\""));
     // Every entry with the point extension that is skipped unread is named,
     // with the reason.
-    EXPECT_THAT(
-        log_->texts(logging::QLLogFlag::warning),
-        UnorderedElementsAre(HasSubstr("ignoring identifier that cannot name a point file: \"../../escaped\""),
-                             StartsWith("Skipping \"" + folder + "pipe.QuovaMapPoint\": "),
-                             StartsWith("Skipping \"" + folder + "huge.QuovaMapPoint\": "),
-                             StartsWith("Skipping \"" + folder + "zero.QuovaMapPoint\": ")));
+    EXPECT_THAT(log_->texts(logging::QLLogFlag::warning),
+                UnorderedElementsAre(
+                    HasSubstr("ignoring identifier that cannot name a point file: \"../../escaped\""),
+                    StartsWith("Skipping \"" + folder + "pipe.QuovaMapPoint\": "),
+                    StartsWith("Skipping \"" + folder + "huge.QuovaMapPoint\": "),
+                    StartsWith("Skipping \"" + folder + "zero.QuovaMapPoint\": ")));
 
     // Only the points with title, valid coordinate and identifier are indexed,
     // in one request.
