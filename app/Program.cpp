@@ -18,6 +18,7 @@
 #include "backend/QuovaIssueDisplayManager.hpp"
 #include "backend/QuovaShorturlUploader.hpp"
 #include "logging/QLLog.hpp"
+#include "logging/QLOSLogger.hpp"
 #include "mapscreen/MainViewController.hpp"
 #include "platform/foundation/Bundle.hpp"
 #include "platform/location/qt/QtPositionSource.hpp"
@@ -53,8 +54,11 @@ std::shared_ptr<platform::ViewController> makeMapScreen() {
     // operations) and the point list.
     mapscreen::MainViewController::Services services;
     services.makeSearchController = [] { return search::QuovaLocationSearchController::make(); };
-    services.makePointList = []() -> std::shared_ptr<platform::ViewController> {
-        return std::make_shared<pointscreens::PointTableViewController>();
+    services.makePointList =
+        [](std::weak_ptr<mapscreen::MainMapPort> mainVC) -> std::shared_ptr<platform::ViewController> {
+        auto list = std::make_shared<pointscreens::PointTableViewController>();
+        list->setMainViewController(std::move(mainVC));
+        return list;
     };
     services.makePointDetails = [](const std::shared_ptr<points::QuovaMapPoint>& point,
                                    std::weak_ptr<mapscreen::MainMapPort> mainVC)
@@ -194,7 +198,16 @@ platform::ApplicationMainConfiguration programConfiguration(const CommandLine& l
     return configuration;
 }
 
+void startLogging() {
+    // Records logged while no logger is installed are dropped: the system log
+    // goes in before anything is loaded, or a point file skipped at start-up
+    // would vanish without its line. The launch adds the same logger again,
+    // which changes nothing.
+    logging::QLLog::sharedInstance().addLogger(logging::QLOSLogger::sharedInstance());
+}
+
 int runProgram(int argc, char** argv) {
+    startLogging();
     const CommandLine line = CommandLine::parse(argc, argv);
     // The name the program was called by, for the lines that tell the user
     // what to type.

@@ -21,6 +21,11 @@ struct CommandLine;
 // root. Main thread.
 int runProgram(int argc, char** argv);
 
+// Installs the system log as the program's logger. runProgram calls it
+// first, so every record from the start of main on reaches the log. Any
+// thread; adding it again later changes nothing.
+void startLogging();
+
 // One running program per user and data folder. The first start claims the
 // local socket and listens on it (`listeningFd`; none when no socket can be
 // made, said on standard error); a later start hands `line`'s links to the

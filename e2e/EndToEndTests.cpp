@@ -29,6 +29,7 @@ using tervolo::e2e::EndToEndRun;
 // still fails in bounded time, its own waits first.
 constexpr double kPhaseSeconds = 300;
 constexpr const char* kReverseTitle = "Harbour Gate";
+constexpr const char* kSearchPlace = "Fish Market Hall";
 
 std::string environmentValue(const char* name) {
     const char* value = std::getenv(name);
@@ -111,8 +112,10 @@ TEST(EndToEnd, ThreeRunsOverOneHome) {
     const std::map<QString, QString> phaseOne{
         {"TERVOLO_E2E_INCOMING_LINK", QString::fromStdString(incoming.link)},
         {"TERVOLO_E2E_INCOMING_TITLE", QString::fromStdString(incoming.title)},
-        {"TERVOLO_E2E_REVERSE_TITLE", kReverseTitle}};
+        {"TERVOLO_E2E_REVERSE_TITLE", kReverseTitle},
+        {"TERVOLO_E2E_SEARCH_PLACE", kSearchPlace}};
     run.geocoder().setReversePlace({kReverseTitle, "Quay Street", "Helsinki", "Finland", 0, 0});
+    run.geocoder().addPlace({kSearchPlace, "Market Square", "Helsinki", "Finland", 60.1672, 24.9531});
 
     // ---- Phase 1
     const auto one = run.runPhase(selfPath(), 1, phaseOne, kPhaseSeconds);
@@ -169,11 +172,27 @@ TEST(EndToEnd, ThreeRunsOverOneHome) {
     EXPECT_EQ(run.temporaryFiles(), std::vector<std::string>{});
 }
 
+// The point list's roads through the mouse and the keys, over the seeded
+// home: choosing a point zooms the map to it; a point deleted from the list and
+// undeleted there has its file and its pin back; the preview's Print brings the
+// print dialog, which prints the list to a PDF file.
+TEST(EndToEnd, PointListRoads) {
+    EndToEndRun run;
+    const auto before = run.storedFiles();
+    const auto outcome = run.runPhase(selfPath(), 4, {}, kPhaseSeconds);
+    expectPhaseSucceeded(outcome, 4, run);
+    EXPECT_TRUE(std::filesystem::exists(run.runFolder() + "/printed.pdf"));
+    // Deleted and undeleted: the files hold no deletion; the points are all there.
+    const auto after = run.storedFiles();
+    EXPECT_EQ(after.size(), before.size());
+    for (const auto& [name, bytes] : after) EXPECT_EQ(bytes.find("deletedAt"), std::string::npos) << name;
+}
+
 // One phase inside the program: started by the test above as a process of its
 // own (this binary again); skipped when run on its own.
 TEST(EndToEndPhase, Run) {
     const std::string phaseText = environmentValue("TERVOLO_E2E_PHASE");
-    if (phaseText.empty()) GTEST_SKIP() << "runs only as a phase of EndToEnd.ThreeRunsOverOneHome";
+    if (phaseText.empty()) GTEST_SKIP() << "runs only as a phase of the EndToEnd tests";
 
     tervolo::e2e::PhaseSettings settings;
     settings.phase = std::atoi(phaseText.c_str());
@@ -182,6 +201,7 @@ TEST(EndToEndPhase, Run) {
     settings.incomingTitle = environmentValue("TERVOLO_E2E_INCOMING_TITLE");
     settings.reverseTitle = environmentValue("TERVOLO_E2E_REVERSE_TITLE");
     settings.shortLinkHost = EndToEndRun::kShortLinkHost;
+    settings.searchPlace = environmentValue("TERVOLO_E2E_SEARCH_PLACE");
     settings.programPath = TERVOLO_PROGRAM_PATH;
     tervolo::e2e::PhaseDriver driver(settings.phase, TERVOLO_SCREENSHOT_DIR);
 

@@ -7,6 +7,7 @@
 #include <QMouseEvent>
 #include <QTest>
 #include <QWidget>
+#include <QWindow>
 
 #include <cstdio>
 
@@ -93,6 +94,45 @@ void PhaseDriver::longPress(QWidget* widget, QPoint position, double seconds) {
     QTest::mousePress(widget, Qt::LeftButton, Qt::NoModifier, position);
     pump(seconds);
     QTest::mouseRelease(widget, Qt::LeftButton, Qt::NoModifier, position);
+    QCoreApplication::processEvents();
+}
+
+namespace {
+
+QWindow* windowOf(QWidget* widget) {
+    return widget->window()->windowHandle();
+}
+
+QPoint inWindow(QWidget* widget, QPoint position) {
+    return widget->mapTo(widget->window(), position);
+}
+
+}  // namespace
+
+void PhaseDriver::windowPress(QWidget* widget, QPoint position) {
+    QTest::mousePress(windowOf(widget), Qt::LeftButton, Qt::NoModifier, inWindow(widget, position));
+    QCoreApplication::processEvents();
+}
+
+void PhaseDriver::windowRelease(QWidget* widget, QPoint position) {
+    QTest::mouseRelease(windowOf(widget), Qt::LeftButton, Qt::NoModifier, inWindow(widget, position));
+    QCoreApplication::processEvents();
+}
+
+void PhaseDriver::windowClick(QWidget* widget, QPoint position) {
+    windowPress(widget, position);
+    windowRelease(widget, position);
+}
+
+void PhaseDriver::windowKey(Qt::Key key, Qt::KeyboardModifiers modifiers) {
+    if (platform::MainWindow* shown = window()) QTest::keyClick(shown->windowHandle(), key, modifiers);
+    QCoreApplication::processEvents();
+}
+
+void PhaseDriver::windowType(const std::string& text) {
+    platform::MainWindow* shown = window();
+    if (shown == nullptr) return;
+    for (char c : text) QTest::keyClick(shown->windowHandle(), c);
     QCoreApplication::processEvents();
 }
 

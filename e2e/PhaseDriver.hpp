@@ -45,6 +45,14 @@ class PhaseDriver {
     // A click and a press held for `seconds` at `position` in `widget`, as the user gives them.
     void click(QWidget* widget, QPoint position);
     void longPress(QWidget* widget, QPoint position, double seconds);
+    // Mouse and keys through the window, as the window system delivers them:
+    // the widget under the point (in `widget`'s coordinates) gets the press,
+    // the focus follows, keys go to the focused widget.
+    void windowPress(QWidget* widget, QPoint position);
+    void windowRelease(QWidget* widget, QPoint position);
+    void windowClick(QWidget* widget, QPoint position);
+    void windowKey(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier);
+    void windowType(const std::string& text);
 
   private:
     int phase_;

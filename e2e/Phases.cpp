@@ -4,7 +4,14 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QComboBox>
+#include <QElapsedTimer>
 #include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPdfView>
+#include <QPointer>
+#include <QPrintDialog>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QPushButton>
@@ -21,12 +28,15 @@
 #include "e2e/PhaseDriver.hpp"
 #include "mapscreen/MainViewController.hpp"
 #include "mapscreen/QuovaMKMapView.hpp"
+#include "mapscreen/QuovaMapPointAnnotation.hpp"
 #include "platform/location/CLLocation.hpp"
 #include "platform/mapkit/qt/MKCalloutView.hpp"
 #include "platform/searchindex/SearchIndex.hpp"
 #include "platform/ui/AlertController.hpp"
+#include "platform/ui/BarButtonItem.hpp"
 #include "platform/ui/MainWindow.hpp"
 #include "platform/ui/NavigationController.hpp"
+#include "platform/ui/PrintInteractionController.hpp"
 #include "platform/ui/ShareSheetController.hpp"
 #include "platform/ui/TableView.hpp"
 #include "platform/ui/TableViewCell.hpp"
@@ -35,7 +45,9 @@
 #include "points/QuovaMapPointStore.hpp"
 #include "points/QuovaPointTag.hpp"
 #include "points/QuovaPointTagStore.hpp"
+#include "pointscreens/PDFPreviewViewController.hpp"
 #include "pointscreens/PointDetailsViewController.hpp"
+#include "pointscreens/PointTableViewController.hpp"
 #include "tiles/QuovaBaseMapStyle.hpp"
 
 namespace tervolo::e2e {
@@ -170,6 +182,126 @@ bool secondStart(PhaseDriver& driver, const PhaseSettings& settings, const std::
     EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(second.exitCode(), 0) << second.readAll().toStdString();
     return second.exitStatus() == QProcess::NormalExit && second.exitCode() == 0;
+}
+
+// The geocoder's place found by typing its name, chosen with a click on its
+// row: stored as a point (its file written), its pin on the map, selected.
+void searchAndChoosePlace(const PhaseSettings& settings, PhaseDriver& driver) {
+    auto* screen = driver.mapScreen();
+    auto* map = driver.map();
+    ASSERT_NE(screen, nullptr);
+    ASSERT_NE(map, nullptr);
+    ASSERT_FALSE(settings.searchPlace.empty());
+    // The user comes back to the window (the alerts before took it away).
+    if (platform::MainWindow* window = driver.window()) {
+        window->activateWindow();
+        if (!QTest::qWaitForWindowActive(window, 10000)) ADD_FAILURE() << "the window never became active";
+    }
+    if (screen->searchBar() == nullptr || !screen->searchBar()->isVisible()) {
+        driver.windowClick(screen->searchButton(), screen->searchButton()->rect().center());
+    }
+    if (!driver.waitFor(
+            "place-search-field", [&] { return screen->searchBar() && screen->searchBar()->isVisible(); },
+            kStepSeconds)) {
+        return;
+    }
+    // Into the field, everything in it replaced by the place's name. On a
+    // busy machine the window may still be taking the activation back from
+    // the closed alert when the click comes: the user clicks again.
+    QElapsedTimer sinceClick;
+    if (!driver.waitFor(
+            "place-search-focus",
+            [&] {
+                if (screen->searchBar()->hasFocus()) return true;
+                if (!sinceClick.isValid() || sinceClick.elapsed() > 1000) {
+                    if (platform::MainWindow* window = driver.window()) window->activateWindow();
+                    driver.windowClick(screen->searchBar(), screen->searchBar()->rect().center());
+                    sinceClick.restart();
+                }
+                return screen->searchBar()->hasFocus();
+            },
+            kStepSeconds)) {
+        return;
+    }
+    driver.windowKey(Qt::Key_A, Qt::ControlModifier);
+    driver.windowType(settings.searchPlace);
+    if (!driver.waitFor(
+            "search-lists-place",
+            [&] { return searchRowShowing(screen->searchTable(), settings.searchPlace).has_value(); },
+            kStepSeconds)) {
+        return;
+    }
+    driver.screenshot("search-lists-place");
+    const auto filesBefore = pointFileIdentifiers();
+    auto* table = screen->searchTable();
+    const auto row = *searchRowShowing(table, settings.searchPlace);
+    const QPoint where = (table->rectForRow(row).center() - QPointF(0, table->contentOffset())).toPoint();
+    driver.windowPress(table->viewport(), where);
+    driver.windowRelease(table->viewport(), where);
+    PointPtr stored;
+    if (!driver.waitFor(
+            "search-stores-place",
+            [&] {
+                stored = pointTitled(settings.searchPlace);
+                return stored && stored->uuid() && pointFileIdentifiers().count(*stored->uuid()) == 1 &&
+                       mapShowsTitle(map, settings.searchPlace);
+            },
+            kStepSeconds)) {
+        return;
+    }
+    EXPECT_EQ(pointFileIdentifiers().size(), filesBefore.size() + 1);
+    EXPECT_NE(pointFileText(stored).find(settings.searchPlace), std::string::npos);
+    if (!driver.waitFor(
+            "search-selects-place",
+            [&] {
+                const auto selected = map->selectedAnnotations();
+                return !selected.empty() && selected.front() &&
+                       selected.front()->title() == settings.searchPlace;
+            },
+            kStepSeconds)) {
+        return;
+    }
+    EXPECT_FALSE(table->isVisible()) << "the result list stays after the choice";
+    driver.pump(0.5);
+    driver.screenshot("search-stores-place");
+}
+
+// A click on the compass turns the map north and drops no point, even when
+// the long press's time passes after it.
+void clickCompass(PhaseDriver& driver) {
+    auto* map = driver.map();
+    ASSERT_NE(map, nullptr);
+    // The compass shows while the map is turned, as following the user's
+    // heading turns it.
+    auto camera = map->camera();
+    camera.heading = 35;
+    map->setCamera(camera, false);
+    QWidget* compass = nullptr;
+    if (!driver.waitFor(
+            "compass",
+            [&] {
+                compass = map->findSubview(QStringLiteral("MKCompassView"));
+                return compass != nullptr && compass->isVisible();
+            },
+            kStepSeconds)) {
+        return;
+    }
+    driver.pump(0.3);
+    driver.screenshot("compass");
+    const auto filesBefore = pointFileIdentifiers();
+    const size_t pointsBefore = storedPoints().size();
+    const QPoint centre = compass->rect().center();
+    driver.windowPress(compass, centre);
+    driver.windowRelease(compass, centre);
+    if (!driver.waitFor(
+            "compass-turns-north", [&] { return std::abs(map->camera().heading) < 1e-6; }, kStepSeconds)) {
+        return;
+    }
+    // Well past the long press's half second.
+    driver.pump(1.5);
+    EXPECT_EQ(pointFileIdentifiers(), filesBefore) << "a click on the compass stored a point";
+    EXPECT_EQ(storedPoints().size(), pointsBefore);
+    driver.screenshot("compass-clicked");
 }
 
 // ---- Phase 1: the first run over the seeded folders
@@ -446,6 +578,11 @@ void firstRun(const PhaseSettings& settings, PhaseDriver& driver) {
     }
     EXPECT_EQ(storedPoints().size(), pointsBefore);
 
+    searchAndChoosePlace(settings, driver);
+    if (::testing::Test::HasFatalFailure()) return;
+    clickCompass(driver);
+    if (::testing::Test::HasFatalFailure()) return;
+
     // The user zooms in once: the region the next start should open on.
     QWidget* zoomIn = screen->zoomInButton();
     ASSERT_NE(zoomIn, nullptr);
@@ -505,6 +642,233 @@ void otherVersion(const PhaseSettings& settings, PhaseDriver& driver) {
     driver.screenshot("other-version");
 }
 
+// ---- Phase 4: the point list's roads, through the mouse and the keys
+
+std::shared_ptr<pointscreens::PointTableViewController> shownList(mapscreen::MainViewController* screen) {
+    const auto navigation =
+        std::dynamic_pointer_cast<platform::NavigationController>(screen->presentedViewController());
+    if (!navigation || navigation->isBeingPresented()) return nullptr;
+    auto list =
+        std::dynamic_pointer_cast<pointscreens::PointTableViewController>(navigation->topViewController());
+    if (!list || !list->isViewLoaded() || !list->view()->isVisible() || !list->tableView()) return nullptr;
+    return list;
+}
+
+std::shared_ptr<pointscreens::PointTableViewController> openPointList(PhaseDriver& driver,
+                                                                      mapscreen::MainViewController* screen,
+                                                                      const std::string& what) {
+    QWidget* points = screen->button(mapscreen::MainViewController::MapButton::points);
+    if (points == nullptr) return nullptr;
+    driver.windowClick(points, points->rect().center());
+    std::shared_ptr<pointscreens::PointTableViewController> list;
+    if (!driver.waitFor(
+            what, [&] { return (list = shownList(screen)) != nullptr; }, kStepSeconds))
+        return nullptr;
+    list->tableView()->layoutRows();
+    return list;
+}
+
+// The row of `title` in view, clicked where it shows.
+bool clickListRow(PhaseDriver& driver, pointscreens::PointTableViewController& list,
+                  const std::string& title) {
+    const auto point = pointTitled(title);
+    const auto path = point ? list.content().indexPathOfPoint(point) : std::nullopt;
+    if (!path) {
+        ADD_FAILURE() << title << " is not in the list";
+        return false;
+    }
+    platform::TableView* table = list.tableView();
+    table->scrollToRow(*path, platform::TableView::ScrollPosition::Middle);
+    table->layoutRows();
+    const QPoint centre = table->rectForRow(*path).translated(0, -table->contentOffset()).center().toPoint();
+    driver.windowClick(table->viewport(), centre);
+    return true;
+}
+
+bool pinShown(mapscreen::QuovaMKMapView* map, const PointPtr& point) {
+    const auto annotation = mapscreen::QuovaMapPointAnnotation::forPoint(point);
+    for (const auto& shown : map->annotations()) {
+        if (shown == annotation) return true;
+    }
+    return false;
+}
+
+void pointListRoads(const PhaseSettings& settings, PhaseDriver& driver) {
+    auto* map = driver.map();
+    auto* screen = driver.mapScreen();
+    ASSERT_NE(map, nullptr);
+    ASSERT_NE(screen, nullptr);
+    if (!driver.waitFor(
+            "seeded-pins", [&] { return mapShowsTitle(map, "Rock Church"); }, kStepSeconds))
+        return;
+
+    // List, choose: the map zooms to the point and selects it.
+    auto list = openPointList(driver, screen, "point-list");
+    if (!list) return;
+    driver.screenshot("point-list");
+    const double worldWidth = map->visibleMapRect().size.width;
+    if (!clickListRow(driver, *list, "Rock Church")) return;
+    if (!driver.waitFor(
+            "list-choice-zooms",
+            [&] {
+                bool selected = false;
+                for (const auto& annotation : map->selectedAnnotations())
+                    selected = selected || (annotation && annotation->title() == "Rock Church");
+                const auto centre = map->centerCoordinate();
+                return selected && screen->presentedViewController() == nullptr &&
+                       map->visibleMapRect().size.width < worldWidth / 100 &&
+                       std::abs(centre.latitude - 60.1731) < 0.01 &&
+                       std::abs(centre.longitude - 24.9253) < 0.01;
+            },
+            kStepSeconds)) {
+        return;
+    }
+    driver.pump(0.3);
+    driver.screenshot("list-choice-zoomed");
+
+    // Delete with the keys (highlight, Delete, confirm), then undelete with the mouse.
+    const auto market = pointTitled("Old Market Hall");
+    ASSERT_NE(market, nullptr);
+    list = openPointList(driver, screen, "point-list-again");
+    if (!list) return;
+    const auto marketRow = list->content().indexPathOfPoint(market);
+    ASSERT_TRUE(marketRow);
+    for (int step = 0; step < 20 && list->tableView()->indexPathForSelectedRow() != marketRow; ++step)
+        driver.windowKey(Qt::Key_Down);
+    ASSERT_EQ(list->tableView()->indexPathForSelectedRow(), marketRow);
+    ASSERT_EQ(shownList(screen), list) << "moving the highlight closed the list";
+    driver.windowKey(Qt::Key_Delete);
+    QMenu* confirmation = nullptr;
+    if (!driver.waitFor(
+            "delete-confirmation",
+            [&] {
+                return (confirmation = qobject_cast<QMenu*>(QApplication::activePopupWidget())) != nullptr;
+            },
+            kStepSeconds)) {
+        return;
+    }
+    driver.screenshot("delete-confirmation");
+    QTest::keyClick(confirmation->windowHandle(), Qt::Key_Return);
+    if (!driver.waitFor(
+            "deleted",
+            [&] {
+                return market->deletedAt() && pointFileText(market).find("deletedAt") != std::string::npos &&
+                       !pinShown(map, market);
+            },
+            kStepSeconds)) {
+        return;
+    }
+    list->tableView()->layoutRows();
+    if (!clickListRow(driver, *list, "Old Market Hall")) return;
+    std::shared_ptr<platform::AlertController> alert;
+    QPushButton* undelete = nullptr;
+    if (!driver.waitFor(
+            "undelete-alert",
+            [&] {
+                alert = std::dynamic_pointer_cast<platform::AlertController>(screen->topMostViewController());
+                if (!alert || !alert->isViewLoaded() || !alert->view()->isVisible()) return false;
+                for (auto* button : alert->view()->findChildren<QPushButton*>()) {
+                    if (button->text() == "Undelete") undelete = button;
+                }
+                return undelete != nullptr;
+            },
+            kStepSeconds)) {
+        return;
+    }
+    driver.pump(0.5);
+    driver.screenshot("undelete-alert");
+    driver.windowClick(undelete, undelete->rect().center());
+    if (!driver.waitFor(
+            "undeleted",
+            [&] {
+                return !market->deletedAt() && pointFileText(market).find("deletedAt") == std::string::npos &&
+                       pinShown(map, market) && screen->presentedViewController() == nullptr;
+            },
+            kStepSeconds)) {
+        return;
+    }
+    driver.pump(0.3);
+    driver.screenshot("undeleted");
+
+    // The preview's Print brings the print dialog; printed to a file, the
+    // document holds the list.
+    list = openPointList(driver, screen, "point-list-print");
+    if (!list) return;
+    driver.windowClick(list->printButton(), list->printButton()->rect().center());
+    std::shared_ptr<pointscreens::PDFPreviewViewController> preview;
+    QWidget* print = nullptr;
+    if (!driver.waitFor(
+            "pdf-preview",
+            [&] {
+                const auto navigation = std::dynamic_pointer_cast<platform::NavigationController>(
+                    list->presentedViewController());
+                preview = navigation ? std::dynamic_pointer_cast<pointscreens::PDFPreviewViewController>(
+                                           navigation->topViewController())
+                                     : nullptr;
+                print = preview && preview->printButton() ? preview->printButton()->view() : nullptr;
+                return print != nullptr && print->isVisible() && !navigation->isBeingPresented();
+            },
+            kStepSeconds)) {
+        return;
+    }
+    driver.pump(0.5);
+    driver.screenshot("pdf-preview");
+    driver.windowClick(print, print->rect().center());
+    QPrintDialog* dialog = nullptr;
+    if (!driver.waitFor(
+            "print-dialog",
+            [&] {
+                const auto interaction = preview->lastPrintInteraction();
+                dialog = interaction ? qobject_cast<QPrintDialog*>(interaction->dialog()) : nullptr;
+                return dialog != nullptr && dialog->isVisible();
+            },
+            kStepSeconds)) {
+        return;
+    }
+    ASSERT_TRUE(preview->isViewLoaded() && preview->view()->isVisible()) << "Print closed the preview";
+    auto* printers = dialog->findChild<QComboBox*>("printers");
+    auto* fileName = dialog->findChild<QLineEdit*>("filename");
+    ASSERT_NE(printers, nullptr);
+    ASSERT_NE(fileName, nullptr);
+    // The printer list: to its file entry with the keys.
+    driver.windowClick(printers, printers->rect().center());
+    if (QWidget* popup = QApplication::activePopupWidget())
+        QTest::keyClick(popup->windowHandle(), Qt::Key_Escape);
+    driver.pump(0.1);
+    for (int step = 0; step < 10 && !printers->currentText().contains("File"); ++step)
+    {
+        QTest::keyClick(dialog->windowHandle(), Qt::Key_Down);
+        driver.pump(0.05);
+    }
+    ASSERT_TRUE(printers->currentText().contains("File")) << printers->currentText().toStdString();
+    const std::string output = settings.runFolder + "/printed.pdf";
+    driver.windowClick(fileName, fileName->rect().center());
+    QTest::keyClick(dialog->windowHandle(), Qt::Key_A, Qt::ControlModifier);
+    for (const char c : output) QTest::keyClick(dialog->windowHandle(), c);
+    driver.pump(0.1);
+    driver.screenshot("print-dialog");
+    QPushButton* printButton = nullptr;
+    for (auto* button : dialog->findChildren<QPushButton*>()) {
+        if (button->text().remove('&') == "Print") printButton = button;
+    }
+    ASSERT_NE(printButton, nullptr);
+    const QPointer<QPrintDialog> shownDialog = dialog;
+    driver.windowClick(printButton, printButton->rect().center());
+    if (!driver.waitFor(
+            "printed", [&] { return !shownDialog && fs::exists(output) && fs::file_size(output) > 0; },
+            kStepSeconds)) {
+        return;
+    }
+    QProcess text;
+    text.start("pdftotext", {QString::fromStdString(output), "-"});
+    ASSERT_TRUE(text.waitForFinished(30000));
+    const std::string printed = text.readAllStandardOutput().toStdString();
+    EXPECT_NE(printed.find("locations from Tervolo"), std::string::npos) << printed;
+    for (const char* title : {"Old Market Hall", "Rock Church", "Sea Fortress Ferry"})
+        EXPECT_NE(printed.find(title), std::string::npos) << title << " not printed:\n" << printed;
+    EXPECT_EQ(list->presentedViewController() != nullptr, true) << "printing closed the preview";
+}
+
 }  // namespace
 
 void runPhaseSteps(const PhaseSettings& settings, PhaseDriver& driver,
@@ -527,6 +891,9 @@ void runPhaseSteps(const PhaseSettings& settings, PhaseDriver& driver,
                 break;
             case 3:
                 otherVersion(settings, driver);
+                break;
+            case 4:
+                pointListRoads(settings, driver);
                 break;
             default:
                 ADD_FAILURE() << "no phase " << settings.phase;

@@ -19,6 +19,7 @@ struct PhaseSettings {
     std::string programPath;    // the real program, for a second start
     std::string reverseTitle;   // the title the geocoder gives any place
     std::string shortLinkHost;  // the host of the backend's short links
+    std::string searchPlace;    // a place the geocoder finds by its name
 };
 
 // The steps of one phase inside the running program, from its first frame to

@@ -140,7 +140,11 @@ MainViewController::MainViewController(Services services) : services_(std::move(
     setRestorationIdentifier(kRestorationIdentifier);
     stylesAndLayers_ = std::make_unique<StylesAndLayers>(*this);
     stylesAndLayers_->setLastMouseLocationProvider([this] { return lastMouseLocation_; });
-    stylesAndLayers_->setPointListFactory(services_.makePointList);
+    if (services_.makePointList) {
+        stylesAndLayers_->setPointListFactory([this, make = services_.makePointList] {
+            return make(std::static_pointer_cast<MainViewController>(shared_from_this()));
+        });
+    }
     stylesAndLayers_->setAboutScreenFactory(services_.makeAboutScreen);
 }
 
@@ -178,6 +182,9 @@ void MainViewController::loadView() {
 
     setMapView(new QuovaMKMapView(root));
     mapView_->setObjectName(QStringLiteral("mapView"));
+    // The screen's keys (arrows, + and -) are the map's: focus given back to the screen, when a
+    // screen presented over it closes, goes to the map.
+    root->setFocusProxy(mapView_);
 
     bottomContainerView_ = makeContainer(root, "bottomContainerView");
     bottomScaleContainer_ = makeContainer(bottomContainerView_, "bottomScaleContainer");
@@ -202,6 +209,12 @@ void MainViewController::loadView() {
     credit->setTextColor(QColor(20, 20, 20));
     credit->hide();
     osmCreditLabel_ = credit;
+    // The scale bar and the credit line let the mouse through to the map, but
+    // a press on them is no press to drop a point with.
+    if (mapView_) {
+        mapView_->addLongPressExclusion(scaleView_);
+        mapView_->addLongPressExclusion(credit);
+    }
 
     statusLabel_ = new platform::Label(QString(), root);
     statusLabel_->setObjectName(QStringLiteral("statusLabel"));
@@ -326,10 +339,8 @@ void MainViewController::buildButtons() {
                      [this, points] { stylesAndLayers_->pointsButtonPressed(points); });
     QObject::connect(info, &QAbstractButton::clicked, info,
                      [this, info] { stylesAndLayers_->infoButtonPressed(info); });
-    // Dropping a pin comes with the points on the map; until then a click only
-    // ends the pressed look.
     QObject::connect(addButton, &QAbstractButton::clicked, addButton,
-                     [this, addButton] { releaseButton(addButton); });
+                     [this, addButton] { addLocationButtonPressed(addButton); });
 }
 
 // ---- Layout
@@ -755,6 +766,26 @@ void MainViewController::searchLocationButtonPressed(QWidget* sender) {
         if (table) platform::setAlpha(table, 1);
         if (spinner) platform::setAlpha(spinner, 1);
     });
+}
+
+void MainViewController::addLocationButtonPressed(QWidget* sender) {
+    QLLogInfo("addLocationButtonPressed(sender:)");
+    releaseButton(sender);
+    // The button's pin with its "+" adds a point where the user looks: the
+    // map's centre, stored, shown and named as a long press there would be.
+    if (!mapView_) return;
+    dropPinAtLocation(mapView_->centerCoordinate(), std::nullopt);
+}
+
+void MainViewController::toolbarSearchTextEdited(const QString& text) {
+    if (!searchController_ || !searchBar_) return;
+    if (searchBar_->isHidden()) searchLocationButtonPressed(nullptr);
+    searchController_->searchForText(text);
+}
+
+bool MainViewController::toolbarSearchKeyPressed(int key) {
+    if (!searchController_ || !searchBar_ || searchBar_->isHidden()) return false;
+    return searchController_->searchKeyPressed(key);
 }
 
 // ---- Size and trait changes

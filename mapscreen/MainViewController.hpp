@@ -116,9 +116,11 @@ class MainViewController : public platform::ViewController,
         // The status text of the map's current base tile overlay, none with a
         // platform map style or without a status (default: the map's).
         std::function<std::optional<std::string>()> currentTileStatus;
-        // The point list and the About screen, opened from their buttons
-        // (the point list lies above the screen); empty: the button only logs.
-        StylesAndLayers::ScreenFactory makePointList;
+        // The point list, with the screen as its map (it zooms to and selects
+        // the chosen point there), and the About screen, opened from their
+        // buttons (the point list lies above the screen); empty: the button
+        // only logs.
+        std::function<std::shared_ptr<platform::ViewController>(std::weak_ptr<MainMapPort>)> makePointList;
         StylesAndLayers::ScreenFactory makeAboutScreen;
         // Following the user's position: the location service whose fixes the
         // screen follows and whose best known location it zooms to (default:
@@ -418,10 +420,17 @@ class MainViewController : public platform::ViewController,
     void zoomInButtonPressed(QWidget* sender);
     void zoomOutButtonPressed(QWidget* sender);
     void searchLocationButtonPressed(QWidget* sender);
+    // Drops a point at the map's centre, the long press's road there.
+    void addLocationButtonPressed(QWidget* sender);
 
     // ---- app::MapScreenActions (the toolbar and the About screen call these)
     void showMapStyleActionSheetFrom(QAction* anchor) override;
     void clearAllOSMCaches() override;
+    // The toolbar's search field drives this screen's search: its text opens
+    // the search here, and its arrow, Return and Escape keys move through
+    // the one result list.
+    void toolbarSearchTextEdited(const QString& text) override;
+    bool toolbarSearchKeyPressed(int key) override;
 
     // ---- QuovaMKMapViewDelegate: the compass hooks (the status line's move
     // beside the compass comes with the map delegate's compass handling).
@@ -640,8 +649,9 @@ class MainViewController : public platform::ViewController,
     void observeMapPointChanges();
     void trackEvent(const std::string& name, const std::map<std::string, std::string>& properties);
     // Saves, stores, shows and zooms to a new point: the end of every road
-    // that makes one.
-    void storeAndShowNewPoint(const std::shared_ptr<points::QuovaMapPoint>& point);
+    // that makes one. A point whose file is not written is neither stored
+    // nor shown; an alert says so and the answer is false.
+    bool storeAndShowNewPoint(const std::shared_ptr<points::QuovaMapPoint>& point);
     void selectPointOnMap(const std::shared_ptr<points::QuovaMapPoint>& point, bool animated);
     void reverseGeocode(const std::shared_ptr<points::QuovaMapPoint>& point, int attempt);
     void reverseGeocodingFinished(const std::shared_ptr<points::QuovaMapPoint>& point, int attempt,

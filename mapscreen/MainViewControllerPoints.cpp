@@ -21,6 +21,7 @@
 #include "points/AppTextsAndColors.hpp"
 #include "points/QuovaMapPointStore.hpp"
 #include "points/QuovaUserDefaults.hpp"
+#include "points/WriteFailure.hpp"
 
 namespace tervolo::mapscreen {
 
@@ -150,10 +151,11 @@ void MainViewController::longPressRecognized(platform::MKGestureState state, QPo
               platform::text::describe(coordinate.longitude));
     auto point = QuovaMapPoint::make(points::newLocationTitle());
     point->setCoordinate(coordinate);
-    storeAndShowNewPoint(point);
+    const bool stored = storeAndShowNewPoint(point);
     if (longPressFeedbackGenerator_) {
         longPressFeedbackGenerator_->notificationOccurred(
-            platform::NotificationFeedbackGenerator::FeedbackType::success);
+            stored ? platform::NotificationFeedbackGenerator::FeedbackType::success
+                   : platform::NotificationFeedbackGenerator::FeedbackType::error);
     } else {
         QLLogDebug("feedback generator was already nil when trying to provide feedback!");
     }
@@ -214,12 +216,26 @@ bool MainViewController::proximityCheckPassedForPoint(const std::shared_ptr<poin
     return false;
 }
 
-void MainViewController::storeAndShowNewPoint(const std::shared_ptr<points::QuovaMapPoint>& point) {
+bool MainViewController::storeAndShowNewPoint(const std::shared_ptr<points::QuovaMapPoint>& point) {
     auto& store = QuovaMapPointStore::shared();
     point->save(store);
-    store.addPoint(point);
+    if (auto error = store.addPoint(point)) {
+        // A pin shown for a point that is not on disk would be gone at the
+        // next start without a word: no pin, and the user is told.
+        QLLogInfo("new point not stored: " + error->fullDescription());
+        auto alert = platform::AlertController::make(
+            platform::localizedString("Location Not Saved"),
+            points::writeFailureReason(*error) + " " +
+                platform::localizedString("The new location was not added to the map."),
+            platform::AlertController::Style::alert);
+        alert->addAction(platform::AlertAction::make(platform::localizedString("OK"),
+                                                     platform::AlertAction::Style::cancel));
+        present(alert, true);
+        return false;
+    }
     addPoint(point);
     zoomInOnPoint(point);
+    return true;
 }
 
 void MainViewController::handleIncomingUUID(const std::string& uuid) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QPointer>
+#include <QString>
 
 #include <cstddef>
 #include <memory>
@@ -42,6 +43,17 @@ class MapSearchController : public platform::TextFieldDelegate {
     // Sizes the result table for `numberOfRows` rows.
     virtual void setSearchTableHeight(size_t numberOfRows) = 0;
     virtual void traitCollectionDidChange(const platform::TraitCollection& previous) = 0;
+
+    // A key (Qt::Key) pressed in a search field, the screen's or the
+    // toolbar's: true when the search took it (the field then ignores it).
+    virtual bool searchKeyPressed(int key) {
+        (void)key;
+        return false;
+    }
+    // Text typed into another search field (the toolbar's): the screen's
+    // field takes it over and searches for it, so there is one search and
+    // one result list.
+    virtual void searchForText(const QString& text) { (void)text; }
 };
 
 }  // namespace tervolo::mapscreen

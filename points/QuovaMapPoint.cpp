@@ -164,7 +164,8 @@ platform::Result<std::string> QuovaMapPoint::savePreservingLastModification(Quov
         if (!written->ok()) QLLogInfo("Couldn't serialize point - self.description: " + description());
     }
     store.setNeedsSync();
-    store.didSavePoint(shared_from_this());
+    // Observers hear of what is on disk only.
+    if (written->ok()) store.didSavePoint(shared_from_this());
     return std::move(*written);
 }
 

@@ -122,8 +122,9 @@ class QuovaMapPointStore {
     using ChangeToken = ChangeObservers<MapPointChange>::Token;
     [[nodiscard]] std::unique_ptr<ChangeToken> observeChanges(
         std::function<void(const MapPointChange&)> observer);
-    // Where a point's save through this store ends (QuovaMapPoint::save):
-    // reports the update unless one of the operations below is saving it.
+    // Where a point's save through this store ends once the file is written
+    // (QuovaMapPoint::save): reports the update unless one of the operations
+    // below is saving it.
     void didSavePoint(const std::shared_ptr<QuovaMapPoint>& point);
 
     // The operations below run on the main thread only (debug builds check).
@@ -131,15 +132,21 @@ class QuovaMapPointStore {
     // Gives the point an identifier, saves it (which indexes it and sets the
     // needs-sync flag) and appends it to `points` (no check for a point
     // already there). Posts no "mapPointChange".
-    void addPoint(const std::shared_ptr<QuovaMapPoint>& point);
+    //
+    // Each of the three answers why its save wrote nothing, or none. A
+    // failed save changes nothing: the point keeps the fields it had (and is
+    // not added), nothing is posted or observed, so what the screens show
+    // stays what is on disk. The caller tells the user.
+    std::optional<platform::Error> addPoint(const std::shared_ptr<QuovaMapPoint>& point);
     // Stamps deletedAt (replacing an earlier stamp), saves, takes the point out
     // of the search index and posts "mapPointDeleted". The point stays in
     // `points`.
-    void deletePoint(const std::shared_ptr<QuovaMapPoint>& point);
+    std::optional<platform::Error> deletePoint(const std::shared_ptr<QuovaMapPoint>& point);
     // Deletes the point first when it is not deleted yet (with its own
     // notification), then stamps hiddenAt, saves, takes it out of the search
-    // index and posts "mapPointHidden".
-    void hidePoint(const std::shared_ptr<QuovaMapPoint>& point);
+    // index and posts "mapPointHidden". When only the hiding fails, the point
+    // stays deleted (that was written).
+    std::optional<platform::Error> hidePoint(const std::shared_ptr<QuovaMapPoint>& point);
 
     // Every point read from the folder and every point added since, deleted and
     // hidden ones included, in that order.

@@ -1,6 +1,8 @@
 // The write side of the point store: add, delete and hide, the
 // "mapPointChange" notification and the typed change observers.
 #include <algorithm>
+#include <optional>
+#include <string>
 
 #include "logging/LoggerMetadataValue.hpp"
 #include "logging/QLLogging.hpp"
@@ -28,6 +30,30 @@ std::string logTitle(const QuovaMapPoint& point) {
 
 constexpr const char* kStoreName = "QuovaMapPointStore";
 
+// The fields a store operation stamps before its save, put back when the save
+// wrote nothing: the point in memory, and so every screen showing it, must
+// say what its file says.
+class Stamps {
+  public:
+    explicit Stamps(const QuovaMapPoint& point)
+        : deletedAt_(point.deletedAt()),
+          hiddenAt_(point.hiddenAt()),
+          lastSavedAt_(point.lastSavedAt()),
+          lastSavedBy_(point.lastSavedByAppVersion()) {}
+    void restore(QuovaMapPoint& point) const {
+        point.setDeletedAt(deletedAt_);
+        point.setHiddenAt(hiddenAt_);
+        point.setLastSavedAt(lastSavedAt_);
+        point.setLastSavedByAppVersion(lastSavedBy_);
+    }
+
+  private:
+    std::optional<platform::Date> deletedAt_;
+    std::optional<platform::Date> hiddenAt_;
+    platform::Date lastSavedAt_;
+    std::optional<std::string> lastSavedBy_;
+};
+
 // Marks a store operation in progress for as long as it runs.
 class Mutation {
   public:
@@ -53,46 +79,67 @@ void QuovaMapPointStore::didSavePoint(const std::shared_ptr<QuovaMapPoint>& poin
     changeObservers_.notify({point, MapPointChange::Reason::updated});
 }
 
-void QuovaMapPointStore::addPoint(const std::shared_ptr<QuovaMapPoint>& point) {
+std::optional<platform::Error> QuovaMapPointStore::addPoint(const std::shared_ptr<QuovaMapPoint>& point) {
     assertMainThread(kStoreName, "addPoint");
     QLLogInfo("QuovaMapPointStore: add point " + logTitle(*point) + ".");
     {
         Mutation mutation(mutationDepth_);
         point->ensureUUID();
         // The save indexes the point and sets the needs-sync flag, once.
-        point->save(*this);
+        auto written = point->save(*this);
+        if (!written.ok()) {
+            // Not on disk, so not in the collection: it would be gone at the
+            // next start while the map showed it as kept.
+            removePointFromSpotlight(*point);
+            return written.error();
+        }
         points_.push_back(point);
     }
     changeObservers_.notify({point, MapPointChange::Reason::added});
+    return std::nullopt;
 }
 
-void QuovaMapPointStore::deletePoint(const std::shared_ptr<QuovaMapPoint>& point) {
+std::optional<platform::Error> QuovaMapPointStore::deletePoint(const std::shared_ptr<QuovaMapPoint>& point) {
     assertMainThread(kStoreName, "deletePoint");
     QLLogInfo("QuovaMapPointStore: delete point " + logTitle(*point) + ".");
     {
         Mutation mutation(mutationDepth_);
+        const Stamps before(*point);
         point->setDeletedAt(platform::Date::now());
-        point->save(*this);
+        auto written = point->save(*this);
+        if (!written.ok()) {
+            before.restore(*point);
+            return written.error();
+        }
         removePointFromSpotlight(*point);
     }
     postChange(point, kMapPointDeletedReason);
     changeObservers_.notify({point, MapPointChange::Reason::deleted});
+    return std::nullopt;
 }
 
-void QuovaMapPointStore::hidePoint(const std::shared_ptr<QuovaMapPoint>& point) {
+std::optional<platform::Error> QuovaMapPointStore::hidePoint(const std::shared_ptr<QuovaMapPoint>& point) {
     assertMainThread(kStoreName, "hidePoint");
     QLLogInfo("QuovaMapPointStore: hiding point " + logTitle(*point) + ".");
     {
         Mutation mutation(mutationDepth_);
         // Hiding passes through the deleted state, so observers see the
         // deletion first (before the point has its hiddenAt).
-        if (!point->deletedAt()) deletePoint(point);
+        if (!point->deletedAt()) {
+            if (auto error = deletePoint(point)) return error;
+        }
+        const Stamps before(*point);
         point->setHiddenAt(platform::Date::now());
-        point->save(*this);
+        auto written = point->save(*this);
+        if (!written.ok()) {
+            before.restore(*point);
+            return written.error();
+        }
         removePointFromSpotlight(*point);
     }
     postChange(point, kMapPointHiddenReason);
     changeObservers_.notify({point, MapPointChange::Reason::hidden});
+    return std::nullopt;
 }
 
 }  // namespace tervolo::points

@@ -2,7 +2,6 @@
 
 #include <cctype>
 
-#include "logging/LoggerMetadataValue.hpp"
 #include "logging/QLLogging.hpp"
 #include "platform/coding/JSONDecoder.hpp"
 #include "platform/foundation/FileManager.hpp"
@@ -100,16 +99,20 @@ std::string QuovaPointTag::encodedFile() const {
     return recordfile::encodeCompact(encode());
 }
 
-void QuovaPointTag::save() {
+std::optional<platform::Error> QuovaPointTag::save() {
     lastSavedAt_ = platform::Date::now();
     lastSavedByAppVersion_ = quovaAppVersion();
-    savePreservingLastModification();
+    return savePreservingLastModification();
 }
 
-void QuovaPointTag::savePreservingLastModification() {
+std::optional<platform::Error> QuovaPointTag::savePreservingLastModification() {
     if (!isSafeFileIdentifier(uuid_, kFileExtension)) {
         QLLogDebug("Couldn't serialize this tag: ");
-        return;
+        return platform::Error{recordfile::kRecordFileErrorDomain,
+                               recordfile::kRecordFileNotEncodable,
+                               "the identifier cannot name a tag file",
+                               0,
+                               {}};
     }
     const std::string path = documentDirectory() + uuid_ + kFileExtension;
     std::string bytes;
@@ -118,13 +121,19 @@ void QuovaPointTag::savePreservingLastModification() {
     } catch (const platform::EncodingError& error) {
         QLLogError("QuovaPointTag: can't encode tag (" + error.debugDescription() + " at " +
                    recordfile::pathText(error.codingPath()) + "), nothing written: " + title_);
-        return;
+        return platform::Error{recordfile::kRecordFileErrorDomain,
+                               recordfile::kRecordFileNotEncodable,
+                               error.debugDescription(),
+                               0,
+                               {}};
     }
-    if (!recordfile::writeRecordFile(path, bytes)) {
+    auto written = recordfile::writeRecordFile(path, bytes);
+    if (!written.ok()) {
         QLLogDebug("Couldn't serialize this tag: ");
-        return;
+        return written.error();
     }
-    QLLogDebug("Tag written to " + logging::debugQuoted(fileURLString(path)));
+    QLLogDebug("Tag written to " + fileURLString(path));
+    return std::nullopt;
 }
 
 bool QuovaPointTag::operator<(const QuovaPointTag& other) const {

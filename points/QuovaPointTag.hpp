@@ -8,6 +8,7 @@
 #include <nlohmann/json_fwd.hpp>
 
 #include "platform/dispatch/Date.hpp"
+#include "platform/foundation/Error.hpp"
 
 namespace tervolo::points {
 
@@ -64,11 +65,14 @@ class QuovaPointTag : public std::enable_shared_from_this<QuovaPointTag> {
     nlohmann::ordered_json encode() const;
     std::string encodedFile() const;
 
-    // Stamps lastSavedAt and lastSavedByAppVersion, then writes.
-    void save();
-    // Writes the file atomically without touching the fields; failures are
-    // logged, never reported.
-    void savePreservingLastModification();
+    // Stamps lastSavedAt and lastSavedByAppVersion, then writes; answers as
+    // savePreservingLastModification(). The stamps stay on failure.
+    std::optional<platform::Error> save();
+    // Writes the file atomically without touching the fields. Failures are
+    // logged and answered (none: written): a record-file error or the file
+    // manager's write error. A screen that changed the tag for the user must
+    // not ignore it.
+    std::optional<platform::Error> savePreservingLastModification();
 
     // Ordering by title: Unicode scalar order of the canonically composed texts.
     bool operator<(const QuovaPointTag& other) const;

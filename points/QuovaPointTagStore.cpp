@@ -4,7 +4,6 @@
 #include <mutex>
 #include <optional>
 
-#include "logging/LoggerMetadataValue.hpp"
 #include "logging/QLLogging.hpp"
 #include "platform/dispatch/SharedInstance.hpp"
 #include "platform/foundation/Bundle.hpp"
@@ -78,7 +77,7 @@ void QuovaPointTagStore::loadFromLocalStore() {
     }
     std::vector<std::shared_ptr<QuovaPointTag>> loaded;
     for (const auto& name : names.value()) {
-        QLLogInfo("Found " + logging::debugQuoted(name));
+        QLLogInfo("Found " + name);
         // A save that never completed, younger than a minute (perhaps
         // another instance's, still running).
         if (platform::FileManager::isTemporaryFileName(name)) continue;
@@ -125,31 +124,45 @@ void QuovaPointTagStore::buildDefaultTags() {
     }
 }
 
-void QuovaPointTagStore::addTag(const std::shared_ptr<QuovaPointTag>& tag) {
+std::optional<platform::Error> QuovaPointTagStore::addTag(const std::shared_ptr<QuovaPointTag>& tag) {
     assertMainThread("QuovaPointTagStore", "addTag");
-    QLLogInfo("QuovaPointTagStore: add tag " + logging::debugQuoted(tag->title()) + ".");
+    QLLogInfo("QuovaPointTagStore: add tag " + tag->title() + ".");
     if (!tag->colorString()) {
         auto hex = quovaHexStringRepresentation(randomPaletteColor(), false);
         if (!hex) hex = quovaHexStringRepresentation(defaultPointColor(), false);
-        QLLogDebug("tag " + logging::debugQuoted(tag->title()) + ": color not set yet, using random color " +
-                   hex.value_or(""));
+        QLLogDebug("tag " + tag->title() + ": color not set yet, using random color " + hex.value_or(""));
         tag->setColorString(hex);
     }
-    tag->save();
+    // A tag that is not on disk is not in the list: points would refer to an
+    // identifier that no tag answers at the next start.
+    if (auto error = tag->save()) return error;
     setNeedsSync();
     if (tags_) tags_->push_back(tag);
     changeObservers_.notify({tag, PointTagChange::Reason::added});
+    return std::nullopt;
 }
 
-void QuovaPointTagStore::deleteTag(const std::shared_ptr<QuovaPointTag>& tag) {
+std::optional<platform::Error> QuovaPointTagStore::deleteTag(const std::shared_ptr<QuovaPointTag>& tag) {
     assertMainThread("QuovaPointTagStore", "deleteTag");
-    QLLogInfo("QuovaPointTagStore: delete tag " + logging::debugQuoted(tag->title()) + ".");
+    QLLogInfo("QuovaPointTagStore: delete tag " + tag->title() + ".");
+    const auto hiddenAt = tag->hiddenAt();
+    const auto deletedAt = tag->deletedAt();
+    const auto savedAt = tag->lastSavedAt();
+    const auto savedBy = tag->lastSavedByAppVersion();
     tag->setHiddenAt(platform::Date::now());
     tag->setDeletedAt(platform::Date::now());
-    tag->save();
+    if (auto error = tag->save()) {
+        // Still valid on disk, so still in the list, as it was.
+        tag->setHiddenAt(hiddenAt);
+        tag->setDeletedAt(deletedAt);
+        tag->setLastSavedAt(savedAt);
+        tag->setLastSavedByAppVersion(savedBy);
+        return error;
+    }
     setNeedsSync();
     if (tags_) std::erase(*tags_, tag);
     changeObservers_.notify({tag, PointTagChange::Reason::deleted});
+    return std::nullopt;
 }
 
 void QuovaPointTagStore::setNeedsSync() {

@@ -57,11 +57,13 @@ class QuovaPointTagStore {
     // The caller calls it only when the loaded list is empty.
     void buildDefaultTags();
     // Gives the tag a random palette colour (six hex digits) when it has none,
-    // saves it and appends it.
-    void addTag(const std::shared_ptr<QuovaPointTag>& tag);
+    // saves it and appends it. When the save writes nothing the tag is not
+    // appended (it keeps the colour given) and the error is answered.
+    std::optional<platform::Error> addTag(const std::shared_ptr<QuovaPointTag>& tag);
     // Marks the tag hidden and deleted, saves it (the file stays) and removes
-    // that very object from `tags`.
-    void deleteTag(const std::shared_ptr<QuovaPointTag>& tag);
+    // that very object from `tags`. When the save writes nothing the tag keeps
+    // its dates and its place, and the error is answered.
+    std::optional<platform::Error> deleteTag(const std::shared_ptr<QuovaPointTag>& tag);
     void setNeedsSync();
     // The colour of a uniformly chosen palette entry.
     platform::Color randomPaletteColor() const;

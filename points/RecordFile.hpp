@@ -69,7 +69,7 @@ void removeAbandonedSaves(const std::string& folder);
 
 namespace detail {
 std::optional<std::string> readRecordFile(const std::string& filePath, std::string_view extension);
-void logUndecodableFile(const std::string& filePath);
+void logUndecodableFile(const std::string& filePath, const platform::DecodingError& error);
 }  // namespace detail
 
 // Reads a record file through the safe read — regular files only, never
@@ -77,7 +77,9 @@ void logUndecodableFile(const std::string& filePath);
 // A file that cannot be read is skipped; when its name has the records'
 // `extension` the skip is logged with the reason (other entries, such as a
 // folder's housekeeping files, are skipped without a line). One that reads
-// but does not decode is logged. Returns the record or none.
+// but does not decode is logged at info level as "Can't decode file ", the
+// path in escaped double quotes (a file name is anybody's text), ": " and
+// why. Returns the record or none.
 template <class Decode>
 auto loadRecordFile(const std::string& filePath, std::string_view extension, Decode decode)
     -> decltype(decode(std::string_view{})) {
@@ -85,8 +87,8 @@ auto loadRecordFile(const std::string& filePath, std::string_view extension, Dec
     if (!bytes) return nullptr;
     try {
         return decode(*bytes);
-    } catch (const platform::DecodingError&) {
-        detail::logUndecodableFile(filePath);
+    } catch (const platform::DecodingError& error) {
+        detail::logUndecodableFile(filePath, error);
         return nullptr;
     }
 }

@@ -23,6 +23,7 @@
 #include "pointscreens/PointDetailsContent.hpp"
 #include "pointscreens/PointDetailsViewController.hpp"
 #include "pointscreens/PointDirections.hpp"
+#include "pointscreens/WriteFailureAlert.hpp"
 #include "widgets/hud/HUD.hpp"
 #include "widgets/hud/HUDContentType.hpp"
 
@@ -212,6 +213,13 @@ void PointDetailsViewController::trashButton(const std::shared_ptr<platform::Bar
     (void)sender;
     QLLogInfo("trashButton tapped");
     if (point_) {
+        // Deleted whether or not the map screen is still there: the screen
+        // closes as if it were, so it must be. A deletion that was not
+        // written leaves the point, its circle and the screen as they are.
+        if (auto error = points::QuovaMapPointStore::shared().deletePoint(point_)) {
+            presentWriteFailure(*this, "Location Not Deleted", *error, "The location is kept.");
+            return;
+        }
         // The circle goes with the point; the map screen removes the
         // annotation itself when the store reports the deletion.
         const auto radius = point_->alarmCircleDiameter();
@@ -220,9 +228,6 @@ void PointDetailsViewController::trashButton(const std::shared_ptr<platform::Bar
             auto* mainMap = mainVC->mainMapView();
             if (auto halo = mainMap ? mainVC->haloForPoint(point_) : nullptr) mainMap->removeOverlay(halo);
         }
-        // Deleted whether or not the map screen is still there: the screen
-        // closes as if it were, so it must be.
-        points::QuovaMapPointStore::shared().deletePoint(point_);
     }
     cancelView();
 }

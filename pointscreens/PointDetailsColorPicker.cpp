@@ -18,6 +18,7 @@
 #include "points/QuovaStringRepresentation.hpp"
 #include "pointscreens/PointDetailsContent.hpp"
 #include "pointscreens/PointDetailsViewController.hpp"
+#include "pointscreens/WriteFailureAlert.hpp"
 #include "widgets/popup/PopupNavigationBar.hpp"
 #include "widgets/popup/PopupViewControllerExtension.hpp"
 
@@ -168,8 +169,21 @@ void PointDetailsViewController::colorPickerDidTapOK() {
     const auto tag = popup->quovaConcernedTag();
     popup->dismiss();
     if (tag && color) {
+        const auto colorString = tag->colorString();
+        const auto savedAt = tag->lastSavedAt();
+        const auto savedBy = tag->lastSavedByAppVersion();
         tag->setColorString(hexWithAlpha(*color));
-        tag->save();
+        if (auto error = tag->save()) {
+            // The file keeps the old colour, so chips and pins keep it too.
+            tag->setColorString(colorString);
+            tag->setLastSavedAt(savedAt);
+            tag->setLastSavedByAppVersion(savedBy);
+            colorPickerPopupController_.reset();
+            lastColorPickerColor_.reset();
+            presentWriteFailure(*this, "Tag Colour Not Saved", *error, "The tag keeps its colour.",
+                                points::RecordKind::tag);
+            return;
+        }
         if (tagFlowView_) {
             for (auto* chip : tagFlowView_->allTags()) {
                 if (chip->title().toStdString() != tag->title()) continue;

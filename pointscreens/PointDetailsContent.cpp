@@ -15,6 +15,7 @@
 #include "platform/text/Unicode.hpp"
 #include "points/QuovaStringRepresentation.hpp"
 #include "points/RecordFile.hpp"
+#include "points/WriteFailure.hpp"
 
 namespace tervolo::pointscreens {
 
@@ -175,7 +176,11 @@ void applyEdits(points::QuovaMapPoint& point, const PointEdits& edits) {
     const auto shown = [](const std::optional<std::string>& before, const std::optional<std::string>& text) {
         return !before && text && text->empty() ? std::nullopt : text;
     };
-    const std::optional<std::string> title = shown(point.title(), edits.title);
+    std::optional<std::string> title = shown(point.title(), edits.title);
+    // A point is found by its title: its pin's callout, its letter in the A-Z
+    // list and its row show nothing else. An emptied (or blank) title keeps
+    // the one the point had, so no save makes a point unreachable.
+    if (title && platform::text::trimmed(*title).empty() && point.title()) title = point.title();
     if (point.title() != title) point.setHasHandcraftedTitle(true);
     point.setTitle(title);
     point.setSubtitle(shown(point.subtitle(), edits.subtitle));
@@ -217,27 +222,8 @@ std::string statusLineText(platform::Date createdAt, platform::Date lastSavedAt)
 }
 
 std::string saveFailureMessage(const platform::Error& error) {
-    std::string reason;
-    if (error.domain == points::recordfile::kRecordFileErrorDomain &&
-        error.code == points::recordfile::kRecordFileTooLarge) {
-        reason = platform::localizedString(
-            "The location is too large to be stored: its texts may take at most 1 MiB together.");
-    } else if (error.domain == points::recordfile::kRecordFileErrorDomain) {
-        reason = platform::localizedString("A value of the location cannot be stored") + " (" +
-                 error.description + ").";
-    } else if (error.posixCode == ENOSPC || error.posixCode == EDQUOT ||
-               error.code == platform::Error::kFileWriteOutOfSpace) {
-        reason = platform::localizedString("The disk is full.");
-    } else if (error.posixCode == EROFS || error.code == platform::Error::kFileWriteVolumeReadOnly) {
-        reason = platform::localizedString("The disk holding your locations is read-only.");
-    } else if (error.posixCode == EACCES || error.posixCode == EPERM ||
-               error.code == platform::Error::kFileWriteNoPermission) {
-        reason = platform::localizedString("There is no permission to write to the locations folder.");
-    } else {
-        reason = platform::localizedString("The locations folder cannot be written to") + " (" +
-                 error.description + ").";
-    }
-    return reason + " " + platform::localizedString("Your changes are still on the screen.");
+    return points::writeFailureReason(error) + " " +
+           platform::localizedString("Your changes are still on the screen.");
 }
 
 }  // namespace tervolo::pointscreens

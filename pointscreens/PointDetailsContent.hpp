@@ -101,7 +101,8 @@ struct PointEdits {
     // kept after the chips' so a missing tag file loses nothing.
     std::vector<std::string> unresolvedIdentifiers;
 };
-// Writes the edits into the point: a changed title sets hasHandcraftedTitle
+// Writes the edits into the point: an empty or blank title keeps the one the
+// point has (it is how the point is found); a changed title sets hasHandcraftedTitle
 // (never cleared here), title and subtitle as shown, the radius applied on
 // the screen (none applied: the point keeps its own), the tags rebuilt from
 // the chips, then the unresolved ones not already among them.

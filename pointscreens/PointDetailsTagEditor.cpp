@@ -8,6 +8,7 @@
 
 #include <algorithm>
 
+#include "logging/LoggerMetadataValue.hpp"
 #include "logging/QLLogging.hpp"
 #include "mapscreen/QuovaMapPointAnnotation.hpp"
 #include "platform/dispatch/Date.hpp"
@@ -21,6 +22,7 @@
 #include "points/QuovaMapPointStore.hpp"
 #include "points/QuovaPointTagStore.hpp"
 #include "pointscreens/PointDetailsViewController.hpp"
+#include "pointscreens/WriteFailureAlert.hpp"
 
 namespace tervolo::pointscreens {
 
@@ -128,9 +130,17 @@ std::vector<std::shared_ptr<points::QuovaPointTag>> PointDetailsViewController::
     if (editTagTextField_) prefix = editTagTextField_->text().toStdString();
     for (const auto& tag : *stored) {
         if (!tag) continue;
-        const QString title = QString::fromStdString(tag->title());
-        if (std::find(chipTitles.begin(), chipTitles.end(), title) != chipTitles.end()) continue;
+        // A tag whose name is a chip's in another Unicode form is that chip.
+        if (std::any_of(chipTitles.begin(), chipTitles.end(), [&](const QString& chip) {
+                return platform::text::canonicallyEqual(chip.toStdString(), tag->title());
+            }))
+            continue;
         if (!prefix.empty() && !hasLowercasedPrefix(tag->title(), prefix)) continue;
+        // One row for one name, whatever Unicode forms its records have.
+        if (std::any_of(rows.begin(), rows.end(), [&](const auto& row) {
+                return platform::text::canonicallyEqual(row->title(), tag->title());
+            }))
+            continue;
         rows.push_back(tag);
     }
     std::stable_sort(rows.begin(), rows.end(), [](const auto& a, const auto& b) {
@@ -248,6 +258,39 @@ void PointDetailsViewController::tagRowDeleteButton(QWidget* sender) {
 void PointDetailsViewController::deleteTagEverywhere(const std::shared_ptr<points::QuovaPointTag>& tag) {
     QLLogInfo("Delete Tag Button");
     if (!tag) return;
+    auto& tagStore = points::QuovaPointTagStore::shared();
+    // Canonically equivalent names are one tag: a "Café" typed composed on
+    // one device and decomposed on another goes as a whole (a name in other
+    // letter case is another tag here, as the table lists it apart).
+    std::vector<std::shared_ptr<points::QuovaPointTag>> doomed{tag};
+    if (const auto& stored = tagStore.tags()) {
+        for (const auto& same : *stored) {
+            if (same && same != tag && platform::text::canonicallyEqual(same->title(), tag->title()))
+                doomed.push_back(same);
+        }
+    }
+    // The tags are written first: a point whose file still names a deleted
+    // tag shows nothing of it, while a tag whose deletion was not written
+    // would come back at the next start with none of its points.
+    std::vector<std::shared_ptr<points::QuovaPointTag>> deleted;
+    for (const auto& each : doomed) {
+        if (auto error = tagStore.deleteTag(each)) {
+            if (deleted.empty()) {
+                presentWriteFailure(*this, "Tag Not Deleted", *error, "The tag stays on its locations.",
+                                    points::RecordKind::tag);
+                return;
+            }
+            QLLogError("Tag " + logging::debugQuoted(each->title()) +
+                       " not deleted: " + error->fullDescription());
+            break;
+        }
+        deleted.push_back(each);
+    }
+    const auto isDeleted = [&](const std::string& identifier) {
+        return std::any_of(deleted.begin(), deleted.end(),
+                           [&](const auto& gone) { return sameIdentifier(identifier, gone->uuid()); });
+    };
+
     auto& pointStore = points::QuovaMapPointStore::shared();
     auto mainVC = mainVC_.lock();
     const std::string version = points::quovaAppVersion();
@@ -262,13 +305,23 @@ void PointDetailsViewController::deleteTagEverywhere(const std::shared_ptr<point
         // point's tags are resolved: an upper-case reference to the tag must
         // go too, or the deleted tag comes back as a chip.
         for (const std::string& identifier : *point->tags()) {
-            if (!sameIdentifier(identifier, tag->uuid())) kept.push_back(identifier);
+            if (!isDeleted(identifier)) kept.push_back(identifier);
         }
         if (kept.size() == point->tags()->size()) continue;
+        const auto tags = point->tags();
+        const auto savedAt = point->lastSavedAt();
+        const auto savedBy = point->lastSavedByAppVersion();
         point->setTags(std::move(kept));
         point->setLastSavedAt(now);
         point->setLastSavedByAppVersion(version);
-        (void)point->savePreservingLastModification(pointStore);
+        if (auto written = point->savePreservingLastModification(pointStore); !written.ok()) {
+            // The file still names the tag; it is deleted, so nothing shows
+            // it. The point in memory says what its file says.
+            point->setTags(tags);
+            point->setLastSavedAt(savedAt);
+            point->setLastSavedByAppVersion(savedBy);
+            continue;
+        }
         if (point->deletedAt() || point->hiddenAt() || !mainVC) continue;
         auto* mainMap = mainVC->mainMapView();
         if (!mainMap) continue;
@@ -276,7 +329,6 @@ void PointDetailsViewController::deleteTagEverywhere(const std::shared_ptr<point
         mainMap->removeAnnotation(mapscreen::QuovaMapPointAnnotation::forPoint(point));
         mainVC->addAnnotation(point);
     }
-    points::QuovaPointTagStore::shared().deleteTag(tag);
     if (tagTableReloadTimer_) tagTableReloadTimer_->invalidate();
     tagTableReloadTimer_ = platform::Timer::scheduled(
         0.1, false, [this, alive = std::weak_ptr<int>(lifetime_)](platform::Timer&) {

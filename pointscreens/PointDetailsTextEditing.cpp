@@ -12,6 +12,7 @@
 #include "points/QuovaPointTagStore.hpp"
 #include "pointscreens/PointDetailsContent.hpp"
 #include "pointscreens/PointDetailsViewController.hpp"
+#include "pointscreens/WriteFailureAlert.hpp"
 
 namespace tervolo::pointscreens {
 
@@ -55,14 +56,11 @@ void PointDetailsViewController::textViewDidChange(platform::TextView& view) {
 void PointDetailsViewController::clearTitleButtonPressed() {
     QLLogInfo("clearTitleButton(sender:)");
     if (!titleView_) return;
-    // Emptying a title the user sees is an edit: "Save" must store it.
-    const bool hadText = !titleView_->text().isEmpty();
+    // Clearing only makes room for a new title: a point always keeps one
+    // (an empty title is never stored), so the empty field alone is no edit.
+    // The first typed character is.
     titleView_->setText(QString());
     if (clearTitleButton_) clearTitleButton_->hide();
-    if (hadText) {
-        pointHasBeenEdited_ = true;
-        markPointAsEdited();
-    }
     setHeightConstraint(titleView_);
 }
 
@@ -163,13 +161,20 @@ void PointDetailsViewController::submitNewTag(const std::string& name) {
         tag->setHiddenAt(std::nullopt);
         tag->setLastSavedByAppVersion(std::nullopt);
         tag->save();
-        store.addTag(tag);
+        if (auto error = store.addTag(tag)) {
+            // No tag file, so no tag: a chip now would be a tag that is gone
+            // at the next start, and the point would name nothing.
+            presentWriteFailure(*this, "Tag Not Saved", *error, "The tag was not added.",
+                                points::RecordKind::tag);
+            return;
+        }
     } else {
         QLLogDebug("tag " + name + " exists already, tag UUID: " + tag->uuid());
     }
     if (tagFlowView_) {
         for (const QString& title : tagFlowView_->allTagTitles()) {
-            if (title.toStdString() == tag->title()) {
+            // A chip of the same name in another Unicode form is this tag.
+            if (platform::text::canonicallyEqual(title.toStdString(), tag->title())) {
                 QLLogDebug("Tag already in tagView, nothing to do.");
                 return;
             }

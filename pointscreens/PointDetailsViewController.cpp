@@ -245,6 +245,8 @@ void PointDetailsViewController::buildView(QWidget* root) {
     tagBox->setContentsMargins(0, 0, 0, 0);
     tagFlowView_ = new widgets::taglist::TagFlowView(tagListContainer_);
     tagFlowView_->setObjectName("tagFlowView");
+    // Each chip carries its remove button: taking a tag off the point is done on the chip.
+    tagFlowView_->setEnableRemoveButton(true);
     tagBox->addWidget(tagFlowView_);
     tagRow->addWidget(tagListContainer_, 1);
     addTagInfoLabel_ = new QLabel(root);
@@ -686,10 +688,11 @@ std::vector<std::string> PointDetailsViewController::chipIdentifiers() const {
             continue;
         }
         // A chip made elsewhere without an identifier: its title names the tag.
-        const std::string title = platform::text::lowercased(chip->title().toStdString());
+        const std::string title =
+            platform::text::nfc(platform::text::lowercased(chip->title().toStdString()));
         if (!stored) continue;
         for (const auto& tag : *stored) {
-            if (tag && platform::text::lowercased(tag->title()) == title) {
+            if (tag && platform::text::nfc(platform::text::lowercased(tag->title())) == title) {
                 identifiers.push_back(tag->uuid());
                 break;
             }

@@ -136,7 +136,10 @@ void PointTableContent::cachePointStoreWithFilter(const std::optional<std::strin
     }
 
     // Tag names resolve to the first stored tag (deleted ones too) whose title
-    // equals the name, both fully lower-cased, under canonical equivalence.
+    // equals the name, both fully lower-cased, under canonical equivalence,
+    // together with every stored tag whose title is canonically equivalent
+    // to that one's: the records of one name ("Café" composed on one device,
+    // decomposed on another) are one tag to the user.
     TagList foundTags;
     if (tags && !parsed.tagNames.empty()) {
         std::vector<std::string> loweredTitles;
@@ -145,10 +148,17 @@ void PointTableContent::cachePointStoreWithFilter(const std::optional<std::strin
         for (const auto& name : parsed.tagNames) {
             const std::string lowered = lowerNFC(name);
             for (size_t i = 0; i < tags->size(); ++i) {
-                if ((*tags)[i] && loweredTitles[i] == lowered) {
-                    foundTags.push_back((*tags)[i]);
-                    break;
+                if (!(*tags)[i] || loweredTitles[i] != lowered) continue;
+                const std::string composed = platform::text::nfc((*tags)[i]->title());
+                for (size_t j = i; j < tags->size(); ++j) {
+                    const auto& same = (*tags)[j];
+                    if (same && loweredTitles[j] == lowered &&
+                        platform::text::nfc(same->title()) == composed &&
+                        std::find(foundTags.begin(), foundTags.end(), same) == foundTags.end()) {
+                        foundTags.push_back(same);
+                    }
                 }
+                break;
             }
         }
     }

@@ -1,6 +1,9 @@
 #include "pointscreens/PointTableViewController.hpp"
 
+#include <QCoreApplication>
 #include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLineEdit>
 #include <QPdfView>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -24,6 +27,7 @@
 #include "pointscreens/PDFCreator.hpp"
 #include "pointscreens/PDFPreviewViewController.hpp"
 #include "pointscreens/QuovaMapPointCell.hpp"
+#include "pointscreens/WriteFailureAlert.hpp"
 
 namespace tervolo::pointscreens {
 namespace {
@@ -31,6 +35,26 @@ namespace {
 std::string localized(const char* key) {
     return platform::localizedString(key);
 }
+
+// Up and Down typed in the filter field move the list's highlight: the table takes the focus and
+// the key, so the keyboard goes from the filter to the rows without a click.
+class FilterFieldArrowKeys : public QObject {
+  public:
+    FilterFieldArrowKeys(QObject* parent, platform::TableView* table) : QObject(parent), table_(table) {}
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() != QEvent::KeyPress || !table_) return QObject::eventFilter(watched, event);
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key != Qt::Key_Down && key != Qt::Key_Up) return QObject::eventFilter(watched, event);
+        table_->setFocus(Qt::TabFocusReason);
+        QCoreApplication::sendEvent(table_, event);
+        return true;
+    }
+
+  private:
+    QPointer<platform::TableView> table_;
+};
 
 }  // namespace
 
@@ -156,6 +180,8 @@ void PointTableViewController::viewWillAppear(bool animated) {
     searchController_->setObscuresBackgroundDuringPresentation(false);
     searchController_->setReturnKeyType(platform::ReturnKeyType::Done);
     searchController_->setPlaceholder(localized("Filter by #tags or text ..."));
+    if (QLineEdit* field = searchController_->searchBar(); field != nullptr && tableView_)
+        field->installEventFilter(new FilterFieldArrowKeys(field, tableView_));
     navigationItem().setSearchController(searchController_);
 
     if (const auto stored = platform::UserDefaults::standard().stringValue(kLastFilterKey)) {
@@ -176,7 +202,12 @@ void PointTableViewController::viewDidAppear(bool animated) {
     QLLogInfo("viewDidAppear(_:)");
     platform::ViewController::viewDidAppear(animated);
     auto search = navigationItem().searchController();
-    if (search && !search->text().empty()) search->setActive(true);
+    if (search && !search->text().empty()) {
+        search->setActive(true);
+    } else if (tableView_) {
+        // The keys go to the rows: Up and Down move the highlight at once, Return chooses.
+        tableView_->setFocus(Qt::OtherFocusReason);
+    }
 }
 
 void PointTableViewController::viewDidDisappear(bool animated) {
@@ -295,22 +326,40 @@ void PointTableViewController::didSelectRow(platform::TableView&, platform::Inde
         localized("Undelete location?"),
         localized("If you want to display this location it needs to be undeleted first."),
         platform::AlertController::Style::alert);
-    alert->addAction(platform::AlertAction::make(
-        localized("Cancel"), platform::AlertAction::Style::defaultValue, [] { QLLogInfo("Cancel Button"); }));
+    // Cancel is the alert's cancel action, so Escape chooses it; Undelete is what Return chooses.
+    // With two actions the cancel one stays on the left, where it is added.
+    alert->addAction(platform::AlertAction::make(localized("Cancel"), platform::AlertAction::Style::cancel,
+                                                 [] { QLLogInfo("Cancel Button"); }));
     std::weak_ptr<PointTableViewController> weak =
         std::static_pointer_cast<PointTableViewController>(shared_from_this());
-    alert->addAction(platform::AlertAction::make(localized("Undelete"),
-                                                 platform::AlertAction::Style::defaultValue, [weak, point] {
-                                                     if (auto strong = weak.lock()) strong->undelete(point);
-                                                 }));
+    auto undeleteAction = platform::AlertAction::make(
+        localized("Undelete"), platform::AlertAction::Style::defaultValue, [weak, point] {
+            if (auto strong = weak.lock()) strong->undelete(point);
+        });
+    alert->addAction(undeleteAction);
+    alert->setPreferredAction(undeleteAction);
     present(alert, true, [] { QLLogInfo("display action sheet animation completed"); });
 }
 
 void PointTableViewController::undelete(const std::shared_ptr<points::QuovaMapPoint>& point) {
     QLLogInfo("Undelete Button");
+    const auto deletedAt = point->deletedAt();
+    const auto savedAt = point->lastSavedAt();
+    const auto savedBy = point->lastSavedByAppVersion();
     point->setDeletedAt(std::nullopt);
     auto& store = points::QuovaMapPointStore::shared();
-    point->save(store);
+    auto written = point->save(store);
+    if (!written.ok()) {
+        // Still deleted on disk: the list keeps it there and stays open.
+        point->setDeletedAt(deletedAt);
+        point->setLastSavedAt(savedAt);
+        point->setLastSavedByAppVersion(savedBy);
+        // The save indexed it; a deleted point is found by no search.
+        store.removePointFromSpotlight(*point);
+        presentWriteFailure(*this, "Location Not Undeleted", written.error(),
+                            "It stays among the deleted locations.");
+        return;
+    }
     store.setNeedsSync();
     if (auto map = mainViewController()) {
         map->addPoint(point);
@@ -330,10 +379,12 @@ void PointTableViewController::commitDelete(platform::TableView& tableView, plat
 
     auto& store = points::QuovaMapPointStore::shared();
     const bool wasDeleted = point->deletedAt().has_value();
-    if (wasDeleted)
-        store.hidePoint(point);
-    else
-        store.deletePoint(point);
+    if (auto error = wasDeleted ? store.hidePoint(point) : store.deletePoint(point)) {
+        // Nothing changed on disk, so the row stays where it is.
+        presentWriteFailure(*this, "Location Not Deleted", *error,
+                            wasDeleted ? "It stays among the deleted locations." : "The location is kept.");
+        return;
+    }
     cachePointStoreWithFilter(currentFilter());
 
     const auto newPath = content_.indexPathOfPoint(point);

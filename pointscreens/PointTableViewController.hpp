@@ -22,16 +22,19 @@ namespace tervolo::pointscreens {
 // The list of the user's points: three sort orders on a segmented control
 // (A-Z, distance, last change), a search field filtering by text and #tags,
 // sections from PointTableContent, choosing a point to show it on the map,
-// undeleting a deleted one, Delete (context menu, Delete or Backspace key)
-// which deletes a valid point and hides a deleted one, a print button that
+// undeleting a deleted one, Delete (the row's context menu, which the Delete
+// or Backspace key pops up on the highlighted row for a confirmation) which
+// deletes a valid point and hides a deleted one, a print button that
 // shows the list as a PDF preview, and Done. Sort order and filter text are
 // kept in the user defaults ("lastSortOrder", "lastPointTableFilter"). Only
 // while the distance order shows does it follow location fixes to keep the
 // order current.
 //
-// The map screen presents it as the root of a navigation controller and sets
-// mainViewController (held weakly: the map screen outlives the list). Main
-// thread only.
+// The composition's factory makes it with the map screen as
+// mainViewController (held weakly: the map screen outlives the list); the map
+// screen presents it as the root of a navigation controller. On appearing the
+// rows have the keyboard (Up and Down move the highlight, Return chooses); Up
+// and Down typed in the filter field move it too. Main thread only.
 class PointTableViewController : public platform::ViewController,
                                  public platform::TableViewDataSource,
                                  public platform::TableViewDelegate,

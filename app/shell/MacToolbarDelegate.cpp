@@ -1,6 +1,9 @@
 #include "app/shell/MacToolbarDelegate.hpp"
 
+#include <QKeyEvent>
+#include <QLineEdit>
 #include <QPointer>
+#include <QWidgetAction>
 
 #include <cstdio>
 
@@ -89,7 +92,10 @@ QAction* MacToolbarDelegate::toolbar(platform::Toolbar& toolbar, const std::stri
     if (identifier == searchBarToolbarItemIdentifier()) {
         bridge::AppKitBridgeProtocol* bridge = appKitBridge();
         if (bridge == nullptr) return nullptr;
-        return bridge->searchFieldToolbarItem(QString::fromStdString(identifier), this, "searchBarEvent");
+        QAction* item =
+            bridge->searchFieldToolbarItem(QString::fromStdString(identifier), this, "searchBarEvent");
+        connectSearchField(item);
+        return item;
     }
     if (identifier == zoomLevelToolbarItemIdentifier()) {
         auto* group = new platform::ToolbarItemGroup("zoomLevel", zoomLevelTitles(),
@@ -103,6 +109,44 @@ QAction* MacToolbarDelegate::toolbar(platform::Toolbar& toolbar, const std::stri
         return group;
     }
     return nullptr;
+}
+
+void MacToolbarDelegate::connectSearchField(QAction* item) {
+    // The plug-in's field only reports to the plug-in; what the user types
+    // there is a search all the same. Its text and its list keys go to the
+    // map screen's search, so there is one search and one result list.
+    auto* widgetItem = qobject_cast<QWidgetAction*>(item);
+    auto* field = widgetItem != nullptr ? qobject_cast<QLineEdit*>(widgetItem->defaultWidget()) : nullptr;
+    if (field == nullptr) return;
+    connect(field, &QLineEdit::textEdited, this, [this](const QString& text) {
+        if (auto screen = mainVC()) screen->toolbarSearchTextEdited(text);
+    });
+    field->installEventFilter(this);
+}
+
+bool MacToolbarDelegate::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() != QEvent::KeyPress && event->type() != QEvent::ShortcutOverride) return false;
+    if (qobject_cast<QLineEdit*>(watched) == nullptr) return false;
+    auto* key = static_cast<QKeyEvent*>(event);
+    if ((key->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier) return false;
+    switch (key->key()) {
+        case Qt::Key_Up:
+        case Qt::Key_Down:
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+        case Qt::Key_Escape:
+            break;
+        default:
+            return false;
+    }
+    auto screen = mainVC();
+    if (!screen) return false;
+    if (event->type() == QEvent::ShortcutOverride) {
+        if (key->key() != Qt::Key_Escape) return false;
+        event->accept();
+        return true;
+    }
+    return screen->toolbarSearchKeyPressed(key->key());
 }
 
 void MacToolbarDelegate::mapStyleButton(QObject* sender) {

@@ -16,7 +16,9 @@ namespace tervolo::app {
 // makes them and receives their actions. The toolbar shows a flexible space
 // and the map-style item, with the plug-in's search field in the middle when
 // the bridge is bound (appKitBridge()); the zoom-level group is made when
-// asked for, but no list names it, so a toolbar never asks.
+// asked for, but no list names it, so a toolbar never asks. What is typed
+// into the search field, and its Up, Down, Return and Escape keys, go to the
+// map screen's search (mainVC).
 //
 // The map screen owns it (through a shared pointer, as the toolbar holds its
 // delegate weakly) and sets `mainVC` to itself when its view loads; the
@@ -59,7 +61,13 @@ class MacToolbarDelegate : public QObject, public platform::ToolbarDelegate {
     // Logs, and the selected index when the sender is the zoom group.
     void toolbarSelectionChanged(QObject* sender);
 
+  protected:
+    // The toolbar search field's Up, Down, Return and Escape keys.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
   private:
+    void connectSearchField(QAction* item);
+
     std::weak_ptr<MapScreenActions> mainVC_;
 };
 

@@ -24,6 +24,14 @@ class MapScreenActions {
     // Clears the tile cache of every map style's overlay and of the sea-mark
     // overlay, if one is set.
     virtual void clearAllOSMCaches() = 0;
+    // The toolbar's search field: what the user typed there, searched for as
+    // on the map screen; and a key (Qt::Key) pressed there, true when the
+    // search took it.
+    virtual void toolbarSearchTextEdited(const QString& text) { (void)text; }
+    virtual bool toolbarSearchKeyPressed(int key) {
+        (void)key;
+        return false;
+    }
 };
 
 // The map screen when it is the root view controller of the application's

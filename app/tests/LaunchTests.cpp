@@ -7,9 +7,13 @@
 #include <QPalette>
 #include <QPixmap>
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -18,6 +22,7 @@
 #include "app/Program.hpp"
 #include "app/startup/FirstMapFrameQuit.hpp"
 #include "logging/QLLog.hpp"
+#include "platform/foundation/OSLog.hpp"
 #include "platform/ui/ApplicationMain.hpp"
 #include "platform/ui/MainWindow.hpp"
 #include "testsupport/TemporaryFolder.hpp"
@@ -133,6 +138,54 @@ bool save(QWidget& window, const std::string& name) {
         status, photographed, sawLaunch, beforeShowing, lifecycleInOrder, order.c_str());
     std::fflush(stderr);
     std::_Exit(status == 0 && photographed && sawLaunch && beforeShowing && lifecycleInOrder ? 0 : 1);
+}
+
+// The program itself, from the first line of main, over a data folder whose
+// point files do not all decode, with the system log captured in memory:
+// each skipped file must reach it with its name (escaped, as any outside
+// text) and why. Ends the process: 0 when both lines arrived.
+[[noreturn]] void startWithUndecodablePointFiles() {
+    tervolo::testsupport::TemporaryFolder home;
+    setenv("XDG_DATA_HOME", (home.path() + "/data").c_str(), 1);
+    setenv("XDG_CACHE_HOME", (home.path() + "/cache").c_str(), 1);
+    setenv("XDG_CONFIG_HOME", (home.path() + "/config").c_str(), 1);
+    setenv("XDG_STATE_HOME", (home.path() + "/state").c_str(), 1);
+    const std::string runtime = home.path() + "/run";
+    mkdir(runtime.c_str(), 0700);
+    setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    setenv("TERVOLO_QUIT_AFTER_FIRST_FRAME", "1", 1);
+    const std::string folder = home.path() + "/data/TervoloNG/points/";
+    std::filesystem::create_directories(folder);
+    std::ofstream(folder + "cut \"short\".QuovaMapPoint") << R"({"title":"Harbour","coordin)";
+    std::ofstream(folder + "undated.QuovaMapPoint")
+        << R"({"title":"Pier","coordinate":[9.99,53.55],"uuid":"undated","hasHandcraftedTitle":false})";
+    const auto capture = platform::OSLogCapture::install();
+
+    char name[] = "TervoloNG";
+    char* argv[] = {name, nullptr};
+    const int status = tervolo::app::runProgram(1, argv);
+    tervolo::logging::QLLog::sharedInstance().flushLog();
+
+    bool cutShort = false;
+    bool undated = false;
+    for (const auto& text : capture->texts()) {
+        cutShort =
+            cutShort ||
+            text.rfind("Can't decode file \"" + folder + "cut \\\"short\\\".QuovaMapPoint\": ", 0) == 0;
+        undated =
+            undated || (text.rfind("Can't decode file \"" + folder + "undated.QuovaMapPoint\": ", 0) == 0 &&
+                        text.find("createdAt") != std::string::npos);
+    }
+    std::fprintf(stderr, "status %d, cut short logged %d, undated logged %d\n", status, cutShort, undated);
+    std::fflush(stderr);
+    std::_Exit(status == 0 && cutShort && undated ? 0 : 1);
+}
+
+TEST(Launch, SkippedPointFilesReachTheSystemLogFromTheStart) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(startWithUndecodablePointFiles(), ::testing::ExitedWithCode(0),
+                "status 0, cut short logged 1, undated logged 1");
 }
 
 // A process of its own for each run: the application main makes the one

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QPalette>
+#include <QTest>
 
 #include <algorithm>
 #include <cmath>
@@ -19,6 +21,7 @@
 #include "platform/ui/PresentationRecorder.hpp"
 #include "points/QuovaUserDefaults.hpp"
 #include "testsupport/logging/LogRecorder.hpp"
+#include "testsupport/ui/ScreenshotSupport.hpp"
 
 namespace points_on_map_test {
 namespace {
@@ -166,6 +169,52 @@ TEST_F(PointsOnMapTest, LongPressFeedbackLivesFromStartToEndAndNeverFiresOffTheW
     map->longPressRecognizer().action(platform::MKGestureState::Cancelled, QPointF(0, 0));
     EXPECT_EQ(controller_->longPressFeedbackGenerator(), nullptr);
     settleGeocoding();
+}
+
+// A long press over a points folder that cannot be written (a plain file in
+// its place stops root too): no pin for a point that is not on disk, an
+// alert that says so, and the press's feedback says it failed.
+TEST_F(PointsOnMapTest, ALongPressWhosePointIsNotWrittenShowsNoPinAndSaysSo) {
+    show();
+    auto* map = controller_->mapView();
+    map->setRegion(platform::MKCoordinateRegion{{60.0, 25.0}, {6.0, 12.0}}, false);
+    platform::NotificationFeedbackGenerator::resetCountsForTesting();
+    const std::string folder = QuovaMapPoint::documentDirectory();
+    std::filesystem::remove_all(folder);
+    std::ofstream(folder.substr(0, folder.size() - 1)) << "";
+    platform::PresentationRecorder recorder;
+
+    const QPoint middle(map->width() / 2, map->height() / 2);
+    QTest::mousePress(map, Qt::LeftButton, {}, middle);
+    advance(1.0);
+    QTest::mouseRelease(map, Qt::LeftButton, {}, middle);
+    platform::RunLoop::runUntilIdle();
+
+    auto alert = recorder.topAlert();
+    ASSERT_NE(alert, nullptr);
+    EXPECT_EQ(alert->title(), "Location Not Saved");
+    EXPECT_NE(alert->message().find("The locations folder cannot be written to"), std::string::npos);
+    EXPECT_NE(alert->message().find("The new location was not added to the map."), std::string::npos);
+    EXPECT_TRUE(QuovaMapPointStore::shared().points().empty());
+    EXPECT_TRUE(map->annotations().empty());
+    EXPECT_EQ(platform::NotificationFeedbackGenerator::notificationCount(
+                  platform::NotificationFeedbackGenerator::FeedbackType::error),
+              1u);
+    EXPECT_EQ(platform::NotificationFeedbackGenerator::notificationCount(
+                  platform::NotificationFeedbackGenerator::FeedbackType::success),
+              0u);
+    for (const bool dark : {false, true}) {
+        QApplication::setPalette(dark ? tervolo::testsupport::darkScreenshotPalette() : QPalette());
+        QCoreApplication::processEvents();
+        tervolo::testsupport::saveScreenshot(
+            tervolo::testsupport::renderOnWindowColour(*controller_->view()->window(), 2),
+            QStringLiteral(TERVOLO_SCREENSHOT_DIR),
+            dark ? QStringLiteral("long-press-not-saved-dark@2x")
+                 : QStringLiteral("long-press-not-saved-light@2x"));
+    }
+    QApplication::setPalette(QPalette());
+    EXPECT_TRUE(recorder.chooseAction("OK"));
+    std::filesystem::remove(folder.substr(0, folder.size() - 1));
 }
 
 TEST_F(PointsOnMapTest, ADroppedPinWithoutAValidCoordinateIsRefused) {

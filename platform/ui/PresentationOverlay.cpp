@@ -2,7 +2,6 @@
 
 #include <QApplication>
 #include <QEvent>
-#include <QGraphicsDropShadowEffect>
 #include <QGridLayout>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -36,21 +35,31 @@ void paintCard(QWidget& widget) {
     path.addRoundedRect(QRectF(widget.rect()).adjusted(0.5, 0.5, -0.5, -0.5), kCardCornerRadius,
                         kCardCornerRadius);
     painter.fillPath(path, widget.palette().window());
-    painter.setPen(QPen(QColor(0, 0, 0, 50), 1));
+    painter.setPen(QPen(QColor(128, 128, 128, 140), 1));  // seen on light and dark windows
     painter.drawPath(path);
+}
+
+// A soft shadow under a card's rectangle, drawn by what lies beneath the card. Not a graphics
+// effect on the card: an effect draws the card and all it holds as one picture, drawn again
+// whole for every change inside it (a live map on the card included).
+void paintShadow(QPainter& painter, QRect card) {
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    constexpr int kLayers = 12;
+    for (int i = kLayers; i >= 1; --i) {
+        QPainterPath path;
+        path.addRoundedRect(QRectF(card.adjusted(-i, -i + 4, i, i + 4)), kCardCornerRadius + i,
+                            kCardCornerRadius + i);
+        painter.fillPath(path, QColor(0, 0, 0, 9));
+    }
+    painter.restore();
 }
 
 // A rounded panel holding the presented view (form sheets and popovers).
 class PresentationCard : public QWidget {
   public:
-    explicit PresentationCard(QWidget* parent) : QWidget(parent) {
-        setObjectName("presentationCard");
-        auto* shadow = new QGraphicsDropShadowEffect(this);
-        shadow->setBlurRadius(28);
-        shadow->setOffset(0, 6);
-        shadow->setColor(QColor(0, 0, 0, 110));
-        setGraphicsEffect(shadow);
-    }
+    explicit PresentationCard(QWidget* parent) : QWidget(parent) { setObjectName("presentationCard"); }
 
   protected:
     void paintEvent(QPaintEvent*) override { paintCard(*this); }
@@ -88,15 +97,9 @@ PresentationOverlay::PresentationOverlay(QWidget* host, ViewController& presente
         case ModalPresentationStyle::popover:
             // The overlay is the panel; it does not cover the window, so
             // passthrough views and the rest stay reachable.
+            // No shadow effect (see paintShadow): the panel's border sets it off the window.
             container_ = this;
             qApp->installEventFilter(this);
-            {
-                auto* shadow = new QGraphicsDropShadowEffect(this);
-                shadow->setBlurRadius(24);
-                shadow->setOffset(0, 4);
-                shadow->setColor(QColor(0, 0, 0, 100));
-                setGraphicsEffect(shadow);
-            }
             break;
         case ModalPresentationStyle::custom:
         case ModalPresentationStyle::overCurrentContext:
@@ -140,8 +143,48 @@ void PresentationOverlay::detach() {
     }
     view->hide();
     view->setParent(nullptr);
-    if (hadFocus && previousFocus_ && previousFocus_->isVisible())
+    // With the focus gone along with the view (or nowhere), the keys go back to where they went
+    // before, else to the screen presented from: without that they reach nothing until a click.
+    if (hadFocus || QApplication::focusWidget() == nullptr) restoreFocus();
+}
+
+void PresentationOverlay::restoreFocus() {
+    if (previousFocus_ && previousFocus_->isVisible() && previousFocus_->isEnabled() &&
+        previousFocus_->window() == window()) {
         previousFocus_->setFocus(Qt::OtherFocusReason);
+        return;
+    }
+    auto context = context_.lock();
+    QWidget* contextView = context ? context->viewIfLoaded() : nullptr;
+    if (contextView == nullptr || !contextView->isVisible()) return;
+    // The screen's own choice (a focus proxy), else its first widget that takes the focus.
+    if (contextView->focusProxy() != nullptr) {
+        contextView->setFocus(Qt::OtherFocusReason);
+        return;
+    }
+    for (QWidget* w = contextView->nextInFocusChain(); w != nullptr && w != contextView;
+         w = w->nextInFocusChain()) {
+        if (!contextView->isAncestorOf(w)) continue;
+        if (w->isVisible() && w->isEnabled() && (w->focusPolicy() & Qt::TabFocus)) {
+            w->setFocus(Qt::OtherFocusReason);
+            return;
+        }
+    }
+}
+
+void PresentationOverlay::keyPressEvent(QKeyEvent* event) {
+    // An Escape that nothing inside the presented screen took closes it, when it is the top one
+    // (what it presents closes first). Alerts and sheets take their Escape themselves.
+    if (event->key() == Qt::Key_Escape) {
+        auto presented = presented_.lock();
+        if (presented && !presented->presented_ && !presented->isBeingPresented() &&
+            !presented->isBeingDismissed() && presented->presentingViewController()) {
+            presented->dismiss(true);
+            event->accept();
+            return;
+        }
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void PresentationOverlay::takeFocus() {
@@ -256,7 +299,11 @@ bool PresentationOverlay::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::MouseButtonPress) {
         auto* target = qobject_cast<QWidget*>(watched);
         if (target == nullptr || target->window() != window()) return false;
-        if (target == this || isAncestorOf(target)) return false;
+        // Qt hands a press that the widget under the pointer ignores (a label, an empty area) on to
+        // its parents, up to the window: the widget watched here may be an ancestor far outside the
+        // panel, so where the press lands decides, not who receives it.
+        const QPoint global = static_cast<QMouseEvent*>(event)->globalPosition().toPoint();
+        if (target == this || isAncestorOf(target) || isInsidePresentation(global)) return false;
         if (auto presented = presented_.lock()) {
             if (auto* popover = presented->popoverPresentationController()) {
                 for (const auto& pass : popover->passthroughViews()) {
@@ -277,6 +324,22 @@ bool PresentationOverlay::eventFilter(QObject* watched, QEvent* event) {
     return false;
 }
 
+bool PresentationOverlay::isInsidePresentation(QPoint global) const {
+    auto covers = [global](const QWidget* widget) {
+        return widget != nullptr && widget->isVisible() &&
+               widget->rect().contains(widget->mapFromGlobal(global));
+    };
+    if (covers(this)) return true;
+    // What the presented screen presents in turn (its alerts, screens, popups) belongs to it: a
+    // click there is no click outside.
+    if (auto presented = presented_.lock()) {
+        for (auto above = presented->presented_; above; above = above->presented_) {
+            if (covers(above->presentationOverlay_.data())) return true;
+        }
+    }
+    return false;
+}
+
 void PresentationOverlay::dismissPopoverByUser() {
     auto presented = presented_.lock();
     if (!presented || presented->isBeingDismissed() || !presented->presentingViewController()) return;
@@ -290,6 +353,7 @@ void PresentationOverlay::paintEvent(QPaintEvent*) {
     if (style_ == ModalPresentationStyle::formSheet) {
         QPainter painter(this);
         painter.fillRect(rect(), kDimming);
+        paintShadow(painter, container_->geometry());
     } else if (style_ == ModalPresentationStyle::popover) {
         paintCard(*this);
     }

@@ -49,11 +49,15 @@ class PresentationOverlay : public QWidget {
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
 
   private:
     QRect popoverGeometry(QSize size) const;
+    // Whether the global point lies on the panel or on a screen presented above its controller.
+    bool isInsidePresentation(QPoint global) const;
     void dismissPopoverByUser();
+    void restoreFocus();
 
     QPointer<QWidget> host_;
     std::weak_ptr<ViewController> presented_;

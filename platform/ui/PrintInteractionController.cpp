@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QBuffer>
 #include <QByteArray>
+#include <QFile>
 #include <QImage>
 #include <QPainter>
 #include <QPdfDocument>
@@ -33,6 +34,13 @@ bool printDocument(const std::vector<uint8_t>& pdf, QPrinter& printer) {
     QPdfDocument document;
     document.load(&buffer);
     if (document.status() != QPdfDocument::Status::Ready || document.pageCount() <= 0) return false;
+    if (printer.outputFormat() == QPrinter::PdfFormat && !printer.outputFileName().isEmpty() &&
+        printer.printRange() == QPrinter::AllPages && printer.copyCount() == 1) {
+        // Printed to a PDF file, the document itself is the print: its text stays text (found,
+        // selected, read aloud), where a picture of each page would keep none of it.
+        QFile file(printer.outputFileName());
+        return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
+    }
 
     QPainter painter;
     if (!painter.begin(&printer)) return false;

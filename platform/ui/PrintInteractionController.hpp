@@ -20,7 +20,9 @@ namespace platform {
 // bytes of the printing item. Each page is rendered by Qt's PDF engine at the
 // printer's resolution (in bands, so a 1200 dpi page never needs one huge
 // image) and placed at its own size from the printable area's top-left
-// corner, scaled down only when it is larger than that area.
+// corner, scaled down only when it is larger than that area. Printed whole to
+// a PDF file (the dialog's file printer), the bytes are written as they are,
+// so the file keeps the document's text.
 //
 // Non-modal: present() returns at once; the controller keeps itself alive
 // while its dialog is open. Without a printing item, or with bytes that are no

@@ -286,6 +286,10 @@ void TableView::layoutRows() {
                 0, static_cast<int>(std::lround(y)), width,
                 static_cast<int>(std::lround(y + section.rows.height(r))) - static_cast<int>(std::lround(y)));
             if (cell->geometry() != geometry) cell->setGeometry(geometry);
+            // A cell made or reparented while an ancestor had its updates off may keep them off
+            // after the ancestor turns them on again. Being opaque, it is then never drawn at all,
+            // and the window goes on showing what lay there before (the map under a sheet).
+            if (!cell->updatesEnabled() && viewport()->updatesEnabled()) cell->setUpdatesEnabled(true);
             if (cell->isHidden()) cell->show();
         }
         for (int s : wantedHeaders) {
@@ -547,12 +551,24 @@ void TableView::keyPressEvent(QKeyEvent* event) {
     switch (event->key()) {
         case Qt::Key_Delete:
         case Qt::Key_Backspace:
-            if (selected_) commitDelete(*selected_);
+            // As the swipe shows a row's Delete button before anything is deleted: the row's Delete
+            // menu, which Return (or a click) confirms and Escape leaves.
+            if (selected_) confirmDelete(*selected_);
+            event->accept();
+            return;
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+            // Choosing the highlighted row, as a click on it does.
+            if (selected_ && selected_->section < numberOfSections() &&
+                selected_->row < numberOfRows(selected_->section)) {
+                userSelect(*selected_);
+            }
             event->accept();
             return;
         case Qt::Key_Up:
         case Qt::Key_Down: {
-            // The next or previous row across sections.
+            // The highlight moves to the next or previous row across sections; only Return (or a
+            // click) chooses it, so moving through the list never acts on a row.
             IndexPath next = selected_.value_or(IndexPath{0, -1});
             const bool down = event->key() == Qt::Key_Down;
             int s = next.section, r = next.row + (down ? 1 : -1);
@@ -561,7 +577,7 @@ void TableView::keyPressEvent(QKeyEvent* event) {
                 r = down ? 0 : numberOfRows(s) - 1;
             }
             if (s >= 0 && s < numberOfSections()) {
-                userSelect({s, r});
+                selectRow(IndexPath{s, r});
                 scrollToRow({s, r}, ScrollPosition::None);
             }
             event->accept();
@@ -583,6 +599,16 @@ QMenu* TableView::contextMenuForRow(IndexPath indexPath) {
         if (self) self->commitDelete(indexPath);
     });
     return menu;
+}
+
+void TableView::confirmDelete(IndexPath indexPath) {
+    if (indexPath.section >= numberOfSections() || indexPath.row >= numberOfRows(indexPath.section)) return;
+    QMenu* menu = contextMenuForRow(indexPath);
+    if (menu == nullptr) return;
+    scrollToRow(indexPath, ScrollPosition::None);
+    const QRectF row = rectForRow(indexPath).translated(0, -contentOffset());
+    menu->setActiveAction(menu->actions().value(0));
+    menu->popup(viewport()->mapToGlobal(QPoint(viewport()->width() / 2, qRound(row.bottom()))));
 }
 
 void TableView::contextMenuEvent(QContextMenuEvent* event) {

@@ -101,6 +101,8 @@ class TableView : public QAbstractScrollArea {
     std::vector<IndexPath> indexPathsForVisibleRows() const;
     std::optional<IndexPath> indexPathForRow(QPointF viewportPoint) const;
 
+    // Keys: Up and Down move the highlight (the selection, the delegate is not told), Return and
+    // Enter choose the highlighted row as a click does, Delete and Backspace pop up its Delete menu.
     // The "Delete" menu for a row the data source lets edit (null otherwise); the caller pops it up.
     QMenu* contextMenuForRow(IndexPath indexPath);
     TableViewSectionIndexBar* sectionIndexBar() const { return indexBar_; }
@@ -143,6 +145,8 @@ class TableView : public QAbstractScrollArea {
     void applyUpdates(const PendingUpdates& updates);
     std::optional<std::string> checkUpdates(const PendingUpdates& updates) const;
     void commitDelete(IndexPath indexPath);
+    // Pops up the row's Delete menu below it, its action ready for Return.
+    void confirmDelete(IndexPath indexPath);
     void userSelect(IndexPath indexPath);
     QWidget* headerWidget(int section);
 

@@ -1,6 +1,9 @@
 // Adding, deleting and hiding points, and the "mapPointChange" notifications
 // they post.
 #include <any>
+#include <cerrno>
+#include <filesystem>
+#include <functional>
 #include <thread>
 
 #include <gmock/gmock.h>
@@ -15,8 +18,10 @@
 namespace tervolo::points {
 namespace {
 
+using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
+using ::testing::Not;
 using testsupport::FakeSearchIndex;
 using Kind = FakeSearchIndex::Request::Kind;
 
@@ -139,6 +144,66 @@ TEST_F(QuovaMapPointMutationsTest, DeletingStampsSavesUnindexesAndPostsBeforeRet
     EXPECT_THAT(reasons(), ElementsAre("mapPointDeleted", "mapPointDeleted"));
     EXPECT_EQ(point->deletedAt(), platform::Date::now());
     EXPECT_THAT(indexRequests(), ElementsAre(Kind::index, Kind::remove, Kind::index, Kind::remove));
+}
+
+// A mutation whose file is not written changes nothing: the point keeps its
+// fields and place, no notice is posted, the index keeps it. Tests run as
+// root, whom permissions do not stop: a plain file where the points folder
+// should be fails every write for anyone.
+TEST_F(QuovaMapPointMutationsTest, AMutationThatWritesNothingChangesNothingAndSaysWhy) {
+    struct Case {
+        const char* name;
+        bool deletedBefore;
+        std::function<std::optional<platform::Error>(QuovaMapPointStore&,
+                                                     const std::shared_ptr<QuovaMapPoint>&)>
+            mutate;
+    };
+    const Case cases[] = {
+        {"delete", false, [](auto& store, const auto& point) { return store.deletePoint(point); }},
+        {"hide a valid point", false, [](auto& store, const auto& point) { return store.hidePoint(point); }},
+        {"hide a deleted point", true, [](auto& store, const auto& point) { return store.hidePoint(point); }},
+    };
+    auto& store = QuovaMapPointStore::shared();
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.name);
+        std::filesystem::remove_all(pointsFolder());
+        auto point = storedPoint();
+        if (test.deletedBefore) {
+            ASSERT_FALSE(store.deletePoint(point).has_value());
+        }
+        const std::string file = readText(pointsFolder() + *point->uuid() + ".QuovaMapPoint");
+        const auto deletedAt = point->deletedAt();
+        const auto savedAt = point->lastSavedAt();
+        std::filesystem::rename(pointsFolder(), documents() + "/kept");
+        writeText(documents() + "/points", "");
+        seen_.clear();
+        restartIndexRecording();
+        clock_->advance(5);
+
+        const auto error = test.mutate(store, point);
+        ASSERT_TRUE(error.has_value());
+        EXPECT_EQ(error->posixCode, ENOTDIR) << error->fullDescription();
+        EXPECT_EQ(point->deletedAt(), deletedAt);
+        EXPECT_FALSE(point->hiddenAt().has_value());
+        EXPECT_EQ(point->lastSavedAt(), savedAt);
+        EXPECT_THAT(seen_, IsEmpty());
+        EXPECT_THAT(indexRequests(), Not(Contains(Kind::remove)));
+        std::filesystem::remove(documents() + "/points");
+        std::filesystem::rename(documents() + "/kept", pointsFolder());
+        EXPECT_EQ(readText(pointsFolder() + *point->uuid() + ".QuovaMapPoint"), file);
+    }
+
+    // A new point that cannot be written is not taken into the collection.
+    std::filesystem::remove_all(pointsFolder());
+    writeText(documents() + "/points", "");
+    const size_t count = store.points().size();
+    auto fresh = QuovaMapPoint::make("Pier");
+    fresh->setCoordinate({53.5, 9.9});
+    restartIndexRecording();
+    EXPECT_TRUE(store.addPoint(fresh).has_value());
+    EXPECT_EQ(store.points().size(), count);
+    EXPECT_THAT(indexRequests(), ElementsAre(Kind::index, Kind::remove));
+    std::filesystem::remove(documents() + "/points");
 }
 
 TEST_F(QuovaMapPointMutationsTest, HidingAValidPointDeletesItFirst) {

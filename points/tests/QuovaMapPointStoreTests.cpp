@@ -92,15 +92,15 @@ TEST_F(QuovaMapPointStoreTest, MixedFolderLoadsOnlyThePointsAndNothingHangsOrEsc
         }
     }
     EXPECT_THAT(log_->texts(logging::QLLogFlag::info),
-                Contains("Can't decode file \"" + folder + "notes.txt\""));
+                Contains(::testing::StartsWith("Can't decode file \"" + folder + "notes.txt\": ")));
     // Every entry with the point extension that is skipped unread is named,
     // with the reason.
-    EXPECT_THAT(log_->texts(logging::QLLogFlag::warning),
-                UnorderedElementsAre(
-                    HasSubstr("ignoring identifier that cannot name a point file: \"../../escaped\""),
-                    StartsWith("Skipping \"" + folder + "pipe.QuovaMapPoint\": "),
-                    StartsWith("Skipping \"" + folder + "huge.QuovaMapPoint\": "),
-                    StartsWith("Skipping \"" + folder + "zero.QuovaMapPoint\": ")));
+    EXPECT_THAT(
+        log_->texts(logging::QLLogFlag::warning),
+        UnorderedElementsAre(HasSubstr("ignoring identifier that cannot name a point file: ../../escaped"),
+                             StartsWith("Skipping " + folder + "pipe.QuovaMapPoint: "),
+                             StartsWith("Skipping " + folder + "huge.QuovaMapPoint: "),
+                             StartsWith("Skipping " + folder + "zero.QuovaMapPoint: ")));
 
     // Only the points with title, valid coordinate and identifier are indexed,
     // in one request.
@@ -139,8 +139,8 @@ TEST_F(QuovaMapPointStoreTest, LeftoversOfInterruptedSavesAreRemovedWhenAMinuteO
     EXPECT_THAT(entries(folder), ElementsAre(".A.QuovaMapPoint.tmp-New003", "A.QuovaMapPoint"));
     EXPECT_THAT(log_->texts(logging::QLLogFlag::info),
                 ::testing::IsSupersetOf(
-                    {"Removed \".A.QuovaMapPoint.tmp-Old001\", left by a save that never completed",
-                     "Removed \".B.QuovaMapPoint.tmp-Old002\", left by a save that never completed"}));
+                    {"Removed .A.QuovaMapPoint.tmp-Old001, left by a save that never completed",
+                     "Removed .B.QuovaMapPoint.tmp-Old002, left by a save that never completed"}));
 }
 
 TEST_F(QuovaMapPointStoreTest, DuplicateIdentifiersBothLoadWithAWarningAndNoFileIsDeleted) {
@@ -265,8 +265,8 @@ TEST_F(QuovaMapPointStoreTest, RemovalAndFailuresAreLoggedFromTheCompletion) {
     EXPECT_EQ(requests[2].kind, FakeSearchIndex::Request::Kind::index);
     EXPECT_THAT(
         log_->texts(logging::QLLogFlag::info),
-        ElementsAre("removing point \"Harbour\" from Spotlight completed successfully.",
-                    "removing point \"(unknown)\" from Spotlight FAILED, reason: disk full.",
+        ElementsAre("removing point Harbour from Spotlight completed successfully.",
+                    "removing point (unknown) from Spotlight FAILED, reason: disk full.",
                     "Created array of 1 Spotlight items.", "Spotlight indexing FAILED, reason: disk full."));
 }
 

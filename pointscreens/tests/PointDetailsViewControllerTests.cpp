@@ -278,14 +278,26 @@ TEST_F(DetailsScreenTest, SavingWritesTheEditsPutsThePointBackAndSelectsIt) {
          false,
          {"aaaa-1111", "bbbb-2222", "gone-9"},
          std::nullopt},
-        {"a cleared title counts as an edit",
+        {"a title left empty keeps the one the point has",
          [](PointDetailsViewController& s) {
              s.titleView()->setFocus();
              QTest::mouseClick(s.clearTitleButton(), Qt::LeftButton);
+             type(s.subtitleView(), QStringLiteral("!"));
          },
-         "",
+         "Kauppatori",
+         "Harbour!",
+         false,
+         {"gone-9"},
+         std::nullopt},
+        {"a blank title too",
+         [](PointDetailsViewController& s) {
+             s.titleView()->setFocus();
+             QTest::mouseClick(s.clearTitleButton(), Qt::LeftButton);
+             type(s.titleView(), QStringLiteral("   "));
+         },
+         "Kauppatori",
          "Harbour",
-         true,
+         false,
          {"gone-9"},
          std::nullopt},
     };
@@ -347,6 +359,17 @@ TEST_F(DetailsScreenTest, DoneWithoutEditsAndCancelAfterEditsWriteNothing) {
     };
     const Case cases[] = {
         {"unedited Done", [](PointDetailsViewController&) {}, false, "QuovaMapPointDetailsVC dismissed"},
+        {"Done after only clearing the title",
+         [](PointDetailsViewController& s) {
+             s.titleView()->setFocus();
+             settle();
+             QTest::mouseClick(s.clearTitleButton(), Qt::LeftButton);
+             settle();
+             EXPECT_TRUE(s.titleView()->text().isEmpty());
+             EXPECT_FALSE(s.pointHasBeenEdited());
+             EXPECT_EQ(rightTitle(s), "Done");
+         },
+         false, "QuovaMapPointDetailsVC dismissed"},
         {"Cancel after adding a tag and typing",
          [](PointDetailsViewController& s) {
              s.submitNewTag("Beach");

@@ -1,5 +1,6 @@
 // The point list screen, offscreen: stored sort order and filter, location
 // re-sorts, Delete with its batch update, undelete, print, Done.
+#include <QApplication>
 #include <QPdfView>
 #include <QTest>
 
@@ -116,10 +117,13 @@ TEST_F(PointTableScreen, DeleteMovesThePointAndHideRemovesIt) {
     EXPECT_EQ(table->numberOfRows(1), 1);
     EXPECT_EQ(contentRows(), (Rows{{"Boat", "Bravo"}, {"Alpha"}}));
 
-    // Delete key on a selected row of B.
+    // Delete key on a selected row of B, confirmed in the row's Delete menu.
     table->selectRow(platform::IndexPath{0, 0});
     table->setFocus();
     QTest::keyClick(table, Qt::Key_Delete);
+    auto* confirmation = QApplication::activePopupWidget();
+    ASSERT_NE(confirmation, nullptr);
+    QTest::keyClick(confirmation, Qt::Key_Return);
     settle();
     EXPECT_THAT(shownHeaders(), ElementsAre("B", "Deleted Points"));
     EXPECT_EQ(table->numberOfRows(0), 1);

@@ -43,6 +43,9 @@ class MainViewSearchHost : public SearchMapHost {
         if (operations_.selectPoint) operations_.selectPoint(point);
     }
     QWidget* view() const override { return screen_ ? screen_->viewIfLoaded() : nullptr; }
+    void focusMap() override {
+        if (screen_ && screen_->mapView()) screen_->mapView()->setFocus(Qt::OtherFocusReason);
+    }
 
   private:
     mapscreen::MainViewController* screen_;

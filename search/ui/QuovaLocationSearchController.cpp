@@ -1,5 +1,6 @@
 #include "search/ui/QuovaLocationSearchController.hpp"
 
+#include <QKeyEvent>
 #include <QRectF>
 #include <QWidget>
 
@@ -39,6 +40,36 @@ std::string describePlaces(const std::vector<points::QuovaPlacemark>& places) {
 
 }  // namespace
 
+// The search field's keys that move through the result list reach the
+// search before the field: the field keeps the focus (and its caret) while
+// the highlight moves. A child of the field, so it goes with it.
+class SearchFieldKeys : public QObject {
+  public:
+    SearchFieldKeys(QObject* field, std::weak_ptr<QuovaLocationSearchController> controller)
+        : QObject(field), controller_(std::move(controller)) {}
+
+  protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        const bool press = event->type() == QEvent::KeyPress;
+        if (!press && event->type() != QEvent::ShortcutOverride) return false;
+        auto* key = static_cast<QKeyEvent*>(event);
+        if ((key->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier) return false;
+        auto controller = controller_.lock();
+        if (!controller) return false;
+        if (!press) {
+            // Escape is the search's while it has something to close, before
+            // any shortcut of the window.
+            if (key->key() != Qt::Key_Escape) return false;
+            event->accept();
+            return true;
+        }
+        return controller->searchKeyPressed(key->key());
+    }
+
+  private:
+    std::weak_ptr<QuovaLocationSearchController> controller_;
+};
+
 std::shared_ptr<QuovaLocationSearchController> QuovaLocationSearchController::make() {
     return make(Dependencies{});
 }
@@ -77,33 +108,38 @@ QuovaLocationSearchController::~QuovaLocationSearchController() {
 
 // ---- Text field -----------------------------------------------------------------
 
+void QuovaLocationSearchController::prepareTable() {
+    if (!tableView_) return;
+    auto self = shared_from_this();
+    tableView_->setDelegate(std::weak_ptr<platform::TableViewDelegate>(self));
+    tableView_->setDataSource(std::weak_ptr<platform::TableViewDataSource>(self));
+    // Fixed rows, so the table height rule counts the rows it shows.
+    tableView_->setRowHeight(kSearchResultRowHeight);
+    std::weak_ptr<QuovaLocationSearchController> weak = self;
+    tableView_->registerCell(QString::fromLatin1(kReuseIdentifier), [weak]() -> platform::TableViewCell* {
+        auto* cell = new SearchResultCell(QString::fromLatin1(kReuseIdentifier));
+        cell->setMapCenterLookup(
+            [weak](const QWidget& widget) -> std::optional<platform::CLLocationCoordinate2D> {
+                auto self = weak.lock();
+                if (!self || !self->parent_) return std::nullopt;
+                QWidget* view = self->parent_->view();
+                // Only inside the map screen's own window.
+                if (!view || !widget.window() || widget.window() != view->window()) return std::nullopt;
+                return self->parent_->mapCenter();
+            });
+        return cell;
+    });
+}
+
 void QuovaLocationSearchController::textFieldDidBeginEditing(platform::TextField& field) {
     QLLogInfo("textFieldDidBeginEditing(_:)");
     field.setReturnKeyType(platform::ReturnKeyType::Done);
     lastReportedSearchString_.reset();
     if (tableView_) {
-        auto self = shared_from_this();
-        tableView_->setDelegate(std::weak_ptr<platform::TableViewDelegate>(self));
-        tableView_->setDataSource(std::weak_ptr<platform::TableViewDataSource>(self));
-        // Fixed rows, so the table height rule counts the rows it shows.
-        tableView_->setRowHeight(kSearchResultRowHeight);
+        prepareTable();
         tableView_->show();
         clearResults();
         if (searchTableHeight_) searchTableHeight_->setConstant(0);
-        std::weak_ptr<QuovaLocationSearchController> weak = self;
-        tableView_->registerCell(QString::fromLatin1(kReuseIdentifier), [weak]() -> platform::TableViewCell* {
-            auto* cell = new SearchResultCell(QString::fromLatin1(kReuseIdentifier));
-            cell->setMapCenterLookup(
-                [weak](const QWidget& widget) -> std::optional<platform::CLLocationCoordinate2D> {
-                    auto self = weak.lock();
-                    if (!self || !self->parent_) return std::nullopt;
-                    QWidget* view = self->parent_->view();
-                    // Only inside the map screen's own window.
-                    if (!view || !widget.window() || widget.window() != view->window()) return std::nullopt;
-                    return self->parent_->mapCenter();
-                });
-            return cell;
-        });
     }
     const std::string text = searchBar_ ? searchBar_->text().toStdString() : std::string();
     if (text.size() > 2) {
@@ -165,6 +201,8 @@ void QuovaLocationSearchController::textFieldDidChangeSelection(platform::TextFi
 }
 
 bool QuovaLocationSearchController::textFieldShouldReturn(platform::TextField& field) {
+    // The map's keys work at once after the search ends.
+    if (parent_ && field.hasFocus()) parent_->focusMap();
     field.resignFirstResponder();
     if (tableView_) tableView_->hide();
     // An ended search must not start again when a pending timer fires.
@@ -173,6 +211,90 @@ bool QuovaLocationSearchController::textFieldShouldReturn(platform::TextField& f
     if (quovaGeocoder_) quovaGeocoder_->cancel();
     resetUsingNetwork();
     return false;
+}
+
+void QuovaLocationSearchController::setSearchBar(platform::TextField* searchBar) {
+    if (searchBar_ == searchBar) return;
+    delete searchFieldKeys_.data();
+    searchBar_ = searchBar;
+    if (!searchBar_) return;
+    searchFieldKeys_ = new SearchFieldKeys(searchBar_, weak_from_this());
+    searchBar_->installEventFilter(searchFieldKeys_);
+}
+
+// ---- Keyboard ---------------------------------------------------------------------
+
+std::optional<int> QuovaLocationSearchController::highlightedRow() const {
+    if (!tableView_) return std::nullopt;
+    const auto selected = tableView_->indexPathForSelectedRow();
+    if (!selected) return std::nullopt;
+    return selected->row;
+}
+
+void QuovaLocationSearchController::highlightRow(std::optional<int> row) {
+    if (!tableView_) return;
+    if (!row) {
+        tableView_->selectRow(std::nullopt);
+        return;
+    }
+    tableView_->selectRow(platform::IndexPath{0, *row}, platform::TableView::ScrollPosition::None);
+    tableView_->scrollToRow({0, *row}, platform::TableView::ScrollPosition::None);
+}
+
+bool QuovaLocationSearchController::searchKeyPressed(int key) {
+    const bool listed = tableView_ && !tableView_->isHidden() && !allResults_.empty();
+    const std::optional<int> highlighted = listed ? highlightedRow() : std::nullopt;
+    switch (key) {
+        case Qt::Key_Down: {
+            if (!listed) return false;
+            const int last = static_cast<int>(allResults_.size()) - 1;
+            highlightRow(highlighted ? std::min(*highlighted + 1, last) : 0);
+            return true;
+        }
+        case Qt::Key_Up:
+            if (!highlighted) return false;
+            highlightRow(*highlighted > 0 ? std::optional<int>(*highlighted - 1) : std::nullopt);
+            return true;
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+            if (!highlighted) return false;
+            QLLogInfo("search result chosen with the keyboard");
+            didSelectRow(*tableView_, {0, *highlighted});
+            return true;
+        case Qt::Key_Escape:
+            if (highlighted) {
+                highlightRow(std::nullopt);
+                return true;
+            }
+            if (!searchBar_) return false;
+            textFieldShouldReturn(*searchBar_);
+            if (parent_) parent_->focusMap();
+            return true;
+        default:
+            return false;
+    }
+}
+
+void QuovaLocationSearchController::searchForText(const QString& text) {
+    if (!searchBar_) return;
+    QLLogInfo("search text from another field");
+    // The table is made ready as when the screen's field begins editing; the
+    // field itself keeps out of the way (the other field has the focus).
+    if (tableView_) {
+        prepareTable();
+        tableView_->show();
+    }
+    searchBar_->setText(text);
+    textFieldDidChangeSelection(*searchBar_);
+}
+
+void QuovaLocationSearchController::leaveSearchFocus() {
+    if (parent_) parent_->focusMap();
+    if (searchBar_ && searchBar_->hasFocus()) searchBar_->resignFirstResponder();
+    if (!tableView_) return;
+    QWidget* window = tableView_->window();
+    QWidget* focused = window ? window->focusWidget() : nullptr;
+    if (focused && (focused == tableView_ || tableView_->isAncestorOf(focused))) focused->clearFocus();
 }
 
 void QuovaLocationSearchController::cancelPendingSearch() {
@@ -473,10 +595,19 @@ void QuovaLocationSearchController::loadPreviewImage(const points::QuovaPlacemar
 
 void QuovaLocationSearchController::didSelectRow(platform::TableView&, platform::IndexPath indexPath) {
     QLLogInfo("tableView(_:didSelectRowAt:)");
-    if (searchBar_) searchBar_->resignFirstResponder();
-    if (tableView_) tableView_->hide();
-    if (indexPath.row < 0 || static_cast<size_t>(indexPath.row) >= allResults_.size()) return;
-    const points::QuovaPlacemark place = allResults_[static_cast<size_t>(indexPath.row)];
+    // The chosen result is read first: whatever the focus does next must not
+    // decide which result (if any) is chosen.
+    std::optional<points::QuovaPlacemark> chosen;
+    if (indexPath.row >= 0 && static_cast<size_t>(indexPath.row) < allResults_.size()) {
+        chosen = allResults_[static_cast<size_t>(indexPath.row)];
+    }
+    leaveSearchFocus();
+    if (tableView_) {
+        tableView_->selectRow(std::nullopt);
+        tableView_->hide();
+    }
+    if (!chosen) return;
+    const points::QuovaPlacemark place = *chosen;
     auto& store = points::QuovaMapPointStore::shared();
 
     if (place.datasource == points::localDataSourceName()) {
@@ -503,7 +634,12 @@ void QuovaLocationSearchController::didSelectRow(platform::TableView&, platform:
     QLLogInfo("Adding placemark to models & view: " + logging::debugQuoted(place.title));
     point->setHasHandcraftedTitle(true);
     point->save(store);
-    store.addPoint(point);
+    if (auto error = store.addPoint(point)) {
+        // Not on disk: no pin that would be gone at the next start.
+        QLLogError("Search result not stored: " + error->fullDescription());
+        clearResults();
+        return;
+    }
     clearResults();
     if (parent_) {
         parent_->addPoint(point);

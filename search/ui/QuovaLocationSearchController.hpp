@@ -78,7 +78,8 @@ class QuovaLocationSearchController : public mapscreen::MapSearchController,
     QuovaLocationSearchController& operator=(const QuovaLocationSearchController&) = delete;
 
     // ---- Set-up by the map screen
-    void setSearchBar(platform::TextField* searchBar) override { searchBar_ = searchBar; }
+    // The field's Up, Down, Return and Escape keys go to searchKeyPressed first.
+    void setSearchBar(platform::TextField* searchBar) override;
     void setTableView(platform::TableView* tableView) override { tableView_ = tableView; }
     void setSpinner(platform::ActivityIndicator* spinner) override { spinner_ = spinner; }
     void setSearchTableHeight(std::shared_ptr<platform::LayoutConstraint> constraint) override {
@@ -96,6 +97,19 @@ class QuovaLocationSearchController : public mapscreen::MapSearchController,
     void textFieldDidChangeSelection(platform::TextField& field) override;
     // Ends the search: focus, table, both sources, spinner and a pending timer.
     bool textFieldShouldReturn(platform::TextField& field) override;
+
+    // ---- Keyboard
+    // Down moves from the field into the result list and on through it, Up
+    // back towards the field (above the first row the highlight is gone),
+    // Return chooses the highlighted result as a click on its row does,
+    // Escape drops the highlight and, without one, ends the search. The
+    // focus stays in the field meanwhile. Other keys are not taken.
+    bool searchKeyPressed(int key) override;
+    // The toolbar's field: its text becomes the screen field's and is
+    // searched for as if typed there.
+    void searchForText(const QString& text) override;
+    // The row Up and Down have reached; none while the field's text is the choice.
+    std::optional<int> highlightedRow() const;
 
     // ---- Table
     int numberOfSections(platform::TableView&) override { return 1; }
@@ -146,6 +160,13 @@ class QuovaLocationSearchController : public mapscreen::MapSearchController,
   private:
     explicit QuovaLocationSearchController(Dependencies dependencies);
     void cancelPendingSearch();
+    // Delegate, data source, row height and cell of the result table.
+    void prepareTable();
+    void highlightRow(std::optional<int> row);
+    // Hands the keyboard focus to the map (or to nobody) before the table
+    // hides, so it never falls back into the field, which would begin
+    // editing there again and clear the results.
+    void leaveSearchFocus();
     void queueSpinner(bool animating);
     std::optional<platform::CLLocationCoordinate2D> mapCenter() const;
     void logCountLine(int64_t before, int64_t after, const std::string& domain);
@@ -155,6 +176,7 @@ class QuovaLocationSearchController : public mapscreen::MapSearchController,
     std::unique_ptr<platform::CLGeocoder> centerGeocoder_;
     std::shared_ptr<BackendSearch> quovaGeocoder_;
     QPointer<platform::TextField> searchBar_;
+    QPointer<QObject> searchFieldKeys_;  // the field's key filter, its child
     QPointer<platform::TableView> tableView_;
     QPointer<platform::ActivityIndicator> spinner_;
     std::vector<points::QuovaPlacemark> allResults_;

@@ -26,6 +26,9 @@ class SearchMapHost {
     virtual void selectPoint(const std::shared_ptr<points::QuovaMapPoint>& point) = 0;
     // The screen's root view; null before it loads.
     virtual QWidget* view() const = 0;
+    // Gives the keyboard focus to the map, once the search is left (a result
+    // chosen, the search ended), so the map's keys work at once.
+    virtual void focusMap() {}
 };
 
 }  // namespace tervolo::search

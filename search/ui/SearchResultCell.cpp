@@ -9,6 +9,7 @@
 #include "logging/QLLogging.hpp"
 #include "platform/foundation/Bundle.hpp"
 #include "platform/location/CLLocation.hpp"
+#include "platform/ui/Contrast.hpp"
 #include "platform/ui/Label.hpp"
 
 namespace tervolo::search {
@@ -56,6 +57,35 @@ SearchResultCell::SearchResultCell(QString reuseIdentifier, QWidget* parent)
         std::make_shared<platform::LayoutConstraint>(QStringLiteral("imageWrapperViewWidth"), 0);
     imageWrapperViewWidth_->setOnChange([this] { layoutContent(); });
     imageWrapperViewWidth_->setConstant(kImageWrapperWidth);
+    applyLineColors();
+}
+
+void SearchResultCell::setSelected(bool selected) {
+    platform::TableViewCell::setSelected(selected);
+    applyLineColors();
+}
+
+void SearchResultCell::changeEvent(QEvent* event) {
+    platform::TableViewCell::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange) applyLineColors();
+}
+
+void SearchResultCell::applyLineColors() {
+    // From the row's own pair, as the base cell colours its lines: a fixed
+    // role would keep dark text on a dark palette's base or on the highlight.
+    const QColor text = textColor();
+    const QColor quiet = platform::legibleMix(text, backgroundColor(), 0.72);
+    auto paint = [](QLabel* label, const QColor& color) {
+        if (label == nullptr) return;
+        QPalette palette = label->palette();
+        for (auto role : {QPalette::WindowText, QPalette::Text, QPalette::PlaceholderText}) {
+            palette.setColor(role, color);
+        }
+        label->setPalette(palette);
+    };
+    paint(titleLabel_, text);
+    paint(addressLabel_, text);
+    paint(distanceLabel_, quiet);
 }
 
 SearchResultCell::~SearchResultCell() {

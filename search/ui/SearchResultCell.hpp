@@ -38,6 +38,9 @@ class SearchResultCell : public platform::TableViewCell {
 
     void configure(const points::QuovaPlacemark& placemark);
     void prepareForReuse() override;
+    // The three lines take the row's colours: text on base, or highlighted
+    // text on the highlight while selected (the distance line quieter).
+    void setSelected(bool selected) override;
     void setMapCenterLookup(MapCenterLookup lookup) { mapCenterLookup_ = std::move(lookup); }
 
     QLabel* titleLabel() const { return titleLabel_.data(); }
@@ -53,9 +56,11 @@ class SearchResultCell : public platform::TableViewCell {
 
   protected:
     void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
   private:
     void layoutContent();
+    void applyLineColors();
 
     QPointer<QLabel> titleLabel_;
     QPointer<QLabel> addressLabel_;

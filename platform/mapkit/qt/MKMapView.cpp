@@ -62,6 +62,8 @@ MKMapView::MKMapView(QWidget* parent)
     scale_ = new MKScaleView(this);
     logo_ = new MKAppleLogoImageView(this);
     legal_ = new MKAttributionLabel(this);
+    for (QWidget* ornament : std::initializer_list<QWidget*>{scale_, logo_, legal_})
+        addLongPressExclusion(ornament);
     callout_ = new MKCalloutView(this);
     callout_->hide();
     callout_->onBodyClick = [this] {

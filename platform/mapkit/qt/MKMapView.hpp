@@ -65,6 +65,10 @@ class MKMapView : public QWidget, public MKMapViewModel {
         std::function<void(MKGestureState, QPointF)> action;
     };
     LongPressRecognizer& longPressRecognizer() { return longPress_; }
+    // A widget over the map that lets the mouse through (a scale bar, an attribution line): the map
+    // still pans and clicks under it, but a press on it is never the map's long press. The map's own
+    // scale, logo and attribution are listed from the start; the widget may be a sibling.
+    void addLongPressExclusion(QWidget* widget);
     // Began when the pointer enters, Changed as it moves, Ended when it leaves; with the coordinate under
     // it (invalid off the world).
     void setHoverHandler(std::function<void(MKGestureState, QPointF, CLLocationCoordinate2D)> handler) {
@@ -205,7 +209,14 @@ class MKMapView : public QWidget, public MKMapViewModel {
     bool wheelBurst_ = false;
     uint64_t wheelToken_ = 0;
 
+    // Whether `point` (view coordinates) lies on a child widget or on a visible widget of
+    // longPressExclusions_.
+    bool liesOnControl(QPointF point) const;
+
     LongPressRecognizer longPress_;
+    std::vector<QPointer<QWidget>> longPressExclusions_;
+    // The last press ended as a plain click here, so a double click that follows is the map's.
+    bool clickEnded_ = false;
     std::function<void(MKGestureState, QPointF, CLLocationCoordinate2D)> hoverHandler_;
     CLLocationCoordinate2D hoverCoordinate_ = kCLLocationCoordinate2DInvalid;
     bool hovering_ = false;

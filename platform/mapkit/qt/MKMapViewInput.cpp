@@ -145,13 +145,30 @@ void MKMapView::cancelLongPress() {
     ++press_.longPressToken;
 }
 
+bool MKMapView::liesOnControl(QPointF point) const {
+    // A child that takes the mouse (the compass, the callout) keeps its presses; one that leaves a press
+    // to the map still covers the point.
+    if (childAt(point.toPoint()) != nullptr) return true;
+    const QPoint global = mapToGlobal(point.toPoint());
+    for (const auto& widget : longPressExclusions_) {
+        if (widget && widget->isVisible() && widget->rect().contains(widget->mapFromGlobal(global)))
+            return true;
+    }
+    return false;
+}
+
+void MKMapView::addLongPressExclusion(QWidget* widget) {
+    if (widget != nullptr) longPressExclusions_.emplace_back(widget);
+}
+
 void MKMapView::mousePressEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton) return;
+    const QPointF at = event->position();
+    clickEnded_ = false;
     setFocus(Qt::MouseFocusReason);
     stopAnimation();
     stopInertia(true);
     layoutIfNeeded();
-    const QPointF at = event->position();
     press_ = PressState{};
     press_.start = at;
     press_.last = at;
@@ -167,7 +184,9 @@ void MKMapView::mousePressEvent(QMouseEvent* event) {
         press_.kind = hit ? PressKind::Pin : PressKind::Map;
         press_.pin = hit;
     }
-    if (press_.kind == PressKind::Map && longPress_.action) {
+    // A long press drops a point: never on a control over the map. The scale and the attribution let
+    // the mouse through so the map pans under them, but they are no place to drop a point either.
+    if (press_.kind == PressKind::Map && longPress_.action && !liesOnControl(at)) {
         const uint64_t token = ++press_.longPressToken;
         QPointer<MKMapView> self(this);
         DispatchQueue::main()->asyncAfter(longPress_.minimumPressDuration, [self, token] {
@@ -265,12 +284,17 @@ void MKMapView::mouseReleaseEvent(QMouseEvent* event) {
         return;
     }
     clickAt(event->position());
+    clickEnded_ = true;
 }
 
 void MKMapView::mouseDoubleClickEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton) return;
     // The second press of a double click: the first already clicked; zoom instead of a new press.
     press_ = PressState{};
+    // Unless the first click was not the map's: it chose a row of a list that closed at once, or
+    // pressed a control, and the second lands here only because the list is gone.
+    if (!clickEnded_) return;
+    clickEnded_ = false;
     const bool out = (event->modifiers() & Qt::ControlModifier) != 0;
     beginUserGesture();
     zoomBy(out ? 0.5 : 2.0, {event->position().x(), event->position().y()});
@@ -385,6 +409,8 @@ void MKMapView::enterEvent(QEnterEvent* event) {
 }
 
 void MKMapView::leaveEvent(QEvent*) {
+    // A click elsewhere comes between: the next double click's first half is not this one.
+    clickEnded_ = false;
     if (!hovering_) return;
     hovering_ = false;
     if (hoverHandler_) hoverHandler_(MKGestureState::Ended, QPointF(), hoverCoordinate_);

@@ -46,6 +46,12 @@ void MKCompassView::paintEvent(QPaintEvent*) {
     painter.drawPath(south);
 }
 
+void MKCompassView::mousePressEvent(QMouseEvent* event) {
+    // The press is the compass's: left to the map under it, it would start the map's own press (a long
+    // press there drops a point) while the release comes here.
+    event->accept();
+}
+
 void MKCompassView::mouseReleaseEvent(QMouseEvent* event) {
     if (rect().contains(event->position().toPoint()) && onClick) onClick();
 }

@@ -71,7 +71,7 @@ TEST_F(PrintInteractionControllerTest, PrintsEveryPageOfTheItemOrNothing) {
         {"no item", std::nullopt, false, ""},
         {"not a PDF", std::vector<uint8_t>{'%', 'P', 'D', 'F', '-', 'x'}, false, ""},
         {"two letter pages", pdf(2, QPageSize(QPageSize::Letter)), true, "2"},
-        // Larger than any default paper: scaled down into the printable area, still one page.
+        // Larger than any default paper: to a PDF file the document goes as it is, still one page.
         {"one A2 page", pdf(1, QPageSize(QPageSize::A2)), true, "1"},
     };
     int index = 0;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
@@ -211,26 +212,45 @@ TEST_F(TableViewTest, DeleteThroughContextMenuAndDeleteKey) {
     EXPECT_EQ(table->numberOfRows(0), 4);
     EXPECT_EQ(rows->rows[0][1], QStringLiteral("Point 0.2"));
 
-    // A click selects (the delegate hears of it), the Delete key deletes the selected row.
+    // A click selects (the delegate hears of it); the Delete key shows the row's Delete menu, and
+    // only its confirmation (Return) deletes; Escape leaves the row alone.
     QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, QPoint(50, 44 * 2 + 10));
     EXPECT_EQ(rows->selected, (std::vector<IndexPath>{IndexPath{0, 2}}));
     QTest::keyClick(table.get(), Qt::Key_Delete);
+    auto* confirmation = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+    ASSERT_NE(confirmation, nullptr);
+    EXPECT_EQ(table->numberOfRows(0), 4);
+    QTest::keyClick(confirmation, Qt::Key_Escape);
+    EXPECT_EQ(table->numberOfRows(0), 4);
+    QTest::keyClick(table.get(), Qt::Key_Delete);
+    confirmation = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+    ASSERT_NE(confirmation, nullptr);
+    QTest::keyClick(confirmation, Qt::Key_Return);
     EXPECT_EQ(table->numberOfRows(0), 3);
     EXPECT_EQ(rows->rows[0][2], QStringLiteral("Point 0.4"));
 
-    // Up and Down move the selection as a click would; at the ends it stays.
+    // Up and Down move the highlight without choosing (at the ends it stays); Return and Enter
+    // choose the highlighted row.
     rows->selected.clear();
     table->selectRow(IndexPath{0, 0});
     QTest::keyClick(table.get(), Qt::Key_Down);
+    QTest::keyClick(table.get(), Qt::Key_Down);
+    QTest::keyClick(table.get(), Qt::Key_Up);
+    EXPECT_EQ(rows->selected, std::vector<IndexPath>{});
+    EXPECT_EQ(table->indexPathForSelectedRow(), (IndexPath{0, 1}));
+    ASSERT_NE(table->cellForRow({0, 1}), nullptr);
+    EXPECT_TRUE(table->cellForRow({0, 1})->isSelected());
+    QTest::keyClick(table.get(), Qt::Key_Return);
     QTest::keyClick(table.get(), Qt::Key_Up);
     QTest::keyClick(table.get(), Qt::Key_Up);
+    QTest::keyClick(table.get(), Qt::Key_Enter);
     EXPECT_EQ(rows->selected, (std::vector<IndexPath>{{0, 1}, {0, 0}}));
-    EXPECT_EQ(table->indexPathForSelectedRow(), (IndexPath{0, 0}));
 
     rows->editable = false;
     EXPECT_EQ(table->contextMenuForRow({0, 0}), nullptr);
     table->selectRow(IndexPath{0, 0});
     QTest::keyClick(table.get(), Qt::Key_Backspace);
+    EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
     EXPECT_EQ(table->numberOfRows(0), 3);
 }
 

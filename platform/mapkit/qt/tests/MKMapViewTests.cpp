@@ -8,6 +8,7 @@
 #include <QTest>
 #include <QThreadPool>
 #include <QWheelEvent>
+#include <QWindow>
 
 #include <unistd.h>
 
@@ -625,6 +626,69 @@ TEST_F(MapView, LongPressAndPanShareThePress) {
     EXPECT_TRUE(states.empty());
     EXPECT_EQ(delegate->calls, (Calls{"willChange animated=0", "didChange animated=0"}));
     EXPECT_LT(map->centerCoordinate().longitude, before.longitude);  // content moved east: view went west
+}
+
+// Presses on what lies over the map are not the map's long press: the compass
+// (its click turns the map north), a widget the map is told to leave out
+// (a scale bar that lets the mouse through); on the open map the same press
+// held is one. A double click counts on the map only after the map's own
+// first click.
+TEST_F(MapView, ControlsOverTheMapAreNoPlaceForALongPress) {
+    std::vector<MKGestureState> states;
+    map->longPressRecognizer().action = [&](MKGestureState state, QPointF) { states.push_back(state); };
+    map->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(map.get()));
+    show(*map, {30, -40}, 5);
+    auto* scaleBar = new QWidget(map.get());
+    scaleBar->setAttribute(Qt::WA_TransparentForMouseEvents);
+    scaleBar->setGeometry(200, 400, 150, 30);
+    scaleBar->show();
+    map->addLongPressExclusion(scaleBar);
+    auto camera = map->camera();
+    camera.heading = 40;
+    map->setCamera(camera, false);
+    QWidget* compass = map->findSubview(QStringLiteral("MKCompassView"));
+    ASSERT_NE(compass, nullptr);
+    QWindow* window = map->windowHandle();
+    const QPoint onCompass = compass->geometry().center();
+    const struct Case {
+        const char* name;
+        QPoint where;
+        double hold;
+        bool longPress;
+    } cases[] = {
+        {"compass clicked", onCompass, 0, false},
+        {"scale bar held", scaleBar->geometry().center(), 1, false},
+        {"map clicked", {100, 100}, 0, false},
+        {"map held", {100, 100}, 1, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        states.clear();
+        QTest::mousePress(window, Qt::LeftButton, Qt::NoModifier, c.where);
+        time.advance(c.hold);
+        QTest::mouseRelease(window, Qt::LeftButton, Qt::NoModifier, c.where);
+        time.advance(1);
+        EXPECT_EQ(!states.empty() && states.front() == MKGestureState::Began, c.longPress);
+    }
+    EXPECT_EQ(map->camera().heading, 0) << "the compass click turned the map north";
+
+    // The second half of a double click whose first click went elsewhere
+    // (a list that closed under the pointer) does not zoom.
+    const double zoom = map->zoomScale();
+    QEvent leave(QEvent::Leave);
+    QApplication::sendEvent(map.get(), &leave);
+    send(*map, QEvent::MouseButtonDblClick, {300, 200}, Qt::LeftButton);
+    release(*map, {300, 200});
+    time.advance(1);
+    EXPECT_EQ(map->zoomScale(), zoom);
+    // As the window system delivers one: press, release, the second press as a double click, release.
+    press(*map, {300, 200});
+    release(*map, {300, 200});
+    send(*map, QEvent::MouseButtonDblClick, {300, 200}, Qt::LeftButton);
+    release(*map, {300, 200});
+    time.advance(1);
+    EXPECT_NEAR(map->zoomScale(), zoom * 2, zoom * 1e-9) << "the map's own double click zooms";
 }
 
 TEST_F(MapView, FlingGlidesOnAndEndsWithOneRegionChange) {
