@@ -166,7 +166,7 @@ TEST_F(QuovaMapPointSaveTest, SaveAndLoadAgreeOnTheSizeCap) {
             EXPECT_EQ(loaded->subtitle(), point->subtitle());
         } else {
             EXPECT_THAT(log_->texts(logging::QLLogFlag::error),
-                        ElementsAre(AllOf(StartsWith("Not saving \"" + path + "\""),
+                        ElementsAre(AllOf(StartsWith("Not saving " + path),
                                           HasSubstr("more than the 1048576 bytes"))));
             EXPECT_THAT(log_->texts(logging::QLLogFlag::info),
                         Contains(StartsWith("Couldn't serialize point - self.description: Harbour")));
@@ -189,7 +189,7 @@ TEST_F(QuovaMapPointSaveTest, SaveOverASymbolicLinkReplacesTheLinkAndSaysSo) {
     EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(path)));
     ASSERT_NE(QuovaMapPoint::initWithFilePath(path), nullptr);
     EXPECT_THAT(log_->texts(logging::QLLogFlag::warning),
-                ElementsAre("Replaced the symbolic link \"" + path + "\" with the saved file"));
+                ElementsAre("Replaced the symbolic link " + path + " with the saved file"));
 }
 
 TEST_F(QuovaMapPointSaveTest, PointThatCannotBeEncodedIsNotWrittenAndSaysSo) {
