@@ -11,6 +11,7 @@
 #include "app/incoming/IncomingLink.hpp"
 #include "backend/BackendHosts.hpp"
 #include "backend/ShorturlCoding.hpp"
+#include "backend/ShorturlLookupQueue.hpp"
 #include "mapscreen/MainViewController.hpp"
 #include "platform/coding/DecodingError.hpp"
 #include "platform/dispatch/DispatchQueue.hpp"
@@ -64,24 +65,24 @@ class MainViewControllerScreen : public AppDelegate::MapScreen {
     std::shared_ptr<mapscreen::MainViewController> screen_;
 };
 
-std::string quoted(const std::string& text) {
+std::string logQuoted(const std::string& text) {
     return logging::debugQuoted(text);
 }
 
 std::string describeOptional(const std::optional<std::string>& text) {
-    return text ? quoted(*text) : "nil";
+    return text ? logQuoted(*text) : "nil";
 }
 
 // The record's text for the log, every field by its name.
 std::string describeShorturl(const points::Shorturl& record) {
     return "Shorturl(id: " + std::to_string(record.id) + ", device_id: " + std::to_string(record.device_id) +
-           ", device_hw_details: " + quoted(record.device_hw_details) +
-           ", ios_version: " + quoted(record.ios_version) + ", app_version: " + quoted(record.app_version) +
-           ", shorturl: " + quoted(record.shorturl) + ", title: " + quoted(record.title) +
-           ", longitude: " + quoted(record.longitude) + ", latitude: " + quoted(record.latitude) +
-           ", maptype: " + quoted(record.maptype) + ", zoom: " + std::to_string(record.zoom) +
-           ", timestamp: " + quoted(record.timestamp) + ", created: " + quoted(record.created) +
-           ", modified: " + quoted(record.modified) +
+           ", device_hw_details: " + logQuoted(record.device_hw_details) +
+           ", ios_version: " + logQuoted(record.ios_version) +
+           ", app_version: " + logQuoted(record.app_version) + ", shorturl: " + logQuoted(record.shorturl) +
+           ", title: " + logQuoted(record.title) + ", longitude: " + logQuoted(record.longitude) +
+           ", latitude: " + logQuoted(record.latitude) + ", maptype: " + logQuoted(record.maptype) +
+           ", zoom: " + std::to_string(record.zoom) + ", timestamp: " + logQuoted(record.timestamp) +
+           ", created: " + logQuoted(record.created) + ", modified: " + logQuoted(record.modified) +
            ", dataSourceName: " + describeOptional(record.dataSourceName) +
            ", dataSourceUniqueID: " + describeOptional(record.dataSourceUniqueID) +
            ", dataSourceURL: " + describeOptional(record.dataSourceURL) +
@@ -306,7 +307,7 @@ bool AppDelegate::handleUserActivityCoreSpotlight(const UserActivity& userActivi
     if (found == userActivity.userInfo->end()) return false;
     const auto identifier = found->second.asString();
     if (!identifier) return false;
-    QLLogInfo("received point with UUID " + *identifier + " from CoreSpotlight");
+    QLLogInfo("received point with UUID " + logQuoted(*identifier) + " from CoreSpotlight");
     passPointUUIDToMainViewController(*identifier);
     return true;
 }
@@ -317,7 +318,7 @@ bool AppDelegate::handleUserActivityBrowsingWeb(const UserActivity& userActivity
     // Splitting also refuses links over the size every link is held to.
     const auto components = IncomingLink::split(absoluteString);
     if (!components) return false;
-    QLLogDebug("universal link detected; URL: " + absoluteString);
+    QLLogDebug("universal link detected; URL: " + logQuoted(absoluteString));
     // Every link that gets this far is counted, also those refused below.
     services_.trackEventWithProperties("continueUserActivityForURL", {{"URL", absoluteString}});
     const std::string shortLinkHost = services_.shortLinkHost();
@@ -337,17 +338,14 @@ bool AppDelegate::handleUserActivityBrowsingWeb(const UserActivity& userActivity
             break;
     }
     QLLogDebug("hostname " + components->host + " passed to app; analyzing");
-    QLLogDebug("path: " + components->path);
+    QLLogDebug("path: " + logQuoted(components->path));
     if (analysis.outcome != Outcome::shortLinkKey) return false;
     decodeShorturlKey(analysis.key);
     return true;
 }
 
 void AppDelegate::decodeShorturlKey(const std::string& key) {
-    QLLogDebug("decoding shorturl key " + key);
-    // A session of its own for every lookup, as short-lived as the lookup.
-    auto session = std::make_shared<std::shared_ptr<platform::URLSession>>(
-        platform::URLSession::make(backend::apiSessionConfiguration(5.0)));
+    QLLogDebug("decoding shorturl key " + logQuoted(key));
     auto request = platform::URLRequest::make(services_.apiBaseURL() + IncomingLink::lookupPath(key));
     if (!request) return;
     request->httpMethod = "GET";
@@ -355,17 +353,17 @@ void AppDelegate::decodeShorturlKey(const std::string& key) {
     request->setValue("application/json", "Content-Type");
     auto writeStandardOutput = services_.writeStandardOutput;
     auto self = std::weak_ptr<AppDelegate*>(self_);
-    auto task = (*session)->downloadTask(
-        std::move(*request),
-        [session, writeStandardOutput, self](std::optional<std::string> location,
-                                             std::optional<platform::HTTPURLResponse> response,
-                                             std::optional<platform::Error> error) {
-            // A session must not be torn down on its own queue: the main
-            // queue lets it go once this completion is over.
-            platform::DispatchQueue::main()->async([ended = std::move(*session)] { (void)ended; });
+    // One session serves every lookup, a few at a time: links handed over
+    // by the thousand wait their turn instead of each taking a thread.
+    backend::ShorturlLookupQueue::shared().lookUp(
+        key, std::move(*request),
+        [writeStandardOutput, self](std::optional<std::string> location,
+                                    std::optional<platform::HTTPURLResponse> response,
+                                    std::optional<platform::Error> error) {
             if (error) {
-                QLLogInfo("decoding response: " + (response ? response->description() : std::string("none")));
-                QLLogInfo("decoding error: " + error->description);
+                QLLogInfo("decoding response: " +
+                          (response ? logQuoted(response->description()) : std::string("none")));
+                QLLogInfo("decoding error: " + logQuoted(error->description));
                 return;
             }
             if (!location) {
@@ -379,7 +377,7 @@ void AppDelegate::decodeShorturlKey(const std::string& key) {
                 return;
             }
             const std::string raw(bytes->begin(), bytes->end());
-            const std::string text = platform::text::isValidUTF8(raw) ? raw : std::string("none");
+            const std::string text = platform::text::isValidUTF8(raw) ? logQuoted(raw) : std::string("none");
             std::optional<points::Shorturl> box;
             try {
                 box = backend::decodeShorturl(*bytes);
@@ -395,7 +393,6 @@ void AppDelegate::decodeShorturlKey(const std::string& key) {
                 if (auto delegate = self.lock()) (*delegate)->passShorturlToMainViewController(record);
             });
         });
-    task->resume();
 }
 
 std::shared_ptr<AppDelegate::MapScreen> AppDelegate::readyMapScreen(const char* what, bool& retry) {
@@ -459,7 +456,7 @@ void AppDelegate::continueLink(const std::string& link) {
     const auto activity = IncomingLink::userActivity(link);
     if (!activity) {
         QLLogInfo("ignoring link the program does not open: " +
-                  (link.size() > IncomingLink::kMaximumLinkBytes ? link.substr(0, 64) + "…" : link));
+                  logQuoted(link.size() > IncomingLink::kMaximumLinkBytes ? link.substr(0, 64) + "…" : link));
         return;
     }
     application(*activity, RestorationHandler{});

@@ -118,14 +118,19 @@ void installServicePorts() {
     (void)analyticsBridge;
 }
 
-InstanceStart claimInstance(const CommandLine& line) {
+InstanceStart claimInstance(const CommandLine& line, bool mayListen) {
     InstanceStart start;
     start.socketPath = InstanceChannel::socketPath();
     InstanceChannel::Claim claim;
     claim.error = "no folder for the socket";
-    if (!start.socketPath.empty()) claim = InstanceChannel::claim(start.socketPath);
+    if (!start.socketPath.empty()) {
+        claim = InstanceChannel::claim(start.socketPath, InstanceChannel::kAnswerTimeout, mayListen);
+    }
     switch (claim.kind) {
+        case InstanceChannel::Claim::Kind::absent:
+            break;
         case InstanceChannel::Claim::Kind::running:
+            start.running = true;
             if (const auto failure = InstanceChannel::handOver(claim.fd, line.links)) {
                 std::fprintf(stderr, "TervoloNG: %s\n", failure->c_str());
                 start.exitStatus = 1;
@@ -137,7 +142,10 @@ InstanceStart claimInstance(const CommandLine& line) {
             start.listeningFd = claim.fd;
             break;
         case InstanceChannel::Claim::Kind::failed:
-            std::fprintf(stderr, "TervoloNG: later starts cannot reach this one (%s)\n", claim.error.c_str());
+            if (mayListen) {
+                std::fprintf(stderr, "TervoloNG: later starts cannot reach this one (%s)\n",
+                             claim.error.c_str());
+            }
             break;
     }
     return start;
@@ -210,6 +218,13 @@ int runProgram(int argc, char** argv) {
     mallopt(M_MMAP_THRESHOLD, 128 * 1024);
     startLogging();
     const CommandLine line = CommandLine::parse(argc, argv);
+    // The name the program was called by, for the lines that tell the user
+    // what to type.
+    const std::string called = argc > 0 && argv[0] != nullptr && *argv[0] != '\0' ? argv[0] : "TervoloNG";
+    if (line.unknownOption) {
+        std::fputs(CommandLine::unknownOptionText(*line.unknownOption, called).c_str(), stderr);
+        return CommandLine::kUsageStatus;
+    }
     if (line.help) {
         std::fputs(CommandLine::helpText().c_str(), stdout);
         std::fflush(stdout);
@@ -217,10 +232,15 @@ int runProgram(int argc, char** argv) {
     }
     if (const auto status = answerVersionOption(argc, argv)) return *status;
     if (!displayAvailable()) {
+        // Handing links to a running program needs no display (a terminal
+        // over ssh, a link handler without a session): only a window does.
+        const InstanceStart handed = claimInstance(line, false);
+        if (handed.running) return handed.exitStatus.value_or(1);
         std::fprintf(stderr,
                      "TervoloNG: no display found (neither DISPLAY nor WAYLAND_DISPLAY is set).\n"
                      "Run it inside a desktop session, or without a screen as:\n"
-                     "  QT_QPA_PLATFORM=offscreen ./TervoloNG\n");
+                     "  QT_QPA_PLATFORM=offscreen %s\n",
+                     called.c_str());
         return 1;
     }
 

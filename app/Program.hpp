@@ -29,13 +29,16 @@ void startLogging();
 // One running program per user and data folder. The first start claims the
 // local socket and listens on it (`listeningFd`; none when no socket can be
 // made, said on standard error); a later start hands `line`'s links to the
-// running one and gets the status to exit with (0 once they are taken).
+// running one and gets the status to exit with (0 once they are taken). A
+// start that cannot open a window (`mayListen` false) only hands over:
+// `running` says whether a running program was found.
 struct InstanceStart {
     std::optional<int> exitStatus;
     std::optional<int> listeningFd;
     std::string socketPath;
+    bool running = false;
 };
-InstanceStart claimInstance(const CommandLine& line);
+InstanceStart claimInstance(const CommandLine& line, bool mayListen = true);
 
 // What runProgram hands the application main for a run with `line`: the
 // delegate with the command line's links, the map screen as the window's

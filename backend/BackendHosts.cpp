@@ -65,6 +65,8 @@ platform::URLSessionConfiguration apiSessionConfiguration(double requestTimeout)
     configuration.timeoutIntervalForRequest = requestTimeout;
     configuration.networkServiceType = 6;  // responsive data
     configuration.maximumResponseBytes = 1024 * 1024;
+    // What the API server answers is trusted; a redirect elsewhere is not.
+    configuration.redirectsStayOnHost = true;
     return configuration;
 }
 

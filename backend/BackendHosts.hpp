@@ -32,7 +32,7 @@ struct BackendHosts {
 
 // The session every API request runs on: the default configuration with a
 // request time-out of `requestTimeout` seconds, the responsive-data service
-// type and replies of at most 1 MiB.
+// type, replies of at most 1 MiB and no redirect off the API host.
 platform::URLSessionConfiguration apiSessionConfiguration(double requestTimeout);
 
 }  // namespace tervolo::backend

@@ -5,6 +5,7 @@
 
 #include "backend/BackendHosts.hpp"
 #include "backend/TallyAnalyticsClient.hpp"
+#include "logging/LoggerMetadataValue.hpp"
 #include "logging/QLLogging.hpp"
 #include "platform/dispatch/SharedInstance.hpp"
 #include "platform/foundation/OSLog.hpp"
@@ -19,12 +20,8 @@ std::shared_ptr<AnalyticsClient>& installedClient() {
 }
 
 void appendQuoted(std::string& out, const std::string& text) {
-    out += '"';
-    for (char c : text) {
-        if (c == '"' || c == '\\') out += '\\';
-        out += c;
-    }
-    out += '"';
+    // Values carry links from outside: one line, whatever they hold.
+    out += logging::debugQuoted(text);
 }
 
 }  // namespace

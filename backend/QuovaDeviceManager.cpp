@@ -5,6 +5,7 @@
 #include "backend/DeviceRegistration.hpp"
 #include "backend/QuovaAnalytics.hpp"
 #include "backend/QuovaIssueDisplayManager.hpp"
+#include "logging/LoggerMetadataValue.hpp"
 #include "logging/QLLogging.hpp"
 #include "platform/dispatch/DispatchQueue.hpp"
 #include "platform/dispatch/MainQueueExecutor.hpp"
@@ -36,7 +37,8 @@ QuovaDeviceManager::Dependencies applicationDependencies() {
 
 std::string utf8TextOrNone(const std::vector<uint8_t>& data) {
     std::string text(data.begin(), data.end());
-    return platform::text::isValidUTF8(text) ? text : "none";
+    // The server's text, one line whatever it holds.
+    return platform::text::isValidUTF8(text) ? logging::debugQuoted(text) : "none";
 }
 
 }  // namespace
@@ -147,8 +149,8 @@ void QuovaDeviceManager::handleReply(std::optional<std::vector<uint8_t>> data,
         }
     }
     QLLogInfo("Device registration returned data: " + dataText);
-    QLLogInfo("result: " + (result ? result->deviceID : std::string("none")));
-    QLLogInfo("response: " + responseText.value_or("none"));
+    QLLogInfo("result: " + (result ? logging::debugQuoted(result->deviceID) : std::string("none")));
+    QLLogInfo("response: " + (responseText ? logging::debugQuoted(*responseText) : std::string("none")));
 
     std::optional<Values> parsed;
     if (error) {

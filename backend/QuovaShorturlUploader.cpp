@@ -2,6 +2,7 @@
 
 #include "backend/BackendHosts.hpp"
 #include "backend/QuovaDeviceManager.hpp"
+#include "logging/LoggerMetadataValue.hpp"
 #include "logging/QLLogging.hpp"
 #include "platform/dispatch/Date.hpp"
 #include "platform/net/URLSession.hpp"
@@ -83,7 +84,7 @@ std::shared_ptr<void> QuovaShorturlUploader::startUpload(const points::QuovaMapP
             std::optional<QMPUploadResult> result;
             if (data) {
                 std::string raw(data->begin(), data->end());
-                if (platform::text::isValidUTF8(raw)) text = std::move(raw);
+                if (platform::text::isValidUTF8(raw)) text = logging::debugQuoted(raw);
                 try {
                     result = platform::JSONDecoder().decode<QMPUploadResult>(*data);
                 } catch (const std::exception&) {
@@ -91,11 +92,13 @@ std::shared_ptr<void> QuovaShorturlUploader::startUpload(const points::QuovaMapP
                 }
             }
             QLLogInfo("Shorturl encoding returned data: " + text);
-            QLLogInfo("result: " + (result ? result->shorturl : std::string("no shorturl")));
-            QLLogInfo("response: " + (response ? response->description() : std::string("none")));
-            QLLogInfo("error: " + (error ? error->description : std::string("none")));
+            QLLogInfo("result: " +
+                      (result ? logging::debugQuoted(result->shorturl) : std::string("no shorturl")));
+            QLLogInfo("response: " +
+                      (response ? logging::debugQuoted(response->description()) : std::string("none")));
+            QLLogInfo("error: " + (error ? logging::debugQuoted(error->description) : std::string("none")));
             if (error) {
-                QLLogInfo("upload failed for point " + title);
+                QLLogInfo("upload failed for point " + logging::debugQuoted(title));
                 completion(std::nullopt);
                 return;
             }

@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "backend/BackendHosts.hpp"
+#include "logging/LoggerMetadataValue.hpp"
 #include "logging/QLLogging.hpp"
 #include "platform/dispatch/DispatchQueue.hpp"
 #include "platform/dispatch/SharedInstance.hpp"
@@ -52,6 +53,9 @@ void QuovaVersionChecker::loadVersionInfo(Delivery deliver) const {
     configuration.timeoutIntervalForRequest = 60.0;
     configuration.networkServiceType = 6;  // responsive data
     configuration.maximumResponseBytes = maximumDocumentBytes;
+    // The document names pages the program opens: it must come from the
+    // configured server itself.
+    configuration.redirectsStayOnHost = true;
 
     const std::string urlText = requestURLString();
     auto request = platform::URLRequest::make(urlText);
@@ -71,15 +75,17 @@ void QuovaVersionChecker::loadVersionInfo(Delivery deliver) const {
                                                            std::optional<platform::Error> error) {
         std::optional<AppVersionInfo> info;
         if (error) {
-            QLLogInfo("Error when loading / decoding version info: " + error->description);
+            QLLogInfo("Error when loading / decoding version info: " +
+                      logging::debugQuoted(error->description));
         } else {
             QLLogInfo("Version info download response: " +
                       (response ? response->description() : std::string("none")));
             try {
                 info = platform::JSONDecoder().decode<AppVersionInfo>(data.value_or(std::vector<uint8_t>{}));
-                QLLogInfo("Version info: " + info->description());
+                QLLogInfo("Version info: " + logging::debugQuoted(info->description()));
             } catch (const std::exception& decodingError) {
-                QLLogInfo(std::string("Error when loading / decoding version info: ") + decodingError.what());
+                QLLogInfo(std::string("Error when loading / decoding version info: ") +
+                          logging::debugQuoted(decodingError.what()));
             }
         }
         deliverOnMain(deliver, std::move(info));
@@ -101,6 +107,7 @@ bool QuovaVersionChecker::compareVersions(const AppVersionInfo& info, const Appl
         if (value > theirs) return true;
         if (value < theirs) break;
     }
+    // The server's version is read as numbers: its text holds nothing else.
     QLLogInfo("Found app version " + running.text + " to be newer as or identical to server version " +
               document.description());
     return false;

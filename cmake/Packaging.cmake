@@ -19,6 +19,8 @@ endif()
 set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 set(tervolo_doc_dir share/doc/${TERVOLO_PACKAGE_NAME})
+# The package's prefix; the desktop entry's rule below needs it.
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 
 install(TARGETS TervoloNG RUNTIME DESTINATION bin)
 if(TARGET TervoloAppKitBridge)
@@ -32,6 +34,15 @@ foreach(resource ${TERVOLO_RESOURCE_FILES})
 endforeach()
 
 install(FILES ${TERVOLO_DESKTOP_DIR}/${TERVOLO_APP_ID}.desktop DESTINATION share/applications)
+# The installed entry names the installed program by its absolute path: the
+# desktop finds the program of a prefix whose bin/ is not on its PATH
+# (/opt/tervolo, ~/.local before the next login), and a link handler starts
+# this program, not another on the PATH. Written at install time, since the
+# prefix is chosen then; the package's entry names /usr/bin/TervoloNG (CPack
+# installs into a staging folder standing for its prefix).
+install(CODE "set(TERVOLO_DESKTOP_ENTRY \"share/applications/${TERVOLO_APP_ID}.desktop\")
+set(TERVOLO_PACKAGE_PREFIX \"${CPACK_PACKAGING_INSTALL_PREFIX}\")")
+install(SCRIPT cmake/InstallDesktopEntry.cmake)
 install(FILES ${TERVOLO_DESKTOP_DIR}/${TERVOLO_APP_ID}.metainfo.xml DESTINATION share/metainfo)
 install(FILES ${TERVOLO_ICON_SVG} DESTINATION share/icons/hicolor/scalable/apps)
 install(DIRECTORY ${TERVOLO_ICON_DIR}/ DESTINATION share/icons/hicolor FILES_MATCHING PATTERN "*.png")
@@ -53,7 +64,6 @@ set(CPACK_PACKAGE_NAME ${TERVOLO_PACKAGE_NAME})
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "The TervoloNG authors")
 set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/packages)
-set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS ${CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS})
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
@@ -72,13 +82,13 @@ degrees-minutes-seconds, UTM and MGRS.
 .
 Links of the form tervolo://point/<identifier> open a stored point in the
 running program.")
-# dpkg-shlibdeps finds the libraries the program and its plug-in link; Qt's
-# run-time plug-ins are loaded by name and need naming here: the position
-# plug-ins (the desktop's position service) and the SVG icon engine (the
-# window icon). Wayland and the position service itself make the program
+# dpkg-shlibdeps finds the libraries the program and its plug-in link (the
+# SVG library among them, whose package also holds the SVG icon engine of the
+# window icon); Qt's run-time plug-ins are loaded by name and need naming
+# here: the position plug-ins (the desktop's position service). Wayland and the position service itself make the program
 # better, not possible.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6positioning6-plugins, libqt6svg6")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6positioning6-plugins")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-wayland, geoclue-2.0")
 # No maintainer scripts: Debian's file triggers (desktop-file-utils,
 # hicolor-icon-theme, appstream) refresh the desktop database, the icon cache

@@ -1,6 +1,7 @@
 // The user's position as the share sheet's item source: placeholder, subject
 // and the text to share for each way of sharing.
 #include "location/QuovaUserLocationAnnotation.hpp"
+#include "logging/LoggerMetadataValue.hpp"
 #include "logging/QLLogging.hpp"
 #include "platform/text/Numbers.hpp"
 #include "points/AppTextsAndColors.hpp"
@@ -23,10 +24,12 @@ std::string QuovaUserLocationAnnotation::activityViewControllerPlaceholderItem(
         const std::string logTitle = title.value_or("(unknown)");
         auto& store = points::QuovaMapPointStore::shared();
         if (auto link = store.shorturlFor(*point)) {
-            QLLogInfo("Placeholder request: shorturl for " + logTitle + " already encoded");
+            QLLogInfo("Placeholder request: shorturl for " + logging::debugQuoted(logTitle) +
+                      " already encoded");
             result = *link;
         } else if (store.isEncodingShorturl(*point)) {
-            QLLogInfo("Placeholder request: shorturl encoding in progress for " + logTitle + ", using title");
+            QLLogInfo("Placeholder request: shorturl encoding in progress for " +
+                      logging::debugQuoted(logTitle) + ", using title");
             result = displayTitle;
         } else {
             // Opening the share sheet already starts the making of the link, so
@@ -77,7 +80,7 @@ std::string QuovaUserLocationAnnotation::activityViewControllerItemForActivityTy
     });
 
     if (shorturl) {
-        QLLogInfo("item request: using shorturl " + *shorturl);
+        QLLogInfo("item request: using shorturl " + logging::debugQuoted(*shorturl));
     } else {
         // Bounded: a stalled upload ends in the map link, not in a share sheet
         // that never gets its item.
@@ -89,7 +92,7 @@ std::string QuovaUserLocationAnnotation::activityViewControllerItemForActivityTy
         }
         points::runOnMainThread([&] { shorturl = store->shorturlFor(*point); });
         if (shorturl) {
-            QLLogInfo("item request: using shorturl " + *shorturl);
+            QLLogInfo("item request: using shorturl " + logging::debugQuoted(*shorturl));
         } else {
             QLLogInfo("item request: encoding failed - falling back to OSM link");
             // The user's position always has a coordinate once a screen made the

@@ -149,7 +149,10 @@ bool textsEqual(std::string_view a, std::string_view b);
 bool metadataEqual(const LoggerMetadata& a, const LoggerMetadata& b);
 
 // The platform's debug form of a text: in double quotes, with a backslash
-// before quote and backslash, and escapes for control characters.
+// before quote and backslash, and escapes for control characters (C0, DEL,
+// C1) and the Unicode line and paragraph separators: whatever it is given,
+// the result is one line. Every text from outside the program (links, file
+// names, server replies) is logged through it.
 std::string debugQuoted(std::string_view text);
 
 }  // namespace tervolo::logging

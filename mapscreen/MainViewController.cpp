@@ -18,6 +18,7 @@
 #include "app/shell/InfoViewController.hpp"
 #include "app/shell/QuovaOpenURL.hpp"
 #include "backend/QuovaVersionChecker.hpp"
+#include "logging/LoggerMetadataValue.hpp"
 #include "logging/QLLog.hpp"
 #include "logging/QLLogging.hpp"
 #include "mapscreen/AddLocationButton.hpp"
@@ -122,6 +123,15 @@ class ResizeWatcher : public QObject {
 bool parsesAsURL(const std::string& text) {
     const QUrl url(QString::fromStdString(text), QUrl::StrictMode);
     return url.isValid() && !url.scheme().isEmpty();
+}
+
+// Whether a URL that came from a server may be opened: a web page only. The
+// desktop would open a local file, or start a launcher, as readily as a page.
+bool isWebURL(const std::string& text) {
+    const QUrl url(QString::fromStdString(text), QUrl::StrictMode);
+    const QString scheme = url.scheme().toLower();
+    return url.isValid() && (scheme == QLatin1String("http") || scheme == QLatin1String("https")) &&
+           !url.host().isEmpty();
 }
 
 // A widget that only groups others for the layout and never takes the mouse.
@@ -1000,7 +1010,7 @@ void MainViewController::updateCheck() {
             QLLogDebug("Loading version info failed.");
             return;
         }
-        QLLogDebug("Loading version info finished: " + info->description());
+        QLLogDebug("Loading version info finished: " + logging::debugQuoted(info->description()));
         if (self->services_.isNewerVersion(*info)) self->newVersionFound(*info);
     });
 }
@@ -1036,11 +1046,14 @@ void MainViewController::newVersionFound(const backend::AppVersionInfo& info) {
                                                  platform::AlertAction::Style::defaultValue, [weak, info] {
                                                      QLLogInfo("Update App Button");
                                                      bool opened = false;
+                                                     // Both addresses come from the version
+                                                     // document: only web pages are opened.
                                                      if (parsesAsURL(info.updateURL)) {
-                                                         if (platform::canOpenURL(info.updateURL)) {
+                                                         if (isWebURL(info.updateURL) &&
+                                                             platform::canOpenURL(info.updateURL)) {
                                                              app::quovaOpen(info.updateURL);
                                                              opened = true;
-                                                         } else if (parsesAsURL(info.fallbackURL)) {
+                                                         } else if (isWebURL(info.fallbackURL)) {
                                                              opened = app::quovaOpen(info.fallbackURL);
                                                          }
                                                      }

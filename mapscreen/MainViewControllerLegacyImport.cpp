@@ -5,6 +5,7 @@
 #include <set>
 #include <string>
 
+#include "logging/LoggerMetadataValue.hpp"
 #include "logging/QLLogging.hpp"
 #include "mapscreen/MainViewController.hpp"
 #include "mapscreen/PointsOnMapRules.hpp"
@@ -91,7 +92,7 @@ void MainViewController::importLegacyDataFromDefaults() {
         if (element == nullptr) continue;
         const auto title = textOf(*element, "Title");
         if (!title) continue;
-        QLLogInfo("Found point " + *title);
+        QLLogInfo("Found point " + logging::debugQuoted(*title));
         const auto latitude = numberOf(*element, "lat");
         const auto longitude = numberOf(*element, "long");
         const auto uid = textOf(*element, "UID");
@@ -99,16 +100,18 @@ void MainViewController::importLegacyDataFromDefaults() {
         // The identifier becomes a file name: nothing but a plain entry of
         // the points folder ("../x" would write elsewhere).
         if (!points::isSafeFileIdentifier(*uid, points::QuovaMapPoint::kFileExtension)) {
-            QLLogInfo("skipping point " + *title + ": its UID cannot name a point file");
+            QLLogInfo("skipping point " + logging::debugQuoted(*title) +
+                      ": its UID cannot name a point file");
             continue;
         }
         if (taken.count(*uid) != 0) {
-            QLLogInfo("skipping point " + *title + ": a point with UID " + *uid + " is stored already");
+            QLLogInfo("skipping point " + logging::debugQuoted(*title) + ": a point with UID " +
+                      logging::debugQuoted(*uid) + " is stored already");
             continue;
         }
         const platform::CLLocationCoordinate2D coordinate{*latitude, *longitude};
         if (!platform::CLLocationCoordinate2DIsValid(coordinate)) {
-            QLLogInfo("skipping point " + *title + ": invalid coordinates");
+            QLLogInfo("skipping point " + logging::debugQuoted(*title) + ": invalid coordinates");
             continue;
         }
         taken.insert(*uid);
@@ -119,9 +122,9 @@ void MainViewController::importLegacyDataFromDefaults() {
         store.addPoint(point);
         applyOptionalKeys(*point, *element);
         point->setCreatedAt(platform::Date{leadingSecondsOfIdentifier(*uid)});
-        QLLogInfo("Created new MapPoint " + point->description());
-        QLLogInfo("data path: " + points::QuovaMapPoint::documentDirectory() + *uid +
-                  points::QuovaMapPoint::kFileExtension);
+        QLLogInfo("Created new MapPoint " + logging::debugQuoted(point->description()));
+        QLLogInfo("data path: " + logging::debugQuoted(points::QuovaMapPoint::documentDirectory() + *uid +
+                                                       points::QuovaMapPoint::kFileExtension));
         // The legacy save stamps stay in the file when the element had them.
         point->savePreservingLastModification(store);
     }

@@ -15,6 +15,7 @@
 #include "location/ui/QuovaUserLocationModel.hpp"
 #include "location/ui/QuovaUserLocationView.hpp"
 #include "location/ui/UserLocationSettingsViewController.hpp"
+#include "logging/LoggerMetadataValue.hpp"
 #include "logging/QLLogging.hpp"
 #include "mapscreen/CalloutImageButton.hpp"
 #include "mapscreen/MainViewController.hpp"
@@ -261,7 +262,7 @@ void MainViewController::showDetailsForSelectedAnnotation() {
         QLLogInfo("No active point found, nothing to do.");
         return;
     }
-    QLLogInfo("Showing details view for point " + point->description());
+    QLLogInfo("Showing details view for point " + logging::debugQuoted(point->description()));
     const auto screen = services_.makePointDetails
                             ? services_.makePointDetails(
                                   point, std::static_pointer_cast<MainViewController>(shared_from_this()))
@@ -294,7 +295,7 @@ void MainViewController::didSelectAnnotationView(platform::MKMapViewModel&,
     QLLogInfo(traceLine("mapView(_:didSelect:)", __LINE__));
     if (auto pin = std::dynamic_pointer_cast<QuovaMapPointView>(view)) {
         const std::string title = titleText(pin->annotation());
-        QLLogInfo("QuovaMapPoint selected: " + title);
+        QLLogInfo("QuovaMapPoint selected: " + logging::debugQuoted(title));
         const auto point = QuovaMapPointAnnotation::pointFor(pin->annotation());
         if (point && !selectingRestoredPoint_) zoomInOnPoint(point);
         if (!calloutTapRecognizer_) {
@@ -303,7 +304,7 @@ void MainViewController::didSelectAnnotationView(platform::MKMapViewModel&,
                     if (auto self = weak.lock()) self->showDetailsForSelectedAnnotation();
                 });
         }
-        QLLogInfo("ADDED gesture recognizer to callout for " + title);
+        QLLogInfo("ADDED gesture recognizer to callout for " + logging::debugQuoted(title));
         // Once per view, however often the map reports the same selection.
         const auto& attached = pin->gestureRecognizers();
         if (std::find(attached.begin(), attached.end(), calloutTapRecognizer_) == attached.end())
@@ -331,10 +332,10 @@ void MainViewController::didDeselectAnnotationView(platform::MKMapViewModel&,
         return;
     }
     const std::string title = titleText(pin->annotation());
-    QLLogInfo("QuovaMapPoint DE-selected: " + title);
+    QLLogInfo("QuovaMapPoint DE-selected: " + logging::debugQuoted(title));
     for (const auto& recognizer : recognizers) {
         if (!calloutTapRecognizer_ || recognizer != calloutTapRecognizer_) continue;
-        QLLogInfo("REMOVED gesture recognizer from callout for " + title);
+        QLLogInfo("REMOVED gesture recognizer from callout for " + logging::debugQuoted(title));
         pin->removeGestureRecognizer(calloutTapRecognizer_);
     }
 }
@@ -388,7 +389,7 @@ void MainViewController::dropDraggedPoint(platform::MKMapViewModel& mapView,
     // finds new texts, and may never answer (offline, no result, the program
     // quits first), which would lose the move.
     if (const auto saved = point->save(points::QuovaMapPointStore::shared()); !saved.ok()) {
-        QLLogInfo("dropped point could not be saved: " + saved.error().description);
+        QLLogInfo("dropped point could not be saved: " + logging::debugQuoted(saved.error().description));
     }
     mapView.annotationChanged(annotation);
     moveHaloWithPoint(point);

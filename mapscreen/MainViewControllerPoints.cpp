@@ -8,6 +8,7 @@
 #include "backend/QuovaAnalytics.hpp"
 #include "location/QuovaPinCircleOverlay.hpp"
 #include "location/QuovaUserLocationCircleOverlay.hpp"
+#include "logging/LoggerMetadataValue.hpp"
 #include "logging/QLLogging.hpp"
 #include "mapscreen/MainViewController.hpp"
 #include "mapscreen/PointsOnMapRules.hpp"
@@ -41,14 +42,8 @@ std::string pointText(QPointF point) {
 }
 
 std::string quoted(const std::string& text) {
-    // Appended piece by piece: g++ 12 warns wrongly (-Wrestrict) about a
-    // literal of one character + a string at -O3.
-    std::string result;
-    result.reserve(text.size() + 2);
-    result.push_back('"');
-    result.append(text);
-    result.push_back('"');
-    return result;
+    // Texts from links and servers: one line, whatever they hold.
+    return logging::debugQuoted(text);
 }
 
 std::string placemarkText(const platform::CLPlacemark& placemark) {
@@ -264,7 +259,7 @@ void MainViewController::selectPointOnMap(const std::shared_ptr<points::QuovaMap
     const auto annotation = QuovaMapPointAnnotation::forPoint(point);
     if (!mapView_->containsAnnotation(annotation.get())) {
         // A deleted or hidden point is not on the map; the zoom still shows where it was.
-        QLLogInfo("point not on map: " + point->description());
+        QLLogInfo("point not on map: " + logging::debugQuoted(point->description()));
         return;
     }
     mapView_->selectAnnotation(annotation, animated);
@@ -279,7 +274,7 @@ void MainViewController::addPoint(const std::shared_ptr<points::QuovaMapPoint>& 
         QLLogInfo("can't add point w/o title to map");
         return;
     }
-    QLLogInfo("adding " + point->description() + " to map & selecting this point");
+    QLLogInfo("adding " + logging::debugQuoted(point->description()) + " to map & selecting this point");
     addAnnotation(point);
     selectPointOnMap(point, true);
     if (point->subtitle() && !point->subtitle()->empty()) return;
@@ -313,7 +308,7 @@ void MainViewController::addHalo(const std::shared_ptr<points::QuovaMapPoint>& p
     // The map refuses the pin of a point nowhere; its circle would be drawn
     // around the invalid coordinate.
     if (!platform::CLLocationCoordinate2DIsValid(point->coordinate())) return;
-    QLLogDebug("adding point " + point->title().value_or("") + " with radius " +
+    QLLogDebug("adding point " + logging::debugQuoted(point->title().value_or("")) + " with radius " +
                platform::text::describe(*radius) + " meters");
     auto halo = std::make_shared<location::QuovaPinCircleOverlay>(point->coordinate(), *radius);
     halo->setPointUUID(point->uuid());
@@ -332,7 +327,7 @@ std::shared_ptr<platform::MKOverlay> MainViewController::haloForPoint(
 void MainViewController::removeHaloFromPoint(const std::shared_ptr<points::QuovaMapPoint>& point) {
     const auto halo = haloForPoint(point);
     if (!halo) return;
-    QLLogDebug("found halo for point " + point->title().value_or("") + " - removing");
+    QLLogDebug("found halo for point " + logging::debugQuoted(point->title().value_or("")) + " - removing");
     mapView_->removeOverlay(halo);
 }
 
@@ -373,7 +368,7 @@ void MainViewController::zoomInOnPoint(const std::shared_ptr<points::QuovaMapPoi
         QLLogInfo("Can't zoom in on point with invalid coordinates");
         return;
     }
-    QLLogInfo("Zooming in on " + point->description());
+    QLLogInfo("Zooming in on " + logging::debugQuoted(point->description()));
     userWantsToZoomInOnUserLocation_ = false;
     std::optional<platform::MKCoordinateRegion> visible;
     if (mapView_) {
@@ -401,7 +396,7 @@ void MainViewController::reverseGeocode(const std::shared_ptr<points::QuovaMapPo
         QLLogInfo("Can't reverse geocode point with invalid coordinates");
         return;
     }
-    QLLogInfo("trying to reverse geocode location of " + point->description());
+    QLLogInfo("trying to reverse geocode location of " + logging::debugQuoted(point->description()));
     const uint64_t request = ++nextReverseGeocoding_;
     auto geocoder = std::make_shared<platform::CLGeocoder>();
     reverseGeocoders_.emplace(request, geocoder);
@@ -425,15 +420,15 @@ void MainViewController::reverseGeocodingFinished(
     const bool noResult = error && error->domain == platform::CLError::domain &&
                           error->code == platform::CLError::geocodeFoundNoResult;
     if (error && !noResult) {
-        QLLogInfo("ReverseGeocoder returned error for point " + point->description() + ": " +
-                  error->description);
+        QLLogInfo("ReverseGeocoder returned error for point " + logging::debugQuoted(point->description()) +
+                  ": " + logging::debugQuoted(error->description));
         if (error->domain == platform::CLError::domain && error->code == platform::CLError::geocodeCanceled)
             return;
         // Offline the service keeps failing: a few spaced-out tries, and none
         // for a point the user has deleted or hidden meanwhile.
         if (attempt >= kReverseGeocodingAttempts) {
-            QLLogInfo("giving up reverse geocoding for point " + point->description() + " after " +
-                      std::to_string(attempt) + " attempts");
+            QLLogInfo("giving up reverse geocoding for point " + logging::debugQuoted(point->description()) +
+                      " after " + std::to_string(attempt) + " attempts");
             return;
         }
         platform::DispatchQueue::main()->asyncAfter(
@@ -441,7 +436,7 @@ void MainViewController::reverseGeocodingFinished(
                 auto self = weak.lock();
                 if (!self) return;
                 if (!isStillValid(*point)) {
-                    QLLogInfo("point " + point->description() +
+                    QLLogInfo("point " + logging::debugQuoted(point->description()) +
                               " was deleted or hidden - no more reverse "
                               "geocoding");
                     return;
@@ -452,19 +447,20 @@ void MainViewController::reverseGeocodingFinished(
     }
     // "Found no result" is an answer, not a failure: nothing to retry.
     if (!placemarks || placemarks->empty()) {
-        QLLogInfo("ReverseGeocoder returned zero hits for point " + point->description());
+        QLLogInfo("ReverseGeocoder returned zero hits for point " +
+                  logging::debugQuoted(point->description()));
         return;
     }
     const platform::CLPlacemark& placemark = placemarks->front();
-    QLLogInfo("ReverseGeocoder returned result for point " + point->description() + ": " +
-              placemarkText(placemark));
+    QLLogInfo("ReverseGeocoder returned result for point " + logging::debugQuoted(point->description()) +
+              ": " + logging::debugQuoted(placemarkText(placemark)));
     const ReverseGeocodedTexts texts = reverseGeocodedTexts(*point, placemark, points::newLocationTitle());
     if (texts.title) {
-        QLLogInfo("Storing title for point " + point->description());
+        QLLogInfo("Storing title for point " + logging::debugQuoted(point->description()));
         point->setTitle(texts.title);
     }
     if (texts.subtitle) {
-        QLLogInfo("Storing subtitle for point " + point->description());
+        QLLogInfo("Storing subtitle for point " + logging::debugQuoted(point->description()));
         point->setSubtitle(texts.subtitle);
     }
     if (!texts.changesSomething()) return;
@@ -492,7 +488,7 @@ void MainViewController::mapPointChangeNotificationHandler(
             if (stored.get() == notification.object.get()) point = stored;
         }
     }
-    QLLogInfo("point: " + (point ? point->description() : std::string("nil")) +
+    QLLogInfo("point: " + (point ? logging::debugQuoted(point->description()) : std::string("nil")) +
               " - userInfo: " + userInfoText(notification.userInfo));
     const auto found = notification.userInfo.find(QuovaMapPointStore::kMapPointChangeReasonKey);
     const std::string* reason =

@@ -2,6 +2,7 @@
 
 #include <string_view>
 
+#include "logging/LoggerMetadataValue.hpp"
 #include "logging/QLLogging.hpp"
 #include "platform/coding/JSONDecoder.hpp"
 #include "platform/foundation/FileManager.hpp"
@@ -80,7 +81,8 @@ std::shared_ptr<QuovaMapPoint> QuovaMapPoint::decode(const json& object) {
     // dropped here, so the point gets a fresh identifier when it is saved and
     // the hostile name never reaches a path or the search index.
     if (point->uuid_ && !point->uuid_->empty() && !isSafeFileIdentifier(*point->uuid_, kFileExtension)) {
-        QLLogWarn("QuovaMapPoint: ignoring identifier that cannot name a point file: " + *point->uuid_);
+        QLLogWarn("QuovaMapPoint: ignoring identifier that cannot name a point file: " +
+                  logging::debugQuoted(*point->uuid_));
         point->uuid_ = std::nullopt;
     }
     return point;

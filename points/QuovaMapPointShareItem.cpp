@@ -1,5 +1,6 @@
 // The point as the share sheet's item source: placeholder, subject and the
 // text to share for each way of sharing.
+#include "logging/LoggerMetadataValue.hpp"
 #include "logging/QLLogging.hpp"
 #include "platform/text/Numbers.hpp"
 #include "points/AppTextsAndColors.hpp"
@@ -21,10 +22,12 @@ std::string QuovaMapPoint::activityViewControllerPlaceholderItem(
         const std::string logTitle = title_.value_or("(unknown)");
         auto& store = QuovaMapPointStore::shared();
         if (auto link = store.shorturlFor(*this)) {
-            QLLogInfo("Placeholder request: shorturl for " + logTitle + " already encoded");
+            QLLogInfo("Placeholder request: shorturl for " + logging::debugQuoted(logTitle) +
+                      " already encoded");
             result = *link;
         } else if (store.isEncodingShorturl(*this)) {
-            QLLogInfo("Placeholder request: shorturl encoding in progress for " + logTitle + ", using title");
+            QLLogInfo("Placeholder request: shorturl encoding in progress for " +
+                      logging::debugQuoted(logTitle) + ", using title");
             result = shareTitle;
         } else {
             // Showing the share sheet already starts the making of the link.
@@ -72,7 +75,7 @@ std::string QuovaMapPoint::activityViewControllerItemForActivityType(
     });
 
     if (shorturl) {
-        QLLogInfo("item request: using shorturl " + *shorturl);
+        QLLogInfo("item request: using shorturl " + logging::debugQuoted(*shorturl));
     } else {
         // Bounded: a stalled upload ends in the map link, not in a share sheet
         // that never gets its item.
@@ -83,7 +86,7 @@ std::string QuovaMapPoint::activityViewControllerItemForActivityType(
                       " s - giving up waiting");
         }
         runOnMainThread([&] { shorturl = store->shorturlFor(*this); });
-        if (shorturl) QLLogInfo("item request: using shorturl " + *shorturl);
+        if (shorturl) QLLogInfo("item request: using shorturl " + logging::debugQuoted(*shorturl));
     }
 
     std::string link;

@@ -3,6 +3,7 @@
 #include <optional>
 #include <unordered_map>
 
+#include "logging/LoggerMetadataValue.hpp"
 #include "logging/QLLogging.hpp"
 #include "platform/dispatch/SharedInstance.hpp"
 #include "platform/foundation/Bundle.hpp"
@@ -96,7 +97,7 @@ void QuovaMapPointStore::loadPointsFromLocalStore() {
             // Younger than a minute (left alone above): perhaps another
             // instance's save still running.
             if (platform::FileManager::isTemporaryFileName(name)) {
-                QLLogInfo("QuovaMapPointStore: skipping unfinished save " + name);
+                QLLogInfo("QuovaMapPointStore: skipping unfinished save " + logging::debugQuoted(name));
                 continue;
             }
             if (auto point = QuovaMapPoint::initWithFilePath(folder + name)) {

@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 
+#include "logging/LoggerMetadataValue.hpp"
 #include "logging/QLLogging.hpp"
 #include "platform/dispatch/Date.hpp"
 #include "platform/dispatch/NotificationCenter.hpp"
@@ -23,7 +24,8 @@ void postChange(const std::shared_ptr<QuovaMapPoint>& point, const char* reason)
 }
 
 std::string logTitle(const QuovaMapPoint& point) {
-    return point.title().value_or("unknown");
+    // A title may have come with a shared link: one line, whatever it holds.
+    return point.title() ? logging::debugQuoted(*point.title()) : std::string("unknown");
 }
 
 constexpr const char* kStoreName = "QuovaMapPointStore";

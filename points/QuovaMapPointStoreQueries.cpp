@@ -5,6 +5,7 @@
 #include <limits>
 #include <numeric>
 
+#include "logging/LoggerMetadataValue.hpp"
 #include "logging/QLLogging.hpp"
 #include "platform/text/Numbers.hpp"
 #include "platform/text/Unicode.hpp"
@@ -141,7 +142,8 @@ std::vector<std::shared_ptr<QuovaMapPoint>> QuovaMapPointStore::validPointsWithi
     if (taken.size() >= 2) taken = sortedByKey(taken, distances, std::less<double>());
     QLLogInfo("QuovaMapPointStore: returning " + std::to_string(taken.size()) + " VALID points of " +
               std::to_string(points_.size()) + " points altogether within " +
-              platform::text::describe(meters) + " from " + fromPoint.title().value_or("unknown") + ".");
+              platform::text::describe(meters) + " from " +
+              (fromPoint.title() ? logging::debugQuoted(*fromPoint.title()) : std::string("unknown")) + ".");
     return taken;
 }
 

@@ -1,5 +1,6 @@
 // Search-index entries of the point store: one item per titled point with a
 // valid coordinate and an identifier.
+#include "logging/LoggerMetadataValue.hpp"
 #include "logging/QLLogging.hpp"
 #include "platform/foundation/Bundle.hpp"
 #include "platform/location/CLLocationCoordinate2D.hpp"
@@ -73,10 +74,11 @@ void QuovaMapPointStore::removePointFromSpotlight(const QuovaMapPoint& point) {
     platform::SearchIndex::defaultSearchableIndex().deleteSearchableItemsWithIdentifiers(
         {*point.uuid()}, [title = std::move(title)](std::optional<platform::Error> error) {
             if (error) {
-                QLLogInfo("removing point " + title +
+                QLLogInfo("removing point " + logging::debugQuoted(title) +
                           " from Spotlight FAILED, reason: " + error->description + ".");
             } else {
-                QLLogInfo("removing point " + title + " from Spotlight completed successfully.");
+                QLLogInfo("removing point " + logging::debugQuoted(title) +
+                          " from Spotlight completed successfully.");
             }
         });
 }

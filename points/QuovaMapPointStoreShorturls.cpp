@@ -1,6 +1,7 @@
 // The point store's bookkeeping of short links: the cache of links returned
 // by the backend, the table of running uploads, and the start of an upload
 // through the backend's uploader.
+#include "logging/LoggerMetadataValue.hpp"
 #include "logging/QLLogging.hpp"
 #include "platform/dispatch/Date.hpp"
 #include "points/QuovaMapPointStore.hpp"
@@ -111,7 +112,7 @@ void QuovaMapPointStore::generateShorturlFor(const std::shared_ptr<QuovaMapPoint
                 // The link is stored before the task is removed, so a caller that
                 // sees the upload finished finds the link.
                 std::lock_guard lock(shorturlsMutex_);
-                QLLogInfo("upload successful, generated shorturl " + *shorturl);
+                QLLogInfo("upload successful, generated shorturl " + logging::debugQuoted(*shorturl));
                 shorturls_[identifier] = Shorturl{*shorturl, platform::Date::now()};
             }
             std::lock_guard lock(encodeTasksMutex_);

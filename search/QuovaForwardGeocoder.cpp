@@ -7,6 +7,7 @@
 
 #include "backend/BackendHosts.hpp"
 #include "backend/QuovaIssueDisplayManager.hpp"
+#include "logging/LoggerMetadataValue.hpp"
 #include "logging/QLLogging.hpp"
 #include "platform/coding/JSONDecoder.hpp"
 #include "platform/coding/JSONEncoder.hpp"
@@ -122,7 +123,7 @@ void QuovaForwardGeocoder::startSearch(SearchArguments arguments, StartAttempt a
     try {
         body = platform::JSONEncoder().encode(request);
     } catch (const platform::EncodingError& error) {
-        QLLogInfo("search request for " + arguments.addressString +
+        QLLogInfo("search request for " + logging::debugQuoted(arguments.addressString) +
                   " not sent, it cannot be encoded: " + error.what());
         return;
     }
@@ -157,10 +158,12 @@ void QuovaForwardGeocoder::startReplyArrived(std::shared_ptr<QuovaForwardGeocode
             // An unreadable start reply is a failed start; the body is logged below.
         }
     }
-    QLLogInfo("data: " + text.value_or("none"));
-    QLLogInfo("result: " + (result ? result->message : std::string("none")));
-    QLLogInfo("response: " + (reply.response ? reply.response->description() : std::string("none")));
-    QLLogInfo("error: " + (reply.error ? reply.error->description : std::string("none")));
+    QLLogInfo("data: " + (text ? logging::debugQuoted(*text) : std::string("none")));
+    QLLogInfo("result: " + (result ? logging::debugQuoted(result->message) : std::string("none")));
+    QLLogInfo("response: " +
+              (reply.response ? logging::debugQuoted(reply.response->description()) : std::string("none")));
+    QLLogInfo("error: " +
+              (reply.error ? logging::debugQuoted(reply.error->description) : std::string("none")));
 
     if (isSecureConnectionFailure(reply.error) && showSecureConnectionNotice_) {
         showSecureConnectionNotice_(reply.error->description);
@@ -224,15 +227,17 @@ void QuovaForwardGeocoder::startReplyArrived(std::shared_ptr<QuovaForwardGeocode
 
 void QuovaForwardGeocoder::retryStart(uint64_t generation, SearchArguments arguments, StartAttempt attempt) {
     if (generation != generation_) {
-        QLLogInfo("NOT starting search for " + arguments.addressString + " - again - it was cancelled.");
+        QLLogInfo("NOT starting search for " + logging::debugQuoted(arguments.addressString) +
+                  " - again - it was cancelled.");
         return;
     }
     retryPending_ = false;
     if (searchRequestTask_ || runningRequestTimer_) {
-        QLLogInfo("NOT starting search for " + arguments.addressString + " - again - already geocoding.");
+        QLLogInfo("NOT starting search for " + logging::debugQuoted(arguments.addressString) +
+                  " - again - already geocoding.");
         return;
     }
-    QLLogInfo("Starting search for " + arguments.addressString + " - again.");
+    QLLogInfo("Starting search for " + logging::debugQuoted(arguments.addressString) + " - again.");
     startSearch(std::move(arguments), attempt);
 }
 
@@ -246,7 +251,7 @@ void QuovaForwardGeocoder::startPolling(const std::string& uuid) {
             if (auto self = weak.lock()) self->pollResults(timer);
         },
         TimerConfiguration{uuid, platform::Date::now()});
-    QLLogInfo("started polling timer for UUID " + uuid);
+    QLLogInfo("started polling timer for UUID " + logging::debugQuoted(uuid));
     pollResultsFor(uuid);
 }
 
@@ -254,9 +259,9 @@ void QuovaForwardGeocoder::pollResults(platform::Timer& timer) {
     const auto* configuration = std::any_cast<TimerConfiguration>(&timer.userInfo());
     if (configuration == nullptr) return;
     const std::string& uuid = configuration->uuid;
-    QLLogInfo("polling results timer triggered for UUID " + uuid);
+    QLLogInfo("polling results timer triggered for UUID " + logging::debugQuoted(uuid));
     if (runningRequestUUID_ != uuid) {
-        QLLogInfo("Can't poll for result - search " + uuid + " not ready.");
+        QLLogInfo("Can't poll for result - search " + logging::debugQuoted(uuid) + " not ready.");
         return;
     }
     if (retrieveRequestTask_) {
@@ -267,8 +272,8 @@ void QuovaForwardGeocoder::pollResults(platform::Timer& timer) {
         pollResultsFor(uuid);
         return;
     }
-    QLLogInfo("Polling UUID " + uuid + " for " + platform::text::describe(kPollingLimit) +
-              " seconds, stopping.");
+    QLLogInfo("Polling UUID " + logging::debugQuoted(uuid) + " for " +
+              platform::text::describe(kPollingLimit) + " seconds, stopping.");
     timer.invalidate();
     if (runningRequestTimer_.get() == &timer) runningRequestTimer_.reset();
     if (runningRequestHandler_) {
@@ -280,10 +285,10 @@ void QuovaForwardGeocoder::pollResults(platform::Timer& timer) {
 
 void QuovaForwardGeocoder::pollResultsFor(const std::string& uuid) {
     if (!isUsableSearchIdentifier(uuid)) {
-        QLLogInfo("not polling for results, unusable UUID " + uuid);
+        QLLogInfo("not polling for results, unusable UUID " + logging::debugQuoted(uuid));
         return;
     }
-    QLLogInfo("polling for results for UUID " + uuid);
+    QLLogInfo("polling for results for UUID " + logging::debugQuoted(uuid));
     sendPoll(uuid);
 }
 
@@ -312,9 +317,10 @@ void QuovaForwardGeocoder::pollReplyArrived(std::shared_ptr<QuovaForwardGeocoder
         if (self->retrieveRequestSerial_ == serial) self->retrieveRequestTask_.reset();
     };
     if (reply.error) {
-        QLLogInfo("retrieval response: " +
-                  (reply.response ? reply.response->description() : std::string("none")));
-        QLLogInfo("retrieval error: " + reply.error->description);
+        QLLogInfo("retrieval response: " + (reply.response
+                                                ? logging::debugQuoted(reply.response->description())
+                                                : std::string("none")));
+        QLLogInfo("retrieval error: " + logging::debugQuoted(reply.error->description));
         main->async(std::move(clearTask));
         return;
     }
@@ -329,7 +335,7 @@ void QuovaForwardGeocoder::pollReplyArrived(std::shared_ptr<QuovaForwardGeocoder
             std::fputs(("error: " + std::string(error.what()) + "\n").c_str(), stdout);
         }
     }
-    QLLogInfo("data: " + text.value_or("none"));
+    QLLogInfo("data: " + (text ? logging::debugQuoted(*text) : std::string("none")));
     QLLogInfo("hits: " + std::to_string(result ? result->hits : 0));
 
     if (result && (result->isDone || result->hits >= 1)) {

@@ -140,7 +140,7 @@ std::string InstanceChannel::socketPath() {
     return folder + "/TervoloNG-" + hash + ".socket";
 }
 
-InstanceChannel::Claim InstanceChannel::claim(const std::string& path, double lockTimeout) {
+InstanceChannel::Claim InstanceChannel::claim(const std::string& path, double lockTimeout, bool mayListen) {
     Claim claim;
     sockaddr_un address{};
     if (!fillAddress(path, address)) {
@@ -168,6 +168,10 @@ InstanceChannel::Claim InstanceChannel::claim(const std::string& path, double lo
     if (connectError != ECONNREFUSED && connectError != ENOENT) {
         errno = connectError;
         claim.error = systemError("cannot reach " + path);
+        return claim;
+    }
+    if (!mayListen) {
+        claim.kind = Claim::Kind::absent;
         return claim;
     }
 
@@ -209,35 +213,64 @@ std::optional<std::string> InstanceChannel::handOver(int fd, const std::vector<s
     const std::string silent =
         "the running TervoloNG did not answer within " + std::to_string(static_cast<int>(timeout)) + " s";
     std::optional<std::string> failure;
-    if (!writeAll(fd, InstanceMessage{links}.encode(), deadline)) {
-        failure = secondsLeft(deadline) <= 0 ? silent : systemError("cannot send the links");
+    const bool sent = writeAll(fd, InstanceMessage{links}.encode(), deadline);
+    const int sendError = errno;
+    if (!sent && secondsLeft(deadline) <= 0) {
+        failure = silent;
     } else {
+        // The answer is one line: the acknowledgement or a refusal. A
+        // program that refused before taking the whole message (every slot
+        // taken) has still left its refusal to read.
         std::string answer;
-        const std::string_view expected = InstanceMessage::kAcknowledgement;
-        while (answer.size() < expected.size()) {
+        bool timedOut = false;
+        while (answer.empty() || answer.back() != '\n') {
             const double left = secondsLeft(deadline);
             pollfd poller{fd, POLLIN, 0};
             const int ready = left <= 0 ? 0 : poll(&poller, 1, static_cast<int>(left * 1000) + 1);
             if (ready < 0 && errno == EINTR) continue;
             if (ready <= 0) {
-                failure = silent;
+                timedOut = true;
                 break;
             }
-            char buffer[16];
-            const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
+            char c = 0;
+            const ssize_t n = recv(fd, &c, 1, 0);
             if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-            if (n <= 0) {
-                failure = "the running TervoloNG refused the links";
+            if (n <= 0 || answer.size() == 16) {
+                answer.clear();
                 break;
             }
-            answer.append(buffer, static_cast<size_t>(n));
+            answer += c;
         }
-        if (!failure && answer.compare(0, expected.size(), expected) != 0) {
-            failure = "the running TervoloNG refused the links";
+        if (!sent) {
+            errno = sendError;
+            failure = answer.empty() || answer == InstanceMessage::kAcknowledgement
+                          ? systemError("cannot send the links")
+                          : answerFailure(answer);
+        } else if (timedOut) {
+            failure = silent;
+        } else {
+            failure = answerFailure(answer);
+        }
+        // Only a commit sent before the deadline lets the links open: once
+        // the caller is told the hand-over failed, they never do.
+        if (!failure &&
+            (secondsLeft(deadline) <= 0 || !writeAll(fd, std::string(InstanceMessage::kCommit), deadline))) {
+            failure = silent;
         }
     }
     close(fd);
     return failure;
+}
+
+std::optional<std::string> InstanceChannel::answerFailure(std::string_view answer) {
+    if (answer == InstanceMessage::kAcknowledgement) return std::nullopt;
+    if (answer == InstanceMessage::kBusy) {
+        return "the running TervoloNG is busy with too many other starts; try again";
+    }
+    if (answer == InstanceMessage::kTooSlow) {
+        return "the running TervoloNG gave up waiting for the links (they came too slowly)";
+    }
+    return "the running TervoloNG refused the links";
 }
 
 }  // namespace tervolo::app

@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tervolo::app {
@@ -27,6 +28,7 @@ class InstanceChannel {
             first,    // `fd` listens: this start is the running program
             running,  // `fd` is connected to the running program
             failed,   // no socket; `error` says why (the program runs alone)
+            absent,   // nobody listens, and this start was not to listen itself
         };
         Kind kind = Kind::failed;
         int fd = -1;
@@ -35,14 +37,20 @@ class InstanceChannel {
 
     // Under an exclusive lock on "<path>.lock", so that simultaneous starts
     // take turns: connects to a program listening at `path`; when none
-    // answers, removes a stale socket there and listens itself (mode 0600).
-    static Claim claim(const std::string& path, double lockTimeout = kAnswerTimeout);
+    // answers, removes a stale socket there and listens itself (mode 0600),
+    // unless `mayListen` is false (a start that cannot run a window).
+    static Claim claim(const std::string& path, double lockTimeout = kAnswerTimeout, bool mayListen = true);
 
     // Sends `links` as one message on the connected `fd`, waits for the
-    // acknowledgement and closes `fd`. None on success, else what went wrong
-    // for the user ("the running TervoloNG did not answer within 5 s").
+    // acknowledgement, commits and closes `fd`. None on success, else what
+    // went wrong for the user ("the running TervoloNG did not answer within
+    // 5 s"); after a failure the running program never opens these links.
     static std::optional<std::string> handOver(int fd, const std::vector<std::string>& links,
                                                double timeout = kAnswerTimeout);
+
+    // What a later start tells the user for the running program's answer
+    // line: none for the acknowledgement.
+    static std::optional<std::string> answerFailure(std::string_view answer);
 };
 
 }  // namespace tervolo::app

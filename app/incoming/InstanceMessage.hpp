@@ -12,8 +12,15 @@ namespace tervolo::app {
 // What a later start of the program tells the running one: the links it was
 // given, in their order (none: only show the window). On the wire one frame,
 // a 4-byte big-endian payload length and the payload: the line
-// "TervoloNG links 1" and one line per link, each ended by "\n". The
-// running program answers kAcknowledgement once it has taken the links.
+// "TervoloNG links 2" and one line per link, each ended by "\n".
+//
+// The links are opened only when both sides know the hand-over succeeded:
+// the running program answers kAcknowledgement once it has read the message,
+// the later start answers kCommit once it has seen that, and only then are
+// the links opened. A later start that gave up (and told its caller so) sends
+// no commit, so a running program that was stopped and resumes later opens
+// nothing the caller may send again. A running program that cannot take the
+// message answers one of the refusals below and closes.
 //
 // The socket is the user's own, but the running program still trusts nothing
 // it reads there: the frame is bounded, every link is valid UTF-8 without
@@ -22,8 +29,14 @@ namespace tervolo::app {
 struct InstanceMessage {
     std::vector<std::string> links;
 
-    static constexpr std::string_view kHeaderLine = "TervoloNG links 1";
+    static constexpr std::string_view kHeaderLine = "TervoloNG links 2";
     static constexpr std::string_view kAcknowledgement = "ok\n";
+    static constexpr std::string_view kCommit = "go\n";
+    // Refusals: every connection slot is taken by other starts; the message
+    // did not arrive in time; the message was malformed.
+    static constexpr std::string_view kBusy = "busy\n";
+    static constexpr std::string_view kTooSlow = "slow\n";
+    static constexpr std::string_view kRefused = "refused\n";
     static constexpr size_t kMaximumPayloadBytes = 64 * 1024;
     static constexpr size_t kMaximumLinks = 64;
     static constexpr size_t kMaximumLinkBytes = 2048;

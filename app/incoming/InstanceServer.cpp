@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include "logging/QLLogging.hpp"
@@ -17,6 +18,9 @@ struct InstanceServer::Connection {
     int fd = -1;
     QSocketNotifier* notifier = nullptr;
     InstanceMessage::Reader reader;
+    // The message is read and acknowledged; the commit is awaited.
+    bool acknowledged = false;
+    std::string commit;
 };
 
 InstanceServer::InstanceServer(int listeningFd, std::string path, Receiver receiver, QObject* parent)
@@ -57,9 +61,20 @@ void InstanceServer::acceptConnections() {
             continue;
         }
         if (connections_.size() >= kMaximumConnections) {
-            QLLogWarn("dropping instance message: too many connections");
-            close(client);
-            continue;
+            // The oldest connection still waiting for its message makes room:
+            // a later start writes its message at once, so one that has said
+            // nothing yet is the likeliest to say nothing at all.
+            const auto idle = std::find_if(connections_.begin(), connections_.end(),
+                                           [](const auto& entry) { return !entry.second->acknowledged; });
+            if (idle == connections_.end()) {
+                QLLogWarn("dropping instance message: too many connections");
+                const std::string_view answer = InstanceMessage::kBusy;
+                (void)send(client, answer.data(), answer.size(), MSG_NOSIGNAL);
+                close(client);
+                continue;
+            }
+            drop(idle->first, "too many connections, the oldest waiting one makes room",
+                 InstanceMessage::kBusy);
         }
         const uint64_t identifier = nextIdentifier_++;
         auto connection = std::make_unique<Connection>();
@@ -71,10 +86,10 @@ void InstanceServer::acceptConnections() {
         // A start that connects and then says nothing must not hold a slot.
         platform::DispatchQueue::main()->asyncAfter(
             kMessageTimeout, [weak = std::weak_ptr<InstanceServer*>(self_), identifier] {
-                if (auto self = weak.lock()) {
-                    if ((*self)->connections_.count(identifier) != 0) (*self)->drop(identifier, "too slow");
-                }
+                if (auto self = weak.lock()) (*self)->expire(identifier);
             });
+        // Its message is usually there already.
+        readFrom(identifier);
     }
 }
 
@@ -88,23 +103,72 @@ void InstanceServer::readFrom(uint64_t identifier) {
         if (n < 0 && errno == EINTR) continue;
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
         if (n <= 0) {
-            drop(identifier, "connection ended before the message did");
+            // A start that went away before its commit told its caller the
+            // hand-over failed: its links must not open.
+            drop(identifier, connection.acknowledged ? "the start gave up before taking its links"
+                                                     : "connection ended before the message did");
             return;
         }
-        switch (connection.reader.append(std::string_view(buffer, static_cast<size_t>(n)))) {
+        const std::string_view bytes(buffer, static_cast<size_t>(n));
+        if (connection.acknowledged) {
+            connection.commit.append(bytes);
+            const std::string_view commit = InstanceMessage::kCommit;
+            if (connection.commit.size() > commit.size() ||
+                commit.substr(0, connection.commit.size()) != connection.commit) {
+                drop(identifier, "bytes after the message", InstanceMessage::kRefused);
+                return;
+            }
+            if (connection.commit.size() == commit.size()) {
+                finish(identifier);
+                return;
+            }
+            continue;
+        }
+        switch (connection.reader.append(bytes)) {
             case InstanceMessage::Reader::State::incomplete:
                 continue;
             case InstanceMessage::Reader::State::refused:
-                drop(identifier, connection.reader.reason());
+                drop(identifier, connection.reader.reason(), InstanceMessage::kRefused);
                 return;
             case InstanceMessage::Reader::State::complete:
-                finish(identifier);
-                return;
+                acknowledge(identifier);
+                continue;  // the commit may follow at once
         }
     }
 }
 
-void InstanceServer::drop(uint64_t identifier, const std::string& reason) {
+void InstanceServer::expire(uint64_t identifier) {
+    auto found = connections_.find(identifier);
+    if (found == connections_.end()) return;
+    Connection& connection = *found->second;
+    if (connection.acknowledged) {
+        // The start may have committed just now. Shutting the reading side
+        // first makes the start's commit fail from here on, so what is read
+        // now decides for both sides: a commit in the socket opens the links,
+        // anything else fails the start's hand-over too.
+        shutdown(connection.fd, SHUT_RD);
+        char buffer[8];
+        ssize_t n = 0;
+        while ((n = recv(connection.fd, buffer, sizeof buffer, 0)) > 0 || (n < 0 && errno == EINTR)) {
+            if (n > 0) connection.commit.append(buffer, static_cast<size_t>(n));
+        }
+        if (connection.commit == InstanceMessage::kCommit) {
+            finish(identifier);
+            return;
+        }
+    }
+    drop(identifier, "too slow", InstanceMessage::kTooSlow);
+}
+
+void InstanceServer::acknowledge(uint64_t identifier) {
+    Connection& connection = *connections_.at(identifier);
+    connection.acknowledged = true;
+    const std::string_view answer = InstanceMessage::kAcknowledgement;
+    // A start that already gave up is seen by the end of its connection.
+    (void)send(connection.fd, answer.data(), answer.size(), MSG_NOSIGNAL);
+}
+
+void InstanceServer::drop(uint64_t identifier, const std::string& reason, std::string_view answer) {
     auto found = connections_.find(identifier);
     if (found == connections_.end()) return;
     QLLogWarn("dropping instance message: " + reason);
@@ -113,6 +177,8 @@ void InstanceServer::drop(uint64_t identifier, const std::string& reason) {
     // The notifier may be the one whose signal is running.
     connection->notifier->setEnabled(false);
     connection->notifier->deleteLater();
+    // The start, when it still listens, can tell its caller what happened.
+    if (!answer.empty()) (void)send(connection->fd, answer.data(), answer.size(), MSG_NOSIGNAL);
     close(connection->fd);
 }
 
@@ -123,13 +189,9 @@ void InstanceServer::finish(uint64_t identifier) {
     connections_.erase(found);
     connection->notifier->setEnabled(false);
     connection->notifier->deleteLater();
-    const std::vector<std::string> links = connection->reader.links();
-    // The links are taken before the answer goes out: a later start that saw
-    // the answer may rely on them being here.
-    if (receiver_) receiver_(links);
-    const std::string_view answer = InstanceMessage::kAcknowledgement;
-    (void)send(connection->fd, answer.data(), answer.size(), MSG_NOSIGNAL);
     close(connection->fd);
+    // The start has committed: it told its caller the links were taken.
+    if (receiver_) receiver_(connection->reader.links());
 }
 
 }  // namespace tervolo::app

@@ -17,17 +17,23 @@ namespace tervolo::app {
 
 // The running program's side of InstanceChannel: accepts later starts on the
 // listening socket the claim made, reads one InstanceMessage from each,
-// answers the acknowledgement and hands the links on. A connection of another
-// user, a malformed or oversized message, or one not complete within
-// kMessageTimeout (on the main queue's clock) is dropped with a log line; the
-// program goes on. Main thread, on the Qt event loop.
+// answers the acknowledgement and hands the links on once the start commits.
+// A connection of another user, a malformed or oversized message, a message
+// or commit not complete within kMessageTimeout (on the main queue's clock),
+// or a start that went away before its commit is dropped with a log line,
+// and the start is told why when it still listens; the program goes on.
+// A later start writes its whole message as soon as it connects, so the time
+// allowed is short: connections that say nothing cannot hold the slots for
+// long, and when every slot is taken, the oldest connection still waiting
+// for its message makes room for the new one. Main thread, on the Qt event
+// loop.
 class InstanceServer : public QObject {
   public:
     // Called with the links of each message, in their order (possibly none:
     // the later start only wants the window shown).
     using Receiver = std::function<void(const std::vector<std::string>& links)>;
 
-    static constexpr double kMessageTimeout = 5.0;
+    static constexpr double kMessageTimeout = 1.0;
     static constexpr size_t kMaximumConnections = 8;
 
     // Takes `listeningFd` (closed with the server) and removes the socket at
@@ -44,7 +50,9 @@ class InstanceServer : public QObject {
 
     void acceptConnections();
     void readFrom(uint64_t identifier);
-    void drop(uint64_t identifier, const std::string& reason);
+    void drop(uint64_t identifier, const std::string& reason, std::string_view answer = {});
+    void acknowledge(uint64_t identifier);
+    void expire(uint64_t identifier);
     void finish(uint64_t identifier);
 
     int fd_;

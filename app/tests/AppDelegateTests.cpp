@@ -19,6 +19,7 @@
 #include "app/incoming/UserActivity.hpp"
 #include "backend/DeviceInformation.hpp"
 #include "backend/QuovaDeviceManager.hpp"
+#include "logging/LoggerMetadataValue.hpp"
 #include "logging/QLAbstractLogger.hpp"
 #include "logging/QLLog.hpp"
 #include "logging/QLLogging.hpp"
@@ -496,7 +497,7 @@ TEST_F(IncomingActivityTest, RoutesActivitiesAndAppliesTheWebLinkRules) {
     AppDelegate delegate(incomingServices());
     delegate.setWindow(window_.get());
     const auto seen = [](const std::string& link) {
-        return std::vector<std::string>{"log D universal link detected; URL: " + link,
+        return std::vector<std::string>{"log D universal link detected; URL: \"" + link + "\"",
                                         "event continueUserActivityForURL {URL=" + link + "}"};
     };
     const auto plus = [](std::vector<std::string> head, const std::vector<std::string>& tail) {
@@ -515,20 +516,21 @@ TEST_F(IncomingActivityTest, RoutesActivitiesAndAppliesTheWebLinkRules) {
     const std::vector<Case> cases = {
         {"short link", webActivity("https://s.example/abcdefgh"), true,
          plus(seen("https://s.example/abcdefgh"),
-              {"log D hostname s.example passed to app; analyzing", "log D path: /abcdefgh",
-               "log D decoding shorturl key abcdefgh"})},
+              {"log D hostname s.example passed to app; analyzing", "log D path: \"/abcdefgh\"",
+               "log D decoding shorturl key \"abcdefgh\""})},
         {"shared location, upper-case host", webActivity("https://S.EXAMPLE/x/shared-location/zz/abcdefgh"),
          true,
-         plus(seen("https://S.EXAMPLE/x/shared-location/zz/abcdefgh"),
-              {"log D hostname s.example passed to app; analyzing",
-               "log D path: /x/shared-location/zz/abcdefgh", "log D decoding shorturl key abcdefgh"})},
+         plus(
+             seen("https://S.EXAMPLE/x/shared-location/zz/abcdefgh"),
+             {"log D hostname s.example passed to app; analyzing",
+              "log D path: \"/x/shared-location/zz/abcdefgh\"", "log D decoding shorturl key \"abcdefgh\""})},
         {"no key", webActivity("https://s.example/abcdefg"), false,
          plus(seen("https://s.example/abcdefg"),
-              {"log D hostname s.example passed to app; analyzing", "log D path: /abcdefg"})},
+              {"log D hostname s.example passed to app; analyzing", "log D path: \"/abcdefg\""})},
         {"web host", webActivity("https://web.example/shared-location/abcdefgh"), false,
          plus(seen("https://web.example/shared-location/abcdefgh"),
               {"log D hostname web.example passed to app; analyzing",
-               "log D path: /shared-location/abcdefgh"})},
+               "log D path: \"/shared-location/abcdefgh\""})},
         {"scheme", webActivity("ftp://s.example/abcdefgh"), false,
          plus(seen("ftp://s.example/abcdefgh"),
               {"log D unknown scheme passed to app [no http(s)]; ignoring"})},
@@ -548,7 +550,8 @@ TEST_F(IncomingActivityTest, RoutesActivitiesAndAppliesTheWebLinkRules) {
          true,
          {item + ", userInfo [\"kCSSearchableItemActivityIdentifier\": \"UUID-1\"]>",
           "log I received userInfo [\"kCSSearchableItemActivityIdentifier\": \"UUID-1\"] from CoreSpotlight",
-          "log I received point with UUID UUID-1 from CoreSpotlight", "screen handleIncomingUUID UUID-1"}},
+          "log I received point with UUID \"UUID-1\" from CoreSpotlight",
+          "screen handleIncomingUUID UUID-1"}},
         {"item without user info", itemActivity(std::nullopt), false, {item + ">"}},
         {"item with a number",
          itemActivity(platform::PropertyValue::Dictionary{{"kCSSearchableItemActivityIdentifier", 5}}),
@@ -617,8 +620,8 @@ TEST_F(IncomingActivityTest, LooksUpShortLinksOnTheAPIServer) {
     EXPECT_TRUE(screen_->onMainThread);
     auto entries = journal_.take();
     ASSERT_EQ(entries.size(), 4u);
-    EXPECT_EQ(entries[0], "log D decoding shorturl key abcdefgh");
-    EXPECT_EQ(entries[1], "log I data: " + shorturlReply(true));
+    EXPECT_EQ(entries[0], "log D decoding shorturl key \"abcdefgh\"");
+    EXPECT_EQ(entries[1], "log I data: " + tervolo::logging::debugQuoted(shorturlReply(true)));
     EXPECT_EQ(entries[2].rfind("log I shorturl: Shorturl(id: 12, device_id: 3, ", 0), 0u) << entries[2];
     EXPECT_NE(entries[2].find("title: \"Harbour\""), std::string::npos);
     EXPECT_NE(entries[2].find("dataSourceName: nil"), std::string::npos);
@@ -628,8 +631,9 @@ TEST_F(IncomingActivityTest, LooksUpShortLinksOnTheAPIServer) {
     delegate.decodeShorturlKey("missing1");
     ASSERT_TRUE(journalReaches("log I shorturl: nil"));
     EXPECT_EQ(journal_.take(),
-              (std::vector<std::string>{"log D decoding shorturl key missing1",
-                                        "log I data: " + shorturlReply(false), "log I shorturl: nil"}));
+              (std::vector<std::string>{"log D decoding shorturl key \"missing1\"",
+                                        "log I data: " + tervolo::logging::debugQuoted(shorturlReply(false)),
+                                        "log I shorturl: nil"}));
     EXPECT_EQ(output().rfind("Key 'modified' not found: ", 0), 0u) << output();
     EXPECT_NE(output().find("\ncodingPath: "), std::string::npos) << output();
     EXPECT_EQ(output().back(), '\n');
@@ -733,7 +737,7 @@ TEST_F(IncomingActivityTest, LinksBeforeTheLaunchWaitForIt) {
               (std::vector<std::string>{"screen handleIncomingUUID A", "screen handleIncomingUUID B"}));
     delegate.openLinks({"tervolo://point/C", "gopher://x/y"});
     const auto after = journal_.take();
-    EXPECT_EQ(after.back(), "log I ignoring link the program does not open: gopher://x/y");
+    EXPECT_EQ(after.back(), "log I ignoring link the program does not open: \"gopher://x/y\"");
     EXPECT_NE(std::find(after.begin(), after.end(), "screen handleIncomingUUID C"), after.end());
 }
 

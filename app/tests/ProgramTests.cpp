@@ -125,10 +125,20 @@ TEST(CommandLine, ParsesHelpVersionAndLinks) {
     EXPECT_TRUE(line.help);
     EXPECT_TRUE(line.version);
     EXPECT_EQ(line.links, (std::vector<std::string>{"https://s.example/abcdefgh", "tervolo://x"}));
+    EXPECT_EQ(line.unknownOption, std::nullopt);
     const char* plain[] = {"TervoloNG"};
     const auto none = tervolo::app::CommandLine::parse(1, plain);
     EXPECT_FALSE(none.help || none.version);
     EXPECT_TRUE(none.links.empty());
+    // Qt's own options with one dash or two, and with their values, are no
+    // unknown options; after "--" a link may start with anything.
+    const char* qt[] = {"TervoloNG", "--platform", "offscreen", "-reverse",
+                        "-style",    "--bogus",    "--",        "tervolo://y"};
+    const auto withQt = tervolo::app::CommandLine::parse(8, qt);
+    EXPECT_EQ(withQt.unknownOption, std::nullopt);
+    EXPECT_EQ(withQt.links, std::vector<std::string>{"tervolo://y"});
+    const char* mistyped[] = {"TervoloNG", "tervolo://x", "--verison", "-v"};
+    EXPECT_EQ(tervolo::app::CommandLine::parse(4, mistyped).unknownOption, "--verison");
 }
 
 QProcessEnvironment programEnvironment(const std::string& home) {
@@ -182,6 +192,28 @@ TEST(Program, AnswersHelpAndVersion) {
     }
 }
 
+// Unknown options: one line on standard error naming the option and the way
+// to --help, status 2, no window (no display is needed to say so).
+TEST(Program, RefusesUnknownOptions) {
+    tervolo::testsupport::TemporaryFolder home;
+    const std::string program = TERVOLO_PROGRAM_PATH;
+    for (const char* option : {"--verison", "-v", "--bogus", "-x", "--help=all"}) {
+        SCOPED_TRACE(option);
+        QProcess run;
+        auto environment = programEnvironment(home.path());
+        environment.remove("DISPLAY");
+        environment.remove("WAYLAND_DISPLAY");
+        run.setProcessEnvironment(environment);
+        run.start(QString::fromStdString(program), {"tervolo://point/A", option, "--version"});
+        ASSERT_TRUE(run.waitForFinished(60000));
+        EXPECT_EQ(run.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(run.exitCode(), 2);
+        EXPECT_EQ(run.readAllStandardError().toStdString(),
+                  program + ": unknown option '" + option + "' (see '" + program + " --help')\n");
+        EXPECT_EQ(run.readAllStandardOutput().toStdString(), "");
+    }
+}
+
 // The real program as a later start, beside a running one: the test is the
 // running program (or starts a second real one), in a runtime folder of its
 // own so that parallel tests never meet.
@@ -227,6 +259,15 @@ class SingleInstanceTest : public ::testing::Test {
         return false;
     }
 
+    // Processes events until `server` has read every start's commit (a
+    // start ends as soon as it has sent it).
+    static void drain(const tervolo::app::InstanceServer& server) {
+        for (int turn = 0; turn < 500 && server.openConnections() != 0; ++turn) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+            platform::RunLoop::runUntilIdle();
+        }
+    }
+
     // Whether a running program answers at the socket.
     bool instanceAnswers() {
         auto claim = tervolo::app::InstanceChannel::claim(path_);
@@ -259,6 +300,7 @@ TEST_F(SingleInstanceTest, LaterStartHandsItsLinksToTheRunningOne) {
     for (const QStringList& arguments : {links, QStringList()}) {
         QProcess& later = start(arguments);
         ASSERT_TRUE(finishPumping(later));
+        drain(server);
         EXPECT_EQ(later.exitStatus(), QProcess::NormalExit);
         EXPECT_EQ(later.exitCode(), 0) << later.readAllStandardError().toStdString();
     }
@@ -316,7 +358,7 @@ TEST_F(SingleInstanceTest, HostileMessageLeavesTheRunningOneUp) {
         tervolo::testsupport::eventually([&] { return instanceAnswers(); }, std::chrono::seconds(60)));
     for (const std::string& bytes :
          {std::string("\x7F\xFF\xFF\xFF", 4), std::string("\x00\x00\x00\x04junk", 8),
-          std::string("\x00\x00\x00\x20TervoloNG links 1\n\x01\x02\x03", 24)}) {
+          std::string("\x00\x00\x00\x20TervoloNG links 2\n\x01\x02\x03", 24)}) {
         const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_un address{};
         address.sun_family = AF_UNIX;
@@ -329,6 +371,45 @@ TEST_F(SingleInstanceTest, HostileMessageLeavesTheRunningOneUp) {
     ASSERT_TRUE(later.waitForFinished(60000));
     EXPECT_EQ(later.exitCode(), 0) << later.readAllStandardError().toStdString();
     EXPECT_EQ(running.state(), QProcess::Running);
+}
+
+// Without a display a start still hands its links to the running program
+// (a terminal over ssh, a link handler outside the session); with nobody
+// running it says how to start without a screen, naming itself as called.
+TEST_F(SingleInstanceTest, LinksAreHandedOverWithoutADisplay) {
+    const auto withoutDisplay = [&](const QStringList& arguments) -> QProcess& {
+        programs_.push_back(std::make_unique<QProcess>());
+        QProcess& program = *programs_.back();
+        auto environment = programEnvironment(home_.path());
+        environment.insert("XDG_RUNTIME_DIR", QString::fromStdString(runtime_));
+        for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) environment.remove(name);
+        program.setProcessEnvironment(environment);
+        program.start(TERVOLO_PROGRAM_PATH, arguments);
+        EXPECT_TRUE(program.waitForStarted());
+        return program;
+    };
+    QProcess& alone = withoutDisplay({"tervolo://point/A"});
+    ASSERT_TRUE(alone.waitForFinished(60000));
+    EXPECT_EQ(alone.exitCode(), 1);
+    const std::string told = alone.readAllStandardError().toStdString();
+    EXPECT_NE(told.find("no display found"), std::string::npos) << told;
+    EXPECT_NE(told.find(std::string("QT_QPA_PLATFORM=offscreen ") + TERVOLO_PROGRAM_PATH + "\n"),
+              std::string::npos)
+        << told;
+    struct stat info {};
+    EXPECT_NE(lstat(path_.c_str(), &info), 0) << "a start without a display listens";
+
+    auto first = tervolo::app::InstanceChannel::claim(path_);
+    ASSERT_EQ(first.kind, tervolo::app::InstanceChannel::Claim::Kind::first) << first.error;
+    std::vector<std::vector<std::string>> received;
+    tervolo::app::InstanceServer server(
+        first.fd, path_, [&](const std::vector<std::string>& links) { received.push_back(links); });
+    QProcess& handing = withoutDisplay({"tervolo://point/A", "https://s.example/abcdefgh"});
+    ASSERT_TRUE(finishPumping(handing));
+    drain(server);
+    EXPECT_EQ(handing.exitCode(), 0) << handing.readAllStandardError().toStdString();
+    EXPECT_EQ(received,
+              (std::vector<std::vector<std::string>>{{"tervolo://point/A", "https://s.example/abcdefgh"}}));
 }
 
 // A running program that never answers: the later start says so and fails.

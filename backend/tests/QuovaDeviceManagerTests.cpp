@@ -77,7 +77,7 @@ TEST_F(QuovaDeviceManagerTest, SuccessStoresTheFourValuesAndRecordsTheEvent) {
     EXPECT_EQ(manager->testlevel(), 0);
     EXPECT_EQ(manager->pushlevel(), 3);
     EXPECT_TRUE(log_->contains("registration successful, found device ID 42 with 0 updates."));
-    EXPECT_TRUE(log_->contains("result: 42"));
+    EXPECT_TRUE(log_->contains("result: \"42\""));
     const auto recorded = events();
     ASSERT_EQ(recorded.size(), 1u);
     EXPECT_EQ(recorded[0].name, "deviceRegistered");

@@ -143,7 +143,7 @@ TEST_F(QuovaShorturlUploaderTest, SuccessfulUploadIsCachedUntilThePointIsSavedAg
     ASSERT_EQ(requests.size(), 1u);
     EXPECT_EQ(requests[0].header("Content-Type"), "application/json");
     EXPECT_EQ(nlohmann::json::parse(requests[0].body)["title"], "Harbour");
-    EXPECT_TRUE(log_->contains("result: https://s.example/AbCdEfGh"));
+    EXPECT_TRUE(log_->contains("result: \"https://s.example/AbCdEfGh\""));
     EXPECT_TRUE(log_->contains("error: none"));
 
     // A later save makes the link stale.
@@ -160,7 +160,7 @@ TEST_F(QuovaShorturlUploaderTest, FailedOrUnusableRepliesCacheNothing) {
     };
     const Case cases[] = {
         {"missing shorturl", CannedReply::json(R"({"message":"ok"})"), "result: no shorturl"},
-        {"empty shorturl", CannedReply::json(R"({"message":"ok","shorturl":""})"), "result: "},
+        {"empty shorturl", CannedReply::json(R"({"message":"ok","shorturl":""})"), "result: \"\""},
         {"not JSON", CannedReply::text("<html></html>"), "result: no shorturl"},
         {"connection reset", CannedReply::ofMode(CannedReply::Mode::resetBeforeReply), "result: no shorturl"},
     };
@@ -173,7 +173,7 @@ TEST_F(QuovaShorturlUploaderTest, FailedOrUnusableRepliesCacheNothing) {
         EXPECT_EQ(points::QuovaMapPointStore::shared().shorturlFor(*point), std::nullopt);
         EXPECT_TRUE(log_->contains(c.resultLine));
     }
-    EXPECT_TRUE(log_->contains("upload failed for point Harbour"));
+    EXPECT_TRUE(log_->contains("upload failed for point \"Harbour\""));
 }
 
 TEST_F(QuovaShorturlUploaderTest, OneUploadPerPointUnderConcurrentShares) {

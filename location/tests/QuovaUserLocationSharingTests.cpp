@@ -291,7 +291,7 @@ TEST_F(LoopbackSharingTest, SecondPlaceholderWhileUploadingStartsNone) {
     EXPECT_EQ(annotation->activityViewControllerPlaceholderItem(nullptr), "Kauppatori");
     const auto texts = log_.texts();
     EXPECT_NE(std::find(texts.begin(), texts.end(),
-                        "Placeholder request: shorturl encoding in progress for Kauppatori, using title"),
+                        "Placeholder request: shorturl encoding in progress for \"Kauppatori\", using title"),
               texts.end());
     release.set_value();
     EXPECT_EQ(itemOffMain(annotation, std::nullopt), "Kauppatori https://s.tervolo.invalid/held");

@@ -607,6 +607,23 @@ TEST_F(UpdateAlertTest, UpdateOpensThePageOrTheFallbackAndEndsTheProgramLaterOnl
          1},
         {"nothing opens", false, "not a url", "https://fallback.invalid/", {}, 0},
         {"nothing opens, forced", true, "not a url", "https://fallback.invalid/", {}, 1},
+        // The document's addresses come from a server: what is no web page
+        // is never opened, however the desktop would take it.
+        {"a local file", false, "file:///etc/passwd", "", {}, 0},
+        {"a launcher",
+         false,
+         "file:///usr/share/applications/evil.desktop",
+         "file:///home/user/.local/share/applications/evil.desktop",
+         {},
+         0},
+        {"a launcher's path", false, "/usr/share/applications/evil.desktop", "", {}, 0},
+        {"a local file, web fallback",
+         false,
+         "file:///etc/passwd",
+         "https://fallback.invalid/",
+         {"https://fallback.invalid/"},
+         1},
+        {"a web page, local fallback", false, "nohandler://update", "file:///etc/passwd", {}, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

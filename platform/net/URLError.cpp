@@ -30,6 +30,8 @@ const char* describe(int64_t code) {
             return "The Internet connection appears to be offline.";
         case badServerResponse:
             return "bad server response";
+        case appTransportSecurityRequiresSecureConnection:
+            return "The resource could not be loaded because a secure connection is required.";
         case dataLengthExceedsMaximum:
             return "resource exceeds maximum size";
         case secureConnectionFailed:

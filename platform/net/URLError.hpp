@@ -23,7 +23,10 @@ inline constexpr int64_t cannotConnectToHost = -1004;
 inline constexpr int64_t networkConnectionLost = -1005;
 inline constexpr int64_t httpTooManyRedirects = -1007;
 inline constexpr int64_t notConnectedToInternet = -1009;
+// Also: a redirect off the host a session must stay on.
 inline constexpr int64_t badServerResponse = -1011;
+// A redirect from https to http: a secure load never continues in the clear.
+inline constexpr int64_t appTransportSecurityRequiresSecureConnection = -1022;
 inline constexpr int64_t dataLengthExceedsMaximum = -1103;
 inline constexpr int64_t secureConnectionFailed = -1200;
 inline constexpr int64_t serverCertificateUntrusted = -1202;

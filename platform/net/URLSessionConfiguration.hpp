@@ -27,8 +27,14 @@ struct URLSessionConfiguration {
     HTTPHeaderFields httpAdditionalHeaders;
     // Accepted for the platform's sake; has no effect on Linux.
     int networkServiceType = 0;
-    // Redirects are followed (http and https targets only, at most 10) unless off.
+    // Redirects are followed (http and https targets only, at most 10) unless
+    // off. A redirect from https to http is never followed: the load fails
+    // with -1022.
     bool followsRedirects = true;
+    // Whether a redirect may leave the host (and port) of the request's URL;
+    // when not, one that does fails the load with -1011. Servers whose
+    // replies the program trusts (its own backend) say so.
+    bool redirectsStayOnHost = false;
     // Largest response body in bytes (after content decoding); a bigger one
     // fails with -1103, never as a truncated success.
     int64_t maximumResponseBytes = 4 * 1024 * 1024;

@@ -111,7 +111,7 @@ TEST_F(QuovaMapPointMutationsTest, AddingSavesIndexesOnceAppendsAndPostsNothing)
     const auto lines = log_->texts(logging::QLLogFlag::info);
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "QuovaMapPointStore: needs sync flag set."), 1);
     ASSERT_FALSE(lines.empty());
-    EXPECT_EQ(lines.front(), "QuovaMapPointStore: add point Harbour.");
+    EXPECT_EQ(lines.front(), "QuovaMapPointStore: add point \"Harbour\".");
 
     // No check for a point already there.
     store.addPoint(point);
@@ -221,8 +221,8 @@ TEST_F(QuovaMapPointMutationsTest, HidingAValidPointDeletesItFirst) {
     // Written twice, each save followed by its removal from the index.
     EXPECT_THAT(indexRequests(), ElementsAre(Kind::index, Kind::remove, Kind::index, Kind::remove));
     EXPECT_THAT(log_->texts(logging::QLLogFlag::info),
-                ::testing::IsSupersetOf({"QuovaMapPointStore: hiding point Harbour.",
-                                         "QuovaMapPointStore: delete point Harbour."}));
+                ::testing::IsSupersetOf({"QuovaMapPointStore: hiding point \"Harbour\".",
+                                         "QuovaMapPointStore: delete point \"Harbour\"."}));
     EXPECT_THAT(store.validPointsWithFilter(std::nullopt), IsEmpty());
     EXPECT_THAT(store.deletedPointsWithFilter(std::nullopt), IsEmpty());
     EXPECT_THAT(store.allPoints(), ElementsAre(point));

@@ -189,7 +189,7 @@ TEST_F(QuovaMapPointQueriesTest, WithinDistanceIsInclusiveNearestFirstAndSkipsIn
     EXPECT_THAT(
         log_->texts(logging::QLLogFlag::info),
         ElementsAre("QuovaMapPointStore: returning 5 VALID points of 8 points altogether within 25.0 from "
-                    "Harbour."));
+                    "\"Harbour\"."));
 
     // Exactly at the limit, as the platform's distance gives it: taken.
     const double exact = platform::CLLocation(store.points()[0]->coordinate().latitude,
@@ -210,7 +210,7 @@ TEST_F(QuovaMapPointQueriesTest, WithinDistanceIsInclusiveNearestFirstAndSkipsIn
         ElementsAre("QuovaMapPointStore: returning 0 VALID points of 8 points altogether within "
                     "1000000000.0 from unknown.",
                     "QuovaMapPointStore: returning 0 VALID points of 8 points altogether within nan from "
-                    "Harbour."));
+                    "\"Harbour\"."));
 }
 
 TEST_F(QuovaMapPointQueriesTest, SortOrdersAreTotalAndStable) {

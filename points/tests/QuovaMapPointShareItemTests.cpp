@@ -161,8 +161,8 @@ TEST_F(QuovaMapPointShareItemTest, WaitEndsWithTheUploadAndUsesItsLink) {
     EXPECT_EQ(pauses_.size(), 3u);
     EXPECT_FALSE(QuovaMapPointStore::shared().isEncodingShorturl(*point));
     const auto lines = log_->texts(logging::QLLogFlag::info);
-    EXPECT_THAT(lines, Contains(std::string("upload successful, generated shorturl ") + kShortLink));
-    EXPECT_EQ(lines.back(), std::string("item request: using shorturl ") + kShortLink);
+    EXPECT_THAT(lines, Contains(std::string("upload successful, generated shorturl \"") + kShortLink + "\""));
+    EXPECT_EQ(lines.back(), std::string("item request: using shorturl \"") + kShortLink + "\"");
 
     // On file now: the next request neither uploads nor waits.
     pauses_.clear();
@@ -229,8 +229,8 @@ TEST_F(QuovaMapPointShareItemTest, PlaceholderStartsTheUploadAndSubjectNamesTheP
                 ::testing::IsSupersetOf(
                     {"activityViewControllerPlaceholderItem(_:)",
                      "Placeholder request: triggering shorturl encoding, using title",
-                     "Placeholder request: shorturl encoding in progress for Harbour, using title",
-                     "Placeholder request: shorturl for Harbour already encoded"}));
+                     "Placeholder request: shorturl encoding in progress for \"Harbour\", using title",
+                     "Placeholder request: shorturl for \"Harbour\" already encoded"}));
 
     auto untitled = harbour(std::nullopt);
     untitled->setUuid("A-UNTITLED-POINT");

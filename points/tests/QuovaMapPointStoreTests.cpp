@@ -97,7 +97,7 @@ TEST_F(QuovaMapPointStoreTest, MixedFolderLoadsOnlyThePointsAndNothingHangsOrEsc
     // with the reason.
     EXPECT_THAT(
         log_->texts(logging::QLLogFlag::warning),
-        UnorderedElementsAre(HasSubstr("ignoring identifier that cannot name a point file: ../../escaped"),
+        UnorderedElementsAre(HasSubstr("ignoring identifier that cannot name a point file: \"../../escaped\""),
                              StartsWith("Skipping " + folder + "pipe.QuovaMapPoint: "),
                              StartsWith("Skipping " + folder + "huge.QuovaMapPoint: "),
                              StartsWith("Skipping " + folder + "zero.QuovaMapPoint: ")));
@@ -265,8 +265,8 @@ TEST_F(QuovaMapPointStoreTest, RemovalAndFailuresAreLoggedFromTheCompletion) {
     EXPECT_EQ(requests[2].kind, FakeSearchIndex::Request::Kind::index);
     EXPECT_THAT(
         log_->texts(logging::QLLogFlag::info),
-        ElementsAre("removing point Harbour from Spotlight completed successfully.",
-                    "removing point (unknown) from Spotlight FAILED, reason: disk full.",
+        ElementsAre("removing point \"Harbour\" from Spotlight completed successfully.",
+                    "removing point \"(unknown)\" from Spotlight FAILED, reason: disk full.",
                     "Created array of 1 Spotlight items.", "Spotlight indexing FAILED, reason: disk full."));
 }
 

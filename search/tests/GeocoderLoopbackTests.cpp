@@ -103,8 +103,8 @@ TEST_F(GeocoderLoopbackTest, WholeSearchOverTheWire) {
         EXPECT_EQ(get.header("Content-Type"), "application/json");
         EXPECT_TRUE(get.body.empty());
     }
-    EXPECT_TRUE(logged("started polling timer for UUID srv-7"));
-    EXPECT_TRUE(logged("result: search queued"));
+    EXPECT_TRUE(logged("started polling timer for UUID \"srv-7\""));
+    EXPECT_TRUE(logged("result: \"search queued\""));
     geocoder->cancel();
 }
 

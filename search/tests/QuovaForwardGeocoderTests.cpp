@@ -192,7 +192,7 @@ TEST_F(ForwardGeocoderTest, BackendNeverDoneEndsWithOneTimeoutAfterThirtySeconds
     EXPECT_EQ(calls_.calls()[0].error->code, -1001);
     EXPECT_TRUE(calls_.calls()[0].error->userInfo.empty());
     EXPECT_DOUBLE_EQ(calls_.calls()[0].at - began, 31.0);
-    EXPECT_TRUE(logged("Polling UUID S1 for 30.0 seconds, stopping."));
+    EXPECT_TRUE(logged("Polling UUID \"S1\" for 30.0 seconds, stopping."));
     // The identifier and handler of the finished search stay.
     EXPECT_EQ(geocoder_->runningRequestUUID(), "S1");
     EXPECT_TRUE(geocoder_->hasRunningRequestHandler());
@@ -332,7 +332,7 @@ const TransitionRow kTransitions[] = {
      0,
      1,
      {},
-     "started polling timer for UUID S1"},
+     "started polling timer for UUID \"S1\""},
     {"StartingReplyFailed",
      From::starting,
      [](auto& t) { t.answerFor("POST", FakeReply::failure(platform::URLError::networkConnectionLost)); },
@@ -364,7 +364,7 @@ const TransitionRow kTransitions[] = {
      1,
      0,
      {},
-     "Starting search for abc - again."},
+     "Starting search for \"abc\" - again."},
     {"RetryDueAfterANewStart",
      From::retryPending,
      [](auto& t) {
@@ -375,7 +375,7 @@ const TransitionRow kTransitions[] = {
      1,
      0,
      {},
-     "NOT starting search for abc - again - it was cancelled."},
+     "NOT starting search for \"abc\" - again - it was cancelled."},
     {"TickForeignIdentifier",
      From::polling,
      [](auto& t) {
@@ -388,7 +388,7 @@ const TransitionRow kTransitions[] = {
      0,
      0,
      {},
-     "Can't poll for result - search OTHER not ready."},
+     "Can't poll for result - search \"OTHER\" not ready."},
     {"TickWhilePollInFlight",
      From::pollInFlight,
      [](auto& t) { t.advanceBy(1.0); },
@@ -405,7 +405,7 @@ const TransitionRow kTransitions[] = {
      0,
      0,
      {{-1, true, -1001}},
-     "Polling UUID S1 for 30.0 seconds, stopping."},
+     "Polling UUID \"S1\" for 30.0 seconds, stopping."},
     {"PollFailed",
      From::pollInFlight,
      [](auto& t) {
@@ -416,7 +416,7 @@ const TransitionRow kTransitions[] = {
      0,
      0,
      {},
-     "retrieval error: The request timed out."},
+     "retrieval error: \"The request timed out.\""},
     {"PollUndecodable",
      From::pollInFlight,
      [](auto& t) {
@@ -626,7 +626,7 @@ TEST_F(ForwardGeocoderTest, RequestThatCannotBeEncodedSendsNothingAndLogsOnce) {
     EXPECT_EQ(calls_.size(), 0u);
     const auto texts = logTexts();
     ASSERT_EQ(texts.size() - before, 1u);
-    EXPECT_NE(texts.back().find("search request for abc not sent"), std::string::npos) << texts.back();
+    EXPECT_NE(texts.back().find("search request for \"abc\" not sent"), std::string::npos) << texts.back();
 }
 
 TEST_F(ForwardGeocoderTest, SecureConnectionFailuresAskForTheNoticeAndRetry) {

@@ -8,6 +8,7 @@
 #include <any>
 
 #include "location/QuovaLocationServices.hpp"
+#include "logging/LoggerMetadataValue.hpp"
 #include "logging/QLLogging.hpp"
 #include "platform/dispatch/DispatchQueue.hpp"
 #include "platform/dispatch/Timer.hpp"
@@ -162,7 +163,8 @@ void QuovaLocationSearchController::textFieldDidChangeSelection(platform::TextFi
     }
     lastReportedSearchString_ = text;
     const std::string searchString = trimmingLineBreaks(text);
-    QLLogInfo("New search string " + searchString + " - clearing results & stopping running geocoders.");
+    QLLogInfo("New search string " + logging::debugQuoted(searchString) +
+              " - clearing results & stopping running geocoders.");
     clearResults();
     if (searchTableHeight_) searchTableHeight_->setConstant(0);
     if (iOSGeocoder_ && iOSGeocoder_->isGeocoding()) iOSGeocoder_->cancelGeocode();
@@ -184,13 +186,13 @@ void QuovaLocationSearchController::textFieldDidChangeSelection(platform::TextFi
         QLLogInfo("canceling pending search for outdated string");
         cancelPendingSearch();
     }
-    QLLogInfo("scheduling search for " + searchString);
+    QLLogInfo("scheduling search for " + logging::debugQuoted(searchString));
     std::weak_ptr<QuovaLocationSearchController> weak = weak_from_this();
     searchDelayTimer_ =
         platform::Timer::scheduled(kSearchDelay, false, [weak, searchString](platform::Timer&) {
             auto self = weak.lock();
             if (!self) return;
-            QLLogInfo("now starting search for " + searchString);
+            QLLogInfo("now starting search for " + logging::debugQuoted(searchString));
             self->startGeocoding(searchString);
         });
 }
@@ -324,7 +326,8 @@ void QuovaLocationSearchController::startGeocoding(const std::string& searchStri
                 [](std::optional<std::vector<platform::CLPlacemark>> placemarks,
                    std::optional<platform::Error>) {
                     if (placemarks && !placemarks->empty()) {
-                        QLLogInfo("location at center: " + placemarks->front().name.value_or(""));
+                        QLLogInfo("location at center: " +
+                                  logging::debugQuoted(placemarks->front().name.value_or("")));
                     }
                 });
         } else {
@@ -339,7 +342,7 @@ void QuovaLocationSearchController::startGeocoding(const std::string& searchStri
     if (!iOSGeocoder_) iOSGeocoder_ = std::make_unique<platform::CLGeocoder>();
     if (regionCenter) {
         platform::CLCircularRegion region{*regionCenter, kGeocoderRegionRadius, "surroundingRegion"};
-        QLLogInfo("Starting geocoding for search string " + searchString);
+        QLLogInfo("Starting geocoding for search string " + logging::debugQuoted(searchString));
         startUsingNetworkForDomain(kAppleGeocoderDomain);
         std::weak_ptr<QuovaLocationSearchController> weak = weak_from_this();
         iOSGeocoder_->geocodeAddressString(
@@ -390,11 +393,11 @@ void QuovaLocationSearchController::backendHandler(
         stopUsingNetworkForDomain(kQuovaGeocoderDomain);
     }
     if (error) {
-        QLLogInfo("error: " + error->description);
+        QLLogInfo("error: " + logging::debugQuoted(error->description));
         return;
     }
     if (placemarks && !placemarks->empty()) {
-        QLLogInfo("places: " + describePlaces(*placemarks));
+        QLLogInfo("places: " + logging::debugQuoted(describePlaces(*placemarks)));
         resultsFromBackend_ = std::move(*placemarks);
         mergeResults();
         return;
@@ -406,7 +409,7 @@ void QuovaLocationSearchController::geoHandler(std::optional<std::vector<platfor
                                                std::optional<platform::Error> error) {
     stopUsingNetworkForDomain(kAppleGeocoderDomain);
     if (error) {
-        QLLogInfo("geoHandler called with error " + error->description);
+        QLLogInfo("geoHandler called with error " + logging::debugQuoted(error->description));
         return;
     }
     if (!placemarks) {
@@ -639,7 +642,7 @@ void QuovaLocationSearchController::didSelectRow(platform::TableView&, platform:
         clearResults();
         return;
     }
-    QLLogInfo("Adding placemark to models & view: " + place.title);
+    QLLogInfo("Adding placemark to models & view: " + logging::debugQuoted(place.title));
     point->setHasHandcraftedTitle(true);
     point->save(store);
     if (auto error = store.addPoint(point)) {

@@ -5,6 +5,7 @@
 #include <QImageReader>
 #include <QUrl>
 
+#include "logging/LoggerMetadataValue.hpp"
 #include "logging/QLLogging.hpp"
 #include "platform/dispatch/DispatchQueue.hpp"
 #include "platform/net/URLSession.hpp"
@@ -54,7 +55,7 @@ void SearchThumbnailLoader::loadPreviewImage(const points::QuovaPlacemark& place
     const std::string address = *place.imageUrl;
 
     if (auto cached = imageCache_.object(address)) {
-        QLLogInfo("cache HIT for image for place " + place.title);
+        QLLogInfo("cache HIT for image for place " + logging::debugQuoted(place.title));
         platform::DispatchQueue::main()->async([completion = std::move(completion), place,
                                                 image = std::move(*cached)] { completion(place, image); });
         return;
@@ -65,7 +66,7 @@ void SearchThumbnailLoader::loadPreviewImage(const points::QuovaPlacemark& place
         return;
     }
     waiting = {std::move(completion)};
-    QLLogInfo("cache MISS for image for place " + place.title + " - starting download");
+    QLLogInfo("cache MISS for image for place " + logging::debugQuoted(place.title) + " - starting download");
     if (!imageDownloadSession_) {
         auto configuration = platform::URLSessionConfiguration::defaultConfiguration();
         configuration.maximumResponseBytes = kMaximumImageBytes;
@@ -94,11 +95,11 @@ void SearchThumbnailLoader::finishDownload(const std::string& address, const poi
     std::optional<QImage> image;
     if (data && !failed && !waiting.empty()) image = decodeThumbnail(*data);
     if (!image) {
-        QLLogInfo("download FAILED for image for place " + place.title);
+        QLLogInfo("download FAILED for image for place " + logging::debugQuoted(place.title));
         if (!waiting.empty()) waiting.front()(place, std::nullopt);
         return;
     }
-    QLLogInfo("download SUCCESS for image for place " + place.title);
+    QLLogInfo("download SUCCESS for image for place " + logging::debugQuoted(place.title));
     imageCache_.setObject(address, *image, static_cast<int64_t>(data->size()));
     for (auto& completion : waiting) completion(place, *image);
 }

@@ -183,7 +183,7 @@ TEST(InstanceMessage, RefusesMalformedFrames) {
     const std::pair<std::string, const char*> cases[] = {
         {std::string("\x00\x01\x00\x01", 4), "too long"},
         {std::string("\xFF\xFF\xFF\xFF", 4), "too long"},
-        {frameOf("TervoloNG links 2\nhttps://a/\n"), "unknown header"},
+        {frameOf("TervoloNG links 1\nhttps://a/\n"), "unknown header"},
         {frameOf(""), "not ended by a line break"},
         {frameOf(header + "https://a/"), "not ended by a line break"},
         {frameOf(header + "https://a/\n\n"), "malformed link"},

@@ -7,6 +7,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
@@ -57,8 +58,10 @@ class InstanceChannelTest : public ::testing::Test {
 
     // Runs `handOver` on a thread of its own (it waits for the answer) while
     // this thread runs the server's event loop.
-    std::optional<std::string> handOverPumping(int fd, std::vector<std::string> links,
-                                               double timeout = 30.0) {
+    // With `server`, events are processed afterwards until it has read
+    // the start's commit too (the start ends once it has sent it).
+    std::optional<std::string> handOverPumping(int fd, std::vector<std::string> links, double timeout = 30.0,
+                                               const InstanceServer* server = nullptr) {
         std::atomic<bool> done{false};
         std::optional<std::string> failure;
         std::thread sender([&] {
@@ -70,6 +73,7 @@ class InstanceChannelTest : public ::testing::Test {
             platform::RunLoop::runUntilIdle();
         }
         sender.join();
+        if (server != nullptr) pumpUntil([server] { return server->openConnections() == 0; });
         return failure;
     }
 
@@ -133,10 +137,10 @@ TEST_F(InstanceChannelTest, LaterStartHandsItsLinksOver) {
                                                 "https://s.example/x"};
         auto later = InstanceChannel::claim(path_);
         ASSERT_EQ(later.kind, Kind::running);
-        EXPECT_EQ(handOverPumping(later.fd, links), std::nullopt);
+        EXPECT_EQ(handOverPumping(later.fd, links, 30.0, &server), std::nullopt);
         auto another = InstanceChannel::claim(path_);
         ASSERT_EQ(another.kind, Kind::running);
-        EXPECT_EQ(handOverPumping(another.fd, {}), std::nullopt);
+        EXPECT_EQ(handOverPumping(another.fd, {}, 30.0, &server), std::nullopt);
         EXPECT_EQ(received, (std::vector<std::vector<std::string>>{links, {}}));
         EXPECT_EQ(server.openConnections(), 0u);
     }
@@ -237,8 +241,99 @@ TEST_F(InstanceChannelTest, DropsHostileMessagesAndGoesOn) {
     EXPECT_TRUE(received.empty());
     auto later = InstanceChannel::claim(path_);
     ASSERT_EQ(later.kind, Kind::running);
-    EXPECT_EQ(handOverPumping(later.fd, {"https://s.example/abcdefgh"}), std::nullopt);
+    EXPECT_EQ(handOverPumping(later.fd, {"https://s.example/abcdefgh"}, 30.0, &server), std::nullopt);
     EXPECT_EQ(received, (std::vector<std::vector<std::string>>{{"https://s.example/abcdefgh"}}));
+}
+
+// A running program that was stopped while a later start waited: the start
+// gives up and tells its caller so; when the program resumes it finds the
+// whole message waiting, and still opens nothing, since a caller that retries
+// would open the links twice. The next start is taken as usual.
+TEST_F(InstanceChannelTest, HandOverThatTimedOutOpensNothingWhenTheProgramResumes) {
+    tervolo::testsupport::VirtualClockScope time;
+    tervolo::testsupport::SharedLogRecording log;
+    auto first = InstanceChannel::claim(path_);
+    ASSERT_EQ(first.kind, Kind::first);
+    std::vector<std::vector<std::string>> received;
+    InstanceServer server(first.fd, path_,
+                          [&](const std::vector<std::string>& links) { received.push_back(links); });
+    // No event is processed while the start waits: the program is stopped.
+    auto later = InstanceChannel::claim(path_);
+    ASSERT_EQ(later.kind, Kind::running);
+    const auto failure = InstanceChannel::handOver(later.fd, {"tervolo://point/A"}, 0.2);
+    ASSERT_TRUE(failure.has_value());
+    EXPECT_NE(failure->find("did not answer"), std::string::npos) << *failure;
+
+    const auto gaveUp = [&] {
+        const auto texts = log.texts();
+        return std::find(texts.begin(), texts.end(),
+                         "dropping instance message: the start gave up before taking its links") !=
+               texts.end();
+    };
+    pumpUntil(gaveUp);
+    EXPECT_TRUE(gaveUp());
+    EXPECT_TRUE(received.empty());
+    EXPECT_EQ(server.openConnections(), 0u);
+
+    auto next = InstanceChannel::claim(path_);
+    ASSERT_EQ(next.kind, Kind::running);
+    EXPECT_EQ(handOverPumping(next.fd, {"tervolo://point/B"}, 30.0, &server), std::nullopt);
+    EXPECT_EQ(received, (std::vector<std::vector<std::string>>{{"tervolo://point/B"}}));
+}
+
+// Connections that say nothing cannot keep later starts out: a new start
+// takes the slot of the oldest silent one, which is told it was pushed out,
+// and the silent ones are closed after a short time, each told why. When
+// every slot holds a start that is between message and commit, the newcomer
+// is told the program is busy.
+TEST_F(InstanceChannelTest, SilentConnectionsAreClosedAndLaterStartsGetIn) {
+    tervolo::testsupport::VirtualClockScope time;
+    auto first = InstanceChannel::claim(path_);
+    ASSERT_EQ(first.kind, Kind::first);
+    std::vector<std::vector<std::string>> received;
+    InstanceServer server(first.fd, path_,
+                          [&](const std::vector<std::string>& links) { received.push_back(links); });
+    const auto answerOn = [](int fd) {
+        std::string answer;
+        char buffer[16];
+        const ssize_t n = recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
+        if (n > 0) answer.assign(buffer, static_cast<size_t>(n));
+        return answer;
+    };
+
+    std::vector<int> silent;
+    for (size_t index = 0; index < InstanceServer::kMaximumConnections; ++index)
+        silent.push_back(sendRaw(""));
+    pumpUntil([&] { return server.openConnections() == InstanceServer::kMaximumConnections; });
+    ASSERT_EQ(server.openConnections(), InstanceServer::kMaximumConnections);
+    auto later = InstanceChannel::claim(path_);
+    ASSERT_EQ(later.kind, Kind::running);
+    EXPECT_EQ(handOverPumping(later.fd, {"tervolo://point/A"}, 30.0, &server), std::nullopt);
+    EXPECT_EQ(received, (std::vector<std::vector<std::string>>{{"tervolo://point/A"}}));
+    EXPECT_EQ(answerOn(silent.front()), InstanceMessage::kBusy);
+
+    time.advance(InstanceServer::kMessageTimeout);
+    EXPECT_EQ(server.openConnections(), 0u);
+    for (size_t index = 1; index < silent.size(); ++index) {
+        EXPECT_EQ(answerOn(silent[index]), InstanceMessage::kTooSlow) << index;
+    }
+    for (const int fd : silent) close(fd);
+
+    // Eight starts that sent their message but have not committed yet.
+    std::vector<int> waiting;
+    for (size_t index = 0; index < InstanceServer::kMaximumConnections; ++index) {
+        waiting.push_back(sendRaw(InstanceMessage{{"tervolo://point/W"}}.encode()));
+    }
+    pumpUntil([&] { return server.openConnections() == InstanceServer::kMaximumConnections; });
+    auto busy = InstanceChannel::claim(path_);
+    ASSERT_EQ(busy.kind, Kind::running);
+    const auto failure = handOverPumping(busy.fd, {"tervolo://point/B"});
+    ASSERT_TRUE(failure.has_value());
+    EXPECT_EQ(*failure, "the running TervoloNG is busy with too many other starts; try again");
+    time.advance(InstanceServer::kMessageTimeout);
+    EXPECT_EQ(server.openConnections(), 0u);
+    for (const int fd : waiting) close(fd);
+    EXPECT_EQ(received.size(), 1u);
 }
 
 // Starts that claim at the same moment take turns at the lock: exactly one

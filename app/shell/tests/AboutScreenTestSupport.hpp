@@ -27,7 +27,7 @@ class AboutScreenTest : public ShellTest {
             {"CFBundleName", "TervoloNG"},
             {"CFBundleVersion", "2.10"},
             {"QXBuildNumber", "7"},
-            {"QuovaCopyright", "Copyright \xC2\xA9 2026 The TervoloNG developers"},
+            {"QuovaCopyright", "Copyright \xC2\xA9 2026 The TervoloNG authors"},
         });
     }
     void TearDown() override {

@@ -37,7 +37,7 @@ TEST_F(AboutScreenshotTest, AboutAndCredits) {
          std::string(
              "\xE9\x80\x94\xE6\xB8\xB8\xE5\x9C\xB0\xE5\x9B\xBE TervoloNG \xD7\x9E\xD7\xA4\xD7\x95\xD7\xAA "
              "Kartenanwendung mit sehr langem Namen"),
-         std::string("Copyright \xC2\xA9 2026 The TervoloNG developers and many friends around the world, "
+         std::string("Copyright \xC2\xA9 2026 The TervoloNG authors and many friends around the world, "
                      "\xE7\x89\x88\xE6\x9D\x83\xE6\x89\x80\xE6\x9C\x89, \xD7\x9B\xD7\x9C "
                      "\xD7\x94\xD7\x96\xD7\x9B\xD7\x95\xD7\x99\xD7\x95\xD7\xAA "
                      "\xD7\xA9\xD7\x9E\xD7\x95\xD7\xA8\xD7\x95\xD7\xAA")},
@@ -53,7 +53,7 @@ TEST_F(AboutScreenshotTest, AboutAndCredits) {
             {"CFBundleName", v.bundleName.value_or("TervoloNG")},
             {"CFBundleVersion", "1.0.0"},
             {"QXBuildNumber", "42"},
-            {"QuovaCopyright", v.copyright.value_or("Copyright \xC2\xA9 2026 The TervoloNG developers")}};
+            {"QuovaCopyright", v.copyright.value_or("Copyright \xC2\xA9 2026 The TervoloNG authors")}};
         platform::Bundle::main().setInfoDictionaryForTesting(info);
         shell_test::IdiomScope idiom(v.idiom);
         for (const auto& look : kLooks) {

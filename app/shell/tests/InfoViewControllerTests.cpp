@@ -89,7 +89,7 @@ TEST_F(AboutScreenTest, NameFontsAndTextsByDeviceType) {
         EXPECT_EQ(about->imprintLabel()->palette().color(QPalette::WindowText),
                   QApplication::palette().color(QPalette::Link));
         EXPECT_EQ(about->appCopyLabel()->text(),
-                  QString::fromUtf8("Copyright \xC2\xA9 2026 The TervoloNG developers"));
+                  QString::fromUtf8("Copyright \xC2\xA9 2026 The TervoloNG authors"));
         EXPECT_EQ(about->feedbackButton()->text(), "Feedback && Contact") << "an ampersand, not a mnemonic";
         EXPECT_EQ(about->creditsButton()->text(), "Credits");
         const double base = QApplication::font().pointSizeF();

@@ -589,6 +589,71 @@ TEST(URLSession, RedirectsKeepTheFinalURL) {
     EXPECT_EQ(kept.first().response->statusCode(), 301);
 }
 
+// A secure load never continues in the clear: https → http fails with
+// -1022 in every session, and the http server is never asked. A session that
+// must stay on its host refuses a redirect to another host or port with
+// -1011 (and asks nobody there), while one on the same host is followed;
+// other sessions follow redirects to other hosts as before.
+TEST(URLSession, RefusesRedirectsToHttpAndOffTheHost) {
+    LoopbackHTTPServer secure(LoopbackHTTPServer::Transport::tls);
+    LoopbackHTTPServer plain;
+    LoopbackHTTPServer other;
+    plain.setFallback(CannedReply::text("in the clear"));
+    other.setFallback(CannedReply::text("elsewhere"));
+    std::string plainURL = plain.url("/page");
+    plainURL.replace(0, std::string("http://127.0.0.1").size(), "http://localhost");
+    secure.route("GET", "/down", CannedReply::redirect(plainURL, 302));
+    secure.route("GET", "/down-relative",
+                 CannedReply::redirect("http://127.0.0.1:" + std::to_string(plain.port()) + "/x", 301));
+    plain.route("GET", "/away", CannedReply::redirect(other.url("/doc"), 302));
+    plain.route("GET", "/named",
+                CannedReply::redirect("http://localhost:" + std::to_string(plain.port()) + "/doc", 307));
+    plain.route("GET", "/here", CannedReply::redirect("/doc", 302));
+    plain.route("GET", "/doc", CannedReply::text("home"));
+
+    for (const bool stayOnHost : {false, true}) {
+        SCOPED_TRACE(stayOnHost);
+        auto configuration = quickConfiguration();
+        configuration.trustedCertificatesFile = secure.certificatePEMPath();
+        configuration.redirectsStayOnHost = stayOnHost;
+        configuration.resolveHook = [](const std::string& host) -> std::optional<std::string> {
+            if (host == "localhost" || host == "elsewhere.test") return "127.0.0.1";
+            return std::nullopt;
+        };
+        auto session = URLSession::make(configuration);
+        struct Case {
+            std::string url;
+            int64_t refusedWith;  // 0: followed
+            std::string body;
+        };
+        const Case cases[] = {
+            {secure.url("/down"), URLError::appTransportSecurityRequiresSecureConnection, ""},
+            {secure.url("/down-relative"), URLError::appTransportSecurityRequiresSecureConnection, ""},
+            {plain.url("/away"), stayOnHost ? URLError::badServerResponse : 0, "elsewhere"},
+            {plain.url("/named"), stayOnHost ? URLError::badServerResponse : 0, "home"},
+            {plain.url("/here"), 0, "home"},
+        };
+        for (const Case& c : cases) {
+            SCOPED_TRACE(c.url);
+            Completions done;
+            session->dataTask(c.url, done.data())->resume();
+            Outcome outcome = done.first();
+            EXPECT_EQ(outcome.errorCode(), c.refusedWith);
+            if (c.refusedWith != 0) {
+                ASSERT_TRUE(outcome.error);
+                EXPECT_EQ(URLError::failingURL(*outcome.error), c.url);
+            } else {
+                EXPECT_EQ(outcome.body(), c.body);
+            }
+        }
+    }
+    for (const auto& request : plain.requests()) {
+        EXPECT_NE(request.path, "/page");
+        EXPECT_NE(request.path, "/x");
+    }
+    EXPECT_EQ(other.requestCount(), 1u);  // only the session that may leave its host went there
+}
+
 TEST(URLSession, DownloadHandsOverATemporaryFileAndRemovesIt) {
     LoopbackHTTPServer server;
     server.route("GET", "/doc.json", CannedReply::json(R"({"shorturl":"x"})"));
