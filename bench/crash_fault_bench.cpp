@@ -20,6 +20,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -99,7 +100,8 @@ void BM_FaultToExit(benchmark::State& state) {
         state.SkipWithError("a child did not end by its fault");
     state.counters["images"] = countImages();
     munmap(faultAt, 4096);
-    std::system(("rm -rf '" + base + "'").c_str());
+    std::error_code ignored;
+    std::filesystem::remove_all(base, ignored);
 }
 BENCHMARK(BM_FaultToExit)
     ->ArgNames({"reporter", "busy", "later"})
