@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QColorDialog>
+#include <QMenu>
 #include <QPalette>
 #include <QPushButton>
 #include <QTest>
@@ -86,7 +87,11 @@ class ListWriteFailureTest : public pointscreens_test::PointTableScreenTest {
         ASSERT_TRUE(path.has_value());
         table->selectRow(*path);
         table->setFocus();
+        // Delete asks first: the row's Delete menu, confirmed with Return.
         QTest::keyClick(table, Qt::Key_Delete);
+        auto* confirmation = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        ASSERT_NE(confirmation, nullptr);
+        QTest::keyClick(confirmation, Qt::Key_Return);
         settle();
     }
 };
