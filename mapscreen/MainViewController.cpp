@@ -7,7 +7,6 @@
 #include <QFontMetricsF>
 #include <QLabel>
 #include <QRegularExpression>
-#include <QTextLayout>
 #include <QToolBar>
 #include <QUrl>
 #include <QWidget>
@@ -78,24 +77,10 @@ MapButtonColours mapButtonColours(const QWidget* view) {
 // The credit line keeps beside the scale bar while it takes at most this many lines there.
 constexpr int kCreditLinesBesideScale = 3;
 
-// The height `text` takes at `width` when it wraps as the credit label wraps it (at word
-// boundaries, inside a word only when the word alone is wider; a line feed always breaks).
+// The height `text` takes at `width` when it wraps as the credit label wraps it.
 double creditTextHeight(const QFont& font, const QString& text, double width) {
     if (text.isEmpty() || width <= 0) return 0;
-    QString laidOut = text;
-    laidOut.replace(QLatin1Char('\n'), QChar::LineSeparator);
-    QTextLayout layout(laidOut, font);
-    QTextOption option;
-    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-    layout.setTextOption(option);
-    int lines = 0;
-    layout.beginLayout();
-    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
-        line.setLineWidth(width);
-        ++lines;
-    }
-    layout.endLayout();
-    return lines * QFontMetricsF(font).lineSpacing();
+    return widgets::hud::MultilineLabel::lineCount(font, text, width) * QFontMetricsF(font).lineSpacing();
 }
 
 constexpr const char* kRetinaFixLevelKey = "retinaFixLevel";

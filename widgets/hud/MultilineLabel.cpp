@@ -41,6 +41,10 @@ std::vector<Line> wrap(const QFont& font, const QString& text, double width) {
 
 }  // namespace
 
+int MultilineLabel::lineCount(const QFont& font, const QString& text, double width) {
+    return static_cast<int>(wrap(font, text, width).size());
+}
+
 MultilineLabel::MultilineLabel(QWidget* parent) : QWidget(parent), font_(QWidget::font()) {
     setAttribute(Qt::WA_TranslucentBackground);
     fit();

@@ -28,6 +28,9 @@ class MultilineLabel : public QWidget {
     void setTextColor(const QColor& color);
     Qt::Alignment alignment() const { return alignment_; }
     void setAlignment(Qt::Alignment alignment);
+    // The lines `text` wraps into at `width` as this label wraps it (at word boundaries, inside a
+    // word only when the word alone is wider; a line feed always breaks).
+    static int lineCount(const QFont& font, const QString& text, double width);
     int numberOfLines() const { return lines_; }
     void setNumberOfLines(int lines);
     bool adjustsFontSizeToFitWidth() const { return adjusts_; }
