@@ -150,6 +150,32 @@ void BM_Startup10k_StoreLoadFloor(benchmark::State& state) {
 }
 BENCHMARK(BM_Startup10k_StoreLoadFloor)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(5);
 
+// Starts the program once per iteration in `environment`, each start's time as the iteration's.
+struct Starts {
+    double totalSeconds = 0;
+    double inProgramSeconds = 0;  // what the program itself counted
+    int64_t runs = 0;
+    double meanSeconds() const { return totalSeconds / static_cast<double>(runs); }
+};
+
+Starts timeStarts(benchmark::State& state, const QProcessEnvironment& environment) {
+    Starts starts;
+    for (auto _ : state) {
+        double inProgram = 0;
+        std::string errorText;
+        const double seconds = startOnce(environment, &inProgram, &errorText);
+        if (seconds < 0) {
+            state.SkipWithError(errorText.c_str());
+            break;
+        }
+        state.SetIterationTime(seconds);
+        starts.totalSeconds += seconds;
+        starts.inProgramSeconds += inProgram;
+        ++starts.runs;
+    }
+    return starts;
+}
+
 // The same program over a home of its own with no points (made once).
 void BM_Startup0_Program(benchmark::State& state) {
     home();  // the XDG folders of the points' home; the empty home differs only in its data folder
@@ -162,47 +188,18 @@ void BM_Startup0_Program(benchmark::State& state) {
     for (const char* name : {"XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME"}) {
         environment.insert(name, QString::fromStdString(emptyRoot + "/" + name));
     }
-    double total = 0;
-    int64_t runs = 0;
-    for (auto _ : state) {
-        double inProgram = 0;
-        std::string errorText;
-        const double seconds = startOnce(environment, &inProgram, &errorText);
-        if (seconds < 0) {
-            state.SkipWithError(errorText.c_str());
-            break;
-        }
-        state.SetIterationTime(seconds);
-        total += seconds;
-        ++runs;
-    }
-    if (runs > 0) emptyStartSeconds = total / static_cast<double>(runs);
+    const Starts starts = timeStarts(state, environment);
+    if (starts.runs > 0) emptyStartSeconds = starts.meanSeconds();
     std::filesystem::remove_all(emptyRoot);
 }
 BENCHMARK(BM_Startup0_Program)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(5);
 
 void BM_Startup10k_Program(benchmark::State& state) {
-    const QProcessEnvironment environment = home().environment();
-    double total = 0;
-    int64_t runs = 0;
-    double reported = 0;
-    for (auto _ : state) {
-        double inProgram = 0;
-        std::string errorText;
-        const double seconds = startOnce(environment, &inProgram, &errorText);
-        if (seconds < 0) {
-            state.SkipWithError(errorText.c_str());
-            break;
-        }
-        reported += inProgram;
-        state.SetIterationTime(seconds);
-        total += seconds;
-        ++runs;
-    }
-    if (runs == 0) return;
-    const double mean = total / static_cast<double>(runs);
+    const Starts starts = timeStarts(state, home().environment());
+    if (starts.runs == 0) return;
+    const double mean = starts.meanSeconds();
     // What the program itself counts, from its application object to the frame.
-    state.counters["in_program_ms"] = reported / static_cast<double>(runs) * 1000.0;
+    state.counters["in_program_ms"] = starts.inProgramSeconds / static_cast<double>(starts.runs) * 1000.0;
     if (floorSeconds > 0) state.counters["ratio"] = mean / floorSeconds;
     if (floorSeconds > 0 && emptyStartSeconds > 0)
         state.counters["added_ratio"] = (mean - emptyStartSeconds) / floorSeconds;
