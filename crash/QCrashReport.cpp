@@ -1,6 +1,11 @@
 #include "crash/QCrashReport.hpp"
 
+#include <sys/mman.h>
+
+#include <algorithm>
+#include <cstddef>
 #include <cstring>
+#include <utility>
 
 #include "crash/QCrashReporterError.hpp"
 #include "platform/foundation/Bundle.hpp"
@@ -221,32 +226,96 @@ class ReportBuilder {
     bool maskPointerAuthentication_ = false;
 };
 
-QCrashReport::Message QCrashReport::decode(const std::vector<uint8_t>& data, platform::Error* error) {
-    Message none(nullptr, [](Qcrash__CrashReport*) {});
+namespace {
+
+// The header checks of decoding; false with the error set on a defect.
+bool checkHeader(std::span<const uint8_t> data, platform::Error* error) {
     if (data.size() < 9) {
         setError(error, platform::localizedString("Could not decode truncated crash log"));
-        return none;
+        return false;
     }
     // "qcrash" and the zero byte that pads the header to 8 bytes.
     if (std::memcmp(data.data(), "qcrash", 7) != 0) {
         setError(error, platform::localizedString("Could not decode invalid crash log header"));
-        return none;
+        return false;
     }
     if (data[7] != 1) {
         std::string text = platform::localizedString("Could not decode unsupported crash report version: %d");
         const auto at = text.find("%d");
         if (at != std::string::npos) text.replace(at, 2, std::to_string(data[7]));
         setError(error, text);
-        return none;
+        return false;
     }
+    return true;
+}
+
+Qcrash__CrashReport* unpackBody(std::span<const uint8_t> data, ProtobufCAllocator* allocator,
+                                platform::Error* error) {
     Qcrash__CrashReport* message =
-        data.size() > kMaxReportBytes
+        data.size() > QCrashReport::kMaxReportBytes
             ? nullptr
-            : qcrash__crash_report__unpack(nullptr, data.size() - 8, data.data() + 8);
+            : qcrash__crash_report__unpack(allocator, data.size() - 8, data.data() + 8);
     if (message == nullptr) {
         setError(error, platform::localizedString("An unknown error occured decoding the crash report"));
-        return none;
     }
+    return message;
+}
+
+// Where one unpack's pieces live while the model is built from them. A report unpacks into
+// tens of thousands of small pieces (every frame, its symbol and the symbol's name); malloc
+// would hand them out and take them back one at a time, and in a fresh process touch its heap
+// a page fault at a time. Here they are cut from a few large blocks whose pages are populated
+// in one call each, and all go at once with the arena; a piece is never freed on its own.
+class UnpackArena {
+  public:
+    // A report unpacks into about four times its file size.
+    explicit UnpackArena(size_t fileSize) : nextBlock_(std::max<size_t>(fileSize * 4, kMinBlock)) {}
+    ~UnpackArena() {
+        for (const auto& block : blocks_) ::munmap(block.first, block.second);
+    }
+    UnpackArena(const UnpackArena&) = delete;
+    UnpackArena& operator=(const UnpackArena&) = delete;
+
+    ProtobufCAllocator* allocator() { return &allocator_; }
+
+  private:
+    static constexpr size_t kMinBlock = 64 * 1024;
+    static constexpr size_t kAlign = alignof(std::max_align_t);
+
+    static void* allocate(void* self, size_t size) { return static_cast<UnpackArena*>(self)->take(size); }
+    static void release(void*, void*) {}
+
+    void* take(size_t size) {
+        size = (size + kAlign - 1) & ~(kAlign - 1);
+        if (size > static_cast<size_t>(end_ - next_)) {
+            const size_t blockSize = std::max(nextBlock_, size);
+            void* block = ::mmap(nullptr, blockSize, PROT_READ | PROT_WRITE,
+                                 MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+            if (block == MAP_FAILED) return nullptr;  // the unpack fails and reports it
+            blocks_.emplace_back(block, blockSize);
+            next_ = static_cast<char*>(block);
+            end_ = next_ + blockSize;
+            nextBlock_ = blockSize * 2;
+        }
+        void* piece = next_;
+        next_ += size;
+        return piece;
+    }
+
+    ProtobufCAllocator allocator_{&UnpackArena::allocate, &UnpackArena::release, this};
+    std::vector<std::pair<void*, size_t>> blocks_;
+    char* next_ = nullptr;
+    char* end_ = nullptr;
+    size_t nextBlock_;
+};
+
+}  // namespace
+
+QCrashReport::Message QCrashReport::decode(std::span<const uint8_t> data, platform::Error* error) {
+    Message none(nullptr, [](Qcrash__CrashReport*) {});
+    if (!checkHeader(data, error)) return none;
+    Qcrash__CrashReport* message = unpackBody(data, nullptr, error);
+    if (message == nullptr) return none;
     return Message(message, [](Qcrash__CrashReport* m) { qcrash__crash_report__free_unpacked(m, nullptr); });
 }
 
@@ -260,9 +329,12 @@ std::shared_ptr<QCrashReport> QCrashReport::build(const Qcrash__CrashReport& mes
     }
 }
 
-std::shared_ptr<QCrashReport> QCrashReport::create(const std::vector<uint8_t>& data, platform::Error* error) {
-    const Message message = decode(data, error);
-    if (!message) return nullptr;
+std::shared_ptr<QCrashReport> QCrashReport::create(std::span<const uint8_t> data, platform::Error* error) {
+    if (!checkHeader(data, error)) return nullptr;
+    // The model copies what it keeps, so the unpacked message lives only as long as the build.
+    UnpackArena arena(data.size());
+    const Qcrash__CrashReport* message = unpackBody(data, arena.allocator(), error);
+    if (message == nullptr) return nullptr;
     return build(*message, error);
 }
 
