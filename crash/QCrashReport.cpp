@@ -268,8 +268,11 @@ Qcrash__CrashReport* unpackBody(std::span<const uint8_t> data, ProtobufCAllocato
 // in one call each, and all go at once with the arena; a piece is never freed on its own.
 class UnpackArena {
   public:
-    // A report unpacks into about four times its file size.
-    explicit UnpackArena(size_t fileSize) : nextBlock_(std::max<size_t>(fileSize * 4, kMinBlock)) {}
+    // A report of symbolicated frames unpacks into about five times its file size; what
+    // does not fit comes in blocks of a quarter of that, so little is populated and not used.
+    explicit UnpackArena(size_t fileSize)
+        : nextBlock_(std::max<size_t>(fileSize * 11 / 2, kMinBlock)),
+          laterBlock_(std::max(nextBlock_ / 4, kMinBlock)) {}
     ~UnpackArena() {
         for (const auto& block : blocks_) ::munmap(block.first, block.second);
     }
@@ -295,7 +298,7 @@ class UnpackArena {
             blocks_.emplace_back(block, blockSize);
             next_ = static_cast<char*>(block);
             end_ = next_ + blockSize;
-            nextBlock_ = blockSize * 2;
+            nextBlock_ = laterBlock_;
         }
         void* piece = next_;
         next_ += size;
@@ -307,6 +310,7 @@ class UnpackArena {
     char* next_ = nullptr;
     char* end_ = nullptr;
     size_t nextBlock_;
+    size_t laterBlock_;
 };
 
 }  // namespace

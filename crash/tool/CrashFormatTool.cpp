@@ -6,11 +6,15 @@
 // its pages populated in one call rather than faulted in one by one, and the text goes out as
 // it was built, without a second copy.
 #include <fcntl.h>
+#include <malloc.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <span>
 #include <string>
@@ -83,6 +87,27 @@ class MappedFile {
     int error_ = 0;
 };
 
+// The model and the text take about six times the file's size of heap, in thousands of pieces
+// (and the text in one block). A fresh heap grows a page fault at a time as they are written;
+// here the heap is grown once to that size, its pages populated in one call, and kept: large
+// blocks come from it too instead of from fresh mappings, and nothing is handed back to the
+// system before the process ends.
+void prepareHeap(size_t fileSize) {
+    const size_t expected = std::min<size_t>(fileSize * 6 + (256u << 10), 64u << 20);
+    // Blocks up to that size come from the heap, and a free top of the heap up to twice that
+    // stays with the process.
+    mallopt(M_MMAP_THRESHOLD, static_cast<int>(expected * 2));
+    mallopt(M_TRIM_THRESHOLD, static_cast<int>(expected * 2));
+    void* block = std::malloc(expected);
+    if (block == nullptr) return;
+    const auto pageSize = static_cast<uintptr_t>(::sysconf(_SC_PAGESIZE));
+    const uintptr_t from = (reinterpret_cast<uintptr_t>(block) + pageSize - 1) & ~(pageSize - 1);
+    const uintptr_t to = (reinterpret_cast<uintptr_t>(block) + expected) & ~(pageSize - 1);
+    // Best effort: without MADV_POPULATE_WRITE (older kernels) the pages fault in as before.
+    if (to > from) ::madvise(reinterpret_cast<void*>(from), to - from, MADV_POPULATE_WRITE);
+    std::free(block);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -95,6 +120,7 @@ int main(int argc, char** argv) {
         printError(argv[1], std::strerror(file.error()));
         return 1;
     }
+    prepareHeap(file.bytes().size());
     platform::Error error;
     const auto report = tervolo::crash::QCrashReport::create(file.bytes(), &error);
     if (!report) {
