@@ -1,11 +1,9 @@
 #include "crash/QCrashReport.hpp"
 
-#include <sys/mman.h>
-
 #include <algorithm>
 #include <cstddef>
+#include <cstdlib>
 #include <cstring>
-#include <utility>
 
 #include "crash/QCrashReporterError.hpp"
 #include "platform/foundation/Bundle.hpp"
@@ -262,19 +260,18 @@ Qcrash__CrashReport* unpackBody(std::span<const uint8_t> data, ProtobufCAllocato
 }
 
 // Where one unpack's pieces live while the model is built from them. A report unpacks into
-// tens of thousands of small pieces (every frame, its symbol and the symbol's name); malloc
-// would hand them out and take them back one at a time, and in a fresh process touch its heap
-// a page fault at a time. Here they are cut from a few large blocks whose pages are populated
-// in one call each, and all go at once with the arena; a piece is never freed on its own.
+// tens of thousands of small pieces (every frame, its symbol and the symbol's name) that malloc
+// would hand out and take back one at a time; here they are cut from a few large blocks and all
+// go at once with the arena. A piece is never freed on its own.
 class UnpackArena {
   public:
     // A report of symbolicated frames unpacks into about five times its file size; what
-    // does not fit comes in blocks of a quarter of that, so little is populated and not used.
+    // does not fit comes in blocks of a quarter of that.
     explicit UnpackArena(size_t fileSize)
         : nextBlock_(std::max<size_t>(fileSize * 11 / 2, kMinBlock)),
           laterBlock_(std::max(nextBlock_ / 4, kMinBlock)) {}
     ~UnpackArena() {
-        for (const auto& block : blocks_) ::munmap(block.first, block.second);
+        for (void* block : blocks_) std::free(block);
     }
     UnpackArena(const UnpackArena&) = delete;
     UnpackArena& operator=(const UnpackArena&) = delete;
@@ -282,7 +279,7 @@ class UnpackArena {
     ProtobufCAllocator* allocator() { return &allocator_; }
 
   private:
-    static constexpr size_t kMinBlock = 64 * 1024;
+    static constexpr size_t kMinBlock = 16 * 1024;
     static constexpr size_t kAlign = alignof(std::max_align_t);
 
     static void* allocate(void* self, size_t size) { return static_cast<UnpackArena*>(self)->take(size); }
@@ -292,10 +289,9 @@ class UnpackArena {
         size = (size + kAlign - 1) & ~(kAlign - 1);
         if (size > static_cast<size_t>(end_ - next_)) {
             const size_t blockSize = std::max(nextBlock_, size);
-            void* block = ::mmap(nullptr, blockSize, PROT_READ | PROT_WRITE,
-                                 MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
-            if (block == MAP_FAILED) return nullptr;  // the unpack fails and reports it
-            blocks_.emplace_back(block, blockSize);
+            void* block = std::malloc(blockSize);
+            if (block == nullptr) return nullptr;  // the unpack fails and reports it
+            blocks_.push_back(block);
             next_ = static_cast<char*>(block);
             end_ = next_ + blockSize;
             nextBlock_ = laterBlock_;
@@ -306,7 +302,7 @@ class UnpackArena {
     }
 
     ProtobufCAllocator allocator_{&UnpackArena::allocate, &UnpackArena::release, this};
-    std::vector<std::pair<void*, size_t>> blocks_;
+    std::vector<void*> blocks_;
     char* next_ = nullptr;
     char* end_ = nullptr;
     size_t nextBlock_;

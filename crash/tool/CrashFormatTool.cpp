@@ -87,13 +87,13 @@ class MappedFile {
     int error_ = 0;
 };
 
-// The model and the text take about six times the file's size of heap, in thousands of pieces
-// (and the text in one block). A fresh heap grows a page fault at a time as they are written;
-// here the heap is grown once to that size, its pages populated in one call, and kept: large
-// blocks come from it too instead of from fresh mappings, and nothing is handed back to the
-// system before the process ends.
+// The unpacked message, the model and the text take about twelve times the file's size of heap,
+// in a few large blocks and thousands of small pieces. A fresh heap grows a page fault at a time as they are
+// written; here the heap is grown once to that size, its pages populated in one call, and kept: large blocks
+// come from it too instead of from fresh mappings, and nothing is handed back to the system before the
+// process ends.
 void prepareHeap(size_t fileSize) {
-    const size_t expected = std::min<size_t>(fileSize * 6 + (256u << 10), 64u << 20);
+    const size_t expected = std::min<size_t>(fileSize * 12 + (256u << 10), 64u << 20);
     // Blocks up to that size come from the heap, and a free top of the heap up to twice that
     // stays with the process.
     mallopt(M_MMAP_THRESHOLD, static_cast<int>(expected * 2));
