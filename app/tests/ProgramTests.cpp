@@ -145,7 +145,7 @@ TEST(FirstWindow, FollowsTheScreensFreeArea) {
     }
 }
 
-// The composed window on the test's screen (800 × 600 under the offscreen platform): it opens
+// The composed window on the test's screen (800 × 800 under the offscreen platform): it opens
 // inside the screen's free area, not at 1280 × 800 reaching past its edges.
 TEST(FirstWindow, TheProgramsWindowOpensInsideTheScreen) {
     tervolo::testsupport::sharedTestApplication("tervolo_app_tests");
