@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <map>
 #include <string>
@@ -39,7 +40,11 @@ void BM_ProgramMemoryAfterOrdinaryUse(benchmark::State& state) {
             {"Fish Market Hall", "Market Square", "Helsinki", "Finland", 60.1672, 24.9531});
         const std::map<QString, QString> extra{{"TERVOLO_E2E_REVERSE_TITLE", "Harbour Gate"},
                                                {"TERVOLO_E2E_SEARCH_PLACE", "Fish Market Hall"}};
-        const auto outcome = run.runPhase(TERVOLO_E2E_PATH, 5, extra, 600);
+        // TERVOLO_MEMORY_PROBE_E2E names another build of the end-to-end binary to measure (before and after
+        // a change).
+        const char* other = std::getenv("TERVOLO_MEMORY_PROBE_E2E");
+        const auto outcome =
+            run.runPhase(other != nullptr && *other != 0 ? other : TERVOLO_E2E_PATH, 5, extra, 600);
         std::ifstream in(run.runFolder() + "/memory.json");
         const auto figures = nlohmann::json::parse(in, nullptr, false);
         if (!outcome.finished || outcome.exitCode != 0 || !figures.is_object() ||
