@@ -164,6 +164,7 @@ struct MKBaseMap::Layer {
     struct LinePiece {
         uint32_t start = 0;  // index of its first point in linePoints
         uint32_t count = 0;
+        QRectF bounds;  // map points; a cell it does not reach skips it
     };
 
     int gridBits = 0;
@@ -342,12 +343,12 @@ const MKBaseMap::Layer* MKBaseMap::layer(Detail detail) const {
             const size_t total = line.size() + (closed ? 1 : 0);
             for (size_t start = 0; start + 1 < total; start += kPiece) {
                 const size_t end = std::min(start + kPiece, total - 1);
-                const Layer::LinePiece piece{static_cast<uint32_t>(prepared->linePoints.size()),
-                                             static_cast<uint32_t>(end - start + 1)};
+                Layer::LinePiece piece{static_cast<uint32_t>(prepared->linePoints.size()),
+                                       static_cast<uint32_t>(end - start + 1), QRectF()};
                 for (size_t i = start; i <= end; ++i) prepared->linePoints.push_back(line[i % line.size()]);
+                piece.bounds = bounds(prepared->linePoints.data() + piece.start, piece.count);
                 int x0, y0, x1, y1;
-                blockRange(bounds(prepared->linePoints.data() + piece.start, piece.count), &x0, &y0, &x1,
-                           &y1);
+                blockRange(piece.bounds, &x0, &y0, &x1, &y1);
                 for (int by = y0; by <= y1; ++by) {
                     for (int bx = x0; bx <= x1; ++bx)
                         target[static_cast<size_t>(by) * side + bx].push_back(piece);
@@ -423,12 +424,21 @@ void MKBaseMap::draw(QPainter& painter, const MKMapRect& mapRect, Detail detail,
     coastPen.setCosmetic(true);
     coastPen.setWidthF(0.8);
     painter.setPen(coastPen);
+    // A block may be far larger than the cell: its pieces that cannot reach the cell (its area with a
+    // margin of a few pixels for the stroke) are not handed to the painter at all.
+    const double margin = area.width() / 64;
+    const QRectF reach = area.adjusted(-margin, -margin, margin, margin);
     auto drawPieces = [&](const std::vector<std::vector<Layer::LinePiece>>& blocks) {
         for (int by = y0; by <= y1; ++by) {
             for (int bx = x0; bx <= x1; ++bx) {
-                for (const Layer::LinePiece& piece : blocks[static_cast<size_t>(by) * side + bx])
+                for (const Layer::LinePiece& piece : blocks[static_cast<size_t>(by) * side + bx]) {
+                    const QRectF& b = piece.bounds;
+                    if (b.right() < reach.left() || b.left() > reach.right() || b.bottom() < reach.top() ||
+                        b.top() > reach.bottom())
+                        continue;
                     painter.drawPolyline(data->linePoints.data() + piece.start,
                                          static_cast<int>(piece.count));
+                }
             }
         }
     };
