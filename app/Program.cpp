@@ -226,13 +226,17 @@ void startLogging() {
     logging::QLLog::sharedInstance().addLogger(logging::QLOSLogger::sharedInstance());
 }
 
-int runProgram(int argc, char** argv) {
+void configureMemory() {
     // The map's cells are images of 256 KB and more, made on its drawing threads and freed as the
     // cache evicts them. With glibc's sliding threshold every freed one raised the bar for mapping
     // memory of its own, so later cells came from the threads' heaps, which keep what was freed: the
     // resident size grew far past the cache's budget. A fixed threshold gives each such image its own
     // mapping, returned to the system when the image goes.
     mallopt(M_MMAP_THRESHOLD, 128 * 1024);
+}
+
+int runProgram(int argc, char** argv) {
+    configureMemory();
     startLogging();
     const CommandLine line = CommandLine::parse(argc, argv);
     // The name the program was called by, for the lines that tell the user

@@ -24,6 +24,10 @@ struct CommandLine;
 // root. Main thread.
 int runProgram(int argc, char** argv);
 
+// The C heap's settings the program runs with (runProgram sets them first; the end-to-end runs of
+// the composition too). Before any other thread starts.
+void configureMemory();
+
 // Installs the system log as the program's logger. runProgram calls it
 // first, so every record from the start of main on reaches the log. Any
 // thread; adding it again later changes nothing.

@@ -204,6 +204,8 @@ TEST(EndToEndPhase, Run) {
     settings.shortLinkHost = EndToEndRun::kShortLinkHost;
     settings.searchPlace = environmentValue("TERVOLO_E2E_SEARCH_PLACE");
     settings.programPath = TERVOLO_PROGRAM_PATH;
+    if (const std::string seconds = environmentValue("TERVOLO_E2E_USE_SECONDS"); !seconds.empty())
+        settings.useSeconds = std::atof(seconds.c_str());
     tervolo::e2e::PhaseDriver driver(settings.phase, TERVOLO_SCREENSHOT_DIR);
 
     // The program's own composition, with the phase's steps started once the
@@ -212,7 +214,9 @@ TEST(EndToEndPhase, Run) {
     if (!environmentValue("TERVOLO_E2E_LOG").empty()) {
         tervolo::logging::QLLog::sharedInstance().addLogger(tervolo::logging::QLTTYLogger::make());
     }
-    // The run is the first start of its folders: later starts reach it.
+    // The heap as the program sets it; then the run is the first start of its folders: later starts
+    // reach it.
+    tervolo::app::configureMemory();
     const tervolo::app::CommandLine line{};
     const auto instance = tervolo::app::claimInstance(line);
     ASSERT_FALSE(instance.exitStatus) << "another program already runs on this run's folders";
