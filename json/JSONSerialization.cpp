@@ -650,6 +650,8 @@ bool isContainer(const Any& object) {
 }  // namespace
 
 Any JSONSerialization::jsonObject(std::string_view text, ReadingOptions) {
+    // The document's nodes in blocks of its own.
+    nodeMemory::BlockScope blocks;
     return Parser(text).parseDocument();
 }
 
