@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <limits>
 
 #include "json/JSONValueError.hpp"
@@ -394,28 +395,28 @@ namespace {
 
 // ---- writing -------------------------------------------------------------
 
-// The text being written, straight into the caller's string: the string is
-// grown ahead of the writer (zero-filled, by doubling) and cut to what was
-// written at the end, so each token is a store through a pointer instead of
-// an append that checks and grows the string every time.
+// The text being written: tokens are stored through a pointer into a small
+// buffer on the stack, which is appended to the caller's string whenever it
+// fills. The string grows by its own doubling and is touched once per byte,
+// while the per-token work stays on memory in cache.
 class Output {
   public:
-    explicit Output(std::string& out) : out_(out), mark_(out.size()) {
-        grow(out.size() + 256);
-        cur_ = out_.data() + mark_;
-    }
+    explicit Output(std::string& out)
+        : out_(out), mark_(out.size()), exceptions_(std::uncaught_exceptions()) {}
     Output(const Output&) = delete;
     Output& operator=(const Output&) = delete;
-    // The string holds exactly what was written.
-    ~Output() { out_.resize(static_cast<size_t>(cur_ - out_.data())); }
+    ~Output() {
+        // Left by an exception (no memory for the text): nothing of it stays.
+        if (std::uncaught_exceptions() > exceptions_)
+            out_.resize(mark_);
+        else
+            flush();
+    }
 
-    // Room for n more bytes at the end of what was written.
+    // Room for n more bytes (at most a buffer's worth) at the end of what was written.
     char* room(size_t n) {
-        if (static_cast<size_t>(limit_ - cur_) < n) {
-            const size_t used = static_cast<size_t>(cur_ - out_.data());
-            grow(std::max(used + n, out_.size() * 2));
-            cur_ = out_.data() + used;
-        }
+        assert(n <= sizeof buffer_);
+        if (static_cast<size_t>(buffer_ + sizeof buffer_ - cur_) < n) flush();
         return cur_;
     }
     void advance(char* to) { cur_ = to; }
@@ -429,22 +430,31 @@ class Output {
         cur_ += N - 1;
     }
     void put(const char* text, size_t n) {
+        if (n > sizeof buffer_ / 4) {
+            flush();
+            out_.append(text, n);
+            return;
+        }
         std::memcpy(room(n), text, n);
         cur_ += n;
     }
-    void reserve(size_t n) { room(n); }
+    void reserve(size_t) {}
     // Drops everything written since this output began.
-    void discard() { cur_ = out_.data() + mark_; }
+    void discard() {
+        cur_ = buffer_;
+        out_.resize(mark_);
+    }
 
   private:
-    void grow(size_t size) {
-        out_.resize(size);
-        limit_ = out_.data() + out_.size();
+    void flush() {
+        out_.append(buffer_, cur_);
+        cur_ = buffer_;
     }
     std::string& out_;
     size_t mark_;
-    char* cur_ = nullptr;
-    char* limit_ = nullptr;
+    int exceptions_;
+    char buffer_[8192];
+    char* cur_ = buffer_;
 };
 
 // The same interface over plain appends, for single tokens added to a text
@@ -588,11 +598,15 @@ struct Writer {
     bool escapeSlashes = !options.contains(WritingOptions::withoutEscapingSlashes);
 
     void newline(int level) {
-        const size_t blanks = static_cast<size_t>(level) * 2;
-        char* at = out.room(blanks + 1);
-        *at = '\n';
-        std::memset(at + 1, ' ', blanks);
-        out.advance(at + 1 + blanks);
+        out.put('\n');
+        // A buffer's worth at a time: nesting has no bound here.
+        for (size_t blanks = static_cast<size_t>(level) * 2; blanks > 0;) {
+            const size_t now = std::min<size_t>(blanks, 256);
+            char* at = out.room(now);
+            std::memset(at, ' ', now);
+            out.advance(at + now);
+            blanks -= now;
+        }
     }
 
     bool write(const Any& value, int level) {
