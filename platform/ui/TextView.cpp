@@ -111,9 +111,12 @@ double TextView::heightThatFits(double width) const {
         lineWidth -= QFontMetrics(doc->defaultFont()).horizontalAdvance(QChar(0x21B5));
     }
     lineWidth = std::max(1.0, lineWidth);
-    const MeasureKey key{revision_,       lineWidth,
-                         doc->defaultFont(), option.wrapMode(),
-                         static_cast<int>(option.flags()), option.tabStopDistance(),
+    const MeasureKey key{revision_,
+                         lineWidth,
+                         doc->defaultFont(),
+                         option.wrapMode(),
+                         static_cast<int>(option.flags()),
+                         option.tabStopDistance(),
                          option.textDirection()};
     double textHeight = 0;
     const auto known = std::find_if(measured_.begin(), measured_.end(),
@@ -144,7 +147,8 @@ std::optional<double> TextView::textHeightFromView(double viewportWidth, double 
         (void)layout->blockBoundingRect(block);  // lays the block out when it is not
         const QTextLayout* lines = block.layout();
         if (lines == nullptr) return std::nullopt;
-        if (lines->lineCount() > 0 && std::abs(lines->lineAt(0).width() - lineWidth) > 0.01) return std::nullopt;
+        if (lines->lineCount() > 0 && std::abs(lines->lineAt(0).width() - lineWidth) > 0.01)
+            return std::nullopt;
         height += stackedHeight(*lines);
     }
     return height;

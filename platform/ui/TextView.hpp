@@ -68,7 +68,7 @@ class TextView : public QPlainTextEdit {
     std::unique_ptr<TextFieldEditTracker> tracker_;
     ReturnKeyType returnKeyType_ = ReturnKeyType::Default;
     bool editing_ = false;
-    uint64_t revision_ = 0;  // counts the document's content changes
+    uint64_t revision_ = 0;                   // counts the document's content changes
     mutable std::vector<Measured> measured_;  // the latest few, newest last
     mutable int64_t measurements_ = 0;
 };

@@ -2,9 +2,9 @@
 
 #include <QClipboard>
 #include <QScrollBar>
+#include <QTest>
 #include <QTextBlock>
 #include <QTextDocument>
-#include <QTest>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -260,9 +260,9 @@ namespace {
 
 // About `size` characters of words of varied length, with a line feed now and then.
 QString longParagraphs(int size) {
-    const QString words[] = {QStringLiteral("Harbour"), QStringLiteral("at"),     QStringLiteral("Kauppatori,"),
-                             QStringLiteral("ferry"),   QStringLiteral("gate"),   QStringLiteral("Suomenlinna"),
-                             QStringLiteral("by"),      QStringLiteral("the"),    QStringLiteral("old-market")};
+    const QString words[] = {QStringLiteral("Harbour"), QStringLiteral("at"),   QStringLiteral("Kauppatori,"),
+                             QStringLiteral("ferry"),   QStringLiteral("gate"), QStringLiteral("Suomenlinna"),
+                             QStringLiteral("by"),      QStringLiteral("the"),  QStringLiteral("old-market")};
     QString text;
     for (int i = 0; text.size() < size; ++i) {
         text += words[(i * 7) % 9];
