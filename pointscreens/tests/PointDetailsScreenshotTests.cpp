@@ -142,7 +142,8 @@ TEST_F(PointDetailsScreenshotTest, AHundredKilobyteTitle) {
             EXPECT_EQ(screen->titleView()->height(),
                       static_cast<int>(std::ceil(screen->titleHeight()->constant())));
             pointscreens_test::saveScreenshot(pointscreens_test::grab(*window_, 1), name);
-            pointscreens_test::saveScreenshot(pointscreens_test::grab(*window_, 2), name + QStringLiteral("@2x"));
+            pointscreens_test::saveScreenshot(pointscreens_test::grab(*window_, 2),
+                                              name + QStringLiteral("@2x"));
         }
     }
 }

@@ -7,8 +7,8 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QScrollBar>
-#include <QTextDocument>
 #include <QTest>
+#include <QTextDocument>
 
 #include <filesystem>
 #include <limits>
