@@ -1,6 +1,7 @@
 #include "app/Program.hpp"
 
 #include <QApplication>
+#include <QScreen>
 
 #include <malloc.h>
 
@@ -85,10 +86,26 @@ std::shared_ptr<platform::ViewController> currentMapScreen() {
     return nullptr;
 }
 
+QRect firstWindowGeometry(const QRect& available) {
+    if (available.isEmpty()) return QRect(QPoint(0, 0), kFirstWindowSize);
+    // 1280 × 800 where the screen has room; on a smaller one a tenth of its free area is left
+    // around the window, so a window manager's frame and panels leave its bottom (the scale bar,
+    // the map's credit) on the screen.
+    const QSize room(available.width() * 9 / 10, available.height() * 9 / 10);
+    QRect frame(QPoint(0, 0), kFirstWindowSize.boundedTo(room).expandedTo(QSize(1, 1)));
+    frame.moveCenter(available.center());
+    return frame;
+}
+
 void configureMainWindow(platform::MainWindow& window) {
     const std::string name = platform::Bundle::main().infoString("CFBundleName").value_or("TervoloNG");
     window.setWindowTitle(QString::fromStdString(name));
-    window.resize(1280, 800);
+    // Nothing saves the window's frame between runs: every start sizes it to the screen it opens on.
+    if (const QScreen* screen = window.screen()) {
+        window.setGeometry(firstWindowGeometry(screen->availableGeometry()));
+    } else {
+        window.resize(kFirstWindowSize);
+    }
     // The map opens on the whole world. The screen's restored state, applied
     // after this, replaces it; a stored tracking mode then follows the user.
     if (auto screen = std::dynamic_pointer_cast<mapscreen::MainViewController>(window.rootViewController())) {

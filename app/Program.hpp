@@ -1,5 +1,8 @@
 #pragma once
 
+#include <QRect>
+#include <QSize>
+
 #include <memory>
 #include <optional>
 #include <string>
@@ -56,6 +59,14 @@ std::shared_ptr<platform::ViewController> makeMapScreen();
 // The map screen now: the root of the first window that has it; none before
 // the window exists. Main thread.
 std::shared_ptr<platform::ViewController> currentMapScreen();
+
+// The first window's size where the screen has room, in points.
+inline constexpr QSize kFirstWindowSize{1280, 800};
+
+// Where the first window opens on a screen whose free area (without panels and docks) is
+// `available`: kFirstWindowSize, or at most nine tenths of the free area each way on a smaller
+// screen, centred in it.
+QRect firstWindowGeometry(const QRect& available);
 
 // The window's title and size, and its map opening on the whole world with
 // the user's position shown (the map screen follows it itself). Main thread,
