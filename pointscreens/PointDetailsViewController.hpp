@@ -285,7 +285,8 @@ class PointDetailsViewController : public platform::ViewController,
     void addChip(const std::string& title, const std::string& identifier,
                  const std::optional<platform::Color>& color);
     void showChipArea();
-    void followTextDirection(platform::TextView* textView);
+    // `text`: the text the view is about to be given (its own when none).
+    void followTextDirection(platform::TextView* textView, const std::optional<QString>& text = std::nullopt);
     void showSaveFailure(const platform::Error& error);
     void putPointBackOnMainMap();
     void connectActions();
