@@ -21,16 +21,28 @@ namespace platform {
 
 namespace {
 
-bool hasInk(const QImage& image) {
-    if (image.isNull()) return false;
-    if (!image.hasAlphaChannel()) return true;
+// The smallest rect that holds every pixel with ink, empty when there is none.
+QRect inkBounds(const QImage& image) {
+    if (image.isNull()) return {};
+    if (!image.hasAlphaChannel()) return image.rect();
+    int top = -1;
+    int bottom = -1;
+    int left = image.width();
+    int right = -1;
     for (int y = 0; y < image.height(); ++y) {
         const auto* row = reinterpret_cast<const uint32_t*>(image.constScanLine(y));
-        for (int x = 0; x < image.width(); ++x) {
-            if (row[x] != 0) return true;
-        }
+        int first = 0;
+        while (first < image.width() && row[first] == 0) ++first;
+        if (first == image.width()) continue;
+        int last = image.width() - 1;
+        while (row[last] == 0) --last;
+        if (top < 0) top = y;
+        bottom = y;
+        left = std::min(left, first);
+        right = std::max(right, last);
     }
-    return false;
+    if (top < 0) return {};
+    return QRect(QPoint(left, top), QPoint(right, bottom));
 }
 
 }  // namespace
@@ -155,7 +167,8 @@ CellCache::Lookup CellCache::lookup(const CellKey& key) {
     if (found == cells_.end()) return {};
     Cell& cell = found->second;
     cell.lastUsed = ++uses_;
-    return {true, cell.ready, cell.stale, cell.inFlight, cell.blank, cell.hasContent, cell.image};
+    return {true,       cell.ready, cell.stale, cell.inFlight, cell.blank, cell.hasContent,
+            cell.image, cell.ink,   cell.full};
 }
 
 bool CellCache::beginJob(const CellKey& key, uint64_t* generation) {
@@ -171,6 +184,19 @@ bool CellCache::beginJob(const CellKey& key, uint64_t* generation) {
 }
 
 void CellCache::finishJob(const CellKey& key, uint64_t generation, QImage image, bool blank) {
+    // Measured and cut outside the lock: the frame waits on it.
+    const QSize full = image.size();
+    QRect ink = blank ? QRect() : inkBounds(image);
+    if (!ink.isEmpty()) {
+        if (ink.width() * ink.height() * 2 < full.width() * full.height()) {
+            // One transparent pixel around the ink, so a scaled draw blends its edge as the whole
+            // image would.
+            ink = ink.adjusted(-1, -1, 1, 1).intersected(image.rect());
+            image = image.copy(ink);
+        } else {
+            ink = image.rect();
+        }
+    }
     {
         std::lock_guard lock(mutex_);
         const auto found = cells_.find(key);
@@ -183,16 +209,18 @@ void CellCache::finishJob(const CellKey& key, uint64_t generation, QImage image,
             return;
         }
         if (cell.generation != generation) return;  // invalidated meanwhile: stays stale, asked again
-        const bool ink = !blank && hasInk(image);
+        const bool inked = !ink.isEmpty();
         bytes_ -= cell.bytes;
         // Empty cells keep no pixels.
-        cell.image = ink ? std::move(image) : QImage();
+        cell.image = inked ? std::move(image) : QImage();
+        cell.ink = inked ? ink : QRect();
+        cell.full = full;
         cell.bytes = static_cast<size_t>(cell.image.sizeInBytes());
         bytes_ += cell.bytes;
         cell.ready = true;
         cell.stale = false;
         cell.blank = blank;
-        cell.hasContent = ink;
+        cell.hasContent = inked;
         evictIfNeeded();
     }
     notifyRepaint();

@@ -63,7 +63,12 @@ class CellCache {
         bool inFlight = false;
         bool blank = false;  // the renderer could not draw it (canDrawMapRect said no)
         bool hasContent = false;
+        // Only the inked part of a mostly empty cell is kept (a small circle's cell is nearly all
+        // transparent): `image` holds the pixels of `ink`, a rect in the whole cell's pixels of size
+        // `full`.
         QImage image;
+        QRect ink;
+        QSize full;
     };
 
     // Listeners are called (from any thread) when a result arrived or cells were invalidated; they
@@ -94,6 +99,8 @@ class CellCache {
   private:
     struct Cell {
         QImage image;
+        QRect ink;
+        QSize full;
         size_t bytes = 0;
         uint64_t generation = 0;
         uint64_t lastUsed = 0;

@@ -141,6 +141,20 @@ void MKMapView::drawMap(QPainter& painter) {
         // Finds what to show for one cell of one layer: its image, else a stand-in from a coarser or a
         // finer level; asks for the cell when it is missing or out of date. True when something with
         // content was placed.
+        // Places the part `part` (in the whole cell's pixels) of a cell that keeps only its inked
+        // rect; false when that part has no ink.
+        auto place = [](std::vector<Op>& ops, const CellCache::Lookup& cell, const QRectF& part,
+                        const QRectF& target) {
+            const QRectF inked = part.intersected(QRectF(cell.ink));
+            if (inked.isEmpty()) return false;
+            const double sx = target.width() / part.width();
+            const double sy = target.height() / part.height();
+            ops.push_back(
+                {cell.image, inked.translated(-QPointF(cell.ink.topLeft())),
+                 QRectF(target.x() + (inked.x() - part.x()) * sx, target.y() + (inked.y() - part.y()) * sy,
+                        inked.width() * sx, inked.height() * sy)});
+            return true;
+        };
         auto resolve = [&](std::vector<Op>& ops, uintptr_t layerKey,
                            const std::shared_ptr<MKOverlayRenderer>& renderer, int64_t x, int64_t y,
                            const QRectF& target) {
@@ -148,7 +162,7 @@ void MKMapView::drawMap(QPainter& painter) {
             const CellCache::Lookup found = cells_->lookup(key);
             if (found.ready && !found.stale) {
                 if (found.hasContent) {
-                    ops.push_back({found.image, QRectF(found.image.rect()), target});
+                    place(ops, found, QRectF(QPointF(0, 0), QSizeF(found.full)), target);
                     ++stats_.cellsDrawn;
                 }
                 return found.hasContent;
@@ -160,19 +174,19 @@ void MKMapView::drawMap(QPainter& painter) {
             }
             ++stats_.cellsPending;
             if (found.ready && found.hasContent) {  // out of date: the old image until the new one comes
-                ops.push_back({found.image, QRectF(found.image.rect()), target});
+                place(ops, found, QRectF(QPointF(0, 0), QSizeF(found.full)), target);
                 ++stats_.cellsDrawn;
                 return true;
             }
             for (int up = 1; up <= std::min(zoom, 8); ++up) {
                 const CellCache::Lookup parent = cells_->lookup({layerKey, zoom - up, x >> up, y >> up});
                 if (!parent.ready || !parent.hasContent) continue;
-                const double part = parent.image.width() / std::exp2(up);
+                const double part = parent.full.width() / std::exp2(up);
                 const int64_t mask = (int64_t{1} << up) - 1;
-                ops.push_back({parent.image,
-                               QRectF(static_cast<double>(x & mask) * part,
-                                      static_cast<double>(y & mask) * part, part, part),
-                               target});
+                place(ops, parent,
+                      QRectF(static_cast<double>(x & mask) * part, static_cast<double>(y & mask) * part, part,
+                             part),
+                      target);
                 ++stats_.cellsDrawn;
                 ++stats_.cellsStandIn;
                 return true;
@@ -188,7 +202,7 @@ void MKMapView::drawMap(QPainter& painter) {
                     const QRectF quarter(target.x() + (child & 1) * target.width() / 2,
                                          target.y() + (child >> 1) * target.height() / 2, target.width() / 2,
                                          target.height() / 2);
-                    children.push_back({finer.image, QRectF(finer.image.rect()), quarter});
+                    place(children, finer, QRectF(QPointF(0, 0), QSizeF(finer.full)), quarter);
                     any = true;
                 }
                 for (auto& op : children) ops.push_back(std::move(op));

@@ -1114,6 +1114,44 @@ TEST(MapViewMemory, ViewsShareOneCellCacheWithOneBudget) {
     }
 }
 
+TEST_F(MapView, ManySmallCirclesInViewFitTheCellBudget) {
+    // Every overlay keeps cells of its own; a small circle's cell is nearly all transparent, so only
+    // its inked part is kept. Three hundred circles in view, whose whole cells would need 75 MiB,
+    // fit a budget of 16 MiB, and the frame completes with every circle drawn where it stands.
+    CellCache cache(16u << 20);
+    auto replaced = SharedInstance<CellCache>::replaceForTesting(cache);
+    auto view = std::make_unique<MKMapView>();
+    view->resize(1024, 768);
+    view->setDelegate(delegate);
+    const CLLocationCoordinate2D middle{48.5, 11.0};
+    show(*view, middle, 9);
+    const QImage bare = frame(*view);
+    delegate->rendererFactory = [](const std::shared_ptr<MKOverlay>& o) {
+        return circleRenderer(o, QColor::fromRgbF(1, 0, 0, 0.5));
+    };
+    std::mt19937 random(17);
+    std::vector<CLLocationCoordinate2D> centres;
+    for (int i = 0; i < 300; ++i) {
+        const QPointF spot(std::uniform_real_distribution<>(20, 1004)(random),
+                           std::uniform_real_distribution<>(20, 748)(random));
+        const MKMapRect shown = view->visibleMapRect();
+        centres.push_back(MKCoordinateForMapPoint({shown.origin.x + spot.x() * shown.size.width / 1024,
+                                                   shown.origin.y + spot.y() * shown.size.height / 768}));
+        view->addOverlay(std::make_shared<MKCircle>(centres.back(), 1500));
+    }
+    const QImage drawn = frame(*view);
+    EXPECT_EQ(view->lastFrameStats().cellsPending, 0);
+    EXPECT_LE(cache.byteCount(), size_t{16} << 20);
+    for (const auto& centre : centres) {
+        const QColor before = pixel(bare, at(*view, centre));
+        const QColor after = pixel(drawn, at(*view, centre));
+        EXPECT_GT(after.red() - after.blue(), before.red() - before.blue() + 40)
+            << "no circle at " << centre.latitude << ", " << centre.longitude;
+    }
+    view.reset();
+    CellCache::drawingPool().waitForDone();
+}
+
 // ---- Screenshots
 
 TEST_F(MapView, WindowScreenshotsOverFinland) {
