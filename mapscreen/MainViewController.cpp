@@ -13,9 +13,6 @@
 
 #include <algorithm>
 
-#include "app/shell/AppKitBridgeBinding.hpp"
-#include "app/shell/InfoViewController.hpp"
-#include "app/shell/QuovaOpenURL.hpp"
 #include "backend/QuovaVersionChecker.hpp"
 #include "logging/LoggerMetadataValue.hpp"
 #include "logging/QLLog.hpp"
@@ -53,6 +50,9 @@
 #include "platform/ui/TextField.hpp"
 #include "platform/ui/TextView.hpp"
 #include "platform/ui/Toolbar.hpp"
+#include "shell/AppKitBridgeBinding.hpp"
+#include "shell/InfoViewController.hpp"
+#include "shell/QuovaOpenURL.hpp"
 
 namespace tervolo::mapscreen {
 
@@ -154,7 +154,7 @@ MainViewController::MainViewController(Services services) : services_(std::move(
     }
     // The toolbar's delegate is made with the screen; the screen's view
     // loading hands it the screen and the toolbar.
-    macToolbarDelegate_ = std::make_shared<app::MacToolbarDelegate>();
+    macToolbarDelegate_ = std::make_shared<shell::MacToolbarDelegate>();
     if (!services_.installToolbarDelegate) {
         services_.installToolbarDelegate = [](MainViewController& screen, platform::Toolbar& toolbar) {
             const auto delegate = screen.macToolbarDelegate();
@@ -162,9 +162,9 @@ MainViewController::MainViewController(Services services) : services_(std::move(
             toolbar.setDelegate(delegate);
         };
     }
-    if (!services_.bindPlugIn) services_.bindPlugIn = [] { app::bindAppKitBridge(); };
+    if (!services_.bindPlugIn) services_.bindPlugIn = [] { shell::bindAppKitBridge(); };
     if (!services_.makeAboutScreen) {
-        services_.makeAboutScreen = [] { return std::make_shared<app::InfoViewController>(); };
+        services_.makeAboutScreen = [] { return std::make_shared<shell::InfoViewController>(); };
     }
     setRestorationIdentifier(kRestorationIdentifier);
     stylesAndLayers_ = std::make_unique<StylesAndLayers>(*this);
@@ -423,10 +423,15 @@ void MainViewController::applyLayout() {
     place(sideContainer_, layout_.sideContainer);
     // The column, top to bottom: search, zoom in, zoom out, my location, add,
     // map style, map layers, point list, About.
-    const std::array<QWidget*, kMapButtonCount + 1> column{
-        searchButton_.data(),          button(MapButton::zoomIn), button(MapButton::zoomOut),
-        button(MapButton::myLocation), button(MapButton::add),    button(MapButton::mapStyle),
-        button(MapButton::mapLayers),  button(MapButton::points), button(MapButton::info)};
+    const std::array<QWidget*, kMapButtonCount + 1> column{searchButton_.data(),
+                                                           mapButton(MapButton::zoomIn),
+                                                           mapButton(MapButton::zoomOut),
+                                                           mapButton(MapButton::myLocation),
+                                                           mapButton(MapButton::add),
+                                                           mapButton(MapButton::mapStyle),
+                                                           mapButton(MapButton::mapLayers),
+                                                           mapButton(MapButton::points),
+                                                           mapButton(MapButton::info)};
     for (size_t i = 0; i < column.size(); ++i) {
         if (column[i] != nullptr && column[i]->parentWidget() == sideContainer_.data()) {
             place(column[i], layout_.buttons[i]);
@@ -1036,10 +1041,10 @@ void MainViewController::newVersionFound(const backend::AppVersionInfo& info) {
                                                      if (parsesAsURL(info.updateURL)) {
                                                          if (isWebURL(info.updateURL) &&
                                                              platform::canOpenURL(info.updateURL)) {
-                                                             app::quovaOpen(info.updateURL);
+                                                             shell::quovaOpen(info.updateURL);
                                                              opened = true;
                                                          } else if (isWebURL(info.fallbackURL)) {
-                                                             opened = app::quovaOpen(info.fallbackURL);
+                                                             opened = shell::quovaOpen(info.fallbackURL);
                                                          }
                                                      }
                                                      if (auto self = weak.lock())

@@ -12,8 +12,6 @@
 #include <optional>
 #include <string>
 
-#include "app/shell/MacToolbarDelegate.hpp"
-#include "app/shell/MapScreenActions.hpp"
 #include "backend/VersionInfo.hpp"
 #include "location/QuovaLocationServices.hpp"
 #include "location/ui/UserLocationMapScreen.hpp"
@@ -48,6 +46,8 @@
 #include "platform/ui/Toolbar.hpp"
 #include "platform/ui/ViewController.hpp"
 #include "points/Shorturl.hpp"
+#include "shell/MacToolbarDelegate.hpp"
+#include "shell/MapScreenActions.hpp"
 #include "widgets/hud/HUDContentType.hpp"
 #include "widgets/hud/MultilineLabel.hpp"
 
@@ -80,7 +80,7 @@ class MainViewController : public platform::ViewController,
                            public platform::MKMapViewDelegate,
                            public platform::GestureRecognizerDelegate,
                            public QuovaMKMapViewDelegate,
-                           public app::MapScreenActions,
+                           public shell::MapScreenActions,
                            public MainMapPort,
                            public location::UserLocationMapScreen {
   public:
@@ -178,10 +178,10 @@ class MainViewController : public platform::ViewController,
     platform::TextField* searchBar() const { return searchBar_.data(); }
     platform::TableView* searchTable() const { return searchTable_.data(); }
     platform::ActivityIndicator* spinner() const { return spinner_.data(); }
-    QWidget* button(MapButton which) const { return buttons_[static_cast<size_t>(which)].data(); }
-    QWidget* zoomInButton() const { return button(MapButton::zoomIn); }
-    QWidget* zoomOutButton() const { return button(MapButton::zoomOut); }
-    QWidget* myLocationButton() const { return button(MapButton::myLocation); }
+    QWidget* mapButton(MapButton which) const { return buttons_[static_cast<size_t>(which)].data(); }
+    QWidget* zoomInButton() const { return mapButton(MapButton::zoomIn); }
+    QWidget* zoomOutButton() const { return mapButton(MapButton::zoomOut); }
+    QWidget* myLocationButton() const { return mapButton(MapButton::myLocation); }
     SearchButton* searchButton() const { return searchButton_.data(); }
     QuovaScaleView* scaleView() const override { return scaleView_.data(); }
     QWidget* bottomContainerView() const { return bottomContainerView_.data(); }
@@ -240,7 +240,9 @@ class MainViewController : public platform::ViewController,
     bool showsScaleView() const { return showsScaleView_; }
     double scaleViewDesiredWidth() const { return scaleViewDesiredWidth_; }
     int64_t retinaShiftLevel() const override { return stylesAndLayers_->retinaShiftLevel(); }
-    const std::shared_ptr<app::MacToolbarDelegate>& macToolbarDelegate() const { return macToolbarDelegate_; }
+    const std::shared_ptr<shell::MacToolbarDelegate>& macToolbarDelegate() const {
+        return macToolbarDelegate_;
+    }
     // The part behind the point list, About, map style and map layers buttons.
     StylesAndLayers& stylesAndLayers() const { return *stylesAndLayers_; }
     const std::shared_ptr<platform::Timer>& statusTimer() const { return statusTimer_; }
@@ -427,7 +429,7 @@ class MainViewController : public platform::ViewController,
     // Drops a point at the map's centre, the long press's road there.
     void addLocationButtonPressed(QWidget* sender);
 
-    // ---- app::MapScreenActions (the toolbar and the About screen call these)
+    // ---- shell::MapScreenActions (the toolbar and the About screen call these)
     void showMapStyleActionSheetFrom(QAction* anchor) override;
     void clearAllOSMCaches() override;
     // The toolbar's search field drives this screen's search: its text opens
@@ -590,7 +592,7 @@ class MainViewController : public platform::ViewController,
     bool showsScaleView_ = true;
     double scaleViewDesiredWidth_ = 220.0;
     std::unique_ptr<StylesAndLayers> stylesAndLayers_;
-    std::shared_ptr<app::MacToolbarDelegate> macToolbarDelegate_;
+    std::shared_ptr<shell::MacToolbarDelegate> macToolbarDelegate_;
     std::shared_ptr<platform::Timer> statusTimer_;
     std::shared_ptr<MapSearchController> searchController_;
     QPointer<platform::Toolbar> macToolbar_;

@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "app/info/UIDevice_QuovaAdditions.hpp"
+#include "appinfo/UIDevice_QuovaAdditions.hpp"
 #include "location/QuovaLocationServices.hpp"
 #include "location/QuovaPinCircleOverlay.hpp"
 #include "location/QuovaUserLocationAnnotation.hpp"
@@ -199,7 +199,7 @@ std::optional<platform::CLLocation> bestKnownLocationFrom(
 void MainViewController::presentInNavigationController(
     const std::shared_ptr<platform::ViewController>& screen, std::function<void()> completion) {
     auto navigation = std::make_shared<platform::NavigationController>(screen);
-    if (app::UIDevice_QuovaAdditions::quovaDeviceType() == 0) {
+    if (appinfo::UIDevice_QuovaAdditions::quovaDeviceType() == 0) {
         navigation->setModalPresentationStyle(platform::ModalPresentationStyle::fullScreen);
     } else {
         navigation->setModalPresentationStyle(platform::ModalPresentationStyle::formSheet);
