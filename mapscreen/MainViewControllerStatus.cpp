@@ -5,9 +5,11 @@
 
 #include <QUrl>
 
+#include "logging/LoggerMetadataValue.hpp"
 #include "logging/QLLog.hpp"
 #include "logging/QLLogging.hpp"
 #include "platform/dispatch/DispatchQueue.hpp"
+#include "platform/foundation/Bundle.hpp"
 #include "platform/foundation/CanOpenURL.hpp"
 #include "platform/ui/AlertController.hpp"
 #include "platform/ui/AnimationWidget.hpp"

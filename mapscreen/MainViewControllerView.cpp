@@ -27,6 +27,7 @@
 #include "mapscreen/TervoloButtonKit.hpp"
 #include "mapscreen/ZoomInButton.hpp"
 #include "mapscreen/ZoomOutButton.hpp"
+#include "platform/foundation/Bundle.hpp"
 #include "platform/ui/ActivityIndicator.hpp"
 #include "platform/ui/AnimationWidget.hpp"
 #include "platform/ui/Animator.hpp"

@@ -1,6 +1,7 @@
 #include "platform/ui/TableView.hpp"
 
 #include <QPainter>
+#include <QResizeEvent>
 #include <QScrollBar>
 
 #include <algorithm>
