@@ -1,6 +1,7 @@
 #include "app/Program.hpp"
 
 #include <QApplication>
+#include <QScreen>
 
 #include <malloc.h>
 
@@ -85,10 +86,26 @@ std::shared_ptr<platform::ViewController> currentMapScreen() {
     return nullptr;
 }
 
+QRect firstWindowGeometry(const QRect& available) {
+    if (available.isEmpty()) return QRect(QPoint(0, 0), kFirstWindowSize);
+    // 1280 × 800 where the screen has room; on a smaller one a tenth of its free area is left
+    // around the window, so a window manager's frame and panels leave its bottom (the scale bar,
+    // the map's credit) on the screen.
+    const QSize room(available.width() * 9 / 10, available.height() * 9 / 10);
+    QRect frame(QPoint(0, 0), kFirstWindowSize.boundedTo(room).expandedTo(QSize(1, 1)));
+    frame.moveCenter(available.center());
+    return frame;
+}
+
 void configureMainWindow(platform::MainWindow& window) {
     const std::string name = platform::Bundle::main().infoString("CFBundleName").value_or("TervoloNG");
     window.setWindowTitle(QString::fromStdString(name));
-    window.resize(1280, 800);
+    // Nothing saves the window's frame between runs: every start sizes it to the screen it opens on.
+    if (const QScreen* screen = window.screen()) {
+        window.setGeometry(firstWindowGeometry(screen->availableGeometry()));
+    } else {
+        window.resize(kFirstWindowSize);
+    }
     // The map opens on the whole world. The screen's restored state, applied
     // after this, replaces it; a stored tracking mode then follows the user.
     if (auto screen = std::dynamic_pointer_cast<mapscreen::MainViewController>(window.rootViewController())) {
@@ -209,13 +226,17 @@ void startLogging() {
     logging::QLLog::sharedInstance().addLogger(logging::QLOSLogger::sharedInstance());
 }
 
-int runProgram(int argc, char** argv) {
+void configureMemory() {
     // The map's cells are images of 256 KB and more, made on its drawing threads and freed as the
     // cache evicts them. With glibc's sliding threshold every freed one raised the bar for mapping
     // memory of its own, so later cells came from the threads' heaps, which keep what was freed: the
     // resident size grew far past the cache's budget. A fixed threshold gives each such image its own
     // mapping, returned to the system when the image goes.
     mallopt(M_MMAP_THRESHOLD, 128 * 1024);
+}
+
+int runProgram(int argc, char** argv) {
+    configureMemory();
     startLogging();
     const CommandLine line = CommandLine::parse(argc, argv);
     // The name the program was called by, for the lines that tell the user

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <QRect>
+#include <QSize>
+
 #include <memory>
 #include <optional>
 #include <string>
@@ -20,6 +23,10 @@ struct CommandLine;
 // application main with the AppDelegate and the map screen as the window's
 // root. Main thread.
 int runProgram(int argc, char** argv);
+
+// The C heap's settings the program runs with (runProgram sets them first; the end-to-end runs of
+// the composition too). Before any other thread starts.
+void configureMemory();
 
 // Installs the system log as the program's logger. runProgram calls it
 // first, so every record from the start of main on reaches the log. Any
@@ -56,6 +63,14 @@ std::shared_ptr<platform::ViewController> makeMapScreen();
 // The map screen now: the root of the first window that has it; none before
 // the window exists. Main thread.
 std::shared_ptr<platform::ViewController> currentMapScreen();
+
+// The first window's size where the screen has room, in points.
+inline constexpr QSize kFirstWindowSize{1280, 800};
+
+// Where the first window opens on a screen whose free area (without panels and docks) is
+// `available`: kFirstWindowSize, or at most nine tenths of the free area each way on a smaller
+// screen, centred in it.
+QRect firstWindowGeometry(const QRect& available);
 
 // The window's title and size, and its map opening on the whole world with
 // the user's position shown (the map screen follows it itself). Main thread,

@@ -8,12 +8,23 @@
 //   cpu_ms_per_256KiB  the same in the thread's CPU time, which a loaded
 //                  machine disturbs less
 //   x_per_byte     the large report's time per byte / the small report's
+// The fresh-process case is what the report tool pays once per report: a child process that
+// starts, reads and formats one report of about 256 KiB (20 threads × 382 frames) and exits,
+// against the bare start and exit of the same binary (no argument), in alternating order:
+//   fresh_ms, bare_ms  medians of the child's wall time from spawn to its exit
+//   added_ms       median over the rounds of fresh − bare: what reading and formatting add
+//   fresh_cpu_ms, added_cpu_ms  the same in the child's user + system CPU time
 // Most C++ symbols start with an underscore, and on this system each of them
 // writes a line to the system log while formatting, so the run also shows
 // what the system log writer costs per line.
 #include <benchmark/benchmark.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
+
+#include <fcntl.h>
 
 #include <algorithm>
 #include <chrono>
@@ -160,5 +171,77 @@ void BM_CrashReport_ReadAndFormat(benchmark::State& state) {
     state.counters["x_per_byte"] = median(ratios);
 }
 BENCHMARK(BM_CrashReport_ReadAndFormat)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+
+// One run of the report tool with stdout and stderr on /dev/null: wall and CPU milliseconds.
+struct ChildTimes {
+    double wallMs;
+    double cpuMs;
+};
+
+extern "C" char** environ;
+
+// TERVOLO_CRASH_FORMAT_TOOL runs another build of the tool instead (an older one, to compare).
+const char* toolPath() {
+    const char* other = std::getenv("TERVOLO_CRASH_FORMAT_TOOL");
+    return other != nullptr && other[0] != '\0' ? other : CRASH_FORMAT_TOOL;
+}
+
+ChildTimes runTool(const std::string& path) {
+    std::vector<char*> argv{const_cast<char*>(toolPath())};
+    if (!path.empty()) argv.push_back(const_cast<char*>(path.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    const auto start = std::chrono::steady_clock::now();
+    pid_t pid = 0;
+    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) std::abort();
+    int status = 0;
+    rusage usage{};
+    if (wait4(pid, &status, 0, &usage) != pid) std::abort();
+    const double wall =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    posix_spawn_file_actions_destroy(&actions);
+    // The formatting run must succeed; the bare start exits with its usage status.
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != (path.empty() ? 2 : 0)) std::abort();
+    const auto ms = [](const timeval& t) { return static_cast<double>(t.tv_sec) * 1e3 + t.tv_usec * 1e-3; };
+    return {wall, ms(usage.ru_utime) + ms(usage.ru_stime)};
+}
+
+void BM_CrashReport_FreshProcess(benchmark::State& state) {
+    constexpr int kRounds = 30;
+    const std::vector<uint8_t> report = makeReport(20, 382);
+    const std::string path = writeFile("fresh", report);
+    std::vector<double> fresh, bare, added, freshCPU, bareCPU, addedCPU;
+    for (auto _ : state) {
+        for (int round = 0; round < kRounds; ++round) {
+            ChildTimes withReport{};
+            ChildTimes alone{};
+            if (round % 2 == 0) {
+                withReport = runTool(path);
+                alone = runTool("");
+            } else {
+                alone = runTool("");
+                withReport = runTool(path);
+            }
+            fresh.push_back(withReport.wallMs);
+            bare.push_back(alone.wallMs);
+            added.push_back(withReport.wallMs - alone.wallMs);
+            freshCPU.push_back(withReport.cpuMs);
+            bareCPU.push_back(alone.cpuMs);
+            addedCPU.push_back(withReport.cpuMs - alone.cpuMs);
+        }
+    }
+    std::remove(path.c_str());
+    state.counters["report_KiB"] = static_cast<double>(report.size()) / 1024.0;
+    state.counters["fresh_ms"] = median(fresh);
+    state.counters["bare_ms"] = median(bare);
+    state.counters["added_ms"] = median(added);
+    state.counters["fresh_cpu_ms"] = median(freshCPU);
+    state.counters["bare_cpu_ms"] = median(bareCPU);
+    state.counters["added_cpu_ms"] = median(addedCPU);
+}
+BENCHMARK(BM_CrashReport_FreshProcess)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 
 }  // namespace

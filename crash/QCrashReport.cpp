@@ -1,5 +1,8 @@
 #include "crash/QCrashReport.hpp"
 
+#include <algorithm>
+#include <cstddef>
+#include <cstdlib>
 #include <cstring>
 
 #include "crash/QCrashReporterError.hpp"
@@ -221,32 +224,98 @@ class ReportBuilder {
     bool maskPointerAuthentication_ = false;
 };
 
-QCrashReport::Message QCrashReport::decode(const std::vector<uint8_t>& data, platform::Error* error) {
-    Message none(nullptr, [](Qcrash__CrashReport*) {});
+namespace {
+
+// The header checks of decoding; false with the error set on a defect.
+bool checkHeader(std::span<const uint8_t> data, platform::Error* error) {
     if (data.size() < 9) {
         setError(error, platform::localizedString("Could not decode truncated crash log"));
-        return none;
+        return false;
     }
     // "qcrash" and the zero byte that pads the header to 8 bytes.
     if (std::memcmp(data.data(), "qcrash", 7) != 0) {
         setError(error, platform::localizedString("Could not decode invalid crash log header"));
-        return none;
+        return false;
     }
     if (data[7] != 1) {
         std::string text = platform::localizedString("Could not decode unsupported crash report version: %d");
         const auto at = text.find("%d");
         if (at != std::string::npos) text.replace(at, 2, std::to_string(data[7]));
         setError(error, text);
-        return none;
+        return false;
     }
+    return true;
+}
+
+Qcrash__CrashReport* unpackBody(std::span<const uint8_t> data, ProtobufCAllocator* allocator,
+                                platform::Error* error) {
     Qcrash__CrashReport* message =
-        data.size() > kMaxReportBytes
+        data.size() > QCrashReport::kMaxReportBytes
             ? nullptr
-            : qcrash__crash_report__unpack(nullptr, data.size() - 8, data.data() + 8);
+            : qcrash__crash_report__unpack(allocator, data.size() - 8, data.data() + 8);
     if (message == nullptr) {
         setError(error, platform::localizedString("An unknown error occured decoding the crash report"));
-        return none;
     }
+    return message;
+}
+
+// Where one unpack's pieces live while the model is built from them. A report unpacks into
+// tens of thousands of small pieces (every frame, its symbol and the symbol's name) that malloc
+// would hand out and take back one at a time; here they are cut from a few large blocks and all
+// go at once with the arena. A piece is never freed on its own.
+class UnpackArena {
+  public:
+    // A report of symbolicated frames unpacks into about five times its file size; what
+    // does not fit comes in blocks of a quarter of that.
+    explicit UnpackArena(size_t fileSize)
+        : nextBlock_(std::max<size_t>(fileSize * 11 / 2, kMinBlock)),
+          laterBlock_(std::max(nextBlock_ / 4, kMinBlock)) {}
+    ~UnpackArena() {
+        for (void* block : blocks_) std::free(block);
+    }
+    UnpackArena(const UnpackArena&) = delete;
+    UnpackArena& operator=(const UnpackArena&) = delete;
+
+    ProtobufCAllocator* allocator() { return &allocator_; }
+
+  private:
+    static constexpr size_t kMinBlock = 16 * 1024;
+    static constexpr size_t kAlign = alignof(std::max_align_t);
+
+    static void* allocate(void* self, size_t size) { return static_cast<UnpackArena*>(self)->take(size); }
+    static void release(void*, void*) {}
+
+    void* take(size_t size) {
+        size = (size + kAlign - 1) & ~(kAlign - 1);
+        if (size > static_cast<size_t>(end_ - next_)) {
+            const size_t blockSize = std::max(nextBlock_, size);
+            void* block = std::malloc(blockSize);
+            if (block == nullptr) return nullptr;  // the unpack fails and reports it
+            blocks_.push_back(block);
+            next_ = static_cast<char*>(block);
+            end_ = next_ + blockSize;
+            nextBlock_ = laterBlock_;
+        }
+        void* piece = next_;
+        next_ += size;
+        return piece;
+    }
+
+    ProtobufCAllocator allocator_{&UnpackArena::allocate, &UnpackArena::release, this};
+    std::vector<void*> blocks_;
+    char* next_ = nullptr;
+    char* end_ = nullptr;
+    size_t nextBlock_;
+    size_t laterBlock_;
+};
+
+}  // namespace
+
+QCrashReport::Message QCrashReport::decode(std::span<const uint8_t> data, platform::Error* error) {
+    Message none(nullptr, [](Qcrash__CrashReport*) {});
+    if (!checkHeader(data, error)) return none;
+    Qcrash__CrashReport* message = unpackBody(data, nullptr, error);
+    if (message == nullptr) return none;
     return Message(message, [](Qcrash__CrashReport* m) { qcrash__crash_report__free_unpacked(m, nullptr); });
 }
 
@@ -260,9 +329,12 @@ std::shared_ptr<QCrashReport> QCrashReport::build(const Qcrash__CrashReport& mes
     }
 }
 
-std::shared_ptr<QCrashReport> QCrashReport::create(const std::vector<uint8_t>& data, platform::Error* error) {
-    const Message message = decode(data, error);
-    if (!message) return nullptr;
+std::shared_ptr<QCrashReport> QCrashReport::create(std::span<const uint8_t> data, platform::Error* error) {
+    if (!checkHeader(data, error)) return nullptr;
+    // The model copies what it keeps, so the unpacked message lives only as long as the build.
+    UnpackArena arena(data.size());
+    const Qcrash__CrashReport* message = unpackBody(data, arena.allocator(), error);
+    if (message == nullptr) return nullptr;
     return build(*message, error);
 }
 

@@ -8,6 +8,7 @@
 
 #include <memory>
 #include <optional>
+#include <span>
 #include <vector>
 
 #include "crash/CrashReport.pb-c.h"
@@ -24,14 +25,14 @@ class QCrashReport {
 
     // Header checks, unpack and model build; null with `error` on the first
     // defect.
-    static std::shared_ptr<QCrashReport> create(const std::vector<uint8_t>& data,
+    static std::shared_ptr<QCrashReport> create(std::span<const uint8_t> data,
                                                 platform::Error* error = nullptr);
 
     // The two steps on their own: protobuf-c refuses messages without their
     // required fields, so the model build's own checks are reached only with
     // messages made in memory.
     using Message = std::unique_ptr<Qcrash__CrashReport, void (*)(Qcrash__CrashReport*)>;
-    static Message decode(const std::vector<uint8_t>& data, platform::Error* error = nullptr);
+    static Message decode(std::span<const uint8_t> data, platform::Error* error = nullptr);
     static std::shared_ptr<QCrashReport> build(const Qcrash__CrashReport& message,
                                                platform::Error* error = nullptr);
 

@@ -6,11 +6,8 @@
 #include <cstdarg>
 #include <cstdio>
 #include <ctime>
-#include <iterator>
 #include <map>
 #include <string_view>
-
-#include <fmt/format.h>
 
 #include "platform/foundation/OSLog.hpp"
 
@@ -140,6 +137,41 @@ void appendPadded(std::string& out, std::string_view text, size_t width) {
     if (characters < width) out.append(width - characters, ' ');
 }
 
+// Number writers for the backtrace lines, which a report holds by the thousand: digits go
+// straight into the text, without a format string to parse per line.
+
+// Decimal, left-aligned in `width` columns.
+void appendUnsigned(std::string& out, uint64_t value, size_t width) {
+    char digits[20];
+    size_t n = 0;
+    do {
+        digits[sizeof digits - ++n] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    out.append(digits + sizeof digits - n, n);
+    if (n < width) out.append(width - n, ' ');
+}
+
+void appendSigned(std::string& out, int64_t value) {
+    if (value < 0) out.push_back('-');
+    // The magnitude in unsigned arithmetic: the most negative value has no positive twin.
+    const uint64_t magnitude = value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
+    appendUnsigned(out, magnitude, 0);
+}
+
+// Lower-case hexadecimal, zero-padded to at least `minDigits`.
+void appendHex(std::string& out, uint64_t value, size_t minDigits) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    char digits[16];
+    size_t n = 0;
+    do {
+        digits[sizeof digits - ++n] = kDigits[value & 0xF];
+        value >>= 4;
+    } while (value != 0);
+    if (n < minDigits) out.append(minDigits - n, '0');
+    out.append(digits + sizeof digits - n, n);
+}
+
 // One backtrace line appended to the report text: a report holds thousands, so the line is
 // written in place rather than assembled from temporary strings.
 void appendStackFrame(std::string& out, const QCrashReportStackFrameInfo& frame, uint64_t frameIndex,
@@ -153,14 +185,21 @@ void appendStackFrame(std::string& out, const QCrashReportStackFrameInfo& frame,
         base = image->imageBaseAddress();
         offset = pc - base;
     } else if (pc != 0) {
-        logDefault(fmt::format("[QCrashReporter] Cannot find image for {:#x}", pc));
+        std::string message = "[QCrashReporter] Cannot find image for 0x";
+        appendHex(message, pc, 1);
+        logDefault(message);
     }
-    auto sink = std::back_inserter(out);
-    fmt::format_to(sink, "{:<4}", frameIndex);
+    appendUnsigned(out, frameIndex, 4);
     appendPadded(out, imageName, 35);
-    fmt::format_to(sink, " 0x{:0{}x} ", pc, lp64 ? 16 : 8);
+    out.append(" 0x");
+    appendHex(out, pc, lp64 ? 16 : 8);
+    out.push_back(' ');
     if (!frame.symbolInfo()) {
-        fmt::format_to(sink, "{:#x} + {}\n", base, static_cast<int64_t>(offset));
+        out.append("0x");
+        appendHex(out, base, 1);
+        out.append(" + ");
+        appendSigned(out, static_cast<int64_t>(offset));
+        out.push_back('\n');
         return;
     }
     std::string_view name = frame.symbolInfo()->symbolName();
@@ -174,7 +213,9 @@ void appendStackFrame(std::string& out, const QCrashReportStackFrameInfo& frame,
         }
     }
     out.append(name);
-    fmt::format_to(sink, " + {}\n", static_cast<int64_t>(pc - frame.symbolInfo()->startAddress()));
+    out.append(" + ");
+    appendSigned(out, static_cast<int64_t>(pc - frame.symbolInfo()->startAddress()));
+    out.push_back('\n');
 }
 
 }  // namespace

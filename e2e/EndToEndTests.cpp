@@ -20,6 +20,7 @@
 #include "logging/QLLog.hpp"
 #include "logging/QLTTYLogger.hpp"
 #include "platform/ui/ApplicationMain.hpp"
+#include "platform/ui/MainWindow.hpp"
 
 namespace {
 
@@ -203,6 +204,8 @@ TEST(EndToEndPhase, Run) {
     settings.shortLinkHost = EndToEndRun::kShortLinkHost;
     settings.searchPlace = environmentValue("TERVOLO_E2E_SEARCH_PLACE");
     settings.programPath = TERVOLO_PROGRAM_PATH;
+    if (const std::string seconds = environmentValue("TERVOLO_E2E_USE_SECONDS"); !seconds.empty())
+        settings.useSeconds = std::atof(seconds.c_str());
     tervolo::e2e::PhaseDriver driver(settings.phase, TERVOLO_SCREENSHOT_DIR);
 
     // The program's own composition, with the phase's steps started once the
@@ -211,11 +214,21 @@ TEST(EndToEndPhase, Run) {
     if (!environmentValue("TERVOLO_E2E_LOG").empty()) {
         tervolo::logging::QLLog::sharedInstance().addLogger(tervolo::logging::QLTTYLogger::make());
     }
-    // The run is the first start of its folders: later starts reach it.
+    // The heap as the program sets it; then the run is the first start of its folders: later starts
+    // reach it.
+    tervolo::app::configureMemory();
     const tervolo::app::CommandLine line{};
     const auto instance = tervolo::app::claimInstance(line);
     ASSERT_FALSE(instance.exitStatus) << "another program already runs on this run's folders";
     auto configuration = tervolo::app::programConfiguration(line, instance);
+    // The offscreen screen (800 x 800) would give the program a first window of nine tenths of it;
+    // the phases' steps are made for the full 1280 x 800 a desktop screen gives (the compass beside
+    // an open search list, among others).
+    auto configure = configuration.configureWindow;
+    configuration.configureWindow = [configure](platform::MainWindow& window) {
+        if (configure) configure(window);
+        window.resize(tervolo::app::kFirstWindowSize);
+    };
     auto created = configuration.applicationCreated;
     bool stepsRan = false;
     configuration.applicationCreated = [&](QApplication& application) {

@@ -16,6 +16,8 @@
 #include <QProcessEnvironment>
 #include <QPushButton>
 #include <QTest>
+#include <QWheelEvent>
+#include <QWindow>
 
 #include <nlohmann/json.hpp>
 
@@ -25,6 +27,7 @@
 #include <set>
 
 #include "app/startup/FirstMapFrameQuit.hpp"
+#include "e2e/MemoryFigures.hpp"
 #include "e2e/PhaseDriver.hpp"
 #include "mapscreen/MainViewController.hpp"
 #include "mapscreen/QuovaMKMapView.hpp"
@@ -869,6 +872,161 @@ void pointListRoads(const PhaseSettings& settings, PhaseDriver& driver) {
     EXPECT_EQ(list->presentedViewController() != nullptr, true) << "printing closed the preview";
 }
 
+
+// ---- Phase 5: ordinary use, with the memory it leaves
+
+// Sends `notches` wheel notches (negative: towards the user, zooming out) at `position` in `map`
+// through its window, as the window system delivers them.
+void wheelOnMap(QWidget* map, QPoint position, int notches) {
+    QWindow* window = map->window()->windowHandle();
+    const QPointF inWindow = map->mapTo(map->window(), QPointF(position));
+    QWheelEvent event(inWindow, window->mapToGlobal(inWindow), QPoint(), QPoint(0, 120 * notches),
+                      Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QCoreApplication::sendEvent(window, &event);
+}
+
+// A drag across the map from `from` to `to` (map coordinates), pressed and released apart.
+void dragOnMap(PhaseDriver& driver, QWidget* map, QPoint from, QPoint to) {
+    QWindow* window = map->window()->windowHandle();
+    driver.windowPress(map, from);
+    for (int step = 1; step <= 4; ++step) {
+        const QPoint at = from + (to - from) * step / 4;
+        QTest::mouseMove(window, map->mapTo(map->window(), at));
+        QCoreApplication::processEvents();
+    }
+    driver.windowRelease(map, to);
+}
+
+// About a minute of zooming and panning over the world, from the whole world down to streets: each
+// round zooms in twelve notches, pans six times, zooms out six notches and pans six times the other
+// way, a little further east each round.
+void zoomAndPanOverTheWorld(PhaseDriver& driver, QWidget* map, double seconds) {
+    const QPoint centre = map->rect().center();
+    for (int notch = 0; notch < 40; ++notch) {
+        wheelOnMap(map, centre, -1);
+        driver.pump(0.02);
+    }
+    driver.pump(0.5);
+    QElapsedTimer elapsed;
+    elapsed.start();
+    const int w = map->width();
+    const int h = map->height();
+    for (int round = 0; elapsed.elapsed() < static_cast<qint64>(seconds * 1000); ++round) {
+        for (int notch = 0; notch < 12; ++notch) {
+            wheelOnMap(map, centre, 1);
+            driver.pump(0.25);
+        }
+        for (int drag = 0; drag < 6; ++drag) {
+            dragOnMap(driver, map, {w * 3 / 4, h / 3}, {w / 4, h * 2 / 3});
+            driver.pump(0.4);
+        }
+        for (int notch = 0; notch < 6; ++notch) {
+            wheelOnMap(map, centre, -1);
+            driver.pump(0.25);
+        }
+        for (int drag = 0; drag < 6; ++drag) {
+            dragOnMap(driver, map, {w / 4 + (round % 3) * w / 8, h * 2 / 3}, {w * 3 / 4, h / 3});
+            driver.pump(0.4);
+        }
+        const double resident = memoryFigures(driver.map()).value("residentBytes", 0.0);
+        driver.note("round " + std::to_string(round + 1) + ": resident " +
+                    std::to_string(static_cast<int>(resident / (1024 * 1024))) + " MB");
+    }
+}
+
+// The use the program's memory is measured after: a long press that stores a point, about a minute of
+// zooming and panning over the world, the point list, a point's details screen (from the list's
+// choice and its callout), and a search that stores a place. The figures at the start and after go to
+// "memory.json" in the run's folder and into the output.
+void ordinaryUse(const PhaseSettings& settings, PhaseDriver& driver) {
+    auto* map = driver.map();
+    auto* screen = driver.mapScreen();
+    ASSERT_NE(map, nullptr);
+    ASSERT_NE(screen, nullptr);
+    nlohmann::json figures;
+    // Settled: the first frame's cells drawn, the stored points on the map.
+    if (!driver.waitFor(
+            "seeded-pins", [&] { return mapShowsTitle(map, "Rock Church"); }, kStepSeconds))
+        return;
+    map->waitForCells(10000);
+    driver.pump(2.0);
+    figures["start"] = memoryFigures(map);
+    driver.note("start: " + describeMemoryFigures(figures["start"]));
+
+    // A long press stores a point, which the reverse geocode names.
+    const size_t before = storedPoints().size();
+    driver.longPress(map, map->rect().center() + QPoint(140, 90), 1.2);
+    if (!driver.waitFor(
+            "long-press-point", [&] { return storedPoints().size() == before + 1; }, kStepSeconds))
+        return;
+
+    zoomAndPanOverTheWorld(driver, map, settings.useSeconds);
+
+    // The list, a point chosen there, its details from its callout.
+    auto list = openPointList(driver, screen, "memory-point-list");
+    if (!list) return;
+    driver.pump(1.0);
+    if (!clickListRow(driver, *list, "Rock Church")) return;
+    platform::MKCalloutView* callout = nullptr;
+    if (!driver.waitFor(
+            "memory-callout",
+            [&] {
+                callout = map->calloutView();
+                return screen->presentedViewController() == nullptr && callout != nullptr &&
+                       callout->isVisible() && callout->title() == "Rock Church";
+            },
+            kStepSeconds)) {
+        return;
+    }
+    driver.pump(0.5);
+    driver.click(callout, QPoint(callout->width() / 2, (callout->height() - 10) / 2));
+    std::shared_ptr<pointscreens::PointDetailsViewController> details;
+    if (!driver.waitFor(
+            "memory-point-details",
+            [&] {
+                const auto navigation = std::dynamic_pointer_cast<platform::NavigationController>(
+                    screen->presentedViewController());
+                if (!navigation || navigation->isBeingPresented()) return false;
+                details = std::dynamic_pointer_cast<pointscreens::PointDetailsViewController>(
+                    navigation->topViewController());
+                return details && details->isViewLoaded() && details->view()->isVisible();
+            },
+            kStepSeconds)) {
+        return;
+    }
+    driver.pump(1.5);
+    QWidget* done = nullptr;
+    if (!driver.waitFor(
+            "memory-details-done",
+            [&] {
+                const auto item = details->navigationItem().rightBarButtonItem();
+                done = item ? item->view() : nullptr;
+                return done != nullptr && done->isVisible() && done->isEnabled();
+            },
+            kStepSeconds)) {
+        return;
+    }
+    driver.click(done, done->rect().center());
+    if (!driver.waitFor(
+            "memory-details-closed", [&] { return screen->presentedViewController() == nullptr; },
+            kStepSeconds))
+        return;
+
+    // A search for a place, chosen from the results.
+    driver.click(screen->searchButton(), screen->searchButton()->rect().center());
+    if (!driver.waitFor(
+            "memory-search-field", [&] { return screen->searchBar() && screen->searchBar()->isVisible(); },
+            kStepSeconds))
+        return;
+    searchAndChoosePlace(settings, driver);
+    if (::testing::Test::HasFatalFailure()) return;
+
+    driver.pump(3.0);
+    figures["after"] = memoryFigures(map);
+    driver.note("after: " + describeMemoryFigures(figures["after"]));
+    std::ofstream(settings.runFolder + "/memory.json") << figures.dump(2);
+}
+
 }  // namespace
 
 void runPhaseSteps(const PhaseSettings& settings, PhaseDriver& driver,
@@ -894,6 +1052,9 @@ void runPhaseSteps(const PhaseSettings& settings, PhaseDriver& driver,
                 break;
             case 4:
                 pointListRoads(settings, driver);
+                break;
+            case 5:
+                ordinaryUse(settings, driver);
                 break;
             default:
                 ADD_FAILURE() << "no phase " << settings.phase;

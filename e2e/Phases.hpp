@@ -20,6 +20,7 @@ struct PhaseSettings {
     std::string reverseTitle;   // the title the geocoder gives any place
     std::string shortLinkHost;  // the host of the backend's short links
     std::string searchPlace;    // a place the geocoder finds by its name
+    double useSeconds = 60;     // how long the measured use zooms and pans
 };
 
 // The steps of one phase inside the running program, from its first frame to

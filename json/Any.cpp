@@ -14,13 +14,35 @@ struct Any::OtherNode : Node {
     std::any object;
 };
 
-Any::Any(std::string text) : Any(Kind::string, new TextNode(std::move(text))) {}
+template <typename N, typename... Args>
+N* Any::makeNode(Args&&... args) {
+    void* block = nullptr;
+    void* memory = nodeMemory::allocate(sizeof(N), block);
+    N* node;
+    try {
+        node = new (memory) N(std::forward<Args>(args)...);
+    } catch (...) {
+        nodeMemory::release(memory, block);
+        throw;
+    }
+    node->placedIn(block);
+    return node;
+}
+
+template <typename N>
+void Any::disposeNode(N* node) noexcept {
+    void* block = node->block();
+    node->~N();
+    nodeMemory::release(static_cast<void*>(node), block);
+}
+
+Any::Any(std::string text) : Any(Kind::string, makeNode<TextNode>(std::move(text))) {}
 
 Any::Any(Array items) {
     // Moved out first (a list whose items live in another node's block copies
     // them), so nothing below throws.
     Array own(std::move(items));
-    auto* node = new ArrayNode();
+    auto* node = makeNode<ArrayNode>();
     for (const Any& item : own) {
         if (!item.isPlain()) {
             node->plain = 0;
@@ -32,7 +54,7 @@ Any::Any(Array items) {
 }
 
 Any::Any(Dictionary entries) {
-    auto* node = new DictionaryNode();
+    auto* node = makeNode<DictionaryNode>();
     for (const auto& entry : entries) {
         if (!entry.second.isPlain()) {
             node->plain = 0;
@@ -44,7 +66,7 @@ Any::Any(Dictionary entries) {
 }
 
 Any::Any(Dictionary entries, PlainTag) {
-    auto* node = new DictionaryNode();
+    auto* node = makeNode<DictionaryNode>();
     node->entries = std::move(entries);
     *this = Any(Kind::dictionary, node);
 }
@@ -53,8 +75,10 @@ Any Any::arrayOf(Any* first, size_t count) {
     // Items and node in one block: the node, then the items.
     static_assert(sizeof(ArrayNode) % alignof(Any) == 0);
     if (count > Array().max_size()) throw std::length_error("Array too long");
-    void* block = ::operator new(sizeof(ArrayNode) + count * sizeof(Any));
+    void* from = nullptr;
+    void* block = nodeMemory::allocate(sizeof(ArrayNode) + count * sizeof(Any), from);
     auto* node = new (block) ArrayNode();
+    node->placedIn(from);
     Array& items = node->items;
     items.items_ = reinterpret_cast<Any*>(static_cast<char*>(block) + sizeof(ArrayNode));
     items.capacity_ = static_cast<uint32_t>(count) | Array::borrowed;
@@ -74,37 +98,34 @@ Any Any::emptyDictionary() {
     return *empty;
 }
 
-Any::Any(Data bytes) : Any(Kind::data, new DataNode(std::move(bytes))) {}
+Any::Any(Data bytes) : Any(Kind::data, makeNode<DataNode>(std::move(bytes))) {}
 
-Any::Any(const JSON& json) : Any(Kind::json, new JSONNode(json)) {}
+Any::Any(const JSON& json) : Any(Kind::json, makeNode<JSONNode>(json)) {}
 
 Any Any::other(std::any object) {
-    return Any(Kind::other, new OtherNode(std::move(object)));
+    return Any(Kind::other, makeNode<OtherNode>(std::move(object)));
 }
 
 void Any::destroy() noexcept {
     switch (kind()) {
         case Kind::string:
-            delete static_cast<TextNode*>(node());
+            disposeNode(static_cast<TextNode*>(node()));
             break;
-        case Kind::array: {
-            // Made with new or in one block with its items: freed the same way.
-            auto* array = static_cast<ArrayNode*>(node());
-            array->~ArrayNode();
-            ::operator delete(static_cast<void*>(array));
+        case Kind::array:
+            // Alone or in one block with its items: either way its start.
+            disposeNode(static_cast<ArrayNode*>(node()));
             break;
-        }
         case Kind::dictionary:
-            delete static_cast<DictionaryNode*>(node());
+            disposeNode(static_cast<DictionaryNode*>(node()));
             break;
         case Kind::data:
-            delete static_cast<DataNode*>(node());
+            disposeNode(static_cast<DataNode*>(node()));
             break;
         case Kind::json:
-            delete static_cast<JSONNode*>(node());
+            disposeNode(static_cast<JSONNode*>(node()));
             break;
         case Kind::other:
-            delete static_cast<OtherNode*>(node());
+            disposeNode(static_cast<OtherNode*>(node()));
             break;
         default:
             break;
@@ -134,7 +155,7 @@ template <typename ContainerNode>
 ContainerNode& Any::uniqueNode(Kind kind) {
     auto* node = static_cast<ContainerNode*>(this->node());
     if (isUnique(node->refs)) return *node;
-    auto* copy = new ContainerNode(*node);  // its items stay shared
+    auto* copy = makeNode<ContainerNode>(*node);  // its items stay shared
     *this = Any(kind, copy);
     return *copy;
 }

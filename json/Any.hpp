@@ -17,6 +17,7 @@
 #include <utility>
 #include <vector>
 
+#include "json/NodeMemory.hpp"
 #include "json/Number.hpp"
 
 namespace tervolo::json {
@@ -31,7 +32,8 @@ struct Null {
 };
 
 // Keys in code-point order (byte order of UTF-8), so printing is deterministic.
-using Dictionary = std::map<std::string, Any, std::less<>>;
+// Entries of a parsed dictionary lie in the parse's blocks with its other nodes.
+using Dictionary = std::map<std::string, Any, std::less<>, NodeAllocator<std::pair<const std::string, Any>>>;
 // Raw bytes.
 using Data = std::vector<uint8_t>;
 
@@ -118,8 +120,24 @@ class Any {
         Node(const Node& other) : plain(other.plain) {}
         Node& operator=(const Node&) = delete;
         std::atomic<uint32_t> refs{1};
-        uint32_t plain = 1;
+        uint8_t plain = 1;
+        bool inBlock = false;      // made in a parse's block (nodeMemory)
+        uint16_t blockOffset = 0;  // then this many 8-byte steps after the block's start
+        // Records where the node's memory came from (null: the heap).
+        void placedIn(void* block) {
+            static_assert(nodeMemory::blockSize / 8 <= UINT16_MAX + 1);
+            inBlock = block != nullptr;
+            if (inBlock)
+                blockOffset =
+                    static_cast<uint16_t>((reinterpret_cast<char*>(this) - static_cast<char*>(block)) / 8);
+        }
+        void* block() { return inBlock ? reinterpret_cast<char*>(this) - size_t{blockOffset} * 8 : nullptr; }
     };
+    // A node of type N in memory of nodeMemory, and its release.
+    template <typename N, typename... Args>
+    static N* makeNode(Args&&... args);
+    template <typename N>
+    static void disposeNode(N* node) noexcept;
     struct TextNode;
     struct ArrayNode;
     struct DictionaryNode;

@@ -2,10 +2,14 @@
 
 #include <locale.h>
 
+#include <algorithm>
+#include <cassert>
+
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <limits>
 
 #include "json/JSONValueError.hpp"
@@ -391,94 +395,99 @@ namespace {
 
 // ---- writing -------------------------------------------------------------
 
-struct Writer {
-    std::string& out;
-    WritingOptions options;
-    bool pretty = options.contains(WritingOptions::prettyPrinted);
-    bool escapeSlashes = !options.contains(WritingOptions::withoutEscapingSlashes);
-
-    void newline(int level) {
-        out.push_back('\n');
-        out.append(static_cast<size_t>(level) * 2, ' ');
+// The text being written: tokens are stored through a pointer into a small
+// buffer on the stack, which is appended to the caller's string whenever it
+// fills. The string grows by its own doubling and is touched once per byte,
+// while the per-token work stays on memory in cache.
+class Output {
+  public:
+    explicit Output(std::string& out)
+        : out_(out), mark_(out.size()), exceptions_(std::uncaught_exceptions()) {}
+    Output(const Output&) = delete;
+    Output& operator=(const Output&) = delete;
+    ~Output() {
+        // Left by an exception (no memory for the text): nothing of it stays.
+        if (std::uncaught_exceptions() > exceptions_)
+            out_.resize(mark_);
+        else
+            flush();
     }
 
-    bool write(const Any& value, int level) {
-        switch (value.kind()) {
-            case Any::Kind::null:
-                out.append("null");
-                return true;
-            case Any::Kind::number:
-                return JSONSerialization::appendNumber(out, *value.number());
-            case Any::Kind::string:
-                return JSONSerialization::appendQuoted(out, *value.string(), escapeSlashes);
-            case Any::Kind::array: {
-                const Array& items = *value.array();
-                out.push_back('[');
-                bool first = true;
-                for (const Any& item : items) {
-                    if (!first) out.push_back(',');
-                    first = false;
-                    if (pretty) newline(level + 1);
-                    if (!write(item, level + 1)) return false;
-                }
-                if (pretty && !items.empty()) newline(level);
-                out.push_back(']');
-                return true;
-            }
-            case Any::Kind::dictionary: {
-                const Dictionary& entries = *value.dictionary();
-                out.push_back('{');
-                bool first = true;
-                for (const auto& [key, item] : entries) {
-                    if (!first) out.push_back(',');
-                    first = false;
-                    if (pretty) newline(level + 1);
-                    if (!JSONSerialization::appendQuoted(out, key, escapeSlashes)) return false;
-                    out.append(pretty ? " : " : ":");
-                    if (!write(item, level + 1)) return false;
-                }
-                if (pretty && !entries.empty()) newline(level);
-                out.push_back('}');
-                return true;
-            }
-            default:
-                return false;  // bytes, JSON values and other objects are no JSON
+    // Room for n more bytes (at most a buffer's worth) at the end of what was written.
+    char* room(size_t n) {
+        assert(n <= sizeof buffer_);
+        if (static_cast<size_t>(buffer_ + sizeof buffer_ - cur_) < n) flush();
+        return cur_;
+    }
+    void advance(char* to) { cur_ = to; }
+    void put(char c) {
+        *room(1) = c;
+        ++cur_;
+    }
+    template <size_t N>
+    void put(const char (&text)[N]) {
+        std::memcpy(room(N - 1), text, N - 1);
+        cur_ += N - 1;
+    }
+    void put(const char* text, size_t n) {
+        if (n > sizeof buffer_ / 4) {
+            flush();
+            out_.append(text, n);
+            return;
         }
+        std::memcpy(room(n), text, n);
+        cur_ += n;
     }
+    void reserve(size_t) {}
+    // Drops everything written since this output began.
+    void discard() {
+        cur_ = buffer_;
+        out_.resize(mark_);
+    }
+
+  private:
+    void flush() {
+        out_.append(buffer_, cur_);
+        cur_ = buffer_;
+    }
+    std::string& out_;
+    size_t mark_;
+    int exceptions_;
+    char buffer_[8192];
+    char* cur_ = buffer_;
 };
 
-bool isContainer(const Any& object) {
-    return object.kind() == Any::Kind::array || object.kind() == Any::Kind::dictionary;
-}
-
-}  // namespace
-
-Any JSONSerialization::jsonObject(std::string_view text, ReadingOptions) {
-    return Parser(text).parseDocument();
-}
-
-Any JSONSerialization::jsonObject(const Data& data, ReadingOptions options) {
-    return jsonObject(std::string_view(reinterpret_cast<const char*>(data.data()), data.size()), options);
-}
-
-bool JSONSerialization::isValidUTF8(std::string_view text) {
-    auto p = reinterpret_cast<const unsigned char*>(text.data());
-    auto end = p + text.size();
-    while (p < end) {
-        if (*p < 0x80) {
-            ++p;
-            continue;
-        }
-        size_t n = utf8SequenceLength(p, end);
-        if (n == 0) return false;
-        p += n;
+// The same interface over plain appends, for single tokens added to a text
+// that keeps growing elsewhere (the library's own printer).
+class Appender {
+  public:
+    explicit Appender(std::string& out) : out_(out) {}
+    // Only for the short tokens of numbers.
+    char* room(size_t n) {
+        assert(n <= sizeof scratch_);
+        (void)n;
+        return scratch_;
     }
-    return true;
-}
+    void advance(char* to) { out_.append(scratch_, to); }
+    void put(char c) { out_.push_back(c); }
+    template <size_t N>
+    void put(const char (&text)[N]) {
+        out_.append(text, N - 1);
+    }
+    void put(const char* text, size_t n) { out_.append(text, n); }
+    void reserve(size_t) {}
 
-bool JSONSerialization::appendQuoted(std::string& out, std::string_view text, bool escapeSlashes) {
+  private:
+    std::string& out_;
+    char scratch_[32];
+};
+
+template <typename Out>
+bool writeQuoted(Out& out, std::string_view text, bool escapeSlashes) {
     static const char hex[] = "0123456789abcdef";
-    out.push_back('"');
+    // The plain case needs the text and its quotes; escapes ask for more.
+    out.reserve(text.size() + 2);
+    out.put('"');
     const char* p = text.data();
     const char* end = p + text.size();
     const char* chunk = p;
@@ -533,55 +542,176 @@ bool JSONSerialization::appendQuoted(std::string& out, std::string_view text, bo
             ++p;
             continue;
         }
-        out.append(chunk, p);
+        out.put(chunk, static_cast<size_t>(p - chunk));
         if (escape != nullptr) {
-            out.append(escape);
+            out.put(escape, 2);
         } else {
-            char u[6] = {'\\', 'u', '0', '0', hex[c >> 4], hex[c & 15]};
-            out.append(u, 6);
+            const char u[6] = {'\\', 'u', '0', '0', hex[c >> 4], hex[c & 15]};
+            out.put(u, 6);
         }
         chunk = ++p;
     }
-    out.append(chunk, p);
-    out.push_back('"');
+    out.put(chunk, static_cast<size_t>(p - chunk));
+    out.put('"');
     return true;
 }
 
-bool JSONSerialization::appendNumber(std::string& out, const Number& number) {
-    char buffer[64];
-    std::to_chars_result r{};
+template <typename Out>
+bool writeNumber(Out& out, const Number& number) {
+    // The longest shortest-form double ("-2.2250738585072014e-308") and any
+    // 64-bit integer fit.
+    constexpr size_t longest = 32;
     switch (number.kind()) {
         case Number::Kind::boolean:
-            out.append(number.boolValue() ? "true" : "false");
+            if (number.boolValue())
+                out.put("true");
+            else
+                out.put("false");
             return true;
-        case Number::Kind::float32:
         case Number::Kind::float64: {
-            double d = number.doubleValue();
+            const double d = number.doubleValue();
             if (!std::isfinite(d)) return false;
-            r = number.kind() == Number::Kind::float32
-                    ? std::to_chars(buffer, buffer + sizeof buffer, number.floatValue())
-                    : std::to_chars(buffer, buffer + sizeof buffer, d);
-            break;
+            char* at = out.room(longest);
+            out.advance(std::to_chars(at, at + longest, d).ptr);
+            return true;
         }
-        default:
-            r = number.isUnsignedInteger()
-                    ? std::to_chars(buffer, buffer + sizeof buffer, number.unsignedLongLongValue())
-                    : std::to_chars(buffer, buffer + sizeof buffer, number.longLongValue());
-            break;
+        case Number::Kind::float32: {
+            if (!std::isfinite(number.doubleValue())) return false;
+            char* at = out.room(longest);
+            out.advance(std::to_chars(at, at + longest, number.floatValue()).ptr);
+            return true;
+        }
+        default: {
+            char* at = out.room(longest);
+            out.advance(number.isUnsignedInteger()
+                            ? std::to_chars(at, at + longest, number.unsignedLongLongValue()).ptr
+                            : std::to_chars(at, at + longest, number.longLongValue()).ptr);
+            return true;
+        }
     }
-    out.append(buffer, r.ptr);
+}
+
+struct Writer {
+    Output& out;
+    WritingOptions options;
+    bool pretty = options.contains(WritingOptions::prettyPrinted);
+    bool escapeSlashes = !options.contains(WritingOptions::withoutEscapingSlashes);
+
+    void newline(int level) {
+        out.put('\n');
+        // A buffer's worth at a time: nesting has no bound here.
+        for (size_t blanks = static_cast<size_t>(level) * 2; blanks > 0;) {
+            const size_t now = std::min<size_t>(blanks, 256);
+            char* at = out.room(now);
+            std::memset(at, ' ', now);
+            out.advance(at + now);
+            blanks -= now;
+        }
+    }
+
+    bool write(const Any& value, int level) {
+        switch (value.kind()) {
+            case Any::Kind::null:
+                out.put("null");
+                return true;
+            case Any::Kind::number:
+                return writeNumber(out, *value.number());
+            case Any::Kind::string:
+                return writeQuoted(out, *value.string(), escapeSlashes);
+            case Any::Kind::array: {
+                const Array& items = *value.array();
+                out.put('[');
+                bool first = true;
+                for (const Any& item : items) {
+                    if (!first) out.put(',');
+                    first = false;
+                    if (pretty) newline(level + 1);
+                    if (!write(item, level + 1)) return false;
+                }
+                if (pretty && !items.empty()) newline(level);
+                out.put(']');
+                return true;
+            }
+            case Any::Kind::dictionary: {
+                const Dictionary& entries = *value.dictionary();
+                out.put('{');
+                bool first = true;
+                for (const auto& [key, item] : entries) {
+                    if (!first) out.put(',');
+                    first = false;
+                    if (pretty) newline(level + 1);
+                    if (!writeQuoted(out, key, escapeSlashes)) return false;
+                    if (pretty)
+                        out.put(" : ");
+                    else
+                        out.put(':');
+                    if (!write(item, level + 1)) return false;
+                }
+                if (pretty && !entries.empty()) newline(level);
+                out.put('}');
+                return true;
+            }
+            default:
+                return false;  // bytes, JSON values and other objects are no JSON
+        }
+    }
+};
+
+bool isContainer(const Any& object) {
+    return object.kind() == Any::Kind::array || object.kind() == Any::Kind::dictionary;
+}
+
+}  // namespace
+
+Any JSONSerialization::jsonObject(std::string_view text, ReadingOptions) {
+    // The document's nodes in blocks of its own.
+    nodeMemory::BlockScope blocks;
+    return Parser(text).parseDocument();
+}
+
+Any JSONSerialization::jsonObject(const Data& data, ReadingOptions options) {
+    return jsonObject(std::string_view(reinterpret_cast<const char*>(data.data()), data.size()), options);
+}
+
+bool JSONSerialization::isValidUTF8(std::string_view text) {
+    auto p = reinterpret_cast<const unsigned char*>(text.data());
+    auto end = p + text.size();
+    while (p < end) {
+        if (*p < 0x80) {
+            ++p;
+            continue;
+        }
+        size_t n = utf8SequenceLength(p, end);
+        if (n == 0) return false;
+        p += n;
+    }
     return true;
+}
+
+bool JSONSerialization::appendQuoted(std::string& out, std::string_view text, bool escapeSlashes) {
+    const size_t mark = out.size();
+    Appender appender(out);
+    if (writeQuoted(appender, text, escapeSlashes)) return true;
+    out.resize(mark);
+    return false;
+}
+
+bool JSONSerialization::appendNumber(std::string& out, const Number& number) {
+    Appender appender(out);
+    return writeNumber(appender, number);
 }
 
 void JSONSerialization::write(std::string& out, const Any& object, WritingOptions options) {
     if (!options.contains(WritingOptions::fragmentsAllowed) && !isContainer(object))
         throw JSONValueError(JSONValueError::invalidJSON);
-    size_t mark = out.size();
-    Writer writer{out, options};
-    if (!writer.write(object, 0)) {
-        out.resize(mark);
-        throw JSONValueError(JSONValueError::invalidJSON);
+    bool written;
+    {
+        Output output(out);
+        Writer writer{output, options};
+        written = writer.write(object, 0);
+        if (!written) output.discard();
     }
+    if (!written) throw JSONValueError(JSONValueError::invalidJSON);
 }
 
 Data JSONSerialization::data(const Any& object, WritingOptions options) {

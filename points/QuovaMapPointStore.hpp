@@ -197,6 +197,9 @@ class QuovaMapPointStore {
     friend class platform::SharedInstance<QuovaMapPointStore>;
     QuovaMapPointStore();
 
+    // Hands the items to the search index in one request (none when empty).
+    void indexSearchableItems(std::vector<platform::SearchableItem> items);
+
     std::vector<std::shared_ptr<QuovaMapPoint>> points_;
     ChangeObservers<MapPointChange> changeObservers_;
     std::optional<EncodingSessionConfiguration> encodingSession_;

@@ -6,55 +6,55 @@
 #include "platform/location/CLLocationCoordinate2D.hpp"
 #include "platform/searchindex/SearchIndex.hpp"
 #include "points/QuovaMapPointStore.hpp"
+#include "points/SearchItemMaker.hpp"
 #include "points/SearchThumbnail.hpp"
 
 namespace tervolo::points {
 
-namespace {
+SearchItemMaker::SearchItemMaker()
+    : domainIdentifier_(platform::Bundle::main().infoString("CFBundleIdentifier").value_or("")),
+      // Translator comment: "Spotlight Item Description".
+      description_(platform::Bundle::main().localizedString("Location from Tervolo")),
+      thumbnail_(searchThumbnailJPEG()) {}
 
-// What every item of one request shares: read once per request, not per point.
-struct ItemContext {
-    std::string domainIdentifier = platform::Bundle::main().infoString("CFBundleIdentifier").value_or("");
-    // Translator comment: "Spotlight Item Description".
-    std::string description = platform::Bundle::main().localizedString("Location from Tervolo");
-    std::optional<std::vector<uint8_t>> thumbnail = searchThumbnailJPEG();
-};
+bool SearchItemMaker::isIndexable(const QuovaMapPoint& point) {
+    return point.title() && point.uuid() && platform::CLLocationCoordinate2DIsValid(point.coordinate());
+}
 
-platform::SearchableItem makeItem(const QuovaMapPoint& point, const ItemContext& context) {
+std::optional<platform::SearchableItem> SearchItemMaker::make(const QuovaMapPoint& point) const {
+    if (!isIndexable(point)) return std::nullopt;
     platform::SearchableItem item;
     item.uniqueIdentifier = *point.uuid();
-    item.domainIdentifier = context.domainIdentifier;
+    item.domainIdentifier = domainIdentifier_;
     item.contentType = "public.content";
     item.title = *point.title();
-    item.thumbnailData = context.thumbnail;
+    item.thumbnailData = thumbnail_;
     item.latitude = point.coordinate().latitude;
     item.longitude = point.coordinate().longitude;
-    item.contentDescription = context.description;
+    item.contentDescription = description_;
     if (point.subtitle()) item.contentDescription += " - " + *point.subtitle();
     return item;
 }
 
-bool isIndexable(const QuovaMapPoint& point) {
-    return point.title() && point.uuid() && platform::CLLocationCoordinate2DIsValid(point.coordinate());
-}
-
-}  // namespace
-
 std::optional<platform::SearchableItem> QuovaMapPointStore::searchableItem(const QuovaMapPoint& point) {
-    if (!isIndexable(point)) return std::nullopt;
-    return makeItem(point, ItemContext{});
+    if (!SearchItemMaker::isIndexable(point)) return std::nullopt;
+    return SearchItemMaker().make(point);
 }
 
 void QuovaMapPointStore::addPointsToCoreSpotlight(const std::vector<std::shared_ptr<QuovaMapPoint>>& points) {
     // Deletion and hiding stamps are not looked at: every point with a title,
     // a valid coordinate and an identifier gets its item.
     std::vector<platform::SearchableItem> items;
-    std::optional<ItemContext> context;  // made at the first indexable point
+    std::optional<SearchItemMaker> maker;  // made at the first indexable point
     for (const auto& point : points) {
-        if (!point || !isIndexable(*point)) continue;
-        if (!context) context.emplace();
-        items.push_back(makeItem(*point, *context));
+        if (!point || !SearchItemMaker::isIndexable(*point)) continue;
+        if (!maker) maker.emplace();
+        items.push_back(*maker->make(*point));
     }
+    indexSearchableItems(std::move(items));
+}
+
+void QuovaMapPointStore::indexSearchableItems(std::vector<platform::SearchableItem> items) {
     if (items.empty()) return;
     QLLogInfo("Created array of " + std::to_string(items.size()) + " Spotlight items.");
     platform::SearchIndex::defaultSearchableIndex().indexSearchableItems(

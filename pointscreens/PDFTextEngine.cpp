@@ -68,7 +68,10 @@ bool isColourFont(const QRawFont& font) {
 }
 
 // A PDF has no way to carry a colour font's glyphs (they would come out blank): such a run goes
-// into the page as a picture of itself, drawn at four times the page's resolution.
+// into the page as a picture of itself, drawn at four times the page's resolution. Qt's PDF engine
+// never sees the colour font at all: embedding it read the font at its design size through the
+// face the screen's text shares, and from then on the list's emoji were drawn at their old size
+// with too small an advance, over the letters after them.
 void drawAsPicture(QPainter& painter, const QGlyphRun& run, QPointF origin) {
     const QRectF bounds = run.boundingRect();
     if (bounds.isEmpty()) return;

@@ -16,6 +16,7 @@
 #include "platform/foundation/Bundle.hpp"
 #include "platform/text/Unicode.hpp"
 #include "platform/ui/AlertController.hpp"
+#include "platform/ui/Contrast.hpp"
 #include "platform/ui/ImageView.hpp"
 #include "platform/ui/TableViewCell.hpp"
 #include "points/QuovaAppVersion.hpp"
@@ -104,9 +105,12 @@ void PointDetailsViewController::setUpTagTable() {
             trash->setFlat(true);
             trash->setFocusPolicy(Qt::NoFocus);
             trash->setStyleSheet(QStringLiteral("QPushButton { border: none; }"));
-            QPixmap pixmap =
-                QPixmap::fromImage(platform::NamedImage::named(QStringLiteral("trash.circle"))
-                                       .render(QSize(56, 56), cell->palette().color(QPalette::Link)));
+            // The link colour, lightened on a dark theme's rows until the symbol stands out (a dark
+            // theme's link blue is about 2.8:1 on its base).
+            const QColor tint = platform::legibleForeground(cell->palette().color(QPalette::Link),
+                                                            cell->backgroundColor(), 3.0);
+            QPixmap pixmap = QPixmap::fromImage(
+                platform::NamedImage::named(QStringLiteral("trash.circle")).render(QSize(56, 56), tint));
             pixmap.setDevicePixelRatio(2);
             trash->setIcon(QIcon(pixmap));
             trash->setIconSize(QSize(28, 28));

@@ -192,8 +192,9 @@ class PointDetailsViewController : public platform::ViewController,
     // The radius sheet at `sender`: "(none)", the locale's table with the
     // current radius (metres) marked, "Custom ...", "Cancel".
     void radiusButton(const std::shared_ptr<platform::BarButtonItem>& sender);
-    // The typed entry: a radius in metres, or in yards where the locale does
-    // not measure in metres; finite values in (0, 20,000 km] only.
+    // The typed entry: a radius in metres, or in feet (the radius sheet's unit
+    // there) where the locale does not measure in metres; finite values in
+    // (0, 20,000 km] only.
     void promptForCustomRadius();
     // The refusal of an entry; its Retry brings the entry back 0.3 s later.
     void showIllegalRadiusValueUI();
@@ -284,7 +285,8 @@ class PointDetailsViewController : public platform::ViewController,
     void addChip(const std::string& title, const std::string& identifier,
                  const std::optional<platform::Color>& color);
     void showChipArea();
-    void followTextDirection(platform::TextView* textView);
+    // `text`: the text the view is about to be given (its own when none).
+    void followTextDirection(platform::TextView* textView, const std::optional<QString>& text = std::nullopt);
     void showSaveFailure(const platform::Error& error);
     void putPointBackOnMainMap();
     void connectActions();

@@ -290,12 +290,13 @@ void PointDetailsViewController::applyConstraints() {
     }
 }
 
-void PointDetailsViewController::followTextDirection(platform::TextView* textView) {
+void PointDetailsViewController::followTextDirection(platform::TextView* textView,
+                                                     const std::optional<QString>& newText) {
     if (!textView) return;
     // The text starts on the side its own script reads from: a Hebrew or
     // Arabic title stands at the right whatever the window's direction.
     QTextOption option = textView->document()->defaultTextOption();
-    const QString text = textView->text();
+    const QString text = newText ? *newText : textView->text();
     const Qt::LayoutDirection direction = text.isEmpty()
                                               ? textView->layoutDirection()
                                               : (text.isRightToLeft() ? Qt::RightToLeft : Qt::LeftToRight);
@@ -372,16 +373,19 @@ void PointDetailsViewController::viewDidLoad() {
         editTagTextField_->setDelegate(std::weak_ptr<platform::TextFieldDelegate>(delegate));
     if (tagFlowView_)
         tagFlowView_->setDelegate(std::weak_ptr<widgets::taglist::TagFlowViewDelegate>(delegate));
+    // Each view's direction before its text: a new direction lays the whole text out again.
     if (titleView_) {
-        titleView_->setText(QString::fromStdString(point_ ? point_->title().value_or("") : ""));
+        const QString title = QString::fromStdString(point_ ? point_->title().value_or("") : "");
+        followTextDirection(titleView_, title);
+        titleView_->setText(title);
         titleView_->setReturnKeyType(platform::ReturnKeyType::Done);
     }
     if (subtitleView_) {
-        subtitleView_->setText(QString::fromStdString(point_ ? point_->subtitle().value_or("") : ""));
+        const QString subtitle = QString::fromStdString(point_ ? point_->subtitle().value_or("") : "");
+        followTextDirection(subtitleView_, subtitle);
+        subtitleView_->setText(subtitle);
         subtitleView_->setReturnKeyType(platform::ReturnKeyType::Done);
     }
-    followTextDirection(titleView_);
-    followTextDirection(subtitleView_);
 
     loadChips();
     loadSourceRow();

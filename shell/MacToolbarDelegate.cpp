@@ -10,6 +10,7 @@
 #include "logging/QLLog.hpp"
 #include "logging/QLLogging.hpp"
 #include "platform/ui/ImageView.hpp"
+#include "platform/ui/ReadablePlaceholder.hpp"
 #include "platform/ui/ToolbarItemGroup.hpp"
 #include "platform/ui/ViewControllerMainThread.hpp"
 #include "shell/AppKitBridgeBinding.hpp"
@@ -118,6 +119,8 @@ void MacToolbarDelegate::connectSearchField(QAction* item) {
     auto* widgetItem = qobject_cast<QWidgetAction*>(item);
     auto* field = widgetItem != nullptr ? qobject_cast<QLineEdit*>(widgetItem->defaultWidget()) : nullptr;
     if (field == nullptr) return;
+    // The plug-in's field takes the theme's placeholder colour, too faint on a dark toolbar.
+    platform::keepPlaceholderReadable(*field);
     connect(field, &QLineEdit::textEdited, this, [this](const QString& text) {
         if (auto screen = mainVC()) screen->toolbarSearchTextEdited(text);
     });

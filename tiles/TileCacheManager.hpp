@@ -127,6 +127,9 @@ class TileCacheManager : public std::enable_shared_from_this<TileCacheManager> {
     void clearCacheDirs();
     // A cached file that does not decode is deleted, so the tile downloads again.
     void discardUndecodableTile(const std::string& storagePath);
+    // Tiles held in memory because the disk refused them: how many, and their bytes.
+    size_t unstoredTileCount() const;
+    size_t unstoredTileBytes() const;
     static std::optional<std::string> storagePathWithURLString(std::string_view url) {
         return tiles::storagePathWithURLString(url);
     }
@@ -285,7 +288,7 @@ class TileCacheManager : public std::enable_shared_from_this<TileCacheManager> {
     mutable std::mutex statusMutex_;
     std::optional<std::string> statusString_;
 
-    std::mutex unstoredMutex_;
+    mutable std::mutex unstoredMutex_;
     std::list<std::pair<std::string, std::vector<uint8_t>>> unstoredTiles_;  // most recent first
 };
 

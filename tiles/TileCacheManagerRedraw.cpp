@@ -91,6 +91,18 @@ std::optional<std::vector<uint8_t>> TileCacheManager::unstoredTile(const std::st
     return std::nullopt;
 }
 
+size_t TileCacheManager::unstoredTileCount() const {
+    std::lock_guard lock(unstoredMutex_);
+    return unstoredTiles_.size();
+}
+
+size_t TileCacheManager::unstoredTileBytes() const {
+    std::lock_guard lock(unstoredMutex_);
+    size_t bytes = 0;
+    for (const auto& entry : unstoredTiles_) bytes += entry.second.size();
+    return bytes;
+}
+
 void TileCacheManager::forgetUnstoredTiles() {
     std::lock_guard lock(unstoredMutex_);
     unstoredTiles_.clear();

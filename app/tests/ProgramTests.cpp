@@ -5,6 +5,7 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QRegularExpression>
+#include <QScreen>
 #include <QTimer>
 
 #include <sys/socket.h>
@@ -114,6 +115,50 @@ TEST(MakeMapScreen, AChosenOwnPointIsSelectedOnTheScreensMap) {
 
     EXPECT_EQ(map->selectedAnnotations(), std::vector<std::shared_ptr<platform::MKAnnotation>>{annotation});
     EXPECT_EQ(store.points().size(), 1u);
+    window.setRootViewController(nullptr);
+}
+
+// The first window takes 1280 × 800 where the screen has room and nine tenths of a smaller screen's
+// free area each way, centred in it: on an 800-point-high screen the bottom (scale bar, credit)
+// stays on the screen.
+TEST(FirstWindow, FollowsTheScreensFreeArea) {
+    struct Case {
+        const char* name;
+        QRect available;
+        QRect expected;
+    };
+    const Case cases[] = {
+        {"large screen", {0, 0, 1920, 1080}, {320, 140, 1280, 800}},
+        {"1280 x 800 laptop, panel on top", {0, 27, 1280, 773}, {64, 66, 1152, 695}},
+        {"1366 x 768", {0, 0, 1366, 768}, {68, 38, 1229, 691}},
+        {"second screen to the right", {1920, 0, 1600, 900}, {2080, 50, 1280, 800}},
+        {"tiny screen", {0, 0, 640, 480}, {32, 24, 576, 432}},
+        {"no screen size", {}, {0, 0, 1280, 800}},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.name);
+        const QRect frame = tervolo::app::firstWindowGeometry(test.available);
+        EXPECT_EQ(frame, test.expected);
+        if (!test.available.isEmpty()) {
+            EXPECT_TRUE(test.available.contains(frame));
+        }
+    }
+}
+
+// The composed window on the test's screen (800 × 800 under the offscreen platform): it opens
+// inside the screen's free area, not at 1280 × 800 reaching past its edges.
+TEST(FirstWindow, TheProgramsWindowOpensInsideTheScreen) {
+    tervolo::testsupport::sharedTestApplication("tervolo_app_tests");
+    tervolo::testsupport::TestEnvironment environment;
+    platform::MainWindow window;
+    window.setRootViewController(tervolo::app::makeMapScreen());
+    tervolo::app::configureMainWindow(window);
+    const QRect available = window.screen()->availableGeometry();
+    ASSERT_FALSE(available.isEmpty());
+    EXPECT_TRUE(available.contains(window.geometry()))
+        << window.geometry().width() << "x" << window.geometry().height() << " on " << available.width()
+        << "x" << available.height();
+    EXPECT_EQ(window.geometry(), tervolo::app::firstWindowGeometry(available));
     window.setRootViewController(nullptr);
 }
 

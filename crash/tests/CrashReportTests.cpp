@@ -1,5 +1,11 @@
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
 
 #include <string>
 #include <vector>
@@ -395,6 +401,91 @@ TEST(CrashReportFormatter, ArchitectureNamesAndLossyAscii) {
     // The image name pads by characters, not bytes.
     const std::string utf8 = QCrashReportTextFormatter::stringValueForCrashReport(*report, 0);
     EXPECT_NE(utf8.find("0   ä" + std::string(34, ' ') + " 0x"), std::string::npos);
+}
+
+// The report tool on a file: stdout, stderr and exit status.
+struct ToolRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+ToolRun runFormatTool(const std::vector<std::string>& arguments) {
+    const char* tmp = std::getenv("TMPDIR");
+    const std::string base = std::string(tmp != nullptr && tmp[0] == '/' ? tmp : "/tmp") +
+                             "/tervolo-format-tool-" + std::to_string(::getpid());
+    std::string command = CRASH_FORMAT_TOOL;
+    for (const auto& argument : arguments) command += " '" + argument + "'";
+    command += " >" + base + ".out 2>" + base + ".err";
+    ToolRun run;
+    const int raw = std::system(command.c_str());
+    run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    const auto slurp = [](const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::remove(path.c_str());
+        return text;
+    };
+    run.out = slurp(base + ".out");
+    run.err = slurp(base + ".err");
+    return run;
+}
+
+std::string writeReportFile(const std::string& name, const std::vector<uint8_t>& bytes) {
+    const char* tmp = std::getenv("TMPDIR");
+    const std::string path = std::string(tmp != nullptr && tmp[0] == '/' ? tmp : "/tmp") +
+                             "/tervolo-report-" + std::to_string(::getpid()) + "-" + name;
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    return path;
+}
+
+// The tool writes exactly the formatter's UTF-8 bytes, for a small report and for one large
+// enough that its unpack outgrows the first block of its arena; a file it cannot read or decode
+// fails with the reason, and a call without a file only shows the usage.
+TEST(CrashReportTool, WritesTheFormattersTextOrFails) {
+    ReportFixture small;
+    goldenReport(small);
+    ReportFixture large;
+    goldenReport(large);
+    large.machine.model = large.text("MacBookPro15,1 \xC3\xA4");
+    // Frames without symbols unpack into more than the arena first guesses per file byte.
+    for (int t = 0; t < 8; ++t) {
+        auto* thread = large.addThread(static_cast<uint32_t>(t + 2), false);
+        for (uint64_t f = 0; f < 3000; ++f) large.addFrame(thread, 0x400000 + f * 16);
+    }
+    for (auto* fixture : {&small, &large}) {
+        const auto bytes = fixture->file();
+        const auto report = QCrashReport::create(bytes);
+        ASSERT_NE(report, nullptr);
+        const auto expected = QCrashReportTextFormatter(0, QCrashReportTextFormatter::kUTF8StringEncoding)
+                                  .formatReport(*report);
+        const std::string path = writeReportFile("good", bytes);
+        const ToolRun run = runFormatTool({path});
+        std::remove(path.c_str());
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(run.out, std::string(expected.begin(), expected.end()));
+        EXPECT_EQ(run.err, "");
+    }
+
+    auto damaged = small.file();
+    damaged[7] = 2;
+    const std::string damagedPath = writeReportFile("damaged", damaged);
+    const ToolRun refused = runFormatTool({damagedPath});
+    std::remove(damagedPath.c_str());
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.out, "");
+    EXPECT_NE(refused.err.find("Could not decode unsupported crash report version: 2"), std::string::npos)
+        << refused.err;
+
+    const ToolRun missing = runFormatTool({"/nonexistent/report"});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_NE(missing.err.find("No such file or directory"), std::string::npos) << missing.err;
+
+    const ToolRun usage = runFormatTool({});
+    EXPECT_EQ(usage.status, 2);
+    EXPECT_EQ(usage.out, "");
+    EXPECT_NE(usage.err.find("usage"), std::string::npos);
 }
 
 TEST(CrashProcessInfo, FromProc) {

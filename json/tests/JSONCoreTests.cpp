@@ -5,6 +5,8 @@
 #include <chrono>
 #include <cmath>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "json/JSON.hpp"
 
@@ -197,6 +199,52 @@ TEST(AnyTest, ListsCopyMoveAndGrowApartFromTheParsedOnes) {
     merged.merge(JSON::parseJSON("[5]"));
     EXPECT_EQ(merged.count(), 5u);
     EXPECT_EQ(changed.count(), 4u);
+}
+
+// A parsed document's nodes share memory blocks that live while any node in
+// them does: parts kept after the document, changed, or let go on another
+// thread; values a later duplicate key replaced and the partial tree of a
+// failed parse go at once (the sanitizer build catches a read after release
+// and a leaked block).
+TEST(JSONParserTest, PartsOfADocumentOutliveItAnywhere) {
+    std::string text = "[";
+    for (int i = 0; i < 20000; ++i)
+        text += (i ? "," : "") + std::string(R"({"k":"a long enough text )") + std::to_string(i) +
+                R"(","k":[)" + std::to_string(i) + R"(,"x"],"n":{"m":[]}})";
+    text += "]";
+
+    std::vector<JSON> kept;
+    {
+        const JSON document(JSONSerialization::jsonObject(text));
+        ASSERT_EQ(document.count(), 20000u);
+        for (int i = 0; i < 20000; i += 997) kept.push_back(document[i]);
+    }
+    JSON changed = kept[1];
+    changed.set({"k", 1}, JSON("y"));
+    changed.set("new", JSON(1));
+    std::vector<std::thread> threads;
+    for (size_t t = 0; t < 4; ++t)
+        threads.emplace_back([part = std::move(kept[t])]() mutable {
+            const JSON dropped = std::move(part);
+            EXPECT_EQ(dropped["k"].count(), 2u);
+        });
+    for (auto& thread : threads) thread.join();
+    for (size_t i = 4; i < kept.size(); ++i) {
+        const int n = static_cast<int>(i) * 997;
+        EXPECT_EQ(kept[i], JSON::parseJSON(R"({"k":[)" + std::to_string(n) + R"(,"x"],"n":{"m":[]}})"));
+        EXPECT_EQ(kept[i]["k"][0].intValue(), n);
+    }
+    EXPECT_EQ(changed, JSON::parseJSON(R"({"k":[997,"y"],"n":{"m":[]},"new":1})"));
+    kept.clear();
+    EXPECT_EQ(changed["k"][1], JSON("y"));
+
+    // Refused far into the text, after many nodes were made.
+    std::string broken = text;
+    broken[broken.size() - 3] = ',';
+    EXPECT_THROW(JSONSerialization::jsonObject(broken), JSONParseError);
+    // Nodes are made from the heap again once a parse is over, refused or not.
+    JSON made(Any(Array{Any("after"), Any(Dictionary{{"k", 1}})}));
+    EXPECT_EQ(made, JSON::parseJSON(R"(["after",{"k":1}])"));
 }
 
 TEST(JSONTest, ValuesMovedFromAreNullAndUsable) {

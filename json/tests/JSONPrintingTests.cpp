@@ -150,6 +150,35 @@ TEST(JSONPrintingTest, RawDataRefusesWhatIsNoJSON) {
     EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
 }
 
+// The serialiser appends to the caller's text, growing it many times over for
+// a long document, and on refusal leaves that text exactly as it was.
+TEST(JSONPrintingTest, SerialiserAppendsAndRestoresOnRefusal) {
+    Array items;
+    for (int i = 0; i < 5000; ++i) {
+        items.push_back(Any("q\"b\\s/c\x01\xc3\xa9 " + std::to_string(i)));
+        items.push_back(Any(i % 3 == 0 ? Any(-0.1 * i) : Any(int64_t{i} * 1000003)));
+    }
+    const JSON value(Any(std::move(items)));
+    for (unsigned options : {0u, unsigned{WritingOptions::prettyPrinted}}) {
+        std::string out = "prefix";
+        JSONSerialization::write(out, value.object(), WritingOptions(options));
+        ASSERT_EQ(out.compare(0, 6, "prefix"), 0);
+        EXPECT_EQ(JSON::parseJSON(out.substr(6)), value);
+        EXPECT_EQ(out.substr(6), text(value.rawData(WritingOptions(options))));
+    }
+    EXPECT_NE(text(value.rawData(WritingOptions())).find(R"("q\"b\\s\/c\u0001é 0",-0,)"), std::string::npos);
+
+    Array refused = *value.object().array();
+    refused.push_back(Any(NAN));
+    std::string out = "prefix";
+    EXPECT_THROW(JSONSerialization::write(out, Any(std::move(refused))), JSONValueError);
+    EXPECT_EQ(out, "prefix");
+    EXPECT_FALSE(JSONSerialization::appendQuoted(out, "ok \xff", false));
+    EXPECT_EQ(out, "prefix");
+    EXPECT_TRUE(JSONSerialization::appendNumber(out, Number::fromDouble(1e21)));
+    EXPECT_EQ(out, "prefix1e+21");
+}
+
 TEST(JSONPrintingTest, PrintedDocumentsParseBackEqual) {
     testing::RandomDocuments random(424242);
     for (int i = 0; i < 1500; ++i) {

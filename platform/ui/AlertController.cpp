@@ -4,6 +4,8 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QScreen>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -18,6 +20,9 @@ namespace platform {
 namespace {
 
 constexpr int kAlertWidth = 300;
+constexpr int kMaximumAlertWidth = 560;
+constexpr int kWindowMargin = 20;  // kept free beside the card, as the presentation keeps it
+constexpr int kMessageLines = 8;   // a longer message widens the card rather than growing it further
 constexpr int kSheetWidth = 280;
 constexpr int kCardMargin = 16;
 constexpr int kButtonSpacing = 6;
@@ -128,6 +133,63 @@ void AlertController::viewDidLoad() {
     rebuildButtons();
 }
 
+void AlertController::viewWillAppear(bool animated) {
+    ViewController::viewWillAppear(animated);
+    // Now the card knows the window it shows in: a window narrower than the width measured before
+    // takes a narrower card, laid out again.
+    if (QWidget* root = viewIfLoaded(); root != nullptr && fittedWidth() != root->width()) rebuildButtons();
+}
+
+QFont AlertController::buttonFont(const std::shared_ptr<AlertAction>& action) const {
+    QFont font = buttonsBox_ != nullptr ? buttonsBox_->font() : QFont();
+    font.setBold(action == preferred_ || (action->style() == AlertAction::Style::cancel && !preferred_));
+    return font;
+}
+
+int AlertController::fittedWidth() const {
+    const int base = style_ == Style::alert ? kAlertWidth : kSheetWidth;
+    QWidget* root = viewIfLoaded();
+    if (style_ != Style::alert || root == nullptr) return base;
+    int limit = kMaximumAlertWidth;
+    if (const QWidget* window = root->window(); window != nullptr && window != root) {
+        limit = std::min(limit, window->width() - 2 * kWindowMargin - 2);
+    } else if (const QScreen* screen = root->screen()) {
+        limit = std::min(limit, screen->availableGeometry().width() - 2 * kWindowMargin - 2);
+    }
+    limit = std::max(limit, base);
+    const int sides = 2 * kCardMargin;
+    int wanted = base;
+    // Every button title whole on its button (stacked buttons take the card's inner width).
+    for (const auto& action : actions_) {
+        QPushButton probe(QString::fromStdString(action->title()));
+        probe.setFont(buttonFont(action));
+        wanted = std::max(wanted, probe.sizeHint().width() + sides);
+    }
+    // Every word of the title and the message on one line (a long name, a web address).
+    const auto widestWord = [](const QLabel* label) {
+        if (label == nullptr) return 0;
+        const QFontMetrics metrics(label->font());
+        int widest = 0;
+        for (const QString& word :
+             label->text().split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts))
+            widest = std::max(widest, metrics.horizontalAdvance(word));
+        return widest;
+    };
+    const auto* titleLabel = root->findChild<QLabel*>(QStringLiteral("alertTitle"));
+    wanted = std::max({wanted, widestWord(titleLabel) + sides + 2, widestWord(messageLabel_) + sides + 2});
+    // A long message: wider until it takes at most kMessageLines lines.
+    if (messageLabel_ != nullptr && !message_.empty()) {
+        const QFontMetrics metrics(messageLabel_->font());
+        const auto lines = [&](int width) {
+            const QRect bounds = metrics.boundingRect(QRect(0, 0, width - sides, 1 << 20), Qt::TextWordWrap,
+                                                      messageLabel_->text());
+            return bounds.height() / std::max(1, metrics.lineSpacing());
+        };
+        while (wanted < limit && lines(wanted) > kMessageLines) wanted = std::min(limit, wanted + 20);
+    }
+    return std::min(wanted, limit);
+}
+
 void AlertController::setMessage(std::string message) {
     PLATFORM_UI_ASSERT_MAIN_THREAD();
     message_ = std::move(message);
@@ -184,14 +246,13 @@ void AlertController::rebuildButtons() {
         old->hide();
         old->deleteLater();  // a rebuild may come from a click on one of them
     }
-    auto buttonFont = [this](const std::shared_ptr<AlertAction>& action) {
-        QFont font = buttonsBox_->font();
-        font.setBold(action == preferred_ || (action->style() == AlertAction::Style::cancel && !preferred_));
-        return font;
-    };
+    // The card grows for a title, word or message that needs more room, within its window.
+    const int cardWidth = fittedWidth();
+    if (QWidget* root = viewIfLoaded(); root != nullptr && root->width() != cardWidth)
+        root->setFixedWidth(cardWidth);
     // Two buttons of an alert sit side by side when each title fits in half the row; longer titles
     // are stacked, so no title is cut.
-    const int rowWidth = (style_ == Style::alert ? kAlertWidth : kSheetWidth) - 2 * kCardMargin;
+    const int rowWidth = cardWidth - 2 * kCardMargin;
     const bool sideBySide =
         style_ == Style::alert && actions_.size() == 2 &&
         std::all_of(actions_.begin(), actions_.end(), [&](const std::shared_ptr<AlertAction>& action) {

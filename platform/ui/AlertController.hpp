@@ -100,10 +100,17 @@ class AlertController : public ViewController {
 
     void loadView() override;
     void viewDidLoad() override;
+    void viewWillAppear(bool animated) override;
+
+    // The card's width for its texts and buttons: 300 points for an alert (280 for a sheet), wider
+    // where a button title or a word does not fit in it or the message would run past eight lines,
+    // and at most the width of the window it shows in (less a margin) or 560 points.
+    int fittedWidth() const;
 
   private:
     void choose(const std::shared_ptr<AlertAction>& action);
     void rebuildButtons();
+    QFont buttonFont(const std::shared_ptr<AlertAction>& action) const;
     std::shared_ptr<AlertAction> cancelAction() const;
 
     Style style_;

@@ -26,7 +26,16 @@ constexpr int kWindowMargin = 20;  // points kept free around a card
 constexpr int kAnchorGap = 6;      // between a popover and its anchor
 constexpr int kCardCornerRadius = 10;
 constexpr int kCardInset = 1;  // the card's border, around the presented view
+// The shade over what lies behind a form sheet. On a light palette a third of black shows it
+// plainly; under a dark palette the content behind (rows, fields) is dark already and is darkened
+// about twice as far before the step shows (1.7:1 instead of 1.37:1 on a dark theme's rows), while
+// the light map still shows through.
 const QColor kDimming(0, 0, 0, 90);
+const QColor kDarkDimming(0, 0, 0, 170);
+
+QColor dimmingFor(const QPalette& palette) {
+    return palette.color(QPalette::Window).lightness() < 128 ? kDarkDimming : kDimming;
+}
 
 void paintCard(QWidget& widget) {
     QPainter painter(&widget);
@@ -352,7 +361,7 @@ void PresentationOverlay::dismissPopoverByUser() {
 void PresentationOverlay::paintEvent(QPaintEvent*) {
     if (style_ == ModalPresentationStyle::formSheet) {
         QPainter painter(this);
-        painter.fillRect(rect(), kDimming);
+        painter.fillRect(rect(), dimmingFor(palette()));
         paintShadow(painter, container_->geometry());
     } else if (style_ == ModalPresentationStyle::popover) {
         paintCard(*this);

@@ -8,6 +8,7 @@
 #include <QPixmap>
 
 #include "platform/ui/ImageView.hpp"
+#include "platform/ui/ReadablePlaceholder.hpp"
 #include "platform/ui/ViewControllerMainThread.hpp"
 
 namespace platform {
@@ -33,6 +34,7 @@ SearchController::SearchController() : context_(std::make_unique<QObject>()) {
     PLATFORM_UI_ASSERT_MAIN_THREAD();
     auto* field = new QLineEdit();
     field->setObjectName("searchBar");
+    keepPlaceholderReadable(*field);
     // A clear action of our own rather than QLineEdit's clear button, whose fade animation Qt leaves
     // alive when the field goes before it ends.
     const QColor tint = field->palette().color(QPalette::PlaceholderText);

@@ -7,6 +7,7 @@
 #include <QSignalBlocker>
 
 #include "platform/ui/ImageView.hpp"
+#include "platform/ui/ReadablePlaceholder.hpp"
 
 namespace platform {
 
@@ -53,6 +54,7 @@ TextField::TextField(QWidget* parent) : QLineEdit(parent) {
     connect(this, &QLineEdit::returnPressed, this, [this] {
         if (auto delegate = delegate_.lock()) delegate->textFieldShouldReturn(*this);
     });
+    keepPlaceholderReadable(*this);
 }
 
 TextField::~TextField() = default;

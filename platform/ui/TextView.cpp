@@ -2,11 +2,13 @@
 
 #include <QAbstractTextDocumentLayout>
 #include <QFocusEvent>
+#include <QFontMetrics>
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextDocument>
 #include <QTextLayout>
 
+#include <algorithm>
 #include <cmath>
 
 namespace platform {
@@ -42,37 +44,135 @@ TextView::TextView(QWidget* parent) : QPlainTextEdit(parent) {
     connect(this, &QPlainTextEdit::textChanged, this, [this] { tracker_->noteUserEdit(); });
     connect(this, &QPlainTextEdit::cursorPositionChanged, this, [this] { tracker_->noteChange(); });
     connect(this, &QPlainTextEdit::selectionChanged, this, [this] { tracker_->noteChange(); });
+    connect(document(), &QTextDocument::contentsChanged, this, [this] { ++revision_; });
 }
 
 TextView::~TextView() = default;
 
 void TextView::setText(const QString& text) {
-    tracker_->changeProgrammatically([&] {
-        setPlainText(text);
-        moveCursor(QTextCursor::End);
-    });
+    tracker_->changeProgrammatically([&] { replaceText(text); });
+}
+
+namespace {
+
+// The height of laid-out lines as the plain-text layout stacks them (leading included, a negative
+// one taken off whole).
+double stackedHeight(const QTextLayout& layout) {
+    double height = 0;
+    for (int i = 0; i < layout.lineCount(); ++i) {
+        const QTextLine line = layout.lineAt(i);
+        height += line.height();
+        if (line.leading() < 0) height += std::ceil(line.leading());
+    }
+    return height;
+}
+
+}  // namespace
+
+void TextView::replaceText(const QString& text) {
+    // The whole text in one edit with no undo step, the caret after it (as a new text is shown
+    // for editing). A paragraph replaced by one paragraph is laid out again at once by the
+    // plain-text layout, at the width the view has now, which before the view is shown is not the
+    // one it shows at: a long title would be laid out for nothing. Going through an empty second
+    // paragraph first only marks the text for layout, done once when it is shown or measured. The
+    // edit block keeps the inserting cursor from laying it out to remember its column.
+    QTextDocument* doc = document();
+    const bool undo = doc->isUndoRedoEnabled();
+    doc->setUndoRedoEnabled(false);
+    QTextCursor cursor(doc);
+    cursor.select(QTextCursor::Document);
+    cursor.insertText(QStringLiteral("\n"));
+    cursor.beginEditBlock();
+    cursor.select(QTextCursor::Document);
+    cursor.insertText(text);
+    cursor.endEditBlock();
+    doc->setUndoRedoEnabled(undo);
+    // The view's caret has moved along with the insertion to the end. Moving a cursor lays its
+    // paragraph out (to remember the column), so it is only moved when it did not get there.
+    const QTextCursor caret = textCursor();
+    const int end = doc->characterCount() - 1;
+    if (caret.position() != end || caret.hasSelection()) {
+        QTextCursor moved = caret;
+        moved.movePosition(QTextCursor::End);
+        setTextCursor(moved);
+    }
+    // A view on screen keeps its caret in sight, as before; one not shown yet is laid out when shown.
+    if (isVisible()) ensureCursorVisible();
 }
 
 double TextView::heightThatFits(double width) const {
-    // Lines as the plain-text layout stacks them: each paragraph wrapped at the text width.
-    const double margin = document()->documentMargin();
+    const QTextDocument* doc = document();
+    const double margin = doc->documentMargin();
     const QMargins contents = contentsMargins();
-    const double textWidth = std::max(1.0, width - contents.left() - contents.right() - 2 * margin);
+    const double viewportWidth = width - contents.left() - contents.right();
+    const QTextOption option = doc->defaultTextOption();
+    double lineWidth = viewportWidth - 2 * margin;
+    if (option.flags() & QTextOption::AddSpaceForLineAndParagraphSeparators) {
+        lineWidth -= QFontMetrics(doc->defaultFont()).horizontalAdvance(QChar(0x21B5));
+    }
+    lineWidth = std::max(1.0, lineWidth);
+    const MeasureKey key{revision_,
+                         lineWidth,
+                         doc->defaultFont(),
+                         option.wrapMode(),
+                         static_cast<int>(option.flags()),
+                         option.tabStopDistance(),
+                         option.textDirection()};
+    double textHeight = 0;
+    const auto known = std::find_if(measured_.begin(), measured_.end(),
+                                    [&](const Measured& entry) { return entry.key == key; });
+    if (known != measured_.end()) {
+        textHeight = known->textHeight;
+    } else {
+        const auto shown = textHeightFromView(viewportWidth, lineWidth);
+        textHeight = shown ? *shown : textHeightFromLayout(lineWidth);
+        // A few widths are asked in turn (the window's, a half for a side-by-side layout, the one
+        // before a resize); older texts are of no more use.
+        std::erase_if(measured_, [&](const Measured& entry) { return entry.key.revision != revision_; });
+        if (measured_.size() >= 4) measured_.erase(measured_.begin());
+        measured_.push_back({key, textHeight});
+    }
+    // The view scrolls unless its last line ends strictly inside: one pixel more.
+    return std::ceil(textHeight + 2 * margin + contents.top() + contents.bottom()) + 1;
+}
+
+std::optional<double> TextView::textHeightFromView(double viewportWidth, double lineWidth) const {
+    // The view lays its text out at its viewport's width anyway to show it: at that width the
+    // lines it has (or makes now, once) are the answer.
+    if (viewportWidth != static_cast<double>(viewport()->width())) return std::nullopt;
+    QAbstractTextDocumentLayout* layout = document()->documentLayout();
     double height = 0;
-    const QStringList paragraphs = toPlainText().split(QLatin1Char('\n'));
-    for (const QString& paragraph : paragraphs) {
-        QTextLayout layout(paragraph, font());
-        QTextOption option = document()->defaultTextOption();
+    for (QTextBlock block = document()->begin(); block.isValid(); block = block.next()) {
+        if (!block.isVisible()) continue;
+        (void)layout->blockBoundingRect(block);  // lays the block out when it is not
+        const QTextLayout* lines = block.layout();
+        if (lines == nullptr) return std::nullopt;
+        if (lines->lineCount() > 0 && std::abs(lines->lineAt(0).width() - lineWidth) > 0.01)
+            return std::nullopt;
+        height += stackedHeight(*lines);
+    }
+    return height;
+}
+
+double TextView::textHeightFromLayout(double lineWidth) const {
+    // Each paragraph wrapped at the line width as the view's own layout wraps it.
+    ++measurements_;
+    const QTextDocument* doc = document();
+    const QTextOption option = doc->defaultTextOption();
+    double height = 0;
+    for (QTextBlock block = doc->begin(); block.isValid(); block = block.next()) {
+        if (!block.isVisible()) continue;
+        QTextLayout layout(block.text(), doc->defaultFont());
         layout.setTextOption(option);
         layout.beginLayout();
         for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
-            line.setLineWidth(textWidth);
-            height += line.height();
+            line.setLeadingIncluded(true);
+            line.setLineWidth(lineWidth);
         }
         layout.endLayout();
+        height += stackedHeight(layout);
     }
-    // The view scrolls unless its last line ends strictly inside: one pixel more.
-    return std::ceil(height + 2 * margin + contents.top() + contents.bottom()) + 1;
+    return height;
 }
 
 bool TextView::event(QEvent* event) {

@@ -1,8 +1,13 @@
 #pragma once
 
+#include <QFont>
 #include <QPlainTextEdit>
+#include <QTextOption>
 
+#include <cstdint>
 #include <memory>
+#include <optional>
+#include <vector>
 
 #include "platform/ui/ReturnKeyType.hpp"
 #include "platform/ui/TextFieldEditTracker.hpp"
@@ -12,7 +17,9 @@ namespace platform {
 
 // A multi-line text input over QPlainTextEdit with the same counted delegate calls as TextField.
 // Text set through setText is programmatic. heightThatFits gives the height the whole text needs at a
-// width, for layouts that size the view to its text. Main thread only.
+// width, for layouts that size the view to its text; it is remembered per text and width, and taken
+// from the view's own layout when the view shows at that width, so a long text is laid out once per
+// width. Main thread only.
 class TextView : public QPlainTextEdit {
     Q_OBJECT
 
@@ -28,6 +35,9 @@ class TextView : public QPlainTextEdit {
     bool isEditing() const { return editing_; }
     // Pixels the whole text needs at `width` (frame and margins included), wrapped as shown.
     double heightThatFits(double width) const;
+    // Times heightThatFits laid the text out on its own (not answered from an earlier answer or from
+    // the lines the view shows).
+    int64_t heightMeasurements() const { return measurements_; }
 
   protected:
     bool event(QEvent* event) override;
@@ -35,10 +45,32 @@ class TextView : public QPlainTextEdit {
     void focusOutEvent(QFocusEvent* event) override;
 
   private:
+    // What a height was measured for: the text, the line width and what wraps it.
+    struct MeasureKey {
+        uint64_t revision = 0;
+        double lineWidth = 0;
+        QFont font;
+        QTextOption::WrapMode wrap = QTextOption::WordWrap;
+        int flags = 0;
+        double tabStop = 0;
+        Qt::LayoutDirection direction = Qt::LayoutDirectionAuto;
+        bool operator==(const MeasureKey&) const = default;
+    };
+    struct Measured {
+        MeasureKey key;
+        double textHeight = 0;
+    };
+    void replaceText(const QString& text);
+    std::optional<double> textHeightFromView(double viewportWidth, double lineWidth) const;
+    double textHeightFromLayout(double lineWidth) const;
+
     std::weak_ptr<TextViewDelegate> delegate_;
     std::unique_ptr<TextFieldEditTracker> tracker_;
     ReturnKeyType returnKeyType_ = ReturnKeyType::Default;
     bool editing_ = false;
+    uint64_t revision_ = 0;                   // counts the document's content changes
+    mutable std::vector<Measured> measured_;  // the latest few, newest last
+    mutable int64_t measurements_ = 0;
 };
 
 }  // namespace platform

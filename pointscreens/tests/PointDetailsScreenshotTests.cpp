@@ -121,4 +121,31 @@ TEST_F(PointDetailsScreenshotTest, WideAndNarrowViewingAndEdited) {
     QApplication::setLayoutDirection(Qt::LeftToRight);
 }
 
+// A title of 100 KB: its first lines fill the title row, the rows below stay in place, after the
+// title was shown at once and after a word typed at its end.
+TEST_F(PointDetailsScreenshotTest, AHundredKilobyteTitle) {
+    std::string title;
+    const char* const words[] = {"Harbour ", "market ", "square ", "by the ", "old ", "ferry ", "gate "};
+    for (size_t i = 0; title.size() < 100 * 1024; ++i) title += words[i % 7];
+    for (const bool dark : {false, true}) {
+        QApplication::setPalette(dark ? pointscreens_test::pointDetailsDarkPalette() : QPalette());
+        for (const bool edited : {false, true}) {
+            const QString name = QStringLiteral("pointdetails-100kb-title-%1-%2")
+                                     .arg(edited ? QStringLiteral("edited") : QStringLiteral("viewing"),
+                                          dark ? QStringLiteral("dark") : QStringLiteral("light"));
+            SCOPED_TRACE(name.toStdString());
+            auto screen = present(savedPoint(title, std::string("Pohjoisesplanadi 1, 00170 Helsinki")));
+            if (edited) type(screen->titleView(), QStringLiteral(" END"));
+            settle();
+            ASSERT_TRUE(screen->map()->waitForCells());
+            settle();
+            EXPECT_EQ(screen->titleView()->height(),
+                      static_cast<int>(std::ceil(screen->titleHeight()->constant())));
+            pointscreens_test::saveScreenshot(pointscreens_test::grab(*window_, 1), name);
+            pointscreens_test::saveScreenshot(pointscreens_test::grab(*window_, 2),
+                                              name + QStringLiteral("@2x"));
+        }
+    }
+}
+
 }  // namespace

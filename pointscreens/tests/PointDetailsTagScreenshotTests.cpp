@@ -9,6 +9,8 @@
 
 #include "PointDetailsTestSupport.hpp"
 #include "platform/ui/TableView.hpp"
+#include "platform/ui/TableViewCell.hpp"
+#include "platform/ui/TextField.hpp"
 #include "pointscreens/QuovaPopupController.hpp"
 
 namespace {
@@ -73,6 +75,56 @@ TEST_F(TagSectionScreenshotTest, OpenEditorUnderColouredChips) {
             pointscreens_test::saveScreenshot(pointscreens_test::grab(*window_, 1), name);
             pointscreens_test::saveScreenshot(pointscreens_test::grab(*window_, 2),
                                               name + QStringLiteral("@2x"));
+        }
+    }
+}
+
+// The open editor's trash symbols stand out from their rows (3:1) and the empty "Tag name" field's
+// placeholder reads (4.5:1) in a light palette and in a dark desktop theme's, whose link blue is
+// about 2.8:1 on its rows and whose half-white placeholder about 4:1 on its fields. Pixels read off
+// the screenshot at ratio 2.
+TEST_F(TagSectionScreenshotTest, TrashSymbolsAndTagNamePlaceholderRead) {
+    storedTag("Bar", "TAG-0", "FF2D55");
+    storedTag("Cinema", "TAG-1", "5856D6");
+    for (const bool dark : {false, true}) {
+        SCOPED_TRACE(dark ? "dark" : "light");
+        QApplication::setPalette(dark ? tervolo::testsupport::darkDesktopPalette() : QPalette());
+        auto screen = present(savedPoint("Kauppatori", std::string("Market square")), QSize(700, 800));
+        screen->showTagEditor();
+        settle();
+        ASSERT_TRUE(screen->map()->waitForCells());
+        settle();
+        platform::TextField* field = screen->editTagTextField();
+        ASSERT_NE(field, nullptr);
+        ASSERT_TRUE(field->text().isEmpty());
+        ASSERT_EQ(field->placeholderText(), QStringLiteral("Tag name"));
+        field->clearFocus();  // no caret over the placeholder
+        settle();
+        const QImage image = pointscreens_test::grab(*window_, 2);
+        pointscreens_test::saveScreenshot(
+            image, QStringLiteral("tageditor-trash-placeholder-%1@2x").arg(dark ? "dark" : "light"));
+        const auto inWindow = [this](const QWidget* widget, QRect part) {
+            return QRectF(part.translated(widget->mapTo(window_.get(), QPoint(0, 0))));
+        };
+        // The placeholder's letters, inside the field's frame.
+        const QRect text = field->contentsRect().adjusted(6, 3, -3, -3);
+        const QRect letters(text.left(), text.top(),
+                            field->fontMetrics().horizontalAdvance(field->placeholderText()), text.height());
+        EXPECT_GE(tervolo::testsupport::strongestContrast(image, inWindow(field, letters),
+                                                          field->palette().color(QPalette::Base)),
+                  4.5)
+            << "placeholder";
+        platform::TableView* table = screen->tagTableView();
+        ASSERT_EQ(table->numberOfRows(0), 2);
+        for (int row = 0; row < 2; ++row) {
+            auto* cell = table->cellForRow({0, row});
+            ASSERT_NE(cell, nullptr);
+            auto* trash = cell->findChild<QWidget*>(QStringLiteral("tagRowDeleteButton"));
+            ASSERT_NE(trash, nullptr);
+            EXPECT_GE(tervolo::testsupport::strongestContrast(image, inWindow(trash, trash->rect()),
+                                                              cell->backgroundColor()),
+                      3.0)
+                << "trash symbol of row " << row;
         }
     }
 }

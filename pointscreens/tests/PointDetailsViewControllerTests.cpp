@@ -6,7 +6,9 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QScrollBar>
 #include <QTest>
+#include <QTextDocument>
 
 #include <filesystem>
 #include <limits>
@@ -189,6 +191,49 @@ TEST_F(DetailsScreenTest, TypingReturnEndsEditingAndAPastedLineFeedStays) {
                   tervolo::pointscreens::textMeasureWidth(screen->view()->width(), false, 20.0)));
     EXPECT_EQ(screen->clearTitleButtonTopDistance()->constant(),
               (screen->titleHeight()->constant() - 20) * 0.5);
+}
+
+// A title of many kilobytes (with a pasted line feed in it) is shown whole: its view takes the
+// height the whole text needs at the view's width and scrolls no line away, it stays right after an
+// edit, and the save writes the whole text with the edit, to the point and its file.
+TEST_F(DetailsScreenTest, AVeryLongTitleIsMeasuredWholeAndSavedWhole) {
+    std::string longTitle;
+    const char* const words[] = {"Harbour ", "market ", "square ", "by the ", "old ", "ferry ", "gate "};
+    for (size_t i = 0; longTitle.size() < 40 * 1024; ++i) longTitle += words[(i * 3) % 7];
+    longTitle.insert(20 * 1024, "\n");
+    auto point = savedPoint(longTitle, std::string("Harbour"));
+    auto screen = present(point);
+    platform::TextView* title = screen->titleView();
+    ASSERT_EQ(title->text().toStdString(), longTitle);
+    const auto measuredWidth = [&] {
+        return tervolo::pointscreens::textMeasureWidth(screen->view()->width(), false, 20.0);
+    };
+    // Measured at the width the view shows it at, and shown without scrolling.
+    ASSERT_EQ(title->width(), static_cast<int>(measuredWidth()));
+    EXPECT_EQ(screen->titleHeight()->constant(), title->heightThatFits(measuredWidth()));
+    EXPECT_EQ(title->height(), static_cast<int>(std::ceil(screen->titleHeight()->constant())));
+    EXPECT_EQ(title->verticalScrollBar()->maximum(), 0);
+
+    type(title, QStringLiteral(" and the island ferry pier"));
+    settle();
+    const std::string edited = longTitle + " and the island ferry pier";
+    ASSERT_EQ(title->text().toStdString(), edited);
+    // Right after the edit the height is the edited text's, as a view that never saw the old one measures it.
+    platform::TextView fresh;
+    fresh.setFont(title->font());
+    fresh.document()->setDefaultTextOption(title->document()->defaultTextOption());
+    fresh.setFrameShape(title->frameShape());
+    fresh.setText(QString::fromStdString(edited));
+    EXPECT_EQ(screen->titleHeight()->constant(), fresh.heightThatFits(measuredWidth()));
+    settle();
+    EXPECT_EQ(title->verticalScrollBar()->maximum(), 0);
+
+    press(screen->navigationItem().rightBarButtonItem());
+    EXPECT_EQ(point->title(), edited);
+    EXPECT_EQ(point->subtitle(), "Harbour");
+    auto reread = QuovaMapPoint::initWithFilePath(pointsFolder() + *point->uuid() + ".QuovaMapPoint");
+    ASSERT_NE(reread, nullptr);
+    EXPECT_EQ(reread->title(), edited);
 }
 
 TEST_F(DetailsScreenTest, TypedTagNameReusesAStoredTagInAnotherCaseAndTouchesNoPointBeforeSave) {

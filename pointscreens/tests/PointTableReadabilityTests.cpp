@@ -4,12 +4,15 @@
 // all index letters inside a short list, deleted rows told apart and over-long
 // words ended with an ellipsis. Screenshots at device pixel ratio 2.
 #include <QLabel>
+#include <QPushButton>
 #include <QTest>
 
 #include <fmt/format.h>
 #include <gtest/gtest.h>
 
+#include "platform/ui/BarButtonItem.hpp"
 #include "platform/ui/NavigationBar.hpp"
+#include "platform/ui/NavigationItem.hpp"
 #include "platform/ui/SegmentedControl.hpp"
 #include "platform/ui/TableView.hpp"
 #include "platform/ui/TableViewCell.hpp"
@@ -213,6 +216,110 @@ TEST_F(PointTableReadability, DeletedRowsAndOverlongWordsShowWhatTheyAre) {
         }
         EXPECT_TRUE(sawDeleted);
         EXPECT_TRUE(sawLong);
+        presenter_->dismiss(false);
+        settle();
+    }
+}
+
+// Colour pictures (emoji) in a row keep their size and place once the print preview has been open:
+// the PDF's pictures of the same glyphs are drawn apart from the screen's fonts. The rows' title
+// labels are drawn the same before and after, at one and two pixels per point, and their letters
+// keep their advances.
+TEST_F(PointTableReadability, EmojiRowsLookTheSameAfterThePrintPreview) {
+    const std::vector<std::string> titles = {"Pub \xF0\x9F\x8D\xBA Kallio",        // 🍺
+                                             "\xF0\x9F\x8F\x96 Hietaranta beach",  // 🏖
+                                             "Market \xF0\x9F\x9B\x92 square \xF0\x9F\x8E\x89 fun"};
+    for (const auto& title : titles) addPoint(title);
+    open(QSize(420, 640));
+    platform::TableView* table = list_->tableView();
+    const auto titleLabels = [&] {
+        std::vector<QLabel*> labels;
+        for (const auto& indexPath : table->indexPathsForVisibleRows())
+            labels.push_back(table->cellForRow(indexPath)->textLabel());
+        return labels;
+    };
+    const auto crops = [&](double ratio) {
+        const QImage image = grab(ratio);
+        std::vector<QImage> out;
+        for (QLabel* label : titleLabels()) {
+            const QRectF area = inWindow(label);
+            out.push_back(image.copy(QRectF(area.topLeft() * ratio, area.size() * ratio).toAlignedRect()));
+        }
+        return std::make_pair(image, out);
+    };
+    std::vector<int> advances;
+    for (QLabel* label : titleLabels())
+        advances.push_back(label->fontMetrics().horizontalAdvance(label->text()));
+    ASSERT_EQ(advances.size(), titles.size());
+    const auto before1 = crops(1.0);
+    const auto before2 = crops(2.0);
+    pointscreens_test::saveScreenshot(before2.first, QStringLiteral("pointtable-emoji-before-preview@2x"));
+
+    QPushButton* print = list_->printButton();
+    ASSERT_NE(print, nullptr);
+    QTest::mousePress(print, Qt::LeftButton, {}, print->rect().center());
+    QTest::mouseRelease(print, Qt::LeftButton, {}, print->rect().center());
+    settle();
+    auto navigation =
+        std::dynamic_pointer_cast<platform::NavigationController>(list_->presentedViewController());
+    ASSERT_TRUE(navigation);
+    // The preview as it shows, pages drawn.
+    pointscreens_test::saveScreenshot(grab(1.0), QStringLiteral("pointtable-emoji-preview"));
+    navigation->topViewController()->navigationItem().rightBarButtonItem()->trigger();
+    settle();
+    ASSERT_EQ(list_->presentedViewController(), nullptr);
+
+    const auto after1 = crops(1.0);
+    const auto after2 = crops(2.0);
+    pointscreens_test::saveScreenshot(after2.first, QStringLiteral("pointtable-emoji-after-preview@2x"));
+    ASSERT_EQ(after1.second.size(), before1.second.size());
+    for (size_t i = 0; i < before1.second.size(); ++i) {
+        SCOPED_TRACE(titles[i]);
+        EXPECT_EQ(after1.second[i], before1.second[i]) << "ratio 1";
+        EXPECT_EQ(after2.second[i], before2.second[i]) << "ratio 2";
+    }
+    const auto labels = titleLabels();
+    for (size_t i = 0; i < labels.size(); ++i)
+        EXPECT_EQ(labels[i]->fontMetrics().horizontalAdvance(labels[i]->text()), advances[i]) << titles[i];
+}
+
+// The index's emoji titles ("🍺", "🏖", "🗑") are drawn from the list's first paint, not only once the
+// pointer has passed over the bar: every slot has ink, the emoji slots colour, in both palettes.
+TEST_F(PointTableReadability, EmojiIndexTitlesDrawFromTheFirstPaint) {
+    addPoint("\xF0\x9F\x8D\xBA Beer garden");       // 🍺
+    addPoint("\xF0\x9F\x8F\x96 Hietaranta beach");  // 🏖
+    addPoint("\xF0\x9F\x97\x91 Recycling point");   // 🗑
+    addPoint("Airport");
+    addPoint("Zoo", 60.1, 25.1, true);
+    for (const bool dark : {false, true}) {
+        QApplication::setPalette(dark ? tervolo::testsupport::darkDesktopPalette() : QPalette());
+        open(QSize(420, 640));
+        platform::TableViewSectionIndexBar* index = list_->tableView()->sectionIndexBar();
+        const QStringList shown = index->titles();
+        ASSERT_GE(shown.size(), 5);
+        for (const double ratio : {1.0, 2.0}) {
+            SCOPED_TRACE(fmt::format("{} at ratio {}", dark ? "dark" : "light", ratio));
+            const QImage image = grab(ratio);
+            pointscreens_test::saveScreenshot(
+                image,
+                QStringLiteral("pointtable-index-emoji-%1@%2x").arg(dark ? "dark" : "light").arg(ratio));
+            const QColor base = index->palette().color(QPalette::Base);
+            const double slot = index->itemHeight();
+            const double first = index->centreOf(0).y() - slot / 2;
+            for (int i = 0; i < shown.size(); ++i) {
+                SCOPED_TRACE(shown[i].toStdString());
+                const QRectF area = inWindow(index, QRectF(0, first + i * slot, index->width(), slot));
+                EXPECT_GT(inkPixels(image, area, base), 4);
+                if (shown[i].at(0).isHighSurrogate()) {
+                    int coloured = 0;
+                    const QRect pixels = QRectF(area.topLeft() * ratio, area.size() * ratio).toAlignedRect();
+                    for (int y = pixels.top(); y <= pixels.bottom(); ++y)
+                        for (int x = pixels.left(); x <= pixels.right(); ++x)
+                            if (image.pixelColor(x, y).hsvSaturation() > 90) ++coloured;
+                    EXPECT_GT(coloured, 3) << "the emoji in colour";
+                }
+            }
+        }
         presenter_->dismiss(false);
         settle();
     }

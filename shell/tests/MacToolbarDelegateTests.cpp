@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QLineEdit>
 #include <QTest>
 #include <QToolButton>
@@ -16,6 +17,7 @@
 #include "shell/MacToolbarDelegate.hpp"
 #include "shell/MapScreenActions.hpp"
 #include "testsupport/logging/LogRecorder.hpp"
+#include "testsupport/ui/ScreenshotSupport.hpp"
 
 namespace tervolo::shell {
 namespace {
@@ -269,6 +271,39 @@ TEST_F(MacToolbarDelegateTest, SearchFieldEventsEndInTheBridgeAndNeverReachTheDe
     EXPECT_EQ(events.text(), "");
     // Nothing reaches the toolbar delegate: every line is the plug-in's.
     for (const auto& record : log.recorder().records()) EXPECT_EQ(record->fileName(), "AppKitBridge");
+}
+
+// The plug-in's empty "Search" field shows its placeholder at 4.5:1 on the field in a light palette
+// and in a dark desktop theme's, which hands placeholders as half-transparent white (about 4:1),
+// also when the theme changes while the window is open. Read off the toolbar drawn at ratio 2.
+TEST_F(MacToolbarDelegateTest, TheSearchFieldsPlaceholderReadsInBothPalettes) {
+    ASSERT_TRUE(bindAppKitBridge(TERVOLO_BUILT_PLUGINS_DIR));
+    const QPalette original = QApplication::palette();
+    auto delegate = std::make_shared<MacToolbarDelegate>();
+    platform::MainWindow window;
+    window.setRootViewController(std::make_shared<OtherScreen>());
+    window.toolbar().setDelegate(delegate);
+    window.resize(1000, 140);
+    window.show();
+    shell_test::settle();
+    auto* field = window.toolbar().findChild<QLineEdit*>("QuovaNSSearchField");
+    ASSERT_NE(field, nullptr);
+    ASSERT_TRUE(field->text().isEmpty());
+    ASSERT_EQ(field->placeholderText(), QStringLiteral("Search"));
+    for (const bool dark : {false, true, false}) {
+        SCOPED_TRACE(dark ? "dark" : "light");
+        QApplication::setPalette(dark ? testsupport::darkDesktopPalette() : original);
+        shell_test::settle();
+        const QImage image = shell_test::render(window, 2);
+        shell_test::saveScreenshot(
+            image, QStringLiteral("toolbar-search-placeholder-%1@2x").arg(dark ? "dark" : "light"));
+        const QRect text = field->contentsRect().adjusted(6, 4, -4, -4);
+        const QRect letters(text.left(), text.top(),
+                            field->fontMetrics().horizontalAdvance(field->placeholderText()), text.height());
+        const QRectF area(letters.translated(field->mapTo(&window, QPoint(0, 0))));
+        EXPECT_GE(testsupport::strongestContrast(image, area, field->palette().color(QPalette::Base)), 4.5);
+    }
+    QApplication::setPalette(original);
 }
 
 // The toolbar as the map screen's window shows it, without and with the plug-in,

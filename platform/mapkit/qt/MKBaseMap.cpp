@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstring>
 #include <functional>
+#include <span>
 
 #include "platform/dispatch/SharedInstance.hpp"
 #include "platform/foundation/Bundle.hpp"
@@ -83,15 +84,19 @@ bool readPaths(Reader& reader, double unit, std::vector<Path>* paths) {
     return true;
 }
 
-QRectF bounds(const Path& path) {
-    double minX = path[0].x(), maxX = minX, minY = path[0].y(), maxY = minY;
-    for (const QPointF& p : path) {
+QRectF bounds(const QPointF* points, size_t count) {
+    double minX = points[0].x(), maxX = minX, minY = points[0].y(), maxY = minY;
+    for (const QPointF& p : std::span(points, count)) {
         minX = std::min(minX, p.x());
         maxX = std::max(maxX, p.x());
         minY = std::min(minY, p.y());
         maxY = std::max(maxY, p.y());
     }
     return QRectF(minX, minY, maxX - minX, maxY - minY);
+}
+
+QRectF bounds(const Path& path) {
+    return bounds(path.data(), path.size());
 }
 
 // Sutherland–Hodgman against one axis-aligned edge.
@@ -155,14 +160,39 @@ void fillPathCaches(const std::vector<QPainterPath>& paths) {
 }  // namespace
 
 struct MKBaseMap::Layer {
+    // A short run of an outline's points, drawn as one polyline.
+    struct LinePiece {
+        uint32_t start = 0;  // index of its first point in linePoints
+        uint32_t count = 0;
+        QRectF bounds;  // map points; a cell it does not reach skips it
+    };
+
     int gridBits = 0;
-    double blockSide = 0;               // map points
-    std::vector<QPainterPath> land;     // per block, clipped to it, odd-even filled
-    std::vector<QPainterPath> coast;    // per block, whole polyline pieces that touch it
-    std::vector<QPainterPath> borders;  // per block, likewise
+    double blockSide = 0;            // map points
+    std::vector<QPainterPath> land;  // per block, clipped to it, odd-even filled
+    // The coast and the borders are stroked, never filled, so they need no painter paths: each
+    // outline is cut into short pieces whose points are kept once, in linePoints, and every block
+    // lists the pieces whose bounds touch it. A painter path would keep each point three times over
+    // (its elements and the two forms the paint engine draws), and a piece once per block it touches.
+    std::vector<QPointF> linePoints;
+    std::vector<std::vector<LinePiece>> coast;    // per block
+    std::vector<std::vector<LinePiece>> borders;  // per block
 
     int blocksPerSide() const { return 1 << gridBits; }
+    size_t bytes() const;
 };
+
+size_t MKBaseMap::Layer::bytes() const {
+    // A filled path keeps its elements and the paint engine's form of them (points and types).
+    constexpr size_t kPerElement = sizeof(QPainterPath::Element) + 2 * sizeof(qreal) + sizeof(int);
+    size_t total = sizeof(*this) + linePoints.capacity() * sizeof(QPointF);
+    for (const QPainterPath& path : land)
+        total += sizeof(QPainterPath) + static_cast<size_t>(path.capacity()) * kPerElement;
+    for (const auto* blocks : {&coast, &borders}) {
+        for (const auto& pieces : *blocks) total += sizeof(pieces) + pieces.capacity() * sizeof(LinePiece);
+    }
+    return total;
+}
 
 MKBaseMap::Palette MKBaseMap::paletteForMapType(MKMapType type) {
     switch (type) {
@@ -307,20 +337,21 @@ const MKBaseMap::Layer* MKBaseMap::layer(Detail detail) const {
         };
         for (const Path& ring : rings) fileRing(ring, 0, 0, side);
         // Outlines in short pieces, each filed under the blocks its bounds touch.
-        auto addLines = [&](const Path& line, bool closed, std::vector<QPainterPath>& target) {
+        auto addLines = [&](const Path& line, bool closed,
+                            std::vector<std::vector<Layer::LinePiece>>& target) {
             constexpr size_t kPiece = 64;
             const size_t total = line.size() + (closed ? 1 : 0);
             for (size_t start = 0; start + 1 < total; start += kPiece) {
                 const size_t end = std::min(start + kPiece, total - 1);
-                Path piece;
-                for (size_t i = start; i <= end; ++i) piece.push_back(line[i % line.size()]);
+                Layer::LinePiece piece{static_cast<uint32_t>(prepared->linePoints.size()),
+                                       static_cast<uint32_t>(end - start + 1), QRectF()};
+                for (size_t i = start; i <= end; ++i) prepared->linePoints.push_back(line[i % line.size()]);
+                piece.bounds = bounds(prepared->linePoints.data() + piece.start, piece.count);
                 int x0, y0, x1, y1;
-                blockRange(bounds(piece), &x0, &y0, &x1, &y1);
+                blockRange(piece.bounds, &x0, &y0, &x1, &y1);
                 for (int by = y0; by <= y1; ++by) {
-                    for (int bx = x0; bx <= x1; ++bx) {
-                        target[static_cast<size_t>(by) * side + bx].addPolygon(
-                            QPolygonF(QList<QPointF>(piece.begin(), piece.end())));
-                    }
+                    for (int bx = x0; bx <= x1; ++bx)
+                        target[static_cast<size_t>(by) * side + bx].push_back(piece);
                 }
             }
         };
@@ -348,9 +379,21 @@ const MKBaseMap::Layer* MKBaseMap::layer(Detail detail) const {
             if (line.size() >= 2) addLines(line, false, prepared->coast);
         }
         for (const Path& line : lines) addLines(line, false, prepared->borders);
+        // Sized to what they hold: grown point by point, they kept up to twice that.
+        prepared->linePoints.shrink_to_fit();
+        for (auto* blocks : {&prepared->coast, &prepared->borders}) {
+            for (auto& pieces : *blocks) pieces.shrink_to_fit();
+        }
+        for (QPainterPath& path : prepared->land) {
+            if (path.capacity() <= path.elementCount()) continue;
+            QPainterPath exact;
+            exact.setFillRule(path.fillRule());
+            exact.reserve(path.elementCount());
+            exact.addPath(path);
+            path = std::move(exact);
+        }
         fillPathCaches(prepared->land);
-        fillPathCaches(prepared->coast);
-        fillPathCaches(prepared->borders);
+        geometryBytes_[index] = prepared->bytes();
         layers_[index] = std::move(prepared);
     });
     return layers_[index].get();
@@ -381,18 +424,31 @@ void MKBaseMap::draw(QPainter& painter, const MKMapRect& mapRect, Detail detail,
     coastPen.setCosmetic(true);
     coastPen.setWidthF(0.8);
     painter.setPen(coastPen);
-    for (int by = y0; by <= y1; ++by) {
-        for (int bx = x0; bx <= x1; ++bx) painter.drawPath(data->coast[static_cast<size_t>(by) * side + bx]);
-    }
+    // A block may be far larger than the cell: its pieces that cannot reach the cell (its area with a
+    // margin of a few pixels for the stroke) are not handed to the painter at all.
+    const double margin = area.width() / 64;
+    const QRectF reach = area.adjusted(-margin, -margin, margin, margin);
+    auto drawPieces = [&](const std::vector<std::vector<Layer::LinePiece>>& blocks) {
+        for (int by = y0; by <= y1; ++by) {
+            for (int bx = x0; bx <= x1; ++bx) {
+                for (const Layer::LinePiece& piece : blocks[static_cast<size_t>(by) * side + bx]) {
+                    const QRectF& b = piece.bounds;
+                    if (b.right() < reach.left() || b.left() > reach.right() || b.bottom() < reach.top() ||
+                        b.top() > reach.bottom())
+                        continue;
+                    painter.drawPolyline(data->linePoints.data() + piece.start,
+                                         static_cast<int>(piece.count));
+                }
+            }
+        }
+    };
+    drawPieces(data->coast);
     if (palette.border.isValid()) {
         QPen borderPen(palette.border);
         borderPen.setCosmetic(true);
         borderPen.setWidthF(1.0);
         painter.setPen(borderPen);
-        for (int by = y0; by <= y1; ++by) {
-            for (int bx = x0; bx <= x1; ++bx)
-                painter.drawPath(data->borders[static_cast<size_t>(by) * side + bx]);
-        }
+        drawPieces(data->borders);
     }
     painter.restore();
 }

@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <array>
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -48,6 +49,8 @@ class MKBaseMap {
     bool isAvailable(Detail detail) const;
     // Loads a scale now (benchmarks keep the one-off inflation out of their frames).
     void preload(Detail detail) const;
+    // The memory a scale's prepared geometry holds; 0 while it is not loaded. Any thread.
+    size_t geometryBytes(Detail detail) const { return geometryBytes_[static_cast<int>(detail)]; }
 
     struct Layer;  // internal
 
@@ -56,6 +59,7 @@ class MKBaseMap {
     QString path_;
     mutable std::array<std::once_flag, 3> once_;
     mutable std::array<std::unique_ptr<Layer>, 3> layers_;
+    mutable std::array<std::atomic<size_t>, 3> geometryBytes_{};
 };
 
 }  // namespace platform

@@ -88,6 +88,10 @@ class MKMapView : public QWidget, public MKMapViewModel {
     bool waitForCells(int timeoutMilliseconds = 60000);
     // Drops every cached cell (a cold start).
     void clearCellCache();
+    // The marker images this view keeps (its pins per tint, its annotation views' bitmaps): how many,
+    // and their pixels' bytes.
+    size_t markerImageCount() const { return pinPixmaps_.size() + bitmapPixmaps_.size(); }
+    size_t markerImageBytes() const;
     // What the last frame drew (tests).
     struct FrameStats {
         int cellsDrawn = 0;    // cell images composited

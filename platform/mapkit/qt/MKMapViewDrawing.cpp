@@ -317,6 +317,17 @@ void MKMapView::drawUserLocation(QPainter& painter, const Presentation& p) {
     painter.restore();
 }
 
+size_t MKMapView::markerImageBytes() const {
+    auto bytesOf = [](const QPixmap& pixmap) {
+        return static_cast<size_t>(pixmap.width()) * static_cast<size_t>(pixmap.height()) *
+               static_cast<size_t>(std::max(pixmap.depth(), 8) / 8);
+    };
+    size_t bytes = 0;
+    for (const auto& [tint, pixmap] : pinPixmaps_) bytes += bytesOf(pixmap);
+    for (const auto& [bitmap, entry] : bitmapPixmaps_) bytes += bytesOf(entry.second);
+    return bytes;
+}
+
 const QPixmap& MKMapView::pinPixmap(const Color& tint) {
     const QColor color = MKQtGraphicsContext::toQColor(tint);
     const auto found = pinPixmaps_.find(color.rgba());

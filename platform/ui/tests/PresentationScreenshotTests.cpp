@@ -306,3 +306,108 @@ TEST_F(PresentationScreenshotTest, AlertCardsHoldTheirButtons) {
         widgetkit_test::saveScreenshot(widgetkit_test::render(window, c.devicePixelRatio), c.file);
     }
 }
+
+// An alert card keeps its 300 points for short texts and grows for a button title, an unbroken word
+// or a long message that would not fit, never past the window it shows in; every title, word and
+// button stays whole inside it.
+TEST_F(PresentationScreenshotTest, AlertCardsGrowForLongTextsWithinTheWindow) {
+    struct Case {
+        const char* file;
+        QSize window;
+        const char* message;
+        std::vector<const char*> actions;  // the last one is the cancel action
+        bool wider;                        // than 300 points
+    };
+    const char* address =
+        "Open https://maps.example.org/shared/points/5f3a9c2e-harbour-office-long-link now.";
+    std::string essay;
+    for (int i = 0; i < 7; ++i) essay += "The point and its notes are removed from this computer for good. ";
+    const Case cases[] = {
+        {"alert_grow_short", {900, 600}, "The point is removed.", {"Delete", "Cancel"}, false},
+        {"alert_grow_button",
+         {900, 600},
+         "Location access is off.",
+         {"Allow Location Use in the Desktop's Privacy Settings Now", "Cancel"},
+         true},
+        {"alert_grow_word", {900, 600}, address, {"Open", "Cancel"}, true},
+        {"alert_grow_essay", {900, 600}, essay.c_str(), {"Delete", "Cancel"}, true},
+        {"alert_grow_narrow_window", {420, 600}, essay.c_str(), {"Delete", "Cancel"}, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        auto screen = std::make_shared<TextScreen>("Map", "(the map)", QColor(214, 228, 240));
+        MainWindow window;
+        window.resize(c.window);
+        window.setRootViewController(screen);
+        window.show();
+        auto alert = AlertController::make("Delete Point?", c.message, AlertController::Style::alert);
+        for (size_t i = 0; i < c.actions.size(); ++i) {
+            const bool cancel = i + 1 == c.actions.size();
+            alert->addAction(AlertAction::make(
+                c.actions[i], cancel ? AlertAction::Style::cancel : AlertAction::Style::defaultValue));
+        }
+        screen->present(alert, true);
+        QApplication::processEvents();
+        QWidget* card = alert->view();
+        ASSERT_NE(card->parentWidget(), nullptr);
+        const QRect inWindow(card->mapTo(&window, QPoint(0, 0)), card->size());
+        EXPECT_TRUE(window.rect().contains(inWindow));
+        EXPECT_LE(card->width(), window.width() - 40);
+        if (c.wider) {
+            EXPECT_GT(card->width(), 300);
+        } else {
+            EXPECT_EQ(card->width(), 300);
+        }
+        QList<QPushButton*> buttons = card->findChildren<QPushButton*>();
+        buttons.removeIf([card](QPushButton* button) { return !button->isVisibleTo(card); });
+        ASSERT_EQ(buttons.size(), static_cast<qsizetype>(c.actions.size()));
+        for (QPushButton* button : buttons) {
+            SCOPED_TRACE(button->text().toStdString());
+            EXPECT_TRUE(card->rect().contains(QRect(button->mapTo(card, QPoint(0, 0)), button->size())));
+            EXPECT_GE(button->width(), button->sizeHint().width()) << "title cut";
+        }
+        auto* message = card->findChild<QLabel*>("alertMessage");
+        ASSERT_NE(message, nullptr);
+        EXPECT_GE(message->height(), message->heightForWidth(message->width()));
+        for (const QString& word : message->text().split(' ', Qt::SkipEmptyParts))
+            EXPECT_LE(message->fontMetrics().horizontalAdvance(word), message->contentsRect().width())
+                << word.toStdString();
+        if (c.window.width() > 800) {
+            EXPECT_LE(message->height() / message->fontMetrics().lineSpacing(), 8) << "lines";
+        }
+        widgetkit_test::saveScreenshot(widgetkit_test::render(window, 2),
+                                       QString::fromLatin1(c.file) + "@2x");
+    }
+}
+
+// What a form sheet covers (a list's rows, here) is shaded visibly in a light palette and in a dark
+// desktop theme's, where the light palette's shade over the dark rows hardly showed (1.37:1).
+TEST_F(PresentationScreenshotTest, TheShadeBehindASheetShowsInBothPalettes) {
+    for (const bool dark : {false, true}) {
+        SCOPED_TRACE(dark ? "dark" : "light");
+        const QPalette saved = QApplication::palette();
+        QApplication::setPalette(dark ? tervolo::testsupport::darkDesktopPalette()
+                                      : QApplication::style()->standardPalette());
+        const QColor behind = QApplication::palette().color(QPalette::Base);
+        auto screen = std::make_shared<TextScreen>("Map", "", behind);
+        MainWindow window;
+        window.resize(640, 480);
+        window.setRootViewController(screen);
+        window.show();
+        auto alert =
+            AlertController::make("Delete Point?", "The point is removed.", AlertController::Style::alert);
+        alert->addAction(AlertAction::make("Delete", AlertAction::Style::destructive));
+        alert->addAction(AlertAction::make("Cancel", AlertAction::Style::cancel));
+        screen->present(alert, true);
+        QApplication::processEvents();
+        const QImage image = widgetkit_test::render(window, 2);
+        widgetkit_test::saveScreenshot(image,
+                                       QStringLiteral("sheet-shade-%1@2x").arg(dark ? "dark" : "light"));
+        // A corner of the screen, far from the card and its shadow.
+        const QPoint corner = screen->view()->mapTo(&window, QPoint(8, 8)) * 2;
+        const QColor shaded = image.pixelColor(corner);
+        EXPECT_GE(widgetkit_test::contrastRatio(shaded, behind), 1.5)
+            << shaded.name().toStdString() << " over " << behind.name().toStdString();
+        QApplication::setPalette(saved);
+    }
+}

@@ -3,6 +3,8 @@
 #include <QClipboard>
 #include <QScrollBar>
 #include <QTest>
+#include <QTextBlock>
+#include <QTextDocument>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -252,4 +254,101 @@ TEST_F(TextInputTest, TextViewReturnRefusedPasteCountedHeightFits) {
     other->setPlaceholderText(QStringLiteral("New tag"));
     QApplication::processEvents();
     widgetkit_test::saveScreenshot(widgetkit_test::render(*window), QStringLiteral("text_field_and_view"));
+}
+
+namespace {
+
+// About `size` characters of words of varied length, with a line feed now and then.
+QString longParagraphs(int size) {
+    const QString words[] = {QStringLiteral("Harbour"), QStringLiteral("at"),   QStringLiteral("Kauppatori,"),
+                             QStringLiteral("ferry"),   QStringLiteral("gate"), QStringLiteral("Suomenlinna"),
+                             QStringLiteral("by"),      QStringLiteral("the"),  QStringLiteral("old-market")};
+    QString text;
+    for (int i = 0; text.size() < size; ++i) {
+        text += words[(i * 7) % 9];
+        text += i % 997 == 996 ? QLatin1Char('\n') : QLatin1Char(' ');
+    }
+    return text;
+}
+
+// What a view that never measured or showed anything answers for `text` at `width`.
+double freshHeight(const platform::TextView& like, const QString& text, double width) {
+    platform::TextView fresh;
+    fresh.setFont(like.font());
+    fresh.document()->setDefaultTextOption(like.document()->defaultTextOption());
+    fresh.setFrameShape(like.frameShape());
+    fresh.setText(text);
+    return fresh.heightThatFits(width);
+}
+
+}  // namespace
+
+// A long text is set whole and silently, the caret after it and no undo step to the text before;
+// its heights are remembered per width, answered again after an edit, a font or a direction change,
+// agree with a fresh view's, and the view sized to one shows every line without scrolling.
+TEST_F(TextInputTest, LongTextViewKeepsItsTextAndHeightsFollowEdits) {
+    view->setFrameShape(QFrame::NoFrame);
+    view->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    view->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    view->setText(QStringLiteral("before"));
+    const QString text = longParagraphs(30 * 1024);
+    *log = FieldLog{};
+    view->setText(text);
+    QApplication::processEvents();
+    EXPECT_EQ(view->text(), text);
+    EXPECT_EQ(view->textCursor().position(), view->document()->characterCount() - 1);
+    EXPECT_FALSE(view->textCursor().hasSelection());
+    EXPECT_FALSE(view->document()->isUndoAvailable());
+    EXPECT_EQ(log->changes, 0);
+    EXPECT_EQ(log->selections, 0);
+
+    for (const double width : {180.0, 301.5, 640.0}) {
+        SCOPED_TRACE(width);
+        const int64_t before = view->heightMeasurements();
+        const double height = view->heightThatFits(width);
+        EXPECT_EQ(height, freshHeight(*view, text, width));
+        EXPECT_EQ(view->heightThatFits(width), height);
+        EXPECT_LE(view->heightMeasurements(), before + 1);  // once per text and width at most
+    }
+    EXPECT_GT(view->heightThatFits(180), view->heightThatFits(640));
+
+    // Shown at its measured height: every line inside, no scrolling; at the width it shows at,
+    // the answer comes from the lines it shows.
+    view->setFixedWidth(300);
+    QApplication::processEvents();
+    const int fits = static_cast<int>(view->heightThatFits(view->width()));
+    view->setFixedHeight(fits);
+    QApplication::processEvents();
+    EXPECT_EQ(view->verticalScrollBar()->maximum(), 0);
+    EXPECT_EQ(view->heightThatFits(view->width()), fits);
+
+    // A typed word at the end (one more line, or not) and a typed line feed: measured again.
+    view->setFocus();
+    QApplication::processEvents();
+    QTest::keyClicks(view, QStringLiteral(" Katajanokka and the bridge to the island"));
+    QApplication::processEvents();
+    const QString typed = text + QStringLiteral(" Katajanokka and the bridge to the island");
+    ASSERT_EQ(view->text(), typed);
+    const int64_t shownBefore = view->heightMeasurements();
+    EXPECT_EQ(view->heightThatFits(view->width()), freshHeight(*view, typed, view->width()));
+    EXPECT_EQ(view->heightMeasurements(), shownBefore);  // the view's own lines answered
+    EXPECT_EQ(view->heightThatFits(640), freshHeight(*view, typed, 640));
+    view->document()->setDefaultTextOption([&] {
+        QTextOption option = view->document()->defaultTextOption();
+        option.setTextDirection(Qt::RightToLeft);
+        option.setAlignment(Qt::AlignAbsolute | Qt::AlignRight);
+        return option;
+    }());
+    EXPECT_EQ(view->heightThatFits(640), freshHeight(*view, typed, 640));
+    QFont larger = view->font();
+    larger.setPointSizeF(larger.pointSizeF() * 1.5);
+    const double smaller = view->heightThatFits(640);
+    view->setFont(larger);
+    EXPECT_GT(view->heightThatFits(640), smaller);
+    EXPECT_EQ(view->heightThatFits(640), freshHeight(*view, typed, 640));
+
+    // Emptied, it needs one line again.
+    view->setText(QString());
+    EXPECT_EQ(view->text(), QString());
+    EXPECT_EQ(view->heightThatFits(640), freshHeight(*view, QStringLiteral("x"), 640));
 }

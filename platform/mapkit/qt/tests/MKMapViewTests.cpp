@@ -163,6 +163,47 @@ TEST_F(MapView, LandAroundThePoleFillsToTheSouthernEdge) {
     }
 }
 
+// The coast and the borders are stroked at every scale, each in its own colour, from a map read
+// afresh: a scale holds no geometry until it is first drawn, then says what it holds.
+TEST(BaseMap, StrokesCoastAndBordersAtEveryScale) {
+    MKBaseMap baseMap(QStringLiteral(BASEMAP_FILE));
+    const MKBaseMap::Palette palette{Qt::black, Qt::white, QColor(255, 0, 0), QColor(0, 0, 255)};
+    struct Case {
+        MKBaseMap::Detail detail;
+        int zoom;
+        CLLocationCoordinate2D centre;  // the Finnish coast and its eastern border
+    };
+    const Case cases[] = {{MKBaseMap::Detail::Coarse, 2, {62, 28}},
+                          {MKBaseMap::Detail::Medium, 5, {62, 28}},
+                          {MKBaseMap::Detail::Fine, 7, {60.5, 27.5}}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(baseMap.geometryBytes(c.detail), 0u) << static_cast<int>(c.detail);
+        const double scale = std::exp2(c.zoom - 20);
+        const MKMapPoint middle = MKMapPointForCoordinate(c.centre);
+        const MKMapRect rect =
+            MKMapRectMake(middle.x - 256 / scale, middle.y - 256 / scale, 512 / scale, 512 / scale);
+        QImage image(512, 512, QImage::Format_RGB32);
+        QPainter painter(&image);
+        painter.scale(scale, scale);
+        painter.translate(-rect.origin.x, -rect.origin.y);
+        baseMap.draw(painter, rect, c.detail, palette);
+        painter.end();
+        EXPECT_GT(baseMap.geometryBytes(c.detail), 0u) << static_cast<int>(c.detail);
+        int coast = 0;
+        int border = 0;
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0; x < image.width(); ++x) {
+                const QColor found = image.pixelColor(x, y);
+                // Mostly the stroke's own colour (anti-aliased edges blend into land or water).
+                if (found.red() > 150 && found.blue() < 60 && found.green() < 150) ++coast;
+                if (found.blue() > 150 && found.red() < 60 && found.green() < 150) ++border;
+            }
+        }
+        EXPECT_GT(coast, 100) << "zoom " << c.zoom;
+        EXPECT_GT(border, 100) << "zoom " << c.zoom;
+    }
+}
+
 std::shared_ptr<MKCircleRenderer> circleRenderer(const std::shared_ptr<MKOverlay>& overlay, QColor color) {
     auto renderer = std::make_shared<MKCircleRenderer>(std::dynamic_pointer_cast<MKCircle>(overlay));
     renderer->setFillColor(Color(color.redF(), color.greenF(), color.blueF(), color.alphaF()));
