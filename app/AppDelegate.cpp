@@ -20,11 +20,12 @@
 #include "platform/text/Unicode.hpp"
 #include "platform/ui/MainWindow.hpp"
 
-#include "app/info/QuovaApplicationAdditions.hpp"
-#include "app/info/UIDevice_QuovaAdditions.hpp"
+#include "appinfo/QuovaApplicationAdditions.hpp"
+#include "appinfo/UIDevice_QuovaAdditions.hpp"
 #include "backend/QuovaAnalytics.hpp"
 #include "backend/QuovaDeviceManager.hpp"
 #include "location/QuovaLocationServices.hpp"
+#include "logging/LoggerMetadataValue.hpp"
 #include "logging/QLLog.hpp"
 #include "logging/QLLogging.hpp"
 #include "logging/QLOSLogger.hpp"
@@ -32,7 +33,6 @@
 #include "platform/ui/ApplicationLifecycle.hpp"
 #include "platform/ui/NavigationBar.hpp"
 #include "points/QuovaPointTagStore.hpp"
-#include "logging/LoggerMetadataValue.hpp"
 
 namespace tervolo::app {
 
@@ -132,11 +132,11 @@ void fillDefaults(AppDelegate::Services& services) {
     if (!services.launchProperties) {
         services.launchProperties = [] {
             return std::map<std::string, std::string>{
-                {"version", QuovaApplicationAdditions::quovaAppVersion()},
-                {"platform", UIDevice_QuovaAdditions::quovaHardwareDescription()},
-                {"OS", UIDevice_QuovaAdditions::systemVersion()},
-                {"vendorID", UIDevice_QuovaAdditions::quovaVendorID()},
-                {"adID", UIDevice_QuovaAdditions::quovaAdvertisingID()},
+                {"version", appinfo::QuovaApplicationAdditions::quovaAppVersion()},
+                {"platform", appinfo::UIDevice_QuovaAdditions::quovaHardwareDescription()},
+                {"OS", appinfo::UIDevice_QuovaAdditions::systemVersion()},
+                {"vendorID", appinfo::UIDevice_QuovaAdditions::quovaVendorID()},
+                {"adID", appinfo::UIDevice_QuovaAdditions::quovaAdvertisingID()},
             };
         };
     }

@@ -4,9 +4,9 @@
 #include <ctime>
 #include <fstream>
 
-#include "app/info/InstalledApplications.hpp"
-#include "app/info/QuovaApplicationAdditions.hpp"
-#include "app/info/UIDevice_QuovaAdditions.hpp"
+#include "appinfo/InstalledApplications.hpp"
+#include "appinfo/QuovaApplicationAdditions.hpp"
+#include "appinfo/UIDevice_QuovaAdditions.hpp"
 #include "platform/dispatch/Clock.hpp"
 
 namespace tervolo::backend {
@@ -60,8 +60,8 @@ std::string currentTimeZoneIdentifier() {
 }
 
 DeviceInformation DeviceInformation::current() {
-    using app::QuovaApplicationAdditions;
-    using app::UIDevice_QuovaAdditions;
+    using appinfo::QuovaApplicationAdditions;
+    using appinfo::UIDevice_QuovaAdditions;
     DeviceInformation info;
     info.deviceName = UIDevice_QuovaAdditions::quovaDeviceName();
     info.systemVersion = UIDevice_QuovaAdditions::systemVersion();
@@ -75,9 +75,9 @@ DeviceInformation DeviceInformation::current() {
     const auto now = static_cast<std::time_t>(platform::Clock::current()->wallSeconds());
     std::tm local{};
     if (::localtime_r(&now, &local) != nullptr) info.secondsFromGMT = local.tm_gmtoff;
-    info.signalInstalled = app::signalInstalled();
-    info.whatsAppInstalled = app::whatsAppInstalled();
-    info.installedAppsList = app::installedAppsList();
+    info.signalInstalled = appinfo::signalInstalled();
+    info.whatsAppInstalled = appinfo::whatsAppInstalled();
+    info.installedAppsList = appinfo::installedAppsList();
     return info;
 }
 

@@ -7,7 +7,7 @@ namespace tervolo::backend {
 
 // What the backend tells its servers about this installation, read at the
 // moment a request body is built. The device and application facts are the
-// shell's answers (app/info), asked afresh each time. Any thread.
+// program's own answers (appinfo/), asked afresh each time. Any thread.
 struct DeviceInformation {
     std::string deviceName;     // quovaDeviceName: the machine's host name
     std::string systemVersion;  // the system version text: os-release VERSION_ID, else the kernel release

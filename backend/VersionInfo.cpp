@@ -1,6 +1,6 @@
 #include "backend/VersionInfo.hpp"
 
-#include "app/info/QuovaApplicationAdditions.hpp"
+#include "appinfo/QuovaApplicationAdditions.hpp"
 
 namespace tervolo::backend {
 
@@ -45,7 +45,7 @@ void AppVersionInfo::encode(platform::KeyedEncodingContainer& c) const {
 }
 
 ApplicationVersion ApplicationVersion::parse(const std::string& versionText, const std::string& buildText) {
-    using app::QuovaApplicationAdditions;
+    using appinfo::QuovaApplicationAdditions;
     auto part = [&](int32_t position) {
         return QuovaApplicationAdditions::versionComponentValue(
             QuovaApplicationAdditions::versionNumberAtPosition(versionText, position));
@@ -60,7 +60,7 @@ ApplicationVersion ApplicationVersion::parse(const std::string& versionText, con
 }
 
 ApplicationVersion ApplicationVersion::current() {
-    using app::QuovaApplicationAdditions;
+    using appinfo::QuovaApplicationAdditions;
     ApplicationVersion version;
     version.text = QuovaApplicationAdditions::quovaAppVersion();
     version.major = QuovaApplicationAdditions::quovaAppMajorVersionInt();

@@ -660,7 +660,7 @@ std::shared_ptr<pointscreens::PointTableViewController> shownList(mapscreen::Mai
 std::shared_ptr<pointscreens::PointTableViewController> openPointList(PhaseDriver& driver,
                                                                       mapscreen::MainViewController* screen,
                                                                       const std::string& what) {
-    QWidget* points = screen->button(mapscreen::MainViewController::MapButton::points);
+    QWidget* points = screen->mapButton(mapscreen::MainViewController::MapButton::points);
     if (points == nullptr) return nullptr;
     driver.windowClick(points, points->rect().center());
     std::shared_ptr<pointscreens::PointTableViewController> list;

@@ -12,12 +12,11 @@
 #include <optional>
 #include <string>
 
-#include "app/shell/MacToolbarDelegate.hpp"
-#include "app/shell/MapScreenActions.hpp"
 #include "backend/VersionInfo.hpp"
 #include "location/QuovaLocationServices.hpp"
 #include "location/ui/UserLocationMapScreen.hpp"
 #include "mapscreen/MainMapPort.hpp"
+#include "mapscreen/MainViewControllerState.hpp"
 #include "mapscreen/MainViewLayout.hpp"
 #include "mapscreen/MapSearchController.hpp"
 #include "mapscreen/QuovaMKMapView.hpp"
@@ -48,6 +47,8 @@
 #include "platform/ui/Toolbar.hpp"
 #include "platform/ui/ViewController.hpp"
 #include "points/Shorturl.hpp"
+#include "shell/MacToolbarDelegate.hpp"
+#include "shell/MapScreenActions.hpp"
 #include "widgets/hud/HUDContentType.hpp"
 #include "widgets/hud/MultilineLabel.hpp"
 
@@ -75,12 +76,17 @@ namespace tervolo::mapscreen {
 // factory or hook skips its step. Missing outlets (a subclass may drop them
 // from the view) skip the steps that need them.
 //
+// The definitions lie in one file per concern (MainViewController<Concern>.cpp:
+// Lifecycle, View, Status, Points, LegacyImport, MapDelegate, Tracking,
+// Restoration); each concern's state is a record of its own
+// (MainViewControllerState.hpp).
+//
 // Main thread only. Lengths in points; times in seconds.
 class MainViewController : public platform::ViewController,
                            public platform::MKMapViewDelegate,
                            public platform::GestureRecognizerDelegate,
                            public QuovaMKMapViewDelegate,
-                           public app::MapScreenActions,
+                           public shell::MapScreenActions,
                            public MainMapPort,
                            public location::UserLocationMapScreen {
   public:
@@ -178,10 +184,10 @@ class MainViewController : public platform::ViewController,
     platform::TextField* searchBar() const { return searchBar_.data(); }
     platform::TableView* searchTable() const { return searchTable_.data(); }
     platform::ActivityIndicator* spinner() const { return spinner_.data(); }
-    QWidget* button(MapButton which) const { return buttons_[static_cast<size_t>(which)].data(); }
-    QWidget* zoomInButton() const { return button(MapButton::zoomIn); }
-    QWidget* zoomOutButton() const { return button(MapButton::zoomOut); }
-    QWidget* myLocationButton() const { return button(MapButton::myLocation); }
+    QWidget* mapButton(MapButton which) const { return buttons_[static_cast<size_t>(which)].data(); }
+    QWidget* zoomInButton() const { return mapButton(MapButton::zoomIn); }
+    QWidget* zoomOutButton() const { return mapButton(MapButton::zoomOut); }
+    QWidget* myLocationButton() const { return mapButton(MapButton::myLocation); }
     SearchButton* searchButton() const { return searchButton_.data(); }
     QuovaScaleView* scaleView() const override { return scaleView_.data(); }
     QWidget* bottomContainerView() const { return bottomContainerView_.data(); }
@@ -236,34 +242,40 @@ class MainViewController : public platform::ViewController,
     }
 
     // ---- State
-    double statusLabelMaxAlpha() const { return statusLabelMaxAlpha_; }
+    double statusLabelMaxAlpha() const { return status_.statusLabelMaxAlpha; }
     bool showsScaleView() const { return showsScaleView_; }
     double scaleViewDesiredWidth() const { return scaleViewDesiredWidth_; }
     int64_t retinaShiftLevel() const override { return stylesAndLayers_->retinaShiftLevel(); }
-    const std::shared_ptr<app::MacToolbarDelegate>& macToolbarDelegate() const { return macToolbarDelegate_; }
+    const std::shared_ptr<shell::MacToolbarDelegate>& macToolbarDelegate() const {
+        return macToolbarDelegate_;
+    }
     // The part behind the point list, About, map style and map layers buttons.
     StylesAndLayers& stylesAndLayers() const { return *stylesAndLayers_; }
-    const std::shared_ptr<platform::Timer>& statusTimer() const { return statusTimer_; }
+    const std::shared_ptr<platform::Timer>& statusTimer() const { return status_.statusTimer; }
     const std::shared_ptr<MapSearchController>& searchController() const { return searchController_; }
     std::optional<QPointF> lastMouseLocation() const { return lastMouseLocation_; }
     double defaultAlpha() const { return defaultAlpha_; }
     double touchAlpha() const { return touchAlpha_; }
-    bool userWantsToZoomInOnUserLocation() const { return userWantsToZoomInOnUserLocation_; }
-    void setUserWantsToZoomInOnUserLocation(bool wants) { userWantsToZoomInOnUserLocation_ = wants; }
-    double programmaticRegionChangeAt() const { return programmaticRegionChangeAt_; }
-    void setProgrammaticRegionChangeAt(double seconds) { programmaticRegionChangeAt_ = seconds; }
-    std::optional<platform::Date> manuallyZoomedAt() const { return manuallyZoomedAt_; }
+    bool userWantsToZoomInOnUserLocation() const { return tracking_.userWantsToZoomInOnUserLocation; }
+    void setUserWantsToZoomInOnUserLocation(bool wants) { tracking_.userWantsToZoomInOnUserLocation = wants; }
+    double programmaticRegionChangeAt() const { return tracking_.programmaticRegionChangeAt; }
+    void setProgrammaticRegionChangeAt(double seconds) { tracking_.programmaticRegionChangeAt = seconds; }
+    std::optional<platform::Date> manuallyZoomedAt() const { return tracking_.manuallyZoomedAt; }
     bool initializationDone() const { return initializationDone_; }
     void setInitializationDone(bool done) { initializationDone_ = done; }
     platform::Toolbar* macToolbar() const { return macToolbar_.data(); }
     // The tap and long press on the my-location button (installed by the
     // following of the user's position).
-    platform::GestureRecognizer* locationTapRecognizer() const { return locationTapRecognizer_.data(); }
-    platform::GestureRecognizer* locationLongPressRecognizer() const {
-        return locationLongPressRecognizer_.data();
+    platform::GestureRecognizer* locationTapRecognizer() const {
+        return tracking_.locationTapRecognizer.data();
     }
-    void setLocationTapRecognizer(platform::GestureRecognizer* r) { locationTapRecognizer_ = r; }
-    void setLocationLongPressRecognizer(platform::GestureRecognizer* r) { locationLongPressRecognizer_ = r; }
+    platform::GestureRecognizer* locationLongPressRecognizer() const {
+        return tracking_.locationLongPressRecognizer.data();
+    }
+    void setLocationTapRecognizer(platform::GestureRecognizer* r) { tracking_.locationTapRecognizer = r; }
+    void setLocationLongPressRecognizer(platform::GestureRecognizer* r) {
+        tracking_.locationLongPressRecognizer = r;
+    }
 
     // ---- Points on the map: every road by which a point reaches the map
     // (long press, dropped pin, short link, another screen), its alarm circle,
@@ -303,11 +315,11 @@ class MainViewController : public platform::ViewController,
     // The generator between the start and the end of a long press (on the
     // map, or on the my-location button).
     const std::shared_ptr<platform::NotificationFeedbackGenerator>& longPressFeedbackGenerator() const {
-        return longPressFeedbackGenerator_;
+        return points_.longPressFeedbackGenerator;
     }
     // Reverse geocodings waiting for their geocoder's answer (a retry
     // waiting for its turn is not one).
-    size_t reverseGeocodingsUnderWay() const { return reverseGeocoders_.size(); }
+    size_t reverseGeocodingsUnderWay() const { return points_.reverseGeocoders.size(); }
     // Radius of the proximity check of incoming links, metres.
     static constexpr double kProximityDistance = 25.0;
     // The user's circle is kept while the user moves less than this, metres.
@@ -400,7 +412,7 @@ class MainViewController : public platform::ViewController,
     void userMovedMap();
     // The following's subscription while the screen follows the user.
     const std::optional<location::LocationSubscription>& keepCenteredSubscription() const {
-        return keepCenteredSubscription_.subscription;
+        return tracking_.keepCenteredSubscription.subscription;
     }
 
     // Restoration: the visible map rect, the style, the selected point and
@@ -412,12 +424,16 @@ class MainViewController : public platform::ViewController,
     // Applies the pending restoration now, or leaves it pending until the
     // view has loaded.
     void restoreStateFromGlobals();
-    bool isRestorationPending() const { return restorationPending_; }
+    bool isRestorationPending() const { return restoration_.restorationPending; }
     // The decoded values still waiting (map rect in map points).
-    std::optional<platform::MKMapRect> restoredRect() const { return restoredRect_; }
-    const std::optional<std::string>& restoredAnnotationID() const { return restoredAnnotationID_; }
-    const std::optional<std::string>& restoredSearchString() const { return restoredSearchString_; }
-    const std::optional<std::string>& restoredMapStyle() const { return restoredMapStyle_; }
+    std::optional<platform::MKMapRect> restoredRect() const { return restoration_.restoredRect; }
+    const std::optional<std::string>& restoredAnnotationID() const {
+        return restoration_.restoredAnnotationID;
+    }
+    const std::optional<std::string>& restoredSearchString() const {
+        return restoration_.restoredSearchString;
+    }
+    const std::optional<std::string>& restoredMapStyle() const { return restoration_.restoredMapStyle; }
 
     // ---- Button actions
     void buttonDown(QWidget* sender);
@@ -427,7 +443,7 @@ class MainViewController : public platform::ViewController,
     // Drops a point at the map's centre, the long press's road there.
     void addLocationButtonPressed(QWidget* sender);
 
-    // ---- app::MapScreenActions (the toolbar and the About screen call these)
+    // ---- shell::MapScreenActions (the toolbar and the About screen call these)
     void showMapStyleActionSheetFrom(QAction* anchor) override;
     void clearAllOSMCaches() override;
     // The toolbar's search field drives this screen's search: its text opens
@@ -511,12 +527,12 @@ class MainViewController : public platform::ViewController,
 
     // The one recogniser moved from pin to pin; null before the first selection.
     const std::shared_ptr<platform::MKGestureRecognizer>& calloutTapRecognizer() const {
-        return calloutTapRecognizer_;
+        return mapDelegate_.calloutTapRecognizer;
     }
     // Status label's right edge 10 points left of the compass; made the first
     // time the compass appears, then only switched on and off.
     const std::shared_ptr<platform::LayoutConstraint>& statusLabelCompassMargin() const {
-        return statusLabelCompassMargin_;
+        return mapDelegate_.statusLabelCompassMargin;
     }
     // A screen opened from the map: inside a navigation controller, full
     // screen on a phone (device type 0), else a form sheet half as wide and
@@ -549,7 +565,9 @@ class MainViewController : public platform::ViewController,
     void applyLayout();
     // The credit line beside the scale bar (or above it when too narrow there), for its text.
     void placeCreditLabel();
-    std::weak_ptr<MainViewController> weakSelf();
+    std::weak_ptr<MainViewController> weakSelf() {
+        return std::static_pointer_cast<MainViewController>(shared_from_this());
+    }
 
     Services services_;
 
@@ -586,30 +604,18 @@ class MainViewController : public platform::ViewController,
     MainViewLayout::ScaleAnchor scaleAnchor_ = MainViewLayout::ScaleAnchor::none;
 
     // State
-    double statusLabelMaxAlpha_ = 1.0;
     bool showsScaleView_ = true;
     double scaleViewDesiredWidth_ = 220.0;
     std::unique_ptr<StylesAndLayers> stylesAndLayers_;
-    std::shared_ptr<app::MacToolbarDelegate> macToolbarDelegate_;
-    std::shared_ptr<platform::Timer> statusTimer_;
+    std::shared_ptr<shell::MacToolbarDelegate> macToolbarDelegate_;
     std::shared_ptr<MapSearchController> searchController_;
     QPointer<platform::Toolbar> macToolbar_;
     QPointer<platform::HoverGestureRecognizer> hoverRecognizer_;
     std::optional<QPointF> lastMouseLocation_;
     double defaultAlpha_ = 1.0;
     double touchAlpha_ = 0.7;
-    bool userWantsToZoomInOnUserLocation_ = false;
-    double programmaticRegionChangeAt_ = 0;
-    std::optional<platform::Date> manuallyZoomedAt_;
     bool initializationDone_ = false;
-    QPointer<platform::GestureRecognizer> locationTapRecognizer_;
-    QPointer<platform::GestureRecognizer> locationLongPressRecognizer_;
 
-    // A fade of the status label under way and which flip it belongs to: a
-    // newer flip wins over a fade still running.
-    uint64_t statusFlip_ = 0;
-    bool statusFadingOut_ = false;
-    bool quitScheduled_ = false;
     MainViewLayout layout_;
     bool layingOut_ = false;
 
@@ -622,30 +628,6 @@ class MainViewController : public platform::ViewController,
                                  const std::optional<std::string>& guid);
     void scheduleUserZoomRetry();
     void applyRestoredState();
-    // Ends the following's subscription when the screen goes.
-    struct TrackingSubscription {
-        std::weak_ptr<location::QuovaLocationServices> services;
-        std::optional<location::LocationSubscription> subscription;
-        ~TrackingSubscription();
-    };
-    TrackingSubscription keepCenteredSubscription_;
-    // When the authorisation poll chain under way started, and whether its
-    // next poll is scheduled.
-    std::optional<platform::Date> authorizationPollStartedAt_;
-    bool authorizationPollScheduled_ = false;
-    bool userZoomRetryPending_ = false;
-    // A newer resume replaces one still waiting.
-    uint64_t resumeGeneration_ = 0;
-    bool restorationPending_ = false;
-    std::optional<platform::MKMapRect> restoredRect_;
-    std::optional<std::string> restoredAnnotationID_;
-    std::optional<std::string> restoredSearchString_;
-    std::optional<std::string> restoredMapStyle_;
-    // While the restored selection is made: the map delegate leaves the
-    // restored rect as it is instead of zooming to the point.
-    bool selectingRestoredPoint_ = false;
-    // A restored rect that came before the map was shown.
-    std::optional<platform::MKMapRect> rectAwaitingAppearance_;
     // ---- Points on the map
     void installMapLongPress();
     void putStoredPointsOnMap();
@@ -664,12 +646,6 @@ class MainViewController : public platform::ViewController,
                                   const std::optional<std::vector<platform::CLPlacemark>>& placemarks,
                                   const std::optional<platform::Error>& error);
 
-    std::shared_ptr<platform::NotificationFeedbackGenerator> longPressFeedbackGenerator_;
-    std::unique_ptr<platform::NotificationCenter::Token> mapPointChangeObservation_;
-    // One geocoder per reverse geocoding under way, kept until it answers
-    // (destroying one cancels its request).
-    std::map<uint64_t, std::shared_ptr<platform::CLGeocoder>> reverseGeocoders_;
-    uint64_t nextReverseGeocoding_ = 0;
     // The map delegate
     std::shared_ptr<platform::MKAnnotationView> viewForUserLocation(
         platform::MKMapViewModel& mapView, const std::shared_ptr<platform::MKUserLocation>& userLocation);
@@ -685,16 +661,12 @@ class MainViewController : public platform::ViewController,
     // The map's compass left of the button column, which lies over the map's right edge.
     void placeCompassBesideColumn();
 
-    std::shared_ptr<platform::MKGestureRecognizer> calloutTapRecognizer_;
-    // The image beside every point's callout texts: one for all pins, since
-    // only one callout shows at a time (a widget per pin would cost ten
-    // thousand widgets for ten thousand points).
-    std::shared_ptr<platform::MKCalloutAccessoryView> pointCalloutAccessory_;
-    std::shared_ptr<platform::LayoutConstraint> statusLabelCompassMargin_;
-    QPointer<QWidget> compassView_;
-    // The base layer's redraw waiting for each renderer, and when it is due
-    // (monotonic seconds): later region changes move it, never add one.
-    std::map<const tiles::QuovaTileOverlayRendering*, double> pendingRedraws_;
+    // The state of each concern (MainViewControllerState.hpp).
+    MainViewStatusLine status_;
+    MainViewTracking tracking_;
+    MainViewRestoration restoration_;
+    MainViewPoints points_;
+    MainViewMapDelegate mapDelegate_;
 };
 
 // The map screen among the application's windows: the root controller of the

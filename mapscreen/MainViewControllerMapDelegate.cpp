@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "app/info/UIDevice_QuovaAdditions.hpp"
+#include "appinfo/UIDevice_QuovaAdditions.hpp"
 #include "location/QuovaLocationServices.hpp"
 #include "location/QuovaPinCircleOverlay.hpp"
 #include "location/QuovaUserLocationAnnotation.hpp"
@@ -109,15 +109,15 @@ std::shared_ptr<platform::MKAnnotationView> MainViewController::viewForAnnotatio
     const auto point = QuovaMapPointAnnotation::pointFor(annotation);
     const auto tint = point ? point->tagColor() : std::nullopt;
     view->setPinTintColor(tint.value_or(points::defaultPointColor()));
-    if (!pointCalloutAccessory_) {
+    if (!mapDelegate_.pointCalloutAccessory) {
         auto* image = new platform::ImageView;
         image->setObjectName(QStringLiteral("pointCalloutImage"));
         image->setImage(pointCalloutImage());
         image->setContentMode(platform::ImageView::ContentMode::ScaleAspectFit);
         image->setFixedSize(static_cast<int>(kPointIconSide), static_cast<int>(kPointIconSide));
-        pointCalloutAccessory_ = std::make_shared<platform::MKCalloutAccessoryWidget>(image);
+        mapDelegate_.pointCalloutAccessory = std::make_shared<platform::MKCalloutAccessoryWidget>(image);
     }
-    view->setLeftCalloutAccessoryView(pointCalloutAccessory_);
+    view->setLeftCalloutAccessoryView(mapDelegate_.pointCalloutAccessory);
     view->setAnnotation(annotation);
     return view;
 }
@@ -199,7 +199,7 @@ std::optional<platform::CLLocation> bestKnownLocationFrom(
 void MainViewController::presentInNavigationController(
     const std::shared_ptr<platform::ViewController>& screen, std::function<void()> completion) {
     auto navigation = std::make_shared<platform::NavigationController>(screen);
-    if (app::UIDevice_QuovaAdditions::quovaDeviceType() == 0) {
+    if (appinfo::UIDevice_QuovaAdditions::quovaDeviceType() == 0) {
         navigation->setModalPresentationStyle(platform::ModalPresentationStyle::fullScreen);
     } else {
         navigation->setModalPresentationStyle(platform::ModalPresentationStyle::formSheet);
@@ -297,9 +297,9 @@ void MainViewController::didSelectAnnotationView(platform::MKMapViewModel&,
         const std::string title = titleText(pin->annotation());
         QLLogInfo("QuovaMapPoint selected: " + logging::debugQuoted(title));
         const auto point = QuovaMapPointAnnotation::pointFor(pin->annotation());
-        if (point && !selectingRestoredPoint_) zoomInOnPoint(point);
-        if (!calloutTapRecognizer_) {
-            calloutTapRecognizer_ = std::make_shared<platform::MKGestureRecognizer>(
+        if (point && !restoration_.selectingRestoredPoint) zoomInOnPoint(point);
+        if (!mapDelegate_.calloutTapRecognizer) {
+            mapDelegate_.calloutTapRecognizer = std::make_shared<platform::MKGestureRecognizer>(
                 [weak = weakSelf()](platform::MKAnnotationView&) {
                     if (auto self = weak.lock()) self->showDetailsForSelectedAnnotation();
                 });
@@ -307,8 +307,8 @@ void MainViewController::didSelectAnnotationView(platform::MKMapViewModel&,
         QLLogInfo("ADDED gesture recognizer to callout for " + logging::debugQuoted(title));
         // Once per view, however often the map reports the same selection.
         const auto& attached = pin->gestureRecognizers();
-        if (std::find(attached.begin(), attached.end(), calloutTapRecognizer_) == attached.end())
-            pin->addGestureRecognizer(calloutTapRecognizer_);
+        if (std::find(attached.begin(), attached.end(), mapDelegate_.calloutTapRecognizer) == attached.end())
+            pin->addGestureRecognizer(mapDelegate_.calloutTapRecognizer);
     } else if (std::dynamic_pointer_cast<platform::MKUserLocationView>(view)) {
         QLLogInfo(fmt::format("MKUserLocationView <MKUserLocationView: {}> selected.",
                               static_cast<const void*>(view.get())));
@@ -334,9 +334,9 @@ void MainViewController::didDeselectAnnotationView(platform::MKMapViewModel&,
     const std::string title = titleText(pin->annotation());
     QLLogInfo("QuovaMapPoint DE-selected: " + logging::debugQuoted(title));
     for (const auto& recognizer : recognizers) {
-        if (!calloutTapRecognizer_ || recognizer != calloutTapRecognizer_) continue;
+        if (!mapDelegate_.calloutTapRecognizer || recognizer != mapDelegate_.calloutTapRecognizer) continue;
         QLLogInfo("REMOVED gesture recognizer from callout for " + logging::debugQuoted(title));
-        pin->removeGestureRecognizer(calloutTapRecognizer_);
+        pin->removeGestureRecognizer(mapDelegate_.calloutTapRecognizer);
     }
 }
 
@@ -440,7 +440,7 @@ std::shared_ptr<platform::MKOverlayRenderer> MainViewController::rendererForOver
 
 void MainViewController::regionWillChangeAnimated(platform::MKMapViewModel&, bool) {
     QLLogInfo("* entering mapView(_:regionWillChangeAnimated:)");
-    const double dt = platform::Clock::current()->wallSeconds() - programmaticRegionChangeAt_;
+    const double dt = platform::Clock::current()->wallSeconds() - tracking_.programmaticRegionChangeAt;
     QLLogInfo("secs since prog region change: " + platform::text::describe(dt));
     if (regionChangeIsUsers(dt)) {
         QLLogInfo("map zoomed / panned by user");
@@ -485,7 +485,7 @@ void MainViewController::scheduleBaseLayerRedraw(
     // One redraw waits per renderer, kBaseLayerRedrawDelay after the latest
     // change: panning for a while asks for one redraw, not one per change.
     const double due = platform::Clock::current()->monotonicSeconds() + kBaseLayerRedrawDelay;
-    const auto [entry, added] = pendingRedraws_.try_emplace(renderer.get(), due);
+    const auto [entry, added] = mapDelegate_.pendingRedraws.try_emplace(renderer.get(), due);
     if (!added) {
         entry->second = due;
         return;
@@ -501,8 +501,8 @@ void MainViewController::scheduleBaseLayerRedraw(
 
 void MainViewController::runBaseLayerRedraw(
     const std::shared_ptr<tiles::QuovaTileOverlayRendering>& renderer) {
-    const auto entry = pendingRedraws_.find(renderer.get());
-    if (entry == pendingRedraws_.end()) return;
+    const auto entry = mapDelegate_.pendingRedraws.find(renderer.get());
+    if (entry == mapDelegate_.pendingRedraws.end()) return;
     const double remaining = entry->second - platform::Clock::current()->monotonicSeconds();
     if (remaining > 1e-9) {
         // A later change moved the redraw: wait for the rest of its delay.
@@ -515,7 +515,7 @@ void MainViewController::runBaseLayerRedraw(
         });
         return;
     }
-    pendingRedraws_.erase(entry);
+    mapDelegate_.pendingRedraws.erase(entry);
     renderer->setNeedsDisplay();
 }
 
@@ -593,11 +593,13 @@ void MainViewController::updateScaleView(platform::MKMapViewModel& mapView) {
 // ---- The status label beside the compass
 
 std::optional<double> MainViewController::statusLabelRightEdgeBesideCompass() const {
-    if (!statusLabelCompassMargin_ || !statusLabelCompassMargin_->isActive() || !compassView_)
+    if (!mapDelegate_.statusLabelCompassMargin || !mapDelegate_.statusLabelCompassMargin->isActive() ||
+        !mapDelegate_.compassView)
         return std::nullopt;
     const QWidget* root = viewIfLoaded();
-    if (root == nullptr || !root->isAncestorOf(compassView_)) return std::nullopt;
-    return compassView_->mapTo(root, QPoint(0, 0)).x() + statusLabelCompassMargin_->constant();
+    if (root == nullptr || !root->isAncestorOf(mapDelegate_.compassView)) return std::nullopt;
+    return mapDelegate_.compassView->mapTo(root, QPoint(0, 0)).x() +
+           mapDelegate_.statusLabelCompassMargin->constant();
 }
 
 void MainViewController::placeCompassBesideColumn() {

@@ -102,7 +102,7 @@ void MainViewController::putStoredPointsOnMap() {
 }
 
 void MainViewController::observeMapPointChanges() {
-    mapPointChangeObservation_ = platform::NotificationCenter::defaultCenter().addObserver(
+    points_.mapPointChangeObservation = platform::NotificationCenter::defaultCenter().addObserver(
         QuovaMapPointStore::kMapPointChangeNotification, nullptr,
         [weak = weakSelf()](const platform::NotificationCenter::Notification& notification) {
             if (auto self = weak.lock()) self->mapPointChangeNotificationHandler(notification);
@@ -127,15 +127,15 @@ void MainViewController::longPressRecognized(platform::MKGestureState state, QPo
         case platform::MKGestureState::Ended:
         case platform::MKGestureState::Cancelled:
             QLLogInfo("longPressRecognized(_:), state: recognized / ended / cancelled");
-            longPressFeedbackGenerator_ = nullptr;
+            points_.longPressFeedbackGenerator = nullptr;
             return;
         default:
             QLLogInfo("longPressRecognized(_:), state: other");
             return;
     }
     QLLogInfo("longPressRecognized(_:), state: began");
-    longPressFeedbackGenerator_ = std::make_shared<platform::NotificationFeedbackGenerator>();
-    longPressFeedbackGenerator_->prepare();
+    points_.longPressFeedbackGenerator = std::make_shared<platform::NotificationFeedbackGenerator>();
+    points_.longPressFeedbackGenerator->prepare();
 
     const platform::CLLocationCoordinate2D coordinate =
         mapView_ ? mapView_->convertPoint({viewPoint.x(), viewPoint.y()})
@@ -143,7 +143,7 @@ void MainViewController::longPressRecognized(platform::MKGestureState state, QPo
     if (!mapView_ || !platform::CLLocationCoordinate2DIsValid(coordinate)) {
         QLLogInfo("long press recognized at " + pointText(viewPoint) +
                   ", but coordinates were invalid. Skipping this gesture.");
-        longPressFeedbackGenerator_ = nullptr;
+        points_.longPressFeedbackGenerator = nullptr;
         return;
     }
     QLLogInfo("long press recognized at " + pointText(viewPoint) + " - this equals " +
@@ -152,8 +152,8 @@ void MainViewController::longPressRecognized(platform::MKGestureState state, QPo
     auto point = QuovaMapPoint::make(points::newLocationTitle());
     point->setCoordinate(coordinate);
     const bool stored = storeAndShowNewPoint(point);
-    if (longPressFeedbackGenerator_) {
-        longPressFeedbackGenerator_->notificationOccurred(
+    if (points_.longPressFeedbackGenerator) {
+        points_.longPressFeedbackGenerator->notificationOccurred(
             stored ? platform::NotificationFeedbackGenerator::FeedbackType::success
                    : platform::NotificationFeedbackGenerator::FeedbackType::error);
     } else {
@@ -369,7 +369,7 @@ void MainViewController::zoomInOnPoint(const std::shared_ptr<points::QuovaMapPoi
         return;
     }
     QLLogInfo("Zooming in on " + logging::debugQuoted(point->description()));
-    userWantsToZoomInOnUserLocation_ = false;
+    tracking_.userWantsToZoomInOnUserLocation = false;
     std::optional<platform::MKCoordinateRegion> visible;
     if (mapView_) {
         visible = platform::MKCoordinateRegionForMapRect(mapView_->visibleMapRect());
@@ -397,9 +397,9 @@ void MainViewController::reverseGeocode(const std::shared_ptr<points::QuovaMapPo
         return;
     }
     QLLogInfo("trying to reverse geocode location of " + logging::debugQuoted(point->description()));
-    const uint64_t request = ++nextReverseGeocoding_;
+    const uint64_t request = ++points_.nextReverseGeocoding;
     auto geocoder = std::make_shared<platform::CLGeocoder>();
-    reverseGeocoders_.emplace(request, geocoder);
+    points_.reverseGeocoders.emplace(request, geocoder);
     geocoder->reverseGeocodeLocation(
         platform::CLLocation(point->coordinate().latitude, point->coordinate().longitude),
         [weak = weakSelf(), point, attempt, request](
@@ -408,7 +408,7 @@ void MainViewController::reverseGeocode(const std::shared_ptr<points::QuovaMapPo
             auto self = weak.lock();
             if (!self) return;
             // The geocoder has answered: it goes (safe inside its own completion).
-            self->reverseGeocoders_.erase(request);
+            self->points_.reverseGeocoders.erase(request);
             self->reverseGeocodingFinished(point, attempt, placemarks, error);
         });
 }

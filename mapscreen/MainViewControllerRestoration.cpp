@@ -97,16 +97,16 @@ void MainViewController::decodeRestorableState(const platform::RestorationCoder&
         if (x && y && width && height) {
             const platform::MKMapRect rect{{*x, *y}, {*width, *height}};
             if (isShowable(rect)) {
-                restoredRect_ = rect;
+                restoration_.restoredRect = rect;
             } else {
                 QLLogInfo("restored map rect is not a visible part of the world, ignoring it");
             }
         }
     }
-    restoredMapStyle_ = coder.decode<std::string>(kMapStyleKey);
-    restoredAnnotationID_ = coder.decode<std::string>(kSelectedAnnotationIDKey);
-    restoredSearchString_ = coder.decode<std::string>(kSearchStringKey);
-    restorationPending_ = true;
+    restoration_.restoredMapStyle = coder.decode<std::string>(kMapStyleKey);
+    restoration_.restoredAnnotationID = coder.decode<std::string>(kSelectedAnnotationIDKey);
+    restoration_.restoredSearchString = coder.decode<std::string>(kSearchStringKey);
+    restoration_.restorationPending = true;
     restoreStateFromGlobals();
 }
 
@@ -115,7 +115,7 @@ void MainViewController::restoreStateFromGlobals() {
     if (!initializationDone_) {
         // The values wait as one pending restoration; the end of the view's
         // loading applies it. Nothing runs meanwhile.
-        restorationPending_ = true;
+        restoration_.restorationPending = true;
         QLLogInfo("Restoration postponed - app not ready yet.");
         return;
     }
@@ -123,7 +123,7 @@ void MainViewController::restoreStateFromGlobals() {
 }
 
 void MainViewController::restoreOrResumeAfterLoading() {
-    if (restorationPending_) {
+    if (restoration_.restorationPending) {
         restoreStateFromGlobals();
     } else {
         // Nothing to restore (a first launch, another version's state): a
@@ -134,40 +134,40 @@ void MainViewController::restoreOrResumeAfterLoading() {
 
 void MainViewController::applyRestoredState() {
     QLLogInfo("Starting State Restoration.");
-    restorationPending_ = false;
+    restoration_.restorationPending = false;
     if (mapView_) {
         // The rect first: a style switch keeps the visible area.
-        if (restoredRect_) {
+        if (restoration_.restoredRect) {
             // A map not yet shown has no final size, and keeps its scale when
             // it gets one: the rect waits for the screen's appearance.
             if (mapView_->isVisible()) {
-                mapView_->setVisibleMapRect(*restoredRect_, false);
+                mapView_->setVisibleMapRect(*restoration_.restoredRect, false);
             } else {
-                rectAwaitingAppearance_ = restoredRect_;
+                restoration_.rectAwaitingAppearance = restoration_.restoredRect;
             }
         }
-        mapView_->setMapStyle(styleNamed(restoredMapStyle_));
+        mapView_->setMapStyle(styleNamed(restoration_.restoredMapStyle));
     }
     // Shown only: no search starts.
-    if (restoredSearchString_ && searchBar_)
-        searchBar_->setText(QString::fromStdString(*restoredSearchString_));
-    if (restoredAnnotationID_) {
+    if (restoration_.restoredSearchString && searchBar_)
+        searchBar_->setText(QString::fromStdString(*restoration_.restoredSearchString));
+    if (restoration_.restoredAnnotationID) {
         std::shared_ptr<points::QuovaMapPoint> found;
         for (const auto& point : points::QuovaMapPointStore::shared().points()) {
-            if (point && point->uuid() == restoredAnnotationID_) found = point;
+            if (point && point->uuid() == restoration_.restoredAnnotationID) found = point;
         }
         if (found && mapView_) {
             // The restored rect is what the user left: the selection must not
             // zoom away from it to the point.
-            selectingRestoredPoint_ = true;
+            restoration_.selectingRestoredPoint = true;
             mapView_->selectAnnotation(QuovaMapPointAnnotation::forPoint(found), false);
-            selectingRestoredPoint_ = false;
+            restoration_.selectingRestoredPoint = false;
         }
     }
     resumeUserTrackingAfterRestore();
-    restoredAnnotationID_.reset();
-    restoredSearchString_.reset();
-    restoredRect_.reset();
+    restoration_.restoredAnnotationID.reset();
+    restoration_.restoredSearchString.reset();
+    restoration_.restoredRect.reset();
 }
 
 }  // namespace tervolo::mapscreen

@@ -81,7 +81,7 @@ void requestWhenInUseAuthorization(const std::shared_ptr<location::QuovaLocation
 
 }  // namespace
 
-MainViewController::TrackingSubscription::~TrackingSubscription() {
+MainViewTracking::Subscription::~Subscription() {
     // A screen that goes takes its following with it.
     if (!subscription) return;
     if (auto owner = services.lock()) owner->unsubscribe(*subscription);
@@ -105,7 +105,7 @@ void MainViewController::installMyLocationRecognizers() {
     tap->setNumberOfTapsRequired(1);
     tap->setDelegate(delegate);
     platform::addGestureRecognizer(button, tap);
-    locationTapRecognizer_ = tap;
+    tracking_.locationTapRecognizer = tap;
 
     auto* press = new platform::LongPressGestureRecognizer([weak](platform::GestureRecognizer& recognizer) {
         if (auto screen = weak.lock()) screen->myLocationLongPressRecognized(recognizer);
@@ -113,7 +113,7 @@ void MainViewController::installMyLocationRecognizers() {
     press->setMinimumPressDuration(kLongPressDuration);
     press->setDelegate(delegate);
     platform::addGestureRecognizer(button, press);
-    locationLongPressRecognizer_ = press;
+    tracking_.locationLongPressRecognizer = press;
 }
 
 // ---- The tap: one zoom onto the user's position
@@ -148,7 +148,7 @@ void MainViewController::centerButtonPressed(QWidget*) {
             centerIfAuthorized();
             break;
         case Access::authorized:
-            userWantsToZoomInOnUserLocation_ = true;
+            tracking_.userWantsToZoomInOnUserLocation = true;
             if (mapView_) mapView_->setShowsUserLocation(true);
             zoomInOnUserLocation();
             break;
@@ -166,35 +166,35 @@ void MainViewController::centerIfAuthorized() {
     (void)locationServices();
     const platform::Date now = platform::Date::now();
     // One chain of polls at a time: a press while one runs joins it.
-    if (!authorizationPollStartedAt_) authorizationPollStartedAt_ = now;
+    if (!tracking_.authorizationPollStartedAt) tracking_.authorizationPollStartedAt = now;
     switch (accessFor(services_.authorizationStatus())) {
         case Access::undecided: {
-            if (now.timeIntervalSince(*authorizationPollStartedAt_) >= kAuthorizationPollLimit) {
+            if (now.timeIntervalSince(*tracking_.authorizationPollStartedAt) >= kAuthorizationPollLimit) {
                 QLLogInfo("location auth still unclear after 60 s, no longer waiting for a decision");
-                authorizationPollStartedAt_.reset();
+                tracking_.authorizationPollStartedAt.reset();
                 return;
             }
             QLLogInfo("location auth still unclear, will retry in a bit");
-            if (authorizationPollScheduled_) return;
-            authorizationPollScheduled_ = true;
+            if (tracking_.authorizationPollScheduled) return;
+            tracking_.authorizationPollScheduled = true;
             platform::DispatchQueue::main()->asyncAfter(kAuthorizationPollInterval, [weak = weakSelf()] {
                 auto self = weak.lock();
                 if (!self) return;
-                self->authorizationPollScheduled_ = false;
-                if (self->authorizationPollStartedAt_) self->centerIfAuthorized();
+                self->tracking_.authorizationPollScheduled = false;
+                if (self->tracking_.authorizationPollStartedAt) self->centerIfAuthorized();
             });
             return;
         }
         case Access::denied:
-            authorizationPollStartedAt_.reset();
+            tracking_.authorizationPollStartedAt.reset();
             QLLogInfo("location auth has just been denied, ignoring button");
             return;
         case Access::restricted:
-            authorizationPollStartedAt_.reset();
+            tracking_.authorizationPollStartedAt.reset();
             QLLogInfo("location access is restricted on this machine, ignoring button");
             return;
         case Access::authorized:
-            authorizationPollStartedAt_.reset();
+            tracking_.authorizationPollStartedAt.reset();
             if (QWidget* button = myLocationButton()) centerButtonPressed(button);
             return;
     }
@@ -202,7 +202,7 @@ void MainViewController::centerIfAuthorized() {
 
 void MainViewController::zoomInOnUserLocation() {
     QLLogInfo("* entering zoomInOnUserLocation()");
-    if (!userWantsToZoomInOnUserLocation_) {
+    if (!tracking_.userWantsToZoomInOnUserLocation) {
         QLLogInfo("map moved manually - nothing to do");
         return;
     }
@@ -236,8 +236,8 @@ void MainViewController::zoomInOnUserLocation() {
     // region will change from inside the setter, and the delegate must see
     // this move as the program's, not the user's.
     const platform::Date now = platform::Date::now();
-    programmaticRegionChangeAt_ = now.unixTime();
-    manuallyZoomedAt_ = now;
+    tracking_.programmaticRegionChangeAt = now.unixTime();
+    tracking_.manuallyZoomedAt = now;
     if (currentSpan > 0 && std::isfinite(distance) && distance > 0) {
         camera.centerCoordinate = location->coordinate();
         camera.centerCoordinateDistance = distance;
@@ -254,18 +254,18 @@ void MainViewController::zoomInOnUserLocation() {
 
 void MainViewController::scheduleUserZoomRetry() {
     // Taps while a retry waits share it rather than starting more retries.
-    if (userZoomRetryPending_) return;
-    userZoomRetryPending_ = true;
+    if (tracking_.userZoomRetryPending) return;
+    tracking_.userZoomRetryPending = true;
     platform::DispatchQueue::main()->asyncAfter(kUserZoomRetryInterval, [weak = weakSelf()] {
         auto self = weak.lock();
         if (!self) return;
-        self->userZoomRetryPending_ = false;
+        self->tracking_.userZoomRetryPending = false;
         self->zoomInOnUserLocation();
     });
 }
 
 void MainViewController::userMovedMap() {
-    userWantsToZoomInOnUserLocation_ = false;
+    tracking_.userWantsToZoomInOnUserLocation = false;
 }
 
 // ---- Access alerts
@@ -336,19 +336,19 @@ void MainViewController::myLocationLongPressRecognized(platform::GestureRecogniz
             }
             const int64_t mode = setKeepMapCentered(true, true);
             if (mode == 1 || mode == 2) subscribeToLocationUpdatesForUserTracking();
-            longPressFeedbackGenerator_ = std::make_shared<platform::NotificationFeedbackGenerator>();
-            longPressFeedbackGenerator_->prepare();
-            longPressFeedbackGenerator_->notificationOccurred(
+            points_.longPressFeedbackGenerator = std::make_shared<platform::NotificationFeedbackGenerator>();
+            points_.longPressFeedbackGenerator->prepare();
+            points_.longPressFeedbackGenerator->notificationOccurred(
                 platform::NotificationFeedbackGenerator::FeedbackType::success);
             break;
         }
         case platform::GestureRecognizer::State::Ended:
             QLLogInfo("myLocationLongPressRecognized(_:), state: recognized");
-            longPressFeedbackGenerator_.reset();
+            points_.longPressFeedbackGenerator.reset();
             break;
         case platform::GestureRecognizer::State::Cancelled:
             QLLogInfo("myLocationLongPressRecognized(_:), state: ended / cancelled");
-            longPressFeedbackGenerator_.reset();
+            points_.longPressFeedbackGenerator.reset();
             break;
         default:
             QLLogInfo("myLocationLongPressRecognized(_:), state: other");
@@ -391,21 +391,21 @@ int64_t MainViewController::setKeepMapCentered(bool toggle, bool shouldShowHUD) 
 
 void MainViewController::subscribeToLocationUpdatesForUserTracking() {
     const auto services = locationServices();
-    if (keepCenteredSubscription_.subscription) {
+    if (tracking_.keepCenteredSubscription.subscription) {
         QLLogDebug("already subscribed to location updates - unsubscribing");
-        if (auto owner = keepCenteredSubscription_.services.lock())
-            owner->unsubscribe(*keepCenteredSubscription_.subscription);
-        keepCenteredSubscription_.subscription.reset();
+        if (auto owner = tracking_.keepCenteredSubscription.services.lock())
+            owner->unsubscribe(*tracking_.keepCenteredSubscription.subscription);
+        tracking_.keepCenteredSubscription.subscription.reset();
     }
     if (!services) return;
     QLLogDebug("subscribing to location updates for userTracking");
     // The service holds the screen weakly: a screen that goes ends its
     // subscription (at the latest at the next fix).
-    keepCenteredSubscription_.subscription = services->subscribe(
+    tracking_.keepCenteredSubscription.subscription = services->subscribe(
         [weak = weakSelf()](const platform::CLLocation& location, const std::optional<std::string>& guid) {
             return trackingCallback(weak, location, guid);
         });
-    keepCenteredSubscription_.services = services;
+    tracking_.keepCenteredSubscription.services = services;
 }
 
 bool MainViewController::trackingCallback(const std::weak_ptr<MainViewController>& weak,
@@ -418,14 +418,14 @@ bool MainViewController::trackingCallback(const std::weak_ptr<MainViewController
     if (mode == 0) {
         // Leaving the mode ends the subscription lazily, at the next fix.
         QLLogDebug("unsubscribing from location updates for userTracking");
-        auto& current = self->keepCenteredSubscription_.subscription;
+        auto& current = self->tracking_.keepCenteredSubscription.subscription;
         if (current && (!guid || current->guid == *guid)) current.reset();
         return true;
     }
-    if (self->manuallyZoomedAt_) {
-        const double since = self->manuallyZoomedAt_->timeIntervalSince(platform::Date::now());
+    if (self->tracking_.manuallyZoomedAt) {
+        const double since = self->tracking_.manuallyZoomedAt->timeIntervalSince(platform::Date::now());
         if (since <= -kManualZoomGrace || std::isnan(since)) {
-            self->manuallyZoomedAt_.reset();
+            self->tracking_.manuallyZoomedAt.reset();
         } else {
             QLLogDebug("skipping location update, user just zoomed manually");
             return false;
@@ -449,10 +449,10 @@ void MainViewController::resumeUserTrackingAfterRestore() {
     const int64_t mode = storedTrackingMode();
     if (mode != 1 && mode != 2) return;
     zoomInOnUserLocation();
-    const uint64_t generation = ++resumeGeneration_;
+    const uint64_t generation = ++tracking_.resumeGeneration;
     platform::DispatchQueue::main()->asyncAfter(kResumeTrackingDelay, [weak = weakSelf(), generation] {
         auto self = weak.lock();
-        if (!self || self->resumeGeneration_ != generation) return;
+        if (!self || self->tracking_.resumeGeneration != generation) return;
         self->setKeepMapCentered(false, true);
         self->subscribeToLocationUpdatesForUserTracking();
     });

@@ -1,5 +1,5 @@
 #include "mapscreen/StylesAndLayers.hpp"
-#include "app/info/UIDevice_QuovaAdditions.hpp"
+#include "appinfo/UIDevice_QuovaAdditions.hpp"
 
 #include <QWidget>
 
@@ -68,7 +68,7 @@ void StylesAndLayers::infoButtonPressed(QWidget* sender) {
 void StylesAndLayers::presentScreen(const std::shared_ptr<platform::ViewController>& content,
                                     const std::shared_ptr<platform::ViewController>& wrapper, QWidget* sender,
                                     const std::string& completionLog) {
-    if (app::UIDevice_QuovaAdditions::quovaDeviceType() != 0) {
+    if (appinfo::UIDevice_QuovaAdditions::quovaDeviceType() != 0) {
         // Half the screen's width by two thirds of its height, beside the pressed button. The
         // navigation controller around the screen takes the same size, since the popover is sized
         // by the controller presented.

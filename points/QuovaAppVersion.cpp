@@ -1,11 +1,11 @@
 #include "points/QuovaAppVersion.hpp"
 
-#include "app/info/QuovaApplicationAdditions.hpp"
+#include "appinfo/QuovaApplicationAdditions.hpp"
 
 namespace tervolo::points {
 
 std::string quovaAppVersion() {
-    return app::QuovaApplicationAdditions::quovaAppVersion();
+    return appinfo::QuovaApplicationAdditions::quovaAppVersion();
 }
 
 }  // namespace tervolo::points

@@ -3,8 +3,7 @@
 // trash and share.
 #include <cmath>
 
-#include "app/info/InstalledApplications.hpp"
-#include "app/shell/QuovaOpenURL.hpp"
+#include "appinfo/InstalledApplications.hpp"
 #include "geodesy/QuovaCoordinateFormat.hpp"
 #include "location/ui/ActivityItemSourceAdapter.hpp"
 #include "location/ui/RadiusChoice.hpp"
@@ -24,6 +23,7 @@
 #include "pointscreens/PointDetailsViewController.hpp"
 #include "pointscreens/PointDirections.hpp"
 #include "pointscreens/WriteFailureAlert.hpp"
+#include "shell/QuovaOpenURL.hpp"
 #include "widgets/hud/HUD.hpp"
 #include "widgets/hud/HUDContentType.hpp"
 
@@ -158,8 +158,8 @@ void PointDetailsViewController::directionsButton(const std::shared_ptr<platform
         request.subtitle = point_->subtitle();
         if (const auto location = points::bestKnownLocation()) request.userLocation = location->coordinate();
         // Asked each time: an application installed meanwhile counts.
-        request.apps = {app::googleMapsInstalled(), app::magicEarthInstalled(), app::osmAndInstalled(),
-                        app::uberInstalled(), app::wazeInstalled()};
+        request.apps = {appinfo::googleMapsInstalled(), appinfo::magicEarthInstalled(),
+                        appinfo::osmAndInstalled(), appinfo::uberInstalled(), appinfo::wazeInstalled()};
     }
     for (const DirectionsRow& row : directionsRows(request)) {
         sheet->addAction(platform::AlertAction::make(
@@ -175,7 +175,7 @@ void PointDetailsViewController::directionsButton(const std::shared_ptr<platform
                     QLLogDebug("Uber URL: {}", link);
                 }
                 // A link that is no URL is dropped.
-                if (platform::urlScheme(link)) app::quovaOpen(link);
+                if (platform::urlScheme(link)) shell::quovaOpen(link);
             }));
     }
     sheet->addAction(platform::AlertAction::make(
@@ -204,7 +204,7 @@ void PointDetailsViewController::seePageButton(QuovaButtonWithURL* sender) {
     // The address comes from stored and shared data: only a web page opens,
     // never a local file or another program's scheme.
     if (!isWebAddress(*sender->urlToOpen())) return;
-    app::quovaOpen(*sender->urlToOpen());
+    shell::quovaOpen(*sender->urlToOpen());
 }
 
 // --- trash, share ------------------------------------------------------------------

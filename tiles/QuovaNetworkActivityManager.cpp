@@ -1,6 +1,6 @@
 #include "tiles/QuovaNetworkActivityManager.hpp"
 
-#include "app/info/UIDevice_QuovaAdditions.hpp"
+#include "appinfo/UIDevice_QuovaAdditions.hpp"
 #include "platform/dispatch/DispatchQueue.hpp"
 #include "platform/dispatch/SharedInstance.hpp"
 
@@ -10,7 +10,7 @@ namespace {
 
 // Device types 2 and 3 (the tablet and Mac idioms: a desktop) count nothing.
 bool counts() {
-    const int32_t type = app::UIDevice_QuovaAdditions::quovaDeviceType();
+    const int32_t type = appinfo::UIDevice_QuovaAdditions::quovaDeviceType();
     return type != 2 && type != 3;
 }
 

@@ -9,7 +9,7 @@ namespace tervolo::tiles {
 // Counts the running network activities of the whole process. The count
 // changes only on the main queue; start and stop post their change and return
 // at once. On the tablet and Mac idioms (so always on the desktop) nothing is
-// counted (app::UIDevice_QuovaAdditions::quovaDeviceType 2 or 3). The count
+// counted (appinfo::UIDevice_QuovaAdditions::quovaDeviceType 2 or 3). The count
 // never goes below 0.
 class QuovaNetworkActivityManager {
   public:

@@ -24,7 +24,6 @@
 #include <vector>
 
 #include "app/Program.hpp"
-#include "app/shell/AppKitBridgeBinding.hpp"
 #include "mapscreen/MainViewController.hpp"
 #include "platform/dispatch/RunLoop.hpp"
 #include "platform/location/CLLocation.hpp"
@@ -37,6 +36,7 @@
 #include "points/QuovaMapPoint.hpp"
 #include "points/QuovaMapPointStore.hpp"
 #include "search/ui/QuovaLocationSearchController.hpp"
+#include "shell/AppKitBridgeBinding.hpp"
 #include "testsupport/Eventually.hpp"
 #include "testsupport/TestEnvironment.hpp"
 #include "testsupport/location/ScriptedGeocoderService.hpp"
@@ -104,7 +104,7 @@ class MapScreenInput : public ::testing::Test {
         screen_.reset();
         platform::RunLoop::runUntilIdle();
         tervolo::testsupport::ScriptedGeocoderService::uninstall();
-        tervolo::app::resetAppKitBridgeForTesting();
+        tervolo::shell::resetAppKitBridgeForTesting();
     }
 
     void open() {
@@ -391,7 +391,7 @@ TEST_F(MapScreenInput, Screenshots) {
 // search: typing there lists the results under the screen's field, and its
 // Down and Return choose one, while the caret stays in the toolbar.
 TEST_F(MapScreenInput, TheToolbarSearchFieldSearchesAndChooses) {
-    ASSERT_TRUE(tervolo::app::bindAppKitBridge(TERVOLO_BUILT_PLUGINS_DIR));
+    ASSERT_TRUE(tervolo::shell::bindAppKitBridge(TERVOLO_BUILT_PLUGINS_DIR));
     open();
     auto* toolbarField = window_->toolbar().findChild<QLineEdit*>("QuovaNSSearchField");
     ASSERT_NE(toolbarField, nullptr);
@@ -428,7 +428,7 @@ TEST_F(MapScreenInput, TheAddLocationButtonDropsAPointAtTheCentre) {
     settle();
     const auto centre = screen_->mapView()->centerCoordinate();
     const auto filesBefore = pointFiles();
-    QWidget* button = screen_->button(MainViewController::MapButton::add);
+    QWidget* button = screen_->mapButton(MainViewController::MapButton::add);
     ASSERT_NE(button, nullptr);
     ASSERT_TRUE(button->isVisible());
     click(button);

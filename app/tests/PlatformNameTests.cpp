@@ -4,11 +4,11 @@
 
 #include <string>
 
-#include "app/shell/InfoViewController.hpp"
 #include "platform/foundation/Bundle.hpp"
 #include "platform/foundation/PlatformName.hpp"
 #include "points/ShareItemText.hpp"
 #include "pointscreens/PDFCreator.hpp"
+#include "shell/InfoViewController.hpp"
 
 namespace {
 
@@ -19,7 +19,7 @@ TEST(PlatformName, EveryTextNamesThisPlatform) {
         const char* where;
         std::string text;
     } cases[] = {
-        {"About on the desktop", tervolo::app::InfoViewController::appNameText("Tervolo", 3)},
+        {"About on the desktop", tervolo::shell::InfoViewController::appNameText("Tervolo", 3)},
         {"PDF creator", tervolo::pointscreens::PDFCreator::documentInfo().creator},
         {"share mail", tervolo::points::shareMailBody(std::string("Harbour"), "https://s.example/x")},
     };

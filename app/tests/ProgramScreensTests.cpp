@@ -25,7 +25,6 @@
 #include <vector>
 
 #include "app/Program.hpp"
-#include "app/shell/InfoViewController.hpp"
 #include "mapscreen/MainViewController.hpp"
 #include "mapscreen/QuovaMKMapView.hpp"
 #include "mapscreen/QuovaMapPointAnnotation.hpp"
@@ -50,6 +49,7 @@
 #include "pointscreens/PDFPreviewViewController.hpp"
 #include "pointscreens/PointDetailsViewController.hpp"
 #include "pointscreens/PointTableViewController.hpp"
+#include "shell/InfoViewController.hpp"
 #include "testsupport/TestEnvironment.hpp"
 #include "testsupport/ui/ScreenshotSupport.hpp"
 #include "testsupport/ui/TestApplication.hpp"
@@ -153,7 +153,7 @@ class ProgramScreens : public ::testing::Test {
         return std::dynamic_pointer_cast<platform::NavigationController>(screen_->presentedViewController());
     }
     std::shared_ptr<PointTableViewController> openList() {
-        click(screen_->button(MainViewController::MapButton::points));
+        click(screen_->mapButton(MainViewController::MapButton::points));
         const auto navigation = presentedNavigation();
         if (!navigation) return nullptr;
         auto list = std::dynamic_pointer_cast<PointTableViewController>(navigation->topViewController());
@@ -382,11 +382,11 @@ TEST_F(ProgramScreens, ClicksInsideAPresentedScreenKeepItOpen) {
     // About: its imprint and copyright lines open the maker's page; an empty
     // part of it does nothing; the map closes it.
     platform::OpenURLRecorder opened;
-    click(screen_->button(MainViewController::MapButton::info));
+    click(screen_->mapButton(MainViewController::MapButton::info));
     const auto aboutNavigation = presentedNavigation();
     ASSERT_NE(aboutNavigation, nullptr);
     const auto about =
-        std::dynamic_pointer_cast<tervolo::app::InfoViewController>(aboutNavigation->topViewController());
+        std::dynamic_pointer_cast<tervolo::shell::InfoViewController>(aboutNavigation->topViewController());
     ASSERT_NE(about, nullptr);
     for (QLabel* line : {about->imprintLabel(), about->appCopyLabel()}) {
         press(line, line->rect().center());

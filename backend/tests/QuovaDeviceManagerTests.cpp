@@ -3,7 +3,7 @@
 
 #include <atomic>
 
-#include "app/info/UIDevice_QuovaAdditions.hpp"
+#include "appinfo/UIDevice_QuovaAdditions.hpp"
 #include "backend/QuovaDeviceManager.hpp"
 #include "backend/tests/BackendTestSupport.hpp"
 #include "platform/foundation/Bundle.hpp"
@@ -119,7 +119,7 @@ TEST_F(QuovaDeviceManagerTest, BodyCarriesTheProbesAnswersAndTheApplicationVersi
     EXPECT_EQ(first["app_version"], TERVOLO_PROJECT_VERSION)
         << "the application version, not the build number";
     EXPECT_EQ(first["bundle_id"], "org.tervolo.TervoloNG");
-    EXPECT_EQ(first["device_hw_details"], app::UIDevice_QuovaAdditions::quovaHardwareDescription());
+    EXPECT_EQ(first["device_hw_details"], appinfo::UIDevice_QuovaAdditions::quovaHardwareDescription());
     EXPECT_EQ(first["vendor_id"],
               platform::UserDefaults::standard().stringValue("QuovaVendorID").value_or("?"));
     EXPECT_EQ(first["ad_id"], "");

@@ -319,7 +319,7 @@ TEST_F(MainViewControllerTest, StylesTheEightButtonsRoundAndBordersOnlyTheMyLoca
     auto screen = show();
     for (size_t i = 0; i < MainViewController::kMapButtonCount; ++i) {
         SCOPED_TRACE(i);
-        QWidget* widget = screen->button(static_cast<MapButton>(i));
+        QWidget* widget = screen->mapButton(static_cast<MapButton>(i));
         ASSERT_NE(widget, nullptr);
         EXPECT_DOUBLE_EQ(platform::alpha(widget), 1.0);
         tervolo::mapscreen::ButtonLayer layer;
@@ -733,7 +733,7 @@ TEST_F(MainViewControllerTest, EveryAppearanceReappliesTheSeaMarkSwitch) {
 TEST_F(MainViewControllerTest, MapStyleButtonOpensTheStyleSheet) {
     platform::PresentationRecorder recorder;
     auto screen = show();
-    auto* button = qobject_cast<QAbstractButton*>(screen->button(MapButton::mapStyle));
+    auto* button = qobject_cast<QAbstractButton*>(screen->mapButton(MapButton::mapStyle));
     ASSERT_NE(button, nullptr);
     button->click();
     platform::RunLoop::runUntilIdle();
@@ -756,9 +756,9 @@ TEST_F(MainViewControllerTest, TheShellsToolbarDelegateGetsTheScreen) {
     ASSERT_TRUE(window.hasToolbar());
     EXPECT_EQ(window.toolbar().delegate(), screen->macToolbarDelegate());
     EXPECT_EQ(screen->macToolbarDelegate()->mainVC().get(),
-              static_cast<tervolo::app::MapScreenActions*>(screen.get()));
-    EXPECT_EQ(tervolo::app::firstWindowMapScreen(),
-              static_cast<tervolo::app::MapScreenActions*>(screen.get()));
+              static_cast<tervolo::shell::MapScreenActions*>(screen.get()));
+    EXPECT_EQ(tervolo::shell::firstWindowMapScreen(),
+              static_cast<tervolo::shell::MapScreenActions*>(screen.get()));
     EXPECT_EQ(screen->retinaShiftLevel(), 2);
     window.setRootViewController(nullptr);
 }

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/info/UIDevice_QuovaAdditions.hpp"
+#include "appinfo/UIDevice_QuovaAdditions.hpp"
 #include "mapscreen/MainViewController.hpp"
 #include "mapscreen/QuovaMapPointAnnotation.hpp"
 #include "platform/dispatch/RunLoop.hpp"
@@ -27,7 +27,7 @@ namespace mapdelegate_test {
 using tervolo::mapscreen::MainViewController;
 using tervolo::mapscreen::QuovaMapPointAnnotation;
 using tervolo::points::QuovaMapPoint;
-using Device = tervolo::app::UIDevice_QuovaAdditions;
+using Device = tervolo::appinfo::UIDevice_QuovaAdditions;
 
 // The map screen shown in a window over the fixture's fakes, on virtual time,
 // with the presentations recorded, and helpers to put points on its map

@@ -194,7 +194,7 @@ TEST_F(MapScreenFitTest, StyleAndLayersSheetsOpenAtTheirButtons) {
         showAt(QSize(1024, 700));
         for (const auto which :
              {MainViewController::MapButton::mapStyle, MainViewController::MapButton::mapLayers}) {
-            QWidget* button = screen_->button(which);
+            QWidget* button = screen_->mapButton(which);
             ASSERT_NE(button, nullptr);
             std::vector<QRect> places;
             for (const QPoint pointer : {QPoint(100, 100), QPoint(600, 500)}) {

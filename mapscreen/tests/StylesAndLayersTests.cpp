@@ -3,7 +3,7 @@
 #include <QPushButton>
 
 #include "MapStyleTestSupport.hpp"
-#include "app/info/UIDevice_QuovaAdditions.hpp"
+#include "appinfo/UIDevice_QuovaAdditions.hpp"
 #include "mapscreen/LayerManager.hpp"
 #include "mapscreen/QuovaNavigationController.hpp"
 #include "mapscreen/StylesAndLayers.hpp"
@@ -18,7 +18,7 @@ namespace {
 
 using tervolo::mapscreen::InfoLayerKey;
 using tervolo::mapscreen::StylesAndLayers;
-using Device = tervolo::app::UIDevice_QuovaAdditions;
+using Device = tervolo::appinfo::UIDevice_QuovaAdditions;
 
 const std::string kCheck = " \u2714\uFE0F";
 

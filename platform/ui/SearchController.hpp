@@ -17,10 +17,11 @@ namespace platform {
 class SearchController;
 
 // Told of every change of the search text, and when the search becomes active.
+// Like the delegate's call, it does nothing unless the screen overrides it.
 class SearchResultsUpdating {
   public:
     virtual ~SearchResultsUpdating() = default;
-    virtual void updateSearchResults(SearchController& searchController) = 0;
+    virtual void updateSearchResults(SearchController&) {}
 };
 
 class SearchControllerDelegate {

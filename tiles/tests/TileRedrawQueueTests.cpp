@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "app/info/UIDevice_QuovaAdditions.hpp"
+#include "appinfo/UIDevice_QuovaAdditions.hpp"
 #include "platform/dispatch/DispatchQueue.hpp"
 #include "platform/dispatch/RunLoop.hpp"
 #include "platform/foundation/Bundle.hpp"
@@ -114,7 +114,7 @@ TEST_F(TileRedrawQueueTest, StatusTextCountsRunningAndWaitingDownloads) {
 }
 
 TEST_F(TileRedrawQueueTest, NetworkCounterCountsOnlyOffTheTabletAndMacIdioms) {
-    using Device = app::UIDevice_QuovaAdditions;
+    using Device = appinfo::UIDevice_QuovaAdditions;
     auto& counter = QuovaNetworkActivityManager::sharedInstance();
     platform::RunLoop::runUntilIdle();
     ASSERT_EQ(counter.count(), 0u);
