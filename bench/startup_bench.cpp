@@ -124,27 +124,36 @@ double startOnce(const QProcessEnvironment& environment, double* inProgram, std:
     return seconds;
 }
 
+struct FloorRun {
+    double seconds;
+    size_t loaded;
+};
+
+// What the store's load does, on this one thread: list the folder, read and decode each file.
+FloorRun loadLikeTheStore() {
+    const std::string folder = QuovaMapPoint::documentDirectory();
+    const auto start = Clock::now();
+    std::vector<std::shared_ptr<QuovaMapPoint>> points;
+    const auto names = platform::FileManager::defaultManager().contentsOfDirectory(folder);
+    if (names.ok()) {
+        for (const auto& name : names.value()) {
+            if (auto point = QuovaMapPoint::initWithFilePath(folder + name))
+                points.push_back(std::move(point));
+        }
+    }
+    return {std::chrono::duration<double>(Clock::now() - start).count(), points.size()};
+}
+
 void BM_Startup10k_StoreLoadFloor(benchmark::State& state) {
     home();
-    const std::string folder = QuovaMapPoint::documentDirectory();
     double total = 0;
     int64_t runs = 0;
     size_t loaded = 0;
     for (auto _ : state) {
-        const auto start = Clock::now();
-        // What the store's load does, on this one thread: list the folder, read and decode each file.
-        std::vector<std::shared_ptr<QuovaMapPoint>> points;
-        const auto names = platform::FileManager::defaultManager().contentsOfDirectory(folder);
-        if (names.ok()) {
-            for (const auto& name : names.value()) {
-                if (auto point = QuovaMapPoint::initWithFilePath(folder + name))
-                    points.push_back(std::move(point));
-            }
-        }
-        const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-        loaded = points.size();
-        state.SetIterationTime(seconds);
-        total += seconds;
+        const FloorRun run = loadLikeTheStore();
+        loaded = run.loaded;
+        state.SetIterationTime(run.seconds);
+        total += run.seconds;
         ++runs;
     }
     floorSeconds = total / static_cast<double>(runs);
@@ -220,18 +229,8 @@ double medianOf(std::vector<double> values) {
 }
 
 double storeLoadOnce() {
-    const std::string folder = QuovaMapPoint::documentDirectory();
-    const auto start = Clock::now();
-    std::vector<std::shared_ptr<QuovaMapPoint>> points;
-    const auto names = platform::FileManager::defaultManager().contentsOfDirectory(folder);
-    if (names.ok()) {
-        for (const auto& name : names.value()) {
-            if (auto point = QuovaMapPoint::initWithFilePath(folder + name))
-                points.push_back(std::move(point));
-        }
-    }
-    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    return points.size() == static_cast<size_t>(kPoints) ? seconds : -1;
+    const FloorRun run = loadLikeTheStore();
+    return run.loaded == static_cast<size_t>(kPoints) ? run.seconds : -1;
 }
 
 void BM_Startup10k_Interleaved(benchmark::State& state) {

@@ -187,6 +187,17 @@ bool secondStart(PhaseDriver& driver, const PhaseSettings& settings, const std::
     return second.exitStatus() == QProcess::NormalExit && second.exitCode() == 0;
 }
 
+// The screen of type T that the map screen presents, once it has come in and shows.
+template <typename T>
+std::shared_ptr<T> shownScreen(mapscreen::MainViewController* screen) {
+    const auto navigation =
+        std::dynamic_pointer_cast<platform::NavigationController>(screen->presentedViewController());
+    if (!navigation || navigation->isBeingPresented()) return nullptr;
+    auto shown = std::dynamic_pointer_cast<T>(navigation->topViewController());
+    if (!shown || !shown->isViewLoaded() || !shown->view()->isVisible()) return nullptr;
+    return shown;
+}
+
 // The geocoder's place found by typing its name, chosen with a click on its
 // row: stored as a point (its file written), its pin on the map, selected.
 void searchAndChoosePlace(const PhaseSettings& settings, PhaseDriver& driver) {
@@ -454,12 +465,8 @@ void firstRun(const PhaseSettings& settings, PhaseDriver& driver) {
         if (!driver.waitFor(
                 "point-details",
                 [&] {
-                    const auto navigation = std::dynamic_pointer_cast<platform::NavigationController>(
-                        screen->presentedViewController());
-                    if (!navigation || navigation->isBeingPresented()) return false;
-                    details = std::dynamic_pointer_cast<pointscreens::PointDetailsViewController>(
-                        navigation->topViewController());
-                    return details && details->isViewLoaded() && details->view()->isVisible();
+                    return (details = shownScreen<pointscreens::PointDetailsViewController>(screen)) !=
+                           nullptr;
                 },
                 kStepSeconds)) {
             return;
@@ -648,13 +655,8 @@ void otherVersion(const PhaseSettings& settings, PhaseDriver& driver) {
 // ---- Phase 4: the point list's roads, through the mouse and the keys
 
 std::shared_ptr<pointscreens::PointTableViewController> shownList(mapscreen::MainViewController* screen) {
-    const auto navigation =
-        std::dynamic_pointer_cast<platform::NavigationController>(screen->presentedViewController());
-    if (!navigation || navigation->isBeingPresented()) return nullptr;
-    auto list =
-        std::dynamic_pointer_cast<pointscreens::PointTableViewController>(navigation->topViewController());
-    if (!list || !list->isViewLoaded() || !list->view()->isVisible() || !list->tableView()) return nullptr;
-    return list;
+    auto list = shownScreen<pointscreens::PointTableViewController>(screen);
+    return list && list->tableView() ? list : nullptr;
 }
 
 std::shared_ptr<pointscreens::PointTableViewController> openPointList(PhaseDriver& driver,
@@ -838,8 +840,7 @@ void pointListRoads(const PhaseSettings& settings, PhaseDriver& driver) {
     if (QWidget* popup = QApplication::activePopupWidget())
         QTest::keyClick(popup->windowHandle(), Qt::Key_Escape);
     driver.pump(0.1);
-    for (int step = 0; step < 10 && !printers->currentText().contains("File"); ++step)
-    {
+    for (int step = 0; step < 10 && !printers->currentText().contains("File"); ++step) {
         QTest::keyClick(dialog->windowHandle(), Qt::Key_Down);
         driver.pump(0.05);
     }
@@ -871,7 +872,6 @@ void pointListRoads(const PhaseSettings& settings, PhaseDriver& driver) {
         EXPECT_NE(printed.find(title), std::string::npos) << title << " not printed:\n" << printed;
     EXPECT_EQ(list->presentedViewController() != nullptr, true) << "printing closed the preview";
 }
-
 
 // ---- Phase 5: ordinary use, with the memory it leaves
 
@@ -984,12 +984,7 @@ void ordinaryUse(const PhaseSettings& settings, PhaseDriver& driver) {
     if (!driver.waitFor(
             "memory-point-details",
             [&] {
-                const auto navigation = std::dynamic_pointer_cast<platform::NavigationController>(
-                    screen->presentedViewController());
-                if (!navigation || navigation->isBeingPresented()) return false;
-                details = std::dynamic_pointer_cast<pointscreens::PointDetailsViewController>(
-                    navigation->topViewController());
-                return details && details->isViewLoaded() && details->view()->isVisible();
+                return (details = shownScreen<pointscreens::PointDetailsViewController>(screen)) != nullptr;
             },
             kStepSeconds)) {
         return;

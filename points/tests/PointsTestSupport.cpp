@@ -63,6 +63,18 @@ std::vector<std::string> PointsTest::entries(const std::string& folder) {
     return names;
 }
 
+std::string PointsTest::pointFile(const std::string& uuid, const std::string& title) {
+    return R"({"title":")" + title + R"(","coordinate":[9.9937,53.5511],"uuid":")" + uuid +
+           R"(","hasHandcraftedTitle":false,"createdAt":1,"lastSavedAt":2})";
+}
+
+std::vector<std::string> PointsTest::storeTitles() {
+    std::vector<std::string> result;
+    for (const auto& point : QuovaMapPointStore::shared().points())
+        result.push_back(point->title().value_or("-"));
+    return result;
+}
+
 std::string goldenText(const std::string& name) {
     std::ifstream in(std::string(POINTS_TEST_DATA_DIR) + "/" + name, std::ios::binary);
     std::stringstream buffer;

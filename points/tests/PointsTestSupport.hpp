@@ -34,6 +34,10 @@ class PointsTest : public ::testing::Test {
     static void writeText(const std::string& path, const std::string& text);
     // Names of the folder's entries, sorted.
     static std::vector<std::string> entries(const std::string& folder);
+    // A point file as the store writes it, with this identifier and title.
+    static std::string pointFile(const std::string& uuid, const std::string& title);
+    // The titles of the store's points in its order ("-" for a point without one).
+    static std::vector<std::string> storeTitles();
 
     tervolo::testsupport::TestEnvironment environment_{
         {.wallSeconds = kStartSeconds2001 + platform::Date::kUnixOffset, .monotonicSeconds = 1000.0}};

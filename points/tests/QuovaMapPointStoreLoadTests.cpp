@@ -18,20 +18,7 @@ namespace {
 
 using testsupport::FakeSearchIndex;
 
-std::string loadTestPointFile(const std::string& uuid, const std::string& title) {
-    return R"({"title":")" + title + R"(","coordinate":[9.9937,53.5511],"uuid":")" + uuid +
-           R"(","hasHandcraftedTitle":false,"createdAt":1,"lastSavedAt":2})";
-}
-
-class QuovaMapPointStoreLoadTest : public testing::PointsTest {
-  protected:
-    std::vector<std::string> titles() {
-        std::vector<std::string> result;
-        for (const auto& point : QuovaMapPointStore::shared().points())
-            result.push_back(point->title().value_or("-"));
-        return result;
-    }
-};
+using QuovaMapPointStoreLoadTest = testing::PointsTest;
 
 // The files are read several at once: what loads, its order and the index
 // request are still those of reading the listing one entry after another.
@@ -48,7 +35,7 @@ TEST_F(QuovaMapPointStoreLoadTest, ManyFilesLoadInListingOrderWhateverTheNumberO
                       R"({"title":"t)" + std::to_string(i) + R"(","coordinate":[200,100],"uuid":")" + id +
                           R"(","hasHandcraftedTitle":false,"createdAt":1,"lastSavedAt":2})");
         } else {
-            writeText(folder + id + ".QuovaMapPoint", loadTestPointFile(id, "t" + std::to_string(i)));
+            writeText(folder + id + ".QuovaMapPoint", pointFile(id, "t" + std::to_string(i)));
         }
     }
     // What reading the listing in order gives.
@@ -70,7 +57,7 @@ TEST_F(QuovaMapPointStoreLoadTest, ManyFilesLoadInListingOrderWhateverTheNumberO
         QuovaMapPointStore::resetSharedForTesting();
         FakeSearchIndex::install();
         log_->clear();
-        EXPECT_EQ(titles(), expectedTitles);
+        EXPECT_EQ(storeTitles(), expectedTitles);
         const auto requests = FakeSearchIndex::current()->requests();
         ASSERT_EQ(requests.size(), 1u);
         std::vector<std::string> items;

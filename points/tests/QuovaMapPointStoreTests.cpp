@@ -27,20 +27,7 @@ using ::testing::StartsWith;
 using ::testing::UnorderedElementsAre;
 using testsupport::FakeSearchIndex;
 
-std::string pointFile(const std::string& uuid, const std::string& title) {
-    return R"({"title":")" + title + R"(","coordinate":[9.9937,53.5511],"uuid":")" + uuid +
-           R"(","hasHandcraftedTitle":false,"createdAt":1,"lastSavedAt":2})";
-}
-
-class QuovaMapPointStoreTest : public testing::PointsTest {
-  protected:
-    std::vector<std::string> titles() {
-        std::vector<std::string> result;
-        for (const auto& point : QuovaMapPointStore::shared().points())
-            result.push_back(point->title().value_or("-"));
-        return result;
-    }
-};
+using QuovaMapPointStoreTest = testing::PointsTest;
 
 TEST_F(QuovaMapPointStoreTest, EmptyOrMissingFolderGivesNoPointsNoIndexCallAndNoErrorLine) {
     auto& store = QuovaMapPointStore::shared();
@@ -85,7 +72,7 @@ TEST_F(QuovaMapPointStoreTest, MixedFolderLoadsOnlyThePointsAndNothingHangsOrEsc
     std::filesystem::create_symlink("/dev/zero", folder + "zero.QuovaMapPoint");
 
     auto& store = QuovaMapPointStore::shared();
-    EXPECT_THAT(titles(), UnorderedElementsAre("one", "two", "hostile"));
+    EXPECT_THAT(storeTitles(), UnorderedElementsAre("one", "two", "hostile"));
     for (const auto& point : store.points()) {
         if (point->title() == "hostile") {
             EXPECT_FALSE(point->uuid().has_value());
@@ -95,12 +82,12 @@ TEST_F(QuovaMapPointStoreTest, MixedFolderLoadsOnlyThePointsAndNothingHangsOrEsc
                 Contains(::testing::StartsWith("Can't decode file \"" + folder + "notes.txt\": ")));
     // Every entry with the point extension that is skipped unread is named,
     // with the reason.
-    EXPECT_THAT(
-        log_->texts(logging::QLLogFlag::warning),
-        UnorderedElementsAre(HasSubstr("ignoring identifier that cannot name a point file: \"../../escaped\""),
-                             StartsWith("Skipping " + folder + "pipe.QuovaMapPoint: "),
-                             StartsWith("Skipping " + folder + "huge.QuovaMapPoint: "),
-                             StartsWith("Skipping " + folder + "zero.QuovaMapPoint: ")));
+    EXPECT_THAT(log_->texts(logging::QLLogFlag::warning),
+                UnorderedElementsAre(
+                    HasSubstr("ignoring identifier that cannot name a point file: \"../../escaped\""),
+                    StartsWith("Skipping " + folder + "pipe.QuovaMapPoint: "),
+                    StartsWith("Skipping " + folder + "huge.QuovaMapPoint: "),
+                    StartsWith("Skipping " + folder + "zero.QuovaMapPoint: ")));
 
     // Only the points with title, valid coordinate and identifier are indexed,
     // in one request.
@@ -135,7 +122,7 @@ TEST_F(QuovaMapPointStoreTest, LeftoversOfInterruptedSavesAreRemovedWhenAMinuteO
     leave(".B.QuovaMapPoint.tmp-Old002", 61);
     leave(".A.QuovaMapPoint.tmp-New003", 5);  // perhaps another instance's save, still running
 
-    EXPECT_THAT(titles(), ElementsAre("one"));
+    EXPECT_THAT(storeTitles(), ElementsAre("one"));
     EXPECT_THAT(entries(folder), ElementsAre(".A.QuovaMapPoint.tmp-New003", "A.QuovaMapPoint"));
     EXPECT_THAT(log_->texts(logging::QLLogFlag::info),
                 ::testing::IsSupersetOf(
@@ -167,7 +154,7 @@ TEST_F(QuovaMapPointStoreTest, DeletedAndHiddenPointsLoadAndAreIndexedLikeAnyOth
 
     QuovaMapPointStore::resetSharedForTesting();
     FakeSearchIndex::install();
-    EXPECT_THAT(titles(), UnorderedElementsAre("deleted", "hidden"));
+    EXPECT_THAT(storeTitles(), UnorderedElementsAre("deleted", "hidden"));
     auto requests = FakeSearchIndex::current()->requests();
     ASSERT_EQ(requests.size(), 1u);
     EXPECT_EQ(requests[0].items.size(), 2u);
