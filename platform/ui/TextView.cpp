@@ -17,7 +17,11 @@ TextView::TextView(QWidget* parent) : QPlainTextEdit(parent) {
     TextFieldEditTracker::Hooks hooks;
     hooks.read = [this] {
         const QTextCursor cursor = textCursor();
-        return TextFieldEditTracker::State{toPlainText(), cursor.position(), cursor.selectionStart(),
+        if (plainTextRevision_ != revision_) {
+            plainText_ = toPlainText();
+            plainTextRevision_ = revision_;
+        }
+        return TextFieldEditTracker::State{plainText_, cursor.position(), cursor.selectionStart(),
                                            cursor.selectionEnd() - cursor.selectionStart()};
     };
     hooks.restore = [this](const TextFieldEditTracker::State& state) {

@@ -68,7 +68,11 @@ class TextView : public QPlainTextEdit {
     std::unique_ptr<TextFieldEditTracker> tracker_;
     ReturnKeyType returnKeyType_ = ReturnKeyType::Default;
     bool editing_ = false;
-    uint64_t revision_ = 0;                   // counts the document's content changes
+    uint64_t revision_ = 0;  // counts the document's content changes
+    // The plain text as of `plainTextRevision_`: the edit tracker reads the state after every event,
+    // and a long note is not copied out of the document again while it has not changed.
+    QString plainText_;
+    uint64_t plainTextRevision_ = UINT64_MAX;
     mutable std::vector<Measured> measured_;  // the latest few, newest last
     mutable int64_t measurements_ = 0;
 };
