@@ -86,6 +86,15 @@ void saveScreenshot(QWidget& widget, const QString& name) {
     EXPECT_TRUE(widget.grab().save(QStringLiteral(TERVOLO_SCREENSHOT_DIR "/") + name));
 }
 
+// A map view that counts the frames it paints.
+struct CountingMap : MKMapView {
+    int paints = 0;
+    void paintEvent(QPaintEvent* event) override {
+        ++paints;
+        MKMapView::paintEvent(event);
+    }
+};
+
 class MapView : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -304,13 +313,6 @@ TEST_F(MapView, RendererCellsLandWhereTheDrawingProtocolSays) {
 }
 
 TEST_F(MapView, InvalidationRedrawsOnlyTheCoveredCellsWithOneRepaint) {
-    struct CountingMap : MKMapView {
-        int paints = 0;
-        void paintEvent(QPaintEvent* event) override {
-            ++paints;
-            MKMapView::paintEvent(event);
-        }
-    };
     CountingMap counting;
     counting.resize(512, 512);
     counting.show();
@@ -1303,13 +1305,6 @@ TEST_F(MapView, ShowsItsOwnScaleUntilTurnedOff) {
 // A fix of the user's position that leaves the dot (and its halo) within a pixel of where the last
 // frame drew it draws no frame; one that moves the dot, or changes its halo, draws one.
 TEST_F(MapView, UserLocationFixesRepaintOnlyWhenTheDotMoves) {
-    struct CountingMap : MKMapView {
-        int paints = 0;
-        void paintEvent(QPaintEvent* event) override {
-            ++paints;
-            MKMapView::paintEvent(event);
-        }
-    };
     CountingMap counting;
     counting.resize(512, 512);
     counting.show();
