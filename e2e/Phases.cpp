@@ -198,6 +198,13 @@ std::shared_ptr<T> shownScreen(mapscreen::MainViewController* screen) {
     return shown;
 }
 
+// The details screen's Done button, once it shows and takes clicks.
+QWidget* readyDoneButton(pointscreens::PointDetailsViewController& details) {
+    const auto item = details.navigationItem().rightBarButtonItem();
+    QWidget* done = item ? item->view() : nullptr;
+    return done != nullptr && done->isVisible() && done->isEnabled() ? done : nullptr;
+}
+
 // The geocoder's place found by typing its name, chosen with a click on its
 // row: stored as a point (its file written), its pin on the map, selected.
 void searchAndChoosePlace(const PhaseSettings& settings, PhaseDriver& driver) {
@@ -526,12 +533,7 @@ void firstRun(const PhaseSettings& settings, PhaseDriver& driver) {
         }
         QWidget* done = nullptr;
         if (!driver.waitFor(
-                "details-done-button",
-                [&] {
-                    const auto item = details->navigationItem().rightBarButtonItem();
-                    done = item ? item->view() : nullptr;
-                    return done != nullptr && done->isVisible() && done->isEnabled();
-                },
+                "details-done-button", [&] { return (done = readyDoneButton(*details)) != nullptr; },
                 kStepSeconds)) {
             return;
         }
@@ -992,12 +994,7 @@ void ordinaryUse(const PhaseSettings& settings, PhaseDriver& driver) {
     driver.pump(1.5);
     QWidget* done = nullptr;
     if (!driver.waitFor(
-            "memory-details-done",
-            [&] {
-                const auto item = details->navigationItem().rightBarButtonItem();
-                done = item ? item->view() : nullptr;
-                return done != nullptr && done->isVisible() && done->isEnabled();
-            },
+            "memory-details-done", [&] { return (done = readyDoneButton(*details)) != nullptr; },
             kStepSeconds)) {
         return;
     }
