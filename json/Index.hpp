@@ -69,12 +69,12 @@ class Index {
 
   private:
     friend class JSON;
-    // The next position of the same case, in place; past the end of a
-    // dictionary stays there.
+    // The next position of the same case, in place, for an iterator (which
+    // is never stepped past the end; JSON::index(after:) guards that case).
     void advance() {
         if (kind_ == Kind::array)
             ++offset_;
-        else if (kind_ == Kind::dictionary && position_ != dictionary_->end())
+        else if (kind_ == Kind::dictionary)
             ++position_;
     }
 

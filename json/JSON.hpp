@@ -296,13 +296,19 @@ class JSON {
     // Copies and moves of it count as usual, and it takes its own count
     // before it changes.
     struct Borrowed {};
+    //
+    // A container a JSON value holds has no JSON value nested at any depth,
+    // so an item of it that is a number, text, null or container is taken
+    // as it is, without looking into its node.
     JSON(Borrowed, const Any& object) : value_(Any::Uncounted{}, object) {
-        if (adoptPlain()) {
-            borrowed_ = value_.counted();
+        const Any::Kind kind = value_.kind();
+        if (kind <= Any::Kind::dictionary) [[likely]] {
+            type_ = plainType(kind);
+            borrowed_ = kind >= Any::Kind::string;
             return;
         }
-        // Bytes to parse, JSON values to normalise, unsupported objects: as
-        // any value made from the object.
+        // Bytes to parse, unsupported objects: as any value made from the
+        // object.
         value_.retain();
         adoptOther();
     }
@@ -332,25 +338,22 @@ class JSON {
     // Sets the kind of a plain number, text, null or container in `value_`;
     // false for anything else.
     bool adoptPlain() {
-        switch (value_.kind()) {
-            case Any::Kind::null:
-                type_ = Type::null;
-                return true;
-            case Any::Kind::number:
-                type_ = value_.cell_.kind() == Number::Kind::boolean ? Type::boolValue : Type::number;
-                return true;
-            case Any::Kind::string:
-                type_ = Type::string;
-                return true;
-            case Any::Kind::array:
-                type_ = Type::array;
-                return value_.isPlain();
-            case Any::Kind::dictionary:
-                type_ = Type::dictionary;
-                return value_.isPlain();
-            default:
-                return false;
-        }
+        const Any::Kind kind = value_.kind();
+        if (kind > Any::Kind::dictionary) return false;
+        type_ = plainType(kind);
+        return kind < Any::Kind::array || value_.node()->plain != 0;
+    }
+    // The kind of a number, text, null or container in `value_`, looked up
+    // rather than switched on: values of mixed kinds follow each other when
+    // a container is walked, and a jump per kind is mispredicted often.
+    Type plainType(Any::Kind kind) const {
+        static constexpr Type byKind[] = {Type::null, Type::number, Type::string, Type::array,
+                                          Type::dictionary};
+        static_assert(static_cast<int>(Any::Kind::null) == 0 && static_cast<int>(Any::Kind::number) == 1 &&
+                      static_cast<int>(Any::Kind::string) == 2 && static_cast<int>(Any::Kind::array) == 3 &&
+                      static_cast<int>(Any::Kind::dictionary) == 4);
+        const bool boolean = (kind == Any::Kind::number) & (value_.cell_.kind() == Number::Kind::boolean);
+        return boolean ? Type::boolValue : byKind[static_cast<size_t>(kind)];
     }
     void adoptOther();
     // Takes a plain object's kind and storage.
@@ -365,10 +368,10 @@ class JSON {
 
     // The stored object of each kind; the kind must fit.
     const Array& items() const {
-        return *value_.array();
+        return static_cast<const Any::ArrayNode*>(value_.node())->items;
     }
     const Dictionary& entries() const {
-        return *value_.dictionary();
+        return static_cast<const Any::DictionaryNode*>(value_.node())->entries;
     }
     const std::string& text() const {
         return *value_.string();

@@ -182,6 +182,21 @@ TEST(JSONCollectionTest, BytesElementsAreParsedWhenRead) {
     EXPECT_EQ(value[Index::array(0)].second.type(), Type::dictionary);
     EXPECT_EQ(value[Index::array(1)].second.type(), Type::null);
     EXPECT_FALSE(value[Index::array(1)].second.error().has_value());
+
+    // Walking hands out the same values as reading by position: bytes parsed,
+    // an unsupported object refused, and a boolean told from the number 1.
+    JSON mixed(Any(Array{Any(Data(object.begin(), object.end())), Any(Data{'n', 'o'}),
+                         Any::other(std::string("date")), Any(true), Any(1), Any("t"), Any()}));
+    std::vector<Type> walked;
+    std::vector<bool> errors;
+    for (const auto& [key, element] : mixed) {
+        walked.push_back(element.type());
+        errors.push_back(element.error().has_value());
+    }
+    EXPECT_EQ(walked, (std::vector<Type>{Type::dictionary, Type::null, Type::unknown, Type::boolValue,
+                                         Type::number, Type::string, Type::null}));
+    EXPECT_EQ(errors, (std::vector<bool>{false, false, true, false, false, false, false}));
+    EXPECT_EQ((*mixed.begin()).second["k"][0].intValue(), 1);
 }
 
 TEST(JSONCollectionTest, OffsetsDistancesAndSlices) {
