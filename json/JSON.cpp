@@ -52,6 +52,11 @@ void JSON::setError(JSONValueError error) {
     }
 }
 
+void JSON::letGo(void* node, bool isArray) noexcept {
+    // A value holding the node takes the count over and gives it up as it goes.
+    Any held(isArray ? Any::Kind::array : Any::Kind::dictionary, static_cast<Any::Node*>(node));
+}
+
 JSON::JSON(RawObject, const Any& object) {
     setObject(object);
 }

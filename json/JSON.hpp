@@ -312,6 +312,15 @@ class JSON {
         value_.retain();
         adoptOther();
     }
+    // The count an iterator holds on its container's node.
+    static void* keepContainer(const Any& container) noexcept {
+        container.retain();
+        return container.node();
+    }
+    static void keepAgain(void* node) noexcept {
+        static_cast<Any::Node*>(node)->refs.fetch_add(1, std::memory_order_relaxed);
+    }
+    static void letGo(void* node, bool isArray) noexcept;
     void own() {
         if (borrowed_) {
             value_.retain();
@@ -484,8 +493,32 @@ class JSON::Iterator {
         if (base.type_ == Type::array) items_ = &base.items();
         // An element being walked borrows its container, and so does an
         // iterator over it: both live as long as the walked container.
-        if ((base.type_ == Type::array || base.type_ == Type::dictionary) && !base.borrowed_)
-            container_ = base.value_;
+        if ((base.type_ == Type::array || base.type_ == Type::dictionary) && !base.borrowed_) {
+            kept_ = keepContainer(base.value_);
+            keptArray_ = base.type_ == Type::array;
+        }
+    }
+    Iterator(const Iterator& other) noexcept
+        : kept_(other.kept_), keptArray_(other.keptArray_), items_(other.items_), position_(other.position_) {
+        if (kept_) keepAgain(kept_);
+    }
+    Iterator(Iterator&& other) noexcept
+        : kept_(std::exchange(other.kept_, nullptr)),
+          keptArray_(other.keptArray_),
+          items_(other.items_),
+          position_(other.position_) {}
+    Iterator& operator=(const Iterator& other) noexcept {
+        Iterator copy(other);
+        swap(copy);
+        return *this;
+    }
+    Iterator& operator=(Iterator&& other) noexcept {
+        Iterator moved(std::move(other));
+        swap(moved);
+        return *this;
+    }
+    ~Iterator() {
+        if (kept_) letGo(kept_, keptArray_);
     }
 
     value_type operator*() const {
@@ -519,8 +552,21 @@ class JSON::Iterator {
     // A position alone, for comparisons (end()).
     explicit Iterator(Index position) : position_(position) {}
 
-    // The container the positions point into (null for values without members).
-    Any container_;
+    void swap(Iterator& other) noexcept {
+        std::swap(kept_, other.kept_);
+        std::swap(keptArray_, other.keptArray_);
+        std::swap(items_, other.items_);
+        std::swap(position_, other.position_);
+    }
+
+    // The node of the container the positions point into, counted, when the
+    // iterator keeps it alive itself (null for values without members, for
+    // end(), and while walking an element, whose container is kept by the
+    // walk). A plain pointer rather than a platform value: the iterator then
+    // has no member the compiler must keep in memory, so a loop over a value
+    // runs with its position in registers.
+    void* kept_ = nullptr;
+    bool keptArray_ = false;
     const Array* items_ = nullptr;
     Index position_;
 };

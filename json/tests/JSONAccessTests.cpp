@@ -115,6 +115,27 @@ TEST(JSONCollectionTest, IteratorsOutliveAndIgnoreChangesToTheirValue) {
     JSON::Iterator second = std::next(array->begin());
     array.reset();
     EXPECT_EQ((*second).second, JSON(7));
+
+    // Every copy, move and assignment of an iterator keeps its own container,
+    // and an iterator assigned over lets go of the one it had, whatever its kind.
+    auto dictionary = std::make_unique<JSON>(parse(R"({"x": 1, "y": 2})"));
+    JSON::Iterator first = dictionary->begin();
+    JSON::Iterator copied = first;
+    JSON::Iterator assigned;
+    assigned = copied;
+    JSON::Iterator moved = std::move(copied);
+    dictionary.reset();
+    ++assigned;
+    EXPECT_EQ((*first).first, "x");
+    EXPECT_EQ((*assigned).first, "y");
+    EXPECT_EQ((*moved).second, JSON(1));
+    first = JSON::arrayLiteral({"a", 5}).begin();
+    ++first;
+    EXPECT_EQ((*first).second, JSON(5));
+    moved = first;
+    first = JSON::Iterator();
+    EXPECT_EQ((*moved).first, "1");
+    EXPECT_EQ((*assigned).second, JSON(2));
 }
 
 TEST(JSONCollectionTest, ElementsChangedOrKeptStandOnTheirOwn) {
