@@ -63,6 +63,13 @@ class Index {
         }
         return false;
     }
+    // For two positions of one value, which are all of one case: equal
+    // exactly when they name the same place. Compares without branching on
+    // the case, as a loop's end test does on every step (a position keeps
+    // the other case's field at its default).
+    bool samePlace(const Index& other) const {
+        return (offset_ == other.offset_) & (position_ == other.position_);
+    }
     friend bool operator<=(const Index& a, const Index& b) { return !(b < a); }
     friend bool operator>(const Index& a, const Index& b) { return b < a; }
     friend bool operator>=(const Index& a, const Index& b) { return !(a < b); }

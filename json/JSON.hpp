@@ -544,7 +544,10 @@ class JSON::Iterator {
         ++*this;
         return old;
     }
-    friend bool operator==(const Iterator& a, const Iterator& b) { return a.position_ == b.position_; }
+    // Iterators of one value (comparing those of different values means nothing).
+    friend bool operator==(const Iterator& a, const Iterator& b) {
+        return a.position_.samePlace(b.position_);
+    }
     const Index& position() const { return position_; }
 
   private:
