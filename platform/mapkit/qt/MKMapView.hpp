@@ -98,6 +98,8 @@ class MKMapView : public QWidget, public MKMapViewModel {
         int cellsStandIn = 0;  // of which coarser or finer stand-ins
         int cellsPending = 0;  // cells asked for and not drawn yet
         int annotationsDrawn = 0;
+        int annotationsFromLayer = 0;  // of which shown by the kept pixels of an earlier frame
+        bool pinLayerMade = false;     // the markers' pixels were kept anew
         // Cells of the view where the map's own drawing shows, and where an overlay that replaces the
         // map's content (a tile layer) drew something over it: what the attribution has to credit.
         int cellsOwnMapShown = 0;
@@ -189,9 +191,19 @@ class MKMapView : public QWidget, public MKMapViewModel {
     QRectF markerRect(const MKAnnotation& annotation, const MKAnnotationView* view, QPointF anchor) const;
     // Asks the selected annotation's view about a click; true when it took the click.
     bool clickSelectedView(QPointF point);
-    const QPixmap& pinPixmap(const Color& tint);
+    const QPixmap& pinPixmap(const Color& tint, qreal ratio);
     const QPixmap& bitmapPixmap(const std::shared_ptr<MKBitmap>& bitmap);
     void drawAnnotations(QPainter& painter, const Presentation& p);
+    // One marker of a frame: its picture and where it goes, in view points and in device pixels.
+    struct PinStamp {
+        const QPixmap* pixmap;
+        QPointF topLeft;
+        QPoint device;
+        double anchorY;  // the annotation's place, view points: the drawing order
+    };
+    // Draws `stamps` (in order) through the pin layer; false when the painter is not one whose pixels
+    // it can read and place exactly (the caller then draws each stamp).
+    bool drawThroughPinLayer(QPainter& painter, const std::vector<PinStamp>& stamps);
     void drawUserLocation(QPainter& painter, const Presentation& p);
     // The user's dot as drawUserLocation draws it: where, with what halo, or not at all.
     struct UserDot {
@@ -257,7 +269,21 @@ class MKMapView : public QWidget, public MKMapViewModel {
     CLLocationCoordinate2D hoverCoordinate_ = kCLLocationCoordinate2DInvalid;
     bool hovering_ = false;
 
-    std::unordered_map<QRgb, QPixmap> pinPixmaps_;
+    // The default pin per tint and pixel ratio (in quarters).
+    std::unordered_map<uint64_t, QPixmap> pinPixmaps_;
+    // Many markers in view: the device pixels under them before they were drawn and the same pixels
+    // after, kept while the frames stay alike. A frame whose markers keep their places relative to
+    // each other (whole device pixels apart as before) over the very same pixels shows the pixels
+    // after again, one image instead of thousands of markers: frames while cells arrive elsewhere,
+    // panning. Empty while few markers are in view.
+    struct PinLayer {
+        QImage under;
+        QImage composed;
+        qreal ratio = 0;
+        QPoint origin;  // the images' top-left relative to the first stamp, device pixels
+        std::vector<std::pair<QPoint, qint64>> stamps;  // relative to the first one; picture keys
+    };
+    PinLayer pinLayer_;
     std::unordered_map<const MKBitmap*, std::pair<std::weak_ptr<MKBitmap>, QPixmap>> bitmapPixmaps_;
 
     MKCompassView* compass_ = nullptr;
