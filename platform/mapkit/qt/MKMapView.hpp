@@ -271,17 +271,17 @@ class MKMapView : public QWidget, public MKMapViewModel {
 
     // The default pin per tint and pixel ratio (in quarters).
     std::unordered_map<uint64_t, QPixmap> pinPixmaps_;
-    // Many markers in view: the device pixels under them before they were drawn and the same pixels
-    // after, kept while the frames stay alike. A frame whose markers keep their places relative to
-    // each other (whole device pixels apart as before) over the very same pixels shows the pixels
-    // after again, one image instead of thousands of markers: frames while cells arrive elsewhere,
-    // panning. Empty while few markers are in view.
+    // Many markers in view: the last frame's markers, and once a frame repeated them, the device
+    // pixels under them before they were drawn and the same pixels after. A frame whose markers keep
+    // their places relative to each other (whole device pixels apart as before) over the very same
+    // pixels shows the pixels after again, one image instead of thousands of markers: frames while
+    // cells arrive elsewhere, panning by whole pixels. Empty while few markers are in view.
     struct PinLayer {
-        QImage under;
-        QImage composed;
         qreal ratio = 0;
-        QPoint origin;  // the images' top-left relative to the first stamp, device pixels
         std::vector<std::pair<QPoint, qint64>> stamps;  // relative to the first one; picture keys
+        QImage under;                                   // null until kept
+        QImage composed;                                // ratio `ratio`
+        QPoint origin;  // the images' top-left relative to the first stamp, device pixels
     };
     PinLayer pinLayer_;
     std::unordered_map<const MKBitmap*, std::pair<std::weak_ptr<MKBitmap>, QPixmap>> bitmapPixmaps_;

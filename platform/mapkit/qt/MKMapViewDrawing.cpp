@@ -495,13 +495,27 @@ bool MKMapView::drawThroughPinLayer(QPainter& painter, const std::vector<PinStam
     if (!systemClip.isEmpty() && !(QRegion(bounds) - systemClip).isEmpty()) return false;
 
     const QPoint first = stamps.front().device;
-    bool same = pinLayer_.ratio == ratio && pinLayer_.origin == bounds.topLeft() - first &&
-                pinLayer_.under.size() == bounds.size() && pinLayer_.under.format() == image.format() &&
-                pinLayer_.stamps.size() == stamps.size();
-    for (size_t i = 0; same && i < stamps.size(); ++i) {
-        same = pinLayer_.stamps[i].first == stamps[i].device - first &&
-               pinLayer_.stamps[i].second == stamps[i].pixmap->cacheKey();
+    bool sameStamps = pinLayer_.ratio == ratio && pinLayer_.stamps.size() == stamps.size();
+    for (size_t i = 0; sameStamps && i < stamps.size(); ++i) {
+        sameStamps = pinLayer_.stamps[i].first == stamps[i].device - first &&
+                     pinLayer_.stamps[i].second == stamps[i].pixmap->cacheKey();
     }
+    if (!sameStamps) {
+        // The markers moved apart (a zoom, a pan by part of a pixel, a marker more or less): frames
+        // like this tend to follow each other, so the pixels are kept only once a frame repeats the
+        // last one's markers.
+        for (const PinStamp& stamp : stamps) painter.drawPixmap(stamp.topLeft, *stamp.pixmap);
+        PinLayer layer;
+        layer.ratio = ratio;
+        layer.stamps.reserve(stamps.size());
+        for (const PinStamp& stamp : stamps) {
+            layer.stamps.emplace_back(stamp.device - first, stamp.pixmap->cacheKey());
+        }
+        pinLayer_ = std::move(layer);
+        return true;
+    }
+    bool same = pinLayer_.origin == bounds.topLeft() - first && pinLayer_.under.size() == bounds.size() &&
+                pinLayer_.under.format() == image.format();
     const auto rowBytes = static_cast<size_t>(bounds.width()) * 4;
     for (int y = 0; same && y < bounds.height(); ++y) {
         same = std::memcmp(image.constScanLine(bounds.y() + y) + static_cast<size_t>(bounds.x()) * 4,
@@ -514,30 +528,22 @@ bool MKMapView::drawThroughPinLayer(QPainter& painter, const std::vector<PinStam
         stats_.annotationsFromLayer = static_cast<int>(stamps.size());
         return true;
     }
-    PinLayer layer;
-    layer.under = image.copy(bounds);
+    QImage under = image.copy(bounds);
     for (const PinStamp& stamp : stamps) painter.drawPixmap(stamp.topLeft, *stamp.pixmap);
-    layer.composed = image.copy(bounds);
-    layer.composed.setDevicePixelRatio(ratio);
-    // Kept only when it can be put back as it is: every pixel opaque (the map fills the view).
+    // Kept only when it can be put back as it is: every pixel opaque (the map fills the view; markers
+    // drawn over opaque pixels leave them opaque).
     bool opaque = true;
-    if (layer.composed.hasAlphaChannel()) {
+    if (under.hasAlphaChannel()) {
         for (int y = 0; opaque && y < bounds.height(); ++y) {
-            const auto* row = reinterpret_cast<const QRgb*>(layer.composed.constScanLine(y));
+            const auto* row = reinterpret_cast<const QRgb*>(under.constScanLine(y));
             for (int x = 0; opaque && x < bounds.width(); ++x) opaque = qAlpha(row[x]) == 255;
         }
     }
-    if (!opaque) {
-        pinLayer_ = {};
-        return true;
-    }
-    layer.ratio = ratio;
-    layer.origin = bounds.topLeft() - first;
-    layer.stamps.reserve(stamps.size());
-    for (const PinStamp& stamp : stamps)
-        layer.stamps.emplace_back(stamp.device - first, stamp.pixmap->cacheKey());
-    pinLayer_ = std::move(layer);
-    stats_.pinLayerMade = true;
+    pinLayer_.under = opaque ? std::move(under) : QImage();
+    pinLayer_.composed = opaque ? image.copy(bounds) : QImage();
+    pinLayer_.composed.setDevicePixelRatio(ratio);
+    pinLayer_.origin = bounds.topLeft() - first;
+    stats_.pinLayerMade = opaque;
     return true;
 }
 
