@@ -447,19 +447,44 @@ void MKMapView::drawAnnotations(QPainter& painter, const Presentation& p) {
     if (dragged != nullptr)
         onTop.push_back(stampFor(viewForAnnotation(dragged).get(), toView(p, dragPoint())));
 
+    // A frame that repaints a part of the view (a label fading over the map, the user's dot) draws
+    // only the markers that reach into that part, in device pixels (a pixel more around for
+    // pictures the engine scales).
+    QRect clip;
+    if (const QPaintEngine* engine = painter.paintEngine();
+        engine != nullptr && !engine->systemClip().isEmpty()) {
+        clip = engine->systemClip().boundingRect();
+    }
+    if (painter.hasClipping()) {
+        const QRect own = device.mapRect(painter.clipBoundingRect()).toAlignedRect();
+        clip = clip.isNull() ? own : clip & own;
+    }
+    auto reaches = [&](const PinStamp& stamp) {
+        return clip.isNull() || device.mapRect(QRectF(stamp.topLeft, stamp.pixmap->deviceIndependentSize()))
+                                    .toAlignedRect()
+                                    .adjusted(-1, -1, 1, 1)
+                                    .intersects(clip);
+    };
+    int drawn = 0;
+    auto draw = [&](const PinStamp& stamp) {
+        if (!reaches(stamp)) return;
+        painter.drawPixmap(stamp.topLeft, *stamp.pixmap);
+        if (recordsDrawing_) drawnPixmaps_.push_back({*stamp.pixmap, stamp.topLeft});
+        ++drawn;
+    };
     // Below this many markers each is drawn by itself and the layer is let go.
     constexpr size_t kLayerMarkers = 256;
-    if (stamps.size() < kLayerMarkers || !drawThroughPinLayer(painter, stamps)) {
-        if (stamps.size() < kLayerMarkers) pinLayer_ = {};
-        for (const PinStamp& stamp : stamps) painter.drawPixmap(stamp.topLeft, *stamp.pixmap);
-    }
-    for (const PinStamp& stamp : onTop) painter.drawPixmap(stamp.topLeft, *stamp.pixmap);
-    stats_.annotationsDrawn = static_cast<int>(stamps.size() + onTop.size());
-    if (recordsDrawing_) {
-        for (const auto* list : {&stamps, &onTop}) {
-            for (const PinStamp& stamp : *list) drawnPixmaps_.push_back({*stamp.pixmap, stamp.topLeft});
+    if (stamps.size() >= kLayerMarkers && drawThroughPinLayer(painter, stamps)) {
+        drawn = static_cast<int>(stamps.size());
+        if (recordsDrawing_) {
+            for (const PinStamp& stamp : stamps) drawnPixmaps_.push_back({*stamp.pixmap, stamp.topLeft});
         }
+    } else {
+        if (stamps.size() < kLayerMarkers) pinLayer_ = {};
+        for (const PinStamp& stamp : stamps) draw(stamp);
     }
+    for (const PinStamp& stamp : onTop) draw(stamp);
+    stats_.annotationsDrawn = drawn;
 }
 
 bool MKMapView::drawThroughPinLayer(QPainter& painter, const std::vector<PinStamp>& stamps) {

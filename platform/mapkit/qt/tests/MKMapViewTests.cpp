@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <QThreadPool>
+#include <QToolBar>
 #include <QWheelEvent>
 #include <QWindow>
 
@@ -580,6 +581,12 @@ TEST_F(MapView, ManyMarkersLookAsIfEachWereDrawnByItself) {
         for (int frame = 0; frame < 2; ++frame) {
             const FramePair pair = drawnAndEachByItself(*map, c.ratio);
             EXPECT_EQ(largestDifference(pair.drawn, pair.eachByItself), 0);
+            if (frame == 1) {
+                QDir().mkpath(QStringLiteral(TERVOLO_SCREENSHOT_DIR));
+                EXPECT_TRUE(pair.drawn.save(
+                    QStringLiteral(TERVOLO_SCREENSHOT_DIR "/mapview-many-markers-%1.png")
+                        .arg(QString::fromUtf8(c.name).replace(", ", "-").replace(' ', '-'))));
+            }
         }
         EXPECT_EQ(map->lastFrameStats().annotationsFromLayer, static_cast<int>(c.pins->size()));
         // Pins are drawn from a picture of the frame's own ratio, not scaled from another one.
@@ -648,6 +655,42 @@ TEST_F(MapView, KeptMarkersFollowEveryChange) {
     check("the circle drawn", true);
     show(*map, {40, 5}, 4);
     check("zoomed in", false);
+}
+
+// A repaint of a part of the window (a label fading over the map, the user's dot) shows there what a
+// whole frame shows, the markers reaching into the part from outside it included.
+TEST_F(MapView, APartRepaintedShowsWhatTheWholeFrameShows) {
+    for (const int pins : {100, 1000}) {
+        SCOPED_TRACE(pins);
+        QMainWindow window;
+        window.addToolBar(QStringLiteral("tools"))->addAction(QStringLiteral("A tool"));
+        auto* view = new MKMapView(&window);
+        window.setCentralWidget(view);
+        window.resize(640, 480);
+        window.show();
+        QApplication::processEvents();
+        std::mt19937 random(pins);
+        std::uniform_real_distribution<double> latitude(30, 50);
+        std::uniform_real_distribution<double> longitude(-10, 20);
+        std::vector<std::shared_ptr<MKAnnotation>> annotations;
+        for (int i = 0; i < pins; ++i) {
+            annotations.push_back(std::make_shared<MKPointAnnotation>(
+                CLLocationCoordinate2D{latitude(random), longitude(random)}));
+        }
+        view->addAnnotations(annotations);
+        show(*view, {40, 5}, 3);
+        ASSERT_TRUE(view->waitForCells());
+        const QImage whole = window.grab().toImage();
+        ASSERT_GT(view->lastFrameStats().annotationsDrawn, pins / 2);
+        const QPoint mapAt = view->mapTo(&window, QPoint(0, 0));
+        for (const QRect part : {QRect(300, 200, 9, 9), QRect(250, 120, 120, 30), QRect(0, 0, 640, 10)}) {
+            const QRect inWindow = part.translated(mapAt);
+            const QImage shown = window.grab(inWindow).toImage();
+            EXPECT_EQ(largestDifference(shown.convertToFormat(whole.format()), whole.copy(inWindow)), 0)
+                << part.x() << "," << part.y();
+        }
+    }
+    RunLoop::runUntilIdle();
 }
 
 TEST_F(MapView, CustomImageSitsAtItsCentreOffset) {
