@@ -281,9 +281,14 @@ class MKMapView : public QWidget, public MKMapViewModel {
         std::vector<std::pair<QPoint, qint64>> stamps;  // relative to the first one; picture keys
         QImage under;                                   // null until kept
         QImage composed;                                // ratio `ratio`
-        QPoint origin;  // the images' top-left relative to the first stamp, device pixels
+        QPoint origin;          // the images' top-left relative to the first stamp, device pixels
+        int framesWithout = 0;  // frames to come that draw the markers without keeping their pixels
+        int backoff = 1;        // how many, the next time kept pixels are not met again
     };
     PinLayer pinLayer_;
+    std::vector<PinStamp> frameStamps_;
+    // The frame being drawn filled the whole view with an opaque colour.
+    bool viewOpaque_ = false;
     std::unordered_map<const MKBitmap*, std::pair<std::weak_ptr<MKBitmap>, QPixmap>> bitmapPixmaps_;
 
     MKCompassView* compass_ = nullptr;

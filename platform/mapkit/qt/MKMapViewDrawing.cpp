@@ -69,6 +69,9 @@ void MKMapView::drawMap(QPainter& painter) {
     const double viewHeight = height();
     const MKBaseMap::Palette palette = MKBaseMap::paletteForMapType(mapType());
     painter.fillRect(QRectF(0, 0, viewWidth, viewHeight), palette.water);
+    viewOpaque_ = palette.water.alpha() == 255 &&
+                  painter.compositionMode() == QPainter::CompositionMode_SourceOver &&
+                  painter.opacity() == 1.0;
 
     const int zoom = std::clamp(static_cast<int>(std::lround(std::log2(p.zoomScale))) + 20, 0, 21);
     const double drawScale = std::exp2(zoom - 20);
@@ -426,7 +429,9 @@ void MKMapView::drawAnnotations(QPainter& painter, const Presentation& p) {
         stamp.device = QPoint(qRound(mapped.x()), qRound(mapped.y()));
         return stamp;
     };
-    std::vector<PinStamp> stamps;
+    // Kept between frames with its capacity: a frame with many markers in view fills it again.
+    std::vector<PinStamp>& stamps = frameStamps_;
+    stamps.clear();
     const MKAnnotation* user = userLocation().get();
     const MKAnnotation* dragged = draggedAnnotation().get();
     const auto selected = selectedAnnotations();
@@ -530,13 +535,15 @@ bool MKMapView::drawThroughPinLayer(QPainter& painter, const std::vector<PinStam
         // like this tend to follow each other, so the pixels are kept only once a frame repeats the
         // last one's markers.
         for (const PinStamp& stamp : stamps) painter.drawPixmap(stamp.topLeft, *stamp.pixmap);
-        PinLayer layer;
-        layer.ratio = ratio;
-        layer.stamps.reserve(stamps.size());
-        for (const PinStamp& stamp : stamps) {
-            layer.stamps.emplace_back(stamp.device - first, stamp.pixmap->cacheKey());
+        // In place: while the view moves every frame comes here, and ten thousand stamps are worth
+        // not allocating anew each time.
+        pinLayer_.ratio = ratio;
+        pinLayer_.stamps.resize(stamps.size());
+        for (size_t i = 0; i < stamps.size(); ++i) {
+            pinLayer_.stamps[i] = {stamps[i].device - first, stamps[i].pixmap->cacheKey()};
         }
-        pinLayer_ = std::move(layer);
+        pinLayer_.under = QImage();
+        pinLayer_.composed = QImage();
         return true;
     }
     bool same = pinLayer_.origin == bounds.topLeft() - first && pinLayer_.under.size() == bounds.size() &&
@@ -551,24 +558,31 @@ bool MKMapView::drawThroughPinLayer(QPainter& painter, const std::vector<PinStam
         painter.drawImage(QPointF((bounds.x() - device.dx()) / ratio, (bounds.y() - device.dy()) / ratio),
                           pinLayer_.composed);
         stats_.annotationsFromLayer = static_cast<int>(stamps.size());
+        pinLayer_.backoff = 1;
         return true;
     }
-    QImage under = image.copy(bounds);
-    for (const PinStamp& stamp : stamps) painter.drawPixmap(stamp.topLeft, *stamp.pixmap);
-    // Kept only when it can be put back as it is: every pixel opaque (the map fills the view; markers
-    // drawn over opaque pixels leave them opaque).
-    bool opaque = true;
-    if (under.hasAlphaChannel()) {
-        for (int y = 0; opaque && y < bounds.height(); ++y) {
-            const auto* row = reinterpret_cast<const QRgb*>(under.constScanLine(y));
-            for (int x = 0; opaque && x < bounds.width(); ++x) opaque = qAlpha(row[x]) == 255;
-        }
+    if (!pinLayer_.under.isNull()) {
+        // The pixels kept last time were not met again (cells arriving under the markers): keeping
+        // them costs two copies a frame, so the next frames draw the markers without, more of them
+        // the longer this goes on.
+        pinLayer_.backoff = std::min(pinLayer_.backoff * 2, 16);
+        pinLayer_.framesWithout = pinLayer_.backoff;
+        pinLayer_.under = QImage();
+        pinLayer_.composed = QImage();
     }
-    pinLayer_.under = opaque ? std::move(under) : QImage();
-    pinLayer_.composed = opaque ? image.copy(bounds) : QImage();
+    if (pinLayer_.framesWithout > 0 || !viewOpaque_) {
+        --pinLayer_.framesWithout;
+        for (const PinStamp& stamp : stamps) painter.drawPixmap(stamp.topLeft, *stamp.pixmap);
+        return true;
+    }
+    // The kept pixels are put back as they are, so they must be opaque: the frame filled the view
+    // with an opaque colour first, and what is drawn over opaque pixels stays opaque.
+    pinLayer_.under = image.copy(bounds);
+    for (const PinStamp& stamp : stamps) painter.drawPixmap(stamp.topLeft, *stamp.pixmap);
+    pinLayer_.composed = image.copy(bounds);
     pinLayer_.composed.setDevicePixelRatio(ratio);
     pinLayer_.origin = bounds.topLeft() - first;
-    stats_.pinLayerMade = opaque;
+    stats_.pinLayerMade = true;
     return true;
 }
 
