@@ -518,7 +518,10 @@ bool MKMapView::drawThroughPinLayer(QPainter& painter, const std::vector<PinStam
         bounds |= QRect(stamp.device, (stamp.pixmap->deviceIndependentSize() * ratio).toSize());
     }
     bounds = bounds.adjusted(-1, -1, 1, 1) & device.mapRect(QRectF(rect())).toAlignedRect() & image.rect();
-    if (bounds.isEmpty()) return false;
+    // Two images of this size are kept: up to a 1280×800 view at ratio 2 (16 MB each); a larger
+    // spread of markers is drawn each frame rather than hold more.
+    constexpr qint64 kMostKeptPixels = 2560 * 1600;
+    if (bounds.isEmpty() || qint64{bounds.width()} * bounds.height() > kMostKeptPixels) return false;
     // A frame that repaints only a part of the view leaves the rest of the image as an older frame
     // left it: such frames draw each marker.
     const QRegion systemClip = engine->systemClip();
