@@ -517,7 +517,8 @@ bool MKMapView::drawThroughPinLayer(QPainter& painter, const std::vector<PinStam
     for (const PinStamp& stamp : stamps) {
         bounds |= QRect(stamp.device, (stamp.pixmap->deviceIndependentSize() * ratio).toSize());
     }
-    bounds = bounds.adjusted(-1, -1, 1, 1) & device.mapRect(QRectF(rect())).toAlignedRect() & image.rect();
+    const QRect view = device.mapRect(QRectF(rect())).toAlignedRect();
+    bounds = bounds.adjusted(-1, -1, 1, 1) & view & image.rect();
     // Two images of this size are kept: up to a 1280×800 view at ratio 2 (16 MB each); a larger
     // spread of markers is drawn each frame rather than hold more.
     constexpr qint64 kMostKeptPixels = 2560 * 1600;
@@ -526,6 +527,9 @@ bool MKMapView::drawThroughPinLayer(QPainter& painter, const std::vector<PinStam
     // left it: such frames draw each marker.
     const QRegion systemClip = engine->systemClip();
     if (!systemClip.isEmpty() && !(QRegion(bounds) - systemClip).isEmpty()) return false;
+    // Without a clip (a widget's is its own rect) markers at the view's edge reach past it into a
+    // larger image, where no kept pixels would put them back.
+    if (systemClip.isEmpty() && !view.contains(image.rect())) return false;
 
     const QPoint first = stamps.front().device;
     bool sameStamps = pinLayer_.ratio == ratio && pinLayer_.stamps.size() == stamps.size();
