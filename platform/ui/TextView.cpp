@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace platform {
 
@@ -59,16 +60,54 @@ void TextView::setText(const QString& text) {
 
 namespace {
 
-// The height of laid-out lines as the plain-text layout stacks them (leading included, a negative
-// one taken off whole).
+// The height of a line as the plain-text layout stacks it (leading included, a negative one taken
+// off whole).
+double stackedHeight(const QTextLine& line) {
+    return line.height() + (line.leading() < 0 ? std::ceil(line.leading()) : 0);
+}
+
+// The height of laid-out lines stacked.
 double stackedHeight(const QTextLayout& layout) {
     double height = 0;
-    for (int i = 0; i < layout.lineCount(); ++i) {
-        const QTextLine line = layout.lineAt(i);
-        height += line.height();
-        if (line.leading() < 0) height += std::ceil(line.leading());
-    }
+    for (int i = 0; i < layout.lineCount(); ++i) height += stackedHeight(layout.lineAt(i));
     return height;
+}
+
+// The height of `text` wrapped at `lineWidth` as the view's own layout wraps it, or, once its lines
+// go past `stopAbove`, of the lines so far. A long paragraph is laid out from a piece of its start
+// first, growing the piece until its lines go past: laying out even part of a paragraph sizes the
+// layout's buffers for the whole and reads every character's break rules, which for a long title
+// costs more than the lines that are needed. The last lines of a piece may wrap otherwise than in
+// the whole paragraph (where the piece is cut, and a script's words can run up to it), so only
+// lines that end well before the cut are counted from it.
+double wrappedHeight(const QString& text, const QFont& font, const QTextOption& option, double lineWidth,
+                     double stopAbove) {
+    constexpr qsizetype kFirstPiece = 4096;
+    constexpr qsizetype kUnsureEnd = 256;
+    qsizetype piece = stopAbove >= std::numeric_limits<double>::max() ? text.size() : kFirstPiece;
+    for (;;) {
+        const bool cut = piece + kUnsureEnd < text.size();
+        if (!cut) piece = text.size();
+        if (cut && text.at(piece - 1).isHighSurrogate()) ++piece;
+        QTextLayout layout(cut ? text.left(piece) : text, font);
+        layout.setTextOption(option);
+        layout.beginLayout();
+        double height = 0;
+        bool past = false;
+        for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+            line.setLeadingIncluded(true);
+            line.setLineWidth(lineWidth);
+            if (cut && line.textStart() + line.textLength() > piece - kUnsureEnd) break;
+            height += stackedHeight(line);
+            if (height > stopAbove) {
+                past = true;
+                break;
+            }
+        }
+        layout.endLayout();
+        if (past || !cut) return height;
+        piece *= 4;
+    }
 }
 
 }  // namespace
@@ -104,7 +143,7 @@ void TextView::replaceText(const QString& text) {
     if (isVisible()) ensureCursorVisible();
 }
 
-double TextView::heightThatFits(double width) const {
+double TextView::heightThatFits(double width, double limit) const {
     const QTextDocument* doc = document();
     const double margin = doc->documentMargin();
     const QMargins contents = contentsMargins();
@@ -122,61 +161,64 @@ double TextView::heightThatFits(double width) const {
                          static_cast<int>(option.flags()),
                          option.tabStopDistance(),
                          option.textDirection()};
-    double textHeight = 0;
+    const double frame = 2 * margin + contents.top() + contents.bottom();
+    // The view scrolls unless its last line ends strictly inside: one pixel more.
+    const auto fitting = [&](double textHeight) { return std::ceil(textHeight + frame) + 1; };
+    // Lines that went past this height already need more than the limit.
+    const double stopAbove = limit - frame - 1;
     const auto known = std::find_if(measured_.begin(), measured_.end(),
                                     [&](const Measured& entry) { return entry.key == key; });
-    if (known != measured_.end()) {
+    double textHeight = 0;
+    if (known != measured_.end() && (known->whole || known->textHeight > stopAbove)) {
         textHeight = known->textHeight;
     } else {
-        const auto shown = textHeightFromView(viewportWidth, lineWidth);
-        textHeight = shown ? *shown : textHeightFromLayout(lineWidth);
+        const Measured measured = measureText(key, viewportWidth, stopAbove);
+        textHeight = measured.textHeight;
         // A few widths are asked in turn (the window's, a half for a side-by-side layout, the one
-        // before a resize); older texts are of no more use.
-        std::erase_if(measured_, [&](const Measured& entry) { return entry.key.revision != revision_; });
+        // before a resize); older texts are of no more use, nor a shorter measure at this width.
+        std::erase_if(measured_, [&](const Measured& entry) {
+            return entry.key.revision != revision_ || entry.key == key;
+        });
         if (measured_.size() >= 4) measured_.erase(measured_.begin());
-        measured_.push_back({key, textHeight});
+        measured_.push_back(measured);
     }
-    // The view scrolls unless its last line ends strictly inside: one pixel more.
-    return std::ceil(textHeight + 2 * margin + contents.top() + contents.bottom()) + 1;
+    return std::min(fitting(textHeight), limit);
 }
 
-std::optional<double> TextView::textHeightFromView(double viewportWidth, double lineWidth) const {
-    // The view lays its text out at its viewport's width anyway to show it: at that width the
-    // lines it has (or makes now, once) are the answer.
-    if (viewportWidth != static_cast<double>(viewport()->width())) return std::nullopt;
-    QAbstractTextDocumentLayout* layout = document()->documentLayout();
-    double height = 0;
-    for (QTextBlock block = document()->begin(); block.isValid(); block = block.next()) {
-        if (!block.isVisible()) continue;
-        (void)layout->blockBoundingRect(block);  // lays the block out when it is not
-        const QTextLayout* lines = block.layout();
-        if (lines == nullptr) return std::nullopt;
-        if (lines->lineCount() > 0 && std::abs(lines->lineAt(0).width() - lineWidth) > 0.01)
-            return std::nullopt;
-        height += stackedHeight(*lines);
-    }
-    return height;
-}
-
-double TextView::textHeightFromLayout(double lineWidth) const {
-    // Each paragraph wrapped at the line width as the view's own layout wraps it.
-    ++measurements_;
+TextView::Measured TextView::measureText(const MeasureKey& key, double viewportWidth,
+                                         double stopAbove) const {
+    // Paragraph by paragraph, in the lines the view has made when it shows at this width (with no
+    // limit it makes them now, once: it shows them all anyway), else wrapped here at the line width
+    // as the view's own layout wraps them, until the lines go past `stopAbove`.
     const QTextDocument* doc = document();
+    const bool shownWidth = viewportWidth == static_cast<double>(viewport()->width());
+    const bool unlimited = stopAbove >= std::numeric_limits<double>::max();
+    QAbstractTextDocumentLayout* viewLayout = doc->documentLayout();
     const QTextOption option = doc->defaultTextOption();
-    double height = 0;
+    Measured measured{key, 0, true};
+    bool laidOutHere = false;
     for (QTextBlock block = doc->begin(); block.isValid(); block = block.next()) {
         if (!block.isVisible()) continue;
-        QTextLayout layout(block.text(), doc->defaultFont());
-        layout.setTextOption(option);
-        layout.beginLayout();
-        for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
-            line.setLeadingIncluded(true);
-            line.setLineWidth(lineWidth);
+        if (measured.textHeight > stopAbove) {
+            measured.whole = false;
+            break;
         }
-        layout.endLayout();
-        height += stackedHeight(layout);
+        if (shownWidth) {
+            if (unlimited) (void)viewLayout->blockBoundingRect(block);  // lays the block out when it is not
+            const QTextLayout* lines = block.layout();
+            if (lines != nullptr && lines->lineCount() > 0 &&
+                std::abs(lines->lineAt(0).width() - key.lineWidth) <= 0.01) {
+                measured.textHeight += stackedHeight(*lines);
+                continue;
+            }
+        }
+        laidOutHere = true;
+        measured.textHeight += wrappedHeight(block.text(), doc->defaultFont(), option, key.lineWidth,
+                                             stopAbove - measured.textHeight);
     }
-    return height;
+    if (measured.textHeight > stopAbove && !unlimited) measured.whole = false;
+    if (laidOutHere) ++measurements_;
+    return measured;
 }
 
 bool TextView::event(QEvent* event) {

@@ -5,6 +5,7 @@
 #include <QTextOption>
 
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -19,7 +20,8 @@ namespace platform {
 // Text set through setText is programmatic. heightThatFits gives the height the whole text needs at a
 // width, for layouts that size the view to its text; it is remembered per text and width, and taken
 // from the view's own layout when the view shows at that width, so a long text is laid out once per
-// width. Main thread only.
+// width. Given a greatest height, only the lines up to it are laid out: a view that scrolls past that
+// height needs no more to be sized. Main thread only.
 class TextView : public QPlainTextEdit {
     Q_OBJECT
 
@@ -33,8 +35,9 @@ class TextView : public QPlainTextEdit {
     ReturnKeyType returnKeyType() const { return returnKeyType_; }
     void setReturnKeyType(ReturnKeyType type) { returnKeyType_ = type; }
     bool isEditing() const { return editing_; }
-    // Pixels the whole text needs at `width` (frame and margins included), wrapped as shown.
-    double heightThatFits(double width) const;
+    // Pixels the whole text needs at `width` (frame and margins included), wrapped as shown; `limit`
+    // when it needs more than that.
+    double heightThatFits(double width, double limit = std::numeric_limits<double>::max()) const;
     // Times heightThatFits laid the text out on its own (not answered from an earlier answer or from
     // the lines the view shows).
     int64_t heightMeasurements() const { return measurements_; }
@@ -56,13 +59,15 @@ class TextView : public QPlainTextEdit {
         Qt::LayoutDirection direction = Qt::LayoutDirectionAuto;
         bool operator==(const MeasureKey&) const = default;
     };
+    // The height of the text's lines, or of its first lines when they already went past the height
+    // that was asked for (`whole` false).
     struct Measured {
         MeasureKey key;
         double textHeight = 0;
+        bool whole = true;
     };
     void replaceText(const QString& text);
-    std::optional<double> textHeightFromView(double viewportWidth, double lineWidth) const;
-    double textHeightFromLayout(double lineWidth) const;
+    Measured measureText(const MeasureKey& key, double viewportWidth, double stopAbove) const;
 
     std::weak_ptr<TextViewDelegate> delegate_;
     std::unique_ptr<TextFieldEditTracker> tracker_;
