@@ -89,11 +89,12 @@ void PointDetailsViewController::setHeightConstraint(platform::TextView* textVie
         textMeasureWidth(root->width(), sideBySide && textView == pointInfoTextView_.data(), clearWidth);
     const bool textRow = textView == titleView_.data() || textView == subtitleView_.data();
     const double limit = textRow ? textRowHeightLimit(root->height()) : std::numeric_limits<double>::max();
-    const double height = textView->heightThatFits(width, limit);
+    const platform::TextView::HeightFit fit = textView->heightFitting(width, limit);
+    const double height = fit.height;
     if (textRow) {
         // A text held to the row's limit scrolls; its bar stays while it does, so the text keeps
         // one width and is not laid out again for a bar that comes and goes.
-        const Qt::ScrollBarPolicy bar = height >= limit ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff;
+        const Qt::ScrollBarPolicy bar = fit.scrolls ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff;
         if (textView->verticalScrollBarPolicy() != bar) textView->setVerticalScrollBarPolicy(bar);
     }
     if (textView == titleView_.data()) {

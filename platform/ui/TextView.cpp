@@ -66,46 +66,51 @@ double stackedHeight(const QTextLine& line) {
     return line.height() + (line.leading() < 0 ? std::ceil(line.leading()) : 0);
 }
 
-// The height of laid-out lines stacked.
-double stackedHeight(const QTextLayout& layout) {
+// Lines stacked one below the other, and how high the first of them reach while they stay within
+// `stopAbove`.
+struct LineStack {
+    double stopAbove = 0;
     double height = 0;
-    for (int i = 0; i < layout.lineCount(); ++i) height += stackedHeight(layout.lineAt(i));
-    return height;
-}
+    double fitting = 0;  // the lines that end within stopAbove
+    void add(double lineHeight) {
+        height += lineHeight;
+        if (height <= stopAbove) fitting = height;
+    }
+    bool past() const { return height > stopAbove; }
+};
 
-// The height of `text` wrapped at `lineWidth` as the view's own layout wraps it, or, once its lines
-// go past `stopAbove`, of the lines so far. A long paragraph is laid out from a piece of its start
-// first, growing the piece until its lines go past: laying out even part of a paragraph sizes the
-// layout's buffers for the whole and reads every character's break rules, which for a long title
-// costs more than the lines that are needed. The last lines of a piece may wrap otherwise than in
-// the whole paragraph (where the piece is cut, and a script's words can run up to it), so only
-// lines that end well before the cut are counted from it.
-double wrappedHeight(const QString& text, const QFont& font, const QTextOption& option, double lineWidth,
-                     double stopAbove) {
+// Stacks `text` wrapped at `lineWidth` as the view's own layout wraps it, until its lines go past
+// the stack's stopAbove. A long paragraph is laid out from a piece of its start first, growing the
+// piece until its lines go past: laying out even part of a paragraph sizes the layout's buffers for
+// the whole and reads every character's break rules, which for a long title costs more than the
+// lines that are needed. The last lines of a piece may wrap otherwise than in the whole paragraph
+// (where the piece is cut, and a script's words can run up to it), so only lines that end well
+// before the cut are counted from it.
+void stackWrapped(LineStack& stack, const QString& text, const QFont& font, const QTextOption& option,
+                  double lineWidth) {
     constexpr qsizetype kFirstPiece = 4096;
     constexpr qsizetype kUnsureEnd = 256;
-    qsizetype piece = stopAbove >= std::numeric_limits<double>::max() ? text.size() : kFirstPiece;
+    qsizetype piece = stack.stopAbove >= std::numeric_limits<double>::max() ? text.size() : kFirstPiece;
     for (;;) {
         const bool cut = piece + kUnsureEnd < text.size();
         if (!cut) piece = text.size();
         if (cut && text.at(piece - 1).isHighSurrogate()) ++piece;
+        LineStack tried = stack;
         QTextLayout layout(cut ? text.left(piece) : text, font);
         layout.setTextOption(option);
         layout.beginLayout();
-        double height = 0;
-        bool past = false;
-        for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+        for (QTextLine line = layout.createLine(); line.isValid() && !tried.past();
+             line = layout.createLine()) {
             line.setLeadingIncluded(true);
             line.setLineWidth(lineWidth);
             if (cut && line.textStart() + line.textLength() > piece - kUnsureEnd) break;
-            height += stackedHeight(line);
-            if (height > stopAbove) {
-                past = true;
-                break;
-            }
+            tried.add(stackedHeight(line));
         }
         layout.endLayout();
-        if (past || !cut) return height;
+        if (tried.past() || !cut) {
+            stack = tried;
+            return;
+        }
         piece *= 4;
     }
 }
@@ -143,7 +148,7 @@ void TextView::replaceText(const QString& text) {
     if (isVisible()) ensureCursorVisible();
 }
 
-double TextView::heightThatFits(double width, double limit) const {
+TextView::HeightFit TextView::heightFitting(double width, double limit) const {
     const QTextDocument* doc = document();
     const double margin = doc->documentMargin();
     const QMargins contents = contentsMargins();
@@ -164,25 +169,32 @@ double TextView::heightThatFits(double width, double limit) const {
     const double frame = 2 * margin + contents.top() + contents.bottom();
     // The view scrolls unless its last line ends strictly inside: one pixel more.
     const auto fitting = [&](double textHeight) { return std::ceil(textHeight + frame) + 1; };
-    // Lines that went past this height already need more than the limit.
-    const double stopAbove = limit - frame - 1;
-    const auto known = std::find_if(measured_.begin(), measured_.end(),
-                                    [&](const Measured& entry) { return entry.key == key; });
-    double textHeight = 0;
-    if (known != measured_.end() && (known->whole || known->textHeight > stopAbove)) {
-        textHeight = known->textHeight;
+    // Lines that end within this height fit in `limit` (for a whole number of pixels).
+    const double stopAbove = limit >= std::numeric_limits<double>::max() ? limit : limit - frame - 1;
+    const auto known = std::find_if(measured_.begin(), measured_.end(), [&](const Measured& entry) {
+        return entry.key == key &&
+               ((entry.whole && entry.textHeight <= stopAbove) || entry.stopAbove == stopAbove);
+    });
+    Measured measured;
+    if (known != measured_.end()) {
+        measured = *known;
     } else {
-        const Measured measured = measureText(key, viewportWidth, stopAbove);
-        textHeight = measured.textHeight;
+        measured = measureText(key, viewportWidth, stopAbove);
         // A few widths are asked in turn (the window's, a half for a side-by-side layout, the one
-        // before a resize); older texts are of no more use, nor a shorter measure at this width.
+        // before a resize); older texts are of no more use, nor another measure at this width.
         std::erase_if(measured_, [&](const Measured& entry) {
             return entry.key.revision != revision_ || entry.key == key;
         });
         if (measured_.size() >= 4) measured_.erase(measured_.begin());
         measured_.push_back(measured);
     }
-    return std::min(fitting(textHeight), limit);
+    if (measured.textHeight <= stopAbove) return {fitting(measured.textHeight), false};
+    // Held to the lines that fit, so the view opened at the top ends at a line's end: the text's
+    // margin above them and none below (a margin there would show the top of the next line); the
+    // limit itself when not even one line fits.
+    if (measured.fittingHeight <= 0) return {limit, true};
+    return {std::min(std::ceil(measured.fittingHeight + margin + contents.top() + contents.bottom()), limit),
+            true};
 }
 
 TextView::Measured TextView::measureText(const MeasureKey& key, double viewportWidth,
@@ -195,30 +207,25 @@ TextView::Measured TextView::measureText(const MeasureKey& key, double viewportW
     const bool unlimited = stopAbove >= std::numeric_limits<double>::max();
     QAbstractTextDocumentLayout* viewLayout = doc->documentLayout();
     const QTextOption option = doc->defaultTextOption();
-    Measured measured{key, 0, true};
+    LineStack stack{stopAbove};
     bool laidOutHere = false;
-    for (QTextBlock block = doc->begin(); block.isValid(); block = block.next()) {
+    for (QTextBlock block = doc->begin(); block.isValid() && !stack.past(); block = block.next()) {
         if (!block.isVisible()) continue;
-        if (measured.textHeight > stopAbove) {
-            measured.whole = false;
-            break;
-        }
         if (shownWidth) {
             if (unlimited) (void)viewLayout->blockBoundingRect(block);  // lays the block out when it is not
             const QTextLayout* lines = block.layout();
             if (lines != nullptr && lines->lineCount() > 0 &&
                 std::abs(lines->lineAt(0).width() - key.lineWidth) <= 0.01) {
-                measured.textHeight += stackedHeight(*lines);
+                for (int i = 0; i < lines->lineCount() && !stack.past(); ++i)
+                    stack.add(stackedHeight(lines->lineAt(i)));
                 continue;
             }
         }
         laidOutHere = true;
-        measured.textHeight += wrappedHeight(block.text(), doc->defaultFont(), option, key.lineWidth,
-                                             stopAbove - measured.textHeight);
+        stackWrapped(stack, block.text(), doc->defaultFont(), option, key.lineWidth);
     }
-    if (measured.textHeight > stopAbove && !unlimited) measured.whole = false;
     if (laidOutHere) ++measurements_;
-    return measured;
+    return {key, stopAbove, stack.height, stack.fitting, !stack.past()};
 }
 
 bool TextView::event(QEvent* event) {

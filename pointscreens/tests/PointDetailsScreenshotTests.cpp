@@ -178,7 +178,8 @@ TEST_F(PointDetailsScreenshotTest, AHundredKilobyteTitle) {
                 ASSERT_TRUE(screen->map()->waitForCells());
                 settle();
                 const double limit = tervolo::pointscreens::textRowHeightLimit(screen->view()->height());
-                EXPECT_EQ(screen->titleView()->height(), static_cast<int>(limit));
+                EXPECT_LE(screen->titleView()->height(), static_cast<int>(limit));
+                EXPECT_TRUE(screen->titleView()->verticalScrollBar()->isVisible());
                 EXPECT_EQ(screen->titleView()->height(),
                           static_cast<int>(std::ceil(screen->titleHeight()->constant())));
                 EXPECT_EQ(screen->titleView()->verticalScrollBar()->value() > 0, edited);

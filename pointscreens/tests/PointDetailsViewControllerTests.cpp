@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QFontMetricsF>
 #include <QScrollBar>
 #include <QTest>
 #include <QTextDocument>
@@ -210,14 +211,26 @@ TEST_F(DetailsScreenTest, AVeryLongTitleScrollsInItsRowAndIsSavedWhole) {
         return tervolo::pointscreens::textMeasureWidth(screen->view()->width(), false, 20.0);
     };
     const double limit = tervolo::pointscreens::textRowHeightLimit(screen->view()->height());
-    // Held to the limit, far below what the whole text needs, with a bar to scroll the rest by.
+    // Held to the lines that fit in the limit, far below what the whole text needs, with a bar to
+    // scroll the rest by.
     ASSERT_EQ(title->width(), static_cast<int>(measuredWidth()));
     EXPECT_GT(title->heightThatFits(measuredWidth()), 10 * limit);
-    EXPECT_EQ(screen->titleHeight()->constant(), limit);
-    EXPECT_EQ(title->height(), static_cast<int>(std::ceil(limit)));
+    const double held = screen->titleHeight()->constant();
+    EXPECT_EQ(held, title->heightFitting(measuredWidth(), limit).height);
+    EXPECT_LE(held, limit);
+    EXPECT_GT(held, limit - 2 * QFontMetricsF(title->font()).lineSpacing());
+    EXPECT_EQ(title->height(), static_cast<int>(std::ceil(held)));
     EXPECT_TRUE(title->verticalScrollBar()->isVisible());
     EXPECT_GT(title->verticalScrollBar()->maximum(), 0);
-    EXPECT_EQ(screen->clearTitleButtonTopDistance()->constant(), (limit - 20) * 0.5);
+    EXPECT_EQ(screen->clearTitleButtonTopDistance()->constant(), (held - 20) * 0.5);
+    // The view opens ending at a line's end, and scrolled to the end it shows the last line whole
+    // (between, it scrolls by lines from a top without the text's margin, as scrolled text does).
+    const auto lastLineShowsWhole = [&] {
+        const QRect viewport = title->viewport()->rect();
+        const QRect last = title->cursorRect(title->cursorForPosition(QPoint(4, viewport.height() - 2)));
+        return last.bottom() <= viewport.bottom();
+    };
+    EXPECT_TRUE(lastLineShowsWhole());
     // The title's start shows, and the rows below it are on screen.
     EXPECT_EQ(title->verticalScrollBar()->value(), 0);
     EXPECT_EQ(title->cursorForPosition(QPoint(4, 4)).position(), 0);
@@ -236,11 +249,12 @@ TEST_F(DetailsScreenTest, AVeryLongTitleScrollsInItsRowAndIsSavedWhole) {
     settle();
     EXPECT_GT(title->verticalScrollBar()->value(), 0);
     EXPECT_TRUE(title->viewport()->rect().contains(title->cursorRect()));
+    EXPECT_TRUE(lastLineShowsWhole());
     QTest::keyClicks(title, QStringLiteral(" and the island ferry pier"));
     settle();
     const std::string edited = longTitle + " and the island ferry pier";
     ASSERT_EQ(title->text().toStdString(), edited);
-    EXPECT_EQ(screen->titleHeight()->constant(), limit);
+    EXPECT_EQ(screen->titleHeight()->constant(), held);
     EXPECT_TRUE(title->viewport()->rect().contains(title->cursorRect()));
     const QPoint lastLine(4, title->cursorRect().center().y());
     EXPECT_GT(title->cursorForPosition(lastLine).position(), static_cast<int>(edited.size()) - 120);

@@ -368,10 +368,11 @@ QString repeatedText(const QString& unit, int size, int paragraph) {
 
 }  // namespace
 
-// Held to a greatest height, a view answers the whole text's height when it fits and the limit when
-// it does not, around the exact height too, for one long paragraph (measured from growing pieces of
-// its start), many short ones, words with no spaces between them and a right-to-left text; a short
-// answer is not taken for the whole one later, nor for a greater limit.
+// Held to a greatest height, a view answers the whole text's height when it fits, and else the height
+// of the first lines that fit (no more than the limit, less than a line short of it) and that it
+// scrolls; around the exact height too, for one long paragraph (measured from growing pieces of its
+// start), many short ones, words with no spaces between them and a right-to-left text. An answer for
+// a limit is not taken for the whole text's later, nor for another limit.
 TEST_F(TextInputTest, HeightsUpToALimitAgreeWithTheWholeText) {
     view->setFrameShape(QFrame::NoFrame);
     struct Case {
@@ -389,6 +390,8 @@ TEST_F(TextInputTest, HeightsUpToALimitAgreeWithTheWholeText) {
         {"right to left", repeatedText(QStringLiteral("שוק הנמל ליד שער המעבורת הישן "), 16 * 1024, 0),
          Qt::RightToLeft},
     };
+    // Generous for a line in a fallback font.
+    const double tallestLine = 2 * QFontMetricsF(view->font()).lineSpacing();
     for (const Case& test : cases) {
         for (const double width : {180.0, 640.0}) {
             SCOPED_TRACE(std::string(test.name) + " at " + std::to_string(width));
@@ -397,15 +400,27 @@ TEST_F(TextInputTest, HeightsUpToALimitAgreeWithTheWholeText) {
             view->document()->setDefaultTextOption(option);
             const double whole = freshHeight(*view, test.text, width);
             ASSERT_GT(whole, 400);
+            const auto expectHeldTo = [&](double limit) {
+                SCOPED_TRACE(limit);
+                const platform::TextView::HeightFit fit = view->heightFitting(width, limit);
+                if (whole <= limit) {
+                    EXPECT_EQ(fit.height, whole);
+                    EXPECT_FALSE(fit.scrolls);
+                } else {
+                    EXPECT_LE(fit.height, limit);
+                    EXPECT_GT(fit.height, limit - tallestLine);
+                    EXPECT_TRUE(fit.scrolls);
+                }
+            };
             view->setText(test.text);
-            for (const double limit : {60.0, std::floor(whole / 2), whole - 1, whole, whole + 1}) {
-                EXPECT_EQ(view->heightThatFits(width, limit), std::min(whole, limit)) << limit;
-            }
+            for (const double limit : {60.0, std::floor(whole / 2), whole - 1, whole, whole + 1})
+                expectHeldTo(limit);
             EXPECT_EQ(view->heightThatFits(width), whole);
             view->setText(test.text);
-            EXPECT_EQ(view->heightThatFits(width, 100), 100);
-            EXPECT_EQ(view->heightThatFits(width, whole - 1), whole - 1);
+            expectHeldTo(100);
+            expectHeldTo(whole - 1);
             EXPECT_EQ(view->heightThatFits(width), whole);
+            expectHeldTo(100);
         }
     }
 }
