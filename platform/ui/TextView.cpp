@@ -60,6 +60,9 @@ void TextView::setText(const QString& text) {
 
 namespace {
 
+// Characters from which a paragraph keeps its worked-out layout (a few screens of lines).
+constexpr int kKeptLayoutLength = 8192;
+
 // The height of a line as the plain-text layout stacks it (leading included, a negative one taken
 // off whole).
 double stackedHeight(const QTextLine& line) {
@@ -143,6 +146,12 @@ void TextView::replaceText(const QString& text) {
         QTextCursor moved = caret;
         moved.movePosition(QTextCursor::End);
         setTextCursor(moved);
+    }
+    // A paragraph's layout keeps only its lines after laying out, and every paint works the whole
+    // paragraph's scripts and glyphs out again for the lines it draws: for a long paragraph that is
+    // more than drawing them. Such a paragraph keeps what it worked out while it is shown.
+    for (QTextBlock block = doc->begin(); block.isValid(); block = block.next()) {
+        if (block.length() > kKeptLayoutLength) block.layout()->setCacheEnabled(true);
     }
     // A view on screen keeps its caret in sight, as before; one not shown yet is laid out when shown.
     if (isVisible()) ensureCursorVisible();
