@@ -3,6 +3,7 @@
 #include <QAbstractTextDocumentLayout>
 #include <QFocusEvent>
 #include <QFontMetrics>
+#include <QFontMetricsF>
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextDocument>
@@ -91,9 +92,17 @@ struct LineStack {
 // before the cut are counted from it.
 void stackWrapped(LineStack& stack, const QString& text, const QFont& font, const QTextOption& option,
                   double lineWidth) {
-    constexpr qsizetype kFirstPiece = 4096;
     constexpr qsizetype kUnsureEnd = 256;
-    qsizetype piece = stack.stopAbove >= std::numeric_limits<double>::max() ? text.size() : kFirstPiece;
+    qsizetype piece = text.size();
+    if (stack.stopAbove < std::numeric_limits<double>::max()) {
+        // The first piece holds the lines left to stack if they are half again as full as lines of
+        // average characters; a piece that falls short grows.
+        const QFontMetricsF metrics(font);
+        const double lines = (stack.stopAbove - stack.height) / std::max(1.0, metrics.lineSpacing()) + 2;
+        const double perLine = 1.5 * lineWidth / std::max(1.0, metrics.averageCharWidth());
+        piece =
+            std::min(text.size(), static_cast<qsizetype>(std::min(lines * perLine, 1e9)) + 2 * kUnsureEnd);
+    }
     for (;;) {
         const bool cut = piece + kUnsureEnd < text.size();
         if (!cut) piece = text.size();
