@@ -63,6 +63,8 @@ namespace {
 
 // Characters from which a paragraph keeps its worked-out layout (a few screens of lines).
 constexpr int kKeptLayoutLength = 8192;
+// The longest start of a paragraph read out by itself for measuring.
+constexpr qsizetype kPieceReadAlone = 16384;
 
 // The height of a line as the plain-text layout stacks it (leading included, a negative one taken
 // off whole).
@@ -90,25 +92,41 @@ struct LineStack {
 // lines that are needed. The last lines of a piece may wrap otherwise than in the whole paragraph
 // (where the piece is cut, and a script's words can run up to it), so only lines that end well
 // before the cut are counted from it.
-void stackWrapped(LineStack& stack, const QString& text, const QFont& font, const QTextOption& option,
+void stackWrapped(LineStack& stack, const QTextBlock& block, const QFont& font, const QTextOption& option,
                   double lineWidth) {
+    // The block's text, or the start of it: a short piece is read out character by character
+    // rather than copying out a long paragraph whole for its first lines.
+    const qsizetype size = block.length() - 1;
+    QString whole;
+    const auto text = [&](qsizetype length) {
+        if (length >= size || length > kPieceReadAlone) {
+            if (whole.isNull()) whole = block.text();
+            return length >= size ? whole : whole.left(length);
+        }
+        QString start;
+        start.reserve(length);
+        const QTextDocument* doc = block.document();
+        for (qsizetype i = 0; i < length; ++i)
+            start += doc->characterAt(block.position() + static_cast<int>(i));
+        return start;
+    };
     constexpr qsizetype kUnsureEnd = 256;
-    qsizetype piece = text.size();
+    qsizetype piece = size;
     if (stack.stopAbove < std::numeric_limits<double>::max()) {
         // The first piece holds the lines left to stack if they are half again as full as lines of
         // average characters; a piece that falls short grows.
         const QFontMetricsF metrics(font);
         const double lines = (stack.stopAbove - stack.height) / std::max(1.0, metrics.lineSpacing()) + 2;
         const double perLine = 1.5 * lineWidth / std::max(1.0, metrics.averageCharWidth());
-        piece =
-            std::min(text.size(), static_cast<qsizetype>(std::min(lines * perLine, 1e9)) + 2 * kUnsureEnd);
+        piece = std::min(size, static_cast<qsizetype>(std::min(lines * perLine, 1e9)) + 2 * kUnsureEnd);
     }
     for (;;) {
-        const bool cut = piece + kUnsureEnd < text.size();
-        if (!cut) piece = text.size();
-        if (cut && text.at(piece - 1).isHighSurrogate()) ++piece;
+        const bool cut = piece + kUnsureEnd < size;
+        if (!cut) piece = size;
+        QString pieceText = text(piece);
+        if (cut && pieceText.back().isHighSurrogate()) pieceText = text(++piece);
         LineStack tried = stack;
-        QTextLayout layout(cut ? text.left(piece) : text, font);
+        QTextLayout layout(pieceText, font);
         layout.setTextOption(option);
         layout.beginLayout();
         for (QTextLine line = layout.createLine(); line.isValid() && !tried.past();
@@ -240,7 +258,7 @@ TextView::Measured TextView::measureText(const MeasureKey& key, double viewportW
             }
         }
         laidOutHere = true;
-        stackWrapped(stack, block.text(), doc->defaultFont(), option, key.lineWidth);
+        stackWrapped(stack, block, doc->defaultFont(), option, key.lineWidth);
     }
     if (laidOutHere) ++measurements_;
     return {key, stopAbove, stack.height, stack.fitting, !stack.past()};
