@@ -46,8 +46,8 @@ class TextView : public QPlainTextEdit {
     // The height for the text at `width` held to `limit`: what the whole text needs when that is no
     // more, else what its first lines that fit in `limit` need (so the view ends at a line's end).
     HeightFit heightFitting(double width, double limit) const;
-    // Times heightThatFits laid the text out on its own (not answered from an earlier answer or from
-    // the lines the view shows).
+    // Times a height was measured by laying the text out here (not answered from an earlier answer
+    // or from the lines the view shows).
     int64_t heightMeasurements() const { return measurements_; }
 
   protected:
