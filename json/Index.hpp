@@ -77,7 +77,7 @@ class Index {
   private:
     friend class JSON;
     // The next position of the same case, in place, for an iterator (which
-    // is never stepped past the end; JSON::index(after:) guards that case).
+    // is never stepped past the end; JSON::index(const Index&) guards that case).
     void advance() {
         if (kind_ == Kind::array)
             ++offset_;

@@ -296,7 +296,6 @@ class JSON {
     // Copies and moves of it count as usual, and it takes its own count
     // before it changes.
     struct Borrowed {};
-    //
     // A container a JSON value holds has no JSON value nested at any depth,
     // so an item of it that is a number, text, null or container is taken
     // as it is, without looking into its node.
