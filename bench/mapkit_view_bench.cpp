@@ -48,6 +48,14 @@ struct Delegate : MKMapViewDelegate {
     }
 };
 
+// One whole frame of `map` drawn into `target`.
+double drawSeconds(MKMapView& map, QImage& target) {
+    QPainter painter(&target);
+    const auto start = Clock::now();
+    map.drawMap(painter);
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
 // A 1920×1080 map at exactly zoom `zoom` over central Europe with `pins` pins, `visible` of them in view.
 struct Scene {
     std::shared_ptr<Delegate> delegate = std::make_shared<Delegate>();
@@ -90,12 +98,7 @@ struct Scene {
         map->waitForCells();
     }
 
-    double frameSeconds() {
-        QPainter painter(&target);
-        const auto start = Clock::now();
-        map->drawMap(painter);
-        return std::chrono::duration<double>(Clock::now() - start).count();
-    }
+    double frameSeconds() { return drawSeconds(*map, target); }
 };
 
 double bestOf(int runs, const std::function<double()>& run) {
@@ -198,12 +201,7 @@ struct WorldScene {
         map->waitForCells();
     }
 
-    double frameSeconds() {
-        QPainter painter(&target);
-        const auto start = Clock::now();
-        map->drawMap(painter);
-        return std::chrono::duration<double>(Clock::now() - start).count();
-    }
+    double frameSeconds() { return drawSeconds(*map, target); }
 };
 
 void BM_WorldFrame10kPinsAgainstNone(benchmark::State& state) {

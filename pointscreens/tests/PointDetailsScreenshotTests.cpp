@@ -25,6 +25,17 @@ class PointDetailsScreenshotTest : public pointscreens_test::PointDetailsTest {
         QApplication::setPalette(QPalette());
         PointDetailsTest::TearDown();
     }
+
+    // Nothing runs past the window's edge.
+    static void expectPartsInsideTheView(PointDetailsViewController& screen) {
+        const QRect area = screen.view()->rect();
+        for (QWidget* part : std::initializer_list<QWidget*>{screen.titleView(), screen.subtitleView(),
+                                                             screen.coordinateLabel(), screen.map(),
+                                                             screen.pointInfoTextView()}) {
+            const QRect inView(part->mapTo(screen.view(), QPoint(0, 0)), part->size());
+            EXPECT_TRUE(area.contains(inView)) << part->objectName().toStdString();
+        }
+    }
 };
 
 TEST_F(PointDetailsScreenshotTest, WideAndNarrowViewingAndEdited) {
@@ -103,14 +114,7 @@ TEST_F(PointDetailsScreenshotTest, WideAndNarrowViewingAndEdited) {
                     settle();
                     ASSERT_TRUE(screen->map()->waitForCells());
                     settle();
-                    // Nothing runs past the window's edge.
-                    const QRect area = screen->view()->rect();
-                    for (QWidget* part : std::initializer_list<QWidget*>{
-                             screen->titleView(), screen->subtitleView(), screen->coordinateLabel(),
-                             screen->map(), screen->pointInfoTextView()}) {
-                        const QRect inView(part->mapTo(screen->view(), QPoint(0, 0)), part->size());
-                        EXPECT_TRUE(area.contains(inView)) << part->objectName().toStdString();
-                    }
+                    expectPartsInsideTheView(*screen);
                     EXPECT_EQ(screen->titleView()->height(),
                               static_cast<int>(std::ceil(screen->titleHeight()->constant())));
                     pointscreens_test::saveScreenshot(pointscreens_test::grab(*window_, 1), name);
@@ -183,13 +187,7 @@ TEST_F(PointDetailsScreenshotTest, AHundredKilobyteTitle) {
                 EXPECT_EQ(screen->titleView()->height(),
                           static_cast<int>(std::ceil(screen->titleHeight()->constant())));
                 EXPECT_EQ(screen->titleView()->verticalScrollBar()->value() > 0, edited);
-                const QRect area = screen->view()->rect();
-                for (QWidget* part : std::initializer_list<QWidget*>{
-                         screen->titleView(), screen->subtitleView(), screen->coordinateLabel(),
-                         screen->map(), screen->pointInfoTextView()}) {
-                    const QRect inView(part->mapTo(screen->view(), QPoint(0, 0)), part->size());
-                    EXPECT_TRUE(area.contains(inView)) << part->objectName().toStdString();
-                }
+                expectPartsInsideTheView(*screen);
                 pointscreens_test::saveScreenshot(pointscreens_test::grab(*window_, 1), name);
                 pointscreens_test::saveScreenshot(pointscreens_test::grab(*window_, 2),
                                                   name + QStringLiteral("@2x"));

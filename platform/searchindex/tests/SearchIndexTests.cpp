@@ -57,6 +57,40 @@ std::string readText(const std::string& path) {
     return text.str();
 }
 
+// The documents folder an exit test shares with its child process: the test
+// runs again from its start in the child, which finds the parent's folder
+// named in `variable`.
+class ExitTestFolder {
+  public:
+    explicit ExitTestFolder(const char* variable) : variable_(variable) {
+        if (std::getenv(variable) == nullptr) {
+            owned_.emplace();
+            ::setenv(variable, owned_->dataHome().c_str(), 1);
+        }
+        documents_ = std::string(std::getenv(variable)) + "/TervoloNG";
+    }
+    ~ExitTestFolder() {
+        if (owned_) ::unsetenv(variable_);
+    }
+    ExitTestFolder(const ExitTestFolder&) = delete;
+    ExitTestFolder& operator=(const ExitTestFolder&) = delete;
+
+    bool inParent() const { return owned_.has_value(); }
+    const std::string& documents() const { return documents_; }
+
+  private:
+    const char* variable_;
+    std::optional<TemporaryFolder> owned_;
+    std::string documents_;
+};
+
+void expectNoTemporaryFiles(const std::string& documents) {
+    auto names = FileManager::defaultManager().contentsOfDirectory(documents);
+    ASSERT_TRUE(names.ok());
+    EXPECT_EQ(std::count_if(names->begin(), names->end(), FileManager::isTemporaryFileName), 0)
+        << ::testing::PrintToString(*names);
+}
+
 class FileSearchIndexTest : public ::testing::Test {
   protected:
     TemporaryFolder folder_;
@@ -350,14 +384,8 @@ DispatchSemaphore gWriteStarted{0};
 // shares this test's documents folder.
 TEST(SearchIndexDefault, ACleanExitFinishesTheWritesAskedFor) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    constexpr const char* kShared = "TERVOLO_TEST_EXIT_DATA_HOME";
-    std::optional<TemporaryFolder> folder;
-    if (std::getenv(kShared) == nullptr) {
-        folder.emplace();
-        ::setenv(kShared, folder->dataHome().c_str(), 1);
-    }
-    std::string documents = std::getenv(kShared);
-    documents.append("/TervoloNG");
+    const ExitTestFolder folder("TERVOLO_TEST_EXIT_DATA_HOME");
+    const std::string& documents = folder.documents();
     std::vector<SearchableItem> items;
     for (int i = 0; i < 20000; ++i) {
         const std::string number = std::to_string(i);
@@ -375,12 +403,8 @@ TEST(SearchIndexDefault, ACleanExitFinishesTheWritesAskedFor) {
             std::exit(0);
         },
         ::testing::ExitedWithCode(0), "");
-    ::unsetenv(kShared);
 
-    auto names = FileManager::defaultManager().contentsOfDirectory(documents);
-    ASSERT_TRUE(names.ok());
-    EXPECT_EQ(std::count_if(names->begin(), names->end(), FileManager::isTemporaryFileName), 0)
-        << ::testing::PrintToString(*names);
+    expectNoTemporaryFiles(documents);
     EXPECT_EQ(FileSearchIndex(documents + "/SearchIndex.json").allItems().size(), items.size());
 }
 
@@ -390,13 +414,8 @@ TEST(SearchIndexDefault, ACleanExitFinishesTheWritesAskedFor) {
 // thumbnail they share stored once.
 TEST(SearchIndexDefault, AnExitWhileTheFileIsStillReadKeepsTheRequest) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    constexpr const char* kShared = "TERVOLO_TEST_EXIT_READ_DATA_HOME";
-    std::optional<TemporaryFolder> folder;
-    if (std::getenv(kShared) == nullptr) {
-        folder.emplace();
-        ::setenv(kShared, folder->dataHome().c_str(), 1);
-    }
-    const std::string documents = std::string(std::getenv(kShared)) + "/TervoloNG";
+    const ExitTestFolder folder("TERVOLO_TEST_EXIT_READ_DATA_HOME");
+    const std::string& documents = folder.documents();
     const std::string path = documents + "/SearchIndex.json";
     const std::vector<uint8_t> icon(2700, 0x5A);
     auto itemsTitled = [&](const std::string& prefix) {
@@ -408,7 +427,7 @@ TEST(SearchIndexDefault, AnExitWhileTheFileIsStillReadKeepsTheRequest) {
         }
         return items;
     };
-    if (folder) {
+    if (folder.inParent()) {
         FileSearchIndex first(path);
         std::atomic<bool> written{false};
         first.indexSearchableItems(itemsTitled("old "), [&](std::optional<Error> error) {
@@ -426,12 +445,8 @@ TEST(SearchIndexDefault, AnExitWhileTheFileIsStillReadKeepsTheRequest) {
             std::exit(0);
         },
         ::testing::ExitedWithCode(0), "");
-    ::unsetenv(kShared);
 
-    auto names = FileManager::defaultManager().contentsOfDirectory(documents);
-    ASSERT_TRUE(names.ok());
-    EXPECT_EQ(std::count_if(names->begin(), names->end(), FileManager::isTemporaryFileName), 0)
-        << ::testing::PrintToString(*names);
+    expectNoTemporaryFiles(documents);
     const auto stored = FileSearchIndex(path).allItems();
     ASSERT_EQ(stored.size(), renamed.size());
     std::map<std::string, SearchableItem> byIdentifier;
