@@ -5,7 +5,7 @@
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
-#include <ctime>
+#include <limits>
 #include <map>
 #include <string_view>
 
@@ -103,18 +103,44 @@ std::string architectureName(const std::optional<QCrashReportProcessorInfo>& cpu
     }
 }
 
-std::string lastPathComponent(const std::string& path) {
-    const auto slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
+// "YYYY-MM-DD hh:mm:ss +0000" in the proleptic Gregorian calendar, worked out here rather than
+// with gmtime_r: the C library's time conversion loads the local time zone file on its first
+// call, a file read that a process formatting one report makes only to leave it unused, and
+// gmtime_r gives up on years beyond an int.
 std::string dateText(const std::optional<platform::Date>& date) {
     if (!date) return "(null)";
-    const auto seconds = static_cast<time_t>(std::floor(date->unixTime()));
-    struct tm utc;
-    gmtime_r(&seconds, &utc);
+    // Report times are 64-bit seconds, which a double rounds: the largest comes back as 2^63,
+    // beyond the 64-bit range, and is taken as the largest there is.
+    constexpr double kTwoTo63 = 9223372036854775808.0;
+    const double floored = std::floor(date->unixTime());
+    int64_t seconds = 0;
+    if (floored >= kTwoTo63) {
+        seconds = std::numeric_limits<int64_t>::max();
+    } else if (floored >= -kTwoTo63) {
+        seconds = static_cast<int64_t>(floored);
+    } else if (floored < -kTwoTo63) {
+        seconds = std::numeric_limits<int64_t>::min();
+    }  // not a number: 0
+    int64_t days = seconds / 86400;
+    int64_t secondOfDay = seconds % 86400;
+    if (secondOfDay < 0) {
+        secondOfDay += 86400;
+        --days;
+    }
+    // Days since 1970-01-01 to a civil date, in 400-year eras of 146097 days that start on 1 March.
+    const int64_t shifted = days + 719468;
+    const int64_t era = (shifted >= 0 ? shifted : shifted - 146096) / 146097;
+    const int64_t dayOfEra = shifted - era * 146097;
+    const int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    const int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    const int64_t monthFromMarch = (5 * dayOfYear + 2) / 153;
+    const int64_t day = dayOfYear - (153 * monthFromMarch + 2) / 5 + 1;
+    const int64_t month = monthFromMarch < 10 ? monthFromMarch + 3 : monthFromMarch - 9;
+    const int64_t year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
     char buffer[64];
-    strftime(buffer, sizeof buffer, "%Y-%m-%d %H:%M:%S +0000", &utc);
+    std::snprintf(buffer, sizeof buffer, "%" PRId64 "-%02d-%02d %02d:%02d:%02d +0000", year,
+                  static_cast<int>(month), static_cast<int>(day), static_cast<int>(secondOfDay / 3600),
+                  static_cast<int>(secondOfDay / 60 % 60), static_cast<int>(secondOfDay % 60));
     return buffer;
 }
 
@@ -239,35 +265,42 @@ std::string QCrashReportTextFormatter::stringValueForCrashReport(const QCrashRep
     for (const auto& thread : report.threads()) frames += thread.stackFrames().size();
     text.reserve(2048 + frames * 96 + report.images().size() * 160);
 
-    text += "Incident Identifier: " + (report.uuidRef() ? report.uuidRef()->uuidString() : kMissing) + "\n";
-    const bool hasModel = report.machineInfo() && report.machineInfo()->modelName();
-    text += "Hardware Model:      " + (hasModel ? *report.machineInfo()->modelName() : kMissing) + "\n";
-    const std::string processName = process && process->processName() ? *process->processName() : kMissing;
+    // Absent values print as "???".
+    const auto orMissing = [](const std::optional<std::string_view>& value) -> std::string_view {
+        return value ? *value : std::string_view(kMissing);
+    };
+    const auto line = [&text](std::initializer_list<std::string_view> parts) {
+        for (std::string_view part : parts) text.append(part);
+        text.push_back('\n');
+    };
+    const std::string incident = report.uuidRef() ? report.uuidRef()->uuidString() : kMissing;
+    line({"Incident Identifier: ", incident});
+    line({"Hardware Model:      ",
+          orMissing(report.machineInfo() ? report.machineInfo()->modelName() : std::nullopt)});
+    const std::string_view processName = orMissing(process ? process->processName() : std::nullopt);
     const std::string processID = process ? std::to_string(process->processID()) : kMissing;
-    text += "Process:         " + processName + " [" + processID + "]\n";
-    text +=
-        "Path:            " + (process && process->processPath() ? *process->processPath() : kMissing) + "\n";
-    text += "Identifier:      " + app.applicationIdentifier() + "\n";
-    text += "Version:         " +
-            (app.applicationMarketingVersion()
-                 ? *app.applicationMarketingVersion() + " (" + app.applicationVersion() + ")"
-                 : app.applicationVersion()) +
-            "\n";
-    text += "Code Type:       " + codeType.name + "\n";
-    const std::string parentName =
-        process && process->parentProcessName() ? *process->parentProcessName() : kMissing;
+    line({"Process:         ", processName, " [", processID, "]"});
+    line({"Path:            ", orMissing(process ? process->processPath() : std::nullopt)});
+    line({"Identifier:      ", app.applicationIdentifier()});
+    if (const auto marketing = app.applicationMarketingVersion()) {
+        line({"Version:         ", *marketing, " (", app.applicationVersion(), ")"});
+    } else {
+        line({"Version:         ", app.applicationVersion()});
+    }
+    line({"Code Type:       ", codeType.name});
+    const std::string_view parentName = orMissing(process ? process->parentProcessName() : std::nullopt);
     const std::string parentID = process ? std::to_string(process->parentProcessID()) : kMissing;
-    text += "Parent Process:  " + parentName + " [" + parentID + "]\n";
+    line({"Parent Process:  ", parentName, " [", parentID, "]"});
     text += "\n";
-    text += "Date/Time:       " + dateText(system.timestamp()) + "\n";
-    text += "OS Version:      " + operatingSystemName(system.operatingSystem()) + " " +
-            system.operatingSystemVersion() + " (" +
-            (system.operatingSystemBuild() ? *system.operatingSystemBuild() : kMissing) + ")\n";
+    line({"Date/Time:       ", dateText(system.timestamp())});
+    line({"OS Version:      ", operatingSystemName(system.operatingSystem()), " ",
+          system.operatingSystemVersion(), " (", orMissing(system.operatingSystemBuild()), ")"});
     text += "Report Version:  104\n";
     text += "\n";
-    text += "Exception Type:  " + report.signalInfo().name() + "\n";
-    text += "Exception Codes: " + report.signalInfo().code() +
-            format(" at 0x%" PRIx64 "\n", report.signalInfo().address());
+    line({"Exception Type:  ", report.signalInfo().name()});
+    text.append("Exception Codes: ").append(report.signalInfo().code()).append(" at 0x");
+    appendHex(text, report.signalInfo().address(), 1);
+    text.push_back('\n');
     for (const auto& thread : report.threads()) {
         if (thread.crashed()) {
             text += format("Crashed Thread:  %" PRId64 "\n", thread.threadNumber());
@@ -278,8 +311,8 @@ std::string QCrashReportTextFormatter::stringValueForCrashReport(const QCrashRep
 
     if (const auto& exception = report.exceptionInfo()) {
         text += "Application Specific Information:\n";
-        text += "*** Terminating app due to uncaught exception '" + exception->exceptionName() +
-                "', reason: '" + exception->exceptionReason() + "'\n";
+        line({"*** Terminating app due to uncaught exception '", exception->exceptionName(), "', reason: '",
+              exception->exceptionReason(), "'"});
         text += "\n";
         if (exception->stackFrames() && !exception->stackFrames()->empty()) {
             text += "Last Exception Backtrace:\n";
@@ -309,7 +342,7 @@ std::string QCrashReportTextFormatter::stringValueForCrashReport(const QCrashRep
         const bool arm = cpu && cpu->typeEncoding() == 1 && (cpu->type() & 0xFFFFFF) == 12;
         size_t count = 0;
         for (const auto& reg : crashed->registers()) {
-            const std::string name = (arm && reg.registerName() == "r12") ? "ip" : reg.registerName();
+            const std::string name(arm && reg.registerName() == "r12" ? "ip" : reg.registerName());
             text += codeType.lp64 ? format("%6s: 0x%016" PRIx64 " ", name.c_str(), reg.registerValue())
                                   : format("%6s: 0x%08" PRIx64 " ", name.c_str(), reg.registerValue());
             if (++count % 4 == 0) text += "\n";
@@ -325,18 +358,18 @@ std::string QCrashReportTextFormatter::stringValueForCrashReport(const QCrashRep
         return a->imageBaseAddress() < b->imageBaseAddress();
     });
     uint64_t previousBase = 0;
-    const std::optional<std::string> path = process ? process->processPath() : std::nullopt;
+    const std::optional<std::string_view> path = process ? process->processPath() : std::nullopt;
     for (const auto* image : images) {
         const uint64_t base = image->imageBaseAddress();
         if (base == previousBase) continue;
         previousBase = base;
         const uint64_t end = base + std::max<uint64_t>(image->imageSize(), 1) - 1;
-        const std::string marker = path && image->imageName() == *path ? "+" : " ";
-        text += (codeType.lp64 ? format("%#18" PRIx64 " - %#18" PRIx64 " ", base, end)
-                               : format("%#10" PRIx64 " - %#10" PRIx64 " ", base, end)) +
-                marker + lastPathComponent(image->imageName()) + " " + architectureName(image->codeType()) +
-                "  <" + (image->imageUUID() ? *image->imageUUID() : kMissing) + "> " + image->imageName() +
-                "\n";
+        const char* marker = path && image->imageName() == *path ? "+" : " ";
+        text += codeType.lp64 ? format("%#18" PRIx64 " - %#18" PRIx64 " ", base, end)
+                              : format("%#10" PRIx64 " - %#10" PRIx64 " ", base, end);
+        line({marker, lastPathComponentView(image->imageName()), " ", architectureName(image->codeType()),
+              "  <", image->imageUUID() ? std::string_view(*image->imageUUID()) : std::string_view(kMissing),
+              "> ", image->imageName()});
     }
     return text;
 }

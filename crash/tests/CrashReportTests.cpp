@@ -2,10 +2,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <fstream>
 #include <iterator>
+#include <limits>
+#include <memory>
+#include <optional>
 
 #include <string>
 #include <vector>
@@ -314,6 +319,67 @@ TEST(CrashReportFormatter, GoldenText) {
     const auto texts = log->texts();
     EXPECT_NE(std::find(texts.begin(), texts.end(), "[QCrashReporter] Cannot find image for 0x5"),
               texts.end());
+}
+
+// The date line is UTC whatever the process's time zone, for any 64-bit time: dates before the
+// common era, past year 9999 and beyond what the C library's calendar takes.
+TEST(CrashReportFormatter, DateLineIsUTCForAnyZoneAndTime) {
+    const char* savedZone = std::getenv("TZ");
+    const std::optional<std::string> saved = savedZone ? std::optional<std::string>(savedZone) : std::nullopt;
+    struct Case {
+        int64_t timestamp;
+        const char* line;
+    } cases[] = {
+        {1600000000, "2020-09-13 12:26:40 +0000"},
+        {-1, "1969-12-31 23:59:59 +0000"},
+        {951782400, "2000-02-29 00:00:00 +0000"},
+        {4107542399, "2100-02-28 23:59:59 +0000"},
+        {4107542400, "2100-03-01 00:00:00 +0000"},
+        {-62135596801, "0-12-31 23:59:59 +0000"},
+        {-62170156800, "-1-11-28 00:00:00 +0000"},
+        {253402300800, "10000-01-01 00:00:00 +0000"},
+        {std::numeric_limits<int64_t>::max(), "292277026596-12-04 15:30:07 +0000"},
+        {std::numeric_limits<int64_t>::min(), "-292277022657-01-27 08:29:52 +0000"},
+    };
+    for (const char* zone : {"UTC0", "IST-5:30", "NZST-12NZDT,M9.5.0,M4.1.0/3", "HST10"}) {
+        ::setenv("TZ", zone, 1);
+        ::tzset();
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::string(zone) + " " + std::to_string(c.timestamp));
+            ReportFixture f;
+            goldenReport(f);
+            f.system.timestamp = c.timestamp;
+            const auto report = QCrashReport::create(f.file());
+            ASSERT_NE(report, nullptr);
+            const std::string text = QCrashReportTextFormatter::stringValueForCrashReport(*report, 0);
+            EXPECT_NE(text.find(std::string("\nDate/Time:       ") + c.line + "\n"), std::string::npos)
+                << text;
+        }
+    }
+    if (saved) {
+        ::setenv("TZ", saved->c_str(), 1);
+    } else {
+        ::unsetenv("TZ");
+    }
+    ::tzset();
+}
+
+// The report's texts are views into what it unpacked, not into the file's bytes: they stay
+// whole when the bytes are overwritten and freed.
+TEST(CrashReportReader, TextsOutliveTheFileBytes) {
+    ReportFixture f;
+    goldenReport(f);
+    const std::string expected =
+        QCrashReportTextFormatter::stringValueForCrashReport(*QCrashReport::create(f.file()), 0);
+    auto bytes = std::make_unique<std::vector<uint8_t>>(f.file());
+    const auto report = QCrashReport::create(*bytes);
+    ASSERT_NE(report, nullptr);
+    std::fill(bytes->begin(), bytes->end(), uint8_t{0x5A});
+    bytes.reset();
+    EXPECT_EQ(report->threads()[0].stackFrames()[0].symbolInfo()->symbolName(), "_main");
+    EXPECT_EQ(report->images()[0].imageName(), "/opt/tervolo/bin/app");
+    EXPECT_EQ(report->exceptionInfo()->exceptionReason(), "index 3 beyond bounds");
+    EXPECT_EQ(QCrashReportTextFormatter::stringValueForCrashReport(*report, 0), expected);
 }
 
 TEST(CrashReportFormatter, MissingPartsAndOtherSystems) {
