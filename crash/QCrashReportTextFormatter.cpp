@@ -5,8 +5,11 @@
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
+#include <functional>
+#include <initializer_list>
 #include <limits>
 #include <map>
+#include <memory>
 #include <string_view>
 
 #include "platform/foundation/OSLog.hpp"
@@ -144,9 +147,24 @@ std::string dateText(const std::optional<platform::Date>& date) {
     return buffer;
 }
 
-void logDefault(const std::string& text) {
-    platform::OSLog::defaultLog()->write(platform::OSLogType::Default, text);
-}
+// The default-level system log records of one report's backtraces: a report may hold thousands
+// (one per symbol whose prefix rules are unknown), so the log is looked up once and every
+// record's text is put together in the same buffer.
+class DefaultLogLines {
+  public:
+    void write(std::initializer_list<std::string_view> parts) {
+        text_.clear();
+        for (std::string_view part : parts) text_.append(part);
+        log_->write(platform::OSLogType::Default, text_);
+    }
+    // The buffer, for a record written piece by piece; written with write().
+    std::string& text() { return text_; }
+    void write() { log_->write(platform::OSLogType::Default, text_); }
+
+  private:
+    std::shared_ptr<platform::OSLog> log_ = platform::OSLog::defaultLog();
+    std::string text_;
+};
 
 std::string_view lastPathComponentView(std::string_view path) {
     const auto slash = path.find_last_of('/');
@@ -201,7 +219,7 @@ void appendHex(std::string& out, uint64_t value, size_t minDigits) {
 // One backtrace line appended to the report text: a report holds thousands, so the line is
 // written in place rather than assembled from temporary strings.
 void appendStackFrame(std::string& out, const QCrashReportStackFrameInfo& frame, uint64_t frameIndex,
-                      const QCrashReport& report, bool lp64) {
+                      const QCrashReport& report, bool lp64, DefaultLogLines& log) {
     const uint64_t pc = frame.instructionPointer();
     std::string_view imageName = kMissing;
     uint64_t base = 0;
@@ -211,9 +229,10 @@ void appendStackFrame(std::string& out, const QCrashReportStackFrameInfo& frame,
         base = image->imageBaseAddress();
         offset = pc - base;
     } else if (pc != 0) {
-        std::string message = "[QCrashReporter] Cannot find image for 0x";
+        std::string& message = log.text();
+        message.assign("[QCrashReporter] Cannot find image for 0x");
         appendHex(message, pc, 1);
-        logDefault(message);
+        log.write();
     }
     appendUnsigned(out, frameIndex, 4);
     appendPadded(out, imageName, 35);
@@ -234,8 +253,7 @@ void appendStackFrame(std::string& out, const QCrashReportStackFrameInfo& frame,
         if (os == 0 || os == 1 || os == 2 || os == 4) {
             name.remove_prefix(1);
         } else {
-            logDefault("[QCrashReporter] Symbol \"" + std::string(name) +
-                       "\" prefix rules are unknown for this OS!");
+            log.write({"[QCrashReporter] Symbol \"", name, "\" prefix rules are unknown for this OS!"});
         }
     }
     out.append(name);
@@ -250,20 +268,29 @@ std::string QCrashReportTextFormatter::formatStackFrame(const QCrashReportStackF
                                                         uint64_t frameIndex, const QCrashReport& report,
                                                         bool lp64) {
     std::string line;
-    appendStackFrame(line, frame, frameIndex, report, lp64);
+    DefaultLogLines log;
+    appendStackFrame(line, frame, frameIndex, report, lp64, log);
     return line;
 }
 
-std::string QCrashReportTextFormatter::stringValueForCrashReport(const QCrashReport& report, int32_t) {
+namespace {
+
+// The whole text into `text`. With `pieces`, the text made so far goes to it whenever it has
+// reached `pieceBytes` and `text` starts again empty (the last piece stays in `text`); false when
+// `pieces` refused one.
+bool formatText(const QCrashReport& report, std::string& text,
+                const std::function<bool(std::string_view)>* pieces, size_t pieceBytes) {
     const CodeType codeType = codeTypeOf(report);
+    DefaultLogLines log;
     const auto& process = report.processInfo();
     const auto& app = report.applicationInfo();
     const auto& system = report.systemInfo();
-    std::string text;
-    // About 90 bytes a backtrace line and 150 an image line, so the text grows without copies.
-    size_t frames = 0;
-    for (const auto& thread : report.threads()) frames += thread.stackFrames().size();
-    text.reserve(2048 + frames * 96 + report.images().size() * 160);
+    const auto handOut = [&] {
+        if (pieces == nullptr || text.size() < pieceBytes) return true;
+        if (!(*pieces)(text)) return false;
+        text.clear();
+        return true;
+    };
 
     // Absent values print as "???".
     const auto orMissing = [](const std::optional<std::string_view>& value) -> std::string_view {
@@ -318,7 +345,8 @@ std::string QCrashReportTextFormatter::stringValueForCrashReport(const QCrashRep
             text += "Last Exception Backtrace:\n";
             uint64_t index = 0;
             for (const auto& frame : *exception->stackFrames()) {
-                appendStackFrame(text, frame, index++, report, codeType.lp64);
+                appendStackFrame(text, frame, index++, report, codeType.lp64, log);
+                if (!handOut()) return false;
             }
             text += "\n";
         }
@@ -329,8 +357,10 @@ std::string QCrashReportTextFormatter::stringValueForCrashReport(const QCrashRep
         text += format(thread.crashed() ? "Thread %" PRId64 " Crashed:\n" : "Thread %" PRId64 ":\n",
                        thread.threadNumber());
         uint64_t index = 0;
-        for (const auto& frame : thread.stackFrames())
-            appendStackFrame(text, frame, index++, report, codeType.lp64);
+        for (const auto& frame : thread.stackFrames()) {
+            appendStackFrame(text, frame, index++, report, codeType.lp64, log);
+            if (!handOut()) return false;
+        }
         text += "\n";
         if (thread.crashed()) crashed = &thread;
     }
@@ -370,8 +400,31 @@ std::string QCrashReportTextFormatter::stringValueForCrashReport(const QCrashRep
         line({marker, lastPathComponentView(image->imageName()), " ", architectureName(image->codeType()),
               "  <", image->imageUUID() ? std::string_view(*image->imageUUID()) : std::string_view(kMissing),
               "> ", image->imageName()});
+        if (!handOut()) return false;
     }
+    return true;
+}
+
+}  // namespace
+
+std::string QCrashReportTextFormatter::stringValueForCrashReport(const QCrashReport& report, int32_t) {
+    std::string text;
+    // About 90 bytes a backtrace line and 150 an image line, so the text grows without copies.
+    size_t frames = 0;
+    for (const auto& thread : report.threads()) frames += thread.stackFrames().size();
+    text.reserve(2048 + frames * 96 + report.images().size() * 160);
+    formatText(report, text, nullptr, 0);
     return text;
+}
+
+bool QCrashReportTextFormatter::writeCrashReport(const QCrashReport& report,
+                                                 const std::function<bool(std::string_view)>& write,
+                                                 size_t pieceBytes) {
+    std::string text;
+    // A line may take the piece past its size, so the buffer has room for one more.
+    text.reserve(pieceBytes + 4096);
+    if (!formatText(report, text, &write, std::max<size_t>(pieceBytes, 1))) return false;
+    return text.empty() || write(text);
 }
 
 std::vector<uint8_t> QCrashReportTextFormatter::formatReport(const QCrashReport& report,

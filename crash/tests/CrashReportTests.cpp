@@ -469,6 +469,48 @@ TEST(CrashReportFormatter, ArchitectureNamesAndLossyAscii) {
     EXPECT_NE(utf8.find("0   ä" + std::string(34, ' ') + " 0x"), std::string::npos);
 }
 
+// Handed out in pieces, the text is the same at any piece size, lines cut nowhere but at piece
+// ends; a writer that refuses a piece gets no further one.
+TEST(CrashReportFormatter, PiecesMakeTheWholeText) {
+    ReportFixture f;
+    goldenReport(f);
+    for (uint64_t i = 0; i < 200; ++i) f.addFrame(f.report.threads[1], 0x400000 + i * 4, "_work", 0x400000);
+    const auto report = QCrashReport::create(f.file());
+    ASSERT_NE(report, nullptr);
+    const std::string whole = QCrashReportTextFormatter::stringValueForCrashReport(*report, 0);
+    for (const size_t pieceBytes : {size_t{0}, size_t{1}, size_t{100}, size_t{4096}, size_t{1} << 20}) {
+        SCOPED_TRACE(pieceBytes);
+        std::vector<std::string> pieces;
+        EXPECT_TRUE(QCrashReportTextFormatter::writeCrashReport(
+            *report,
+            [&](std::string_view piece) {
+                pieces.emplace_back(piece);
+                return true;
+            },
+            pieceBytes));
+        std::string joined;
+        for (const auto& piece : pieces) {
+            EXPECT_FALSE(piece.empty());
+            joined += piece;
+        }
+        EXPECT_EQ(joined, whole);
+        if (pieceBytes >= whole.size()) {
+            EXPECT_EQ(pieces.size(), 1u);
+        } else if (pieceBytes == 100) {
+            EXPECT_GT(pieces.size(), whole.size() / 200);
+        }
+    }
+    int calls = 0;
+    EXPECT_FALSE(QCrashReportTextFormatter::writeCrashReport(
+        *report,
+        [&](std::string_view) {
+            ++calls;
+            return calls < 3;
+        },
+        100));
+    EXPECT_EQ(calls, 3);
+}
+
 // The report tool on a file: stdout, stderr and exit status.
 struct ToolRun {
     int status = -1;
@@ -552,6 +594,18 @@ TEST(CrashReportTool, WritesTheFormattersTextOrFails) {
     EXPECT_EQ(usage.status, 2);
     EXPECT_EQ(usage.out, "");
     EXPECT_NE(usage.err.find("usage"), std::string::npos);
+
+    // Output that cannot be written fails the run with the reason, not a silent success.
+    const std::string goodPath = writeReportFile("full", large.file());
+    const std::string errPath = goodPath + ".err";
+    const int raw = std::system(
+        (std::string(CRASH_FORMAT_TOOL) + " '" + goodPath + "' >/dev/full 2>'" + errPath + "'").c_str());
+    std::ifstream errIn(errPath);
+    const std::string err((std::istreambuf_iterator<char>(errIn)), std::istreambuf_iterator<char>());
+    std::remove(goodPath.c_str());
+    std::remove(errPath.c_str());
+    EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 1) << raw;
+    EXPECT_NE(err.find("standard output: No space left on device"), std::string::npos) << err;
 }
 
 TEST(CrashProcessInfo, FromProc) {
