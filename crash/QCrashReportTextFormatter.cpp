@@ -405,14 +405,22 @@ bool formatText(const QCrashReport& report, std::string& text,
     return true;
 }
 
+// About 90 bytes a backtrace line and 150 an image line, so a text reserved at this size grows
+// without copies.
+size_t estimatedTextBytes(const QCrashReport& report) {
+    size_t frames = 0;
+    for (const auto& thread : report.threads()) frames += thread.stackFrames().size();
+    if (const auto& exception = report.exceptionInfo(); exception && exception->stackFrames()) {
+        frames += exception->stackFrames()->size();
+    }
+    return 2048 + frames * 96 + report.images().size() * 160;
+}
+
 }  // namespace
 
 std::string QCrashReportTextFormatter::stringValueForCrashReport(const QCrashReport& report, int32_t) {
     std::string text;
-    // About 90 bytes a backtrace line and 150 an image line, so the text grows without copies.
-    size_t frames = 0;
-    for (const auto& thread : report.threads()) frames += thread.stackFrames().size();
-    text.reserve(2048 + frames * 96 + report.images().size() * 160);
+    text.reserve(estimatedTextBytes(report));
     formatText(report, text, nullptr, 0);
     return text;
 }
@@ -429,19 +437,28 @@ bool QCrashReportTextFormatter::writeCrashReport(const QCrashReport& report,
 
 std::vector<uint8_t> QCrashReportTextFormatter::formatReport(const QCrashReport& report,
                                                              platform::Error*) const {
-    const std::string text = stringValueForCrashReport(report, textFormat_);
+    // The bytes are made from the text a piece at a time, so the whole text is never held twice
+    // (beside the report, whose texts are views into what it unpacked).
     std::vector<uint8_t> bytes;
-    bytes.reserve(text.size());
-    if (stringEncoding_ != kASCIIStringEncoding) return std::vector<uint8_t>(text.begin(), text.end());
-    // Lossy ASCII: one "?" per character outside it.
-    for (size_t i = 0; i < text.size(); ++i) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        if (c < 0x80) {
-            bytes.push_back(c);
-        } else if ((c & 0xC0) != 0x80) {
-            bytes.push_back('?');
+    bytes.reserve(estimatedTextBytes(report));
+    const bool ascii = stringEncoding_ == kASCIIStringEncoding;
+    writeCrashReport(report, [&](std::string_view piece) {
+        if (!ascii) {
+            bytes.insert(bytes.end(), piece.begin(), piece.end());
+            return true;
         }
-    }
+        // Lossy ASCII: one "?" per character outside it. Pieces end at line ends, never inside a
+        // character.
+        for (const char byte : piece) {
+            const auto c = static_cast<unsigned char>(byte);
+            if (c < 0x80) {
+                bytes.push_back(c);
+            } else if ((c & 0xC0) != 0x80) {
+                bytes.push_back('?');
+            }
+        }
+        return true;
+    });
     return bytes;
 }
 
