@@ -5,6 +5,10 @@
 //  - culling: the same frame with 100,000 pins against 1,000 pins, 500 in view each ("ratio", ≤ 1.2);
 //  - cold frame: the base map at zoom 5 over Europe drawn from nothing (every cell rendered on the
 //    drawing threads) against the warm frame ("ratio", ≤ 30). The map data is inflated beforehand.
+//  - world frame: the whole world in a 1280×800 view with 10,000 pins, all in view, against the same
+//    frame with none: pins in one city (as a user's points mostly are, piled onto a few pixels) and
+//    spread over the world ("added_ms" each; "world_moving_added_ms" while the view moves by half a
+//    point every frame). Run with QT_SCALE_FACTOR=2 for pixel ratio 2.
 #include <benchmark/benchmark.h>
 #include <QApplication>
 #include <QImage>
@@ -171,5 +175,97 @@ void BM_ColdBaseMapAgainstWarm(benchmark::State& state) {
     state.counters["ratio"] = cold / warm;
 }
 BENCHMARK(BM_ColdBaseMapAgainstWarm)->UseManualTime()->Iterations(2)->Unit(benchmark::kMillisecond);
+
+// The whole world in view, with `coordinates` as pins; frames drawn at the view's own pixel ratio.
+struct WorldScene {
+    std::unique_ptr<MKMapView> map;
+    QImage target;
+
+    explicit WorldScene(const std::vector<CLLocationCoordinate2D>& coordinates) {
+        application();
+        map = std::make_unique<MKMapView>();
+        map->resize(1280, 800);
+        map->setVisibleMapRect(MKMapRectWorld);
+        std::vector<std::shared_ptr<MKAnnotation>> annotations;
+        annotations.reserve(coordinates.size());
+        for (const auto& coordinate : coordinates) {
+            annotations.push_back(std::make_shared<MKPointAnnotation>(coordinate));
+        }
+        map->addAnnotations(annotations);
+        const qreal ratio = map->devicePixelRatioF();
+        target = QImage(QSize(1280, 800) * ratio, QImage::Format_ARGB32_Premultiplied);
+        target.setDevicePixelRatio(ratio);
+        map->waitForCells();
+    }
+
+    double frameSeconds() {
+        QPainter painter(&target);
+        const auto start = Clock::now();
+        map->drawMap(painter);
+        return std::chrono::duration<double>(Clock::now() - start).count();
+    }
+};
+
+void BM_WorldFrame10kPinsAgainstNone(benchmark::State& state) {
+    // A grid of 100 × 100 points around Helsinki, as the start-up benchmark stores.
+    std::vector<CLLocationCoordinate2D> city;
+    for (int i = 0; i < 10000; ++i) city.push_back({60.0 + (i % 100) * 0.004, 24.7 + (i / 100) * 0.006});
+    std::vector<CLLocationCoordinate2D> world;
+    std::mt19937_64 random(7);
+    std::uniform_real_distribution<double> latitude(-70, 75);
+    std::uniform_real_distribution<double> longitude(-179, 179);
+    for (int i = 0; i < 10000; ++i) world.push_back({latitude(random), longitude(random)});
+    WorldScene none({});
+    WorldScene inCity(city);
+    WorldScene overWorld(world);
+    // The floor of the pins alone: a bare QPainter drawing the very pictures the city's frame drew.
+    inCity.map->setRecordsDrawing(true);
+    inCity.frameSeconds();
+    inCity.map->setRecordsDrawing(false);
+    const auto pins = inCity.map->drawnPixmaps();
+    auto barePins = [&] {
+        QPainter painter(&inCity.target);
+        const auto start = Clock::now();
+        for (const auto& pin : pins) painter.drawPixmap(pin.topLeft, pin.pixmap);
+        return std::chrono::duration<double>(Clock::now() - start).count();
+    };
+    double noneFrame = 0;
+    double cityFrame = 0;
+    double worldFrame = 0;
+    double pinsFloor = 0;
+    // Frames whose pins cannot be shown from the last frame's pixels: the view moves by half a point
+    // between them, so each one draws every pin again.
+    const MKMapRect worldShown = overWorld.map->visibleMapRect();
+    const double halfPoint = worldShown.size.width / 1280 / 2;
+    int moves = 0;
+    auto movedFrame = [&](WorldScene& scene) {
+        scene.map->setVisibleMapRect(MKMapRectOffset(worldShown, (++moves % 2) * halfPoint, 0));
+        return scene.frameSeconds();
+    };
+    double movedFrameSeconds = 0;
+    double movedNoneSeconds = 0;
+    for (auto _ : state) {
+        noneFrame = bestOf(10, [&] { return none.frameSeconds(); });
+        cityFrame = bestOf(10, [&] { return inCity.frameSeconds(); });
+        worldFrame = bestOf(10, [&] { return overWorld.frameSeconds(); });
+        pinsFloor = bestOf(10, barePins);
+        movedFrameSeconds = bestOf(10, [&] { return movedFrame(overWorld); });
+        movedNoneSeconds = bestOf(10, [&] { return movedFrame(none); });
+        state.SetIterationTime(cityFrame);
+    }
+    state.counters["world_moving_added_ms"] = (movedFrameSeconds - movedNoneSeconds) * 1e3;
+    state.counters["city_pins_floor_ms"] = pinsFloor * 1e3;
+    if (inCity.map->lastFrameStats().annotationsDrawn != 10000 ||
+        overWorld.map->lastFrameStats().annotationsDrawn < 10000) {
+        state.SkipWithError("expected every pin in view");
+    }
+    state.counters["none_ms"] = noneFrame * 1e3;
+    state.counters["city_ms"] = cityFrame * 1e3;
+    state.counters["world_ms"] = worldFrame * 1e3;
+    state.counters["city_added_ms"] = (cityFrame - noneFrame) * 1e3;
+    state.counters["world_added_ms"] = (worldFrame - noneFrame) * 1e3;
+    state.counters["pixel_ratio"] = inCity.map->devicePixelRatioF();
+}
+BENCHMARK(BM_WorldFrame10kPinsAgainstNone)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
 
 }  // namespace

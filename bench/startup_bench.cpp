@@ -12,7 +12,10 @@
 // Counters on BM_Startup10k_Program: "ratio", start-up / store load (goal
 // ≤ 2.0); "added_ratio", the time the points add to the start (10k − none)
 // / store load (goal ≤ 1.0). BM_Startup10k_Interleaved measures the three
-// side by side in every round and gives the same ratio from their medians.
+// side by side in every round and gives the same ratio from their medians, and
+// "exit_ms", how long the program took to end after that first frame.
+// TERVOLO_STARTUP_PROGRAM runs another build of the program (an older one,
+// say) in place of this build's.
 #include <benchmark/benchmark.h>
 
 #include <QProcess>
@@ -101,19 +104,31 @@ double emptyStartSeconds = 0;
 
 // One start of the program over `environment` until its first map frame; the seconds from the
 // spawn, or a negative number (with `errorText` set) when no frame came.
+// The program started: TERVOLO_STARTUP_PROGRAM names another build of it (an older one, say) in place
+// of this build's.
+QString programPath() {
+    const QString other = qEnvironmentVariable("TERVOLO_STARTUP_PROGRAM");
+    return other.isEmpty() ? QStringLiteral(TERVOLO_PROGRAM_PATH) : other;
+}
+
+// Seconds from the first frame until the process ended, of the last startOnce.
+double exitSeconds = 0;
+
 double startOnce(const QProcessEnvironment& environment, double* inProgram, std::string* errorText) {
     QProcess program;
     program.setProcessEnvironment(environment);
     const auto start = Clock::now();
-    program.start(TERVOLO_PROGRAM_PATH, {});
+    program.start(programPath(), {});
     QByteArray errors;
     bool seen = false;
     while (!seen && program.waitForReadyRead(120000)) {
         errors += program.readAllStandardError();
         seen = errors.contains("first map frame after ");
     }
-    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    const auto frame = Clock::now();
+    const double seconds = std::chrono::duration<double>(frame - start).count();
     program.waitForFinished(60000);
+    exitSeconds = std::chrono::duration<double>(Clock::now() - frame).count();
     errors += program.readAllStandardError();
     if (!seen || program.exitCode() != 0) {
         *errorText = "no first frame: " + errors.right(400).toStdString();
@@ -242,7 +257,7 @@ void BM_Startup10k_Interleaved(benchmark::State& state) {
     for (const char* name : {"XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME"}) {
         emptyEnvironment.insert(name, QString::fromStdString(emptyRoot + "/" + name));
     }
-    std::vector<double> floors, empties, fulls;
+    std::vector<double> floors, empties, fulls, exits;
     for (auto _ : state) {
         double inProgram = 0;
         std::string errorText;
@@ -256,6 +271,7 @@ void BM_Startup10k_Interleaved(benchmark::State& state) {
         floors.push_back(floor);
         empties.push_back(empty);
         fulls.push_back(full);
+        exits.push_back(exitSeconds);
         state.SetIterationTime(full);
     }
     std::filesystem::remove_all(emptyRoot);
@@ -265,6 +281,8 @@ void BM_Startup10k_Interleaved(benchmark::State& state) {
     state.counters["empty_ms"] = medianOf(empties) * 1000.0;
     state.counters["start_ms"] = medianOf(fulls) * 1000.0;
     state.counters["added_ratio"] = (medianOf(fulls) - medianOf(empties)) / floor;
+    // From the first frame of the start with 10,000 points (it quits there) until the process ended.
+    state.counters["exit_ms"] = medianOf(exits) * 1000.0;
 }
 BENCHMARK(BM_Startup10k_Interleaved)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(9);
 

@@ -27,7 +27,7 @@ class SearchItemMaker {
   private:
     std::string domainIdentifier_;
     std::string description_;
-    std::optional<std::vector<uint8_t>> thumbnail_;
+    platform::SharedBytes thumbnail_;  // one for every item
 };
 
 }  // namespace tervolo::points

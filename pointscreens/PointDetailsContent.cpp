@@ -4,6 +4,7 @@
 #include <QLocale>
 #include <QUrl>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 
@@ -86,6 +87,10 @@ double textMeasureWidth(double viewWidth, bool statusLineBesideMap, std::optiona
     if (statusLineBesideMap) width /= 2;
     if (clearButtonWidth) width -= *clearButtonWidth;
     return width;
+}
+
+double textRowHeightLimit(double viewHeight) {
+    return std::max(48.0, std::floor(viewHeight / 3));
 }
 
 double clearButtonTopDistance(double textHeight, std::optional<double> buttonHeight) {

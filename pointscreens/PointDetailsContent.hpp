@@ -45,6 +45,11 @@ platform::MKMapRect mapRectForRegion(platform::CLLocationCoordinate2D center, do
 // that for the status line while it stands beside the map; minus the row's
 // clear button for the title and subtitle.
 double textMeasureWidth(double viewWidth, bool statusLineBesideMap, std::optional<double> clearButtonWidth);
+// The greatest height of the title or subtitle view in a screen view `viewHeight` high: a third of
+// it, and never less than 48 pixels (two lines of the title); a longer text scrolls inside its view,
+// so the rows below stay on screen and the text's later lines need no laying out before they are
+// scrolled to.
+double textRowHeightLimit(double viewHeight);
 // The clear button's top distance that centres it on a text of `textHeight`
 // (a button of 20 when there is none).
 double clearButtonTopDistance(double textHeight, std::optional<double> buttonHeight);

@@ -2,6 +2,7 @@
 // buttons, the height of the three text views, the tag name field and the
 // adding of a tag by name.
 #include <cmath>
+#include <limits>
 
 #include "logging/QLLogging.hpp"
 #include "platform/dispatch/Date.hpp"
@@ -86,7 +87,16 @@ void PointDetailsViewController::setHeightConstraint(platform::TextView* textVie
     if (textView == subtitleView_.data() && clearSubtitleButton_) clearWidth = clearSubtitleButton_->width();
     const double width =
         textMeasureWidth(root->width(), sideBySide && textView == pointInfoTextView_.data(), clearWidth);
-    const double height = textView->heightThatFits(width);
+    const bool textRow = textView == titleView_.data() || textView == subtitleView_.data();
+    const double limit = textRow ? textRowHeightLimit(root->height()) : std::numeric_limits<double>::max();
+    const platform::TextView::HeightFit fit = textView->heightFitting(width, limit);
+    const double height = fit.height;
+    if (textRow) {
+        // A text held to the row's limit scrolls; its bar stays while it does, so the text keeps
+        // one width and is not laid out again for a bar that comes and goes.
+        const Qt::ScrollBarPolicy bar = fit.scrolls ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff;
+        if (textView->verticalScrollBarPolicy() != bar) textView->setVerticalScrollBarPolicy(bar);
+    }
     if (textView == titleView_.data()) {
         QLLogInfo("Setting title height constraint to " + platform::text::describe(height) + ".");
         titleHeight_->setConstant(height);

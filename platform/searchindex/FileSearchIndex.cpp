@@ -121,16 +121,22 @@ std::optional<std::vector<uint8_t>> base64Decode(const std::string& text) {
 // Position of each distinct thumbnail in the file's "thumbnails" list.
 class ThumbnailTable {
   public:
+    // `bytes` must live while the table is used: items sharing one thumbnail
+    // are matched by its address before its contents.
     size_t add(const std::vector<uint8_t>& bytes) {
+        const auto known = byAddress_.find(&bytes);
+        if (known != byAddress_.end()) return known->second;
         const auto [it, inserted] =
             positions_.try_emplace(std::string(bytes.begin(), bytes.end()), encoded_.size());
         if (inserted) encoded_.push_back(base64Encode(bytes));
+        byAddress_.emplace(&bytes, it->second);
         return it->second;
     }
     Json list() const { return Json(encoded_); }
 
   private:
     std::unordered_map<std::string, size_t> positions_;
+    std::unordered_map<const std::vector<uint8_t>*, size_t> byAddress_;
     std::vector<std::string> encoded_;
 };
 
@@ -151,7 +157,7 @@ Json encode(const SearchableItem& item, ThumbnailTable& thumbnails) {
 
 // Strict per item: the identifier must be a non-empty string and every member
 // present must have its JSON type; an item that fails is left out.
-std::optional<SearchableItem> decode(const Json& j, const std::vector<std::vector<uint8_t>>& thumbnails) {
+std::optional<SearchableItem> decode(const Json& j, const std::vector<SharedBytes>& thumbnails) {
     if (!j.is_object()) return std::nullopt;
     SearchableItem item;
     auto text = [&](const char* key, std::string& out) {
@@ -229,15 +235,16 @@ FileSearchIndex::State::Table FileSearchIndex::State::read(bool& clean) const {
     if (!document.is_object()) return {};
     const auto items = document.find("items");
     if (items == document.end() || !items->is_array()) return {};
-    // A thumbnail that does not decode only drops the items that use it.
-    std::vector<std::vector<uint8_t>> thumbnails;
+    // A thumbnail that does not decode only drops the items that use it. The
+    // items that use one share it.
+    std::vector<SharedBytes> thumbnails;
     bool everyPartRead = true;
     if (const auto list = document.find("thumbnails"); list != document.end() && list->is_array()) {
         for (const Json& t : *list) {
             std::optional<std::vector<uint8_t>> bytes;
             if (t.is_string()) bytes = base64Decode(t.get<std::string>());
             everyPartRead = everyPartRead && bytes.has_value();
-            thumbnails.push_back(bytes ? std::move(*bytes) : std::vector<uint8_t>{});
+            thumbnails.emplace_back(bytes ? std::move(*bytes) : std::vector<uint8_t>{});
         }
     }
     Table loaded;

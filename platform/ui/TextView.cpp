@@ -3,6 +3,7 @@
 #include <QAbstractTextDocumentLayout>
 #include <QFocusEvent>
 #include <QFontMetrics>
+#include <QFontMetricsF>
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextDocument>
@@ -10,6 +11,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace platform {
 
@@ -59,16 +61,88 @@ void TextView::setText(const QString& text) {
 
 namespace {
 
-// The height of laid-out lines as the plain-text layout stacks them (leading included, a negative
-// one taken off whole).
-double stackedHeight(const QTextLayout& layout) {
+// Characters from which a paragraph keeps its worked-out layout (a few screens of lines).
+constexpr int kKeptLayoutLength = 8192;
+// The longest start of a paragraph read out by itself for measuring.
+constexpr qsizetype kPieceReadAlone = 16384;
+
+// The height of a line as the plain-text layout stacks it (leading included, a negative one taken
+// off whole).
+double stackedHeight(const QTextLine& line) {
+    return line.height() + (line.leading() < 0 ? std::ceil(line.leading()) : 0);
+}
+
+// Lines stacked one below the other, and how high the first of them reach while they stay within
+// `stopAbove`.
+struct LineStack {
+    double stopAbove = 0;
     double height = 0;
-    for (int i = 0; i < layout.lineCount(); ++i) {
-        const QTextLine line = layout.lineAt(i);
-        height += line.height();
-        if (line.leading() < 0) height += std::ceil(line.leading());
+    double fitting = 0;  // the lines that end within stopAbove
+    void add(double lineHeight) {
+        height += lineHeight;
+        if (height <= stopAbove) fitting = height;
     }
-    return height;
+    bool past() const { return height > stopAbove; }
+};
+
+// Stacks `text` wrapped at `lineWidth` as the view's own layout wraps it, until its lines go past
+// the stack's stopAbove. A long paragraph is laid out from a piece of its start first, growing the
+// piece until its lines go past: laying out even part of a paragraph sizes the layout's buffers for
+// the whole and reads every character's break rules, which for a long title costs more than the
+// lines that are needed. The last lines of a piece may wrap otherwise than in the whole paragraph
+// (where the piece is cut, and a script's words can run up to it), so only lines that end well
+// before the cut are counted from it.
+void stackWrapped(LineStack& stack, const QTextBlock& block, const QFont& font, const QTextOption& option,
+                  double lineWidth) {
+    // The block's text, or the start of it: a short piece is read out character by character
+    // rather than copying out a long paragraph whole for its first lines.
+    const qsizetype size = block.length() - 1;
+    QString whole;
+    const auto text = [&](qsizetype length) {
+        if (length >= size || length > kPieceReadAlone) {
+            if (whole.isNull()) whole = block.text();
+            return length >= size ? whole : whole.left(length);
+        }
+        QString start;
+        start.reserve(length);
+        const QTextDocument* doc = block.document();
+        for (qsizetype i = 0; i < length; ++i)
+            start += doc->characterAt(block.position() + static_cast<int>(i));
+        return start;
+    };
+    constexpr qsizetype kUnsureEnd = 256;
+    qsizetype piece = size;
+    if (stack.stopAbove < std::numeric_limits<double>::max()) {
+        // The first piece holds the lines left to stack if they are half again as full as lines of
+        // average characters; a piece that falls short grows.
+        const QFontMetricsF metrics(font);
+        const double lines = (stack.stopAbove - stack.height) / std::max(1.0, metrics.lineSpacing()) + 2;
+        const double perLine = 1.5 * lineWidth / std::max(1.0, metrics.averageCharWidth());
+        piece = std::min(size, static_cast<qsizetype>(std::min(lines * perLine, 1e9)) + 2 * kUnsureEnd);
+    }
+    for (;;) {
+        const bool cut = piece + kUnsureEnd < size;
+        if (!cut) piece = size;
+        QString pieceText = text(piece);
+        if (cut && pieceText.back().isHighSurrogate()) pieceText = text(++piece);
+        LineStack tried = stack;
+        QTextLayout layout(pieceText, font);
+        layout.setTextOption(option);
+        layout.beginLayout();
+        for (QTextLine line = layout.createLine(); line.isValid() && !tried.past();
+             line = layout.createLine()) {
+            line.setLeadingIncluded(true);
+            line.setLineWidth(lineWidth);
+            if (cut && line.textStart() + line.textLength() > piece - kUnsureEnd) break;
+            tried.add(stackedHeight(line));
+        }
+        layout.endLayout();
+        if (tried.past() || !cut) {
+            stack = tried;
+            return;
+        }
+        piece *= 4;
+    }
 }
 
 }  // namespace
@@ -100,11 +174,17 @@ void TextView::replaceText(const QString& text) {
         moved.movePosition(QTextCursor::End);
         setTextCursor(moved);
     }
+    // A paragraph's layout keeps only its lines after laying out, and every paint works the whole
+    // paragraph's scripts and glyphs out again for the lines it draws: for a long paragraph that is
+    // more than drawing them. Such a paragraph keeps what it worked out while it is shown.
+    for (QTextBlock block = doc->begin(); block.isValid(); block = block.next()) {
+        if (block.length() > kKeptLayoutLength) block.layout()->setCacheEnabled(true);
+    }
     // A view on screen keeps its caret in sight, as before; one not shown yet is laid out when shown.
     if (isVisible()) ensureCursorVisible();
 }
 
-double TextView::heightThatFits(double width) const {
+TextView::HeightFit TextView::heightFitting(double width, double limit) const {
     const QTextDocument* doc = document();
     const double margin = doc->documentMargin();
     const QMargins contents = contentsMargins();
@@ -122,61 +202,66 @@ double TextView::heightThatFits(double width) const {
                          static_cast<int>(option.flags()),
                          option.tabStopDistance(),
                          option.textDirection()};
-    double textHeight = 0;
-    const auto known = std::find_if(measured_.begin(), measured_.end(),
-                                    [&](const Measured& entry) { return entry.key == key; });
-    if (known != measured_.end()) {
-        textHeight = known->textHeight;
-    } else {
-        const auto shown = textHeightFromView(viewportWidth, lineWidth);
-        textHeight = shown ? *shown : textHeightFromLayout(lineWidth);
-        // A few widths are asked in turn (the window's, a half for a side-by-side layout, the one
-        // before a resize); older texts are of no more use.
-        std::erase_if(measured_, [&](const Measured& entry) { return entry.key.revision != revision_; });
-        if (measured_.size() >= 4) measured_.erase(measured_.begin());
-        measured_.push_back({key, textHeight});
-    }
+    const double frame = 2 * margin + contents.top() + contents.bottom();
     // The view scrolls unless its last line ends strictly inside: one pixel more.
-    return std::ceil(textHeight + 2 * margin + contents.top() + contents.bottom()) + 1;
-}
-
-std::optional<double> TextView::textHeightFromView(double viewportWidth, double lineWidth) const {
-    // The view lays its text out at its viewport's width anyway to show it: at that width the
-    // lines it has (or makes now, once) are the answer.
-    if (viewportWidth != static_cast<double>(viewport()->width())) return std::nullopt;
-    QAbstractTextDocumentLayout* layout = document()->documentLayout();
-    double height = 0;
-    for (QTextBlock block = document()->begin(); block.isValid(); block = block.next()) {
-        if (!block.isVisible()) continue;
-        (void)layout->blockBoundingRect(block);  // lays the block out when it is not
-        const QTextLayout* lines = block.layout();
-        if (lines == nullptr) return std::nullopt;
-        if (lines->lineCount() > 0 && std::abs(lines->lineAt(0).width() - lineWidth) > 0.01)
-            return std::nullopt;
-        height += stackedHeight(*lines);
+    const auto fitting = [&](double textHeight) { return std::ceil(textHeight + frame) + 1; };
+    // Lines that end within this height fit in `limit` (for a whole number of pixels).
+    const double stopAbove = limit >= std::numeric_limits<double>::max() ? limit : limit - frame - 1;
+    const auto known = std::find_if(measured_.begin(), measured_.end(), [&](const Measured& entry) {
+        return entry.key == key &&
+               ((entry.whole && entry.textHeight <= stopAbove) || entry.stopAbove == stopAbove);
+    });
+    Measured measured;
+    if (known != measured_.end()) {
+        measured = *known;
+    } else {
+        measured = measureText(key, viewportWidth, stopAbove);
+        // A few widths are asked in turn (the window's, a half for a side-by-side layout, the one
+        // before a resize); older texts are of no more use, nor another measure at this width.
+        std::erase_if(measured_, [&](const Measured& entry) {
+            return entry.key.revision != revision_ || entry.key == key;
+        });
+        if (measured_.size() >= 4) measured_.erase(measured_.begin());
+        measured_.push_back(measured);
     }
-    return height;
+    if (measured.textHeight <= stopAbove) return {fitting(measured.textHeight), false};
+    // Held to the lines that fit, so the view opened at the top ends at a line's end: the text's
+    // margin above them and none below (a margin there would show the top of the next line); the
+    // limit itself when not even one line fits.
+    if (measured.fittingHeight <= 0) return {limit, true};
+    return {std::min(std::ceil(measured.fittingHeight + margin + contents.top() + contents.bottom()), limit),
+            true};
 }
 
-double TextView::textHeightFromLayout(double lineWidth) const {
-    // Each paragraph wrapped at the line width as the view's own layout wraps it.
-    ++measurements_;
+TextView::Measured TextView::measureText(const MeasureKey& key, double viewportWidth,
+                                         double stopAbove) const {
+    // Paragraph by paragraph, in the lines the view has made when it shows at this width (with no
+    // limit it makes them now, once: it shows them all anyway), else wrapped here at the line width
+    // as the view's own layout wraps them, until the lines go past `stopAbove`.
     const QTextDocument* doc = document();
+    const bool shownWidth = viewportWidth == static_cast<double>(viewport()->width());
+    const bool unlimited = stopAbove >= std::numeric_limits<double>::max();
+    QAbstractTextDocumentLayout* viewLayout = doc->documentLayout();
     const QTextOption option = doc->defaultTextOption();
-    double height = 0;
-    for (QTextBlock block = doc->begin(); block.isValid(); block = block.next()) {
+    LineStack stack{stopAbove};
+    bool laidOutHere = false;
+    for (QTextBlock block = doc->begin(); block.isValid() && !stack.past(); block = block.next()) {
         if (!block.isVisible()) continue;
-        QTextLayout layout(block.text(), doc->defaultFont());
-        layout.setTextOption(option);
-        layout.beginLayout();
-        for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
-            line.setLeadingIncluded(true);
-            line.setLineWidth(lineWidth);
+        if (shownWidth) {
+            if (unlimited) (void)viewLayout->blockBoundingRect(block);  // lays the block out when it is not
+            const QTextLayout* lines = block.layout();
+            if (lines != nullptr && lines->lineCount() > 0 &&
+                std::abs(lines->lineAt(0).width() - key.lineWidth) <= 0.01) {
+                for (int i = 0; i < lines->lineCount() && !stack.past(); ++i)
+                    stack.add(stackedHeight(lines->lineAt(i)));
+                continue;
+            }
         }
-        layout.endLayout();
-        height += stackedHeight(layout);
+        laidOutHere = true;
+        stackWrapped(stack, block, doc->defaultFont(), option, key.lineWidth);
     }
-    return height;
+    if (laidOutHere) ++measurements_;
+    return {key, stopAbove, stack.height, stack.fitting, !stack.past()};
 }
 
 bool TextView::event(QEvent* event) {

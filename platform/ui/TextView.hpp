@@ -5,6 +5,7 @@
 #include <QTextOption>
 
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -19,7 +20,8 @@ namespace platform {
 // Text set through setText is programmatic. heightThatFits gives the height the whole text needs at a
 // width, for layouts that size the view to its text; it is remembered per text and width, and taken
 // from the view's own layout when the view shows at that width, so a long text is laid out once per
-// width. Main thread only.
+// width. Held to a greatest height, only the lines up to it are laid out: a view that scrolls past that
+// height needs no more to be sized. Main thread only.
 class TextView : public QPlainTextEdit {
     Q_OBJECT
 
@@ -34,9 +36,18 @@ class TextView : public QPlainTextEdit {
     void setReturnKeyType(ReturnKeyType type) { returnKeyType_ = type; }
     bool isEditing() const { return editing_; }
     // Pixels the whole text needs at `width` (frame and margins included), wrapped as shown.
-    double heightThatFits(double width) const;
-    // Times heightThatFits laid the text out on its own (not answered from an earlier answer or from
-    // the lines the view shows).
+    double heightThatFits(double width) const {
+        return heightFitting(width, std::numeric_limits<double>::max()).height;
+    }
+    struct HeightFit {
+        double height = 0;
+        bool scrolls = false;  // the text needs more than the height
+    };
+    // The height for the text at `width` held to `limit`: what the whole text needs when that is no
+    // more, else what its first lines that fit in `limit` need (so the view ends at a line's end).
+    HeightFit heightFitting(double width, double limit) const;
+    // Times a height was measured by laying the text out here (not answered from an earlier answer
+    // or from the lines the view shows).
     int64_t heightMeasurements() const { return measurements_; }
 
   protected:
@@ -56,13 +67,17 @@ class TextView : public QPlainTextEdit {
         Qt::LayoutDirection direction = Qt::LayoutDirectionAuto;
         bool operator==(const MeasureKey&) const = default;
     };
+    // The height of the text's lines (`whole`), or of its first lines once they went past
+    // `stopAbove`; `fittingHeight` is that of the first lines that end within it.
     struct Measured {
         MeasureKey key;
+        double stopAbove = 0;
         double textHeight = 0;
+        double fittingHeight = 0;
+        bool whole = true;
     };
     void replaceText(const QString& text);
-    std::optional<double> textHeightFromView(double viewportWidth, double lineWidth) const;
-    double textHeightFromLayout(double lineWidth) const;
+    Measured measureText(const MeasureKey& key, double viewportWidth, double stopAbove) const;
 
     std::weak_ptr<TextViewDelegate> delegate_;
     std::unique_ptr<TextFieldEditTracker> tracker_;

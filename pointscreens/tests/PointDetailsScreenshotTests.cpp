@@ -6,10 +6,14 @@
 
 #include <QApplication>
 #include <QPalette>
+#include <QScrollBar>
 #include <QTest>
+
+#include <cmath>
 
 #include "PointDetailsTestSupport.hpp"
 #include "platform/ui/NavigationItem.hpp"
+#include "pointscreens/PointDetailsContent.hpp"
 
 using tervolo::pointscreens::PointDetailsViewController;
 
@@ -121,31 +125,78 @@ TEST_F(PointDetailsScreenshotTest, WideAndNarrowViewingAndEdited) {
     QApplication::setLayoutDirection(Qt::LeftToRight);
 }
 
-// A title of 100 KB: its first lines fill the title row, the rows below stay in place, after the
-// title was shown at once and after a word typed at its end.
+// Titles far longer than their row (100 KB of words, and long CJK and right-to-left ones with a long
+// subtitle): each text view is held to a third of the screen and scrolls, its first lines show (its
+// last ones after a word typed at its end), and the rows below stay in place.
 TEST_F(PointDetailsScreenshotTest, AHundredKilobyteTitle) {
+    const auto repeated = [](const char* words, size_t size) {
+        std::string text;
+        while (text.size() < size) text += words;
+        return text;
+    };
     std::string title;
     const char* const words[] = {"Harbour ", "market ", "square ", "by the ", "old ", "ferry ", "gate "};
     for (size_t i = 0; title.size() < 100 * 1024; ++i) title += words[i % 7];
-    for (const bool dark : {false, true}) {
-        QApplication::setPalette(dark ? pointscreens_test::pointDetailsDarkPalette() : QPalette());
-        for (const bool edited : {false, true}) {
-            const QString name = QStringLiteral("pointdetails-100kb-title-%1-%2")
-                                     .arg(edited ? QStringLiteral("edited") : QStringLiteral("viewing"),
-                                          dark ? QStringLiteral("dark") : QStringLiteral("light"));
-            SCOPED_TRACE(name.toStdString());
-            auto screen = present(savedPoint(title, std::string("Pohjoisesplanadi 1, 00170 Helsinki")));
-            if (edited) type(screen->titleView(), QStringLiteral(" END"));
-            settle();
-            ASSERT_TRUE(screen->map()->waitForCells());
-            settle();
-            EXPECT_EQ(screen->titleView()->height(),
-                      static_cast<int>(std::ceil(screen->titleHeight()->constant())));
-            pointscreens_test::saveScreenshot(pointscreens_test::grab(*window_, 1), name);
-            pointscreens_test::saveScreenshot(pointscreens_test::grab(*window_, 2),
-                                              name + QStringLiteral("@2x"));
+    const std::string address = "Pohjoisesplanadi 1, 00170 Helsinki";
+    struct Case {
+        const char* name;
+        std::string title;
+        std::string subtitle;
+        Qt::LayoutDirection direction;
+    };
+    const Case cases[] = {
+        {"100kb-title", title, address, Qt::LeftToRight},
+        {"long-cjk-title",
+         repeated("\xE8\xB5\xAB\xE5\xB0\x94\xE8\xBE\x9B\xE5\x9F\xBA\xE9\x9B\x86\xE5\xB8\x82\xE5\xB9\xBF"
+                  "\xE5\x9C\xBA\xE6\x97\x81\xE7\x9A\x84\xE8\x80\x81\xE6\xB8\xA1\xE5\x8F\xA3",
+                  24 * 1024),
+         repeated("\xE6\x9D\xB1\xE4\xBA\xAC\xE9\x83\xBD\xE5\x8D\x83\xE4\xBB\xA3\xE7\x94\xB0\xE5\x8C\xBA ",
+                  2 * 1024),
+         Qt::LeftToRight},
+        {"long-rtl-title",
+         repeated("\xD7\xA9\xD7\x95\xD7\xA7 \xD7\x94\xD7\xA0\xD7\x9E\xD7\x9C \xD7\x9C\xD7\x99\xD7\x93 "
+                  "\xD8\xB3\xD9\x88\xD9\x82 \xD8\xA7\xD9\x84\xD9\x85\xD9\x8A\xD9\x86\xD8\xA7\xD8\xA1 ",
+                  24 * 1024),
+         address, Qt::RightToLeft},
+    };
+    for (const Case& test : cases) {
+        QApplication::setLayoutDirection(test.direction);
+        for (const bool dark : {false, true}) {
+            QApplication::setPalette(dark ? pointscreens_test::pointDetailsDarkPalette() : QPalette());
+            for (const bool edited : {false, true}) {
+                const QString name = QStringLiteral("pointdetails-%1-%2-%3")
+                                         .arg(QString::fromLatin1(test.name),
+                                              edited ? QStringLiteral("edited") : QStringLiteral("viewing"),
+                                              dark ? QStringLiteral("dark") : QStringLiteral("light"));
+                SCOPED_TRACE(name.toStdString());
+                auto screen = present(savedPoint(test.title, test.subtitle));
+                if (edited) {
+                    type(screen->titleView(), QStringLiteral(" END"));
+                    screen->titleView()->clearFocus();
+                }
+                settle();
+                ASSERT_TRUE(screen->map()->waitForCells());
+                settle();
+                const double limit = tervolo::pointscreens::textRowHeightLimit(screen->view()->height());
+                EXPECT_LE(screen->titleView()->height(), static_cast<int>(limit));
+                EXPECT_TRUE(screen->titleView()->verticalScrollBar()->isVisible());
+                EXPECT_EQ(screen->titleView()->height(),
+                          static_cast<int>(std::ceil(screen->titleHeight()->constant())));
+                EXPECT_EQ(screen->titleView()->verticalScrollBar()->value() > 0, edited);
+                const QRect area = screen->view()->rect();
+                for (QWidget* part : std::initializer_list<QWidget*>{
+                         screen->titleView(), screen->subtitleView(), screen->coordinateLabel(),
+                         screen->map(), screen->pointInfoTextView()}) {
+                    const QRect inView(part->mapTo(screen->view(), QPoint(0, 0)), part->size());
+                    EXPECT_TRUE(area.contains(inView)) << part->objectName().toStdString();
+                }
+                pointscreens_test::saveScreenshot(pointscreens_test::grab(*window_, 1), name);
+                pointscreens_test::saveScreenshot(pointscreens_test::grab(*window_, 2),
+                                                  name + QStringLiteral("@2x"));
+            }
         }
     }
+    QApplication::setLayoutDirection(Qt::LeftToRight);
 }
 
 }  // namespace

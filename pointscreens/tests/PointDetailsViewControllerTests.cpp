@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QFontMetricsF>
 #include <QScrollBar>
 #include <QTest>
 #include <QTextDocument>
@@ -193,10 +194,11 @@ TEST_F(DetailsScreenTest, TypingReturnEndsEditingAndAPastedLineFeedStays) {
               (screen->titleHeight()->constant() - 20) * 0.5);
 }
 
-// A title of many kilobytes (with a pasted line feed in it) is shown whole: its view takes the
-// height the whole text needs at the view's width and scrolls no line away, it stays right after an
-// edit, and the save writes the whole text with the edit, to the point and its file.
-TEST_F(DetailsScreenTest, AVeryLongTitleIsMeasuredWholeAndSavedWhole) {
+// A title of many kilobytes (with a pasted line feed in it) is kept whole: its view is held to a
+// third of the screen and scrolls, the rows below stay on screen, it opens at the title's start, the
+// user reaches its end and types there, and the save writes the whole text with the edit, to the
+// point and its file.
+TEST_F(DetailsScreenTest, AVeryLongTitleScrollsInItsRowAndIsSavedWhole) {
     std::string longTitle;
     const char* const words[] = {"Harbour ", "market ", "square ", "by the ", "old ", "ferry ", "gate "};
     for (size_t i = 0; longTitle.size() < 40 * 1024; ++i) longTitle += words[(i * 3) % 7];
@@ -208,25 +210,54 @@ TEST_F(DetailsScreenTest, AVeryLongTitleIsMeasuredWholeAndSavedWhole) {
     const auto measuredWidth = [&] {
         return tervolo::pointscreens::textMeasureWidth(screen->view()->width(), false, 20.0);
     };
-    // Measured at the width the view shows it at, and shown without scrolling.
+    const double limit = tervolo::pointscreens::textRowHeightLimit(screen->view()->height());
+    // Held to the lines that fit in the limit, far below what the whole text needs, with a bar to
+    // scroll the rest by.
     ASSERT_EQ(title->width(), static_cast<int>(measuredWidth()));
-    EXPECT_EQ(screen->titleHeight()->constant(), title->heightThatFits(measuredWidth()));
-    EXPECT_EQ(title->height(), static_cast<int>(std::ceil(screen->titleHeight()->constant())));
-    EXPECT_EQ(title->verticalScrollBar()->maximum(), 0);
+    EXPECT_GT(title->heightThatFits(measuredWidth()), 10 * limit);
+    const double held = screen->titleHeight()->constant();
+    EXPECT_EQ(held, title->heightFitting(measuredWidth(), limit).height);
+    EXPECT_LE(held, limit);
+    EXPECT_GT(held, limit - 2 * QFontMetricsF(title->font()).lineSpacing());
+    EXPECT_EQ(title->height(), static_cast<int>(std::ceil(held)));
+    EXPECT_TRUE(title->verticalScrollBar()->isVisible());
+    EXPECT_GT(title->verticalScrollBar()->maximum(), 0);
+    EXPECT_EQ(screen->clearTitleButtonTopDistance()->constant(), (held - 20) * 0.5);
+    // The view opens ending at a line's end, and scrolled to the end it shows the last line whole
+    // (between, it scrolls by lines from a top without the text's margin, as scrolled text does).
+    const auto lastLineShowsWhole = [&] {
+        const QRect viewport = title->viewport()->rect();
+        const QRect last = title->cursorRect(title->cursorForPosition(QPoint(4, viewport.height() - 2)));
+        return last.bottom() <= viewport.bottom();
+    };
+    EXPECT_TRUE(lastLineShowsWhole());
+    // The title's start shows, and the rows below it are on screen.
+    EXPECT_EQ(title->verticalScrollBar()->value(), 0);
+    EXPECT_EQ(title->cursorForPosition(QPoint(4, 4)).position(), 0);
+    for (QWidget* below : std::initializer_list<QWidget*>{screen->subtitleView(), screen->coordinateLabel(),
+                                                          screen->map(), screen->pointInfoTextView()}) {
+        const QRect inView(below->mapTo(screen->view(), QPoint(0, 0)), below->size());
+        EXPECT_TRUE(screen->view()->rect().contains(inView)) << below->objectName().toStdString();
+    }
 
-    type(title, QStringLiteral(" and the island ferry pier"));
+    // Clicked into and sent to its end with the keyboard: the last line shows, and typing goes there.
+    QTest::mousePress(title->viewport(), Qt::LeftButton, {}, QPoint(20, 10));
+    QTest::mouseRelease(title->viewport(), Qt::LeftButton, {}, QPoint(20, 10));
+    settle();
+    ASSERT_TRUE(title->hasFocus());
+    QTest::keyClick(title, Qt::Key_End, Qt::ControlModifier);
+    settle();
+    EXPECT_GT(title->verticalScrollBar()->value(), 0);
+    EXPECT_TRUE(title->viewport()->rect().contains(title->cursorRect()));
+    EXPECT_TRUE(lastLineShowsWhole());
+    QTest::keyClicks(title, QStringLiteral(" and the island ferry pier"));
     settle();
     const std::string edited = longTitle + " and the island ferry pier";
     ASSERT_EQ(title->text().toStdString(), edited);
-    // Right after the edit the height is the edited text's, as a view that never saw the old one measures it.
-    platform::TextView fresh;
-    fresh.setFont(title->font());
-    fresh.document()->setDefaultTextOption(title->document()->defaultTextOption());
-    fresh.setFrameShape(title->frameShape());
-    fresh.setText(QString::fromStdString(edited));
-    EXPECT_EQ(screen->titleHeight()->constant(), fresh.heightThatFits(measuredWidth()));
-    settle();
-    EXPECT_EQ(title->verticalScrollBar()->maximum(), 0);
+    EXPECT_EQ(screen->titleHeight()->constant(), held);
+    EXPECT_TRUE(title->viewport()->rect().contains(title->cursorRect()));
+    const QPoint lastLine(4, title->cursorRect().center().y());
+    EXPECT_GT(title->cursorForPosition(lastLine).position(), static_cast<int>(edited.size()) - 120);
 
     press(screen->navigationItem().rightBarButtonItem());
     EXPECT_EQ(point->title(), edited);

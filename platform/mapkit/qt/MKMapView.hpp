@@ -98,6 +98,8 @@ class MKMapView : public QWidget, public MKMapViewModel {
         int cellsStandIn = 0;  // of which coarser or finer stand-ins
         int cellsPending = 0;  // cells asked for and not drawn yet
         int annotationsDrawn = 0;
+        int annotationsFromLayer = 0;  // of which shown by the kept pixels of an earlier frame
+        bool pinLayerMade = false;     // the markers' pixels were kept anew
         // Cells of the view where the map's own drawing shows, and where an overlay that replaces the
         // map's content (a tile layer) drew something over it: what the attribution has to credit.
         int cellsOwnMapShown = 0;
@@ -189,9 +191,19 @@ class MKMapView : public QWidget, public MKMapViewModel {
     QRectF markerRect(const MKAnnotation& annotation, const MKAnnotationView* view, QPointF anchor) const;
     // Asks the selected annotation's view about a click; true when it took the click.
     bool clickSelectedView(QPointF point);
-    const QPixmap& pinPixmap(const Color& tint);
+    const QPixmap& pinPixmap(const Color& tint, qreal ratio);
     const QPixmap& bitmapPixmap(const std::shared_ptr<MKBitmap>& bitmap);
     void drawAnnotations(QPainter& painter, const Presentation& p);
+    // One marker of a frame: its picture and where it goes, in view points and in device pixels.
+    struct PinStamp {
+        const QPixmap* pixmap;
+        QPointF topLeft;
+        QPoint device;
+        double anchorY;  // the annotation's place, view points: the drawing order
+    };
+    // Draws `stamps` (in order) through the pin layer; false when the painter is not one whose pixels
+    // it can read and place exactly (the caller then draws each stamp).
+    bool drawThroughPinLayer(QPainter& painter, const std::vector<PinStamp>& stamps);
     void drawUserLocation(QPainter& painter, const Presentation& p);
     // The user's dot as drawUserLocation draws it: where, with what halo, or not at all.
     struct UserDot {
@@ -257,7 +269,26 @@ class MKMapView : public QWidget, public MKMapViewModel {
     CLLocationCoordinate2D hoverCoordinate_ = kCLLocationCoordinate2DInvalid;
     bool hovering_ = false;
 
-    std::unordered_map<QRgb, QPixmap> pinPixmaps_;
+    // The default pin per tint and pixel ratio (in quarters).
+    std::unordered_map<uint64_t, QPixmap> pinPixmaps_;
+    // Many markers in view: the last frame's markers, and once a frame repeated them, the device
+    // pixels under them before they were drawn and the same pixels after. A frame whose markers keep
+    // their places relative to each other (whole device pixels apart as before) over the very same
+    // pixels shows the pixels after again, one image instead of thousands of markers: frames while
+    // cells arrive elsewhere, panning by whole pixels. Empty while few markers are in view.
+    struct PinLayer {
+        qreal ratio = 0;
+        std::vector<std::pair<QPoint, qint64>> stamps;  // relative to the first one; picture keys
+        QImage under;                                   // null until kept
+        QImage composed;                                // ratio `ratio`
+        QPoint origin;          // the images' top-left relative to the first stamp, device pixels
+        int framesWithout = 0;  // frames to come that draw the markers without keeping their pixels
+        int backoff = 1;        // how many, the next time kept pixels are not met again
+    };
+    PinLayer pinLayer_;
+    std::vector<PinStamp> frameStamps_;
+    // The frame being drawn filled the whole view with an opaque colour.
+    bool viewOpaque_ = false;
     std::unordered_map<const MKBitmap*, std::pair<std::weak_ptr<MKBitmap>, QPixmap>> bitmapPixmaps_;
 
     MKCompassView* compass_ = nullptr;

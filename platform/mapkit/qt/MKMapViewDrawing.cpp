@@ -1,8 +1,10 @@
+#include <QPaintEngine>
 #include <QPainter>
 #include <QThreadPool>
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <numbers>
 
 #include "platform/mapkit/qt/MKMapView.hpp"
@@ -67,6 +69,9 @@ void MKMapView::drawMap(QPainter& painter) {
     const double viewHeight = height();
     const MKBaseMap::Palette palette = MKBaseMap::paletteForMapType(mapType());
     painter.fillRect(QRectF(0, 0, viewWidth, viewHeight), palette.water);
+    viewOpaque_ = palette.water.alpha() == 255 &&
+                  painter.compositionMode() == QPainter::CompositionMode_SourceOver &&
+                  painter.opacity() == 1.0;
 
     const int zoom = std::clamp(static_cast<int>(std::lround(std::log2(p.zoomScale))) + 20, 0, 21);
     const double drawScale = std::exp2(zoom - 20);
@@ -336,17 +341,19 @@ size_t MKMapView::markerImageBytes() const {
         return static_cast<size_t>(pixmap.width()) * static_cast<size_t>(pixmap.height()) *
                static_cast<size_t>(std::max(pixmap.depth(), 8) / 8);
     };
-    size_t bytes = 0;
-    for (const auto& [tint, pixmap] : pinPixmaps_) bytes += bytesOf(pixmap);
+    size_t bytes = static_cast<size_t>(pinLayer_.under.sizeInBytes() + pinLayer_.composed.sizeInBytes());
+    for (const auto& [key, pixmap] : pinPixmaps_) bytes += bytesOf(pixmap);
     for (const auto& [bitmap, entry] : bitmapPixmaps_) bytes += bytesOf(entry.second);
     return bytes;
 }
 
-const QPixmap& MKMapView::pinPixmap(const Color& tint) {
+const QPixmap& MKMapView::pinPixmap(const Color& tint, qreal ratio) {
     const QColor color = MKQtGraphicsContext::toQColor(tint);
-    const auto found = pinPixmaps_.find(color.rgba());
+    // Per ratio too: a frame drawn for a screen of another ratio gets a pin as sharp as its own.
+    const auto quarters = static_cast<uint64_t>(std::clamp(std::lround(ratio * 4), 1L, 64L));
+    const uint64_t key = uint64_t{color.rgba()} << 8 | quarters;
+    const auto found = pinPixmaps_.find(key);
     if (found != pinPixmaps_.end()) return found->second;
-    const qreal ratio = devicePixelRatioF();
     QPixmap pixmap(QSize(kPinWidth, kPinHeight) * ratio);
     pixmap.setDevicePixelRatio(ratio);
     pixmap.fill(Qt::transparent);
@@ -365,7 +372,7 @@ const QPixmap& MKMapView::pinPixmap(const Color& tint) {
     painter.setBrush(QColor(255, 255, 255, 110));
     painter.drawEllipse(QPointF(kPinTip.x() - 3, 7), 2.5, 2.5);
     painter.end();
-    return pinPixmaps_.emplace(color.rgba(), pixmap).first->second;
+    return pinPixmaps_.emplace(key, pixmap).first->second;
 }
 
 const QPixmap& MKMapView::bitmapPixmap(const std::shared_ptr<MKBitmap>& bitmap) {
@@ -390,12 +397,41 @@ void MKMapView::drawAnnotations(QPainter& painter, const Presentation& p) {
     const double halfHeight = (p.heading == 0 ? height() : std::hypot(width(), height())) / 2 / p.zoomScale;
     const MKMapRect area = MKMapRectMake(p.center.x - halfWidth - margin, p.center.y - halfHeight - margin,
                                          2 * (halfWidth + margin), 2 * (halfHeight + margin));
-    struct Item {
-        const MKAnnotation* annotation;
-        const MKAnnotationView* view;
-        QPointF at;
+    const qreal ratio = painter.device() != nullptr ? painter.device()->devicePixelRatioF() : 1.0;
+    const QTransform device = painter.deviceTransform();
+    static const Color kDefaultTint = Color::standardRed();
+    // Neighbouring pins mostly share their tint: remember the last pixmap.
+    const Color* lastTint = nullptr;
+    const QPixmap* lastPin = nullptr;
+    // The picture of an annotation's marker and its top-left corner in view points, read from its view
+    // while the index visits it (the views lie scattered in memory; the frame's order would visit them
+    // at random).
+    auto stampFor = [&](const MKAnnotationView* view, QPointF at) {
+        PinStamp stamp{nullptr, {}, {}, at.y()};
+        if (view != nullptr && view->image() && view->image()->width > 0) {
+            stamp.pixmap = &bitmapPixmap(view->image());
+            const QSizeF size = stamp.pixmap->deviceIndependentSize();
+            stamp.topLeft = at + QPointF(view->centerOffset().x - size.width() / 2,
+                                         view->centerOffset().y - size.height() / 2);
+        } else {
+            const auto* pin = dynamic_cast<const MKPinAnnotationView*>(view);
+            const Color& tint = pin != nullptr ? pin->pinTintColor() : kDefaultTint;
+            if (lastTint == nullptr || !(*lastTint == tint)) {
+                lastPin = &pinPixmap(tint, ratio);
+                lastTint = &tint;
+            }
+            stamp.pixmap = lastPin;
+            stamp.topLeft = at - kPinTip;
+            if (view != nullptr) stamp.topLeft += QPointF(view->centerOffset().x, view->centerOffset().y);
+        }
+        // Where the raster engine puts the picture's first pixel.
+        const QPointF mapped = device.map(stamp.topLeft);
+        stamp.device = QPoint(qRound(mapped.x()), qRound(mapped.y()));
+        return stamp;
     };
-    std::vector<Item> items;
+    // Kept between frames with its capacity: a frame with many markers in view fills it again.
+    std::vector<PinStamp>& stamps = frameStamps_;
+    stamps.clear();
     const MKAnnotation* user = userLocation().get();
     const MKAnnotation* dragged = draggedAnnotation().get();
     const auto selected = selectedAnnotations();
@@ -403,44 +439,158 @@ void MKMapView::drawAnnotations(QPainter& painter, const Presentation& p) {
     forEachAnnotationAndViewInMapRect(
         area, [&](const MKAnnotation& annotation, MKMapPoint point, const MKAnnotationView* view) {
             if (&annotation == user || &annotation == dragged || &annotation == selectedPointer) return;
-            items.push_back({&annotation, view, toView(p, point)});
+            stamps.push_back(stampFor(view, toView(p, point)));
         });
     // Southern markers overlap northern ones; the selected and the dragged marker lie on top.
-    std::sort(items.begin(), items.end(), [](const Item& a, const Item& b) { return a.at.y() < b.at.y(); });
+    std::sort(stamps.begin(), stamps.end(),
+              [](const PinStamp& a, const PinStamp& b) { return a.anchorY < b.anchorY; });
+    std::vector<PinStamp> onTop;
     if (selectedPointer != nullptr && selectedPointer != dragged && selectedPointer != user) {
-        items.push_back({selectedPointer, viewForAnnotation(selectedPointer).get(),
-                         toView(p, MKMapPointForCoordinate(selectedPointer->coordinate()))});
+        onTop.push_back(stampFor(viewForAnnotation(selectedPointer).get(),
+                                 toView(p, MKMapPointForCoordinate(selectedPointer->coordinate()))));
     }
     if (dragged != nullptr)
-        items.push_back({dragged, viewForAnnotation(dragged).get(), toView(p, dragPoint())});
-    static const Color kDefaultTint = Color::standardRed();
-    // Neighbouring pins mostly share their tint: remember the last pixmap.
-    const Color* lastTint = nullptr;
-    const QPixmap* lastPin = nullptr;
-    for (const Item& item : items) {
-        const MKAnnotationView* view = item.view;
-        QPointF topLeft;
-        const QPixmap* pixmap = nullptr;
-        if (view != nullptr && view->image() && view->image()->width > 0) {
-            pixmap = &bitmapPixmap(view->image());
-            const QSizeF size = pixmap->deviceIndependentSize();
-            topLeft = item.at + QPointF(view->centerOffset().x - size.width() / 2,
-                                        view->centerOffset().y - size.height() / 2);
-        } else {
-            const auto* pin = dynamic_cast<const MKPinAnnotationView*>(view);
-            const Color& tint = pin != nullptr ? pin->pinTintColor() : kDefaultTint;
-            if (lastTint == nullptr || !(*lastTint == tint)) {
-                lastPin = &pinPixmap(tint);
-                lastTint = &tint;
-            }
-            pixmap = lastPin;
-            topLeft = item.at - kPinTip;
-            if (view != nullptr) topLeft += QPointF(view->centerOffset().x, view->centerOffset().y);
-        }
-        painter.drawPixmap(topLeft, *pixmap);
-        if (recordsDrawing_) drawnPixmaps_.push_back({*pixmap, topLeft});
-        ++stats_.annotationsDrawn;
+        onTop.push_back(stampFor(viewForAnnotation(dragged).get(), toView(p, dragPoint())));
+
+    // A frame that repaints a part of the view (a label fading over the map, the user's dot) draws
+    // only the markers that reach into that part, in device pixels (a pixel more around for
+    // pictures the engine scales).
+    QRect clip;
+    if (const QPaintEngine* engine = painter.paintEngine();
+        engine != nullptr && !engine->systemClip().isEmpty()) {
+        clip = engine->systemClip().boundingRect();
     }
+    if (painter.hasClipping()) {
+        const QRect own = device.mapRect(painter.clipBoundingRect()).toAlignedRect();
+        clip = clip.isNull() ? own : clip & own;
+    }
+    auto reaches = [&](const PinStamp& stamp) {
+        return clip.isNull() || device.mapRect(QRectF(stamp.topLeft, stamp.pixmap->deviceIndependentSize()))
+                                    .toAlignedRect()
+                                    .adjusted(-1, -1, 1, 1)
+                                    .intersects(clip);
+    };
+    int drawn = 0;
+    auto draw = [&](const PinStamp& stamp) {
+        if (!reaches(stamp)) return;
+        painter.drawPixmap(stamp.topLeft, *stamp.pixmap);
+        if (recordsDrawing_) drawnPixmaps_.push_back({*stamp.pixmap, stamp.topLeft});
+        ++drawn;
+    };
+    // Below this many markers each is drawn by itself and the layer is let go.
+    constexpr size_t kLayerMarkers = 256;
+    if (stamps.size() >= kLayerMarkers && drawThroughPinLayer(painter, stamps)) {
+        drawn = static_cast<int>(stamps.size());
+        if (recordsDrawing_) {
+            for (const PinStamp& stamp : stamps) drawnPixmaps_.push_back({*stamp.pixmap, stamp.topLeft});
+        }
+    } else {
+        if (stamps.size() < kLayerMarkers) pinLayer_ = {};
+        for (const PinStamp& stamp : stamps) draw(stamp);
+    }
+    for (const PinStamp& stamp : onTop) draw(stamp);
+    stats_.annotationsDrawn = drawn;
+}
+
+bool MKMapView::drawThroughPinLayer(QPainter& painter, const std::vector<PinStamp>& stamps) {
+    // A raster painter on an image of 4-byte pixels, moving by whole pixels and scaling by the device's
+    // ratio, 1 or 2 (the ratios whose pictures the engine places without resampling), with no clip of
+    // its own: the pixels under the markers can be read, and put back exactly where they were read.
+    const qreal ratio = painter.device() != nullptr ? painter.device()->devicePixelRatioF() : 1.0;
+    const QTransform device = painter.deviceTransform();
+    QPaintEngine* engine = painter.paintEngine();
+    if (engine == nullptr || engine->type() != QPaintEngine::Raster || engine->paintDevice() == nullptr ||
+        engine->paintDevice()->devType() != QInternal::Image || (ratio != 1.0 && ratio != 2.0) ||
+        device.type() > QTransform::TxScale || device.m11() != ratio || device.m22() != ratio ||
+        device.dx() != std::round(device.dx()) || device.dy() != std::round(device.dy()) ||
+        painter.hasClipping() || painter.opacity() != 1.0 ||
+        painter.compositionMode() != QPainter::CompositionMode_SourceOver) {
+        return false;
+    }
+    const QImage& image = *static_cast<QImage*>(engine->paintDevice());
+    if (image.format() != QImage::Format_ARGB32_Premultiplied && image.format() != QImage::Format_RGB32) {
+        return false;
+    }
+    // The device pixels the markers can touch (a pixel more around for pictures the engine scales),
+    // within the view's own part of the image.
+    QRect bounds;
+    for (const PinStamp& stamp : stamps) {
+        bounds |= QRect(stamp.device, (stamp.pixmap->deviceIndependentSize() * ratio).toSize());
+    }
+    const QRect view = device.mapRect(QRectF(rect())).toAlignedRect();
+    bounds = bounds.adjusted(-1, -1, 1, 1) & view & image.rect();
+    // Two images of this size are kept: up to a 1280×800 view at ratio 2 (16 MB each); a larger
+    // spread of markers is drawn each frame rather than hold more.
+    constexpr qint64 kMostKeptPixels = 2560 * 1600;
+    if (bounds.isEmpty() || qint64{bounds.width()} * bounds.height() > kMostKeptPixels) return false;
+    // A frame that repaints only a part of the view leaves the rest of the image as an older frame
+    // left it: such frames draw each marker.
+    const QRegion systemClip = engine->systemClip();
+    if (!systemClip.isEmpty() && !(QRegion(bounds) - systemClip).isEmpty()) return false;
+    // Without a clip (a widget's is its own rect) markers at the view's edge reach past it into a
+    // larger image, where no kept pixels would put them back.
+    if (systemClip.isEmpty() && !view.contains(image.rect())) return false;
+
+    const QPoint first = stamps.front().device;
+    bool sameStamps = pinLayer_.ratio == ratio && pinLayer_.stamps.size() == stamps.size();
+    for (size_t i = 0; sameStamps && i < stamps.size(); ++i) {
+        sameStamps = pinLayer_.stamps[i].first == stamps[i].device - first &&
+                     pinLayer_.stamps[i].second == stamps[i].pixmap->cacheKey();
+    }
+    if (!sameStamps) {
+        // The markers moved apart (a zoom, a pan by part of a pixel, a marker more or less): frames
+        // like this tend to follow each other, so the pixels are kept only once a frame repeats the
+        // last one's markers.
+        for (const PinStamp& stamp : stamps) painter.drawPixmap(stamp.topLeft, *stamp.pixmap);
+        // In place: while the view moves every frame comes here, and ten thousand stamps are worth
+        // not allocating anew each time.
+        pinLayer_.ratio = ratio;
+        pinLayer_.stamps.resize(stamps.size());
+        for (size_t i = 0; i < stamps.size(); ++i) {
+            pinLayer_.stamps[i] = {stamps[i].device - first, stamps[i].pixmap->cacheKey()};
+        }
+        pinLayer_.under = QImage();
+        pinLayer_.composed = QImage();
+        return true;
+    }
+    bool same = pinLayer_.origin == bounds.topLeft() - first && pinLayer_.under.size() == bounds.size() &&
+                pinLayer_.under.format() == image.format();
+    const auto rowBytes = static_cast<size_t>(bounds.width()) * 4;
+    for (int y = 0; same && y < bounds.height(); ++y) {
+        same = std::memcmp(image.constScanLine(bounds.y() + y) + static_cast<size_t>(bounds.x()) * 4,
+                           pinLayer_.under.constScanLine(y), rowBytes) == 0;
+    }
+    if (same) {
+        // Opaque pixels over the very pixels they were made on: what drawing each marker would give.
+        painter.drawImage(QPointF((bounds.x() - device.dx()) / ratio, (bounds.y() - device.dy()) / ratio),
+                          pinLayer_.composed);
+        stats_.annotationsFromLayer = static_cast<int>(stamps.size());
+        pinLayer_.backoff = 1;
+        return true;
+    }
+    if (!pinLayer_.under.isNull()) {
+        // The pixels kept last time were not met again (cells arriving under the markers): keeping
+        // them costs two copies a frame, so the next frames draw the markers without, more of them
+        // the longer this goes on.
+        pinLayer_.backoff = std::min(pinLayer_.backoff * 2, 16);
+        pinLayer_.framesWithout = pinLayer_.backoff;
+        pinLayer_.under = QImage();
+        pinLayer_.composed = QImage();
+    }
+    if (pinLayer_.framesWithout > 0 || !viewOpaque_) {
+        --pinLayer_.framesWithout;
+        for (const PinStamp& stamp : stamps) painter.drawPixmap(stamp.topLeft, *stamp.pixmap);
+        return true;
+    }
+    // The kept pixels are put back as they are, so they must be opaque: the frame filled the view
+    // with an opaque colour first, and what is drawn over opaque pixels stays opaque.
+    pinLayer_.under = image.copy(bounds);
+    for (const PinStamp& stamp : stamps) painter.drawPixmap(stamp.topLeft, *stamp.pixmap);
+    pinLayer_.composed = image.copy(bounds);
+    pinLayer_.composed.setDevicePixelRatio(ratio);
+    pinLayer_.origin = bounds.topLeft() - first;
+    stats_.pinLayerMade = true;
+    return true;
 }
 
 // ---- Cells for tests and benchmarks

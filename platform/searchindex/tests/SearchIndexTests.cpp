@@ -4,11 +4,13 @@
 #include <time.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <optional>
 
 #include <fstream>
 #include <future>
+#include <map>
 #include <sstream>
 #include <thread>
 
@@ -380,6 +382,62 @@ TEST(SearchIndexDefault, ACleanExitFinishesTheWritesAskedFor) {
     EXPECT_EQ(std::count_if(names->begin(), names->end(), FileManager::isTemporaryFileName), 0)
         << ::testing::PrintToString(*names);
     EXPECT_EQ(FileSearchIndex(documents + "/SearchIndex.json").allItems().size(), items.size());
+}
+
+// An exit straight after the start's request, while the index still reads a
+// large file of its own (the program re-indexes every point at start-up): the
+// exit waits until the request is in the file, every item complete, the one
+// thumbnail they share stored once.
+TEST(SearchIndexDefault, AnExitWhileTheFileIsStillReadKeepsTheRequest) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    constexpr const char* kShared = "TERVOLO_TEST_EXIT_READ_DATA_HOME";
+    std::optional<TemporaryFolder> folder;
+    if (std::getenv(kShared) == nullptr) {
+        folder.emplace();
+        ::setenv(kShared, folder->dataHome().c_str(), 1);
+    }
+    const std::string documents = std::string(std::getenv(kShared)) + "/TervoloNG";
+    const std::string path = documents + "/SearchIndex.json";
+    const std::vector<uint8_t> icon(2700, 0x5A);
+    auto itemsTitled = [&](const std::string& prefix) {
+        std::vector<SearchableItem> items;
+        for (int i = 0; i < 10000; ++i) {
+            const std::string number = std::to_string(i);
+            items.push_back(pointItem("P" + number, prefix + number, i * 1e-3, 1));
+            items.back().thumbnailData = icon;
+        }
+        return items;
+    };
+    if (folder) {
+        FileSearchIndex first(path);
+        std::atomic<bool> written{false};
+        first.indexSearchableItems(itemsTitled("old "), [&](std::optional<Error> error) {
+            EXPECT_FALSE(error.has_value());
+            written = true;
+        });
+        first.waitUntilIdle();
+        ASSERT_TRUE(written);
+    }
+    std::vector<SearchableItem> renamed = itemsTitled("new ");
+    renamed.push_back(pointItem("extra", "one more", 2, 2));
+    EXPECT_EXIT(
+        {
+            SearchIndex::defaultSearchableIndex().indexSearchableItems(renamed, nullptr);
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
+    ::unsetenv(kShared);
+
+    auto names = FileManager::defaultManager().contentsOfDirectory(documents);
+    ASSERT_TRUE(names.ok());
+    EXPECT_EQ(std::count_if(names->begin(), names->end(), FileManager::isTemporaryFileName), 0)
+        << ::testing::PrintToString(*names);
+    const auto stored = FileSearchIndex(path).allItems();
+    ASSERT_EQ(stored.size(), renamed.size());
+    std::map<std::string, SearchableItem> byIdentifier;
+    for (const SearchableItem& item : stored) byIdentifier.emplace(item.uniqueIdentifier, item);
+    for (const SearchableItem& item : renamed) EXPECT_EQ(byIdentifier.at(item.uniqueIdentifier), item);
+    EXPECT_LT(readText(path).size(), icon.size() * 4 / 3 + renamed.size() * 250);
 }
 
 }  // namespace

@@ -352,3 +352,75 @@ TEST_F(TextInputTest, LongTextViewKeepsItsTextAndHeightsFollowEdits) {
     EXPECT_EQ(view->text(), QString());
     EXPECT_EQ(view->heightThatFits(640), freshHeight(*view, QStringLiteral("x"), 640));
 }
+
+namespace {
+
+// About `size` characters of `unit` repeated, a line feed after every `paragraph` characters (none
+// when 0).
+QString repeatedText(const QString& unit, int size, int paragraph) {
+    QString text;
+    while (text.size() < size) {
+        text += unit;
+        if (paragraph > 0 && text.size() % paragraph < unit.size()) text += QLatin1Char('\n');
+    }
+    return text;
+}
+
+}  // namespace
+
+// Held to a greatest height, a view answers the whole text's height when it fits, and else the height
+// of the first lines that fit (no more than the limit, less than a line short of it) and that it
+// scrolls; around the exact height too, for one long paragraph (measured from growing pieces of its
+// start), many short ones, words with no spaces between them and a right-to-left text. An answer for
+// a limit is not taken for the whole text's later, nor for another limit.
+TEST_F(TextInputTest, HeightsUpToALimitAgreeWithTheWholeText) {
+    view->setFrameShape(QFrame::NoFrame);
+    struct Case {
+        const char* name;
+        QString text;
+        Qt::LayoutDirection direction;
+    };
+    const Case cases[] = {
+        {"one paragraph", longParagraphs(24 * 1024).replace(QLatin1Char('\n'), QLatin1Char(' ')),
+         Qt::LeftToRight},
+        {"short paragraphs", repeatedText(QStringLiteral("Kauppatori ferry "), 20 * 1024, 60),
+         Qt::LeftToRight},
+        {"CJK", repeatedText(QStringLiteral("赫尔辛基集市广场旁的老渡口大门"), 12 * 1024, 0),
+         Qt::LeftToRight},
+        {"right to left", repeatedText(QStringLiteral("שוק הנמל ליד שער המעבורת הישן "), 16 * 1024, 0),
+         Qt::RightToLeft},
+    };
+    // Generous for a line in a fallback font.
+    const double tallestLine = 2 * QFontMetricsF(view->font()).lineSpacing();
+    for (const Case& test : cases) {
+        for (const double width : {180.0, 640.0}) {
+            SCOPED_TRACE(std::string(test.name) + " at " + std::to_string(width));
+            QTextOption option = view->document()->defaultTextOption();
+            option.setTextDirection(test.direction);
+            view->document()->setDefaultTextOption(option);
+            const double whole = freshHeight(*view, test.text, width);
+            ASSERT_GT(whole, 400);
+            const auto expectHeldTo = [&](double limit) {
+                SCOPED_TRACE(limit);
+                const platform::TextView::HeightFit fit = view->heightFitting(width, limit);
+                if (whole <= limit) {
+                    EXPECT_EQ(fit.height, whole);
+                    EXPECT_FALSE(fit.scrolls);
+                } else {
+                    EXPECT_LE(fit.height, limit);
+                    EXPECT_GT(fit.height, limit - tallestLine);
+                    EXPECT_TRUE(fit.scrolls);
+                }
+            };
+            view->setText(test.text);
+            for (const double limit : {60.0, std::floor(whole / 2), whole - 1, whole, whole + 1})
+                expectHeldTo(limit);
+            EXPECT_EQ(view->heightThatFits(width), whole);
+            view->setText(test.text);
+            expectHeldTo(100);
+            expectHeldTo(whole - 1);
+            EXPECT_EQ(view->heightThatFits(width), whole);
+            expectHeldTo(100);
+        }
+    }
+}

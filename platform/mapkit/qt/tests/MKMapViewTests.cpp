@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <QThreadPool>
+#include <QToolBar>
 #include <QWheelEvent>
 #include <QWindow>
 
@@ -19,6 +20,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 #include <random>
 #include <thread>
 #include <vector>
@@ -478,6 +480,223 @@ TEST_F(MapView, CoarserCellsStandInWhileCellsAreDrawn) {
     // And once drawn, the new level's own cells.
     frame(*map);
     EXPECT_EQ(map->lastFrameStats().cellsStandIn, 0);
+}
+
+// The frame `map` draws into an image of its size at `ratio`, and the same frame put together from
+// what it drew: the water, its cells, then every marker's picture drawn by itself with a bare
+// QPainter, in the frame's order.
+struct FramePair {
+    QImage drawn;
+    QImage eachByItself;
+};
+FramePair drawnAndEachByItself(MKMapView& map, qreal ratio) {
+    auto blank = [&] {
+        QImage image(map.size() * ratio, QImage::Format_ARGB32_Premultiplied);
+        image.setDevicePixelRatio(ratio);
+        image.fill(Qt::black);
+        return image;
+    };
+    FramePair pair{blank(), blank()};
+    map.setRecordsDrawing(true);
+    {
+        QPainter painter(&pair.drawn);
+        map.drawMap(painter);
+    }
+    map.setRecordsDrawing(false);
+    QPainter painter(&pair.eachByItself);
+    painter.fillRect(QRectF(QPointF(0, 0), QSizeF(map.size())),
+                     MKBaseMap::paletteForMapType(map.mapType()).water);
+    for (const auto& cell : map.drawnCells()) painter.drawImage(cell.target, cell.image, cell.source);
+    for (const auto& marker : map.drawnPixmaps()) painter.drawPixmap(marker.topLeft, marker.pixmap);
+    return pair;
+}
+
+// The largest difference of one colour channel between two images of one size; -1 when the sizes differ.
+int largestDifference(const QImage& a, const QImage& b) {
+    if (a.size() != b.size()) return -1;
+    int largest = 0;
+    for (int y = 0; y < a.height(); ++y) {
+        const auto* rowA = reinterpret_cast<const QRgb*>(a.constScanLine(y));
+        const auto* rowB = reinterpret_cast<const QRgb*>(b.constScanLine(y));
+        for (int x = 0; x < a.width(); ++x) {
+            largest = std::max({largest, std::abs(qRed(rowA[x]) - qRed(rowB[x])),
+                                std::abs(qGreen(rowA[x]) - qGreen(rowB[x])),
+                                std::abs(qBlue(rowA[x]) - qBlue(rowB[x]))});
+        }
+    }
+    return largest;
+}
+
+// With thousands of markers in view a frame shows the pixels an earlier one made of them: it must look
+// exactly as if each marker had been drawn by itself, at either pixel ratio, piled up in one city or
+// spread over the world, pins of several tints and pictures of their own.
+TEST_F(MapView, ManyMarkersLookAsIfEachWereDrawnByItself) {
+    QImage square(10, 14, QImage::Format_ARGB32_Premultiplied);
+    square.fill(QColor(20, 160, 60, 200));
+    const auto bitmap = MKMapView::bitmapFromImage(square);
+    delegate->viewFactory = [&](MKMapViewModel&, const std::shared_ptr<MKAnnotation>& annotation) {
+        const int kind =
+            static_cast<int>(std::labs(std::lround(annotation->coordinate().longitude * 1000)) % 5);
+        if (kind == 4) {
+            auto view = std::make_shared<MKAnnotationView>(annotation, "image");
+            view->setImage(bitmap);
+            view->setCenterOffset({0, -7});
+            return std::shared_ptr<MKAnnotationView>(view);
+        }
+        auto view = std::make_shared<MKPinAnnotationView>(annotation, "pin");
+        if (kind == 1) view->setPinTintColor(Color(0.1, 0.4, 0.9, 1));
+        if (kind == 2) view->setPinTintColor(Color(1, 0.8, 0, 1));
+        return std::shared_ptr<MKAnnotationView>(view);
+    };
+    std::vector<CLLocationCoordinate2D> city;
+    for (int i = 0; i < 3000; ++i) city.push_back({60.0 + (i % 60) * 0.004, 24.7 + (i / 60) * 0.006});
+    std::vector<CLLocationCoordinate2D> world;
+    std::mt19937 random(11);
+    std::uniform_real_distribution<double> latitude(-70, 75);
+    std::uniform_real_distribution<double> longitude(-179, 179);
+    for (int i = 0; i < 3000; ++i) world.push_back({latitude(random), longitude(random)});
+    const struct {
+        const char* name;
+        const std::vector<CLLocationCoordinate2D>* pins;
+        qreal ratio;
+    } cases[] = {{"city, ratio 1", &city, 1},
+                 {"city, ratio 2", &city, 2},
+                 {"world, ratio 1", &world, 1},
+                 {"world, ratio 2", &world, 2}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        map->removeAnnotations(map->annotations());
+        std::vector<std::shared_ptr<MKAnnotation>> annotations;
+        for (const auto& coordinate : *c.pins)
+            annotations.push_back(std::make_shared<MKPointAnnotation>(coordinate));
+        map->addAnnotations(annotations);
+        show(*map, {40, 0}, 1);
+        // Frames at this ratio until every cell is there (each one exact), then two more: the second
+        // shows the pixels kept of the markers at the latest by the first.
+        for (int frame = 0; frame < 16; ++frame) {
+            const FramePair pair = drawnAndEachByItself(*map, c.ratio);
+            EXPECT_EQ(largestDifference(pair.drawn, pair.eachByItself), 0);
+            if (map->lastFrameStats().cellsPending == 0) break;
+            CellCache::drawingPool().waitForDone();
+        }
+        for (int frame = 0; frame < 2; ++frame) {
+            const FramePair pair = drawnAndEachByItself(*map, c.ratio);
+            EXPECT_EQ(largestDifference(pair.drawn, pair.eachByItself), 0);
+            if (frame == 1) {
+                QDir().mkpath(QStringLiteral(TERVOLO_SCREENSHOT_DIR));
+                EXPECT_TRUE(pair.drawn.save(
+                    QStringLiteral(TERVOLO_SCREENSHOT_DIR "/mapview-many-markers-%1.png")
+                        .arg(QString::fromUtf8(c.name).replace(", ", "-").replace(' ', '-'))));
+            }
+        }
+        EXPECT_EQ(map->lastFrameStats().annotationsFromLayer, static_cast<int>(c.pins->size()));
+        // Pins are drawn from a picture of the frame's own ratio, not scaled from another one.
+        for (const auto& marker : map->drawnPixmaps()) {
+            if (marker.pixmap.width() != 10) {
+                ASSERT_EQ(marker.pixmap.devicePixelRatio(), c.ratio);
+            }
+        }
+    }
+}
+
+// The kept pixels are shown while the markers keep their places relative to each other over the same
+// map, and made again when one of them moves, goes or comes, is selected, the view moves them apart,
+// or the map under them changes.
+TEST_F(MapView, KeptMarkersFollowEveryChange) {
+    std::vector<std::shared_ptr<MKAnnotation>> annotations;
+    std::mt19937 random(3);
+    std::uniform_real_distribution<double> latitude(30, 50);
+    std::uniform_real_distribution<double> longitude(-10, 20);
+    for (int i = 0; i < 1000; ++i) {
+        annotations.push_back(
+            std::make_shared<MKPointAnnotation>(CLLocationCoordinate2D{latitude(random), longitude(random)}));
+    }
+    map->addAnnotations(annotations);
+    show(*map, {40, 5}, 3);
+    ASSERT_TRUE(map->waitForCells());
+    // Each step's frame is drawn straight after the change, with whatever cells it finds.
+    // `kept`: whether the frame must show the kept pixels (true), must draw the markers (false), or
+    // either, as the cells it finds allow (empty).
+    auto check = [&](const char* step, std::optional<bool> kept) {
+        SCOPED_TRACE(step);
+        const FramePair pair = drawnAndEachByItself(*map, 1);
+        if (kept) {
+            EXPECT_EQ(map->lastFrameStats().annotationsFromLayer,
+                      *kept ? map->lastFrameStats().annotationsDrawn : 0);
+        }
+        EXPECT_EQ(largestDifference(pair.drawn, pair.eachByItself), 0);
+    };
+    check("the same frame again: its pixels are kept, if not yet", std::nullopt);
+    check("and again: the kept pixels are shown", true);
+    const MKMapRect shown = map->visibleMapRect();
+    const double point = 1 / std::exp2(3 - 20);  // one view point in map points at zoom 3
+    map->setVisibleMapRect(MKMapRectOffset(shown, 37 * point, -11 * point));
+    check("panned by whole points", true);
+    map->setVisibleMapRect(MKMapRectOffset(shown, 37.5 * point, -11.25 * point));
+    check("panned by a part of a point", false);
+    map->removeAnnotation(annotations[500]);
+    check("one removed", false);
+    map->addAnnotation(std::make_shared<MKPointAnnotation>(CLLocationCoordinate2D{41, 6}));
+    map->removeAnnotation(annotations[501]);
+    check("one added, one removed", false);
+    map->selectAnnotation(annotations[502], false);
+    check("one selected", false);
+    map->deselectAnnotation(annotations[502], false);
+    check("deselected", false);
+    delegate->rendererFactory = [](const std::shared_ptr<MKOverlay>& o) {
+        return circleRenderer(o, QColor::fromRgbF(1, 0, 0, 0.25));
+    };
+    map->addOverlay(std::make_shared<MKCircle>(CLLocationCoordinate2D{40, 5}, 400000));
+    for (int frame = 0; frame < 16; ++frame) {
+        check("a circle under the markers, while its cells are drawn", std::nullopt);
+        if (map->lastFrameStats().cellsPending == 0) break;
+        CellCache::drawingPool().waitForDone();
+    }
+    EXPECT_EQ(map->lastFrameStats().cellsPending, 0);
+    // The frames that found the map changed under the markers drew them for a while without keeping
+    // their pixels; a still map shows kept pixels again within a few frames.
+    for (int frame = 0; frame < 20 && map->lastFrameStats().annotationsFromLayer == 0; ++frame) {
+        check("the circle drawn, the map still again", std::nullopt);
+    }
+    check("the circle drawn", true);
+    show(*map, {40, 5}, 4);
+    check("zoomed in", false);
+}
+
+// A repaint of a part of the window (a label fading over the map, the user's dot) shows there what a
+// whole frame shows, the markers reaching into the part from outside it included.
+TEST_F(MapView, APartRepaintedShowsWhatTheWholeFrameShows) {
+    for (const int pins : {100, 1000}) {
+        SCOPED_TRACE(pins);
+        QMainWindow window;
+        window.addToolBar(QStringLiteral("tools"))->addAction(QStringLiteral("A tool"));
+        auto* view = new MKMapView(&window);
+        window.setCentralWidget(view);
+        window.resize(640, 480);
+        window.show();
+        QApplication::processEvents();
+        std::mt19937 random(pins);
+        std::uniform_real_distribution<double> latitude(30, 50);
+        std::uniform_real_distribution<double> longitude(-10, 20);
+        std::vector<std::shared_ptr<MKAnnotation>> annotations;
+        for (int i = 0; i < pins; ++i) {
+            annotations.push_back(std::make_shared<MKPointAnnotation>(
+                CLLocationCoordinate2D{latitude(random), longitude(random)}));
+        }
+        view->addAnnotations(annotations);
+        show(*view, {40, 5}, 3);
+        ASSERT_TRUE(view->waitForCells());
+        const QImage whole = window.grab().toImage();
+        ASSERT_GT(view->lastFrameStats().annotationsDrawn, pins / 2);
+        const QPoint mapAt = view->mapTo(&window, QPoint(0, 0));
+        for (const QRect part : {QRect(300, 200, 9, 9), QRect(250, 120, 120, 30), QRect(0, 0, 640, 10)}) {
+            const QRect inWindow = part.translated(mapAt);
+            const QImage shown = window.grab(inWindow).toImage();
+            EXPECT_EQ(largestDifference(shown.convertToFormat(whole.format()), whole.copy(inWindow)), 0)
+                << part.x() << "," << part.y();
+        }
+    }
+    RunLoop::runUntilIdle();
 }
 
 TEST_F(MapView, CustomImageSitsAtItsCentreOffset) {
