@@ -4,9 +4,9 @@ namespace tervolo::crash {
 
 QCrashReportBinaryImageInfo::QCrashReportBinaryImageInfo(std::optional<QCrashReportProcessorInfo> codeType,
                                                          uint64_t baseAddress, uint64_t size,
-                                                         std::string name,
+                                                         std::string_view name,
                                                          const std::optional<std::vector<uint8_t>>& uuid)
-    : codeType_(codeType), imageBaseAddress_(baseAddress), imageSize_(size), imageName_(std::move(name)) {
+    : codeType_(codeType), imageBaseAddress_(baseAddress), imageSize_(size), imageName_(name) {
     if (uuid) {
         static constexpr char kDigits[] = "0123456789abcdef";
         std::string text;

@@ -4,10 +4,15 @@
 // report file, built by the reader (QCrashReport) and read by the text
 // formatter. Strings are UTF-8; absent values are empty optionals; dates are
 // seconds since 2001 (platform::Date). Any thread.
+//
+// Strings are views, not copies: a report holds thousands of symbol names, and
+// the reader keeps the unpacked message they point into for as long as the
+// report lives. Whoever builds a value by hand keeps its texts alive as long.
 
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/dispatch/Date.hpp"
@@ -31,27 +36,27 @@ class QCrashReportProcessorInfo {
 
 class QCrashReportSystemInfo {
   public:
-    QCrashReportSystemInfo(int32_t operatingSystem, std::string operatingSystemVersion,
-                           std::optional<std::string> operatingSystemBuild, int32_t architecture,
+    QCrashReportSystemInfo(int32_t operatingSystem, std::string_view operatingSystemVersion,
+                           std::optional<std::string_view> operatingSystemBuild, int32_t architecture,
                            std::optional<QCrashReportProcessorInfo> processorInfo,
                            std::optional<platform::Date> timestamp)
         : operatingSystem_(operatingSystem),
-          operatingSystemVersion_(std::move(operatingSystemVersion)),
-          operatingSystemBuild_(std::move(operatingSystemBuild)),
+          operatingSystemVersion_(operatingSystemVersion),
+          operatingSystemBuild_(operatingSystemBuild),
           architecture_(architecture),
           timestamp_(timestamp),
           processorInfo_(processorInfo) {}
     int32_t operatingSystem() const { return operatingSystem_; }
-    const std::string& operatingSystemVersion() const { return operatingSystemVersion_; }
-    const std::optional<std::string>& operatingSystemBuild() const { return operatingSystemBuild_; }
+    std::string_view operatingSystemVersion() const { return operatingSystemVersion_; }
+    std::optional<std::string_view> operatingSystemBuild() const { return operatingSystemBuild_; }
     int32_t architecture() const { return architecture_; }
     const std::optional<platform::Date>& timestamp() const { return timestamp_; }
     const std::optional<QCrashReportProcessorInfo>& processorInfo() const { return processorInfo_; }
 
   private:
     int32_t operatingSystem_;
-    std::string operatingSystemVersion_;
-    std::optional<std::string> operatingSystemBuild_;
+    std::string_view operatingSystemVersion_;
+    std::optional<std::string_view> operatingSystemBuild_;
     int32_t architecture_;
     std::optional<platform::Date> timestamp_;
     std::optional<QCrashReportProcessorInfo> processorInfo_;
@@ -59,20 +64,20 @@ class QCrashReportSystemInfo {
 
 class QCrashReportMachineInfo {
   public:
-    QCrashReportMachineInfo(std::optional<std::string> modelName,
+    QCrashReportMachineInfo(std::optional<std::string_view> modelName,
                             std::optional<QCrashReportProcessorInfo> processorInfo, uint64_t processorCount,
                             uint64_t logicalProcessorCount)
-        : modelName_(std::move(modelName)),
+        : modelName_(modelName),
           processorInfo_(processorInfo),
           processorCount_(processorCount),
           logicalProcessorCount_(logicalProcessorCount) {}
-    const std::optional<std::string>& modelName() const { return modelName_; }
+    std::optional<std::string_view> modelName() const { return modelName_; }
     const std::optional<QCrashReportProcessorInfo>& processorInfo() const { return processorInfo_; }
     uint64_t processorCount() const { return processorCount_; }
     uint64_t logicalProcessorCount() const { return logicalProcessorCount_; }
 
   private:
-    std::optional<std::string> modelName_;
+    std::optional<std::string_view> modelName_;
     std::optional<QCrashReportProcessorInfo> processorInfo_;
     uint64_t processorCount_;
     uint64_t logicalProcessorCount_;
@@ -80,66 +85,66 @@ class QCrashReportMachineInfo {
 
 class QCrashReportApplicationInfo {
   public:
-    QCrashReportApplicationInfo(std::string applicationIdentifier, std::string applicationVersion,
-                                std::optional<std::string> applicationMarketingVersion)
-        : applicationIdentifier_(std::move(applicationIdentifier)),
-          applicationVersion_(std::move(applicationVersion)),
-          applicationMarketingVersion_(std::move(applicationMarketingVersion)) {}
-    const std::string& applicationIdentifier() const { return applicationIdentifier_; }
-    const std::string& applicationVersion() const { return applicationVersion_; }
-    const std::optional<std::string>& applicationMarketingVersion() const {
+    QCrashReportApplicationInfo(std::string_view applicationIdentifier, std::string_view applicationVersion,
+                                std::optional<std::string_view> applicationMarketingVersion)
+        : applicationIdentifier_(applicationIdentifier),
+          applicationVersion_(applicationVersion),
+          applicationMarketingVersion_(applicationMarketingVersion) {}
+    std::string_view applicationIdentifier() const { return applicationIdentifier_; }
+    std::string_view applicationVersion() const { return applicationVersion_; }
+    std::optional<std::string_view> applicationMarketingVersion() const {
         return applicationMarketingVersion_;
     }
 
   private:
-    std::string applicationIdentifier_;
-    std::string applicationVersion_;
-    std::optional<std::string> applicationMarketingVersion_;
+    std::string_view applicationIdentifier_;
+    std::string_view applicationVersion_;
+    std::optional<std::string_view> applicationMarketingVersion_;
 };
 
 class QCrashReportProcessInfo {
   public:
-    QCrashReportProcessInfo(std::optional<std::string> processName, uint64_t processID,
-                            std::optional<std::string> processPath,
+    QCrashReportProcessInfo(std::optional<std::string_view> processName, uint64_t processID,
+                            std::optional<std::string_view> processPath,
                             std::optional<platform::Date> processStartTime,
-                            std::optional<std::string> parentProcessName, uint64_t parentProcessID,
+                            std::optional<std::string_view> parentProcessName, uint64_t parentProcessID,
                             bool native)
-        : processName_(std::move(processName)),
+        : processName_(processName),
           processID_(processID),
-          processPath_(std::move(processPath)),
+          processPath_(processPath),
           processStartTime_(processStartTime),
-          parentProcessName_(std::move(parentProcessName)),
+          parentProcessName_(parentProcessName),
           parentProcessID_(parentProcessID),
           native_(native) {}
-    const std::optional<std::string>& processName() const { return processName_; }
+    std::optional<std::string_view> processName() const { return processName_; }
     uint64_t processID() const { return processID_; }
-    const std::optional<std::string>& processPath() const { return processPath_; }
+    std::optional<std::string_view> processPath() const { return processPath_; }
     const std::optional<platform::Date>& processStartTime() const { return processStartTime_; }
-    const std::optional<std::string>& parentProcessName() const { return parentProcessName_; }
+    std::optional<std::string_view> parentProcessName() const { return parentProcessName_; }
     uint64_t parentProcessID() const { return parentProcessID_; }
     bool native() const { return native_; }
 
   private:
-    std::optional<std::string> processName_;
+    std::optional<std::string_view> processName_;
     uint64_t processID_;
-    std::optional<std::string> processPath_;
+    std::optional<std::string_view> processPath_;
     std::optional<platform::Date> processStartTime_;
-    std::optional<std::string> parentProcessName_;
+    std::optional<std::string_view> parentProcessName_;
     uint64_t parentProcessID_;
     bool native_;
 };
 
 class QCrashReportSignalInfo {
   public:
-    QCrashReportSignalInfo(std::string name, std::string code, uint64_t address)
-        : name_(std::move(name)), code_(std::move(code)), address_(address) {}
-    const std::string& name() const { return name_; }
-    const std::string& code() const { return code_; }
+    QCrashReportSignalInfo(std::string_view name, std::string_view code, uint64_t address)
+        : name_(name), code_(code), address_(address) {}
+    std::string_view name() const { return name_; }
+    std::string_view code() const { return code_; }
     uint64_t address() const { return address_; }
 
   private:
-    std::string name_;
-    std::string code_;
+    std::string_view name_;
+    std::string_view code_;
     uint64_t address_;
 };
 
@@ -157,15 +162,15 @@ class QCrashReportMachExceptionInfo {
 
 class QCrashReportSymbolInfo {
   public:
-    QCrashReportSymbolInfo(std::string symbolName, uint64_t startAddress, uint64_t endAddress)
-        : symbolName_(std::move(symbolName)), startAddress_(startAddress), endAddress_(endAddress) {}
-    const std::string& symbolName() const { return symbolName_; }
+    QCrashReportSymbolInfo(std::string_view symbolName, uint64_t startAddress, uint64_t endAddress)
+        : symbolName_(symbolName), startAddress_(startAddress), endAddress_(endAddress) {}
+    std::string_view symbolName() const { return symbolName_; }
     uint64_t startAddress() const { return startAddress_; }
     // 0 when the report gives none.
     uint64_t endAddress() const { return endAddress_; }
 
   private:
-    std::string symbolName_;
+    std::string_view symbolName_;
     uint64_t startAddress_;
     uint64_t endAddress_;
 };
@@ -184,13 +189,13 @@ class QCrashReportStackFrameInfo {
 
 class QCrashReportRegisterInfo {
   public:
-    QCrashReportRegisterInfo(std::string registerName, uint64_t registerValue)
-        : registerName_(std::move(registerName)), registerValue_(registerValue) {}
-    const std::string& registerName() const { return registerName_; }
+    QCrashReportRegisterInfo(std::string_view registerName, uint64_t registerValue)
+        : registerName_(registerName), registerValue_(registerValue) {}
+    std::string_view registerName() const { return registerName_; }
     uint64_t registerValue() const { return registerValue_; }
 
   private:
-    std::string registerName_;
+    std::string_view registerName_;
     uint64_t registerValue_;
 };
 
@@ -219,39 +224,40 @@ class QCrashReportBinaryImageInfo {
     // `uuid`: the image's identifier bytes (a Mach-O UUID, an ELF build ID),
     // shown as lower-case hexadecimal without separators.
     QCrashReportBinaryImageInfo(std::optional<QCrashReportProcessorInfo> codeType, uint64_t baseAddress,
-                                uint64_t size, std::string name,
+                                uint64_t size, std::string_view name,
                                 const std::optional<std::vector<uint8_t>>& uuid);
     const std::optional<QCrashReportProcessorInfo>& codeType() const { return codeType_; }
     uint64_t imageBaseAddress() const { return imageBaseAddress_; }
     uint64_t imageSize() const { return imageSize_; }
-    const std::string& imageName() const { return imageName_; }
+    std::string_view imageName() const { return imageName_; }
     bool hasImageUUID() const { return imageUUID_.has_value(); }
+    // Made from the bytes, so the value owns it.
     const std::optional<std::string>& imageUUID() const { return imageUUID_; }
 
   private:
     std::optional<QCrashReportProcessorInfo> codeType_;
     uint64_t imageBaseAddress_;
     uint64_t imageSize_;
-    std::string imageName_;
+    std::string_view imageName_;
     std::optional<std::string> imageUUID_;
 };
 
 class QCrashReportExceptionInfo {
   public:
     QCrashReportExceptionInfo(
-        std::string exceptionName, std::string exceptionReason,
+        std::string_view exceptionName, std::string_view exceptionReason,
         std::optional<std::vector<QCrashReportStackFrameInfo>> stackFrames = std::nullopt)
-        : exceptionName_(std::move(exceptionName)),
-          exceptionReason_(std::move(exceptionReason)),
+        : exceptionName_(exceptionName),
+          exceptionReason_(exceptionReason),
           stackFrames_(std::move(stackFrames)) {}
-    const std::string& exceptionName() const { return exceptionName_; }
-    const std::string& exceptionReason() const { return exceptionReason_; }
+    std::string_view exceptionName() const { return exceptionName_; }
+    std::string_view exceptionReason() const { return exceptionReason_; }
     // Absent (not empty) when the exception was built without frames.
     const std::optional<std::vector<QCrashReportStackFrameInfo>>& stackFrames() const { return stackFrames_; }
 
   private:
-    std::string exceptionName_;
-    std::string exceptionReason_;
+    std::string_view exceptionName_;
+    std::string_view exceptionReason_;
     std::optional<std::vector<QCrashReportStackFrameInfo>> stackFrames_;
 };
 

@@ -46,9 +46,9 @@ void setError(platform::Error* error, const std::string& message) {
     *error = platform::Error{kQCrashReporterErrorDomain, kReportDefect, message, 0, {}};
 }
 
-std::optional<std::string> optionalString(const char* text) {
+std::optional<std::string_view> optionalString(const char* text) {
     if (text == nullptr) return std::nullopt;
-    return std::string(text);
+    return std::string_view(text);
 }
 
 }  // namespace
@@ -259,10 +259,13 @@ Qcrash__CrashReport* unpackBody(std::span<const uint8_t> data, ProtobufCAllocato
     return message;
 }
 
+}  // namespace
+
 // Where one unpack's pieces live while the model is built from them. A report unpacks into
 // tens of thousands of small pieces (every frame, its symbol and the symbol's name) that malloc
 // would hand out and take back one at a time; here they are cut from a few large blocks and all
-// go at once with the arena. A piece is never freed on its own.
+// go at once with the arena. A piece is never freed on its own. The report keeps the arena: its
+// strings are views into the unpacked message.
 class UnpackArena {
   public:
     // A report of symbolicated frames unpacks into about five times its file size; what
@@ -309,7 +312,8 @@ class UnpackArena {
     size_t laterBlock_;
 };
 
-}  // namespace
+QCrashReport::QCrashReport() = default;
+QCrashReport::~QCrashReport() = default;
 
 QCrashReport::Message QCrashReport::decode(std::span<const uint8_t> data, platform::Error* error) {
     Message none(nullptr, [](Qcrash__CrashReport*) {});
@@ -331,11 +335,13 @@ std::shared_ptr<QCrashReport> QCrashReport::build(const Qcrash__CrashReport& mes
 
 std::shared_ptr<QCrashReport> QCrashReport::create(std::span<const uint8_t> data, platform::Error* error) {
     if (!checkHeader(data, error)) return nullptr;
-    // The model copies what it keeps, so the unpacked message lives only as long as the build.
-    UnpackArena arena(data.size());
-    const Qcrash__CrashReport* message = unpackBody(data, arena.allocator(), error);
+    // The model's strings point into the unpacked message, so the report keeps the arena.
+    auto arena = std::make_unique<UnpackArena>(data.size());
+    const Qcrash__CrashReport* message = unpackBody(data, arena->allocator(), error);
     if (message == nullptr) return nullptr;
-    return build(*message, error);
+    auto report = build(*message, error);
+    if (report) report->arena_ = std::move(arena);
+    return report;
 }
 
 const QCrashReportBinaryImageInfo* QCrashReport::imageForAddress(uint64_t address) const {

@@ -18,6 +18,8 @@
 
 namespace tervolo::crash {
 
+class UnpackArena;
+
 class QCrashReport {
   public:
     // Files larger than this are refused as undecodable.
@@ -30,7 +32,8 @@ class QCrashReport {
 
     // The two steps on their own: protobuf-c refuses messages without their
     // required fields, so the model build's own checks are reached only with
-    // messages made in memory.
+    // messages made in memory. A report made by build() refers to the
+    // message's strings: the message must outlive it.
     using Message = std::unique_ptr<Qcrash__CrashReport, void (*)(Qcrash__CrashReport*)>;
     static Message decode(std::span<const uint8_t> data, platform::Error* error = nullptr);
     static std::shared_ptr<QCrashReport> build(const Qcrash__CrashReport& message,
@@ -57,9 +60,16 @@ class QCrashReport {
     // The first image with base <= address < base + size; null when none.
     const QCrashReportBinaryImageInfo* imageForAddress(uint64_t address) const;
 
+    ~QCrashReport();
+    QCrashReport(const QCrashReport&) = delete;
+    QCrashReport& operator=(const QCrashReport&) = delete;
+
   private:
-    QCrashReport() = default;
+    QCrashReport();
     friend class ReportBuilder;
+
+    // What create() unpacked into; the model's strings point into it.
+    std::unique_ptr<UnpackArena> arena_;
 
     std::optional<QCrashReportSystemInfo> systemInfo_;
     std::optional<QCrashReportMachineInfo> machineInfo_;

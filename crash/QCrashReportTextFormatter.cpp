@@ -5,8 +5,11 @@
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
-#include <ctime>
+#include <functional>
+#include <initializer_list>
+#include <limits>
 #include <map>
+#include <memory>
 #include <string_view>
 
 #include "platform/foundation/OSLog.hpp"
@@ -103,24 +106,65 @@ std::string architectureName(const std::optional<QCrashReportProcessorInfo>& cpu
     }
 }
 
-std::string lastPathComponent(const std::string& path) {
-    const auto slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
+// "YYYY-MM-DD hh:mm:ss +0000" in the proleptic Gregorian calendar, worked out here rather than
+// with gmtime_r: the C library's time conversion loads the local time zone file on its first
+// call, a file read that a process formatting one report makes only to leave it unused, and
+// gmtime_r gives up on years beyond an int.
 std::string dateText(const std::optional<platform::Date>& date) {
     if (!date) return "(null)";
-    const auto seconds = static_cast<time_t>(std::floor(date->unixTime()));
-    struct tm utc;
-    gmtime_r(&seconds, &utc);
+    // Report times are 64-bit seconds, which a double rounds: the largest comes back as 2^63,
+    // beyond the 64-bit range, and is taken as the largest there is.
+    constexpr double kTwoTo63 = 9223372036854775808.0;
+    const double floored = std::floor(date->unixTime());
+    int64_t seconds = 0;
+    if (floored >= kTwoTo63) {
+        seconds = std::numeric_limits<int64_t>::max();
+    } else if (floored >= -kTwoTo63) {
+        seconds = static_cast<int64_t>(floored);
+    } else if (floored < -kTwoTo63) {
+        seconds = std::numeric_limits<int64_t>::min();
+    }  // not a number: 0
+    int64_t days = seconds / 86400;
+    int64_t secondOfDay = seconds % 86400;
+    if (secondOfDay < 0) {
+        secondOfDay += 86400;
+        --days;
+    }
+    // Days since 1970-01-01 to a civil date, in 400-year eras of 146097 days that start on 1 March.
+    const int64_t shifted = days + 719468;
+    const int64_t era = (shifted >= 0 ? shifted : shifted - 146096) / 146097;
+    const int64_t dayOfEra = shifted - era * 146097;
+    const int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    const int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    const int64_t monthFromMarch = (5 * dayOfYear + 2) / 153;
+    const int64_t day = dayOfYear - (153 * monthFromMarch + 2) / 5 + 1;
+    const int64_t month = monthFromMarch < 10 ? monthFromMarch + 3 : monthFromMarch - 9;
+    const int64_t year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
     char buffer[64];
-    strftime(buffer, sizeof buffer, "%Y-%m-%d %H:%M:%S +0000", &utc);
+    std::snprintf(buffer, sizeof buffer, "%" PRId64 "-%02d-%02d %02d:%02d:%02d +0000", year,
+                  static_cast<int>(month), static_cast<int>(day), static_cast<int>(secondOfDay / 3600),
+                  static_cast<int>(secondOfDay / 60 % 60), static_cast<int>(secondOfDay % 60));
     return buffer;
 }
 
-void logDefault(const std::string& text) {
-    platform::OSLog::defaultLog()->write(platform::OSLogType::Default, text);
-}
+// The default-level system log records of one report's backtraces: a report may hold thousands
+// (one per symbol whose prefix rules are unknown), so the log is looked up once and every
+// record's text is put together in the same buffer.
+class DefaultLogLines {
+  public:
+    void write(std::initializer_list<std::string_view> parts) {
+        text_.clear();
+        for (std::string_view part : parts) text_.append(part);
+        log_->write(platform::OSLogType::Default, text_);
+    }
+    // The buffer, for a record written piece by piece; written with write().
+    std::string& text() { return text_; }
+    void write() { log_->write(platform::OSLogType::Default, text_); }
+
+  private:
+    std::shared_ptr<platform::OSLog> log_ = platform::OSLog::defaultLog();
+    std::string text_;
+};
 
 std::string_view lastPathComponentView(std::string_view path) {
     const auto slash = path.find_last_of('/');
@@ -175,7 +219,7 @@ void appendHex(std::string& out, uint64_t value, size_t minDigits) {
 // One backtrace line appended to the report text: a report holds thousands, so the line is
 // written in place rather than assembled from temporary strings.
 void appendStackFrame(std::string& out, const QCrashReportStackFrameInfo& frame, uint64_t frameIndex,
-                      const QCrashReport& report, bool lp64) {
+                      const QCrashReport& report, bool lp64, DefaultLogLines& log) {
     const uint64_t pc = frame.instructionPointer();
     std::string_view imageName = kMissing;
     uint64_t base = 0;
@@ -185,9 +229,10 @@ void appendStackFrame(std::string& out, const QCrashReportStackFrameInfo& frame,
         base = image->imageBaseAddress();
         offset = pc - base;
     } else if (pc != 0) {
-        std::string message = "[QCrashReporter] Cannot find image for 0x";
+        std::string& message = log.text();
+        message.assign("[QCrashReporter] Cannot find image for 0x");
         appendHex(message, pc, 1);
-        logDefault(message);
+        log.write();
     }
     appendUnsigned(out, frameIndex, 4);
     appendPadded(out, imageName, 35);
@@ -208,8 +253,7 @@ void appendStackFrame(std::string& out, const QCrashReportStackFrameInfo& frame,
         if (os == 0 || os == 1 || os == 2 || os == 4) {
             name.remove_prefix(1);
         } else {
-            logDefault("[QCrashReporter] Symbol \"" + std::string(name) +
-                       "\" prefix rules are unknown for this OS!");
+            log.write({"[QCrashReporter] Symbol \"", name, "\" prefix rules are unknown for this OS!"});
         }
     }
     out.append(name);
@@ -224,50 +268,66 @@ std::string QCrashReportTextFormatter::formatStackFrame(const QCrashReportStackF
                                                         uint64_t frameIndex, const QCrashReport& report,
                                                         bool lp64) {
     std::string line;
-    appendStackFrame(line, frame, frameIndex, report, lp64);
+    DefaultLogLines log;
+    appendStackFrame(line, frame, frameIndex, report, lp64, log);
     return line;
 }
 
-std::string QCrashReportTextFormatter::stringValueForCrashReport(const QCrashReport& report, int32_t) {
+namespace {
+
+// The whole text into `text`. With `pieces`, the text made so far goes to it whenever it has
+// reached `pieceBytes` and `text` starts again empty (the last piece stays in `text`); false when
+// `pieces` refused one.
+bool formatText(const QCrashReport& report, std::string& text,
+                const std::function<bool(std::string_view)>* pieces, size_t pieceBytes) {
     const CodeType codeType = codeTypeOf(report);
+    DefaultLogLines log;
     const auto& process = report.processInfo();
     const auto& app = report.applicationInfo();
     const auto& system = report.systemInfo();
-    std::string text;
-    // About 90 bytes a backtrace line and 150 an image line, so the text grows without copies.
-    size_t frames = 0;
-    for (const auto& thread : report.threads()) frames += thread.stackFrames().size();
-    text.reserve(2048 + frames * 96 + report.images().size() * 160);
+    const auto handOut = [&] {
+        if (pieces == nullptr || text.size() < pieceBytes) return true;
+        if (!(*pieces)(text)) return false;
+        text.clear();
+        return true;
+    };
 
-    text += "Incident Identifier: " + (report.uuidRef() ? report.uuidRef()->uuidString() : kMissing) + "\n";
-    const bool hasModel = report.machineInfo() && report.machineInfo()->modelName();
-    text += "Hardware Model:      " + (hasModel ? *report.machineInfo()->modelName() : kMissing) + "\n";
-    const std::string processName = process && process->processName() ? *process->processName() : kMissing;
+    // Absent values print as "???".
+    const auto orMissing = [](const std::optional<std::string_view>& value) -> std::string_view {
+        return value ? *value : std::string_view(kMissing);
+    };
+    const auto line = [&text](std::initializer_list<std::string_view> parts) {
+        for (std::string_view part : parts) text.append(part);
+        text.push_back('\n');
+    };
+    const std::string incident = report.uuidRef() ? report.uuidRef()->uuidString() : kMissing;
+    line({"Incident Identifier: ", incident});
+    line({"Hardware Model:      ",
+          orMissing(report.machineInfo() ? report.machineInfo()->modelName() : std::nullopt)});
+    const std::string_view processName = orMissing(process ? process->processName() : std::nullopt);
     const std::string processID = process ? std::to_string(process->processID()) : kMissing;
-    text += "Process:         " + processName + " [" + processID + "]\n";
-    text +=
-        "Path:            " + (process && process->processPath() ? *process->processPath() : kMissing) + "\n";
-    text += "Identifier:      " + app.applicationIdentifier() + "\n";
-    text += "Version:         " +
-            (app.applicationMarketingVersion()
-                 ? *app.applicationMarketingVersion() + " (" + app.applicationVersion() + ")"
-                 : app.applicationVersion()) +
-            "\n";
-    text += "Code Type:       " + codeType.name + "\n";
-    const std::string parentName =
-        process && process->parentProcessName() ? *process->parentProcessName() : kMissing;
+    line({"Process:         ", processName, " [", processID, "]"});
+    line({"Path:            ", orMissing(process ? process->processPath() : std::nullopt)});
+    line({"Identifier:      ", app.applicationIdentifier()});
+    if (const auto marketing = app.applicationMarketingVersion()) {
+        line({"Version:         ", *marketing, " (", app.applicationVersion(), ")"});
+    } else {
+        line({"Version:         ", app.applicationVersion()});
+    }
+    line({"Code Type:       ", codeType.name});
+    const std::string_view parentName = orMissing(process ? process->parentProcessName() : std::nullopt);
     const std::string parentID = process ? std::to_string(process->parentProcessID()) : kMissing;
-    text += "Parent Process:  " + parentName + " [" + parentID + "]\n";
+    line({"Parent Process:  ", parentName, " [", parentID, "]"});
     text += "\n";
-    text += "Date/Time:       " + dateText(system.timestamp()) + "\n";
-    text += "OS Version:      " + operatingSystemName(system.operatingSystem()) + " " +
-            system.operatingSystemVersion() + " (" +
-            (system.operatingSystemBuild() ? *system.operatingSystemBuild() : kMissing) + ")\n";
+    line({"Date/Time:       ", dateText(system.timestamp())});
+    line({"OS Version:      ", operatingSystemName(system.operatingSystem()), " ",
+          system.operatingSystemVersion(), " (", orMissing(system.operatingSystemBuild()), ")"});
     text += "Report Version:  104\n";
     text += "\n";
-    text += "Exception Type:  " + report.signalInfo().name() + "\n";
-    text += "Exception Codes: " + report.signalInfo().code() +
-            format(" at 0x%" PRIx64 "\n", report.signalInfo().address());
+    line({"Exception Type:  ", report.signalInfo().name()});
+    text.append("Exception Codes: ").append(report.signalInfo().code()).append(" at 0x");
+    appendHex(text, report.signalInfo().address(), 1);
+    text.push_back('\n');
     for (const auto& thread : report.threads()) {
         if (thread.crashed()) {
             text += format("Crashed Thread:  %" PRId64 "\n", thread.threadNumber());
@@ -278,14 +338,15 @@ std::string QCrashReportTextFormatter::stringValueForCrashReport(const QCrashRep
 
     if (const auto& exception = report.exceptionInfo()) {
         text += "Application Specific Information:\n";
-        text += "*** Terminating app due to uncaught exception '" + exception->exceptionName() +
-                "', reason: '" + exception->exceptionReason() + "'\n";
+        line({"*** Terminating app due to uncaught exception '", exception->exceptionName(), "', reason: '",
+              exception->exceptionReason(), "'"});
         text += "\n";
         if (exception->stackFrames() && !exception->stackFrames()->empty()) {
             text += "Last Exception Backtrace:\n";
             uint64_t index = 0;
             for (const auto& frame : *exception->stackFrames()) {
-                appendStackFrame(text, frame, index++, report, codeType.lp64);
+                appendStackFrame(text, frame, index++, report, codeType.lp64, log);
+                if (!handOut()) return false;
             }
             text += "\n";
         }
@@ -296,8 +357,10 @@ std::string QCrashReportTextFormatter::stringValueForCrashReport(const QCrashRep
         text += format(thread.crashed() ? "Thread %" PRId64 " Crashed:\n" : "Thread %" PRId64 ":\n",
                        thread.threadNumber());
         uint64_t index = 0;
-        for (const auto& frame : thread.stackFrames())
-            appendStackFrame(text, frame, index++, report, codeType.lp64);
+        for (const auto& frame : thread.stackFrames()) {
+            appendStackFrame(text, frame, index++, report, codeType.lp64, log);
+            if (!handOut()) return false;
+        }
         text += "\n";
         if (thread.crashed()) crashed = &thread;
     }
@@ -309,7 +372,7 @@ std::string QCrashReportTextFormatter::stringValueForCrashReport(const QCrashRep
         const bool arm = cpu && cpu->typeEncoding() == 1 && (cpu->type() & 0xFFFFFF) == 12;
         size_t count = 0;
         for (const auto& reg : crashed->registers()) {
-            const std::string name = (arm && reg.registerName() == "r12") ? "ip" : reg.registerName();
+            const std::string name(arm && reg.registerName() == "r12" ? "ip" : reg.registerName());
             text += codeType.lp64 ? format("%6s: 0x%016" PRIx64 " ", name.c_str(), reg.registerValue())
                                   : format("%6s: 0x%08" PRIx64 " ", name.c_str(), reg.registerValue());
             if (++count % 4 == 0) text += "\n";
@@ -325,37 +388,77 @@ std::string QCrashReportTextFormatter::stringValueForCrashReport(const QCrashRep
         return a->imageBaseAddress() < b->imageBaseAddress();
     });
     uint64_t previousBase = 0;
-    const std::optional<std::string> path = process ? process->processPath() : std::nullopt;
+    const std::optional<std::string_view> path = process ? process->processPath() : std::nullopt;
     for (const auto* image : images) {
         const uint64_t base = image->imageBaseAddress();
         if (base == previousBase) continue;
         previousBase = base;
         const uint64_t end = base + std::max<uint64_t>(image->imageSize(), 1) - 1;
-        const std::string marker = path && image->imageName() == *path ? "+" : " ";
-        text += (codeType.lp64 ? format("%#18" PRIx64 " - %#18" PRIx64 " ", base, end)
-                               : format("%#10" PRIx64 " - %#10" PRIx64 " ", base, end)) +
-                marker + lastPathComponent(image->imageName()) + " " + architectureName(image->codeType()) +
-                "  <" + (image->imageUUID() ? *image->imageUUID() : kMissing) + "> " + image->imageName() +
-                "\n";
+        const char* marker = path && image->imageName() == *path ? "+" : " ";
+        text += codeType.lp64 ? format("%#18" PRIx64 " - %#18" PRIx64 " ", base, end)
+                              : format("%#10" PRIx64 " - %#10" PRIx64 " ", base, end);
+        line({marker, lastPathComponentView(image->imageName()), " ", architectureName(image->codeType()),
+              "  <", image->imageUUID() ? std::string_view(*image->imageUUID()) : std::string_view(kMissing),
+              "> ", image->imageName()});
+        if (!handOut()) return false;
     }
+    return true;
+}
+
+// About 90 bytes a backtrace line and 150 an image line, so a text reserved at this size grows
+// without copies.
+size_t estimatedTextBytes(const QCrashReport& report) {
+    size_t frames = 0;
+    for (const auto& thread : report.threads()) frames += thread.stackFrames().size();
+    if (const auto& exception = report.exceptionInfo(); exception && exception->stackFrames()) {
+        frames += exception->stackFrames()->size();
+    }
+    return 2048 + frames * 96 + report.images().size() * 160;
+}
+
+}  // namespace
+
+std::string QCrashReportTextFormatter::stringValueForCrashReport(const QCrashReport& report, int32_t) {
+    std::string text;
+    text.reserve(estimatedTextBytes(report));
+    formatText(report, text, nullptr, 0);
     return text;
+}
+
+bool QCrashReportTextFormatter::writeCrashReport(const QCrashReport& report,
+                                                 const std::function<bool(std::string_view)>& write,
+                                                 size_t pieceBytes) {
+    std::string text;
+    // A line may take the piece past its size, so the buffer has room for one more.
+    text.reserve(pieceBytes + 4096);
+    if (!formatText(report, text, &write, std::max<size_t>(pieceBytes, 1))) return false;
+    return text.empty() || write(text);
 }
 
 std::vector<uint8_t> QCrashReportTextFormatter::formatReport(const QCrashReport& report,
                                                              platform::Error*) const {
-    const std::string text = stringValueForCrashReport(report, textFormat_);
+    // The bytes are made from the text a piece at a time, so the whole text is never held twice
+    // (beside the report, whose texts are views into what it unpacked).
     std::vector<uint8_t> bytes;
-    bytes.reserve(text.size());
-    if (stringEncoding_ != kASCIIStringEncoding) return std::vector<uint8_t>(text.begin(), text.end());
-    // Lossy ASCII: one "?" per character outside it.
-    for (size_t i = 0; i < text.size(); ++i) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        if (c < 0x80) {
-            bytes.push_back(c);
-        } else if ((c & 0xC0) != 0x80) {
-            bytes.push_back('?');
+    bytes.reserve(estimatedTextBytes(report));
+    const bool ascii = stringEncoding_ == kASCIIStringEncoding;
+    writeCrashReport(report, [&](std::string_view piece) {
+        if (!ascii) {
+            bytes.insert(bytes.end(), piece.begin(), piece.end());
+            return true;
         }
-    }
+        // Lossy ASCII: one "?" per character outside it. Pieces end at line ends, never inside a
+        // character.
+        for (const char byte : piece) {
+            const auto c = static_cast<unsigned char>(byte);
+            if (c < 0x80) {
+                bytes.push_back(c);
+            } else if ((c & 0xC0) != 0x80) {
+                bytes.push_back('?');
+            }
+        }
+        return true;
+    });
     return bytes;
 }
 

@@ -8,7 +8,9 @@
 // thread.
 
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "crash/QCrashReport.hpp"
@@ -41,6 +43,13 @@ class QCrashReportTextFormatter : public QCrashReportFormatter {
 
     // The whole text; `textFormat` is not consulted.
     static std::string stringValueForCrashReport(const QCrashReport& report, int32_t textFormat);
+    // The same text handed to `write` in pieces of about `pieceBytes` as it is made, for a caller
+    // that passes it on rather than keeps it: only a piece is held at a time. The pieces, in
+    // order, make stringValueForCrashReport's text. False, and no further piece, as soon as
+    // `write` returns false.
+    static bool writeCrashReport(const QCrashReport& report,
+                                 const std::function<bool(std::string_view)>& write,
+                                 size_t pieceBytes = 64 * 1024);
     // One backtrace line.
     static std::string formatStackFrame(const QCrashReportStackFrameInfo& frame, uint64_t frameIndex,
                                         const QCrashReport& report, bool lp64);

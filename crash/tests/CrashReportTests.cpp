@@ -2,10 +2,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <fstream>
 #include <iterator>
+#include <limits>
+#include <memory>
+#include <optional>
 
 #include <string>
 #include <vector>
@@ -316,6 +321,67 @@ TEST(CrashReportFormatter, GoldenText) {
               texts.end());
 }
 
+// The date line is UTC whatever the process's time zone, for any 64-bit time: dates before the
+// common era, past year 9999 and beyond what the C library's calendar takes.
+TEST(CrashReportFormatter, DateLineIsUTCForAnyZoneAndTime) {
+    const char* savedZone = std::getenv("TZ");
+    const std::optional<std::string> saved = savedZone ? std::optional<std::string>(savedZone) : std::nullopt;
+    struct Case {
+        int64_t timestamp;
+        const char* line;
+    } cases[] = {
+        {1600000000, "2020-09-13 12:26:40 +0000"},
+        {-1, "1969-12-31 23:59:59 +0000"},
+        {951782400, "2000-02-29 00:00:00 +0000"},
+        {4107542399, "2100-02-28 23:59:59 +0000"},
+        {4107542400, "2100-03-01 00:00:00 +0000"},
+        {-62135596801, "0-12-31 23:59:59 +0000"},
+        {-62170156800, "-1-11-28 00:00:00 +0000"},
+        {253402300800, "10000-01-01 00:00:00 +0000"},
+        {std::numeric_limits<int64_t>::max(), "292277026596-12-04 15:30:07 +0000"},
+        {std::numeric_limits<int64_t>::min(), "-292277022657-01-27 08:29:52 +0000"},
+    };
+    for (const char* zone : {"UTC0", "IST-5:30", "NZST-12NZDT,M9.5.0,M4.1.0/3", "HST10"}) {
+        ::setenv("TZ", zone, 1);
+        ::tzset();
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::string(zone) + " " + std::to_string(c.timestamp));
+            ReportFixture f;
+            goldenReport(f);
+            f.system.timestamp = c.timestamp;
+            const auto report = QCrashReport::create(f.file());
+            ASSERT_NE(report, nullptr);
+            const std::string text = QCrashReportTextFormatter::stringValueForCrashReport(*report, 0);
+            EXPECT_NE(text.find(std::string("\nDate/Time:       ") + c.line + "\n"), std::string::npos)
+                << text;
+        }
+    }
+    if (saved) {
+        ::setenv("TZ", saved->c_str(), 1);
+    } else {
+        ::unsetenv("TZ");
+    }
+    ::tzset();
+}
+
+// The report's texts are views into what it unpacked, not into the file's bytes: they stay
+// whole when the bytes are overwritten and freed.
+TEST(CrashReportReader, TextsOutliveTheFileBytes) {
+    ReportFixture f;
+    goldenReport(f);
+    const std::string expected =
+        QCrashReportTextFormatter::stringValueForCrashReport(*QCrashReport::create(f.file()), 0);
+    auto bytes = std::make_unique<std::vector<uint8_t>>(f.file());
+    const auto report = QCrashReport::create(*bytes);
+    ASSERT_NE(report, nullptr);
+    std::fill(bytes->begin(), bytes->end(), uint8_t{0x5A});
+    bytes.reset();
+    EXPECT_EQ(report->threads()[0].stackFrames()[0].symbolInfo()->symbolName(), "_main");
+    EXPECT_EQ(report->images()[0].imageName(), "/opt/tervolo/bin/app");
+    EXPECT_EQ(report->exceptionInfo()->exceptionReason(), "index 3 beyond bounds");
+    EXPECT_EQ(QCrashReportTextFormatter::stringValueForCrashReport(*report, 0), expected);
+}
+
 TEST(CrashReportFormatter, MissingPartsAndOtherSystems) {
     ReportFixture f;
     goldenReport(f);
@@ -403,6 +469,48 @@ TEST(CrashReportFormatter, ArchitectureNamesAndLossyAscii) {
     EXPECT_NE(utf8.find("0   ä" + std::string(34, ' ') + " 0x"), std::string::npos);
 }
 
+// Handed out in pieces, the text is the same at any piece size, lines cut nowhere but at piece
+// ends; a writer that refuses a piece gets no further one.
+TEST(CrashReportFormatter, PiecesMakeTheWholeText) {
+    ReportFixture f;
+    goldenReport(f);
+    for (uint64_t i = 0; i < 200; ++i) f.addFrame(f.report.threads[1], 0x400000 + i * 4, "_work", 0x400000);
+    const auto report = QCrashReport::create(f.file());
+    ASSERT_NE(report, nullptr);
+    const std::string whole = QCrashReportTextFormatter::stringValueForCrashReport(*report, 0);
+    for (const size_t pieceBytes : {size_t{0}, size_t{1}, size_t{100}, size_t{4096}, size_t{1} << 20}) {
+        SCOPED_TRACE(pieceBytes);
+        std::vector<std::string> pieces;
+        EXPECT_TRUE(QCrashReportTextFormatter::writeCrashReport(
+            *report,
+            [&](std::string_view piece) {
+                pieces.emplace_back(piece);
+                return true;
+            },
+            pieceBytes));
+        std::string joined;
+        for (const auto& piece : pieces) {
+            EXPECT_FALSE(piece.empty());
+            joined += piece;
+        }
+        EXPECT_EQ(joined, whole);
+        if (pieceBytes >= whole.size()) {
+            EXPECT_EQ(pieces.size(), 1u);
+        } else if (pieceBytes == 100) {
+            EXPECT_GT(pieces.size(), whole.size() / 200);
+        }
+    }
+    int calls = 0;
+    EXPECT_FALSE(QCrashReportTextFormatter::writeCrashReport(
+        *report,
+        [&](std::string_view) {
+            ++calls;
+            return calls < 3;
+        },
+        100));
+    EXPECT_EQ(calls, 3);
+}
+
 // The report tool on a file: stdout, stderr and exit status.
 struct ToolRun {
     int status = -1;
@@ -486,6 +594,18 @@ TEST(CrashReportTool, WritesTheFormattersTextOrFails) {
     EXPECT_EQ(usage.status, 2);
     EXPECT_EQ(usage.out, "");
     EXPECT_NE(usage.err.find("usage"), std::string::npos);
+
+    // Output that cannot be written fails the run with the reason, not a silent success.
+    const std::string goodPath = writeReportFile("full", large.file());
+    const std::string errPath = goodPath + ".err";
+    const int raw = std::system(
+        (std::string(CRASH_FORMAT_TOOL) + " '" + goodPath + "' >/dev/full 2>'" + errPath + "'").c_str());
+    std::ifstream errIn(errPath);
+    const std::string err((std::istreambuf_iterator<char>(errIn)), std::istreambuf_iterator<char>());
+    std::remove(goodPath.c_str());
+    std::remove(errPath.c_str());
+    EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 1) << raw;
+    EXPECT_NE(err.find("standard output: No space left on device"), std::string::npos) << err;
 }
 
 TEST(CrashProcessInfo, FromProc) {

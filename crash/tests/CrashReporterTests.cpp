@@ -590,7 +590,7 @@ std::string realPath(const std::string& path) {
 
 const QCrashReportBinaryImageInfo* imageNamed(const QCrashReport& report, const std::string& file) {
     for (const auto& image : report.images()) {
-        if (realPath(image.imageName()) == file) return &image;
+        if (realPath(std::string(image.imageName())) == file) return &image;
     }
     return nullptr;
 }
