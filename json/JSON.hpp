@@ -299,17 +299,29 @@ class JSON {
     // A container a JSON value holds has no JSON value nested at any depth,
     // so an item of it that is a number, text, null or container is taken
     // as it is, without looking into its node.
-    JSON(Borrowed, const Any& object) : value_(Any::Uncounted{}, object) {
-        const Any::Kind kind = value_.kind();
-        if (kind <= Any::Kind::dictionary) [[likely]] {
-            type_ = plainType(kind);
-            borrowed_ = kind >= Any::Kind::string;
-            return;
+    // Kind and borrowing are read from the container's item and set as the
+    // members are made, so each is stored once and not read back.
+    JSON(Borrowed, const Any& object)
+        : value_(Any::Uncounted{}, object),
+          type_(walkedType(object)),
+          borrowed_(static_cast<uint8_t>(object.kind()) - uint8_t{2} <= uint8_t{2}) {
+        if (object.kind() > Any::Kind::dictionary) [[unlikely]] {
+            // Bytes to parse, unsupported objects: as any value made from
+            // the object.
+            borrowed_ = false;
+            value_.retain();
+            adoptOther();
         }
-        // Bytes to parse, unsupported objects: as any value made from the
-        // object.
-        value_.retain();
-        adoptOther();
+    }
+    // plainType() for any item of a container; kinds beyond the plain ones
+    // read as null until classified.
+    static Type walkedType(const Any& object) {
+        static constexpr Type byKind[] = {Type::null,       Type::number, Type::string, Type::array,
+                                          Type::dictionary, Type::null,   Type::null,   Type::null};
+        static_assert(static_cast<int>(Any::Kind::other) == 7);
+        const Any::Kind kind = object.kind();
+        const bool boolean = (kind == Any::Kind::number) & (object.cell_.kind() == Number::Kind::boolean);
+        return boolean ? Type::boolValue : byKind[static_cast<size_t>(kind) & 7];
     }
     // The count an iterator holds on its container's node.
     static void* keepContainer(const Any& container) noexcept {
@@ -426,12 +438,13 @@ class JSON {
 // key (or of the element) holds its own text.
 class JSON::ElementKey {
   public:
-    explicit ElementKey(std::string key) : own_(new std::string(std::move(key))), key_(own_.get()) {}
+    explicit ElementKey(std::string key)
+        : own_(new std::string(std::move(key))), key_(own_.get()), offset_(-1) {}
     explicit ElementKey(int64_t arrayOffset) : offset_(arrayOffset) {}
     ElementKey(const ElementKey& other) { *this = other; }
     ElementKey& operator=(const ElementKey& other) {
         if (this != &other) {
-            offset_ = other.offset_;
+            offset_ = other.arrayOffset();
             const std::string* text = other.key_ ? other.key_ : other.own_.get();
             own_.reset(text ? new std::string(*text) : nullptr);
             key_ = other.key_ ? own_.get() : nullptr;
@@ -439,8 +452,9 @@ class JSON::ElementKey {
         return *this;
     }
 
-    bool isArrayOffset() const { return offset_ >= 0; }
-    int64_t arrayOffset() const { return offset_; }
+    bool isArrayOffset() const { return key_ == nullptr; }
+    // -1 for a dictionary's key.
+    int64_t arrayOffset() const { return key_ ? -1 : offset_; }
     const std::string& text() const {
         if (key_) return *key_;
         if (!own_) own_.reset(new std::string(std::to_string(offset_)));
@@ -455,13 +469,14 @@ class JSON::ElementKey {
   private:
     friend class JSON::Iterator;
     struct Borrowed {};
+    // The position is left unset: a key is told from a position by its text.
     ElementKey(Borrowed, const std::string& key) : key_(&key) {}
 
     // A key of its own, or an array position's text once asked for; made
     // only then, so walking costs no text.
     mutable std::unique_ptr<std::string> own_;
     const std::string* key_ = nullptr;  // a dictionary's key: in the container, or own_
-    int64_t offset_ = -1;
+    int64_t offset_;                    // an array position; read only while key_ is null
 };
 
 // An element met while iterating: `first` its key, `second` its value; it
@@ -523,8 +538,9 @@ class JSON::Iterator {
     value_type operator*() const {
         switch (position_.kind()) {
             case Index::Kind::array:
+                // Dereferenced only at a valid position, like any iterator.
                 return {ElementKey(position_.arrayOffset()),
-                        JSON(Borrowed{}, items_->at(static_cast<size_t>(position_.arrayOffset())))};
+                        JSON(Borrowed{}, (*items_)[static_cast<size_t>(position_.arrayOffset())])};
             case Index::Kind::dictionary: {
                 const auto& entry = *position_.dictionaryPosition();
                 return {ElementKey(ElementKey::Borrowed{}, entry.first), JSON(Borrowed{}, entry.second)};

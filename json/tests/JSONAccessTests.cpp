@@ -189,8 +189,29 @@ TEST(JSONCollectionTest, ArrayKeysAreTheirPositionsAsText) {
     EXPECT_EQ(expected, 12);
     for (const auto& [key, element] : parse(R"({"12": 1})")) {
         EXPECT_FALSE(key.isArrayOffset());
+        EXPECT_EQ(key.arrayOffset(), -1);
         EXPECT_EQ(key, "12");
         EXPECT_EQ("key " + key, "key 12");
+    }
+
+    // Copies keep the case and text of the key they copy, whether an array
+    // position's text was made before the copy or not.
+    std::vector<JSON::ElementKey> keys;
+    for (const auto& [key, element] : parse(R"([5, 6])")) {
+        if (key.arrayOffset() == 1) (void)key.text();
+        keys.push_back(key);
+    }
+    for (const auto& [key, element] : parse(R"({"a": 1})")) keys.push_back(key);
+    keys.emplace_back(std::string("own"));
+    const JSON::ElementKey assigned = keys[3];
+    keys.push_back(assigned);
+    const std::vector<std::pair<int64_t, std::string>> expectedKeys{
+        {0, "0"}, {1, "1"}, {-1, "a"}, {-1, "own"}, {-1, "own"}};
+    ASSERT_EQ(keys.size(), expectedKeys.size());
+    for (size_t i = 0; i < keys.size(); ++i) {
+        EXPECT_EQ(keys[i].isArrayOffset(), expectedKeys[i].first >= 0) << i;
+        EXPECT_EQ(keys[i].arrayOffset(), expectedKeys[i].first) << i;
+        EXPECT_EQ(keys[i].text(), expectedKeys[i].second) << i;
     }
     const std::pair<std::string, JSON> pair = *std::next(array.begin(), 11);
     EXPECT_EQ(pair.first, "11");
