@@ -37,6 +37,21 @@ class MacToolbarDelegateTest : public shell_test::ShellTest {
     }
 };
 
+// A main window over another screen with the delegate's toolbar, shown and settled.
+struct ToolbarWindow {
+    std::shared_ptr<MacToolbarDelegate> delegate = std::make_shared<MacToolbarDelegate>();
+    platform::MainWindow window;
+
+    ToolbarWindow() {
+        window.setRootViewController(std::make_shared<OtherScreen>());
+        window.toolbar().setDelegate(delegate);
+        window.resize(1000, 140);
+        window.show();
+        shell_test::settle();
+    }
+    QLineEdit* searchField() { return window.toolbar().findChild<QLineEdit*>("QuovaNSSearchField"); }
+};
+
 TEST_F(MacToolbarDelegateTest, IdentifiersListsAndCentredItem) {
     EXPECT_EQ(MacToolbarDelegate::mapStyleToolbarItemIdentifier(), "org.tervolo.TervoloNG.mapStyle");
     EXPECT_EQ(MacToolbarDelegate::searchBarToolbarItemIdentifier(), "org.tervolo.TervoloNG.searchBar");
@@ -279,14 +294,9 @@ TEST_F(MacToolbarDelegateTest, SearchFieldEventsEndInTheBridgeAndNeverReachTheDe
 TEST_F(MacToolbarDelegateTest, TheSearchFieldsPlaceholderReadsInBothPalettes) {
     ASSERT_TRUE(bindAppKitBridge(TERVOLO_BUILT_PLUGINS_DIR));
     const QPalette original = QApplication::palette();
-    auto delegate = std::make_shared<MacToolbarDelegate>();
-    platform::MainWindow window;
-    window.setRootViewController(std::make_shared<OtherScreen>());
-    window.toolbar().setDelegate(delegate);
-    window.resize(1000, 140);
-    window.show();
-    shell_test::settle();
-    auto* field = window.toolbar().findChild<QLineEdit*>("QuovaNSSearchField");
+    ToolbarWindow shown;
+    platform::MainWindow& window = shown.window;
+    QLineEdit* field = shown.searchField();
     ASSERT_NE(field, nullptr);
     ASSERT_TRUE(field->text().isEmpty());
     ASSERT_EQ(field->placeholderText(), QStringLiteral("Search"));
@@ -321,15 +331,10 @@ TEST_F(MacToolbarDelegateTest, Screenshots) {
         for (const auto& look : looks) {
             std::optional<shell_test::DarkPaletteScope> dark;
             if (look.dark) dark.emplace();
-            auto delegate = std::make_shared<MacToolbarDelegate>();
-            platform::MainWindow window;
-            window.setRootViewController(std::make_shared<OtherScreen>());
-            window.toolbar().setDelegate(delegate);
-            window.resize(1000, 140);
-            window.show();
-            shell_test::settle();
+            ToolbarWindow shown;
+            platform::MainWindow& window = shown.window;
             if (withPlugIn) {
-                auto* field = window.toolbar().findChild<QLineEdit*>("QuovaNSSearchField");
+                QLineEdit* field = shown.searchField();
                 ASSERT_NE(field, nullptr);
                 field->setText(QString::fromUtf8("Hafen \xE6\xB8\xAF \xD7\xA0\xD7\x9E\xD7\x9C"));
                 const QRect fieldRect(field->mapTo(&window, QPoint()), field->size());
