@@ -299,7 +299,9 @@ class SingleInstanceTest : public ::testing::Test {
         for (int waited = 0; waited < milliseconds; waited += 10) {
             QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
             platform::RunLoop::runUntilIdle();
-            if (program.waitForFinished(5)) return true;
+            // The events just processed may have taken the end already, and
+            // waitForFinished() is false for a program that has ended.
+            if (program.state() == QProcess::NotRunning || program.waitForFinished(5)) return true;
         }
         return false;
     }
