@@ -4,6 +4,7 @@
 #include <QFocusEvent>
 #include <QFontMetrics>
 #include <QFontMetricsF>
+#include <QPlainTextDocumentLayout>
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextDocument>
@@ -14,6 +15,116 @@
 #include <limits>
 
 namespace platform {
+
+namespace {
+
+// Characters from which a paragraph is long (a few screens of lines): it keeps its worked-out
+// glyphs, and is laid out only as far as shown while nobody works in it.
+constexpr int kLongParagraph = 8192;
+
+// The height of a line as the plain-text layout stacks it (leading included, a negative one taken
+// off whole).
+double stackedHeight(const QTextLine& line) {
+    return line.height() + (line.leading() < 0 ? std::ceil(line.leading()) : 0);
+}
+
+}  // namespace
+
+// The view's plain-text layout. Until the user works in the view, a long paragraph is laid out only
+// as far as the view shows it: opening a 100 KB title, the glyphs of all of it cost ten times the
+// lines on screen. Meanwhile its line count is reckoned from the lines laid out, so the scroll bar
+// shows about how much more there is. The view has it laid out whole, as the plain-text layout
+// does, before anything can move in the text (a key, a click, the wheel, the scroll bar, focus).
+class TextViewLayout : public QPlainTextDocumentLayout {
+  public:
+    TextViewLayout(QTextDocument* document, const QWidget* viewport)
+        : QPlainTextDocumentLayout(document), viewport_(viewport) {}
+
+    QRectF blockBoundingRect(const QTextBlock& block) const override {
+        if (partial_ && block.isValid() && block.isVisible() && block.length() > kLongParagraph &&
+            block.layout()->lineCount() == 0) {
+            layOutShownLines(block);
+        }
+        return QPlainTextDocumentLayout::blockBoundingRect(block);
+    }
+
+    bool laysOutInPart() const { return partial_; }
+
+    static bool laidOutInPart(const QTextBlock& block) {
+        const QTextLayout* layout = block.layout();
+        if (layout == nullptr || layout->lineCount() == 0) return false;
+        const QTextLine last = layout->lineAt(layout->lineCount() - 1);
+        return last.textStart() + last.textLength() < block.length() - 1;
+    }
+
+    // Drops the lines of paragraphs laid out in part, to be laid out again for a taller view.
+    void forgetShownLines() {
+        for (QTextBlock block = document()->begin(); block.isValid(); block = block.next()) {
+            if (laidOutInPart(block)) block.clearLayout();
+        }
+    }
+
+    void layOutWhole() {
+        if (!partial_) return;
+        partial_ = false;
+        for (QTextBlock block = document()->begin(); block.isValid(); block = block.next()) {
+            if (!laidOutInPart(block)) continue;
+            block.clearLayout();
+            (void)QPlainTextDocumentLayout::blockBoundingRect(block);  // lays it out
+        }
+    }
+
+  private:
+    // The paragraph's lines from its top down past the view's height, as the plain-text layout places
+    // them (an unscrolled view shows no more).
+    void layOutShownLines(const QTextBlock& block) const {
+        const QTextDocument* doc = document();
+        const QTextOption option = doc->defaultTextOption();
+        // Unwrapped, the first line is the whole paragraph; room for separators the plain-text
+        // layout works out itself.
+        if (option.wrapMode() == QTextOption::NoWrap ||
+            (option.flags() & QTextOption::AddSpaceForLineAndParagraphSeparators) ||
+            viewport_->width() <= 0) {
+            return;
+        }
+        const double margin = doc->documentMargin();
+        // The plain-text layout wraps at the viewport's width.
+        const double lineWidth = viewport_->width() - 2 * margin;
+        QTextLayout* layout = block.layout();
+        layout->setTextOption(option);
+        layout->beginLayout();
+        double height = 0;
+        // A line past the view's bottom keeps the scroll bar's last page, counted back from the
+        // laid-out lines' end, within them.
+        while (height <= viewport_->height() + margin) {
+            QTextLine line = layout->createLine();
+            if (!line.isValid()) break;
+            line.setLeadingIncluded(true);
+            line.setLineWidth(lineWidth);
+            line.setPosition(QPointF(margin, height));
+            height += stackedHeight(line);
+        }
+        layout->endLayout();
+        const int lines = layout->lineCount();
+        if (lines == 0) return;
+        const QTextLine last = layout->lineAt(lines - 1);
+        const int laid = last.textStart() + last.textLength();
+        const int rest = block.length() - 1 - laid;
+        // The rest in lines as full as those so far.
+        const int reckoned =
+            lines + (rest > 0
+                         ? static_cast<int>(std::ceil(static_cast<double>(rest) * lines / std::max(1, laid)))
+                         : 0);
+        const int before = doc->lineCount();
+        QTextBlock(block).setLineCount(reckoned);
+        if (doc->lineCount() != before) {
+            emit const_cast<TextViewLayout*>(this)->documentSizeChanged(documentSize());
+        }
+    }
+
+    const QWidget* viewport_;
+    bool partial_ = true;
+};
 
 TextView::TextView(QWidget* parent) : QPlainTextEdit(parent) {
     TextFieldEditTracker::Hooks hooks;
@@ -47,6 +158,11 @@ TextView::TextView(QWidget* parent) : QPlainTextEdit(parent) {
         if (auto delegate = delegate_.lock()) delegate->textViewDidChangeSelection(*this);
     };
     tracker_ = std::make_unique<TextFieldEditTracker>(std::move(hooks));
+    auto* doc = new QTextDocument(this);
+    layout_ = new TextViewLayout(doc, viewport());
+    doc->setDocumentLayout(layout_);
+    setDocument(doc);
+    verticalScrollBar()->installEventFilter(this);
     connect(this, &QPlainTextEdit::textChanged, this, [this] { tracker_->noteUserEdit(); });
     connect(this, &QPlainTextEdit::cursorPositionChanged, this, [this] { tracker_->noteChange(); });
     connect(this, &QPlainTextEdit::selectionChanged, this, [this] { tracker_->noteChange(); });
@@ -61,16 +177,8 @@ void TextView::setText(const QString& text) {
 
 namespace {
 
-// Characters from which a paragraph keeps its worked-out layout (a few screens of lines).
-constexpr int kKeptLayoutLength = 8192;
 // The longest start of a paragraph read out by itself for measuring.
 constexpr qsizetype kPieceReadAlone = 16384;
-
-// The height of a line as the plain-text layout stacks it (leading included, a negative one taken
-// off whole).
-double stackedHeight(const QTextLine& line) {
-    return line.height() + (line.leading() < 0 ? std::ceil(line.leading()) : 0);
-}
 
 // Lines stacked one below the other, and how high the first of them reach while they stay within
 // `stopAbove`.
@@ -178,10 +286,14 @@ void TextView::replaceText(const QString& text) {
     // paragraph's scripts and glyphs out again for the lines it draws: for a long paragraph that is
     // more than drawing them. Such a paragraph keeps what it worked out while it is shown.
     for (QTextBlock block = doc->begin(); block.isValid(); block = block.next()) {
-        if (block.length() > kKeptLayoutLength) block.layout()->setCacheEnabled(true);
+        if (block.length() > kLongParagraph) block.layout()->setCacheEnabled(true);
     }
-    // A view on screen keeps its caret in sight, as before; one not shown yet is laid out when shown.
-    if (isVisible()) ensureCursorVisible();
+    // A view on screen keeps its caret in sight, as before (which takes the lines up to it); one not
+    // shown yet is laid out when shown.
+    if (isVisible()) {
+        layOutWhole();
+        ensureCursorVisible();
+    }
 }
 
 TextView::HeightFit TextView::heightFitting(double width, double limit) const {
@@ -252,9 +364,14 @@ TextView::Measured TextView::measureText(const MeasureKey& key, double viewportW
             const QTextLayout* lines = block.layout();
             if (lines != nullptr && lines->lineCount() > 0 &&
                 std::abs(lines->lineAt(0).width() - key.lineWidth) <= 0.01) {
-                for (int i = 0; i < lines->lineCount() && !stack.past(); ++i)
-                    stack.add(stackedHeight(lines->lineAt(i)));
-                continue;
+                LineStack shown = stack;
+                for (int i = 0; i < lines->lineCount() && !shown.past(); ++i)
+                    shown.add(stackedHeight(lines->lineAt(i)));
+                // Lines laid out only as far as shown answer when they go past.
+                if (shown.past() || !TextViewLayout::laidOutInPart(block)) {
+                    stack = shown;
+                    continue;
+                }
             }
         }
         laidOutHere = true;
@@ -265,13 +382,54 @@ TextView::Measured TextView::measureText(const MeasureKey& key, double viewportW
 }
 
 bool TextView::event(QEvent* event) {
+    if (event->type() == QEvent::KeyPress || event->type() == QEvent::InputMethod) layOutWhole();
     tracker_->beginEvent();
     const bool handled = QPlainTextEdit::event(event);
     tracker_->endEvent();
     return handled;
 }
 
+bool TextView::viewportEvent(QEvent* event) {
+    switch (event->type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::Wheel:
+        case QEvent::ContextMenu:
+        case QEvent::DragEnter:
+            layOutWhole();
+            break;
+        case QEvent::Resize:
+            // Taller, the view shows lines below those laid out.
+            if (layout_ != nullptr && layout_->laysOutInPart()) layout_->forgetShownLines();
+            break;
+        default:
+            break;
+    }
+    return QPlainTextEdit::viewportEvent(event);
+}
+
+bool TextView::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == verticalScrollBar() &&
+        (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::Wheel)) {
+        layOutWhole();
+    }
+    return QPlainTextEdit::eventFilter(watched, event);
+}
+
+void TextView::scrollContentsBy(int dx, int dy) {
+    // Scrolled in any other way too, the view needs the lines below.
+    layOutWhole();
+    QPlainTextEdit::scrollContentsBy(dx, dy);
+}
+
+void TextView::layOutWhole() {
+    if (layout_ == nullptr || !layout_->laysOutInPart()) return;
+    layout_->layOutWhole();
+    viewport()->update();
+}
+
 void TextView::focusInEvent(QFocusEvent* event) {
+    layOutWhole();
     QPlainTextEdit::focusInEvent(event);
     if (editing_) return;
     editing_ = true;

@@ -16,12 +16,15 @@
 
 namespace platform {
 
+class TextViewLayout;
+
 // A multi-line text input over QPlainTextEdit with the same counted delegate calls as TextField.
 // Text set through setText is programmatic. heightThatFits gives the height the whole text needs at a
 // width, for layouts that size the view to its text; it is remembered per text and width, and taken
 // from the view's own layout when the view shows at that width, so a long text is laid out once per
 // width. Held to a greatest height, only the lines up to it are laid out: a view that scrolls past that
-// height needs no more to be sized. Main thread only.
+// height needs no more to be sized. Until the user works in it, the view lays a long paragraph out only
+// as far as it shows it. Main thread only.
 class TextView : public QPlainTextEdit {
     Q_OBJECT
 
@@ -52,6 +55,9 @@ class TextView : public QPlainTextEdit {
 
   protected:
     bool event(QEvent* event) override;
+    bool viewportEvent(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void scrollContentsBy(int dx, int dy) override;
     void focusInEvent(QFocusEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
 
@@ -79,6 +85,11 @@ class TextView : public QPlainTextEdit {
     void replaceText(const QString& text);
     Measured measureText(const MeasureKey& key, double viewportWidth, double stopAbove) const;
 
+    // Lays out whole what the view has laid out only as far as shown, and from now on every
+    // paragraph: the user is about to move in the text.
+    void layOutWhole();
+
+    TextViewLayout* layout_ = nullptr;  // the document's, owned by it
     std::weak_ptr<TextViewDelegate> delegate_;
     std::unique_ptr<TextFieldEditTracker> tracker_;
     ReturnKeyType returnKeyType_ = ReturnKeyType::Default;

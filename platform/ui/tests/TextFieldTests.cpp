@@ -5,10 +5,13 @@
 #include <QTest>
 #include <QTextBlock>
 #include <QTextDocument>
+#include <QTextLayout>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <QWheelEvent>
 
 #include <functional>
+#include <type_traits>
 #include <vector>
 
 #include "platform/ui/TextField.hpp"
@@ -422,5 +425,111 @@ TEST_F(TextInputTest, HeightsUpToALimitAgreeWithTheWholeText) {
             EXPECT_EQ(view->heightThatFits(width), whole);
             expectHeldTo(100);
         }
+    }
+}
+
+namespace {
+
+// A view of `text` alone in a window, sized, scrolling and taking focus as the details screen's
+// title.
+template <typename View>
+struct ShownLongText {
+    explicit ShownLongText(const QString& text) {
+        auto* layout = new QVBoxLayout(window.get());
+        layout->setContentsMargins(0, 0, 0, 0);
+        view = new View(window.get());
+        layout->addWidget(view);
+        view->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+        view->setCursorWidth(0);  // a caret blinks on its own time
+        view->setFocusPolicy(Qt::ClickFocus);
+        window->resize(300, 120);
+        if constexpr (std::is_same_v<View, platform::TextView>) {
+            view->setText(text);
+        } else {
+            view->setPlainText(text);
+            view->moveCursor(QTextCursor::End);  // where a set text leaves the caret
+        }
+        window->show();
+        QApplication::processEvents();
+    }
+    std::unique_ptr<QWidget> window = std::make_unique<QWidget>();
+    View* view = nullptr;
+};
+
+int laidOutLines(const QPlainTextEdit& view) {
+    return view.document()->firstBlock().layout()->lineCount();
+}
+
+}  // namespace
+
+// Until the user works in it, a long paragraph on screen is laid out only as far as the view shows
+// it, drawn as the whole paragraph's lines are, with about the scroll bar of the whole, and taller
+// it shows the lines below. The first thing the user does there (a wheel turn, a key, a click in the
+// text or on the scroll bar) has it laid out whole: the view then goes where a plain text view goes.
+TEST_F(TextInputTest, LongParagraphIsLaidOutAsFarAsShownUntilUsed) {
+    const QString text = longParagraphs(100 * 1024).replace(QLatin1Char('\n'), QLatin1Char(' '));
+    struct Use {
+        const char* name;  // names the screenshot too
+        std::function<void(QPlainTextEdit&)> act;
+        bool laysOutWhole;
+    };
+    const Use uses[] = {
+        {"wheel",
+         [](QPlainTextEdit& view) {
+             const QPointF at(view.viewport()->width() / 2.0, view.viewport()->height() / 2.0);
+             QWheelEvent wheel(at, view.viewport()->mapToGlobal(at), QPoint(), QPoint(0, -360), Qt::NoButton,
+                               Qt::NoModifier, Qt::NoScrollPhase, false);
+             QApplication::sendEvent(view.viewport(), &wheel);
+         },
+         true},
+        {"control-end",
+         [](QPlainTextEdit& view) {
+             view.setFocus();
+             QTest::keyClick(&view, Qt::Key_End, Qt::ControlModifier);
+         },
+         true},
+        {"click-then-page-down",
+         [](QPlainTextEdit& view) {
+             QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, QPoint(60, 12));
+             QTest::keyClick(&view, Qt::Key_PageDown);
+         },
+         true},
+        {"click-below-the-scroll-bar-handle",
+         [](QPlainTextEdit& view) {
+             QScrollBar* bar = view.verticalScrollBar();
+             QTest::mouseClick(bar, Qt::LeftButton, {}, QPoint(bar->width() / 2, bar->height() - 24));
+         },
+         true},
+        {"made-taller", [](QPlainTextEdit& view) { view.window()->resize(300, 420); }, false},
+    };
+    for (const Use& use : uses) {
+        SCOPED_TRACE(use.name);
+        const ShownLongText<platform::TextView> shownView(text);
+        const ShownLongText<QPlainTextEdit> shownPlain(text);
+        platform::TextView* view = shownView.view;
+        QPlainTextEdit* plain = shownPlain.view;
+        const int whole = laidOutLines(*plain);
+        ASSERT_GT(whole, 500);
+        EXPECT_LT(laidOutLines(*view), 20);
+        EXPECT_EQ(view->viewport()->grab().toImage(), plain->viewport()->grab().toImage());
+        EXPECT_NEAR(view->verticalScrollBar()->maximum(), plain->verticalScrollBar()->maximum(), whole / 20);
+        EXPECT_EQ(view->text(), text);
+
+        use.act(*view);
+        use.act(*plain);
+        QApplication::processEvents();
+        if (use.laysOutWhole) {
+            EXPECT_EQ(laidOutLines(*view), whole);
+            EXPECT_EQ(view->verticalScrollBar()->maximum(), plain->verticalScrollBar()->maximum());
+            EXPECT_GT(view->verticalScrollBar()->value(), 0);
+        } else {
+            EXPECT_LT(laidOutLines(*view), whole / 10);
+        }
+        EXPECT_EQ(view->verticalScrollBar()->value(), plain->verticalScrollBar()->value());
+        EXPECT_EQ(view->textCursor().position(), plain->textCursor().position());
+        const QImage shown = view->viewport()->grab().toImage();
+        EXPECT_EQ(shown, plain->viewport()->grab().toImage());
+        widgetkit_test::saveScreenshot(
+            shown, QStringLiteral("text-view-long-paragraph-") + QString::fromLatin1(use.name));
     }
 }
