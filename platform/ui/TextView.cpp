@@ -28,6 +28,82 @@ double stackedHeight(const QTextLine& line) {
     return line.height() + (line.leading() < 0 ? std::ceil(line.leading()) : 0);
 }
 
+// The longest start of a paragraph read out by itself for measuring.
+constexpr qsizetype kPieceReadAlone = 16384;
+
+// Lines stacked one below the other, and how high the first of them reach while they stay within
+// `stopAbove`.
+struct LineStack {
+    double stopAbove = 0;
+    double height = 0;
+    double fitting = 0;  // the lines that end within stopAbove
+    void add(double lineHeight) {
+        height += lineHeight;
+        if (height <= stopAbove) fitting = height;
+    }
+    bool past() const { return height > stopAbove; }
+};
+
+// Stacks `text` wrapped at `lineWidth` as the view's own layout wraps it, until its lines go past
+// the stack's stopAbove. A long paragraph is laid out from a piece of its start first, growing the
+// piece until its lines go past: laying out even part of a paragraph sizes the layout's buffers for
+// the whole and reads every character's break rules, which for a long title costs more than the
+// lines that are needed. The last lines of a piece may wrap otherwise than in the whole paragraph
+// (where the piece is cut, and a script's words can run up to it), so only lines that end well
+// before the cut are counted from it.
+void stackWrapped(LineStack& stack, const QTextBlock& block, const QFont& font, const QTextOption& option,
+                  double lineWidth) {
+    // The block's text, or the start of it: a short piece is read out character by character
+    // rather than copying out a long paragraph whole for its first lines.
+    const qsizetype size = block.length() - 1;
+    QString whole;
+    const auto text = [&](qsizetype length) {
+        if (length >= size || length > kPieceReadAlone) {
+            if (whole.isNull()) whole = block.text();
+            return length >= size ? whole : whole.left(length);
+        }
+        QString start;
+        start.reserve(length);
+        const QTextDocument* doc = block.document();
+        for (qsizetype i = 0; i < length; ++i)
+            start += doc->characterAt(block.position() + static_cast<int>(i));
+        return start;
+    };
+    constexpr qsizetype kUnsureEnd = 256;
+    qsizetype piece = size;
+    if (stack.stopAbove < std::numeric_limits<double>::max()) {
+        // The first piece holds the lines left to stack if they are half again as full as lines of
+        // average characters; a piece that falls short grows.
+        const QFontMetricsF metrics(font);
+        const double lines = (stack.stopAbove - stack.height) / std::max(1.0, metrics.lineSpacing()) + 2;
+        const double perLine = 1.5 * lineWidth / std::max(1.0, metrics.averageCharWidth());
+        piece = std::min(size, static_cast<qsizetype>(std::min(lines * perLine, 1e9)) + 2 * kUnsureEnd);
+    }
+    for (;;) {
+        const bool cut = piece + kUnsureEnd < size;
+        if (!cut) piece = size;
+        QString pieceText = text(piece);
+        if (cut && pieceText.back().isHighSurrogate()) pieceText = text(++piece);
+        LineStack tried = stack;
+        QTextLayout layout(pieceText, font);
+        layout.setTextOption(option);
+        layout.beginLayout();
+        for (QTextLine line = layout.createLine(); line.isValid() && !tried.past();
+             line = layout.createLine()) {
+            line.setLeadingIncluded(true);
+            line.setLineWidth(lineWidth);
+            if (cut && line.textStart() + line.textLength() > piece - kUnsureEnd) break;
+            tried.add(stackedHeight(line));
+        }
+        layout.endLayout();
+        if (tried.past() || !cut) {
+            stack = tried;
+            return;
+        }
+        piece *= 4;
+    }
+}
+
 }  // namespace
 
 // The view's plain-text layout. Until the user works in the view, a long paragraph is laid out only
@@ -48,8 +124,6 @@ class TextViewLayout : public QPlainTextDocumentLayout {
         return QPlainTextDocumentLayout::blockBoundingRect(block);
     }
 
-    bool laysOutInPart() const { return partial_; }
-
     static bool laidOutInPart(const QTextBlock& block) {
         const QTextLayout* layout = block.layout();
         if (layout == nullptr || layout->lineCount() == 0) return false;
@@ -59,19 +133,24 @@ class TextViewLayout : public QPlainTextDocumentLayout {
 
     // Drops the lines of paragraphs laid out in part, to be laid out again for a taller view.
     void forgetShownLines() {
+        if (!partial_) return;
         for (QTextBlock block = document()->begin(); block.isValid(); block = block.next()) {
             if (laidOutInPart(block)) block.clearLayout();
         }
     }
 
-    void layOutWhole() {
-        if (!partial_) return;
+    // Whether a paragraph was laid out in part before (and is now whole).
+    bool layOutWhole() {
+        if (!partial_) return false;
         partial_ = false;
+        bool completed = false;
         for (QTextBlock block = document()->begin(); block.isValid(); block = block.next()) {
             if (!laidOutInPart(block)) continue;
             block.clearLayout();
             (void)QPlainTextDocumentLayout::blockBoundingRect(block);  // lays it out
+            completed = true;
         }
+        return completed;
     }
 
   private:
@@ -174,86 +253,6 @@ TextView::~TextView() = default;
 void TextView::setText(const QString& text) {
     tracker_->changeProgrammatically([&] { replaceText(text); });
 }
-
-namespace {
-
-// The longest start of a paragraph read out by itself for measuring.
-constexpr qsizetype kPieceReadAlone = 16384;
-
-// Lines stacked one below the other, and how high the first of them reach while they stay within
-// `stopAbove`.
-struct LineStack {
-    double stopAbove = 0;
-    double height = 0;
-    double fitting = 0;  // the lines that end within stopAbove
-    void add(double lineHeight) {
-        height += lineHeight;
-        if (height <= stopAbove) fitting = height;
-    }
-    bool past() const { return height > stopAbove; }
-};
-
-// Stacks `text` wrapped at `lineWidth` as the view's own layout wraps it, until its lines go past
-// the stack's stopAbove. A long paragraph is laid out from a piece of its start first, growing the
-// piece until its lines go past: laying out even part of a paragraph sizes the layout's buffers for
-// the whole and reads every character's break rules, which for a long title costs more than the
-// lines that are needed. The last lines of a piece may wrap otherwise than in the whole paragraph
-// (where the piece is cut, and a script's words can run up to it), so only lines that end well
-// before the cut are counted from it.
-void stackWrapped(LineStack& stack, const QTextBlock& block, const QFont& font, const QTextOption& option,
-                  double lineWidth) {
-    // The block's text, or the start of it: a short piece is read out character by character
-    // rather than copying out a long paragraph whole for its first lines.
-    const qsizetype size = block.length() - 1;
-    QString whole;
-    const auto text = [&](qsizetype length) {
-        if (length >= size || length > kPieceReadAlone) {
-            if (whole.isNull()) whole = block.text();
-            return length >= size ? whole : whole.left(length);
-        }
-        QString start;
-        start.reserve(length);
-        const QTextDocument* doc = block.document();
-        for (qsizetype i = 0; i < length; ++i)
-            start += doc->characterAt(block.position() + static_cast<int>(i));
-        return start;
-    };
-    constexpr qsizetype kUnsureEnd = 256;
-    qsizetype piece = size;
-    if (stack.stopAbove < std::numeric_limits<double>::max()) {
-        // The first piece holds the lines left to stack if they are half again as full as lines of
-        // average characters; a piece that falls short grows.
-        const QFontMetricsF metrics(font);
-        const double lines = (stack.stopAbove - stack.height) / std::max(1.0, metrics.lineSpacing()) + 2;
-        const double perLine = 1.5 * lineWidth / std::max(1.0, metrics.averageCharWidth());
-        piece = std::min(size, static_cast<qsizetype>(std::min(lines * perLine, 1e9)) + 2 * kUnsureEnd);
-    }
-    for (;;) {
-        const bool cut = piece + kUnsureEnd < size;
-        if (!cut) piece = size;
-        QString pieceText = text(piece);
-        if (cut && pieceText.back().isHighSurrogate()) pieceText = text(++piece);
-        LineStack tried = stack;
-        QTextLayout layout(pieceText, font);
-        layout.setTextOption(option);
-        layout.beginLayout();
-        for (QTextLine line = layout.createLine(); line.isValid() && !tried.past();
-             line = layout.createLine()) {
-            line.setLeadingIncluded(true);
-            line.setLineWidth(lineWidth);
-            if (cut && line.textStart() + line.textLength() > piece - kUnsureEnd) break;
-            tried.add(stackedHeight(line));
-        }
-        layout.endLayout();
-        if (tried.past() || !cut) {
-            stack = tried;
-            return;
-        }
-        piece *= 4;
-    }
-}
-
-}  // namespace
 
 void TextView::replaceText(const QString& text) {
     // The whole text in one edit with no undo step, the caret after it (as a new text is shown
@@ -360,7 +359,8 @@ TextView::Measured TextView::measureText(const MeasureKey& key, double viewportW
     for (QTextBlock block = doc->begin(); block.isValid() && !stack.past(); block = block.next()) {
         if (!block.isVisible()) continue;
         if (shownWidth) {
-            if (unlimited) (void)viewLayout->blockBoundingRect(block);  // lays the block out when it is not
+            // Lays the block out when it is not (in part while nobody works in the view).
+            if (unlimited) (void)viewLayout->blockBoundingRect(block);
             const QTextLayout* lines = block.layout();
             if (lines != nullptr && lines->lineCount() > 0 &&
                 std::abs(lines->lineAt(0).width() - key.lineWidth) <= 0.01) {
@@ -400,7 +400,7 @@ bool TextView::viewportEvent(QEvent* event) {
             break;
         case QEvent::Resize:
             // Taller, the view shows lines below those laid out.
-            if (layout_ != nullptr && layout_->laysOutInPart()) layout_->forgetShownLines();
+            if (layout_ != nullptr) layout_->forgetShownLines();
             break;
         default:
             break;
@@ -423,9 +423,7 @@ void TextView::scrollContentsBy(int dx, int dy) {
 }
 
 void TextView::layOutWhole() {
-    if (layout_ == nullptr || !layout_->laysOutInPart()) return;
-    layout_->layOutWhole();
-    viewport()->update();
+    if (layout_ != nullptr && layout_->layOutWhole()) viewport()->update();
 }
 
 void TextView::focusInEvent(QFocusEvent* event) {
