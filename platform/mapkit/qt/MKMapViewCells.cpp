@@ -74,7 +74,7 @@ size_t CellCache::sharedByteLimit() {
             largest = std::max(largest, static_cast<size_t>(across * down * cellPixels * cellPixels * 4));
         }
     }
-    return std::clamp(largest * 6, kMinimumSharedByteLimit, kSharedByteLimit);
+    return std::clamp(largest * 4, kMinimumSharedByteLimit, kSharedByteLimit);
 }
 
 CellCache& CellCache::shared() {

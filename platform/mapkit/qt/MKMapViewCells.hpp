@@ -47,10 +47,12 @@ class CellCache {
 
     // The one cache of the process, bounded by sharedByteLimit(); never destroyed.
     static constexpr size_t kSharedByteLimit = 192u * 1024 * 1024;  // the most it is ever given
-    static constexpr size_t kMinimumSharedByteLimit = 64u * 1024 * 1024;
-    // Six screens of cells of the largest screen (at its pixel ratio) when that fits between the
-    // minimum and kSharedByteLimit: a full view of each of three layers at the current and the next
-    // level, with the cells a view partly shows. Without screens (no GUI yet), the minimum.
+    static constexpr size_t kMinimumSharedByteLimit = 32u * 1024 * 1024;
+    // Four screens of cells of the largest screen (at its pixel ratio) when that fits between the
+    // minimum and kSharedByteLimit: a full view of each of three layers at the level shown, with the
+    // cells a view partly shows, and room for the next level's first cells while a zoom settles.
+    // (Six screens, room for two whole levels, held a third of the program's resident size after
+    // ordinary use.) Without screens (no GUI yet), the minimum.
     static size_t sharedByteLimit();
     static CellCache& shared();
     // The drawing threads of every map view (2 to 4 threads); never destroyed.
