@@ -337,7 +337,7 @@ bool AppDelegate::handleUserActivityBrowsingWeb(const UserActivity& userActivity
         case Outcome::productWebHost:
             break;
     }
-    QLLogDebug("hostname " + logQuoted(components->host) + " passed to app; analyzing");
+    QLLogDebug("hostname " + components->host + " passed to app; analyzing");
     QLLogDebug("path: " + logQuoted(components->path));
     if (analysis.outcome != Outcome::shortLinkKey) return false;
     decodeShorturlKey(analysis.key);
