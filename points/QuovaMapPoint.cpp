@@ -161,7 +161,8 @@ platform::Result<std::string> QuovaMapPoint::savePreservingLastModification(Quov
     }
     if (!written) {
         written = recordfile::writeRecordFile(path, bytes);
-        if (!written->ok()) QLLogInfo("Couldn't serialize point - self.description: " + logging::debugQuoted(description()));
+        if (!written->ok())
+            QLLogInfo("Couldn't serialize point - self.description: " + logging::debugQuoted(description()));
     }
     store.setNeedsSync();
     // Observers hear of what is on disk only.

@@ -71,7 +71,8 @@ void warnAboutDuplicateIdentifiers(const std::vector<std::shared_ptr<QuovaMapPoi
             files += logging::debugQuoted(names[index]);
         }
         QLLogWarn("QuovaMapPointStore: " + std::to_string(indices.size()) + " files hold the identifier " +
-                  logging::debugQuoted(identifier) + " (" + files + "); all are kept, and saving any of them writes " +
+                  logging::debugQuoted(identifier) + " (" + files +
+                  "); all are kept, and saving any of them writes " +
                   logging::debugQuoted(identifier + QuovaMapPoint::kFileExtension));
     }
 }

@@ -121,7 +121,8 @@ std::optional<platform::Error> QuovaPointTag::savePreservingLastModification() {
         bytes = encodedFile();
     } catch (const platform::EncodingError& error) {
         QLLogError("QuovaPointTag: can't encode tag (" + error.debugDescription() + " at " +
-                   recordfile::pathText(error.codingPath()) + "), nothing written: " + logging::debugQuoted(title_));
+                   recordfile::pathText(error.codingPath()) +
+                   "), nothing written: " + logging::debugQuoted(title_));
         return platform::Error{recordfile::kRecordFileErrorDomain,
                                recordfile::kRecordFileNotEncodable,
                                error.debugDescription(),

@@ -200,7 +200,8 @@ platform::Result<std::string> writeRecordFile(const std::string& filePath, std::
     // the next start would reject (and so lose the record).
     if (auto error = platform::FileManager::defaultManager().writeFile(filePath, bytes,
                                                                        platform::WriteOptions::Atomic)) {
-        QLLogError("Can't write " + logging::debugQuoted(filePath) + ": " + logging::debugQuoted(error->description));
+        QLLogError("Can't write " + logging::debugQuoted(filePath) + ": " +
+                   logging::debugQuoted(error->description));
         return *error;
     }
     if (wasLink)
@@ -222,7 +223,8 @@ std::optional<std::string> readRecordFile(const std::string& filePath, std::stri
         // A file gone since the folder was listed has nothing left to name.
         if (!bytes.error().isNoSuchFile() && !extension.empty() && filePath.size() > extension.size() &&
             std::string_view(filePath).substr(filePath.size() - extension.size()) == extension) {
-            QLLogWarn("Skipping " + logging::debugQuoted(filePath) + ": " + logging::debugQuoted(bytes.error().description));
+            QLLogWarn("Skipping " + logging::debugQuoted(filePath) + ": " +
+                      logging::debugQuoted(bytes.error().description));
         }
         return std::nullopt;
     }

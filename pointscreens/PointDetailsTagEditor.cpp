@@ -235,7 +235,9 @@ std::shared_ptr<points::QuovaPointTag> PointDetailsViewController::tagFromButton
         if (tag->title() == text) return tag;
     }
     auto tag = points::QuovaPointTagStore::shared().tagWithTitle(text);
-    if (!tag) QLLogDebug("Delete tag button: can't retrieve tag object for tag " + logging::debugQuoted(text) + ".");
+    if (!tag)
+        QLLogDebug("Delete tag button: can't retrieve tag object for tag " + logging::debugQuoted(text) +
+                   ".");
     return tag;
 }
 

@@ -23,9 +23,9 @@
 #include "app/Program.hpp"
 #include "logging/QLLog.hpp"
 #include "mapscreen/MainViewController.hpp"
+#include "platform/text/Unicode.hpp"
 #include "platform/ui/ApplicationMain.hpp"
 #include "platform/ui/MainWindow.hpp"
-#include "platform/text/Unicode.hpp"
 #include "points/QuovaPointTag.hpp"
 #include "points/QuovaPointTagStore.hpp"
 #include "testsupport/TemporaryFolder.hpp"
@@ -84,8 +84,12 @@ struct Channel {
 // Every road into the log that takes text from outside the program.
 const std::vector<Channel>& channels() {
     static const std::vector<Channel> table = {
-        {"point file name", "Can't decode file", {"unreadable" + std::string(kForgedEscaped) + ".QuovaMapPoint\""}},
-        {"tag file name", "Found \"stray", {"stray" + std::string(kForgedEscaped) + "\\u{1B}[2J.QuovaPointTag\""}},
+        {"point file name",
+         "Can't decode file",
+         {"unreadable" + std::string(kForgedEscaped) + ".QuovaMapPoint\""}},
+        {"tag file name",
+         "Found \"stray",
+         {"stray" + std::string(kForgedEscaped) + "\\u{1B}[2J.QuovaPointTag\""}},
         {"tag title", "QuovaPointTagStore: add tag", {"Quay" + std::string(kForgedEscaped), "\\u{2028}"}},
         {"geocoder result", "[\"Pier museum", {"Pier museum" + std::string(kForgedEscaped), "\\u{85}"}},
         {"backend search result", "places: [", {"Pier office" + std::string(kForgedEscaped), "\\u{2029}"}},
@@ -93,10 +97,14 @@ const std::vector<Channel>& channels() {
         {"version reply body", "Version info: ", {"Update Info: Tervolo" + std::string(kForgedEscaped)}},
         {"point link", "handleIncomingUUID(uuid:) received UUID", {"abc" + std::string(kForgedEscaped)}},
         {"short link path", "decoding shorturl key", {"\\nFORGED\\r"}},
-        {"shared point title", "handleIncomingShorturl(shorturl:) received shorturl",
+        {"shared point title",
+         "handleIncomingShorturl(shorturl:) received shorturl",
          {"Pier" + std::string(kForgedEscaped) + "\\u{1B}[2J\\u{85}"}},
-        {"link of another scheme", "ignoring link the program does not open", {"gopher://x/" + std::string(kForgedEscaped)}},
-        {"launch options", "didFinishLaunchingWithOptions: ",
+        {"link of another scheme",
+         "ignoring link the program does not open",
+         {"gopher://x/" + std::string(kForgedEscaped)}},
+        {"launch options",
+         "didFinishLaunchingWithOptions: ",
          {"gopher://y/\\u{2028}\\x{FF}\\u{85}", "\"… (" + std::to_string(24 + 100 * 1024) + " bytes)"}},
     };
     return table;
@@ -171,8 +179,8 @@ void clickInWindow(QWidget* widget) {
 
     tervolo::testsupport::FakeGeocoderServer geocoder;
     setenv("TERVOLO_QuovaGeocoderHost", geocoder.url().c_str(), 1);
-    geocoder.addPlace({std::string("Pier museum") + kForgedLine + kJSONControls, "Pier 3", "Helsinki", "Finland",
-                       60.17, 24.96});
+    geocoder.addPlace({std::string("Pier museum") + kForgedLine + kJSONControls, "Pier 3", "Helsinki",
+                       "Finland", 60.17, 24.96});
 
     const std::string points = home.path() + "/data/TervoloNG/points/";
     std::filesystem::create_directories(points);
@@ -188,8 +196,9 @@ void clickInWindow(QWidget* widget) {
     const std::string rawLink = std::string("gopher://x/") + kForgedLine;
     const std::string separatorLink = "gopher://y/\xE2\x80\xA8\xFF\xC2\x85";
     const std::string longLink = "https://example.invalid/" + std::string(100 * 1024, 'x');
-    const char* argv[] = {"TervoloNG",    forgedPoint.c_str(),   shared.link.c_str(), forgedShortLink.c_str(),
-                          rawLink.c_str(), separatorLink.c_str(), longLink.c_str()};
+    const char* argv[] = {
+        "TervoloNG",     forgedPoint.c_str(),   shared.link.c_str(), forgedShortLink.c_str(),
+        rawLink.c_str(), separatorLink.c_str(), longLink.c_str()};
     const auto line = tervolo::app::CommandLine::parse(7, argv);
 
     const auto recorder = std::make_shared<tervolo::testsupport::LogRecorder>();
@@ -224,7 +233,8 @@ void clickInWindow(QWidget* widget) {
             auto* screen = shownMapScreen();
             if (screen == nullptr || screen->searchButton() == nullptr) return;
             if (*step == 0) {
-                auto tag = tervolo::points::QuovaPointTag::make(std::string("Quay") + kForgedLine + kMoreControls);
+                auto tag =
+                    tervolo::points::QuovaPointTag::make(std::string("Quay") + kForgedLine + kMoreControls);
                 (void)tervolo::points::QuovaPointTagStore::shared().addTag(tag);
                 clickInWindow(screen->searchButton());
                 *step = 1;
@@ -276,7 +286,8 @@ void clickInWindow(QWidget* widget) {
         }
     }
     std::fflush(stdout);
-    std::fprintf(stderr, "status %d, texts reached the log %d, records with control characters %d, uncut %d\n",
+    std::fprintf(stderr,
+                 "status %d, texts reached the log %d, records with control characters %d, uncut %d\n",
                  status, allReached, raw, whole);
     std::fflush(stderr);
     std::_Exit(status == 0 && allReached && raw == 0 && whole == 0 ? 0 : 1);

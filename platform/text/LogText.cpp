@@ -12,7 +12,8 @@ namespace {
 void appendLogEscaped(std::string& out, std::string_view text, const CodePointRead& read, size_t index) {
     char escape[16];
     if (!read.valid) {
-        std::snprintf(escape, sizeof escape, "\\x{%X}", static_cast<unsigned>(static_cast<unsigned char>(text[index])));
+        std::snprintf(escape, sizeof escape, "\\x{%X}",
+                      static_cast<unsigned>(static_cast<unsigned char>(text[index])));
         out += escape;
         return;
     }

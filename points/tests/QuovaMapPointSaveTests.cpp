@@ -119,8 +119,9 @@ TEST_F(QuovaMapPointSaveTest, FailedWriteIsLoggedAndStillIndexesAndSetsNeedsSync
 
     auto texts = log_->texts(logging::QLLogFlag::info);
     EXPECT_THAT(texts, Not(Contains(StartsWith("Can't create directory: "))));
-    EXPECT_THAT(texts,
-                Contains("Couldn't serialize point - self.description: \"Harbour, Long: 9.9937, Lat: 53.5511\""));
+    EXPECT_THAT(
+        texts,
+        Contains("Couldn't serialize point - self.description: \"Harbour, Long: 9.9937, Lat: 53.5511\""));
     EXPECT_EQ(FakeSearchIndex::current()->requests().size(), 1u);
     EXPECT_TRUE(QuovaMapPointStore::shared().needsSync());
     EXPECT_EQ(readText(documents() + "/points"), "");

@@ -128,8 +128,9 @@ TEST_F(QuovaPointTagStoreTest, SkippedFilesAreNamedLeftoversRemovedOversizedTags
     auto& store = QuovaPointTagStore::shared();
     EXPECT_THAT(titles(store), ElementsAre("kept"));
     EXPECT_THAT(entries(tagsFolder()), ElementsAre("a.QuovaPointTag", "folder.QuovaPointTag"));
-    EXPECT_THAT(log_->texts(logging::QLLogFlag::warning),
-                ElementsAre(::testing::StartsWith("Skipping \"" + tagsFolder() + "folder.QuovaPointTag\": ")));
+    EXPECT_THAT(
+        log_->texts(logging::QLLogFlag::warning),
+        ElementsAre(::testing::StartsWith("Skipping \"" + tagsFolder() + "folder.QuovaPointTag\": ")));
     EXPECT_THAT(log_->texts(logging::QLLogFlag::info),
                 Contains("Removed \".a.QuovaPointTag.tmp-Old001\", left by a save that never completed"));
 
@@ -256,7 +257,8 @@ TEST_F(QuovaPointTagStoreTest, DeletingATagNotInTheListStillMarksAndSavesIt) {
     auto file = nlohmann::json::parse(readText(tagsFolder() + stranger->uuid() + ".QuovaPointTag"));
     EXPECT_TRUE(file.contains("deletedAt"));
     EXPECT_TRUE(file.contains("hiddenAt"));
-    EXPECT_THAT(log_->texts(logging::QLLogFlag::info), Contains("QuovaPointTagStore: delete tag \"stranger\"."));
+    EXPECT_THAT(log_->texts(logging::QLLogFlag::info),
+                Contains("QuovaPointTagStore: delete tag \"stranger\"."));
 }
 
 // A tag write that fails changes nothing in the list: a deleted tag whose file

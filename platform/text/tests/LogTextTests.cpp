@@ -23,7 +23,9 @@ TEST(LogQuotedTest, EscapesEverythingThatCouldEndOrHideALine) {
         {std::string("nul\0here", 8), R"("nul\0here")"},
         {"\x1b[2J\x07\x7f", R"("\u{1B}[2J\u{7}\u{7F}")"},
         // C1 controls, NEL among them; the Unicode line and paragraph separators.
-        {"a\xC2\x85" "b\xC2\x80\xC2\x9F", R"("a\u{85}b\u{80}\u{9F}")"},
+        {"a\xC2\x85"
+         "b\xC2\x80\xC2\x9F",
+         R"("a\u{85}b\u{80}\u{9F}")"},
         {"one\xE2\x80\xA8two\xE2\x80\xA9three", R"("one\u{2028}two\u{2029}three")"},
         // Characters around those are kept as they are.
         {"\xC2\xA0\xC2\xA9 \xE2\x80\xA7 \xE6\x9D\xB1 \xF0\x9F\x98\x80",
