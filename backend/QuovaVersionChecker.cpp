@@ -78,8 +78,10 @@ void QuovaVersionChecker::loadVersionInfo(Delivery deliver) const {
             QLLogInfo("Error when loading / decoding version info: " +
                       logging::debugQuoted(error->description));
         } else {
+            // The header values are the server's text: quoted, so none can
+            // end the record and forge the next.
             QLLogInfo("Version info download response: " +
-                      (response ? response->description() : std::string("none")));
+                      (response ? logging::debugQuoted(response->description()) : std::string("none")));
             try {
                 info = platform::JSONDecoder().decode<AppVersionInfo>(data.value_or(std::vector<uint8_t>{}));
                 QLLogInfo("Version info: " + logging::debugQuoted(info->description()));

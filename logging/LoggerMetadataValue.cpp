@@ -5,6 +5,7 @@
 
 #include "logging/LoggerMessage.hpp"
 #include "platform/foundation/Diagnostics.hpp"
+#include "platform/text/LogText.hpp"
 #include "platform/text/Numbers.hpp"
 #include "platform/text/Unicode.hpp"
 
@@ -39,60 +40,7 @@ std::string detail::describeDouble(double value) {
 }
 
 std::string debugQuoted(std::string_view text) {
-    std::string out;
-    out.reserve(text.size() + 2);
-    out += '"';
-    for (size_t index = 0; index < text.size(); ++index) {
-        const char c = text[index];
-        const auto byte = static_cast<unsigned char>(c);
-        // The C1 controls (U+0080..U+009F: "\xC2\x80".."\xC2\x9F", NEL among
-        // them) and the line and paragraph separators (U+2028, U+2029) end a
-        // line for some readers of the log, as a line feed does for all.
-        if (byte == 0xC2 && index + 1 < text.size()) {
-            const auto next = static_cast<unsigned char>(text[index + 1]);
-            if (next >= 0x80 && next <= 0x9F) {
-                out += fmt::format("\\u{{{:X}}}", static_cast<unsigned>(next));
-                ++index;
-                continue;
-            }
-        }
-        if (byte == 0xE2 && index + 2 < text.size() && static_cast<unsigned char>(text[index + 1]) == 0x80) {
-            const auto last = static_cast<unsigned char>(text[index + 2]);
-            if (last == 0xA8 || last == 0xA9) {
-                out += last == 0xA8 ? "\\u{2028}" : "\\u{2029}";
-                index += 2;
-                continue;
-            }
-        }
-        switch (c) {
-            case '"':
-                out += "\\\"";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            case '\0':
-                out += "\\0";
-                break;
-            default:
-                if (byte < 0x20 || c == 0x7f) {
-                    out += fmt::format("\\u{{{:X}}}", static_cast<unsigned>(byte));
-                } else {
-                    out += c;
-                }
-        }
-    }
-    out += '"';
-    return out;
+    return platform::text::logQuoted(text);
 }
 
 LoggerMetadataValue LoggerMetadataValue::stringConvertible(

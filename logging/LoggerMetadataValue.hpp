@@ -150,9 +150,11 @@ bool metadataEqual(const LoggerMetadata& a, const LoggerMetadata& b);
 
 // The platform's debug form of a text: in double quotes, with a backslash
 // before quote and backslash, and escapes for control characters (C0, DEL,
-// C1) and the Unicode line and paragraph separators: whatever it is given,
-// the result is one line. Every text from outside the program (links, file
-// names, server replies) is logged through it.
+// C1), the Unicode line and paragraph separators and bytes that are not
+// UTF-8: whatever it is given, the result is one line, cut after 4 KiB with
+// the whole size noted (platform::text::logQuoted). Every text from outside
+// the program (links, file names, titles, server replies) is logged through
+// it.
 std::string debugQuoted(std::string_view text);
 
 }  // namespace tervolo::logging

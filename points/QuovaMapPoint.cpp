@@ -155,13 +155,14 @@ platform::Result<std::string> QuovaMapPoint::savePreservingLastModification(Quov
         const std::string reason =
             error.debugDescription() + " at " + recordfile::pathText(error.codingPath());
         QLLogError("QuovaMapPoint: can't encode point (" + reason +
-                   "), nothing written - self.description: " + description());
+                   "), nothing written - self.description: " + logging::debugQuoted(description()));
         written = platform::Error{
             recordfile::kRecordFileErrorDomain, recordfile::kRecordFileNotEncodable, reason, 0, {}};
     }
     if (!written) {
         written = recordfile::writeRecordFile(path, bytes);
-        if (!written->ok()) QLLogInfo("Couldn't serialize point - self.description: " + description());
+        if (!written->ok())
+            QLLogInfo("Couldn't serialize point - self.description: " + logging::debugQuoted(description()));
     }
     store.setNeedsSync();
     // Observers hear of what is on disk only.

@@ -68,11 +68,12 @@ void warnAboutDuplicateIdentifiers(const std::vector<std::shared_ptr<QuovaMapPoi
         std::string files;
         for (std::size_t index : indices) {
             if (!files.empty()) files += ", ";
-            files += names[index];
+            files += logging::debugQuoted(names[index]);
         }
         QLLogWarn("QuovaMapPointStore: " + std::to_string(indices.size()) + " files hold the identifier " +
-                  identifier + " (" + files + "); all are kept, and saving any of them writes " + identifier +
-                  QuovaMapPoint::kFileExtension);
+                  logging::debugQuoted(identifier) + " (" + files +
+                  "); all are kept, and saving any of them writes " +
+                  logging::debugQuoted(identifier + QuovaMapPoint::kFileExtension));
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include <cctype>
 
+#include "logging/LoggerMetadataValue.hpp"
 #include "logging/QLLogging.hpp"
 #include "platform/coding/JSONDecoder.hpp"
 #include "platform/foundation/FileManager.hpp"
@@ -120,7 +121,8 @@ std::optional<platform::Error> QuovaPointTag::savePreservingLastModification() {
         bytes = encodedFile();
     } catch (const platform::EncodingError& error) {
         QLLogError("QuovaPointTag: can't encode tag (" + error.debugDescription() + " at " +
-                   recordfile::pathText(error.codingPath()) + "), nothing written: " + title_);
+                   recordfile::pathText(error.codingPath()) +
+                   "), nothing written: " + logging::debugQuoted(title_));
         return platform::Error{recordfile::kRecordFileErrorDomain,
                                recordfile::kRecordFileNotEncodable,
                                error.debugDescription(),
@@ -132,7 +134,7 @@ std::optional<platform::Error> QuovaPointTag::savePreservingLastModification() {
         QLLogDebug("Couldn't serialize this tag: ");
         return written.error();
     }
-    QLLogDebug("Tag written to " + fileURLString(path));
+    QLLogDebug("Tag written to " + logging::debugQuoted(fileURLString(path)));
     return std::nullopt;
 }
 

@@ -4,6 +4,7 @@
 #include <mutex>
 #include <optional>
 
+#include "logging/LoggerMetadataValue.hpp"
 #include "logging/QLLogging.hpp"
 #include "platform/dispatch/SharedInstance.hpp"
 #include "platform/foundation/Bundle.hpp"
@@ -77,7 +78,7 @@ void QuovaPointTagStore::loadFromLocalStore() {
     }
     std::vector<std::shared_ptr<QuovaPointTag>> loaded;
     for (const auto& name : names.value()) {
-        QLLogInfo("Found " + name);
+        QLLogInfo("Found " + logging::debugQuoted(name));
         // A save that never completed, younger than a minute (perhaps
         // another instance's, still running).
         if (platform::FileManager::isTemporaryFileName(name)) continue;
@@ -126,11 +127,12 @@ void QuovaPointTagStore::buildDefaultTags() {
 
 std::optional<platform::Error> QuovaPointTagStore::addTag(const std::shared_ptr<QuovaPointTag>& tag) {
     assertMainThread("QuovaPointTagStore", "addTag");
-    QLLogInfo("QuovaPointTagStore: add tag " + tag->title() + ".");
+    QLLogInfo("QuovaPointTagStore: add tag " + logging::debugQuoted(tag->title()) + ".");
     if (!tag->colorString()) {
         auto hex = quovaHexStringRepresentation(randomPaletteColor(), false);
         if (!hex) hex = quovaHexStringRepresentation(defaultPointColor(), false);
-        QLLogDebug("tag " + tag->title() + ": color not set yet, using random color " + hex.value_or(""));
+        QLLogDebug("tag " + logging::debugQuoted(tag->title()) + ": color not set yet, using random color " +
+                   hex.value_or(""));
         tag->setColorString(hex);
     }
     // A tag that is not on disk is not in the list: points would refer to an
@@ -144,7 +146,7 @@ std::optional<platform::Error> QuovaPointTagStore::addTag(const std::shared_ptr<
 
 std::optional<platform::Error> QuovaPointTagStore::deleteTag(const std::shared_ptr<QuovaPointTag>& tag) {
     assertMainThread("QuovaPointTagStore", "deleteTag");
-    QLLogInfo("QuovaPointTagStore: delete tag " + tag->title() + ".");
+    QLLogInfo("QuovaPointTagStore: delete tag " + logging::debugQuoted(tag->title()) + ".");
     const auto hiddenAt = tag->hiddenAt();
     const auto deletedAt = tag->deletedAt();
     const auto savedAt = tag->lastSavedAt();

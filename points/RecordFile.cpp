@@ -179,7 +179,7 @@ std::string documentSubfolder(std::string_view name) {
     const std::string folder = fileManager.documentsDirectory() + "/" + std::string(name);
     if (!fileManager.fileExists(folder)) {
         if (auto error = fileManager.createDirectory(folder, true)) {
-            QLLogInfo("Can't create directory: " + error->description);
+            QLLogInfo("Can't create directory: " + logging::debugQuoted(error->description));
         }
     }
     return folder + "/";
@@ -190,7 +190,7 @@ platform::Result<std::string> writeRecordFile(const std::string& filePath, std::
         const std::string reason = "it would be " + std::to_string(bytes.size()) + " bytes, more than the " +
                                    std::to_string(kMaxFileBytes) +
                                    " bytes a point or tag file may have to be read back";
-        QLLogError("Not saving " + filePath + ": " + reason);
+        QLLogError("Not saving " + logging::debugQuoted(filePath) + ": " + reason);
         return platform::Error{kRecordFileErrorDomain, kRecordFileTooLarge, reason, 0, {}};
     }
     struct stat entry {};
@@ -200,16 +200,18 @@ platform::Result<std::string> writeRecordFile(const std::string& filePath, std::
     // the next start would reject (and so lose the record).
     if (auto error = platform::FileManager::defaultManager().writeFile(filePath, bytes,
                                                                        platform::WriteOptions::Atomic)) {
-        QLLogError("Can't write " + filePath + ": " + error->description);
+        QLLogError("Can't write " + logging::debugQuoted(filePath) + ": " +
+                   logging::debugQuoted(error->description));
         return *error;
     }
-    if (wasLink) QLLogWarn("Replaced the symbolic link " + filePath + " with the saved file");
+    if (wasLink)
+        QLLogWarn("Replaced the symbolic link " + logging::debugQuoted(filePath) + " with the saved file");
     return filePath;
 }
 
 void removeAbandonedSaves(const std::string& folder) {
     for (const auto& name : platform::FileManager::defaultManager().removeAbandonedTemporaryFiles(folder)) {
-        QLLogInfo("Removed " + name + ", left by a save that never completed");
+        QLLogInfo("Removed " + logging::debugQuoted(name) + ", left by a save that never completed");
     }
 }
 
@@ -221,7 +223,8 @@ std::optional<std::string> readRecordFile(const std::string& filePath, std::stri
         // A file gone since the folder was listed has nothing left to name.
         if (!bytes.error().isNoSuchFile() && !extension.empty() && filePath.size() > extension.size() &&
             std::string_view(filePath).substr(filePath.size() - extension.size()) == extension) {
-            QLLogWarn("Skipping " + filePath + ": " + bytes.error().description);
+            QLLogWarn("Skipping " + logging::debugQuoted(filePath) + ": " +
+                      logging::debugQuoted(bytes.error().description));
         }
         return std::nullopt;
     }

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 
+#include "logging/LoggerMetadataValue.hpp"
 #include "logging/QLLogging.hpp"
 #include "mapscreen/QuovaMapPointAnnotation.hpp"
 #include "platform/foundation/Bundle.hpp"
@@ -89,7 +90,7 @@ class PointDetailsViewController::ColorPickerEvents : public platform::ColorPick
 void PointDetailsViewController::tagPressed(const QString& title, widgets::taglist::TagView* tagView,
                                             widgets::taglist::TagFlowView* sender) {
     (void)tagView;
-    QLLogDebug("Tag pressed: " + title.toStdString() + ", " +
+    QLLogDebug("Tag pressed: " + logging::debugQuoted(title.toStdString()) + ", " +
                (sender ? sender->objectName().toStdString() : std::string("(null)")));
     if (auto tag = points::QuovaPointTagStore::shared().tagWithTitle(title.toStdString()))
         showColorPicker(tag);

@@ -235,7 +235,9 @@ std::shared_ptr<points::QuovaPointTag> PointDetailsViewController::tagFromButton
         if (tag->title() == text) return tag;
     }
     auto tag = points::QuovaPointTagStore::shared().tagWithTitle(text);
-    if (!tag) QLLogDebug("Delete tag button: can't retrieve tag object for tag " + text + ".");
+    if (!tag)
+        QLLogDebug("Delete tag button: can't retrieve tag object for tag " + logging::debugQuoted(text) +
+                   ".");
     return tag;
 }
 
@@ -349,7 +351,7 @@ void PointDetailsViewController::tagRemoveButtonPressed(const QString& title,
                                                         widgets::taglist::TagFlowView* sender) {
     (void)tagView;
     if (!sender) return;
-    QLLogDebug("Tag remove button pressed: " + title.toStdString() + ", " +
+    QLLogDebug("Tag remove button pressed: " + logging::debugQuoted(title.toStdString()) + ", " +
                sender->objectName().toStdString());
     sender->removeTag(title);
     pointHasBeenEdited_ = true;

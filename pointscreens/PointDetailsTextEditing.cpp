@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 
+#include "logging/LoggerMetadataValue.hpp"
 #include "logging/QLLogging.hpp"
 #include "platform/dispatch/Date.hpp"
 #include "platform/text/Numbers.hpp"
@@ -158,7 +159,7 @@ void PointDetailsViewController::submitNewTag(const std::string& name) {
         QLLogInfo("not adding tag with length zero");
         return;
     }
-    QLLogInfo("adding tag with title " + name);
+    QLLogInfo("adding tag with title " + logging::debugQuoted(name));
     auto& store = points::QuovaPointTagStore::shared();
     std::shared_ptr<points::QuovaPointTag> tag = store.tagWithTitle(name);
     if (!tag) {

@@ -358,6 +358,9 @@ TEST_F(MapScreenInput, TheKeyboardMovesThroughTheResultsAndChooses) {
 
 // The result list with a highlighted row, and the map after that row was
 // chosen with Return, in a light and a dark palette at a pixel ratio of 2.
+// What the pictures must show is checked as they are taken: the highlighted
+// row drawn selected with the list open, then the list gone and the chosen
+// result the map's selected pin.
 TEST_F(MapScreenInput, Screenshots) {
     for (const bool dark : {false, true}) {
         SCOPED_TRACE(dark ? "dark" : "light");
@@ -374,9 +377,17 @@ TEST_F(MapScreenInput, Screenshots) {
                                                  TERVOLO_SCREENSHOT_DIR,
                                                  QStringLiteral("search-%1-%2").arg(name, dark ? "dark" : "light"));
         };
+        ASSERT_EQ(search().highlightedRow(), std::optional<int>(1));
+        platform::TableView* table = screen_->searchTable();
+        ASSERT_NE(table->cellForRow({0, 1}), nullptr);
+        EXPECT_TRUE(table->cellForRow({0, 1})->isSelected());
+        EXPECT_FALSE(table->isHidden());
+        const std::string chosen = search().allResults()[1].title;
         shoot("results");
         key(Qt::Key_Return);
         settle(1.0);
+        EXPECT_TRUE(table->isHidden());
+        EXPECT_EQ(selectedTitle(), std::optional<std::string>(chosen));
         shoot("chosen");
         window_->setRootViewController(nullptr);
         window_.reset();

@@ -204,7 +204,7 @@ TEST(LoggerTest, CurrentModule) {
         EXPECT_EQ(Logger::currentModuleFileID(c.text), c.fromFileID) << c.text;
         EXPECT_EQ(Logger::currentModuleFilePath(c.text), c.fromFilePath) << c.text;
     }
-    static_assert(Logger::fileID("/work/x/logging/Logger.cpp") == "logging/Logger.cpp");
+    static_assert(Logger::fileID("/src/tervolo/logging/Logger.cpp") == "logging/Logger.cpp");
     static_assert(Logger::fileID("Logger.cpp") == "Logger.cpp");
 }
 

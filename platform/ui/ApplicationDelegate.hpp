@@ -16,7 +16,10 @@ using LaunchOptions = std::map<std::string, std::vector<std::string>>;
 inline constexpr const char* kLaunchOptionsURLKey = "UIApplicationLaunchOptionsURLKey";
 
 // The options' text as the platform describes a dictionary:
-// ["key": ["value", ...], ...] in key order, "[:]" when empty.
+// ["key": ["value", ...], ...] in key order, "[:]" when empty. Keys and values
+// are links from the command line, anybody's text: each is quoted for the
+// log (platform::text::logQuoted), so the text is one line and a long link is
+// cut after 4 KiB.
 std::string describe(const LaunchOptions& options);
 
 // The application object's delegate: the program's answers to its launch and

@@ -311,7 +311,7 @@ TEST_F(QuovaMapPointMutationsTest, TypedObserversSeeEveryChangeOnce) {
     EXPECT_TRUE(received[3].deleted && !received[3].hidden);
     EXPECT_TRUE(received[5].deleted && !received[5].hidden);
     EXPECT_TRUE(received[6].deleted && received[6].hidden);
-    // The spec's notification still names the deletions and the hiding only.
+    // The named notices still come for the deletions and the hiding only.
     EXPECT_THAT(this->reasons(), ElementsAre("mapPointDeleted", "mapPointDeleted", "mapPointHidden"));
 
     token.reset();

@@ -27,19 +27,19 @@ using SortOrder = QuovaMapPointStore::SortOrder;
 
 constexpr double kDay = 86400;
 
-struct Spec {
+struct PointFields {
     std::optional<std::string> title;
     std::optional<std::string> subtitle;
     bool deleted = false;
     bool hidden = false;
 };
 
-std::shared_ptr<QuovaMapPoint> makePoint(const Spec& spec) {
+std::shared_ptr<QuovaMapPoint> makePoint(const PointFields& fields) {
     auto point = QuovaMapPoint::make("");
-    point->setTitle(spec.title);
-    point->setSubtitle(spec.subtitle);
-    if (spec.deleted) point->setDeletedAt(platform::Date{1000});
-    if (spec.hidden) point->setHiddenAt(platform::Date{2000});
+    point->setTitle(fields.title);
+    point->setSubtitle(fields.subtitle);
+    if (fields.deleted) point->setDeletedAt(platform::Date{1000});
+    if (fields.hidden) point->setHiddenAt(platform::Date{2000});
     return point;
 }
 
@@ -56,10 +56,10 @@ class QuovaMapPointQueriesTest : public testing::PointsTest {
         PointsTest::TearDown();
     }
 
-    QuovaMapPointStore& storeWith(const std::vector<Spec>& specs) {
+    QuovaMapPointStore& storeWith(const std::vector<PointFields>& rows) {
         auto& store = QuovaMapPointStore::shared();
         std::vector<std::shared_ptr<QuovaMapPoint>> points;
-        for (const auto& spec : specs) points.push_back(makePoint(spec));
+        for (const auto& fields : rows) points.push_back(makePoint(fields));
         store.replacePointsForTesting(std::move(points));
         log_->clear();
         return store;

@@ -119,8 +119,9 @@ TEST_F(QuovaMapPointSaveTest, FailedWriteIsLoggedAndStillIndexesAndSetsNeedsSync
 
     auto texts = log_->texts(logging::QLLogFlag::info);
     EXPECT_THAT(texts, Not(Contains(StartsWith("Can't create directory: "))));
-    EXPECT_THAT(texts,
-                Contains("Couldn't serialize point - self.description: Harbour, Long: 9.9937, Lat: 53.5511"));
+    EXPECT_THAT(
+        texts,
+        Contains("Couldn't serialize point - self.description: \"Harbour, Long: 9.9937, Lat: 53.5511\""));
     EXPECT_EQ(FakeSearchIndex::current()->requests().size(), 1u);
     EXPECT_TRUE(QuovaMapPointStore::shared().needsSync());
     EXPECT_EQ(readText(documents() + "/points"), "");
@@ -133,7 +134,7 @@ TEST_F(QuovaMapPointSaveTest, FailedWriteIsLoggedAndStillIndexesAndSetsNeedsSync
     point->save(QuovaMapPointStore::shared());
     texts = log_->texts(logging::QLLogFlag::info);
     EXPECT_THAT(texts, Contains(StartsWith("Can't create directory: ")));
-    EXPECT_THAT(texts, Contains(StartsWith("Couldn't serialize point - self.description: Harbour")));
+    EXPECT_THAT(texts, Contains(StartsWith("Couldn't serialize point - self.description: \"Harbour")));
     EXPECT_TRUE(QuovaMapPointStore::shared().needsSync());
 }
 
@@ -166,10 +167,10 @@ TEST_F(QuovaMapPointSaveTest, SaveAndLoadAgreeOnTheSizeCap) {
             EXPECT_EQ(loaded->subtitle(), point->subtitle());
         } else {
             EXPECT_THAT(log_->texts(logging::QLLogFlag::error),
-                        ElementsAre(AllOf(StartsWith("Not saving " + path),
+                        ElementsAre(AllOf(StartsWith("Not saving \"" + path + "\""),
                                           HasSubstr("more than the 1048576 bytes"))));
             EXPECT_THAT(log_->texts(logging::QLLogFlag::info),
-                        Contains(StartsWith("Couldn't serialize point - self.description: Harbour")));
+                        Contains(StartsWith("Couldn't serialize point - self.description: \"Harbour")));
         }
     }
 }
@@ -189,7 +190,7 @@ TEST_F(QuovaMapPointSaveTest, SaveOverASymbolicLinkReplacesTheLinkAndSaysSo) {
     EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(path)));
     ASSERT_NE(QuovaMapPoint::initWithFilePath(path), nullptr);
     EXPECT_THAT(log_->texts(logging::QLLogFlag::warning),
-                ElementsAre("Replaced the symbolic link " + path + " with the saved file"));
+                ElementsAre("Replaced the symbolic link \"" + path + "\" with the saved file"));
 }
 
 TEST_F(QuovaMapPointSaveTest, PointThatCannotBeEncodedIsNotWrittenAndSaysSo) {

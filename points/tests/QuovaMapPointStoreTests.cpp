@@ -85,9 +85,9 @@ TEST_F(QuovaMapPointStoreTest, MixedFolderLoadsOnlyThePointsAndNothingHangsOrEsc
     EXPECT_THAT(log_->texts(logging::QLLogFlag::warning),
                 UnorderedElementsAre(
                     HasSubstr("ignoring identifier that cannot name a point file: \"../../escaped\""),
-                    StartsWith("Skipping " + folder + "pipe.QuovaMapPoint: "),
-                    StartsWith("Skipping " + folder + "huge.QuovaMapPoint: "),
-                    StartsWith("Skipping " + folder + "zero.QuovaMapPoint: ")));
+                    StartsWith("Skipping \"" + folder + "pipe.QuovaMapPoint\": "),
+                    StartsWith("Skipping \"" + folder + "huge.QuovaMapPoint\": "),
+                    StartsWith("Skipping \"" + folder + "zero.QuovaMapPoint\": ")));
 
     // Only the points with title, valid coordinate and identifier are indexed,
     // in one request.
@@ -126,8 +126,8 @@ TEST_F(QuovaMapPointStoreTest, LeftoversOfInterruptedSavesAreRemovedWhenAMinuteO
     EXPECT_THAT(entries(folder), ElementsAre(".A.QuovaMapPoint.tmp-New003", "A.QuovaMapPoint"));
     EXPECT_THAT(log_->texts(logging::QLLogFlag::info),
                 ::testing::IsSupersetOf(
-                    {"Removed .A.QuovaMapPoint.tmp-Old001, left by a save that never completed",
-                     "Removed .B.QuovaMapPoint.tmp-Old002, left by a save that never completed"}));
+                    {"Removed \".A.QuovaMapPoint.tmp-Old001\", left by a save that never completed",
+                     "Removed \".B.QuovaMapPoint.tmp-Old002\", left by a save that never completed"}));
 }
 
 TEST_F(QuovaMapPointStoreTest, DuplicateIdentifiersBothLoadWithAWarningAndNoFileIsDeleted) {
@@ -138,7 +138,7 @@ TEST_F(QuovaMapPointStoreTest, DuplicateIdentifiersBothLoadWithAWarningAndNoFile
     EXPECT_NE(store.points()[0], store.points()[1]);
     EXPECT_EQ(store.points()[0]->uuid(), store.points()[1]->uuid());
     EXPECT_THAT(log_->texts(logging::QLLogFlag::warning),
-                ElementsAre(HasSubstr("2 files hold the identifier SAME")));
+                ElementsAre(HasSubstr("2 files hold the identifier \"SAME\"")));
     EXPECT_THAT(entries(pointsFolder()), ElementsAre("SAME copy.QuovaMapPoint", "SAME.QuovaMapPoint"));
 }
 

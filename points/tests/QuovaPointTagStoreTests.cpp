@@ -61,7 +61,7 @@ TEST_F(QuovaPointTagStoreTest, FirstStartWritesTheSixDefaultTagsWithDecimalColou
     const auto debug = log_->texts(logging::QLLogFlag::debug);
     EXPECT_THAT(debug,
                 Contains("Created UIColor " + platform::Color(246 / 255.0, 170 / 255.0, 0, 1).description()));
-    EXPECT_THAT(log_->texts(logging::QLLogFlag::info), Contains("QuovaPointTagStore: add tag Bar."));
+    EXPECT_THAT(log_->texts(logging::QLLogFlag::info), Contains("QuovaPointTagStore: add tag \"Bar\"."));
 
     // The next start loads the six and builds nothing.
     QuovaPointTagStore::resetSharedForTesting();
@@ -104,7 +104,7 @@ TEST_F(QuovaPointTagStoreTest, LoadingSkipsDeletedHiddenAndStrayFiles) {
     auto& store = QuovaPointTagStore::shared();
     EXPECT_THAT(titles(store), ElementsAre("kept"));
     const auto info = log_->texts(logging::QLLogFlag::info);
-    EXPECT_THAT(info, Contains("Found stray.txt"));
+    EXPECT_THAT(info, Contains("Found \"stray.txt\""));
     EXPECT_THAT(info,
                 Contains(::testing::StartsWith("Can't decode file \"" + tagsFolder() + "stray.txt\": ")));
     EXPECT_EQ(info.front(), "loadFromLocalStore()");
@@ -128,10 +128,11 @@ TEST_F(QuovaPointTagStoreTest, SkippedFilesAreNamedLeftoversRemovedOversizedTags
     auto& store = QuovaPointTagStore::shared();
     EXPECT_THAT(titles(store), ElementsAre("kept"));
     EXPECT_THAT(entries(tagsFolder()), ElementsAre("a.QuovaPointTag", "folder.QuovaPointTag"));
-    EXPECT_THAT(log_->texts(logging::QLLogFlag::warning),
-                ElementsAre(::testing::StartsWith("Skipping " + tagsFolder() + "folder.QuovaPointTag: ")));
+    EXPECT_THAT(
+        log_->texts(logging::QLLogFlag::warning),
+        ElementsAre(::testing::StartsWith("Skipping \"" + tagsFolder() + "folder.QuovaPointTag\": ")));
     EXPECT_THAT(log_->texts(logging::QLLogFlag::info),
-                Contains("Removed .a.QuovaPointTag.tmp-Old001, left by a save that never completed"));
+                Contains("Removed \".a.QuovaPointTag.tmp-Old001\", left by a save that never completed"));
 
     auto huge = QuovaPointTag::make(std::string(2 * 1024 * 1024, 't'));
     huge->setColorString("0,0,0");
@@ -232,7 +233,7 @@ TEST_F(QuovaPointTagStoreTest, AddingWithoutColourStoresTheHexFormOfAPaletteEntr
         store.addTag(tag);
         EXPECT_EQ(tag->colorString(), expected);
         EXPECT_THAT(log_->texts(logging::QLLogFlag::debug),
-                    Contains(std::string("tag new: color not set yet, using random color ") + expected));
+                    Contains(std::string("tag \"new\": color not set yet, using random color ") + expected));
     }
     platform::text::setRandomSourceForTesting({});
     const std::vector<std::string> palette = {"F6AA00", "FF4B00", "00B06B", "1971FF", "990099", "000000"};
@@ -256,7 +257,8 @@ TEST_F(QuovaPointTagStoreTest, DeletingATagNotInTheListStillMarksAndSavesIt) {
     auto file = nlohmann::json::parse(readText(tagsFolder() + stranger->uuid() + ".QuovaPointTag"));
     EXPECT_TRUE(file.contains("deletedAt"));
     EXPECT_TRUE(file.contains("hiddenAt"));
-    EXPECT_THAT(log_->texts(logging::QLLogFlag::info), Contains("QuovaPointTagStore: delete tag stranger."));
+    EXPECT_THAT(log_->texts(logging::QLLogFlag::info),
+                Contains("QuovaPointTagStore: delete tag \"stranger\"."));
 }
 
 // A tag write that fails changes nothing in the list: a deleted tag whose file

@@ -32,7 +32,8 @@ TEST_F(QuovaPointTagTest, SavedTagIsWrittenByteExactAndReadsBack) {
 
     const std::string path = tagsFolder() + "6A1E2B3C-4D5E-4F60-8172-839405A6B7C8.QuovaPointTag";
     EXPECT_EQ(readText(path), goldenText("full.QuovaPointTag"));
-    EXPECT_THAT(log_->texts(logging::QLLogFlag::debug), ElementsAre("Tag written to file://" + path));
+    EXPECT_THAT(log_->texts(logging::QLLogFlag::debug),
+                ElementsAre("Tag written to \"file://" + path + "\""));
 
     auto read = QuovaPointTag::initWithFilePath(path);
     ASSERT_NE(read, nullptr);

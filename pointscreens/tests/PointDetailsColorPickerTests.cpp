@@ -86,7 +86,7 @@ TEST_F(ColorPickerTest, AChipTapOpensThePickerInAFormSheetPopupForItsTag) {
     EXPECT_EQ(look.titleTextAttributes.font->pixelSize(), 16);
     EXPECT_EQ(look.titleTextAttributes.foregroundColor, QColor(Qt::black));
     EXPECT_EQ(popup->navigationBar()->titleTextAttributes(), look.titleTextAttributes);
-    EXPECT_THAT(log_->texts(), Contains("Tag pressed: Bar, tagFlowView"));
+    EXPECT_THAT(log_->texts(), Contains("Tag pressed: \"Bar\", tagFlowView"));
 
     // A chip title without a stored tag opens nothing more.
     popup->dismiss();

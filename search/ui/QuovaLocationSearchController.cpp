@@ -25,9 +25,11 @@ namespace tervolo::search {
 
 namespace {
 
+// Titles come from the geocoders' replies: each is quoted for the log, so a
+// title cannot end its record and start a forged one.
 std::string describeList(const std::vector<std::string>& list) {
     std::string text = "[";
-    for (size_t i = 0; i < list.size(); ++i) text += (i ? ", \"" : "\"") + list[i] + "\"";
+    for (size_t i = 0; i < list.size(); ++i) text += (i ? ", " : "") + logging::debugQuoted(list[i]);
     return text + "]";
 }
 
@@ -397,7 +399,7 @@ void QuovaLocationSearchController::backendHandler(
         return;
     }
     if (placemarks && !placemarks->empty()) {
-        QLLogInfo("places: " + logging::debugQuoted(describePlaces(*placemarks)));
+        QLLogInfo("places: " + describePlaces(*placemarks));
         resultsFromBackend_ = std::move(*placemarks);
         mergeResults();
         return;

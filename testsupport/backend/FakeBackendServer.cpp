@@ -67,6 +67,11 @@ void FakeBackendServer::setVersionDocument(std::string json) {
     versionDocument_ = std::move(json);
 }
 
+void FakeBackendServer::setVersionHeaders(std::vector<std::pair<std::string, std::string>> headers) {
+    std::lock_guard lock(mutex_);
+    versionHeaders_ = std::move(headers);
+}
+
 std::vector<FakeBackendServer::SharedPoint> FakeBackendServer::uploads() const {
     std::lock_guard lock(mutex_);
     std::vector<SharedPoint> out;
@@ -103,7 +108,9 @@ CannedReply FakeBackendServer::answer(const RecordedRequest& request) {
     }
     if (request.method == "GET" && request.path == kVersionPath) {
         std::lock_guard lock(mutex_);
-        return CannedReply::json(versionDocument_);
+        auto reply = CannedReply::json(versionDocument_);
+        reply.headers.insert(reply.headers.end(), versionHeaders_.begin(), versionHeaders_.end());
+        return reply;
     }
     return CannedReply::json(R"({"status":404,"message":"no such resource"})", 404);
 }

@@ -5,6 +5,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "testsupport/LoopbackHTTPServer.hpp"
@@ -60,6 +61,9 @@ class FakeBackendServer {
     void addSearchPlace(const std::string& title, double latitude, double longitude);
     // The version document's JSON text.
     void setVersionDocument(std::string json);
+    // Headers the version reply carries besides its Content-Type, as given
+    // (a test of what the program makes of a server's header text).
+    void setVersionHeaders(std::vector<std::pair<std::string, std::string>> headers);
 
     // Points the program uploaded, in arrival order.
     std::vector<SharedPoint> uploads() const;
@@ -90,6 +94,7 @@ class FakeBackendServer {
     std::vector<Place> places_;
     std::map<std::string, std::string> searches_;  // uuid → searched text
     std::string versionDocument_;
+    std::vector<std::pair<std::string, std::string>> versionHeaders_;
     int keyCounter_ = 0;
     LoopbackHTTPServer http_;  // last: its threads stop before the state above goes
 };
