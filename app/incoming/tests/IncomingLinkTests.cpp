@@ -224,7 +224,9 @@ TEST(InstanceMessage, FuzzSeedsAreCurrentFrames) {
         {"links",
          {"https://s.example/abcdefgh", "tervolo://point/A", "https://s.example/shared-location/abcdefgh"}},
         {"unicode",
-         {"https://s.example/shared-location/\xC3\xA4" "bcdefg\xC3\x9F", "tervolo://point/\xE7\x82\xB9"}},
+         {"https://s.example/shared-location/\xC3\xA4"
+          "bcdefg\xC3\x9F",
+          "tervolo://point/\xE7\x82\xB9"}},
         {"many", many},
     };
     for (const auto& [name, links] : taken) {
