@@ -241,6 +241,9 @@ TEST(InstanceMessage, FuzzSeedsAreCurrentFrames) {
         {"control", "malformed link"},
         {"old_header", "unknown header"},
         {"oversized", "too long"},
+        // The running program's outcome lines, which the target reads too.
+        {"outcome_dropped", "too long"},
+        {"outcome_taken", "too long"},
     };
     for (const auto& [name, reason] : refused) {
         SCOPED_TRACE(name);
@@ -248,6 +251,8 @@ TEST(InstanceMessage, FuzzSeedsAreCurrentFrames) {
         EXPECT_EQ(reader.append(seed(name)), InstanceMessage::Reader::State::refused);
         EXPECT_EQ(reader.reason(), reason);
     }
+    EXPECT_EQ(InstanceMessage::droppedIn(seed("outcome_dropped")), 3u);
+    EXPECT_EQ(InstanceMessage::droppedIn(seed("outcome_taken")), 0u);
 }
 
 }  // namespace
