@@ -307,19 +307,29 @@ std::optional<std::string> InstanceChannel::handOver(int fd, const std::vector<s
         }
         // Only a commit sent before the deadline lets the links open: once
         // the caller is told the hand-over failed, they never do.
-        if (!failure &&
-            (secondsLeft(deadline) <= 0 || !writeAll(fd, std::string(InstanceMessage::kCommit), deadline))) {
-            failure = silent;
-        }
-        // Committed: the links are taken. The outcome says whether the
-        // running program could open them all; a program that ends or
-        // stalls before saying it still took them, and a start that said
-        // otherwise would have its caller hand them over twice.
         if (!failure) {
-            bool outcomeTimedOut = false;
-            const auto dropped =
-                InstanceMessage::droppedIn(readAnswerLine(fd, deadline, outcomeTimedOut)).value_or(0);
-            if (dropped > 0) failure = droppedFailure(dropped);
+            if (secondsLeft(deadline) <= 0) {
+                failure = silent;
+            } else {
+                const bool committed = writeAll(fd, std::string(InstanceMessage::kCommit), deadline);
+                // Then the outcome: how many links could not be opened, or a
+                // refusal when the program gave up the connection before it
+                // read the commit (its slot went to another start, or its
+                // time was up). A program that says nothing before the
+                // deadline finds the commit when it resumes (it reads what
+                // waits in the socket before it judges), so the links count
+                // as taken: a start that said otherwise would have its caller
+                // hand them over twice.
+                bool outcomeTimedOut = false;
+                const std::string outcome = readAnswerLine(fd, deadline, outcomeTimedOut);
+                if (const auto dropped = InstanceMessage::droppedIn(outcome)) {
+                    if (*dropped > 0) failure = droppedFailure(*dropped);
+                } else if (!outcome.empty()) {
+                    failure = answerFailure(outcome);
+                } else if (!committed) {
+                    failure = silent;
+                }
+            }
         }
     }
     close(fd);

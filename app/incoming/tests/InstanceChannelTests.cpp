@@ -541,6 +541,39 @@ TEST_F(InstanceChannelTest, StartIsToldOfDroppedLinks) {
     EXPECT_EQ(InstanceMessage::droppedIn("ok\n"), std::nullopt);
 }
 
+// A start whose connection the running program gave up after the
+// acknowledgement (its slot went to another start) is told so, whether its
+// commit was still written or not: the links were not opened.
+TEST_F(InstanceChannelTest, StartPushedOutBeforeItsCommitIsToldSo) {
+    auto first = InstanceChannel::claim(path_);
+    ASSERT_EQ(first.kind, Kind::first);
+    auto later = InstanceChannel::claim(path_);
+    ASSERT_EQ(later.kind, Kind::running);
+    // The running program's part, played by hand: take the message, answer
+    // the acknowledgement and the refusal at once, and close.
+    std::thread program([&] {
+        pollfd poller{first.fd, POLLIN, 0};
+        if (poll(&poller, 1, 10000) != 1) return;
+        const int connection = accept4(first.fd, nullptr, nullptr, SOCK_CLOEXEC);
+        if (connection < 0) return;
+        InstanceMessage::Reader reader;
+        char buffer[4096];
+        while (reader.state() == InstanceMessage::Reader::State::incomplete) {
+            const ssize_t n = recv(connection, buffer, sizeof buffer, 0);
+            if (n <= 0) break;
+            reader.append(std::string_view(buffer, static_cast<size_t>(n)));
+        }
+        const std::string answer =
+            std::string(InstanceMessage::kAcknowledgement) + std::string(InstanceMessage::kBusy);
+        (void)send(connection, answer.data(), answer.size(), MSG_NOSIGNAL);
+        close(connection);
+    });
+    const auto failure = InstanceChannel::handOver(later.fd, {"tervolo://point/A"}, 10.0);
+    program.join();
+    EXPECT_EQ(failure, "the running TervoloNG is busy with too many other starts; try again");
+    close(first.fd);
+}
+
 // Another process holds the claim's lock for the whole wait (a start that
 // hangs): this start cannot tell whether a program runs, so its claim is
 // undecided, and says whose lock it waited for.
