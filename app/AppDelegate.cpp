@@ -355,7 +355,7 @@ void AppDelegate::decodeShorturlKey(const std::string& key) {
     auto self = std::weak_ptr<AppDelegate*>(self_);
     // One session serves every lookup, a few at a time: links handed over
     // by the thousand wait their turn instead of each taking a thread.
-    backend::ShorturlLookupQueue::shared().lookUp(
+    const auto outcome = backend::ShorturlLookupQueue::shared().lookUp(
         key, std::move(*request),
         [writeStandardOutput, self](std::optional<std::string> location,
                                     std::optional<platform::HTTPURLResponse> response,
@@ -393,6 +393,7 @@ void AppDelegate::decodeShorturlKey(const std::string& key) {
                 if (auto delegate = self.lock()) (*delegate)->passShorturlToMainViewController(record);
             });
         });
+    if (outcome == backend::ShorturlLookupQueue::Outcome::dropped) ++droppedLookups_;
 }
 
 std::shared_ptr<AppDelegate::MapScreen> AppDelegate::readyMapScreen(const char* what, bool& retry) {
@@ -444,12 +445,14 @@ void AppDelegate::passPointUUIDToMainViewController(const std::string& uuid) {
                                                 });
 }
 
-void AppDelegate::openLinks(const std::vector<std::string>& links) {
+size_t AppDelegate::openLinks(const std::vector<std::string>& links) {
     if (!launched_) {
         pendingLinks_.insert(pendingLinks_.end(), links.begin(), links.end());
-        return;
+        return 0;
     }
+    const size_t droppedBefore = droppedLookups_;
     for (const auto& link : links) continueLink(link);
+    return droppedLookups_ - droppedBefore;
 }
 
 void AppDelegate::continueLink(const std::string& link) {

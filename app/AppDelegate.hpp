@@ -123,8 +123,9 @@ class AppDelegate : public platform::ApplicationDelegate, public platform::Resto
 
     // The program's links (IncomingLink): each becomes an activity and is
     // continued. Links that come before the launch handler has ended wait
-    // for it, in their order.
-    void openLinks(const std::vector<std::string>& links);
+    // for it, in their order. Answers how many of the links were dropped
+    // because too many short-link lookups wait already (said in the log).
+    size_t openLinks(const std::vector<std::string>& links);
 
     // The restorable state's gate: saving stamps "appVersion"; restoring
     // agrees only when the stamp equals the running version.
@@ -159,6 +160,8 @@ class AppDelegate : public platform::ApplicationDelegate, public platform::Resto
     std::vector<std::unique_ptr<platform::NotificationCenter::Token>> observations_;
     bool launched_ = false;
     std::vector<std::string> pendingLinks_;
+    // Short-link lookups dropped so far: the lookup queue was full.
+    size_t droppedLookups_ = 0;
     // Retries hold this weakly: none runs on a destroyed delegate.
     std::shared_ptr<AppDelegate*> self_ = std::make_shared<AppDelegate*>(this);
 };

@@ -158,6 +158,16 @@ InstanceStart claimInstance(const CommandLine& line, bool mayListen) {
         case InstanceChannel::Claim::Kind::first:
             start.listeningFd = claim.fd;
             break;
+        case InstanceChannel::Claim::Kind::undecided:
+            // A window now might be a second one on the same data, both
+            // saving over each other's points and state.
+            std::fprintf(stderr,
+                         "TervoloNG: not starting: %s, so it cannot be told whether TervoloNG already runs "
+                         "on this data, and a second window on the same data is never opened. Try again once "
+                         "that start has ended.\n",
+                         claim.error.c_str());
+            start.exitStatus = 1;
+            break;
         case InstanceChannel::Claim::Kind::failed:
             if (mayListen) {
                 std::fprintf(stderr, "TervoloNG: later starts cannot reach this one (%s)\n",
@@ -188,15 +198,17 @@ platform::ApplicationMainConfiguration programConfiguration(const CommandLine& l
             // with it.
             new InstanceServer(
                 *listeningFd, socketPath,
-                [weak = std::weak_ptr<AppDelegate>(delegate)](const std::vector<std::string>& links) {
+                [weak =
+                     std::weak_ptr<AppDelegate>(delegate)](const std::vector<std::string>& links) -> size_t {
                     const auto delegate = weak.lock();
-                    if (!delegate) return;
-                    delegate->openLinks(links);
+                    if (!delegate) return links.size();
+                    const size_t dropped = delegate->openLinks(links);
                     if (platform::MainWindow* window = delegate->window()) {
                         window->show();
                         window->raise();
                         window->activateWindow();
                     }
+                    return dropped;
                 },
                 &application);
         }
@@ -256,7 +268,8 @@ int runProgram(int argc, char** argv) {
         // Handing links to a running program needs no display (a terminal
         // over ssh, a link handler without a session): only a window does.
         const InstanceStart handed = claimInstance(line, false);
-        if (handed.running) return handed.exitStatus.value_or(1);
+        // Handed over, refused, or not started for a reason already told.
+        if (handed.exitStatus) return *handed.exitStatus;
         std::fprintf(stderr,
                      "TervoloNG: no display found (neither DISPLAY nor WAYLAND_DISPLAY is set).\n"
                      "Run it inside a desktop session, or without a screen as:\n"

@@ -36,9 +36,12 @@ void startLogging();
 // One running program per user and data folder. The first start claims the
 // local socket and listens on it (`listeningFd`; none when no socket can be
 // made, said on standard error); a later start hands `line`'s links to the
-// running one and gets the status to exit with (0 once they are taken). A
-// start that cannot open a window (`mayListen` false) only hands over:
-// `running` says whether a running program was found.
+// running one and gets the status to exit with (0 once they are all taken).
+// A start that cannot tell whether a program runs (another start holds the
+// claim's lock) gets status 1, having said why on standard error: it must not
+// open a second window on the same data. A start that cannot open a window
+// (`mayListen` false) only hands over: `running` says whether a running
+// program was found.
 struct InstanceStart {
     std::optional<int> exitStatus;
     std::optional<int> listeningFd;

@@ -14,11 +14,27 @@ namespace tervolo::backend {
 struct ShorturlLookupQueue::State : std::enable_shared_from_this<State> {
     std::shared_ptr<platform::URLSession> session;
     size_t maximumInFlight = kMaximumInFlight;
+    size_t maximumWaiting = kMaximumWaiting;
 
     mutable std::mutex mutex;
     size_t inFlight = 0;                // guarded by mutex
     std::deque<Lookup> waiting;         // guarded by mutex
     std::set<std::string> waitingKeys;  // guarded by mutex
+
+    // Gives a lookup's place back when the completion's frame ends, however
+    // it ends: a completion that throws must not keep its place for good.
+    class PlaceRelease {
+      public:
+        explicit PlaceRelease(std::weak_ptr<State> state) : state_(std::move(state)) {}
+        ~PlaceRelease() {
+            if (auto state = state_.lock()) state->finished();
+        }
+        PlaceRelease(const PlaceRelease&) = delete;
+        PlaceRelease& operator=(const PlaceRelease&) = delete;
+
+      private:
+        std::weak_ptr<State> state_;
+    };
 
     // Starts the request of `lookup`; its completion makes room for the next.
     void start(Lookup lookup) {
@@ -27,8 +43,8 @@ struct ShorturlLookupQueue::State : std::enable_shared_from_this<State> {
             [weak = weak_from_this(), completion = std::move(lookup.completion)](
                 std::optional<std::string> location, std::optional<platform::HTTPURLResponse> response,
                 std::optional<platform::Error> error) {
+                const PlaceRelease release(weak);
                 if (completion) completion(std::move(location), std::move(response), std::move(error));
-                if (auto state = weak.lock()) state->finished();
             });
         task->resume();
     }
@@ -51,10 +67,12 @@ struct ShorturlLookupQueue::State : std::enable_shared_from_this<State> {
 };
 
 ShorturlLookupQueue::ShorturlLookupQueue(platform::URLSessionConfiguration configuration,
-                                         size_t maximumInFlight)
+                                         size_t maximumInFlight, size_t maximumWaiting,
+                                         std::shared_ptr<platform::DispatchQueue> delegateQueue)
     : state_(std::make_shared<State>()) {
-    state_->session = platform::URLSession::make(std::move(configuration));
+    state_->session = platform::URLSession::make(std::move(configuration), std::move(delegateQueue));
     state_->maximumInFlight = maximumInFlight > 0 ? maximumInFlight : 1;
+    state_->maximumWaiting = maximumWaiting;
 }
 
 ShorturlLookupQueue::~ShorturlLookupQueue() {
@@ -78,7 +96,7 @@ ShorturlLookupQueue::Outcome ShorturlLookupQueue::lookUp(const std::string& key,
         std::lock_guard lock(state_->mutex);
         if (state_->inFlight >= state_->maximumInFlight) {
             if (state_->waitingKeys.count(key) != 0) return Outcome::coalesced;
-            if (state_->waiting.size() >= kMaximumWaiting) {
+            if (state_->waiting.size() >= state_->maximumWaiting) {
                 QLLogInfo("short-link lookup of " + logging::debugQuoted(key) +
                           " dropped: too many lookups wait already");
                 return Outcome::dropped;

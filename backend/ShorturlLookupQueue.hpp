@@ -11,8 +11,9 @@
 #include "platform/net/URLSessionTask.hpp"
 
 namespace platform {
+class DispatchQueue;
 class URLSession;
-}
+}  // namespace platform
 
 namespace tervolo::backend {
 
@@ -21,8 +22,9 @@ namespace tervolo::backend {
 // order they came. A key that is already waiting is not queued again (its
 // lookup will serve both links), and at most kMaximumWaiting keys wait; a
 // link handed over many times, or many links at once, cost one session's
-// thread and a few connections, not a session each. Any thread; completions
-// run on the session's queue.
+// thread and a few connections, not a session each. A lookup's place passes
+// on when its completion ends, also when the completion throws. Any thread;
+// completions run on the session's queue.
 class ShorturlLookupQueue {
   public:
     using Completion = platform::URLSessionTask::DownloadCompletion;
@@ -30,8 +32,11 @@ class ShorturlLookupQueue {
     static constexpr size_t kMaximumInFlight = 4;
     static constexpr size_t kMaximumWaiting = 1024;
 
+    // `delegateQueue` null: the session makes its own serial queue.
     explicit ShorturlLookupQueue(platform::URLSessionConfiguration configuration,
-                                 size_t maximumInFlight = kMaximumInFlight);
+                                 size_t maximumInFlight = kMaximumInFlight,
+                                 size_t maximumWaiting = kMaximumWaiting,
+                                 std::shared_ptr<platform::DispatchQueue> delegateQueue = nullptr);
     // Cancels what runs (each completes with -999); waiting lookups are dropped.
     ~ShorturlLookupQueue();
     ShorturlLookupQueue(const ShorturlLookupQueue&) = delete;
@@ -46,7 +51,7 @@ class ShorturlLookupQueue {
         started,    // its request runs now
         waiting,    // it waits for a free place
         coalesced,  // the same key waits already: that lookup serves it
-        dropped,    // too many keys wait: nothing happens
+        dropped,    // too many keys wait: nothing happens (said in the log)
     };
     // Looks `key` up with `request`; `completion` runs once the reply (or the
     // error) is there, unless the key coalesced or was dropped.

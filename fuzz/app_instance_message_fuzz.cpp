@@ -1,7 +1,8 @@
 // The running program's reader of later starts' messages on arbitrary bytes,
 // fed whole and in small pieces: both ways give the same verdict, a complete
 // message holds only links that may travel, and encoding it again gives a
-// frame that reads back to the same links.
+// frame that reads back to the same links. The same bytes as the running
+// program's outcome line: a count read from it is written back the same.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -12,6 +13,10 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using tervolo::app::InstanceMessage;
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+
+    if (const auto dropped = InstanceMessage::droppedIn(bytes)) {
+        if (InstanceMessage::droppedIn(InstanceMessage::outcome(*dropped)) != dropped) __builtin_trap();
+    }
 
     InstanceMessage::Reader whole;
     whole.append(bytes);

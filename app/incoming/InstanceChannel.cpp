@@ -5,6 +5,8 @@
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/types.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -68,6 +70,32 @@ double secondsLeft(Clock::time_point deadline) {
     return std::chrono::duration<double>(deadline - Clock::now()).count();
 }
 
+// The process holding an flock on the file open at `fd`, from the kernel's
+// list of locks; 0 when it cannot be told. The user is told whom to wait for.
+pid_t lockHolder(int fd) {
+    struct stat info {};
+    if (fstat(fd, &info) != 0) return 0;
+    char wanted[64];
+    std::snprintf(wanted, sizeof wanted, "%02x:%02x:%llu", major(info.st_dev), minor(info.st_dev),
+                  static_cast<unsigned long long>(info.st_ino));
+    FILE* locks = std::fopen("/proc/locks", "re");
+    if (locks == nullptr) return 0;
+    pid_t holder = 0;
+    char line[256];
+    while (holder == 0 && std::fgets(line, sizeof line, locks) != nullptr) {
+        // "1: FLOCK  ADVISORY  WRITE 4242 fe:00:123456 0 EOF"; waiters
+        // carry "->" before the kind.
+        char kind[16], mode[16], access[16], device[64];
+        long pid = 0;
+        if (std::sscanf(line, "%*[^:]: %15s %15s %15s %ld %63s", kind, mode, access, &pid, device) == 5 &&
+            std::strcmp(kind, "FLOCK") == 0 && std::strcmp(device, wanted) == 0 && pid > 0) {
+            holder = static_cast<pid_t>(pid);
+        }
+    }
+    std::fclose(locks);
+    return holder;
+}
+
 // Holds the claim lock for its lifetime.
 class LockFile {
   public:
@@ -87,7 +115,13 @@ class LockFile {
                 return;
             }
             if (secondsLeft(deadline) <= 0) {
-                error_ = "another start holds " + path;
+                heldElsewhere_ = true;
+                const pid_t holder = lockHolder(fd_);
+                char seconds[32];
+                std::snprintf(seconds, sizeof seconds, "%g", timeout);
+                error_ = "another start of TervoloNG" +
+                         (holder > 0 ? " (process " + std::to_string(holder) + ")" : std::string()) +
+                         " has held " + path + " for " + seconds + " s";
                 return;
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -100,11 +134,14 @@ class LockFile {
     LockFile(const LockFile&) = delete;
     LockFile& operator=(const LockFile&) = delete;
     bool locked() const { return locked_; }
+    // The lock was not had because another process held it the whole time.
+    bool heldElsewhere() const { return heldElsewhere_; }
     const std::string& error() const { return error_; }
 
   private:
     int fd_ = -1;
     bool locked_ = false;
+    bool heldElsewhere_ = false;
     std::string error_;
 };
 
@@ -128,6 +165,40 @@ bool writeAll(int fd, const std::string& bytes, Clock::time_point deadline) {
     return true;
 }
 
+// One answer line of the running program, "\n" included: empty when the
+// connection ends first or the line is too long for an answer, and with
+// `timedOut` set when the deadline passes first.
+std::string readAnswerLine(int fd, Clock::time_point deadline, bool& timedOut) {
+    std::string answer;
+    timedOut = false;
+    while (answer.empty() || answer.back() != '\n') {
+        const double left = secondsLeft(deadline);
+        pollfd poller{fd, POLLIN, 0};
+        const int ready = left <= 0 ? 0 : poll(&poller, 1, static_cast<int>(left * 1000) + 1);
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready <= 0) {
+            timedOut = true;
+            answer.clear();
+            break;
+        }
+        char c = 0;
+        const ssize_t n = recv(fd, &c, 1, 0);
+        if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+        if (n <= 0 || answer.size() == 16) {
+            answer.clear();
+            break;
+        }
+        answer += c;
+    }
+    return answer;
+}
+
+std::string droppedFailure(size_t dropped) {
+    return std::to_string(dropped) + (dropped == 1 ? " link was" : " links were") +
+           " not opened: the running TervoloNG has too many short links waiting to be looked up; "
+           "try again later";
+}
+
 }  // namespace
 
 std::string InstanceChannel::socketPath() {
@@ -149,6 +220,7 @@ InstanceChannel::Claim InstanceChannel::claim(const std::string& path, double lo
     }
     LockFile lock(path + ".lock", lockTimeout);
     if (!lock.locked()) {
+        if (lock.heldElsewhere()) claim.kind = Claim::Kind::undecided;
         claim.error = lock.error();
         return claim;
     }
@@ -221,26 +293,8 @@ std::optional<std::string> InstanceChannel::handOver(int fd, const std::vector<s
         // The answer is one line: the acknowledgement or a refusal. A
         // program that refused before taking the whole message (every slot
         // taken) has still left its refusal to read.
-        std::string answer;
         bool timedOut = false;
-        while (answer.empty() || answer.back() != '\n') {
-            const double left = secondsLeft(deadline);
-            pollfd poller{fd, POLLIN, 0};
-            const int ready = left <= 0 ? 0 : poll(&poller, 1, static_cast<int>(left * 1000) + 1);
-            if (ready < 0 && errno == EINTR) continue;
-            if (ready <= 0) {
-                timedOut = true;
-                break;
-            }
-            char c = 0;
-            const ssize_t n = recv(fd, &c, 1, 0);
-            if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-            if (n <= 0 || answer.size() == 16) {
-                answer.clear();
-                break;
-            }
-            answer += c;
-        }
+        const std::string answer = readAnswerLine(fd, deadline, timedOut);
         if (!sent) {
             errno = sendError;
             failure = answer.empty() || answer == InstanceMessage::kAcknowledgement
@@ -253,9 +307,29 @@ std::optional<std::string> InstanceChannel::handOver(int fd, const std::vector<s
         }
         // Only a commit sent before the deadline lets the links open: once
         // the caller is told the hand-over failed, they never do.
-        if (!failure &&
-            (secondsLeft(deadline) <= 0 || !writeAll(fd, std::string(InstanceMessage::kCommit), deadline))) {
-            failure = silent;
+        if (!failure) {
+            if (secondsLeft(deadline) <= 0) {
+                failure = silent;
+            } else {
+                const bool committed = writeAll(fd, std::string(InstanceMessage::kCommit), deadline);
+                // Then the outcome: how many links could not be opened, or a
+                // refusal when the program gave up the connection before it
+                // read the commit (its slot went to another start, or its
+                // time was up). A program that says nothing before the
+                // deadline finds the commit when it resumes (it reads what
+                // waits in the socket before it judges), so the links count
+                // as taken: a start that said otherwise would have its caller
+                // hand them over twice.
+                bool outcomeTimedOut = false;
+                const std::string outcome = readAnswerLine(fd, deadline, outcomeTimedOut);
+                if (const auto dropped = InstanceMessage::droppedIn(outcome)) {
+                    if (*dropped > 0) failure = droppedFailure(*dropped);
+                } else if (!outcome.empty()) {
+                    failure = answerFailure(outcome);
+                } else if (!committed) {
+                    failure = silent;
+                }
+            }
         }
     }
     close(fd);

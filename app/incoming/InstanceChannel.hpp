@@ -29,6 +29,11 @@ class InstanceChannel {
             running,  // `fd` is connected to the running program
             failed,   // no socket; `error` says why (the program runs alone)
             absent,   // nobody listens, and this start was not to listen itself
+            // Another process held the claim lock for the whole wait:
+            // whether a program runs cannot be told, so this start must not
+            // open a window; `error` names the lock and, where it can be
+            // told, the process holding it.
+            undecided,
         };
         Kind kind = Kind::failed;
         int fd = -1;

@@ -22,6 +22,27 @@ bool isValidText(std::string_view text) {
 
 }  // namespace
 
+std::string InstanceMessage::outcome(size_t dropped) {
+    if (dropped == 0) return std::string(kTaken);
+    return std::string(kDroppedPrefix) + std::to_string(dropped) + "\n";
+}
+
+std::optional<size_t> InstanceMessage::droppedIn(std::string_view line) {
+    if (line == kTaken) return 0;
+    if (line.substr(0, kDroppedPrefix.size()) != kDroppedPrefix || line.size() < kDroppedPrefix.size() + 2 ||
+        line.back() != '\n')
+        return std::nullopt;
+    const std::string_view digits =
+        line.substr(kDroppedPrefix.size(), line.size() - kDroppedPrefix.size() - 1);
+    if (digits.size() > 6) return std::nullopt;
+    size_t count = 0;
+    for (const char c : digits) {
+        if (c < '0' || c > '9') return std::nullopt;
+        count = count * 10 + static_cast<size_t>(c - '0');
+    }
+    return count;
+}
+
 bool InstanceMessage::isAcceptableLink(std::string_view link) {
     return !link.empty() && link.size() <= kMaximumLinkBytes && isValidText(link);
 }

@@ -19,8 +19,11 @@ namespace tervolo::app {
 // the later start answers kCommit once it has seen that, and only then are
 // the links opened. A later start that gave up (and told its caller so) sends
 // no commit, so a running program that was stopped and resumes later opens
-// nothing the caller may send again. A running program that cannot take the
-// message answers one of the refusals below and closes.
+// nothing the caller may send again. After the commit the running program
+// answers its outcome: kTaken, or "dropped <n>\n" when n of the links could
+// not be opened (too many short links wait to be looked up). A running
+// program that cannot take the message answers one of the refusals below and
+// closes.
 //
 // The socket is the user's own, but the running program still trusts nothing
 // it reads there: the frame is bounded, every link is valid UTF-8 without
@@ -37,9 +40,18 @@ struct InstanceMessage {
     static constexpr std::string_view kBusy = "busy\n";
     static constexpr std::string_view kTooSlow = "slow\n";
     static constexpr std::string_view kRefused = "refused\n";
+    // Outcomes after the commit.
+    static constexpr std::string_view kTaken = "taken\n";
+    static constexpr std::string_view kDroppedPrefix = "dropped ";
     static constexpr size_t kMaximumPayloadBytes = 64 * 1024;
     static constexpr size_t kMaximumLinks = 64;
     static constexpr size_t kMaximumLinkBytes = 2048;
+
+    // The outcome line for `dropped` links not opened (kTaken for none).
+    static std::string outcome(size_t dropped);
+    // The number of links not opened in an outcome line; none when the line
+    // is no outcome.
+    static std::optional<size_t> droppedIn(std::string_view line);
 
     // Whether a link may travel in a message.
     static bool isAcceptableLink(std::string_view link);

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <optional>
 
 #include "logging/QLLogging.hpp"
 #include "platform/dispatch/DispatchQueue.hpp"
@@ -16,6 +17,8 @@ namespace tervolo::app {
 
 struct InstanceServer::Connection {
     int fd = -1;
+    // The process at the other end, as the kernel saw it connect.
+    pid_t peer = 0;
     QSocketNotifier* notifier = nullptr;
     InstanceMessage::Reader reader;
     // The message is read and acknowledged; the commit is awaited.
@@ -60,34 +63,23 @@ void InstanceServer::acceptConnections() {
             close(client);
             continue;
         }
-        if (connections_.size() >= kMaximumConnections) {
-            // The oldest connection still waiting for its message makes room:
-            // a later start writes its message at once, so one that has said
-            // nothing yet is the likeliest to say nothing at all.
-            const auto idle = std::find_if(connections_.begin(), connections_.end(),
-                                           [](const auto& entry) { return !entry.second->acknowledged; });
-            if (idle == connections_.end()) {
-                QLLogWarn("dropping instance message: too many connections");
-                const std::string_view answer = InstanceMessage::kBusy;
-                (void)send(client, answer.data(), answer.size(), MSG_NOSIGNAL);
-                close(client);
-                continue;
-            }
-            drop(idle->first, "too many connections, the oldest waiting one makes room",
-                 InstanceMessage::kBusy);
+        if (connections_.size() >= kMaximumConnections && !makeRoom(peer.pid)) {
+            QLLogWarn("dropping instance message: too many connections");
+            const std::string_view answer = InstanceMessage::kBusy;
+            (void)send(client, answer.data(), answer.size(), MSG_NOSIGNAL);
+            close(client);
+            continue;
         }
         const uint64_t identifier = nextIdentifier_++;
         auto connection = std::make_unique<Connection>();
         connection->fd = client;
+        connection->peer = peer.pid;
         connection->notifier = new QSocketNotifier(client, QSocketNotifier::Read, this);
         connect(connection->notifier, &QSocketNotifier::activated, this,
                 [this, identifier] { readFrom(identifier); });
         connections_.emplace(identifier, std::move(connection));
         // A start that connects and then says nothing must not hold a slot.
-        platform::DispatchQueue::main()->asyncAfter(
-            kMessageTimeout, [weak = std::weak_ptr<InstanceServer*>(self_), identifier] {
-                if (auto self = weak.lock()) (*self)->expire(identifier);
-            });
+        scheduleDeadline(identifier, false);
         // Its message is usually there already.
         readFrom(identifier);
     }
@@ -137,10 +129,59 @@ void InstanceServer::readFrom(uint64_t identifier) {
     }
 }
 
-void InstanceServer::expire(uint64_t identifier) {
+bool InstanceServer::makeRoom(pid_t newcomer) {
+    // A process that holds more than one slot (counting its new connection)
+    // gives up its oldest: a later start connects once, so a process with
+    // several connections is one that does not finish its hand-overs, and it
+    // must not keep the starts of other processes out.
+    std::map<pid_t, size_t> held{{newcomer, 1}};
+    for (const auto& [identifier, connection] : connections_) ++held[connection->peer];
+    std::optional<uint64_t> victim;
+    size_t most = 1;
+    for (const auto& [identifier, connection] : connections_) {  // oldest first
+        if (held[connection->peer] > most) {
+            most = held[connection->peer];
+            victim = identifier;
+        }
+    }
+    if (victim) {
+        drop(*victim, "too many connections of one process, its oldest makes room", InstanceMessage::kBusy);
+        return true;
+    }
+    // Every slot belongs to another process: the oldest connection still
+    // waiting for its message makes room (a later start writes its message
+    // at once, so one that has said nothing yet is the likeliest to say
+    // nothing at all). Starts between message and commit finish in a moment:
+    // the newcomer is told to try again.
+    const auto idle = std::find_if(connections_.begin(), connections_.end(),
+                                   [](const auto& entry) { return !entry.second->acknowledged; });
+    if (idle == connections_.end()) return false;
+    drop(idle->first, "too many connections, the oldest waiting one makes room", InstanceMessage::kBusy);
+    return true;
+}
+
+void InstanceServer::scheduleDeadline(uint64_t identifier, bool commit) {
+    platform::DispatchQueue::main()->asyncAfter(
+        kMessageTimeout, [weak = std::weak_ptr<InstanceServer*>(self_), identifier, commit] {
+            if (auto self = weak.lock()) (*self)->expire(identifier, commit);
+        });
+}
+
+void InstanceServer::expire(uint64_t identifier, bool commit) {
     auto found = connections_.find(identifier);
     if (found == connections_.end()) return;
+    // The message's deadline of a connection that has sent it: the commit's
+    // own deadline judges it now.
+    if (!commit && found->second->acknowledged) return;
+    // The deadline is judged by what arrived: when the main thread was busy,
+    // bytes the start sent in time may still wait in the socket, their
+    // notice queued behind this deadline.
+    readFrom(identifier);
+    found = connections_.find(identifier);
+    if (found == connections_.end()) return;
     Connection& connection = *found->second;
+    // The message was there: the start now has its time for the commit.
+    if (!commit && connection.acknowledged) return;
     if (connection.acknowledged) {
         // The start may have committed just now. Shutting the reading side
         // first makes the start's commit fail from here on, so what is read
@@ -166,6 +207,9 @@ void InstanceServer::acknowledge(uint64_t identifier) {
     const std::string_view answer = InstanceMessage::kAcknowledgement;
     // A start that already gave up is seen by the end of its connection.
     (void)send(connection.fd, answer.data(), answer.size(), MSG_NOSIGNAL);
+    // The commit follows the acknowledgement at once; it gets the same time
+    // as the message, from now (the message may have been read late).
+    scheduleDeadline(identifier, true);
 }
 
 void InstanceServer::drop(uint64_t identifier, const std::string& reason, std::string_view answer) {
@@ -189,9 +233,12 @@ void InstanceServer::finish(uint64_t identifier) {
     connections_.erase(found);
     connection->notifier->setEnabled(false);
     connection->notifier->deleteLater();
+    // The start has committed: the links are taken. What could not be
+    // opened is the start's to tell its caller.
+    const size_t dropped = receiver_ ? receiver_(connection->reader.links()) : 0;
+    const std::string answer = InstanceMessage::outcome(dropped);
+    (void)send(connection->fd, answer.data(), answer.size(), MSG_NOSIGNAL);
     close(connection->fd);
-    // The start has committed: it told its caller the links were taken.
-    if (receiver_) receiver_(connection->reader.links());
 }
 
 }  // namespace tervolo::app

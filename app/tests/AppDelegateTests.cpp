@@ -6,6 +6,7 @@
 #include <atomic>
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstdlib>
 #include <map>
 #include <memory>
@@ -19,12 +20,15 @@
 #include "app/incoming/UserActivity.hpp"
 #include "backend/DeviceInformation.hpp"
 #include "backend/QuovaDeviceManager.hpp"
+#include "backend/ShorturlLookupQueue.hpp"
 #include "logging/LoggerMetadataValue.hpp"
 #include "logging/QLAbstractLogger.hpp"
 #include "logging/QLLog.hpp"
 #include "logging/QLLogging.hpp"
 #include "platform/dispatch/NotificationCenter.hpp"
 #include "platform/dispatch/RunLoop.hpp"
+#include "platform/dispatch/SharedInstance.hpp"
+#include "platform/net/URLSessionConfiguration.hpp"
 #include "platform/ui/ApplicationLifecycle.hpp"
 #include "platform/ui/Contrast.hpp"
 #include "platform/ui/MainWindow.hpp"
@@ -739,6 +743,57 @@ TEST_F(IncomingActivityTest, LinksBeforeTheLaunchWaitForIt) {
     const auto after = journal_.take();
     EXPECT_EQ(after.back(), "log I ignoring link the program does not open: \"gopher://x/y\"");
     EXPECT_NE(std::find(after.begin(), after.end(), "screen handleIncomingUUID C"), after.end());
+}
+
+// Links whose lookups find the queue full are dropped, and openLinks answers
+// how many, so that a later start can tell its caller; a key that waits
+// already is served by its lookup and not counted, nor are links that need
+// no lookup.
+TEST_F(IncomingActivityTest, OpenLinksCountsLookupsDroppedByAFullQueue) {
+    using tervolo::backend::ShorturlLookupQueue;
+    using tervolo::testsupport::CannedReply;
+    std::mutex mutex;
+    std::condition_variable released;
+    bool open = false;
+    server_.setFallback([&](const tervolo::testsupport::RecordedRequest&) {
+        std::unique_lock lock(mutex);
+        released.wait(lock, [&] { return open; });
+        return CannedReply::text("{}", 404);
+    });
+    const auto release = [&] {
+        {
+            std::lock_guard lock(mutex);
+            open = true;
+        }
+        released.notify_all();
+    };
+    ShorturlLookupQueue queue(platform::URLSessionConfiguration::defaultConfiguration(), 1, 2);
+    auto replacement = platform::SharedInstance<ShorturlLookupQueue>::replaceForTesting(queue);
+    AppDelegate delegate(incomingServices());
+    delegate.setWindow(window_.get());
+    delegate.application(std::nullopt);
+
+    // One runs, one waits.
+    EXPECT_EQ(
+        delegate.openLinks({"https://s.example/aaaaaaaa", "https://s.example/bbbbbbbb", "tervolo://point/A"}),
+        0u);
+    // One more waits, "bbbbbbbb" waits already, two find no place.
+    EXPECT_EQ(delegate.openLinks({"https://s.example/cccccccc", "https://s.example/bbbbbbbb",
+                                  "https://s.example/dddddddd", "https://s.example/eeeeeeee"}),
+              2u);
+    EXPECT_EQ(queue.waiting(), 2u);
+    const auto entries = journal_.take();
+    for (const char* key : {"dddddddd", "eeeeeeee"}) {
+        EXPECT_NE(std::find(entries.begin(), entries.end(),
+                            std::string("log I short-link lookup of \"") + key +
+                                "\" dropped: too many lookups wait already"),
+                  entries.end())
+            << key;
+    }
+    release();
+    EXPECT_TRUE(tervolo::testsupport::eventually(
+        [&] { return queue.inFlight() == 0 && queue.waiting() == 0; }, std::chrono::seconds(30)));
+    EXPECT_EQ(server_.requestCount(), 3u);
 }
 
 // The gate: both save operations stamp the version; both restore operations

@@ -8,6 +8,8 @@
 #include <QScreen>
 #include <QTimer>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -340,8 +342,10 @@ TEST_F(SingleInstanceTest, LaterStartHandsItsLinksToTheRunningOne) {
     auto first = tervolo::app::InstanceChannel::claim(path_);
     ASSERT_EQ(first.kind, tervolo::app::InstanceChannel::Claim::Kind::first) << first.error;
     std::vector<std::vector<std::string>> received;
-    tervolo::app::InstanceServer server(
-        first.fd, path_, [&](const std::vector<std::string>& links) { received.push_back(links); });
+    tervolo::app::InstanceServer server(first.fd, path_, [&](const std::vector<std::string>& links) {
+        received.push_back(links);
+        return size_t{0};
+    });
     const QStringList links = {"https://s.example/abcdefgh", "tervolo://point/A",
                                "tervolo://open?url=https%3A%2F%2Fs.example%2Fx"};
     for (const QStringList& arguments : {links, QStringList()}) {
@@ -449,8 +453,10 @@ TEST_F(SingleInstanceTest, LinksAreHandedOverWithoutADisplay) {
     auto first = tervolo::app::InstanceChannel::claim(path_);
     ASSERT_EQ(first.kind, tervolo::app::InstanceChannel::Claim::Kind::first) << first.error;
     std::vector<std::vector<std::string>> received;
-    tervolo::app::InstanceServer server(
-        first.fd, path_, [&](const std::vector<std::string>& links) { received.push_back(links); });
+    tervolo::app::InstanceServer server(first.fd, path_, [&](const std::vector<std::string>& links) {
+        received.push_back(links);
+        return size_t{0};
+    });
     QProcess& handing = withoutDisplay({"tervolo://point/A", "https://s.example/abcdefgh"});
     ASSERT_TRUE(finishPumping(handing));
     drain(server);
@@ -470,6 +476,64 @@ TEST_F(SingleInstanceTest, SilentRunningProgramIsReported) {
     EXPECT_EQ(later.readAllStandardError().toStdString(),
               "TervoloNG: the running TervoloNG did not answer within 5 s\n");
     close(first.fd);
+}
+
+// Links the running program had to drop (too many short links wait to be
+// looked up): the later start says how many and ends with status 1.
+TEST_F(SingleInstanceTest, LaterStartSaysHowManyLinksWereDropped) {
+    auto first = tervolo::app::InstanceChannel::claim(path_);
+    ASSERT_EQ(first.kind, tervolo::app::InstanceChannel::Claim::Kind::first) << first.error;
+    std::vector<std::vector<std::string>> received;
+    tervolo::app::InstanceServer server(first.fd, path_, [&](const std::vector<std::string>& links) {
+        received.push_back(links);
+        return size_t{2};
+    });
+    QProcess& later =
+        start({"https://s.example/abcdefgh", "https://s.example/bcdefghi", "tervolo://point/A"});
+    ASSERT_TRUE(finishPumping(later));
+    EXPECT_EQ(later.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(later.exitCode(), 1);
+    EXPECT_EQ(
+        later.readAllStandardError().toStdString(),
+        "TervoloNG: 2 links were not opened: the running TervoloNG has too many short links waiting to be "
+        "looked up; try again later\n");
+    EXPECT_EQ(received.size(), 1u);
+}
+
+// Another start holds the claim's lock (it hangs): whether a program runs
+// on this data cannot be told, so a start neither opens a window nor, without
+// a display, blames the display; it says why it ends, naming the lock and
+// the process holding it, and ends with status 1. Both starts run at once.
+TEST_F(SingleInstanceTest, HeldClaimLockEndsTheStartWithoutASecondWindow) {
+    const std::string lockPath = path_ + ".lock";
+    const int holder = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(flock(holder, LOCK_EX), 0);
+    QProcess& withDisplay = start({"tervolo://point/A"});
+    programs_.push_back(std::make_unique<QProcess>());
+    QProcess& withoutDisplay = *programs_.back();
+    auto environment = programEnvironment(home_.path());
+    environment.insert("XDG_RUNTIME_DIR", QString::fromStdString(runtime_));
+    for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) environment.remove(name);
+    withoutDisplay.setProcessEnvironment(environment);
+    withoutDisplay.start(TERVOLO_PROGRAM_PATH, {"tervolo://point/A"});
+    ASSERT_TRUE(withoutDisplay.waitForStarted());
+
+    const std::string told =
+        "TervoloNG: not starting: another start of TervoloNG (process " + std::to_string(getpid()) +
+        ") has held " + lockPath +
+        " for 5 s, so it cannot be told whether TervoloNG already runs on this data, and a "
+        "second window on the same data is never opened. Try again once that start has "
+        "ended.\n";
+    for (QProcess* program : {&withDisplay, &withoutDisplay}) {
+        ASSERT_TRUE(program->waitForFinished(60000));
+        EXPECT_EQ(program->exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(program->exitCode(), 1);
+        EXPECT_EQ(program->readAllStandardError().toStdString(), told);
+    }
+    struct stat info {};
+    EXPECT_NE(lstat(path_.c_str(), &info), 0) << "a start listens beside the lock's holder";
+    close(holder);
 }
 
 }  // namespace

@@ -5,11 +5,14 @@
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "backend/ShorturlLookupQueue.hpp"
+#include "platform/dispatch/DispatchQueue.hpp"
+#include "platform/dispatch/RunLoop.hpp"
 #include "platform/net/URLRequest.hpp"
 #include "testsupport/Eventually.hpp"
 #include "testsupport/LoopbackHTTPServer.hpp"
@@ -171,6 +174,34 @@ TEST(ShorturlLookupQueue, WaitingLookupsRunInTheirOrderAndDuplicatesCoalesce) {
     EXPECT_EQ(paths,
               (std::vector<std::string>{"/apps/api/location/shorturl/a", "/apps/api/location/shorturl/b",
                                         "/apps/api/location/shorturl/c", "/apps/api/location/shorturl/a"}));
+}
+
+// A completion that throws still passes its place on: with one place, the
+// lookup waiting behind it runs, and the queue ends empty. (Completions run
+// on the main queue here, so the exception reaches the test's pump.)
+TEST(ShorturlLookupQueue, ThrowingCompletionPassesItsPlaceOn) {
+    LoopbackHTTPServer server;
+    server.setFallback([](const RecordedRequest&) { return CannedReply::json("{}"); });
+    ShorturlLookupQueue queue(platform::URLSessionConfiguration::defaultConfiguration(), 1,
+                              ShorturlLookupQueue::kMaximumWaiting, platform::DispatchQueue::main());
+    std::vector<std::string> completions;
+    const auto request = [&](const std::string& key) {
+        return *platform::URLRequest::make(server.url("/apps/api/location/shorturl/" + key));
+    };
+    using Outcome = ShorturlLookupQueue::Outcome;
+    EXPECT_EQ(queue.lookUp("a", request("a"),
+                           [&](auto, auto, auto) {
+                               completions.push_back("a");
+                               throw std::runtime_error("the completion failed");
+                           }),
+              Outcome::started);
+    EXPECT_EQ(queue.lookUp("b", request("b"), [&](auto, auto, auto) { completions.push_back("b"); }),
+              Outcome::waiting);
+    EXPECT_THROW(platform::RunLoop::runUntil([] { return false; }, 60.0), std::runtime_error);
+    EXPECT_TRUE(platform::RunLoop::runUntil([&] { return completions.size() == 2; }, 60.0));
+    EXPECT_EQ(completions, (std::vector<std::string>{"a", "b"}));
+    EXPECT_EQ(queue.waiting(), 0u);
+    EXPECT_TRUE(tervolo::testsupport::eventually([&] { return queue.inFlight() == 0; }, std::chrono::seconds(10)));
 }
 
 }  // namespace

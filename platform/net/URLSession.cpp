@@ -24,6 +24,7 @@
 #include "platform/dispatch/SharedInstance.hpp"
 #include "platform/foundation/Bundle.hpp"
 #include "platform/foundation/OSLog.hpp"
+#include "platform/net/RedirectPolicy.hpp"
 #include "platform/net/URLError.hpp"
 
 #ifndef TERVOLO_PROJECT_VERSION
@@ -147,15 +148,9 @@ struct Transfer {
     // wait behind the per-host cap hold no file descriptor.
     bool wantsFile = false;
     bool fileCreateFailed = false;
-    // Redirects: the URL of the response being read, the target its
-    // Location names once allowed, and the host a redirect may not leave.
-    std::string currentURL;
-    std::string redirectTarget;
-    bool stayOnHost = false;
-    bool followsRedirects = true;
+    // The status of the response being read, and which redirects it may follow.
     long status = 0;
-    int64_t refusedRedirect = 0;
-    std::string refusedDetail;
+    RedirectPolicy redirects;
 
     ~Transfer() {
         if (easy) curl_easy_cleanup(easy);
@@ -205,8 +200,7 @@ struct Transfer {
             // A new response (after a redirect or an interim 1xx) replaces the
             // headers of the one before.
             t->responseHeaders.clear();
-            if (!t->redirectTarget.empty()) t->currentURL = std::move(t->redirectTarget);
-            t->redirectTarget.clear();
+            t->redirects.beginResponse();
             const size_t blank = line.find(' ');
             t->status = blank == std::string_view::npos
                             ? 0
@@ -215,77 +209,11 @@ struct Transfer {
             std::string name = trimmed(line.substr(0, colon));
             std::string value = trimmed(line.substr(colon + 1));
             // Judged before curl follows it: a refused target is never contacted.
-            if (t->followsRedirects && isFollowedStatus(t->status) && equalsIgnoringCase(name, "Location") &&
-                !t->allowRedirect(value)) {
-                return 0;
-            }
+            if (!t->redirects.allowsHeader(t->status, name, value)) return 0;
             auto [it, inserted] = t->responseHeaders.emplace(name, value);
             if (!inserted) it->second += ", " + value;
         }
         return n;
-    }
-
-    static bool isFollowedStatus(long status) {
-        return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
-    }
-
-    static bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-        return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-                   return std::tolower(static_cast<unsigned char>(x)) ==
-                          std::tolower(static_cast<unsigned char>(y));
-               });
-    }
-
-    // Whether the redirect to `location` (relative to the current URL) may
-    // be followed; when not, why, for the load's error.
-    bool allowRedirect(const std::string& location) {
-        std::string scheme[2];
-        std::string host[2];
-        std::string port[2];
-        std::string target;
-        CURLU* parts = curl_url();
-        bool parsed =
-            parts != nullptr && curl_url_set(parts, CURLUPART_URL, currentURL.c_str(), 0) == CURLUE_OK;
-        for (int index = 0; parsed && index < 2; ++index) {
-            if (index == 1) {
-                // Relative targets resolve against the URL set before.
-                parsed = curl_url_set(parts, CURLUPART_URL, location.c_str(), CURLU_NON_SUPPORT_SCHEME) ==
-                         CURLUE_OK;
-                if (!parsed) break;
-                char* full = nullptr;
-                if (curl_url_get(parts, CURLUPART_URL, &full, 0) == CURLUE_OK) target = full;
-                curl_free(full);
-            }
-            char* text = nullptr;
-            if (curl_url_get(parts, CURLUPART_SCHEME, &text, 0) == CURLUE_OK) scheme[index] = text;
-            curl_free(text);
-            text = nullptr;
-            if (curl_url_get(parts, CURLUPART_HOST, &text, 0) == CURLUE_OK) host[index] = text;
-            curl_free(text);
-            text = nullptr;
-            if (curl_url_get(parts, CURLUPART_PORT, &text, CURLU_DEFAULT_PORT) == CURLUE_OK)
-                port[index] = text;
-            curl_free(text);
-        }
-        if (parts) curl_url_cleanup(parts);
-        // What cannot be read is left to curl, which refuses it itself.
-        if (!parsed) return true;
-        for (auto& name : host) {
-            std::transform(name.begin(), name.end(), name.begin(),
-                           [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-        }
-        if (equalsIgnoringCase(scheme[0], "https") && equalsIgnoringCase(scheme[1], "http")) {
-            refusedRedirect = URLError::appTransportSecurityRequiresSecureConnection;
-            refusedDetail = "redirect from https to http refused";
-            return false;
-        }
-        if (stayOnHost && (host[0] != host[1] || port[0] != port[1])) {
-            refusedRedirect = URLError::badServerResponse;
-            refusedDetail = "redirect to another host refused";
-            return false;
-        }
-        redirectTarget = target;
-        return true;
     }
 
     static int onConnected(void* user, char*, char*, int, int) {
@@ -415,8 +343,9 @@ void SessionCore::run() {
             const std::string& url = it->second->request_.url;
             if (result == CURLE_OK) {
                 finish(easy, std::nullopt);
-            } else if (transfer.refusedRedirect != 0) {
-                finish(easy, URLError::make(transfer.refusedRedirect, url, transfer.refusedDetail));
+            } else if (transfer.redirects.refusedRedirect != 0) {
+                finish(easy, URLError::make(transfer.redirects.refusedRedirect, url,
+                                            transfer.redirects.refusedDetail));
             } else if (transfer.oversize || result == CURLE_FILESIZE_EXCEEDED) {
                 finish(easy, URLError::make(URLError::dataLengthExceedsMaximum, url));
             } else if (transfer.fileCreateFailed) {
@@ -553,9 +482,9 @@ bool SessionCore::configure(URLSessionTask& task, Transfer& t) {
     }
 
     t.wantsFile = task.kind_ == URLSessionTask::Kind::download;
-    t.currentURL = request.url;
-    t.followsRedirects = configuration.followsRedirects;
-    t.stayOnHost = configuration.redirectsStayOnHost;
+    t.redirects.currentURL = request.url;
+    t.redirects.followsRedirects = configuration.followsRedirects;
+    t.redirects.stayOnHost = configuration.redirectsStayOnHost;
     t.lastActivity = SteadyClock::now();
     return true;
 }

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <vector>
@@ -201,6 +203,56 @@ TEST(InstanceMessage, RefusesMalformedFrames) {
         EXPECT_EQ(reader.reason(), reason);
         EXPECT_TRUE(reader.links().empty());
     }
+}
+
+// The fuzz target's seeds are frames of the current header: those meant to
+// be taken read back complete and are what the sender writes for their links
+// (a seed of an older header would be refused at the first line and fuzz
+// nothing past it); the hostile ones are refused for their own reason.
+TEST(InstanceMessage, FuzzSeedsAreCurrentFrames) {
+    const auto seed = [](const char* name) {
+        std::ifstream file(std::string(TERVOLO_FUZZ_CORPUS) + "/app_instance_message/" + name,
+                           std::ios::binary);
+        EXPECT_TRUE(file.good()) << name;
+        return std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    };
+    std::vector<std::string> many;
+    for (int index = 0; index < 64; ++index)
+        many.push_back((index < 10 ? "tervolo://point/0" : "tervolo://point/") + std::to_string(index));
+    const std::pair<const char*, std::vector<std::string>> taken[] = {
+        {"empty", {}},
+        {"links",
+         {"https://s.example/abcdefgh", "tervolo://point/A", "https://s.example/shared-location/abcdefgh"}},
+        {"unicode",
+         {"https://s.example/shared-location/\xC3\xA4"
+          "bcdefg\xC3\x9F",
+          "tervolo://point/\xE7\x82\xB9"}},
+        {"many", many},
+    };
+    for (const auto& [name, links] : taken) {
+        SCOPED_TRACE(name);
+        const std::string bytes = seed(name);
+        InstanceMessage::Reader reader;
+        EXPECT_EQ(reader.append(bytes), InstanceMessage::Reader::State::complete) << reader.reason();
+        EXPECT_EQ(reader.links(), links);
+        EXPECT_EQ(bytes, InstanceMessage{links}.encode());
+    }
+    const std::pair<const char*, const char*> refused[] = {
+        {"control", "malformed link"},
+        {"old_header", "unknown header"},
+        {"oversized", "too long"},
+        // The running program's outcome lines, which the target reads too.
+        {"outcome_dropped", "too long"},
+        {"outcome_taken", "too long"},
+    };
+    for (const auto& [name, reason] : refused) {
+        SCOPED_TRACE(name);
+        InstanceMessage::Reader reader;
+        EXPECT_EQ(reader.append(seed(name)), InstanceMessage::Reader::State::refused);
+        EXPECT_EQ(reader.reason(), reason);
+    }
+    EXPECT_EQ(InstanceMessage::droppedIn(seed("outcome_dropped")), 3u);
+    EXPECT_EQ(InstanceMessage::droppedIn(seed("outcome_taken")), 0u);
 }
 
 }  // namespace

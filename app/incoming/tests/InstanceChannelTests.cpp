@@ -2,13 +2,21 @@
 
 #include <QCoreApplication>
 
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <csignal>
+#include <ctime>
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -131,8 +139,10 @@ TEST_F(InstanceChannelTest, LaterStartHandsItsLinksOver) {
     ASSERT_EQ(first.kind, Kind::first) << first.error;
     std::vector<std::vector<std::string>> received;
     {
-        InstanceServer server(first.fd, path_,
-                              [&](const std::vector<std::string>& links) { received.push_back(links); });
+        InstanceServer server(first.fd, path_, [&](const std::vector<std::string>& links) {
+            received.push_back(links);
+            return size_t{0};
+        });
         const std::vector<std::string> links = {"https://s.example/abcdefgh", "tervolo://point/A",
                                                 "https://s.example/x"};
         auto later = InstanceChannel::claim(path_);
@@ -200,8 +210,10 @@ TEST_F(InstanceChannelTest, DropsHostileMessagesAndGoesOn) {
     auto first = InstanceChannel::claim(path_);
     ASSERT_EQ(first.kind, Kind::first);
     std::vector<std::vector<std::string>> received;
-    InstanceServer server(first.fd, path_,
-                          [&](const std::vector<std::string>& links) { received.push_back(links); });
+    InstanceServer server(first.fd, path_, [&](const std::vector<std::string>& links) {
+        received.push_back(links);
+        return size_t{0};
+    });
 
     const auto dropped = [&](const std::string& reason) {
         for (const auto& text : log.texts()) {
@@ -255,8 +267,10 @@ TEST_F(InstanceChannelTest, HandOverThatTimedOutOpensNothingWhenTheProgramResume
     auto first = InstanceChannel::claim(path_);
     ASSERT_EQ(first.kind, Kind::first);
     std::vector<std::vector<std::string>> received;
-    InstanceServer server(first.fd, path_,
-                          [&](const std::vector<std::string>& links) { received.push_back(links); });
+    InstanceServer server(first.fd, path_, [&](const std::vector<std::string>& links) {
+        received.push_back(links);
+        return size_t{0};
+    });
     // No event is processed while the start waits: the program is stopped.
     auto later = InstanceChannel::claim(path_);
     ASSERT_EQ(later.kind, Kind::running);
@@ -283,16 +297,18 @@ TEST_F(InstanceChannelTest, HandOverThatTimedOutOpensNothingWhenTheProgramResume
 
 // Connections that say nothing cannot keep later starts out: a new start
 // takes the slot of the oldest silent one, which is told it was pushed out,
-// and the silent ones are closed after a short time, each told why. When
-// every slot holds a start that is between message and commit, the newcomer
-// is told the program is busy.
+// and the silent ones are closed after a short time, each told why. Nor can
+// hand-overs that never commit: when one process holds every slot, its
+// oldest connection makes room. (They all come from this test's process.)
 TEST_F(InstanceChannelTest, SilentConnectionsAreClosedAndLaterStartsGetIn) {
     tervolo::testsupport::VirtualClockScope time;
     auto first = InstanceChannel::claim(path_);
     ASSERT_EQ(first.kind, Kind::first);
     std::vector<std::vector<std::string>> received;
-    InstanceServer server(first.fd, path_,
-                          [&](const std::vector<std::string>& links) { received.push_back(links); });
+    InstanceServer server(first.fd, path_, [&](const std::vector<std::string>& links) {
+        received.push_back(links);
+        return size_t{0};
+    });
     const auto answerOn = [](int fd) {
         std::string answer;
         char buffer[16];
@@ -319,21 +335,263 @@ TEST_F(InstanceChannelTest, SilentConnectionsAreClosedAndLaterStartsGetIn) {
     }
     for (const int fd : silent) close(fd);
 
-    // Eight starts that sent their message but have not committed yet.
+    // Eight hand-overs of this process that sent their message but never
+    // commit: a start of the same process is not kept out, the oldest of
+    // them makes room.
     std::vector<int> waiting;
     for (size_t index = 0; index < InstanceServer::kMaximumConnections; ++index) {
         waiting.push_back(sendRaw(InstanceMessage{{"tervolo://point/W"}}.encode()));
     }
     pumpUntil([&] { return server.openConnections() == InstanceServer::kMaximumConnections; });
-    auto busy = InstanceChannel::claim(path_);
-    ASSERT_EQ(busy.kind, Kind::running);
-    const auto failure = handOverPumping(busy.fd, {"tervolo://point/B"});
-    ASSERT_TRUE(failure.has_value());
-    EXPECT_EQ(*failure, "the running TervoloNG is busy with too many other starts; try again");
+    auto another = InstanceChannel::claim(path_);
+    ASSERT_EQ(another.kind, Kind::running);
+    EXPECT_EQ(handOverPumping(another.fd, {"tervolo://point/B"}, 30.0, &server), std::nullopt);
+    EXPECT_EQ(answerOn(waiting.front()),
+              std::string(InstanceMessage::kAcknowledgement) + std::string(InstanceMessage::kBusy));
     time.advance(InstanceServer::kMessageTimeout);
     EXPECT_EQ(server.openConnections(), 0u);
     for (const int fd : waiting) close(fd);
+    EXPECT_EQ(received,
+              (std::vector<std::vector<std::string>>{{"tervolo://point/A"}, {"tervolo://point/B"}}));
+}
+
+// A process of the user's that keeps every slot filled with hand-overs it
+// never commits (reconnecting whenever one is closed) cannot keep the starts
+// of other processes out: each later start gets in, its links arrive, the
+// peer's oldest connection makes room. The peer is a child process of its
+// own, bounded in time; it makes system calls only.
+TEST_F(InstanceChannelTest, PeerThatNeverCommitsCannotKeepLaterStartsOut) {
+    tervolo::testsupport::VirtualClockScope time;  // no deadline passes: only room-making frees slots
+    auto first = InstanceChannel::claim(path_);
+    ASSERT_EQ(first.kind, Kind::first);
+    std::vector<std::vector<std::string>> received;
+    InstanceServer server(first.fd, path_, [&](const std::vector<std::string>& links) {
+        received.push_back(links);
+        return size_t{0};
+    });
+
+    // Everything the child needs is made before the fork.
+    const std::string message = InstanceMessage{{"tervolo://point/P"}}.encode();
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, path_.c_str(), path_.size());
+    constexpr int kPeerConnections = 12;
+    const pid_t peer = fork();
+    ASSERT_GE(peer, 0);
+    if (peer == 0) {
+        int fds[kPeerConnections];
+        const auto reconnect = [&](int& fd) {
+            fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            if (fd >= 0 && connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
+                (void)send(fd, message.data(), message.size(), MSG_NOSIGNAL);
+            }
+        };
+        for (int& fd : fds) reconnect(fd);
+        timespec start{};
+        clock_gettime(CLOCK_MONOTONIC, &start);
+        for (int round = 0; round < 100000; ++round) {
+            timespec now{};
+            clock_gettime(CLOCK_MONOTONIC, &now);
+            if (now.tv_sec - start.tv_sec > 60) break;
+            pollfd pollers[kPeerConnections];
+            for (int index = 0; index < kPeerConnections; ++index) pollers[index] = {fds[index], POLLIN, 0};
+            if (poll(pollers, kPeerConnections, 100) <= 0) continue;
+            for (int index = 0; index < kPeerConnections; ++index) {
+                if (pollers[index].revents == 0) continue;
+                char answer[64];
+                const ssize_t n = recv(fds[index], answer, sizeof answer, MSG_DONTWAIT);
+                // The acknowledgement is read and never committed; a refusal
+                // or the end of the connection: in again at once.
+                if (n > 0 && static_cast<size_t>(n) == InstanceMessage::kAcknowledgement.size() &&
+                    std::memcmp(answer, InstanceMessage::kAcknowledgement.data(), n) == 0)
+                    continue;
+                close(fds[index]);
+                reconnect(fds[index]);
+            }
+        }
+        _exit(0);
+    }
+    struct EndPeer {
+        pid_t pid;
+        ~EndPeer() {
+            kill(pid, SIGKILL);
+            int status = 0;
+            waitpid(pid, &status, 0);
+        }
+    } endPeer{peer};
+    // The child runs on its own: wait for it in real time, pumping meanwhile.
+    const auto patience = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (server.openConnections() < InstanceServer::kMaximumConnections &&
+           std::chrono::steady_clock::now() < patience) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        platform::RunLoop::runUntilIdle();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ASSERT_EQ(server.openConnections(), InstanceServer::kMaximumConnections);
+
+    constexpr int kStarts = 10;
+    int through = 0;
+    for (int start = 0; start < kStarts; ++start) {
+        auto later = InstanceChannel::claim(path_);
+        ASSERT_EQ(later.kind, Kind::running);
+        const auto failure = handOverPumping(later.fd, {"tervolo://point/" + std::to_string(start)}, 5.0);
+        if (!failure) ++through;
+        EXPECT_EQ(failure, std::nullopt) << start;
+    }
+    EXPECT_EQ(through, kStarts);
+    pumpUntil([&] { return received.size() >= static_cast<size_t>(kStarts); });
+    std::vector<std::vector<std::string>> expected;
+    for (int start = 0; start < kStarts; ++start)
+        expected.push_back({"tervolo://point/" + std::to_string(start)});
+    EXPECT_EQ(received, expected);
+}
+
+// The running program's main thread was busy past a start's deadline: what
+// the start sent in time waits in the socket, its notice queued behind the
+// deadline. The deadline reads it first: the message is taken, the commit
+// gets its own time, and a commit that also waits in the socket when that
+// time is up still opens the links. Only a start that did not send in time
+// is told it was too slow.
+TEST_F(InstanceChannelTest, DeadlinesAreJudgedByWhatArrived) {
+    tervolo::testsupport::VirtualClockScope time;
+    tervolo::testsupport::SharedLogRecording log;
+    auto first = InstanceChannel::claim(path_);
+    ASSERT_EQ(first.kind, Kind::first);
+    std::vector<std::vector<std::string>> received;
+    InstanceServer server(first.fd, path_, [&](const std::vector<std::string>& links) {
+        received.push_back(links);
+        return size_t{0};
+    });
+    const auto answerOn = [](int fd) {
+        pollfd poller{fd, POLLIN, 0};
+        std::string answer;
+        char buffer[16];
+        if (poll(&poller, 1, 10000) == 1) {
+            const ssize_t n = recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
+            if (n > 0) answer.assign(buffer, static_cast<size_t>(n));
+        }
+        return answer;
+    };
+
+    // Accepted before its message came; the message then arrives while the
+    // main thread does nothing until the deadline.
+    const int start = sendRaw("");
+    pumpUntil([&] { return server.openConnections() == 1; });
+    ASSERT_EQ(server.openConnections(), 1u);
+    const std::string message = InstanceMessage{{"tervolo://point/A"}}.encode();
+    ASSERT_EQ(send(start, message.data(), message.size(), MSG_NOSIGNAL),
+              static_cast<ssize_t>(message.size()));
+    time.advance(InstanceServer::kMessageTimeout);
+    EXPECT_EQ(answerOn(start), InstanceMessage::kAcknowledgement);
+    EXPECT_EQ(server.openConnections(), 1u);
+    // The commit comes in time, and again the main thread is busy.
+    ASSERT_EQ(send(start, InstanceMessage::kCommit.data(), InstanceMessage::kCommit.size(), MSG_NOSIGNAL),
+              static_cast<ssize_t>(InstanceMessage::kCommit.size()));
+    time.advance(InstanceServer::kMessageTimeout);
+    EXPECT_EQ(received, (std::vector<std::vector<std::string>>{{"tervolo://point/A"}}));
+    EXPECT_EQ(answerOn(start), InstanceMessage::kTaken);
+    EXPECT_EQ(server.openConnections(), 0u);
+    close(start);
+    for (const auto& text : log.texts()) EXPECT_EQ(text.find("too slow"), std::string::npos) << text;
+
+    // Half a message by the deadline is too slow, however busy the thread was.
+    const int slow = sendRaw(message.substr(0, 6));
+    pumpUntil([&] { return server.openConnections() == 1; });
+    time.advance(InstanceServer::kMessageTimeout);
+    EXPECT_EQ(answerOn(slow), InstanceMessage::kTooSlow);
+    EXPECT_EQ(server.openConnections(), 0u);
+    close(slow);
     EXPECT_EQ(received.size(), 1u);
+}
+
+// After the commit the start learns whether the running program could open
+// every link: links it had to drop are the start's failure, told with their
+// number; the links it took are not handed over again.
+TEST_F(InstanceChannelTest, StartIsToldOfDroppedLinks) {
+    auto first = InstanceChannel::claim(path_);
+    ASSERT_EQ(first.kind, Kind::first);
+    std::vector<std::vector<std::string>> received;
+    size_t dropping = 0;
+    InstanceServer server(first.fd, path_, [&](const std::vector<std::string>& links) {
+        received.push_back(links);
+        return dropping;
+    });
+    const std::pair<size_t, std::optional<std::string>> cases[] = {
+        {0, std::nullopt},
+        {1,
+         "1 link was not opened: the running TervoloNG has too many short links waiting to be looked up; try "
+         "again later"},
+        {2,
+         "2 links were not opened: the running TervoloNG has too many short links waiting to be looked up; "
+         "try again later"},
+    };
+    for (const auto& [dropped, failure] : cases) {
+        SCOPED_TRACE(dropped);
+        dropping = dropped;
+        auto later = InstanceChannel::claim(path_);
+        ASSERT_EQ(later.kind, Kind::running);
+        EXPECT_EQ(handOverPumping(later.fd, {"https://s.example/abcdefgh", "https://s.example/bcdefghi"},
+                                  30.0, &server),
+                  failure);
+    }
+    EXPECT_EQ(received.size(), 3u);
+    EXPECT_EQ(InstanceMessage::droppedIn("dropped 12\n"), 12u);
+    EXPECT_EQ(InstanceMessage::droppedIn("taken\n"), 0u);
+    EXPECT_EQ(InstanceMessage::droppedIn("dropped x\n"), std::nullopt);
+    EXPECT_EQ(InstanceMessage::droppedIn("ok\n"), std::nullopt);
+}
+
+// A start whose connection the running program gave up after the
+// acknowledgement (its slot went to another start) is told so, whether its
+// commit was still written or not: the links were not opened.
+TEST_F(InstanceChannelTest, StartPushedOutBeforeItsCommitIsToldSo) {
+    auto first = InstanceChannel::claim(path_);
+    ASSERT_EQ(first.kind, Kind::first);
+    auto later = InstanceChannel::claim(path_);
+    ASSERT_EQ(later.kind, Kind::running);
+    // The running program's part, played by hand: take the message, answer
+    // the acknowledgement and the refusal at once, and close.
+    std::thread program([&] {
+        pollfd poller{first.fd, POLLIN, 0};
+        if (poll(&poller, 1, 10000) != 1) return;
+        const int connection = accept4(first.fd, nullptr, nullptr, SOCK_CLOEXEC);
+        if (connection < 0) return;
+        InstanceMessage::Reader reader;
+        char buffer[4096];
+        while (reader.state() == InstanceMessage::Reader::State::incomplete) {
+            const ssize_t n = recv(connection, buffer, sizeof buffer, 0);
+            if (n <= 0) break;
+            reader.append(std::string_view(buffer, static_cast<size_t>(n)));
+        }
+        const std::string answer =
+            std::string(InstanceMessage::kAcknowledgement) + std::string(InstanceMessage::kBusy);
+        (void)send(connection, answer.data(), answer.size(), MSG_NOSIGNAL);
+        close(connection);
+    });
+    const auto failure = InstanceChannel::handOver(later.fd, {"tervolo://point/A"}, 10.0);
+    program.join();
+    EXPECT_EQ(failure, "the running TervoloNG is busy with too many other starts; try again");
+    close(first.fd);
+}
+
+// Another process holds the claim's lock for the whole wait (a start that
+// hangs): this start cannot tell whether a program runs, so its claim is
+// undecided, and says whose lock it waited for.
+TEST_F(InstanceChannelTest, LockHeldElsewhereLeavesTheClaimUndecided) {
+    // A lock of another open file is another holder, even in this process.
+    const std::string lockPath = path_ + ".lock";
+    const int holder = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(flock(holder, LOCK_EX), 0);
+    const auto claim = InstanceChannel::claim(path_, 0.2);
+    EXPECT_EQ(claim.kind, Kind::undecided);
+    EXPECT_EQ(claim.fd, -1);
+    EXPECT_EQ(claim.error, "another start of TervoloNG (process " + std::to_string(getpid()) + ") has held " +
+                               lockPath + " for 0.2 s");
+    close(holder);
+    auto after = InstanceChannel::claim(path_, 0.2);
+    EXPECT_EQ(after.kind, Kind::first) << after.error;
+    close(after.fd);
 }
 
 // Starts that claim at the same moment take turns at the lock: exactly one
