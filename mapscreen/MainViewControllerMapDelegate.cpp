@@ -382,8 +382,8 @@ void MainViewController::rememberDragOrigin(const std::shared_ptr<platform::MKAn
     // The map writes the new coordinate into the point before the drop is
     // heard, so the place to go back to is taken now.
     mapDelegate_.dragOrigin = MainViewMapDelegate::DragOrigin{
-        annotation,          point->coordinate(), point->title(), point->subtitle(), point->lastSavedAt(),
-        point->lastSavedByAppVersion()};
+        annotation,        point->coordinate(),  point->title(),
+        point->subtitle(), point->lastSavedAt(), point->lastSavedByAppVersion()};
 }
 
 void MainViewController::dropDraggedPoint(platform::MKMapViewModel& mapView,

@@ -132,7 +132,8 @@ class PointTableScreenTest : public ApplicationTest {
             for (int r = 0; r < table->numberOfRows(s); ++r) {
                 table->scrollToRow({s, r}, platform::TableView::ScrollPosition::None);
                 table->layoutRows();
-                auto* cell = static_cast<tervolo::pointscreens::QuovaMapPointCell*>(table->cellForRow({s, r}));
+                auto* cell =
+                    static_cast<tervolo::pointscreens::QuovaMapPointCell*>(table->cellForRow({s, r}));
                 out.back().push_back(cell && cell->quovaPoint() ? cell->quovaPoint()->title().value_or("")
                                                                 : std::string("(no cell)"));
             }

@@ -263,7 +263,8 @@ TEST_F(TableViewTest, ADeleteAnsweredAfterTheRowsChangedDeletesTheRowAskedAboutO
         QMenu* menu = table->contextMenuForRow({0, 0});  // about "a"
         ASSERT_NE(menu, nullptr);
         // Re-sorted (and perhaps filtered) while the menu is open.
-        rows->rows[0] = test.removeAsked ? std::vector<QString>{"c", "b"} : std::vector<QString>{"c", "b", "a"};
+        rows->rows[0] =
+            test.removeAsked ? std::vector<QString>{"c", "b"} : std::vector<QString>{"c", "b", "a"};
         table->reloadData();
         menu->actions()[0]->trigger();
         delete menu;
