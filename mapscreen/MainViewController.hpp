@@ -28,6 +28,7 @@
 #include "platform/dispatch/Date.hpp"
 #include "platform/dispatch/NotificationCenter.hpp"
 #include "platform/dispatch/Timer.hpp"
+#include "platform/foundation/Error.hpp"
 #include "platform/location/CLAuthorizationStatus.hpp"
 #include "platform/location/CLGeocoder.hpp"
 #include "platform/location/CLLocation.hpp"
@@ -293,6 +294,10 @@ class MainViewController : public platform::ViewController,
     void refreshCircleOverlayForUserLocation() override;
     void handleIncomingShorturl(const points::Shorturl& shorturl);
     void handleIncomingUUID(const std::string& uuid);
+    // Tells the user that a new point was not written and is not on the map
+    // ("Location Not Saved" with the reason): every road that makes a point
+    // ends here when its file is refused, another screen's (a search result) too.
+    void presentNewLocationNotSaved(const platform::Error& error);
     // True when no visible stored point lies within 25 m; else the alert.
     bool proximityCheckPassedForPoint(const std::shared_ptr<points::QuovaMapPoint>& point);
     void startReverseGeocodingForPoint(const std::shared_ptr<points::QuovaMapPoint>& point);
@@ -650,8 +655,12 @@ class MainViewController : public platform::ViewController,
     std::shared_ptr<platform::MKAnnotationView> viewForUserLocation(
         platform::MKMapViewModel& mapView, const std::shared_ptr<platform::MKUserLocation>& userLocation);
     QAbstractButton* makeUserLocationShareButton();
+    void rememberDragOrigin(const std::shared_ptr<platform::MKAnnotationView>& view);
     void dropDraggedPoint(platform::MKMapViewModel& mapView,
                           const std::shared_ptr<platform::MKAnnotationView>& view);
+    // "Location Not Saved": why the write was refused (points::writeFailureReason),
+    // then `outcome` (localized), what the map shows now; one "OK".
+    void presentLocationNotSaved(const platform::Error& error, const char* outcome);
     void moveHaloWithPoint(const std::shared_ptr<points::QuovaMapPoint>& point);
     void scheduleBaseLayerRedraw(const std::shared_ptr<tiles::QuovaTileOverlayRendering>& renderer);
     void runBaseLayerRedraw(const std::shared_ptr<tiles::QuovaTileOverlayRendering>& renderer);

@@ -349,6 +349,7 @@ void MainViewController::annotationViewDidChangeDragState(
     switch (newState) {
         case State::Starting:
             QLLogInfo("drag starting");
+            rememberDragOrigin(view);
             break;
         case State::Dragging:
             QLLogInfo("dragging");
@@ -368,8 +369,21 @@ void MainViewController::annotationViewDidChangeDragState(
             } else {
                 QLLogInfo("drag did not end - the point stays as it was.");
             }
+            mapDelegate_.dragOrigin.reset();
             break;
     }
+}
+
+void MainViewController::rememberDragOrigin(const std::shared_ptr<platform::MKAnnotationView>& view) {
+    mapDelegate_.dragOrigin.reset();
+    const auto annotation = view ? view->annotation() : nullptr;
+    const auto point = QuovaMapPointAnnotation::pointFor(annotation);
+    if (!point) return;
+    // The map writes the new coordinate into the point before the drop is
+    // heard, so the place to go back to is taken now.
+    mapDelegate_.dragOrigin = MainViewMapDelegate::DragOrigin{
+        annotation,        point->coordinate(),  point->title(),
+        point->subtitle(), point->lastSavedAt(), point->lastSavedByAppVersion()};
 }
 
 void MainViewController::dropDraggedPoint(platform::MKMapViewModel& mapView,
@@ -382,14 +396,33 @@ void MainViewController::dropDraggedPoint(platform::MKMapViewModel& mapView,
     }
     const platform::CLLocationCoordinate2D coordinate = annotation->coordinate();
     if (!platform::CLLocationCoordinate2DIsValid(coordinate)) return;
+    std::optional<MainViewMapDelegate::DragOrigin> origin;
+    if (mapDelegate_.dragOrigin && mapDelegate_.dragOrigin->annotation == annotation)
+        origin = mapDelegate_.dragOrigin;
     point->setCoordinate(coordinate);
     point->setSubtitle(std::nullopt);
     if (!point->hasHandcraftedTitle()) point->setTitle(points::newLocationTitle());
     // Written now: the reverse geocoding below writes the file only when it
     // finds new texts, and may never answer (offline, no result, the program
     // quits first), which would lose the move.
-    if (const auto saved = point->save(points::QuovaMapPointStore::shared()); !saved.ok()) {
+    auto& store = points::QuovaMapPointStore::shared();
+    if (const auto saved = point->save(store); !saved.ok()) {
         QLLogInfo("dropped point could not be saved: " + logging::debugQuoted(saved.error().description));
+        // The pin would show a place the file does not hold, and be back at
+        // the old one after a restart: it goes back there now, with its texts
+        // (its circle never left), and nothing is looked up for the refused place.
+        if (origin) {
+            point->setCoordinate(origin->coordinate);
+            point->setTitle(origin->title);
+            point->setSubtitle(origin->subtitle);
+            point->setLastSavedAt(origin->lastSavedAt);
+            point->setLastSavedByAppVersion(origin->lastSavedByAppVersion);
+            // The failed save indexed the refused place; the index follows the file again.
+            if (!point->deletedAt() && !point->hiddenAt()) store.addPointsToCoreSpotlight({point});
+            mapView.annotationChanged(annotation);
+        }
+        presentLocationNotSaved(saved.error(), "The location stays where it was.");
+        return;
     }
     mapView.annotationChanged(annotation);
     moveHaloWithPoint(point);

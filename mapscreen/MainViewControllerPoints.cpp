@@ -223,19 +223,26 @@ bool MainViewController::storeAndShowNewPoint(const std::shared_ptr<points::Quov
         // A pin shown for a point that is not on disk would be gone at the
         // next start without a word: no pin, and the user is told.
         QLLogInfo("new point not stored: " + error->fullDescription());
-        auto alert = platform::AlertController::make(
-            platform::localizedString("Location Not Saved"),
-            points::writeFailureReason(*error) + " " +
-                platform::localizedString("The new location was not added to the map."),
-            platform::AlertController::Style::alert);
-        alert->addAction(platform::AlertAction::make(platform::localizedString("OK"),
-                                                     platform::AlertAction::Style::cancel));
-        present(alert, true);
+        presentNewLocationNotSaved(*error);
         return false;
     }
     addPoint(point);
     zoomInOnPoint(point);
     return true;
+}
+
+void MainViewController::presentNewLocationNotSaved(const platform::Error& error) {
+    presentLocationNotSaved(error, "The new location was not added to the map.");
+}
+
+void MainViewController::presentLocationNotSaved(const platform::Error& error, const char* outcome) {
+    auto alert = platform::AlertController::make(
+        platform::localizedString("Location Not Saved"),
+        points::writeFailureReason(error) + " " + platform::localizedString(outcome),
+        platform::AlertController::Style::alert);
+    alert->addAction(
+        platform::AlertAction::make(platform::localizedString("OK"), platform::AlertAction::Style::cancel));
+    present(alert, true);
 }
 
 void MainViewController::handleIncomingUUID(const std::string& uuid) {

@@ -104,6 +104,17 @@ struct MainViewMapDelegate {
     // The base layer's redraw waiting for each renderer, and when it is due
     // (monotonic seconds): later region changes move it, never add one.
     std::map<const tiles::QuovaTileOverlayRendering*, double> pendingRedraws;
+    // The dragged pin's point as it was when the drag started, which is what
+    // its file holds: a drop whose write is refused puts it back.
+    struct DragOrigin {
+        std::shared_ptr<platform::MKAnnotation> annotation;
+        platform::CLLocationCoordinate2D coordinate;
+        std::optional<std::string> title;
+        std::optional<std::string> subtitle;
+        platform::Date lastSavedAt;
+        std::optional<std::string> lastSavedByAppVersion;
+    };
+    std::optional<DragOrigin> dragOrigin;
 };
 
 }  // namespace tervolo::mapscreen

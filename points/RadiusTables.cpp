@@ -75,7 +75,7 @@ std::vector<RadiusSheetRow> radiusSheetRows(bool usesMetricSystem, double curren
 CustomRadiusReading readCustomRadius(std::string_view text, bool usesMetricSystem) {
     CustomRadiusReading reading;
     reading.value = platform::text::doubleValue(text);
-    const double metres = usesMetricSystem ? reading.value : reading.value * kMetresPerFoot;
+    const double metres = usesMetricSystem ? reading.value : reading.value * kMetresPerYard;
     if (std::isfinite(metres) && metres > 0 && metres <= kMaximumCustomRadius) reading.metres = metres;
     return reading;
 }

@@ -67,9 +67,10 @@ std::vector<RadiusSheetRow> radiusSheetRows(bool usesMetricSystem, double curren
 // Earth's circumference. A circle beyond it covers the whole world and its
 // surrounding region cannot be shown.
 inline constexpr double kMaximumCustomRadius = 20000000.0;
-// Metres in a foot, for entries typed where the locale is not metric: the radius sheet there lists
-// feet and miles, so a typed radius is in feet as well.
-inline constexpr double kMetresPerFoot = 0.3048;
+// Metres in a yard, for entries typed where the locale is not metric: the
+// prompt asks for yards there, while the fixed radius lists stay in feet and
+// miles.
+inline constexpr double kMetresPerYard = 0.9144;
 
 // A typed radius, read the way user-typed numbers are (leading white space
 // skipped, the leading decimal number with a point: "12abc" reads 12, "abc"
@@ -78,7 +79,7 @@ struct CustomRadiusReading {
     // The number as read (before any unit conversion); +-infinity for a
     // number beyond the double range ("1e400").
     double value = 0;
-    // The radius in metres (feet × 0.3048 when the locale is not metric);
+    // The radius in metres (yards × 0.9144 when the locale is not metric);
     // none unless it is finite, above 0 and at most kMaximumCustomRadius.
     std::optional<double> metres;
 };

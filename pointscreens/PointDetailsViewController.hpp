@@ -192,9 +192,8 @@ class PointDetailsViewController : public platform::ViewController,
     // The radius sheet at `sender`: "(none)", the locale's table with the
     // current radius (metres) marked, "Custom ...", "Cancel".
     void radiusButton(const std::shared_ptr<platform::BarButtonItem>& sender);
-    // The typed entry: a radius in metres, or in feet (the radius sheet's unit
-    // there) where the locale does not measure in metres; finite values in
-    // (0, 20,000 km] only.
+    // The typed entry: a radius in metres, or in yards where the locale does
+    // not measure in metres; finite values in (0, 20,000 km] only.
     void promptForCustomRadius();
     // The refusal of an entry; its Retry brings the entry back 0.3 s later.
     void showIllegalRadiusValueUI();

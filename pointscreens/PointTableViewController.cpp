@@ -346,8 +346,21 @@ void PointTableViewController::didSelectRow(platform::TableView&, platform::Inde
     present(alert, true, [] { QLLogInfo("display action sheet animation completed"); });
 }
 
+std::optional<std::string> PointTableViewController::identifierForRow(platform::TableView&,
+                                                                      platform::IndexPath indexPath) {
+    const auto point = content_.pointAtIndexPath(indexPath);
+    if (!point || !point->uuid()) return std::nullopt;
+    return *point->uuid() + (point->deletedAt() ? "/deleted" : "/valid");
+}
+
 void PointTableViewController::undelete(const std::shared_ptr<points::QuovaMapPoint>& point) {
     QLLogInfo("Undelete Button");
+    // The alert asked about this point as a deleted one; meanwhile it may have been undeleted or
+    // hidden elsewhere, and then there is nothing left to undelete.
+    if (!point->deletedAt() || point->hiddenAt()) {
+        QLLogInfo("point table: the point is no longer deleted - nothing to undelete");
+        return;
+    }
     const auto deletedAt = point->deletedAt();
     const auto savedAt = point->lastSavedAt();
     const auto savedBy = point->lastSavedByAppVersion();
@@ -400,14 +413,21 @@ void PointTableViewController::commitDelete(platform::TableView& tableView, plat
         reloadTable();
         return;
     }
+    // The last row of a section goes with its section, and a new "Deleted Points" section comes
+    // with its row: a batch names each change once.
+    const bool sectionGoes = wasDeleted ? deletedBefore == 1 : rowsBefore == 1;
     tableView.performBatchUpdates([&] {
-        tableView.deleteRows({indexPath});
-        if (wasDeleted) {
-            if (deletedBefore == 1) tableView.deleteSections({indexPath.section});
+        if (sectionGoes) {
+            tableView.deleteSections({indexPath.section});
         } else {
-            if (rowsBefore == 1) tableView.deleteSections({indexPath.section});
-            if (deletedBefore == 0) tableView.insertSections({newPath->section});
-            tableView.insertRows({*newPath});
+            tableView.deleteRows({indexPath});
+        }
+        if (!wasDeleted) {
+            if (deletedBefore == 0) {
+                tableView.insertSections({newPath->section});
+            } else {
+                tableView.insertRows({*newPath});
+            }
         }
     });
     // The batch reads every section title again, so "N Valid Points" follows the new count; the table

@@ -87,6 +87,10 @@ class PointTableViewController : public platform::ViewController,
     QStringList sectionIndexTitles(platform::TableView&) override;
     bool canEditRow(platform::TableView&, platform::IndexPath) override { return true; }
     void commitDelete(platform::TableView& tableView, platform::IndexPath indexPath) override;
+    // The row's point and whether it is deleted: a Delete asked about a point is answered for that
+    // point, wherever a re-sort moved it, and for nothing once it is no longer listed as it was
+    // (filtered away, hidden, or deleted meanwhile, when Delete would now hide it).
+    std::optional<std::string> identifierForRow(platform::TableView&, platform::IndexPath indexPath) override;
     void didSelectRow(platform::TableView& tableView, platform::IndexPath indexPath) override;
 
   private:

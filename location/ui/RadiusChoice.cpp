@@ -65,7 +65,7 @@ std::shared_ptr<platform::AlertController> makeRadiusSheet(
 
 std::string customRadiusMessage(const char* leadKey) {
     return platform::localizedString(leadKey) +
-           platform::localizedString(localeUsesMetricSystem() ? "meters" : "feet") + ".";
+           platform::localizedString(localeUsesMetricSystem() ? "meters" : "yards") + ".";
 }
 
 std::shared_ptr<platform::AlertController> makeCustomRadiusEntry(const std::string& message,

@@ -32,7 +32,7 @@ std::shared_ptr<platform::AlertController> makeRadiusSheet(
     double current, const std::shared_ptr<platform::BarButtonItem>& sender, RadiusSheetHandlers handlers);
 
 // "You may submit a custom radius around <subjectKey's text>, measured in
-// meters." ("feet." where the locale is not metric, the unit of its radius sheet), localized.
+// meters." ("yards." where the locale is not metric), localized.
 std::string customRadiusMessage(const char* leadKey);
 
 // The "Custom Radius" entry with one number field, Cancel and Submit.

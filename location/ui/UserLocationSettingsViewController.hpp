@@ -157,7 +157,7 @@ class UserLocationSettingsViewController : public platform::ViewController,
     void promptForCustomRadius();
     void showIllegalRadiusValueUI();
     // "You may submit a custom radius around your location, measured in
-    // meters." (or "feet." where the locale is not metric), localized.
+    // meters." (or "yards." where the locale is not metric), localized.
     std::string customRadiusMessage() const;
 
     // --- text areas and the small map ---------------------------------------

@@ -1,15 +1,23 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QPalette>
 #include <QTest>
 
 #include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <vector>
 
 #include "MapDelegateTestSupport.hpp"
 #include "platform/mapkit/MKGeometry.hpp"
+#include "platform/mapkit/MKOverlay.hpp"
+#include "platform/ui/AlertController.hpp"
 #include "platform/ui/NavigationController.hpp"
 #include "points/QuovaMapPointStore.hpp"
+#include "testsupport/UnwritableFolder.hpp"
+#include "testsupport/ui/ScreenshotSupport.hpp"
 
 namespace mapdelegate_test {
 namespace {
@@ -81,6 +89,83 @@ TEST_F(MapDelegateInteractionTest, ADraggedAndDroppedPinLeavesItsNewCoordinateIn
     EXPECT_NEAR(onDisk->coordinate().longitude, target.longitude, 1e-4);
     EXPECT_GT(std::abs(onDisk->coordinate().longitude - 11.575), 1e-3);  // it did move
     EXPECT_EQ(onDisk->title(), "New Location");
+}
+
+std::string mapDelegateFileText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// A drag over a points folder that cannot be written: the file keeps the old
+// place, so the pin, its circle and its texts stay there too, no address is
+// looked up for the refused place, and an alert says so, as for the other
+// writes.
+TEST_F(MapDelegateInteractionTest, APinDroppedWhoseMoveIsNotWrittenGoesBackAndSaysSo) {
+    show();
+    map().setRegion(platform::MKCoordinateRegionMakeWithDistance({48.137, 11.575}, 4000, 4000));
+    advance(1.0);
+    // A title from an address lookup: a drop that is kept replaces it by "New Location".
+    auto point = QuovaMapPoint::make("Marienplatz");
+    point->setCoordinate({48.137, 11.575});
+    point->setSubtitle("Marienplatz 1, 80331 München");
+    point->setAlarmCircleDiameter(300.0);
+    ASSERT_FALSE(tervolo::points::QuovaMapPointStore::shared().addPoint(point));
+    screen_->addAnnotation(point);
+    map().updateAnnotationViews();
+    const auto annotation = annotationOf(point);
+    const QPointF anchor = map().anchorPointForAnnotation(*annotation);
+    const QPoint head = (anchor + QPointF(0, -27)).toPoint();
+    const auto halo = screen_->haloForPoint(point);
+    ASSERT_TRUE(halo);
+    const std::string file = QuovaMapPoint::documentDirectory() + *point->uuid() + ".QuovaMapPoint";
+    const std::string before = mapDelegateFileText(file);
+    ASSERT_FALSE(before.empty());
+    click(&map(), head);
+    ASSERT_EQ(map().selectedAnnotations(), std::vector<std::shared_ptr<platform::MKAnnotation>>{annotation});
+    const size_t geocodings = screen_->reverseGeocodingsUnderWay();
+    {
+        tervolo::testsupport::UnwritableFolder unwritable(QuovaMapPoint::documentDirectory());
+        const QPoint drop = head + QPoint(60, 30);
+        QTest::mousePress(&map(), Qt::LeftButton, Qt::NoModifier, head);
+        QTest::mouseMove(&map(), head + QPoint(20, 0));
+        QTest::mouseMove(&map(), head + QPoint(40, 20));
+        QTest::mouseMove(&map(), drop);
+        QTest::mouseRelease(&map(), Qt::LeftButton, Qt::NoModifier, drop);
+        advance(1.0);
+
+        const auto alert = recorder_->topAlert();
+        ASSERT_NE(alert, nullptr);
+        EXPECT_EQ(alert->title(), "Location Not Saved");
+        EXPECT_NE(alert->message().find("The locations folder cannot be written to"), std::string::npos)
+            << alert->message();
+        EXPECT_NE(alert->message().find("The location stays where it was."), std::string::npos);
+        // Back where the file says, texts and all; the circle never moved.
+        EXPECT_EQ(point->coordinate().latitude, 48.137);
+        EXPECT_EQ(point->coordinate().longitude, 11.575);
+        EXPECT_EQ(annotation->title(), "Marienplatz");
+        EXPECT_EQ(annotation->subtitle(), "Marienplatz 1, 80331 München");
+        EXPECT_EQ(map().anchorPointForAnnotation(*annotation), anchor);
+        EXPECT_EQ(screen_->haloForPoint(point), halo);
+        auto circle = std::dynamic_pointer_cast<platform::MKCircle>(halo);
+        ASSERT_TRUE(circle);
+        EXPECT_EQ(circle->coordinate().latitude, 48.137);
+        EXPECT_EQ(circle->coordinate().longitude, 11.575);
+        EXPECT_EQ(screen_->reverseGeocodingsUnderWay(), geocodings);
+        map().repaint();
+        for (const bool dark : {false, true}) {
+            QApplication::setPalette(dark ? tervolo::testsupport::darkScreenshotPalette() : QPalette());
+            QCoreApplication::processEvents();
+            tervolo::testsupport::saveScreenshot(
+                tervolo::testsupport::renderOnWindowColour(*screen_->view()->window(), 2),
+                QStringLiteral(TERVOLO_SCREENSHOT_DIR),
+                dark ? QStringLiteral("drag-not-saved-dark@2x") : QStringLiteral("drag-not-saved-light@2x"));
+        }
+        QApplication::setPalette(QPalette());
+        EXPECT_TRUE(recorder_->chooseAction("OK"));
+    }
+    EXPECT_EQ(mapDelegateFileText(file), before);
 }
 
 }  // namespace

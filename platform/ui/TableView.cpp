@@ -162,6 +162,7 @@ void TableView::clearVisible() {
 }
 
 void TableView::reloadData() {
+    ++rowsGeneration_;
     Animator::remove(this, "contentOffset");
     clearVisible();
     selected_.reset();

@@ -5,10 +5,12 @@
 #include <QString>
 #include <QStringList>
 
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
 #include <optional>
+#include <string>
 #include <unordered_map>
 #include <vector>
 
@@ -104,6 +106,8 @@ class TableView : public QAbstractScrollArea {
     // Keys: Up and Down move the highlight (the selection, the delegate is not told), Return and
     // Enter choose the highlighted row as a click does, Delete and Backspace pop up its Delete menu.
     // The "Delete" menu for a row the data source lets edit (null otherwise); the caller pops it up.
+    // Its answer deletes what the row showed when the menu was made, wherever that row is then
+    // (TableViewDataSource::identifierForRow), or nothing once it is gone.
     QMenu* contextMenuForRow(IndexPath indexPath);
     TableViewSectionIndexBar* sectionIndexBar() const { return indexBar_; }
     // Cells made by factories so far, in view or pooled (tests and the benchmark).
@@ -127,6 +131,12 @@ class TableView : public QAbstractScrollArea {
         double header = 0;
         TableViewSectionRows rows;
     };
+    // A row asked about, to be found again when the answer comes.
+    struct AskedRow {
+        IndexPath indexPath;
+        std::optional<std::string> identifier;
+        uint64_t rowsGeneration = 0;
+    };
     struct PendingUpdates {
         std::vector<IndexPath> deletedRows, insertedRows, reloadedRows;
         std::vector<int> deletedSections, insertedSections;
@@ -145,6 +155,9 @@ class TableView : public QAbstractScrollArea {
     void applyUpdates(const PendingUpdates& updates);
     std::optional<std::string> checkUpdates(const PendingUpdates& updates) const;
     void commitDelete(IndexPath indexPath);
+    // Where the asked row is now: the row of the same identifier, or (without one) the same place
+    // while the rows have not changed since; none when it is gone.
+    std::optional<IndexPath> rowNow(const AskedRow& asked);
     // Pops up the row's Delete menu below it, its action ready for Return.
     void confirmDelete(IndexPath indexPath);
     void userSelect(IndexPath indexPath);
@@ -164,6 +177,9 @@ class TableView : public QAbstractScrollArea {
     std::vector<QWidget*> headerPool_;
     std::optional<IndexPath> selected_;
     int updateDepth_ = 0;
+    // Counts the changes of the rows (reloads, applied batches): a place asked about before a change
+    // may hold another row after it.
+    uint64_t rowsGeneration_ = 0;
     PendingUpdates pending_;
     TableViewSectionIndexBar* indexBar_;
     int cellsCreated_ = 0;

@@ -3,6 +3,9 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+#include <string>
+
 #include "platform/ui/IndexPath.hpp"
 
 namespace platform {
@@ -25,7 +28,15 @@ class TableViewDataSource {
     virtual int sectionForSectionIndexTitle(TableView&, const QString& /*title*/, int index) { return index; }
     // Rows that offer "Delete" (context menu, Delete or Backspace key).
     virtual bool canEditRow(TableView&, IndexPath) { return false; }
+    // Called with the row's place at the moment the user answers.
     virtual void commitDelete(TableView&, IndexPath) {}
+    // A name for what the row shows (a stored record's identifier, and its
+    // state where that decides what a row action does). A row's Delete menu
+    // stays open while the rows change (a re-sort, a filter, a reload); its
+    // answer goes to the row that has the asked row's name by then, and to
+    // none when no row has it. None: the row is known by its place only, and
+    // an answer given after the rows changed goes nowhere.
+    virtual std::optional<std::string> identifierForRow(TableView&, IndexPath) { return std::nullopt; }
 };
 
 }  // namespace platform

@@ -116,10 +116,35 @@ QMenu* TableView::contextMenuForRow(IndexPath indexPath) {
     menu->setAttribute(Qt::WA_DeleteOnClose);
     auto* remove = menu->addAction(QCoreApplication::translate("TableView", "Delete"));
     QPointer<TableView> self(this);
-    connect(remove, &QAction::triggered, this, [self, indexPath] {
-        if (self) self->commitDelete(indexPath);
+    // The menu waits for the user while the rows may move under it (a list re-sorted by a position
+    // fix, a filter, a reload): the answer is for the row asked about, not for its old place.
+    AskedRow asked{indexPath, dataSource->identifierForRow(*this, indexPath), rowsGeneration_};
+    connect(remove, &QAction::triggered, this, [self, asked] {
+        if (!self) return;
+        if (const auto now = self->rowNow(asked)) self->commitDelete(*now);
     });
     return menu;
+}
+
+std::optional<IndexPath> TableView::rowNow(const AskedRow& asked) {
+    if (!asked.identifier) {
+        if (asked.rowsGeneration == rowsGeneration_) return asked.indexPath;
+        return std::nullopt;
+    }
+    auto dataSource = dataSource_.lock();
+    if (!dataSource) return std::nullopt;
+    const auto named = [&](IndexPath indexPath) {
+        return dataSource->identifierForRow(*this, indexPath) == asked.identifier;
+    };
+    const IndexPath& place = asked.indexPath;
+    if (place.section < numberOfSections() && place.row < numberOfRows(place.section) && named(place))
+        return place;
+    for (int s = 0; s < numberOfSections(); ++s) {
+        for (int r = 0; r < numberOfRows(s); ++r) {
+            if (named({s, r})) return IndexPath{s, r};
+        }
+    }
+    return std::nullopt;
 }
 
 void TableView::confirmDelete(IndexPath indexPath) {

@@ -123,9 +123,13 @@ std::optional<std::string> TableView::checkUpdates(const PendingUpdates& u) cons
                std::to_string(expectedSections);
     }
     for (const auto& path : u.deletedRows) {
-        if (std::binary_search(deleted.begin(), deleted.end(), path.section)) {
+        // A row may be named with its section when both go (the last row of a section deleted
+        // with it): it goes with the section, but it must have been there.
+        if (std::binary_search(deleted.begin(), deleted.end(), path.section) &&
+            (path.row < 0 || path.row >= numberOfRows(path.section))) {
             return "row " + std::to_string(path.row) + " deleted from section " +
-                   std::to_string(path.section) + ", which is deleted as a whole";
+                   std::to_string(path.section) + ", which has " +
+                   std::to_string(numberOfRows(path.section)) + " rows";
         }
     }
     for (const auto& path : u.insertedRows) {
@@ -163,6 +167,7 @@ std::optional<std::string> TableView::checkUpdates(const PendingUpdates& u) cons
 }
 
 void TableView::applyUpdates(const PendingUpdates& u) {
+    ++rowsGeneration_;
     auto dataSource = dataSource_.lock();
     const auto deleted = sortedUnique(u.deletedSections);
     const auto inserted = sortedUnique(u.insertedSections);

@@ -166,8 +166,8 @@ TEST_F(RadiusTablesTest, TypedRadiusReadsItsLeadingNumberWithinBounds) {
         {"12abc", true, 12, 12.0},
         {"2,5", true, 2, 2.0},
         {"0.5", true, 0.5, 0.5},
-        // Where the locale is not metric the sheet lists feet and miles, and a typed radius is in feet.
-        {"100", false, 100, 100 * 0.3048},
+        // Where the locale is not metric a typed radius is in yards: 100 is 91.44 m.
+        {"100", false, 100, 91.44},
         {"abc", true, 0, std::nullopt},
         {"", true, 0, std::nullopt},
         {"0", true, 0, std::nullopt},
@@ -181,8 +181,8 @@ TEST_F(RadiusTablesTest, TypedRadiusReadsItsLeadingNumberWithinBounds) {
         // Half the Earth's circumference is the largest circle.
         {"20000000", true, 20000000, 20000000.0},
         {"20000001", true, 20000001, std::nullopt},
-        {"65616798", false, 65616798, std::nullopt},
-        {"65616797", false, 65616797, 65616797 * 0.3048},
+        {"21872000", false, 21872000, 21872000 * 0.9144},
+        {"21873000", false, 21873000, std::nullopt},
     };
     for (const auto& row : cases) {
         SCOPED_TRACE(row.text);

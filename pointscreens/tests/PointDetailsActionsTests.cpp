@@ -173,7 +173,7 @@ TEST_F(DetailsActionsTest, CustomEntriesAreReadInTheLocaleUnitOrRefused) {
         std::optional<double> expected;  // none: refused
     };
     const Case cases[] = {
-        {"100", kMetric, 100.0}, {"100", kImperial, 30.48}, {"12abc", kMetric, 12.0},
+        {"100", kMetric, 100.0}, {"100", kImperial, 91.44}, {"12abc", kMetric, 12.0},
         {" 2.5", kMetric, 2.5},  {"abc", kMetric, {}},      {"0", kMetric, {}},
         {"-5", kMetric, {}},     {"1e999", kMetric, {}},    {"nan", kMetric, {}},
         {"", kMetric, {}},       {"20000001", kMetric, {}}, {"20000000", kMetric, 20000000.0},
@@ -190,7 +190,7 @@ TEST_F(DetailsActionsTest, CustomEntriesAreReadInTheLocaleUnitOrRefused) {
         EXPECT_EQ(prompt->title(), "Custom Radius");
         EXPECT_EQ(prompt->message(),
                   std::string("You may submit a custom radius around this location, measured in ") +
-                      (test.locale.usesMetricSystem() ? "meters." : "feet."));
+                      (test.locale.usesMetricSystem() ? "meters." : "yards."));
         ASSERT_EQ(prompt->textFields().size(), 1u);
         EXPECT_EQ(platform::keyboardType(*prompt->textFields().front()), platform::KeyboardType::numberPad);
         ASSERT_TRUE(recorder_->typeText(0, test.text));

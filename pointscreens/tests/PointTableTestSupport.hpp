@@ -20,6 +20,7 @@
 #include "points/QuovaMapPointStore.hpp"
 #include "points/QuovaPointTagStore.hpp"
 #include "pointscreens/PointTableViewController.hpp"
+#include "pointscreens/QuovaMapPointCell.hpp"
 #include "pointscreens/tests/PointScreensTestSupport.hpp"
 #include "testsupport/TestEnvironment.hpp"
 
@@ -120,6 +121,23 @@ class PointTableScreenTest : public ApplicationTest {
         auto* table = list_->tableView();
         for (int s = 0; s < table->numberOfSections(); ++s)
             out.push_back(list_->titleForHeader(*table, s).toStdString());
+        return out;
+    }
+    // The titles the table's cells show, section by section (every row scrolled into view in turn).
+    std::vector<std::vector<std::string>> shownRows() {
+        std::vector<std::vector<std::string>> out;
+        auto* table = list_->tableView();
+        for (int s = 0; s < table->numberOfSections(); ++s) {
+            out.emplace_back();
+            for (int r = 0; r < table->numberOfRows(s); ++r) {
+                table->scrollToRow({s, r}, platform::TableView::ScrollPosition::None);
+                table->layoutRows();
+                auto* cell =
+                    static_cast<tervolo::pointscreens::QuovaMapPointCell*>(table->cellForRow({s, r}));
+                out.back().push_back(cell && cell->quovaPoint() ? cell->quovaPoint()->title().value_or("")
+                                                                : std::string("(no cell)"));
+            }
+        }
         return out;
     }
     std::vector<std::vector<std::string>> contentRows() const {

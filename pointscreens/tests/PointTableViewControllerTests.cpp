@@ -1,13 +1,19 @@
 // The point list screen, offscreen: stored sort order and filter, location
 // re-sorts, Delete with its batch update, undelete, print, Done.
 #include <QApplication>
+#include <QContextMenuEvent>
+#include <QMenu>
 #include <QPdfView>
 #include <QTest>
+
+#include <filesystem>
+#include <map>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "mapscreen/QuovaMapPointAnnotation.hpp"
+#include "platform/foundation/OSLog.hpp"
 #include "platform/ui/AlertController.hpp"
 #include "pointscreens/PDFPreviewViewController.hpp"
 #include "pointscreens/QuovaMapPointCell.hpp"
@@ -102,6 +108,8 @@ TEST_F(PointTableScreen, FixesResortOnlyWhileTheDistanceSegmentShows) {
 
 TEST_F(PointTableScreen, DeleteMovesThePointAndHideRemovesIt) {
     testsupport::SharedLogRecording log;
+    // The table's own records: a batch that does not add up is logged there as an error.
+    auto tableLog = platform::OSLogCapture::install();
     auto alpha = addPoint("Alpha");
     addPoint("Bravo");
     addPoint("Boat");
@@ -136,7 +144,119 @@ TEST_F(PointTableScreen, DeleteMovesThePointAndHideRemovesIt) {
     EXPECT_THAT(shownHeaders(), ElementsAre("B"));
     EXPECT_TRUE(alpha->hiddenAt());
     EXPECT_EQ(contentRows(), (Rows{{"Bravo"}}));
+    EXPECT_EQ(shownRows(), contentRows());
     EXPECT_THAT(log.texts(), ::testing::Not(Contains(::testing::HasSubstr("rows in the data source"))));
+    tableLog->uninstall();
+    // Each of these deletes took the last point of a section with its section: no batch was
+    // refused, nothing was drawn anew in full.
+    EXPECT_THAT(tableLog->texts(), ::testing::IsEmpty());
+}
+
+// A row action waits for the user's answer (the Delete menu, the undelete alert) while a position
+// fix re-sorts the distance order: the answer acts on the point asked about, wherever it moved, and
+// on nothing once that point is no longer listed as it was.
+TEST_F(PointTableScreen, ARowActionAnsweredAfterAResortActsOnThePointAskedAbout) {
+    enum class Way { deleteKey, contextMenu, click };
+    struct Case {
+        const char* name;
+        Way way;
+        const char* asked;
+        bool deletedElsewhere;  // the asked point is deleted by another road before the answer
+        const char* states;
+    };
+    // States after the answer, in the order North, South, Old North, Old South.
+    const Case cases[] = {
+        {"Delete key on a valid point", Way::deleteKey, "North", false, "deleted valid deleted deleted"},
+        {"context menu on a valid point", Way::contextMenu, "North", false, "deleted valid deleted deleted"},
+        {"Delete key on a deleted point", Way::deleteKey, "Old North", false, "valid valid hidden deleted"},
+        {"context menu on a deleted point", Way::contextMenu, "Old North", false,
+         "valid valid hidden deleted"},
+        {"undelete", Way::click, "Old North", false, "valid valid valid deleted"},
+        // Delete would now hide it, which is not what was asked.
+        {"Delete key on a point deleted meanwhile", Way::deleteKey, "North", true,
+         "deleted valid deleted deleted"},
+    };
+    const auto stateOf = [](const points::QuovaMapPoint& point) -> std::string {
+        return point.hiddenAt() ? "hidden" : point.deletedAt() ? "deleted" : "valid";
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.name);
+        std::filesystem::remove_all(points::QuovaMapPoint::documentDirectory());
+        points::QuovaMapPointStore::resetSharedForTesting();
+        std::map<std::string, std::shared_ptr<points::QuovaMapPoint>> byTitle{
+            {"North", addPoint("North", 61.0, 25.0)},
+            {"South", addPoint("South", 60.0, 25.0)},
+            {"Old North", addPoint("Old North", 61.2, 25.0, true)},
+            {"Old South", addPoint("Old South", 59.8, 25.0, true)},
+        };
+        location_ = platform::CLLocation(61.1, 25.0);
+        platform::UserDefaults::standard().set(PointTableViewController::kLastSortOrderKey, "byDistance");
+        platform::UserDefaults::standard().set(PointTableViewController::kLastFilterKey, "");
+        platform::PresentationRecorder recorder;
+        open();
+        ASSERT_EQ(contentRows(), (Rows{{"North", "South"}, {"Old North", "Old South"}}));
+        auto* table = list_->tableView();
+        const auto asked = byTitle.at(test.asked);
+        const platform::IndexPath path = *list_->content().indexPathOfPoint(asked);
+        ASSERT_EQ(path.row, 0);
+        const QRectF row = table->rectForRow(path).translated(0, -table->contentOffset());
+        const QPoint inRow(table->viewport()->width() / 2, qRound(row.center().y()));
+
+        // The question.
+        switch (test.way) {
+            case Way::deleteKey:
+                table->selectRow(path);
+                table->setFocus();
+                QTest::keyClick(table, Qt::Key_Delete);
+                break;
+            case Way::contextMenu: {
+                QContextMenuEvent event(QContextMenuEvent::Mouse, inRow,
+                                        table->viewport()->mapToGlobal(inRow));
+                QApplication::sendEvent(table->viewport(), &event);
+                break;
+            }
+            case Way::click:
+                QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, inRow);
+                break;
+        }
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (test.way == Way::click) {
+            ASSERT_TRUE(recorder.topAlert());
+        } else {
+            ASSERT_NE(menu, nullptr);
+        }
+
+        // The list moves under it.
+        if (test.deletedElsewhere) points::QuovaMapPointStore::shared().deletePoint(asked);
+        postFix(59.9, 25.0);
+        ASSERT_EQ(list_->content().indexPathOfPoint(byTitle.at("South"))->row, 0);
+
+        // The answer.
+        switch (test.way) {
+            case Way::deleteKey:
+                QTest::keyClick(menu, Qt::Key_Return);
+                break;
+            case Way::contextMenu:
+                QTest::mouseClick(menu, Qt::LeftButton, {},
+                                  menu->actionGeometry(menu->actions().value(0)).center());
+                break;
+            case Way::click:
+                EXPECT_TRUE(recorder.chooseAction("Undelete"));
+                break;
+        }
+        settle();
+        std::string states;
+        for (const char* title : {"North", "South", "Old North", "Old South"})
+            states += (states.empty() ? "" : " ") + stateOf(*byTitle.at(title));
+        EXPECT_EQ(states, test.states);
+        if (presenter_->presentedViewController()) {
+            EXPECT_EQ(shownRows(), contentRows());
+        }
+        list_.reset();
+        navigation_.reset();
+        window_.reset();
+        presenter_.reset();
+    }
 }
 
 TEST_F(PointTableScreen, ValidCountHeaderFollowsADeleteInDistanceOrder) {

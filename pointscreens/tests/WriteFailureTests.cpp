@@ -22,6 +22,7 @@
 #include "platform/ui/ColorPickerViewController.hpp"
 #include "platform/ui/TableView.hpp"
 #include "platform/ui/TableViewCell.hpp"
+#include "testsupport/UnwritableFolder.hpp"
 
 using tervolo::points::QuovaMapPoint;
 using tervolo::points::QuovaMapPointStore;
@@ -32,26 +33,7 @@ using ::testing::IsEmpty;
 
 namespace {
 
-// Puts a plain file where `folder` is, for as long as it lives; the folder
-// itself is kept aside and put back after.
-class UnwritableFolder {
-  public:
-    explicit UnwritableFolder(std::string folder) : folder_(std::move(folder)), aside_(folder_ + ".aside") {
-        std::filesystem::create_directories(folder_);
-        std::filesystem::rename(folder_, aside_);
-        std::ofstream(folder_) << "";
-    }
-    ~UnwritableFolder() {
-        std::filesystem::remove(folder_);
-        std::filesystem::rename(aside_, folder_);
-    }
-    UnwritableFolder(const UnwritableFolder&) = delete;
-    UnwritableFolder& operator=(const UnwritableFolder&) = delete;
-
-  private:
-    std::string folder_;
-    std::string aside_;
-};
+using tervolo::testsupport::UnwritableFolder;
 
 std::string writeFailureFileText(const std::string& path) {
     std::ifstream in(path, std::ios::binary);

@@ -20,6 +20,9 @@ MainViewSearchHost::PointOperations MainViewSearchHost::screenOperations(
             map->selectAnnotation(mapscreen::QuovaMapPointAnnotation::forPoint(point), true);
         }
     };
+    operations.pointNotSaved = [screen](const platform::Error& error) {
+        screen->presentNewLocationNotSaved(error);
+    };
     return operations;
 }
 

@@ -19,11 +19,13 @@ class MainViewSearchHost : public SearchMapHost {
         std::function<void(const std::shared_ptr<points::QuovaMapPoint>&)> addPoint;
         std::function<void(const std::shared_ptr<points::QuovaMapPoint>&)> zoomInOnPoint;
         std::function<void(const std::shared_ptr<points::QuovaMapPoint>&)> selectPoint;
+        std::function<void(const platform::Error&)> pointNotSaved;
     };
 
     // The operations of `screen` itself (not owned; it outlives the search
-    // it owns): its addPoint and zoomInOnPoint, and the animated selection of
-    // the point's annotation on its map view (nothing while it has no map).
+    // it owns): its addPoint and zoomInOnPoint, the animated selection of
+    // the point's annotation on its map view (nothing while it has no map),
+    // and its "Location Not Saved" alert for a result whose file was refused.
     static PointOperations screenOperations(mapscreen::MainViewController* screen);
 
     MainViewSearchHost(mapscreen::MainViewController* screen, PointOperations operations)
@@ -41,6 +43,9 @@ class MainViewSearchHost : public SearchMapHost {
     }
     void selectPoint(const std::shared_ptr<points::QuovaMapPoint>& point) override {
         if (operations_.selectPoint) operations_.selectPoint(point);
+    }
+    void pointNotSaved(const platform::Error& error) override {
+        if (operations_.pointNotSaved) operations_.pointNotSaved(error);
     }
     QWidget* view() const override { return screen_ ? screen_->viewIfLoaded() : nullptr; }
     void focusMap() override {

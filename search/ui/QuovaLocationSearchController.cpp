@@ -648,9 +648,11 @@ void QuovaLocationSearchController::didSelectRow(platform::TableView&, platform:
     point->setHasHandcraftedTitle(true);
     point->save(store);
     if (auto error = store.addPoint(point)) {
-        // Not on disk: no pin that would be gone at the next start.
+        // Not on disk: no pin that would be gone at the next start, and the
+        // user is told, as on every road that makes a point.
         QLLogError("Search result not stored: " + error->fullDescription());
         clearResults();
+        if (parent_) parent_->pointNotSaved(*error);
         return;
     }
     clearResults();

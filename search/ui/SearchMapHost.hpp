@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 
+#include "platform/foundation/Error.hpp"
 #include "platform/location/CLLocationCoordinate2D.hpp"
 #include "points/QuovaMapPoint.hpp"
 
@@ -24,6 +25,9 @@ class SearchMapHost {
     virtual void zoomInOnPoint(const std::shared_ptr<points::QuovaMapPoint>& point) = 0;
     // Selects the point's annotation on the map, animated.
     virtual void selectPoint(const std::shared_ptr<points::QuovaMapPoint>& point) = 0;
+    // Tells the user that a chosen result was not stored: its file was
+    // refused (`error`), so it is not on the map.
+    virtual void pointNotSaved(const platform::Error& /*error*/) {}
     // The screen's root view; null before it loads.
     virtual QWidget* view() const = 0;
     // Gives the keyboard focus to the map, once the search is left (a result

@@ -166,7 +166,7 @@ TEST_F(UserLocationRadiusTest, TypedEntriesAreStoredOrRefused) {
     } cases[] = {
         {"300", false, 300.0, "Custom radius value double: 300.0"},
         {"12abc", false, 12.0, "Custom radius value double: 12.0"},
-        {"100", true, 30.48, "Custom radius value double: 100.0"},
+        {"100", true, 91.44, "Custom radius value double: 100.0"},
         {"abc", false, std::nullopt, "Custom radius value double: 0.0"},
         {"", false, std::nullopt, "Custom radius value double: 0.0"},
         {"inf", false, std::nullopt, "Custom radius value double: 0.0"},
@@ -197,7 +197,7 @@ TEST_F(UserLocationRadiusTest, TypedEntriesAreStoredOrRefused) {
         const auto alert = recorder_->topAlert();
         EXPECT_EQ(alert->message(),
                   std::string("You may submit a custom radius around your location, measured in ") +
-                      (row.imperial ? "feet." : "meters."));
+                      (row.imperial ? "yards." : "meters."));
         ASSERT_EQ(alert->textFields().size(), 1u);
         EXPECT_EQ(platform::keyboardType(*alert->textFields().front()), platform::KeyboardType::numberPad);
         EXPECT_THAT(topTitles(), ElementsAre("Cancel", "Submit"));

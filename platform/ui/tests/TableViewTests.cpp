@@ -42,6 +42,7 @@ struct Rows : platform::TableViewDataSource, platform::TableViewDelegate {
     std::vector<std::vector<QString>> rows;
     QStringList index;
     bool editable = true;
+    bool named = false;               // rows are named by their texts (identifierForRow)
     std::vector<IndexPath> asked;     // cellForRow calls
     std::vector<IndexPath> selected;  // didSelectRow calls
     std::map<const TableViewCell*, IndexPath> shown;
@@ -67,6 +68,10 @@ struct Rows : platform::TableViewDataSource, platform::TableViewDelegate {
         table.deleteRows({ip});
     }
     void didSelectRow(TableView&, IndexPath ip) override { selected.push_back(ip); }
+    std::optional<std::string> identifierForRow(TableView&, IndexPath ip) override {
+        if (!named) return std::nullopt;
+        return rows[ip.section][ip.row].toStdString();
+    }
 
     static std::shared_ptr<Rows> numbered(int sections, int perSection) {
         auto made = std::make_shared<Rows>();
@@ -199,6 +204,73 @@ TEST_F(TableViewTest, BatchUpdatesMoveCellsAndABadBatchReloadsAndLogs) {
     EXPECT_EQ(table->numberOfRows(0), 2);
     EXPECT_FALSE(rows->asked.empty());  // reloaded
     EXPECT_EQ(visible().size(), 2u + 1u);
+}
+
+// The last row of a section goes with its section, whether the batch names the row too or not; a row
+// the deleted section never had is still a bad batch.
+TEST_F(TableViewTest, ARowDeletedWithItsSectionIsAValidBatch) {
+    struct Case {
+        const char* name;
+        std::vector<IndexPath> rows;
+        bool valid;
+    };
+    const Case cases[] = {
+        {"the section alone", {}, true},
+        {"the section and its last row", {{1, 0}}, true},
+        {"the section and a row it never had", {{1, 1}}, false},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.name);
+        use(Rows::numbered(3, 1));
+        rows->asked.clear();
+        auto capture = platform::OSLogCapture::install();
+        table->performBatchUpdates([&] {
+            rows->rows.erase(rows->rows.begin() + 1);
+            rows->titles.erase(rows->titles.begin() + 1);
+            table->deleteRows(test.rows);
+            table->deleteSections({1});
+        });
+        capture->uninstall();
+        EXPECT_EQ(capture->records().empty(), test.valid);
+        EXPECT_EQ(rows->asked.empty(), test.valid) << "a bad batch reloads";
+        ASSERT_EQ(table->numberOfSections(), 2);
+        std::vector<QString> shown;
+        for (const IndexPath& ip : visible()) shown.push_back(table->cellForRow(ip)->textLabel()->text());
+        EXPECT_EQ(shown, (std::vector<QString>{QStringLiteral("Point 0.0"), QStringLiteral("Point 2.0")}));
+    }
+}
+
+// A Delete menu waits for the user while the rows change under it: named rows are found again by
+// name (or not at all once gone); rows known by place only take no answer after a change.
+TEST_F(TableViewTest, ADeleteAnsweredAfterTheRowsChangedDeletesTheRowAskedAboutOrNothing) {
+    struct Case {
+        const char* name;
+        bool named;
+        bool removeAsked;  // the asked row leaves the list before the answer
+        std::vector<QString> left;
+    };
+    const Case cases[] = {
+        {"named, moved", true, false, {"c", "b"}},
+        {"named, gone", true, true, {"c", "b"}},
+        {"by place only", false, false, {"c", "b", "a"}},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.name);
+        auto source = std::make_shared<Rows>();
+        source->rows = {{"a", "b", "c"}};
+        source->named = test.named;
+        use(source);
+        QMenu* menu = table->contextMenuForRow({0, 0});  // about "a"
+        ASSERT_NE(menu, nullptr);
+        // Re-sorted (and perhaps filtered) while the menu is open.
+        rows->rows[0] =
+            test.removeAsked ? std::vector<QString>{"c", "b"} : std::vector<QString>{"c", "b", "a"};
+        table->reloadData();
+        menu->actions()[0]->trigger();
+        delete menu;
+        EXPECT_EQ(rows->rows[0], test.left);
+        EXPECT_EQ(table->numberOfRows(0), static_cast<int>(test.left.size()));
+    }
 }
 
 TEST_F(TableViewTest, DeleteThroughContextMenuAndDeleteKey) {

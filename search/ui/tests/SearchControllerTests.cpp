@@ -13,6 +13,7 @@
 #include "points/AppTextsAndColors.hpp"
 #include "points/QuovaMapPointStore.hpp"
 #include "search/tests/FakeSearchSession.hpp"
+#include "testsupport/UnwritableFolder.hpp"
 
 namespace search_ui_test {
 namespace {
@@ -371,9 +372,11 @@ TEST_F(SearchControllerTest, ChoosingAResultShowsAnOwnPointOrStoresAnyOtherAsANe
         std::string title;
         std::vector<std::string> hostCalls;
         int newPoints;
+        bool unwritable = false;  // the points folder refuses the new point's file
     };
     const Case cases[] = {
         {"Harbour", {"zoomInOnPoint Harbour", "selectPoint Harbour"}, 0},
+        {"Harbour Cafe", {"pointNotSaved"}, 0, true},
         {"Harbour Cafe", {"addPoint Harbour Cafe", "zoomInOnPoint Harbour Cafe"}, 1},
         {"Harbour Nowhere", {}, 0},
     };
@@ -400,7 +403,11 @@ TEST_F(SearchControllerTest, ChoosingAResultShowsAnOwnPointOrStoresAnyOtherAsANe
         const size_t pointsBefore = store.allPoints().size();
         const size_t filesBefore = filesUnder(environment_.folder().path());
 
-        controller_->didSelectRow(*table_, {0, static_cast<int>(found - results.begin())});
+        {
+            std::optional<tervolo::testsupport::UnwritableFolder> unwritable;
+            if (c.unwritable) unwritable.emplace(points::QuovaMapPoint::documentDirectory());
+            controller_->didSelectRow(*table_, {0, static_cast<int>(found - results.begin())});
+        }
 
         EXPECT_EQ(host_->calls, c.hostCalls);
         EXPECT_TRUE(table_->isHidden());

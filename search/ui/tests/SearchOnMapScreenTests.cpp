@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <optional>
 
 #include <QTest>
 
@@ -8,9 +9,12 @@
 #include "mapscreen/MainViewController.hpp"
 #include "mapscreen/QuovaMapPointAnnotation.hpp"
 #include "platform/dispatch/RunLoop.hpp"
+#include "platform/ui/AlertController.hpp"
 #include "platform/ui/MainWindow.hpp"
+#include "platform/ui/PresentationRecorder.hpp"
 #include "points/QuovaMapPointStore.hpp"
 #include "search/ui/SearchResultCell.hpp"
+#include "testsupport/UnwritableFolder.hpp"
 #include "testsupport/mapscreen/MapScreenFixture.hpp"
 
 namespace search_ui_test {
@@ -105,8 +109,9 @@ class RecordingMapScreen : public tervolo::mapscreen::MainViewController {
 // The factory's controller without hooks works on the screen itself: a
 // chosen own point is zoomed to and its annotation selected on the screen's
 // map, without a new point; another result is stored and handed to the
-// screen's addPoint, then zoomed to; an invalid coordinate reaches neither
-// the store nor the screen.
+// screen's addPoint, then zoomed to; one whose file is refused reaches neither
+// and the screen says so; an invalid coordinate reaches neither the store nor
+// the screen.
 TEST(SearchOnMapScreenTest, ChosenResultsReachTheScreensOwnPointOperations) {
     ensureApplication();
     tervolo::testsupport::TestEnvironment environment;
@@ -149,9 +154,11 @@ TEST(SearchOnMapScreenTest, ChosenResultsReachTheScreensOwnPointOperations) {
         std::vector<std::string> operations;
         bool ownSelected;
         size_t storedPoints;
+        bool unwritable = false;  // the points folder refuses the new point's file
     } rows[] = {
         // Selecting a pin zooms to it too (the map screen's delegate).
         {"Harbour office", {"zoom Harbour office", "zoom Harbour office"}, true, 1},
+        {"Harbour museum", {}, false, 1, true},
         {"Harbour museum", {"add Harbour museum", "zoom Harbour museum", "zoom Harbour museum"}, false, 2},
         {"Harbour nowhere", {}, false, 1},
     };
@@ -169,7 +176,19 @@ TEST(SearchOnMapScreenTest, ChosenResultsReachTheScreensOwnPointOperations) {
         const auto chosen = std::find_if(results.begin(), results.end(),
                                          [&](const auto& result) { return result.title == row.chosen; });
         ASSERT_NE(chosen, results.end());
-        controller->didSelectRow(*screen->searchTable(), {0, static_cast<int>(chosen - results.begin())});
+        platform::PresentationRecorder recorder;
+        {
+            std::optional<tervolo::testsupport::UnwritableFolder> unwritable;
+            if (row.unwritable) unwritable.emplace(points::QuovaMapPoint::documentDirectory());
+            controller->didSelectRow(*screen->searchTable(), {0, static_cast<int>(chosen - results.begin())});
+        }
+        const auto alert = recorder.topAlert();
+        ASSERT_EQ(alert != nullptr, row.unwritable);
+        if (alert) {
+            EXPECT_EQ(alert->title(), "Location Not Saved");
+            EXPECT_NE(alert->message().find("The new location was not added to the map."), std::string::npos);
+            EXPECT_TRUE(recorder.chooseAction("OK"));
+        }
 
         EXPECT_EQ(screen->operations, row.operations);
         const auto selected = map->selectedAnnotations();

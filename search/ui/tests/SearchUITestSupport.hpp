@@ -67,7 +67,7 @@ class FakeBackendSearch : public search::BackendSearch {
 
 // The map screen as the search sees it: a centre the test sets, the point
 // operations recorded in order ("addPoint <title>", "zoomInOnPoint <title>",
-// "selectPoint <title>"), and a view of its own.
+// "selectPoint <title>", "pointNotSaved"), and a view of its own.
 class FakeMapHost : public search::SearchMapHost {
   public:
     std::optional<platform::CLLocationCoordinate2D> mapCenter() const override { return center; }
@@ -80,6 +80,7 @@ class FakeMapHost : public search::SearchMapHost {
     void selectPoint(const std::shared_ptr<points::QuovaMapPoint>& point) override {
         calls.push_back("selectPoint " + point->title().value_or(""));
     }
+    void pointNotSaved(const platform::Error&) override { calls.push_back("pointNotSaved"); }
     QWidget* view() const override { return rootView; }
 
     std::optional<platform::CLLocationCoordinate2D> center;
