@@ -85,8 +85,13 @@ void PointDetailsViewController::setHeightConstraint(platform::TextView* textVie
     std::optional<double> clearWidth;
     if (textView == titleView_.data() && clearTitleButton_) clearWidth = clearTitleButton_->width();
     if (textView == subtitleView_.data() && clearSubtitleButton_) clearWidth = clearSubtitleButton_->width();
+    // The width the column has: the scrolled content's once laid out (narrower than the view by the
+    // scroll bar while it shows), the view's before.
+    const QWidget* content = scrollArea_ ? scrollArea_->widget() : nullptr;
+    const int columnWidth =
+        content != nullptr && content->testAttribute(Qt::WA_Resized) ? content->width() : root->width();
     const double width =
-        textMeasureWidth(root->width(), sideBySide && textView == pointInfoTextView_.data(), clearWidth);
+        textMeasureWidth(columnWidth, sideBySide && textView == pointInfoTextView_.data(), clearWidth);
     const bool textRow = textView == titleView_.data() || textView == subtitleView_.data();
     const double limit = textRow ? textRowHeightLimit(root->height()) : std::numeric_limits<double>::max();
     const platform::TextView::HeightFit fit = textView->heightFitting(width, limit);

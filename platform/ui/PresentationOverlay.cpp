@@ -121,6 +121,8 @@ PresentationOverlay::PresentationOverlay(QWidget* host, ViewController& presente
         layout->setContentsMargins(inset, inset, inset, inset);
     }
     if (host_) host_->installEventFilter(this);
+    contextView_ = context.viewIfLoaded();
+    if (contextView_ && contextView_ != host_) contextView_->installEventFilter(this);
     relayout();
 }
 
@@ -241,15 +243,33 @@ QRect PresentationOverlay::popoverGeometry(QSize size) const {
     }
     QRect panel(QPoint(0, 0), size);
     const int x = anchor.center().x() - size.width() / 2;
-    if (anchor.bottom() + kAnchorGap + size.height() <= bounds.bottom()) {
-        panel.moveTopLeft(QPoint(x, anchor.bottom() + kAnchorGap));
-    } else if (anchor.top() - kAnchorGap - size.height() >= bounds.top()) {
-        panel.moveTopLeft(QPoint(x, anchor.top() - kAnchorGap - size.height()));
-    } else if (anchor.right() + kAnchorGap + size.width() <= bounds.right()) {
-        panel.moveTopLeft(QPoint(anchor.right() + kAnchorGap, anchor.center().y() - size.height() / 2));
+    const int y = anchor.center().y() - size.height() / 2;
+    const bool centredFits = x >= bounds.left() && x + size.width() - 1 <= bounds.right();
+    const bool fitsBelow = anchor.bottom() + kAnchorGap + size.height() <= bounds.bottom();
+    const bool fitsAbove = anchor.top() - kAnchorGap - size.height() >= bounds.top();
+    const bool fitsRight = anchor.right() + kAnchorGap + size.width() <= bounds.right();
+    const bool fitsLeft = anchor.left() - kAnchorGap - size.width() >= bounds.left();
+    const QPoint below(x, anchor.bottom() + kAnchorGap);
+    const QPoint above(x, anchor.top() - kAnchorGap - size.height());
+    const QPoint right(anchor.right() + kAnchorGap, y);
+    const QPoint left(anchor.left() - kAnchorGap - size.width(), y);
+    // Above or below only while the panel, centred on its anchor, fits the window's width: pushed
+    // sideways to stay inside, it would lie over the anchor's neighbours (the other buttons of a
+    // column at the window's edge). Beside the anchor then, which keeps them free.
+    if (fitsBelow && centredFits) {
+        panel.moveTopLeft(below);
+    } else if (fitsAbove && centredFits) {
+        panel.moveTopLeft(above);
+    } else if (fitsRight) {
+        panel.moveTopLeft(right);
+    } else if (fitsLeft) {
+        panel.moveTopLeft(left);
+    } else if (fitsBelow) {
+        panel.moveTopLeft(below);
+    } else if (fitsAbove) {
+        panel.moveTopLeft(above);
     } else {
-        panel.moveTopLeft(
-            QPoint(anchor.left() - kAnchorGap - size.width(), anchor.center().y() - size.height() / 2));
+        panel.moveTopLeft(left);
     }
     // Kept inside the window.
     panel.moveLeft(
@@ -259,9 +279,32 @@ QRect PresentationOverlay::popoverGeometry(QSize size) const {
     return panel;
 }
 
+namespace {
+
+// A controller sized as a share of its presenter's view, and its children sized the same way (the
+// screen inside a navigation controller), take that share of `presenterSize`.
+void applySizeShare(ViewController& controller, QSizeF presenterSize) {
+    const QSizeF share = controller.preferredContentSizeShare();
+    if (!share.isEmpty() && !presenterSize.isEmpty()) {
+        controller.setPreferredContentSize(
+            QSizeF(presenterSize.width() * share.width(), presenterSize.height() * share.height()));
+    }
+    for (const auto& child : controller.children()) {
+        if (child) applySizeShare(*child, presenterSize);
+    }
+}
+
+}  // namespace
+
 void PresentationOverlay::relayout() {
-    if (!host_) return;
+    if (!host_ || relayingOut_) return;
+    relayingOut_ = true;
     auto presented = presented_.lock();
+    if (presented) {
+        auto context = context_.lock();
+        const QWidget* contextView = context ? context->viewIfLoaded() : nullptr;
+        applySizeShare(*presented, contextView ? QSizeF(contextView->size()) : QSizeF(host_->size()));
+    }
     const QSizeF preferred = presented ? presented->preferredContentSize() : QSizeF();
     switch (style_) {
         case ModalPresentationStyle::fullScreen:
@@ -297,10 +340,17 @@ void PresentationOverlay::relayout() {
         }
     }
     raise();
+    relayingOut_ = false;
 }
 
 bool PresentationOverlay::eventFilter(QObject* watched, QEvent* event) {
     if (watched == host_.data() && event->type() == QEvent::Resize) {
+        relayout();
+        return false;
+    }
+    // The presenter's view takes its new size after the host's (its layout runs after the host's
+    // filters): a sheet sized by it follows it then.
+    if (watched == contextView_.data() && event->type() == QEvent::Resize) {
         relayout();
         return false;
     }
