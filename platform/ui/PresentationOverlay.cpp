@@ -9,6 +9,7 @@
 #include <QPainterPath>
 
 #include <algorithm>
+#include <vector>
 
 #include "platform/ui/MainWindow.hpp"
 #include "platform/ui/NavigationBar.hpp"
@@ -227,11 +228,14 @@ QRect PresentationOverlay::popoverGeometry(QSize size) const {
         host_->rect().adjusted(kWindowMargin / 2, kWindowMargin / 2, -kWindowMargin / 2, -kWindowMargin / 2);
     size = size.boundedTo(bounds.size());
     QRect anchor;
+    const QWidget* anchorWidget = nullptr;
     if (auto presented = presented_.lock()) {
         if (auto* popover = presented->popoverPresentationController()) {
             if (auto item = popover->barButtonItem(); item && item->view() != nullptr) {
+                anchorWidget = item->view();
                 anchor = mappedRect(item->view(), {}, host_);
             } else if (popover->sourceView() != nullptr) {
+                anchorWidget = popover->sourceView();
                 anchor = mappedRect(popover->sourceView(), popover->sourceRect(), host_);
             }
         }
@@ -241,42 +245,50 @@ QRect PresentationOverlay::popoverGeometry(QSize size) const {
         centred.moveCenter(bounds.center());
         return centred;
     }
-    QRect panel(QPoint(0, 0), size);
+    // Kept inside the window.
+    const auto inside = [&](QPoint topLeft) {
+        QRect panel(topLeft, size);
+        panel.moveLeft(std::clamp(panel.left(), bounds.left(),
+                                  std::max(bounds.left(), bounds.right() - size.width() + 1)));
+        panel.moveTop(std::clamp(panel.top(), bounds.top(),
+                                 std::max(bounds.top(), bounds.bottom() - size.height() + 1)));
+        return panel;
+    };
+    // The anchor's neighbours (the other buttons of its column or bar) stay free where a place allows:
+    // a panel above a button at the window's edge, pushed sideways to stay inside, would lie over the
+    // buttons above it.
+    std::vector<QRect> neighbours;
+    if (anchorWidget != nullptr && anchorWidget->parentWidget() != nullptr) {
+        for (const QObject* child : anchorWidget->parentWidget()->children()) {
+            const auto* sibling = qobject_cast<const QWidget*>(child);
+            if (sibling == nullptr || sibling == anchorWidget || !sibling->isVisible()) continue;
+            neighbours.push_back(mappedRect(sibling, {}, host_));
+        }
+    }
+    const auto coversNeighbour = [&](const QRect& panel) {
+        return std::any_of(neighbours.begin(), neighbours.end(),
+                           [&](const QRect& r) { return panel.intersects(r); });
+    };
     const int x = anchor.center().x() - size.width() / 2;
     const int y = anchor.center().y() - size.height() / 2;
-    const bool centredFits = x >= bounds.left() && x + size.width() - 1 <= bounds.right();
-    const bool fitsBelow = anchor.bottom() + kAnchorGap + size.height() <= bounds.bottom();
-    const bool fitsAbove = anchor.top() - kAnchorGap - size.height() >= bounds.top();
-    const bool fitsRight = anchor.right() + kAnchorGap + size.width() <= bounds.right();
-    const bool fitsLeft = anchor.left() - kAnchorGap - size.width() >= bounds.left();
-    const QPoint below(x, anchor.bottom() + kAnchorGap);
-    const QPoint above(x, anchor.top() - kAnchorGap - size.height());
-    const QPoint right(anchor.right() + kAnchorGap, y);
-    const QPoint left(anchor.left() - kAnchorGap - size.width(), y);
-    // Above or below only while the panel, centred on its anchor, fits the window's width: pushed
-    // sideways to stay inside, it would lie over the anchor's neighbours (the other buttons of a
-    // column at the window's edge). Beside the anchor then, which keeps them free.
-    if (fitsBelow && centredFits) {
-        panel.moveTopLeft(below);
-    } else if (fitsAbove && centredFits) {
-        panel.moveTopLeft(above);
-    } else if (fitsRight) {
-        panel.moveTopLeft(right);
-    } else if (fitsLeft) {
-        panel.moveTopLeft(left);
-    } else if (fitsBelow) {
-        panel.moveTopLeft(below);
-    } else if (fitsAbove) {
-        panel.moveTopLeft(above);
-    } else {
-        panel.moveTopLeft(left);
+    struct Place {
+        bool fits;
+        QPoint topLeft;
+    };
+    // Below, above, right of and left of the anchor, in this order of preference.
+    const Place places[] = {
+        {anchor.bottom() + kAnchorGap + size.height() <= bounds.bottom(), {x, anchor.bottom() + kAnchorGap}},
+        {anchor.top() - kAnchorGap - size.height() >= bounds.top(), {x, anchor.top() - kAnchorGap - size.height()}},
+        {anchor.right() + kAnchorGap + size.width() <= bounds.right(), {anchor.right() + kAnchorGap, y}},
+        {anchor.left() - kAnchorGap - size.width() >= bounds.left(), {anchor.left() - kAnchorGap - size.width(), y}},
+    };
+    for (const Place& place : places) {
+        if (place.fits && !coversNeighbour(inside(place.topLeft))) return inside(place.topLeft);
     }
-    // Kept inside the window.
-    panel.moveLeft(
-        std::clamp(panel.left(), bounds.left(), std::max(bounds.left(), bounds.right() - size.width() + 1)));
-    panel.moveTop(
-        std::clamp(panel.top(), bounds.top(), std::max(bounds.top(), bounds.bottom() - size.height() + 1)));
-    return panel;
+    for (const Place& place : places) {
+        if (place.fits) return inside(place.topLeft);
+    }
+    return inside(places[3].topLeft);
 }
 
 namespace {
