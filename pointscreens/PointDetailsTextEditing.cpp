@@ -251,6 +251,14 @@ void PointDetailsViewController::showTagEditor() {
         saveNewTagButton_->setEnabled(editTagTextField_ && !editTagTextField_->text().isEmpty());
     }
     observingTagText_ = true;
+    // In a sheet smaller than the screen's content the editor is scrolled into sight, the field
+    // first: a "+" that opens something out of view looks as if it did nothing.
+    if (scrollArea_ && editTagStackView_) {
+        if (QWidget* content = scrollArea_->widget(); content != nullptr && content->layout() != nullptr)
+            content->layout()->activate();
+        if (tagTableView_) scrollArea_->ensureWidgetVisible(tagTableView_, 0, 0);
+        scrollArea_->ensureWidgetVisible(editTagStackView_, 0, 0);
+    }
 }
 
 void PointDetailsViewController::hideTagEditor() {
