@@ -6,6 +6,7 @@
 #include <QFontDatabase>
 #include <QFontMetrics>
 #include <QPalette>
+#include <QStyle>
 
 #include <algorithm>
 
@@ -135,6 +136,9 @@ void PointDetailsViewController::showColorPicker(const std::shared_ptr<points::Q
     const int margin = QFontMetrics(view()->font()).height() / 2;
     const QSize room(window.width() - 2 * margin,
                      window.height() - platform::NavigationBar::kDefaultHeight - 2 * margin);
+    // Held to a shorter room the fields scroll up and down: the scroll bar's width comes on top.
+    if (natural.height() > room.height())
+        natural.rwidth() += view()->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, view());
     const QSizeF fitted(std::max(1, std::min(natural.width(), room.width())),
                         std::max(1, std::min(natural.height(), room.height())));
     // The same in either orientation: the fields do not turn with the window.
