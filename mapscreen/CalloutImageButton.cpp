@@ -69,8 +69,8 @@ void CalloutImageButton::paintEvent(QPaintEvent*) {
     if (tintsImage_) {
         // The accent, lightened on a dark callout as far as a symbol needs to stand out (3:1): a dark
         // theme's selection blue is about 1.5:1 on its base colour, the callout's fill.
-        tint = platform::legibleForeground(palette().color(QPalette::Highlight), palette().color(QPalette::Base),
-                                           kSymbolContrast);
+        tint = platform::legibleForeground(palette().color(QPalette::Highlight),
+                                           palette().color(QPalette::Base), kSymbolContrast);
         // The accent dims while pressed, as a system button's does.
         if (isDown()) tint.setAlphaF(0.5);
     }

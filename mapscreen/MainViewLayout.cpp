@@ -56,7 +56,8 @@ MainViewLayout MainViewLayout::make(const Input& in) {
     // the label moves below the field and its results.
     const double statusRight =
         in.statusLabelRightEdge ? *in.statusLabelRightEdge : columnX - in.statusLabelTrailingMargin;
-    double statusLeftLimit = in.searchBarVisible ? out.searchBar.right() + kContainerMargin : kContainerMargin;
+    double statusLeftLimit =
+        in.searchBarVisible ? out.searchBar.right() + kContainerMargin : kContainerMargin;
     double statusTop = kStatusTopMargin;
     if (in.searchBarVisible && statusRight - statusLeftLimit < in.statusLabelSize.width()) {
         statusLeftLimit = kContainerMargin;

@@ -7,11 +7,11 @@
 
 #include <QApplication>
 #include <QColorDialog>
-#include <QScrollArea>
-#include <QScrollBar>
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTest>
 #include <QWindow>
 
@@ -24,16 +24,17 @@
 #include "mapscreen/MainViewController.hpp"
 #include "mapscreen/QuovaMKMapView.hpp"
 #include "mapscreen/SearchButton.hpp"
-#include "platform/ui/ActivityIndicator.hpp"
 #include "platform/dispatch/RunLoop.hpp"
 #include "platform/foundation/UserDefaults.hpp"
+#include "platform/location/CLLocation.hpp"
 #include "platform/mapkit/qt/MKCalloutView.hpp"
+#include "platform/ui/ActivityIndicator.hpp"
 #include "platform/ui/Animator.hpp"
+#include "platform/ui/BarButtonItem.hpp"
 #include "platform/ui/MainWindow.hpp"
 #include "platform/ui/NavigationBar.hpp"
 #include "platform/ui/NavigationController.hpp"
 #include "platform/ui/NavigationItem.hpp"
-#include "platform/ui/BarButtonItem.hpp"
 #include "platform/ui/TableView.hpp"
 #include "platform/ui/TextField.hpp"
 #include "platform/ui/TextView.hpp"
@@ -46,11 +47,10 @@
 #include "shell/InfoViewController.hpp"
 #include "testsupport/TestEnvironment.hpp"
 #include "testsupport/location/ScriptedPositionSource.hpp"
-#include "platform/location/CLLocation.hpp"
-#include "widgets/taglist/TagFlowView.hpp"
-#include "widgets/taglist/TagView.hpp"
 #include "testsupport/ui/ScreenshotSupport.hpp"
 #include "testsupport/ui/TestApplication.hpp"
+#include "widgets/taglist/TagFlowView.hpp"
+#include "widgets/taglist/TagView.hpp"
 
 namespace tervolo::app::layouttests {
 
@@ -135,27 +135,32 @@ class ProgramLayout : public ::testing::Test {
     std::shared_ptr<PointDetailsViewController> openDetails(const std::shared_ptr<QuovaMapPoint>& point) {
         click(screen_->mapButton(MainViewController::MapButton::points));
         auto navigation = presentedNavigation();
-        auto list = navigation ? std::dynamic_pointer_cast<PointTableViewController>(navigation->topViewController())
-                               : nullptr;
+        auto list = navigation
+                        ? std::dynamic_pointer_cast<PointTableViewController>(navigation->topViewController())
+                        : nullptr;
         if (!list) return nullptr;
         list->tableView()->layoutRows();
         const auto row = list->content().indexPathOfPoint(point);
         if (!row) return nullptr;
         platform::TableView& table = *list->tableView();
-        click(table.viewport(), table.rectForRow(*row).translated(0, -table.contentOffset()).center().toPoint());
+        click(table.viewport(),
+              table.rectForRow(*row).translated(0, -table.contentOffset()).center().toPoint());
         platform::MKCalloutView* callout = screen_->mapView()->calloutView();
         if (callout == nullptr || !callout->isVisible()) return nullptr;
         click(callout, QPoint(callout->width() / 2, (callout->height() - 10) / 2));
         navigation = presentedNavigation();
-        return navigation ? std::dynamic_pointer_cast<PointDetailsViewController>(navigation->topViewController())
-                          : nullptr;
+        return navigation
+                   ? std::dynamic_pointer_cast<PointDetailsViewController>(navigation->topViewController())
+                   : nullptr;
     }
 
     // The window as shown. The offscreen screen keeps the window's backing store at one pixel a point
     // whatever the scale factor, so at a higher ratio the window is drawn afresh at that ratio.
     QImage shownImage() const {
         if (window_->devicePixelRatio() != 1.0) return window_->grab().toImage();
-        return window_->screen()->grabWindow(window_->winId(), 0, 0, window_->width(), window_->height()).toImage();
+        return window_->screen()
+            ->grabWindow(window_->winId(), 0, 0, window_->width(), window_->height())
+            .toImage();
     }
     QRect inWindow(const QWidget* widget) const {
         return QRect(widget->mapTo(window_.get(), QPoint(0, 0)), widget->size());
@@ -191,7 +196,9 @@ QString themed(const QString& name, bool dark, const QWidget& window) {
     return name + (dark ? "-dark" : "-light") + (window.devicePixelRatio() > 1.0 ? "@2x" : "");
 }
 
-QWidget* sheetCard(QWidget* window) { return window->findChild<QWidget*>("presentationCard"); }
+QWidget* sheetCard(QWidget* window) {
+    return window->findChild<QWidget*>("presentationCard");
+}
 
 // The tag editor in small windows: after "+" its field and every row of its table are on screen
 // inside the sheet, not under the small map or the date line, and a click on them reaches them.
@@ -237,7 +244,8 @@ TEST_F(ProgramLayout, TheTagEditorOpensOnScreenInSmallWindows) {
             for (int row = 0; row < 3; ++row) {
                 SCOPED_TRACE(row);
                 const QRectF rowRect = table->rectForRow({0, row}).translated(0, -table->contentOffset());
-                const QPoint rowCentre = table->viewport()->mapTo(scroll->widget(), rowRect.center().toPoint());
+                const QPoint rowCentre =
+                    table->viewport()->mapTo(scroll->widget(), rowRect.center().toPoint());
                 scroll->ensureVisible(rowCentre.x(), rowCentre.y(), 0, 30);
                 settle();
                 const QPoint inWindowCentre = table->viewport()->mapTo(window, rowRect.center().toPoint());
@@ -330,7 +338,8 @@ TEST_F(ProgramLayout, TheDetailsSheetShowsItsDatesWholeInASmallWindow) {
             EXPECT_TRUE(dates->text().endsWith('.')) << dates->text().toStdString();
             // The line holds its whole text at its width...
             EXPECT_LE(dates->heightThatFits(dates->width()), dates->height() + 0.5);
-            EXPECT_TRUE(rectIn(details->bottomStackWidget(), window_.get()).contains(rectIn(dates, window_.get())));
+            EXPECT_TRUE(
+                rectIn(details->bottomStackWidget(), window_.get()).contains(rectIn(dates, window_.get())));
             // ...and, scrolled to the end (where it stands), the sheet shows all of it.
             ASSERT_NE(details->scrollArea(), nullptr);
             QScrollBar* bar = details->scrollArea()->verticalScrollBar();
@@ -339,8 +348,8 @@ TEST_F(ProgramLayout, TheDetailsSheetShowsItsDatesWholeInASmallWindow) {
             EXPECT_EQ(visibleRect(dates, window_.get()), rectIn(dates, window_.get()));
             testsupport::saveScreenshot(
                 shownImage(), TERVOLO_SCREENSHOT_DIR,
-                themed(QStringLiteral("layout-details-%1x%2-dates").arg(size.width()).arg(size.height()), dark,
-                       *window_));
+                themed(QStringLiteral("layout-details-%1x%2-dates").arg(size.width()).arg(size.height()),
+                       dark, *window_));
             EXPECT_GE(details->map()->height(), details->map()->minimumHeight());
             EXPECT_TRUE(rectIn(details->bottomStackWidget(), window_.get())
                             .contains(rectIn(details->map(), window_.get())));
@@ -363,12 +372,14 @@ TEST_F(ProgramLayout, AboutStandsBesideTheButtonColumn) {
         for (int i = 0; i < static_cast<int>(MainViewController::MapButton::info) + 1; ++i) {
             QWidget* button = screen_->mapButton(static_cast<MainViewController::MapButton>(i));
             if (button == nullptr || !button->isVisible()) continue;
-            EXPECT_FALSE(shown.intersects(rectIn(button, window_.get()))) << button->objectName().toStdString();
+            EXPECT_FALSE(shown.intersects(rectIn(button, window_.get())))
+                << button->objectName().toStdString();
         }
         EXPECT_TRUE(rectIn(screen_->view(), window_.get()).contains(shown));
-        testsupport::saveScreenshot(shownImage(), TERVOLO_SCREENSHOT_DIR,
-                                    themed(QStringLiteral("layout-about-%1x%2").arg(size.width()).arg(size.height()),
-                                           false, *window_));
+        testsupport::saveScreenshot(
+            shownImage(), TERVOLO_SCREENSHOT_DIR,
+            themed(QStringLiteral("layout-about-%1x%2").arg(size.width()).arg(size.height()), false,
+                   *window_));
         TearDown();
     }
 }
@@ -418,9 +429,10 @@ TEST_F(ProgramLayout, TheColourSheetHugsThePicker) {
         if (area.height() < dialog->minimumSizeHint().height()) {
             EXPECT_TRUE(scroll->verticalScrollBar()->isVisible());
         }
-        testsupport::saveScreenshot(shownImage(), TERVOLO_SCREENSHOT_DIR,
-                                    themed(QStringLiteral("layout-colour-%1x%2").arg(size.width()).arg(size.height()),
-                                           false, *window_));
+        testsupport::saveScreenshot(
+            shownImage(), TERVOLO_SCREENSHOT_DIR,
+            themed(QStringLiteral("layout-colour-%1x%2").arg(size.width()).arg(size.height()), false,
+                   *window_));
         details->colorPickerPopupController()->dismiss();
         settle();
         TearDown();
@@ -465,7 +477,8 @@ TEST_F(ProgramLayout, DarkThemeCalloutSymbolAndSheetTitleRead) {
     // The callout's fill beside the symbol, read off the screen.
     const QRect symbolRect = rectIn(share, window_.get());
     const double ratio = shown.devicePixelRatio();
-    const QColor fill = shown.pixelColor((QPointF(symbolRect.left() - 3, symbolRect.center().y()) * ratio).toPoint());
+    const QColor fill =
+        shown.pixelColor((QPointF(symbolRect.left() - 3, symbolRect.center().y()) * ratio).toPoint());
     EXPECT_GE(testsupport::strongestContrast(shown, QRectF(symbolRect), fill), 3.0);
 
     click(gear);
@@ -475,7 +488,8 @@ TEST_F(ProgramLayout, DarkThemeCalloutSymbolAndSheetTitleRead) {
     ASSERT_NE(title, nullptr);
     EXPECT_EQ(title->text(), "My Location");
     EXPECT_EQ(title->palette().color(QPalette::WindowText), otherTitle);
-    testsupport::saveScreenshot(shownImage(), TERVOLO_SCREENSHOT_DIR, themed("layout-my-location", true, *window_));
+    testsupport::saveScreenshot(shownImage(), TERVOLO_SCREENSHOT_DIR,
+                                themed("layout-my-location", true, *window_));
 }
 
 }  // namespace tervolo::app::layouttests

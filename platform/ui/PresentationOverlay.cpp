@@ -278,9 +278,11 @@ QRect PresentationOverlay::popoverGeometry(QSize size) const {
     // Below, above, right of and left of the anchor, in this order of preference.
     const Place places[] = {
         {anchor.bottom() + kAnchorGap + size.height() <= bounds.bottom(), {x, anchor.bottom() + kAnchorGap}},
-        {anchor.top() - kAnchorGap - size.height() >= bounds.top(), {x, anchor.top() - kAnchorGap - size.height()}},
+        {anchor.top() - kAnchorGap - size.height() >= bounds.top(),
+         {x, anchor.top() - kAnchorGap - size.height()}},
         {anchor.right() + kAnchorGap + size.width() <= bounds.right(), {anchor.right() + kAnchorGap, y}},
-        {anchor.left() - kAnchorGap - size.width() >= bounds.left(), {anchor.left() - kAnchorGap - size.width(), y}},
+        {anchor.left() - kAnchorGap - size.width() >= bounds.left(),
+         {anchor.left() - kAnchorGap - size.width(), y}},
     };
     for (const Place& place : places) {
         if (place.fits && !coversNeighbour(inside(place.topLeft))) return inside(place.topLeft);
