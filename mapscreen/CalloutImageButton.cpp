@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "platform/ui/Contrast.hpp"
+
 // Outside any namespace, as the resource macro needs.
 static void initMapScreenSymbolsResource() {
     Q_INIT_RESOURCE(MapScreenSymbols);
@@ -65,7 +67,10 @@ void CalloutImageButton::paintEvent(QPaintEvent*) {
     const double ratio = devicePixelRatioF();
     QColor tint;
     if (tintsImage_) {
-        tint = palette().color(QPalette::Highlight);
+        // The accent, lightened on a dark callout as far as a symbol needs to stand out (3:1): a dark
+        // theme's selection blue is about 1.5:1 on its base colour, the callout's fill.
+        tint = platform::legibleForeground(palette().color(QPalette::Highlight),
+                                           palette().color(QPalette::Base), kSymbolContrast);
         // The accent dims while pressed, as a system button's does.
         if (isDown()) tint.setAlphaF(0.5);
     }

@@ -25,8 +25,12 @@ class CalloutImageButton : public QAbstractButton {
     void setImages(platform::NamedImage normal, platform::NamedImage highlighted = {});
     const platform::NamedImage& normalImage() const { return normal_; }
     const platform::NamedImage& highlightedImage() const { return highlighted_; }
+    // The least contrast a tinted symbol keeps against the palette's base colour: 3:1, which a symbol
+    // needs, with room for the callout's fill, the base colour a touch translucent over the map.
+    static constexpr double kSymbolContrast = 3.5;
     // While set, the image is drawn as a symbol: the palette's accent
-    // (highlight) colour wherever it is opaque, half as strong while pressed.
+    // (highlight) colour wherever it is opaque, lightened or darkened as far
+    // as kSymbolContrast needs, half as strong while pressed.
     void setTintsImage(bool tints) { tintsImage_ = tints; }
     bool tintsImage() const { return tintsImage_; }
     // The plate behind the image; transparent: none.

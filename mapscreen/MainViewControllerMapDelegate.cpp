@@ -213,6 +213,10 @@ void MainViewController::presentInNavigationController(
         screen->setPreferredContentSize(size);
         // The sheet's card takes the size of what is presented: the navigation controller.
         navigation->setPreferredContentSize(size);
+        // The same shares of the screen's view from then on: the sheet follows the window both ways.
+        const QSizeF share(0.5, 2.0 / 3.0);
+        screen->setPreferredContentSizeShare(share);
+        navigation->setPreferredContentSizeShare(share);
     }
     present(navigation, true, std::move(completion));
 }

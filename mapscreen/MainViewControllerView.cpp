@@ -173,7 +173,8 @@ void MainViewController::loadView() {
     searchBar_->setObjectName(QStringLiteral("searchBar"));
     searchBar_->setPlaceholderText(QString::fromStdString(platform::localizedString("Search for places")));
     searchBar_->setClearButtonShown(true);
-    searchBar_->setTextMargins(8, 0, 4, 0);
+    // Room at the end for the spinner, which stands inside the field (MainViewLayout).
+    searchBar_->setTextMargins(8, 0, 4 + static_cast<int>(MainViewLayout::kSpinnerSide) + 8, 0);
     // The field is tall (80 points when open); its text starts a little larger
     // than the interface's, and the search controller enlarges it further.
     searchBar_->setFont(platform::scaledFont(searchBar_->font(), 1.2));
@@ -181,6 +182,8 @@ void MainViewController::loadView() {
     platform::setAlpha(searchBar_, 0);
     spinner_ = new platform::ActivityIndicator(platform::ActivityIndicator::Style::Medium, root);
     spinner_->setObjectName(QStringLiteral("spinner"));
+    // It lies over the field: a click there is the field's.
+    spinner_->setAttribute(Qt::WA_TransparentForMouseEvents);
 
     // The named constraints and their first constants.
     const auto relayout = [this] { layoutMainView(); };

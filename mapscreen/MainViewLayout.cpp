@@ -46,16 +46,18 @@ MainViewLayout MainViewLayout::make(const Input& in) {
         QRectF(searchX, in.searchBarTopSpacing, std::min(in.searchBarWidth, searchRoom), in.searchBarHeight);
     out.searchTable = QRectF(searchX, out.searchBar.bottom() + kSearchTableGap, out.searchBar.width(),
                              std::max(0.0, in.searchTableHeight));
-    const double spinnerSide = 20;
-    out.spinner = QRectF(out.searchBar.right() + kContainerMargin,
-                         out.searchBar.center().y() - spinnerSide / 2, spinnerSide, spinnerSide);
+    // The spinner inside the field at its end, before the clear button: it tells that this field's
+    // search runs, so it stands in the field, not on the map beside it.
+    out.spinner = QRectF(out.searchBar.right() - kSpinnerTrailingInset - kSpinnerSide,
+                         out.searchBar.center().y() - kSpinnerSide / 2, kSpinnerSide, kSpinnerSide);
 
     // The status label at the top right, beside the column; left of it only
     // what the open search field leaves. When that is too narrow for the text,
     // the label moves below the field and its results.
     const double statusRight =
         in.statusLabelRightEdge ? *in.statusLabelRightEdge : columnX - in.statusLabelTrailingMargin;
-    double statusLeftLimit = in.searchBarVisible ? out.spinner.right() + kContainerMargin : kContainerMargin;
+    double statusLeftLimit =
+        in.searchBarVisible ? out.searchBar.right() + kContainerMargin : kContainerMargin;
     double statusTop = kStatusTopMargin;
     if (in.searchBarVisible && statusRight - statusLeftLimit < in.statusLabelSize.width()) {
         statusLeftLimit = kContainerMargin;

@@ -54,6 +54,9 @@ struct MainViewLayout {
     static constexpr double kBottomStripHeight = 44;
     static constexpr double kContainerMargin = 8;  // the containers' layout margins
     static constexpr double kSearchTableGap = 4;
+    static constexpr double kSpinnerSide = 20;
+    // From the search field's right edge to the spinner's: the room of the field's clear button.
+    static constexpr double kSpinnerTrailingInset = 30;
     static constexpr double kDebugTextWidth = 330;
     static constexpr double kDebugTextHeight = 112;
 

@@ -79,6 +79,9 @@ void StylesAndLayers::presentScreen(const std::shared_ptr<platform::ViewControll
         const QSizeF size(view->width() / 2.0, height / 3 + height / 3);
         content->setPreferredContentSize(size);
         wrapper->setPreferredContentSize(size);
+        // The same shares of the screen's view while shown: the panel follows the window both ways.
+        content->setPreferredContentSizeShare(QSizeF(0.5, 2.0 / 3.0));
+        wrapper->setPreferredContentSizeShare(QSizeF(0.5, 2.0 / 3.0));
     } else {
         wrapper->setModalPresentationStyle(ModalPresentationStyle::fullScreen);
     }

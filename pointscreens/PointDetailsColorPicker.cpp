@@ -2,9 +2,11 @@
 // picker in a popup; "Save" stores the colour in the tag, recolours its chips
 // and draws the pins of the points carrying it again.
 #include <QApplication>
+#include <QColorDialog>
 #include <QFontDatabase>
 #include <QFontMetrics>
 #include <QPalette>
+#include <QStyle>
 
 #include <algorithm>
 
@@ -14,6 +16,7 @@
 #include "platform/foundation/Bundle.hpp"
 #include "platform/text/Unicode.hpp"
 #include "platform/ui/BarButtonItem.hpp"
+#include "platform/ui/MainWindow.hpp"
 #include "platform/ui/NavigationBar.hpp"
 #include "platform/ui/TapGestureRecognizer.hpp"
 #include "points/QuovaMapPointStore.hpp"
@@ -119,24 +122,29 @@ void PointDetailsViewController::showColorPicker(const std::shared_ptr<points::Q
     popup->setStyle(widgets::popup::PopupStyle::formSheet);
     popup->setQuovaConcernedTag(tag);
 
-    const QSize frame = view()->size();
-    const double shorter = std::min(frame.width(), frame.height()) * 0.9;
-    const double longer = std::max(frame.width(), frame.height()) * 0.9;
-    // Nine tenths of the screen, but never less than the picker's own fields need (the spectrum, the
-    // hue to alpha fields, HTML), as the font lays them out: a phone's 0.9 of a small window cuts them
-    // off. Nor more than the window holds.
-    const QSize needed = picker->view()->minimumSizeHint();
-    // The window, less the popup's bar above the content and a margin on either side.
-    const QSize window = view()->window() != nullptr ? view()->window()->size() : frame;
+    // The picker's own size: the size its fields take (the spectrum, the hue to alpha fields, HTML) as
+    // the font lays them out. A phone's nine tenths of the screen would leave wide empty bands around
+    // them in a desktop window, and cut them off in a small one. Never more than the window holds:
+    // there the fields scroll.
+    QSize natural = picker->view()->sizeHint();
+    if (QColorDialog* dialog = picker->colorDialog())
+        natural = dialog->sizeHint().expandedTo(dialog->minimumSizeHint());
+    // What the popup covers (the window's content, below its toolbar), less the popup's bar above the
+    // content and a margin on either side.
+    QSize window = view()->window() != nullptr ? view()->window()->size() : view()->size();
+    if (auto* main = qobject_cast<platform::MainWindow*>(view()->window()); main && main->contentView())
+        window = main->contentView()->size();
     const int margin = QFontMetrics(view()->font()).height() / 2;
     const QSize room(window.width() - 2 * margin,
                      window.height() - platform::NavigationBar::kDefaultHeight - 2 * margin);
-    auto fitted = [&](double width, double height) {
-        return QSizeF(std::min<double>(std::max<double>(width, needed.width()), room.width()),
-                      std::min<double>(std::max<double>(height, needed.height()), room.height()));
-    };
-    widgets::popup::setContentSizeInPopup(*picker, fitted(shorter, longer));
-    widgets::popup::setLandscapeContentSizeInPopup(*picker, fitted(longer, shorter));
+    // Held to a shorter room the fields scroll up and down: the scroll bar's width comes on top.
+    if (natural.height() > room.height())
+        natural.rwidth() += view()->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, view());
+    const QSizeF fitted(std::max(1, std::min(natural.width(), room.width())),
+                        std::max(1, std::min(natural.height(), room.height())));
+    // The same in either orientation: the fields do not turn with the window.
+    widgets::popup::setContentSizeInPopup(*picker, fitted);
+    widgets::popup::setLandscapeContentSizeInPopup(*picker, fitted);
 
     picker->setTitle("#" + tag->title());
     picker->navigationItem().setRightBarButtonItem(std::make_shared<platform::BarButtonItem>(

@@ -86,8 +86,13 @@ void PointDetailsViewController::setHeightConstraint(platform::TextView* textVie
     std::optional<double> clearWidth;
     if (textView == titleView_.data() && clearTitleButton_) clearWidth = clearTitleButton_->width();
     if (textView == subtitleView_.data() && clearSubtitleButton_) clearWidth = clearSubtitleButton_->width();
+    // The width the column has: the scrolled content's once laid out (narrower than the view by the
+    // scroll bar while it shows), the view's before.
+    const QWidget* content = scrollArea_ ? scrollArea_->widget() : nullptr;
+    const int columnWidth =
+        content != nullptr && content->testAttribute(Qt::WA_Resized) ? content->width() : root->width();
     const double width =
-        textMeasureWidth(root->width(), sideBySide && textView == pointInfoTextView_.data(), clearWidth);
+        textMeasureWidth(columnWidth, sideBySide && textView == pointInfoTextView_.data(), clearWidth);
     const bool textRow = textView == titleView_.data() || textView == subtitleView_.data();
     const double limit = textRow ? textRowHeightLimit(root->height()) : std::numeric_limits<double>::max();
     const platform::TextView::HeightFit fit = textView->heightFitting(width, limit);
@@ -247,6 +252,14 @@ void PointDetailsViewController::showTagEditor() {
         saveNewTagButton_->setEnabled(editTagTextField_ && !editTagTextField_->text().isEmpty());
     }
     observingTagText_ = true;
+    // In a sheet smaller than the screen's content the editor is scrolled into sight, the field
+    // first: a "+" that opens something out of view looks as if it did nothing.
+    if (scrollArea_ && editTagStackView_) {
+        if (QWidget* content = scrollArea_->widget(); content != nullptr && content->layout() != nullptr)
+            content->layout()->activate();
+        if (tagTableView_) scrollArea_->ensureWidgetVisible(tagTableView_, 0, 0);
+        scrollArea_->ensureWidgetVisible(editTagStackView_, 0, 0);
+    }
 }
 
 void PointDetailsViewController::hideTagEditor() {

@@ -33,6 +33,10 @@ class PointDetailsViewController::ViewEvents : public QObject {
     bool eventFilter(QObject* watched, QEvent* event) override {
         if (watched == parent()) {
             screen_->handleViewEvent(event);
+        } else if (screen_->scrollArea_ && watched == screen_->scrollArea_->widget()) {
+            // The scrolled content's width is the text's: it narrows by the scroll bar when the
+            // content is taller than the sheet.
+            if (event->type() == QEvent::Resize) screen_->measureTextViews();
         } else if (event->type() == QEvent::Resize && screen_->tagFlowView_) {
             // The chips flow into more or fewer rows at a new width. Filters
             // run before the list's own resize handling: flow them now, then
@@ -85,6 +89,8 @@ std::shared_ptr<PointDetailsViewController> PointDetailsViewController::presentF
         navigation->setModalPresentationStyle(platform::ModalPresentationStyle::formSheet);
         const QSize size = presenter.view()->size();
         screen->setPreferredContentSize(QSizeF(size.width() / 2.0, size.height() * 2.0 / 3.0));
+        // The same shares of the presenter's view from then on: the sheet follows the window.
+        screen->setPreferredContentSizeShare(QSizeF(0.5, 2.0 / 3.0));
     }
     presenter.present(navigation, true);
     return screen;
@@ -106,6 +112,7 @@ void PointDetailsViewController::loadView() {
     events_ = new ViewEvents(this, root);
     root->installEventFilter(events_);
     if (tagFlowView_) tagFlowView_->installEventFilter(events_);
+    if (scrollArea_ && scrollArea_->widget()) scrollArea_->widget()->installEventFilter(events_);
 }
 
 void PointDetailsViewController::viewWillAppear(bool animated) {
@@ -137,14 +144,18 @@ void PointDetailsViewController::viewDidResize() {
         // map takes what the status line leaves.
         bottomStackView_->setStretchFactor(pointInfoTextView_, sideBySide ? 1 : 0);
     }
-    setHeightConstraint(titleView_);
-    setHeightConstraint(subtitleView_);
-    setHeightConstraint(pointInfoTextView_);
+    measureTextViews();
     if (tagTableHeightTimer_) tagTableHeightTimer_->invalidate();
     tagTableHeightTimer_ = platform::Timer::scheduled(
         0.1, false, [this, alive = std::weak_ptr<int>(lifetime_)](platform::Timer&) {
             if (alive.lock()) updateTagTableHeight();
         });
+}
+
+void PointDetailsViewController::measureTextViews() {
+    setHeightConstraint(titleView_);
+    setHeightConstraint(subtitleView_);
+    setHeightConstraint(pointInfoTextView_);
 }
 
 // --- coordinate label ---------------------------------------------------------

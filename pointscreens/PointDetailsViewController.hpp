@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QPointer>
 #include <QPushButton>
+#include <QScrollArea>
 
 #include <cstdint>
 #include <functional>
@@ -112,6 +113,8 @@ class PointDetailsViewController : public platform::ViewController,
     platform::MKMapView* map() const { return map_; }
     QBoxLayout* bottomStackView() const { return bottomStackView_; }
     QWidget* bottomStackWidget() const { return bottomStackWidget_; }
+    // What scrolls when the sheet is smaller than the screen's content: all but the bottom bar.
+    QScrollArea* scrollArea() const { return scrollArea_; }
     widgets::taglist::TagFlowView* tagFlowView() const { return tagFlowView_; }
     QPushButton* addTagButton() const { return addTagButton_; }
     QLabel* addTagInfoLabel() const { return addTagInfoLabel_; }
@@ -155,6 +158,8 @@ class PointDetailsViewController : public platform::ViewController,
     // the view is wider than high); the text views are measured again and the
     // tag table's height 0.1 s later on a timer the screen owns.
     void viewDidResize();
+    // The three text views' heights for the width they now have.
+    void measureTextViews();
 
     // --- the screen's operations -------------------------------------------
     void coordinateLabelTapped();
@@ -314,6 +319,7 @@ class PointDetailsViewController : public platform::ViewController,
     QPointer<platform::MKMapView> map_;
     QPointer<QBoxLayout> bottomStackView_;
     QPointer<QWidget> bottomStackWidget_;
+    QPointer<QScrollArea> scrollArea_;
     QPointer<widgets::taglist::TagFlowView> tagFlowView_;
     QPointer<QPushButton> addTagButton_;
     QPointer<QLabel> addTagInfoLabel_;

@@ -8,6 +8,7 @@
 #include <QHBoxLayout>
 #include <QIcon>
 #include <QPixmap>
+#include <QScrollArea>
 #include <QSpacerItem>
 #include <QTextOption>
 #include <QVBoxLayout>
@@ -57,11 +58,29 @@ QPushButton* makeClearButton(QWidget* parent, const char* name) {
 
 // --- the view ---------------------------------------------------------------
 
-void PointDetailsViewController::buildView(QWidget* root) {
+void PointDetailsViewController::buildView(QWidget* view) {
+    // Everything but the bottom bar scrolls: a sheet smaller than its content would otherwise squeeze
+    // the rows below their size, and the rows of fixed height (the tag table, the text views) would
+    // run over their neighbours, covering them and catching their clicks.
+    auto* outer = new QVBoxLayout(view);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->setSpacing(0);
+    scrollArea_ = new QScrollArea(view);
+    scrollArea_->setObjectName("detailsScrollArea");
+    scrollArea_->setFrameShape(QFrame::NoFrame);
+    scrollArea_->setWidgetResizable(true);
+    scrollArea_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // The screen's own window colour shows through, as without the scroll area.
+    scrollArea_->setBackgroundRole(QPalette::Window);
+    scrollArea_->viewport()->setAutoFillBackground(false);
+    auto* root = new QWidget();
+    root->setObjectName("detailsContent");
+    root->setAutoFillBackground(false);
     auto* column = new QVBoxLayout(root);
     const int margin = static_cast<int>(kMargin);
     column->setContentsMargins(margin, margin, margin, 0);
     column->setSpacing(6);
+    outer->addWidget(scrollArea_, 1);
 
     // Title and subtitle: the text view sized to its text, the clear button
     // beside it, centred on the text by its top distance.
@@ -225,9 +244,10 @@ void PointDetailsViewController::buildView(QWidget* root) {
     pointInfoTextView_->setFont(small);
     bottomStackView_->addWidget(pointInfoTextView_, 0, Qt::AlignTop);
     column->addWidget(bottomStackWidget_, 1);
+    scrollArea_->setWidget(root);
 
     // The radius and directions choices.
-    bottomBar_ = new platform::Toolbar(root);
+    bottomBar_ = new platform::Toolbar(view);
     bottomBar_->setObjectName("bottomBar");
     bottomBar_->setDisplayMode(platform::Toolbar::DisplayMode::labelOnly);
     radiusButton_ = std::make_shared<platform::BarButtonItem>(std::string(),
@@ -250,7 +270,10 @@ void PointDetailsViewController::buildView(QWidget* root) {
         }));
         item->setView(bottomBar_->widgetForAction(action));
     }
-    column->addWidget(bottomBar_);
+    auto* barRow = new QHBoxLayout();
+    barRow->setContentsMargins(margin, 0, margin, 0);
+    barRow->addWidget(bottomBar_);
+    outer->addLayout(barRow);
 }
 
 void PointDetailsViewController::applyConstraints() {

@@ -93,18 +93,21 @@ void UserLocationSettingsViewController::viewDidLoad() {
         QLLogInfo("no coordinateFormat value found in Defaults");
     }
 
-    // An opaque white bar with large black titles.
+    // An opaque bar with large titles in the palette's base and text colours: white and black in a
+    // light theme; in a dark one the colours of the other sheets' bars, where a fixed black title
+    // would be lightened to a grey that reads as disabled.
     if (auto* navigation = navigationController()) {
         auto& bar = navigation->navigationBar();
+        const QPalette palette = view()->palette();
         platform::NavigationBar::Appearance appearance = bar.standardAppearance();
-        appearance.backgroundColor = QColor(Qt::white);
-        appearance.titleTextAttributes.foregroundColor = QColor(Qt::black);
-        appearance.largeTitleTextAttributes.foregroundColor = QColor(Qt::black);
+        appearance.backgroundColor = palette.color(QPalette::Base);
+        appearance.titleTextAttributes.foregroundColor = palette.color(QPalette::WindowText);
+        appearance.largeTitleTextAttributes.foregroundColor = palette.color(QPalette::WindowText);
         bar.setStandardAppearance(appearance);
         bar.setScrollEdgeAppearance(appearance);
         bar.setPrefersLargeTitles(true);
         auto attributes = bar.titleTextAttributes();
-        attributes.foregroundColor = QColor(Qt::black);
+        attributes.foregroundColor = palette.color(QPalette::WindowText);
         bar.setTitleTextAttributes(attributes);
     }
     navigationItem().setTitle(bundle.localizedString("My Location"));

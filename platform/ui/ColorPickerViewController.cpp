@@ -1,6 +1,7 @@
 #include "platform/ui/ColorPickerViewController.hpp"
 
 #include <QColorDialog>
+#include <QScrollArea>
 #include <QVBoxLayout>
 
 namespace platform {
@@ -22,7 +23,13 @@ void ColorPickerViewController::loadView() {
     root->setObjectName(QStringLiteral("ColorPickerViewController"));
     auto* column = new QVBoxLayout(root);
     column->setContentsMargins(0, 0, 0, 0);
-    dialog_ = new QColorDialog(root);
+    // In a window too small for the dialog's fields, they scroll rather than being cut off.
+    auto* scroll = new QScrollArea(root);
+    scroll->setObjectName(QStringLiteral("colorDialogScrollArea"));
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    scroll->setBackgroundRole(QPalette::Window);
+    dialog_ = new QColorDialog(scroll);
     dialog_->setObjectName(QStringLiteral("colorDialog"));
     dialog_->setOptions(QColorDialog::NoButtons | QColorDialog::ShowAlphaChannel |
                         QColorDialog::DontUseNativeDialog);
@@ -30,7 +37,8 @@ void ColorPickerViewController::loadView() {
     dialog_->setWindowFlags(Qt::Widget);
     dialog_->setSizeGripEnabled(false);
     dialog_->setCurrentColor(selectedColor_);
-    column->addWidget(dialog_);
+    scroll->setWidget(dialog_);
+    column->addWidget(scroll);
     dialog_->show();
     QObject::connect(dialog_, &QColorDialog::currentColorChanged, root,
                      [this, alive = std::weak_ptr<ViewController>(weak_from_this())](const QColor& color) {

@@ -9,6 +9,7 @@
 #include <QPainterPath>
 
 #include <algorithm>
+#include <vector>
 
 #include "platform/ui/MainWindow.hpp"
 #include "platform/ui/NavigationBar.hpp"
@@ -121,6 +122,8 @@ PresentationOverlay::PresentationOverlay(QWidget* host, ViewController& presente
         layout->setContentsMargins(inset, inset, inset, inset);
     }
     if (host_) host_->installEventFilter(this);
+    contextView_ = context.viewIfLoaded();
+    if (contextView_ && contextView_ != host_) contextView_->installEventFilter(this);
     relayout();
 }
 
@@ -225,11 +228,14 @@ QRect PresentationOverlay::popoverGeometry(QSize size) const {
         host_->rect().adjusted(kWindowMargin / 2, kWindowMargin / 2, -kWindowMargin / 2, -kWindowMargin / 2);
     size = size.boundedTo(bounds.size());
     QRect anchor;
+    const QWidget* anchorWidget = nullptr;
     if (auto presented = presented_.lock()) {
         if (auto* popover = presented->popoverPresentationController()) {
             if (auto item = popover->barButtonItem(); item && item->view() != nullptr) {
+                anchorWidget = item->view();
                 anchor = mappedRect(item->view(), {}, host_);
             } else if (popover->sourceView() != nullptr) {
+                anchorWidget = popover->sourceView();
                 anchor = mappedRect(popover->sourceView(), popover->sourceRect(), host_);
             }
         }
@@ -239,29 +245,80 @@ QRect PresentationOverlay::popoverGeometry(QSize size) const {
         centred.moveCenter(bounds.center());
         return centred;
     }
-    QRect panel(QPoint(0, 0), size);
-    const int x = anchor.center().x() - size.width() / 2;
-    if (anchor.bottom() + kAnchorGap + size.height() <= bounds.bottom()) {
-        panel.moveTopLeft(QPoint(x, anchor.bottom() + kAnchorGap));
-    } else if (anchor.top() - kAnchorGap - size.height() >= bounds.top()) {
-        panel.moveTopLeft(QPoint(x, anchor.top() - kAnchorGap - size.height()));
-    } else if (anchor.right() + kAnchorGap + size.width() <= bounds.right()) {
-        panel.moveTopLeft(QPoint(anchor.right() + kAnchorGap, anchor.center().y() - size.height() / 2));
-    } else {
-        panel.moveTopLeft(
-            QPoint(anchor.left() - kAnchorGap - size.width(), anchor.center().y() - size.height() / 2));
-    }
     // Kept inside the window.
-    panel.moveLeft(
-        std::clamp(panel.left(), bounds.left(), std::max(bounds.left(), bounds.right() - size.width() + 1)));
-    panel.moveTop(
-        std::clamp(panel.top(), bounds.top(), std::max(bounds.top(), bounds.bottom() - size.height() + 1)));
-    return panel;
+    const auto inside = [&](QPoint topLeft) {
+        QRect panel(topLeft, size);
+        panel.moveLeft(std::clamp(panel.left(), bounds.left(),
+                                  std::max(bounds.left(), bounds.right() - size.width() + 1)));
+        panel.moveTop(std::clamp(panel.top(), bounds.top(),
+                                 std::max(bounds.top(), bounds.bottom() - size.height() + 1)));
+        return panel;
+    };
+    // The anchor's neighbours (the other buttons of its column or bar) stay free where a place allows:
+    // a panel above a button at the window's edge, pushed sideways to stay inside, would lie over the
+    // buttons above it.
+    std::vector<QRect> neighbours;
+    if (anchorWidget != nullptr && anchorWidget->parentWidget() != nullptr) {
+        for (const QObject* child : anchorWidget->parentWidget()->children()) {
+            const auto* sibling = qobject_cast<const QWidget*>(child);
+            if (sibling == nullptr || sibling == anchorWidget || !sibling->isVisible()) continue;
+            neighbours.push_back(mappedRect(sibling, {}, host_));
+        }
+    }
+    const auto coversNeighbour = [&](const QRect& panel) {
+        return std::any_of(neighbours.begin(), neighbours.end(),
+                           [&](const QRect& r) { return panel.intersects(r); });
+    };
+    const int x = anchor.center().x() - size.width() / 2;
+    const int y = anchor.center().y() - size.height() / 2;
+    struct Place {
+        bool fits;
+        QPoint topLeft;
+    };
+    // Below, above, right of and left of the anchor, in this order of preference.
+    const Place places[] = {
+        {anchor.bottom() + kAnchorGap + size.height() <= bounds.bottom(), {x, anchor.bottom() + kAnchorGap}},
+        {anchor.top() - kAnchorGap - size.height() >= bounds.top(),
+         {x, anchor.top() - kAnchorGap - size.height()}},
+        {anchor.right() + kAnchorGap + size.width() <= bounds.right(), {anchor.right() + kAnchorGap, y}},
+        {anchor.left() - kAnchorGap - size.width() >= bounds.left(),
+         {anchor.left() - kAnchorGap - size.width(), y}},
+    };
+    for (const Place& place : places) {
+        if (place.fits && !coversNeighbour(inside(place.topLeft))) return inside(place.topLeft);
+    }
+    for (const Place& place : places) {
+        if (place.fits) return inside(place.topLeft);
+    }
+    return inside(places[3].topLeft);
 }
 
+namespace {
+
+// A controller sized as a share of its presenter's view, and its children sized the same way (the
+// screen inside a navigation controller), take that share of `presenterSize`.
+void applySizeShare(ViewController& controller, QSizeF presenterSize) {
+    const QSizeF share = controller.preferredContentSizeShare();
+    if (!share.isEmpty() && !presenterSize.isEmpty()) {
+        controller.setPreferredContentSize(
+            QSizeF(presenterSize.width() * share.width(), presenterSize.height() * share.height()));
+    }
+    for (const auto& child : controller.children()) {
+        if (child) applySizeShare(*child, presenterSize);
+    }
+}
+
+}  // namespace
+
 void PresentationOverlay::relayout() {
-    if (!host_) return;
+    if (!host_ || relayingOut_) return;
+    relayingOut_ = true;
     auto presented = presented_.lock();
+    if (presented) {
+        auto context = context_.lock();
+        const QWidget* contextView = context ? context->viewIfLoaded() : nullptr;
+        applySizeShare(*presented, contextView ? QSizeF(contextView->size()) : QSizeF(host_->size()));
+    }
     const QSizeF preferred = presented ? presented->preferredContentSize() : QSizeF();
     switch (style_) {
         case ModalPresentationStyle::fullScreen:
@@ -297,10 +354,17 @@ void PresentationOverlay::relayout() {
         }
     }
     raise();
+    relayingOut_ = false;
 }
 
 bool PresentationOverlay::eventFilter(QObject* watched, QEvent* event) {
     if (watched == host_.data() && event->type() == QEvent::Resize) {
+        relayout();
+        return false;
+    }
+    // The presenter's view takes its new size after the host's (its layout runs after the host's
+    // filters): a sheet sized by it follows it then.
+    if (watched == contextView_.data() && event->type() == QEvent::Resize) {
         relayout();
         return false;
     }

@@ -60,6 +60,8 @@ class PresentationOverlay : public QWidget {
     void restoreFocus();
 
     QPointer<QWidget> host_;
+    QPointer<QWidget> contextView_;  // the presenter's view, whose size a size share follows
+    bool relayingOut_ = false;
     std::weak_ptr<ViewController> presented_;
     std::weak_ptr<ViewController> context_;
     ModalPresentationStyle style_;

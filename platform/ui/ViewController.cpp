@@ -345,6 +345,12 @@ void ViewController::setPreferredContentSize(QSizeF size) {
     if (presentationOverlay_) static_cast<PresentationOverlay*>(presentationOverlay_.data())->relayout();
 }
 
+void ViewController::setPreferredContentSizeShare(QSizeF share) {
+    PLATFORM_UI_ASSERT_MAIN_THREAD();
+    preferredContentSizeShare_ = share;
+    if (presentationOverlay_) static_cast<PresentationOverlay*>(presentationOverlay_.data())->relayout();
+}
+
 MainWindow* ViewController::window() const {
     const QWidget* widget = view_.data();
     if (widget == nullptr) return nullptr;

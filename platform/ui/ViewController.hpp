@@ -190,6 +190,12 @@ class ViewController : public std::enable_shared_from_this<ViewController> {
     // Containers and presentations that size by it are told at once
     // (preferredContentSizeDidChange of the parent, the presentation's card).
     void setPreferredContentSize(QSizeF size);
+    // A preferred content size given as a share of the presenting controller's view (0.5 × 2/3: half
+    // its width, two thirds of its height). While the controller is presented, its preferred content
+    // size is that share of the presenter's view, taken again whenever that view changes size, so a
+    // sheet follows its window as it grows and as it shrinks. Empty (the default): none.
+    QSizeF preferredContentSizeShare() const { return preferredContentSizeShare_; }
+    void setPreferredContentSizeShare(QSizeF share);
     // A child told its parent that its preferred content size changed.
     virtual void preferredContentSizeDidChange(ViewController& child) { (void)child; }
     const std::string& restorationIdentifier() const { return restorationIdentifier_; }
@@ -282,6 +288,7 @@ class ViewController : public std::enable_shared_from_this<ViewController> {
     std::string title_;
     std::string restorationIdentifier_;
     QSizeF preferredContentSize_;
+    QSizeF preferredContentSizeShare_;
     std::shared_ptr<NavigationItem> navigationItem_;
 
     // Presentation: a presenting controller holds what it presents.

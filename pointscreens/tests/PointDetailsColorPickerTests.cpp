@@ -73,11 +73,13 @@ TEST_F(ColorPickerTest, AChipTapOpensThePickerInAFormSheetPopupForItsTag) {
     ASSERT_NE(save, nullptr);
     EXPECT_EQ(save->title(), "Save");
     EXPECT_EQ(shown->selectedColor(), QColor(0, 122, 255));
-    const QSize frame = screen->view()->size();
-    const double s = std::min(frame.width(), frame.height()) * 0.9;
-    const double l = std::max(frame.width(), frame.height()) * 0.9;
-    EXPECT_EQ(tervolo::widgets::popup::contentSizeInPopup(*shown), QSizeF(s, l));
-    EXPECT_EQ(tervolo::widgets::popup::landscapeContentSizeInPopup(*shown), QSizeF(l, s));
+    // The picker's own size in a window that holds it, whatever the orientation: a share of the
+    // screen would leave empty bands around its fields.
+    ASSERT_NE(shown->colorDialog(), nullptr);
+    const QSize natural =
+        shown->colorDialog()->sizeHint().expandedTo(shown->colorDialog()->minimumSizeHint());
+    EXPECT_EQ(tervolo::widgets::popup::contentSizeInPopup(*shown), QSizeF(natural));
+    EXPECT_EQ(tervolo::widgets::popup::landscapeContentSizeInPopup(*shown), QSizeF(natural));
     ASSERT_NE(popup->backgroundView(), nullptr);
     EXPECT_EQ(popup->backgroundView()->objectName(), "colorPickerBackground");
     // The bar look, kept for every later popup.
