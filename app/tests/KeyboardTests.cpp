@@ -332,6 +332,45 @@ TEST_F(KeyboardUse, SpaceAndReturnPressTheFocusedButton) {
     }
 }
 
+// About, opened from the keyboard: Tab goes round its controls and stays in
+// it, each stop shows the focus, and Return on Done closes it.
+TEST_F(KeyboardUse, AboutIsWorkedWithTheKeyboard) {
+    open();
+    ASSERT_TRUE(tabTo(screen_->mapButton(Button::info)));
+    key(Qt::Key_Return);
+    const auto about = presentedTop<tervolo::shell::InfoViewController>();
+    ASSERT_NE(about, nullptr);
+    QWidget* sheet = screen_->presentedViewController()->view();
+    EXPECT_EQ(focus(), about->creditsButton());
+    std::vector<std::string> walked;
+    QWidget* done = nullptr;
+    for (int i = 0; i < 8; ++i) {
+        QWidget* before = focus();
+        const QImage focused = before->grab().toImage();
+        key(Qt::Key_Tab);
+        ASSERT_NE(focus(), nullptr);
+        EXPECT_TRUE(sheet->isAncestorOf(focus())) << "Tab left About for " << nameOf(focus());
+        EXPECT_NE(before->grab().toImage(), focused) << nameOf(before) << " showed no focus";
+        walked.push_back(nameOf(focus()));
+        if (about->navigationItem().rightBarButtonItem() &&
+            focus() == about->navigationItem().rightBarButtonItem()->view())
+            done = focus();
+    }
+    std::string order;
+    for (const auto& name : walked) order += name + " ";
+    std::cout << "About, Tab: " << order << "\n";
+    const std::vector<std::string> round = {"rightBarButton0", "feedbackButton", "creditsButton"};
+    std::vector<std::string> twice = round;
+    twice.insert(twice.end(), round.begin(), round.end());
+    twice.insert(twice.end(), round.begin(), round.begin() + 2);
+    EXPECT_EQ(walked, twice);
+    ASSERT_NE(done, nullptr) << "Done never took the focus";
+    ASSERT_TRUE(tabTo(done));
+    key(Qt::Key_Return);
+    EXPECT_EQ(screen_->presentedViewController(), nullptr);
+    EXPECT_EQ(focus(), screen_->mapButton(Button::info));
+}
+
 // Return, keypad Enter and Space on the map with a pin selected open the
 // pin's details, as a click on its callout does; without a selection they do
 // nothing.
