@@ -125,7 +125,8 @@ PresentationOverlay::PresentationOverlay(QWidget* host, ViewController& presente
     }
     // Where the keys were before the presented screen moved them (its viewWillAppear may already
     // have, before takeFocus): where they go back to when it closes.
-    if (QWidget* focus = QApplication::focusWidget(); focus != nullptr && focus->window() == host->window())
+    if (QWidget* focus = QApplication::focusWidget();
+        focus != nullptr && host != nullptr && focus->window() == host->window())
         previousFocus_ = focus;
     if (host_) host_->installEventFilter(this);
     relayout();
