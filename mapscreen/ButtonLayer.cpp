@@ -5,10 +5,12 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QTransform>
+#include <QWidget>
 
 #include <algorithm>
 #include <cmath>
 
+#include "platform/ui/FocusRing.hpp"
 #include "platform/ui/GraphicsContext.hpp"
 
 namespace tervolo::mapscreen {
@@ -22,6 +24,10 @@ double pixelsPerPoint(const QPainter& painter) {
     const double fromDevice = painter.device() ? painter.device()->devicePixelRatioF() : 1.0;
     return std::max({fromTransform, fromDevice, 1.0});
 }
+
+// The darker of the two large areas the light base map shows (its sea), which the ring must
+// stand out from; land is lighter still.
+const QColor kMapBackdrop(203, 216, 222);
 
 QPainterPath roundedOutline(const QRectF& rect, double radius) {
     QPainterPath path;
@@ -77,6 +83,21 @@ void paintWithButtonLayer(QPainter& painter, const QRectF& bounds, const ButtonL
             roundedOutline(frame.adjusted(half, half, -half, -half), std::max(0.0, radius - half)));
     }
     painter.restore();
+}
+
+void paintMapButton(QPainter& painter, const QWidget& button, const ButtonLayer& layer,
+                    const std::function<void(platform::GraphicsContext&, const QRectF&)>& draw) {
+    const QRectF bounds(button.rect());
+    if (!button.hasFocus()) {
+        paintWithButtonLayer(painter, bounds, layer, draw);
+        return;
+    }
+    constexpr double inset = platform::FocusRing::kInset;
+    ButtonLayer inner = layer;
+    inner.cornerRadius = std::max(0.0, layer.cornerRadius - inset);
+    paintWithButtonLayer(painter, bounds.adjusted(inset, inset, -inset, -inset), inner, draw);
+    platform::FocusRing::paint(painter, bounds, layer.cornerRadius,
+                               platform::FocusRing::color(button.palette(), kMapBackdrop));
 }
 
 }  // namespace tervolo::mapscreen

@@ -6,6 +6,7 @@
 #include <functional>
 
 class QPainter;
+class QWidget;
 
 namespace platform {
 class GraphicsContext;
@@ -33,5 +34,11 @@ struct ButtonLayer {
 // outline when the layer clips, then the border goes over it. Main thread only.
 void paintWithButtonLayer(QPainter& painter, const QRectF& bounds, const ButtonLayer& layer,
                           const std::function<void(platform::GraphicsContext&, const QRectF&)>& draw);
+
+// Paints a map button (`button`'s whole rectangle) as paintWithButtonLayer does; while the button
+// has the keyboard focus, the button is drawn that much smaller inside a focus ring, which stands
+// out from the map around the column. Main thread only.
+void paintMapButton(QPainter& painter, const QWidget& button, const ButtonLayer& layer,
+                    const std::function<void(platform::GraphicsContext&, const QRectF&)>& draw);
 
 }  // namespace tervolo::mapscreen

@@ -1,5 +1,6 @@
 #include "mapscreen/CenterButton.hpp"
 
+#include <QKeyEvent>
 #include <QPainter>
 
 #include "mapscreen/TervoloButtonKit.hpp"
@@ -7,7 +8,40 @@
 
 namespace tervolo::mapscreen {
 
-CenterButton::CenterButton(QWidget* parent) : QWidget(parent) {}
+CenterButton::CenterButton(QWidget* parent) : QWidget(parent) {
+    setFocusPolicy(Qt::TabFocus);
+}
+
+namespace {
+
+bool plainKey(const QKeyEvent& event) {
+    return (event.modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier && !event.isAutoRepeat();
+}
+
+}  // namespace
+
+void CenterButton::keyPressEvent(QKeyEvent* event) {
+    // As a button: Return and Enter act when pressed, Space when released.
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        if (plainKey(*event)) emit activated();
+        event->accept();
+        return;
+    }
+    if (event->key() == Qt::Key_Space) {
+        event->accept();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void CenterButton::keyReleaseEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Space) {
+        if (plainKey(*event)) emit activated();
+        event->accept();
+        return;
+    }
+    QWidget::keyReleaseEvent(event);
+}
 
 void CenterButton::setTintColor(const QColor& color) {
     if (tintColor_ == color) return;
@@ -25,15 +59,14 @@ void CenterButton::paintEvent(QPaintEvent*) {
     // Read at every paint: the screen changes the stored mode and asks for a repaint, nothing else.
     const int64_t mode = platform::UserDefaults::standard().integerValue(kTrackingModeKey).value_or(0);
     QPainter painter(this);
-    paintWithButtonLayer(painter, QRectF(rect()), layer_,
-                         [mode](platform::GraphicsContext& context, const QRectF& frame) {
-                             constexpr auto fill = TervoloButtonKit::ResizingBehavior::proportionalFill;
-                             if (mode == 2) {
-                                 TervoloButtonKit::drawLocationArrowBearing(context, frame, fill);
-                             } else {
-                                 TervoloButtonKit::drawLocationArrow(context, frame, fill, mode == 1);
-                             }
-                         });
+    paintMapButton(painter, *this, layer_, [mode](platform::GraphicsContext& context, const QRectF& frame) {
+        constexpr auto fill = TervoloButtonKit::ResizingBehavior::proportionalFill;
+        if (mode == 2) {
+            TervoloButtonKit::drawLocationArrowBearing(context, frame, fill);
+        } else {
+            TervoloButtonKit::drawLocationArrow(context, frame, fill, mode == 1);
+        }
+    });
 }
 
 }  // namespace tervolo::mapscreen

@@ -11,8 +11,9 @@ namespace tervolo::mapscreen {
 // press) that shows the stored tracking mode. At every paint it reads the integer user default
 // "mainViewUserTrackingMode": 1 draws the filled arrow, 2 the white arrow with the bearing arrow,
 // anything else (0, absent, another number or type) the outlined arrow. The screen calls update()
-// after changing the mode. It paints its layer like the map buttons. Main thread only; lengths in
-// points.
+// after changing the mode. It paints its layer like the map buttons, and takes the keyboard focus
+// from Tab like them: Space, Return and Enter then report activated(), which the screen treats as a
+// tap. Main thread only; lengths in points.
 class CenterButton : public QWidget {
     Q_OBJECT
 
@@ -28,8 +29,13 @@ class CenterButton : public QWidget {
     const ButtonLayer& layer() const { return layer_; }
     void setLayer(const ButtonLayer& layer);
 
+  signals:
+    void activated();
+
   protected:
     void paintEvent(QPaintEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void keyReleaseEvent(QKeyEvent* event) override;
 
   private:
     QColor tintColor_;

@@ -445,6 +445,9 @@ class MainViewController : public platform::ViewController,
     void zoomInButtonPressed(QWidget* sender);
     void zoomOutButtonPressed(QWidget* sender);
     void searchLocationButtonPressed(QWidget* sender);
+    // The search button's closing half: fades the open search field, its list and the spinner
+    // out, then hides them and ends the search. Nothing while the field is hidden.
+    void closeSearchField();
     // Drops a point at the map's centre, the long press's road there.
     void addLocationButtonPressed(QWidget* sender);
 
@@ -552,6 +555,8 @@ class MainViewController : public platform::ViewController,
     static constexpr double kZoomOutDelay = 0.1;              // seconds
 
   private:
+    // Puts the screen's Tab stops in reading order.
+    void orderTabStops();
     void buildButtons();
     void installToolbar();
     void logRetinaFixLevel();

@@ -86,6 +86,24 @@ class ResizeWatcher : public QObject {
     std::function<void()> onResize_;
 };
 
+// Calls back whenever its view moves to another parent: Qt rebuilds the focus order of a view
+// that moves into a window, so the screen sets its own order again there.
+class ParentWatcher : public QObject {
+  public:
+    ParentWatcher(QWidget* view, std::function<void()> onMove) : QObject(view), onMove_(std::move(onMove)) {
+        view->installEventFilter(this);
+    }
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::ParentChange && watched == parent()) onMove_();
+        return QObject::eventFilter(watched, event);
+    }
+
+  private:
+    std::function<void()> onMove_;
+};
+
 // A widget that only groups others for the layout and never takes the mouse.
 QWidget* makeContainer(QWidget* parent, const char* name) {
     auto* container = new QWidget(parent);
@@ -217,8 +235,28 @@ void MainViewController::loadView() {
     searchBar_->raise();
     spinner_->raise();
 
+    // The result list is no Tab stop: Down and Up move through it from the field, which keeps the
+    // caret.
+    searchTable_->setFocusPolicy(Qt::ClickFocus);
+    orderTabStops();
+    new ParentWatcher(root, [this] { orderTabStops(); });
+
     new ResizeWatcher(root, [this] { layoutMainView(); });
     layoutMainView();
+}
+
+void MainViewController::orderTabStops() {
+    // Tab goes through the screen as it reads: the search field (while open), the map, then the
+    // column from top to bottom.
+    QWidget* previous = searchBar_;
+    for (QWidget* next : std::initializer_list<QWidget*>{
+             mapView_, searchButton_, mapButton(MapButton::zoomIn), mapButton(MapButton::zoomOut),
+             mapButton(MapButton::myLocation), mapButton(MapButton::add), mapButton(MapButton::mapStyle),
+             mapButton(MapButton::mapLayers), mapButton(MapButton::points), mapButton(MapButton::info)}) {
+        if (next == nullptr) continue;
+        if (previous != nullptr) QWidget::setTabOrder(previous, next);
+        previous = next;
+    }
 }
 
 void MainViewController::buildButtons() {
@@ -269,6 +307,9 @@ void MainViewController::buildButtons() {
                      [this, info] { stylesAndLayers_->infoButtonPressed(info); });
     QObject::connect(addButton, &QAbstractButton::clicked, addButton,
                      [this, addButton] { addLocationButtonPressed(addButton); });
+    // The keyboard's press of the my-location control is its tap.
+    QObject::connect(myLocation, &CenterButton::activated, myLocation,
+                     [this, myLocation] { centerButtonPressed(myLocation); });
 }
 
 // ---- Layout
@@ -495,27 +536,13 @@ void MainViewController::searchLocationButtonPressed(QWidget* sender) {
     QLLogInfo("searchLocationButtonPressed(sender:)");
     releaseButton(sender);
     if (!searchBar_) return;
+    if (!searchBar_->isHidden()) {
+        closeSearchField();
+        return;
+    }
     QPointer<platform::TextField> field = searchBar_;
     QPointer<platform::TableView> table = searchTable_;
     QPointer<platform::ActivityIndicator> spinner = spinner_;
-    if (!field->isHidden()) {
-        platform::Animator::animate(
-            kFadeDuration,
-            [field, table, spinner] {
-                platform::setAlpha(field, 0);
-                if (table) platform::setAlpha(table, 0);
-                if (spinner) platform::setAlpha(spinner, 0);
-            },
-            [weak = weakSelf(), field, table](bool) {
-                if (field) field->hide();
-                if (table) table->hide();
-                auto self = weak.lock();
-                if (!self) return;
-                if (self->searchController_ && field) self->searchController_->textFieldShouldReturn(*field);
-                self->layoutMainView();
-            });
-        return;
-    }
     field->show();
     if (table) table->show();
     if (searchController_) searchController_->setSearchTableHeight(searchController_->allResultsCount());
@@ -527,6 +554,28 @@ void MainViewController::searchLocationButtonPressed(QWidget* sender) {
         if (table) platform::setAlpha(table, 1);
         if (spinner) platform::setAlpha(spinner, 1);
     });
+}
+
+void MainViewController::closeSearchField() {
+    if (!searchBar_ || searchBar_->isHidden()) return;
+    QPointer<platform::TextField> field = searchBar_;
+    QPointer<platform::TableView> table = searchTable_;
+    QPointer<platform::ActivityIndicator> spinner = spinner_;
+    platform::Animator::animate(
+        kFadeDuration,
+        [field, table, spinner] {
+            platform::setAlpha(field, 0);
+            if (table) platform::setAlpha(table, 0);
+            if (spinner) platform::setAlpha(spinner, 0);
+        },
+        [weak = weakSelf(), field, table](bool) {
+            if (field) field->hide();
+            if (table) table->hide();
+            auto self = weak.lock();
+            if (!self) return;
+            if (self->searchController_ && field) self->searchController_->textFieldShouldReturn(*field);
+            self->layoutMainView();
+        });
 }
 
 void MainViewController::addLocationButtonPressed(QWidget* sender) {

@@ -14,7 +14,8 @@ namespace tervolo::mapscreen {
 // The base of the map buttons that paint their icon with TervoloButtonKit: a button that paints
 // its layer (corner radius, border, clipping) around whatever draw() paints; the icon is drawn
 // anew at every paint, into the whole of the button. It paints no icon of its own. The map screen
-// sets the tint colour and the layer. Main thread only; lengths in points.
+// sets the tint colour and the layer. It takes the keyboard focus from Tab (not from a click) and
+// shows it with a ring; Space, Return and Enter press it. Main thread only; lengths in points.
 class StyleKitButton : public QAbstractButton {
     Q_OBJECT
 
@@ -32,6 +33,7 @@ class StyleKitButton : public QAbstractButton {
     virtual void draw(platform::GraphicsContext& context, const QRectF& rect);
 
     void paintEvent(QPaintEvent* event) final;
+    void keyPressEvent(QKeyEvent* event) override;
 
   private:
     QColor tintColor_;

@@ -18,6 +18,7 @@
 #include "logging/QLLogging.hpp"
 #include "platform/foundation/Bundle.hpp"
 #include "platform/foundation/UserDefaults.hpp"
+#include "platform/ui/FirstFocus.hpp"
 #include "platform/ui/NavigationBar.hpp"
 #include "platform/ui/NavigationController.hpp"
 #include "platform/ui/NavigationItem.hpp"
@@ -97,8 +98,12 @@ void PointDetailsViewController::buildView(QWidget* view) {
         view->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         view->setFrameShape(QFrame::NoFrame);
         // Opening the screen must not start editing: a click (or the
-        // keyboard user's own choice) begins it, not the first focus.
-        view->setFocusPolicy(Qt::ClickFocus);
+        // keyboard user's own choice, Tab) begins it, not the first focus.
+        view->setFocusPolicy(Qt::StrongFocus);
+        platform::setSkipsFirstFocus(*view, true);
+        // Tab and Shift+Tab go to the next and previous field; a tab
+        // pasted into the text stays in it.
+        view->setTabChangesFocus(true);
         line->addWidget(view, 1, Qt::AlignTop);
         auto* side = new QVBoxLayout();
         side->setContentsMargins(0, 0, 0, 0);

@@ -114,6 +114,9 @@ void InfoViewController::loadView() {
     root->setWidgetResizable(true);
     root->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     root->setBackgroundRole(QPalette::Base);
+    // No Tab stop of its own (it shows no focus): Tab goes to its buttons, and the area scrolls to
+    // the one that takes the focus.
+    root->setFocusPolicy(Qt::NoFocus);
     auto* content = new QWidget();
     content->setObjectName("InfoContent");
     content->setAutoFillBackground(true);

@@ -1,5 +1,6 @@
 #include "platform/ui/AlertController.hpp"
 
+#include <QApplication>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -96,13 +97,13 @@ void AlertController::loadView() {
     auto* root = new PresentationKeyView();
     root->setObjectName(style_ == Style::alert ? "alert" : "actionSheet");
     root->onEscape = [this] { pressEscape(); };
-    root->onReturn = [this] {
-        if (preferred_) chooseAction(preferred_->title());
-    };
+    root->onReturn = [this] { pressReturn(); };
     auto* column = new QVBoxLayout(root);
     column->setContentsMargins(kCardMargin, kCardMargin, kCardMargin, 12);
     column->setSpacing(8);
-    auto* titleLabel = new QLabel(QString::fromStdString(title()));
+    // Every part is made inside the card: a parentless label made visible is a window of its own
+    // for a moment, and showing and hiding it leaves the main window without the keyboard.
+    auto* titleLabel = new QLabel(QString::fromStdString(title()), root);
     titleLabel->setObjectName("alertTitle");
     titleLabel->setWordWrap(true);
     titleLabel->setAlignment(Qt::AlignCenter);
@@ -111,19 +112,19 @@ void AlertController::loadView() {
     titleLabel->setFont(bold);
     titleLabel->setVisible(!title().empty());
     column->addWidget(titleLabel);
-    messageLabel_ = new QLabel(QString::fromStdString(message_));
+    messageLabel_ = new QLabel(QString::fromStdString(message_), root);
     messageLabel_->setObjectName("alertMessage");
     messageLabel_->setWordWrap(true);
     messageLabel_->setAlignment(Qt::AlignCenter);
     messageLabel_->setVisible(!message_.empty());
     column->addWidget(messageLabel_);
-    fieldsBox_ = new QWidget();
+    fieldsBox_ = new QWidget(root);
     auto* fields = new QVBoxLayout(fieldsBox_);
     fields->setContentsMargins(0, 4, 0, 4);
     fields->setSpacing(6);
     fieldsBox_->hide();
     column->addWidget(fieldsBox_);
-    buttonsBox_ = new QWidget();
+    buttonsBox_ = new QWidget(root);
     column->addWidget(buttonsBox_);
     root->setFixedWidth(style_ == Style::alert ? kAlertWidth : kSheetWidth);
     setView(root);
@@ -241,6 +242,7 @@ std::shared_ptr<AlertAction> AlertController::cancelAction() const {
 void AlertController::rebuildButtons() {
     if (buttonsBox_ == nullptr) return;
     for (const auto& action : actions_) action->button_ = nullptr;
+    if (QWidget* root = viewIfLoaded()) root->setFocusProxy(nullptr);  // the old buttons go
     delete buttonsBox_->layout();
     for (QWidget* old : buttonsBox_->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
         old->hide();
@@ -299,6 +301,14 @@ void AlertController::rebuildButtons() {
         });
         action->button_ = button;
         layout->addWidget(button);
+    }
+    // The keyboard starts on the button Return would press (or the one Escape would), so the
+    // focused button and the keys agree; a text field, when there is one, takes it instead.
+    if (QWidget* root = viewIfLoaded(); root != nullptr && fields_.empty()) {
+        std::shared_ptr<AlertAction> first = keyboardAction();
+        if (!first) first = cancel;
+        if (!first && !ordered.empty()) first = ordered.front();
+        if (first && first->button_ != nullptr) root->setFocusProxy(first->button_);
     }
     // The card's height follows the content at the card's width: wrapped texts take the lines they
     // need there, not the lines of their own preferred width.
@@ -359,11 +369,39 @@ void AlertController::typeText(size_t textFieldIndex, const std::string& text) {
     field->insert(QString::fromStdString(text));  // as typing: textEdited is emitted
 }
 
+std::shared_ptr<AlertAction> AlertController::keyboardAction() const {
+    if (preferred_) return preferred_;
+    return actions_.size() == 1 ? actions_.front() : nullptr;
+}
+
+bool AlertController::pressReturn() {
+    PLATFORM_UI_ASSERT_MAIN_THREAD();
+    if (chosen_) return false;
+    if (auto action = keyboardAction(); action && action->isEnabled()) {
+        choose(action);
+        return true;
+    }
+    // No action of its own for Return: the focused button is pressed.
+    QWidget* focus = QApplication::focusWidget();
+    for (const auto& action : actions_) {
+        if (action->button_ != nullptr && action->button_ == focus && action->isEnabled()) {
+            choose(action);
+            return true;
+        }
+    }
+    return false;
+}
+
 bool AlertController::pressEscape() {
     PLATFORM_UI_ASSERT_MAIN_THREAD();
     if (chosen_) return false;
     if (auto cancel = cancelAction()) {
         choose(cancel);
+        return true;
+    }
+    // An alert with one action has nothing else to close with.
+    if (style_ == Style::alert && actions_.size() == 1 && actions_.front()->isEnabled()) {
+        choose(actions_.front());
         return true;
     }
     if (style_ == Style::actionSheet && presentingViewController()) {

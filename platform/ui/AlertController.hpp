@@ -61,9 +61,13 @@ KeyboardType keyboardType(const QLineEdit& field);
 //
 // A click on an action (or chooseAction) dismisses the alert and then runs
 // the action's handler, once: later clicks do nothing. Escape chooses the
-// cancel action; an alert without one ignores Escape, an action sheet without
-// one just closes. A click outside an action sheet is Escape. Return chooses
-// the preferred action. Actions show in the order added, except that an
+// cancel action, or an alert's only action; any other alert without a cancel
+// action ignores Escape, an action sheet without one just closes. A click
+// outside an action sheet is Escape. Return and keypad Enter choose the
+// preferred action, or the only one; without either they press the focused
+// button. The keyboard starts on that button (else the cancel button, else
+// the first), or on the first text field; Tab and Space work the buttons as
+// anywhere. Actions show in the order added, except that an
 // action sheet's cancel action goes last, and an alert of exactly two actions
 // puts them side by side with the cancel action on the left.
 // Main thread only; sizes in points.
@@ -95,8 +99,9 @@ class AlertController : public ViewController {
     // What a user's click, typing and Escape do (also the PresentationRecorder's hooks).
     bool chooseAction(const std::string& title);
     void typeText(size_t textFieldIndex, const std::string& text);
-    // True when Escape did something.
+    // True when Escape (Return, keypad Enter) did something.
     bool pressEscape();
+    bool pressReturn();
 
     void loadView() override;
     void viewDidLoad() override;
@@ -112,6 +117,8 @@ class AlertController : public ViewController {
     void rebuildButtons();
     QFont buttonFont(const std::shared_ptr<AlertAction>& action) const;
     std::shared_ptr<AlertAction> cancelAction() const;
+    // What Return chooses whatever has the focus: the preferred action, else the only one.
+    std::shared_ptr<AlertAction> keyboardAction() const;
 
     Style style_;
     std::string message_;

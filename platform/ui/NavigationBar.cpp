@@ -3,6 +3,7 @@
 #include <QEvent>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
@@ -39,6 +40,40 @@ void releaseForeign(QWidget* root) {
         }
     }
 }
+
+// A bar button: flat like the platform's, with a ring while it has the keyboard focus (the flat
+// style's own focus look is a faint shade on a dark bar), and pressed by Return and Enter as well
+// as Space.
+class NavigationBarButton : public QToolButton {
+  public:
+    NavigationBarButton() { setAutoRaise(true); }
+
+  protected:
+    void paintEvent(QPaintEvent* event) override {
+        QToolButton::paintEvent(event);
+        if (!hasFocus()) return;
+        const NavigationBar* bar = nullptr;
+        for (const QWidget* under = parentWidget(); bar == nullptr && under != nullptr;
+             under = under->parentWidget())
+            bar = dynamic_cast<const NavigationBar*>(under);
+        const QColor backdrop = bar != nullptr ? bar->paintedBackground() : palette().color(QPalette::Window);
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setBrush(Qt::NoBrush);
+        painter.setPen(QPen(
+            legibleForeground(palette().color(QPalette::Active, QPalette::Highlight), backdrop, 3.0), 2.0));
+        painter.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 5, 5);
+    }
+    void keyPressEvent(QKeyEvent* event) override {
+        const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+        if (enter && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+            if (!event->isAutoRepeat()) click();
+            event->accept();
+            return;
+        }
+        QToolButton::keyPressEvent(event);
+    }
+};
 
 }  // namespace
 
@@ -187,9 +222,8 @@ QWidget* NavigationBar::makeButton(const std::shared_ptr<BarButtonItem>& item, c
         custom->show();
         return custom;
     }
-    auto* button = new QToolButton();
+    auto* button = new NavigationBarButton();
     button->setObjectName(objectName);
-    button->setAutoRaise(true);
     button->setCursor(Qt::PointingHandCursor);
     button->setText(QString::fromStdString(item->title()));
     if (!item->accessibilityLabel().empty())
@@ -245,9 +279,8 @@ void NavigationBar::rebuild() {
                 std::string title =
                     back->backBarButtonItem() ? back->backBarButtonItem()->title() : back->title();
                 if (title.empty()) title = "Back";
-                auto* button = new QToolButton();
+                auto* button = new NavigationBarButton();
                 button->setObjectName("backButton");
-                button->setAutoRaise(true);
                 button->setText(QString::fromUtf8("\u2039 ") + QString::fromStdString(title));
                 QPalette palette = button->palette();
                 palette.setColor(QPalette::Active, QPalette::ButtonText, readable(tintColor_));

@@ -9,8 +9,10 @@
 #include <QPainterPath>
 
 #include <algorithm>
+#include <iterator>
 #include <vector>
 
+#include "platform/ui/FirstFocus.hpp"
 #include "platform/ui/MainWindow.hpp"
 #include "platform/ui/NavigationBar.hpp"
 #include "platform/ui/PopoverPresentationController.hpp"
@@ -121,6 +123,11 @@ PresentationOverlay::PresentationOverlay(QWidget* host, ViewController& presente
         const int inset = style_ == ModalPresentationStyle::custom ? 0 : kCardInset;
         layout->setContentsMargins(inset, inset, inset, inset);
     }
+    // Where the keys were before the presented screen moved them (its viewWillAppear may already
+    // have, before takeFocus): where they go back to when it closes.
+    if (QWidget* focus = QApplication::focusWidget();
+        focus != nullptr && host != nullptr && focus->window() == host->window())
+        previousFocus_ = focus;
     if (host_) host_->installEventFilter(this);
     contextView_ = context.viewIfLoaded();
     if (contextView_ && contextView_ != host_) contextView_->installEventFilter(this);
@@ -177,7 +184,7 @@ void PresentationOverlay::restoreFocus() {
     for (QWidget* w = contextView->nextInFocusChain(); w != nullptr && w != contextView;
          w = w->nextInFocusChain()) {
         if (!contextView->isAncestorOf(w)) continue;
-        if (w->isVisible() && w->isEnabled() && (w->focusPolicy() & Qt::TabFocus)) {
+        if (w->isVisible() && w->isEnabled() && (w->focusPolicy() & Qt::TabFocus) && !skipsFirstFocus(*w)) {
             w->setFocus(Qt::OtherFocusReason);
             return;
         }
@@ -203,18 +210,50 @@ void PresentationOverlay::takeFocus() {
     if (!view_) return;
     QWidget* focus = QApplication::focusWidget();
     if (focus != nullptr && (focus == view_ || view_->isAncestorOf(focus))) return;
-    previousFocus_ = focus;
-    // The first widget of the view that takes focus, else the view itself.
+    if (!previousFocus_) previousFocus_ = focus;
+    // The view's own choice (a focus proxy: an alert's default button), else its first widget that
+    // takes the focus, else the view itself.
     QWidget* target = view_.data();
+    for (QWidget* proxy = view_->focusProxy(); proxy != nullptr; proxy = proxy->focusProxy()) {
+        if (view_->isAncestorOf(proxy) && proxy->isVisibleTo(view_) && proxy->isEnabled()) {
+            view_->setFocus(Qt::OtherFocusReason);
+            return;
+        }
+    }
     for (QWidget* w = view_->nextInFocusChain(); w != nullptr && w != view_.data();
          w = w->nextInFocusChain()) {
         if (!view_->isAncestorOf(w)) break;
-        if (w->isVisibleTo(view_) && w->isEnabled() && (w->focusPolicy() & Qt::TabFocus)) {
+        if (w->isVisibleTo(view_) && w->isEnabled() && (w->focusPolicy() & Qt::TabFocus) &&
+            !skipsFirstFocus(*w)) {
             target = w;
             break;
         }
     }
     target->setFocus(Qt::OtherFocusReason);
+}
+
+bool PresentationOverlay::focusNextPrevChild(bool next) {
+    // Tab and Shift+Tab go round the presented screen's controls: what lies under it is out of
+    // reach of the mouse, so it is out of reach of the keys too.
+    std::vector<QWidget*> stops;
+    for (QWidget* w = nextInFocusChain(); w != nullptr && w != this; w = w->nextInFocusChain()) {
+        if (isAncestorOf(w) && w->isVisible() && w->isEnabled() && (w->focusPolicy() & Qt::TabFocus) &&
+            w->focusProxy() == nullptr)
+            stops.push_back(w);
+    }
+    if (stops.empty()) return true;
+    QWidget* focus = QApplication::focusWidget();
+    const auto at = std::find(stops.begin(), stops.end(), focus);
+    QWidget* target = nullptr;
+    if (at == stops.end()) {
+        target = next ? stops.front() : stops.back();
+    } else if (next) {
+        target = std::next(at) == stops.end() ? stops.front() : *std::next(at);
+    } else {
+        target = at == stops.begin() ? stops.back() : *std::prev(at);
+    }
+    target->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+    return true;
 }
 
 QWidget* PresentationOverlay::hostFor(ViewController& controller) {

@@ -16,6 +16,7 @@ namespace platform {
 // the transparent container of a custom transition, or a panel beside a
 // popover's anchor. It follows the window's size. The controller's view is
 // put in container() and taken out again (detach()) before the overlay goes.
+// Tab and Shift+Tab go round the presented view's controls only.
 // Internal to the presentation machinery; main thread only.
 class PresentationOverlay : public QWidget {
   public:
@@ -32,7 +33,8 @@ class PresentationOverlay : public QWidget {
     // Takes the presented view out (it becomes a hidden top-level widget)
     // and gives the keyboard focus back to where it was before.
     void detach();
-    // Moves the keyboard focus into the presented view unless it is there.
+    // Moves the keyboard focus into the presented view unless it is there: to the view's focus
+    // proxy, else its first Tab stop that does not skip the first focus (FirstFocus.hpp).
     void takeFocus();
     // Geometry from the host's size, the style, the presented controller's
     // preferred content size and the popover anchor.
@@ -49,6 +51,7 @@ class PresentationOverlay : public QWidget {
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    bool focusNextPrevChild(bool next) override;
     void keyPressEvent(QKeyEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
 

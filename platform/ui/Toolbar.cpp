@@ -1,6 +1,8 @@
 #include "platform/ui/Toolbar.hpp"
 
+#include <QActionEvent>
 #include <QHBoxLayout>
+#include <QToolButton>
 #include <QWidget>
 
 #include <algorithm>
@@ -102,6 +104,22 @@ void Toolbar::setDelegate(std::weak_ptr<ToolbarDelegate> delegate) {
     delegate_ = std::move(delegate);
     reloadItems();
     reloadOnShow_ = !isVisible() && !delegate_.expired();
+}
+
+void Toolbar::actionEvent(QActionEvent* event) {
+    QToolBar::actionEvent(event);
+    if (event->type() != QEvent::ActionAdded) return;
+    if (auto* button = qobject_cast<QToolButton*>(widgetForAction(event->action())))
+        button->setFocusPolicy(Qt::TabFocus);
+    // Tab goes along the bar as it reads, whatever order the items were made in (the centred
+    // item is placed last).
+    QWidget* previous = nullptr;
+    for (QAction* action : actions()) {
+        QWidget* widget = widgetForAction(action);
+        if (widget == nullptr) continue;
+        if (previous != nullptr) QWidget::setTabOrder(previous, widget);
+        previous = widget;
+    }
 }
 
 void Toolbar::showEvent(QShowEvent* event) {

@@ -73,6 +73,9 @@ class Toolbar : public QToolBar {
 
   protected:
     void showEvent(QShowEvent* event) override;
+    // Its buttons are Tab stops (a tool bar's are not by default), so every item is in reach of
+    // the keys; a click still leaves the focus where it was.
+    void actionEvent(QActionEvent* event) override;
 
   private:
     void removeAllItems();

@@ -51,6 +51,9 @@ class MainViewSearchHost : public SearchMapHost {
     void focusMap() override {
         if (screen_ && screen_->mapView()) screen_->mapView()->setFocus(Qt::OtherFocusReason);
     }
+    void closeSearchField() override {
+        if (screen_) screen_->closeSearchField();
+    }
 
   private:
     mapscreen::MainViewController* screen_;

@@ -268,7 +268,10 @@ bool QuovaLocationSearchController::searchKeyPressed(int key) {
             }
             if (!searchBar_) return false;
             textFieldShouldReturn(*searchBar_);
-            if (parent_) parent_->focusMap();
+            if (parent_) {
+                parent_->closeSearchField();
+                parent_->focusMap();
+            }
             return true;
         default:
             return false;

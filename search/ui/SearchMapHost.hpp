@@ -33,6 +33,9 @@ class SearchMapHost {
     // Gives the keyboard focus to the map, once the search is left (a result
     // chosen, the search ended), so the map's keys work at once.
     virtual void focusMap() {}
+    // Closes the search field the screen opened for the search (and its
+    // result list), when it is open: Escape leaves the search altogether.
+    virtual void closeSearchField() {}
 };
 
 }  // namespace tervolo::search

@@ -12,6 +12,7 @@
 #include "platform/mapkit/qt/MKMapViewCells.hpp"
 #include "platform/mapkit/qt/MKPinGeometry.hpp"
 #include "platform/ui/Animator.hpp"
+#include "platform/ui/FocusRing.hpp"
 
 // The map view: construction, the model's hooks, layout of its own views, and the camera shown while
 // an animation runs. Drawing is in MKMapViewDrawing.cpp, input in MKMapViewInput.cpp.
@@ -35,6 +36,24 @@ QString unqualified(const char* className) {
 // run, or a QApplication destroyed next (the end of a run, or of a test) pulls
 // that state from under them.
 int liveMapViews = 0;
+
+// The map's focus ring: a band along its edges over everything the map shows.
+class MKMapFocusRingView : public QWidget {
+  public:
+    explicit MKMapFocusRingView(QWidget* parent) : QWidget(parent) {
+        setObjectName(QStringLiteral("MKFocusRing"));
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        setAttribute(Qt::WA_NoSystemBackground);
+        setFocusPolicy(Qt::NoFocus);
+    }
+
+  protected:
+    void paintEvent(QPaintEvent*) override {
+        // What lies under the band is the map: its sea is the darker of its two large areas.
+        QPainter painter(this);
+        FocusRing::paint(painter, QRectF(rect()), 0, FocusRing::color(palette(), QColor(203, 216, 222)));
+    }
+};
 
 }  // namespace
 
@@ -67,6 +86,8 @@ MKMapView::MKMapView(QWidget* parent)
         addLongPressExclusion(ornament);
     callout_ = new MKCalloutView(this);
     callout_->hide();
+    focusRing_ = new MKMapFocusRingView(this);
+    focusRing_->hide();
     callout_->onBodyClick = [this] {
         if (const auto view = callout_->annotationView(); view && view->annotation())
             runRecognizers(view->annotation());
@@ -241,6 +262,7 @@ void MKMapView::resizeEvent(QResizeEvent*) {
     layoutNeeded_ = true;
     placeOrnaments();
     updateCallout();
+    focusRing_->setGeometry(rect());
 }
 
 void MKMapView::placeOrnaments() {

@@ -150,6 +150,8 @@ class MKMapView : public QWidget, public MKMapViewModel {
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
     void enterEvent(QEnterEvent* event) override;
     void leaveEvent(QEvent* event) override;
     bool event(QEvent* event) override;
@@ -299,6 +301,9 @@ class MKMapView : public QWidget, public MKMapViewModel {
     MKAttributionLabel* legal_ = nullptr;
     MKMapNoticeLabel* notice_ = nullptr;
     MKCalloutView* callout_ = nullptr;
+    // Shown while the map has the keyboard focus from Tab, Shift+Tab or a shortcut (not from a
+    // click, nor when a screen gives the focus back), so a keyboard user sees where the keys go.
+    QWidget* focusRing_ = nullptr;
     QMarginsF calloutInsets_;
     uint64_t revealToken_ = 0;
 

@@ -1,5 +1,6 @@
 #include <QAbstractButton>
 #include <QApplication>
+#include <QFocusEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QNativeGestureEvent>
@@ -165,6 +166,7 @@ void MKMapView::mousePressEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton) return;
     const QPointF at = event->position();
     clickEnded_ = false;
+    if (focusRing_ != nullptr) focusRing_->hide();
     setFocus(Qt::MouseFocusReason);
     stopAnimation();
     stopInertia(true);
@@ -390,6 +392,19 @@ void MKMapView::keyPressEvent(QKeyEvent* event) {
         case Qt::Key_Down:
             pan = {0, -step};
             break;
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+        case Qt::Key_Space:
+            // The selected annotation's callout, pressed as a click on it would press it.
+            if (callout_->isVisible() && callout_->annotationView() &&
+                callout_->annotationView()->annotation() &&
+                (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+                if (!event->isAutoRepeat()) runRecognizers(callout_->annotationView()->annotation());
+                event->accept();
+                return;
+            }
+            QWidget::keyPressEvent(event);
+            return;
         default:
             QWidget::keyPressEvent(event);
             return;
@@ -399,6 +414,24 @@ void MKMapView::keyPressEvent(QKeyEvent* event) {
     if (factor != 1) zoomBy(factor, {middle.x(), middle.y()});
     if (!pan.isNull()) panBy(pan.x(), pan.y());
     endUserGesture();
+}
+
+void MKMapView::focusInEvent(QFocusEvent* event) {
+    const Qt::FocusReason reason = event->reason();
+    const bool fromKeys =
+        reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason || reason == Qt::ShortcutFocusReason;
+    if (focusRing_ != nullptr) {
+        focusRing_->setGeometry(rect());
+        focusRing_->raise();
+        focusRing_->setVisible(fromKeys);
+    }
+    QWidget::focusInEvent(event);
+}
+
+void MKMapView::focusOutEvent(QFocusEvent* event) {
+    // A popup (a menu) takes the focus only for a while: the ring stays for when it comes back.
+    if (focusRing_ != nullptr && event->reason() != Qt::PopupFocusReason) focusRing_->hide();
+    QWidget::focusOutEvent(event);
 }
 
 void MKMapView::enterEvent(QEnterEvent* event) {

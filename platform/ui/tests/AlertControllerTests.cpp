@@ -105,21 +105,29 @@ TEST_F(AlertControllerTest, EscapeChoosesTheCancelAction) {
     struct Case {
         AlertController::Style style;
         bool withCancel;
+        bool withSecond;  // a second action of the default style
+        std::vector<std::string> ran;
         bool closes;
     };
     const Case cases[] = {
-        {AlertController::Style::alert, true, true},
-        {AlertController::Style::alert, false, false},
-        {AlertController::Style::actionSheet, true, true},
-        {AlertController::Style::actionSheet, false, true},
+        {AlertController::Style::alert, true, false, {"Cancel"}, true},
+        // An alert's only action is also what Escape closes it with.
+        {AlertController::Style::alert, false, false, {"OK"}, true},
+        {AlertController::Style::alert, false, true, {}, false},
+        {AlertController::Style::actionSheet, true, false, {"Cancel"}, true},
+        {AlertController::Style::actionSheet, false, false, {}, true},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(::testing::Message()
-                     << "style " << static_cast<int>(c.style) << " cancel " << c.withCancel);
+        SCOPED_TRACE(::testing::Message() << "style " << static_cast<int>(c.style) << " cancel "
+                                          << c.withCancel << " second " << c.withSecond);
         std::vector<std::string> ran;
         auto alert = AlertController::make("Title", "", c.style);
         alert->addAction(
             AlertAction::make("OK", AlertAction::Style::defaultValue, [&] { ran.push_back("OK"); }));
+        if (c.withSecond) {
+            alert->addAction(AlertAction::make("Later", AlertAction::Style::defaultValue,
+                                               [&] { ran.push_back("Later"); }));
+        }
         if (c.withCancel) {
             alert->addAction(
                 AlertAction::make("Cancel", AlertAction::Style::cancel, [&] { ran.push_back("Cancel"); }));
@@ -127,7 +135,7 @@ TEST_F(AlertControllerTest, EscapeChoosesTheCancelAction) {
         root->present(alert, false);
         // A real key press, delivered to the alert's view.
         QTest::keyClick(alert->view(), Qt::Key_Escape);
-        EXPECT_EQ(ran, c.withCancel ? std::vector<std::string>{"Cancel"} : std::vector<std::string>{});
+        EXPECT_EQ(ran, c.ran);
         EXPECT_EQ(root->presentedViewController() == nullptr, c.closes);
         if (!c.closes) root->dismiss(false);
     }
@@ -327,4 +335,55 @@ TEST_F(AlertControllerTest, KeyboardFocusMovesIntoTheAlertAndBack) {
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
     EXPECT_TRUE(cancelled);
     EXPECT_TRUE(search->hasFocus());
+}
+
+// In an active window an alert takes the keys without leaving the window (no part of the card is
+// shown as a window of its own on the way) and starts them on the button Return presses: the
+// preferred action, the only one, else the first. Return presses the preferred or only action even
+// from another button, else the focused one; Tab goes round the alert's buttons only.
+TEST_F(AlertControllerTest, ReturnAndTabWorkTheButtonsInAnActiveWindow) {
+    auto* behind = new QPushButton("Behind", root->view());
+    behind->show();
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    behind->setFocus();
+    struct Case {
+        const char* name;
+        std::vector<std::string> titles;
+        int preferred;  // index, or -1
+        int tabs;       // presses of Tab before Return
+        std::string focusedFirst;
+        std::string ran;
+    };
+    const Case cases[] = {
+        {"only action", {"OK"}, -1, 0, "OK", "OK"},
+        {"preferred, from another button", {"Later", "Save"}, 1, 1, "Save", "Save"},
+        {"none preferred: the first", {"Show", "Skip"}, -1, 0, "Show", "Show"},
+        {"none preferred: the one Tab reached", {"Show", "Skip"}, -1, 1, "Show", "Skip"},
+        {"none preferred: Tab goes round", {"Show", "Skip"}, -1, 2, "Show", "Show"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> ran;
+        auto alert = AlertController::make("Title", "A message", AlertController::Style::alert);
+        for (size_t i = 0; i < c.titles.size(); ++i) {
+            auto action = AlertAction::make(c.titles[i], AlertAction::Style::defaultValue,
+                                            [&ran, title = c.titles[i]] { ran.push_back(title); });
+            alert->addAction(action);
+            if (static_cast<int>(i) == c.preferred) alert->setPreferredAction(action);
+        }
+        root->present(alert, false);
+        EXPECT_EQ(QApplication::activeWindow(), window.get()) << "the window lost the keys";
+        auto* focused = qobject_cast<QPushButton*>(QApplication::focusWidget());
+        ASSERT_NE(focused, nullptr);
+        EXPECT_EQ(focused->text().toStdString(), c.focusedFirst);
+        for (int i = 0; i < c.tabs; ++i) {
+            QTest::keyClick(window->windowHandle(), Qt::Key_Tab);
+            EXPECT_TRUE(alert->view()->isAncestorOf(QApplication::focusWidget())) << "Tab left the alert";
+        }
+        QTest::keyClick(window->windowHandle(), Qt::Key_Return);
+        EXPECT_EQ(ran, std::vector<std::string>{c.ran});
+        EXPECT_EQ(root->presentedViewController(), nullptr);
+        EXPECT_EQ(QApplication::focusWidget(), behind) << "the keys did not go back";
+    }
 }

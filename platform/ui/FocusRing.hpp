@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QColor>
+#include <QPalette>
+#include <QRectF>
+
+class QPainter;
+
+namespace platform {
+
+// The keyboard focus ring of controls that draw themselves (map buttons, the map): a band of the
+// palette's highlight colour, darkened or lightened just enough to stand out (3:1, as outlines
+// need) from `backdrop`, what usually lies around the control, edged outside by a thin line of
+// black or white, whichever stands out from the band, so it also reads on a backdrop of the band's
+// own lightness (a map drawn dark). Main thread only; lengths in points.
+struct FocusRing {
+    static constexpr double kWidth = 3.0;
+    static constexpr double kEdge = 1.0;
+    // Between the ring and the control it surrounds, so the ring reads as a ring and not a border.
+    static constexpr double kGap = 1.5;
+    // How far a control drawn inside its own bounds moves its content in to make room for the ring.
+    static constexpr double kInset = kEdge + kWidth + kGap;
+
+    static QColor color(const QPalette& palette, const QColor& backdrop);
+    // Strokes the ring along the inside of `bounds`, its corners rounded by `radius`.
+    static void paint(QPainter& painter, const QRectF& bounds, double radius, const QColor& color);
+};
+
+}  // namespace platform
