@@ -10,6 +10,7 @@
 #include <numbers>
 
 #include "platform/mapkit/qt/MKMapViewCells.hpp"
+#include "platform/mapkit/qt/MKMapWindowWatcher.hpp"
 #include "platform/mapkit/qt/MKPinGeometry.hpp"
 #include "platform/ui/Animator.hpp"
 
@@ -71,9 +72,16 @@ MKMapView::MKMapView(QWidget* parent)
         if (const auto view = callout_->annotationView(); view && view->annotation())
             runRecognizers(view->annotation());
     };
+    windowWatcher_ = new MKMapWindowWatcher(this, [this] { mapWindowDidComeBack(); });
     setBoundsSize({static_cast<double>(std::max(width(), 1)), static_cast<double>(std::max(height(), 1))});
     setVisibleMapRect(MKMapRectWorld);
     placeOrnaments();
+}
+
+void MKMapView::mapWindowDidComeBack() {
+    for (const auto& overlay : overlays()) {
+        if (auto renderer = existingRendererForOverlay(overlay.get())) renderer->mapWindowDidComeBack();
+    }
 }
 
 MKMapView::~MKMapView() {

@@ -22,6 +22,7 @@ class QThreadPool;
 namespace platform {
 
 class CellCache;
+class MKMapWindowWatcher;
 
 // States of the map's own recognisers, with the platform's raw values.
 enum class MKGestureState { Possible = 0, Began = 1, Changed = 2, Ended = 3, Cancelled = 4 };
@@ -136,6 +137,10 @@ class MKMapView : public QWidget, public MKMapViewModel {
     QPointF anchorPointForAnnotation(const MKAnnotation& annotation) const;
     // An image for MKAnnotationView::setImage.
     static std::shared_ptr<MKBitmap> bitmapFromImage(const QImage& image);
+
+    // Tells every overlay's renderer that the map's window came back on screen (its watcher calls
+    // this when the window is restored, shown, exposed or activated again).
+    void mapWindowDidComeBack();
 
     // The model's invalidation, from any thread.
     void overlayRendererNeedsDisplay(const MKOverlayRenderer& renderer, const MKMapRect& rect,
@@ -299,6 +304,7 @@ class MKMapView : public QWidget, public MKMapViewModel {
     MKAttributionLabel* legal_ = nullptr;
     MKMapNoticeLabel* notice_ = nullptr;
     MKCalloutView* callout_ = nullptr;
+    MKMapWindowWatcher* windowWatcher_ = nullptr;
     QMarginsF calloutInsets_;
     uint64_t revealToken_ = 0;
 
