@@ -2,8 +2,12 @@
 // tile style's overlay from the map manager, tiles from the loopback tile
 // server, drawn by the map view's cells.
 #include <cmath>
+#include <fstream>
+#include <map>
+#include <set>
 
 #include <QApplication>
+#include <QWindow>
 #include <QDir>
 #include <QImage>
 #include <QPainter>
@@ -14,12 +18,13 @@
 #include "platform/foundation/Bundle.hpp"
 #include "platform/mapkit/MKMapViewDelegate.hpp"
 #include "platform/mapkit/qt/MKMapView.hpp"
+#include "platform/ui/ApplicationLifecycle.hpp"
 #include "testsupport/tiles/LoopbackTileServer.hpp"
 #include "tiles/QuovaMapManager.hpp"
 #include "tiles/TileGrid.hpp"
 #include "tiles/TileOverlayRenderer.hpp"
-#include "tiles/tests/TilesTestSupport.hpp"
 #include "testsupport/ui/TestApplication.hpp"
+#include "tiles/tests/TilesTestSupport.hpp"
 
 namespace tervolo::tiles {
 namespace {
@@ -245,6 +250,218 @@ TEST_F(TileMapViewTest, CellsWithTheirTileHideTheBaseMapAndTheOthersShowIt) {
     QDir().mkpath(QStringLiteral(TILES_SCREENSHOT_DIR));
     EXPECT_TRUE(
         map_.grab().save(QStringLiteral(TILES_SCREENSHOT_DIR "/tiles_map_view_some_tiles_missing_z6.png")));
+}
+
+// The tile server goes down while the map shows tiles and comes back; the
+// map's window is panned, minimised and restored, deactivated and activated
+// as a person would. A tile that failed is asked again at once when another
+// tile loads or the window comes back, never more than three times in any
+// minute, and the source says tiles cannot be loaded exactly while tiles in
+// view are missing. Virtual time throughout: the map draws a frame, the
+// downloads are answered, a quarter of a second passes.
+class TileOutageTest : public TileMapViewTest {
+  protected:
+    static constexpr int kZoom = 6;
+    static constexpr const char* kMapKey = "OpenStreetMapRetina";
+
+    void SetUp() override {
+        TileMapViewTest::SetUp();
+        log_.open(TILES_SCREENSHOT_DIR "/tiles_outage_request_log.txt", std::ios::app);
+    }
+    void start(double column, double row) {
+        showTiles(column, row, kZoom);
+        overlay_ = QuovaMapManager::shared().baseMapOverlayForMapView(delegate_, QuovaBaseMapStyle::osmRetina);
+        ASSERT_TRUE(overlay_);
+        map_.addOverlay(overlay_, platform::MKOverlayLevel::AboveRoads);
+        map_.show();
+        manager_ = TileCacheManager::sharedInstanceForMap(kMapKey);
+    }
+    // The map draws and its downloads are answered for `seconds` of virtual time.
+    void pump(double seconds) {
+        for (double t = 0; t < seconds; t += 0.25) {
+            frame();
+            platform::RunLoop::runUntil([] { return false; }, 0.02);
+            QApplication::processEvents();
+            settleRequests();
+            time_->advance(0.25);
+            now_ += 0.25;
+        }
+        frame();
+        platform::RunLoop::runUntil([] { return false; }, 0.02);
+        settleRequests();
+    }
+    // Waits until every request the server saw so far was answered and handled.
+    void settleRequests() {
+        platform::RunLoop::runUntil([&] { return manager_->connectionCount() == 0; }, 5);
+        const auto requests = server_.requests();
+        for (size_t i = seen_; i < requests.size(); ++i) asked_[requests[i].path].push_back(now_);
+        seen_ = requests.size();
+    }
+    // The tiles the map asked for that are in view now: their paths on the server.
+    std::set<std::string> askedInView() {
+        std::set<std::string> paths;
+        for (const auto& path : tilesInView()) {
+            if (asked_.count(path) != 0) paths.insert(path);
+        }
+        return paths;
+    }
+    // The tiles of the view: their paths on the server.
+    std::set<std::string> tilesInView() {
+        std::set<std::string> paths;
+        const auto rect = tiles::tileRectForZoomLevel(map_.visibleMapRectSnapshot(), kZoom, 0);
+        for (int64_t x = rect.minX; x <= rect.maxX; ++x) {
+            for (int64_t y = rect.minY; y <= rect.maxY; ++y)
+                paths.insert("/tiles/osm-standard-cache-2x/6/" + std::to_string(x) + "/" + std::to_string(y) +
+                             ".png");
+        }
+        return paths;
+    }
+    bool loaded(const std::string& path) {
+        int z = 0, x = 0, y = 0;
+        std::sscanf(path.c_str(), "/tiles/osm-standard-cache-2x/%d/%d/%d.png", &z, &x, &y);
+        return manager_->tileStateForTile(*tile(uint64_t(z), uint64_t(x), uint64_t(y))) == 1;
+    }
+    size_t count(const std::set<std::string>& paths, const std::function<bool(const std::string&)>& test) {
+        size_t n = 0;
+        for (const auto& path : paths) n += test(path) ? 1 : 0;
+        return n;
+    }
+    // No tile asked more than three times within any 60 s.
+    void expectTheBoundHeld() {
+        for (const auto& [path, times] : asked_) {
+            for (size_t i = 3; i < times.size(); ++i)
+                EXPECT_GE(times[i] - times[i - 3], 60.0 - 0.25)
+                    << path << " asked a fourth time within a minute, at " << ::testing::PrintToString(times);
+        }
+    }
+    void note(const std::string& what, const std::set<std::string>& failed) {
+        log_ << "t=" << now_ << " s: " << what << "; requests " << server_.requestCount() << ", failed tiles in view "
+             << count(failed, [&](const std::string& p) { return !loaded(p); }) << " of " << failed.size()
+             << " missing, notice " << (manager_->tilesCannotBeLoaded() ? "shown" : "hidden") << "\n";
+    }
+
+    void minimiseAndRestore(bool downAtRestore);
+
+    std::shared_ptr<QuovaTileOverlay> overlay_;
+    std::shared_ptr<TileCacheManager> manager_;
+    std::map<std::string, std::vector<double>> asked_;  // virtual seconds of each request
+    size_t seen_ = 0;
+    double now_ = 0;
+    std::ofstream log_;
+};
+
+TEST_F(TileOutageTest, ATileLoadedAfterAPanAsksTheFailedTilesInViewAgainAtOnce) {
+    log_ << "-- outage, then a pan that loads a new row\n";
+    server_.scriptAll(tervolo::testsupport::CannedReply::ofMode(
+        tervolo::testsupport::CannedReply::Mode::resetBeforeReply));
+    start(36.5, 18.5);
+    pump(3.0);
+    const std::set<std::string> failed = askedInView();
+    ASSERT_GT(failed.size(), 6u);
+    for (const auto& path : failed) EXPECT_EQ(asked_[path].size(), 2u) << path;
+    EXPECT_TRUE(manager_->tilesCannotBeLoaded());
+    note("tiles given up", failed);
+
+    server_.clearScriptAll();
+    pump(10.0);
+    note("server back, 10 s later", failed);
+    EXPECT_EQ(count(failed, [&](const std::string& p) { return loaded(p); }), 0u) << "resting: nothing asks";
+
+    showTiles(36.5, 20.5, kZoom);  // two rows south: a new row comes into view and loads
+    pump(1.0);
+    note("1 s after the pan", failed);
+    std::set<std::string> stillInView;
+    for (const auto& path : tilesInView()) {
+        if (failed.count(path) != 0) stillInView.insert(path);
+    }
+    ASSERT_FALSE(stillInView.empty());
+    EXPECT_EQ(count(stillInView, [&](const std::string& p) { return loaded(p); }), stillInView.size())
+        << "every failed tile in view loads right after the pan";
+    EXPECT_FALSE(manager_->tilesCannotBeLoaded());
+    expectTheBoundHeld();
+}
+
+// Minimised during the outage and restored after it, or during it: either
+// way every failed tile in view is asked again at once, the notice stays
+// while they are missing, and the bound holds them back no longer than a
+// minute after their first request.
+void TileOutageTest::minimiseAndRestore(bool downAtRestore) {
+    platform::ApplicationLifecycle lifecycle(*QCoreApplication::instance(), {},
+                                             platform::NotificationCenter::defaultCenter());
+    log_ << "-- minimise during the outage, restore " << (downAtRestore ? "during" : "after") << " it\n";
+    server_.scriptAll(tervolo::testsupport::CannedReply::ofMode(
+        tervolo::testsupport::CannedReply::Mode::resetBeforeReply));
+    start(36.5, 18.5);
+    lifecycle.setMainWindow(&map_);
+    lifecycle.applicationFocusChanged(true);  // the application is active
+    pump(3.0);
+    const std::set<std::string> failed = askedInView();
+    ASSERT_GT(failed.size(), 6u);
+    EXPECT_TRUE(manager_->tilesCannotBeLoaded());
+    note("tiles given up", failed);
+
+    map_.windowHandle()->setWindowStates(Qt::WindowMinimized);
+    QApplication::processEvents();
+    ASSERT_TRUE(lifecycle.isInBackground());
+    pump(5.0);
+    if (!downAtRestore) server_.clearScriptAll();
+    pump(5.0);
+    note("minimised", failed);
+    const size_t before = server_.requestCount();
+
+    map_.windowHandle()->setWindowStates(Qt::WindowNoState);
+    QApplication::processEvents();
+    ASSERT_TRUE(lifecycle.isActive());
+    EXPECT_TRUE(manager_->tilesCannotBeLoaded()) << "nothing loaded yet: the notice stays";
+    pump(1.0);
+    note("1 s after the restore", failed);
+    EXPECT_GE(server_.requestCount(), before + failed.size()) << "every failed tile asked again";
+    if (downAtRestore) {
+        EXPECT_TRUE(manager_->tilesCannotBeLoaded()) << "still missing: the notice stays";
+        server_.clearScriptAll();
+        pump(30.0);
+        note("server back for 30 s", failed);
+        EXPECT_TRUE(manager_->tilesCannotBeLoaded()) << "the bound holds them back";
+        pump(20.0);
+        note("a minute after the first requests", failed);
+    }
+    EXPECT_EQ(count(failed, [&](const std::string& p) { return loaded(p); }), failed.size());
+    EXPECT_FALSE(manager_->tilesCannotBeLoaded());
+    expectTheBoundHeld();
+    lifecycle.setMainWindow(nullptr);
+}
+
+TEST_F(TileOutageTest, RestoringTheWindowAfterTheOutageLoadsTheFailedTilesAtOnce) {
+    minimiseAndRestore(false);
+}
+
+TEST_F(TileOutageTest, RestoringTheWindowDuringTheOutageKeepsTheNoticeUntilTheTilesLoad) {
+    minimiseAndRestore(true);
+}
+
+TEST_F(TileOutageTest, ActivatingTheWindowAgainAsksTheFailedTilesAgain) {
+    log_ << "-- outage, then the window deactivated and activated\n";
+    server_.scriptAll(tervolo::testsupport::CannedReply::ofMode(
+        tervolo::testsupport::CannedReply::Mode::resetBeforeReply));
+    start(36.5, 18.5);
+    pump(3.0);
+    const std::set<std::string> failed = askedInView();
+    EXPECT_TRUE(manager_->tilesCannotBeLoaded());
+    server_.clearScriptAll();
+    pump(5.0);
+    EXPECT_EQ(count(failed, [&](const std::string& p) { return loaded(p); }), 0u);
+
+    QEvent deactivate(QEvent::WindowDeactivate);
+    QApplication::sendEvent(&map_, &deactivate);
+    pump(1.0);
+    EXPECT_EQ(count(failed, [&](const std::string& p) { return loaded(p); }), 0u) << "losing the focus asks nothing";
+    QEvent activate(QEvent::WindowActivate);
+    QApplication::sendEvent(&map_, &activate);
+    pump(1.0);
+    note("1 s after the activation", failed);
+    EXPECT_EQ(count(failed, [&](const std::string& p) { return loaded(p); }), failed.size());
+    EXPECT_FALSE(manager_->tilesCannotBeLoaded());
+    expectTheBoundHeld();
 }
 
 }  // namespace
