@@ -252,6 +252,99 @@ TEST_F(TileMapViewTest, CellsWithTheirTileHideTheBaseMapAndTheOthersShowIt) {
         map_.grab().save(QStringLiteral(TILES_SCREENSHOT_DIR "/tiles_map_view_some_tiles_missing_z6.png")));
 }
 
+// On a screen of pixel ratio 2 the map asks the tiles one level finer than
+// the view's own, 2 × 2 to a cell, so one tile pixel covers about one device
+// pixel (at most 1.5 at any zoom between two levels) instead of four; ratio 1
+// keeps the view's own level. One view, not on a level's exact scale.
+TEST_F(TileMapViewTest, ARatioTwoScreenDrawsTilesOneLevelFinerSoATilePixelStaysAboutOneDevicePixel) {
+    const int z = 14;
+    const double viewScale = std::exp2(z - 20) * 1.3;  // between levels 14 and 15, nearer 14
+    const platform::MKMapPoint middle = platform::MKMapPointForCoordinate({60.17, 24.94});
+    map_.setVisibleMapRect({{middle.x - map_.width() / 2.0 / viewScale, middle.y - map_.height() / 2.0 / viewScale},
+                            {map_.width() / viewScale, map_.height() / viewScale}});
+    auto overlay = QuovaMapManager::shared().baseMapOverlayForMapView(delegate_, QuovaBaseMapStyle::osm);
+    ASSERT_TRUE(overlay);
+    map_.addOverlay(overlay, platform::MKOverlayLevel::AboveRoads);
+    auto manager = TileCacheManager::sharedInstanceForMap("OpenStreetMap");
+    ASSERT_TRUE(manager);
+
+    std::map<double, QImage> pictures;
+    for (const auto& [ratio, level] : {std::pair{1.0, 14}, std::pair{2.0, 15}}) {
+        SCOPED_TRACE(ratio);
+        // What the overlay asks at the cells' power-of-two scale, and what one of its tile pixels
+        // covers on the screen: the tile's side in map points over 256, times view points per map
+        // point, times device pixels per view point.
+        const double drawScale = std::exp2(z - 20);
+        EXPECT_EQ(overlay->tileZoomLevel(drawScale, ratio), level);
+        const double tilePixel = platform::MKMapSizeWorld.width / std::exp2(level) / 256 * viewScale * ratio;
+        EXPECT_NEAR(tilePixel, 1.3, 1e-9);
+        EXPECT_LE(tilePixel, 1.5);
+
+        const size_t before = server_.requestCount();
+        // Frames at this ratio until every cell is drawn (waitForCells would draw at the view's own).
+        auto draw = [&] {
+            QImage image(map_.size() * ratio, QImage::Format_ARGB32_Premultiplied);
+            image.setDevicePixelRatio(ratio);
+            for (int frame = 0; frame < 500; ++frame) {
+                QPainter painter(&image);
+                map_.drawMap(painter);
+                painter.end();
+                if (map_.lastFrameStats().cellsPending == 0) break;
+                platform::RunLoop::runUntil([] { return false; }, 0.01);
+            }
+            EXPECT_EQ(map_.lastFrameStats().cellsPending, 0);
+            return image;
+        };
+        draw();
+        platform::RunLoop::runUntilIdle();
+        ASSERT_TRUE(platform::RunLoop::runUntil(
+            [&] {
+                time_->advance(0.25);
+                return server_.requestCount() > before && manager->connectionCount() == 0;
+            },
+            15));
+        platform::RunLoop::runUntil([] { return false; }, 0.1);
+        time_->advance(2.0);
+        platform::RunLoop::runUntil([] { return false; }, 0.1);
+        const auto requests = server_.requests();
+        for (size_t i = before; i < requests.size(); ++i) {
+            EXPECT_TRUE(requests[i].path.starts_with("/tiles/osm-standard-cache/" + std::to_string(level) + "/"))
+                << requests[i].path;
+        }
+        const QImage image = draw();
+        // The tile under the view's centre, of the level asked, fills it.
+        const platform::MKMapRect tileFrame{{0, 0}, {platform::MKMapSizeWorld.width / std::exp2(level), 0}};
+        const auto column = int(std::floor(middle.x / tileFrame.size.width));
+        const auto row = int(std::floor(middle.y / tileFrame.size.width));
+        const QPoint centre(image.width() / 2, image.height() / 2);
+        EXPECT_TRUE(near(image.pixelColor(centre), LoopbackTileServer::tileColor(level, column, row), 12));
+        // Its north row (red, one tile pixel) is at most two device pixels thick.
+        const double northY = (row * tileFrame.size.width - (middle.y - map_.height() / 2.0 / viewScale)) *
+                              viewScale * ratio;
+        int redRows = 0;
+        for (int y = std::max(0, int(northY) - 3); y <= int(northY) + 3 && y < image.height(); ++y) {
+            const QColor c = image.pixelColor(centre.x(), y);
+            redRows += c.red() > 200 && c.green() < 80 && c.blue() < 80 ? 1 : 0;
+        }
+        EXPECT_GE(redRows, 1);
+        EXPECT_LE(redRows, 2);
+        pictures[ratio] = image;
+    }
+    // Side by side at the same size on the screen: ratio 1 (each pixel doubled) and ratio 2.
+    QImage both(pictures[2.0].width() * 2 + 16, pictures[2.0].height(), QImage::Format_ARGB32_Premultiplied);
+    both.fill(Qt::white);
+    QPainter painter(&both);
+    QImage one = pictures[1.0].scaled(pictures[2.0].size(), Qt::IgnoreAspectRatio, Qt::FastTransformation);
+    one.setDevicePixelRatio(1);
+    QImage two = pictures[2.0];
+    two.setDevicePixelRatio(1);
+    painter.drawImage(0, 0, one);
+    painter.drawImage(one.width() + 16, 0, two);
+    painter.end();
+    QDir().mkpath(QStringLiteral(TILES_SCREENSHOT_DIR));
+    EXPECT_TRUE(both.save(QStringLiteral(TILES_SCREENSHOT_DIR "/tiles_ratio1_and_ratio2_side_by_side.png")));
+}
+
 // The tile server goes down while the map shows tiles and comes back; the
 // map's window is panned, minimised and restored, deactivated and activated
 // as a person would. A tile that failed is asked again at once when another
