@@ -257,9 +257,15 @@ void MKMapView::placeOrnaments() {
     logo_->move(margin, height() - logo_->height() - margin);
     legal_->move(width() - legal_->width() - margin, height() - legal_->height() - margin);
     // Two lines of the attribution's height above it: a screen's own credit line of up to two
-    // lines, set where the attribution stands, stays clear of it.
-    notice_->move(width() - notice_->width() - margin,
-                  legal_->y() - legal_->height() - notice_->height() - 4);
+    // lines, set where the attribution stands, stays clear of it; and above the credits a screen
+    // says it shows, however many lines they take (a small window, a large font at ratio 2).
+    int noticeRight = width() - margin;
+    int noticeBottom = legal_->y() - legal_->height() - 4;
+    if (!creditArea_.isEmpty()) {
+        noticeRight = std::min(noticeRight, creditArea_.right() + 1);
+        noticeBottom = std::min(noticeBottom, creditArea_.top() - 4);
+    }
+    notice_->move(std::max(margin, noticeRight - notice_->width()), noticeBottom - notice_->height());
     if (compass_ != nullptr) {
         compass_->move(
             static_cast<int>(std::lround(width() - compass_->width() - margin - compassTrailingInset_)),
@@ -270,6 +276,12 @@ void MKMapView::placeOrnaments() {
 
 QString MKMapView::notice() const {
     return notice_->text();
+}
+
+void MKMapView::setCreditArea(const QRect& area) {
+    if (area == creditArea_) return;
+    creditArea_ = area;
+    placeOrnaments();
 }
 
 void MKMapView::setNotice(const QString& text) {

@@ -62,6 +62,10 @@ class MKMapView : public QWidget, public MKMapViewModel {
     // that cannot be loaded; empty hides it.
     QString notice() const;
     void setNotice(const QString& text);
+    // Where a screen shows credits of its own over the map, in view points (empty: none): the notice
+    // stands above them, never over them.
+    QRect creditArea() const { return creditArea_; }
+    void setCreditArea(const QRect& area);
 
     // ---- Recognisers of the map itself
     struct LongPressRecognizer {
@@ -303,6 +307,7 @@ class MKMapView : public QWidget, public MKMapViewModel {
     MKAppleLogoImageView* logo_ = nullptr;
     MKAttributionLabel* legal_ = nullptr;
     MKMapNoticeLabel* notice_ = nullptr;
+    QRect creditArea_;
     MKCalloutView* callout_ = nullptr;
     MKMapWindowWatcher* windowWatcher_ = nullptr;
     QMarginsF calloutInsets_;
