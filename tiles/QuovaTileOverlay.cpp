@@ -204,7 +204,11 @@ int64_t QuovaTileOverlay::tileZoomLevel(double zoomScale, double contentScale) c
     // Infinity stands for the screen the retina shift was made for, which keeps its own rule. A real
     // screen gets the finest level the source has, up to one finer than the view's own.
     if (std::isfinite(contentScale)) {
-        if (contentScale >= kFinerLevelDensity && z + 1 <= maxTileZ_) return z + 1;
+        // Only a source of plain tiles, the kind the shift was made for: a source without the shift
+        // serves tiles of twice the pixels (a "2x" source), a pixel of which a dense screen already
+        // shows one to one at the view's own level.
+        const bool plainTiles = retinaShiftLevel_ == 2 || retinaShiftLevel_ == 4;
+        if (plainTiles && contentScale >= kFinerLevelDensity && z + 1 <= maxTileZ_) return z + 1;
         if (z <= maxTileZ_) return z;
     }
     const int64_t divisor = retinaShiftLevel_ == 2 ? 2 : 4;

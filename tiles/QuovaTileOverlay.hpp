@@ -77,7 +77,9 @@ class QuovaTileOverlay : public platform::MKOverlay,
     // cell is made of the 2 × 2 tiles of the next finer level (each tile's
     // frame a quarter of the cell), so a tile pixel covers about one device
     // pixel (at most 1.5 with the map's power-of-two cells), where the source
-    // has that level. At the source's last level the view's own tiles are
+    // has that level. That is for sources of plain 256-pixel tiles, the ones
+    // configured with the shift; a source without it serves tiles of twice
+    // the pixels, already one to one on such a screen at the view's level. At the source's last level the view's own tiles are
     // drawn, beyond it the retina shift enlarges a lower level. An infinite
     // density stands for the screen the shift was made for (the overload
     // above): from retinaShiftFrom on, lower tiles enlarged.

@@ -330,6 +330,22 @@ TEST_F(TileMapViewTest, ARatioTwoScreenDrawsTilesOneLevelFinerSoATilePixelStaysA
         EXPECT_LE(redRows, 2);
         pictures[ratio] = image;
     }
+    // The source's last level stays the last (beyond it the shift enlarges it), and a source of
+    // tiles of twice the pixels (no shift) keeps the view's own level on a dense screen.
+    auto retina = QuovaMapManager::shared().baseMapOverlayForMapView(delegate_, QuovaBaseMapStyle::osmRetina);
+    ASSERT_TRUE(retina);
+    const struct {
+        const std::shared_ptr<QuovaTileOverlay>& source;
+        int view;
+        double ratio;
+        int64_t level;
+    } levels[] = {{overlay, 18, 2.0, 19}, {overlay, 19, 2.0, 19}, {overlay, 20, 2.0, 19},
+                  {overlay, 20, 1.0, 19}, {retina, 14, 2.0, 14},  {retina, 14, 1.0, 14}};
+    for (const auto& row : levels) {
+        EXPECT_EQ(row.source->tileZoomLevel(std::exp2(row.view - 20), row.ratio), row.level)
+            << row.source->map() << " at level " << row.view << ", ratio " << row.ratio;
+    }
+
     // Side by side at the same size on the screen: ratio 1 (each pixel doubled) and ratio 2.
     QImage both(pictures[2.0].width() * 2 + 16, pictures[2.0].height(), QImage::Format_ARGB32_Premultiplied);
     both.fill(Qt::white);
