@@ -383,8 +383,8 @@ void MainViewController::placeCreditLabel() {
     // The map sets its notice of missing tiles above the credit, never over it.
     if (mapView_) {
         const QRect area = label->isHidden() ? QRect() : label->geometry();
-        mapView_->setCreditArea(area.isEmpty() ? QRect()
-                                               : QRect(mapView_->mapFrom(view(), area.topLeft()), area.size()));
+        mapView_->setCreditArea(
+            area.isEmpty() ? QRect() : QRect(mapView_->mapFrom(view(), area.topLeft()), area.size()));
     }
 }
 

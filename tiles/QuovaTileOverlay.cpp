@@ -153,8 +153,7 @@ std::vector<std::shared_ptr<QuovaImageTile>> QuovaTileOverlay::tilesInMapRect(
         const int64_t endFineColumn = int64_t(endColumn) << finer;
         const int64_t firstFineRow = int64_t(firstRow) << finer;
         const int64_t endFineRow = int64_t(endRow) << finer;
-        const double fineCount =
-            double(endFineColumn - firstFineColumn) * double(endFineRow - firstFineRow);
+        const double fineCount = double(endFineColumn - firstFineColumn) * double(endFineRow - firstFineRow);
         if (fineCount > double(kMaximumTilesPerRequest)) {
             tileLog("TileOverlay can't fulfill tile request: {:.0f} tiles are too many", fineCount);
             return tiles;
@@ -164,13 +163,15 @@ std::vector<std::shared_ptr<QuovaImageTile>> QuovaTileOverlay::tilesInMapRect(
         for (int64_t c = firstFineColumn; c < endFineColumn; ++c) {
             for (int64_t r = firstFineRow; r < endFineRow; ++r) {
                 if (c < 0 || r < 0) continue;
-                const platform::MKMapRect frame{{double(c) * fineCell, double(r) * fineCell}, {fineCell, fineCell}};
+                const platform::MKMapRect frame{{double(c) * fineCell, double(r) * fineCell},
+                                                {fineCell, fineCell}};
                 int64_t x = c;
                 int64_t y = r;
                 if (fineAxis > 0 && x >= fineAxis) x -= fineAxis;
                 if (fineAxis > 0 && y >= fineAxis) y -= fineAxis;
-                tiles.push_back(std::make_shared<QuovaImageTile>(frame, uint64_t(x), uint64_t(y), uint64_t(tileZ),
-                                                                 QXTileQuadrant::QXTileQuadrantWholeTile, 0, 0));
+                tiles.push_back(
+                    std::make_shared<QuovaImageTile>(frame, uint64_t(x), uint64_t(y), uint64_t(tileZ),
+                                                     QXTileQuadrant::QXTileQuadrantWholeTile, 0, 0));
             }
         }
         return tiles;

@@ -79,10 +79,11 @@ class QuovaTileOverlay : public platform::MKOverlay,
     // pixel (at most 1.5 with the map's power-of-two cells), where the source
     // has that level. That is for sources of plain 256-pixel tiles, the ones
     // configured with the shift; a source without it serves tiles of twice
-    // the pixels, already one to one on such a screen at the view's level. At the source's last level the view's own tiles are
-    // drawn, beyond it the retina shift enlarges a lower level. An infinite
-    // density stands for the screen the shift was made for (the overload
-    // above): from retinaShiftFrom on, lower tiles enlarged.
+    // the pixels, already one to one on such a screen at the view's level.
+    // At the source's last level the view's own tiles are drawn, beyond it
+    // the retina shift enlarges a lower level. An infinite density stands
+    // for the screen the shift was made for (the overload above): from
+    // retinaShiftFrom on, lower tiles enlarged.
     std::vector<std::shared_ptr<QuovaImageTile>> tilesInMapRect(const platform::MKMapRect& mapRect,
                                                                 double zoomScale, double contentScale);
     // Device pixels per point from which tiles of the finer level are drawn.

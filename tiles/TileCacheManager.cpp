@@ -351,7 +351,8 @@ void TileCacheManager::reset() {
         const double now = platform::Clock::current()->monotonicSeconds();
         for (auto it = retries_.begin(); it != retries_.end();) {
             RetryState& retry = it->second;
-            const bool recent = retry.askedCount > 0 && retry.asked[retry.askedCount - 1] + kAttemptWindowSeconds > now;
+            const bool recent =
+                retry.askedCount > 0 && retry.asked[retry.askedCount - 1] + kAttemptWindowSeconds > now;
             if (!recent && !retry.failing) {
                 it = retries_.erase(it);
                 continue;

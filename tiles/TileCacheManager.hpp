@@ -219,14 +219,14 @@ class TileCacheManager : public std::enable_shared_from_this<TileCacheManager> {
         notResumed
     };
     struct RetryState {
-        int attempts = 0;      // kAttemptsBeforeRest: given up, for a cool-down or (final) until the next reset
+        int attempts = 0;  // kAttemptsBeforeRest: given up, for a cool-down or (final) until the next reset
         double notBefore = 0;  // monotonic seconds: the end of the back-off, cool-down or deferral
         bool final = false;    // the server said that asking again cannot help
         // Given up for failing and not loaded since (a reset keeps it): the
         // source says tiles cannot be loaded while such a tile is in view.
         bool failing = false;
-        bool deferred = false;  // an ask the bound held back waits for notBefore
-        int coolDowns = 0;     // cool-downs begun since the tile last loaded
+        bool deferred = false;                   // an ask the bound held back waits for notBefore
+        int coolDowns = 0;                       // cool-downs begun since the tile last loaded
         uint64_t coolDownSerial = 0;             // the latest scheduled end of a cool-down
         std::optional<DownloadRequest> request;  // what a given-up tile is asked again with
         // Monotonic seconds of the latest requests, oldest first (a failure's

@@ -64,7 +64,7 @@ TileCacheManager::DownloadOutcome TileCacheManager::insertRecordLocked(const Dow
         if (now < retry->notBefore) {
             // Its cool-down, back-off or deferred ask ends with an ask of its own.
             return retry->attempts >= kAttemptsBeforeRest && !retry->deferred ? DownloadOutcome::givenUp
-                                                                                : DownloadOutcome::backingOff;
+                                                                              : DownloadOutcome::backingOff;
         }
         if (now < retry->nextAllowed()) {
             // Held back by the bound alone: nothing else would ask for it

@@ -256,8 +256,8 @@ TEST_F(MapStyleScreenshotTest, TilesAreOfTheViewsOwnLevelAtRatioOne) {
     const auto overlay = map_->currentTileOverlay();
     ASSERT_TRUE(overlay);
     const double side = 256 / scale;
-    const platform::MKMapRect cellRect{{std::floor(middle.x / side) * side, std::floor(middle.y / side) * side},
-                                       {side, side}};
+    const platform::MKMapRect cellRect{
+        {std::floor(middle.x / side) * side, std::floor(middle.y / side) * side}, {side, side}};
     for (const auto& [ratio, level, count] : {std::tuple{1.0, 10u, 1u}, std::tuple{2.0, 11u, 4u}}) {
         const auto tiles = overlay->tilesInMapRect(cellRect, scale, ratio);
         ASSERT_EQ(tiles.size(), count) << ratio;

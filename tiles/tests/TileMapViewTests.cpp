@@ -7,10 +7,10 @@
 #include <set>
 
 #include <QApplication>
-#include <QWindow>
 #include <QDir>
 #include <QImage>
 #include <QPainter>
+#include <QWindow>
 
 #include <gtest/gtest.h>
 
@@ -20,10 +20,10 @@
 #include "platform/mapkit/qt/MKMapView.hpp"
 #include "platform/ui/ApplicationLifecycle.hpp"
 #include "testsupport/tiles/LoopbackTileServer.hpp"
+#include "testsupport/ui/TestApplication.hpp"
 #include "tiles/QuovaMapManager.hpp"
 #include "tiles/TileGrid.hpp"
 #include "tiles/TileOverlayRenderer.hpp"
-#include "testsupport/ui/TestApplication.hpp"
 #include "tiles/tests/TilesTestSupport.hpp"
 
 namespace tervolo::tiles {
@@ -260,8 +260,9 @@ TEST_F(TileMapViewTest, ARatioTwoScreenDrawsTilesOneLevelFinerSoATilePixelStaysA
     const int z = 14;
     const double viewScale = std::exp2(z - 20) * 1.3;  // between levels 14 and 15, nearer 14
     const platform::MKMapPoint middle = platform::MKMapPointForCoordinate({60.17, 24.94});
-    map_.setVisibleMapRect({{middle.x - map_.width() / 2.0 / viewScale, middle.y - map_.height() / 2.0 / viewScale},
-                            {map_.width() / viewScale, map_.height() / viewScale}});
+    map_.setVisibleMapRect(
+        {{middle.x - map_.width() / 2.0 / viewScale, middle.y - map_.height() / 2.0 / viewScale},
+         {map_.width() / viewScale, map_.height() / viewScale}});
     auto overlay = QuovaMapManager::shared().baseMapOverlayForMapView(delegate_, QuovaBaseMapStyle::osm);
     ASSERT_TRUE(overlay);
     map_.addOverlay(overlay, platform::MKOverlayLevel::AboveRoads);
@@ -308,7 +309,8 @@ TEST_F(TileMapViewTest, ARatioTwoScreenDrawsTilesOneLevelFinerSoATilePixelStaysA
         platform::RunLoop::runUntil([] { return false; }, 0.1);
         const auto requests = server_.requests();
         for (size_t i = before; i < requests.size(); ++i) {
-            EXPECT_TRUE(requests[i].path.starts_with("/tiles/osm-standard-cache/" + std::to_string(level) + "/"))
+            EXPECT_TRUE(
+                requests[i].path.starts_with("/tiles/osm-standard-cache/" + std::to_string(level) + "/"))
                 << requests[i].path;
         }
         const QImage image = draw();
@@ -319,8 +321,8 @@ TEST_F(TileMapViewTest, ARatioTwoScreenDrawsTilesOneLevelFinerSoATilePixelStaysA
         const QPoint centre(image.width() / 2, image.height() / 2);
         EXPECT_TRUE(near(image.pixelColor(centre), LoopbackTileServer::tileColor(level, column, row), 12));
         // Its north row (red, one tile pixel) is at most two device pixels thick.
-        const double northY = (row * tileFrame.size.width - (middle.y - map_.height() / 2.0 / viewScale)) *
-                              viewScale * ratio;
+        const double northY =
+            (row * tileFrame.size.width - (middle.y - map_.height() / 2.0 / viewScale)) * viewScale * ratio;
         int redRows = 0;
         for (int y = std::max(0, int(northY) - 3); y <= int(northY) + 3 && y < image.height(); ++y) {
             const QColor c = image.pixelColor(centre.x(), y);
@@ -379,7 +381,8 @@ class TileOutageTest : public TileMapViewTest {
     }
     void start(double column, double row) {
         showTiles(column, row, kZoom);
-        overlay_ = QuovaMapManager::shared().baseMapOverlayForMapView(delegate_, QuovaBaseMapStyle::osmRetina);
+        overlay_ =
+            QuovaMapManager::shared().baseMapOverlayForMapView(delegate_, QuovaBaseMapStyle::osmRetina);
         ASSERT_TRUE(overlay_);
         map_.addOverlay(overlay_, platform::MKOverlayLevel::AboveRoads);
         map_.show();
@@ -444,9 +447,10 @@ class TileOutageTest : public TileMapViewTest {
         }
     }
     void note(const std::string& what, const std::set<std::string>& failed) {
-        log_ << "t=" << now_ << " s: " << what << "; requests " << server_.requestCount() << ", failed tiles in view "
-             << count(failed, [&](const std::string& p) { return !loaded(p); }) << " of " << failed.size()
-             << " missing, notice " << (manager_->tilesCannotBeLoaded() ? "shown" : "hidden") << "\n";
+        log_ << "t=" << now_ << " s: " << what << "; requests " << server_.requestCount()
+             << ", failed tiles in view " << count(failed, [&](const std::string& p) { return !loaded(p); })
+             << " of " << failed.size() << " missing, notice "
+             << (manager_->tilesCannotBeLoaded() ? "shown" : "hidden") << "\n";
     }
 
     void minimiseAndRestore(bool downAtRestore);
@@ -461,8 +465,8 @@ class TileOutageTest : public TileMapViewTest {
 
 TEST_F(TileOutageTest, ATileLoadedAfterAPanAsksTheFailedTilesInViewAgainAtOnce) {
     log_ << "-- outage, then a pan that loads a new row\n";
-    server_.scriptAll(tervolo::testsupport::CannedReply::ofMode(
-        tervolo::testsupport::CannedReply::Mode::resetBeforeReply));
+    server_.scriptAll(
+        tervolo::testsupport::CannedReply::ofMode(tervolo::testsupport::CannedReply::Mode::resetBeforeReply));
     start(36.5, 18.5);
     pump(3.0);
     const std::set<std::string> failed = askedInView();
@@ -498,8 +502,8 @@ void TileOutageTest::minimiseAndRestore(bool downAtRestore) {
     platform::ApplicationLifecycle lifecycle(*QCoreApplication::instance(), {},
                                              platform::NotificationCenter::defaultCenter());
     log_ << "-- minimise during the outage, restore " << (downAtRestore ? "during" : "after") << " it\n";
-    server_.scriptAll(tervolo::testsupport::CannedReply::ofMode(
-        tervolo::testsupport::CannedReply::Mode::resetBeforeReply));
+    server_.scriptAll(
+        tervolo::testsupport::CannedReply::ofMode(tervolo::testsupport::CannedReply::Mode::resetBeforeReply));
     start(36.5, 18.5);
     lifecycle.setMainWindow(&map_);
     lifecycle.applicationFocusChanged(true);  // the application is active
@@ -550,8 +554,8 @@ TEST_F(TileOutageTest, RestoringTheWindowDuringTheOutageKeepsTheNoticeUntilTheTi
 
 TEST_F(TileOutageTest, ActivatingTheWindowAgainAsksTheFailedTilesAgain) {
     log_ << "-- outage, then the window deactivated and activated\n";
-    server_.scriptAll(tervolo::testsupport::CannedReply::ofMode(
-        tervolo::testsupport::CannedReply::Mode::resetBeforeReply));
+    server_.scriptAll(
+        tervolo::testsupport::CannedReply::ofMode(tervolo::testsupport::CannedReply::Mode::resetBeforeReply));
     start(36.5, 18.5);
     pump(3.0);
     const std::set<std::string> failed = askedInView();
@@ -563,7 +567,8 @@ TEST_F(TileOutageTest, ActivatingTheWindowAgainAsksTheFailedTilesAgain) {
     QEvent deactivate(QEvent::WindowDeactivate);
     QApplication::sendEvent(&map_, &deactivate);
     pump(1.0);
-    EXPECT_EQ(count(failed, [&](const std::string& p) { return loaded(p); }), 0u) << "losing the focus asks nothing";
+    EXPECT_EQ(count(failed, [&](const std::string& p) { return loaded(p); }), 0u)
+        << "losing the focus asks nothing";
     QEvent activate(QEvent::WindowActivate);
     QApplication::sendEvent(&map_, &activate);
     pump(1.0);

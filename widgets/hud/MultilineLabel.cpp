@@ -192,8 +192,8 @@ void MultilineLabel::paintEvent(QPaintEvent*) {
     const std::vector<QRectF> rects = lineRects();
     for (int i = 0; i < shown_.size(); ++i) {
         const QRectF& line = rects[size_t(i)];
-        painter.drawText(QRectF(area.left(), line.top(), area.width(), line.height()), horizontal | Qt::AlignTop,
-                         shown_[i]);
+        painter.drawText(QRectF(area.left(), line.top(), area.width(), line.height()),
+                         horizontal | Qt::AlignTop, shown_[i]);
     }
 }
 
