@@ -374,8 +374,8 @@ void TileCacheManager::handleDownloadResponse(const TileDownloadReply& reply, ui
         handleErrorReply(*reply.error, url, request, record);
     } else if (!reply.response) {
         tileLog("Unknown response {} received - dunno what to do!", "(not an HTTP response)");
-        removeConnectionInfo(record);
         if (record) retryLater(request, 0);
+        removeConnectionInfo(record);
     } else {
         handleHTTPReply(reply, url, request, record);
     }
@@ -386,15 +386,18 @@ void TileCacheManager::handleErrorReply(const platform::Error& error, const std:
                                         const DownloadRequest& request,
                                         const std::shared_ptr<ConnectionInfo>& record) {
     // A reply whose record is gone (its download was cancelled by a reset) is never retried.
+    // Here and for HTTP replies the failure is noted before the record goes: a download asked
+    // meanwhile (the map posts several for one missing tile) finds the one or the other, never
+    // neither, which would start a request outside the attempt bound.
     if (error.code == 429) {
         tileLog("UPSTREAM timeout for {} ({})", url, error.fullDescription());
-        removeConnectionInfo(record);
         if (record) retryLater(request, 0);
+        removeConnectionInfo(record);
     } else if (error.code == 400) {
         tileLog("no such tile (illegal parameters) for URL {}, removing tile from queue ... ", url);
+        giveUp(request.tile->storagePath());
         removeConnectionInfo(record);
         unthrottle();
-        giveUp(request.tile->storagePath());
     } else if (error.code == platform::URLError::timedOut) {
         if (record && record->startDate()) {
             tileLog("request timed out downloading {}, throttling ... ", url);
@@ -402,15 +405,15 @@ void TileCacheManager::handleErrorReply(const platform::Error& error, const std:
         } else {
             tileLog("request downloading {} timed out WITHOUT even running - weird.", url);
         }
-        removeConnectionInfo(record);
         if (record) retryLater(request, 0);
+        removeConnectionInfo(record);
     } else {
         tileLog("General error downloading {} ({})", url, error.fullDescription());
-        removeConnectionInfo(record);
         // A reset, a body cut short or over the size cap, a refused connection:
         // each is an attempt like an HTTP error, or the next redraw asks again
         // at once. A cancelled download ended on purpose.
         if (record && error.code != platform::URLError::cancelled) retryLater(request, 0);
+        removeConnectionInfo(record);
     }
 }
 
@@ -454,20 +457,20 @@ void TileCacheManager::handleHTTPReply(const TileDownloadReply& reply, const std
         removeConnectionInfo(record);
     } else if (status == 200) {
         tileLog("Error downloading tile {} - no valid image data", storagePath);
-        removeConnectionInfo(record);
         if (record) retryLater(request, 0);
+        removeConnectionInfo(record);
     } else if (isFinalStatus(status)) {
         tileLog("HTTP status {} for URL {} - giving up.", status, url);
-        removeConnectionInfo(record);
         giveUp(storagePath);
+        removeConnectionInfo(record);
     } else if (status == 429) {
         tileLog("UPSTREAM timeout for {}", url);
-        removeConnectionInfo(record);
         if (record) retryLater(request, retryAfterSeconds(reply.response));
+        removeConnectionInfo(record);
     } else {
         tileLog("HTTP status {} for URL {} - enqueueing tile again", status, url);
-        removeConnectionInfo(record);
         if (record) retryLater(request, status == 503 ? retryAfterSeconds(reply.response) : 0);
+        removeConnectionInfo(record);
     }
 }
 
