@@ -10,6 +10,7 @@
 #include <numbers>
 
 #include "platform/mapkit/qt/MKMapViewCells.hpp"
+#include "platform/mapkit/qt/MKMapWindowWatcher.hpp"
 #include "platform/mapkit/qt/MKPinGeometry.hpp"
 #include "platform/ui/Animator.hpp"
 #include "platform/ui/FocusRing.hpp"
@@ -92,9 +93,16 @@ MKMapView::MKMapView(QWidget* parent)
         if (const auto view = callout_->annotationView(); view && view->annotation())
             runRecognizers(view->annotation());
     };
+    windowWatcher_ = new MKMapWindowWatcher(this, [this] { mapWindowDidComeBack(); });
     setBoundsSize({static_cast<double>(std::max(width(), 1)), static_cast<double>(std::max(height(), 1))});
     setVisibleMapRect(MKMapRectWorld);
     placeOrnaments();
+}
+
+void MKMapView::mapWindowDidComeBack() {
+    for (const auto& overlay : overlays()) {
+        if (auto renderer = existingRendererForOverlay(overlay.get())) renderer->mapWindowDidComeBack();
+    }
 }
 
 MKMapView::~MKMapView() {
@@ -271,9 +279,15 @@ void MKMapView::placeOrnaments() {
     logo_->move(margin, height() - logo_->height() - margin);
     legal_->move(width() - legal_->width() - margin, height() - legal_->height() - margin);
     // Two lines of the attribution's height above it: a screen's own credit line of up to two
-    // lines, set where the attribution stands, stays clear of it.
-    notice_->move(width() - notice_->width() - margin,
-                  legal_->y() - legal_->height() - notice_->height() - 4);
+    // lines, set where the attribution stands, stays clear of it; and above the credits a screen
+    // says it shows, however many lines they take (a small window, a large font at ratio 2).
+    int noticeRight = width() - margin;
+    int noticeBottom = legal_->y() - legal_->height() - 4;
+    if (!creditArea_.isEmpty()) {
+        noticeRight = std::min(noticeRight, creditArea_.right() + 1);
+        noticeBottom = std::min(noticeBottom, creditArea_.top() - 4);
+    }
+    notice_->move(std::max(margin, noticeRight - notice_->width()), noticeBottom - notice_->height());
     if (compass_ != nullptr) {
         compass_->move(
             static_cast<int>(std::lround(width() - compass_->width() - margin - compassTrailingInset_)),
@@ -284,6 +298,12 @@ void MKMapView::placeOrnaments() {
 
 QString MKMapView::notice() const {
     return notice_->text();
+}
+
+void MKMapView::setCreditArea(const QRect& area) {
+    if (area == creditArea_) return;
+    creditArea_ = area;
+    placeOrnaments();
 }
 
 void MKMapView::setNotice(const QString& text) {

@@ -22,6 +22,7 @@ class QThreadPool;
 namespace platform {
 
 class CellCache;
+class MKMapWindowWatcher;
 
 // States of the map's own recognisers, with the platform's raw values.
 enum class MKGestureState { Possible = 0, Began = 1, Changed = 2, Ended = 3, Cancelled = 4 };
@@ -61,6 +62,10 @@ class MKMapView : public QWidget, public MKMapViewModel {
     // that cannot be loaded; empty hides it.
     QString notice() const;
     void setNotice(const QString& text);
+    // Where a screen shows credits of its own over the map, in view points (empty: none): the notice
+    // stands above them, never over them.
+    QRect creditArea() const { return creditArea_; }
+    void setCreditArea(const QRect& area);
 
     // ---- Recognisers of the map itself
     struct LongPressRecognizer {
@@ -136,6 +141,10 @@ class MKMapView : public QWidget, public MKMapViewModel {
     QPointF anchorPointForAnnotation(const MKAnnotation& annotation) const;
     // An image for MKAnnotationView::setImage.
     static std::shared_ptr<MKBitmap> bitmapFromImage(const QImage& image);
+
+    // Tells every overlay's renderer that the map's window came back on screen (its watcher calls
+    // this when the window is restored, shown, exposed or activated again).
+    void mapWindowDidComeBack();
 
     // The model's invalidation, from any thread.
     void overlayRendererNeedsDisplay(const MKOverlayRenderer& renderer, const MKMapRect& rect,
@@ -300,10 +309,12 @@ class MKMapView : public QWidget, public MKMapViewModel {
     MKAppleLogoImageView* logo_ = nullptr;
     MKAttributionLabel* legal_ = nullptr;
     MKMapNoticeLabel* notice_ = nullptr;
+    QRect creditArea_;
     MKCalloutView* callout_ = nullptr;
     // Shown while the map has the keyboard focus from Tab, Shift+Tab or a shortcut (not from a
     // click, nor when a screen gives the focus back), so a keyboard user sees where the keys go.
     QWidget* focusRing_ = nullptr;
+    MKMapWindowWatcher* windowWatcher_ = nullptr;
     QMarginsF calloutInsets_;
     uint64_t revealToken_ = 0;
 
