@@ -6,6 +6,7 @@
 #include <QPainter>
 #include <QProcess>
 #include <QPushButton>
+#include <QScreen>
 #include <QTest>
 #include <QThreadPool>
 #include <QToolBar>
@@ -19,7 +20,9 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <memory>
+#include <numbers>
 #include <optional>
 #include <random>
 #include <thread>
@@ -1432,6 +1435,76 @@ TEST_F(MapView, WorldScreenshots) {
         QApplication::processEvents();
         saveScreenshot(window,
                        QStringLiteral("mapview-antarctica-zoom3-%1.png").arg(static_cast<int>(longitude)));
+    }
+    RunLoop::runUntilIdle();
+}
+
+// The user walking east at 1.4 m/s, a fix a second, at the zoom the my-location button gives (about
+// 200 m of latitude in view), with a circle kept around the user as the map screen keeps it (a new
+// one once the user is 10 m from the old one's centre) and a point's circle nearby. After each fix
+// has been shown as the window system shows windows, the window holds what a whole frame of that
+// moment shows: the dot, its accuracy halo, the circles and the pins under and over them.
+TEST_F(MapView, WalkingUserAtStreetZoomShowsWhatAWholeFrameShows) {
+    QMainWindow window;
+    auto* view = new MKMapView(&window);
+    window.setCentralWidget(view);
+    window.resize(1024, 768);
+    window.show();
+    QApplication::processEvents();
+    auto owner = std::make_shared<tervolo::testsupport::RecordingMapViewDelegate>();
+    view->setDelegate(owner);
+    std::map<const MKOverlay*, QColor> colors;
+    owner->rendererFactory = [&](const std::shared_ptr<MKOverlay>& o) {
+        return circleRenderer(o,
+                              colors.count(o.get()) ? colors[o.get()] : QColor::fromRgbF(0, 0.48, 1, 0.25));
+    };
+    const CLLocationCoordinate2D start{60.1699, 24.9384};
+    for (const auto& pin : std::vector<CLLocationCoordinate2D>{
+             {60.1702, 24.9390}, {60.1695, 24.9371}, {60.1699, 24.9420}, {60.1704, 24.9404}}) {
+        view->addAnnotation(std::make_shared<MKPointAnnotation>(pin, "Pin"));
+    }
+    auto pointCircle = std::make_shared<MKCircle>(CLLocationCoordinate2D{60.1704, 24.9404}, 30);
+    colors[pointCircle.get()] = QColor::fromRgbF(1, 0, 0, 0.25);
+    view->addOverlay(pointCircle);
+    view->setRegion({start, {0.0018, 0.0000018}});
+    // A fix's accuracy from the replayed track's dilution (4.5 m): a halo of about 17 points.
+    const double eastPerFix = 1.4 / (111320.0 * std::cos(start.latitude * std::numbers::pi / 180));
+    std::shared_ptr<MKCircle> userCircle;
+    auto walk = [&](int fix) {
+        const CLLocationCoordinate2D at{start.latitude, start.longitude + fix * eastPerFix};
+        view->updateUserLocation(CLLocation(at, 0, 4.5, -1, Date{static_cast<double>(fix)}));
+        if (fix == 0) view->setShowsUserLocation(true);
+        const CLLocation here(at.latitude, at.longitude);
+        if (!userCircle || here.distance(CLLocation(userCircle->coordinate().latitude,
+                                                    userCircle->coordinate().longitude)) >= 10) {
+            auto next = std::make_shared<MKCircle>(at, 40);
+            view->insertOverlay(next, view->overlays().size(), MKOverlayLevel::AboveLabels);
+            if (userCircle) view->removeOverlay(userCircle);
+            userCircle = next;
+        }
+        // As the window system shows it: the repaints the fix asked for, then those of the cells it
+        // had drawn.
+        for (int round = 0; round < 16; ++round) {
+            QApplication::processEvents();
+            QApplication::processEvents();
+            if (view->lastFrameStats().cellsPending == 0) break;
+            CellCache::drawingPool().waitForDone();
+        }
+    };
+    walk(0);
+    ASSERT_TRUE(view->waitForCells());
+    QApplication::processEvents();
+    for (int fix = 1; fix <= 12; ++fix) {
+        walk(fix);
+        if (fix != 6 && fix != 12) continue;
+        SCOPED_TRACE(fix);
+        // What the window shows now, and a whole frame drawn afresh.
+        const QImage shown = window.screen()->grabWindow(window.winId()).toImage();
+        const QImage whole = window.grab().toImage();
+        EXPECT_EQ(largestDifference(shown.convertToFormat(whole.format()), whole), 0);
+        QDir().mkpath(QStringLiteral(TERVOLO_SCREENSHOT_DIR));
+        EXPECT_TRUE(
+            shown.save(QStringLiteral(TERVOLO_SCREENSHOT_DIR "/mapview-my-location-walk-%1.png").arg(fix)));
     }
     RunLoop::runUntilIdle();
 }
