@@ -91,11 +91,13 @@ void saveScreenshot(QWidget& widget, const QString& name) {
     EXPECT_TRUE(widget.grab().save(QStringLiteral(TERVOLO_SCREENSHOT_DIR "/") + name));
 }
 
-// A map view that counts the frames it paints.
+// A map view that counts the frames it paints and gathers what they repainted.
 struct CountingMap : MKMapView {
     int paints = 0;
+    QRegion painted;
     void paintEvent(QPaintEvent* event) override {
         ++paints;
+        painted |= event->region();
         MKMapView::paintEvent(event);
     }
 };
@@ -1435,6 +1437,132 @@ TEST_F(MapView, WorldScreenshots) {
         QApplication::processEvents();
         saveScreenshot(window,
                        QStringLiteral("mapview-antarctica-zoom3-%1.png").arg(static_cast<int>(longitude)));
+    }
+    RunLoop::runUntilIdle();
+}
+
+// A circle renderer that counts the cells it draws.
+struct CountingCircleRenderer : MKCircleRenderer {
+    using MKCircleRenderer::MKCircleRenderer;
+    std::atomic<int> cells{0};
+    void drawMapRect(const MKMapRect& rect, MKZoomScale zoomScale, MKGraphicsContext& context) override {
+        ++cells;
+        MKCircleRenderer::drawMapRect(rect, zoomScale, context);
+    }
+};
+
+double areaOf(const QRegion& region) {
+    double area = 0;
+    for (const QRect& rect : region) area += static_cast<double>(rect.width()) * rect.height();
+    return area;
+}
+
+// A fix of the user's position repaints where the dot and its accuracy halo were and where they are
+// now, and, when the screen replaces the circle it keeps around the user, the old and the new circle:
+// not the map, and no cell of another overlay is drawn again.
+TEST_F(MapView, AFixRepaintsOnlyTheDotAndTheCircleAroundTheUser) {
+    QMainWindow window;
+    auto* view = new CountingMap;
+    window.setCentralWidget(view);
+    window.resize(1024, 768);
+    window.show();
+    QApplication::processEvents();
+    auto owner = std::make_shared<tervolo::testsupport::RecordingMapViewDelegate>();
+    view->setDelegate(owner);
+    auto pointCircle = std::make_shared<MKCircle>(CLLocationCoordinate2D{60.1704, 24.9404}, 30);
+    std::shared_ptr<CountingCircleRenderer> pointRenderer;
+    owner->rendererFactory = [&](const std::shared_ptr<MKOverlay>& o) -> std::shared_ptr<MKOverlayRenderer> {
+        auto renderer = std::make_shared<CountingCircleRenderer>(std::dynamic_pointer_cast<MKCircle>(o));
+        if (o == pointCircle) {
+            renderer->setFillColor(Color(1, 0, 0, 0.25));
+            pointRenderer = renderer;
+        } else {
+            renderer->setFillColor(Color(0, 0.48, 1, 0.25));
+            renderer->setStrokeColor(Color(0, 0.48, 1, 0.8));
+            renderer->setLineWidth(3);
+        }
+        return renderer;
+    };
+    view->addOverlay(pointCircle);
+    view->addAnnotation(std::make_shared<MKPointAnnotation>(CLLocationCoordinate2D{60.1702, 24.9390}, "Pin"));
+    const CLLocationCoordinate2D start{60.1699, 24.9384};
+    const double accuracy = 4.5;
+    view->updateUserLocation(CLLocation(start, 0, accuracy, -1, Date{0}));
+    view->setShowsUserLocation(true);
+    view->setRegion({start, {0.0018, 0.0000018}});
+    auto userCircle = std::make_shared<MKCircle>(start, 40);
+    view->addOverlay(userCircle);
+    auto settle = [&] {
+        for (int round = 0; round < 16; ++round) {
+            QApplication::processEvents();
+            QApplication::processEvents();
+            if (view->lastFrameStats().cellsPending == 0) break;
+            CellCache::drawingPool().waitForDone();
+        }
+    };
+    ASSERT_TRUE(view->waitForCells());
+    settle();
+    ASSERT_NE(pointRenderer, nullptr);
+    const int pointCells = pointRenderer->cells;
+    ASSERT_GT(pointCells, 0);
+
+    // Where the dot with its halo, or a circle with its stroke, shows, with a few points to spare. The
+    // map is scaled (cells of 256 pixels shown about 1.2 times as large): a row of a part is repainted
+    // from edge to edge of the cells it crosses, at most a cell further to either side.
+    const double halo = accuracy * MKMapPointsPerMeterAtLatitude(start.latitude) * view->zoomScale();
+    const double cell = 256 * view->zoomScale() / std::exp2(std::round(std::log2(view->zoomScale())));
+    ASSERT_GT(std::abs(cell - 256), 1);
+    auto rows = [&](QRectF area) { return area.adjusted(-cell, 0, cell, 0).toAlignedRect(); };
+    auto dotArea = [&](CLLocationCoordinate2D at) {
+        const double reach = std::max(halo, 10.0) + 4;
+        return rows(QRectF(::at(*view, at) - QPointF(reach, reach), QSizeF(2 * reach, 2 * reach)));
+    };
+    auto circleArea = [&](const MKCircle& circle) {
+        const MKMapRect bounds = circle.boundingMapRect();
+        const auto corner = view->convertCoordinate(MKCoordinateForMapPoint(bounds.origin));
+        const double side = bounds.size.width * view->zoomScale();
+        return rows(
+            QRectF(corner.x - 6, corner.y - 6, side + 12, bounds.size.height * view->zoomScale() + 12));
+    };
+    const double eastPerMetre = 1 / (111320.0 * std::cos(start.latitude * std::numbers::pi / 180));
+    struct Case {
+        const char* what;
+        double metresEast;  // from the start
+        bool newCircle;     // the screen puts a new circle around the user, then takes the old one off
+    };
+    const Case cases[] = {
+        {"a step east", 1.4, false},
+        {"the same place again", 1.4, false},
+        {"another step", 2.8, false},
+        {"ten metres on, with a new circle", 11.2, true},
+    };
+    CLLocationCoordinate2D last = start;
+    double lastMetres = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        view->painted = QRegion();
+        const CLLocationCoordinate2D now{start.latitude, start.longitude + c.metresEast * eastPerMetre};
+        QRegion allowed = QRegion(dotArea(last)) | dotArea(now);
+        view->updateUserLocation(CLLocation(now, 0, accuracy, -1, Date{c.metresEast}));
+        if (c.newCircle) {
+            auto next = std::make_shared<MKCircle>(now, 40);
+            view->insertOverlay(next, view->overlays().size(), MKOverlayLevel::AboveLabels);
+            view->removeOverlay(userCircle);
+            allowed |= circleArea(*userCircle);
+            allowed |= circleArea(*next);
+            userCircle = next;
+        }
+        settle();
+        EXPECT_TRUE((view->painted - allowed).isEmpty())
+            << "repainted " << view->painted.boundingRect().x() << "," << view->painted.boundingRect().y()
+            << " " << view->painted.boundingRect().width() << "x" << view->painted.boundingRect().height();
+        if (c.metresEast == lastMetres) {
+            EXPECT_TRUE(view->painted.isEmpty());
+        }
+        EXPECT_LT(areaOf(view->painted), (c.newCircle ? 0.35 : 0.05) * view->width() * view->height());
+        EXPECT_EQ(pointRenderer->cells, pointCells);
+        last = now;
+        lastMetres = c.metresEast;
     }
     RunLoop::runUntilIdle();
 }
