@@ -539,7 +539,7 @@ void MKMapView::drawAnnotations(QPainter& painter, const Presentation& p, const 
             for (const PinStamp& stamp : stamps) drawnPixmaps_.push_back({*stamp.pixmap, stamp.topLeft});
         }
     } else {
-        if (clip.isNull()) pinLayer_ = {};
+        if (clip.isNull() && stamps.empty()) pinLayer_ = {};
         for (const PinStamp& stamp : stamps) draw(stamp);
     }
     for (const PinStamp& stamp : onTop) draw(stamp);
@@ -579,11 +579,17 @@ bool MKMapView::drawThroughPinLayer(QPainter& painter, const std::vector<PinStam
     // Showing kept pixels costs a copy of every pixel the markers span, whether they cover it or not:
     // unless drawing each marker costs clearly more (not so for a few hundred pins spread over a
     // large view), each is drawn and no image is held.
-    if (bounds.isEmpty() || drawEach <= kKeptPixelsBias * bounds.width() * bounds.height()) return false;
+    if (bounds.isEmpty() || drawEach <= kKeptPixelsBias * bounds.width() * bounds.height()) {
+        pinLayer_ = {};
+        return false;
+    }
     // An image of this size is kept: up to a 1280×800 view at ratio 2 (16 MB); a larger spread of
     // markers is drawn each frame rather than hold more.
     constexpr qint64 kMostKeptPixels = 2560 * 1600;
-    if (qint64{bounds.width()} * bounds.height() > kMostKeptPixels) return false;
+    if (qint64{bounds.width()} * bounds.height() > kMostKeptPixels) {
+        pinLayer_ = {};
+        return false;
+    }
     // A frame that repaints only a part of the view leaves the rest of the image as an older frame
     // left it: such frames draw each marker.
     const QRegion systemClip = engine->systemClip();
