@@ -358,15 +358,19 @@ QRectF MKMapView::userDotArea(const UserDot& dot) {
 
 void MKMapView::drawUserLocation(QPainter& painter, const Presentation& p, const QRectF& dirty) {
     const UserDot dot = userDot(p);
-    if (dirty.isNull() || dirty.contains(userDotArea(dot))) {
+    // The screen shows this frame's dot once the frame repaints both where the last one was drawn and
+    // where this one goes.
+    const QRectF both = userDotArea(dot) | userDotArea(paintedUserDot_);
+    if (dirty.isNull() || both.isEmpty() || dirty.contains(both)) {
         paintedUserDot_ = dot;
         userDotPainted_ = true;
-    } else if (dirty.intersects(userDotArea(dot) | userDotArea(paintedUserDot_))) {
+    } else if (dirty.intersects(both) && (dot.drawn != paintedUserDot_.drawn ||
+                                          dot.at != paintedUserDot_.at || dot.halo != paintedUserDot_.halo)) {
         // A repaint of a part that cuts through the dot while it sits less than a pixel from where it
-        // was drawn whole: the whole dot is drawn again next, so what shows stays one dot.
-        const QRect area = QRectF(userDotArea(dot) | userDotArea(paintedUserDot_)).toAlignedRect();
+        // was drawn whole: all of it is drawn again next, so what shows stays one dot.
+        const QRect area = both.toAlignedRect();
         QMetaObject::invokeMethod(
-            this, [this, area] { update(area); }, Qt::QueuedConnection);
+            this, [this, area] { repaintArea(area); }, Qt::QueuedConnection);
     }
     if (!dot.drawn) return;
     if (!dirty.isNull() && !dirty.intersects(userDotArea(dot))) return;

@@ -1531,10 +1531,9 @@ TEST_F(MapView, AFixRepaintsOnlyTheDotAndTheCircleAroundTheUser) {
         bool newCircle;     // the screen puts a new circle around the user, then takes the old one off
     };
     const Case cases[] = {
-        {"a step east", 1.4, false},
-        {"the same place again", 1.4, false},
-        {"another step", 2.8, false},
-        {"ten metres on, with a new circle", 11.2, true},
+        {"a step east", 1.4, false},   {"the same place again", 1.4, false},
+        {"another step", 2.8, false},  {"ten metres on, with a new circle", 11.2, true},
+        {"out of sight", 2000, false},
     };
     CLLocationCoordinate2D last = start;
     double lastMetres = 0;
@@ -1559,6 +1558,11 @@ TEST_F(MapView, AFixRepaintsOnlyTheDotAndTheCircleAroundTheUser) {
         if (c.metresEast == lastMetres) {
             EXPECT_TRUE(view->painted.isEmpty());
         }
+        // And then no more repaints.
+        view->paints = 0;
+        QApplication::processEvents();
+        QApplication::processEvents();
+        EXPECT_EQ(view->paints, 0);
         EXPECT_LT(areaOf(view->painted), (c.newCircle ? 0.35 : 0.05) * view->width() * view->height());
         EXPECT_EQ(pointRenderer->cells, pointCells);
         last = now;
