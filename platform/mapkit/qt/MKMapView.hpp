@@ -335,6 +335,7 @@ class MKMapView : public QWidget, public MKMapViewModel {
     static constexpr double kKeptPixelsBias = 1.5;
     PinLayer pinLayer_;
     std::vector<PinStamp> frameStamps_;
+    std::vector<std::pair<const MKAnnotationView*, MKMapPoint>> frameVisited_;
     // What the frame being drawn drew under its markers: the view, its colour and turn, and each cell
     // image and the dot with where they went. Two frames alike in what they drew under the markers'
     // pixels, and in the markers, show the same pixels there.
