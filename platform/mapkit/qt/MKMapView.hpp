@@ -247,6 +247,7 @@ class MKMapView : public QWidget, public MKMapViewModel {
     // The dot the last frame drew: a fix that leaves it within a pixel of it needs no new frame.
     UserDot paintedUserDot_;
     bool userDotPainted_ = false;
+    bool paintingWidget_ = false;  // the frame being drawn is the view's own paint event's
     // The cell grid the last frame composited, in view points: scaled cells are blended from the left
     // edge of each row of their target, so a repaint of a part starts its rows there.
     struct FrameGrid {

@@ -55,7 +55,9 @@ uintptr_t baseLayerKey(MKMapType type, double devicePixelRatio) {
 
 void MKMapView::paintEvent(QPaintEvent*) {
     QPainter painter(this);
+    paintingWidget_ = true;
     drawMap(painter);
+    paintingWidget_ = false;
 }
 
 void MKMapView::drawMap(QPainter& painter) {
@@ -359,13 +361,15 @@ QRectF MKMapView::userDotArea(const UserDot& dot) {
 void MKMapView::drawUserLocation(QPainter& painter, const Presentation& p, const QRectF& dirty) {
     const UserDot dot = userDot(p);
     // The screen shows this frame's dot once the frame repaints both where the last one was drawn and
-    // where this one goes.
+    // where this one goes. Frames drawn elsewhere (into an image of a test, a benchmark) leave what
+    // the view shows as it was.
     const QRectF both = userDotArea(dot) | userDotArea(paintedUserDot_);
-    if (dirty.isNull() || both.isEmpty() || dirty.contains(both)) {
+    const bool moved = dot.drawn != paintedUserDot_.drawn || dot.at != paintedUserDot_.at ||
+                       dot.halo != paintedUserDot_.halo;
+    if (paintingWidget_ && (dirty.isNull() || both.isEmpty() || dirty.contains(both))) {
         paintedUserDot_ = dot;
         userDotPainted_ = true;
-    } else if (dirty.intersects(both) && (dot.drawn != paintedUserDot_.drawn ||
-                                          dot.at != paintedUserDot_.at || dot.halo != paintedUserDot_.halo)) {
+    } else if (paintingWidget_ && moved && dirty.intersects(both)) {
         // A repaint of a part that cuts through the dot while it sits less than a pixel from where it
         // was drawn whole: all of it is drawn again next, so what shows stays one dot.
         const QRect area = both.toAlignedRect();
