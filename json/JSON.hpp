@@ -74,12 +74,16 @@ class JSON {
     // A value moved from is the null value.
     JSON(JSON&& other) noexcept : type_(other.type_), errorSlot_(other.errorSlot_) {
         if (other.borrowed_) {
+            // A borrowed object is not the other's to give: this value counts
+            // its own, and the other lets go of it uncounted.
             value_ = other.value_;
+            other.value_.forget();
+            other.borrowed_ = false;
         } else {
             value_ = std::move(other.value_);
-            other.type_ = Type::null;
-            other.errorSlot_ = 0;
         }
+        other.type_ = Type::null;
+        other.errorSlot_ = 0;
     }
     JSON& operator=(const JSON& other) noexcept {
         JSON copy(other);
@@ -304,7 +308,9 @@ class JSON {
     JSON(Borrowed, const Any& object)
         : value_(Any::Uncounted{}, object),
           type_(walkedType(object)),
-          borrowed_(static_cast<uint8_t>(object.kind()) - uint8_t{2} <= uint8_t{2}) {
+          // Only texts and containers have a node to borrow (kinds 2 to 4);
+          // unsigned, so that null and numbers wrap round to large values.
+          borrowed_(static_cast<unsigned>(object.kind()) - 2u <= 2u) {
         if (object.kind() > Any::Kind::dictionary) [[unlikely]] {
             // Bytes to parse, unsupported objects: as any value made from
             // the object.

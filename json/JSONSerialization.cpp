@@ -399,18 +399,24 @@ namespace {
 // buffer on the stack, which is appended to the caller's string whenever it
 // fills. The string grows by its own doubling and is touched once per byte,
 // while the per-token work stays on memory in cache.
+// What is still in the buffer reaches the string through finish(), never
+// through the destructor: that last append may need memory, and its
+// bad_alloc must reach the caller rather than end the process.
 class Output {
   public:
-    explicit Output(std::string& out)
-        : out_(out), mark_(out.size()), exceptions_(std::uncaught_exceptions()) {}
+    explicit Output(std::string& out) : out_(out), mark_(out.size()) {}
     Output(const Output&) = delete;
     Output& operator=(const Output&) = delete;
     ~Output() {
-        // Left by an exception (no memory for the text): nothing of it stays.
-        if (std::uncaught_exceptions() > exceptions_)
-            out_.resize(mark_);
-        else
-            flush();
+        // Left without finishing (an exception, no memory for the text):
+        // nothing of it stays. Cutting back never allocates.
+        if (!finished_) out_.resize(mark_);
+    }
+
+    // Appends what the buffer holds; the text is then complete.
+    void finish() {
+        flush();
+        finished_ = true;
     }
 
     // Room for n more bytes (at most a buffer's worth) at the end of what was written.
@@ -439,11 +445,6 @@ class Output {
         cur_ += n;
     }
     void reserve(size_t) {}
-    // Drops everything written since this output began.
-    void discard() {
-        cur_ = buffer_;
-        out_.resize(mark_);
-    }
 
   private:
     void flush() {
@@ -452,7 +453,7 @@ class Output {
     }
     std::string& out_;
     size_t mark_;
-    int exceptions_;
+    bool finished_ = false;
     char buffer_[8192];
     char* cur_ = buffer_;
 };
@@ -691,7 +692,12 @@ bool JSONSerialization::isValidUTF8(std::string_view text) {
 bool JSONSerialization::appendQuoted(std::string& out, std::string_view text, bool escapeSlashes) {
     const size_t mark = out.size();
     Appender appender(out);
-    if (writeQuoted(appender, text, escapeSlashes)) return true;
+    try {
+        if (writeQuoted(appender, text, escapeSlashes)) return true;
+    } catch (...) {
+        out.resize(mark);  // no memory: no part of the text stays either
+        throw;
+    }
     out.resize(mark);
     return false;
 }
@@ -704,14 +710,11 @@ bool JSONSerialization::appendNumber(std::string& out, const Number& number) {
 void JSONSerialization::write(std::string& out, const Any& object, WritingOptions options) {
     if (!options.contains(WritingOptions::fragmentsAllowed) && !isContainer(object))
         throw JSONValueError(JSONValueError::invalidJSON);
-    bool written;
-    {
-        Output output(out);
-        Writer writer{output, options};
-        written = writer.write(object, 0);
-        if (!written) output.discard();
-    }
-    if (!written) throw JSONValueError(JSONValueError::invalidJSON);
+    Output output(out);
+    Writer writer{output, options};
+    // Refused content leaves the caller's text as it was (the output's destructor).
+    if (!writer.write(object, 0)) throw JSONValueError(JSONValueError::invalidJSON);
+    output.finish();
 }
 
 Data JSONSerialization::data(const Any& object, WritingOptions options) {
