@@ -111,13 +111,18 @@ void Any::destroy() noexcept {
         case Kind::string:
             disposeNode(static_cast<TextNode*>(node()));
             break;
-        case Kind::array:
+        case Kind::array: {
+            // A container's nodes go together, each block counted once.
+            nodeMemory::ReleaseBatch batch;
             // Alone or in one block with its items: either way its start.
             disposeNode(static_cast<ArrayNode*>(node()));
             break;
-        case Kind::dictionary:
+        }
+        case Kind::dictionary: {
+            nodeMemory::ReleaseBatch batch;
             disposeNode(static_cast<DictionaryNode*>(node()));
             break;
+        }
         case Kind::data:
             disposeNode(static_cast<DataNode*>(node()));
             break;

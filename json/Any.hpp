@@ -158,7 +158,13 @@ class Any {
         if (counted()) node()->refs.fetch_add(1, std::memory_order_relaxed);
     }
     void release() noexcept {
-        if (counted() && node()->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) destroy();
+        // A node this value alone holds goes without the atomic decrement: a
+        // count is only ever taken from a value that holds one, so no other
+        // thread can take one now (the acquire pairs with the release of
+        // counts dropped elsewhere). A parsed document is held so throughout.
+        if (counted() && (node()->refs.load(std::memory_order_acquire) == 1 ||
+                          node()->refs.fetch_sub(1, std::memory_order_acq_rel) == 1))
+            destroy();
     }
     void destroy() noexcept;
     // A copy of the cell that does not count its node (for a borrowed copy).
