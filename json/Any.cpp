@@ -65,10 +65,18 @@ Any::Any(Dictionary entries) {
     *this = Any(Kind::dictionary, node);
 }
 
-Any::Any(Dictionary entries, PlainTag) {
-    auto* node = makeNode<DictionaryNode>();
+Any::DictionarySlot::DictionarySlot() : memory_(nodeMemory::allocate(sizeof(DictionaryNode), block_)) {}
+
+Any::DictionarySlot::~DictionarySlot() {
+    if (memory_ != nullptr) nodeMemory::release(memory_, block_);
+}
+
+Any Any::DictionarySlot::fill(Dictionary entries) noexcept {
+    auto* node = new (memory_) DictionaryNode();
+    memory_ = nullptr;
+    node->placedIn(block_);
     node->entries = std::move(entries);
-    *this = Any(Kind::dictionary, node);
+    return Any(Kind::dictionary, node);
 }
 
 Any Any::arrayOf(Any* first, size_t count) {

@@ -195,9 +195,24 @@ class Any {
     template <typename ContainerNode>
     ContainerNode& uniqueNode(Kind kind);
 
-    // Containers known to hold no JSON value (parsed ones), made without a scan.
-    struct PlainTag {};
-    Any(Dictionary entries, PlainTag);
+    // Containers known to hold no JSON value (parsed ones) are made without a
+    // scan: a dictionary through a slot, an array by arrayOf.
+    // A dictionary node's memory, taken before its entries are made (the
+    // parser lays a dictionary out in front of its entries); given back when
+    // it is never filled.
+    class DictionarySlot {
+      public:
+        DictionarySlot();
+        ~DictionarySlot();
+        DictionarySlot(const DictionarySlot&) = delete;
+        DictionarySlot& operator=(const DictionarySlot&) = delete;
+        // The dictionary of these entries, known to hold no JSON value.
+        Any fill(Dictionary entries) noexcept;
+
+      private:
+        void* block_ = nullptr;
+        void* memory_;
+    };
     // An array of `count` items moved from `first`, items and node in one block.
     static Any arrayOf(Any* first, size_t count);
     // One shared empty array and dictionary: parsed documents hold many, and a

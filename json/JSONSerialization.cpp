@@ -251,43 +251,42 @@ class JSONSerialization::Parser {
 
     Any parseObject() {
         enter();
-        Dictionary entries;
         skipWhitespace();
         if (p_ < end_ && *p_ == '}') {
             ++p_;
             --depth_;
             return Any::emptyDictionary();
-        } else {
-            for (;;) {
-                skipWhitespace();
-                if (p_ == end_ || *p_ != '"') fail("Expected a key in double quotes");
-                std::string key = parseString();
-                skipWhitespace();
-                if (p_ == end_ || *p_ != ':') fail("Expected ':' after a key");
+        }
+        // Memory is taken in the order a walk reads it: the dictionary's node
+        // first, then each entry, then the entry's value, as in the text.
+        Any::DictionarySlot slot;
+        Dictionary entries;
+        for (;;) {
+            skipWhitespace();
+            if (p_ == end_ || *p_ != '"') fail("Expected a key in double quotes");
+            std::string key = parseString();
+            skipWhitespace();
+            if (p_ == end_ || *p_ != ':') fail("Expected ':' after a key");
+            ++p_;
+            // Tried at the end first: keys often come in order (numbered
+            // records), and then no search of the tree is needed. A later
+            // duplicate's value replaces the earlier one.
+            auto entry = entries.try_emplace(entries.end(), std::move(key));
+            entry->second = parseValue();
+            skipWhitespace();
+            if (p_ == end_) fail("Unexpected end of input in dictionary");
+            if (*p_ == ',') {
                 ++p_;
-                Any value = parseValue();
-                // Tried at the end first: keys often come in order (numbered
-                // records), and then no search of the tree is needed. A later
-                // duplicate replaces the earlier value (try_emplace leaves the
-                // value alone when the key is there).
-                const size_t count = entries.size();
-                auto it = entries.try_emplace(entries.end(), std::move(key), std::move(value));
-                if (entries.size() == count) it->second = std::move(value);
-                skipWhitespace();
-                if (p_ == end_) fail("Unexpected end of input in dictionary");
-                if (*p_ == ',') {
-                    ++p_;
-                    continue;
-                }
-                if (*p_ == '}') {
-                    ++p_;
-                    break;
-                }
-                fail("Expected ',' or '}'");
+                continue;
             }
+            if (*p_ == '}') {
+                ++p_;
+                break;
+            }
+            fail("Expected ',' or '}'");
         }
         --depth_;
-        return Any(std::move(entries), Any::PlainTag{});
+        return slot.fill(std::move(entries));
     }
 
     // Four hex digits at p_ as a UTF-16 code unit; p_ after them.
