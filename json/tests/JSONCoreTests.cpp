@@ -1,11 +1,10 @@
 #include <gtest/gtest.h>
 
-#include <set>
-
 #include <sys/mman.h>
 
 #include <chrono>
 #include <cmath>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
