@@ -198,6 +198,7 @@ class Any {
             destroy();
     }
     void destroy() noexcept;
+    static void prefetchParsedDictionary(Node* node) noexcept;
     // A copy of the cell that does not count its node (for a borrowed copy).
     struct Uncounted {};
     Any(Uncounted, const Any& other) noexcept : cell_(wordwiseCopy(other.cell_)) {}
