@@ -308,9 +308,11 @@ class JSON {
     JSON(Borrowed, const Any& object)
         : value_(Any::Uncounted{}, object),
           type_(walkedType(object)),
-          // Only texts and containers have a node to borrow (kinds 2 to 4);
-          // unsigned, so that null and numbers wrap round to large values.
-          borrowed_(static_cast<unsigned>(object.kind()) - 2u <= 2u) {
+          // Every plain kind (0 to 4; unsigned, so nothing wraps round):
+          // null and numbers have no node, so taking them uncounted is the
+          // same, and being marked spares the destructor its count-down test.
+          // A borrowed value moved from is left null like any other.
+          borrowed_(static_cast<unsigned>(object.kind()) <= 4u) {
         if (object.kind() > Any::Kind::dictionary) [[unlikely]] {
             // Bytes to parse, unsupported objects: as any value made from
             // the object.
