@@ -3,6 +3,7 @@
 #include <QEvent>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
@@ -25,6 +26,24 @@ constexpr double kLargeTitlePointSize = 20.0;
 // Widgets the bar shows but does not own (title views, custom views): taken
 // out of the bar before its own widgets are deleted.
 constexpr const char* kForeignProperty = "platform.navigationBar.foreign";
+
+// A bar button that Return and Enter press when it has the focus, as Space does: on a screen
+// walked with Tab, Done and Back must answer the key that confirms.
+class BarToolButton final : public QToolButton {
+  public:
+    using QToolButton::QToolButton;
+
+  protected:
+    void keyPressEvent(QKeyEvent* event) override {
+        if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
+            (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+            if (!event->isAutoRepeat()) click();
+            event->accept();
+            return;
+        }
+        QToolButton::keyPressEvent(event);
+    }
+};
 
 void markForeign(QWidget* widget) {
     widget->setProperty(kForeignProperty, true);
@@ -187,7 +206,7 @@ QWidget* NavigationBar::makeButton(const std::shared_ptr<BarButtonItem>& item, c
         custom->show();
         return custom;
     }
-    auto* button = new QToolButton();
+    auto* button = new BarToolButton();
     button->setObjectName(objectName);
     button->setAutoRaise(true);
     button->setCursor(Qt::PointingHandCursor);
@@ -245,7 +264,7 @@ void NavigationBar::rebuild() {
                 std::string title =
                     back->backBarButtonItem() ? back->backBarButtonItem()->title() : back->title();
                 if (title.empty()) title = "Back";
-                auto* button = new QToolButton();
+                auto* button = new BarToolButton();
                 button->setObjectName("backButton");
                 button->setAutoRaise(true);
                 button->setText(QString::fromUtf8("\u2039 ") + QString::fromStdString(title));
