@@ -283,9 +283,9 @@ TEST_F(TileMapViewTest, ARatioTwoScreenDrawsTilesOneLevelFinerSoATilePixelStaysA
 
         const size_t before = server_.requestCount();
         // Frames at this ratio until every cell is drawn (waitForCells would draw at the view's own).
-        auto draw = [&] {
-            QImage image(map_.size() * ratio, QImage::Format_ARGB32_Premultiplied);
-            image.setDevicePixelRatio(ratio);
+        auto draw = [&, pixelRatio = ratio] {
+            QImage image(map_.size() * pixelRatio, QImage::Format_ARGB32_Premultiplied);
+            image.setDevicePixelRatio(pixelRatio);
             for (int frame = 0; frame < 500; ++frame) {
                 QPainter painter(&image);
                 map_.drawMap(painter);
