@@ -286,7 +286,7 @@ TEST_F(TileMapViewTest, ARatioTwoScreenDrawsTilesOneLevelFinerSoATilePixelStaysA
         auto draw = [&, pixelRatio = ratio] {
             QImage image(map_.size() * pixelRatio, QImage::Format_ARGB32_Premultiplied);
             image.setDevicePixelRatio(pixelRatio);
-            for (int frame = 0; frame < 500; ++frame) {
+            for (int frame = 0; frame < 3000; ++frame) {
                 QPainter painter(&image);
                 map_.drawMap(painter);
                 painter.end();
