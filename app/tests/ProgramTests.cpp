@@ -45,6 +45,7 @@
 #include "testsupport/ScopedEnvironment.hpp"
 #include "testsupport/TemporaryFolder.hpp"
 #include "testsupport/TestEnvironment.hpp"
+#include "testsupport/incoming/InstanceSocketSupport.hpp"
 #include "testsupport/ui/TestApplication.hpp"
 
 namespace {
@@ -340,10 +341,7 @@ TEST_F(SingleInstanceTest, LaterStartHandsItsLinksToTheRunningOne) {
     auto first = tervolo::app::InstanceChannel::claim(path_);
     ASSERT_EQ(first.kind, tervolo::app::InstanceChannel::Claim::Kind::first) << first.error;
     std::vector<std::vector<std::string>> received;
-    tervolo::app::InstanceServer server(first.fd, path_, [&](const std::vector<std::string>& links) {
-        received.push_back(links);
-        return size_t{0};
-    });
+    tervolo::app::InstanceServer server = tervolo::testsupport::recordingInstanceServer(first.fd, path_, received);
     const QStringList links = {"https://s.example/abcdefgh", "tervolo://point/A",
                                "tervolo://open?url=https%3A%2F%2Fs.example%2Fx"};
     for (const QStringList& arguments : {links, QStringList()}) {
@@ -362,14 +360,7 @@ TEST_F(SingleInstanceTest, LaterStartHandsItsLinksToTheRunningOne) {
 // A socket left behind by a program that ended without removing it is taken
 // over; the run ends removing its own socket and with its state saved.
 TEST_F(SingleInstanceTest, FirstStartTakesOverAStaleSocket) {
-    {
-        const int stale = socket(AF_UNIX, SOCK_STREAM, 0);
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        std::memcpy(address.sun_path, path_.c_str(), path_.size());
-        ASSERT_EQ(bind(stale, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
-        close(stale);
-    }
+    ASSERT_TRUE(tervolo::testsupport::leaveStaleSocket(path_));
     QProcess& program = start({}, true);
     ASSERT_TRUE(program.waitForFinished(120000));
     const std::string errors = program.readAllStandardError().toStdString();
@@ -409,9 +400,7 @@ TEST_F(SingleInstanceTest, HostileMessageLeavesTheRunningOneUp) {
          {std::string("\x7F\xFF\xFF\xFF", 4), std::string("\x00\x00\x00\x04junk", 8),
           std::string("\x00\x00\x00\x20TervoloNG links 2\n\x01\x02\x03", 24)}) {
         const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        std::memcpy(address.sun_path, path_.c_str(), path_.size());
+        const sockaddr_un address = tervolo::testsupport::unixSocketAddress(path_);
         ASSERT_EQ(connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
         send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
         close(fd);
@@ -451,10 +440,7 @@ TEST_F(SingleInstanceTest, LinksAreHandedOverWithoutADisplay) {
     auto first = tervolo::app::InstanceChannel::claim(path_);
     ASSERT_EQ(first.kind, tervolo::app::InstanceChannel::Claim::Kind::first) << first.error;
     std::vector<std::vector<std::string>> received;
-    tervolo::app::InstanceServer server(first.fd, path_, [&](const std::vector<std::string>& links) {
-        received.push_back(links);
-        return size_t{0};
-    });
+    tervolo::app::InstanceServer server = tervolo::testsupport::recordingInstanceServer(first.fd, path_, received);
     QProcess& handing = withoutDisplay({"tervolo://point/A", "https://s.example/abcdefgh"});
     ASSERT_TRUE(finishPumping(handing));
     drain(server);
@@ -482,10 +468,8 @@ TEST_F(SingleInstanceTest, LaterStartSaysHowManyLinksWereDropped) {
     auto first = tervolo::app::InstanceChannel::claim(path_);
     ASSERT_EQ(first.kind, tervolo::app::InstanceChannel::Claim::Kind::first) << first.error;
     std::vector<std::vector<std::string>> received;
-    tervolo::app::InstanceServer server(first.fd, path_, [&](const std::vector<std::string>& links) {
-        received.push_back(links);
-        return size_t{2};
-    });
+    tervolo::app::InstanceServer server =
+        tervolo::testsupport::recordingInstanceServer(first.fd, path_, received, 2);
     QProcess& later =
         start({"https://s.example/abcdefgh", "https://s.example/bcdefghi", "tervolo://point/A"});
     ASSERT_TRUE(finishPumping(later));
