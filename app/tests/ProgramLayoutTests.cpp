@@ -109,7 +109,6 @@ class ProgramLayout : public programtests::ProgramWindowTest {
     QRect inWindow(const QWidget* widget) const {
         return QRect(widget->mapTo(window_.get(), QPoint(0, 0)), widget->size());
     }
-
 };
 
 // `widget`'s rect in the window.

@@ -129,7 +129,6 @@ class ProgramScreens : public tervolo::app::programtests::ProgramWindowTest {
         return nullptr;
     }
 
-
     // The point's details as a person opens them: chosen in the list, then its callout on the map.
     std::shared_ptr<tervolo::pointscreens::PointDetailsViewController> openDetails(const PointPtr& point) {
         const auto list = openList();
@@ -181,7 +180,6 @@ class ProgramScreens : public tervolo::app::programtests::ProgramWindowTest {
         }
         return area.isEmpty() ? 1.0 : static_cast<double>(differing) / (area.width() * area.height());
     }
-
 };
 
 // Choosing a point in the list shows it on the map: its annotation selected,

@@ -286,14 +286,31 @@ class SingleInstanceTest : public ::testing::Test {
     }
 
     QProcess& start(const QStringList& arguments, bool quitAfterFirstFrame = false) {
-        programs_.push_back(std::make_unique<QProcess>());
-        QProcess& program = *programs_.back();
+        auto environment = startEnvironment();
+        if (quitAfterFirstFrame) environment.insert("TERVOLO_QUIT_AFTER_FIRST_FRAME", "1");
+        QProcess& program = launch(arguments, environment);
+        EXPECT_TRUE(program.waitForStarted());
+        return program;
+    }
+    // A start with no display to show a window on (a terminal over ssh, a link handler outside
+    // the session); the caller waits for it to have started.
+    QProcess& launchWithoutDisplay(const QStringList& arguments) {
+        auto environment = startEnvironment();
+        for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) environment.remove(name);
+        return launch(arguments, environment);
+    }
+    // The program's environment beside this test: the test's home and runtime folder.
+    QProcessEnvironment startEnvironment() const {
         auto environment = programEnvironment(home_.path());
         environment.insert("XDG_RUNTIME_DIR", QString::fromStdString(runtime_));
-        if (quitAfterFirstFrame) environment.insert("TERVOLO_QUIT_AFTER_FIRST_FRAME", "1");
+        return environment;
+    }
+    // Starts the program, ended with the test if it still runs then.
+    QProcess& launch(const QStringList& arguments, const QProcessEnvironment& environment) {
+        programs_.push_back(std::make_unique<QProcess>());
+        QProcess& program = *programs_.back();
         program.setProcessEnvironment(environment);
         program.start(TERVOLO_PROGRAM_PATH, arguments);
-        EXPECT_TRUE(program.waitForStarted());
         return program;
     }
 
@@ -341,7 +358,8 @@ TEST_F(SingleInstanceTest, LaterStartHandsItsLinksToTheRunningOne) {
     auto first = tervolo::app::InstanceChannel::claim(path_);
     ASSERT_EQ(first.kind, tervolo::app::InstanceChannel::Claim::Kind::first) << first.error;
     std::vector<std::vector<std::string>> received;
-    tervolo::app::InstanceServer server = tervolo::testsupport::recordingInstanceServer(first.fd, path_, received);
+    tervolo::app::InstanceServer server =
+        tervolo::testsupport::recordingInstanceServer(first.fd, path_, received);
     const QStringList links = {"https://s.example/abcdefgh", "tervolo://point/A",
                                "tervolo://open?url=https%3A%2F%2Fs.example%2Fx"};
     for (const QStringList& arguments : {links, QStringList()}) {
@@ -416,13 +434,7 @@ TEST_F(SingleInstanceTest, HostileMessageLeavesTheRunningOneUp) {
 // running it says how to start without a screen, naming itself as called.
 TEST_F(SingleInstanceTest, LinksAreHandedOverWithoutADisplay) {
     const auto withoutDisplay = [&](const QStringList& arguments) -> QProcess& {
-        programs_.push_back(std::make_unique<QProcess>());
-        QProcess& program = *programs_.back();
-        auto environment = programEnvironment(home_.path());
-        environment.insert("XDG_RUNTIME_DIR", QString::fromStdString(runtime_));
-        for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) environment.remove(name);
-        program.setProcessEnvironment(environment);
-        program.start(TERVOLO_PROGRAM_PATH, arguments);
+        QProcess& program = launchWithoutDisplay(arguments);
         EXPECT_TRUE(program.waitForStarted());
         return program;
     };
@@ -440,7 +452,8 @@ TEST_F(SingleInstanceTest, LinksAreHandedOverWithoutADisplay) {
     auto first = tervolo::app::InstanceChannel::claim(path_);
     ASSERT_EQ(first.kind, tervolo::app::InstanceChannel::Claim::Kind::first) << first.error;
     std::vector<std::vector<std::string>> received;
-    tervolo::app::InstanceServer server = tervolo::testsupport::recordingInstanceServer(first.fd, path_, received);
+    tervolo::app::InstanceServer server =
+        tervolo::testsupport::recordingInstanceServer(first.fd, path_, received);
     QProcess& handing = withoutDisplay({"tervolo://point/A", "https://s.example/abcdefgh"});
     ASSERT_TRUE(finishPumping(handing));
     drain(server);
@@ -492,13 +505,7 @@ TEST_F(SingleInstanceTest, HeldClaimLockEndsTheStartWithoutASecondWindow) {
     ASSERT_GE(holder, 0);
     ASSERT_EQ(flock(holder, LOCK_EX), 0);
     QProcess& withDisplay = start({"tervolo://point/A"});
-    programs_.push_back(std::make_unique<QProcess>());
-    QProcess& withoutDisplay = *programs_.back();
-    auto environment = programEnvironment(home_.path());
-    environment.insert("XDG_RUNTIME_DIR", QString::fromStdString(runtime_));
-    for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) environment.remove(name);
-    withoutDisplay.setProcessEnvironment(environment);
-    withoutDisplay.start(TERVOLO_PROGRAM_PATH, {"tervolo://point/A"});
+    QProcess& withoutDisplay = launchWithoutDisplay({"tervolo://point/A"});
     ASSERT_TRUE(withoutDisplay.waitForStarted());
 
     const std::string told =

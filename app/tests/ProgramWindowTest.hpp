@@ -48,9 +48,9 @@ class ProgramWindowTest : public ::testing::Test {
         screen_.reset();
     }
 
-    std::shared_ptr<points::QuovaMapPoint> addPoint(const std::string& title, double latitude, double longitude,
-                                                    bool deleted = false,
-                                                    std::optional<std::vector<std::string>> tags = std::nullopt) {
+    std::shared_ptr<points::QuovaMapPoint> addPoint(
+        const std::string& title, double latitude, double longitude, bool deleted = false,
+        std::optional<std::vector<std::string>> tags = std::nullopt) {
         auto point = points::QuovaMapPoint::make(title);
         point->setSubtitle("Street " + title);
         point->setCoordinate({latitude, longitude});
