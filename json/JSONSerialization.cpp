@@ -638,14 +638,7 @@ constexpr auto outputEscape = [] {
     return table;
 }();
 
-// The letter after the backslash that writes byte `c` of a text ('u' for
-// \u00XX), 0 for a byte written as it is.
-inline char escapeLetter(unsigned char c, bool escapeSlashes) {
-    const char letter = outputEscape[c];
-    return c == '/' && !escapeSlashes ? 0 : letter;
-}
-
-// Writes byte `c` escaped with `letter` (see escapeLetter) at `to`, two bytes
+// Writes byte `c` escaped with `letter` (its outputEscape) at `to`, two bytes
 // or six; the end of what it wrote.
 inline char* writeEscape(char* to, unsigned char c, char letter) {
     static const char hex[] = "0123456789abcdef";
@@ -685,8 +678,8 @@ bool writeQuoted(Out& out, std::string_view text, bool escapeSlashes) {
             p += n;
             continue;
         }
-        const char escape = escapeLetter(c, escapeSlashes);
-        if (escape == 0) {
+        const char escape = outputEscape[c];
+        if (escape == 0 || (c == '/' && !escapeSlashes)) {
             ++p;
             continue;
         }
@@ -736,9 +729,9 @@ bool writeQuotedDirect(Output& out, std::string_view text, bool escapeSlashes) {
             to += n;
             continue;
         }
-        const char escape = escapeLetter(c, escapeSlashes);
+        const char escape = outputEscape[c];
         ++p;
-        if (escape == 0) {
+        if (escape == 0 || (c == '/' && !escapeSlashes)) {
             *to++ = static_cast<char>(c);  // in the last bytes, fewer than eight
             continue;
         }
