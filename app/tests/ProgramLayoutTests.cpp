@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "app/Program.hpp"
+#include "app/tests/ProgramWindowTest.hpp"
 #include "mapscreen/MainViewController.hpp"
 #include "mapscreen/QuovaMKMapView.hpp"
 #include "mapscreen/SearchButton.hpp"
@@ -60,78 +61,21 @@ using points::QuovaMapPointStore;
 using pointscreens::PointDetailsViewController;
 using pointscreens::PointTableViewController;
 
-class ProgramLayout : public ::testing::Test {
+class ProgramLayout : public programtests::ProgramWindowTest {
   protected:
-    void SetUp() override {
-        testsupport::sharedTestApplication("tervolo_app_tests");
-        environment_.reset();
-        environment_.emplace();
-        platform::UserDefaults::standard().reload();
-        QuovaMapPointStore::resetSharedForTesting();
-        points::QuovaPointTagStore::resetSharedForTesting();
-    }
     void TearDown() override {
-        if (QWidget* popup = QApplication::activePopupWidget()) popup->close();
-        if (window_) window_->setRootViewController(nullptr);
-        window_.reset();
-        screen_.reset();
+        ProgramWindowTest::TearDown();
         QApplication::setPalette(QPalette());
     }
 
-    std::shared_ptr<QuovaMapPoint> addPoint(const std::string& title, double latitude, double longitude,
-                                            std::optional<std::vector<std::string>> tags = std::nullopt) {
-        auto point = QuovaMapPoint::make(title);
-        point->setSubtitle("Street " + title);
-        point->setCoordinate({latitude, longitude});
-        point->setTags(std::move(tags));
-        QuovaMapPointStore::shared().addPoint(point);
-        return point;
-    }
-    std::shared_ptr<points::QuovaPointTag> addTag(const std::string& title, const std::string& colour) {
-        auto tag = points::QuovaPointTag::make(title);
-        tag->setColorString(colour);
-        points::QuovaPointTagStore::shared().addTag(tag);
-        return tag;
-    }
+    // As the program sets the window up: the map shows the user's position once one comes.
+    void setUpWindow(platform::MainWindow& window) override { configureMainWindow(window); }
 
-    void open(QSize size) {
-        window_ = std::make_unique<platform::MainWindow>();
-        screen_ = std::dynamic_pointer_cast<MainViewController>(makeMapScreen());
-        ASSERT_NE(screen_, nullptr);
-        window_->setRootViewController(screen_);
-        // As the program sets the window up: the map shows the user's position once one comes.
-        configureMainWindow(*window_);
-        window_->resize(size);
-        window_->show();
-        window_->activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(window_.get()));
-        ASSERT_TRUE(QTest::qWaitForWindowActive(window_.get()));
-        settle();
-    }
     void resize(QSize size) {
         window_->resize(size);
         settle();
     }
-    void settle() {
-        for (int i = 0; i < 3; ++i) {
-            environment_->advance(0.5);
-            platform::RunLoop::runUntilIdle();
-            QCoreApplication::processEvents();
-            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        }
-    }
-    void click(QWidget* widget, QPoint position) {
-        const QPoint at = widget->mapTo(window_.get(), position);
-        QTest::mousePress(window_->windowHandle(), Qt::LeftButton, Qt::NoModifier, at);
-        settle();
-        QTest::mouseRelease(window_->windowHandle(), Qt::LeftButton, Qt::NoModifier, at);
-        settle();
-    }
-    void click(QWidget* widget) { click(widget, widget->rect().center()); }
 
-    std::shared_ptr<platform::NavigationController> presentedNavigation() const {
-        return std::dynamic_pointer_cast<platform::NavigationController>(screen_->presentedViewController());
-    }
     std::shared_ptr<PointDetailsViewController> openDetails(const std::shared_ptr<QuovaMapPoint>& point) {
         click(screen_->mapButton(MainViewController::MapButton::points));
         auto navigation = presentedNavigation();
@@ -165,11 +109,6 @@ class ProgramLayout : public ::testing::Test {
     QRect inWindow(const QWidget* widget) const {
         return QRect(widget->mapTo(window_.get(), QPoint(0, 0)), widget->size());
     }
-
-    platform::ImmediateAnimationsScope immediate_;
-    std::optional<testsupport::TestEnvironment> environment_;
-    std::unique_ptr<platform::MainWindow> window_;
-    std::shared_ptr<MainViewController> screen_;
 };
 
 // `widget`'s rect in the window.
@@ -410,7 +349,7 @@ TEST_F(ProgramLayout, TheColourSheetHugsThePicker) {
         SCOPED_TRACE(size.width());
         SetUp();
         const auto bar = addTag("Bar", "FF2D55FF");
-        const auto point = addPoint("Harbour", 60.16, 24.95, std::vector<std::string>{bar->uuid()});
+        const auto point = addPoint("Harbour", 60.16, 24.95, false, std::vector<std::string>{bar->uuid()});
         open(size);
         const auto details = openDetails(point);
         ASSERT_NE(details, nullptr);
