@@ -500,34 +500,56 @@ void MKMapView::drawAnnotations(QPainter& painter, const Presentation& p, const 
         stamp.device = QPoint(qRound(mapped.x()), qRound(mapped.y()));
         return stamp;
     };
-    // Kept between frames with its capacity: a frame with many markers in view fills it again.
-    std::vector<PinStamp>& stamps = frameStamps_;
-    stamps.clear();
     const MKAnnotation* user = userLocation().get();
     const MKAnnotation* dragged = draggedAnnotation().get();
     const auto selected = selectedAnnotations();
     const MKAnnotation* selectedPointer = selected.empty() ? nullptr : selected[0].get();
-    // The views lie scattered in memory and each is read for its picture: they are gathered first and
-    // each one's memory asked for a few markers ahead of its turn, so the reads overlap.
-    std::vector<std::pair<const MKAnnotationView*, MKMapPoint>>& visited = frameVisited_;
-    visited.clear();
-    forEachAnnotationAndViewInMapRect(
-        area, [&](const MKAnnotation& annotation, MKMapPoint point, const MKAnnotationView* view) {
-            if (&annotation == user || &annotation == dragged || &annotation == selectedPointer) return;
-            visited.emplace_back(view, point);
-        });
-    constexpr size_t kAhead = 8;
-    for (size_t i = 0; i < visited.size(); ++i) {
-        if (i + kAhead < visited.size() && visited[i + kAhead].first != nullptr) {
-            const auto* ahead = reinterpret_cast<const char*>(visited[i + kAhead].first);
-            for (size_t line = 0; line < sizeof(MKPinAnnotationView); line += 64)
-                __builtin_prefetch(ahead + line);
+    // A whole frame like the last one (the same view, place, scale and turn, the same annotations
+    // with the same views, no marker's picture changed since) has the same markers in the same
+    // order: the last one's stand, and neither the index nor the scattered views are read again.
+    // Both kept with their capacity: a frame with many markers in view fills them again.
+    const bool whole = dirty.isNull();
+    const StampsKey key{true,
+                        annotationsGeneration(),
+                        MKAnnotationView::appearanceGeneration(),
+                        p.center,
+                        p.zoomScale,
+                        p.heading,
+                        size(),
+                        ratio,
+                        device,
+                        user,
+                        dragged,
+                        selectedPointer};
+    std::vector<PinStamp>& stamps = whole ? frameStamps_ : partStamps_;
+    if (!whole || !(key == frameStampsKey_)) {
+        stamps.clear();
+        // The views lie scattered in memory and each is read for its picture: they are gathered
+        // first and each one's memory asked for a few markers ahead of its turn, so the reads overlap.
+        std::vector<std::pair<const MKAnnotationView*, MKMapPoint>>& visited = frameVisited_;
+        visited.clear();
+        forEachAnnotationAndViewInMapRect(
+            area, [&](const MKAnnotation& annotation, MKMapPoint point, const MKAnnotationView* view) {
+                if (&annotation == user || &annotation == dragged || &annotation == selectedPointer) return;
+                visited.emplace_back(view, point);
+            });
+        constexpr size_t kAhead = 8;
+        for (size_t i = 0; i < visited.size(); ++i) {
+            if (i + kAhead < visited.size() && visited[i + kAhead].first != nullptr) {
+                const auto* ahead = reinterpret_cast<const char*>(visited[i + kAhead].first);
+                for (size_t line = 0; line < sizeof(MKPinAnnotationView); line += 64)
+                    __builtin_prefetch(ahead + line);
+            }
+            stamps.push_back(stampFor(visited[i].first, toView(p, visited[i].second)));
         }
-        stamps.push_back(stampFor(visited[i].first, toView(p, visited[i].second)));
+        // Southern markers overlap northern ones; the selected and the dragged marker lie on top.
+        std::sort(stamps.begin(), stamps.end(),
+                  [](const PinStamp& a, const PinStamp& b) { return a.anchorY < b.anchorY; });
+        if (whole) {
+            frameStampsKey_ = key;
+            ++frameStampsSerial_;
+        }
     }
-    // Southern markers overlap northern ones; the selected and the dragged marker lie on top.
-    std::sort(stamps.begin(), stamps.end(),
-              [](const PinStamp& a, const PinStamp& b) { return a.anchorY < b.anchorY; });
     std::vector<PinStamp> onTop;
     if (selectedPointer != nullptr && selectedPointer != dragged && selectedPointer != user) {
         onTop.push_back(stampFor(viewForAnnotation(selectedPointer).get(),
@@ -588,13 +610,18 @@ bool MKMapView::drawThroughPinLayer(QPainter& painter, const std::vector<PinStam
     }
     // The device pixels the markers can touch (a pixel more around for pictures the engine scales),
     // within the view's own part of the image; and what drawing each of them costs.
-    QRect bounds;
-    double drawEach = 0;
-    for (const PinStamp& stamp : stamps) {
-        const QSize size = (stamp.pixmap->deviceIndependentSize() * ratio).toSize();
-        bounds |= QRect(stamp.device, size);
-        drawEach += kMarkerCallCost + kMarkerPixelCost * size.width() * size.height();
+    if (frameStampsSpan_.serial != frameStampsSerial_) {
+        QRect span;
+        double cost = 0;
+        for (const PinStamp& stamp : stamps) {
+            const QSize size = (stamp.pixmap->deviceIndependentSize() * ratio).toSize();
+            span |= QRect(stamp.device, size);
+            cost += kMarkerCallCost + kMarkerPixelCost * size.width() * size.height();
+        }
+        frameStampsSpan_ = {frameStampsSerial_, span, cost};
     }
+    QRect bounds = frameStampsSpan_.bounds;
+    const double drawEach = frameStampsSpan_.drawEach;
     const QRect view = device.mapRect(QRectF(rect())).toAlignedRect();
     bounds = bounds.adjusted(-1, -1, 1, 1) & view & image.rect();
     // Showing kept pixels costs a copy of every pixel the markers span, whether they cover it or not:
@@ -639,10 +666,12 @@ bool MKMapView::drawThroughPinLayer(QPainter& painter, const std::vector<PinStam
                       pinLayer_.origin == bounds.topLeft() - origin && pinLayer_.size == bounds.size() &&
                       pinLayer_.under.size() == under.size() &&
                       std::memcmp(pinLayer_.under.data(), under.data(), under.size() * sizeof(double)) == 0;
-    for (size_t i = 0; sameStamps && i < stamps.size(); ++i) {
+    // Stamps it was made of or found equal to before need no look.
+    for (size_t i = 0; sameStamps && pinLayer_.stampsSerial != frameStampsSerial_ && i < stamps.size(); ++i) {
         sameStamps = pinLayer_.stamps[i].first == stamps[i].device - origin &&
                      pinLayer_.stamps[i].second == stamps[i].pixmap->cacheKey();
     }
+    if (sameStamps) pinLayer_.stampsSerial = frameStampsSerial_;
     if (sameStamps && !pinLayer_.composed.isNull()) {
         // Opaque pixels made of the same drawing: what drawing each marker would give.
         painter.drawImage(QPointF((bounds.x() - device.dx()) / ratio, (bounds.y() - device.dy()) / ratio),
@@ -665,6 +694,7 @@ bool MKMapView::drawThroughPinLayer(QPainter& painter, const std::vector<PinStam
             pinLayer_.framesWithout = pinLayer_.backoff;
         }
         pinLayer_.ratio = ratio;
+        pinLayer_.stampsSerial = frameStampsSerial_;
         pinLayer_.stamps.resize(stamps.size());
         for (size_t i = 0; i < stamps.size(); ++i) {
             pinLayer_.stamps[i] = {stamps[i].device - origin, stamps[i].pixmap->cacheKey()};
