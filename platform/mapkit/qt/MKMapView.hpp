@@ -238,6 +238,8 @@ class MKMapView : public QWidget, public MKMapViewModel {
     // middle), `margin` points more around; the whole view for a null rect, or where more than one
     // copy of a place can show.
     QRect viewRectForMapRect(const Presentation& p, const MKMapRect& rect, double margin) const;
+    // The size of the upright box around a rect of `size` turned by `heading` degrees.
+    static QSizeF turnedBounds(QSizeF size, double heading);
     // Repaints the view's areas of `rects`, `margin` points more around each.
     void updateMapRects(const std::vector<MKMapRect>& rects, double margin);
     // Repaints `area` of the view so that it shows what a whole frame shows there.

@@ -6,7 +6,6 @@
 #include <bit>
 #include <cmath>
 #include <cstring>
-#include <numbers>
 
 #include "platform/mapkit/qt/MKMapView.hpp"
 #include "platform/mapkit/qt/MKMapViewCells.hpp"
@@ -22,8 +21,6 @@ using detail::kPinTip;
 using detail::kPinWidth;
 
 namespace {
-
-constexpr double kRadiansPerDegree = std::numbers::pi / 180.0;
 
 uintptr_t basePaletteKey(MKMapType type) {
     switch (type) {
@@ -104,16 +101,9 @@ void MKMapView::drawMap(QPainter& painter) {
     const double drawScale = std::exp2(zoom - 20);
     const double cellSide = 256 / drawScale;
     const int64_t cellsAcross = int64_t{1} << zoom;
-    double boundsWidth = viewWidth / p.zoomScale;
-    double boundsHeight = viewHeight / p.zoomScale;
-    if (p.heading != 0) {
-        const double c = std::abs(std::cos(p.heading * kRadiansPerDegree));
-        const double s = std::abs(std::sin(p.heading * kRadiansPerDegree));
-        const double w = boundsWidth * c + boundsHeight * s;
-        const double h = boundsWidth * s + boundsHeight * c;
-        boundsWidth = w;
-        boundsHeight = h;
-    }
+    const QSizeF bounds = turnedBounds(QSizeF(viewWidth, viewHeight) / p.zoomScale, p.heading);
+    const double boundsWidth = bounds.width();
+    const double boundsHeight = bounds.height();
     const double minX = p.center.x - boundsWidth / 2;
     const double maxX = p.center.x + boundsWidth / 2;
     const double minY = p.center.y - boundsHeight / 2;
