@@ -3,7 +3,8 @@
 //    view, against a bare QPainter drawing the very cell images and pin pixmaps the frame drew
 //    (counter "ratio", goal ≤ 1.5);
 //  - pin sweep: the same frame with 100 to 10,000 pins, all in view, against the bare QPainter
-//    drawing the same cells and pins ("ratio" per count, goal ≤ 1.1);
+//    drawing the same cells and pins, in turns: "ratio" per count is the median of the rounds'
+//    ratios (goal ≤ 1.1), "ratio_min" and "ratio_max" their spread;
 //  - culling: the same frame with 100,000 pins against 1,000 pins, 500 in view each ("ratio", ≤ 1.2);
 //  - cold frame: the base map at zoom 5 over Europe drawn from nothing (every cell rendered on the
 //    drawing threads) against the warm frame ("ratio", ≤ 30). The map data is inflated beforehand.
@@ -18,14 +19,19 @@
 
 #include <chrono>
 #include <cmath>
+#include <functional>
 #include <memory>
 #include <random>
+#include <vector>
 
+#include "bench/MapFrameFloor.hpp"
 #include "platform/mapkit/qt/MKMapView.hpp"
 
 namespace {
 
 using namespace platform;
+using tervolo::bench::BareMapFrame;
+using tervolo::bench::bestOf;
 using Clock = std::chrono::steady_clock;
 
 QApplication& application() {
@@ -103,40 +109,22 @@ struct Scene {
     double frameSeconds() { return drawSeconds(*map, target); }
 };
 
-double bestOf(int runs, const std::function<double()>& run) {
-    double best = 1e9;
-    for (int i = 0; i < runs; ++i) best = std::min(best, run());
-    return best;
-}
-
 void BM_WarmFrameAgainstBarePainter(benchmark::State& state) {
     Scene scene(6, 10000, 500, true);
-    scene.map->setRecordsDrawing(true);
-    scene.frameSeconds();
-    scene.map->setRecordsDrawing(false);
-    const auto cells = scene.map->drawnCells();
-    const auto pixmaps = scene.map->drawnPixmaps();
-    if (pixmaps.size() != 500) state.SkipWithError("expected 500 pins in view");
-    const QColor water = MKBaseMap::paletteForMapType(MKMapType::Standard).water;
-    auto floor = [&] {
-        QPainter painter(&scene.target);
-        const auto start = Clock::now();
-        painter.fillRect(scene.target.rect(), water);
-        for (const auto& cell : cells) painter.drawImage(cell.target, cell.image, cell.source);
-        for (const auto& pin : pixmaps) painter.drawPixmap(pin.topLeft, pin.pixmap);
-        return std::chrono::duration<double>(Clock::now() - start).count();
-    };
+    const BareMapFrame bare(*scene.map, [&] { scene.frameSeconds(); });
+    if (bare.pixmaps().size() != 500) state.SkipWithError("expected 500 pins in view");
+    auto floor = [&] { return bare.drawSeconds(scene.target); };
     double frame = 0;
-    double bare = 0;
+    double floorSeconds = 0;
     for (auto _ : state) {
         frame = bestOf(20, [&] { return scene.frameSeconds(); });
-        bare = bestOf(20, floor);
+        floorSeconds = bestOf(20, floor);
         state.SetIterationTime(frame);
     }
     state.counters["frame_ms"] = frame * 1e3;
-    state.counters["floor_ms"] = bare * 1e3;
-    state.counters["cells"] = static_cast<double>(cells.size());
-    state.counters["ratio"] = frame / bare;
+    state.counters["floor_ms"] = floorSeconds * 1e3;
+    state.counters["cells"] = static_cast<double>(bare.cells().size());
+    state.counters["ratio"] = frame / floorSeconds;
 }
 BENCHMARK(BM_WarmFrameAgainstBarePainter)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
 
@@ -146,35 +134,33 @@ BENCHMARK(BM_WarmFrameAgainstBarePainter)->UseManualTime()->Iterations(3)->Unit(
 void BM_WarmFramePinSweep(benchmark::State& state) {
     const auto pins = static_cast<size_t>(state.range(0));
     Scene scene(6, pins, pins, true);
-    scene.map->setRecordsDrawing(true);
-    scene.frameSeconds();
-    scene.map->setRecordsDrawing(false);
-    const auto cells = scene.map->drawnCells();
-    const auto pixmaps = scene.map->drawnPixmaps();
-    if (pixmaps.size() != pins) state.SkipWithError("expected every pin in view");
-    const QColor water = MKBaseMap::paletteForMapType(MKMapType::Standard).water;
-    auto floor = [&] {
-        QPainter painter(&scene.target);
-        const auto start = Clock::now();
-        painter.fillRect(scene.target.rect(), water);
-        for (const auto& cell : cells) painter.drawImage(cell.target, cell.image, cell.source);
-        for (const auto& pin : pixmaps) painter.drawPixmap(pin.topLeft, pin.pixmap);
-        return std::chrono::duration<double>(Clock::now() - start).count();
-    };
-    double frame = 1e9;
-    double bare = 1e9;
+    const BareMapFrame bare(*scene.map, [&] { scene.frameSeconds(); });
+    if (bare.pixmaps().size() != pins) state.SkipWithError("expected every pin in view");
+    auto frame = [&] { return scene.frameSeconds(); };
+    auto floor = [&] { return bare.drawSeconds(scene.target); };
+    // Rounds of the frame and the floor in turns (which goes first alternating), so both of a round
+    // see the same machine; the figures are the rounds' medians.
+    constexpr int kRoundsPerIteration = 7;
+    std::vector<double> frames;
+    std::vector<double> floors;
+    std::vector<double> ratios;
     for (auto _ : state) {
-        // In turns, so both see the same machine.
-        for (int turn = 0; turn < 4; ++turn) {
-            frame = std::min(frame, bestOf(5, [&] { return scene.frameSeconds(); }));
-            bare = std::min(bare, bestOf(5, floor));
+        for (int round = 0; round < kRoundsPerIteration; ++round) {
+            const bool frameFirst = ratios.size() % 2 == 0;
+            const double first = bestOf(5, frameFirst ? std::function<double()>(frame) : floor);
+            const double second = bestOf(5, frameFirst ? std::function<double()>(floor) : frame);
+            frames.push_back(frameFirst ? first : second);
+            floors.push_back(frameFirst ? second : first);
+            ratios.push_back(frames.back() / floors.back());
         }
-        state.SetIterationTime(frame);
+        state.SetIterationTime(tervolo::bench::median(frames));
     }
-    state.counters["frame_ms"] = frame * 1e3;
-    state.counters["floor_ms"] = bare * 1e3;
+    state.counters["frame_ms"] = tervolo::bench::median(frames) * 1e3;
+    state.counters["floor_ms"] = tervolo::bench::median(floors) * 1e3;
     state.counters["from_layer"] = scene.map->lastFrameStats().annotationsFromLayer;
-    state.counters["ratio"] = frame / bare;
+    state.counters["ratio"] = tervolo::bench::median(ratios);
+    state.counters["ratio_min"] = *std::min_element(ratios.begin(), ratios.end());
+    state.counters["ratio_max"] = *std::max_element(ratios.begin(), ratios.end());
 }
 BENCHMARK(BM_WarmFramePinSweep)
     ->Arg(100)
@@ -266,10 +252,8 @@ void BM_WorldFrame10kPinsAgainstNone(benchmark::State& state) {
     WorldScene inCity(city);
     WorldScene overWorld(world);
     // The floor of the pins alone: a bare QPainter drawing the very pictures the city's frame drew.
-    inCity.map->setRecordsDrawing(true);
-    inCity.frameSeconds();
-    inCity.map->setRecordsDrawing(false);
-    const auto pins = inCity.map->drawnPixmaps();
+    const BareMapFrame cityFrameDrawn(*inCity.map, [&] { inCity.frameSeconds(); });
+    const auto& pins = cityFrameDrawn.pixmaps();
     auto barePins = [&] {
         QPainter painter(&inCity.target);
         const auto start = Clock::now();

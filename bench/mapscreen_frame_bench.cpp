@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/MapFrameFloor.hpp"
 #include "location/QuovaPinCircleOverlay.hpp"
 #include "mapscreen/MainViewController.hpp"
 #include "mapscreen/QuovaMapPointAnnotation.hpp"
@@ -143,12 +144,6 @@ struct Scene {
     }
 };
 
-double bestOf(int runs, const std::function<double()>& run) {
-    double best = 1e9;
-    for (int i = 0; i < runs; ++i) best = std::min(best, run());
-    return best;
-}
-
 void BM_MapScreenFrameAgainstBarePainter(benchmark::State& state) {
     Scene scene;
     // The first frame: the points and circles come onto the map and the screen makes every view.
@@ -160,34 +155,21 @@ void BM_MapScreenFrameAgainstBarePainter(benchmark::State& state) {
     if (scene.map().lastFrameStats().annotationsDrawn != 10000)
         state.SkipWithError("expected 10,000 pins in view");
 
-    scene.map().setRecordsDrawing(true);
-    scene.frameSeconds();
-    scene.map().setRecordsDrawing(false);
-    const auto cells = scene.map().drawnCells();
-    const auto pixmaps = scene.map().drawnPixmaps();
-    const QColor water = MKBaseMap::paletteForMapType(MKMapType::Standard).water;
-    auto floor = [&] {
-        QPainter painter(&scene.target);
-        const auto start = Clock::now();
-        painter.fillRect(scene.target.rect(), water);
-        for (const auto& cell : cells) painter.drawImage(cell.target, cell.image, cell.source);
-        for (const auto& pin : pixmaps) painter.drawPixmap(pin.topLeft, pin.pixmap);
-        return std::chrono::duration<double>(Clock::now() - start).count();
-    };
+    const tervolo::bench::BareMapFrame bare(scene.map(), [&] { scene.frameSeconds(); });
     double frame = 0;
-    double bare = 0;
+    double floorSeconds = 0;
     for (auto _ : state) {
-        frame = bestOf(30, [&] { return scene.frameSeconds(); });
-        bare = bestOf(30, floor);
+        frame = tervolo::bench::bestOf(30, [&] { return scene.frameSeconds(); });
+        floorSeconds = tervolo::bench::bestOf(30, [&] { return bare.drawSeconds(scene.target); });
         state.SetIterationTime(frame);
     }
     state.counters["frame_ms"] = frame * 1e3;
-    state.counters["floor_ms"] = bare * 1e3;
+    state.counters["floor_ms"] = floorSeconds * 1e3;
     state.counters["first_frame_ms"] = first * 1e3;
     state.counters["first_over_warm"] = first / frame;
-    state.counters["pins"] = static_cast<double>(pixmaps.size());
-    state.counters["cells"] = static_cast<double>(cells.size());
-    state.counters["ratio"] = frame / bare;
+    state.counters["pins"] = static_cast<double>(bare.pixmaps().size());
+    state.counters["cells"] = static_cast<double>(bare.cells().size());
+    state.counters["ratio"] = frame / floorSeconds;
 }
 BENCHMARK(BM_MapScreenFrameAgainstBarePainter)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -96,10 +97,19 @@ class MKAnnotationView {
 
     // The image drawn centred on the coordinate (moved by centerOffset); none: the default marker.
     const std::shared_ptr<MKBitmap>& image() const { return image_; }
-    void setImage(std::shared_ptr<MKBitmap> image) { image_ = std::move(image); }
+    void setImage(std::shared_ptr<MKBitmap> image) {
+        image_ = std::move(image);
+        ++appearanceGeneration_;
+    }
     // View points; positive x right, positive y down.
     MKGraphicsContext::Point centerOffset() const { return centerOffset_; }
-    void setCenterOffset(MKGraphicsContext::Point offset) { centerOffset_ = offset; }
+    void setCenterOffset(MKGraphicsContext::Point offset) {
+        centerOffset_ = offset;
+        ++appearanceGeneration_;
+    }
+    // Counts every change of any view's marker (its image, its offset, a pin's tint) in the process:
+    // while it stands, a map that read its views' markers before can use what it read.
+    static uint64_t appearanceGeneration() { return appearanceGeneration_; }
     // Where the callout points, relative to the view's centre (view points).
     MKGraphicsContext::Point calloutOffset() const { return calloutOffset_; }
     void setCalloutOffset(MKGraphicsContext::Point offset) { calloutOffset_ = offset; }
@@ -142,6 +152,9 @@ class MKAnnotationView {
         return recognizers_;
     }
 
+  protected:
+    static inline uint64_t appearanceGeneration_ = 0;
+
   private:
     friend class MKMapViewModel;
     std::shared_ptr<MKAnnotation> annotation_;
@@ -166,7 +179,10 @@ class MKPinAnnotationView : public MKAnnotationView {
   public:
     using MKAnnotationView::MKAnnotationView;
     const Color& pinTintColor() const { return pinTintColor_; }
-    void setPinTintColor(const Color& color) { pinTintColor_ = color; }
+    void setPinTintColor(const Color& color) {
+        pinTintColor_ = color;
+        ++appearanceGeneration_;
+    }
 
   private:
     Color pinTintColor_ = Color::standardRed();

@@ -131,6 +131,9 @@ class MKMapViewModel : public MKOverlayRendererHost {
     void forEachAnnotationAndViewInMapRect(
         const MKMapRect& rect,
         const std::function<void(const MKAnnotation&, MKMapPoint, const MKAnnotationView*)>& visit) const;
+    // Counts every change of what those visits find: an annotation added, removed or moved, a view
+    // given or taken back. Equal counts, the same annotations at the same points with the same views.
+    uint64_t annotationsGeneration() const { return annotationsGeneration_; }
 
     // ---- Annotation views
     // The annotation's view while it has one (shown, selected or dragged), else none.
@@ -290,6 +293,7 @@ class MKMapViewModel : public MKOverlayRendererHost {
     std::unordered_map<const MKAnnotation*, AnnotationEntry> annotations_;
     uint64_t nextOrder_ = 0;
     MKAnnotationIndex index_;
+    uint64_t annotationsGeneration_ = 0;
     std::unordered_set<const MKAnnotation*> withViews_;
     uint64_t viewPass_ = 0;
     std::unordered_map<std::string, std::vector<std::shared_ptr<MKAnnotationView>>> reuseQueues_;

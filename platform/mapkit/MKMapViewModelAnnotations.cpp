@@ -54,6 +54,7 @@ bool MKMapViewModel::insertAnnotation(const std::shared_ptr<MKAnnotation>& annot
     // Entries keep their address in the map's nodes: the index carries it to the painter.
     const auto placed = annotations_.emplace(annotation.get(), std::move(entry)).first;
     index_.insert(annotation.get(), placed->second.point, &placed->second);
+    ++annotationsGeneration_;
     return true;
 }
 
@@ -75,6 +76,7 @@ void MKMapViewModel::eraseAnnotation(const MKAnnotation* annotation) {
     recycleView(found->second);
     index_.remove(annotation, found->second.point);
     annotations_.erase(found);
+    ++annotationsGeneration_;
 }
 
 std::vector<std::shared_ptr<MKAnnotation>> MKMapViewModel::annotations() const {
@@ -105,6 +107,7 @@ void MKMapViewModel::annotationChanged(const std::shared_ptr<MKAnnotation>& anno
             index_.remove(annotation.get(), found->second.point);
             found->second.point = point;
             index_.insert(annotation.get(), point, &found->second);
+            ++annotationsGeneration_;
         }
     } else if (annotation != userLocation_) {
         mapLog()->write(OSLogType::Error,
@@ -197,6 +200,7 @@ std::shared_ptr<MKAnnotationView> MKMapViewModel::makeView(AnnotationEntry& entr
     view->setAnnotation(entry.annotation);
     entry.view = view;
     withViews_.insert(entry.annotation.get());
+    ++annotationsGeneration_;
     return view;
 }
 
@@ -205,6 +209,7 @@ void MKMapViewModel::recycleView(AnnotationEntry& entry) {
     auto view = std::move(entry.view);
     entry.view.reset();
     withViews_.erase(entry.annotation.get());
+    ++annotationsGeneration_;
     view->prepareForReuse();
     auto& queue = reuseQueues_[view->reuseIdentifier()];
     if (queue.size() < kReuseQueueLimit) queue.push_back(std::move(view));

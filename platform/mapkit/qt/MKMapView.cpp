@@ -311,19 +311,19 @@ QRect MKMapView::viewRectForMapRect(const Presentation& p, const MKMapRect& rect
     // The copy nearest the middle (toView picks it for the centre), turned with the view.
     const QPointF centre =
         toView(p, {rect.origin.x + rect.size.width / 2, rect.origin.y + rect.size.height / 2});
-    double halfWidth = rect.size.width / 2 * p.zoomScale;
-    double halfHeight = rect.size.height / 2 * p.zoomScale;
-    if (p.heading != 0) {
-        const double c = std::abs(std::cos(p.heading * kDegree));
-        const double s = std::abs(std::sin(p.heading * kDegree));
-        const double w = halfWidth * c + halfHeight * s;
-        const double h = halfWidth * s + halfHeight * c;
-        halfWidth = w;
-        halfHeight = h;
-    }
+    const QSizeF half = turnedBounds(QSizeF(rect.size.width, rect.size.height) / 2 * p.zoomScale, p.heading);
+    const double halfWidth = half.width();
+    const double halfHeight = half.height();
     const QRectF area(centre.x() - halfWidth - margin, centre.y() - halfHeight - margin,
                       2 * (halfWidth + margin), 2 * (halfHeight + margin));
     return area.toAlignedRect() & this->rect();
+}
+
+QSizeF MKMapView::turnedBounds(QSizeF size, double heading) {
+    if (heading == 0) return size;
+    const double c = std::abs(std::cos(heading * kDegree));
+    const double s = std::abs(std::sin(heading * kDegree));
+    return {size.width() * c + size.height() * s, size.width() * s + size.height() * c};
 }
 
 void MKMapView::updateMapRects(const std::vector<MKMapRect>& rects, double margin) {

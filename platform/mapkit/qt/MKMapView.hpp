@@ -4,6 +4,7 @@
 #include <QMarginsF>
 #include <QPixmap>
 #include <QPointer>
+#include <QTransform>
 #include <QWidget>
 
 #include <array>
@@ -237,6 +238,8 @@ class MKMapView : public QWidget, public MKMapViewModel {
     // middle), `margin` points more around; the whole view for a null rect, or where more than one
     // copy of a place can show.
     QRect viewRectForMapRect(const Presentation& p, const MKMapRect& rect, double margin) const;
+    // The size of the upright box around a rect of `size` turned by `heading` degrees.
+    static QSizeF turnedBounds(QSizeF size, double heading);
     // Repaints the view's areas of `rects`, `margin` points more around each.
     void updateMapRects(const std::vector<MKMapRect>& rects, double margin);
     // Repaints `area` of the view so that it shows what a whole frame shows there.
@@ -336,6 +339,7 @@ class MKMapView : public QWidget, public MKMapViewModel {
         bool shown = false;     // a frame after the one that kept it showed it
         int framesWithout = 0;  // frames to come that draw the markers without keeping their pixels
         int backoff = 1;        // how many, the next time kept pixels are not shown
+        uint64_t stampsSerial = 0;  // the frameStamps_ these stamps were made of or found equal to
     };
     // What drawing a marker costs against copying one device pixel: the call, and each of its pixels
     // blended (measured: a pin's call and blend at ratio 1 as much as copying about 4,600 pixels). Kept
@@ -346,7 +350,37 @@ class MKMapView : public QWidget, public MKMapViewModel {
     static constexpr double kMarkerPixelCost = 4;
     static constexpr double kKeptPixelsBias = 1.5;
     PinLayer pinLayer_;
+    // What the last whole frame's markers were made of: a whole frame alike in all of it has the same
+    // markers (frameStamps_, in drawing order) without reading the index or the views again.
+    struct StampsKey {
+        bool valid = false;
+        uint64_t annotations = 0;  // the model's annotationsGeneration()
+        uint64_t appearance = 0;   // MKAnnotationView::appearanceGeneration()
+        MKMapPoint center;
+        double zoomScale = 0;
+        double heading = 0;
+        QSize size;
+        qreal ratio = 0;
+        QTransform device;
+        const MKAnnotation* user = nullptr;  // left out of the stamps, as are the two below
+        const MKAnnotation* dragged = nullptr;
+        const MKAnnotation* selected = nullptr;
+        bool operator==(const StampsKey&) const = default;
+    };
+    StampsKey frameStampsKey_;
     std::vector<PinStamp> frameStamps_;
+    // Counts the times frameStamps_ was made anew: the pin layer knows stamps it saw already.
+    uint64_t frameStampsSerial_ = 0;
+    // The device pixels frameStamps_ can touch and what drawing each of them costs, for the
+    // frameStamps_ of `serial`.
+    struct StampsSpan {
+        uint64_t serial = 0;
+        QRect bounds;
+        double drawEach = 0;
+    };
+    StampsSpan frameStampsSpan_;
+    // A repaint of a part's markers.
+    std::vector<PinStamp> partStamps_;
     std::vector<std::pair<const MKAnnotationView*, MKMapPoint>> frameVisited_;
     // What the frame being drawn drew under its markers: the view, its colour and turn, and each cell
     // image and the dot with where they went. Two frames alike in what they drew under the markers'

@@ -6,7 +6,6 @@
 #include <bit>
 #include <cmath>
 #include <cstring>
-#include <numbers>
 
 #include "platform/mapkit/qt/MKMapView.hpp"
 #include "platform/mapkit/qt/MKMapViewCells.hpp"
@@ -22,8 +21,6 @@ using detail::kPinTip;
 using detail::kPinWidth;
 
 namespace {
-
-constexpr double kRadiansPerDegree = std::numbers::pi / 180.0;
 
 uintptr_t basePaletteKey(MKMapType type) {
     switch (type) {
@@ -104,16 +101,9 @@ void MKMapView::drawMap(QPainter& painter) {
     const double drawScale = std::exp2(zoom - 20);
     const double cellSide = 256 / drawScale;
     const int64_t cellsAcross = int64_t{1} << zoom;
-    double boundsWidth = viewWidth / p.zoomScale;
-    double boundsHeight = viewHeight / p.zoomScale;
-    if (p.heading != 0) {
-        const double c = std::abs(std::cos(p.heading * kRadiansPerDegree));
-        const double s = std::abs(std::sin(p.heading * kRadiansPerDegree));
-        const double w = boundsWidth * c + boundsHeight * s;
-        const double h = boundsWidth * s + boundsHeight * c;
-        boundsWidth = w;
-        boundsHeight = h;
-    }
+    const QSizeF bounds = turnedBounds(QSizeF(viewWidth, viewHeight) / p.zoomScale, p.heading);
+    const double boundsWidth = bounds.width();
+    const double boundsHeight = bounds.height();
     const double minX = p.center.x - boundsWidth / 2;
     const double maxX = p.center.x + boundsWidth / 2;
     const double minY = p.center.y - boundsHeight / 2;
@@ -500,34 +490,56 @@ void MKMapView::drawAnnotations(QPainter& painter, const Presentation& p, const 
         stamp.device = QPoint(qRound(mapped.x()), qRound(mapped.y()));
         return stamp;
     };
-    // Kept between frames with its capacity: a frame with many markers in view fills it again.
-    std::vector<PinStamp>& stamps = frameStamps_;
-    stamps.clear();
     const MKAnnotation* user = userLocation().get();
     const MKAnnotation* dragged = draggedAnnotation().get();
     const auto selected = selectedAnnotations();
     const MKAnnotation* selectedPointer = selected.empty() ? nullptr : selected[0].get();
-    // The views lie scattered in memory and each is read for its picture: they are gathered first and
-    // each one's memory asked for a few markers ahead of its turn, so the reads overlap.
-    std::vector<std::pair<const MKAnnotationView*, MKMapPoint>>& visited = frameVisited_;
-    visited.clear();
-    forEachAnnotationAndViewInMapRect(
-        area, [&](const MKAnnotation& annotation, MKMapPoint point, const MKAnnotationView* view) {
-            if (&annotation == user || &annotation == dragged || &annotation == selectedPointer) return;
-            visited.emplace_back(view, point);
-        });
-    constexpr size_t kAhead = 8;
-    for (size_t i = 0; i < visited.size(); ++i) {
-        if (i + kAhead < visited.size() && visited[i + kAhead].first != nullptr) {
-            const auto* ahead = reinterpret_cast<const char*>(visited[i + kAhead].first);
-            for (size_t line = 0; line < sizeof(MKPinAnnotationView); line += 64)
-                __builtin_prefetch(ahead + line);
+    // A whole frame like the last one (the same view, place, scale and turn, the same annotations
+    // with the same views, no marker's picture changed since) has the same markers in the same
+    // order: the last one's stand, and neither the index nor the scattered views are read again.
+    // Both kept with their capacity: a frame with many markers in view fills them again.
+    const bool whole = dirty.isNull();
+    const StampsKey key{true,
+                        annotationsGeneration(),
+                        MKAnnotationView::appearanceGeneration(),
+                        p.center,
+                        p.zoomScale,
+                        p.heading,
+                        size(),
+                        ratio,
+                        device,
+                        user,
+                        dragged,
+                        selectedPointer};
+    std::vector<PinStamp>& stamps = whole ? frameStamps_ : partStamps_;
+    if (!whole || !(key == frameStampsKey_)) {
+        stamps.clear();
+        // The views lie scattered in memory and each is read for its picture: they are gathered
+        // first and each one's memory asked for a few markers ahead of its turn, so the reads overlap.
+        std::vector<std::pair<const MKAnnotationView*, MKMapPoint>>& visited = frameVisited_;
+        visited.clear();
+        forEachAnnotationAndViewInMapRect(
+            area, [&](const MKAnnotation& annotation, MKMapPoint point, const MKAnnotationView* view) {
+                if (&annotation == user || &annotation == dragged || &annotation == selectedPointer) return;
+                visited.emplace_back(view, point);
+            });
+        constexpr size_t kAhead = 8;
+        for (size_t i = 0; i < visited.size(); ++i) {
+            if (i + kAhead < visited.size() && visited[i + kAhead].first != nullptr) {
+                const auto* ahead = reinterpret_cast<const char*>(visited[i + kAhead].first);
+                for (size_t line = 0; line < sizeof(MKPinAnnotationView); line += 64)
+                    __builtin_prefetch(ahead + line);
+            }
+            stamps.push_back(stampFor(visited[i].first, toView(p, visited[i].second)));
         }
-        stamps.push_back(stampFor(visited[i].first, toView(p, visited[i].second)));
+        // Southern markers overlap northern ones; the selected and the dragged marker lie on top.
+        std::sort(stamps.begin(), stamps.end(),
+                  [](const PinStamp& a, const PinStamp& b) { return a.anchorY < b.anchorY; });
+        if (whole) {
+            frameStampsKey_ = key;
+            ++frameStampsSerial_;
+        }
     }
-    // Southern markers overlap northern ones; the selected and the dragged marker lie on top.
-    std::sort(stamps.begin(), stamps.end(),
-              [](const PinStamp& a, const PinStamp& b) { return a.anchorY < b.anchorY; });
     std::vector<PinStamp> onTop;
     if (selectedPointer != nullptr && selectedPointer != dragged && selectedPointer != user) {
         onTop.push_back(stampFor(viewForAnnotation(selectedPointer).get(),
@@ -588,13 +600,18 @@ bool MKMapView::drawThroughPinLayer(QPainter& painter, const std::vector<PinStam
     }
     // The device pixels the markers can touch (a pixel more around for pictures the engine scales),
     // within the view's own part of the image; and what drawing each of them costs.
-    QRect bounds;
-    double drawEach = 0;
-    for (const PinStamp& stamp : stamps) {
-        const QSize size = (stamp.pixmap->deviceIndependentSize() * ratio).toSize();
-        bounds |= QRect(stamp.device, size);
-        drawEach += kMarkerCallCost + kMarkerPixelCost * size.width() * size.height();
+    if (frameStampsSpan_.serial != frameStampsSerial_) {
+        QRect span;
+        double cost = 0;
+        for (const PinStamp& stamp : stamps) {
+            const QSize size = (stamp.pixmap->deviceIndependentSize() * ratio).toSize();
+            span |= QRect(stamp.device, size);
+            cost += kMarkerCallCost + kMarkerPixelCost * size.width() * size.height();
+        }
+        frameStampsSpan_ = {frameStampsSerial_, span, cost};
     }
+    QRect bounds = frameStampsSpan_.bounds;
+    const double drawEach = frameStampsSpan_.drawEach;
     const QRect view = device.mapRect(QRectF(rect())).toAlignedRect();
     bounds = bounds.adjusted(-1, -1, 1, 1) & view & image.rect();
     // Showing kept pixels costs a copy of every pixel the markers span, whether they cover it or not:
@@ -639,10 +656,12 @@ bool MKMapView::drawThroughPinLayer(QPainter& painter, const std::vector<PinStam
                       pinLayer_.origin == bounds.topLeft() - origin && pinLayer_.size == bounds.size() &&
                       pinLayer_.under.size() == under.size() &&
                       std::memcmp(pinLayer_.under.data(), under.data(), under.size() * sizeof(double)) == 0;
-    for (size_t i = 0; sameStamps && i < stamps.size(); ++i) {
+    // Stamps it was made of or found equal to before need no look.
+    for (size_t i = 0; sameStamps && pinLayer_.stampsSerial != frameStampsSerial_ && i < stamps.size(); ++i) {
         sameStamps = pinLayer_.stamps[i].first == stamps[i].device - origin &&
                      pinLayer_.stamps[i].second == stamps[i].pixmap->cacheKey();
     }
+    if (sameStamps) pinLayer_.stampsSerial = frameStampsSerial_;
     if (sameStamps && !pinLayer_.composed.isNull()) {
         // Opaque pixels made of the same drawing: what drawing each marker would give.
         painter.drawImage(QPointF((bounds.x() - device.dx()) / ratio, (bounds.y() - device.dy()) / ratio),
@@ -665,6 +684,7 @@ bool MKMapView::drawThroughPinLayer(QPainter& painter, const std::vector<PinStam
             pinLayer_.framesWithout = pinLayer_.backoff;
         }
         pinLayer_.ratio = ratio;
+        pinLayer_.stampsSerial = frameStampsSerial_;
         pinLayer_.stamps.resize(stamps.size());
         for (size_t i = 0; i < stamps.size(); ++i) {
             pinLayer_.stamps[i] = {stamps[i].device - origin, stamps[i].pixmap->cacheKey()};

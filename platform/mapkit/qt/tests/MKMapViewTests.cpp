@@ -20,6 +20,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <map>
 #include <memory>
 #include <numbers>
@@ -33,6 +34,7 @@
 #include "platform/foundation/OSLog.hpp"
 #include "platform/mapkit/qt/MKMapView.hpp"
 #include "platform/mapkit/qt/MKMapViewCells.hpp"
+#include "platform/mapkit/qt/MKQtGraphicsContext.hpp"
 #include "platform/text/Locale.hpp"
 #include "platform/ui/Animator.hpp"
 #include "testsupport/VirtualClockScope.hpp"
@@ -689,6 +691,76 @@ TEST_F(MapView, KeptMarkersFollowEveryChange) {
     check("the circle drawn", true);
     show(*map, {40, 5}, 4);
     check("zoomed in", false);
+}
+
+// A still map draws its markers from what it read of the views for the last frame: a change of a
+// view's picture (its tint, image or offset) or of the annotations shows in the very next frame, with
+// a few markers drawn each and with many shown from kept pixels.
+TEST_F(MapView, AStillMapShowsEveryChangeOfAMarkerInTheNextFrame) {
+    QImage square(10, 10, QImage::Format_ARGB32_Premultiplied);
+    square.fill(QColor(0, 0, 255));
+    const auto blue = MKMapView::bitmapFromImage(square);
+    delegate->viewFactory = [](MKMapViewModel&, const std::shared_ptr<MKAnnotation>& annotation) {
+        return std::make_shared<MKPinAnnotationView>(annotation, "pin");
+    };
+    for (const int others : {20, 999}) {
+        SCOPED_TRACE(others);
+        map->removeAnnotations(map->annotations());
+        show(*map, {40, 5}, 3);
+        std::mt19937 random(others);
+        std::uniform_real_distribution<double> latitude(20, 30);
+        std::uniform_real_distribution<double> longitude(10, 40);
+        std::vector<std::shared_ptr<MKAnnotation>> annotations;
+        for (int i = 0; i < others; ++i) {
+            annotations.push_back(std::make_shared<MKPointAnnotation>(
+                CLLocationCoordinate2D{latitude(random), longitude(random)}));
+        }
+        const CLLocationCoordinate2D first{50, -20};
+        const CLLocationCoordinate2D second{52, -30};
+        auto marked = std::make_shared<MKPointAnnotation>(first);
+        annotations.push_back(marked);
+        map->addAnnotations(annotations);
+        // Frames of the still map: with many markers the second and later show kept pixels.
+        for (int i = 0; i < 3; ++i) frame(*map);
+        EXPECT_EQ(map->lastFrameStats().annotationsFromLayer, others < 100 ? 0 : others + 1);
+        const auto view = std::dynamic_pointer_cast<MKPinAnnotationView>(map->viewForAnnotation(marked.get()));
+        ASSERT_NE(view, nullptr);
+        const QColor red = MKQtGraphicsContext::toQColor(Color::standardRed());
+        const struct {
+            const char* step;
+            std::function<void()> change;
+            CLLocationCoordinate2D where;
+            QPointF offset;  // from the coordinate's point: a pixel of the marker
+            QColor colour;
+        } steps[] = {
+            {"as made", [] {}, first, {1, -27}, red},
+            {"tinted", [&] { view->setPinTintColor(Color(0, 0.8, 0, 1)); }, first, {1, -27}, QColor(0, 204, 0)},
+            {"an image", [&] { view->setImage(blue); }, first, {0, 0}, QColor(0, 0, 255)},
+            {"moved up", [&] { view->setCenterOffset({0, -20}); }, first, {0, -20}, QColor(0, 0, 255)},
+            {"elsewhere",
+             [&] {
+                 marked->setCoordinate(second);
+                 map->annotationChanged(marked);
+             },
+             second, {0, -20}, QColor(0, 0, 255)},
+        };
+        for (const auto& s : steps) {
+            SCOPED_TRACE(s.step);
+            s.change();
+            for (int repeat = 0; repeat < 2; ++repeat) {
+                const QImage image = frame(*map);
+                const QPointF pixelAt = at(*map, s.where) + s.offset;
+                EXPECT_TRUE(near(pixel(image, pixelAt), s.colour, 12)) << describe(pixel(image, pixelAt));
+            }
+        }
+        // Gone from the map, from either place.
+        map->removeAnnotation(marked);
+        const QImage image = frame(*map);
+        for (const auto& where : {first, second}) {
+            EXPECT_FALSE(near(pixel(image, at(*map, where) + QPointF(0, -20)), QColor(0, 0, 255), 40));
+        }
+        EXPECT_EQ(map->lastFrameStats().annotationsDrawn, others);
+    }
 }
 
 // A repaint of a part of the window (a label fading over the map, the user's dot) shows there what a
