@@ -17,6 +17,7 @@
 #include "platform/text/Unicode.hpp"
 #include "platform/ui/AlertController.hpp"
 #include "platform/ui/Contrast.hpp"
+#include "platform/ui/FocusRing.hpp"
 #include "platform/ui/ImageView.hpp"
 #include "platform/ui/TableViewCell.hpp"
 #include "points/QuovaAppVersion.hpp"
@@ -103,7 +104,7 @@ void PointDetailsViewController::setUpTagTable() {
             trash->setFixedWidth(kTrashSide);
             trash->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Expanding);
             trash->setFlat(true);
-            trash->setFocusPolicy(Qt::NoFocus);
+            platform::makeKeyboardPressable(*trash, [trash] { trash->click(); });
             trash->setStyleSheet(QStringLiteral("QPushButton { border: none; }"));
             // The link colour, lightened on a dark theme's rows until the symbol stands out (a dark
             // theme's link blue is about 2.8:1 on its base).

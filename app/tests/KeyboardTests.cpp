@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
@@ -35,6 +36,7 @@
 #include "platform/ui/MainWindow.hpp"
 #include "platform/ui/NavigationController.hpp"
 #include "platform/ui/NavigationItem.hpp"
+#include "platform/ui/OpenURL.hpp"
 #include "platform/ui/TableView.hpp"
 #include "platform/ui/TextField.hpp"
 #include "platform/ui/TextView.hpp"
@@ -344,7 +346,7 @@ TEST_F(KeyboardUse, AboutIsWorkedWithTheKeyboard) {
     EXPECT_EQ(focus(), about->creditsButton());
     std::vector<std::string> walked;
     QWidget* done = nullptr;
-    for (int i = 0; i < 8; ++i) {
+    for (int i = 0; i < 13; ++i) {
         QWidget* before = focus();
         const QImage focused = before->grab().toImage();
         key(Qt::Key_Tab);
@@ -359,11 +361,23 @@ TEST_F(KeyboardUse, AboutIsWorkedWithTheKeyboard) {
     std::string order;
     for (const auto& name : walked) order += name + " ";
     std::cout << "About, Tab: " << order << "\n";
-    const std::vector<std::string> round = {"rightBarButton0", "feedbackButton", "creditsButton"};
+    const std::vector<std::string> round = {"rightBarButton0", "appCopyLabel", "imprintLabel", "feedbackButton",
+                                            "creditsButton"};
     std::vector<std::string> twice = round;
     twice.insert(twice.end(), round.begin(), round.end());
-    twice.insert(twice.end(), round.begin(), round.begin() + 2);
+    twice.insert(twice.end(), round.begin(), round.begin() + 3);
     EXPECT_EQ(walked, twice);
+    // The imprint and copyright lines open their page on Return and Space, as a click does.
+    for (const Qt::Key which : {Qt::Key_Return, Qt::Key_Space}) {
+        for (QLabel* line : {about->imprintLabel(), about->appCopyLabel()}) {
+            SCOPED_TRACE(nameOf(line));
+            platform::OpenURLRecorder opened;
+            ASSERT_TRUE(tabTo(line));
+            key(which);
+            EXPECT_EQ(opened.urls().size(), 1u);
+            EXPECT_EQ(presentedTop<tervolo::shell::InfoViewController>(), about);
+        }
+    }
     ASSERT_NE(done, nullptr) << "Done never took the focus";
     ASSERT_TRUE(tabTo(done));
     key(Qt::Key_Return);

@@ -4,7 +4,10 @@
 #include <QPalette>
 #include <QRectF>
 
+#include <functional>
+
 class QPainter;
+class QWidget;
 
 namespace platform {
 
@@ -25,5 +28,16 @@ struct FocusRing {
     // Strokes the ring along the inside of `bounds`, its corners rounded by `radius`.
     static void paint(QPainter& painter, const QRectF& bounds, double radius, const QColor& color);
 };
+
+}  // namespace platform
+
+
+namespace platform {
+
+// Makes a small control that only a click worked (a clickable label, a flat icon button) a Tab
+// stop: it takes the focus from Tab and Shift+Tab (never from a click), draws the focus ring along
+// its bounds while focused, and runs `press` on Return, keypad Enter and Space, as a click does.
+// Main thread only; the filter goes with the widget.
+void makeKeyboardPressable(QWidget& widget, std::function<void()> press);
 
 }  // namespace platform
