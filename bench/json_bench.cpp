@@ -3,7 +3,9 @@
 // generated documents of the shape and size of the three standard ones
 // (twitter.json: text-heavy records with Unicode; citm_catalog.json: many
 // small objects and integer arrays; canada.json: ~110,000 coordinate pairs of
-// doubles). Plus path writes into one document, which must grow linearly.
+// doubles), a 10 MB array of the three, and two 10 MB documents whose texts
+// are escaped ("\uXXXX", "\/"). Plus path writes into one document, which must
+// grow linearly.
 #include <benchmark/benchmark.h>
 #include <rapidjson/document.h>
 #include <rapidjson/stringbuffer.h>
@@ -86,30 +88,34 @@ using tervolo::json::WritingOptions;
 
 namespace {
 
-std::string randomWord(std::mt19937& rng, size_t minLength, size_t maxLength, bool unicode) {
+// One syllable in `unicodeOneIn` is Japanese, an accented letter or an emoji
+// (none when 0).
+std::string randomWord(std::mt19937& rng, size_t minLength, size_t maxLength, unsigned unicodeOneIn) {
     static const char* syllables[] = {"ka", "to", "ri", "mu", "sen", "lo", "va", "qui", "zo", "be"};
     static const char* cjk[] = {"日本", "東京", "の", "です", "ツイート", "こんにちは", "é", "😀"};
     std::string s;
     size_t length = minLength + rng() % (maxLength - minLength + 1);
-    while (s.size() < length) s += unicode && rng() % 4 == 0 ? cjk[rng() % 8] : syllables[rng() % 10];
+    while (s.size() < length)
+        s += unicodeOneIn != 0 && rng() % unicodeOneIn == 0 ? cjk[rng() % 8] : syllables[rng() % 10];
     return s;
 }
 
-// ~630 KB: 100 tweets, each with a nested user, entities and metadata.
-std::string twitterLike() {
-    std::mt19937 rng(1);
+// ~630 KB printed with an indent of 1: 100 tweets, each with a nested user,
+// entities and metadata.
+nlohmann::ordered_json twitterTree(unsigned seed, unsigned unicodeOneIn = 4) {
+    std::mt19937 rng(seed);
     nlohmann::ordered_json statuses = nlohmann::ordered_json::array();
     for (int i = 0; i < 100; ++i) {
         uint64_t id = 505874924095815681ull + static_cast<uint64_t>(rng() % 1000000);
         nlohmann::ordered_json user = {
             {"id", rng() % 3000000000u},
             {"id_str", std::to_string(rng())},
-            {"name", randomWord(rng, 6, 20, true)},
-            {"screen_name", randomWord(rng, 6, 14, false)},
-            {"location", randomWord(rng, 0, 20, true)},
-            {"description", randomWord(rng, 40, 160, true)},
+            {"name", randomWord(rng, 6, 20, unicodeOneIn)},
+            {"screen_name", randomWord(rng, 6, 14, 0)},
+            {"location", randomWord(rng, 0, 20, unicodeOneIn)},
+            {"description", randomWord(rng, 40, 160, unicodeOneIn)},
             {"url", rng() % 2 ? nlohmann::ordered_json(nullptr)
-                              : nlohmann::ordered_json("http://t.co/" + randomWord(rng, 8, 10, false))},
+                              : nlohmann::ordered_json("http://t.co/" + randomWord(rng, 8, 10, 0))},
             {"entities", {{"description", {{"urls", nlohmann::ordered_json::array()}}}}},
             {"protected", false},
             {"followers_count", rng() % 100000},
@@ -136,13 +142,13 @@ std::string twitterLike() {
         nlohmann::ordered_json hashtags = nlohmann::ordered_json::array();
         for (unsigned h = 0; h < rng() % 3; ++h)
             hashtags.push_back(
-                {{"text", randomWord(rng, 3, 12, true)}, {"indices", {rng() % 100, rng() % 140}}});
+                {{"text", randomWord(rng, 3, 12, unicodeOneIn)}, {"indices", {rng() % 100, rng() % 140}}});
         statuses.push_back(
             {{"metadata", {{"result_type", "recent"}, {"iso_language_code", "ja"}}},
              {"created_at", "Sun Aug 31 00:29:15 +0000 2014"},
              {"id", id},
              {"id_str", std::to_string(id)},
-             {"text", randomWord(rng, 40, 140, true)},
+             {"text", randomWord(rng, 40, 140, unicodeOneIn)},
              {"source",
               "<a href=\"http://twitter.com/download/iphone\" rel=\"nofollow\">Twitter for iPhone</a>"},
              {"truncated", false},
@@ -163,23 +169,26 @@ std::string twitterLike() {
              {"retweeted", false},
              {"lang", "ja"}});
     }
-    std::string text = nlohmann::ordered_json({{"statuses", statuses},
-                                               {"search_metadata",
-                                                {{"completed_in", 0.087},
-                                                 {"max_id", 505874924095815681ull},
-                                                 {"query", "%E4%B8%80"},
-                                                 {"count", 100}}}})
-                           .dump(1);
-    return text;
+    return nlohmann::ordered_json({{"statuses", statuses},
+                                   {"search_metadata",
+                                    {{"completed_in", 0.087},
+                                     {"max_id", 505874924095815681ull},
+                                     {"query", "%E4%B8%80"},
+                                     {"count", 100}}}});
 }
 
-// ~1.7 MB: name tables, 184 events and ~240 performances with prices and seat categories.
-std::string citmLike() {
-    std::mt19937 rng(2);
+std::string twitterLike() {
+    return twitterTree(1).dump(1);
+}
+
+// ~1.7 MB printed with an indent of 4: name tables, 184 events and ~240
+// performances with prices and seat categories.
+nlohmann::ordered_json citmTree(unsigned seed) {
+    std::mt19937 rng(seed);
     nlohmann::ordered_json doc;
     auto names = [&](int count, int base) {
         nlohmann::ordered_json o = nlohmann::ordered_json::object();
-        for (int i = 0; i < count; ++i) o[std::to_string(base + i)] = randomWord(rng, 5, 30, false);
+        for (int i = 0; i < count; ++i) o[std::to_string(base + i)] = randomWord(rng, 5, 30, 0);
         return o;
     };
     doc["areaNames"] = names(17, 205705993);
@@ -195,7 +204,7 @@ std::string citmLike() {
             {"id", id},
             {"logo", rng() % 2 ? nlohmann::ordered_json(nullptr)
                                : nlohmann::ordered_json("/images/UE0AAAAACEKo6QAAAAZDSVRN")},
-            {"name", randomWord(rng, 10, 40, false)},
+            {"name", randomWord(rng, 10, 40, 0)},
             {"subTopicIds", subTopics},
             {"subjectCode", nullptr},
             {"subtitle", nullptr},
@@ -237,7 +246,11 @@ std::string citmLike() {
         topicSubTopics[std::to_string(107888604 + i)] = {337184262 + i, 337184283 + i};
     doc["topicSubTopics"] = topicSubTopics;
     doc["venueNames"] = {{"PLEYEL_PLEYEL", "Salle Pleyel"}};
-    return doc.dump(4);
+    return doc;
+}
+
+std::string citmLike() {
+    return citmTree(2).dump(4);
 }
 
 // ~2.2 MB: one polygon of 480 rings, ~111,000 [longitude, latitude] pairs.
@@ -275,17 +288,47 @@ std::string largeDocument() {
     return text;
 }
 
+// The escaped documents, about 10 MB each, as a producer that keeps to ASCII
+// writes them: tweets whose texts are all Japanese, accented letters and
+// emoji, compact, with every non-ASCII character as \uXXXX (a pair of
+// surrogate escapes beyond the Basic Multilingual Plane) and every "/" as
+// "\/". In the first, every third part is a catalogue of objects keyed by
+// numeric text with integer arrays, indented; the second is tweets alone.
+// Each part has a seed of its own.
+std::string escapedDocument(bool withCatalogues) {
+    std::string text = "[";
+    for (unsigned i = 0; text.size() < 10'000'000; ++i) {
+        if (i > 0) text.push_back(',');
+        if (withCatalogues && i % 3 == 2) {
+            text += citmTree(200 + i).dump(4);
+            continue;
+        }
+        const std::string ascii = twitterTree(100 + i, 1).dump(-1, ' ', true);
+        // A "/" occurs in JSON text only inside strings, so each one can be escaped.
+        for (char c : ascii) {
+            if (c == '/') text.push_back('\\');
+            text.push_back(c);
+        }
+    }
+    text.push_back(']');
+    return text;
+}
+
 const std::string& document(int which) {
-    static const std::string documents[] = {twitterLike(), citmLike(), canadaLike(), largeDocument()};
+    static const std::string documents[] = {twitterLike(),          citmLike(),
+                                            canadaLike(),           largeDocument(),
+                                            escapedDocument(true), escapedDocument(false)};
     return documents[which];
 }
 
 const char* documentName(int which) {
-    static const char* names[] = {"twitter", "citm_catalog", "canada", "large"};
+    static const char* names[] = {"twitter", "citm_catalog", "canada", "large", "escaped", "escaped_texts"};
     return names[which];
 }
 
 constexpr int kLarge = 3;
+constexpr int kEscaped = 4;
+constexpr int kEscapedTexts = 5;
 
 // ---- ratios printed at exit --------------------------------------------------------
 
@@ -628,6 +671,22 @@ void BM_Print_RapidJSON(benchmark::State& state) {
     state.SetLabel(documentName(which));
 }
 
+// The serialiser's default, "/" written as "\/" (the platform's form), which
+// nlohmann-json does not do: ours writes more bytes for the same tree.
+void BM_Print_OursEscapingSlashes(benchmark::State& state) {
+    int which = static_cast<int>(state.range(0));
+    JSON value(JSONSerialization::jsonObject(document(which)));
+    size_t bytes = 0;
+    for (auto _ : state) {
+        std::string out;
+        JSONSerialization::write(out, value.object());
+        bytes = out.size();
+        benchmark::DoNotOptimize(out);
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes));
+    state.SetLabel(documentName(which));
+}
+
 // The compact text as a caller asks for it: the value's own rawString.
 void BM_Print_OursRawString(benchmark::State& state) {
     int which = static_cast<int>(state.range(0));
@@ -734,7 +793,7 @@ void documents(benchmark::internal::Benchmark* b) {
 }
 
 void documentsAndLarge(benchmark::internal::Benchmark* b) {
-    b->Arg(0)->Arg(1)->Arg(2)->Arg(kLarge)->Unit(benchmark::kMillisecond);
+    b->Arg(0)->Arg(1)->Arg(2)->Arg(kLarge)->Arg(kEscaped)->Arg(kEscapedTexts)->Unit(benchmark::kMillisecond);
 }
 
 // Keeps the time per iteration (and the peak counters) of the paired runs
@@ -752,6 +811,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
             {"BM_Walk_Nlohmann/", "walk every value vs nlohmann"},
             {"BM_Print_OursRawString/", "compact rawString vs nlohmann dump"},
             {"BM_Print_Ours/", "compact serialiser vs nlohmann dump"},
+            {"BM_Print_OursEscapingSlashes/", "compact serialiser escaping \"/\" vs nlohmann dump"},
         };
         for (const auto& run : runs) {
             // With --benchmark_repetitions the ratios use the medians, which a
@@ -773,6 +833,8 @@ class RatioReporter : public benchmark::ConsoleReporter {
             if (name.rfind("BM_Print_Nlohmann/", 0) == 0) {
                 record("compact rawString vs nlohmann dump" + label, false, run.GetAdjustedRealTime());
                 record("compact serialiser vs nlohmann dump" + label, false, run.GetAdjustedRealTime());
+                record("compact serialiser escaping \"/\" vs nlohmann dump" + label, false,
+                       run.GetAdjustedRealTime());
             }
             const auto peak = run.counters.find("peak_MB");
             if (peak != run.counters.end())
@@ -796,8 +858,8 @@ BENCHMARK(BM_Parse_NlohmannUnderneath)->Apply(documents);
 BENCHMARK(BM_Parse_Nlohmann)->Apply(documentsAndLarge);
 BENCHMARK(BM_Parse_RapidJSON)->Apply(documents);
 BENCHMARK(BM_Parse_RapidJSONFull)->Apply(documentsAndLarge);
-BENCHMARK(BM_ParseOnly_Ours)->Arg(kLarge)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_ParseOnly_RapidJSONFull)->Arg(kLarge)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ParseOnly_Ours)->Arg(kLarge)->Arg(kEscaped)->Arg(kEscapedTexts)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ParseOnly_RapidJSONFull)->Arg(kLarge)->Arg(kEscaped)->Arg(kEscapedTexts)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ParsePeak_Ours)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ParsePeak_Nlohmann)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Walk_Ours)->Apply(documentsAndLarge);
@@ -807,6 +869,7 @@ BENCHMARK(BM_Access_Nlohmann)->Apply(documents)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Access_RapidJSON)->Apply(documents)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Print_Ours)->Apply(documentsAndLarge);
 BENCHMARK(BM_Print_OursRawString)->Apply(documentsAndLarge);
+BENCHMARK(BM_Print_OursEscapingSlashes)->Apply(documentsAndLarge);
 BENCHMARK(BM_Print_OursOwnPrinter)->Apply(documents);
 BENCHMARK(BM_Print_Nlohmann)->Apply(documentsAndLarge);
 BENCHMARK(BM_Print_RapidJSON)->Apply(documents);

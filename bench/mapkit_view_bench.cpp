@@ -2,6 +2,8 @@
 //  - warm frame: 1920×1080 with the base map, two circle overlays and 10,000 pins of which 500 are in
 //    view, against a bare QPainter drawing the very cell images and pin pixmaps the frame drew
 //    (counter "ratio", goal ≤ 1.5);
+//  - pin sweep: the same frame with 100 to 10,000 pins, all in view, against the bare QPainter
+//    drawing the same cells and pins ("ratio" per count, goal ≤ 1.1);
 //  - culling: the same frame with 100,000 pins against 1,000 pins, 500 in view each ("ratio", ≤ 1.2);
 //  - cold frame: the base map at zoom 5 over Europe drawn from nothing (every cell rendered on the
 //    drawing threads) against the warm frame ("ratio", ≤ 30). The map data is inflated beforehand.
@@ -137,6 +139,53 @@ void BM_WarmFrameAgainstBarePainter(benchmark::State& state) {
     state.counters["ratio"] = frame / bare;
 }
 BENCHMARK(BM_WarmFrameAgainstBarePainter)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
+
+// The warm frame of BM_WarmFrameAgainstBarePainter with `pins` pins, all in view and spread over it,
+// against the bare QPainter drawing the same cells and pictures: where many markers are shown from
+// the pixels an earlier frame kept, it pays only where that is cheaper than drawing each.
+void BM_WarmFramePinSweep(benchmark::State& state) {
+    const auto pins = static_cast<size_t>(state.range(0));
+    Scene scene(6, pins, pins, true);
+    scene.map->setRecordsDrawing(true);
+    scene.frameSeconds();
+    scene.map->setRecordsDrawing(false);
+    const auto cells = scene.map->drawnCells();
+    const auto pixmaps = scene.map->drawnPixmaps();
+    if (pixmaps.size() != pins) state.SkipWithError("expected every pin in view");
+    const QColor water = MKBaseMap::paletteForMapType(MKMapType::Standard).water;
+    auto floor = [&] {
+        QPainter painter(&scene.target);
+        const auto start = Clock::now();
+        painter.fillRect(scene.target.rect(), water);
+        for (const auto& cell : cells) painter.drawImage(cell.target, cell.image, cell.source);
+        for (const auto& pin : pixmaps) painter.drawPixmap(pin.topLeft, pin.pixmap);
+        return std::chrono::duration<double>(Clock::now() - start).count();
+    };
+    double frame = 1e9;
+    double bare = 1e9;
+    for (auto _ : state) {
+        // In turns, so both see the same machine.
+        for (int turn = 0; turn < 4; ++turn) {
+            frame = std::min(frame, bestOf(5, [&] { return scene.frameSeconds(); }));
+            bare = std::min(bare, bestOf(5, floor));
+        }
+        state.SetIterationTime(frame);
+    }
+    state.counters["frame_ms"] = frame * 1e3;
+    state.counters["floor_ms"] = bare * 1e3;
+    state.counters["from_layer"] = scene.map->lastFrameStats().annotationsFromLayer;
+    state.counters["ratio"] = frame / bare;
+}
+BENCHMARK(BM_WarmFramePinSweep)
+    ->Arg(100)
+    ->Arg(255)
+    ->Arg(256)
+    ->Arg(500)
+    ->Arg(2000)
+    ->Arg(10000)
+    ->UseManualTime()
+    ->Iterations(3)
+    ->Unit(benchmark::kMillisecond);
 
 void BM_CullingManyPinsAgainstFew(benchmark::State& state) {
     Scene many(6, 100000, 500, false);

@@ -137,7 +137,8 @@ bool EndToEndRun::writeTrack(Position position, std::string& error) const {
     script.start("python3",
                  {QStringLiteral(TERVOLO_SOURCE_ROOT "/scripts/make-nmea-track.py"), q(trackPath()), "--lat",
                   QString::number(kTrackLatitude, 'f', 6), "--lon", QString::number(kTrackLongitude, 'f', 6),
-                  "--count", "8", "--step", "1", "--start", QString::number(start, 'f', 3)});
+                  "--count", QString::number(trackFixes_), "--speed", QString::number(trackSpeed_, 'f', 3),
+                  "--step", "1", "--start", QString::number(start, 'f', 3)});
     if (!script.waitForFinished(30000) || script.exitStatus() != QProcess::NormalExit ||
         script.exitCode() != 0) {
         error =

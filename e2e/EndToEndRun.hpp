@@ -59,6 +59,13 @@ class EndToEndRun {
     Outcome runPhase(const std::string& self, int phase, const std::map<QString, QString>& extra,
                      double timeoutSeconds, Position position = Position::current);
 
+    // The track the next phases get: `fixes` fixes a second apart, walking east at
+    // `metresPerSecond` (8 fixes at 1.4 m/s unless set).
+    void setTrack(int fixes, double metresPerSecond) {
+        trackFixes_ = fixes;
+        trackSpeed_ = metresPerSecond;
+    }
+
     // Every file under the documents folder's "points" and "tags", by path
     // relative to the documents folder, with its bytes.
     std::map<std::string, std::string> storedFiles() const;
@@ -89,6 +96,8 @@ class EndToEndRun {
     void seed();
     bool writeTrack(Position position, std::string& error) const;
 
+    int trackFixes_ = 8;
+    double trackSpeed_ = 1.4;
     testsupport::TemporaryFolder home_;
     testsupport::FakeBackendServer backend_{kShortLinkHost};
     testsupport::FakeGeocoderServer geocoder_;

@@ -5,6 +5,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -206,6 +207,8 @@ TEST(EndToEndPhase, Run) {
     settings.programPath = TERVOLO_PROGRAM_PATH;
     if (const std::string seconds = environmentValue("TERVOLO_E2E_USE_SECONDS"); !seconds.empty())
         settings.useSeconds = std::atof(seconds.c_str());
+    if (const std::string rounds = environmentValue("TERVOLO_E2E_ROUNDS"); !rounds.empty())
+        settings.rounds = std::max(1, std::atoi(rounds.c_str()));
     tervolo::e2e::PhaseDriver driver(settings.phase, TERVOLO_SCREENSHOT_DIR);
 
     // The program's own composition, with the phase's steps started once the

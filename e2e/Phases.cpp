@@ -6,9 +6,11 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPaintEvent>
 #include <QPdfView>
 #include <QPointer>
 #include <QPrintDialog>
@@ -16,10 +18,13 @@
 #include <QProcessEnvironment>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 #include <QWheelEvent>
 #include <QWindow>
 
 #include <nlohmann/json.hpp>
+
+#include <time.h>
 
 #include <cmath>
 #include <filesystem>
@@ -1019,6 +1024,122 @@ void ordinaryUse(const PhaseSettings& settings, PhaseDriver& driver) {
     std::ofstream(settings.runFolder + "/memory.json") << figures.dump(2);
 }
 
+// ---- Phase 6: position fixes with the user's dot in view and out of view
+
+// Adds up what the window's widgets repaint: the area of every paint event's region, in points, for
+// the map and for all widgets of the window together.
+class RepaintedArea : public QObject {
+  public:
+    explicit RepaintedArea(QWidget* map) : map_(map) {}
+    double mapArea = 0;
+    double windowArea = 0;
+    int mapPaints = 0;
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Paint && watched->isWidgetType() &&
+            static_cast<QWidget*>(watched)->window() == map_->window()) {
+            double area = 0;
+            for (const QRect& rect : static_cast<QPaintEvent*>(event)->region())
+                area += static_cast<double>(rect.width()) * rect.height();
+            windowArea += area;
+            if (watched == map_) {
+                mapArea += area;
+                ++mapPaints;
+            }
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+  private:
+    QWidget* map_;
+};
+
+double processCPUSeconds() {
+    timespec now{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
+// The program left alone for `seconds`: an event loop that sleeps until its next event, unlike
+// PhaseDriver::pump, which polls.
+void leaveAlone(double seconds) {
+    QEventLoop loop;
+    QTimer::singleShot(static_cast<int>(seconds * 1000), &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+// One window of fixes: the process's CPU (every thread), the fixes the map took (by their times, a
+// second apart) and what was repainted.
+nlohmann::json fixWindow(mapscreen::QuovaMKMapView* map, double seconds) {
+    RepaintedArea area(map);
+    qApp->installEventFilter(&area);
+    const auto first = map->userLocation()->location();
+    const double cpu = processCPUSeconds();
+    QElapsedTimer wall;
+    wall.start();
+    leaveAlone(seconds);
+    const double used = processCPUSeconds() - cpu;
+    const double elapsed = static_cast<double>(wall.nsecsElapsed()) * 1e-9;
+    qApp->removeEventFilter(&area);
+    const auto last = map->userLocation()->location();
+    const double fixes =
+        first && last ? std::round(last->timestamp().timeIntervalSince(first->timestamp())) : 0;
+    return {{"cpuSeconds", used},
+            {"wallSeconds", elapsed},
+            {"fixes", fixes},
+            {"mapArea", area.mapArea},
+            {"windowArea", area.windowArea},
+            {"mapPaints", area.mapPaints},
+            {"mapSize", {map->width(), map->height()}}};
+}
+
+// The user walks east a few pixels a second at the zoom the my-location button gives. Each round the
+// button brings the dot into view and the program is left alone for a window of fixes; then a drag
+// takes the dot out of view and it is left alone for another. The windows' figures go to
+// "fixes.json" in the run's folder.
+void positionFixes(const PhaseSettings& settings, PhaseDriver& driver) {
+    auto* map = driver.map();
+    auto* screen = driver.mapScreen();
+    ASSERT_NE(map, nullptr);
+    ASSERT_NE(screen, nullptr);
+    if (!driver.waitFor(
+            "seeded-pins", [&] { return mapShowsTitle(map, "Rock Church"); }, kStepSeconds))
+        return;
+    nlohmann::json rounds = nlohmann::json::array();
+    for (int round = 0; round < settings.rounds; ++round) {
+        QWidget* button = screen->myLocationButton();
+        ASSERT_NE(button, nullptr);
+        driver.windowClick(button, button->rect().center());
+        if (!driver.waitFor(
+                "dot-in-view",
+                [&] { return map->isUserLocationVisible() && map->region().span.latitudeDelta < 0.01; },
+                kStepSeconds))
+            return;
+        driver.pump(1.0);  // the camera's animation
+        map->waitForCells(10000);
+        if (round == 0) driver.screenshot("fixes-dot-in-view");
+        leaveAlone(2.0);
+        nlohmann::json inView = fixWindow(map, settings.useSeconds);
+        if (!map->isUserLocationVisible()) ADD_FAILURE() << "the dot walked out of view";
+
+        const int w = map->width();
+        const int h = map->height();
+        dragOnMap(driver, map, {w * 7 / 8, h / 2}, {w / 8, h / 2});
+        if (!driver.waitFor(
+                "dot-out-of-view", [&] { return !map->isUserLocationVisible(); }, kStepSeconds))
+            return;
+        driver.pump(1.0);  // the drag's inertia
+        map->waitForCells(10000);
+        leaveAlone(2.0);
+        nlohmann::json outOfView = fixWindow(map, settings.useSeconds);
+        driver.note("round " + std::to_string(round + 1) + ": in view " + inView.dump() + "; out of view " +
+                    outOfView.dump());
+        rounds.push_back({{"inView", inView}, {"outOfView", outOfView}});
+    }
+    std::ofstream(settings.runFolder + "/fixes.json") << rounds.dump(2);
+}
+
 }  // namespace
 
 void runPhaseSteps(const PhaseSettings& settings, PhaseDriver& driver,
@@ -1047,6 +1168,9 @@ void runPhaseSteps(const PhaseSettings& settings, PhaseDriver& driver,
                 break;
             case 5:
                 ordinaryUse(settings, driver);
+                break;
+            case 6:
+                positionFixes(settings, driver);
                 break;
             default:
                 ADD_FAILURE() << "no phase " << settings.phase;

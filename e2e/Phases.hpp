@@ -20,7 +20,8 @@ struct PhaseSettings {
     std::string reverseTitle;   // the title the geocoder gives any place
     std::string shortLinkHost;  // the host of the backend's short links
     std::string searchPlace;    // a place the geocoder finds by its name
-    double useSeconds = 60;     // how long the measured use zooms and pans
+    double useSeconds = 60;     // how long the measured use zooms and pans; a window of fixes
+    int rounds = 3;             // rounds of windows with the user's dot in view and out of view
 };
 
 // The steps of one phase inside the running program, from its first frame to

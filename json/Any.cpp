@@ -65,10 +65,18 @@ Any::Any(Dictionary entries) {
     *this = Any(Kind::dictionary, node);
 }
 
-Any::Any(Dictionary entries, PlainTag) {
-    auto* node = makeNode<DictionaryNode>();
+Any::DictionarySlot::DictionarySlot() : memory_(nodeMemory::allocate(sizeof(DictionaryNode), block_)) {}
+
+Any::DictionarySlot::~DictionarySlot() {
+    if (memory_ != nullptr) nodeMemory::release(memory_, block_);
+}
+
+Any Any::DictionarySlot::fill(Dictionary entries) noexcept {
+    auto* node = new (memory_) DictionaryNode();
+    memory_ = nullptr;
+    node->placedIn(block_);
     node->entries = std::move(entries);
-    *this = Any(Kind::dictionary, node);
+    return Any(Kind::dictionary, node);
 }
 
 Any Any::arrayOf(Any* first, size_t count) {
@@ -106,18 +114,54 @@ Any Any::other(std::any object) {
     return Any(Kind::other, makeNode<OtherNode>(std::move(object)));
 }
 
+namespace {
+
+// How far past a parsed dictionary's node its memory is fetched before the
+// dictionary is released, and how far this thread has fetched already.
+constexpr size_t prefetchWindow = 4096;
+thread_local const char* prefetchedFrom = nullptr;
+thread_local const char* prefetchedUpTo = nullptr;
+
+}  // namespace
+
+// A parsed dictionary lies in its block in front of its entries and their
+// values, in the order of the text, but the tree releases its entries in key
+// order, one dependent load after another: each would wait for memory on its
+// own. The memory that follows the node is asked for at once instead, a line
+// at a time (nested dictionaries find most of theirs asked for already).
+void Any::prefetchParsedDictionary(Node* node) noexcept {
+    const char* block = static_cast<const char*>(node->block());
+    if (block == nullptr) return;
+    const char* from = reinterpret_cast<const char*>(node);
+    const char* to = std::min(from + prefetchWindow, block + nodeMemory::blockSize);
+    if (from >= prefetchedFrom && from < prefetchedUpTo) {
+        if (to <= prefetchedUpTo) return;
+        from = prefetchedUpTo;
+    } else {
+        prefetchedFrom = from;
+    }
+    for (const char* line = from; line < to; line += 64) __builtin_prefetch(line);
+    prefetchedUpTo = to;
+}
+
 void Any::destroy() noexcept {
     switch (kind()) {
         case Kind::string:
             disposeNode(static_cast<TextNode*>(node()));
             break;
-        case Kind::array:
+        case Kind::array: {
+            // A container's nodes go together, each block counted once.
+            nodeMemory::ReleaseBatch batch;
             // Alone or in one block with its items: either way its start.
             disposeNode(static_cast<ArrayNode*>(node()));
             break;
-        case Kind::dictionary:
+        }
+        case Kind::dictionary: {
+            nodeMemory::ReleaseBatch batch;
+            prefetchParsedDictionary(node());
             disposeNode(static_cast<DictionaryNode*>(node()));
             break;
+        }
         case Kind::data:
             disposeNode(static_cast<DataNode*>(node()));
             break;

@@ -32,9 +32,40 @@ struct Null {
     bool operator==(const Null&) const = default;
 };
 
+// Byte order of UTF-8 texts (which is code-point order), as std::string
+// compares, with the first bytes compared eight at a time in place: keys are
+// short, often share their first bytes, and a call to memcmp per step of a
+// tree search is most of the cost of finding one.
+struct KeyOrder {
+    using is_transparent = void;
+    static int compare(std::string_view a, std::string_view b) noexcept {
+        const size_t common = std::min(a.size(), b.size());
+        size_t i = 0;
+        for (; i + 8 <= common; i += 8) {
+            uint64_t x, y;
+            std::memcpy(&x, a.data() + i, 8);
+            std::memcpy(&y, b.data() + i, 8);
+            if (x != y) {
+                // The first differing byte decides, as the larger in memory order.
+                if constexpr (std::endian::native == std::endian::little) {
+                    x = __builtin_bswap64(x);
+                    y = __builtin_bswap64(y);
+                }
+                return x < y ? -1 : 1;
+            }
+        }
+        for (; i < common; ++i) {
+            const auto x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
+            if (x != y) return x < y ? -1 : 1;
+        }
+        return a.size() < b.size() ? -1 : a.size() > b.size() ? 1 : 0;
+    }
+    bool operator()(std::string_view a, std::string_view b) const noexcept { return compare(a, b) < 0; }
+};
+
 // Keys in code-point order (byte order of UTF-8), so printing is deterministic.
 // Entries of a parsed dictionary lie in the parse's blocks with its other nodes.
-using Dictionary = std::map<std::string, Any, std::less<>, NodeAllocator<std::pair<const std::string, Any>>>;
+using Dictionary = std::map<std::string, Any, KeyOrder, NodeAllocator<std::pair<const std::string, Any>>>;
 // Raw bytes.
 using Data = std::vector<uint8_t>;
 
@@ -158,9 +189,16 @@ class Any {
         if (counted()) node()->refs.fetch_add(1, std::memory_order_relaxed);
     }
     void release() noexcept {
-        if (counted() && node()->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) destroy();
+        // A node this value alone holds goes without the atomic decrement: a
+        // count is only ever taken from a value that holds one, so no other
+        // thread can take one now (the acquire pairs with the release of
+        // counts dropped elsewhere). A parsed document is held so throughout.
+        if (counted() && (node()->refs.load(std::memory_order_acquire) == 1 ||
+                          node()->refs.fetch_sub(1, std::memory_order_acq_rel) == 1))
+            destroy();
     }
     void destroy() noexcept;
+    static void prefetchParsedDictionary(Node* node) noexcept;
     // A copy of the cell that does not count its node (for a borrowed copy).
     struct Uncounted {};
     Any(Uncounted, const Any& other) noexcept : cell_(wordwiseCopy(other.cell_)) {}
@@ -189,9 +227,24 @@ class Any {
     template <typename ContainerNode>
     ContainerNode& uniqueNode(Kind kind);
 
-    // Containers known to hold no JSON value (parsed ones), made without a scan.
-    struct PlainTag {};
-    Any(Dictionary entries, PlainTag);
+    // Containers known to hold no JSON value (parsed ones) are made without a
+    // scan: a dictionary through a slot, an array by arrayOf.
+    // A dictionary node's memory, taken before its entries are made (the
+    // parser lays a dictionary out in front of its entries); given back when
+    // it is never filled.
+    class DictionarySlot {
+      public:
+        DictionarySlot();
+        ~DictionarySlot();
+        DictionarySlot(const DictionarySlot&) = delete;
+        DictionarySlot& operator=(const DictionarySlot&) = delete;
+        // The dictionary of these entries, known to hold no JSON value.
+        Any fill(Dictionary entries) noexcept;
+
+      private:
+        void* block_ = nullptr;
+        void* memory_;
+    };
     // An array of `count` items moved from `first`, items and node in one block.
     static Any arrayOf(Any* first, size_t count);
     // One shared empty array and dictionary: parsed documents hold many, and a

@@ -74,12 +74,16 @@ class JSON {
     // A value moved from is the null value.
     JSON(JSON&& other) noexcept : type_(other.type_), errorSlot_(other.errorSlot_) {
         if (other.borrowed_) {
+            // A borrowed object is not the other's to give: this value counts
+            // its own, and the other lets go of it uncounted.
             value_ = other.value_;
+            other.value_.forget();
+            other.borrowed_ = false;
         } else {
             value_ = std::move(other.value_);
-            other.type_ = Type::null;
-            other.errorSlot_ = 0;
         }
+        other.type_ = Type::null;
+        other.errorSlot_ = 0;
     }
     JSON& operator=(const JSON& other) noexcept {
         JSON copy(other);
@@ -304,7 +308,11 @@ class JSON {
     JSON(Borrowed, const Any& object)
         : value_(Any::Uncounted{}, object),
           type_(walkedType(object)),
-          borrowed_(static_cast<uint8_t>(object.kind()) - uint8_t{2} <= uint8_t{2}) {
+          // Every plain kind (0 to 4; unsigned, so nothing wraps round):
+          // null and numbers have no node, so taking them uncounted is the
+          // same, and being marked spares the destructor its count-down test.
+          // A borrowed value moved from is left null like any other.
+          borrowed_(static_cast<unsigned>(object.kind()) <= 4u) {
         if (object.kind() > Any::Kind::dictionary) [[unlikely]] {
             // Bytes to parse, unsupported objects: as any value made from
             // the object.

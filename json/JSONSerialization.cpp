@@ -3,6 +3,8 @@
 #include <locale.h>
 
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <cassert>
 
 #include <charconv>
@@ -11,9 +13,9 @@
 #include <cstring>
 #include <exception>
 #include <limits>
+#include <memory>
 
 #include "json/JSONValueError.hpp"
-#include "platform/text/Unicode.hpp"
 
 namespace tervolo::json {
 
@@ -29,30 +31,93 @@ inline bool isDigit(char c) {
     return c >= '0' && c <= '9';
 }
 
-// True when any of the eight bytes is '"', '\\', a control character or non-ASCII.
-inline bool hasSpecialByte(uint64_t v) {
+// The high bit of each of the eight bytes (in memory order, little-endian)
+// that is '"', '\\', a control character or non-ASCII. Bits above the lowest
+// one set may be false (a borrow runs on), so only the lowest tells a place.
+inline uint64_t specialBytes(uint64_t v) {
     constexpr uint64_t ones = 0x0101010101010101ull, highs = 0x8080808080808080ull;
     auto hasZero = [](uint64_t x) { return (x - ones) & ~x & highs; };
     uint64_t quote = hasZero(v ^ (ones * '"'));
     uint64_t backslash = hasZero(v ^ (ones * '\\'));
     uint64_t control = (v - ones * 0x20) & ~v & highs;
-    return (quote | backslash | control | (v & highs)) != 0;
+    return quote | backslash | control | (v & highs);
+}
+
+// True when any of the eight bytes is '"', '\\', a control character or non-ASCII.
+inline bool hasSpecialByte(uint64_t v) {
+    return specialBytes(v) != 0;
+}
+
+// Bytes before the first special one of the eight (see specialBytes), 8 when none is.
+inline int plainBytes(uint64_t v) {
+    static_assert(std::endian::native == std::endian::little, "bytes are counted from the lowest");
+    const uint64_t special = specialBytes(v);
+    return special == 0 ? 8 : std::countr_zero(special) / 8;
+}
+
+// The high bit of each of the eight bytes that is `byte`; as in specialBytes,
+// only the lowest one set tells a place.
+inline uint64_t bytesEqualTo(uint64_t v, char byte) {
+    constexpr uint64_t ones = 0x0101010101010101ull, highs = 0x8080808080808080ull;
+    const uint64_t x = v ^ (ones * static_cast<unsigned char>(byte));
+    return (x - ones) & ~x & highs;
 }
 
 // True when any of the eight bytes is `byte`.
 inline bool hasByte(uint64_t v, char byte) {
-    constexpr uint64_t ones = 0x0101010101010101ull, highs = 0x8080808080808080ull;
-    const uint64_t x = v ^ (ones * static_cast<unsigned char>(byte));
-    return ((x - ones) & ~x & highs) != 0;
+    return bytesEqualTo(v, byte) != 0;
 }
 
 // Length of the valid UTF-8 sequence starting at p (lead byte >= 0x80), or 0.
-// Refuses overlong forms, surrogates and code points above U+10FFFF.
+// Refuses overlong forms, surrogates and code points above U+10FFFF, as
+// platform::text::nextCodePoint does; its own code, without the code point,
+// so that it is inlined into the loops over texts.
 inline size_t utf8SequenceLength(const unsigned char* p, const unsigned char* end) {
-    const auto read = platform::text::nextCodePoint(
-        std::string_view(reinterpret_cast<const char*>(p), static_cast<size_t>(end - p)), 0);
-    return read.valid ? read.length : 0;
+    const unsigned lead = p[0];
+    const ptrdiff_t available = end - p;
+    const auto continuation = [p](int i) { return (p[i] & 0xC0) == 0x80; };
+    if (lead < 0xC2) return 0;  // a continuation byte, or an overlong form of ASCII
+    if (lead < 0xE0) return available >= 2 && continuation(1) ? 2 : 0;
+    if (lead < 0xF0) {
+        if (available < 3 || !continuation(1) || !continuation(2)) return 0;
+        if (lead == 0xE0 && p[1] < 0xA0) return 0;   // overlong
+        if (lead == 0xED && p[1] >= 0xA0) return 0;  // UTF-16 surrogate
+        return 3;
+    }
+    if (lead < 0xF5) {
+        if (available < 4 || !continuation(1) || !continuation(2) || !continuation(3)) return 0;
+        if (lead == 0xF0 && p[1] < 0x90) return 0;   // overlong
+        if (lead == 0xF4 && p[1] >= 0x90) return 0;  // beyond U+10FFFF
+        return 4;
+    }
+    return 0;
 }
+
+// The value of a hex digit, -1 for any other byte.
+constexpr auto hexValue = [] {
+    std::array<int8_t, 256> table{};
+    for (int c = 0; c < 256; ++c)
+        table[static_cast<size_t>(c)] = c >= '0' && c <= '9'   ? static_cast<int8_t>(c - '0')
+                                        : c >= 'a' && c <= 'f' ? static_cast<int8_t>(c - 'a' + 10)
+                                        : c >= 'A' && c <= 'F' ? static_cast<int8_t>(c - 'A' + 10)
+                                                               : int8_t{-1};
+    return table;
+}();
+
+// What a one-letter escape stands for, by the letter after the backslash; 0
+// for \u and anything that is no escape.
+constexpr auto simpleEscape = [] {
+    std::array<char, 256> table{};
+    table['"'] = '"';
+    table['\\'] = '\\';
+    table['/'] = '/';
+    table['b'] = '\b';
+    table['f'] = '\f';
+    table['n'] = '\n';
+    table['r'] = '\r';
+    table['t'] = '\t';
+    return table;
+}();
 
 // strtod in the C locale, whatever locale the program runs in.
 double strtodC(const char* begin, const char* end) {
@@ -82,7 +147,37 @@ class JSONSerialization::Parser {
     }
 
     void skipWhitespace() {
-        while (p_ < end_ && (*p_ == ' ' || *p_ == '\n' || *p_ == '\r' || *p_ == '\t')) ++p_;
+        // Compact text has nothing to skip: one test.
+        if (p_ < end_ && static_cast<unsigned char>(*p_) <= ' ') skipWhitespaceRun();
+    }
+
+    // Indented text: a line break, then blanks, which go eight at a time.
+    void skipWhitespaceRun() {
+        while (p_ < end_) {
+            switch (*p_) {
+                case ' ':
+                    if constexpr (std::endian::native == std::endian::little) {
+                        if (end_ - p_ >= 8) {
+                            uint64_t v;
+                            std::memcpy(&v, p_, 8);
+                            // The first byte that is no blank, in memory order; the
+                            // first one is a blank, so this moves on by at least one.
+                            const uint64_t other = v ^ 0x2020202020202020ull;
+                            p_ += other == 0 ? 8 : std::countr_zero(other) / 8;
+                            break;
+                        }
+                    }
+                    ++p_;
+                    break;
+                case '\n':
+                case '\r':
+                case '\t':
+                    ++p_;
+                    break;
+                default:
+                    return;
+            }
+        }
     }
 
     void expectWord(const char* word, size_t length) {
@@ -156,138 +251,173 @@ class JSONSerialization::Parser {
 
     Any parseObject() {
         enter();
-        Dictionary entries;
         skipWhitespace();
         if (p_ < end_ && *p_ == '}') {
             ++p_;
             --depth_;
             return Any::emptyDictionary();
-        } else {
-            for (;;) {
-                skipWhitespace();
-                if (p_ == end_ || *p_ != '"') fail("Expected a key in double quotes");
-                std::string key = parseString();
-                skipWhitespace();
-                if (p_ == end_ || *p_ != ':') fail("Expected ':' after a key");
+        }
+        // Memory is taken in the order a walk reads it: the dictionary's node
+        // first, then each entry, then the entry's value, as in the text.
+        Any::DictionarySlot slot;
+        Dictionary entries;
+        for (;;) {
+            skipWhitespace();
+            if (p_ == end_ || *p_ != '"') fail("Expected a key in double quotes");
+            std::string key = parseString();
+            skipWhitespace();
+            if (p_ == end_ || *p_ != ':') fail("Expected ':' after a key");
+            ++p_;
+            // Tried at the end first: keys often come in order (numbered
+            // records), and then no search of the tree is needed. A later
+            // duplicate's value replaces the earlier one.
+            auto entry = entries.try_emplace(entries.end(), std::move(key));
+            entry->second = parseValue();
+            skipWhitespace();
+            if (p_ == end_) fail("Unexpected end of input in dictionary");
+            if (*p_ == ',') {
                 ++p_;
-                Any value = parseValue();
-                // A later duplicate replaces the earlier value.
-                auto [it, inserted] = entries.try_emplace(std::move(key), std::move(value));
-                if (!inserted) it->second = std::move(value);
-                skipWhitespace();
-                if (p_ == end_) fail("Unexpected end of input in dictionary");
-                if (*p_ == ',') {
-                    ++p_;
-                    continue;
-                }
-                if (*p_ == '}') {
-                    ++p_;
-                    break;
-                }
-                fail("Expected ',' or '}'");
+                continue;
             }
+            if (*p_ == '}') {
+                ++p_;
+                break;
+            }
+            fail("Expected ',' or '}'");
         }
         --depth_;
-        return Any(std::move(entries), Any::PlainTag{});
+        return slot.fill(std::move(entries));
     }
 
+    // Four hex digits at p_ as a UTF-16 code unit; p_ after them.
     uint32_t parseHex4() {
         if (end_ - p_ < 4) fail("Truncated \\u escape");
-        uint32_t v = 0;
-        for (int i = 0; i < 4; ++i) {
-            char c = *p_++;
-            v <<= 4;
-            if (c >= '0' && c <= '9')
-                v |= c - '0';
-            else if (c >= 'a' && c <= 'f')
-                v |= c - 'a' + 10;
-            else if (c >= 'A' && c <= 'F')
-                v |= c - 'A' + 10;
-            else
-                fail("Invalid \\u escape");
+        const auto* digits = reinterpret_cast<const unsigned char*>(p_);
+        const int32_t v = hexValue[digits[0]] << 12 | hexValue[digits[1]] << 8 | hexValue[digits[2]] << 4 |
+                          hexValue[digits[3]];
+        // An invalid digit is -1, which sets the sign whatever its place.
+        if (v < 0) fail("Invalid \\u escape");
+        p_ += 4;
+        return static_cast<uint32_t>(v);
+    }
+
+    // The plain bytes from p_ on, up to the next quote, backslash or control
+    // character, whose multi-byte sequences are valid UTF-8; p_ stops there.
+    void skipPlain() {
+        for (;;) {
+            // Eight bytes at a time, then straight to the first special one.
+            while (end_ - p_ >= 8) {
+                uint64_t v;
+                std::memcpy(&v, p_, 8);
+                const int plain = plainBytes(v);
+                p_ += plain;
+                if (plain < 8) break;
+            }
+            if (p_ == end_) fail("Unterminated string");
+            const auto c = static_cast<unsigned char>(*p_);
+            if (c < 0x80) {
+                if (c == '"' || c == '\\' || c < 0x20) return;
+                ++p_;
+                continue;
+            }
+            const size_t n = utf8SequenceLength(reinterpret_cast<const unsigned char*>(p_),
+                                                reinterpret_cast<const unsigned char*>(end_));
+            if (n == 0) fail("Invalid UTF-8");
+            p_ += n;
         }
-        return v;
     }
 
     // p_ at the opening quote; leaves p_ after the closing quote.
     std::string parseString() {
-        ++p_;
-        std::string out;
-        const char* chunk = p_;
-        for (;;) {
-            while (end_ - p_ >= 8) {
-                uint64_t v;
-                std::memcpy(&v, p_, 8);
-                if (hasSpecialByte(v)) break;
-                p_ += 8;
-            }
-            if (p_ == end_) fail("Unterminated string");
-            unsigned char c = static_cast<unsigned char>(*p_);
-            if (c == '"') {
-                out.append(chunk, p_);
-                ++p_;
-                return out;
-            }
-            if (c == '\\') {
-                out.append(chunk, p_);
+        const char* start = ++p_;
+        skipPlain();
+        if (*p_ == '"') {
+            // Most texts have no escape: taken as they stand, in one allocation.
+            std::string text(start, p_);
+            ++p_;
+            return text;
+        }
+        return parseEscapedString(start);
+    }
+
+    // The rest of a text that has an escape at p_, decoded into the parser's
+    // scratch buffer and then copied once at its final size. A decoded text is
+    // never longer than its source (an escape of 2, 6 or 12 bytes gives 1 to 4),
+    // so a buffer as long as the source read so far always has room.
+    std::string parseEscapedString(const char* start) {
+        size_t length = 0;  // decoded bytes in scratch_
+        for (const char* chunk = start;;) {
+            const size_t plain = static_cast<size_t>(p_ - chunk);
+            reserveScratch(static_cast<size_t>(p_ - start) + 12);
+            std::memcpy(scratch_.get() + length, chunk, plain);
+            length += plain;
+            if (*p_ == '"') break;
+            if (*p_ != '\\') fail("Unescaped control character in string");
+            // Escapes, as many as follow each other.
+            do {
                 ++p_;
                 if (p_ == end_) fail("Unterminated string");
-                switch (*p_++) {
-                    case '"':
-                        out.push_back('"');
-                        break;
-                    case '\\':
-                        out.push_back('\\');
-                        break;
-                    case '/':
-                        out.push_back('/');
-                        break;
-                    case 'b':
-                        out.push_back('\b');
-                        break;
-                    case 'f':
-                        out.push_back('\f');
-                        break;
-                    case 'n':
-                        out.push_back('\n');
-                        break;
-                    case 'r':
-                        out.push_back('\r');
-                        break;
-                    case 't':
-                        out.push_back('\t');
-                        break;
-                    case 'u': {
-                        uint32_t cp = parseHex4();
-                        if (cp >= 0xDC00 && cp <= 0xDFFF) fail("Unpaired low surrogate");
-                        if (cp >= 0xD800 && cp <= 0xDBFF) {
-                            if (end_ - p_ < 2 || p_[0] != '\\' || p_[1] != 'u')
-                                fail("Unpaired high surrogate");
-                            p_ += 2;
-                            uint32_t low = parseHex4();
-                            if (low < 0xDC00 || low > 0xDFFF) fail("Unpaired high surrogate");
-                            cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
-                        }
-                        platform::text::appendUTF8(out, cp);
-                        break;
-                    }
-                    default:
-                        --p_;
-                        fail("Invalid escape");
+                char* to = scratch_.get() + length;
+                const char escape = *p_++;
+                const char simple = simpleEscape[static_cast<unsigned char>(escape)];
+                if (simple != 0) {
+                    *to = simple;
+                    ++length;
+                } else if (escape == 'u') {
+                    length += static_cast<size_t>(decodeUnicodeEscape(to));
+                } else {
+                    --p_;
+                    fail("Invalid escape");
                 }
-                chunk = p_;
-                continue;
-            }
-            if (c < 0x20) fail("Unescaped control character in string");
-            if (c >= 0x80) {
-                size_t n = utf8SequenceLength(reinterpret_cast<const unsigned char*>(p_),
-                                              reinterpret_cast<const unsigned char*>(end_));
-                if (n == 0) fail("Invalid UTF-8");
-                p_ += n;
-                continue;
-            }
-            ++p_;
+                reserveScratch(static_cast<size_t>(p_ - start) + 12);
+            } while (p_ < end_ && *p_ == '\\');
+            chunk = p_;
+            skipPlain();
         }
+        ++p_;
+        return std::string(scratch_.get(), length);
+    }
+
+    // After "\u": one code point (a pair of surrogate escapes for one beyond
+    // the Basic Multilingual Plane) written to `to` as UTF-8; its length.
+    int decodeUnicodeEscape(char* to) {
+        uint32_t cp = parseHex4();
+        if (cp < 0x80) {
+            to[0] = static_cast<char>(cp);
+            return 1;
+        }
+        if (cp < 0x800) {
+            to[0] = static_cast<char>(0xC0 | (cp >> 6));
+            to[1] = static_cast<char>(0x80 | (cp & 0x3F));
+            return 2;
+        }
+        if (cp < 0xD800 || cp > 0xDFFF) {
+            to[0] = static_cast<char>(0xE0 | (cp >> 12));
+            to[1] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            to[2] = static_cast<char>(0x80 | (cp & 0x3F));
+            return 3;
+        }
+        if (cp >= 0xDC00) fail("Unpaired low surrogate");
+        if (end_ - p_ < 2 || p_[0] != '\\' || p_[1] != 'u') fail("Unpaired high surrogate");
+        p_ += 2;
+        const uint32_t low = parseHex4();
+        if (low < 0xDC00 || low > 0xDFFF) fail("Unpaired high surrogate");
+        cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
+        to[0] = static_cast<char>(0xF0 | (cp >> 18));
+        to[1] = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        to[2] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        to[3] = static_cast<char>(0x80 | (cp & 0x3F));
+        return 4;
+    }
+
+    // Room for `size` bytes in scratch_, keeping what it holds.
+    void reserveScratch(size_t size) {
+        if (size <= scratchSize_) return;
+        const size_t grown = std::max(size, scratchSize_ * 2);
+        std::unique_ptr<char[]> fresh(new char[grown]);
+        if (scratchSize_ > 0) std::memcpy(fresh.get(), scratch_.get(), scratchSize_);
+        scratch_ = std::move(fresh);
+        scratchSize_ = grown;
     }
 
     Any parseNumber() {
@@ -389,6 +519,9 @@ class JSONSerialization::Parser {
     const char* end_;
     size_t depth_ = 0;
     std::vector<Any> stack_;
+    // Escaped texts are decoded here, kept from one text to the next.
+    std::unique_ptr<char[]> scratch_;
+    size_t scratchSize_ = 0;
 };
 
 namespace {
@@ -399,18 +532,24 @@ namespace {
 // buffer on the stack, which is appended to the caller's string whenever it
 // fills. The string grows by its own doubling and is touched once per byte,
 // while the per-token work stays on memory in cache.
+// What is still in the buffer reaches the string through finish(), never
+// through the destructor: that last append may need memory, and its
+// bad_alloc must reach the caller rather than end the process.
 class Output {
   public:
-    explicit Output(std::string& out)
-        : out_(out), mark_(out.size()), exceptions_(std::uncaught_exceptions()) {}
+    explicit Output(std::string& out) : out_(out), mark_(out.size()) {}
     Output(const Output&) = delete;
     Output& operator=(const Output&) = delete;
     ~Output() {
-        // Left by an exception (no memory for the text): nothing of it stays.
-        if (std::uncaught_exceptions() > exceptions_)
-            out_.resize(mark_);
-        else
-            flush();
+        // Left without finishing (an exception, no memory for the text):
+        // nothing of it stays. Cutting back never allocates.
+        if (!finished_) out_.resize(mark_);
+    }
+
+    // Appends what the buffer holds; the text is then complete.
+    void finish() {
+        flush();
+        finished_ = true;
     }
 
     // Room for n more bytes (at most a buffer's worth) at the end of what was written.
@@ -439,11 +578,8 @@ class Output {
         cur_ += n;
     }
     void reserve(size_t) {}
-    // Drops everything written since this output began.
-    void discard() {
-        cur_ = buffer_;
-        out_.resize(mark_);
-    }
+
+    static constexpr size_t capacity = 8192;
 
   private:
     void flush() {
@@ -452,8 +588,8 @@ class Output {
     }
     std::string& out_;
     size_t mark_;
-    int exceptions_;
-    char buffer_[8192];
+    bool finished_ = false;
+    char buffer_[capacity];
     char* cur_ = buffer_;
 };
 
@@ -556,6 +692,83 @@ bool writeQuoted(Out& out, std::string_view text, bool escapeSlashes) {
     return true;
 }
 
+// What follows the backslash when a byte of a text is escaped: the letter of
+// a one-letter escape, 'u' for the other control characters (\u00XX), 0 for
+// bytes written as they are. "/" is escaped only when asked for.
+constexpr auto outputEscape = [] {
+    std::array<char, 256> table{};
+    for (size_t c = 0; c < 0x20; ++c) table[c] = 'u';
+    table['"'] = '"';
+    table['\\'] = '\\';
+    table['/'] = '/';
+    table['\b'] = 'b';
+    table['\f'] = 'f';
+    table['\n'] = 'n';
+    table['\r'] = 'r';
+    table['\t'] = 't';
+    return table;
+}();
+
+// Texts up to this long are written straight into the output's buffer: room
+// for each byte as \u00XX, the quotes, and the eight bytes a word may store
+// beyond what it keeps.
+constexpr size_t directTextLimit = (Output::capacity - 16) / 6;
+
+// writeQuoted for a text of at most directTextLimit bytes: each eight bytes
+// are stored before they are looked at, and only a byte that needs care (an
+// escape, a multi-byte character to validate) is handled on its own.
+bool writeQuotedDirect(Output& out, std::string_view text, bool escapeSlashes) {
+    static const char hex[] = "0123456789abcdef";
+    const char* p = text.data();
+    const char* end = p + text.size();
+    char* to = out.room(6 * text.size() + 16);
+    *to++ = '"';
+    for (;;) {
+        while (end - p >= 8) {
+            uint64_t v;
+            std::memcpy(&v, p, 8);
+            std::memcpy(to, &v, 8);
+            uint64_t special = specialBytes(v);
+            if (escapeSlashes) special |= bytesEqualTo(v, '/');
+            const int plain = special == 0 ? 8 : std::countr_zero(special) / 8;
+            p += plain;
+            to += plain;
+            if (plain < 8) break;
+        }
+        if (p == end) break;
+        const auto c = static_cast<unsigned char>(*p);
+        if (c >= 0x80) {
+            const size_t n = utf8SequenceLength(reinterpret_cast<const unsigned char*>(p),
+                                                reinterpret_cast<const unsigned char*>(end));
+            if (n == 0) return false;
+            for (size_t i = 0; i < n; ++i) to[i] = p[i];
+            p += n;
+            to += n;
+            continue;
+        }
+        const char escape = outputEscape[c];
+        ++p;
+        if (escape == 0 || (c == '/' && !escapeSlashes)) {
+            *to++ = static_cast<char>(c);  // in the last bytes, fewer than eight
+            continue;
+        }
+        to[0] = '\\';
+        to[1] = escape;
+        if (escape != 'u') {
+            to += 2;
+            continue;
+        }
+        to[2] = '0';
+        to[3] = '0';
+        to[4] = hex[c >> 4];
+        to[5] = hex[c & 15];
+        to += 6;
+    }
+    *to++ = '"';
+    out.advance(to);
+    return true;
+}
+
 template <typename Out>
 bool writeNumber(Out& out, const Number& number) {
     // The longest shortest-form double ("-2.2250738585072014e-308") and any
@@ -597,6 +810,11 @@ struct Writer {
     bool pretty = options.contains(WritingOptions::prettyPrinted);
     bool escapeSlashes = !options.contains(WritingOptions::withoutEscapingSlashes);
 
+    bool writeText(const std::string& text) {
+        return text.size() <= directTextLimit ? writeQuotedDirect(out, text, escapeSlashes)
+                                              : writeQuoted(out, text, escapeSlashes);
+    }
+
     void newline(int level) {
         out.put('\n');
         // A buffer's worth at a time: nesting has no bound here.
@@ -617,7 +835,7 @@ struct Writer {
             case Any::Kind::number:
                 return writeNumber(out, *value.number());
             case Any::Kind::string:
-                return writeQuoted(out, *value.string(), escapeSlashes);
+                return writeText(*value.string());
             case Any::Kind::array: {
                 const Array& items = *value.array();
                 out.put('[');
@@ -640,7 +858,7 @@ struct Writer {
                     if (!first) out.put(',');
                     first = false;
                     if (pretty) newline(level + 1);
-                    if (!writeQuoted(out, key, escapeSlashes)) return false;
+                    if (!writeText(key)) return false;
                     if (pretty)
                         out.put(" : ");
                     else
@@ -691,7 +909,12 @@ bool JSONSerialization::isValidUTF8(std::string_view text) {
 bool JSONSerialization::appendQuoted(std::string& out, std::string_view text, bool escapeSlashes) {
     const size_t mark = out.size();
     Appender appender(out);
-    if (writeQuoted(appender, text, escapeSlashes)) return true;
+    try {
+        if (writeQuoted(appender, text, escapeSlashes)) return true;
+    } catch (...) {
+        out.resize(mark);  // no memory: no part of the text stays either
+        throw;
+    }
     out.resize(mark);
     return false;
 }
@@ -704,14 +927,11 @@ bool JSONSerialization::appendNumber(std::string& out, const Number& number) {
 void JSONSerialization::write(std::string& out, const Any& object, WritingOptions options) {
     if (!options.contains(WritingOptions::fragmentsAllowed) && !isContainer(object))
         throw JSONValueError(JSONValueError::invalidJSON);
-    bool written;
-    {
-        Output output(out);
-        Writer writer{output, options};
-        written = writer.write(object, 0);
-        if (!written) output.discard();
-    }
-    if (!written) throw JSONValueError(JSONValueError::invalidJSON);
+    Output output(out);
+    Writer writer{output, options};
+    // Refused content leaves the caller's text as it was (the output's destructor).
+    if (!writer.write(object, 0)) throw JSONValueError(JSONValueError::invalidJSON);
+    output.finish();
 }
 
 Data JSONSerialization::data(const Any& object, WritingOptions options) {

@@ -41,6 +41,14 @@ struct alignas(16) Block {
 
 thread_local BlockScope* current = nullptr;
 
+// The releases of this thread's batch not yet counted off their block.
+struct PendingReleases {
+    void* block = nullptr;
+    int64_t count = 0;
+    int depth = 0;  // batches open
+};
+thread_local PendingReleases pending;
+
 void freeBlock(Block* block) noexcept {
     TERVOLO_JSON_UNPOISON(block, blockSize);
     block->~Block();
@@ -60,6 +68,31 @@ void* allocate(size_t size, void*& block) {
     return ::operator new(size);
 }
 
+namespace {
+
+// Counts `count` nodes off a block; the last one frees it.
+void countOff(Block* block, int64_t count) noexcept {
+    // Release: these nodes' last reads happen before the block is freed by
+    // whichever thread lets go of the last node (acquire).
+    if (block->live.fetch_sub(count, std::memory_order_acq_rel) == count) freeBlock(block);
+}
+
+void settlePending() noexcept {
+    if (pending.block != nullptr) countOff(static_cast<Block*>(pending.block), pending.count);
+    pending.block = nullptr;
+    pending.count = 0;
+}
+
+}  // namespace
+
+ReleaseBatch::ReleaseBatch() noexcept {
+    ++pending.depth;
+}
+
+ReleaseBatch::~ReleaseBatch() {
+    if (--pending.depth == 0) settlePending();
+}
+
 void release(void* memory, void* of) noexcept {
     if (of == nullptr) {
         ::operator delete(memory);
@@ -69,9 +102,15 @@ void release(void* memory, void* of) noexcept {
     // The size is not known here; the start of the node is enough to catch a
     // read through a stale pointer.
     TERVOLO_JSON_POISON(memory, alignment);
-    // Release: this node's last reads happen before the block is freed by
-    // whichever thread lets go of the last node (acquire).
-    if (block->live.fetch_sub(1, std::memory_order_acq_rel) == 1) freeBlock(block);
+    if (pending.depth > 0) {
+        if (pending.block != of) {
+            settlePending();
+            pending.block = of;
+        }
+        ++pending.count;
+        return;
+    }
+    countOff(block, 1);
 }
 
 BlockScope::BlockScope() : previous_(current) {

@@ -22,6 +22,19 @@ constexpr size_t blockSize = 64 * 1024;
 void* allocate(size_t size, void*& block);
 void release(void* memory, void* block) noexcept;
 
+// While one of these lives on a thread, nodes released there are counted off
+// their block once per run of nodes from the same block instead of once each:
+// a document going away releases its nodes in the order they were made, so a
+// run is most of a block. The counts still owed keep their blocks alive, and
+// are settled when the outermost batch ends. Nested batches are part of it.
+class ReleaseBatch {
+  public:
+    ReleaseBatch() noexcept;
+    ~ReleaseBatch();
+    ReleaseBatch(const ReleaseBatch&) = delete;
+    ReleaseBatch& operator=(const ReleaseBatch&) = delete;
+};
+
 // Nodes made on this thread come from blocks while one of these lives (the
 // parser holds one for each document). Not nested.
 class BlockScope {

@@ -148,7 +148,10 @@ void MainViewController::loadView() {
     // A long attribution shrinks to its place rather than being cut.
     credit->setAdjustsFontSizeToFitWidth(true);
     credit->setMinimumScaleFactor(0.5);
-    // Dark ink: the line lies on the map, which is light in either desktop palette.
+    // On a plate in the palette's colours, as the map's own credit: map labels never run through it.
+    credit->setShowsPlate(true);
+    credit->setContentsMargins(widgets::hud::MultilineLabel::kPlatePadding, 1,
+                               widgets::hud::MultilineLabel::kPlatePadding, 1);
     credit->setTextColor(QColor(20, 20, 20));
     credit->hide();
     osmCreditLabel_ = credit;
@@ -412,10 +415,21 @@ void MainViewController::placeCreditLabel() {
     const QFontMetricsF metrics(font);
     for (const QString& word : text.split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts))
         widestWord = std::max(widestWord, metrics.horizontalAdvance(word) + 1);
+    // The plate's margins around the text.
+    const QMargins margins = label->contentsMargins();
     layout_.osmCreditLabel = MainViewLayout::creditFrame(
         QSizeF(view()->size()), layout_.sideContainer.left(), scale, lineHeight, kCreditLinesBesideScale,
-        widestWord, [&](double width) { return creditTextHeight(font, text, width); });
+        widestWord + margins.left() + margins.right(), [&](double width) {
+            const double height = creditTextHeight(font, text, width - margins.left() - margins.right());
+            return height > 0 ? height + margins.top() + margins.bottom() : 0.0;
+        });
     label->setGeometry(layout_.osmCreditLabel.toAlignedRect());
+    // The map sets its notice of missing tiles above the credit, never over it.
+    if (mapView_) {
+        const QRect area = label->isHidden() ? QRect() : label->geometry();
+        mapView_->setCreditArea(
+            area.isEmpty() ? QRect() : QRect(mapView_->mapFrom(view(), area.topLeft()), area.size()));
+    }
 }
 
 void MainViewController::creditLabelDidChange() {

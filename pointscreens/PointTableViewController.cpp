@@ -79,6 +79,9 @@ void PointTableViewController::loadView() {
     sortOrderControl_->setSelectedSegmentIndex(0);
     printButton_ = new QPushButton(root);
     printButton_->setObjectName("printButton");
+    // Return presses it when it has the focus, as Space does (outside a dialog a push button takes
+    // only Space unless it is an auto-default one).
+    printButton_->setAutoDefault(true);
     controls->addWidget(sortOrderControl_, 1);
     controls->addWidget(printButton_);
     column->addLayout(controls);

@@ -143,10 +143,39 @@ std::vector<std::shared_ptr<QuovaImageTile>> QuovaTileOverlay::tilesInMapRect(
         return tiles;
     }
     const int64_t divisor = retinaShiftLevel_ == 2 ? 2 : 4;
-    const bool densityAsks = !(contentScale < double(divisor)) || z > maxTileZ_;
-    const bool shifted = z >= retinaShiftFrom_ && (retinaShiftLevel_ == 2 || retinaShiftLevel_ == 4) &&
-                         z >= (retinaShiftLevel_ == 2 ? 1 : 2) && densityAsks;
-    const int64_t tileZ = shifted ? z - (retinaShiftLevel_ == 2 ? 1 : 2) : z;
+    const int64_t tileZ = tileZoomLevel(zoomScale, contentScale);
+    const bool shifted = tileZ < z;
+    const int64_t finer = tileZ > z ? tileZ - z : 0;
+    if (finer > 0) {
+        // Each cell of the view's level is made of 2^finer × 2^finer tiles of the finer level.
+        const double fineCell = cell / double(int64_t{1} << finer);
+        const int64_t firstFineColumn = int64_t(firstColumn) << finer;
+        const int64_t endFineColumn = int64_t(endColumn) << finer;
+        const int64_t firstFineRow = int64_t(firstRow) << finer;
+        const int64_t endFineRow = int64_t(endRow) << finer;
+        const double fineCount = double(endFineColumn - firstFineColumn) * double(endFineRow - firstFineRow);
+        if (fineCount > double(kMaximumTilesPerRequest)) {
+            tileLog("TileOverlay can't fulfill tile request: {:.0f} tiles are too many", fineCount);
+            return tiles;
+        }
+        const int64_t fineAxis = tileZ >= 1 && tileZ <= 24 ? table->tiles[tileZ] : 0;
+        tiles.reserve(size_t(fineCount));
+        for (int64_t c = firstFineColumn; c < endFineColumn; ++c) {
+            for (int64_t r = firstFineRow; r < endFineRow; ++r) {
+                if (c < 0 || r < 0) continue;
+                const platform::MKMapRect frame{{double(c) * fineCell, double(r) * fineCell},
+                                                {fineCell, fineCell}};
+                int64_t x = c;
+                int64_t y = r;
+                if (fineAxis > 0 && x >= fineAxis) x -= fineAxis;
+                if (fineAxis > 0 && y >= fineAxis) y -= fineAxis;
+                tiles.push_back(
+                    std::make_shared<QuovaImageTile>(frame, uint64_t(x), uint64_t(y), uint64_t(tileZ),
+                                                     QXTileQuadrant::QXTileQuadrantWholeTile, 0, 0));
+            }
+        }
+        return tiles;
+    }
     const int64_t axis = tileZ >= 1 && tileZ <= 24 ? table->tiles[tileZ] : (tileZ == 0 ? 1 : 0);
     tiles.reserve(size_t(count));
     for (int64_t c = int64_t(firstColumn); c < int64_t(endColumn); ++c) {
@@ -169,6 +198,25 @@ std::vector<std::shared_ptr<QuovaImageTile>> QuovaTileOverlay::tilesInMapRect(
         }
     }
     return tiles;
+}
+
+int64_t QuovaTileOverlay::tileZoomLevel(double zoomScale, double contentScale) const {
+    const int64_t z = zoomLevelForZoomScale(zoomScale);
+    // Infinity stands for the screen the retina shift was made for, which keeps its own rule. A real
+    // screen gets the finest level the source has, up to one finer than the view's own.
+    if (std::isfinite(contentScale)) {
+        // Only a source of plain tiles, the kind the shift was made for: a source without the shift
+        // serves tiles of twice the pixels (a "2x" source), a pixel of which a dense screen already
+        // shows one to one at the view's own level.
+        const bool plainTiles = retinaShiftLevel_ == 2 || retinaShiftLevel_ == 4;
+        if (plainTiles && contentScale >= kFinerLevelDensity && z + 1 <= maxTileZ_) return z + 1;
+        if (z <= maxTileZ_) return z;
+    }
+    const int64_t divisor = retinaShiftLevel_ == 2 ? 2 : 4;
+    const bool densityAsks = !(contentScale < double(divisor)) || z > maxTileZ_;
+    const bool shifted = z >= retinaShiftFrom_ && (retinaShiftLevel_ == 2 || retinaShiftLevel_ == 4) &&
+                         z >= (retinaShiftLevel_ == 2 ? 1 : 2) && densityAsks;
+    return shifted ? z - (retinaShiftLevel_ == 2 ? 1 : 2) : z;
 }
 
 std::shared_ptr<QuovaTileOverlayRendering> QuovaTileOverlay::renderer() const {

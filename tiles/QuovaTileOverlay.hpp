@@ -71,12 +71,25 @@ class QuovaTileOverlay : public platform::MKOverlay,
     std::vector<std::shared_ptr<QuovaImageTile>> tilesInMapRect(const platform::MKMapRect& mapRect,
                                                                 double zoomScale);
     // The tiles for a screen of `contentScale` device pixels per point. A
-    // tile of the view's own level fills its cell pixel for pixel at 1, so
-    // the shift applies only where the density reaches its factor (2 for one
-    // level, 4 for two), or beyond maxTileZ, where no tile of the view's own
-    // level exists.
+    // tile of the view's own level fills its cell pixel for pixel at 1. On a
+    // dense screen (kFinerLevelDensity or more) that tile's pixel would cover
+    // two device pixels or more and its text would look blocky: there each
+    // cell is made of the 2 × 2 tiles of the next finer level (each tile's
+    // frame a quarter of the cell), so a tile pixel covers about one device
+    // pixel (at most 1.5 with the map's power-of-two cells), where the source
+    // has that level. That is for sources of plain 256-pixel tiles, the ones
+    // configured with the shift; a source without it serves tiles of twice
+    // the pixels, already one to one on such a screen at the view's level.
+    // At the source's last level the view's own tiles are drawn, beyond it
+    // the retina shift enlarges a lower level. An infinite density stands
+    // for the screen the shift was made for (the overload above): from
+    // retinaShiftFrom on, lower tiles enlarged.
     std::vector<std::shared_ptr<QuovaImageTile>> tilesInMapRect(const platform::MKMapRect& mapRect,
                                                                 double zoomScale, double contentScale);
+    // Device pixels per point from which tiles of the finer level are drawn.
+    static constexpr double kFinerLevelDensity = 1.5;
+    // The zoom level of the tiles tilesInMapRect gives for a zoom scale and density.
+    int64_t tileZoomLevel(double zoomScale, double contentScale) const;
 
     platform::MKMapRect boundingMapRect() const override { return platform::MKMapRectWorld; }
     bool canReplaceMapContent() const override { return replaceMapContent_.load(); }

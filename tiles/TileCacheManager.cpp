@@ -146,7 +146,18 @@ TileCacheManager::~TileCacheManager() {
 
 void TileCacheManager::notificationReceived(const platform::NotificationCenter::Notification& notification) {
     tileLog("TilecacheManager: received notification {}", notification.name);
-    if (notification.name == kForegroundNotification) reset();
+    if (notification.name == kForegroundNotification) {
+        reset();
+        // The reset cancelled the downloads of tiles in view and emptied the
+        // redraw queue, and the map never asks for a drawn cell again on its
+        // own: without this the map would stay blank for good. The failed
+        // tiles in view are asked again (within the bound), the rest when
+        // the whole overlay draws again.
+        askGivenUpTilesAgain();
+        platform::DispatchQueue::main()->async([weak = delegate_] {
+            if (auto owner = weak.lock()) owner->setNeedsDisplay();
+        });
+    }
     if (notification.name == kActiveNotification) askGivenUpTilesAgain();
 }
 
@@ -333,10 +344,29 @@ void TileCacheManager::reset() {
         connectionInfoStore_.clear();
         waitingCount_ = 0;
         runningCount_ = 0;
-        retries_.clear();
+        // Every tile starts afresh, but what it was asked lately still counts
+        // against the bound (a window restored again and again is no request
+        // loop), and a tile that failed until now is still missing: the
+        // source keeps saying so until it loads.
+        const double now = platform::Clock::current()->monotonicSeconds();
+        for (auto it = retries_.begin(); it != retries_.end();) {
+            RetryState& retry = it->second;
+            const bool recent =
+                retry.askedCount > 0 && retry.asked[retry.askedCount - 1] + kAttemptWindowSeconds > now;
+            if (!recent && !retry.failing) {
+                it = retries_.erase(it);
+                continue;
+            }
+            RetryState kept;
+            std::copy(retry.asked, retry.asked + kMaximumAttempts, kept.asked);
+            kept.askedCount = retry.askedCount;
+            kept.failing = retry.failing;
+            if (retry.failing) kept.request = retry.request;
+            retry = std::move(kept);
+            ++it;
+        }
         ++resetGeneration_;
     }
-    tilesFailing_ = false;
     // Cancelled outside the lock: a fake or synchronous session may answer at once.
     for (auto& task : tasks) task->cancel();
     resetThrottling();

@@ -49,16 +49,21 @@ class QuovaTileCacheManagerDelegate {
 // and 8 per host prefix (at most 48). A tile has at most one download record.
 // A failed attempt (an HTTP error, a body that is no image, a reset or
 // time-out, a body cut short or over the size cap, a refused connection) is
-// followed by another after 1 s, then 2 s (longer when the server asks with
-// Retry-After, up to a minute); after the third the tile is given up for a
-// cool-down of a minute, doubling with every further failure up to fifteen.
-// When the cool-down ends, a tile in view is asked once more (one out of
-// view when the map next draws it); when the application becomes active
-// again, and so is every one once another tile loads. Whatever happens, no
-// tile is asked more than 3 times in any minute. 400, 401, 403, 404 and 410
-// are given up until the next reset (the foreground notification). While
-// tiles in view are given up for failing, the source says that tiles cannot
-// be loaded. A tile whose fresh file is on disk is never
+// followed by another after 1 s (longer when the server asks with
+// Retry-After, up to a minute); when that fails too the tile is given up for
+// a cool-down of a minute, doubling with every further failure up to
+// fifteen. No tile is asked more than 3 times in any minute, whatever
+// happens; the first failures use two of them, so the third is left for the
+// moment the server looks back: once another tile loads, and when the
+// window is restored, exposed or activated, every given-up tile in view is
+// asked again at once (as soon as the bound allows). When a cool-down ends, a
+// tile in view is asked once more (one out of view when the map next draws
+// it). An ask the bound holds back is kept and made when the bound allows,
+// never dropped. 400, 401, 403, 404 and 410 are given up until the next
+// reset (the foreground notification, after which the failed tiles in view
+// are asked again within the bound). While tiles in view are given up for
+// failing (and until they load, a reset notwithstanding), the source says
+// that tiles cannot be loaded. A tile whose fresh file is on disk is never
 // downloaded again. A reply is always filed under the tile that asked for
 // it, never under its final URL.
 //
@@ -70,7 +75,11 @@ class QuovaTileCacheManagerDelegate {
 class TileCacheManager : public std::enable_shared_from_this<TileCacheManager> {
   public:
     static constexpr int32_t minRunningTileConnections = 6;
+    // No tile is asked more than this many times within kAttemptWindowSeconds.
     static constexpr int kMaximumAttempts = 3;
+    // Failed requests in a row before a tile rests: one fewer than the bound,
+    // so a tile given up can be asked again at once when the server is back.
+    static constexpr int kAttemptsBeforeRest = 2;
     // Longest wait a server's Retry-After may ask for before a tile's next attempt (seconds).
     static constexpr double kMaximumRetryAfterSeconds = 60.0;
     // Tiles of failed stores kept in memory so that a full disk does not make
@@ -185,7 +194,8 @@ class TileCacheManager : public std::enable_shared_from_this<TileCacheManager> {
     // load or leave the view.
     bool tilesCannotBeLoaded();
     // Asks every given-up tile in view again as soon as the attempt bound
-    // allows (what the active notification does).
+    // allows (what the active notification, a loaded tile and the window
+    // coming back do).
     void askGivenUpTilesAgain();
 
   private:
@@ -201,6 +211,7 @@ class TileCacheManager : public std::enable_shared_from_this<TileCacheManager> {
         skippedRunning,
         skippedCached,
         backingOff,
+        deferred,
         givenUp,
         noTask,
         queued,
@@ -208,10 +219,14 @@ class TileCacheManager : public std::enable_shared_from_this<TileCacheManager> {
         notResumed
     };
     struct RetryState {
-        int attempts = 0;      // kMaximumAttempts: given up, for a cool-down or (final) until the next reset
-        double notBefore = 0;  // monotonic seconds: the end of the back-off or cool-down
+        int attempts = 0;  // kAttemptsBeforeRest: given up, for a cool-down or (final) until the next reset
+        double notBefore = 0;  // monotonic seconds: the end of the back-off, cool-down or deferral
         bool final = false;    // the server said that asking again cannot help
-        int coolDowns = 0;     // cool-downs begun since the tile last loaded
+        // Given up for failing and not loaded since (a reset keeps it): the
+        // source says tiles cannot be loaded while such a tile is in view.
+        bool failing = false;
+        bool deferred = false;                   // an ask the bound held back waits for notBefore
+        int coolDowns = 0;                       // cool-downs begun since the tile last loaded
         uint64_t coolDownSerial = 0;             // the latest scheduled end of a cool-down
         std::optional<DownloadRequest> request;  // what a given-up tile is asked again with
         // Monotonic seconds of the latest requests, oldest first (a failure's
@@ -235,7 +250,7 @@ class TileCacheManager : public std::enable_shared_from_this<TileCacheManager> {
     void download(const DownloadRequest& request);
     // Under the record lock: the duplicate test, the record's insertion and, with a free slot, its start.
     DownloadOutcome insertRecordLocked(const DownloadRequest& request, TileDownloadSession& session,
-                                       const std::string& downloadURL);
+                                       const std::string& downloadURL, std::optional<CoolDown>& deferral);
     void handleErrorReply(const platform::Error& error, const std::string& url,
                           const DownloadRequest& request, const std::shared_ptr<ConnectionInfo>& record);
     void handleHTTPReply(const TileDownloadReply& reply, const std::string& url,
@@ -247,6 +262,9 @@ class TileCacheManager : public std::enable_shared_from_this<TileCacheManager> {
     CoolDown beginCoolDownLocked(const std::string& storagePath, RetryState& retry,
                                  const DownloadRequest& request, double now);
     void scheduleCoolDownEnd(const CoolDown& coolDown, uint64_t generation);
+    // Under the record lock: an ask the attempt bound holds back waits for it.
+    CoolDown deferLocked(const std::string& storagePath, RetryState& retry, const DownloadRequest& request,
+                         double now);
     // Main queue: a cool-down ended; the tile is asked again when in view.
     void coolDownEnded(const std::string& storagePath, uint64_t serial, uint64_t generation);
     void finishReply();

@@ -48,7 +48,8 @@ void TileCacheManager::downloadTileAsync(std::shared_ptr<QuovaImageTile> tile,
 
 TileCacheManager::DownloadOutcome TileCacheManager::insertRecordLocked(const DownloadRequest& request,
                                                                        TileDownloadSession& session,
-                                                                       const std::string& downloadURL) {
+                                                                       const std::string& downloadURL,
+                                                                       std::optional<CoolDown>& deferral) {
     const std::string storagePath = request.tile->storagePath();
     if (lookupLocked(storagePath, ConnectionInfo::kWaiting)) return DownloadOutcome::skippedWaiting;
     if (lookupLocked(storagePath, 0)) return DownloadOutcome::skippedRunning;
@@ -59,12 +60,20 @@ TileCacheManager::DownloadOutcome TileCacheManager::insertRecordLocked(const Dow
     RetryState* retry = nullptr;
     if (auto found = retries_.find(storagePath); found != retries_.end()) {
         retry = &found->second;
-        if (retry->attempts >= kMaximumAttempts) {
-            if (retry->final || now < retry->notBefore) return DownloadOutcome::givenUp;
-        } else if (now < retry->notBefore) {
-            return DownloadOutcome::backingOff;
+        if (retry->final) return DownloadOutcome::givenUp;
+        if (now < retry->notBefore) {
+            // Its cool-down, back-off or deferred ask ends with an ask of its own.
+            return retry->attempts >= kAttemptsBeforeRest && !retry->deferred ? DownloadOutcome::givenUp
+                                                                              : DownloadOutcome::backingOff;
         }
-        if (now < retry->nextAllowed()) return DownloadOutcome::backingOff;
+        if (now < retry->nextAllowed()) {
+            // Held back by the bound alone: nothing else would ask for it
+            // later (the map never asks for a drawn cell again), so the ask
+            // waits for the bound instead of being dropped.
+            deferral = deferLocked(storagePath, *retry, request, now);
+            return DownloadOutcome::deferred;
+        }
+        retry->deferred = false;
     }
     // A download posted before the tile landed may run after it: a fresh file
     // needs none. Looked at after the records, so a tile stored and then
@@ -111,13 +120,16 @@ void TileCacheManager::download(const DownloadRequest& request) {
     DownloadOutcome outcome;
     uint64_t waiting = 0;
     uint64_t running = 0;
+    uint64_t generation = 0;
+    std::optional<CoolDown> deferral;
     {
         // The duplicate test, the insertion and the start are one step, and
         // the record is in the store before its task can answer.
         std::lock_guard lock(connectionInfoMutex_);
-        outcome = insertRecordLocked(request, *session, downloadURL);
+        outcome = insertRecordLocked(request, *session, downloadURL, deferral);
         waiting = waitingCount_;
         running = runningCount_;
+        generation = resetGeneration_;
     }
 
     switch (outcome) {
@@ -129,6 +141,11 @@ void TileCacheManager::download(const DownloadRequest& request) {
             return;
         case DownloadOutcome::backingOff:
             tileLog("tile {} waits before it is asked for again; skipping ... ", storagePath);
+            return;
+        case DownloadOutcome::deferred:
+            scheduleCoolDownEnd(*deferral, generation);
+            tileLog("tile {} was asked for {} times within a minute; asking again in {:.1f} s", storagePath,
+                    kMaximumAttempts, deferral->seconds);
             return;
         case DownloadOutcome::givenUp:
             tileLog("tile {} was given up on; skipping ... ", storagePath);
@@ -176,8 +193,17 @@ TileCacheManager::CoolDown TileCacheManager::beginCoolDownLocked(const std::stri
     const double seconds =
         std::min(kFirstCoolDownSeconds * double(1 << std::min(retry.coolDowns, 10)), kMaximumCoolDownSeconds);
     ++retry.coolDowns;
+    retry.failing = true;
     // Never before the attempt bound allows: the cool-down's end asks at once.
     retry.notBefore = std::max(now + seconds, retry.nextAllowed());
+    retry.request = request;
+    return CoolDown{storagePath, ++retry.coolDownSerial, retry.notBefore - now};
+}
+
+TileCacheManager::CoolDown TileCacheManager::deferLocked(const std::string& storagePath, RetryState& retry,
+                                                         const DownloadRequest& request, double now) {
+    retry.notBefore = retry.nextAllowed();
+    retry.deferred = true;
     retry.request = request;
     return CoolDown{storagePath, ++retry.coolDownSerial, retry.notBefore - now};
 }
@@ -196,6 +222,7 @@ void TileCacheManager::scheduleCoolDownEnd(const CoolDown& coolDown, uint64_t ge
 
 void TileCacheManager::coolDownEnded(const std::string& storagePath, uint64_t serial, uint64_t generation) {
     std::optional<DownloadRequest> request;
+    bool deferred = false;
     {
         std::lock_guard lock(connectionInfoMutex_);
         if (resetGeneration_ != generation) return;
@@ -203,6 +230,7 @@ void TileCacheManager::coolDownEnded(const std::string& storagePath, uint64_t se
         // Loaded meanwhile, or another cool-down began.
         if (found == retries_.end() || found->second.coolDownSerial != serial || found->second.final) return;
         request = found->second.request;
+        deferred = found->second.deferred;
     }
     if (!request) return;
     // Visibility asks the overlay: outside the lock.
@@ -210,7 +238,11 @@ void TileCacheManager::coolDownEnded(const std::string& storagePath, uint64_t se
         tileLog("tile {} may be asked for again; not in view", storagePath);
         return;
     }
-    tileLog("tile {} asked for again after its cool-down", storagePath);
+    if (deferred) {
+        tileLog("tile {} asked for again within the bound", storagePath);
+    } else {
+        tileLog("tile {} asked for again after its cool-down", storagePath);
+    }
     download(*request);
 }
 
@@ -221,8 +253,13 @@ void TileCacheManager::askGivenUpTilesAgain() {
         std::lock_guard lock(connectionInfoMutex_);
         const double now = monotonicNow();
         for (auto& [path, retry] : retries_) {
-            if (retry.attempts < kMaximumAttempts || retry.final || !retry.request) continue;
+            // A tile in its back-off has its next attempt scheduled already;
+            // one whose download runs is asked already.
+            if (!retry.failing || retry.final || !retry.request) continue;
+            if (retry.attempts > 0 && retry.attempts < kAttemptsBeforeRest) continue;
+            if (connectionInfoStore_.count(path) != 0) continue;
             retry.notBefore = std::max(now, retry.nextAllowed());
+            retry.deferred = true;
             due.push_back(CoolDown{path, ++retry.coolDownSerial, retry.notBefore - now});
         }
         generation = resetGeneration_;
@@ -236,7 +273,7 @@ bool TileCacheManager::tilesCannotBeLoaded() {
     {
         std::lock_guard lock(connectionInfoMutex_);
         for (const auto& [path, retry] : retries_) {
-            if (retry.attempts >= kMaximumAttempts && !retry.final && retry.request)
+            if (retry.failing && !retry.final && retry.request)
                 givenUp.push_back(retry.request->tile->overlayPath());
         }
     }
@@ -261,13 +298,14 @@ void TileCacheManager::retryLater(const DownloadRequest& request, double minimum
         // A tile the server refused for good stays so, a late reply included.
         if (retry.final) return;
         generation = resetGeneration_;
-        if (retry.attempts >= kMaximumAttempts) {
+        retry.deferred = false;
+        if (retry.attempts >= kAttemptsBeforeRest) {
             // The attempt after a cool-down failed as well: a longer one.
             coolDown = beginCoolDownLocked(storagePath, retry, request, now);
         } else {
             attempts = ++retry.attempts;
-            if (attempts < kMaximumAttempts) {
-                delay = std::max(minimumDelay, double(1 << (attempts - 1)));  // 1 s, then 2 s
+            if (attempts < kAttemptsBeforeRest) {
+                delay = std::max(minimumDelay, double(1 << (attempts - 1)));  // 1 s
                 retry.notBefore = now + delay;
             } else {
                 givenUpNow = true;
@@ -293,14 +331,16 @@ void TileCacheManager::retryLater(const DownloadRequest& request, double minimum
         self->download(request);
     });
     tileLog("tile {} asked for again in {:.1f} s (attempt {} of {})", storagePath, delay, attempts + 1,
-            kMaximumAttempts);
+            kAttemptsBeforeRest);
 }
 
 void TileCacheManager::giveUp(const std::string& storagePath) {
     std::lock_guard lock(connectionInfoMutex_);
     auto& retry = retries_[storagePath];
-    retry.attempts = kMaximumAttempts;
+    retry.attempts = kAttemptsBeforeRest;
     retry.final = true;
+    retry.failing = false;
+    retry.deferred = false;
     retry.request.reset();
 }
 
@@ -334,8 +374,8 @@ void TileCacheManager::handleDownloadResponse(const TileDownloadReply& reply, ui
         handleErrorReply(*reply.error, url, request, record);
     } else if (!reply.response) {
         tileLog("Unknown response {} received - dunno what to do!", "(not an HTTP response)");
-        removeConnectionInfo(record);
         if (record) retryLater(request, 0);
+        removeConnectionInfo(record);
     } else {
         handleHTTPReply(reply, url, request, record);
     }
@@ -346,15 +386,18 @@ void TileCacheManager::handleErrorReply(const platform::Error& error, const std:
                                         const DownloadRequest& request,
                                         const std::shared_ptr<ConnectionInfo>& record) {
     // A reply whose record is gone (its download was cancelled by a reset) is never retried.
+    // Here and for HTTP replies the failure is noted before the record goes: a download asked
+    // meanwhile (the map posts several for one missing tile) finds the one or the other, never
+    // neither, which would start a request outside the attempt bound.
     if (error.code == 429) {
         tileLog("UPSTREAM timeout for {} ({})", url, error.fullDescription());
-        removeConnectionInfo(record);
         if (record) retryLater(request, 0);
+        removeConnectionInfo(record);
     } else if (error.code == 400) {
         tileLog("no such tile (illegal parameters) for URL {}, removing tile from queue ... ", url);
+        giveUp(request.tile->storagePath());
         removeConnectionInfo(record);
         unthrottle();
-        giveUp(request.tile->storagePath());
     } else if (error.code == platform::URLError::timedOut) {
         if (record && record->startDate()) {
             tileLog("request timed out downloading {}, throttling ... ", url);
@@ -362,15 +405,15 @@ void TileCacheManager::handleErrorReply(const platform::Error& error, const std:
         } else {
             tileLog("request downloading {} timed out WITHOUT even running - weird.", url);
         }
-        removeConnectionInfo(record);
         if (record) retryLater(request, 0);
+        removeConnectionInfo(record);
     } else {
         tileLog("General error downloading {} ({})", url, error.fullDescription());
-        removeConnectionInfo(record);
         // A reset, a body cut short or over the size cap, a refused connection:
         // each is an attempt like an HTTP error, or the next redraw asks again
         // at once. A cancelled download ended on purpose.
         if (record && error.code != platform::URLError::cancelled) retryLater(request, 0);
+        removeConnectionInfo(record);
     }
 }
 
@@ -414,20 +457,20 @@ void TileCacheManager::handleHTTPReply(const TileDownloadReply& reply, const std
         removeConnectionInfo(record);
     } else if (status == 200) {
         tileLog("Error downloading tile {} - no valid image data", storagePath);
-        removeConnectionInfo(record);
         if (record) retryLater(request, 0);
+        removeConnectionInfo(record);
     } else if (isFinalStatus(status)) {
         tileLog("HTTP status {} for URL {} - giving up.", status, url);
-        removeConnectionInfo(record);
         giveUp(storagePath);
+        removeConnectionInfo(record);
     } else if (status == 429) {
         tileLog("UPSTREAM timeout for {}", url);
-        removeConnectionInfo(record);
         if (record) retryLater(request, retryAfterSeconds(reply.response));
+        removeConnectionInfo(record);
     } else {
         tileLog("HTTP status {} for URL {} - enqueueing tile again", status, url);
-        removeConnectionInfo(record);
         if (record) retryLater(request, status == 503 ? retryAfterSeconds(reply.response) : 0);
+        removeConnectionInfo(record);
     }
 }
 

@@ -138,7 +138,11 @@ bool TileOverlayRenderer::canDrawMapRect(const platform::MKMapRect& mapRect,
 
 void TileOverlayRenderer::drawMapRect(const platform::MKMapRect& mapRect, platform::MKZoomScale zoomScale,
                                       platform::MKGraphicsContext& context) {
-    storeLastRequestedZoomLevel(QuovaTileOverlay::zoomLevelForZoomScale(zoomScale));
+    // The level whose tiles count as in view: the finer tiles a dense screen draws are of a level of
+    // their own; a shifted source's lower tiles keep the view's level (they are never in view).
+    const int64_t viewLevel = QuovaTileOverlay::zoomLevelForZoomScale(zoomScale);
+    storeLastRequestedZoomLevel(
+        std::max(viewLevel, tileOverlay_->tileZoomLevel(zoomScale, contentScaleFactor())));
     auto tiles = tileOverlay_->tilesInMapRect(mapRect, zoomScale, contentScaleFactor());
     context.setAlpha(alpha());
     auto manager = TileCacheManager::sharedInstanceForMap(map());
@@ -198,7 +202,10 @@ void TileOverlayRenderer::drawInTileBox(const QuovaImageTile& tile, const QImage
     const platform::MKMapRect r = rectForMapRect(tile.frame());
     context.saveGState();
     context.translateCTM(r.origin.x, r.origin.y);
-    context.scaleCTM(1.0 / zoomScale, 1.0 / zoomScale);
+    // The 256-point box spans the tile's frame: 1 / zoomScale map points a point for a tile of the
+    // cell's own level, half that for the finer tiles of a dense screen.
+    const double boxScale = r.size.width > 0 ? r.size.width / kTileBox : 1.0 / zoomScale;
+    context.scaleCTM(boxScale, boxScale);
     // Quartz puts an image's first row at the rect's maximum y: flip so north is up.
     context.translateCTM(0, kTileBox);
     context.scaleCTM(1, -1);
@@ -314,6 +321,10 @@ void TileOverlayRenderer::tileWasStored(const QuovaImageTile& tile) {
         zoomedBytes_ -= size_t(it->second.tileImage.sizeInBytes());
         zoomedTileCache_.erase(it);
     }
+}
+
+void TileOverlayRenderer::mapWindowDidComeBack() {
+    if (auto manager = TileCacheManager::sharedInstanceForMap(map())) manager->askGivenUpTilesAgain();
 }
 
 void TileOverlayRenderer::tileCacheWasCleared() {

@@ -76,6 +76,8 @@ class TileOverlayRenderer : public platform::MKOverlayRenderer,
     void setNeedsDisplayInMapRect(const MapRect& mapRect, double zoomScale) override;
     void tileWasStored(const QuovaImageTile& tile) override;
     void tileCacheWasCleared() override;
+    // The map's window came back: tiles given up in view are asked again (within the bound).
+    void mapWindowDidComeBack() override;
 
     // "<z>-<x>-<y>-<shift>" of the stored (lower) tile.
     std::string zoomedTileKey(const QuovaImageTile& tile) const;

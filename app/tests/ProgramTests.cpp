@@ -317,14 +317,12 @@ class SingleInstanceTest : public ::testing::Test {
         }
     }
 
-    // Whether a running program answers at the socket.
+    // Whether a running program answers at the socket. The probe never
+    // listens itself: a program starting in between would take the probe's
+    // socket for the running one, hand over to it and end.
     bool instanceAnswers() {
-        auto claim = tervolo::app::InstanceChannel::claim(path_);
-        if (claim.kind == tervolo::app::InstanceChannel::Claim::Kind::first) {
-            close(claim.fd);
-            unlink(path_.c_str());
-            return false;
-        }
+        auto claim = tervolo::app::InstanceChannel::claim(
+            path_, tervolo::app::InstanceChannel::kAnswerTimeout, false);
         return claim.kind == tervolo::app::InstanceChannel::Claim::Kind::running &&
                !tervolo::app::InstanceChannel::handOver(claim.fd, {}).has_value();
     }

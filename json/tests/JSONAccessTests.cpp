@@ -176,6 +176,32 @@ TEST(JSONCollectionTest, ElementsChangedOrKeptStandOnTheirOwn) {
     EXPECT_EQ(inner, (std::vector<std::string>{"01", "1", "kv"}));
 }
 
+// An element handed out by a walk is moved from like any value: whatever its
+// kind, what is left is the null value, and the walked container keeps its own.
+TEST(JSONCollectionTest, ElementsMovedFromAreNull) {
+    const JSON value = parse(R"([5, -2.5, null, true, "text", [1], {"k": 2}])");
+    const JSON before = value;
+    size_t walked = 0;
+    for (auto [key, element] : value) {
+        const JSON expected = element;
+        JSON target = std::move(element);
+        EXPECT_EQ(target.type(), expected.type()) << key.text();
+        EXPECT_EQ(target.rawString(), expected.rawString()) << key.text();
+        EXPECT_EQ(element.type(), Type::null) << key.text();
+        EXPECT_TRUE(element.exists()) << key.text();
+        EXPECT_TRUE(element.object().isNull()) << key.text();
+        EXPECT_EQ(element.rawString(), "null") << key.text();
+        // Usable again: assigned, and moved from by assignment.
+        element = std::move(target);
+        EXPECT_EQ(element.rawString(), expected.rawString()) << key.text();
+        EXPECT_EQ(target.type(), Type::null) << key.text();
+        ++walked;
+    }
+    EXPECT_EQ(walked, 7u);
+    EXPECT_EQ(value, before);
+    EXPECT_EQ(value[0].intValue(), 5);
+}
+
 TEST(JSONCollectionTest, ArrayKeysAreTheirPositionsAsText) {
     JSON array = parse(R"([10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21])");
     int64_t expected = 0;

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -245,6 +246,30 @@ TEST(JSONParserTest, PartsOfADocumentOutliveItAnywhere) {
     // Nodes are made from the heap again once a parse is over, refused or not.
     JSON made(Any(Array{Any("after"), Any(Dictionary{{"k", 1}})}));
     EXPECT_EQ(made, JSON::parseJSON(R"(["after",{"k":1}])"));
+}
+
+// Dictionaries keep their keys in byte order (code-point order of UTF-8)
+// however long the common start of two keys is, and find them by any text.
+TEST(AnyTest, DictionaryKeysAreInByteOrder) {
+    const std::string keys[] = {"", "a", "ab", "b", "abcdefg", "abcdefgh", "abcdefgh1", "abcdefgh2", "abcdefgi",
+                                "abcdefghijklmnop", "abcdefghijklmnoq", "abcdefghijklmnopq", "Z", "\x7f",
+                                "\xc3\xa9", "\xe6\x97\xa5", "\xf0\x9f\x98\x80", "138586341", "138586351",
+                                "13858634", std::string("a\0b", 3), std::string("a\0", 2)};
+    Dictionary entries;
+    for (const std::string& key : keys) entries.emplace(key, Any(key));
+    const std::set<std::string> expected(std::begin(keys), std::end(keys));
+    ASSERT_EQ(entries.size(), expected.size());
+    auto ordered = expected.begin();
+    for (const auto& [key, value] : entries) {
+        EXPECT_EQ(key, *ordered++);
+        EXPECT_EQ(*value.string(), key);
+    }
+    EXPECT_NE(entries.find(std::string_view("abcdefgh1")), entries.end());
+    EXPECT_NE(entries.find("\xc3\xa9"), entries.end());
+    EXPECT_EQ(entries.find("abcdefgh3"), entries.end());
+    const JSON parsed = JSON::parseJSON(R"({"b":1,"abcdefgh2":2,"\u00e9":3,"abcdefgh1":4,"a":5})");
+    EXPECT_EQ(parsed.rawString(StringEncoding::utf8, WritingOptions()),
+              "{\"a\":5,\"abcdefgh1\":4,\"abcdefgh2\":2,\"b\":1,\"\xc3\xa9\":3}");
 }
 
 TEST(JSONTest, ValuesMovedFromAreNullAndUsable) {

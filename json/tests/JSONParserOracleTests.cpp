@@ -178,6 +178,40 @@ TEST(JSONParserOracleTest, CorpusVerdictsAndValuesAgree) {
     EXPECT_TRUE(oracle(std::string("[1]\0", 4)).has_value());
 }
 
+// Texts are read eight bytes at a time: every escape, character and fault,
+// at every place within a word and before and after its end, in values and
+// in keys, gets the oracle's verdict and value.
+TEST(JSONParserOracleTest, TextsAgreeAtEveryPlaceOfAWord) {
+    const char* pieces[] = {
+        // escapes, one after another too
+        "\\\"", "\\\\", "\\/", "\\b\\f\\n\\r\\t", "\\u0000", "\\u001f", "\\u00e9", "\\u07FF",
+        "\\u65e5\\u672c", "\\ud83d\\ude00", "\\uDBFF\\uDFFF", "\\ud800\\udc00\\/", "x\\/\\u00e9\xc3\xa9\\n",
+        // raw characters
+        "\xc3\xa9", "\xe6\x97\xa5\xe6\x9c\xac", "\xf0\x9f\x98\x80", "\x7f", "\xef\xbf\xbf",
+        // lone and mismatched surrogates, bad escapes
+        "\\ud83d", "\\ude00", "\\ud83d\\u0041", "\\ud83dx", "\\ud83d\\ud83d", "\\ude00\\ud83d", "\\u12G4",
+        "\\u12", "\\x", "\\",
+        // invalid UTF-8 and control characters
+        "\xed\xa0\x80", "\xc3", "\xc3(", "\xe6\x97", "\xf0\x9f\x98", "\xf4\x90\x80\x80", "\xc0\xaf", "\x80",
+        "\x1f", "\n",
+    };
+    for (const char* piece : pieces) {
+        for (size_t before = 0; before <= 17; ++before) {
+            for (size_t after : {0, 1, 7, 8, 9}) {
+                const std::string text = std::string(before, 'a') + piece + std::string(after, 'b');
+                expectAgreement("[\"" + text + "\"]");
+                expectAgreement("{\"" + text + "\":0}");
+                if (HasFatalFailure()) return;
+            }
+        }
+    }
+    // Long escaped texts, one after another: the decoding buffer grows and is
+    // used again.
+    std::string longer;
+    for (int i = 0; i < 3000; ++i) longer += i % 7 == 0 ? "\\/" : i % 5 == 0 ? "\\ud83d\\ude00" : "\\u65e5a";
+    expectAgreement("[\"" + longer.substr(0, 600) + "\",\"" + longer + "\",\"" + longer.substr(1) + "\"]");
+}
+
 TEST(JSONParserOracleTest, RandomDocumentsParseToEqualValues) {
     testing::RandomDocuments random(20261209);
     for (int i = 0; i < 2000; ++i) {

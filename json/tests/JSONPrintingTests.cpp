@@ -179,6 +179,53 @@ TEST(JSONPrintingTest, SerialiserAppendsAndRestoresOnRefusal) {
     EXPECT_EQ(out, "prefix1e+21");
 }
 
+// Texts are written eight bytes at a time, short ones straight into the
+// output's buffer: every character that needs care, at every place within a
+// word and before and after its end, in values and keys, is written as
+// nlohmann-json writes it ("/" escaped as well when asked), and a text that is
+// no UTF-8 refuses the whole document.
+TEST(JSONPrintingTest, TextsPrintAsTheOracleAtEveryPlaceOfAWord) {
+    auto withEscapedSlashes = [](const std::string& text) {
+        std::string escaped;
+        for (char c : text) {
+            if (c == '/') escaped.push_back('\\');
+            escaped.push_back(c);
+        }
+        return escaped;
+    };
+    const std::string pieces[] = {
+        "\"", "\\", "/", "\b\f\n\r\t", std::string(1, '\0'), "\x01\x1f", "\x7f", "\xc3\xa9",
+        "\xe6\x97\xa5\xe6\x9c\xac", "\xf0\x9f\x98\x80", "\xef\xbf\xbf", "a/\"\\\xc3\xa9\x02",
+    };
+    for (const std::string& piece : pieces) {
+        for (size_t before : {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 15, 16, 17, 1400, 9000}) {
+            for (size_t after : {0, 1, 7, 8, 9}) {
+                const std::string text = std::string(before, 'a') + piece + std::string(after, 'b');
+                const Any value(Array{Any(text), Any(Dictionary{{text, Any(text)}})});
+                const std::string expected = nlohmann::json::array({text, {{text, text}}}).dump();
+                std::string out;
+                JSONSerialization::write(out, value, WritingOptions(WritingOptions::withoutEscapingSlashes));
+                ASSERT_EQ(out, expected) << ::testing::PrintToString(text);
+                out.clear();
+                JSONSerialization::write(out, value);
+                ASSERT_EQ(out, withEscapedSlashes(expected)) << ::testing::PrintToString(text);
+            }
+        }
+    }
+    const char* invalid[] = {"\xc3", "\xc3(", "\xed\xa0\x80", "\xf4\x90\x80\x80", "\xc0\xaf", "\x80", "\xe6\x97"};
+    for (const char* piece : invalid) {
+        for (size_t before : {0, 3, 7, 8, 12, 1400}) {
+            const std::string text = std::string(before, 'a') + piece + "b";
+            for (const Any& value : {Any(Array{Any(text)}), Any(Dictionary{{text, Any(1)}})}) {
+                std::string out = "kept";
+                EXPECT_THROW(JSONSerialization::write(out, value), JSONValueError)
+                    << ::testing::PrintToString(text);
+                EXPECT_EQ(out, "kept");
+            }
+        }
+    }
+}
+
 TEST(JSONPrintingTest, PrintedDocumentsParseBackEqual) {
     testing::RandomDocuments random(424242);
     for (int i = 0; i < 1500; ++i) {

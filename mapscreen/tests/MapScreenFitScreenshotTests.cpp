@@ -116,6 +116,62 @@ TEST_F(MapScreenFitTest, TheCreditFitsBesideTheScaleBarAndNamesWhatShows) {
     }
 }
 
+// Every credit stands on a plate in the palette's colours, so map labels never
+// run through it, and the notice of missing tiles stands above the credits,
+// never over them: a small window, light and dark, at ratio 1 and 2, with the
+// tile source's credit and the drawn map's credit both shown.
+TEST_F(MapScreenFitTest, CreditsStandOnPlatesAndTheTileNoticeNeverOverlapsThem) {
+    struct Case {
+        const char* name;
+        bool dark;
+        double ratio;
+    } cases[] = {{"credit-plates-420x500", false, 1},
+                 {"credit-plates-420x500-dark", true, 1},
+                 {"credit-plates-420x500-dpr2", false, 2},
+                 {"credit-plates-420x500-dark-dpr2", true, 2}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        widgetkit_test::PaletteScope palette(c.dark);
+        showAt({420, 500});
+        drawFrames();
+        auto* credit = screen_->osmCreditLabel();
+        ASSERT_NE(credit, nullptr);
+        // As the map composes it while tiles fail: the source's credit, then the drawn map's.
+        credit->setText(QStringLiteral("© OpenStreetMap contributors\nNatural Earth"));
+        screen_->creditLabelDidChange();
+        map().setNotice(QStringLiteral("Map tiles can't be loaded"));
+        QApplication::processEvents();
+        const QImage image = shoot(c.name, c.ratio);
+
+        ASSERT_TRUE(credit->isVisible());
+        EXPECT_TRUE(credit->showsPlate());
+        const QRectF plate = credit->plateRect();
+        ASSERT_FALSE(plate.isEmpty());
+        const QRect frame = frameInView(credit, view());
+        // The plate's left margin, beside the text: the plate's colour over the map.
+        const QPointF probe = QPointF(frame.topLeft()) + plate.topLeft() + QPointF(2, plate.height() / 2);
+        const QColor plateColour = image.pixelColor((probe * c.ratio).toPoint());
+        if (c.dark) {
+            EXPECT_LT(plateColour.lightness(), 110) << "a dark plate in the dark palette";
+        } else {
+            EXPECT_GT(plateColour.lightness(), 200) << "a light plate in the light palette";
+        }
+
+        QWidget* notice = map().findSubview(QStringLiteral("MKMapNoticeLabel"));
+        ASSERT_NE(notice, nullptr);
+        ASSERT_TRUE(notice->isVisible());
+        const QRect noticeFrame = frameInView(notice, view());
+        EXPECT_TRUE(view()->rect().contains(noticeFrame)) << "inside the window";
+        EXPECT_FALSE(noticeFrame.intersects(frame)) << "the notice clear of the credits";
+        EXPECT_FALSE(noticeFrame.intersects(frameInView(screen_->scaleView(), view()))) << "and of the scale";
+        QWidget* attribution = map().findSubview(QStringLiteral("MKAttributionLabel"));
+        if (attribution != nullptr && attribution->isVisible()) {
+            EXPECT_FALSE(noticeFrame.intersects(frameInView(attribution, view())));
+        }
+        map().setNotice(QString());
+    }
+}
+
 // A selected point's callout shows whole in the map's free area, left of the
 // button column, at every width; the map moves to show it.
 TEST_F(MapScreenFitTest, ASelectedPointsCalloutShowsWholeBesideTheColumn) {

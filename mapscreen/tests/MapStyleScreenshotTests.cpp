@@ -251,13 +251,16 @@ TEST_F(MapStyleScreenshotTest, TilesAreOfTheViewsOwnLevelAtRatioOne) {
     EXPECT_FALSE(isNorthRow(image.pixelColor(100, row + 1))) << "a tile drawn at twice its size";
     EXPECT_FALSE(isNorthRow(image.pixelColor(100, row + 128))) << "the lower half of an enlarged tile";
 
-    // The tile source's shift at ratio 2: tiles of level 9, enlarged to fill the denser cells.
+    // At ratio 2 tiles of the next finer level, 2 × 2 to a cell, so a tile pixel is about one device
+    // pixel (the source's shift would enlarge tiles of level 9 to four device pixels a tile pixel).
     const auto overlay = map_->currentTileOverlay();
     ASSERT_TRUE(overlay);
-    const platform::MKMapRect cellRect{{middle.x, middle.y}, {256 / scale, 256 / scale}};
-    for (const auto& [ratio, level] : {std::pair{1.0, 10u}, std::pair{2.0, 9u}}) {
+    const double side = 256 / scale;
+    const platform::MKMapRect cellRect{
+        {std::floor(middle.x / side) * side, std::floor(middle.y / side) * side}, {side, side}};
+    for (const auto& [ratio, level, count] : {std::tuple{1.0, 10u, 1u}, std::tuple{2.0, 11u, 4u}}) {
         const auto tiles = overlay->tilesInMapRect(cellRect, scale, ratio);
-        ASSERT_FALSE(tiles.empty());
+        ASSERT_EQ(tiles.size(), count) << ratio;
         EXPECT_EQ(tiles.front()->z(), level) << ratio;
     }
 }

@@ -58,6 +58,11 @@ class MKOverlayRenderer {
     void setNeedsDisplayInMapRect(const MKMapRect& mapRect);
     void setNeedsDisplayInMapRect(const MKMapRect& mapRect, MKZoomScale zoomScale);
 
+    // The window showing the map came back on screen (restored, shown, exposed or activated again).
+    // Main thread. A renderer whose content failed to arrive may ask for it again; the default does
+    // nothing.
+    virtual void mapWindowDidComeBack() {}
+
     // The map view links itself here while the overlay is on it (null: not on a map).
     void setHost(MKOverlayRendererHost* host);
 

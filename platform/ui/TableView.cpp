@@ -162,10 +162,16 @@ void TableView::clearVisible() {
 }
 
 void TableView::reloadData() {
+    // A keyboard user keeps their place across a reload (a list re-sorted by every position fix):
+    // the highlight goes with its row's name, never stays on whatever row now fills its old place.
+    const std::optional<IndexPath> highlighted = selected_;
+    const std::optional<std::string> highlightedName = selectedName_;
+    const bool highlightInView = highlighted && visible_.count(*highlighted) > 0;
     ++rowsGeneration_;
     Animator::remove(this, "contentOffset");
     clearVisible();
     selected_.reset();
+    selectedName_.reset();
     sections_.clear();
     QStringList indexTitles;
     if (auto dataSource = dataSource_.lock()) {
@@ -182,6 +188,12 @@ void TableView::reloadData() {
     recomputeOffsets();
     updateScrollRange();
     layoutRows();
+    if (highlighted && highlightedName) {
+        if (const auto now = rowNamed(*highlightedName, *highlighted)) {
+            selectRow(*now);
+            if (highlightInView) scrollToRow(*now, ScrollPosition::None);
+        }
+    }
 }
 
 QWidget* TableView::headerWidget(int section) {

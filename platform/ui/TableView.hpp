@@ -66,7 +66,11 @@ class TableView : public QAbstractScrollArea {
     // null for an identifier never registered.
     TableViewCell* dequeueReusableCell(const QString& reuseIdentifier, IndexPath indexPath);
 
-    // Asks the data source for everything again; the selection is dropped.
+    // Asks the data source for everything again. The highlight (selection) stays with the row it was
+    // on when the data source names its rows (TableViewDataSource::identifierForRow): it moves to the
+    // row of that name, wherever the new rows put it, and is kept in view when it was in view; it is
+    // dropped when no row has the name any more, or when the rows have no names (a place alone says
+    // nothing about what the reloaded rows show there).
     void reloadData();
 
     void beginUpdates();
@@ -158,6 +162,10 @@ class TableView : public QAbstractScrollArea {
     // Where the asked row is now: the row of the same identifier, or (without one) the same place
     // while the rows have not changed since; none when it is gone.
     std::optional<IndexPath> rowNow(const AskedRow& asked);
+    // The row of that name, tried first at `hint`; none when no row has it.
+    std::optional<IndexPath> rowNamed(const std::string& identifier, IndexPath hint);
+    // The name of the row at `indexPath` now, none outside the rows or for rows without names.
+    std::optional<std::string> nameOfRow(IndexPath indexPath);
     // Pops up the row's Delete menu below it, its action ready for Return.
     void confirmDelete(IndexPath indexPath);
     void userSelect(IndexPath indexPath);
@@ -176,6 +184,9 @@ class TableView : public QAbstractScrollArea {
     std::map<int, QWidget*> headers_;
     std::vector<QWidget*> headerPool_;
     std::optional<IndexPath> selected_;
+    // The highlighted row's name, taken when it was highlighted: by the time reloadData runs the data
+    // source already answers for the new rows.
+    std::optional<std::string> selectedName_;
     int updateDepth_ = 0;
     // Counts the changes of the rows (reloads, applied batches): a place asked about before a change
     // may hold another row after it.

@@ -36,6 +36,7 @@ void TableView::selectRow(std::optional<IndexPath> indexPath, ScrollPosition pos
         if (auto* cell = cellForRow(*selected_)) cell->setSelected(false);
     }
     selected_ = indexPath;
+    selectedName_ = indexPath ? nameOfRow(*indexPath) : std::nullopt;
     if (!indexPath) return;
     if (auto* cell = cellForRow(*indexPath)) cell->setSelected(true);
     if (position != ScrollPosition::None) scrollToRow(*indexPath, position);
@@ -131,17 +132,23 @@ std::optional<IndexPath> TableView::rowNow(const AskedRow& asked) {
         if (asked.rowsGeneration == rowsGeneration_) return asked.indexPath;
         return std::nullopt;
     }
+    return rowNamed(*asked.identifier, asked.indexPath);
+}
+
+std::optional<std::string> TableView::nameOfRow(IndexPath indexPath) {
     auto dataSource = dataSource_.lock();
-    if (!dataSource) return std::nullopt;
-    const auto named = [&](IndexPath indexPath) {
-        return dataSource->identifierForRow(*this, indexPath) == asked.identifier;
-    };
-    const IndexPath& place = asked.indexPath;
-    if (place.section < numberOfSections() && place.row < numberOfRows(place.section) && named(place))
-        return place;
+    if (!dataSource || indexPath.section < 0 || indexPath.section >= numberOfSections() ||
+        indexPath.row < 0 || indexPath.row >= numberOfRows(indexPath.section)) {
+        return std::nullopt;
+    }
+    return dataSource->identifierForRow(*this, indexPath);
+}
+
+std::optional<IndexPath> TableView::rowNamed(const std::string& identifier, IndexPath hint) {
+    if (nameOfRow(hint) == identifier) return hint;
     for (int s = 0; s < numberOfSections(); ++s) {
         for (int r = 0; r < numberOfRows(s); ++r) {
-            if (named({s, r})) return IndexPath{s, r};
+            if (nameOfRow({s, r}) == identifier) return IndexPath{s, r};
         }
     }
     return std::nullopt;

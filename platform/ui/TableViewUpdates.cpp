@@ -221,6 +221,9 @@ void TableView::applyUpdates(const PendingUpdates& u) {
     headers_.clear();
     if (selected_) {
         selected_ = mapRow(*selected_);
+        // The data source answers for the new rows now; a row that moved keeps its name, one that
+        // changed in place (a point deleted into another section) takes its new one.
+        selectedName_ = selected_ ? nameOfRow(*selected_) : std::nullopt;
         for (auto& [path, cell] : visible_) cell->setSelected(selected_ == path);
     }
     const QStringList titles = dataSource->sectionIndexTitles(*this);

@@ -128,15 +128,12 @@ TEST_F(TileDownloadEndToEndTest, ACaptivePortalAndARateLimitEndAfterTheBoundedAt
         time_->advance(0.1);
         ASSERT_TRUE(waitForRequests(base + 6));
         ASSERT_TRUE(handled(6));
-        time_->advance(2.0);
-        ASSERT_TRUE(waitForRequests(base + 9));
-        ASSERT_TRUE(handled(9));
         time_->advance(30.0);
         for (uint64_t x = 0; x < 3; ++x) ask(*manager, z, x, 0);  // the map asking again
         platform::RunLoop::runUntil([] { return false; }, 0.3);
-        EXPECT_EQ(server_.requestCount(), base + 9);
+        EXPECT_EQ(server_.requestCount(), base + 6);
         for (uint64_t x = 0; x < 3; ++x) {
-            EXPECT_EQ(countSystemLines("tile " + tileStoragePath(z, x, 0) + " giving up after 3 attempts"),
+            EXPECT_EQ(countSystemLines("tile " + tileStoragePath(z, x, 0) + " giving up after 2 attempts"),
                       1u);
             EXPECT_EQ(manager->tileStateForTile(*tile(z, x, 0)), 0u);
         }
@@ -145,8 +142,8 @@ TEST_F(TileDownloadEndToEndTest, ACaptivePortalAndARateLimitEndAfterTheBoundedAt
 }
 
 // A body over the size cap, a connection reset and a body cut short are
-// failed attempts like an HTTP error: three requests per tile, however often
-// the map asks in between, then the tile is given up until the next reset.
+// failed attempts like an HTTP error: two requests per tile, however often
+// the map asks in between, then the tile is given up for its cool-down.
 TEST_F(TileDownloadEndToEndTest, OversizeResetAndTruncatedTilesEndAfterTheBoundedAttempts) {
     const std::string png = LoopbackTileServer::tilePNG(7, 0, 0);
     auto withMode = [](CannedReply reply, CannedReply::Mode mode) {
@@ -191,18 +188,14 @@ TEST_F(TileDownloadEndToEndTest, OversizeResetAndTruncatedTilesEndAfterTheBounde
         time_->advance(1.0);
         ASSERT_TRUE(requestsOfBoth(2));
         ASSERT_TRUE(handled(4));
-        hammer();
-        time_->advance(2.0);
-        ASSERT_TRUE(requestsOfBoth(3));
-        ASSERT_TRUE(handled(6));
         for (int seconds = 0; seconds < 50; seconds += 10) {
             hammer();
             time_->advance(10.0);
         }
         hammer();
         for (uint64_t x = 0; x < 2; ++x) {
-            EXPECT_EQ(requests(x), 3u) << "three requests per tile in a minute";
-            EXPECT_EQ(countSystemLines("tile " + tileStoragePath(z, x, 0) + " giving up after 3 attempts"),
+            EXPECT_EQ(requests(x), 2u) << "two requests per tile before the cool-down";
+            EXPECT_EQ(countSystemLines("tile " + tileStoragePath(z, x, 0) + " giving up after 2 attempts"),
                       1u);
         }
         EXPECT_EQ(manager->connectionCount(), 0u);
@@ -210,8 +203,8 @@ TEST_F(TileDownloadEndToEndTest, OversizeResetAndTruncatedTilesEndAfterTheBounde
         platform::NotificationCenter::defaultCenter().post(TileCacheManager::kForegroundNotification, nullptr,
                                                            {});
         ask(*manager, z, 0, 0);
-        ASSERT_TRUE(platform::RunLoop::runUntil([&] { return requests(0) == 4; }, 10));
-        ASSERT_TRUE(handled(7));
+        ASSERT_TRUE(platform::RunLoop::runUntil([&] { return requests(0) == 3; }, 10));
+        ASSERT_TRUE(handled(5));
         ++z;
     }
 }
@@ -220,7 +213,7 @@ TEST_F(TileDownloadEndToEndTest, OversizeResetAndTruncatedTilesEndAfterTheBounde
 // four tiles and comes back later. The tiles given up meanwhile are asked
 // again when their cool-down of a minute ends, without the map asking, and
 // load; out of view a tile waits until the map draws it. No tile is asked
-// more than three times in any minute, however often the map redraws, and
+// more than twice before its cool-down, however often the map redraws, and
 // the source says that tiles cannot be loaded exactly until they load again.
 TEST_F(TileDownloadEndToEndTest, TilesGivenUpWhileTheServerWasDownLoadOnceItIsBack) {
     auto view = std::make_shared<testing::FixedViewDelegate>(4, QuovaTileRect(0, 3, 0, 0));
@@ -259,9 +252,6 @@ TEST_F(TileDownloadEndToEndTest, TilesGivenUpWhileTheServerWasDownLoadOnceItIsBa
     time_->advance(1.0);
     ASSERT_TRUE(allRequested(shown, 2));
     ASSERT_TRUE(handled(10));
-    time_->advance(2.0);
-    ASSERT_TRUE(allRequested(shown, 3));
-    ASSERT_TRUE(handled(15));
     EXPECT_TRUE(manager->tilesCannotBeLoaded());
 
     // Down for a while longer, then back; the map keeps redrawing.
@@ -270,7 +260,7 @@ TEST_F(TileDownloadEndToEndTest, TilesGivenUpWhileTheServerWasDownLoadOnceItIsBa
     redraw(29.5);  // 59.5 s since the tiles were given up
     for (uint64_t x = 0; x <= hidden; ++x) {
         if (x == shown) continue;
-        EXPECT_EQ(requests(x), 3u) << "tile " << x << ": three requests in the first minute";
+        EXPECT_EQ(requests(x), 2u) << "tile " << x << ": two requests in the first minute";
     }
     EXPECT_TRUE(manager->tilesCannotBeLoaded());
 
@@ -283,20 +273,20 @@ TEST_F(TileDownloadEndToEndTest, TilesGivenUpWhileTheServerWasDownLoadOnceItIsBa
             return manager->connectionCount() == 0;
         },
         10));
-    for (uint64_t x = 0; x < shown; ++x) EXPECT_EQ(requests(x), 4u) << "tile " << x;
+    for (uint64_t x = 0; x < shown; ++x) EXPECT_EQ(requests(x), 3u) << "tile " << x;
     EXPECT_FALSE(manager->tilesCannotBeLoaded());
-    EXPECT_EQ(requests(hidden), 3u) << "out of view, not asked";
+    EXPECT_EQ(requests(hidden), 2u) << "out of view, not asked";
     EXPECT_EQ(manager->tileStateForTile(*tile(z, hidden, 0)), 0u);
 
     // Drawn later, the hidden tile is asked at once and loads.
     ask(*manager, z, hidden, 0);
     ASSERT_TRUE(
         platform::RunLoop::runUntil([&] { return manager->tileStateForTile(*tile(z, hidden, 0)) == 1; }, 10));
-    EXPECT_EQ(requests(hidden), 4u);
+    EXPECT_EQ(requests(hidden), 3u);
     redraw(5.0);
     for (uint64_t x = 0; x <= hidden; ++x) {
         if (x == shown) continue;
-        EXPECT_EQ(requests(x), 4u) << "tile " << x << " loaded: asked no more";
+        EXPECT_EQ(requests(x), 3u) << "tile " << x << " loaded: asked no more";
     }
 }
 
@@ -325,21 +315,20 @@ TEST_F(TileDownloadEndToEndTest, CoolDownsGrowToFifteenMinutesAndActivationAsksA
     ask(*manager, 6, 0, 0);
     ASSERT_TRUE(requestsReach(1) && handled(1));
     time_->advance(1.0);
-    ASSERT_TRUE(requestsReach(2) && handled(2));
-    // Becoming active within the first minute: the third attempt is not hurried...
+    ASSERT_TRUE(requestsReach(2) && failuresHandled(1));
+    // Given up after two requests; becoming active asks at once: the third request of the minute...
     platform::NotificationCenter::defaultCenter().post(TileCacheManager::kActiveNotification, nullptr, {});
-    time_->advance(2.0);
-    ASSERT_TRUE(requestsReach(3) && failuresHandled(1));
-    // ...and the given-up tile waits for the bound: a minute after its first request.
+    ASSERT_TRUE(requestsReach(3) && failuresHandled(2));
+    // ...and a second activation waits for the bound: a minute after the first request.
     platform::NotificationCenter::defaultCenter().post(TileCacheManager::kActiveNotification, nullptr, {});
-    time_->advance(56.9);
+    time_->advance(58.9);
     platform::RunLoop::runUntil([] { return false; }, 0.2);
     EXPECT_EQ(server_.requestCount(path), 3u);
     time_->advance(0.2);
-    ASSERT_TRUE(requestsReach(4) && failuresHandled(2));
+    ASSERT_TRUE(requestsReach(4) && failuresHandled(3));
 
     // Each failed attempt doubles the rest, up to fifteen minutes.
-    for (const double minutes : {2.0, 4.0, 8.0, 15.0, 15.0}) {
+    for (const double minutes : {4.0, 8.0, 15.0, 15.0}) {
         SCOPED_TRACE(minutes);
         const size_t before = server_.requestCount(path);
         time_->advance(minutes * 60 - 1.0);
@@ -347,7 +336,7 @@ TEST_F(TileDownloadEndToEndTest, CoolDownsGrowToFifteenMinutesAndActivationAsksA
         EXPECT_EQ(server_.requestCount(path), before);
         time_->advance(2.0);
         ASSERT_TRUE(requestsReach(before + 1));
-        ASSERT_TRUE(failuresHandled(before + 1 - 2));
+        ASSERT_TRUE(failuresHandled(before + 1 - 1));
     }
     EXPECT_TRUE(manager->tilesCannotBeLoaded());
 

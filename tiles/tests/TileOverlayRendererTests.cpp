@@ -87,16 +87,15 @@ class TileOverlayRendererTest : public TilesTest {
         platform::UserDefaults::standard().remove("shouldShowTileDebugInfo");
         TilesTest::TearDown();
     }
-    // A source drawn from one level lower from level 9 on (shiftLevel 2), or never shifted (0).
-    static constexpr double kDenseScreen = 4;
-    std::shared_ptr<TileOverlayRenderer> make(int64_t shiftLevel, int64_t maxTileZ = 19) {
+    // A source drawn from one level lower from level 9 on (shiftLevel 2), or never shifted (0), whose
+    // servers stop at level 14: cells of level 15 are drawn from enlarged tiles on any screen.
+    std::shared_ptr<TileOverlayRenderer> make(int64_t shiftLevel, int64_t maxTileZ = 14) {
         overlay_ = QuovaTileOverlay::initOverlayForMap(
             "Render", maxTileZ, "RenderTiles", "https://t.invalid/%1$@/%2$@/%3$@.png", {"a"}, 9, shiftLevel);
         overlay_->setDelegate(view_);
         renderer_ = TileOverlayRenderer::makeForOverlay(overlay_);
-        // Cells for a dense screen, where the source's shift to lower tiles applies (at a ratio of 1
-        // the view's own level is drawn: the map screen's tests show that).
-        renderer_->setContentScaleFactor(kDenseScreen);
+        // Cells for a plain screen: a dense one draws finer tiles (the finer-level test shows that).
+        renderer_->setContentScaleFactor(1);
         manager_ = TileCacheManager::sharedInstanceForMap("Render");
         return renderer_;
     }

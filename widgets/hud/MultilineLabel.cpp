@@ -140,18 +140,60 @@ void MultilineLabel::fit() {
     update();
 }
 
-void MultilineLabel::paintEvent(QPaintEvent*) {
-    if (shown_.isEmpty()) return;
-    QPainter painter(this);
-    painter.setFont(shownFont_);
-    painter.setPen(color_);
+void MultilineLabel::setShowsPlate(bool shows) {
+    if (plate_ == shows) return;
+    plate_ = shows;
+    update();
+}
+
+std::vector<QRectF> MultilineLabel::lineRects() const {
+    std::vector<QRectF> rects;
     const QRectF area = contentsRect();
-    const double spacing = QFontMetricsF(shownFont_).lineSpacing();
+    const QFontMetricsF metrics(shownFont_);
+    const double spacing = metrics.lineSpacing();
     double y = area.top() + (area.height() - spacing * shown_.size()) / 2;
     const Qt::Alignment horizontal = alignment_ & Qt::AlignHorizontal_Mask;
     for (const QString& line : shown_) {
-        painter.drawText(QRectF(area.left(), y, area.width(), spacing), horizontal | Qt::AlignTop, line);
+        const double width = std::min(area.width(), metrics.horizontalAdvance(line));
+        double x = area.left();
+        if (horizontal & Qt::AlignRight) {
+            x = area.right() - width;
+        } else if (horizontal & Qt::AlignHCenter) {
+            x = area.left() + (area.width() - width) / 2;
+        }
+        rects.emplace_back(x, y, width, spacing);
         y += spacing;
+    }
+    return rects;
+}
+
+QRectF MultilineLabel::plateRect() const {
+    if (!plate_ || shown_.isEmpty()) return {};
+    QRectF box;
+    for (const QRectF& line : lineRects()) box = box.united(line);
+    return box.adjusted(-kPlatePadding, -1, kPlatePadding, 1).intersected(QRectF(rect()));
+}
+
+void MultilineLabel::paintEvent(QPaintEvent*) {
+    if (shown_.isEmpty()) return;
+    QPainter painter(this);
+    if (plate_) {
+        painter.setRenderHint(QPainter::Antialiasing);
+        QColor plate = palette().color(QPalette::Window);
+        plate.setAlpha(200);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(plate);
+        painter.drawRoundedRect(plateRect(), 3, 3);
+    }
+    painter.setFont(shownFont_);
+    painter.setPen(plate_ ? palette().color(QPalette::WindowText) : color_);
+    const QRectF area = contentsRect();
+    const Qt::Alignment horizontal = alignment_ & Qt::AlignHorizontal_Mask;
+    const std::vector<QRectF> rects = lineRects();
+    for (int i = 0; i < shown_.size(); ++i) {
+        const QRectF& line = rects[size_t(i)];
+        painter.drawText(QRectF(area.left(), line.top(), area.width(), line.height()),
+                         horizontal | Qt::AlignTop, shown_[i]);
     }
 }
 

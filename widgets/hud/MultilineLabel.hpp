@@ -6,6 +6,8 @@
 #include <QStringList>
 #include <QWidget>
 
+#include <vector>
+
 namespace tervolo::widgets::hud {
 
 // A label of up to numberOfLines lines (0: as many as the height takes) with the platform label's
@@ -42,6 +44,17 @@ class MultilineLabel : public QWidget {
     // font size within numberOfLines.
     bool fitsAtFullSize(double width, double height) const;
 
+    // Shows the lines on a plate: a rounded rect around them in the palette's window colour, a little
+    // translucent, with the text in its window text colour (textColor is then not used), so a line
+    // over a map reads in a light and a dark palette alike. Off by default. The plate reaches
+    // kPlatePadding beyond the text sideways and 1 point up and down, within the label: a label that
+    // shows one gives its contents that much margin.
+    static constexpr int kPlatePadding = 4;
+    bool showsPlate() const { return plate_; }
+    void setShowsPlate(bool shows);
+    // Where the plate is drawn, in the label's coordinates; empty without a plate or text.
+    QRectF plateRect() const;
+
     // What is shown: the scale applied to the font and the lines drawn.
     double appliedScale() const { return appliedScale_; }
     QFont shownFont() const { return shownFont_; }
@@ -53,11 +66,14 @@ class MultilineLabel : public QWidget {
 
   private:
     void fit();
+    // The shown lines' boxes as paintEvent draws them.
+    std::vector<QRectF> lineRects() const;
 
     QString text_;
     QFont font_;
     QColor color_ = Qt::black;
     Qt::Alignment alignment_ = Qt::AlignHCenter;
+    bool plate_ = false;
     int lines_ = 1;
     bool adjusts_ = false;
     double minimumScale_ = 0;

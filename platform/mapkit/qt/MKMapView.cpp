@@ -10,6 +10,7 @@
 #include <numbers>
 
 #include "platform/mapkit/qt/MKMapViewCells.hpp"
+#include "platform/mapkit/qt/MKMapWindowWatcher.hpp"
 #include "platform/mapkit/qt/MKPinGeometry.hpp"
 #include "platform/ui/Animator.hpp"
 #include "platform/ui/FocusRing.hpp"
@@ -66,17 +67,25 @@ MKMapView::MKMapView(QWidget* parent)
     setFocusPolicy(Qt::StrongFocus);
     setAttribute(Qt::WA_OpaquePaintEvent);
     grabGesture(Qt::PinchGesture);
-    // Results of the drawing threads and renderer invalidations become one queued repaint.
-    auto queued = repaintQueued_;
-    repaintListener_ = cells_->addRepaintListener([this, queued] {
-        if (queued->exchange(true)) return;
+    // Results of the drawing threads and renderer invalidations become one queued repaint of the
+    // areas they changed.
+    auto pending = pendingRepaint_;
+    repaintListener_ = cells_->addRepaintListener([this, pending](const MKMapRect& rect) {
+        {
+            std::lock_guard lock(pending->mutex);
+            // Past this many areas, one repaint of the whole view costs less than sorting them out.
+            constexpr size_t kMostAreas = 256;
+            if (MKMapRectIsNull(rect) || pending->rects.size() >= kMostAreas) {
+                pending->whole = true;
+                pending->rects.clear();
+            } else if (!pending->whole) {
+                pending->rects.push_back(rect);
+            }
+            if (pending->queued) return;
+            pending->queued = true;
+        }
         QMetaObject::invokeMethod(
-            this,
-            [this, queued] {
-                queued->store(false);
-                update();
-            },
-            Qt::QueuedConnection);
+            this, [this] { repaintPendingCells(); }, Qt::QueuedConnection);
     });
     scale_ = new MKScaleView(this);
     logo_ = new MKAppleLogoImageView(this);
@@ -92,9 +101,16 @@ MKMapView::MKMapView(QWidget* parent)
         if (const auto view = callout_->annotationView(); view && view->annotation())
             runRecognizers(view->annotation());
     };
+    windowWatcher_ = new MKMapWindowWatcher(this, [this] { mapWindowDidComeBack(); });
     setBoundsSize({static_cast<double>(std::max(width(), 1)), static_cast<double>(std::max(height(), 1))});
     setVisibleMapRect(MKMapRectWorld);
     placeOrnaments();
+}
+
+void MKMapView::mapWindowDidComeBack() {
+    for (const auto& overlay : overlays()) {
+        if (auto renderer = existingRendererForOverlay(overlay.get())) renderer->mapWindowDidComeBack();
+    }
 }
 
 MKMapView::~MKMapView() {
@@ -159,26 +175,28 @@ void MKMapView::contentDidChange() {
 }
 
 void MKMapView::annotationDidChange(const MKAnnotation& annotation) {
-    // A fix of the user's position arrives every second or so, mostly where the last one was: when the
-    // dot and its halo would be drawn within a pixel of the last frame's, and no callout shows the
-    // location's texts, nothing on screen changes and no frame is drawn for it. The layout still
-    // follows with the next frame.
-    bool calloutShowsIt = false;
-    for (const auto& selected : selectedAnnotations()) calloutShowsIt |= selected.get() == &annotation;
-    if (&annotation == userLocation().get() && userDotPainted_ && !animating_ && !calloutShowsIt) {
-        const UserDot now = userDot(presentation());
-        const UserDot& painted = paintedUserDot_;
-        const bool same =
-            now.drawn == painted.drawn &&
-            (!now.drawn ||
-             (std::abs(now.at.x() - painted.at.x()) < 1.0 && std::abs(now.at.y() - painted.at.y()) < 1.0 &&
-              (now.halo > 0) == (painted.halo > 0) && std::abs(now.halo - painted.halo) < 1.0));
-        if (same) {
-            layoutNeeded_ = true;
-            return;
-        }
+    if (&annotation != userLocation().get() || !userDotPainted_ || animating_) {
+        contentDidChange();
+        return;
     }
-    contentDidChange();
+    // A fix of the user's position arrives every second or so. On screen only the dot and its halo
+    // change: the area where the last frame drew them and the one where they go now are repainted,
+    // not the map; when the dot and its halo would be drawn within a pixel of the last frame's,
+    // nothing is. A callout that shows the location follows it with the location's texts.
+    const UserDot now = userDot(presentation());
+    const UserDot& painted = paintedUserDot_;
+    const bool same =
+        now.drawn == painted.drawn &&
+        (!now.drawn ||
+         (std::abs(now.at.x() - painted.at.x()) < 1.0 && std::abs(now.at.y() - painted.at.y()) < 1.0 &&
+          (now.halo > 0) == (painted.halo > 0) && std::abs(now.halo - painted.halo) < 1.0));
+    // The user's annotation view, made once the dot comes near the view (the callout and clicks use
+    // it); the other markers' views are as the last layout left them.
+    if (now.drawn && !viewForAnnotation(&annotation)) layoutNeeded_ = true;
+    for (const auto& selected : selectedAnnotations()) {
+        if (selected.get() == &annotation) updateCallout();
+    }
+    if (!same) repaintArea(QRectF(userDotArea(painted) | userDotArea(now)).toAlignedRect());
 }
 
 void MKMapView::cameraDidChange(const CameraState& from, bool animated) {
@@ -220,11 +238,138 @@ void MKMapView::cameraDidChange(const CameraState& from, bool animated) {
 
 void MKMapView::overlaysDidChange() {
     layoutNeeded_ = true;
-    update();
+    // The overlays that came, went or moved in the drawing order lie between the part both orders
+    // begin with and the part they end with: their bounds are repainted, and nothing else (a circle
+    // kept around the user's position, replaced as the user walks, repaints only the old and the new
+    // circle; other overlays' cells stay as they are).
+    std::vector<std::pair<std::weak_ptr<MKOverlay>, MKMapRect>> now;
+    for (const MKOverlayLevel level : {MKOverlayLevel::AboveRoads, MKOverlayLevel::AboveLabels}) {
+        for (const auto& overlay : overlaysInLevel(level))
+            now.emplace_back(overlay, overlay->boundingMapRect());
+    }
+    auto same = [](const std::pair<std::weak_ptr<MKOverlay>, MKMapRect>& a,
+                   const std::pair<std::weak_ptr<MKOverlay>, MKMapRect>& b) {
+        return !a.first.owner_before(b.first) && !b.first.owner_before(a.first) && a.second == b.second;
+    };
+    size_t head = 0;
+    while (head < now.size() && head < shownOverlays_.size() && same(now[head], shownOverlays_[head])) ++head;
+    size_t tail = 0;
+    while (tail < now.size() - head && tail < shownOverlays_.size() - head &&
+           same(now[now.size() - 1 - tail], shownOverlays_[shownOverlays_.size() - 1 - tail])) {
+        ++tail;
+    }
+    std::vector<MKMapRect> changed;
+    double reach = removedStrokeReach_;
+    for (const auto* list : {&shownOverlays_, &now}) {
+        for (size_t i = head; i + tail < list->size(); ++i) {
+            changed.push_back((*list)[i].second);
+            if (const auto overlay = (*list)[i].first.lock()) {
+                if (const auto circle = std::dynamic_pointer_cast<MKCircleRenderer>(
+                        existingRendererForOverlay(overlay.get()))) {
+                    reach = std::max(reach, circle->lineWidth());
+                }
+            }
+        }
+    }
+    removedStrokeReach_ = 0;
+    shownOverlays_ = std::move(now);
+    // A stroke straddles the bounds' edge; its width is in view points at the cells' scale, at most
+    // √2 times as wide at the view's; a pixel or two more for the scaled cells' blending.
+    updateMapRects(changed, reach + 2);
 }
 
 void MKMapView::overlayRendererWillBeRemoved(const std::shared_ptr<MKOverlayRenderer>& renderer) {
     cells_->dropLayer(reinterpret_cast<uintptr_t>(renderer.get()));
+    if (const auto circle = std::dynamic_pointer_cast<MKCircleRenderer>(renderer))
+        removedStrokeReach_ = std::max(removedStrokeReach_, circle->lineWidth());
+}
+
+void MKMapView::repaintPendingCells() {
+    std::vector<MKMapRect> rects;
+    bool whole = false;
+    {
+        std::lock_guard lock(pendingRepaint_->mutex);
+        pendingRepaint_->queued = false;
+        whole = pendingRepaint_->whole;
+        pendingRepaint_->whole = false;
+        rects.swap(pendingRepaint_->rects);
+    }
+    if (whole) {
+        update();
+        return;
+    }
+    // Cells are blended into the view scaled: a pixel more around.
+    updateMapRects(rects, 2);
+}
+
+QRect MKMapView::viewRectForMapRect(const Presentation& p, const MKMapRect& rect, double margin) const {
+    // Where the view shows more than half the world across, a place can show twice: all of it.
+    const double across = std::hypot(width(), height()) / p.zoomScale;
+    if (MKMapRectIsNull(rect) || rect.size.width >= kMKMapWorldSide / 2 || across >= kMKMapWorldSide / 2) {
+        return this->rect();
+    }
+    // The copy nearest the middle (toView picks it for the centre), turned with the view.
+    const QPointF centre =
+        toView(p, {rect.origin.x + rect.size.width / 2, rect.origin.y + rect.size.height / 2});
+    double halfWidth = rect.size.width / 2 * p.zoomScale;
+    double halfHeight = rect.size.height / 2 * p.zoomScale;
+    if (p.heading != 0) {
+        const double c = std::abs(std::cos(p.heading * kDegree));
+        const double s = std::abs(std::sin(p.heading * kDegree));
+        const double w = halfWidth * c + halfHeight * s;
+        const double h = halfWidth * s + halfHeight * c;
+        halfWidth = w;
+        halfHeight = h;
+    }
+    const QRectF area(centre.x() - halfWidth - margin, centre.y() - halfHeight - margin,
+                      2 * (halfWidth + margin), 2 * (halfHeight + margin));
+    return area.toAlignedRect() & this->rect();
+}
+
+void MKMapView::updateMapRects(const std::vector<MKMapRect>& rects, double margin) {
+    if (rects.empty()) return;
+    // While the camera moves every frame repaints the whole view anyway.
+    if (animating_) {
+        update();
+        return;
+    }
+    const Presentation p = presentation();
+    QRegion region;
+    for (const MKMapRect& rect : rects) region |= viewRectForMapRect(p, rect, margin);
+    repaintArea(region);
+}
+
+void MKMapView::repaintArea(const QRegion& area) {
+    if (area.isEmpty()) return;
+    const Presentation p = presentation();
+    const FrameGrid& grid = frameGrid_;
+    if (!grid.valid || grid.exact) {
+        // Before the first frame nothing shows; at an exact scale cells are copied pixel for pixel.
+        update(area);
+        return;
+    }
+    // A cell scaled to the view blends each row from the left edge of its target on: a row begun
+    // elsewhere can come out a level apart here and there. So each row of the part starts and ends
+    // at the edges of the cells it crosses, as in the whole frame. Turned, or since moved (a whole
+    // frame comes anyway), the whole view.
+    if (p.heading != 0 || grid.heading != 0 || !(grid.center == p.center) || grid.zoomScale != p.zoomScale) {
+        update();
+        return;
+    }
+    QRegion aligned;
+    for (const QRect& part : area) {
+        const auto i0 =
+            static_cast<int64_t>(std::floor((grid.originX + part.left() / p.zoomScale) / grid.cellSide));
+        const auto i1 = static_cast<int64_t>(
+            std::floor((grid.originX + (part.right() + 1) / p.zoomScale) / grid.cellSide));
+        // As the frame places its cells.
+        const double left =
+            std::round((static_cast<double>(i0) * grid.cellSide - grid.originX) * p.zoomScale);
+        const double right =
+            std::round((static_cast<double>(i1 + 1) * grid.cellSide - grid.originX) * p.zoomScale);
+        aligned |= QRect(static_cast<int>(left), part.top(), static_cast<int>(right - left), part.height());
+    }
+    update(aligned & rect());
 }
 
 void MKMapView::overlayRendererNeedsDisplay(const MKOverlayRenderer& renderer, const MKMapRect& rect,
@@ -271,9 +416,15 @@ void MKMapView::placeOrnaments() {
     logo_->move(margin, height() - logo_->height() - margin);
     legal_->move(width() - legal_->width() - margin, height() - legal_->height() - margin);
     // Two lines of the attribution's height above it: a screen's own credit line of up to two
-    // lines, set where the attribution stands, stays clear of it.
-    notice_->move(width() - notice_->width() - margin,
-                  legal_->y() - legal_->height() - notice_->height() - 4);
+    // lines, set where the attribution stands, stays clear of it; and above the credits a screen
+    // says it shows, however many lines they take (a small window, a large font at ratio 2).
+    int noticeRight = width() - margin;
+    int noticeBottom = legal_->y() - legal_->height() - 4;
+    if (!creditArea_.isEmpty()) {
+        noticeRight = std::min(noticeRight, creditArea_.right() + 1);
+        noticeBottom = std::min(noticeBottom, creditArea_.top() - 4);
+    }
+    notice_->move(std::max(margin, noticeRight - notice_->width()), noticeBottom - notice_->height());
     if (compass_ != nullptr) {
         compass_->move(
             static_cast<int>(std::lround(width() - compass_->width() - margin - compassTrailingInset_)),
@@ -284,6 +435,12 @@ void MKMapView::placeOrnaments() {
 
 QString MKMapView::notice() const {
     return notice_->text();
+}
+
+void MKMapView::setCreditArea(const QRect& area) {
+    if (area == creditArea_) return;
+    creditArea_ = area;
+    placeOrnaments();
 }
 
 void MKMapView::setNotice(const QString& text) {

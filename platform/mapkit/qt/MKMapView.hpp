@@ -6,9 +6,11 @@
 #include <QPointer>
 #include <QWidget>
 
+#include <array>
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <unordered_map>
 #include <vector>
 
@@ -22,6 +24,7 @@ class QThreadPool;
 namespace platform {
 
 class CellCache;
+class MKMapWindowWatcher;
 
 // States of the map's own recognisers, with the platform's raw values.
 enum class MKGestureState { Possible = 0, Began = 1, Changed = 2, Ended = 3, Cancelled = 4 };
@@ -36,6 +39,11 @@ enum class MKGestureState { Possible = 0, Began = 1, Changed = 2, Ended = 3, Can
 // view's zoom over the draw scale) and, where a cell is not drawn yet, the nearest cached coarser cell
 // enlarged, so moving the map never shows an empty grid. setNeedsDisplayInMapRect on a renderer drops
 // its cells and asks for one repaint however many calls arrive before the next frame.
+//
+// Repaints cover what changed, not the view: a cell that arrives or goes out of date repaints its own
+// area, an overlay added or removed its bounds, a fix of the user's position the dot's old and new
+// places with their halos. A frame that repaints a part of the view composites only the cells and
+// markers that reach into it.
 class MKMapView : public QWidget, public MKMapViewModel {
     Q_OBJECT
   public:
@@ -61,6 +69,10 @@ class MKMapView : public QWidget, public MKMapViewModel {
     // that cannot be loaded; empty hides it.
     QString notice() const;
     void setNotice(const QString& text);
+    // Where a screen shows credits of its own over the map, in view points (empty: none): the notice
+    // stands above them, never over them.
+    QRect creditArea() const { return creditArea_; }
+    void setCreditArea(const QRect& area);
 
     // ---- Recognisers of the map itself
     struct LongPressRecognizer {
@@ -137,6 +149,10 @@ class MKMapView : public QWidget, public MKMapViewModel {
     // An image for MKAnnotationView::setImage.
     static std::shared_ptr<MKBitmap> bitmapFromImage(const QImage& image);
 
+    // Tells every overlay's renderer that the map's window came back on screen (its watcher calls
+    // this when the window is restored, shown, exposed or activated again).
+    void mapWindowDidComeBack();
+
     // The model's invalidation, from any thread.
     void overlayRendererNeedsDisplay(const MKOverlayRenderer& renderer, const MKMapRect& rect,
                                      MKZoomScale zoomScale) override;
@@ -195,7 +211,8 @@ class MKMapView : public QWidget, public MKMapViewModel {
     bool clickSelectedView(QPointF point);
     const QPixmap& pinPixmap(const Color& tint, qreal ratio);
     const QPixmap& bitmapPixmap(const std::shared_ptr<MKBitmap>& bitmap);
-    void drawAnnotations(QPainter& painter, const Presentation& p);
+    // `dirty`: the part of the view the frame repaints, view points; null: all of it.
+    void drawAnnotations(QPainter& painter, const Presentation& p, const QRectF& dirty);
     // One marker of a frame: its picture and where it goes, in view points and in device pixels.
     struct PinStamp {
         const QPixmap* pixmap;
@@ -206,7 +223,7 @@ class MKMapView : public QWidget, public MKMapViewModel {
     // Draws `stamps` (in order) through the pin layer; false when the painter is not one whose pixels
     // it can read and place exactly (the caller then draws each stamp).
     bool drawThroughPinLayer(QPainter& painter, const std::vector<PinStamp>& stamps);
-    void drawUserLocation(QPainter& painter, const Presentation& p);
+    void drawUserLocation(QPainter& painter, const Presentation& p, const QRectF& dirty);
     // The user's dot as drawUserLocation draws it: where, with what halo, or not at all.
     struct UserDot {
         bool drawn = false;
@@ -214,6 +231,18 @@ class MKMapView : public QWidget, public MKMapViewModel {
         double halo = 0;  // the accuracy halo's radius in view points; 0: no halo
     };
     UserDot userDot(const Presentation& p) const;
+    // What drawUserLocation can touch for `dot`, in view points; empty when it draws nothing.
+    static QRectF userDotArea(const UserDot& dot);
+    // The view's area where `rect` shows (of the copies a world to either side, the one nearest the
+    // middle), `margin` points more around; the whole view for a null rect, or where more than one
+    // copy of a place can show.
+    QRect viewRectForMapRect(const Presentation& p, const MKMapRect& rect, double margin) const;
+    // Repaints the view's areas of `rects`, `margin` points more around each.
+    void updateMapRects(const std::vector<MKMapRect>& rects, double margin);
+    // Repaints `area` of the view so that it shows what a whole frame shows there.
+    void repaintArea(const QRegion& area);
+    // The cell cache's repaints gathered since the last turn of the event loop.
+    void repaintPendingCells();
     void runRecognizers(const std::shared_ptr<MKAnnotation>& annotation);
 
     // The process's one cell cache and drawing pool, shared with every other map view.
@@ -229,6 +258,24 @@ class MKMapView : public QWidget, public MKMapViewModel {
     // The dot the last frame drew: a fix that leaves it within a pixel of it needs no new frame.
     UserDot paintedUserDot_;
     bool userDotPainted_ = false;
+    bool paintingWidget_ = false;  // the frame being drawn is the view's own paint event's
+    // The cell grid the last frame composited, in view points: scaled cells are blended from the left
+    // edge of each row of their target, so a repaint of a part starts its rows there.
+    struct FrameGrid {
+        bool valid = false;
+        MKMapPoint center;
+        double zoomScale = 0;
+        double heading = 0;
+        bool exact = false;
+        double cellSide = 0;  // map points
+        double originX = 0;   // the view's left edge, map points
+    };
+    FrameGrid frameGrid_;
+    // The overlays (both levels, in drawing order) as the last change left them, with their bounds: a
+    // change repaints the bounds of the overlays that came, went or moved in the order.
+    std::vector<std::pair<std::weak_ptr<MKOverlay>, MKMapRect>> shownOverlays_;
+    // How far past its bounds a renderer removed since then could draw (its stroke), view points.
+    double removedStrokeReach_ = 0;
 
     // Programmatic animation of the shown camera towards the model's.
     bool animating_ = false;
@@ -273,22 +320,43 @@ class MKMapView : public QWidget, public MKMapViewModel {
 
     // The default pin per tint and pixel ratio (in quarters).
     std::unordered_map<uint64_t, QPixmap> pinPixmaps_;
-    // Many markers in view: the last frame's markers, and once a frame repeated them, the device
-    // pixels under them before they were drawn and the same pixels after. A frame whose markers keep
-    // their places relative to each other (whole device pixels apart as before) over the very same
-    // pixels shows the pixels after again, one image instead of thousands of markers: frames while
-    // cells arrive elsewhere, panning by whole pixels. Empty while few markers are in view.
+    // Many markers in view, where drawing each costs more than copying the pixels they span: the last
+    // frame's markers and what it drew under them, and once a frame repeated both, the pixels it made
+    // of them. A frame with the same markers over the same drawing (also both moved by whole pixels,
+    // at an exact scale) shows those pixels again, one image instead of thousands of markers: frames
+    // while cells arrive elsewhere, panning by whole pixels. Empty while drawing each costs less.
     struct PinLayer {
         qreal ratio = 0;
-        std::vector<std::pair<QPoint, qint64>> stamps;  // relative to the first one; picture keys
-        QImage under;                                   // null until kept
-        QImage composed;                                // ratio `ratio`
-        QPoint origin;          // the images' top-left relative to the first stamp, device pixels
+        std::vector<std::pair<QPoint, qint64>> stamps;  // device pixels from the origin; picture keys
+        std::vector<double> under;                      // what was drawn under them (frameUnder_)
+        std::vector<double> scratch;                    // the frame's own, kept for its capacity
+        QPoint origin;          // the markers' device pixels' top-left from the origin
+        QSize size;             // and their size
+        QImage composed;        // null until kept; ratio `ratio`, opaque
+        bool shown = false;     // a frame after the one that kept it showed it
         int framesWithout = 0;  // frames to come that draw the markers without keeping their pixels
-        int backoff = 1;        // how many, the next time kept pixels are not met again
+        int backoff = 1;        // how many, the next time kept pixels are not shown
     };
+    // What drawing a marker costs against copying one device pixel: the call, and each of its pixels
+    // blended (measured: a pin's call and blend at ratio 1 as much as copying about 4,600 pixels). Kept
+    // pixels are shown only where drawing each costs more than kKeptPixelsBias times copying them: at
+    // even costs, holding no image wins (at ratio 1 pins spread over 1920×1080 points are drawn each up
+    // to about 670).
+    static constexpr double kMarkerCallCost = 800;
+    static constexpr double kMarkerPixelCost = 4;
+    static constexpr double kKeptPixelsBias = 1.5;
     PinLayer pinLayer_;
     std::vector<PinStamp> frameStamps_;
+    std::vector<std::pair<const MKAnnotationView*, MKMapPoint>> frameVisited_;
+    // What the frame being drawn drew under its markers: the view, its colour and turn, and each cell
+    // image and the dot with where they went. Two frames alike in what they drew under the markers'
+    // pixels, and in the markers, show the same pixels there.
+    struct UnderItem {
+        QRectF area;                 // view points, before the view's turn
+        std::array<double, 5> what;  // a cell: its image and the part of it drawn; the dot: its place
+    };
+    std::vector<double> frameUnderView_;
+    std::vector<UnderItem> frameUnder_;
     // The frame being drawn filled the whole view with an opaque colour.
     bool viewOpaque_ = false;
     std::unordered_map<const MKBitmap*, std::pair<std::weak_ptr<MKBitmap>, QPixmap>> bitmapPixmaps_;
@@ -300,14 +368,23 @@ class MKMapView : public QWidget, public MKMapViewModel {
     MKAppleLogoImageView* logo_ = nullptr;
     MKAttributionLabel* legal_ = nullptr;
     MKMapNoticeLabel* notice_ = nullptr;
+    QRect creditArea_;
     MKCalloutView* callout_ = nullptr;
     // Shown while the map has the keyboard focus from Tab, Shift+Tab or a shortcut (not from a
     // click, nor when a screen gives the focus back), so a keyboard user sees where the keys go.
     QWidget* focusRing_ = nullptr;
+    MKMapWindowWatcher* windowWatcher_ = nullptr;
     QMarginsF calloutInsets_;
     uint64_t revealToken_ = 0;
 
-    std::shared_ptr<std::atomic<bool>> repaintQueued_ = std::make_shared<std::atomic<bool>>(false);
+    // The cell cache's repaints, from any thread, until the main thread's next turn takes them.
+    struct PendingRepaint {
+        std::mutex mutex;
+        bool queued = false;
+        bool whole = false;
+        std::vector<MKMapRect> rects;
+    };
+    std::shared_ptr<PendingRepaint> pendingRepaint_ = std::make_shared<PendingRepaint>();
 };
 
 }  // namespace platform

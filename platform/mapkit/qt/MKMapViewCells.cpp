@@ -90,7 +90,7 @@ QThreadPool& CellCache::drawingPool() {
     });
 }
 
-CellCache::ListenerId CellCache::addRepaintListener(std::function<void()> listener) {
+CellCache::ListenerId CellCache::addRepaintListener(std::function<void(const MKMapRect&)> listener) {
     std::lock_guard lock(listenersMutex_);
     const ListenerId id = nextListener_++;
     listeners_.emplace_back(id, std::move(listener));
@@ -152,14 +152,16 @@ void CellCache::invalidate(uintptr_t layer, const MKMapRect& rect, int zoom) {
             any = true;
         }
     }
-    if (any) notifyRepaint();
+    // The stale cells stay on screen until their new images come; a frame over the rect asks for
+    // them.
+    if (any) notifyRepaint(rect);
 }
 
-void CellCache::notifyRepaint() {
+void CellCache::notifyRepaint(const MKMapRect& rect) {
     // Under the listeners' lock: a view that removes its listener while being destroyed waits for a
     // call under way, so no call reaches a destroyed view.
     std::lock_guard lock(listenersMutex_);
-    for (const auto& [id, listener] : listeners_) listener();
+    for (const auto& [id, listener] : listeners_) listener(rect);
 }
 
 CellCache::Lookup CellCache::lookup(const CellKey& key) {
@@ -187,6 +189,8 @@ void CellCache::finishJob(const CellKey& key, uint64_t generation, QImage image,
     // Measured and cut outside the lock: the frame waits on it.
     const QSize full = image.size();
     QRect ink = blank ? QRect() : inkBounds(image);
+    // Where it has ink, a pixel more around for a scaled draw's blending.
+    const QRect inkDrawn = ink.adjusted(-1, -1, 1, 1);
     if (!ink.isEmpty()) {
         if (ink.width() * ink.height() * 2 < full.width() * full.height()) {
             // One transparent pixel around the ink, so a scaled draw blends its edge as the whole
@@ -197,6 +201,19 @@ void CellCache::finishJob(const CellKey& key, uint64_t generation, QImage image,
             ink = image.rect();
         }
     }
+    // What a view shows differently now: the old picture's ink and the new one's. Where no picture of
+    // this cell was shown, a view may have shown another level's cell of the layer in its place: then
+    // all of it. A result that changes nothing on screen still repaints a speck of it, so that a
+    // frame with the cell no longer pending follows.
+    const MKMapRect whole = key.mapRect();
+    auto inkRect = [&whole](const QRect& part, const QSize& size) {
+        if (part.isEmpty() || size.isEmpty()) return MKMapRectNull;
+        const double sx = whole.size.width / size.width();
+        const double sy = whole.size.height / size.height();
+        return MKMapRectMake(whole.origin.x + part.x() * sx, whole.origin.y + part.y() * sy,
+                             part.width() * sx, part.height() * sy);
+    };
+    MKMapRect changed = MKMapRectNull;
     {
         std::lock_guard lock(mutex_);
         const auto found = cells_.find(key);
@@ -210,10 +227,17 @@ void CellCache::finishJob(const CellKey& key, uint64_t generation, QImage image,
         }
         if (cell.generation != generation) return;  // invalidated meanwhile: stays stale, asked again
         const bool inked = !ink.isEmpty();
+        if (!cell.ready && standInExists(key)) {
+            changed = whole;
+        } else {
+            if (cell.ready && cell.hasContent) changed = inkRect(cell.inkDrawn, cell.full);
+            if (inked) changed = MKMapRectUnion(changed, inkRect(inkDrawn, full));
+        }
         bytes_ -= cell.bytes;
         // Empty cells keep no pixels.
         cell.image = inked ? std::move(image) : QImage();
         cell.ink = inked ? ink : QRect();
+        cell.inkDrawn = inked ? inkDrawn : QRect();
         cell.full = full;
         cell.bytes = static_cast<size_t>(cell.image.sizeInBytes());
         bytes_ += cell.bytes;
@@ -223,7 +247,26 @@ void CellCache::finishJob(const CellKey& key, uint64_t generation, QImage image,
         cell.hasContent = inked;
         evictIfNeeded();
     }
-    notifyRepaint();
+    if (MKMapRectIsNull(changed)) {
+        changed = MKMapRectMake(whole.origin.x + whole.size.width / 2, whole.origin.y + whole.size.height / 2,
+                                0, 0);
+    }
+    notifyRepaint(changed);
+}
+
+bool CellCache::standInExists(const CellKey& key) const {
+    // The stand-ins a frame takes (MKMapView::drawMap): a coarser cell up to 8 levels up, or the four
+    // cells one level down.
+    for (int up = 1; up <= std::min(key.zoom, 8); ++up) {
+        const auto found = cells_.find({key.layer, key.zoom - up, key.x >> up, key.y >> up});
+        if (found != cells_.end() && found->second.ready && found->second.hasContent) return true;
+    }
+    for (int child = 0; child < 4; ++child) {
+        const auto found =
+            cells_.find({key.layer, key.zoom + 1, 2 * key.x + (child & 1), 2 * key.y + (child >> 1)});
+        if (found != cells_.end() && found->second.ready && found->second.hasContent) return true;
+    }
+    return false;
 }
 
 void CellCache::evictIfNeeded() {

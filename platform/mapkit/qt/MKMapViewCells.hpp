@@ -73,11 +73,12 @@ class CellCache {
         QSize full;
     };
 
-    // Listeners are called (from any thread) when a result arrived or cells were invalidated; they
-    // must not call back into the cache. Once removeRepaintListener returns, its listener is not
-    // running and is never called again.
+    // Listeners are called (from any thread) when a result arrived or cells were invalidated, with
+    // the map rect whose drawing changed (a null rect: anywhere); they must not call back into the
+    // cache. Once removeRepaintListener returns, its listener is not running and is never called
+    // again.
     using ListenerId = uint64_t;
-    ListenerId addRepaintListener(std::function<void()> listener);
+    ListenerId addRepaintListener(std::function<void(const MKMapRect&)> listener);
     void removeRepaintListener(ListenerId id);
     void addLayer(uintptr_t layer);
     void dropLayer(uintptr_t layer);
@@ -102,6 +103,7 @@ class CellCache {
     struct Cell {
         QImage image;
         QRect ink;
+        QRect inkDrawn;  // where the image has ink, in the whole cell's pixels
         QSize full;
         size_t bytes = 0;
         uint64_t generation = 0;
@@ -113,7 +115,9 @@ class CellCache {
         bool hasContent = false;
     };
     void evictIfNeeded();
-    void notifyRepaint();
+    // Whether a cell of another level that a frame could show in the place of `key` is drawn.
+    bool standInExists(const CellKey& key) const;
+    void notifyRepaint(const MKMapRect& rect);
 
     mutable std::mutex mutex_;
     std::unordered_map<CellKey, Cell, CellKeyHash> cells_;
@@ -123,7 +127,7 @@ class CellCache {
     uint64_t uses_ = 0;  // the order of lookups, for least-recently-used eviction
 
     std::mutex listenersMutex_;  // held while listeners run
-    std::vector<std::pair<ListenerId, std::function<void()>>> listeners_;
+    std::vector<std::pair<ListenerId, std::function<void(const MKMapRect&)>>> listeners_;
     ListenerId nextListener_ = 1;
 };
 

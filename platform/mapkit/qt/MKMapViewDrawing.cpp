@@ -3,6 +3,7 @@
 #include <QThreadPool>
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <numbers>
@@ -54,7 +55,9 @@ uintptr_t baseLayerKey(MKMapType type, double devicePixelRatio) {
 
 void MKMapView::paintEvent(QPaintEvent*) {
     QPainter painter(this);
+    paintingWidget_ = true;
     drawMap(painter);
+    paintingWidget_ = false;
 }
 
 void MKMapView::drawMap(QPainter& painter) {
@@ -67,6 +70,30 @@ void MKMapView::drawMap(QPainter& painter) {
     const Presentation p = presentation();
     const double viewWidth = width();
     const double viewHeight = height();
+    // The part of the view this frame repaints, in view points: a repaint of a part (the user's dot, a
+    // cell that arrived, a label fading over the map) composites only the cells and markers that reach
+    // into it. Cells are still looked up and asked for over the whole view, so the frame's figures
+    // are the whole view's.
+    QRectF dirty(0, 0, viewWidth, viewHeight);
+    bool partial = false;
+    {
+        QRect clip;
+        if (const QPaintEngine* engine = painter.paintEngine();
+            engine != nullptr && !engine->systemClip().isEmpty()) {
+            clip = engine->systemClip().boundingRect();
+        }
+        if (painter.hasClipping()) {
+            const QRect own = painter.deviceTransform().mapRect(painter.clipBoundingRect()).toAlignedRect();
+            clip = clip.isNull() ? own : clip & own;
+        }
+        if (!clip.isNull()) {
+            const QRectF shown = painter.deviceTransform().inverted().mapRect(QRectF(clip));
+            if (!shown.contains(dirty)) {
+                dirty &= shown;
+                partial = true;
+            }
+        }
+    }
     const MKBaseMap::Palette palette = MKBaseMap::paletteForMapType(mapType());
     painter.fillRect(QRectF(0, 0, viewWidth, viewHeight), palette.water);
     viewOpaque_ = palette.water.alpha() == 255 &&
@@ -279,18 +306,28 @@ void MKMapView::drawMap(QPainter& painter) {
     }
     const bool exact = std::abs(p.zoomScale - drawScale) < 1e-12 * drawScale && p.heading == 0;
     painter.setRenderHint(QPainter::SmoothPixmapTransform, !exact);
+    frameGrid_ = {true, p.center, p.zoomScale, p.heading, exact, cellSide, originX};
+    // What is drawn under the markers, for the pin layer to tell two frames' apart: the view, its
+    // colour and turn, then each cell drawn (its image and where).
+    frameUnderView_.assign({viewWidth, viewHeight, p.heading, exact ? 1.0 : 0.0,
+                            static_cast<double>(palette.water.rgba()), devicePixelRatio});
+    frameUnder_.clear();
     auto drawOps = [&](const std::vector<Op>& ops) {
         for (const Op& op : ops) {
+            if (partial && p.heading == 0 && !op.target.intersects(dirty)) continue;
             painter.drawImage(op.target, op.image, op.source);
             if (recordsDrawing_) drawnCells_.push_back({op.image, op.source, op.target});
+            frameUnder_.push_back({op.target,
+                                   {std::bit_cast<double>(op.image.cacheKey()), op.source.x(), op.source.y(),
+                                    op.source.width(), op.source.height()}});
         }
     };
     drawOps(baseOps);
     for (const auto& ops : layerOps) drawOps(ops);
     painter.restore();
 
-    drawUserLocation(painter, p);
-    drawAnnotations(painter, p);
+    drawUserLocation(painter, p, partial ? dirty : QRectF());
+    drawAnnotations(painter, p, partial ? dirty : QRectF());
     frameDidDraw();
 }
 
@@ -313,11 +350,35 @@ MKMapView::UserDot MKMapView::userDot(const Presentation& p) const {
     return dot;
 }
 
-void MKMapView::drawUserLocation(QPainter& painter, const Presentation& p) {
+QRectF MKMapView::userDotArea(const UserDot& dot) {
+    if (!dot.drawn) return {};
+    // The shadow reaches 9 points around a point below the dot; the halo's pen half a point past its
+    // radius; a point more for anti-aliasing.
+    const double reach = std::max(dot.halo + 0.5, 10.0) + 1;
+    return {dot.at.x() - reach, dot.at.y() - reach, 2 * reach, 2 * reach};
+}
+
+void MKMapView::drawUserLocation(QPainter& painter, const Presentation& p, const QRectF& dirty) {
     const UserDot dot = userDot(p);
-    paintedUserDot_ = dot;
-    userDotPainted_ = true;
+    // The screen shows this frame's dot once the frame repaints both where the last one was drawn and
+    // where this one goes. Frames drawn elsewhere (into an image of a test, a benchmark) leave what
+    // the view shows as it was.
+    const QRectF both = userDotArea(dot) | userDotArea(paintedUserDot_);
+    const bool moved = dot.drawn != paintedUserDot_.drawn || dot.at != paintedUserDot_.at ||
+                       dot.halo != paintedUserDot_.halo;
+    if (paintingWidget_ && (dirty.isNull() || both.isEmpty() || dirty.contains(both))) {
+        paintedUserDot_ = dot;
+        userDotPainted_ = true;
+    } else if (paintingWidget_ && moved && dirty.intersects(both)) {
+        // A repaint of a part that cuts through the dot while it sits less than a pixel from where it
+        // was drawn whole: all of it is drawn again next, so what shows stays one dot.
+        const QRect area = both.toAlignedRect();
+        QMetaObject::invokeMethod(
+            this, [this, area] { repaintArea(area); }, Qt::QueuedConnection);
+    }
     if (!dot.drawn) return;
+    if (!dirty.isNull() && !dirty.intersects(userDotArea(dot))) return;
+    frameUnder_.push_back({userDotArea(dot), {-1, dot.at.x(), dot.at.y(), dot.halo, 0}});
     const QPointF at = dot.at;
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing);
@@ -341,7 +402,7 @@ size_t MKMapView::markerImageBytes() const {
         return static_cast<size_t>(pixmap.width()) * static_cast<size_t>(pixmap.height()) *
                static_cast<size_t>(std::max(pixmap.depth(), 8) / 8);
     };
-    size_t bytes = static_cast<size_t>(pinLayer_.under.sizeInBytes() + pinLayer_.composed.sizeInBytes());
+    size_t bytes = static_cast<size_t>(pinLayer_.composed.sizeInBytes());
     for (const auto& [key, pixmap] : pinPixmaps_) bytes += bytesOf(pixmap);
     for (const auto& [bitmap, entry] : bitmapPixmaps_) bytes += bytesOf(entry.second);
     return bytes;
@@ -390,13 +451,23 @@ const QPixmap& MKMapView::bitmapPixmap(const std::shared_ptr<MKBitmap>& bitmap) 
     return entry.second;
 }
 
-void MKMapView::drawAnnotations(QPainter& painter, const Presentation& p) {
-    // Only what the index finds in the visible rect (plus a marker's height) costs anything.
+void MKMapView::drawAnnotations(QPainter& painter, const Presentation& p, const QRectF& dirty) {
+    // Only what the index finds in the visible rect (plus a marker's height) costs anything; a repaint
+    // of a part of the unturned view asks only for that part.
     const double margin = kPinHeight / p.zoomScale;
-    const double halfWidth = (p.heading == 0 ? width() : std::hypot(width(), height())) / 2 / p.zoomScale;
-    const double halfHeight = (p.heading == 0 ? height() : std::hypot(width(), height())) / 2 / p.zoomScale;
-    const MKMapRect area = MKMapRectMake(p.center.x - halfWidth - margin, p.center.y - halfHeight - margin,
-                                         2 * (halfWidth + margin), 2 * (halfHeight + margin));
+    MKMapRect area;
+    if (!dirty.isNull() && p.heading == 0) {
+        area = MKMapRectMake(p.center.x + (dirty.x() - width() / 2.0) / p.zoomScale - margin,
+                             p.center.y + (dirty.y() - height() / 2.0) / p.zoomScale - margin,
+                             dirty.width() / p.zoomScale + 2 * margin,
+                             dirty.height() / p.zoomScale + 2 * margin);
+    } else {
+        const double halfWidth = (p.heading == 0 ? width() : std::hypot(width(), height())) / 2 / p.zoomScale;
+        const double halfHeight =
+            (p.heading == 0 ? height() : std::hypot(width(), height())) / 2 / p.zoomScale;
+        area = MKMapRectMake(p.center.x - halfWidth - margin, p.center.y - halfHeight - margin,
+                             2 * (halfWidth + margin), 2 * (halfHeight + margin));
+    }
     const qreal ratio = painter.device() != nullptr ? painter.device()->devicePixelRatioF() : 1.0;
     const QTransform device = painter.deviceTransform();
     static const Color kDefaultTint = Color::standardRed();
@@ -436,11 +507,24 @@ void MKMapView::drawAnnotations(QPainter& painter, const Presentation& p) {
     const MKAnnotation* dragged = draggedAnnotation().get();
     const auto selected = selectedAnnotations();
     const MKAnnotation* selectedPointer = selected.empty() ? nullptr : selected[0].get();
+    // The views lie scattered in memory and each is read for its picture: they are gathered first and
+    // each one's memory asked for a few markers ahead of its turn, so the reads overlap.
+    std::vector<std::pair<const MKAnnotationView*, MKMapPoint>>& visited = frameVisited_;
+    visited.clear();
     forEachAnnotationAndViewInMapRect(
         area, [&](const MKAnnotation& annotation, MKMapPoint point, const MKAnnotationView* view) {
             if (&annotation == user || &annotation == dragged || &annotation == selectedPointer) return;
-            stamps.push_back(stampFor(view, toView(p, point)));
+            visited.emplace_back(view, point);
         });
+    constexpr size_t kAhead = 8;
+    for (size_t i = 0; i < visited.size(); ++i) {
+        if (i + kAhead < visited.size() && visited[i + kAhead].first != nullptr) {
+            const auto* ahead = reinterpret_cast<const char*>(visited[i + kAhead].first);
+            for (size_t line = 0; line < sizeof(MKPinAnnotationView); line += 64)
+                __builtin_prefetch(ahead + line);
+        }
+        stamps.push_back(stampFor(visited[i].first, toView(p, visited[i].second)));
+    }
     // Southern markers overlap northern ones; the selected and the dragged marker lie on top.
     std::sort(stamps.begin(), stamps.end(),
               [](const PinStamp& a, const PinStamp& b) { return a.anchorY < b.anchorY; });
@@ -452,18 +536,10 @@ void MKMapView::drawAnnotations(QPainter& painter, const Presentation& p) {
     if (dragged != nullptr)
         onTop.push_back(stampFor(viewForAnnotation(dragged).get(), toView(p, dragPoint())));
 
-    // A frame that repaints a part of the view (a label fading over the map, the user's dot) draws
-    // only the markers that reach into that part, in device pixels (a pixel more around for
-    // pictures the engine scales).
+    // A frame that repaints a part of the view draws only the markers that reach into that part, in
+    // device pixels (a pixel more around for pictures the engine scales).
     QRect clip;
-    if (const QPaintEngine* engine = painter.paintEngine();
-        engine != nullptr && !engine->systemClip().isEmpty()) {
-        clip = engine->systemClip().boundingRect();
-    }
-    if (painter.hasClipping()) {
-        const QRect own = device.mapRect(painter.clipBoundingRect()).toAlignedRect();
-        clip = clip.isNull() ? own : clip & own;
-    }
+    if (!dirty.isNull()) clip = device.mapRect(dirty).toAlignedRect();
     auto reaches = [&](const PinStamp& stamp) {
         return clip.isNull() || device.mapRect(QRectF(stamp.topLeft, stamp.pixmap->deviceIndependentSize()))
                                     .toAlignedRect()
@@ -477,15 +553,14 @@ void MKMapView::drawAnnotations(QPainter& painter, const Presentation& p) {
         if (recordsDrawing_) drawnPixmaps_.push_back({*stamp.pixmap, stamp.topLeft});
         ++drawn;
     };
-    // Below this many markers each is drawn by itself and the layer is let go.
-    constexpr size_t kLayerMarkers = 256;
-    if (stamps.size() >= kLayerMarkers && drawThroughPinLayer(painter, stamps)) {
+    // A repaint of a part neither uses nor changes the kept pixels of the whole view's markers.
+    if (clip.isNull() && !stamps.empty() && drawThroughPinLayer(painter, stamps)) {
         drawn = static_cast<int>(stamps.size());
         if (recordsDrawing_) {
             for (const PinStamp& stamp : stamps) drawnPixmaps_.push_back({*stamp.pixmap, stamp.topLeft});
         }
     } else {
-        if (stamps.size() < kLayerMarkers) pinLayer_ = {};
+        if (clip.isNull() && stamps.empty()) pinLayer_ = {};
         for (const PinStamp& stamp : stamps) draw(stamp);
     }
     for (const PinStamp& stamp : onTop) draw(stamp);
@@ -495,7 +570,7 @@ void MKMapView::drawAnnotations(QPainter& painter, const Presentation& p) {
 bool MKMapView::drawThroughPinLayer(QPainter& painter, const std::vector<PinStamp>& stamps) {
     // A raster painter on an image of 4-byte pixels, moving by whole pixels and scaling by the device's
     // ratio, 1 or 2 (the ratios whose pictures the engine places without resampling), with no clip of
-    // its own: the pixels under the markers can be read, and put back exactly where they were read.
+    // its own: the pixels the markers make can be read, and put back exactly where they were made.
     const qreal ratio = painter.device() != nullptr ? painter.device()->devicePixelRatioF() : 1.0;
     const QTransform device = painter.deviceTransform();
     QPaintEngine* engine = painter.paintEngine();
@@ -512,17 +587,30 @@ bool MKMapView::drawThroughPinLayer(QPainter& painter, const std::vector<PinStam
         return false;
     }
     // The device pixels the markers can touch (a pixel more around for pictures the engine scales),
-    // within the view's own part of the image.
+    // within the view's own part of the image; and what drawing each of them costs.
     QRect bounds;
+    double drawEach = 0;
     for (const PinStamp& stamp : stamps) {
-        bounds |= QRect(stamp.device, (stamp.pixmap->deviceIndependentSize() * ratio).toSize());
+        const QSize size = (stamp.pixmap->deviceIndependentSize() * ratio).toSize();
+        bounds |= QRect(stamp.device, size);
+        drawEach += kMarkerCallCost + kMarkerPixelCost * size.width() * size.height();
     }
     const QRect view = device.mapRect(QRectF(rect())).toAlignedRect();
     bounds = bounds.adjusted(-1, -1, 1, 1) & view & image.rect();
-    // Two images of this size are kept: up to a 1280×800 view at ratio 2 (16 MB each); a larger
-    // spread of markers is drawn each frame rather than hold more.
+    // Showing kept pixels costs a copy of every pixel the markers span, whether they cover it or not:
+    // unless drawing each marker costs clearly more (not so for a few hundred pins spread over a
+    // large view), each is drawn and no image is held.
+    if (bounds.isEmpty() || drawEach <= kKeptPixelsBias * bounds.width() * bounds.height()) {
+        pinLayer_ = {};
+        return false;
+    }
+    // An image of this size is kept: up to a 1280×800 view at ratio 2 (16 MB); a larger spread of
+    // markers is drawn each frame rather than hold more.
     constexpr qint64 kMostKeptPixels = 2560 * 1600;
-    if (bounds.isEmpty() || qint64{bounds.width()} * bounds.height() > kMostKeptPixels) return false;
+    if (qint64{bounds.width()} * bounds.height() > kMostKeptPixels) {
+        pinLayer_ = {};
+        return false;
+    }
     // A frame that repaints only a part of the view leaves the rest of the image as an older frame
     // left it: such frames draw each marker.
     const QRegion systemClip = engine->systemClip();
@@ -531,64 +619,73 @@ bool MKMapView::drawThroughPinLayer(QPainter& painter, const std::vector<PinStam
     // larger image, where no kept pixels would put them back.
     if (systemClip.isEmpty() && !view.contains(image.rect())) return false;
 
+    // The markers and what the frame drew under them, both from the first marker's device pixel at an
+    // exact, unturned scale (a pan by whole pixels moves all of it alike, and the engine places
+    // unscaled pictures at whole pixels), else from the image's corner.
     const QPoint first = stamps.front().device;
-    bool sameStamps = pinLayer_.ratio == ratio && pinLayer_.stamps.size() == stamps.size();
+    const bool relative = frameUnderView_.size() > 3 && frameUnderView_[2] == 0 && frameUnderView_[3] == 1;
+    const QPoint origin = relative ? first : QPoint(0, 0);
+    std::vector<double>& under = pinLayer_.scratch;
+    under = frameUnderView_;
+    const QRectF boundsInView = device.inverted().mapRect(QRectF(bounds));
+    for (const UnderItem& item : frameUnder_) {
+        // Before the view's turn an item's place says nothing of where it lies in the image.
+        if (frameUnderView_[2] == 0 && !item.area.intersects(boundsInView)) continue;
+        const QRectF at = device.mapRect(item.area).translated(-origin);
+        under.insert(under.end(), {at.x(), at.y(), at.width(), at.height()});
+        under.insert(under.end(), item.what.begin(), item.what.end());
+    }
+    bool sameStamps = pinLayer_.ratio == ratio && pinLayer_.stamps.size() == stamps.size() &&
+                      pinLayer_.origin == bounds.topLeft() - origin && pinLayer_.size == bounds.size() &&
+                      pinLayer_.under.size() == under.size() &&
+                      std::memcmp(pinLayer_.under.data(), under.data(), under.size() * sizeof(double)) == 0;
     for (size_t i = 0; sameStamps && i < stamps.size(); ++i) {
-        sameStamps = pinLayer_.stamps[i].first == stamps[i].device - first &&
+        sameStamps = pinLayer_.stamps[i].first == stamps[i].device - origin &&
                      pinLayer_.stamps[i].second == stamps[i].pixmap->cacheKey();
     }
-    if (!sameStamps) {
-        // The markers moved apart (a zoom, a pan by part of a pixel, a marker more or less): frames
-        // like this tend to follow each other, so the pixels are kept only once a frame repeats the
-        // last one's markers.
-        for (const PinStamp& stamp : stamps) painter.drawPixmap(stamp.topLeft, *stamp.pixmap);
-        // In place: while the view moves every frame comes here, and ten thousand stamps are worth
-        // not allocating anew each time.
-        pinLayer_.ratio = ratio;
-        pinLayer_.stamps.resize(stamps.size());
-        for (size_t i = 0; i < stamps.size(); ++i) {
-            pinLayer_.stamps[i] = {stamps[i].device - first, stamps[i].pixmap->cacheKey()};
-        }
-        pinLayer_.under = QImage();
-        pinLayer_.composed = QImage();
-        return true;
-    }
-    bool same = pinLayer_.origin == bounds.topLeft() - first && pinLayer_.under.size() == bounds.size() &&
-                pinLayer_.under.format() == image.format();
-    const auto rowBytes = static_cast<size_t>(bounds.width()) * 4;
-    for (int y = 0; same && y < bounds.height(); ++y) {
-        same = std::memcmp(image.constScanLine(bounds.y() + y) + static_cast<size_t>(bounds.x()) * 4,
-                           pinLayer_.under.constScanLine(y), rowBytes) == 0;
-    }
-    if (same) {
-        // Opaque pixels over the very pixels they were made on: what drawing each marker would give.
+    if (sameStamps && !pinLayer_.composed.isNull()) {
+        // Opaque pixels made of the same drawing: what drawing each marker would give.
         painter.drawImage(QPointF((bounds.x() - device.dx()) / ratio, (bounds.y() - device.dy()) / ratio),
                           pinLayer_.composed);
         stats_.annotationsFromLayer = static_cast<int>(stamps.size());
+        pinLayer_.shown = true;
         pinLayer_.backoff = 1;
         return true;
     }
-    if (!pinLayer_.under.isNull()) {
-        // The pixels kept last time were not met again (cells arriving under the markers): keeping
-        // them costs two copies a frame, so the next frames draw the markers without, more of them
-        // the longer this goes on.
-        pinLayer_.backoff = std::min(pinLayer_.backoff * 2, 16);
-        pinLayer_.framesWithout = pinLayer_.backoff;
-        pinLayer_.under = QImage();
+    for (const PinStamp& stamp : stamps) painter.drawPixmap(stamp.topLeft, *stamp.pixmap);
+    if (!sameStamps) {
+        // The markers moved, came or went, or the map under them changed (a zoom, a pan by part of a
+        // pixel, cells arriving under them): frames like this tend to follow each other, so the
+        // pixels are kept only once a frame repeats the last one. In place: while the view moves
+        // every frame comes here, and ten thousand stamps are worth not allocating anew each time.
+        if (!pinLayer_.composed.isNull() && !pinLayer_.shown) {
+            // Kept pixels that no frame showed: keeping them cost a copy, so the next frames alike
+            // draw the markers without, more of them the longer this goes on.
+            pinLayer_.backoff = std::min(pinLayer_.backoff * 2, 16);
+            pinLayer_.framesWithout = pinLayer_.backoff;
+        }
+        pinLayer_.ratio = ratio;
+        pinLayer_.stamps.resize(stamps.size());
+        for (size_t i = 0; i < stamps.size(); ++i) {
+            pinLayer_.stamps[i] = {stamps[i].device - origin, stamps[i].pixmap->cacheKey()};
+        }
+        pinLayer_.under.swap(under);
+        pinLayer_.origin = bounds.topLeft() - origin;
+        pinLayer_.size = bounds.size();
         pinLayer_.composed = QImage();
+        return true;
     }
     if (pinLayer_.framesWithout > 0 || !viewOpaque_) {
         --pinLayer_.framesWithout;
-        for (const PinStamp& stamp : stamps) painter.drawPixmap(stamp.topLeft, *stamp.pixmap);
         return true;
     }
     // The kept pixels are put back as they are, so they must be opaque: the frame filled the view
-    // with an opaque colour first, and what is drawn over opaque pixels stays opaque.
-    pinLayer_.under = image.copy(bounds);
-    for (const PinStamp& stamp : stamps) painter.drawPixmap(stamp.topLeft, *stamp.pixmap);
+    // with an opaque colour first, and what is drawn over opaque pixels stays opaque. As opaque
+    // pixels they are copied, not blended.
     pinLayer_.composed = image.copy(bounds);
+    pinLayer_.composed.reinterpretAsFormat(QImage::Format_RGB32);
     pinLayer_.composed.setDevicePixelRatio(ratio);
-    pinLayer_.origin = bounds.topLeft() - first;
+    pinLayer_.shown = false;
     stats_.pinLayerMade = true;
     return true;
 }

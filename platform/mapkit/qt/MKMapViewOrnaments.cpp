@@ -191,9 +191,13 @@ void MKAttributionLabel::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(Qt::NoPen);
-    painter.setBrush(QColor(255, 255, 255, 170));
+    // The palette's window colour, a little translucent, under its window text: readable over the
+    // map in a light and a dark palette alike (as the screens' own credits).
+    QColor plate = palette().color(QPalette::Window);
+    plate.setAlpha(200);
+    painter.setBrush(plate);
     painter.drawRoundedRect(QRectF(rect()), 3, 3);
-    painter.setPen(QColor(60, 60, 60));
+    painter.setPen(palette().color(QPalette::WindowText));
     painter.drawText(rect(), Qt::AlignCenter, text_);
 }
 
@@ -228,14 +232,17 @@ void MKMapNoticeLabel::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(Qt::NoPen);
-    painter.setBrush(dark_ ? QColor(0, 0, 0, 150) : QColor(255, 255, 255, 170));
+    // As the credits below it: the palette's window colour (a dark plate on a dark map type).
+    QColor plate = palette().color(QPalette::Window);
+    plate.setAlpha(200);
+    painter.setBrush(dark_ ? QColor(0, 0, 0, 150) : plate);
     painter.drawRoundedRect(QRectF(rect()), 3, 3);
     // A small amber dot says that this line is a condition, not a credit.
     const QFontMetrics metrics(font());
     const double dot = metrics.height() * 0.45;
     painter.setBrush(QColor(226, 146, 28));
     painter.drawEllipse(QRectF(5, (height() - dot) / 2, dot, dot));
-    painter.setPen(dark_ ? QColor(235, 235, 235) : QColor(60, 60, 60));
+    painter.setPen(dark_ ? QColor(235, 235, 235) : palette().color(QPalette::WindowText));
     painter.drawText(rect().adjusted(static_cast<int>(5 + dot + 4), 0, -5, 0),
                      Qt::AlignVCenter | Qt::AlignLeft, text_);
 }

@@ -7,6 +7,7 @@
 #include <QScrollBar>
 #include <QTest>
 
+#include <algorithm>
 #include <map>
 #include <set>
 #include <vector>
@@ -271,6 +272,59 @@ TEST_F(TableViewTest, ADeleteAnsweredAfterTheRowsChangedDeletesTheRowAskedAboutO
         EXPECT_EQ(rows->rows[0], test.left);
         EXPECT_EQ(table->numberOfRows(0), static_cast<int>(test.left.size()));
     }
+}
+
+TEST_F(TableViewTest, AReloadKeepsTheHighlightOnItsNamedRowOrDropsIt) {
+    struct Case {
+        const char* name;
+        bool named;
+        std::vector<QString> after;  // the rows the reload finds
+        std::optional<IndexPath> highlight;
+    };
+    // "b" is highlighted at {0, 1} before every reload.
+    const Case cases[] = {
+        {"named, moved", true, {"c", "a", "d", "b"}, IndexPath{0, 3}},
+        {"named, same place", true, {"a", "b", "c"}, IndexPath{0, 1}},
+        // Not the row now at its old place ("c"), which the user never chose.
+        {"named, gone", true, {"a", "c", "d"}, std::nullopt},
+        {"by place only", false, {"c", "a", "d", "b"}, std::nullopt},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.name);
+        auto source = std::make_shared<Rows>();
+        source->rows = {{"a", "b", "c", "d"}};
+        source->named = test.named;
+        use(source);
+        table->selectRow(IndexPath{0, 1});
+        rows->rows[0] = test.after;
+        table->reloadData();
+        EXPECT_EQ(table->indexPathForSelectedRow(), test.highlight);
+        for (const IndexPath& path : visible())
+            EXPECT_EQ(table->cellForRow(path)->isSelected(), test.highlight == path) << path.row;
+        EXPECT_EQ(rows->selected, std::vector<IndexPath>{});  // the delegate is not told
+    }
+
+    // A highlighted row in view stays in view wherever the reload moves it; one the user scrolled
+    // away from does not pull the list back.
+    auto source = Rows::numbered(1, 100);
+    source->named = true;
+    use(source);
+    table->selectRow(IndexPath{0, 2});
+    std::reverse(rows->rows[0].begin(), rows->rows[0].end());
+    table->reloadData();
+    EXPECT_EQ(table->indexPathForSelectedRow(), (IndexPath{0, 97}));
+    ASSERT_NE(table->cellForRow({0, 97}), nullptr);
+    EXPECT_TRUE(table->cellForRow({0, 97})->isSelected());
+    table->setContentOffset(0);
+    std::reverse(rows->rows[0].begin(), rows->rows[0].end());
+    table->reloadData();
+    EXPECT_EQ(table->indexPathForSelectedRow(), (IndexPath{0, 2}));
+    EXPECT_EQ(table->contentOffset(), 0);
+    table->setContentOffset(44 * 50);
+    std::reverse(rows->rows[0].begin(), rows->rows[0].end());
+    table->reloadData();
+    EXPECT_EQ(table->indexPathForSelectedRow(), (IndexPath{0, 97}));
+    EXPECT_EQ(table->contentOffset(), 44 * 50);
 }
 
 TEST_F(TableViewTest, DeleteThroughContextMenuAndDeleteKey) {

@@ -22,7 +22,7 @@ using namespace platform;
 TEST(CellCacheStress, FramesDrawingAndInvalidationsTogether) {
     CellCache cache(1 << 20);
     std::atomic<int> repaints{0};
-    const auto listener = cache.addRepaintListener([&] { ++repaints; });
+    const auto listener = cache.addRepaintListener([&](const MKMapRect&) { ++repaints; });
     cache.addLayer(1);
     cache.addLayer(2);
     std::atomic<bool> stop{false};
@@ -88,7 +88,7 @@ TEST(CellCacheStress, FramesDrawingAndInvalidationsTogether) {
         for (int i = 0; i < 500 && !stop; ++i) {
             auto alive = std::make_shared<std::atomic<bool>>(true);
             std::atomic<int> lateCalls{0};
-            const auto id = cache.addRepaintListener([alive, &lateCalls] {
+            const auto id = cache.addRepaintListener([alive, &lateCalls](const MKMapRect&) {
                 if (!*alive) ++lateCalls;
             });
             std::this_thread::yield();

@@ -6,6 +6,7 @@
 #include <QPainter>
 #include <QProcess>
 #include <QPushButton>
+#include <QScreen>
 #include <QTest>
 #include <QThreadPool>
 #include <QToolBar>
@@ -19,7 +20,9 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <memory>
+#include <numbers>
 #include <optional>
 #include <random>
 #include <thread>
@@ -88,11 +91,13 @@ void saveScreenshot(QWidget& widget, const QString& name) {
     EXPECT_TRUE(widget.grab().save(QStringLiteral(TERVOLO_SCREENSHOT_DIR "/") + name));
 }
 
-// A map view that counts the frames it paints.
+// A map view that counts the frames it paints and gathers what they repainted.
 struct CountingMap : MKMapView {
     int paints = 0;
+    QRegion painted;
     void paintEvent(QPaintEvent* event) override {
         ++paints;
+        painted |= event->region();
         MKMapView::paintEvent(event);
     }
 };
@@ -1432,6 +1437,206 @@ TEST_F(MapView, WorldScreenshots) {
         QApplication::processEvents();
         saveScreenshot(window,
                        QStringLiteral("mapview-antarctica-zoom3-%1.png").arg(static_cast<int>(longitude)));
+    }
+    RunLoop::runUntilIdle();
+}
+
+// A circle renderer that counts the cells it draws.
+struct CountingCircleRenderer : MKCircleRenderer {
+    using MKCircleRenderer::MKCircleRenderer;
+    std::atomic<int> cells{0};
+    void drawMapRect(const MKMapRect& rect, MKZoomScale zoomScale, MKGraphicsContext& context) override {
+        ++cells;
+        MKCircleRenderer::drawMapRect(rect, zoomScale, context);
+    }
+};
+
+double areaOf(const QRegion& region) {
+    double area = 0;
+    for (const QRect& rect : region) area += static_cast<double>(rect.width()) * rect.height();
+    return area;
+}
+
+// A fix of the user's position repaints where the dot and its accuracy halo were and where they are
+// now, and, when the screen replaces the circle it keeps around the user, the old and the new circle:
+// not the map, and no cell of another overlay is drawn again.
+TEST_F(MapView, AFixRepaintsOnlyTheDotAndTheCircleAroundTheUser) {
+    QMainWindow window;
+    auto* view = new CountingMap;
+    window.setCentralWidget(view);
+    window.resize(1024, 768);
+    window.show();
+    QApplication::processEvents();
+    auto owner = std::make_shared<tervolo::testsupport::RecordingMapViewDelegate>();
+    view->setDelegate(owner);
+    auto pointCircle = std::make_shared<MKCircle>(CLLocationCoordinate2D{60.1704, 24.9404}, 30);
+    std::shared_ptr<CountingCircleRenderer> pointRenderer;
+    owner->rendererFactory = [&](const std::shared_ptr<MKOverlay>& o) -> std::shared_ptr<MKOverlayRenderer> {
+        auto renderer = std::make_shared<CountingCircleRenderer>(std::dynamic_pointer_cast<MKCircle>(o));
+        if (o == pointCircle) {
+            renderer->setFillColor(Color(1, 0, 0, 0.25));
+            pointRenderer = renderer;
+        } else {
+            renderer->setFillColor(Color(0, 0.48, 1, 0.25));
+            renderer->setStrokeColor(Color(0, 0.48, 1, 0.8));
+            renderer->setLineWidth(3);
+        }
+        return renderer;
+    };
+    view->addOverlay(pointCircle);
+    view->addAnnotation(std::make_shared<MKPointAnnotation>(CLLocationCoordinate2D{60.1702, 24.9390}, "Pin"));
+    const CLLocationCoordinate2D start{60.1699, 24.9384};
+    const double accuracy = 4.5;
+    view->updateUserLocation(CLLocation(start, 0, accuracy, -1, Date{0}));
+    view->setShowsUserLocation(true);
+    view->setRegion({start, {0.0018, 0.0000018}});
+    auto userCircle = std::make_shared<MKCircle>(start, 40);
+    view->addOverlay(userCircle);
+    auto settle = [&] {
+        for (int round = 0; round < 16; ++round) {
+            QApplication::processEvents();
+            QApplication::processEvents();
+            if (view->lastFrameStats().cellsPending == 0) break;
+            CellCache::drawingPool().waitForDone();
+        }
+    };
+    ASSERT_TRUE(view->waitForCells());
+    settle();
+    ASSERT_NE(pointRenderer, nullptr);
+    const int pointCells = pointRenderer->cells;
+    ASSERT_GT(pointCells, 0);
+
+    // Where the dot with its halo, or a circle with its stroke, shows, with a few points to spare. The
+    // map is scaled (cells of 256 pixels shown about 1.2 times as large): a row of a part is repainted
+    // from edge to edge of the cells it crosses, at most a cell further to either side.
+    const double halo = accuracy * MKMapPointsPerMeterAtLatitude(start.latitude) * view->zoomScale();
+    const double cell = 256 * view->zoomScale() / std::exp2(std::round(std::log2(view->zoomScale())));
+    ASSERT_GT(std::abs(cell - 256), 1);
+    auto rows = [&](QRectF area) { return area.adjusted(-cell, 0, cell, 0).toAlignedRect(); };
+    auto dotArea = [&](CLLocationCoordinate2D at) {
+        const double reach = std::max(halo, 10.0) + 4;
+        return rows(QRectF(::at(*view, at) - QPointF(reach, reach), QSizeF(2 * reach, 2 * reach)));
+    };
+    auto circleArea = [&](const MKCircle& circle) {
+        const MKMapRect bounds = circle.boundingMapRect();
+        const auto corner = view->convertCoordinate(MKCoordinateForMapPoint(bounds.origin));
+        const double side = bounds.size.width * view->zoomScale();
+        return rows(
+            QRectF(corner.x - 6, corner.y - 6, side + 12, bounds.size.height * view->zoomScale() + 12));
+    };
+    const double eastPerMetre = 1 / (111320.0 * std::cos(start.latitude * std::numbers::pi / 180));
+    struct Case {
+        const char* what;
+        double metresEast;  // from the start
+        bool newCircle;     // the screen puts a new circle around the user, then takes the old one off
+    };
+    const Case cases[] = {
+        {"a step east", 1.4, false},   {"the same place again", 1.4, false},
+        {"another step", 2.8, false},  {"ten metres on, with a new circle", 11.2, true},
+        {"out of sight", 2000, false},
+    };
+    CLLocationCoordinate2D last = start;
+    double lastMetres = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        view->painted = QRegion();
+        const CLLocationCoordinate2D now{start.latitude, start.longitude + c.metresEast * eastPerMetre};
+        QRegion allowed = QRegion(dotArea(last)) | dotArea(now);
+        view->updateUserLocation(CLLocation(now, 0, accuracy, -1, Date{c.metresEast}));
+        if (c.newCircle) {
+            auto next = std::make_shared<MKCircle>(now, 40);
+            view->insertOverlay(next, view->overlays().size(), MKOverlayLevel::AboveLabels);
+            view->removeOverlay(userCircle);
+            allowed |= circleArea(*userCircle);
+            allowed |= circleArea(*next);
+            userCircle = next;
+        }
+        settle();
+        EXPECT_TRUE((view->painted - allowed).isEmpty())
+            << "repainted " << view->painted.boundingRect().x() << "," << view->painted.boundingRect().y()
+            << " " << view->painted.boundingRect().width() << "x" << view->painted.boundingRect().height();
+        if (c.metresEast == lastMetres) {
+            EXPECT_TRUE(view->painted.isEmpty());
+        }
+        // And then no more repaints.
+        view->paints = 0;
+        QApplication::processEvents();
+        QApplication::processEvents();
+        EXPECT_EQ(view->paints, 0);
+        EXPECT_LT(areaOf(view->painted), (c.newCircle ? 0.35 : 0.05) * view->width() * view->height());
+        EXPECT_EQ(pointRenderer->cells, pointCells);
+        last = now;
+        lastMetres = c.metresEast;
+    }
+    RunLoop::runUntilIdle();
+}
+
+// The user walking east at 1.4 m/s, a fix a second, at the zoom the my-location button gives (about
+// 200 m of latitude in view), with a circle kept around the user as the map screen keeps it (a new
+// one once the user is 10 m from the old one's centre) and a point's circle nearby. After each fix
+// has been shown as the window system shows windows, the window holds what a whole frame of that
+// moment shows: the dot, its accuracy halo, the circles and the pins under and over them.
+TEST_F(MapView, WalkingUserAtStreetZoomShowsWhatAWholeFrameShows) {
+    QMainWindow window;
+    auto* view = new MKMapView(&window);
+    window.setCentralWidget(view);
+    window.resize(1024, 768);
+    window.show();
+    QApplication::processEvents();
+    auto owner = std::make_shared<tervolo::testsupport::RecordingMapViewDelegate>();
+    view->setDelegate(owner);
+    std::map<const MKOverlay*, QColor> colors;
+    owner->rendererFactory = [&](const std::shared_ptr<MKOverlay>& o) {
+        return circleRenderer(o,
+                              colors.count(o.get()) ? colors[o.get()] : QColor::fromRgbF(0, 0.48, 1, 0.25));
+    };
+    const CLLocationCoordinate2D start{60.1699, 24.9384};
+    for (const auto& pin : std::vector<CLLocationCoordinate2D>{
+             {60.1702, 24.9390}, {60.1695, 24.9371}, {60.1699, 24.9420}, {60.1704, 24.9404}}) {
+        view->addAnnotation(std::make_shared<MKPointAnnotation>(pin, "Pin"));
+    }
+    auto pointCircle = std::make_shared<MKCircle>(CLLocationCoordinate2D{60.1704, 24.9404}, 30);
+    colors[pointCircle.get()] = QColor::fromRgbF(1, 0, 0, 0.25);
+    view->addOverlay(pointCircle);
+    view->setRegion({start, {0.0018, 0.0000018}});
+    // A fix's accuracy from the replayed track's dilution (4.5 m): a halo of about 17 points.
+    const double eastPerFix = 1.4 / (111320.0 * std::cos(start.latitude * std::numbers::pi / 180));
+    std::shared_ptr<MKCircle> userCircle;
+    auto walk = [&](int fix) {
+        const CLLocationCoordinate2D at{start.latitude, start.longitude + fix * eastPerFix};
+        view->updateUserLocation(CLLocation(at, 0, 4.5, -1, Date{static_cast<double>(fix)}));
+        if (fix == 0) view->setShowsUserLocation(true);
+        const CLLocation here(at.latitude, at.longitude);
+        if (!userCircle || here.distance(CLLocation(userCircle->coordinate().latitude,
+                                                    userCircle->coordinate().longitude)) >= 10) {
+            auto next = std::make_shared<MKCircle>(at, 40);
+            view->insertOverlay(next, view->overlays().size(), MKOverlayLevel::AboveLabels);
+            if (userCircle) view->removeOverlay(userCircle);
+            userCircle = next;
+        }
+        // As the window system shows it: the repaints the fix asked for, then those of the cells it
+        // had drawn.
+        for (int round = 0; round < 16; ++round) {
+            QApplication::processEvents();
+            QApplication::processEvents();
+            if (view->lastFrameStats().cellsPending == 0) break;
+            CellCache::drawingPool().waitForDone();
+        }
+    };
+    walk(0);
+    ASSERT_TRUE(view->waitForCells());
+    QApplication::processEvents();
+    for (int fix = 1; fix <= 12; ++fix) {
+        walk(fix);
+        if (fix != 6 && fix != 12) continue;
+        SCOPED_TRACE(fix);
+        // What the window shows now, and a whole frame drawn afresh.
+        const QImage shown = window.screen()->grabWindow(window.winId()).toImage();
+        const QImage whole = window.grab().toImage();
+        EXPECT_EQ(largestDifference(shown.convertToFormat(whole.format()), whole), 0);
+        QDir().mkpath(QStringLiteral(TERVOLO_SCREENSHOT_DIR));
+        EXPECT_TRUE(
+            shown.save(QStringLiteral(TERVOLO_SCREENSHOT_DIR "/mapview-my-location-walk-%1.png").arg(fix)));
     }
     RunLoop::runUntilIdle();
 }
