@@ -317,10 +317,11 @@ TEST_F(ProgramLayout, ASheetFollowsTheWindowBothWays) {
 }
 
 // The details sheet in small windows: the small map keeps its height and the date line shows its
-// whole text (what it needs at its width is what it has); what does not fit scrolls.
+// whole text (what it needs at its width is what it has); what does not fit scrolls. The small
+// map's credit stays clear of its other lines however narrow the sheet.
 TEST_F(ProgramLayout, TheDetailsSheetShowsItsDatesWholeInASmallWindow) {
     for (const bool dark : {false, true}) {
-        for (const QSize size : {QSize(640, 480), QSize(560, 420)}) {
+        for (const QSize size : {QSize(640, 480), QSize(560, 420), QSize(500, 360)}) {
             SCOPED_TRACE(std::string(dark ? "dark " : "light ") + std::to_string(size.width()));
             SetUp();
             if (dark) QApplication::setPalette(testsupport::darkDesktopPalette());
@@ -351,6 +352,16 @@ TEST_F(ProgramLayout, TheDetailsSheetShowsItsDatesWholeInASmallWindow) {
                 themed(QStringLiteral("layout-details-%1x%2-dates").arg(size.width()).arg(size.height()),
                        dark, *window_));
             EXPECT_GE(details->map()->height(), details->map()->minimumHeight());
+            // The small map's data credit covers none of its other lines (its name, its scale).
+            const QWidget* credit = details->map()->findSubview(QStringLiteral("MKAttributionLabel"));
+            ASSERT_NE(credit, nullptr);
+            ASSERT_TRUE(credit->isVisible());
+            for (const char* other : {"MKAppleLogoImageView", "MKScaleView"}) {
+                const QWidget* line = details->map()->findSubview(QString::fromLatin1(other));
+                if (line == nullptr || !line->isVisible()) continue;
+                EXPECT_FALSE(rectIn(credit, window_.get()).intersects(rectIn(line, window_.get())))
+                    << "the credit covers " << other;
+            }
             EXPECT_TRUE(rectIn(details->bottomStackWidget(), window_.get())
                             .contains(rectIn(details->map(), window_.get())));
             TearDown();
