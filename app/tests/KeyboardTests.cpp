@@ -633,8 +633,11 @@ TEST_F(KeyboardUse, TabInTheTitleMovesToTheSubtitle) {
     ASSERT_EQ(focus(), title);
     QTest::keyClick(handle(), Qt::Key_End);
     type(" KB");
+    // The clear buttons beside the fields are no stops: the keys clear a field by selecting all.
+    ASSERT_TRUE(details->clearTitleButton()->isVisible());
     key(Qt::Key_Tab);
     EXPECT_EQ(focus(), subtitle);
+    ASSERT_TRUE(details->clearSubtitleButton()->isVisible());
     key(Qt::Key_Backtab);
     EXPECT_EQ(focus(), title);
     key(Qt::Key_Tab);
@@ -646,6 +649,20 @@ TEST_F(KeyboardUse, TabInTheTitleMovesToTheSubtitle) {
     ASSERT_EQ(screen_->presentedViewController(), nullptr);
     EXPECT_EQ(point->title(), std::optional<std::string>("Anchorage KB"));
     EXPECT_EQ(point->subtitle(), std::optional<std::string>("Street Anchorage\tsub"));
+
+    // Select all and Delete empty a field from the keyboard, as its clear button does.
+    const auto again = openDetails(point);
+    ASSERT_NE(again, nullptr);
+    click(again->subtitleView());
+    ASSERT_EQ(focus(), again->subtitleView());
+    key(Qt::Key_A, Qt::ControlModifier);
+    key(Qt::Key_Delete);
+    EXPECT_TRUE(again->subtitleView()->toPlainText().isEmpty()) << again->subtitleView()->toPlainText().toStdString();
+    key(Qt::Key_Backtab);
+    EXPECT_EQ(focus(), again->titleView());
+    click(again->navigationItem().rightBarButtonItem()->view());
+    ASSERT_EQ(screen_->presentedViewController(), nullptr);
+    EXPECT_TRUE(point->subtitle().value_or("").empty()) << *point->subtitle();
 }
 
 // Shows the user's position as the program does: the position service answers "allowed" and
