@@ -105,7 +105,8 @@ void PointDetailsViewController::setUpTagTable() {
             trash->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Expanding);
             trash->setFlat(true);
             platform::makeKeyboardPressable(*trash, [trash] { trash->click(); });
-            trash->setStyleSheet(QStringLiteral("QPushButton { border: none; }"));
+            // The ring is the focus indicator; the style's own focus frame would draw a second one.
+            trash->setStyleSheet(QStringLiteral("QPushButton { border: none; outline: none; }"));
             // The link colour, lightened on a dark theme's rows until the symbol stands out (a dark
             // theme's link blue is about 2.8:1 on its base).
             const QColor tint = platform::legibleForeground(cell->palette().color(QPalette::Link),
