@@ -213,6 +213,13 @@ class KeyboardUse : public ::testing::Test {
         ASSERT_EQ(focus(), control) << "Shift+Tab did not come back";
     }
 
+    // A fresh start of the case in the light or the dark desktop palette.
+    void startAgainIn(bool dark) {
+        TearDown();
+        SetUp();
+        QApplication::setPalette(dark ? tervolo::testsupport::darkDesktopPalette() : QPalette());
+    }
+
     // Tabs to the top alert's button `title` and presses it with Space.
     void answerAlert(const char* title) {
         ASSERT_NE(topAlert(), nullptr);
@@ -665,38 +672,25 @@ TEST_F(KeyboardUse, TabInTheTitleMovesToTheSubtitle) {
     EXPECT_TRUE(point->subtitle().value_or("").empty()) << *point->subtitle();
 }
 
-// Shows the user's position as the program does: the position service answers "allowed" and
-// delivers `at`; the map then shows "My Position".
-void deliverPosition(const tervolo::testsupport::ScriptedPositionSources& sources, platform::CLLocation at) {
-    for (auto& source : sources.made())
-        source->answerAuthorization(platform::CLAuthorizationStatus::authorizedWhenInUse);
-    platform::RunLoop::runUntilIdle();
-    for (auto& source : sources.made()) source->deliver(at);
-}
-
 // The "My Position" callout's gear and share buttons are Tab stops after the map; Return and Space
 // press them as a click does (the gear opens "My Location" with the position, the share button the
 // share sheet), and each shows the focus ring, light and dark.
 TEST_F(KeyboardUse, TheMyPositionCalloutButtonsAreWorkedWithTheKeyboard) {
     for (const bool dark : {false, true}) {
         SCOPED_TRACE(dark ? "dark" : "light");
-        TearDown();
-        SetUp();
-        QApplication::setPalette(dark ? tervolo::testsupport::darkDesktopPalette() : QPalette());
+        ASSERT_NO_FATAL_FAILURE(startAgainIn(dark));
         tervolo::testsupport::ScriptedPositionSources sources;
         open(true);
         // As the program's launch does: the location services follow the position from the start,
         // which gives the sheets their best known location.
         tervolo::location::QuovaLocationServices::shared().initLocationServices();
         ASSERT_FALSE(sources.made().empty());
-        deliverPosition(sources, platform::CLLocation(60.185, 24.90));
-        settle();
-        auto* map = screen_->mainMapView();
-        ASSERT_NE(map->userLocation(), nullptr);
-        const auto at = map->convertCoordinate(map->userLocation()->coordinate());
-        click(screen_->mapView(), QPoint(static_cast<int>(at.x), static_cast<int>(at.y)));
-        auto* gear = screen_->mapView()->findChild<QWidget*>("userLocationSettingsButton");
-        auto* share = screen_->mapView()->findChild<QWidget*>("userLocationShareButton");
+        tervolo::app::tests::allowAndDeliverPosition(sources, platform::CLLocation(60.185, 24.90), [this] { settle(); });
+        const auto mine = shown_.userLocationPoint();
+        ASSERT_TRUE(mine);
+        click(screen_->mapView(), *mine);
+        QWidget* gear = shown_.calloutButton("userLocationSettingsButton");
+        QWidget* share = shown_.calloutButton("userLocationShareButton");
         ASSERT_NE(gear, nullptr);
         ASSERT_NE(share, nullptr);
         ASSERT_TRUE(gear->isVisible());
@@ -738,9 +732,7 @@ TEST_F(KeyboardUse, TheMyPositionCalloutButtonsAreWorkedWithTheKeyboard) {
 TEST_F(KeyboardUse, ChipRemoveAndTagRowTrashButtonsAreWorkedWithTheKeyboard) {
     for (const bool dark : {false, true}) {
         SCOPED_TRACE(dark ? "dark" : "light");
-        TearDown();
-        SetUp();
-        QApplication::setPalette(dark ? tervolo::testsupport::darkDesktopPalette() : QPalette());
+        ASSERT_NO_FATAL_FAILURE(startAgainIn(dark));
         std::vector<std::string> tags;
         for (const char* title : {"Bar", "Cinema", "Museum", "Sauna"}) {
             auto tag = tervolo::points::QuovaPointTag::make(title);
@@ -807,8 +799,7 @@ TEST_F(KeyboardUse, ChipRemoveAndTagRowTrashButtonsAreWorkedWithTheKeyboard) {
 TEST_F(KeyboardUse, TheMyLocationButtonsLongPressHasKeys) {
     tervolo::testsupport::ScriptedPositionSources sources;
     open(true);
-    deliverPosition(sources, platform::CLLocation(60.185, 24.90));
-    settle();
+    tervolo::app::tests::allowAndDeliverPosition(sources, platform::CLLocation(60.185, 24.90), [this] { settle(); });
     const auto mode = [] {
         return platform::UserDefaults::standard()
             .integerValue(tervolo::mapscreen::CenterButton::kTrackingModeKey)
@@ -858,9 +849,7 @@ TEST_F(KeyboardUse, TheMyLocationButtonsLongPressHasKeys) {
 TEST_F(KeyboardUse, ScreenshotsOfTheFocusRing) {
     for (const bool dark : {false, true}) {
         SCOPED_TRACE(dark ? "dark" : "light");
-        TearDown();
-        SetUp();
-        QApplication::setPalette(dark ? tervolo::testsupport::darkDesktopPalette() : QPalette());
+        ASSERT_NO_FATAL_FAILURE(startAgainIn(dark));
         open();
         QWidget* button = screen_->mapButton(Button::points);
         ASSERT_TRUE(tabTo(button));

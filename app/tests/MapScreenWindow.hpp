@@ -8,12 +8,19 @@
 #include <QSize>
 #include <QTest>
 
+#include <functional>
 #include <memory>
+#include <optional>
 
 #include "app/Program.hpp"
 #include "mapscreen/MainViewController.hpp"
+#include "mapscreen/QuovaMKMapView.hpp"
 #include "platform/dispatch/RunLoop.hpp"
+#include "platform/location/CLLocation.hpp"
+#include "platform/mapkit/MKMapViewModel.hpp"
+#include "platform/mapkit/MKUserLocation.hpp"
 #include "platform/ui/MainWindow.hpp"
+#include "testsupport/location/ScriptedPositionSource.hpp"
 
 namespace tervolo::app::tests {
 
@@ -33,7 +40,22 @@ struct MapScreenWindow {
         window->resize(size);
         window->show();
         window->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
         ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    }
+
+    // Where the map shows the user's position, in the map view's points; none before a fix.
+    std::optional<QPoint> userLocationPoint() const {
+        const platform::MKMapViewModel* map = screen ? screen->mainMapView() : nullptr;
+        if (map == nullptr || map->userLocation() == nullptr) return std::nullopt;
+        const auto at = map->convertCoordinate(map->userLocation()->coordinate());
+        return QPoint(static_cast<int>(at.x), static_cast<int>(at.y));
+    }
+
+    // A button of the "My Position" callout: "userLocationSettingsButton" (the gear) or
+    // "userLocationShareButton"; null while the callout is not there.
+    QWidget* calloutButton(const char* name) const {
+        return screen && screen->mapView() ? screen->mapView()->findChild<QWidget*>(name) : nullptr;
     }
 
     // Takes the screen out of its window before both go, then lets what they queued run.
@@ -44,5 +66,16 @@ struct MapScreenWindow {
         platform::RunLoop::runUntilIdle();
     }
 };
+
+// The desktop's position service as a person who allows it sees it: every source made so far
+// answers "allowed", then delivers `at`; `settle` runs after each step.
+inline void allowAndDeliverPosition(const testsupport::ScriptedPositionSources& sources,
+                                    const platform::CLLocation& at, const std::function<void()>& settle) {
+    for (auto& source : sources.made())
+        source->answerAuthorization(platform::CLAuthorizationStatus::authorizedWhenInUse);
+    settle();
+    for (auto& source : sources.made()) source->deliver(at);
+    settle();
+}
 
 }  // namespace tervolo::app::tests

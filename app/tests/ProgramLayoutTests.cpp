@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "app/Program.hpp"
+#include "app/tests/MapScreenWindow.hpp"
 #include "mapscreen/MainViewController.hpp"
 #include "mapscreen/QuovaMKMapView.hpp"
 #include "mapscreen/SearchButton.hpp"
@@ -72,9 +73,7 @@ class ProgramLayout : public ::testing::Test {
     }
     void TearDown() override {
         if (QWidget* popup = QApplication::activePopupWidget()) popup->close();
-        if (window_) window_->setRootViewController(nullptr);
-        window_.reset();
-        screen_.reset();
+        shown_.close();
         QApplication::setPalette(QPalette());
     }
 
@@ -95,17 +94,8 @@ class ProgramLayout : public ::testing::Test {
     }
 
     void open(QSize size) {
-        window_ = std::make_unique<platform::MainWindow>();
-        screen_ = std::dynamic_pointer_cast<MainViewController>(makeMapScreen());
-        ASSERT_NE(screen_, nullptr);
-        window_->setRootViewController(screen_);
         // As the program sets the window up: the map shows the user's position once one comes.
-        configureMainWindow(*window_);
-        window_->resize(size);
-        window_->show();
-        window_->activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(window_.get()));
-        ASSERT_TRUE(QTest::qWaitForWindowActive(window_.get()));
+        ASSERT_NO_FATAL_FAILURE(shown_.open(size, true));
         settle();
     }
     void resize(QSize size) {
@@ -168,8 +158,9 @@ class ProgramLayout : public ::testing::Test {
 
     platform::ImmediateAnimationsScope immediate_;
     std::optional<testsupport::TestEnvironment> environment_;
-    std::unique_ptr<platform::MainWindow> window_;
-    std::shared_ptr<MainViewController> screen_;
+    tests::MapScreenWindow shown_;
+    std::unique_ptr<platform::MainWindow>& window_ = shown_.window;
+    std::shared_ptr<MainViewController>& screen_ = shown_.screen;
 };
 
 // `widget`'s rect in the window.
@@ -469,17 +460,12 @@ TEST_F(ProgramLayout, DarkThemeCalloutSymbolAndSheetTitleRead) {
     ASSERT_EQ(screen_->presentedViewController(), nullptr);
 
     ASSERT_FALSE(sources.made().empty());
-    for (auto& source : sources.made())
-        source->answerAuthorization(platform::CLAuthorizationStatus::authorizedWhenInUse);
-    settle();
-    for (auto& source : sources.made()) source->deliver(platform::CLLocation(60.185, 24.90));
-    settle();
-    auto* map = screen_->mainMapView();
-    ASSERT_NE(map->userLocation(), nullptr);
-    const auto at = map->convertCoordinate(map->userLocation()->coordinate());
-    click(screen_->mapView(), QPoint(static_cast<int>(at.x), static_cast<int>(at.y)));
-    auto* share = screen_->mapView()->findChild<QWidget*>("userLocationShareButton");
-    auto* gear = screen_->mapView()->findChild<QWidget*>("userLocationSettingsButton");
+    tests::allowAndDeliverPosition(sources, platform::CLLocation(60.185, 24.90), [this] { settle(); });
+    const auto mine = shown_.userLocationPoint();
+    ASSERT_TRUE(mine);
+    click(screen_->mapView(), *mine);
+    QWidget* share = shown_.calloutButton("userLocationShareButton");
+    QWidget* gear = shown_.calloutButton("userLocationSettingsButton");
     ASSERT_NE(share, nullptr);
     ASSERT_NE(gear, nullptr);
     ASSERT_TRUE(share->isVisible());

@@ -12,6 +12,7 @@
 #include <QWidget>
 
 #include <memory>
+#include <optional>
 
 #include "platform/ui/Contrast.hpp"
 #include "platform/ui/FocusRing.hpp"
@@ -35,7 +36,8 @@ class CountingFace : public QWidget {
 class KeyboardPressable : public ::testing::Test {
   protected:
     void SetUp() override {
-        tervolo::testsupport::sharedTestApplication("tervolo_platform_ui_tests");
+        // An application of the test's own: other tests of this binary make theirs.
+        app_.emplace("tervolo_platform_ui_tests");
         windowHolder_ = std::make_unique<QWidget>();
         QWidget& shown = *windowHolder_;
         auto* row = new QHBoxLayout(&shown);
@@ -54,12 +56,18 @@ class KeyboardPressable : public ::testing::Test {
         QCoreApplication::processEvents();
     }
 
+    void TearDown() override {
+        windowHolder_.reset();
+        app_.reset();
+    }
+
     QWidget& window() const { return *windowHolder_; }
     void key(Qt::Key which, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
         QTest::keyClick(window().windowHandle(), which, modifiers);
         QCoreApplication::processEvents();
     }
 
+    std::optional<tervolo::testsupport::ScopedTestApplication> app_;
     std::unique_ptr<QWidget> windowHolder_;
     QLineEdit* before_ = nullptr;
     CountingFace* face_ = nullptr;
