@@ -705,14 +705,21 @@ bool pinShown(mapscreen::QuovaMKMapView* map, const PointPtr& point) {
     return false;
 }
 
+// Whether the program's map screen is up with a seeded point's pin on its map, where the phases that
+// go on from the first run's map begin.
+bool seededPinsShown(PhaseDriver& driver) {
+    auto* map = driver.map();
+    EXPECT_NE(map, nullptr);
+    EXPECT_NE(driver.mapScreen(), nullptr);
+    return map != nullptr && driver.mapScreen() != nullptr &&
+           driver.waitFor(
+               "seeded-pins", [&] { return mapShowsTitle(map, "Rock Church"); }, kStepSeconds);
+}
+
 void pointListRoads(const PhaseSettings& settings, PhaseDriver& driver) {
+    if (!seededPinsShown(driver)) return;
     auto* map = driver.map();
     auto* screen = driver.mapScreen();
-    ASSERT_NE(map, nullptr);
-    ASSERT_NE(screen, nullptr);
-    if (!driver.waitFor(
-            "seeded-pins", [&] { return mapShowsTitle(map, "Rock Church"); }, kStepSeconds))
-        return;
 
     // List, choose: the map zooms to the point and selects it.
     auto list = openPointList(driver, screen, "point-list");
@@ -946,15 +953,11 @@ void zoomAndPanOverTheWorld(PhaseDriver& driver, QWidget* map, double seconds) {
 // choice and its callout), and a search that stores a place. The figures at the start and after go to
 // "memory.json" in the run's folder and into the output.
 void ordinaryUse(const PhaseSettings& settings, PhaseDriver& driver) {
+    // Settled: the first frame's cells drawn, the stored points on the map.
+    if (!seededPinsShown(driver)) return;
     auto* map = driver.map();
     auto* screen = driver.mapScreen();
-    ASSERT_NE(map, nullptr);
-    ASSERT_NE(screen, nullptr);
     nlohmann::json figures;
-    // Settled: the first frame's cells drawn, the stored points on the map.
-    if (!driver.waitFor(
-            "seeded-pins", [&] { return mapShowsTitle(map, "Rock Church"); }, kStepSeconds))
-        return;
     map->waitForCells(10000);
     driver.pump(2.0);
     figures["start"] = memoryFigures(map);
@@ -1099,13 +1102,9 @@ nlohmann::json fixWindow(mapscreen::QuovaMKMapView* map, double seconds) {
 // takes the dot out of view and it is left alone for another. The windows' figures go to
 // "fixes.json" in the run's folder.
 void positionFixes(const PhaseSettings& settings, PhaseDriver& driver) {
+    if (!seededPinsShown(driver)) return;
     auto* map = driver.map();
     auto* screen = driver.mapScreen();
-    ASSERT_NE(map, nullptr);
-    ASSERT_NE(screen, nullptr);
-    if (!driver.waitFor(
-            "seeded-pins", [&] { return mapShowsTitle(map, "Rock Church"); }, kStepSeconds))
-        return;
     nlohmann::json rounds = nlohmann::json::array();
     for (int round = 0; round < settings.rounds; ++round) {
         QWidget* button = screen->myLocationButton();

@@ -48,11 +48,16 @@ inline bool hasSpecialByte(uint64_t v) {
     return specialBytes(v) != 0;
 }
 
+// Bytes before the first of the eight (in memory order) that has a bit set in
+// `marks`, 8 when none has.
+inline int bytesBeforeMark(uint64_t marks) {
+    static_assert(std::endian::native == std::endian::little, "bytes are counted from the lowest");
+    return marks == 0 ? 8 : std::countr_zero(marks) / 8;
+}
+
 // Bytes before the first special one of the eight (see specialBytes), 8 when none is.
 inline int plainBytes(uint64_t v) {
-    static_assert(std::endian::native == std::endian::little, "bytes are counted from the lowest");
-    const uint64_t special = specialBytes(v);
-    return special == 0 ? 8 : std::countr_zero(special) / 8;
+    return bytesBeforeMark(specialBytes(v));
 }
 
 // The high bit of each of the eight bytes that is `byte`; as in specialBytes,
@@ -104,18 +109,22 @@ constexpr auto hexValue = [] {
     return table;
 }();
 
+// JSON's one-letter escapes: the letter after the backslash and the byte it
+// stands for. The reader's and the writer's tables are both made from it.
+struct OneLetterEscape {
+    char letter;
+    char byte;
+};
+constexpr OneLetterEscape oneLetterEscapes[] = {
+    {'"', '"'}, {'\\', '\\'}, {'/', '/'}, {'b', '\b'}, {'f', '\f'}, {'n', '\n'}, {'r', '\r'}, {'t', '\t'},
+};
+
 // What a one-letter escape stands for, by the letter after the backslash; 0
 // for \u and anything that is no escape.
 constexpr auto simpleEscape = [] {
     std::array<char, 256> table{};
-    table['"'] = '"';
-    table['\\'] = '\\';
-    table['/'] = '/';
-    table['b'] = '\b';
-    table['f'] = '\f';
-    table['n'] = '\n';
-    table['r'] = '\r';
-    table['t'] = '\t';
+    for (const OneLetterEscape& escape : oneLetterEscapes)
+        table[static_cast<unsigned char>(escape.letter)] = escape.byte;
     return table;
 }();
 
@@ -163,7 +172,7 @@ class JSONSerialization::Parser {
                             // The first byte that is no blank, in memory order; the
                             // first one is a blank, so this moves on by at least one.
                             const uint64_t other = v ^ 0x2020202020202020ull;
-                            p_ += other == 0 ? 8 : std::countr_zero(other) / 8;
+                            p_ += bytesBeforeMark(other);
                             break;
                         }
                     }
@@ -618,9 +627,33 @@ class Appender {
     char scratch_[32];
 };
 
+// What follows the backslash when a byte of a text is escaped: the letter of
+// a one-letter escape, 'u' for the other control characters (\u00XX), 0 for
+// bytes written as they are. "/" is escaped only when asked for.
+constexpr auto outputEscape = [] {
+    std::array<char, 256> table{};
+    for (size_t c = 0; c < 0x20; ++c) table[c] = 'u';
+    for (const OneLetterEscape& escape : oneLetterEscapes)
+        table[static_cast<unsigned char>(escape.byte)] = escape.letter;
+    return table;
+}();
+
+// Writes byte `c` escaped with `letter` (its outputEscape) at `to`, two bytes
+// or six; the end of what it wrote.
+inline char* writeEscape(char* to, unsigned char c, char letter) {
+    static const char hex[] = "0123456789abcdef";
+    to[0] = '\\';
+    to[1] = letter;
+    if (letter != 'u') return to + 2;
+    to[2] = '0';
+    to[3] = '0';
+    to[4] = hex[c >> 4];
+    to[5] = hex[c & 15];
+    return to + 6;
+}
+
 template <typename Out>
 bool writeQuoted(Out& out, std::string_view text, bool escapeSlashes) {
-    static const char hex[] = "0123456789abcdef";
     // The plain case needs the text and its quotes; escapes ask for more.
     out.reserve(text.size() + 2);
     out.put('"');
@@ -645,69 +678,20 @@ bool writeQuoted(Out& out, std::string_view text, bool escapeSlashes) {
             p += n;
             continue;
         }
-        const char* escape = nullptr;
-        switch (c) {
-            case '"':
-                escape = "\\\"";
-                break;
-            case '\\':
-                escape = "\\\\";
-                break;
-            case '/':
-                escape = escapeSlashes ? "\\/" : nullptr;
-                break;
-            case '\b':
-                escape = "\\b";
-                break;
-            case '\f':
-                escape = "\\f";
-                break;
-            case '\n':
-                escape = "\\n";
-                break;
-            case '\r':
-                escape = "\\r";
-                break;
-            case '\t':
-                escape = "\\t";
-                break;
-            default:
-                break;
-        }
-        if (escape == nullptr && c >= 0x20) {
+        const char escape = outputEscape[c];
+        if (escape == 0 || (c == '/' && !escapeSlashes)) {
             ++p;
             continue;
         }
         out.put(chunk, static_cast<size_t>(p - chunk));
-        if (escape != nullptr) {
-            out.put(escape, 2);
-        } else {
-            const char u[6] = {'\\', 'u', '0', '0', hex[c >> 4], hex[c & 15]};
-            out.put(u, 6);
-        }
+        char written[6];
+        out.put(written, static_cast<size_t>(writeEscape(written, c, escape) - written));
         chunk = ++p;
     }
     out.put(chunk, static_cast<size_t>(p - chunk));
     out.put('"');
     return true;
 }
-
-// What follows the backslash when a byte of a text is escaped: the letter of
-// a one-letter escape, 'u' for the other control characters (\u00XX), 0 for
-// bytes written as they are. "/" is escaped only when asked for.
-constexpr auto outputEscape = [] {
-    std::array<char, 256> table{};
-    for (size_t c = 0; c < 0x20; ++c) table[c] = 'u';
-    table['"'] = '"';
-    table['\\'] = '\\';
-    table['/'] = '/';
-    table['\b'] = 'b';
-    table['\f'] = 'f';
-    table['\n'] = 'n';
-    table['\r'] = 'r';
-    table['\t'] = 't';
-    return table;
-}();
 
 // Texts up to this long are written straight into the output's buffer: room
 // for each byte as \u00XX, the quotes, and the eight bytes a word may store
@@ -718,7 +702,6 @@ constexpr size_t directTextLimit = (Output::capacity - 16) / 6;
 // are stored before they are looked at, and only a byte that needs care (an
 // escape, a multi-byte character to validate) is handled on its own.
 bool writeQuotedDirect(Output& out, std::string_view text, bool escapeSlashes) {
-    static const char hex[] = "0123456789abcdef";
     const char* p = text.data();
     const char* end = p + text.size();
     char* to = out.room(6 * text.size() + 16);
@@ -730,7 +713,7 @@ bool writeQuotedDirect(Output& out, std::string_view text, bool escapeSlashes) {
             std::memcpy(to, &v, 8);
             uint64_t special = specialBytes(v);
             if (escapeSlashes) special |= bytesEqualTo(v, '/');
-            const int plain = special == 0 ? 8 : std::countr_zero(special) / 8;
+            const int plain = bytesBeforeMark(special);
             p += plain;
             to += plain;
             if (plain < 8) break;
@@ -752,17 +735,7 @@ bool writeQuotedDirect(Output& out, std::string_view text, bool escapeSlashes) {
             *to++ = static_cast<char>(c);  // in the last bytes, fewer than eight
             continue;
         }
-        to[0] = '\\';
-        to[1] = escape;
-        if (escape != 'u') {
-            to += 2;
-            continue;
-        }
-        to[2] = '0';
-        to[3] = '0';
-        to[4] = hex[c >> 4];
-        to[5] = hex[c & 15];
-        to += 6;
+        to = writeEscape(to, c, escape);
     }
     *to++ = '"';
     out.advance(to);

@@ -68,40 +68,25 @@ double creditTextHeight(const QFont& font, const QString& text, double width) {
 
 constexpr double kStatusLabelAlpha = 0.9;  // the label's own alpha, the most it fades in to
 
-// Lays the screen out again whenever its root view changes size.
-class ResizeWatcher : public QObject {
+// Calls back whenever its view gets an event of one type: a resize, to lay the screen out again;
+// a move to another parent, since Qt rebuilds the focus order of a view that moves into a window,
+// so the screen sets its own order again there.
+class EventWatcher : public QObject {
   public:
-    ResizeWatcher(QWidget* view, std::function<void()> onResize)
-        : QObject(view), onResize_(std::move(onResize)) {
+    EventWatcher(QWidget* view, QEvent::Type type, std::function<void()> onEvent)
+        : QObject(view), type_(type), onEvent_(std::move(onEvent)) {
         view->installEventFilter(this);
     }
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
-        if (event->type() == QEvent::Resize && watched == parent()) onResize_();
+        if (event->type() == type_ && watched == parent()) onEvent_();
         return QObject::eventFilter(watched, event);
     }
 
   private:
-    std::function<void()> onResize_;
-};
-
-// Calls back whenever its view moves to another parent: Qt rebuilds the focus order of a view
-// that moves into a window, so the screen sets its own order again there.
-class ParentWatcher : public QObject {
-  public:
-    ParentWatcher(QWidget* view, std::function<void()> onMove) : QObject(view), onMove_(std::move(onMove)) {
-        view->installEventFilter(this);
-    }
-
-  protected:
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        if (event->type() == QEvent::ParentChange && watched == parent()) onMove_();
-        return QObject::eventFilter(watched, event);
-    }
-
-  private:
-    std::function<void()> onMove_;
+    QEvent::Type type_;
+    std::function<void()> onEvent_;
 };
 
 // A widget that only groups others for the layout and never takes the mouse.
@@ -242,9 +227,9 @@ void MainViewController::loadView() {
     // caret.
     searchTable_->setFocusPolicy(Qt::ClickFocus);
     orderTabStops();
-    new ParentWatcher(root, [this] { orderTabStops(); });
+    new EventWatcher(root, QEvent::ParentChange, [this] { orderTabStops(); });
 
-    new ResizeWatcher(root, [this] { layoutMainView(); });
+    new EventWatcher(root, QEvent::Resize, [this] { layoutMainView(); });
     layoutMainView();
 }
 

@@ -44,19 +44,8 @@ struct MapScreenWindow {
         ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
     }
 
-    // Where the map shows the user's position, in the map view's points; none before a fix.
-    std::optional<QPoint> userLocationPoint() const {
-        const platform::MKMapViewModel* map = screen ? screen->mainMapView() : nullptr;
-        if (map == nullptr || map->userLocation() == nullptr) return std::nullopt;
-        const auto at = map->convertCoordinate(map->userLocation()->coordinate());
-        return QPoint(static_cast<int>(at.x), static_cast<int>(at.y));
-    }
-
-    // A button of the "My Position" callout: "userLocationSettingsButton" (the gear) or
-    // "userLocationShareButton"; null while the callout is not there.
-    QWidget* calloutButton(const char* name) const {
-        return screen && screen->mapView() ? screen->mapView()->findChild<QWidget*>(name) : nullptr;
-    }
+    std::optional<QPoint> userLocationPoint() const;
+    QWidget* calloutButton(const char* name) const;
 
     // Takes the screen out of its window before both go, then lets what they queued run.
     void close() {
@@ -66,6 +55,28 @@ struct MapScreenWindow {
         platform::RunLoop::runUntilIdle();
     }
 };
+
+// Where the map shows the user's position, in the map view's points; none before a fix.
+inline std::optional<QPoint> userLocationPoint(const mapscreen::MainViewController& screen) {
+    const platform::MKMapViewModel* map = screen.mainMapView();
+    if (map == nullptr || map->userLocation() == nullptr) return std::nullopt;
+    const auto at = map->convertCoordinate(map->userLocation()->coordinate());
+    return QPoint(static_cast<int>(at.x), static_cast<int>(at.y));
+}
+
+// A button of the "My Position" callout: "userLocationSettingsButton" (the gear) or
+// "userLocationShareButton"; null while the callout is not there.
+inline QWidget* calloutButton(const mapscreen::MainViewController& screen, const char* name) {
+    return screen.mapView() != nullptr ? screen.mapView()->findChild<QWidget*>(name) : nullptr;
+}
+
+inline std::optional<QPoint> MapScreenWindow::userLocationPoint() const {
+    return screen ? tests::userLocationPoint(*screen) : std::nullopt;
+}
+
+inline QWidget* MapScreenWindow::calloutButton(const char* name) const {
+    return screen ? tests::calloutButton(*screen, name) : nullptr;
+}
 
 // The desktop's position service as a person who allows it sees it: every source made so far
 // answers "allowed", then delivers `at`; `settle` runs after each step.

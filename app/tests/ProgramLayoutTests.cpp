@@ -22,6 +22,7 @@
 
 #include "app/Program.hpp"
 #include "app/tests/MapScreenWindow.hpp"
+#include "app/tests/ProgramWindowTest.hpp"
 #include "mapscreen/MainViewController.hpp"
 #include "mapscreen/QuovaMKMapView.hpp"
 #include "mapscreen/SearchButton.hpp"
@@ -61,67 +62,21 @@ using points::QuovaMapPointStore;
 using pointscreens::PointDetailsViewController;
 using pointscreens::PointTableViewController;
 
-class ProgramLayout : public ::testing::Test {
+class ProgramLayout : public programtests::ProgramWindowTest {
   protected:
-    void SetUp() override {
-        testsupport::sharedTestApplication("tervolo_app_tests");
-        environment_.reset();
-        environment_.emplace();
-        platform::UserDefaults::standard().reload();
-        QuovaMapPointStore::resetSharedForTesting();
-        points::QuovaPointTagStore::resetSharedForTesting();
-    }
     void TearDown() override {
-        if (QWidget* popup = QApplication::activePopupWidget()) popup->close();
-        shown_.close();
+        ProgramWindowTest::TearDown();
         QApplication::setPalette(QPalette());
     }
 
-    std::shared_ptr<QuovaMapPoint> addPoint(const std::string& title, double latitude, double longitude,
-                                            std::optional<std::vector<std::string>> tags = std::nullopt) {
-        auto point = QuovaMapPoint::make(title);
-        point->setSubtitle("Street " + title);
-        point->setCoordinate({latitude, longitude});
-        point->setTags(std::move(tags));
-        QuovaMapPointStore::shared().addPoint(point);
-        return point;
-    }
-    std::shared_ptr<points::QuovaPointTag> addTag(const std::string& title, const std::string& colour) {
-        auto tag = points::QuovaPointTag::make(title);
-        tag->setColorString(colour);
-        points::QuovaPointTagStore::shared().addTag(tag);
-        return tag;
-    }
+    // As the program sets the window up: the map shows the user's position once one comes.
+    void setUpWindow(platform::MainWindow& window) override { configureMainWindow(window); }
 
-    void open(QSize size) {
-        // As the program sets the window up: the map shows the user's position once one comes.
-        ASSERT_NO_FATAL_FAILURE(shown_.open(size, true));
-        settle();
-    }
     void resize(QSize size) {
         window_->resize(size);
         settle();
     }
-    void settle() {
-        for (int i = 0; i < 3; ++i) {
-            environment_->advance(0.5);
-            platform::RunLoop::runUntilIdle();
-            QCoreApplication::processEvents();
-            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        }
-    }
-    void click(QWidget* widget, QPoint position) {
-        const QPoint at = widget->mapTo(window_.get(), position);
-        QTest::mousePress(window_->windowHandle(), Qt::LeftButton, Qt::NoModifier, at);
-        settle();
-        QTest::mouseRelease(window_->windowHandle(), Qt::LeftButton, Qt::NoModifier, at);
-        settle();
-    }
-    void click(QWidget* widget) { click(widget, widget->rect().center()); }
 
-    std::shared_ptr<platform::NavigationController> presentedNavigation() const {
-        return std::dynamic_pointer_cast<platform::NavigationController>(screen_->presentedViewController());
-    }
     std::shared_ptr<PointDetailsViewController> openDetails(const std::shared_ptr<QuovaMapPoint>& point) {
         click(screen_->mapButton(MainViewController::MapButton::points));
         auto navigation = presentedNavigation();
@@ -155,12 +110,6 @@ class ProgramLayout : public ::testing::Test {
     QRect inWindow(const QWidget* widget) const {
         return QRect(widget->mapTo(window_.get(), QPoint(0, 0)), widget->size());
     }
-
-    platform::ImmediateAnimationsScope immediate_;
-    std::optional<testsupport::TestEnvironment> environment_;
-    tests::MapScreenWindow shown_;
-    std::unique_ptr<platform::MainWindow>& window_ = shown_.window;
-    std::shared_ptr<MainViewController>& screen_ = shown_.screen;
 };
 
 // `widget`'s rect in the window.
@@ -412,7 +361,7 @@ TEST_F(ProgramLayout, TheColourSheetHugsThePicker) {
         SCOPED_TRACE(size.width());
         SetUp();
         const auto bar = addTag("Bar", "FF2D55FF");
-        const auto point = addPoint("Harbour", 60.16, 24.95, std::vector<std::string>{bar->uuid()});
+        const auto point = addPoint("Harbour", 60.16, 24.95, false, std::vector<std::string>{bar->uuid()});
         open(size);
         const auto details = openDetails(point);
         ASSERT_NE(details, nullptr);
@@ -461,11 +410,11 @@ TEST_F(ProgramLayout, DarkThemeCalloutSymbolAndSheetTitleRead) {
 
     ASSERT_FALSE(sources.made().empty());
     tests::allowAndDeliverPosition(sources, platform::CLLocation(60.185, 24.90), [this] { settle(); });
-    const auto mine = shown_.userLocationPoint();
+    const auto mine = tests::userLocationPoint(*screen_);
     ASSERT_TRUE(mine);
     click(screen_->mapView(), *mine);
-    QWidget* share = shown_.calloutButton("userLocationShareButton");
-    QWidget* gear = shown_.calloutButton("userLocationSettingsButton");
+    QWidget* share = tests::calloutButton(*screen_, "userLocationShareButton");
+    QWidget* gear = tests::calloutButton(*screen_, "userLocationSettingsButton");
     ASSERT_NE(share, nullptr);
     ASSERT_NE(gear, nullptr);
     ASSERT_TRUE(share->isVisible());

@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "app/Program.hpp"
+#include "app/tests/ProgramWindowTest.hpp"
 #include "mapscreen/MainViewController.hpp"
 #include "mapscreen/QuovaMKMapView.hpp"
 #include "mapscreen/QuovaMapPointAnnotation.hpp"
@@ -70,59 +71,8 @@ std::string fileText(const PointPtr& point) {
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-// The program's map screen in a shown, active window over private documents,
-// with immediate animations and a virtual clock.
-class ProgramScreens : public ::testing::Test {
+class ProgramScreens : public tervolo::app::programtests::ProgramWindowTest {
   protected:
-    void SetUp() override {
-        tervolo::testsupport::sharedTestApplication("tervolo_app_tests");
-        // Each case over documents and preferences of its own.
-        environment_.reset();
-        environment_.emplace();
-        platform::UserDefaults::standard().reload();
-        QuovaMapPointStore::resetSharedForTesting();
-        tervolo::points::QuovaPointTagStore::resetSharedForTesting();
-    }
-    void TearDown() override {
-        if (QWidget* popup = QApplication::activePopupWidget()) popup->close();
-        if (window_) window_->setRootViewController(nullptr);
-        window_.reset();
-        screen_.reset();
-    }
-
-    PointPtr addPoint(const std::string& title, double latitude, double longitude, bool deleted = false,
-                      std::optional<std::vector<std::string>> tags = std::nullopt) {
-        auto point = QuovaMapPoint::make(title);
-        point->setSubtitle("Street " + title);
-        point->setCoordinate({latitude, longitude});
-        point->setTags(std::move(tags));
-        QuovaMapPointStore::shared().addPoint(point);
-        if (deleted) QuovaMapPointStore::shared().deletePoint(point);
-        return point;
-    }
-
-    void open(QSize size = QSize(1280, 800)) {
-        window_ = std::make_unique<platform::MainWindow>();
-        screen_ = std::dynamic_pointer_cast<MainViewController>(tervolo::app::makeMapScreen());
-        ASSERT_NE(screen_, nullptr);
-        window_->setRootViewController(screen_);
-        window_->resize(size);
-        window_->show();
-        window_->activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(window_.get()));
-        ASSERT_TRUE(QTest::qWaitForWindowActive(window_.get()));
-        settle();
-    }
-
-    void settle() {
-        for (int i = 0; i < 3; ++i) {
-            environment_->advance(0.5);
-            platform::RunLoop::runUntilIdle();
-            QCoreApplication::processEvents();
-            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        }
-    }
-
     QWindow* windowHandle() const { return window_->windowHandle(); }
     QPoint inWindow(QWidget* widget, QPoint position) const { return widget->mapTo(window_.get(), position); }
 
@@ -135,23 +85,11 @@ class ProgramScreens : public ::testing::Test {
         QTest::mouseRelease(windowHandle(), Qt::LeftButton, Qt::NoModifier, inWindow(widget, position));
         settle();
     }
-    // The release lands where the press did, whatever the press did to the widget.
-    void click(QWidget* widget, QPoint position) {
-        const QPoint at = inWindow(widget, position);
-        QTest::mousePress(windowHandle(), Qt::LeftButton, Qt::NoModifier, at);
-        settle();
-        QTest::mouseRelease(windowHandle(), Qt::LeftButton, Qt::NoModifier, at);
-        settle();
-    }
-    void click(QWidget* widget) { click(widget, widget->rect().center()); }
     void key(Qt::Key which) {
         QTest::keyClick(windowHandle(), which);
         settle();
     }
 
-    std::shared_ptr<platform::NavigationController> presentedNavigation() const {
-        return std::dynamic_pointer_cast<platform::NavigationController>(screen_->presentedViewController());
-    }
     std::shared_ptr<PointTableViewController> openList() {
         click(screen_->mapButton(MainViewController::MapButton::points));
         const auto navigation = presentedNavigation();
@@ -189,14 +127,6 @@ class ProgramScreens : public ::testing::Test {
             if (button->text().toStdString() == title) return button;
         }
         return nullptr;
-    }
-
-    std::shared_ptr<tervolo::points::QuovaPointTag> addTag(const std::string& title,
-                                                           const std::string& colour) {
-        auto tag = tervolo::points::QuovaPointTag::make(title);
-        tag->setColorString(colour);
-        tervolo::points::QuovaPointTagStore::shared().addTag(tag);
-        return tag;
     }
 
     // The point's details as a person opens them: chosen in the list, then its callout on the map.
@@ -250,11 +180,6 @@ class ProgramScreens : public ::testing::Test {
         }
         return area.isEmpty() ? 1.0 : static_cast<double>(differing) / (area.width() * area.height());
     }
-
-    platform::ImmediateAnimationsScope immediate_;
-    std::optional<tervolo::testsupport::TestEnvironment> environment_;
-    std::unique_ptr<platform::MainWindow> window_;
-    std::shared_ptr<MainViewController> screen_;
 };
 
 // Choosing a point in the list shows it on the map: its annotation selected,

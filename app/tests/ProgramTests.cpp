@@ -45,6 +45,7 @@
 #include "testsupport/ScopedEnvironment.hpp"
 #include "testsupport/TemporaryFolder.hpp"
 #include "testsupport/TestEnvironment.hpp"
+#include "testsupport/incoming/InstanceSocketSupport.hpp"
 #include "testsupport/ui/TestApplication.hpp"
 
 namespace {
@@ -285,14 +286,31 @@ class SingleInstanceTest : public ::testing::Test {
     }
 
     QProcess& start(const QStringList& arguments, bool quitAfterFirstFrame = false) {
-        programs_.push_back(std::make_unique<QProcess>());
-        QProcess& program = *programs_.back();
+        auto environment = startEnvironment();
+        if (quitAfterFirstFrame) environment.insert("TERVOLO_QUIT_AFTER_FIRST_FRAME", "1");
+        QProcess& program = launch(arguments, environment);
+        EXPECT_TRUE(program.waitForStarted());
+        return program;
+    }
+    // A start with no display to show a window on (a terminal over ssh, a link handler outside
+    // the session); the caller waits for it to have started.
+    QProcess& launchWithoutDisplay(const QStringList& arguments) {
+        auto environment = startEnvironment();
+        for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) environment.remove(name);
+        return launch(arguments, environment);
+    }
+    // The program's environment beside this test: the test's home and runtime folder.
+    QProcessEnvironment startEnvironment() const {
         auto environment = programEnvironment(home_.path());
         environment.insert("XDG_RUNTIME_DIR", QString::fromStdString(runtime_));
-        if (quitAfterFirstFrame) environment.insert("TERVOLO_QUIT_AFTER_FIRST_FRAME", "1");
+        return environment;
+    }
+    // Starts the program, ended with the test if it still runs then.
+    QProcess& launch(const QStringList& arguments, const QProcessEnvironment& environment) {
+        programs_.push_back(std::make_unique<QProcess>());
+        QProcess& program = *programs_.back();
         program.setProcessEnvironment(environment);
         program.start(TERVOLO_PROGRAM_PATH, arguments);
-        EXPECT_TRUE(program.waitForStarted());
         return program;
     }
 
@@ -340,10 +358,8 @@ TEST_F(SingleInstanceTest, LaterStartHandsItsLinksToTheRunningOne) {
     auto first = tervolo::app::InstanceChannel::claim(path_);
     ASSERT_EQ(first.kind, tervolo::app::InstanceChannel::Claim::Kind::first) << first.error;
     std::vector<std::vector<std::string>> received;
-    tervolo::app::InstanceServer server(first.fd, path_, [&](const std::vector<std::string>& links) {
-        received.push_back(links);
-        return size_t{0};
-    });
+    tervolo::app::InstanceServer server =
+        tervolo::testsupport::recordingInstanceServer(first.fd, path_, received);
     const QStringList links = {"https://s.example/abcdefgh", "tervolo://point/A",
                                "tervolo://open?url=https%3A%2F%2Fs.example%2Fx"};
     for (const QStringList& arguments : {links, QStringList()}) {
@@ -362,14 +378,7 @@ TEST_F(SingleInstanceTest, LaterStartHandsItsLinksToTheRunningOne) {
 // A socket left behind by a program that ended without removing it is taken
 // over; the run ends removing its own socket and with its state saved.
 TEST_F(SingleInstanceTest, FirstStartTakesOverAStaleSocket) {
-    {
-        const int stale = socket(AF_UNIX, SOCK_STREAM, 0);
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        std::memcpy(address.sun_path, path_.c_str(), path_.size());
-        ASSERT_EQ(bind(stale, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
-        close(stale);
-    }
+    ASSERT_TRUE(tervolo::testsupport::leaveStaleSocket(path_));
     QProcess& program = start({}, true);
     ASSERT_TRUE(program.waitForFinished(120000));
     const std::string errors = program.readAllStandardError().toStdString();
@@ -409,9 +418,7 @@ TEST_F(SingleInstanceTest, HostileMessageLeavesTheRunningOneUp) {
          {std::string("\x7F\xFF\xFF\xFF", 4), std::string("\x00\x00\x00\x04junk", 8),
           std::string("\x00\x00\x00\x20TervoloNG links 2\n\x01\x02\x03", 24)}) {
         const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        std::memcpy(address.sun_path, path_.c_str(), path_.size());
+        const sockaddr_un address = tervolo::testsupport::unixSocketAddress(path_);
         ASSERT_EQ(connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
         send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
         close(fd);
@@ -427,13 +434,7 @@ TEST_F(SingleInstanceTest, HostileMessageLeavesTheRunningOneUp) {
 // running it says how to start without a screen, naming itself as called.
 TEST_F(SingleInstanceTest, LinksAreHandedOverWithoutADisplay) {
     const auto withoutDisplay = [&](const QStringList& arguments) -> QProcess& {
-        programs_.push_back(std::make_unique<QProcess>());
-        QProcess& program = *programs_.back();
-        auto environment = programEnvironment(home_.path());
-        environment.insert("XDG_RUNTIME_DIR", QString::fromStdString(runtime_));
-        for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) environment.remove(name);
-        program.setProcessEnvironment(environment);
-        program.start(TERVOLO_PROGRAM_PATH, arguments);
+        QProcess& program = launchWithoutDisplay(arguments);
         EXPECT_TRUE(program.waitForStarted());
         return program;
     };
@@ -451,10 +452,8 @@ TEST_F(SingleInstanceTest, LinksAreHandedOverWithoutADisplay) {
     auto first = tervolo::app::InstanceChannel::claim(path_);
     ASSERT_EQ(first.kind, tervolo::app::InstanceChannel::Claim::Kind::first) << first.error;
     std::vector<std::vector<std::string>> received;
-    tervolo::app::InstanceServer server(first.fd, path_, [&](const std::vector<std::string>& links) {
-        received.push_back(links);
-        return size_t{0};
-    });
+    tervolo::app::InstanceServer server =
+        tervolo::testsupport::recordingInstanceServer(first.fd, path_, received);
     QProcess& handing = withoutDisplay({"tervolo://point/A", "https://s.example/abcdefgh"});
     ASSERT_TRUE(finishPumping(handing));
     drain(server);
@@ -482,10 +481,8 @@ TEST_F(SingleInstanceTest, LaterStartSaysHowManyLinksWereDropped) {
     auto first = tervolo::app::InstanceChannel::claim(path_);
     ASSERT_EQ(first.kind, tervolo::app::InstanceChannel::Claim::Kind::first) << first.error;
     std::vector<std::vector<std::string>> received;
-    tervolo::app::InstanceServer server(first.fd, path_, [&](const std::vector<std::string>& links) {
-        received.push_back(links);
-        return size_t{2};
-    });
+    tervolo::app::InstanceServer server =
+        tervolo::testsupport::recordingInstanceServer(first.fd, path_, received, 2);
     QProcess& later =
         start({"https://s.example/abcdefgh", "https://s.example/bcdefghi", "tervolo://point/A"});
     ASSERT_TRUE(finishPumping(later));
@@ -508,13 +505,7 @@ TEST_F(SingleInstanceTest, HeldClaimLockEndsTheStartWithoutASecondWindow) {
     ASSERT_GE(holder, 0);
     ASSERT_EQ(flock(holder, LOCK_EX), 0);
     QProcess& withDisplay = start({"tervolo://point/A"});
-    programs_.push_back(std::make_unique<QProcess>());
-    QProcess& withoutDisplay = *programs_.back();
-    auto environment = programEnvironment(home_.path());
-    environment.insert("XDG_RUNTIME_DIR", QString::fromStdString(runtime_));
-    for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) environment.remove(name);
-    withoutDisplay.setProcessEnvironment(environment);
-    withoutDisplay.start(TERVOLO_PROGRAM_PATH, {"tervolo://point/A"});
+    QProcess& withoutDisplay = launchWithoutDisplay({"tervolo://point/A"});
     ASSERT_TRUE(withoutDisplay.waitForStarted());
 
     const std::string told =

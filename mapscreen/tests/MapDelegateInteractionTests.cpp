@@ -38,6 +38,15 @@ class MapDelegateInteractionTest : public MapDelegateTest {
         QTest::mouseClick(widget, Qt::LeftButton, Qt::NoModifier, at);
         advance(1.0);
     }
+    // A selected pin pressed at its head, dragged there in three moves and let go at `drop`.
+    void dragPin(QPoint head, QPoint drop) {
+        QTest::mousePress(&map(), Qt::LeftButton, Qt::NoModifier, head);
+        QTest::mouseMove(&map(), head + QPoint(20, 0));
+        QTest::mouseMove(&map(), head + QPoint(40, 20));
+        QTest::mouseMove(&map(), drop);
+        QTest::mouseRelease(&map(), Qt::LeftButton, Qt::NoModifier, drop);
+        advance(1.0);
+    }
 };
 
 TEST_F(MapDelegateInteractionTest, AClickedPinAndThenItsCalloutOpenTheDetails) {
@@ -73,12 +82,7 @@ TEST_F(MapDelegateInteractionTest, ADraggedAndDroppedPinLeavesItsNewCoordinateIn
     const QPoint drop = head + QPoint(60, 30);
     const QPointF anchor = map().anchorPointForAnnotation(*annotationOf(point));
     const auto target = map().convertPoint({anchor.x() + 60, anchor.y() + 30});
-    QTest::mousePress(&map(), Qt::LeftButton, Qt::NoModifier, head);
-    QTest::mouseMove(&map(), head + QPoint(20, 0));
-    QTest::mouseMove(&map(), head + QPoint(40, 20));
-    QTest::mouseMove(&map(), drop);
-    QTest::mouseRelease(&map(), Qt::LeftButton, Qt::NoModifier, drop);
-    advance(1.0);
+    dragPin(head, drop);
 
     ASSERT_TRUE(point->uuid());
     const auto onDisk = QuovaMapPoint::initWithFilePath(QuovaMapPoint::documentDirectory() + *point->uuid() +
@@ -128,12 +132,7 @@ TEST_F(MapDelegateInteractionTest, APinDroppedWhoseMoveIsNotWrittenGoesBackAndSa
     {
         tervolo::testsupport::UnwritableFolder unwritable(QuovaMapPoint::documentDirectory());
         const QPoint drop = head + QPoint(60, 30);
-        QTest::mousePress(&map(), Qt::LeftButton, Qt::NoModifier, head);
-        QTest::mouseMove(&map(), head + QPoint(20, 0));
-        QTest::mouseMove(&map(), head + QPoint(40, 20));
-        QTest::mouseMove(&map(), drop);
-        QTest::mouseRelease(&map(), Qt::LeftButton, Qt::NoModifier, drop);
-        advance(1.0);
+        dragPin(head, drop);
 
         const auto alert = recorder_->topAlert();
         ASSERT_NE(alert, nullptr);
@@ -154,15 +153,9 @@ TEST_F(MapDelegateInteractionTest, APinDroppedWhoseMoveIsNotWrittenGoesBackAndSa
         EXPECT_EQ(circle->coordinate().longitude, 11.575);
         EXPECT_EQ(screen_->reverseGeocodingsUnderWay(), geocodings);
         map().repaint();
-        for (const bool dark : {false, true}) {
-            QApplication::setPalette(dark ? tervolo::testsupport::darkScreenshotPalette() : QPalette());
-            QCoreApplication::processEvents();
-            tervolo::testsupport::saveScreenshot(
-                tervolo::testsupport::renderOnWindowColour(*screen_->view()->window(), 2),
-                QStringLiteral(TERVOLO_SCREENSHOT_DIR),
-                dark ? QStringLiteral("drag-not-saved-dark@2x") : QStringLiteral("drag-not-saved-light@2x"));
-        }
-        QApplication::setPalette(QPalette());
+        tervolo::testsupport::saveLightAndDarkScreenshots(*screen_->view()->window(),
+                                                          QStringLiteral(TERVOLO_SCREENSHOT_DIR),
+                                                          QStringLiteral("drag-not-saved"));
         EXPECT_TRUE(recorder_->chooseAction("OK"));
     }
     EXPECT_EQ(mapDelegateFileText(file), before);

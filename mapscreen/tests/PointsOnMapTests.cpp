@@ -203,16 +203,9 @@ TEST_F(PointsOnMapTest, ALongPressWhosePointIsNotWrittenShowsNoPinAndSaysSo) {
     EXPECT_EQ(platform::NotificationFeedbackGenerator::notificationCount(
                   platform::NotificationFeedbackGenerator::FeedbackType::success),
               0u);
-    for (const bool dark : {false, true}) {
-        QApplication::setPalette(dark ? tervolo::testsupport::darkScreenshotPalette() : QPalette());
-        QCoreApplication::processEvents();
-        tervolo::testsupport::saveScreenshot(
-            tervolo::testsupport::renderOnWindowColour(*controller_->view()->window(), 2),
-            QStringLiteral(TERVOLO_SCREENSHOT_DIR),
-            dark ? QStringLiteral("long-press-not-saved-dark@2x")
-                 : QStringLiteral("long-press-not-saved-light@2x"));
-    }
-    QApplication::setPalette(QPalette());
+    tervolo::testsupport::saveLightAndDarkScreenshots(*controller_->view()->window(),
+                                                      QStringLiteral(TERVOLO_SCREENSHOT_DIR),
+                                                      QStringLiteral("long-press-not-saved"));
     EXPECT_TRUE(recorder.chooseAction("OK"));
     std::filesystem::remove(folder.substr(0, folder.size() - 1));
 }

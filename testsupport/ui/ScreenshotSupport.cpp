@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QDir>
 
 #include <QWidget>
@@ -38,6 +39,16 @@ QPalette darkScreenshotPalette() {
     dark.setColor(QPalette::Button, QColor(0x30, 0x33, 0x36));
     dark.setColor(QPalette::ButtonText, QColor(0xe8, 0xea, 0xed));
     return dark;
+}
+
+void saveLightAndDarkScreenshots(QWidget& window, const QString& folder, const QString& name) {
+    for (const bool dark : {false, true}) {
+        QApplication::setPalette(dark ? darkScreenshotPalette() : QPalette());
+        QCoreApplication::processEvents();
+        saveScreenshot(renderOnWindowColour(window, 2), folder,
+                       name + (dark ? QStringLiteral("-dark@2x") : QStringLiteral("-light@2x")));
+    }
+    QApplication::setPalette(QPalette());
 }
 
 QPalette darkDesktopPalette() {

@@ -27,6 +27,11 @@ QImage renderOnWindowColour(QWidget& widget, double devicePixelRatio);
 // screen draws with on top of it.
 QPalette darkScreenshotPalette();
 
+// `window` drawn at device pixel ratio 2 over its window colour in the default palette and in
+// darkScreenshotPalette, set on the application in turn, and saved as <folder>/<name>-light@2x.png
+// and <folder>/<name>-dark@2x.png; the application has the default palette again afterwards.
+void saveLightAndDarkScreenshots(QWidget& window, const QString& folder, const QString& name);
+
 // Every colour role of a common dark desktop theme (the "darker" scheme Qt's
 // platform-theme configurator ships), as a dark theme hands it to the
 // application: its selection blue #12608a reads at only 1.6:1 on its base

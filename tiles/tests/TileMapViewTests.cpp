@@ -453,6 +453,14 @@ class TileOutageTest : public TileMapViewTest {
              << (manager_->tilesCannotBeLoaded() ? "shown" : "hidden") << "\n";
     }
 
+    // The map started over the outage's area while the tile server resets every connection
+    // before it replies.
+    void startInOutage() {
+        server_.scriptAll(tervolo::testsupport::CannedReply::ofMode(
+            tervolo::testsupport::CannedReply::Mode::resetBeforeReply));
+        start(36.5, 18.5);
+    }
+
     void minimiseAndRestore(bool downAtRestore);
 
     std::shared_ptr<QuovaTileOverlay> overlay_;
@@ -465,9 +473,7 @@ class TileOutageTest : public TileMapViewTest {
 
 TEST_F(TileOutageTest, ATileLoadedAfterAPanAsksTheFailedTilesInViewAgainAtOnce) {
     log_ << "-- outage, then a pan that loads a new row\n";
-    server_.scriptAll(
-        tervolo::testsupport::CannedReply::ofMode(tervolo::testsupport::CannedReply::Mode::resetBeforeReply));
-    start(36.5, 18.5);
+    startInOutage();
     pump(3.0);
     const std::set<std::string> failed = askedInView();
     ASSERT_GT(failed.size(), 6u);
@@ -502,9 +508,7 @@ void TileOutageTest::minimiseAndRestore(bool downAtRestore) {
     platform::ApplicationLifecycle lifecycle(*QCoreApplication::instance(), {},
                                              platform::NotificationCenter::defaultCenter());
     log_ << "-- minimise during the outage, restore " << (downAtRestore ? "during" : "after") << " it\n";
-    server_.scriptAll(
-        tervolo::testsupport::CannedReply::ofMode(tervolo::testsupport::CannedReply::Mode::resetBeforeReply));
-    start(36.5, 18.5);
+    startInOutage();
     lifecycle.setMainWindow(&map_);
     lifecycle.applicationFocusChanged(true);  // the application is active
     pump(3.0);
@@ -554,9 +558,7 @@ TEST_F(TileOutageTest, RestoringTheWindowDuringTheOutageKeepsTheNoticeUntilTheTi
 
 TEST_F(TileOutageTest, ActivatingTheWindowAgainAsksTheFailedTilesAgain) {
     log_ << "-- outage, then the window deactivated and activated\n";
-    server_.scriptAll(
-        tervolo::testsupport::CannedReply::ofMode(tervolo::testsupport::CannedReply::Mode::resetBeforeReply));
-    start(36.5, 18.5);
+    startInOutage();
     pump(3.0);
     const std::set<std::string> failed = askedInView();
     EXPECT_TRUE(manager_->tilesCannotBeLoaded());

@@ -34,6 +34,7 @@
 #include "testsupport/ScopedEnvironment.hpp"
 #include "testsupport/TemporaryFolder.hpp"
 #include "testsupport/VirtualClockScope.hpp"
+#include "testsupport/incoming/InstanceSocketSupport.hpp"
 #include "testsupport/logging/LogRecorder.hpp"
 
 namespace {
@@ -42,6 +43,9 @@ using tervolo::app::InstanceChannel;
 using tervolo::app::InstanceMessage;
 using tervolo::app::InstanceServer;
 using Kind = InstanceChannel::Claim::Kind;
+using tervolo::testsupport::leaveStaleSocket;
+using tervolo::testsupport::recordingInstanceServer;
+using tervolo::testsupport::unixSocketAddress;
 
 QCoreApplication& application() {
     static int argc = 1;
@@ -88,12 +92,23 @@ class InstanceChannelTest : public ::testing::Test {
     // Connects and sends raw bytes, as a hostile or broken start would.
     int sendRaw(const std::string& bytes) {
         const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        std::memcpy(address.sun_path, path_.c_str(), path_.size());
+        const sockaddr_un address = unixSocketAddress(path_);
         EXPECT_EQ(connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
         EXPECT_EQ(send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL), static_cast<ssize_t>(bytes.size()));
         return fd;
+    }
+
+    // What the server answered on `fd` (at most 16 bytes), waiting up to `patience`
+    // milliseconds for it; empty when nothing came.
+    static std::string answerOn(int fd, int patience) {
+        pollfd poller{fd, POLLIN, 0};
+        std::string answer;
+        char buffer[16];
+        if (poll(&poller, 1, patience) == 1) {
+            const ssize_t n = recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
+            if (n > 0) answer.assign(buffer, static_cast<size_t>(n));
+        }
+        return answer;
     }
 
     void pumpUntil(const std::function<bool()>& condition) {
@@ -139,10 +154,7 @@ TEST_F(InstanceChannelTest, LaterStartHandsItsLinksOver) {
     ASSERT_EQ(first.kind, Kind::first) << first.error;
     std::vector<std::vector<std::string>> received;
     {
-        InstanceServer server(first.fd, path_, [&](const std::vector<std::string>& links) {
-            received.push_back(links);
-            return size_t{0};
-        });
+        InstanceServer server = recordingInstanceServer(first.fd, path_, received);
         const std::vector<std::string> links = {"https://s.example/abcdefgh", "tervolo://point/A",
                                                 "https://s.example/x"};
         auto later = InstanceChannel::claim(path_);
@@ -165,14 +177,7 @@ TEST_F(InstanceChannelTest, LaterStartHandsItsLinksOver) {
 // A socket left by a program that ended without removing it is taken over;
 // a file that is not a socket is left alone.
 TEST_F(InstanceChannelTest, TakesOverAStaleSocket) {
-    {
-        const int stale = socket(AF_UNIX, SOCK_STREAM, 0);
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        std::memcpy(address.sun_path, path_.c_str(), path_.size());
-        ASSERT_EQ(bind(stale, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
-        close(stale);  // the file stays, nobody listens
-    }
+    ASSERT_TRUE(leaveStaleSocket(path_));
     auto claim = InstanceChannel::claim(path_);
     ASSERT_EQ(claim.kind, Kind::first) << claim.error;
     auto later = InstanceChannel::claim(path_);
@@ -210,10 +215,7 @@ TEST_F(InstanceChannelTest, DropsHostileMessagesAndGoesOn) {
     auto first = InstanceChannel::claim(path_);
     ASSERT_EQ(first.kind, Kind::first);
     std::vector<std::vector<std::string>> received;
-    InstanceServer server(first.fd, path_, [&](const std::vector<std::string>& links) {
-        received.push_back(links);
-        return size_t{0};
-    });
+    InstanceServer server = recordingInstanceServer(first.fd, path_, received);
 
     const auto dropped = [&](const std::string& reason) {
         for (const auto& text : log.texts()) {
@@ -267,10 +269,7 @@ TEST_F(InstanceChannelTest, HandOverThatTimedOutOpensNothingWhenTheProgramResume
     auto first = InstanceChannel::claim(path_);
     ASSERT_EQ(first.kind, Kind::first);
     std::vector<std::vector<std::string>> received;
-    InstanceServer server(first.fd, path_, [&](const std::vector<std::string>& links) {
-        received.push_back(links);
-        return size_t{0};
-    });
+    InstanceServer server = recordingInstanceServer(first.fd, path_, received);
     // No event is processed while the start waits: the program is stopped.
     auto later = InstanceChannel::claim(path_);
     ASSERT_EQ(later.kind, Kind::running);
@@ -305,17 +304,7 @@ TEST_F(InstanceChannelTest, SilentConnectionsAreClosedAndLaterStartsGetIn) {
     auto first = InstanceChannel::claim(path_);
     ASSERT_EQ(first.kind, Kind::first);
     std::vector<std::vector<std::string>> received;
-    InstanceServer server(first.fd, path_, [&](const std::vector<std::string>& links) {
-        received.push_back(links);
-        return size_t{0};
-    });
-    const auto answerOn = [](int fd) {
-        std::string answer;
-        char buffer[16];
-        const ssize_t n = recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
-        if (n > 0) answer.assign(buffer, static_cast<size_t>(n));
-        return answer;
-    };
+    InstanceServer server = recordingInstanceServer(first.fd, path_, received);
 
     std::vector<int> silent;
     for (size_t index = 0; index < InstanceServer::kMaximumConnections; ++index)
@@ -326,12 +315,12 @@ TEST_F(InstanceChannelTest, SilentConnectionsAreClosedAndLaterStartsGetIn) {
     ASSERT_EQ(later.kind, Kind::running);
     EXPECT_EQ(handOverPumping(later.fd, {"tervolo://point/A"}, 30.0, &server), std::nullopt);
     EXPECT_EQ(received, (std::vector<std::vector<std::string>>{{"tervolo://point/A"}}));
-    EXPECT_EQ(answerOn(silent.front()), InstanceMessage::kBusy);
+    EXPECT_EQ(answerOn(silent.front(), 0), InstanceMessage::kBusy);
 
     time.advance(InstanceServer::kMessageTimeout);
     EXPECT_EQ(server.openConnections(), 0u);
     for (size_t index = 1; index < silent.size(); ++index) {
-        EXPECT_EQ(answerOn(silent[index]), InstanceMessage::kTooSlow) << index;
+        EXPECT_EQ(answerOn(silent[index], 0), InstanceMessage::kTooSlow) << index;
     }
     for (const int fd : silent) close(fd);
 
@@ -346,7 +335,7 @@ TEST_F(InstanceChannelTest, SilentConnectionsAreClosedAndLaterStartsGetIn) {
     auto another = InstanceChannel::claim(path_);
     ASSERT_EQ(another.kind, Kind::running);
     EXPECT_EQ(handOverPumping(another.fd, {"tervolo://point/B"}, 30.0, &server), std::nullopt);
-    EXPECT_EQ(answerOn(waiting.front()),
+    EXPECT_EQ(answerOn(waiting.front(), 0),
               std::string(InstanceMessage::kAcknowledgement) + std::string(InstanceMessage::kBusy));
     time.advance(InstanceServer::kMessageTimeout);
     EXPECT_EQ(server.openConnections(), 0u);
@@ -365,16 +354,11 @@ TEST_F(InstanceChannelTest, PeerThatNeverCommitsCannotKeepLaterStartsOut) {
     auto first = InstanceChannel::claim(path_);
     ASSERT_EQ(first.kind, Kind::first);
     std::vector<std::vector<std::string>> received;
-    InstanceServer server(first.fd, path_, [&](const std::vector<std::string>& links) {
-        received.push_back(links);
-        return size_t{0};
-    });
+    InstanceServer server = recordingInstanceServer(first.fd, path_, received);
 
     // Everything the child needs is made before the fork.
     const std::string message = InstanceMessage{{"tervolo://point/P"}}.encode();
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::memcpy(address.sun_path, path_.c_str(), path_.size());
+    const sockaddr_un address = unixSocketAddress(path_);
     constexpr int kPeerConnections = 12;
     const pid_t peer = fork();
     ASSERT_GE(peer, 0);
@@ -458,20 +442,7 @@ TEST_F(InstanceChannelTest, DeadlinesAreJudgedByWhatArrived) {
     auto first = InstanceChannel::claim(path_);
     ASSERT_EQ(first.kind, Kind::first);
     std::vector<std::vector<std::string>> received;
-    InstanceServer server(first.fd, path_, [&](const std::vector<std::string>& links) {
-        received.push_back(links);
-        return size_t{0};
-    });
-    const auto answerOn = [](int fd) {
-        pollfd poller{fd, POLLIN, 0};
-        std::string answer;
-        char buffer[16];
-        if (poll(&poller, 1, 10000) == 1) {
-            const ssize_t n = recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
-            if (n > 0) answer.assign(buffer, static_cast<size_t>(n));
-        }
-        return answer;
-    };
+    InstanceServer server = recordingInstanceServer(first.fd, path_, received);
 
     // Accepted before its message came; the message then arrives while the
     // main thread does nothing until the deadline.
@@ -482,14 +453,14 @@ TEST_F(InstanceChannelTest, DeadlinesAreJudgedByWhatArrived) {
     ASSERT_EQ(send(start, message.data(), message.size(), MSG_NOSIGNAL),
               static_cast<ssize_t>(message.size()));
     time.advance(InstanceServer::kMessageTimeout);
-    EXPECT_EQ(answerOn(start), InstanceMessage::kAcknowledgement);
+    EXPECT_EQ(answerOn(start, 10000), InstanceMessage::kAcknowledgement);
     EXPECT_EQ(server.openConnections(), 1u);
     // The commit comes in time, and again the main thread is busy.
     ASSERT_EQ(send(start, InstanceMessage::kCommit.data(), InstanceMessage::kCommit.size(), MSG_NOSIGNAL),
               static_cast<ssize_t>(InstanceMessage::kCommit.size()));
     time.advance(InstanceServer::kMessageTimeout);
     EXPECT_EQ(received, (std::vector<std::vector<std::string>>{{"tervolo://point/A"}}));
-    EXPECT_EQ(answerOn(start), InstanceMessage::kTaken);
+    EXPECT_EQ(answerOn(start, 10000), InstanceMessage::kTaken);
     EXPECT_EQ(server.openConnections(), 0u);
     close(start);
     for (const auto& text : log.texts()) EXPECT_EQ(text.find("too slow"), std::string::npos) << text;
@@ -498,7 +469,7 @@ TEST_F(InstanceChannelTest, DeadlinesAreJudgedByWhatArrived) {
     const int slow = sendRaw(message.substr(0, 6));
     pumpUntil([&] { return server.openConnections() == 1; });
     time.advance(InstanceServer::kMessageTimeout);
-    EXPECT_EQ(answerOn(slow), InstanceMessage::kTooSlow);
+    EXPECT_EQ(answerOn(slow, 10000), InstanceMessage::kTooSlow);
     EXPECT_EQ(server.openConnections(), 0u);
     close(slow);
     EXPECT_EQ(received.size(), 1u);

@@ -93,6 +93,7 @@ void saveScreenshot(QWidget& widget, const QString& name) {
 
 // A map view that counts the frames it paints and gathers what they repainted.
 struct CountingMap : MKMapView {
+    using MKMapView::MKMapView;
     int paints = 0;
     QRegion painted;
     void paintEvent(QPaintEvent* event) override {
@@ -101,6 +102,28 @@ struct CountingMap : MKMapView {
         MKMapView::paintEvent(event);
     }
 };
+
+// A new map view of type `View` as the central widget of `window`, the window shown at `size`.
+template <typename View = MKMapView>
+View* showInWindow(QMainWindow& window, QSize size = QSize(1024, 768)) {
+    auto* view = new View(&window);
+    window.setCentralWidget(view);
+    window.resize(size);
+    window.show();
+    QApplication::processEvents();
+    return view;
+}
+
+// Events until the repaints asked for are done, and then those of the cells they had drawn, as the
+// window system shows a window.
+void settleRepaints(MKMapView& view) {
+    for (int round = 0; round < 16; ++round) {
+        QApplication::processEvents();
+        QApplication::processEvents();
+        if (view.lastFrameStats().cellsPending == 0) break;
+        CellCache::drawingPool().waitForDone();
+    }
+}
 
 class MapView : public ::testing::Test {
   protected:
@@ -675,11 +698,7 @@ TEST_F(MapView, APartRepaintedShowsWhatTheWholeFrameShows) {
         SCOPED_TRACE(pins);
         QMainWindow window;
         window.addToolBar(QStringLiteral("tools"))->addAction(QStringLiteral("A tool"));
-        auto* view = new MKMapView(&window);
-        window.setCentralWidget(view);
-        window.resize(640, 480);
-        window.show();
-        QApplication::processEvents();
+        auto* view = showInWindow(window, QSize(640, 480));
         std::mt19937 random(pins);
         std::uniform_real_distribution<double> latitude(30, 50);
         std::uniform_real_distribution<double> longitude(-10, 20);
@@ -1382,11 +1401,7 @@ TEST_F(MapView, ManySmallCirclesInViewFitTheCellBudget) {
 
 TEST_F(MapView, WindowScreenshotsOverFinland) {
     QMainWindow window;
-    auto* view = new MKMapView(&window);
-    window.setCentralWidget(view);
-    window.resize(1024, 768);
-    window.show();
-    QApplication::processEvents();
+    auto* view = showInWindow(window);
     auto owner = std::make_shared<tervolo::testsupport::RecordingMapViewDelegate>();
     view->setDelegate(owner);
     owner->rendererFactory = [](const std::shared_ptr<MKOverlay>& o) {
@@ -1421,11 +1436,7 @@ TEST_F(MapView, WindowScreenshotsOverFinland) {
 
 TEST_F(MapView, WorldScreenshots) {
     QMainWindow window;
-    auto* view = new MKMapView(&window);
-    window.setCentralWidget(view);
-    window.resize(1024, 768);
-    window.show();
-    QApplication::processEvents();
+    auto* view = showInWindow(window);
     view->setVisibleMapRect(MKMapRectWorld);
     ASSERT_TRUE(view->waitForCells());
     QApplication::processEvents();
@@ -1462,11 +1473,7 @@ double areaOf(const QRegion& region) {
 // not the map, and no cell of another overlay is drawn again.
 TEST_F(MapView, AFixRepaintsOnlyTheDotAndTheCircleAroundTheUser) {
     QMainWindow window;
-    auto* view = new CountingMap;
-    window.setCentralWidget(view);
-    window.resize(1024, 768);
-    window.show();
-    QApplication::processEvents();
+    auto* view = showInWindow<CountingMap>(window);
     auto owner = std::make_shared<tervolo::testsupport::RecordingMapViewDelegate>();
     view->setDelegate(owner);
     auto pointCircle = std::make_shared<MKCircle>(CLLocationCoordinate2D{60.1704, 24.9404}, 30);
@@ -1492,16 +1499,8 @@ TEST_F(MapView, AFixRepaintsOnlyTheDotAndTheCircleAroundTheUser) {
     view->setRegion({start, {0.0018, 0.0000018}});
     auto userCircle = std::make_shared<MKCircle>(start, 40);
     view->addOverlay(userCircle);
-    auto settle = [&] {
-        for (int round = 0; round < 16; ++round) {
-            QApplication::processEvents();
-            QApplication::processEvents();
-            if (view->lastFrameStats().cellsPending == 0) break;
-            CellCache::drawingPool().waitForDone();
-        }
-    };
     ASSERT_TRUE(view->waitForCells());
-    settle();
+    settleRepaints(*view);
     ASSERT_NE(pointRenderer, nullptr);
     const int pointCells = pointRenderer->cells;
     ASSERT_GT(pointCells, 0);
@@ -1551,7 +1550,7 @@ TEST_F(MapView, AFixRepaintsOnlyTheDotAndTheCircleAroundTheUser) {
             allowed |= circleArea(*next);
             userCircle = next;
         }
-        settle();
+        settleRepaints(*view);
         EXPECT_TRUE((view->painted - allowed).isEmpty())
             << "repainted " << view->painted.boundingRect().x() << "," << view->painted.boundingRect().y()
             << " " << view->painted.boundingRect().width() << "x" << view->painted.boundingRect().height();
@@ -1578,11 +1577,7 @@ TEST_F(MapView, AFixRepaintsOnlyTheDotAndTheCircleAroundTheUser) {
 // moment shows: the dot, its accuracy halo, the circles and the pins under and over them.
 TEST_F(MapView, WalkingUserAtStreetZoomShowsWhatAWholeFrameShows) {
     QMainWindow window;
-    auto* view = new MKMapView(&window);
-    window.setCentralWidget(view);
-    window.resize(1024, 768);
-    window.show();
-    QApplication::processEvents();
+    auto* view = showInWindow(window);
     auto owner = std::make_shared<tervolo::testsupport::RecordingMapViewDelegate>();
     view->setDelegate(owner);
     std::map<const MKOverlay*, QColor> colors;
@@ -1614,14 +1609,7 @@ TEST_F(MapView, WalkingUserAtStreetZoomShowsWhatAWholeFrameShows) {
             if (userCircle) view->removeOverlay(userCircle);
             userCircle = next;
         }
-        // As the window system shows it: the repaints the fix asked for, then those of the cells it
-        // had drawn.
-        for (int round = 0; round < 16; ++round) {
-            QApplication::processEvents();
-            QApplication::processEvents();
-            if (view->lastFrameStats().cellsPending == 0) break;
-            CellCache::drawingPool().waitForDone();
-        }
+        settleRepaints(*view);  // the fix's repaints, as the window system shows them
     };
     walk(0);
     ASSERT_TRUE(view->waitForCells());
