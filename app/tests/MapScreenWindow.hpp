@@ -28,20 +28,26 @@ struct MapScreenWindow {
     std::unique_ptr<platform::MainWindow> window;
     std::shared_ptr<mapscreen::MainViewController> screen;
 
-    // Shows the screen at `size`, configured as the program configures its window where `asProgram`
-    // (the map then shows the user's position once one comes). A fatal test failure where the screen
-    // or the window does not come up.
-    void open(QSize size = QSize(1280, 800), bool asProgram = false) {
+    // Shows the screen at `size`; `setUp` does what else the window needs after it has the screen,
+    // before it is sized and shown. A fatal test failure where the screen or the window does not
+    // come up.
+    void open(QSize size, const std::function<void(platform::MainWindow&)>& setUp) {
         window = std::make_unique<platform::MainWindow>();
         screen = std::dynamic_pointer_cast<mapscreen::MainViewController>(makeMapScreen());
         ASSERT_NE(screen, nullptr);
         window->setRootViewController(screen);
-        if (asProgram) configureMainWindow(*window);
+        if (setUp) setUp(*window);
         window->resize(size);
         window->show();
         window->activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
         ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    }
+    // The same, configured as the program configures its window where `asProgram` (the map then
+    // shows the user's position once one comes).
+    void open(QSize size = QSize(1280, 800), bool asProgram = false) {
+        open(size, asProgram ? std::function<void(platform::MainWindow&)>(configureMainWindow)
+                             : std::function<void(platform::MainWindow&)>());
     }
 
     std::optional<QPoint> userLocationPoint() const;
