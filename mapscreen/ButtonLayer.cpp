@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "mapscreen/TervoloButtonKit.hpp"
 #include "platform/ui/FocusRing.hpp"
 #include "platform/ui/GraphicsContext.hpp"
 
@@ -25,9 +26,18 @@ double pixelsPerPoint(const QPainter& painter) {
     return std::max({fromTransform, fromDevice, 1.0});
 }
 
-// The darker of the two large areas the light base map shows (its sea), which the ring must
-// stand out from; land is lighter still.
-const QColor kMapBackdrop(203, 216, 222);
+// The two large areas the base map shows around the column, its sea and its land, which the ring
+// must stand out from.
+const QColor kMapSea(203, 216, 222);
+const QColor kMapLand(245, 244, 240);
+
+// The ring of a focused map button: a dark band that reads on the light maps, edged outside by a
+// light line that reads on the dark ones (the satellite's sea and land), both wide enough to see at
+// a glance; the gap shows the map between ring and button, so the ring does not read as a border.
+constexpr double kRingEdge = 2.0;
+constexpr double kRingWidth = 3.0;
+constexpr double kRingGap = 1.0;
+constexpr double kRingInset = kRingEdge + kRingWidth + kRingGap;
 
 QPainterPath roundedOutline(const QRectF& rect, double radius) {
     QPainterPath path;
@@ -92,12 +102,17 @@ void paintMapButton(QPainter& painter, const QWidget& button, const ButtonLayer&
         paintWithButtonLayer(painter, bounds, layer, draw);
         return;
     }
-    constexpr double inset = platform::FocusRing::kInset;
+    constexpr double inset = kRingInset;
     ButtonLayer inner = layer;
     inner.cornerRadius = std::max(0.0, layer.cornerRadius - inset);
     paintWithButtonLayer(painter, bounds.adjusted(inset, inset, -inset, -inset), inner, draw);
+    // The ring stands out from the map outside it and from the button's face and blue edge inside
+    // it: a ring of the blue's own lightness would read as a thicker edge, not as the focus.
+    const QColor face = layer.backgroundColor.alpha() > 0 ? layer.backgroundColor : kMapLand;
     platform::FocusRing::paint(painter, bounds, layer.cornerRadius,
-                               platform::FocusRing::color(button.palette(), kMapBackdrop));
+                               platform::FocusRing::color(button.palette(), {kMapSea, kMapLand, face,
+                                                                             TervoloButtonKit::buttonBlue()}),
+                               kRingEdge, kRingWidth);
 }
 
 }  // namespace tervolo::mapscreen

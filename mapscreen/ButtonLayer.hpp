@@ -36,8 +36,9 @@ void paintWithButtonLayer(QPainter& painter, const QRectF& bounds, const ButtonL
                           const std::function<void(platform::GraphicsContext&, const QRectF&)>& draw);
 
 // Paints a map button (`button`'s whole rectangle) as paintWithButtonLayer does; while the button
-// has the keyboard focus, the button is drawn that much smaller inside a focus ring, which stands
-// out from the map around the column. Main thread only.
+// has the keyboard focus, the button is drawn that much smaller inside a focus ring, a dark band
+// with a light edge that stands out from the map around the column and from the button itself.
+// Main thread only.
 void paintMapButton(QPainter& painter, const QWidget& button, const ButtonLayer& layer,
                     const std::function<void(platform::GraphicsContext&, const QRectF&)>& draw);
 

@@ -1,5 +1,6 @@
 #include "mapscreen/CenterButton.hpp"
 
+#include <QContextMenuEvent>
 #include <QKeyEvent>
 #include <QPainter>
 
@@ -31,7 +32,24 @@ void CenterButton::keyPressEvent(QKeyEvent* event) {
         event->accept();
         return;
     }
+    // The menu key comes as a key press on some desktops and as a context-menu event on others;
+    // either way it acts once, here or in contextMenuEvent.
+    const bool menuKey = event->key() == Qt::Key_Menu && plainKey(*event);
+    const bool shiftF10 = event->key() == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier &&
+                          !event->isAutoRepeat();
+    if (menuKey || shiftF10) {
+        emit alternateActivated();
+        event->accept();
+        return;
+    }
     QWidget::keyPressEvent(event);
+}
+
+void CenterButton::contextMenuEvent(QContextMenuEvent* event) {
+    // A right click, or the menu key where the desktop turns it into this event: it goes no further
+    // (the map below would take it for a menu of its own).
+    emit alternateActivated();
+    event->accept();
 }
 
 void CenterButton::keyReleaseEvent(QKeyEvent* event) {

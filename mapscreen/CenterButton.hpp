@@ -13,7 +13,9 @@ namespace tervolo::mapscreen {
 // anything else (0, absent, another number or type) the outlined arrow. The screen calls update()
 // after changing the mode. It paints its layer like the map buttons, and takes the keyboard focus
 // from Tab like them: Space, Return and Enter then report activated(), which the screen treats as a
-// tap. Main thread only; lengths in points.
+// tap. What a long press does has the desktop's keys for "more on this control": the menu key and
+// Shift+F10 on the focused control, and a right click, report alternateActivated(), which the
+// screen treats as a long press. Main thread only; lengths in points.
 class CenterButton : public QWidget {
     Q_OBJECT
 
@@ -31,11 +33,13 @@ class CenterButton : public QWidget {
 
   signals:
     void activated();
+    void alternateActivated();
 
   protected:
     void paintEvent(QPaintEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void keyReleaseEvent(QKeyEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
 
   private:
     QColor tintColor_;

@@ -390,6 +390,10 @@ class MainViewController : public platform::ViewController,
 
     void myLocationTapRecognized(platform::GestureRecognizer& recognizer);
     void myLocationLongPressRecognized(platform::GestureRecognizer& recognizer);
+    // The long press's work: the next tracking mode when authorised.
+    void myLocationLongPressBegan();
+    // The long press from the keyboard or a right click: its work, begun and ended at once.
+    void myLocationAlternateActivated();
     // The tap's work: zoom to the user when authorised, wait for a decision
     // when undecided, lead to the settings when denied.
     void centerButtonPressed(QWidget* sender);

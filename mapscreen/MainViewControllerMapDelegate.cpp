@@ -30,6 +30,7 @@
 #include "platform/foundation/Bundle.hpp"
 #include "platform/text/Locale.hpp"
 #include "platform/text/Numbers.hpp"
+#include "platform/ui/FocusRing.hpp"
 #include "platform/ui/ImageView.hpp"
 #include "platform/ui/NavigationController.hpp"
 #include "platform/ui/PopoverPresentationController.hpp"
@@ -147,6 +148,7 @@ QAbstractButton* MainViewController::makeUserLocationSettingsButton() {
     const int side = static_cast<int>(kSettingsButtonSide);
     auto* button = new CalloutImageButton(QSize(side, side), kGearSide);
     button->setObjectName(QStringLiteral("userLocationSettingsButton"));
+    platform::makeKeyboardPressable(*button, [button] { button->click(); });
     button->setImages(std::move(normal), std::move(highlighted));
     QColor plate(Qt::lightGray);
     plate.setAlphaF(0.5);
@@ -165,6 +167,7 @@ QAbstractButton* MainViewController::makeUserLocationShareButton() {
     const int side = static_cast<int>(kShareButtonSide);
     auto* button = new CalloutImageButton(QSize(side, side), kShareSymbolSide);
     button->setObjectName(QStringLiteral("userLocationShareButton"));
+    platform::makeKeyboardPressable(*button, [button] { button->click(); });
     button->setImages(std::move(symbol));
     button->setTintsImage(true);
     QObject::connect(button, &QAbstractButton::clicked, button, [weak = weakSelf(), button] {

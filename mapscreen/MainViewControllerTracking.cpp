@@ -318,30 +318,10 @@ void MainViewController::openLocationSettingsAfterInfoScreen() {
 
 void MainViewController::myLocationLongPressRecognized(platform::GestureRecognizer& recognizer) {
     switch (recognizer.state()) {
-        case platform::GestureRecognizer::State::Began: {
+        case platform::GestureRecognizer::State::Began:
             QLLogInfo("myLocationLongPressRecognized(_:), state: began");
-            const auto services = locationServices();
-            switch (accessFor(services_.authorizationStatus())) {
-                case Access::undecided:
-                    requestWhenInUseAuthorization(services);
-                    return;
-                case Access::denied:
-                    askUserToAllowLocationAccessInSettings();
-                    return;
-                case Access::restricted:
-                    QLLogInfo("location access is restricted on this machine, ignoring long press");
-                    return;
-                case Access::authorized:
-                    break;
-            }
-            const int64_t mode = setKeepMapCentered(true, true);
-            if (mode == 1 || mode == 2) subscribeToLocationUpdatesForUserTracking();
-            points_.longPressFeedbackGenerator = std::make_shared<platform::NotificationFeedbackGenerator>();
-            points_.longPressFeedbackGenerator->prepare();
-            points_.longPressFeedbackGenerator->notificationOccurred(
-                platform::NotificationFeedbackGenerator::FeedbackType::success);
+            myLocationLongPressBegan();
             break;
-        }
         case platform::GestureRecognizer::State::Ended:
             QLLogInfo("myLocationLongPressRecognized(_:), state: recognized");
             points_.longPressFeedbackGenerator.reset();
@@ -354,6 +334,35 @@ void MainViewController::myLocationLongPressRecognized(platform::GestureRecogniz
             QLLogInfo("myLocationLongPressRecognized(_:), state: other");
             break;
     }
+}
+
+void MainViewController::myLocationLongPressBegan() {
+    const auto services = locationServices();
+    switch (accessFor(services_.authorizationStatus())) {
+        case Access::undecided:
+            requestWhenInUseAuthorization(services);
+            return;
+        case Access::denied:
+            askUserToAllowLocationAccessInSettings();
+            return;
+        case Access::restricted:
+            QLLogInfo("location access is restricted on this machine, ignoring long press");
+            return;
+        case Access::authorized:
+            break;
+    }
+    const int64_t mode = setKeepMapCentered(true, true);
+    if (mode == 1 || mode == 2) subscribeToLocationUpdatesForUserTracking();
+    points_.longPressFeedbackGenerator = std::make_shared<platform::NotificationFeedbackGenerator>();
+    points_.longPressFeedbackGenerator->prepare();
+    points_.longPressFeedbackGenerator->notificationOccurred(
+        platform::NotificationFeedbackGenerator::FeedbackType::success);
+}
+
+void MainViewController::myLocationAlternateActivated() {
+    QLLogInfo("myLocationAlternateActivated()");
+    myLocationLongPressBegan();
+    points_.longPressFeedbackGenerator.reset();
 }
 
 int64_t MainViewController::setKeepMapCentered(bool toggle, bool shouldShowHUD) {

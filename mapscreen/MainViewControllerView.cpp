@@ -298,6 +298,9 @@ void MainViewController::buildButtons() {
     // The keyboard's press of the my-location control is its tap.
     QObject::connect(myLocation, &CenterButton::activated, myLocation,
                      [this, myLocation] { centerButtonPressed(myLocation); });
+    // Its menu key, Shift+F10 and right click are its long press.
+    QObject::connect(myLocation, &CenterButton::alternateActivated, myLocation,
+                     [this] { myLocationAlternateActivated(); });
 }
 
 // ---- Layout

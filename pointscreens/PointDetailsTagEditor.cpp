@@ -17,6 +17,7 @@
 #include "platform/text/Unicode.hpp"
 #include "platform/ui/AlertController.hpp"
 #include "platform/ui/Contrast.hpp"
+#include "platform/ui/FocusRing.hpp"
 #include "platform/ui/ImageView.hpp"
 #include "platform/ui/TableViewCell.hpp"
 #include "points/QuovaAppVersion.hpp"
@@ -103,8 +104,9 @@ void PointDetailsViewController::setUpTagTable() {
             trash->setFixedWidth(kTrashSide);
             trash->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Expanding);
             trash->setFlat(true);
-            trash->setFocusPolicy(Qt::NoFocus);
-            trash->setStyleSheet(QStringLiteral("QPushButton { border: none; }"));
+            platform::makeKeyboardPressable(*trash, [trash] { trash->click(); });
+            // The ring is the focus indicator; the style's own focus frame would draw a second one.
+            trash->setStyleSheet(QStringLiteral("QPushButton { border: none; outline: none; }"));
             // The link colour, lightened on a dark theme's rows until the symbol stands out (a dark
             // theme's link blue is about 2.8:1 on its base).
             const QColor tint = platform::legibleForeground(cell->palette().color(QPalette::Link),

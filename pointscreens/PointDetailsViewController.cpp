@@ -2,6 +2,8 @@
 
 #include <QEvent>
 
+#include <algorithm>
+
 #include "geodesy/QuovaCoordinateFormat.hpp"
 #include "logging/QLLogging.hpp"
 #include "mapscreen/QuovaMapPointAnnotation.hpp"
@@ -138,7 +140,9 @@ void PointDetailsViewController::viewDidResize() {
     QWidget* root = viewIfLoaded();
     if (!root) return;
     if (bottomStackView_ && pointInfoTextView_) {
-        const bool sideBySide = root->width() > root->height();
+        // Side by side only while half the width still holds the map's own lines at its foot (its
+        // name at the left, the data credit at the right) apart: a credit never covers a text.
+        const bool sideBySide = root->width() > root->height() && root->width() / 2.0 >= mapFootWidth();
         bottomStackView_->setDirection(sideBySide ? QBoxLayout::LeftToRight : QBoxLayout::TopToBottom);
         // Side by side the two share the width equally; above each other the
         // map takes what the status line leaves.
@@ -150,6 +154,20 @@ void PointDetailsViewController::viewDidResize() {
         0.1, false, [this, alive = std::weak_ptr<int>(lifetime_)](platform::Timer&) {
             if (alive.lock()) updateTagTableHeight();
         });
+}
+
+double PointDetailsViewController::mapFootWidth() const {
+    if (!map_) return 0;
+    const QWidget* name = map_->findSubview(QStringLiteral("MKAppleLogoImageView"));
+    const QWidget* credit = map_->findSubview(QStringLiteral("MKAttributionLabel"));
+    // The map keeps its lines this far from its edges; the same again between them, and the
+    // sheet's own margin beside the map.
+    constexpr double kGap = 8;
+    double width = 4 * kGap;
+    for (const QWidget* line : {name, credit}) {
+        if (line != nullptr && !line->isHidden()) width += std::max(line->width(), line->sizeHint().width());
+    }
+    return width;
 }
 
 void PointDetailsViewController::measureTextViews() {

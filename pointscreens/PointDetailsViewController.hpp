@@ -160,6 +160,8 @@ class PointDetailsViewController : public platform::ViewController,
     void viewDidResize();
     // The three text views' heights for the width they now have.
     void measureTextViews();
+    // Points of width the small map needs to show its name and its credit side by side.
+    double mapFootWidth() const;
 
     // --- the screen's operations -------------------------------------------
     void coordinateLabelTapped();

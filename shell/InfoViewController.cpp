@@ -17,6 +17,7 @@
 #include "platform/text/UUID.hpp"
 #include "platform/ui/AlertController.hpp"
 #include "platform/ui/BarButtonItem.hpp"
+#include "platform/ui/FocusRing.hpp"
 #include "platform/ui/Label.hpp"
 #include "platform/ui/NavigationController.hpp"
 #include "platform/ui/NavigationItem.hpp"
@@ -74,6 +75,7 @@ QString buttonText(const QString& text) {
 
 void attachTap(QLabel* label, std::function<void()> action) {
     label->setCursor(Qt::PointingHandCursor);
+    platform::makeKeyboardPressable(*label, action);
     auto* tap =
         new platform::TapGestureRecognizer([action = std::move(action)](platform::GestureRecognizer& g) {
             if (g.state() == platform::GestureRecognizer::State::Ended) action();

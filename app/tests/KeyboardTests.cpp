@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
@@ -24,10 +25,18 @@
 #include <vector>
 
 #include "app/Program.hpp"
+#include "location/QuovaLocationServices.hpp"
+#include "location/ui/UserLocationSettingsViewController.hpp"
+#include "mapscreen/CenterButton.hpp"
 #include "mapscreen/MainViewController.hpp"
 #include "mapscreen/QuovaMKMapView.hpp"
 #include "mapscreen/QuovaMapPointAnnotation.hpp"
+#include "mapscreen/StyleKitButton.hpp"
+#include "mapscreen/TervoloButtonKit.hpp"
+#include "platform/ui/Contrast.hpp"
 #include "platform/dispatch/RunLoop.hpp"
+#include "platform/foundation/UserDefaults.hpp"
+#include "platform/location/CLLocation.hpp"
 #include "platform/mapkit/qt/MKCalloutView.hpp"
 #include "platform/ui/AlertController.hpp"
 #include "platform/ui/Animator.hpp"
@@ -35,11 +44,16 @@
 #include "platform/ui/MainWindow.hpp"
 #include "platform/ui/NavigationController.hpp"
 #include "platform/ui/NavigationItem.hpp"
+#include "platform/ui/OpenURL.hpp"
+#include "platform/ui/Label.hpp"
 #include "platform/ui/TableView.hpp"
+#include "platform/ui/TableViewCell.hpp"
 #include "platform/ui/TextField.hpp"
 #include "platform/ui/TextView.hpp"
 #include "points/QuovaMapPoint.hpp"
 #include "points/QuovaMapPointStore.hpp"
+#include "points/QuovaPointTag.hpp"
+#include "points/QuovaPointTagStore.hpp"
 #include "pointscreens/PointDetailsViewController.hpp"
 #include "pointscreens/PointTableViewController.hpp"
 #include "search/ui/QuovaLocationSearchController.hpp"
@@ -48,9 +62,14 @@
 #include "testsupport/Eventually.hpp"
 #include "testsupport/TestEnvironment.hpp"
 #include "testsupport/location/ScriptedGeocoderService.hpp"
+#include "testsupport/location/ScriptedPositionSource.hpp"
 #include "testsupport/logging/LogRecorder.hpp"
 #include "testsupport/ui/ScreenshotSupport.hpp"
 #include "testsupport/ui/TestApplication.hpp"
+#include "widgets/taglist/TagFlowView.hpp"
+#include "widgets/taglist/TagView.hpp"
+
+#include "app/tests/MapScreenWindow.hpp"
 
 namespace {
 
@@ -70,7 +89,9 @@ class KeyboardUse : public ::testing::Test {
         tervolo::testsupport::sharedTestApplication("tervolo_app_tests");
         environment_.reset();
         environment_.emplace();
+        platform::UserDefaults::standard().reload();
         QuovaMapPointStore::resetSharedForTesting();
+        tervolo::points::QuovaPointTagStore::resetSharedForTesting();
         geocoder_ = tervolo::testsupport::ScriptedGeocoderService::install();
         geocoder_->answerText("Harbour",
                               {{tervolo::testsupport::makePlacemark("Harbour museum", 60.16, 24.955, "Pier 3",
@@ -79,10 +100,7 @@ class KeyboardUse : public ::testing::Test {
     }
 
     void TearDown() override {
-        if (window_) window_->setRootViewController(nullptr);
-        window_.reset();
-        screen_.reset();
-        platform::RunLoop::runUntilIdle();
+        shown_.close();
         tervolo::testsupport::ScriptedGeocoderService::uninstall();
         tervolo::shell::resetAppKitBridgeForTesting();
     }
@@ -96,15 +114,9 @@ class KeyboardUse : public ::testing::Test {
         return point;
     }
 
-    void open() {
-        window_ = std::make_unique<platform::MainWindow>();
-        screen_ = std::dynamic_pointer_cast<MainViewController>(tervolo::app::makeMapScreen());
-        ASSERT_NE(screen_, nullptr);
-        window_->setRootViewController(screen_);
-        window_->resize(1280, 800);
-        window_->show();
-        window_->activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(window_.get()));
+    // `asProgram`: the window set up as the program sets it up, so the map shows the user's position.
+    void open(bool asProgram = false) {
+        ASSERT_NO_FATAL_FAILURE(shown_.open(QSize(1280, 800), asProgram));
         settle();
         ASSERT_EQ(QApplication::focusWidget(), screen_->mapView());
     }
@@ -182,8 +194,47 @@ class KeyboardUse : public ::testing::Test {
         std::ofstream(folder.substr(0, folder.size() - 1)) << "";
     }
 
-    // A point chosen in the list: selected on the map with its callout shown, the map has the keys.
-    void selectInList(const PointPtr& point) {
+    // `control`, which has the keys, shows it: it looks otherwise once Tab took them away (and
+    // Shift+Tab brings them back). Where `name` is given, the window goes to the keyboard
+    // screenshots at pixel ratios 1 and 2, as focus-ring-NAME-THEME[@2x].png.
+    void expectFocusShown(QWidget* control, bool dark, const QString& name = {}) {
+        ASSERT_EQ(focus(), control);
+        const QImage focused = control->grab().toImage();
+        if (!name.isEmpty()) {
+            for (const double ratio : {1.0, 2.0}) {
+                tervolo::testsupport::saveScreenshot(
+                    tervolo::testsupport::renderWidget(*window_, ratio), TERVOLO_KEYBOARD_SCREENSHOT_DIR,
+                    QStringLiteral("focus-ring-%1-%2%3").arg(name, dark ? "dark" : "light", ratio > 1 ? "@2x" : ""));
+            }
+        }
+        key(Qt::Key_Tab);
+        EXPECT_NE(control->grab().toImage(), focused) << nameOf(control) << " showed no focus";
+        key(Qt::Key_Backtab);
+        ASSERT_EQ(focus(), control) << "Shift+Tab did not come back";
+    }
+
+    // A fresh start of the case in the light or the dark desktop palette.
+    void startAgainIn(bool dark) {
+        TearDown();
+        SetUp();
+        QApplication::setPalette(dark ? tervolo::testsupport::darkDesktopPalette() : QPalette());
+    }
+
+    // Tabs to the top alert's button `title` and presses it with Space.
+    void answerAlert(const char* title) {
+        ASSERT_NE(topAlert(), nullptr);
+        QAbstractButton* answer = nullptr;
+        for (auto* button : topAlert()->view()->findChildren<QAbstractButton*>()) {
+            if (button->isVisible() && button->text() == QString::fromUtf8(title)) answer = button;
+        }
+        ASSERT_NE(answer, nullptr) << "the alert has no " << title;
+        ASSERT_TRUE(tabTo(answer));
+        key(Qt::Key_Space);
+        ASSERT_EQ(topAlert(), nullptr);
+    }
+
+    // Opens the point list from its button and clicks `point`'s row.
+    void clickInList(const PointPtr& point) {
         click(screen_->mapButton(Button::points));
         const auto list = presentedTop<tervolo::pointscreens::PointTableViewController>();
         ASSERT_NE(list, nullptr);
@@ -191,8 +242,12 @@ class KeyboardUse : public ::testing::Test {
         table->layoutRows();
         const auto row = list->content().indexPathOfPoint(point);
         ASSERT_TRUE(row);
-        click(table->viewport(),
-              table->rectForRow(*row).translated(0, -table->contentOffset()).center().toPoint());
+        click(table->viewport(), table->rectForRow(*row).translated(0, -table->contentOffset()).center().toPoint());
+    }
+
+    // A point chosen in the list: selected on the map with its callout shown, the map has the keys.
+    void selectInList(const PointPtr& point) {
+        ASSERT_NO_FATAL_FAILURE(clickInList(point));
         ASSERT_EQ(screen_->presentedViewController(), nullptr);
         platform::MKCalloutView* callout = screen_->mapView()->calloutView();
         ASSERT_TRUE(callout != nullptr && callout->isVisible());
@@ -211,8 +266,9 @@ class KeyboardUse : public ::testing::Test {
     platform::ImmediateAnimationsScope immediate_;
     std::optional<tervolo::testsupport::TestEnvironment> environment_;
     std::shared_ptr<tervolo::testsupport::ScriptedGeocoderService> geocoder_;
-    std::unique_ptr<platform::MainWindow> window_;
-    std::shared_ptr<MainViewController> screen_;
+    tervolo::app::tests::MapScreenWindow shown_;
+    std::unique_ptr<platform::MainWindow>& window_ = shown_.window;
+    std::shared_ptr<MainViewController>& screen_ = shown_.screen;
 };
 
 // Tab from the map goes down the button column, then to the toolbar's field
@@ -344,7 +400,7 @@ TEST_F(KeyboardUse, AboutIsWorkedWithTheKeyboard) {
     EXPECT_EQ(focus(), about->creditsButton());
     std::vector<std::string> walked;
     QWidget* done = nullptr;
-    for (int i = 0; i < 8; ++i) {
+    for (int i = 0; i < 13; ++i) {
         QWidget* before = focus();
         const QImage focused = before->grab().toImage();
         key(Qt::Key_Tab);
@@ -359,11 +415,23 @@ TEST_F(KeyboardUse, AboutIsWorkedWithTheKeyboard) {
     std::string order;
     for (const auto& name : walked) order += name + " ";
     std::cout << "About, Tab: " << order << "\n";
-    const std::vector<std::string> round = {"rightBarButton0", "feedbackButton", "creditsButton"};
+    const std::vector<std::string> round = {"rightBarButton0", "appCopyLabel", "imprintLabel", "feedbackButton",
+                                            "creditsButton"};
     std::vector<std::string> twice = round;
     twice.insert(twice.end(), round.begin(), round.end());
-    twice.insert(twice.end(), round.begin(), round.begin() + 2);
+    twice.insert(twice.end(), round.begin(), round.begin() + 3);
     EXPECT_EQ(walked, twice);
+    // The imprint and copyright lines open their page on Return and Space, as a click does.
+    for (const Qt::Key which : {Qt::Key_Return, Qt::Key_Space}) {
+        for (QLabel* line : {about->imprintLabel(), about->appCopyLabel()}) {
+            SCOPED_TRACE(nameOf(line));
+            platform::OpenURLRecorder opened;
+            ASSERT_TRUE(tabTo(line));
+            key(which);
+            EXPECT_EQ(opened.urls().size(), 1u);
+            EXPECT_EQ(presentedTop<tervolo::shell::InfoViewController>(), about);
+        }
+    }
     ASSERT_NE(done, nullptr) << "Done never took the focus";
     ASSERT_TRUE(tabTo(done));
     key(Qt::Key_Return);
@@ -450,16 +518,9 @@ TEST_F(KeyboardUse, AlertsAnswerReturnEnterEscapeAndTab) {
             case Kind::undeleteOverList: {
                 const auto gone = addPoint("Ferry Pier", 60.16, 24.96);
                 QuovaMapPointStore::shared().deletePoint(gone);
-                click(screen_->mapButton(Button::points));
-                const auto list = presentedTop<tervolo::pointscreens::PointTableViewController>();
-                ASSERT_NE(list, nullptr);
-                platform::TableView* table = list->tableView();
-                table->layoutRows();
-                const auto row = list->content().indexPathOfPoint(gone);
-                ASSERT_TRUE(row);
-                click(table->viewport(),
-                      table->rectForRow(*row).translated(0, -table->contentOffset()).center().toPoint());
-                under = list;
+                const auto list = [this] { return presentedTop<tervolo::pointscreens::PointTableViewController>(); };
+                ASSERT_NO_FATAL_FAILURE(clickInList(gone));
+                under = list();
                 break;
             }
             case Kind::notSavedOverDetails: {
@@ -579,8 +640,11 @@ TEST_F(KeyboardUse, TabInTheTitleMovesToTheSubtitle) {
     ASSERT_EQ(focus(), title);
     QTest::keyClick(handle(), Qt::Key_End);
     type(" KB");
+    // The clear buttons beside the fields are no stops: the keys clear a field by selecting all.
+    ASSERT_TRUE(details->clearTitleButton()->isVisible());
     key(Qt::Key_Tab);
     EXPECT_EQ(focus(), subtitle);
+    ASSERT_TRUE(details->clearSubtitleButton()->isVisible());
     key(Qt::Key_Backtab);
     EXPECT_EQ(focus(), title);
     key(Qt::Key_Tab);
@@ -592,30 +656,240 @@ TEST_F(KeyboardUse, TabInTheTitleMovesToTheSubtitle) {
     ASSERT_EQ(screen_->presentedViewController(), nullptr);
     EXPECT_EQ(point->title(), std::optional<std::string>("Anchorage KB"));
     EXPECT_EQ(point->subtitle(), std::optional<std::string>("Street Anchorage\tsub"));
+
+    // Select all and Delete empty a field from the keyboard, as its clear button does.
+    const auto again = openDetails(point);
+    ASSERT_NE(again, nullptr);
+    click(again->subtitleView());
+    ASSERT_EQ(focus(), again->subtitleView());
+    key(Qt::Key_A, Qt::ControlModifier);
+    key(Qt::Key_Delete);
+    EXPECT_TRUE(again->subtitleView()->toPlainText().isEmpty()) << again->subtitleView()->toPlainText().toStdString();
+    key(Qt::Key_Backtab);
+    EXPECT_EQ(focus(), again->titleView());
+    click(again->navigationItem().rightBarButtonItem()->view());
+    ASSERT_EQ(screen_->presentedViewController(), nullptr);
+    EXPECT_TRUE(point->subtitle().value_or("").empty()) << *point->subtitle();
 }
 
-// The focus ring on a column button and on the map, light and dark, at pixel
-// ratios 1 and 2, for a person to look at.
+// The "My Position" callout's gear and share buttons are Tab stops after the map; Return and Space
+// press them as a click does (the gear opens "My Location" with the position, the share button the
+// share sheet), and each shows the focus ring, light and dark.
+TEST_F(KeyboardUse, TheMyPositionCalloutButtonsAreWorkedWithTheKeyboard) {
+    for (const bool dark : {false, true}) {
+        SCOPED_TRACE(dark ? "dark" : "light");
+        ASSERT_NO_FATAL_FAILURE(startAgainIn(dark));
+        tervolo::testsupport::ScriptedPositionSources sources;
+        open(true);
+        // As the program's launch does: the location services follow the position from the start,
+        // which gives the sheets their best known location.
+        tervolo::location::QuovaLocationServices::shared().initLocationServices();
+        ASSERT_FALSE(sources.made().empty());
+        tervolo::app::tests::allowAndDeliverPosition(sources, platform::CLLocation(60.185, 24.90), [this] { settle(); });
+        const auto mine = shown_.userLocationPoint();
+        ASSERT_TRUE(mine);
+        click(screen_->mapView(), *mine);
+        QWidget* gear = shown_.calloutButton("userLocationSettingsButton");
+        QWidget* share = shown_.calloutButton("userLocationShareButton");
+        ASSERT_NE(gear, nullptr);
+        ASSERT_NE(share, nullptr);
+        ASSERT_TRUE(gear->isVisible());
+        EXPECT_EQ(focus(), screen_->mapView()) << "a click gave a callout button the keys";
+
+        for (QWidget* button : {gear, share}) {
+            SCOPED_TRACE(nameOf(button));
+            ASSERT_TRUE(tabTo(button));
+            ASSERT_NO_FATAL_FAILURE(expectFocusShown(
+                button, dark, button == gear ? QStringLiteral("callout-gear") : QStringLiteral("callout-share")));
+        }
+        for (const Qt::Key which : {Qt::Key_Return, Qt::Key_Space}) {
+            SCOPED_TRACE(which == Qt::Key_Return ? "Return" : "Space");
+            ASSERT_TRUE(tabTo(gear));
+            key(which);
+            const auto settings = presentedTop<tervolo::location::UserLocationSettingsViewController>();
+            ASSERT_NE(settings, nullptr) << "the gear opened nothing";
+            // The sheet opened with a known position shows it, not "(unknown)".
+            ASSERT_NE(settings->coordinateLabel(), nullptr);
+            EXPECT_NE(settings->coordinateLabel()->text(), QStringLiteral("(unknown)"));
+            EXPECT_TRUE(settings->coordinateLabel()->text().contains(QStringLiteral("60")))
+                << settings->coordinateLabel()->text().toStdString();
+            key(Qt::Key_Escape);
+            ASSERT_EQ(screen_->presentedViewController(), nullptr);
+
+            ASSERT_TRUE(tabTo(share));
+            key(which);
+            ASSERT_NE(screen_->presentedViewController(), nullptr) << "the share button opened nothing";
+            key(Qt::Key_Escape);
+            ASSERT_EQ(screen_->presentedViewController(), nullptr);
+        }
+        QApplication::setPalette(QPalette());
+    }
+}
+
+// A tag chip's remove button in the details is a Tab stop: Return or Space removes that chip only.
+// A row's trash button in the tag table is one too: Return or Space asks to delete that tag, as a
+// click does. Each shows the focus ring, light and dark; a click gives neither the keys.
+TEST_F(KeyboardUse, ChipRemoveAndTagRowTrashButtonsAreWorkedWithTheKeyboard) {
+    for (const bool dark : {false, true}) {
+        SCOPED_TRACE(dark ? "dark" : "light");
+        ASSERT_NO_FATAL_FAILURE(startAgainIn(dark));
+        std::vector<std::string> tags;
+        for (const char* title : {"Bar", "Cinema", "Museum", "Sauna"}) {
+            auto tag = tervolo::points::QuovaPointTag::make(title);
+            tag->setColorString("5856D6FF");
+            tervolo::points::QuovaPointTagStore::shared().addTag(tag);
+            tags.push_back(tag->uuid());
+        }
+        const auto point = addPoint("Harbour", 60.16, 24.95);
+        point->setTags(std::vector<std::string>{tags[0], tags[1], tags[2]});
+        open();
+        const auto details = openDetails(point);
+        ASSERT_NE(details, nullptr);
+        auto* chips = details->tagFlowView();
+        ASSERT_EQ(chips->allTags().size(), 3u);
+
+        const auto chipsAt = [&] { return chips->allTagTitles(); };
+        auto* cinema = chips->allTags()[1]->removeButton();
+        ASSERT_TRUE(cinema->isVisible());
+        ASSERT_TRUE(tabTo(cinema));
+        ASSERT_NO_FATAL_FAILURE(expectFocusShown(cinema, dark, QStringLiteral("chip-remove-button")));
+        key(Qt::Key_Return);
+        EXPECT_EQ(chipsAt(), (std::vector<QString>{"Bar", "Museum"}));
+        EXPECT_NE(focus(), nullptr);
+        auto* museum = chips->allTags()[1]->removeButton();
+        ASSERT_TRUE(tabTo(museum));
+        key(Qt::Key_Space);
+        EXPECT_EQ(chipsAt(), (std::vector<QString>{"Bar"}));
+
+        // The tag table lists the tags the point has not got; a row's trash button asks as a click does.
+        click(details->addTagButton());
+        platform::TableView* table = details->tagTableView();
+        ASSERT_TRUE(table->isVisible());
+        table->layoutRows();
+        ASSERT_GE(table->numberOfRows(0), 1);
+        platform::TableViewCell* row = table->cellForRow({0, 0});
+        ASSERT_NE(row, nullptr);
+        auto* trash = row->findChild<QPushButton*>("tagRowDeleteButton");
+        ASSERT_NE(trash, nullptr);
+        const std::string title = row->textLabel()->text().toStdString();
+        const std::string asked = "Delete Tag \"" + title + "\"?";
+        click(trash);
+        ASSERT_NE(topAlert(), nullptr);
+        EXPECT_EQ(topAlert()->title(), asked);
+        EXPECT_NE(focus(), trash) << "a click gave the trash button the keys";
+        ASSERT_NO_FATAL_FAILURE(answerAlert("Cancel"));
+        for (const Qt::Key which : {Qt::Key_Return, Qt::Key_Space}) {
+            SCOPED_TRACE(which == Qt::Key_Return ? "Return" : "Space");
+            ASSERT_TRUE(tabTo(trash));
+            if (which == Qt::Key_Return) {
+                ASSERT_NO_FATAL_FAILURE(expectFocusShown(trash, dark, QStringLiteral("tag-row-trash-button")));
+            }
+            key(which);
+            ASSERT_NE(topAlert(), nullptr) << "the key did not press the trash button";
+            EXPECT_EQ(topAlert()->title(), asked);
+            ASSERT_NO_FATAL_FAILURE(answerAlert("Cancel"));
+        }
+        QApplication::setPalette(QPalette());
+    }
+}
+
+// The my-location button's long press (the next tracking mode) has the desktop's keys for "more
+// on this control": the menu key and Shift+F10 on the focused button, and a right click. Space
+// and Return stay its tap.
+TEST_F(KeyboardUse, TheMyLocationButtonsLongPressHasKeys) {
+    tervolo::testsupport::ScriptedPositionSources sources;
+    open(true);
+    tervolo::app::tests::allowAndDeliverPosition(sources, platform::CLLocation(60.185, 24.90), [this] { settle(); });
+    const auto mode = [] {
+        return platform::UserDefaults::standard()
+            .integerValue(tervolo::mapscreen::CenterButton::kTrackingModeKey)
+            .value_or(0);
+    };
+    QWidget* button = screen_->mapButton(Button::myLocation);
+    ASSERT_TRUE(tabTo(button));
+    const int64_t first = mode();
+    struct Step {
+        const char* name;
+        std::function<void()> press;
+    };
+    const Step steps[] = {
+        {"menu key", [&] { key(Qt::Key_Menu); }},
+        {"Shift+F10", [&] { key(Qt::Key_F10, Qt::ShiftModifier); }},
+        {"right click",
+         [&] {
+             const QPoint inWindow = button->mapTo(window_.get(), button->rect().center());
+             QTest::mouseClick(handle(), Qt::RightButton, Qt::NoModifier, inWindow);
+             settle();
+         }},
+    };
+    int64_t expected = first;
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.name);
+        tervolo::testsupport::SharedLogRecording log;
+        step.press();
+        expected = (expected + 1) % 3;
+        EXPECT_EQ(mode(), expected) << "the tracking mode did not move on";
+        const auto texts = log.texts();
+        EXPECT_EQ(std::count(texts.begin(), texts.end(), "myLocationAlternateActivated()"), 1);
+        EXPECT_EQ(std::count(texts.begin(), texts.end(), "centerButtonPressed"), 0) << "it was a tap too";
+        EXPECT_EQ(screen_->presentedViewController(), nullptr);
+    }
+    // Space is the tap, which leaves the mode alone.
+    tervolo::testsupport::SharedLogRecording log;
+    key(Qt::Key_Space);
+    const auto texts = log.texts();
+    EXPECT_EQ(std::count(texts.begin(), texts.end(), "centerButtonPressed"), 1);
+    EXPECT_EQ(mode(), expected);
+}
+
+// The focus ring on a column button and on the map, light and dark, at pixel ratios 1 and 2, for a
+// person to look at. The column button's ring is wide and dark enough to see at a glance on the
+// map and against the button: 3:1 or more against the map's sea and land, the button's face and
+// its blue, at least two pixels wide, with a light edge outside it for a dark map.
 TEST_F(KeyboardUse, ScreenshotsOfTheFocusRing) {
     for (const bool dark : {false, true}) {
         SCOPED_TRACE(dark ? "dark" : "light");
-        TearDown();
-        SetUp();
-        QApplication::setPalette(dark ? tervolo::testsupport::darkScreenshotPalette() : QPalette());
+        ASSERT_NO_FATAL_FAILURE(startAgainIn(dark));
         open();
-        ASSERT_TRUE(tabTo(screen_->mapButton(Button::points)));
+        QWidget* button = screen_->mapButton(Button::points);
+        ASSERT_TRUE(tabTo(button));
         screen_->mapView()->waitForCells(10000);
         QCoreApplication::processEvents();
-        const QString theme = dark ? QStringLiteral("dark") : QStringLiteral("light");
         for (const double ratio : {1.0, 2.0}) {
+            SCOPED_TRACE(ratio);
+            const QImage shot = tervolo::testsupport::renderWidget(*window_, ratio);
             tervolo::testsupport::saveScreenshot(
-                tervolo::testsupport::renderWidget(*window_, ratio), TERVOLO_SCREENSHOT_DIR,
-                QStringLiteral("keyboard-focus-button-%1-%2x").arg(theme).arg(static_cast<int>(ratio)));
+                shot, TERVOLO_KEYBOARD_SCREENSHOT_DIR,
+                QStringLiteral("focus-ring-column-button-%1%2")
+                    .arg(dark ? "dark" : "light", ratio > 1 ? "@2x" : ""));
+            // Along the button's middle row, from the left: the map, the light edge, the ring.
+            const QPoint left = button->mapTo(window_.get(), QPoint(0, button->height() / 2));
+            const int y = static_cast<int>(left.y() * ratio);
+            const int x0 = static_cast<int>(left.x() * ratio);
+            auto* kit = qobject_cast<tervolo::mapscreen::StyleKitButton*>(button);
+            ASSERT_NE(kit, nullptr);
+            const QColor faceColour = kit->layer().backgroundColor;
+            int ringPixels = 0;
+            QColor ring;
+            // The light edge and the ring take the outer five points.
+            for (int x = x0; x < x0 + static_cast<int>(5 * ratio); ++x) {
+                const QColor at = shot.pixelColor(x, y);
+                if (platform::contrastRatio(at, QColor(203, 216, 222)) >= 3.0) {
+                    ++ringPixels;
+                    ring = at;
+                }
+            }
+            EXPECT_GE(ringPixels, static_cast<int>(2 * ratio)) << "the ring is too thin";
+            ASSERT_TRUE(ring.isValid());
+            EXPECT_GE(platform::contrastRatio(ring, QColor(245, 244, 240)), 3.0) << "against the land";
+            EXPECT_GE(platform::contrastRatio(ring, faceColour), 3.0) << "against the button's face";
+            EXPECT_GE(platform::contrastRatio(ring, tervolo::mapscreen::TervoloButtonKit::buttonBlue()), 3.0)
+                << "against the button's blue";
         }
         ASSERT_TRUE(tabTo(screen_->mapView()));
         tervolo::testsupport::saveScreenshot(tervolo::testsupport::renderWidget(*window_, 1.0),
-                                             TERVOLO_SCREENSHOT_DIR,
-                                             QStringLiteral("keyboard-focus-map-%1").arg(theme));
+                                             TERVOLO_KEYBOARD_SCREENSHOT_DIR,
+                                             QStringLiteral("focus-ring-map-%1").arg(dark ? "dark" : "light"));
         QApplication::setPalette(QPalette());
     }
 }

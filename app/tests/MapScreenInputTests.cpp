@@ -43,6 +43,8 @@
 #include "testsupport/ui/ScreenshotSupport.hpp"
 #include "testsupport/ui/TestApplication.hpp"
 
+#include "app/tests/MapScreenWindow.hpp"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -99,23 +101,13 @@ class MapScreenInput : public ::testing::Test {
     }
 
     void TearDown() override {
-        if (window_) window_->setRootViewController(nullptr);
-        window_.reset();
-        screen_.reset();
-        platform::RunLoop::runUntilIdle();
+        shown_.close();
         tervolo::testsupport::ScriptedGeocoderService::uninstall();
         tervolo::shell::resetAppKitBridgeForTesting();
     }
 
     void open() {
-        window_ = std::make_unique<platform::MainWindow>();
-        screen_ = std::dynamic_pointer_cast<MainViewController>(tervolo::app::makeMapScreen());
-        ASSERT_NE(screen_, nullptr);
-        window_->setRootViewController(screen_);
-        window_->resize(1280, 800);
-        window_->show();
-        window_->activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(window_.get()));
+        ASSERT_NO_FATAL_FAILURE(shown_.open());
         settle();
         ASSERT_NE(screen_->mapView(), nullptr);
     }
@@ -219,8 +211,9 @@ class MapScreenInput : public ::testing::Test {
     tervolo::testsupport::TestEnvironment environment_;
     std::shared_ptr<tervolo::testsupport::ScriptedGeocoderService> geocoder_;
     PointPtr own_;
-    std::unique_ptr<platform::MainWindow> window_;
-    std::shared_ptr<MainViewController> screen_;
+    tervolo::app::tests::MapScreenWindow shown_;
+    std::unique_ptr<platform::MainWindow>& window_ = shown_.window;
+    std::shared_ptr<MainViewController>& screen_ = shown_.screen;
 };
 
 // A click, a slow click and a double click on a result row each choose it:
@@ -389,12 +382,9 @@ TEST_F(MapScreenInput, Screenshots) {
         EXPECT_TRUE(table->isHidden());
         EXPECT_EQ(selectedTitle(), std::optional<std::string>(chosen));
         shoot("chosen");
-        window_->setRootViewController(nullptr);
-        window_.reset();
-        screen_.reset();
-        QApplication::setPalette(original);
         // The next look starts from the same store.
-        platform::RunLoop::runUntilIdle();
+        shown_.close();
+        QApplication::setPalette(original);
     }
 }
 

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "app/Program.hpp"
+#include "app/tests/MapScreenWindow.hpp"
 #include "app/tests/ProgramWindowTest.hpp"
 #include "mapscreen/MainViewController.hpp"
 #include "mapscreen/QuovaMKMapView.hpp"
@@ -256,10 +257,11 @@ TEST_F(ProgramLayout, ASheetFollowsTheWindowBothWays) {
 }
 
 // The details sheet in small windows: the small map keeps its height and the date line shows its
-// whole text (what it needs at its width is what it has); what does not fit scrolls.
+// whole text (what it needs at its width is what it has); what does not fit scrolls. The small
+// map's credit stays clear of its other lines however narrow the sheet.
 TEST_F(ProgramLayout, TheDetailsSheetShowsItsDatesWholeInASmallWindow) {
     for (const bool dark : {false, true}) {
-        for (const QSize size : {QSize(640, 480), QSize(560, 420)}) {
+        for (const QSize size : {QSize(640, 480), QSize(560, 420), QSize(500, 360)}) {
             SCOPED_TRACE(std::string(dark ? "dark " : "light ") + std::to_string(size.width()));
             SetUp();
             if (dark) QApplication::setPalette(testsupport::darkDesktopPalette());
@@ -290,6 +292,16 @@ TEST_F(ProgramLayout, TheDetailsSheetShowsItsDatesWholeInASmallWindow) {
                 themed(QStringLiteral("layout-details-%1x%2-dates").arg(size.width()).arg(size.height()),
                        dark, *window_));
             EXPECT_GE(details->map()->height(), details->map()->minimumHeight());
+            // The small map's data credit covers none of its other lines (its name, its scale).
+            const QWidget* credit = details->map()->findSubview(QStringLiteral("MKAttributionLabel"));
+            ASSERT_NE(credit, nullptr);
+            ASSERT_TRUE(credit->isVisible());
+            for (const char* other : {"MKAppleLogoImageView", "MKScaleView"}) {
+                const QWidget* line = details->map()->findSubview(QString::fromLatin1(other));
+                if (line == nullptr || !line->isVisible()) continue;
+                EXPECT_FALSE(rectIn(credit, window_.get()).intersects(rectIn(line, window_.get())))
+                    << "the credit covers " << other;
+            }
             EXPECT_TRUE(rectIn(details->bottomStackWidget(), window_.get())
                             .contains(rectIn(details->map(), window_.get())));
             TearDown();
@@ -397,17 +409,12 @@ TEST_F(ProgramLayout, DarkThemeCalloutSymbolAndSheetTitleRead) {
     ASSERT_EQ(screen_->presentedViewController(), nullptr);
 
     ASSERT_FALSE(sources.made().empty());
-    for (auto& source : sources.made())
-        source->answerAuthorization(platform::CLAuthorizationStatus::authorizedWhenInUse);
-    settle();
-    for (auto& source : sources.made()) source->deliver(platform::CLLocation(60.185, 24.90));
-    settle();
-    auto* map = screen_->mainMapView();
-    ASSERT_NE(map->userLocation(), nullptr);
-    const auto at = map->convertCoordinate(map->userLocation()->coordinate());
-    click(screen_->mapView(), QPoint(static_cast<int>(at.x), static_cast<int>(at.y)));
-    auto* share = screen_->mapView()->findChild<QWidget*>("userLocationShareButton");
-    auto* gear = screen_->mapView()->findChild<QWidget*>("userLocationSettingsButton");
+    tests::allowAndDeliverPosition(sources, platform::CLLocation(60.185, 24.90), [this] { settle(); });
+    const auto mine = tests::userLocationPoint(*screen_);
+    ASSERT_TRUE(mine);
+    click(screen_->mapView(), *mine);
+    QWidget* share = tests::calloutButton(*screen_, "userLocationShareButton");
+    QWidget* gear = tests::calloutButton(*screen_, "userLocationSettingsButton");
     ASSERT_NE(share, nullptr);
     ASSERT_NE(gear, nullptr);
     ASSERT_TRUE(share->isVisible());

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/Program.hpp"
+#include "app/tests/MapScreenWindow.hpp"
 #include "mapscreen/MainViewController.hpp"
 #include "platform/dispatch/RunLoop.hpp"
 #include "platform/foundation/UserDefaults.hpp"
@@ -43,9 +44,7 @@ class ProgramWindowTest : public ::testing::Test {
     }
     void TearDown() override {
         if (QWidget* popup = QApplication::activePopupWidget()) popup->close();
-        if (window_) window_->setRootViewController(nullptr);
-        window_.reset();
-        screen_.reset();
+        shown_.close();
     }
 
     std::shared_ptr<points::QuovaMapPoint> addPoint(
@@ -68,16 +67,7 @@ class ProgramWindowTest : public ::testing::Test {
 
     // The map screen in a window of `size`, shown and active.
     void open(QSize size = QSize(1280, 800)) {
-        window_ = std::make_unique<platform::MainWindow>();
-        screen_ = std::dynamic_pointer_cast<mapscreen::MainViewController>(makeMapScreen());
-        ASSERT_NE(screen_, nullptr);
-        window_->setRootViewController(screen_);
-        setUpWindow(*window_);
-        window_->resize(size);
-        window_->show();
-        window_->activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(window_.get()));
-        ASSERT_TRUE(QTest::qWaitForWindowActive(window_.get()));
+        ASSERT_NO_FATAL_FAILURE(shown_.open(size, [this](platform::MainWindow& window) { setUpWindow(window); }));
         settle();
     }
     // What open does to the window after giving it the screen, before it is sized and shown.
@@ -108,8 +98,9 @@ class ProgramWindowTest : public ::testing::Test {
 
     platform::ImmediateAnimationsScope immediate_;
     std::optional<testsupport::TestEnvironment> environment_;
-    std::unique_ptr<platform::MainWindow> window_;
-    std::shared_ptr<mapscreen::MainViewController> screen_;
+    tests::MapScreenWindow shown_;
+    std::unique_ptr<platform::MainWindow>& window_ = shown_.window;
+    std::shared_ptr<mapscreen::MainViewController>& screen_ = shown_.screen;
 };
 
 }  // namespace tervolo::app::programtests

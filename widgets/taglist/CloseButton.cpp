@@ -1,5 +1,7 @@
 #include "widgets/taglist/CloseButton.hpp"
 
+#include "platform/ui/FocusRing.hpp"
+
 #include "widgets/taglist/TagView.hpp"
 
 #include <QPainter>
@@ -8,7 +10,7 @@
 namespace tervolo::widgets::taglist {
 
 CloseButton::CloseButton(QWidget* parent) : QAbstractButton(parent) {
-    setFocusPolicy(Qt::NoFocus);
+    platform::makeKeyboardPressable(*this, [this] { click(); });
     setCursor(Qt::PointingHandCursor);
 }
 
