@@ -40,9 +40,13 @@ class RealScheduler {
             started_ = true;
             std::thread([this] { loop(); }).detach();
         }
+        const unsigned long long sequence = entry.sequence;
         heap_.push_back(Pending{std::move(clock), std::move(entry)});
         std::push_heap(heap_.begin(), heap_.end(), later);
-        changed_.notify_one();
+        // The thread sleeps until the earliest item is due (or until woken); an item due later than
+        // that changes nothing it waits for. Waking it for every item cost a thread switch each, on
+        // every repeating timer's fire.
+        if (heap_.front().entry.sequence == sequence) changed_.notify_one();
     }
 
   private:

@@ -405,3 +405,32 @@ TEST(DispatchSourceTimerStress, RealTimeTimersFromManyThreads) {
     // No handler started after its timer's cancel() returned.
     for (const auto& done : serialDone) EXPECT_EQ(done.fired->load(), done.atCancel);
 }
+
+// The real-time scheduler sleeps until its earliest item: an item due sooner than every waiting
+// one wakes it, and items arriving in any order run by due time. Items due later than the earliest
+// leave it asleep; an hour-long item in front would hold the short ones back past the wait here.
+TEST(DispatchScheduler, RealTimeItemsRunByDueTimeWhateverTheirOrderOfArrival) {
+    auto queue = DispatchQueue::serial("test.scheduler");
+    std::mutex mutex;
+    std::vector<int> ran;
+    auto record = [&](int which) {
+        std::lock_guard lock(mutex);
+        ran.push_back(which);
+    };
+    auto far = std::make_shared<std::atomic<bool>>(false);
+    queue->asyncAfter(3600, [far] { far->store(true); });
+    platform::DispatchSemaphore done(0);
+    // Later ones first, then one due before all of them, then one between.
+    queue->asyncAfter(0.06, [&] {
+        record(3);
+        done.signal();
+    });
+    queue->asyncAfter(0.04, [&] { record(2); });
+    queue->asyncAfter(0.001, [&] { record(0); });
+    queue->asyncAfter(0.02, [&] { record(1); });
+    ASSERT_TRUE(done.wait(30.0)) << "the scheduler slept past its earliest items";
+    queue->sync([] {});
+    std::lock_guard lock(mutex);
+    EXPECT_EQ(ran, (std::vector<int>{0, 1, 2, 3}));
+    EXPECT_FALSE(far->load());
+}
