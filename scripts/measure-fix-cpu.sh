@@ -30,6 +30,7 @@ shift $((OPTIND - 1))
 programs=()
 for program in "$@"; do programs+=("$(realpath "$program")"); done
 here=$(dirname "$(realpath "$0")")
+. "$here/program-home.sh"
 work=$(mktemp -d /tmp/tervolo-fixcpu-XXXXXX)
 trap 'rm -rf "$work"' EXIT
 results="$work/results"
@@ -79,16 +80,10 @@ for round in $(seq 1 "$rounds"); do
     # A walk east, one fix a second from now on, for the whole round and some to spare.
     python3 "$here/make-nmea-track.py" "$home/track.nmea" --count $((3 * (seconds + settle) + 120)) \
       --step 1 --speed 1.4 --course 90
-    cat > "$home/drive.sh" <<INNER
-set -u
-export HOME=$home XDG_DATA_HOME=$home/data XDG_CONFIG_HOME=$home/config XDG_CACHE_HOME=$home/cache
-export XDG_STATE_HOME=$home/state XDG_RUNTIME_DIR=$home/runtime
-for key in QuovaAPIHost QuovaProductWebHost QuovaAnalyticsHost QuovaGeocoderHost; do
-  export TERVOLO_\$key=http://127.0.0.1:9
-done
-export TERVOLO_QuovaTileServerScheme=http TERVOLO_QuovaTileServerHost=tiles.fixcpu.localhost:$tilePort
-export TERVOLO_QuovaSeaMarkTileServerScheme=http TERVOLO_QuovaSeaMarkTileServerHost=seamarks.fixcpu.localhost:$tilePort
-export TERVOLO_QuovaTilePreloadHost=
+    { echo 'set -u'
+      program_home_env "$home" "tiles.fixcpu.localhost:$tilePort" "seamarks.fixcpu.localhost:$tilePort"
+    } > "$home/drive.sh"
+    cat >> "$home/drive.sh" <<INNER
 export TERVOLO_NMEA_FILE=$home/track.nmea
 "$program" >"$home/log.txt" 2>&1 & pid=\$!
 ticks=\$(getconf CLK_TCK)

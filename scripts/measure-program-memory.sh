@@ -14,16 +14,9 @@ trap 'rm -rf "$home"' EXIT
 mkdir -p "$home"/{data,config,cache,state,runtime}
 chmod 700 "$home/runtime"
 inner="$home/drive.sh"
-cat > "$inner" <<INNER
-set -u
-export HOME=$home XDG_DATA_HOME=$home/data XDG_CONFIG_HOME=$home/config XDG_CACHE_HOME=$home/cache
-export XDG_STATE_HOME=$home/state XDG_RUNTIME_DIR=$home/runtime
-for key in QuovaAPIHost QuovaProductWebHost QuovaAnalyticsHost QuovaGeocoderHost; do
-  export TERVOLO_\$key=http://127.0.0.1:9
-done
-export TERVOLO_QuovaTileServerScheme=http TERVOLO_QuovaTileServerHost=tiles.memory.localhost:9
-export TERVOLO_QuovaSeaMarkTileServerScheme=http TERVOLO_QuovaSeaMarkTileServerHost=seamarks.memory.localhost:9
-export TERVOLO_QuovaTilePreloadHost=
+. "$(dirname "$(realpath "$0")")/program-home.sh"
+{ echo 'set -u'; program_home_env "$home" tiles.memory.localhost:9 seamarks.memory.localhost:9; } > "$inner"
+cat >> "$inner" <<INNER
 "$program" >/dev/null 2>&1 & pid=\$!
 rss() { awk '/VmRSS/ { printf "%.0f MB", \$2 / 1024 }' /proc/\$pid/status; }
 sleep 4
