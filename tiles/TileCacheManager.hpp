@@ -257,6 +257,9 @@ class TileCacheManager : public std::enable_shared_from_this<TileCacheManager> {
                          const DownloadRequest& request, const std::shared_ptr<ConnectionInfo>& record);
     // Schedules another attempt (after at least `minimumDelay` seconds) or gives up; under no lock.
     void retryLater(const DownloadRequest& request, double minimumDelay);
+    // The attempt retryLater scheduled: made once the failed download's record is gone.
+    void attemptAgain(const DownloadRequest& request, uint64_t generation,
+                      const std::weak_ptr<ConnectionInfo>& failed);
     void giveUp(const std::string& storagePath);
     // Under the record lock: gives the tile its next cool-down.
     CoolDown beginCoolDownLocked(const std::string& storagePath, RetryState& retry,

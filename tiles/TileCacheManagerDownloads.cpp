@@ -289,8 +289,10 @@ void TileCacheManager::retryLater(const DownloadRequest& request, double minimum
     uint64_t generation = 0;
     bool givenUpNow = false;
     std::optional<CoolDown> coolDown;
+    std::weak_ptr<ConnectionInfo> failed;
     {
         std::lock_guard lock(connectionInfoMutex_);
+        failed = lookupLocked(storagePath, 0);
         const double now = monotonicNow();
         auto& retry = retries_[storagePath];
         // The first failure stands for its request, which came no later.
@@ -322,16 +324,31 @@ void TileCacheManager::retryLater(const DownloadRequest& request, double minimum
     }
     // Scheduled before the line is written: whoever acts on the line (a test
     // moving its clock on) finds the attempt already waiting on that clock.
-    platform::DispatchQueue::main()->asyncAfter(delay, [self = shared_from_this(), request, generation] {
-        {
-            // A reset since starts every tile afresh: this attempt belongs to the old count.
-            std::lock_guard lock(self->connectionInfoMutex_);
-            if (self->resetGeneration_ != generation) return;
-        }
-        self->download(request);
+    platform::DispatchQueue::main()->asyncAfter(delay, [self = shared_from_this(), request, generation, failed] {
+        self->attemptAgain(request, generation, failed);
     });
     tileLog("tile {} asked for again in {:.1f} s (attempt {} of {})", storagePath, delay, attempts + 1,
             kAttemptsBeforeRest);
+}
+
+void TileCacheManager::attemptAgain(const DownloadRequest& request, uint64_t generation,
+                                    const std::weak_ptr<ConnectionInfo>& failed) {
+    {
+        std::lock_guard lock(connectionInfoMutex_);
+        // A reset since starts every tile afresh: this attempt belongs to the old count.
+        if (resetGeneration_ != generation) return;
+        // The failed download removes its record on its own thread just after scheduling this
+        // attempt; met before that, the attempt would be skipped as running and never made. Only
+        // that record is waited for: a download another ask started in between stands for it.
+        const auto failedRecord = failed.lock();
+        if (failedRecord && lookupLocked(request.tile->storagePath(), 0) == failedRecord) {
+            platform::DispatchQueue::main()->async([self = shared_from_this(), request, generation, failed] {
+                self->attemptAgain(request, generation, failed);
+            });
+            return;
+        }
+    }
+    download(request);
 }
 
 void TileCacheManager::giveUp(const std::string& storagePath) {
