@@ -188,6 +188,7 @@ class TileCacheManager : public std::enable_shared_from_this<TileCacheManager> {
     std::vector<TileRedrawInfo> dirtyTiles();
     void updateStatusString();
     void updateStatusStringWithRunningCount(uint64_t running, uint64_t waiting);
+    static std::optional<std::string> statusText(uint64_t running, uint64_t waiting);
     std::optional<std::string> statusString() const;
     // Tiles in view are given up for failing (the server is down or
     // unreachable, as far as this source can tell): false again once they

@@ -172,7 +172,7 @@ void TileCacheManager::download(const DownloadRequest& request) {
             tileLog("connection created for tile {} - could NOT resume it, will resume later", storagePath);
             break;
     }
-    updateStatusStringWithRunningCount(running, waiting);
+    updateStatusString();
 }
 
 void TileCacheManager::RetryState::noteAsked(double at) {
@@ -521,7 +521,7 @@ void TileCacheManager::finishReply() {
             if (auto owner = weak.lock()) owner->setNeedsDisplay();
         });
     }
-    updateStatusStringWithRunningCount(running, waiting);
+    updateStatusString();
 }
 
 void TileCacheManager::startWaitingConnections() {

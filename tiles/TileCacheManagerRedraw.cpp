@@ -191,6 +191,10 @@ void TileCacheManager::trailingFlush() {
 }
 
 void TileCacheManager::updateStatusString() {
+    // Counts read before the status lock may be older than those of an update written since (the
+    // last download's end writing "nothing waits", then a late writer its one running), so they
+    // are read while it is held. Order: status, then connections; nothing takes them the other way.
+    std::lock_guard statusLock(statusMutex_);
     uint64_t running = 0;
     uint64_t waiting = 0;
     {
@@ -198,10 +202,16 @@ void TileCacheManager::updateStatusString() {
         running = runningCount_;
         waiting = waitingCount_;
     }
-    updateStatusStringWithRunningCount(running, waiting);
+    statusString_ = statusText(running, waiting);
 }
 
 void TileCacheManager::updateStatusStringWithRunningCount(uint64_t running, uint64_t waiting) {
+    auto text = statusText(running, waiting);
+    std::lock_guard lock(statusMutex_);
+    statusString_ = std::move(text);
+}
+
+std::optional<std::string> TileCacheManager::statusText(uint64_t running, uint64_t waiting) {
     std::optional<std::string> text;
     if (running != 0 || waiting != 0) {
         const std::string format = platform::Bundle::main().localizedString(
@@ -220,8 +230,7 @@ void TileCacheManager::updateStatusStringWithRunningCount(uint64_t running, uint
         }
         text = std::move(filled);
     }
-    std::lock_guard lock(statusMutex_);
-    statusString_ = std::move(text);
+    return text;
 }
 
 std::optional<std::string> TileCacheManager::statusString() const {
